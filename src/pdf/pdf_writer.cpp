@@ -1,0 +1,2 @@
+// placeholder, replaced by the real source
+namespace quill {}

@@ -1,0 +1,192 @@
+// The platform layer: every operating-system service the program uses, as small free functions.
+// Paths are byte strings exactly as the file system gives them; directory strings end with "/".
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <functional>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace quill::platform {
+
+inline constexpr char kSeparator = '/';
+
+/// Windows-style attribute bits, synthesised from POSIX file metadata.
+enum Attribute : std::uint32_t {
+    AttrReadOnly = 0x01,  ///< the owner has no write permission
+    AttrHidden = 0x02,    ///< the file name begins with "."
+    AttrSystem = 0x04,    ///< never set on POSIX
+    AttrDirectory = 0x10, ///< a directory
+    AttrArchive = 0x20,   ///< a regular file
+    AttrNormal = 0x80,    ///< no other bit set
+};
+
+// --- Directories -------------------------------------------------------------------------------
+
+/// Appends "/" when the text does not end with one (an empty text stays empty).
+[[nodiscard]] std::string withTrailingSeparator(std::string dir);
+/// Directory part of a path including the final "/" ("" when there is none).
+[[nodiscard]] std::string directoryPart(std::string_view path);
+/// File part of a path (everything after the last "/").
+[[nodiscard]] std::string filePart(std::string_view path);
+/// Directory of the running executable (from /proc/self/exe), with trailing "/".
+[[nodiscard]] std::string programDirectory();
+/// $TMPDIR, else /tmp, with trailing "/".
+[[nodiscard]] std::string tempDirectory();
+/// Per-user application-data folder: $XDG_CONFIG_HOME, else ~/.config, with trailing "/".
+[[nodiscard]] std::string appDataDirectory();
+/// The user's desktop folder (XDG_DESKTOP_DIR from user-dirs.dirs, else ~/Desktop), trailing "/".
+[[nodiscard]] std::string desktopDirectory();
+/// The user's documents folder (XDG_DOCUMENTS_DIR, else ~/Documents), trailing "/".
+[[nodiscard]] std::string documentsDirectory();
+/// Current working directory with trailing "/".
+[[nodiscard]] std::string currentDirectory();
+[[nodiscard]] bool setCurrentDirectory(const std::string& dir);
+
+// --- File metadata -----------------------------------------------------------------------------
+
+struct FileInfo {
+    bool isDirectory = false;
+    std::uint64_t size = 0;
+    std::uint32_t attributes = 0; ///< Attribute bits
+    std::int64_t createdDate = 0;  ///< local-time seconds (birth time, else modification time)
+    std::int64_t modifiedDate = 0; ///< local-time seconds
+    std::int64_t accessedDate = 0; ///< local-time seconds
+    std::uint32_t mode = 0;        ///< POSIX permission bits
+};
+
+/// Metadata of a file or directory (links followed); nullopt when it does not exist.
+[[nodiscard]] std::optional<FileInfo> fileInfo(const std::string& path);
+[[nodiscard]] bool fileExists(const std::string& path);      ///< any kind of entry
+[[nodiscard]] bool isDirectory(const std::string& path);
+[[nodiscard]] bool isRegularFile(const std::string& path);
+
+/// Gives `target` the permission bits of `source`.
+[[nodiscard]] bool copyPermissions(const std::string& source, const std::string& target);
+/// Gives `path` the default permissions of a new file (0666 less the umask).
+[[nodiscard]] bool setDefaultPermissions(const std::string& path);
+/// Adds owner write permission (clears the read-only attribute).
+[[nodiscard]] bool clearReadOnly(const std::string& path);
+
+// --- Dates -------------------------------------------------------------------------------------
+// A "local date" is the local wall-clock time counted as seconds since 1970-01-01 00:00 as if it
+// were UTC. 64-bit throughout, so dates after 2038 work.
+
+[[nodiscard]] std::int64_t localFromUtc(std::int64_t utcSeconds);
+[[nodiscard]] std::int64_t utcFromLocal(std::int64_t localSeconds);
+/// Sets modification and access times from local dates; the creation date cannot be set on
+/// Linux and is ignored. A nullopt leaves that time unchanged.
+[[nodiscard]] bool setFileDates(const std::string& path, std::optional<std::int64_t> modifiedLocal,
+                                std::optional<std::int64_t> accessedLocal);
+
+// --- Files and directories ---------------------------------------------------------------------
+
+enum class Overwrite { Replace, FailIfExists };
+
+/// Copies a file's bytes (through a temporary file in the target directory, renamed at the end).
+[[nodiscard]] bool copyFile(const std::string& from, const std::string& to, Overwrite mode);
+/// Moves a file; across file systems it copies completely before it removes the source.
+[[nodiscard]] bool moveFile(const std::string& from, const std::string& to, Overwrite mode);
+[[nodiscard]] bool deleteFile(const std::string& path);
+/// Creates one directory level; true when it exists afterwards.
+[[nodiscard]] bool createDirectory(const std::string& path);
+/// Creates every missing level; true when it exists afterwards.
+[[nodiscard]] bool createDirectories(const std::string& path);
+/// Removes a directory with everything in it; true when it is gone afterwards.
+[[nodiscard]] bool removeDirectoryTree(const std::string& path);
+
+struct DirEntry {
+    std::string name; ///< the entry's name, without directory
+    bool isDirectory = false;
+};
+/// The entries of a directory except "." and "..", in the order the file system gives them.
+/// nullopt when the directory cannot be read.
+[[nodiscard]] std::optional<std::vector<DirEntry>> listDirectory(const std::string& dir);
+
+/// Reads a whole file; nullopt when it cannot be read or is larger than maxBytes.
+[[nodiscard]] std::optional<std::vector<std::uint8_t>> readFile(const std::string& path,
+                                                                std::uint64_t maxBytes);
+
+/// The errno of the last failed call of this layer on this thread (0 when none).
+[[nodiscard]] int lastError();
+/// errno value meaning the disk is full.
+[[nodiscard]] bool isDiskFull(int error);
+
+/// A file written under a temporary name in its target directory and put in place by rename only
+/// once it is complete, so a failed or interrupted write never leaves a partial file under the
+/// final name and never damages the file it replaces. Destroying it uncommitted removes it.
+class PendingFile {
+public:
+    /// Opens a new temporary file beside `finalPath`. Check `ok()`; `error()` tells why not.
+    explicit PendingFile(std::string finalPath);
+    ~PendingFile();
+    PendingFile(PendingFile&& other) noexcept;
+    PendingFile& operator=(PendingFile&&) = delete;
+    PendingFile(const PendingFile&) = delete;
+    PendingFile& operator=(const PendingFile&) = delete;
+
+    [[nodiscard]] bool ok() const { return m_stream != nullptr; }
+    /// The open stream for libraries that write through FILE*.
+    [[nodiscard]] std::FILE* stream() { return m_stream; }
+    [[nodiscard]] bool write(std::span<const std::uint8_t> bytes);
+    /// Flushes, closes and renames onto the final name. On failure the temporary file is removed,
+    /// an existing file of the final name is untouched, and error() holds the errno.
+    [[nodiscard]] bool commit(Overwrite mode = Overwrite::Replace);
+    /// Removes the temporary file without touching the final name.
+    void discard();
+    [[nodiscard]] int error() const { return m_error; }
+    [[nodiscard]] const std::string& temporaryPath() const { return m_tempPath; }
+    [[nodiscard]] const std::string& finalPath() const { return m_finalPath; }
+
+private:
+    std::string m_finalPath;
+    std::string m_tempPath;
+    std::FILE* m_stream = nullptr;
+    int m_error = 0;
+};
+
+/// Writes `bytes` to `path` through a PendingFile. On failure lastError() holds the errno.
+[[nodiscard]] bool writeFileAtomically(const std::string& path, std::span<const std::uint8_t> bytes,
+                                       Overwrite mode = Overwrite::Replace);
+
+// --- Process -----------------------------------------------------------------------------------
+
+/// Single-instance guard: an exclusive flock on a lock file named after the program in
+/// $XDG_RUNTIME_DIR (else the temp directory, with the user id in the name). The kernel releases
+/// it when the process ends.
+class InstanceLock {
+public:
+    InstanceLock() = default;
+    ~InstanceLock();
+    InstanceLock(InstanceLock&& other) noexcept;
+    InstanceLock& operator=(InstanceLock&& other) noexcept;
+    InstanceLock(const InstanceLock&) = delete;
+    InstanceLock& operator=(const InstanceLock&) = delete;
+
+    /// Takes the lock for `programName`; nullopt when another process holds it.
+    [[nodiscard]] static std::optional<InstanceLock> acquire(const std::string& programName);
+    /// Path of the lock file used for a program name.
+    [[nodiscard]] static std::string lockFilePath(const std::string& programName);
+
+private:
+    int m_fd = -1;
+};
+
+/// Primary language subtag of LC_ALL, LC_MESSAGES or LANG (first one set), lower case; "" if none.
+[[nodiscard]] std::string defaultUiLanguage();
+
+/// Writes text to standard output, with "\n" when `newline`. Thread-safe per call.
+void consolePrint(std::string_view text, bool newline = true);
+/// Writes text to standard error, with "\n" when `newline`.
+void errorPrint(std::string_view text, bool newline = true);
+/// True when standard error is a terminal.
+[[nodiscard]] bool stderrIsTerminal();
+
+/// Sets a thread's scheduling to below normal priority (nice +1); best effort.
+void lowerCurrentThreadPriority();
+
+} // namespace quill::platform

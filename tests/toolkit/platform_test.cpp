@@ -1,0 +1,178 @@
+// The POSIX platform layer on real temporary files.
+#include "toolkit/platform/platform.h"
+
+#include "test_support.h"
+
+#include <cstdlib>
+#include <ctime>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+namespace platform = quill::platform;
+using quill::test::TempDir;
+
+namespace {
+class ScopedEnv {
+public:
+    ScopedEnv(const char* name, const char* value) : m_name(name) {
+        if (const char* old = std::getenv(name)) m_old = old;
+        if (value)
+            setenv(name, value, 1);
+        else
+            unsetenv(name);
+        tzset();
+    }
+    ~ScopedEnv() {
+        if (m_old)
+            setenv(m_name, m_old->c_str(), 1);
+        else
+            unsetenv(m_name);
+        tzset();
+    }
+
+private:
+    const char* m_name;
+    std::optional<std::string> m_old;
+};
+} // namespace
+
+TEST(PlatformPaths, SeparatorsAndSpecialFolders) {
+    EXPECT_EQ(platform::withTrailingSeparator("/a/b"), "/a/b/");
+    EXPECT_EQ(platform::withTrailingSeparator("/a/b/"), "/a/b/");
+    EXPECT_EQ(platform::directoryPart("/a/b/c.jpg"), "/a/b/");
+    EXPECT_EQ(platform::filePart("/a/b/c.jpg"), "c.jpg");
+    EXPECT_EQ(platform::directoryPart("c.jpg"), "");
+
+    TempDir home;
+    ScopedEnv h("HOME", home.path().c_str());
+    ScopedEnv x("XDG_CONFIG_HOME", nullptr);
+    EXPECT_EQ(platform::appDataDirectory(), home.path() + ".config/");
+    EXPECT_EQ(platform::desktopDirectory(), home.path() + "Desktop/");
+    ASSERT_TRUE(platform::createDirectories(home.path() + ".config"));
+    quill::test::writeText(home.path() + ".config/user-dirs.dirs",
+                           "# comment\nXDG_DESKTOP_DIR=\"$HOME/Schreibtisch\"\n");
+    EXPECT_EQ(platform::desktopDirectory(), home.path() + "Schreibtisch/");
+    EXPECT_EQ(platform::documentsDirectory(), home.path() + "Documents/");
+    ScopedEnv x2("XDG_CONFIG_HOME", "/elsewhere");
+    EXPECT_EQ(platform::appDataDirectory(), "/elsewhere/");
+    ScopedEnv t("TMPDIR", "/var/tmp");
+    EXPECT_EQ(platform::tempDirectory(), "/var/tmp/");
+    EXPECT_EQ(platform::programDirectory().back(), '/');
+}
+
+TEST(PlatformFiles, AttributesFromNameAndPermissions) {
+    TempDir dir;
+    quill::test::writeText(dir.file("a.jpg"), "12345");
+    quill::test::writeText(dir.file(".hidden.jpg"), "x");
+    auto info = platform::fileInfo(dir.file("a.jpg"));
+    ASSERT_TRUE(info);
+    EXPECT_EQ(info->size, 5u);
+    EXPECT_EQ(info->attributes, platform::AttrArchive);
+    EXPECT_EQ(platform::fileInfo(dir.file(".hidden.jpg"))->attributes,
+              platform::AttrArchive | platform::AttrHidden);
+    ASSERT_EQ(chmod(dir.file("a.jpg").c_str(), 0444), 0);
+    EXPECT_TRUE(platform::fileInfo(dir.file("a.jpg"))->attributes & platform::AttrReadOnly);
+    ASSERT_TRUE(platform::clearReadOnly(dir.file("a.jpg")));
+    EXPECT_FALSE(platform::fileInfo(dir.file("a.jpg"))->attributes & platform::AttrReadOnly);
+    EXPECT_TRUE(platform::fileInfo(dir.path())->attributes & platform::AttrDirectory);
+    EXPECT_FALSE(platform::fileInfo(dir.file("missing")));
+}
+
+TEST(PlatformDates, LocalSecondsFollowTheTimeZone) {
+    ScopedEnv tz("TZ", "Europe/Berlin");
+    // 2024-07-01 12:00:00 UTC is 14:00 in Berlin (summer time), 2024-01-01 12:00 UTC is 13:00.
+    EXPECT_EQ(platform::localFromUtc(1719835200), 1719835200 + 7200);
+    EXPECT_EQ(platform::localFromUtc(1704110400), 1704110400 + 3600);
+    EXPECT_EQ(platform::utcFromLocal(1719835200 + 7200), 1719835200);
+    // After 2038: 64-bit all the way.
+    const std::int64_t y2099 = 4102444800; // 2100-01-01 00:00 UTC
+    EXPECT_EQ(platform::utcFromLocal(platform::localFromUtc(y2099)), y2099);
+
+    TempDir dir;
+    quill::test::writeText(dir.file("d.txt"), "x");
+    const std::int64_t local = 1262349296; // 2010-01-01 12:34:56 local
+    ASSERT_TRUE(platform::setFileDates(dir.file("d.txt"), local, local - 60));
+    auto info = platform::fileInfo(dir.file("d.txt"));
+    EXPECT_EQ(info->modifiedDate, local);
+    EXPECT_EQ(info->accessedDate, local - 60);
+    struct stat st {};
+    ASSERT_EQ(stat(dir.file("d.txt").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mtime, 1262349296 - 3600); // 11:34:56 UTC
+}
+
+TEST(PlatformFiles, CopyMoveDeleteAndNoReplace) {
+    TempDir dir;
+    quill::test::writeText(dir.file("a"), "alpha");
+    quill::test::writeText(dir.file("b"), "beta");
+    EXPECT_FALSE(platform::copyFile(dir.file("a"), dir.file("b"), platform::Overwrite::FailIfExists));
+    EXPECT_EQ(platform::lastError(), EEXIST);
+    EXPECT_EQ(quill::test::readBytes(dir.file("b")).size(), 4u);
+    ASSERT_TRUE(platform::copyFile(dir.file("a"), dir.file("c"), platform::Overwrite::FailIfExists));
+    ASSERT_TRUE(platform::moveFile(dir.file("c"), dir.file("b"), platform::Overwrite::Replace));
+    EXPECT_FALSE(platform::fileExists(dir.file("c")));
+    EXPECT_EQ(quill::test::readBytes(dir.file("b")).size(), 5u);
+    ASSERT_TRUE(platform::deleteFile(dir.file("b")));
+    EXPECT_FALSE(platform::deleteFile(dir.file("b")));
+    ASSERT_TRUE(platform::createDirectories(dir.file("x/y/z/")));
+    EXPECT_TRUE(platform::isDirectory(dir.file("x/y/z")));
+    quill::test::writeText(dir.file("x/y/z/f"), "f");
+    ASSERT_TRUE(platform::removeDirectoryTree(dir.file("x")));
+    EXPECT_FALSE(platform::fileExists(dir.file("x")));
+    auto entries = platform::listDirectory(dir.path());
+    ASSERT_TRUE(entries);
+    EXPECT_EQ(entries->size(), 1u);
+    EXPECT_FALSE(platform::listDirectory(dir.file("nope")));
+}
+
+TEST(PlatformFiles, PendingFileLeavesNothingUntilCommitted) {
+    TempDir dir;
+    quill::test::writeText(dir.file("out.jpg"), "old");
+    {
+        platform::PendingFile pending(dir.file("out.jpg"));
+        ASSERT_TRUE(pending.ok());
+        const std::uint8_t bytes[] = {1, 2, 3};
+        ASSERT_TRUE(pending.write(bytes));
+        // dropped without commit
+    }
+    EXPECT_EQ(quill::test::readBytes(dir.file("out.jpg")).size(), 3u); // "old"
+    EXPECT_EQ(platform::listDirectory(dir.path())->size(), 1u);
+    const std::vector<std::uint8_t> fresh = {9, 9, 9, 9};
+    ASSERT_TRUE(platform::writeFileAtomically(dir.file("out.jpg"), fresh));
+    EXPECT_EQ(quill::test::readBytes(dir.file("out.jpg")), fresh);
+    EXPECT_FALSE(platform::writeFileAtomically(dir.file("out.jpg"), fresh,
+                                               platform::Overwrite::FailIfExists));
+    EXPECT_EQ(platform::listDirectory(dir.path())->size(), 1u);
+    EXPECT_FALSE(platform::writeFileAtomically(dir.file("missing/out.jpg"), fresh));
+    EXPECT_EQ(platform::lastError(), ENOENT);
+}
+
+TEST(PlatformProcess, InstanceLockRefusesASecondProcess) {
+    TempDir run;
+    ScopedEnv r("XDG_RUNTIME_DIR", run.path().c_str());
+    auto first = platform::InstanceLock::acquire("QuillmereTest");
+    ASSERT_TRUE(first);
+    const pid_t child = fork();
+    if (child == 0) _exit(platform::InstanceLock::acquire("QuillmereTest") ? 0 : 4);
+    int status = 0;
+    waitpid(child, &status, 0);
+    EXPECT_EQ(WEXITSTATUS(status), 4);
+    *first = platform::InstanceLock{};
+    const pid_t child2 = fork();
+    if (child2 == 0) _exit(platform::InstanceLock::acquire("QuillmereTest") ? 0 : 4);
+    waitpid(child2, &status, 0);
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+}
+
+TEST(PlatformProcess, UiLanguageFromLocaleVariables) {
+    ScopedEnv a("LC_ALL", nullptr);
+    ScopedEnv m("LC_MESSAGES", "de_DE.UTF-8");
+    ScopedEnv l("LANG", "fr_FR.UTF-8");
+    EXPECT_EQ(platform::defaultUiLanguage(), "de");
+    ScopedEnv m2("LC_MESSAGES", nullptr);
+    EXPECT_EQ(platform::defaultUiLanguage(), "fr");
+    ScopedEnv a2("LC_ALL", "C");
+    EXPECT_EQ(platform::defaultUiLanguage(), "c");
+}
