@@ -1,2 +1,12 @@
 // Program entry: hands the command line to start-up.
-int main(int, char**) { return 0; }
+#include "app/startup.h"
+
+#include <string>
+#include <vector>
+
+int main(int argc, char** argv)
+{
+    std::vector<std::string> arguments;
+    for (int i = 1; i < argc; ++i) arguments.emplace_back(argv[i]);
+    quill::app::runProgram(arguments);
+}

@@ -67,6 +67,8 @@ struct FileInfo {
 
 /// Gives `target` the permission bits of `source`.
 [[nodiscard]] bool copyPermissions(const std::string& source, const std::string& target);
+/// Sets the permission bits of `path` (as FileInfo::mode holds them).
+[[nodiscard]] bool setPermissions(const std::string& path, std::uint32_t mode);
 /// Gives `path` the default permissions of a new file (0666 less the umask).
 [[nodiscard]] bool setDefaultPermissions(const std::string& path);
 /// Adds owner write permission (clears the read-only attribute).

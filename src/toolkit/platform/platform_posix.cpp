@@ -169,6 +169,10 @@ bool copyPermissions(const std::string& source, const std::string& target) {
     return ::chmod(target.c_str(), st.st_mode & 07777) == 0 || fail();
 }
 
+bool setPermissions(const std::string& path, std::uint32_t mode) {
+    return ::chmod(path.c_str(), mode_t(mode & 07777)) == 0 || fail();
+}
+
 bool setDefaultPermissions(const std::string& path) {
     const mode_t mask = ::umask(0);
     ::umask(mask);

@@ -1,0 +1,50 @@
+// The start-up state, the preset list and the working settings that main owns and passes down.
+#pragma once
+
+#include "settings/preset.h"
+#include "toolkit/platform/platform.h"
+
+#include <optional>
+#include <string>
+
+namespace quill::app {
+
+/// Exit statuses of the program.
+enum ExitStatus : int {
+    ExitOk = 0,            ///< finished, no image failed; also help, uninstall, window closed
+    ExitImagesFailed = 1,  ///< a console run finished and at least one image failed
+    ExitRunRefused = 2,    ///< a console run was refused by the pre-run checks
+    ExitFatal = 3,         ///< a fatal error
+    ExitOtherInstance = 4, ///< another instance is running
+};
+
+/// Everything start-up decides, plus the presets and the working settings of the session.
+struct AppContext {
+    bool consoleMode = false;        ///< -Console was given
+    bool helpRequested = false;      ///< -Help or -? was given
+    int startPreset = -1;            ///< position from -Preset=; -1 = none given
+    bool ignoreWarnings = false;     ///< -IgnoreWarning was given
+    bool portableMode = false;       ///< setting files live next to the program
+    bool uninstallRequested = false; ///< -Uninstall was given
+    /// Every path argument followed by a line feed, in command-line order; relative paths are
+    /// made absolute against startDirectory. Emptied once the paths have been loaded.
+    std::string pathArguments;
+    std::string startDirectory;   ///< current directory when the program started, trailing "/"
+    std::string programDirectory; ///< directory of the executable, trailing "/"
+    std::string desktopDirectory; ///< the user's desktop folder, trailing "/"
+    std::string previewDirectory; ///< temp directory + short name + "_Preview/"
+    std::string settingsPrefix;   ///< the setting file names are appended to this
+    std::string languageFilePath; ///< settingsPrefix + "Language"
+    std::string presetsFilePath;  ///< settingsPrefix + "Presets"
+    int languageIndex = 2;        ///< user-interface language 0..10
+    bool previewDirectoryUsed = false; ///< shutDown empties previewDirectory when set
+
+    settings::PresetList presetList;  ///< the stored presets (currentIndex as read from the file)
+    settings::Preset workingSettings; ///< the one record that the pages edit and runs read
+    int currentPreset = 0;            ///< list position of the preset loaded last
+
+    /// Held for the whole life of the process so that a second start is refused.
+    std::optional<platform::InstanceLock> instanceLock;
+};
+
+} // namespace quill::app

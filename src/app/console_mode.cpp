@@ -1,0 +1,107 @@
+// Console mode: the banner, the help text, the preset line and the footer.
+#include "app/console_mode.h"
+
+#include "app/console_run.h"
+#include "app/startup.h"
+#include "settings/language_pack.h"
+#include "toolkit/platform/platform.h"
+
+namespace quill::app {
+
+namespace {
+
+// Characters of a UTF-8 text, so the row of "*" matches the title as it is displayed.
+std::size_t characterCount(const std::string& text)
+{
+    std::size_t count = 0;
+    for (char c : text) {
+        if ((static_cast<unsigned char>(c) & 0xC0) != 0x80) ++count;
+    }
+    return count;
+}
+
+void printLines(const std::vector<std::string>& lines)
+{
+    for (const std::string& line : lines) platform::consolePrint(line);
+}
+
+} // namespace
+
+std::vector<std::string> bannerLines()
+{
+    const std::string title = standardTitle();
+    // The program always writes into the console it was started from, so the banner starts
+    // below the shell's prompt line.
+    return {"",
+            "",
+            title,
+            std::string(characterCount(title), '*'),
+            settings::programInfoText(13),
+            settings::programInfoText(14),
+            "",
+            "",
+            "",
+            "----------------",
+            ""};
+}
+
+const std::vector<std::string>& helpLines()
+{
+    static const std::vector<std::string> lines = {
+        "Description of supported commands:",
+        "",
+        " Any file path",
+        "One or more paths of images and/or directories that should be loaded. Each must be "
+        "embraced by double quotes.",
+        "",
+        " -Console",
+        "Enables this command-line mode for processing instead of the default user interface. "
+        "Can be useful in combination with \"Any file path\" and \"-Preset=[0-9]\" for quick "
+        "and easy batch processings.",
+        "",
+        " -Preset=[0-9]",
+        "Set the specified preset at program start-up. If this isn't set the default will be "
+        "used. See main window for more information.",
+        "",
+        " -IgnoreWarning",
+        "Ignore warning messages (like \"Really replace images?\") that could interrupt "
+        "starting the process.",
+        "",
+        " -Portable",
+        "Save all settings in the current program directory instead of the recommended "
+        "\"APPDATA\" directory. You don't have to use this command multiple times because "
+        "existent setting files will be detected automatically.",
+        "",
+        " -Uninstall",
+        "\"Uninstall\" the program by deleting all possible remaining setting files.",
+    };
+    return lines;
+}
+
+std::string presetLine(const settings::Preset& preset)
+{
+    return "Preset: " + std::to_string(preset.index) + " -> \"" + preset.name + "\"";
+}
+
+void runConsoleMode(AppContext& context)
+{
+    printLines(bannerLines());
+    if (context.helpRequested) {
+        printLines(helpLines());
+        printFooterAndExit(context, ExitOk);
+    }
+    platform::consolePrint(presetLine(context.workingSettings));
+    platform::consolePrint("");
+    const int status = runConsoleBatch(context);
+    printFooterAndExit(context, status);
+}
+
+void printFooterAndExit(AppContext& context, int status)
+{
+    platform::consolePrint("");
+    platform::consolePrint("----------------");
+    platform::consolePrint("");
+    shutDown(context, status);
+}
+
+} // namespace quill::app

@@ -1,0 +1,70 @@
+// The console batch run: loads the path arguments, checks and runs the batch, prints the result.
+#include "app/console_run.h"
+
+#include "app/startup.h"
+#include "batch/console_run.h"
+#include "imagefiles/image_list.h"
+#include "pipeline/run_control.h"
+#include "settings/language_pack.h"
+#include "toolkit/platform/platform.h"
+
+#include <string>
+#include <thread>
+
+namespace quill::app {
+namespace {
+
+/// Adds the path arguments to the list on a loader thread and prints how many images it holds.
+void loadPathArguments(AppContext& context, imagefiles::ImageList& images,
+                       pipeline::RunFlags& flags) {
+    if (context.pathArguments.empty()) return;
+    const auto& s = context.workingSettings;
+    const imagefiles::ListOptions options{s.includeSubdirectories != 0,
+                                          s.includeHiddenFiles != 0, s.includeVideos != 0};
+    flags.loadingPaths.store(1);
+    images.busy.store(1);
+    std::thread loader([&] {
+        imagefiles::addPaths(context.pathArguments, images, options);
+        if (!images.empty()) {
+            platform::consolePrint("Loaded images: " + std::to_string(images.size()));
+            platform::consolePrint("");
+        }
+        images.busy.store(0);
+        flags.loadingPaths.store(0);
+    });
+    loader.join();
+    context.pathArguments.clear();
+}
+
+} // namespace
+
+int runConsoleBatch(AppContext& context) {
+    imagefiles::ImageList images;
+    pipeline::RunFlags flags;
+    loadPathArguments(context, images, flags);
+
+    batch::ConsoleRunEnvironment env{images, context.workingSettings, flags, false, {}, {}, {}, false};
+    env.ignoreWarnings = context.ignoreWarnings;
+    env.standardTitle = composeTitle(false, true, false);
+    env.pdfCreator = composeTitle(true, true, false);
+    // The log goes next to the program when that folder is writable, else to the per-user
+    // settings folder.
+    const std::string logName = settings::programInfoText(2) + "_Errorlog.txt";
+    env.errorLogPaths = {context.programDirectory + logName,
+                         platform::appDataDirectory() + settings::programInfoText(0) + "/" +
+                             logName};
+    env.progressOnStderr = platform::stderrIsTerminal();
+
+    switch (batch::consoleRun(env)) {
+    case batch::ConsoleRunOutcome::AllDone: return ExitOk;
+    case batch::ConsoleRunOutcome::ImagesFailed: return ExitImagesFailed;
+    case batch::ConsoleRunOutcome::Refused: return ExitRunRefused;
+    case batch::ConsoleRunOutcome::PrepareFailed:
+        showFatalError(context, "Fatal error!\r\n\r\nCouldn't initialize preparation.");
+    case batch::ConsoleRunOutcome::ProcessFailed:
+        showFatalError(context, "Fatal error!\r\n\r\nCouldn't initialize process.");
+    }
+    return ExitOk;
+}
+
+} // namespace quill::app

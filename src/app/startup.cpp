@@ -1,0 +1,179 @@
+// Program start-up, the standard title, fatal errors and the single shutdown path.
+#include "app/startup.h"
+
+#include "app/command_line.h"
+#include "app/console_mode.h"
+#include "settings/language_pack.h"
+#include "settings/preset_range.h"
+#include "settings/setting_files.h"
+#include "toolkit/platform/platform.h"
+
+#include <cstdio>
+#include <cstdlib>
+
+namespace quill::app {
+
+namespace {
+
+std::string programName() { return settings::programInfoText(0); }
+std::string shortProgramName() { return settings::programInfoText(2); }
+
+std::string portablePrefix(const AppContext& context)
+{
+    return context.programDirectory + shortProgramName() + "_";
+}
+
+std::string perUserDirectory()
+{
+    return platform::appDataDirectory() + programName() + "/";
+}
+
+// Message texts use CR LF line breaks; the console gets plain line feeds.
+std::string consoleText(const std::string& text)
+{
+    std::string out;
+    for (char c : text) {
+        if (c != '\r') out.push_back(c);
+    }
+    return out;
+}
+
+} // namespace
+
+std::string composeTitle(bool withVersion, bool withSuffix, bool useShortName)
+{
+    std::string title = settings::programInfoText(useShortName ? 2 : 0);
+    if (withVersion) title += " " + settings::programInfoText(4);
+    if (withSuffix) title += " - " + settings::programInfoText(6);
+    return title;
+}
+
+std::string standardTitle() { return composeTitle(false, true, false); }
+
+void showFatalError(AppContext& context, const std::string& message)
+{
+    // There is no window yet in any mode that exists: the text goes to standard error.
+    platform::errorPrint(consoleText(message));
+    shutDown(context, ExitFatal);
+}
+
+void releaseSession(AppContext& context)
+{
+    if (context.previewDirectoryUsed && !context.previewDirectory.empty()) {
+        (void)platform::removeDirectoryTree(context.previewDirectory);
+        context.previewDirectoryUsed = false;
+    }
+}
+
+void shutDown(AppContext& context, int status)
+{
+    releaseSession(context);
+    std::fflush(stdout);
+    std::fflush(stderr);
+    std::exit(status);
+}
+
+PresetLoad tryLoadStartPreset(AppContext& context, int position, int& loaded)
+{
+    auto& presets = context.presetList.presets;
+    if (position >= 0 && static_cast<std::size_t>(position) < presets.size() &&
+        settings::presetInRange(presets[static_cast<std::size_t>(position)])) {
+        context.workingSettings = presets[static_cast<std::size_t>(position)];
+        loaded = position;
+        return PresetLoad::Loaded;
+    }
+    if (presets.empty()) return PresetLoad::NoPresetZero;
+    if (!settings::presetInRange(presets.front())) {
+        // Position 0 is the fallback of every other position, so it must always be usable.
+        // Only that entry is replaced; the user's other presets stay as they are.
+        presets.front() = settings::defaultPreset(0, settings::uiText(295));
+    }
+    context.workingSettings = presets.front();
+    loaded = 0;
+    return PresetLoad::Loaded;
+}
+
+int loadStartPreset(AppContext& context, int position)
+{
+    int loaded = 0;
+    if (tryLoadStartPreset(context, position, loaded) == PresetLoad::NoPresetZero) {
+        showFatalError(context, kCouldNotInitialize);
+    }
+    return loaded;
+}
+
+void chooseSettingsLocation(AppContext& context)
+{
+    if (!context.portableMode) {
+        for (const char* name : {settings::kLanguageFileName, settings::kPresetsFileName}) {
+            if (settings::fileHasCurrentHeader(portablePrefix(context) + name)) {
+                context.portableMode = true;
+                break;
+            }
+        }
+    }
+    if (context.portableMode) {
+        context.settingsPrefix = portablePrefix(context);
+    } else {
+        const std::string directory = perUserDirectory();
+        (void)platform::createDirectories(directory);
+        context.settingsPrefix =
+            platform::isDirectory(directory) ? directory : portablePrefix(context);
+    }
+    context.languageFilePath = context.settingsPrefix + settings::kLanguageFileName;
+    context.presetsFilePath = context.settingsPrefix + settings::kPresetsFileName;
+}
+
+void removeAllSettingFiles(const AppContext& context)
+{
+    (void)platform::removeDirectoryTree(perUserDirectory());
+    (void)platform::deleteFile(portablePrefix(context) + settings::kLanguageFileName);
+    (void)platform::deleteFile(portablePrefix(context) + settings::kPresetsFileName);
+}
+
+void runProgram(const std::vector<std::string>& arguments)
+{
+    AppContext context;
+
+    parseCommandLine(arguments, context);
+    // Relative paths name files as seen from where the user started the program; the current
+    // directory changes to the program directory below.
+    context.startDirectory = platform::currentDirectory();
+    context.pathArguments = resolvePathArguments(context.pathArguments, context.startDirectory);
+
+    if (!settings::loadProgramInfo()) showFatalError(context, kCouldNotInitialize);
+
+    context.instanceLock = platform::InstanceLock::acquire(programName());
+    if (!context.instanceLock) shutDown(context, ExitOtherInstance);
+
+    context.programDirectory = platform::programDirectory();
+    context.desktopDirectory = platform::desktopDirectory();
+    context.previewDirectory = platform::tempDirectory() + shortProgramName() + "_Preview/";
+    chooseSettingsLocation(context);
+
+    (void)platform::setCurrentDirectory(context.programDirectory);
+
+    if (context.uninstallRequested) {
+        removeAllSettingFiles(context);
+        platform::consolePrint("Removed all setting files of " + programName() + "!");
+        shutDown(context, ExitOk);
+    }
+
+    context.languageIndex = settings::readLanguage(context.languageFilePath);
+    if (!settings::loadUiTexts(context.languageIndex)) {
+        showFatalError(context, kCouldNotInitialize);
+    }
+
+    settings::readPresets(context.presetsFilePath, context.presetList);
+    const int start = context.startPreset != -1
+                          ? context.startPreset
+                          : static_cast<int>(context.presetList.currentIndex);
+    context.currentPreset = loadStartPreset(context, start);
+
+    if (context.consoleMode || context.helpRequested) runConsoleMode(context);
+
+    platform::errorPrint("Window mode is not available yet; start with -Console (see -Help).");
+    shutDown(context, ExitOk);
+}
+
+} // namespace quill::app

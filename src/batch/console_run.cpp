@@ -1,0 +1,208 @@
+// The console form of a batch run.
+#include "batch/console_run.h"
+
+#include "batch/error_log.h"
+#include "batch/prepare.h"
+#include "imagefiles/format.h"
+#include "pipeline/image_result.h"
+#include "pipeline/process_loop.h"
+#include "settings/output_naming.h"
+#include "settings/settings_validation.h"
+#include "toolkit/platform/platform.h"
+
+#include <atomic>
+#include <chrono>
+#include <ctime>
+#include <thread>
+
+namespace quill::batch {
+namespace {
+
+using namespace std::chrono_literals;
+
+/// The console answers the disk-full question by going on with the next image: the failed image
+/// is reported, and later images may be smaller or go elsewhere.
+class ContinueOnDiskFull final : public pipeline::DiskFullQuestion {
+public:
+    bool askStopAfterDiskFull(const std::string&) override { return false; }
+};
+
+void printCheck(bool warning, const std::string& message, bool ignored) {
+    std::string line = warning ? "Warning" : "Error";
+    line += ": " + message;
+    if (ignored)
+        line += " - Ignored";
+    else
+        platform::consolePrint("");
+    platform::consolePrint(line);
+    platform::consolePrint("");
+}
+
+bool listHoldsVideo(const imagefiles::ImageList& images) {
+    for (const auto& record : images.records())
+        if (record.formatKind == imagefiles::FormatVideo) return true;
+    return false;
+}
+
+/// Runs `body` on a thread of lower priority and waits for it; false when no thread could be
+/// started.
+template <typename Body> bool runOnWorker(Body&& body) {
+    try {
+        std::thread worker([&body] {
+            platform::lowerCurrentThreadPriority();
+            body();
+        });
+        worker.join();
+        return true;
+    } catch (const std::system_error&) {
+        return false;
+    }
+}
+
+/// Shows images done / total and the current file on standard error while the run is active.
+class ProgressLine {
+public:
+    ProgressLine(pipeline::RunFlags& flags, std::size_t total, bool enabled)
+        : m_flags(flags), m_total(total) {
+        if (!enabled || total == 0) return;
+        m_thread = std::thread([this] { loop(); });
+    }
+    ~ProgressLine() {
+        m_stop.store(true);
+        if (m_thread.joinable()) {
+            m_thread.join();
+            platform::errorPrint("\r\x1b[K", false);
+        }
+    }
+
+private:
+    void loop() {
+        while (!m_stop.load()) {
+            std::string name, folder;
+            m_flags.readCurrent(name, folder);
+            const std::int32_t done = m_flags.progressCounter.load() / 10;
+            platform::errorPrint("\r\x1b[K" + std::to_string(done) + " / " +
+                                     std::to_string(m_total) + "  " + name,
+                                 false);
+            std::this_thread::sleep_for(200ms);
+        }
+    }
+    pipeline::RunFlags& m_flags;
+    std::size_t m_total;
+    std::atomic<bool> m_stop{false};
+    std::thread m_thread;
+};
+
+} // namespace
+
+bool preRunChecksConsole(ConsoleRunEnvironment& env, settings::RunSettings& run) {
+    if (env.images.empty()) {
+        printCheck(false, "No files", false);
+        return false;
+    }
+    const auto& s = env.settings;
+    const std::int64_t now = platform::localFromUtc(std::int64_t(std::time(nullptr)));
+    run = settings::deriveRunSettings(s, settings::runContextFromPlatform(env.images.size(), now));
+
+    std::string ignoredWarning;
+    using settings::ValidationResult;
+    switch (settings::settingsValidation(1, s, run, listHoldsVideo(env.images))) {
+    case ValidationResult::Valid: break;
+    case ValidationResult::OutOfRange: printCheck(false, "Invalid settings", false); return false;
+    case ValidationResult::Contradictory: printCheck(false, "Wrong settings", false); return false;
+    case ValidationResult::NothingToDo: printCheck(false, "No task", false); return false;
+    case ValidationResult::VideosNeedDetails:
+        if (!env.ignoreWarnings) {
+            printCheck(true, "Settings interfere the loaded videos", false);
+            return false;
+        }
+        ignoredWarning = "Settings interfere the loaded videos";
+        break;
+    case ValidationResult::BadFilterValue:
+        printCheck(false, "Wrong filter conditions", false);
+        return false;
+    }
+    auto warn = [&](const char* message) {
+        if (!env.ignoreWarnings) {
+            printCheck(true, message, false);
+            return false;
+        }
+        ignoredWarning = message;
+        return true;
+    };
+    if (!s.outputDirEnabled && !warn("Replacing is disabled")) return false;
+    if (s.outputDirEnabled && s.moveOriginal && !warn("Moving is disabled")) return false;
+    if (!ignoredWarning.empty()) printCheck(true, ignoredWarning, true);
+    return true;
+}
+
+ConsoleRunOutcome consoleRun(ConsoleRunEnvironment& env) {
+    settings::RunSettings run;
+    if (!preRunChecksConsole(env, run)) return ConsoleRunOutcome::Refused;
+
+    platform::consolePrint("");
+    platform::consolePrint("Processing, please wait...");
+    auto& flags = env.flags;
+    flags.resetForRun();
+    flags.runActive.store(1);
+    for (auto& record : env.images.records()) {
+        record.resultState = 0;
+        record.resultCode = 0;
+        record.resultText.clear();
+    }
+    env.images.setCurrentIndex(0);
+
+    // No keep list is built in the console: the run behaves as if the program quits after it.
+    const std::uint8_t exitAfterRun = env.settings.exitAfterRun;
+    env.settings.exitAfterRun = 1;
+    imagefiles::ImageList keepList(env.images.lastRecordId());
+
+    ConsoleRunOutcome failure = ConsoleRunOutcome::AllDone;
+    {
+        ProgressLine progress(flags, env.images.size(), env.progressOnStderr);
+        if (run.needsImageData) {
+            flags.preparing.store(1);
+            PrepareEnvironment prep{env.images, keepList, env.settings, run, flags, false};
+            if (!runOnWorker([&prep] { prepare(prep); })) failure = ConsoleRunOutcome::PrepareFailed;
+            flags.preparing.store(0);
+            flags.progressCounter.store(0);
+            env.images.setCurrentIndex(0);
+        }
+        if (failure == ConsoleRunOutcome::AllDone && !flags.runCancelled.load()) {
+            settings::FixedCollisionPolicy skipAll(settings::CollisionAnswer::SkipAll);
+            ContinueOnDiskFull continueOnDiskFull;
+            pipeline::ProcessEnvironment processing{env.images,  keepList,  env.settings,
+                                                    run,         flags,     skipAll,
+                                                    continueOnDiskFull, env.pdfCreator, false};
+            if (!runOnWorker([&processing] { pipeline::processImages(processing); }))
+                failure = ConsoleRunOutcome::ProcessFailed;
+        }
+    }
+    env.settings.exitAfterRun = exitAfterRun;
+    if (failure != ConsoleRunOutcome::AllDone) {
+        flags.runActive.store(0);
+        return failure;
+    }
+
+    bool allOk = true;
+    for (const auto& record : env.images.records())
+        if (record.resultState != 0 && record.resultState != 1) allOk = false;
+
+    platform::consolePrint("");
+    platform::consolePrint("");
+    if (!env.settings.exitAfterRun) {
+        if (allOk) {
+            platform::consolePrint("Result: Processed successfully");
+            std::this_thread::sleep_for(1500ms);
+        }
+    } else {
+        platform::consolePrint("Result: Finished");
+    }
+    flags.runActive.store(0);
+
+    if (!flags.quitRequested.load() && !env.settings.exitAfterRun && !allOk)
+        (void)consoleErrorReport(env.images, env.standardTitle, env.errorLogPaths);
+    return allOk ? ConsoleRunOutcome::AllDone : ConsoleRunOutcome::ImagesFailed;
+}
+
+} // namespace quill::batch

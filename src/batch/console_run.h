@@ -1,0 +1,45 @@
+// The console form of a batch run: the pre-run checks and the run itself.
+#pragma once
+
+#include "imagefiles/image_record.h"
+#include "pipeline/run_control.h"
+#include "settings/preset.h"
+#include "settings/run_settings.h"
+
+#include <string>
+#include <vector>
+
+namespace quill::batch {
+
+/// Everything a console run needs besides the image list.
+struct ConsoleRunEnvironment {
+    imagefiles::ImageList& images;
+    settings::Preset& settings; ///< the working settings (exitAfterRun is forced during the run)
+    pipeline::RunFlags& flags;
+    bool ignoreWarnings = false;
+    std::string standardTitle; ///< heads the error log
+    std::string pdfCreator;    ///< creator text of PDF output
+    std::vector<std::string> errorLogPaths; ///< where the log may go, in order of preference
+    /// Show a one-line progress indicator on standard error (when it is a terminal).
+    bool progressOnStderr = false;
+};
+
+/// The outcome of a console run.
+enum class ConsoleRunOutcome {
+    Refused,         ///< the pre-run checks refused the run
+    AllDone,         ///< the run finished and no image failed
+    ImagesFailed,    ///< the run finished and at least one image failed
+    PrepareFailed,   ///< the preparation thread could not be started
+    ProcessFailed,   ///< the processing thread could not be started
+};
+
+/// The pre-run checks in their console form; prints the refusal or the ignored warning. On
+/// success `run` holds the derived run settings.
+[[nodiscard]] bool preRunChecksConsole(ConsoleRunEnvironment& environment,
+                                       settings::RunSettings& run);
+
+/// Checks and runs the batch over the image list, printing the result lines and, when images
+/// failed, the error report.
+[[nodiscard]] ConsoleRunOutcome consoleRun(ConsoleRunEnvironment& environment);
+
+} // namespace quill::batch

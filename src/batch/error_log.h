@@ -1,0 +1,31 @@
+// The error log of a console run and the console's error report.
+#pragma once
+
+#include "imagefiles/image_record.h"
+
+#include <string>
+#include <vector>
+
+namespace quill::batch {
+
+/// The failure line of a record: the kind's title, and for a failed step the operation's name
+/// in parentheses after two spaces.
+[[nodiscard]] std::string failureLine(const imagefiles::ImageRecord& record);
+
+/// The log text for the failed records of `images` (UTF-8 with byte order mark, CR LF).
+/// `standardTitle` heads the banner.
+[[nodiscard]] std::string errorLogText(const imagefiles::ImageList& images,
+                                       const std::string& standardTitle);
+
+/// Writes the log to `path` (an existing file is replaced once the new one is complete).
+[[nodiscard]] bool writeErrorLog(const std::string& path, const imagefiles::ImageList& images,
+                                 const std::string& standardTitle);
+
+/// Prints "Result: Error(s) occured!" and writes the log to the first of `candidatePaths` that
+/// can be written, then says where it went (or that it could not be created). Returns the path
+/// written, or "" when none could be.
+std::string consoleErrorReport(const imagefiles::ImageList& images,
+                               const std::string& standardTitle,
+                               const std::vector<std::string>& candidatePaths);
+
+} // namespace quill::batch

@@ -1,0 +1,208 @@
+// The preparation phase of a batch run.
+#include "batch/prepare.h"
+
+#include "imagefiles/format.h"
+#include "imagefiles/image_list.h"
+#include "imagefiles/image_loader.h"
+#include "pipeline/image_result.h"
+#include "pipeline/jpeg_metadata.h"
+#include "settings/filter_conditions.h"
+#include "toolkit/platform/platform.h"
+
+#include <algorithm>
+#include <chrono>
+#include <random>
+#include <thread>
+#include <vector>
+
+namespace quill::batch {
+namespace {
+
+using imagefiles::ImageRecord;
+using pipeline::ImageResult;
+
+/// The requirement codes of the settings.
+enum Requirement { NeedSort = 1, NeedSize, NeedDate, NeedColours, NeedBrightness, NeedFilter, NeedOrientation };
+
+/// Holds while the run is paused or a question is open; false when the phase must stop.
+bool mayGoOn(pipeline::RunFlags& flags) {
+    using namespace std::chrono_literals;
+    while ((flags.runPaused.load() || flags.questionOpen.load()) && flags.runActive.load())
+        std::this_thread::sleep_for(50ms);
+    return !flags.runCancelled.load() && flags.runActive.load();
+}
+
+void readDetails(ImageRecord& record, const bool need[8]) {
+    const auto info = platform::fileInfo(record.sourcePath);
+    if (!info || info->isDirectory || info->size < pipeline::kMinimumFileSize) {
+        record.resultState = std::uint8_t(ImageResult::Unreadable);
+        return;
+    }
+    if (record.formatKind == imagefiles::FormatVideo) return;
+    if (need[NeedSize]) {
+        imagefiles::ImageRect rect;
+        if (!imagefiles::readImageSize(record.sourcePath, rect)) {
+            record.resultState = std::uint8_t(ImageResult::LoadFailed);
+            return;
+        }
+        record.width = rect.width;
+        record.height = rect.height;
+        record.pixelCount = std::int64_t(rect.width) * rect.height;
+        record.aspectRatio = float(rect.width) / float(rect.height);
+    }
+    if ((need[NeedDate] || need[NeedOrientation]) && record.formatKind == imagefiles::FormatJpeg) {
+        const pipeline::ExifDetails exif = pipeline::readExifDetails(record.sourcePath);
+        if (need[NeedDate] && exif.recordedDate) record.recordedDate = *exif.recordedDate;
+        if (need[NeedOrientation] && exif.orientation)
+            record.orientation = std::int8_t(*exif.orientation);
+    }
+    if (need[NeedColours] || need[NeedBrightness]) {
+        const toolkit::Image image = imagefiles::loadImageFile(record.sourcePath, record.formatKind);
+        if (image.empty()) {
+            record.resultState = std::uint8_t(ImageResult::LoadFailed);
+            return;
+        }
+        if (need[NeedColours]) {
+            const std::int32_t colours = countDistinctColours(image);
+            if (colours < 1) {
+                record.resultState = std::uint8_t(ImageResult::LoadFailed);
+                return;
+            }
+            record.colorCount = colours;
+        }
+        if (need[NeedBrightness]) {
+            const double brightness = averageBrightness(image);
+            if (!(brightness >= 0.0 && brightness <= 1.0)) {
+                record.resultState = std::uint8_t(ImageResult::LoadFailed);
+                return;
+            }
+            record.brightness = float(brightness);
+        }
+    }
+}
+
+} // namespace
+
+std::int32_t countDistinctColours(const toolkit::Image& image) {
+    if (image.empty()) return 0;
+    // One bit per 24-bit colour: 2 MiB, independent of the image size.
+    std::vector<std::uint64_t> seen(std::size_t(1) << 18, 0);
+    std::int32_t count = 0;
+    const int bpp = image.bytesPerPixel();
+    for (int y = 0; y < image.height(); ++y) {
+        const std::uint8_t* p = image.row(y);
+        for (int x = 0; x < image.width(); ++x, p += bpp) {
+            const std::uint32_t colour = std::uint32_t(p[0]) | (std::uint32_t(p[1]) << 8) |
+                                         (std::uint32_t(p[2]) << 16);
+            std::uint64_t& word = seen[colour >> 6];
+            const std::uint64_t bit = std::uint64_t(1) << (colour & 63);
+            if (!(word & bit)) {
+                word |= bit;
+                ++count;
+            }
+        }
+    }
+    return count;
+}
+
+double averageBrightness(const toolkit::Image& image) {
+    if (image.empty()) return -1.0;
+    // Integer weights of 0.299, 0.587, 0.114 scaled by 1000, summed per row to stay exact.
+    std::uint64_t total = 0;
+    const int bpp = image.bytesPerPixel();
+    for (int y = 0; y < image.height(); ++y) {
+        const std::uint8_t* p = image.row(y);
+        std::uint64_t rowSum = 0;
+        for (int x = 0; x < image.width(); ++x, p += bpp)
+            rowSum += 114u * p[0] + 587u * p[1] + 299u * p[2];
+        total += rowSum;
+    }
+    const double pixels = double(image.width()) * double(image.height());
+    return double(total) / (pixels * 1000.0 * 255.0);
+}
+
+void sortRecords(std::vector<ImageRecord>& records, int sortKey, bool ascending) {
+    if (sortKey == 0) {
+        std::shuffle(records.begin(), records.end(), std::mt19937{std::random_device{}()});
+        return;
+    }
+    auto key = [sortKey](const ImageRecord& a, const ImageRecord& b) -> bool {
+        switch (sortKey) {
+        case 1: return a.fileName < b.fileName;
+        case 2: return a.fileSize < b.fileSize;
+        case 3: return a.recordedDate < b.recordedDate;
+        case 4: return std::uint32_t(a.width) < std::uint32_t(b.width);
+        case 5: return std::uint32_t(a.height) < std::uint32_t(b.height);
+        case 6: return a.pixelCount < b.pixelCount;
+        case 7: return a.aspectRatio < b.aspectRatio;
+        case 8: return a.colorCount < b.colorCount;
+        case 9: return a.brightness < b.brightness;
+        default: return false;
+        }
+    };
+    if (ascending)
+        std::stable_sort(records.begin(), records.end(), key);
+    else
+        std::stable_sort(records.begin(), records.end(),
+                         [&key](const ImageRecord& a, const ImageRecord& b) { return key(b, a); });
+}
+
+void prepare(PrepareEnvironment& env) {
+    using namespace std::chrono_literals;
+    std::this_thread::sleep_for(75ms);
+
+    const auto& s = env.settings;
+    const std::string tasks = settings::taskTexts(env.run);
+    bool need[8] = {};
+    for (int code = NeedSort; code <= NeedOrientation; ++code)
+        need[code] = settings::requirementQuery(code, s, tasks, env.images.size());
+
+    // Details.
+    bool cancelled = false;
+    std::size_t first = 0;
+    std::size_t end = env.images.size();
+    if (env.previewRun) {
+        const std::ptrdiff_t current = env.images.currentIndex();
+        if (current < 0) return;
+        first = std::size_t(current);
+        end = first + 1;
+    }
+    for (std::size_t i = first; i < end; ++i) {
+        readDetails(env.images[i], need);
+        env.flags.progressCounter.fetch_add(1);
+        if (!mayGoOn(env.flags)) {
+            cancelled = true;
+            break;
+        }
+    }
+
+    // Filter.
+    if (need[NeedFilter] && (!cancelled || env.previewRun)) {
+        const imagefiles::ListOptions keepOptions{false, true, true};
+        auto& records = env.images.records();
+        for (std::size_t i = first; i < end && i < records.size();) {
+            if (env.flags.runCancelled.load() && !env.previewRun) break;
+            ImageRecord& record = records[i];
+            if (record.resultState != std::uint8_t(ImageResult::Pending) ||
+                !settings::isExcludedByFilter(s, record)) {
+                ++i;
+                continue;
+            }
+            if (env.previewRun) {
+                record.resultCode = pipeline::DetailFiltered;
+                ++i;
+                continue;
+            }
+            if (s.keepFilteredImages && !s.exitAfterRun)
+                (void)imagefiles::addImageRecord(record.sourcePath, env.keepList, keepOptions);
+            env.images.erase(i);
+            --end;
+        }
+    }
+
+    // Sorting.
+    if (need[NeedSort] && !cancelled && !env.flags.runCancelled.load() && !env.previewRun)
+        sortRecords(env.images.records(), s.sortKey, s.sortAscending != 0);
+}
+
+} // namespace quill::batch

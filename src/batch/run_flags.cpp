@@ -1,2 +1,0 @@
-// placeholder, replaced by the real source
-namespace quill {}

@@ -1,0 +1,154 @@
+// Filling the image list: admission rules, directory walks and the dialog's filter list.
+#include "imagefiles/image_list.h"
+
+#include <filesystem>
+#include <set>
+#include <system_error>
+
+#include "imagefiles/format.h"
+#include "toolkit/platform/platform.h"
+
+namespace quill::imagefiles {
+
+namespace {
+
+constexpr std::string_view kVideoExtensions[] = {"3gp", "asf", "avi", "mov", "mp4",
+                                                 "mpa", "mpg", "mpeg", "wmv"};
+
+// Directory walks follow symbolic links; remembering the real directories already walked keeps
+// a link that points back up the tree from adding the same files again and again without end.
+class Walk {
+public:
+    Walk(ImageList& list, const ListOptions& options, const RecordAdded& onAdded)
+        : m_list(list), m_options(options), m_onAdded(onAdded) {}
+
+    void directory(const std::string& dir, bool recurse) {
+        const std::string base = platform::withTrailingSeparator(dir);
+        std::error_code error;
+        const std::filesystem::path real = std::filesystem::canonical(base, error);
+        if (!error && !m_visited.insert(real.native()).second) return;
+        const auto entries = platform::listDirectory(base);
+        if (!entries) return;
+        for (const platform::DirEntry& entry : *entries) {
+            if (entry.isDirectory) {
+                if (recurse) directory(base + entry.name, true);
+            } else if (detectFormatByExtension(entry.name, m_options.includeVideos) != FormatNone) {
+                file(base + entry.name);
+            }
+            if (m_list.cancel.load() == 1) return;
+        }
+    }
+
+    void file(const std::string& path) {
+        if (!addImageRecord(path, m_list, m_options)) return;
+        if (m_onAdded) m_onAdded(m_list.records().back());
+    }
+
+private:
+    ImageList& m_list;
+    const ListOptions& m_options;
+    const RecordAdded& m_onAdded;
+    std::set<std::string> m_visited;
+};
+
+} // namespace
+
+std::string fileNameOf(std::string_view path) {
+    const std::string file = platform::filePart(path);
+    const std::size_t dot = file.rfind('.');
+    if (dot != std::string::npos && dot != 0 && file.size() - dot - 1 <= 4) {
+        return file.substr(0, dot);
+    }
+    return file;
+}
+
+bool addImageRecord(const std::string& path, ImageList& list, const ListOptions& options) {
+    const auto info = platform::fileInfo(path);
+    const std::uint32_t attributes = info ? info->attributes : 0;
+    if (attributes & platform::AttrSystem) return false;
+    if ((attributes & platform::AttrHidden) && !options.includeHiddenFiles) return false;
+    if (!info || info->isDirectory) return false;
+    if (list.indexOfPath(path) >= 0) return false;
+
+    ImageRecord record;
+    record.sourcePath = path;
+    record.folder = platform::directoryPart(path);
+    record.fileName = fileNameOf(path);
+    record.formatKind = detectFormatByExtension(path, options.includeVideos);
+    record.attributes = attributes;
+    record.fileSize = std::int64_t(info->size);
+    record.createdDate = info->createdDate;
+    record.recordedDate = info->modifiedDate;
+    record.modifiedDate = info->modifiedDate;
+    record.accessedDate = info->accessedDate;
+    list.append(std::move(record));
+    return true;
+}
+
+void walkDirectory(const std::string& directory, bool recurse, ImageList& list,
+                   const ListOptions& options, const RecordAdded& onAdded) {
+    Walk(list, options, onAdded).directory(directory, recurse);
+}
+
+void addPaths(std::string_view paths, ImageList& list, const ListOptions& options,
+              const RecordAdded& onAdded) {
+    Walk walk(list, options, onAdded);
+    std::size_t start = 0;
+    while (start <= paths.size()) {
+        std::size_t end = paths.find('\n', start);
+        if (end == std::string_view::npos) end = paths.size();
+        const std::string element(paths.substr(start, end - start));
+        start = end + 1;
+        if (element.empty()) continue;
+        if (platform::isDirectory(element)) {
+            walk.directory(element, options.includeSubdirectories);
+        } else if (detectFormatByExtension(element, options.includeVideos) != FormatNone) {
+            walk.file(element);
+        }
+        if (list.cancel.load() == 1) return;
+    }
+}
+
+std::vector<FileFilter> openFileFilters(bool includeVideos, const std::string& allImagesLabel) {
+    std::vector<FileFilter> filters = {
+        {"JPG", {"jpg", "jpeg", "jpe", "jfif"}},
+        {"PNG", {"png"}},
+        {"BMP", {"bmp", "dib", "rle"}},
+        {"TGA", {"tga", "vda", "icb", "vst", "tpic"}},
+        {"TIF", {"tif", "tiff"}},
+        {"GIF", {"gif"}},
+        {"PCX", {"pcx"}},
+        {"PNM", {"pnm", "pgm", "pbm", "ppm"}},
+        {"ICO", {"ico", "cur"}},
+        {"JP2", {"jp2", "j2k", "jpf", "jpx", "jpm", "mj2"}},
+    };
+    FileFilter all{allImagesLabel, {}};
+    for (const FileFilter& f : filters) {
+        all.extensions.insert(all.extensions.end(), f.extensions.begin(), f.extensions.end());
+    }
+    if (includeVideos) {
+        all.extensions.insert(all.extensions.end(), std::begin(kVideoExtensions),
+                              std::end(kVideoExtensions));
+        filters.push_back({"3GP, AVI, MOV, MPG, WMV",
+                           {std::begin(kVideoExtensions), std::end(kVideoExtensions)}});
+    }
+    filters.insert(filters.begin(), std::move(all));
+    return filters;
+}
+
+std::string openFileFilterString(const std::vector<FileFilter>& filters) {
+    std::string text;
+    for (const FileFilter& f : filters) {
+        text += f.label;
+        text += '|';
+        for (std::size_t i = 0; i < f.extensions.size(); ++i) {
+            if (i > 0) text += ';';
+            text += "*.";
+            text += f.extensions[i];
+        }
+        text += '|';
+    }
+    return text;
+}
+
+} // namespace quill::imagefiles

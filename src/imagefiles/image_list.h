@@ -1,0 +1,62 @@
+// Filling the image list: admitting files, walking directories, and the open-file dialog's
+// filter list.
+#pragma once
+
+#include <functional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "imagefiles/image_record.h"
+
+namespace quill::imagefiles {
+
+/// The preset switches that decide which files the list admits.
+struct ListOptions {
+    bool includeSubdirectories = false; ///< walking a directory descends into subdirectories
+    bool includeHiddenFiles = false;    ///< files with the hidden attribute are admitted
+    bool includeVideos = false;         ///< video extensions count as admissible
+};
+
+/// Called for every record that was added (the window appends a row for it).
+using RecordAdded = std::function<void(const ImageRecord&)>;
+
+/// The `fileName` value of a path: the file part without its extension when the last dot is not
+/// the first character and at most 4 characters follow it; otherwise the whole file part.
+[[nodiscard]] std::string fileNameOf(std::string_view path);
+
+/// Admits one file: rejected when it has the system attribute, when it is hidden and hidden files
+/// are not included, when it does not exist or is a directory, or when the list already holds
+/// exactly this path. Otherwise appends a new record. True when a record was added.
+[[nodiscard]] bool addImageRecord(const std::string& path, ImageList& list,
+                                  const ListOptions& options);
+
+/// Adds the admissible files of one directory in the order the file system lists them,
+/// descending into subdirectories when `recurse` is set. Stops after the entry during which the
+/// list's cancel flag became 1. A directory that cannot be read adds nothing.
+void walkDirectory(const std::string& directory, bool recurse, ImageList& list,
+                   const ListOptions& options, const RecordAdded& onAdded = {});
+
+/// Adds every element of a line-feed separated list of paths: directories are walked (with
+/// `includeSubdirectories` as the recursion switch), files with an image extension admitted.
+/// Stops after the element during which the cancel flag became 1.
+void addPaths(std::string_view paths, ImageList& list, const ListOptions& options,
+              const RecordAdded& onAdded = {});
+
+/// One entry of the open-file dialog's filter list.
+struct FileFilter {
+    std::string label;                         ///< shown to the user
+    std::vector<std::string_view> extensions;  ///< lower-case, without the dot
+};
+
+/// The open-file dialog's filter list in order: all supported images (labelled `allImagesLabel`;
+/// video extensions added when `includeVideos`), then one entry per format, then the videos
+/// entry when `includeVideos`.
+[[nodiscard]] std::vector<FileFilter> openFileFilters(bool includeVideos,
+                                                      const std::string& allImagesLabel);
+
+/// The filter list in the platform's syntax: for each entry the label, "|", the patterns
+/// ("*." + extension) joined by ";", and "|".
+[[nodiscard]] std::string openFileFilterString(const std::vector<FileFilter>& filters);
+
+} // namespace quill::imagefiles

@@ -1,0 +1,283 @@
+// Loading an image file: the dispatch by format code, the header-only size reader and the PNG
+// colour-key step.
+#include "imagefiles/image_loader.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+
+#include "imagefiles/detail/byte_reader.h"
+#include "imagefiles/detail/decode_limits.h"
+#include "imagefiles/format.h"
+#include "imagefiles/general_decoder.h"
+#include "imagefiles/gif_decoder.h"
+#include "imagefiles/ico_decoder.h"
+#include "imagefiles/pcx_decoder.h"
+#include "imagefiles/pnm_decoder.h"
+#include "toolkit/platform/platform.h"
+
+namespace quill::imagefiles {
+
+namespace {
+
+using Bytes = std::span<const std::uint8_t>;
+
+// Raw content types of the size reader.
+enum ContentType {
+    ContentNone = 0,
+    ContentBmp = 1,
+    ContentGif87 = 3,
+    ContentGif89 = 4,
+    ContentCur = 6,
+    ContentIco = 7,
+    ContentJp2 = 9,
+    ContentJ2k = 10,
+    ContentJpeg = 11,
+    ContentPcx = 12,
+    ContentPng = 13,
+    ContentPnm = 14,
+    ContentTga = 15,
+    ContentTiffLe = 17,
+    ContentTiffBe = 18,
+};
+
+bool startsWith(Bytes bytes, std::size_t offset, const char* text, std::size_t length) {
+    return offset <= bytes.size() && length <= bytes.size() - offset &&
+           std::memcmp(bytes.data() + offset, text, length) == 0;
+}
+
+// The signatures in the order they are tried; the first match wins.
+ContentType contentTypeOf(Bytes b) {
+    if (startsWith(b, 0, "\xFF\xD8", 2)) return ContentJpeg;
+    if (startsWith(b, 0, "\x89PNG\r\n\x1A\n", 8)) return ContentPng;
+    if (startsWith(b, 0, "GIF89a", 6)) return ContentGif89;
+    if (startsWith(b, 0, "BM", 2)) return ContentBmp;
+    if (b.size() >= 18 && startsWith(b, b.size() - 18, "TRUEVISION-XFILE.", 17)) return ContentTga;
+    if (startsWith(b, 0, "\0\0\0\x0CjP  \r\n\x87\n", 12)) return ContentJp2;
+    if (startsWith(b, 0, "II*\0", 4)) return ContentTiffLe;
+    if (b.size() >= 2 && b[0] == 0x0A && b[1] <= 5) return ContentPcx;
+    if (startsWith(b, 0, "\0\0\1\0", 4)) return ContentIco;
+    if (startsWith(b, 0, "\xFF\x4F", 2)) return ContentJ2k;
+    if (startsWith(b, 0, "GIF87a", 6)) return ContentGif87;
+    if (b.size() >= 2 && b[0] == 'P' && b[1] <= '6') return ContentPnm;
+    if (startsWith(b, 0, "MM\0*", 4)) return ContentTiffBe;
+    if (startsWith(b, 0, "\0\0\2\0", 4)) return ContentCur;
+    return ContentNone;
+}
+
+struct Size {
+    std::int64_t width = 0;
+    std::int64_t height = 0;
+};
+
+// Walks JPEG 2000 marker segments from `pos` to the SIZ marker.
+Size codestreamSize(detail::ByteReader& r, std::size_t pos) {
+    Size s;
+    while (r.has(pos, 2)) {
+        if (r.u8(pos) != 0xFF) break;
+        const std::uint8_t marker = r.u8(pos + 1);
+        if (marker == 0x51) {
+            if (r.has(pos + 6, 8)) {
+                s.width = r.u32be(pos + 6);
+                s.height = r.u32be(pos + 10);
+            }
+            break;
+        }
+        if (marker == 0x00 || !r.has(pos + 2, 2)) break;
+        const std::uint16_t length = r.u16be(pos + 2);
+        if (length < 1) break;
+        pos += std::size_t(length) + 2;
+    }
+    return s;
+}
+
+Size jpegSize(detail::ByteReader& r) {
+    Size s;
+    std::size_t pos = 2;
+    while (r.has(pos, 2)) {
+        if (r.u8(pos) != 0xFF) break;
+        const std::uint8_t marker = r.u8(pos + 1);
+        if (marker == 0xC0 || marker == 0xC2) {
+            if (r.has(pos + 5, 4)) {
+                s.height = r.u16be(pos + 5);
+                s.width = r.u16be(pos + 7);
+            }
+            break;
+        }
+        if (marker == 0x00 || marker == 0xFF || !r.has(pos + 2, 2)) break;
+        const std::uint16_t length = r.u16be(pos + 2);
+        if (length == 0) break;
+        pos += std::size_t(length) + 2;
+    }
+    return s;
+}
+
+Size tiffSize(detail::ByteReader& r, bool bigEndian) {
+    const auto u16 = [&](std::size_t at) { return bigEndian ? r.u16be(at) : r.u16le(at); };
+    const auto u32 = [&](std::size_t at) { return bigEndian ? r.u32be(at) : r.u32le(at); };
+    Size s;
+    std::size_t pos = std::size_t(u32(4)) + 2;
+    while (r.has(pos, 12)) {
+        const std::uint16_t tag = u16(pos);
+        if (tag == 0) break;
+        const std::uint16_t type = u16(pos + 2);
+        const std::int64_t value = type == 3 ? u16(pos + 8) : u32(pos + 8);
+        if (tag == 256) s.width = value;
+        if (tag == 257) s.height = value;
+        if (s.width > 0 && s.height > 0) break;
+        pos += 12;
+    }
+    return s;
+}
+
+Size headerSize(detail::ByteReader& r, ContentType type) {
+    Size s;
+    switch (type) {
+    case ContentBmp:
+        // The OS/2 core header (size 12) stores 16-bit sides; reading it as 32-bit values would
+        // turn every such file into an unreadable one.
+        if (r.u32le(14) == 12) {
+            s.width = r.u16le(18);
+            s.height = r.u16le(20);
+        } else {
+            s.width = std::int32_t(r.u32le(18));
+            s.height = std::int32_t(r.u32le(22));
+        }
+        break;
+    case ContentGif87:
+    case ContentGif89:
+        s.width = r.u16le(6);
+        s.height = r.u16le(8);
+        break;
+    case ContentJp2: {
+        std::size_t pos = 12;
+        while (r.has(pos, 4)) {
+            const std::uint32_t length = r.u32be(pos);
+            if (length < 1) break;
+            pos += length;
+        }
+        // Only a last box of length 0 (running to the end) stops inside the file; its header and
+        // the codestream's start marker come before the marker segments.
+        s = codestreamSize(r, pos + 10);
+        break;
+    }
+    case ContentJ2k: s = codestreamSize(r, 2); break;
+    case ContentJpeg: s = jpegSize(r); break;
+    case ContentPcx:
+        s.width = std::int64_t(r.u16le(8)) - r.u16le(4) + 1;
+        s.height = std::int64_t(r.u16le(10)) - r.u16le(6) + 1;
+        break;
+    case ContentPng:
+        s.width = r.u32be(16);
+        s.height = r.u32be(20);
+        break;
+    case ContentTga:
+        s.width = r.u16le(12);
+        s.height = r.u16le(14);
+        break;
+    case ContentTiffLe: s = tiffSize(r, false); break;
+    case ContentTiffBe: s = tiffSize(r, true); break;
+    default: break;
+    }
+    if (r.failed() && (s.width == 0 || s.height == 0)) return Size{};
+    s.width = std::llabs(s.width);
+    s.height = std::llabs(s.height);
+    return s;
+}
+
+// Decodes the whole file by its content family when the header did not tell the size.
+Size decodedSize(Bytes bytes, ContentType type) {
+    toolkit::Image image;
+    switch (type) {
+    case ContentCur:
+    case ContentIco: image = decodeIco(bytes); break;
+    case ContentPcx: image = decodePcx(bytes); break;
+    case ContentPnm: image = decodePnm(bytes); break;
+    case ContentGif87:
+    case ContentGif89: return Size{};
+    default: break;
+    }
+    // Signatures of two bytes or four are weak: an uncompressed TGA without ID field and footer
+    // begins 00 00 02 00 like a cursor. What the family's decoder cannot read gets the general
+    // decoder's chance, so such files are not reported unreadable.
+    if (image.empty()) image = decodeGeneral(bytes);
+    return Size{image.width(), image.height()};
+}
+
+bool finish(Size s, ImageRect& out) {
+    out = ImageRect{};
+    if (s.width < 1 || s.width > 65536 || s.height < 1 || s.height > 65536) return false;
+    out.width = std::int32_t(s.width);
+    out.height = std::int32_t(s.height);
+    return true;
+}
+
+// The colour-key step on the first bytes of a file.
+toolkit::Image applyColorKey(toolkit::Image image, Bytes head) {
+    if (image.empty() || head.size() < 50) return image;
+    const auto upper = [](std::uint8_t c) {
+        return c >= 'a' && c <= 'z' ? std::uint8_t(c - 'a' + 'A') : c;
+    };
+    if (upper(head[1]) != 'P' || upper(head[2]) != 'N' || upper(head[3]) != 'G') return image;
+    if (upper(head[37]) != 'T' || upper(head[38]) != 'R' || upper(head[39]) != 'N' ||
+        upper(head[40]) != 'S') {
+        return image;
+    }
+    // The decoder already turned the tRNS chunk into alpha, exactly and for every colour type;
+    // keying again on the low bytes of the chunk could only take that transparency away.
+    if (image.hasAlpha()) return image;
+    const std::uint8_t red = head[42], green = head[44], blue = head[46];
+    toolkit::Image keyed = image.toBgra32();
+    if (keyed.empty()) return image;
+    for (int y = 0; y < keyed.height(); ++y) {
+        std::uint8_t* p = keyed.row(y);
+        for (int x = 0; x < keyed.width(); ++x, p += 4) {
+            p[3] = (p[0] == blue && p[1] == green && p[2] == red) ? 0 : 255;
+        }
+    }
+    return keyed;
+}
+
+} // namespace
+
+toolkit::Image loadImageFile(const std::string& path, int formatKind, bool includeVideos) {
+    if (formatKind == FormatNone) formatKind = detectFormatByExtension(path, includeVideos);
+    if (formatKind == FormatNone || formatKind == FormatVideo) return {};
+    const auto bytes = platform::readFile(path, detail::kMaxFileBytes);
+    if (!bytes) return {};
+    const Bytes data(*bytes);
+    switch (formatKind) {
+    case FormatPng: return applyColorKey(decodeGeneral(data), data.first(std::min<std::size_t>(50, data.size())));
+    case FormatGif: return decodeGif(data);
+    case FormatPcx: return decodePcx(data);
+    case FormatPnm: return decodePnm(data);
+    case FormatIco: return decodeIco(data);
+    default: return decodeGeneral(data);
+    }
+}
+
+bool readImageSizeFromBytes(Bytes bytes, ImageRect& out) {
+    const ContentType type = contentTypeOf(bytes);
+    detail::ByteReader r(bytes);
+    Size s = headerSize(r, type);
+    if (s.width == 0 || s.height == 0) s = decodedSize(bytes, type);
+    return finish(s, out);
+}
+
+bool readImageSize(const std::string& path, ImageRect& out) {
+    const auto bytes = platform::readFile(path, detail::kMaxFileBytes);
+    if (!bytes) {
+        out = ImageRect{};
+        return false;
+    }
+    return readImageSizeFromBytes(*bytes, out);
+}
+
+toolkit::Image applyPngColorKey(toolkit::Image image, const std::string& path) {
+    std::uint8_t head[50];
+    std::ifstream file(path, std::ios::binary);
+    if (!file.read(reinterpret_cast<char*>(head), sizeof head)) return image;
+    return applyColorKey(std::move(image), Bytes(head, sizeof head));
+}
+
+} // namespace quill::imagefiles

@@ -1,0 +1,38 @@
+// Loading an image file: the dispatch by format code, the header-only size reader and the PNG
+// colour-key step.
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <string>
+
+#include "toolkit/image.h"
+
+namespace quill::imagefiles {
+
+/// Width and height of an image as the size reader finds them; x and y are always 0.
+struct ImageRect {
+    std::int32_t x = 0;
+    std::int32_t y = 0;
+    std::int32_t width = 0;
+    std::int32_t height = 0;
+};
+
+/// Decodes the file at `path`. `formatKind` -1 derives the format from the extension (video
+/// extensions count only with `includeVideos`). Returns an empty image on any failure, for videos
+/// and for unknown extensions.
+[[nodiscard]] toolkit::Image loadImageFile(const std::string& path, int formatKind,
+                                           bool includeVideos = false);
+
+/// Reads an image's width and height from its header, decoding the file when the header does not
+/// tell. True when both lie in 1..65536; otherwise false with `out` all zero.
+[[nodiscard]] bool readImageSize(const std::string& path, ImageRect& out);
+
+/// The size reader's work on bytes already in memory (`bytes` is the whole file).
+[[nodiscard]] bool readImageSizeFromBytes(std::span<const std::uint8_t> bytes, ImageRect& out);
+
+/// When the file is a PNG whose first chunk after IHDR is tRNS, returns a 32-bit copy of `image`
+/// in which exactly the pixels of the key colour are transparent; otherwise returns `image`.
+[[nodiscard]] toolkit::Image applyPngColorKey(toolkit::Image image, const std::string& path);
+
+} // namespace quill::imagefiles

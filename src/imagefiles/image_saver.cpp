@@ -1,0 +1,106 @@
+// saveImageFile: picks the encoder, reduces to a palette where the depth asks for one, encodes
+// into memory and writes the file through a PendingFile, so that only a complete file ever
+// appears under the output name.
+#include "imagefiles/image_saver.h"
+
+#include <array>
+#include <cerrno>
+#include <vector>
+
+#include "imagefiles/bmp_encoder.h"
+#include "imagefiles/jp2_encoder.h"
+#include "imagefiles/jpeg_encoder.h"
+#include "imagefiles/png_encoder.h"
+#include "imagefiles/quantizer.h"
+#include "toolkit/platform/platform.h"
+
+namespace quill::imagefiles {
+
+namespace {
+
+// The registered encoders other than the built-in BMP writer. PNG and JPEG 2000 take 32-bit
+// pixels with their alpha; the JPEG encoder reads only the colour bytes of 32-bit pixels.
+constexpr std::array<Encoder, 3> kEncoders{Encoder::Jpeg, Encoder::Png, Encoder::Jp2k};
+
+bool isPaletteDepth(int depth) { return depth == 1 || depth == 4 || depth == 8; }
+
+SaveResult failure(int systemError) { return SaveResult{false, systemError}; }
+
+SaveResult writeOut(const std::string& path, const std::vector<std::uint8_t>& bytes) {
+    platform::PendingFile file(path);
+    if (!file.ok()) return failure(file.error());
+    if (!file.write(bytes) || !file.commit()) return failure(file.error() ? file.error() : EIO);
+    return SaveResult{true, 0};
+}
+
+// Encodes into `bytes`; false on an encoder failure.
+bool encode(const toolkit::Image& image, Encoder encoder, int flags, int depth,
+            std::vector<std::uint8_t>& bytes) {
+    const int quality = flags < 0 ? 0 : (flags & kSaveQualityMask);
+    const toolkit::ImageView view = image.view();
+    if ((encoder == Encoder::Bmp || encoder == Encoder::Png) && isPaletteDepth(depth)) {
+        const Dithering dithering =
+            (flags & kSaveFlagDither) ? Dithering::FloydSteinberg : Dithering::None;
+        const auto paletted = quantizeImage(view, 1 << depth, dithering);
+        if (!paletted) return false;
+        return encoder == Encoder::Bmp ? encodeBmpPalette(*paletted, depth, bytes)
+                                       : encodePngPalette(*paletted, depth, bytes);
+    }
+    switch (encoder) {
+    case Encoder::Bmp:
+        return encodeBmp(view, depth == 32 ? BmpAlpha::Write : BmpAlpha::Drop, bytes);
+    case Encoder::Jpeg: return encodeJpeg(view, quality, bytes);
+    case Encoder::Png: return encodePng(view, bytes);
+    case Encoder::Jp2k: return encodeJp2(view, quality, bytes);
+    }
+    return false;
+}
+
+} // namespace
+
+std::optional<Encoder> encoderFromIdentifier(std::uint32_t identifier) {
+    if (identifier == std::uint32_t(Encoder::Bmp)) return Encoder::Bmp;
+    for (const Encoder encoder : kEncoders)
+        if (std::uint32_t(encoder) == identifier) return encoder;
+    return std::nullopt;
+}
+
+std::optional<Encoder> encoderForFormat(int formatCode) {
+    switch (formatCode) {
+    case 0: return Encoder::Jpeg;
+    case 1: return Encoder::Png;
+    case 2: return Encoder::Bmp;
+    case 9: return Encoder::Jp2k;
+    default: return std::nullopt;
+    }
+}
+
+SaveResult saveImageFile(const toolkit::Image& image, const std::string& path,
+                         std::uint32_t encoderIdentifier, int flags, int depth) {
+    const auto encoder = encoderFromIdentifier(encoderIdentifier);
+    if (!encoder) return failure(0);
+    return saveImageFile(image, path, *encoder, flags, depth);
+}
+
+SaveResult saveImageFile(const toolkit::Image& image, const std::string& path, Encoder encoder,
+                         int flags, int depth) {
+    if (path.empty() || image.empty()) return failure(0);
+    std::vector<std::uint8_t> bytes;
+    bool encoded = false;
+    try {
+        encoded = encode(image, encoder, flags, depth, bytes);
+    } catch (const std::bad_alloc&) {
+        encoded = false;
+    }
+    if (!encoded) return failure(0);
+    return writeOut(path, bytes);
+}
+
+std::string extensionForFormat(int formatCode) {
+    static constexpr std::array<const char*, 10> kExtensions{"jpg", "png", "bmp", "tga", "tif",
+                                                             "gif", "pcx", "pnm", "ico", "jp2"};
+    if (formatCode < 0 || formatCode >= int(kExtensions.size())) return {};
+    return kExtensions[std::size_t(formatCode)];
+}
+
+} // namespace quill::imagefiles

@@ -1,0 +1,64 @@
+// Saving the working image: the encoder identifiers, the output extensions and saveImageFile.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "toolkit/image.h"
+
+namespace quill::imagefiles {
+
+/// An encoder identifier made of the ASCII codes of a tag of up to four characters, the first
+/// character in the lowest byte ("PNG" leaves the highest byte 0).
+[[nodiscard]] constexpr std::uint32_t encoderTag(std::string_view tag) {
+    std::uint32_t value = 0;
+    for (std::size_t i = 0; i < tag.size() && i < 4; ++i)
+        value |= std::uint32_t(std::uint8_t(tag[i])) << (8 * i);
+    return value;
+}
+
+/// The four encoders, with their 32-bit identifiers as callers pass them.
+enum class Encoder : std::uint32_t {
+    Bmp = 0,                    ///< the built-in uncompressed BMP writer
+    Jpeg = encoderTag("JPEG"),  ///< libjpeg, quality 0..10 (x 10), alpha dropped
+    Png = encoderTag("PNG"),    ///< libpng, alpha kept, palettes for depths 1, 4 and 8
+    Jp2k = encoderTag("JP2K"),  ///< OpenJPEG .jp2, one quality layer, alpha kept
+};
+
+/// The encoder with this identifier; nullopt when no encoder has it.
+[[nodiscard]] std::optional<Encoder> encoderFromIdentifier(std::uint32_t identifier);
+/// The encoder that writes a format code (0 JPEG, 1 PNG, 2 BMP, 9 JPEG 2000); nullopt otherwise.
+[[nodiscard]] std::optional<Encoder> encoderForFormat(int formatCode);
+
+/// Flags: the quality 0..10 lives in the low byte; this bit asks palette reductions (depths 1, 4
+/// and 8) to use Floyd-Steinberg dithering.
+inline constexpr int kSaveFlagDither = 256;
+/// Mask of the quality in the flags.
+inline constexpr int kSaveQualityMask = 0xFF;
+
+/// The outcome of a save: success, and the errno of the failing file operation (ENOSPC when the
+/// disk is full; 0 when the failure was not a system error, such as an unknown encoder).
+struct SaveResult {
+    bool ok = false;
+    int systemError = 0;
+    explicit operator bool() const { return ok; }
+};
+
+/// Writes `image` to `path` with the encoder `encoderIdentifier` (an Encoder value). `flags` holds
+/// the quality and kSaveFlagDither; `depth` is the file's bits per pixel (1, 4 or 8 reduce to a
+/// palette of 2, 16 or 256 colours for PNG and BMP; BMP writes alpha only at 32). The file is
+/// written under a temporary name in the target folder and renamed onto `path` only when
+/// complete: on failure no partial file remains and an existing file is untouched.
+[[nodiscard]] SaveResult saveImageFile(const toolkit::Image& image, const std::string& path,
+                                       std::uint32_t encoderIdentifier, int flags, int depth);
+/// The same with a typed encoder.
+[[nodiscard]] SaveResult saveImageFile(const toolkit::Image& image, const std::string& path,
+                                       Encoder encoder, int flags, int depth);
+
+/// The extension written for a format code: 0 "jpg", 1 "png", 2 "bmp", 3 "tga", 4 "tif",
+/// 5 "gif", 6 "pcx", 7 "pnm", 8 "ico", 9 "jp2"; anything else "".
+[[nodiscard]] std::string extensionForFormat(int formatCode);
+
+} // namespace quill::imagefiles

@@ -1,0 +1,155 @@
+// JPEG decoding through libjpeg-turbo. Errors return through setjmp/longjmp, which stays inside
+// this file; the library's warnings are silenced.
+#include "imagefiles/jpeg_decoder.h"
+
+#include <csetjmp>
+#include <cstdio>
+#include <memory>
+#include <new>
+
+#include <jpeglib.h>
+#include <jerror.h>
+
+#include "imagefiles/detail/decode_limits.h"
+
+namespace quill::imagefiles {
+
+namespace {
+
+// A hostile progressive file can hold thousands of tiny scans, each of which costs a pass over
+// the whole coefficient buffer; real files have a few dozen.
+constexpr int kMaxScans = 500;
+
+struct ErrorManager {
+    jpeg_error_mgr base;
+    std::jmp_buf jump;
+};
+
+[[noreturn]] void onError(j_common_ptr cinfo) {
+    auto* err = reinterpret_cast<ErrorManager*>(cinfo->err);
+    std::longjmp(err->jump, 1);
+}
+
+void onMessage(j_common_ptr, int) {}
+void onOutput(j_common_ptr) {}
+
+void onProgress(j_common_ptr cinfo) {
+    auto* d = reinterpret_cast<j_decompress_ptr>(cinfo);
+    if (d->is_decompressor && d->input_scan_number > kMaxScans) {
+        cinfo->err->msg_code = JERR_NOT_COMPILED;
+        cinfo->err->error_exit(cinfo);
+    }
+}
+
+// The decode runs in two steps that each set their own jump point, so that no C++ object with a
+// destructor lives in a frame a longjmp leaves.
+bool readHeader(jpeg_decompress_struct& cinfo, ErrorManager& err,
+                std::span<const std::uint8_t> bytes) {
+    if (setjmp(err.jump)) return false;
+    jpeg_mem_src(&cinfo, bytes.data(), static_cast<unsigned long>(bytes.size()));
+    if (jpeg_read_header(&cinfo, TRUE) != JPEG_HEADER_OK) return false;
+    switch (cinfo.jpeg_color_space) {
+    case JCS_CMYK:
+    case JCS_YCCK:
+        cinfo.out_color_space = JCS_CMYK;
+        break;
+    default:
+        // Greyscale, YCbCr and RGB all convert straight to the image's byte order.
+        cinfo.out_color_space = JCS_EXT_BGR;
+        break;
+    }
+    jpeg_calc_output_dimensions(&cinfo);
+    return true;
+}
+
+// Converts one row of CMYK samples to blue, green, red. Files with an Adobe marker store the
+// inks inverted (the usual case for Photoshop); others store them directly.
+void cmykRowToBgr(const std::uint8_t* src, std::uint8_t* dst, JDIMENSION width, bool inverted) {
+    for (JDIMENSION x = 0; x < width; ++x, src += 4, dst += 3) {
+        unsigned c = src[0], m = src[1], y = src[2], k = src[3];
+        if (!inverted) {
+            c = 255 - c;
+            m = 255 - m;
+            y = 255 - y;
+            k = 255 - k;
+        }
+        // With inverted storage, red = (255 - C)(255 - K) / 255 becomes c * k / 255.
+        dst[2] = std::uint8_t((c * k + 127) / 255);
+        dst[1] = std::uint8_t((m * k + 127) / 255);
+        dst[0] = std::uint8_t((y * k + 127) / 255);
+    }
+}
+
+struct DecodeState {
+    toolkit::Image* image = nullptr;
+    JSAMPLE* cmykRow = nullptr;
+};
+
+void decodeRows(jpeg_decompress_struct& cinfo, ErrorManager& err, DecodeState& state) {
+    if (setjmp(err.jump)) return; // keeps the rows decoded so far
+    jpeg_start_decompress(&cinfo);
+    toolkit::Image& image = *state.image;
+    const bool cmyk = cinfo.out_color_space == JCS_CMYK;
+    const bool inverted = cinfo.saw_Adobe_marker;
+    JSAMPROW rows[4];
+    while (cinfo.output_scanline < cinfo.output_height) {
+        const JDIMENSION first = cinfo.output_scanline;
+        if (cmyk) {
+            rows[0] = state.cmykRow;
+            if (jpeg_read_scanlines(&cinfo, rows, 1) != 1) break;
+            cmykRowToBgr(state.cmykRow, image.row(int(first)), cinfo.output_width, inverted);
+            continue;
+        }
+        int count = 0;
+        for (; count < 4 && first + JDIMENSION(count) < cinfo.output_height; ++count) {
+            rows[count] = image.row(int(first + JDIMENSION(count)));
+        }
+        if (jpeg_read_scanlines(&cinfo, rows, JDIMENSION(count)) == 0) break;
+    }
+    jpeg_finish_decompress(&cinfo);
+}
+
+class DecompressGuard {
+public:
+    explicit DecompressGuard(jpeg_decompress_struct& cinfo) : m_cinfo(cinfo) {}
+    ~DecompressGuard() { jpeg_destroy_decompress(&m_cinfo); }
+    DecompressGuard(const DecompressGuard&) = delete;
+    DecompressGuard& operator=(const DecompressGuard&) = delete;
+
+private:
+    jpeg_decompress_struct& m_cinfo;
+};
+
+} // namespace
+
+toolkit::Image decodeJpeg(std::span<const std::uint8_t> bytes) {
+    if (bytes.size() < 4) return {};
+    jpeg_decompress_struct cinfo{};
+    ErrorManager err{};
+    cinfo.err = jpeg_std_error(&err.base);
+    err.base.error_exit = onError;
+    err.base.emit_message = onMessage;
+    err.base.output_message = onOutput;
+    jpeg_progress_mgr progress{};
+    progress.progress_monitor = onProgress;
+    if (setjmp(err.jump)) return {};
+    jpeg_create_decompress(&cinfo);
+    DecompressGuard guard(cinfo);
+    cinfo.progress = &progress;
+    cinfo.mem->max_memory_to_use = long(detail::kDecodeMaxBytes);
+
+    if (!readHeader(cinfo, err, bytes)) return {};
+    toolkit::Image image = detail::allocateImage(cinfo.output_width, cinfo.output_height,
+                                                 toolkit::PixelFormat::Bgr24);
+    if (image.empty()) return {};
+    std::unique_ptr<JSAMPLE[]> cmykRow;
+    if (cinfo.out_color_space == JCS_CMYK) {
+        cmykRow.reset(new (std::nothrow) JSAMPLE[std::size_t(cinfo.output_width) * 4]);
+        if (!cmykRow) return {};
+    }
+    DecodeState state{&image, cmykRow.get()};
+    decodeRows(cinfo, err, state);
+    return image;
+}
+
+} // namespace quill::imagefiles

@@ -1,0 +1,155 @@
+// TIFF decoding through libtiff, reading from memory; the library's messages are silenced.
+#include "imagefiles/tiff_decoder.h"
+
+#include <algorithm>
+#include <cstring>
+#include <memory>
+#include <vector>
+
+#include <tiffio.h>
+
+#include "imagefiles/detail/decode_limits.h"
+
+namespace quill::imagefiles {
+
+namespace {
+
+struct MemoryFile {
+    std::span<const std::uint8_t> bytes;
+    toff_t position = 0;
+};
+
+tmsize_t readProc(thandle_t handle, void* out, tmsize_t size) {
+    auto* f = static_cast<MemoryFile*>(handle);
+    if (size <= 0 || f->position >= f->bytes.size()) return 0;
+    const toff_t left = f->bytes.size() - f->position;
+    const toff_t n = toff_t(size) < left ? toff_t(size) : left;
+    std::memcpy(out, f->bytes.data() + f->position, std::size_t(n));
+    f->position += n;
+    return tmsize_t(n);
+}
+tmsize_t writeProc(thandle_t, void*, tmsize_t) { return -1; }
+toff_t seekProc(thandle_t handle, toff_t offset, int whence) {
+    auto* f = static_cast<MemoryFile*>(handle);
+    toff_t base = 0;
+    if (whence == SEEK_CUR) base = f->position;
+    else if (whence == SEEK_END) base = f->bytes.size();
+    if (offset > ~toff_t{0} - base) return toff_t(-1);
+    f->position = base + offset;
+    return f->position;
+}
+int closeProc(thandle_t) { return 0; }
+toff_t sizeProc(thandle_t handle) { return static_cast<MemoryFile*>(handle)->bytes.size(); }
+int mapProc(thandle_t handle, void** base, toff_t* size) {
+    auto* f = static_cast<MemoryFile*>(handle);
+    *base = const_cast<std::uint8_t*>(f->bytes.data());
+    *size = f->bytes.size();
+    return 1;
+}
+void unmapProc(thandle_t, void*, toff_t) {}
+
+int quiet(TIFF*, void*, const char*, const char*, va_list) { return 1; }
+
+struct TiffCloser {
+    void operator()(TIFF* tif) const { TIFFClose(tif); }
+};
+struct OptionsFree {
+    void operator()(TIFFOpenOptions* o) const { TIFFOpenOptionsFree(o); }
+};
+
+class RgbaImage {
+public:
+    RgbaImage() { std::memset(&m_img, 0, sizeof m_img); }
+    ~RgbaImage() {
+        if (m_begun) TIFFRGBAImageEnd(&m_img);
+    }
+    RgbaImage(const RgbaImage&) = delete;
+    RgbaImage& operator=(const RgbaImage&) = delete;
+    bool begin(TIFF* tif) {
+        char message[1024];
+        m_begun = TIFFRGBAImageBegin(&m_img, tif, 0, message) != 0;
+        return m_begun;
+    }
+    TIFFRGBAImage& get() { return m_img; }
+
+private:
+    TIFFRGBAImage m_img;
+    bool m_begun = false;
+};
+
+} // namespace
+
+toolkit::Image decodeTiff(std::span<const std::uint8_t> bytes) {
+    if (bytes.size() < 8) return {};
+    std::unique_ptr<TIFFOpenOptions, OptionsFree> options(TIFFOpenOptionsAlloc());
+    if (!options) return {};
+    TIFFOpenOptionsSetErrorHandlerExtR(options.get(), quiet, nullptr);
+    TIFFOpenOptionsSetWarningHandlerExtR(options.get(), quiet, nullptr);
+    TIFFOpenOptionsSetMaxSingleMemAlloc(options.get(), tmsize_t(detail::kDecodeMaxBytes));
+    MemoryFile file{bytes, 0};
+    std::unique_ptr<TIFF, TiffCloser> tif(TIFFClientOpenExt(
+        "memory", "rm", &file, readProc, writeProc, seekProc, closeProc, sizeProc, mapProc,
+        unmapProc, options.get()));
+    if (!tif) return {};
+
+    char message[1024];
+    if (!TIFFRGBAImageOK(tif.get(), message)) return {};
+    // The RGBA interface premultiplies unassociated alpha; declaring it associated makes the
+    // library pass the stored samples through, so colours under partial alpha stay exact.
+    std::uint16_t extraCount = 0;
+    std::uint16_t* extraTypes = nullptr;
+    bool premultiplied = false;
+    if (TIFFGetField(tif.get(), TIFFTAG_EXTRASAMPLES, &extraCount, &extraTypes) &&
+        extraCount > 0 && extraTypes[0] == EXTRASAMPLE_ASSOCALPHA) {
+        premultiplied = true;
+    } else if (extraCount > 0 && extraTypes && extraTypes[0] == EXTRASAMPLE_UNASSALPHA) {
+        std::vector<std::uint16_t> types(extraTypes, extraTypes + extraCount);
+        types[0] = EXTRASAMPLE_ASSOCALPHA;
+        TIFFSetField(tif.get(), TIFFTAG_EXTRASAMPLES, extraCount, types.data());
+    }
+
+    RgbaImage rgba;
+    if (!rgba.begin(tif.get())) return {};
+    TIFFRGBAImage& img = rgba.get();
+    const std::uint32_t width = img.width;
+    const std::uint32_t height = img.height;
+    const bool alpha = img.alpha != 0;
+    if (!detail::decodeSizeAllowed(width, height, toolkit::PixelFormat::Bgra32)) return {};
+    toolkit::Image image = detail::allocateImage(
+        width, height, alpha ? toolkit::PixelFormat::Bgra32 : toolkit::PixelFormat::Bgr24);
+    if (image.empty()) return {};
+    std::vector<std::uint32_t> raster;
+    try {
+        raster.assign(std::size_t(width) * height, 0);
+    } catch (const std::bad_alloc&) {
+        return {};
+    }
+    // Stored row order, top row first: the Orientation tag is not applied here.
+    img.req_orientation = ORIENTATION_TOPLEFT;
+    if (img.orientation != ORIENTATION_TOPLEFT) img.req_orientation = img.orientation;
+    (void)TIFFRGBAImageGet(&img, raster.data(), width, height); // damaged parts stay zero
+
+    const int bpp = image.bytesPerPixel();
+    for (std::uint32_t y = 0; y < height; ++y) {
+        const std::uint32_t* src = raster.data() + std::size_t(y) * width;
+        std::uint8_t* dst = image.row(int(y));
+        for (std::uint32_t x = 0; x < width; ++x, dst += bpp) {
+            const std::uint32_t p = src[x];
+            dst[0] = std::uint8_t(TIFFGetB(p));
+            dst[1] = std::uint8_t(TIFFGetG(p));
+            dst[2] = std::uint8_t(TIFFGetR(p));
+            if (bpp != 4) continue;
+            const unsigned a = TIFFGetA(p);
+            dst[3] = std::uint8_t(a);
+            // The working image holds straight alpha: undo the file's premultiplication.
+            if (premultiplied && a != 0 && a != 255) {
+                for (int c = 0; c < 3; ++c) {
+                    dst[c] = std::uint8_t(std::min(255u, (dst[c] * 255u + a / 2) / a));
+                }
+            }
+        }
+    }
+    return image;
+}
+
+} // namespace quill::imagefiles

@@ -1,0 +1,394 @@
+// JPEG metadata segments: listing and loading them from a source, the comment, and the rewrites
+// that insert them into an output, take them out of a copy or put a comment into a file.
+#include "pipeline/jpeg_metadata.h"
+
+#include "pipeline/exif.h"
+#include "toolkit/platform/platform.h"
+
+#include <algorithm>
+#include <cstring>
+#include <fstream>
+
+namespace quill::pipeline {
+namespace {
+
+// Files are rewritten whole in memory; a JPEG larger than this is left alone.
+constexpr std::uint64_t kMaxRewriteBytes = std::uint64_t(1) << 30;
+
+constexpr std::uint8_t kMarkerPrefix = 0xFF;
+constexpr std::uint8_t kMarkerSoi = 0xD8;
+// The encoder starts its files with SOI and a 16-byte APP0 segment (length field 16).
+constexpr std::size_t kEncoderHeaderSize = 20;
+
+bool isCarriedMarker(std::uint8_t marker) {
+    return (marker >= kMarkerApp1 && marker <= kMarkerApp15) || marker == kMarkerCom;
+}
+
+// Random access to a file's bytes through a buffered stream.
+class FileSource {
+public:
+    explicit FileSource(const std::string& path) : m_stream(path, std::ios::binary) {
+        if (m_stream && m_stream.seekg(0, std::ios::end)) m_size = std::int64_t(m_stream.tellg());
+        if (m_size < 0) m_size = 0;
+    }
+    [[nodiscard]] std::int64_t size() const { return m_size; }
+    [[nodiscard]] bool readAt(std::int64_t offset, std::uint8_t* into, std::size_t count) {
+        if (offset < 0 || offset > m_size || std::int64_t(count) > m_size - offset) return false;
+        m_stream.clear();
+        if (!m_stream.seekg(std::streamoff(offset))) return false;
+        m_stream.read(reinterpret_cast<char*>(into), std::streamsize(count));
+        return m_stream.gcount() == std::streamsize(count);
+    }
+
+private:
+    std::ifstream m_stream;
+    std::int64_t m_size = 0;
+};
+
+class MemorySource {
+public:
+    explicit MemorySource(std::span<const std::uint8_t> bytes) : m_bytes(bytes) {}
+    [[nodiscard]] std::int64_t size() const { return std::int64_t(m_bytes.size()); }
+    [[nodiscard]] bool readAt(std::int64_t offset, std::uint8_t* into, std::size_t count) const {
+        if (offset < 0 || std::uint64_t(offset) > m_bytes.size() ||
+            count > m_bytes.size() - std::size_t(offset)) {
+            return false;
+        }
+        if (count > 0) std::memcpy(into, m_bytes.data() + offset, count);
+        return true;
+    }
+
+private:
+    std::span<const std::uint8_t> m_bytes;
+};
+
+// Walks the marker segments from offset 2 up to the compressed data: stops at a byte that is not
+// a marker, at marker 0 or FF, at a length of 0 or at the end of the file. `visit` gets the
+// marker, the segment's file position (at its FF) and its length field. False when the source
+// does not start with FF D8.
+template <typename Source, typename Visit>
+bool scanMarkers(Source& source, Visit&& visit) {
+    std::uint8_t head[4];
+    if (!source.readAt(0, head, 2) || head[0] != kMarkerPrefix || head[1] != kMarkerSoi) {
+        return false;
+    }
+    std::int64_t position = 2;
+    while (position < source.size() && source.readAt(position, head, 4)) {
+        const std::uint8_t marker = head[1];
+        if (head[0] != kMarkerPrefix || marker == 0 || marker == kMarkerPrefix) break;
+        const std::uint16_t length = std::uint16_t(head[2] << 8 | head[3]);
+        visit(marker, position, length);
+        if (length == 0) break;
+        position += std::int64_t(length) + 2;
+    }
+    return true;
+}
+
+template <typename Source>
+bool listSegments(Source& source, JpegMetadata& metadata) {
+    metadata.clear();
+    metadata.read = scanMarkers(source, [&](std::uint8_t marker, std::int64_t position,
+                                            std::uint16_t length) {
+        if (!isCarriedMarker(marker) || length <= 2) return;
+        MetadataSegment segment;
+        segment.marker = marker;
+        segment.offset = position + 4;
+        segment.length = std::uint16_t(length - 2);
+        metadata.segments.push_back(std::move(segment));
+        if (marker == kMarkerApp1) metadata.hasApp1 = true;
+        if (marker == kMarkerCom) metadata.hasComment = true;
+    });
+    metadata.present = !metadata.segments.empty();
+    return metadata.read;
+}
+
+template <typename Source>
+bool loadSegments(Source& source, JpegMetadata& metadata) {
+    bool all = true;
+    for (MetadataSegment& segment : metadata.segments) {
+        if (segment.loaded) continue;
+        segment.data.resize(segment.length);
+        segment.loaded = segment.offset >= 0 &&
+                         source.readAt(segment.offset, segment.data.data(), segment.data.size());
+        if (!segment.loaded) {
+            segment.data.clear();
+            segment.data.shrink_to_fit();
+            all = false;
+        }
+    }
+    return all;
+}
+
+void appendSegment(std::vector<std::uint8_t>& out, std::uint8_t marker,
+                   std::span<const std::uint8_t> payload) {
+    const std::size_t fieldLength = payload.size() + 2;
+    out.push_back(kMarkerPrefix);
+    out.push_back(marker);
+    out.push_back(std::uint8_t(fieldLength >> 8));
+    out.push_back(std::uint8_t(fieldLength));
+    out.insert(out.end(), payload.begin(), payload.end());
+}
+
+void appendRange(std::vector<std::uint8_t>& out, std::span<const std::uint8_t> bytes,
+                 std::size_t from, std::size_t to) {
+    out.insert(out.end(), bytes.begin() + std::ptrdiff_t(from), bytes.begin() + std::ptrdiff_t(to));
+}
+
+// Replaces a file by new content through a temporary file; the file keeps its permission bits.
+bool rewriteFile(const std::string& path, std::span<const std::uint8_t> bytes) {
+    platform::PendingFile file(path);
+    if (!file.ok() || !file.write(bytes)) return false;
+    (void)platform::copyPermissions(path, file.temporaryPath());
+    return file.commit();
+}
+
+template <typename Transform>
+bool rewriteWith(const std::string& path, Transform&& transform) {
+    const auto bytes = platform::readFile(path, kMaxRewriteBytes);
+    if (!bytes) return false;
+    const std::optional<std::vector<std::uint8_t>> rewritten = transform(*bytes);
+    return rewritten && rewriteFile(path, *rewritten);
+}
+
+} // namespace
+
+void JpegMetadata::clear() {
+    read = present = hasApp1 = hasComment = false;
+    segments.clear();
+    segments.shrink_to_fit();
+}
+
+bool JpegMetadata::holdsData() const {
+    return std::any_of(segments.begin(), segments.end(),
+                       [](const MetadataSegment& s) { return s.loaded; });
+}
+
+bool readMetadata(const std::string& path, JpegMetadata& metadata) {
+    FileSource source(path);
+    return listSegments(source, metadata);
+}
+
+bool readMetadata(std::span<const std::uint8_t> file, JpegMetadata& metadata) {
+    MemorySource source(file);
+    return listSegments(source, metadata);
+}
+
+bool loadMetadata(const std::string& path, JpegMetadata& metadata) {
+    FileSource source(path);
+    return loadSegments(source, metadata);
+}
+
+bool loadMetadata(std::span<const std::uint8_t> file, JpegMetadata& metadata) {
+    MemorySource source(file);
+    return loadSegments(source, metadata);
+}
+
+std::vector<std::uint8_t> commentPayload(std::string_view text) {
+    std::size_t size = std::min(text.size(), kMaxCommentBytes);
+    if (size < text.size()) {
+        // Step back over continuation bytes (10xxxxxx) so no character is cut in half.
+        for (int i = 0; i < 3 && size > 0 && (std::uint8_t(text[size]) & 0xC0) == 0x80; ++i) {
+            --size;
+        }
+    }
+    std::vector<std::uint8_t> payload(text.begin(), text.begin() + std::ptrdiff_t(size));
+    payload.push_back(0);
+    return payload;
+}
+
+void setComment(JpegMetadata& metadata, std::string_view text) {
+    std::erase_if(metadata.segments,
+                  [](const MetadataSegment& s) { return s.marker == kMarkerCom; });
+    MetadataSegment comment;
+    comment.marker = kMarkerCom;
+    comment.data = commentPayload(text);
+    comment.length = std::uint16_t(comment.data.size());
+    comment.loaded = true;
+    metadata.segments.push_back(std::move(comment));
+    metadata.present = true;
+    metadata.hasComment = true;
+}
+
+std::optional<std::vector<std::uint8_t>> insertSegments(std::span<const std::uint8_t> output,
+                                                        const JpegMetadata& metadata) {
+    static constexpr std::uint8_t kHeader[6] = {0xFF, 0xD8, 0xFF, 0xE0, 0x00, 0x10};
+    if (output.size() <= kEncoderHeaderSize || std::memcmp(output.data(), kHeader, 6) != 0 ||
+        output[kEncoderHeaderSize] != kMarkerPrefix) {
+        return std::nullopt;
+    }
+    std::vector<std::uint8_t> out;
+    std::size_t extra = 0;
+    for (const MetadataSegment& s : metadata.segments) extra += s.loaded ? s.data.size() + 4 : 0;
+    out.reserve(output.size() + extra);
+    appendRange(out, output, 0, kEncoderHeaderSize);
+    for (const MetadataSegment& segment : metadata.segments) {
+        if (!segment.loaded || segment.data.size() > kMaxSegmentPayload) continue;
+        appendSegment(out, segment.marker, segment.data);
+    }
+    appendRange(out, output, kEncoderHeaderSize, output.size());
+    return out;
+}
+
+bool writeMetadata(const std::string& outputPath, const JpegMetadata& metadata) {
+    if (!metadata.holdsData()) return true;
+    return rewriteWith(outputPath, [&](std::span<const std::uint8_t> bytes) {
+        return insertSegments(bytes, metadata);
+    });
+}
+
+std::optional<std::vector<std::uint8_t>> withoutSegments(std::span<const std::uint8_t> file,
+                                                         const JpegMetadata& metadata) {
+    if (file.size() < 2 || file[0] != kMarkerPrefix || file[1] != kMarkerSoi) return std::nullopt;
+    std::vector<std::uint8_t> out;
+    out.reserve(file.size());
+    std::size_t cursor = 0;
+    for (const MetadataSegment& segment : metadata.segments) {
+        if (segment.offset < 0) continue; // created here, never part of the file
+        // Each segment must sit where it was listed, after the previous one, with its marker and
+        // length field intact; otherwise this is not the file the list was made from.
+        if (segment.offset < std::int64_t(cursor) + 4) return std::nullopt;
+        const std::size_t start = std::size_t(segment.offset) - 4;
+        const std::size_t end = std::size_t(segment.offset) + segment.length;
+        if (end > file.size()) return std::nullopt;
+        const std::size_t fieldLength = std::size_t(file[start + 2] << 8 | file[start + 3]);
+        if (file[start] != kMarkerPrefix || file[start + 1] != segment.marker ||
+            fieldLength != std::size_t(segment.length) + 2) {
+            return std::nullopt;
+        }
+        appendRange(out, file, cursor, start);
+        cursor = end;
+    }
+    appendRange(out, file, cursor, file.size());
+    return out;
+}
+
+bool removeSegments(const std::string& path, const JpegMetadata& metadata) {
+    const bool anyListed = std::any_of(metadata.segments.begin(), metadata.segments.end(),
+                                       [](const MetadataSegment& s) { return s.offset >= 0; });
+    if (!anyListed) return true;
+    return rewriteWith(path, [&](std::span<const std::uint8_t> bytes) {
+        return withoutSegments(bytes, metadata);
+    });
+}
+
+std::optional<std::vector<std::uint8_t>> withComment(std::span<const std::uint8_t> file,
+                                                     std::string_view text) {
+    struct Found {
+        std::size_t position = 0;
+        std::size_t end = 0; // one past the segment's last byte
+        bool any = false;
+    };
+    Found app0, comment;
+    MemorySource source(file);
+    const bool isJpeg = scanMarkers(source, [&](std::uint8_t marker, std::int64_t position,
+                                                std::uint16_t length) {
+        if (length < 2 || (marker != kMarkerApp0 && marker != kMarkerCom)) return;
+        Found& found = marker == kMarkerApp0 ? app0 : comment;
+        found = {std::size_t(position), std::size_t(position) + 2 + length, true};
+    });
+    if (!isJpeg) return std::nullopt;
+
+    std::size_t before = 2, after = 2; // the new segment replaces the bytes [before, after)
+    if (comment.any) {
+        before = comment.position;
+        after = comment.end;
+    } else if (app0.any) {
+        before = after = app0.end;
+    }
+    if (after > file.size()) return std::nullopt; // the segment found is cut off by the file end
+
+    const std::vector<std::uint8_t> payload = commentPayload(text);
+    std::vector<std::uint8_t> out;
+    out.reserve(file.size() + payload.size() + 4);
+    appendRange(out, file, 0, before);
+    appendSegment(out, kMarkerCom, payload);
+    appendRange(out, file, after, file.size());
+    return out;
+}
+
+bool writeCommentToFile(const std::string& path, std::string_view text) {
+    return rewriteWith(path, [&](std::span<const std::uint8_t> bytes) {
+        return withComment(bytes, text);
+    });
+}
+
+// --- The processing loop's uses ----------------------------------------------------------------
+
+ExifDetails readExifDetails(const std::string& path) {
+    ExifDetails details;
+    FileSource source(path);
+    JpegMetadata metadata;
+    if (!listSegments(source, metadata) || !metadata.hasApp1) return details;
+    // Only the APP1 segments can hold EXIF; the others need not be read.
+    std::erase_if(metadata.segments,
+                  [](const MetadataSegment& s) { return s.marker != kMarkerApp1; });
+    (void)loadSegments(source, metadata);
+    ExifView view;
+    if (!openExif(metadata, view)) return details;
+    view.mode = ExifMode::Read;
+    view.tags = ExifOrientation | ExifDateTaken;
+    walkExif(view);
+    if (view.tags & ExifDateTaken) details.recordedDate = view.date;
+    if (view.tags & ExifOrientation) details.orientation = view.orientation;
+    return details;
+}
+
+JpegMetadata pickUpMetadata(const std::string& sourcePath, bool decodeNeeded, bool commentEnabled,
+                            bool keepMetadata) {
+    JpegMetadata metadata;
+    if (decodeNeeded && (commentEnabled || keepMetadata)) {
+        if (readMetadata(sourcePath, metadata)) (void)loadMetadata(sourcePath, metadata);
+    } else if (!decodeNeeded && !keepMetadata) {
+        (void)readMetadata(sourcePath, metadata);
+    }
+    return metadata;
+}
+
+bool carryMetadataIntoOutput(const std::string& outputPath, JpegMetadata& metadata,
+                             const SavedJpegOptions& options) {
+    if (!options.keepMetadata) metadata.clear();
+    if (options.commentEnabled) setComment(metadata, options.comment);
+
+    ExifView view;
+    if (options.keepMetadata && options.useExifOrientation && metadata.hasApp1 &&
+        openExif(metadata, view)) {
+        std::uint8_t request = 0;
+        if (options.rotationApplied >= 0) {
+            // The orientation the source was stored with, read from the block being patched.
+            view.mode = ExifMode::Read;
+            view.tags = ExifOrientation;
+            walkExif(view);
+            const std::int32_t orientation =
+                (view.tags & ExifOrientation)
+                    ? newOrientation(view.orientation, options.rotationApplied)
+                    : -1;
+            if (orientation != -1) {
+                view.orientation = orientation;
+                request |= ExifOrientation;
+            }
+        }
+        if (options.sizeMayHaveChanged) {
+            view.width = options.width;
+            view.height = options.height;
+            request |= ExifPixelWidth | ExifPixelHeight;
+        }
+        if (request != 0) {
+            view.mode = ExifMode::Write;
+            view.tags = request;
+            walkExif(view);
+            (void)storeExif(metadata, view);
+        }
+    }
+    if (!metadata.holdsData()) return true;
+    return writeMetadata(outputPath, metadata);
+}
+
+bool adjustMetadataOfCopy(const std::string& outputPath, const JpegMetadata& listed,
+                          bool keepMetadata, bool commentEnabled, std::string_view comment) {
+    bool ok = true;
+    if (!keepMetadata && !listed.segments.empty()) ok = removeSegments(outputPath, listed);
+    if (commentEnabled) ok = writeCommentToFile(outputPath, comment) && ok;
+    return ok;
+}
+
+} // namespace quill::pipeline

@@ -1,0 +1,369 @@
+// The overlay step: text block rendering with its outline rule, anchoring, and alpha blending of
+// the text block or overlay image onto the working image.
+#include "pipeline/overlay.h"
+
+#include "imagefiles/image_loader.h"
+#include "pipeline/resize.h"
+#include "settings/preset.h"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <vector>
+
+namespace quill::pipeline {
+
+using toolkit::Image;
+using toolkit::PixelFormat;
+using toolkit::Rgba;
+
+namespace {
+
+constexpr std::uint32_t kRgbMask = 0x00FFFFFF;
+
+Rgba withAlpha(Rgba colour, std::uint8_t alpha) {
+    return Rgba{(colour.value & kRgbMask) | (std::uint32_t(alpha) << 24)};
+}
+
+Rgba pixelColour(const std::uint8_t* p) { return Rgba::fromChannels(p[2], p[1], p[0], p[3]); }
+
+void setPixel(std::uint8_t* p, Rgba colour) {
+    p[0] = colour.blue();
+    p[1] = colour.green();
+    p[2] = colour.red();
+    p[3] = colour.alpha();
+}
+
+/// Blends a straight-alpha colour with coverage `alpha` over one pixel. A 32-bit destination is
+/// composited with its own alpha (source over destination), so text drawn onto transparent
+/// parts keeps its colour instead of being darkened towards the transparent pixel's colour.
+inline void blendPixel(std::uint8_t* dst, bool dstHasAlpha, std::uint8_t blue, std::uint8_t green,
+                       std::uint8_t red, unsigned alpha) {
+    if (alpha == 0) return;
+    if (!dstHasAlpha) {
+        const unsigned inverse = 255 - alpha;
+        dst[0] = std::uint8_t((blue * alpha + dst[0] * inverse + 127) / 255);
+        dst[1] = std::uint8_t((green * alpha + dst[1] * inverse + 127) / 255);
+        dst[2] = std::uint8_t((red * alpha + dst[2] * inverse + 127) / 255);
+        return;
+    }
+    const unsigned sourceWeight = alpha * 255;
+    const unsigned destWeight = dst[3] * (255 - alpha);
+    const unsigned total = sourceWeight + destWeight; // > 0 because alpha > 0
+    dst[0] = std::uint8_t((blue * sourceWeight + dst[0] * destWeight + total / 2) / total);
+    dst[1] = std::uint8_t((green * sourceWeight + dst[1] * destWeight + total / 2) / total);
+    dst[2] = std::uint8_t((red * sourceWeight + dst[2] * destWeight + total / 2) / total);
+    dst[3] = std::uint8_t((total + 127) / 255);
+}
+
+/// Draws `source` at (x, y) with its per-pixel alpha (255 for 24-bit) times `opacity` / 255,
+/// clipped to the destination.
+void blendImage(Image& destination, const Image& source, long long x, long long y,
+                unsigned opacity) {
+    const long long x0 = std::max<long long>(0, x);
+    const long long y0 = std::max<long long>(0, y);
+    const long long x1 = std::min<long long>(destination.width(), x + source.width());
+    const long long y1 = std::min<long long>(destination.height(), y + source.height());
+    if (x0 >= x1 || y0 >= y1 || opacity == 0) return;
+    const int dstBpp = destination.bytesPerPixel();
+    const int srcBpp = source.bytesPerPixel();
+    const bool dstAlpha = destination.hasAlpha();
+    const bool srcAlpha = source.hasAlpha();
+    for (long long dy = y0; dy < y1; ++dy) {
+        const std::uint8_t* src = source.row(int(dy - y)) + std::size_t(x0 - x) * srcBpp;
+        std::uint8_t* dst = destination.row(int(dy)) + std::size_t(x0) * dstBpp;
+        for (long long dx = x0; dx < x1; ++dx, src += srcBpp, dst += dstBpp) {
+            const unsigned alpha = srcAlpha ? (src[3] * opacity + 127) / 255 : opacity;
+            blendPixel(dst, dstAlpha, src[0], src[1], src[2], alpha);
+        }
+    }
+}
+
+/// Blends a filled rectangle of `colour` (its alpha is the coverage), clipped.
+void blendRect(Image& destination, long long x, long long y, long long width, long long height,
+               Rgba colour) {
+    if (width <= 0 || height <= 0) return;
+    const long long x0 = std::max<long long>(0, x);
+    const long long y0 = std::max<long long>(0, y);
+    const long long x1 = std::min<long long>(destination.width(), x + width);
+    const long long y1 = std::min<long long>(destination.height(), y + height);
+    const int bpp = destination.bytesPerPixel();
+    for (long long dy = y0; dy < y1; ++dy) {
+        std::uint8_t* dst = destination.row(int(dy)) + std::size_t(x0) * bpp;
+        for (long long dx = x0; dx < x1; ++dx, dst += bpp) {
+            blendPixel(dst, destination.hasAlpha(), colour.blue(), colour.green(), colour.red(),
+                       colour.alpha());
+        }
+    }
+}
+
+/// Prefix-sum window test along one line: out[i] is true when any in[j] with |i - j| <= radius.
+void dilateLine(const std::uint8_t* in, std::size_t inStep, std::uint8_t* out, std::size_t outStep,
+                int length, int radius, std::vector<int>& prefix) {
+    prefix.assign(std::size_t(length) + 1, 0);
+    for (int i = 0; i < length; ++i) prefix[i + 1] = prefix[i] + (in[std::size_t(i) * inStep] != 0);
+    for (int i = 0; i < length; ++i) {
+        const auto lo = std::size_t(std::max<long long>(0, (long long)i - radius));
+        const auto hi = std::size_t(std::min<long long>(length, (long long)i + radius + 1));
+        out[std::size_t(i) * outStep] = prefix[hi] - prefix[lo] > 0;
+    }
+}
+
+/// The outline rule: every pixel within `width` pixels (horizontally and vertically, a square)
+/// of a pixel that equals the text colour exactly becomes the outline colour, unless it is the
+/// text colour or already the outline colour. The square is applied as two one-dimensional
+/// passes, which marks the same pixels as visiting the square around every text pixel.
+void applyOutline(Image& block, Rgba textColour, Rgba outlineColour, int width) {
+    const int w = block.width();
+    const int h = block.height();
+    const std::size_t count = std::size_t(w) * std::size_t(h);
+    std::vector<std::uint8_t> text(count);
+    for (int y = 0; y < h; ++y) {
+        const std::uint8_t* p = block.row(y);
+        for (int x = 0; x < w; ++x, p += 4) {
+            text[std::size_t(y) * w + x] = pixelColour(p) == textColour;
+        }
+    }
+    std::vector<std::uint8_t> across(count);
+    std::vector<std::uint8_t> near(count);
+    std::vector<int> prefix;
+    for (int y = 0; y < h; ++y) {
+        const std::size_t offset = std::size_t(y) * w;
+        dilateLine(text.data() + offset, 1, across.data() + offset, 1, w, width, prefix);
+    }
+    for (int x = 0; x < w; ++x) {
+        dilateLine(across.data() + x, std::size_t(w), near.data() + x, std::size_t(w), h, width,
+                   prefix);
+    }
+    for (int y = 0; y < h; ++y) {
+        std::uint8_t* p = block.row(y);
+        for (int x = 0; x < w; ++x, p += 4) {
+            const std::size_t i = std::size_t(y) * w + x;
+            if (!near[i] || text[i]) continue;
+            if (pixelColour(p) == outlineColour) continue;
+            setPixel(p, outlineColour);
+        }
+    }
+}
+
+toolkit::LineAlign lineAlignFor(int align) {
+    switch (align) {
+    case 2:
+        return toolkit::LineAlign::Right;
+    case 3:
+        return toolkit::LineAlign::Centre;
+    default:
+        return toolkit::LineAlign::Left;
+    }
+}
+
+/// Scales the overlay image by percent / 100 on both sides, keeping its aspect ratio.
+bool scaleOverlayImage(Image& image, int percent) {
+    ScaleRequest request;
+    request.image = &image;
+    request.basis = 1;
+    request.targetX = float(percent) / 100.0F;
+    request.targetY = request.targetX;
+    return scaleImage(request);
+}
+
+} // namespace
+
+OverlaySettings overlaySettingsFrom(const settings::Preset& preset) {
+    OverlaySettings s;
+    s.overlayKind = preset.overlayKind;
+    s.overlayFontName = preset.overlayFontName;
+    s.overlayFontStyle = preset.overlayFontStyle;
+    s.overlayFontSize = preset.overlayFontSize;
+    s.overlayTextAlign = preset.overlayTextAlign;
+    s.overlayLineSpacing = preset.overlayLineSpacing;
+    s.overlayTextColor = preset.overlayTextColor;
+    s.overlayImageScale = preset.overlayImageScale;
+    s.overlayOutline = preset.overlayOutline;
+    s.overlayOutlineWidth = preset.overlayOutlineWidth;
+    s.overlayOutlineColor = preset.overlayOutlineColor;
+    s.overlayOpacity = preset.overlayOpacity;
+    s.overlayHorizontalAlign = preset.overlayHorizontalAlign;
+    s.overlayHorizontalMargin = preset.overlayHorizontalMargin;
+    s.overlayVerticalAlign = preset.overlayVerticalAlign;
+    s.overlayVerticalMargin = preset.overlayVerticalMargin;
+    return s;
+}
+
+std::uint8_t opacityAlpha(int opacity) {
+    if (opacity >= 100) return 255;
+    if (opacity < 1) return 0;
+    return std::uint8_t(double(opacity) * 2.55);
+}
+
+int overlayOffset(int align, int margin) {
+    switch (align) {
+    case 0:
+        return margin;
+    case 2:
+        return -margin;
+    default:
+        return 0;
+    }
+}
+
+int textAlignCode(int overlayTextAlign) {
+    switch (overlayTextAlign) {
+    case 1:
+        return 3;
+    case 2:
+        return 2;
+    default:
+        return 1;
+    }
+}
+
+long long textBlockPosition(int imageSize, int blockSize, int offset) {
+    if (offset > 0) return offset;
+    if (offset < 0) return (long long)imageSize - blockSize + offset;
+    return ((long long)imageSize - blockSize) / 2;
+}
+
+long long overlayImagePosition(int imageSize, int overlaySize, int offset, int frame) {
+    if (offset > 0) return (long long)frame + offset;
+    if (offset < 0) return (long long)imageSize - overlaySize + offset - frame;
+    return ((long long)imageSize - overlaySize) / 2;
+}
+
+Image renderText(TextStyle& style) {
+    const int requestedWidth = style.width;
+    style.width = 0;
+    style.height = 0;
+    if (!style.font || style.angle != 0.0F) return {};
+
+    const bool outline = style.outline == 1;
+    const int outlineWidth = std::max(1, style.outlineWidth);
+    if (style.outlineColour.value == 0) style.outlineColour = Rgba{0xFFFFFFFF};
+    if (outline) {
+        // Keep text and outline pixels distinguishable: the outline rule looks for exact
+        // text-colour pixels and must never mistake outline pixels for them.
+        if (style.colour.alpha() == 0) style.colour = withAlpha(style.colour, 1);
+        // Equal colours: the outline's alpha steps down by one. (Stepping up from 255 would
+        // overflow into an invisible alpha of 0; the text alpha is at least 1 here, so stepping
+        // down always stays distinct.)
+        if (style.outlineColour == style.colour) {
+            const std::uint8_t alpha = style.outlineColour.alpha();
+            style.outlineColour = withAlpha(style.outlineColour, alpha == 0 ? 1 : alpha - 1);
+        }
+    }
+
+    const int wrapWidth = style.mode == -1 ? 0 : std::max(0, requestedWidth);
+    const toolkit::TextLayout layout =
+        toolkit::layoutText(*style.font, style.text, style.lineSpacing, wrapWidth);
+    const long long border = outline ? outlineWidth : 0;
+    const long long blockWidth = layout.width + 2 * border;
+    const long long blockHeight = layout.height + 2 * border;
+    if (blockWidth > std::numeric_limits<int>::max() ||
+        blockHeight > std::numeric_limits<int>::max()) {
+        return {};
+    }
+    if (blockWidth == 0) {
+        style.height = int(blockHeight);
+        return {};
+    }
+    if (!Image::sizeAllowed(int(blockWidth), int(blockHeight), PixelFormat::Bgra32)) return {};
+    Image block(int(blockWidth), int(blockHeight), PixelFormat::Bgra32);
+    if (block.empty()) return {};
+    if (!toolkit::drawTextBlock(block, int(border), int(border), *style.font, layout,
+                                lineAlignFor(style.align), style.colour)) {
+        return {};
+    }
+    if (outline) applyOutline(block, style.colour, style.outlineColour, outlineWidth);
+    style.width = int(blockWidth);
+    style.height = int(blockHeight);
+    return block;
+}
+
+bool drawTextOverlay(Image& image, std::string_view text, Rgba colour, int offsetX, int offsetY,
+                     int align, int lineSpacing, const toolkit::Font* font, int opacity,
+                     int outline, int outlineWidth, Rgba outlineColour) {
+    if (image.empty() || !font) return false;
+    const std::uint8_t alpha = opacityAlpha(opacity);
+    TextStyle style;
+    style.text = std::string(text);
+    style.colour = withAlpha(colour, alpha);
+    style.font = font;
+    style.align = align;
+    style.mode = 1;
+    style.lineSpacing = lineSpacing;
+    style.outline = outline;
+    style.outlineColour = withAlpha(outlineColour, alpha);
+    style.outlineWidth = outlineWidth;
+    const Image block = renderText(style);
+    if (style.height == 0) return false;
+    if (block.empty()) return true; // an empty text: nothing to draw
+    const long long x = textBlockPosition(image.width(), style.width, offsetX);
+    const long long y = textBlockPosition(image.height(), style.height, offsetY);
+    blendImage(image, block, x, y, 255);
+    return true;
+}
+
+bool drawImageOverlay(Image& image, const Image& overlay, int offsetX, int offsetY, int opacity,
+                      int frame, int frameWidth, Rgba frameColour) {
+    if (image.empty() || overlay.empty()) return false;
+    const std::uint8_t alpha = opacityAlpha(opacity);
+    const long long f = frame == 1 ? std::max(0, frameWidth) : 0;
+    const long long w = overlay.width();
+    const long long h = overlay.height();
+    const long long x = overlayImagePosition(image.width(), overlay.width(), offsetX, int(f));
+    const long long y = overlayImagePosition(image.height(), overlay.height(), offsetY, int(f));
+    blendImage(image, overlay, x, y, alpha);
+    if (f > 0) {
+        // Four bars that meet without overlapping, so the frame's opacity is even all round.
+        const Rgba colour = withAlpha(frameColour, alpha);
+        blendRect(image, x, y - f, w + f, f, colour);     // top
+        blendRect(image, x + w, y, f, h + f, colour);     // right
+        blendRect(image, x - f, y + h, w + f, f, colour); // bottom
+        blendRect(image, x - f, y - f, f, h + f, colour); // left
+    }
+    return true;
+}
+
+PreparedOverlay prepareOverlayWithImage(const OverlaySettings& settings, Image overlayImage) {
+    PreparedOverlay prepared;
+    prepared.kind = settings.overlayKind == 1 ? 1 : 0;
+    prepared.offsetX = overlayOffset(settings.overlayHorizontalAlign,
+                                     settings.overlayHorizontalMargin);
+    prepared.offsetY = overlayOffset(settings.overlayVerticalAlign, settings.overlayVerticalMargin);
+    if (prepared.kind == 0) {
+        const auto quality = settings.overlayOutline == 1 ? toolkit::FontQuality::NonAntialiased
+                                                          : toolkit::FontQuality::Antialiased;
+        prepared.font = toolkit::Font::open(toolkit::FontRequest::fromStyleBits(
+            settings.overlayFontName, settings.overlayFontSize, settings.overlayFontStyle,
+            quality));
+        return prepared;
+    }
+    if (overlayImage.empty()) return prepared;
+    if (!scaleOverlayImage(overlayImage, settings.overlayImageScale)) return prepared;
+    prepared.image = std::move(overlayImage);
+    return prepared;
+}
+
+PreparedOverlay prepareOverlay(const OverlaySettings& settings,
+                               const std::string& overlayImageRun) {
+    Image loaded;
+    if (settings.overlayKind == 1) loaded = imagefiles::loadImageFile(overlayImageRun, -1);
+    return prepareOverlayWithImage(settings, std::move(loaded));
+}
+
+bool applyOverlay(Image& image, const OverlaySettings& settings, const PreparedOverlay& prepared,
+                  std::string_view expandedText) {
+    if (!prepared.ready()) return false;
+    if (prepared.kind == 1) {
+        return drawImageOverlay(image, prepared.image, prepared.offsetX, prepared.offsetY,
+                                settings.overlayOpacity, settings.overlayOutline,
+                                settings.overlayOutlineWidth, Rgba{settings.overlayOutlineColor});
+    }
+    return drawTextOverlay(image, expandedText, Rgba{settings.overlayTextColor}, prepared.offsetX,
+                           prepared.offsetY, textAlignCode(settings.overlayTextAlign),
+                           settings.overlayLineSpacing, &*prepared.font, settings.overlayOpacity,
+                           settings.overlayOutline == 1 ? 1 : -1, settings.overlayOutlineWidth,
+                           Rgba{settings.overlayOutlineColor});
+}
+
+} // namespace quill::pipeline

@@ -1,0 +1,129 @@
+// The overlay step: a text block or another image placed on the working image at one of nine
+// anchor positions, with opacity and an optional outline (text) or frame (image).
+#pragma once
+
+#include "toolkit/image.h"
+#include "toolkit/text_renderer.h"
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace quill::settings {
+struct Preset;
+}
+
+namespace quill::pipeline {
+
+/// The preset fields the overlay step reads (the text pattern and the image path are handled by
+/// the caller: the text is expanded per image, the path resolved once per run).
+struct OverlaySettings {
+    int overlayKind = 0; ///< 0 text, 1 image
+    std::string overlayFontName = "Arial";
+    std::uint32_t overlayFontStyle = 0; ///< 256 bold, 512 italic, 4 underline, 8 strike-out
+    int overlayFontSize = 28;           ///< character (em) height in pixels
+    int overlayTextAlign = 0;           ///< lines inside the block: 0 left, 1 centre, 2 right
+    int overlayLineSpacing = 0;         ///< extra pixels between lines
+    std::uint32_t overlayTextColor = 0; ///< 0x00BBGGRR
+    int overlayImageScale = 100;        ///< percent of the overlay image's own size
+    int overlayOutline = 0;             ///< 1: outline around the text or frame around the image
+    int overlayOutlineWidth = 2;
+    std::uint32_t overlayOutlineColor = 0xFFFFFF;
+    int overlayOpacity = 100; ///< percent
+    int overlayHorizontalAlign = 2;
+    int overlayHorizontalMargin = 15;
+    int overlayVerticalAlign = 2;
+    int overlayVerticalMargin = 15;
+};
+
+/// The overlay fields of a preset.
+[[nodiscard]] OverlaySettings overlaySettingsFrom(const settings::Preset& preset);
+
+/// Alpha for an opacity in percent: below 100 the opacity times 2.55 (in double precision)
+/// truncated, so 50 gives 127 and 99 gives 252; 100 (or more) gives 255, below 1 gives 0.
+[[nodiscard]] std::uint8_t opacityAlpha(int opacity);
+
+/// Offset from an alignment and a margin: 0 gives +margin (from the left or top edge), 1 gives 0
+/// (centred), 2 gives -margin (from the right or bottom edge).
+[[nodiscard]] int overlayOffset(int align, int margin);
+
+/// Line alignment code of the text renderer for `overlayTextAlign`: 0 -> 1 (left),
+/// 1 -> 3 (centre), 2 -> 2 (right).
+[[nodiscard]] int textAlignCode(int overlayTextAlign);
+
+/// Where a text block of `blockSize` starts on an image side of `imageSize`: the offset when it
+/// is positive, imageSize - blockSize + offset when negative, (imageSize - blockSize) / 2 (toward
+/// zero) when 0.
+[[nodiscard]] long long textBlockPosition(int imageSize, int blockSize, int offset);
+
+/// Where an overlay image of `overlaySize` with a frame of `frame` pixels (0 without a frame)
+/// starts: frame + offset, imageSize - overlaySize + offset - frame, or centred.
+[[nodiscard]] long long overlayImagePosition(int imageSize, int overlaySize, int offset, int frame);
+
+/// The request handed to the text renderer.
+struct TextStyle {
+    std::string text;                     ///< lines separated by line feeds (UTF-8)
+    toolkit::Rgba colour;                 ///< text colour with alpha
+    const toolkit::Font* font = nullptr;  ///< font to draw with
+    int align = 1;                        ///< 1 left, 2 right, 3 centre; other values count as 1
+    int width = 0;  ///< in: maximum line width for wrapping (0: none); out: block width
+    int height = 0; ///< out: block height (0 when rendering failed)
+    float angle = 0; ///< rotation of the block; only 0 is supported, other angles fail
+    int mode = 1;    ///< 1: wrap word by word at `width`; -1: lines break only at line feeds
+    int lineSpacing = 0;
+    int outline = -1;               ///< 1 outline on, other values off
+    toolkit::Rgba outlineColour;    ///< with alpha; 0 counts as opaque white
+    int outlineWidth = 1;           ///< values below 1 count as 1
+};
+
+/// Renders the text block as a new 32-bit image on a transparent background and writes its size
+/// into style.width and style.height. With the outline on, the text colour and outline colour
+/// written back into `style` are the adjusted ones (see overlay.cpp). On failure the image is
+/// empty and both sizes are 0. A text without visible width and without outline gives an empty
+/// image with style.width 0 and style.height > 0: nothing to draw, which is not a failure.
+[[nodiscard]] toolkit::Image renderText(TextStyle& style);
+
+/// Draws a text block on the image. `colour` and `outlineColour` are RGB; their alpha comes from
+/// `opacity`. `align` is the renderer's code (1 left, 2 right, 3 centre); `outline` is 1 for on.
+/// False when the image or the font is missing or rendering fails.
+[[nodiscard]] bool drawTextOverlay(toolkit::Image& image, std::string_view text,
+                                   toolkit::Rgba colour, int offsetX, int offsetY, int align,
+                                   int lineSpacing, const toolkit::Font* font, int opacity,
+                                   int outline, int outlineWidth, toolkit::Rgba outlineColour);
+
+/// Draws `overlay` on the image with its own alpha scaled by the opacity, and with `frame` 1 a
+/// frame of `frameWidth` pixels in `frameColour` (RGB) around it. False when either image is
+/// missing.
+[[nodiscard]] bool drawImageOverlay(toolkit::Image& image, const toolkit::Image& overlay,
+                                    int offsetX, int offsetY, int opacity, int frame,
+                                    int frameWidth, toolkit::Rgba frameColour);
+
+/// The font or overlay image prepared once per run, and the anchor offsets.
+struct PreparedOverlay {
+    int kind = 0;
+    std::optional<toolkit::Font> font; ///< text kind; empty when the font is missing
+    toolkit::Image image;              ///< image kind, already scaled; empty when missing
+    int offsetX = 0;
+    int offsetY = 0;
+
+    /// True when the font or image the kind needs is there.
+    [[nodiscard]] bool ready() const { return kind == 1 ? !image.empty() : font.has_value(); }
+};
+
+/// Prepares a run's overlay: the font for the text kind, or for the image kind the file at
+/// `overlayImageRun` (any readable format) scaled by overlayImageScale / 100. A missing font or
+/// image leaves the result not ready, so every image's overlay step fails.
+[[nodiscard]] PreparedOverlay prepareOverlay(const OverlaySettings& settings,
+                                             const std::string& overlayImageRun);
+
+/// prepareOverlay with the overlay image already loaded (it is scaled here).
+[[nodiscard]] PreparedOverlay prepareOverlayWithImage(const OverlaySettings& settings,
+                                                      toolkit::Image overlayImage);
+
+/// Runs the overlay step on the working image with the text already expanded for this image.
+/// True when drawn; false makes the image's result StepFailed with the overlay detail code.
+[[nodiscard]] bool applyOverlay(toolkit::Image& image, const OverlaySettings& settings,
+                                const PreparedOverlay& prepared, std::string_view expandedText);
+
+} // namespace quill::pipeline

@@ -1,0 +1,563 @@
+// The processing loop over the prepared image list.
+//
+// Writing follows one rule throughout: nothing that exists is removed or replaced until the file
+// that takes its place is completely written. Outputs are written under a temporary name and
+// renamed into place; a source is deleted only after its output (including a PDF wrap) is in
+// place; an existing output that is to be replaced is replaced by that rename, never deleted in
+// advance.
+#include "pipeline/process_loop.h"
+
+#include "imagefiles/format.h"
+#include "imagefiles/image_list.h"
+#include "imagefiles/image_loader.h"
+#include "imagefiles/image_saver.h"
+#include "pdf/pdf_page_layout.h"
+#include "pipeline/canvas.h"
+#include "pipeline/crop_trim.h"
+#include "pipeline/image_result.h"
+#include "pipeline/jpeg_metadata.h"
+#include "pipeline/overlay.h"
+#include "pipeline/resize.h"
+#include "pipeline/rotate.h"
+#include "pipeline/tone.h"
+#include "settings/placeholders.h"
+#include "toolkit/platform/platform.h"
+
+#include <chrono>
+#include <optional>
+#include <thread>
+#include <vector>
+
+namespace quill::pipeline {
+namespace {
+
+namespace platform = quill::platform;
+using imagefiles::ImageRecord;
+using settings::Preset;
+
+/// Conversion bits of one image.
+enum ConversionBits : int {
+    JpegToJpeg = 2,   ///< JPEG source written as JPEG
+    FormatChanges = 4, ///< the output format differs from the source's
+    PdfOutput = 8,    ///< the output is wrapped into a PDF
+};
+
+/// Values computed once per run from the working settings.
+struct RunValues {
+    int quality = 8;
+    int outputDepth = 24;
+    int depthFlag = 0;
+    std::vector<ToneAdjustment> tones; ///< brightness, saturation, contrast, gamma as enabled
+    std::optional<ChannelOffsets> offsets;
+    OverlaySettings overlaySettings;
+    PreparedOverlay overlay;
+    imagefiles::ListOptions keepOptions;
+    bool keepsAnything = false; ///< one of the per-image keep options applies
+};
+
+RunValues computeRunValues(const Preset& s, const settings::RunSettings& run) {
+    RunValues v;
+    v.quality = s.qualityEnabled ? s.quality : 8;
+    if (s.colorDepthEnabled) {
+        static constexpr int kDepths[] = {1, 4, 8, 24, 32};
+        v.outputDepth = kDepths[s.colorDepth < 5 ? s.colorDepth : 3];
+        v.depthFlag = (s.colorDepth < 3 && s.colorDepthOption == 1) ? imagefiles::kSaveFlagDither : 0;
+    }
+    if (s.brightnessEnabled)
+        v.tones.emplace_back(ToneKind::Brightness, (s.brightnessLevel - 100) / 100.0,
+                             BrightnessVariant::Blend);
+    if (s.saturationEnabled)
+        v.tones.emplace_back(ToneKind::Saturation, s.saturationLevel / 100.0,
+                             BrightnessVariant::Additive);
+    if (s.contrastEnabled)
+        v.tones.emplace_back(ToneKind::Contrast, (s.contrastLevel - 100) / 100.0,
+                             BrightnessVariant::Additive);
+    if (s.gammaEnabled)
+        v.tones.emplace_back(ToneKind::Gamma, s.gammaLevel / 100.0, BrightnessVariant::Additive);
+    if (s.channelAdjustEnabled)
+        v.offsets.emplace(channelOffsetForLevel(s.channelAdjustRed),
+                          channelOffsetForLevel(s.channelAdjustGreen),
+                          channelOffsetForLevel(s.channelAdjustBlue));
+    if (s.overlayEnabled) {
+        v.overlaySettings = overlaySettingsFrom(s);
+        v.overlay = prepareOverlay(v.overlaySettings, run.overlayImageRun);
+    }
+    v.keepOptions.includeHiddenFiles = true; // outputs and sources of the run are kept as they are
+    v.keepOptions.includeVideos = true;
+    v.keepsAnything = !s.exitAfterRun &&
+                      (s.keepProcessedSources || s.keepFailedSources || s.loadOutputImages);
+    return v;
+}
+
+/// The output format code for a source: the source's own, or the chosen output format.
+int targetFormatFor(const Preset& s, int sourceFormat) {
+    if (sourceFormat == imagefiles::FormatVideo) return sourceFormat;
+    if (!s.convertFormat) return sourceFormat;
+    switch (s.outputFormat) {
+    case 0: return imagefiles::FormatJpeg;
+    case 1: return imagefiles::FormatPng;
+    case 2: return imagefiles::FormatBmp;
+    case 3: return imagefiles::FormatJpeg2000;
+    case 4: return imagefiles::FormatJpeg; // wrapped into a PDF afterwards
+    default: return -1;
+    }
+}
+
+/// A name in the output's directory for the JPEG that a PDF wrap reads, so that an existing file
+/// under the output name stays untouched until the finished PDF replaces it.
+std::string intermediateJpegPath(const std::string& outputPath) {
+    return outputPath + ".quill-tmp.jpg";
+}
+
+/// The per-image work. One instance lives for one record.
+class ImageJob {
+public:
+    ImageJob(ProcessEnvironment& env, RunValues& values, settings::OutputNamer& namer,
+             settings::CollisionRule& collisions, ImageRecord& record, std::int32_t progressBase)
+        : m_env(env), m_s(env.settings), m_values(values), m_namer(namer),
+          m_collisions(collisions), m_record(record), m_progress(progressBase) {}
+
+    void run();
+
+private:
+    void advance() { m_env.flags.progressCounter.store(++m_progress); }
+    [[nodiscard]] bool ok() const { return m_result == ImageResult::Done; }
+    void fail(ImageResult result, std::int32_t detail = DetailNone) {
+        m_result = result;
+        m_detail = detail;
+    }
+
+    void decide();
+    void computeOutputPath();
+    void loadAndEdit();
+    void write();
+    void wrapPdf();
+    void removeReplacedSource();
+    void postProcess();
+    void keep();
+    [[nodiscard]] std::string expanded(const std::string& text) const {
+        return settings::expandImageTokens(text, settings::placeholderValuesOf(m_record),
+                                           m_s.noZeroPadding != 0);
+    }
+
+    ProcessEnvironment& m_env;
+    const Preset& m_s;
+    RunValues& m_values;
+    settings::OutputNamer& m_namer;
+    settings::CollisionRule& m_collisions;
+    ImageRecord& m_record;
+    std::int32_t m_progress;
+
+    ImageResult m_result = ImageResult::Done;
+    std::int32_t m_detail = DetailNone;
+    int m_systemError = 0;
+    int m_conversion = 0;
+    bool m_decodeNeeded = false;
+    bool m_depthOptionApplies = false;
+    bool m_loaded = false;
+    bool m_written = false;
+    toolkit::Image m_image;
+    int m_fileDepth = 24;
+    int m_finalWidth = 0;  ///< size of the working image after the last operation
+    int m_finalHeight = 0;
+    int m_targetFormat = -1;
+    std::uint32_t m_encoder = 0;
+    settings::OutputPath m_output;
+    bool m_pathComputed = false;
+    int m_rotationApplied = -1;
+    std::uint32_t m_sourceMode = 0;
+    JpegMetadata m_metadata;
+};
+
+void ImageJob::run() {
+    // Step 1: a result the preparation phase found already stands.
+    const bool carried = m_env.run.needsImageData &&
+                         (m_record.resultState == std::uint8_t(ImageResult::Unreadable) ||
+                          m_record.resultState == std::uint8_t(ImageResult::LoadFailed));
+    if (carried) {
+        m_result = ImageResult(m_record.resultState);
+        m_detail = m_record.resultCode;
+    } else {
+        decide();
+        if (ok()) computeOutputPath();
+        advance(); // output path and collision
+        loadAndEdit();
+        if (ok()) write();
+        if (ok() && (m_conversion & PdfOutput)) wrapPdf();
+        if (ok()) removeReplacedSource();
+        if (m_result == ImageResult::WriteFailed && platform::isDiskFull(m_systemError) &&
+            m_env.diskFull.askStopAfterDiskFull(m_output.path))
+            m_env.flags.runCancelled.store(1);
+        m_image = toolkit::Image();
+        advance(); // write
+        if (ok()) postProcess();
+    }
+    keep();
+    advance(); // keep list
+
+    m_record.resultState = std::uint8_t(m_result);
+    m_record.resultCode = m_detail;
+    if (m_pathComputed) m_record.resultText = m_output.path;
+    if (m_output.numberUsed >= 0 && !ok()) m_namer.giveBackNumber(m_output);
+}
+
+void ImageJob::decide() {
+    // Step 2: the file must exist and be long enough to hold any image.
+    const auto info = platform::fileInfo(m_record.sourcePath);
+    if (!info || info->isDirectory || info->size < kMinimumFileSize) {
+        fail(ImageResult::Unreadable);
+        return;
+    }
+    m_sourceMode = info->mode;
+
+    // Step 3: output format and encoder.
+    const int source = m_record.formatKind;
+    const bool video = source == imagefiles::FormatVideo;
+    m_targetFormat = targetFormatFor(m_s, source);
+    if (!video) {
+        if (auto encoder = imagefiles::encoderForFormat(m_targetFormat))
+            m_encoder = std::uint32_t(*encoder);
+        else
+            fail(ImageResult::UnsupportedFormat);
+    }
+
+    // Step 4: conversion bits and whether the file must be decoded at all.
+    if (!video) {
+        if (source == imagefiles::FormatJpeg && m_targetFormat == imagefiles::FormatJpeg)
+            m_conversion |= JpegToJpeg;
+        if (m_s.convertFormat && m_targetFormat != source) m_conversion |= FormatChanges;
+        if (m_s.convertFormat && m_s.outputFormat == 4)
+            m_conversion = (m_conversion & ~JpegToJpeg) | FormatChanges | PdfOutput;
+    }
+    const bool paletteTarget =
+        m_targetFormat == imagefiles::FormatPng || m_targetFormat == imagefiles::FormatBmp;
+    const bool qualityTarget =
+        m_targetFormat == imagefiles::FormatJpeg || m_targetFormat == imagefiles::FormatJpeg2000;
+    m_depthOptionApplies = m_s.colorDepthEnabled && paletteTarget;
+    const bool qualityApplies = m_s.qualityEnabled && qualityTarget;
+    m_decodeNeeded = !video && (m_s.cropEnabled || m_s.rotateEnabled || m_s.resizeEnabled ||
+                                m_env.run.anyColorAdjust || m_s.canvasEnabled ||
+                                m_s.overlayEnabled || (m_conversion & FormatChanges) ||
+                                qualityApplies || m_depthOptionApplies);
+    if (m_result == ImageResult::UnsupportedFormat && !m_decodeNeeded) {
+        const bool fileOperation = m_s.commentEnabled || !m_s.keepMetadata || m_s.setFileDates ||
+                                   m_s.resetFileAttributes || m_s.renameEnabled ||
+                                   m_s.outputDirEnabled;
+        if (fileOperation) m_result = ImageResult::Done;
+    }
+    if (video) m_result = ImageResult::Done;
+    if (!ok()) return;
+
+    // Step 5: metadata of a JPEG that stays a JPEG.
+    if (m_conversion & JpegToJpeg)
+        m_metadata = pickUpMetadata(m_record.sourcePath, m_decodeNeeded, m_s.commentEnabled != 0,
+                                    m_s.keepMetadata != 0);
+}
+
+void ImageJob::computeOutputPath() {
+    // Step 6: directory, name with numbering, extension.
+    settings::OutputFormatChoice choice;
+    choice.formatChanges = (m_conversion & FormatChanges) != 0;
+    choice.targetFormat = m_targetFormat;
+    choice.pdf = (m_conversion & PdfOutput) != 0;
+    m_output = m_namer.outputPathFor(m_record, choice);
+    m_pathComputed = true;
+    switch (m_output.status) {
+    case settings::OutputPathStatus::Ready: break;
+    case settings::OutputPathStatus::SameAsSource: fail(ImageResult::SameAsSource); return;
+    case settings::OutputPathStatus::NumberingFailed:
+        fail(ImageResult::StepFailed, DetailNumbering);
+        return;
+    }
+
+    // Step 7: an existing output file.
+    const bool checked = settings::collisionCheckApplies(m_s, choice.formatChanges);
+    if (m_collisions.resolve(m_output.path, checked) == settings::CollisionDecision::Skip)
+        fail(ImageResult::SkippedExisting);
+}
+
+void ImageJob::loadAndEdit() {
+    // Step 8: load.
+    if (ok() && m_decodeNeeded) {
+        m_image = imagefiles::loadImageFile(m_record.sourcePath, m_record.formatKind,
+                                            m_s.includeVideos != 0);
+        if (m_image.empty())
+            fail(ImageResult::LoadFailed);
+        else {
+            m_loaded = true;
+            m_fileDepth = m_image.hasAlpha() ? 32 : 24;
+        }
+    }
+    advance();
+    const bool editing = ok() && m_loaded;
+
+    // Step 9: crop or automatic trim.
+    if (editing && m_s.cropEnabled) {
+        toolkit::Image cropped;
+        if (m_s.cropMode == 0) {
+            cropped = cropMargins(m_image, m_s.cropLeft, m_s.cropTop, m_s.cropRight,
+                                  m_s.cropBottom);
+        } else {
+            TrimOptions trim;
+            trim.left = m_s.trimLeft != 0;
+            trim.right = m_s.trimRight != 0;
+            trim.top = m_s.trimTop != 0;
+            trim.bottom = m_s.trimBottom != 0;
+            trim.colorTolerance = m_s.trimColorTolerance / 100.0;
+            trim.outlierShare = m_s.trimOutlierTolerance / 100.0;
+            cropped = autoTrim(m_image, trim);
+        }
+        if (cropped.empty())
+            fail(ImageResult::StepFailed, DetailCrop);
+        else
+            m_image = std::move(cropped);
+    }
+    advance();
+
+    // Step 10: rotate or flip.
+    if (ok() && m_loaded && m_s.rotateEnabled) {
+        toolkit::Image rotated = rotateImage(m_image, RotateMode(m_s.rotateMode));
+        if (rotated.empty())
+            fail(ImageResult::StepFailed, DetailRotate);
+        else {
+            m_image = std::move(rotated);
+            m_rotationApplied = m_s.rotateMode;
+        }
+    }
+    advance();
+
+    // Step 11: resize.
+    if (ok() && m_loaded && m_s.resizeEnabled) {
+        ScaleRequest request;
+        request.image = &m_image;
+        if (m_s.resizeMode == 0) {
+            request.basis = 0;
+            request.axis = std::uint8_t(m_env.run.resizeAxis > 0 ? m_env.run.resizeAxis : 0);
+            request.limit = std::uint8_t(m_s.resizeLimits == 1 ? 1 : m_s.resizeLimits == 2 ? 2 : 0);
+            request.stretch = m_s.resizeOption == 0 ? 1 : 0;
+            request.targetX = float(m_s.resizeWidth);
+            request.targetY = float(m_s.resizeHeight);
+        } else {
+            request.basis = 1;
+            request.targetX = request.targetY = float(m_s.resizePercent) / 100.0f;
+        }
+        if (!scaleImage(request)) fail(ImageResult::StepFailed, DetailResize);
+    }
+    advance();
+
+    // Step 12: colour, then canvas, then overlay.
+    if (ok() && m_loaded) {
+        for (const ToneAdjustment& tone : m_values.tones) {
+            if (!tone.apply(m_image)) {
+                fail(ImageResult::StepFailed, DetailColour);
+                break;
+            }
+        }
+        if (ok() && m_values.offsets && !m_values.offsets->apply(m_image))
+            fail(ImageResult::StepFailed, DetailColour);
+    }
+    advance();
+    if (ok() && m_loaded && m_s.canvasEnabled) {
+        CanvasRequest request;
+        request.image = &m_image;
+        request.sizeMode = 0;
+        request.width = m_s.canvasWidth;
+        request.height = m_s.canvasHeight;
+        request.position = 0;
+        request.mode = m_s.canvasMode;
+        request.colour = toolkit::Rgba{m_s.canvasColor};
+        if (!extendCanvas(request))
+            fail(ImageResult::StepFailed, DetailCanvas);
+        else if (m_image.hasAlpha())
+            m_fileDepth = 32;
+    }
+    advance();
+    if (ok() && m_loaded && m_s.overlayEnabled) {
+        const std::string text = m_s.overlayKind == 0 ? expanded(m_env.run.overlayTextRun) : "";
+        if (!applyOverlay(m_image, m_values.overlaySettings, m_values.overlay, text))
+            fail(ImageResult::StepFailed, DetailOverlay);
+    }
+    if (m_loaded) {
+        m_finalWidth = m_image.width();
+        m_finalHeight = m_image.height();
+    }
+    advance();
+}
+
+void ImageJob::write() {
+    // Step 13: exactly one of save, copy, move (or nothing: the output is the source itself).
+    const std::string& target = m_output.path;
+    if (m_loaded) {
+        int flags = m_values.quality;
+        int depth = m_fileDepth;
+        if (m_depthOptionApplies) {
+            flags += m_values.depthFlag;
+            depth = m_values.outputDepth;
+        }
+        const std::string path =
+            (m_conversion & PdfOutput) ? intermediateJpegPath(target) : target;
+        const auto saved = imagefiles::saveImageFile(m_image, path, m_encoder, flags, depth);
+        if (!saved) {
+            m_systemError = saved.systemError;
+            fail(ImageResult::WriteFailed);
+            return;
+        }
+        m_written = true;
+        return;
+    }
+    if (m_s.outputDirEnabled && !m_s.moveOriginal) {
+        if (!platform::copyFile(m_record.sourcePath, target, platform::Overwrite::Replace)) {
+            m_systemError = platform::lastError();
+            fail(ImageResult::WriteFailed);
+            return;
+        }
+        m_written = true;
+    } else if (m_s.renameEnabled || (m_s.outputDirEnabled && m_s.moveOriginal)) {
+        (void)platform::clearReadOnly(m_record.sourcePath);
+        if (!platform::moveFile(m_record.sourcePath, target, platform::Overwrite::Replace)) {
+            m_systemError = platform::lastError();
+            (void)platform::setPermissions(m_record.sourcePath, m_sourceMode);
+            fail(ImageResult::WriteFailed);
+            return;
+        }
+        m_written = true;
+    }
+}
+
+void ImageJob::wrapPdf() {
+    // Step 14: the JPEG just written becomes the page of a one-page PDF.
+    pdf::PdfWrapRequest request;
+    request.imageWidth = m_finalWidth;
+    request.imageHeight = m_finalHeight;
+    request.jpegPath = intermediateJpegPath(m_output.path);
+    request.outputPath = m_output.path;
+    request.creator = m_env.pdfCreator;
+    const pdf::PdfWrapOutcome outcome = pdf::wrapJpegAsPdf(request);
+    if (outcome.result != pdf::PdfWrapResult::Done) {
+        m_systemError = outcome.systemError;
+        m_written = false;
+        fail(ImageResult::WriteFailed);
+    }
+}
+
+void ImageJob::removeReplacedSource() {
+    // A decoded image takes its source's place when results go next to the sources, or when
+    // sources are moved; the source goes only now that the output is completely in place.
+    if (!m_loaded || !m_written) return;
+    const bool replaces = !m_s.outputDirEnabled || m_s.moveOriginal;
+    if (!replaces || m_output.path == m_record.sourcePath) return;
+    (void)platform::clearReadOnly(m_record.sourcePath);
+    (void)platform::deleteFile(m_record.sourcePath); // a failing removal is not reported
+}
+
+void ImageJob::postProcess() {
+    const std::string& target = m_output.path;
+    const bool jpegOutput =
+        m_targetFormat == imagefiles::FormatJpeg && !(m_conversion & PdfOutput);
+
+    // Step 16: metadata, attributes, dates.
+    if (jpegOutput) {
+        const std::string comment = m_s.commentEnabled ? expanded(m_env.run.commentRun) : "";
+        if (m_loaded) {
+            SavedJpegOptions options;
+            options.keepMetadata = m_s.keepMetadata != 0;
+            options.commentEnabled = m_s.commentEnabled != 0;
+            options.comment = comment;
+            options.useExifOrientation = m_s.useExifOrientation != 0;
+            options.rotationApplied = m_rotationApplied;
+            options.sizeMayHaveChanged =
+                m_s.cropEnabled || m_s.rotateEnabled || m_s.resizeEnabled || m_s.canvasEnabled;
+            options.width = m_finalWidth;
+            options.height = m_finalHeight;
+            (void)carryMetadataIntoOutput(target, m_metadata, options);
+        } else if (m_record.formatKind == imagefiles::FormatJpeg) {
+            (void)adjustMetadataOfCopy(target, m_metadata, m_s.keepMetadata != 0,
+                                       m_s.commentEnabled != 0, comment);
+        }
+    }
+
+    if (m_s.resetFileAttributes)
+        (void)platform::setDefaultPermissions(target);
+    else
+        (void)platform::setPermissions(target, m_sourceMode);
+
+    if (m_s.setFileDates) {
+        std::int64_t modified = m_record.modifiedDate;
+        std::int64_t accessed = m_record.accessedDate;
+        switch (m_s.fileDateSource) {
+        case 1: modified = accessed = m_env.run.fixedDateRun; break;
+        case 2: modified = accessed = m_record.recordedDate; break;
+        case 3: {
+            const std::int64_t shift = std::int64_t(m_s.fileDateShiftMinutes) * 60;
+            modified = m_record.recordedDate + shift;
+            accessed = m_record.accessedDate + shift;
+            break;
+        }
+        default: break;
+        }
+        // The creation date cannot be set on Linux; modification and access times are.
+        (void)platform::setFileDates(target, modified, accessed);
+    }
+}
+
+void ImageJob::keep() {
+    // Step 17: the keep list of a window run.
+    if (!m_values.keepsAnything) return;
+    auto& keepList = m_env.keepList;
+    if (m_s.keepProcessedSources)
+        (void)imagefiles::addImageRecord(m_record.sourcePath, keepList, m_values.keepOptions);
+    if (m_s.keepFailedSources && !ok())
+        (void)imagefiles::addImageRecord(m_record.sourcePath, keepList, m_values.keepOptions);
+    if (m_s.loadOutputImages && ok() && m_pathComputed)
+        (void)imagefiles::addImageRecord(m_output.path, keepList, m_values.keepOptions);
+}
+
+/// Holds while the run is paused or a question is open; false when the loop must stop.
+bool mayGoOn(RunFlags& flags) {
+    using namespace std::chrono_literals;
+    while ((flags.runPaused.load() || flags.questionOpen.load()) && flags.runActive.load())
+        std::this_thread::sleep_for(50ms);
+    return !flags.runCancelled.load() && flags.runActive.load();
+}
+
+} // namespace
+
+void processImages(ProcessEnvironment& env) {
+    RunValues values = computeRunValues(env.settings, env.run);
+    const std::string commonBase =
+        env.settings.mirrorSubfolders ? settings::commonBaseFolder(env.images) : std::string();
+    settings::OutputNamer namer(env.settings, env.run, commonBase);
+    settings::CollisionRule collisions(env.collisions);
+
+    std::size_t first = 0;
+    std::size_t end = env.images.size();
+    if (env.singleEntry) {
+        const std::ptrdiff_t current = env.images.currentIndex();
+        if (current < 0 || std::size_t(current) >= env.images.size()) return;
+        first = std::size_t(current);
+        end = first + 1;
+    }
+
+    for (std::size_t i = first; i < end; ++i) {
+        ImageRecord& record = env.images[i];
+        env.images.setCurrentIndex(std::ptrdiff_t(i));
+        const std::int32_t base = std::int32_t(10 * i);
+        env.flags.progressCounter.store(base);
+        env.flags.publishCurrent(record.recordId, record.fileName, record.folder);
+
+        ImageJob job(env, values, namer, collisions, record, base);
+        job.run();
+
+        if (!mayGoOn(env.flags) || env.singleEntry) break;
+    }
+
+    const auto& s = env.settings;
+    if (s.keepUnprocessedImages && !env.flags.quitRequested.load() && !s.exitAfterRun) {
+        for (const ImageRecord& record : env.images.records())
+            if (record.resultState == std::uint8_t(ImageResult::Pending))
+                (void)imagefiles::addImageRecord(record.sourcePath, env.keepList,
+                                                 values.keepOptions);
+    }
+}
+
+} // namespace quill::pipeline

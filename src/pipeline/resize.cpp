@@ -1,0 +1,423 @@
+// Scaling the working image: turning a size request into a pixel size, and the two-pass cubic
+// resampler.
+//
+// The resampler is separable: one pass filters along rows, the other along columns, through an
+// intermediate image of 8-bit channels. Each pass precomputes, for every destination index, the
+// first source index and the filter weights (a contribution table) as 16-bit fixed-point numbers,
+// so the inner loops are integer multiply-adds (SSE2 where available) over whole rows.
+#include "pipeline/resize.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <new>
+#include <vector>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+namespace quill::pipeline {
+
+using toolkit::Image;
+using toolkit::PixelFormat;
+
+namespace {
+
+// ---------------------------------------------------------------------------------------------
+// Contribution tables
+
+/// Mitchell-Netravali cubic with B = C = 1/3, support 2.
+double mitchell(double x) {
+    constexpr double b = 1.0 / 3.0;
+    constexpr double c = 1.0 / 3.0;
+    const double t = std::fabs(x);
+    if (t < 1.0)
+        return ((12.0 - 9.0 * b - 6.0 * c) * t * t * t + (-18.0 + 12.0 * b + 6.0 * c) * t * t +
+                (6.0 - 2.0 * b)) /
+               6.0;
+    if (t < 2.0)
+        return ((-b - 6.0 * c) * t * t * t + (6.0 * b + 30.0 * c) * t * t +
+                (-12.0 * b - 48.0 * c) * t + (8.0 * b + 24.0 * c)) /
+               6.0;
+    return 0.0;
+}
+
+/// The weights of one pass: for destination index i, `taps` weights starting at source index
+/// first[i] (unused tail weights are 0). Weights are fixed-point numbers with `bits` fraction
+/// bits; for every destination whose weights were normalised they add up to exactly 1 << bits,
+/// so a constant colour passes through unchanged.
+struct Contributions {
+    int taps = 0;
+    int bits = 14;
+    std::vector<int> first;
+    std::vector<int> count;
+    std::vector<std::int16_t> weights;
+};
+
+/// Builds the table for source length `srcLen` and destination length `dstLen`. `tapMultiple`
+/// pads the tap count (the row pass reads taps in groups of four).
+constexpr std::size_t kMaxTableEntries = std::size_t{1} << 28;
+
+bool buildContributions(int srcLen, int dstLen, int tapMultiple, Contributions& table) {
+    const double scale = double(dstLen) / double(srcLen);
+    const double radius = scale < 1.0 ? 2.0 / scale : 2.0;
+    const double weightScale = scale < 1.0 ? scale : 1.0;
+    const int maxContributors = 2 * int(std::ceil(radius)) + 1;
+    const double offset = 0.5 / scale - 0.5;
+
+    const std::size_t dst = std::size_t(dstLen);
+    std::vector<double> real;
+    std::vector<int> first(dst), count(dst);
+    std::vector<char> normalised(dst);
+    const std::size_t perEntry = std::size_t(std::min(maxContributors, srcLen));
+    if (perEntry > kMaxTableEntries / dst) return false;
+    real.reserve(dst * perEntry);
+    std::vector<std::size_t> start(dst);
+    double maxAbs = 0.0;
+    double maxAbsSum = 0.0;
+    int maxCount = 1;
+    for (int i = 0; i < dstLen; ++i) {
+        const double centre = i / scale + offset;
+        int left = int(std::floor(centre - radius));
+        int right = int(std::ceil(centre + radius));
+        if (left < 0) left = 0;
+        if (right > srcLen - 1) right = srcLen - 1;
+        if (right - left + 1 > maxContributors) {
+            if (left < right)
+                ++left;
+            else
+                --right;
+        }
+        if (right < left) right = left; // a destination beyond the source still reads one pixel
+        const std::size_t at = real.size();
+        double sum = 0.0;
+        for (int j = left; j <= right; ++j) {
+            const double w = mitchell((centre - j) * weightScale) * weightScale;
+            real.push_back(w);
+            sum += w;
+        }
+        const int n = right - left + 1;
+        if (sum != 0.0 && sum != 1.0)
+            for (int k = 0; k < n; ++k) real[at + std::size_t(k)] /= sum;
+        double absSum = 0.0;
+        for (int k = 0; k < n; ++k) {
+            maxAbs = std::max(maxAbs, std::fabs(real[at + std::size_t(k)]));
+            absSum += std::fabs(real[at + std::size_t(k)]);
+        }
+        maxAbsSum = std::max(maxAbsSum, absSum);
+        first[std::size_t(i)] = left;
+        count[std::size_t(i)] = n;
+        start[std::size_t(i)] = at;
+        normalised[std::size_t(i)] = sum != 0.0;
+        maxCount = std::max(maxCount, n);
+    }
+
+    // As many fraction bits as the 16-bit weights and the 32-bit sums allow (at most 22).
+    int bits = 22;
+    while (bits > 1 && (maxAbs * double(1 << bits) > 32767.0 ||
+                        (maxAbsSum * 255.0 + 1.0) * double(1 << bits) > 2.0e9))
+        --bits;
+
+    const int taps = (maxCount + tapMultiple - 1) / tapMultiple * tapMultiple;
+    std::vector<std::int16_t> weights;
+    if (std::size_t(taps) > kMaxTableEntries / dst) return false;
+    weights.assign(dst * std::size_t(taps), 0);
+    const double one = double(1 << bits);
+    for (std::size_t i = 0; i < dst; ++i) {
+        std::int16_t* w = weights.data() + i * std::size_t(taps);
+        int total = 0;
+        int largest = 0;
+        for (int k = 0; k < count[i]; ++k) {
+            const double v = real[start[i] + std::size_t(k)];
+            w[k] = std::int16_t(std::lround(v * one));
+            total += w[k];
+            if (std::fabs(v) > std::fabs(real[start[i] + std::size_t(largest)])) largest = k;
+        }
+        // Rounding each weight may leave the sum a few units off one; the largest weight takes
+        // the difference. Weights are far below the 16-bit limit, so this cannot overflow.
+        if (normalised[i]) w[largest] = std::int16_t(w[largest] + ((1 << bits) - total));
+    }
+    table.taps = taps;
+    table.bits = bits;
+    table.first = std::move(first);
+    table.count = std::move(count);
+    table.weights = std::move(weights);
+    return true;
+}
+
+inline std::uint8_t clampToByte(int v) {
+    return std::uint8_t(v < 0 ? 0 : (v > 255 ? 255 : v));
+}
+
+// ---------------------------------------------------------------------------------------------
+// Row pass: filters along each row. Source rows are first widened into a padded buffer of
+// 4-byte pixels, so that 24- and 32-bit images share one kernel and the padded taps never read
+// outside the buffer.
+
+void filterRow(const std::uint8_t* line, const Contributions& table, int dstWidth, int bpp,
+               std::uint8_t* out) {
+    const int taps = table.taps;
+    const int bits = table.bits;
+#if defined(__SSE2__)
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i rounding = _mm_set1_epi32(1 << (bits - 1));
+    const __m128i shift = _mm_cvtsi32_si128(bits);
+    for (int x = 0; x < dstWidth; ++x) {
+        const std::uint8_t* p = line + std::size_t(table.first[std::size_t(x)]) * 4;
+        const std::int16_t* w = table.weights.data() + std::size_t(x) * std::size_t(taps);
+        __m128i acc = rounding;
+        for (int k = 0; k < taps; k += 4, p += 16, w += 4) {
+            // Four pixels p0..p3; reorder to p0 p2 p1 p3 so that one byte interleave pairs the
+            // channels of p0 with p1 and of p2 with p3: b0 b1 g0 g1 r0 r1 a0 a1 | b2 b3 ...
+            __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+            v = _mm_shuffle_epi32(v, _MM_SHUFFLE(3, 1, 2, 0));
+            const __m128i pairs = _mm_unpacklo_epi8(v, _mm_srli_si128(v, 8));
+            const __m128i wv = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(w));
+            const __m128i w01 = _mm_shuffle_epi32(wv, _MM_SHUFFLE(0, 0, 0, 0));
+            const __m128i w23 = _mm_shuffle_epi32(wv, _MM_SHUFFLE(1, 1, 1, 1));
+            acc = _mm_add_epi32(acc, _mm_madd_epi16(_mm_unpacklo_epi8(pairs, zero), w01));
+            acc = _mm_add_epi32(acc, _mm_madd_epi16(_mm_unpackhi_epi8(pairs, zero), w23));
+        }
+        acc = _mm_sra_epi32(acc, shift);
+        acc = _mm_packs_epi32(acc, acc);
+        acc = _mm_packus_epi16(acc, acc);
+        const std::uint32_t pixel = std::uint32_t(_mm_cvtsi128_si32(acc));
+        std::memcpy(out + std::size_t(x) * std::size_t(bpp), &pixel, std::size_t(bpp));
+    }
+#else
+    const int rounding = 1 << (bits - 1);
+    for (int x = 0; x < dstWidth; ++x) {
+        const std::uint8_t* p = line + std::size_t(table.first[std::size_t(x)]) * 4;
+        const std::int16_t* w = table.weights.data() + std::size_t(x) * std::size_t(taps);
+        int acc[4] = {rounding, rounding, rounding, rounding};
+        for (int k = 0; k < taps; ++k, p += 4)
+            for (int c = 0; c < 4; ++c) acc[c] += w[k] * p[c];
+        std::uint8_t* d = out + std::size_t(x) * std::size_t(bpp);
+        for (int c = 0; c < bpp; ++c) d[c] = clampToByte(acc[c] >> bits);
+    }
+#endif
+}
+
+/// Filters every row of `src` into `dst` (same height, same format).
+void rowPass(const Image& src, Image& dst, const Contributions& table) {
+    const int srcW = src.width();
+    const int bpp = src.bytesPerPixel();
+    // Room for the padded taps of the last destination pixels, plus the 16-byte group reads.
+    std::vector<std::uint32_t> buffer(std::size_t(srcW) + std::size_t(table.taps) + 4, 0);
+    auto* line = reinterpret_cast<std::uint8_t*>(buffer.data());
+    for (int y = 0; y < src.height(); ++y) {
+        const std::uint8_t* s = src.row(y);
+        if (bpp == 4) {
+            std::memcpy(line, s, std::size_t(srcW) * 4);
+        } else {
+            // Whole 4-byte reads except for the last pixel, which may end the buffer.
+            for (int x = 0; x + 1 < srcW; ++x) {
+                std::uint32_t v;
+                std::memcpy(&v, s + std::size_t(x) * 3, 4);
+                buffer[std::size_t(x)] = v & 0x00FFFFFFu;
+            }
+            const std::uint8_t* last = s + std::size_t(srcW - 1) * 3;
+            buffer[std::size_t(srcW - 1)] = std::uint32_t(last[0]) |
+                                            (std::uint32_t(last[1]) << 8) |
+                                            (std::uint32_t(last[2]) << 16);
+        }
+        filterRow(line, table, dst.width(), bpp, dst.row(y));
+    }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Column pass: every destination row is a weighted sum of whole source rows, computed over the
+// row's bytes regardless of the pixel layout.
+
+void filterColumns(const std::uint8_t* const* rows, const std::int16_t* weights, int count,
+                   int bits, std::size_t bytes, std::uint8_t* out) {
+    std::size_t b = 0;
+#if defined(__SSE2__)
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i rounding = _mm_set1_epi32(1 << (bits - 1));
+    const __m128i shift = _mm_cvtsi32_si128(bits);
+    for (; b + 16 <= bytes; b += 16) {
+        __m128i acc0 = rounding, acc1 = rounding, acc2 = rounding, acc3 = rounding;
+        for (int k = 0; k < count; k += 2) {
+            const bool pair = k + 1 < count;
+            const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(rows[k] + b));
+            const __m128i c =
+                pair ? _mm_loadu_si128(reinterpret_cast<const __m128i*>(rows[k + 1] + b)) : zero;
+            const std::uint32_t w0 = std::uint16_t(weights[k]);
+            const std::uint32_t w1 = pair ? std::uint16_t(weights[k + 1]) : 0u;
+            const __m128i w = _mm_set1_epi32(int(w0 | (w1 << 16)));
+            const __m128i lo = _mm_unpacklo_epi8(a, c);
+            const __m128i hi = _mm_unpackhi_epi8(a, c);
+            acc0 = _mm_add_epi32(acc0, _mm_madd_epi16(_mm_unpacklo_epi8(lo, zero), w));
+            acc1 = _mm_add_epi32(acc1, _mm_madd_epi16(_mm_unpackhi_epi8(lo, zero), w));
+            acc2 = _mm_add_epi32(acc2, _mm_madd_epi16(_mm_unpacklo_epi8(hi, zero), w));
+            acc3 = _mm_add_epi32(acc3, _mm_madd_epi16(_mm_unpackhi_epi8(hi, zero), w));
+        }
+        acc0 = _mm_sra_epi32(acc0, shift);
+        acc1 = _mm_sra_epi32(acc1, shift);
+        acc2 = _mm_sra_epi32(acc2, shift);
+        acc3 = _mm_sra_epi32(acc3, shift);
+        const __m128i packed =
+            _mm_packus_epi16(_mm_packs_epi32(acc0, acc1), _mm_packs_epi32(acc2, acc3));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + b), packed);
+    }
+#endif
+    const int rounding1 = 1 << (bits - 1);
+    for (; b < bytes; ++b) {
+        int acc = rounding1;
+        for (int k = 0; k < count; ++k) acc += weights[k] * rows[k][b];
+        out[b] = clampToByte(acc >> bits);
+    }
+}
+
+/// Filters the columns of `src` into `dst` (same width, same format).
+void columnPass(const Image& src, Image& dst, const Contributions& table) {
+    const std::size_t bytes = std::size_t(src.width()) * std::size_t(src.bytesPerPixel());
+    std::vector<const std::uint8_t*> rows(std::size_t(table.taps));
+    for (int y = 0; y < dst.height(); ++y) {
+        const int first = table.first[std::size_t(y)];
+        const int count = table.count[std::size_t(y)];
+        for (int k = 0; k < count; ++k) rows[std::size_t(k)] = src.row(first + k);
+        filterColumns(rows.data(), table.weights.data() + std::size_t(y) * std::size_t(table.taps),
+                      count, table.bits, bytes, dst.row(y));
+    }
+}
+
+bool anyTransparent(const Image& image) {
+    for (int y = 0; y < image.height(); ++y) {
+        const std::uint8_t* p = image.row(y);
+        for (int x = 0; x < image.width(); ++x)
+            if (p[std::size_t(x) * 4 + 3] == 0) return true;
+    }
+    return false;
+}
+
+/// A copy in which every fully transparent pixel is transparent white (FF FF FF 00).
+Image whitenTransparent(const Image& image) {
+    Image copy = image.clone();
+    if (copy.empty()) return {};
+    for (int y = 0; y < copy.height(); ++y) {
+        std::uint8_t* p = copy.row(y);
+        for (int x = 0; x < copy.width(); ++x, p += 4)
+            if (p[3] == 0) p[0] = p[1] = p[2] = 255;
+    }
+    return copy;
+}
+
+/// The largest pixel count a result side may have before the size check refuses it.
+constexpr double kMaxSide = double(std::numeric_limits<std::int32_t>::max());
+
+float clampFactor(float value) {
+    // NaN compares false everywhere and ends up at the lower bound.
+    if (!(value >= 0.001f)) return 0.001f;
+    return std::min(value, 1000.0f);
+}
+
+} // namespace
+
+namespace {
+
+bool resample(Image& image, int width, int height) {
+    const int srcW = image.width();
+    const int srcH = image.height();
+    if (width == srcW && height == srcH) return true;
+    if (!Image::sizeAllowed(width, height, image.format())) return false;
+
+    Contributions columns, rows;
+    if (!buildContributions(srcW, width, 4, columns)) return false;
+    if (!buildContributions(srcH, height, 1, rows)) return false;
+
+    Image whitened;
+    if (image.hasAlpha() && anyTransparent(image)) {
+        whitened = whitenTransparent(image);
+        if (whitened.empty()) return false;
+    }
+    const Image& src = whitened.empty() ? image : whitened;
+
+    Image out(width, height, image.format());
+    if (out.empty()) return false;
+    // Rows first when that makes the intermediate image the smaller one.
+    if (std::int64_t(width) * srcH <= std::int64_t(srcW) * height) {
+        Image middle(width, srcH, image.format());
+        if (middle.empty()) return false;
+        rowPass(src, middle, columns);
+        columnPass(middle, out, rows);
+    } else {
+        Image middle(srcW, height, image.format());
+        if (middle.empty()) return false;
+        columnPass(src, middle, rows);
+        rowPass(middle, out, columns);
+    }
+    image = std::move(out);
+    return true;
+}
+
+} // namespace
+
+bool resizeImageSmooth(Image& image, int width, int height) {
+    if (image.empty() || width < 1 || height < 1) return false;
+    // The tables and buffers are plain vectors; running out of memory is a failed step, not an
+    // exception for the caller.
+    try {
+        return resample(image, width, height);
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+}
+
+bool scaleImage(ScaleRequest& request) {
+    const bool haveImage = request.image && !request.image->empty();
+    if (!haveImage && !request.measureOnly) return false;
+    const int w = haveImage ? request.image->width() : request.knownWidth;
+    const int h = haveImage ? request.image->height() : request.knownHeight;
+    if (w <= 0 || h <= 0) return false;
+
+    float fx, fy;
+    if (request.basis == 1) {
+        fx = request.targetX;
+        fy = request.targetY;
+    } else {
+        fx = request.targetX / float(w);
+        fy = request.targetY / float(h);
+    }
+    float f;
+    if (request.axis == 1) {
+        fy = 1.0f;
+        f = fx;
+    } else if (request.axis == 2) {
+        fx = 1.0f;
+        f = fy;
+    } else {
+        f = fx < fy ? fx : fy;
+    }
+    if (request.limit == 1) {
+        fx = std::min(fx, 1.0f);
+        fy = std::min(fy, 1.0f);
+        f = std::min(f, 1.0f);
+    } else if (request.limit == 2) {
+        fx = std::max(fx, 1.0f);
+        fy = std::max(fy, 1.0f);
+        f = std::max(f, 1.0f);
+    }
+    fx = clampFactor(fx);
+    fy = clampFactor(fy);
+    f = clampFactor(f);
+
+    // A float factor times an int is exact in double, so the rounding sees the true product.
+    const double newW = std::floor(double(w) * double(request.stretch ? fx : f) + 0.5);
+    const double newH = std::floor(double(h) * double(request.stretch ? fy : f) + 0.5);
+    if (newW > kMaxSide || newH > kMaxSide) return false;
+    const int nw = int(newW);
+    const int nh = int(newH);
+    if ((nw != w || nh != h) && !request.measureOnly) {
+        if (!resizeImageSmooth(*request.image, nw, nh)) return false;
+    }
+    request.newWidth = nw;
+    request.newHeight = nh;
+    request.factor = f;
+    return true;
+}
+
+} // namespace quill::pipeline

@@ -1,0 +1,63 @@
+// The run-control flags through which the threads of a batch run talk, and the questions a run
+// may have to ask while it works.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+#include <string>
+
+namespace quill::pipeline {
+
+/// The only process-wide mutable state of a run. Each flag is a single 32-bit value written by one
+/// side and polled by the other; no lock is taken for them.
+struct RunFlags {
+    std::atomic<std::int32_t> runActive{0};    ///< drivers write; workers stop waiting at 0
+    std::atomic<std::int32_t> runPaused{0};    ///< progress window writes; workers hold while 1
+    std::atomic<std::int32_t> runCancelled{0}; ///< progress window, loop, preview run write
+    std::atomic<std::int32_t> questionOpen{0}; ///< whoever shows a question; workers hold
+    std::atomic<std::int32_t> quitRequested{0}; ///< progress window writes; the program ends
+    std::atomic<std::int32_t> runPhase{0};     ///< window run writes: 0 idle .. 3 finished
+    std::atomic<std::int32_t> progressCounter{0}; ///< preparation and loop write; display reads
+    std::atomic<std::int32_t> preparing{0};    ///< drivers write
+    std::atomic<std::int32_t> previewRun{0};   ///< preview run writes
+    std::atomic<std::int32_t> loadingPaths{0}; ///< path loaders write
+    std::atomic<std::int32_t> currentImageId{0}; ///< loop writes; display reads
+
+    /// Resets every flag of a run to 0 (loadingPaths is left alone: it belongs to the loaders).
+    void resetForRun() {
+        for (auto* f : {&runActive, &runPaused, &runCancelled, &questionOpen, &quitRequested,
+                        &runPhase, &progressCounter, &preparing, &previewRun, &currentImageId})
+            f->store(0);
+    }
+
+    /// Name and folder of the image being processed, for the progress display. Strings cannot be
+    /// single atomic values, so this pair alone sits behind a mutex.
+    void publishCurrent(std::int32_t id, const std::string& fileName, const std::string& folder) {
+        std::lock_guard lock(m_currentMutex);
+        m_currentFileName = fileName;
+        m_currentFolder = folder;
+        currentImageId.store(id);
+    }
+    void readCurrent(std::string& fileName, std::string& folder) const {
+        std::lock_guard lock(m_currentMutex);
+        fileName = m_currentFileName;
+        folder = m_currentFolder;
+    }
+
+private:
+    mutable std::mutex m_currentMutex;
+    std::string m_currentFileName;
+    std::string m_currentFolder;
+};
+
+/// The question a run asks when a write failed because the disk is full. The console answers by
+/// policy; the window asks the user. (The overwrite question is settings::CollisionPolicy.)
+class DiskFullQuestion {
+public:
+    virtual ~DiskFullQuestion() = default;
+    /// Writing `outputPath` failed because the disk is full: true stops the run.
+    [[nodiscard]] virtual bool askStopAfterDiskFull(const std::string& outputPath) = 0;
+};
+
+} // namespace quill::pipeline

@@ -1,0 +1,135 @@
+// Output path and naming of one image, and the decision when its output file already exists.
+#pragma once
+
+#include "settings/placeholders.h"
+#include "settings/preset.h"
+#include "settings/run_settings.h"
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace quill::imagefiles {
+struct ImageRecord;
+}
+
+namespace quill::settings {
+
+/// The extension ("jpg", "png", "bmp", "jp2") of an output format code (0, 1, 2, 9), "" else.
+[[nodiscard]] std::string_view formatExtension(int formatCode);
+
+/// The extension of a source file as the output keeps it: the text after the dot where the file
+/// name rule split the name (`fileName` is the name without extension), lower-cased; nullopt when
+/// the rule kept the whole file part as the name (the output then gets no "." either).
+[[nodiscard]] std::optional<std::string> sourceExtension(std::string_view sourcePath,
+                                                         std::string_view fileName);
+
+/// How the pipeline writes the image.
+struct OutputFormatChoice {
+    bool formatChanges = false; ///< converted to another format than the source's
+    int targetFormat = -1;      ///< format code written (0 JPEG, 1 PNG, 2 BMP, 9 JPEG 2000)
+    bool pdf = false;           ///< wrapped into a PDF
+};
+/// The output extension: the target format's (or "pdf") when the format changes, else the
+/// source's own in lower case (nullopt: the source has none, see sourceExtension).
+[[nodiscard]] std::optional<std::string> outputExtension(const imagefiles::ImageRecord& record,
+                                          const OutputFormatChoice& format);
+
+/// Outcome of computing one output path.
+enum class OutputPathStatus {
+    Ready,           ///< the path is set
+    SameAsSource,    ///< an output directory is in use and the path is the source itself
+    NumberingFailed, ///< no number could be placed into the name
+};
+
+/// The output path of one image and its parts.
+struct OutputPath {
+    OutputPathStatus status = OutputPathStatus::Ready;
+    std::string directory; ///< ends with "/" (unless empty)
+    std::string name;
+    std::optional<std::string> extension; ///< nullopt: the path has no "." after the name
+    std::string path; ///< directory + name + "." + extension (directory + name without one)
+    bool directoryReady = true;  ///< every level of the directory exists
+    std::int64_t numberUsed = -1; ///< number taken from the numbering counter, -1 if none
+    std::string counterKey;       ///< the counter the number was taken from
+};
+
+/// Turns the images of one run into output paths. Holds the numbering counters of the run.
+class OutputNamer {
+public:
+    /// `commonBase` is the run's common base folder (commonBaseFolder of the image list); with
+    /// mirrorSubfolders on and an empty base, mirroring is off for the run.
+    OutputNamer(const Preset& settings, const RunSettings& run, std::string commonBase);
+
+    /// The output path of an image: the directory (every missing level of an output directory is
+    /// created), the extension, the name with numbering, and the same-as-source check.
+    [[nodiscard]] OutputPath outputPathFor(const imagefiles::ImageRecord& record,
+                                           const OutputFormatChoice& format);
+    /// Gives the number of a failed image back, so the next image reuses it.
+    void giveBackNumber(const OutputPath& output);
+
+    /// The rename pattern's numbering token (start -1 when none).
+    [[nodiscard]] const NumberingToken& numbering() const { return m_numbering; }
+    /// The common base folder in use ("" when mirroring is off).
+    [[nodiscard]] const std::string& commonBase() const { return m_commonBase; }
+
+private:
+    bool m_renameEnabled;
+    bool m_outputDirEnabled;
+    bool m_noZeroPadding;
+    bool m_fromImageFolder;
+    std::string m_outputDirRun;
+    std::string m_commonBase;
+    NumberingToken m_numbering;
+    NumberingCounters m_counters;
+};
+
+/// The answers to the question asked when an output file exists.
+enum class CollisionAnswer { ReplaceThis, SkipThis, ReplaceAll, SkipAll };
+
+/// Whoever answers the overwrite question: the window asks the user, the console skips all,
+/// the preview run replaces all.
+class CollisionPolicy {
+public:
+    virtual ~CollisionPolicy() = default;
+    /// Asked for an output path that names an existing file.
+    [[nodiscard]] virtual CollisionAnswer decide(const std::string& outputPath) = 0;
+};
+
+/// A policy that always gives the same answer.
+class FixedCollisionPolicy final : public CollisionPolicy {
+public:
+    explicit FixedCollisionPolicy(CollisionAnswer answer) : m_answer(answer) {}
+    [[nodiscard]] CollisionAnswer decide(const std::string&) override { return m_answer; }
+
+private:
+    CollisionAnswer m_answer;
+};
+
+/// What the pipeline does with an output path.
+enum class CollisionDecision {
+    Write,   ///< no file is in the way (or the output replaces its own source without a question)
+    Replace, ///< a file exists and is to be replaced
+    Skip,    ///< a file exists and the image is skipped
+};
+
+/// The collision rule of one run: asks the policy when an output exists and remembers an answer
+/// "for all" for the rest of the run.
+class CollisionRule {
+public:
+    explicit CollisionRule(CollisionPolicy& policy) : m_policy(policy) {}
+    /// `checked` is true when the image is converted, renamed or sent to an output directory;
+    /// otherwise the output takes its source's place and nothing is asked.
+    [[nodiscard]] CollisionDecision resolve(const std::string& outputPath, bool checked);
+
+private:
+    CollisionPolicy& m_policy;
+    std::optional<CollisionDecision> m_forAll;
+};
+
+/// Whether the existence check applies: the format changes, or renaming or an output directory
+/// is on.
+[[nodiscard]] bool collisionCheckApplies(const Preset& settings, bool formatChanges);
+
+} // namespace quill::settings

@@ -1,0 +1,111 @@
+// The problem list: which setting made the validation refuse a run, as one line of text.
+#include "settings/problem_list.h"
+
+#include "settings/filter_conditions.h"
+#include "settings/language_pack.h"
+
+#include <initializer_list>
+
+namespace quill::settings {
+namespace {
+
+std::string quotedParts(std::initializer_list<std::string> parts) {
+    std::string line;
+    for (const std::string& part : parts) {
+        if (!line.empty()) line += " -> ";
+        line += "\"" + part + "\"";
+    }
+    return line;
+}
+
+std::string withoutAmpersands(std::string text) {
+    std::erase(text, '&');
+    return text;
+}
+
+std::string contradictionLine(const Preset& s, const RunSettings& run, const UiTextLookup& ui) {
+    const auto name = [&](int code) { return operationName(code, ui); };
+    const auto fails = [&](ConsistencyCheck check) { return consistencyCheckFails(check, s, run); };
+    if (fails(ConsistencyCheck::NoActiveCondition)) return quotedParts({name(1), "x"});
+    if (fails(ConsistencyCheck::CropMarginsZero)) {
+        return quotedParts({name(2), ui(111), "0, 0, 0, 0"});
+    }
+    if (fails(ConsistencyCheck::TrimSidesOff)) return quotedParts({name(2), ui(116), "x"});
+    if (fails(ConsistencyCheck::ResizePixelsMissing)) {
+        return quotedParts(
+            {name(4), std::to_string(s.resizeWidth) + "x" + std::to_string(s.resizeHeight)});
+    }
+    if (fails(ConsistencyCheck::ResizePercentInvalid)) {
+        return quotedParts({name(4), std::to_string(s.resizePercent) + "%"});
+    }
+    if (fails(ConsistencyCheck::ResizeNoLimit)) return quotedParts({name(4), ui(140) + ": -"});
+    if (fails(ConsistencyCheck::OverlayTextEmpty)) {
+        return quotedParts({name(7), ui(238), run.overlayTextRun});
+    }
+    if (fails(ConsistencyCheck::OverlayImageMissing)) {
+        return quotedParts({name(7), ui(240), run.overlayImageRun});
+    }
+    if (fails(ConsistencyCheck::ExifDateOff)) {
+        // The menu path to the switch that enables the EXIF date.
+        return quotedParts({withoutAmpersands(ui(9)), withoutAmpersands(ui(19)),
+                            withoutAmpersands(ui(20))});
+    }
+    if (fails(ConsistencyCheck::DateShiftZero)) {
+        return quotedParts({name(10), ui(204), std::to_string(s.fileDateShiftMinutes)});
+    }
+    if (fails(ConsistencyCheck::RenamePatternInvalid)) return quotedParts({name(12), "-"});
+    if (fails(ConsistencyCheck::RenamePatternOnlyName)) {
+        return quotedParts({name(12), run.renamePatternRun});
+    }
+    if (fails(ConsistencyCheck::OutputDirInvalid)) return quotedParts({name(13), "-"});
+    if (fails(ConsistencyCheck::OutputDirIsImageFolder)) {
+        return quotedParts({name(13), run.outputDirRun});
+    }
+    return {};
+}
+
+std::string filterValueLine(const Preset& s, const UiTextLookup& ui) {
+    if (s.filterEnabled != 1) return {};
+    const std::size_t count = s.filterConditions.size();
+    for (std::size_t i = 0; i < count; ++i) {
+        const FilterCondition& condition = s.filterConditions[i];
+        if (filterValueUsable(condition)) continue;
+        std::string line = "\"" + ui(filterPropertyNameIndex(condition.property)) + " -> " +
+                           condition.value + "\"";
+        if (count > 1) line += "  (" + std::to_string(i + 1) + ")";
+        return line;
+    }
+    return {};
+}
+
+} // namespace
+
+UiTextLookup currentUiTexts() {
+    return [](int index) { return uiText(index); };
+}
+
+int operationNameIndex(int detailCode) {
+    constexpr int kNames[] = {65, 66, 68, 69, 70, 71, 72, 73, 75, 76, 77, 79, 80, 81};
+    if (detailCode < 0 || detailCode >= static_cast<int>(std::size(kNames))) return -1;
+    return kNames[detailCode];
+}
+
+std::string operationName(int detailCode, const UiTextLookup& texts) {
+    const int index = operationNameIndex(detailCode);
+    return index < 0 ? std::string() : texts(index);
+}
+
+int filterPropertyNameIndex(int property) {
+    return (property >= 0 && property < kFilterPropertyCount) ? 94 + property : -1;
+}
+
+std::string problemList(ValidationResult result, const Preset& settings, const RunSettings& run,
+                        const UiTextLookup& texts) {
+    switch (result) {
+    case ValidationResult::Contradictory: return contradictionLine(settings, run, texts);
+    case ValidationResult::BadFilterValue: return filterValueLine(settings, texts);
+    default: return {};
+    }
+}
+
+} // namespace quill::settings

@@ -1,0 +1,147 @@
+// Settings validation: the range phase and the consistency phase in their fixed order.
+#include "settings/settings_validation.h"
+
+#include "settings/filter_conditions.h"
+#include "settings/preset_range.h"
+#include "toolkit/platform/platform.h"
+
+namespace quill::settings {
+namespace {
+
+constexpr ConsistencyCheck kChecksInOrder[] = {
+    ConsistencyCheck::NoActiveCondition,    ConsistencyCheck::CropMarginsZero,
+    ConsistencyCheck::TrimSidesOff,         ConsistencyCheck::ResizePixelsMissing,
+    ConsistencyCheck::ResizePercentInvalid, ConsistencyCheck::ResizeNoLimit,
+    ConsistencyCheck::OverlayTextEmpty,     ConsistencyCheck::OverlayImageMissing,
+    ConsistencyCheck::ExifDateOff,          ConsistencyCheck::DateShiftZero,
+    ConsistencyCheck::RenamePatternInvalid, ConsistencyCheck::RenamePatternOnlyName,
+    ConsistencyCheck::OutputDirInvalid,     ConsistencyCheck::OutputDirIsImageFolder,
+};
+
+bool hasActiveCondition(const Preset& s) {
+    for (const FilterCondition& condition : s.filterConditions) {
+        if (isActive(condition)) return true;
+    }
+    return false;
+}
+
+bool nothingToDo(const Preset& s, const RunSettings& run) {
+    const bool noStep = s.cropEnabled == 0 && s.rotateEnabled == 0 && s.resizeEnabled == 0 &&
+                        run.anyColorAdjust == 0 && s.canvasEnabled == 0 && s.overlayEnabled == 0 &&
+                        s.commentEnabled == 0 && s.resetFileAttributes == 0 &&
+                        s.convertFormat == 0 && s.qualityEnabled == 0 &&
+                        s.colorDepthEnabled == 0 && s.renameEnabled == 0 &&
+                        s.outputDirEnabled == 0 && s.keepMetadata == 1;
+    // Copying the source's own dates onto its own file is no task either.
+    const bool noDateTask = s.setFileDates == 0 || s.fileDateSource == 0;
+    return noStep && noDateTask;
+}
+
+} // namespace
+
+bool isValidFileName(std::string_view name) {
+    if (name.empty()) return false;
+    for (char c : name) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte < 32) return false;
+        switch (c) {
+        case '"':
+        case '\\':
+        case '/':
+        case ':':
+        case '*':
+        case '?':
+        case '<':
+        case '>':
+        case '|': return false;
+        default: break;
+        }
+    }
+    return true;
+}
+
+bool isValidAbsoluteDirectory(std::string_view directory) {
+    if (directory.empty() || directory.front() != '/' || directory.back() != '/') return false;
+    const std::string_view inner = directory.substr(1, directory.size() - 1);
+    std::size_t begin = 0;
+    while (begin < inner.size()) {
+        const std::size_t end = inner.find('/', begin);
+        if (!isValidFileName(inner.substr(begin, end - begin))) return false;
+        begin = end + 1;
+    }
+    return true;
+}
+
+bool isUsableOverlayImage(const std::string& path) {
+    if (path.size() < 8) return false;
+    const auto info = platform::fileInfo(path);
+    return info && !info->isDirectory && info->size >= 35;
+}
+
+bool consistencyCheckFails(ConsistencyCheck check, const Preset& s, const RunSettings& run) {
+    switch (check) {
+    case ConsistencyCheck::NoActiveCondition: return s.filterEnabled == 1 && !hasActiveCondition(s);
+    case ConsistencyCheck::CropMarginsZero:
+        return s.cropEnabled == 1 && s.cropMode == 0 && s.cropLeft == 0 && s.cropRight == 0 &&
+               s.cropTop == 0 && s.cropBottom == 0;
+    case ConsistencyCheck::TrimSidesOff:
+        return s.cropEnabled == 1 && s.cropMode == 1 && s.trimLeft == 0 && s.trimRight == 0 &&
+               s.trimTop == 0 && s.trimBottom == 0;
+    case ConsistencyCheck::ResizePixelsMissing:
+        return s.resizeEnabled == 1 && run.resizeBasis == 0 &&
+               ((run.resizeAxis == 0 && (s.resizeWidth == 0 || s.resizeHeight == 0)) ||
+                (run.resizeAxis == 1 && s.resizeWidth == 0) ||
+                (run.resizeAxis == 2 && s.resizeHeight == 0));
+    case ConsistencyCheck::ResizePercentInvalid:
+        return s.resizeEnabled == 1 && run.resizeBasis == 1 &&
+               (s.resizePercent < 1 || s.resizePercent == 100 || s.resizePercent > 999);
+    case ConsistencyCheck::ResizeNoLimit:
+        return s.resizeEnabled == 1 && run.resizeBasis == 0 && run.resizeLimitMode == -1;
+    case ConsistencyCheck::OverlayTextEmpty:
+        return s.overlayEnabled == 1 && s.overlayKind == 0 && run.overlayTextRun.empty();
+    case ConsistencyCheck::OverlayImageMissing:
+        return s.overlayEnabled == 1 && s.overlayKind == 1 &&
+               !isUsableOverlayImage(run.overlayImageRun);
+    case ConsistencyCheck::ExifDateOff:
+        return s.setFileDates == 1 && s.fileDateSource == 2 && s.useExifDate == 0;
+    case ConsistencyCheck::DateShiftZero:
+        return s.setFileDates == 1 && s.fileDateSource == 3 && s.fileDateShiftMinutes == 0;
+    case ConsistencyCheck::RenamePatternInvalid:
+        return s.renameEnabled == 1 && !isValidFileName(run.renamePatternRun);
+    case ConsistencyCheck::RenamePatternOnlyName:
+        return s.renameEnabled == 1 && run.renamePatternRun == "%FN%";
+    case ConsistencyCheck::OutputDirInvalid:
+        return s.outputDirEnabled == 1 && run.outputDirFromImageFolder == 0 &&
+               !isValidAbsoluteDirectory(run.outputDirRun);
+    case ConsistencyCheck::OutputDirIsImageFolder:
+        return s.outputDirEnabled == 1 && run.outputDirFromImageFolder == 1 &&
+               run.outputDirRun == "/" && s.renameEnabled == 0 && s.mirrorSubfolders == 0;
+    }
+    return false;
+}
+
+ValidationResult settingsValidation(const Preset& settings) {
+    return presetInRange(settings) ? ValidationResult::Valid : ValidationResult::OutOfRange;
+}
+
+ValidationResult settingsValidation(int mode, const Preset& s, const RunSettings& run,
+                                    bool listHoldsVideo) {
+    if (!presetInRange(s)) return ValidationResult::OutOfRange;
+    if (mode != 1) return ValidationResult::Valid;
+    for (ConsistencyCheck check : kChecksInOrder) {
+        if (consistencyCheckFails(check, s, run)) return ValidationResult::Contradictory;
+    }
+    if (nothingToDo(s, run)) return ValidationResult::NothingToDo;
+    if (listHoldsVideo && (requirementQuery(2, s, run, 0) || requirementQuery(4, s, run, 0) ||
+                           requirementQuery(5, s, run, 0))) {
+        return ValidationResult::VideosNeedDetails;
+    }
+    if (s.filterEnabled == 1) {
+        for (const FilterCondition& condition : s.filterConditions) {
+            if (!filterValueUsable(condition)) return ValidationResult::BadFilterValue;
+        }
+    }
+    return ValidationResult::Valid;
+}
+
+} // namespace quill::settings

@@ -1,0 +1,235 @@
+// The program as users start it: a copy of the built binary in its own folder, with HOME and the
+// XDG folders pointed at temporary directories.
+#include "settings/language_pack.h"
+#include "settings/setting_files.h"
+#include "test_support.h"
+#include "toolkit/platform/platform.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <optional>
+
+namespace quill::app {
+namespace {
+
+const char* const kHelpOutput =
+    "\n"
+    "\n"
+    "Quillmere - Batch Image Modifier\n"
+    "********************************\n"
+    "Filter, crop, rotate, resize, adjust, overlay, rename and convert many images in one run.\n"
+    "Copyright (c) 2026 The Quillmere developers. Released under the MIT License.\n"
+    "\n"
+    "\n"
+    "\n"
+    "----------------\n"
+    "\n"
+    "Description of supported commands:\n"
+    "\n"
+    " Any file path\n"
+    "One or more paths of images and/or directories that should be loaded. Each must be embraced "
+    "by double quotes.\n"
+    "\n"
+    " -Console\n"
+    "Enables this command-line mode for processing instead of the default user interface. Can be "
+    "useful in combination with \"Any file path\" and \"-Preset=[0-9]\" for quick and easy batch "
+    "processings.\n"
+    "\n"
+    " -Preset=[0-9]\n"
+    "Set the specified preset at program start-up. If this isn't set the default will be used. "
+    "See main window for more information.\n"
+    "\n"
+    " -IgnoreWarning\n"
+    "Ignore warning messages (like \"Really replace images?\") that could interrupt starting the "
+    "process.\n"
+    "\n"
+    " -Portable\n"
+    "Save all settings in the current program directory instead of the recommended \"APPDATA\" "
+    "directory. You don't have to use this command multiple times because existent setting files "
+    "will be detected automatically.\n"
+    "\n"
+    " -Uninstall\n"
+    "\"Uninstall\" the program by deleting all possible remaining setting files.\n"
+    "\n"
+    "----------------\n"
+    "\n";
+
+struct RunResult {
+    int status = -1;
+    std::string out;
+    std::string err;
+};
+
+class Program : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(settings::loadProgramInfo());
+        ASSERT_TRUE(settings::loadUiTexts(settings::kEnglishLanguage));
+        const std::string built = std::string(QUILL_BINARY_DIR) + "/src/app/quillmere";
+        ASSERT_TRUE(platform::isRegularFile(built)) << built;
+        ASSERT_TRUE(platform::createDirectory(m_root.path() + "bin"));
+        ASSERT_TRUE(platform::createDirectory(m_root.path() + "home"));
+        ASSERT_TRUE(platform::createDirectory(m_root.path() + "runtime"));
+        ASSERT_TRUE(platform::createDirectory(m_root.path() + "work"));
+        ASSERT_TRUE(platform::copyFile(built, binary(), platform::Overwrite::Replace));
+        ASSERT_EQ(test::runCommand("chmod 755 " + test::shellQuote(binary())), 0);
+    }
+
+    std::string programDir() const { return m_root.path() + "bin/"; }
+    std::string binary() const { return programDir() + "quillmere"; }
+    std::string perUser() const { return m_root.path() + "home/.config/Quillmere/"; }
+    std::string runtimeDir() const { return m_root.path() + "runtime"; }
+
+    RunResult run(const std::string& arguments) const
+    {
+        const std::string home = m_root.path() + "home";
+        const std::string command =
+            "cd " + test::shellQuote(m_root.path() + "work") + " && env -u XDG_CONFIG_HOME" +
+            " HOME=" + test::shellQuote(home) + " XDG_RUNTIME_DIR=" +
+            test::shellQuote(runtimeDir()) + " TMPDIR=" + test::shellQuote(m_root.path()) +
+            " LC_ALL=C LANG=C " + test::shellQuote(binary()) + " " + arguments + " 2>" +
+            test::shellQuote(m_root.path() + "stderr.txt");
+        RunResult result;
+        result.status = test::runCommand(command, &result.out);
+        const auto err = test::readBytes(m_root.path() + "stderr.txt");
+        result.err.assign(err.begin(), err.end());
+        return result;
+    }
+
+    test::TempDir m_root;
+};
+
+TEST_F(Program, HelpPrintsBannerAndHelpTextExactly)
+{
+    for (const char* arguments : {"-Console -Help", "-Help", "-?", "-console -HELP photo.jpg"}) {
+        const RunResult r = run(arguments);
+        EXPECT_EQ(r.status, 0) << arguments;
+        EXPECT_EQ(r.out, kHelpOutput) << arguments;
+        EXPECT_EQ(r.err, "") << arguments;
+    }
+    // Help implies portable mode: no per-user folder and no setting file appear.
+    EXPECT_FALSE(platform::fileExists(m_root.path() + "home/.config"));
+    EXPECT_FALSE(platform::fileExists(programDir() + "Quillmere_Presets"));
+}
+
+TEST_F(Program, ConsoleRunShowsTheChosenPresetAndFallsBack)
+{
+    // Without path arguments the run itself is refused ("No files"), after the preset line.
+    RunResult r = run("-Console -Preset=2");
+    EXPECT_EQ(r.status, 2);
+    EXPECT_NE(r.out.find("\n----------------\n\nPreset: 2 -> \"" + settings::uiText(297) +
+                         "\"\n\n"),
+              std::string::npos)
+        << r.out;
+    EXPECT_TRUE(r.out.ends_with("\n----------------\n\n"));
+    EXPECT_TRUE(platform::isDirectory(perUser()));
+
+    // A preset that does not exist falls back to preset 0 without a message.
+    r = run("-Console -Preset=8");
+    EXPECT_EQ(r.status, 2);
+    EXPECT_NE(r.out.find("Preset: 0 -> \"" + settings::uiText(295) + "\""), std::string::npos);
+    EXPECT_EQ(r.err, "");
+
+    // The stored current preset is used when no -Preset= is given; an invalid stored preset
+    // falls back to preset 0.
+    settings::PresetList list = settings::defaultPresetList();
+    list.currentIndex = 4;
+    list.presets[4].name = "Stored four";
+    list.presets[3].overlayOpacity = 0;
+    ASSERT_TRUE(settings::writePresets(perUser() + "Presets", list));
+    r = run("-Console");
+    EXPECT_NE(r.out.find("Preset: 4 -> \"Stored four\""), std::string::npos) << r.out;
+    r = run("-Console -Preset=3");
+    EXPECT_NE(r.out.find("Preset: 0 -> \""), std::string::npos) << r.out;
+}
+
+TEST_F(Program, RelativePathArgumentsResolveAgainstTheStartDirectory)
+{
+    ASSERT_TRUE(platform::createDirectory(m_root.path() + "work/sub"));
+    ASSERT_TRUE(platform::copyFile(test::testdata("bmp/Info_1_Bit_Top_Down.bmp"),
+                                   m_root.path() + "work/sub/a.bmp", platform::Overwrite::Replace));
+    const RunResult r = run("-Console sub/a.bmp");
+    EXPECT_NE(r.out.find("Loaded images: 1\n"), std::string::npos) << r.out;
+}
+
+TEST_F(Program, WithoutConsoleItSaysWindowModeIsMissing)
+{
+    const RunResult r = run("");
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, "");
+    EXPECT_NE(r.err.find("Window mode is not available"), std::string::npos);
+}
+
+TEST_F(Program, PortableFilesNextToTheProgramAreFoundWithoutTheSwitch)
+{
+    settings::PresetList list = settings::defaultPresetList();
+    list.presets[0].name = "Portable zero";
+    ASSERT_TRUE(settings::writePresets(programDir() + "Quillmere_Presets", list));
+    const RunResult r = run("-Console");
+    EXPECT_EQ(r.status, 2);
+    EXPECT_NE(r.out.find("Preset: 0 -> \"Portable zero\""), std::string::npos) << r.out;
+    EXPECT_FALSE(platform::fileExists(perUser()));
+
+    // With -Portable and no files yet, nothing is created in the per-user folder either.
+    ASSERT_TRUE(platform::deleteFile(programDir() + "Quillmere_Presets"));
+    EXPECT_EQ(run("-Console -Portable").status, 2);
+    EXPECT_FALSE(platform::fileExists(m_root.path() + "home/.config/Quillmere"));
+}
+
+TEST_F(Program, UninstallRemovesPerUserAndPortableFiles)
+{
+    ASSERT_TRUE(platform::createDirectories(perUser()));
+    ASSERT_TRUE(settings::writePresets(perUser() + "Presets", settings::defaultPresetList()));
+    ASSERT_TRUE(settings::writeLanguage(perUser() + "Language", 2));
+    ASSERT_TRUE(settings::writeLanguage(programDir() + "Quillmere_Language", 2));
+    test::writeText(programDir() + "Quillmere_Presets", "anything");
+
+    const RunResult r = run("-Uninstall -Console");
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, "Removed all setting files of Quillmere!\n");
+    EXPECT_FALSE(platform::fileExists(perUser()));
+    EXPECT_FALSE(platform::fileExists(programDir() + "Quillmere_Language"));
+    EXPECT_FALSE(platform::fileExists(programDir() + "Quillmere_Presets"));
+    EXPECT_TRUE(platform::isRegularFile(binary()));
+}
+
+TEST_F(Program, SecondInstanceLeavesSilently)
+{
+    const char* saved = std::getenv("XDG_RUNTIME_DIR");
+    const std::optional<std::string> restore =
+        saved ? std::optional<std::string>(saved) : std::nullopt;
+    setenv("XDG_RUNTIME_DIR", runtimeDir().c_str(), 1);
+    {
+        auto lock = platform::InstanceLock::acquire("Quillmere");
+        ASSERT_TRUE(lock.has_value());
+        for (const char* arguments : {"-Console", "-Console -Help", "-Console photo.jpg", ""}) {
+            const RunResult r = run(arguments);
+            EXPECT_EQ(r.status, 4) << arguments;
+            EXPECT_EQ(r.out, "") << arguments;
+            EXPECT_EQ(r.err, "") << arguments;
+        }
+        EXPECT_FALSE(platform::fileExists(perUser()));
+    }
+    // Once the first instance is gone, the program starts again.
+    EXPECT_EQ(run("-Console -Help").status, 0);
+    if (restore) setenv("XDG_RUNTIME_DIR", restore->c_str(), 1);
+    else unsetenv("XDG_RUNTIME_DIR");
+}
+
+TEST_F(Program, LanguageFileAndDamagedPresetsDoNotStopTheProgram)
+{
+    ASSERT_TRUE(platform::createDirectories(perUser()));
+    test::writeText(perUser() + "Language", "garbage");
+    std::vector<std::uint8_t> presets = settings::serializePresets(settings::defaultPresetList());
+    presets.resize(presets.size() / 2); // cut inside the third record
+    test::writeBytes(perUser() + "Presets", presets);
+    const RunResult r = run("-Console -Preset=5");
+    EXPECT_EQ(r.status, 2);
+    EXPECT_NE(r.out.find("Preset: 0 -> \"" + settings::uiText(295) + "\""), std::string::npos)
+        << r.out;
+}
+
+} // namespace
+} // namespace quill::app

@@ -1,0 +1,158 @@
+// Start-up pieces: the title, the start preset with its fallbacks, the settings location and
+// the shutdown path.
+#include "app/startup.h"
+
+#include "settings/language_pack.h"
+#include "settings/setting_files.h"
+#include "test_support.h"
+#include "toolkit/platform/platform.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
+namespace quill::app {
+namespace {
+
+class StartUp : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(settings::loadProgramInfo());
+        ASSERT_TRUE(settings::loadUiTexts(settings::kEnglishLanguage));
+        const char* config = std::getenv("XDG_CONFIG_HOME");
+        m_savedConfig = config ? std::optional<std::string>(config) : std::nullopt;
+        setenv("XDG_CONFIG_HOME", (m_home.path() + "config").c_str(), 1);
+        ASSERT_TRUE(platform::createDirectory(m_program.path() + "bin"));
+        m_context.programDirectory = m_program.path() + "bin/";
+    }
+    void TearDown() override
+    {
+        if (m_savedConfig) setenv("XDG_CONFIG_HOME", m_savedConfig->c_str(), 1);
+        else unsetenv("XDG_CONFIG_HOME");
+    }
+
+    std::string perUser() const { return m_home.path() + "config/Quillmere/"; }
+
+    test::TempDir m_home;
+    test::TempDir m_program;
+    AppContext m_context;
+    std::optional<std::string> m_savedConfig;
+};
+
+TEST_F(StartUp, ComposeTitle)
+{
+    EXPECT_EQ(composeTitle(false, false, false), "Quillmere");
+    EXPECT_EQ(composeTitle(true, false, true), "Quillmere 4.6");
+    EXPECT_EQ(standardTitle(), "Quillmere - " + settings::programInfoText(6));
+    EXPECT_EQ(composeTitle(true, true, false), "Quillmere 4.6 - " + settings::programInfoText(6));
+}
+
+TEST_F(StartUp, StartPresetFallsBackToPresetZero)
+{
+    settings::buildDefaults(m_context.presetList);
+    EXPECT_EQ(loadStartPreset(m_context, 4), 4);
+    EXPECT_EQ(m_context.workingSettings, m_context.presetList.presets[4]);
+    EXPECT_EQ(loadStartPreset(m_context, 9), 0); // beyond the list end
+    EXPECT_EQ(m_context.workingSettings.index, 0);
+
+    m_context.presetList.presets[3].selectedPage = 14; // out of range
+    EXPECT_EQ(loadStartPreset(m_context, 3), 0);
+    EXPECT_EQ(m_context.workingSettings, m_context.presetList.presets[0]);
+
+    // An unusable preset 0 is replaced by the default one; the others stay.
+    m_context.presetList.presets[0].quality = 0;
+    m_context.presetList.presets[5].name = "kept";
+    EXPECT_EQ(loadStartPreset(m_context, 3), 0);
+    EXPECT_EQ(m_context.workingSettings, settings::defaultPreset(0, settings::uiText(295)));
+    EXPECT_EQ(m_context.presetList.presets[0], m_context.workingSettings);
+    EXPECT_EQ(m_context.presetList.presets[5].name, "kept");
+
+    int loaded = -1;
+    m_context.presetList.presets.clear();
+    EXPECT_EQ(tryLoadStartPreset(m_context, 0, loaded), PresetLoad::NoPresetZero);
+}
+
+TEST_F(StartUp, MissingPresetZeroIsFatal)
+{
+    EXPECT_EXIT(loadStartPreset(m_context, 2), ::testing::ExitedWithCode(ExitFatal),
+                "Fatal error!\n\nCouldn't initialize program.");
+}
+
+TEST_F(StartUp, SettingsLiveInThePerUserFolderByDefault)
+{
+    chooseSettingsLocation(m_context);
+    EXPECT_FALSE(m_context.portableMode);
+    EXPECT_EQ(m_context.settingsPrefix, perUser());
+    EXPECT_TRUE(platform::isDirectory(perUser()));
+    EXPECT_EQ(m_context.presetsFilePath, perUser() + "Presets");
+    EXPECT_EQ(m_context.languageFilePath, perUser() + "Language");
+}
+
+TEST_F(StartUp, ValidSettingFileNextToTheProgramMeansPortable)
+{
+    const std::string prefix = m_context.programDirectory + "Quillmere_";
+    // An empty or foreign file does not count.
+    test::writeText(prefix + "Presets", "");
+    test::writeText(prefix + "Language", "Other\n1234");
+    AppContext context;
+    context.programDirectory = m_context.programDirectory;
+    chooseSettingsLocation(context);
+    EXPECT_FALSE(context.portableMode);
+
+    ASSERT_TRUE(settings::writeLanguage(prefix + "Language", 3));
+    AppContext again;
+    again.programDirectory = m_context.programDirectory;
+    chooseSettingsLocation(again);
+    EXPECT_TRUE(again.portableMode);
+    EXPECT_EQ(again.settingsPrefix, prefix);
+    EXPECT_EQ(again.presetsFilePath, prefix + "Presets");
+
+    // With portable mode from the command line the per-user folder is never created.
+    test::TempDir other;
+    AppContext explicitPortable;
+    explicitPortable.programDirectory = other.path();
+    explicitPortable.portableMode = true;
+    chooseSettingsLocation(explicitPortable);
+    EXPECT_EQ(explicitPortable.settingsPrefix, other.path() + "Quillmere_");
+}
+
+TEST_F(StartUp, UnusablePerUserFolderFallsBackToTheProgramDirectory)
+{
+    // The configuration "folder" is a file, so nothing can be created below it.
+    test::writeText(m_home.path() + "config", "not a folder");
+    chooseSettingsLocation(m_context);
+    EXPECT_FALSE(m_context.portableMode);
+    EXPECT_EQ(m_context.settingsPrefix, m_context.programDirectory + "Quillmere_");
+}
+
+TEST_F(StartUp, RemoveAllSettingFilesClearsBothPlaces)
+{
+    chooseSettingsLocation(m_context);
+    ASSERT_TRUE(settings::writePresets(m_context.presetsFilePath, settings::defaultPresetList()));
+    const std::string prefix = m_context.programDirectory + "Quillmere_";
+    test::writeText(prefix + "Presets", "x");
+    test::writeText(prefix + "Language", "x");
+    test::writeText(m_context.programDirectory + "Quillmere_Other", "kept");
+    removeAllSettingFiles(m_context);
+    EXPECT_FALSE(platform::fileExists(perUser()));
+    EXPECT_FALSE(platform::fileExists(prefix + "Presets"));
+    EXPECT_FALSE(platform::fileExists(prefix + "Language"));
+    EXPECT_TRUE(platform::fileExists(m_context.programDirectory + "Quillmere_Other"));
+}
+
+TEST_F(StartUp, ShutDownEmptiesAUsedPreviewDirectory)
+{
+    m_context.previewDirectory = m_program.path() + "Quillmere_Preview/";
+    ASSERT_TRUE(platform::createDirectory(m_context.previewDirectory));
+    test::writeText(m_context.previewDirectory + "preview.jpg", "x");
+    releaseSession(m_context); // not used: stays
+    EXPECT_TRUE(platform::fileExists(m_context.previewDirectory + "preview.jpg"));
+
+    m_context.previewDirectoryUsed = true;
+    EXPECT_EXIT(shutDown(m_context, 1), ::testing::ExitedWithCode(1), "");
+    EXPECT_FALSE(platform::fileExists(m_context.previewDirectory));
+}
+
+} // namespace
+} // namespace quill::app

@@ -1,0 +1,283 @@
+// The loader against independent decoders on every third-party sample and every fixture image:
+// ImageMagick for the lossless formats, djpeg for JPEG, and identify's sizes for the size
+// reader. Deliberate differences are listed in one table with their reason.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "decode_oracle.h"
+#include "imagefiles/format.h"
+#include "imagefiles/image_loader.h"
+#include "test_support.h"
+
+namespace quill::imagefiles {
+namespace {
+
+enum class Check {
+    Exact,       ///< identical to ImageMagick, alpha included
+    WithinOne,   ///< every channel within 1 of ImageMagick
+    Within,      ///< every channel within `tolerance` of ImageMagick
+    ColourOnly,  ///< colours identical, alpha deliberately different
+    SizeOnly,    ///< both decode it at the same size, pixels deliberately different
+    OursOnly,    ///< we decode it, ImageMagick does not (a documented decision)
+    NotDecoded,  ///< we do not decode it (a documented decision or limit)
+};
+
+struct Expectation {
+    Check check = Check::Exact;
+    int tolerance = 0;
+    const char* reason = "";
+};
+
+// Files that are not compared exactly, and why.
+const std::map<std::string, Expectation>& exceptions() {
+    constexpr auto rounding16 = "ImageMagick reduces 16-bit samples to 8 bits differently from "
+                                "exact rounding by up to one level";
+    static const std::map<std::string, Expectation> table = {
+        {"png/basn0g16.png", {Check::Within, 1, rounding16}},
+        {"png/basn2c16.png", {Check::Within, 1, rounding16}},
+        {"png/basn4a16.png", {Check::Within, 1, rounding16}},
+        {"png/basn6a16.png", {Check::Within, 1, rounding16}},
+        {"png/basi4a16.png", {Check::Within, 1, rounding16}},
+        {"png/oi4n2c16.png", {Check::Within, 1, rounding16}},
+        {"png/tbgn2c16.png", {Check::Within, 1, rounding16}},
+        {"png/1_trns.png",
+         {Check::ColourOnly, 0,
+          "ImageMagick drops a tRNS grey level outside the bit depth; libpng keys on it"}},
+        {"bmp/pal2.bmp", {Check::OursOnly, 0, "2-bit palette bitmaps are read"}},
+        {"bmp/rgb24jpeg.bmp", {Check::OursOnly, 0, "JPEG data inside a bitmap is read"}},
+        {"bmp/rgb24png.bmp", {Check::OursOnly, 0, "PNG data inside a bitmap is read"}},
+        {"bmp/rgb24rle24.bmp", {Check::OursOnly, 0, "OS/2 RLE24 is read"}},
+        {"bmp/rgba16-4444.bmp",
+         {Check::Within, 15,
+          "4-bit fields widen by bit repetition (15 -> 255, opaque); ImageMagick shifts (240)"}},
+        {"tga/la.tga",
+         {Check::SizeOnly, 0,
+          "16-bit greyscale TGA is grey plus alpha; ImageMagick reads it as 15-bit colour"}},
+        {"tga/200x32_la_bl_raw.tga",
+         {Check::SizeOnly, 0,
+          "16-bit greyscale TGA is grey plus alpha; ImageMagick reads it as 15-bit colour"}},
+        {"tiff/pil136.tiff",
+         {Check::Within, 1, "associated alpha is divided out with rounding"}},
+        {"tiff/tiff_16bit_RGB.tiff",
+         {Check::Within, 1, "libtiff and ImageMagick round 16-bit samples differently"}},
+        {"tiff/tiff_strip_cmyk_jpeg.tif",
+         {Check::Within, 1, "libtiff and ImageMagick round CMYK to RGB differently"}},
+        {"tiff/12bit.cropped.tif",
+         {Check::NotDecoded, 0, "libtiff's RGBA interface does not read 12-bit samples"}},
+        {"jp2/testcard_cmyk.jp2",
+         {Check::SizeOnly, 0,
+          "colour space CMYK: the fourth component is black ink; ImageMagick takes it as alpha"}},
+        // The program's own decoders behave as their descriptions require.
+        {"gif/no_palette.gif", {Check::NotDecoded, 0, "a GIF without colour table fails"}},
+        {"gif/missing_background.gif",
+         {Check::ColourOnly, 0, "animations show their first frame without transparency"}},
+        {"gif/mixed-disposal.gif",
+         {Check::ColourOnly, 0, "animations show their first frame without transparency"}},
+        {"pcx/pil184.pcx",
+         {Check::SizeOnly, 0, "1-plane 1-bit PCX gives palette entry 0 only"}},
+        {"pcx/mono.pcx", {Check::SizeOnly, 0, "1-plane 1-bit PCX gives palette entry 0 only"}},
+        {"pcx/CGA_FSD.pcx",
+         {Check::NotDecoded, 0, "2-bit PCX has no bitmap form the conversion accepts"}},
+        {"pcx/ICONDOC.pcx",
+         {Check::NotDecoded, 0, "3-plane 1-bit PCX has no bitmap form the conversion accepts"}},
+        {"pcx/dice_rgba.pcx", {Check::SizeOnly, 0, "4-plane PCX produces no pixels"}},
+        {"pnm/courB08.pbm",
+         {Check::NotDecoded, 0, "PNG content named .pbm goes to the PNM decoder by extension"}},
+        {"ico/bmp-24bpp-mask.ico", {Check::SizeOnly, 0, "masked icon pixels become black"}},
+        {"ico/mask_1.cur", {Check::SizeOnly, 0, "masked icon pixels become opaque black"}},
+        {"gif/max-codes.gif",
+         {Check::NotDecoded, 0, "an LZW minimum code size above 8 fails the GIF decode"}},
+    };
+    return table;
+}
+
+struct Sample {
+    std::string relative; // below the testdata folder, or "fixtures/..." for our own
+    std::string path;
+    int manifestWidth = 0;
+    int manifestHeight = 0;
+};
+
+std::vector<Sample> samples() {
+    std::vector<Sample> list;
+    std::ifstream manifest(test::testdata("MANIFEST.tsv"));
+    std::string line;
+    std::getline(manifest, line);
+    while (std::getline(manifest, line)) {
+        std::istringstream fields(line);
+        Sample s;
+        std::string format, width, height;
+        std::getline(fields, s.relative, '\t');
+        std::getline(fields, format, '\t');
+        std::getline(fields, width, '\t');
+        std::getline(fields, height, '\t');
+        if (s.relative.rfind("corrupt/", 0) == 0) continue;
+        s.path = test::testdata(s.relative);
+        s.manifestWidth = width.empty() ? 0 : std::atoi(width.c_str());
+        s.manifestHeight = height.empty() ? 0 : std::atoi(height.c_str());
+        list.push_back(s);
+    }
+    return list;
+}
+
+Check defaultCheck(const std::string& relative) {
+    const auto kind = detectFormatByExtension(relative, false);
+    if (kind == FormatJpeg2000) return Check::WithinOne;
+    return Check::Exact;
+}
+
+// ImageMagick lists every icon entry as a frame; the loader takes the one with the most bytes
+// (the earliest on a tie).
+int frameFor(const Sample& s) {
+    if (detectFormatByExtension(s.relative, false) != FormatIco) return 0;
+    const auto bytes = test::readBytes(s.path);
+    if (bytes.size() < 6) return 0;
+    const int count = bytes[4] | (bytes[5] << 8);
+    int best = 0;
+    std::uint32_t bestSize = 0;
+    for (int i = 0; i < count && 6 + 16 * std::size_t(i) + 16 <= bytes.size(); ++i) {
+        const std::uint8_t* e = bytes.data() + 6 + 16 * i + 8;
+        const std::uint32_t size = e[0] | (e[1] << 8) | (e[2] << 16) | (std::uint32_t(e[3]) << 24);
+        if (i == 0 || size > bestSize) {
+            best = i;
+            bestSize = size;
+        }
+    }
+    return best;
+}
+
+// ImageMagick converts PNG samples by their gAMA chunk and leaves bottom-up TGA rows in stored
+// order (with an orientation note); the loader keeps stored samples and puts the top row first.
+std::string convertOptions(const std::string& relative) {
+    const auto kind = detectFormatByExtension(relative, false);
+    if (kind == FormatPng) return "-set colorspace sRGB";
+    if (kind == FormatTga) return "-auto-orient";
+    return "";
+}
+
+// Largest channel difference between our image and the reference; alpha counts as 255 where the
+// image has none. -1 for a size mismatch.
+int maxDifference(const toolkit::Image& image, const test::ReferenceImage& ref,
+                  std::string* where, bool withAlpha) {
+    if (image.width() != ref.width || image.height() != ref.height) return -1;
+    int worst = 0;
+    const int bpp = image.bytesPerPixel();
+    for (int y = 0; y < image.height(); ++y) {
+        const std::uint8_t* p = image.row(y);
+        for (int x = 0; x < image.width(); ++x, p += bpp) {
+            const std::uint8_t* r = ref.pixel(x, y);
+            const int alpha = bpp == 4 ? p[3] : 255;
+            // Colours under full transparency carry no meaning; ImageMagick drops some of them.
+            const bool hidden = alpha == 0 && r[3] == 0;
+            const int before = worst;
+            if (withAlpha) worst = std::max(worst, std::abs(alpha - r[3]));
+            if (hidden) continue;
+            worst = std::max({worst, std::abs(p[2] - r[0]), std::abs(p[1] - r[1]),
+                              std::abs(p[0] - r[2])});
+            if (where && worst > before) {
+                std::ostringstream text;
+                text << "at " << x << "," << y << " ours rgba " << int(p[2]) << " " << int(p[1])
+                     << " " << int(p[0]) << " " << alpha << ", reference " << int(r[0]) << " "
+                     << int(r[1]) << " " << int(r[2]) << " " << int(r[3]);
+                *where = text.str();
+            }
+        }
+    }
+    return worst;
+}
+
+TEST(LoaderOracle, EverySampleMatchesAnIndependentDecoder) {
+    if (!test::haveTool("/usr/bin/convert")) GTEST_SKIP() << "ImageMagick missing";
+    const auto& table = exceptions();
+    const std::vector<Sample> all = samples();
+    const auto expectationFor = [&](const Sample& s) {
+        const auto found = table.find(s.relative);
+        return found != table.end() ? found->second
+                                    : Expectation{defaultCheck(s.relative), 0, ""};
+    };
+    // One ImageMagick run per set of options: its start-up dominates the cost of small files.
+    std::vector<std::optional<test::ReferenceImage>> refs(all.size());
+    std::map<std::string, std::vector<std::size_t>> groups;
+    for (std::size_t i = 0; i < all.size(); ++i) {
+        groups[convertOptions(all[i].relative)].push_back(i);
+    }
+    for (const auto& [options, members] : groups) {
+        std::vector<test::ConvertInput> inputs;
+        for (std::size_t i : members) inputs.push_back({all[i].path, frameFor(all[i])});
+        auto decoded = test::decodeManyWithConvert(inputs, options);
+        for (std::size_t k = 0; k < members.size(); ++k) refs[members[k]] = std::move(decoded[k]);
+    }
+    int compared = 0;
+    for (std::size_t i = 0; i < all.size(); ++i) {
+        const Sample& s = all[i];
+        SCOPED_TRACE(s.relative);
+        const Expectation e = expectationFor(s);
+        const toolkit::Image ours = loadImageFile(s.path, -1);
+        const std::optional<test::ReferenceImage>& ref = refs[i];
+
+        switch (e.check) {
+        case Check::SizeOnly:
+            EXPECT_TRUE(!ours.empty() && ref && ours.width() == ref->width &&
+                        ours.height() == ref->height);
+            continue;
+        case Check::OursOnly:
+            EXPECT_FALSE(ours.empty());
+            EXPECT_FALSE(ref.has_value()) << "the reference decodes it now";
+            continue;
+        case Check::NotDecoded:
+            EXPECT_TRUE(ours.empty());
+            continue;
+        default: break;
+        }
+        EXPECT_FALSE(ours.empty()) << "we do not decode it";
+        EXPECT_TRUE(ref.has_value()) << "the reference does not decode it";
+        if (ours.empty() || !ref) continue;
+        const int limit = e.check == Check::WithinOne ? 1 : e.tolerance;
+        std::string where;
+        const int diff = maxDifference(ours, *ref, &where, e.check != Check::ColourOnly);
+        EXPECT_GE(diff, 0) << "size " << ours.width() << "x" << ours.height() << " vs "
+                           << ref->width << "x" << ref->height;
+        EXPECT_LE(diff, limit) << "largest channel difference, " << where;
+        ++compared;
+    }
+    EXPECT_GT(compared, 150);
+}
+
+// ImageMagick decodes JPEG through the same library with the same settings; these files show
+// that our decode is also identical to the library's own tool.
+TEST(LoaderOracle, JpegIdenticalToDjpeg) {
+    if (!test::haveTool("/usr/bin/djpeg")) GTEST_SKIP() << "djpeg missing";
+    for (const char* relative :
+         {"jpeg/hopper.jpg", "jpeg/hopper_gray.jpg", "jpeg/hopper_16bit_qtables.jpg",
+          "jpeg/cat.jpg", "jpeg/junk_jpeg_header.jpg", "exif/Ricoh_Caplio_RR330.jpg",
+          "exif/orientation/Landscape_0.jpg"}) {
+        SCOPED_TRACE(relative);
+        const auto ref = test::decodeWithDjpeg(test::testdata(relative));
+        ASSERT_TRUE(ref.has_value());
+        const toolkit::Image ours = loadImageFile(test::testdata(relative), -1);
+        std::string where;
+        EXPECT_EQ(maxDifference(ours, *ref, &where, true), 0) << where;
+    }
+}
+
+TEST(LoaderOracle, SizeReaderAgreesWithIdentify) {
+    for (const Sample& s : samples()) {
+        SCOPED_TRACE(s.relative);
+        ImageRect rect;
+        const bool ok = readImageSize(s.path, rect);
+        EXPECT_TRUE(ok);
+        EXPECT_EQ(rect.width, s.manifestWidth);
+        EXPECT_EQ(rect.height, s.manifestHeight);
+    }
+}
+
+} // namespace
+} // namespace quill::imagefiles

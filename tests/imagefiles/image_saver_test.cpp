@@ -1,0 +1,370 @@
+// Writing images: identifiers, each encoder checked through ImageMagick, and the write path's
+// behaviour when the disk is full.
+#include "imagefiles/image_saver.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <random>
+#include <sstream>
+
+#include <gtest/gtest.h>
+
+#include "encode_oracle.h"
+#include "imagefiles/jp2_encoder.h"
+#include "imagefiles/jpeg_encoder.h"
+#include "test_support.h"
+#include "toolkit/platform/platform.h"
+
+namespace {
+
+using quill::imagefiles::Encoder;
+using quill::imagefiles::saveImageFile;
+using quill::toolkit::Image;
+using quill::toolkit::PixelFormat;
+namespace test = quill::test;
+
+constexpr int kDither = quill::imagefiles::kSaveFlagDither;
+
+// A smooth picture with a little noise, so every encoder has real work to do.
+Image synthetic(int width, int height, PixelFormat format, unsigned seed = 1) {
+    Image image(width, height, format);
+    std::mt19937 random(seed);
+    for (int y = 0; y < height; ++y) {
+        std::uint8_t* p = image.row(y);
+        for (int x = 0; x < width; ++x, p += image.bytesPerPixel()) {
+            p[0] = std::uint8_t((x * 255) / std::max(1, width - 1));
+            p[1] = std::uint8_t((y * 255) / std::max(1, height - 1));
+            p[2] = std::uint8_t(((x + y) * 4 + random() % 8) & 0xFF);
+            if (image.hasAlpha()) p[3] = std::uint8_t((x * 7 + y * 3) & 0xFF);
+        }
+    }
+    return image;
+}
+
+std::vector<std::uint8_t> readAll(const std::string& path) { return test::readBytes(path); }
+
+// The 64 values of each quantisation table in the file (8- or 16-bit precision).
+std::vector<std::vector<int>> quantisationTables(const std::vector<std::uint8_t>& jpeg) {
+    std::vector<std::vector<int>> tables;
+    std::size_t pos = 2;
+    while (pos + 4 <= jpeg.size() && jpeg[pos] == 0xFF && jpeg[pos + 1] != 0xDA) {
+        const std::size_t length = (std::size_t(jpeg[pos + 2]) << 8) | jpeg[pos + 3];
+        if (jpeg[pos + 1] == 0xDB) {
+            std::size_t at = pos + 4;
+            while (at < pos + 2 + length) {
+                const bool wide = (jpeg[at] >> 4) != 0;
+                ++at;
+                std::vector<int> table;
+                for (int i = 0; i < 64; ++i) {
+                    table.push_back(wide ? (jpeg[at] << 8) | jpeg[at + 1] : jpeg[at]);
+                    at += wide ? 2 : 1;
+                }
+                tables.push_back(table);
+            }
+        }
+        pos += 2 + length;
+    }
+    return tables;
+}
+
+// The standard tables scaled as libjpeg scales them for a quality (1..100), sorted, because
+// the file stores them in zigzag order.
+std::vector<int> expectedSortedTable(bool chroma, int quality) {
+    static constexpr int luma[64] = {
+        16, 11, 10, 16, 24,  40,  51,  61,  12, 12, 14, 19, 26,  58,  60,  55,
+        14, 13, 16, 24, 40,  57,  69,  56,  14, 17, 22, 29, 51,  87,  80,  62,
+        18, 22, 37, 56, 68,  109, 103, 77,  24, 35, 55, 64, 81,  104, 113, 92,
+        49, 64, 78, 87, 103, 121, 120, 101, 72, 92, 95, 98, 112, 100, 103, 99};
+    static constexpr int chromaTable[64] = {
+        17, 18, 24, 47, 99, 99, 99, 99, 18, 21, 26, 66, 99, 99, 99, 99, 24, 26, 56, 99, 99, 99,
+        99, 99, 47, 66, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99,
+        99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99};
+    const int q = std::clamp(quality, 1, 100);
+    const int scale = q < 50 ? 5000 / q : 200 - q * 2;
+    std::vector<int> table;
+    for (int i = 0; i < 64; ++i)
+        table.push_back(std::clamp(((chroma ? chromaTable : luma)[i] * scale + 50) / 100, 1, 32767));
+    std::sort(table.begin(), table.end());
+    return table;
+}
+
+TEST(ImageSaverIdentifiers, TagsExtensionsAndRefusals) {
+    EXPECT_EQ(std::uint32_t(Encoder::Jpeg), 0x4745504Au);  // "JPEG", J in the low byte
+    EXPECT_EQ(std::uint32_t(Encoder::Png), 0x00474E50u);   // "PNG", top byte 0
+    EXPECT_EQ(std::uint32_t(Encoder::Jp2k), 0x4B32504Au);  // "JP2K"
+    EXPECT_EQ(std::uint32_t(Encoder::Bmp), 0u);
+    EXPECT_EQ(quill::imagefiles::encoderFromIdentifier(0x4745504A), Encoder::Jpeg);
+    EXPECT_FALSE(quill::imagefiles::encoderFromIdentifier(0x46464954));  // "TIFF"
+    EXPECT_EQ(quill::imagefiles::encoderForFormat(9), Encoder::Jp2k);
+    EXPECT_FALSE(quill::imagefiles::encoderForFormat(3));  // TGA is read-only
+
+    const char* expected[] = {"jpg", "png", "bmp", "tga", "tif", "gif", "pcx", "pnm", "ico", "jp2"};
+    for (int code = 0; code < 10; ++code)
+        EXPECT_EQ(quill::imagefiles::extensionForFormat(code), expected[code]);
+    EXPECT_EQ(quill::imagefiles::extensionForFormat(10), "");  // video
+    EXPECT_EQ(quill::imagefiles::extensionForFormat(-1), "");
+
+    test::TempDir dir;
+    const Image image = synthetic(8, 8, PixelFormat::Bgr24);
+    EXPECT_FALSE(saveImageFile(image, dir.file("a.tif"), 0x46464954u, 8, 24).ok);
+    EXPECT_FALSE(quill::platform::fileExists(dir.file("a.tif")));
+    EXPECT_FALSE(saveImageFile(image, "", Encoder::Png, 0, 24).ok);
+    EXPECT_FALSE(saveImageFile(Image(), dir.file("b.png"), Encoder::Png, 0, 24).ok);
+    const auto missingDir = saveImageFile(image, dir.file("no/such/c.png"), Encoder::Png, 0, 24);
+    EXPECT_FALSE(missingDir.ok);
+    EXPECT_EQ(missingDir.systemError, ENOENT);
+}
+
+TEST(JpegEncoder, JfifLayoutAndQualityTables) {
+    test::TempDir dir;
+    const Image image = synthetic(64, 48, PixelFormat::Bgr24);
+    auto tablesFor = [&](int flags) {
+        const std::string path = dir.file("q" + std::to_string(flags) + ".jpg");
+        EXPECT_TRUE(saveImageFile(image, path, std::uint32_t(Encoder::Jpeg), flags, 24).ok);
+        return readAll(path);
+    };
+    const auto q8 = tablesFor(8);
+    // FF D8, then a 16-byte JFIF APP0 segment, so the next marker sits at offset 20.
+    ASSERT_GE(q8.size(), 22u);
+    EXPECT_EQ(std::vector<std::uint8_t>(q8.begin(), q8.begin() + 11),
+              (std::vector<std::uint8_t>{0xFF, 0xD8, 0xFF, 0xE0, 0x00, 0x10, 'J', 'F', 'I', 'F', 0}));
+    EXPECT_EQ(q8[20], 0xFF);
+
+    for (const auto& [flags, libraryQuality] :
+         std::vector<std::pair<int, int>>{{8, 80}, {10, 100}, {15, 100}, {3 + kDither, 30},
+                                          {0, 1}, {-4, 1}}) {
+        SCOPED_TRACE(flags);
+        auto tables = quantisationTables(flags == 8 ? q8 : tablesFor(flags));
+        ASSERT_EQ(tables.size(), 2u);
+        for (auto& t : tables) std::sort(t.begin(), t.end());
+        EXPECT_EQ(tables[0], expectedSortedTable(false, libraryQuality));
+        EXPECT_EQ(tables[1], expectedSortedTable(true, libraryQuality));
+    }
+    EXPECT_EQ(quill::imagefiles::jpegLibraryQuality(8), 80);
+    EXPECT_EQ(quill::imagefiles::jpegLibraryQuality(11), 100);
+}
+
+TEST(JpegEncoder, PhotographsKeepTheirQualityAndAlphaIsDropped) {
+    if (!test::haveImageMagick()) GTEST_SKIP() << "ImageMagick missing";
+    test::TempDir dir;
+    for (const char* name : {"exif/nokia_n70_iptc.jpg", "exif/Canon_PowerShot_S40.jpg"}) {
+        SCOPED_TRACE(name);
+        const Image photo = test::photograph(name);
+        ASSERT_FALSE(photo.empty());
+        double previous = 0;
+        for (int quality : {2, 8, 10}) {
+            const std::string path = dir.file("p" + std::to_string(quality) + ".jpg");
+            ASSERT_TRUE(saveImageFile(photo, path, Encoder::Jpeg, quality, 24).ok);
+            const Image back = test::decodeWithImageMagick(path, false);
+            const double value = test::psnr(photo, back);
+            EXPECT_GT(value, quality == 10 ? 40.0 : quality == 8 ? 33.0 : 27.0);
+            EXPECT_GT(value, previous);
+            previous = value;
+            EXPECT_EQ(test::identify(path, "%m %w %h %z %[colorspace]"),
+                      "JPEG " + std::to_string(photo.width()) + " " +
+                          std::to_string(photo.height()) + " 8 sRGB");
+        }
+    }
+    // A 32-bit image loses its alpha but keeps its colours, transparent pixels included.
+    Image rgba(32, 32, PixelFormat::Bgra32);
+    for (int y = 0; y < 32; ++y)
+        for (int x = 0; x < 32; ++x) {
+            std::uint8_t* p = rgba.row(y) + x * 4;
+            p[0] = 40, p[1] = 90, p[2] = 200, p[3] = x < 16 ? 0 : 255;
+        }
+    const std::string path = dir.file("alpha.jpg");
+    ASSERT_TRUE(saveImageFile(rgba, path, Encoder::Jpeg, 10, 32).ok);
+    const Image back = test::decodeWithImageMagick(path, false);
+    EXPECT_GT(test::psnr(rgba.toBgr24(), back), 40.0);
+    EXPECT_EQ(test::identify(path, "%[channels]"), "srgb");
+}
+
+TEST(PngEncoder, TrueColourAndAlphaRoundTripExactly) {
+    if (!test::haveImageMagick()) GTEST_SKIP() << "ImageMagick missing";
+    test::TempDir dir;
+    const Image photo = test::photograph("exif/Canon_PowerShot_S40.jpg");
+    ASSERT_FALSE(photo.empty());
+    ASSERT_TRUE(saveImageFile(photo, dir.file("photo.png"), Encoder::Png, 0, 24).ok);
+    EXPECT_TRUE(test::samePixels(photo, test::decodeWithImageMagick(dir.file("photo.png"), false)));
+    EXPECT_EQ(test::identify(dir.file("photo.png"), "%m %w %h %z %[channels]"),
+              "PNG 480 360 8 srgb");
+
+    const Image rgba = synthetic(37, 23, PixelFormat::Bgra32);
+    ASSERT_TRUE(saveImageFile(rgba, dir.file("alpha.png"), Encoder::Png, 0, 32).ok);
+    EXPECT_TRUE(test::samePixels(rgba, test::decodeWithImageMagick(dir.file("alpha.png"), true)));
+    EXPECT_EQ(test::identify(dir.file("alpha.png"), "%m %w %h %z %[channels]"),
+              "PNG 37 23 8 srgba");
+}
+
+TEST(BmpEncoder, DirectColourRoundTripsExactly) {
+    if (!test::haveImageMagick()) GTEST_SKIP() << "ImageMagick missing";
+    test::TempDir dir;
+    // Odd widths exercise the row padding.
+    for (int width : {1, 7, 13}) {
+        SCOPED_TRACE(width);
+        const Image rgb = synthetic(width, 9, PixelFormat::Bgr24, unsigned(width));
+        ASSERT_TRUE(saveImageFile(rgb, dir.file("rgb.bmp"), Encoder::Bmp, 0, 24).ok);
+        EXPECT_TRUE(test::samePixels(rgb, test::decodeWithImageMagick(dir.file("rgb.bmp"), false)));
+        EXPECT_EQ(readAll(dir.file("rgb.bmp")).size(),
+                  54u + std::size_t((width * 3 + 3) / 4 * 4) * 9u);
+
+        const Image rgba = synthetic(width, 9, PixelFormat::Bgra32, unsigned(width));
+        ASSERT_TRUE(saveImageFile(rgba, dir.file("rgba.bmp"), Encoder::Bmp, 0, 32).ok);
+        EXPECT_TRUE(test::samePixels(rgba, test::decodeWithImageMagick(dir.file("rgba.bmp"), true)));
+        EXPECT_EQ(test::identify(dir.file("rgba.bmp"), "%w %h %A"),
+                  std::to_string(width) + " 9 True");
+
+        // Alpha is written only when 32 bits are asked for.
+        ASSERT_TRUE(saveImageFile(rgba, dir.file("drop.bmp"), Encoder::Bmp, 0, 24).ok);
+        EXPECT_TRUE(test::samePixels(rgba.toBgr24(),
+                                     test::decodeWithImageMagick(dir.file("drop.bmp"), false)));
+        EXPECT_EQ(test::identify(dir.file("drop.bmp"), "%A"), "False");
+    }
+}
+
+TEST(PaletteFiles, IdentifyAgreesOnDepthAndPaletteSize) {
+    if (!test::haveImageMagick()) GTEST_SKIP() << "ImageMagick missing";
+    test::TempDir dir;
+    const Image photo = test::photograph("exif/nokia_n70_iptc.jpg");
+    ASSERT_FALSE(photo.empty());
+    for (Encoder encoder : {Encoder::Png, Encoder::Bmp}) {
+        for (int depth : {1, 4, 8}) {
+            // Both mappings get covered, alternating over the depths and encoders.
+            const int flags = ((depth == 4) == (encoder == Encoder::Png)) ? 8 + kDither : 8;
+            {
+                const std::string path =
+                    dir.file("pal" + std::to_string(depth) + "_" + std::to_string(flags) +
+                             (encoder == Encoder::Png ? ".png" : ".bmp"));
+                SCOPED_TRACE(path);
+                ASSERT_TRUE(saveImageFile(photo, path, encoder, flags, depth).ok);
+                std::istringstream info(test::identify(path, "%w %h %z %[type] %k"));
+                int width = 0, height = 0, fileDepth = 0, colours = 0;
+                std::string type;
+                info >> width >> height >> fileDepth >> type >> colours;
+                EXPECT_EQ(width, 640);
+                EXPECT_EQ(height, 480);
+                EXPECT_TRUE(type == "Palette" || type == "Bilevel" || type == "Grayscale")
+                    << type;
+                EXPECT_LE(colours, 1 << depth);
+                EXPECT_GT(colours, (1 << depth) / 2);  // the palette is put to use
+                const auto bytes = readAll(path);
+                if (encoder == Encoder::Bmp) {
+                    EXPECT_EQ(fileDepth, depth);
+                    EXPECT_EQ(bytes[28], depth);  // bits per pixel in the info header
+                } else {
+                    EXPECT_EQ(bytes[24], depth);  // IHDR bit depth
+                    EXPECT_EQ(bytes[25], 3);      // colour type: palette
+                }
+                // The reduced picture still resembles the photograph.
+                const Image back = test::decodeWithImageMagick(path, false);
+                EXPECT_GT(test::psnr(photo, back), depth == 1 ? 8.0 : depth == 4 ? 20.0 : 28.0);
+            }
+        }
+    }
+}
+
+TEST(PaletteFiles, FewColoursAreKeptExactly) {
+    if (!test::haveImageMagick()) GTEST_SKIP() << "ImageMagick missing";
+    test::TempDir dir;
+    Image image(21, 11, PixelFormat::Bgr24);
+    const std::uint8_t colours[5][3] = {{0, 0, 0}, {255, 255, 255}, {10, 200, 30}, {1, 2, 3},
+                                        {250, 128, 7}};
+    for (int y = 0; y < 11; ++y)
+        for (int x = 0; x < 21; ++x)
+            std::copy_n(colours[(x * 3 + y) % 5], 3, image.row(y) + x * 3);
+    for (Encoder encoder : {Encoder::Png, Encoder::Bmp}) {
+        for (int depth : {4, 8}) {
+            const std::string path = dir.file(encoder == Encoder::Png ? "few.png" : "few.bmp");
+            ASSERT_TRUE(saveImageFile(image, path, encoder, kDither, depth).ok);
+            EXPECT_TRUE(test::samePixels(image, test::decodeWithImageMagick(path, false)))
+                << path << " depth " << depth;
+            EXPECT_EQ(test::identify(path, "%k"), "5");
+        }
+    }
+}
+
+TEST(Jp2Encoder, BoxFileSizesFallWithQualityAndAlphaIsKept) {
+    if (!test::haveImageMagick()) GTEST_SKIP() << "ImageMagick missing";
+    test::TempDir dir;
+    const Image photo = test::photograph("exif/nokia_n70_iptc.jpg");
+    ASSERT_FALSE(photo.empty());
+    std::size_t previousSize = 0;
+    for (int quality = 0; quality <= 10; ++quality) {
+        SCOPED_TRACE(quality);
+        const std::string path = dir.file("q" + std::to_string(quality) + ".jp2");
+        ASSERT_TRUE(saveImageFile(photo, path, std::uint32_t(Encoder::Jp2k), quality, 24).ok);
+        const auto bytes = readAll(path);
+        const std::vector<std::uint8_t> signature{0, 0, 0, 12, 'j', 'P', ' ', ' ', 13, 10, 0x87, 10};
+        ASSERT_GE(bytes.size(), signature.size());
+        EXPECT_TRUE(std::equal(signature.begin(), signature.end(), bytes.begin()));
+        // Rates 5 and 2 ask for more than the 9/7 wavelet's finest quantisation produces on this
+        // picture, so the top qualities may share a size; below them every step is smaller.
+        if (quality <= 8)
+            EXPECT_GT(bytes.size(), previousSize);
+        else
+            EXPECT_GE(bytes.size(), previousSize);
+        // The rate is a size ratio of the raw picture; allow for the headers.
+        const double raw = 640.0 * 480 * 3;
+        EXPECT_LT(double(bytes.size()), raw / quill::imagefiles::jp2CompressionRate(quality) * 1.1 + 400);
+        previousSize = bytes.size();
+        if (quality == 3 || quality == 10) {
+            const double value = test::psnr(photo, test::decodeWithImageMagick(path, false));
+            EXPECT_GT(value, quality == 10 ? 40.0 : 28.0);
+        }
+    }
+    const Image rgba = synthetic(64, 40, PixelFormat::Bgra32);
+    ASSERT_TRUE(saveImageFile(rgba, dir.file("alpha.jp2"), Encoder::Jp2k, 10, 32).ok);
+    EXPECT_EQ(test::identify(dir.file("alpha.jp2"), "%m %w %h %A"), "JP2 64 40 True");
+    EXPECT_GT(test::psnr(rgba, test::decodeWithImageMagick(dir.file("alpha.jp2"), true), true),
+              35.0);
+}
+
+// Mounts a 64 KiB tmpfs for the test; skipped where mounting is not permitted.
+class FullDisk {
+public:
+    explicit FullDisk(const std::string& dir) : m_dir(dir) {
+        m_mounted = test::runCommand("mount -t tmpfs -o size=64k tmpfs " + test::shellQuote(dir) +
+                                     " 2>/dev/null") == 0;
+    }
+    ~FullDisk() {
+        if (m_mounted) test::runCommand("umount " + test::shellQuote(m_dir));
+    }
+    [[nodiscard]] bool mounted() const { return m_mounted; }
+
+private:
+    std::string m_dir;
+    bool m_mounted = false;
+};
+
+TEST(ImageSaverWrite, FullDiskFailsCleanlyAndKeepsTheOldFile) {
+    test::TempDir dir;
+    const std::string mountPoint = dir.file("small");
+    ASSERT_TRUE(quill::platform::createDirectory(mountPoint));
+    FullDisk disk(mountPoint);
+    if (!disk.mounted()) GTEST_SKIP() << "cannot mount a tmpfs here";
+    const std::string target = mountPoint + "/out.bmp";
+    const std::vector<std::uint8_t> old(1000, 0x5A);
+    test::writeBytes(target, old);
+
+    const Image big = synthetic(300, 300, PixelFormat::Bgr24);  // noise: over 64 KiB in any format
+    for (Encoder encoder : {Encoder::Bmp, Encoder::Png, Encoder::Jpeg, Encoder::Jp2k}) {
+        SCOPED_TRACE(std::uint32_t(encoder));
+        Image noisy = big.clone();
+        std::mt19937 random(7);
+        for (std::size_t i = 0; i < noisy.sizeInBytes(); ++i) noisy.data()[i] = std::uint8_t(random());
+        const auto result = saveImageFile(noisy, target, encoder, 10, 24);
+        EXPECT_FALSE(result.ok);
+        EXPECT_EQ(result.systemError, ENOSPC);
+        EXPECT_TRUE(quill::platform::isDiskFull(result.systemError));
+        EXPECT_EQ(readAll(target), old);
+        const auto entries = quill::platform::listDirectory(mountPoint + "/");
+        ASSERT_TRUE(entries);
+        EXPECT_EQ(entries->size(), 1u) << "a temporary file was left behind";
+    }
+    // A file that fits still replaces the old one.
+    const Image small = synthetic(8, 8, PixelFormat::Bgr24);
+    EXPECT_TRUE(saveImageFile(small, target, Encoder::Bmp, 0, 24).ok);
+    EXPECT_EQ(readAll(target).size(), 54u + 24u * 8u);
+}
+
+} // namespace

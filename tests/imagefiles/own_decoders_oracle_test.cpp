@@ -1,0 +1,237 @@
+// The own GIF, ICO/CUR, PCX and PNM decoders against ImageMagick on third-party samples, and
+// their behaviour on corrupt and truncated copies of those samples.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "imagefiles/gif_decoder.h"
+#include "imagefiles/ico_decoder.h"
+#include "imagefiles/pcx_decoder.h"
+#include "imagefiles/pnm_decoder.h"
+#include "test_support.h"
+
+namespace quill::imagefiles {
+namespace {
+
+using Decoder = std::function<toolkit::Image(std::span<const std::uint8_t>)>;
+
+const std::map<std::string, Decoder>& decoders() {
+    static const std::map<std::string, Decoder> table = {
+        {"gif", decodeGif}, {"ico", decodeIco}, {"pcx", decodePcx}, {"pnm", decodePnm}};
+    return table;
+}
+
+std::vector<std::string> filesIn(const std::string& folder) {
+    std::vector<std::string> files;
+    std::error_code error;
+    for (const auto& entry : std::filesystem::directory_iterator(folder, error)) {
+        if (entry.is_regular_file()) files.push_back(entry.path().string());
+    }
+    std::sort(files.begin(), files.end());
+    return files;
+}
+
+std::string fileName(const std::string& path) {
+    return std::filesystem::path(path).filename().string();
+}
+
+// The frame ImageMagick is asked for: icons list every directory entry as a frame, and the
+// decoder takes the one with the most bytes (the earliest on a tie).
+int frameIndexFor(const std::string& folder, const std::vector<std::uint8_t>& bytes) {
+    if (folder != "ico" || bytes.size() < 6) return 0;
+    const int count = bytes[4] | (bytes[5] << 8);
+    int best = 0;
+    std::uint32_t bestSize = 0;
+    for (int i = 0; i < count && 6 + 16 * std::size_t(i) + 16 <= bytes.size(); ++i) {
+        const std::uint8_t* e = bytes.data() + 6 + 16 * i + 8;
+        const std::uint32_t size = e[0] | (e[1] << 8) | (e[2] << 16) | (std::uint32_t(e[3]) << 24);
+        if (i == 0 || size > bestSize) {
+            best = i;
+            bestSize = size;
+        }
+    }
+    return best;
+}
+
+struct Reference {
+    int width = 0;
+    int height = 0;
+    std::string rgba;
+};
+
+std::optional<Reference> imageMagickDecode(const std::string& path, int frame) {
+    std::string output;
+    const std::string source = test::shellQuote(path + "[" + std::to_string(frame) + "]");
+    const int status = test::runCommand("/usr/bin/convert " + source +
+                                            " -depth 8 -format '%w %h\\n' -write info:- rgba:- "
+                                            "2>/dev/null",
+                                        &output);
+    const auto newline = output.find('\n');
+    if (status != 0 || newline == std::string::npos) return std::nullopt;
+    Reference ref;
+    std::istringstream(output.substr(0, newline)) >> ref.width >> ref.height;
+    ref.rgba = output.substr(newline + 1);
+    if (ref.rgba.size() != std::size_t(ref.width) * std::size_t(ref.height) * 4) return std::nullopt;
+    return ref;
+}
+
+// Samples where our decoders deliberately differ from ImageMagick.
+enum class Difference {
+    None,
+    NoImage,          // we decode nothing: a variant the decoder refuses
+    BlankImage,       // a layout whose pixels the decoder does not read: every pixel the same
+    RoundedDown,      // samples above 8 bits are scaled with integer division: within 1 level
+};
+
+const std::map<std::string, Difference>& knownDifferences() {
+    static const std::map<std::string, Difference> table = {
+        {"gif/max-codes.gif", Difference::NoImage},   // minimum code size 11
+        {"gif/no_palette.gif", Difference::NoImage},  // no colour table at all
+        {"pnm/courB08.pbm", Difference::NoImage},     // a PNG file named .pbm
+        {"pcx/CGA_FSD.pcx", Difference::NoImage},     // 2 bits per pixel
+        {"pcx/ICONDOC.pcx", Difference::NoImage},     // 3 planes of 1 bit
+        {"pcx/mono.pcx", Difference::BlankImage},     // 1 plane of 1 bit
+        {"pcx/pil184.pcx", Difference::BlankImage},   // 1 plane of 1 bit
+        {"pcx/dice_rgba.pcx", Difference::BlankImage}, // 4 planes of 8 bits
+        {"pnm/hopper_16bit.pgm", Difference::RoundedDown},
+        {"pnm/16_bit_binary.pgm", Difference::RoundedDown},
+        {"pnm/p2_maxval4095.pnm", Difference::RoundedDown},
+    };
+    return table;
+}
+
+struct Tally {
+    int files = 0;
+    int identical = 0;
+    int documented = 0;
+};
+
+TEST(OwnDecodersOracle, MatchImageMagickOnEverySample) {
+    if (!test::haveTool("/usr/bin/convert")) GTEST_SKIP() << "ImageMagick is not installed";
+    Tally tally;
+    for (const auto& [folder, decode] : decoders()) {
+        std::vector<std::string> paths = filesIn(test::testdata(folder));
+        for (auto& path : filesIn(test::fixture(folder))) paths.push_back(path);
+        for (const auto& path : paths) {
+            const std::string key = folder + "/" + fileName(path);
+            SCOPED_TRACE(key);
+            ++tally.files;
+            const auto bytes = test::readBytes(path);
+            const toolkit::Image ours = decode(bytes);
+            const auto ref = imageMagickDecode(path, frameIndexFor(folder, bytes));
+            const auto known = knownDifferences().find(key);
+            const Difference difference =
+                known == knownDifferences().end() ? Difference::None : known->second;
+
+            if (difference == Difference::NoImage) {
+                EXPECT_TRUE(ours.empty());
+                ++tally.documented;
+                continue;
+            }
+            ASSERT_TRUE(ref.has_value()) << "ImageMagick cannot decode it";
+            ASSERT_FALSE(ours.empty());
+            ASSERT_EQ(ours.width(), ref->width);
+            ASSERT_EQ(ours.height(), ref->height);
+
+            // Still GIFs with a transparent colour give it alpha 0; animations stay opaque.
+            const bool gif = folder == "gif";
+            const bool icon = folder == "ico";
+            const int tolerance = difference == Difference::RoundedDown ? 1 : 0;
+            int mismatches = 0;
+            int transparentDropped = 0;
+            std::string firstMismatch;
+            for (int y = 0; y < ours.height(); ++y) {
+                const std::uint8_t* p = ours.row(y);
+                for (int x = 0; x < ours.width(); ++x, p += ours.bytesPerPixel()) {
+                    const auto* r = reinterpret_cast<const std::uint8_t*>(
+                        ref->rgba.data() + 4 * (std::size_t(y) * ref->width + x));
+                    const int alpha = ours.hasAlpha() ? p[3] : 255;
+                    bool ok = true;
+                    if (difference == Difference::BlankImage) {
+                        ok = std::equal(p, p + ours.bytesPerPixel(), ours.row(0));
+                    } else if (r[3] == 0) {
+                        // Masked icon pixels are black (or palette entry 0) unless the entry
+                        // carries alpha; transparent GIF pixels keep their colour.
+                        if (gif && alpha == 255) ++transparentDropped;
+                        if (icon && ours.hasAlpha()) ok = alpha == 0;
+                        if (gif && alpha == 0) ok = true;
+                    } else {
+                        ok = std::abs(p[2] - r[0]) <= tolerance &&
+                             std::abs(p[1] - r[1]) <= tolerance &&
+                             std::abs(p[0] - r[2]) <= tolerance && alpha == r[3];
+                    }
+                    if (!ok && mismatches++ == 0) {
+                        firstMismatch = "at " + std::to_string(x) + "," + std::to_string(y);
+                    }
+                }
+            }
+            EXPECT_EQ(mismatches, 0) << "first " << firstMismatch;
+            if (mismatches == 0) {
+                (difference == Difference::None ? tally.identical : tally.documented) += 1;
+            }
+            if (transparentDropped > 0) {
+                std::printf("  %s: %d transparent pixels opaque (animation)\n", key.c_str(),
+                            transparentDropped);
+            }
+        }
+    }
+    std::printf("own decoders vs ImageMagick: %d files, %d identical, %d documented differences\n",
+                tally.files, tally.identical, tally.documented);
+}
+
+// Cut points for truncated copies: inside the headers, inside the tables, and through the data.
+std::vector<std::size_t> cutPoints(std::size_t size) {
+    std::vector<std::size_t> cuts = {0, 1, 2, 6, 7, 13, 14, 20, 40, 60, 128, 300, 800};
+    for (int eighth = 1; eighth < 8; ++eighth) cuts.push_back(size * std::size_t(eighth) / 8);
+    cuts.push_back(size - 1);
+    std::erase_if(cuts, [&](std::size_t cut) { return cut >= size; });
+    std::sort(cuts.begin(), cuts.end());
+    cuts.erase(std::unique(cuts.begin(), cuts.end()), cuts.end());
+    return cuts;
+}
+
+TEST(OwnDecodersRobustness, TruncatedCopiesGiveNoImageOrAPartialOne) {
+    for (const auto& [folder, decode] : decoders()) {
+        for (const auto& path : filesIn(test::testdata(folder))) {
+            SCOPED_TRACE(folder + "/" + fileName(path));
+            const auto bytes = test::readBytes(path);
+            const toolkit::Image full = decode(bytes);
+            for (const std::size_t cut : cutPoints(bytes.size())) {
+                const std::vector<std::uint8_t> part(bytes.begin(), bytes.begin() + cut);
+                const toolkit::Image image = decode(part);
+                if (image.empty()) continue;
+                // A partial image keeps the size that the file's header declares.
+                ASSERT_FALSE(full.empty()) << "cut at " << cut;
+                EXPECT_EQ(image.width(), full.width()) << "cut at " << cut;
+                EXPECT_EQ(image.height(), full.height()) << "cut at " << cut;
+            }
+        }
+    }
+}
+
+TEST(OwnDecodersRobustness, CorruptFilesAndOtherFormatsNeverCrashAnyDecoder) {
+    std::vector<std::string> inputs = filesIn(test::testdata("corrupt"));
+    for (const char* folder : {"gif", "ico", "pcx", "pnm"}) {
+        for (auto& path : filesIn(test::fixture(folder))) inputs.push_back(path);
+    }
+    for (const auto& path : inputs) {
+        SCOPED_TRACE(path);
+        const auto bytes = test::readBytes(path);
+        for (const auto& [folder, decode] : decoders()) {
+            const toolkit::Image image = decode(bytes);
+            if (image) {
+                EXPECT_GT(image.width() * std::size_t(image.height()), 0u);
+            }
+        }
+    }
+}
+
+} // namespace
+} // namespace quill::imagefiles

@@ -1,0 +1,130 @@
+// Output naming on real directories: directory creation, extensions, numbering that skips
+// existing names, mirroring, same-as-source, and the overwrite decision.
+#include "settings/output_naming.h"
+
+#include "imagefiles/image_record.h"
+#include "test_support.h"
+#include "toolkit/platform/platform.h"
+
+#include <gtest/gtest.h>
+
+namespace quill::settings {
+namespace {
+
+imagefiles::ImageRecord image(const std::string& path, const std::string& fileName) {
+    imagefiles::ImageRecord r;
+    r.sourcePath = path;
+    r.folder = platform::directoryPart(path);
+    r.fileName = fileName;
+    r.recordedDate = 1338508800; // 2012-06-01
+    return r;
+}
+
+// Writes into `pattern` (an empty pattern: output directory off), format unchanged.
+OutputNamer namer(const std::string& pattern, const std::string& rename = "",
+                  std::string base = "", int perFolder = 1) {
+    Preset s = defaultPreset(0, "p");
+    s.convertFormat = 0;
+    s.outputDirEnabled = pattern.empty() ? 0 : 1;
+    s.outputDirPattern = pattern;
+    s.renameEnabled = rename.empty() ? 0 : 1;
+    s.renamePattern = rename;
+    s.perFolderNumbering = static_cast<std::uint8_t>(perFolder);
+    s.mirrorSubfolders = base.empty() ? 0 : 1;
+    return OutputNamer(s, deriveRunSettings(s, RunContext{}), std::move(base));
+}
+
+TEST(OutputNaming, NumberingSkipsExistingNamesAcrossImages) {
+    test::TempDir dir;
+    const auto a = image("/src/a.jpg", "a");
+    const auto b = image("/src/b.jpg", "b");
+    OutputNamer empty = namer(dir.path() + "out/", "(%001%) %fn%");
+    EXPECT_EQ(empty.outputPathFor(a, {}).name, "(001) a");
+    EXPECT_EQ(empty.outputPathFor(b, {}).name, "(002) b");
+
+    test::writeText(dir.file("out/(001) a.jpg"), "x");
+    OutputNamer taken = namer(dir.path() + "out/", "(%001%) %fn%");
+    const OutputPath first = taken.outputPathFor(a, {});
+    EXPECT_EQ(first.path, dir.file("out/(002) a.jpg"));
+    taken.giveBackNumber(first); // the image failed: the next one reuses its number
+    EXPECT_EQ(taken.outputPathFor(b, {}).name, "(002) b");
+    EXPECT_EQ(taken.outputPathFor(a, {}).name, "(003) a");
+
+    // Counters per output folder, or one for all.
+    const auto x = image(dir.file("x/p.jpg"), "p");
+    const auto y = image(dir.file("y/q.jpg"), "q");
+    OutputNamer perFolder = namer("%PF%\\out", "%1%");
+    EXPECT_EQ(perFolder.outputPathFor(x, {}).path, dir.file("x/out/1.jpg"));
+    EXPECT_EQ(perFolder.outputPathFor(y, {}).path, dir.file("y/out/1.jpg"));
+    OutputNamer shared = namer("%PF%\\out", "%1%", "", 0);
+    EXPECT_EQ(shared.outputPathFor(x, {}).name, "1");
+    EXPECT_EQ(shared.outputPathFor(y, {}).name, "2");
+}
+
+TEST(OutputNaming, DirectoriesAreCreatedAndMirrored) {
+    test::TempDir dir;
+    const OutputPath dated =
+        namer(dir.path() + "output/%DY%/%DM%/").outputPathFor(image("/s/IMG.JPG", "IMG"), {});
+    EXPECT_EQ(dated.path, dir.file("output/2012/06/IMG.jpg"));
+    EXPECT_TRUE(dated.directoryReady);
+    EXPECT_TRUE(platform::isDirectory(dated.directory));
+
+    const auto x = image(dir.file("a/x/1.png"), "1");
+    const auto z = image(dir.file("a/y/z/2.png"), "2");
+    OutputNamer mirror = namer(dir.path() + "out", "", dir.file("a/"));
+    EXPECT_EQ(mirror.outputPathFor(x, {}).path, dir.file("out/x/1.png"));
+    EXPECT_EQ(mirror.outputPathFor(z, {}).path, dir.file("out/y/z/2.png"));
+}
+
+TEST(OutputNaming, ExtensionsAndSameAsSource) {
+    const auto upper = image("/s/IMG.JPG", "IMG");
+    EXPECT_EQ(outputExtension(upper, {true, 9, false}), "jp2");
+    EXPECT_EQ(outputExtension(upper, {true, 0, true}), "pdf");
+    // A name the file-name rule kept whole has no extension: the output keeps the exact name
+    // instead of gaining a second one (and replacing the source by another file).
+    OutputNamer inPlace = namer("");
+    EXPECT_EQ(inPlace.outputPathFor(image("/s/.jpg", ".jpg"), {}).path, "/s/.jpg");
+    EXPECT_EQ(inPlace.outputPathFor(image("/s/...", ".."), {}).path, "/s/...");
+    const OutputPath replaced = inPlace.outputPathFor(image("/s/p.jpg", "p"), {});
+    EXPECT_EQ(replaced.status, OutputPathStatus::Ready);
+    EXPECT_EQ(replaced.path, "/s/p.jpg");
+
+    test::TempDir dir;
+    const auto local = image(dir.file("p.jpg"), "p");
+    OutputNamer own = namer("%PF%");
+    EXPECT_EQ(own.outputPathFor(local, {}).status, OutputPathStatus::SameAsSource);
+    EXPECT_EQ(own.outputPathFor(local, {true, 1, false}).status, OutputPathStatus::Ready);
+}
+
+class CountingPolicy final : public CollisionPolicy {
+public:
+    explicit CountingPolicy(CollisionAnswer answer) : answer(answer) {}
+    CollisionAnswer decide(const std::string&) override {
+        ++asked;
+        return answer;
+    }
+    CollisionAnswer answer;
+    int asked = 0;
+};
+
+TEST(OutputCollision, AskOnlyWhenAFileIsInTheWayAndRememberForAll) {
+    test::TempDir dir;
+    const std::string existing = dir.file("a.jpg");
+    test::writeText(existing, "x");
+    CountingPolicy replaceAll(CollisionAnswer::ReplaceAll);
+    CollisionRule rule(replaceAll);
+    EXPECT_EQ(rule.resolve(dir.file("b.jpg"), true), CollisionDecision::Write);
+    EXPECT_EQ(rule.resolve(existing, false), CollisionDecision::Write);
+    EXPECT_EQ(rule.resolve(existing, true), CollisionDecision::Replace);
+    EXPECT_EQ(rule.resolve(existing, true), CollisionDecision::Replace);
+    EXPECT_EQ(replaceAll.asked, 1);
+
+    CountingPolicy skipThis(CollisionAnswer::SkipThis);
+    CollisionRule each(skipThis);
+    EXPECT_EQ(each.resolve(existing, true), CollisionDecision::Skip);
+    EXPECT_EQ(each.resolve(existing, true), CollisionDecision::Skip);
+    EXPECT_EQ(skipThis.asked, 2);
+}
+
+} // namespace
+} // namespace quill::settings

@@ -1,0 +1,307 @@
+// The "Presets" and "Language" files: layout, round trip, old versions and damaged bytes.
+#include "settings/setting_files.h"
+
+#include "settings/language_pack.h"
+#include "test_support.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <cstring>
+
+namespace quill::settings {
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+class SettingFiles : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(loadProgramInfo());
+        ASSERT_TRUE(loadUiTexts(kEnglishLanguage));
+    }
+};
+
+// Five presets; the third holds conditions (one inactive, odd flag bits) and every string field
+// holds text that needs care when stored.
+PresetList fivePresets()
+{
+    PresetList list = defaultPresetList();
+    list.presets.resize(5);
+    list.currentIndex = 3;
+    Preset& third = list.presets[2];
+    third.filterEnabled = 1;
+    third.filterConditions = {{2, 4, 2, "800", 1},
+                              {0xFFFFFFFD, 1, 6, "IMG_*|DSC#", 2},
+                              {0x80000002, 14, 0, "2020", 1}};
+    third.overlayText = "line one\r\nline \"two\"\twith \\n and C:\\new\x1B\a\b\f\v";
+    third.commentText = "kommentar \xC3\xA4";
+    third.overlayLineSpacing = -100;
+    third.fixedFileDate = 0xFFFFFFF0u;
+    third.fileDateShiftMinutes = -9999;
+    third.overlayFontStyle = 256 | 512 | 4 | 8;
+    list.presets[4].name = "Name with \xE2\x82\xAC";
+    list.presets[4].overlayFontSize = 200;
+    return list;
+}
+
+Bytes withVersion(Bytes bytes, float version)
+{
+    const std::size_t at = std::strlen("Quillmere\n");
+    std::memcpy(bytes.data() + at, &version, 4);
+    return bytes;
+}
+
+TEST_F(SettingFiles, HeaderIsShortNameVersionAndTwoOnes)
+{
+    const Bytes header = settingFileHeader();
+    Bytes expected = {'Q', 'u', 'i', 'l', 'l', 'm', 'e', 'r', 'e', '\n'};
+    const float version = 4.6f;
+    std::uint8_t raw[4];
+    std::memcpy(raw, &version, 4);
+    expected.insert(expected.end(), raw, raw + 4);
+    expected.push_back(1);
+    expected.push_back(1);
+    EXPECT_EQ(header, expected);
+    EXPECT_TRUE(headerIsCurrent(header));
+    EXPECT_FLOAT_EQ(headerVersion(header), 4.6f);
+
+    Bytes foreign = header;
+    foreign[0] = 'q';
+    EXPECT_FALSE(headerIsCurrent(foreign));
+    EXPECT_EQ(headerVersion(foreign), 0.0f);
+    Bytes badFlag = header;
+    badFlag.back() = 2;
+    EXPECT_FALSE(headerIsCurrent(badFlag));
+    EXPECT_EQ(headerVersion(badFlag), 0.0f);
+    EXPECT_FALSE(headerIsCurrent(withVersion(header, 4.5f)));
+    EXPECT_FLOAT_EQ(headerVersion(withVersion(header, 4.5f)), 4.5f);
+    EXPECT_FALSE(headerIsCurrent(Bytes(header.begin(), header.end() - 1)));
+}
+
+TEST_F(SettingFiles, RecordLayoutStartsWithMarkersAndFields)
+{
+    PresetList list;
+    Preset p = defaultPreset(0, "AB");
+    p.filterConditions = {{0x12345678, 3, 2, "v", 1}};
+    list.presets = {p};
+    const Bytes bytes = serializePresets(list);
+    const std::size_t h = settingFileHeader().size();
+    ASSERT_GT(bytes.size(), h + 40);
+    EXPECT_EQ(bytes[h], 0);                                     // currentPresetIndex
+    EXPECT_EQ(Bytes(bytes.begin() + h + 1, bytes.begin() + h + 5), (Bytes{0xED, 0xFE, 0, 0}));
+    EXPECT_EQ(bytes[h + 5], 0);                                 // index
+    EXPECT_EQ(Bytes(bytes.begin() + h + 6, bytes.begin() + h + 9), (Bytes{'A', 'B', '\n'}));
+    const std::size_t c = h + 9 + 17;                           // after the 17 flags
+    EXPECT_EQ(Bytes(bytes.begin() + c, bytes.begin() + c + 4), (Bytes{0xFE, 0xCA, 0, 0}));
+    EXPECT_EQ(Bytes(bytes.begin() + c + 4, bytes.begin() + c + 8),
+              (Bytes{0x78, 0x56, 0x34, 0x12}));
+    EXPECT_EQ(Bytes(bytes.begin() + c + 8, bytes.begin() + c + 13),
+              (Bytes{3, 2, 'v', '\n', 1}));
+    // The record ends with outputDirPattern, mirrorSubfolders and moveOriginal.
+    const std::string tail = "%PD%/output/\n";
+    EXPECT_EQ(std::string(bytes.end() - 2 - tail.size(), bytes.end() - 2), tail);
+}
+
+TEST_F(SettingFiles, FivePresetsRoundTripExactly)
+{
+    const PresetList list = fivePresets();
+    test::TempDir dir;
+    ASSERT_TRUE(writePresets(dir.file("Presets"), list));
+    PresetList read;
+    readPresets(dir.file("Presets"), read);
+    EXPECT_EQ(read, list);
+    EXPECT_EQ(read.presets[2].filterConditions[1].flags, 0xFFFFFFFDu);
+
+    // The stored overlay text is a single line with the escapes in place.
+    const Bytes bytes = test::readBytes(dir.file("Presets"));
+    const std::string text(bytes.begin(), bytes.end());
+    EXPECT_NE(text.find("line one\\r\\nline \\'two\\'\\twith \\\\n and C:\\\\new\\[\\a\\b\\f\\v\n"),
+              std::string::npos);
+}
+
+TEST_F(SettingFiles, EscapeCoding)
+{
+    EXPECT_EQ(escapeOverlayText("a\nb"), "a\\nb");
+    EXPECT_EQ(escapeOverlayText("say \"hi\""), "say \\'hi\\'");
+    EXPECT_EQ(escapeOverlayText("\r\t\v\a\b\f\x1B"), "\\r\\t\\v\\a\\b\\f\\[");
+    EXPECT_EQ(unescapeOverlayText("a\\nb"), "a\nb");
+    EXPECT_EQ(unescapeOverlayText("\\'q\\'"), "\"q\"");
+    EXPECT_EQ(unescapeOverlayText("\\r\\t\\v\\a\\b\\f\\["), "\r\t\v\a\b\f\x1B");
+    // Unknown sequences and a trailing backslash are kept as written.
+    EXPECT_EQ(unescapeOverlayText("C:\\x\\"), "C:\\x\\");
+    // A backslash of the text survives the round trip, even before an escape letter.
+    for (const std::string text : {"C:\\new", "\\\\n", "\\", "end\\", "\\'"}) {
+        EXPECT_EQ(unescapeOverlayText(escapeOverlayText(text)), text) << text;
+    }
+}
+
+TEST_F(SettingFiles, OldVersionsAreConverted)
+{
+    // One preset with known string lengths, so the canvas and numbering bytes can be cut out.
+    PresetList list;
+    Preset p = defaultPreset(0, "old");
+    p.filterConditions = {};
+    p.renamePattern = "r";
+    p.outputDirPattern = "d/";
+    p.channelAdjustRed = 255;
+    p.channelAdjustGreen = 510;
+    p.channelAdjustBlue = 0;
+    p.canvasEnabled = 1;
+    p.perFolderNumbering = 0;
+    p.noZeroPadding = 1;
+    list.presets = {p};
+    const Bytes current = serializePresets(list);
+    const std::size_t record = settingFileHeader().size() + 1;
+    const std::size_t canvas = record + 4 + 1 + 4 + 17 + 29 + 18;
+    const std::size_t numbering = current.size() - 2 - 3 - 1 - 2;
+    ASSERT_EQ(current[numbering + 2], 1); // outputDirEnabled precedes "d/\n"
+
+    auto oldFile = [&](float version, bool withNumbering) {
+        Bytes bytes = current;
+        if (!withNumbering) bytes.erase(bytes.begin() + numbering, bytes.begin() + numbering + 2);
+        bytes.erase(bytes.begin() + canvas, bytes.begin() + canvas + 10);
+        return withVersion(bytes, version);
+    };
+
+    PresetList read;
+    ASSERT_TRUE(parsePresets(oldFile(4.3f, false), read));
+    ASSERT_EQ(read.presets.size(), 1u);
+    EXPECT_EQ(read.presets[0].channelAdjustRed, 100);
+    EXPECT_EQ(read.presets[0].channelAdjustGreen, 200);
+    EXPECT_EQ(read.presets[0].channelAdjustBlue, 0);
+    EXPECT_EQ(read.presets[0].canvasEnabled, 0);
+    EXPECT_EQ(read.presets[0].canvasWidth, 1024);
+    EXPECT_EQ(read.presets[0].canvasHeight, 768);
+    EXPECT_EQ(read.presets[0].canvasColor, 0x808080u);
+    EXPECT_EQ(read.presets[0].perFolderNumbering, 1);
+    EXPECT_EQ(read.presets[0].noZeroPadding, 0);
+    EXPECT_EQ(read.presets[0].outputDirPattern, "d/");
+    EXPECT_EQ(read.presets[0].moveOriginal, 0);
+
+    for (float version : {4.0f, 4.1f, 4.2f}) {
+        ASSERT_TRUE(parsePresets(oldFile(version, false), read)) << version;
+        EXPECT_EQ(read.presets[0].channelAdjustRed, 100);
+    }
+    ASSERT_TRUE(parsePresets(oldFile(4.4f, false), read));
+    EXPECT_EQ(read.presets[0].channelAdjustRed, 255); // on the new scale since 4.4
+    EXPECT_EQ(read.presets[0].perFolderNumbering, 1);
+    ASSERT_TRUE(parsePresets(oldFile(4.5f, true), read));
+    EXPECT_EQ(read.presets[0].perFolderNumbering, 0);
+    EXPECT_EQ(read.presets[0].noZeroPadding, 1);
+    EXPECT_EQ(read.presets[0].canvasEnabled, 0);
+    EXPECT_EQ(read.presets[0].outputDirPattern, "d/");
+
+    // Versions that never existed, and newer ones, are not read.
+    PresetList untouched;
+    for (float version : {3.9f, 4.05f, 4.7f, 5.0f, 0.0f}) {
+        EXPECT_FALSE(parsePresets(oldFile(version, true), untouched)) << version;
+    }
+}
+
+TEST_F(SettingFiles, UnusableFilesGiveTheDefaults)
+{
+    test::TempDir dir;
+    const PresetList defaults = defaultPresetList();
+    PresetList list;
+    readPresets(dir.file("missing"), list);
+    EXPECT_EQ(list, defaults);
+
+    test::writeText(dir.file("foreign"), "OtherTool\n\x66\x66\x66\x40\x01\x01\x00");
+    list = {};
+    readPresets(dir.file("foreign"), list);
+    EXPECT_EQ(list, defaults);
+
+    // A header without a single complete record would leave nothing to start with.
+    Bytes headerOnly = settingFileHeader();
+    headerOnly.push_back(0);
+    test::writeBytes(dir.file("empty"), headerOnly);
+    list = {};
+    readPresets(dir.file("empty"), list);
+    EXPECT_EQ(list, defaults);
+}
+
+TEST_F(SettingFiles, EveryTruncationKeepsTheCompleteRecordsOnly)
+{
+    const PresetList list = fivePresets();
+    const Bytes bytes = serializePresets(list);
+    std::vector<std::size_t> recordEnds;
+    for (std::size_t n = 1; n <= list.presets.size(); ++n) {
+        PresetList prefix = list;
+        prefix.presets.resize(n);
+        recordEnds.push_back(serializePresets(prefix).size());
+    }
+    for (std::size_t length = 0; length <= bytes.size(); ++length) {
+        PresetList read;
+        const bool ok = parsePresets(std::span(bytes.data(), length), read);
+        std::size_t complete = 0;
+        while (complete < recordEnds.size() && recordEnds[complete] <= length) ++complete;
+        ASSERT_EQ(ok, complete > 0) << length;
+        if (!ok) continue;
+        ASSERT_EQ(read.presets.size(), complete) << length;
+        for (std::size_t i = 0; i < complete; ++i) ASSERT_EQ(read.presets[i], list.presets[i]);
+    }
+}
+
+TEST_F(SettingFiles, HostileBytesNeverCrash)
+{
+    const Bytes valid = serializePresets(fivePresets());
+    // Flip bytes one at a time and add trailing garbage: reading must stay in bounds.
+    for (std::size_t i = 0; i < valid.size(); i += 3) {
+        Bytes damaged = valid;
+        damaged[i] ^= 0xA5;
+        PresetList read;
+        (void)parsePresets(damaged, read);
+    }
+    Bytes garbage = valid;
+    garbage.insert(garbage.end(), {0xED, 0xFE, 0, 0, 7, 'x'});
+    PresetList read;
+    ASSERT_TRUE(parsePresets(garbage, read));
+    EXPECT_EQ(read.presets.size(), 5u);
+}
+
+TEST_F(SettingFiles, LanguageFile)
+{
+    test::TempDir dir;
+    const std::string path = dir.file("Language");
+    EXPECT_EQ(readStoredLanguage(path), -1);
+    ASSERT_TRUE(writeLanguage(path, 4));
+    EXPECT_EQ(readStoredLanguage(path), 4);
+    EXPECT_EQ(readLanguage(path), 4);
+    EXPECT_FALSE(writeLanguage(path, 11));
+
+    Bytes bytes = settingFileHeader();
+    bytes.push_back(11);
+    test::writeBytes(path, bytes);
+    EXPECT_EQ(readStoredLanguage(path), -1);
+    bytes.back() = 0xFF; // a signed -1
+    test::writeBytes(path, bytes);
+    EXPECT_EQ(readStoredLanguage(path), -1);
+    test::writeBytes(path, withVersion(bytes, 4.5f));
+    EXPECT_EQ(readStoredLanguage(path), -1);
+    test::writeBytes(path, settingFileHeader());
+    EXPECT_EQ(readStoredLanguage(path), -1);
+    EXPECT_TRUE(fileHasCurrentHeader(path));
+    test::writeBytes(path, {});
+    EXPECT_FALSE(fileHasCurrentHeader(path));
+}
+
+TEST_F(SettingFiles, SystemLanguageChoosesTheTableOrEnglish)
+{
+    const char* saved = std::getenv("LC_ALL");
+    const std::string restore = saved ? saved : "";
+    setenv("LC_ALL", "ja_JP.UTF-8", 1);
+    EXPECT_EQ(systemLanguageIndex(), kEnglishLanguage);
+    setenv("LC_ALL", "de_DE.UTF-8", 1);
+    EXPECT_EQ(systemLanguageIndex(), 0);
+    setenv("LC_ALL", "zh_TW", 1);
+    EXPECT_EQ(systemLanguageIndex(), 10);
+    test::TempDir dir;
+    EXPECT_EQ(readLanguage(dir.file("none")), 10);
+    if (saved) setenv("LC_ALL", restore.c_str(), 1);
+    else unsetenv("LC_ALL");
+}
+
+} // namespace
+} // namespace quill::settings

@@ -1,0 +1,144 @@
+// Settings validation: the default presets, the range phase, the consistency checks and their
+// order, the name and directory rules, and the problem-list texts.
+#include "settings/settings_validation.h"
+
+#include "settings/language_pack.h"
+#include "settings/problem_list.h"
+#include "test_support.h"
+
+#include <gtest/gtest.h>
+
+namespace quill::settings {
+namespace {
+
+using Change = void (*)(Preset&);
+using enum ValidationResult;
+
+RunSettings derive(const Preset& s) {
+    return deriveRunSettings(s, RunContext{3, {"/home/u/Desktop/", "/d/", "/opt/q/"}, 0});
+}
+
+// Default preset 0 changed by `change`, validated in mode 1.
+ValidationResult validate(Change change, bool video = false) {
+    Preset s = defaultPreset(0, "p");
+    change(s);
+    return settingsValidation(1, s, derive(s), video);
+}
+
+TEST(SettingsValidation, DefaultPresetsAndRangePhase) {
+    for (int n = 0; n <= 5; ++n) {
+        const Preset s = defaultPreset(n, "p");
+        EXPECT_EQ(settingsValidation(1, s, derive(s), false), Valid) << n;
+    }
+    EXPECT_EQ(validate([](Preset& s) { s.selectedPage = 14; }), OutOfRange);
+    EXPECT_EQ(validate([](Preset& s) { s.filterConditions.push_back({2, 15, 0, "1", 1}); }),
+              OutOfRange); // conditions are range-checked while the filter is off
+    Preset idle = defaultPreset(0, "p");
+    idle.outputDirEnabled = idle.convertFormat = 0;
+    EXPECT_EQ(settingsValidation(0, idle, derive(idle), false), Valid); // no consistency phase
+}
+
+TEST(SettingsValidation, ConsistencyChecks) {
+    const std::pair<Change, ValidationResult> cases[] = {
+        {[](Preset& s) { s.outputDirEnabled = s.convertFormat = 0; }, NothingToDo},
+        {[](Preset& s) { s.outputDirEnabled = s.convertFormat = 0, s.setFileDates = 1; },
+         NothingToDo},
+        {[](Preset& s) { s.outputDirEnabled = s.convertFormat = s.keepMetadata = 0; }, Valid},
+        {[](Preset& s) { s.filterEnabled = 1; }, Contradictory},
+        {[](Preset& s) { s.cropEnabled = 1; }, Contradictory},
+        {[](Preset& s) { s.cropEnabled = 1, s.cropMode = 1, s.trimLeft = s.trimRight = 0,
+                         s.trimTop = s.trimBottom = 0; }, Contradictory},
+        {[](Preset& s) { s.resizeEnabled = 1, s.resizeWidth = 0, s.resizeHeight = 0; },
+         Contradictory},
+        {[](Preset& s) { s.resizeEnabled = 1, s.resizeHeight = 0; }, Valid},
+        {[](Preset& s) { s.resizeEnabled = 1, s.resizeLimits = 0; }, Contradictory},
+        {[](Preset& s) { s.resizeEnabled = s.resizeMode = 1, s.resizePercent = 100; },
+         Contradictory},
+        {[](Preset& s) { s.resizeEnabled = s.resizeMode = 1, s.resizePercent = 101; }, Valid},
+        {[](Preset& s) { s.overlayEnabled = 1; }, Contradictory}, // empty text
+        {[](Preset& s) { s.setFileDates = 1, s.fileDateSource = 2, s.useExifDate = 0; },
+         Contradictory},
+        {[](Preset& s) { s.setFileDates = 1, s.fileDateSource = 3, s.fileDateShiftMinutes = 0; },
+         Contradictory},
+        {[](Preset& s) { s.renameEnabled = 1, s.renamePattern = "%fn%"; }, Contradictory},
+        {[](Preset& s) { s.renameEnabled = 1, s.renamePattern = "x_%FN%"; }, Valid},
+        {[](Preset& s) { s.renameEnabled = 1, s.renamePattern = "a/%FN%"; }, Contradictory},
+        {[](Preset& s) { s.outputDirPattern = "out\\"; }, Contradictory},
+        {[](Preset& s) { s.outputDirPattern = "/data//out/"; }, Contradictory},
+        {[](Preset& s) { s.outputDirPattern = "%PF%\\"; }, Valid}, // left to the pipeline
+        {[](Preset& s) { s.outputDirPattern = "%PF%\\\\"; }, Contradictory},
+        {[](Preset& s) { s.outputDirPattern = "%PF%\\\\", s.mirrorSubfolders = 1; }, Valid},
+        {[](Preset& s) {
+             s.filterEnabled = 1;
+             s.filterConditions = {{2, 4, 2, "800", 1}, {0, 1, 0, "", 2}}; // inactive, empty
+         }, BadFilterValue},
+    };
+    for (std::size_t i = 0; i < std::size(cases); ++i) {
+        EXPECT_EQ(validate(cases[i].first), cases[i].second) << "case " << i;
+    }
+    // Image details that videos cannot supply; an earlier failing check decides first.
+    const Change widthInName = [](Preset& s) { s.renameEnabled = 1, s.renamePattern = "%iw%"; };
+    EXPECT_EQ(validate(widthInName, true), VideosNeedDetails);
+    EXPECT_EQ(validate(widthInName, false), Valid);
+    EXPECT_EQ(validate([](Preset& s) { s.cropEnabled = 1, s.renameEnabled = 1,
+                                      s.renamePattern = "%IB%"; }, true), Contradictory);
+}
+
+TEST(SettingsValidation, OverlayImageAndNameRules) {
+    test::TempDir dir;
+    Preset s = defaultPreset(0, "p");
+    s.overlayEnabled = s.overlayKind = 1;
+    s.overlayImagePath = dir.file("logo.png");
+    test::writeBytes(s.overlayImagePath, std::vector<std::uint8_t>(34, 1));
+    EXPECT_EQ(settingsValidation(1, s, derive(s), false), Contradictory);
+    test::writeBytes(s.overlayImagePath, std::vector<std::uint8_t>(35, 1));
+    EXPECT_EQ(settingsValidation(1, s, derive(s), false), Valid);
+
+    for (const char* bad : {"", "a\"b", "a\\b", "a:b", "a*", "a?", "<a>", "a|b", "a\tb"}) {
+        EXPECT_FALSE(isValidFileName(bad)) << bad;
+    }
+    EXPECT_TRUE(isValidAbsoluteDirectory("/"));
+    EXPECT_TRUE(isValidAbsoluteDirectory("/a b/%DY%/"));
+    EXPECT_FALSE(isValidAbsoluteDirectory("/a"));
+}
+
+TEST(ProblemList, FirstOffendingSettingInCheckOrder) {
+    const auto line = [](Change change, UiTextLookup texts) {
+        Preset s = defaultPreset(0, "p");
+        change(s);
+        const RunSettings run = derive(s);
+        return problemList(settingsValidation(1, s, run, false), s, run, texts);
+    };
+    const UiTextLookup fake = [](int index) { return "T" + std::to_string(index); };
+    EXPECT_EQ(line([](Preset& s) { s.filterEnabled = s.cropEnabled = 1; }, fake),
+              "\"T66\" -> \"x\"");
+    EXPECT_EQ(line([](Preset& s) { s.cropEnabled = 1; }, fake),
+              "\"T68\" -> \"T111\" -> \"0, 0, 0, 0\"");
+    EXPECT_EQ(line([](Preset& s) { s.resizeEnabled = 1, s.resizeHeight = 0, s.resizeWidth = 0; },
+                   fake),
+              "\"T70\" -> \"0x0\"");
+    EXPECT_EQ(line([](Preset& s) { s.resizeEnabled = 1, s.resizeLimits = 0; }, fake),
+              "\"T70\" -> \"T140: -\"");
+    EXPECT_EQ(line([](Preset& s) { s.renameEnabled = 1, s.renamePattern = "%fn%"; }, fake),
+              "\"T80\" -> \"%FN%\"");
+    EXPECT_EQ(line([](Preset& s) { s.outputDirPattern = "%PF%//"; }, fake), "\"T81\" -> \"/\"");
+    EXPECT_EQ(line([](Preset&) {}, fake), "");
+
+    ASSERT_TRUE(loadUiTexts(kEnglishLanguage));
+    const auto menu = [](int index) { // the menu path without its "&" marks
+        std::string text = uiText(index);
+        std::erase(text, '&');
+        return "\"" + text + "\"";
+    };
+    EXPECT_EQ(line([](Preset& s) { s.setFileDates = 1, s.fileDateSource = 2, s.useExifDate = 0; },
+                   currentUiTexts()),
+              menu(9) + " -> " + menu(19) + " -> " + menu(20));
+    EXPECT_EQ(line([](Preset& s) {
+                       s.filterEnabled = 1;
+                       s.filterConditions = {{2, 4, 2, "800", 1}, {2, 4, 2, "0", 1}};
+                   }, currentUiTexts()),
+              "\"" + uiText(98) + " -> 0\"  (2)");
+}
+
+} // namespace
+} // namespace quill::settings

@@ -1,0 +1,172 @@
+// Tests of font lookup, glyph rasterisation and text block layout.
+#include "toolkit/text_renderer.h"
+
+#include <gtest/gtest.h>
+
+#include <set>
+
+namespace quill::toolkit {
+namespace {
+
+FontRequest request(const std::string& family, int height,
+                    FontQuality quality = FontQuality::Antialiased) {
+    return FontRequest::fromStyleBits(family, height, 0, quality);
+}
+
+Font openOrDie(const FontRequest& r) {
+    std::optional<Font> font = Font::open(r);
+    if (!font) {
+        ADD_FAILURE() << "font " << r.family << " not available";
+        std::abort();
+    }
+    return std::move(*font);
+}
+
+/// One line on a transparent canvas that fits it, 2 pixels in from the left.
+Image renderLine(const Font& font, std::string_view text, Rgba colour) {
+    Image canvas(font.lineWidth(text) + 4, font.lineHeight(), PixelFormat::Bgra32);
+    EXPECT_TRUE(font.drawLine(canvas, 2, 0, text, colour));
+    return canvas;
+}
+
+std::set<int> alphaValues(const Image& image) {
+    std::set<int> values;
+    for (int y = 0; y < image.height(); ++y) {
+        for (int x = 0; x < image.width(); ++x) values.insert(image.row(y)[x * 4 + 3]);
+    }
+    return values;
+}
+
+TEST(FontLookup, InstalledFamiliesAliasesAndMissingOnes) {
+    EXPECT_EQ(openOrDie(request("Arial", 28)).faceFamily(), "Liberation Sans");
+    EXPECT_TRUE(Font::open(request("arial", 28))) << "names compare without case";
+    EXPECT_TRUE(Font::open(request("sans-serif", 12)));
+    // fontconfig always offers some fallback face; an unrelated fallback counts as missing.
+    EXPECT_FALSE(Font::open(request("Quillmere No Such Family", 28)));
+    EXPECT_FALSE(Font::open(request("", 28)));
+    EXPECT_FALSE(Font::open(request("Arial", 0)));
+    EXPECT_FALSE(Font::open(request("Arial", kMaxFontPixelHeight + 1)));
+}
+
+TEST(FontLookup, StyleBitsSelectBoldAndItalicFaces) {
+    const FontRequest all = FontRequest::fromStyleBits(
+        "Arial", 20, kFontStyleBold | kFontStyleItalic | kFontStyleUnderline | kFontStyleStrikeOut,
+        FontQuality::NonAntialiased);
+    EXPECT_EQ(all.weight, 700);
+    EXPECT_TRUE(all.italic && all.underline && all.strikeOut);
+
+    const FontRequest plain = request("Arial", 20);
+    FontRequest boldRequest = plain;
+    boldRequest.weight = 700;
+    FontRequest italicRequest = plain;
+    italicRequest.italic = true;
+    const Font regular = openOrDie(plain);
+    const Font bold = openOrDie(boldRequest);
+    const Font italic = openOrDie(italicRequest);
+    EXPECT_EQ(std::set<std::string>({regular.faceFile(), bold.faceFile(), italic.faceFile()}).size(),
+              3U);
+    EXPECT_GT(bold.lineWidth("Heavy words"), regular.lineWidth("Heavy words"));
+}
+
+TEST(TextRaster, SizesGrowWithTheCharacterHeight) {
+    TextLayout previous;
+    for (int height : {8, 12, 20, 28, 48, 96}) {
+        const Font font = openOrDie(request("Arial", height));
+        const TextLayout layout = layoutText(font, "Batch 2026\nsecond line", 0);
+        EXPECT_GT(layout.width, previous.width) << height;
+        EXPECT_GT(layout.height, previous.height) << height;
+        // The em height is the requested size; the line (ascent + descent) is a bit taller.
+        EXPECT_GE(font.lineHeight(), height);
+        EXPECT_LE(font.lineHeight(), height * 3 / 2 + 1);
+        previous = layout;
+    }
+}
+
+TEST(TextRaster, AntialiasingGivesIntermediateAlphaAndMonochromeNone) {
+    const Rgba colour = Rgba::fromChannels(10, 20, 30, 200);
+    const Font smooth = openOrDie(request("Arial", 24, FontQuality::Antialiased));
+    const Font sharp = openOrDie(request("Arial", 24, FontQuality::NonAntialiased));
+    const Image smoothLine = renderLine(smooth, "Rounded & slanted 8", colour);
+    const std::set<int> smoothAlpha = alphaValues(smoothLine);
+    EXPECT_GT(smoothAlpha.size(), 10U);
+    EXPECT_TRUE(smoothAlpha.count(200)) << "full coverage takes the colour's alpha";
+    EXPECT_EQ(alphaValues(renderLine(sharp, "Rounded & slanted 8", colour)),
+              (std::set<int>{0, 200}));
+    for (int y = 0; y < smoothLine.height(); ++y) {
+        for (int x = 0; x < smoothLine.width(); ++x) {
+            const std::uint8_t* p = smoothLine.row(y) + x * 4;
+            if (p[3] != 0) {
+                ASSERT_TRUE(p[0] == 30 && p[1] == 20 && p[2] == 10);
+            }
+        }
+    }
+}
+
+TEST(TextRaster, UnderlineBelowAndStrikeOutAboveTheBaseline) {
+    FontRequest base = request("Arial", 40, FontQuality::NonAntialiased);
+    FontRequest styled = base;
+    styled.underline = styled.strikeOut = true;
+    const Font plainFont = openOrDie(base);
+    const Image plain = renderLine(plainFont, "mm mm", Rgba{0xFF000000});
+    const Image styledLine = renderLine(openOrDie(styled), "mm mm", Rgba{0xFF000000});
+    auto inkRows = [](const Image& image, int x, int from, int to) {
+        int rows = 0;
+        for (int y = from; y < to; ++y) rows += image.row(y)[x * 4 + 3] != 0;
+        return rows;
+    };
+    // In the gap between the words only the two strokes draw: one below the baseline and one
+    // in the body of the lower-case letters.
+    const int gapX = 2 + plainFont.lineWidth("mm ") - 2;
+    const int baseline = plainFont.ascent();
+    EXPECT_EQ(inkRows(plain, gapX, 0, plain.height()), 0);
+    EXPECT_GE(inkRows(styledLine, gapX, baseline, styledLine.height()), 1);
+    EXPECT_GE(inkRows(styledLine, gapX, baseline / 2, baseline - 2), 1);
+    EXPECT_LE(inkRows(styledLine, gapX, 0, styledLine.height()), 10);
+}
+
+TEST(TextRaster, DrawingIsClippedAndNeedsAlpha) {
+    const Font font = openOrDie(request("Arial", 30));
+    Image small(10, 8, PixelFormat::Bgra32);
+    for (int offset : {-15, 5, 1 << 29, -(1 << 29)}) {
+        EXPECT_TRUE(font.drawLine(small, offset, offset, "Clipped WWW", Rgba{0xFF0000FF}));
+    }
+    EXPECT_GT(alphaValues(small).size(), 1U);
+    Image rgb(40, 40, PixelFormat::Bgr24);
+    EXPECT_FALSE(font.drawLine(rgb, 0, 0, "x", Rgba{0xFF0000FF}));
+}
+
+TEST(TextLayoutTest, LinesSpacingAlignmentAndWrapping) {
+    const Font font = openOrDie(request("Arial", 20));
+    const int lh = font.lineHeight();
+    const TextLayout three = layoutText(font, "short\na much longer line\nmid", 7);
+    ASSERT_EQ(three.lines.size(), 3U);
+    EXPECT_EQ(three.width, font.lineWidth("a much longer line"));
+    EXPECT_EQ(three.height, 3 * lh + 2 * 7);
+    EXPECT_EQ(layoutText(font, "a\nb", -5).height, 2 * lh - 5);
+    // Spacing so negative that the sum would vanish still leaves one line of room.
+    EXPECT_EQ(layoutText(font, "a\nb\nc", -100).height, lh);
+    EXPECT_EQ(layoutText(font, "", 0).height, lh);
+
+    EXPECT_EQ(lineOffset(LineAlign::Left, 100, 40), 0);
+    EXPECT_EQ(lineOffset(LineAlign::Right, 100, 40), 60);
+    EXPECT_EQ(lineOffset(LineAlign::Centre, 100, 45), 28) << "27.5 rounds up";
+
+    const int limit = font.lineWidth("word word");
+    const TextLayout wrapped = layoutText(font, "word word word word\nnext", 0, limit);
+    EXPECT_EQ(wrapped.lines, (std::vector<std::string>{"word word", "word word", "next"}));
+    EXPECT_EQ(layoutText(font, "word word word", 0, limit - 1).lines.size(), 3U);
+    // A word wider than the limit stays whole on its own line.
+    EXPECT_EQ(layoutText(font, "a incomprehensibilities b", 0, 10).lines[1],
+              "incomprehensibilities");
+}
+
+TEST(Utf8, DecodesAndReplacesInvalidBytes) {
+    EXPECT_EQ(decodeUtf8("A\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80"),
+              (std::u32string{U'A', U'\u00E9', U'\u20AC', U'\U0001F600'}));
+    EXPECT_EQ(decodeUtf8("\xC0\xAF"), (std::u32string{0xFFFD, 0xFFFD})) << "overlong";
+    EXPECT_EQ(decodeUtf8("\xED\xA0\x80"), std::u32string(3, 0xFFFD)) << "surrogate";
+    EXPECT_EQ(decodeUtf8("x\xE2\x82"), (std::u32string{U'x', 0xFFFD, 0xFFFD})) << "truncated";
+}
+
+} // namespace
+} // namespace quill::toolkit
