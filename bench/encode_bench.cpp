@@ -25,8 +25,8 @@ namespace {
 using quill::toolkit::Image;
 using quill::toolkit::PixelFormat;
 
-Image decodeJpeg(const std::string& path) {
-    std::FILE* file = std::fopen(path.c_str(), "rb");
+Image decodeJpeg(const std::string &path) {
+    std::FILE *file = std::fopen(path.c_str(), "rb");
     if (!file) return {};
     jpeg_decompress_struct cinfo;
     jpeg_error_mgr errors;
@@ -58,17 +58,17 @@ Image photograph(int width, int height) {
         const int y0 = std::max(0, int(sy));
         const int y1 = std::min(source.height() - 1, y0 + 1);
         const double fy = std::clamp(sy - y0, 0.0, 1.0);
-        std::uint8_t* out = image.row(y);
+        std::uint8_t *out = image.row(y);
         for (int x = 0; x < width; ++x) {
             const double sx = (x + 0.5) * source.width() / width - 0.5;
             const int x0 = std::max(0, int(sx));
             const int x1 = std::min(source.width() - 1, x0 + 1);
             const double fx = std::clamp(sx - x0, 0.0, 1.0);
             for (int c = 0; c < 3; ++c) {
-                const double v = (source.row(y0)[x0 * 3 + c] * (1 - fx) +
-                                  source.row(y0)[x1 * 3 + c] * fx) * (1 - fy) +
-                                 (source.row(y1)[x0 * 3 + c] * (1 - fx) +
-                                  source.row(y1)[x1 * 3 + c] * fx) * fy;
+                const double v =
+                    (source.row(y0)[x0 * 3 + c] * (1 - fx) + source.row(y0)[x1 * 3 + c] * fx) *
+                        (1 - fy) +
+                    (source.row(y1)[x0 * 3 + c] * (1 - fx) + source.row(y1)[x1 * 3 + c] * fx) * fy;
                 const int noise = int(random() % 7) - 3;
                 out[x * 3 + c] = std::uint8_t(std::clamp(int(v + 0.5) + noise, 0, 255));
             }
@@ -77,18 +77,18 @@ Image photograph(int width, int height) {
     return image;
 }
 
-const Image& twelveMegapixels() {
+const Image &twelveMegapixels() {
     static const Image image = photograph(4000, 3000);
     return image;
 }
 
-const Image& threeMegapixels() {
+const Image &threeMegapixels() {
     static const Image image = photograph(2000, 1500);
     return image;
 }
 
-void jpegEncode12MP(benchmark::State& state) {
-    const Image& image = twelveMegapixels();
+void jpegEncode12MP(benchmark::State &state) {
+    const Image &image = twelveMegapixels();
     std::vector<std::uint8_t> out;
     for (auto _ : state) {
         out.clear();
@@ -97,12 +97,13 @@ void jpegEncode12MP(benchmark::State& state) {
         benchmark::DoNotOptimize(out.data());
     }
     state.counters["bytes"] = double(out.size());
-    state.counters["MP/s"] = benchmark::Counter(12.0, benchmark::Counter::kIsIterationInvariantRate);
+    state.counters["MP/s"] =
+        benchmark::Counter(12.0, benchmark::Counter::kIsIterationInvariantRate);
 }
 BENCHMARK(jpegEncode12MP)->Arg(8)->Arg(10)->Unit(benchmark::kMillisecond)->UseRealTime();
 
-void jpegSaveFile12MP(benchmark::State& state) {
-    const Image& image = twelveMegapixels();
+void jpegSaveFile12MP(benchmark::State &state) {
+    const Image &image = twelveMegapixels();
     const std::string path = "/tmp/quill_encode_bench.jpg";
     for (auto _ : state) {
         if (!quill::imagefiles::saveImageFile(image, path, quill::imagefiles::Encoder::Jpeg, 8, 24))
@@ -113,8 +114,8 @@ void jpegSaveFile12MP(benchmark::State& state) {
 BENCHMARK(jpegSaveFile12MP)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 // Arguments: zlib level, filter (0 none, 1 adaptive, 2 Paeth).
-void pngEncode3MP(benchmark::State& state) {
-    const Image& image = threeMegapixels();
+void pngEncode3MP(benchmark::State &state) {
+    const Image &image = threeMegapixels();
     quill::imagefiles::PngTuning tuning;
     tuning.zlibLevel = int(state.range(0));
     tuning.filters = state.range(1) == 0   ? quill::imagefiles::PngFilters::None
@@ -133,8 +134,8 @@ BENCHMARK(pngEncode3MP)
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime();
 
-void quantize256_12MP(benchmark::State& state) {
-    const Image& image = twelveMegapixels();
+void quantize256_12MP(benchmark::State &state) {
+    const Image &image = twelveMegapixels();
     const auto dithering = state.range(0) ? quill::imagefiles::Dithering::FloydSteinberg
                                           : quill::imagefiles::Dithering::None;
     for (auto _ : state) {
@@ -144,8 +145,8 @@ void quantize256_12MP(benchmark::State& state) {
 }
 BENCHMARK(quantize256_12MP)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->UseRealTime();
 
-void jp2Encode3MP(benchmark::State& state) {
-    const Image& image = threeMegapixels();
+void jp2Encode3MP(benchmark::State &state) {
+    const Image &image = threeMegapixels();
     std::vector<std::uint8_t> out;
     for (auto _ : state) {
         out.clear();
@@ -156,14 +157,14 @@ void jp2Encode3MP(benchmark::State& state) {
 }
 BENCHMARK(jp2Encode3MP)->Arg(8)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(2);
 
-bool writePpm(const char* path) {
-    const Image& image = twelveMegapixels();
-    std::FILE* file = std::fopen(path, "wb");
+bool writePpm(const char *path) {
+    const Image &image = twelveMegapixels();
+    std::FILE *file = std::fopen(path, "wb");
     if (!file) return false;
     std::fprintf(file, "P6\n%d %d\n255\n", image.width(), image.height());
     std::vector<std::uint8_t> row(std::size_t(image.width()) * 3);
     for (int y = 0; y < image.height(); ++y) {
-        const std::uint8_t* p = image.row(y);
+        const std::uint8_t *p = image.row(y);
         for (int x = 0; x < image.width(); ++x) {
             row[std::size_t(x) * 3] = p[x * 3 + 2];
             row[std::size_t(x) * 3 + 1] = p[x * 3 + 1];
@@ -176,7 +177,7 @@ bool writePpm(const char* path) {
 
 } // namespace
 
-int main(int argc, char** argv) {
+int main(int argc, char **argv) {
     for (int i = 1; i < argc; ++i) {
         if (std::strncmp(argv[i], "--write-ppm=", 12) == 0) return writePpm(argv[i] + 12) ? 0 : 1;
     }

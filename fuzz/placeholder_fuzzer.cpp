@@ -7,41 +7,38 @@
 #include "settings/run_settings.h"
 #include "settings/settings_validation.h"
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
-#include <vector>
 
 namespace {
 
-std::vector<std::string> splitLines(std::string_view text, std::size_t count) {
-    std::vector<std::string> parts;
-    while (parts.size() + 1 < count) {
-        const std::size_t end = text.find('\n');
-        if (end == std::string_view::npos) break;
-        parts.emplace_back(text.substr(0, end));
-        text.remove_prefix(end + 1);
-    }
-    parts.emplace_back(text);
-    parts.resize(count);
-    return parts;
+// The next line of `text` (without its line feed); `text` keeps the rest.
+std::string nextLine(std::string_view &text) {
+    const std::size_t end = std::min(text.find('\n'), text.size());
+    std::string line(text.substr(0, end));
+    text.remove_prefix(std::min(end + 1, text.size()));
+    return line;
 }
 
 std::size_t levelCount(std::string_view path) {
     std::size_t count = 1;
-    for (char c : path) count += c == '/' ? 1 : 0;
+    for (char c : path)
+        count += c == '/' ? 1 : 0;
     return count;
 }
 
 } // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size) {
     using namespace quill::settings;
     if (size < 1) return 0;
     const std::uint8_t flags = data[0];
-    const std::vector<std::string> parts =
-        splitLines(std::string_view(reinterpret_cast<const char*>(data + 1), size - 1), 4);
+    std::string_view input(reinterpret_cast<const char *>(data + 1), size - 1);
+    const std::string parts[] = {nextLine(input), nextLine(input), nextLine(input),
+                                 std::string(input)};
 
     Preset s = defaultPreset(0, "fuzz");
     s.renameEnabled = flags & 1;

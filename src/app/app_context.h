@@ -29,14 +29,14 @@ struct AppContext {
     /// Every path argument followed by a line feed, in command-line order; relative paths are
     /// made absolute against startDirectory. Emptied once the paths have been loaded.
     std::string pathArguments;
-    std::string startDirectory;   ///< current directory when the program started, trailing "/"
-    std::string programDirectory; ///< directory of the executable, trailing "/"
-    std::string desktopDirectory; ///< the user's desktop folder, trailing "/"
-    std::string previewDirectory; ///< temp directory + short name + "_Preview/"
-    std::string settingsPrefix;   ///< the setting file names are appended to this
-    std::string languageFilePath; ///< settingsPrefix + "Language"
-    std::string presetsFilePath;  ///< settingsPrefix + "Presets"
-    int languageIndex = 2;        ///< user-interface language 0..10
+    std::string startDirectory;        ///< current directory when the program started, trailing "/"
+    std::string programDirectory;      ///< directory of the executable, trailing "/"
+    std::string desktopDirectory;      ///< the user's desktop folder, trailing "/"
+    std::string previewDirectory;      ///< temp directory + short name + "_Preview/"
+    std::string settingsPrefix;        ///< the setting file names are appended to this
+    std::string languageFilePath;      ///< settingsPrefix + "Language"
+    std::string presetsFilePath;       ///< settingsPrefix + "Presets"
+    int languageIndex = 2;             ///< user-interface language 0..10
     bool previewDirectoryUsed = false; ///< shutDown empties previewDirectory when set
 
     settings::PresetList presetList;  ///< the stored presets (currentIndex as read from the file)

@@ -8,18 +8,16 @@ namespace quill::app {
 namespace {
 
 // Lower-cases ASCII letters; other bytes (including UTF-8 sequences) stay as they are.
-std::string lowerAscii(const std::string& text)
-{
+std::string lowerAscii(const std::string &text) {
     std::string out = text;
-    for (char& c : out) {
+    for (char &c : out) {
         if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
     }
     return out;
 }
 
 // Number of characters of a UTF-8 text: every byte that does not continue a sequence.
-std::size_t characterCount(const std::string& text)
-{
+std::size_t characterCount(const std::string &text) {
     std::size_t count = 0;
     for (char c : text) {
         if ((static_cast<unsigned char>(c) & 0xC0) != 0x80) ++count;
@@ -29,9 +27,8 @@ std::size_t characterCount(const std::string& text)
 
 } // namespace
 
-void parseCommandLine(const std::vector<std::string>& arguments, AppContext& context)
-{
-    for (const std::string& argument : arguments) {
+void parseCommandLine(const std::vector<std::string> &arguments, AppContext &context) {
+    for (const std::string &argument : arguments) {
         const std::string lower = lowerAscii(argument);
         if (lower == "-console") {
             context.consoleMode = true;
@@ -61,9 +58,8 @@ void parseCommandLine(const std::vector<std::string>& arguments, AppContext& con
     }
 }
 
-std::string resolvePathArguments(const std::string& pathArguments,
-                                 const std::string& baseDirectory)
-{
+std::string resolvePathArguments(const std::string &pathArguments,
+                                 const std::string &baseDirectory) {
     std::string out;
     std::size_t pos = 0;
     while (pos < pathArguments.size()) {

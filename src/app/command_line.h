@@ -12,11 +12,11 @@ namespace quill::app {
 /// regard to case, "-Preset=" with one more character selects a preset (a later one wins),
 /// unknown switches and empty arguments are ignored, and every other argument is appended to
 /// `pathArguments` followed by a line feed.
-void parseCommandLine(const std::vector<std::string>& arguments, AppContext& context);
+void parseCommandLine(const std::vector<std::string> &arguments, AppContext &context);
 
 /// Makes every relative line of `pathArguments` absolute by prefixing `baseDirectory` (which
 /// ends with "/"); absolute lines and empty lines stay as they are.
-[[nodiscard]] std::string resolvePathArguments(const std::string& pathArguments,
-                                               const std::string& baseDirectory);
+[[nodiscard]] std::string resolvePathArguments(const std::string &pathArguments,
+                                               const std::string &baseDirectory);
 
 } // namespace quill::app

@@ -15,22 +15,23 @@ namespace quill::app {
 
 namespace {
 
-std::string programName() { return settings::programInfoText(0); }
-std::string shortProgramName() { return settings::programInfoText(2); }
+std::string programName() {
+    return settings::programInfoText(0);
+}
+std::string shortProgramName() {
+    return settings::programInfoText(2);
+}
 
-std::string portablePrefix(const AppContext& context)
-{
+std::string portablePrefix(const AppContext &context) {
     return context.programDirectory + shortProgramName() + "_";
 }
 
-std::string perUserDirectory()
-{
+std::string perUserDirectory() {
     return platform::appDataDirectory() + programName() + "/";
 }
 
 // Message texts use CR LF line breaks; the console gets plain line feeds.
-std::string consoleText(const std::string& text)
-{
+std::string consoleText(const std::string &text) {
     std::string out;
     for (char c : text) {
         if (c != '\r') out.push_back(c);
@@ -40,42 +41,39 @@ std::string consoleText(const std::string& text)
 
 } // namespace
 
-std::string composeTitle(bool withVersion, bool withSuffix, bool useShortName)
-{
+std::string composeTitle(bool withVersion, bool withSuffix, bool useShortName) {
     std::string title = settings::programInfoText(useShortName ? 2 : 0);
     if (withVersion) title += " " + settings::programInfoText(4);
     if (withSuffix) title += " - " + settings::programInfoText(6);
     return title;
 }
 
-std::string standardTitle() { return composeTitle(false, true, false); }
+std::string standardTitle() {
+    return composeTitle(false, true, false);
+}
 
-void showFatalError(AppContext& context, const std::string& message)
-{
+void showFatalError(AppContext &context, const std::string &message) {
     // There is no window yet in any mode that exists: the text goes to standard error.
     platform::errorPrint(consoleText(message));
     shutDown(context, ExitFatal);
 }
 
-void releaseSession(AppContext& context)
-{
+void releaseSession(AppContext &context) {
     if (context.previewDirectoryUsed && !context.previewDirectory.empty()) {
         (void)platform::removeDirectoryTree(context.previewDirectory);
         context.previewDirectoryUsed = false;
     }
 }
 
-void shutDown(AppContext& context, int status)
-{
+void shutDown(AppContext &context, int status) {
     releaseSession(context);
     std::fflush(stdout);
     std::fflush(stderr);
     std::exit(status);
 }
 
-PresetLoad tryLoadStartPreset(AppContext& context, int position, int& loaded)
-{
-    auto& presets = context.presetList.presets;
+PresetLoad tryLoadStartPreset(AppContext &context, int position, int &loaded) {
+    auto &presets = context.presetList.presets;
     if (position >= 0 && static_cast<std::size_t>(position) < presets.size() &&
         settings::presetInRange(presets[static_cast<std::size_t>(position)])) {
         context.workingSettings = presets[static_cast<std::size_t>(position)];
@@ -93,8 +91,7 @@ PresetLoad tryLoadStartPreset(AppContext& context, int position, int& loaded)
     return PresetLoad::Loaded;
 }
 
-int loadStartPreset(AppContext& context, int position)
-{
+int loadStartPreset(AppContext &context, int position) {
     int loaded = 0;
     if (tryLoadStartPreset(context, position, loaded) == PresetLoad::NoPresetZero) {
         showFatalError(context, kCouldNotInitialize);
@@ -102,10 +99,9 @@ int loadStartPreset(AppContext& context, int position)
     return loaded;
 }
 
-void chooseSettingsLocation(AppContext& context)
-{
+void chooseSettingsLocation(AppContext &context) {
     if (!context.portableMode) {
-        for (const char* name : {settings::kLanguageFileName, settings::kPresetsFileName}) {
+        for (const char *name : {settings::kLanguageFileName, settings::kPresetsFileName}) {
             if (settings::fileHasCurrentHeader(portablePrefix(context) + name)) {
                 context.portableMode = true;
                 break;
@@ -124,15 +120,13 @@ void chooseSettingsLocation(AppContext& context)
     context.presetsFilePath = context.settingsPrefix + settings::kPresetsFileName;
 }
 
-void removeAllSettingFiles(const AppContext& context)
-{
+void removeAllSettingFiles(const AppContext &context) {
     (void)platform::removeDirectoryTree(perUserDirectory());
     (void)platform::deleteFile(portablePrefix(context) + settings::kLanguageFileName);
     (void)platform::deleteFile(portablePrefix(context) + settings::kPresetsFileName);
 }
 
-void runProgram(const std::vector<std::string>& arguments)
-{
+void runProgram(const std::vector<std::string> &arguments) {
     AppContext context;
 
     parseCommandLine(arguments, context);
@@ -165,9 +159,8 @@ void runProgram(const std::vector<std::string>& arguments)
     }
 
     settings::readPresets(context.presetsFilePath, context.presetList);
-    const int start = context.startPreset != -1
-                          ? context.startPreset
-                          : static_cast<int>(context.presetList.currentIndex);
+    const int start = context.startPreset != -1 ? context.startPreset
+                                                : static_cast<int>(context.presetList.currentIndex);
     context.currentPreset = loadStartPreset(context, start);
 
     if (context.consoleMode || context.helpRequested) runConsoleMode(context);

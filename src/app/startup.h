@@ -9,11 +9,12 @@
 namespace quill::app {
 
 /// The fixed text of every fatal start-up failure.
-inline constexpr const char* kCouldNotInitialize = "Fatal error!\r\n\r\nCouldn't initialize program.";
+inline constexpr const char *kCouldNotInitialize =
+    "Fatal error!\r\n\r\nCouldn't initialize program.";
 
 /// Runs the start-up sequence for the arguments after the program name and then the chosen mode.
 /// Never returns: every path ends in shutDown().
-[[noreturn]] void runProgram(const std::vector<std::string>& arguments);
+[[noreturn]] void runProgram(const std::vector<std::string> &arguments);
 
 /// Program name (or short name), optionally followed by " " + version and " - " + title suffix.
 /// The standard title is composeTitle(false, true, false).
@@ -22,12 +23,12 @@ inline constexpr const char* kCouldNotInitialize = "Fatal error!\r\n\r\nCouldn't
 [[nodiscard]] std::string standardTitle();
 
 /// Reports a fatal error on standard error and ends the program with status 3.
-[[noreturn]] void showFatalError(AppContext& context, const std::string& message);
+[[noreturn]] void showFatalError(AppContext &context, const std::string &message);
 
 /// Releases what the session holds: empties and removes the preview directory when it was used.
-void releaseSession(AppContext& context);
+void releaseSession(AppContext &context);
 /// The only way the program ends: releaseSession(), flush the output, exit with `status`.
-[[noreturn]] void shutDown(AppContext& context, int status);
+[[noreturn]] void shutDown(AppContext &context, int status);
 
 /// Result of loading a start preset.
 enum class PresetLoad {
@@ -39,16 +40,16 @@ enum class PresetLoad {
 /// passes the range check; otherwise falls back to position 0. When position 0 itself fails
 /// the range check, it is replaced by default preset 0. `loaded` receives the position actually
 /// loaded.
-[[nodiscard]] PresetLoad tryLoadStartPreset(AppContext& context, int position, int& loaded);
+[[nodiscard]] PresetLoad tryLoadStartPreset(AppContext &context, int position, int &loaded);
 /// tryLoadStartPreset(), with the fatal error when position 0 is missing. Returns the position.
-int loadStartPreset(AppContext& context, int position);
+int loadStartPreset(AppContext &context, int position);
 
 /// Decides where the setting files live and fills settingsPrefix, languageFilePath and
 /// presetsFilePath (portable detection, the per-user folder and its fallback). Needs
 /// programDirectory and the program-information table.
-void chooseSettingsLocation(AppContext& context);
+void chooseSettingsLocation(AppContext &context);
 
 /// Deletes the per-user settings folder and the portable setting files next to the program.
-void removeAllSettingFiles(const AppContext& context);
+void removeAllSettingFiles(const AppContext &context);
 
 } // namespace quill::app

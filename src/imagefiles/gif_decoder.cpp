@@ -93,9 +93,7 @@ public:
 
     // The file position at the end of the sub-block being read: where a reader that loads
     // whole sub-blocks would stand.
-    [[nodiscard]] std::size_t blockEndPosition() const {
-        return m_reader.position() + m_blockLeft;
-    }
+    [[nodiscard]] std::size_t blockEndPosition() const { return m_reader.position() + m_blockLeft; }
 
 private:
     detail::ByteReader& m_reader;
@@ -126,7 +124,8 @@ public:
         while (depth > 0 && !m_complete) {
             const std::size_t n = std::min(depth, m_row.size() - m_count);
             std::uint8_t* out = m_row.data() + m_count;
-            for (std::size_t i = 0; i < n; ++i) out[i] = stack[depth - 1 - i];
+            for (std::size_t i = 0; i < n; ++i)
+                out[i] = stack[depth - 1 - i];
             depth -= n;
             m_count += n;
             if (m_count == m_row.size()) {
@@ -338,7 +337,8 @@ std::optional<GifBitmap> decodeGifBitmap(std::span<const std::uint8_t> bytes) {
     auto dib = PackedDib::create(*width, *height, bitsPerPixel, tableSize);
     if (!dib) return std::nullopt;
     const auto& colors = useGlobal ? globalColors : localColors;
-    for (int i = 0; i < tableSize; ++i) dib->setPaletteEntry(i, colors[i]);
+    for (int i = 0; i < tableSize; ++i)
+        dib->setPaletteEntry(i, colors[i]);
 
     CodeReader codes(reader);
     RowWriter writer(*dib, interlaced);

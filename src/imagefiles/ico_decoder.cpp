@@ -33,10 +33,14 @@ bool isPng(std::span<const std::uint8_t> data) {
 
 bool pixelIsZero(std::span<const std::uint8_t> row, int x, int bits) {
     switch (bits) {
-    case 1: return ((row[std::size_t(x) / 8] >> (7 - x % 8)) & 1) == 0;
-    case 4: return ((row[std::size_t(x) / 2] >> (x % 2 == 0 ? 4 : 0)) & 0x0F) == 0;
-    case 8: return row[std::size_t(x)] == 0;
-    case 16: return row[2 * std::size_t(x)] == 0 && row[2 * std::size_t(x) + 1] == 0;
+    case 1:
+        return ((row[std::size_t(x) / 8] >> (7 - x % 8)) & 1) == 0;
+    case 4:
+        return ((row[std::size_t(x) / 2] >> (x % 2 == 0 ? 4 : 0)) & 0x0F) == 0;
+    case 8:
+        return row[std::size_t(x)] == 0;
+    case 16:
+        return row[2 * std::size_t(x)] == 0 && row[2 * std::size_t(x) + 1] == 0;
     default: {
         const std::size_t at = std::size_t(x) * std::size_t(bits / 8);
         return row[at] == 0 && row[at + 1] == 0 && row[at + 2] == 0;
@@ -59,10 +63,12 @@ void setPixel(std::span<std::uint8_t> row, int x, int bits, toolkit::Rgba value)
                        : std::uint8_t((b & 0xF0) | (index & 0x0F));
         break;
     }
-    case 8: row[std::size_t(x)] = index; break;
+    case 8:
+        row[std::size_t(x)] = index;
+        break;
     case 16: {
-        const unsigned v = (unsigned(value.red() >> 3) << 10) | (unsigned(value.green() >> 3) << 5) |
-                           unsigned(value.blue() >> 3);
+        const unsigned v = (unsigned(value.red() >> 3) << 10) |
+                           (unsigned(value.green() >> 3) << 5) | unsigned(value.blue() >> 3);
         row[2 * std::size_t(x)] = std::uint8_t(v);
         row[2 * std::size_t(x) + 1] = std::uint8_t(v >> 8);
         break;

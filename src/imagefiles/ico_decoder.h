@@ -17,8 +17,7 @@ namespace quill::imagefiles {
 /// indices (low byte) for 1, 4 and 8 bits, colours (red in the low byte) for 16, 24 and 32 bits.
 /// Nothing for a bad header, an entry stored as PNG, or an unsupported depth.
 [[nodiscard]] std::optional<PackedDib> decodeIconBitmap(std::span<const std::uint8_t> bytes,
-                                                        int entryIndex,
-                                                        toolkit::Rgba maskedZero,
+                                                        int entryIndex, toolkit::Rgba maskedZero,
                                                         toolkit::Rgba maskedOther);
 
 /// Decodes the entry with the most bytes of an icon or cursor file held in `bytes`; masked

@@ -22,11 +22,15 @@ namespace {
 // pixels with their alpha; the JPEG encoder reads only the colour bytes of 32-bit pixels.
 constexpr std::array<Encoder, 3> kEncoders{Encoder::Jpeg, Encoder::Png, Encoder::Jp2k};
 
-bool isPaletteDepth(int depth) { return depth == 1 || depth == 4 || depth == 8; }
+bool isPaletteDepth(int depth) {
+    return depth == 1 || depth == 4 || depth == 8;
+}
 
-SaveResult failure(int systemError) { return SaveResult{false, systemError}; }
+SaveResult failure(int systemError) {
+    return SaveResult{false, systemError};
+}
 
-SaveResult writeOut(const std::string& path, const std::vector<std::uint8_t>& bytes) {
+SaveResult writeOut(const std::string &path, const std::vector<std::uint8_t> &bytes) {
     platform::PendingFile file(path);
     if (!file.ok()) return failure(file.error());
     if (!file.write(bytes) || !file.commit()) return failure(file.error() ? file.error() : EIO);
@@ -34,8 +38,8 @@ SaveResult writeOut(const std::string& path, const std::vector<std::uint8_t>& by
 }
 
 // Encodes into `bytes`; false on an encoder failure.
-bool encode(const toolkit::Image& image, Encoder encoder, int flags, int depth,
-            std::vector<std::uint8_t>& bytes) {
+bool encode(const toolkit::Image &image, Encoder encoder, int flags, int depth,
+            std::vector<std::uint8_t> &bytes) {
     const int quality = flags < 0 ? 0 : (flags & kSaveQualityMask);
     const toolkit::ImageView view = image.view();
     if ((encoder == Encoder::Bmp || encoder == Encoder::Png) && isPaletteDepth(depth)) {
@@ -49,9 +53,12 @@ bool encode(const toolkit::Image& image, Encoder encoder, int flags, int depth,
     switch (encoder) {
     case Encoder::Bmp:
         return encodeBmp(view, depth == 32 ? BmpAlpha::Write : BmpAlpha::Drop, bytes);
-    case Encoder::Jpeg: return encodeJpeg(view, quality, bytes);
-    case Encoder::Png: return encodePng(view, bytes);
-    case Encoder::Jp2k: return encodeJp2(view, quality, bytes);
+    case Encoder::Jpeg:
+        return encodeJpeg(view, quality, bytes);
+    case Encoder::Png:
+        return encodePng(view, bytes);
+    case Encoder::Jp2k:
+        return encodeJp2(view, quality, bytes);
     }
     return false;
 }
@@ -67,29 +74,34 @@ std::optional<Encoder> encoderFromIdentifier(std::uint32_t identifier) {
 
 std::optional<Encoder> encoderForFormat(int formatCode) {
     switch (formatCode) {
-    case 0: return Encoder::Jpeg;
-    case 1: return Encoder::Png;
-    case 2: return Encoder::Bmp;
-    case 9: return Encoder::Jp2k;
-    default: return std::nullopt;
+    case 0:
+        return Encoder::Jpeg;
+    case 1:
+        return Encoder::Png;
+    case 2:
+        return Encoder::Bmp;
+    case 9:
+        return Encoder::Jp2k;
+    default:
+        return std::nullopt;
     }
 }
 
-SaveResult saveImageFile(const toolkit::Image& image, const std::string& path,
+SaveResult saveImageFile(const toolkit::Image &image, const std::string &path,
                          std::uint32_t encoderIdentifier, int flags, int depth) {
     const auto encoder = encoderFromIdentifier(encoderIdentifier);
     if (!encoder) return failure(0);
     return saveImageFile(image, path, *encoder, flags, depth);
 }
 
-SaveResult saveImageFile(const toolkit::Image& image, const std::string& path, Encoder encoder,
+SaveResult saveImageFile(const toolkit::Image &image, const std::string &path, Encoder encoder,
                          int flags, int depth) {
     if (path.empty() || image.empty()) return failure(0);
     std::vector<std::uint8_t> bytes;
     bool encoded = false;
     try {
         encoded = encode(image, encoder, flags, depth, bytes);
-    } catch (const std::bad_alloc&) {
+    } catch (const std::bad_alloc &) {
         encoded = false;
     }
     if (!encoded) return failure(0);
@@ -97,8 +109,8 @@ SaveResult saveImageFile(const toolkit::Image& image, const std::string& path, E
 }
 
 std::string extensionForFormat(int formatCode) {
-    static constexpr std::array<const char*, 10> kExtensions{"jpg", "png", "bmp", "tga", "tif",
-                                                             "gif", "pcx", "pnm", "ico", "jp2"};
+    static constexpr std::array<const char *, 10> kExtensions{"jpg", "png", "bmp", "tga", "tif",
+                                                              "gif", "pcx", "pnm", "ico", "jp2"};
     if (formatCode < 0 || formatCode >= int(kExtensions.size())) return {};
     return kExtensions[std::size_t(formatCode)];
 }

@@ -21,10 +21,10 @@ namespace quill::imagefiles {
 
 /// The four encoders, with their 32-bit identifiers as callers pass them.
 enum class Encoder : std::uint32_t {
-    Bmp = 0,                    ///< the built-in uncompressed BMP writer
-    Jpeg = encoderTag("JPEG"),  ///< libjpeg, quality 0..10 (x 10), alpha dropped
-    Png = encoderTag("PNG"),    ///< libpng, alpha kept, palettes for depths 1, 4 and 8
-    Jp2k = encoderTag("JP2K"),  ///< OpenJPEG .jp2, one quality layer, alpha kept
+    Bmp = 0,                   ///< the built-in uncompressed BMP writer
+    Jpeg = encoderTag("JPEG"), ///< libjpeg, quality 0..10 (x 10), alpha dropped
+    Png = encoderTag("PNG"),   ///< libpng, alpha kept, palettes for depths 1, 4 and 8
+    Jp2k = encoderTag("JP2K"), ///< OpenJPEG .jp2, one quality layer, alpha kept
 };
 
 /// The encoder with this identifier; nullopt when no encoder has it.
@@ -51,10 +51,10 @@ struct SaveResult {
 /// palette of 2, 16 or 256 colours for PNG and BMP; BMP writes alpha only at 32). The file is
 /// written under a temporary name in the target folder and renamed onto `path` only when
 /// complete: on failure no partial file remains and an existing file is untouched.
-[[nodiscard]] SaveResult saveImageFile(const toolkit::Image& image, const std::string& path,
+[[nodiscard]] SaveResult saveImageFile(const toolkit::Image &image, const std::string &path,
                                        std::uint32_t encoderIdentifier, int flags, int depth);
 /// The same with a typed encoder.
-[[nodiscard]] SaveResult saveImageFile(const toolkit::Image& image, const std::string& path,
+[[nodiscard]] SaveResult saveImageFile(const toolkit::Image &image, const std::string &path,
                                        Encoder encoder, int flags, int depth);
 
 /// The extension written for a format code: 0 "jpg", 1 "png", 2 "bmp", 3 "tga", 4 "tif",

@@ -14,7 +14,7 @@ namespace quill::imagefiles {
 
 /// Appends a .jp2 file of `image` to `out`: three sRGB components, a fourth alpha component for
 /// 32-bit images, one quality layer at jp2CompressionRate(quality). False on a codec error.
-[[nodiscard]] bool encodeJp2(const toolkit::ImageView& image, int quality,
-                             std::vector<std::uint8_t>& out);
+[[nodiscard]] bool encodeJp2(const toolkit::ImageView &image, int quality,
+                             std::vector<std::uint8_t> &out);
 
 } // namespace quill::imagefiles

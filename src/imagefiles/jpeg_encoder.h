@@ -16,7 +16,7 @@ namespace quill::imagefiles {
 /// Appends a JPEG file of `image` to `out`: FF D8, a 16-byte JFIF APP0 segment (so metadata can
 /// be inserted at offset 20), YCbCr from the colour channels; a 32-bit image loses its alpha.
 /// `quality` is the 0..10 argument. False when libjpeg reports an error.
-[[nodiscard]] bool encodeJpeg(const toolkit::ImageView& image, int quality,
-                              std::vector<std::uint8_t>& out);
+[[nodiscard]] bool encodeJpeg(const toolkit::ImageView &image, int quality,
+                              std::vector<std::uint8_t> &out);
 
 } // namespace quill::imagefiles

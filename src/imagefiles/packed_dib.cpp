@@ -28,7 +28,8 @@ void putU16(std::uint8_t* p, std::uint16_t v) {
 }
 
 void putU32(std::uint8_t* p, std::uint32_t v) {
-    for (int i = 0; i < 4; ++i) p[i] = std::uint8_t(v >> (8 * i));
+    for (int i = 0; i < 4; ++i)
+        p[i] = std::uint8_t(v >> (8 * i));
 }
 
 // The header fields the conversion needs, checked for consistency with the block's length.
@@ -76,7 +77,9 @@ std::optional<DibLayout> parseLayout(std::span<const std::uint8_t> block) {
     return layout;
 }
 
-std::uint8_t expand5(unsigned v) { return std::uint8_t((v << 3) | (v >> 2)); }
+std::uint8_t expand5(unsigned v) {
+    return std::uint8_t((v << 3) | (v >> 2));
+}
 
 } // namespace
 
@@ -183,8 +186,8 @@ Image packedDibToImage(PackedDib dib) {
     const int width = layout->width;
     for (int y = 0; y < layout->height; ++y) {
         const int stored = layout->topDown ? y : layout->height - 1 - y;
-        const std::uint8_t* src = block.data() + layout->rowsOffset +
-                                  std::size_t(stored) * layout->rowBytes;
+        const std::uint8_t* src =
+            block.data() + layout->rowsOffset + std::size_t(stored) * layout->rowBytes;
         std::uint8_t* dst = image.row(y);
         switch (layout->bits) {
         case 1:

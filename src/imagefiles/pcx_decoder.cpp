@@ -34,7 +34,8 @@ void storeScanLine(Layout layout, std::span<const std::uint8_t> line, std::size_
     };
     switch (layout) {
     case Layout::Indexed8:
-        for (int x = 0; x < width; ++x) out[std::size_t(x)] = planeByte(0, std::size_t(x));
+        for (int x = 0; x < width; ++x)
+            out[std::size_t(x)] = planeByte(0, std::size_t(x));
         break;
     case Layout::Planar16:
         for (int x = 0; x < width; ++x) {

@@ -1,13 +1,15 @@
 // The PNG encoder on libpng. Blue-green-red(-alpha) rows go to libpng as they lie in memory with
 // png_set_bgr, so there is no copy; palette rows are packed to 1, 4 or 8 bits first.
 //
-// Compression: zlib level 6 with libpng's adaptive filter choice. Measured on a 12-megapixel
-// photograph (bench/encode_bench.cpp, this machine): level 1 writes about 8% larger files than
-// level 6 and saves about 30% of the time; level 9 saves under 1% of size for about 2.5 times the
-// time; filtering with adaptive choice gives files about 35% smaller than no filtering at a
-// small cost. For a batch tool that writes many files, level 6 with adaptive filters keeps
-// files small without the steep cost of level 9. Palette images are written unfiltered, which
-// compresses them best.
+// Compression: zlib level 6 with libpng's adaptive per-row filter choice, the default users know
+// from other PNG writers. Measured on two photographs (640x480 and 480x360, best of three, on a
+// busy 2-core machine; bench/encode_bench.cpp has the 3-megapixel version):
+//   level 1 adaptive: 187 / 269 KB,  39 /  39 ms     level 6 none:     215 / 376 KB,  47 /  49 ms
+//   level 3 adaptive: 169 / 258 KB,  43 /  61 ms     level 6 Paeth:    151 / 242 KB,  80 / 168 ms
+//   level 6 adaptive: 148 / 242 KB, 121 / 187 ms     level 9 adaptive: 139 / 238 KB, 751 / 518 ms
+// Filtering saves a third of the size; level 9 buys 2-6% for 3 to 6 times the time, which a
+// batch of many files should not pay; level 3 is 2-3 times faster but 7-13% larger. Palette
+// images are written unfiltered, which compresses them best.
 #include "imagefiles/png_encoder.h"
 
 #include <csetjmp>
@@ -20,15 +22,15 @@ namespace quill::imagefiles {
 namespace {
 
 struct WriteState {
-    std::vector<std::uint8_t>* out;
+    std::vector<std::uint8_t> *out;
     bool outOfMemory = false;
 };
 
 void writeBytes(png_structp png, png_bytep data, png_size_t length) {
-    auto* state = static_cast<WriteState*>(png_get_io_ptr(png));
+    auto *state = static_cast<WriteState *>(png_get_io_ptr(png));
     try {
         state->out->insert(state->out->end(), data, data + length);
-    } catch (const std::bad_alloc&) {
+    } catch (const std::bad_alloc &) {
         state->outOfMemory = true;
         png_error(png, "out of memory");
     }
@@ -36,42 +38,47 @@ void writeBytes(png_structp png, png_bytep data, png_size_t length) {
 
 void flushBytes(png_structp) {}
 
-[[noreturn]] void onError(png_structp png, png_const_charp) { png_longjmp(png, 1); }
+[[noreturn]] void onError(png_structp png, png_const_charp) {
+    png_longjmp(png, 1);
+}
 void onWarning(png_structp, png_const_charp) {}
 
 int filterMask(PngFilters filters) {
     switch (filters) {
-    case PngFilters::None: return PNG_FILTER_NONE;
-    case PngFilters::Paeth: return PNG_FILTER_PAETH;
-    case PngFilters::Adaptive: break;
+    case PngFilters::None:
+        return PNG_FILTER_NONE;
+    case PngFilters::Paeth:
+        return PNG_FILTER_PAETH;
+    case PngFilters::Adaptive:
+        break;
     }
     return PNG_ALL_FILTERS;
 }
 
 // Owns the libpng write structures.
 class PngWriter {
-public:
+  public:
     PngWriter() {
         m_png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, onError, onWarning);
         if (m_png) m_info = png_create_info_struct(m_png);
     }
     ~PngWriter() { png_destroy_write_struct(&m_png, m_info ? &m_info : nullptr); }
-    PngWriter(const PngWriter&) = delete;
-    PngWriter& operator=(const PngWriter&) = delete;
+    PngWriter(const PngWriter &) = delete;
+    PngWriter &operator=(const PngWriter &) = delete;
     [[nodiscard]] bool ok() const { return m_png && m_info; }
     png_structp png() const { return m_png; }
     png_infop info() const { return m_info; }
 
-private:
+  private:
     png_structp m_png = nullptr;
     png_infop m_info = nullptr;
 };
 
 // The libpng calls proper. Nothing with a destructor lives in this frame, so a longjmp out of
 // libpng is safe; `rows` and `palette` are prepared by the caller.
-bool writePng(PngWriter& writer, WriteState& state, int width, int height, int bitDepth,
-              int colorType, bool bgr, const png_color* palette, int paletteSize,
-              png_bytep* rows, PngTuning tuning) {
+bool writePng(PngWriter &writer, WriteState &state, int width, int height, int bitDepth,
+              int colorType, bool bgr, const png_color *palette, int paletteSize, png_bytep *rows,
+              PngTuning tuning) {
     png_structp png = writer.png();
     png_infop info = writer.info();
     if (setjmp(png_jmpbuf(png))) return false;
@@ -91,27 +98,27 @@ bool writePng(PngWriter& writer, WriteState& state, int width, int height, int b
 
 } // namespace
 
-bool encodePng(const toolkit::ImageView& image, std::vector<std::uint8_t>& out,
-               PngTuning tuning) {
+bool encodePng(const toolkit::ImageView &image, std::vector<std::uint8_t> &out, PngTuning tuning) {
     if (!image.data || image.width <= 0 || image.height <= 0) return false;
     const std::size_t start = out.size();
     try {
         std::vector<png_bytep> rows(std::size_t(image.height));
-        for (int y = 0; y < image.height; ++y) rows[std::size_t(y)] = const_cast<png_bytep>(image.row(y));
+        for (int y = 0; y < image.height; ++y)
+            rows[std::size_t(y)] = const_cast<png_bytep>(image.row(y));
         PngWriter writer;
         WriteState state{&out};
         const bool alpha = image.format == toolkit::PixelFormat::Bgra32;
         if (writer.ok() && writePng(writer, state, image.width, image.height, 8,
-                                    alpha ? PNG_COLOR_TYPE_RGBA : PNG_COLOR_TYPE_RGB, true,
-                                    nullptr, 0, rows.data(), tuning))
+                                    alpha ? PNG_COLOR_TYPE_RGBA : PNG_COLOR_TYPE_RGB, true, nullptr,
+                                    0, rows.data(), tuning))
             return true;
-    } catch (const std::bad_alloc&) {
+    } catch (const std::bad_alloc &) {
     }
     out.resize(start);
     return false;
 }
 
-bool encodePngPalette(const PalettedImage& image, int bitDepth, std::vector<std::uint8_t>& out,
+bool encodePngPalette(const PalettedImage &image, int bitDepth, std::vector<std::uint8_t> &out,
                       PngTuning tuning) {
     if (bitDepth != 1 && bitDepth != 4 && bitDepth != 8) return false;
     if (image.width <= 0 || image.height <= 0 || image.palette.empty() ||
@@ -121,19 +128,21 @@ bool encodePngPalette(const PalettedImage& image, int bitDepth, std::vector<std:
     const std::size_t start = out.size();
     try {
         std::vector<png_color> palette;
-        for (const PaletteColor& c : image.palette) palette.push_back({c.red, c.green, c.blue});
+        for (const PaletteColor &c : image.palette)
+            palette.push_back({c.red, c.green, c.blue});
         const std::size_t rowSize = (std::size_t(image.width) * std::size_t(bitDepth) + 7) / 8;
         std::vector<std::uint8_t> packed;
         if (bitDepth < 8) packed.assign(rowSize * std::size_t(image.height), 0);
         std::vector<png_bytep> rows(std::size_t(image.height));
         const int perByte = 8 / bitDepth;
         for (int y = 0; y < image.height; ++y) {
-            const std::uint8_t* src = image.indices.data() + std::size_t(y) * std::size_t(image.width);
+            const std::uint8_t *src =
+                image.indices.data() + std::size_t(y) * std::size_t(image.width);
             if (bitDepth == 8) {
                 rows[std::size_t(y)] = const_cast<png_bytep>(src);
                 continue;
             }
-            std::uint8_t* dst = packed.data() + std::size_t(y) * rowSize;
+            std::uint8_t *dst = packed.data() + std::size_t(y) * rowSize;
             for (int x = 0; x < image.width; ++x) {
                 const int shift = bitDepth * (perByte - 1 - x % perByte);
                 dst[x / perByte] |= std::uint8_t((src[x] & ((1 << bitDepth) - 1)) << shift);
@@ -142,11 +151,11 @@ bool encodePngPalette(const PalettedImage& image, int bitDepth, std::vector<std:
         }
         PngWriter writer;
         WriteState state{&out};
-        if (writer.ok() && writePng(writer, state, image.width, image.height, bitDepth,
-                                    PNG_COLOR_TYPE_PALETTE, false, palette.data(),
-                                    int(palette.size()), rows.data(), tuning))
+        if (writer.ok() &&
+            writePng(writer, state, image.width, image.height, bitDepth, PNG_COLOR_TYPE_PALETTE,
+                     false, palette.data(), int(palette.size()), rows.data(), tuning))
             return true;
-    } catch (const std::bad_alloc&) {
+    } catch (const std::bad_alloc &) {
     }
     out.resize(start);
     return false;

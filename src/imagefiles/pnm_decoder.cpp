@@ -20,7 +20,9 @@ namespace {
 // Numbers beyond this are saturated; no valid size or sample comes near it.
 constexpr std::uint32_t kNumberCap = 1u << 30;
 
-bool isDigit(std::uint8_t b) { return b >= '0' && b <= '9'; }
+bool isDigit(std::uint8_t b) {
+    return b >= '0' && b <= '9';
+}
 
 // Skips non-digits and comments up to the next digit; false at the end of the data.
 bool skipToDigit(detail::ByteReader& reader) {
@@ -44,8 +46,8 @@ std::optional<std::uint32_t> readPnmNumber(detail::ByteReader& reader) {
     for (;;) {
         const auto b = reader.u8();
         if (!b || !isDigit(*b)) return value;
-        value = std::uint32_t(
-            std::min<std::uint64_t>(kNumberCap, std::uint64_t(value) * 10 + std::uint32_t(*b - '0')));
+        value = std::uint32_t(std::min<std::uint64_t>(kNumberCap, std::uint64_t(value) * 10 +
+                                                                      std::uint32_t(*b - '0')));
     }
 }
 
@@ -113,7 +115,8 @@ std::optional<PackedDib> decodePnmBitmap(std::span<const std::uint8_t> bytes) {
         case 4: {
             const std::size_t rowBytes = (std::size_t(w) + 7) / 8;
             const auto src = reader.takeUpTo(rowBytes);
-            for (std::size_t i = 0; i < src.size(); ++i) out[i] = std::uint8_t(~src[i]);
+            for (std::size_t i = 0; i < src.size(); ++i)
+                out[i] = std::uint8_t(~src[i]);
             if (src.size() < rowBytes) return dib;
             break;
         }

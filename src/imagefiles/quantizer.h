@@ -14,21 +14,21 @@ struct PaletteColor {
     std::uint8_t blue = 0;
     std::uint8_t green = 0;
     std::uint8_t red = 0;
-    constexpr bool operator==(const PaletteColor&) const = default;
+    constexpr bool operator==(const PaletteColor &) const = default;
 };
 
 /// An image as palette indices, one byte a pixel, rows top first without padding.
 struct PalettedImage {
     int width = 0;
     int height = 0;
-    std::vector<PaletteColor> palette;  ///< at most the requested number of colours
-    std::vector<std::uint8_t> indices;  ///< width x height entries
+    std::vector<PaletteColor> palette; ///< at most the requested number of colours
+    std::vector<std::uint8_t> indices; ///< width x height entries
 };
 
 /// How pixels are mapped onto the palette.
 enum class Dithering {
-    None,            ///< each pixel takes its nearest palette colour
-    FloydSteinberg,  ///< the mapping error is diffused onto the neighbours
+    None,           ///< each pixel takes its nearest palette colour
+    FloydSteinberg, ///< the mapping error is diffused onto the neighbours
 };
 
 /// Every n-th pixel that palette building samples: n = width x height / 262144 + 1, at most 10.
@@ -37,7 +37,7 @@ enum class Dithering {
 /// Reduces `image` to at most `colors` colours (2..256). An image with no more distinct colours
 /// than that keeps them exactly. Alpha is ignored. nullopt when the image is empty, `colors` is
 /// out of range or memory runs out.
-[[nodiscard]] std::optional<PalettedImage> quantizeImage(const toolkit::ImageView& image,
+[[nodiscard]] std::optional<PalettedImage> quantizeImage(const toolkit::ImageView &image,
                                                          int colors, Dithering dithering);
 
 } // namespace quill::imagefiles

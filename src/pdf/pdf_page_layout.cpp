@@ -1,7 +1,6 @@
 // The layout of the one-page PDF that wraps an output JPEG, and the file steps of the wrap.
 #include "pdf/pdf_page_layout.h"
 
-#include <cerrno>
 #include <cmath>
 
 #include "pdf/pdf_writer.h"
@@ -46,7 +45,7 @@ PdfPageLayout pdfPageLayout(int imageWidth, int imageHeight) {
     return layout;
 }
 
-PdfWrapOutcome wrapJpegAsPdf(const PdfWrapRequest& request) {
+PdfWrapOutcome wrapJpegAsPdf(const PdfWrapRequest &request) {
     PdfWrapOutcome outcome;
     const std::string tempPath = request.outputPath + "_temp";
     const PdfPageLayout layout = pdfPageLayout(request.imageWidth, request.imageHeight);
@@ -54,8 +53,7 @@ PdfWrapOutcome wrapJpegAsPdf(const PdfWrapRequest& request) {
     bool ok = writer.createDocument(layout.landscape ? "L" : "P", "pt", "595.28,841.89") &&
               writer.addPage();
     if (ok) {
-        (void)writer.placeImage(request.jpegPath, layout.x, layout.y, layout.width,
-                                layout.height);
+        (void)writer.placeImage(request.jpegPath, layout.x, layout.y, layout.width, layout.height);
         writer.setCreator(request.creator);
         ok = writer.saveDocument(tempPath);
     }

@@ -25,24 +25,24 @@ struct PdfPageLayout {
 
 /// Result of a wrap, with the values of the image result codes.
 enum class PdfWrapResult : int {
-    Done = 1,         ///< the PDF is in place at the output path
-    WriteFailed = 8,  ///< no output remains; the intermediate JPEG is deleted too
+    Done = 1,        ///< the PDF is in place at the output path
+    WriteFailed = 8, ///< no output remains; the intermediate JPEG is deleted too
 };
 
 /// What the wrap needs.
 struct PdfWrapRequest {
     int imageWidth = 0;
     int imageHeight = 0;
-    std::string jpegPath;    ///< the intermediate JPEG (usually the output path itself)
-    std::string outputPath;  ///< where the PDF goes
-    std::string creator;     ///< the document's creator text
+    std::string jpegPath;   ///< the intermediate JPEG (usually the output path itself)
+    std::string outputPath; ///< where the PDF goes
+    std::string creator;    ///< the document's creator text
 };
 
 /// Outcome of a wrap.
 struct PdfWrapOutcome {
     PdfWrapResult result = PdfWrapResult::WriteFailed;
-    int pdfError = 0;     ///< the writer's last error
-    int systemError = 0;  ///< errno of a failed file write or rename (ENOSPC when the disk is full)
+    int pdfError = 0;    ///< the writer's last error
+    int systemError = 0; ///< errno of a failed file write or rename (ENOSPC when the disk is full)
 };
 
 /// Smallest size of a plausible written document; anything shorter counts as a failed write.
@@ -51,6 +51,6 @@ inline constexpr long long kMinPdfFileBytes = 770;
 /// Wraps the JPEG into a PDF laid out by pdfPageLayout, saved first as outputPath + "_temp".
 /// Failure (a writer error, a save failure or a file shorter than 770 bytes) deletes the JPEG and
 /// the "_temp" file; success deletes the JPEG and moves the "_temp" file onto outputPath.
-[[nodiscard]] PdfWrapOutcome wrapJpegAsPdf(const PdfWrapRequest& request);
+[[nodiscard]] PdfWrapOutcome wrapJpegAsPdf(const PdfWrapRequest &request);
 
 } // namespace quill::pdf

@@ -272,7 +272,7 @@ void ImageJob::computeOutputPath() {
 
     // Step 7: an existing output file.
     const bool checked = settings::collisionCheckApplies(m_s, choice.formatChanges);
-    if (m_collisions.resolve(m_output.path, checked) == settings::CollisionDecision::Skip)
+    if (m_collisions.resolve(m_output.path, m_record.sourcePath, checked) == settings::CollisionDecision::Skip)
         fail(ImageResult::SkippedExisting);
 }
 

@@ -2,9 +2,11 @@
 // resampler.
 //
 // The resampler is separable: one pass filters along rows, the other along columns, through an
-// intermediate image of 8-bit channels. Each pass precomputes, for every destination index, the
-// first source index and the filter weights (a contribution table) as 16-bit fixed-point numbers,
-// so the inner loops are integer multiply-adds (SSE2 where available) over whole rows.
+// intermediate image of 8-bit channels. The intermediate image is streamed a few rows at a time
+// rather than held whole, so it stays in cache. Each pass precomputes, for every destination
+// index, the first source index and the filter weights (a contribution table) as 16-bit
+// fixed-point numbers, so the inner loops are integer multiply-adds (SSE2 where available) over
+// whole rows.
 #include "pipeline/resize.h"
 
 #include <algorithm>
@@ -200,32 +202,42 @@ void filterRow(const std::uint8_t* line, const Contributions& table, int dstWidt
 #endif
 }
 
-/// Filters every row of `src` into `dst` (same height, same format).
-void rowPass(const Image& src, Image& dst, const Contributions& table) {
-    const int srcW = src.width();
-    const int bpp = src.bytesPerPixel();
-    // Room for the padded taps of the last destination pixels, plus the 16-byte group reads.
-    std::vector<std::uint32_t> buffer(std::size_t(srcW) + std::size_t(table.taps) + 4, 0);
-    auto* line = reinterpret_cast<std::uint8_t*>(buffer.data());
-    for (int y = 0; y < src.height(); ++y) {
-        const std::uint8_t* s = src.row(y);
-        if (bpp == 4) {
-            std::memcpy(line, s, std::size_t(srcW) * 4);
+/// Filters single rows along their length. Holds the widened, padded copy of the row being
+/// filtered, allocated once per pass.
+class RowFilter {
+public:
+    RowFilter(const Contributions& table, int srcWidth, int bpp)
+        : m_table(table), m_srcWidth(srcWidth), m_bpp(bpp),
+          // Room for the padded taps of the last destination pixels and the 16-byte reads.
+          m_buffer(std::size_t(srcWidth) + std::size_t(table.taps) + 4, 0) {}
+
+    /// Filters the source row `s` (srcWidth pixels) into `out` (one destination row).
+    void filter(const std::uint8_t* s, std::uint8_t* out, int dstWidth) {
+        const int srcW = m_srcWidth;
+        if (m_bpp == 4) {
+            std::memcpy(m_buffer.data(), s, std::size_t(srcW) * 4);
         } else {
-            // Whole 4-byte reads except for the last pixel, which may end the buffer.
+            // Whole 4-byte reads except for the last pixel, which may end the row's memory.
             for (int x = 0; x + 1 < srcW; ++x) {
                 std::uint32_t v;
                 std::memcpy(&v, s + std::size_t(x) * 3, 4);
-                buffer[std::size_t(x)] = v & 0x00FFFFFFu;
+                m_buffer[std::size_t(x)] = v & 0x00FFFFFFu;
             }
             const std::uint8_t* last = s + std::size_t(srcW - 1) * 3;
-            buffer[std::size_t(srcW - 1)] = std::uint32_t(last[0]) |
-                                            (std::uint32_t(last[1]) << 8) |
-                                            (std::uint32_t(last[2]) << 16);
+            m_buffer[std::size_t(srcW - 1)] = std::uint32_t(last[0]) |
+                                              (std::uint32_t(last[1]) << 8) |
+                                              (std::uint32_t(last[2]) << 16);
         }
-        filterRow(line, table, dst.width(), bpp, dst.row(y));
+        filterRow(reinterpret_cast<const std::uint8_t*>(m_buffer.data()), m_table, dstWidth,
+                  m_bpp, out);
     }
-}
+
+private:
+    const Contributions& m_table;
+    int m_srcWidth;
+    int m_bpp;
+    std::vector<std::uint32_t> m_buffer;
+};
 
 // ---------------------------------------------------------------------------------------------
 // Column pass: every destination row is a weighted sum of whole source rows, computed over the
@@ -269,19 +281,6 @@ void filterColumns(const std::uint8_t* const* rows, const std::int16_t* weights,
         int acc = rounding1;
         for (int k = 0; k < count; ++k) acc += weights[k] * rows[k][b];
         out[b] = clampToByte(acc >> bits);
-    }
-}
-
-/// Filters the columns of `src` into `dst` (same width, same format).
-void columnPass(const Image& src, Image& dst, const Contributions& table) {
-    const std::size_t bytes = std::size_t(src.width()) * std::size_t(src.bytesPerPixel());
-    std::vector<const std::uint8_t*> rows(std::size_t(table.taps));
-    for (int y = 0; y < dst.height(); ++y) {
-        const int first = table.first[std::size_t(y)];
-        const int count = table.count[std::size_t(y)];
-        for (int k = 0; k < count; ++k) rows[std::size_t(k)] = src.row(first + k);
-        filterColumns(rows.data(), table.weights.data() + std::size_t(y) * std::size_t(table.taps),
-                      count, table.bits, bytes, dst.row(y));
     }
 }
 
@@ -338,17 +337,49 @@ bool resample(Image& image, int width, int height) {
 
     Image out(width, height, image.format());
     if (out.empty()) return false;
+    const int bpp = image.bytesPerPixel();
+    RowFilter rowFilter(columns, srcW, bpp);
+    std::vector<const std::uint8_t*> taps(std::size_t(rows.taps));
     // Rows first when that makes the intermediate image the smaller one.
     if (std::int64_t(width) * srcH <= std::int64_t(srcW) * height) {
-        Image middle(width, srcH, image.format());
-        if (middle.empty()) return false;
-        rowPass(src, middle, columns);
-        columnPass(middle, out, rows);
+        // The intermediate image (width x srcH) is produced row by row as the column pass asks
+        // for it, into a ring of rows; each destination row needs a window of consecutive
+        // intermediate rows that only moves forwards (give or take one row), so a ring a few
+        // rows longer than the longest window never drops a row that is still needed.
+        const int ringRows = rows.taps + 4;
+        const std::size_t rowBytes = std::size_t(width) * std::size_t(bpp);
+        // 16 spare bytes: the SIMD loops never read past a row's end, but keep the ring's
+        // rows apart from the vector's end all the same.
+        std::vector<std::uint8_t> ring(std::size_t(ringRows) * rowBytes + 16);
+        std::vector<int> held(std::size_t(ringRows), -1);
+        for (int y = 0; y < height; ++y) {
+            const int first = rows.first[std::size_t(y)];
+            const int count = rows.count[std::size_t(y)];
+            for (int k = 0; k < count; ++k) {
+                const int j = first + k;
+                const std::size_t slot = std::size_t(j % ringRows);
+                std::uint8_t* row = ring.data() + slot * rowBytes;
+                if (held[slot] != j) {
+                    rowFilter.filter(src.row(j), row, width);
+                    held[slot] = j;
+                }
+                taps[std::size_t(k)] = row;
+            }
+            filterColumns(taps.data(), rows.weights.data() + std::size_t(y) * std::size_t(rows.taps),
+                          count, rows.bits, rowBytes, out.row(y));
+        }
     } else {
-        Image middle(srcW, height, image.format());
-        if (middle.empty()) return false;
-        columnPass(src, middle, rows);
-        rowPass(middle, out, columns);
+        // Columns first: each intermediate row (srcW x 1) is filtered along its length at once.
+        const std::size_t rowBytes = std::size_t(srcW) * std::size_t(bpp);
+        std::vector<std::uint8_t> middle(rowBytes + 16);
+        for (int y = 0; y < height; ++y) {
+            const int first = rows.first[std::size_t(y)];
+            const int count = rows.count[std::size_t(y)];
+            for (int k = 0; k < count; ++k) taps[std::size_t(k)] = src.row(first + k);
+            filterColumns(taps.data(), rows.weights.data() + std::size_t(y) * std::size_t(rows.taps),
+                          count, rows.bits, rowBytes, middle.data());
+            rowFilter.filter(middle.data(), out.row(y), width);
+        }
     }
     image = std::move(out);
     return true;

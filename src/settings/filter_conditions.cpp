@@ -11,8 +11,8 @@
 namespace quill::settings {
 namespace {
 
-bool anyActiveConditionOn(const Preset& settings, int first, int last) {
-    for (const FilterCondition& condition : settings.filterConditions) {
+bool anyActiveConditionOn(const Preset &settings, int first, int last) {
+    for (const FilterCondition &condition : settings.filterConditions) {
         if (isActive(condition) && condition.property >= first && condition.property <= last) {
             return true;
         }
@@ -27,7 +27,7 @@ bool containsAny(std::string_view text, std::initializer_list<std::string_view> 
     return false;
 }
 
-bool sortsBy(const Preset& settings, int first, int last) {
+bool sortsBy(const Preset &settings, int first, int last) {
     return settings.sortEnabled == 1 && settings.sortKey >= first && settings.sortKey <= last;
 }
 
@@ -35,7 +35,8 @@ bool sortsBy(const Preset& settings, int first, int last) {
 
 std::int64_t decimalValue(std::string_view text) {
     std::size_t i = 0;
-    while (i < text.size() && (text[i] == ' ' || text[i] == '\t')) ++i;
+    while (i < text.size() && (text[i] == ' ' || text[i] == '\t'))
+        ++i;
     bool negative = false;
     if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
     constexpr std::int64_t kMax = std::numeric_limits<std::int64_t>::max();
@@ -53,11 +54,16 @@ std::int64_t decimalValue(std::string_view text) {
 
 bool numericComparisonHolds(int op, std::int64_t imageValue, std::int64_t number) {
     switch (op) {
-    case 0: return imageValue == number;
-    case 1: return imageValue != number;
-    case 2: return imageValue < number;
-    case 3: return imageValue > number;
-    default: return false;
+    case 0:
+        return imageValue == number;
+    case 1:
+        return imageValue != number;
+    case 2:
+        return imageValue < number;
+    case 3:
+        return imageValue > number;
+    default:
+        return false;
     }
 }
 
@@ -81,34 +87,51 @@ bool textComparisonHolds(int op, std::string_view imageText, std::string_view pa
     return negated ? !matched : matched;
 }
 
-std::int64_t numericPropertyValue(int property, const imagefiles::ImageRecord& record) {
+std::int64_t numericPropertyValue(int property, const imagefiles::ImageRecord &record) {
     switch (property) {
-    case PropertyFileSize: return record.fileSize / 1024;
-    case PropertyWidth: return record.width;
-    case PropertyHeight: return record.height;
-    case PropertyPixelCount: return record.pixelCount;
-    case PropertyColorCount: return record.colorCount;
-    case PropertyBrightness: return brightnessPercent(record.brightness);
-    case PropertySecond: return calendarFields(record.recordedDate).second;
-    case PropertyMinute: return calendarFields(record.recordedDate).minute;
-    case PropertyHour: return calendarFields(record.recordedDate).hour;
-    case PropertyDay: return calendarFields(record.recordedDate).day;
-    case PropertyMonth: return calendarFields(record.recordedDate).month;
-    case PropertyYear: return calendarFields(record.recordedDate).year;
-    default: return 0;
+    case PropertyFileSize:
+        return record.fileSize / 1024;
+    case PropertyWidth:
+        return record.width;
+    case PropertyHeight:
+        return record.height;
+    case PropertyPixelCount:
+        return record.pixelCount;
+    case PropertyColorCount:
+        return record.colorCount;
+    case PropertyBrightness:
+        return brightnessPercent(record.brightness);
+    case PropertySecond:
+        return calendarFields(record.recordedDate).second;
+    case PropertyMinute:
+        return calendarFields(record.recordedDate).minute;
+    case PropertyHour:
+        return calendarFields(record.recordedDate).hour;
+    case PropertyDay:
+        return calendarFields(record.recordedDate).day;
+    case PropertyMonth:
+        return calendarFields(record.recordedDate).month;
+    case PropertyYear:
+        return calendarFields(record.recordedDate).year;
+    default:
+        return 0;
     }
 }
 
-std::string textPropertyValue(int property, const imagefiles::ImageRecord& record) {
+std::string textPropertyValue(int property, const imagefiles::ImageRecord &record) {
     switch (property) {
-    case PropertyFolder: return record.folder;
-    case PropertyFileName: return record.fileName;
-    case PropertyExtension: return std::string(imagefiles::extensionOf(record.sourcePath));
-    default: return {};
+    case PropertyFolder:
+        return record.folder;
+    case PropertyFileName:
+        return record.fileName;
+    case PropertyExtension:
+        return std::string(imagefiles::extensionOf(record.sourcePath));
+    default:
+        return {};
     }
 }
 
-bool conditionHolds(const FilterCondition& condition, const imagefiles::ImageRecord& record) {
+bool conditionHolds(const FilterCondition &condition, const imagefiles::ImageRecord &record) {
     if (isTextProperty(condition.property)) {
         return textComparisonHolds(condition.operator_,
                                    textPropertyValue(condition.property, record), condition.value);
@@ -119,38 +142,49 @@ bool conditionHolds(const FilterCondition& condition, const imagefiles::ImageRec
                                   decimalValue(condition.value));
 }
 
-bool isExcludedByFilter(const Preset& settings, const imagefiles::ImageRecord& record) {
+bool isExcludedByFilter(const Preset &settings, const imagefiles::ImageRecord &record) {
     if (settings.filterEnabled != 1) return false;
-    for (const FilterCondition& condition : settings.filterConditions) {
+    for (const FilterCondition &condition : settings.filterConditions) {
         if (isActive(condition) && conditionHolds(condition, record)) return true;
     }
     return false;
 }
 
-bool filterValueUsable(const FilterCondition& condition) {
+bool filterValueUsable(const FilterCondition &condition) {
     if (isTextProperty(condition.property)) return !condition.value.empty();
     const std::int64_t v = decimalValue(condition.value);
     switch (condition.property) {
     case PropertyFileSize:
-    case PropertyPixelCount: return v >= 1 && v <= 999999999;
+    case PropertyPixelCount:
+        return v >= 1 && v <= 999999999;
     case PropertyWidth:
-    case PropertyHeight: return v >= 1 && v <= 65536;
-    case PropertyColorCount: return v >= 2 && v <= 16777216;
-    case PropertyBrightness: return v >= 0 && v <= 100;
+    case PropertyHeight:
+        return v >= 1 && v <= 65536;
+    case PropertyColorCount:
+        return v >= 2 && v <= 16777216;
+    case PropertyBrightness:
+        return v >= 0 && v <= 100;
     case PropertySecond:
-    case PropertyMinute: return v >= 0 && v <= 59;
-    case PropertyHour: return v >= 0 && v <= 23;
-    case PropertyDay: return v >= 1 && v <= 31;
-    case PropertyMonth: return v >= 1 && v <= 12;
-    case PropertyYear: return v >= 1970 && v <= 2037;
-    default: return false;
+    case PropertyMinute:
+        return v >= 0 && v <= 59;
+    case PropertyHour:
+        return v >= 0 && v <= 23;
+    case PropertyDay:
+        return v >= 1 && v <= 31;
+    case PropertyMonth:
+        return v >= 1 && v <= 12;
+    case PropertyYear:
+        return v >= 1970 && v <= 2037;
+    default:
+        return false;
     }
 }
 
-bool requirementQuery(int code, const Preset& s, std::string_view taskTexts,
+bool requirementQuery(int code, const Preset &s, std::string_view taskTexts,
                       std::size_t imageCount) {
     switch (code) {
-    case 1: return s.sortEnabled == 1 && imageCount > 1;
+    case 1:
+        return s.sortEnabled == 1 && imageCount > 1;
     case 2:
         return anyActiveConditionOn(s, PropertyWidth, PropertyPixelCount) || sortsBy(s, 4, 7) ||
                containsAny(taskTexts, {"%IW%", "%IH%", "%IR%"});
@@ -167,9 +201,12 @@ bool requirementQuery(int code, const Preset& s, std::string_view taskTexts,
     case 5:
         return anyActiveConditionOn(s, PropertyBrightness, PropertyBrightness) ||
                sortsBy(s, 9, 9) || containsAny(taskTexts, {"%IB%"});
-    case 6: return s.filterEnabled == 1;
-    case 7: return s.rotateEnabled == 1 && s.useExifOrientation == 1;
-    default: return false;
+    case 6:
+        return s.filterEnabled == 1;
+    case 7:
+        return s.rotateEnabled == 1 && s.useExifOrientation == 1;
+    default:
+        return false;
     }
 }
 

@@ -13,12 +13,14 @@ constexpr std::array<LanguageInfo, kLanguageCount> kLanguages = {{
     {"et", "  (Eesti)"},
     {"en", "  (English)"},
     {"es", "  (Espa\xC3\xB1ol)"},
-    {"fr", "  (Fran\xC3\xA7" "ais)"},
+    {"fr", "  (Fran\xC3\xA7"
+           "ais)"},
     {"it", "  (Italiano)"},
     {"pt", "  (Portugu\xC3\xAAs)"},
     {"ru", "  (\xD0\xA0\xD1\x83\xD1\x81\xD1\x81\xD0\xBA\xD0\xB8\xD0\xB9)"},
     {"sv", "  (Svenska)"},
-    {"tr", "  (T\xC3\xBCrk\xC3\xA7" "e)"},
+    {"tr", "  (T\xC3\xBCrk\xC3\xA7"
+           "e)"},
     {"zh", "  (\xE7\xB9\x81\xE9\xAB\x94\xE4\xB8\xAD\xE6\x96\x87)"},
 }};
 
@@ -29,56 +31,52 @@ struct Tables {
     int language = kEnglishLanguage;
 };
 
-Tables& tables()
-{
+Tables &tables() {
     static Tables instance;
     return instance;
 }
 
-const std::string& emptyText()
-{
+const std::string &emptyText() {
     static const std::string empty;
     return empty;
 }
 
 } // namespace
 
-std::span<const LanguageInfo> languages() { return kLanguages; }
+std::span<const LanguageInfo> languages() {
+    return kLanguages;
+}
 
-int languageIndexForCode(std::string_view code)
-{
+int languageIndexForCode(std::string_view code) {
     std::string lower;
-    for (char c : code) lower.push_back(static_cast<char>(std::tolower(static_cast<unsigned char>(c))));
+    for (char c : code)
+        lower.push_back(static_cast<char>(std::tolower(static_cast<unsigned char>(c))));
     for (int i = 0; i < kLanguageCount; ++i) {
         if (lower == kLanguages[static_cast<std::size_t>(i)].code) return i;
     }
     return kEnglishLanguage;
 }
 
-const std::string& programInfoText(int index)
-{
-    const auto& table = tables().programInfo;
+const std::string &programInfoText(int index) {
+    const auto &table = tables().programInfo;
     if (index < 0 || static_cast<std::size_t>(index) >= table.size()) return emptyText();
     return table[static_cast<std::size_t>(index)];
 }
 
-const std::string& uiText(int index)
-{
-    const auto& table = tables().ui;
+const std::string &uiText(int index) {
+    const auto &table = tables().ui;
     if (index < 0 || static_cast<std::size_t>(index) >= table.size()) return emptyText();
     return table[static_cast<std::size_t>(index)];
 }
 
-bool loadProgramInfo()
-{
+bool loadProgramInfo() {
     std::vector<std::string> entries;
     if (!unpackBlock(embeddedBlock(0), scrambleKey(), kProgramInfoCount, entries)) return false;
     tables().programInfo = std::move(entries);
     return true;
 }
 
-bool loadUiTexts(int languageIndex)
-{
+bool loadUiTexts(int languageIndex) {
     if (languageIndex < 0 || languageIndex >= kLanguageCount) return false;
     std::vector<std::string> entries;
     if (!unpackBlock(embeddedBlock(languageIndex + 1), scrambleKey(), kUiTextCount, entries)) {
@@ -89,6 +87,8 @@ bool loadUiTexts(int languageIndex)
     return true;
 }
 
-int currentLanguage() { return tables().language; }
+int currentLanguage() {
+    return tables().language;
+}
 
 } // namespace quill::settings

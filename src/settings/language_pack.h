@@ -1,4 +1,5 @@
-// The program's text tables: the packed blocks it carries, their unpacking, and the language choice.
+// The program's text tables: the packed blocks it carries, their unpacking, and the language
+// choice.
 #pragma once
 
 #include <cstddef>
@@ -21,8 +22,8 @@ inline constexpr int kEnglishLanguage = 2;
 
 /// One user-interface language.
 struct LanguageInfo {
-    const char* code;     ///< primary language subtag ("de", "en", ...)
-    const char* menuText; ///< the native-name literal of the language menu, e.g. "  (English)"
+    const char *code;     ///< primary language subtag ("de", "en", ...)
+    const char *menuText; ///< the native-name literal of the language menu, e.g. "  (English)"
 };
 /// The eleven languages in index order.
 [[nodiscard]] std::span<const LanguageInfo> languages();
@@ -32,10 +33,10 @@ struct LanguageInfo {
 
 /// Entry of the program-information table (UTF-8). An empty string for an index outside the table
 /// or before loadProgramInfo() succeeded.
-[[nodiscard]] const std::string& programInfoText(int index);
+[[nodiscard]] const std::string &programInfoText(int index);
 /// Entry of the current user-interface table (UTF-8). An empty string for an index outside the
 /// table or before loadUiTexts() succeeded.
-[[nodiscard]] const std::string& uiText(int index);
+[[nodiscard]] const std::string &uiText(int index);
 
 /// Unpacks the embedded program-information block; false when it cannot be filled completely.
 [[nodiscard]] bool loadProgramInfo();
@@ -48,16 +49,17 @@ struct LanguageInfo {
 /// Unpacks one "ISTF" block into `entries` (UTF-8), which must end up with exactly `entryCount`
 /// entries. `key` is the scrambling key. False on any malformed block; `entries` is then left
 /// unspecified.
-[[nodiscard]] bool unpackBlock(std::span<const std::uint8_t> block, std::span<const std::uint8_t> key,
-                               std::size_t entryCount, std::vector<std::string>& entries);
+[[nodiscard]] bool unpackBlock(std::span<const std::uint8_t> block,
+                               std::span<const std::uint8_t> key, std::size_t entryCount,
+                               std::vector<std::string> &entries);
 
 /// The key buffer used to scramble and unscramble the embedded blocks (894 bytes).
-[[nodiscard]] const std::vector<std::uint8_t>& scrambleKey();
+[[nodiscard]] const std::vector<std::uint8_t> &scrambleKey();
 
 /// Builds an "ISTF" block from UTF-8 entries: UTF-16LE entries, zlib-compressed when `compress`,
 /// scrambled with `key` when it is not empty. An empty vector when an entry is empty or longer
 /// than 65535 bytes in UTF-16, or compression fails. Used by the build-time packer and the tests.
-[[nodiscard]] std::vector<std::uint8_t> packBlock(const std::vector<std::string>& entries,
+[[nodiscard]] std::vector<std::uint8_t> packBlock(const std::vector<std::string> &entries,
                                                   std::span<const std::uint8_t> key, bool compress);
 
 /// Parses the readable source of a text table: one entry per line as "<index>: <text>", indices
@@ -65,7 +67,7 @@ struct LanguageInfo {
 /// begin with "#" are skipped. False with a message in `error` on a missing, extra, duplicate,
 /// out-of-order or empty entry.
 [[nodiscard]] bool parseTextTable(std::string_view source, std::size_t expectedCount,
-                                  std::vector<std::string>& entries, std::string& error);
+                                  std::vector<std::string> &entries, std::string &error);
 
 /// The embedded blocks: 0 program information, 1..11 user-interface languages 0..10.
 [[nodiscard]] std::span<const std::uint8_t> embeddedBlock(int blockIndex);

@@ -16,30 +16,27 @@ constexpr std::size_t kKeySize = 894;
 constexpr std::uint32_t kMaxPlainSize = 8u << 20;
 
 // The position-dependent term of the scrambling: byte i is shifted by key[i % n] + term(i).
-constexpr std::uint8_t positionTerm(std::size_t i)
-{
+constexpr std::uint8_t positionTerm(std::size_t i) {
     return static_cast<std::uint8_t>(i * 167u + 29u);
 }
 
-std::uint16_t readU16(const std::uint8_t* p) { return static_cast<std::uint16_t>(p[0] | p[1] << 8); }
-std::uint32_t readU32(const std::uint8_t* p)
-{
+std::uint16_t readU16(const std::uint8_t *p) {
+    return static_cast<std::uint16_t>(p[0] | p[1] << 8);
+}
+std::uint32_t readU32(const std::uint8_t *p) {
     return static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8 |
            static_cast<std::uint32_t>(p[2]) << 16 | static_cast<std::uint32_t>(p[3]) << 24;
 }
-void putU16(std::vector<std::uint8_t>& out, std::uint32_t v)
-{
+void putU16(std::vector<std::uint8_t> &out, std::uint32_t v) {
     out.push_back(static_cast<std::uint8_t>(v));
     out.push_back(static_cast<std::uint8_t>(v >> 8));
 }
-void putU32(std::vector<std::uint8_t>& out, std::uint32_t v)
-{
+void putU32(std::vector<std::uint8_t> &out, std::uint32_t v) {
     putU16(out, v & 0xFFFF);
     putU16(out, v >> 16);
 }
 
-void appendUtf8(std::string& out, std::uint32_t cp)
-{
+void appendUtf8(std::string &out, std::uint32_t cp) {
     if (cp < 0x80) {
         out.push_back(static_cast<char>(cp));
     } else if (cp < 0x800) {
@@ -58,8 +55,7 @@ void appendUtf8(std::string& out, std::uint32_t cp)
 }
 
 // UTF-16LE text to UTF-8; unpaired surrogates become U+FFFD.
-std::string utf16ToUtf8(const std::uint8_t* data, std::size_t units)
-{
+std::string utf16ToUtf8(const std::uint8_t *data, std::size_t units) {
     std::string out;
     out.reserve(units);
     for (std::size_t i = 0; i < units; ++i) {
@@ -79,10 +75,9 @@ std::string utf16ToUtf8(const std::uint8_t* data, std::size_t units)
 }
 
 // UTF-8 text to UTF-16LE code units; invalid sequences become U+FFFD.
-std::vector<std::uint16_t> utf8ToUtf16(const std::string& text)
-{
+std::vector<std::uint16_t> utf8ToUtf16(const std::string &text) {
     std::vector<std::uint16_t> out;
-    const auto* s = reinterpret_cast<const unsigned char*>(text.data());
+    const auto *s = reinterpret_cast<const unsigned char *>(text.data());
     const std::size_t n = text.size();
     std::size_t i = 0;
     while (i < n) {
@@ -95,15 +90,28 @@ std::vector<std::uint16_t> utf8ToUtf16(const std::string& text)
             std::size_t need = 0;
             std::uint32_t value = 0;
             std::uint32_t minimum = 0;
-            if ((c & 0xE0) == 0xC0) { need = 1; value = c & 0x1F; minimum = 0x80; }
-            else if ((c & 0xF0) == 0xE0) { need = 2; value = c & 0x0F; minimum = 0x800; }
-            else if ((c & 0xF8) == 0xF0) { need = 3; value = c & 0x07; minimum = 0x10000; }
+            if ((c & 0xE0) == 0xC0) {
+                need = 1;
+                value = c & 0x1F;
+                minimum = 0x80;
+            } else if ((c & 0xF0) == 0xE0) {
+                need = 2;
+                value = c & 0x0F;
+                minimum = 0x800;
+            } else if ((c & 0xF8) == 0xF0) {
+                need = 3;
+                value = c & 0x07;
+                minimum = 0x10000;
+            }
             bool ok = need > 0 && i + need < n;
             for (std::size_t k = 1; ok && k <= need; ++k) {
-                if ((s[i + k] & 0xC0) != 0x80) ok = false;
-                else value = value << 6 | (s[i + k] & 0x3F);
+                if ((s[i + k] & 0xC0) != 0x80)
+                    ok = false;
+                else
+                    value = value << 6 | (s[i + k] & 0x3F);
             }
-            if (ok && value >= minimum && value <= 0x10FFFF && !(value >= 0xD800 && value <= 0xDFFF)) {
+            if (ok && value >= minimum && value <= 0x10FFFF &&
+                !(value >= 0xD800 && value <= 0xDFFF)) {
                 cp = value;
                 len = need + 1;
             }
@@ -122,13 +130,12 @@ std::vector<std::uint16_t> utf8ToUtf16(const std::string& text)
 
 } // namespace
 
-const std::vector<std::uint8_t>& scrambleKey()
-{
+const std::vector<std::uint8_t> &scrambleKey() {
     static const std::vector<std::uint8_t> key = [] {
         // A fixed pseudo-random pattern with the program's own text over its first 20 bytes.
         std::vector<std::uint8_t> bytes(kKeySize);
         std::uint32_t state = 0x51A1D3E7u;
-        for (auto& b : bytes) {
+        for (auto &b : bytes) {
             state ^= state << 13;
             state ^= state >> 17;
             state ^= state << 5;
@@ -143,11 +150,10 @@ const std::vector<std::uint8_t>& scrambleKey()
 }
 
 bool unpackBlock(std::span<const std::uint8_t> block, std::span<const std::uint8_t> key,
-                 std::size_t entryCount, std::vector<std::string>& entries)
-{
+                 std::size_t entryCount, std::vector<std::string> &entries) {
     entries.clear();
     if (block.size() <= kHeaderSize) return false;
-    const std::uint8_t* head = block.data();
+    const std::uint8_t *head = block.data();
     if (std::memcmp(head, "ISTF", 4) != 0) return false;
     if (readU16(head + 4) != 1) return false;
     const bool scrambled = head[6] == 1;
@@ -164,7 +170,8 @@ bool unpackBlock(std::span<const std::uint8_t> block, std::span<const std::uint8
     if (scrambled) {
         if (key.empty()) return false;
         for (std::size_t i = 0; i < stored.size(); ++i) {
-            stored[i] = static_cast<std::uint8_t>(stored[i] - key[i % key.size()] - positionTerm(i));
+            stored[i] =
+                static_cast<std::uint8_t>(stored[i] - key[i % key.size()] - positionTerm(i));
         }
     }
 
@@ -191,16 +198,16 @@ bool unpackBlock(std::span<const std::uint8_t> block, std::span<const std::uint8
     return entries.size() == entryCount;
 }
 
-std::vector<std::uint8_t> packBlock(const std::vector<std::string>& entries,
-                                    std::span<const std::uint8_t> key, bool compress)
-{
+std::vector<std::uint8_t> packBlock(const std::vector<std::string> &entries,
+                                    std::span<const std::uint8_t> key, bool compress) {
     std::vector<std::uint8_t> plain;
-    for (const std::string& entry : entries) {
+    for (const std::string &entry : entries) {
         const std::vector<std::uint16_t> units = utf8ToUtf16(entry);
         if (units.empty() || units.size() * 2 > 0xFFFF) return {};
         plain.push_back(0xFF);
         putU16(plain, static_cast<std::uint32_t>(units.size() * 2));
-        for (std::uint16_t u : units) putU16(plain, u);
+        for (std::uint16_t u : units)
+            putU16(plain, u);
     }
     if (plain.size() <= 3) return {};
 
@@ -218,7 +225,8 @@ std::vector<std::uint8_t> packBlock(const std::vector<std::string>& entries,
     }
     if (!key.empty()) {
         for (std::size_t i = 0; i < stored.size(); ++i) {
-            stored[i] = static_cast<std::uint8_t>(stored[i] + key[i % key.size()] + positionTerm(i));
+            stored[i] =
+                static_cast<std::uint8_t>(stored[i] + key[i % key.size()] + positionTerm(i));
         }
     }
 
@@ -233,8 +241,7 @@ std::vector<std::uint8_t> packBlock(const std::vector<std::string>& entries,
 }
 
 bool parseTextTable(std::string_view source, std::size_t expectedCount,
-                    std::vector<std::string>& entries, std::string& error)
-{
+                    std::vector<std::string> &entries, std::string &error) {
     entries.clear();
     std::size_t lineNumber = 0;
     std::size_t pos = 0;
@@ -277,10 +284,18 @@ bool parseTextTable(std::string_view source, std::size_t expectedCount,
             }
             const char next = raw[++i];
             switch (next) {
-            case 'n': text.push_back('\n'); break;
-            case 'r': text.push_back('\r'); break;
-            case 't': text.push_back('\t'); break;
-            case '\\': text.push_back('\\'); break;
+            case 'n':
+                text.push_back('\n');
+                break;
+            case 'r':
+                text.push_back('\r');
+                break;
+            case 't':
+                text.push_back('\t');
+                break;
+            case '\\':
+                text.push_back('\\');
+                break;
             default:
                 text.push_back('\\');
                 text.push_back(next);

@@ -8,16 +8,20 @@ namespace quill::settings {
 
 std::string_view formatExtension(int formatCode) {
     switch (formatCode) {
-    case 0: return "jpg";
-    case 1: return "png";
-    case 2: return "bmp";
-    case 9: return "jp2";
-    default: return {};
+    case 0:
+        return "jpg";
+    case 1:
+        return "png";
+    case 2:
+        return "bmp";
+    case 9:
+        return "jp2";
+    default:
+        return {};
     }
 }
 
-std::optional<std::string> sourceExtension(std::string_view sourcePath,
-                                           std::string_view fileName) {
+std::optional<std::string> sourceExtension(std::string_view sourcePath, std::string_view fileName) {
     const std::string filePart = platform::filePart(sourcePath);
     // The extension is what the file name rule cut off; a name kept whole has none, so the output
     // of such a file keeps its exact name instead of gaining a second extension.
@@ -26,14 +30,14 @@ std::optional<std::string> sourceExtension(std::string_view sourcePath,
         return std::nullopt;
     }
     std::string extension = filePart.substr(fileName.size() + 1);
-    for (char& c : extension) {
+    for (char &c : extension) {
         if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);
     }
     return extension;
 }
 
-std::optional<std::string> outputExtension(const imagefiles::ImageRecord& record,
-                                           const OutputFormatChoice& format) {
+std::optional<std::string> outputExtension(const imagefiles::ImageRecord &record,
+                                           const OutputFormatChoice &format) {
     if (format.formatChanges) {
         if (format.pdf) return "pdf";
         return std::string(formatExtension(format.targetFormat));
@@ -41,18 +45,19 @@ std::optional<std::string> outputExtension(const imagefiles::ImageRecord& record
     return sourceExtension(record.sourcePath, record.fileName);
 }
 
-OutputNamer::OutputNamer(const Preset& settings, const RunSettings& run, std::string commonBase)
-    : m_renameEnabled(settings.renameEnabled == 1), m_outputDirEnabled(settings.outputDirEnabled == 1),
+OutputNamer::OutputNamer(const Preset &settings, const RunSettings &run, std::string commonBase)
+    : m_renameEnabled(settings.renameEnabled == 1),
+      m_outputDirEnabled(settings.outputDirEnabled == 1),
       m_noZeroPadding(settings.noZeroPadding == 1),
       m_fromImageFolder(run.outputDirFromImageFolder == 1), m_outputDirRun(run.outputDirRun),
       m_commonBase(settings.mirrorSubfolders == 1 ? std::move(commonBase) : std::string()),
       m_numbering(locateNumberingToken(run.renamePatternRun)),
       m_counters(settings.perFolderNumbering == 1 ? NumberingCounters::Scope::PerFolder
-                                                 : NumberingCounters::Scope::Shared,
+                                                  : NumberingCounters::Scope::Shared,
                  m_numbering.start) {}
 
-OutputPath OutputNamer::outputPathFor(const imagefiles::ImageRecord& record,
-                                      const OutputFormatChoice& format) {
+OutputPath OutputNamer::outputPathFor(const imagefiles::ImageRecord &record,
+                                      const OutputFormatChoice &format) {
     OutputPath out;
     const PlaceholderValues values = placeholderValuesOf(record);
 
@@ -61,7 +66,8 @@ OutputPath OutputNamer::outputPathFor(const imagefiles::ImageRecord& record,
     } else {
         out.directory = expandDirectoryPattern(m_outputDirRun, values, m_noZeroPadding);
         if (m_fromImageFolder) out.directory = record.folder + out.directory;
-        if (!m_commonBase.empty() && record.folder.compare(0, m_commonBase.size(), m_commonBase) == 0) {
+        if (!m_commonBase.empty() &&
+            record.folder.compare(0, m_commonBase.size(), m_commonBase) == 0) {
             out.directory += record.folder.substr(m_commonBase.size());
         }
         out.directory = platform::withTrailingSeparator(out.directory);
@@ -90,27 +96,37 @@ OutputPath OutputNamer::outputPathFor(const imagefiles::ImageRecord& record,
     }
 
     out.path = out.directory + out.name + suffix;
-    if (m_outputDirEnabled && out.path == record.sourcePath) out.status = OutputPathStatus::SameAsSource;
+    if (m_outputDirEnabled && out.path == record.sourcePath)
+        out.status = OutputPathStatus::SameAsSource;
     return out;
 }
 
-void OutputNamer::giveBackNumber(const OutputPath& output) {
+void OutputNamer::giveBackNumber(const OutputPath &output) {
     if (output.numberUsed >= 0) m_counters.giveBack(output.counterKey, output.numberUsed);
 }
 
-CollisionDecision CollisionRule::resolve(const std::string& outputPath, bool checked) {
-    if (!checked || !platform::fileExists(outputPath)) return CollisionDecision::Write;
+CollisionDecision CollisionRule::resolve(const std::string &outputPath,
+                                         const std::string &sourcePath, bool checked) {
+    if (!checked || outputPath == sourcePath || !platform::fileExists(outputPath)) {
+        return CollisionDecision::Write;
+    }
     if (m_forAll) return *m_forAll;
     switch (m_policy.decide(outputPath)) {
-    case CollisionAnswer::ReplaceThis: return CollisionDecision::Replace;
-    case CollisionAnswer::SkipThis: return CollisionDecision::Skip;
-    case CollisionAnswer::ReplaceAll: m_forAll = CollisionDecision::Replace; return *m_forAll;
-    case CollisionAnswer::SkipAll: m_forAll = CollisionDecision::Skip; return *m_forAll;
+    case CollisionAnswer::ReplaceThis:
+        return CollisionDecision::Replace;
+    case CollisionAnswer::SkipThis:
+        return CollisionDecision::Skip;
+    case CollisionAnswer::ReplaceAll:
+        m_forAll = CollisionDecision::Replace;
+        return *m_forAll;
+    case CollisionAnswer::SkipAll:
+        m_forAll = CollisionDecision::Skip;
+        return *m_forAll;
     }
     return CollisionDecision::Skip;
 }
 
-bool collisionCheckApplies(const Preset& settings, bool formatChanges) {
+bool collisionCheckApplies(const Preset &settings, bool formatChanges) {
     return formatChanges || settings.renameEnabled == 1 || settings.outputDirEnabled == 1;
 }
 

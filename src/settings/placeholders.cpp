@@ -30,7 +30,9 @@ std::int64_t daysFromCivil(std::int64_t year, int month, int day) {
     return era * 146097 + dayOfEra - 719468;
 }
 
-char asciiUpper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 32) : c; }
+char asciiUpper(char c) {
+    return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 32) : c;
+}
 
 bool equalsIgnoringAsciiCase(std::string_view a, std::string_view b) {
     if (a.size() != b.size()) return false;
@@ -40,7 +42,7 @@ bool equalsIgnoringAsciiCase(std::string_view a, std::string_view b) {
     return true;
 }
 
-void replaceAll(std::string& text, std::string_view token, std::string_view value) {
+void replaceAll(std::string &text, std::string_view token, std::string_view value) {
     std::size_t pos = text.find(token);
     while (pos != std::string::npos) {
         text.replace(pos, token.size(), value);
@@ -50,7 +52,7 @@ void replaceAll(std::string& text, std::string_view token, std::string_view valu
 
 enum class ValueUse { Text, PathLevel };
 
-std::string expand(std::string_view text, const PlaceholderValues& values, bool noZeroPadding,
+std::string expand(std::string_view text, const PlaceholderValues &values, bool noZeroPadding,
                    ValueUse use) {
     std::string result(text);
     for (std::size_t i = 0; i < kImageTokens.size(); ++i) {
@@ -58,7 +60,7 @@ std::string expand(std::string_view text, const PlaceholderValues& values, bool 
         std::string value = imageTokenValue(i, values, noZeroPadding);
         if (use == ValueUse::PathLevel) {
             // A value must stay inside one level of the path it is written into.
-            for (char& c : value) {
+            for (char &c : value) {
                 if (c == '/' || c == '\0') c = '_';
             }
         }
@@ -67,22 +69,25 @@ std::string expand(std::string_view text, const PlaceholderValues& values, bool 
     return result;
 }
 
-bool isDotLevel(std::string_view level) { return level == "." || level == ".."; }
+bool isDotLevel(std::string_view level) {
+    return level == "." || level == "..";
+}
 
 // A level that only became "." or ".." through token values would name the directory itself or
 // its parent; its dots are replaced so it stays an ordinary name.
-std::string expandLevel(std::string_view level, const PlaceholderValues& values,
+std::string expandLevel(std::string_view level, const PlaceholderValues &values,
                         bool noZeroPadding) {
     std::string expanded = expand(level, values, noZeroPadding, ValueUse::PathLevel);
     if (isDotLevel(expanded) && !isDotLevel(level)) {
-        for (char& c : expanded) c = '_';
+        for (char &c : expanded)
+            c = '_';
     }
     return expanded;
 }
 
 } // namespace
 
-PlaceholderValues placeholderValuesOf(const imagefiles::ImageRecord& record) {
+PlaceholderValues placeholderValuesOf(const imagefiles::ImageRecord &record) {
     PlaceholderValues values;
     values.fileName = record.fileName;
     values.fileSize = record.fileSize;
@@ -147,32 +152,59 @@ std::string padNumber(std::int64_t value, int width) {
     return text;
 }
 
-std::string imageTokenValue(std::size_t tokenIndex, const PlaceholderValues& values,
+std::string imageTokenValue(std::size_t tokenIndex, const PlaceholderValues &values,
                             bool noZeroPadding) {
     if (tokenIndex == 0) return values.fileName;
     std::int64_t number = 0;
     switch (tokenIndex) {
-    case 1: number = values.fileSize / 1024; break;
-    case 2: number = values.fileSize / 1048576; break;
-    case 3: number = values.width; break;
-    case 4: number = values.height; break;
-    case 5: number = values.pixelCount / 1000000; break;
-    case 6: number = values.colorCount; break;
-    case 7: number = brightnessPercent(values.brightness); break;
-    case 8: number = calendarFields(values.date).second; break;
-    case 9: number = calendarFields(values.date).minute; break;
-    case 10: number = calendarFields(values.date).hour; break;
-    case 11: number = calendarFields(values.date).day; break;
-    case 12: number = calendarFields(values.date).month; break;
-    case 13: number = calendarFields(values.date).year; break;
-    default: return {};
+    case 1:
+        number = values.fileSize / 1024;
+        break;
+    case 2:
+        number = values.fileSize / 1048576;
+        break;
+    case 3:
+        number = values.width;
+        break;
+    case 4:
+        number = values.height;
+        break;
+    case 5:
+        number = values.pixelCount / 1000000;
+        break;
+    case 6:
+        number = values.colorCount;
+        break;
+    case 7:
+        number = brightnessPercent(values.brightness);
+        break;
+    case 8:
+        number = calendarFields(values.date).second;
+        break;
+    case 9:
+        number = calendarFields(values.date).minute;
+        break;
+    case 10:
+        number = calendarFields(values.date).hour;
+        break;
+    case 11:
+        number = calendarFields(values.date).day;
+        break;
+    case 12:
+        number = calendarFields(values.date).month;
+        break;
+    case 13:
+        number = calendarFields(values.date).year;
+        break;
+    default:
+        return {};
     }
     return padNumber(number, noZeroPadding ? 0 : kImageTokens[tokenIndex].padWidth);
 }
 
 std::string normaliseTokens(std::string_view text) {
     std::string result(text);
-    for (const ImageToken& token : kImageTokens) {
+    for (const ImageToken &token : kImageTokens) {
         const std::size_t length = token.text.size();
         for (std::size_t pos = 0; pos + length <= result.size();) {
             if (equalsIgnoringAsciiCase(std::string_view(result).substr(pos, length), token.text)) {
@@ -196,17 +228,17 @@ std::string prepareOverlayText(std::string_view text) {
     return normaliseTokens(lf);
 }
 
-std::string expandImageTokens(std::string_view text, const PlaceholderValues& values,
+std::string expandImageTokens(std::string_view text, const PlaceholderValues &values,
                               bool noZeroPadding) {
     return expand(text, values, noZeroPadding, ValueUse::Text);
 }
 
-std::string expandNamePattern(std::string_view pattern, const PlaceholderValues& values,
+std::string expandNamePattern(std::string_view pattern, const PlaceholderValues &values,
                               bool noZeroPadding) {
     return expandLevel(pattern, values, noZeroPadding);
 }
 
-std::string expandDirectoryPattern(std::string_view directory, const PlaceholderValues& values,
+std::string expandDirectoryPattern(std::string_view directory, const PlaceholderValues &values,
                                    bool noZeroPadding) {
     std::string result;
     result.reserve(directory.size());
@@ -228,7 +260,8 @@ NumberingToken locateNumberingToken(std::string_view renamePattern) {
     for (std::size_t i = 0; i < renamePattern.size(); ++i) {
         if (renamePattern[i] != '%') continue;
         std::size_t end = i + 1;
-        while (end < renamePattern.size() && renamePattern[end] >= '0' && renamePattern[end] <= '9') {
+        while (end < renamePattern.size() && renamePattern[end] >= '0' &&
+               renamePattern[end] <= '9') {
             ++end;
         }
         const std::size_t digits = end - i - 1;
@@ -236,7 +269,8 @@ NumberingToken locateNumberingToken(std::string_view renamePattern) {
             continue;
         }
         std::int64_t start = 0;
-        for (std::size_t k = i + 1; k < end; ++k) start = start * 10 + (renamePattern[k] - '0');
+        for (std::size_t k = i + 1; k < end; ++k)
+            start = start * 10 + (renamePattern[k] - '0');
         token.start = start;
         token.width = static_cast<int>(digits);
         token.pattern.replace(i, digits + 2, kNumberingMarker);
@@ -245,8 +279,8 @@ NumberingToken locateNumberingToken(std::string_view renamePattern) {
     return token;
 }
 
-std::int64_t placeNumber(std::string& name, const std::string& outputDir,
-                         const std::string& suffix, std::int64_t counter, int width) {
+std::int64_t placeNumber(std::string &name, const std::string &outputDir, const std::string &suffix,
+                         std::int64_t counter, int width) {
     if (outputDir.empty() && name.empty()) return -1;
     const std::size_t markerAt = name.find(kNumberingMarker);
     if (markerAt == std::string::npos) return -1;
@@ -259,7 +293,8 @@ std::int64_t placeNumber(std::string& name, const std::string& outputDir,
     std::unordered_set<std::string> taken;
     const std::string listed = outputDir.empty() ? std::string("./") : outputDir;
     if (auto entries = platform::listDirectory(listed)) {
-        for (auto& entry : *entries) taken.insert(std::move(entry.name));
+        for (auto &entry : *entries)
+            taken.insert(std::move(entry.name));
     } else if (platform::fileExists(listed)) {
         return -1;
     }
@@ -284,17 +319,17 @@ std::string NumberingCounters::keyFor(std::string_view outputDir) const {
     return toLowerText(outputDir);
 }
 
-std::int64_t NumberingCounters::current(const std::string& key) {
+std::int64_t NumberingCounters::current(const std::string &key) {
     auto [it, inserted] = m_counters.emplace(key, m_start);
     if (it->second < m_start) it->second = m_start;
     return it->second;
 }
 
-void NumberingCounters::taken(const std::string& key, std::int64_t number) {
+void NumberingCounters::taken(const std::string &key, std::int64_t number) {
     m_counters[key] = number + 1;
 }
 
-void NumberingCounters::giveBack(const std::string& key, std::int64_t number) {
+void NumberingCounters::giveBack(const std::string &key, std::int64_t number) {
     auto it = m_counters.find(key);
     if (it != m_counters.end() && it->second == number + 1) it->second = number;
 }
@@ -319,22 +354,29 @@ ShellFolders shellFoldersFromPlatform() {
 
 std::string withForwardSlashes(std::string_view pattern) {
     std::string result(pattern);
-    for (char& c : result) {
+    for (char &c : result) {
         if (c == '\\') c = '/';
     }
     return result;
 }
 
-std::string pathExpand(std::string_view pattern, const ShellFolders& folders) {
+std::string pathExpand(std::string_view pattern, const ShellFolders &folders) {
     std::string result = withForwardSlashes(pattern);
     const PathToken token = leadingPathToken(result);
     if (token != PathToken::None) {
         std::string folder;
         switch (token) {
-        case PathToken::Desktop: folder = folders.desktop; break;
-        case PathToken::Documents: folder = folders.documents; break;
-        case PathToken::ProgramFolder: folder = folders.programFolder; break;
-        default: break;
+        case PathToken::Desktop:
+            folder = folders.desktop;
+            break;
+        case PathToken::Documents:
+            folder = folders.documents;
+            break;
+        case PathToken::ProgramFolder:
+            folder = folders.programFolder;
+            break;
+        default:
+            break;
         }
         if (!folder.empty() && folder.back() != '/') folder.push_back('/');
         std::string rest = result.substr(4);

@@ -20,48 +20,59 @@ struct DefaultRow {
     std::uint8_t gammaEnabled;
     std::int16_t gammaLevel;
     std::uint8_t overlayEnabled;
-    const char* overlayText;
+    const char *overlayText;
     std::uint8_t overlayTextAlign;
     std::uint8_t overlayOpacity;
     std::uint8_t sortEnabled;
     std::uint8_t sortKey;
     std::uint8_t commentEnabled;
-    const char* commentText;
+    const char *commentText;
     std::uint8_t setFileDates;
     std::uint8_t convertFormat;
     std::uint8_t renameEnabled;
-    const char* renamePattern;
+    const char *renamePattern;
     std::uint8_t noZeroPadding;
-    const char* outputDirPattern;
+    const char *outputDirPattern;
     std::uint8_t moveOriginal;
 };
 
-constexpr const char* kDateText = "%DD%.%DM%.%DY%  %DH%:%DI%:%DS%";
-constexpr const char* kSizeText = "%IW%x%IH% (%IR% MP)";
-constexpr const char* kNumberedName = "(%001%) %FN%";
-constexpr const char* kOutputDir = "%PD%/output/";
+constexpr const char *kDateText = "%DD%.%DM%.%DY%  %DH%:%DI%:%DS%";
+constexpr const char *kSizeText = "%IW%x%IH% (%IR% MP)";
+constexpr const char *kNumberedName = "(%001%) %FN%";
+constexpr const char *kOutputDir = "%PD%/output/";
 
 constexpr DefaultRow kDefaultRows[6] = {
-    {0, 1, 0, 100, 0, 100, 0, 100, 0, "", 0, 100, 0, 1, 0, "", 0, 1, 0, kNumberedName, 0,
-     kOutputDir, 0},
-    {7, 0, 0, 100, 0, 100, 0, 100, 1, kDateText, 2, 70, 1, 3, 0, "", 1, 0, 0, kNumberedName, 0,
-     kOutputDir, 0},
-    {5, 0, 1, 0, 1, 115, 1, 90, 0, "", 0, 100, 0, 1, 0, "", 0, 0, 0, kNumberedName, 0, kOutputDir,
-     0},
-    {12, 1, 0, 100, 0, 100, 0, 100, 0, kDateText, 2, 100, 1, 3, 0, "", 1, 0, 1,
-     "%DY%-%DM%-%DD%_%DH%-%DI%-%DS%", 0, kOutputDir, 0},
-    {12, 0, 0, 100, 0, 100, 0, 100, 0, "%IW%x%IH% (%IR% MP)\r\n\"%FN%\"", 2, 100, 1, 6, 1,
-     kSizeText, 0, 0, 1, "(%001%) %IW%x%IH%", 1, kOutputDir, 0},
-    {13, 1, 0, 100, 0, 100, 0, 100, 0, "", 0, 100, 0, 3, 0, "", 1, 0, 0, kNumberedName, 0,
-     "%PD%/output/%DY%/%DM%/", 1},
+    {0, 1, 0, 100, 0, 100, 0, 100,           0, "",         0, 100,
+     0, 1, 0, "",  0, 1,   0, kNumberedName, 0, kOutputDir, 0},
+    {7, 0, 0, 100, 0, 100, 0, 100,           1, kDateText,  2, 70,
+     1, 3, 0, "",  1, 0,   0, kNumberedName, 0, kOutputDir, 0},
+    {5, 0,  1, 0, 1, 115,           1, 90,         0, "", 0, 100, 0, 1,
+     0, "", 0, 0, 0, kNumberedName, 0, kOutputDir, 0},
+    {12, 1,          0, 100, 0, 100, 0, 100, 0, kDateText,
+     2,  100,        1, 3,   0, "",  1, 0,   1, "%DY%-%DM%-%DD%_%DH%-%DI%-%DS%",
+     0,  kOutputDir, 0},
+    {12, 0,          0, 100, 0, 100,       0, 100, 0, "%IW%x%IH% (%IR% MP)\r\n\"%FN%\"",
+     2,  100,        1, 6,   1, kSizeText, 0, 0,   1, "(%001%) %IW%x%IH%",
+     1,  kOutputDir, 0},
+    {13, 1,
+     0,  100,
+     0,  100,
+     0,  100,
+     0,  "",
+     0,  100,
+     0,  3,
+     0,  "",
+     1,  0,
+     0,  kNumberedName,
+     0,  "%PD%/output/%DY%/%DM%/",
+     1},
 };
 
 } // namespace
 
-Preset defaultPreset(int number, std::string name)
-{
+Preset defaultPreset(int number, std::string name) {
     if (number < 0 || number > 5) number = 0;
-    const DefaultRow& row = kDefaultRows[number];
+    const DefaultRow &row = kDefaultRows[number];
     Preset p;
     p.index = static_cast<std::uint8_t>(number);
     p.name = std::move(name);
@@ -158,8 +169,7 @@ Preset defaultPreset(int number, std::string name)
     return p;
 }
 
-void buildDefaults(PresetList& list)
-{
+void buildDefaults(PresetList &list) {
     list.presets.clear();
     for (int number = 0; number < 6; ++number) {
         list.presets.push_back(defaultPreset(number, uiText(295 + number)));
@@ -167,15 +177,13 @@ void buildDefaults(PresetList& list)
     list.currentIndex = 0;
 }
 
-PresetList defaultPresetList()
-{
+PresetList defaultPresetList() {
     PresetList list;
     buildDefaults(list);
     return list;
 }
 
-void storeInto(Preset& target, const Preset& source)
-{
+void storeInto(Preset &target, const Preset &source) {
     const std::uint8_t index = target.index;
     std::string name = std::move(target.name);
     target = source;

@@ -7,39 +7,78 @@ namespace quill::settings {
 
 namespace {
 
-bool isFlag(std::uint8_t value) { return value <= 1; }
+bool isFlag(std::uint8_t value) {
+    return value <= 1;
+}
 
-template <typename T>
-bool within(T value, long low, long high)
-{
+template <typename T> bool within(T value, long low, long high) {
     return static_cast<long>(value) >= low && static_cast<long>(value) <= high;
 }
 
-bool isColor(std::uint32_t value) { return value <= 0xFFFFFF; }
+bool isColor(std::uint32_t value) {
+    return value <= 0xFFFFFF;
+}
 
 } // namespace
 
-bool presetInRange(const Preset& p)
-{
+bool presetInRange(const Preset &p) {
     bool ok = true;
     // Every flag of the record, in storage order.
-    for (std::uint8_t flag :
-         {p.listDisplayOption, p.windowLayoutOption, p.scanImageDetails, p.listStyleOption,
-          p.includeSubdirectories, p.includeHiddenFiles, p.includeVideos, p.useExifDate,
-          p.useExifOrientation, p.keepFilteredImages, p.keepProcessedSources,
-          p.keepFailedSources, p.loadOutputImages, p.keepUnprocessedImages, p.exitAfterRun,
-          p.filterEnabled, p.cropEnabled, p.cropMode, p.trimLeft, p.trimRight, p.trimTop,
-          p.trimBottom, p.rotateEnabled, p.resizeEnabled, p.resizeMode, p.resizeOption,
-          p.brightnessEnabled, p.saturationEnabled, p.contrastEnabled, p.gammaEnabled,
-          p.channelAdjustEnabled, p.canvasEnabled, p.overlayEnabled, p.overlayKind,
-          p.overlayOutline, p.sortEnabled, p.sortAscending, p.commentEnabled, p.keepMetadata,
-          p.setFileDates, p.resetFileAttributes, p.convertFormat, p.qualityEnabled,
-          p.colorDepthEnabled, p.colorDepthOption, p.renameEnabled, p.perFolderNumbering,
-          p.noZeroPadding, p.outputDirEnabled, p.mirrorSubfolders, p.moveOriginal}) {
+    for (std::uint8_t flag : {p.listDisplayOption,
+                              p.windowLayoutOption,
+                              p.scanImageDetails,
+                              p.listStyleOption,
+                              p.includeSubdirectories,
+                              p.includeHiddenFiles,
+                              p.includeVideos,
+                              p.useExifDate,
+                              p.useExifOrientation,
+                              p.keepFilteredImages,
+                              p.keepProcessedSources,
+                              p.keepFailedSources,
+                              p.loadOutputImages,
+                              p.keepUnprocessedImages,
+                              p.exitAfterRun,
+                              p.filterEnabled,
+                              p.cropEnabled,
+                              p.cropMode,
+                              p.trimLeft,
+                              p.trimRight,
+                              p.trimTop,
+                              p.trimBottom,
+                              p.rotateEnabled,
+                              p.resizeEnabled,
+                              p.resizeMode,
+                              p.resizeOption,
+                              p.brightnessEnabled,
+                              p.saturationEnabled,
+                              p.contrastEnabled,
+                              p.gammaEnabled,
+                              p.channelAdjustEnabled,
+                              p.canvasEnabled,
+                              p.overlayEnabled,
+                              p.overlayKind,
+                              p.overlayOutline,
+                              p.sortEnabled,
+                              p.sortAscending,
+                              p.commentEnabled,
+                              p.keepMetadata,
+                              p.setFileDates,
+                              p.resetFileAttributes,
+                              p.convertFormat,
+                              p.qualityEnabled,
+                              p.colorDepthEnabled,
+                              p.colorDepthOption,
+                              p.renameEnabled,
+                              p.perFolderNumbering,
+                              p.noZeroPadding,
+                              p.outputDirEnabled,
+                              p.mirrorSubfolders,
+                              p.moveOriginal}) {
         ok = ok && isFlag(flag);
     }
     ok = ok && within(p.selectedPage, 0, 13);
-    for (const FilterCondition& condition : p.filterConditions) {
+    for (const FilterCondition &condition : p.filterConditions) {
         ok = ok && within(condition.property, 0, 14) && within(condition.operator_, 0, 7) &&
              within(condition.valueKind, 1, 2);
     }

@@ -16,72 +16,66 @@ namespace {
 constexpr std::uint64_t kMaxSettingsFileSize = 16u << 20;
 
 class ByteWriter {
-public:
+  public:
     void u8(std::uint8_t v) { m_bytes.push_back(v); }
     void i8(std::int8_t v) { u8(static_cast<std::uint8_t>(v)); }
-    void i16(std::int16_t v)
-    {
+    void i16(std::int16_t v) {
         const auto u = static_cast<std::uint16_t>(v);
         u8(static_cast<std::uint8_t>(u));
         u8(static_cast<std::uint8_t>(u >> 8));
     }
-    void u32(std::uint32_t v)
-    {
-        for (int shift = 0; shift < 32; shift += 8) u8(static_cast<std::uint8_t>(v >> shift));
+    void u32(std::uint32_t v) {
+        for (int shift = 0; shift < 32; shift += 8)
+            u8(static_cast<std::uint8_t>(v >> shift));
     }
-    void f32(float v)
-    {
+    void f32(float v) {
         std::uint32_t bits = 0;
         std::memcpy(&bits, &v, sizeof bits);
         u32(bits);
     }
     // A line cannot hold a line feed: the callers escape or strip it first.
-    void line(std::string_view text)
-    {
+    void line(std::string_view text) {
         for (char c : text) {
             if (c != '\n' && c != '\0') m_bytes.push_back(static_cast<std::uint8_t>(c));
         }
         m_bytes.push_back('\n');
     }
-    std::vector<std::uint8_t>& bytes() { return m_bytes; }
+    std::vector<std::uint8_t> &bytes() { return m_bytes; }
 
-private:
+  private:
     std::vector<std::uint8_t> m_bytes;
 };
 
 // Bounded reader: every read checks the remaining length; after the first failure ok() stays
 // false and every further read yields zero.
 class ByteReader {
-public:
+  public:
     explicit ByteReader(std::span<const std::uint8_t> bytes) : m_bytes(bytes) {}
     bool ok() const { return m_ok; }
     std::size_t position() const { return m_pos; }
     void seek(std::size_t pos) { m_pos = pos <= m_bytes.size() ? pos : m_bytes.size(); }
     bool atEnd() const { return m_pos >= m_bytes.size(); }
 
-    std::uint8_t u8()
-    {
+    std::uint8_t u8() {
         if (!m_ok || m_bytes.size() - m_pos < 1) return fail<std::uint8_t>();
         return m_bytes[m_pos++];
     }
     std::int8_t i8() { return static_cast<std::int8_t>(u8()); }
-    std::int16_t i16()
-    {
+    std::int16_t i16() {
         if (!m_ok || m_bytes.size() - m_pos < 2) return fail<std::int16_t>();
         const auto v = static_cast<std::uint16_t>(m_bytes[m_pos] | m_bytes[m_pos + 1] << 8);
         m_pos += 2;
         return static_cast<std::int16_t>(v);
     }
-    std::uint32_t u32()
-    {
+    std::uint32_t u32() {
         if (!m_ok || m_bytes.size() - m_pos < 4) return fail<std::uint32_t>();
         std::uint32_t v = 0;
-        for (int i = 3; i >= 0; --i) v = v << 8 | m_bytes[m_pos + static_cast<std::size_t>(i)];
+        for (int i = 3; i >= 0; --i)
+            v = v << 8 | m_bytes[m_pos + static_cast<std::size_t>(i)];
         m_pos += 4;
         return v;
     }
-    float f32()
-    {
+    float f32() {
         const std::uint32_t bits = u32();
         float v = 0;
         std::memcpy(&v, &bits, sizeof v);
@@ -89,26 +83,23 @@ public:
     }
     // The bytes up to the next line feed; a missing line feed is a truncation. Null bytes are
     // dropped so that strings never hold one.
-    std::string line()
-    {
+    std::string line() {
         if (!m_ok) return {};
-        const std::uint8_t* begin = m_bytes.data() + m_pos;
-        const void* found = std::memchr(begin, '\n', m_bytes.size() - m_pos);
+        const std::uint8_t *begin = m_bytes.data() + m_pos;
+        const void *found = std::memchr(begin, '\n', m_bytes.size() - m_pos);
         if (found == nullptr) return fail<std::string>();
-        const auto* end = static_cast<const std::uint8_t*>(found);
+        const auto *end = static_cast<const std::uint8_t *>(found);
         std::string text;
         text.reserve(static_cast<std::size_t>(end - begin));
-        for (const std::uint8_t* p = begin; p != end; ++p) {
+        for (const std::uint8_t *p = begin; p != end; ++p) {
             if (*p != 0) text.push_back(static_cast<char>(*p));
         }
         m_pos += static_cast<std::size_t>(end - begin) + 1;
         return text;
     }
 
-private:
-    template <typename T>
-    T fail()
-    {
+  private:
+    template <typename T> T fail() {
         m_ok = false;
         return T{};
     }
@@ -125,13 +116,11 @@ struct RecordLayout {
     bool channelsOnOldScale = false; // channel offsets stored as 0..510 with 255 neutral
 };
 
-std::int16_t fromOldChannelScale(std::int16_t stored)
-{
+std::int16_t fromOldChannelScale(std::int16_t stored) {
     return static_cast<std::int16_t>(std::lround(static_cast<double>(stored) / 2.55));
 }
 
-void writeRecord(ByteWriter& w, const Preset& p)
-{
+void writeRecord(ByteWriter &w, const Preset &p) {
     w.u32(kPresetMarker);
     w.u8(p.index);
     w.line(p.name);
@@ -143,7 +132,7 @@ void writeRecord(ByteWriter& w, const Preset& p)
           p.filterEnabled}) {
         w.u8(v);
     }
-    for (const FilterCondition& c : p.filterConditions) {
+    for (const FilterCondition &c : p.filterConditions) {
         w.u32(kConditionMarker);
         w.u32(c.flags);
         w.u8(c.property);
@@ -218,9 +207,9 @@ void writeRecord(ByteWriter& w, const Preset& p)
     w.u8(p.fileDateSource);
     w.u32(p.fixedFileDate);
     w.i16(p.fileDateShiftMinutes);
-    for (std::uint8_t v : {p.resetFileAttributes, p.convertFormat, p.outputFormat,
-                           p.qualityEnabled, p.quality, p.colorDepthEnabled, p.colorDepth,
-                           p.colorDepthOption, p.renameEnabled}) {
+    for (std::uint8_t v :
+         {p.resetFileAttributes, p.convertFormat, p.outputFormat, p.qualityEnabled, p.quality,
+          p.colorDepthEnabled, p.colorDepth, p.colorDepthOption, p.renameEnabled}) {
         w.u8(v);
     }
     w.line(p.renamePattern);
@@ -233,11 +222,10 @@ void writeRecord(ByteWriter& w, const Preset& p)
 }
 
 // Reads one record after its marker. False when the bytes end inside the record.
-bool readRecord(ByteReader& r, const RecordLayout& layout, Preset& p)
-{
+bool readRecord(ByteReader &r, const RecordLayout &layout, Preset &p) {
     p.index = r.u8();
     p.name = r.line();
-    for (std::uint8_t* v :
+    for (std::uint8_t *v :
          {&p.selectedPage, &p.listDisplayOption, &p.windowLayoutOption, &p.scanImageDetails,
           &p.listStyleOption, &p.includeSubdirectories, &p.includeHiddenFiles, &p.includeVideos,
           &p.useExifDate, &p.useExifOrientation, &p.keepFilteredImages, &p.keepProcessedSources,
@@ -343,9 +331,9 @@ bool readRecord(ByteReader& r, const RecordLayout& layout, Preset& p)
     p.fileDateSource = r.u8();
     p.fixedFileDate = r.u32();
     p.fileDateShiftMinutes = r.i16();
-    for (std::uint8_t* v : {&p.resetFileAttributes, &p.convertFormat, &p.outputFormat,
-                            &p.qualityEnabled, &p.quality, &p.colorDepthEnabled, &p.colorDepth,
-                            &p.colorDepthOption, &p.renameEnabled}) {
+    for (std::uint8_t *v :
+         {&p.resetFileAttributes, &p.convertFormat, &p.outputFormat, &p.qualityEnabled, &p.quality,
+          &p.colorDepthEnabled, &p.colorDepth, &p.colorDepthOption, &p.renameEnabled}) {
         *v = r.u8();
     }
     p.renamePattern = r.line();
@@ -365,9 +353,8 @@ bool readRecord(ByteReader& r, const RecordLayout& layout, Preset& p)
 
 // Reads the short-name line and the rest of the header; false when the name is not ours or the
 // bytes end early.
-bool readHeader(std::span<const std::uint8_t> bytes, float& version, std::uint8_t& first,
-                std::uint8_t& second, std::size_t& size)
-{
+bool readHeader(std::span<const std::uint8_t> bytes, float &version, std::uint8_t &first,
+                std::uint8_t &second, std::size_t &size) {
     ByteReader r(bytes);
     const std::string name = r.line();
     if (!r.ok() || name != settingsShortName()) return false;
@@ -380,21 +367,18 @@ bool readHeader(std::span<const std::uint8_t> bytes, float& version, std::uint8_
 
 } // namespace
 
-std::string settingsShortName()
-{
-    const std::string& name = programInfoText(2);
+std::string settingsShortName() {
+    const std::string &name = programInfoText(2);
     return name.empty() ? std::string("Quillmere") : name;
 }
 
-float settingsVersion()
-{
-    const std::string& text = programInfoText(4);
+float settingsVersion() {
+    const std::string &text = programInfoText(4);
     if (text.empty()) return 4.6f;
     return std::strtof(text.c_str(), nullptr);
 }
 
-std::vector<std::uint8_t> settingFileHeader()
-{
+std::vector<std::uint8_t> settingFileHeader() {
     ByteWriter w;
     w.line(settingsShortName());
     w.f32(settingsVersion());
@@ -403,8 +387,7 @@ std::vector<std::uint8_t> settingFileHeader()
     return std::move(w.bytes());
 }
 
-bool headerIsCurrent(std::span<const std::uint8_t> bytes, std::size_t* headerSize)
-{
+bool headerIsCurrent(std::span<const std::uint8_t> bytes, std::size_t *headerSize) {
     float version = 0;
     std::uint8_t first = 0;
     std::uint8_t second = 0;
@@ -415,8 +398,7 @@ bool headerIsCurrent(std::span<const std::uint8_t> bytes, std::size_t* headerSiz
     return true;
 }
 
-float headerVersion(std::span<const std::uint8_t> bytes, std::size_t* headerSize)
-{
+float headerVersion(std::span<const std::uint8_t> bytes, std::size_t *headerSize) {
     float version = 0;
     std::uint8_t first = 0;
     std::uint8_t second = 0;
@@ -427,36 +409,54 @@ float headerVersion(std::span<const std::uint8_t> bytes, std::size_t* headerSize
     return version;
 }
 
-bool fileHasCurrentHeader(const std::string& path)
-{
+bool fileHasCurrentHeader(const std::string &path) {
     const auto bytes = platform::readFile(path, kMaxSettingsFileSize);
     return bytes && !bytes->empty() && headerIsCurrent(*bytes);
 }
 
-std::string escapeOverlayText(std::string_view text)
-{
+std::string escapeOverlayText(std::string_view text) {
     std::string out;
     out.reserve(text.size());
     for (char c : text) {
         switch (c) {
-        case '\\': out += "\\\\"; break;
-        case '\n': out += "\\n"; break;
-        case '\r': out += "\\r"; break;
-        case '\t': out += "\\t"; break;
-        case '\v': out += "\\v"; break;
-        case '"': out += "\\'"; break;
-        case '\a': out += "\\a"; break;
-        case '\b': out += "\\b"; break;
-        case '\f': out += "\\f"; break;
-        case '\x1B': out += "\\["; break;
-        default: out.push_back(c);
+        case '\\':
+            out += "\\\\";
+            break;
+        case '\n':
+            out += "\\n";
+            break;
+        case '\r':
+            out += "\\r";
+            break;
+        case '\t':
+            out += "\\t";
+            break;
+        case '\v':
+            out += "\\v";
+            break;
+        case '"':
+            out += "\\'";
+            break;
+        case '\a':
+            out += "\\a";
+            break;
+        case '\b':
+            out += "\\b";
+            break;
+        case '\f':
+            out += "\\f";
+            break;
+        case '\x1B':
+            out += "\\[";
+            break;
+        default:
+            out.push_back(c);
         }
     }
     return out;
 }
 
-std::string unescapeOverlayText(std::string_view stored)
-{
+std::string unescapeOverlayText(std::string_view stored) {
     std::string out;
     out.reserve(stored.size());
     for (std::size_t i = 0; i < stored.size(); ++i) {
@@ -467,17 +467,38 @@ std::string unescapeOverlayText(std::string_view stored)
         }
         char plain = 0;
         switch (stored[i + 1]) {
-        case '\\': plain = '\\'; break;
-        case 'n': plain = '\n'; break;
-        case 'r': plain = '\r'; break;
-        case 't': plain = '\t'; break;
-        case 'v': plain = '\v'; break;
-        case '\'': plain = '"'; break;
-        case 'a': plain = '\a'; break;
-        case 'b': plain = '\b'; break;
-        case 'f': plain = '\f'; break;
-        case '[': plain = '\x1B'; break;
-        default: break;
+        case '\\':
+            plain = '\\';
+            break;
+        case 'n':
+            plain = '\n';
+            break;
+        case 'r':
+            plain = '\r';
+            break;
+        case 't':
+            plain = '\t';
+            break;
+        case 'v':
+            plain = '\v';
+            break;
+        case '\'':
+            plain = '"';
+            break;
+        case 'a':
+            plain = '\a';
+            break;
+        case 'b':
+            plain = '\b';
+            break;
+        case 'f':
+            plain = '\f';
+            break;
+        case '[':
+            plain = '\x1B';
+            break;
+        default:
+            break;
         }
         if (plain == 0) {
             out.push_back(c);
@@ -489,25 +510,31 @@ std::string unescapeOverlayText(std::string_view stored)
     return out;
 }
 
-std::vector<std::uint8_t> serializePresets(const PresetList& list)
-{
+std::vector<std::uint8_t> serializePresets(const PresetList &list) {
     ByteWriter w;
     w.bytes() = settingFileHeader();
     w.u8(static_cast<std::uint8_t>(list.currentIndex));
-    for (const Preset& preset : list.presets) writeRecord(w, preset);
+    for (const Preset &preset : list.presets)
+        writeRecord(w, preset);
     return std::move(w.bytes());
 }
 
-bool parsePresets(std::span<const std::uint8_t> bytes, PresetList& list)
-{
+bool parsePresets(std::span<const std::uint8_t> bytes, PresetList &list) {
     RecordLayout layout;
     std::size_t headerSize = 0;
     if (!headerIsCurrent(bytes, &headerSize)) {
         const float version = headerVersion(bytes, &headerSize);
         const long hundredths = std::lround(static_cast<double>(version) * 100.0);
         switch (hundredths) {
-        case 400: case 410: case 420: case 430: case 440: case 450: break;
-        default: return false;
+        case 400:
+        case 410:
+        case 420:
+        case 430:
+        case 440:
+        case 450:
+            break;
+        default:
+            return false;
         }
         layout.hasCanvas = false;
         layout.hasNumberingOptions = hundredths >= 450;
@@ -531,21 +558,18 @@ bool parsePresets(std::span<const std::uint8_t> bytes, PresetList& list)
     return true;
 }
 
-void readPresets(const std::string& path, PresetList& list)
-{
+void readPresets(const std::string &path, PresetList &list) {
     const auto bytes = platform::readFile(path, kMaxSettingsFileSize);
     if (bytes && parsePresets(*bytes, list)) return;
     buildDefaults(list);
 }
 
-bool writePresets(const std::string& path, const PresetList& list)
-{
+bool writePresets(const std::string &path, const PresetList &list) {
     const std::vector<std::uint8_t> bytes = serializePresets(list);
     return platform::writeFileAtomically(path, bytes);
 }
 
-int readStoredLanguage(const std::string& path)
-{
+int readStoredLanguage(const std::string &path) {
     const auto bytes = platform::readFile(path, kMaxSettingsFileSize);
     if (!bytes) return -1;
     std::size_t headerSize = 0;
@@ -555,20 +579,20 @@ int readStoredLanguage(const std::string& path)
     return value;
 }
 
-int readLanguage(const std::string& path)
-{
+int readLanguage(const std::string &path) {
     const int stored = readStoredLanguage(path);
     return stored >= 0 ? stored : systemLanguageIndex();
 }
 
-bool writeLanguage(const std::string& path, int languageIndex)
-{
+bool writeLanguage(const std::string &path, int languageIndex) {
     if (languageIndex < 0 || languageIndex >= kLanguageCount) return false;
     std::vector<std::uint8_t> bytes = settingFileHeader();
     bytes.push_back(static_cast<std::uint8_t>(languageIndex));
     return platform::writeFileAtomically(path, bytes);
 }
 
-int systemLanguageIndex() { return languageIndexForCode(platform::defaultUiLanguage()); }
+int systemLanguageIndex() {
+    return languageIndexForCode(platform::defaultUiLanguage());
+}
 
 } // namespace quill::settings

@@ -1,6 +1,8 @@
 // Settings validation: the range phase and the consistency phase in their fixed order.
 #include "settings/settings_validation.h"
 
+#include "imagefiles/format.h"
+#include "imagefiles/image_record.h"
 #include "settings/filter_conditions.h"
 #include "settings/preset_range.h"
 #include "toolkit/platform/platform.h"
@@ -18,20 +20,19 @@ constexpr ConsistencyCheck kChecksInOrder[] = {
     ConsistencyCheck::OutputDirInvalid,     ConsistencyCheck::OutputDirIsImageFolder,
 };
 
-bool hasActiveCondition(const Preset& s) {
-    for (const FilterCondition& condition : s.filterConditions) {
+bool hasActiveCondition(const Preset &s) {
+    for (const FilterCondition &condition : s.filterConditions) {
         if (isActive(condition)) return true;
     }
     return false;
 }
 
-bool nothingToDo(const Preset& s, const RunSettings& run) {
+bool nothingToDo(const Preset &s, const RunSettings &run) {
     const bool noStep = s.cropEnabled == 0 && s.rotateEnabled == 0 && s.resizeEnabled == 0 &&
                         run.anyColorAdjust == 0 && s.canvasEnabled == 0 && s.overlayEnabled == 0 &&
                         s.commentEnabled == 0 && s.resetFileAttributes == 0 &&
-                        s.convertFormat == 0 && s.qualityEnabled == 0 &&
-                        s.colorDepthEnabled == 0 && s.renameEnabled == 0 &&
-                        s.outputDirEnabled == 0 && s.keepMetadata == 1;
+                        s.convertFormat == 0 && s.qualityEnabled == 0 && s.colorDepthEnabled == 0 &&
+                        s.renameEnabled == 0 && s.outputDirEnabled == 0 && s.keepMetadata == 1;
     // Copying the source's own dates onto its own file is no task either.
     const bool noDateTask = s.setFileDates == 0 || s.fileDateSource == 0;
     return noStep && noDateTask;
@@ -53,8 +54,10 @@ bool isValidFileName(std::string_view name) {
         case '?':
         case '<':
         case '>':
-        case '|': return false;
-        default: break;
+        case '|':
+            return false;
+        default:
+            break;
         }
     }
     return true;
@@ -72,15 +75,16 @@ bool isValidAbsoluteDirectory(std::string_view directory) {
     return true;
 }
 
-bool isUsableOverlayImage(const std::string& path) {
+bool isUsableOverlayImage(const std::string &path) {
     if (path.size() < 8) return false;
     const auto info = platform::fileInfo(path);
     return info && !info->isDirectory && info->size >= 35;
 }
 
-bool consistencyCheckFails(ConsistencyCheck check, const Preset& s, const RunSettings& run) {
+bool consistencyCheckFails(ConsistencyCheck check, const Preset &s, const RunSettings &run) {
     switch (check) {
-    case ConsistencyCheck::NoActiveCondition: return s.filterEnabled == 1 && !hasActiveCondition(s);
+    case ConsistencyCheck::NoActiveCondition:
+        return s.filterEnabled == 1 && !hasActiveCondition(s);
     case ConsistencyCheck::CropMarginsZero:
         return s.cropEnabled == 1 && s.cropMode == 0 && s.cropLeft == 0 && s.cropRight == 0 &&
                s.cropTop == 0 && s.cropBottom == 0;
@@ -120,11 +124,18 @@ bool consistencyCheckFails(ConsistencyCheck check, const Preset& s, const RunSet
     return false;
 }
 
-ValidationResult settingsValidation(const Preset& settings) {
+bool listHoldsVideo(const imagefiles::ImageList &images) {
+    for (const imagefiles::ImageRecord &record : images.records()) {
+        if (record.formatKind == imagefiles::FormatVideo) return true;
+    }
+    return false;
+}
+
+ValidationResult settingsValidation(const Preset &settings) {
     return presetInRange(settings) ? ValidationResult::Valid : ValidationResult::OutOfRange;
 }
 
-ValidationResult settingsValidation(int mode, const Preset& s, const RunSettings& run,
+ValidationResult settingsValidation(int mode, const Preset &s, const RunSettings &run,
                                     bool listHoldsVideo) {
     if (!presetInRange(s)) return ValidationResult::OutOfRange;
     if (mode != 1) return ValidationResult::Valid;
@@ -137,7 +148,7 @@ ValidationResult settingsValidation(int mode, const Preset& s, const RunSettings
         return ValidationResult::VideosNeedDetails;
     }
     if (s.filterEnabled == 1) {
-        for (const FilterCondition& condition : s.filterConditions) {
+        for (const FilterCondition &condition : s.filterConditions) {
             if (!filterValueUsable(condition)) return ValidationResult::BadFilterValue;
         }
     }

@@ -6,16 +6,14 @@
 namespace quill::app {
 namespace {
 
-AppContext parse(const std::vector<std::string>& arguments)
-{
+AppContext parse(const std::vector<std::string> &arguments) {
     AppContext context;
     parseCommandLine(arguments, context);
     return context;
 }
 
-TEST(CommandLine, SwitchesIgnoreLetterCaseButNotExtraCharacters)
-{
-    for (const char* spelling : {"-Console", "-console", "-CONSOLE", "-cOnSoLe"}) {
+TEST(CommandLine, SwitchesIgnoreLetterCaseButNotExtraCharacters) {
+    for (const char *spelling : {"-Console", "-console", "-CONSOLE", "-cOnSoLe"}) {
         EXPECT_TRUE(parse({spelling}).consoleMode) << spelling;
     }
     EXPECT_FALSE(parse({"-Consoles"}).consoleMode);
@@ -26,7 +24,7 @@ TEST(CommandLine, SwitchesIgnoreLetterCaseButNotExtraCharacters)
     EXPECT_TRUE(parse({"-PORTABLE"}).portableMode);
 
     // Help implies portable mode, so it never creates the per-user folder.
-    for (const char* spelling : {"-Help", "-HELP", "-?"}) {
+    for (const char *spelling : {"-Help", "-HELP", "-?"}) {
         const AppContext c = parse({spelling});
         EXPECT_TRUE(c.helpRequested) << spelling;
         EXPECT_TRUE(c.portableMode) << spelling;
@@ -38,23 +36,21 @@ TEST(CommandLine, SwitchesIgnoreLetterCaseButNotExtraCharacters)
     EXPECT_EQ(c.startPreset, -1);
 }
 
-TEST(CommandLine, PresetChoiceNeedsExactlyOneCharacterAfterTheEqualsSign)
-{
+TEST(CommandLine, PresetChoiceNeedsExactlyOneCharacterAfterTheEqualsSign) {
     EXPECT_EQ(parse({"-Preset=3"}).startPreset, 3);
     EXPECT_EQ(parse({"-PRESET=9"}).startPreset, 9);
     EXPECT_EQ(parse({"-preset=0"}).startPreset, 0);
-    EXPECT_EQ(parse({"-Preset=x"}).startPreset, 0);  // a letter selects preset 0
+    EXPECT_EQ(parse({"-Preset=x"}).startPreset, 0); // a letter selects preset 0
     EXPECT_EQ(parse({"-Preset=-"}).startPreset, 0);
     EXPECT_EQ(parse({"-Preset=\xC3\xA9"}).startPreset, 0); // one non-ASCII character
-    EXPECT_EQ(parse({"-Preset=12"}).startPreset, -1);     // too long
-    EXPECT_EQ(parse({"-Preset="}).startPreset, -1);       // too short
+    EXPECT_EQ(parse({"-Preset=12"}).startPreset, -1);      // too long
+    EXPECT_EQ(parse({"-Preset="}).startPreset, -1);        // too short
     EXPECT_EQ(parse({"-Presets3"}).startPreset, -1);
     EXPECT_EQ(parse({"-Preset=2", "-Preset=5"}).startPreset, 5); // the later one wins
     EXPECT_EQ(parse({"-Preset=2", "-Preset=55"}).startPreset, 2);
 }
 
-TEST(CommandLine, PathArgumentsAreCollectedInOrder)
-{
+TEST(CommandLine, PathArgumentsAreCollectedInOrder) {
     const AppContext c = parse({"a.jpg", "-Console", "dir with space/", "", "/abs/b.png",
                                 "-Preset=1", "\xFF\xFE odd bytes"});
     EXPECT_EQ(c.pathArguments, "a.jpg\ndir with space/\n/abs/b.png\n\xFF\xFE odd bytes\n");
@@ -66,8 +62,7 @@ TEST(CommandLine, PathArgumentsAreCollectedInOrder)
     EXPECT_TRUE(twice.helpRequested);
 }
 
-TEST(CommandLine, RelativePathsResolveAgainstTheStartDirectory)
-{
+TEST(CommandLine, RelativePathsResolveAgainstTheStartDirectory) {
     EXPECT_EQ(resolvePathArguments("photos/a.jpg\n/abs/b.jpg\n./c.jpg\n", "/home/u/"),
               "/home/u/photos/a.jpg\n/abs/b.jpg\n/home/u/./c.jpg\n");
     EXPECT_EQ(resolvePathArguments("", "/home/u/"), "");

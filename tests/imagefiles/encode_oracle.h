@@ -19,7 +19,7 @@ inline bool haveImageMagick() {
 }
 
 /// identify's answer for a format string (first frame).
-inline std::string identify(const std::string& path, const std::string& format) {
+inline std::string identify(const std::string &path, const std::string &format) {
     std::string output;
     runCommand("/usr/bin/identify -format " + shellQuote(format) + " " + shellQuote(path) +
                    "'[0]' 2>/dev/null",
@@ -28,7 +28,7 @@ inline std::string identify(const std::string& path, const std::string& format) 
 }
 
 /// Decodes any file ImageMagick reads into a 24- or 32-bit image; empty on failure.
-inline toolkit::Image decodeWithImageMagick(const std::string& path, bool withAlpha) {
+inline toolkit::Image decodeWithImageMagick(const std::string &path, bool withAlpha) {
     std::istringstream size(identify(path, "%w %h"));
     int width = 0, height = 0;
     size >> width >> height;
@@ -48,15 +48,15 @@ inline toolkit::Image decodeWithImageMagick(const std::string& path, bool withAl
 }
 
 /// Peak signal-to-noise ratio over the colour channels (or all channels with `includeAlpha`).
-inline double psnr(const toolkit::Image& a, const toolkit::Image& b, bool includeAlpha = false) {
+inline double psnr(const toolkit::Image &a, const toolkit::Image &b, bool includeAlpha = false) {
     if (a.width() != b.width() || a.height() != b.height()) return 0;
     double sum = 0;
     std::size_t count = 0;
     const int channels = includeAlpha ? 4 : 3;
     for (int y = 0; y < a.height(); ++y) {
         for (int x = 0; x < a.width(); ++x) {
-            const std::uint8_t* p = a.row(y) + x * a.bytesPerPixel();
-            const std::uint8_t* q = b.row(y) + x * b.bytesPerPixel();
+            const std::uint8_t *p = a.row(y) + x * a.bytesPerPixel();
+            const std::uint8_t *q = b.row(y) + x * b.bytesPerPixel();
             for (int c = 0; c < channels; ++c) {
                 const double d = double(p[c]) - double(q[c]);
                 sum += d * d;
@@ -69,7 +69,7 @@ inline double psnr(const toolkit::Image& a, const toolkit::Image& b, bool includ
 }
 
 /// True when both images hold the same pixels in the same format.
-inline bool samePixels(const toolkit::Image& a, const toolkit::Image& b) {
+inline bool samePixels(const toolkit::Image &a, const toolkit::Image &b) {
     if (a.width() != b.width() || a.height() != b.height() || a.format() != b.format())
         return false;
     const std::size_t rowBytes = std::size_t(a.width()) * std::size_t(a.bytesPerPixel());
@@ -79,7 +79,7 @@ inline bool samePixels(const toolkit::Image& a, const toolkit::Image& b) {
 }
 
 /// A decoded photograph from the shared test data (24-bit).
-inline toolkit::Image photograph(const std::string& relative) {
+inline toolkit::Image photograph(const std::string &relative) {
     return decodeWithImageMagick(testdata(relative), false);
 }
 

@@ -6,10 +6,12 @@
 #include <cerrno>
 #include <random>
 #include <sstream>
+#include <tuple>
 
 #include <gtest/gtest.h>
 
 #include "encode_oracle.h"
+#include "imagefiles/image_loader.h"
 #include "imagefiles/jp2_encoder.h"
 #include "imagefiles/jpeg_encoder.h"
 #include "test_support.h"
@@ -30,7 +32,7 @@ Image synthetic(int width, int height, PixelFormat format, unsigned seed = 1) {
     Image image(width, height, format);
     std::mt19937 random(seed);
     for (int y = 0; y < height; ++y) {
-        std::uint8_t* p = image.row(y);
+        std::uint8_t *p = image.row(y);
         for (int x = 0; x < width; ++x, p += image.bytesPerPixel()) {
             p[0] = std::uint8_t((x * 255) / std::max(1, width - 1));
             p[1] = std::uint8_t((y * 255) / std::max(1, height - 1));
@@ -41,10 +43,12 @@ Image synthetic(int width, int height, PixelFormat format, unsigned seed = 1) {
     return image;
 }
 
-std::vector<std::uint8_t> readAll(const std::string& path) { return test::readBytes(path); }
+std::vector<std::uint8_t> readAll(const std::string &path) {
+    return test::readBytes(path);
+}
 
 // The 64 values of each quantisation table in the file (8- or 16-bit precision).
-std::vector<std::vector<int>> quantisationTables(const std::vector<std::uint8_t>& jpeg) {
+std::vector<std::vector<int>> quantisationTables(const std::vector<std::uint8_t> &jpeg) {
     std::vector<std::vector<int>> tables;
     std::size_t pos = 2;
     while (pos + 4 <= jpeg.size() && jpeg[pos] == 0xFF && jpeg[pos + 1] != 0xDA) {
@@ -70,11 +74,11 @@ std::vector<std::vector<int>> quantisationTables(const std::vector<std::uint8_t>
 // The standard tables scaled as libjpeg scales them for a quality (1..100), sorted, because
 // the file stores them in zigzag order.
 std::vector<int> expectedSortedTable(bool chroma, int quality) {
-    static constexpr int luma[64] = {
-        16, 11, 10, 16, 24,  40,  51,  61,  12, 12, 14, 19, 26,  58,  60,  55,
-        14, 13, 16, 24, 40,  57,  69,  56,  14, 17, 22, 29, 51,  87,  80,  62,
-        18, 22, 37, 56, 68,  109, 103, 77,  24, 35, 55, 64, 81,  104, 113, 92,
-        49, 64, 78, 87, 103, 121, 120, 101, 72, 92, 95, 98, 112, 100, 103, 99};
+    static constexpr int luma[64] = {16,  11,  10,  16,  24, 40, 51,  61,  12,  12,  14,  19,  26,
+                                     58,  60,  55,  14,  13, 16, 24,  40,  57,  69,  56,  14,  17,
+                                     22,  29,  51,  87,  80, 62, 18,  22,  37,  56,  68,  109, 103,
+                                     77,  24,  35,  55,  64, 81, 104, 113, 92,  49,  64,  78,  87,
+                                     103, 121, 120, 101, 72, 92, 95,  98,  112, 100, 103, 99};
     static constexpr int chromaTable[64] = {
         17, 18, 24, 47, 99, 99, 99, 99, 18, 21, 26, 66, 99, 99, 99, 99, 24, 26, 56, 99, 99, 99,
         99, 99, 47, 66, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99,
@@ -83,25 +87,26 @@ std::vector<int> expectedSortedTable(bool chroma, int quality) {
     const int scale = q < 50 ? 5000 / q : 200 - q * 2;
     std::vector<int> table;
     for (int i = 0; i < 64; ++i)
-        table.push_back(std::clamp(((chroma ? chromaTable : luma)[i] * scale + 50) / 100, 1, 32767));
+        table.push_back(
+            std::clamp(((chroma ? chromaTable : luma)[i] * scale + 50) / 100, 1, 32767));
     std::sort(table.begin(), table.end());
     return table;
 }
 
 TEST(ImageSaverIdentifiers, TagsExtensionsAndRefusals) {
-    EXPECT_EQ(std::uint32_t(Encoder::Jpeg), 0x4745504Au);  // "JPEG", J in the low byte
-    EXPECT_EQ(std::uint32_t(Encoder::Png), 0x00474E50u);   // "PNG", top byte 0
-    EXPECT_EQ(std::uint32_t(Encoder::Jp2k), 0x4B32504Au);  // "JP2K"
+    EXPECT_EQ(std::uint32_t(Encoder::Jpeg), 0x4745504Au); // "JPEG", J in the low byte
+    EXPECT_EQ(std::uint32_t(Encoder::Png), 0x00474E50u);  // "PNG", top byte 0
+    EXPECT_EQ(std::uint32_t(Encoder::Jp2k), 0x4B32504Au); // "JP2K"
     EXPECT_EQ(std::uint32_t(Encoder::Bmp), 0u);
     EXPECT_EQ(quill::imagefiles::encoderFromIdentifier(0x4745504A), Encoder::Jpeg);
-    EXPECT_FALSE(quill::imagefiles::encoderFromIdentifier(0x46464954));  // "TIFF"
+    EXPECT_FALSE(quill::imagefiles::encoderFromIdentifier(0x46464954)); // "TIFF"
     EXPECT_EQ(quill::imagefiles::encoderForFormat(9), Encoder::Jp2k);
-    EXPECT_FALSE(quill::imagefiles::encoderForFormat(3));  // TGA is read-only
+    EXPECT_FALSE(quill::imagefiles::encoderForFormat(3)); // TGA is read-only
 
-    const char* expected[] = {"jpg", "png", "bmp", "tga", "tif", "gif", "pcx", "pnm", "ico", "jp2"};
+    const char *expected[] = {"jpg", "png", "bmp", "tga", "tif", "gif", "pcx", "pnm", "ico", "jp2"};
     for (int code = 0; code < 10; ++code)
         EXPECT_EQ(quill::imagefiles::extensionForFormat(code), expected[code]);
-    EXPECT_EQ(quill::imagefiles::extensionForFormat(10), "");  // video
+    EXPECT_EQ(quill::imagefiles::extensionForFormat(10), ""); // video
     EXPECT_EQ(quill::imagefiles::extensionForFormat(-1), "");
 
     test::TempDir dir;
@@ -126,17 +131,18 @@ TEST(JpegEncoder, JfifLayoutAndQualityTables) {
     const auto q8 = tablesFor(8);
     // FF D8, then a 16-byte JFIF APP0 segment, so the next marker sits at offset 20.
     ASSERT_GE(q8.size(), 22u);
-    EXPECT_EQ(std::vector<std::uint8_t>(q8.begin(), q8.begin() + 11),
-              (std::vector<std::uint8_t>{0xFF, 0xD8, 0xFF, 0xE0, 0x00, 0x10, 'J', 'F', 'I', 'F', 0}));
+    EXPECT_EQ(
+        std::vector<std::uint8_t>(q8.begin(), q8.begin() + 11),
+        (std::vector<std::uint8_t>{0xFF, 0xD8, 0xFF, 0xE0, 0x00, 0x10, 'J', 'F', 'I', 'F', 0}));
     EXPECT_EQ(q8[20], 0xFF);
 
-    for (const auto& [flags, libraryQuality] :
-         std::vector<std::pair<int, int>>{{8, 80}, {10, 100}, {15, 100}, {3 + kDither, 30},
-                                          {0, 1}, {-4, 1}}) {
+    for (const auto &[flags, libraryQuality] : std::vector<std::pair<int, int>>{
+             {8, 80}, {10, 100}, {15, 100}, {3 + kDither, 30}, {0, 1}, {-4, 1}}) {
         SCOPED_TRACE(flags);
         auto tables = quantisationTables(flags == 8 ? q8 : tablesFor(flags));
         ASSERT_EQ(tables.size(), 2u);
-        for (auto& t : tables) std::sort(t.begin(), t.end());
+        for (auto &t : tables)
+            std::sort(t.begin(), t.end());
         EXPECT_EQ(tables[0], expectedSortedTable(false, libraryQuality));
         EXPECT_EQ(tables[1], expectedSortedTable(true, libraryQuality));
     }
@@ -147,7 +153,7 @@ TEST(JpegEncoder, JfifLayoutAndQualityTables) {
 TEST(JpegEncoder, PhotographsKeepTheirQualityAndAlphaIsDropped) {
     if (!test::haveImageMagick()) GTEST_SKIP() << "ImageMagick missing";
     test::TempDir dir;
-    for (const char* name : {"exif/nokia_n70_iptc.jpg", "exif/Canon_PowerShot_S40.jpg"}) {
+    for (const char *name : {"exif/nokia_n70_iptc.jpg", "exif/Canon_PowerShot_S40.jpg"}) {
         SCOPED_TRACE(name);
         const Image photo = test::photograph(name);
         ASSERT_FALSE(photo.empty());
@@ -169,7 +175,7 @@ TEST(JpegEncoder, PhotographsKeepTheirQualityAndAlphaIsDropped) {
     Image rgba(32, 32, PixelFormat::Bgra32);
     for (int y = 0; y < 32; ++y)
         for (int x = 0; x < 32; ++x) {
-            std::uint8_t* p = rgba.row(y) + x * 4;
+            std::uint8_t *p = rgba.row(y) + x * 4;
             p[0] = 40, p[1] = 90, p[2] = 200, p[3] = x < 16 ? 0 : 255;
         }
     const std::string path = dir.file("alpha.jpg");
@@ -210,9 +216,10 @@ TEST(BmpEncoder, DirectColourRoundTripsExactly) {
 
         const Image rgba = synthetic(width, 9, PixelFormat::Bgra32, unsigned(width));
         ASSERT_TRUE(saveImageFile(rgba, dir.file("rgba.bmp"), Encoder::Bmp, 0, 32).ok);
-        EXPECT_TRUE(test::samePixels(rgba, test::decodeWithImageMagick(dir.file("rgba.bmp"), true)));
-        EXPECT_EQ(test::identify(dir.file("rgba.bmp"), "%w %h %A"),
-                  std::to_string(width) + " 9 True");
+        EXPECT_TRUE(
+            test::samePixels(rgba, test::decodeWithImageMagick(dir.file("rgba.bmp"), true)));
+        EXPECT_EQ(test::identify(dir.file("rgba.bmp"), "%w %h %z %A"),
+                  std::to_string(width) + " 9 8 True");
 
         // Alpha is written only when 32 bits are asked for.
         ASSERT_TRUE(saveImageFile(rgba, dir.file("drop.bmp"), Encoder::Bmp, 0, 24).ok);
@@ -243,17 +250,16 @@ TEST(PaletteFiles, IdentifyAgreesOnDepthAndPaletteSize) {
                 info >> width >> height >> fileDepth >> type >> colours;
                 EXPECT_EQ(width, 640);
                 EXPECT_EQ(height, 480);
-                EXPECT_TRUE(type == "Palette" || type == "Bilevel" || type == "Grayscale")
-                    << type;
+                EXPECT_TRUE(type == "Palette" || type == "Bilevel" || type == "Grayscale") << type;
                 EXPECT_LE(colours, 1 << depth);
-                EXPECT_GT(colours, (1 << depth) / 2);  // the palette is put to use
+                EXPECT_GT(colours, (1 << depth) / 2); // the palette is put to use
                 const auto bytes = readAll(path);
                 if (encoder == Encoder::Bmp) {
                     EXPECT_EQ(fileDepth, depth);
-                    EXPECT_EQ(bytes[28], depth);  // bits per pixel in the info header
+                    EXPECT_EQ(bytes[28], depth); // bits per pixel in the info header
                 } else {
-                    EXPECT_EQ(bytes[24], depth);  // IHDR bit depth
-                    EXPECT_EQ(bytes[25], 3);      // colour type: palette
+                    EXPECT_EQ(bytes[24], depth); // IHDR bit depth
+                    EXPECT_EQ(bytes[25], 3);     // colour type: palette
                 }
                 // The reduced picture still resembles the photograph.
                 const Image back = test::decodeWithImageMagick(path, false);
@@ -267,8 +273,8 @@ TEST(PaletteFiles, FewColoursAreKeptExactly) {
     if (!test::haveImageMagick()) GTEST_SKIP() << "ImageMagick missing";
     test::TempDir dir;
     Image image(21, 11, PixelFormat::Bgr24);
-    const std::uint8_t colours[5][3] = {{0, 0, 0}, {255, 255, 255}, {10, 200, 30}, {1, 2, 3},
-                                        {250, 128, 7}};
+    const std::uint8_t colours[5][3] = {
+        {0, 0, 0}, {255, 255, 255}, {10, 200, 30}, {1, 2, 3}, {250, 128, 7}};
     for (int y = 0; y < 11; ++y)
         for (int x = 0; x < 21; ++x)
             std::copy_n(colours[(x * 3 + y) % 5], 3, image.row(y) + x * 3);
@@ -280,6 +286,15 @@ TEST(PaletteFiles, FewColoursAreKeptExactly) {
                 << path << " depth " << depth;
             EXPECT_EQ(test::identify(path, "%k"), "5");
         }
+        // Two colours in an irregular pattern at one bit a pixel: checks the bit order and the
+        // padding of 1-bit rows.
+        Image two(19, 5, PixelFormat::Bgr24);
+        for (int y = 0; y < 5; ++y)
+            for (int x = 0; x < 19; ++x)
+                std::copy_n(colours[(x * x + y) % 3 == 0 ? 2 : 4], 3, two.row(y) + x * 3);
+        const std::string path = dir.file(encoder == Encoder::Png ? "two.png" : "two.bmp");
+        ASSERT_TRUE(saveImageFile(two, path, encoder, 0, 1).ok);
+        EXPECT_TRUE(test::samePixels(two, test::decodeWithImageMagick(path, false))) << path;
     }
 }
 
@@ -294,7 +309,8 @@ TEST(Jp2Encoder, BoxFileSizesFallWithQualityAndAlphaIsKept) {
         const std::string path = dir.file("q" + std::to_string(quality) + ".jp2");
         ASSERT_TRUE(saveImageFile(photo, path, std::uint32_t(Encoder::Jp2k), quality, 24).ok);
         const auto bytes = readAll(path);
-        const std::vector<std::uint8_t> signature{0, 0, 0, 12, 'j', 'P', ' ', ' ', 13, 10, 0x87, 10};
+        const std::vector<std::uint8_t> signature{0,   0,   0,  12, 'j',  'P',
+                                                  ' ', ' ', 13, 10, 0x87, 10};
         ASSERT_GE(bytes.size(), signature.size());
         EXPECT_TRUE(std::equal(signature.begin(), signature.end(), bytes.begin()));
         // Rates 5 and 2 ask for more than the 9/7 wavelet's finest quantisation produces on this
@@ -305,7 +321,8 @@ TEST(Jp2Encoder, BoxFileSizesFallWithQualityAndAlphaIsKept) {
             EXPECT_GE(bytes.size(), previousSize);
         // The rate is a size ratio of the raw picture; allow for the headers.
         const double raw = 640.0 * 480 * 3;
-        EXPECT_LT(double(bytes.size()), raw / quill::imagefiles::jp2CompressionRate(quality) * 1.1 + 400);
+        EXPECT_LT(double(bytes.size()),
+                  raw / quill::imagefiles::jp2CompressionRate(quality) * 1.1 + 400);
         previousSize = bytes.size();
         if (quality == 3 || quality == 10) {
             const double value = test::psnr(photo, test::decodeWithImageMagick(path, false));
@@ -314,15 +331,44 @@ TEST(Jp2Encoder, BoxFileSizesFallWithQualityAndAlphaIsKept) {
     }
     const Image rgba = synthetic(64, 40, PixelFormat::Bgra32);
     ASSERT_TRUE(saveImageFile(rgba, dir.file("alpha.jp2"), Encoder::Jp2k, 10, 32).ok);
-    EXPECT_EQ(test::identify(dir.file("alpha.jp2"), "%m %w %h %A"), "JP2 64 40 True");
+    EXPECT_EQ(test::identify(dir.file("alpha.jp2"), "%m %w %h %z %A"), "JP2 64 40 8 True");
     EXPECT_GT(test::psnr(rgba, test::decodeWithImageMagick(dir.file("alpha.jp2"), true), true),
               35.0);
 }
 
+TEST(ImageSaverRoundTrip, OwnLoaderReadsBackWhatWasWritten) {
+    test::TempDir dir;
+    const Image rgb = synthetic(45, 31, PixelFormat::Bgr24);
+    const Image rgba = synthetic(45, 31, PixelFormat::Bgra32);
+    auto load = [](const std::string &path) { return quill::imagefiles::loadImageFile(path, -1); };
+    // Lossless files come back exactly, alpha included.
+    for (const auto &[name, encoder, depth] :
+         {std::tuple{"a.png", Encoder::Png, 24}, std::tuple{"b.bmp", Encoder::Bmp, 24}}) {
+        ASSERT_TRUE(saveImageFile(rgb, dir.file(name), encoder, 0, depth).ok);
+        EXPECT_TRUE(test::samePixels(rgb, load(dir.file(name)).toBgr24())) << name;
+    }
+    for (const auto &[name, encoder] :
+         {std::pair{"c.png", Encoder::Png}, std::pair{"d.bmp", Encoder::Bmp}}) {
+        ASSERT_TRUE(saveImageFile(rgba, dir.file(name), encoder, 0, 32).ok);
+        EXPECT_TRUE(test::samePixels(rgba, load(dir.file(name)).toBgra32())) << name;
+    }
+    // Lossy files come back close, and JPEG 2000 keeps the alpha channel.
+    const Image photo = load(test::testdata("exif/nokia_n70_iptc.jpg")).toBgr24();
+    ASSERT_FALSE(photo.empty());
+    ASSERT_TRUE(saveImageFile(photo, dir.file("e.jpg"), Encoder::Jpeg, 10, 24).ok);
+    EXPECT_GT(test::psnr(photo, load(dir.file("e.jpg")).toBgr24()), 40.0);
+    ASSERT_TRUE(saveImageFile(photo, dir.file("e.jp2"), Encoder::Jp2k, 8, 24).ok);
+    EXPECT_GT(test::psnr(photo, load(dir.file("e.jp2")).toBgr24()), 34.0);
+    ASSERT_TRUE(saveImageFile(rgba, dir.file("f.jp2"), Encoder::Jp2k, 10, 32).ok);
+    const Image jp2 = load(dir.file("f.jp2"));
+    ASSERT_TRUE(jp2.hasAlpha());
+    EXPECT_GT(test::psnr(rgba, jp2, true), 35.0);
+}
+
 // Mounts a 64 KiB tmpfs for the test; skipped where mounting is not permitted.
 class FullDisk {
-public:
-    explicit FullDisk(const std::string& dir) : m_dir(dir) {
+  public:
+    explicit FullDisk(const std::string &dir) : m_dir(dir) {
         m_mounted = test::runCommand("mount -t tmpfs -o size=64k tmpfs " + test::shellQuote(dir) +
                                      " 2>/dev/null") == 0;
     }
@@ -331,7 +377,7 @@ public:
     }
     [[nodiscard]] bool mounted() const { return m_mounted; }
 
-private:
+  private:
     std::string m_dir;
     bool m_mounted = false;
 };
@@ -346,12 +392,13 @@ TEST(ImageSaverWrite, FullDiskFailsCleanlyAndKeepsTheOldFile) {
     const std::vector<std::uint8_t> old(1000, 0x5A);
     test::writeBytes(target, old);
 
-    const Image big = synthetic(300, 300, PixelFormat::Bgr24);  // noise: over 64 KiB in any format
+    const Image big = synthetic(300, 300, PixelFormat::Bgr24); // noise: over 64 KiB in any format
     for (Encoder encoder : {Encoder::Bmp, Encoder::Png, Encoder::Jpeg, Encoder::Jp2k}) {
         SCOPED_TRACE(std::uint32_t(encoder));
         Image noisy = big.clone();
         std::mt19937 random(7);
-        for (std::size_t i = 0; i < noisy.sizeInBytes(); ++i) noisy.data()[i] = std::uint8_t(random());
+        for (std::size_t i = 0; i < noisy.sizeInBytes(); ++i)
+            noisy.data()[i] = std::uint8_t(random());
         const auto result = saveImageFile(noisy, target, encoder, 10, 24);
         EXPECT_FALSE(result.ok);
         EXPECT_EQ(result.systemError, ENOSPC);

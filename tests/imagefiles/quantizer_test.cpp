@@ -18,20 +18,20 @@ using quill::toolkit::Image;
 using quill::toolkit::PixelFormat;
 namespace test = quill::test;
 
-Image expand(const PalettedImage& paletted) {
+Image expand(const PalettedImage &paletted) {
     Image image(paletted.width, paletted.height, PixelFormat::Bgr24);
     for (int y = 0; y < paletted.height; ++y)
         for (int x = 0; x < paletted.width; ++x) {
-            const auto& c = paletted.palette.at(
+            const auto &c = paletted.palette.at(
                 paletted.indices[std::size_t(y) * std::size_t(paletted.width) + std::size_t(x)]);
-            std::uint8_t* p = image.row(y) + x * 3;
+            std::uint8_t *p = image.row(y) + x * 3;
             p[0] = c.blue, p[1] = c.green, p[2] = c.red;
         }
     return image;
 }
 
 // Mean absolute difference per channel.
-double meanError(const Image& a, const Image& b) {
+double meanError(const Image &a, const Image &b) {
     double sum = 0;
     for (int y = 0; y < a.height(); ++y)
         for (int x = 0; x < a.width(); ++x)
@@ -42,7 +42,7 @@ double meanError(const Image& a, const Image& b) {
 }
 
 // Mean absolute difference of 8x8 block averages: what the eye sees from a distance.
-double blockError(const Image& a, const Image& b) {
+double blockError(const Image &a, const Image &b) {
     double sum = 0;
     int blocks = 0;
     for (int by = 0; by + 8 <= a.height(); by += 8)
@@ -64,7 +64,7 @@ TEST(Quantizer, SampleStepFollowsThePictureSize) {
     EXPECT_EQ(quill::imagefiles::paletteSampleStep(100, 100), 1);
     EXPECT_EQ(quill::imagefiles::paletteSampleStep(511, 512), 1);
     EXPECT_EQ(quill::imagefiles::paletteSampleStep(512, 512), 2);
-    EXPECT_EQ(quill::imagefiles::paletteSampleStep(4000, 3000), 10);  // 46, capped
+    EXPECT_EQ(quill::imagefiles::paletteSampleStep(4000, 3000), 10); // 46, capped
     EXPECT_EQ(quill::imagefiles::paletteSampleStep(60000, 60000), 10);
 }
 
@@ -75,9 +75,9 @@ TEST(Quantizer, RefusesBadRequestsAndKeepsFewColoursExactly) {
     EXPECT_FALSE(quantizeImage(Image().view(), 16, Dithering::None));
     for (int y = 0; y < 4; ++y)
         for (int x = 0; x < 9; ++x) {
-            std::uint8_t* p = image.row(y) + x * 4;
+            std::uint8_t *p = image.row(y) + x * 4;
             p[0] = std::uint8_t(x % 3 * 100), p[1] = std::uint8_t(y * 60), p[2] = 9;
-            p[3] = std::uint8_t(x * 20);  // alpha plays no part
+            p[3] = std::uint8_t(x * 20); // alpha plays no part
         }
     const auto result = quantizeImage(image.view(), 16, Dithering::FloydSteinberg);
     ASSERT_TRUE(result);
@@ -92,11 +92,11 @@ TEST(Quantizer, RefusesBadRequestsAndKeepsFewColoursExactly) {
 
 // The error of a fixed, picture-independent palette of 8 x 8 x 4 levels: the yardstick a
 // quantiser that ignores the picture (or builds its palette badly) ends up near.
-double uniformPaletteError(const Image& photo) {
+double uniformPaletteError(const Image &photo) {
     Image mapped = photo.clone();
     for (int y = 0; y < mapped.height(); ++y)
         for (int x = 0; x < mapped.width(); ++x) {
-            std::uint8_t* p = mapped.row(y) + x * 3;
+            std::uint8_t *p = mapped.row(y) + x * 3;
             const int levels[3] = {4, 8, 8};
             for (int c = 0; c < 3; ++c) {
                 const int step = 256 / levels[c];
@@ -110,8 +110,8 @@ TEST(Quantizer, PhotographsStayClose) {
     if (!test::haveImageMagick()) GTEST_SKIP() << "ImageMagick missing";
     // Measured mean errors per channel at 256 colours: 1.4 (Nokia), 2.8 (noisy Canon) and 1.8
     // levels; 16 colours stay under 8. The fixed palette is several times worse.
-    for (const char* name : {"exif/nokia_n70_iptc.jpg", "exif/Canon_PowerShot_S40.jpg",
-                             "jpeg/progressive_3.jpg"}) {
+    for (const char *name :
+         {"exif/nokia_n70_iptc.jpg", "exif/Canon_PowerShot_S40.jpg", "jpeg/progressive_3.jpg"}) {
         SCOPED_TRACE(name);
         const Image photo = test::photograph(name);
         ASSERT_FALSE(photo.empty());
@@ -137,13 +137,13 @@ TEST(Quantizer, DitheringRemovesBandingFromSmoothGradients) {
     Image gradient(256, 128, PixelFormat::Bgr24);
     for (int y = 0; y < 128; ++y)
         for (int x = 0; x < 256; ++x) {
-            std::uint8_t* p = gradient.row(y) + x * 3;
+            std::uint8_t *p = gradient.row(y) + x * 3;
             p[0] = std::uint8_t(x), p[1] = std::uint8_t(y * 2), p[2] = 128;
         }
     const auto plain = quantizeImage(gradient.view(), 16, Dithering::None);
     const auto dithered = quantizeImage(gradient.view(), 16, Dithering::FloydSteinberg);
     ASSERT_TRUE(plain && dithered);
-    EXPECT_EQ(plain->palette, dithered->palette);  // dithering changes only the mapping
+    EXPECT_EQ(plain->palette, dithered->palette); // dithering changes only the mapping
     const double plainBlocks = blockError(gradient, expand(*plain));
     const double ditheredBlocks = blockError(gradient, expand(*dithered));
     EXPECT_LT(ditheredBlocks, plainBlocks * 0.5) << plainBlocks;
@@ -151,7 +151,8 @@ TEST(Quantizer, DitheringRemovesBandingFromSmoothGradients) {
     // A grey ramp on two colours: inside the palette's range every column keeps its mean grey.
     Image ramp(256, 64, PixelFormat::Bgr24);
     for (int y = 0; y < 64; ++y)
-        for (int x = 0; x < 256; ++x) std::fill_n(ramp.row(y) + x * 3, 3, std::uint8_t(x));
+        for (int x = 0; x < 256; ++x)
+            std::fill_n(ramp.row(y) + x * 3, 3, std::uint8_t(x));
     const auto two = quantizeImage(ramp.view(), 2, Dithering::FloydSteinberg);
     ASSERT_TRUE(two);
     ASSERT_EQ(two->palette.size(), 2u);
@@ -161,7 +162,8 @@ TEST(Quantizer, DitheringRemovesBandingFromSmoothGradients) {
     for (int x = low + 16; x + 16 < high; x += 16) {
         double sum = 0;
         for (int y = 0; y < 64; ++y)
-            for (int dx = 0; dx < 8; ++dx) sum += back.row(y)[(x + dx) * 3];
+            for (int dx = 0; dx < 8; ++dx)
+                sum += back.row(y)[(x + dx) * 3];
         EXPECT_NEAR(sum / (64 * 8), x + 3.5, 8.0) << "column " << x;
     }
 }

@@ -17,7 +17,7 @@ using quill::pdf::PdfError;
 using quill::pdf::PdfWriter;
 namespace test = quill::test;
 
-const std::string kHopper = test::testdata("jpeg/hopper.jpg");  // 128 x 128, baseline JFIF
+const std::string kHopper = test::testdata("jpeg/hopper.jpg"); // 128 x 128, baseline JFIF
 const std::string kProgressive = test::testdata("jpeg/progressive_3.jpg");
 
 PdfWriter portraitWithPage() {
@@ -60,9 +60,10 @@ TEST(PdfWriter, DocumentStructureAndCrossReferences) {
     EXPECT_NE(pdf.find("2 0 obj\n<<\n/ProcSet [/PDF /Text /ImageB /ImageC /ImageI]\n/Font <<\n>>\n"
                        "/XObject <<\n/I1 5 0 R\n>>\n>>\nendobj\n"),
               std::string::npos);
-    EXPECT_TRUE(std::regex_search(pdf, std::regex("6 0 obj\n<<\n/Producer \\(Quillmere 4\\.6\\)\n"
-                                                  "/Creator \\(Quillmere 4\\.6 test\\)\n"
-                                                  "/CreationDate \\(D:20[0-9]{12}\\)\n>>\nendobj\n")));
+    EXPECT_TRUE(
+        std::regex_search(pdf, std::regex("6 0 obj\n<<\n/Producer \\(Quillmere 4\\.6\\)\n"
+                                          "/Creator \\(Quillmere 4\\.6 test\\)\n"
+                                          "/CreationDate \\(D:20[0-9]{12}\\)\n>>\nendobj\n")));
     EXPECT_NE(pdf.find("7 0 obj\n<<\n/Type /Catalog\n/Pages 1 0 R\n/OpenAction [3 0 R /FitH null]\n"
                        "/PageLayout /OneColumn\n>>\nendobj\n"),
               std::string::npos);
@@ -74,13 +75,14 @@ TEST(PdfWriter, DocumentStructureAndCrossReferences) {
     // tree, images, resources, information, catalog.
     const auto offsets = test::xrefOffsets(pdf);
     ASSERT_EQ(offsets.size(), 7u);
-    for (const auto& [object, offset] : offsets)
+    for (const auto &[object, offset] : offsets)
         EXPECT_EQ(pdf.compare(offset, std::to_string(object).size() + 7,
                               std::to_string(object) + " 0 obj\n"),
                   0)
             << "object " << object;
     const int order[] = {3, 4, 1, 5, 2, 6, 7};
-    for (int i = 1; i < 7; ++i) EXPECT_LT(offsets.at(order[i - 1]), offsets.at(order[i]));
+    for (int i = 1; i < 7; ++i)
+        EXPECT_LT(offsets.at(order[i - 1]), offsets.at(order[i]));
 }
 
 TEST(PdfWriter, PlacementSizesUnitsAndRepeatedImages) {
@@ -88,22 +90,22 @@ TEST(PdfWriter, PlacementSizesUnitsAndRepeatedImages) {
     ASSERT_TRUE(writer.createDocument("LANDSCAPE", "pt", "595.28,841.89"));
     ASSERT_TRUE(writer.addPage());
     EXPECT_DOUBLE_EQ(writer.getPageWidth(), 841.89);
-    EXPECT_TRUE(writer.placeImage(kHopper, 0, 0, 64, 0));    // height from the aspect ratio
-    EXPECT_TRUE(writer.placeImage(kHopper, 5, 5, 0, 256));   // width from the aspect ratio
-    EXPECT_TRUE(writer.placeImage(kHopper, 1, 2, 30, 40));   // both given: distorted
+    EXPECT_TRUE(writer.placeImage(kHopper, 0, 0, 64, 0));  // height from the aspect ratio
+    EXPECT_TRUE(writer.placeImage(kHopper, 5, 5, 0, 256)); // width from the aspect ratio
+    EXPECT_TRUE(writer.placeImage(kHopper, 1, 2, 30, 40)); // both given: distorted
     const std::string pdf = test::asText(writer.finishDocument());
     EXPECT_NE(pdf.find("q 64.00 0 0 64.00 0.00 531.28 cm /I1 Do Q\n"
                        "q 256.00 0 0 256.00 5.00 334.28 cm /I1 Do Q\n"
                        "q 30.00 0 0 40.00 1.00 553.28 cm /I1 Do Q\n"),
               std::string::npos);
     EXPECT_NE(pdf.find("/MediaBox [0 0 841.89 595.28]"), std::string::npos);
-    EXPECT_EQ(test::countOf(pdf, "/Subtype /Image"), 1);  // loaded once, drawn three times
+    EXPECT_EQ(test::countOf(pdf, "/Subtype /Image"), 1); // loaded once, drawn three times
 
     // Millimetres: sizes are user units, the file speaks points.
     ASSERT_TRUE(writer.createDocument("P", "mm", "595.28,841.89"));
     ASSERT_TRUE(writer.addPage());
     EXPECT_NEAR(writer.getPageWidth(), 210.0, 0.01);
-    EXPECT_TRUE(writer.placeImage(kHopper, 10, 10, 0, 0));  // 128 px = 128 / (72 / 25.4) mm
+    EXPECT_TRUE(writer.placeImage(kHopper, 10, 10, 0, 0)); // 128 px = 128 / (72 / 25.4) mm
     const std::string mm = test::asText(writer.finishDocument());
     EXPECT_NE(mm.find("q 128.00 0 0 128.00 28.35 685.54 cm /I1 Do Q"), std::string::npos);
     EXPECT_NE(mm.find("/MediaBox [0 0 595.28 841.89]"), std::string::npos);
@@ -121,20 +123,20 @@ TEST(PdfWriter, PlacementSizesUnitsAndRepeatedImages) {
 
 TEST(PdfWriter, PlacementErrorsLeaveAValidDocument) {
     struct Case {
-        const char* what;
+        const char *what;
         std::vector<std::uint8_t> bytes;
         PdfError error;
     };
     std::vector<std::uint8_t> badMarker = {0xFF, 0xD8, 0xFF, 0xE0, 0x00, 0x04, 0, 0};
     badMarker.insert(badMarker.end(), 12, 0x12);
     // A progressive frame, then a scan: the walk stops at the scan instead of reading its data.
-    std::vector<std::uint8_t> noFrame = {0xFF, 0xD8, 0xFF, 0xE0, 0x00, 0x02, 0xFF, 0xC2, 0x00,
-                                         0x04, 0,    0,    0xFF, 0xDA, 0x00, 0x02};
+    std::vector<std::uint8_t> noFrame = {0xFF, 0xD8, 0xFF, 0xE0, 0x00, 0x02, 0xFF, 0xC2,
+                                         0x00, 0x04, 0,    0,    0xFF, 0xDA, 0x00, 0x02};
     noFrame.insert(noFrame.end(), 20, 0x55);
-    std::vector<std::uint8_t> zeroSize = {0xFF, 0xD8, 0xFF, 0xE0, 0x00, 0x02, 0xFF, 0xC0, 0x00,
-                                          0x11, 8, 0, 0, 0, 16, 3, 0, 0, 0, 0};
-    const std::vector<std::uint8_t> pngHeader = {0x89, 'P', 'N', 'G', 13, 10, 26, 10,
-                                                 0, 0, 0, 13, 'I', 'H', 'D', 'R'};
+    std::vector<std::uint8_t> zeroSize = {
+        0xFF, 0xD8, 0xFF, 0xE0, 0x00, 0x02, 0xFF, 0xC0, 0x00, 0x11, 8, 0, 0, 0, 16, 3, 0, 0, 0, 0};
+    const std::vector<std::uint8_t> pngHeader = {0x89, 'P', 'N', 'G', 13,  10,  26,  10,
+                                                 0,    0,   0,   13,  'I', 'H', 'D', 'R'};
     std::vector<std::uint8_t> pngOther = pngHeader;
     pngOther[12] = 'g';
     const std::vector<Case> cases = {
@@ -146,7 +148,7 @@ TEST(PdfWriter, PlacementErrorsLeaveAValidDocument) {
         {"text", {'h', 'e', 'l', 'l', 'o'}, PdfError::UnsupportedImage},
         {"empty", {}, PdfError::UnsupportedImage},
     };
-    for (const Case& c : cases) {
+    for (const Case &c : cases) {
         SCOPED_TRACE(c.what);
         PdfWriter writer = portraitWithPage();
         EXPECT_FALSE(writer.placeImageData(c.what, c.bytes, 0, 0, 0, 0));
@@ -162,7 +164,7 @@ TEST(PdfWriter, PlacementErrorsLeaveAValidDocument) {
     EXPECT_FALSE(writer.placeImage(kProgressive, 0, 0, 0, 0));
     EXPECT_EQ(writer.getLastError(), 11);
     EXPECT_FALSE(writer.placeImage(test::testdata("jpeg/pil_sample_cmyk.jpg"), 0, 0, 0, 0));
-    EXPECT_EQ(writer.getLastError(), 13);  // Adobe APP14 first, no JFIF segment
+    EXPECT_EQ(writer.getLastError(), 13); // Adobe APP14 first, no JFIF segment
     // A new document starts without the old error.
     ASSERT_TRUE(writer.createDocument("P", "pt", "595.28,841.89"));
     EXPECT_EQ(writer.getLastError(), 0);
@@ -178,9 +180,9 @@ TEST(PdfWriter, SavingChecksTheFileNameAndReportsSystemErrors) {
         ASSERT_TRUE(writer.saveDocument(dir.file("doc.pdf")));
         const std::string pdf = test::asText(test::readBytes(dir.file("doc.pdf")));
         EXPECT_NE(pdf.find("/Creator (a \\(b\\) \\\\ c)\n"), std::string::npos);
-        EXPECT_FALSE(writer.saveDocument(dir.file("again.pdf")));  // already closed
+        EXPECT_FALSE(writer.saveDocument(dir.file("again.pdf"))); // already closed
     }
-    for (const std::string& name : {std::string(), dir.path(), dir.file("..")}) {
+    for (const std::string &name : {std::string(), dir.path(), dir.file("..")}) {
         PdfWriter writer = portraitWithPage();
         EXPECT_FALSE(writer.saveDocument(name));
         EXPECT_EQ(writer.getLastError(), 14) << name;
@@ -190,7 +192,7 @@ TEST(PdfWriter, SavingChecksTheFileNameAndReportsSystemErrors) {
     EXPECT_FALSE(writer.saveDocument(dir.file("missing/doc.pdf")));
     EXPECT_EQ(writer.getLastError(), 15);
     EXPECT_EQ(writer.systemError(), ENOENT);
-    EXPECT_EQ(quill::platform::listDirectory(dir.path())->size(), 1u);  // only doc.pdf
+    EXPECT_EQ(quill::platform::listDirectory(dir.path())->size(), 1u); // only doc.pdf
 }
 
 TEST(JpegFrameReader, EveryTruncationFailsCleanly) {
@@ -239,18 +241,19 @@ TEST(PdfWriterTools, QpdfPopplerAgree) {
         ASSERT_TRUE(writer.saveDocument(path));
 
         std::string output;
-        EXPECT_EQ(test::runCommand("/usr/bin/qpdf --check " + test::shellQuote(path) + " 2>&1",
-                                   &output),
-                  0)
+        EXPECT_EQ(
+            test::runCommand("/usr/bin/qpdf --check " + test::shellQuote(path) + " 2>&1", &output),
+            0)
             << output;
         EXPECT_NE(output.find("No syntax or stream encoding errors"), std::string::npos) << output;
         output.clear();
-        ASSERT_EQ(test::runCommand("/usr/bin/pdfimages -list " + test::shellQuote(path), &output), 0);
+        ASSERT_EQ(test::runCommand("/usr/bin/pdfimages -list " + test::shellQuote(path), &output),
+                  0);
         // Two header lines, then one line per image.
         EXPECT_EQ(test::countOf(output, "\n"), progressive ? 2 : 3) << output;
         if (!progressive) {
-            EXPECT_TRUE(std::regex_search(
-                output, std::regex("\n +1 +0 image +128 +128 +rgb +3 +8 +jpeg ")))
+            EXPECT_TRUE(
+                std::regex_search(output, std::regex("\n +1 +0 image +128 +128 +rgb +3 +8 +jpeg ")))
                 << output;
         }
         ASSERT_EQ(test::runCommand("/usr/bin/pdftoppm -r 72 -png -singlefile " +
@@ -258,9 +261,9 @@ TEST(PdfWriterTools, QpdfPopplerAgree) {
                                    test::shellQuote(dir.file("page"))),
                   0);
         output.clear();
-        test::runCommand("/usr/bin/identify -format '%w %h' " + test::shellQuote(dir.file("page.png")),
-                         &output);
-        EXPECT_EQ(output, "842 596");  // poppler rounds each side up
+        test::runCommand(
+            "/usr/bin/identify -format '%w %h' " + test::shellQuote(dir.file("page.png")), &output);
+        EXPECT_EQ(output, "842 596"); // poppler rounds each side up
     }
 }
 

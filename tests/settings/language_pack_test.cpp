@@ -13,21 +13,21 @@ namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 
-std::vector<std::string> sampleEntries(std::size_t count)
-{
+std::vector<std::string> sampleEntries(std::size_t count) {
     std::vector<std::string> entries;
-    for (std::size_t i = 0; i < count; ++i) entries.push_back("entry " + std::to_string(i));
-    entries[1] = "Gr\xC3\xBC\xC3\x9F" "e \xE7\xB9\x81 \xF0\x9F\x98\x80"; // two- to four-byte UTF-8
+    for (std::size_t i = 0; i < count; ++i)
+        entries.push_back("entry " + std::to_string(i));
+    entries[1] = "Gr\xC3\xBC\xC3\x9F"
+                 "e \xE7\xB9\x81 \xF0\x9F\x98\x80"; // two- to four-byte UTF-8
     return entries;
 }
 
-void putU32(Bytes& block, std::size_t at, std::uint32_t value)
-{
-    for (int i = 0; i < 4; ++i) block[at + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(value >> (8 * i));
+void putU32(Bytes &block, std::size_t at, std::uint32_t value) {
+    for (int i = 0; i < 4; ++i)
+        block[at + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(value >> (8 * i));
 }
 
-TEST(LanguagePack, EmbeddedTablesLoadCompletely)
-{
+TEST(LanguagePack, EmbeddedTablesLoadCompletely) {
     ASSERT_TRUE(loadProgramInfo());
     EXPECT_EQ(programInfoText(0), "Quillmere");
     EXPECT_EQ(programInfoText(2), "Quillmere");
@@ -54,34 +54,24 @@ TEST(LanguagePack, EmbeddedTablesLoadCompletely)
     // Failure titles and explanations, and the default preset names, are all present and
     // distinct from each other.
     std::set<std::string> failures;
-    for (int i = 390; i <= 403; ++i) failures.insert(uiText(i));
+    for (int i = 390; i <= 403; ++i)
+        failures.insert(uiText(i));
     EXPECT_EQ(failures.size(), 14u);
     std::set<std::string> names;
-    for (int i = 295; i <= 300; ++i) names.insert(uiText(i));
+    for (int i = 295; i <= 300; ++i)
+        names.insert(uiText(i));
     EXPECT_EQ(names.size(), 6u);
     EXPECT_EQ(names.count(""), 0u);
 }
 
-TEST(LanguagePack, LanguageChoiceByCode)
-{
-    EXPECT_EQ(languageIndexForCode("de"), 0);
-    EXPECT_EQ(languageIndexForCode("ET"), 1);
-    EXPECT_EQ(languageIndexForCode("en"), 2);
-    EXPECT_EQ(languageIndexForCode("zh"), 10);
-    EXPECT_EQ(languageIndexForCode("ja"), kEnglishLanguage);
-    EXPECT_EQ(languageIndexForCode(""), kEnglishLanguage);
-    ASSERT_EQ(languages().size(), 11u);
-    EXPECT_STREQ(languages()[2].menuText, "  (English)");
-}
-
-TEST(LanguagePack, PackedBlocksUnpackInEveryVariant)
-{
+TEST(LanguagePack, PackedBlocksUnpackInEveryVariant) {
     const auto entries = sampleEntries(20);
     std::vector<std::string> out;
     for (bool compress : {false, true}) {
         for (bool scramble : {false, true}) {
-            const Bytes block = packBlock(entries, scramble ? std::span<const std::uint8_t>(scrambleKey())
-                                                            : std::span<const std::uint8_t>(),
+            const Bytes block = packBlock(entries,
+                                          scramble ? std::span<const std::uint8_t>(scrambleKey())
+                                                   : std::span<const std::uint8_t>(),
                                           compress);
             ASSERT_FALSE(block.empty());
             EXPECT_EQ(block[6], scramble ? 1 : 0);
@@ -98,15 +88,14 @@ TEST(LanguagePack, PackedBlocksUnpackInEveryVariant)
     EXPECT_FALSE(unpackBlock(scrambled, otherKey, 20, out));
 }
 
-TEST(LanguagePack, MalformedContainersFail)
-{
+TEST(LanguagePack, MalformedContainersFail) {
     const auto entries = sampleEntries(10);
     const Bytes plain = packBlock(entries, {}, false);
     const Bytes packed = packBlock(entries, {}, true);
     std::vector<std::string> out;
     ASSERT_TRUE(unpackBlock(plain, {}, 10, out));
 
-    auto fails = [&](Bytes block, const char* what, std::size_t count = 10) {
+    auto fails = [&](Bytes block, const char *what, std::size_t count = 10) {
         EXPECT_FALSE(unpackBlock(block, scrambleKey(), count, out)) << what;
     };
     Bytes b = plain;
@@ -155,8 +144,7 @@ TEST(LanguagePack, MalformedContainersFail)
     fails(longEntry, "entry beyond the data");
 }
 
-TEST(LanguagePack, TextTableSourcesNeedEveryEntryExactlyOnce)
-{
+TEST(LanguagePack, TextTableSourcesNeedEveryEntryExactlyOnce) {
     std::vector<std::string> entries;
     std::string error;
     ASSERT_TRUE(parseTextTable("# comment\n0: a\n\n1: b\\nc \\\\ d \\q\r\n2: e", 3, entries, error))
@@ -165,14 +153,14 @@ TEST(LanguagePack, TextTableSourcesNeedEveryEntryExactlyOnce)
 
     EXPECT_FALSE(parseTextTable("0: a\n1: b\n", 3, entries, error)); // missing last
     EXPECT_NE(error.find("expected 3"), std::string::npos);
-    EXPECT_FALSE(parseTextTable("0: a\n2: c\n", 3, entries, error)); // gap
+    EXPECT_FALSE(parseTextTable("0: a\n2: c\n", 3, entries, error));             // gap
     EXPECT_FALSE(parseTextTable("0: a\n1: b\n2: c\n3: d\n", 3, entries, error)); // extra
     EXPECT_NE(error.find("extra"), std::string::npos);
     EXPECT_FALSE(parseTextTable("0: a\n0: a\n1: b\n", 2, entries, error)); // duplicate
-    EXPECT_FALSE(parseTextTable("0: a\n1: \n", 2, entries, error));         // empty entry
-    EXPECT_FALSE(parseTextTable("0: a\n1 b\n", 2, entries, error));         // no separator
+    EXPECT_FALSE(parseTextTable("0: a\n1: \n", 2, entries, error));        // empty entry
+    EXPECT_FALSE(parseTextTable("0: a\n1 b\n", 2, entries, error));        // no separator
 
-    for (const auto& [file, count] : {std::pair{"lang/en.txt", kUiTextCount},
+    for (const auto &[file, count] : {std::pair{"lang/en.txt", kUiTextCount},
                                       std::pair{"lang/programinfo.txt", kProgramInfoCount}}) {
         const Bytes bytes = test::readBytes(std::string(QUILL_SOURCE_DIR) + "/" + file);
         ASSERT_TRUE(parseTextTable(std::string(bytes.begin(), bytes.end()),
@@ -181,8 +169,7 @@ TEST(LanguagePack, TextTableSourcesNeedEveryEntryExactlyOnce)
     }
 }
 
-TEST(LanguagePack, PackerRefusesATableWithAMissingEntry)
-{
+TEST(LanguagePack, PackerRefusesATableWithAMissingEntry) {
     const std::string tool = std::string(QUILL_BINARY_DIR) + "/src/settings/quill_pack_language";
     if (!test::haveTool(tool)) GTEST_SKIP() << "packer not built";
     test::TempDir dir;
@@ -193,10 +180,11 @@ TEST(LanguagePack, PackerRefusesATableWithAMissingEntry)
     test::writeText(dir.file("short.txt"), text.substr(0, last + 1));
     test::writeText(dir.file("extra.txt"), text + "439: one too many\n");
     const std::string info = std::string(QUILL_SOURCE_DIR) + "/lang/programinfo.txt";
-    auto run = [&](const std::string& table) {
+    auto run = [&](const std::string &table) {
         std::string command = test::shellQuote(tool) + " " + test::shellQuote(dir.file("out.cpp")) +
                               " " + test::shellQuote(info);
-        for (int i = 0; i < kLanguageCount; ++i) command += " " + test::shellQuote(table);
+        for (int i = 0; i < kLanguageCount; ++i)
+            command += " " + test::shellQuote(table);
         return test::runCommand(command + " 2>/dev/null");
     };
     EXPECT_EQ(run(std::string(QUILL_SOURCE_DIR) + "/lang/en.txt"), 0);

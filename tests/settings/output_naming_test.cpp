@@ -11,7 +11,7 @@
 namespace quill::settings {
 namespace {
 
-imagefiles::ImageRecord image(const std::string& path, const std::string& fileName) {
+imagefiles::ImageRecord image(const std::string &path, const std::string &fileName) {
     imagefiles::ImageRecord r;
     r.sourcePath = path;
     r.folder = platform::directoryPart(path);
@@ -21,8 +21,8 @@ imagefiles::ImageRecord image(const std::string& path, const std::string& fileNa
 }
 
 // Writes into `pattern` (an empty pattern: output directory off), format unchanged.
-OutputNamer namer(const std::string& pattern, const std::string& rename = "",
-                  std::string base = "", int perFolder = 1) {
+OutputNamer namer(const std::string &pattern, const std::string &rename = "", std::string base = "",
+                  int perFolder = 1) {
     Preset s = defaultPreset(0, "p");
     s.convertFormat = 0;
     s.outputDirEnabled = pattern.empty() ? 0 : 1;
@@ -97,9 +97,9 @@ TEST(OutputNaming, ExtensionsAndSameAsSource) {
 }
 
 class CountingPolicy final : public CollisionPolicy {
-public:
+  public:
     explicit CountingPolicy(CollisionAnswer answer) : answer(answer) {}
-    CollisionAnswer decide(const std::string&) override {
+    CollisionAnswer decide(const std::string &) override {
         ++asked;
         return answer;
     }
@@ -113,16 +113,20 @@ TEST(OutputCollision, AskOnlyWhenAFileIsInTheWayAndRememberForAll) {
     test::writeText(existing, "x");
     CountingPolicy replaceAll(CollisionAnswer::ReplaceAll);
     CollisionRule rule(replaceAll);
-    EXPECT_EQ(rule.resolve(dir.file("b.jpg"), true), CollisionDecision::Write);
-    EXPECT_EQ(rule.resolve(existing, false), CollisionDecision::Write);
-    EXPECT_EQ(rule.resolve(existing, true), CollisionDecision::Replace);
-    EXPECT_EQ(rule.resolve(existing, true), CollisionDecision::Replace);
+    const std::string source = dir.file("s.jpg");
+    EXPECT_EQ(rule.resolve(dir.file("b.jpg"), source, true), CollisionDecision::Write);
+    EXPECT_EQ(rule.resolve(existing, source, false), CollisionDecision::Write);
+    // A renamed output that comes out as its own source is written over it, never deleted first.
+    EXPECT_EQ(rule.resolve(existing, existing, true), CollisionDecision::Write);
+    EXPECT_EQ(replaceAll.asked, 0);
+    EXPECT_EQ(rule.resolve(existing, source, true), CollisionDecision::Replace);
+    EXPECT_EQ(rule.resolve(existing, source, true), CollisionDecision::Replace);
     EXPECT_EQ(replaceAll.asked, 1);
 
     CountingPolicy skipThis(CollisionAnswer::SkipThis);
     CollisionRule each(skipThis);
-    EXPECT_EQ(each.resolve(existing, true), CollisionDecision::Skip);
-    EXPECT_EQ(each.resolve(existing, true), CollisionDecision::Skip);
+    EXPECT_EQ(each.resolve(existing, source, true), CollisionDecision::Skip);
+    EXPECT_EQ(each.resolve(existing, source, true), CollisionDecision::Skip);
     EXPECT_EQ(skipThis.asked, 2);
 }
 

@@ -24,14 +24,16 @@ TEST(Wildcard, CharactersAndLetterCase) {
     EXPECT_TRUE(wildcardMatchesWhole("\xD0\xBC\xD0\xB8\xD1\x80", "\xD0\x9C\xD0\x98\xD0\xA0",
                                      LetterCase::Ignore));
     // Bytes that are not UTF-8 are single characters that keep their value.
-    EXPECT_TRUE(wildcardMatchesWhole("a?b", "a\xFF" "b"));
+    EXPECT_TRUE(wildcardMatchesWhole("a?b", "a\xFF"
+                                            "b"));
     EXPECT_EQ(toLowerText("ABC\xC3\x84\xFF"), "abc\xC3\xA4\xFF");
 }
 
 TEST(Wildcard, ManyStarsAgainstLongTextFinishQuickly) {
     // A backtracking matcher needs exponential time here; this one needs pattern x text steps.
     std::string pattern;
-    for (int i = 0; i < 40; ++i) pattern += "*a";
+    for (int i = 0; i < 40; ++i)
+        pattern += "*a";
     pattern += "*b";
     const std::string text(20000, 'a');
     EXPECT_FALSE(wildcardMatchesWhole(pattern, text));
@@ -40,7 +42,7 @@ TEST(Wildcard, ManyStarsAgainstLongTextFinishQuickly) {
 }
 
 // Plain recursive reference: exponential, but fine on the short strings below.
-bool referenceMatch(const std::string& p, std::size_t pi, const std::string& t, std::size_t ti) {
+bool referenceMatch(const std::string &p, std::size_t pi, const std::string &t, std::size_t ti) {
     if (pi == p.size()) return ti == t.size();
     if (p[pi] == '*') {
         for (std::size_t k = ti; k <= t.size(); ++k) {
@@ -56,9 +58,10 @@ bool referenceMatch(const std::string& p, std::size_t pi, const std::string& t, 
 
 TEST(Wildcard, AgreesWithReferenceOnRandomPatterns) {
     std::mt19937 random(20121025);
-    const auto randomText = [&](const std::string& alphabet, int maxLength) {
+    const auto randomText = [&](const std::string &alphabet, int maxLength) {
         std::string s(random() % (maxLength + 1), ' ');
-        for (char& c : s) c = alphabet[random() % alphabet.size()];
+        for (char &c : s)
+            c = alphabet[random() % alphabet.size()];
         return s;
     };
     for (int round = 0; round < 3000; ++round) {

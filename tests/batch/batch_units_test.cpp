@@ -1,0 +1,202 @@
+// The pieces of the batch run that work without the program: image details, sorting, the
+// preparation phase, the single-entry run and the error log's lines.
+#include "batch/error_log.h"
+#include "batch/prepare.h"
+#include "imagefiles/image_list.h"
+#include "pipeline/image_result.h"
+#include "pipeline/process_loop.h"
+#include "settings/language_pack.h"
+#include "settings/run_settings.h"
+#include "test_support.h"
+#include "toolkit/platform/platform.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+namespace quill::batch {
+namespace {
+
+using imagefiles::ImageRecord;
+using toolkit::Image;
+using toolkit::PixelFormat;
+
+Image filled(int w, int h, std::uint8_t b, std::uint8_t g, std::uint8_t r) {
+    Image image(w, h, PixelFormat::Bgr24);
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x) {
+            image.row(y)[3 * x] = b;
+            image.row(y)[3 * x + 1] = g;
+            image.row(y)[3 * x + 2] = r;
+        }
+    return image;
+}
+
+TEST(ImageDetails, DistinctColoursAndBrightness) {
+    Image gradient(256, 256, PixelFormat::Bgra32);
+    for (int y = 0; y < 256; ++y)
+        for (int x = 0; x < 256; ++x) {
+            std::uint8_t* p = gradient.row(y) + 4 * x;
+            p[0] = std::uint8_t(x);
+            p[1] = std::uint8_t(y);
+            p[2] = 7;
+            p[3] = std::uint8_t(x ^ y); // alpha never makes a colour distinct
+        }
+    EXPECT_EQ(countDistinctColours(gradient), 65536);
+    EXPECT_EQ(countDistinctColours(filled(9, 3, 1, 2, 3)), 1);
+    EXPECT_EQ(countDistinctColours(Image()), 0);
+
+    EXPECT_DOUBLE_EQ(averageBrightness(filled(4, 4, 255, 255, 255)), 1.0);
+    EXPECT_DOUBLE_EQ(averageBrightness(filled(4, 4, 0, 0, 0)), 0.0);
+    EXPECT_NEAR(averageBrightness(filled(4, 4, 0, 0, 255)), 0.299, 1e-9);
+    EXPECT_LT(averageBrightness(Image()), 0.0);
+}
+
+TEST(Sorting, EveryKeyBothWaysAndRandomKeepsTheRecords) {
+    std::vector<ImageRecord> records(3);
+    const char* names[] = {"b", "c", "a"};
+    for (int i = 0; i < 3; ++i) {
+        records[i].fileName = names[i];
+        records[i].fileSize = 30 - 10 * i;   // 30 20 10
+        records[i].recordedDate = 100 + i;    // 100 101 102
+        records[i].width = i == 1 ? 70000 : i; // unsigned compare
+        records[i].height = 3 - i;
+        records[i].pixelCount = 5 * i;
+        records[i].aspectRatio = float(i) / 2;
+        records[i].colorCount = 9 - i;
+        records[i].brightness = float(i) / 3;
+        records[i].recordId = i;
+    }
+    auto order = [&](int key, bool ascending) {
+        auto copy = records;
+        sortRecords(copy, key, ascending);
+        std::string ids;
+        for (const auto& r : copy) ids += char('0' + r.recordId);
+        return ids;
+    };
+    EXPECT_EQ(order(1, true), "201");
+    EXPECT_EQ(order(1, false), "102");
+    EXPECT_EQ(order(2, true), "210");
+    EXPECT_EQ(order(3, false), "210");
+    EXPECT_EQ(order(4, true), "021");
+    EXPECT_EQ(order(5, true), "210");
+    EXPECT_EQ(order(6, false), "210");
+    EXPECT_EQ(order(7, true), "012");
+    EXPECT_EQ(order(8, true), "210");
+    EXPECT_EQ(order(9, false), "210");
+    std::string shuffled = order(0, true);
+    std::sort(shuffled.begin(), shuffled.end());
+    EXPECT_EQ(shuffled, "012");
+}
+
+class BatchWithFiles : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(settings::loadProgramInfo());
+        ASSERT_TRUE(settings::loadUiTexts(settings::kEnglishLanguage));
+        settingsRecord = settings::defaultPreset(0, "Test");
+        settingsRecord.outputDirPattern = dir.path() + "out/";
+        ASSERT_TRUE(platform::createDirectories(dir.path() + "out/"));
+    }
+    void add(const std::string& sample, const std::string& as) {
+        const std::string path = dir.file(as);
+        test::writeBytes(path, test::readBytes(test::testdata(sample)));
+        ASSERT_TRUE(imagefiles::addImageRecord(path, images, {}));
+    }
+    settings::RunSettings derive() {
+        return settings::deriveRunSettings(settingsRecord,
+                                           settings::runContextFromPlatform(images.size(), 0));
+    }
+
+    test::TempDir dir;
+    imagefiles::ImageList images;
+    imagefiles::ImageList keep;
+    pipeline::RunFlags flags;
+    settings::Preset settingsRecord;
+};
+
+TEST_F(BatchWithFiles, PreparationFiltersIntoTheKeepListAndSorts) {
+    add("png/basn2c08.png", "a.png");    // 32 x 32
+    add("jpeg/hopper.jpg", "b.jpg");     // larger
+    add("png/basn0g08.png", "c.png");    // 32 x 32
+    settingsRecord.filterEnabled = 1;
+    settings::FilterCondition small;
+    small.flags = settings::kConditionActive;
+    small.property = 4; // width
+    small.operator_ = 2; // less than
+    small.value = "33";
+    small.valueKind = 1;
+    settingsRecord.filterConditions = {small};
+    settingsRecord.keepFilteredImages = 1;
+    settingsRecord.exitAfterRun = 0;
+    flags.runActive = 1;
+    const settings::RunSettings run = derive();
+    ASSERT_EQ(run.needsImageData, 1);
+    PrepareEnvironment env{images, keep, settingsRecord, run, flags, false};
+    prepare(env);
+    ASSERT_EQ(images.size(), 1u);
+    EXPECT_EQ(images[0].fileName, "b");
+    EXPECT_GT(images[0].width, 32);
+    ASSERT_EQ(keep.size(), 2u);
+    EXPECT_EQ(keep[0].fileName, "a");
+    EXPECT_EQ(keep[1].fileName, "c");
+
+    // A preview run marks instead of removing.
+    add("png/basn2c08.png", "d.png");
+    images.setCurrentIndex(1);
+    PrepareEnvironment preview{images, keep, settingsRecord, run, flags, true};
+    prepare(preview);
+    EXPECT_EQ(images.size(), 2u);
+    EXPECT_EQ(images[1].resultCode, pipeline::DetailFiltered);
+}
+
+TEST_F(BatchWithFiles, SingleEntryRunReplacesAnExistingOutputAndTouchesNothingElse) {
+    add("png/basn2c08.png", "a.png");
+    add("png/basn0g08.png", "b.png");
+    test::writeText(dir.file("out/b.jpg"), "old");
+    images.setCurrentIndex(1);
+    const settings::RunSettings run = derive();
+    settings::FixedCollisionPolicy replaceAll(settings::CollisionAnswer::ReplaceAll);
+    struct NeverStop final : pipeline::DiskFullQuestion {
+        bool askStopAfterDiskFull(const std::string&) override { return false; }
+    } diskFull;
+    flags.runActive = 1;
+    pipeline::ProcessEnvironment env{images,   keep,     settingsRecord, run, flags,
+                                     replaceAll, diskFull, "creator",      true};
+    pipeline::processImages(env);
+    EXPECT_EQ(images[1].resultState, std::uint8_t(pipeline::ImageResult::Done));
+    EXPECT_EQ(images[1].resultText, dir.file("out/b.jpg"));
+    EXPECT_GT(test::readBytes(dir.file("out/b.jpg")).size(), 100u);
+    EXPECT_EQ(images[0].resultState, 0);
+    EXPECT_FALSE(platform::fileExists(dir.file("out/a.jpg")));
+    EXPECT_EQ(flags.progressCounter.load(), 20); // ten steps for the image at position 1
+}
+
+TEST_F(BatchWithFiles, FailureLinesNameTheOperationOfAFailedStep) {
+    ImageRecord record;
+    record.resultState = std::uint8_t(pipeline::ImageResult::StepFailed);
+    record.resultCode = pipeline::DetailResize;
+    EXPECT_EQ(failureLine(record), settings::uiText(398) + "  (" + settings::uiText(70) + ")");
+    record.resultCode = 0;
+    EXPECT_EQ(failureLine(record), settings::uiText(398));
+    record.resultCode = 99; // no name for it
+    EXPECT_EQ(failureLine(record), settings::uiText(398));
+    record.resultState = std::uint8_t(pipeline::ImageResult::WriteFailed);
+    record.resultCode = pipeline::DetailResize; // only failed steps name an operation
+    EXPECT_EQ(failureLine(record), settings::uiText(402));
+
+    images.append(record);
+    ImageRecord done;
+    done.resultState = 1;
+    images.append(done);
+    const std::string log = errorLogText(images, "Title");
+    EXPECT_EQ(log.rfind("\xEF\xBB\xBFTitle\r\n*****\r\n", 0), 0u);
+    EXPECT_EQ(std::count(log.begin(), log.end(), '\n'),
+              std::count(log.begin(), log.end(), '\r')); // every line ends with CR LF
+    EXPECT_NE(log.find(settings::uiText(389) + "\r\n" + settings::uiText(402) + "\r\n" +
+                       settings::uiText(403) + "\r\n\r\n"),
+              std::string::npos);
+}
+
+} // namespace
+} // namespace quill::batch

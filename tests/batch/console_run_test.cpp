@@ -1,0 +1,386 @@
+// Console batch runs of the real program over copies of real images: what it prints, what it
+// writes, and what it does with the sources.
+#include "console_program.h"
+
+#include "settings/preset.h"
+#include "test_support.h"
+#include "toolkit/platform/platform.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+
+namespace quill::test {
+namespace {
+
+using ::testing::HasSubstr;
+using ::testing::Not;
+
+const char* const kBanner = "\n"
+                            "\n"
+                            "Quillmere - Batch Image Modifier\n"
+                            "********************************\n";
+
+bool exists(const std::string& path) { return platform::fileExists(path); }
+
+std::string logOf(const ConsoleProgram& program) {
+    const auto bytes = readBytes(program.programDir() + "Quillmere_Errorlog.txt");
+    return {bytes.begin(), bytes.end()};
+}
+
+// --- What the console shows ------------------------------------------------------------------
+
+TEST(ConsoleRun, PrintsTheSpecifiedLinesInOrder) {
+    ConsoleProgram program;
+    settings::Preset preset = program.basePreset();
+    preset.name = "Plain copy";
+    preset.convertFormat = 0;
+    program.setPresets({preset});
+    program.addSample("jpeg/hopper.jpg");
+
+    const ProgramRun run = program.run({"-Console", program.in()});
+    EXPECT_EQ(run.status, 0);
+    ASSERT_EQ(run.out.rfind(kBanner, 0), 0u) << run.out;
+    const std::string tail = "----------------\n"
+                             "\n"
+                             "Preset: 0 -> \"Plain copy\"\n"
+                             "\n"
+                             "Loaded images: 1\n"
+                             "\n"
+                             "\n"
+                             "Processing, please wait...\n"
+                             "\n"
+                             "\n"
+                             "Result: Processed successfully\n"
+                             "\n"
+                             "----------------\n"
+                             "\n";
+    ASSERT_GE(run.out.size(), tail.size());
+    EXPECT_EQ(run.out.substr(run.out.size() - tail.size()), tail) << run.out;
+    EXPECT_TRUE(exists(program.out("hopper.jpg")));
+    EXPECT_FALSE(exists(program.programDir() + "Quillmere_Errorlog.txt"));
+}
+
+TEST(ConsoleRun, RefusalsPrintTheReasonAndExitWithStatusTwo) {
+    ConsoleProgram program;
+    settings::Preset replacing = program.basePreset();
+    replacing.outputDirEnabled = 0;
+    settings::Preset moving = program.basePreset();
+    moving.moveOriginal = 1;
+    settings::Preset nothing = program.basePreset();
+    nothing.convertFormat = 0;
+    nothing.outputDirEnabled = 0;
+    program.setPresets({program.basePreset(), replacing, moving, nothing});
+    const std::string source = program.addSample("png/basn2c08.png", "a.png");
+
+    ProgramRun run = program.run({"-Console"});
+    EXPECT_EQ(run.status, 2);
+    EXPECT_THAT(run.out, HasSubstr("\"Test\"\n\n\nError: No files\n\n"));
+    EXPECT_THAT(run.out, Not(HasSubstr("Loaded images")));
+
+    run = program.run({"-Console", program.in("missing.jpg")});
+    EXPECT_EQ(run.status, 2);
+    EXPECT_THAT(run.out, Not(HasSubstr("Loaded images")));
+
+    run = program.run({"-Console", "-Preset=1", source});
+    EXPECT_EQ(run.status, 2);
+    EXPECT_THAT(run.out, HasSubstr("\nWarning: Replacing is disabled\n\n"));
+    run = program.run({"-Console", "-Preset=2", source});
+    EXPECT_EQ(run.status, 2);
+    EXPECT_THAT(run.out, HasSubstr("\nWarning: Moving is disabled\n\n"));
+    run = program.run({"-Console", "-Preset=3", source});
+    EXPECT_EQ(run.status, 2);
+    EXPECT_THAT(run.out, HasSubstr("\nError: No task\n\n"));
+    EXPECT_TRUE(exists(source)); // nothing was touched
+
+    // Ignored, the warning is one line and the run goes on.
+    run = program.run({"-Console", "-Preset=1", "-IgnoreWarning", source});
+    EXPECT_EQ(run.status, 0) << run.out;
+    EXPECT_THAT(run.out, HasSubstr("Loaded images: 1\n\n"
+                                   "Warning: Replacing is disabled - Ignored\n\n"
+                                   "\nProcessing, please wait..."));
+    EXPECT_TRUE(exists(program.in("a.jpg")));
+    EXPECT_FALSE(exists(source)); // the output took the source's place
+}
+
+// --- The default presets -----------------------------------------------------------------------
+
+TEST(ConsoleRun, EachDefaultPresetRunsOverRealImages) {
+    for (int number = 0; number < 6; ++number) {
+        SCOPED_TRACE("preset " + std::to_string(number));
+        ConsoleProgram program;
+        program.setPresets(settings::defaultPresetList().presets, 0);
+        program.addSample("exif/Canon_40D.jpg");
+        program.addSample("png/basn6a08.png");
+        program.addSample("bmp/rgb24.bmp");
+        const ProgramRun run =
+            program.run({"-Console", "-Preset=" + std::to_string(number), "-IgnoreWarning",
+                         program.in()});
+        EXPECT_EQ(run.status, 0) << run.out;
+        EXPECT_THAT(run.out, HasSubstr("Loaded images: 3"));
+        EXPECT_THAT(run.out, HasSubstr("Result: Processed successfully"));
+        // Every default preset writes below <desktop>/output/.
+        std::string listing;
+        runCommand("find " + shellQuote(program.root() + "home/Desktop/output") + " -type f",
+                   &listing);
+        EXPECT_EQ(std::count(listing.begin(), listing.end(), '\n'), 3) << listing;
+        // Preset 5 moves its sources; the others keep them.
+        EXPECT_EQ(exists(program.in("Canon_40D.jpg")), number != 5);
+    }
+}
+
+// --- Results of single images ------------------------------------------------------------------
+
+TEST(ConsoleRun, FailuresAreLoggedOncePerKindAndExitWithStatusOne) {
+    ConsoleProgram program;
+    settings::Preset preset = program.basePreset();
+    preset.resizeEnabled = 1; // forces decoding
+    program.setPresets({preset});
+    writeText(program.in("tiny1.jpg"), std::string(34, 'x'));
+    writeText(program.in("tiny2.jpg"), std::string(10, 'x'));
+    program.addSample("jpeg/hopper.jpg");
+
+    const ProgramRun run = program.run({"-Console", program.in("tiny1.jpg"),
+                                        program.in("hopper.jpg"), program.in("tiny2.jpg")});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_THAT(run.out, Not(HasSubstr("Result: Processed successfully")));
+    EXPECT_THAT(run.out, HasSubstr("Result: Error(s) occured!\n"
+                                   "Take a look at \"Errorlog.txt\" for more information.\n" +
+                                   program.programDir() + "Quillmere_Errorlog.txt\n"));
+    const std::string log = logOf(program);
+    ASSERT_EQ(log.rfind("\xEF\xBB\xBFQuillmere - Batch Image Modifier\r\n", 0), 0u);
+    EXPECT_THAT(log, HasSubstr("Image: " + program.in("tiny1.jpg") + "\r\nOutput: \r\n"
+                               "Error: Unreadable file\r\n\r\n"));
+    EXPECT_THAT(log, HasSubstr("Image: " + program.in("tiny2.jpg")));
+    EXPECT_THAT(log, Not(HasSubstr("hopper")));
+    // One explanation block for the two failures of one kind.
+    const std::string explanation = "Unreadable file\r\nThe file could not be opened";
+    const auto first = log.find(explanation);
+    ASSERT_NE(first, std::string::npos);
+    EXPECT_EQ(log.find(explanation, first + 1), std::string::npos);
+    EXPECT_TRUE(exists(program.out("hopper.jpg")));
+}
+
+TEST(ConsoleRun, ExistingOutputsAreSkippedAndKeptUntouched) {
+    ConsoleProgram program;
+    program.setPresets({program.basePreset()});
+    program.addSample("png/basn2c08.png", "a.png");
+    program.addSample("png/basn0g08.png", "b.png");
+    writeText(program.out("a.jpg"), "do not touch");
+    writeText(program.out("b.jpg"), "nor this");
+
+    const ProgramRun run = program.run({"-Console", program.in()});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(readBytes(program.out("a.jpg")).size(), 12u);
+    EXPECT_EQ(readBytes(program.out("b.jpg")).size(), 8u);
+    const std::string log = logOf(program);
+    EXPECT_THAT(log, HasSubstr("Output: " + program.out("a.jpg") + "\r\nError: Output exists"));
+    EXPECT_THAT(log, HasSubstr("Output: " + program.out("b.jpg") + "\r\nError: Output exists"));
+}
+
+TEST(ConsoleRun, NumbersOfFailedImagesAreReused) {
+    ConsoleProgram program;
+    settings::Preset preset = program.basePreset();
+    preset.renameEnabled = 1;
+    preset.renamePattern = "img_%007%";
+    preset.resizeEnabled = 1;
+    program.setPresets({preset});
+    program.addSample("jpeg/hopper.jpg", "a.jpg");
+    writeText(program.in("b.jpg"), std::string(200, 'x')); // long enough, but no JPEG
+    program.addSample("jpeg/cat.jpg", "c.jpg");
+
+    const ProgramRun run =
+        program.run({"-Console", program.in("a.jpg"), program.in("b.jpg"), program.in("c.jpg")});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_TRUE(exists(program.out("img_007.jpg")));
+    EXPECT_TRUE(exists(program.out("img_008.jpg")));
+    EXPECT_FALSE(exists(program.out("img_009.jpg")));
+    EXPECT_THAT(logOf(program), HasSubstr("Output: " + program.out("img_008.jpg") +
+                                          "\r\nError: Loading failed"));
+}
+
+TEST(ConsoleRun, FilterThatExcludesEveryImageEndsWithoutFailures) {
+    ConsoleProgram program;
+    settings::Preset preset = program.basePreset();
+    preset.filterEnabled = 1;
+    settings::FilterCondition wide;
+    wide.flags = settings::kConditionActive;
+    wide.property = 4; // width
+    wide.operator_ = 3; // greater than
+    wide.value = "1";
+    wide.valueKind = 1;
+    preset.filterConditions = {wide};
+    program.setPresets({preset});
+    program.addSample("jpeg/hopper.jpg");
+    program.addSample("png/basn2c08.png");
+
+    const ProgramRun run = program.run({"-Console", program.in()});
+    EXPECT_EQ(run.status, 0) << run.out;
+    EXPECT_THAT(run.out, HasSubstr("Result: Processed successfully"));
+    EXPECT_TRUE(platform::listDirectory(program.out())->empty());
+}
+
+// --- Files that are only copied, moved or renamed ----------------------------------------------
+
+TEST(ConsoleRun, RenamedJpegKeepsItsBytesUnlessMetadataIsDropped) {
+    ConsoleProgram program;
+    settings::Preset rename = program.basePreset();
+    rename.convertFormat = 0;
+    rename.outputDirEnabled = 0;
+    rename.renameEnabled = 1;
+    rename.renamePattern = "renamed %FN%";
+    settings::Preset strip = rename;
+    strip.keepMetadata = 0;
+    program.setPresets({rename, strip});
+    const auto original = readBytes(testdata("exif/Canon_40D.jpg"));
+    program.addSample("exif/Canon_40D.jpg", "a.jpg");
+    program.addSample("exif/Canon_40D.jpg", "b.jpg");
+
+    ProgramRun run = program.run({"-Console", "-IgnoreWarning", program.in("a.jpg")});
+    EXPECT_EQ(run.status, 0) << run.out;
+    EXPECT_FALSE(exists(program.in("a.jpg")));
+    EXPECT_EQ(readBytes(program.in("renamed a.jpg")), original);
+
+    run = program.run({"-Console", "-Preset=1", "-IgnoreWarning", program.in("b.jpg")});
+    EXPECT_EQ(run.status, 0) << run.out;
+    const auto stripped = readBytes(program.in("renamed b.jpg"));
+    ASSERT_FALSE(stripped.empty());
+    EXPECT_LT(stripped.size(), original.size());
+    // No APP1 (EXIF) segment remains.
+    for (std::size_t i = 0; i + 1 < std::min<std::size_t>(stripped.size(), 64); ++i)
+        EXPECT_FALSE(stripped[i] == 0xFF && stripped[i + 1] == 0xE1);
+}
+
+TEST(ConsoleRun, TiffIsCopiedWhenKeptButCannotBeEdited) {
+    ConsoleProgram program;
+    settings::Preset copy = program.basePreset();
+    copy.convertFormat = 0;
+    settings::Preset edit = copy;
+    edit.resizeEnabled = 1;
+    program.setPresets({copy, edit});
+    const std::string source = program.addSample("tiff/Arbitro.tiff");
+
+    ProgramRun run = program.run({"-Console", source});
+    EXPECT_EQ(run.status, 0) << run.out;
+    EXPECT_EQ(readBytes(program.out("Arbitro.tiff")), readBytes(source));
+
+    ASSERT_TRUE(platform::deleteFile(program.out("Arbitro.tiff")));
+    run = program.run({"-Console", "-Preset=1", source});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_THAT(logOf(program), HasSubstr("Error: Unsupported format"));
+    EXPECT_FALSE(exists(program.out("Arbitro.tiff")));
+}
+
+TEST(ConsoleRun, VideoIsMovedWithoutDecoding) {
+    ConsoleProgram program;
+    settings::Preset preset = program.basePreset();
+    preset.convertFormat = 0;
+    preset.includeVideos = 1;
+    preset.moveOriginal = 1;
+    program.setPresets({preset});
+    const std::string video(4096, 'v');
+    writeText(program.in("clip.mp4"), video);
+
+    const ProgramRun run = program.run({"-Console", "-IgnoreWarning", program.in()});
+    EXPECT_EQ(run.status, 0) << run.out;
+    EXPECT_FALSE(exists(program.in("clip.mp4")));
+    EXPECT_EQ(readBytes(program.out("clip.mp4")).size(), video.size());
+}
+
+TEST(ConsoleRun, FileDatesShiftedFromTheSourceDates) {
+    ConsoleProgram program;
+    settings::Preset preset = program.basePreset();
+    preset.setFileDates = 1;
+    preset.fileDateSource = 3;
+    preset.fileDateShiftMinutes = -90;
+    preset.useExifDate = 0;
+    program.setPresets({preset});
+    const std::string source = program.addSample("png/basn2c08.png", "a.png");
+    const std::int64_t modified = 1500000000; // TZ=UTC in the program, so local = UTC
+    const std::int64_t accessed = 1500003600;
+    struct timespec times[2] = {{accessed, 0}, {modified, 0}};
+    ASSERT_EQ(utimensat(AT_FDCWD, source.c_str(), times, 0), 0);
+
+    const ProgramRun run = program.run({"-Console", source});
+    EXPECT_EQ(run.status, 0) << run.out;
+    struct stat st {};
+    ASSERT_EQ(stat(program.out("a.jpg").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mtime, modified - 5400);
+    EXPECT_EQ(st.st_atime, accessed - 5400);
+}
+
+// --- PDF output -------------------------------------------------------------------------------
+
+/// Renders the first page at 72 dpi and returns the PPM's size and the colour of one pixel.
+struct RenderedPage {
+    int width = 0, height = 0;
+    std::vector<std::uint8_t> rgb;
+    [[nodiscard]] bool isRed(int x, int y) const {
+        const std::size_t i = 3 * (std::size_t(y) * std::size_t(width) + std::size_t(x));
+        return rgb[i] > 200 && rgb[i + 1] < 60 && rgb[i + 2] < 60;
+    }
+};
+
+RenderedPage renderPage(const std::string& pdf, const std::string& prefix) {
+    RenderedPage page;
+    if (runCommand("/usr/bin/pdftoppm -r 72 -singlefile " + shellQuote(pdf) + " " +
+                   shellQuote(prefix)) != 0)
+        return page;
+    const auto bytes = readBytes(prefix + ".ppm");
+    // "P6\n<w> <h>\n255\n" followed by the pixels.
+    const std::string head(bytes.begin(), bytes.begin() + std::min<std::size_t>(bytes.size(), 40));
+    int maxValue = 0;
+    int consumed = 0;
+    if (std::sscanf(head.c_str(), "P6 %d %d %d%n", &page.width, &page.height, &maxValue,
+                    &consumed) != 3)
+        return page;
+    page.rgb.assign(bytes.begin() + consumed + 1, bytes.end());
+    return page;
+}
+
+TEST(ConsoleRun, PdfPagesFitLandscapeAndCentreSmallImages) {
+    if (!haveTool("/usr/bin/pdftoppm") || !haveTool("/usr/bin/convert"))
+        GTEST_SKIP() << "poppler-utils or ImageMagick missing";
+    ConsoleProgram program;
+    settings::Preset preset = program.basePreset();
+    preset.outputFormat = 4;
+    program.setPresets({preset});
+    ASSERT_EQ(runCommand("/usr/bin/convert -size 1000x500 xc:red " +
+                         shellQuote(program.in("wide.png"))), 0);
+    ASSERT_EQ(runCommand("/usr/bin/convert -size 300x200 xc:red " +
+                         shellQuote(program.in("small.png"))), 0);
+
+    const ProgramRun run = program.run({"-Console", program.in()});
+    ASSERT_EQ(run.status, 0) << run.out;
+
+    // 1000 x 500 on landscape A4: the image spans the width, centred vertically.
+    const RenderedPage wide = renderPage(program.out("wide.pdf"), program.root() + "wide");
+    ASSERT_NEAR(wide.width, 842, 1); // 841.89 x 595.28 points, rounded up by the renderer
+    ASSERT_NEAR(wide.height, 595, 1);
+    EXPECT_TRUE(wide.isRed(2, 297));
+    EXPECT_TRUE(wide.isRed(839, 297));
+    EXPECT_FALSE(wide.isRed(421, 60));  // (595 - 421) / 2 = 87 points of white above
+    EXPECT_FALSE(wide.isRed(421, 535)); // and below
+    EXPECT_TRUE(wide.isRed(421, 100));
+
+    // 300 x 200 on portrait A4: the image keeps its size in the middle.
+    const RenderedPage small = renderPage(program.out("small.pdf"), program.root() + "small");
+    ASSERT_NEAR(small.width, 595, 1);
+    ASSERT_NEAR(small.height, 842, 1);
+    EXPECT_TRUE(small.isRed(297, 421));
+    EXPECT_TRUE(small.isRed(150, 323));
+    EXPECT_FALSE(small.isRed(140, 421)); // left of x = 147
+    EXPECT_FALSE(small.isRed(455, 421)); // right of 447
+    EXPECT_FALSE(small.isRed(297, 315)); // above y = 321
+
+    // No intermediate file is left behind.
+    EXPECT_EQ(platform::listDirectory(program.out())->size(), 2u);
+}
+
+} // namespace
+} // namespace quill::test

@@ -1,0 +1,120 @@
+// The image list: admission rules, directory walks, record numbers and the dialog's filters.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+
+#include "imagefiles/image_list.h"
+#include "test_support.h"
+#include "toolkit/platform/platform.h"
+
+namespace quill::imagefiles {
+namespace {
+
+std::vector<std::string> namesOf(const ImageList& list) {
+    std::vector<std::string> names;
+    for (const ImageRecord& r : list.records()) names.push_back(platform::filePart(r.sourcePath));
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+TEST(ImageList, FileNameRule) {
+    EXPECT_EQ(fileNameOf("/p/photo.jpeg"), "photo");
+    EXPECT_EQ(fileNameOf("/p/x.tiff"), "x");
+    EXPECT_EQ(fileNameOf("/p/x.photo"), "x.photo");
+    EXPECT_EQ(fileNameOf("/p/notes.backup"), "notes.backup");
+    EXPECT_EQ(fileNameOf("/p/.profile"), ".profile");
+    EXPECT_EQ(fileNameOf("/p/a.b.png"), "a.b");
+}
+
+TEST(ImageList, AdmissionRecordFieldsAndNumbers) {
+    test::TempDir dir;
+    test::writeText(dir.file("a.JPG"), "x");
+    test::writeText(dir.file("a.jpg"), "xy");
+    test::writeText(dir.file(".hidden.png"), "x");
+    ASSERT_TRUE(platform::createDirectory(dir.file("sub.png")));
+    ImageList list;
+    const ListOptions options;
+    EXPECT_TRUE(addImageRecord(dir.file("a.JPG"), list, options));
+    EXPECT_TRUE(addImageRecord(dir.file("a.jpg"), list, options)); // case-sensitive duplicates
+    EXPECT_FALSE(addImageRecord(dir.file("a.jpg"), list, options));
+    EXPECT_FALSE(addImageRecord(dir.file(".hidden.png"), list, options));
+    EXPECT_FALSE(addImageRecord(dir.file("sub.png"), list, options));
+    EXPECT_FALSE(addImageRecord(dir.file("missing.png"), list, options));
+    EXPECT_TRUE(addImageRecord(dir.file(".hidden.png"), list, ListOptions{false, true, false}));
+    ASSERT_EQ(list.size(), 3u);
+    const ImageRecord& r = list[1];
+    EXPECT_EQ(r.recordId, 2);
+    EXPECT_EQ(r.folder, dir.path());
+    EXPECT_EQ(r.fileName, "a");
+    EXPECT_EQ(r.formatKind, 0);
+    EXPECT_EQ(r.fileSize, 2);
+    EXPECT_EQ(r.recordedDate, r.modifiedDate);
+    EXPECT_NE(r.modifiedDate, 0);
+    EXPECT_EQ(r.orientation, -1);
+    EXPECT_EQ(r.width, 0);
+    // Numbers are never reused after removals, and the keep list continues them.
+    list.erase(2);
+    EXPECT_TRUE(addImageRecord(dir.file(".hidden.png"), list, ListOptions{false, true, false}));
+    EXPECT_EQ(list[2].recordId, 4);
+    ImageList keep(list.lastRecordId());
+    keep.append(ImageRecord{});
+    EXPECT_EQ(keep[0].recordId, 5);
+    list.takeRecordsFrom(keep);
+    EXPECT_EQ(list.size(), 4u);
+    EXPECT_TRUE(keep.empty());
+    EXPECT_EQ(list.lastRecordId(), 5);
+}
+
+TEST(ImageList, WalksRecursionCancelAndDuplicates) {
+    test::TempDir dir;
+    ASSERT_TRUE(platform::createDirectories(dir.file("sub/deeper")));
+    ASSERT_TRUE(platform::createDirectory(dir.file(".hiddendir")));
+    for (const char* name : {"a.png", "b.txt", "c.avi", "sub/d.bmp", "sub/deeper/e.gif",
+                             ".hiddendir/f.jpg"}) {
+        test::writeText(dir.file(name), "x");
+    }
+    ImageList flat;
+    walkDirectory(dir.path(), false, flat, ListOptions{});
+    EXPECT_EQ(namesOf(flat), std::vector<std::string>{"a.png"});
+
+    ImageList deep;
+    int rows = 0;
+    const ListOptions withVideos{true, false, true};
+    addPaths(dir.path() + "\n" + dir.path() + "\n" + dir.file("b.txt"), deep, withVideos,
+             [&](const ImageRecord&) { ++rows; });
+    EXPECT_EQ(namesOf(deep),
+              (std::vector<std::string>{"a.png", "c.avi", "d.bmp", "e.gif", "f.jpg"}));
+    EXPECT_EQ(rows, 5);
+    EXPECT_EQ(deep[0].formatKind == 10 || deep.indexOfPath(dir.file("c.avi")) >= 0, true);
+
+    // A link back up the tree is walked once, not until the path grows too long.
+    std::filesystem::create_directory_symlink(dir.path(), dir.file("sub/loop"));
+    ImageList looped;
+    walkDirectory(dir.path(), true, looped, ListOptions{});
+    EXPECT_EQ(looped.size(), 4u); // hidden directories are walked like any other
+
+    // The cancel flag stops the walk after the current entry.
+    ImageList cancelled;
+    cancelled.cancel = 1;
+    addPaths(dir.file("a.png") + "\n" + dir.path(), cancelled, ListOptions{});
+    EXPECT_EQ(cancelled.size(), 1u);
+}
+
+TEST(ImageList, OpenFileFilters) {
+    const auto without = openFileFilters(false, "All images");
+    ASSERT_EQ(without.size(), 11u);
+    EXPECT_EQ(without[0].extensions.size(), 29u);
+    EXPECT_EQ(without[10].label, "JP2");
+    const auto with = openFileFilters(true, "All images");
+    ASSERT_EQ(with.size(), 12u);
+    EXPECT_EQ(with[0].extensions.size(), 38u);
+    EXPECT_EQ(with[11].label, "3GP, AVI, MOV, MPG, WMV");
+    const std::string text = openFileFilterString(with);
+    EXPECT_EQ(text.rfind("All images|*.jpg;*.jpeg;*.jpe;*.jfif;*.png;", 0), 0u);
+    EXPECT_NE(text.find("|PNG|*.png|BMP|*.bmp;*.dib;*.rle|"), std::string::npos);
+    EXPECT_EQ(text.substr(text.size() - 6), "*.wmv|");
+}
+
+} // namespace
+} // namespace quill::imagefiles

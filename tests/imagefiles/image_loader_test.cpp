@@ -1,0 +1,235 @@
+// Format detection, the load dispatch, the size reader's header rules and the colour-key step,
+// and the loader's behaviour on corrupt and truncated files.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "imagefiles/bmp_decoder.h"
+#include "imagefiles/format.h"
+#include "imagefiles/general_decoder.h"
+#include "imagefiles/image_loader.h"
+#include "imagefiles/tga_decoder.h"
+#include "test_support.h"
+
+namespace quill::imagefiles {
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+void put16(Bytes& b, std::size_t at, unsigned v) {
+    b[at] = std::uint8_t(v);
+    b[at + 1] = std::uint8_t(v >> 8);
+}
+void put32(Bytes& b, std::size_t at, std::uint32_t v) {
+    for (int i = 0; i < 4; ++i) b[at + std::size_t(i)] = std::uint8_t(v >> (8 * i));
+}
+
+TEST(FormatDetection, ExtensionsCaseAndVideos) {
+    EXPECT_EQ(detectFormatByExtension("/a/photo.JPEG", false), FormatJpeg);
+    EXPECT_EQ(detectFormatByExtension("/a/photo.jpeg", false), FormatJpeg);
+    EXPECT_EQ(detectFormatByExtension("/a/x.Tpic", false), FormatTga);
+    EXPECT_EQ(detectFormatByExtension("/a/x.rle", false), FormatBmp);
+    EXPECT_EQ(detectFormatByExtension("/a/x.CUR", false), FormatIco);
+    EXPECT_EQ(detectFormatByExtension("/a/x.mj2", false), FormatJpeg2000);
+    EXPECT_EQ(detectFormatByExtension("/a/movie.AVI", true), FormatVideo);
+    EXPECT_EQ(detectFormatByExtension("/a/movie.AVI", false), FormatNone);
+    EXPECT_EQ(detectFormatByExtension("/a/notes.txt", true), FormatNone);
+    EXPECT_EQ(detectFormatByExtension("/a.jpg/noext", false), FormatNone);
+    EXPECT_EQ(detectFormatByExtension("/a/x.jpgx", false), FormatNone);
+}
+
+TEST(LoadDispatch, ExtensionDecidesNotContent) {
+    test::TempDir dir;
+    const Bytes png = test::readBytes(test::testdata("png/basn2c08.png"));
+    test::writeBytes(dir.file("png.jpg"), png);   // general decoder reads PNG content
+    test::writeBytes(dir.file("png.gif"), png);   // the GIF decoder does not
+    test::writeBytes(dir.file("png.mov"), png);   // videos are never decoded
+    EXPECT_FALSE(loadImageFile(dir.file("png.jpg"), -1).empty());
+    EXPECT_TRUE(loadImageFile(dir.file("png.gif"), -1).empty());
+    EXPECT_TRUE(loadImageFile(dir.file("png.mov"), -1, true).empty());
+    EXPECT_TRUE(loadImageFile(dir.file("missing.png"), -1).empty());
+    // An explicit code overrides the extension.
+    EXPECT_FALSE(loadImageFile(dir.file("png.gif"), FormatPng).empty());
+}
+
+TEST(PngColorKey, TransparencyDeclaredByTrnsIsKeptForEveryColourType) {
+    // Truecolour with tRNS right after IHDR: exactly the key colour is transparent.
+    const toolkit::Image rgb = loadImageFile(test::testdata("png/tbrn2c08.png"), -1);
+    ASSERT_TRUE(rgb.hasAlpha());
+    int transparent = 0;
+    for (int y = 0; y < rgb.height(); ++y) {
+        for (int x = 0; x < rgb.width(); ++x) {
+            const std::uint8_t a = rgb.row(y)[4 * x + 3];
+            EXPECT_TRUE(a == 0 || a == 255);
+            transparent += a == 0;
+        }
+    }
+    EXPECT_GT(transparent, 0);
+    // Greyscale tRNS: the low bytes at the key offsets are not a colour; alpha must survive.
+    const toolkit::Image grey = loadImageFile(test::testdata("png/tbbn0g04.png"), -1);
+    ASSERT_TRUE(grey.hasAlpha());
+    bool anyTransparent = false;
+    for (int y = 0; y < grey.height(); ++y) {
+        for (int x = 0; x < grey.width(); ++x) anyTransparent |= grey.row(y)[4 * x + 3] == 0;
+    }
+    EXPECT_TRUE(anyTransparent);
+}
+
+TEST(PngColorKey, KeyAppliesToOpaqueImagesOnlyWhenTrnsFollowsIhdr) {
+    test::TempDir dir;
+    Bytes head(50, 0);
+    head[1] = 'P'; head[2] = 'N'; head[3] = 'G';
+    head[37] = 't'; head[38] = 'R'; head[39] = 'N'; head[40] = 'S';
+    head[42] = 10; head[44] = 20; head[46] = 30;
+    test::writeBytes(dir.file("key.png"), head);
+    toolkit::Image image(2, 1, toolkit::PixelFormat::Bgr24);
+    image.row(0)[0] = 30; image.row(0)[1] = 20; image.row(0)[2] = 10; // the key (b, g, r)
+    image.row(0)[3] = 30; image.row(0)[4] = 20; image.row(0)[5] = 11;
+    const toolkit::Image keyed = applyPngColorKey(image.clone(), dir.file("key.png"));
+    ASSERT_TRUE(keyed.hasAlpha());
+    EXPECT_EQ(keyed.row(0)[3], 0);
+    EXPECT_EQ(keyed.row(0)[7], 255);
+    head[37] = 'g'; // another chunk first: unchanged
+    test::writeBytes(dir.file("gama.png"), head);
+    EXPECT_FALSE(applyPngColorKey(image.clone(), dir.file("gama.png")).hasAlpha());
+    head.resize(49); // too short to hold a key: unchanged
+    test::writeBytes(dir.file("short.png"), head);
+    EXPECT_FALSE(applyPngColorKey(image.clone(), dir.file("short.png")).hasAlpha());
+}
+
+TEST(SizeReader, HeaderRulesAndLimits) {
+    ImageRect rect;
+    // A 70000-pixel-wide PNG header is refused with a zeroed result.
+    Bytes png = test::readBytes(test::testdata("png/basn2c08.png"));
+    png[16] = 0; png[17] = 1; png[18] = 0x11; png[19] = 0x70; // 70000
+    rect.width = 5;
+    EXPECT_FALSE(readImageSizeFromBytes(png, rect));
+    EXPECT_EQ(rect.width, 0);
+    EXPECT_EQ(rect.height, 0);
+    // 65536 is still accepted.
+    png[16] = 0; png[17] = 1; png[18] = 0; png[19] = 0;
+    EXPECT_TRUE(readImageSizeFromBytes(png, rect));
+    EXPECT_EQ(rect.width, 65536);
+    // A top-down BMP reports a positive height.
+    Bytes bmp = test::readBytes(test::testdata("bmp/pal8topdown.bmp"));
+    EXPECT_TRUE(readImageSizeFromBytes(bmp, rect));
+    EXPECT_EQ(rect.height, 64);
+    // An extended-sequential JPEG (SOF1) gets its size from a full decode.
+    EXPECT_TRUE(readImageSize(test::testdata("jpeg/hopper_16bit_qtables.jpg"), rect));
+    EXPECT_EQ(rect.width, 128);
+    // OS/2 core headers hold 16-bit sides.
+    EXPECT_TRUE(readImageSize(test::testdata("bmp/pal8os2.bmp"), rect));
+    EXPECT_EQ(rect.width, 127);
+    EXPECT_EQ(rect.height, 64);
+    // A TGA without footer that begins like a cursor still gets its size.
+    EXPECT_TRUE(readImageSize(test::testdata("tga/kde_rgb.tga"), rect));
+    EXPECT_EQ(rect.width, 32);
+    // A GIF whose header says 0 is never decoded for its size.
+    EXPECT_FALSE(readImageSize(test::testdata("corrupt/zero_width.gif"), rect));
+    EXPECT_FALSE(readImageSize("/nonexistent/file.png", rect));
+    EXPECT_FALSE(readImageSizeFromBytes({}, rect));
+}
+
+TEST(BmpDecoder, BitFieldsRunLengthAndLimits) {
+    // 2x2, 16-bit 5-6-5 bit fields, bottom-up: widening repeats bits so 31 becomes 255.
+    Bytes b(14 + 40 + 12 + 8, 0);
+    b[0] = 'B'; b[1] = 'M';
+    put32(b, 10, 14 + 40 + 12);
+    put32(b, 14, 40); put32(b, 18, 2); put32(b, 22, 2);
+    put16(b, 26, 1); put16(b, 28, 16); put32(b, 30, 3);
+    put32(b, 54, 0xF800); put32(b, 58, 0x07E0); put32(b, 62, 0x001F);
+    put16(b, 66, 0xF800); put16(b, 68, 0x001F); // bottom row: red, blue
+    put16(b, 70, 0x07E0); put16(b, 72, 0x0841); // top row: green, (1, 2, 1)
+    toolkit::Image image = decodeBmp(b);
+    ASSERT_FALSE(image.empty());
+    EXPECT_EQ(image.row(1)[2], 255);
+    EXPECT_EQ(image.row(1)[3], 255);
+    EXPECT_EQ(image.row(0)[1], 255);
+    EXPECT_EQ(image.row(0)[5], 8);  // red 1 of 31 -> 8
+    EXPECT_EQ(image.row(0)[4], 8);  // green 2 of 63 -> 8
+    // A header claiming 3,000,000 x 2,000,000 is refused before any allocation.
+    EXPECT_TRUE(loadImageFile(test::testdata("corrupt/reallybig.bmp"), -1).empty());
+    // RLE8 with a delta jump and an early end: skipped pixels show palette entry 0.
+    Bytes r(14 + 40 + 8 + 10, 0);
+    r[0] = 'B'; r[1] = 'M';
+    put32(r, 10, 14 + 40 + 8);
+    put32(r, 14, 40); put32(r, 18, 4); put32(r, 22, 2);
+    put16(r, 26, 1); put16(r, 28, 8); put32(r, 30, 1); put32(r, 46, 2);
+    r[54] = 1; r[55] = 2; r[56] = 3;         // entry 0 = (3, 2, 1) as b, g, r
+    r[58] = 200; r[59] = 200; r[60] = 200;   // entry 1
+    const std::uint8_t codes[] = {2, 1, 0, 2, 1, 1, 1, 1, 0, 1};
+    std::copy(std::begin(codes), std::end(codes), r.begin() + 62);
+    image = decodeBmp(r);
+    ASSERT_FALSE(image.empty());
+    EXPECT_EQ(image.row(1)[0], 200);  // bottom row, x 0
+    EXPECT_EQ(image.row(1)[6], 1);    // bottom row, x 2 skipped -> entry 0
+    EXPECT_EQ(image.row(0)[9], 200);  // top row, x 3 after the delta
+}
+
+TEST(TgaDecoder, OriginsAndRunsAcrossRows) {
+    // 2x2 24-bit RLE, top-left origin, one run of 3 crossing the row end then one raw pixel.
+    Bytes t(18, 0);
+    t[2] = 10; put16(t, 12, 2); put16(t, 14, 2); t[16] = 24; t[17] = 0x20;
+    for (std::uint8_t v : {0x82, 1, 2, 3, 0x00, 9, 8, 7}) t.push_back(v);
+    toolkit::Image image = decodeTga(t);
+    ASSERT_FALSE(image.empty());
+    EXPECT_EQ(image.row(0)[0], 1);
+    EXPECT_EQ(image.row(1)[0], 1);
+    EXPECT_EQ(image.row(1)[3], 9);
+    // The same pixels bottom-left: the first stored row is the bottom one.
+    t[17] = 0x00;
+    image = decodeTga(t);
+    ASSERT_FALSE(image.empty());
+    EXPECT_EQ(image.row(0)[3], 9);
+    // A truncated stream keeps what it decoded.
+    t.resize(t.size() - 3);
+    image = decodeTga(t);
+    ASSERT_FALSE(image.empty());
+    EXPECT_EQ(image.row(1)[0], 1);
+    EXPECT_EQ(image.row(0)[3], 0);
+    EXPECT_FALSE(looksLikeTga(Bytes(18, 0)));
+}
+
+// Every corrupt sample and cut copies of every valid sample: no crash, no hang, no sanitizer
+// report; the result is an image or nothing.
+TEST(LoaderRobustness, CorruptAndTruncatedFiles) {
+    test::TempDir dir;
+    std::error_code error;
+    for (const auto& entry :
+         std::filesystem::directory_iterator(test::testdata("corrupt"), error)) {
+        SCOPED_TRACE(entry.path().string());
+        const toolkit::Image image = loadImageFile(entry.path().string(), -1);
+        if (!image.empty()) EXPECT_GT(image.width(), 0);
+        ImageRect rect;
+        (void)readImageSize(entry.path().string(), rect);
+    }
+    for (const auto& folder : {"jpeg", "png", "bmp", "tga", "tiff", "jp2", "gif", "pcx", "pnm",
+                               "ico"}) {
+        for (const auto& entry :
+             std::filesystem::directory_iterator(test::testdata(folder), error)) {
+            const std::string path = entry.path().string();
+            const Bytes bytes = test::readBytes(path);
+            if (bytes.size() > 300000) continue;
+            SCOPED_TRACE(path);
+            const std::string ext = entry.path().extension().string();
+            for (const double fraction : {0.0, 0.1, 0.5, 0.9}) {
+                std::size_t cut = std::size_t(double(bytes.size()) * fraction);
+                if (fraction == 0.0) cut = std::min<std::size_t>(bytes.size() - 1, 20);
+                const std::string copy = dir.file("cut" + ext);
+                test::writeBytes(copy, Bytes(bytes.begin(), bytes.begin() + std::ptrdiff_t(cut)));
+                const toolkit::Image image = loadImageFile(copy, -1);
+                if (!image.empty()) {
+                    EXPECT_GT(image.width(), 0);
+                    EXPECT_GT(image.height(), 0);
+                }
+                ImageRect rect;
+                (void)readImageSize(copy, rect);
+            }
+        }
+    }
+}
+
+} // namespace
+} // namespace quill::imagefiles
