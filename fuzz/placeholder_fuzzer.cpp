@@ -16,7 +16,7 @@
 namespace {
 
 // The next line of `text` (without its line feed); `text` keeps the rest.
-std::string nextLine(std::string_view &text) {
+std::string nextLine(std::string_view& text) {
     const std::size_t end = std::min(text.find('\n'), text.size());
     std::string line(text.substr(0, end));
     text.remove_prefix(std::min(end + 1, text.size()));
@@ -32,11 +32,11 @@ std::size_t levelCount(std::string_view path) {
 
 } // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size) {
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     using namespace quill::settings;
     if (size < 1) return 0;
     const std::uint8_t flags = data[0];
-    std::string_view input(reinterpret_cast<const char *>(data + 1), size - 1);
+    std::string_view input(reinterpret_cast<const char*>(data + 1), size - 1);
     const std::string parts[] = {nextLine(input), nextLine(input), nextLine(input),
                                  std::string(input)};
 

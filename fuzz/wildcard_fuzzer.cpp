@@ -6,9 +6,9 @@
 #include <cstdint>
 #include <string_view>
 
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size) {
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     using namespace quill::settings;
-    const std::string_view input(reinterpret_cast<const char *>(data), size);
+    const std::string_view input(reinterpret_cast<const char*>(data), size);
     const std::size_t split = input.find('\n');
     const std::string_view pattern = input.substr(0, split);
     const std::string_view text =

@@ -3,7 +3,6 @@
 
 #include "batch/error_log.h"
 #include "batch/prepare.h"
-#include "imagefiles/format.h"
 #include "pipeline/image_result.h"
 #include "pipeline/process_loop.h"
 #include "settings/output_naming.h"
@@ -36,12 +35,6 @@ void printCheck(bool warning, const std::string& message, bool ignored) {
         platform::consolePrint("");
     platform::consolePrint(line);
     platform::consolePrint("");
-}
-
-bool listHoldsVideo(const imagefiles::ImageList& images) {
-    for (const auto& record : images.records())
-        if (record.formatKind == imagefiles::FormatVideo) return true;
-    return false;
 }
 
 /// Runs `body` on a thread of lower priority and waits for it; false when no thread could be
@@ -106,7 +99,7 @@ bool preRunChecksConsole(ConsoleRunEnvironment& env, settings::RunSettings& run)
 
     std::string ignoredWarning;
     using settings::ValidationResult;
-    switch (settings::settingsValidation(1, s, run, listHoldsVideo(env.images))) {
+    switch (settings::settingsValidation(1, s, run, settings::listHoldsVideo(env.images))) {
     case ValidationResult::Valid: break;
     case ValidationResult::OutOfRange: printCheck(false, "Invalid settings", false); return false;
     case ValidationResult::Contradictory: printCheck(false, "Wrong settings", false); return false;

@@ -233,7 +233,7 @@ void decodeRunLength(detail::ByteReader& r, const Header& h, Image& image) {
     const std::span<const std::uint8_t> data = r.tail(h.pixelOffset);
     std::size_t pos = 0;
     int x = 0, row = 0;
-    const auto have = [&](std::size_t n) { return n <= data.size() - pos; };
+    const auto have = [&](std::size_t n) { return pos <= data.size() && n <= data.size() - pos; };
     const auto pixelOf = [&](std::size_t at) {
         return Bgr{data[at], data[at + 1], data[at + 2]};
     };
@@ -250,9 +250,9 @@ void decodeRunLength(detail::ByteReader& r, const Header& h, Image& image) {
                 }
             } else {
                 // A 24-bit run: the count byte is followed by one blue, green, red pixel.
-                if (!have(1)) return;
+                if (!have(2)) return;
                 const Bgr c = pixelOf(pos - 1);
-                pos += 1;
+                pos += 2;
                 for (int i = 0; i < count; ++i) put(x++, row, c);
             }
             continue;

@@ -48,9 +48,10 @@ struct SaveResult {
 
 /// Writes `image` to `path` with the encoder `encoderIdentifier` (an Encoder value). `flags` holds
 /// the quality and kSaveFlagDither; `depth` is the file's bits per pixel (1, 4 or 8 reduce to a
-/// palette of 2, 16 or 256 colours for PNG and BMP; BMP writes alpha only at 32). The file is
-/// written under a temporary name in the target folder and renamed onto `path` only when
-/// complete: on failure no partial file remains and an existing file is untouched.
+/// palette of 2, 16 or 256 colours for PNG and BMP, without alpha; BMP writes alpha only at 32;
+/// PNG and JPEG 2000 keep the alpha of every 32-bit image; JPEG drops it). The file is written
+/// under a temporary name in the target folder and renamed onto `path` only when complete: on
+/// failure no partial file remains and an existing file is untouched.
 [[nodiscard]] SaveResult saveImageFile(const toolkit::Image &image, const std::string &path,
                                        std::uint32_t encoderIdentifier, int flags, int depth);
 /// The same with a typed encoder.

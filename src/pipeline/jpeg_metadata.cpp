@@ -246,13 +246,13 @@ std::optional<std::vector<std::uint8_t>> withoutSegments(std::span<const std::ui
         if (segment.offset < 0) continue; // created here, never part of the file
         // Each segment must sit where it was listed, after the previous one, with its marker and
         // length field intact; otherwise this is not the file the list was made from.
-        if (segment.offset < 4) return std::nullopt;
+        if (segment.offset < std::int64_t(cursor) + 4) return std::nullopt;
         const std::size_t start = std::size_t(segment.offset) - 4;
         const std::size_t end = std::size_t(segment.offset) + segment.length;
         if (end > file.size()) return std::nullopt;
         const std::size_t fieldLength = std::size_t(file[start + 2] << 8 | file[start + 3]);
         if (file[start] != kMarkerPrefix || file[start + 1] != segment.marker ||
-            false) {
+            fieldLength != std::size_t(segment.length) + 2) {
             return std::nullopt;
         }
         appendRange(out, file, cursor, start);

@@ -41,8 +41,10 @@ private:
     bool m_valid = false;
     bool m_saturation = false;
     std::array<std::uint8_t, 256> m_table{};
-    /// Saturation: the weighted luminance parts L (1 - s) of red, green and blue, and c s.
-    std::array<double, 256> m_red{}, m_green{}, m_blue{}, m_own{};
+    /// Saturation, in fixed point with kSaturationBits fraction bits: the weighted luminance
+    /// parts L (1 - s) of red, green and blue, and c s.
+    static constexpr int kSaturationBits = 20;
+    std::array<std::int64_t, 256> m_red{}, m_green{}, m_blue{}, m_own{};
 };
 
 /// Per-channel offsets prepared once: each channel plus its offset, clamped to 0..255.

@@ -11,8 +11,8 @@
 namespace quill::settings {
 namespace {
 
-bool anyActiveConditionOn(const Preset &settings, int first, int last) {
-    for (const FilterCondition &condition : settings.filterConditions) {
+bool anyActiveConditionOn(const Preset& settings, int first, int last) {
+    for (const FilterCondition& condition : settings.filterConditions) {
         if (isActive(condition) && condition.property >= first && condition.property <= last) {
             return true;
         }
@@ -27,7 +27,7 @@ bool containsAny(std::string_view text, std::initializer_list<std::string_view> 
     return false;
 }
 
-bool sortsBy(const Preset &settings, int first, int last) {
+bool sortsBy(const Preset& settings, int first, int last) {
     return settings.sortEnabled == 1 && settings.sortKey >= first && settings.sortKey <= last;
 }
 
@@ -87,7 +87,7 @@ bool textComparisonHolds(int op, std::string_view imageText, std::string_view pa
     return negated ? !matched : matched;
 }
 
-std::int64_t numericPropertyValue(int property, const imagefiles::ImageRecord &record) {
+std::int64_t numericPropertyValue(int property, const imagefiles::ImageRecord& record) {
     switch (property) {
     case PropertyFileSize:
         return record.fileSize / 1024;
@@ -118,7 +118,7 @@ std::int64_t numericPropertyValue(int property, const imagefiles::ImageRecord &r
     }
 }
 
-std::string textPropertyValue(int property, const imagefiles::ImageRecord &record) {
+std::string textPropertyValue(int property, const imagefiles::ImageRecord& record) {
     switch (property) {
     case PropertyFolder:
         return record.folder;
@@ -131,7 +131,7 @@ std::string textPropertyValue(int property, const imagefiles::ImageRecord &recor
     }
 }
 
-bool conditionHolds(const FilterCondition &condition, const imagefiles::ImageRecord &record) {
+bool conditionHolds(const FilterCondition& condition, const imagefiles::ImageRecord& record) {
     if (isTextProperty(condition.property)) {
         return textComparisonHolds(condition.operator_,
                                    textPropertyValue(condition.property, record), condition.value);
@@ -142,15 +142,15 @@ bool conditionHolds(const FilterCondition &condition, const imagefiles::ImageRec
                                   decimalValue(condition.value));
 }
 
-bool isExcludedByFilter(const Preset &settings, const imagefiles::ImageRecord &record) {
+bool isExcludedByFilter(const Preset& settings, const imagefiles::ImageRecord& record) {
     if (settings.filterEnabled != 1) return false;
-    for (const FilterCondition &condition : settings.filterConditions) {
+    for (const FilterCondition& condition : settings.filterConditions) {
         if (isActive(condition) && conditionHolds(condition, record)) return true;
     }
     return false;
 }
 
-bool filterValueUsable(const FilterCondition &condition) {
+bool filterValueUsable(const FilterCondition& condition) {
     if (isTextProperty(condition.property)) return !condition.value.empty();
     const std::int64_t v = decimalValue(condition.value);
     switch (condition.property) {
@@ -180,7 +180,7 @@ bool filterValueUsable(const FilterCondition &condition) {
     }
 }
 
-bool requirementQuery(int code, const Preset &s, std::string_view taskTexts,
+bool requirementQuery(int code, const Preset& s, std::string_view taskTexts,
                       std::size_t imageCount) {
     switch (code) {
     case 1:

@@ -53,32 +53,32 @@ inline constexpr int kFilterPropertyCount = 15;
 
 /// The numeric value of property 3..14 for an image (0 for other properties).
 [[nodiscard]] std::int64_t numericPropertyValue(int property,
-                                                const imagefiles::ImageRecord &record);
+                                                const imagefiles::ImageRecord& record);
 /// The text of property 0..2 for an image ("" for other properties).
-[[nodiscard]] std::string textPropertyValue(int property, const imagefiles::ImageRecord &record);
+[[nodiscard]] std::string textPropertyValue(int property, const imagefiles::ImageRecord& record);
 
 /// True when an active condition is flagged (bit value 2 of flags).
-[[nodiscard]] constexpr bool isActive(const FilterCondition &condition) {
+[[nodiscard]] constexpr bool isActive(const FilterCondition& condition) {
     return (condition.flags & kConditionActive) != 0;
 }
 /// Whether the condition holds for the image (its activity is not looked at). The property
 /// decides between the numeric and the text comparison.
-[[nodiscard]] bool conditionHolds(const FilterCondition &condition,
-                                  const imagefiles::ImageRecord &record);
+[[nodiscard]] bool conditionHolds(const FilterCondition& condition,
+                                  const imagefiles::ImageRecord& record);
 /// Whether the filter excludes the image: filterEnabled and some active condition holds
 /// (conditions tested in list order, the first holding one decides).
-[[nodiscard]] bool isExcludedByFilter(const Preset &settings,
-                                      const imagefiles::ImageRecord &record);
+[[nodiscard]] bool isExcludedByFilter(const Preset& settings,
+                                      const imagefiles::ImageRecord& record);
 
 /// Whether a condition's value is usable for its property: not empty for text properties, the
 /// property's range for numeric ones (size 1..999999999 KiB, width and height 1..65536, ...).
-[[nodiscard]] bool filterValueUsable(const FilterCondition &condition);
+[[nodiscard]] bool filterValueUsable(const FilterCondition& condition);
 
 /// Which image details the settings need. `taskTexts` are the prepared overlay text, comment,
 /// rename pattern and output directory of the run, joined. Codes: 1 sorting (with more than one
 /// image), 2 dimensions, 3 EXIF date, 4 colour count, 5 brightness, 6 filtering, 7 EXIF
 /// orientation. Any other code answers false.
-[[nodiscard]] bool requirementQuery(int code, const Preset &settings, std::string_view taskTexts,
+[[nodiscard]] bool requirementQuery(int code, const Preset& settings, std::string_view taskTexts,
                                     std::size_t imageCount);
 
 } // namespace quill::settings

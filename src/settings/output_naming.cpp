@@ -30,14 +30,14 @@ std::optional<std::string> sourceExtension(std::string_view sourcePath, std::str
         return std::nullopt;
     }
     std::string extension = filePart.substr(fileName.size() + 1);
-    for (char &c : extension) {
+    for (char& c : extension) {
         if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);
     }
     return extension;
 }
 
-std::optional<std::string> outputExtension(const imagefiles::ImageRecord &record,
-                                           const OutputFormatChoice &format) {
+std::optional<std::string> outputExtension(const imagefiles::ImageRecord& record,
+                                           const OutputFormatChoice& format) {
     if (format.formatChanges) {
         if (format.pdf) return "pdf";
         return std::string(formatExtension(format.targetFormat));
@@ -45,7 +45,7 @@ std::optional<std::string> outputExtension(const imagefiles::ImageRecord &record
     return sourceExtension(record.sourcePath, record.fileName);
 }
 
-OutputNamer::OutputNamer(const Preset &settings, const RunSettings &run, std::string commonBase)
+OutputNamer::OutputNamer(const Preset& settings, const RunSettings& run, std::string commonBase)
     : m_renameEnabled(settings.renameEnabled == 1),
       m_outputDirEnabled(settings.outputDirEnabled == 1),
       m_noZeroPadding(settings.noZeroPadding == 1),
@@ -56,8 +56,8 @@ OutputNamer::OutputNamer(const Preset &settings, const RunSettings &run, std::st
                                                   : NumberingCounters::Scope::Shared,
                  m_numbering.start) {}
 
-OutputPath OutputNamer::outputPathFor(const imagefiles::ImageRecord &record,
-                                      const OutputFormatChoice &format) {
+OutputPath OutputNamer::outputPathFor(const imagefiles::ImageRecord& record,
+                                      const OutputFormatChoice& format) {
     OutputPath out;
     const PlaceholderValues values = placeholderValuesOf(record);
 
@@ -101,12 +101,12 @@ OutputPath OutputNamer::outputPathFor(const imagefiles::ImageRecord &record,
     return out;
 }
 
-void OutputNamer::giveBackNumber(const OutputPath &output) {
+void OutputNamer::giveBackNumber(const OutputPath& output) {
     if (output.numberUsed >= 0) m_counters.giveBack(output.counterKey, output.numberUsed);
 }
 
-CollisionDecision CollisionRule::resolve(const std::string &outputPath,
-                                         const std::string &sourcePath, bool checked) {
+CollisionDecision CollisionRule::resolve(const std::string& outputPath,
+                                         const std::string& sourcePath, bool checked) {
     if (!checked || outputPath == sourcePath || !platform::fileExists(outputPath)) {
         return CollisionDecision::Write;
     }
@@ -126,7 +126,7 @@ CollisionDecision CollisionRule::resolve(const std::string &outputPath,
     return CollisionDecision::Skip;
 }
 
-bool collisionCheckApplies(const Preset &settings, bool formatChanges) {
+bool collisionCheckApplies(const Preset& settings, bool formatChanges) {
     return formatChanges || settings.renameEnabled == 1 || settings.outputDirEnabled == 1;
 }
 

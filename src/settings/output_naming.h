@@ -33,8 +33,8 @@ struct OutputFormatChoice {
 };
 /// The output extension: the target format's (or "pdf") when the format changes, else the
 /// source's own in lower case (nullopt: the source has none, see sourceExtension).
-[[nodiscard]] std::optional<std::string> outputExtension(const imagefiles::ImageRecord &record,
-                                                         const OutputFormatChoice &format);
+[[nodiscard]] std::optional<std::string> outputExtension(const imagefiles::ImageRecord& record,
+                                                         const OutputFormatChoice& format);
 
 /// Outcome of computing one output path.
 enum class OutputPathStatus {
@@ -60,19 +60,19 @@ class OutputNamer {
   public:
     /// `commonBase` is the run's common base folder (commonBaseFolder of the image list); with
     /// mirrorSubfolders on and an empty base, mirroring is off for the run.
-    OutputNamer(const Preset &settings, const RunSettings &run, std::string commonBase);
+    OutputNamer(const Preset& settings, const RunSettings& run, std::string commonBase);
 
     /// The output path of an image: the directory (every missing level of an output directory is
     /// created), the extension, the name with numbering, and the same-as-source check.
-    [[nodiscard]] OutputPath outputPathFor(const imagefiles::ImageRecord &record,
-                                           const OutputFormatChoice &format);
+    [[nodiscard]] OutputPath outputPathFor(const imagefiles::ImageRecord& record,
+                                           const OutputFormatChoice& format);
     /// Gives the number of a failed image back, so the next image reuses it.
-    void giveBackNumber(const OutputPath &output);
+    void giveBackNumber(const OutputPath& output);
 
     /// The rename pattern's numbering token (start -1 when none).
-    [[nodiscard]] const NumberingToken &numbering() const { return m_numbering; }
+    [[nodiscard]] const NumberingToken& numbering() const { return m_numbering; }
     /// The common base folder in use ("" when mirroring is off).
-    [[nodiscard]] const std::string &commonBase() const { return m_commonBase; }
+    [[nodiscard]] const std::string& commonBase() const { return m_commonBase; }
 
   private:
     bool m_renameEnabled;
@@ -94,14 +94,14 @@ class CollisionPolicy {
   public:
     virtual ~CollisionPolicy() = default;
     /// Asked for an output path that names an existing file.
-    [[nodiscard]] virtual CollisionAnswer decide(const std::string &outputPath) = 0;
+    [[nodiscard]] virtual CollisionAnswer decide(const std::string& outputPath) = 0;
 };
 
 /// A policy that always gives the same answer.
 class FixedCollisionPolicy final : public CollisionPolicy {
   public:
     explicit FixedCollisionPolicy(CollisionAnswer answer) : m_answer(answer) {}
-    [[nodiscard]] CollisionAnswer decide(const std::string &) override { return m_answer; }
+    [[nodiscard]] CollisionAnswer decide(const std::string&) override { return m_answer; }
 
   private:
     CollisionAnswer m_answer;
@@ -118,20 +118,20 @@ enum class CollisionDecision {
 /// "for all" for the rest of the run.
 class CollisionRule {
   public:
-    explicit CollisionRule(CollisionPolicy &policy) : m_policy(policy) {}
+    explicit CollisionRule(CollisionPolicy& policy) : m_policy(policy) {}
     /// `checked` is true when the image is converted, renamed or sent to an output directory;
     /// otherwise the output takes its source's place and nothing is asked. An output path that
     /// is the source itself is always Write: replacing would delete the source before it is read.
-    [[nodiscard]] CollisionDecision resolve(const std::string &outputPath,
-                                            const std::string &sourcePath, bool checked);
+    [[nodiscard]] CollisionDecision resolve(const std::string& outputPath,
+                                            const std::string& sourcePath, bool checked);
 
   private:
-    CollisionPolicy &m_policy;
+    CollisionPolicy& m_policy;
     std::optional<CollisionDecision> m_forAll;
 };
 
 /// Whether the existence check applies: the format changes, or renaming or an output directory
 /// is on.
-[[nodiscard]] bool collisionCheckApplies(const Preset &settings, bool formatChanges);
+[[nodiscard]] bool collisionCheckApplies(const Preset& settings, bool formatChanges);
 
 } // namespace quill::settings

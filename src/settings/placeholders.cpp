@@ -42,7 +42,7 @@ bool equalsIgnoringAsciiCase(std::string_view a, std::string_view b) {
     return true;
 }
 
-void replaceAll(std::string &text, std::string_view token, std::string_view value) {
+void replaceAll(std::string& text, std::string_view token, std::string_view value) {
     std::size_t pos = text.find(token);
     while (pos != std::string::npos) {
         text.replace(pos, token.size(), value);
@@ -52,7 +52,7 @@ void replaceAll(std::string &text, std::string_view token, std::string_view valu
 
 enum class ValueUse { Text, PathLevel };
 
-std::string expand(std::string_view text, const PlaceholderValues &values, bool noZeroPadding,
+std::string expand(std::string_view text, const PlaceholderValues& values, bool noZeroPadding,
                    ValueUse use) {
     std::string result(text);
     for (std::size_t i = 0; i < kImageTokens.size(); ++i) {
@@ -60,7 +60,7 @@ std::string expand(std::string_view text, const PlaceholderValues &values, bool 
         std::string value = imageTokenValue(i, values, noZeroPadding);
         if (use == ValueUse::PathLevel) {
             // A value must stay inside one level of the path it is written into.
-            for (char &c : value) {
+            for (char& c : value) {
                 if (c == '/' || c == '\0') c = '_';
             }
         }
@@ -75,11 +75,11 @@ bool isDotLevel(std::string_view level) {
 
 // A level that only became "." or ".." through token values would name the directory itself or
 // its parent; its dots are replaced so it stays an ordinary name.
-std::string expandLevel(std::string_view level, const PlaceholderValues &values,
+std::string expandLevel(std::string_view level, const PlaceholderValues& values,
                         bool noZeroPadding) {
     std::string expanded = expand(level, values, noZeroPadding, ValueUse::PathLevel);
     if (isDotLevel(expanded) && !isDotLevel(level)) {
-        for (char &c : expanded)
+        for (char& c : expanded)
             c = '_';
     }
     return expanded;
@@ -87,7 +87,7 @@ std::string expandLevel(std::string_view level, const PlaceholderValues &values,
 
 } // namespace
 
-PlaceholderValues placeholderValuesOf(const imagefiles::ImageRecord &record) {
+PlaceholderValues placeholderValuesOf(const imagefiles::ImageRecord& record) {
     PlaceholderValues values;
     values.fileName = record.fileName;
     values.fileSize = record.fileSize;
@@ -152,7 +152,7 @@ std::string padNumber(std::int64_t value, int width) {
     return text;
 }
 
-std::string imageTokenValue(std::size_t tokenIndex, const PlaceholderValues &values,
+std::string imageTokenValue(std::size_t tokenIndex, const PlaceholderValues& values,
                             bool noZeroPadding) {
     if (tokenIndex == 0) return values.fileName;
     std::int64_t number = 0;
@@ -204,7 +204,7 @@ std::string imageTokenValue(std::size_t tokenIndex, const PlaceholderValues &val
 
 std::string normaliseTokens(std::string_view text) {
     std::string result(text);
-    for (const ImageToken &token : kImageTokens) {
+    for (const ImageToken& token : kImageTokens) {
         const std::size_t length = token.text.size();
         for (std::size_t pos = 0; pos + length <= result.size();) {
             if (equalsIgnoringAsciiCase(std::string_view(result).substr(pos, length), token.text)) {
@@ -228,17 +228,17 @@ std::string prepareOverlayText(std::string_view text) {
     return normaliseTokens(lf);
 }
 
-std::string expandImageTokens(std::string_view text, const PlaceholderValues &values,
+std::string expandImageTokens(std::string_view text, const PlaceholderValues& values,
                               bool noZeroPadding) {
     return expand(text, values, noZeroPadding, ValueUse::Text);
 }
 
-std::string expandNamePattern(std::string_view pattern, const PlaceholderValues &values,
+std::string expandNamePattern(std::string_view pattern, const PlaceholderValues& values,
                               bool noZeroPadding) {
     return expandLevel(pattern, values, noZeroPadding);
 }
 
-std::string expandDirectoryPattern(std::string_view directory, const PlaceholderValues &values,
+std::string expandDirectoryPattern(std::string_view directory, const PlaceholderValues& values,
                                    bool noZeroPadding) {
     std::string result;
     result.reserve(directory.size());
@@ -279,7 +279,7 @@ NumberingToken locateNumberingToken(std::string_view renamePattern) {
     return token;
 }
 
-std::int64_t placeNumber(std::string &name, const std::string &outputDir, const std::string &suffix,
+std::int64_t placeNumber(std::string& name, const std::string& outputDir, const std::string& suffix,
                          std::int64_t counter, int width) {
     if (outputDir.empty() && name.empty()) return -1;
     const std::size_t markerAt = name.find(kNumberingMarker);
@@ -293,7 +293,7 @@ std::int64_t placeNumber(std::string &name, const std::string &outputDir, const 
     std::unordered_set<std::string> taken;
     const std::string listed = outputDir.empty() ? std::string("./") : outputDir;
     if (auto entries = platform::listDirectory(listed)) {
-        for (auto &entry : *entries)
+        for (auto& entry : *entries)
             taken.insert(std::move(entry.name));
     } else if (platform::fileExists(listed)) {
         return -1;
@@ -319,17 +319,17 @@ std::string NumberingCounters::keyFor(std::string_view outputDir) const {
     return toLowerText(outputDir);
 }
 
-std::int64_t NumberingCounters::current(const std::string &key) {
+std::int64_t NumberingCounters::current(const std::string& key) {
     auto [it, inserted] = m_counters.emplace(key, m_start);
     if (it->second < m_start) it->second = m_start;
     return it->second;
 }
 
-void NumberingCounters::taken(const std::string &key, std::int64_t number) {
+void NumberingCounters::taken(const std::string& key, std::int64_t number) {
     m_counters[key] = number + 1;
 }
 
-void NumberingCounters::giveBack(const std::string &key, std::int64_t number) {
+void NumberingCounters::giveBack(const std::string& key, std::int64_t number) {
     auto it = m_counters.find(key);
     if (it != m_counters.end() && it->second == number + 1) it->second = number;
 }
@@ -354,13 +354,13 @@ ShellFolders shellFoldersFromPlatform() {
 
 std::string withForwardSlashes(std::string_view pattern) {
     std::string result(pattern);
-    for (char &c : result) {
+    for (char& c : result) {
         if (c == '\\') c = '/';
     }
     return result;
 }
 
-std::string pathExpand(std::string_view pattern, const ShellFolders &folders) {
+std::string pathExpand(std::string_view pattern, const ShellFolders& folders) {
     std::string result = withForwardSlashes(pattern);
     const PathToken token = leadingPathToken(result);
     if (token != PathToken::None) {

@@ -53,7 +53,7 @@ struct PlaceholderValues {
 };
 
 /// The token values of an image record (its recordedDate is the image date).
-[[nodiscard]] PlaceholderValues placeholderValuesOf(const imagefiles::ImageRecord &record);
+[[nodiscard]] PlaceholderValues placeholderValuesOf(const imagefiles::ImageRecord& record);
 /// The sample values of the placeholder preview ("IMG0087", 1394 KiB, 2592 x 1944, ...).
 [[nodiscard]] PlaceholderValues samplePlaceholderValues();
 
@@ -74,7 +74,7 @@ struct CalendarFields {
 /// whole).
 [[nodiscard]] std::string padNumber(std::int64_t value, int width);
 /// The value of image token `tokenIndex` (0..13, table order); unpadded when `noZeroPadding`.
-[[nodiscard]] std::string imageTokenValue(std::size_t tokenIndex, const PlaceholderValues &values,
+[[nodiscard]] std::string imageTokenValue(std::size_t tokenIndex, const PlaceholderValues& values,
                                           bool noZeroPadding);
 
 /// Replaces every occurrence of the 14 image tokens written in any letter case by the upper-case
@@ -85,18 +85,18 @@ struct CalendarFields {
 
 /// Replaces, in table order, every (exact, upper-case) occurrence of each image token by its
 /// value. Text that is no token stays as it is. Used for the overlay text and the comment.
-[[nodiscard]] std::string expandImageTokens(std::string_view text, const PlaceholderValues &values,
+[[nodiscard]] std::string expandImageTokens(std::string_view text, const PlaceholderValues& values,
                                             bool noZeroPadding);
 /// Expansion of a rename pattern into one file name. Token values cannot leave the directory:
 /// a "/" inside a value becomes "_", and a name that would come out as "." or ".." has its dots
 /// replaced by "_" (values come from file names and EXIF data written by others).
 [[nodiscard]] std::string expandNamePattern(std::string_view pattern,
-                                            const PlaceholderValues &values, bool noZeroPadding);
+                                            const PlaceholderValues& values, bool noZeroPadding);
 /// Expansion of a prepared output directory (separators "/"). Each level is expanded on its own
 /// with the rules of expandNamePattern, so values can neither add levels nor climb with "..";
 /// levels written as "." or ".." in the pattern itself stay.
 [[nodiscard]] std::string expandDirectoryPattern(std::string_view directory,
-                                                 const PlaceholderValues &values,
+                                                 const PlaceholderValues& values,
                                                  bool noZeroPadding);
 
 /// The numbering token of a rename pattern: the first "%" followed by 1..9 digits and a "%".
@@ -113,8 +113,8 @@ struct NumberingToken {
 /// directory. Returns n, or -1
 /// when no number can be placed: empty directory and name, no marker, a directory that exists
 /// but cannot be listed, or no free name within the bounded search.
-[[nodiscard]] std::int64_t placeNumber(std::string &name, const std::string &outputDir,
-                                       const std::string &suffix, std::int64_t counter, int width);
+[[nodiscard]] std::int64_t placeNumber(std::string& name, const std::string& outputDir,
+                                       const std::string& suffix, std::int64_t counter, int width);
 
 /// The numbering counters of one run: one per output directory (keyed by the lower-case
 /// directory), or one shared counter.
@@ -126,11 +126,11 @@ class NumberingCounters {
     /// The counter key for an output directory.
     [[nodiscard]] std::string keyFor(std::string_view outputDir) const;
     /// The counter's current value (created at the start value, raised to it when below).
-    [[nodiscard]] std::int64_t current(const std::string &key);
+    [[nodiscard]] std::int64_t current(const std::string& key);
     /// Records that `number` was taken: the counter becomes number + 1.
-    void taken(const std::string &key, std::int64_t number);
+    void taken(const std::string& key, std::int64_t number);
     /// Gives a number back after its image failed, so the next image reuses it.
-    void giveBack(const std::string &key, std::int64_t number);
+    void giveBack(const std::string& key, std::int64_t number);
 
   private:
     Scope m_scope;
@@ -157,6 +157,6 @@ struct ShellFolders {
 /// Path expansion of an output directory pattern: "\" becomes "/", a leading path token becomes
 /// its folder (nothing for "%PF%") with one "/" after the token dropped, and a non-empty result
 /// gets a trailing "/".
-[[nodiscard]] std::string pathExpand(std::string_view pattern, const ShellFolders &folders);
+[[nodiscard]] std::string pathExpand(std::string_view pattern, const ShellFolders& folders);
 
 } // namespace quill::settings

@@ -11,7 +11,7 @@ namespace {
 
 std::string quotedParts(std::initializer_list<std::string> parts) {
     std::string line;
-    for (const std::string &part : parts) {
+    for (const std::string& part : parts) {
         if (!line.empty()) line += " -> ";
         line += "\"" + part + "\"";
     }
@@ -23,7 +23,7 @@ std::string withoutAmpersands(std::string text) {
     return text;
 }
 
-std::string contradictionLine(const Preset &s, const RunSettings &run, const UiTextLookup &ui) {
+std::string contradictionLine(const Preset& s, const RunSettings& run, const UiTextLookup& ui) {
     const auto name = [&](int code) { return operationName(code, ui); };
     const auto fails = [&](ConsistencyCheck check) { return consistencyCheckFails(check, s, run); };
     if (fails(ConsistencyCheck::NoActiveCondition)) return quotedParts({name(1), "x"});
@@ -64,11 +64,11 @@ std::string contradictionLine(const Preset &s, const RunSettings &run, const UiT
     return {};
 }
 
-std::string filterValueLine(const Preset &s, const UiTextLookup &ui) {
+std::string filterValueLine(const Preset& s, const UiTextLookup& ui) {
     if (s.filterEnabled != 1) return {};
     const std::size_t count = s.filterConditions.size();
     for (std::size_t i = 0; i < count; ++i) {
-        const FilterCondition &condition = s.filterConditions[i];
+        const FilterCondition& condition = s.filterConditions[i];
         if (filterValueUsable(condition)) continue;
         std::string line = "\"" + ui(filterPropertyNameIndex(condition.property)) + " -> " +
                            condition.value + "\"";
@@ -90,7 +90,7 @@ int operationNameIndex(int detailCode) {
     return kNames[detailCode];
 }
 
-std::string operationName(int detailCode, const UiTextLookup &texts) {
+std::string operationName(int detailCode, const UiTextLookup& texts) {
     const int index = operationNameIndex(detailCode);
     return index < 0 ? std::string() : texts(index);
 }
@@ -99,8 +99,8 @@ int filterPropertyNameIndex(int property) {
     return (property >= 0 && property < kFilterPropertyCount) ? 94 + property : -1;
 }
 
-std::string problemList(ValidationResult result, const Preset &settings, const RunSettings &run,
-                        const UiTextLookup &texts) {
+std::string problemList(ValidationResult result, const Preset& settings, const RunSettings& run,
+                        const UiTextLookup& texts) {
     switch (result) {
     case ValidationResult::Contradictory:
         return contradictionLine(settings, run, texts);

@@ -20,7 +20,7 @@ using UiTextLookup = std::function<std::string(int)>;
 /// 11 -> 79, 12 -> 80, 13 -> 81; -1 for any other code.
 [[nodiscard]] int operationNameIndex(int detailCode);
 /// The operation's name, "" when the code has none.
-[[nodiscard]] std::string operationName(int detailCode, const UiTextLookup &texts);
+[[nodiscard]] std::string operationName(int detailCode, const UiTextLookup& texts);
 
 /// The UI text index of a filter property's name as the filter page shows it (94 + property).
 [[nodiscard]] int filterPropertyNameIndex(int property);
@@ -30,7 +30,7 @@ using UiTextLookup = std::function<std::string(int)>;
 /// unusable condition: property name, " -> ", value, all in one pair of quotes, then "  (n)"
 /// with its 1-based position when the list holds more than one condition). "" for other
 /// results or when nothing offends.
-[[nodiscard]] std::string problemList(ValidationResult result, const Preset &settings,
-                                      const RunSettings &run, const UiTextLookup &texts);
+[[nodiscard]] std::string problemList(ValidationResult result, const Preset& settings,
+                                      const RunSettings& run, const UiTextLookup& texts);
 
 } // namespace quill::settings

@@ -16,7 +16,7 @@ RunContext runContextFromPlatform(std::size_t imageCount, std::int64_t dateContr
     return context;
 }
 
-RunSettings deriveRunSettings(const Preset &s, const RunContext &context) {
+RunSettings deriveRunSettings(const Preset& s, const RunContext& context) {
     RunSettings run;
     if (s.resizeEnabled == 1) {
         if (s.resizeMode == 0) {
@@ -76,11 +76,11 @@ RunSettings deriveRunSettings(const Preset &s, const RunContext &context) {
     return run;
 }
 
-std::string taskTexts(const RunSettings &run) {
+std::string taskTexts(const RunSettings& run) {
     return run.overlayTextRun + run.commentRun + run.renamePatternRun + run.outputDirRun;
 }
 
-bool requirementQuery(int code, const Preset &settings, const RunSettings &run,
+bool requirementQuery(int code, const Preset& settings, const RunSettings& run,
                       std::size_t imageCount) {
     return requirementQuery(code, settings, std::string_view(taskTexts(run)), imageCount);
 }
@@ -99,19 +99,19 @@ std::string resolveRelativePath(std::string_view rawPath, std::string_view rawBa
     return base + "/" + path;
 }
 
-std::string commonBaseFolder(const std::vector<std::string> &folders) {
+std::string commonBaseFolder(const std::vector<std::string>& folders) {
     if (folders.empty()) return {};
-    const auto separators = [](const std::string &folder) {
+    const auto separators = [](const std::string& folder) {
         return std::count(folder.begin(), folder.end(), '/');
     };
-    const std::string &shallowest = *std::min_element(
+    const std::string& shallowest = *std::min_element(
         folders.begin(), folders.end(),
-        [&](const std::string &a, const std::string &b) { return separators(a) < separators(b); });
+        [&](const std::string& a, const std::string& b) { return separators(a) < separators(b); });
     std::string accepted;
     for (std::size_t slash = shallowest.find('/'); slash != std::string::npos;
          slash = shallowest.find('/', slash + 1)) {
         const std::string_view candidate = std::string_view(shallowest).substr(0, slash + 1);
-        const bool shared = std::all_of(folders.begin(), folders.end(), [&](const std::string &f) {
+        const bool shared = std::all_of(folders.begin(), folders.end(), [&](const std::string& f) {
             return f.compare(0, candidate.size(), candidate) == 0;
         });
         if (!shared) break;
@@ -120,10 +120,10 @@ std::string commonBaseFolder(const std::vector<std::string> &folders) {
     return accepted;
 }
 
-std::string commonBaseFolder(const imagefiles::ImageList &images) {
+std::string commonBaseFolder(const imagefiles::ImageList& images) {
     std::vector<std::string> folders;
     folders.reserve(images.size());
-    for (const imagefiles::ImageRecord &record : images.records())
+    for (const imagefiles::ImageRecord& record : images.records())
         folders.push_back(record.folder);
     return commonBaseFolder(folders);
 }

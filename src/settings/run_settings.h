@@ -47,13 +47,13 @@ struct RunContext {
                                                 std::int64_t dateControlValue);
 
 /// Derives the run settings from the working settings.
-[[nodiscard]] RunSettings deriveRunSettings(const Preset &settings, const RunContext &context);
+[[nodiscard]] RunSettings deriveRunSettings(const Preset& settings, const RunContext& context);
 
 /// The prepared texts a run expands (overlay text, comment, rename pattern, output directory),
 /// joined: the texts requirementQuery looks for tokens in.
-[[nodiscard]] std::string taskTexts(const RunSettings &run);
+[[nodiscard]] std::string taskTexts(const RunSettings& run);
 /// requirementQuery on the task texts of `run`.
-[[nodiscard]] bool requirementQuery(int code, const Preset &settings, const RunSettings &run,
+[[nodiscard]] bool requirementQuery(int code, const Preset& settings, const RunSettings& run,
                                     std::size_t imageCount);
 
 /// Resolves a relative path against a base folder: "" or "./" give the base; a path beginning
@@ -64,8 +64,8 @@ struct RunContext {
 /// The deepest folder (ending in "/") that every folder of the list begins with, built level by
 /// level from a shallowest folder; "" when not even the first level is shared or the list is
 /// empty. Folders end with "/".
-[[nodiscard]] std::string commonBaseFolder(const std::vector<std::string> &folders);
+[[nodiscard]] std::string commonBaseFolder(const std::vector<std::string>& folders);
 /// The common base folder of the images of a list.
-[[nodiscard]] std::string commonBaseFolder(const imagefiles::ImageList &images);
+[[nodiscard]] std::string commonBaseFolder(const imagefiles::ImageList& images);
 
 } // namespace quill::settings

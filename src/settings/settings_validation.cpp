@@ -20,14 +20,14 @@ constexpr ConsistencyCheck kChecksInOrder[] = {
     ConsistencyCheck::OutputDirInvalid,     ConsistencyCheck::OutputDirIsImageFolder,
 };
 
-bool hasActiveCondition(const Preset &s) {
-    for (const FilterCondition &condition : s.filterConditions) {
+bool hasActiveCondition(const Preset& s) {
+    for (const FilterCondition& condition : s.filterConditions) {
         if (isActive(condition)) return true;
     }
     return false;
 }
 
-bool nothingToDo(const Preset &s, const RunSettings &run) {
+bool nothingToDo(const Preset& s, const RunSettings& run) {
     const bool noStep = s.cropEnabled == 0 && s.rotateEnabled == 0 && s.resizeEnabled == 0 &&
                         run.anyColorAdjust == 0 && s.canvasEnabled == 0 && s.overlayEnabled == 0 &&
                         s.commentEnabled == 0 && s.resetFileAttributes == 0 &&
@@ -75,13 +75,13 @@ bool isValidAbsoluteDirectory(std::string_view directory) {
     return true;
 }
 
-bool isUsableOverlayImage(const std::string &path) {
+bool isUsableOverlayImage(const std::string& path) {
     if (path.size() < 8) return false;
     const auto info = platform::fileInfo(path);
     return info && !info->isDirectory && info->size >= 35;
 }
 
-bool consistencyCheckFails(ConsistencyCheck check, const Preset &s, const RunSettings &run) {
+bool consistencyCheckFails(ConsistencyCheck check, const Preset& s, const RunSettings& run) {
     switch (check) {
     case ConsistencyCheck::NoActiveCondition:
         return s.filterEnabled == 1 && !hasActiveCondition(s);
@@ -124,18 +124,18 @@ bool consistencyCheckFails(ConsistencyCheck check, const Preset &s, const RunSet
     return false;
 }
 
-bool listHoldsVideo(const imagefiles::ImageList &images) {
-    for (const imagefiles::ImageRecord &record : images.records()) {
+bool listHoldsVideo(const imagefiles::ImageList& images) {
+    for (const imagefiles::ImageRecord& record : images.records()) {
         if (record.formatKind == imagefiles::FormatVideo) return true;
     }
     return false;
 }
 
-ValidationResult settingsValidation(const Preset &settings) {
+ValidationResult settingsValidation(const Preset& settings) {
     return presetInRange(settings) ? ValidationResult::Valid : ValidationResult::OutOfRange;
 }
 
-ValidationResult settingsValidation(int mode, const Preset &s, const RunSettings &run,
+ValidationResult settingsValidation(int mode, const Preset& s, const RunSettings& run,
                                     bool listHoldsVideo) {
     if (!presetInRange(s)) return ValidationResult::OutOfRange;
     if (mode != 1) return ValidationResult::Valid;
@@ -148,7 +148,7 @@ ValidationResult settingsValidation(int mode, const Preset &s, const RunSettings
         return ValidationResult::VideosNeedDetails;
     }
     if (s.filterEnabled == 1) {
-        for (const FilterCondition &condition : s.filterConditions) {
+        for (const FilterCondition& condition : s.filterConditions) {
             if (!filterValueUsable(condition)) return ValidationResult::BadFilterValue;
         }
     }

@@ -26,12 +26,12 @@ enum class ValidationResult : int {
 /// Mode 0: the range phase only (Valid or OutOfRange). Mode 1: the range phase and, when it
 /// passed, the consistency phase, which reads `run` (derive it first) and whether the image list
 /// holds a video. Reports only; changes nothing.
-[[nodiscard]] ValidationResult settingsValidation(int mode, const Preset &settings,
-                                                  const RunSettings &run, bool listHoldsVideo);
+[[nodiscard]] ValidationResult settingsValidation(int mode, const Preset& settings,
+                                                  const RunSettings& run, bool listHoldsVideo);
 /// True when the image list holds a video (format code 10): the `listHoldsVideo` argument.
-[[nodiscard]] bool listHoldsVideo(const imagefiles::ImageList &images);
+[[nodiscard]] bool listHoldsVideo(const imagefiles::ImageList& images);
 /// The range phase alone (mode 0).
-[[nodiscard]] ValidationResult settingsValidation(const Preset &settings);
+[[nodiscard]] ValidationResult settingsValidation(const Preset& settings);
 
 /// A valid file name: not empty, no character below 32, none of " \ / : * ? < > |.
 [[nodiscard]] bool isValidFileName(std::string_view name);
@@ -40,7 +40,7 @@ enum class ValidationResult : int {
 [[nodiscard]] bool isValidAbsoluteDirectory(std::string_view directory);
 /// An overlay image path the run can use: at least 8 characters, naming a file (not a directory)
 /// of at least 35 bytes.
-[[nodiscard]] bool isUsableOverlayImage(const std::string &path);
+[[nodiscard]] bool isUsableOverlayImage(const std::string& path);
 
 /// Whether step `check` (1..14 in the order of the consistency phase) fails; used by the
 /// validation and by the problem list so both judge the same way.
@@ -60,7 +60,7 @@ enum class ConsistencyCheck {
     OutputDirInvalid,
     OutputDirIsImageFolder,
 };
-[[nodiscard]] bool consistencyCheckFails(ConsistencyCheck check, const Preset &settings,
-                                         const RunSettings &run);
+[[nodiscard]] bool consistencyCheckFails(ConsistencyCheck check, const Preset& settings,
+                                         const RunSettings& run);
 
 } // namespace quill::settings

@@ -57,7 +57,7 @@ std::vector<Unit> decodeUtf8(std::string_view text) {
     return units;
 }
 
-void encodeUtf8(Unit unit, std::string &out) {
+void encodeUtf8(Unit unit, std::string& out) {
     if (unit >= kRawByteBase) {
         out.push_back(static_cast<char>(unit - kRawByteBase));
     } else if (unit < 0x80) {
@@ -98,7 +98,7 @@ Unit lowerUnit(Unit c) {
 std::vector<Unit> prepare(std::string_view text, LetterCase letterCase) {
     std::vector<Unit> units = decodeUtf8(text);
     if (letterCase == LetterCase::Ignore) {
-        for (Unit &unit : units)
+        for (Unit& unit : units)
             unit = lowerUnit(unit);
     }
     return units;
@@ -114,7 +114,7 @@ bool unitMatches(Unit patternUnit, Unit textUnit) {
 // widened by one character. Earlier stars never need revisiting because every other pattern
 // character matches exactly one text character, so this finds a match whenever one exists and
 // takes at most pattern x text steps (no exponential backtracking).
-bool matchUnits(const std::vector<Unit> &pattern, const std::vector<Unit> &text) {
+bool matchUnits(const std::vector<Unit>& pattern, const std::vector<Unit>& text) {
     constexpr std::size_t kNone = static_cast<std::size_t>(-1);
     std::size_t p = 0;
     std::size_t t = 0;
@@ -139,7 +139,7 @@ bool matchUnits(const std::vector<Unit> &pattern, const std::vector<Unit> &text)
     return p == pattern.size();
 }
 
-std::vector<Unit> withoutStars(const std::vector<Unit> &pattern) {
+std::vector<Unit> withoutStars(const std::vector<Unit>& pattern) {
     std::vector<Unit> literal;
     literal.reserve(pattern.size());
     for (Unit unit : pattern) {
@@ -148,7 +148,7 @@ std::vector<Unit> withoutStars(const std::vector<Unit> &pattern) {
     return literal;
 }
 
-bool containsLiteral(const std::vector<Unit> &text, const std::vector<Unit> &literal) {
+bool containsLiteral(const std::vector<Unit>& text, const std::vector<Unit>& literal) {
     if (literal.size() > text.size()) return false;
     for (std::size_t start = 0; start + literal.size() <= text.size(); ++start) {
         bool equal = true;

@@ -2,6 +2,8 @@
 // and the loader's behaviour on corrupt and truncated files.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdlib>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -168,6 +170,31 @@ TEST(BmpDecoder, BitFieldsRunLengthAndLimits) {
     EXPECT_EQ(image.row(0)[9], 200);  // top row, x 3 after the delta
 }
 
+// The bitmap variants ImageMagick cannot read hold the same picture as the plain 24-bit file.
+TEST(BmpDecoder, WrappedAndOs2VariantsMatchThePlainFile) {
+    const toolkit::Image plain = loadImageFile(test::testdata("bmp/rgb24.bmp"), -1);
+    ASSERT_FALSE(plain.empty());
+    const auto largestDifference = [&](const char* relative) {
+        const toolkit::Image other = loadImageFile(test::testdata(relative), -1);
+        if (other.width() != plain.width() || other.height() != plain.height()) return 256;
+        int worst = 0;
+        for (int y = 0; y < plain.height(); ++y) {
+            for (int x = 0; x < plain.width(); ++x) {
+                for (int c = 0; c < 3; ++c) {
+                    worst = std::max(worst, std::abs(plain.row(y)[3 * x + c] -
+                                                     other.row(y)[other.bytesPerPixel() * x + c]));
+                }
+            }
+        }
+        return worst;
+    };
+    EXPECT_EQ(largestDifference("bmp/rgb24png.bmp"), 0);
+    // The JPEG copy is lossy and the RLE24 copy holds fewer colours, but the picture is the same
+    // (a wrong run or padding rule shifts whole rows and differs by far more).
+    EXPECT_LE(largestDifference("bmp/rgb24rle24.bmp"), 64);
+    EXPECT_LE(largestDifference("bmp/rgb24jpeg.bmp"), 80);
+}
+
 TEST(TgaDecoder, OriginsAndRunsAcrossRows) {
     // 2x2 24-bit RLE, top-left origin, one run of 3 crossing the row end then one raw pixel.
     Bytes t(18, 0);
@@ -204,6 +231,15 @@ TEST(LoaderRobustness, CorruptAndTruncatedFiles) {
         if (!image.empty()) EXPECT_GT(image.width(), 0);
         ImageRect rect;
         (void)readImageSize(entry.path().string(), rect);
+    }
+    // Inputs that once crashed a decoder stay here for good.
+    for (const auto& entry :
+         std::filesystem::directory_iterator(test::fixture("imagefiles"), error)) {
+        SCOPED_TRACE(entry.path().string());
+        const Bytes bytes = test::readBytes(entry.path().string());
+        (void)decodeGeneral(bytes);
+        ImageRect rect;
+        (void)readImageSizeFromBytes(bytes, rect);
     }
     for (const auto& folder : {"jpeg", "png", "bmp", "tga", "tiff", "jp2", "gif", "pcx", "pnm",
                                "ico"}) {

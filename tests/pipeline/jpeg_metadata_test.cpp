@@ -355,6 +355,10 @@ TEST(Exif, HostileBlocksNeitherLoopNorReachOutsideThePayload) {
         EXPECT_EQ(v.tags, 0);
         EXPECT_EQ(walked(v, ExifMode::Write, ExifDateTaken).data, b);
     }
+    // A date of fewer than 19 characters sits in the entry itself: its value is no offset.
+    const Bytes inlineDate =
+        exifPayload(true, {{0x0132, 2, 20, 0, "2001:02:03 04:05:06"}, {0x9003, 2, 4, 38}}, {});
+    EXPECT_EQ(walked(openPayload(inlineDate), ExifMode::Read, ExifDateTaken).tags, 0);
     // A directory ends at its entry count: an orientation behind it is neither read nor written.
     Bytes shortDir = exifPayload(true, {widthField(kShort, 1), orientationField(5)}, {});
     shortDir[kIfd0] = 1;

@@ -2,6 +2,7 @@
 // prepared-table reuse.
 #include "pipeline/tone.h"
 
+#include <algorithm>
 #include <cmath>
 
 #include <gtest/gtest.h>
@@ -43,6 +44,34 @@ TEST(AdjustTone, SaturationMixesWithTheLuminance) {
     EXPECT_EQ(adjusted({12, 200, 99}, ToneKind::Saturation, 1.0), (Rgb{12, 200, 99}));
     // s = 2: L = 0.299*200 + 0.587*100 + 0.114*50 = 124.2; c' = 2c - L.
     EXPECT_EQ(adjusted({200, 100, 50}, ToneKind::Saturation, 2.0), (Rgb{255, 76, 0}));
+}
+
+TEST(AdjustTone, SaturationRoundsLikeExactArithmeticForEveryPresetLevel) {
+    // Exact result for level k (s = k / 100): L (1 - s) + c s with L = (299 R + 587 G + 114 B) /
+    // 1000 is n / 100000 for an integer n; rounded half up, then clamped.
+    Image image = test::makeImage(64, 48, PixelFormat::Bgr24, [](int x, int y) {
+        const unsigned h = unsigned(x) * 73856093u ^ unsigned(y) * 19349663u;
+        return Bgra{std::uint8_t(h), std::uint8_t(h >> 8), std::uint8_t(h >> 16), 255};
+    });
+    for (int level = 0; level <= 300; ++level) {
+        Image adjusted = image.clone();
+        ASSERT_TRUE(adjustTone(adjusted, ToneKind::Saturation, level / 100.0));
+        int wrong = 0;
+        for (int y = 0; y < 48; ++y)
+            for (int x = 0; x < 64; ++x) {
+                const Bgra in = pixelAt(image, x, y);
+                const Bgra out = pixelAt(adjusted, x, y);
+                const long long lum = 299LL * in[2] + 587LL * in[1] + 114LL * in[0];
+                for (int c = 0; c < 3; ++c) {
+                    const long long n = lum * (100 - level) + 1000LL * in[std::size_t(c)] * level;
+                    // floor((n + 50000) / 100000) for either sign
+                    long long q = (n + 50000) / 100000;
+                    if ((n + 50000) % 100000 != 0 && n + 50000 < 0) --q;
+                    wrong += out[std::size_t(c)] != std::clamp(q, 0LL, 255LL);
+                }
+            }
+        EXPECT_EQ(wrong, 0) << "level " << level;
+    }
 }
 
 TEST(AdjustTone, ContrastSpreadsAroundTheMiddle) {

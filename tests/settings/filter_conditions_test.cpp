@@ -42,11 +42,11 @@ TEST(FilterEvaluation, NumericProperties) {
     // Calendar fields of the image date (2012-06-25 10:08:43) and brightness x 100.
     small.recordedDate = 1340618923;
     small.brightness = 0.84f;
-    const std::pair<int, const char *> equal[] = {{PropertyYear, "2012"},    {PropertyMonth, "6"},
-                                                  {PropertyDay, "25"},       {PropertyHour, "10"},
-                                                  {PropertyMinute, "8"},     {PropertySecond, "43"},
-                                                  {PropertyBrightness, "84"}};
-    for (const auto &[property, value] : equal) {
+    const std::pair<int, const char*> equal[] = {{PropertyYear, "2012"},    {PropertyMonth, "6"},
+                                                 {PropertyDay, "25"},       {PropertyHour, "10"},
+                                                 {PropertyMinute, "8"},     {PropertySecond, "43"},
+                                                 {PropertyBrightness, "84"}};
+    for (const auto& [property, value] : equal) {
         EXPECT_TRUE(conditionHolds(condition(property, 0, value), small)) << property;
     }
 }
@@ -86,7 +86,7 @@ TEST(FilterValues, RangesOfUsableValues) {
     EXPECT_EQ(decimalValue("99999999999999999999999"), INT64_MAX);
     const struct {
         int property;
-        const char *value;
+        const char* value;
         bool usable;
     } cases[] = {
         {PropertyFolder, "", false},      {PropertyExtension, "|", true},
@@ -95,7 +95,7 @@ TEST(FilterValues, RangesOfUsableValues) {
         {PropertyColorCount, "1", false}, {PropertyHour, "24", false},
         {PropertyYear, "1969", false},    {PropertyYear, "2037", true},
     };
-    for (const auto &c : cases) {
+    for (const auto& c : cases) {
         EXPECT_EQ(filterValueUsable(condition(c.property, 0, c.value)), c.usable) << c.value;
     }
 }

@@ -11,7 +11,7 @@
 namespace quill::settings {
 namespace {
 
-imagefiles::ImageRecord image(const std::string &path, const std::string &fileName) {
+imagefiles::ImageRecord image(const std::string& path, const std::string& fileName) {
     imagefiles::ImageRecord r;
     r.sourcePath = path;
     r.folder = platform::directoryPart(path);
@@ -21,7 +21,7 @@ imagefiles::ImageRecord image(const std::string &path, const std::string &fileNa
 }
 
 // Writes into `pattern` (an empty pattern: output directory off), format unchanged.
-OutputNamer namer(const std::string &pattern, const std::string &rename = "", std::string base = "",
+OutputNamer namer(const std::string& pattern, const std::string& rename = "", std::string base = "",
                   int perFolder = 1) {
     Preset s = defaultPreset(0, "p");
     s.convertFormat = 0;
@@ -99,7 +99,7 @@ TEST(OutputNaming, ExtensionsAndSameAsSource) {
 class CountingPolicy final : public CollisionPolicy {
   public:
     explicit CountingPolicy(CollisionAnswer answer) : answer(answer) {}
-    CollisionAnswer decide(const std::string &) override {
+    CollisionAnswer decide(const std::string&) override {
         ++asked;
         return answer;
     }

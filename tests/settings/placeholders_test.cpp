@@ -11,9 +11,9 @@
 namespace quill::settings {
 namespace {
 
-std::string expandAll(const PlaceholderValues &values, bool noZeroPadding) {
+std::string expandAll(const PlaceholderValues& values, bool noZeroPadding) {
     std::string all;
-    for (const ImageToken &token : kImageTokens)
+    for (const ImageToken& token : kImageTokens)
         all += std::string(token.text) + "|";
     return expandImageTokens(all, values, noZeroPadding);
 }
@@ -57,9 +57,9 @@ TEST(PlaceholderText, NormaliseAndExpand) {
 TEST(PlaceholderText, ValuesCannotMoveOutputsOutOfTheirDirectory) {
     PlaceholderValues v = samplePlaceholderValues();
     const struct {
-        const char *fileName;
-        const char *pattern;
-        const char *expected;
+        const char* fileName;
+        const char* pattern;
+        const char* expected;
     } dirCases[] = {
         {"..", "/out/%FN%/", "/out/__/"},
         {".", "/out/%FN%%FN%/", "/out/__/"},
@@ -68,7 +68,7 @@ TEST(PlaceholderText, ValuesCannotMoveOutputsOutOfTheirDirectory) {
         {"x", "/out/../%FN%/./", "/out/../x/./"}, // written by the user: kept
         {"..", "/out/x%FN%/", "/out/x../"},
     };
-    for (const auto &c : dirCases) {
+    for (const auto& c : dirCases) {
         v.fileName = c.fileName;
         EXPECT_EQ(expandDirectoryPattern(c.pattern, v, false), c.expected) << c.fileName;
     }
@@ -80,10 +80,10 @@ TEST(PlaceholderText, ValuesCannotMoveOutputsOutOfTheirDirectory) {
 
 TEST(PlaceholderNumbering, LocatesTheFirstToken) {
     const struct {
-        const char *pattern;
+        const char* pattern;
         std::int64_t start;
         int width;
-        const char *prepared;
+        const char* prepared;
     } cases[] = {
         {"(%001%) %FN%", 1, 3, "(%NUMBERING%) %FN%"},
         {"%0%", 0, 1, "%NUMBERING%"},
@@ -91,7 +91,7 @@ TEST(PlaceholderNumbering, LocatesTheFirstToken) {
         {"%1234567890%%5%", 5, 1, "%1234567890%%NUMBERING%"},
         {"%12a% %5 %FN%", -1, 0, "%12a% %5 %FN%"},
     };
-    for (const auto &c : cases) {
+    for (const auto& c : cases) {
         const NumberingToken token = locateNumberingToken(c.pattern);
         EXPECT_EQ(token.start, c.start) << c.pattern;
         EXPECT_EQ(token.width, c.width) << c.pattern;
@@ -125,7 +125,7 @@ TEST(PlaceholderNumbering, SkipsExistingNamesAndStopsWhereNoneIsFree) {
 
 TEST(PlaceholderPaths, PathTokensAtTheStartOnly) {
     ShellFolders folders{"/home/u/Desktop/", "/home/u/Documents", "/opt/quill/"};
-    const std::pair<const char *, const char *> cases[] = {
+    const std::pair<const char*, const char*> cases[] = {
         {"%PD%\\output\\", "/home/u/Desktop/output/"},
         {"%pd%output", "/home/u/Desktop/output/"},
         {"%Pp%/x", "/home/u/Documents/x/"},
@@ -135,7 +135,7 @@ TEST(PlaceholderPaths, PathTokensAtTheStartOnly) {
         {"/data/out", "/data/out/"},
         {"/data/%PC%/", "/data/%PC%/"},
     };
-    for (const auto &[pattern, expected] : cases) {
+    for (const auto& [pattern, expected] : cases) {
         EXPECT_EQ(pathExpand(pattern, folders), expected) << pattern;
     }
     // An unavailable folder yields nothing in its place.

@@ -43,7 +43,7 @@ TEST(RunSettingsDerivation, PreparedTextsAndDates) {
 }
 
 TEST(RunSettingsPaths, RelativePathsAndCommonBase) {
-    const std::pair<const char *, const char *> paths[] = {
+    const std::pair<const char*, const char*> paths[] = {
         {"", "/opt/q/"},
         {".\\", "/opt/q/"},
         {"/abs/l.png", "/abs/l.png"},
@@ -52,7 +52,7 @@ TEST(RunSettingsPaths, RelativePathsAndCommonBase) {
         {"..\\l.png", "/opt/l.png"},
         {"../../../l.png", "/l.png"},
     };
-    for (const auto &[path, expected] : paths) {
+    for (const auto& [path, expected] : paths) {
         EXPECT_EQ(resolveRelativePath(path, "/opt/q/"), expected) << path;
     }
     using V = std::vector<std::string>;

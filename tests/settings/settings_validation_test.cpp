@@ -11,10 +11,10 @@
 namespace quill::settings {
 namespace {
 
-using Change = void (*)(Preset &);
+using Change = void (*)(Preset&);
 using enum ValidationResult;
 
-RunSettings derive(const Preset &s) {
+RunSettings derive(const Preset& s) {
     return deriveRunSettings(s, RunContext{3, {"/home/u/Desktop/", "/d/", "/opt/q/"}, 0});
 }
 
@@ -30,8 +30,8 @@ TEST(SettingsValidation, DefaultPresetsAndRangePhase) {
         const Preset s = defaultPreset(n, "p");
         EXPECT_EQ(settingsValidation(1, s, derive(s), false), Valid) << n;
     }
-    EXPECT_EQ(validate([](Preset &s) { s.selectedPage = 14; }), OutOfRange);
-    EXPECT_EQ(validate([](Preset &s) {
+    EXPECT_EQ(validate([](Preset& s) { s.selectedPage = 14; }), OutOfRange);
+    EXPECT_EQ(validate([](Preset& s) {
                   s.filterConditions.push_back({2, 15, 0, "1", 1});
               }),
               OutOfRange); // conditions are range-checked while the filter is off
@@ -42,38 +42,38 @@ TEST(SettingsValidation, DefaultPresetsAndRangePhase) {
 
 TEST(SettingsValidation, ConsistencyChecks) {
     const std::pair<Change, ValidationResult> cases[] = {
-        {[](Preset &s) { s.outputDirEnabled = s.convertFormat = 0; }, NothingToDo},
-        {[](Preset &s) { s.outputDirEnabled = s.convertFormat = 0, s.setFileDates = 1; },
+        {[](Preset& s) { s.outputDirEnabled = s.convertFormat = 0; }, NothingToDo},
+        {[](Preset& s) { s.outputDirEnabled = s.convertFormat = 0, s.setFileDates = 1; },
          NothingToDo},
-        {[](Preset &s) { s.outputDirEnabled = s.convertFormat = s.keepMetadata = 0; }, Valid},
-        {[](Preset &s) { s.filterEnabled = 1; }, Contradictory},
-        {[](Preset &s) { s.cropEnabled = 1; }, Contradictory},
-        {[](Preset &s) {
+        {[](Preset& s) { s.outputDirEnabled = s.convertFormat = s.keepMetadata = 0; }, Valid},
+        {[](Preset& s) { s.filterEnabled = 1; }, Contradictory},
+        {[](Preset& s) { s.cropEnabled = 1; }, Contradictory},
+        {[](Preset& s) {
              s.cropEnabled = 1, s.cropMode = 1, s.trimLeft = s.trimRight = 0,
              s.trimTop = s.trimBottom = 0;
          },
          Contradictory},
-        {[](Preset &s) { s.resizeEnabled = 1, s.resizeWidth = 0, s.resizeHeight = 0; },
+        {[](Preset& s) { s.resizeEnabled = 1, s.resizeWidth = 0, s.resizeHeight = 0; },
          Contradictory},
-        {[](Preset &s) { s.resizeEnabled = 1, s.resizeHeight = 0; }, Valid},
-        {[](Preset &s) { s.resizeEnabled = 1, s.resizeLimits = 0; }, Contradictory},
-        {[](Preset &s) { s.resizeEnabled = s.resizeMode = 1, s.resizePercent = 100; },
+        {[](Preset& s) { s.resizeEnabled = 1, s.resizeHeight = 0; }, Valid},
+        {[](Preset& s) { s.resizeEnabled = 1, s.resizeLimits = 0; }, Contradictory},
+        {[](Preset& s) { s.resizeEnabled = s.resizeMode = 1, s.resizePercent = 100; },
          Contradictory},
-        {[](Preset &s) { s.resizeEnabled = s.resizeMode = 1, s.resizePercent = 101; }, Valid},
-        {[](Preset &s) { s.overlayEnabled = 1; }, Contradictory}, // empty text
-        {[](Preset &s) { s.setFileDates = 1, s.fileDateSource = 2, s.useExifDate = 0; },
+        {[](Preset& s) { s.resizeEnabled = s.resizeMode = 1, s.resizePercent = 101; }, Valid},
+        {[](Preset& s) { s.overlayEnabled = 1; }, Contradictory}, // empty text
+        {[](Preset& s) { s.setFileDates = 1, s.fileDateSource = 2, s.useExifDate = 0; },
          Contradictory},
-        {[](Preset &s) { s.setFileDates = 1, s.fileDateSource = 3, s.fileDateShiftMinutes = 0; },
+        {[](Preset& s) { s.setFileDates = 1, s.fileDateSource = 3, s.fileDateShiftMinutes = 0; },
          Contradictory},
-        {[](Preset &s) { s.renameEnabled = 1, s.renamePattern = "%fn%"; }, Contradictory},
-        {[](Preset &s) { s.renameEnabled = 1, s.renamePattern = "x_%FN%"; }, Valid},
-        {[](Preset &s) { s.renameEnabled = 1, s.renamePattern = "a/%FN%"; }, Contradictory},
-        {[](Preset &s) { s.outputDirPattern = "out\\"; }, Contradictory},
-        {[](Preset &s) { s.outputDirPattern = "/data//out/"; }, Contradictory},
-        {[](Preset &s) { s.outputDirPattern = "%PF%\\"; }, Valid}, // left to the pipeline
-        {[](Preset &s) { s.outputDirPattern = "%PF%\\\\"; }, Contradictory},
-        {[](Preset &s) { s.outputDirPattern = "%PF%\\\\", s.mirrorSubfolders = 1; }, Valid},
-        {[](Preset &s) {
+        {[](Preset& s) { s.renameEnabled = 1, s.renamePattern = "%fn%"; }, Contradictory},
+        {[](Preset& s) { s.renameEnabled = 1, s.renamePattern = "x_%FN%"; }, Valid},
+        {[](Preset& s) { s.renameEnabled = 1, s.renamePattern = "a/%FN%"; }, Contradictory},
+        {[](Preset& s) { s.outputDirPattern = "out\\"; }, Contradictory},
+        {[](Preset& s) { s.outputDirPattern = "/data//out/"; }, Contradictory},
+        {[](Preset& s) { s.outputDirPattern = "%PF%\\"; }, Valid}, // left to the pipeline
+        {[](Preset& s) { s.outputDirPattern = "%PF%\\\\"; }, Contradictory},
+        {[](Preset& s) { s.outputDirPattern = "%PF%\\\\", s.mirrorSubfolders = 1; }, Valid},
+        {[](Preset& s) {
              s.filterEnabled = 1;
              s.filterConditions = {{2, 4, 2, "800", 1}, {0, 1, 0, "", 2}}; // inactive, empty
          },
@@ -83,12 +83,12 @@ TEST(SettingsValidation, ConsistencyChecks) {
         EXPECT_EQ(validate(cases[i].first), cases[i].second) << "case " << i;
     }
     // Image details that videos cannot supply; an earlier failing check decides first.
-    const Change widthInName = [](Preset &s) { s.renameEnabled = 1, s.renamePattern = "%iw%"; };
+    const Change widthInName = [](Preset& s) { s.renameEnabled = 1, s.renamePattern = "%iw%"; };
     EXPECT_EQ(validate(widthInName, true), VideosNeedDetails);
     EXPECT_EQ(validate(widthInName, false), Valid);
     EXPECT_EQ(
         validate(
-            [](Preset &s) { s.cropEnabled = 1, s.renameEnabled = 1, s.renamePattern = "%IB%"; },
+            [](Preset& s) { s.cropEnabled = 1, s.renameEnabled = 1, s.renamePattern = "%IB%"; },
             true),
         Contradictory);
 }
@@ -103,7 +103,7 @@ TEST(SettingsValidation, OverlayImageAndNameRules) {
     test::writeBytes(s.overlayImagePath, std::vector<std::uint8_t>(35, 1));
     EXPECT_EQ(settingsValidation(1, s, derive(s), false), Valid);
 
-    for (const char *bad : {"", "a\"b", "a\\b", "a:b", "a*", "a?", "<a>", "a|b", "a\tb"}) {
+    for (const char* bad : {"", "a\"b", "a\\b", "a:b", "a*", "a?", "<a>", "a|b", "a\tb"}) {
         EXPECT_FALSE(isValidFileName(bad)) << bad;
     }
     EXPECT_TRUE(isValidAbsoluteDirectory("/"));
@@ -119,19 +119,19 @@ TEST(ProblemList, FirstOffendingSettingInCheckOrder) {
         return problemList(settingsValidation(1, s, run, false), s, run, texts);
     };
     const UiTextLookup fake = [](int index) { return "T" + std::to_string(index); };
-    EXPECT_EQ(line([](Preset &s) { s.filterEnabled = s.cropEnabled = 1; }, fake),
+    EXPECT_EQ(line([](Preset& s) { s.filterEnabled = s.cropEnabled = 1; }, fake),
               "\"T66\" -> \"x\"");
-    EXPECT_EQ(line([](Preset &s) { s.cropEnabled = 1; }, fake),
+    EXPECT_EQ(line([](Preset& s) { s.cropEnabled = 1; }, fake),
               "\"T68\" -> \"T111\" -> \"0, 0, 0, 0\"");
     EXPECT_EQ(
-        line([](Preset &s) { s.resizeEnabled = 1, s.resizeHeight = 0, s.resizeWidth = 0; }, fake),
+        line([](Preset& s) { s.resizeEnabled = 1, s.resizeHeight = 0, s.resizeWidth = 0; }, fake),
         "\"T70\" -> \"0x0\"");
-    EXPECT_EQ(line([](Preset &s) { s.resizeEnabled = 1, s.resizeLimits = 0; }, fake),
+    EXPECT_EQ(line([](Preset& s) { s.resizeEnabled = 1, s.resizeLimits = 0; }, fake),
               "\"T70\" -> \"T140: -\"");
-    EXPECT_EQ(line([](Preset &s) { s.renameEnabled = 1, s.renamePattern = "%fn%"; }, fake),
+    EXPECT_EQ(line([](Preset& s) { s.renameEnabled = 1, s.renamePattern = "%fn%"; }, fake),
               "\"T80\" -> \"%FN%\"");
-    EXPECT_EQ(line([](Preset &s) { s.outputDirPattern = "%PF%//"; }, fake), "\"T81\" -> \"/\"");
-    EXPECT_EQ(line([](Preset &) {}, fake), "");
+    EXPECT_EQ(line([](Preset& s) { s.outputDirPattern = "%PF%//"; }, fake), "\"T81\" -> \"/\"");
+    EXPECT_EQ(line([](Preset&) {}, fake), "");
 
     ASSERT_TRUE(loadUiTexts(kEnglishLanguage));
     const auto menu = [](int index) { // the menu path without its "&" marks
@@ -139,11 +139,11 @@ TEST(ProblemList, FirstOffendingSettingInCheckOrder) {
         std::erase(text, '&');
         return "\"" + text + "\"";
     };
-    EXPECT_EQ(line([](Preset &s) { s.setFileDates = 1, s.fileDateSource = 2, s.useExifDate = 0; },
+    EXPECT_EQ(line([](Preset& s) { s.setFileDates = 1, s.fileDateSource = 2, s.useExifDate = 0; },
                    currentUiTexts()),
               menu(9) + " -> " + menu(19) + " -> " + menu(20));
     EXPECT_EQ(line(
-                  [](Preset &s) {
+                  [](Preset& s) {
                       s.filterEnabled = 1;
                       s.filterConditions = {{2, 4, 2, "800", 1}, {2, 4, 2, "0", 1}};
                   },

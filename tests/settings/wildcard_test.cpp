@@ -42,7 +42,7 @@ TEST(Wildcard, ManyStarsAgainstLongTextFinishQuickly) {
 }
 
 // Plain recursive reference: exponential, but fine on the short strings below.
-bool referenceMatch(const std::string &p, std::size_t pi, const std::string &t, std::size_t ti) {
+bool referenceMatch(const std::string& p, std::size_t pi, const std::string& t, std::size_t ti) {
     if (pi == p.size()) return ti == t.size();
     if (p[pi] == '*') {
         for (std::size_t k = ti; k <= t.size(); ++k) {
@@ -58,9 +58,9 @@ bool referenceMatch(const std::string &p, std::size_t pi, const std::string &t, 
 
 TEST(Wildcard, AgreesWithReferenceOnRandomPatterns) {
     std::mt19937 random(20121025);
-    const auto randomText = [&](const std::string &alphabet, int maxLength) {
+    const auto randomText = [&](const std::string& alphabet, int maxLength) {
         std::string s(random() % (maxLength + 1), ' ');
-        for (char &c : s)
+        for (char& c : s)
             c = alphabet[random() % alphabet.size()];
         return s;
     };
