@@ -111,9 +111,15 @@ void resizeTo(benchmark::State& state, const Image& source, int w, int h) {
     setBytes(state, source);
 }
 
-void BM_Resize24To1024x768(benchmark::State& state) { resizeTo(state, photo(), 1024, 768); }
-void BM_Resize32To1024x768(benchmark::State& state) { resizeTo(state, photo32(), 1024, 768); }
-void BM_Resize24Half(benchmark::State& state) { resizeTo(state, photo(), 2000, 1500); }
+void BM_Resize24To1024x768(benchmark::State& state) {
+    resizeTo(state, photo(), 1024, 768);
+}
+void BM_Resize32To1024x768(benchmark::State& state) {
+    resizeTo(state, photo32(), 1024, 768);
+}
+void BM_Resize24Half(benchmark::State& state) {
+    resizeTo(state, photo(), 2000, 1500);
+}
 
 void BM_Tone(benchmark::State& state, pl::ToneKind kind, double value, bool alpha) {
     Image image = alpha ? photo32().clone() : photo().clone();
@@ -203,17 +209,14 @@ BENCHMARK_CAPTURE(BM_Tone, Saturation24, pl::ToneKind::Saturation, 1.3, false)
     ->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(BM_Tone, Contrast24, pl::ToneKind::Contrast, 0.2, false)
     ->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(BM_Tone, Gamma24, pl::ToneKind::Gamma, 1.4, false)
-    ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_Tone, Gamma24, pl::ToneKind::Gamma, 1.4, false)->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(BM_Tone, Brightness32, pl::ToneKind::Brightness, 0.2, true)
     ->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(BM_Tone, Saturation32, pl::ToneKind::Saturation, 1.3, true)
     ->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Offsets)->Unit(benchmark::kMillisecond);
 // Modes: 1 quarter turn clockwise, 2 half turn, 3 mirror, 5 transpose; 24- and 32-bit.
-BENCHMARK(BM_Rotate)
-    ->ArgsProduct({{1, 2, 3, 5}, {0, 1}})
-    ->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Rotate)->ArgsProduct({{1, 2, 3, 5}, {0, 1}})->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_AutoTrimPhoto)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_AutoTrimUniform)->Unit(benchmark::kMillisecond);
 // Modes: 0 colour, 1 transparent (32-bit result), 2 edge extension.

@@ -2,6 +2,7 @@
 // colour-key step.
 #include "imagefiles/image_loader.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
@@ -247,7 +248,9 @@ toolkit::Image loadImageFile(const std::string& path, int formatKind, bool inclu
     if (!bytes) return {};
     const Bytes data(*bytes);
     switch (formatKind) {
-    case FormatPng: return applyColorKey(decodeGeneral(data), data.first(std::min<std::size_t>(50, data.size())));
+    case FormatPng:
+        return applyColorKey(decodeGeneral(data),
+                             data.first(std::min<std::size_t>(50, data.size())));
     case FormatGif: return decodeGif(data);
     case FormatPcx: return decodePcx(data);
     case FormatPnm: return decodePnm(data);

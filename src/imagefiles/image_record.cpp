@@ -33,7 +33,8 @@ void ImageList::erase(std::size_t index) {
     m_records.erase(m_records.begin() + std::ptrdiff_t(index));
     if (m_current > std::ptrdiff_t(index)) {
         --m_current;
-    } else if (m_current == std::ptrdiff_t(index) && m_current >= std::ptrdiff_t(m_records.size())) {
+    } else if (m_current == std::ptrdiff_t(index) &&
+               m_current >= std::ptrdiff_t(m_records.size())) {
         m_current = m_records.empty() ? -1 : std::ptrdiff_t(m_records.size()) - 1;
     }
 }

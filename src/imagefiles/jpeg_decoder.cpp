@@ -83,10 +83,15 @@ void cmykRowToBgr(const std::uint8_t* src, std::uint8_t* dst, JDIMENSION width, 
 struct DecodeState {
     toolkit::Image* image = nullptr;
     JSAMPLE* cmykRow = nullptr;
+    bool anyRow = false; ///< at least one row was decoded before an error
 };
 
 void decodeRows(jpeg_decompress_struct& cinfo, ErrorManager& err, DecodeState& state) {
-    if (setjmp(err.jump)) return; // keeps the rows decoded so far
+    if (setjmp(err.jump)) { // keeps the rows decoded so far
+        state.anyRow = cinfo.output_scanline > 0;
+        return;
+    }
+    state.anyRow = true;
     jpeg_start_decompress(&cinfo);
     toolkit::Image& image = *state.image;
     const bool cmyk = cinfo.out_color_space == JCS_CMYK;
@@ -149,6 +154,7 @@ toolkit::Image decodeJpeg(std::span<const std::uint8_t> bytes) {
     }
     DecodeState state{&image, cmykRow.get()};
     decodeRows(cinfo, err, state);
+    if (!state.anyRow) return {}; // failed before the first row: nothing to show
     return image;
 }
 

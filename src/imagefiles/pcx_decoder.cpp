@@ -1,10 +1,11 @@
-// The program's own PCX decoder: 16-colour planar, 256-colour and 24-bit true-colour files.
+// The program's own PCX decoder: monochrome, 16-colour planar, 256-colour, 24-bit true-colour
+// and 32-bit files.
 //
 // Quirks (deliberate, each covered by a test):
-// - Only three layouts carry pixels: 1 plane of 8 bits, 4 planes of 1 bit and 3 planes of 8
-//   bits. Any other layout whose depth a bitmap can hold (1 plane of 1 bit, 4 planes of 8 bits,
-//   ...) decodes to an image of palette entry 0 (or black); layouts of 2, 3 or more than 32 bits
-//   yield no image.
+// - Five layouts carry pixels: 1 plane of 1 bit (its two header colours, or black for bit 0 and
+//   white for bit 1 when the header leaves them equal), 1 plane of 8 bits, 4 planes
+//   of 1 bit, 3 planes of 8 bits and 4 planes of 8 bits (red, green, blue, alpha). Any other
+//   layout yields no image, so that a picture is never replaced by a blank one.
 // - The 256-colour palette at the end of the file is used only by version 5 files of 8 bits;
 //   every other palette image uses the 16 colours of the header.
 // - Run-length data that ends early leaves the remaining rows at zero; scan lines shorter than
@@ -23,7 +24,7 @@ constexpr std::size_t kHeaderSize = 128;
 constexpr std::size_t kVgaPaletteTail = 769;
 constexpr std::uint8_t kVgaPaletteMarker = 12;
 
-enum class Layout { Indexed8, Planar16, TrueColor, NoPixels };
+enum class Layout { Mono, Indexed8, Planar16, TrueColor, TrueColorAlpha, NoPixels };
 
 // One decoded scan line turned into an output row.
 void storeScanLine(Layout layout, std::span<const std::uint8_t> line, std::size_t bytesPerLine,
@@ -33,6 +34,11 @@ void storeScanLine(Layout layout, std::span<const std::uint8_t> line, std::size_
         return line[std::size_t(plane) * bytesPerLine + at];
     };
     switch (layout) {
+    case Layout::Mono:
+        // Same bit order as the bitmap row: first pixel in the most significant bit.
+        for (std::size_t i = 0; i < (std::size_t(width) + 7) / 8; ++i) out[i] = planeByte(0, i);
+        if (width % 8) out[std::size_t(width) / 8] &= std::uint8_t(0xFF00 >> (width % 8));
+        break;
     case Layout::Indexed8:
         for (int x = 0; x < width; ++x)
             out[std::size_t(x)] = planeByte(0, std::size_t(x));
@@ -52,6 +58,14 @@ void storeScanLine(Layout layout, std::span<const std::uint8_t> line, std::size_
             out[3 * std::size_t(x)] = planeByte(2, std::size_t(x));
             out[3 * std::size_t(x) + 1] = planeByte(1, std::size_t(x));
             out[3 * std::size_t(x) + 2] = planeByte(0, std::size_t(x));
+        }
+        break;
+    case Layout::TrueColorAlpha:
+        for (int x = 0; x < width; ++x) {
+            out[4 * std::size_t(x)] = planeByte(2, std::size_t(x));
+            out[4 * std::size_t(x) + 1] = planeByte(1, std::size_t(x));
+            out[4 * std::size_t(x) + 2] = planeByte(0, std::size_t(x));
+            out[4 * std::size_t(x) + 3] = planeByte(3, std::size_t(x));
         }
         break;
     case Layout::NoPixels:
@@ -77,6 +91,14 @@ std::optional<PackedDib> decodePcxBitmap(std::span<const std::uint8_t> bytes) {
     const int bits = planes * bitsPerPlane;
     const int paletteEntries = bits <= 8 ? 1 << bits : 0;
 
+    Layout layout = Layout::NoPixels;
+    if (planes == 1 && bitsPerPlane == 1) layout = Layout::Mono;
+    if (planes == 1 && bitsPerPlane == 8) layout = Layout::Indexed8;
+    if (planes == 4 && bitsPerPlane == 1) layout = Layout::Planar16;
+    if (planes == 3 && bitsPerPlane == 8) layout = Layout::TrueColor;
+    if (planes == 4 && bitsPerPlane == 8) layout = Layout::TrueColorAlpha;
+    if (layout == Layout::NoPixels) return std::nullopt;
+
     auto dib = PackedDib::create(width, height, bits, paletteEntries);
     if (!dib) return std::nullopt;
     for (int i = 0; i < paletteEntries && i < 16; ++i) {
@@ -90,12 +112,18 @@ std::optional<PackedDib> decodePcxBitmap(std::span<const std::uint8_t> bytes) {
         }
     }
 
-    Layout layout = Layout::NoPixels;
-    if (planes == 1 && bitsPerPlane == 8) layout = Layout::Indexed8;
-    if (planes == 4 && bitsPerPlane == 1) layout = Layout::Planar16;
-    if (planes == 3 && bitsPerPlane == 8) layout = Layout::TrueColor;
+    // Monochrome files use their two header colours; many writers leave that palette empty,
+    // which would make every pixel black, so equal colours mean bit 0 black and bit 1 white.
+    if (layout == Layout::Mono) {
+        const PaletteColor first{h[16], h[17], h[18]};
+        const PaletteColor second{h[19], h[20], h[21]};
+        if (first == second) {
+            dib->setPaletteEntry(0, PaletteColor{0, 0, 0});
+            dib->setPaletteEntry(1, PaletteColor{255, 255, 255});
+        }
+    }
     const std::size_t lineBytes = std::size_t(planes) * bytesPerLine;
-    if (layout == Layout::NoPixels || lineBytes == 0) return dib;
+    if (lineBytes == 0) return dib;
 
     // Run-length decoding: a run may cross from one scan line into the next.
     std::vector<std::uint8_t> line(lineBytes, 0);

@@ -18,11 +18,17 @@ struct Source {
     std::size_t position = 0;
 };
 
+// A request that runs past the end gets the bytes that are there and zeros for the rest, so that
+// the compressed data before the cut still decodes to rows; zlib then stops at the zeros (or the
+// chunk's checksum fails), and a further request fails at once.
 void readData(png_structp png, png_bytep out, png_size_t length) {
     auto* source = static_cast<Source*>(png_get_io_ptr(png));
-    if (length > source->bytes.size() - source->position) png_error(png, "truncated");
-    std::memcpy(out, source->bytes.data() + source->position, length);
-    source->position += length;
+    const std::size_t left = source->bytes.size() - source->position;
+    if (left == 0) png_error(png, "truncated");
+    const std::size_t n = length < left ? length : left;
+    std::memcpy(out, source->bytes.data() + source->position, n);
+    if (n < length) std::memset(out + n, 0, length - n);
+    source->position += n;
 }
 
 [[noreturn]] void onError(png_structp png, png_const_charp) {
@@ -74,11 +80,18 @@ bool readHeader(png_structp png, png_infop info, Header& header) {
     return rowBytes == png_size_t(header.width) * (header.alpha ? 4 : 3);
 }
 
-// Reads every pass into the image; an error keeps what was read.
-void readRows(png_structp png, toolkit::Image* image, int passes) {
+// Reads every pass into the image; an error keeps what was read. Returns the number of rows
+// read (over all passes).
+struct RowCount {
+    long rows = 0;
+};
+void readRows(png_structp png, toolkit::Image* image, int passes, RowCount* count) {
     if (setjmp(png_jmpbuf(png))) return;
     for (int pass = 0; pass < passes; ++pass) {
-        for (int y = 0; y < image->height(); ++y) png_read_row(png, image->row(y), nullptr);
+        for (int y = 0; y < image->height(); ++y) {
+            png_read_row(png, image->row(y), nullptr);
+            ++count->rows;
+        }
     }
     png_read_end(png, nullptr);
 }
@@ -105,7 +118,9 @@ toolkit::Image decodePng(std::span<const std::uint8_t> bytes) {
         header.width, header.height,
         header.alpha ? toolkit::PixelFormat::Bgra32 : toolkit::PixelFormat::Bgr24);
     if (image.empty()) return {};
-    readRows(png, &image, header.passes);
+    RowCount count;
+    readRows(png, &image, header.passes, &count);
+    if (count.rows == 0) return {}; // no pixel data at all
     return image;
 }
 

@@ -77,6 +77,46 @@ private:
     bool m_begun = false;
 };
 
+// Greyscale with sample sizes the RGBA interface refuses (such as 12 bits), stored in strips:
+// read row by row and scale to 0..255. Empty when the layout is not of this kind.
+toolkit::Image decodeDeepGrey(TIFF* tif) {
+    std::uint32_t width = 0, height = 0;
+    std::uint16_t bits = 0, samples = 1, photometric = 0, planar = PLANARCONFIG_CONTIG;
+    if (!TIFFGetField(tif, TIFFTAG_IMAGEWIDTH, &width) ||
+        !TIFFGetField(tif, TIFFTAG_IMAGELENGTH, &height) ||
+        !TIFFGetFieldDefaulted(tif, TIFFTAG_BITSPERSAMPLE, &bits) ||
+        !TIFFGetFieldDefaulted(tif, TIFFTAG_SAMPLESPERPIXEL, &samples) ||
+        !TIFFGetField(tif, TIFFTAG_PHOTOMETRIC, &photometric)) {
+        return {};
+    }
+    TIFFGetFieldDefaulted(tif, TIFFTAG_PLANARCONFIG, &planar);
+    if (TIFFIsTiled(tif) || samples != 1 || bits < 2 || bits > 16 || bits == 8 ||
+        (photometric != PHOTOMETRIC_MINISBLACK && photometric != PHOTOMETRIC_MINISWHITE)) {
+        return {};
+    }
+    toolkit::Image image = detail::allocateImage(width, height, toolkit::PixelFormat::Bgr24);
+    if (image.empty()) return {};
+    const tmsize_t lineSize = TIFFScanlineSize(tif);
+    if (lineSize <= 0 || std::uint64_t(lineSize) * 8 < std::uint64_t(width) * bits) return {};
+    std::vector<std::uint8_t> line(std::size_t(lineSize), 0);
+    const std::uint32_t max = (1u << bits) - 1;
+    for (std::uint32_t y = 0; y < height; ++y) {
+        if (TIFFReadScanline(tif, line.data(), y, 0) < 0) break; // the rest stays zero
+        std::uint8_t* d = image.row(int(y));
+        std::uint64_t bit = 0;
+        for (std::uint32_t x = 0; x < width; ++x, d += 3) {
+            std::uint32_t v = 0;
+            for (int i = 0; i < bits; ++i, ++bit) {
+                v = (v << 1) | ((line[std::size_t(bit / 8)] >> (7 - bit % 8)) & 1u);
+            }
+            if (photometric == PHOTOMETRIC_MINISWHITE) v = max - v;
+            const std::uint8_t grey = std::uint8_t((v * 255u + max / 2) / max);
+            d[0] = d[1] = d[2] = grey;
+        }
+    }
+    return image;
+}
+
 } // namespace
 
 toolkit::Image decodeTiff(std::span<const std::uint8_t> bytes) {
@@ -93,7 +133,7 @@ toolkit::Image decodeTiff(std::span<const std::uint8_t> bytes) {
     if (!tif) return {};
 
     char message[1024];
-    if (!TIFFRGBAImageOK(tif.get(), message)) return {};
+    if (!TIFFRGBAImageOK(tif.get(), message)) return decodeDeepGrey(tif.get());
     // The RGBA interface premultiplies unassociated alpha; declaring it associated makes the
     // library pass the stored samples through, so colours under partial alpha stay exact.
     std::uint16_t extraCount = 0;

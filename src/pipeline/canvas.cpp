@@ -39,7 +39,8 @@ void copyRun(const Image& image, int y, int x0, int x1, int outBpp, std::uint8_t
 }
 
 inline void fillRun(std::uint8_t* dst, int count, const std::uint8_t* pixel, int bpp) {
-    for (int i = 0; i < count; ++i, dst += bpp) std::memcpy(dst, pixel, std::size_t(bpp));
+    for (int i = 0; i < count; ++i, dst += bpp)
+        std::memcpy(dst, pixel, std::size_t(bpp));
 }
 
 } // namespace

@@ -65,7 +65,8 @@ std::uint32_t mostFrequent(std::vector<std::uint32_t>& keys) {
     std::size_t bestCount = 0;
     for (std::size_t i = 0; i < keys.size();) {
         std::size_t j = i;
-        while (j < keys.size() && keys[j] == keys[i]) ++j;
+        while (j < keys.size() && keys[j] == keys[i])
+            ++j;
         if (j - i > bestCount) {
             bestCount = j - i;
             best = keys[i];
@@ -79,10 +80,12 @@ Background columnBackground(const Image& image, int x, int tolerance) {
     const bool alpha = image.hasAlpha();
     const std::size_t offset = std::size_t(x) * std::size_t(image.bytesPerPixel());
     std::vector<std::uint32_t> keys(std::size_t(image.height()));
-    for (int y = 0; y < image.height(); ++y) keys[std::size_t(y)] = pixelKey(image.row(y) + offset, alpha);
+    for (int y = 0; y < image.height(); ++y)
+        keys[std::size_t(y)] = pixelKey(image.row(y) + offset, alpha);
     Background bg;
     bg.key = mostFrequent(keys);
-    for (int c = 0; c < 4; ++c) bg.channel[c] = int((bg.key >> (8 * c)) & 0xFF);
+    for (int c = 0; c < 4; ++c)
+        bg.channel[c] = int((bg.key >> (8 * c)) & 0xFF);
     bg.tolerance = tolerance;
     return bg;
 }
@@ -92,10 +95,12 @@ Background rowBackground(const Image& image, int y, int tolerance) {
     const int bpp = image.bytesPerPixel();
     std::vector<std::uint32_t> keys(std::size_t(image.width()));
     const std::uint8_t* p = image.row(y);
-    for (int x = 0; x < image.width(); ++x, p += bpp) keys[std::size_t(x)] = pixelKey(p, alpha);
+    for (int x = 0; x < image.width(); ++x, p += bpp)
+        keys[std::size_t(x)] = pixelKey(p, alpha);
     Background bg;
     bg.key = mostFrequent(keys);
-    for (int c = 0; c < 4; ++c) bg.channel[c] = int((bg.key >> (8 * c)) & 0xFF);
+    for (int c = 0; c < 4; ++c)
+        bg.channel[c] = int((bg.key >> (8 * c)) & 0xFF);
     bg.tolerance = tolerance;
     return bg;
 }
@@ -105,7 +110,8 @@ int countRowOutliers(const Image& image, int y, const Background& bg) {
     const int bpp = image.bytesPerPixel();
     const std::uint8_t* p = image.row(y);
     int count = 0;
-    for (int x = 0; x < image.width(); ++x, p += bpp) count += bg.isOutlier(pixelKey(p, alpha));
+    for (int x = 0; x < image.width(); ++x, p += bpp)
+        count += bg.isOutlier(pixelKey(p, alpha));
     return count;
 }
 
@@ -117,7 +123,8 @@ void countColumnOutliers(const Image& image, int first, int n, const Background&
     std::fill(counts, counts + n, 0);
     for (int y = 0; y < image.height(); ++y) {
         const std::uint8_t* p = image.row(y) + std::size_t(first) * std::size_t(bpp);
-        for (int i = 0; i < n; ++i, p += bpp) counts[i] += bg.isOutlier(pixelKey(p, alpha));
+        for (int i = 0; i < n; ++i, p += bpp)
+            counts[i] += bg.isOutlier(pixelKey(p, alpha));
     }
 }
 

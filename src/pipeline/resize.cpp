@@ -102,7 +102,8 @@ bool buildContributions(int srcLen, int dstLen, int tapMultiple, Contributions& 
         }
         const int n = right - left + 1;
         if (sum != 0.0 && sum != 1.0)
-            for (int k = 0; k < n; ++k) real[at + std::size_t(k)] /= sum;
+            for (int k = 0; k < n; ++k)
+                real[at + std::size_t(k)] /= sum;
         double absSum = 0.0;
         for (int k = 0; k < n; ++k) {
             maxAbs = std::max(maxAbs, std::fabs(real[at + std::size_t(k)]));
@@ -195,9 +196,11 @@ void filterRow(const std::uint8_t* line, const Contributions& table, int dstWidt
         const std::int16_t* w = table.weights.data() + std::size_t(x) * std::size_t(taps);
         int acc[4] = {rounding, rounding, rounding, rounding};
         for (int k = 0; k < taps; ++k, p += 4)
-            for (int c = 0; c < 4; ++c) acc[c] += w[k] * p[c];
+            for (int c = 0; c < 4; ++c)
+                acc[c] += w[k] * p[c];
         std::uint8_t* d = out + std::size_t(x) * std::size_t(bpp);
-        for (int c = 0; c < bpp; ++c) d[c] = clampToByte(acc[c] >> bits);
+        for (int c = 0; c < bpp; ++c)
+            d[c] = clampToByte(acc[c] >> bits);
     }
 #endif
 }
@@ -228,8 +231,8 @@ public:
                                               (std::uint32_t(last[1]) << 8) |
                                               (std::uint32_t(last[2]) << 16);
         }
-        filterRow(reinterpret_cast<const std::uint8_t*>(m_buffer.data()), m_table, dstWidth,
-                  m_bpp, out);
+        filterRow(reinterpret_cast<const std::uint8_t*>(m_buffer.data()), m_table, dstWidth, m_bpp,
+                  out);
     }
 
 private:
@@ -279,7 +282,8 @@ void filterColumns(const std::uint8_t* const* rows, const std::int16_t* weights,
     const int rounding1 = 1 << (bits - 1);
     for (; b < bytes; ++b) {
         int acc = rounding1;
-        for (int k = 0; k < count; ++k) acc += weights[k] * rows[k][b];
+        for (int k = 0; k < count; ++k)
+            acc += weights[k] * rows[k][b];
         out[b] = clampToByte(acc >> bits);
     }
 }
@@ -365,8 +369,9 @@ bool resample(Image& image, int width, int height) {
                 }
                 taps[std::size_t(k)] = row;
             }
-            filterColumns(taps.data(), rows.weights.data() + std::size_t(y) * std::size_t(rows.taps),
-                          count, rows.bits, rowBytes, out.row(y));
+            filterColumns(taps.data(),
+                          rows.weights.data() + std::size_t(y) * std::size_t(rows.taps), count,
+                          rows.bits, rowBytes, out.row(y));
         }
     } else {
         // Columns first: each intermediate row (srcW x 1) is filtered along its length at once.
@@ -375,9 +380,11 @@ bool resample(Image& image, int width, int height) {
         for (int y = 0; y < height; ++y) {
             const int first = rows.first[std::size_t(y)];
             const int count = rows.count[std::size_t(y)];
-            for (int k = 0; k < count; ++k) taps[std::size_t(k)] = src.row(first + k);
-            filterColumns(taps.data(), rows.weights.data() + std::size_t(y) * std::size_t(rows.taps),
-                          count, rows.bits, rowBytes, middle.data());
+            for (int k = 0; k < count; ++k)
+                taps[std::size_t(k)] = src.row(first + k);
+            filterColumns(taps.data(),
+                          rows.weights.data() + std::size_t(y) * std::size_t(rows.taps), count,
+                          rows.bits, rowBytes, middle.data());
             rowFilter.filter(middle.data(), out.row(y), width);
         }
     }

@@ -10,15 +10,13 @@ using toolkit::Image;
 
 namespace {
 
-template <int Bpp>
-inline void copyPixel(std::uint8_t* dst, const std::uint8_t* src) {
+template <int Bpp> inline void copyPixel(std::uint8_t* dst, const std::uint8_t* src) {
     std::memcpy(dst, src, Bpp);
 }
 
 /// Modes that keep the size: every destination row comes from one source row, read forwards or
 /// backwards.
-template <int Bpp>
-void flipRows(const Image& src, Image& dst, bool mirrorX, bool mirrorY) {
+template <int Bpp> void flipRows(const Image& src, Image& dst, bool mirrorX, bool mirrorY) {
     const int w = src.width();
     const int h = src.height();
     for (int y = 0; y < h; ++y) {
@@ -29,7 +27,8 @@ void flipRows(const Image& src, Image& dst, bool mirrorX, bool mirrorY) {
             continue;
         }
         s += std::size_t(w - 1) * Bpp;
-        for (int x = 0; x < w; ++x, d += Bpp, s -= Bpp) copyPixel<Bpp>(d, s);
+        for (int x = 0; x < w; ++x, d += Bpp, s -= Bpp)
+            copyPixel<Bpp>(d, s);
     }
 }
 
@@ -59,16 +58,29 @@ void transposeTiles(const Image& src, Image& dst, bool flipColumn, bool flipRow)
     }
 }
 
-template <int Bpp>
-void rotateInto(const Image& src, Image& dst, RotateMode mode) {
+template <int Bpp> void rotateInto(const Image& src, Image& dst, RotateMode mode) {
     switch (mode) {
-    case RotateMode::CounterClockwise90: transposeTiles<Bpp>(src, dst, true, false); break;
-    case RotateMode::Clockwise90: transposeTiles<Bpp>(src, dst, false, true); break;
-    case RotateMode::Rotate180: flipRows<Bpp>(src, dst, true, true); break;
-    case RotateMode::MirrorLeftRight: flipRows<Bpp>(src, dst, true, false); break;
-    case RotateMode::MirrorTopBottom: flipRows<Bpp>(src, dst, false, true); break;
-    case RotateMode::Transpose: transposeTiles<Bpp>(src, dst, false, false); break;
-    case RotateMode::Transverse: transposeTiles<Bpp>(src, dst, true, true); break;
+    case RotateMode::CounterClockwise90:
+        transposeTiles<Bpp>(src, dst, true, false);
+        break;
+    case RotateMode::Clockwise90:
+        transposeTiles<Bpp>(src, dst, false, true);
+        break;
+    case RotateMode::Rotate180:
+        flipRows<Bpp>(src, dst, true, true);
+        break;
+    case RotateMode::MirrorLeftRight:
+        flipRows<Bpp>(src, dst, true, false);
+        break;
+    case RotateMode::MirrorTopBottom:
+        flipRows<Bpp>(src, dst, false, true);
+        break;
+    case RotateMode::Transpose:
+        transposeTiles<Bpp>(src, dst, false, false);
+        break;
+    case RotateMode::Transverse:
+        transposeTiles<Bpp>(src, dst, true, true);
+        break;
     }
 }
 

@@ -31,7 +31,8 @@ void applyTable(Image& image, const std::array<std::uint8_t, 256>& t) {
         const std::size_t bytes = std::size_t(w) * 3;
         for (int y = 0; y < image.height(); ++y) {
             std::uint8_t* p = image.row(y);
-            for (std::size_t i = 0; i < bytes; ++i) p[i] = t[p[i]];
+            for (std::size_t i = 0; i < bytes; ++i)
+                p[i] = t[p[i]];
         }
         return;
     }
@@ -62,8 +63,7 @@ ToneAdjustment::ToneAdjustment(ToneKind kind, double value, BrightnessVariant va
             m_table[std::size_t(c)] = roundToByte(v);
         }
         break;
-    case ToneKind::Saturation:
-    {
+    case ToneKind::Saturation: {
         // Fixed point keeps the per-pixel work to integer adds. With 20 fraction bits the four
         // rounded table entries are within 2e-6 of the exact sum, closer than any sum for a
         // preset level (a multiple of 1e-5) comes to a rounding boundary without sitting on it.

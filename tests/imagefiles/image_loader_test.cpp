@@ -219,6 +219,44 @@ TEST(TgaDecoder, OriginsAndRunsAcrossRows) {
     EXPECT_FALSE(looksLikeTga(Bytes(18, 0)));
 }
 
+// A file cut in the middle keeps the rows decoded before the cut, and the rest is zero.
+TEST(LoaderRobustness, CutFilesKeepTheirDecodedRows) {
+    const auto check = [](const char* relative, bool bottomUp) {
+        SCOPED_TRACE(relative);
+        const Bytes bytes = test::readBytes(test::testdata(relative));
+        const toolkit::Image full = decodeGeneral(bytes);
+        const toolkit::Image cut =
+            decodeGeneral(Bytes(bytes.begin(), bytes.begin() + std::ptrdiff_t(bytes.size() / 2)));
+        ASSERT_FALSE(full.empty());
+        ASSERT_FALSE(cut.empty());
+        ASSERT_EQ(cut.height(), full.height());
+        const std::size_t rowBytes = std::size_t(full.width()) * std::size_t(full.bytesPerPixel());
+        // Decoded rows first, then at most one row the cut went through, then zero rows.
+        int kept = 0, partial = 0, zero = 0;
+        for (int i = 0; i < full.height(); ++i) {
+            const int y = bottomUp ? full.height() - 1 - i : i;
+            const bool same = std::equal(cut.row(y), cut.row(y) + rowBytes, full.row(y));
+            const bool empty = std::all_of(cut.row(y), cut.row(y) + rowBytes,
+                                           [](std::uint8_t b) { return b == 0; });
+            if (same) {
+                ++kept;
+                EXPECT_EQ(partial + zero, 0) << "a decoded row after missing ones, row " << y;
+            } else if (empty) {
+                ++zero;
+            } else {
+                ++partial;
+                EXPECT_EQ(zero, 0) << "a partly decoded row after missing ones, row " << y;
+            }
+        }
+        EXPECT_LE(partial, 1);
+        EXPECT_GT(kept, 0);
+        EXPECT_GT(zero, 0);
+    };
+    check("png/hopper.png", false);
+    check("bmp/rgb24.bmp", true);
+    check("tga/200x32_rgb_bl_raw.tga", true);
+}
+
 // Every corrupt sample and cut copies of every valid sample: no crash, no hang, no sanitizer
 // report; the result is an image or nothing.
 TEST(LoaderRobustness, CorruptAndTruncatedFiles) {
@@ -228,7 +266,9 @@ TEST(LoaderRobustness, CorruptAndTruncatedFiles) {
          std::filesystem::directory_iterator(test::testdata("corrupt"), error)) {
         SCOPED_TRACE(entry.path().string());
         const toolkit::Image image = loadImageFile(entry.path().string(), -1);
-        if (!image.empty()) EXPECT_GT(image.width(), 0);
+        if (!image.empty()) {
+            EXPECT_GT(image.width(), 0);
+        }
         ImageRect rect;
         (void)readImageSize(entry.path().string(), rect);
     }

@@ -189,18 +189,28 @@ TEST(PcxDecoder, PaletteAtTheEndOnlyForVersionFive) {
     EXPECT_EQ(pixelAt(partial, 0, 1), rgba(0, 0, 255));
 }
 
-TEST(PcxDecoder, OtherLayoutsCarryNoPixels) {
-    // mono-16x2.pcx: 1 plane of 1 bit, header colours black and white, alternating bits.
+TEST(PcxDecoder, MonochromeAndAlphaDecodeOtherLayoutsFail) {
+    // mono-16x2.pcx: 1 plane of 1 bit, header colours black and white; row 1 holds AA 55.
     Bytes mono = fixtureBytes("pcx/mono-16x2.pcx");
-    const toolkit::Image blank = decodePcx(mono);
-    ASSERT_FALSE(blank.empty());
-    for (int x = 0; x < 16; ++x)
-        EXPECT_EQ(pixelAt(blank, x, 1), rgba(0, 0, 0)) << x;
+    const toolkit::Image bw = decodePcx(mono);
+    ASSERT_FALSE(bw.empty());
+    const auto white = rgba(255, 255, 255);
+    const auto black = rgba(0, 0, 0);
+    for (int x = 0; x < 8; ++x) {
+        EXPECT_EQ(pixelAt(bw, x, 1), x % 2 == 0 ? white : black) << x;
+        EXPECT_EQ(pixelAt(bw, x + 8, 1), x % 2 == 0 ? black : white) << x;
+    }
+    // An empty header palette means bit 0 black and bit 1 white, not an all-black picture.
+    for (int i = 16; i < 22; ++i) mono[std::size_t(i)] = 0;
+    EXPECT_EQ(pixelAt(decodePcx(mono), 0, 1), white);
+    EXPECT_EQ(pixelAt(decodePcx(mono), 1, 1), black);
     mono[3] = 2;
     EXPECT_TRUE(decodePcx(mono).empty()) << "2 bits a pixel";
     mono[3] = 8;
     mono[65] = 4;
     EXPECT_EQ(decodePcx(mono).format(), PixelFormat::Bgra32) << "4 planes of 8 bits";
+    mono[65] = 2;
+    EXPECT_TRUE(decodePcx(mono).empty()) << "2 planes of 8 bits";
     mono[65] = 1;
     mono[66] = mono[67] = 0;
     EXPECT_FALSE(decodePcx(mono).empty()) << "no bytes per line";

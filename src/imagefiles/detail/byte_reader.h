@@ -9,6 +9,7 @@
 namespace quill::imagefiles::detail {
 
 /// Reads values at offsets of a byte span; any read past the end yields 0 and sets `failed`.
+/// It also reads sequentially from a current position, returning nothing past the end.
 class ByteReader {
 public:
     explicit ByteReader(std::span<const std::uint8_t> bytes) : m_bytes(bytes) {}
