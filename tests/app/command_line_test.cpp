@@ -56,10 +56,6 @@ TEST(CommandLine, PathArgumentsAreCollectedInOrder) {
     EXPECT_EQ(c.pathArguments, "a.jpg\ndir with space/\n/abs/b.png\n\xFF\xFE odd bytes\n");
     EXPECT_TRUE(c.consoleMode);
     EXPECT_EQ(c.startPreset, 1);
-    // Repeated switches are harmless.
-    const AppContext twice = parse({"-Console", "-console", "-Help", "-?"});
-    EXPECT_TRUE(twice.consoleMode);
-    EXPECT_TRUE(twice.helpRequested);
 }
 
 TEST(CommandLine, RelativePathsResolveAgainstTheStartDirectory) {

@@ -1,5 +1,5 @@
 // Start-up pieces: the title, the start preset with its fallbacks, the settings location and
-// the shutdown path.
+// the shutdown path. Uninstall and the normal locations are checked on the running program.
 #include "app/startup.h"
 
 #include "settings/language_pack.h"
@@ -19,8 +19,7 @@ class StartUp : public ::testing::Test {
     void SetUp() override {
         ASSERT_TRUE(settings::loadProgramInfo());
         ASSERT_TRUE(settings::loadUiTexts(settings::kEnglishLanguage));
-        const char *config = std::getenv("XDG_CONFIG_HOME");
-        m_savedConfig = config ? std::optional<std::string>(config) : std::nullopt;
+        if (const char *config = std::getenv("XDG_CONFIG_HOME")) m_savedConfig = config;
         setenv("XDG_CONFIG_HOME", (m_home.path() + "config").c_str(), 1);
         ASSERT_TRUE(platform::createDirectory(m_program.path() + "bin"));
         m_context.programDirectory = m_program.path() + "bin/";
@@ -74,40 +73,23 @@ TEST_F(StartUp, MissingPresetZeroIsFatal) {
                 "Fatal error!\n\nCouldn't initialize program.");
 }
 
-TEST_F(StartUp, SettingsLiveInThePerUserFolderByDefault) {
+// Finding a valid file on a real start is covered by the program tests; here the files that
+// must not count.
+TEST_F(StartUp, OnlyAValidSettingFileNextToTheProgramMeansPortable) {
+    const std::string prefix = m_context.programDirectory + "Quillmere_";
+    test::writeText(prefix + "Presets", "");
+    test::writeText(prefix + "Language", "Other\n1234");
     chooseSettingsLocation(m_context);
     EXPECT_FALSE(m_context.portableMode);
     EXPECT_EQ(m_context.settingsPrefix, perUser());
-    EXPECT_TRUE(platform::isDirectory(perUser()));
-    EXPECT_EQ(m_context.presetsFilePath, perUser() + "Presets");
     EXPECT_EQ(m_context.languageFilePath, perUser() + "Language");
-}
-
-TEST_F(StartUp, ValidSettingFileNextToTheProgramMeansPortable) {
-    const std::string prefix = m_context.programDirectory + "Quillmere_";
-    // An empty or foreign file does not count.
-    test::writeText(prefix + "Presets", "");
-    test::writeText(prefix + "Language", "Other\n1234");
-    AppContext context;
-    context.programDirectory = m_context.programDirectory;
-    chooseSettingsLocation(context);
-    EXPECT_FALSE(context.portableMode);
 
     ASSERT_TRUE(settings::writeLanguage(prefix + "Language", 3));
     AppContext again;
     again.programDirectory = m_context.programDirectory;
     chooseSettingsLocation(again);
     EXPECT_TRUE(again.portableMode);
-    EXPECT_EQ(again.settingsPrefix, prefix);
     EXPECT_EQ(again.presetsFilePath, prefix + "Presets");
-
-    // With portable mode from the command line the per-user folder is never created.
-    test::TempDir other;
-    AppContext explicitPortable;
-    explicitPortable.programDirectory = other.path();
-    explicitPortable.portableMode = true;
-    chooseSettingsLocation(explicitPortable);
-    EXPECT_EQ(explicitPortable.settingsPrefix, other.path() + "Quillmere_");
 }
 
 TEST_F(StartUp, UnusablePerUserFolderFallsBackToTheProgramDirectory) {
@@ -116,20 +98,6 @@ TEST_F(StartUp, UnusablePerUserFolderFallsBackToTheProgramDirectory) {
     chooseSettingsLocation(m_context);
     EXPECT_FALSE(m_context.portableMode);
     EXPECT_EQ(m_context.settingsPrefix, m_context.programDirectory + "Quillmere_");
-}
-
-TEST_F(StartUp, RemoveAllSettingFilesClearsBothPlaces) {
-    chooseSettingsLocation(m_context);
-    ASSERT_TRUE(settings::writePresets(m_context.presetsFilePath, settings::defaultPresetList()));
-    const std::string prefix = m_context.programDirectory + "Quillmere_";
-    test::writeText(prefix + "Presets", "x");
-    test::writeText(prefix + "Language", "x");
-    test::writeText(m_context.programDirectory + "Quillmere_Other", "kept");
-    removeAllSettingFiles(m_context);
-    EXPECT_FALSE(platform::fileExists(perUser()));
-    EXPECT_FALSE(platform::fileExists(prefix + "Presets"));
-    EXPECT_FALSE(platform::fileExists(prefix + "Language"));
-    EXPECT_TRUE(platform::fileExists(m_context.programDirectory + "Quillmere_Other"));
 }
 
 TEST_F(StartUp, ShutDownEmptiesAUsedPreviewDirectory) {

@@ -89,7 +89,9 @@ TEST(NoDataLoss, KilledAtRandomPointsNeverLosesASourceOrLeavesAPartialOutput) {
         }
         // Whatever the moment of the kill, no file under an output name is partial (checked
         // above); the only other files are the temporary ones of the write that was cut short.
-        for (const auto& entry : *platform::listDirectory(program.out())) {
+        const auto entries = platform::listDirectory(program.out());
+        ASSERT_TRUE(entries);
+        for (const auto& entry : *entries) {
             if (entry.name.rfind(".quill-", 0) != 0) {
                 EXPECT_THAT(entry.name, ::testing::MatchesRegex("img[0-9]+\\.jpg"));
             }

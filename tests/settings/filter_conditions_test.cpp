@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 namespace quill::settings {
 namespace {
 
@@ -84,19 +86,15 @@ TEST(FilterEvaluation, AnyHoldingActiveConditionExcludes) {
 TEST(FilterValues, RangesOfUsableValues) {
     EXPECT_EQ(decimalValue(" +42x"), 42);
     EXPECT_EQ(decimalValue("99999999999999999999999"), INT64_MAX);
-    const struct {
-        int property;
-        const char* value;
-        bool usable;
-    } cases[] = {
+    const std::tuple<int, const char*, bool> cases[] = {
         {PropertyFolder, "", false},      {PropertyExtension, "|", true},
         {PropertyFileSize, "0", false},   {PropertyPixelCount, "999999999", true},
         {PropertyWidth, "65536", true},   {PropertyHeight, "65537", false},
         {PropertyColorCount, "1", false}, {PropertyHour, "24", false},
         {PropertyYear, "1969", false},    {PropertyYear, "2037", true},
     };
-    for (const auto& c : cases) {
-        EXPECT_EQ(filterValueUsable(condition(c.property, 0, c.value)), c.usable) << c.value;
+    for (const auto& [property, value, usable] : cases) {
+        EXPECT_EQ(filterValueUsable(condition(property, 0, value)), usable) << value;
     }
 }
 

@@ -1,4 +1,5 @@
-// The POSIX platform layer on real temporary files.
+// The POSIX platform layer on real temporary files. The single-instance lock is checked with
+// real processes in the program tests.
 #include "toolkit/platform/platform.h"
 
 #include "test_support.h"
@@ -6,8 +7,6 @@
 #include <cstdlib>
 #include <ctime>
 #include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <gtest/gtest.h>
 
@@ -15,25 +14,20 @@ namespace platform = quill::platform;
 using quill::test::TempDir;
 
 namespace {
+// Sets (or with nullptr unsets) an environment variable until the end of the scope.
 class ScopedEnv {
 public:
     ScopedEnv(const char* name, const char* value) : m_name(name) {
         if (const char* old = std::getenv(name)) m_old = old;
-        if (value)
-            setenv(name, value, 1);
-        else
-            unsetenv(name);
-        tzset();
+        set(value);
     }
-    ~ScopedEnv() {
-        if (m_old)
-            setenv(m_name, m_old->c_str(), 1);
-        else
-            unsetenv(m_name);
-        tzset();
-    }
+    ~ScopedEnv() { set(m_old ? m_old->c_str() : nullptr); }
 
 private:
+    void set(const char* value) {
+        value ? setenv(m_name, value, 1) : unsetenv(m_name);
+        tzset();
+    }
     const char* m_name;
     std::optional<std::string> m_old;
 };
@@ -147,23 +141,6 @@ TEST(PlatformFiles, PendingFileLeavesNothingUntilCommitted) {
     EXPECT_EQ(platform::listDirectory(dir.path())->size(), 1u);
     EXPECT_FALSE(platform::writeFileAtomically(dir.file("missing/out.jpg"), fresh));
     EXPECT_EQ(platform::lastError(), ENOENT);
-}
-
-TEST(PlatformProcess, InstanceLockRefusesASecondProcess) {
-    TempDir run;
-    ScopedEnv r("XDG_RUNTIME_DIR", run.path().c_str());
-    auto first = platform::InstanceLock::acquire("QuillmereTest");
-    ASSERT_TRUE(first);
-    const pid_t child = fork();
-    if (child == 0) _exit(platform::InstanceLock::acquire("QuillmereTest") ? 0 : 4);
-    int status = 0;
-    waitpid(child, &status, 0);
-    EXPECT_EQ(WEXITSTATUS(status), 4);
-    *first = platform::InstanceLock{};
-    const pid_t child2 = fork();
-    if (child2 == 0) _exit(platform::InstanceLock::acquire("QuillmereTest") ? 0 : 4);
-    waitpid(child2, &status, 0);
-    EXPECT_EQ(WEXITSTATUS(status), 0);
 }
 
 TEST(PlatformProcess, UiLanguageFromLocaleVariables) {
