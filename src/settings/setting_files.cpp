@@ -85,6 +85,7 @@ class ByteReader {
     // dropped so that strings never hold one.
     std::string line() {
         if (!m_ok) return {};
+        if (m_pos >= m_bytes.size()) return fail<std::string>(); // also keeps memchr off null
         const std::uint8_t *begin = m_bytes.data() + m_pos;
         const void *found = std::memchr(begin, '\n', m_bytes.size() - m_pos);
         if (found == nullptr) return fail<std::string>();

@@ -109,22 +109,16 @@ TEST_F(Program, HelpPrintsBannerAndHelpTextExactly) {
     EXPECT_FALSE(platform::fileExists(programDir() + "Quillmere_Presets"));
 }
 
-TEST_F(Program, ConsoleRunShowsTheChosenPresetAndFallsBack) {
-    // Without path arguments the run itself is refused ("No files"), after the preset line.
-    RunResult r = run("-Console -Preset=2");
+// The preset line and the refusals of a console run are checked with the batch run.
+TEST_F(Program, ConsoleRunFallsBackToPresetZeroOrTakesTheStoredOne) {
+    // A preset that does not exist falls back to preset 0 without a message; without path
+    // arguments the run itself is then refused ("No files").
+    RunResult r = run("-Console -Preset=8");
     EXPECT_EQ(r.status, 2);
-    EXPECT_NE(
-        r.out.find("\n----------------\n\nPreset: 2 -> \"" + settings::uiText(297) + "\"\n\n"),
-        std::string::npos)
+    EXPECT_NE(r.out.find("\nPreset: 0 -> \"" + settings::uiText(295) + "\"\n"), std::string::npos)
         << r.out;
-    EXPECT_TRUE(r.out.ends_with("\n----------------\n\n"));
-    EXPECT_TRUE(platform::isDirectory(perUser()));
-
-    // A preset that does not exist falls back to preset 0 without a message.
-    r = run("-Console -Preset=8");
-    EXPECT_EQ(r.status, 2);
-    EXPECT_NE(r.out.find("Preset: 0 -> \"" + settings::uiText(295) + "\""), std::string::npos);
     EXPECT_EQ(r.err, "");
+    EXPECT_TRUE(platform::isDirectory(perUser()));
 
     // The stored current preset is used when no -Preset= is given.
     settings::PresetList list = settings::defaultPresetList();

@@ -88,7 +88,8 @@ inline toolkit::Image decodeWithImageMagick(const std::string& path, bool withAl
             std::uint8_t* p = image.row(y) + 4 * x;
             p[0] = r[2], p[1] = r[1], p[2] = r[0], p[3] = r[3];
         }
-    return withAlpha ? image : image.toBgr24();
+    if (withAlpha) return image;
+    return image.toBgr24();
 }
 
 /// identify's answer for a format string (first frame).

@@ -6,7 +6,6 @@
 #include <cerrno>
 #include <random>
 #include <sstream>
-#include <tuple>
 
 #include <gtest/gtest.h>
 
@@ -51,26 +50,13 @@ Image load(const std::string &path) {
     return quill::imagefiles::loadImageFile(path, -1);
 }
 
-// The 64 values of each quantisation table in the file (8- or 16-bit precision).
-std::vector<std::vector<int>> quantisationTables(const std::vector<std::uint8_t> &jpeg) {
-    std::vector<std::vector<int>> tables;
-    std::size_t pos = 2;
-    while (pos + 4 <= jpeg.size() && jpeg[pos] == 0xFF && jpeg[pos + 1] != 0xDA) {
-        const std::size_t length = (std::size_t(jpeg[pos + 2]) << 8) | jpeg[pos + 3];
-        if (jpeg[pos + 1] == 0xDB) {
-            std::size_t at = pos + 4;
-            while (at < pos + 2 + length) {
-                const bool wide = (jpeg[at] >> 4) != 0;
-                ++at;
-                std::vector<int> table;
-                for (int i = 0; i < 64; ++i) {
-                    table.push_back(wide ? (jpeg[at] << 8) | jpeg[at + 1] : jpeg[at]);
-                    at += wide ? 2 : 1;
-                }
-                tables.push_back(table);
-            }
-        }
-        pos += 2 + length;
+// The quantisation table segments (DQT) of a JPEG file, byte for byte.
+std::vector<std::uint8_t> quantisationTables(const std::vector<std::uint8_t> &jpeg) {
+    std::vector<std::uint8_t> tables;
+    for (std::size_t pos = 2; pos + 4 <= jpeg.size() && jpeg[pos] == 0xFF && jpeg[pos + 1] != 0xDA;) {
+        const std::size_t end = std::min(jpeg.size(), pos + 2 + ((jpeg[pos + 2] << 8) | jpeg[pos + 3]));
+        if (jpeg[pos + 1] == 0xDB) tables.insert(tables.end(), jpeg.begin() + pos, jpeg.begin() + end);
+        pos = end;
     }
     return tables;
 }
@@ -113,7 +99,7 @@ TEST(JpegEncoder, JfifLayoutAndQualityTables) {
     EXPECT_EQ(q8[20], 0xFF);
     // The tables equal those libjpeg's own cjpeg writes for the library quality.
     for (const auto &[flags, libraryQuality] : std::vector<std::pair<int, int>>{
-             {8, 80}, {10, 100}, {15, 100}, {3 + kDither, 30}, {-4, 1}}) {
+             {8, 75}, {10, 100}, {15, 100}, {3 + kDither, 30}, {-4, 1}}) {
         SCOPED_TRACE(flags);
         const std::string ours = dir.file("ours.jpg"), ref = dir.file("ref.jpg");
         ASSERT_TRUE(saveImageFile(image, ours, Encoder::Jpeg, flags, 24).ok);
@@ -122,7 +108,7 @@ TEST(JpegEncoder, JfifLayoutAndQualityTables) {
                                    test::shellQuote(dir.file("in.bmp"))),
                   0);
         const auto tables = quantisationTables(readAll(ours));
-        EXPECT_EQ(tables.size(), 2u);
+        EXPECT_GE(tables.size(), 4u + 2u * 65u); // a luminance and a chrominance table
         EXPECT_EQ(tables, quantisationTables(readAll(ref)));
     }
     EXPECT_EQ(quill::imagefiles::jpegLibraryQuality(11), 100);
@@ -216,10 +202,9 @@ TEST(PaletteFiles, IdentifyAgreesOnDepthAndPaletteSize) {
             // Bits per pixel in the bitmap info header; IHDR bit depth and colour type 3.
             const auto bytes = readAll(path);
             EXPECT_EQ(bytes[png ? 24 : 28], depth);
-            if (png) EXPECT_EQ(bytes[25], 3);
-            else EXPECT_EQ(fileDepth, depth);
+            EXPECT_EQ(png ? bytes[25] : fileDepth, png ? 3 : depth);
             // The reduced picture still resembles the photograph.
-            EXPECT_GT(test::psnr(photo, load(path).toBgr24()),
+            EXPECT_GT(test::psnr(photo, test::decodeWithImageMagick(path, false)),
                       depth == 1 ? 8.0 : depth == 4 ? 20.0 : 28.0);
         }
     }
@@ -265,10 +250,6 @@ TEST(Jp2Encoder, BoxFileSizesFallWithQualityAndAlphaIsKept) {
         const std::string path = dir.file("q" + std::to_string(quality) + ".jp2");
         ASSERT_TRUE(saveImageFile(photo, path, std::uint32_t(Encoder::Jp2k), quality, 24).ok);
         const auto bytes = readAll(path);
-        const std::vector<std::uint8_t> signature{0,   0,   0,  12, 'j',  'P',
-                                                  ' ', ' ', 13, 10, 0x87, 10};
-        ASSERT_GE(bytes.size(), signature.size());
-        EXPECT_TRUE(std::equal(signature.begin(), signature.end(), bytes.begin()));
         // Rates 5 and 2 ask for more than the 9/7 wavelet's finest quantisation produces on this
         // picture, so the top qualities may share a size; below them every step is smaller.
         if (quality <= 8)
@@ -287,6 +268,7 @@ TEST(Jp2Encoder, BoxFileSizesFallWithQualityAndAlphaIsKept) {
     }
     const Image rgba = synthetic(64, 40, PixelFormat::Bgra32);
     ASSERT_TRUE(saveImageFile(rgba, dir.file("alpha.jp2"), Encoder::Jp2k, 10, 32).ok);
+    // JP2 boxes, not a bare codestream.
     EXPECT_EQ(test::identify(dir.file("alpha.jp2"), "%m %w %h %z %A"), "JP2 64 40 8 True");
     const Image back = load(dir.file("alpha.jp2"));
     ASSERT_TRUE(back.hasAlpha());

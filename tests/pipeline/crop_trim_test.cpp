@@ -31,10 +31,10 @@ TEST(CropMargins, CutsTheMarginsWhenSomethingRemains) {
     EXPECT_TRUE(cropMargins(src, -5, 0, 0, 0).empty()); // would read outside the image
 }
 
-TrimOptions trim(double colour = 0.10, double outliers = 0.05) {
+TrimOptions trim(double colour = 0.10) {
     TrimOptions o;
     o.colorTolerance = colour;
-    o.outlierShare = outliers;
+    o.outlierShare = 0.05;
     return o;
 }
 

@@ -74,12 +74,10 @@ void savePng(const std::string& path, const Image& image) {
     test::writeBytes(path, bytes);
 }
 
-TEST(OverlayRules, OpacityOffsetsAndAnchorPositions) {
+TEST(OverlayRules, OpacityAlignCodesAndCentredPositions) {
     // 50 x 2.55 lies just below 127.5: the alpha truncates.
     for (const auto& [opacity, alpha] : {std::pair{50, 127}, {99, 252}, {100, 255}, {1, 2}, {0, 0}})
         EXPECT_EQ(opacityAlpha(opacity), alpha) << opacity;
-    EXPECT_EQ(std::tuple(overlayOffset(0, 15), overlayOffset(1, 15), overlayOffset(2, 15)),
-              std::tuple(15, 0, -15));
     EXPECT_EQ(std::tuple(textAlignCode(0), textAlignCode(1), textAlignCode(2)),
               std::tuple(1, 3, 2));
     // Centred with an odd difference truncates, toward zero when the block is the larger.

@@ -2,8 +2,6 @@
 // Mitchell filter (B = C = 1/3) on photographs, on constant colours and on transparency.
 #include "pipeline/resize.h"
 
-#include "imagefiles/image_loader.h"
-
 #include <gtest/gtest.h>
 
 #include "ops_test_images.h"
@@ -17,40 +15,26 @@ using test::pixelAt;
 using toolkit::Image;
 using toolkit::PixelFormat;
 
-struct SizeCase {
-    int w, h; // current size (measured without an image)
-    std::uint8_t basis, axis, limit, stretch;
-    float targetX, targetY;
-    int newW, newH;
-    float factor;
-};
-
 TEST(ScaleImage, ComputesTheNewSize) {
-    const SizeCase cases[] = {
-        {4000, 3000, 0, 1, 0, 0, 1024, 0, 1024, 768, 0.256f},          // width only, aspect kept
-        {3000, 3000, 0, 0, 0, 0, 1024, 768, 768, 768, 0.256f},         // the smaller factor wins
-        {3000, 3000, 0, 0, 0, 1, 1024, 768, 1024, 768, 0.256f},        // stretched
-        {640, 480, 0, 2, 0, 0, 0, 240, 320, 240, 0.5f},                // height only
-        {640, 480, 0, 0, 1, 0, 1024, 768, 640, 480, 1.0f},             // never enlarge
-        {640, 480, 0, 0, 2, 0, 320, 240, 640, 480, 1.0f},              // never reduce
-        {3, 3, 1, 0, 0, 0, 0.5f, 0.5f, 2, 2, 0.5f},                    // 1.5 rounds to 2
-        {4000, 3000, 1, 0, 0, 0, 0.0f, 0.0f, 4, 3, 0.001f},            // raised to 0.001
-        {10, 10, 1, 0, 0, 0, 5000.0f, 5000.0f, 10000, 10000, 1000.0f}, // capped at 1000
+    // Measured without an image; the expected size and factor sit in the result fields.
+    const ScaleRequest cases[] = {
+        {1, {}, 4000, 3000, 0, 1, 0, 0, 1024, 0, 1024, 768, 0.256f},   // width only, aspect kept
+        {1, {}, 3000, 3000, 0, 0, 0, 0, 1024, 768, 768, 768, 0.256f},  // the smaller factor wins
+        {1, {}, 3000, 3000, 0, 0, 0, 1, 1024, 768, 1024, 768, 0.256f}, // stretched
+        {1, {}, 640, 480, 0, 2, 0, 0, 0, 240, 320, 240, 0.5f},         // height only
+        {1, {}, 640, 480, 0, 0, 1, 0, 1024, 768, 640, 480, 1.0f},      // never enlarge
+        {1, {}, 640, 480, 0, 0, 2, 0, 320, 240, 640, 480, 1.0f},       // never reduce
+        {1, {}, 3, 3, 1, 0, 0, 0, 0.5f, 0.5f, 2, 2, 0.5f},             // 1.5 rounds to 2
+        {1, {}, 4000, 3000, 1, 0, 0, 0, 0.0f, 0.0f, 4, 3, 0.001f},     // raised to 0.001
+        {1, {}, 10, 10, 1, 0, 0, 0, 5000.0f, 5000.0f, 10000, 10000, 1000.0f}, // capped at 1000
     };
-    for (const SizeCase& c : cases) {
-        ScaleRequest r;
-        r.measureOnly = 1;
-        r.knownWidth = c.w;
-        r.knownHeight = c.h;
-        r.basis = c.basis;
-        r.axis = c.axis;
-        r.limit = c.limit;
-        r.stretch = c.stretch;
-        r.targetX = c.targetX;
-        r.targetY = c.targetY;
+    for (const ScaleRequest& c : cases) {
+        ScaleRequest r = c;
+        r.newWidth = r.newHeight = 0;
+        r.factor = 0;
         ASSERT_TRUE(scaleImage(r));
-        EXPECT_EQ(r.newWidth, c.newW) << c.w << "x" << c.h << " -> " << c.targetX;
-        EXPECT_EQ(r.newHeight, c.newH) << c.w << "x" << c.h << " -> " << c.targetY;
+        EXPECT_EQ(std::pair(r.newWidth, r.newHeight), std::pair(c.newWidth, c.newHeight))
+            << c.knownWidth << "x" << c.knownHeight << " -> " << c.targetX << "x" << c.targetY;
         EXPECT_FLOAT_EQ(r.factor, c.factor);
     }
 }
@@ -128,17 +112,17 @@ TEST(ResizeImageSmooth, AgreesWithImageMagickOnPhotographs) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.sample);
         ASSERT_EQ(convert(test::shellQuote(test::testdata(c.sample)) + " -strip -depth 8 " +
-                          test::shellQuote("png24:" + dir.file("in.png"))),
+                          test::shellQuote("ppm:" + dir.file("in.ppm"))),
                   0);
-        const Image photo = imagefiles::loadImageFile(dir.file("in.png"), -1);
+        const Image photo = test::readPpm(dir.file("in.ppm"));
         ASSERT_FALSE(photo.empty());
         const std::string size = std::to_string(c.w) + "x" + std::to_string(c.h);
-        ASSERT_EQ(convert(test::shellQuote(dir.file("in.png")) + " -filter Mitchell -resize " +
-                          size + "! " + test::shellQuote("png24:" + dir.file("out.png"))),
+        ASSERT_EQ(convert(test::shellQuote(dir.file("in.ppm")) + " -filter Mitchell -resize " +
+                          size + "! " + test::shellQuote(dir.file("out.ppm"))),
                   0);
         Image ours = photo.clone();
         ASSERT_TRUE(resizeImageSmooth(ours, c.w, c.h));
-        const double value = test::psnr(ours, imagefiles::loadImageFile(dir.file("out.png"), -1));
+        const double value = test::psnr(ours, test::readPpm(dir.file("out.ppm")));
         std::printf("PSNR %s -> %s: %.2f dB\n", c.sample, size.c_str(), value);
         EXPECT_GE(value, c.minPsnr);
         // An opaque 32-bit copy goes through the 4-channel path and must match channel for channel.

@@ -38,10 +38,7 @@ TEST(OutputNaming, NumberingSkipsExistingNamesAcrossImages) {
     test::TempDir dir;
     const auto a = image("/src/a.jpg", "a");
     const auto b = image("/src/b.jpg", "b");
-    OutputNamer empty = namer(dir.path() + "out/", "(%001%) %fn%");
-    EXPECT_EQ(empty.outputPathFor(a, {}).name, "(001) a");
-    EXPECT_EQ(empty.outputPathFor(b, {}).name, "(002) b");
-
+    ASSERT_TRUE(platform::createDirectory(dir.path() + "out"));
     test::writeText(dir.file("out/(001) a.jpg"), "x");
     OutputNamer taken = namer(dir.path() + "out/", "(%001%) %fn%");
     const OutputPath first = taken.outputPathFor(a, {});

@@ -51,8 +51,8 @@ Bytes withVersion(Bytes bytes, float version) {
 
 TEST_F(SettingFiles, HeaderIsShortNameVersionAndTwoOnes) {
     const Bytes header = settingFileHeader();
-    EXPECT_EQ(header, withVersion({'Q', 'u', 'i', 'l', 'l', 'm', 'e', 'r', 'e', '\n', 0, 0, 0, 0, 1, 1},
-                                  4.6f));
+    const Bytes expected = {'Q', 'u', 'i', 'l', 'l', 'm', 'e', 'r', 'e', '\n', 0, 0, 0, 0, 1, 1};
+    EXPECT_EQ(header, withVersion(expected, 4.6f));
     EXPECT_TRUE(headerIsCurrent(header));
     EXPECT_FLOAT_EQ(headerVersion(header), 4.6f);
     Bytes foreign = header, badFlag = header;
@@ -94,7 +94,6 @@ TEST_F(SettingFiles, FivePresetsRoundTripExactly) {
     PresetList read;
     readPresets(dir.file("Presets"), read);
     EXPECT_EQ(read, list);
-    EXPECT_EQ(read.presets[2].filterConditions[1].flags, 0xFFFFFFFDu);
 
     // The stored overlay text is a single line with the escapes in place.
     const Bytes bytes = test::readBytes(dir.file("Presets"));
@@ -225,8 +224,9 @@ TEST_F(SettingFiles, LanguageFile) {
     EXPECT_EQ(stored(withVersion(bytes, 4.5f)), -1);
     EXPECT_EQ(stored(settingFileHeader()), -1);
     EXPECT_TRUE(fileHasCurrentHeader(path));
-    EXPECT_EQ(stored({}), -1);
+    test::writeBytes(path, {}); // e.g. left behind by a full disk
     EXPECT_FALSE(fileHasCurrentHeader(path));
+    EXPECT_EQ(readStoredLanguage(path), -1);
 }
 
 TEST_F(SettingFiles, SystemLanguageChoosesTheTableOrEnglish) {
