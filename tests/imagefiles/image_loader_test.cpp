@@ -208,7 +208,7 @@ TEST(LoaderRobustness, CutFilesKeepTheirDecodedRows) {
         for (int i = 0; i < full.height(); ++i) {
             const int y = bottomUp ? full.height() - 1 - i : i;
             const std::uint8_t* row = cut.row(y);
-            const bool zero = std::all_of(row, row + rowBytes, [](std::uint8_t b) { return b == 0; });
+            const bool zero = std::all_of(row, row + rowBytes, [](int b) { return b == 0; });
             states.push_back(std::equal(row, row + rowBytes, full.row(y)) ? 0 : zero ? 2 : 1);
         }
         EXPECT_TRUE(std::is_sorted(states.begin(), states.end()));

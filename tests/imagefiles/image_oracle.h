@@ -70,10 +70,11 @@ inline std::vector<std::optional<ReferenceImage>> decodeManyWithConvert(
 inline std::optional<ReferenceImage> decodeWithDjpeg(const std::string& path) {
     TempDir dir;
     // Exit status 2 means warnings (corrupt data it decoded anyway): the output still counts.
-    const int status = runCommand("/usr/bin/djpeg -pnm -outfile " + shellQuote(dir.file("out.pnm")) +
-                                  " " + shellQuote(path) + " 2>/dev/null");
+    const std::string out = dir.file("out.pnm");
+    const int status = runCommand("/usr/bin/djpeg -pnm -outfile " + shellQuote(out) + " " +
+                                  shellQuote(path) + " 2>/dev/null");
     if (status != 0 && status != 2) return std::nullopt;
-    return decodeManyWithConvert({{dir.file("out.pnm")}})[0];
+    return decodeManyWithConvert({{out}})[0];
 }
 
 /// Decodes the first frame of any file ImageMagick reads into a 24- or 32-bit image; empty on

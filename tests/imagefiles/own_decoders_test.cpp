@@ -52,9 +52,7 @@ TEST(GifDecoder, SignaturesCodeSizesAndTables) {
 
     Bytes gif87 = gif89;
     gif87[4] = '7';
-    const toolkit::Image older = decodeGif(gif87);
-    ASSERT_FALSE(older.empty());
-    EXPECT_TRUE(samePixels(older, reference));
+    EXPECT_TRUE(samePixels(decodeGif(gif87), reference));
 
     Bytes lower = gif89;
     lower[0] = 'g';
@@ -69,6 +67,11 @@ TEST(GifDecoder, SignaturesCodeSizesAndTables) {
     Bytes noTable = gif89;
     noTable[10] &= 0x7F; // the table's bytes are now skipped as stray bytes before the image
     EXPECT_TRUE(decodeGif(noTable).empty());
+    // An extension that runs past the end of the file leaves no image. (Extension contents that
+    // hold 0x2C and 0xF9 are in interlaced-comment-with-comma.gif, compared with ImageMagick.)
+    Bytes cut(gif89.begin(), gif89.begin() + 13 + 6);
+    cut.insert(cut.end(), {0x21, 0xFE, 200, 'x'});
+    EXPECT_TRUE(decodeGif(cut).empty());
 
     // Depth follows the size of the table in use.
     auto bitmap = decodeGifBitmap(gif89);
@@ -80,16 +83,6 @@ TEST(GifDecoder, SignaturesCodeSizesAndTables) {
     bitmap = decodeGifBitmap(test::readBytes(test::testdata("gif/hopper.gif")));
     ASSERT_TRUE(bitmap);
     EXPECT_EQ(bitmap->dib.bitsPerPixel(), 8);
-}
-
-// interlaced-comment-with-comma.gif, compared with ImageMagick, holds 0x2C and 0xF9 in a comment
-// and 0x2C in an application block, which a byte scan would take for blocks of their own.
-TEST(GifDecoder, ExtensionRunningPastTheEndLeavesNoImage) {
-    // An extension that runs past the end of the file leaves no image.
-    Bytes cut = fixtureBytes("gif/two-colours.gif");
-    cut.resize(13 + 6);
-    cut.insert(cut.end(), {0x21, 0xFE, 200, 'x'});
-    EXPECT_TRUE(decodeGif(cut).empty());
 }
 
 TEST(GifDecoder, TransparencyIsByColourFromTheGlobalTable) {
