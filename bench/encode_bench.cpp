@@ -11,13 +11,13 @@
 #include <vector>
 
 #include <benchmark/benchmark.h>
-#include <jpeglib.h>
 
 #include "imagefiles/image_saver.h"
 #include "imagefiles/jp2_encoder.h"
 #include "imagefiles/jpeg_encoder.h"
 #include "imagefiles/png_encoder.h"
 #include "imagefiles/quantizer.h"
+#include "imagefiles/image_loader.h"
 #include "toolkit/image.h"
 
 namespace {
@@ -25,31 +25,9 @@ namespace {
 using quill::toolkit::Image;
 using quill::toolkit::PixelFormat;
 
-Image decodeJpeg(const std::string &path) {
-    std::FILE *file = std::fopen(path.c_str(), "rb");
-    if (!file) return {};
-    jpeg_decompress_struct cinfo;
-    jpeg_error_mgr errors;
-    cinfo.err = jpeg_std_error(&errors);
-    jpeg_create_decompress(&cinfo);
-    jpeg_stdio_src(&cinfo, file);
-    jpeg_read_header(&cinfo, TRUE);
-    cinfo.out_color_space = JCS_EXT_BGR;
-    jpeg_start_decompress(&cinfo);
-    Image image(int(cinfo.output_width), int(cinfo.output_height), PixelFormat::Bgr24);
-    while (cinfo.output_scanline < cinfo.output_height) {
-        JSAMPROW row = image.row(int(cinfo.output_scanline));
-        jpeg_read_scanlines(&cinfo, &row, 1);
-    }
-    jpeg_finish_decompress(&cinfo);
-    jpeg_destroy_decompress(&cinfo);
-    std::fclose(file);
-    return image;
-}
-
 // Bilinear enlargement plus mild noise.
 Image photograph(int width, int height) {
-    const Image source = decodeJpeg(QUILL_TESTDATA_DIR "/exif/nokia_n70_iptc.jpg");
+    const Image source = quill::imagefiles::loadImageFile(QUILL_TESTDATA_DIR "/exif/nokia_n70_iptc.jpg", 0);
     Image image(width, height, PixelFormat::Bgr24);
     if (source.empty() || image.empty()) return {};
     std::mt19937 random(42);

@@ -11,13 +11,13 @@
 #include <string>
 
 #include <benchmark/benchmark.h>
-#include <jpeglib.h>
 
 #include "pipeline/canvas.h"
 #include "pipeline/crop_trim.h"
 #include "pipeline/resize.h"
 #include "pipeline/rotate.h"
 #include "pipeline/tone.h"
+#include "imagefiles/image_loader.h"
 #include "toolkit/image.h"
 
 namespace {
@@ -48,30 +48,6 @@ Image readPpm(const std::string& path) {
     return image;
 }
 
-/// Decodes a baseline colour JPEG into a 24-bit image (libjpeg's default error handler ends the
-/// program on a broken file, which is acceptable for a benchmark input).
-Image decodeJpeg(const std::string& path) {
-    FILE* file = std::fopen(path.c_str(), "rb");
-    if (!file) return {};
-    jpeg_decompress_struct cinfo;
-    jpeg_error_mgr jerr;
-    cinfo.err = jpeg_std_error(&jerr);
-    jpeg_create_decompress(&cinfo);
-    jpeg_stdio_src(&cinfo, file);
-    jpeg_read_header(&cinfo, TRUE);
-    cinfo.out_color_space = JCS_EXT_BGR;
-    jpeg_start_decompress(&cinfo);
-    Image image(int(cinfo.output_width), int(cinfo.output_height), PixelFormat::Bgr24);
-    while (!image.empty() && cinfo.output_scanline < cinfo.output_height) {
-        JSAMPROW row = image.row(int(cinfo.output_scanline));
-        jpeg_read_scanlines(&cinfo, &row, 1);
-    }
-    jpeg_finish_decompress(&cinfo);
-    jpeg_destroy_decompress(&cinfo);
-    std::fclose(file);
-    return image;
-}
-
 const Image& photo() {
     static const Image image = [] {
         if (const char* path = std::getenv("QUILL_BENCH_IMAGE")) {
@@ -80,7 +56,7 @@ const Image& photo() {
             std::fprintf(stderr, "cannot read %s\n", path);
             std::exit(1);
         }
-        Image decoded = decodeJpeg(QUILL_TESTDATA_DIR "/exif/fullsize/jolla.jpg");
+        Image decoded = quill::imagefiles::loadImageFile(QUILL_TESTDATA_DIR "/exif/fullsize/jolla.jpg", 0);
         if (decoded.empty() || !pl::resizeImageSmooth(decoded, 4000, 3000)) {
             std::fprintf(stderr, "cannot prepare the benchmark photograph\n");
             std::exit(1);
