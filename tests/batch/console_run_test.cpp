@@ -314,6 +314,31 @@ TEST(ConsoleRun, FileDatesShiftedFromTheSourceDates) {
     EXPECT_EQ(st.st_atime, accessed - 5400);
 }
 
+TEST(ConsoleRun, EditedJpegCarriesItsMetadataWithPatchedOrientationAndSize) {
+    if (!haveTool("/usr/bin/exiftool")) GTEST_SKIP() << "exiftool missing";
+    ConsoleProgram program;
+    settings::Preset preset = program.basePreset();
+    preset.convertFormat = 0;
+    preset.rotateEnabled = 1;
+    preset.rotateMode = 1; // clockwise: turns an orientation-6 picture upright
+    preset.useExifOrientation = 1;
+    preset.keepMetadata = 1;
+    preset.commentEnabled = 1;
+    preset.commentText = "%fn% %IW%x%IH%";
+    program.setPresets({preset});
+    const std::string source = program.addSample("exif/Canon_40D.jpg", "canon.jpg"); // 100 x 68
+    ASSERT_EQ(runCommand("/usr/bin/exiftool -q -n -overwrite_original -Orientation=6 " +
+                         shellQuote(source)), 0);
+
+    const ProgramRun run = program.run({"-Console", source});
+    ASSERT_EQ(run.status, 0) << run.out;
+    std::string tags;
+    runCommand("/usr/bin/exiftool -n -s3 -Orientation -ExifImageWidth -ExifImageHeight -Make "
+               "-Comment " + shellQuote(program.out("canon.jpg")), &tags);
+    // The size tokens give the source size, padded to four digits.
+    EXPECT_EQ(tags, "1\n68\n100\nCanon\ncanon 0100x0068\n");
+}
+
 // --- PDF output -------------------------------------------------------------------------------
 
 /// Renders the first page at 72 dpi and returns the PPM's size and the colour of one pixel.
