@@ -24,6 +24,7 @@
 #include "toolkit/platform/platform.h"
 
 #include <chrono>
+#include <future>
 #include <optional>
 #include <thread>
 #include <vector>
@@ -109,6 +110,39 @@ std::string intermediateJpegPath(const std::string& outputPath) {
     return outputPath + ".quill-tmp.jpg";
 }
 
+/// What happens to a source of a format, decided from the settings alone (steps 3 and 4).
+struct ImagePlan {
+    int targetFormat = -1;
+    std::optional<imagefiles::Encoder> encoder; ///< none: the program cannot write the format
+    int conversion = 0;
+    bool depthOptionApplies = false;
+    bool decodeNeeded = false;
+};
+
+ImagePlan planFor(const Preset& s, const settings::RunSettings& run, int source) {
+    ImagePlan plan;
+    const bool video = source == imagefiles::FormatVideo;
+    plan.targetFormat = targetFormatFor(s, source);
+    if (video) return plan; // never decoded, never re-encoded
+    plan.encoder = imagefiles::encoderForFormat(plan.targetFormat);
+    if (source == imagefiles::FormatJpeg && plan.targetFormat == imagefiles::FormatJpeg)
+        plan.conversion |= JpegToJpeg;
+    if (s.convertFormat && plan.targetFormat != source) plan.conversion |= FormatChanges;
+    if (s.convertFormat && s.outputFormat == 4)
+        plan.conversion = (plan.conversion & ~JpegToJpeg) | FormatChanges | PdfOutput;
+    const int target = plan.targetFormat;
+    const bool paletteTarget = target == imagefiles::FormatPng || target == imagefiles::FormatBmp;
+    const bool qualityTarget =
+        target == imagefiles::FormatJpeg || target == imagefiles::FormatJpeg2000;
+    plan.depthOptionApplies = s.colorDepthEnabled && paletteTarget;
+    const bool qualityApplies = s.qualityEnabled && qualityTarget;
+    plan.decodeNeeded = s.cropEnabled || s.rotateEnabled || s.resizeEnabled ||
+                        run.anyColorAdjust || s.canvasEnabled || s.overlayEnabled ||
+                        (plan.conversion & FormatChanges) || qualityApplies ||
+                        plan.depthOptionApplies;
+    return plan;
+}
+
 /// The per-image work. One instance lives for one record.
 class ImageJob {
 public:
@@ -117,7 +151,16 @@ public:
         : m_env(env), m_s(env.settings), m_values(values), m_namer(namer),
           m_collisions(collisions), m_record(record), m_progress(progressBase) {}
 
+    /// Hands over the decode of this record's source that was made ahead of time; the load step
+    /// then uses it instead of decoding again.
+    void usePreloaded(std::future<toolkit::Image> preloaded) { m_preloaded = std::move(preloaded); }
+
     void run();
+    /// The output path the job wrote (or would have written); "" when none was computed.
+    [[nodiscard]] const std::string& outputPath() const {
+        static const std::string none;
+        return m_pathComputed ? m_output.path : none;
+    }
 
 private:
     void advance() { m_env.flags.progressCounter.store(++m_progress); }
@@ -167,6 +210,7 @@ private:
     int m_rotationApplied = -1;
     std::uint32_t m_sourceMode = 0;
     JpegMetadata m_metadata;
+    std::future<toolkit::Image> m_preloaded;
 };
 
 void ImageJob::run() {
@@ -210,35 +254,17 @@ void ImageJob::decide() {
     }
     m_sourceMode = info->mode;
 
-    // Step 3: output format and encoder.
-    const int source = m_record.formatKind;
-    const bool video = source == imagefiles::FormatVideo;
-    m_targetFormat = targetFormatFor(m_s, source);
-    if (!video) {
-        if (auto encoder = imagefiles::encoderForFormat(m_targetFormat))
-            m_encoder = std::uint32_t(*encoder);
-        else
-            fail(ImageResult::UnsupportedFormat);
-    }
-
-    // Step 4: conversion bits and whether the file must be decoded at all.
-    if (!video) {
-        if (source == imagefiles::FormatJpeg && m_targetFormat == imagefiles::FormatJpeg)
-            m_conversion |= JpegToJpeg;
-        if (m_s.convertFormat && m_targetFormat != source) m_conversion |= FormatChanges;
-        if (m_s.convertFormat && m_s.outputFormat == 4)
-            m_conversion = (m_conversion & ~JpegToJpeg) | FormatChanges | PdfOutput;
-    }
-    const bool paletteTarget =
-        m_targetFormat == imagefiles::FormatPng || m_targetFormat == imagefiles::FormatBmp;
-    const bool qualityTarget =
-        m_targetFormat == imagefiles::FormatJpeg || m_targetFormat == imagefiles::FormatJpeg2000;
-    m_depthOptionApplies = m_s.colorDepthEnabled && paletteTarget;
-    const bool qualityApplies = m_s.qualityEnabled && qualityTarget;
-    m_decodeNeeded = !video && (m_s.cropEnabled || m_s.rotateEnabled || m_s.resizeEnabled ||
-                                m_env.run.anyColorAdjust || m_s.canvasEnabled ||
-                                m_s.overlayEnabled || (m_conversion & FormatChanges) ||
-                                qualityApplies || m_depthOptionApplies);
+    // Steps 3 and 4: output format, encoder, conversion bits, whether to decode at all.
+    const bool video = m_record.formatKind == imagefiles::FormatVideo;
+    const ImagePlan plan = planFor(m_s, m_env.run, m_record.formatKind);
+    m_targetFormat = plan.targetFormat;
+    m_conversion = plan.conversion;
+    m_depthOptionApplies = plan.depthOptionApplies;
+    m_decodeNeeded = plan.decodeNeeded;
+    if (plan.encoder)
+        m_encoder = std::uint32_t(*plan.encoder);
+    else if (!video)
+        fail(ImageResult::UnsupportedFormat);
     if (m_result == ImageResult::UnsupportedFormat && !m_decodeNeeded) {
         const bool fileOperation = m_s.commentEnabled || !m_s.keepMetadata || m_s.setFileDates ||
                                    m_s.resetFileAttributes || m_s.renameEnabled ||
@@ -279,8 +305,10 @@ void ImageJob::computeOutputPath() {
 void ImageJob::loadAndEdit() {
     // Step 8: load.
     if (ok() && m_decodeNeeded) {
-        m_image = imagefiles::loadImageFile(m_record.sourcePath, m_record.formatKind,
-                                            m_s.includeVideos != 0);
+        m_image = m_preloaded.valid()
+                      ? m_preloaded.get()
+                      : imagefiles::loadImageFile(m_record.sourcePath, m_record.formatKind,
+                                                  m_s.includeVideos != 0);
         if (m_image.empty())
             fail(ImageResult::LoadFailed);
         else {
@@ -538,6 +566,18 @@ void processImages(ProcessEnvironment& env) {
         end = first + 1;
     }
 
+    // While one image is edited and encoded, the next one is decoded on a second thread. The
+    // decode ahead is dropped when the current image's output replaces the next source, so the
+    // next image is always read as the loop would find it.
+    const bool decodeAhead = !env.singleEntry;
+    std::future<toolkit::Image> ahead;
+    auto startDecode = [&](const ImageRecord& record) {
+        return std::async(std::launch::async, [path = record.sourcePath,
+                                               kind = int(record.formatKind),
+                                               videos = env.settings.includeVideos != 0] {
+            return imagefiles::loadImageFile(path, kind, videos);
+        });
+    };
     for (std::size_t i = first; i < end; ++i) {
         ImageRecord& record = env.images[i];
         env.images.setCurrentIndex(std::ptrdiff_t(i));
@@ -546,10 +586,26 @@ void processImages(ProcessEnvironment& env) {
         env.flags.publishCurrent(record.recordId, record.fileName, record.folder);
 
         ImageJob job(env, values, namer, collisions, record, base);
+        if (ahead.valid()) job.usePreloaded(std::move(ahead));
+        const bool nextWanted =
+            decodeAhead && i + 1 < end &&
+            planFor(env.settings, env.run, env.images[i + 1].formatKind).decodeNeeded &&
+            !(env.run.needsImageData &&
+              (env.images[i + 1].resultState == std::uint8_t(ImageResult::Unreadable) ||
+               env.images[i + 1].resultState == std::uint8_t(ImageResult::LoadFailed)));
+        std::future<toolkit::Image> next;
+        if (nextWanted) next = startDecode(env.images[i + 1]);
         job.run();
+        if (next.valid()) {
+            if (job.outputPath() == env.images[i + 1].sourcePath)
+                next = {}; // waits for the stale decode and drops it
+            else
+                ahead = std::move(next);
+        }
 
         if (!mayGoOn(env.flags) || env.singleEntry) break;
     }
+    ahead = {};
 
     const auto& s = env.settings;
     if (s.keepUnprocessedImages && !env.flags.quitRequested.load() && !s.exitAfterRun) {

@@ -3,6 +3,8 @@
 #include "batch/error_log.h"
 #include "batch/prepare.h"
 #include "imagefiles/image_list.h"
+#include "imagefiles/image_loader.h"
+#include "imagefiles/image_saver.h"
 #include "pipeline/image_result.h"
 #include "pipeline/process_loop.h"
 #include "settings/language_pack.h"
@@ -170,6 +172,37 @@ TEST_F(BatchWithFiles, SingleEntryRunReplacesAnExistingOutputAndTouchesNothingEl
     EXPECT_EQ(images[0].resultState, 0);
     EXPECT_FALSE(platform::fileExists(dir.file("out/a.jpg")));
     EXPECT_EQ(flags.progressCounter.load(), 20); // ten steps for the image at position 1
+}
+
+TEST_F(BatchWithFiles, AnImageReadsTheFileThatTheImageBeforeItWrote) {
+    // a.png becomes a.jpg next to it, replacing the listed a.jpg, which is processed next: that
+    // one must be read as the first image left it, although the loop decodes ahead.
+    auto solid = [](std::uint8_t b, std::uint8_t g, std::uint8_t r) { return filled(64, 48, b, g, r); };
+    ASSERT_TRUE(imagefiles::saveImageFile(solid(0, 0, 255), dir.file("a.png"),
+                                          imagefiles::Encoder::Png, 8, 24));
+    ASSERT_TRUE(imagefiles::saveImageFile(solid(255, 0, 0), dir.file("a.jpg"),
+                                          imagefiles::Encoder::Jpeg, 8, 24));
+    ASSERT_TRUE(imagefiles::addImageRecord(dir.file("a.png"), images, {}));
+    ASSERT_TRUE(imagefiles::addImageRecord(dir.file("a.jpg"), images, {}));
+    settingsRecord.outputDirEnabled = 0;
+    settingsRecord.resizeEnabled = 1;
+    settingsRecord.resizeMode = 1;
+    settingsRecord.resizePercent = 50;
+    const settings::RunSettings run = derive();
+    settings::FixedCollisionPolicy replaceAll(settings::CollisionAnswer::ReplaceAll);
+    struct NeverStop final : pipeline::DiskFullQuestion {
+        bool askStopAfterDiskFull(const std::string&) override { return false; }
+    } diskFull;
+    flags.runActive = 1;
+    pipeline::ProcessEnvironment env{images,     keep,     settingsRecord, run, flags,
+                                     replaceAll, diskFull, "creator",      false};
+    pipeline::processImages(env);
+    ASSERT_EQ(images[1].resultState, std::uint8_t(pipeline::ImageResult::Done));
+    const Image result = imagefiles::loadImageFile(dir.file("a.jpg"), -1);
+    ASSERT_EQ(result.width(), 16); // halved twice
+    EXPECT_GT(result.row(6)[3 * 8 + 2], 200); // red, as a.png was
+    EXPECT_LT(result.row(6)[3 * 8 + 0], 60);
+    EXPECT_FALSE(platform::fileExists(dir.file("a.png")));
 }
 
 TEST_F(BatchWithFiles, FailureLinesNameTheOperationOfAFailedStep) {
