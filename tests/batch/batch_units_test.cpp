@@ -105,6 +105,19 @@ protected:
         test::writeBytes(path, test::readBytes(test::testdata(sample)));
         ASSERT_TRUE(imagefiles::addImageRecord(path, images, {}));
     }
+    /// Runs the loop as a window run that answers "replace all" and goes on after a full disk.
+    void processWithReplaceAll(bool singleEntry) {
+        const settings::RunSettings run = derive();
+        settings::FixedCollisionPolicy replaceAll(settings::CollisionAnswer::ReplaceAll);
+        struct NeverStop final : pipeline::DiskFullQuestion {
+            bool askStopAfterDiskFull(const std::string&) override { return false; }
+        } diskFull;
+        flags.runActive = 1;
+        pipeline::ProcessEnvironment env{images,     keep,     settingsRecord, run,
+                                         flags,      replaceAll, diskFull,   "creator",
+                                         singleEntry};
+        pipeline::processImages(env);
+    }
     settings::RunSettings derive() {
         return settings::deriveRunSettings(settingsRecord,
                                            settings::runContextFromPlatform(images.size(), 0));
@@ -157,15 +170,7 @@ TEST_F(BatchWithFiles, SingleEntryRunReplacesAnExistingOutputAndTouchesNothingEl
     add("png/basn0g08.png", "b.png");
     test::writeText(dir.file("out/b.jpg"), "old");
     images.setCurrentIndex(1);
-    const settings::RunSettings run = derive();
-    settings::FixedCollisionPolicy replaceAll(settings::CollisionAnswer::ReplaceAll);
-    struct NeverStop final : pipeline::DiskFullQuestion {
-        bool askStopAfterDiskFull(const std::string&) override { return false; }
-    } diskFull;
-    flags.runActive = 1;
-    pipeline::ProcessEnvironment env{images,   keep,     settingsRecord, run, flags,
-                                     replaceAll, diskFull, "creator",      true};
-    pipeline::processImages(env);
+    processWithReplaceAll(true);
     EXPECT_EQ(images[1].resultState, std::uint8_t(pipeline::ImageResult::Done));
     EXPECT_EQ(images[1].resultText, dir.file("out/b.jpg"));
     EXPECT_GT(test::readBytes(dir.file("out/b.jpg")).size(), 100u);
@@ -188,15 +193,7 @@ TEST_F(BatchWithFiles, AnImageReadsTheFileThatTheImageBeforeItWrote) {
     settingsRecord.resizeEnabled = 1;
     settingsRecord.resizeMode = 1;
     settingsRecord.resizePercent = 50;
-    const settings::RunSettings run = derive();
-    settings::FixedCollisionPolicy replaceAll(settings::CollisionAnswer::ReplaceAll);
-    struct NeverStop final : pipeline::DiskFullQuestion {
-        bool askStopAfterDiskFull(const std::string&) override { return false; }
-    } diskFull;
-    flags.runActive = 1;
-    pipeline::ProcessEnvironment env{images,     keep,     settingsRecord, run, flags,
-                                     replaceAll, diskFull, "creator",      false};
-    pipeline::processImages(env);
+    processWithReplaceAll(false);
     ASSERT_EQ(images[1].resultState, std::uint8_t(pipeline::ImageResult::Done));
     const Image result = imagefiles::loadImageFile(dir.file("a.jpg"), -1);
     ASSERT_EQ(result.width(), 16); // halved twice
