@@ -32,7 +32,7 @@ cp "$build/src/app/quillmere" "$work/bin/"
 # A deterministic photographic batch: a sample photograph scaled to 4000 x 3000 with a plasma
 # texture and noise so it compresses like a photograph, varied per copy.
 base="$work/base.jpg"
-/usr/bin/convert "$root/../shared/testdata/jpeg/goldenears.jpg" -resize 4000x3000! \
+/usr/bin/convert "$root/tests/data/thirdparty/jpeg/goldenears.jpg" -resize 4000x3000! \
   \( -size 4000x3000 -seed 42 plasma:fractal \) -compose overlay -composite \
   -attenuate 0.3 +noise Gaussian -quality 92 "$base"
 for i in $(seq -w 1 "$count"); do

@@ -12,7 +12,7 @@ command -v djpeg >/dev/null || { echo "djpeg missing"; exit 1; }
 [ -x /usr/bin/convert ] || { echo "ImageMagick missing"; exit 1; }
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-/usr/bin/convert "$root/../shared/testdata/exif/fullsize/jolla.jpg" -resize '4000x3000!' \
+/usr/bin/convert "$root/tests/data/thirdparty/exif/fullsize/jolla.jpg" -resize '4000x3000!' \
     -quality 90 "$work/photo12mp.jpg"
 cat "$work/photo12mp.jpg" >/dev/null
 

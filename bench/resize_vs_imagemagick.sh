@@ -13,7 +13,7 @@ build="${1:-$here/../build/release}"
 runs="${2:-5}"
 bench="$build/bench/ops_bench"
 convert=/usr/bin/convert
-sample="$here/../../shared/testdata/exif/fullsize/jolla.jpg"
+sample="$here/../tests/data/thirdparty/exif/fullsize/jolla.jpg"
 
 [[ -x "$bench" ]] || { echo "no $bench (configure with -DQUILL_BUILD_BENCH=ON)" >&2; exit 1; }
 [[ -x "$convert" ]] || { echo "ImageMagick ($convert) is not installed" >&2; exit 1; }

@@ -24,7 +24,7 @@ private:
     std::string m_path;
 };
 
-/// A path inside ../shared/testdata (third-party samples).
+/// A path inside tests/data/thirdparty (third-party samples, with their licence notes).
 [[nodiscard]] std::string testdata(const std::string& relative);
 /// A path inside tests/data (the project's own fixtures).
 [[nodiscard]] std::string fixture(const std::string& relative);
