@@ -197,6 +197,22 @@ TEST(LanguageTables, EveryTableIsCompleteAndNamedForItsLanguage) {
     }
 }
 
+// The build packs each language's own file, and English where a language has none yet.
+TEST(LanguageTables, EveryLanguageRunsWithItsOwnTable) {
+    const int before = currentLanguage();
+    for (int index = 0; index < kLanguageCount; ++index) {
+        const std::string code = languages()[static_cast<std::size_t>(index)].code;
+        const std::filesystem::path file = langDir() / ((code == "zh" ? "zh-Hant" : code) + ".txt");
+        std::string error;
+        const std::vector<std::string> source =
+            std::filesystem::exists(file) ? readTable(file, error) : english();
+        ASSERT_TRUE(loadUiTexts(index)) << code;
+        for (std::size_t i = 0; i < source.size(); ++i)
+            ASSERT_EQ(uiText(static_cast<int>(i)), source[i]) << code << " " << i;
+    }
+    ASSERT_TRUE(loadUiTexts(before));
+}
+
 TEST(LanguageTables, TranslationsKeepWhatTheProgramReads) {
     const auto& en = english();
     ASSERT_FALSE(en.empty());
