@@ -147,8 +147,12 @@ std::string signature(const std::string& text, const std::string& modifier) {
     std::string keys;
     for (std::size_t at = text.find(modifier + "+"); at != std::string::npos;
          at = text.find(modifier + "+", at + 1)) {
+        // The key name: letters, digits and the ".." of a range, up to the colon or space.
         const std::size_t from = at + modifier.size() + 1;
-        keys += text.substr(from, text.find_first_of(" :\n", from) - from) + " ";
+        std::size_t end = from;
+        while (end < text.size() && (isWordChar(text[end]) || text[end] == '.'))
+            ++end;
+        keys += text.substr(from, end - from) + " ";
     }
     std::string result = "tokens: " + joined(tokens(text)) + "| numbers: " + joined(numbers(text)) +
                          "| keys: " + keys;
