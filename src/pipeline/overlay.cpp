@@ -25,7 +25,9 @@ Rgba withAlpha(Rgba colour, std::uint8_t alpha) {
     return Rgba{(colour.value & kRgbMask) | (std::uint32_t(alpha) << 24)};
 }
 
-Rgba pixelColour(const std::uint8_t* p) { return Rgba::fromChannels(p[2], p[1], p[0], p[3]); }
+Rgba pixelColour(const std::uint8_t* p) {
+    return Rgba::fromChannels(p[2], p[1], p[0], p[3]);
+}
 
 void setPixel(std::uint8_t* p, Rgba colour) {
     p[0] = colour.blue();
@@ -101,7 +103,8 @@ void blendRect(Image& destination, long long x, long long y, long long width, lo
 void dilateLine(const std::uint8_t* in, std::size_t inStep, std::uint8_t* out, std::size_t outStep,
                 int length, int radius, std::vector<int>& prefix) {
     prefix.assign(std::size_t(length) + 1, 0);
-    for (int i = 0; i < length; ++i) prefix[i + 1] = prefix[i] + (in[std::size_t(i) * inStep] != 0);
+    for (int i = 0; i < length; ++i)
+        prefix[i + 1] = prefix[i] + (in[std::size_t(i) * inStep] != 0);
     for (int i = 0; i < length; ++i) {
         const auto lo = std::size_t(std::max<long long>(0, (long long)i - radius));
         const auto hi = std::size_t(std::min<long long>(length, (long long)i + radius + 1));
@@ -234,6 +237,8 @@ Image renderText(TextStyle& style) {
     const int requestedWidth = style.width;
     style.width = 0;
     style.height = 0;
+    style.originX = 0;
+    style.originY = 0;
     if (!style.font || style.angle != 0.0F) return {};
 
     const bool outline = style.outline == 1;
@@ -255,6 +260,7 @@ Image renderText(TextStyle& style) {
     const int wrapWidth = style.mode == -1 ? 0 : std::max(0, requestedWidth);
     const toolkit::TextLayout layout =
         toolkit::layoutText(*style.font, style.text, style.lineSpacing, wrapWidth);
+    const toolkit::LineAlign align = lineAlignFor(style.align);
     const long long border = outline ? outlineWidth : 0;
     const long long blockWidth = layout.width + 2 * border;
     const long long blockHeight = layout.height + 2 * border;
@@ -262,20 +268,41 @@ Image renderText(TextStyle& style) {
         blockHeight > std::numeric_limits<int>::max()) {
         return {};
     }
-    if (blockWidth == 0) {
+
+    // The image holds the block and all ink around it, with room for the outline of that ink.
+    long long left = 0, top = 0, right = blockWidth, bottom = blockHeight;
+    if (const toolkit::InkBox ink = toolkit::textBlockInk(*style.font, layout, align);
+        !ink.empty()) {
+        const long long reach = outline ? outlineWidth : 0;
+        left = std::min(left, border + ink.left - reach);
+        top = std::min(top, border + ink.top - reach);
+        right = std::max(right, border + ink.right + reach);
+        bottom = std::max(bottom, border + ink.bottom + reach);
+    }
+    const long long imageWidth = right - left;
+    const long long imageHeight = bottom - top;
+    if (blockWidth == 0 && left == 0 && right == 0) {
         style.height = int(blockHeight);
         return {};
     }
-    if (!Image::sizeAllowed(int(blockWidth), int(blockHeight), PixelFormat::Bgra32)) return {};
-    Image block(int(blockWidth), int(blockHeight), PixelFormat::Bgra32);
+    if (imageWidth > std::numeric_limits<int>::max() ||
+        imageHeight > std::numeric_limits<int>::max() ||
+        !Image::sizeAllowed(int(imageWidth), int(imageHeight), PixelFormat::Bgra32)) {
+        return {};
+    }
+    Image block(int(imageWidth), int(imageHeight), PixelFormat::Bgra32);
     if (block.empty()) return {};
-    if (!toolkit::drawTextBlock(block, int(border), int(border), *style.font, layout,
-                                lineAlignFor(style.align), style.colour)) {
+    const int originX = int(-left);
+    const int originY = int(-top);
+    if (!toolkit::drawTextBlock(block, originX + int(border), originY + int(border), *style.font,
+                                layout, align, style.colour)) {
         return {};
     }
     if (outline) applyOutline(block, style.colour, style.outlineColour, outlineWidth);
     style.width = int(blockWidth);
     style.height = int(blockHeight);
+    style.originX = originX;
+    style.originY = originY;
     return block;
 }
 
@@ -297,8 +324,9 @@ bool drawTextOverlay(Image& image, std::string_view text, Rgba colour, int offse
     const Image block = renderText(style);
     if (style.height == 0) return false;
     if (block.empty()) return true; // an empty text: nothing to draw
-    const long long x = textBlockPosition(image.width(), style.width, offsetX);
-    const long long y = textBlockPosition(image.height(), style.height, offsetY);
+    // The block is anchored as specified; ink that overhangs it lands around it.
+    const long long x = textBlockPosition(image.width(), style.width, offsetX) - style.originX;
+    const long long y = textBlockPosition(image.height(), style.height, offsetY) - style.originY;
     blendImage(image, block, x, y, 255);
     return true;
 }
@@ -327,15 +355,15 @@ bool drawImageOverlay(Image& image, const Image& overlay, int offsetX, int offse
 PreparedOverlay prepareOverlayWithImage(const OverlaySettings& settings, Image overlayImage) {
     PreparedOverlay prepared;
     prepared.kind = settings.overlayKind == 1 ? 1 : 0;
-    prepared.offsetX = overlayOffset(settings.overlayHorizontalAlign,
-                                     settings.overlayHorizontalMargin);
+    prepared.offsetX =
+        overlayOffset(settings.overlayHorizontalAlign, settings.overlayHorizontalMargin);
     prepared.offsetY = overlayOffset(settings.overlayVerticalAlign, settings.overlayVerticalMargin);
     if (prepared.kind == 0) {
         const auto quality = settings.overlayOutline == 1 ? toolkit::FontQuality::NonAntialiased
                                                           : toolkit::FontQuality::Antialiased;
-        prepared.font = toolkit::Font::open(toolkit::FontRequest::fromStyleBits(
-            settings.overlayFontName, settings.overlayFontSize, settings.overlayFontStyle,
-            quality));
+        prepared.font = toolkit::Font::open(
+            toolkit::FontRequest::fromStyleBits(settings.overlayFontName, settings.overlayFontSize,
+                                                settings.overlayFontStyle, quality));
         return prepared;
     }
     if (overlayImage.empty()) return prepared;

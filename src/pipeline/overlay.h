@@ -63,25 +63,32 @@ struct OverlaySettings {
 
 /// The request handed to the text renderer.
 struct TextStyle {
-    std::string text;                     ///< lines separated by line feeds (UTF-8)
-    toolkit::Rgba colour;                 ///< text colour with alpha
-    const toolkit::Font* font = nullptr;  ///< font to draw with
-    int align = 1;                        ///< 1 left, 2 right, 3 centre; other values count as 1
-    int width = 0;  ///< in: maximum line width for wrapping (0: none); out: block width
-    int height = 0; ///< out: block height (0 when rendering failed)
+    std::string text;                    ///< lines separated by line feeds (UTF-8)
+    toolkit::Rgba colour;                ///< text colour with alpha
+    const toolkit::Font* font = nullptr; ///< font to draw with
+    int align = 1;                       ///< 1 left, 2 right, 3 centre; other values count as 1
+    int width = 0;   ///< in: maximum line width for wrapping (0: none); out: block width
+    int height = 0;  ///< out: block height (0 when rendering failed)
+    int originX = 0; ///< out: where the block's left edge lies in the rendered image
+    int originY = 0; ///< out: where the block's top edge lies in the rendered image
     float angle = 0; ///< rotation of the block; only 0 is supported, other angles fail
     int mode = 1;    ///< 1: wrap word by word at `width`; -1: lines break only at line feeds
     int lineSpacing = 0;
-    int outline = -1;               ///< 1 outline on, other values off
-    toolkit::Rgba outlineColour;    ///< with alpha; 0 counts as opaque white
-    int outlineWidth = 1;           ///< values below 1 count as 1
+    int outline = -1;            ///< 1 outline on, other values off
+    toolkit::Rgba outlineColour; ///< with alpha; 0 counts as opaque white
+    int outlineWidth = 1;        ///< values below 1 count as 1
 };
 
 /// Renders the text block as a new 32-bit image on a transparent background and writes its size
-/// into style.width and style.height. With the outline on, the text colour and outline colour
-/// written back into `style` are the adjusted ones (see overlay.cpp). On failure the image is
-/// empty and both sizes are 0. A text without visible width and without outline gives an empty
-/// image with style.width 0 and style.height > 0: nothing to draw, which is not a failure.
+/// into style.width and style.height. The block size is the lines' size (widest advance, line
+/// heights and spacing, plus the outline on each side); glyph ink that reaches past it (italics,
+/// "j", "f", characters from a taller fallback face) and the outline around that ink are kept:
+/// the image then extends beyond the block, and style.originX and style.originY say where the
+/// block's top-left corner lies in it. Callers place the block, not the image. With the outline on,
+/// the text colour and outline colour written back into `style` are the adjusted ones (see
+/// overlay.cpp). On failure the image is empty and both sizes are 0. A text without visible width
+/// and without outline gives an empty image with style.width 0 and style.height > 0: nothing to
+/// draw, which is not a failure.
 [[nodiscard]] toolkit::Image renderText(TextStyle& style);
 
 /// Draws a text block on the image. `colour` and `outlineColour` are RGB; their alpha comes from

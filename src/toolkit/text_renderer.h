@@ -28,11 +28,23 @@ enum class FontQuality : std::uint8_t {
 /// Largest character height a font may be created with, in pixels.
 inline constexpr int kMaxFontPixelHeight = 2048;
 
+/// A box of drawn pixels, right and bottom exclusive. Empty when nothing is drawn.
+struct InkBox {
+    int left = 0;
+    int top = 0;
+    int right = 0;
+    int bottom = 0;
+
+    [[nodiscard]] bool empty() const { return right <= left || bottom <= top; }
+    /// The smallest box holding both (an empty box adds nothing).
+    [[nodiscard]] InkBox united(const InkBox& other) const;
+};
+
 /// What to open: a family name and how the face should look.
 struct FontRequest {
-    std::string family;          ///< family name, e.g. "Arial"
-    int pixelHeight = 0;         ///< character (em) height in pixels, not the cell height
-    int weight = 400;            ///< 400 regular, 700 bold
+    std::string family;  ///< family name, e.g. "Arial"
+    int pixelHeight = 0; ///< character (em) height in pixels, not the cell height
+    int weight = 400;    ///< 400 regular, 700 bold
     bool italic = false;
     bool underline = false;
     bool strikeOut = false;
@@ -49,9 +61,12 @@ struct FontRequest {
 class Font {
 public:
     /// Finds the family through fontconfig and opens it. Empty when the family is not installed
-    /// (fontconfig's fallback to an unrelated family counts as missing; metric-compatible
-    /// aliases such as Arial -> Liberation Sans and generic names such as "sans-serif" are
-    /// accepted), when the height is outside 1..kMaxFontPixelHeight, or when FreeType fails.
+    /// (fontconfig's fallback to an unrelated family counts as missing; every metric-compatible
+    /// alias that fontconfig knows, such as Arial or Helvetica -> Liberation Sans, and generic
+    /// names such as "sans-serif" are accepted), when the height is outside
+    /// 1..kMaxFontPixelHeight, or when FreeType fails. Characters the face lacks are drawn from
+    /// the installed face that fontconfig ranks best for them; those faces are opened on first
+    /// need and kept with the font.
     [[nodiscard]] static std::optional<Font> open(const FontRequest& request);
 
     Font(Font&&) noexcept;
@@ -73,6 +88,12 @@ public:
     [[nodiscard]] int lineHeight() const;
     /// Width of one line of UTF-8 text: the sum of the glyph advances in pixels.
     [[nodiscard]] int lineWidth(std::string_view line) const;
+    /// Pixels that drawLine would cover for this line, relative to its (x, y). Glyphs may reach
+    /// left of x, past the line width (italics, "f", "j") and above or below the line.
+    [[nodiscard]] InkBox lineInk(std::string_view line) const;
+    /// Family of the face that draws this character: faceFamily() when the face has it, else
+    /// the fallback face's family; faceFamily() too when no installed face has it.
+    [[nodiscard]] std::string drawingFamily(char32_t codePoint) const;
 
     /// Writes one line of UTF-8 text into a 32-bit image with its top-left corner at (x, y),
     /// clipped to the image. Covered pixels get the colour's red, green and blue, and an alpha
@@ -95,20 +116,25 @@ struct TextLayout {
     std::vector<std::string> lines;
     std::vector<int> lineWidths;
     int lineHeight = 0;
-    int lineSpacing = 0; ///< extra pixels between lines (may be negative)
+    int lineSpacing = 0; ///< extra pixels between lines; negative down to -lineHeight
     int width = 0;       ///< widest line
     int height = 0;      ///< line heights plus the spacing between lines, at least one line high
 };
 
 /// Breaks UTF-8 text into lines at line feeds and measures them. With `maxWidth` > 0 the text is
 /// also wrapped word by word: a word (ending at a space, a line feed or the end of the text)
-/// that would make the line wider than `maxWidth` starts a new line.
+/// that would make the line wider than `maxWidth` starts a new line. A spacing below
+/// -lineHeight is raised to it: a line may cover the one above but never starts above it, so
+/// every line stays inside the block.
 [[nodiscard]] TextLayout layoutText(const Font& font, std::string_view text, int lineSpacing,
                                     int maxWidth = 0);
 
 /// X of a line inside a block of `blockWidth`: left 0, right blockWidth - lineWidth, centre the
 /// half of the difference rounded.
 [[nodiscard]] int lineOffset(LineAlign align, int blockWidth, int lineWidth);
+
+/// Pixels that drawTextBlock would cover, relative to the block's top-left corner.
+[[nodiscard]] InkBox textBlockInk(const Font& font, const TextLayout& layout, LineAlign align);
 
 /// Draws a laid-out block into a 32-bit image with its top-left corner at (x, y), each line
 /// placed by `align` inside the block width, clipped to the image (see Font::drawLine).

@@ -55,6 +55,19 @@ std::set<std::uint32_t> colours(const Image& image) {
     return values;
 }
 
+/// Box of the pixels with alpha (32-bit) or not `background` (24-bit); right/bottom exclusive.
+toolkit::InkBox scanInk(const Image& image, Rgba background = Rgba{0}) {
+    toolkit::InkBox box;
+    for (int y = 0; y < image.height(); ++y) {
+        for (int x = 0; x < image.width(); ++x) {
+            const Rgba p = pixelAt(image, x, y);
+            if (image.hasAlpha() ? p.alpha() == 0 : p == background) continue;
+            box = box.united(toolkit::InkBox{x, y, x + 1, y + 1});
+        }
+    }
+    return box;
+}
+
 /// With `outlineWidth` 0 the outline is off.
 TextStyle styleFor(const Font& font, const std::string& text, Rgba colour, int outlineWidth = 0,
                    Rgba outlineColour = {}) {
@@ -142,6 +155,95 @@ TEST(RenderText, OutlineMarksExactlyTheSquareAroundTextPixels) {
     }
 }
 
+TEST(RenderText, NoInkIsCutAndLinesKeepTheirAnchor) {
+    // Italic and bold-italic letters and "j", "f", "d" reach past their advance.
+    const struct {
+        const char* text;
+        int size;
+        std::uint32_t style;
+        int align;
+    } cases[] = {{"jJf", 150, toolkit::kFontStyleItalic, 1},
+                 {"jJf", 90, toolkit::kFontStyleItalic | toolkit::kFontStyleBold, 3},
+                 {"fd\nj", 80, 0, 2},
+                 {"Tall\njff", 60, toolkit::kFontStyleItalic, 3}};
+    const Rgba colour{0xFF000000};
+    for (const auto& c : cases) {
+        const Font font = openFont(c.size, FontQuality::Antialiased, c.style);
+        TextStyle style = styleFor(font, c.text, colour);
+        style.align = c.align;
+        const Image block = renderText(style);
+        ASSERT_FALSE(block.empty()) << c.text;
+        const toolkit::TextLayout layout = toolkit::layoutText(font, c.text, 0);
+        EXPECT_EQ(std::pair(style.width, style.height), std::pair(layout.width, layout.height));
+
+        // Reference: the same lines drawn with a wide margin around the block.
+        const int margin = c.size;
+        Image wide(layout.width + 2 * margin, layout.height + 2 * margin, PixelFormat::Bgra32);
+        const auto align = c.align == 2   ? toolkit::LineAlign::Right
+                           : c.align == 3 ? toolkit::LineAlign::Centre
+                                          : toolkit::LineAlign::Left;
+        ASSERT_TRUE(toolkit::drawTextBlock(wide, margin, margin, font, layout, align, colour));
+        const toolkit::InkBox expected = scanInk(wide);
+        const toolkit::InkBox ink = scanInk(block);
+        EXPECT_EQ(ink.right - ink.left, expected.right - expected.left) << c.text << " width";
+        EXPECT_EQ(ink.bottom - ink.top, expected.bottom - expected.top) << c.text << " height";
+        EXPECT_EQ(ink.left - style.originX, expected.left - margin) << c.text;
+        EXPECT_EQ(ink.top - style.originY, expected.top - margin) << c.text;
+
+        // On the image the block is anchored as specified and the overhang lands around it.
+        for (const int offset : {40, -40, 0}) {
+            Image image = filled(900, 500, PixelFormat::Bgr24, Rgba{0xFFFFFF});
+            ASSERT_TRUE(drawTextOverlay(image, c.text, Rgba{0}, offset, offset, style.align, 0,
+                                        &font, 100, -1, 1, Rgba{0}));
+            const long long x = textBlockPosition(900, style.width, offset);
+            const long long y = textBlockPosition(500, style.height, offset);
+            const toolkit::InkBox drawn = scanInk(image, Rgba{0xFFFFFF});
+            EXPECT_EQ(drawn.left - x, expected.left - margin) << c.text << " " << offset;
+            EXPECT_EQ(drawn.right - x, expected.right - margin) << c.text << " " << offset;
+            EXPECT_EQ(drawn.top - y, expected.top - margin) << c.text << " " << offset;
+            EXPECT_EQ(drawn.bottom - y, expected.bottom - margin) << c.text << " " << offset;
+        }
+    }
+}
+
+TEST(RenderText, OutlineAroundOverhangingInkIsKept) {
+    const Font font = openFont(48, FontQuality::NonAntialiased, toolkit::kFontStyleItalic);
+    const Rgba text{0xFF0000FF};
+    for (int width : {1, 4}) {
+        TextStyle style = styleFor(font, "jJf\nfj", text, width, Rgba{0xFFFFFFFF});
+        const Image block = renderText(style);
+        ASSERT_FALSE(block.empty());
+        // Every text pixel has its whole outline square inside the image.
+        for (int y = 0; y < block.height(); ++y) {
+            for (int x = 0; x < block.width(); ++x) {
+                if (pixelAt(block, x, y) != text) continue;
+                ASSERT_TRUE(x >= width && y >= width && x < block.width() - width &&
+                            y < block.height() - width)
+                    << "width " << width << " text pixel at " << x << "," << y;
+            }
+        }
+    }
+}
+
+TEST(TextOverlay, VeryNegativeSpacingKeepsEveryLine) {
+    const Font font = openFont(20, FontQuality::Antialiased);
+    const int lh = font.lineHeight();
+    // The wide second line must show whatever the spacing; from -lh on, lines coincide.
+    TextStyle tightest = styleFor(font, "a\nbbbbbbbb", Rgba{0xFF000000});
+    tightest.lineSpacing = -lh;
+    const Image reference = renderText(tightest);
+    TextStyle secondOnly = styleFor(font, "bbbbbbbb", Rgba{0xFF000000});
+    const int secondLineInk = scanInk(renderText(secondOnly)).right;
+    for (int spacing : {-lh, -lh - 1, -100}) {
+        TextStyle style = styleFor(font, "a\nbbbbbbbb", Rgba{0xFF000000});
+        style.lineSpacing = spacing;
+        const Image block = renderText(style);
+        EXPECT_EQ(style.height, lh) << spacing;
+        EXPECT_EQ(scanInk(block).right, secondLineInk) << spacing;
+        EXPECT_EQ(test::countMismatches(block, reference), 0) << spacing;
+    }
+}
+
 TEST(RenderText, SameTextAndOutlineColourStayOneAlphaStepApart) {
     const Font font = openFont(20, FontQuality::NonAntialiased);
     Image image = filled(200, 60, PixelFormat::Bgra32, Rgba{0});
@@ -175,8 +277,8 @@ TEST(TextOverlay, BottomRightPlacementOnA640x480Image) {
                                 outline));
     // Opaque block pixels land with the block's top-left corner at (640 - w - 10, 480 - h - 10);
     // every other pixel keeps its grey.
-    const int left = 640 - style.width - 10;
-    const int top = 480 - style.height - 10;
+    const int left = 640 - style.width - 10 - style.originX;
+    const int top = 480 - style.height - 10 - style.originY;
     for (int y = 0; y < 480; ++y) {
         for (int x = 0; x < 640; ++x) {
             Rgba expected{0x808080};
@@ -289,6 +391,8 @@ TEST(PrepareOverlay, TextKindOpensTheFontOncePerRunAndMissingOnesFail) {
     ASSERT_TRUE(applyOverlay(image, settings, prepared, "12.03.2026  10:00:00"));
     EXPECT_GT(colours(image).size(), 1U);
 
+    settings.overlayFontName = "Helvetica"; // a metric alias of the installed clone
+    EXPECT_TRUE(prepareOverlay(settings, "").ready());
     settings.overlayFontName = "Quillmere Missing Face";
     const PreparedOverlay noFont = prepareOverlay(settings, "");
     EXPECT_FALSE(noFont.ready());

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <set>
 
 namespace quill::toolkit {
@@ -47,6 +48,53 @@ TEST(FontLookup, InstalledFamiliesAliasesAndMissingOnes) {
     EXPECT_FALSE(Font::open(request("", 28)));
     EXPECT_FALSE(Font::open(request("Arial", 0)));
     EXPECT_FALSE(Font::open(request("Arial", kMaxFontPixelHeight + 1)));
+}
+
+TEST(FontLookup, EveryMetricAliasIsAccepted) {
+    // PostScript and Microsoft names, and the clones of either, reach the installed clone.
+    const std::pair<const char*, const char*> cases[] = {
+        {"Helvetica", "Liberation Sans"},      {"Nimbus Sans", "Liberation Sans"},
+        {"Times", "Liberation Serif"},         {"Times New Roman", "Liberation Serif"},
+        {"Courier", "Liberation Mono"},        {"Courier New", "Liberation Mono"},
+        {"Liberation Sans", "Liberation Sans"}};
+    for (const auto& [family, face] : cases) {
+        for (std::uint32_t style : {0U, kFontStyleBold | kFontStyleItalic}) {
+            const std::optional<Font> font =
+                Font::open(request(family, 20, FontQuality::Antialiased, style));
+            ASSERT_TRUE(font) << family << " style " << style;
+            EXPECT_EQ(font->faceFamily(), face) << family;
+        }
+    }
+    EXPECT_FALSE(Font::open(request("Quillmere Missing Face", 20)));
+}
+
+TEST(FontFallback, MissingCharactersComeFromFacesThatHaveThem) {
+    // U+10FFFD is in no installed face: it draws the requested face's missing-glyph box.
+    const Rgba black{0xFF000000};
+    for (std::uint32_t style : {0U, kFontStyleBold | kFontStyleItalic}) {
+        const Font font = openOrDie(request("Arial", 32, FontQuality::Antialiased, style));
+        const Image box = renderLine(font, "\U0010FFFD", black);
+        EXPECT_EQ(font.drawingFamily(U'A'), font.faceFamily());
+        const struct {
+            const char* text;
+            char32_t codePoint;
+            const char* family;
+        } cases[] = {{"\u2605", U'\u2605', "DejaVu Sans"},    // black star
+                     {"\u2713", U'\u2713', "DejaVu Sans"},    // check mark
+                     {"\u0514", U'\u0514', "DejaVu Sans"},    // Cyrillic that Arial's clone lacks
+                     {"\u4E2D", U'\u4E2D', "Noto Sans CJK"}}; // CJK ideograph
+        for (const auto& c : cases) {
+            EXPECT_TRUE(font.drawingFamily(c.codePoint).starts_with(c.family))
+                << c.text << " from " << font.drawingFamily(c.codePoint);
+            const Image glyph = renderLine(font, c.text, black);
+            EXPECT_FALSE(font.lineInk(c.text).empty()) << c.text;
+            EXPECT_GT(alphaValues(glyph).size(), 2U) << c.text;
+            const bool sameAsBox =
+                glyph.width() == box.width() && glyph.height() == box.height() &&
+                std::equal(glyph.data(), glyph.data() + glyph.sizeInBytes(), box.data());
+            EXPECT_FALSE(sameAsBox) << c.text << " drew the missing-glyph box";
+        }
+    }
 }
 
 TEST(FontLookup, StyleBitsSelectBoldAndItalicFaces) {
@@ -137,8 +185,10 @@ TEST(TextLayoutTest, LinesSpacingAlignmentAndWrapping) {
     EXPECT_EQ(three.width, font.lineWidth("a much longer line"));
     EXPECT_EQ(three.height, 3 * lh + 2 * 7);
     EXPECT_EQ(layoutText(font, "a\nb", -5).height, 2 * lh - 5);
-    // Spacing so negative that the sum would vanish still leaves one line of room.
+    // Spacing below -lh would start a line above the previous one: it is raised to -lh.
     EXPECT_EQ(layoutText(font, "a\nb\nc", -100).height, lh);
+    EXPECT_EQ(layoutText(font, "a\nb\nc", -100).lineSpacing, -lh);
+    EXPECT_EQ(layoutText(font, "a\nb\nc", 1 - lh).lineSpacing, 1 - lh);
     EXPECT_EQ(layoutText(font, "", 0).height, lh);
 
     EXPECT_EQ(lineOffset(LineAlign::Left, 100, 40), 0);
