@@ -252,6 +252,7 @@ const std::map<int, const char*>& sameAsEnglish() {
         {65, "General: the same word in Spanish"},
         {66, "Filter: the same word in several languages"},
         {74, "Text: the same word in several languages"},
+        {76, "Metadata: the same word in Swedish"},
         {85, "Name: the same word in German"},
         {92, "Operator: the same word in several languages"},
         {96, "Extension: the same word in French"},
