@@ -174,6 +174,13 @@ WindowRun::~WindowRun() {
     delete m_result.data();
 }
 
+ProgressWindow* WindowRun::progressWindow() const {
+    return m_progress.data();
+}
+ResultWindow* WindowRun::resultWindow() const {
+    return m_result.data();
+}
+
 bool WindowRun::start() {
     auto& flags = m_env.flags;
     if (m_running || flags.previewRun.load() || flags.runActive.load() || flags.loadingPaths.load())

@@ -53,9 +53,9 @@ public:
     /// True from a successful start() until finished() is emitted.
     [[nodiscard]] bool running() const { return m_running; }
     /// The progress window while the run is going, else nullptr.
-    [[nodiscard]] ProgressWindow* progressWindow() const { return m_progress; }
+    [[nodiscard]] ProgressWindow* progressWindow() const;
     /// The result window while it is open, else nullptr.
-    [[nodiscard]] ResultWindow* resultWindow() const { return m_result; }
+    [[nodiscard]] ResultWindow* resultWindow() const;
     /// The minimum durations of the phases (on by default) keep the progress window readable for
     /// small batches; benchmarks and quick tests switch them off.
     void setMinimumPhaseDurations(bool on) { m_minimumDurations = on; }
