@@ -73,6 +73,8 @@ ResultWindow::ResultWindow(const imagefiles::ImageList& images, QWidget* parent)
     m_list->setRootIsDecorated(false);
     m_list->setSelectionBehavior(QAbstractItemView::SelectRows);
     m_list->setUniformRowHeights(true);
+    // Paths keep their beginning and their file name; the middle gives way.
+    m_list->setTextElideMode(Qt::ElideMiddle);
     m_list->setHeaderLabels({uiQ(text::kImage), uiQ(text::kOutput), uiQ(text::kError)});
     m_list->setColumnWidth(0, 110);
     m_list->setColumnWidth(1, 110);
