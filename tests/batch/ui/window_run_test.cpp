@@ -15,6 +15,7 @@
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTest>
+#include <QThread>
 #include <QTreeWidget>
 
 #include <gtest/gtest.h>
@@ -473,6 +474,51 @@ TEST(ResultWindow, HelpJoinsTheKindsInOrder) {
     EXPECT_EQ(help.text, ui(390) + "\r\n" + ui(391) + "\r\n\r\n" + ui(396) + "\r\n" + ui(397) +
                              "\r\n\r\n" + ui(402) + "\r\n" + ui(403) + "\r\n");
     EXPECT_EQ(help.layout.textHeight, 45 + 60 + 60 - 15);
+}
+
+} // namespace
+} // namespace quill::test
+
+namespace quill::test {
+namespace {
+
+TEST(WindowRun, OverwriteQuestionIsAskedOnTheGuiThreadWhileTheWorkerWaits) {
+    struct Case {
+        Answer answer;
+        bool resultWindow; ///< the skipped image is reported
+    };
+    for (const Case& c : {Case{Answer::No, true}, Case{Answer::Yes, false}}) {
+        SCOPED_TRACE(c.answer == Answer::Yes ? "replace" : "skip");
+        WindowBatch batch;
+        batch.add("jpeg/hopper.jpg", "a.jpg");
+        writeText(batch.out("a.png"), "an older output");
+        batch.questions.answer = c.answer;
+        bool onGuiThread = false;
+        int questionOpen = 0;
+        batch.questions.onAsk = [&] {
+            onGuiThread = QThread::currentThread() == qApp->thread();
+            questionOpen = batch.flags.questionOpen.load();
+        };
+        WindowRun run(batch.environment(), nullptr);
+        run.setMinimumPhaseDurations(false);
+        std::vector<QString> failures;
+        ASSERT_TRUE(batch.runToEnd(run, nullptr, [&](ResultWindow* window) {
+            for (int i = 0; i < window->list()->topLevelItemCount(); ++i)
+                failures.push_back(window->list()->topLevelItem(i)->text(2));
+            window->accept();
+        }));
+        ASSERT_EQ(batch.questions.boxes.size(), 1u);
+        EXPECT_EQ(batch.questions.boxes[0].title, ui(416));
+        EXPECT_EQ(batch.questions.boxes[0].text.toStdString(),
+                  ui(392).toStdString() + ":\r\n" + batch.out("a.png"));
+        EXPECT_TRUE(onGuiThread);
+        EXPECT_GE(questionOpen, 1);
+        EXPECT_EQ(batch.flags.questionOpen.load(), 0);
+        EXPECT_EQ(failures,
+                  c.resultWindow ? std::vector<QString>{ui(392)} : std::vector<QString>{});
+        const auto bytes = readBytes(batch.out("a.png"));
+        EXPECT_EQ(bytes.size() > 8 && bytes[1] == 'P', c.answer == Answer::Yes);
+    }
 }
 
 } // namespace
