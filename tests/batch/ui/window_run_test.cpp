@@ -287,26 +287,46 @@ TEST(WindowRun, PauseHoldsTheRunAndCancelKeepsWhatIsDone) {
 }
 
 TEST(WindowRun, ClosingTheProgressWindowEndsTheProgramAfterTheCurrentImage) {
-    BusyRun busy(40);
-    auto& batch = busy.batch;
-    WindowRun run(batch.environment(), nullptr);
-    QSignalSpy finished(&run, &WindowRun::finished);
-    ASSERT_TRUE(busy.startAndWaitForProcessing(run));
-    batch.questions.answer = Answer::Yes;
-    run.progressWindow()->close();
-    ASSERT_EQ(batch.questions.boxes.size(), 1u);
-    EXPECT_EQ(batch.questions.boxes[0].text, ui(426));
-    EXPECT_EQ(batch.flags.quitRequested.load(), 1);
-    ASSERT_TRUE(finished.wait(30000));
-    EXPECT_TRUE(finished.first().first().toBool());
-    // Every output is complete under its name; no temporary file is left behind.
-    for (const auto& name : filesIn(batch.out())) {
-        EXPECT_NE(name.front(), '.') << name;
-        const auto bytes = readBytes(batch.out(name));
-        ASSERT_GT(bytes.size(), 8u);
-        EXPECT_EQ(bytes[1], 'P'); // PNG signature
+    struct Case {
+        const char* name;
+        bool escape; ///< Escape instead of the close button
+        Answer answer;
+    };
+    for (const Case& c :
+         {Case{"close, yes", false, Answer::Yes}, Case{"escape, yes", true, Answer::Yes},
+          Case{"close, no", false, Answer::No}}) {
+        SCOPED_TRACE(c.name);
+        BusyRun busy(c.answer == Answer::Yes ? 40 : 8);
+        auto& batch = busy.batch;
+        WindowRun run(batch.environment(), nullptr);
+        QSignalSpy finished(&run, &WindowRun::finished);
+        ASSERT_TRUE(busy.startAndWaitForProcessing(run));
+        batch.questions.answer = c.answer;
+        ProgressWindow* window = run.progressWindow();
+        if (c.escape)
+            QTest::keyClick(window, Qt::Key_Escape);
+        else
+            window->close();
+        ASSERT_EQ(batch.questions.boxes.size(), 1u);
+        EXPECT_EQ(batch.questions.boxes[0].text, ui(426));
+        const bool quit = c.answer == Answer::Yes;
+        EXPECT_EQ(batch.flags.quitRequested.load(), quit ? 1 : 0);
+        EXPECT_EQ(window->isVisible(), !quit || finished.isEmpty());
+        ASSERT_TRUE(finished.wait(30000));
+        EXPECT_EQ(finished.first().first().toBool(), quit);
+        // Every output is complete under its name; no temporary file is left behind.
+        const auto written = filesIn(batch.out());
+        for (const auto& name : written) {
+            EXPECT_NE(name.front(), '.') << name;
+            const auto bytes = readBytes(batch.out(name));
+            ASSERT_GT(bytes.size(), 8u);
+            EXPECT_EQ(bytes[1], 'P'); // PNG signature
+        }
+        if (quit)
+            EXPECT_LT(written.size(), 40u);
+        else
+            EXPECT_EQ(written.size(), 8u);
     }
-    EXPECT_LT(filesIn(batch.out()).size(), 40u);
 }
 
 TEST(WindowRun, EachKeepOptionRefillsTheList) {
