@@ -489,19 +489,6 @@ TEST(ResultWindow, ListsEveryImageOfAnOutputFolderThatCannotBeWritten) {
     }
 }
 
-TEST(ResultWindow, HelpJoinsTheKindsInOrder) {
-    const auto help = batch::ui::resultHelp({2, 5, 8});
-    EXPECT_EQ(help.text, ui(390) + "\r\n" + ui(391) + "\r\n\r\n" + ui(396) + "\r\n" + ui(397) +
-                             "\r\n\r\n" + ui(402) + "\r\n" + ui(403) + "\r\n");
-    EXPECT_EQ(help.layout.textHeight, 45 + 60 + 60 - 15);
-}
-
-} // namespace
-} // namespace quill::test
-
-namespace quill::test {
-namespace {
-
 TEST(WindowRun, OverwriteQuestionIsAskedOnTheGuiThreadWhileTheWorkerWaits) {
     struct Case {
         Answer answer;
