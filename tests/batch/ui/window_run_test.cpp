@@ -528,5 +528,25 @@ TEST(WindowRun, OverwriteQuestionIsAskedOnTheGuiThreadWhileTheWorkerWaits) {
     }
 }
 
+TEST(WindowRun, AQuestionStillOpenWhenTheRunEndsIsAnsweredFirst) {
+    WindowBatch batch;
+    batch.add("jpeg/hopper.jpg", "a.jpg");
+    WindowRun run(batch.environment(), nullptr);
+    QSignalSpy finished(&run, &WindowRun::finished);
+    ASSERT_TRUE(run.start());
+    ProgressWindow* window = run.progressWindow();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return window->shownPhase() == 3; }, 30000));
+    // The box stays open (its own event loop runs) until the run is over.
+    batch.questions.onAsk = [&] {
+        EXPECT_TRUE(QTest::qWaitFor([&] { return batch.flags.runActive.load() == 0; }, 30000));
+        QTest::qWait(200);
+        EXPECT_TRUE(finished.isEmpty());
+    };
+    QTest::mouseClick(window->findChild<QPushButton*>("cancelButton"), Qt::LeftButton);
+    ASSERT_TRUE(!finished.isEmpty() || finished.wait(30000));
+    EXPECT_FALSE(finished.first().first().toBool());
+    EXPECT_TRUE(fs::exists(batch.out("a.png")));
+}
+
 } // namespace
 } // namespace quill::test
