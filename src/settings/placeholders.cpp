@@ -316,7 +316,9 @@ std::int64_t placeNumber(std::string& name, const std::string& outputDir, const 
 
 std::string NumberingCounters::keyFor(std::string_view outputDir) const {
     if (m_scope == Scope::Shared) return std::string(kNumberingMarker);
-    return toLowerText(outputDir);
+    // File names are compared exactly, as the file system does: "Trip/" and "trip/" are two
+    // folders with a counter each.
+    return std::string(outputDir);
 }
 
 std::int64_t NumberingCounters::current(const std::string& key) {

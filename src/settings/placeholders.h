@@ -116,8 +116,8 @@ struct NumberingToken {
 [[nodiscard]] std::int64_t placeNumber(std::string& name, const std::string& outputDir,
                                        const std::string& suffix, std::int64_t counter, int width);
 
-/// The numbering counters of one run: one per output directory (keyed by the lower-case
-/// directory), or one shared counter.
+/// The numbering counters of one run: one per output directory (keyed by the directory exactly
+/// as written), or one shared counter.
 class NumberingCounters {
   public:
     enum class Scope { PerFolder, Shared };

@@ -56,6 +56,13 @@ TEST(OutputNaming, NumberingSkipsExistingNamesAcrossImages) {
     OutputNamer shared = namer("%PF%\\out", "%1%", "", 0);
     EXPECT_EQ(shared.outputPathFor(x, {}).name, "1");
     EXPECT_EQ(shared.outputPathFor(y, {}).name, "2");
+
+    // Folders whose names differ only in letter case are two folders with a counter each.
+    const auto upper = image(dir.file("Trip/p.jpg"), "p");
+    const auto lower = image(dir.file("trip/q.jpg"), "q");
+    OutputNamer byCase = namer("%PF%", "%001%");
+    EXPECT_EQ(byCase.outputPathFor(upper, {}).path, dir.file("Trip/001.jpg"));
+    EXPECT_EQ(byCase.outputPathFor(lower, {}).path, dir.file("trip/001.jpg"));
 }
 
 TEST(OutputNaming, DirectoriesAreCreatedAndMirrored) {
