@@ -186,7 +186,7 @@ ConsoleRunOutcome consoleRun(ConsoleRunEnvironment& env) {
     if (!env.settings.exitAfterRun) {
         if (allOk) {
             platform::consolePrint("Result: Processed successfully");
-            std::this_thread::sleep_for(1500ms);
+            if (env.pauseAfterSuccess) std::this_thread::sleep_for(1500ms);
         }
     } else {
         platform::consolePrint("Result: Finished");

@@ -187,6 +187,8 @@ void consolePrint(std::string_view text, bool newline = true);
 void errorPrint(std::string_view text, bool newline = true);
 /// True when standard error is a terminal.
 [[nodiscard]] bool stderrIsTerminal();
+/// True when standard output is a terminal.
+[[nodiscard]] bool stdoutIsTerminal();
 
 /// Sets a thread's scheduling to below normal priority (nice +1); best effort.
 void lowerCurrentThreadPriority();

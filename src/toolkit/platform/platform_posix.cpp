@@ -517,6 +517,10 @@ void errorPrint(std::string_view text, bool newline) {
 
 bool stderrIsTerminal() { return ::isatty(STDERR_FILENO) == 1; }
 
+bool stdoutIsTerminal() {
+    return ::isatty(STDOUT_FILENO) == 1;
+}
+
 void lowerCurrentThreadPriority() {
     // Linux applies nice values per thread; best effort.
     errno = 0;
