@@ -43,5 +43,24 @@ TEST(ConsoleSafety, NoPauseAfterSuccessWhenOutputIsAPipe) {
     EXPECT_LT(std::chrono::duration_cast<std::chrono::milliseconds>(tail).count(), 1000);
 }
 
+TEST(ConsoleSafety, EscapeSequencesFromPresetsAndNamesNeverReachTheTerminal) {
+    ConsoleProgram program;
+    settings::Preset preset = program.basePreset();
+    preset.name = "Evil \x1b]0;owned\x07 \xc2\x9b"
+                  "2J name";
+    preset.convertFormat = 0;
+    program.setPresets({preset});
+    program.addSample("bmp/Info_1_Bit_Top_Down.bmp", "\x1b[31mred.bmp");
+
+    const ProgramRun run = program.run({"-Console", program.in()});
+    EXPECT_EQ(run.status, 0) << run.out;
+    EXPECT_NE(run.out.find("Preset: 0 -> \"Evil ?]0;owned? ?2J name\""), std::string::npos)
+        << run.out;
+    for (const char c : run.out)
+        EXPECT_TRUE(c == '\n' || static_cast<unsigned char>(c) >= 0x20) << int(c);
+    // The file keeps its name.
+    EXPECT_TRUE(platform::fileExists(program.out("\x1b[31mred.bmp")));
+}
+
 } // namespace
 } // namespace quill::test

@@ -181,10 +181,17 @@ private:
 /// Primary language subtag of LC_ALL, LC_MESSAGES or LANG (first one set), lower case; "" if none.
 [[nodiscard]] std::string defaultUiLanguage();
 
-/// Writes text to standard output, with "\n" when `newline`. Thread-safe per call.
+/// The text as the console may show it: C0 and C1 control characters (other than line feed),
+/// DEL and bytes that are not valid UTF-8 become "?", so names and texts written by others cannot
+/// send escape sequences to the terminal.
+[[nodiscard]] std::string printableOnConsole(std::string_view text);
+/// Writes printableOnConsole(text) to standard output, with "\n" when `newline`. Thread-safe per
+/// call.
 void consolePrint(std::string_view text, bool newline = true);
-/// Writes text to standard error, with "\n" when `newline`.
+/// Writes printableOnConsole(text) to standard error, with "\n" when `newline`.
 void errorPrint(std::string_view text, bool newline = true);
+/// Writes a terminal control sequence of our own (such as "\r\x1b[K") to standard error as it is.
+void errorPrintControl(std::string_view sequence);
 /// True when standard error is a terminal.
 [[nodiscard]] bool stderrIsTerminal();
 /// True when standard output is a terminal.

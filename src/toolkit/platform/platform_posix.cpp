@@ -503,16 +503,62 @@ void writeAll(int fd, std::string_view text) {
 }
 } // namespace
 
+std::string printableOnConsole(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    std::size_t i = 0;
+    while (i < text.size()) {
+        const auto lead = static_cast<unsigned char>(text[i]);
+        if (lead < 0x80) {
+            const bool control = (lead < 0x20 && lead != '\n') || lead == 0x7F;
+            out.push_back(control ? '?' : char(lead));
+            ++i;
+            continue;
+        }
+        // One UTF-8 sequence: its length from the lead byte, then continuation bytes only, no
+        // overlong forms, no surrogates, nothing above U+10FFFF.
+        const std::size_t length = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC0 ? 2 : 0;
+        std::uint32_t code = length == 4 ? lead & 0x07u : length == 3 ? lead & 0x0Fu : lead & 0x1Fu;
+        bool valid = length != 0 && lead <= 0xF4 && i + length <= text.size();
+        for (std::size_t k = 1; valid && k < length; ++k) {
+            const auto next = static_cast<unsigned char>(text[i + k]);
+            valid = (next & 0xC0) == 0x80;
+            code = (code << 6) | (next & 0x3Fu);
+        }
+        static constexpr std::uint32_t kSmallest[] = {0, 0, 0x80, 0x800, 0x10000};
+        valid = valid && code >= kSmallest[length] && code <= 0x10FFFF &&
+                !(code >= 0xD800 && code <= 0xDFFF);
+        if (!valid) {
+            out.push_back('?');
+            ++i;
+            continue;
+        }
+        if (code >= 0x80 && code <= 0x9F)
+            out.push_back('?'); // C1 controls, such as the one-character CSI U+009B
+        else
+            out.append(text.substr(i, length));
+        i += length;
+    }
+    return out;
+}
+
 void consolePrint(std::string_view text, bool newline) {
+    const std::string printable = printableOnConsole(text);
     std::lock_guard lock(g_consoleMutex);
-    writeAll(STDOUT_FILENO, text);
+    writeAll(STDOUT_FILENO, printable);
     if (newline) writeAll(STDOUT_FILENO, "\n");
 }
 
 void errorPrint(std::string_view text, bool newline) {
+    const std::string printable = printableOnConsole(text);
     std::lock_guard lock(g_consoleMutex);
-    writeAll(STDERR_FILENO, text);
+    writeAll(STDERR_FILENO, printable);
     if (newline) writeAll(STDERR_FILENO, "\n");
+}
+
+void errorPrintControl(std::string_view sequence) {
+    std::lock_guard lock(g_consoleMutex);
+    writeAll(STDERR_FILENO, sequence);
 }
 
 bool stderrIsTerminal() { return ::isatty(STDERR_FILENO) == 1; }
