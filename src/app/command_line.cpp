@@ -58,6 +58,17 @@ void parseCommandLine(const std::vector<std::string> &arguments, AppContext &con
     }
 }
 
+bool hasRelativePathArgument(const std::string &pathArguments) {
+    std::size_t pos = 0;
+    while (pos < pathArguments.size()) {
+        std::size_t end = pathArguments.find('\n', pos);
+        if (end == std::string::npos) end = pathArguments.size();
+        if (end > pos && pathArguments[pos] != '/') return true;
+        pos = end + 1;
+    }
+    return false;
+}
+
 std::string resolvePathArguments(const std::string &pathArguments,
                                  const std::string &baseDirectory) {
     std::string out;

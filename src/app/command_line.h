@@ -14,6 +14,9 @@ namespace quill::app {
 /// `pathArguments` followed by a line feed.
 void parseCommandLine(const std::vector<std::string> &arguments, AppContext &context);
 
+/// True when a line of `pathArguments` is a relative path (it does not begin with "/").
+[[nodiscard]] bool hasRelativePathArgument(const std::string &pathArguments);
+
 /// Makes every relative line of `pathArguments` absolute by prefixing `baseDirectory` (which
 /// ends with "/"); absolute lines and empty lines stay as they are.
 [[nodiscard]] std::string resolvePathArguments(const std::string &pathArguments,

@@ -133,7 +133,10 @@ void runProgram(const std::vector<std::string> &arguments) {
     // Relative paths name files as seen from where the user started the program; the current
     // directory changes to the program directory below.
     context.startDirectory = platform::currentDirectory();
-    context.pathArguments = resolvePathArguments(context.pathArguments, context.startDirectory);
+    const bool relativeUnresolvable =
+        context.startDirectory.empty() && hasRelativePathArgument(context.pathArguments);
+    if (!relativeUnresolvable)
+        context.pathArguments = resolvePathArguments(context.pathArguments, context.startDirectory);
 
     if (!settings::loadProgramInfo()) showFatalError(context, kCouldNotInitialize);
 
@@ -162,6 +165,11 @@ void runProgram(const std::vector<std::string> &arguments) {
     const int start = context.startPreset != -1 ? context.startPreset
                                                 : static_cast<int>(context.presetList.currentIndex);
     context.currentPreset = loadStartPreset(context, start);
+
+    if (relativeUnresolvable && !context.helpRequested) {
+        platform::errorPrint(kCurrentFolderUnreadable);
+        shutDown(context, ExitRunRefused);
+    }
 
     if (context.consoleMode || context.helpRequested) runConsoleMode(context);
 

@@ -8,6 +8,12 @@
 
 namespace quill::app {
 
+/// Shown on standard error when relative path arguments meet a current folder that cannot be
+/// read: resolving them against anything else would process files the user did not name.
+inline constexpr const char *kCurrentFolderUnreadable =
+    "Relative paths can't be used: the current folder can't be read (was it deleted?). Give "
+    "absolute paths or start from an existing folder.";
+
 /// The fixed text of every fatal start-up failure.
 inline constexpr const char *kCouldNotInitialize =
     "Fatal error!\r\n\r\nCouldn't initialize program.";

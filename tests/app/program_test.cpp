@@ -137,6 +137,39 @@ TEST_F(Program, RelativePathArgumentsResolveAgainstTheStartDirectory) {
     EXPECT_NE(r.out.find("Loaded images: 1\n"), std::string::npos) << r.out;
 }
 
+TEST_F(Program, RelativePathArgumentsAreRefusedWhenTheCurrentFolderIsGone) {
+    // "pics" seen from "/" is a real folder with an image: resolving against "/" would load it.
+    ASSERT_TRUE(platform::createDirectories(m_root.path() + "pics"));
+    ASSERT_TRUE(platform::copyFile(test::testdata("bmp/Info_1_Bit_Top_Down.bmp"),
+                                   m_root.path() + "pics/a.bmp", platform::Overwrite::Replace));
+    const std::string fromRoot = m_root.path().substr(1) + "pics";
+    ASSERT_TRUE(platform::createDirectory(m_root.path() + "work/gone"));
+    const std::string home = m_root.path() + "home";
+    const auto start = [&](const std::string &argument) {
+        RunResult r;
+        r.status = test::runCommand("cd " + test::shellQuote(m_root.path() + "work/gone") +
+                                        " && rmdir ../gone && HOME=" + test::shellQuote(home) +
+                                        " XDG_RUNTIME_DIR=" + test::shellQuote(runtimeDir()) +
+                                        " TMPDIR=" + test::shellQuote(m_root.path()) + " " +
+                                        test::shellQuote(binary()) + " -Console " +
+                                        test::shellQuote(argument) + " 2>" +
+                                        test::shellQuote(m_root.path() + "stderr.txt"),
+                                    &r.out);
+        const auto err = test::readBytes(m_root.path() + "stderr.txt");
+        r.err.assign(err.begin(), err.end());
+        EXPECT_TRUE(platform::createDirectory(m_root.path() + "work/gone"));
+        return r;
+    };
+    RunResult r = start(fromRoot);
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.out.find("Loaded images"), std::string::npos) << r.out;
+    EXPECT_NE(r.err.find("current folder can't be read"), std::string::npos) << r.err;
+    // An absolute path still works from there.
+    r = start(m_root.path() + "pics");
+    EXPECT_NE(r.out.find("Loaded images: 1\n"), std::string::npos) << r.out;
+    EXPECT_EQ(r.err, "");
+}
+
 TEST_F(Program, WithoutConsoleItSaysWindowModeIsMissing) {
     const RunResult r = run("");
     EXPECT_EQ(r.status, 0);

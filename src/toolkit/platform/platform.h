@@ -43,7 +43,8 @@ enum Attribute : std::uint32_t {
 [[nodiscard]] std::string desktopDirectory();
 /// The user's documents folder (XDG_DOCUMENTS_DIR, else ~/Documents), trailing "/".
 [[nodiscard]] std::string documentsDirectory();
-/// Current working directory with trailing "/".
+/// Current working directory with trailing "/"; "" when it cannot be read (for example because
+/// it was deleted).
 [[nodiscard]] std::string currentDirectory();
 [[nodiscard]] bool setCurrentDirectory(const std::string& dir);
 

@@ -113,7 +113,10 @@ std::string documentsDirectory() { return xdgUserDir("XDG_DOCUMENTS_DIR", "Docum
 
 std::string currentDirectory() {
     std::string buffer(4096, '\0');
-    if (!::getcwd(buffer.data(), buffer.size())) return "/";
+    if (!::getcwd(buffer.data(), buffer.size())) {
+        fail();
+        return {};
+    }
     buffer.resize(std::strlen(buffer.c_str()));
     return withTrailingSeparator(buffer);
 }
