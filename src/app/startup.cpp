@@ -121,7 +121,10 @@ void chooseSettingsLocation(AppContext &context) {
 }
 
 void removeAllSettingFiles(const AppContext &context) {
-    (void)platform::removeDirectoryTree(perUserDirectory());
+    // Only the files the program writes there; a folder the user keeps other things in stays.
+    (void)platform::removeFilesAndEmptyFolder(
+        perUserDirectory(), {settings::kPresetsFileName, settings::kLanguageFileName,
+                             shortProgramName() + "_Errorlog.txt"});
     (void)platform::deleteFile(portablePrefix(context) + settings::kLanguageFileName);
     (void)platform::deleteFile(portablePrefix(context) + settings::kPresetsFileName);
 }

@@ -55,7 +55,9 @@ int loadStartPreset(AppContext &context, int position);
 /// programDirectory and the program-information table.
 void chooseSettingsLocation(AppContext &context);
 
-/// Deletes the per-user settings folder and the portable setting files next to the program.
+/// Deletes the setting files (and the error log) in the per-user settings folder, that folder
+/// when nothing else is left in it, and the portable setting files next to the program. Links
+/// are never followed.
 void removeAllSettingFiles(const AppContext &context);
 
 } // namespace quill::app

@@ -9,6 +9,8 @@
 
 #include <cstdlib>
 
+#include <unistd.h>
+
 namespace quill::app {
 namespace {
 
@@ -208,6 +210,35 @@ TEST_F(Program, UninstallRemovesPerUserAndPortableFiles) {
     EXPECT_FALSE(platform::fileExists(programDir() + "Quillmere_Presets"));
     EXPECT_TRUE(platform::isRegularFile(binary()));
     EXPECT_TRUE(platform::fileExists(programDir() + "Quillmere_Other"));
+}
+
+TEST_F(Program, UninstallRemovesOnlyOurFilesAndNeverFollowsALink) {
+    // The user keeps a note and a folder of their own beside our files: those stay, and so does
+    // the folder that holds them.
+    ASSERT_TRUE(platform::createDirectories(perUser() + "mine"));
+    test::writeText(perUser() + "mine/keep.txt", "kept");
+    test::writeText(perUser() + "notes.txt", "kept");
+    ASSERT_TRUE(settings::writePresets(perUser() + "Presets", settings::defaultPresetList()));
+    ASSERT_TRUE(settings::writeLanguage(perUser() + "Language", 2));
+    test::writeText(perUser() + "Quillmere_Errorlog.txt", "log");
+    EXPECT_EQ(run("-Uninstall").status, 0);
+    EXPECT_FALSE(platform::fileExists(perUser() + "Presets"));
+    EXPECT_FALSE(platform::fileExists(perUser() + "Language"));
+    EXPECT_FALSE(platform::fileExists(perUser() + "Quillmere_Errorlog.txt"));
+    EXPECT_TRUE(platform::isRegularFile(perUser() + "mine/keep.txt"));
+    EXPECT_TRUE(platform::isRegularFile(perUser() + "notes.txt"));
+
+    // The settings folder is a link into a dotfiles repository: nothing behind it is touched.
+    ASSERT_TRUE(platform::removeDirectoryTree(perUser()));
+    const std::string dotfiles = m_root.path() + "dotfiles/";
+    ASSERT_TRUE(platform::createDirectories(dotfiles + ".git"));
+    test::writeText(dotfiles + ".git/HEAD", "ref");
+    ASSERT_TRUE(settings::writePresets(dotfiles + "Presets", settings::defaultPresetList()));
+    ASSERT_EQ(::symlink(dotfiles.c_str(), (m_root.path() + "home/.config/Quillmere").c_str()), 0);
+    EXPECT_EQ(run("-Uninstall").status, 0);
+    EXPECT_TRUE(platform::isRegularFile(dotfiles + ".git/HEAD"));
+    EXPECT_TRUE(platform::isRegularFile(dotfiles + "Presets"));
+    EXPECT_FALSE(platform::fileExists(m_root.path() + "home/.config/Quillmere"));
 }
 
 TEST_F(Program, SecondInstanceLeavesSilently) {

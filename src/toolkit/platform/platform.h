@@ -101,6 +101,12 @@ enum class Overwrite { Replace, FailIfExists };
 [[nodiscard]] bool createDirectories(const std::string& path);
 /// Removes a directory with everything in it; true when it is gone afterwards.
 [[nodiscard]] bool removeDirectoryTree(const std::string& path);
+/// Removes the entries `names` of the folder `dir` that are not folders, then `dir` itself when
+/// it is empty afterwards. Links are never followed: a link named `dir` is removed as a link and
+/// its target left alone, a link among `names` is removed without its target. Anything else in
+/// the folder stays, and so does the folder then. True when none of `names` is left.
+[[nodiscard]] bool removeFilesAndEmptyFolder(const std::string& dir,
+                                             const std::vector<std::string>& names);
 
 struct DirEntry {
     std::string name; ///< the entry's name, without directory

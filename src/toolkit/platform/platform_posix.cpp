@@ -302,6 +302,33 @@ bool removeDirectoryTree(const std::string& path) {
     return !fileExists(path) || fail();
 }
 
+bool removeFilesAndEmptyFolder(const std::string& dir, const std::vector<std::string>& names) {
+    std::string folder = dir;
+    while (folder.size() > 1 && folder.back() == kSeparator)
+        folder.pop_back();
+    struct stat st {};
+    if (::lstat(folder.c_str(), &st) != 0) return errno == ENOENT || fail();
+    if (!S_ISDIR(st.st_mode)) {
+        // A link (or any other entry) in place of the folder: at most the entry itself goes.
+        if (!S_ISLNK(st.st_mode)) return fail(ENOTDIR);
+        return ::unlink(folder.c_str()) == 0 || fail();
+    }
+    // Work through a descriptor of the folder itself, so that a swap of the folder for a link
+    // after the check above cannot redirect the removals.
+    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0) return fail();
+    bool allGone = true;
+    for (const std::string& name : names) {
+        struct stat entry {};
+        if (::fstatat(fd, name.c_str(), &entry, AT_SYMLINK_NOFOLLOW) != 0) continue;
+        if (S_ISDIR(entry.st_mode) || ::unlinkat(fd, name.c_str(), 0) != 0) allGone = false;
+    }
+    ::close(fd);
+    // Fails with ENOTEMPTY when the user keeps something of their own in the folder.
+    (void)::rmdir(folder.c_str());
+    return allGone || fail(EEXIST);
+}
+
 std::optional<std::vector<DirEntry>> listDirectory(const std::string& dir) {
     DIR* d = ::opendir(dir.c_str());
     if (!d) {
