@@ -143,8 +143,17 @@ void runProgram(const std::vector<std::string> &arguments) {
 
     if (!settings::loadProgramInfo()) showFatalError(context, kCouldNotInitialize);
 
-    context.instanceLock = platform::InstanceLock::acquire(programName());
-    if (!context.instanceLock) shutDown(context, ExitOtherInstance);
+    std::string lockUnusable;
+    context.instanceLock = platform::InstanceLock::acquire(programName(), &lockUnusable);
+    if (!context.instanceLock) {
+        // Another instance leaves silently; a lock we cannot trust is explained, since no other
+        // instance may be running at all.
+        if (!lockUnusable.empty())
+            platform::errorPrint(lockUnusable + " " + programName() +
+                                 " does not start while it cannot tell whether another instance "
+                                 "is running.");
+        shutDown(context, ExitOtherInstance);
+    }
 
     context.programDirectory = platform::programDirectory();
     context.desktopDirectory = platform::desktopDirectory();

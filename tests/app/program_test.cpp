@@ -9,6 +9,7 @@
 
 #include <cstdlib>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace quill::app {
@@ -80,12 +81,13 @@ class Program : public ::testing::Test {
     std::string perUser() const { return m_root.path() + "home/.config/Quillmere/"; }
     std::string runtimeDir() const { return m_root.path() + "runtime"; }
 
-    RunResult run(const std::string &arguments) const {
+    /// Runs the program; without `runtimeDirectory` XDG_RUNTIME_DIR is unset.
+    RunResult run(const std::string &arguments, bool runtimeDirectory = true) const {
         const std::string home = m_root.path() + "home";
         const std::string command =
             "cd " + test::shellQuote(m_root.path() + "work") + " && env -u XDG_CONFIG_HOME" +
-            " HOME=" + test::shellQuote(home) +
-            " XDG_RUNTIME_DIR=" + test::shellQuote(runtimeDir()) +
+            (runtimeDirectory ? "" : " -u XDG_RUNTIME_DIR") + " HOME=" + test::shellQuote(home) +
+            (runtimeDirectory ? " XDG_RUNTIME_DIR=" + test::shellQuote(runtimeDir()) : "") +
             " TMPDIR=" + test::shellQuote(m_root.path()) + " LC_ALL=C LANG=C " +
             test::shellQuote(binary()) + " " + arguments + " 2>" +
             test::shellQuote(m_root.path() + "stderr.txt");
@@ -239,6 +241,41 @@ TEST_F(Program, UninstallRemovesOnlyOurFilesAndNeverFollowsALink) {
     EXPECT_TRUE(platform::isRegularFile(dotfiles + ".git/HEAD"));
     EXPECT_TRUE(platform::isRegularFile(dotfiles + "Presets"));
     EXPECT_FALSE(platform::fileExists(m_root.path() + "home/.config/Quillmere"));
+}
+
+TEST_F(Program, LockLivesInAPrivateFolderAndAPlantedOneIsExplained) {
+    // Without XDG_RUNTIME_DIR the lock folder sits in the temp directory, named with the user id.
+    const std::string folder = m_root.path() + "Quillmere-" + std::to_string(::getuid());
+    const std::string elsewhere = m_root.path() + "elsewhere/";
+    ASSERT_TRUE(platform::createDirectory(elsewhere));
+    ASSERT_EQ(::symlink(elsewhere.c_str(), folder.c_str()), 0);
+    RunResult r = run("-Console -Help", false);
+    EXPECT_EQ(r.status, 4);
+    EXPECT_EQ(r.out, "");
+    EXPECT_NE(r.err.find("The lock folder " + folder + " is not a folder of ours"),
+              std::string::npos)
+        << r.err;
+    EXPECT_FALSE(platform::fileExists(elsewhere + "Quillmere.lock"));
+    ASSERT_EQ(::unlink(folder.c_str()), 0);
+
+    if (::geteuid() == 0) {
+        ASSERT_TRUE(platform::createDirectory(folder));
+        ASSERT_EQ(::chown(folder.c_str(), 65534, 65534), 0);
+        r = run("-Console -Help", false);
+        EXPECT_EQ(r.status, 4);
+        EXPECT_NE(r.err.find("belongs to another user"), std::string::npos) << r.err;
+        ASSERT_EQ(::rmdir(folder.c_str()), 0);
+    }
+
+    // Left to itself, the program makes the folder private and keeps the lock there.
+    r = run("-Console -Help", false);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.err, "");
+    struct stat st {};
+    ASSERT_EQ(::lstat(folder.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISDIR(st.st_mode));
+    EXPECT_EQ(st.st_mode & 0777, 0700u);
+    EXPECT_TRUE(platform::isRegularFile(folder + "/Quillmere.lock"));
 }
 
 TEST_F(Program, SecondInstanceLeavesSilently) {

@@ -164,9 +164,11 @@ private:
 
 // --- Process -----------------------------------------------------------------------------------
 
-/// Single-instance guard: an exclusive flock on a lock file named after the program in
-/// $XDG_RUNTIME_DIR (else the temp directory, with the user id in the name). The kernel releases
-/// it when the process ends.
+/// Single-instance guard: an exclusive flock on a lock file in a folder of ours with mode 0700:
+/// "$XDG_RUNTIME_DIR/<program>/", else "<temp>/<program>-<uid>/". The folder must be a real
+/// folder (no link) owned by this user, so that no one else can take or watch the lock file; one
+/// planted by another user is refused with the reason. The kernel releases the lock when the
+/// process ends.
 class InstanceLock {
 public:
     InstanceLock() = default;
@@ -176,8 +178,15 @@ public:
     InstanceLock(const InstanceLock&) = delete;
     InstanceLock& operator=(const InstanceLock&) = delete;
 
-    /// Takes the lock for `programName`; nullopt when another process holds it.
-    [[nodiscard]] static std::optional<InstanceLock> acquire(const std::string& programName);
+    /// Takes the lock for `programName`. nullopt when another process holds it, or when the lock
+    /// folder is there but cannot be trusted (not a folder, a link, another owner): then
+    /// `unusable` (when given) receives a sentence that says why; it stays empty when simply
+    /// another instance runs. When the folder cannot be created at all, the instance runs
+    /// without a lock.
+    [[nodiscard]] static std::optional<InstanceLock> acquire(const std::string& programName,
+                                                             std::string* unusable = nullptr);
+    /// The folder that holds the lock file for a program name, with trailing "/".
+    [[nodiscard]] static std::string lockFolder(const std::string& programName);
     /// Path of the lock file used for a program name.
     [[nodiscard]] static std::string lockFilePath(const std::string& programName);
 

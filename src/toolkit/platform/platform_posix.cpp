@@ -485,20 +485,58 @@ InstanceLock& InstanceLock::operator=(InstanceLock&& other) noexcept {
     return *this;
 }
 
-std::string InstanceLock::lockFilePath(const std::string& programName) {
+std::string InstanceLock::lockFolder(const std::string& programName) {
     const char* runtime = std::getenv("XDG_RUNTIME_DIR");
     if (runtime && *runtime && isDirectory(runtime))
-        return withTrailingSeparator(runtime) + programName + ".lock";
-    return tempDirectory() + programName + "-" + std::to_string(::getuid()) + ".lock";
+        return withTrailingSeparator(runtime) + programName + "/";
+    return tempDirectory() + programName + "-" + std::to_string(::getuid()) + "/";
 }
 
-std::optional<InstanceLock> InstanceLock::acquire(const std::string& programName) {
-    const std::string path = lockFilePath(programName);
-    const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-    if (fd < 0) {
-        // Without a lock file there is nothing to compare with: let this instance run.
+std::string InstanceLock::lockFilePath(const std::string& programName) {
+    return lockFolder(programName) + programName + ".lock";
+}
+
+std::optional<InstanceLock> InstanceLock::acquire(const std::string& programName,
+                                                  std::string* unusable) {
+    const std::string folder = lockFolder(programName);
+    const std::string folderName = folder.substr(0, folder.size() - 1);
+    const auto refuse = [&](const std::string& why) -> std::optional<InstanceLock> {
+        if (unusable) *unusable = "The lock folder " + folderName + " " + why;
+        return std::nullopt;
+    };
+    if (::mkdir(folderName.c_str(), 0700) != 0 && errno != EEXIST) {
+        // Nowhere to keep a lock (no temp directory, a read-only one): nothing to compare with,
+        // and nobody else can hold it either, so this instance runs.
         fail();
         return InstanceLock{};
+    }
+    const int dirFd = ::open(folderName.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (dirFd < 0) {
+        const int e = errno;
+        fail(e);
+        if (e == ELOOP || e == ENOTDIR)
+            return refuse("is not a folder of ours (a link or a file).");
+        return refuse(std::string("cannot be opened: ") + std::strerror(e) + ".");
+    }
+    struct stat st {};
+    if (::fstat(dirFd, &st) != 0 || st.st_uid != ::geteuid()) {
+        ::close(dirFd);
+        return refuse("belongs to another user.");
+    }
+    // Ours but opened up (created by hand, or by an older version): only we may look inside.
+    if ((st.st_mode & 077) != 0 && ::fchmod(dirFd, 0700) != 0) {
+        ::close(dirFd);
+        return refuse("cannot be made private to this user.");
+    }
+    const std::string fileName = programName + ".lock";
+    const int fd =
+        ::openat(dirFd, fileName.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
+    ::close(dirFd);
+    if (fd < 0) {
+        const int e = errno;
+        fail(e);
+        return refuse(std::string("holds a lock file that cannot be used: ") + std::strerror(e) +
+                      ".");
     }
     if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
         ::close(fd);
