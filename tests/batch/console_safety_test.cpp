@@ -62,5 +62,24 @@ TEST(ConsoleSafety, EscapeSequencesFromPresetsAndNamesNeverReachTheTerminal) {
     EXPECT_TRUE(platform::fileExists(program.out("\x1b[31mred.bmp")));
 }
 
+TEST(ConsoleSafety, PortableRunLogsIntoThePerUserFolderWhenTheProgramFolderRefuses) {
+    ConsoleProgram program; // portable: the presets file sits next to the program
+    settings::Preset preset = program.basePreset();
+    preset.resizeEnabled = 1;
+    program.setPresets({preset});
+    writeText(program.in("tiny.jpg"), std::string(34, 'x'));
+    // The log cannot be written next to the program (a folder holds its name; permissions would
+    // not stop a test that runs as root).
+    ASSERT_TRUE(platform::createDirectory(program.programDir() + "Quillmere_Errorlog.txt"));
+
+    const ProgramRun run = program.run({"-Console", program.in("tiny.jpg")});
+    EXPECT_EQ(run.status, 1);
+    const std::string log = program.root() + "home/.config/Quillmere/Quillmere_Errorlog.txt";
+    EXPECT_NE(run.out.find("Take a look at \"Errorlog.txt\" for more information.\n" + log + "\n"),
+              std::string::npos)
+        << run.out;
+    EXPECT_TRUE(platform::isRegularFile(log));
+}
+
 } // namespace
 } // namespace quill::test
