@@ -18,7 +18,9 @@ void parseCommandLine(const std::vector<std::string> &arguments, AppContext &con
 [[nodiscard]] bool hasRelativePathArgument(const std::string &pathArguments);
 
 /// Makes every relative line of `pathArguments` absolute by prefixing `baseDirectory` (which
-/// ends with "/"); absolute lines and empty lines stay as they are.
+/// ends with "/"), and takes the levels "." and ".." out of every line: "." and empty levels are
+/// dropped, and the part up to the last ".." is resolved on the file system (so ".." climbs from
+/// where a link points, as the file system does). Empty lines stay as they are.
 [[nodiscard]] std::string resolvePathArguments(const std::string &pathArguments,
                                                const std::string &baseDirectory);
 

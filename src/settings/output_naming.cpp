@@ -50,7 +50,9 @@ OutputNamer::OutputNamer(const Preset& settings, const RunSettings& run, std::st
       m_outputDirEnabled(settings.outputDirEnabled == 1),
       m_noZeroPadding(settings.noZeroPadding == 1),
       m_fromImageFolder(run.outputDirFromImageFolder == 1), m_outputDirRun(run.outputDirRun),
-      m_commonBase(settings.mirrorSubfolders == 1 ? std::move(commonBase) : std::string()),
+      m_commonBase(settings.mirrorSubfolders == 1 && !commonBase.empty()
+                       ? normalFolderName(commonBase)
+                       : std::string()),
       m_numbering(locateNumberingToken(run.renamePatternRun)),
       m_counters(settings.perFolderNumbering == 1 ? NumberingCounters::Scope::PerFolder
                                                   : NumberingCounters::Scope::Shared,
@@ -66,9 +68,12 @@ OutputPath OutputNamer::outputPathFor(const imagefiles::ImageRecord& record,
     } else {
         out.directory = expandDirectoryPattern(m_outputDirRun, values, m_noZeroPadding);
         if (m_fromImageFolder) out.directory = record.folder + out.directory;
-        if (!m_commonBase.empty() &&
-            record.folder.compare(0, m_commonBase.size(), m_commonBase) == 0) {
-            out.directory += record.folder.substr(m_commonBase.size());
+        if (!m_commonBase.empty()) {
+            // Compared by normal names, the mirrored part holds neither "." nor "..": it can only
+            // add levels below the output folder.
+            const std::string folder = normalFolderName(record.folder);
+            if (folder.compare(0, m_commonBase.size(), m_commonBase) == 0)
+                out.directory += folder.substr(m_commonBase.size());
         }
         out.directory = platform::withTrailingSeparator(out.directory);
         out.directoryReady = !out.directory.empty() && platform::createDirectories(out.directory);

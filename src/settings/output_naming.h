@@ -59,7 +59,8 @@ struct OutputPath {
 class OutputNamer {
   public:
     /// `commonBase` is the run's common base folder (commonBaseFolder of the image list); with
-    /// mirrorSubfolders on and an empty base, mirroring is off for the run.
+    /// mirrorSubfolders on and an empty base, mirroring is off for the run. Image folders are
+    /// mirrored by their normalFolderName(), so no output leaves the output folder.
     OutputNamer(const Preset& settings, const RunSettings& run, std::string commonBase);
 
     /// The output path of an image: the directory (every missing level of an output directory is

@@ -81,5 +81,29 @@ TEST(ConsoleSafety, PortableRunLogsIntoThePerUserFolderWhenTheProgramFolderRefus
     EXPECT_TRUE(platform::isRegularFile(log));
 }
 
+TEST(ConsoleSafety, MirroredFoldersStayInsideTheOutputFolderWhateverTheArguments) {
+    ConsoleProgram program;
+    settings::Preset preset = program.basePreset();
+    preset.convertFormat = 0;
+    preset.mirrorSubfolders = 1;
+    program.setPresets({preset});
+    ASSERT_TRUE(platform::createDirectories(program.in("holiday")));
+    ASSERT_TRUE(platform::createDirectories(program.in("today")));
+    program.addSample("bmp/Info_1_Bit_Top_Down.bmp", "holiday/a.bmp");
+    program.addSample("bmp/Info_1_Bit_Top_Down.bmp", "today/b.bmp");
+
+    // Started inside in/today with "../holiday" and ".".
+    std::string command = program.command({"-Console", "../holiday", "."});
+    const std::string cd = "cd " + shellQuote(program.root());
+    ASSERT_EQ(command.rfind(cd, 0), 0u);
+    command = "cd " + shellQuote(program.in("today")) + command.substr(cd.size());
+    std::string out;
+    EXPECT_EQ(runCommand(command + " 2>/dev/null", &out), 0) << out;
+    EXPECT_TRUE(platform::isRegularFile(program.out("holiday/a.bmp"))) << out;
+    EXPECT_TRUE(platform::isRegularFile(program.out("today/b.bmp")));
+    EXPECT_FALSE(platform::fileExists(program.root() + "holiday"));
+    EXPECT_FALSE(platform::fileExists(program.in("a.bmp")));
+}
+
 } // namespace
 } // namespace quill::test

@@ -78,6 +78,23 @@ TEST(OutputNaming, DirectoriesAreCreatedAndMirrored) {
     OutputNamer mirror = namer(dir.path() + "out", "", dir.file("a/"));
     EXPECT_EQ(mirror.outputPathFor(x, {}).path, dir.file("out/x/1.png"));
     EXPECT_EQ(mirror.outputPathFor(z, {}).path, dir.file("out/y/z/2.png"));
+
+    // Folders named with "." or ".." are mirrored by their normal names, so every output stays
+    // below the output folder, with a base given either way.
+    for (const std::string& base : {dir.file("a/today/"), dir.file("a/today/../")}) {
+        const auto up = image(dir.file("a/today/../holiday/3.png"), "3");
+        const auto here = image(dir.file("a/today/./4.png"), "4");
+        const std::vector<std::string> folders = {up.folder, here.folder};
+        std::vector<std::string> normal;
+        for (const auto& folder : folders)
+            normal.push_back(normalFolderName(folder));
+        OutputNamer guarded = namer(dir.path() + "out", "", commonBaseFolder(normal));
+        EXPECT_EQ(guarded.outputPathFor(up, {}).path, dir.file("out/holiday/3.png"));
+        EXPECT_EQ(guarded.outputPathFor(here, {}).path, dir.file("out/today/4.png"));
+        OutputNamer given = namer(dir.path() + "out", "", base);
+        EXPECT_EQ(given.outputPathFor(up, {}).path.find(".."), std::string::npos);
+        EXPECT_EQ(given.outputPathFor(up, {}).path.rfind(dir.file("out/"), 0), 0u);
+    }
 }
 
 TEST(OutputNaming, ExtensionsAndSameAsSource) {

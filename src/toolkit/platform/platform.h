@@ -47,6 +47,9 @@ enum Attribute : std::uint32_t {
 /// it was deleted).
 [[nodiscard]] std::string currentDirectory();
 [[nodiscard]] bool setCurrentDirectory(const std::string& dir);
+/// The absolute path with every link, "." and ".." resolved as the file system does; nullopt when
+/// some level does not exist or cannot be searched.
+[[nodiscard]] std::optional<std::string> resolvedPath(const std::string& path);
 
 // --- File metadata -----------------------------------------------------------------------------
 

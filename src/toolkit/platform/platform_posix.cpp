@@ -125,6 +125,17 @@ bool setCurrentDirectory(const std::string& dir) {
     return ::chdir(dir.c_str()) == 0 || fail();
 }
 
+std::optional<std::string> resolvedPath(const std::string& path) {
+    char* resolved = ::realpath(path.c_str(), nullptr);
+    if (!resolved) {
+        fail();
+        return std::nullopt;
+    }
+    std::string out(resolved);
+    std::free(resolved);
+    return out;
+}
+
 // --- File metadata -----------------------------------------------------------------------------
 
 std::optional<FileInfo> fileInfo(const std::string& path) {
