@@ -86,15 +86,11 @@ OutputPath OutputNamer::outputPathFor(const imagefiles::ImageRecord& record,
         out.name = expandNamePattern(m_numbering.pattern, values, m_noZeroPadding);
         if (m_numbering.start != -1) {
             out.counterKey = m_counters.keyFor(out.directory);
-            const std::int64_t counter = m_counters.current(out.counterKey);
-            const std::int64_t number =
-                placeNumber(out.name, out.directory, suffix, counter, m_numbering.width);
-            if (number < 0) {
+            out.unnumberedName = out.name;
+            if (!placeNumberInto(out, m_counters.current(out.counterKey))) {
                 out.status = OutputPathStatus::NumberingFailed;
                 return out;
             }
-            m_counters.taken(out.counterKey, number);
-            out.numberUsed = number;
         }
     } else {
         out.name = record.fileName;
@@ -106,8 +102,33 @@ OutputPath OutputNamer::outputPathFor(const imagefiles::ImageRecord& record,
     return out;
 }
 
+bool OutputNamer::placeNumberInto(OutputPath& out, std::int64_t counter) {
+    const std::string suffix = out.extension ? "." + *out.extension : std::string();
+    const auto* taken = m_taken.of(out.directory);
+    std::string name = out.unnumberedName;
+    const std::int64_t number =
+        taken ? placeNumber(name, out.directory, suffix, counter, m_numbering.width, *taken) : -1;
+    if (number < 0) return false;
+    out.name = std::move(name);
+    out.numberUsed = number;
+    out.path = out.directory + out.name + suffix;
+    // A retry after a collision may place a number below the counter; the counter never goes back.
+    if (number >= m_counters.current(out.counterKey)) m_counters.taken(out.counterKey, number);
+    // Handed out: later images of the run skip the name without looking at the disk.
+    m_taken.add(out.directory, out.name + suffix);
+    return true;
+}
+
 void OutputNamer::giveBackNumber(const OutputPath& output) {
-    if (output.numberUsed >= 0) m_counters.giveBack(output.counterKey, output.numberUsed);
+    if (output.numberUsed < 0) return;
+    m_counters.giveBack(output.counterKey, output.numberUsed);
+    m_taken.remove(output.directory, platform::filePart(output.path));
+}
+
+bool OutputNamer::nextFreeNumber(OutputPath& output) {
+    if (output.numberUsed < 0) return false;
+    // The name stays taken (it is someone else's file now); the search goes on after it.
+    return placeNumberInto(output, output.numberUsed + 1);
 }
 
 CollisionDecision CollisionRule::resolve(const std::string& outputPath,

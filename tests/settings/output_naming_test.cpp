@@ -65,6 +65,37 @@ TEST(OutputNaming, NumberingSkipsExistingNamesAcrossImages) {
     EXPECT_EQ(byCase.outputPathFor(lower, {}).path, dir.file("trip/001.jpg"));
 }
 
+TEST(OutputNaming, NameTakenAtCommitMovesOnToTheNextFreeNumber) {
+    test::TempDir dir;
+    const auto a = image("/src/a.jpg", "a");
+    OutputNamer numbered = namer(dir.path() + "out/", "(%01%)");
+    OutputPath first = numbered.outputPathFor(a, {});
+    ASSERT_EQ(first.path, dir.file("out/(01).jpg"));
+    // Another program creates (01) and (02) before our commit; the retry skips both without a
+    // new listing, and later images go on after it.
+    test::writeText(dir.file("out/(01).jpg"), "theirs");
+    test::writeText(dir.file("out/(02).jpg"), "theirs");
+    ASSERT_TRUE(numbered.nextFreeNumber(first));
+    EXPECT_EQ(first.path, dir.file("out/(03).jpg"));
+    EXPECT_EQ(first.name, "(03)");
+    EXPECT_EQ(first.numberUsed, 3);
+    // A failed image gives its number back; the names found taken stay taken.
+    numbered.giveBackNumber(first);
+    EXPECT_EQ(numbered.outputPathFor(a, {}).name, "(03)");
+    EXPECT_EQ(numbered.outputPathFor(a, {}).name, "(04)");
+
+    // Unnumbered outputs have no next number; numbers grow past their width.
+    OutputNamer plain = namer(dir.path() + "out/");
+    OutputPath kept = plain.outputPathFor(a, {});
+    EXPECT_FALSE(plain.nextFreeNumber(kept));
+    EXPECT_EQ(kept.path, dir.file("out/a.jpg"));
+    OutputNamer oneDigit = namer(dir.path() + "one/", "%8%");
+    OutputPath eight = oneDigit.outputPathFor(a, {});
+    ASSERT_EQ(eight.name, "8");
+    ASSERT_TRUE(oneDigit.nextFreeNumber(eight));
+    EXPECT_EQ(eight.name, "9");
+}
+
 TEST(OutputNaming, DirectoriesAreCreatedAndMirrored) {
     test::TempDir dir;
     const OutputPath dated =
