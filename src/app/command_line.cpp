@@ -1,7 +1,10 @@
 // Command-line parsing: the switches and the path arguments.
 #include "app/command_line.h"
 
+#include "toolkit/platform/platform.h"
+
 #include <cstddef>
+#include <vector>
 
 namespace quill::app {
 
@@ -23,6 +26,52 @@ std::size_t characterCount(const std::string &text) {
         if ((static_cast<unsigned char>(c) & 0xC0) != 0x80) ++count;
     }
     return count;
+}
+
+// An absolute path without "." and ".." levels, so that every folder below it is named one way
+// only (the common base folder of a run and the mirrored sub-folders depend on that).
+std::string withoutDotLevels(const std::string &path) {
+    std::vector<std::string> levels;
+    std::size_t lastClimb = 0; // levels up to and including the last ".."
+    std::size_t pos = 0;
+    while (pos <= path.size()) {
+        std::size_t end = path.find('/', pos);
+        if (end == std::string::npos) end = path.size();
+        const std::string level = path.substr(pos, end - pos);
+        if (!level.empty() && level != ".") {
+            levels.push_back(level);
+            if (level == "..") lastClimb = levels.size();
+        }
+        pos = end + 1;
+    }
+    const auto join = [&](std::size_t from, std::size_t to) {
+        std::string joined;
+        for (std::size_t i = from; i < to; ++i)
+            joined += "/" + levels[i];
+        return joined;
+    };
+    std::string head = join(0, lastClimb);
+    if (lastClimb != 0) {
+        if (const auto resolved = platform::resolvedPath(head)) {
+            head = *resolved == "/" ? std::string() : *resolved;
+        } else {
+            // A level that does not exist: no file can be found below it either, so climbing by
+            // the names is as good as any.
+            std::vector<std::string> kept;
+            for (std::size_t i = 0; i < lastClimb; ++i) {
+                if (levels[i] != "..")
+                    kept.push_back(levels[i]);
+                else if (!kept.empty())
+                    kept.pop_back();
+            }
+            head.clear();
+            for (const std::string &level : kept)
+                head += "/" + level;
+        }
+    }
+    std::string out = head + join(lastClimb, levels.size());
+    if (out.empty() || (path.back() == '/')) out += '/';
+    return out;
 }
 
 } // namespace
@@ -58,6 +107,17 @@ void parseCommandLine(const std::vector<std::string> &arguments, AppContext &con
     }
 }
 
+bool hasRelativePathArgument(const std::string &pathArguments) {
+    std::size_t pos = 0;
+    while (pos < pathArguments.size()) {
+        std::size_t end = pathArguments.find('\n', pos);
+        if (end == std::string::npos) end = pathArguments.size();
+        if (end > pos && pathArguments[pos] != '/') return true;
+        pos = end + 1;
+    }
+    return false;
+}
+
 std::string resolvePathArguments(const std::string &pathArguments,
                                  const std::string &baseDirectory) {
     std::string out;
@@ -66,8 +126,8 @@ std::string resolvePathArguments(const std::string &pathArguments,
         std::size_t end = pathArguments.find('\n', pos);
         if (end == std::string::npos) end = pathArguments.size();
         const std::string line = pathArguments.substr(pos, end - pos);
-        if (!line.empty() && line.front() != '/') out += baseDirectory;
-        out += line;
+        if (!line.empty())
+            out += withoutDotLevels(line.front() == '/' ? line : baseDirectory + line);
         out += '\n';
         pos = end + 1;
     }

@@ -14,8 +14,13 @@ namespace quill::app {
 /// `pathArguments` followed by a line feed.
 void parseCommandLine(const std::vector<std::string> &arguments, AppContext &context);
 
+/// True when a line of `pathArguments` is a relative path (it does not begin with "/").
+[[nodiscard]] bool hasRelativePathArgument(const std::string &pathArguments);
+
 /// Makes every relative line of `pathArguments` absolute by prefixing `baseDirectory` (which
-/// ends with "/"); absolute lines and empty lines stay as they are.
+/// ends with "/"), and takes the levels "." and ".." out of every line: "." and empty levels are
+/// dropped, and the part up to the last ".." is resolved on the file system (so ".." climbs from
+/// where a link points, as the file system does). Empty lines stay as they are.
 [[nodiscard]] std::string resolvePathArguments(const std::string &pathArguments,
                                                const std::string &baseDirectory);
 

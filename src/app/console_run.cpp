@@ -54,6 +54,7 @@ int runConsoleBatch(AppContext& context) {
                          platform::appDataDirectory() + settings::programInfoText(0) + "/" +
                              logName};
     env.progressOnStderr = platform::stderrIsTerminal();
+    env.pauseAfterSuccess = platform::stdoutIsTerminal();
 
     switch (batch::consoleRun(env)) {
     case batch::ConsoleRunOutcome::AllDone: return ExitOk;

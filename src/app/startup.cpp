@@ -121,7 +121,10 @@ void chooseSettingsLocation(AppContext &context) {
 }
 
 void removeAllSettingFiles(const AppContext &context) {
-    (void)platform::removeDirectoryTree(perUserDirectory());
+    // Only the files the program writes there; a folder the user keeps other things in stays.
+    (void)platform::removeFilesAndEmptyFolder(
+        perUserDirectory(), {settings::kPresetsFileName, settings::kLanguageFileName,
+                             shortProgramName() + "_Errorlog.txt"});
     (void)platform::deleteFile(portablePrefix(context) + settings::kLanguageFileName);
     (void)platform::deleteFile(portablePrefix(context) + settings::kPresetsFileName);
 }
@@ -133,12 +136,24 @@ void runProgram(const std::vector<std::string> &arguments) {
     // Relative paths name files as seen from where the user started the program; the current
     // directory changes to the program directory below.
     context.startDirectory = platform::currentDirectory();
-    context.pathArguments = resolvePathArguments(context.pathArguments, context.startDirectory);
+    const bool relativeUnresolvable =
+        context.startDirectory.empty() && hasRelativePathArgument(context.pathArguments);
+    if (!relativeUnresolvable)
+        context.pathArguments = resolvePathArguments(context.pathArguments, context.startDirectory);
 
     if (!settings::loadProgramInfo()) showFatalError(context, kCouldNotInitialize);
 
-    context.instanceLock = platform::InstanceLock::acquire(programName());
-    if (!context.instanceLock) shutDown(context, ExitOtherInstance);
+    std::string lockUnusable;
+    context.instanceLock = platform::InstanceLock::acquire(programName(), &lockUnusable);
+    if (!context.instanceLock) {
+        // Another instance leaves silently; a lock we cannot trust is explained, since no other
+        // instance may be running at all.
+        if (!lockUnusable.empty())
+            platform::errorPrint(lockUnusable + " " + programName() +
+                                 " does not start while it cannot tell whether another instance "
+                                 "is running.");
+        shutDown(context, ExitOtherInstance);
+    }
 
     context.programDirectory = platform::programDirectory();
     context.desktopDirectory = platform::desktopDirectory();
@@ -162,6 +177,11 @@ void runProgram(const std::vector<std::string> &arguments) {
     const int start = context.startPreset != -1 ? context.startPreset
                                                 : static_cast<int>(context.presetList.currentIndex);
     context.currentPreset = loadStartPreset(context, start);
+
+    if (relativeUnresolvable && !context.helpRequested) {
+        platform::errorPrint(kCurrentFolderUnreadable);
+        shutDown(context, ExitRunRefused);
+    }
 
     if (context.consoleMode || context.helpRequested) runConsoleMode(context);
 

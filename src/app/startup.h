@@ -8,6 +8,12 @@
 
 namespace quill::app {
 
+/// Shown on standard error when relative path arguments meet a current folder that cannot be
+/// read: resolving them against anything else would process files the user did not name.
+inline constexpr const char *kCurrentFolderUnreadable =
+    "Relative paths can't be used: the current folder can't be read (was it deleted?). Give "
+    "absolute paths or start from an existing folder.";
+
 /// The fixed text of every fatal start-up failure.
 inline constexpr const char *kCouldNotInitialize =
     "Fatal error!\r\n\r\nCouldn't initialize program.";
@@ -49,7 +55,9 @@ int loadStartPreset(AppContext &context, int position);
 /// programDirectory and the program-information table.
 void chooseSettingsLocation(AppContext &context);
 
-/// Deletes the per-user settings folder and the portable setting files next to the program.
+/// Deletes the setting files (and the error log) in the per-user settings folder, that folder
+/// when nothing else is left in it, and the portable setting files next to the program. Links
+/// are never followed.
 void removeAllSettingFiles(const AppContext &context);
 
 } // namespace quill::app

@@ -64,7 +64,7 @@ public:
         m_stop.store(true);
         if (m_thread.joinable()) {
             m_thread.join();
-            platform::errorPrint("\r\x1b[K", false);
+            platform::errorPrintControl("\r\x1b[K");
         }
     }
 
@@ -74,9 +74,10 @@ private:
             std::string name, folder;
             m_flags.readCurrent(name, folder);
             const std::int32_t done = m_flags.progressCounter.load() / 10;
-            platform::errorPrint("\r\x1b[K" + std::to_string(done) + " / " +
-                                     std::to_string(m_total) + "  " + name,
-                                 false);
+            // The name is printed through errorPrint, which shows control characters as "?".
+            platform::errorPrintControl("\r\x1b[K");
+            platform::errorPrint(
+                std::to_string(done) + " / " + std::to_string(m_total) + "  " + name, false);
             std::this_thread::sleep_for(200ms);
         }
     }
@@ -186,7 +187,7 @@ ConsoleRunOutcome consoleRun(ConsoleRunEnvironment& env) {
     if (!env.settings.exitAfterRun) {
         if (allOk) {
             platform::consolePrint("Result: Processed successfully");
-            std::this_thread::sleep_for(1500ms);
+            if (env.pauseAfterSuccess) std::this_thread::sleep_for(1500ms);
         }
     } else {
         platform::consolePrint("Result: Finished");

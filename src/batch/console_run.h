@@ -22,6 +22,9 @@ struct ConsoleRunEnvironment {
     std::vector<std::string> errorLogPaths; ///< where the log may go, in order of preference
     /// Show a one-line progress indicator on standard error (when it is a terminal).
     bool progressOnStderr = false;
+    /// Wait 1.5 s after "Result: Processed successfully" so that a person can read it; only
+    /// worth it when standard output is a terminal, never for a script or a pipe.
+    bool pauseAfterSuccess = false;
 };
 
 /// The outcome of a console run.

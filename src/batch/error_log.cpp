@@ -91,7 +91,12 @@ std::string consoleErrorReport(const imagefiles::ImageList& images,
                                const std::vector<std::string>& candidatePaths) {
     platform::consolePrint("Result: Error(s) occured!");
     for (const std::string& path : candidatePaths) {
-        if (path.empty() || !writeErrorLog(path, images, standardTitle)) continue;
+        if (path.empty()) continue;
+        // A fallback folder (the per-user settings folder in portable mode) may not exist yet.
+        if (!writeErrorLog(path, images, standardTitle) &&
+            !(platform::createDirectories(platform::directoryPart(path)) &&
+              writeErrorLog(path, images, standardTitle)))
+            continue;
         platform::consolePrint("Take a look at \"Errorlog.txt\" for more information.");
         platform::consolePrint(path);
         return path;

@@ -50,7 +50,9 @@ OutputNamer::OutputNamer(const Preset& settings, const RunSettings& run, std::st
       m_outputDirEnabled(settings.outputDirEnabled == 1),
       m_noZeroPadding(settings.noZeroPadding == 1),
       m_fromImageFolder(run.outputDirFromImageFolder == 1), m_outputDirRun(run.outputDirRun),
-      m_commonBase(settings.mirrorSubfolders == 1 ? std::move(commonBase) : std::string()),
+      m_commonBase(settings.mirrorSubfolders == 1 && !commonBase.empty()
+                       ? normalFolderName(commonBase)
+                       : std::string()),
       m_numbering(locateNumberingToken(run.renamePatternRun)),
       m_counters(settings.perFolderNumbering == 1 ? NumberingCounters::Scope::PerFolder
                                                   : NumberingCounters::Scope::Shared,
@@ -66,9 +68,12 @@ OutputPath OutputNamer::outputPathFor(const imagefiles::ImageRecord& record,
     } else {
         out.directory = expandDirectoryPattern(m_outputDirRun, values, m_noZeroPadding);
         if (m_fromImageFolder) out.directory = record.folder + out.directory;
-        if (!m_commonBase.empty() &&
-            record.folder.compare(0, m_commonBase.size(), m_commonBase) == 0) {
-            out.directory += record.folder.substr(m_commonBase.size());
+        if (!m_commonBase.empty()) {
+            // Compared by normal names, the mirrored part holds neither "." nor "..": it can only
+            // add levels below the output folder.
+            const std::string folder = normalFolderName(record.folder);
+            if (folder.compare(0, m_commonBase.size(), m_commonBase) == 0)
+                out.directory += folder.substr(m_commonBase.size());
         }
         out.directory = platform::withTrailingSeparator(out.directory);
         out.directoryReady = !out.directory.empty() && platform::createDirectories(out.directory);
@@ -81,15 +86,11 @@ OutputPath OutputNamer::outputPathFor(const imagefiles::ImageRecord& record,
         out.name = expandNamePattern(m_numbering.pattern, values, m_noZeroPadding);
         if (m_numbering.start != -1) {
             out.counterKey = m_counters.keyFor(out.directory);
-            const std::int64_t counter = m_counters.current(out.counterKey);
-            const std::int64_t number =
-                placeNumber(out.name, out.directory, suffix, counter, m_numbering.width);
-            if (number < 0) {
+            out.unnumberedName = out.name;
+            if (!placeNumberInto(out, m_counters.current(out.counterKey))) {
                 out.status = OutputPathStatus::NumberingFailed;
                 return out;
             }
-            m_counters.taken(out.counterKey, number);
-            out.numberUsed = number;
         }
     } else {
         out.name = record.fileName;
@@ -101,8 +102,33 @@ OutputPath OutputNamer::outputPathFor(const imagefiles::ImageRecord& record,
     return out;
 }
 
+bool OutputNamer::placeNumberInto(OutputPath& out, std::int64_t counter) {
+    const std::string suffix = out.extension ? "." + *out.extension : std::string();
+    const auto* taken = m_taken.of(out.directory);
+    std::string name = out.unnumberedName;
+    const std::int64_t number =
+        taken ? placeNumber(name, out.directory, suffix, counter, m_numbering.width, *taken) : -1;
+    if (number < 0) return false;
+    out.name = std::move(name);
+    out.numberUsed = number;
+    out.path = out.directory + out.name + suffix;
+    // A retry after a collision may place a number below the counter; the counter never goes back.
+    if (number >= m_counters.current(out.counterKey)) m_counters.taken(out.counterKey, number);
+    // Handed out: later images of the run skip the name without looking at the disk.
+    m_taken.add(out.directory, out.name + suffix);
+    return true;
+}
+
 void OutputNamer::giveBackNumber(const OutputPath& output) {
-    if (output.numberUsed >= 0) m_counters.giveBack(output.counterKey, output.numberUsed);
+    if (output.numberUsed < 0) return;
+    m_counters.giveBack(output.counterKey, output.numberUsed);
+    m_taken.remove(output.directory, platform::filePart(output.path));
+}
+
+bool OutputNamer::nextFreeNumber(OutputPath& output) {
+    if (output.numberUsed < 0) return false;
+    // The name stays taken (it is someone else's file now); the search goes on after it.
+    return placeNumberInto(output, output.numberUsed + 1);
 }
 
 CollisionDecision CollisionRule::resolve(const std::string& outputPath,

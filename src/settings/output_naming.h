@@ -53,13 +53,15 @@ struct OutputPath {
     bool directoryReady = true;   ///< every level of the directory exists
     std::int64_t numberUsed = -1; ///< number taken from the numbering counter, -1 if none
     std::string counterKey;       ///< the counter the number was taken from
+    std::string unnumberedName;   ///< the expanded name before the number went in
 };
 
 /// Turns the images of one run into output paths. Holds the numbering counters of the run.
 class OutputNamer {
   public:
     /// `commonBase` is the run's common base folder (commonBaseFolder of the image list); with
-    /// mirrorSubfolders on and an empty base, mirroring is off for the run.
+    /// mirrorSubfolders on and an empty base, mirroring is off for the run. Image folders are
+    /// mirrored by their normalFolderName(), so no output leaves the output folder.
     OutputNamer(const Preset& settings, const RunSettings& run, std::string commonBase);
 
     /// The output path of an image: the directory (every missing level of an output directory is
@@ -68,6 +70,11 @@ class OutputNamer {
                                            const OutputFormatChoice& format);
     /// Gives the number of a failed image back, so the next image reuses it.
     void giveBackNumber(const OutputPath& output);
+    /// For a numbered output whose name turned out to be taken when its file was committed
+    /// (another program or worker created it meanwhile): records that name as taken and places
+    /// the next free number into `output` (name, path, numberUsed). False, with `output`
+    /// unchanged, when it is not numbered or no number is left. Costs no directory listing.
+    [[nodiscard]] bool nextFreeNumber(OutputPath& output);
 
     /// The rename pattern's numbering token (start -1 when none).
     [[nodiscard]] const NumberingToken& numbering() const { return m_numbering; }
@@ -75,6 +82,9 @@ class OutputNamer {
     [[nodiscard]] const std::string& commonBase() const { return m_commonBase; }
 
   private:
+    /// Places the first free number from `counter` into out.unnumberedName and takes it.
+    [[nodiscard]] bool placeNumberInto(OutputPath& out, std::int64_t counter);
+
     bool m_renameEnabled;
     bool m_outputDirEnabled;
     bool m_noZeroPadding;
@@ -83,6 +93,7 @@ class OutputNamer {
     std::string m_commonBase;
     NumberingToken m_numbering;
     NumberingCounters m_counters;
+    TakenNames m_taken; ///< each output directory is listed once per run
 };
 
 /// The answers to the question asked when an output file exists.

@@ -279,8 +279,37 @@ NumberingToken locateNumberingToken(std::string_view renamePattern) {
     return token;
 }
 
+namespace {
+
+// The names in a directory, or nullopt when it exists but cannot be listed. A directory that does
+// not exist has no names.
+std::optional<std::unordered_set<std::string>> listedNames(const std::string& outputDir) {
+    std::unordered_set<std::string> names;
+    const std::string listed = outputDir.empty() ? std::string("./") : outputDir;
+    if (auto entries = platform::listDirectory(listed)) {
+        names.reserve(entries->size());
+        for (auto& entry : *entries)
+            names.insert(std::move(entry.name));
+    } else if (platform::fileExists(listed)) {
+        return std::nullopt;
+    }
+    return names;
+}
+
+} // namespace
+
 std::int64_t placeNumber(std::string& name, const std::string& outputDir, const std::string& suffix,
                          std::int64_t counter, int width) {
+    if (outputDir.empty() && name.empty()) return -1;
+    if (name.find(kNumberingMarker) == std::string::npos) return -1;
+    const auto taken = listedNames(outputDir);
+    if (!taken) return -1; // a directory that cannot be read fails instead of guessing
+    return placeNumber(name, outputDir, suffix, counter, width, *taken);
+}
+
+std::int64_t placeNumber(std::string& name, const std::string& outputDir, const std::string& suffix,
+                         std::int64_t counter, int width,
+                         const std::unordered_set<std::string>& taken) {
     if (outputDir.empty() && name.empty()) return -1;
     const std::size_t markerAt = name.find(kNumberingMarker);
     if (markerAt == std::string::npos) return -1;
@@ -288,17 +317,7 @@ std::int64_t placeNumber(std::string& name, const std::string& outputDir, const 
     const std::string before = full.substr(0, markerAt);
     const std::string after = full.substr(markerAt + kNumberingMarker.size());
 
-    // Read the directory once: the search then needs at most one step per existing entry, and a
-    // directory that exists but cannot be read fails the numbering instead of guessing.
-    std::unordered_set<std::string> taken;
-    const std::string listed = outputDir.empty() ? std::string("./") : outputDir;
-    if (auto entries = platform::listDirectory(listed)) {
-        for (auto& entry : *entries)
-            taken.insert(std::move(entry.name));
-    } else if (platform::fileExists(listed)) {
-        return -1;
-    }
-    // Names can also exist without being listed (case-insensitive file systems, files created
+    // Names can also exist without being known (case-insensitive file systems, files created
     // meanwhile), so every candidate is checked on the file system too; a fixed allowance of such
     // hits keeps the search finite.
     constexpr std::int64_t kUnlistedAllowance = 4096;
@@ -314,9 +333,27 @@ std::int64_t placeNumber(std::string& name, const std::string& outputDir, const 
     return -1;
 }
 
+std::unordered_set<std::string>* TakenNames::of(const std::string& outputDir) {
+    auto it = m_directories.find(outputDir);
+    if (it == m_directories.end())
+        it = m_directories.emplace(outputDir, listedNames(outputDir)).first;
+    return it->second ? &*it->second : nullptr;
+}
+
+void TakenNames::add(const std::string& outputDir, const std::string& fileName) {
+    if (auto* names = of(outputDir)) names->insert(fileName);
+}
+
+void TakenNames::remove(const std::string& outputDir, const std::string& fileName) {
+    auto it = m_directories.find(outputDir);
+    if (it != m_directories.end() && it->second) it->second->erase(fileName);
+}
+
 std::string NumberingCounters::keyFor(std::string_view outputDir) const {
     if (m_scope == Scope::Shared) return std::string(kNumberingMarker);
-    return toLowerText(outputDir);
+    // File names are compared exactly, as the file system does: "Trip/" and "trip/" are two
+    // folders with a counter each.
+    return std::string(outputDir);
 }
 
 std::int64_t NumberingCounters::current(const std::string& key) {

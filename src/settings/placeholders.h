@@ -4,8 +4,11 @@
 #include <array>
 #include <cstdint>
 #include <map>
+#include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
+#include <unordered_set>
 
 namespace quill::imagefiles {
 struct ImageRecord;
@@ -115,9 +118,29 @@ struct NumberingToken {
 /// but cannot be listed, or no free name within the bounded search.
 [[nodiscard]] std::int64_t placeNumber(std::string& name, const std::string& outputDir,
                                        const std::string& suffix, std::int64_t counter, int width);
+/// placeNumber() with the names of the directory already known: `taken` holds the names listed
+/// (and handed out) so far, and only candidates not in it are checked on the file system. The
+/// directory is not listed again, so numbering a batch costs one listing per directory.
+[[nodiscard]] std::int64_t placeNumber(std::string& name, const std::string& outputDir,
+                                       const std::string& suffix, std::int64_t counter, int width,
+                                       const std::unordered_set<std::string>& taken);
 
-/// The numbering counters of one run: one per output directory (keyed by the lower-case
-/// directory), or one shared counter.
+/// The names taken in the output directories of one run: a directory is listed once, when it is
+/// first numbered into; the names the run hands out, and names found taken when a file is
+/// committed, are added as the run goes.
+class TakenNames {
+  public:
+    /// The names of `outputDir` ("" means "./"); nullptr when it exists but cannot be listed.
+    [[nodiscard]] std::unordered_set<std::string>* of(const std::string& outputDir);
+    void add(const std::string& outputDir, const std::string& fileName);
+    void remove(const std::string& outputDir, const std::string& fileName);
+
+  private:
+    std::unordered_map<std::string, std::optional<std::unordered_set<std::string>>> m_directories;
+};
+
+/// The numbering counters of one run: one per output directory (keyed by the directory exactly
+/// as written), or one shared counter.
 class NumberingCounters {
   public:
     enum class Scope { PerFolder, Shared };

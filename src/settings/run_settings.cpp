@@ -99,6 +99,28 @@ std::string resolveRelativePath(std::string_view rawPath, std::string_view rawBa
     return base + "/" + path;
 }
 
+std::string normalFolderName(std::string_view folder) {
+    std::vector<std::string_view> levels;
+    std::size_t pos = 0;
+    while (pos <= folder.size()) {
+        std::size_t end = folder.find('/', pos);
+        if (end == std::string_view::npos) end = folder.size();
+        const std::string_view level = folder.substr(pos, end - pos);
+        if (level == "..") {
+            if (!levels.empty()) levels.pop_back();
+        } else if (!level.empty() && level != ".") {
+            levels.push_back(level);
+        }
+        pos = end + 1;
+    }
+    std::string out = !folder.empty() && folder.front() == '/' ? "/" : "";
+    for (const std::string_view level : levels) {
+        out += level;
+        out += '/';
+    }
+    return out;
+}
+
 std::string commonBaseFolder(const std::vector<std::string>& folders) {
     if (folders.empty()) return {};
     const auto separators = [](const std::string& folder) {
@@ -124,7 +146,7 @@ std::string commonBaseFolder(const imagefiles::ImageList& images) {
     std::vector<std::string> folders;
     folders.reserve(images.size());
     for (const imagefiles::ImageRecord& record : images.records())
-        folders.push_back(record.folder);
+        folders.push_back(normalFolderName(record.folder));
     return commonBaseFolder(folders);
 }
 

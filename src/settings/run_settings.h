@@ -61,11 +61,16 @@ struct RunContext {
 /// result is base + "/" + path. "\" in the path counts as "/".
 [[nodiscard]] std::string resolveRelativePath(std::string_view path, std::string_view base);
 
+/// A folder named without "." and ".." levels, for comparing folders by name: "." and empty
+/// levels are dropped, ".." takes away the level before it (and nothing at the top). Ends with
+/// "/" unless the result is empty; a leading "/" stays.
+[[nodiscard]] std::string normalFolderName(std::string_view folder);
+
 /// The deepest folder (ending in "/") that every folder of the list begins with, built level by
 /// level from a shallowest folder; "" when not even the first level is shared or the list is
 /// empty. Folders end with "/".
 [[nodiscard]] std::string commonBaseFolder(const std::vector<std::string>& folders);
-/// The common base folder of the images of a list.
+/// The common base folder of the images of a list, from their folders' normalFolderName().
 [[nodiscard]] std::string commonBaseFolder(const imagefiles::ImageList& images);
 
 } // namespace quill::settings

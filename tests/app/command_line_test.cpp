@@ -1,7 +1,12 @@
 // Command-line parsing: switches in any letter case, the preset choice and the path arguments.
 #include "app/command_line.h"
 
+#include "test_support.h"
+#include "toolkit/platform/platform.h"
+
 #include <gtest/gtest.h>
+
+#include <unistd.h>
 
 namespace quill::app {
 namespace {
@@ -60,8 +65,31 @@ TEST(CommandLine, PathArgumentsAreCollectedInOrder) {
 
 TEST(CommandLine, RelativePathsResolveAgainstTheStartDirectory) {
     EXPECT_EQ(resolvePathArguments("photos/a.jpg\n/abs/b.jpg\n./c.jpg\n", "/home/u/"),
-              "/home/u/photos/a.jpg\n/abs/b.jpg\n/home/u/./c.jpg\n");
+              "/home/u/photos/a.jpg\n/abs/b.jpg\n/home/u/c.jpg\n");
     EXPECT_EQ(resolvePathArguments("", "/home/u/"), "");
+}
+
+TEST(CommandLine, DotLevelsLeaveThePathsAndClimbAsTheFileSystemDoes) {
+    // start/ holds "link" -> deep/er; "link/.." is deep/, not start/.
+    test::TempDir dir;
+    ASSERT_TRUE(platform::createDirectories(dir.path() + "deep/er"));
+    ASSERT_TRUE(platform::createDirectories(dir.path() + "start/today"));
+    ASSERT_EQ(::symlink((dir.path() + "deep/er").c_str(), (dir.path() + "start/link").c_str()), 0);
+    const std::string real = *platform::resolvedPath(dir.path());
+    const std::string start = dir.path() + "start/";
+    const struct {
+        std::string argument, resolved;
+    } cases[] = {
+        {"../holiday", real + "/holiday"},
+        {".", dir.path() + "start"},
+        {"./today/", start + "today/"},
+        {"today/.//x.jpg", start + "today/x.jpg"},
+        {"link/../y.jpg", real + "/deep/y.jpg"},
+        {"missing/../../z/", dir.path() + "z/"},
+        {"/../..", "/"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(resolvePathArguments(c.argument + "\n", start), c.resolved + "\n") << c.argument;
 }
 
 } // namespace

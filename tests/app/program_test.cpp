@@ -9,6 +9,9 @@
 
 #include <cstdlib>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 namespace quill::app {
 namespace {
 
@@ -78,12 +81,13 @@ class Program : public ::testing::Test {
     std::string perUser() const { return m_root.path() + "home/.config/Quillmere/"; }
     std::string runtimeDir() const { return m_root.path() + "runtime"; }
 
-    RunResult run(const std::string &arguments) const {
+    /// Runs the program; without `runtimeDirectory` XDG_RUNTIME_DIR is unset.
+    RunResult run(const std::string &arguments, bool runtimeDirectory = true) const {
         const std::string home = m_root.path() + "home";
         const std::string command =
             "cd " + test::shellQuote(m_root.path() + "work") + " && env -u XDG_CONFIG_HOME" +
-            " HOME=" + test::shellQuote(home) +
-            " XDG_RUNTIME_DIR=" + test::shellQuote(runtimeDir()) +
+            (runtimeDirectory ? "" : " -u XDG_RUNTIME_DIR") + " HOME=" + test::shellQuote(home) +
+            (runtimeDirectory ? " XDG_RUNTIME_DIR=" + test::shellQuote(runtimeDir()) : "") +
             " TMPDIR=" + test::shellQuote(m_root.path()) + " LC_ALL=C LANG=C " +
             test::shellQuote(binary()) + " " + arguments + " 2>" +
             test::shellQuote(m_root.path() + "stderr.txt");
@@ -137,6 +141,39 @@ TEST_F(Program, RelativePathArgumentsResolveAgainstTheStartDirectory) {
     EXPECT_NE(r.out.find("Loaded images: 1\n"), std::string::npos) << r.out;
 }
 
+TEST_F(Program, RelativePathArgumentsAreRefusedWhenTheCurrentFolderIsGone) {
+    // "pics" seen from "/" is a real folder with an image: resolving against "/" would load it.
+    ASSERT_TRUE(platform::createDirectories(m_root.path() + "pics"));
+    ASSERT_TRUE(platform::copyFile(test::testdata("bmp/Info_1_Bit_Top_Down.bmp"),
+                                   m_root.path() + "pics/a.bmp", platform::Overwrite::Replace));
+    const std::string fromRoot = m_root.path().substr(1) + "pics";
+    ASSERT_TRUE(platform::createDirectory(m_root.path() + "work/gone"));
+    const std::string home = m_root.path() + "home";
+    const auto start = [&](const std::string &argument) {
+        RunResult r;
+        r.status = test::runCommand("cd " + test::shellQuote(m_root.path() + "work/gone") +
+                                        " && rmdir ../gone && HOME=" + test::shellQuote(home) +
+                                        " XDG_RUNTIME_DIR=" + test::shellQuote(runtimeDir()) +
+                                        " TMPDIR=" + test::shellQuote(m_root.path()) + " " +
+                                        test::shellQuote(binary()) + " -Console " +
+                                        test::shellQuote(argument) + " 2>" +
+                                        test::shellQuote(m_root.path() + "stderr.txt"),
+                                    &r.out);
+        const auto err = test::readBytes(m_root.path() + "stderr.txt");
+        r.err.assign(err.begin(), err.end());
+        EXPECT_TRUE(platform::createDirectory(m_root.path() + "work/gone"));
+        return r;
+    };
+    RunResult r = start(fromRoot);
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.out.find("Loaded images"), std::string::npos) << r.out;
+    EXPECT_NE(r.err.find("current folder can't be read"), std::string::npos) << r.err;
+    // An absolute path still works from there.
+    r = start(m_root.path() + "pics");
+    EXPECT_NE(r.out.find("Loaded images: 1\n"), std::string::npos) << r.out;
+    EXPECT_EQ(r.err, "");
+}
+
 TEST_F(Program, WithoutConsoleItSaysWindowModeIsMissing) {
     const RunResult r = run("");
     EXPECT_EQ(r.status, 0);
@@ -175,6 +212,70 @@ TEST_F(Program, UninstallRemovesPerUserAndPortableFiles) {
     EXPECT_FALSE(platform::fileExists(programDir() + "Quillmere_Presets"));
     EXPECT_TRUE(platform::isRegularFile(binary()));
     EXPECT_TRUE(platform::fileExists(programDir() + "Quillmere_Other"));
+}
+
+TEST_F(Program, UninstallRemovesOnlyOurFilesAndNeverFollowsALink) {
+    // The user keeps a note and a folder of their own beside our files: those stay, and so does
+    // the folder that holds them.
+    ASSERT_TRUE(platform::createDirectories(perUser() + "mine"));
+    test::writeText(perUser() + "mine/keep.txt", "kept");
+    test::writeText(perUser() + "notes.txt", "kept");
+    ASSERT_TRUE(settings::writePresets(perUser() + "Presets", settings::defaultPresetList()));
+    ASSERT_TRUE(settings::writeLanguage(perUser() + "Language", 2));
+    test::writeText(perUser() + "Quillmere_Errorlog.txt", "log");
+    EXPECT_EQ(run("-Uninstall").status, 0);
+    EXPECT_FALSE(platform::fileExists(perUser() + "Presets"));
+    EXPECT_FALSE(platform::fileExists(perUser() + "Language"));
+    EXPECT_FALSE(platform::fileExists(perUser() + "Quillmere_Errorlog.txt"));
+    EXPECT_TRUE(platform::isRegularFile(perUser() + "mine/keep.txt"));
+    EXPECT_TRUE(platform::isRegularFile(perUser() + "notes.txt"));
+
+    // The settings folder is a link into a dotfiles repository: nothing behind it is touched.
+    ASSERT_TRUE(platform::removeDirectoryTree(perUser()));
+    const std::string dotfiles = m_root.path() + "dotfiles/";
+    ASSERT_TRUE(platform::createDirectories(dotfiles + ".git"));
+    test::writeText(dotfiles + ".git/HEAD", "ref");
+    ASSERT_TRUE(settings::writePresets(dotfiles + "Presets", settings::defaultPresetList()));
+    ASSERT_EQ(::symlink(dotfiles.c_str(), (m_root.path() + "home/.config/Quillmere").c_str()), 0);
+    EXPECT_EQ(run("-Uninstall").status, 0);
+    EXPECT_TRUE(platform::isRegularFile(dotfiles + ".git/HEAD"));
+    EXPECT_TRUE(platform::isRegularFile(dotfiles + "Presets"));
+    EXPECT_FALSE(platform::fileExists(m_root.path() + "home/.config/Quillmere"));
+}
+
+TEST_F(Program, LockLivesInAPrivateFolderAndAPlantedOneIsExplained) {
+    // Without XDG_RUNTIME_DIR the lock folder sits in the temp directory, named with the user id.
+    const std::string folder = m_root.path() + "Quillmere-" + std::to_string(::getuid());
+    const std::string elsewhere = m_root.path() + "elsewhere/";
+    ASSERT_TRUE(platform::createDirectory(elsewhere));
+    ASSERT_EQ(::symlink(elsewhere.c_str(), folder.c_str()), 0);
+    RunResult r = run("-Console -Help", false);
+    EXPECT_EQ(r.status, 4);
+    EXPECT_EQ(r.out, "");
+    EXPECT_NE(r.err.find("The lock folder " + folder + " is not a folder of ours"),
+              std::string::npos)
+        << r.err;
+    EXPECT_FALSE(platform::fileExists(elsewhere + "Quillmere.lock"));
+    ASSERT_EQ(::unlink(folder.c_str()), 0);
+
+    if (::geteuid() == 0) {
+        ASSERT_TRUE(platform::createDirectory(folder));
+        ASSERT_EQ(::chown(folder.c_str(), 65534, 65534), 0);
+        r = run("-Console -Help", false);
+        EXPECT_EQ(r.status, 4);
+        EXPECT_NE(r.err.find("belongs to another user"), std::string::npos) << r.err;
+        ASSERT_EQ(::rmdir(folder.c_str()), 0);
+    }
+
+    // Left to itself, the program makes the folder private and keeps the lock there.
+    r = run("-Console -Help", false);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.err, "");
+    struct stat st {};
+    ASSERT_EQ(::lstat(folder.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISDIR(st.st_mode));
+    EXPECT_EQ(st.st_mode & 0777, 0700u);
+    EXPECT_TRUE(platform::isRegularFile(folder + "/Quillmere.lock"));
 }
 
 TEST_F(Program, SecondInstanceLeavesSilently) {

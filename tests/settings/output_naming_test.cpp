@@ -56,6 +56,44 @@ TEST(OutputNaming, NumberingSkipsExistingNamesAcrossImages) {
     OutputNamer shared = namer("%PF%\\out", "%1%", "", 0);
     EXPECT_EQ(shared.outputPathFor(x, {}).name, "1");
     EXPECT_EQ(shared.outputPathFor(y, {}).name, "2");
+
+    // Folders whose names differ only in letter case are two folders with a counter each.
+    const auto upper = image(dir.file("Trip/p.jpg"), "p");
+    const auto lower = image(dir.file("trip/q.jpg"), "q");
+    OutputNamer byCase = namer("%PF%", "%001%");
+    EXPECT_EQ(byCase.outputPathFor(upper, {}).path, dir.file("Trip/001.jpg"));
+    EXPECT_EQ(byCase.outputPathFor(lower, {}).path, dir.file("trip/001.jpg"));
+}
+
+TEST(OutputNaming, NameTakenAtCommitMovesOnToTheNextFreeNumber) {
+    test::TempDir dir;
+    const auto a = image("/src/a.jpg", "a");
+    OutputNamer numbered = namer(dir.path() + "out/", "(%01%)");
+    OutputPath first = numbered.outputPathFor(a, {});
+    ASSERT_EQ(first.path, dir.file("out/(01).jpg"));
+    // Another program creates (01) and (02) before our commit; the retry skips both without a
+    // new listing, and later images go on after it.
+    test::writeText(dir.file("out/(01).jpg"), "theirs");
+    test::writeText(dir.file("out/(02).jpg"), "theirs");
+    ASSERT_TRUE(numbered.nextFreeNumber(first));
+    EXPECT_EQ(first.path, dir.file("out/(03).jpg"));
+    EXPECT_EQ(first.name, "(03)");
+    EXPECT_EQ(first.numberUsed, 3);
+    // A failed image gives its number back; the names found taken stay taken.
+    numbered.giveBackNumber(first);
+    EXPECT_EQ(numbered.outputPathFor(a, {}).name, "(03)");
+    EXPECT_EQ(numbered.outputPathFor(a, {}).name, "(04)");
+
+    // Unnumbered outputs have no next number; numbers grow past their width.
+    OutputNamer plain = namer(dir.path() + "out/");
+    OutputPath kept = plain.outputPathFor(a, {});
+    EXPECT_FALSE(plain.nextFreeNumber(kept));
+    EXPECT_EQ(kept.path, dir.file("out/a.jpg"));
+    OutputNamer oneDigit = namer(dir.path() + "one/", "%8%");
+    OutputPath eight = oneDigit.outputPathFor(a, {});
+    ASSERT_EQ(eight.name, "8");
+    ASSERT_TRUE(oneDigit.nextFreeNumber(eight));
+    EXPECT_EQ(eight.name, "9");
 }
 
 TEST(OutputNaming, DirectoriesAreCreatedAndMirrored) {
@@ -71,6 +109,23 @@ TEST(OutputNaming, DirectoriesAreCreatedAndMirrored) {
     OutputNamer mirror = namer(dir.path() + "out", "", dir.file("a/"));
     EXPECT_EQ(mirror.outputPathFor(x, {}).path, dir.file("out/x/1.png"));
     EXPECT_EQ(mirror.outputPathFor(z, {}).path, dir.file("out/y/z/2.png"));
+
+    // Folders named with "." or ".." are mirrored by their normal names, so every output stays
+    // below the output folder, with a base given either way.
+    for (const std::string& base : {dir.file("a/today/"), dir.file("a/today/../")}) {
+        const auto up = image(dir.file("a/today/../holiday/3.png"), "3");
+        const auto here = image(dir.file("a/today/./4.png"), "4");
+        const std::vector<std::string> folders = {up.folder, here.folder};
+        std::vector<std::string> normal;
+        for (const auto& folder : folders)
+            normal.push_back(normalFolderName(folder));
+        OutputNamer guarded = namer(dir.path() + "out", "", commonBaseFolder(normal));
+        EXPECT_EQ(guarded.outputPathFor(up, {}).path, dir.file("out/holiday/3.png"));
+        EXPECT_EQ(guarded.outputPathFor(here, {}).path, dir.file("out/today/4.png"));
+        OutputNamer given = namer(dir.path() + "out", "", base);
+        EXPECT_EQ(given.outputPathFor(up, {}).path.find(".."), std::string::npos);
+        EXPECT_EQ(given.outputPathFor(up, {}).path.rfind(dir.file("out/"), 0), 0u);
+    }
 }
 
 TEST(OutputNaming, ExtensionsAndSameAsSource) {

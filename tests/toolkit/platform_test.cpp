@@ -153,3 +153,24 @@ TEST(PlatformProcess, UiLanguageFromLocaleVariables) {
     ScopedEnv a2("LC_ALL", "C");
     EXPECT_EQ(platform::defaultUiLanguage(), "c");
 }
+
+TEST(PlatformConsole, ControlCharactersAndBrokenUtf8ShowAsQuestionMarks) {
+    const struct {
+        std::string in, shown;
+    } cases[] = {
+        {"plain text", "plain text"},
+        {"two\nlines", "two\nlines"},
+        {"\x1b]0;title\x07", "?]0;title?"},
+        {"tab\there\rcr\x7f", "tab?here?cr?"},
+        {"C1 \xc2\x9b"
+         "2J \xc2\x85",
+         "C1 ?2J ?"},
+        {"\xc2\xa0\xc3\xa9\xe2\x98\x85\xf0\x9f\x98\x80",
+         "\xc2\xa0\xc3\xa9\xe2\x98\x85\xf0\x9f\x98\x80"},
+        {"raw \x9b byte", "raw ? byte"},
+        {"overlong \xc0\x9b, cut \xe2\x98", "overlong ??, cut ??"},
+        {std::string("nul\0end", 7), "nul?end"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(platform::printableOnConsole(c.in), c.shown) << c.in;
+}

@@ -43,9 +43,13 @@ enum Attribute : std::uint32_t {
 [[nodiscard]] std::string desktopDirectory();
 /// The user's documents folder (XDG_DOCUMENTS_DIR, else ~/Documents), trailing "/".
 [[nodiscard]] std::string documentsDirectory();
-/// Current working directory with trailing "/".
+/// Current working directory with trailing "/"; "" when it cannot be read (for example because
+/// it was deleted).
 [[nodiscard]] std::string currentDirectory();
 [[nodiscard]] bool setCurrentDirectory(const std::string& dir);
+/// The absolute path with every link, "." and ".." resolved as the file system does; nullopt when
+/// some level does not exist or cannot be searched.
+[[nodiscard]] std::optional<std::string> resolvedPath(const std::string& path);
 
 // --- File metadata -----------------------------------------------------------------------------
 
@@ -100,6 +104,12 @@ enum class Overwrite { Replace, FailIfExists };
 [[nodiscard]] bool createDirectories(const std::string& path);
 /// Removes a directory with everything in it; true when it is gone afterwards.
 [[nodiscard]] bool removeDirectoryTree(const std::string& path);
+/// Removes the entries `names` of the folder `dir` that are not folders, then `dir` itself when
+/// it is empty afterwards. Links are never followed: a link named `dir` is removed as a link and
+/// its target left alone, a link among `names` is removed without its target. Anything else in
+/// the folder stays, and so does the folder then. True when none of `names` is left.
+[[nodiscard]] bool removeFilesAndEmptyFolder(const std::string& dir,
+                                             const std::vector<std::string>& names);
 
 struct DirEntry {
     std::string name; ///< the entry's name, without directory
@@ -157,9 +167,11 @@ private:
 
 // --- Process -----------------------------------------------------------------------------------
 
-/// Single-instance guard: an exclusive flock on a lock file named after the program in
-/// $XDG_RUNTIME_DIR (else the temp directory, with the user id in the name). The kernel releases
-/// it when the process ends.
+/// Single-instance guard: an exclusive flock on a lock file in a folder of ours with mode 0700:
+/// "$XDG_RUNTIME_DIR/<program>/", else "<temp>/<program>-<uid>/". The folder must be a real
+/// folder (no link) owned by this user, so that no one else can take or watch the lock file; one
+/// planted by another user is refused with the reason. The kernel releases the lock when the
+/// process ends.
 class InstanceLock {
 public:
     InstanceLock() = default;
@@ -169,8 +181,15 @@ public:
     InstanceLock(const InstanceLock&) = delete;
     InstanceLock& operator=(const InstanceLock&) = delete;
 
-    /// Takes the lock for `programName`; nullopt when another process holds it.
-    [[nodiscard]] static std::optional<InstanceLock> acquire(const std::string& programName);
+    /// Takes the lock for `programName`. nullopt when another process holds it, or when the lock
+    /// folder is there but cannot be trusted (not a folder, a link, another owner): then
+    /// `unusable` (when given) receives a sentence that says why; it stays empty when simply
+    /// another instance runs. When the folder cannot be created at all, the instance runs
+    /// without a lock.
+    [[nodiscard]] static std::optional<InstanceLock> acquire(const std::string& programName,
+                                                             std::string* unusable = nullptr);
+    /// The folder that holds the lock file for a program name, with trailing "/".
+    [[nodiscard]] static std::string lockFolder(const std::string& programName);
     /// Path of the lock file used for a program name.
     [[nodiscard]] static std::string lockFilePath(const std::string& programName);
 
@@ -181,12 +200,21 @@ private:
 /// Primary language subtag of LC_ALL, LC_MESSAGES or LANG (first one set), lower case; "" if none.
 [[nodiscard]] std::string defaultUiLanguage();
 
-/// Writes text to standard output, with "\n" when `newline`. Thread-safe per call.
+/// The text as the console may show it: C0 and C1 control characters (other than line feed),
+/// DEL and bytes that are not valid UTF-8 become "?", so names and texts written by others cannot
+/// send escape sequences to the terminal.
+[[nodiscard]] std::string printableOnConsole(std::string_view text);
+/// Writes printableOnConsole(text) to standard output, with "\n" when `newline`. Thread-safe per
+/// call.
 void consolePrint(std::string_view text, bool newline = true);
-/// Writes text to standard error, with "\n" when `newline`.
+/// Writes printableOnConsole(text) to standard error, with "\n" when `newline`.
 void errorPrint(std::string_view text, bool newline = true);
+/// Writes a terminal control sequence of our own (such as "\r\x1b[K") to standard error as it is.
+void errorPrintControl(std::string_view sequence);
 /// True when standard error is a terminal.
 [[nodiscard]] bool stderrIsTerminal();
+/// True when standard output is a terminal.
+[[nodiscard]] bool stdoutIsTerminal();
 
 /// Sets a thread's scheduling to below normal priority (nice +1); best effort.
 void lowerCurrentThreadPriority();

@@ -113,13 +113,27 @@ std::string documentsDirectory() { return xdgUserDir("XDG_DOCUMENTS_DIR", "Docum
 
 std::string currentDirectory() {
     std::string buffer(4096, '\0');
-    if (!::getcwd(buffer.data(), buffer.size())) return "/";
+    if (!::getcwd(buffer.data(), buffer.size())) {
+        fail();
+        return {};
+    }
     buffer.resize(std::strlen(buffer.c_str()));
     return withTrailingSeparator(buffer);
 }
 
 bool setCurrentDirectory(const std::string& dir) {
     return ::chdir(dir.c_str()) == 0 || fail();
+}
+
+std::optional<std::string> resolvedPath(const std::string& path) {
+    char* resolved = ::realpath(path.c_str(), nullptr);
+    if (!resolved) {
+        fail();
+        return std::nullopt;
+    }
+    std::string out(resolved);
+    std::free(resolved);
+    return out;
 }
 
 // --- File metadata -----------------------------------------------------------------------------
@@ -299,6 +313,33 @@ bool removeDirectoryTree(const std::string& path) {
     return !fileExists(path) || fail();
 }
 
+bool removeFilesAndEmptyFolder(const std::string& dir, const std::vector<std::string>& names) {
+    std::string folder = dir;
+    while (folder.size() > 1 && folder.back() == kSeparator)
+        folder.pop_back();
+    struct stat st {};
+    if (::lstat(folder.c_str(), &st) != 0) return errno == ENOENT || fail();
+    if (!S_ISDIR(st.st_mode)) {
+        // A link (or any other entry) in place of the folder: at most the entry itself goes.
+        if (!S_ISLNK(st.st_mode)) return fail(ENOTDIR);
+        return ::unlink(folder.c_str()) == 0 || fail();
+    }
+    // Work through a descriptor of the folder itself, so that a swap of the folder for a link
+    // after the check above cannot redirect the removals.
+    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0) return fail();
+    bool allGone = true;
+    for (const std::string& name : names) {
+        struct stat entry {};
+        if (::fstatat(fd, name.c_str(), &entry, AT_SYMLINK_NOFOLLOW) != 0) continue;
+        if (S_ISDIR(entry.st_mode) || ::unlinkat(fd, name.c_str(), 0) != 0) allGone = false;
+    }
+    ::close(fd);
+    // Fails with ENOTEMPTY when the user keeps something of their own in the folder.
+    (void)::rmdir(folder.c_str());
+    return allGone || fail(EEXIST);
+}
+
 std::optional<std::vector<DirEntry>> listDirectory(const std::string& dir) {
     DIR* d = ::opendir(dir.c_str());
     if (!d) {
@@ -455,20 +496,58 @@ InstanceLock& InstanceLock::operator=(InstanceLock&& other) noexcept {
     return *this;
 }
 
-std::string InstanceLock::lockFilePath(const std::string& programName) {
+std::string InstanceLock::lockFolder(const std::string& programName) {
     const char* runtime = std::getenv("XDG_RUNTIME_DIR");
     if (runtime && *runtime && isDirectory(runtime))
-        return withTrailingSeparator(runtime) + programName + ".lock";
-    return tempDirectory() + programName + "-" + std::to_string(::getuid()) + ".lock";
+        return withTrailingSeparator(runtime) + programName + "/";
+    return tempDirectory() + programName + "-" + std::to_string(::getuid()) + "/";
 }
 
-std::optional<InstanceLock> InstanceLock::acquire(const std::string& programName) {
-    const std::string path = lockFilePath(programName);
-    const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-    if (fd < 0) {
-        // Without a lock file there is nothing to compare with: let this instance run.
+std::string InstanceLock::lockFilePath(const std::string& programName) {
+    return lockFolder(programName) + programName + ".lock";
+}
+
+std::optional<InstanceLock> InstanceLock::acquire(const std::string& programName,
+                                                  std::string* unusable) {
+    const std::string folder = lockFolder(programName);
+    const std::string folderName = folder.substr(0, folder.size() - 1);
+    const auto refuse = [&](const std::string& why) -> std::optional<InstanceLock> {
+        if (unusable) *unusable = "The lock folder " + folderName + " " + why;
+        return std::nullopt;
+    };
+    if (::mkdir(folderName.c_str(), 0700) != 0 && errno != EEXIST) {
+        // Nowhere to keep a lock (no temp directory, a read-only one): nothing to compare with,
+        // and nobody else can hold it either, so this instance runs.
         fail();
         return InstanceLock{};
+    }
+    const int dirFd = ::open(folderName.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (dirFd < 0) {
+        const int e = errno;
+        fail(e);
+        if (e == ELOOP || e == ENOTDIR)
+            return refuse("is not a folder of ours (a link or a file).");
+        return refuse(std::string("cannot be opened: ") + std::strerror(e) + ".");
+    }
+    struct stat st {};
+    if (::fstat(dirFd, &st) != 0 || st.st_uid != ::geteuid()) {
+        ::close(dirFd);
+        return refuse("belongs to another user.");
+    }
+    // Ours but opened up (created by hand, or by an older version): only we may look inside.
+    if ((st.st_mode & 077) != 0 && ::fchmod(dirFd, 0700) != 0) {
+        ::close(dirFd);
+        return refuse("cannot be made private to this user.");
+    }
+    const std::string fileName = programName + ".lock";
+    const int fd =
+        ::openat(dirFd, fileName.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
+    ::close(dirFd);
+    if (fd < 0) {
+        const int e = errno;
+        fail(e);
+        return refuse(std::string("holds a lock file that cannot be used: ") + std::strerror(e) +
+                      ".");
     }
     if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
         ::close(fd);
@@ -503,19 +582,69 @@ void writeAll(int fd, std::string_view text) {
 }
 } // namespace
 
+std::string printableOnConsole(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    std::size_t i = 0;
+    while (i < text.size()) {
+        const auto lead = static_cast<unsigned char>(text[i]);
+        if (lead < 0x80) {
+            const bool control = (lead < 0x20 && lead != '\n') || lead == 0x7F;
+            out.push_back(control ? '?' : char(lead));
+            ++i;
+            continue;
+        }
+        // One UTF-8 sequence: its length from the lead byte, then continuation bytes only, no
+        // overlong forms, no surrogates, nothing above U+10FFFF.
+        const std::size_t length = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC0 ? 2 : 0;
+        std::uint32_t code = length == 4 ? lead & 0x07u : length == 3 ? lead & 0x0Fu : lead & 0x1Fu;
+        bool valid = length != 0 && lead <= 0xF4 && i + length <= text.size();
+        for (std::size_t k = 1; valid && k < length; ++k) {
+            const auto next = static_cast<unsigned char>(text[i + k]);
+            valid = (next & 0xC0) == 0x80;
+            code = (code << 6) | (next & 0x3Fu);
+        }
+        static constexpr std::uint32_t kSmallest[] = {0, 0, 0x80, 0x800, 0x10000};
+        valid = valid && code >= kSmallest[length] && code <= 0x10FFFF &&
+                !(code >= 0xD800 && code <= 0xDFFF);
+        if (!valid) {
+            out.push_back('?');
+            ++i;
+            continue;
+        }
+        if (code >= 0x80 && code <= 0x9F)
+            out.push_back('?'); // C1 controls, such as the one-character CSI U+009B
+        else
+            out.append(text.substr(i, length));
+        i += length;
+    }
+    return out;
+}
+
 void consolePrint(std::string_view text, bool newline) {
+    const std::string printable = printableOnConsole(text);
     std::lock_guard lock(g_consoleMutex);
-    writeAll(STDOUT_FILENO, text);
+    writeAll(STDOUT_FILENO, printable);
     if (newline) writeAll(STDOUT_FILENO, "\n");
 }
 
 void errorPrint(std::string_view text, bool newline) {
+    const std::string printable = printableOnConsole(text);
     std::lock_guard lock(g_consoleMutex);
-    writeAll(STDERR_FILENO, text);
+    writeAll(STDERR_FILENO, printable);
     if (newline) writeAll(STDERR_FILENO, "\n");
 }
 
+void errorPrintControl(std::string_view sequence) {
+    std::lock_guard lock(g_consoleMutex);
+    writeAll(STDERR_FILENO, sequence);
+}
+
 bool stderrIsTerminal() { return ::isatty(STDERR_FILENO) == 1; }
+
+bool stdoutIsTerminal() {
+    return ::isatty(STDOUT_FILENO) == 1;
+}
 
 void lowerCurrentThreadPriority() {
     // Linux applies nice values per thread; best effort.
