@@ -122,7 +122,24 @@ MainWindow::MainWindow(AppContext& context, imagefiles::ImageList& images,
 
     build();
     settingsToControls();
-    resize(sizeHint().expandedTo(minimumSizeHint()));
+    fitToPages();
+}
+
+void MainWindow::fitToPages() {
+    // The window opens large enough to show the tallest and widest page without scrolling, as
+    // far as the screen allows; the pages scroll only on smaller screens.
+    QSize largest = m_imageListPage->sizeHint();
+    for (const auto& page : m_pages)
+        largest = largest.expandedTo(page->widget->sizeHint());
+    const QSize minimum = m_stack->minimumSize();
+    m_stack->setMinimumSize(largest.expandedTo(minimum));
+    QSize wanted = sizeHint();
+    m_stack->setMinimumSize(minimum);
+    if (const QScreen* screen = this->screen()) {
+        const QSize available = screen->availableGeometry().size() * 9 / 10;
+        wanted = wanted.boundedTo(available);
+    }
+    resize(wanted.expandedTo(minimumSizeHint()));
 }
 
 MainWindow::~MainWindow() = default;
@@ -138,7 +155,6 @@ void MainWindow::build() {
 
     m_pageList = new QListWidget;
     m_pageList->setMinimumSize(130, 380);
-    m_pageList->setMaximumWidth(220);
     m_pageList->setSelectionMode(QAbstractItemView::SingleSelection);
 
     m_stack = new QStackedWidget;
@@ -161,8 +177,10 @@ void MainWindow::build() {
         });
     }
     m_stack->setMinimumSize(340, 280);
-    m_pageList->setMinimumWidth(
-        std::max(130, m_pageList->sizeHintForColumn(0) + 2 * m_pageList->frameWidth() + 8));
+    const int listWidth =
+        std::max(130, m_pageList->sizeHintForColumn(0) + 2 * m_pageList->frameWidth() + 12);
+    m_pageList->setMinimumWidth(listWidth);
+    m_pageList->setMaximumWidth(listWidth);
     connect(m_pageList, &QListWidget::currentRowChanged, m_stack, &QStackedWidget::setCurrentIndex);
     m_windowBindings.custom(
         "selectedPage", m_pageList,

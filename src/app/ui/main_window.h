@@ -100,6 +100,7 @@ private:
     void buildMenu();
     QWidget* buildImageListPage();
     void rebuild();
+    void fitToPages();
     void scheduleRebuild();
     void optionToggled(int item);
     void applyListOptions();
