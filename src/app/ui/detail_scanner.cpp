@@ -17,9 +17,12 @@ DetailScanner::~DetailScanner() {
 
 void DetailScanner::scanPendingRows() {
     stop();
-    std::vector<std::pair<std::int32_t, std::string>> jobs;
+    // Copies of the paths share their text with the rows, so this list costs the GUI thread no
+    // conversion; the worker converts each path when it gets to it.
+    std::vector<std::pair<std::int32_t, QString>> jobs;
+    jobs.reserve(m_model.rows().size());
     for (const ImageRow& row : m_model.rows()) {
-        if (!row.detailsScanned) jobs.emplace_back(row.recordId, row.path.toStdString());
+        if (!row.detailsScanned) jobs.emplace_back(row.recordId, row.path);
     }
     if (jobs.empty()) return;
     m_stop.store(false);
@@ -29,7 +32,7 @@ void DetailScanner::scanPendingRows() {
             if (m_stop.load()) break;
             imagefiles::ImageRect rect;
             // Unreadable, vanished and video files simply keep no size.
-            const bool known = imagefiles::readImageSize(path, rect);
+            const bool known = imagefiles::readImageSize(path.toStdString(), rect);
             std::lock_guard lock(m_mutex);
             m_results.push_back({id, known ? rect.width : 0, known ? rect.height : 0});
         }
