@@ -433,6 +433,32 @@ TEST_F(MainWindowTest, ExitAsksOnlyWhenTheListHoldsImages) {
     EXPECT_FALSE(window().isVisible());
 }
 
+TEST_F(MainWindowTest, F5RunsTheBatchAndTheListFollowsTheKeepList) {
+    const std::string folder = sampleFolder();
+    const std::string out = m_dir.path() + "run/";
+    m_context.workingSettings.outputDirPattern = out;
+    m_context.workingSettings.scanImageDetails = 0;
+    m_context.workingSettings.loadOutputImages = 1; // the outputs replace the sources in the list
+    window().settingsToControls();
+    loadAndWait(folder);
+    ASSERT_EQ(window().model().rowCount(), 3);
+    QTest::keyClick(&window(), Qt::Key_F5);
+    ASSERT_TRUE(waitUntil(
+        [&] {
+            return window().isVisible() && m_flags.runActive.load() == 0 &&
+                   platform::fileExists(out + "logo.jpg");
+        },
+        60000));
+    ASSERT_TRUE(waitUntil([&] {
+        return window().model().rowCount() == 3 &&
+               window().model().row(0).folder == QString::fromStdString(out);
+    }));
+    EXPECT_EQ(m_images.size(), 3u);
+    EXPECT_TRUE(platform::fileExists(out + "chart.jpg"));
+    EXPECT_TRUE(platform::fileExists(out + "harbour.jpg"));
+    EXPECT_TRUE(m_questions.asked.empty());
+}
+
 /// Saves a picture of the window on each page into $QUILL_SCREENSHOT_DIR (tools/screenshots.sh).
 TEST_F(MainWindowTest, Screenshots) {
     const char* target = std::getenv("QUILL_SCREENSHOT_DIR");
