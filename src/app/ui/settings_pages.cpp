@@ -298,6 +298,17 @@ void buildCanvasPage(SettingsPage& page) {
     b.finish();
 }
 
+/// A row of widgets as one widget, so that a form row can be enabled and disabled as a whole.
+QWidget* rowOf(std::initializer_list<QWidget*> widgets, bool stretch) {
+    auto* row = new QWidget;
+    auto* layout = new QHBoxLayout(row);
+    layout->setContentsMargins(0, 0, 0, 0);
+    for (QWidget* w : widgets)
+        layout->addWidget(w);
+    if (stretch) layout->addStretch(1);
+    return row;
+}
+
 void buildOverlayPage(SettingsPage& page) {
     PageBuilder b(page, 73);
     auto* on = b.mainSwitch(234, "overlayEnabled");
@@ -305,27 +316,44 @@ void buildOverlayPage(SettingsPage& page) {
     auto* kind = b.radios(kinds, {235, 236}, "overlayKind");
     kinds->addStretch(1);
     b.layout()->addLayout(kinds);
+    b.dependsOn(kind->button(0), [on] { return on->isChecked(); });
+    b.dependsOn(kind->button(1), [on] { return on->isChecked(); });
+
+    // One form for the whole page keeps every label in one column.
+    auto* form = new QFormLayout;
+    form->setFieldGrowthPolicy(QFormLayout::ExpandingFieldsGrow);
+    b.layout()->addLayout(form);
+    const auto textOn = [on, kind] { return on->isChecked() && kind->checkedId() == 0; };
+    const auto imageOn = [on, kind] { return on->isChecked() && kind->checkedId() == 1; };
+    const auto overlayOn = [on] { return on->isChecked(); };
+    const auto row = [&](int label, QWidget* field, std::function<bool()> condition) {
+        auto* caption = label >= 0 ? new QLabel(T(label)) : nullptr;
+        if (caption) {
+            caption->setBuddy(field);
+            form->addRow(caption, field);
+            b.dependsOn(caption, condition);
+        } else {
+            form->addRow(QString(), field);
+        }
+        b.dependsOn(field, std::move(condition));
+    };
 
     // Text overlay.
-    auto* textBox = new QWidget;
-    auto* textLayout = new QFormLayout(textBox);
-    textLayout->setContentsMargins(0, 0, 0, 0);
     auto* text = new QPlainTextEdit;
     text->setTabChangesFocus(true);
     text->setFixedHeight(text->fontMetrics().lineSpacing() * 3 + 12);
     text->setToolTip(T(311));
     b.bind().text("overlayText", text);
-    textLayout->addRow(T(238), text);
-    auto* fontRow = new QHBoxLayout;
+    row(238, text, textOn);
     auto* fontName = new QLineEdit;
     b.bind().text("overlayFontName", fontName);
     auto* chooseFont = new QPushButton(T(237));
-    fontRow->addWidget(fontName, 1);
-    fontRow->addWidget(chooseFont);
-    textLayout->addRow(T(289), fontRow);
+    auto* fontRow = rowOf({fontName, chooseFont}, false);
+    static_cast<QHBoxLayout*>(fontRow->layout())->setStretch(0, 1);
+    row(289, fontRow, textOn);
     auto* fontSize = new QSpinBox;
     b.bind().spin("overlayFontSize", fontSize);
-    textLayout->addRow(T(264), fontSize);
+    row(264, rowOf({fontSize}, true), textOn);
     QObject::connect(chooseFont, &QPushButton::clicked, fontName, [fontName, fontSize] {
         bool ok = false;
         QFont initial(fontName->text());
@@ -335,35 +363,32 @@ void buildOverlayPage(SettingsPage& page) {
         fontName->setText(font.family());
         if (font.pixelSize() > 0) fontSize->setValue(font.pixelSize());
     });
-    auto* styles = new QHBoxLayout;
+    auto* styles = new QWidget;
+    auto* styleLayout = new QHBoxLayout(styles);
+    styleLayout->setContentsMargins(0, 0, 0, 0);
     const std::pair<int, std::uint32_t> styleBits[] = {{260, 256}, {261, 512}, {262, 4}, {263, 8}};
     for (auto [label, bit] : styleBits) {
         auto* box = new QCheckBox(T(label));
         b.bind().checkBit("overlayFontStyle", box, bit);
-        styles->addWidget(box);
+        styleLayout->addWidget(box);
     }
-    styles->addStretch(1);
-    textLayout->addRow(QString(), styles);
-    textLayout->addRow(T(239), b.combo({241, 242, 243}, "overlayTextAlign"));
+    styleLayout->addStretch(1);
+    row(-1, styles, textOn);
+    row(239, rowOf({b.combo({241, 242, 243}, "overlayTextAlign")}, true), textOn);
     auto* spacing = new QSpinBox;
     b.bind().spin("overlayLineSpacing", spacing);
-    textLayout->addRow(T(244), spacing);
+    row(244, rowOf({spacing}, true), textOn);
     auto* textColour = new ColorButton(T(245));
     b.bind().colour("overlayTextColor", textColour);
-    textLayout->addRow(QString(), textColour);
-    b.layout()->addWidget(textBox);
+    row(-1, rowOf({textColour}, true), textOn);
 
     // Image overlay.
-    auto* imageBox = new QWidget;
-    auto* imageLayout = new QFormLayout(imageBox);
-    imageLayout->setContentsMargins(0, 0, 0, 0);
-    auto* imageRow = new QHBoxLayout;
     auto* imagePath = new PathEdit(false);
     b.bind().text("overlayImagePath", imagePath);
     auto* browse = new QPushButton(T(233));
-    imageRow->addWidget(imagePath, 1);
-    imageRow->addWidget(browse);
-    imageLayout->addRow(T(240), imageRow);
+    auto* imageRow = rowOf({imagePath, browse}, false);
+    static_cast<QHBoxLayout*>(imageRow->layout())->setStretch(0, 1);
+    row(240, imageRow, imageOn);
     QObject::connect(browse, &QPushButton::clicked, imagePath, [imagePath] {
         const QString file =
             QFileDialog::getOpenFileName(imagePath->window(), T(240), imagePath->text());
@@ -371,49 +396,30 @@ void buildOverlayPage(SettingsPage& page) {
     });
     auto* scale = new QSpinBox;
     b.bind().spin("overlayImageScale", scale);
-    imageLayout->addRow(T(246), scale);
-    b.layout()->addWidget(imageBox);
+    row(246, rowOf({scale}, true), imageOn);
 
     // Shared by both kinds.
-    auto* common = newForm();
     auto* outline = new QCheckBox(T(247));
     b.bind().check("overlayOutline", outline);
-    common->addRow(outline);
+    row(-1, outline, overlayOn);
+    const auto outlineOn = [on, outline] { return on->isChecked() && outline->isChecked(); };
     auto* outlineWidth = new QSpinBox;
     b.bind().spin("overlayOutlineWidth", outlineWidth);
-    common->addRow(T(248), outlineWidth);
+    row(248, rowOf({outlineWidth}, true), outlineOn);
     auto* outlineColour = new ColorButton(T(249));
     b.bind().colour("overlayOutlineColor", outlineColour);
-    common->addRow(QString(), outlineColour);
+    row(-1, rowOf({outlineColour}, true), outlineOn);
     auto* opacity = new QSpinBox;
     b.bind().spin("overlayOpacity", opacity);
-    common->addRow(T(250), opacity);
-    auto* horizontal = new QHBoxLayout;
-    horizontal->addWidget(b.combo({253, 254, 255}, "overlayHorizontalAlign"));
+    row(250, rowOf({opacity}, true), overlayOn);
     auto* hMargin = new QSpinBox;
     hMargin->setToolTip(T(259));
     b.bind().spin("overlayHorizontalMargin", hMargin);
-    horizontal->addWidget(hMargin);
-    common->addRow(T(251), horizontal);
-    auto* vertical = new QHBoxLayout;
-    vertical->addWidget(b.combo({256, 257, 258}, "overlayVerticalAlign"));
+    row(251, rowOf({b.combo({253, 254, 255}, "overlayHorizontalAlign"), hMargin}, true), overlayOn);
     auto* vMargin = new QSpinBox;
     vMargin->setToolTip(T(259));
     b.bind().spin("overlayVerticalMargin", vMargin);
-    vertical->addWidget(vMargin);
-    common->addRow(T(252), vertical);
-    auto* commonBox = new QWidget;
-    commonBox->setLayout(common);
-    common->setContentsMargins(0, 0, 0, 0);
-    b.layout()->addWidget(commonBox);
-
-    b.dependsOn(kind->button(0), [on] { return on->isChecked(); });
-    b.dependsOn(kind->button(1), [on] { return on->isChecked(); });
-    b.dependsOn(textBox, [on, kind] { return on->isChecked() && kind->checkedId() == 0; });
-    b.dependsOn(imageBox, [on, kind] { return on->isChecked() && kind->checkedId() == 1; });
-    b.dependsOn(commonBox, [on] { return on->isChecked(); });
-    b.dependsOn(outlineWidth, [outline] { return outline->isChecked(); });
-    b.dependsOn(outlineColour, [outline] { return outline->isChecked(); });
+    row(252, rowOf({b.combo({256, 257, 258}, "overlayVerticalAlign"), vMargin}, true), overlayOn);
     b.finish();
 }
 
