@@ -228,5 +228,31 @@ TEST_F(BatchWithFiles, FailureLinesNameTheOperationOfAFailedStep) {
               std::string::npos);
 }
 
+TEST(ErrorLog, PathsAreWrittenAsValidUtf8) {
+    const struct {
+        std::string raw;
+        std::string logged;
+    } cases[] = {
+        {"/p/caf\xC3\xA9.jpg", "/p/caf\xC3\xA9.jpg"},          // valid: unchanged
+        {"/p/caf\xE9.jpg", "/p/caf\\xE9.jpg"},                 // Latin-1 byte
+        {"/p/\xC3(.jpg", "/p/\\xC3(.jpg"},                     // cut sequence
+        {"/p/\xED\xA0\x80.jpg", "/p/\\xED\\xA0\\x80.jpg"}, // surrogate
+        {"/p/\xC0\xAF.jpg", "/p/\\xC0\\xAF.jpg"},             // overlong "/"
+        {"/p/a\nb.jpg", "/p/a\\x0Ab.jpg"},                     // a line feed keeps lines intact
+        {"/p/\xF0\x9F\x93\xB7.jpg", "/p/\xF0\x9F\x93\xB7.jpg"},
+    };
+    for (const auto& c : cases) EXPECT_EQ(logSafeText(c.raw), c.logged) << c.raw;
+
+    imagefiles::ImageList images;
+    ImageRecord record;
+    record.sourcePath = "/p/caf\xE9.png";
+    record.resultText = "/out/caf\xE9.jpg";
+    record.resultState = std::uint8_t(pipeline::ImageResult::WriteFailed);
+    images.append(record);
+    const std::string log = errorLogText(images, "Title");
+    EXPECT_EQ(log.find("\xE9"), std::string::npos);
+    EXPECT_NE(log.find("/out/caf\\xE9.jpg"), std::string::npos);
+}
+
 } // namespace
 } // namespace quill::batch
