@@ -16,6 +16,8 @@
 
 #include <algorithm>
 
+#include <unistd.h>
+
 namespace quill::batch {
 namespace {
 
@@ -200,6 +202,37 @@ TEST_F(BatchWithFiles, AnImageReadsTheFileThatTheImageBeforeItWrote) {
     EXPECT_GT(result.row(6)[3 * 8 + 2], 200); // red, as a.png was
     EXPECT_LT(result.row(6)[3 * 8 + 0], 60);
     EXPECT_FALSE(platform::fileExists(dir.file("a.png")));
+}
+
+TEST_F(BatchWithFiles, ASourceSwappedForALinkIsLeftAlone) {
+    // The overwrite question comes after the source was looked at and before it is removed; in
+    // that gap the source is replaced by a link to a file elsewhere.
+    add("png/basn2c08.png", "a.png");
+    const std::string elsewhere = dir.file("elsewhere.png");
+    test::writeBytes(elsewhere, test::readBytes(dir.file("a.png")));
+    test::writeText(dir.file("out/a.jpg"), "old");
+    struct SwapThenReplace final : settings::CollisionPolicy {
+        std::string source, target;
+        settings::CollisionAnswer decide(const std::string&) override {
+            EXPECT_TRUE(platform::deleteFile(source));
+            EXPECT_EQ(symlink(target.c_str(), source.c_str()), 0);
+            return settings::CollisionAnswer::ReplaceThis;
+        }
+    } policy;
+    policy.source = dir.file("a.png");
+    policy.target = elsewhere;
+    settingsRecord.moveOriginal = 1;
+    const settings::RunSettings run = derive();
+    struct NeverStop final : pipeline::DiskFullQuestion {
+        bool askStopAfterDiskFull(const std::string&) override { return false; }
+    } diskFull;
+    flags.runActive = 1;
+    pipeline::ProcessEnvironment env{images, keep,     settingsRecord, run,  flags,
+                                     policy, diskFull, "creator",      false};
+    pipeline::processImages(env);
+    EXPECT_EQ(images[0].resultState, std::uint8_t(pipeline::ImageResult::WriteFailed));
+    EXPECT_TRUE(platform::fileIdentity(dir.file("a.png"))->isLink) << "the link was removed";
+    EXPECT_TRUE(platform::isRegularFile(elsewhere));
 }
 
 TEST_F(BatchWithFiles, FailureLinesNameTheOperationOfAFailedStep) {
