@@ -185,7 +185,7 @@ TEST(FileSafety, OneFileUnderTwoSpellingsIsOneImage) {
 TEST(FileSafety, TwoRunsIntoOneFolderLoseNothing) {
     // Two programs with their own instance locks (a cron job beside a desktop session) number
     // their outputs into one folder at the same time.
-    constexpr int kImages = 40;
+    constexpr int kImages = 150;
     ConsoleProgram first;
     ConsoleProgram second;
     const std::string shared = first.out();
