@@ -74,6 +74,9 @@ TEST(FileSafety, AFifoIsUnreadableAndDoesNotHangTheRun) {
     ConsoleProgram program;
     settings::Preset preset = program.basePreset();
     preset.outputFormat = 1;
+    preset.resizeEnabled = 1; // every image is decoded, the next one ahead of time
+    preset.resizeMode = 1;
+    preset.resizePercent = 50;
     program.setPresets({preset});
     program.addSample("exif/Canon_40D.jpg", "a.jpg");
     ASSERT_EQ(mkfifo(program.in("x.png").c_str(), 0600), 0);
