@@ -240,8 +240,9 @@ TEST(PlatformFiles, TemporaryNamesAreHiddenUniqueAndNeverAUsersFile) {
     EXPECT_EQ(st.st_mode & 0777, 0666u & ~mask);
 }
 
-// Every no-replace method (the kernel's flag, hard links, the exclusive placeholder) refuses a
-// taken name, moves to a free one, and lets a commit target choose another name.
+// Every no-replace method (the kernel's flag, hard links, the exclusive placeholder that FAT and
+// exFAT need) refuses a taken name, moves to a free one, and lets a commit target choose another
+// name.
 TEST(PlatformFiles, NoReplaceCommitWithEveryMethod) {
     for (unsigned methods : {3u, 2u, 0u}) {
         SCOPED_TRACE(methods);
@@ -271,45 +272,6 @@ TEST(PlatformFiles, NoReplaceCommitWithEveryMethod) {
         EXPECT_EQ(platform::listDirectory(dir.path())->size(), 4u); // b b1 b2 c: no temporary
     }
     platform::detail::setNoReplaceMethods(3);
-}
-
-// The same on a real FAT file system, which has no hard links: the program's outputs go to
-// memory cards and USB sticks.
-TEST(PlatformFiles, NoReplaceCommitOnVfat) {
-    if (geteuid() != 0 || !quill::test::haveTool("/sbin/mkfs.vfat"))
-        GTEST_SKIP() << "needs root and mkfs.vfat";
-    TempDir dir;
-    const std::string image = dir.file("fat.img");
-    const std::string mountPoint = dir.file("mnt");
-    ASSERT_TRUE(platform::createDirectory(mountPoint));
-    ASSERT_EQ(quill::test::runCommand("truncate -s 4M " + quill::test::shellQuote(image) +
-                                      " && /sbin/mkfs.vfat " + quill::test::shellQuote(image) +
-                                      " >/dev/null 2>&1"),
-              0);
-    if (quill::test::runCommand("mount -o loop " + quill::test::shellQuote(image) + " " +
-                                quill::test::shellQuote(mountPoint) + " 2>/dev/null") != 0)
-        GTEST_SKIP() << "cannot mount a loop device here";
-    const std::string fat = mountPoint + "/";
-    for (unsigned methods : {3u, 2u, 0u}) {
-        SCOPED_TRACE(methods);
-        platform::detail::setNoReplaceMethods(methods);
-        quill::test::writeText(fat + "taken.jpg", "user");
-        const std::vector<std::uint8_t> bytes = {1, 2, 3};
-        EXPECT_FALSE(platform::writeFileAtomically(fat + "taken.jpg", bytes,
-                                                   platform::Overwrite::FailIfExists));
-        EXPECT_EQ(quill::test::readBytes(fat + "taken.jpg").size(), 4u);
-        EXPECT_TRUE(platform::writeFileAtomically(fat + "new.jpg", bytes,
-                                                  platform::Overwrite::FailIfExists));
-        EXPECT_EQ(quill::test::readBytes(fat + "new.jpg"), bytes);
-        EXPECT_TRUE(platform::moveFile(fat + "new.jpg", fat + "moved.jpg",
-                                       platform::Overwrite::FailIfExists));
-        const auto entries = platform::listDirectory(fat);
-        ASSERT_TRUE(entries);
-        EXPECT_EQ(entries->size(), 2u);
-        for (const char* name : {"taken.jpg", "moved.jpg"}) (void)platform::deleteFile(fat + name);
-    }
-    platform::detail::setNoReplaceMethods(3);
-    EXPECT_EQ(quill::test::runCommand("umount " + quill::test::shellQuote(mountPoint)), 0);
 }
 
 TEST(PlatformProcess, UiLanguageFromLocaleVariables) {
