@@ -26,7 +26,54 @@ std::size_t characterCount(const std::string& text) {
     return count;
 }
 
+/// Length of the valid UTF-8 sequence at `at` (shortest form, no surrogates, at most U+10FFFF),
+/// 0 when the byte there does not start one.
+std::size_t utf8SequenceLength(std::string_view text, std::size_t at) {
+    const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
+    const unsigned char lead = byte(at);
+    if (lead < 0x80) return 1;
+    std::size_t length = 0;
+    unsigned char low = 0x80, high = 0xBF;
+    if (lead >= 0xC2 && lead <= 0xDF) length = 2;
+    else if (lead >= 0xE0 && lead <= 0xEF) {
+        length = 3;
+        if (lead == 0xE0) low = 0xA0;
+        if (lead == 0xED) high = 0x9F;
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+        length = 4;
+        if (lead == 0xF0) low = 0x90;
+        if (lead == 0xF4) high = 0x8F;
+    } else {
+        return 0;
+    }
+    if (at + length > text.size()) return 0;
+    if (byte(at + 1) < low || byte(at + 1) > high) return 0;
+    for (std::size_t i = 2; i < length; ++i)
+        if ((byte(at + i) & 0xC0) != 0x80) return 0;
+    return length;
+}
+
 } // namespace
+
+std::string logSafeText(std::string_view text) {
+    static constexpr char kHex[] = "0123456789ABCDEF";
+    std::string out;
+    out.reserve(text.size());
+    for (std::size_t i = 0; i < text.size();) {
+        const std::size_t length = utf8SequenceLength(text, i);
+        const auto c = static_cast<unsigned char>(text[i]);
+        if (length == 0 || c == '\r' || c == '\n') {
+            out += "\\x";
+            out += kHex[c >> 4];
+            out += kHex[c & 15];
+            ++i;
+            continue;
+        }
+        out.append(text.substr(i, length));
+        i += length;
+    }
+    return out;
+}
 
 std::string failureLine(const imagefiles::ImageRecord& record) {
     const int state = record.resultState;
@@ -57,8 +104,8 @@ std::string errorLogText(const imagefiles::ImageList& images, const std::string&
     bool any = false;
     for (const auto& record : images.records()) {
         if (record.resultState == 0 || record.resultState == 1) continue;
-        line(settings::uiText(386) + ": " + record.sourcePath);
-        line(settings::uiText(387) + ": " + record.resultText);
+        line(settings::uiText(386) + ": " + logSafeText(record.sourcePath));
+        line(settings::uiText(387) + ": " + logSafeText(record.resultText));
         line(settings::uiText(388) + ": " + failureLine(record));
         line("");
         if (isFailure(record.resultState)) occurred[record.resultState] = true;

@@ -62,7 +62,9 @@ std::string fileNameOf(std::string_view path) {
     return file;
 }
 
-bool addImageRecord(const std::string& path, ImageList& list, const ListOptions& options) {
+bool addImageRecord(const std::string& givenPath, ImageList& list, const ListOptions& options) {
+    // One file, one spelling: "dir//a.png" and "dir/./a.png" are the record of "dir/a.png".
+    const std::string path = platform::normalisePath(givenPath);
     const auto info = platform::fileInfo(path);
     const std::uint32_t attributes = info ? info->attributes : 0;
     if (attributes & platform::AttrSystem) return false;

@@ -4,6 +4,7 @@
 #include "imagefiles/image_saver.h"
 
 #include <array>
+#include <cctype>
 #include <cerrno>
 #include <vector>
 
@@ -26,21 +27,32 @@ bool isPaletteDepth(int depth) {
     return depth == 1 || depth == 4 || depth == 8;
 }
 
+/// A path whose extension names a bare JPEG 2000 codestream.
+bool namesCodestream(const std::string &path) {
+    const auto dot = path.rfind('.');
+    if (dot == std::string::npos || path.find('/', dot) != std::string::npos) return false;
+    std::string extension = path.substr(dot + 1);
+    for (char &c : extension) c = char(std::tolower(static_cast<unsigned char>(c)));
+    return extension == "j2k" || extension == "j2c";
+}
+
 SaveResult failure(int systemError) {
     return SaveResult{false, systemError};
 }
 
-SaveResult writeOut(const std::string &path, const std::vector<std::uint8_t> &bytes) {
-    platform::PendingFile file(path);
+SaveResult writeOut(platform::CommitTarget &target, const std::vector<std::uint8_t> &bytes) {
+    platform::PendingFile file(target.path);
     if (!file.ok()) return failure(file.error());
-    if (!file.write(bytes) || !file.commit()) return failure(file.error() ? file.error() : EIO);
+    if (!file.write(bytes) || !file.commit(target))
+        return failure(file.error() ? file.error() : EIO);
     return SaveResult{true, 0};
 }
 
 // Encodes into `bytes`; false on an encoder failure.
 bool encode(const toolkit::Image &image, Encoder encoder, int flags, int depth,
             std::vector<std::uint8_t> &bytes) {
-    const int quality = flags < 0 ? 0 : (flags & kSaveQualityMask);
+    if (flags < 0) flags = 0; // quality 0, no flag bits
+    const int quality = flags & kSaveQualityMask;
     const toolkit::ImageView view = image.view();
     if ((encoder == Encoder::Bmp || encoder == Encoder::Png) && isPaletteDepth(depth)) {
         const Dithering dithering =
@@ -54,11 +66,11 @@ bool encode(const toolkit::Image &image, Encoder encoder, int flags, int depth,
     case Encoder::Bmp:
         return encodeBmp(view, depth == 32 ? BmpAlpha::Write : BmpAlpha::Drop, bytes);
     case Encoder::Jpeg:
-        return encodeJpeg(view, quality, bytes);
+        return encodeJpeg(view, quality, bytes, (flags & kSaveFlagBaseline) != 0);
     case Encoder::Png:
         return encodePng(view, bytes);
     case Encoder::Jp2k:
-        return encodeJp2(view, quality, bytes);
+        return encodeJp2(view, quality, bytes, (flags & kSaveFlagCodestream) != 0);
     }
     return false;
 }
@@ -96,16 +108,30 @@ SaveResult saveImageFile(const toolkit::Image &image, const std::string &path,
 
 SaveResult saveImageFile(const toolkit::Image &image, const std::string &path, Encoder encoder,
                          int flags, int depth) {
-    if (path.empty() || image.empty()) return failure(0);
+    platform::CommitTarget target{path, platform::Overwrite::Replace, {}};
+    return saveImageFile(image, target, encoder, flags, depth);
+}
+
+SaveResult saveImageFile(const toolkit::Image &image, platform::CommitTarget &target,
+                         Encoder encoder, int flags, int depth) {
+    if (target.path.empty()) return failure(0);
+    if (flags < 0) flags = 0;
+    if (encoder == Encoder::Jp2k && namesCodestream(target.path)) flags |= kSaveFlagCodestream;
+    const auto bytes = encodeImage(image, encoder, flags, depth);
+    if (!bytes) return failure(0);
+    return writeOut(target, *bytes);
+}
+
+std::optional<std::vector<std::uint8_t>> encodeImage(const toolkit::Image &image, Encoder encoder,
+                                                     int flags, int depth) {
+    if (image.empty()) return std::nullopt;
     std::vector<std::uint8_t> bytes;
-    bool encoded = false;
     try {
-        encoded = encode(image, encoder, flags, depth, bytes);
+        if (!encode(image, encoder, flags, depth, bytes)) return std::nullopt;
     } catch (const std::bad_alloc &) {
-        encoded = false;
+        return std::nullopt;
     }
-    if (!encoded) return failure(0);
-    return writeOut(path, bytes);
+    return bytes;
 }
 
 std::string extensionForFormat(int formatCode) {

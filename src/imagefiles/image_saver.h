@@ -5,8 +5,10 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "toolkit/image.h"
+#include "toolkit/platform/platform.h"
 
 namespace quill::imagefiles {
 
@@ -35,6 +37,12 @@ enum class Encoder : std::uint32_t {
 /// Flags: the quality 0..10 lives in the low byte; this bit asks palette reductions (depths 1, 4
 /// and 8) to use Floyd-Steinberg dithering.
 inline constexpr int kSaveFlagDither = 256;
+/// Flag: a JPEG uses baseline (8-bit) quantisation tables at every quality, as readers that
+/// take only baseline frames (PDF) need.
+inline constexpr int kSaveFlagBaseline = 512;
+/// Flag: JPEG 2000 as a bare codestream instead of the JP2 box format (set by saveImageFile for
+/// paths ending in ".j2k" or ".j2c").
+inline constexpr int kSaveFlagCodestream = 1024;
 /// Mask of the quality in the flags.
 inline constexpr int kSaveQualityMask = 0xFF;
 
@@ -57,6 +65,13 @@ struct SaveResult {
 /// The same with a typed encoder.
 [[nodiscard]] SaveResult saveImageFile(const toolkit::Image &image, const std::string &path,
                                        Encoder encoder, int flags, int depth);
+/// The same onto a commit target (a new output that must not replace a file, see CommitTarget);
+/// `target.path` is the path written in the end.
+[[nodiscard]] SaveResult saveImageFile(const toolkit::Image &image, platform::CommitTarget &target,
+                                       Encoder encoder, int flags, int depth);
+/// Encodes into memory as saveImageFile would write; nullopt when the encoder fails.
+[[nodiscard]] std::optional<std::vector<std::uint8_t>>
+encodeImage(const toolkit::Image &image, Encoder encoder, int flags, int depth);
 
 /// The extension written for a format code: 0 "jpg", 1 "png", 2 "bmp", 3 "tga", 4 "tif",
 /// 5 "gif", 6 "pcx", 7 "pnm", 8 "ico", 9 "jp2"; anything else "".

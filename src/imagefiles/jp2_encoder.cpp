@@ -83,7 +83,8 @@ int jp2CompressionRate(int quality) {
     return kRates[std::size_t(std::clamp(quality, 0, 10))];
 }
 
-bool encodeJp2(const toolkit::ImageView &image, int quality, std::vector<std::uint8_t> &out) {
+bool encodeJp2(const toolkit::ImageView &image, int quality, std::vector<std::uint8_t> &out,
+               bool codestream) {
     if (!image.data || image.width <= 0 || image.height <= 0) return false;
     const bool alpha = image.format == toolkit::PixelFormat::Bgra32;
     const int components = alpha ? 4 : 3;
@@ -126,7 +127,7 @@ bool encodeJp2(const toolkit::ImageView &image, int quality, std::vector<std::ui
     parameters.tcp_mct = 1; // colour transform over the first three components
     parameters.numresolution = resolutionsFor(image.width, image.height);
 
-    std::unique_ptr<opj_codec_t, CodecDeleter> codec(opj_create_compress(OPJ_CODEC_JP2));
+    std::unique_ptr<opj_codec_t, CodecDeleter> codec(opj_create_compress(codestream ? OPJ_CODEC_J2K : OPJ_CODEC_JP2));
     if (!codec) return false;
     opj_set_error_handler(codec.get(), quiet, nullptr);
     opj_set_warning_handler(codec.get(), quiet, nullptr);

@@ -1,4 +1,4 @@
-// The JPEG 2000 encoder (OpenJPEG): .jp2 box files with one quality layer.
+// The JPEG 2000 encoder (OpenJPEG): .jp2 box files or raw codestreams with one quality layer.
 #pragma once
 
 #include <cstdint>
@@ -13,8 +13,9 @@ namespace quill::imagefiles {
 [[nodiscard]] int jp2CompressionRate(int quality);
 
 /// Appends a .jp2 file of `image` to `out`: three sRGB components, a fourth alpha component for
-/// 32-bit images, one quality layer at jp2CompressionRate(quality). False on a codec error.
+/// 32-bit images, one quality layer at jp2CompressionRate(quality). With `codestream` the bare
+/// codestream is written instead (the content of .j2k and .j2c files). False on a codec error.
 [[nodiscard]] bool encodeJp2(const toolkit::ImageView &image, int quality,
-                             std::vector<std::uint8_t> &out);
+                             std::vector<std::uint8_t> &out, bool codestream = false);
 
 } // namespace quill::imagefiles

@@ -69,7 +69,7 @@ void termDestination(j_compress_ptr cinfo) {
 // Runs the compression; kept apart from encodeJpeg so that no object with a destructor lives in
 // the frame that longjmp unwinds.
 bool compress(jpeg_compress_struct &cinfo, ErrorManager &errors, VectorDestination &dest,
-              const toolkit::ImageView &image, int libraryQuality) {
+              const toolkit::ImageView &image, int libraryQuality, bool forceBaseline) {
     if (setjmp(errors.jump)) return false;
     jpeg_create_compress(&cinfo);
     cinfo.dest = &dest.base;
@@ -79,7 +79,7 @@ bool compress(jpeg_compress_struct &cinfo, ErrorManager &errors, VectorDestinati
     cinfo.input_components = four ? 4 : 3;
     cinfo.in_color_space = four ? JCS_EXT_BGRX : JCS_EXT_BGR;
     jpeg_set_defaults(&cinfo);
-    jpeg_set_quality(&cinfo, libraryQuality, FALSE);
+    jpeg_set_quality(&cinfo, libraryQuality, forceBaseline ? TRUE : FALSE);
     cinfo.write_JFIF_header = TRUE;
     jpeg_start_compress(&cinfo, TRUE);
     while (cinfo.next_scanline < cinfo.image_height) {
@@ -92,7 +92,8 @@ bool compress(jpeg_compress_struct &cinfo, ErrorManager &errors, VectorDestinati
 
 } // namespace
 
-bool encodeJpeg(const toolkit::ImageView &image, int quality, std::vector<std::uint8_t> &out) {
+bool encodeJpeg(const toolkit::ImageView &image, int quality, std::vector<std::uint8_t> &out,
+                bool forceBaseline) {
     if (!image.data || image.width <= 0 || image.height <= 0 || image.width > JPEG_MAX_DIMENSION ||
         image.height > JPEG_MAX_DIMENSION)
         return false;
@@ -107,7 +108,7 @@ bool encodeJpeg(const toolkit::ImageView &image, int quality, std::vector<std::u
     dest.base.term_destination = termDestination;
     dest.out = &out;
     dest.start = out.size();
-    const bool ok = compress(cinfo, errors, dest, image, jpegLibraryQuality(quality));
+    const bool ok = compress(cinfo, errors, dest, image, jpegLibraryQuality(quality), forceBaseline);
     jpeg_destroy_compress(&cinfo);
     if (!ok) out.resize(dest.start);
     return ok;

@@ -15,8 +15,10 @@ namespace quill::imagefiles {
 
 /// Appends a JPEG file of `image` to `out`: FF D8, a 16-byte JFIF APP0 segment (so metadata can
 /// be inserted at offset 20), YCbCr from the colour channels; a 32-bit image loses its alpha.
-/// `quality` is the 0..10 argument. False when libjpeg reports an error.
+/// `quality` is the 0..10 argument. At the lowest qualities the quantisation tables need 16-bit
+/// entries (an extended-sequential frame) unless `forceBaseline` clamps them to 8 bits.
+/// False when libjpeg reports an error.
 [[nodiscard]] bool encodeJpeg(const toolkit::ImageView &image, int quality,
-                              std::vector<std::uint8_t> &out);
+                              std::vector<std::uint8_t> &out, bool forceBaseline = false);
 
 } // namespace quill::imagefiles

@@ -2,10 +2,11 @@
 // and 32-bit files.
 //
 // Quirks (deliberate, each covered by a test):
-// - Five layouts carry pixels: 1 plane of 1 bit (its two header colours, or black for bit 0 and
-//   white for bit 1 when the header leaves them equal), 1 plane of 8 bits, 4 planes
-//   of 1 bit, 3 planes of 8 bits and 4 planes of 8 bits (red, green, blue, alpha). Any other
-//   layout yields no image, so that a picture is never replaced by a blank one.
+// - Six layouts carry pixels: 1 plane of 1 bit (its two header colours, or black for bit 0 and
+//   white for bit 1 when the header leaves them equal), 1 plane of 4 bits (two pixels a byte,
+//   the first in the high half), 1 plane of 8 bits, 4 planes of 1 bit, 3 planes of 8 bits and
+//   4 planes of 8 bits (red, green, blue, alpha). Any other layout yields no image, so that a
+//   picture is never replaced by a blank one.
 // - The 256-colour palette at the end of the file is used only by version 5 files of 8 bits;
 //   every other palette image uses the 16 colours of the header.
 // - Run-length data that ends early leaves the remaining rows at zero; scan lines shorter than
@@ -24,7 +25,7 @@ constexpr std::size_t kHeaderSize = 128;
 constexpr std::size_t kVgaPaletteTail = 769;
 constexpr std::uint8_t kVgaPaletteMarker = 12;
 
-enum class Layout { Mono, Indexed8, Planar16, TrueColor, TrueColorAlpha, NoPixels };
+enum class Layout { Mono, Packed16, Indexed8, Planar16, TrueColor, TrueColorAlpha, NoPixels };
 
 // One decoded scan line turned into an output row.
 void storeScanLine(Layout layout, std::span<const std::uint8_t> line, std::size_t bytesPerLine,
@@ -38,6 +39,11 @@ void storeScanLine(Layout layout, std::span<const std::uint8_t> line, std::size_
         // Same bit order as the bitmap row: first pixel in the most significant bit.
         for (std::size_t i = 0; i < (std::size_t(width) + 7) / 8; ++i) out[i] = planeByte(0, i);
         if (width % 8) out[std::size_t(width) / 8] &= std::uint8_t(0xFF00 >> (width % 8));
+        break;
+    case Layout::Packed16:
+        // Same nibble order as the 4-bit bitmap row.
+        for (std::size_t i = 0; i < (std::size_t(width) + 1) / 2; ++i) out[i] = planeByte(0, i);
+        if (width % 2) out[std::size_t(width) / 2] &= 0xF0;
         break;
     case Layout::Indexed8:
         for (int x = 0; x < width; ++x)
@@ -93,6 +99,7 @@ std::optional<PackedDib> decodePcxBitmap(std::span<const std::uint8_t> bytes) {
 
     Layout layout = Layout::NoPixels;
     if (planes == 1 && bitsPerPlane == 1) layout = Layout::Mono;
+    if (planes == 1 && bitsPerPlane == 4) layout = Layout::Packed16;
     if (planes == 1 && bitsPerPlane == 8) layout = Layout::Indexed8;
     if (planes == 4 && bitsPerPlane == 1) layout = Layout::Planar16;
     if (planes == 3 && bitsPerPlane == 8) layout = Layout::TrueColor;

@@ -2,6 +2,7 @@
 #include "pdf/pdf_page_layout.h"
 
 #include <cmath>
+#include <optional>
 
 #include "pdf/pdf_writer.h"
 #include "toolkit/platform/platform.h"
@@ -45,39 +46,65 @@ PdfPageLayout pdfPageLayout(int imageWidth, int imageHeight) {
     return layout;
 }
 
-PdfWrapOutcome wrapJpegAsPdf(const PdfWrapRequest &request) {
-    PdfWrapOutcome outcome;
-    const std::string tempPath = request.outputPath + "_temp";
-    const PdfPageLayout layout = pdfPageLayout(request.imageWidth, request.imageHeight);
+namespace {
+
+/// Lays the page out, places the image (from memory when `jpeg` holds it, else from the file)
+/// and returns the finished document; empty with the errors in `outcome` on failure.
+std::vector<std::uint8_t> buildDocument(const std::string &jpegName,
+                                        std::optional<std::vector<std::uint8_t>> jpeg,
+                                        int imageWidth, int imageHeight,
+                                        const std::string &creator, PdfWrapOutcome &outcome) {
+    const PdfPageLayout layout = pdfPageLayout(imageWidth, imageHeight);
     PdfWriter writer;
-    bool ok = writer.createDocument(layout.landscape ? "L" : "P", "pt", "595.28,841.89") &&
-              writer.addPage();
-    if (ok) {
-        (void)writer.placeImage(request.jpegPath, layout.x, layout.y, layout.width, layout.height);
-        writer.setCreator(request.creator);
-        ok = writer.saveDocument(tempPath);
+    std::vector<std::uint8_t> document;
+    if (writer.createDocument(layout.landscape ? "L" : "P", "pt", "595.28,841.89") &&
+        writer.addPage()) {
+        if (jpeg)
+            (void)writer.placeImageData(jpegName, std::move(*jpeg), layout.x, layout.y,
+                                        layout.width, layout.height);
+        else
+            (void)writer.placeImage(jpegName, layout.x, layout.y, layout.width, layout.height);
+        writer.setCreator(creator);
+        if (writer.getLastError() == 0) document = writer.finishDocument();
     }
     outcome.pdfError = writer.getLastError();
-    outcome.systemError = writer.systemError();
-    if (ok && outcome.pdfError == 0) {
-        const auto info = platform::fileInfo(tempPath);
-        ok = info && (long long)(info->size) >= kMinPdfFileBytes;
-    } else {
-        ok = false;
-    }
-    if (ok) {
-        // The rename replaces the intermediate JPEG when it lies at the output path.
-        if (request.jpegPath != request.outputPath) (void)platform::deleteFile(request.jpegPath);
-        if (platform::moveFile(tempPath, request.outputPath, platform::Overwrite::Replace)) {
-            outcome.result = PdfWrapResult::Done;
-            return outcome;
-        }
+    if (outcome.pdfError != 0 || (long long)(document.size()) < kMinPdfFileBytes) document.clear();
+    return document;
+}
+
+PdfWrapOutcome commitDocument(const std::vector<std::uint8_t> &document,
+                              platform::CommitTarget &target, PdfWrapOutcome outcome) {
+    if (document.empty()) return outcome;
+    if (!platform::writeFileAtomically(target, document)) {
         outcome.systemError = platform::lastError();
+        outcome.pdfError = std::int32_t(PdfError::CannotCreate);
+        return outcome;
     }
-    (void)platform::deleteFile(request.jpegPath);
-    if (platform::fileExists(tempPath)) (void)platform::deleteFile(tempPath);
-    outcome.result = PdfWrapResult::WriteFailed;
+    outcome.result = PdfWrapResult::Done;
     return outcome;
+}
+
+} // namespace
+
+PdfWrapOutcome wrapJpegAsPdf(const PdfWrapRequest &request) {
+    PdfWrapOutcome outcome;
+    const auto document = buildDocument(request.jpegPath, std::nullopt, request.imageWidth,
+                                        request.imageHeight, request.creator, outcome);
+    platform::CommitTarget target{request.outputPath, platform::Overwrite::Replace, {}};
+    outcome = commitDocument(document, target, outcome);
+    // A JPEG under the output name was replaced by the document, or is removed after a failure.
+    if (request.jpegPath != request.outputPath || outcome.result != PdfWrapResult::Done)
+        (void)platform::deleteFile(request.jpegPath);
+    return outcome;
+}
+
+PdfWrapOutcome wrapJpegBytesAsPdf(std::vector<std::uint8_t> jpeg, int imageWidth,
+                                  int imageHeight, const std::string &creator,
+                                  platform::CommitTarget &target) {
+    PdfWrapOutcome outcome;
+    const auto document = buildDocument(target.path, std::move(jpeg), imageWidth, imageHeight,
+                                        creator, outcome);
+    return commitDocument(document, target, outcome);
 }
 
 } // namespace quill::pdf

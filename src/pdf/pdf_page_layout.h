@@ -1,7 +1,11 @@
 // Wrapping a JPEG file into a one-page A4 PDF: the page layout and the file steps around it.
 #pragma once
 
+#include <cstdint>
 #include <string>
+#include <vector>
+
+#include "toolkit/platform/platform.h"
 
 namespace quill::pdf {
 
@@ -48,9 +52,15 @@ struct PdfWrapOutcome {
 /// Smallest size of a plausible written document; anything shorter counts as a failed write.
 inline constexpr long long kMinPdfFileBytes = 770;
 
-/// Wraps the JPEG into a PDF laid out by pdfPageLayout, saved first as outputPath + "_temp".
-/// Failure (a writer error, a save failure or a file shorter than 770 bytes) deletes the JPEG and
-/// the "_temp" file; success deletes the JPEG and moves the "_temp" file onto outputPath.
+/// Wraps the JPEG file into a PDF laid out by pdfPageLayout and written onto outputPath through
+/// a temporary file. Failure (a writer error, a save failure or a document shorter than 770
+/// bytes) deletes the JPEG and leaves no PDF; success deletes a JPEG that is not at outputPath.
 [[nodiscard]] PdfWrapOutcome wrapJpegAsPdf(const PdfWrapRequest &request);
+
+/// Wraps JPEG bytes held in memory into a PDF committed onto `target` (which may refuse to
+/// replace a file, see CommitTarget). `target.path` is the path written in the end.
+[[nodiscard]] PdfWrapOutcome wrapJpegBytesAsPdf(std::vector<std::uint8_t> jpeg, int imageWidth,
+                                                int imageHeight, const std::string &creator,
+                                                platform::CommitTarget &target);
 
 } // namespace quill::pdf

@@ -28,6 +28,8 @@ enum DetailCode : std::int32_t {
     DetailColour = 5,       ///< colour adjustment
     DetailCanvas = 6,       ///< canvas
     DetailOverlay = 7,      ///< text or image overlay
+    DetailMetadata = 9,     ///< removing metadata or writing the comment into the output
+    DetailFileDates = 10,   ///< setting the output's file dates or attributes
     DetailNumbering = 12,   ///< no number could be given to the name
 };
 

@@ -138,7 +138,7 @@ void appendRange(std::vector<std::uint8_t>& out, std::span<const std::uint8_t> b
 bool rewriteFile(const std::string& path, std::span<const std::uint8_t> bytes) {
     platform::PendingFile file(path);
     if (!file.ok() || !file.write(bytes)) return false;
-    (void)platform::copyPermissions(path, file.temporaryPath());
+    if (const auto info = platform::fileInfo(path)) (void)file.setMode(info->mode);
     return file.commit();
 }
 

@@ -1,10 +1,12 @@
 // The processing loop over the prepared image list.
 //
 // Writing follows one rule throughout: nothing that exists is removed or replaced until the file
-// that takes its place is completely written. Outputs are written under a temporary name and
-// renamed into place; a source is deleted only after its output (including a PDF wrap) is in
-// place; an existing output that is to be replaced is replaced by that rename, never deleted in
-// advance.
+// that takes its place is completely written and flushed to the disk. Outputs are written under a
+// temporary name and renamed into place; a source is deleted only after its output (a PDF
+// included) is in place and post-processed, and only when the path still names the file that was
+// loaded; an existing output that is to be replaced is replaced by that rename, never deleted in
+// advance. A new output never replaces a file that appeared after the collision check (another
+// run, another program): the commit refuses, and the next number or the collision rule decides.
 #include "pipeline/process_loop.h"
 
 #include "imagefiles/format.h"
@@ -23,6 +25,7 @@
 #include "settings/placeholders.h"
 #include "toolkit/platform/platform.h"
 
+#include <cerrno>
 #include <chrono>
 #include <future>
 #include <optional>
@@ -104,11 +107,8 @@ int targetFormatFor(const Preset& s, int sourceFormat) {
     }
 }
 
-/// A name in the output's directory for the JPEG that a PDF wrap reads, so that an existing file
-/// under the output name stays untouched until the finished PDF replaces it.
-std::string intermediateJpegPath(const std::string& outputPath) {
-    return outputPath + ".quill-tmp.jpg";
-}
+/// How often one image looks for another free name when other runs keep taking them.
+constexpr int kMaxNameRetries = 1000;
 
 /// What happens to a source of a format, decided from the settings alone (steps 3 and 4).
 struct ImagePlan {
@@ -174,7 +174,8 @@ private:
     void computeOutputPath();
     void loadAndEdit();
     void write();
-    void wrapPdf();
+    [[nodiscard]] platform::CommitTarget commitTarget();
+    [[nodiscard]] bool onOutputTaken(platform::CommitTarget& target);
     void removeReplacedSource();
     void postProcess();
     void keep();
@@ -206,6 +207,11 @@ private:
     int m_targetFormat = -1;
     std::uint32_t m_encoder = 0;
     settings::OutputPath m_output;
+    settings::OutputFormatChoice m_choice;
+    settings::CollisionDecision m_collision = settings::CollisionDecision::Write;
+    bool m_skippedAtCommit = false; ///< the output name was taken meanwhile and is not replaced
+    int m_commitRetries = 0;
+    std::optional<platform::FileIdentity> m_sourceIdentity;
     bool m_pathComputed = false;
     int m_rotationApplied = -1;
     std::uint32_t m_sourceMode = 0;
@@ -227,14 +233,14 @@ void ImageJob::run() {
         advance(); // output path and collision
         loadAndEdit();
         if (ok()) write();
-        if (ok() && (m_conversion & PdfOutput)) wrapPdf();
-        if (ok()) removeReplacedSource();
         if (m_result == ImageResult::WriteFailed && platform::isDiskFull(m_systemError) &&
             m_env.diskFull.askStopAfterDiskFull(m_output.path))
             m_env.flags.runCancelled.store(1);
         m_image = toolkit::Image();
         advance(); // write
         if (ok()) postProcess();
+        // The source goes last: after its output is in place, flushed and post-processed.
+        if (ok()) removeReplacedSource();
     }
     keep();
     advance(); // keep list
@@ -247,12 +253,14 @@ void ImageJob::run() {
 
 void ImageJob::decide() {
     // Step 2: the file must exist and be long enough to hold any image.
+    // Only a regular file is an image: a FIFO, socket or device is never opened.
     const auto info = platform::fileInfo(m_record.sourcePath);
-    if (!info || info->isDirectory || info->size < kMinimumFileSize) {
+    if (!info || !(info->attributes & platform::AttrArchive) || info->size < kMinimumFileSize) {
         fail(ImageResult::Unreadable);
         return;
     }
     m_sourceMode = info->mode;
+    m_sourceIdentity = platform::fileIdentity(m_record.sourcePath);
 
     // Steps 3 and 4: output format, encoder, conversion bits, whether to decode at all.
     const bool video = m_record.formatKind == imagefiles::FormatVideo;
@@ -282,7 +290,7 @@ void ImageJob::decide() {
 
 void ImageJob::computeOutputPath() {
     // Step 6: directory, name with numbering, extension.
-    settings::OutputFormatChoice choice;
+    settings::OutputFormatChoice& choice = m_choice;
     choice.formatChanges = (m_conversion & FormatChanges) != 0;
     choice.targetFormat = m_targetFormat;
     choice.pdf = (m_conversion & PdfOutput) != 0;
@@ -297,9 +305,22 @@ void ImageJob::computeOutputPath() {
     }
 
     // Step 7: an existing output file.
-    const bool checked = settings::collisionCheckApplies(m_s, choice.formatChanges);
-    if (m_collisions.resolve(m_output.path, m_record.sourcePath, checked) == settings::CollisionDecision::Skip)
-        fail(ImageResult::SkippedExisting);
+    // A numbered name that another run took since the number was placed: take the next one.
+    while (m_output.numberUsed >= 0 && m_output.path != m_record.sourcePath &&
+           platform::fileExists(m_output.path) && ++m_commitRetries <= kMaxNameRetries) {
+        m_output = m_namer.outputPathFor(m_record, choice);
+        if (m_output.status != settings::OutputPathStatus::Ready) {
+            fail(ImageResult::StepFailed, DetailNumbering);
+            return;
+        }
+    }
+
+    // Without conversion, renaming or an output directory the output is the source itself; any
+    // other path is an existing output like every other.
+    const bool checked = settings::collisionCheckApplies(m_s, choice.formatChanges) ||
+                         m_output.path != m_record.sourcePath;
+    m_collision = m_collisions.resolve(m_output.path, m_record.sourcePath, checked);
+    if (m_collision == settings::CollisionDecision::Skip) fail(ImageResult::SkippedExisting);
 }
 
 void ImageJob::loadAndEdit() {
@@ -412,9 +433,48 @@ void ImageJob::loadAndEdit() {
     advance();
 }
 
+platform::CommitTarget ImageJob::commitTarget() {
+    platform::CommitTarget target;
+    target.path = m_output.path;
+    const bool replaces =
+        m_collision == settings::CollisionDecision::Replace || m_output.path == m_record.sourcePath;
+    target.mode = replaces ? platform::Overwrite::Replace : platform::Overwrite::FailIfExists;
+    target.onExists = [this](platform::CommitTarget& t) { return onOutputTaken(t); };
+    return target;
+}
+
+bool ImageJob::onOutputTaken(platform::CommitTarget& target) {
+    // The name was free at the collision check and is taken now.
+    if (++m_commitRetries > kMaxNameRetries) return false;
+    if (m_output.numberUsed >= 0) {
+        // Numbered names: that number is gone; the namer moves on to the next free one.
+        settings::OutputPath next = m_namer.outputPathFor(m_record, m_choice);
+        if (next.status != settings::OutputPathStatus::Ready) return false;
+        m_output = std::move(next);
+        target.path = m_output.path;
+        return true;
+    }
+    // A fixed name: an existing output, decided by the collision rule.
+    m_collision = m_collisions.resolve(target.path, m_record.sourcePath, true);
+    if (m_collision != settings::CollisionDecision::Replace) {
+        m_skippedAtCommit = true;
+        return false;
+    }
+    target.mode = platform::Overwrite::Replace;
+    return true;
+}
+
 void ImageJob::write() {
     // Step 13: exactly one of save, copy, move (or nothing: the output is the source itself).
-    const std::string& target = m_output.path;
+    platform::CommitTarget target = commitTarget();
+    auto failWrite = [&](int systemError) {
+        if (m_skippedAtCommit) {
+            fail(ImageResult::SkippedExisting);
+            return;
+        }
+        m_systemError = systemError;
+        fail(ImageResult::WriteFailed);
+    };
     if (m_loaded) {
         int flags = m_values.quality;
         int depth = m_fileDepth;
@@ -422,49 +482,31 @@ void ImageJob::write() {
             flags += m_values.depthFlag;
             depth = m_values.outputDepth;
         }
-        const std::string path =
-            (m_conversion & PdfOutput) ? intermediateJpegPath(target) : target;
-        const auto saved = imagefiles::saveImageFile(m_image, path, m_encoder, flags, depth);
-        if (!saved) {
-            m_systemError = saved.systemError;
-            fail(ImageResult::WriteFailed);
-            return;
+        if (m_conversion & PdfOutput) {
+            // The page's JPEG stays in memory; readers of PDF take baseline frames only.
+            auto jpeg = imagefiles::encodeImage(m_image, imagefiles::Encoder::Jpeg,
+                                                flags | imagefiles::kSaveFlagBaseline, depth);
+            if (!jpeg) return failWrite(0);
+            m_image = toolkit::Image();
+            const pdf::PdfWrapOutcome outcome = pdf::wrapJpegBytesAsPdf(
+                std::move(*jpeg), m_finalWidth, m_finalHeight, m_env.pdfCreator, target);
+            if (outcome.result != pdf::PdfWrapResult::Done) return failWrite(outcome.systemError);
+        } else {
+            const auto saved = imagefiles::saveImageFile(
+                m_image, target, imagefiles::Encoder(m_encoder), flags, depth);
+            if (!saved) return failWrite(saved.systemError);
         }
         m_written = true;
         return;
     }
     if (m_s.outputDirEnabled && !m_s.moveOriginal) {
-        if (!platform::copyFile(m_record.sourcePath, target, platform::Overwrite::Replace)) {
-            m_systemError = platform::lastError();
-            fail(ImageResult::WriteFailed);
-            return;
-        }
+        if (!platform::copyFile(m_record.sourcePath, target))
+            return failWrite(platform::lastError());
         m_written = true;
     } else if (m_s.renameEnabled || (m_s.outputDirEnabled && m_s.moveOriginal)) {
-        (void)platform::clearReadOnly(m_record.sourcePath);
-        if (!platform::moveFile(m_record.sourcePath, target, platform::Overwrite::Replace)) {
-            m_systemError = platform::lastError();
-            (void)platform::setPermissions(m_record.sourcePath, m_sourceMode);
-            fail(ImageResult::WriteFailed);
-            return;
-        }
+        if (!platform::moveFile(m_record.sourcePath, target))
+            return failWrite(platform::lastError());
         m_written = true;
-    }
-}
-
-void ImageJob::wrapPdf() {
-    // Step 14: the JPEG just written becomes the page of a one-page PDF.
-    pdf::PdfWrapRequest request;
-    request.imageWidth = m_finalWidth;
-    request.imageHeight = m_finalHeight;
-    request.jpegPath = intermediateJpegPath(m_output.path);
-    request.outputPath = m_output.path;
-    request.creator = m_env.pdfCreator;
-    const pdf::PdfWrapOutcome outcome = pdf::wrapJpegAsPdf(request);
-    if (outcome.result != pdf::PdfWrapResult::Done) {
-        m_systemError = outcome.systemError;
-        m_written = false;
-        fail(ImageResult::WriteFailed);
     }
 }
 
@@ -474,8 +516,19 @@ void ImageJob::removeReplacedSource() {
     if (!m_loaded || !m_written) return;
     const bool replaces = !m_s.outputDirEnabled || m_s.moveOriginal;
     if (!replaces || m_output.path == m_record.sourcePath) return;
-    (void)platform::clearReadOnly(m_record.sourcePath);
-    (void)platform::deleteFile(m_record.sourcePath); // a failing removal is not reported
+    // The path must still name the file that was loaded: a file put there meanwhile (a link to
+    // a file elsewhere, say) is not ours to remove.
+    if (!m_sourceIdentity || platform::fileIdentity(m_record.sourcePath) != m_sourceIdentity) {
+        m_systemError = ESTALE;
+        fail(ImageResult::WriteFailed);
+        return;
+    }
+    if (!platform::deleteFile(m_record.sourcePath)) {
+        m_systemError = platform::lastError();
+        fail(ImageResult::WriteFailed);
+        return;
+    }
+    (void)platform::syncDirectory(platform::directoryPart(m_record.sourcePath));
 }
 
 void ImageJob::postProcess() {
@@ -497,17 +550,25 @@ void ImageJob::postProcess() {
                 m_s.cropEnabled || m_s.rotateEnabled || m_s.resizeEnabled || m_s.canvasEnabled;
             options.width = m_finalWidth;
             options.height = m_finalHeight;
-            (void)carryMetadataIntoOutput(target, m_metadata, options);
+            if (!carryMetadataIntoOutput(target, m_metadata, options))
+                fail(ImageResult::StepFailed, DetailMetadata);
         } else if (m_record.formatKind == imagefiles::FormatJpeg) {
-            (void)adjustMetadataOfCopy(target, m_metadata, m_s.keepMetadata != 0,
-                                       m_s.commentEnabled != 0, comment);
+            // Metadata that was to be removed and is still there is a promise not kept.
+            if (!adjustMetadataOfCopy(target, m_metadata, m_s.keepMetadata != 0,
+                                      m_s.commentEnabled != 0, comment))
+                fail(ImageResult::StepFailed, DetailMetadata);
         }
     }
 
-    if (m_s.resetFileAttributes)
-        (void)platform::setDefaultPermissions(target);
-    else
+    // Attributes and dates act on the output path itself, never on a link's target. Keeping the
+    // source's permission bits is best effort (file systems without them refuse); a requested
+    // reset or date that is not set fails the image.
+    if (m_s.resetFileAttributes) {
+        if (!platform::setDefaultPermissions(target) && ok())
+            fail(ImageResult::StepFailed, DetailFileDates);
+    } else {
         (void)platform::setPermissions(target, m_sourceMode);
+    }
 
     if (m_s.setFileDates) {
         std::int64_t modified = m_record.modifiedDate;
@@ -524,7 +585,8 @@ void ImageJob::postProcess() {
         default: break;
         }
         // The creation date cannot be set on Linux; modification and access times are.
-        (void)platform::setFileDates(target, modified, accessed);
+        if (!platform::setFileDates(target, modified, accessed) && ok())
+            fail(ImageResult::StepFailed, DetailFileDates);
     }
 }
 

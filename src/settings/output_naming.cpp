@@ -29,11 +29,9 @@ std::optional<std::string> sourceExtension(std::string_view sourcePath, std::str
         filePart[fileName.size()] != '.') {
         return std::nullopt;
     }
-    std::string extension = filePart.substr(fileName.size() + 1);
-    for (char& c : extension) {
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);
-    }
-    return extension;
+    // Kept exactly as written: on a case-sensitive file system "photo.jpg" is another file than
+    // "photo.JPG", and an output in place must be the source's own path.
+    return filePart.substr(fileName.size() + 1);
 }
 
 std::optional<std::string> outputExtension(const imagefiles::ImageRecord& record,
@@ -75,7 +73,7 @@ OutputPath OutputNamer::outputPathFor(const imagefiles::ImageRecord& record,
             if (folder.compare(0, m_commonBase.size(), m_commonBase) == 0)
                 out.directory += folder.substr(m_commonBase.size());
         }
-        out.directory = platform::withTrailingSeparator(out.directory);
+        out.directory = platform::withTrailingSeparator(platform::normalisePath(out.directory));
         out.directoryReady = !out.directory.empty() && platform::createDirectories(out.directory);
     }
 

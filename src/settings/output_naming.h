@@ -20,7 +20,7 @@ namespace quill::settings {
 [[nodiscard]] std::string_view formatExtension(int formatCode);
 
 /// The extension of a source file as the output keeps it: the text after the dot where the file
-/// name rule split the name (`fileName` is the name without extension), lower-cased; nullopt when
+/// name rule split the name (`fileName` is the name without extension), as written; nullopt when
 /// the rule kept the whole file part as the name (the output then gets no "." either).
 [[nodiscard]] std::optional<std::string> sourceExtension(std::string_view sourcePath,
                                                          std::string_view fileName);
@@ -32,7 +32,7 @@ struct OutputFormatChoice {
     bool pdf = false;           ///< wrapped into a PDF
 };
 /// The output extension: the target format's (or "pdf") when the format changes, else the
-/// source's own in lower case (nullopt: the source has none, see sourceExtension).
+/// source's own as written (nullopt: the source has none, see sourceExtension).
 [[nodiscard]] std::optional<std::string> outputExtension(const imagefiles::ImageRecord& record,
                                                          const OutputFormatChoice& format);
 

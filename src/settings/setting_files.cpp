@@ -4,7 +4,9 @@
 #include "settings/language_pack.h"
 #include "toolkit/platform/platform.h"
 
+#include <cerrno>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -375,7 +377,7 @@ std::string settingsShortName() {
 
 float settingsVersion() {
     const std::string &text = programInfoText(4);
-    if (text.empty()) return 4.6f;
+    if (text.empty()) return kSettingsFileVersion;
     return std::strtof(text.c_str(), nullptr);
 }
 
@@ -565,9 +567,54 @@ void readPresets(const std::string &path, PresetList &list) {
     buildDefaults(list);
 }
 
-bool writePresets(const std::string &path, const PresetList &list) {
-    const std::vector<std::uint8_t> bytes = serializePresets(list);
+std::optional<std::string> backupUnreadableFile(const std::string &path) {
+    const auto bytes = platform::readFile(path, kMaxSettingsFileSize);
+    if (!bytes || bytes->empty()) {
+        // Missing: nothing to keep. Present but not readable as a settings file (too large, no
+        // permission): refuse to write over it.
+        if (!platform::fileExists(path)) return std::string();
+        if (!platform::isRegularFile(path)) return std::nullopt;
+        if (const auto info = platform::fileInfo(path); info && info->size == 0) return std::string();
+    }
+    const float version = bytes ? headerVersion(*bytes) : 0.0f;
+    std::string versionText = "unknown";
+    if (version > 0.0f && version < 1000.0f) {
+        char text[16];
+        std::snprintf(text, sizeof text, "%.1f", static_cast<double>(version));
+        versionText = text;
+    }
+    for (int n = 0; n < 100; ++n) {
+        const std::string backup =
+            path + "." + versionText + (n ? "." + std::to_string(n) : std::string()) + ".bak";
+        if (platform::copyFile(path, backup, platform::Overwrite::FailIfExists)) return backup;
+        if (platform::lastError() != EEXIST) return std::nullopt;
+    }
+    return std::nullopt;
+}
+
+namespace {
+
+/// Writes a settings file; an existing one this version cannot read is backed up first.
+bool writeSettingFile(const std::string &path, std::span<const std::uint8_t> bytes, bool readable,
+                      std::string *backupPath) {
+    if (backupPath != nullptr) backupPath->clear();
+    if (!readable) {
+        const auto backup = backupUnreadableFile(path);
+        if (!backup) return false;
+        if (backupPath != nullptr) *backupPath = *backup;
+    }
     return platform::writeFileAtomically(path, bytes);
+}
+
+} // namespace
+
+bool writePresets(const std::string &path, const PresetList &list, std::string *backupPath) {
+    const std::vector<std::uint8_t> bytes = serializePresets(list);
+    const auto existing = platform::readFile(path, kMaxSettingsFileSize);
+    PresetList parsed;
+    const bool readable = (existing && parsePresets(*existing, parsed)) ||
+                          (!existing && !platform::fileExists(path));
+    return writeSettingFile(path, bytes, readable, backupPath);
 }
 
 int readStoredLanguage(const std::string &path) {
@@ -585,11 +632,12 @@ int readLanguage(const std::string &path) {
     return stored >= 0 ? stored : systemLanguageIndex();
 }
 
-bool writeLanguage(const std::string &path, int languageIndex) {
+bool writeLanguage(const std::string &path, int languageIndex, std::string *backupPath) {
     if (languageIndex < 0 || languageIndex >= kLanguageCount) return false;
     std::vector<std::uint8_t> bytes = settingFileHeader();
     bytes.push_back(static_cast<std::uint8_t>(languageIndex));
-    return platform::writeFileAtomically(path, bytes);
+    const bool readable = readStoredLanguage(path) >= 0 || !platform::fileExists(path);
+    return writeSettingFile(path, bytes, readable, backupPath);
 }
 
 int systemLanguageIndex() {

@@ -4,6 +4,7 @@
 #include "settings/preset.h"
 
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -19,6 +20,9 @@ inline constexpr const char *kLanguageFileName = "Language";
 inline constexpr std::uint32_t kPresetMarker = 0xFEED;
 /// Marker before every filter condition.
 inline constexpr std::uint32_t kConditionMarker = 0xCAFE;
+
+/// The version of this program's setting files when the program information table is not loaded.
+inline constexpr float kSettingsFileVersion = 4.6f;
 
 /// The short program name written into the header (program-information entry 2; "Quillmere"
 /// while the table is not loaded).
@@ -57,15 +61,26 @@ inline constexpr std::uint32_t kConditionMarker = 0xCAFE;
 /// Reads "Presets" from `path`; builds the six defaults when the file is missing or unusable.
 void readPresets(const std::string &path, PresetList &list);
 /// Writes the whole list to `path` (atomically); false when the file could not be written.
-[[nodiscard]] bool writePresets(const std::string &path, const PresetList &list);
+/// A file there that this version cannot read (newer, unknown, damaged) is first kept under a
+/// backup name beside it (see backupUnreadableFile); `backupPath` receives that name, or "".
+[[nodiscard]] bool writePresets(const std::string &path, const PresetList &list,
+                                std::string *backupPath = nullptr);
 
 /// The language index stored in a "Language" file, or -1 when the file is missing, from another
 /// version, or holds a value outside 0..10.
 [[nodiscard]] int readStoredLanguage(const std::string &path);
 /// The stored language, else the one derived from the system language.
 [[nodiscard]] int readLanguage(const std::string &path);
-/// Stores a language index (0..10); false when the file could not be written.
-[[nodiscard]] bool writeLanguage(const std::string &path, int languageIndex);
+/// Stores a language index (0..10); false when the file could not be written. An unreadable
+/// file there is kept as writePresets does.
+[[nodiscard]] bool writeLanguage(const std::string &path, int languageIndex,
+                                 std::string *backupPath = nullptr);
+
+/// Copies an existing, non-empty file at `path` to "<path>.<version>.bak" (the version from its
+/// header with one decimal, "unknown" without one; ".<n>.bak" when that name is taken), so that
+/// writing over a file this version cannot read loses nothing. Returns the backup's path, ""
+/// when there was nothing to keep, nullopt when the copy failed.
+[[nodiscard]] std::optional<std::string> backupUnreadableFile(const std::string &path);
 /// The language index derived from the user's system language (English for any other).
 [[nodiscard]] int systemLanguageIndex();
 

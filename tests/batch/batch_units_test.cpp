@@ -16,6 +16,8 @@
 
 #include <algorithm>
 
+#include <unistd.h>
+
 namespace quill::batch {
 namespace {
 
@@ -202,6 +204,37 @@ TEST_F(BatchWithFiles, AnImageReadsTheFileThatTheImageBeforeItWrote) {
     EXPECT_FALSE(platform::fileExists(dir.file("a.png")));
 }
 
+TEST_F(BatchWithFiles, ASourceSwappedForALinkIsLeftAlone) {
+    // The overwrite question comes after the source was looked at and before it is removed; in
+    // that gap the source is replaced by a link to a file elsewhere.
+    add("png/basn2c08.png", "a.png");
+    const std::string elsewhere = dir.file("elsewhere.png");
+    test::writeBytes(elsewhere, test::readBytes(dir.file("a.png")));
+    test::writeText(dir.file("out/a.jpg"), "old");
+    struct SwapThenReplace final : settings::CollisionPolicy {
+        std::string source, target;
+        settings::CollisionAnswer decide(const std::string&) override {
+            EXPECT_TRUE(platform::deleteFile(source));
+            EXPECT_EQ(symlink(target.c_str(), source.c_str()), 0);
+            return settings::CollisionAnswer::ReplaceThis;
+        }
+    } policy;
+    policy.source = dir.file("a.png");
+    policy.target = elsewhere;
+    settingsRecord.moveOriginal = 1;
+    const settings::RunSettings run = derive();
+    struct NeverStop final : pipeline::DiskFullQuestion {
+        bool askStopAfterDiskFull(const std::string&) override { return false; }
+    } diskFull;
+    flags.runActive = 1;
+    pipeline::ProcessEnvironment env{images, keep,     settingsRecord, run,  flags,
+                                     policy, diskFull, "creator",      false};
+    pipeline::processImages(env);
+    EXPECT_EQ(images[0].resultState, std::uint8_t(pipeline::ImageResult::WriteFailed));
+    EXPECT_TRUE(platform::fileIdentity(dir.file("a.png"))->isLink) << "the link was removed";
+    EXPECT_TRUE(platform::isRegularFile(elsewhere));
+}
+
 TEST_F(BatchWithFiles, FailureLinesNameTheOperationOfAFailedStep) {
     ImageRecord record;
     record.resultState = std::uint8_t(pipeline::ImageResult::StepFailed);
@@ -226,6 +259,32 @@ TEST_F(BatchWithFiles, FailureLinesNameTheOperationOfAFailedStep) {
     EXPECT_NE(log.find(settings::uiText(389) + "\r\n" + settings::uiText(402) + "\r\n" +
                        settings::uiText(403) + "\r\n\r\n"),
               std::string::npos);
+}
+
+TEST(ErrorLog, PathsAreWrittenAsValidUtf8) {
+    const struct {
+        std::string raw;
+        std::string logged;
+    } cases[] = {
+        {"/p/caf\xC3\xA9.jpg", "/p/caf\xC3\xA9.jpg"},          // valid: unchanged
+        {"/p/caf\xE9.jpg", "/p/caf\\xE9.jpg"},                 // Latin-1 byte
+        {"/p/\xC3(.jpg", "/p/\\xC3(.jpg"},                     // cut sequence
+        {"/p/\xED\xA0\x80.jpg", "/p/\\xED\\xA0\\x80.jpg"}, // surrogate
+        {"/p/\xC0\xAF.jpg", "/p/\\xC0\\xAF.jpg"},             // overlong "/"
+        {"/p/a\nb.jpg", "/p/a\\x0Ab.jpg"},                     // a line feed keeps lines intact
+        {"/p/\xF0\x9F\x93\xB7.jpg", "/p/\xF0\x9F\x93\xB7.jpg"},
+    };
+    for (const auto& c : cases) EXPECT_EQ(logSafeText(c.raw), c.logged) << c.raw;
+
+    imagefiles::ImageList images;
+    ImageRecord record;
+    record.sourcePath = "/p/caf\xE9.png";
+    record.resultText = "/out/caf\xE9.jpg";
+    record.resultState = std::uint8_t(pipeline::ImageResult::WriteFailed);
+    images.append(record);
+    const std::string log = errorLogText(images, "Title");
+    EXPECT_EQ(log.find("\xE9"), std::string::npos);
+    EXPECT_NE(log.find("/out/caf\\xE9.jpg"), std::string::npos);
 }
 
 } // namespace

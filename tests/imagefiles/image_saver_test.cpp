@@ -280,6 +280,42 @@ TEST(Jp2Encoder, BoxFileSizesFallWithQualityAndAlphaIsKept) {
     EXPECT_GT(test::psnr(rgba, back, true), 35.0);
 }
 
+TEST(ImageSaverWrite, CodestreamExtensionsGetABareCodestream) {
+    test::TempDir dir;
+    const Image image = synthetic(40, 30, PixelFormat::Bgr24);
+    for (const char *name : {"a.j2k", "B.J2K", "b.j2c", "c.jp2"}) {
+        SCOPED_TRACE(name);
+        ASSERT_TRUE(saveImageFile(image, dir.file(name), Encoder::Jp2k, 8, 24).ok);
+        const auto bytes = readAll(dir.file(name));
+        ASSERT_GT(bytes.size(), 4u);
+        // A codestream starts with its SOC and SIZ markers; a JP2 file with a signature box.
+        const bool codestream = bytes[0] == 0xFF && bytes[1] == 0x4F && bytes[2] == 0xFF &&
+                                bytes[3] == 0x51;
+        EXPECT_EQ(codestream, std::string(name) != "c.jp2");
+        if (std::string(name) != "b.j2c") {
+            EXPECT_FALSE(load(dir.file(name)).empty());
+        }
+    }
+}
+
+TEST(ImageSaverWrite, BaselineFlagKeepsLowQualitiesBaseline) {
+    // At quality 1 the tables need 16-bit entries: an extended frame (C1) unless forced to 8 bits.
+    const Image image = synthetic(64, 48, PixelFormat::Bgr24);
+    const auto frameMarker = [](const std::vector<std::uint8_t> &jpeg) {
+        for (std::size_t i = 2; i + 1 < jpeg.size(); ++i)
+            if (jpeg[i] == 0xFF && (jpeg[i + 1] == 0xC0 || jpeg[i + 1] == 0xC1)) return jpeg[i + 1];
+        return std::uint8_t(0);
+    };
+    for (int quality : {1, 2}) {
+        const auto plain = quill::imagefiles::encodeImage(image, Encoder::Jpeg, quality, 24);
+        const auto baseline = quill::imagefiles::encodeImage(
+            image, Encoder::Jpeg, quality | quill::imagefiles::kSaveFlagBaseline, 24);
+        ASSERT_TRUE(plain && baseline);
+        EXPECT_EQ(frameMarker(*plain), 0xC1) << quality;
+        EXPECT_EQ(frameMarker(*baseline), 0xC0) << quality;
+    }
+}
+
 // Mounts a 64 KiB tmpfs for the test; skipped where mounting is not permitted.
 class FullDisk {
   public:

@@ -306,6 +306,32 @@ TEST(PcxDecoder, MonochromeAndAlphaDecodeOtherLayoutsFail) {
     EXPECT_FALSE(decodePcx(mono).empty()) << "no bytes per line";
 }
 
+TEST(PcxDecoder, OnePlaneOfFourBitsIsSixteenColours) {
+    // 3x2 pixels, two a byte (first in the high half), 2 bytes a line; colours from the header.
+    Bytes pcx(128, 0);
+    pcx[0] = 10;
+    pcx[1] = 5;
+    pcx[2] = 1;
+    pcx[3] = 4;               // bits per plane
+    pcx[8] = 2;               // x max
+    pcx[10] = 1;              // y max
+    pcx[65] = 1;              // planes
+    pcx[66] = 2;              // bytes per line
+    for (int i = 0; i < 16; ++i) {
+        pcx[std::size_t(16 + 3 * i)] = std::uint8_t(16 * i);
+        pcx[std::size_t(17 + 3 * i)] = std::uint8_t(255 - 16 * i);
+        pcx[std::size_t(18 + 3 * i)] = 7;
+    }
+    for (std::uint8_t byte : {0x1F, 0x2F, 0xC2, 0x00}) pcx.push_back(byte); // 1F 2F | 00 00
+    const toolkit::Image image = decodePcx(pcx);
+    ASSERT_EQ(image.width(), 3);
+    ASSERT_EQ(image.height(), 2);
+    EXPECT_EQ(pixelAt(image, 0, 0), rgba(16, 239, 7));
+    EXPECT_EQ(pixelAt(image, 1, 0), rgba(240, 15, 7));
+    EXPECT_EQ(pixelAt(image, 2, 0), rgba(32, 223, 7));
+    EXPECT_EQ(pixelAt(image, 2, 1), rgba(0, 255, 7));
+}
+
 TEST(PnmDecoder, SignatureAndHeaderRules) {
     for (const char* bad : {"P7 1 1 255 0", "P0 1 1 255 0", "Q6 1 1 255 0", "P6 0 1 255 ", "P6",
                             "P2 1 1 0 0", "P2 1 1 65536 0", "P6 99999999 99999999 255 1"}) {

@@ -69,7 +69,7 @@ TEST(PdfWrap, ReplacesTheJpegWithTheDocument) {
     EXPECT_NE(pdf.find("/MediaBox [0 0 841.89 595.28]"), std::string::npos);
     EXPECT_NE(pdf.find("q 841.89 0 0 420.94 0.00 87.33 cm /I1 Do Q"), std::string::npos);
     EXPECT_NE(pdf.find("/Creator (Quillmere 4.6)"), std::string::npos);
-    EXPECT_EQ(platform::listDirectory(dir.path())->size(), 1u); // no "_temp" file left
+    EXPECT_EQ(platform::listDirectory(dir.path())->size(), 1u); // no temporary file left
 
     // A separate intermediate JPEG is removed after the wrap.
     const std::string jpeg = dir.file("intermediate.jpg");

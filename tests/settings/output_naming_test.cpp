@@ -100,7 +100,7 @@ TEST(OutputNaming, DirectoriesAreCreatedAndMirrored) {
     test::TempDir dir;
     const OutputPath dated =
         namer(dir.path() + "output/%DY%/%DM%/").outputPathFor(image("/s/IMG.JPG", "IMG"), {});
-    EXPECT_EQ(dated.path, dir.file("output/2012/06/IMG.jpg"));
+    EXPECT_EQ(dated.path, dir.file("output/2012/06/IMG.JPG"));
     EXPECT_TRUE(dated.directoryReady);
     EXPECT_TRUE(platform::isDirectory(dated.directory));
 
@@ -140,6 +140,9 @@ TEST(OutputNaming, ExtensionsAndSameAsSource) {
     const OutputPath replaced = inPlace.outputPathFor(image("/s/p.jpg", "p"), {});
     EXPECT_EQ(replaced.status, OutputPathStatus::Ready);
     EXPECT_EQ(replaced.path, "/s/p.jpg");
+    // In place means the very same path, whatever the letter case of the extension.
+    for (const char* path : {"/s/photo.JPG", "/s/photo.Jpeg"})
+        EXPECT_EQ(inPlace.outputPathFor(image(path, "photo"), {}).path, path);
 
     test::TempDir dir;
     const auto local = image(dir.file("p.jpg"), "p");

@@ -180,6 +180,50 @@ TEST_F(SettingFiles, UnusableFilesGiveTheDefaults) {
     }
 }
 
+TEST_F(SettingFiles, AFileWeCannotReadIsKeptBeforeItIsWrittenOver) {
+    test::TempDir dir;
+    const Bytes newer = withVersion(serializePresets(fivePresets()), 4.7f);
+    const Bytes foreign = {'x', 'y', 'z'};
+    const struct {
+        const char *name;
+        Bytes existing;
+        const char *backup; // "" when nothing is to be kept
+    } cases[] = {
+        {"Presets", newer, "Presets.4.7.bak"},
+        {"Foreign", foreign, "Foreign.unknown.bak"},
+        {"Current", serializePresets(fivePresets()), ""},
+        {"Empty", {}, ""},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string path = dir.file(c.name);
+        test::writeBytes(path, c.existing);
+        std::string backup;
+        ASSERT_TRUE(writePresets(path, defaultPresetList(), &backup));
+        EXPECT_EQ(backup, *c.backup ? dir.file(c.backup) : std::string());
+        if (*c.backup) {
+            EXPECT_EQ(test::readBytes(dir.file(c.backup)), c.existing);
+        }
+        PresetList written;
+        readPresets(path, written);
+        EXPECT_EQ(written, defaultPresetList());
+        // Written over once, the file is ours: the next save keeps no further copy.
+        ASSERT_TRUE(writePresets(path, defaultPresetList(), &backup));
+        EXPECT_EQ(backup, "");
+    }
+    // A backup name that is taken is never replaced.
+    test::writeBytes(dir.file("Presets"), newer);
+    std::string second;
+    ASSERT_TRUE(writePresets(dir.file("Presets"), defaultPresetList(), &second));
+    EXPECT_EQ(second, dir.file("Presets.4.7.1.bak"));
+    EXPECT_EQ(test::readBytes(dir.file("Presets.4.7.bak")), newer);
+
+    // The language file likewise.
+    test::writeBytes(dir.file("Language"), withVersion(settingFileHeader(), 5.0f));
+    ASSERT_TRUE(writeLanguage(dir.file("Language"), 2, &second));
+    EXPECT_EQ(second, dir.file("Language.5.0.bak"));
+}
+
 TEST_F(SettingFiles, EveryTruncationKeepsTheCompleteRecordsOnly) {
     const PresetList list = fivePresets();
     const Bytes bytes = serializePresets(list);

@@ -8,7 +8,11 @@
 #include <ctime>
 #include <sys/stat.h>
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <unistd.h>
 
 namespace platform = quill::platform;
 using quill::test::TempDir;
@@ -141,6 +145,133 @@ TEST(PlatformFiles, PendingFileLeavesNothingUntilCommitted) {
     EXPECT_EQ(platform::listDirectory(dir.path())->size(), 1u);
     EXPECT_FALSE(platform::writeFileAtomically(dir.file("missing/out.jpg"), fresh));
     EXPECT_EQ(platform::lastError(), ENOENT);
+}
+
+TEST(PlatformPaths, OneSpellingPerPath) {
+    const struct {
+        const char* given;
+        const char* normal;
+    } cases[] = {
+        {"dir//a.png", "dir/a.png"},     {"dir/./a.png", "dir/a.png"},
+        {"//x///y/", "/x/y/"},           {"./a.png", "a.png"},
+        {"a/.", "a/"},                   {".", "."},
+        {"out/sub/../sub/a.jpg", "out/sub/../sub/a.jpg"}, // ".." stays: links make folding unsafe
+        {"a/.hidden/./b", "a/.hidden/b"}, {"a/..b/c", "a/..b/c"},
+    };
+    for (const auto& c : cases) EXPECT_EQ(platform::normalisePath(c.given), c.normal) << c.given;
+}
+
+TEST(PlatformFiles, OnlyRegularFilesAreRead) {
+    TempDir dir;
+    ASSERT_EQ(mkfifo(dir.file("x.png").c_str(), 0600), 0);
+    // Without the type check this open blocks for ever.
+    EXPECT_FALSE(platform::readFile(dir.file("x.png"), 1 << 20));
+    EXPECT_FALSE(platform::readFile(dir.path(), 1 << 20));
+    EXPECT_FALSE(platform::readFile("/dev/zero", 1 << 20));
+    quill::test::writeText(dir.file("a.png"), "abc");
+    EXPECT_EQ(platform::readFile(dir.file("a.png"), 1 << 20)->size(), 3u);
+}
+
+TEST(PlatformFiles, CopiesKeepModeAndModificationTime) {
+    TempDir dir;
+    quill::test::writeText(dir.file("a"), "alpha");
+    ASSERT_EQ(chmod(dir.file("a").c_str(), 0640), 0);
+    const struct timespec times[2] = {{0, UTIME_OMIT}, {1262349296, 500}};
+    ASSERT_EQ(utimensat(AT_FDCWD, dir.file("a").c_str(), times, 0), 0);
+    ASSERT_TRUE(platform::createDirectory(dir.file("sub")));
+    ASSERT_TRUE(platform::copyFile(dir.file("a"), dir.file("sub/a"), platform::Overwrite::Replace));
+    struct stat st {};
+    ASSERT_EQ(stat(dir.file("sub/a").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0640u);
+    EXPECT_EQ(st.st_mtim.tv_sec, 1262349296);
+    EXPECT_EQ(st.st_mtim.tv_nsec, 500);
+}
+
+TEST(PlatformFiles, AttributesAndDatesNeverFollowLinks) {
+    TempDir dir;
+    quill::test::writeText(dir.file("target"), "t");
+    ASSERT_EQ(chmod(dir.file("target").c_str(), 0444), 0);
+    ASSERT_EQ(symlink(dir.file("target").c_str(), dir.file("link").c_str()), 0);
+    struct stat before {};
+    ASSERT_EQ(stat(dir.file("target").c_str(), &before), 0);
+    EXPECT_FALSE(platform::setPermissions(dir.file("link"), 0666));
+    EXPECT_FALSE(platform::clearReadOnly(dir.file("link")));
+    EXPECT_FALSE(platform::setDefaultPermissions(dir.file("link")));
+    (void)platform::setFileDates(dir.file("link"), 1262349296, 1262349296);
+    struct stat after {};
+    ASSERT_EQ(stat(dir.file("target").c_str(), &after), 0);
+    EXPECT_EQ(after.st_mode, before.st_mode);
+    EXPECT_EQ(after.st_mtim.tv_sec, before.st_mtim.tv_sec);
+    // The path itself is still changed where it is a file.
+    EXPECT_TRUE(platform::setPermissions(dir.file("target"), 0600));
+    ASSERT_EQ(stat(dir.file("target").c_str(), &after), 0);
+    EXPECT_EQ(after.st_mode & 07777, 0600u);
+    const auto link = platform::fileIdentity(dir.file("link"));
+    ASSERT_TRUE(link);
+    EXPECT_TRUE(link->isLink);
+    EXPECT_NE(*link, *platform::fileIdentity(dir.file("target")));
+}
+
+TEST(PlatformFiles, TemporaryNamesAreHiddenUniqueAndNeverAUsersFile) {
+    TempDir dir;
+    // Files under the names earlier versions used as fixed side names stay untouched.
+    for (const char* name : {"out.pdf_temp", "out.pdf.quill-tmp.jpg"})
+        quill::test::writeText(dir.file(name), "user");
+    platform::PendingFile first(dir.file("out.pdf"));
+    platform::PendingFile second(dir.file("out.pdf"));
+    ASSERT_TRUE(first.ok() && second.ok());
+    EXPECT_NE(first.temporaryPath(), second.temporaryPath());
+    EXPECT_THAT(platform::filePart(first.temporaryPath()),
+                ::testing::MatchesRegex("\\.out\\.pdf\\.[0-9a-f]{16}\\.tmp"));
+    const std::vector<std::uint8_t> bytes = {1, 2};
+    ASSERT_TRUE(first.write(bytes) && first.commit());
+    EXPECT_TRUE(second.discard());
+    for (const char* name : {"out.pdf_temp", "out.pdf.quill-tmp.jpg"})
+        EXPECT_EQ(quill::test::readBytes(dir.file(name)).size(), 4u);
+    EXPECT_EQ(platform::listDirectory(dir.path())->size(), 3u);
+    // A long name still fits the 255-byte limit.
+    const std::string longName(250, 'n');
+    EXPECT_TRUE(platform::writeFileAtomically(dir.file(longName), bytes));
+    // A new file gets the permissions of any new file.
+    const mode_t mask = umask(022);
+    umask(mask);
+    struct stat st {};
+    ASSERT_EQ(stat(dir.file("out.pdf").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0666u & ~mask);
+}
+
+// Every no-replace method (the kernel's flag, hard links, the exclusive placeholder that FAT and
+// exFAT need) refuses a taken name, moves to a free one, and lets a commit target choose another
+// name.
+TEST(PlatformFiles, NoReplaceCommitWithEveryMethod) {
+    for (unsigned methods : {3u, 2u, 0u}) {
+        SCOPED_TRACE(methods);
+        platform::detail::setNoReplaceMethods(methods);
+        TempDir dir;
+        quill::test::writeText(dir.file("a"), "alpha");
+        quill::test::writeText(dir.file("b"), "beta");
+        EXPECT_FALSE(platform::renameNoReplace(dir.file("a"), dir.file("b")));
+        EXPECT_EQ(platform::lastError(), EEXIST);
+        EXPECT_EQ(quill::test::readBytes(dir.file("b")).size(), 4u);
+        ASSERT_TRUE(platform::renameNoReplace(dir.file("a"), dir.file("c")));
+        EXPECT_FALSE(platform::fileExists(dir.file("a")));
+        EXPECT_EQ(quill::test::readBytes(dir.file("c")).size(), 5u);
+
+        platform::CommitTarget target{dir.file("b"), platform::Overwrite::FailIfExists, {}};
+        int asked = 0;
+        target.onExists = [&](platform::CommitTarget& t) {
+            t.path = dir.file("b" + std::to_string(++asked));
+            return asked < 3;
+        };
+        quill::test::writeText(dir.file("b1"), "taken");
+        const std::vector<std::uint8_t> bytes = {7};
+        ASSERT_TRUE(platform::writeFileAtomically(target, bytes));
+        EXPECT_EQ(target.path, dir.file("b2"));
+        EXPECT_EQ(quill::test::readBytes(dir.file("b2")), bytes);
+        EXPECT_EQ(quill::test::readBytes(dir.file("b1")).size(), 5u);
+        EXPECT_EQ(platform::listDirectory(dir.path())->size(), 4u); // b b1 b2 c: no temporary
+    }
+    platform::detail::setNoReplaceMethods(3);
 }
 
 TEST(PlatformProcess, UiLanguageFromLocaleVariables) {

@@ -29,6 +29,9 @@ enum Attribute : std::uint32_t {
 
 /// Appends "/" when the text does not end with one (an empty text stays empty).
 [[nodiscard]] std::string withTrailingSeparator(std::string dir);
+/// The path with "//" and "/./" collapsed (and a leading "./" or trailing "/." dropped), so that
+/// one file has one spelling. ".." is kept: folding it away is wrong when a link precedes it.
+[[nodiscard]] std::string normalisePath(std::string_view path);
 /// Directory part of a path including the final "/" ("" when there is none).
 [[nodiscard]] std::string directoryPart(std::string_view path);
 /// File part of a path (everything after the last "/").
@@ -63,11 +66,23 @@ struct FileInfo {
     std::uint32_t mode = 0;        ///< POSIX permission bits
 };
 
+/// Which file a path names: device and inode of the entry itself (a link is not followed).
+struct FileIdentity {
+    std::uint64_t device = 0;
+    std::uint64_t inode = 0;
+    bool isLink = false;
+    bool operator==(const FileIdentity&) const = default;
+};
+[[nodiscard]] std::optional<FileIdentity> fileIdentity(const std::string& path);
+
 /// Metadata of a file or directory (links followed); nullopt when it does not exist.
 [[nodiscard]] std::optional<FileInfo> fileInfo(const std::string& path);
 [[nodiscard]] bool fileExists(const std::string& path);      ///< any kind of entry
 [[nodiscard]] bool isDirectory(const std::string& path);
 [[nodiscard]] bool isRegularFile(const std::string& path);
+
+// Permission changes act on the path itself: on a symbolic link they fail (EOPNOTSUPP) instead
+// of changing the file the link points to.
 
 /// Gives `target` the permission bits of `source`.
 [[nodiscard]] bool copyPermissions(const std::string& source, const std::string& target);
@@ -85,7 +100,8 @@ struct FileInfo {
 [[nodiscard]] std::int64_t localFromUtc(std::int64_t utcSeconds);
 [[nodiscard]] std::int64_t utcFromLocal(std::int64_t localSeconds);
 /// Sets modification and access times from local dates; the creation date cannot be set on
-/// Linux and is ignored. A nullopt leaves that time unchanged.
+/// Linux and is ignored. A nullopt leaves that time unchanged. A link gets its own times; the
+/// file it points to is never changed.
 [[nodiscard]] bool setFileDates(const std::string& path, std::optional<std::int64_t> modifiedLocal,
                                 std::optional<std::int64_t> accessedLocal);
 
@@ -93,9 +109,24 @@ struct FileInfo {
 
 enum class Overwrite { Replace, FailIfExists };
 
+/// Where a new file goes and whether it may replace a file of that name. With FailIfExists a
+/// name that is taken (by another run, another worker, or a file that appeared meanwhile) is
+/// handed to `onExists`, which may choose another path in the same directory or the Replace
+/// mode and return true to try again; without it, or when it returns false, the commit fails
+/// with EEXIST and nothing is replaced.
+struct CommitTarget {
+    std::string path;
+    Overwrite mode = Overwrite::Replace;
+    std::function<bool(CommitTarget&)> onExists;
+};
+
 /// Copies a file's bytes (through a temporary file in the target directory, renamed at the end).
+/// The copy keeps the source's permission bits and modification time.
+[[nodiscard]] bool copyFile(const std::string& from, CommitTarget& to);
 [[nodiscard]] bool copyFile(const std::string& from, const std::string& to, Overwrite mode);
-/// Moves a file; across file systems it copies completely before it removes the source.
+/// Moves a file; across file systems it copies completely (permission bits and modification
+/// time kept) and flushes the copy before it removes the source.
+[[nodiscard]] bool moveFile(const std::string& from, CommitTarget& to);
 [[nodiscard]] bool moveFile(const std::string& from, const std::string& to, Overwrite mode);
 [[nodiscard]] bool deleteFile(const std::string& path);
 /// Creates one directory level; true when it exists afterwards.
@@ -131,6 +162,10 @@ struct DirEntry {
 /// A file written under a temporary name in its target directory and put in place by rename only
 /// once it is complete, so a failed or interrupted write never leaves a partial file under the
 /// final name and never damages the file it replaces. Destroying it uncommitted removes it.
+/// The temporary name is hidden and unique (".<name>.<random>.tmp", created exclusively), so it
+/// never replaces a file of the user's. The file starts with the permissions of a new file.
+/// Commit flushes the file to the disk before the rename and the directory after it, so that
+/// once commit returns the new file survives a power loss.
 class PendingFile {
 public:
     /// Opens a new temporary file beside `finalPath`. Check `ok()`; `error()` tells why not.
@@ -145,11 +180,18 @@ public:
     /// The open stream for libraries that write through FILE*.
     [[nodiscard]] std::FILE* stream() { return m_stream; }
     [[nodiscard]] bool write(std::span<const std::uint8_t> bytes);
+    /// Sets the permission bits the file will have.
+    [[nodiscard]] bool setMode(std::uint32_t mode);
+    /// Sets the modification time (UTC seconds and nanoseconds) the file will have.
+    [[nodiscard]] bool setModifiedTime(std::int64_t utcSeconds, long nanoseconds = 0);
     /// Flushes, closes and renames onto the final name. On failure the temporary file is removed,
     /// an existing file of the final name is untouched, and error() holds the errno.
     [[nodiscard]] bool commit(Overwrite mode = Overwrite::Replace);
-    /// Removes the temporary file without touching the final name.
-    void discard();
+    /// The same onto a target; `target.path` is the path used in the end.
+    [[nodiscard]] bool commit(CommitTarget& target);
+    /// Removes the temporary file without touching the final name; false (with the reason on
+    /// standard error) when a temporary file is left behind.
+    bool discard();
     [[nodiscard]] int error() const { return m_error; }
     [[nodiscard]] const std::string& temporaryPath() const { return m_tempPath; }
     [[nodiscard]] const std::string& finalPath() const { return m_finalPath; }
@@ -164,6 +206,22 @@ private:
 /// Writes `bytes` to `path` through a PendingFile. On failure lastError() holds the errno.
 [[nodiscard]] bool writeFileAtomically(const std::string& path, std::span<const std::uint8_t> bytes,
                                        Overwrite mode = Overwrite::Replace);
+[[nodiscard]] bool writeFileAtomically(CommitTarget& target, std::span<const std::uint8_t> bytes);
+
+/// Renames without replacing: the kernel's no-replace rename, else (file systems without it) a
+/// hard link and unlink, else (FAT and exFAT have no hard links) an exclusively created
+/// placeholder under the final name that the rename then replaces. False with EEXIST when the
+/// name is taken.
+[[nodiscard]] bool renameNoReplace(const std::string& from, const std::string& to);
+/// Flushes a directory's entries to the disk (best effort where the file system has no such
+/// operation).
+bool syncDirectory(const std::string& dir);
+
+namespace detail {
+/// Test hook: which no-replace methods renameNoReplace may use (bit 0 the kernel's rename flag,
+/// bit 1 hard links); the exclusive placeholder is always available.
+void setNoReplaceMethods(unsigned methods);
+} // namespace detail
 
 // --- Process -----------------------------------------------------------------------------------
 

@@ -1,6 +1,8 @@
 // The platform layer on POSIX (Linux): files, dates, directories, the instance lock, console.
 #include "toolkit/platform/platform.h"
 
+#include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <clocale>
 #include <cstdlib>
@@ -12,6 +14,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/random.h>
 #include <sys/stat.h>
 #include <sys/types.h>
 #include <unistd.h>
@@ -60,11 +63,27 @@ std::int64_t birthOrModified(const std::string& path, const struct stat& st) {
     return st.st_mtime;
 }
 
-/// Renames without replacing an existing target (link + unlink works on every local fs).
-bool renameNoReplace(const std::string& from, const std::string& to) {
-    if (::link(from.c_str(), to.c_str()) != 0) return fail();
-    ::unlink(from.c_str());
-    return true;
+std::atomic<unsigned> g_noReplaceMethods{3};
+
+/// The process umask, read without changing it (changing it races every other thread's file
+/// creation).
+mode_t processUmask() {
+    static const mode_t mask = [] {
+        std::ifstream status("/proc/self/status");
+        std::string line;
+        while (std::getline(status, line)) {
+            if (line.rfind("Umask:", 0) == 0)
+                return mode_t(std::strtoul(line.c_str() + 6, nullptr, 8));
+        }
+        const mode_t old = ::umask(022); // no /proc: read it once, at first use
+        ::umask(old);
+        return old;
+    }();
+    return mask;
+}
+
+bool changeMode(const std::string& path, mode_t mode) {
+    return ::fchmodat(AT_FDCWD, path.c_str(), mode & 07777, AT_SYMLINK_NOFOLLOW) == 0 || fail();
 }
 
 bool renameWith(const std::string& from, const std::string& to, Overwrite mode) {
@@ -73,13 +92,120 @@ bool renameWith(const std::string& from, const std::string& to, Overwrite mode) 
     return true;
 }
 
+/// A random hex word for temporary names.
+std::string randomWord() {
+    std::uint64_t value = 0;
+    if (::getrandom(&value, sizeof value, GRND_NONBLOCK) != ssize_t(sizeof value)) {
+        static std::atomic<std::uint64_t> counter{0};
+        value = std::uint64_t(::getpid()) * 0x9E3779B97F4A7C15ull ^
+                std::uint64_t(std::time(nullptr)) ^ (++counter << 20);
+    }
+    char text[17];
+    std::snprintf(text, sizeof text, "%016llx", static_cast<unsigned long long>(value));
+    return text;
+}
+
+/// Opens a new hidden temporary file beside `finalPath`; -1 on failure (errno set).
+int createTemporary(const std::string& finalPath, std::string& tempPath) {
+    const std::string dir = directoryPart(finalPath);
+    // Names are limited to 255 bytes: the hidden prefix, the random part and ".tmp" need 22.
+    std::string name = filePart(finalPath).substr(0, 200);
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        tempPath = dir + "." + name + "." + randomWord() + ".tmp";
+        // 0666 less the umask: the permissions any new file gets.
+        const int fd = ::open(tempPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd >= 0 || errno != EEXIST) return fd;
+    }
+    return -1;
+}
+
+/// Removes a temporary file; a file left behind is reported, since nobody else will see it.
+bool removeTemporary(const std::string& path) {
+    if (::unlink(path.c_str()) == 0 || errno == ENOENT) return true;
+    const int e = errno;
+    errorPrint("Could not remove the temporary file " + path + ": " + std::strerror(e));
+    return fail(e);
+}
+
 } // namespace
+
+bool renameNoReplace(const std::string& from, const std::string& to) {
+    const unsigned methods = g_noReplaceMethods.load();
+    if (methods & 1) {
+        if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0)
+            return true;
+        if (errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP) return fail();
+    }
+    if (methods & 2) {
+        if (::link(from.c_str(), to.c_str()) == 0) {
+            // The new name is in place; the old one must go, or the file has two names.
+            if (::unlink(from.c_str()) != 0) {
+                const int e = errno;
+                ::unlink(to.c_str());
+                return fail(e);
+            }
+            return true;
+        }
+        if (errno != EPERM && errno != EOPNOTSUPP && errno != ENOSYS && errno != EMLINK)
+            return fail();
+    }
+    // No hard links (FAT, exFAT): claim the name with an exclusively created placeholder, then
+    // let the rename replace the placeholder, which is ours.
+    const int fd = ::open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (fd < 0) return fail();
+    ::close(fd);
+    if (::rename(from.c_str(), to.c_str()) != 0) {
+        const int e = errno;
+        ::unlink(to.c_str());
+        return fail(e);
+    }
+    return true;
+}
+
+bool syncDirectory(const std::string& dir) {
+    const std::string path = dir.empty() ? std::string(".") : dir;
+    const int fd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return fail();
+    const bool ok = ::fsync(fd) == 0 || errno == EINVAL || errno == EROFS;
+    const int e = errno;
+    ::close(fd);
+    return ok || fail(e);
+}
+
+namespace detail {
+void setNoReplaceMethods(unsigned methods) {
+    g_noReplaceMethods.store(methods);
+}
+} // namespace detail
 
 // --- Directories -------------------------------------------------------------------------------
 
 std::string withTrailingSeparator(std::string dir) {
     if (!dir.empty() && dir.back() != kSeparator) dir += kSeparator;
     return dir;
+}
+
+std::string normalisePath(std::string_view path) {
+    std::string out;
+    out.reserve(path.size());
+    std::size_t i = 0;
+    while (i < path.size()) {
+        if (path[i] == kSeparator) {
+            if (out.empty() || out.back() != kSeparator) out += kSeparator;
+            ++i;
+            continue;
+        }
+        const std::size_t end = std::min(path.find(kSeparator, i), path.size());
+        const std::string_view segment = path.substr(i, end - i);
+        // "." names the folder it is in: drop it with its separator, unless it is all there is.
+        if (segment == "." && (end < path.size() || !out.empty())) {
+            i = end + 1;
+            continue;
+        }
+        out += segment;
+        i = end;
+    }
+    return out;
 }
 
 std::string directoryPart(std::string_view path) {
@@ -162,6 +288,15 @@ std::optional<FileInfo> fileInfo(const std::string& path) {
     return info;
 }
 
+std::optional<FileIdentity> fileIdentity(const std::string& path) {
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) != 0) {
+        fail();
+        return std::nullopt;
+    }
+    return FileIdentity{std::uint64_t(st.st_dev), std::uint64_t(st.st_ino), S_ISLNK(st.st_mode)};
+}
+
 bool fileExists(const std::string& path) {
     struct stat st {};
     return ::lstat(path.c_str(), &st) == 0;
@@ -180,23 +315,22 @@ bool isRegularFile(const std::string& path) {
 bool copyPermissions(const std::string& source, const std::string& target) {
     struct stat st {};
     if (::stat(source.c_str(), &st) != 0) return fail();
-    return ::chmod(target.c_str(), st.st_mode & 07777) == 0 || fail();
+    return changeMode(target, st.st_mode);
 }
 
 bool setPermissions(const std::string& path, std::uint32_t mode) {
-    return ::chmod(path.c_str(), mode_t(mode & 07777)) == 0 || fail();
+    return changeMode(path, mode_t(mode));
 }
 
 bool setDefaultPermissions(const std::string& path) {
-    const mode_t mask = ::umask(0);
-    ::umask(mask);
-    return ::chmod(path.c_str(), 0666 & ~mask) == 0 || fail();
+    return changeMode(path, 0666 & ~processUmask());
 }
 
 bool clearReadOnly(const std::string& path) {
     struct stat st {};
-    if (::stat(path.c_str(), &st) != 0) return fail();
-    return ::chmod(path.c_str(), (st.st_mode & 07777) | S_IWUSR) == 0 || fail();
+    if (::lstat(path.c_str(), &st) != 0) return fail();
+    if (S_ISLNK(st.st_mode)) return fail(EOPNOTSUPP);
+    return changeMode(path, (st.st_mode & 07777) | S_IWUSR);
 }
 
 // --- Dates -------------------------------------------------------------------------------------
@@ -231,15 +365,21 @@ bool setFileDates(const std::string& path, std::optional<std::int64_t> modifiedL
         times[1].tv_sec = time_t(utcFromLocal(*modifiedLocal));
         times[1].tv_nsec = 0;
     }
-    return ::utimensat(AT_FDCWD, path.c_str(), times, 0) == 0 || fail();
+    return ::utimensat(AT_FDCWD, path.c_str(), times, AT_SYMLINK_NOFOLLOW) == 0 || fail();
 }
 
 // --- Files and directories ---------------------------------------------------------------------
 
-bool copyFile(const std::string& from, const std::string& to, Overwrite mode) {
-    const int in = ::open(from.c_str(), O_RDONLY | O_CLOEXEC);
+bool copyFile(const std::string& from, CommitTarget& to) {
+    const int in = ::open(from.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (in < 0) return fail();
-    PendingFile out(to);
+    struct stat st {};
+    if (::fstat(in, &st) != 0 || !S_ISREG(st.st_mode)) {
+        const int e = errno ? errno : EINVAL;
+        ::close(in);
+        return fail(S_ISREG(st.st_mode) ? e : EINVAL);
+    }
+    PendingFile out(to.path);
     if (!out.ok()) {
         ::close(in);
         return fail(out.error());
@@ -260,18 +400,45 @@ bool copyFile(const std::string& from, const std::string& to, Overwrite mode) {
         }
     }
     ::close(in);
-    if (!out.commit(mode)) return fail(out.error());
+    // A copy is the same file in another place: same permission bits, same last-write time.
+    if (!out.setMode(st.st_mode) || !out.setModifiedTime(st.st_mtim.tv_sec, st.st_mtim.tv_nsec))
+        return fail(out.error());
+    if (!out.commit(to)) return fail(out.error());
+    return true;
+}
+
+bool copyFile(const std::string& from, const std::string& to, Overwrite mode) {
+    CommitTarget target{to, mode, {}};
+    return copyFile(from, target);
+}
+
+bool moveFile(const std::string& from, CommitTarget& to) {
+    for (;;) {
+        if (renameWith(from, to.path, to.mode)) {
+            (void)syncDirectory(directoryPart(to.path));
+            if (directoryPart(to.path) != directoryPart(from))
+                (void)syncDirectory(directoryPart(from));
+            return true;
+        }
+        if (t_lastError == EEXIST && to.mode == Overwrite::FailIfExists && to.onExists &&
+            to.onExists(to))
+            continue;
+        if (t_lastError != EXDEV) return false;
+        break;
+    }
+    // Another file system: the copy is complete and flushed before the source goes, and the
+    // source goes only when it is still the file that was copied.
+    const auto before = fileIdentity(from);
+    if (!copyFile(from, to)) return false;
+    if (fileIdentity(from) != before) return fail(ESTALE);
+    if (!deleteFile(from)) return false;
+    (void)syncDirectory(directoryPart(from));
     return true;
 }
 
 bool moveFile(const std::string& from, const std::string& to, Overwrite mode) {
-    if (renameWith(from, to, mode)) return true;
-    if (t_lastError != EXDEV) return false;
-    // Another file system: the copy is complete before the source goes.
-    if (!copyFile(from, to, mode)) return false;
-    (void)copyPermissions(from, to);
-    if (auto info = fileInfo(from)) (void)setFileDates(to, info->modifiedDate, info->accessedDate);
-    return deleteFile(from);
+    CommitTarget target{to, mode, {}};
+    return moveFile(from, target);
 }
 
 bool deleteFile(const std::string& path) { return ::unlink(path.c_str()) == 0 || fail(); }
@@ -363,14 +530,22 @@ std::optional<std::vector<DirEntry>> listDirectory(const std::string& dir) {
 }
 
 std::optional<std::vector<std::uint8_t>> readFile(const std::string& path, std::uint64_t maxBytes) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    // Only a regular file is opened: a FIFO would block the open for ever, a device could
+    // deliver endless bytes. O_NONBLOCK covers a file swapped for a FIFO after the check.
+    errno = 0;
+    if (!isRegularFile(path)) {
+        fail(errno ? errno : EINVAL);
+        return std::nullopt;
+    }
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
         fail();
         return std::nullopt;
     }
     struct stat st {};
+    errno = 0;
     if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || std::uint64_t(st.st_size) > maxBytes) {
-        fail(errno ? errno : EFBIG);
+        fail(errno ? errno : S_ISREG(st.st_mode) ? EFBIG : EINVAL);
         ::close(fd);
         return std::nullopt;
     }
@@ -394,21 +569,19 @@ bool isDiskFull(int error) { return error == ENOSPC || error == EDQUOT; }
 // --- PendingFile -------------------------------------------------------------------------------
 
 PendingFile::PendingFile(std::string finalPath) : m_finalPath(std::move(finalPath)) {
-    const std::string dir = directoryPart(m_finalPath);
-    std::string pattern = (dir.empty() ? std::string("./") : dir) + ".quill-" +
-                          filePart(m_finalPath).substr(0, 64) + ".XXXXXX";
-    const int fd = ::mkostemp(pattern.data(), O_CLOEXEC);
+    const int fd = createTemporary(m_finalPath, m_tempPath);
     if (fd < 0) {
         m_error = errno;
         t_lastError = m_error;
+        m_tempPath.clear();
         return;
     }
-    m_tempPath = pattern;
     m_stream = ::fdopen(fd, "wb");
     if (!m_stream) {
         m_error = errno;
+        t_lastError = m_error;
         ::close(fd);
-        ::unlink(m_tempPath.c_str());
+        (void)removeTemporary(m_tempPath);
         m_tempPath.clear();
     }
 }
@@ -420,7 +593,9 @@ PendingFile::PendingFile(PendingFile&& other) noexcept
     other.m_tempPath.clear();
 }
 
-PendingFile::~PendingFile() { discard(); }
+PendingFile::~PendingFile() {
+    (void)discard();
+}
 
 bool PendingFile::write(std::span<const std::uint8_t> bytes) {
     if (!m_stream) return false;
@@ -433,49 +608,92 @@ bool PendingFile::write(std::span<const std::uint8_t> bytes) {
     return true;
 }
 
+bool PendingFile::setMode(std::uint32_t mode) {
+    if (!m_stream) return false;
+    if (::fchmod(::fileno(m_stream), mode_t(mode & 07777)) == 0) return true;
+    m_error = errno;
+    return fail(m_error);
+}
+
+bool PendingFile::setModifiedTime(std::int64_t utcSeconds, long nanoseconds) {
+    if (!m_stream) return false;
+    // Buffered bytes written later would move the time again.
+    if (std::fflush(m_stream) != 0) {
+        m_error = errno ? errno : EIO;
+        return fail(m_error);
+    }
+    struct timespec times[2];
+    times[0].tv_sec = 0;
+    times[0].tv_nsec = UTIME_OMIT;
+    times[1].tv_sec = time_t(utcSeconds);
+    times[1].tv_nsec = nanoseconds;
+    if (::futimens(::fileno(m_stream), times) == 0) return true;
+    m_error = errno;
+    return fail(m_error);
+}
+
 bool PendingFile::commit(Overwrite mode) {
+    CommitTarget target{m_finalPath, mode, {}};
+    return commit(target);
+}
+
+bool PendingFile::commit(CommitTarget& target) {
     if (!m_stream) {
         if (!m_error) m_error = EBADF;
         t_lastError = m_error;
         return false;
     }
     errno = 0;
-    const bool flushed = std::fflush(m_stream) == 0 && !std::ferror(m_stream);
+    // The bytes reach the disk before the name does, so a power loss never leaves an empty or
+    // partial file under the final name.
+    const bool flushed =
+        std::fflush(m_stream) == 0 && !std::ferror(m_stream) && ::fsync(::fileno(m_stream)) == 0;
     int error = flushed ? 0 : (errno ? errno : EIO);
     if (std::fclose(m_stream) != 0 && !error) error = errno ? errno : EIO;
     m_stream = nullptr;
-    if (!error) {
-        // The temporary file was created 0600; give it the permissions a new file would get.
-        (void)setDefaultPermissions(m_tempPath);
-        if (renameWith(m_tempPath, m_finalPath, mode)) {
+    while (!error) {
+        if (renameWith(m_tempPath, target.path, target.mode)) {
             m_tempPath.clear();
+            m_finalPath = target.path;
+            (void)syncDirectory(directoryPart(target.path));
             return true;
         }
         error = t_lastError;
+        if (error == EEXIST && target.mode == Overwrite::FailIfExists && target.onExists &&
+            target.onExists(target))
+            error = 0;
     }
     m_error = error;
     t_lastError = error;
-    ::unlink(m_tempPath.c_str());
+    (void)removeTemporary(m_tempPath);
     m_tempPath.clear();
+    t_lastError = error;
     return false;
 }
 
-void PendingFile::discard() {
+bool PendingFile::discard() {
     if (m_stream) {
         std::fclose(m_stream);
         m_stream = nullptr;
     }
+    bool removed = true;
     if (!m_tempPath.empty()) {
-        ::unlink(m_tempPath.c_str());
+        removed = removeTemporary(m_tempPath);
         m_tempPath.clear();
     }
+    return removed;
 }
 
 bool writeFileAtomically(const std::string& path, std::span<const std::uint8_t> bytes,
                          Overwrite mode) {
-    PendingFile file(path);
+    CommitTarget target{path, mode, {}};
+    return writeFileAtomically(target, bytes);
+}
+
+bool writeFileAtomically(CommitTarget& target, std::span<const std::uint8_t> bytes) {
+    PendingFile file(target.path);
     if (!file.ok()) return fail(file.error());
-    if (!file.write(bytes) || !file.commit(mode)) return fail(file.error());
+    if (!file.write(bytes) || !file.commit(target)) return fail(file.error());
     return true;
 }
 
