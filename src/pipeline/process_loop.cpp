@@ -447,10 +447,9 @@ bool ImageJob::onOutputTaken(platform::CommitTarget& target) {
     // The name was free at the collision check and is taken now.
     if (++m_commitRetries > kMaxNameRetries) return false;
     if (m_output.numberUsed >= 0) {
-        // Numbered names: that number is gone; the namer moves on to the next free one.
-        settings::OutputPath next = m_namer.outputPathFor(m_record, m_choice);
-        if (next.status != settings::OutputPathStatus::Ready) return false;
-        m_output = std::move(next);
+        // Numbered names: that number is gone; the namer marks it taken and moves on to the
+        // next free one without listing the folder again.
+        if (!m_namer.nextFreeNumber(m_output)) return false;
         target.path = m_output.path;
         return true;
     }
