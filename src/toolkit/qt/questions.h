@@ -1,0 +1,36 @@
+// Message boxes of the windows behind one interface, so that tests can answer them.
+#pragma once
+
+#include <QString>
+
+class QWidget;
+
+namespace quill::toolkit::qt {
+
+/// The icon and buttons of a box: Question has Yes and No, the others OK.
+enum class BoxKind { Information, Warning, Question, Critical };
+/// The button that closed a box.
+enum class Answer { Ok, Yes, No };
+/// The four answers of the overwrite question.
+enum class OverwriteAnswer { ReplaceThis, SkipThis, ReplaceAll, SkipAll };
+
+/// Every message box of the windows goes through this, so tests answer them.
+class Questions {
+public:
+    virtual ~Questions() = default;
+    virtual Answer ask(QWidget* parent, BoxKind kind, const QString& title,
+                       const QString& text) = 0;
+    /// Whether to replace an existing output file. The default asks a Yes/No question (Yes
+    /// replaces this one, No skips it); the dialog implementation offers all four answers.
+    virtual OverwriteAnswer askOverwrite(QWidget* parent, const QString& title,
+                                         const QString& text) {
+        return ask(parent, BoxKind::Question, title, text) == Answer::Yes
+                   ? OverwriteAnswer::ReplaceThis
+                   : OverwriteAnswer::SkipThis;
+    }
+};
+
+/// The dialog implementation (QMessageBox; Question kind has Yes/No, the others OK).
+Questions& dialogQuestions();
+
+} // namespace quill::toolkit::qt

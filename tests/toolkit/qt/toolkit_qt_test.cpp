@@ -1,0 +1,93 @@
+// The Qt glue: image conversion both ways, the text dialog's layout, and the questions' default.
+#include "toolkit/qt/image_convert.h"
+#include "toolkit/qt/questions.h"
+#include "toolkit/qt/text_dialog.h"
+
+#include <QApplication>
+#include <QDialog>
+#include <QLabel>
+#include <QPushButton>
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <memory>
+
+namespace quill::toolkit::qt {
+namespace {
+
+TEST(ImageConvert, RoundTripKeepsEveryByteAndChannelOrder) {
+    for (const PixelFormat format : {PixelFormat::Bgr24, PixelFormat::Bgra32}) {
+        SCOPED_TRACE(format == PixelFormat::Bgr24 ? "24-bit" : "32-bit");
+        // 7 pixels wide: rows of the working image are padded, QImage rows differently.
+        Image image(7, 3, format);
+        ASSERT_FALSE(image.empty());
+        for (int y = 0; y < 3; ++y)
+            for (int x = 0; x < 7 * image.bytesPerPixel(); ++x)
+                image.row(y)[x] = std::uint8_t(y * 50 + x * 7 + 1);
+        const QImage converted = toQImage(image);
+        ASSERT_EQ(converted.size(), QSize(7, 3));
+        EXPECT_EQ(converted.hasAlphaChannel(), format == PixelFormat::Bgra32);
+        // First pixel: memory holds blue, green, red (, alpha).
+        const QColor first = converted.pixelColor(0, 0);
+        EXPECT_EQ(first.blue(), 1);
+        EXPECT_EQ(first.green(), 8);
+        EXPECT_EQ(first.red(), 15);
+        if (format == PixelFormat::Bgra32) {
+            EXPECT_EQ(first.alpha(), 22);
+        }
+
+        const Image back = fromQImage(converted);
+        ASSERT_EQ(back.format(), format);
+        for (int y = 0; y < 3; ++y)
+            EXPECT_EQ(
+                0, std::memcmp(back.row(y), image.row(y), 7 * std::size_t(image.bytesPerPixel())));
+    }
+    EXPECT_TRUE(toQImage(Image()).isNull());
+    EXPECT_TRUE(fromQImage(QImage()).empty());
+}
+
+TEST(TextDialog, FitsItsTextAndKeepsTheButtonBelow) {
+    const QString text =
+        QString("A long explanation that has to wrap over several lines. ").repeated(6);
+    for (const bool resizable : {true, false}) {
+        SCOPED_TRACE(resizable ? "resizable" : "fixed");
+        std::unique_ptr<QDialog> dialog(
+            createTextDialog(nullptr, "Explanations", text, {340, 30, resizable}));
+        dialog->show();
+        auto* label = dialog->findChild<QLabel*>("text");
+        auto* ok = dialog->findChild<QPushButton*>("ok");
+        ASSERT_TRUE(label && ok);
+        EXPECT_EQ(dialog->windowTitle(), "Explanations");
+        EXPECT_GE(label->width(), 340);
+        // The whole text fits: nothing is clipped at the bottom.
+        EXPECT_GE(label->height(), label->heightForWidth(label->width()));
+        EXPECT_GE(ok->y(), label->geometry().bottom() + 20);
+        EXPECT_GE(ok->width(), 140);
+        EXPECT_EQ(dialog->minimumSize(), dialog->size());
+        EXPECT_EQ(dialog->maximumSize() == dialog->size(), !resizable);
+    }
+}
+
+class YesNoOnly final : public Questions {
+public:
+    Answer answer = Answer::Yes;
+    Answer ask(QWidget*, BoxKind, const QString&, const QString&) override { return answer; }
+};
+
+TEST(Questions, OverwriteFallsBackToAYesNoQuestion) {
+    YesNoOnly questions;
+    EXPECT_EQ(questions.askOverwrite(nullptr, "t", "x"), OverwriteAnswer::ReplaceThis);
+    questions.answer = Answer::No;
+    EXPECT_EQ(questions.askOverwrite(nullptr, "t", "x"), OverwriteAnswer::SkipThis);
+}
+
+} // namespace
+} // namespace quill::toolkit::qt
+
+int main(int argc, char** argv) {
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
