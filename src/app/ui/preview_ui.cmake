@@ -7,6 +7,7 @@ target_link_libraries(quill_app_preview_ui PUBLIC quill_batch_ui quill_toolkit_q
   quill_settings Qt6::Widgets)
 target_include_directories(quill_app_preview_ui PUBLIC ${PROJECT_SOURCE_DIR}/src)
 target_sources(quill_app_preview_ui PRIVATE
+  ${CMAKE_CURRENT_LIST_DIR}/live_preview.cpp
   ${CMAKE_CURRENT_LIST_DIR}/pattern_preview_window.cpp
   ${CMAKE_CURRENT_LIST_DIR}/placeholder_menu.cpp
   ${CMAKE_CURRENT_LIST_DIR}/presets_window.cpp
