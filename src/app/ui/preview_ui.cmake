@@ -11,4 +11,5 @@ target_sources(quill_app_preview_ui PRIVATE
   ${CMAKE_CURRENT_LIST_DIR}/pattern_preview_window.cpp
   ${CMAKE_CURRENT_LIST_DIR}/placeholder_menu.cpp
   ${CMAKE_CURRENT_LIST_DIR}/presets_window.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/preview_popup.cpp
 )

@@ -6,6 +6,7 @@ add_executable(quill_app_preview_ui_tests
   ${CMAKE_CURRENT_LIST_DIR}/live_preview_test.cpp
   ${CMAKE_CURRENT_LIST_DIR}/placeholder_menu_test.cpp
   ${CMAKE_CURRENT_LIST_DIR}/presets_window_test.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/preview_popup_test.cpp
   ${CMAKE_CURRENT_LIST_DIR}/preview_run_test.cpp
 )
 target_link_libraries(quill_app_preview_ui_tests PRIVATE quill_app_preview_ui Qt6::Test
