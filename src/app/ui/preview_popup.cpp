@@ -26,6 +26,15 @@ QString ui(int index) {
     return QString::fromStdString(settings::uiText(index));
 }
 
+/// Valid settings with every operation off: the popup shows the image as it is.
+settings::Preset unprocessed() {
+    settings::Preset p = settings::defaultPreset(0, "");
+    p.cropEnabled = p.rotateEnabled = p.resizeEnabled = 0;
+    p.brightnessEnabled = p.saturationEnabled = p.contrastEnabled = p.gammaEnabled = 0;
+    p.channelAdjustEnabled = p.canvasEnabled = p.overlayEnabled = 0;
+    return p;
+}
+
 } // namespace
 
 QImage busyPicture(QColor background) {
@@ -87,7 +96,7 @@ PreviewPopup::PreviewPopup(settings::RunContext context, QWidget* parent)
     });
 
     m_preview.setBackground(pal.color(QPalette::ToolTipBase));
-    m_preview.setSettings(settings::Preset{}, 0); // every operation off: the image as it is
+    m_preview.setSettings(unprocessed(), 0);
     connect(&m_preview, &LivePreview::pictureReady, this, [this](const QImage& picture) {
         m_lastPicture = picture;
         if (!m_runActive) m_picture->setPixmap(QPixmap::fromImage(picture));

@@ -70,6 +70,7 @@ TEST(PreviewPopup, SteppingDoubleClickAndPicture) {
     ASSERT_NE(popup.preview().current(), nullptr);
     EXPECT_EQ(popup.preview().current()->result.width(), 144);
     EXPECT_EQ(popup.preview().current()->result.height(), 96);
+    EXPECT_TRUE(popup.preview().current()->inRange); // shown as it is, without the marker
 
     popup.setPreviewRunActive(true);
     QTest::mouseDClick(popup.pictureLabel(), Qt::LeftButton);
