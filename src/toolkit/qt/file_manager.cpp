@@ -2,44 +2,37 @@
 #include "toolkit/qt/file_manager.h"
 
 #include <QDBusConnection>
-#include <QDBusConnectionInterface>
 #include <QDBusMessage>
+#include <QDBusPendingCallWatcher>
 #include <QDesktopServices>
 #include <QFileInfo>
 #include <QUrl>
 
 namespace quill::toolkit::qt {
-namespace {
-
-/// The path as a file URL without a round trip through text: file names are bytes.
-QUrl fileUrl(const std::string& path) {
-    return QUrl::fromLocalFile(QFile::decodeName(QByteArray::fromStdString(path)));
-}
-
-bool showItemsOverDBus(const std::string& path) {
-    QDBusConnection bus = QDBusConnection::sessionBus();
-    if (!bus.isConnected() || !bus.interface()) return false;
-    const QString service = QStringLiteral("org.freedesktop.FileManager1");
-    // A file manager that is not running yet but can be started by the bus counts too.
-    const auto registered = bus.interface()->isServiceRegistered(service);
-    const auto activatable = bus.interface()->activatableServiceNames();
-    if (!registered.value() && !(activatable.isValid() && activatable.value().contains(service)))
-        return false;
-    QDBusMessage call =
-        QDBusMessage::createMethodCall(service, QStringLiteral("/org/freedesktop/FileManager1"),
-                                       service, QStringLiteral("ShowItems"));
-    call << QStringList{fileUrl(path).toString()} << QString();
-    // Fire and forget: the GUI thread does not wait for the file manager.
-    return bus.send(call);
-}
-
-} // namespace
 
 void showInFileManager(const std::string& path) {
     if (path.empty()) return;
+    // File names are bytes: decode them the way the file system's names are decoded.
     const QFileInfo file(QFile::decodeName(QByteArray::fromStdString(path)));
-    if (file.exists() && showItemsOverDBus(path)) return;
-    QDesktopServices::openUrl(QUrl::fromLocalFile(file.absolutePath()));
+    const QUrl folder = QUrl::fromLocalFile(file.absolutePath());
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    if (!file.exists() || !bus.isConnected()) {
+        QDesktopServices::openUrl(folder);
+        return;
+    }
+    const QString service = QStringLiteral("org.freedesktop.FileManager1");
+    QDBusMessage call =
+        QDBusMessage::createMethodCall(service, QStringLiteral("/org/freedesktop/FileManager1"),
+                                       service, QStringLiteral("ShowItems"));
+    call << QStringList{QUrl::fromLocalFile(file.absoluteFilePath()).toString()} << QString();
+    // Asynchronous, so the GUI thread never waits for the bus; without a file manager service
+    // the call fails and the folder is opened instead.
+    auto* watcher = new QDBusPendingCallWatcher(bus.asyncCall(call, 5000));
+    QObject::connect(watcher, &QDBusPendingCallWatcher::finished, watcher,
+                     [folder](QDBusPendingCallWatcher* finished) {
+                         if (finished->isError()) QDesktopServices::openUrl(folder);
+                         finished->deleteLater();
+                     });
 }
 
 } // namespace quill::toolkit::qt

@@ -1,6 +1,6 @@
 // Saves pictures of the run's windows for a person to look at: the progress window (paused),
 // the result window and the text dialog. Run it on a real display or under xvfb-run:
-//   xvfb-run -a build/asan/tests/batch/ui/batch_ui_screenshots <folder>
+//   xvfb-run -a build/asan/tests/batch/ui/batch_ui_screenshots <folder> [language code]
 #include "batch/ui/progress_window.h"
 #include "batch/ui/result_window.h"
 #include "batch/ui/ui_texts.h"
@@ -34,13 +34,14 @@ bool save(QWidget* widget, const QString& path) {
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
     if (argc < 2) {
-        std::fprintf(stderr, "usage: %s <folder for the pictures>\n", argv[0]);
+        std::fprintf(stderr, "usage: %s <folder for the pictures> [language code]\n", argv[0]);
         return 2;
     }
     const QString folder = QString::fromLocal8Bit(argv[1]);
     std::filesystem::create_directories(argv[1]);
     (void)quill::settings::loadProgramInfo();
-    (void)quill::settings::loadUiTexts(quill::settings::kEnglishLanguage);
+    (void)quill::settings::loadUiTexts(argc > 2 ? quill::settings::languageIndexForCode(argv[2])
+                                                : quill::settings::kEnglishLanguage);
 
     using namespace quill;
     test::WindowBatch batch;

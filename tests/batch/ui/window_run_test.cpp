@@ -258,8 +258,13 @@ TEST(WindowRun, PauseHoldsTheRunAndCancelKeepsWhatIsDone) {
     QTest::mouseClick(pause, Qt::LeftButton);
     EXPECT_EQ(batch.flags.runPaused.load(), 1);
     EXPECT_EQ(pause->text(), ui(372));
-    QTest::qWait(600); // the image in progress ends
-    const int held = batch.flags.progressCounter.load();
+    // The image in progress ends; then the counter holds.
+    int held = batch.flags.progressCounter.load();
+    for (int i = 0; i < 30; ++i) {
+        QTest::qWait(300);
+        if (batch.flags.progressCounter.load() == held) break;
+        held = batch.flags.progressCounter.load();
+    }
     QTest::qWait(500);
     EXPECT_EQ(batch.flags.progressCounter.load(), held);
     EXPECT_TRUE(window->windowTitle().contains("% " + ui(362) + " - Quillmere"))
@@ -287,26 +292,46 @@ TEST(WindowRun, PauseHoldsTheRunAndCancelKeepsWhatIsDone) {
 }
 
 TEST(WindowRun, ClosingTheProgressWindowEndsTheProgramAfterTheCurrentImage) {
-    BusyRun busy(40);
-    auto& batch = busy.batch;
-    WindowRun run(batch.environment(), nullptr);
-    QSignalSpy finished(&run, &WindowRun::finished);
-    ASSERT_TRUE(busy.startAndWaitForProcessing(run));
-    batch.questions.answer = Answer::Yes;
-    run.progressWindow()->close();
-    ASSERT_EQ(batch.questions.boxes.size(), 1u);
-    EXPECT_EQ(batch.questions.boxes[0].text, ui(426));
-    EXPECT_EQ(batch.flags.quitRequested.load(), 1);
-    ASSERT_TRUE(finished.wait(30000));
-    EXPECT_TRUE(finished.first().first().toBool());
-    // Every output is complete under its name; no temporary file is left behind.
-    for (const auto& name : filesIn(batch.out())) {
-        EXPECT_NE(name.front(), '.') << name;
-        const auto bytes = readBytes(batch.out(name));
-        ASSERT_GT(bytes.size(), 8u);
-        EXPECT_EQ(bytes[1], 'P'); // PNG signature
+    struct Case {
+        const char* name;
+        bool escape; ///< Escape instead of the close button
+        Answer answer;
+    };
+    for (const Case& c :
+         {Case{"close, yes", false, Answer::Yes}, Case{"escape, yes", true, Answer::Yes},
+          Case{"close, no", false, Answer::No}}) {
+        SCOPED_TRACE(c.name);
+        BusyRun busy(c.answer == Answer::Yes ? 40 : 8);
+        auto& batch = busy.batch;
+        WindowRun run(batch.environment(), nullptr);
+        QSignalSpy finished(&run, &WindowRun::finished);
+        ASSERT_TRUE(busy.startAndWaitForProcessing(run));
+        batch.questions.answer = c.answer;
+        ProgressWindow* window = run.progressWindow();
+        if (c.escape)
+            QTest::keyClick(window, Qt::Key_Escape);
+        else
+            window->close();
+        ASSERT_EQ(batch.questions.boxes.size(), 1u);
+        EXPECT_EQ(batch.questions.boxes[0].text, ui(426));
+        const bool quit = c.answer == Answer::Yes;
+        EXPECT_EQ(batch.flags.quitRequested.load(), quit ? 1 : 0);
+        EXPECT_EQ(window->isVisible(), !quit || finished.isEmpty());
+        ASSERT_TRUE(finished.wait(30000));
+        EXPECT_EQ(finished.first().first().toBool(), quit);
+        // Every output is complete under its name; no temporary file is left behind.
+        const auto written = filesIn(batch.out());
+        for (const auto& name : written) {
+            EXPECT_NE(name.front(), '.') << name;
+            const auto bytes = readBytes(batch.out(name));
+            ASSERT_GT(bytes.size(), 8u);
+            EXPECT_EQ(bytes[1], 'P'); // PNG signature
+        }
+        if (quit)
+            EXPECT_LT(written.size(), 40u);
+        else
+            EXPECT_EQ(written.size(), 8u);
     }
-    EXPECT_LT(filesIn(batch.out()).size(), 40u);
 }
 
 TEST(WindowRun, EachKeepOptionRefillsTheList) {
@@ -469,19 +494,6 @@ TEST(ResultWindow, ListsEveryImageOfAnOutputFolderThatCannotBeWritten) {
     }
 }
 
-TEST(ResultWindow, HelpJoinsTheKindsInOrder) {
-    const auto help = batch::ui::resultHelp({2, 5, 8});
-    EXPECT_EQ(help.text, ui(390) + "\r\n" + ui(391) + "\r\n\r\n" + ui(396) + "\r\n" + ui(397) +
-                             "\r\n\r\n" + ui(402) + "\r\n" + ui(403) + "\r\n");
-    EXPECT_EQ(help.layout.textHeight, 45 + 60 + 60 - 15);
-}
-
-} // namespace
-} // namespace quill::test
-
-namespace quill::test {
-namespace {
-
 TEST(WindowRun, OverwriteQuestionIsAskedOnTheGuiThreadWhileTheWorkerWaits) {
     struct Case {
         Answer answer;
@@ -519,6 +531,26 @@ TEST(WindowRun, OverwriteQuestionIsAskedOnTheGuiThreadWhileTheWorkerWaits) {
         const auto bytes = readBytes(batch.out("a.png"));
         EXPECT_EQ(bytes.size() > 8 && bytes[1] == 'P', c.answer == Answer::Yes);
     }
+}
+
+TEST(WindowRun, AQuestionStillOpenWhenTheRunEndsIsAnsweredFirst) {
+    WindowBatch batch;
+    batch.add("jpeg/hopper.jpg", "a.jpg");
+    WindowRun run(batch.environment(), nullptr);
+    QSignalSpy finished(&run, &WindowRun::finished);
+    ASSERT_TRUE(run.start());
+    ProgressWindow* window = run.progressWindow();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return window->shownPhase() == 3; }, 30000));
+    // The box stays open (its own event loop runs) until the run is over.
+    batch.questions.onAsk = [&] {
+        EXPECT_TRUE(QTest::qWaitFor([&] { return batch.flags.runActive.load() == 0; }, 30000));
+        QTest::qWait(200);
+        EXPECT_TRUE(finished.isEmpty());
+    };
+    QTest::mouseClick(window->findChild<QPushButton*>("cancelButton"), Qt::LeftButton);
+    ASSERT_TRUE(!finished.isEmpty() || finished.wait(30000));
+    EXPECT_FALSE(finished.first().first().toBool());
+    EXPECT_TRUE(fs::exists(batch.out("a.png")));
 }
 
 } // namespace

@@ -1,17 +1,12 @@
-// The Qt glue: image conversion both ways, the text dialog's layout, and the questions' default.
+// The Qt glue: image conversion both ways and the questions' default.
 #include "toolkit/qt/image_convert.h"
 #include "toolkit/qt/questions.h"
-#include "toolkit/qt/text_dialog.h"
 
 #include <QApplication>
-#include <QDialog>
-#include <QLabel>
-#include <QPushButton>
 
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <memory>
 
 namespace quill::toolkit::qt {
 namespace {
@@ -45,28 +40,6 @@ TEST(ImageConvert, RoundTripKeepsEveryByteAndChannelOrder) {
     }
     EXPECT_TRUE(toQImage(Image()).isNull());
     EXPECT_TRUE(fromQImage(QImage()).empty());
-}
-
-TEST(TextDialog, FitsItsTextAndKeepsTheButtonBelow) {
-    const QString text =
-        QString("A long explanation that has to wrap over several lines. ").repeated(6);
-    for (const bool resizable : {true, false}) {
-        SCOPED_TRACE(resizable ? "resizable" : "fixed");
-        std::unique_ptr<QDialog> dialog(
-            createTextDialog(nullptr, "Explanations", text, {340, 30, resizable}));
-        dialog->show();
-        auto* label = dialog->findChild<QLabel*>("text");
-        auto* ok = dialog->findChild<QPushButton*>("ok");
-        ASSERT_TRUE(label && ok);
-        EXPECT_EQ(dialog->windowTitle(), "Explanations");
-        EXPECT_GE(label->width(), 340);
-        // The whole text fits: nothing is clipped at the bottom.
-        EXPECT_GE(label->height(), label->heightForWidth(label->width()));
-        EXPECT_GE(ok->y(), label->geometry().bottom() + 20);
-        EXPECT_GE(ok->width(), 140);
-        EXPECT_EQ(dialog->minimumSize(), dialog->size());
-        EXPECT_EQ(dialog->maximumSize() == dialog->size(), !resizable);
-    }
 }
 
 class YesNoOnly final : public Questions {
