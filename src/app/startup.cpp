@@ -30,6 +30,15 @@ std::string perUserDirectory() {
     return platform::appDataDirectory() + programName() + "/";
 }
 
+WindowModeEntry &windowModeEntry() {
+    static WindowModeEntry entry = nullptr;
+    return entry;
+}
+std::function<void(const std::string &)> &fatalErrorPresenter() {
+    static std::function<void(const std::string &)> presenter;
+    return presenter;
+}
+
 // Message texts use CR LF line breaks; the console gets plain line feeds.
 std::string consoleText(const std::string &text) {
     std::string out;
@@ -52,9 +61,18 @@ std::string standardTitle() {
     return composeTitle(false, true, false);
 }
 
+void setWindowModeEntry(WindowModeEntry entry) {
+    windowModeEntry() = entry;
+}
+
+void setFatalErrorPresenter(std::function<void(const std::string &)> presenter) {
+    fatalErrorPresenter() = std::move(presenter);
+}
+
 void showFatalError(AppContext &context, const std::string &message) {
-    // There is no window yet in any mode that exists: the text goes to standard error.
-    platform::errorPrint(consoleText(message));
+    // The console, or a start-up that has no window yet, gets the text on standard error.
+    if (fatalErrorPresenter()) fatalErrorPresenter()(message);
+    else platform::errorPrint(consoleText(message));
     shutDown(context, ExitFatal);
 }
 
@@ -165,8 +183,12 @@ void runProgram(const std::vector<std::string> &arguments) {
 
     if (context.consoleMode || context.helpRequested) runConsoleMode(context);
 
-    platform::errorPrint("Window mode is not available yet; start with -Console (see -Help).");
-    shutDown(context, ExitOk);
+    if (!windowModeEntry()) {
+        platform::errorPrint("Window mode is not available in this build; start with -Console "
+                             "(see -Help).");
+        shutDown(context, ExitOk);
+    }
+    shutDown(context, windowModeEntry()(context));
 }
 
 } // namespace quill::app

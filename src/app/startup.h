@@ -3,6 +3,7 @@
 
 #include "app/app_context.h"
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -22,7 +23,15 @@ inline constexpr const char *kCouldNotInitialize =
 /// The title of the main window, the console banner, fatal errors and the error log.
 [[nodiscard]] std::string standardTitle();
 
-/// Reports a fatal error on standard error and ends the program with status 3.
+/// The window mode, when the program has one: opens the main window and returns the exit status
+/// once it closes. Without it, starting without -Console says that the window is not built.
+using WindowModeEntry = int (*)(AppContext &context);
+void setWindowModeEntry(WindowModeEntry entry);
+/// Shows the text of a fatal error to the user (a message box in window mode); standard error
+/// when none is set.
+void setFatalErrorPresenter(std::function<void(const std::string &)> presenter);
+
+/// Reports a fatal error and ends the program with status 3.
 [[noreturn]] void showFatalError(AppContext &context, const std::string &message);
 
 /// Releases what the session holds: empties and removes the preview directory when it was used.

@@ -137,11 +137,13 @@ TEST_F(Program, RelativePathArgumentsResolveAgainstTheStartDirectory) {
     EXPECT_NE(r.out.find("Loaded images: 1\n"), std::string::npos) << r.out;
 }
 
-TEST_F(Program, WithoutConsoleItSaysWindowModeIsMissing) {
+TEST_F(Program, WithoutADisplayTheWindowModeSuggestsTheConsole) {
+    for (const char *name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
+        unsetenv(name);
     const RunResult r = run("");
-    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.status, 3);
     EXPECT_EQ(r.out, "");
-    EXPECT_NE(r.err.find("Window mode is not available"), std::string::npos);
+    EXPECT_NE(r.err.find("-Console"), std::string::npos) << r.err;
 }
 
 TEST_F(Program, PortableFilesNextToTheProgramAreFoundWithoutTheSwitch) {

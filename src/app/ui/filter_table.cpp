@@ -1,0 +1,122 @@
+// The editor of a preset's filter conditions: one row per condition.
+#include "app/ui/filter_table.h"
+
+#include "settings/filter_conditions.h"
+#include "settings/language_pack.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QHeaderView>
+#include <QLineEdit>
+
+namespace quill::app::ui {
+namespace {
+
+QString T(int index) {
+    return QString::fromStdString(settings::uiText(index));
+}
+
+enum Column { ActiveColumn, PropertyColumn, OperatorColumn, ValueColumn, ColumnCount };
+
+/// Operator captions: numeric comparisons for number properties, text ones for text properties.
+void fillOperators(QComboBox* box, int property) {
+    const int current = box->currentIndex();
+    box->clear();
+    for (int op = 0; op < 8; ++op) {
+        int text = settings::isTextProperty(property) ? 354 + op : 350 + op % 4;
+        if (!settings::isTextProperty(property) && op >= 4) text = 354 + op;
+        box->addItem(T(text), op);
+    }
+    if (current >= 0) box->setCurrentIndex(current);
+}
+
+} // namespace
+
+FilterTable::FilterTable(QWidget* parent) : QTableWidget(0, ColumnCount, parent) {
+    setHorizontalHeaderLabels({QString(), T(91), T(92), T(93)});
+    horizontalHeader()->setSectionResizeMode(ActiveColumn, QHeaderView::ResizeToContents);
+    horizontalHeader()->setSectionResizeMode(ValueColumn, QHeaderView::Stretch);
+    verticalHeader()->hide();
+    setSelectionBehavior(QAbstractItemView::SelectRows);
+    setToolTip(T(313));
+    setMinimumHeight(120);
+}
+
+void FilterTable::appendRow(const settings::FilterCondition& condition) {
+    const int row = rowCount();
+    insertRow(row);
+    m_flags.push_back(condition.flags);
+    auto* active = new QCheckBox;
+    active->setChecked(settings::isActive(condition));
+    active->setToolTip(T(348));
+    setCellWidget(row, ActiveColumn, active);
+    auto* property = new QComboBox;
+    for (int p = 0; p < settings::kFilterPropertyCount; ++p)
+        property->addItem(T(94 + p), p);
+    property->setCurrentIndex(
+        condition.property < settings::kFilterPropertyCount ? condition.property : 0);
+    setCellWidget(row, PropertyColumn, property);
+    auto* op = new QComboBox;
+    fillOperators(op, property->currentIndex());
+    op->setCurrentIndex(condition.operator_ < 8 ? condition.operator_ : 0);
+    setCellWidget(row, OperatorColumn, op);
+    connect(property, &QComboBox::currentIndexChanged, op, [op](int p) { fillOperators(op, p); });
+    auto* value = new QLineEdit(QString::fromStdString(condition.value));
+    value->setProperty("valueKind", int(condition.valueKind));
+    value->setProperty("storedProperty", int(condition.property));
+    value->setProperty("storedValue", QString::fromStdString(condition.value));
+    value->setProperty("storedBytes", QByteArray::fromStdString(condition.value));
+    setCellWidget(row, ValueColumn, value);
+}
+
+void FilterTable::setConditions(const std::vector<settings::FilterCondition>& conditions) {
+    setRowCount(0);
+    m_flags.clear();
+    for (const auto& condition : conditions)
+        appendRow(condition);
+}
+
+std::vector<settings::FilterCondition> FilterTable::conditions() const {
+    std::vector<settings::FilterCondition> result;
+    for (int row = 0; row < rowCount(); ++row) {
+        settings::FilterCondition c;
+        const auto* active = static_cast<QCheckBox*>(cellWidget(row, ActiveColumn));
+        const auto* property = static_cast<QComboBox*>(cellWidget(row, PropertyColumn));
+        const auto* op = static_cast<QComboBox*>(cellWidget(row, OperatorColumn));
+        const auto* value = static_cast<QLineEdit*>(cellWidget(row, ValueColumn));
+        c.flags = m_flags[std::size_t(row)];
+        c.flags = active->isChecked() ? (c.flags | settings::kConditionActive)
+                                      : (c.flags & ~settings::kConditionActive);
+        c.property = std::uint8_t(property->currentIndex());
+        c.operator_ = std::uint8_t(op->currentIndex());
+        // An unedited value keeps its bytes exactly (it may not be valid UTF-8).
+        c.value = value->text() == value->property("storedValue").toString()
+                      ? value->property("storedBytes").toByteArray().toStdString()
+                      : value->text().toStdString();
+        // The kind follows the property; a loaded condition whose property is unchanged keeps it.
+        int kind = value->property("valueKind").toInt();
+        if (value->property("storedProperty").toInt() != c.property) kind = 0;
+        c.valueKind =
+            std::uint8_t(kind != 0 ? kind : (settings::isTextProperty(c.property) ? 2 : 1));
+        result.push_back(std::move(c));
+    }
+    return result;
+}
+
+void FilterTable::addCondition() {
+    settings::FilterCondition c;
+    c.flags = settings::kConditionActive;
+    c.property = settings::PropertyFileName;
+    c.valueKind = 0; // derived from the property when read back
+    appendRow(c);
+    setCurrentCell(rowCount() - 1, ValueColumn);
+}
+
+void FilterTable::removeSelected() {
+    const int row = currentRow();
+    if (row < 0) return;
+    removeRow(row);
+    m_flags.erase(m_flags.begin() + row);
+}
+
+} // namespace quill::app::ui

@@ -1,0 +1,780 @@
+// The main window: page list, settings pages, image list, menu bar and keyboard shortcuts.
+#include "app/ui/main_window.h"
+
+#include "app/startup.h"
+#include "batch/ui/window_run.h"
+#include "settings/language_pack.h"
+#include "settings/setting_files.h"
+#include "toolkit/platform/platform.h"
+#include "toolkit/qt/text_dialog.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QDesktopServices>
+#include <QDialog>
+#include <QDialogButtonBox>
+#include <QFileDialog>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QItemSelectionModel>
+#include <QLabel>
+#include <QListWidget>
+#include <QMenuBar>
+#include <QMimeData>
+#include <QPushButton>
+#include <QScreen>
+#include <QScrollArea>
+#include <QShortcut>
+#include <QStackedWidget>
+#include <QStatusBar>
+#include <QTableView>
+#include <QTimer>
+#include <QUrl>
+#include <QVBoxLayout>
+
+#include <unordered_set>
+
+namespace quill::app::ui {
+namespace {
+
+QString T(int index) {
+    return QString::fromStdString(settings::uiText(index));
+}
+QString info(int index) {
+    return QString::fromStdString(settings::programInfoText(index));
+}
+
+/// The option flags toggled by items 24..38, in item order, with their captions.
+struct OptionItem {
+    const char* field;
+    int caption;
+};
+constexpr OptionItem kOptionItems[] = {
+    {"listDisplayOption", 10},  {"windowLayoutOption", 11},    {"scanImageDetails", 12},
+    {"listStyleOption", 13},    {"includeSubdirectories", 14}, {"includeHiddenFiles", 15},
+    {"includeVideos", 16},      {"useExifDate", 20},           {"useExifOrientation", 21},
+    {"keepFilteredImages", 23}, {"keepProcessedSources", 24},  {"keepFailedSources", 25},
+    {"loadOutputImages", 26},   {"keepUnprocessedImages", 27}, {"exitAfterRun", 28},
+};
+
+/// Help topics 67..73: title and text entries.
+constexpr std::pair<int, int> kHelpTopics[] = {{310, 311}, {312, 313}, {314, 315}, {316, 317},
+                                               {308, 309}, {318, 319}, {320, 321}};
+
+/// Paths carried by a drop: local files of URLs, else lines of text that are absolute paths.
+/// Anything else (words, web addresses) is not a path and is ignored.
+std::string droppedPaths(const QMimeData* data) {
+    std::string paths;
+    if (data->hasUrls()) {
+        for (const QUrl& url : data->urls()) {
+            if (url.isLocalFile()) paths += url.toLocalFile().toStdString() + "\n";
+        }
+        return paths;
+    }
+    if (data->hasText()) {
+        for (const QString& line : data->text().split(QLatin1Char('\n'))) {
+            const QString path = line.trimmed();
+            if (path.startsWith(QLatin1Char('/'))) paths += path.toStdString() + "\n";
+        }
+    }
+    return paths;
+}
+
+} // namespace
+
+MainWindow::MainWindow(AppContext& context, imagefiles::ImageList& images,
+                       pipeline::RunFlags& flags, toolkit::qt::Questions& questions,
+                       QWidget* parent)
+    : QMainWindow(parent), m_context(context), m_images(images), m_flags(flags),
+      m_questions(questions), m_loader(images, flags, m_model), m_scanner(m_model) {
+    setWindowTitle(QString::fromStdString(standardTitle()));
+    connect(&m_loader, &PathLoader::started, this, [this] {
+        updateListCommands();
+        updateStatus();
+    });
+    connect(&m_loader, &PathLoader::progressed, this, [this] { updateStatus(); });
+    connect(&m_loader, &PathLoader::finished, this, &MainWindow::loaderFinished);
+    connect(&m_scanner, &DetailScanner::finished, this, [this] { updateStatus(); });
+    connect(&m_model, &QAbstractItemModel::modelReset, this, [this] { updateListCommands(); });
+    connect(&m_model, &QAbstractItemModel::rowsInserted, this, [this] { updateListCommands(); });
+    m_status = new QLabel;
+    statusBar()->addWidget(m_status, 1);
+
+    // The shortcuts outlive rebuilds; the menu shows them after a tab in the item text.
+    const auto shortcut = [this](const QKeySequence& keys, auto slot) {
+        auto* s = new QShortcut(keys, this);
+        s->setContext(Qt::WindowShortcut);
+        connect(s, &QShortcut::activated, this, slot);
+    };
+    shortcut(QKeySequence(Qt::CTRL | Qt::Key_L), [this] { addFilesDialog(); });
+    shortcut(QKeySequence(Qt::CTRL | Qt::Key_S), [this] { save(); });
+    for (int digit = 0; digit <= 9; ++digit)
+        shortcut(QKeySequence(Qt::CTRL | (Qt::Key_0 + digit)),
+                 [this, digit] { selectPreset(digit); });
+    shortcut(QKeySequence(Qt::CTRL | Qt::Key_Tab), [this] { nextPage(); });
+    shortcut(QKeySequence(Qt::Key_F1), [this] { showHelpTopic(ItemHelp); });
+    shortcut(QKeySequence(Qt::Key_Escape), [this] { stopAdding(); });
+    shortcut(QKeySequence(Qt::Key_F5), [this] { startRun(); });
+    // Ctrl+D belongs to the preview run; it is registered so that no control takes it.
+    shortcut(QKeySequence(Qt::CTRL | Qt::Key_D), [] {});
+
+    build();
+    settingsToControls();
+    fitToPages();
+}
+
+void MainWindow::fitToPages() {
+    // The window opens large enough to show the tallest and widest page without scrolling, as
+    // far as the screen allows; the pages scroll only on smaller screens.
+    QSize largest = m_imageListPage->sizeHint();
+    for (const auto& page : m_pages)
+        largest = largest.expandedTo(page->widget->sizeHint());
+    const QSize minimum = m_stack->minimumSize();
+    m_stack->setMinimumSize(largest.expandedTo(minimum));
+    QSize wanted = sizeHint();
+    m_stack->setMinimumSize(minimum);
+    if (const QScreen* screen = this->screen()) {
+        const QSize available = screen->availableGeometry().size() * 9 / 10;
+        wanted = wanted.boundedTo(available);
+    }
+    resize(wanted.expandedTo(minimumSizeHint()));
+}
+
+MainWindow::~MainWindow() = default;
+
+void MainWindow::build() {
+    m_items.clear();
+    m_optionBindings = BindingTable();
+    m_windowBindings = BindingTable();
+    buildMenu();
+
+    auto* central = new QWidget;
+    auto* top = new QHBoxLayout(central);
+
+    m_pageList = new QListWidget;
+    m_pageList->setMinimumSize(130, 380);
+    m_pageList->setSelectionMode(QAbstractItemView::SingleSelection);
+
+    m_stack = new QStackedWidget;
+    m_imageListPage = buildImageListPage();
+    m_pages = buildSettingsPages();
+    m_pageList->addItem(T(265));
+    m_stack->addWidget(m_imageListPage);
+    for (const auto& page : m_pages) {
+        m_pageList->addItem(T(page->titleText));
+        // A page taller than the window scrolls instead of being clipped.
+        auto* scroll = new QScrollArea;
+        scroll->setWidget(page->widget);
+        scroll->setWidgetResizable(true);
+        scroll->setFrameShape(QFrame::NoFrame);
+        m_stack->addWidget(scroll);
+        const SettingsPage* p = page.get();
+        p->bindings.connectChanged(this, [this, p] {
+            p->updateDependents();
+            refreshPageList();
+        });
+    }
+    m_stack->setMinimumSize(340, 280);
+    const int listWidth =
+        std::max(130, m_pageList->sizeHintForColumn(0) + 2 * m_pageList->frameWidth() + 12);
+    m_pageList->setMinimumWidth(listWidth);
+    m_pageList->setMaximumWidth(listWidth);
+    connect(m_pageList, &QListWidget::currentRowChanged, m_stack, &QStackedWidget::setCurrentIndex);
+    m_windowBindings.custom(
+        "selectedPage", m_pageList,
+        [this](const settings::Preset& p) { m_pageList->setCurrentRow(p.selectedPage); },
+        [this](settings::Preset& p) {
+            if (m_pageList->currentRow() >= 0)
+                p.selectedPage = std::uint8_t(m_pageList->currentRow());
+        });
+
+    m_addFiles = new QPushButton(T(82));
+    m_addFolder = new QPushButton(T(83));
+    m_start = new QPushButton(T(84));
+    m_start->setDefault(true);
+    for (QPushButton* b : {m_addFiles, m_addFolder}) {
+        b->setAcceptDrops(true);
+        b->installEventFilter(this);
+    }
+    connect(m_addFiles, &QPushButton::clicked, this, &MainWindow::addFilesDialog);
+    connect(m_addFolder, &QPushButton::clicked, this, &MainWindow::addFolderDialog);
+    connect(m_start, &QPushButton::clicked, this, &MainWindow::startRun);
+
+    auto* frame = new QGroupBox;
+    auto* frameLayout = new QVBoxLayout(frame);
+    frameLayout->addWidget(m_stack);
+
+    auto* right = new QVBoxLayout;
+    auto* left = new QVBoxLayout;
+    left->addWidget(m_pageList, 1);
+    // The compact layout keeps the command buttons in a row above the pages; the other one puts
+    // them in a column under the page list.
+    if (m_context.workingSettings.windowLayoutOption != 0) {
+        auto* row = new QHBoxLayout;
+        row->addWidget(m_addFiles);
+        row->addWidget(m_addFolder);
+        row->addStretch(1);
+        row->addWidget(m_start);
+        right->addLayout(row);
+    } else {
+        left->addWidget(m_addFiles);
+        left->addWidget(m_addFolder);
+        left->addWidget(m_start);
+    }
+    right->addWidget(frame, 1);
+    top->addLayout(left);
+    top->addLayout(right, 1);
+
+    setCentralWidget(central);
+
+    // Tab order: page list, command buttons, then the page.
+    setTabOrder(m_pageList, m_addFiles);
+    setTabOrder(m_addFiles, m_addFolder);
+    setTabOrder(m_addFolder, m_start);
+    setTabOrder(m_start, m_imageView);
+
+    updateListCommands();
+}
+
+QWidget* MainWindow::buildImageListPage() {
+    auto* content = new QWidget;
+    auto* layout = new QVBoxLayout(content);
+    layout->setContentsMargins(0, 0, 0, 0);
+    m_imageView = new QTableView;
+    m_imageView->setModel(&m_model);
+    m_imageView->setSelectionBehavior(QAbstractItemView::SelectRows);
+    m_imageView->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    m_imageView->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    m_imageView->verticalHeader()->hide();
+    m_imageView->verticalHeader()->setDefaultSectionSize(m_imageView->fontMetrics().height() + 6);
+    m_imageView->setWordWrap(false);
+    m_imageView->setMinimumSize(340, 165);
+    m_imageView->horizontalHeader()->setStretchLastSection(false);
+    m_imageView->setColumnWidth(0, 155);
+    m_imageView->setColumnWidth(1, 135);
+    m_imageView->setColumnWidth(2, 70);
+    m_imageView->horizontalHeader()->setSectionResizeMode(0, QHeaderView::Stretch);
+    m_imageView->setAcceptDrops(true);
+    m_imageView->viewport()->setAcceptDrops(true);
+    m_imageView->viewport()->installEventFilter(this);
+    connect(m_imageView, &QTableView::doubleClicked, this, [this](const QModelIndex& index) {
+        if (!index.isValid()) return;
+        QDesktopServices::openUrl(QUrl::fromLocalFile(m_model.row(index.row()).path));
+    });
+    connect(m_imageView->selectionModel(), &QItemSelectionModel::selectionChanged, this, [this] {
+        updateListCommands();
+        updateStatus();
+    });
+    layout->addWidget(m_imageView, 1);
+
+    auto* buttons = new QHBoxLayout;
+    m_removeSelected = new QPushButton(T(88));
+    m_clearList = new QPushButton(T(89));
+    buttons->addWidget(m_removeSelected);
+    buttons->addWidget(m_clearList);
+    connect(m_removeSelected, &QPushButton::clicked, this, &MainWindow::removeSelected);
+    connect(m_clearList, &QPushButton::clicked, this, &MainWindow::clearList);
+    layout->addLayout(buttons);
+    return pageWithTitle(265, content);
+}
+
+void MainWindow::buildMenu() {
+    auto* bar = new QMenuBar;
+    setMenuBar(bar);
+    const QString ctrl = T(0) + QLatin1Char('+');
+    const auto item = [this](QMenu* menu, int number, const QString& text, auto slot) {
+        QAction* action = menu->addAction(text);
+        m_items[number] = action;
+        connect(action, &QAction::triggered, this, slot);
+        return action;
+    };
+
+    QMenu* file = bar->addMenu(T(1));
+    item(file, ItemStartRun, T(2) + QStringLiteral("\tF5"), [this] { startRun(); });
+    // The preview run is not part of this window yet; its item and Ctrl+D are reserved.
+    item(file, ItemStartPreview, T(3) + QLatin1Char('\t') + ctrl + QLatin1Char('D'), [] {
+    })->setEnabled(false);
+    file->addSeparator();
+    item(file, ItemAddFiles, T(4) + QStringLiteral("...\t") + ctrl + QLatin1Char('L'),
+         [this] { addFilesDialog(); });
+    item(file, ItemAddFolder, T(5) + QStringLiteral("..."), [this] { addFolderDialog(); });
+    file->addSeparator();
+    item(file, ItemExit, T(6), [this] { requestExit(); });
+
+    QMenu* settingsMenu = bar->addMenu(T(7));
+    item(settingsMenu, ItemSave, T(8) + QLatin1Char('\t') + ctrl + QLatin1Char('S'),
+         [this] { save(); });
+    QMenu* presets = settingsMenu->addMenu(T(29));
+    const auto& list = m_context.presetList.presets;
+    for (int i = 0; i < 10 && i < int(list.size()); ++i) {
+        QAction* a = item(presets, ItemFirstPreset + i,
+                          QStringLiteral("&%1  %2\t%3%1")
+                              .arg(i)
+                              .arg(QString::fromStdString(list[std::size_t(i)].name), ctrl),
+                          [this, i] { selectPreset(i); });
+        a->setCheckable(true);
+        a->setChecked(i == m_context.currentPreset);
+    }
+
+    QMenu* options = bar->addMenu(T(9));
+    QMenu* imageDate = nullptr;
+    QMenu* afterRun = nullptr;
+    for (int i = 0; i < int(std::size(kOptionItems)); ++i) {
+        const int number = ItemFirstOption + i;
+        QMenu* into = options;
+        if (number == 31 || number == 32) {
+            if (!imageDate) imageDate = options->addMenu(T(19));
+            into = imageDate;
+        } else if (number >= 33) {
+            if (!afterRun) afterRun = options->addMenu(T(22));
+            into = afterRun;
+        } else if (number == 28) {
+            options->addSeparator();
+        }
+        QAction* a = into->addAction(T(kOptionItems[i].caption));
+        a->setCheckable(true);
+        m_items[number] = a;
+        m_optionBindings.check(kOptionItems[i].field, a);
+        connect(a, &QAction::triggered, this, [this, number] { optionToggled(number); });
+    }
+    options->addSeparator();
+    QMenu* language = options->addMenu(T(17));
+    auto* automatic =
+        item(language, ItemLanguageAutomatic, T(18), [this] { followSystemLanguage(); });
+    automatic->setCheckable(true);
+    automatic->setChecked(settings::readStoredLanguage(m_context.languageFilePath) < 0);
+    language->addSeparator();
+    const auto languages = settings::languages();
+    for (int i = 0; i < int(languages.size()); ++i) {
+        QAction* a = item(language, ItemFirstLanguage + i,
+                          QString::fromUtf8(languages[std::size_t(i)].menuText).trimmed(),
+                          [this, i] { chooseLanguage(i); });
+        a->setCheckable(true);
+        a->setChecked(i == m_context.languageIndex);
+    }
+
+    QMenu* help = bar->addMenu(T(31));
+    item(help, ItemHelp, T(32) + QStringLiteral("\tF1"), [this] { showHelpTopic(ItemHelp); });
+    help->addSeparator();
+    for (int topic = 0; topic < 7; ++topic) {
+        const int number = ItemHelp + 1 + topic;
+        item(help, number, T(33 + topic), [this, number] { showHelpTopic(number); });
+    }
+    help->addSeparator();
+    item(help, ItemLicense, T(41), [this] {
+        toolkit::qt::showTextDialog(this, T(324), info(8) + QStringLiteral("\n\n") + info(9));
+    });
+    item(help, ItemVersion, T(44), [this] {
+        m_questions.ask(this, toolkit::qt::BoxKind::Information, T(323),
+                        info(0) + QLatin1Char(' ') + info(4) + QStringLiteral("\nQt ") +
+                            QString::fromLatin1(qVersion()));
+    });
+    item(help, ItemAbout, T(43), [this] { showAbout(); });
+}
+
+QAction* MainWindow::menuItem(int item) const {
+    const auto it = m_items.find(item);
+    return it == m_items.end() ? nullptr : it->second;
+}
+
+QWidget* MainWindow::pageWidget(int page) const {
+    if (page == 0) return m_imageListPage;
+    if (page < 1 || page > int(m_pages.size())) return nullptr;
+    return m_pages[std::size_t(page - 1)]->widget;
+}
+
+std::vector<const BindingTable*> MainWindow::bindingTables() const {
+    std::vector<const BindingTable*> tables{&m_windowBindings, &m_optionBindings};
+    for (const auto& page : m_pages)
+        tables.push_back(&page->bindings);
+    return tables;
+}
+
+void MainWindow::controlsToSettings() {
+    for (const BindingTable* table : bindingTables())
+        table->controlsToSettings(m_context.workingSettings);
+}
+
+void MainWindow::settingsToControls() {
+    for (const BindingTable* table : bindingTables())
+        table->settingsToControls(m_context.workingSettings);
+    updateAllDependents();
+    applyListOptions();
+}
+
+void MainWindow::updateAllDependents() {
+    for (const auto& page : m_pages)
+        page->updateDependents();
+    refreshPageList();
+}
+
+void MainWindow::refreshPageList() {
+    // A page whose step is switched on shows its row in bold.
+    for (int i = 0; i < int(m_pages.size()); ++i) {
+        QListWidgetItem* row = m_pageList->item(i + 1);
+        if (!row) continue;
+        QFont font = row->font();
+        font.setBold(m_pages[std::size_t(i)]->mainSwitch &&
+                     m_pages[std::size_t(i)]->mainSwitch->isChecked());
+        row->setFont(font);
+    }
+}
+
+void MainWindow::applyListOptions() {
+    const auto& s = m_context.workingSettings;
+    m_model.setDetailsView(s.listDisplayOption != 0);
+    m_imageView->horizontalHeader()->setVisible(s.listDisplayOption != 0);
+    if (s.listDisplayOption != 0) {
+        m_imageView->horizontalHeader()->setSectionResizeMode(0, QHeaderView::Stretch);
+    }
+    m_imageView->setShowGrid(s.listStyleOption != 0);
+    if (s.listDisplayOption == 0)
+        m_imageView->horizontalHeader()->setSectionResizeMode(0, QHeaderView::Stretch);
+}
+
+imagefiles::ListOptions MainWindow::listOptions() const {
+    const auto& s = m_context.workingSettings;
+    return {s.includeSubdirectories != 0, s.includeHiddenFiles != 0, s.includeVideos != 0};
+}
+
+void MainWindow::loadPathArguments() {
+    const std::string paths = m_context.pathArguments;
+    m_context.pathArguments.clear();
+    addPaths(paths);
+}
+
+void MainWindow::addPaths(const std::string& paths) {
+    if (paths.empty()) return;
+    controlsToSettings();
+    m_scanner.stop();
+    m_loader.add(paths, listOptions());
+}
+
+void MainWindow::loaderFinished() {
+    selectFirstRowIfNone();
+    updateListCommands();
+    updateStatus();
+    if (m_context.workingSettings.scanImageDetails != 0) m_scanner.scanPendingRows();
+}
+
+void MainWindow::selectFirstRowIfNone() {
+    if (m_model.rowCount() == 0 || m_imageView->selectionModel()->hasSelection()) return;
+    m_imageView->selectRow(0);
+}
+
+void MainWindow::updateListCommands() {
+    if (!m_removeSelected) return;
+    const bool loading = m_loader.busy();
+    const bool any = m_model.rowCount() > 0;
+    const bool selected =
+        m_imageView->selectionModel() && m_imageView->selectionModel()->hasSelection();
+    m_removeSelected->setEnabled(!loading && selected);
+    m_clearList->setEnabled(!loading && any);
+    m_start->setEnabled(!loading);
+    if (QAction* a = menuItem(ItemStartRun)) a->setEnabled(!loading);
+}
+
+void MainWindow::updateStatus() {
+    if (!m_status) return;
+    if (m_loader.busy()) {
+        m_status->setText(T(428) + QStringLiteral("  %1").arg(m_loader.addedCount()));
+        return;
+    }
+    QString text;
+    if (m_model.rowCount() > 0) {
+        const int selected = m_imageView->selectionModel()
+                                 ? int(m_imageView->selectionModel()->selectedRows().size())
+                                 : 0;
+        text = QStringLiteral("%1 %2, %3 %4")
+                   .arg(m_model.rowCount())
+                   .arg(T(46))
+                   .arg(selected)
+                   .arg(T(47));
+    }
+    if (m_scanner.running()) text += QStringLiteral("  ") + T(345);
+    m_status->setText(text);
+}
+
+void MainWindow::startRun() {
+    if (m_run || m_loader.busy()) return;
+    controlsToSettings();
+    m_scanner.stop();
+    batch::ui::WindowRunEnvironment environment{m_images,
+                                                m_context.workingSettings,
+                                                m_flags,
+                                                m_questions,
+                                                m_context.ignoreWarnings,
+                                                composeTitle(false, true, false),
+                                                composeTitle(true, true, false)};
+    m_run = std::make_unique<batch::ui::WindowRun>(environment, this);
+    connect(m_run.get(), &batch::ui::WindowRun::finished, this, &MainWindow::runFinished);
+    if (!m_run->start()) m_run.reset();
+}
+
+void MainWindow::runFinished(bool quit) {
+    // The run object sent this signal; it goes once control returns to the event loop.
+    m_run.release()->deleteLater();
+    m_model.resetFrom(m_images);
+    show();
+    selectFirstRowIfNone();
+    updateListCommands();
+    updateStatus();
+    if (quit) quitProgram();
+}
+
+void MainWindow::addFilesDialog() {
+    controlsToSettings();
+    const auto filters = imagefiles::openFileFilters(m_context.workingSettings.includeVideos != 0,
+                                                     settings::uiText(286));
+    QStringList filterList;
+    for (const auto& f : filters) {
+        QStringList patterns;
+        for (auto ext : f.extensions)
+            patterns << QStringLiteral("*.") + QString::fromUtf8(ext.data(), qsizetype(ext.size()));
+        filterList << QString::fromStdString(f.label) + QStringLiteral(" (") +
+                          patterns.join(QLatin1Char(' ')) + QLatin1Char(')');
+    }
+    const QStringList files = QFileDialog::getOpenFileNames(this, QString(), QString(),
+                                                            filterList.join(QStringLiteral(";;")));
+    std::string paths;
+    for (const QString& f : files)
+        paths += f.toStdString() + "\n";
+    addPaths(paths);
+}
+
+void MainWindow::addFolderDialog() {
+    const QString folder = QFileDialog::getExistingDirectory(this, T(285));
+    if (!folder.isEmpty()) addPaths(folder.toStdString() + "\n");
+}
+
+void MainWindow::requestExit() {
+    if (!m_model.rows().empty() && m_questions.ask(this, toolkit::qt::BoxKind::Question, T(416),
+                                                   T(426)) != toolkit::qt::Answer::Yes)
+        return;
+    quitProgram();
+}
+
+void MainWindow::quitProgram() {
+    m_quitting = true;
+    m_loader.cancel();
+    m_scanner.stop();
+    close();
+    QApplication::quit();
+}
+
+void MainWindow::closeEvent(QCloseEvent* event) {
+    if (m_quitting) {
+        event->accept();
+        return;
+    }
+    event->ignore();
+    requestExit();
+}
+
+void MainWindow::save() {
+    controlsToSettings();
+    auto& list = m_context.presetList;
+    const auto position = std::size_t(m_context.currentPreset);
+    if (position >= list.presets.size()) return;
+    settings::storeInto(list.presets[position], m_context.workingSettings);
+    list.currentIndex = position;
+    if (!settings::writePresets(m_context.presetsFilePath, list)) {
+        m_questions.ask(this, toolkit::qt::BoxKind::Critical, T(388),
+                        T(402) + QStringLiteral(":\n") +
+                            QString::fromStdString(m_context.presetsFilePath));
+    }
+}
+
+void MainWindow::selectPreset(int position) {
+    const auto before = m_context.workingSettings;
+    int loaded = 0;
+    if (tryLoadStartPreset(m_context, position, loaded) == PresetLoad::NoPresetZero) return;
+    m_context.currentPreset = loaded;
+    m_context.presetList.currentIndex = std::size_t(loaded);
+    for (int i = 0; i < 10; ++i) {
+        if (QAction* a = menuItem(ItemFirstPreset + i)) a->setChecked(i == loaded);
+    }
+    const auto& now = m_context.workingSettings;
+    if (now.listDisplayOption != before.listDisplayOption ||
+        now.windowLayoutOption != before.windowLayoutOption) {
+        // The settings were just loaded: the rebuild must not copy the controls over them.
+        m_rebuildScheduled = true;
+        QMetaObject::invokeMethod(
+            this, [this] { rebuild(); }, Qt::QueuedConnection);
+        settingsToControls();
+        return;
+    }
+    settingsToControls();
+    if (now.scanImageDetails != 0 && !m_loader.busy()) m_scanner.scanPendingRows();
+    if (now.scanImageDetails == 0) m_scanner.stop();
+}
+
+void MainWindow::optionToggled(int item) {
+    m_optionBindings.controlsToSettings(m_context.workingSettings);
+    const auto& s = m_context.workingSettings;
+    switch (item) {
+    case 24:
+    case 25:
+        scheduleRebuild();
+        break;
+    case 26:
+        if (s.scanImageDetails != 0 && !m_loader.busy()) m_scanner.scanPendingRows();
+        if (s.scanImageDetails == 0) m_scanner.stop();
+        updateStatus();
+        break;
+    case 27:
+        applyListOptions();
+        break;
+    default:
+        break;
+    }
+}
+
+void MainWindow::chooseLanguage(int languageIndex) {
+    if (languageIndex == m_context.languageIndex &&
+        settings::readStoredLanguage(m_context.languageFilePath) == languageIndex) {
+        if (QAction* a = menuItem(ItemFirstLanguage + languageIndex)) a->setChecked(true);
+        return;
+    }
+    if (!settings::writeLanguage(m_context.languageFilePath, languageIndex)) {
+        m_questions.ask(this, toolkit::qt::BoxKind::Critical, T(388),
+                        T(402) + QStringLiteral(":\n") +
+                            QString::fromStdString(m_context.languageFilePath));
+    }
+    if (!settings::loadUiTexts(languageIndex)) showFatalError(m_context, kCouldNotInitialize);
+    m_context.languageIndex = languageIndex;
+    scheduleRebuild();
+}
+
+void MainWindow::followSystemLanguage() {
+    (void)platform::deleteFile(m_context.languageFilePath);
+    const int languageIndex = settings::systemLanguageIndex();
+    if (!settings::loadUiTexts(languageIndex)) showFatalError(m_context, kCouldNotInitialize);
+    m_context.languageIndex = languageIndex;
+    scheduleRebuild();
+}
+
+void MainWindow::scheduleRebuild() {
+    if (m_rebuildScheduled) return;
+    controlsToSettings();
+    m_rebuildScheduled = true;
+    // Menu items may trigger a rebuild; their menus must outlive the signal.
+    QMetaObject::invokeMethod(
+        this, [this] { rebuild(); }, Qt::QueuedConnection);
+}
+
+void MainWindow::rebuild() {
+    m_rebuildScheduled = false;
+    const bool hadFocus = isActiveWindow();
+    QWidget* old = takeCentralWidget();
+    m_imageView = nullptr;
+    m_removeSelected = nullptr;
+    build();
+    delete old;
+    settingsToControls();
+    setWindowTitle(QString::fromStdString(standardTitle()));
+    selectFirstRowIfNone();
+    updateStatus();
+    if (hadFocus) activateWindow();
+}
+
+void MainWindow::showHelpTopic(int item) {
+    if (item == ItemHelp) {
+        QString all;
+        for (const auto& [title, text] : kHelpTopics)
+            all += T(title) + QStringLiteral("\n") + T(text) + QStringLiteral("\n\n");
+        toolkit::qt::showTextDialog(this, T(32).remove(QLatin1Char('&')), all.trimmed());
+        return;
+    }
+    const auto& [title, text] = kHelpTopics[item - ItemHelp - 1];
+    toolkit::qt::showTextDialog(this, T(title), T(text));
+}
+
+void MainWindow::showAbout() {
+    QDialog about(this);
+    about.setWindowTitle(T(322));
+    auto* layout = new QVBoxLayout(&about);
+    auto* name = new QLabel(info(0) + QLatin1Char(' ') + info(4));
+    QFont font = name->font();
+    font.setBold(true);
+    font.setPointSizeF(font.pointSizeF() * 1.5);
+    name->setFont(font);
+    layout->addWidget(name);
+    const QString where = m_context.portableMode ? T(329) : T(328);
+    for (const QString& line : {T(327), info(13), info(14), info(54), where,
+                                QString::fromStdString(m_context.presetsFilePath)}) {
+        auto* label = new QLabel(line);
+        label->setWordWrap(true);
+        label->setTextInteractionFlags(Qt::TextSelectableByMouse);
+        layout->addWidget(label);
+    }
+    auto* buttons = new QDialogButtonBox;
+    buttons->addButton(T(279), QDialogButtonBox::AcceptRole);
+    connect(buttons, &QDialogButtonBox::accepted, &about, &QDialog::accept);
+    layout->addWidget(buttons);
+    about.setMinimumWidth(360);
+    about.exec(); // modal: the main window stays disabled while it is open
+}
+
+void MainWindow::removeSelected() {
+    if (m_loader.busy()) return;
+    std::unordered_set<std::int32_t> ids;
+    for (const QModelIndex& index : m_imageView->selectionModel()->selectedRows())
+        ids.insert(m_model.row(index.row()).recordId);
+    if (ids.empty()) return;
+    // One pass over the list, however many rows go.
+    auto& records = m_images.records();
+    const auto current = m_images.current();
+    const std::int32_t currentId = current ? current->recordId : 0;
+    std::erase_if(records,
+                  [&](const imagefiles::ImageRecord& r) { return ids.count(r.recordId) != 0; });
+    m_images.setCurrentIndex(currentId != 0 ? m_images.indexOfId(currentId) : -1);
+    m_model.removeIds(ids);
+    updateListCommands();
+    updateStatus();
+}
+
+void MainWindow::clearList() {
+    if (m_loader.busy() || m_model.rows().empty()) return;
+    if (m_questions.ask(this, toolkit::qt::BoxKind::Question, T(416), T(417)) !=
+        toolkit::qt::Answer::Yes)
+        return;
+    m_scanner.stop();
+    m_images.clear();
+    m_model.clear();
+    updateListCommands();
+    m_status->clear();
+}
+
+void MainWindow::stopAdding() {
+    m_loader.cancel();
+}
+
+void MainWindow::nextPage() {
+    const int next = (m_pageList->currentRow() + 1) % m_pageList->count();
+    m_pageList->setCurrentRow(next);
+    m_pageList->setFocus();
+}
+
+bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
+    const bool dropTarget = watched == m_addFiles || watched == m_addFolder ||
+                            (m_imageView && watched == m_imageView->viewport());
+    if (!dropTarget) return QMainWindow::eventFilter(watched, event);
+    if (event->type() == QEvent::DragEnter || event->type() == QEvent::DragMove) {
+        auto* drag = static_cast<QDragMoveEvent*>(event);
+        if (drag->mimeData()->hasUrls() || drag->mimeData()->hasText()) {
+            drag->acceptProposedAction();
+            return true;
+        }
+    } else if (event->type() == QEvent::Drop) {
+        auto* drop = static_cast<QDropEvent*>(event);
+        addPaths(droppedPaths(drop->mimeData()));
+        drop->acceptProposedAction();
+        return true;
+    }
+    return QMainWindow::eventFilter(watched, event);
+}
+
+} // namespace quill::app::ui

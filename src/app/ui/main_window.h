@@ -1,0 +1,147 @@
+// The main window: page list, settings pages, image list, menu bar and keyboard shortcuts.
+#pragma once
+
+#include "app/app_context.h"
+#include "app/ui/binding_table.h"
+#include "app/ui/detail_scanner.h"
+#include "app/ui/image_list_model.h"
+#include "app/ui/path_loader.h"
+#include "app/ui/settings_pages.h"
+#include "imagefiles/image_list.h"
+#include "pipeline/run_control.h"
+#include "toolkit/qt/questions.h"
+
+#include <QMainWindow>
+
+#include <map>
+#include <memory>
+#include <vector>
+
+class QAction;
+class QGroupBox;
+class QLabel;
+class QListWidget;
+class QMenu;
+class QPushButton;
+class QStackedWidget;
+class QTableView;
+
+namespace quill::batch::ui {
+class WindowRun;
+}
+
+namespace quill::app::ui {
+
+/// Menu item numbers of the commands (the same numbers the shortcuts and buttons use).
+enum MenuItem {
+    ItemStartRun = 19,
+    ItemStartPreview = 20,
+    ItemAddFiles = 21,
+    ItemAddFolder = 22,
+    ItemExit = 23,
+    ItemFirstOption = 24, ///< 24..38 toggle the option flags
+    ItemLanguageAutomatic = 39,
+    ItemFirstLanguage = 40, ///< 40..50 choose language 0..10
+    ItemSave = 51,
+    ItemFirstPreset = 54, ///< 54..63 select preset 0..9
+    ItemHelp = 66,        ///< 66..73 help topics
+    ItemVersion = 75,
+    ItemAbout = 76,
+    ItemLicense = 79,
+};
+
+class MainWindow : public QMainWindow {
+    Q_OBJECT
+public:
+    MainWindow(AppContext& context, imagefiles::ImageList& images, pipeline::RunFlags& flags,
+               toolkit::qt::Questions& questions, QWidget* parent = nullptr);
+    ~MainWindow() override;
+
+    /// Hands the path arguments to the loader and empties them.
+    void loadPathArguments();
+    /// Appends line-feed separated paths to the pending paths and starts the loader.
+    void addPaths(const std::string& paths);
+
+    void controlsToSettings();
+    void settingsToControls();
+
+    // Commands of the menu, the shortcuts and the buttons.
+    void startRun();
+    void addFilesDialog();
+    void addFolderDialog();
+    void requestExit();
+    void save();
+    void selectPreset(int position);
+    void chooseLanguage(int languageIndex);
+    void followSystemLanguage();
+    void showHelpTopic(int item);
+    void removeSelected();
+    void clearList();
+    void stopAdding();
+    void nextPage();
+
+    // For tests and the screenshot tool.
+    [[nodiscard]] QAction* menuItem(int item) const;
+    [[nodiscard]] QListWidget* pageList() const { return m_pageList; }
+    [[nodiscard]] QTableView* imageView() const { return m_imageView; }
+    [[nodiscard]] ImageListModel& model() { return m_model; }
+    [[nodiscard]] PathLoader& loader() { return m_loader; }
+    [[nodiscard]] DetailScanner& scanner() { return m_scanner; }
+    [[nodiscard]] QWidget* pageWidget(int page) const;
+    /// Every binding table of the window: the pages, the option menu and the page list.
+    [[nodiscard]] std::vector<const BindingTable*> bindingTables() const;
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void build();
+    void buildMenu();
+    QWidget* buildImageListPage();
+    void rebuild();
+    void fitToPages();
+    void scheduleRebuild();
+    void optionToggled(int item);
+    void applyListOptions();
+    void refreshPageList();
+    void updateAllDependents();
+    void updateListCommands();
+    void updateStatus();
+    void loaderFinished();
+    void runFinished(bool quitProgram);
+    void selectFirstRowIfNone();
+    void quitProgram();
+    [[nodiscard]] imagefiles::ListOptions listOptions() const;
+    void showAbout();
+
+    AppContext& m_context;
+    imagefiles::ImageList& m_images;
+    pipeline::RunFlags& m_flags;
+    toolkit::qt::Questions& m_questions;
+
+    ImageListModel m_model;
+    PathLoader m_loader;
+    DetailScanner m_scanner;
+    std::unique_ptr<batch::ui::WindowRun> m_run;
+
+    // Rebuilt with the window.
+    std::map<int, QAction*> m_items;
+    QListWidget* m_pageList = nullptr;
+    QStackedWidget* m_stack = nullptr;
+    QTableView* m_imageView = nullptr;
+    QPushButton* m_addFiles = nullptr;
+    QPushButton* m_addFolder = nullptr;
+    QPushButton* m_start = nullptr;
+    QPushButton* m_removeSelected = nullptr;
+    QPushButton* m_clearList = nullptr;
+    QLabel* m_status = nullptr;
+    std::vector<std::unique_ptr<SettingsPage>> m_pages; ///< pages 1..13
+    QWidget* m_imageListPage = nullptr;
+    BindingTable m_optionBindings; ///< option check items of the menu
+    BindingTable m_windowBindings; ///< the page list (selectedPage)
+    bool m_rebuildScheduled = false;
+    bool m_quitting = false;
+};
+
+} // namespace quill::app::ui

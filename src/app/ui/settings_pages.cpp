@@ -1,0 +1,652 @@
+// The fourteen settings pages of the main window and their bindings to the working settings.
+#include "app/ui/settings_pages.h"
+
+#include "app/ui/color_button.h"
+#include "app/ui/filter_table.h"
+#include "settings/language_pack.h"
+
+#include <QButtonGroup>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDateTimeEdit>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QFileDialog>
+#include <QFontDialog>
+#include <QFormLayout>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QMimeData>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSpinBox>
+#include <QVBoxLayout>
+
+namespace quill::app::ui {
+namespace {
+
+QString T(int index) {
+    return QString::fromStdString(settings::uiText(index));
+}
+
+/// Helpers that build one page: a vertical layout of rows, each control bound as it is made.
+class PageBuilder {
+public:
+    PageBuilder(SettingsPage& page, int titleText) : m_page(page) {
+        m_page.titleText = titleText;
+        m_content = new QWidget;
+        m_layout = new QVBoxLayout(m_content);
+        m_layout->setContentsMargins(0, 0, 0, 0);
+    }
+
+    QVBoxLayout* layout() { return m_layout; }
+    QWidget* content() { return m_content; }
+    SettingsPage& page() { return m_page; }
+    BindingTable& bind() { return m_page.bindings; }
+
+    QCheckBox* check(QLayout* into, int text, const char* field, bool inverted = false) {
+        auto* box = new QCheckBox(T(text));
+        into->addWidget(box);
+        bind().check(field, box, inverted);
+        return box;
+    }
+    /// The page's main switch: everything else on the page depends on it.
+    QCheckBox* mainSwitch(int text, const char* field) {
+        auto* box = check(m_layout, text, field);
+        m_page.mainSwitch = box;
+        return box;
+    }
+    QSpinBox* spin(QFormLayout* form, int label, const char* field) {
+        auto* box = new QSpinBox;
+        bind().spin(field, box);
+        form->addRow(T(label), box);
+        return box;
+    }
+    /// Exclusive radio buttons for the values 0.. of a field, one per text.
+    QButtonGroup* radios(QLayout* into, std::initializer_list<int> texts, const char* field) {
+        auto* group = new QButtonGroup(m_content);
+        int value = 0;
+        for (int text : texts) {
+            auto* button = new QRadioButton(T(text));
+            group->addButton(button, value++);
+            into->addWidget(button);
+        }
+        bind().choice(field, group);
+        return group;
+    }
+    QComboBox* combo(std::initializer_list<int> texts, const char* field) {
+        auto* box = new QComboBox;
+        int value = 0;
+        for (int text : texts)
+            box->addItem(T(text), value++);
+        bind().combo(field, box);
+        return box;
+    }
+    QGroupBox* group(int title, QLayout* inner) {
+        auto* box = new QGroupBox(T(title));
+        box->setLayout(inner);
+        m_layout->addWidget(box);
+        return box;
+    }
+    /// `widget` is enabled only while `condition` holds (and the page's switch is on).
+    void dependsOn(QWidget* widget, std::function<bool()> condition) {
+        m_page.dependents.emplace_back(widget, std::move(condition));
+    }
+    /// Every control added after the switch depends on it.
+    void allDependOnSwitch(QWidget* keep = nullptr) {
+        auto* on = m_page.mainSwitch;
+        for (QWidget* child : m_content->findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
+            if (child != on && child != keep) dependsOn(child, [on] { return on->isChecked(); });
+        }
+    }
+
+    QWidget* finish() {
+        m_layout->addStretch(1);
+        m_page.widget = pageWithTitle(m_page.titleText, m_content);
+        return m_page.widget;
+    }
+
+private:
+    SettingsPage& m_page;
+    QWidget* m_content;
+    QVBoxLayout* m_layout;
+};
+
+QFormLayout* newForm() {
+    auto* form = new QFormLayout;
+    form->setFieldGrowthPolicy(QFormLayout::FieldsStayAtSizeHint);
+    return form;
+}
+
+void buildFilterPage(SettingsPage& page) {
+    PageBuilder b(page, 66);
+    auto* on = b.mainSwitch(90, "filterEnabled");
+    on->setToolTip(T(313));
+    auto* table = new FilterTable;
+    b.layout()->addWidget(table, 1);
+    b.bind().custom(
+        "filterConditions", table,
+        [table](const settings::Preset& p) { table->setConditions(p.filterConditions); },
+        [table](settings::Preset& p) { p.filterConditions = table->conditions(); });
+    auto* buttons = new QHBoxLayout;
+    auto* add = new QPushButton(T(109));
+    auto* remove = new QPushButton(T(110));
+    buttons->addWidget(add);
+    buttons->addWidget(remove);
+    buttons->addStretch(1);
+    b.layout()->addLayout(buttons);
+    QObject::connect(add, &QPushButton::clicked, table, &FilterTable::addCondition);
+    QObject::connect(remove, &QPushButton::clicked, table, &FilterTable::removeSelected);
+    for (QWidget* w :
+         {static_cast<QWidget*>(table), static_cast<QWidget*>(add), static_cast<QWidget*>(remove)})
+        b.dependsOn(w, [on] { return on->isChecked(); });
+    b.finish();
+    page.widget->setToolTip(QString());
+}
+
+void buildCropPage(SettingsPage& page) {
+    PageBuilder b(page, 68);
+    auto* on = b.mainSwitch(112, "cropEnabled");
+    auto* modes = new QVBoxLayout;
+    auto* mode = b.radios(modes, {113, 114}, "cropMode");
+    b.layout()->addLayout(modes);
+    auto* margins = new QGridLayout;
+    const char* marginFields[] = {"cropLeft", "cropRight", "cropTop", "cropBottom"};
+    for (int i = 0; i < 4; ++i) {
+        auto* box = new QSpinBox;
+        b.bind().spin(marginFields[i], box);
+        margins->addWidget(new QLabel(T(117 + i)), i / 2, (i % 2) * 2);
+        margins->addWidget(box, i / 2, (i % 2) * 2 + 1);
+    }
+    auto* marginGroup = b.group(115, margins);
+    auto* trim = new QVBoxLayout;
+    auto* sides = new QHBoxLayout;
+    const char* trimFields[] = {"trimLeft", "trimRight", "trimTop", "trimBottom"};
+    for (int i = 0; i < 4; ++i)
+        b.check(sides, 117 + i, trimFields[i]);
+    trim->addLayout(sides);
+    auto* tolerances = newForm();
+    b.spin(tolerances, 121, "trimColorTolerance")->setToolTip(T(121));
+    b.spin(tolerances, 122, "trimOutlierTolerance")->setToolTip(T(122));
+    trim->addLayout(tolerances);
+    auto* trimGroup = b.group(116, trim);
+    b.dependsOn(mode->button(0), [on] { return on->isChecked(); });
+    b.dependsOn(mode->button(1), [on] { return on->isChecked(); });
+    b.dependsOn(marginGroup, [on, mode] { return on->isChecked() && mode->checkedId() == 0; });
+    b.dependsOn(trimGroup, [on, mode] { return on->isChecked() && mode->checkedId() == 1; });
+    b.finish();
+}
+
+void buildRotatePage(SettingsPage& page) {
+    PageBuilder b(page, 69);
+    auto* on = b.mainSwitch(123, "rotateEnabled");
+    auto* modes = new QVBoxLayout;
+    auto* group = b.radios(modes, {124, 125, 126, 127, 128, 129, 130}, "rotateMode");
+    b.layout()->addLayout(modes);
+    for (auto* button : group->buttons())
+        b.dependsOn(button, [on] { return on->isChecked(); });
+    b.finish();
+}
+
+void buildResizePage(SettingsPage& page) {
+    PageBuilder b(page, 70);
+    auto* on = b.mainSwitch(131, "resizeEnabled");
+    auto* modes = new QHBoxLayout;
+    auto* mode = b.radios(modes, {132, 133}, "resizeMode");
+    modes->addStretch(1);
+    b.layout()->addLayout(modes);
+    auto* pixels = newForm();
+    b.spin(pixels, 134, "resizeWidth")->setToolTip(T(141));
+    b.spin(pixels, 135, "resizeHeight")->setToolTip(T(141));
+    auto* pixelBox = new QWidget;
+    auto* pixelLayout = new QVBoxLayout(pixelBox);
+    pixelLayout->setContentsMargins(0, 0, 0, 0);
+    pixelLayout->addLayout(pixels);
+    b.check(pixelLayout, 137, "resizeOption");
+    // The record holds which directions are allowed (1 shrink, 2 enlarge); each box restricts
+    // the size to one direction by clearing the other direction's bit.
+    auto* limits = new QHBoxLayout;
+    auto* onlyShrink = new QCheckBox(T(138));
+    auto* onlyEnlarge = new QCheckBox(T(139));
+    limits->addWidget(onlyShrink);
+    limits->addWidget(onlyEnlarge);
+    limits->addStretch(1);
+    b.bind().checkBit("resizeLimits", onlyShrink, 2, true);
+    b.bind().checkBit("resizeLimits", onlyEnlarge, 1, true);
+    auto* limitBox = new QGroupBox(T(140));
+    limitBox->setLayout(limits);
+    pixelLayout->addWidget(limitBox);
+    b.layout()->addWidget(pixelBox);
+    auto* percent = newForm();
+    auto* percentSpin = b.spin(percent, 136, "resizePercent");
+    b.layout()->addLayout(percent);
+    b.dependsOn(mode->button(0), [on] { return on->isChecked(); });
+    b.dependsOn(mode->button(1), [on] { return on->isChecked(); });
+    b.dependsOn(pixelBox, [on, mode] { return on->isChecked() && mode->checkedId() == 0; });
+    b.dependsOn(percentSpin, [on, mode] { return on->isChecked() && mode->checkedId() == 1; });
+    b.finish();
+}
+
+void buildColoursPage(SettingsPage& page) {
+    PageBuilder b(page, 71);
+    auto* grid = new QGridLayout;
+    struct Row {
+        int check, label;
+        const char *flag, *level;
+    };
+    const Row rows[] = {{142, 143, "brightnessEnabled", "brightnessLevel"},
+                        {144, 145, "saturationEnabled", "saturationLevel"},
+                        {146, 147, "contrastEnabled", "contrastLevel"},
+                        {148, 149, "gammaEnabled", "gammaLevel"}};
+    int r = 0;
+    for (const Row& row : rows) {
+        auto* box = new QCheckBox(T(row.check));
+        b.bind().check(row.flag, box);
+        auto* level = new QSpinBox;
+        b.bind().spin(row.level, level);
+        level->setToolTip(T(154));
+        grid->addWidget(box, r, 0);
+        grid->addWidget(level, r, 1);
+        b.dependsOn(level, [box] { return box->isChecked(); });
+        ++r;
+    }
+    auto* channels = new QCheckBox(T(150));
+    b.bind().check("channelAdjustEnabled", channels);
+    grid->addWidget(channels, r++, 0, 1, 2);
+    const char* channelFields[] = {"channelAdjustRed", "channelAdjustGreen", "channelAdjustBlue"};
+    for (int i = 0; i < 3; ++i) {
+        auto* label = new QLabel(T(151 + i));
+        auto* level = new QSpinBox;
+        b.bind().spin(channelFields[i], level);
+        level->setToolTip(T(154));
+        label->setIndent(20);
+        grid->addWidget(label, r, 0);
+        grid->addWidget(level, r++, 1);
+        b.dependsOn(label, [channels] { return channels->isChecked(); });
+        b.dependsOn(level, [channels] { return channels->isChecked(); });
+    }
+    grid->setColumnStretch(2, 1);
+    b.layout()->addLayout(grid);
+    b.layout()->addWidget(new QLabel(T(154)));
+    b.finish();
+}
+
+void buildCanvasPage(SettingsPage& page) {
+    PageBuilder b(page, 72);
+    auto* on = b.mainSwitch(155, "canvasEnabled");
+    auto* form = newForm();
+    auto* width = b.spin(form, 156, "canvasWidth");
+    auto* height = b.spin(form, 157, "canvasHeight");
+    b.layout()->addLayout(form);
+    auto* modes = new QVBoxLayout;
+    auto* mode = b.radios(modes, {158, 159, 160}, "canvasMode");
+    b.layout()->addLayout(modes);
+    auto* colour = new ColorButton(T(161));
+    b.bind().colour("canvasColor", colour);
+    auto* colourRow = new QHBoxLayout;
+    colourRow->addWidget(colour);
+    colourRow->addStretch(1);
+    b.layout()->addLayout(colourRow);
+    for (QWidget* w : {static_cast<QWidget*>(width), static_cast<QWidget*>(height)})
+        b.dependsOn(w, [on] { return on->isChecked(); });
+    for (auto* button : mode->buttons())
+        b.dependsOn(button, [on] { return on->isChecked(); });
+    b.dependsOn(colour, [on, mode] { return on->isChecked() && mode->checkedId() == 0; });
+    b.finish();
+}
+
+/// A row of widgets as one widget, so that a form row can be enabled and disabled as a whole.
+QWidget* rowOf(std::initializer_list<QWidget*> widgets, bool stretch) {
+    auto* row = new QWidget;
+    auto* layout = new QHBoxLayout(row);
+    layout->setContentsMargins(0, 0, 0, 0);
+    for (QWidget* w : widgets)
+        layout->addWidget(w);
+    if (stretch) layout->addStretch(1);
+    return row;
+}
+
+void buildOverlayPage(SettingsPage& page) {
+    PageBuilder b(page, 73);
+    auto* on = b.mainSwitch(234, "overlayEnabled");
+    auto* kinds = new QHBoxLayout;
+    auto* kind = b.radios(kinds, {235, 236}, "overlayKind");
+    kinds->addStretch(1);
+    b.layout()->addLayout(kinds);
+    b.dependsOn(kind->button(0), [on] { return on->isChecked(); });
+    b.dependsOn(kind->button(1), [on] { return on->isChecked(); });
+
+    // One form for the whole page keeps every label in one column.
+    auto* form = new QFormLayout;
+    form->setFieldGrowthPolicy(QFormLayout::ExpandingFieldsGrow);
+    b.layout()->addLayout(form);
+    const auto textOn = [on, kind] { return on->isChecked() && kind->checkedId() == 0; };
+    const auto imageOn = [on, kind] { return on->isChecked() && kind->checkedId() == 1; };
+    const auto overlayOn = [on] { return on->isChecked(); };
+    const auto row = [&](int label, QWidget* field, std::function<bool()> condition) {
+        auto* caption = label >= 0 ? new QLabel(T(label)) : nullptr;
+        if (caption) {
+            caption->setBuddy(field);
+            form->addRow(caption, field);
+            b.dependsOn(caption, condition);
+        } else {
+            form->addRow(QString(), field);
+        }
+        b.dependsOn(field, std::move(condition));
+    };
+
+    // Text overlay.
+    auto* text = new QPlainTextEdit;
+    text->setTabChangesFocus(true);
+    text->setFixedHeight(text->fontMetrics().lineSpacing() * 3 + 12);
+    text->setToolTip(T(311));
+    b.bind().text("overlayText", text);
+    row(238, text, textOn);
+    auto* fontName = new QLineEdit;
+    b.bind().text("overlayFontName", fontName);
+    auto* chooseFont = new QPushButton(T(237));
+    auto* fontRow = rowOf({fontName, chooseFont}, false);
+    static_cast<QHBoxLayout*>(fontRow->layout())->setStretch(0, 1);
+    row(289, fontRow, textOn);
+    auto* fontSize = new QSpinBox;
+    b.bind().spin("overlayFontSize", fontSize);
+    row(264, rowOf({fontSize}, true), textOn);
+    QObject::connect(chooseFont, &QPushButton::clicked, fontName, [fontName, fontSize] {
+        bool ok = false;
+        QFont initial(fontName->text());
+        initial.setPixelSize(fontSize->value());
+        const QFont font = QFontDialog::getFont(&ok, initial, fontName->window(), T(289));
+        if (!ok) return;
+        fontName->setText(font.family());
+        if (font.pixelSize() > 0) fontSize->setValue(font.pixelSize());
+    });
+    auto* styles = new QWidget;
+    auto* styleLayout = new QHBoxLayout(styles);
+    styleLayout->setContentsMargins(0, 0, 0, 0);
+    const std::pair<int, std::uint32_t> styleBits[] = {{260, 256}, {261, 512}, {262, 4}, {263, 8}};
+    for (auto [label, bit] : styleBits) {
+        auto* box = new QCheckBox(T(label));
+        b.bind().checkBit("overlayFontStyle", box, bit);
+        styleLayout->addWidget(box);
+    }
+    styleLayout->addStretch(1);
+    row(-1, styles, textOn);
+    row(239, rowOf({b.combo({241, 242, 243}, "overlayTextAlign")}, true), textOn);
+    auto* spacing = new QSpinBox;
+    b.bind().spin("overlayLineSpacing", spacing);
+    row(244, rowOf({spacing}, true), textOn);
+    auto* textColour = new ColorButton(T(245));
+    b.bind().colour("overlayTextColor", textColour);
+    row(-1, rowOf({textColour}, true), textOn);
+
+    // Image overlay.
+    auto* imagePath = new PathEdit(false);
+    b.bind().text("overlayImagePath", imagePath);
+    auto* browse = new QPushButton(T(233));
+    auto* imageRow = rowOf({imagePath, browse}, false);
+    static_cast<QHBoxLayout*>(imageRow->layout())->setStretch(0, 1);
+    row(240, imageRow, imageOn);
+    QObject::connect(browse, &QPushButton::clicked, imagePath, [imagePath] {
+        const QString file =
+            QFileDialog::getOpenFileName(imagePath->window(), T(240), imagePath->text());
+        if (!file.isEmpty()) imagePath->setText(file);
+    });
+    auto* scale = new QSpinBox;
+    b.bind().spin("overlayImageScale", scale);
+    row(246, rowOf({scale}, true), imageOn);
+
+    // Shared by both kinds.
+    auto* outline = new QCheckBox(T(247));
+    b.bind().check("overlayOutline", outline);
+    row(-1, outline, overlayOn);
+    const auto outlineOn = [on, outline] { return on->isChecked() && outline->isChecked(); };
+    auto* outlineWidth = new QSpinBox;
+    b.bind().spin("overlayOutlineWidth", outlineWidth);
+    row(248, rowOf({outlineWidth}, true), outlineOn);
+    auto* outlineColour = new ColorButton(T(249));
+    b.bind().colour("overlayOutlineColor", outlineColour);
+    row(-1, rowOf({outlineColour}, true), outlineOn);
+    auto* opacity = new QSpinBox;
+    b.bind().spin("overlayOpacity", opacity);
+    row(250, rowOf({opacity}, true), overlayOn);
+    auto* hMargin = new QSpinBox;
+    hMargin->setToolTip(T(259));
+    b.bind().spin("overlayHorizontalMargin", hMargin);
+    row(251, rowOf({b.combo({253, 254, 255}, "overlayHorizontalAlign"), hMargin}, true), overlayOn);
+    auto* vMargin = new QSpinBox;
+    vMargin->setToolTip(T(259));
+    b.bind().spin("overlayVerticalMargin", vMargin);
+    row(252, rowOf({b.combo({256, 257, 258}, "overlayVerticalAlign"), vMargin}, true), overlayOn);
+    b.finish();
+}
+
+void buildSortingPage(SettingsPage& page) {
+    PageBuilder b(page, 75);
+    auto* on = b.mainSwitch(162, "sortEnabled");
+    auto* form = newForm();
+    auto* key = b.combo({164, 165, 166, 167, 168, 169, 170, 171, 172, 173}, "sortKey");
+    form->addRow(T(163), key);
+    b.layout()->addLayout(form);
+    auto* directions = new QHBoxLayout;
+    // The record stores 1 for ascending: button ids are the stored values.
+    auto* group = new QButtonGroup(b.content());
+    auto* ascending = new QRadioButton(T(174));
+    auto* descending = new QRadioButton(T(175));
+    group->addButton(ascending, 1);
+    group->addButton(descending, 0);
+    directions->addWidget(ascending);
+    directions->addWidget(descending);
+    directions->addStretch(1);
+    b.bind().choice("sortAscending", group);
+    b.layout()->addLayout(directions);
+    for (QWidget* w : {static_cast<QWidget*>(key), static_cast<QWidget*>(ascending),
+                       static_cast<QWidget*>(descending)})
+        b.dependsOn(w, [on] { return on->isChecked(); });
+    // Random order has no direction.
+    b.dependsOn(ascending, [on, key] { return on->isChecked() && key->currentIndex() != 0; });
+    b.dependsOn(descending, [on, key] { return on->isChecked() && key->currentIndex() != 0; });
+    b.finish();
+}
+
+void buildMetadataPage(SettingsPage& page) {
+    PageBuilder b(page, 76);
+    auto* comment = b.mainSwitch(176, "commentEnabled");
+    auto* form = newForm();
+    form->setFieldGrowthPolicy(QFormLayout::ExpandingFieldsGrow);
+    auto* text = new QLineEdit;
+    text->setToolTip(T(311));
+    b.bind().text("commentText", text);
+    form->addRow(T(177), text);
+    b.layout()->addLayout(form);
+    b.dependsOn(text, [comment] { return comment->isChecked(); });
+    // The page shows the opposite of keepMetadata.
+    b.check(b.layout(), 178, "keepMetadata", true)->setToolTip(T(321));
+    b.finish();
+}
+
+void buildFileDatesPage(SettingsPage& page) {
+    PageBuilder b(page, 77);
+    auto* on = b.mainSwitch(180, "setFileDates");
+    auto* sources = new QVBoxLayout;
+    auto* source = b.radios(sources, {182, 183, 184, 185}, "fileDateSource");
+    auto* sourceBox = b.group(181, sources);
+    auto* form = newForm();
+    auto* date = new QDateTimeEdit;
+    date->setCalendarPopup(true);
+    date->setDisplayFormat(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+    date->setMinimumDateTime(QDateTime::fromSecsSinceEpoch(1, Qt::UTC));
+    date->setMaximumDateTime(QDateTime::fromSecsSinceEpoch(0xFFFFFFFFll, Qt::UTC));
+    b.bind().dateTime("fixedFileDate", date);
+    form->addRow(T(183), date);
+    auto* shift = new QSpinBox;
+    b.bind().spin("fileDateShiftMinutes", shift);
+    shift->setToolTip(T(203));
+    form->addRow(T(204), shift);
+    b.layout()->addLayout(form);
+    b.dependsOn(sourceBox, [on] { return on->isChecked(); });
+    b.dependsOn(date, [on, source] { return on->isChecked() && source->checkedId() == 1; });
+    b.dependsOn(shift, [on, source] { return on->isChecked() && source->checkedId() == 3; });
+    b.check(b.layout(), 191, "resetFileAttributes")->setToolTip(T(196));
+    b.finish();
+}
+
+void buildOutputFormatPage(SettingsPage& page) {
+    PageBuilder b(page, 79);
+    auto* on = b.mainSwitch(205, "convertFormat");
+    auto* formats = new QHBoxLayout;
+    auto* format = b.radios(formats, {207, 208, 209, 210, 211}, "outputFormat");
+    formats->addStretch(1);
+    b.layout()->addLayout(formats);
+    for (auto* button : format->buttons())
+        b.dependsOn(button, [on] { return on->isChecked(); });
+    auto* grid = new QGridLayout;
+    auto* quality = new QCheckBox(T(212));
+    b.bind().check("qualityEnabled", quality);
+    auto* qualitySpin = new QSpinBox;
+    qualitySpin->setToolTip(T(213));
+    b.bind().spin("quality", qualitySpin);
+    grid->addWidget(quality, 0, 0);
+    grid->addWidget(qualitySpin, 0, 1);
+    auto* depth = new QCheckBox(T(214));
+    b.bind().check("colorDepthEnabled", depth);
+    auto* depthCombo = b.combo({215, 216, 217, 218, 219}, "colorDepth");
+    grid->addWidget(depth, 1, 0);
+    grid->addWidget(depthCombo, 1, 1);
+    grid->setColumnStretch(2, 1);
+    b.layout()->addLayout(grid);
+    auto* reduce = b.check(b.layout(), 220, "colorDepthOption");
+    b.dependsOn(qualitySpin, [quality] { return quality->isChecked(); });
+    b.dependsOn(depthCombo, [depth] { return depth->isChecked(); });
+    // The palette reduction only applies below 24 bits.
+    b.dependsOn(reduce, [depth, depthCombo] {
+        return depth->isChecked() && depthCombo->currentIndex() < 3;
+    });
+    b.finish();
+}
+
+void buildRenamingPage(SettingsPage& page) {
+    PageBuilder b(page, 80);
+    auto* on = b.mainSwitch(221, "renameEnabled");
+    on->setToolTip(T(315));
+    auto* form = newForm();
+    form->setFieldGrowthPolicy(QFormLayout::ExpandingFieldsGrow);
+    auto* pattern = new QLineEdit;
+    pattern->setToolTip(T(311));
+    b.bind().text("renamePattern", pattern);
+    form->addRow(T(222), pattern);
+    b.layout()->addLayout(form);
+    auto* perFolder = b.check(b.layout(), 223, "perFolderNumbering");
+    auto* noPadding = b.check(b.layout(), 224, "noZeroPadding");
+    for (QWidget* w : {static_cast<QWidget*>(pattern), static_cast<QWidget*>(perFolder),
+                       static_cast<QWidget*>(noPadding)})
+        b.dependsOn(w, [on] { return on->isChecked(); });
+    b.finish();
+}
+
+void buildOutputDirectoryPage(SettingsPage& page) {
+    PageBuilder b(page, 81);
+    auto* targets = new QVBoxLayout;
+    auto* group = new QButtonGroup(b.content());
+    auto* toFolder = new QRadioButton(T(228));
+    auto* replace = new QRadioButton(T(229));
+    group->addButton(toFolder, 1);
+    group->addButton(replace, 0);
+    targets->addWidget(toFolder);
+    targets->addWidget(replace);
+    b.bind().choice("outputDirEnabled", group);
+    b.layout()->addLayout(targets);
+    auto* form = newForm();
+    form->setFieldGrowthPolicy(QFormLayout::ExpandingFieldsGrow);
+    auto* row = new QHBoxLayout;
+    auto* pattern = new PathEdit(true);
+    pattern->setToolTip(T(311));
+    b.bind().text("outputDirPattern", pattern);
+    auto* browse = new QPushButton(T(233));
+    row->addWidget(pattern, 1);
+    row->addWidget(browse);
+    form->addRow(T(230), row);
+    QObject::connect(browse, &QPushButton::clicked, pattern, [pattern] {
+        QString dir = QFileDialog::getExistingDirectory(pattern->window(), T(285));
+        if (dir.isEmpty()) return;
+        if (!dir.endsWith(QLatin1Char('/'))) dir += QLatin1Char('/');
+        pattern->setText(dir);
+    });
+    b.layout()->addLayout(form);
+    auto* mirror = b.check(b.layout(), 231, "mirrorSubfolders");
+    auto* move = b.check(b.layout(), 232, "moveOriginal");
+    for (QWidget* w : {static_cast<QWidget*>(pattern), static_cast<QWidget*>(browse),
+                       static_cast<QWidget*>(mirror), static_cast<QWidget*>(move)})
+        b.dependsOn(w, [toFolder] { return toFolder->isChecked(); });
+    b.finish();
+}
+
+} // namespace
+
+void SettingsPage::updateDependents() const {
+    // A later condition on the same widget refines an earlier one: all must hold.
+    std::vector<std::pair<QWidget*, bool>> states;
+    for (const auto& [widget, condition] : dependents) {
+        auto it = std::find_if(states.begin(), states.end(),
+                               [w = widget](const auto& s) { return s.first == w; });
+        if (it == states.end())
+            states.emplace_back(widget, condition());
+        else
+            it->second = it->second && condition();
+    }
+    for (const auto& [widget, enabled] : states)
+        widget->setEnabled(enabled);
+}
+
+PathEdit::PathEdit(bool directory, QWidget* parent) : QLineEdit(parent), m_directory(directory) {}
+
+void PathEdit::dragEnterEvent(QDragEnterEvent* event) {
+    if (event->mimeData()->hasUrls())
+        event->acceptProposedAction();
+    else
+        QLineEdit::dragEnterEvent(event);
+}
+
+void PathEdit::dropEvent(QDropEvent* event) {
+    const auto urls = event->mimeData()->urls();
+    if (urls.isEmpty() || !urls.first().isLocalFile()) {
+        QLineEdit::dropEvent(event);
+        return;
+    }
+    // Only the first dropped path is taken.
+    QString path = urls.first().toLocalFile();
+    if (m_directory && !path.endsWith(QLatin1Char('/'))) path += QLatin1Char('/');
+    setText(path);
+    event->acceptProposedAction();
+}
+
+QWidget* pageWithTitle(int titleText, QWidget* content) {
+    auto* page = new QWidget;
+    auto* layout = new QVBoxLayout(page);
+    auto* title = new QLabel(T(titleText));
+    QFont font = title->font();
+    font.setBold(true);
+    font.setPointSizeF(font.pointSizeF() * 1.3);
+    title->setFont(font);
+    layout->addWidget(title);
+    layout->addWidget(content, 1);
+    return page;
+}
+
+std::vector<std::unique_ptr<SettingsPage>> buildSettingsPages() {
+    std::vector<std::unique_ptr<SettingsPage>> pages;
+    void (*const builders[])(SettingsPage&) = {
+        buildFilterPage,         buildCropPage,      buildRotatePage,       buildResizePage,
+        buildColoursPage,        buildCanvasPage,    buildOverlayPage,      buildSortingPage,
+        buildMetadataPage,       buildFileDatesPage, buildOutputFormatPage, buildRenamingPage,
+        buildOutputDirectoryPage};
+    for (auto* build : builders) {
+        pages.push_back(std::make_unique<SettingsPage>());
+        build(*pages.back());
+    }
+    return pages;
+}
+
+} // namespace quill::app::ui

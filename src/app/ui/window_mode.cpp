@@ -1,0 +1,57 @@
+// The window mode: the application object, the main window and the event loop.
+#include "app/ui/window_mode.h"
+
+#include "app/startup.h"
+#include "app/ui/main_window.h"
+#include "imagefiles/image_list.h"
+#include "pipeline/run_control.h"
+#include "toolkit/qt/questions.h"
+
+#include <QApplication>
+#include <QMessageBox>
+#include <QTimer>
+
+#include <cstdlib>
+
+namespace quill::app::ui {
+namespace {
+
+/// Whether a window can be shown at all; without a display Qt would abort the process.
+bool displayAvailable() {
+    for (const char* name : {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"}) {
+        const char* value = std::getenv(name);
+        if (value && *value) return true;
+    }
+    return false;
+}
+
+} // namespace
+
+int runWindowMode(AppContext& context) {
+    if (!displayAvailable()) {
+        showFatalError(context, "Fatal error!\r\n\r\nCouldn't open the window: no display was "
+                                "found. Start with -Console to work without a window (see -Help).");
+    }
+    static int argc = 1;
+    static char name[] = "quillmere";
+    static char* argv[] = {name, nullptr};
+    QApplication application(argc, argv);
+
+    // From here on a fatal error is a message box, as the user sees no console.
+    setFatalErrorPresenter([](const std::string& message) {
+        QMessageBox::critical(nullptr, QString::fromStdString(standardTitle()),
+                              QString::fromStdString(message));
+    });
+
+    imagefiles::ImageList images;
+    pipeline::RunFlags flags;
+    MainWindow window(context, images, flags, toolkit::qt::dialogQuestions());
+    window.show();
+    // The loader starts once the window is on screen.
+    QTimer::singleShot(0, &window, [&window] { window.loadPathArguments(); });
+    const int status = QApplication::exec();
+    setFatalErrorPresenter({});
+    return status == 0 ? ExitOk : status;
+}
+
+} // namespace quill::app::ui

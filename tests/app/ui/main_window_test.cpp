@@ -1,0 +1,479 @@
+// The main window through its real widgets: loading the list, every settings control reaching the
+// working settings and the saved presets, presets and language switches, and bad input.
+#include "app/ui/main_window.h"
+
+#include "app/ui/color_button.h"
+#include "app/ui/filter_table.h"
+#include "app/ui/preset_fields.h"
+#include "imagefiles/image_loader.h"
+#include "settings/language_pack.h"
+#include "settings/setting_files.h"
+#include "test_support.h"
+#include "toolkit/platform/platform.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QButtonGroup>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDateTimeEdit>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMimeData>
+#include <QPlainTextEdit>
+#include <QSpinBox>
+#include <QTableView>
+#include <QTest>
+#include <QThread>
+#include <QUrl>
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <set>
+
+namespace quill::app::ui {
+namespace {
+
+using settings::Preset;
+
+/// The application object lives from the first test to the end of the run.
+class QtEnvironment : public ::testing::Environment {
+public:
+    void SetUp() override {
+        static int argc = 1;
+        static char name[] = "quill_app_ui_tests";
+        static char* argv[] = {name, nullptr};
+        m_app = std::make_unique<QApplication>(argc, argv);
+    }
+    void TearDown() override { m_app.reset(); }
+
+private:
+    std::unique_ptr<QApplication> m_app;
+};
+[[maybe_unused]] const auto* const kQtEnvironment =
+    ::testing::AddGlobalTestEnvironment(new QtEnvironment);
+
+/// Answers every box with a fixed answer and remembers what was asked.
+class ScriptedQuestions : public toolkit::qt::Questions {
+public:
+    toolkit::qt::Answer ask(QWidget*, toolkit::qt::BoxKind kind, const QString& title,
+                            const QString& text) override {
+        asked.push_back({kind, title, text});
+        return kind == toolkit::qt::BoxKind::Question ? answer : toolkit::qt::Answer::Ok;
+    }
+    struct Box {
+        toolkit::qt::BoxKind kind;
+        QString title, text;
+    };
+    std::vector<Box> asked;
+    toolkit::qt::Answer answer = toolkit::qt::Answer::No;
+};
+
+template <class Predicate> bool waitUntil(Predicate done, int timeoutMs = 20000) {
+    QElapsedTimer timer;
+    timer.start();
+    while (!done()) {
+        if (timer.elapsed() > timeoutMs) return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        QThread::msleep(2);
+    }
+    return true;
+}
+
+bool sameField(const Preset& a, const Preset& b, const PresetField& field) {
+    return std::visit([&](auto member) { return a.*member == b.*member; }, field.member);
+}
+
+/// Names of the fields in which two records differ.
+std::set<std::string> differingFields(const Preset& a, const Preset& b) {
+    std::set<std::string> names;
+    for (const auto& field : presetFields())
+        if (!sameField(a, b, field)) names.insert(field.name);
+    return names;
+}
+
+class MainWindowTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(settings::loadProgramInfo());
+        ASSERT_TRUE(settings::loadUiTexts(settings::kEnglishLanguage));
+        m_context.languageIndex = settings::kEnglishLanguage;
+        m_context.presetsFilePath = m_dir.path() + "config/Quillmere/Presets";
+        m_context.languageFilePath = m_dir.path() + "config/Quillmere/Language";
+        ASSERT_TRUE(platform::createDirectories(m_dir.path() + "config/Quillmere/"));
+        settings::buildDefaults(m_context.presetList);
+        m_context.workingSettings = m_context.presetList.presets[0];
+    }
+    void TearDown() override { m_window.reset(); }
+
+    MainWindow& window() {
+        if (!m_window) {
+            m_window = std::make_unique<MainWindow>(m_context, m_images, m_flags, m_questions);
+            m_window->show();
+            QApplication::setActiveWindow(m_window.get());
+            // Without a window manager (xvfb) a window is shown but never becomes active.
+            if (!QTest::qWaitForWindowActive(m_window.get(), 2000)) {
+                EXPECT_TRUE(QTest::qWaitForWindowExposed(m_window.get()));
+            }
+        }
+        return *m_window;
+    }
+    /// A folder holding copies of the sample images.
+    std::string sampleFolder() {
+        const std::string folder = m_dir.path() + "images/";
+        if (!platform::isDirectory(folder)) {
+            EXPECT_TRUE(platform::createDirectories(folder));
+            for (const char* name : {"chart.bmp", "harbour.jpg", "logo.png"})
+                std::filesystem::copy_file(std::string(QUILL_SOURCE_DIR) + "/samples/" + name,
+                                           folder + name);
+        }
+        return folder;
+    }
+    void loadAndWait(const std::string& paths) {
+        window().addPaths(paths);
+        ASSERT_TRUE(waitUntil([&] { return !window().loader().busy(); }));
+    }
+    const BindingTable::Entry* entryFor(const std::string& field) {
+        for (const auto* table : window().bindingTables())
+            for (const auto& entry : table->entries())
+                if (entry.field == field) return &entry;
+        return nullptr;
+    }
+
+    test::TempDir m_dir;
+    AppContext m_context;
+    imagefiles::ImageList m_images;
+    pipeline::RunFlags m_flags;
+    ScriptedQuestions m_questions;
+    std::unique_ptr<MainWindow> m_window;
+};
+
+/// Gives a control another value, as a user would; false for a control it does not know.
+bool editControl(QObject* control) {
+    if (auto* colour = qobject_cast<ColorButton*>(control)) {
+        colour->setColour(colour->colour() ^ 0x102030u);
+    } else if (auto* box = qobject_cast<QAbstractButton*>(control)) {
+        box->setChecked(!box->isChecked());
+    } else if (auto* action = qobject_cast<QAction*>(control)) {
+        action->setChecked(!action->isChecked());
+    } else if (auto* group = qobject_cast<QButtonGroup*>(control)) {
+        for (auto* button : group->buttons()) {
+            if (group->id(button) != group->checkedId()) {
+                button->setChecked(true);
+                break;
+            }
+        }
+    } else if (auto* spin = qobject_cast<QSpinBox*>(control)) {
+        spin->setValue(spin->value() < spin->maximum() ? spin->value() + 1 : spin->value() - 1);
+    } else if (auto* combo = qobject_cast<QComboBox*>(control)) {
+        combo->setCurrentIndex((combo->currentIndex() + 1) % combo->count());
+    } else if (auto* line = qobject_cast<QLineEdit*>(control)) {
+        line->setText(line->text() + QStringLiteral("x"));
+    } else if (auto* text = qobject_cast<QPlainTextEdit*>(control)) {
+        text->setPlainText(text->toPlainText() + QStringLiteral("\nline"));
+    } else if (auto* date = qobject_cast<QDateTimeEdit*>(control)) {
+        date->setDateTime(QDateTime(QDate(2021, 5, 6), QTime(7, 8, 9), Qt::UTC));
+    } else if (auto* filter = qobject_cast<FilterTable*>(control)) {
+        filter->addCondition();
+    } else if (auto* pages = qobject_cast<QListWidget*>(control)) {
+        pages->setCurrentRow((pages->currentRow() + 1) % pages->count());
+    } else {
+        return false;
+    }
+    return true;
+}
+
+TEST_F(MainWindowTest, PathArgumentsFillTheListAndSelectTheFirstRow) {
+    const std::string folder = sampleFolder();
+    test::writeText(folder + "notes.txt", "not an image");
+    m_context.pathArguments = folder + "\n" + m_dir.path() + "missing.jpg\n";
+    window().loadPathArguments();
+    EXPECT_TRUE(m_context.pathArguments.empty());
+    ASSERT_TRUE(waitUntil([&] { return !window().loader().busy(); }));
+
+    auto& model = window().model();
+    ASSERT_EQ(model.rowCount(), 3);
+    EXPECT_EQ(model.columnCount(), 3);
+    EXPECT_EQ(model.headerData(0, Qt::Horizontal, Qt::DisplayRole).toString(), "Name");
+    EXPECT_EQ(model.headerData(1, Qt::Horizontal, Qt::DisplayRole).toString(), "Folder");
+    EXPECT_EQ(model.headerData(2, Qt::Horizontal, Qt::DisplayRole).toString(), "Size");
+    std::set<QString> names;
+    for (int row = 0; row < 3; ++row) {
+        names.insert(model.index(row, 0).data().toString());
+        EXPECT_EQ(model.index(row, 1).data().toString(), QString::fromStdString(folder));
+        EXPECT_FALSE(model.index(row, 2).data().toString().isEmpty());
+    }
+    EXPECT_EQ(names, (std::set<QString>{"chart.bmp", "harbour.jpg", "logo.png"}));
+    EXPECT_EQ(m_images.size(), 3u);
+    const auto selected = window().imageView()->selectionModel()->selectedRows();
+    ASSERT_EQ(selected.size(), 1);
+    EXPECT_EQ(selected[0].row(), 0);
+
+    // The details view off leaves one column; the rows stay.
+    window().menuItem(24)->trigger();
+    ASSERT_TRUE(waitUntil([&] { return window().model().columnCount() == 1; }));
+    EXPECT_EQ(window().model().rowCount(), 3);
+}
+
+TEST_F(MainWindowTest, EveryFieldHasAControl) {
+    std::set<std::string> bound;
+    for (const auto* table : window().bindingTables())
+        for (const auto& entry : table->entries())
+            bound.insert(entry.field);
+    for (const auto& field : presetFields())
+        EXPECT_TRUE(bound.count(field.name)) << field.name << " has no control";
+}
+
+TEST_F(MainWindowTest, ControlsAndSettingsRoundTripEveryDefaultPreset) {
+    for (const Preset& preset : m_context.presetList.presets) {
+        m_context.workingSettings = preset;
+        window().settingsToControls();
+        m_context.workingSettings = Preset{};
+        m_context.workingSettings.overlayText = "x"; // a stale value the controls must replace
+        window().settingsToControls();
+        m_context.workingSettings = preset;
+        window().settingsToControls();
+        window().controlsToSettings();
+        EXPECT_EQ(differingFields(preset, m_context.workingSettings), std::set<std::string>{})
+            << preset.name;
+    }
+}
+
+TEST_F(MainWindowTest, EachControlReachesTheWorkingSettingsAndTheSavedFile) {
+    window();
+    for (const auto* table : window().bindingTables()) {
+        for (const auto& entry : table->entries()) {
+            SCOPED_TRACE(entry.field);
+            const Preset before = m_context.workingSettings;
+            ASSERT_TRUE(editControl(entry.control));
+            QTest::keyClick(&window(), Qt::Key_S, Qt::ControlModifier);
+            EXPECT_EQ(differingFields(before, m_context.workingSettings),
+                      std::set<std::string>{entry.field});
+            settings::PresetList saved;
+            settings::readPresets(m_context.presetsFilePath, saved);
+            ASSERT_EQ(saved.presets.size(), 6u);
+            const Preset& stored = saved.presets[0];
+            EXPECT_TRUE(
+                sameField(stored, m_context.workingSettings, *findPresetField(entry.field)));
+        }
+    }
+    EXPECT_TRUE(m_questions.asked.empty());
+}
+
+TEST_F(MainWindowTest, AConsoleRunReadsWhatTheControlsSaved) {
+    const std::string folder = sampleFolder();
+    const std::string out = m_dir.path() + "out/";
+    auto* rename = qobject_cast<QAbstractButton*>(entryFor("renameEnabled")->control);
+    auto* pattern = qobject_cast<QLineEdit*>(entryFor("renamePattern")->control);
+    auto* convert = qobject_cast<QAbstractButton*>(entryFor("convertFormat")->control);
+    auto* format = qobject_cast<QButtonGroup*>(entryFor("outputFormat")->control);
+    auto* resize = qobject_cast<QAbstractButton*>(entryFor("resizeEnabled")->control);
+    auto* mode = qobject_cast<QButtonGroup*>(entryFor("resizeMode")->control);
+    auto* percent = qobject_cast<QSpinBox*>(entryFor("resizePercent")->control);
+    auto* dir = qobject_cast<QLineEdit*>(entryFor("outputDirPattern")->control);
+    ASSERT_TRUE(rename && pattern && convert && format && resize && mode && percent && dir);
+    rename->setChecked(true);
+    pattern->setText("win_%FN%");
+    convert->setChecked(true);
+    format->button(1)->setChecked(true); // PNG
+    resize->setChecked(true);
+    mode->button(1)->setChecked(true);
+    percent->setValue(25);
+    dir->setText(QString::fromStdString(out));
+    QTest::keyClick(&window(), Qt::Key_S, Qt::ControlModifier);
+
+    const std::string command =
+        "cd " + test::shellQuote(m_dir.path()) + " && HOME=" + test::shellQuote(m_dir.path()) +
+        " XDG_CONFIG_HOME=" + test::shellQuote(m_dir.path() + "config") +
+        " XDG_RUNTIME_DIR=" + test::shellQuote(m_dir.path()) + " " + std::string(QUILL_BINARY_DIR) +
+        "/src/app/quillmere -Console -Preset=0 " + test::shellQuote(folder + "logo.png") + " 2>&1";
+    std::string output;
+    ASSERT_EQ(test::runCommand(command, &output), 0) << output;
+    imagefiles::ImageRect source, result;
+    ASSERT_TRUE(imagefiles::readImageSize(folder + "logo.png", source));
+    ASSERT_TRUE(imagefiles::readImageSize(out + "win_logo.png", result)) << output;
+    EXPECT_EQ(result.width, (source.width + 2) / 4);
+}
+
+TEST_F(MainWindowTest, ShortcutsAndThePresetMenuSwitchPresets) {
+    window();
+    QApplication::setActiveWindow(&window());
+    QTest::keyClick(&window(), Qt::Key_2, Qt::ControlModifier);
+    EXPECT_EQ(m_context.currentPreset, 2);
+    EXPECT_EQ(m_context.workingSettings, m_context.presetList.presets[2]);
+    EXPECT_EQ(window().pageList()->currentRow(), m_context.presetList.presets[2].selectedPage);
+    window().menuItem(ItemFirstPreset + 4)->trigger();
+    EXPECT_EQ(m_context.currentPreset, 4);
+    EXPECT_EQ(m_context.workingSettings, m_context.presetList.presets[4]);
+    // A preset that does not exist falls back to preset 0.
+    QTest::keyClick(&window(), Qt::Key_9, Qt::ControlModifier);
+    EXPECT_EQ(m_context.currentPreset, 0);
+    EXPECT_TRUE(window().menuItem(ItemFirstPreset)->isChecked());
+    EXPECT_FALSE(window().menuItem(ItemFirstPreset + 4)->isChecked());
+    // Ctrl+Tab moves to the next page.
+    const int page = window().pageList()->currentRow();
+    QTest::keyClick(&window(), Qt::Key_Tab, Qt::ControlModifier);
+    EXPECT_EQ(window().pageList()->currentRow(), (page + 1) % kPageCount);
+}
+
+TEST_F(MainWindowTest, LanguageMenu) {
+    window();
+    const auto languages = settings::languages();
+    ASSERT_TRUE(window().menuItem(ItemLanguageAutomatic));
+    for (int i = 0; i < int(languages.size()); ++i) {
+        QAction* item = window().menuItem(ItemFirstLanguage + i);
+        ASSERT_TRUE(item) << i;
+        EXPECT_EQ(item->text(), QString::fromUtf8(languages[std::size_t(i)].menuText).trimmed());
+        EXPECT_EQ(item->isChecked(), i == settings::kEnglishLanguage);
+    }
+    EXPECT_TRUE(window().menuItem(ItemLanguageAutomatic)->isChecked());
+
+    // Choosing the active language stores it but does not rebuild; another one rebuilds.
+    window().menuItem(ItemFirstLanguage + 5)->trigger();
+    ASSERT_TRUE(waitUntil([&] {
+        return window().menuItem(ItemFirstLanguage + 5) != nullptr &&
+               window().menuItem(ItemFirstLanguage + 5)->isChecked() &&
+               !window().menuItem(ItemLanguageAutomatic)->isChecked();
+    }));
+    EXPECT_EQ(settings::readStoredLanguage(m_context.languageFilePath), 5);
+    EXPECT_EQ(m_context.languageIndex, 5);
+    QAction* before = window().menuItem(ItemFirstLanguage + 5);
+    before->trigger();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(window().menuItem(ItemFirstLanguage + 5), before) << "the window was rebuilt";
+
+    // The automatic entry deletes the stored choice.
+    window().menuItem(ItemLanguageAutomatic)->trigger();
+    ASSERT_TRUE(waitUntil([&] { return window().menuItem(ItemLanguageAutomatic)->isChecked(); }));
+    EXPECT_FALSE(platform::fileExists(m_context.languageFilePath));
+}
+
+TEST_F(MainWindowTest, BadInputNeverTakesTheWindowDown) {
+    const std::string folder = sampleFolder();
+    // A folder without images adds nothing.
+    ASSERT_TRUE(platform::createDirectories(m_dir.path() + "empty/sub/"));
+    test::writeText(m_dir.path() + "empty/readme.txt", "text");
+    loadAndWait(m_dir.path() + "empty/\n");
+    EXPECT_EQ(window().model().rowCount(), 0);
+
+    // Dropped text that is not a path adds nothing; dropped files are added.
+    const auto drop = [&](QMimeData* data) {
+        QWidget* target = window().imageView()->viewport();
+        QDragEnterEvent enter(QPoint(5, 5), Qt::CopyAction, data, Qt::LeftButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(target, &enter);
+        QDropEvent event(QPointF(5, 5), Qt::CopyAction, data, Qt::LeftButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(target, &event);
+        ASSERT_TRUE(waitUntil([&] { return !window().loader().busy(); }));
+    };
+    QMimeData words;
+    words.setText("holiday pictures, see https://example.org\n");
+    drop(&words);
+    EXPECT_EQ(window().model().rowCount(), 0);
+    QMimeData files;
+    files.setUrls({QUrl::fromLocalFile(QString::fromStdString(folder + "logo.png")),
+                   QUrl("https://example.org/a.jpg")});
+    drop(&files);
+    ASSERT_EQ(window().model().rowCount(), 1) << m_images.size();
+
+    // A listed file that vanished or is damaged only lacks its details.
+    window().menuItem(ItemFirstOption + 2)->trigger(); // scanning off
+    ASSERT_EQ(m_context.workingSettings.scanImageDetails, 0);
+    test::writeText(folder + "broken.jpg", "not really a JPEG");
+    loadAndWait(folder);
+    EXPECT_EQ(window().model().rowCount(), 4);
+    std::filesystem::remove(folder + "chart.bmp");
+    window().menuItem(ItemFirstOption + 2)->trigger(); // scanning on
+    ASSERT_TRUE(waitUntil([&] { return !window().scanner().running(); }));
+    int withSize = 0;
+    for (const auto& row : window().model().rows())
+        withSize += row.width > 0 ? 1 : 0;
+    EXPECT_EQ(withSize, 2); // harbour.jpg and logo.png
+
+    // Removing and clearing keep the list and the view in step.
+    window().imageView()->selectionModel()->select(window().model().index(0, 0),
+                                                   QItemSelectionModel::ClearAndSelect |
+                                                       QItemSelectionModel::Rows);
+    ASSERT_EQ(window().imageView()->selectionModel()->selectedRows().size(), 1);
+    window().removeSelected();
+    EXPECT_EQ(window().model().rowCount(), 3);
+    EXPECT_EQ(m_images.size(), 3u);
+    m_questions.answer = toolkit::qt::Answer::Yes;
+    window().clearList();
+    EXPECT_EQ(window().model().rowCount(), 0);
+    EXPECT_TRUE(m_images.empty());
+
+    // A settings file that cannot be written gives a clear box.
+    test::writeText(m_dir.path() + "blocker", "a file where a folder should be");
+    m_context.presetsFilePath = m_dir.path() + "blocker/Presets";
+    m_questions.asked.clear();
+    window().save();
+    ASSERT_EQ(m_questions.asked.size(), 1u);
+    EXPECT_EQ(m_questions.asked[0].kind, toolkit::qt::BoxKind::Critical);
+    EXPECT_TRUE(
+        m_questions.asked[0].text.contains(QString::fromStdString(m_context.presetsFilePath)));
+}
+
+TEST_F(MainWindowTest, ExitAsksOnlyWhenTheListHoldsImages) {
+    loadAndWait(sampleFolder());
+    m_questions.answer = toolkit::qt::Answer::No;
+    window().close();
+    ASSERT_EQ(m_questions.asked.size(), 1u);
+    EXPECT_EQ(m_questions.asked[0].text, QString::fromStdString(settings::uiText(426)));
+    EXPECT_TRUE(window().isVisible());
+    // With an empty list the program ends without asking.
+    m_questions.answer = toolkit::qt::Answer::Yes;
+    window().clearList();
+    ASSERT_EQ(m_questions.asked.size(), 2u);
+    window().requestExit();
+    EXPECT_EQ(m_questions.asked.size(), 2u);
+    EXPECT_FALSE(window().isVisible());
+}
+
+TEST_F(MainWindowTest, F5RunsTheBatchAndTheListFollowsTheKeepList) {
+    const std::string folder = sampleFolder();
+    const std::string out = m_dir.path() + "run/";
+    m_context.workingSettings.outputDirPattern = out;
+    m_context.workingSettings.scanImageDetails = 0;
+    m_context.workingSettings.loadOutputImages = 1; // the outputs replace the sources in the list
+    window().settingsToControls();
+    loadAndWait(folder);
+    ASSERT_EQ(window().model().rowCount(), 3);
+    QTest::keyClick(&window(), Qt::Key_F5);
+    ASSERT_TRUE(waitUntil(
+        [&] {
+            return window().isVisible() && m_flags.runActive.load() == 0 &&
+                   platform::fileExists(out + "logo.jpg");
+        },
+        60000));
+    ASSERT_TRUE(waitUntil([&] {
+        return window().model().rowCount() == 3 &&
+               window().model().row(0).folder == QString::fromStdString(out);
+    }));
+    EXPECT_EQ(m_images.size(), 3u);
+    EXPECT_TRUE(platform::fileExists(out + "chart.jpg"));
+    EXPECT_TRUE(platform::fileExists(out + "harbour.jpg"));
+    EXPECT_TRUE(m_questions.asked.empty());
+}
+
+/// Saves a picture of the window on each page into $QUILL_SCREENSHOT_DIR (tools/screenshots.sh).
+TEST_F(MainWindowTest, Screenshots) {
+    const char* target = std::getenv("QUILL_SCREENSHOT_DIR");
+    if (!target) GTEST_SKIP() << "QUILL_SCREENSHOT_DIR is not set";
+    loadAndWait(sampleFolder());
+    window().selectPreset(1); // a preset with an overlay, so more controls are enabled
+    for (int page = 0; page < kPageCount; ++page) {
+        window().pageList()->setCurrentRow(page);
+        QTest::qWait(150);
+        const QString file =
+            QDir(QString::fromLocal8Bit(target))
+                .filePath(QStringLiteral("page%1.png").arg(page, 2, 10, QLatin1Char('0')));
+        EXPECT_TRUE(window().grab().save(file)) << file.toStdString();
+    }
+}
+
+} // namespace
+} // namespace quill::app::ui
