@@ -95,6 +95,7 @@ PreviewSource reduceForPreview(toolkit::Image decoded, int fullWidth, int fullHe
 }
 
 PreviewSource loadPreviewSource(const std::string& path, int formatKind) {
+    if (formatKind < 0) formatKind = imagefiles::detectFormatByExtension(path, false);
     if (formatKind == imagefiles::FormatJpeg) {
         const auto bytes = platform::readFile(path, std::size_t(1) << 30);
         imagefiles::ImageRect full;

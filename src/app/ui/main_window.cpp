@@ -2,6 +2,8 @@
 #include "app/ui/main_window.h"
 
 #include "app/startup.h"
+#include "app/ui/presets_window.h"
+#include "batch/ui/preview_run.h"
 #include "batch/ui/window_run.h"
 #include "settings/language_pack.h"
 #include "settings/setting_files.h"
@@ -117,8 +119,25 @@ MainWindow::MainWindow(AppContext& context, imagefiles::ImageList& images,
     shortcut(QKeySequence(Qt::Key_F1), [this] { showHelpTopic(ItemHelp); });
     shortcut(QKeySequence(Qt::Key_Escape), [this] { stopAdding(); });
     shortcut(QKeySequence(Qt::Key_F5), [this] { startRun(); });
-    // Ctrl+D belongs to the preview run; it is registered so that no control takes it.
-    shortcut(QKeySequence(Qt::CTRL | Qt::Key_D), [] {});
+    shortcut(QKeySequence(Qt::CTRL | Qt::Key_D), [this] { startPreviewRun(); });
+
+    m_livePreview = std::make_unique<LivePreview>(settings::runContextFromPlatform(0, 0));
+    m_livePreview->setBackground(palette().color(QPalette::ToolTipBase));
+    m_previewRun = std::make_unique<batch::ui::PreviewRun>(
+        batch::ui::PreviewRunEnvironment{m_images, m_context.workingSettings, m_flags,
+                                         m_questions, batch::ui::desktopOpener(),
+                                         m_context.previewDirectory,
+                                         m_context.previewDirectoryUsed,
+                                         composeTitle(true, true, false)},
+        this);
+    connect(m_previewRun.get(), &batch::ui::PreviewRun::started, this,
+            &MainWindow::previewRunStarted);
+    connect(m_previewRun.get(), &batch::ui::PreviewRun::finished, this,
+            &MainWindow::previewRunFinished);
+    // The live preview follows the page, the selection and the settings every 75 ms.
+    auto* previewTimer = new QTimer(this);
+    connect(previewTimer, &QTimer::timeout, this, &MainWindow::updateLivePreview);
+    previewTimer->start(75);
 
     build();
     settingsToControls();
@@ -209,6 +228,9 @@ void MainWindow::build() {
     auto* right = new QVBoxLayout;
     auto* left = new QVBoxLayout;
     left->addWidget(m_pageList, 1);
+    m_previewPanel = new LivePreviewPanel(*m_livePreview);
+    m_previewPanel->hide();
+    left->addWidget(m_previewPanel);
     // The compact layout keeps the command buttons in a row above the pages; the other one puts
     // them in a column under the page list.
     if (m_context.workingSettings.windowLayoutOption != 0) {
@@ -293,9 +315,8 @@ void MainWindow::buildMenu() {
 
     QMenu* file = bar->addMenu(T(1));
     item(file, ItemStartRun, T(2) + QStringLiteral("\tF5"), [this] { startRun(); });
-    // The preview run is not part of this window yet; its item and Ctrl+D are reserved.
-    item(file, ItemStartPreview, T(3) + QLatin1Char('\t') + ctrl + QLatin1Char('D'), [] {
-    })->setEnabled(false);
+    item(file, ItemStartPreview, T(3) + QLatin1Char('\t') + ctrl + QLatin1Char('D'),
+         [this] { startPreviewRun(); });
     file->addSeparator();
     item(file, ItemAddFiles, T(4) + QStringLiteral("...\t") + ctrl + QLatin1Char('L'),
          [this] { addFilesDialog(); });
@@ -306,6 +327,10 @@ void MainWindow::buildMenu() {
     QMenu* settingsMenu = bar->addMenu(T(7));
     item(settingsMenu, ItemSave, T(8) + QLatin1Char('\t') + ctrl + QLatin1Char('S'),
          [this] { save(); });
+    item(settingsMenu, ItemNewPreset, T(301) + QStringLiteral("..."),
+         [this] { showPresetsWindow(1); });
+    item(settingsMenu, ItemManagePresets, T(30) + QStringLiteral("..."),
+         [this] { showPresetsWindow(0); });
     QMenu* presets = settingsMenu->addMenu(T(29));
     const auto& list = m_context.presetList.presets;
     for (int i = 0; i < 10 && i < int(list.size()); ++i) {
@@ -775,6 +800,66 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
         return true;
     }
     return QMainWindow::eventFilter(watched, event);
+}
+
+} // namespace quill::app::ui
+
+namespace quill::app::ui {
+
+void MainWindow::startPreviewRun() {
+    if (m_run || !m_imageView || !m_imageView->selectionModel()) return;
+    controlsToSettings();
+    const QModelIndexList rows = m_imageView->selectionModel()->selectedRows();
+    const std::int32_t id = rows.isEmpty() ? -1 : m_model.row(rows.front().row()).recordId;
+    m_previewRun->start(id);
+}
+
+void MainWindow::previewRunStarted() {
+    m_status->setText(T(429));
+    m_imageView->setEnabled(false);
+    menuBar()->setEnabled(false);
+    for (QPushButton* b : {m_addFiles, m_addFolder, m_start, m_removeSelected, m_clearList})
+        if (b) b->setEnabled(false);
+}
+
+void MainWindow::previewRunFinished() {
+    m_imageView->setEnabled(true);
+    menuBar()->setEnabled(true);
+    for (QPushButton* b : {m_addFiles, m_addFolder, m_start}) b->setEnabled(true);
+    updateListCommands();
+    updateStatus();
+}
+
+void MainWindow::showPresetsWindow(int mode) {
+    PresetsWindow window({m_context.presetList, m_context.workingSettings,
+                          m_context.presetsFilePath, m_questions,
+                          [this] { controlsToSettings(); }, {}},
+                         mode, this);
+    window.exec(); // modal: the main window is disabled meanwhile
+    // The preset menu and controls show the changed list.
+    scheduleRebuild();
+}
+
+void MainWindow::updateLivePreview() {
+    if (!m_previewPanel || !m_pageList || !m_imageView || !m_imageView->selectionModel()) return;
+    settings::Preset current = m_context.workingSettings;
+    for (const BindingTable* table : bindingTables()) table->controlsToSettings(current);
+    const int page = m_pageList->currentRow();
+    const QModelIndexList rows = m_imageView->selectionModel()->selectedRows();
+    bool refresh = false;
+    const bool enabled = m_previewEnabling.evaluate(page, !rows.isEmpty(), current, refresh);
+    if (enabled) {
+        if (!rows.isEmpty()) {
+            const ImageRow& row = m_model.row(rows.front().row());
+            m_livePreview->setSelection(row.recordId, row.path.toStdString(), -1);
+        }
+        if (refresh || page != m_previewPage || !(current == m_previewSettings)) {
+            m_previewSettings = current;
+            m_previewPage = page;
+            m_livePreview->setSettings(current, page);
+        }
+    }
+    m_previewPanel->setVisible(enabled);
 }
 
 } // namespace quill::app::ui
