@@ -124,9 +124,8 @@ MainWindow::MainWindow(AppContext& context, imagefiles::ImageList& images,
     m_livePreview = std::make_unique<LivePreview>(settings::runContextFromPlatform(0, 0));
     m_livePreview->setBackground(palette().color(QPalette::ToolTipBase));
     m_previewRun = std::make_unique<batch::ui::PreviewRun>(
-        batch::ui::PreviewRunEnvironment{m_images, m_context.workingSettings, m_flags,
-                                         m_questions, batch::ui::desktopOpener(),
-                                         m_context.previewDirectory,
+        batch::ui::PreviewRunEnvironment{m_images, m_context.workingSettings, m_flags, m_questions,
+                                         batch::ui::desktopOpener(), m_context.previewDirectory,
                                          m_context.previewDirectoryUsed,
                                          composeTitle(true, true, false)},
         this);
@@ -825,15 +824,19 @@ void MainWindow::previewRunStarted() {
 void MainWindow::previewRunFinished() {
     m_imageView->setEnabled(true);
     menuBar()->setEnabled(true);
-    for (QPushButton* b : {m_addFiles, m_addFolder, m_start}) b->setEnabled(true);
+    for (QPushButton* b : {m_addFiles, m_addFolder, m_start})
+        b->setEnabled(true);
     updateListCommands();
     updateStatus();
 }
 
 void MainWindow::showPresetsWindow(int mode) {
-    PresetsWindow window({m_context.presetList, m_context.workingSettings,
-                          m_context.presetsFilePath, m_questions,
-                          [this] { controlsToSettings(); }, {}},
+    PresetsWindow window({m_context.presetList,
+                          m_context.workingSettings,
+                          m_context.presetsFilePath,
+                          m_questions,
+                          [this] { controlsToSettings(); },
+                          {}},
                          mode, this);
     window.exec(); // modal: the main window is disabled meanwhile
     // The preset menu and controls show the changed list.
@@ -843,7 +846,8 @@ void MainWindow::showPresetsWindow(int mode) {
 void MainWindow::updateLivePreview() {
     if (!m_previewPanel || !m_pageList || !m_imageView || !m_imageView->selectionModel()) return;
     settings::Preset current = m_context.workingSettings;
-    for (const BindingTable* table : bindingTables()) table->controlsToSettings(current);
+    for (const BindingTable* table : bindingTables())
+        table->controlsToSettings(current);
     const int page = m_pageList->currentRow();
     const QModelIndexList rows = m_imageView->selectionModel()->selectedRows();
     bool refresh = false;

@@ -48,7 +48,7 @@ enum MenuItem {
     ItemNewPreset = 52,   ///< the presets window, asking at once for a name
     ItemFirstPreset = 54, ///< 54..63 select preset 0..9
     ItemManagePresets = 65,
-    ItemHelp = 66,        ///< 66..73 help topics
+    ItemHelp = 66, ///< 66..73 help topics
     ItemVersion = 75,
     ItemAbout = 76,
     ItemLicense = 79,
