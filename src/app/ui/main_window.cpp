@@ -2,6 +2,8 @@
 #include "app/ui/main_window.h"
 
 #include "app/startup.h"
+#include "app/ui/pattern_preview_window.h"
+#include "app/ui/placeholder_menu.h"
 #include "app/ui/presets_window.h"
 #include "batch/ui/preview_run.h"
 #include "batch/ui/window_run.h"
@@ -12,6 +14,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QButtonGroup>
 #include <QCloseEvent>
 #include <QDesktopServices>
 #include <QDialog>
@@ -23,12 +26,15 @@
 #include <QItemSelectionModel>
 #include <QLabel>
 #include <QListWidget>
+#include <QMenu>
 #include <QMenuBar>
 #include <QMimeData>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScreen>
 #include <QScrollArea>
 #include <QShortcut>
+#include <QSpinBox>
 #include <QStackedWidget>
 #include <QStatusBar>
 #include <QTableView>
@@ -256,6 +262,7 @@ void MainWindow::build() {
     setTabOrder(m_addFolder, m_start);
     setTabOrder(m_start, m_imageView);
 
+    attachFieldMenus();
     updateListCommands();
 }
 
@@ -843,11 +850,108 @@ void MainWindow::showPresetsWindow(int mode) {
     scheduleRebuild();
 }
 
-void MainWindow::updateLivePreview() {
-    if (!m_previewPanel || !m_pageList || !m_imageView || !m_imageView->selectionModel()) return;
+settings::Preset MainWindow::settingsFromControls() const {
     settings::Preset current = m_context.workingSettings;
     for (const BindingTable* table : bindingTables())
         table->controlsToSettings(current);
+    return current;
+}
+
+void MainWindow::attachFieldMenus() {
+    std::map<std::string, QObject*> controls;
+    for (const BindingTable* table : bindingTables())
+        for (const auto& entry : table->entries())
+            controls.emplace(entry.field, entry.control);
+    const auto control = [&](const char* field) -> QObject* {
+        const auto it = controls.find(field);
+        return it == controls.end() ? nullptr : it->second;
+    };
+    const auto previewAction = [this](QMenu* menu) {
+        menu->addAction(T(226), this, [this] {
+            PatternPreviewWindow window(settingsFromControls(),
+                                        settings::shellFoldersFromPlatform(), this);
+            window.exec();
+        });
+    };
+    // Pattern fields: the standard edit menu, then the placeholders and the pattern preview.
+    const auto extend = [previewAction](QMenu* menu, QMenu* insert) {
+        menu->addSeparator();
+        insert->setTitle(T(225));
+        menu->addMenu(insert);
+        previewAction(menu);
+    };
+    const std::pair<const char*, InsertField> patterns[] = {
+        {"overlayText", InsertField::OverlayText},
+        {"commentText", InsertField::CommentText},
+        {"renamePattern", InsertField::RenamePattern},
+        {"outputDirPattern", InsertField::OutputDirPattern},
+    };
+    for (const auto& [field, kind] : patterns) {
+        QObject* object = control(field);
+        if (auto* edit = qobject_cast<QLineEdit*>(object)) {
+            edit->setContextMenuPolicy(Qt::CustomContextMenu);
+            connect(edit, &QWidget::customContextMenuRequested, this,
+                    [edit, kind, extend](const QPoint& at) {
+                        QMenu* menu = edit->createStandardContextMenu();
+                        extend(menu, makeInsertionMenu(menu, edit, kind));
+                        menu->exec(edit->mapToGlobal(at));
+                        delete menu;
+                    });
+        } else if (auto* text = qobject_cast<QPlainTextEdit*>(object)) {
+            text->setContextMenuPolicy(Qt::CustomContextMenu);
+            connect(text, &QWidget::customContextMenuRequested, this,
+                    [text, kind, extend](const QPoint& at) {
+                        QMenu* menu = text->createStandardContextMenu();
+                        extend(menu, makeInsertionMenu(menu, text, kind));
+                        menu->exec(text->mapToGlobal(at));
+                        delete menu;
+                    });
+        }
+    }
+
+    // Size fields: a preset size writes both fields and, for resizing, chooses the pixel mode;
+    // a percent value chooses the percent mode.
+    auto* resizeMode = qobject_cast<QButtonGroup*>(control("resizeMode"));
+    const auto chooseMode = [resizeMode](int mode) {
+        if (resizeMode && resizeMode->button(mode)) resizeMode->button(mode)->click();
+    };
+    const auto sizeMenu = [&](const char* widthField, const char* heightField, bool resize) {
+        auto* width = qobject_cast<QSpinBox*>(control(widthField));
+        auto* height = qobject_cast<QSpinBox*>(control(heightField));
+        if (!width || !height) return;
+        for (QSpinBox* spin : {width, height}) {
+            spin->setContextMenuPolicy(Qt::CustomContextMenu);
+            connect(spin, &QWidget::customContextMenuRequested, this,
+                    [spin, width, height, resize, chooseMode](const QPoint& at) {
+                        QMenu* menu = makeSizeMenu(spin, [=](int w, int h) {
+                            width->setValue(w);
+                            height->setValue(h);
+                            if (resize) chooseMode(0);
+                        });
+                        menu->exec(spin->mapToGlobal(at));
+                        delete menu;
+                    });
+        }
+    };
+    sizeMenu("resizeWidth", "resizeHeight", true);
+    sizeMenu("canvasWidth", "canvasHeight", false);
+    if (auto* percent = qobject_cast<QSpinBox*>(control("resizePercent"))) {
+        percent->setContextMenuPolicy(Qt::CustomContextMenu);
+        connect(percent, &QWidget::customContextMenuRequested, this,
+                [percent, chooseMode](const QPoint& at) {
+                    QMenu* menu = makePercentMenu(percent, [=](int value) {
+                        percent->setValue(value);
+                        chooseMode(1);
+                    });
+                    menu->exec(percent->mapToGlobal(at));
+                    delete menu;
+                });
+    }
+}
+
+void MainWindow::updateLivePreview() {
+    if (!m_previewPanel || !m_pageList || !m_imageView || !m_imageView->selectionModel()) return;
+    const settings::Preset current = settingsFromControls();
     const int page = m_pageList->currentRow();
     const QModelIndexList rows = m_imageView->selectionModel()->selectedRows();
     bool refresh = false;

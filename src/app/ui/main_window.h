@@ -126,6 +126,12 @@ private:
     void showAbout();
     /// The live preview's cycle: the enabling rule, the selection and the settings.
     void updateLivePreview();
+    /// Adds the insertion menus and the pattern preview to the context menus of the pattern and
+    /// size fields.
+    void attachFieldMenus();
+    /// The working settings with the controls' current values, leaving the working settings
+    /// alone.
+    [[nodiscard]] settings::Preset settingsFromControls() const;
     void previewRunStarted();
     void previewRunFinished();
 
