@@ -120,7 +120,7 @@ ProgressWindow::ProgressWindow(pipeline::RunFlags& flags,
     column->addWidget(m_frame);
     column->addLayout(buttons);
 
-    // The specified 300 x 183 is the least; only the width may grow.
+    // 300 x 183 is the least size; only the width may grow.
     resize(std::max(300, sizeHint().width()), std::max(183, sizeHint().height()));
     setMinimumSize(std::max(300, minimumSizeHint().width()), height());
     setMaximumHeight(height());

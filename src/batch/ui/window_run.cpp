@@ -158,6 +158,21 @@ private:
     WindowRun& m_run;
 };
 
+bool preRunChecksWindow(const imagefiles::ImageList& images, const settings::Preset& settings,
+                        bool ignoreWarnings, settings::RunSettings& run,
+                        toolkit::qt::Questions& questions, QWidget* parent) {
+    const ShowCheckBox show = [&questions, parent](const CheckBox& box) {
+        using toolkit::qt::BoxKind;
+        const BoxKind kind = box.kind == CheckBox::Kind::Question  ? BoxKind::Question
+                             : box.kind == CheckBox::Kind::Warning ? BoxKind::Warning
+                                                                   : BoxKind::Information;
+        return questions.ask(parent, kind, uiQ(box.titleIndex), QString::fromStdString(box.text)) ==
+               toolkit::qt::Answer::Yes;
+    };
+    return batch::preRunChecksWindow(images, settings, ignoreWarnings, run, show,
+                                     settings::currentUiTexts());
+}
+
 WindowRun::WindowRun(WindowRunEnvironment environment, QWidget* mainWindow, QObject* parent)
     : QObject(parent), m_env(std::move(environment)), m_mainWindow(mainWindow) {}
 
@@ -186,16 +201,8 @@ bool WindowRun::start() {
     if (m_running || flags.previewRun.load() || flags.runActive.load() || flags.loadingPaths.load())
         return false;
 
-    const ShowCheckBox show = [this](const CheckBox& box) {
-        using toolkit::qt::BoxKind;
-        const BoxKind kind = box.kind == CheckBox::Kind::Question  ? BoxKind::Question
-                             : box.kind == CheckBox::Kind::Warning ? BoxKind::Warning
-                                                                   : BoxKind::Information;
-        return m_env.questions.ask(m_mainWindow, kind, uiQ(box.titleIndex),
-                                   QString::fromStdString(box.text)) == toolkit::qt::Answer::Yes;
-    };
-    if (!preRunChecksWindow(m_env.images, m_env.settings, m_env.ignoreWarnings, m_run, show,
-                            settings::currentUiTexts()))
+    if (!preRunChecksWindow(m_env.images, m_env.settings, m_env.ignoreWarnings, m_run,
+                            m_env.questions, m_mainWindow))
         return false;
 
     m_keepList = std::make_unique<imagefiles::ImageList>(m_env.images.lastRecordId());

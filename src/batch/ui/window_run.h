@@ -36,6 +36,13 @@ struct WindowRunEnvironment {
     std::string pdfCreator;    ///< creator text of PDF output
 };
 
+/// The window form of the pre-run checks, its boxes shown through `questions` over `parent`
+/// (the window run and the preview run both use it). On success `run` holds the run settings.
+[[nodiscard]] bool preRunChecksWindow(const imagefiles::ImageList& images,
+                                      const settings::Preset& settings, bool ignoreWarnings,
+                                      settings::RunSettings& run, toolkit::qt::Questions& questions,
+                                      QWidget* parent);
+
 /// One window run: the window form of the pre-run checks, the run thread (preparation and
 /// processing on worker threads), the progress window with pause/cancel and its updater, the
 /// keep list, and the result window afterwards.
