@@ -198,14 +198,22 @@ void buildResizePage(SettingsPage& page) {
     auto* mode = b.radios(modes, {132, 133}, "resizeMode");
     modes->addStretch(1);
     b.layout()->addLayout(modes);
-    auto* pixels = newForm();
-    b.spin(pixels, 134, "resizeWidth")->setToolTip(T(141));
-    b.spin(pixels, 135, "resizeHeight")->setToolTip(T(141));
-    auto* pixelBox = new QWidget;
-    auto* pixelLayout = new QVBoxLayout(pixelBox);
-    pixelLayout->setContentsMargins(0, 0, 0, 0);
-    pixelLayout->addLayout(pixels);
-    b.check(pixelLayout, 137, "resizeOption");
+    const auto pixelsOn = [on, mode] { return on->isChecked() && mode->checkedId() == 0; };
+    const auto percentOn = [on, mode] { return on->isChecked() && mode->checkedId() == 1; };
+    // One form for both modes keeps the labels in one column.
+    auto* form = newForm();
+    const auto spinRow = [&](int label, const char* field, std::function<bool()> condition) {
+        auto* box = b.spin(form, label, field);
+        b.dependsOn(box, condition);
+        b.dependsOn(form->labelForField(box), std::move(condition));
+        return box;
+    };
+    spinRow(134, "resizeWidth", pixelsOn)->setToolTip(T(141));
+    spinRow(135, "resizeHeight", pixelsOn)->setToolTip(T(141));
+    spinRow(136, "resizePercent", percentOn);
+    b.layout()->addLayout(form);
+    auto* aspect = b.check(b.layout(), 137, "resizeOption");
+    b.dependsOn(aspect, pixelsOn);
     // The record holds which directions are allowed (1 shrink, 2 enlarge); each box restricts
     // the size to one direction by clearing the other direction's bit.
     auto* limits = new QHBoxLayout;
@@ -216,17 +224,9 @@ void buildResizePage(SettingsPage& page) {
     limits->addStretch(1);
     b.bind().checkBit("resizeLimits", onlyShrink, 2, true);
     b.bind().checkBit("resizeLimits", onlyEnlarge, 1, true);
-    auto* limitBox = new QGroupBox(T(140));
-    limitBox->setLayout(limits);
-    pixelLayout->addWidget(limitBox);
-    b.layout()->addWidget(pixelBox);
-    auto* percent = newForm();
-    auto* percentSpin = b.spin(percent, 136, "resizePercent");
-    b.layout()->addLayout(percent);
+    b.dependsOn(b.group(140, limits), pixelsOn);
     b.dependsOn(mode->button(0), [on] { return on->isChecked(); });
     b.dependsOn(mode->button(1), [on] { return on->isChecked(); });
-    b.dependsOn(pixelBox, [on, mode] { return on->isChecked() && mode->checkedId() == 0; });
-    b.dependsOn(percentSpin, [on, mode] { return on->isChecked() && mode->checkedId() == 1; });
     b.finish();
 }
 

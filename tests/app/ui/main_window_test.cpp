@@ -23,6 +23,7 @@
 #include <QListWidget>
 #include <QMimeData>
 #include <QPlainTextEdit>
+#include <QPointer>
 #include <QSpinBox>
 #include <QTableView>
 #include <QTest>
@@ -457,6 +458,145 @@ TEST_F(MainWindowTest, F5RunsTheBatchAndTheListFollowsTheKeepList) {
     EXPECT_TRUE(platform::fileExists(out + "chart.jpg"));
     EXPECT_TRUE(platform::fileExists(out + "harbour.jpg"));
     EXPECT_TRUE(m_questions.asked.empty());
+}
+
+TEST_F(MainWindowTest, OddValuesSurviveTheControls) {
+    struct Case {
+        const char* what;
+        void (*change)(Preset&);
+    };
+    const Case cases[] = {
+        {"line feed without carriage return", [](Preset& p) { p.overlayText = "a\nb\r\nc"; }},
+        {"bytes that are not UTF-8", [](Preset& p) { p.renamePattern = "n\xff\xfe%FN%"; }},
+        {"fixed date 0", [](Preset& p) { p.fixedFileDate = 0; }},
+        {"fixed date", [](Preset& p) { p.fixedFileDate = 1700000000; }},
+        {"unknown font style bits", [](Preset& p) { p.overlayFontStyle = 0x10000 | 256 | 8; }},
+        {"no size direction", [](Preset& p) { p.resizeLimits = 0; }},
+        {"only shrink", [](Preset& p) { p.resizeLimits = 1; }},
+        {"only enlarge", [](Preset& p) { p.resizeLimits = 2; }},
+        {"condition with unknown bits",
+         [](Preset& p) {
+             p.filterConditions = {{0x40 | settings::kConditionActive, 4, 3, "640", 1},
+                                   {0, 1, 6, "IMG_\xff*", 2}};
+         }},
+        {"extreme numbers",
+         [](Preset& p) {
+             p.overlayLineSpacing = -100;
+             p.fileDateShiftMinutes = -9999;
+             p.canvasColor = 0xFFFFFF;
+             p.selectedPage = 13;
+         }},
+    };
+    window();
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Preset odd = m_context.presetList.presets[3];
+        c.change(odd);
+        m_context.workingSettings = odd;
+        window().settingsToControls();
+        window().controlsToSettings();
+        EXPECT_EQ(differingFields(odd, m_context.workingSettings), std::set<std::string>{});
+    }
+}
+
+TEST_F(MainWindowTest, DependentControlsFollowTheirSwitches) {
+    struct Case {
+        const char* what;
+        void (*change)(Preset&);
+        const char* control; ///< the field whose control is checked
+        bool enabled;
+    };
+    const Case cases[] = {
+        {"crop off", [](Preset& p) { p.cropEnabled = 0; }, "cropLeft", false},
+        {"fixed margins", [](Preset& p) { p.cropEnabled = 1, p.cropMode = 0; }, "cropLeft", true},
+        {"trim has no margins", [](Preset& p) { p.cropEnabled = 1, p.cropMode = 1; }, "cropLeft",
+         false},
+        {"trim sides", [](Preset& p) { p.cropEnabled = 1, p.cropMode = 1; }, "trimTop", true},
+        {"percent mode", [](Preset& p) { p.resizeEnabled = 1, p.resizeMode = 1; }, "resizePercent",
+         true},
+        {"no width in percent mode", [](Preset& p) { p.resizeEnabled = 1, p.resizeMode = 1; },
+         "resizeWidth", false},
+        {"gamma off", [](Preset& p) { p.gammaEnabled = 0; }, "gammaLevel", false},
+        {"gamma on", [](Preset& p) { p.gammaEnabled = 1; }, "gammaLevel", true},
+        {"transparent canvas has no colour",
+         [](Preset& p) { p.canvasEnabled = 1, p.canvasMode = 1; }, "canvasColor", false},
+        {"image overlay has no text", [](Preset& p) { p.overlayEnabled = 1, p.overlayKind = 1; },
+         "overlayText", false},
+        {"image overlay has a path", [](Preset& p) { p.overlayEnabled = 1, p.overlayKind = 1; },
+         "overlayImagePath", true},
+        {"outline off", [](Preset& p) { p.overlayEnabled = 1, p.overlayOutline = 0; },
+         "overlayOutlineWidth", false},
+        {"fixed file date", [](Preset& p) { p.setFileDates = 1, p.fileDateSource = 1; },
+         "fixedFileDate", true},
+        {"shift needs its source", [](Preset& p) { p.setFileDates = 1, p.fileDateSource = 1; },
+         "fileDateShiftMinutes", false},
+        {"quality off", [](Preset& p) { p.qualityEnabled = 0; }, "quality", false},
+        {"no palette at 24 bits", [](Preset& p) { p.colorDepthEnabled = 1, p.colorDepth = 3; },
+         "colorDepthOption", false},
+        {"palette at 8 bits", [](Preset& p) { p.colorDepthEnabled = 1, p.colorDepth = 2; },
+         "colorDepthOption", true},
+        {"replacing sources has no folder", [](Preset& p) { p.outputDirEnabled = 0; },
+         "outputDirPattern", false},
+        {"rename off", [](Preset& p) { p.renameEnabled = 0; }, "renamePattern", false},
+    };
+    window();
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Preset preset = m_context.presetList.presets[0];
+        c.change(preset);
+        m_context.workingSettings = preset;
+        window().settingsToControls();
+        auto* control = qobject_cast<QWidget*>(entryFor(c.control)->control);
+        ASSERT_TRUE(control);
+        EXPECT_EQ(control->isEnabled(), c.enabled);
+    }
+    // Editing a switch updates its dependents at once.
+    auto* crop = qobject_cast<QAbstractButton*>(entryFor("cropEnabled")->control);
+    auto* margin = qobject_cast<QWidget*>(entryFor("cropLeft")->control);
+    crop->setChecked(false);
+    EXPECT_FALSE(margin->isEnabled());
+    crop->setChecked(true);
+    EXPECT_EQ(margin->isEnabled(), m_context.workingSettings.cropMode == 0);
+}
+
+TEST_F(MainWindowTest, PathsArrivingWhileLoadingJoinTheRunningLoader) {
+    const std::string big = m_dir.path() + "many/";
+    ASSERT_TRUE(platform::createDirectories(big));
+    const auto bytes = test::readBytes(std::string(QUILL_SOURCE_DIR) + "/samples/logo.png");
+    for (int i = 0; i < 3000; ++i)
+        test::writeBytes(big + std::to_string(i) + ".png", bytes);
+    int starts = 0;
+    QObject::connect(&window().loader(), &PathLoader::started, [&] { ++starts; });
+    window().addPaths(big);
+    window().addPaths(sampleFolder());
+    ASSERT_TRUE(waitUntil([&] { return !window().loader().busy(); }));
+    EXPECT_EQ(starts, 1);
+    EXPECT_EQ(window().model().rowCount(), 3003);
+    EXPECT_EQ(m_images.size(), 3003u);
+    EXPECT_EQ(m_flags.loadingPaths.load(), 0);
+
+    // Escape stops the next loader early; what was added so far stays, in list and view alike.
+    window().clearList();
+    m_questions.answer = toolkit::qt::Answer::Yes;
+    window().clearList();
+    ASSERT_EQ(window().model().rowCount(), 0);
+    window().addPaths(big);
+    QTest::keyClick(&window(), Qt::Key_Escape);
+    ASSERT_TRUE(waitUntil([&] { return !window().loader().busy(); }));
+    EXPECT_LT(window().model().rowCount(), 3000);
+    EXPECT_EQ(std::size_t(window().model().rowCount()), m_images.size());
+}
+
+TEST_F(MainWindowTest, APresetWithAnotherListDisplayRebuildsAndKeepsTheRows) {
+    m_context.presetList.presets[3].listDisplayOption = 0;
+    loadAndWait(sampleFolder());
+    QPointer<QTableView> before = window().imageView();
+    window().selectPreset(3);
+    ASSERT_TRUE(waitUntil([&] { return before.isNull(); })) << "the window was not rebuilt";
+    EXPECT_EQ(window().model().columnCount(), 1);
+    EXPECT_EQ(window().model().rowCount(), 3);
+    EXPECT_EQ(window().pageList()->currentRow(), m_context.presetList.presets[3].selectedPage);
+    EXPECT_EQ(m_context.workingSettings, m_context.presetList.presets[3]);
 }
 
 /// Saves a picture of the window on each page into $QUILL_SCREENSHOT_DIR (tools/screenshots.sh).
