@@ -3,7 +3,7 @@
 
 #include "batch/preview_run.h"
 #include "batch/ui/ui_texts.h"
-#include "batch/window_steps.h"
+#include "batch/ui/window_run.h"
 #include "settings/run_settings.h"
 #include "toolkit/qt/questions.h"
 
@@ -57,16 +57,8 @@ bool PreviewRun::start(std::int32_t recordId) {
     auto forced = std::make_shared<settings::Preset>(
         previewRunSettings(m_env.settings, m_env.previewDirectory));
     auto run = std::make_shared<settings::RunSettings>();
-    const ShowCheckBox show = [this](const CheckBox& box) {
-        using toolkit::qt::BoxKind;
-        const BoxKind kind = box.kind == CheckBox::Kind::Question  ? BoxKind::Question
-                             : box.kind == CheckBox::Kind::Warning ? BoxKind::Warning
-                                                                   : BoxKind::Information;
-        return m_env.questions.ask(m_mainWindow, kind, uiQ(box.titleIndex),
-                                   QString::fromStdString(box.text)) == toolkit::qt::Answer::Yes;
-    };
     // Warnings are not asked in a preview run: nothing of the user's is replaced or moved.
-    if (!preRunChecksWindow(m_env.images, *forced, true, *run, show, settings::currentUiTexts()))
+    if (!preRunChecksWindow(m_env.images, *forced, true, *run, m_env.questions, m_mainWindow))
         return false;
 
     flags.resetForRun();
