@@ -3,9 +3,14 @@
 // selections), measured on the GUI thread as the window sees it.
 //   live_preview_latency   (QT_QPA_PLATFORM=offscreen or a display)
 #include "app/ui/live_preview.h"
+#include "batch/ui/preview_run.h"
 #include "imagefiles/format.h"
+#include "imagefiles/image_list.h"
 #include "imagefiles/image_saver.h"
+#include "pipeline/process_loop.h"
 #include "settings/language_pack.h"
+#include "settings/output_naming.h"
+#include "toolkit/qt/questions.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -105,6 +110,66 @@ int main(int argc, char** argv) {
                 median(select), *std::max_element(select.begin(), select.end()));
     std::printf("edit -> picture:      median %.1f ms, max %.1f ms (20 edits)\n", median(edit),
                 *std::max_element(edit.begin(), edit.end()));
+
+    // Preview run of one image with resizing against the loop's own work on the same image (what
+    // a console run spends on it, without its printing and closing pause).
+    struct Opener final : quill::batch::ui::DesktopOpener {
+        bool open(const std::string&) override { return true; }
+    } opener;
+    struct Yes final : quill::toolkit::qt::Questions {
+        quill::toolkit::qt::Answer ask(QWidget*, quill::toolkit::qt::BoxKind, const QString&,
+                                       const QString&) override {
+            return quill::toolkit::qt::Answer::Yes;
+        }
+    } yes;
+    quill::settings::Preset runPreset = quill::settings::defaultPreset(0, "Bench");
+    runPreset.resizeEnabled = 1;
+    runPreset.resizeMode = 0;
+    runPreset.resizeOption = 1;
+    runPreset.resizeWidth = 1600;
+    runPreset.resizeHeight = 1200;
+    std::vector<double> previewRuns;
+    std::vector<double> loopRuns;
+    for (int i = 0; i < 5; ++i) {
+        quill::imagefiles::ImageList images;
+        (void)quill::imagefiles::addImageRecord(files[0], images, {});
+        quill::pipeline::RunFlags flags;
+        bool used = false;
+        quill::batch::ui::PreviewRun run({images, runPreset, flags, yes, opener,
+                                          (root / "preview").string() + "/", used, "bench"},
+                                         nullptr);
+        QEventLoop loop;
+        QObject::connect(&run, &quill::batch::ui::PreviewRun::finished, &loop, &QEventLoop::quit);
+        QElapsedTimer timer;
+        timer.start();
+        if (!run.start(images[0].recordId)) return 1;
+        loop.exec();
+        previewRuns.push_back(double(timer.nsecsElapsed()) / 1e6);
+
+        quill::settings::Preset direct = runPreset;
+        direct.outputDirEnabled = 1;
+        direct.outputDirPattern = (root / "direct").string() + "/";
+        direct.exitAfterRun = 1;
+        quill::imagefiles::ImageList list;
+        (void)quill::imagefiles::addImageRecord(files[0], list, {});
+        quill::imagefiles::ImageList keep;
+        quill::pipeline::RunFlags loopFlags;
+        loopFlags.runActive = 1;
+        quill::settings::FixedCollisionPolicy replace(quill::settings::CollisionAnswer::ReplaceAll);
+        struct NeverStop final : quill::pipeline::DiskFullQuestion {
+            bool askStopAfterDiskFull(const std::string&) override { return false; }
+        } diskFull;
+        timer.restart();
+        const auto settingsRun = quill::settings::deriveRunSettings(
+            direct, quill::settings::runContextFromPlatform(1, 0));
+        quill::pipeline::ProcessEnvironment env{list,    keep,     direct,  settingsRun, loopFlags,
+                                                replace, diskFull, "bench", false};
+        quill::pipeline::processImages(env);
+        loopRuns.push_back(double(timer.nsecsElapsed()) / 1e6);
+    }
+    std::printf(
+        "preview run:          median %.1f ms; the loop alone on the image: median %.1f ms\n",
+        median(previewRuns), median(loopRuns));
     fs::remove_all(root);
     return 0;
 }
