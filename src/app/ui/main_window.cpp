@@ -43,6 +43,7 @@
 #include <QVBoxLayout>
 
 #include <unordered_set>
+#include <utility>
 
 namespace quill::app::ui {
 namespace {
@@ -478,6 +479,12 @@ void MainWindow::loadPathArguments() {
 
 void MainWindow::addPaths(const std::string& paths) {
     if (paths.empty()) return;
+    if (m_previewRun && m_previewRun->active()) {
+        // The preview run works on a record of the list: the paths wait until it is over.
+        m_pathsAfterPreview += paths;
+        if (m_pathsAfterPreview.back() != '\n') m_pathsAfterPreview += '\n';
+        return;
+    }
     controlsToSettings();
     m_scanner.stop();
     m_loader.add(paths, listOptions());
@@ -750,7 +757,7 @@ void MainWindow::showAbout() {
 }
 
 void MainWindow::removeSelected() {
-    if (m_loader.busy()) return;
+    if (m_loader.busy() || (m_previewRun && m_previewRun->active())) return;
     std::unordered_set<std::int32_t> ids;
     for (const QModelIndex& index : m_imageView->selectionModel()->selectedRows())
         ids.insert(m_model.row(index.row()).recordId);
@@ -768,7 +775,8 @@ void MainWindow::removeSelected() {
 }
 
 void MainWindow::clearList() {
-    if (m_loader.busy() || m_model.rows().empty()) return;
+    if (m_loader.busy() || (m_previewRun && m_previewRun->active()) || m_model.rows().empty())
+        return;
     if (m_questions.ask(this, toolkit::qt::BoxKind::Question, T(416), T(417)) !=
         toolkit::qt::Answer::Yes)
         return;
@@ -835,6 +843,7 @@ void MainWindow::previewRunFinished() {
         b->setEnabled(true);
     updateListCommands();
     updateStatus();
+    if (!m_pathsAfterPreview.empty()) addPaths(std::exchange(m_pathsAfterPreview, {}));
 }
 
 void MainWindow::showPresetsWindow(int mode) {

@@ -16,6 +16,7 @@
 
 #include <map>
 #include <memory>
+#include <string>
 #include <vector>
 
 class QAction;
@@ -149,6 +150,7 @@ private:
     PreviewEnabling m_previewEnabling;
     settings::Preset m_previewSettings; ///< the settings last handed to the live preview
     int m_previewPage = -1;
+    std::string m_pathsAfterPreview; ///< paths dropped while a preview run was active
 
     // Rebuilt with the window.
     std::map<int, QAction*> m_items;
