@@ -613,6 +613,12 @@ TEST_F(MainWindowTest, Screenshots) {
                 .filePath(QStringLiteral("page%1.png").arg(page, 2, 10, QLatin1Char('0')));
         EXPECT_TRUE(window().grab().save(file)) << file.toStdString();
     }
+    // The other layout (buttons under the page list) and the names-only list.
+    window().pageList()->setCurrentRow(0);
+    window().menuItem(ItemFirstOption + 1)->trigger();
+    window().menuItem(ItemFirstOption)->trigger();
+    QTest::qWait(300);
+    EXPECT_TRUE(window().grab().save(QDir(QString::fromLocal8Bit(target)).filePath("layout.png")));
 }
 
 } // namespace
