@@ -44,7 +44,7 @@ void onProgress(j_common_ptr cinfo) {
 // The decode runs in two steps that each set their own jump point, so that no C++ object with a
 // destructor lives in a frame a longjmp leaves.
 bool readHeader(jpeg_decompress_struct& cinfo, ErrorManager& err,
-                std::span<const std::uint8_t> bytes) {
+                std::span<const std::uint8_t> bytes, int minWidth = 0, int minHeight = 0) {
     if (setjmp(err.jump)) return false;
     jpeg_mem_src(&cinfo, bytes.data(), static_cast<unsigned long>(bytes.size()));
     if (jpeg_read_header(&cinfo, TRUE) != JPEG_HEADER_OK) return false;
@@ -57,6 +57,18 @@ bool readHeader(jpeg_decompress_struct& cinfo, ErrorManager& err,
         // Greyscale, YCbCr and RGB all convert straight to the image's byte order.
         cinfo.out_color_space = JCS_EXT_BGR;
         break;
+    }
+    if (minWidth > 0 && minHeight > 0) {
+        // The library's reduced decoding: the largest reduction that still gives at least the
+        // requested size.
+        for (unsigned denom = 8; denom > 1; denom /= 2) {
+            if ((cinfo.image_width + denom - 1) / denom >= unsigned(minWidth) &&
+                (cinfo.image_height + denom - 1) / denom >= unsigned(minHeight)) {
+                cinfo.scale_num = 1;
+                cinfo.scale_denom = denom;
+                break;
+            }
+        }
     }
     jpeg_calc_output_dimensions(&cinfo);
     return true;
@@ -128,6 +140,11 @@ private:
 } // namespace
 
 toolkit::Image decodeJpeg(std::span<const std::uint8_t> bytes) {
+    return decodeJpegReduced(bytes, 0, 0);
+}
+
+toolkit::Image decodeJpegReduced(std::span<const std::uint8_t> bytes, int minWidth,
+                                 int minHeight) {
     if (bytes.size() < 4) return {};
     jpeg_decompress_struct cinfo{};
     ErrorManager err{};
@@ -143,7 +160,7 @@ toolkit::Image decodeJpeg(std::span<const std::uint8_t> bytes) {
     cinfo.progress = &progress;
     cinfo.mem->max_memory_to_use = long(detail::kDecodeMaxBytes);
 
-    if (!readHeader(cinfo, err, bytes)) return {};
+    if (!readHeader(cinfo, err, bytes, minWidth, minHeight)) return {};
     toolkit::Image image = detail::allocateImage(cinfo.output_width, cinfo.output_height,
                                                  toolkit::PixelFormat::Bgr24);
     if (image.empty()) return {};

@@ -13,4 +13,10 @@ namespace quill::imagefiles {
 /// library fills the rest from the missing data as grey). Empty on failure.
 [[nodiscard]] toolkit::Image decodeJpeg(std::span<const std::uint8_t> bytes);
 
+/// decodeJpeg at a reduced size: the library's scaled decoding by 1/2, 1/4 or 1/8, the
+/// strongest reduction whose result is still at least minWidth x minHeight (full size when
+/// none is, or when either minimum is 0).
+[[nodiscard]] toolkit::Image decodeJpegReduced(std::span<const std::uint8_t> bytes, int minWidth,
+                                               int minHeight);
+
 } // namespace quill::imagefiles

@@ -2,6 +2,10 @@
 #include "app/ui/main_window.h"
 
 #include "app/startup.h"
+#include "app/ui/pattern_preview_window.h"
+#include "app/ui/placeholder_menu.h"
+#include "app/ui/presets_window.h"
+#include "batch/ui/preview_run.h"
 #include "batch/ui/window_run.h"
 #include "settings/language_pack.h"
 #include "settings/setting_files.h"
@@ -10,6 +14,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QButtonGroup>
 #include <QCloseEvent>
 #include <QDesktopServices>
 #include <QDialog>
@@ -21,12 +26,15 @@
 #include <QItemSelectionModel>
 #include <QLabel>
 #include <QListWidget>
+#include <QMenu>
 #include <QMenuBar>
 #include <QMimeData>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScreen>
 #include <QScrollArea>
 #include <QShortcut>
+#include <QSpinBox>
 #include <QStackedWidget>
 #include <QStatusBar>
 #include <QTableView>
@@ -35,6 +43,7 @@
 #include <QVBoxLayout>
 
 #include <unordered_set>
+#include <utility>
 
 namespace quill::app::ui {
 namespace {
@@ -117,8 +126,24 @@ MainWindow::MainWindow(AppContext& context, imagefiles::ImageList& images,
     shortcut(QKeySequence(Qt::Key_F1), [this] { showHelpTopic(ItemHelp); });
     shortcut(QKeySequence(Qt::Key_Escape), [this] { stopAdding(); });
     shortcut(QKeySequence(Qt::Key_F5), [this] { startRun(); });
-    // Ctrl+D belongs to the preview run; it is registered so that no control takes it.
-    shortcut(QKeySequence(Qt::CTRL | Qt::Key_D), [] {});
+    shortcut(QKeySequence(Qt::CTRL | Qt::Key_D), [this] { startPreviewRun(); });
+
+    m_livePreview = std::make_unique<LivePreview>(settings::runContextFromPlatform(0, 0));
+    m_livePreview->setBackground(palette().color(QPalette::ToolTipBase));
+    m_previewRun = std::make_unique<batch::ui::PreviewRun>(
+        batch::ui::PreviewRunEnvironment{m_images, m_context.workingSettings, m_flags, m_questions,
+                                         batch::ui::desktopOpener(), m_context.previewDirectory,
+                                         m_context.previewDirectoryUsed,
+                                         composeTitle(true, true, false)},
+        this);
+    connect(m_previewRun.get(), &batch::ui::PreviewRun::started, this,
+            &MainWindow::previewRunStarted);
+    connect(m_previewRun.get(), &batch::ui::PreviewRun::finished, this,
+            &MainWindow::previewRunFinished);
+    // The live preview follows the page, the selection and the settings every 75 ms.
+    auto* previewTimer = new QTimer(this);
+    connect(previewTimer, &QTimer::timeout, this, &MainWindow::updateLivePreview);
+    previewTimer->start(75);
 
     build();
     settingsToControls();
@@ -209,6 +234,9 @@ void MainWindow::build() {
     auto* right = new QVBoxLayout;
     auto* left = new QVBoxLayout;
     left->addWidget(m_pageList, 1);
+    m_previewPanel = new LivePreviewPanel(*m_livePreview);
+    m_previewPanel->hide();
+    left->addWidget(m_previewPanel);
     // The compact layout keeps the command buttons in a row above the pages; the other one puts
     // them in a column under the page list.
     if (m_context.workingSettings.windowLayoutOption != 0) {
@@ -235,6 +263,7 @@ void MainWindow::build() {
     setTabOrder(m_addFolder, m_start);
     setTabOrder(m_start, m_imageView);
 
+    attachFieldMenus();
     updateListCommands();
 }
 
@@ -293,9 +322,8 @@ void MainWindow::buildMenu() {
 
     QMenu* file = bar->addMenu(T(1));
     item(file, ItemStartRun, T(2) + QStringLiteral("\tF5"), [this] { startRun(); });
-    // The preview run is not part of this window yet; its item and Ctrl+D are reserved.
-    item(file, ItemStartPreview, T(3) + QLatin1Char('\t') + ctrl + QLatin1Char('D'), [] {
-    })->setEnabled(false);
+    item(file, ItemStartPreview, T(3) + QLatin1Char('\t') + ctrl + QLatin1Char('D'),
+         [this] { startPreviewRun(); });
     file->addSeparator();
     item(file, ItemAddFiles, T(4) + QStringLiteral("...\t") + ctrl + QLatin1Char('L'),
          [this] { addFilesDialog(); });
@@ -306,6 +334,10 @@ void MainWindow::buildMenu() {
     QMenu* settingsMenu = bar->addMenu(T(7));
     item(settingsMenu, ItemSave, T(8) + QLatin1Char('\t') + ctrl + QLatin1Char('S'),
          [this] { save(); });
+    item(settingsMenu, ItemNewPreset, T(301) + QStringLiteral("..."),
+         [this] { showPresetsWindow(1); });
+    item(settingsMenu, ItemManagePresets, T(30) + QStringLiteral("..."),
+         [this] { showPresetsWindow(0); });
     QMenu* presets = settingsMenu->addMenu(T(29));
     const auto& list = m_context.presetList.presets;
     for (int i = 0; i < 10 && i < int(list.size()); ++i) {
@@ -447,6 +479,12 @@ void MainWindow::loadPathArguments() {
 
 void MainWindow::addPaths(const std::string& paths) {
     if (paths.empty()) return;
+    if (m_previewRun && m_previewRun->active()) {
+        // The preview run works on a record of the list: the paths wait until it is over.
+        m_pathsAfterPreview += paths;
+        if (m_pathsAfterPreview.back() != '\n') m_pathsAfterPreview += '\n';
+        return;
+    }
     controlsToSettings();
     m_scanner.stop();
     m_loader.add(paths, listOptions());
@@ -719,7 +757,7 @@ void MainWindow::showAbout() {
 }
 
 void MainWindow::removeSelected() {
-    if (m_loader.busy()) return;
+    if (m_loader.busy() || (m_previewRun && m_previewRun->active())) return;
     std::unordered_set<std::int32_t> ids;
     for (const QModelIndex& index : m_imageView->selectionModel()->selectedRows())
         ids.insert(m_model.row(index.row()).recordId);
@@ -737,7 +775,8 @@ void MainWindow::removeSelected() {
 }
 
 void MainWindow::clearList() {
-    if (m_loader.busy() || m_model.rows().empty()) return;
+    if (m_loader.busy() || (m_previewRun && m_previewRun->active()) || m_model.rows().empty())
+        return;
     if (m_questions.ask(this, toolkit::qt::BoxKind::Question, T(416), T(417)) !=
         toolkit::qt::Answer::Yes)
         return;
@@ -775,6 +814,169 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
         return true;
     }
     return QMainWindow::eventFilter(watched, event);
+}
+
+} // namespace quill::app::ui
+
+namespace quill::app::ui {
+
+void MainWindow::startPreviewRun() {
+    if (m_run || !m_imageView || !m_imageView->selectionModel()) return;
+    controlsToSettings();
+    const QModelIndexList rows = m_imageView->selectionModel()->selectedRows();
+    const std::int32_t id = rows.isEmpty() ? -1 : m_model.row(rows.front().row()).recordId;
+    m_previewRun->start(id);
+}
+
+void MainWindow::previewRunStarted() {
+    m_status->setText(T(429));
+    m_imageView->setEnabled(false);
+    menuBar()->setEnabled(false);
+    for (QPushButton* b : {m_addFiles, m_addFolder, m_start, m_removeSelected, m_clearList})
+        if (b) b->setEnabled(false);
+}
+
+void MainWindow::previewRunFinished() {
+    m_imageView->setEnabled(true);
+    menuBar()->setEnabled(true);
+    for (QPushButton* b : {m_addFiles, m_addFolder, m_start})
+        b->setEnabled(true);
+    updateListCommands();
+    updateStatus();
+    if (!m_pathsAfterPreview.empty()) addPaths(std::exchange(m_pathsAfterPreview, {}));
+}
+
+void MainWindow::showPresetsWindow(int mode) {
+    PresetsWindow window({m_context.presetList,
+                          m_context.workingSettings,
+                          m_context.presetsFilePath,
+                          m_questions,
+                          [this] { controlsToSettings(); },
+                          {}},
+                         mode, this);
+    window.exec(); // modal: the main window is disabled meanwhile
+    // The preset menu and controls show the changed list.
+    scheduleRebuild();
+}
+
+settings::Preset MainWindow::settingsFromControls() const {
+    settings::Preset current = m_context.workingSettings;
+    for (const BindingTable* table : bindingTables())
+        table->controlsToSettings(current);
+    return current;
+}
+
+void MainWindow::attachFieldMenus() {
+    std::map<std::string, QObject*> controls;
+    for (const BindingTable* table : bindingTables())
+        for (const auto& entry : table->entries())
+            controls.emplace(entry.field, entry.control);
+    const auto control = [&](const char* field) -> QObject* {
+        const auto it = controls.find(field);
+        return it == controls.end() ? nullptr : it->second;
+    };
+    const auto previewAction = [this](QMenu* menu) {
+        menu->addAction(T(226), this, [this] {
+            PatternPreviewWindow window(settingsFromControls(),
+                                        settings::shellFoldersFromPlatform(), this);
+            window.exec();
+        });
+    };
+    // Pattern fields: the standard edit menu, then the placeholders and the pattern preview.
+    const auto extend = [previewAction](QMenu* menu, QMenu* insert) {
+        menu->addSeparator();
+        insert->setTitle(T(225));
+        menu->addMenu(insert);
+        previewAction(menu);
+    };
+    const std::pair<const char*, InsertField> patterns[] = {
+        {"overlayText", InsertField::OverlayText},
+        {"commentText", InsertField::CommentText},
+        {"renamePattern", InsertField::RenamePattern},
+        {"outputDirPattern", InsertField::OutputDirPattern},
+    };
+    for (const auto& [field, kind] : patterns) {
+        QObject* object = control(field);
+        if (auto* edit = qobject_cast<QLineEdit*>(object)) {
+            edit->setContextMenuPolicy(Qt::CustomContextMenu);
+            connect(edit, &QWidget::customContextMenuRequested, this,
+                    [edit, kind, extend](const QPoint& at) {
+                        QMenu* menu = edit->createStandardContextMenu();
+                        extend(menu, makeInsertionMenu(menu, edit, kind));
+                        menu->exec(edit->mapToGlobal(at));
+                        delete menu;
+                    });
+        } else if (auto* text = qobject_cast<QPlainTextEdit*>(object)) {
+            text->setContextMenuPolicy(Qt::CustomContextMenu);
+            connect(text, &QWidget::customContextMenuRequested, this,
+                    [text, kind, extend](const QPoint& at) {
+                        QMenu* menu = text->createStandardContextMenu();
+                        extend(menu, makeInsertionMenu(menu, text, kind));
+                        menu->exec(text->mapToGlobal(at));
+                        delete menu;
+                    });
+        }
+    }
+
+    // Size fields: a preset size writes both fields and, for resizing, chooses the pixel mode;
+    // a percent value chooses the percent mode.
+    auto* resizeMode = qobject_cast<QButtonGroup*>(control("resizeMode"));
+    const auto chooseMode = [resizeMode](int mode) {
+        if (resizeMode && resizeMode->button(mode)) resizeMode->button(mode)->click();
+    };
+    const auto sizeMenu = [&](const char* widthField, const char* heightField, bool resize) {
+        auto* width = qobject_cast<QSpinBox*>(control(widthField));
+        auto* height = qobject_cast<QSpinBox*>(control(heightField));
+        if (!width || !height) return;
+        for (QSpinBox* spin : {width, height}) {
+            spin->setContextMenuPolicy(Qt::CustomContextMenu);
+            connect(spin, &QWidget::customContextMenuRequested, this,
+                    [spin, width, height, resize, chooseMode](const QPoint& at) {
+                        QMenu* menu = makeSizeMenu(spin, [=](int w, int h) {
+                            width->setValue(w);
+                            height->setValue(h);
+                            if (resize) chooseMode(0);
+                        });
+                        menu->exec(spin->mapToGlobal(at));
+                        delete menu;
+                    });
+        }
+    };
+    sizeMenu("resizeWidth", "resizeHeight", true);
+    sizeMenu("canvasWidth", "canvasHeight", false);
+    if (auto* percent = qobject_cast<QSpinBox*>(control("resizePercent"))) {
+        percent->setContextMenuPolicy(Qt::CustomContextMenu);
+        connect(percent, &QWidget::customContextMenuRequested, this,
+                [percent, chooseMode](const QPoint& at) {
+                    QMenu* menu = makePercentMenu(percent, [=](int value) {
+                        percent->setValue(value);
+                        chooseMode(1);
+                    });
+                    menu->exec(percent->mapToGlobal(at));
+                    delete menu;
+                });
+    }
+}
+
+void MainWindow::updateLivePreview() {
+    if (!m_previewPanel || !m_pageList || !m_imageView || !m_imageView->selectionModel()) return;
+    const settings::Preset current = settingsFromControls();
+    const int page = m_pageList->currentRow();
+    const QModelIndexList rows = m_imageView->selectionModel()->selectedRows();
+    bool refresh = false;
+    const bool enabled = m_previewEnabling.evaluate(page, !rows.isEmpty(), current, refresh);
+    if (enabled) {
+        if (!rows.isEmpty()) {
+            const ImageRow& row = m_model.row(rows.front().row());
+            m_livePreview->setSelection(row.recordId, row.path.toStdString(), -1);
+        }
+        if (refresh || page != m_previewPage || !(current == m_previewSettings)) {
+            m_previewSettings = current;
+            m_previewPage = page;
+            m_livePreview->setSettings(current, page);
+        }
+    }
+    m_previewPanel->setVisible(enabled);
 }
 
 } // namespace quill::app::ui

@@ -5,6 +5,7 @@
 #include "app/ui/binding_table.h"
 #include "app/ui/detail_scanner.h"
 #include "app/ui/image_list_model.h"
+#include "app/ui/live_preview.h"
 #include "app/ui/path_loader.h"
 #include "app/ui/settings_pages.h"
 #include "imagefiles/image_list.h"
@@ -15,6 +16,7 @@
 
 #include <map>
 #include <memory>
+#include <string>
 #include <vector>
 
 class QAction;
@@ -27,8 +29,9 @@ class QStackedWidget;
 class QTableView;
 
 namespace quill::batch::ui {
+class PreviewRun;
 class WindowRun;
-}
+} // namespace quill::batch::ui
 
 namespace quill::app::ui {
 
@@ -43,8 +46,10 @@ enum MenuItem {
     ItemLanguageAutomatic = 39,
     ItemFirstLanguage = 40, ///< 40..50 choose language 0..10
     ItemSave = 51,
+    ItemNewPreset = 52,   ///< the presets window, asking at once for a name
     ItemFirstPreset = 54, ///< 54..63 select preset 0..9
-    ItemHelp = 66,        ///< 66..73 help topics
+    ItemManagePresets = 65,
+    ItemHelp = 66, ///< 66..73 help topics
     ItemVersion = 75,
     ItemAbout = 76,
     ItemLicense = 79,
@@ -67,6 +72,10 @@ public:
 
     // Commands of the menu, the shortcuts and the buttons.
     void startRun();
+    /// The current settings tried on the selected image (item 20, Ctrl+D, popup double click).
+    void startPreviewRun();
+    /// The presets window in mode 0 (manage) or 1 (ask for a name at once).
+    void showPresetsWindow(int mode);
     void addFilesDialog();
     void addFolderDialog();
     void requestExit();
@@ -87,6 +96,8 @@ public:
     [[nodiscard]] ImageListModel& model() { return m_model; }
     [[nodiscard]] PathLoader& loader() { return m_loader; }
     [[nodiscard]] DetailScanner& scanner() { return m_scanner; }
+    [[nodiscard]] LivePreview& livePreview() { return *m_livePreview; }
+    [[nodiscard]] LivePreviewPanel* livePreviewPanel() const { return m_previewPanel; }
     [[nodiscard]] QWidget* pageWidget(int page) const;
     /// Every binding table of the window: the pages, the option menu and the page list.
     [[nodiscard]] std::vector<const BindingTable*> bindingTables() const;
@@ -114,6 +125,16 @@ private:
     void quitProgram();
     [[nodiscard]] imagefiles::ListOptions listOptions() const;
     void showAbout();
+    /// The live preview's cycle: the enabling rule, the selection and the settings.
+    void updateLivePreview();
+    /// Adds the insertion menus and the pattern preview to the context menus of the pattern and
+    /// size fields.
+    void attachFieldMenus();
+    /// The working settings with the controls' current values, leaving the working settings
+    /// alone.
+    [[nodiscard]] settings::Preset settingsFromControls() const;
+    void previewRunStarted();
+    void previewRunFinished();
 
     AppContext& m_context;
     imagefiles::ImageList& m_images;
@@ -124,6 +145,12 @@ private:
     PathLoader m_loader;
     DetailScanner m_scanner;
     std::unique_ptr<batch::ui::WindowRun> m_run;
+    std::unique_ptr<batch::ui::PreviewRun> m_previewRun;
+    std::unique_ptr<LivePreview> m_livePreview;
+    PreviewEnabling m_previewEnabling;
+    settings::Preset m_previewSettings; ///< the settings last handed to the live preview
+    int m_previewPage = -1;
+    std::string m_pathsAfterPreview; ///< paths dropped while a preview run was active
 
     // Rebuilt with the window.
     std::map<int, QAction*> m_items;
@@ -136,6 +163,7 @@ private:
     QPushButton* m_removeSelected = nullptr;
     QPushButton* m_clearList = nullptr;
     QLabel* m_status = nullptr;
+    LivePreviewPanel* m_previewPanel = nullptr;
     std::vector<std::unique_ptr<SettingsPage>> m_pages; ///< pages 1..13
     QWidget* m_imageListPage = nullptr;
     BindingTable m_optionBindings; ///< option check items of the menu

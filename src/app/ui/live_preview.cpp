@@ -1,0 +1,348 @@
+// The live preview worker and its rendering.
+#include "app/ui/live_preview.h"
+
+#include "imagefiles/format.h"
+#include "imagefiles/image_loader.h"
+#include "imagefiles/jpeg_decoder.h"
+#include "pipeline/edit_chain.h"
+#include "pipeline/resize.h"
+#include "settings/language_pack.h"
+#include "settings/placeholders.h"
+#include "settings/preset_range.h"
+#include "toolkit/platform/platform.h"
+#include "toolkit/qt/image_convert.h"
+
+#include <QLabel>
+#include <QPainter>
+#include <QVBoxLayout>
+
+#include <cmath>
+
+namespace quill::app::ui {
+namespace {
+
+namespace text {
+constexpr int kOriginal = 339;
+constexpr int kResult = 340;
+} // namespace text
+
+/// The reduced size of a full-size image: the resize operation's measurement for fitting
+/// 144 x 144 without enlarging.
+bool measureReduced(int fullWidth, int fullHeight, int& width, int& height) {
+    pipeline::ScaleRequest request;
+    request.measureOnly = 1;
+    request.knownWidth = fullWidth;
+    request.knownHeight = fullHeight;
+    request.basis = 0;
+    request.axis = 0;
+    request.limit = 1;
+    request.stretch = 0;
+    request.targetX = float(kPreviewSide);
+    request.targetY = float(kPreviewSide);
+    if (!pipeline::scaleImage(request)) return false;
+    width = request.newWidth;
+    height = request.newHeight;
+    return width > 0 && height > 0;
+}
+
+int scaled(int value, float scale, bool keepPositive) {
+    const int result = int(std::lround(double(value) * double(scale)));
+    return (keepPositive && value > 0 && result < 1) ? 1 : result;
+}
+
+/// The picture: the result centred on the background with a grey outline, and a red mark in the
+/// corner when the settings are out of range or a step failed.
+QImage composePicture(const toolkit::Image& result, QColor background, bool marked) {
+    QImage picture(kPreviewSide, kPreviewSide, QImage::Format_ARGB32_Premultiplied);
+    picture.fill(background);
+    QPainter painter(&picture);
+    if (!result.empty()) {
+        const int x = (kPreviewSide - result.width()) / 2;
+        const int y = (kPreviewSide - result.height()) / 2;
+        painter.drawImage(x, y, toolkit::qt::toQImage(result));
+        painter.setPen(QColor(128, 128, 128));
+        painter.setBrush(Qt::NoBrush);
+        painter.drawRect(x - 1, y - 1, result.width() + 1, result.height() + 1);
+    }
+    if (marked) {
+        painter.setRenderHint(QPainter::Antialiasing);
+        painter.setPen(Qt::NoPen);
+        painter.setBrush(QColor(200, 30, 30));
+        painter.drawEllipse(QRectF(kPreviewSide - 17, 3, 14, 14));
+        painter.setBrush(Qt::white);
+        painter.drawRect(QRectF(kPreviewSide - 11, 5.5, 2, 6));
+        painter.drawRect(QRectF(kPreviewSide - 11, 12.5, 2, 2));
+    }
+    return picture;
+}
+
+} // namespace
+
+PreviewSource reduceForPreview(toolkit::Image decoded, int fullWidth, int fullHeight) {
+    PreviewSource source;
+    int width = 0;
+    int height = 0;
+    if (decoded.empty() || !measureReduced(fullWidth, fullHeight, width, height)) return source;
+    if (!pipeline::resizeImageSmooth(decoded, width, height)) return source;
+    source.image = std::move(decoded);
+    auto& g = source.geometry;
+    g.sourceWidth = fullWidth;
+    g.sourceHeight = fullHeight;
+    g.reducedWidth = g.resultWidth = width;
+    g.reducedHeight = g.resultHeight = height;
+    g.scale = std::min(float(width) / float(fullWidth), float(height) / float(fullHeight));
+    return source;
+}
+
+PreviewSource loadPreviewSource(const std::string& path, int formatKind) {
+    if (formatKind < 0) formatKind = imagefiles::detectFormatByExtension(path, false);
+    if (formatKind == imagefiles::FormatJpeg) {
+        const auto bytes = platform::readFile(path, std::size_t(1) << 30);
+        imagefiles::ImageRect full;
+        int width = 0;
+        int height = 0;
+        if (bytes && imagefiles::readImageSizeFromBytes(*bytes, full) &&
+            measureReduced(full.width, full.height, width, height)) {
+            toolkit::Image decoded = imagefiles::decodeJpegReduced(*bytes, width, height);
+            if (!decoded.empty())
+                return reduceForPreview(std::move(decoded), full.width, full.height);
+        }
+    }
+    toolkit::Image image = imagefiles::loadImageFile(path, formatKind);
+    const int width = image.width();
+    const int height = image.height();
+    return reduceForPreview(std::move(image), width, height);
+}
+
+settings::Preset scaledForPreview(const settings::Preset& preset, float scale) {
+    settings::Preset s = preset;
+    s.cropLeft = std::int16_t(scaled(s.cropLeft, scale, false));
+    s.cropRight = std::int16_t(scaled(s.cropRight, scale, false));
+    s.cropTop = std::int16_t(scaled(s.cropTop, scale, false));
+    s.cropBottom = std::int16_t(scaled(s.cropBottom, scale, false));
+    s.resizeWidth = std::int16_t(scaled(s.resizeWidth, scale, true));
+    s.resizeHeight = std::int16_t(scaled(s.resizeHeight, scale, true));
+    s.canvasWidth = std::int16_t(scaled(s.canvasWidth, scale, true));
+    s.canvasHeight = std::int16_t(scaled(s.canvasHeight, scale, true));
+    s.overlayFontSize = std::uint8_t(scaled(s.overlayFontSize, scale, true));
+    s.overlayLineSpacing = std::int8_t(scaled(s.overlayLineSpacing, scale, false));
+    s.overlayOutlineWidth = std::uint8_t(scaled(s.overlayOutlineWidth, scale, true));
+    s.overlayHorizontalMargin = std::int16_t(scaled(s.overlayHorizontalMargin, scale, false));
+    s.overlayVerticalMargin = std::int16_t(scaled(s.overlayVerticalMargin, scale, false));
+    return s;
+}
+
+bool pageShowsSizes(int page, const settings::Preset& p) {
+    return (page == 2 && p.cropEnabled) || (page == 3 && p.rotateEnabled) ||
+           (page == 4 && p.resizeEnabled) || (page == 6 && p.canvasEnabled);
+}
+
+PreviewRendering renderPreview(const PreviewSource& source, const settings::Preset& working,
+                               const settings::RunContext& context, QColor background, int page) {
+    PreviewRendering out;
+    out.geometry = source.geometry;
+    if (source.image.empty()) return out;
+    out.inRange = settings::presetInRange(working);
+    if (out.inRange) {
+        const float scale = source.geometry.scale;
+        const settings::Preset s = scaledForPreview(working, scale);
+        const settings::RunSettings run = settings::deriveRunSettings(s, context);
+        pipeline::EditValues values = pipeline::prepareEditValues(s, run);
+        toolkit::Image& overlayImage = values.overlay.image;
+        if (!overlayImage.empty() && scale < 1.0f) {
+            const int w = std::max(1, scaled(overlayImage.width(), scale, true));
+            const int h = std::max(1, scaled(overlayImage.height(), scale, true));
+            (void)pipeline::resizeImageSmooth(overlayImage, w, h);
+        }
+        const std::string text = settings::expandImageTokens(
+            run.overlayTextRun, settings::samplePlaceholderValues(), s.noZeroPadding != 0);
+        toolkit::Image image = source.image.clone();
+        const pipeline::EditOutcome outcome = pipeline::applyEditChain(image, s, run, values, text);
+        if (outcome.result == pipeline::ImageResult::Done && !image.empty())
+            out.result = std::move(image);
+        else
+            out.failed = true;
+    }
+    if (out.result.empty()) out.result = source.image.clone();
+    out.geometry.resultWidth = out.result.width();
+    out.geometry.resultHeight = out.result.height();
+    out.picture = composePicture(out.result, background, !out.inRange || out.failed);
+    if (pageShowsSizes(page, working) && out.inRange && !out.failed) {
+        const auto& g = out.geometry;
+        const int fullW = int(std::lround(g.resultWidth / double(g.scale)));
+        const int fullH = int(std::lround(g.resultHeight / double(g.scale)));
+        out.caption = QStringLiteral("%1: %2 x %3\n%4: %5 x %6")
+                          .arg(QString::fromStdString(settings::uiText(text::kOriginal)))
+                          .arg(g.sourceWidth)
+                          .arg(g.sourceHeight)
+                          .arg(QString::fromStdString(settings::uiText(text::kResult)))
+                          .arg(fullW)
+                          .arg(fullH);
+    }
+    return out;
+}
+
+bool PreviewEnabling::evaluate(int page, bool rowSelected, const settings::Preset& p,
+                               bool& refresh) {
+    bool enabled = false;
+    switch (page) {
+    case 0:
+        enabled = rowSelected;
+        break;
+    case 2:
+        enabled = p.cropEnabled;
+        break;
+    case 3:
+        enabled = p.rotateEnabled;
+        break;
+    case 4:
+        enabled = p.resizeEnabled;
+        break;
+    case 5:
+        enabled = p.brightnessEnabled || p.saturationEnabled || p.contrastEnabled ||
+                  p.gammaEnabled || p.channelAdjustEnabled;
+        break;
+    case 6:
+        enabled = p.canvasEnabled;
+        break;
+    case 7:
+        enabled = p.overlayEnabled;
+        break;
+    default:
+        break;
+    }
+    refresh = enabled && page != m_lastPage;
+    if (!enabled && page != 0 && page == m_lastPage && m_lastEnabled) enabled = true;
+    m_lastPage = page;
+    m_lastEnabled = enabled;
+    return enabled;
+}
+
+LivePreview::LivePreview(settings::RunContext context, QObject* parent)
+    : QObject(parent), m_context(std::move(context)) {
+    m_thread = std::thread([this] { workerLoop(); });
+}
+
+LivePreview::~LivePreview() {
+    {
+        std::lock_guard lock(m_mutex);
+        m_stop = true;
+    }
+    m_wake.notify_all();
+    m_thread.join();
+}
+
+void LivePreview::setSelection(std::int32_t recordId, const std::string& path, int formatKind) {
+    if (recordId == m_heldRecordId) return;
+    m_heldRecordId = recordId;
+    ++m_selection;
+    m_current.reset();
+    {
+        std::lock_guard lock(m_mutex);
+        m_request.recordId = recordId;
+        m_request.path = path;
+        m_request.formatKind = formatKind;
+        m_request.selection = m_selection;
+        ++m_request.change;
+    }
+    m_wake.notify_all();
+    if (recordId < 0)
+        emit cleared();
+    else
+        emit busy();
+}
+
+void LivePreview::setSettings(const settings::Preset& working, int page) {
+    {
+        std::lock_guard lock(m_mutex);
+        m_request.preset = working;
+        m_request.page = page;
+        ++m_request.change;
+    }
+    m_wake.notify_all();
+}
+
+void LivePreview::setBackground(QColor background) {
+    {
+        std::lock_guard lock(m_mutex);
+        m_request.background = background;
+        ++m_request.change;
+    }
+    m_wake.notify_all();
+}
+
+void LivePreview::workerLoop() {
+    std::uint64_t doneChange = 0;
+    std::uint64_t heldSelection = 0;
+    PreviewSource source;
+    for (;;) {
+        Request request;
+        {
+            std::unique_lock lock(m_mutex);
+            m_wake.wait(lock, [&] { return m_stop || m_request.change != doneChange; });
+            if (m_stop) return;
+            request = m_request;
+        }
+        if (request.selection != heldSelection) {
+            source = PreviewSource{};
+            if (request.recordId >= 0) {
+                m_loading = true;
+                source = loadPreviewSource(request.path, request.formatKind);
+                m_loading = false;
+            }
+            heldSelection = request.selection;
+            // A newer selection that arrived while loading is taken first.
+            std::lock_guard lock(m_mutex);
+            if (m_request.selection != heldSelection) continue;
+        }
+        doneChange = request.change;
+        if (request.recordId < 0) continue;
+        auto rendering = std::make_shared<PreviewRendering>(
+            renderPreview(source, request.preset, m_context, request.background, request.page));
+        QMetaObject::invokeMethod(
+            this,
+            [this, selection = request.selection, rendering] { deliver(selection, rendering); },
+            Qt::QueuedConnection);
+    }
+}
+
+void LivePreview::deliver(std::uint64_t selection, std::shared_ptr<PreviewRendering> rendering) {
+    if (selection != m_selection) return; // made for an earlier selection
+    if (rendering->picture.isNull()) {
+        m_current.reset();
+        emit cleared();
+        return;
+    }
+    m_current = std::move(rendering);
+    emit pictureReady(m_current->picture, m_current->caption);
+}
+
+LivePreviewPanel::LivePreviewPanel(LivePreview& preview, QWidget* parent) : QWidget(parent) {
+    m_picture = new QLabel(this);
+    m_picture->setFixedSize(kPreviewSide, kPreviewSide);
+    m_picture->setAlignment(Qt::AlignCenter);
+    m_caption = new QLabel(this);
+    m_caption->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(m_picture, 0, Qt::AlignHCenter);
+    layout->addWidget(m_caption);
+    layout->addStretch(1);
+    connect(&preview, &LivePreview::pictureReady, this,
+            [this](const QImage& picture, const QString& caption) {
+                m_picture->setPixmap(QPixmap::fromImage(picture));
+                m_caption->setText(caption);
+            });
+    connect(&preview, &LivePreview::busy, this, [this] {
+        m_picture->setPixmap({});
+        m_picture->setText(QStringLiteral("..."));
+        m_caption->clear();
+    });
+    connect(&preview, &LivePreview::cleared, this, [this] {
+        m_picture->setPixmap({});
+        m_picture->clear();
+        m_caption->clear();
+    });
+}
+
+} // namespace quill::app::ui

@@ -1,0 +1,160 @@
+// The live preview: a small picture of what the working settings make of the selected image,
+// kept current by a worker thread. The picture is made by the editing chain of the processing
+// loop, run on a reduced copy of the image with the pixel-valued settings scaled down to it.
+#pragma once
+
+#include "settings/preset.h"
+#include "settings/run_settings.h"
+#include "toolkit/image.h"
+
+#include <QColor>
+#include <QImage>
+#include <QObject>
+#include <QString>
+#include <QWidget>
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+
+class QLabel;
+
+namespace quill::app::ui {
+
+/// Side of the square preview picture.
+inline constexpr int kPreviewSide = 144;
+
+/// Sizes of the image held by the preview.
+struct PreviewGeometry {
+    int sourceWidth = 0;
+    int sourceHeight = 0;
+    int reducedWidth = 0;
+    int reducedHeight = 0;
+    int resultWidth = 0;
+    int resultHeight = 0;
+    float scale = 1.0f; ///< the smaller of reduced / full width and reduced / full height
+};
+
+/// The selected image reduced to fit the picture.
+struct PreviewSource {
+    toolkit::Image image;
+    PreviewGeometry geometry;
+};
+
+/// Reduces a decoded image of the full size fullWidth x fullHeight (the image itself may already
+/// be smaller, from a reduced decode) to fit 144 x 144 with the resize operation (both sides,
+/// aspect kept, never enlarged). Empty image on failure.
+[[nodiscard]] PreviewSource reduceForPreview(toolkit::Image decoded, int fullWidth, int fullHeight);
+/// Loads the file (JPEG through the decoder's reduced decoding) and reduces it.
+[[nodiscard]] PreviewSource loadPreviewSource(const std::string& path, int formatKind);
+
+/// The working settings with every pixel-valued setting multiplied by `scale` and rounded to the
+/// nearest integer: crop margins, resize width and height (pixel mode), canvas width and height,
+/// the overlay's font size, line spacing, outline width and both margins. A value that was
+/// above 0 stays at least 1 where 0 would switch the setting's meaning (sizes, font, outline).
+[[nodiscard]] settings::Preset scaledForPreview(const settings::Preset& preset, float scale);
+
+/// Settings pages on which the source and result sizes are written under the picture.
+[[nodiscard]] bool pageShowsSizes(int page, const settings::Preset& preset);
+
+/// One rendering of the preview.
+struct PreviewRendering {
+    QImage picture;        ///< kPreviewSide x kPreviewSide, the result centred with an outline
+    toolkit::Image result; ///< the edited reduced image (or the reduced image, unprocessed)
+    bool inRange = true;   ///< false: a setting is out of range, the result is unprocessed
+    bool failed = false;   ///< an editing step failed; the result is unprocessed
+    PreviewGeometry geometry;
+    QString caption; ///< source and result size at full scale, on the pages that show it
+};
+
+/// Renders the preview of `source` for the working settings. Overlay placeholders take the
+/// sample image's values.
+[[nodiscard]] PreviewRendering renderPreview(const PreviewSource& source,
+                                             const settings::Preset& working,
+                                             const settings::RunContext& context, QColor background,
+                                             int page);
+
+/// The enabling rule of the preview, with its memory of the previous evaluation.
+class PreviewEnabling {
+public:
+    /// Evaluates the rule for the page on show; `refresh` becomes true when the picture must be
+    /// rendered again because the page changed.
+    bool evaluate(int page, bool rowSelected, const settings::Preset& preset, bool& refresh);
+
+private:
+    int m_lastPage = -1;
+    bool m_lastEnabled = false;
+};
+
+/// The worker that keeps the picture current. Requests never block the GUI thread: they are
+/// handed over and the worker takes the latest one; results arrive as queued signals, and a
+/// result for an earlier selection is dropped.
+class LivePreview : public QObject {
+    Q_OBJECT
+public:
+    explicit LivePreview(settings::RunContext context, QObject* parent = nullptr);
+    ~LivePreview() override;
+
+    /// A new selection (recordId -1: none). Shows the busy state at once unless it is the image
+    /// already held.
+    void setSelection(std::int32_t recordId, const std::string& path, int formatKind);
+    /// New working settings or another page: renders again.
+    void setSettings(const settings::Preset& working, int page);
+    void setBackground(QColor background);
+    /// True while the selected image is being loaded.
+    [[nodiscard]] bool loading() const { return m_loading.load(); }
+    /// The last picture shown (null before the first).
+    [[nodiscard]] const PreviewRendering* current() const { return m_current.get(); }
+
+signals:
+    /// The selected image is being loaded.
+    void busy();
+    /// A picture for the current selection and settings.
+    void pictureReady(const QImage& picture, const QString& caption);
+    /// Nothing to show (no selection, or the image cannot be read).
+    void cleared();
+
+private:
+    struct Request {
+        std::int32_t recordId = -1;
+        std::string path;
+        int formatKind = -1;
+        std::uint64_t selection = 0; ///< counts selections
+        settings::Preset preset;
+        int page = 0;
+        QColor background;
+        std::uint64_t change = 0; ///< counts every request
+    };
+    void workerLoop();
+    void deliver(std::uint64_t selection, std::shared_ptr<PreviewRendering> rendering);
+
+    settings::RunContext m_context;
+    std::mutex m_mutex;
+    std::condition_variable m_wake;
+    Request m_request;   ///< guarded by m_mutex
+    bool m_stop = false; ///< guarded by m_mutex
+    std::atomic<bool> m_loading{false};
+    std::int32_t m_heldRecordId = -1; ///< GUI side: selection last requested
+    std::uint64_t m_selection = 0;    ///< GUI side: current selection count
+    std::shared_ptr<PreviewRendering> m_current;
+    std::thread m_thread;
+};
+
+/// The picture area: the picture and the size caption under it.
+class LivePreviewPanel : public QWidget {
+    Q_OBJECT
+public:
+    explicit LivePreviewPanel(LivePreview& preview, QWidget* parent = nullptr);
+    [[nodiscard]] QLabel* pictureLabel() const { return m_picture; }
+    [[nodiscard]] QLabel* captionLabel() const { return m_caption; }
+
+private:
+    QLabel* m_picture;
+    QLabel* m_caption;
+};
+
+} // namespace quill::app::ui

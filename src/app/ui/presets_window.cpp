@@ -1,0 +1,246 @@
+// The presets window.
+#include "app/ui/presets_window.h"
+
+#include "settings/language_pack.h"
+#include "settings/setting_files.h"
+#include "toolkit/qt/questions.h"
+
+#include <QComboBox>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QInputDialog>
+#include <QLabel>
+#include <QListWidget>
+#include <QPushButton>
+#include <QShortcut>
+#include <QTimer>
+#include <QVBoxLayout>
+
+#include <cstdio>
+#include <utility>
+
+namespace quill::app::ui {
+namespace {
+
+namespace text {
+constexpr int kTitle = 293;
+constexpr int kExplanation = 294;
+constexpr int kNew = 301;
+constexpr int kNamePrompt = 302;
+constexpr int kDelete = 303;
+constexpr int kUp = 304;
+constexpr int kDown = 305;
+constexpr int kReset = 306;
+constexpr int kStartupPreset = 307;
+constexpr int kQuestion = 416;
+constexpr int kOverwrite = 418;
+constexpr int kReallyReset = 419;
+} // namespace text
+
+QString ui(int index) {
+    return QString::fromStdString(settings::uiText(index));
+}
+
+std::optional<QString> askNameWithDialog(QWidget* parent) {
+    bool ok = false;
+    const QString name = QInputDialog::getText(parent, ui(text::kTitle), ui(text::kNamePrompt),
+                                               QLineEdit::Normal, QString(), &ok);
+    if (!ok) return std::nullopt;
+    return name;
+}
+
+} // namespace
+
+PresetsWindow::PresetsWindow(PresetsWindowEnvironment environment, int mode, QWidget* parent)
+    : QDialog(parent), m_env(std::move(environment)), m_mode(mode) {
+    if (!m_env.askName) m_env.askName = askNameWithDialog;
+    setWindowTitle(ui(text::kTitle));
+    setMinimumWidth(360);
+
+    auto* explanation = new QLabel(ui(text::kExplanation), this);
+    explanation->setWordWrap(true);
+
+    m_list = new QListWidget(this);
+    m_list->setMinimumSize(225, 140);
+    m_list->setSelectionMode(QAbstractItemView::SingleSelection);
+    m_list->setTextElideMode(Qt::ElideRight);
+
+    m_new = new QPushButton(ui(text::kNew), this);
+    m_delete = new QPushButton(ui(text::kDelete), this);
+    m_up = new QPushButton(ui(text::kUp), this);
+    m_down = new QPushButton(ui(text::kDown), this);
+    m_reset = new QPushButton(ui(text::kReset), this);
+    auto* buttons = new QVBoxLayout;
+    for (QPushButton* b : {m_new, m_delete, m_up, m_down, m_reset}) {
+        b->setMinimumSize(110, 20);
+        b->setAutoDefault(false);
+        buttons->addWidget(b);
+    }
+    buttons->addStretch(1);
+
+    auto* startupLabel = new QLabel(ui(text::kStartupPreset) + ":", this);
+    m_startup = new QComboBox(this);
+    m_startup->setMinimumWidth(170);
+    auto* ok = new QPushButton(QStringLiteral("OK"), this);
+    ok->setMinimumSize(140, 23);
+    ok->setDefault(true);
+
+    auto* grid = new QGridLayout(this);
+    grid->addWidget(explanation, 0, 0, 1, 2);
+    grid->addWidget(m_list, 1, 0);
+    grid->addLayout(buttons, 1, 1);
+    auto* startupRow = new QHBoxLayout;
+    startupRow->addWidget(startupLabel);
+    startupRow->addWidget(m_startup, 1);
+    grid->addLayout(startupRow, 2, 0, 1, 2);
+    grid->addWidget(ok, 3, 0, 1, 2, Qt::AlignHCenter);
+    grid->setColumnStretch(0, 1);
+
+    connect(m_new, &QPushButton::clicked, this, [this] { newPreset(); });
+    connect(m_delete, &QPushButton::clicked, this, [this] { deleteSelected(); });
+    connect(m_up, &QPushButton::clicked, this, [this] { moveSelected(-1); });
+    connect(m_down, &QPushButton::clicked, this, [this] { moveSelected(1); });
+    connect(m_reset, &QPushButton::clicked, this, [this] { resetPresets(); });
+    connect(ok, &QPushButton::clicked, this, &QDialog::accept);
+    connect(m_list, &QListWidget::currentRowChanged, this, [this] { updateButtons(); });
+    connect(m_startup, &QComboBox::activated, this, [this](int position) {
+        if (position >= 0) m_env.presets.currentIndex = std::size_t(position);
+    });
+
+    refill(-1);
+}
+
+QString PresetsWindow::rowText(const settings::Preset& preset) {
+    return QString::number(preset.index) + ")  " + QString::fromStdString(preset.name);
+}
+
+int PresetsWindow::positionOfRow(int row) const {
+    if (row < 0 || row >= m_list->count()) return -1;
+    return m_list->item(row)->data(Qt::UserRole).toInt();
+}
+
+void PresetsWindow::refill(int selectPosition) {
+    const auto& presets = m_env.presets.presets;
+    m_list->clear();
+    m_startup->clear();
+    int selectRow = -1;
+    for (std::size_t p = 0; p < presets.size(); ++p) {
+        m_startup->addItem(rowText(presets[p]));
+        if (presets[p].index == 0) continue;
+        auto* item = new QListWidgetItem(rowText(presets[p]), m_list);
+        item->setData(Qt::UserRole, int(p));
+        item->setToolTip(item->text());
+        if (int(p) == selectPosition) selectRow = m_list->count() - 1;
+    }
+    if (m_env.presets.currentIndex < presets.size())
+        m_startup->setCurrentIndex(int(m_env.presets.currentIndex));
+    m_list->setCurrentRow(selectRow);
+    updateButtons();
+}
+
+void PresetsWindow::updateButtons() {
+    const int row = m_list->currentRow();
+    const int rows = m_list->count();
+    m_new->setEnabled(rows < kMaxPresets - 1);
+    m_delete->setEnabled(row >= 0);
+    m_up->setEnabled(row > 0);
+    m_down->setEnabled(row >= 0 && row < rows - 1);
+}
+
+bool PresetsWindow::newPreset() {
+    if (m_list->count() >= kMaxPresets - 1) return false;
+    const std::optional<QString> answer = m_env.askName(this);
+    if (!answer || answer->isEmpty()) return false;
+    QString name = *answer;
+
+    auto& presets = m_env.presets.presets;
+    int target = -1;
+    for (std::size_t p = 0; p < presets.size(); ++p) {
+        if (presets[p].index == 0) continue;
+        if (QString::fromStdString(presets[p].name).compare(name, Qt::CaseInsensitive) != 0)
+            continue;
+        const auto reply = m_env.questions.ask(this, toolkit::qt::BoxKind::Question,
+                                               ui(text::kQuestion), ui(text::kOverwrite));
+        if (reply == toolkit::qt::Answer::Yes) {
+            target = int(p);
+            break;
+        }
+        name += QStringLiteral(" 2");
+    }
+    if (target < 0) {
+        presets.emplace_back();
+        target = int(presets.size()) - 1;
+        presets[std::size_t(target)].index = std::uint8_t(presets.size() - 1);
+    }
+    if (m_env.controlsToSettings) m_env.controlsToSettings();
+    settings::Preset& preset = presets[std::size_t(target)];
+    preset.name = name.toStdString();
+    settings::storeInto(preset, m_env.workingSettings);
+    refill(target);
+    if (m_mode == 1) QTimer::singleShot(0, this, &QDialog::accept);
+    return true;
+}
+
+void PresetsWindow::deleteSelected() {
+    const int position = positionOfRow(m_list->currentRow());
+    if (position < 0) return;
+    auto& list = m_env.presets;
+    list.presets.erase(list.presets.begin() + position);
+    for (std::size_t p = std::size_t(position); p < list.presets.size(); ++p)
+        --list.presets[p].index;
+    // The start-up preset stays the same preset; when it was the deleted one, preset 0 takes
+    // its place.
+    if (list.currentIndex == std::size_t(position))
+        list.currentIndex = 0;
+    else if (list.currentIndex > std::size_t(position))
+        --list.currentIndex;
+    refill(-1);
+}
+
+void PresetsWindow::moveSelected(int direction) {
+    const int row = m_list->currentRow();
+    const int position = positionOfRow(row);
+    const int other = positionOfRow(row + direction);
+    if (position < 0 || other < 0) return;
+    auto& list = m_env.presets;
+    auto& a = list.presets[std::size_t(position)];
+    auto& b = list.presets[std::size_t(other)];
+    std::swap(a.index, b.index);
+    std::swap(a, b);
+    // The start-up preset follows its preset to the new place.
+    if (list.currentIndex == std::size_t(position))
+        list.currentIndex = std::size_t(other);
+    else if (list.currentIndex == std::size_t(other))
+        list.currentIndex = std::size_t(position);
+    refill(other);
+}
+
+void PresetsWindow::resetPresets() {
+    const auto reply = m_env.questions.ask(this, toolkit::qt::BoxKind::Question,
+                                           ui(text::kQuestion), ui(text::kReallyReset));
+    if (reply != toolkit::qt::Answer::Yes) return;
+    std::remove(m_env.presetsFilePath.c_str());
+    settings::buildDefaults(m_env.presets);
+    refill(-1);
+}
+
+void PresetsWindow::showEvent(QShowEvent* event) {
+    QDialog::showEvent(event);
+    if (m_mode == 1 && !m_startedNew) {
+        m_startedNew = true;
+        QTimer::singleShot(0, this, [this] { newPreset(); });
+    }
+}
+
+void PresetsWindow::done(int result) {
+    if (!m_closed) {
+        m_closed = true;
+        const bool written = settings::writePresets(m_env.presetsFilePath, m_env.presets);
+        QDialog::done(result);
+        emit presetsClosed(written);
+        return;
+    }
+    QDialog::done(result);
+}
+
+} // namespace quill::app::ui

@@ -1,0 +1,91 @@
+// The presets window: save the working settings as a named preset, delete, reorder and reset the
+// user presets, and choose the start-up preset. Writes the settings file when it closes.
+#pragma once
+
+#include "settings/preset.h"
+
+#include <QDialog>
+#include <QString>
+
+#include <functional>
+#include <optional>
+#include <string>
+
+class QComboBox;
+class QListWidget;
+class QPushButton;
+
+namespace quill::toolkit::qt {
+class Questions;
+}
+
+namespace quill::app::ui {
+
+/// What the presets window works on.
+struct PresetsWindowEnvironment {
+    settings::PresetList& presets;     ///< the stored presets; `currentIndex` is the start-up one
+    settings::Preset& workingSettings; ///< stored into a new or overwritten preset
+    std::string presetsFilePath;       ///< written on close, deleted by reset
+    toolkit::qt::Questions& questions; ///< the overwrite and reset questions
+    /// Copies the window controls into the working settings before a preset is stored.
+    std::function<void()> controlsToSettings;
+    /// Asks for the name of a new preset; nothing when cancelled. Default: a text input box.
+    std::function<std::optional<QString>(QWidget* parent)> askName;
+};
+
+/// The greatest number of presets the window lets the list hold, preset 0 included.
+inline constexpr int kMaxPresets = 10;
+
+class PresetsWindow : public QDialog {
+    Q_OBJECT
+public:
+    /// Mode 1 acts as if "new" was pressed as soon as the window is shown and closes the window
+    /// after a successful "new"; mode 0 stays open until the user closes it.
+    PresetsWindow(PresetsWindowEnvironment environment, int mode, QWidget* parent = nullptr);
+
+    QListWidget* presetList() const { return m_list; }
+    QPushButton* newButton() const { return m_new; }
+    QPushButton* deleteButton() const { return m_delete; }
+    QPushButton* upButton() const { return m_up; }
+    QPushButton* downButton() const { return m_down; }
+    QPushButton* resetButton() const { return m_reset; }
+    QComboBox* startupCombo() const { return m_startup; }
+
+    /// The "new" command; true when a preset was stored.
+    bool newPreset();
+    void deleteSelected();
+    void moveSelected(int direction);
+    void resetPresets();
+
+    /// The text of a list row and a combo entry for a preset.
+    static QString rowText(const settings::Preset& preset);
+
+signals:
+    /// The window closed and the settings file was written (`written` false when writing
+    /// failed); the main window refreshes its preset menu and controls.
+    void presetsClosed(bool written);
+
+protected:
+    void showEvent(QShowEvent* event) override;
+    void done(int result) override;
+
+private:
+    /// List position of the preset shown in list row `row`; -1 when none.
+    int positionOfRow(int row) const;
+    void refill(int selectPosition);
+    void updateButtons();
+
+    PresetsWindowEnvironment m_env;
+    int m_mode;
+    bool m_startedNew = false;
+    bool m_closed = false;
+    QListWidget* m_list = nullptr;
+    QPushButton* m_new = nullptr;
+    QPushButton* m_delete = nullptr;
+    QPushButton* m_up = nullptr;
+    QPushButton* m_down = nullptr;
+    QPushButton* m_reset = nullptr;
+    QComboBox* m_startup = nullptr;
+};
+
+} // namespace quill::app::ui

@@ -1,0 +1,109 @@
+// The window side of a preview run.
+#include "batch/ui/preview_run.h"
+
+#include "batch/preview_run.h"
+#include "batch/ui/ui_texts.h"
+#include "batch/ui/window_run.h"
+#include "settings/run_settings.h"
+#include "toolkit/qt/questions.h"
+
+#include <QDesktopServices>
+#include <QTimer>
+#include <QUrl>
+
+namespace quill::batch::ui {
+namespace {
+
+constexpr int kInformation = 427;
+constexpr int kNoSelection = 437;
+
+class QtDesktopOpener final : public DesktopOpener {
+public:
+    bool open(const std::string& path) override {
+        return QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdString(path)));
+    }
+};
+
+} // namespace
+
+DesktopOpener& desktopOpener() {
+    static QtDesktopOpener opener;
+    return opener;
+}
+
+PreviewRun::PreviewRun(PreviewRunEnvironment environment, QWidget* mainWindow, QObject* parent)
+    : QObject(parent), m_env(std::move(environment)), m_mainWindow(mainWindow),
+      m_timer(new QTimer(this)) {
+    m_timer->setInterval(20);
+    connect(m_timer, &QTimer::timeout, this, &PreviewRun::poll);
+}
+
+PreviewRun::~PreviewRun() {
+    if (m_thread.joinable()) m_thread.join();
+}
+
+bool PreviewRun::start(std::int32_t recordId) {
+    auto& flags = m_env.flags;
+    if (m_thread.joinable() || flags.previewRun.load() || flags.runActive.load() ||
+        flags.loadingPaths.load())
+        return false;
+    const std::ptrdiff_t index = m_env.images.indexOfId(recordId);
+    if (index < 0) {
+        m_env.questions.ask(m_mainWindow, toolkit::qt::BoxKind::Information, uiQ(kInformation),
+                            uiQ(kNoSelection));
+        return false;
+    }
+
+    auto forced = std::make_shared<settings::Preset>(
+        previewRunSettings(m_env.settings, m_env.previewDirectory));
+    auto run = std::make_shared<settings::RunSettings>();
+    // Warnings are not asked in a preview run: nothing of the user's is replaced or moved.
+    if (!preRunChecksWindow(m_env.images, *forced, true, *run, m_env.questions, m_mainWindow))
+        return false;
+
+    flags.resetForRun();
+    flags.previewRun.store(1);
+    flags.runActive.store(1);
+    flags.loadingPaths.store(1);
+    flags.runCancelled.store(1); // the loop stops after the one image
+    m_done = false;
+    emit started();
+    m_thread = std::thread([this, forced, run, index] {
+        const PreviewRunResult result = runPreviewOnRecord(
+            m_env.images, std::size_t(index), *forced, *run, m_env.flags, m_env.pdfCreator);
+        m_state = result.resultState;
+        m_code = result.resultCode;
+        m_output = result.outputPath;
+        m_done = true;
+    });
+    m_timer->start();
+    return true;
+}
+
+void PreviewRun::poll() {
+    if (!m_done.load()) return;
+    m_timer->stop();
+    m_thread.join();
+    auto& flags = m_env.flags;
+    flags.runCancelled.store(0);
+    flags.loadingPaths.store(0);
+    flags.runActive.store(0);
+    flags.previewRun.store(0);
+    m_env.previewDirectoryUsed = true;
+
+    PreviewRunResult result;
+    result.resultState = m_state;
+    result.resultCode = m_code;
+    result.outputPath = m_output;
+    bool opened = false;
+    if (result.done()) {
+        opened = m_env.opener.open(result.outputPath);
+    } else {
+        m_env.questions.ask(
+            m_mainWindow, toolkit::qt::BoxKind::Information, uiQ(kInformation),
+            QString::fromStdString(previewFailureText(result, settings::currentUiTexts())));
+    }
+    emit finished(opened);
+}
+
+} // namespace quill::batch::ui

@@ -1,0 +1,79 @@
+// The window side of a preview run: the checks with their boxes, the run on a worker thread
+// while the window stays responsive, then opening the output with its program or the box that
+// says why there is none.
+#pragma once
+
+#include "imagefiles/image_list.h"
+#include "pipeline/run_control.h"
+#include "settings/preset.h"
+
+#include <QObject>
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <thread>
+
+class QTimer;
+class QWidget;
+
+namespace quill::toolkit::qt {
+class Questions;
+}
+
+namespace quill::batch::ui {
+
+/// Opens a file with the program the desktop associates with its type.
+class DesktopOpener {
+public:
+    virtual ~DesktopOpener() = default;
+    virtual bool open(const std::string& path) = 0;
+};
+/// The desktop implementation (QDesktopServices::openUrl).
+DesktopOpener& desktopOpener();
+
+struct PreviewRunEnvironment {
+    imagefiles::ImageList& images;
+    settings::Preset& settings; ///< the working settings (read, never changed)
+    pipeline::RunFlags& flags;
+    toolkit::qt::Questions& questions;
+    DesktopOpener& opener;
+    std::string previewDirectory; ///< where the output goes (ends with "/")
+    bool& previewDirectoryUsed;   ///< set after each preview run; shutdown empties the folder
+    std::string pdfCreator;
+};
+
+class PreviewRun : public QObject {
+    Q_OBJECT
+public:
+    PreviewRun(PreviewRunEnvironment environment, QWidget* mainWindow, QObject* parent = nullptr);
+    ~PreviewRun() override;
+
+    /// Starts a preview run on the record `recordId` (the selected row's). Refused silently
+    /// while a preview run, a batch run or a path loader is active; a missing record or a
+    /// refusing check shows its box. True when the run started.
+    bool start(std::int32_t recordId);
+    [[nodiscard]] bool active() const { return m_thread.joinable(); }
+
+signals:
+    /// The run started: the main window shows the status text, disables its commands and the
+    /// list, and the popup shows the busy picture.
+    void started();
+    /// The run is over and its result was opened or explained.
+    void finished(bool opened);
+
+private:
+    void poll();
+
+    PreviewRunEnvironment m_env;
+    QWidget* m_mainWindow;
+    QTimer* m_timer;
+    std::thread m_thread;
+    std::atomic<bool> m_done{false};
+    std::uint8_t m_state = 0;
+    std::int32_t m_code = 0;
+    std::string m_output;
+};
+
+} // namespace quill::batch::ui

@@ -1,0 +1,219 @@
+// The live preview: reduction, the enabling rule, and pictures compared with what the processing
+// loop writes for the reduced image.
+#include "app/ui/live_preview.h"
+#include "imagefiles/format.h"
+#include "imagefiles/image_list.h"
+#include "imagefiles/image_loader.h"
+#include "imagefiles/image_saver.h"
+#include "pipeline/process_loop.h"
+#include "settings/output_naming.h"
+#include "settings/preset_range.h"
+#include "test_support.h"
+
+#include <QSignalSpy>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+namespace quill::app::ui {
+namespace {
+
+toolkit::Image gradient(int w, int h) {
+    toolkit::Image image(w, h, toolkit::PixelFormat::Bgr24);
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x) {
+            std::uint8_t* p = image.row(y) + 3 * x;
+            p[0] = std::uint8_t(x * 255 / w);
+            p[1] = std::uint8_t(y * 255 / h);
+            p[2] = std::uint8_t((x + y) % 256);
+        }
+    return image;
+}
+
+bool samePixels(const toolkit::Image& a, const toolkit::Image& b) {
+    if (a.width() != b.width() || a.height() != b.height() || a.format() != b.format())
+        return false;
+    const std::size_t rowBytes = std::size_t(a.width()) * std::size_t(a.bytesPerPixel());
+    for (int y = 0; y < a.height(); ++y)
+        if (std::memcmp(a.row(y), b.row(y), rowBytes) != 0) return false;
+    return true;
+}
+
+settings::RunContext context() {
+    return settings::runContextFromPlatform(1, 0);
+}
+
+TEST(LivePreview, ReducesToFitThePictureAndKeepsSmallImages) {
+    struct Case {
+        int w, h, rw, rh;
+        float scale;
+    };
+    for (const Case c : {Case{4000, 3000, 144, 108, 0.036f}, Case{80, 60, 80, 60, 1.0f},
+                         Case{300, 1200, 36, 144, 0.12f}}) {
+        const PreviewSource s = reduceForPreview(gradient(c.w, c.h), c.w, c.h);
+        EXPECT_EQ(s.image.width(), c.rw) << c.w;
+        EXPECT_EQ(s.image.height(), c.rh) << c.w;
+        EXPECT_NEAR(s.geometry.scale, c.scale, 1e-6) << c.w;
+        EXPECT_EQ(s.geometry.sourceWidth, c.w);
+    }
+}
+
+TEST(LivePreview, ReducedJpegDecodeGivesTheFullGeometry) {
+    test::TempDir dir;
+    const std::string path = dir.file("big.jpg");
+    ASSERT_TRUE(
+        imagefiles::saveImageFile(gradient(1600, 1200), path, imagefiles::Encoder::Jpeg, 9, 24));
+    const PreviewSource s = loadPreviewSource(path, imagefiles::FormatJpeg);
+    EXPECT_EQ(s.image.width(), 144);
+    EXPECT_EQ(s.image.height(), 108);
+    EXPECT_EQ(s.geometry.sourceWidth, 1600);
+    EXPECT_NEAR(s.geometry.scale, 0.09, 1e-6);
+    EXPECT_TRUE(loadPreviewSource(dir.file("missing.jpg"), imagefiles::FormatJpeg).image.empty());
+}
+
+TEST(LivePreview, PictureEqualsTheLoopsOutputForTheReducedImage) {
+    test::TempDir dir;
+    const PreviewSource source = reduceForPreview(gradient(1000, 750), 1000, 750); // scale 0.144
+    ASSERT_EQ(source.image.width(), 144);
+
+    settings::Preset working = settings::defaultPreset(0, "w");
+    working.cropEnabled = 1;
+    working.cropMode = 0;
+    working.cropLeft = 100; // 14.4
+    working.cropTop = 52;   // 7.488
+    working.resizeEnabled = 1;
+    working.resizeMode = 0;
+    working.resizeOption = 1;
+    working.resizeLimits = 0;
+    working.resizeWidth = 500; // 72
+    working.resizeHeight = 500;
+    working.brightnessEnabled = 1;
+    working.brightnessLevel = 120;
+    working.canvasEnabled = 1;
+    working.canvasMode = 0;
+    working.canvasColor = 0x00336699;
+    working.canvasWidth = 600; // 86.4
+    working.canvasHeight = 100;
+    working.overlayEnabled = 1;
+    working.overlayKind = 0;
+    working.overlayText = "%FN%";
+    working.overlayFontName = "Helvetica";
+    working.overlayFontSize = 90;         // 12.96
+    working.overlayHorizontalMargin = 40; // 5.76
+    working.overlayVerticalMargin = 30;   // 4.32
+    ASSERT_TRUE(settings::presetInRange(working));
+
+    const PreviewRendering r = renderPreview(source, working, context(), Qt::white, 4);
+    ASSERT_TRUE(r.inRange);
+    ASSERT_FALSE(r.failed);
+    EXPECT_EQ(r.picture.size(), QSize(144, 144));
+    EXPECT_EQ(r.caption.contains("1000 x 750"), true);
+
+    // The loop on the reduced image saved as IMG0087.png, with the pixel settings scaled by hand.
+    ASSERT_TRUE(imagefiles::saveImageFile(source.image, dir.file("IMG0087.png"),
+                                          imagefiles::Encoder::Png, 0, 24));
+    settings::Preset s = working;
+    s.cropLeft = 14;
+    s.cropTop = 7;
+    s.resizeWidth = s.resizeHeight = 72;
+    s.canvasWidth = 86;
+    s.canvasHeight = 14;
+    s.overlayFontSize = 13;
+    s.overlayHorizontalMargin = 6;
+    s.overlayVerticalMargin = 4;
+    s.convertFormat = 1;
+    s.outputFormat = 1;
+    s.qualityEnabled = s.colorDepthEnabled = s.renameEnabled = s.keepMetadata = 0;
+    s.outputDirEnabled = 1;
+    s.outputDirPattern = dir.file("out/");
+    s.exitAfterRun = 1;
+    imagefiles::ImageList images;
+    ASSERT_TRUE(imagefiles::addImageRecord(dir.file("IMG0087.png"), images, {}));
+    imagefiles::ImageList keep;
+    pipeline::RunFlags flags;
+    flags.runActive = 1;
+    const settings::RunSettings run = settings::deriveRunSettings(s, context());
+    settings::FixedCollisionPolicy replaceAll(settings::CollisionAnswer::ReplaceAll);
+    struct NeverStop final : pipeline::DiskFullQuestion {
+        bool askStopAfterDiskFull(const std::string&) override { return false; }
+    } diskFull;
+    pipeline::ProcessEnvironment env{images, keep, s, run, flags, replaceAll, diskFull, "c", false};
+    pipeline::processImages(env);
+    ASSERT_EQ(images[0].resultState, 1) << images[0].resultCode;
+    const toolkit::Image written = imagefiles::loadImageFile(dir.file("out/IMG0087.png"), -1);
+    EXPECT_TRUE(samePixels(r.result, written));
+
+    // The overlay text is the sample's, whatever the file: another text draws differently.
+    settings::Preset other = working;
+    other.overlayText = "IMG0088";
+    EXPECT_FALSE(
+        samePixels(renderPreview(source, other, context(), Qt::white, 4).result, r.result));
+}
+
+TEST(LivePreview, OutOfRangeSettingsShowTheReducedImageUnprocessed) {
+    const PreviewSource source = reduceForPreview(gradient(400, 300), 400, 300);
+    settings::Preset working = settings::defaultPreset(0, "w");
+    working.rotateEnabled = 1;
+    working.rotateMode = 1;
+    working.brightnessEnabled = 1;
+    working.brightnessLevel = 30000;
+    const PreviewRendering r = renderPreview(source, working, context(), Qt::white, 3);
+    EXPECT_FALSE(r.inRange);
+    EXPECT_TRUE(samePixels(r.result, source.image));
+    EXPECT_TRUE(r.caption.isEmpty());
+    working.brightnessLevel = 100;
+    const PreviewRendering rotated = renderPreview(source, working, context(), Qt::white, 3);
+    EXPECT_TRUE(rotated.inRange);
+    EXPECT_EQ(rotated.result.width(), source.image.height());
+    // The outline sits one pixel around the centred result.
+    const int x = (144 - rotated.result.width()) / 2;
+    EXPECT_EQ(rotated.picture.pixelColor(x - 1, 72), QColor(128, 128, 128));
+}
+
+TEST(LivePreview, EnablingRule) {
+    settings::Preset p = settings::defaultPreset(0, "p");
+    p.cropEnabled = 0;
+    p.gammaEnabled = 0;
+    PreviewEnabling rule;
+    bool refresh = false;
+    EXPECT_TRUE(rule.evaluate(0, true, p, refresh));
+    EXPECT_TRUE(refresh);
+    EXPECT_FALSE(rule.evaluate(2, true, p, refresh)); // crop off
+    p.cropEnabled = 1;
+    EXPECT_TRUE(rule.evaluate(2, true, p, refresh));
+    EXPECT_FALSE(refresh); // same page
+    p.cropEnabled = 0;
+    EXPECT_TRUE(rule.evaluate(2, true, p, refresh)); // switched off on the same page: kept
+    EXPECT_FALSE(rule.evaluate(5, true, p, refresh));
+    p.gammaEnabled = 1;
+    EXPECT_TRUE(rule.evaluate(5, true, p, refresh));
+    EXPECT_FALSE(rule.evaluate(9, true, p, refresh));
+    EXPECT_FALSE(rule.evaluate(0, false, p, refresh));
+}
+
+TEST(LivePreview, WorkerDropsPicturesOfAnEarlierSelection) {
+    test::TempDir dir;
+    ASSERT_TRUE(imagefiles::saveImageFile(gradient(800, 600), dir.file("a.png"),
+                                          imagefiles::Encoder::Png, 0, 24));
+    ASSERT_TRUE(imagefiles::saveImageFile(gradient(200, 400), dir.file("b.png"),
+                                          imagefiles::Encoder::Png, 0, 24));
+    LivePreview preview(context());
+    QSignalSpy pictures(&preview, &LivePreview::pictureReady);
+    preview.setSettings(settings::defaultPreset(0, "p"), 0);
+    preview.setSelection(1, dir.file("a.png"), imagefiles::FormatPng);
+    preview.setSelection(2, dir.file("b.png"), imagefiles::FormatPng);
+    for (int i = 0; i < 500 && !preview.current(); ++i)
+        QTest::qWait(10);
+    ASSERT_NE(preview.current(), nullptr);
+    EXPECT_EQ(preview.current()->geometry.sourceWidth, 200);
+    QTest::qWait(50);
+    EXPECT_GE(pictures.count(), 1);
+    EXPECT_EQ(preview.current()->geometry.sourceWidth, 200);
+    preview.setSelection(-1, "", -1);
+    EXPECT_EQ(preview.current(), nullptr);
+}
+
+} // namespace
+} // namespace quill::app::ui

@@ -1,0 +1,121 @@
+// The preview run on the offscreen platform: the output is opened through the test's opener and
+// nothing of the user's changes; a filtered image and a missing record give their boxes.
+#include "batch/preview_run.h"
+#include "batch/ui/preview_run.h"
+#include "imagefiles/image_list.h"
+#include "imagefiles/image_saver.h"
+#include "preview_ui_test_support.h"
+#include "settings/language_pack.h"
+#include "test_support.h"
+
+#include <QSignalSpy>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+namespace quill::batch::ui {
+namespace {
+
+struct RecordingOpener final : DesktopOpener {
+    std::vector<std::string> opened;
+    bool open(const std::string& path) override {
+        opened.push_back(path);
+        return true;
+    }
+};
+
+class PreviewRunTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        toolkit::Image image(64, 48, toolkit::PixelFormat::Bgr24);
+        for (int y = 0; y < 48; ++y)
+            for (int x = 0; x < 64 * 3; ++x)
+                image.row(y)[x] = std::uint8_t(x + y);
+        ASSERT_TRUE(imagefiles::saveImageFile(image, dir.file("photo.png"),
+                                              imagefiles::Encoder::Png, 0, 24));
+        ASSERT_TRUE(imagefiles::addImageRecord(dir.file("photo.png"), images, {}));
+        settings = settings::defaultPreset(0, "w");
+        settings.resizeEnabled = 1;
+        settings.resizeMode = 1;
+        settings.resizePercent = 50;
+        settings.outputDirEnabled = 0; // a real run would replace the source
+        settings.keepProcessedSources = 1;
+    }
+
+    bool runOn(std::int32_t recordId) {
+        PreviewRun run(
+            {images, settings, flags, questions, opener, dir.file("preview/"), used, "creator"},
+            nullptr);
+        QSignalSpy finished(&run, &PreviewRun::finished);
+        if (!run.start(recordId)) return false;
+        EXPECT_EQ(flags.previewRun.load(), 1);
+        EXPECT_FALSE(run.start(recordId)); // refused while active
+        return finished.wait(20000);
+    }
+
+    test::TempDir dir;
+    imagefiles::ImageList images;
+    settings::Preset settings;
+    pipeline::RunFlags flags;
+    test::ScriptedQuestions questions;
+    RecordingOpener opener;
+    bool used = false;
+};
+
+TEST_F(PreviewRunTest, OpensTheOutputAndLeavesEverythingElseAlone) {
+    const auto sourceBytes = test::readBytes(dir.file("photo.png"));
+    const settings::Preset before = settings;
+    const std::int32_t id = images[0].recordId;
+    ASSERT_TRUE(runOn(id));
+    ASSERT_EQ(opener.opened.size(), 1u);
+    EXPECT_EQ(opener.opened[0].rfind(dir.file("preview/"), 0), 0u) << opener.opened[0];
+    EXPECT_TRUE(std::filesystem::exists(opener.opened[0]));
+    EXPECT_TRUE(questions.texts.empty()); // no replace warning in a preview run
+    EXPECT_EQ(settings, before);
+    EXPECT_EQ(test::readBytes(dir.file("photo.png")), sourceBytes);
+    ASSERT_EQ(images.size(), 1u);
+    EXPECT_EQ(images[0].recordId, id);
+    EXPECT_EQ(images[0].resultState, 0);
+    EXPECT_TRUE(images[0].resultText.empty());
+    EXPECT_TRUE(used);
+    EXPECT_EQ(flags.previewRun.load() + flags.runActive.load() + flags.loadingPaths.load() +
+                  flags.runCancelled.load(),
+              0);
+}
+
+TEST_F(PreviewRunTest, FilteredImageAndMissingRecordGiveTheirBoxes) {
+    settings.filterEnabled = 1;
+    settings::FilterCondition wide;
+    wide.flags = settings::kConditionActive;
+    wide.property = 4;  // width
+    wide.operator_ = 3; // greater than
+    wide.value = "10";
+    wide.valueKind = 1;
+    settings.filterConditions = {wide};
+    ASSERT_TRUE(runOn(images[0].recordId));
+    EXPECT_TRUE(opener.opened.empty());
+    ASSERT_EQ(questions.texts.size(), 1u);
+    EXPECT_EQ(questions.texts[0], settings::uiText(384) + ":\r\n" + settings::uiText(430));
+    ASSERT_EQ(images.size(), 1u); // a filtered image stays in the list
+
+    EXPECT_FALSE(runOn(9999));
+    ASSERT_EQ(questions.texts.size(), 2u);
+    EXPECT_EQ(questions.texts[1], settings::uiText(437));
+}
+
+TEST(PreviewRunText, FailureExplanations) {
+    const quill::settings::UiTextLookup texts = [](int i) { return "T" + std::to_string(i); };
+    PreviewRunResult r;
+    r.resultState = 5;
+    EXPECT_EQ(previewFailureText(r, texts), "T384:\r\nT388! T397");
+    r.resultState = 9;
+    EXPECT_EQ(previewFailureText(r, texts), "T384:\r\nT388! (9)");
+    r.resultState = 0;
+    r.resultCode = 1;
+    EXPECT_EQ(previewFailureText(r, texts), "T384:\r\nT430");
+}
+
+} // namespace
+} // namespace quill::batch::ui
