@@ -62,6 +62,12 @@ struct FileInfo {
 /// Metadata of a file or directory (links followed); nullopt when it does not exist.
 [[nodiscard]] std::optional<FileInfo> fileInfo(const std::string& path);
 [[nodiscard]] bool fileExists(const std::string& path);      ///< any kind of entry
+/// Device and inode of a file or directory (links followed): equal for every path to one entry.
+struct FileIdentity {
+    std::uint64_t device = 0;
+    std::uint64_t inode = 0;
+};
+[[nodiscard]] std::optional<FileIdentity> fileIdentity(const std::string& path);
 [[nodiscard]] bool isDirectory(const std::string& path);
 [[nodiscard]] bool isRegularFile(const std::string& path);
 
