@@ -608,7 +608,8 @@ void processImages(ProcessEnvironment& env) {
 
         const std::shared_ptr<AheadHold> currentHold =
             ahead.valid() ? std::move(aheadHold) : std::make_shared<AheadHold>();
-        if (!ahead.valid()) currentHold->bytes = budget.tryReserve(holdFor(record));
+        if (!ahead.valid() && planFor(env.settings, env.run, record.formatKind).decodeNeeded)
+            currentHold->bytes = budget.tryReserve(holdFor(record));
         ImageJob job(env, values, namer, collisions, record, base);
         if (ahead.valid()) job.usePreloaded(std::move(ahead));
         const bool nextWanted =
