@@ -610,6 +610,9 @@ void processImages(ProcessEnvironment& env) {
             ahead.valid() ? std::move(aheadHold) : std::make_shared<AheadHold>();
         if (!ahead.valid() && planFor(env.settings, env.run, record.formatKind).decodeNeeded)
             currentHold->bytes = budget.tryReserve(holdFor(record));
+        // This image's decode gets its room before the next one may ask for room: otherwise the
+        // next could take the room this one waits for and hold it until its own job ends.
+        if (ahead.valid()) ahead.wait();
         ImageJob job(env, values, namer, collisions, record, base);
         if (ahead.valid()) job.usePreloaded(std::move(ahead));
         const bool nextWanted =
