@@ -176,28 +176,29 @@ void prepare(PrepareEnvironment& env) {
         }
     }
 
-    // Filter.
+    // Filter. Excluded records are marked and removed together afterwards, so the cost stays
+    // linear in the length of the list.
     if (need[NeedFilter] && (!cancelled || env.previewRun)) {
         const imagefiles::ListOptions keepOptions{false, true, true};
         auto& records = env.images.records();
-        for (std::size_t i = first; i < end && i < records.size();) {
+        std::vector<std::uint8_t> excluded;
+        for (std::size_t i = first; i < end && i < records.size(); ++i) {
             if (env.flags.runCancelled.load() && !env.previewRun) break;
             ImageRecord& record = records[i];
             if (record.resultState != std::uint8_t(ImageResult::Pending) ||
                 !settings::isExcludedByFilter(s, record)) {
-                ++i;
                 continue;
             }
             if (env.previewRun) {
                 record.resultCode = pipeline::DetailFiltered;
-                ++i;
                 continue;
             }
             if (s.keepFilteredImages && !s.exitAfterRun)
                 (void)imagefiles::addImageRecord(record.sourcePath, env.keepList, keepOptions);
-            env.images.erase(i);
-            --end;
+            excluded.resize(records.size(), 0);
+            excluded[i] = 1;
         }
+        if (!excluded.empty()) env.images.eraseMarked(excluded);
     }
 
     // Sorting.

@@ -1,9 +1,9 @@
 // Filling the image list: admission rules, directory walks and the dialog's filter list.
 #include "imagefiles/image_list.h"
 
-#include <filesystem>
-#include <set>
-#include <system_error>
+#include <cstdint>
+#include <unordered_set>
+#include <utility>
 
 #include "imagefiles/format.h"
 #include "toolkit/platform/platform.h"
@@ -15,25 +15,44 @@ namespace {
 constexpr std::string_view kVideoExtensions[] = {"3gp", "asf", "avi", "mov", "mp4",
                                                  "mpa", "mpg", "mpeg", "wmv"};
 
-// Directory walks follow symbolic links; remembering the real directories already walked keeps
-// a link that points back up the tree from adding the same files again and again without end.
+// Directory walks follow symbolic links. Each directory is entered at most once per walk,
+// recognised by its device and inode: a link that points back up the tree cannot make the walk
+// endless, and two links to one directory do not add its files twice. The walk keeps its own
+// stack instead of recursing, so the depth of a tree costs no call stack.
 class Walk {
 public:
     Walk(ImageList& list, const ListOptions& options, const RecordAdded& onAdded)
         : m_list(list), m_options(options), m_onAdded(onAdded) {}
 
     void directory(const std::string& dir, bool recurse) {
-        const std::string base = platform::withTrailingSeparator(dir);
-        std::error_code error;
-        const std::filesystem::path real = std::filesystem::canonical(base, error);
-        if (!error && !m_visited.insert(real.native()).second) return;
-        const auto entries = platform::listDirectory(base);
-        if (!entries) return;
-        for (const platform::DirEntry& entry : *entries) {
+        struct Level {
+            std::string base;
+            std::vector<platform::DirEntry> entries;
+            std::size_t next = 0;
+        };
+        std::vector<Level> stack;
+        const auto enter = [&](const std::string& path) {
+            std::string base = platform::withTrailingSeparator(path);
+            if (const auto id = platform::fileIdentity(base)) {
+                if (!m_visited.insert(key(*id)).second) return;
+            }
+            auto entries = platform::listDirectory(base);
+            if (!entries) return;
+            stack.push_back(Level{std::move(base), std::move(*entries), 0});
+        };
+        enter(dir);
+        while (!stack.empty()) {
+            Level& level = stack.back();
+            if (level.next == level.entries.size()) {
+                stack.pop_back();
+                continue;
+            }
+            const platform::DirEntry& entry = level.entries[level.next++];
+            const std::string path = level.base + entry.name;
             if (entry.isDirectory) {
-                if (recurse) directory(base + entry.name, true);
+                if (recurse) enter(path); // may reallocate the stack: `level` is not used after
             } else if (detectFormatByExtension(entry.name, m_options.includeVideos) != FormatNone) {
-                file(base + entry.name);
+                file(path);
             }
             if (m_list.cancel.load() == 1) return;
         }
@@ -45,10 +64,19 @@ public:
     }
 
 private:
+    static std::pair<std::uint64_t, std::uint64_t> key(const platform::FileIdentity& id) {
+        return {id.device, id.inode};
+    }
+    struct KeyHash {
+        std::size_t operator()(const std::pair<std::uint64_t, std::uint64_t>& k) const {
+            return std::hash<std::uint64_t>{}(k.first * 0x9E3779B97F4A7C15ull ^ k.second);
+        }
+    };
+
     ImageList& m_list;
     const ListOptions& m_options;
     const RecordAdded& m_onAdded;
-    std::set<std::string> m_visited;
+    std::unordered_set<std::pair<std::uint64_t, std::uint64_t>, KeyHash> m_visited;
 };
 
 } // namespace
@@ -70,7 +98,7 @@ bool addImageRecord(const std::string& givenPath, ImageList& list, const ListOpt
     if (attributes & platform::AttrSystem) return false;
     if ((attributes & platform::AttrHidden) && !options.includeHiddenFiles) return false;
     if (!info || info->isDirectory) return false;
-    if (list.indexOfPath(path) >= 0) return false;
+    if (list.containsPath(path)) return false;
 
     ImageRecord record;
     record.sourcePath = path;

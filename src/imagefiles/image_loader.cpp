@@ -6,6 +6,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <optional>
+#include <vector>
 
 #include "imagefiles/detail/byte_reader.h"
 #include "imagefiles/detail/decode_limits.h"
@@ -15,6 +17,7 @@
 #include "imagefiles/ico_decoder.h"
 #include "imagefiles/pcx_decoder.h"
 #include "imagefiles/pnm_decoder.h"
+#include "imagefiles/tga_decoder.h"
 #include "toolkit/platform/platform.h"
 
 namespace quill::imagefiles {
@@ -239,12 +242,50 @@ toolkit::Image applyColorKey(toolkit::Image image, Bytes head) {
     return keyed;
 }
 
+// The most a file may take in memory while it is decoded: the file and the image made from it
+// must both fit the decode budget, and no supported format stores its pixels in more than twice
+// the bytes of the decoded image (16-bit samples), so the file gets two thirds of the budget.
+std::uint64_t readLimit() {
+    return std::min(detail::kMaxFileBytes, detail::decodeBudget() / 3 * 2);
+}
+
+// The first bytes of a file, enough for every signature and header the size reader looks at.
+constexpr std::size_t kHeadBytes = std::size_t{256} << 10;
+
+std::vector<std::uint8_t> readHead(const std::string& path) {
+    std::vector<std::uint8_t> head(kHeadBytes);
+    std::ifstream file(path, std::ios::binary);
+    file.read(reinterpret_cast<char*>(head.data()), std::streamsize(head.size()));
+    head.resize(file ? head.size() : std::size_t(std::max<std::streamsize>(file.gcount(), 0)));
+    return head;
+}
+
+// True when some decoder could take a file that starts with `head`; a file no decoder takes is
+// not read any further (a large file of zeros, for instance).
+bool someDecoderAccepts(Bytes head) {
+    if (contentTypeOf(head) != ContentNone || looksLikeTga(head)) return true;
+    return startsWith(head, 0, "II+\0", 4) || startsWith(head, 0, "MM\0+", 4) ||
+           startsWith(head, 0, "GIF", 3) || (!head.empty() && head[0] == 'P');
+}
+
+// Reads a whole file for decoding, refusing what exceeds the read limit or what no decoder
+// could take, before the bulk of it is read.
+std::optional<std::vector<std::uint8_t>> readForDecoding(const std::string& path) {
+    const auto info = platform::fileInfo(path);
+    if (!info || info->isDirectory || info->size > readLimit()) return std::nullopt;
+    if (info->size > kHeadBytes && platform::isRegularFile(path) &&
+        !someDecoderAccepts(readHead(path))) {
+        return std::nullopt;
+    }
+    return platform::readFile(path, readLimit());
+}
+
 } // namespace
 
 toolkit::Image loadImageFile(const std::string& path, int formatKind, bool includeVideos) {
     if (formatKind == FormatNone) formatKind = detectFormatByExtension(path, includeVideos);
     if (formatKind == FormatNone || formatKind == FormatVideo) return {};
-    const auto bytes = platform::readFile(path, detail::kMaxFileBytes);
+    const auto bytes = readForDecoding(path);
     if (!bytes) return {};
     const Bytes data(*bytes);
     switch (formatKind) {
@@ -267,8 +308,22 @@ bool readImageSizeFromBytes(Bytes bytes, ImageRect& out) {
     return finish(s, out);
 }
 
+std::uint64_t estimateDecodeBytes(const std::string& path) {
+    const auto info = platform::fileInfo(path);
+    if (!info || info->isDirectory || !platform::isRegularFile(path)) return 0;
+    if (info->size > readLimit()) return 0; // refused unread
+    const std::vector<std::uint8_t> head = readHead(path);
+    detail::ByteReader r(head);
+    const Size s = headerSize(r, contentTypeOf(head));
+    std::uint64_t image = detail::kDecodeMaxBytes; // the most any image may take
+    if (s.width > 0 && s.height > 0 && s.width <= 0x7FFFFFFF && s.height <= 0x7FFFFFFF)
+        image =
+            std::min<std::uint64_t>(image, std::uint64_t(s.width) * std::uint64_t(s.height) * 4);
+    return info->size + 2 * image;
+}
+
 bool readImageSize(const std::string& path, ImageRect& out) {
-    const auto bytes = platform::readFile(path, detail::kMaxFileBytes);
+    const auto bytes = readForDecoding(path);
     if (!bytes) {
         out = ImageRect{};
         return false;

@@ -24,6 +24,11 @@ struct ImageRect {
 [[nodiscard]] toolkit::Image loadImageFile(const std::string& path, int formatKind,
                                            bool includeVideos = false);
 
+/// Bytes that decoding the file at `path` and editing the image will hold at most: the file, and
+/// twice the image its header declares (the largest image any file may give when the header does
+/// not tell). 0 when the file will not be read at all (missing, not a regular file, too large).
+[[nodiscard]] std::uint64_t estimateDecodeBytes(const std::string& path);
+
 /// Reads an image's width and height from its header, decoding the file when the header does not
 /// tell. True when both lie in 1..65536; otherwise false with `out` all zero.
 [[nodiscard]] bool readImageSize(const std::string& path, ImageRect& out);

@@ -6,7 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
-#include <unordered_set>
+#include <unordered_map>
 #include <vector>
 
 namespace quill::imagefiles {
@@ -65,12 +65,18 @@ public:
     [[nodiscard]] std::ptrdiff_t indexOfId(std::int32_t recordId) const;
     /// Index of the record with exactly this source path (case-sensitive), or -1.
     [[nodiscard]] std::ptrdiff_t indexOfPath(const std::string& sourcePath) const;
+    /// True when a record has exactly this source path; constant time on average.
+    [[nodiscard]] bool containsPath(const std::string& sourcePath);
 
     /// Appends a record, numbering it with the next value of the counter (the counter is
     /// incremented first). Returns the new record.
     ImageRecord& append(ImageRecord record);
     /// Removes the record at `index`; the current index follows the records it pointed at.
     void erase(std::size_t index);
+    /// Removes, in one pass, every record whose entry in `remove` is non-zero (`remove` has one
+    /// entry per record, missing entries keep their record). The current index follows its
+    /// record, or the next record kept after it when its own was removed.
+    void eraseMarked(const std::vector<std::uint8_t>& remove);
     /// Removes every record. The counter is kept.
     void clear();
     /// Moves every record of `other` to the end of this list, keeping their numbers, and empties
@@ -93,10 +99,14 @@ public:
     std::atomic<std::int32_t> cancel{0};
 
 private:
+    void syncPaths();
+
     std::vector<ImageRecord> m_records;
-    // Every path appended, for a fast duplicate test; may still name records removed since, so a
-    // hit is confirmed against the records.
-    std::unordered_set<std::string> m_paths;
+    // How many records hold each source path, for a constant-time duplicate test. Kept by every
+    // member that adds or removes records; records() lets callers erase past it, which shows as
+    // a different total and rebuilds the counts once.
+    std::unordered_map<std::string, std::uint32_t> m_paths;
+    std::size_t m_pathTotal = 0;
     std::int32_t m_lastRecordId = 0;
     std::ptrdiff_t m_current = -1;
 };

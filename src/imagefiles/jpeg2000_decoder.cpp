@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cstring>
 #include <memory>
+#include <string_view>
 
 #include <openjpeg.h>
 
@@ -87,6 +88,108 @@ private:
     std::int64_t m_offset = 0;
 };
 
+// The library sets up its state for every tile and component while it reads the main header,
+// before any check of ours could run: a file of a hundred bytes can declare tens of thousands of
+// tiles. The main header is therefore checked first, from SIZ and COD: sizes, tile count,
+// components, decomposition levels and code-block sizes.
+constexpr std::uint64_t kPerTileStateBytes = 8 << 10;      // tile coding parameters
+constexpr std::uint64_t kPerComponentStateBytes = 2 << 10; // per tile and component
+constexpr std::uint64_t kMaxHeaderStateBytes = std::uint64_t{128} << 20;
+
+struct BigEndian {
+    std::span<const std::uint8_t> bytes;
+    [[nodiscard]] bool has(std::size_t at, std::size_t n) const {
+        return at <= bytes.size() && n <= bytes.size() - at;
+    }
+    [[nodiscard]] std::uint32_t u16(std::size_t at) const {
+        return std::uint32_t(bytes[at]) << 8 | bytes[at + 1];
+    }
+    [[nodiscard]] std::uint32_t u32(std::size_t at) const { return u16(at) << 16 | u16(at + 2); }
+};
+
+// Where the codestream of a JP2 file begins: the contents of its "jp2c" box; npos when absent.
+std::size_t codestreamStart(std::span<const std::uint8_t> bytes) {
+    const BigEndian r{bytes};
+    std::size_t pos = 0;
+    while (r.has(pos, 8)) {
+        std::uint64_t length = r.u32(pos);
+        std::size_t header = 8;
+        if (length == 1) {
+            if (!r.has(pos, 16)) break;
+            length = std::uint64_t(r.u32(pos + 8)) << 32 | r.u32(pos + 12);
+            header = 16;
+        } else if (length == 0) {
+            length = bytes.size() - pos;
+        }
+        if (std::memcmp(bytes.data() + pos + 4, "jp2c", 4) == 0) return pos + header;
+        if (length < header || length > bytes.size() - pos) break;
+        pos += std::size_t(length);
+    }
+    return std::string_view::npos;
+}
+
+// True when the main header (SOC, SIZ, then segments up to the first tile) declares what this
+// decoder can hold within the decode budget.
+bool mainHeaderAcceptable(std::span<const std::uint8_t> bytes, std::size_t pos) {
+    const BigEndian r{bytes};
+    if (!r.has(pos, 4) || r.u16(pos) != 0xFF4F || r.u16(pos + 2) != 0xFF51) return false;
+    pos += 4;
+    if (!r.has(pos, 38)) return false;
+    const std::size_t sizLength = r.u16(pos);
+    const std::uint64_t xsiz = r.u32(pos + 4), ysiz = r.u32(pos + 8);
+    const std::uint64_t xo = r.u32(pos + 12), yo = r.u32(pos + 16);
+    const std::uint64_t xt = r.u32(pos + 20), yt = r.u32(pos + 24);
+    const std::uint64_t xto = r.u32(pos + 28), yto = r.u32(pos + 32);
+    const std::uint32_t components = r.u16(pos + 36);
+    if (components < 1 || components > 4 || sizLength != 38 + 3 * std::size_t(components) ||
+        !r.has(pos, sizLength)) {
+        return false;
+    }
+    if (xsiz <= xo || ysiz <= yo || xt == 0 || yt == 0 || xto > xo || yto > yo || xto + xt <= xo ||
+        yto + yt <= yo) {
+        return false;
+    }
+    for (std::uint32_t c = 0; c < components; ++c) {
+        const std::size_t at = pos + 38 + 3 * std::size_t(c);
+        if ((bytes[at] & 0x7F) >= 31 || bytes[at + 1] == 0 || bytes[at + 2] == 0) return false;
+    }
+    const std::uint64_t across = (xsiz - xto + xt - 1) / xt;
+    const std::uint64_t down = (ysiz - yto + yt - 1) / yt;
+    if (across > 65535 || down > 65535) return false;
+    const std::uint64_t tiles = across * down;
+    if (tiles > 65535 ||
+        tiles * (kPerTileStateBytes + components * kPerComponentStateBytes) > kMaxHeaderStateBytes)
+        return false;
+    // The library holds every sample as a 32-bit integer beside the image made from them.
+    if (xsiz - xo > 0x7FFFFFFF || ysiz - yo > 0x7FFFFFFF) return false;
+    const std::uint64_t pixels = (xsiz - xo) * (ysiz - yo);
+    if (pixels > (std::uint64_t{1} << 40) ||
+        !detail::fitsDecodeBudget({bytes.size(), pixels * components * 4, pixels * 4}))
+        return false;
+
+    // The segments after SIZ up to the first tile: COD must be sane where it appears.
+    pos += sizLength;
+    while (r.has(pos, 4)) {
+        const std::uint32_t marker = r.u16(pos);
+        if (marker == 0xFF90 || marker == 0xFF93 || marker == 0xFFD9) break; // SOT, SOD, EOC
+        if ((marker >> 8) != 0xFF) return false;
+        const std::size_t length = r.u16(pos + 2);
+        if (length < 2 || !r.has(pos + 2, length)) return false;
+        if (marker == 0xFF52) { // COD
+            if (length < 12) return false;
+            const std::uint32_t layers = r.u16(pos + 6);
+            const std::uint32_t levels = bytes[pos + 9];
+            const std::uint32_t blockWidth = bytes[pos + 10], blockHeight = bytes[pos + 11];
+            if (layers == 0 || levels > 32 || blockWidth > 8 || blockHeight > 8 ||
+                blockWidth + blockHeight > 8) {
+                return false;
+            }
+        }
+        pos += 2 + length;
+    }
+    return true;
+}
+
 std::uint8_t clampByte(double v) {
     return std::uint8_t(std::clamp(v + 0.5, 0.0, 255.0));
 }
@@ -106,9 +209,16 @@ bool isJ2kCodestream(std::span<const std::uint8_t> bytes) {
 
 toolkit::Image decodeJpeg2000(std::span<const std::uint8_t> bytes) {
     OPJ_CODEC_FORMAT format;
-    if (isJp2BoxFile(bytes)) format = OPJ_CODEC_JP2;
-    else if (isJ2kCodestream(bytes)) format = OPJ_CODEC_J2K;
-    else return {};
+    std::size_t codestream = 0;
+    if (isJp2BoxFile(bytes)) {
+        format = OPJ_CODEC_JP2;
+        codestream = codestreamStart(bytes);
+    } else if (isJ2kCodestream(bytes)) {
+        format = OPJ_CODEC_J2K;
+    } else {
+        return {};
+    }
+    if (codestream == std::string_view::npos || !mainHeaderAcceptable(bytes, codestream)) return {};
 
     std::unique_ptr<opj_codec_t, CodecFree> codec(opj_create_decompress(format));
     if (!codec) return {};

@@ -2,6 +2,7 @@
 // this file; the library's warnings are silenced.
 #include "imagefiles/jpeg_decoder.h"
 
+#include <algorithm>
 #include <csetjmp>
 #include <cstdio>
 #include <memory>
@@ -126,6 +127,30 @@ void decodeRows(jpeg_decompress_struct& cinfo, ErrorManager& err, DecodeState& s
     jpeg_finish_decompress(&cinfo);
 }
 
+// Bytes the library keeps for whole-image coefficient buffers: a progressive or multi-scan file
+// holds every DCT coefficient of the image (two bytes each) until its last scan. Single-scan
+// baseline files decode a band at a time and need none.
+std::uint64_t coefficientBytes(const jpeg_decompress_struct& cinfo) {
+    if (!cinfo.progressive_mode && !cinfo.buffered_image &&
+        cinfo.comps_in_scan >= cinfo.num_components)
+        return 0;
+    const std::uint64_t maxH = std::uint64_t(std::max(cinfo.max_h_samp_factor, 1));
+    const std::uint64_t maxV = std::uint64_t(std::max(cinfo.max_v_samp_factor, 1));
+    std::uint64_t total = 0;
+    for (int c = 0; c < cinfo.num_components; ++c) {
+        const jpeg_component_info& comp = cinfo.comp_info[c];
+        const std::uint64_t h = std::uint64_t(std::max(comp.h_samp_factor, 1));
+        const std::uint64_t v = std::uint64_t(std::max(comp.v_samp_factor, 1));
+        // Blocks across and down, rounded up to whole MCUs as the library allocates them.
+        const std::uint64_t across =
+            (std::uint64_t(cinfo.image_width) * h + maxH * 8 - 1) / (maxH * 8);
+        const std::uint64_t down =
+            (std::uint64_t(cinfo.image_height) * v + maxV * 8 - 1) / (maxV * 8);
+        total += ((across + h - 1) / h * h) * ((down + v - 1) / v * v) * 64 * 2;
+    }
+    return total;
+}
+
 class DecompressGuard {
 public:
     explicit DecompressGuard(jpeg_decompress_struct& cinfo) : m_cinfo(cinfo) {}
@@ -161,6 +186,21 @@ toolkit::Image decodeJpegReduced(std::span<const std::uint8_t> bytes, int minWid
     cinfo.mem->max_memory_to_use = long(detail::kDecodeMaxBytes);
 
     if (!readHeader(cinfo, err, bytes, minWidth, minHeight)) return {};
+    // The file, the image and the coefficient buffers must fit the decode budget together; what
+    // does not is refused before anything large is allocated. The library's own limit then
+    // covers whatever else it allocates (the scan counts the file does not declare up front).
+    if (!detail::decodeSizeAllowed(cinfo.output_width, cinfo.output_height,
+                                   toolkit::PixelFormat::Bgr24)) {
+        return {};
+    }
+    const std::uint64_t imageBytes = std::uint64_t(toolkit::Image::strideFor(
+                                         int(cinfo.output_width), toolkit::PixelFormat::Bgr24)) *
+                                     cinfo.output_height;
+    const std::uint64_t coefficients = coefficientBytes(cinfo);
+    if (!detail::fitsDecodeBudget({bytes.size(), imageBytes, coefficients})) return {};
+    const std::uint64_t libraryBytes = detail::decodeBudget() - bytes.size() - imageBytes;
+    cinfo.mem->max_memory_to_use =
+        long(std::min<std::uint64_t>(libraryBytes, detail::kDecodeMaxBytes));
     toolkit::Image image = detail::allocateImage(cinfo.output_width, cinfo.output_height,
                                                  toolkit::PixelFormat::Bgr24);
     if (image.empty()) return {};

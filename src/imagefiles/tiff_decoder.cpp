@@ -125,7 +125,11 @@ toolkit::Image decodeTiff(std::span<const std::uint8_t> bytes) {
     if (!options) return {};
     TIFFOpenOptionsSetErrorHandlerExtR(options.get(), quiet, nullptr);
     TIFFOpenOptionsSetWarningHandlerExtR(options.get(), quiet, nullptr);
-    TIFFOpenOptionsSetMaxSingleMemAlloc(options.get(), tmsize_t(detail::kDecodeMaxBytes));
+    // No single allocation of the library may pass what the budget leaves beside the file.
+    const std::uint64_t room =
+        detail::decodeBudget() > bytes.size() ? detail::decodeBudget() - bytes.size() : 1;
+    TIFFOpenOptionsSetMaxSingleMemAlloc(
+        options.get(), tmsize_t(std::min<std::uint64_t>(detail::kDecodeMaxBytes, room)));
     MemoryFile file{bytes, 0};
     std::unique_ptr<TIFF, TiffCloser> tif(TIFFClientOpenExt(
         "memory", "rm", &file, readProc, writeProc, seekProc, closeProc, sizeProc, mapProc,
@@ -155,6 +159,14 @@ toolkit::Image decodeTiff(std::span<const std::uint8_t> bytes) {
     const std::uint32_t height = img.height;
     const bool alpha = img.alpha != 0;
     if (!detail::decodeSizeAllowed(width, height, toolkit::PixelFormat::Bgra32)) return {};
+    // The RGBA raster and the image exist together until the end; both, with the file, must fit
+    // the decode budget before either is allocated.
+    const toolkit::PixelFormat format =
+        alpha ? toolkit::PixelFormat::Bgra32 : toolkit::PixelFormat::Bgr24;
+    const std::uint64_t rasterBytes = std::uint64_t(width) * height * 4;
+    const std::uint64_t imageBytes =
+        std::uint64_t(toolkit::Image::strideFor(int(width), format)) * height;
+    if (!detail::fitsDecodeBudget({bytes.size(), rasterBytes, imageBytes})) return {};
     toolkit::Image image = detail::allocateImage(
         width, height, alpha ? toolkit::PixelFormat::Bgra32 : toolkit::PixelFormat::Bgr24);
     if (image.empty()) return {};

@@ -23,11 +23,15 @@
 #include "pipeline/rotate.h"
 #include "pipeline/tone.h"
 #include "settings/placeholders.h"
+#include "toolkit/memory_budget.h"
 #include "toolkit/platform/platform.h"
 
+#include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <future>
+#include <memory>
 #include <optional>
 #include <thread>
 #include <vector>
@@ -630,14 +634,31 @@ void processImages(ProcessEnvironment& env) {
     // While one image is edited and encoded, the next one is decoded on a second thread. The
     // decode ahead is dropped when the current image's output replaces the next source, so the
     // next image is always read as the loop would find it.
+    // Every image holds its estimated bytes against the process budget from before its decode
+    // to the end of its job; the decode ahead waits until its image fits beside the current one.
+    struct AheadHold {
+        std::atomic<bool> dropped{false};
+        toolkit::MemoryReservation bytes;
+    };
+    toolkit::MemoryBudget& budget = toolkit::MemoryBudget::process();
+    const auto holdFor = [&budget](const ImageRecord& record) {
+        return std::min(imagefiles::estimateDecodeBytes(record.sourcePath), budget.limit());
+    };
     const bool decodeAhead = !env.singleEntry;
     std::future<toolkit::Image> ahead;
-    auto startDecode = [&](const ImageRecord& record) {
-        return std::async(std::launch::async, [path = record.sourcePath,
-                                               kind = int(record.formatKind),
-                                               videos = env.settings.includeVideos != 0] {
-            return imagefiles::loadImageFile(path, kind, videos);
-        });
+    std::shared_ptr<AheadHold> aheadHold;
+    auto startDecode = [&](const ImageRecord& record, std::shared_ptr<AheadHold> hold) {
+        return std::async(std::launch::async,
+                          [&budget, &flags = env.flags, hold, bytes = holdFor(record),
+                           path = record.sourcePath, kind = int(record.formatKind),
+                           videos = env.settings.includeVideos != 0] {
+                              hold->bytes = budget.reserveWhenFree(bytes, [&] {
+                                  return !hold->dropped.load() && flags.runActive.load() &&
+                                         !flags.runCancelled.load();
+                              });
+                              if (!hold->bytes) return toolkit::Image{};
+                              return imagefiles::loadImageFile(path, kind, videos);
+                          });
     };
     for (std::size_t i = first; i < end; ++i) {
         ImageRecord& record = env.images[i];
@@ -646,6 +667,13 @@ void processImages(ProcessEnvironment& env) {
         env.flags.progressCounter.store(base);
         env.flags.publishCurrent(record.recordId, record.fileName, record.folder);
 
+        const std::shared_ptr<AheadHold> currentHold =
+            ahead.valid() ? std::move(aheadHold) : std::make_shared<AheadHold>();
+        if (!ahead.valid() && planFor(env.settings, env.run, record.formatKind).decodeNeeded)
+            currentHold->bytes = budget.tryReserve(holdFor(record));
+        // This image's decode gets its room before the next one may ask for room: otherwise the
+        // next could take the room this one waits for and hold it until its own job ends.
+        if (ahead.valid()) ahead.wait();
         ImageJob job(env, values, namer, collisions, record, base);
         if (ahead.valid()) job.usePreloaded(std::move(ahead));
         const bool nextWanted =
@@ -655,16 +683,26 @@ void processImages(ProcessEnvironment& env) {
               (env.images[i + 1].resultState == std::uint8_t(ImageResult::Unreadable) ||
                env.images[i + 1].resultState == std::uint8_t(ImageResult::LoadFailed)));
         std::future<toolkit::Image> next;
-        if (nextWanted) next = startDecode(env.images[i + 1]);
+        std::shared_ptr<AheadHold> nextHold;
+        if (nextWanted) {
+            nextHold = std::make_shared<AheadHold>();
+            next = startDecode(env.images[i + 1], nextHold);
+        }
         job.run();
         if (next.valid()) {
-            if (job.outputPath() == env.images[i + 1].sourcePath)
+            if (job.outputPath() == env.images[i + 1].sourcePath) {
+                nextHold->dropped = true;
                 next = {}; // waits for the stale decode and drops it
-            else
+            } else {
                 ahead = std::move(next);
+                aheadHold = std::move(nextHold);
+            }
         }
 
-        if (!mayGoOn(env.flags) || env.singleEntry) break;
+        if (!mayGoOn(env.flags) || env.singleEntry) {
+            if (aheadHold) aheadHold->dropped = true;
+            break;
+        }
     }
     ahead = {};
 

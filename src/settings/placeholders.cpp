@@ -42,16 +42,27 @@ bool equalsIgnoringAsciiCase(std::string_view a, std::string_view b) {
     return true;
 }
 
-void replaceAll(std::string& text, std::string_view token, std::string_view value) {
-    std::size_t pos = text.find(token);
-    while (pos != std::string::npos) {
-        text.replace(pos, token.size(), value);
-        pos = text.find(token, pos + value.size());
-    }
-}
-
 enum class ValueUse { Text, PathLevel };
 
+// Replaces every occurrence of `token` by `value`, searching on after each inserted value. The
+// result is built anew instead of replacing inside the text, so one call costs time linear in
+// the lengths of the texts however many occurrences there are.
+std::string replaceAll(const std::string& text, std::string_view token, std::string_view value) {
+    std::string result;
+    result.reserve(text.size());
+    std::size_t from = 0;
+    for (std::size_t pos = text.find(token); pos != std::string::npos;
+         pos = text.find(token, from)) {
+        result.append(text, from, pos - from);
+        result += value;
+        from = pos + token.size();
+    }
+    result.append(text, from, std::string::npos);
+    return result;
+}
+
+// One linear pass per token, in table order, so a value may still hold a later token (a file
+// name "shot %DY%" gets the year) exactly as if each token were replaced in place in turn.
 std::string expand(std::string_view text, const PlaceholderValues& values, bool noZeroPadding,
                    ValueUse use) {
     std::string result(text);
@@ -64,7 +75,7 @@ std::string expand(std::string_view text, const PlaceholderValues& values, bool 
                 if (c == '/' || c == '\0') c = '_';
             }
         }
-        replaceAll(result, kImageTokens[i].text, value);
+        result = replaceAll(result, kImageTokens[i].text, value);
     }
     return result;
 }

@@ -2,6 +2,7 @@
 #include "settings/preset_range.h"
 
 #include <initializer_list>
+#include <string>
 
 namespace quill::settings {
 
@@ -80,7 +81,7 @@ bool presetInRange(const Preset &p) {
     ok = ok && within(p.selectedPage, 0, 13);
     for (const FilterCondition &condition : p.filterConditions) {
         ok = ok && within(condition.property, 0, 14) && within(condition.operator_, 0, 7) &&
-             within(condition.valueKind, 1, 2);
+             within(condition.valueKind, 1, 2) && condition.value.size() <= kMaxPresetTextBytes;
     }
     for (std::int16_t margin : {p.cropLeft, p.cropRight, p.cropTop, p.cropBottom}) {
         ok = ok && within(margin, 0, 9999);
@@ -110,6 +111,11 @@ bool presetInRange(const Preset &p) {
     ok = ok && within(p.fileDateShiftMinutes, -9999, 9999);
     ok = ok && within(p.outputFormat, 0, 4) && within(p.quality, 1, 10);
     ok = ok && within(p.colorDepth, 0, 4);
+    for (const std::string* text :
+         {&p.name, &p.overlayText, &p.overlayImagePath, &p.overlayFontName, &p.commentText,
+          &p.renamePattern, &p.outputDirPattern}) {
+        ok = ok && text->size() <= kMaxPresetTextBytes;
+    }
     return ok;
 }
 

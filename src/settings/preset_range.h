@@ -3,10 +3,18 @@
 
 #include "settings/preset.h"
 
+#include <cstddef>
+
 namespace quill::settings {
 
+/// Longest text a preset may hold in any of its strings (name, patterns, overlay and comment
+/// texts, paths, filter values), in bytes. Texts are expanded for every image, so a damaged
+/// settings file must not be able to hand the run megabytes of pattern.
+inline constexpr std::size_t kMaxPresetTextBytes = std::size_t{32} << 10;
+
 /// True when every field of `preset` lies in its valid range (flags 0 or 1, each value within
-/// its documented bounds, every filter condition well-formed, a font name present). This is the
+/// its documented bounds, every filter condition well-formed, a font name present, no text longer
+/// than kMaxPresetTextBytes). This is the
 /// range phase that guards every preset load.
 [[nodiscard]] bool presetInRange(const Preset &preset);
 

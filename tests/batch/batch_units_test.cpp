@@ -10,6 +10,7 @@
 #include "settings/language_pack.h"
 #include "settings/run_settings.h"
 #include "test_support.h"
+#include "toolkit/memory_budget.h"
 #include "toolkit/platform/platform.h"
 
 #include <gtest/gtest.h>
@@ -233,6 +234,26 @@ TEST_F(BatchWithFiles, ASourceSwappedForALinkIsLeftAlone) {
     EXPECT_EQ(images[0].resultState, std::uint8_t(pipeline::ImageResult::WriteFailed));
     EXPECT_TRUE(platform::fileIdentity(dir.file("a.png"))->isLink) << "the link was removed";
     EXPECT_TRUE(platform::isRegularFile(elsewhere));
+}
+
+TEST_F(BatchWithFiles, DecodeAheadWaitsWhileTheNextImageWouldPassTheBudget) {
+    add("jpeg/hopper.jpg", "a.jpg");
+    add("png/basn2c08.png", "b.png");
+    add("jpeg/hopper.jpg", "c.jpg");
+    // Room for the largest image alone, never for two: every decode ahead has to wait until the
+    // image before it is done, and no image may fail for want of memory.
+    std::uint64_t largest = 0;
+    for (const auto& record : images.records())
+        largest = std::max(largest, imagefiles::estimateDecodeBytes(record.sourcePath));
+    ASSERT_GT(largest, 0u);
+    toolkit::MemoryBudget& budget = toolkit::MemoryBudget::process();
+    const std::uint64_t limit = budget.limit();
+    budget.setLimit(largest + 1);
+    processWithReplaceAll(false);
+    budget.setLimit(limit);
+    for (const auto& record : images.records())
+        EXPECT_EQ(record.resultState, std::uint8_t(pipeline::ImageResult::Done)) << record.fileName;
+    EXPECT_EQ(budget.reserved(), 0u);
 }
 
 TEST_F(BatchWithFiles, FailureLinesNameTheOperationOfAFailedStep) {

@@ -100,6 +100,72 @@ TEST(ImageList, WalksRecursionCancelAndDuplicates) {
     EXPECT_EQ(cancelled.size(), 1u);
 }
 
+TEST(ImageList, DuplicateTestFollowsEveryWayOfRemovingRecords) {
+    test::TempDir dir;
+    std::vector<std::string> paths;
+    for (const char* name : {"a.png", "b.png", "c.png", "d.png", "e.png"}) {
+        paths.push_back(dir.file(name));
+        test::writeText(paths.back(), "x");
+    }
+    ImageList list;
+    for (const std::string& path : paths)
+        ASSERT_TRUE(addImageRecord(path, list, {}));
+    for (const std::string& path : paths)
+        EXPECT_FALSE(addImageRecord(path, list, {})) << path;
+
+    // Removing in one pass keeps the order and moves the current index to the next kept record.
+    list.setCurrentIndex(1);
+    list.eraseMarked({0, 1, 0, 1});
+    ASSERT_EQ(namesOf(list), (std::vector<std::string>{"a.png", "c.png", "e.png"}));
+    EXPECT_EQ(list[1].sourcePath, paths[2]);
+    EXPECT_EQ(list.currentIndex(), 1);
+    list.setCurrentIndex(2);
+    list.eraseMarked({0, 0, 1});
+    EXPECT_EQ(list.currentIndex(), 1); // nothing after it: the last record
+    EXPECT_EQ(list.size(), 2u);
+
+    // Paths removed by any route can be added again; the others stay duplicates.
+    EXPECT_TRUE(addImageRecord(paths[1], list, {}));
+    list.erase(0);
+    list.records().pop_back(); // past the list's own members
+    EXPECT_TRUE(addImageRecord(paths[0], list, {}));
+    EXPECT_TRUE(addImageRecord(paths[1], list, {}));
+    EXPECT_FALSE(addImageRecord(paths[2], list, {}));
+    ImageList other(list.lastRecordId());
+    ASSERT_TRUE(addImageRecord(paths[4], other, {}));
+    list.takeRecordsFrom(other);
+    EXPECT_FALSE(addImageRecord(paths[4], list, {}));
+    EXPECT_TRUE(addImageRecord(paths[4], other, {}));
+    list.clear();
+    EXPECT_TRUE(addImageRecord(paths[4], list, {}));
+}
+
+TEST(ImageList, WalkEntersEveryFolderOnceWhateverLeadsToIt) {
+    test::TempDir dir;
+    // A chain of nested folders with one image at every level.
+    std::string chain = dir.file("n");
+    constexpr int kDepth = 200;
+    for (int level = 0; level < kDepth; ++level) {
+        ASSERT_TRUE(platform::createDirectory(chain));
+        test::writeText(chain + "/i.png", "x");
+        chain += "/n";
+    }
+    ASSERT_TRUE(platform::createDirectory(dir.file("other")));
+    test::writeText(dir.file("other/o.png"), "x");
+    // Two links to one folder, and a loop from the deepest level back to the top.
+    std::filesystem::create_directory_symlink(dir.file("other"), dir.file("link1"));
+    std::filesystem::create_directory_symlink(dir.file("other"), dir.file("link2"));
+    std::filesystem::create_directory_symlink(dir.path(), chain);
+
+    ImageList list;
+    walkDirectory(dir.path(), true, list, ListOptions{});
+    EXPECT_EQ(list.size(), std::size_t(kDepth) + 1);
+    std::size_t others = 0;
+    for (const ImageRecord& r : list.records())
+        others += r.fileName == "o" ? 1 : 0;
+    EXPECT_EQ(others, 1u);
+}
+
 TEST(ImageList, OpenFileFilters) {
     const auto without = openFileFilters(false, "All images");
     ASSERT_EQ(without.size(), 11u);

@@ -118,5 +118,29 @@ TEST(PresetRange, EveryBoundIsChecked) {
     EXPECT_TRUE(presetInRange(edge));
 }
 
+TEST(PresetRange, TextsLongerThanTheLimitAreRefused) {
+    const std::vector<std::pair<const char*, std::function<std::string&(Preset&)>>> texts = {
+        {"name", [](Preset& p) -> std::string& { return p.name; }},
+        {"overlayText", [](Preset& p) -> std::string& { return p.overlayText; }},
+        {"overlayImagePath", [](Preset& p) -> std::string& { return p.overlayImagePath; }},
+        {"overlayFontName", [](Preset& p) -> std::string& { return p.overlayFontName; }},
+        {"commentText", [](Preset& p) -> std::string& { return p.commentText; }},
+        {"renamePattern", [](Preset& p) -> std::string& { return p.renamePattern; }},
+        {"outputDirPattern", [](Preset& p) -> std::string& { return p.outputDirPattern; }},
+        {"condition value",
+         [](Preset& p) -> std::string& {
+             if (p.filterConditions.empty()) p.filterConditions = {{0, 1, 0, "", 2}};
+             return p.filterConditions[0].value;
+         }},
+    };
+    for (const auto& [what, field] : texts) {
+        Preset p = defaultPreset(0, "x");
+        field(p).assign(kMaxPresetTextBytes, 'a');
+        EXPECT_TRUE(presetInRange(p)) << what;
+        field(p).push_back('a');
+        EXPECT_FALSE(presetInRange(p)) << what;
+    }
+}
+
 } // namespace
 } // namespace quill::settings

@@ -66,7 +66,8 @@ struct FileInfo {
     std::uint32_t mode = 0;        ///< POSIX permission bits
 };
 
-/// Which file a path names: device and inode of the entry itself (a link is not followed).
+/// Which file a path names: device and inode of the entry itself (a link is not followed; a
+/// path ending in "/" names the directory a link leads to).
 struct FileIdentity {
     std::uint64_t device = 0;
     std::uint64_t inode = 0;
