@@ -14,14 +14,9 @@
 #include "imagefiles/image_loader.h"
 #include "imagefiles/image_saver.h"
 #include "pdf/pdf_page_layout.h"
-#include "pipeline/canvas.h"
-#include "pipeline/crop_trim.h"
+#include "pipeline/edit_chain.h"
 #include "pipeline/image_result.h"
 #include "pipeline/jpeg_metadata.h"
-#include "pipeline/overlay.h"
-#include "pipeline/resize.h"
-#include "pipeline/rotate.h"
-#include "pipeline/tone.h"
 #include "settings/placeholders.h"
 #include "toolkit/memory_budget.h"
 #include "toolkit/platform/platform.h"
@@ -45,9 +40,9 @@ using settings::Preset;
 
 /// Conversion bits of one image.
 enum ConversionBits : int {
-    JpegToJpeg = 2,   ///< JPEG source written as JPEG
+    JpegToJpeg = 2,    ///< JPEG source written as JPEG
     FormatChanges = 4, ///< the output format differs from the source's
-    PdfOutput = 8,    ///< the output is wrapped into a PDF
+    PdfOutput = 8,     ///< the output is wrapped into a PDF
 };
 
 /// Values computed once per run from the working settings.
@@ -55,10 +50,7 @@ struct RunValues {
     int quality = 8;
     int outputDepth = 24;
     int depthFlag = 0;
-    std::vector<ToneAdjustment> tones; ///< brightness, saturation, contrast, gamma as enabled
-    std::optional<ChannelOffsets> offsets;
-    OverlaySettings overlaySettings;
-    PreparedOverlay overlay;
+    EditValues edit; ///< tone tables, channel offsets and the prepared overlay
     imagefiles::ListOptions keepOptions;
     bool keepsAnything = false; ///< one of the per-image keep options applies
 };
@@ -69,31 +61,14 @@ RunValues computeRunValues(const Preset& s, const settings::RunSettings& run) {
     if (s.colorDepthEnabled) {
         static constexpr int kDepths[] = {1, 4, 8, 24, 32};
         v.outputDepth = kDepths[s.colorDepth < 5 ? s.colorDepth : 3];
-        v.depthFlag = (s.colorDepth < 3 && s.colorDepthOption == 1) ? imagefiles::kSaveFlagDither : 0;
+        v.depthFlag =
+            (s.colorDepth < 3 && s.colorDepthOption == 1) ? imagefiles::kSaveFlagDither : 0;
     }
-    if (s.brightnessEnabled)
-        v.tones.emplace_back(ToneKind::Brightness, (s.brightnessLevel - 100) / 100.0,
-                             BrightnessVariant::Blend);
-    if (s.saturationEnabled)
-        v.tones.emplace_back(ToneKind::Saturation, s.saturationLevel / 100.0,
-                             BrightnessVariant::Additive);
-    if (s.contrastEnabled)
-        v.tones.emplace_back(ToneKind::Contrast, (s.contrastLevel - 100) / 100.0,
-                             BrightnessVariant::Additive);
-    if (s.gammaEnabled)
-        v.tones.emplace_back(ToneKind::Gamma, s.gammaLevel / 100.0, BrightnessVariant::Additive);
-    if (s.channelAdjustEnabled)
-        v.offsets.emplace(channelOffsetForLevel(s.channelAdjustRed),
-                          channelOffsetForLevel(s.channelAdjustGreen),
-                          channelOffsetForLevel(s.channelAdjustBlue));
-    if (s.overlayEnabled) {
-        v.overlaySettings = overlaySettingsFrom(s);
-        v.overlay = prepareOverlay(v.overlaySettings, run.overlayImageRun);
-    }
+    v.edit = prepareEditValues(s, run);
     v.keepOptions.includeHiddenFiles = true; // outputs and sources of the run are kept as they are
     v.keepOptions.includeVideos = true;
-    v.keepsAnything = !s.exitAfterRun &&
-                      (s.keepProcessedSources || s.keepFailedSources || s.loadOutputImages);
+    v.keepsAnything =
+        !s.exitAfterRun && (s.keepProcessedSources || s.keepFailedSources || s.loadOutputImages);
     return v;
 }
 
@@ -102,12 +77,18 @@ int targetFormatFor(const Preset& s, int sourceFormat) {
     if (sourceFormat == imagefiles::FormatVideo) return sourceFormat;
     if (!s.convertFormat) return sourceFormat;
     switch (s.outputFormat) {
-    case 0: return imagefiles::FormatJpeg;
-    case 1: return imagefiles::FormatPng;
-    case 2: return imagefiles::FormatBmp;
-    case 3: return imagefiles::FormatJpeg2000;
-    case 4: return imagefiles::FormatJpeg; // wrapped into a PDF afterwards
-    default: return -1;
+    case 0:
+        return imagefiles::FormatJpeg;
+    case 1:
+        return imagefiles::FormatPng;
+    case 2:
+        return imagefiles::FormatBmp;
+    case 3:
+        return imagefiles::FormatJpeg2000;
+    case 4:
+        return imagefiles::FormatJpeg; // wrapped into a PDF afterwards
+    default:
+        return -1;
     }
 }
 
@@ -140,10 +121,9 @@ ImagePlan planFor(const Preset& s, const settings::RunSettings& run, int source)
         target == imagefiles::FormatJpeg || target == imagefiles::FormatJpeg2000;
     plan.depthOptionApplies = s.colorDepthEnabled && paletteTarget;
     const bool qualityApplies = s.qualityEnabled && qualityTarget;
-    plan.decodeNeeded = s.cropEnabled || s.rotateEnabled || s.resizeEnabled ||
-                        run.anyColorAdjust || s.canvasEnabled || s.overlayEnabled ||
-                        (plan.conversion & FormatChanges) || qualityApplies ||
-                        plan.depthOptionApplies;
+    plan.decodeNeeded = s.cropEnabled || s.rotateEnabled || s.resizeEnabled || run.anyColorAdjust ||
+                        s.canvasEnabled || s.overlayEnabled || (plan.conversion & FormatChanges) ||
+                        qualityApplies || plan.depthOptionApplies;
     return plan;
 }
 
@@ -152,8 +132,8 @@ class ImageJob {
 public:
     ImageJob(ProcessEnvironment& env, RunValues& values, settings::OutputNamer& namer,
              settings::CollisionRule& collisions, ImageRecord& record, std::int32_t progressBase)
-        : m_env(env), m_s(env.settings), m_values(values), m_namer(namer),
-          m_collisions(collisions), m_record(record), m_progress(progressBase) {}
+        : m_env(env), m_s(env.settings), m_values(values), m_namer(namer), m_collisions(collisions),
+          m_record(record), m_progress(progressBase) {}
 
     /// Hands over the decode of this record's source that was made ahead of time; the load step
     /// then uses it instead of decoding again.
@@ -206,7 +186,7 @@ private:
     bool m_written = false;
     toolkit::Image m_image;
     int m_fileDepth = 24;
-    int m_finalWidth = 0;  ///< size of the working image after the last operation
+    int m_finalWidth = 0; ///< size of the working image after the last operation
     int m_finalHeight = 0;
     int m_targetFormat = -1;
     std::uint32_t m_encoder = 0;
@@ -301,8 +281,11 @@ void ImageJob::computeOutputPath() {
     m_output = m_namer.outputPathFor(m_record, choice);
     m_pathComputed = true;
     switch (m_output.status) {
-    case settings::OutputPathStatus::Ready: break;
-    case settings::OutputPathStatus::SameAsSource: fail(ImageResult::SameAsSource); return;
+    case settings::OutputPathStatus::Ready:
+        break;
+    case settings::OutputPathStatus::SameAsSource:
+        fail(ImageResult::SameAsSource);
+        return;
     case settings::OutputPathStatus::NumberingFailed:
         fail(ImageResult::StepFailed, DetailNumbering);
         return;
@@ -342,99 +325,30 @@ void ImageJob::loadAndEdit() {
         }
     }
     advance();
-    const bool editing = ok() && m_loaded;
-
-    // Step 9: crop or automatic trim.
-    if (editing && m_s.cropEnabled) {
-        toolkit::Image cropped;
-        if (m_s.cropMode == 0) {
-            cropped = cropMargins(m_image, m_s.cropLeft, m_s.cropTop, m_s.cropRight,
-                                  m_s.cropBottom);
-        } else {
-            TrimOptions trim;
-            trim.left = m_s.trimLeft != 0;
-            trim.right = m_s.trimRight != 0;
-            trim.top = m_s.trimTop != 0;
-            trim.bottom = m_s.trimBottom != 0;
-            trim.colorTolerance = m_s.trimColorTolerance / 100.0;
-            trim.outlierShare = m_s.trimOutlierTolerance / 100.0;
-            cropped = autoTrim(m_image, trim);
+    // Steps 9 to 12: the editing chain, shared with the live preview, one progress unit per
+    // step group whether it ran or not.
+    constexpr int kEditSteps = 6;
+    constexpr int kCanvasStep = 5;
+    if (!ok() || !m_loaded) {
+        for (int i = 0; i < kEditSteps; ++i)
+            advance();
+        return;
+    }
+    int stepsDone = 0;
+    const std::string text = m_s.overlayEnabled && m_s.overlayKind == 0
+                                 ? expanded(m_env.run.overlayTextRun)
+                                 : std::string();
+    const EditOutcome outcome = applyEditChain(m_image, m_s, m_env.run, m_values.edit, text, [&] {
+        // A canvas filled with transparency turns the output into a 32-bit file.
+        if (++stepsDone == kCanvasStep && m_s.canvasEnabled && m_image.hasAlpha()) m_fileDepth = 32;
+        if (stepsDone == kEditSteps) {
+            m_finalWidth = m_image.width();
+            m_finalHeight = m_image.height();
         }
-        if (cropped.empty())
-            fail(ImageResult::StepFailed, DetailCrop);
-        else
-            m_image = std::move(cropped);
-    }
-    advance();
-
-    // Step 10: rotate or flip.
-    if (ok() && m_loaded && m_s.rotateEnabled) {
-        toolkit::Image rotated = rotateImage(m_image, RotateMode(m_s.rotateMode));
-        if (rotated.empty())
-            fail(ImageResult::StepFailed, DetailRotate);
-        else {
-            m_image = std::move(rotated);
-            m_rotationApplied = m_s.rotateMode;
-        }
-    }
-    advance();
-
-    // Step 11: resize.
-    if (ok() && m_loaded && m_s.resizeEnabled) {
-        ScaleRequest request;
-        request.image = &m_image;
-        if (m_s.resizeMode == 0) {
-            request.basis = 0;
-            request.axis = std::uint8_t(m_env.run.resizeAxis > 0 ? m_env.run.resizeAxis : 0);
-            request.limit = std::uint8_t(m_s.resizeLimits == 1 ? 1 : m_s.resizeLimits == 2 ? 2 : 0);
-            request.stretch = m_s.resizeOption == 0 ? 1 : 0;
-            request.targetX = float(m_s.resizeWidth);
-            request.targetY = float(m_s.resizeHeight);
-        } else {
-            request.basis = 1;
-            request.targetX = request.targetY = float(m_s.resizePercent) / 100.0f;
-        }
-        if (!scaleImage(request)) fail(ImageResult::StepFailed, DetailResize);
-    }
-    advance();
-
-    // Step 12: colour, then canvas, then overlay.
-    if (ok() && m_loaded) {
-        for (const ToneAdjustment& tone : m_values.tones) {
-            if (!tone.apply(m_image)) {
-                fail(ImageResult::StepFailed, DetailColour);
-                break;
-            }
-        }
-        if (ok() && m_values.offsets && !m_values.offsets->apply(m_image))
-            fail(ImageResult::StepFailed, DetailColour);
-    }
-    advance();
-    if (ok() && m_loaded && m_s.canvasEnabled) {
-        CanvasRequest request;
-        request.image = &m_image;
-        request.sizeMode = 0;
-        request.width = m_s.canvasWidth;
-        request.height = m_s.canvasHeight;
-        request.position = 0;
-        request.mode = m_s.canvasMode;
-        request.colour = toolkit::Rgba{m_s.canvasColor};
-        if (!extendCanvas(request))
-            fail(ImageResult::StepFailed, DetailCanvas);
-        else if (m_image.hasAlpha())
-            m_fileDepth = 32;
-    }
-    advance();
-    if (ok() && m_loaded && m_s.overlayEnabled) {
-        const std::string text = m_s.overlayKind == 0 ? expanded(m_env.run.overlayTextRun) : "";
-        if (!applyOverlay(m_image, m_values.overlaySettings, m_values.overlay, text))
-            fail(ImageResult::StepFailed, DetailOverlay);
-    }
-    if (m_loaded) {
-        m_finalWidth = m_image.width();
-        m_finalHeight = m_image.height();
-    }
-    advance();
+        advance();
+    });
+    m_rotationApplied = outcome.rotationApplied;
+    if (outcome.result != ImageResult::Done) fail(outcome.result, outcome.detail);
 }
 
 platform::CommitTarget ImageJob::commitTarget() {
@@ -536,8 +450,7 @@ void ImageJob::removeReplacedSource() {
 
 void ImageJob::postProcess() {
     const std::string& target = m_output.path;
-    const bool jpegOutput =
-        m_targetFormat == imagefiles::FormatJpeg && !(m_conversion & PdfOutput);
+    const bool jpegOutput = m_targetFormat == imagefiles::FormatJpeg && !(m_conversion & PdfOutput);
 
     // Step 16: metadata, attributes, dates.
     if (jpegOutput) {
@@ -577,15 +490,20 @@ void ImageJob::postProcess() {
         std::int64_t modified = m_record.modifiedDate;
         std::int64_t accessed = m_record.accessedDate;
         switch (m_s.fileDateSource) {
-        case 1: modified = accessed = m_env.run.fixedDateRun; break;
-        case 2: modified = accessed = m_record.recordedDate; break;
+        case 1:
+            modified = accessed = m_env.run.fixedDateRun;
+            break;
+        case 2:
+            modified = accessed = m_record.recordedDate;
+            break;
         case 3: {
             const std::int64_t shift = std::int64_t(m_s.fileDateShiftMinutes) * 60;
             modified = m_record.recordedDate + shift;
             accessed = m_record.accessedDate + shift;
             break;
         }
-        default: break;
+        default:
+            break;
         }
         // The creation date cannot be set on Linux; modification and access times are.
         if (!platform::setFileDates(target, modified, accessed) && ok())
