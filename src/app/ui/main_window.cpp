@@ -202,8 +202,16 @@ void MainWindow::build() {
         });
     }
     m_stack->setMinimumSize(340, 280);
+    // The list is as wide as its longest row in bold, the look of a page that is switched on.
+    for (int row = 0; row < m_pageList->count(); ++row) {
+        QFont font = m_pageList->item(row)->font();
+        font.setBold(true);
+        m_pageList->item(row)->setFont(font);
+    }
     const int listWidth =
         std::max(130, m_pageList->sizeHintForColumn(0) + 2 * m_pageList->frameWidth() + 12);
+    for (int row = 0; row < m_pageList->count(); ++row)
+        m_pageList->item(row)->setData(Qt::FontRole, QVariant());
     m_pageList->setMinimumWidth(listWidth);
     m_pageList->setMaximumWidth(listWidth);
     connect(m_pageList, &QListWidget::currentRowChanged, m_stack, &QStackedWidget::setCurrentIndex);
