@@ -22,6 +22,8 @@
 #include <QMenuBar>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QStyle>
 #include <QStyleOptionButton>
 #include <QTableView>
@@ -145,6 +147,14 @@ QStringList clippedTexts(QWidget* root) {
     return found;
 }
 
+/// True when page `page` of the window is wider than the room it gets and scrolls sideways.
+bool scrollsSideways(MainWindow& window, int page) {
+    for (QWidget* up = window.pageWidget(page); up; up = up->parentWidget())
+        if (auto* scroll = qobject_cast<QScrollArea*>(up))
+            return scroll->horizontalScrollBar()->isVisible();
+    return false;
+}
+
 /// Menu bar titles that do not fit and go into the overflow button.
 QStringList hiddenMenuTitles(QMenuBar* bar) {
     QStringList found;
@@ -220,6 +230,7 @@ TEST_F(LanguageLayoutTest, NoTextIsClippedInAnyLanguage) {
             window().pageList()->setCurrentRow(page);
             QCoreApplication::processEvents();
             EXPECT_FITS(clippedTexts(window().pageWidget(page))) << "page " << page;
+            EXPECT_FALSE(scrollsSideways(window(), page)) << "page " << page;
         }
         EXPECT_FITS(clippedTexts(window().centralWidget()->parentWidget()));
         EXPECT_FITS(hiddenMenuTitles(window().menuBar()));
@@ -292,6 +303,12 @@ TEST_F(LanguageLayoutTest, SwitchingRebuildsWithNewTextsAndKeepsTheList) {
             EXPECT_NE(after[i], before[i]) << "unchanged: " << after[i].toStdString();
         EXPECT_EQ(window().model().rowCount(), 3);
         EXPECT_EQ(m_context.languageIndex, language);
+        // The window grows to the new texts: the widest page still needs no sideways scrolling.
+        for (int page = 1; page < kPageCount; ++page) {
+            window().pageList()->setCurrentRow(page);
+            QCoreApplication::processEvents();
+            EXPECT_FALSE(scrollsSideways(window(), page)) << "page " << page;
+        }
     }
     EXPECT_EQ(partNames(window()), english);
 
