@@ -18,9 +18,17 @@ void ColorButton::setColour(std::uint32_t colour) {
     colour &= 0xFFFFFFu;
     const bool changed = colour != m_colour;
     m_colour = colour;
-    QPixmap swatch(16, 16);
-    swatch.fill(QColor(int(colour & 0xFF), int((colour >> 8) & 0xFF), int((colour >> 16) & 0xFF)));
-    QPainter(&swatch).drawRect(0, 0, 15, 15);
+    // The swatch keeps a transparent strip on its right, so the caption does not touch it.
+    QPixmap swatch(22, 16);
+    swatch.fill(Qt::transparent);
+    {
+        QPainter painter(&swatch);
+        painter.fillRect(
+            0, 0, 16, 16,
+            QColor(int(colour & 0xFF), int((colour >> 8) & 0xFF), int((colour >> 16) & 0xFF)));
+        painter.drawRect(0, 0, 15, 15);
+    }
+    setIconSize(swatch.size());
     setIcon(QIcon(swatch));
     if (changed) emit colourChanged(m_colour);
 }

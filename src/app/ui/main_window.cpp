@@ -37,6 +37,7 @@
 #include <QSpinBox>
 #include <QStackedWidget>
 #include <QStatusBar>
+#include <QStyle>
 #include <QTableView>
 #include <QTimer>
 #include <QUrl>
@@ -147,23 +148,34 @@ MainWindow::MainWindow(AppContext& context, imagefiles::ImageList& images,
 
     build();
     settingsToControls();
-    fitToPages();
+    fitToPages(false);
 }
 
-void MainWindow::fitToPages() {
+void MainWindow::fitToPages(bool growOnly) {
     // The window opens large enough to show the tallest and widest page without scrolling, as
-    // far as the screen allows; the pages scroll only on smaller screens.
+    // far as the screen allows; the pages scroll only on smaller screens. A rebuild in another
+    // language only grows the window, so that longer texts fit and a size the user chose stays.
     QSize largest = m_imageListPage->sizeHint();
     for (const auto& page : m_pages)
         largest = largest.expandedTo(page->widget->sizeHint());
-    const QSize minimum = m_stack->minimumSize();
-    m_stack->setMinimumSize(largest.expandedTo(minimum));
-    QSize wanted = sizeHint();
-    m_stack->setMinimumSize(minimum);
+    // Slack for a scroll bar, so that a page that just fits never shows one.
+    const int bar = style()->pixelMetric(QStyle::PM_ScrollBarExtent);
+    largest += QSize(bar, bar);
+    QSize wanted;
+    if (growOnly) {
+        // The shown window grows by what the pages lack.
+        wanted = size() + (largest - m_stack->size()).expandedTo(QSize(0, 0));
+    } else {
+        const QSize minimum = m_stack->minimumSize();
+        m_stack->setMinimumSize(largest.expandedTo(minimum));
+        wanted = sizeHint();
+        m_stack->setMinimumSize(minimum);
+    }
     if (const QScreen* screen = this->screen()) {
         const QSize available = screen->availableGeometry().size() * 9 / 10;
         wanted = wanted.boundedTo(available);
     }
+    if (growOnly) wanted = wanted.expandedTo(size());
     resize(wanted.expandedTo(minimumSizeHint()));
 }
 
@@ -202,8 +214,16 @@ void MainWindow::build() {
         });
     }
     m_stack->setMinimumSize(340, 280);
+    // The list is as wide as its longest row in bold, the look of a page that is switched on.
+    for (int row = 0; row < m_pageList->count(); ++row) {
+        QFont font = m_pageList->item(row)->font();
+        font.setBold(true);
+        m_pageList->item(row)->setFont(font);
+    }
     const int listWidth =
         std::max(130, m_pageList->sizeHintForColumn(0) + 2 * m_pageList->frameWidth() + 12);
+    for (int row = 0; row < m_pageList->count(); ++row)
+        m_pageList->item(row)->setData(Qt::FontRole, QVariant());
     m_pageList->setMinimumWidth(listWidth);
     m_pageList->setMaximumWidth(listWidth);
     connect(m_pageList, &QListWidget::currentRowChanged, m_stack, &QStackedWidget::setCurrentIndex);
@@ -712,6 +732,8 @@ void MainWindow::rebuild() {
     build();
     delete old;
     settingsToControls();
+    // The new widgets know their real sizes once they are shown and polished.
+    QTimer::singleShot(0, this, [this] { fitToPages(true); });
     setWindowTitle(QString::fromStdString(standardTitle()));
     selectFirstRowIfNone();
     updateStatus();

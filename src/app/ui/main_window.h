@@ -111,7 +111,7 @@ private:
     void buildMenu();
     QWidget* buildImageListPage();
     void rebuild();
-    void fitToPages();
+    void fitToPages(bool growOnly);
     void scheduleRebuild();
     void optionToggled(int item);
     void applyListOptions();
