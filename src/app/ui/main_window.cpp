@@ -1022,17 +1022,25 @@ void MainWindow::updatePreviewPopup() {
     const ImageRow& image = m_model.row(row);
     m_popup->setSelection(image.recordId, image.path.toStdString(), -1);
 
-    // Right-aligned in the list, just under the selected row, or above it when the room under
-    // it is too small; the row itself stays readable.
+    // In the bottom right corner of the list, where a short list leaves room; in the top right
+    // corner when the selected row lies under it; beside the row when the list is too low for
+    // either. The selected row itself stays readable.
     QWidget* viewport = m_imageView->viewport();
     const QRect area(viewport->mapTo(this, QPoint(0, 0)), viewport->size());
     const QRect rowRect = m_imageView->visualRect(rows.front());
     const QRect selected(viewport->mapTo(this, rowRect.topLeft()), rowRect.size());
     const int side = PreviewPopup::kSide;
-    const int x = area.right() - side - 4;
-    int y = selected.bottom() + 1;
-    if (y + side > area.bottom() && selected.top() - side >= area.top()) y = selected.top() - side;
-    y = std::clamp(y, area.top(), std::max(area.top(), area.bottom() - side));
+    const int margin = 4;
+    const int x = area.right() - side - margin;
+    const auto clear = [&](int y) {
+        return y >= area.top() && y + side <= area.bottom() + 1 &&
+               (selected.bottom() < y || selected.top() >= y + side);
+    };
+    int y = area.bottom() + 1 - side - margin;
+    if (!clear(y)) y = area.top() + margin;
+    if (!clear(y)) y = selected.bottom() + 1;
+    if (!clear(y)) y = selected.top() - side;
+    y = std::clamp(y, area.top(), std::max(area.top(), area.bottom() + 1 - side));
     if (area.width() < side + 8 || x < area.left()) {
         m_popup->hide();
         return;

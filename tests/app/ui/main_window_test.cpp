@@ -743,6 +743,14 @@ TEST_F(MainWindowTest, Screenshots) {
                 .filePath(QStringLiteral("page%1.png").arg(page, 2, 10, QLatin1Char('0')));
         EXPECT_TRUE(window().grab().save(file)) << file.toStdString();
     }
+    // The image preview popup with its arrow: the pointer over its right strip.
+    window().pageList()->setCurrentRow(0);
+    window().imageView()->selectRow(1);
+    PreviewPopup* popup = window().previewPopup();
+    QTest::mouseMove(popup, PreviewPopup::rightStrip().center());
+    QTest::qWait(300);
+    EXPECT_TRUE(popup->nextButton()->isVisible());
+    EXPECT_TRUE(window().grab().save(QDir(QString::fromLocal8Bit(target)).filePath("popup.png")));
     // The other layout (buttons under the page list) and the names-only list.
     window().pageList()->setCurrentRow(0);
     window().menuItem(ItemFirstOption + 1)->trigger();
