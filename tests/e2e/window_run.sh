@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# End-to-end check of the window: starts the real program under a virtual X server with a folder
+# End-to-end check of the window: starts the real program on a virtual X server with a folder
 # of images, presses F5 on its main window, waits for the run to end the program (the Presets
 # file sets "exit after the run") and checks the outputs.
 #   tests/e2e/window_run.sh [BUILD_DIR]     (default build/asan)
@@ -11,29 +11,30 @@ build="$(cd "${1:-$root/build/asan}" && pwd)"
 program="$build/src/app/quillmere"
 make_presets="$build/tests/e2e/make_window_presets"
 
-if [ "${QUILL_E2E_INNER:-}" != "1" ]; then
-  if ! command -v xvfb-run >/dev/null; then
-    echo "window_run.sh: SKIPPED: xvfb-run is not installed (scripts/bootstrap installs it)"
-    exit 0
-  fi
-  for tool in xdotool identify; do
-    if ! command -v "$tool" >/dev/null; then
-      echo "window_run.sh: FAILED: $tool is missing (scripts/bootstrap installs it)" >&2
-      exit 1
-    fi
-  done
-  for file in "$program" "$make_presets"; do
-    [ -x "$file" ] || { echo "window_run.sh: FAILED: $file is not built" >&2; exit 1; }
-  done
-  # -a picks a free display number, so parallel checks never share a server.
-  exec env QUILL_E2E_INNER=1 xvfb-run -a -s "-screen 0 1280x1024x24" "$0" "$build"
+if ! command -v xvfb-run >/dev/null || ! command -v Xvfb >/dev/null; then
+  echo "window_run.sh: SKIPPED: xvfb-run (Xvfb) is not installed (scripts/bootstrap installs it)"
+  exit 0
 fi
+for tool in xdotool identify; do
+  if ! command -v "$tool" >/dev/null; then
+    echo "window_run.sh: FAILED: $tool is missing (scripts/bootstrap installs it)" >&2
+    exit 1
+  fi
+done
+for file in "$program" "$make_presets"; do
+  [ -x "$file" ] || { echo "window_run.sh: FAILED: $file is not built" >&2; exit 1; }
+done
 
 started=$SECONDS
 scratch="$(mktemp -d "${TMPDIR:-/tmp}/quill_e2e.XXXXXX")"
 pid=""
+xvfb=""
 cleanup() {
   if [ -n "$pid" ] && kill -0 "$pid" 2>/dev/null; then kill -9 "$pid" 2>/dev/null || true; fi
+  if [ -n "$xvfb" ]; then
+    kill "$xvfb" 2>/dev/null || true
+    wait "$xvfb" 2>/dev/null || true
+  fi
   rm -rf "$scratch"
 }
 trap cleanup EXIT
@@ -57,6 +58,20 @@ unset LANGUAGE
 mkdir -p "$HOME" "$XDG_CONFIG_HOME/Quillmere" "$XDG_DESKTOP_DIR" "$TMPDIR" "$scratch/images" \
   "$scratch/output"
 mkdir -m 700 "$XDG_RUNTIME_DIR"
+
+# A virtual X server of our own. It picks a free display number itself and writes it once it
+# accepts connections, so checks and screenshot runs started at the same time never collide (as
+# xvfb-run -a can) and nothing is started before the server is ready.
+Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$scratch/display" \
+  >"$scratch/xvfb.log" 2>&1 &
+xvfb=$!
+for _ in $(seq 1 100); do
+  [ -s "$scratch/display" ] && break
+  kill -0 "$xvfb" 2>/dev/null || fail "Xvfb did not start: $(cat "$scratch/xvfb.log")"
+  sleep 0.1
+done
+[ -s "$scratch/display" ] || fail "Xvfb gave no display within 10 s"
+export DISPLAY=":$(head -n 1 "$scratch/display")"
 
 cp "$root"/samples/* "$scratch/images/"
 expected=$(find "$scratch/images" -type f | wc -l)
