@@ -146,14 +146,12 @@ MainWindow::MainWindow(AppContext& context, imagefiles::ImageList& images,
             &MainWindow::previewRunStarted);
     connect(m_previewRun.get(), &batch::ui::PreviewRun::finished, this,
             &MainWindow::previewRunFinished);
-    m_popup = new PreviewPopup(settings::runContextFromPlatform(0, 0), this);
-    m_popup->hide();
-    connect(m_popup, &PreviewPopup::previousRequested, this, [this] { stepSelection(-1); });
-    connect(m_popup, &PreviewPopup::nextRequested, this, [this] { stepSelection(1); });
-    connect(m_popup, &PreviewPopup::previewRunRequested, this, &MainWindow::startPreviewRun);
+    createPreviewPopup();
     // The live preview follows the page, the selection and the settings every 75 ms.
     auto* previewTimer = new QTimer(this);
     connect(previewTimer, &QTimer::timeout, this, &MainWindow::updateLivePreview);
+    // So does the popup, once a rebuilt list is on screen.
+    connect(previewTimer, &QTimer::timeout, this, &MainWindow::updatePreviewPopup);
     previewTimer->start(75);
 
     build();
@@ -728,6 +726,7 @@ void MainWindow::rebuild() {
     m_removeSelected = nullptr;
     build();
     delete old;
+    createPreviewPopup(); // its tooltips follow the language
     settingsToControls();
     setWindowTitle(QString::fromStdString(standardTitle()));
     selectFirstRowIfNone();
@@ -1008,6 +1007,16 @@ void MainWindow::updateLivePreview() {
 
 namespace quill::app::ui {
 
+void MainWindow::createPreviewPopup() {
+    delete m_popup;
+    m_popup = new PreviewPopup(settings::runContextFromPlatform(0, 0), this);
+    m_popup->hide();
+    m_popup->setPreviewRunActive(m_previewRun && m_previewRun->active());
+    connect(m_popup, &PreviewPopup::previousRequested, this, [this] { stepSelection(-1); });
+    connect(m_popup, &PreviewPopup::nextRequested, this, [this] { stepSelection(1); });
+    connect(m_popup, &PreviewPopup::previewRunRequested, this, &MainWindow::startPreviewRun);
+}
+
 void MainWindow::updatePreviewPopup() {
     if (!m_popup) return;
     m_popup->setImageCount(m_model.rowCount());
@@ -1045,9 +1054,11 @@ void MainWindow::updatePreviewPopup() {
         m_popup->hide();
         return;
     }
-    m_popup->move(x, y);
-    m_popup->raise();
-    m_popup->show();
+    if (m_popup->pos() != QPoint(x, y)) m_popup->move(x, y);
+    if (!m_popup->isVisible()) {
+        m_popup->raise();
+        m_popup->show();
+    }
 }
 
 void MainWindow::stepSelection(int step) {

@@ -144,6 +144,8 @@ private:
     /// Shows the image preview popup beside the selected row of the image list while the list
     /// page is on show and one row is selected, and hides it otherwise.
     void updatePreviewPopup();
+    /// (Re)creates the popup, with its texts in the current language.
+    void createPreviewPopup();
     /// Selects the row `step` rows away from the selected one (popup arrows).
     void stepSelection(int step);
 

@@ -21,8 +21,8 @@
 #include <QDateTimeEdit>
 #include <QDir>
 #include <QElapsedTimer>
-#include <QLineEdit>
 #include <QLabel>
+#include <QLineEdit>
 #include <QListWidget>
 #include <QMenu>
 #include <QMimeData>
@@ -701,6 +701,14 @@ TEST_F(MainWindowTest, ThePreviewPopupFollowsTheSelectedRow) {
     EXPECT_TRUE(popup->isVisible());
     view->clearSelection();
     EXPECT_FALSE(popup->isVisible());
+
+    // A rebuilt window (names only) has its popup again.
+    window().menuItem(ItemFirstOption)->trigger();
+    ASSERT_TRUE(waitUntil([&] { return window().model().columnCount() == 1; }));
+    window().imageView()->selectRow(1);
+    EXPECT_TRUE(waitUntil([&] { return window().previewPopup()->isVisible(); }));
+    window().previewPopup()->previousButton()->click();
+    EXPECT_EQ(selectedRows(window()), std::vector<int>{0});
 }
 
 TEST_F(MainWindowTest, TheFilterValueMenuInsertsWildcards) {
