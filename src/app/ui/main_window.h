@@ -141,8 +141,8 @@ private:
     [[nodiscard]] settings::Preset settingsFromControls() const;
     void previewRunStarted();
     void previewRunFinished();
-    /// Shows the image preview popup beside the selected row of the image list while the list
-    /// page is on show and one row is selected, and hides it otherwise.
+    /// Shows the image preview popup in a corner of the image list, clear of the selected row,
+    /// while the list page is on show and one row is selected; hides it otherwise.
     void updatePreviewPopup();
     /// (Re)creates the popup, with its texts in the current language.
     void createPreviewPopup();
