@@ -1,6 +1,7 @@
 // The editor of a preset's filter conditions: one row per condition.
 #include "app/ui/filter_table.h"
 
+#include "app/ui/placeholder_menu.h"
 #include "settings/filter_conditions.h"
 #include "settings/language_pack.h"
 
@@ -8,6 +9,7 @@
 #include <QComboBox>
 #include <QHeaderView>
 #include <QLineEdit>
+#include <QMenu>
 
 namespace quill::app::ui {
 namespace {
@@ -66,6 +68,17 @@ void FilterTable::appendRow(const settings::FilterCondition& condition) {
     value->setProperty("storedProperty", int(condition.property));
     value->setProperty("storedValue", QString::fromStdString(condition.value));
     value->setProperty("storedBytes", QByteArray::fromStdString(condition.value));
+    // The edit menu offers the wildcard characters as well.
+    value->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(value, &QWidget::customContextMenuRequested, this, [value](const QPoint& at) {
+        QMenu* menu = value->createStandardContextMenu();
+        menu->addSeparator();
+        QMenu* insert = makeInsertionMenu(menu, value, InsertField::FilterValue);
+        insert->setTitle(T(278));
+        menu->addMenu(insert);
+        menu->exec(value->mapToGlobal(at));
+        delete menu;
+    });
     setCellWidget(row, ValueColumn, value);
 }
 

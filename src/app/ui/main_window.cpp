@@ -5,6 +5,7 @@
 #include "app/ui/pattern_preview_window.h"
 #include "app/ui/placeholder_menu.h"
 #include "app/ui/presets_window.h"
+#include "app/ui/preview_popup.h"
 #include "batch/ui/preview_run.h"
 #include "batch/ui/window_run.h"
 #include "settings/language_pack.h"
@@ -33,6 +34,7 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QScrollArea>
+#include <QScrollBar>
 #include <QShortcut>
 #include <QSpinBox>
 #include <QStackedWidget>
@@ -96,7 +98,7 @@ std::string droppedPaths(const QMimeData* data) {
 
 MainWindow::MainWindow(AppContext& context, imagefiles::ImageList& images,
                        pipeline::RunFlags& flags, toolkit::qt::Questions& questions,
-                       QWidget* parent)
+                       batch::ui::DesktopOpener* opener, QWidget* parent)
     : QMainWindow(parent), m_context(context), m_images(images), m_flags(flags),
       m_questions(questions), m_loader(images, flags, m_model), m_scanner(m_model) {
     setWindowTitle(QString::fromStdString(standardTitle()));
@@ -109,6 +111,10 @@ MainWindow::MainWindow(AppContext& context, imagefiles::ImageList& images,
     connect(&m_scanner, &DetailScanner::finished, this, [this] { updateStatus(); });
     connect(&m_model, &QAbstractItemModel::modelReset, this, [this] { updateListCommands(); });
     connect(&m_model, &QAbstractItemModel::rowsInserted, this, [this] { updateListCommands(); });
+    // The popup's arrows need at least two images; its row may have gone.
+    connect(&m_model, &QAbstractItemModel::modelReset, this, [this] { updatePreviewPopup(); });
+    connect(&m_model, &QAbstractItemModel::rowsInserted, this, [this] { updatePreviewPopup(); });
+    connect(&m_model, &QAbstractItemModel::rowsRemoved, this, [this] { updatePreviewPopup(); });
     m_status = new QLabel;
     statusBar()->addWidget(m_status, 1);
 
@@ -133,17 +139,20 @@ MainWindow::MainWindow(AppContext& context, imagefiles::ImageList& images,
     m_livePreview->setBackground(palette().color(QPalette::ToolTipBase));
     m_previewRun = std::make_unique<batch::ui::PreviewRun>(
         batch::ui::PreviewRunEnvironment{m_images, m_context.workingSettings, m_flags, m_questions,
-                                         batch::ui::desktopOpener(), m_context.previewDirectory,
-                                         m_context.previewDirectoryUsed,
+                                         opener ? *opener : batch::ui::desktopOpener(),
+                                         m_context.previewDirectory, m_context.previewDirectoryUsed,
                                          composeTitle(true, true, false)},
         this);
     connect(m_previewRun.get(), &batch::ui::PreviewRun::started, this,
             &MainWindow::previewRunStarted);
     connect(m_previewRun.get(), &batch::ui::PreviewRun::finished, this,
             &MainWindow::previewRunFinished);
+    createPreviewPopup();
     // The live preview follows the page, the selection and the settings every 75 ms.
     auto* previewTimer = new QTimer(this);
     connect(previewTimer, &QTimer::timeout, this, &MainWindow::updateLivePreview);
+    // So does the popup, once a rebuilt list is on screen.
+    connect(previewTimer, &QTimer::timeout, this, &MainWindow::updatePreviewPopup);
     previewTimer->start(75);
 
     build();
@@ -227,6 +236,7 @@ void MainWindow::build() {
     m_pageList->setMinimumWidth(listWidth);
     m_pageList->setMaximumWidth(listWidth);
     connect(m_pageList, &QListWidget::currentRowChanged, m_stack, &QStackedWidget::setCurrentIndex);
+    connect(m_pageList, &QListWidget::currentRowChanged, this, [this] { updatePreviewPopup(); });
     m_windowBindings.custom(
         "selectedPage", m_pageList,
         [this](const settings::Preset& p) { m_pageList->setCurrentRow(p.selectedPage); },
@@ -315,7 +325,11 @@ QWidget* MainWindow::buildImageListPage() {
     connect(m_imageView->selectionModel(), &QItemSelectionModel::selectionChanged, this, [this] {
         updateListCommands();
         updateStatus();
+        updatePreviewPopup();
     });
+    // The popup keeps to the selected row as the list scrolls.
+    connect(m_imageView->verticalScrollBar(), &QScrollBar::valueChanged, this,
+            [this] { updatePreviewPopup(); });
     layout->addWidget(m_imageView, 1);
 
     auto* buttons = new QHBoxLayout;
@@ -576,6 +590,7 @@ void MainWindow::runFinished(bool quit) {
     m_run.release()->deleteLater();
     m_model.resetFrom(m_images);
     show();
+    updatePreviewPopup();
     selectFirstRowIfNone();
     updateListCommands();
     updateStatus();
@@ -731,12 +746,14 @@ void MainWindow::rebuild() {
     m_removeSelected = nullptr;
     build();
     delete old;
+    createPreviewPopup(); // its tooltips follow the language
     settingsToControls();
     // The new widgets know their real sizes once they are shown and polished.
     QTimer::singleShot(0, this, [this] { fitToPages(true); });
     setWindowTitle(QString::fromStdString(standardTitle()));
     selectFirstRowIfNone();
     updateStatus();
+    updatePreviewPopup();
     if (hadFocus) activateWindow();
 }
 
@@ -820,6 +837,9 @@ void MainWindow::nextPage() {
 }
 
 bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
+    if (m_imageView && watched == m_imageView->viewport() && event->type() == QEvent::Resize)
+        QMetaObject::invokeMethod(
+            this, [this] { updatePreviewPopup(); }, Qt::QueuedConnection);
     const bool dropTarget = watched == m_addFiles || watched == m_addFolder ||
                             (m_imageView && watched == m_imageView->viewport());
     if (!dropTarget) return QMainWindow::eventFilter(watched, event);
@@ -851,6 +871,7 @@ void MainWindow::startPreviewRun() {
 }
 
 void MainWindow::previewRunStarted() {
+    m_popup->setPreviewRunActive(true);
     m_status->setText(T(429));
     m_imageView->setEnabled(false);
     menuBar()->setEnabled(false);
@@ -859,6 +880,7 @@ void MainWindow::previewRunStarted() {
 }
 
 void MainWindow::previewRunFinished() {
+    m_popup->setPreviewRunActive(false);
     m_imageView->setEnabled(true);
     menuBar()->setEnabled(true);
     for (QPushButton* b : {m_addFiles, m_addFolder, m_start})
@@ -901,7 +923,9 @@ void MainWindow::attachFieldMenus() {
         menu->addAction(T(226), this, [this] {
             PatternPreviewWindow window(settingsFromControls(),
                                         settings::shellFoldersFromPlatform(), this);
+            m_popup->setPlaceholderWindowOpen(true);
             window.exec();
+            m_popup->setPlaceholderWindowOpen(false);
         });
     };
     // Pattern fields: the standard edit menu, then the placeholders and the pattern preview.
@@ -999,6 +1023,74 @@ void MainWindow::updateLivePreview() {
         }
     }
     m_previewPanel->setVisible(enabled);
+}
+
+} // namespace quill::app::ui
+
+namespace quill::app::ui {
+
+void MainWindow::createPreviewPopup() {
+    delete m_popup;
+    m_popup = new PreviewPopup(settings::runContextFromPlatform(0, 0), this);
+    m_popup->hide();
+    m_popup->setPreviewRunActive(m_previewRun && m_previewRun->active());
+    connect(m_popup, &PreviewPopup::previousRequested, this, [this] { stepSelection(-1); });
+    connect(m_popup, &PreviewPopup::nextRequested, this, [this] { stepSelection(1); });
+    connect(m_popup, &PreviewPopup::previewRunRequested, this, &MainWindow::startPreviewRun);
+}
+
+void MainWindow::updatePreviewPopup() {
+    if (!m_popup) return;
+    m_popup->setImageCount(m_model.rowCount());
+    QItemSelectionModel* selection = m_imageView ? m_imageView->selectionModel() : nullptr;
+    const QModelIndexList rows = selection ? selection->selectedRows() : QModelIndexList();
+    const bool listPage = m_pageList && m_pageList->currentRow() == 0;
+    if (!listPage || rows.size() != 1 || m_run || !m_imageView->isVisible()) {
+        m_popup->hide();
+        return;
+    }
+    const int row = rows.front().row();
+    const ImageRow& image = m_model.row(row);
+    m_popup->setSelection(image.recordId, image.path.toStdString(), -1);
+
+    // In the bottom right corner of the list, where a short list leaves room; in the top right
+    // corner when the selected row lies under it; beside the row when the list is too low for
+    // either. The selected row itself stays readable.
+    QWidget* viewport = m_imageView->viewport();
+    const QRect area(viewport->mapTo(this, QPoint(0, 0)), viewport->size());
+    const QRect rowRect = m_imageView->visualRect(rows.front());
+    const QRect selected(viewport->mapTo(this, rowRect.topLeft()), rowRect.size());
+    const int side = PreviewPopup::kSide;
+    const int margin = 4;
+    const int x = area.right() - side - margin;
+    const auto clear = [&](int y) {
+        return y >= area.top() && y + side <= area.bottom() + 1 &&
+               (selected.bottom() < y || selected.top() >= y + side);
+    };
+    int y = area.bottom() + 1 - side - margin;
+    if (!clear(y)) y = area.top() + margin;
+    if (!clear(y)) y = selected.bottom() + 1;
+    if (!clear(y)) y = selected.top() - side;
+    y = std::clamp(y, area.top(), std::max(area.top(), area.bottom() + 1 - side));
+    if (area.width() < side + 8 || x < area.left()) {
+        m_popup->hide();
+        return;
+    }
+    if (m_popup->pos() != QPoint(x, y)) m_popup->move(x, y);
+    if (!m_popup->isVisible()) {
+        m_popup->raise();
+        m_popup->show();
+    }
+}
+
+void MainWindow::stepSelection(int step) {
+    if (!m_imageView || !m_imageView->selectionModel()) return;
+    const QModelIndexList rows = m_imageView->selectionModel()->selectedRows();
+    if (rows.size() != 1) return;
+    const int target = rows.front().row() + step;
+    if (target < 0 || target >= m_model.rowCount()) return;
+    m_imageView->selectRow(target);
+    m_imageView->scrollTo(m_model.index(target, 0));
 }
 
 } // namespace quill::app::ui

@@ -29,6 +29,7 @@ class QStackedWidget;
 class QTableView;
 
 namespace quill::batch::ui {
+class DesktopOpener;
 class PreviewRun;
 class WindowRun;
 } // namespace quill::batch::ui
@@ -55,11 +56,15 @@ enum MenuItem {
     ItemLicense = 79,
 };
 
+class PreviewPopup;
+
 class MainWindow : public QMainWindow {
     Q_OBJECT
 public:
+    /// `opener` opens a preview run's output (null: the desktop's program for its type).
     MainWindow(AppContext& context, imagefiles::ImageList& images, pipeline::RunFlags& flags,
-               toolkit::qt::Questions& questions, QWidget* parent = nullptr);
+               toolkit::qt::Questions& questions, batch::ui::DesktopOpener* opener = nullptr,
+               QWidget* parent = nullptr);
     ~MainWindow() override;
 
     /// Hands the path arguments to the loader and empties them.
@@ -98,6 +103,7 @@ public:
     [[nodiscard]] DetailScanner& scanner() { return m_scanner; }
     [[nodiscard]] LivePreview& livePreview() { return *m_livePreview; }
     [[nodiscard]] LivePreviewPanel* livePreviewPanel() const { return m_previewPanel; }
+    [[nodiscard]] PreviewPopup* previewPopup() const { return m_popup; }
     [[nodiscard]] QWidget* pageWidget(int page) const;
     /// Every binding table of the window: the pages, the option menu and the page list.
     [[nodiscard]] std::vector<const BindingTable*> bindingTables() const;
@@ -135,6 +141,13 @@ private:
     [[nodiscard]] settings::Preset settingsFromControls() const;
     void previewRunStarted();
     void previewRunFinished();
+    /// Shows the image preview popup in a corner of the image list, clear of the selected row,
+    /// while the list page is on show and one row is selected; hides it otherwise.
+    void updatePreviewPopup();
+    /// (Re)creates the popup, with its texts in the current language.
+    void createPreviewPopup();
+    /// Selects the row `step` rows away from the selected one (popup arrows).
+    void stepSelection(int step);
 
     AppContext& m_context;
     imagefiles::ImageList& m_images;
@@ -147,6 +160,7 @@ private:
     std::unique_ptr<batch::ui::WindowRun> m_run;
     std::unique_ptr<batch::ui::PreviewRun> m_previewRun;
     std::unique_ptr<LivePreview> m_livePreview;
+    PreviewPopup* m_popup = nullptr; ///< a child of the window; outlives rebuilds
     PreviewEnabling m_previewEnabling;
     settings::Preset m_previewSettings; ///< the settings last handed to the live preview
     int m_previewPage = -1;

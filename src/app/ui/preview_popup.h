@@ -52,6 +52,8 @@ protected:
     void leaveEvent(QEvent* event) override;
     void mouseDoubleClickEvent(QMouseEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
+    /// A thin frame sets the borderless popup apart from the list beneath it.
+    void paintEvent(QPaintEvent* event) override;
 
 private:
     void updateArrows(QPoint pointer);

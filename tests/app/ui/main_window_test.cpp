@@ -5,6 +5,8 @@
 #include "app/ui/color_button.h"
 #include "app/ui/filter_table.h"
 #include "app/ui/preset_fields.h"
+#include "app/ui/preview_popup.h"
+#include "batch/ui/preview_run.h"
 #include "imagefiles/image_loader.h"
 #include "settings/language_pack.h"
 #include "settings/setting_files.h"
@@ -19,19 +21,24 @@
 #include <QDateTimeEdit>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMenu>
 #include <QMimeData>
 #include <QPlainTextEdit>
 #include <QPointer>
+#include <QPushButton>
 #include <QSpinBox>
 #include <QTableView>
 #include <QTest>
 #include <QThread>
+#include <QTimer>
 #include <QUrl>
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <set>
@@ -74,6 +81,15 @@ public:
     toolkit::qt::Answer answer = toolkit::qt::Answer::No;
 };
 
+/// Takes the place of the desktop's program for preview outputs.
+struct RecordingOpener final : batch::ui::DesktopOpener {
+    std::vector<std::string> opened;
+    bool open(const std::string& path) override {
+        opened.push_back(path);
+        return true;
+    }
+};
+
 template <class Predicate> bool waitUntil(Predicate done, int timeoutMs = 20000) {
     QElapsedTimer timer;
     timer.start();
@@ -113,7 +129,8 @@ protected:
 
     MainWindow& window() {
         if (!m_window) {
-            m_window = std::make_unique<MainWindow>(m_context, m_images, m_flags, m_questions);
+            m_window =
+                std::make_unique<MainWindow>(m_context, m_images, m_flags, m_questions, &m_opener);
             m_window->show();
             QApplication::setActiveWindow(m_window.get());
             // Without a window manager (xvfb) a window is shown but never becomes active.
@@ -150,6 +167,7 @@ protected:
     imagefiles::ImageList m_images;
     pipeline::RunFlags m_flags;
     ScriptedQuestions m_questions;
+    RecordingOpener m_opener;
     std::unique_ptr<MainWindow> m_window;
 };
 
@@ -599,6 +617,126 @@ TEST_F(MainWindowTest, APresetWithAnotherListDisplayRebuildsAndKeepsTheRows) {
     EXPECT_EQ(m_context.workingSettings, m_context.presetList.presets[3]);
 }
 
+/// The rows of the list view that are selected, in row order.
+std::vector<int> selectedRows(MainWindow& window) {
+    std::vector<int> rows;
+    for (const QModelIndex& index : window.imageView()->selectionModel()->selectedRows())
+        rows.push_back(index.row());
+    std::sort(rows.begin(), rows.end());
+    return rows;
+}
+
+TEST_F(MainWindowTest, CtrlDPreviewsTheSelectedImageAndOpensTheOutput) {
+    m_context.previewDirectory = m_dir.path() + "preview/";
+    m_context.workingSettings.resizeEnabled = 1;
+    m_context.workingSettings.resizeMode = 1;
+    m_context.workingSettings.resizePercent = 50;
+    window().settingsToControls();
+    const std::string folder = sampleFolder();
+    loadAndWait(folder);
+    window().imageView()->selectRow(1);
+    const ImageRow selected = window().model().row(1);
+    const auto before = platform::readFile(selected.path.toStdString(), 1 << 26);
+
+    QTest::keyClick(&window(), Qt::Key_D, Qt::ControlModifier);
+    ASSERT_TRUE(waitUntil([&] { return !m_opener.opened.empty(); }));
+    ASSERT_EQ(m_opener.opened.size(), 1u);
+    const std::string output = m_opener.opened[0];
+    EXPECT_EQ(output.rfind(m_context.previewDirectory, 0), 0u) << output;
+    imagefiles::ImageRect made, source;
+    ASSERT_TRUE(imagefiles::readImageSize(output, made)) << output;
+    ASSERT_TRUE(imagefiles::readImageSize(selected.path.toStdString(), source));
+    EXPECT_NEAR(made.width, source.width / 2, 1) << "the working settings were applied";
+    EXPECT_TRUE(m_context.previewDirectoryUsed);
+    // The list, the selection and the source stay as they were.
+    EXPECT_EQ(window().model().rowCount(), 3);
+    EXPECT_EQ(selectedRows(window()), std::vector<int>{1});
+    EXPECT_EQ(platform::readFile(selected.path.toStdString(), 1 << 26), before);
+    EXPECT_TRUE(m_questions.asked.empty());
+
+    // A double click on the image preview popup does the same.
+    ASSERT_TRUE(waitUntil([&] { return window().imageView()->isEnabled(); }));
+    PreviewPopup* popup = window().previewPopup();
+    ASSERT_TRUE(popup->isVisible());
+    QTest::mouseDClick(popup->pictureLabel(), Qt::LeftButton, Qt::NoModifier, QPoint(70, 70));
+    EXPECT_TRUE(waitUntil([&] { return m_opener.opened.size() == 2; }));
+}
+
+TEST_F(MainWindowTest, ThePreviewPopupFollowsTheSelectedRow) {
+    loadAndWait(sampleFolder());
+    PreviewPopup* popup = window().previewPopup();
+    ASSERT_TRUE(waitUntil([&] { return popup->isVisible(); }));
+    QTableView* view = window().imageView();
+    const auto popupRect = [&] { return QRect(popup->pos(), popup->size()); };
+    const auto rowRect = [&](int row) {
+        const QRect r = view->visualRect(window().model().index(row, 0));
+        return QRect(view->viewport()->mapTo(&window(), QPoint(0, r.top())),
+                     QSize(view->viewport()->width(), r.height()));
+    };
+    const QRect list(view->viewport()->mapTo(&window(), QPoint(0, 0)), view->viewport()->size());
+    EXPECT_TRUE(list.contains(popupRect())) << "the popup lies within the list";
+    EXPECT_FALSE(popupRect().intersects(rowRect(0))) << "the selected row stays readable";
+
+    // The arrows step through the rows and stop at the ends.
+    struct Step {
+        QPushButton* button;
+        std::vector<int> rows;
+    };
+    for (const Step& step : {Step{popup->nextButton(), {1}}, Step{popup->nextButton(), {2}},
+                             Step{popup->nextButton(), {2}}, Step{popup->previousButton(), {1}}}) {
+        step.button->click();
+        EXPECT_EQ(selectedRows(window()), step.rows);
+        EXPECT_TRUE(popup->isVisible());
+        EXPECT_FALSE(popupRect().intersects(rowRect(step.rows[0])));
+    }
+
+    // Shown only on the list page and for a single selected row.
+    view->selectAll();
+    EXPECT_FALSE(popup->isVisible());
+    view->selectRow(0);
+    EXPECT_TRUE(popup->isVisible());
+    window().pageList()->setCurrentRow(4);
+    EXPECT_FALSE(popup->isVisible());
+    window().pageList()->setCurrentRow(0);
+    EXPECT_TRUE(popup->isVisible());
+    view->clearSelection();
+    EXPECT_FALSE(popup->isVisible());
+
+    // A rebuilt window (names only) has its popup again.
+    window().menuItem(ItemFirstOption)->trigger();
+    ASSERT_TRUE(waitUntil([&] { return window().model().columnCount() == 1; }));
+    window().imageView()->selectRow(1);
+    EXPECT_TRUE(waitUntil([&] { return window().previewPopup()->isVisible(); }));
+    window().previewPopup()->previousButton()->click();
+    EXPECT_EQ(selectedRows(window()), std::vector<int>{0});
+}
+
+TEST_F(MainWindowTest, TheFilterValueMenuInsertsWildcards) {
+    auto* table = qobject_cast<FilterTable*>(entryFor("filterConditions")->control);
+    ASSERT_NE(table, nullptr);
+    table->addCondition();
+    auto* value = qobject_cast<QLineEdit*>(table->cellWidget(table->rowCount() - 1, 3));
+    ASSERT_NE(value, nullptr);
+    value->setText(QStringLiteral("ab"));
+    value->setCursorPosition(1);
+    QString offered;
+    QTimer::singleShot(0, [&] {
+        auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+        if (!menu) return;
+        for (QAction* action : menu->actions()) {
+            if (!action->menu() || action->menu()->title() != "Insert") continue;
+            for (QAction* entry : action->menu()->actions())
+                offered += entry->text();
+            action->menu()->actions().at(0)->trigger();
+        }
+        menu->close();
+    });
+    emit value->customContextMenuRequested(QPoint(2, 2));
+    EXPECT_EQ(offered, "*?#|");
+    EXPECT_EQ(value->text(), "a*b");
+    EXPECT_EQ(value->cursorPosition(), 2);
+}
+
 /// Saves a picture of the window on each page into $QUILL_SCREENSHOT_DIR (tools/screenshots.sh).
 TEST_F(MainWindowTest, Screenshots) {
     const char* target = std::getenv("QUILL_SCREENSHOT_DIR");
@@ -613,6 +751,14 @@ TEST_F(MainWindowTest, Screenshots) {
                 .filePath(QStringLiteral("page%1.png").arg(page, 2, 10, QLatin1Char('0')));
         EXPECT_TRUE(window().grab().save(file)) << file.toStdString();
     }
+    // The image preview popup with its arrow: the pointer over its right strip.
+    window().pageList()->setCurrentRow(0);
+    window().imageView()->selectRow(1);
+    PreviewPopup* popup = window().previewPopup();
+    QTest::mouseMove(popup, PreviewPopup::rightStrip().center());
+    QTest::qWait(300);
+    EXPECT_TRUE(popup->nextButton()->isVisible());
+    EXPECT_TRUE(window().grab().save(QDir(QString::fromLocal8Bit(target)).filePath("popup.png")));
     // The other layout (buttons under the page list) and the names-only list.
     window().pageList()->setCurrentRow(0);
     window().menuItem(ItemFirstOption + 1)->trigger();
