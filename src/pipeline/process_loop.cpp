@@ -295,11 +295,17 @@ void ImageJob::computeOutputPath() {
     // A numbered name that another run took since the number was placed: take the next one.
     while (m_output.numberUsed >= 0 && m_output.path != m_record.sourcePath &&
            platform::fileExists(m_output.path) && ++m_commitRetries <= kMaxNameRetries) {
-        m_output = m_namer.outputPathFor(m_record, choice);
-        if (m_output.status != settings::OutputPathStatus::Ready) {
+        if (!m_namer.nextFreeNumber(m_output)) {
             fail(ImageResult::StepFailed, DetailNumbering);
             return;
         }
+    }
+    // A numbered name is never an existing output: numbering skips taken names, and a name that
+    // another run takes after this check is caught when the output is committed without
+    // replacing (the image then moves on to the next number).
+    if (m_output.numberUsed >= 0 && m_output.path != m_record.sourcePath) {
+        m_collision = settings::CollisionDecision::Write;
+        return;
     }
 
     // Without conversion, renaming or an output directory the output is the source itself; any
