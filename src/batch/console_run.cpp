@@ -1,5 +1,6 @@
 // The console form of a batch run.
 #include "batch/console_run.h"
+#include "batch/worker_thread.h"
 
 #include "batch/error_log.h"
 #include "batch/prepare.h"
@@ -35,21 +36,6 @@ void printCheck(bool warning, const std::string& message, bool ignored) {
         platform::consolePrint("");
     platform::consolePrint(line);
     platform::consolePrint("");
-}
-
-/// Runs `body` on a thread of lower priority and waits for it; false when no thread could be
-/// started.
-template <typename Body> bool runOnWorker(Body&& body) {
-    try {
-        std::thread worker([&body] {
-            platform::lowerCurrentThreadPriority();
-            body();
-        });
-        worker.join();
-        return true;
-    } catch (const std::system_error&) {
-        return false;
-    }
 }
 
 /// Shows images done / total and the current file on standard error while the run is active.
@@ -101,10 +87,17 @@ bool preRunChecksConsole(ConsoleRunEnvironment& env, settings::RunSettings& run)
     std::string ignoredWarning;
     using settings::ValidationResult;
     switch (settings::settingsValidation(1, s, run, settings::listHoldsVideo(env.images))) {
-    case ValidationResult::Valid: break;
-    case ValidationResult::OutOfRange: printCheck(false, "Invalid settings", false); return false;
-    case ValidationResult::Contradictory: printCheck(false, "Wrong settings", false); return false;
-    case ValidationResult::NothingToDo: printCheck(false, "No task", false); return false;
+    case ValidationResult::Valid:
+        break;
+    case ValidationResult::OutOfRange:
+        printCheck(false, "Invalid settings", false);
+        return false;
+    case ValidationResult::Contradictory:
+        printCheck(false, "Wrong settings", false);
+        return false;
+    case ValidationResult::NothingToDo:
+        printCheck(false, "No task", false);
+        return false;
     case ValidationResult::VideosNeedDetails:
         if (!env.ignoreWarnings) {
             printCheck(true, "Settings interfere the loaded videos", false);
@@ -157,7 +150,8 @@ ConsoleRunOutcome consoleRun(ConsoleRunEnvironment& env) {
         if (run.needsImageData) {
             flags.preparing.store(1);
             PrepareEnvironment prep{env.images, keepList, env.settings, run, flags, false};
-            if (!runOnWorker([&prep] { prepare(prep); })) failure = ConsoleRunOutcome::PrepareFailed;
+            if (!runOnWorker([&prep] { prepare(prep); }))
+                failure = ConsoleRunOutcome::PrepareFailed;
             flags.preparing.store(0);
             flags.progressCounter.store(0);
             env.images.setCurrentIndex(0);
@@ -165,9 +159,9 @@ ConsoleRunOutcome consoleRun(ConsoleRunEnvironment& env) {
         if (failure == ConsoleRunOutcome::AllDone && !flags.runCancelled.load()) {
             settings::FixedCollisionPolicy skipAll(settings::CollisionAnswer::SkipAll);
             ContinueOnDiskFull continueOnDiskFull;
-            pipeline::ProcessEnvironment processing{env.images,  keepList,  env.settings,
-                                                    run,         flags,     skipAll,
-                                                    continueOnDiskFull, env.pdfCreator, false};
+            pipeline::ProcessEnvironment processing{
+                env.images, keepList,           env.settings,   run,  flags,
+                skipAll,    continueOnDiskFull, env.pdfCreator, false};
             if (!runOnWorker([&processing] { pipeline::processImages(processing); }))
                 failure = ConsoleRunOutcome::ProcessFailed;
         }

@@ -1,5 +1,6 @@
 // One batch run started from the window.
 #include "batch/ui/window_run.h"
+#include "batch/worker_thread.h"
 
 #include "batch/prepare.h"
 #include "batch/ui/progress_window.h"
@@ -22,21 +23,6 @@ namespace {
 
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
-
-/// Runs `body` on a thread of lower priority and waits for it; false when no thread could be
-/// started.
-template <typename Body> bool runOnWorker(Body&& body) {
-    try {
-        std::thread worker([&body] {
-            platform::lowerCurrentThreadPriority();
-            body();
-        });
-        worker.join();
-        return true;
-    } catch (const std::system_error&) {
-        return false;
-    }
-}
 
 QString displayPath(const std::string& bytes) {
     return QFile::decodeName(QByteArray::fromStdString(bytes));
