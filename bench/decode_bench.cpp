@@ -9,8 +9,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <span>
-#include <unistd.h>
 #include <string>
+#include <unistd.h>
 #include <vector>
 
 #include "imagefiles/image_list.h"
@@ -82,10 +82,14 @@ int main(int argc, char** argv) {
     std::vector<char*> rest{argv[0]};
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
-        if (arg.rfind("--time-decode=", 0) == 0) decodePath = arg.substr(14);
-        else if (arg.rfind("--rounds=", 0) == 0) rounds = std::max(1, std::atoi(arg.c_str() + 9));
-        else if (arg.rfind("--jpeg=", 0) == 0) g_jpeg = arg.substr(7);
-        else rest.push_back(argv[i]);
+        if (arg.rfind("--time-decode=", 0) == 0)
+            decodePath = arg.substr(14);
+        else if (arg.rfind("--rounds=", 0) == 0)
+            rounds = std::max(1, std::atoi(arg.c_str() + 9));
+        else if (arg.rfind("--jpeg=", 0) == 0)
+            g_jpeg = arg.substr(7);
+        else
+            rest.push_back(argv[i]);
     }
     if (!decodePath.empty()) return timeDecode(decodePath, rounds);
     int count = int(rest.size());

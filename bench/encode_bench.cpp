@@ -12,12 +12,12 @@
 
 #include <benchmark/benchmark.h>
 
+#include "imagefiles/image_loader.h"
 #include "imagefiles/image_saver.h"
 #include "imagefiles/jp2_encoder.h"
 #include "imagefiles/jpeg_encoder.h"
 #include "imagefiles/png_encoder.h"
 #include "imagefiles/quantizer.h"
-#include "imagefiles/image_loader.h"
 #include "toolkit/image.h"
 
 namespace {
@@ -27,7 +27,8 @@ using quill::toolkit::PixelFormat;
 
 // Bilinear enlargement plus mild noise.
 Image photograph(int width, int height) {
-    const Image source = quill::imagefiles::loadImageFile(QUILL_TESTDATA_DIR "/exif/nokia_n70_iptc.jpg", 0);
+    const Image source =
+        quill::imagefiles::loadImageFile(QUILL_TESTDATA_DIR "/exif/nokia_n70_iptc.jpg", 0);
     Image image(width, height, PixelFormat::Bgr24);
     if (source.empty() || image.empty()) return {};
     std::mt19937 random(42);
@@ -36,7 +37,7 @@ Image photograph(int width, int height) {
         const int y0 = std::max(0, int(sy));
         const int y1 = std::min(source.height() - 1, y0 + 1);
         const double fy = std::clamp(sy - y0, 0.0, 1.0);
-        std::uint8_t *out = image.row(y);
+        std::uint8_t* out = image.row(y);
         for (int x = 0; x < width; ++x) {
             const double sx = (x + 0.5) * source.width() / width - 0.5;
             const int x0 = std::max(0, int(sx));
@@ -55,18 +56,18 @@ Image photograph(int width, int height) {
     return image;
 }
 
-const Image &twelveMegapixels() {
+const Image& twelveMegapixels() {
     static const Image image = photograph(4000, 3000);
     return image;
 }
 
-const Image &threeMegapixels() {
+const Image& threeMegapixels() {
     static const Image image = photograph(2000, 1500);
     return image;
 }
 
-void jpegEncode12MP(benchmark::State &state) {
-    const Image &image = twelveMegapixels();
+void jpegEncode12MP(benchmark::State& state) {
+    const Image& image = twelveMegapixels();
     std::vector<std::uint8_t> out;
     for (auto _ : state) {
         out.clear();
@@ -80,8 +81,8 @@ void jpegEncode12MP(benchmark::State &state) {
 }
 BENCHMARK(jpegEncode12MP)->Arg(8)->Arg(10)->Unit(benchmark::kMillisecond)->UseRealTime();
 
-void jpegSaveFile12MP(benchmark::State &state) {
-    const Image &image = twelveMegapixels();
+void jpegSaveFile12MP(benchmark::State& state) {
+    const Image& image = twelveMegapixels();
     const std::string path = "/tmp/quill_encode_bench.jpg";
     for (auto _ : state) {
         if (!quill::imagefiles::saveImageFile(image, path, quill::imagefiles::Encoder::Jpeg, 8, 24))
@@ -92,8 +93,8 @@ void jpegSaveFile12MP(benchmark::State &state) {
 BENCHMARK(jpegSaveFile12MP)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 // Arguments: zlib level, filter (0 none, 1 adaptive, 2 Paeth).
-void pngEncode3MP(benchmark::State &state) {
-    const Image &image = threeMegapixels();
+void pngEncode3MP(benchmark::State& state) {
+    const Image& image = threeMegapixels();
     quill::imagefiles::PngTuning tuning;
     tuning.zlibLevel = int(state.range(0));
     tuning.filters = state.range(1) == 0   ? quill::imagefiles::PngFilters::None
@@ -112,8 +113,8 @@ BENCHMARK(pngEncode3MP)
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime();
 
-void quantize256_12MP(benchmark::State &state) {
-    const Image &image = twelveMegapixels();
+void quantize256_12MP(benchmark::State& state) {
+    const Image& image = twelveMegapixels();
     const auto dithering = state.range(0) ? quill::imagefiles::Dithering::FloydSteinberg
                                           : quill::imagefiles::Dithering::None;
     for (auto _ : state) {
@@ -123,8 +124,8 @@ void quantize256_12MP(benchmark::State &state) {
 }
 BENCHMARK(quantize256_12MP)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->UseRealTime();
 
-void jp2Encode3MP(benchmark::State &state) {
-    const Image &image = threeMegapixels();
+void jp2Encode3MP(benchmark::State& state) {
+    const Image& image = threeMegapixels();
     std::vector<std::uint8_t> out;
     for (auto _ : state) {
         out.clear();
@@ -135,14 +136,14 @@ void jp2Encode3MP(benchmark::State &state) {
 }
 BENCHMARK(jp2Encode3MP)->Arg(8)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(2);
 
-bool writePpm(const char *path) {
-    const Image &image = twelveMegapixels();
-    std::FILE *file = std::fopen(path, "wb");
+bool writePpm(const char* path) {
+    const Image& image = twelveMegapixels();
+    std::FILE* file = std::fopen(path, "wb");
     if (!file) return false;
     std::fprintf(file, "P6\n%d %d\n255\n", image.width(), image.height());
     std::vector<std::uint8_t> row(std::size_t(image.width()) * 3);
     for (int y = 0; y < image.height(); ++y) {
-        const std::uint8_t *p = image.row(y);
+        const std::uint8_t* p = image.row(y);
         for (int x = 0; x < image.width(); ++x) {
             row[std::size_t(x) * 3] = p[x * 3 + 2];
             row[std::size_t(x) * 3 + 1] = p[x * 3 + 1];
@@ -155,7 +156,7 @@ bool writePpm(const char *path) {
 
 } // namespace
 
-int main(int argc, char **argv) {
+int main(int argc, char** argv) {
     for (int i = 1; i < argc; ++i) {
         if (std::strncmp(argv[i], "--write-ppm=", 12) == 0) return writePpm(argv[i] + 12) ? 0 : 1;
     }

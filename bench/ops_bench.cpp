@@ -12,12 +12,12 @@
 
 #include <benchmark/benchmark.h>
 
+#include "imagefiles/image_loader.h"
 #include "pipeline/canvas.h"
 #include "pipeline/crop_trim.h"
 #include "pipeline/resize.h"
 #include "pipeline/rotate.h"
 #include "pipeline/tone.h"
-#include "imagefiles/image_loader.h"
 #include "toolkit/image.h"
 
 namespace {
@@ -56,7 +56,8 @@ const Image& photo() {
             std::fprintf(stderr, "cannot read %s\n", path);
             std::exit(1);
         }
-        Image decoded = quill::imagefiles::loadImageFile(QUILL_TESTDATA_DIR "/exif/fullsize/jolla.jpg", 0);
+        Image decoded =
+            quill::imagefiles::loadImageFile(QUILL_TESTDATA_DIR "/exif/fullsize/jolla.jpg", 0);
         if (decoded.empty() || !pl::resizeImageSmooth(decoded, 4000, 3000)) {
             std::fprintf(stderr, "cannot prepare the benchmark photograph\n");
             std::exit(1);

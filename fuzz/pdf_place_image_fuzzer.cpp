@@ -6,7 +6,7 @@
 #include "pdf/jpeg_frame.h"
 #include "pdf/pdf_writer.h"
 
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size) {
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::vector<std::uint8_t> bytes(data, data + size);
     quill::pdf::JpegFrame frame;
     (void)quill::pdf::readJpegFrame(bytes, frame);

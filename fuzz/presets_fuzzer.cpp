@@ -8,7 +8,7 @@
 #include <cstdlib>
 #include <span>
 
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size) {
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     using namespace quill::settings;
     static const bool loaded = loadProgramInfo() && loadUiTexts(kEnglishLanguage);
     if (!loaded) std::abort();

@@ -66,7 +66,9 @@ int runCommand(const std::string& command, std::string* output) {
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-bool haveTool(const std::string& absolutePath) { return access(absolutePath.c_str(), X_OK) == 0; }
+bool haveTool(const std::string& absolutePath) {
+    return access(absolutePath.c_str(), X_OK) == 0;
+}
 
 std::string shellQuote(const std::string& text) {
     std::string quoted = "'";

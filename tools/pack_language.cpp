@@ -13,7 +13,7 @@
 
 namespace {
 
-bool readText(const std::string &path, std::string &text) {
+bool readText(const std::string& path, std::string& text) {
     std::ifstream in(path, std::ios::binary);
     if (!in) return false;
     std::ostringstream buffer;
@@ -24,7 +24,7 @@ bool readText(const std::string &path, std::string &text) {
 
 } // namespace
 
-int main(int argc, char **argv) {
+int main(int argc, char** argv) {
     using namespace quill::settings;
     if (argc != 3 + kLanguageCount) {
         std::cerr << "usage: pack_language <output.cpp> <programinfo.txt> <11 language tables>\n";

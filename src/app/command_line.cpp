@@ -11,16 +11,16 @@ namespace quill::app {
 namespace {
 
 // Lower-cases ASCII letters; other bytes (including UTF-8 sequences) stay as they are.
-std::string lowerAscii(const std::string &text) {
+std::string lowerAscii(const std::string& text) {
     std::string out = text;
-    for (char &c : out) {
+    for (char& c : out) {
         if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
     }
     return out;
 }
 
 // Number of characters of a UTF-8 text: every byte that does not continue a sequence.
-std::size_t characterCount(const std::string &text) {
+std::size_t characterCount(const std::string& text) {
     std::size_t count = 0;
     for (char c : text) {
         if ((static_cast<unsigned char>(c) & 0xC0) != 0x80) ++count;
@@ -30,7 +30,7 @@ std::size_t characterCount(const std::string &text) {
 
 // An absolute path without "." and ".." levels, so that every folder below it is named one way
 // only (the common base folder of a run and the mirrored sub-folders depend on that).
-std::string withoutDotLevels(const std::string &path) {
+std::string withoutDotLevels(const std::string& path) {
     std::vector<std::string> levels;
     std::size_t lastClimb = 0; // levels up to and including the last ".."
     std::size_t pos = 0;
@@ -65,7 +65,7 @@ std::string withoutDotLevels(const std::string &path) {
                     kept.pop_back();
             }
             head.clear();
-            for (const std::string &level : kept)
+            for (const std::string& level : kept)
                 head += "/" + level;
         }
     }
@@ -76,8 +76,8 @@ std::string withoutDotLevels(const std::string &path) {
 
 } // namespace
 
-void parseCommandLine(const std::vector<std::string> &arguments, AppContext &context) {
-    for (const std::string &argument : arguments) {
+void parseCommandLine(const std::vector<std::string>& arguments, AppContext& context) {
+    for (const std::string& argument : arguments) {
         const std::string lower = lowerAscii(argument);
         if (lower == "-console") {
             context.consoleMode = true;
@@ -107,7 +107,7 @@ void parseCommandLine(const std::vector<std::string> &arguments, AppContext &con
     }
 }
 
-bool hasRelativePathArgument(const std::string &pathArguments) {
+bool hasRelativePathArgument(const std::string& pathArguments) {
     std::size_t pos = 0;
     while (pos < pathArguments.size()) {
         std::size_t end = pathArguments.find('\n', pos);
@@ -118,8 +118,8 @@ bool hasRelativePathArgument(const std::string &pathArguments) {
     return false;
 }
 
-std::string resolvePathArguments(const std::string &pathArguments,
-                                 const std::string &baseDirectory) {
+std::string resolvePathArguments(const std::string& pathArguments,
+                                 const std::string& baseDirectory) {
     std::string out;
     std::size_t pos = 0;
     while (pos < pathArguments.size()) {

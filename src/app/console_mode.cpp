@@ -11,7 +11,7 @@ namespace quill::app {
 namespace {
 
 // Characters of a UTF-8 text, so the row of "*" matches the title as it is displayed.
-std::size_t characterCount(const std::string &text) {
+std::size_t characterCount(const std::string& text) {
     std::size_t count = 0;
     for (char c : text) {
         if ((static_cast<unsigned char>(c) & 0xC0) != 0x80) ++count;
@@ -19,8 +19,8 @@ std::size_t characterCount(const std::string &text) {
     return count;
 }
 
-void printLines(const std::vector<std::string> &lines) {
-    for (const std::string &line : lines)
+void printLines(const std::vector<std::string>& lines) {
+    for (const std::string& line : lines)
         platform::consolePrint(line);
 }
 
@@ -43,7 +43,7 @@ std::vector<std::string> bannerLines() {
             ""};
 }
 
-const std::vector<std::string> &helpLines() {
+const std::vector<std::string>& helpLines() {
     static const std::vector<std::string> lines = {
         "Description of supported commands:",
         "",
@@ -75,11 +75,11 @@ const std::vector<std::string> &helpLines() {
     return lines;
 }
 
-std::string presetLine(const settings::Preset &preset) {
+std::string presetLine(const settings::Preset& preset) {
     return "Preset: " + std::to_string(preset.index) + " -> \"" + preset.name + "\"";
 }
 
-void runConsoleMode(AppContext &context) {
+void runConsoleMode(AppContext& context) {
     printLines(bannerLines());
     if (context.helpRequested) {
         printLines(helpLines());
@@ -91,7 +91,7 @@ void runConsoleMode(AppContext &context) {
     printFooterAndExit(context, status);
 }
 
-void printFooterAndExit(AppContext &context, int status) {
+void printFooterAndExit(AppContext& context, int status) {
     platform::consolePrint("");
     platform::consolePrint("----------------");
     platform::consolePrint("");

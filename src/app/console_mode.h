@@ -12,14 +12,14 @@ namespace quill::app {
 /// program-information entries 13 and 14, three empty lines, "----------------", an empty line.
 [[nodiscard]] std::vector<std::string> bannerLines();
 /// The 19 lines of the help text.
-[[nodiscard]] const std::vector<std::string> &helpLines();
+[[nodiscard]] const std::vector<std::string>& helpLines();
 /// "Preset: " + index + " -> " + the name in double quotes.
-[[nodiscard]] std::string presetLine(const settings::Preset &preset);
+[[nodiscard]] std::string presetLine(const settings::Preset& preset);
 
 /// Prints the banner, then the help text or runs the console batch, then the footer. Never
 /// returns: the program ends through printFooterAndExit().
-[[noreturn]] void runConsoleMode(AppContext &context);
+[[noreturn]] void runConsoleMode(AppContext& context);
 /// Prints "", "----------------", "" and ends the program with `status`.
-[[noreturn]] void printFooterAndExit(AppContext &context, int status);
+[[noreturn]] void printFooterAndExit(AppContext& context, int status);
 
 } // namespace quill::app

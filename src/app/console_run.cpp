@@ -19,8 +19,8 @@ void loadPathArguments(AppContext& context, imagefiles::ImageList& images,
                        pipeline::RunFlags& flags) {
     if (context.pathArguments.empty()) return;
     const auto& s = context.workingSettings;
-    const imagefiles::ListOptions options{s.includeSubdirectories != 0,
-                                          s.includeHiddenFiles != 0, s.includeVideos != 0};
+    const imagefiles::ListOptions options{s.includeSubdirectories != 0, s.includeHiddenFiles != 0,
+                                          s.includeVideos != 0};
     flags.loadingPaths.store(1);
     images.busy.store(1);
     std::thread loader([&] {
@@ -43,23 +43,27 @@ int runConsoleBatch(AppContext& context) {
     pipeline::RunFlags flags;
     loadPathArguments(context, images, flags);
 
-    batch::ConsoleRunEnvironment env{images, context.workingSettings, flags, false, {}, {}, {}, false};
+    batch::ConsoleRunEnvironment env{images, context.workingSettings, flags, false, {}, {}, {},
+                                     false};
     env.ignoreWarnings = context.ignoreWarnings;
     env.standardTitle = composeTitle(false, true, false);
     env.pdfCreator = composeTitle(true, true, false);
     // The log goes next to the program when that folder is writable, else to the per-user
     // settings folder.
     const std::string logName = settings::programInfoText(2) + "_Errorlog.txt";
-    env.errorLogPaths = {context.programDirectory + logName,
-                         platform::appDataDirectory() + settings::programInfoText(0) + "/" +
-                             logName};
+    env.errorLogPaths = {context.programDirectory + logName, platform::appDataDirectory() +
+                                                                 settings::programInfoText(0) +
+                                                                 "/" + logName};
     env.progressOnStderr = platform::stderrIsTerminal();
     env.pauseAfterSuccess = platform::stdoutIsTerminal();
 
     switch (batch::consoleRun(env)) {
-    case batch::ConsoleRunOutcome::AllDone: return ExitOk;
-    case batch::ConsoleRunOutcome::ImagesFailed: return ExitImagesFailed;
-    case batch::ConsoleRunOutcome::Refused: return ExitRunRefused;
+    case batch::ConsoleRunOutcome::AllDone:
+        return ExitOk;
+    case batch::ConsoleRunOutcome::ImagesFailed:
+        return ExitImagesFailed;
+    case batch::ConsoleRunOutcome::Refused:
+        return ExitRunRefused;
     case batch::ConsoleRunOutcome::PrepareFailed:
         showFatalError(context, "Fatal error!\r\n\r\nCouldn't initialize preparation.");
     case batch::ConsoleRunOutcome::ProcessFailed:

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-int main(int argc, char **argv) {
+int main(int argc, char** argv) {
     // A console reader that went away (`quillmere -Console dir | head -c1`) must not end the
     // batch: a failed write to standard output is just a line nobody reads.
     std::signal(SIGPIPE, SIG_IGN);

@@ -22,7 +22,7 @@ std::string shortProgramName() {
     return settings::programInfoText(2);
 }
 
-std::string portablePrefix(const AppContext &context) {
+std::string portablePrefix(const AppContext& context) {
     return context.programDirectory + shortProgramName() + "_";
 }
 
@@ -30,17 +30,17 @@ std::string perUserDirectory() {
     return platform::appDataDirectory() + programName() + "/";
 }
 
-WindowModeEntry &windowModeEntry() {
+WindowModeEntry& windowModeEntry() {
     static WindowModeEntry entry = nullptr;
     return entry;
 }
-std::function<void(const std::string &)> &fatalErrorPresenter() {
-    static std::function<void(const std::string &)> presenter;
+std::function<void(const std::string&)>& fatalErrorPresenter() {
+    static std::function<void(const std::string&)> presenter;
     return presenter;
 }
 
 // Message texts use CR LF line breaks; the console gets plain line feeds.
-std::string consoleText(const std::string &text) {
+std::string consoleText(const std::string& text) {
     std::string out;
     for (char c : text) {
         if (c != '\r') out.push_back(c);
@@ -65,33 +65,35 @@ void setWindowModeEntry(WindowModeEntry entry) {
     windowModeEntry() = entry;
 }
 
-void setFatalErrorPresenter(std::function<void(const std::string &)> presenter) {
+void setFatalErrorPresenter(std::function<void(const std::string&)> presenter) {
     fatalErrorPresenter() = std::move(presenter);
 }
 
-void showFatalError(AppContext &context, const std::string &message) {
+void showFatalError(AppContext& context, const std::string& message) {
     // The console, or a start-up that has no window yet, gets the text on standard error.
-    if (fatalErrorPresenter()) fatalErrorPresenter()(message);
-    else platform::errorPrint(consoleText(message));
+    if (fatalErrorPresenter())
+        fatalErrorPresenter()(message);
+    else
+        platform::errorPrint(consoleText(message));
     shutDown(context, ExitFatal);
 }
 
-void releaseSession(AppContext &context) {
+void releaseSession(AppContext& context) {
     if (context.previewDirectoryUsed && !context.previewDirectory.empty()) {
         (void)platform::removeDirectoryTree(context.previewDirectory);
         context.previewDirectoryUsed = false;
     }
 }
 
-void shutDown(AppContext &context, int status) {
+void shutDown(AppContext& context, int status) {
     releaseSession(context);
     std::fflush(stdout);
     std::fflush(stderr);
     std::exit(status);
 }
 
-PresetLoad tryLoadStartPreset(AppContext &context, int position, int &loaded) {
-    auto &presets = context.presetList.presets;
+PresetLoad tryLoadStartPreset(AppContext& context, int position, int& loaded) {
+    auto& presets = context.presetList.presets;
     if (position >= 0 && static_cast<std::size_t>(position) < presets.size() &&
         settings::presetInRange(presets[static_cast<std::size_t>(position)])) {
         context.workingSettings = presets[static_cast<std::size_t>(position)];
@@ -109,7 +111,7 @@ PresetLoad tryLoadStartPreset(AppContext &context, int position, int &loaded) {
     return PresetLoad::Loaded;
 }
 
-int loadStartPreset(AppContext &context, int position) {
+int loadStartPreset(AppContext& context, int position) {
     int loaded = 0;
     if (tryLoadStartPreset(context, position, loaded) == PresetLoad::NoPresetZero) {
         showFatalError(context, kCouldNotInitialize);
@@ -117,9 +119,9 @@ int loadStartPreset(AppContext &context, int position) {
     return loaded;
 }
 
-void chooseSettingsLocation(AppContext &context) {
+void chooseSettingsLocation(AppContext& context) {
     if (!context.portableMode) {
-        for (const char *name : {settings::kLanguageFileName, settings::kPresetsFileName}) {
+        for (const char* name : {settings::kLanguageFileName, settings::kPresetsFileName}) {
             if (settings::fileHasCurrentHeader(portablePrefix(context) + name)) {
                 context.portableMode = true;
                 break;
@@ -138,7 +140,7 @@ void chooseSettingsLocation(AppContext &context) {
     context.presetsFilePath = context.settingsPrefix + settings::kPresetsFileName;
 }
 
-void removeAllSettingFiles(const AppContext &context) {
+void removeAllSettingFiles(const AppContext& context) {
     // Only the files the program writes there; a folder the user keeps other things in stays.
     (void)platform::removeFilesAndEmptyFolder(
         perUserDirectory(), {settings::kPresetsFileName, settings::kLanguageFileName,
@@ -147,7 +149,7 @@ void removeAllSettingFiles(const AppContext &context) {
     (void)platform::deleteFile(portablePrefix(context) + settings::kPresetsFileName);
 }
 
-void runProgram(const std::vector<std::string> &arguments) {
+void runProgram(const std::vector<std::string>& arguments) {
     AppContext context;
 
     parseCommandLine(arguments, context);

@@ -11,17 +11,17 @@ namespace quill::app {
 
 /// Shown on standard error when relative path arguments meet a current folder that cannot be
 /// read: resolving them against anything else would process files the user did not name.
-inline constexpr const char *kCurrentFolderUnreadable =
+inline constexpr const char* kCurrentFolderUnreadable =
     "Relative paths can't be used: the current folder can't be read (was it deleted?). Give "
     "absolute paths or start from an existing folder.";
 
 /// The fixed text of every fatal start-up failure.
-inline constexpr const char *kCouldNotInitialize =
+inline constexpr const char* kCouldNotInitialize =
     "Fatal error!\r\n\r\nCouldn't initialize program.";
 
 /// Runs the start-up sequence for the arguments after the program name and then the chosen mode.
 /// Never returns: every path ends in shutDown().
-[[noreturn]] void runProgram(const std::vector<std::string> &arguments);
+[[noreturn]] void runProgram(const std::vector<std::string>& arguments);
 
 /// Program name (or short name), optionally followed by " " + version and " - " + title suffix.
 /// The standard title is composeTitle(false, true, false).
@@ -31,19 +31,19 @@ inline constexpr const char *kCouldNotInitialize =
 
 /// The window mode, when the program has one: opens the main window and returns the exit status
 /// once it closes. Without it, starting without -Console says that the window is not built.
-using WindowModeEntry = int (*)(AppContext &context);
+using WindowModeEntry = int (*)(AppContext& context);
 void setWindowModeEntry(WindowModeEntry entry);
 /// Shows the text of a fatal error to the user (a message box in window mode); standard error
 /// when none is set.
-void setFatalErrorPresenter(std::function<void(const std::string &)> presenter);
+void setFatalErrorPresenter(std::function<void(const std::string&)> presenter);
 
 /// Reports a fatal error and ends the program with status 3.
-[[noreturn]] void showFatalError(AppContext &context, const std::string &message);
+[[noreturn]] void showFatalError(AppContext& context, const std::string& message);
 
 /// Releases what the session holds: empties and removes the preview directory when it was used.
-void releaseSession(AppContext &context);
+void releaseSession(AppContext& context);
 /// The only way the program ends: releaseSession(), flush the output, exit with `status`.
-[[noreturn]] void shutDown(AppContext &context, int status);
+[[noreturn]] void shutDown(AppContext& context, int status);
 
 /// Result of loading a start preset.
 enum class PresetLoad {
@@ -55,18 +55,18 @@ enum class PresetLoad {
 /// passes the range check; otherwise falls back to position 0. When position 0 itself fails
 /// the range check, it is replaced by default preset 0. `loaded` receives the position actually
 /// loaded.
-[[nodiscard]] PresetLoad tryLoadStartPreset(AppContext &context, int position, int &loaded);
+[[nodiscard]] PresetLoad tryLoadStartPreset(AppContext& context, int position, int& loaded);
 /// tryLoadStartPreset(), with the fatal error when position 0 is missing. Returns the position.
-int loadStartPreset(AppContext &context, int position);
+int loadStartPreset(AppContext& context, int position);
 
 /// Decides where the setting files live and fills settingsPrefix, languageFilePath and
 /// presetsFilePath (portable detection, the per-user folder and its fallback). Needs
 /// programDirectory and the program-information table.
-void chooseSettingsLocation(AppContext &context);
+void chooseSettingsLocation(AppContext& context);
 
 /// Deletes the setting files (and the error log) in the per-user settings folder, that folder
 /// when nothing else is left in it, and the portable setting files next to the program. Links
 /// are never followed.
-void removeAllSettingFiles(const AppContext &context);
+void removeAllSettingFiles(const AppContext& context);
 
 } // namespace quill::app

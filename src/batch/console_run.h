@@ -17,8 +17,8 @@ struct ConsoleRunEnvironment {
     settings::Preset& settings; ///< the working settings (exitAfterRun is forced during the run)
     pipeline::RunFlags& flags;
     bool ignoreWarnings = false;
-    std::string standardTitle; ///< heads the error log
-    std::string pdfCreator;    ///< creator text of PDF output
+    std::string standardTitle;              ///< heads the error log
+    std::string pdfCreator;                 ///< creator text of PDF output
     std::vector<std::string> errorLogPaths; ///< where the log may go, in order of preference
     /// Show a one-line progress indicator on standard error (when it is a terminal).
     bool progressOnStderr = false;
@@ -29,11 +29,11 @@ struct ConsoleRunEnvironment {
 
 /// The outcome of a console run.
 enum class ConsoleRunOutcome {
-    Refused,         ///< the pre-run checks refused the run
-    AllDone,         ///< the run finished and no image failed
-    ImagesFailed,    ///< the run finished and at least one image failed
-    PrepareFailed,   ///< the preparation thread could not be started
-    ProcessFailed,   ///< the processing thread could not be started
+    Refused,       ///< the pre-run checks refused the run
+    AllDone,       ///< the run finished and no image failed
+    ImagesFailed,  ///< the run finished and at least one image failed
+    PrepareFailed, ///< the preparation thread could not be started
+    ProcessFailed, ///< the processing thread could not be started
 };
 
 /// The pre-run checks in their console form; prints the refusal or the ignored warning. On

@@ -14,9 +14,15 @@ namespace {
 constexpr const char* kRule = "----------------";
 
 /// UI text indices of the title and explanation of failure kinds 2..8.
-int titleIndex(int state) { return 390 + 2 * (state - 2); }
-int explanationIndex(int state) { return titleIndex(state) + 1; }
-bool isFailure(std::uint8_t state) { return state >= 2 && state <= 8; }
+int titleIndex(int state) {
+    return 390 + 2 * (state - 2);
+}
+int explanationIndex(int state) {
+    return titleIndex(state) + 1;
+}
+bool isFailure(std::uint8_t state) {
+    return state >= 2 && state <= 8;
+}
 
 /// Display width of a UTF-8 text in characters (code points).
 std::size_t characterCount(const std::string& text) {
@@ -34,7 +40,8 @@ std::size_t utf8SequenceLength(std::string_view text, std::size_t at) {
     if (lead < 0x80) return 1;
     std::size_t length = 0;
     unsigned char low = 0x80, high = 0xBF;
-    if (lead >= 0xC2 && lead <= 0xDF) length = 2;
+    if (lead >= 0xC2 && lead <= 0xDF)
+        length = 2;
     else if (lead >= 0xE0 && lead <= 0xEF) {
         length = 3;
         if (lead == 0xE0) low = 0xA0;

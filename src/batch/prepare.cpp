@@ -22,7 +22,15 @@ using imagefiles::ImageRecord;
 using pipeline::ImageResult;
 
 /// The requirement codes of the settings.
-enum Requirement { NeedSort = 1, NeedSize, NeedDate, NeedColours, NeedBrightness, NeedFilter, NeedOrientation };
+enum Requirement {
+    NeedSort = 1,
+    NeedSize,
+    NeedDate,
+    NeedColours,
+    NeedBrightness,
+    NeedFilter,
+    NeedOrientation
+};
 
 /// Holds while the run is paused or a question is open; false when the phase must stop.
 bool mayGoOn(pipeline::RunFlags& flags) {
@@ -57,7 +65,8 @@ void readDetails(ImageRecord& record, const bool need[8]) {
             record.orientation = std::int8_t(*exif.orientation);
     }
     if (need[NeedColours] || need[NeedBrightness]) {
-        const toolkit::Image image = imagefiles::loadImageFile(record.sourcePath, record.formatKind);
+        const toolkit::Image image =
+            imagefiles::loadImageFile(record.sourcePath, record.formatKind);
         if (image.empty()) {
             record.resultState = std::uint8_t(ImageResult::LoadFailed);
             return;
@@ -92,8 +101,8 @@ std::int32_t countDistinctColours(const toolkit::Image& image) {
     for (int y = 0; y < image.height(); ++y) {
         const std::uint8_t* p = image.row(y);
         for (int x = 0; x < image.width(); ++x, p += bpp) {
-            const std::uint32_t colour = std::uint32_t(p[0]) | (std::uint32_t(p[1]) << 8) |
-                                         (std::uint32_t(p[2]) << 16);
+            const std::uint32_t colour =
+                std::uint32_t(p[0]) | (std::uint32_t(p[1]) << 8) | (std::uint32_t(p[2]) << 16);
             std::uint64_t& word = seen[colour >> 6];
             const std::uint64_t bit = std::uint64_t(1) << (colour & 63);
             if (!(word & bit)) {
@@ -128,16 +137,26 @@ void sortRecords(std::vector<ImageRecord>& records, int sortKey, bool ascending)
     }
     auto key = [sortKey](const ImageRecord& a, const ImageRecord& b) -> bool {
         switch (sortKey) {
-        case 1: return a.fileName < b.fileName;
-        case 2: return a.fileSize < b.fileSize;
-        case 3: return a.recordedDate < b.recordedDate;
-        case 4: return std::uint32_t(a.width) < std::uint32_t(b.width);
-        case 5: return std::uint32_t(a.height) < std::uint32_t(b.height);
-        case 6: return a.pixelCount < b.pixelCount;
-        case 7: return a.aspectRatio < b.aspectRatio;
-        case 8: return a.colorCount < b.colorCount;
-        case 9: return a.brightness < b.brightness;
-        default: return false;
+        case 1:
+            return a.fileName < b.fileName;
+        case 2:
+            return a.fileSize < b.fileSize;
+        case 3:
+            return a.recordedDate < b.recordedDate;
+        case 4:
+            return std::uint32_t(a.width) < std::uint32_t(b.width);
+        case 5:
+            return std::uint32_t(a.height) < std::uint32_t(b.height);
+        case 6:
+            return a.pixelCount < b.pixelCount;
+        case 7:
+            return a.aspectRatio < b.aspectRatio;
+        case 8:
+            return a.colorCount < b.colorCount;
+        case 9:
+            return a.brightness < b.brightness;
+        default:
+            return false;
         }
     };
     if (ascending)

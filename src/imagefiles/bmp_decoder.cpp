@@ -56,7 +56,8 @@ struct Channel {
         if (bits >= 8) return std::uint8_t(v >> (bits - 8));
         // Narrow fields widen by repeating their bits, so the largest value becomes 255.
         std::uint32_t out = 0;
-        for (int pos = 8 - bits; pos > -bits; pos -= bits) out |= pos >= 0 ? v << pos : v >> -pos;
+        for (int pos = 8 - bits; pos > -bits; pos -= bits)
+            out |= pos >= 0 ? v << pos : v >> -pos;
         return std::uint8_t(out);
     }
 };
@@ -101,10 +102,12 @@ bool readHeader(detail::ByteReader& r, Header& h) {
             if (h.os2v2) return false; // OS/2 Huffman 1D, not supported
             const std::size_t maskCount = h.compression == AlphaBitFields ? 4 : 3;
             if (infoSize >= 52) {
-                for (std::size_t i = 0; i < 3; ++i) h.masks[i] = r.u32le(54 + 4 * i);
+                for (std::size_t i = 0; i < 3; ++i)
+                    h.masks[i] = r.u32le(54 + 4 * i);
                 if (infoSize >= 56) h.masks[3] = r.u32le(66);
             } else {
-                for (std::size_t i = 0; i < maskCount; ++i) h.masks[i] = r.u32le(54 + 4 * i);
+                for (std::size_t i = 0; i < maskCount; ++i)
+                    h.masks[i] = r.u32le(54 + 4 * i);
                 afterHeader += 4 * maskCount;
             }
         }
@@ -115,11 +118,19 @@ bool readHeader(detail::ByteReader& r, Header& h) {
     if (h.width <= 0 || h.height <= 0) return false;
 
     switch (h.bitCount) {
-    case 1: case 2: case 4: case 8: case 16: case 24: case 32: break;
+    case 1:
+    case 2:
+    case 4:
+    case 8:
+    case 16:
+    case 24:
+    case 32:
+        break;
     case 0:
         if (h.compression != JpegOrRle24 && h.compression != Png) return false;
         break;
-    default: return false;
+    default:
+        return false;
     }
     if (h.bitCount <= 8 && h.bitCount > 0) {
         const std::size_t maxEntries = std::size_t{1} << h.bitCount;
@@ -127,8 +138,8 @@ bool readHeader(detail::ByteReader& r, Header& h) {
     }
     h.paletteOffset = afterHeader;
     const std::uint32_t offset = r.u32le(10);
-    h.pixelOffset = offset >= afterHeader ? offset
-                                          : afterHeader + h.paletteCount * h.paletteEntrySize;
+    h.pixelOffset =
+        offset >= afterHeader ? offset : afterHeader + h.paletteCount * h.paletteEntrySize;
     return true;
 }
 
@@ -166,13 +177,16 @@ void decodeUncompressed(detail::ByteReader& r, const Header& h, Image& image) {
                   blue = Channel::of(masks[2]), alpha = Channel::of(masks[3]);
     const int width = image.width();
     for (int row = 0; row < image.height(); ++row) {
-        const std::span<const std::uint8_t> src = r.bytes(h.pixelOffset + stride * std::size_t(row),
-                                                          stride);
+        const std::span<const std::uint8_t> src =
+            r.bytes(h.pixelOffset + stride * std::size_t(row), stride);
         if (src.empty()) return; // the file ends here; the remaining rows stay zero
         const int y = h.topDown ? row : image.height() - 1 - row;
         std::uint8_t* dst = image.row(y);
         switch (h.bitCount) {
-        case 1: case 2: case 4: case 8: {
+        case 1:
+        case 2:
+        case 4:
+        case 8: {
             const int bits = h.bitCount;
             const int perByte = 8 / bits;
             const unsigned valueMask = (1u << bits) - 1;
@@ -190,7 +204,8 @@ void decodeUncompressed(detail::ByteReader& r, const Header& h, Image& image) {
                 dst[3 * x + 2] = src[3 * std::size_t(x) + 2];
             }
             break;
-        case 16: case 32: {
+        case 16:
+        case 32: {
             const int bpp = image.bytesPerPixel();
             for (int x = 0; x < width; ++x) {
                 std::uint32_t px = 0;
@@ -210,7 +225,8 @@ void decodeUncompressed(detail::ByteReader& r, const Header& h, Image& image) {
             }
             break;
         }
-        default: return;
+        default:
+            return;
         }
     }
 }
@@ -223,7 +239,8 @@ void decodeRunLength(detail::ByteReader& r, const Header& h, Image& image) {
     const Bgr background = palette[0];
     if (h.compression != JpegOrRle24) {
         for (int y = 0; y < height; ++y) {
-            for (int x = 0; x < width; ++x) putBgr(image, x, y, background);
+            for (int x = 0; x < width; ++x)
+                putBgr(image, x, y, background);
         }
     }
     const auto put = [&](int x, int row, Bgr c) {
@@ -234,16 +251,15 @@ void decodeRunLength(detail::ByteReader& r, const Header& h, Image& image) {
     std::size_t pos = 0;
     int x = 0, row = 0;
     const auto have = [&](std::size_t n) { return pos <= data.size() && n <= data.size() - pos; };
-    const auto pixelOf = [&](std::size_t at) {
-        return Bgr{data[at], data[at + 1], data[at + 2]};
-    };
+    const auto pixelOf = [&](std::size_t at) { return Bgr{data[at], data[at + 1], data[at + 2]}; };
     while (row < height && have(2)) {
         const std::uint8_t count = data[pos];
         const std::uint8_t value = data[pos + 1];
         if (count > 0) {
             pos += 2;
             if (h.compression == Rle8) {
-                for (int i = 0; i < count; ++i) put(x++, row, palette[value]);
+                for (int i = 0; i < count; ++i)
+                    put(x++, row, palette[value]);
             } else if (h.compression == Rle4) {
                 for (int i = 0; i < count; ++i) {
                     put(x++, row, palette[(i % 2 == 0) ? (value >> 4) : (value & 0x0F)]);
@@ -253,7 +269,8 @@ void decodeRunLength(detail::ByteReader& r, const Header& h, Image& image) {
                 if (!have(2)) return;
                 const Bgr c = pixelOf(pos - 1);
                 pos += 2;
-                for (int i = 0; i < count; ++i) put(x++, row, c);
+                for (int i = 0; i < count; ++i)
+                    put(x++, row, c);
             }
             continue;
         }
@@ -270,9 +287,12 @@ void decodeRunLength(detail::ByteReader& r, const Header& h, Image& image) {
             pos += 2;
         } else { // absolute run of `value` pixels, padded to an even byte count
             std::size_t bytes = 0;
-            if (h.compression == Rle8) bytes = value;
-            else if (h.compression == Rle4) bytes = (std::size_t(value) + 1) / 2;
-            else bytes = std::size_t(value) * 3;
+            if (h.compression == Rle8)
+                bytes = value;
+            else if (h.compression == Rle4)
+                bytes = (std::size_t(value) + 1) / 2;
+            else
+                bytes = std::size_t(value) * 3;
             if (!have(bytes)) return;
             for (int i = 0; i < value; ++i) {
                 if (h.compression == Rle8) {
@@ -301,20 +321,31 @@ toolkit::Image decodeBmp(std::span<const std::uint8_t> bytes) {
 
     bool runLength = false;
     switch (h.compression) {
-    case Rgb: break;
-    case Rle8: runLength = h.bitCount == 8; if (!runLength) return {}; break;
-    case Rle4: runLength = h.bitCount == 4; if (!runLength) return {}; break;
-    case JpegOrRle24: runLength = h.bitCount == 24; if (!runLength) return {}; break;
+    case Rgb:
+        break;
+    case Rle8:
+        runLength = h.bitCount == 8;
+        if (!runLength) return {};
+        break;
+    case Rle4:
+        runLength = h.bitCount == 4;
+        if (!runLength) return {};
+        break;
+    case JpegOrRle24:
+        runLength = h.bitCount == 24;
+        if (!runLength) return {};
+        break;
     case BitFields:
     case AlphaBitFields:
         if (h.bitCount != 16 && h.bitCount != 32) return {};
         break;
-    default: return {};
+    default:
+        return {};
     }
-    const bool alpha = (h.compression == BitFields || h.compression == AlphaBitFields) &&
-                       h.masks[3] != 0;
-    Image image = detail::allocateImage(h.width, h.height,
-                                        alpha ? PixelFormat::Bgra32 : PixelFormat::Bgr24);
+    const bool alpha =
+        (h.compression == BitFields || h.compression == AlphaBitFields) && h.masks[3] != 0;
+    Image image =
+        detail::allocateImage(h.width, h.height, alpha ? PixelFormat::Bgra32 : PixelFormat::Bgr24);
     if (image.empty()) return {};
     if (runLength) {
         decodeRunLength(r, h, image);

@@ -19,8 +19,8 @@ constexpr std::uint32_t kSrgbColorSpace = 0x73524742; // 'sRGB'
 constexpr std::uint32_t kPixelsPerMetre = 2835;       // 72 dots per inch
 
 class ByteWriter {
-  public:
-    explicit ByteWriter(std::vector<std::uint8_t> &out) : m_out(out) {}
+public:
+    explicit ByteWriter(std::vector<std::uint8_t>& out) : m_out(out) {}
     void u16(std::uint32_t v) {
         m_out.push_back(std::uint8_t(v));
         m_out.push_back(std::uint8_t(v >> 8));
@@ -31,8 +31,8 @@ class ByteWriter {
     }
     void zeros(std::size_t n) { m_out.insert(m_out.end(), n, 0); }
 
-  private:
-    std::vector<std::uint8_t> &m_out;
+private:
+    std::vector<std::uint8_t>& m_out;
 };
 
 std::size_t rowBytes(int width, int bitDepth) {
@@ -40,7 +40,7 @@ std::size_t rowBytes(int width, int bitDepth) {
 }
 
 // Writes both headers; returns false when the file would not fit the 32-bit size fields.
-bool writeHeaders(std::vector<std::uint8_t> &out, int width, int height, int bitDepth,
+bool writeHeaders(std::vector<std::uint8_t>& out, int width, int height, int bitDepth,
                   std::uint32_t paletteEntries, bool v4) {
     const std::uint32_t infoSize = v4 ? kV4HeaderSize : kInfoHeaderSize;
     const std::uint64_t offset = kFileHeaderSize + infoSize + std::uint64_t(paletteEntries) * 4;
@@ -77,7 +77,7 @@ bool writeHeaders(std::vector<std::uint8_t> &out, int width, int height, int bit
 
 } // namespace
 
-bool encodeBmp(const toolkit::ImageView &image, BmpAlpha alpha, std::vector<std::uint8_t> &out) {
+bool encodeBmp(const toolkit::ImageView& image, BmpAlpha alpha, std::vector<std::uint8_t>& out) {
     if (!image.data || image.width <= 0 || image.height <= 0) return false;
     const bool withAlpha = alpha == BmpAlpha::Write;
     const int bitDepth = withAlpha ? 32 : 24;
@@ -86,10 +86,10 @@ bool encodeBmp(const toolkit::ImageView &image, BmpAlpha alpha, std::vector<std:
         const std::size_t stride = rowBytes(image.width, bitDepth);
         const int bpp = toolkit::bytesPerPixel(image.format);
         for (int y = image.height - 1; y >= 0; --y) {
-            const std::uint8_t *src = image.row(y);
+            const std::uint8_t* src = image.row(y);
             const std::size_t start = out.size();
             out.resize(start + stride, 0);
-            std::uint8_t *dst = out.data() + start;
+            std::uint8_t* dst = out.data() + start;
             if (bpp * 8 == bitDepth) {
                 std::memcpy(dst, src, std::size_t(image.width) * std::size_t(bpp));
                 continue;
@@ -102,12 +102,12 @@ bool encodeBmp(const toolkit::ImageView &image, BmpAlpha alpha, std::vector<std:
             }
         }
         return true;
-    } catch (const std::bad_alloc &) {
+    } catch (const std::bad_alloc&) {
         return false;
     }
 }
 
-bool encodeBmpPalette(const PalettedImage &image, int bitDepth, std::vector<std::uint8_t> &out) {
+bool encodeBmpPalette(const PalettedImage& image, int bitDepth, std::vector<std::uint8_t>& out) {
     if (bitDepth != 1 && bitDepth != 4 && bitDepth != 8) return false;
     if (image.width <= 0 || image.height <= 0 || image.palette.empty() ||
         image.palette.size() > (std::size_t(1) << bitDepth) ||
@@ -117,7 +117,7 @@ bool encodeBmpPalette(const PalettedImage &image, int bitDepth, std::vector<std:
         if (!writeHeaders(out, image.width, image.height, bitDepth,
                           std::uint32_t(image.palette.size()), false))
             return false;
-        for (const PaletteColor &c : image.palette) {
+        for (const PaletteColor& c : image.palette) {
             out.push_back(c.blue);
             out.push_back(c.green);
             out.push_back(c.red);
@@ -126,11 +126,11 @@ bool encodeBmpPalette(const PalettedImage &image, int bitDepth, std::vector<std:
         const std::size_t stride = rowBytes(image.width, bitDepth);
         const int perByte = 8 / bitDepth;
         for (int y = image.height - 1; y >= 0; --y) {
-            const std::uint8_t *src =
+            const std::uint8_t* src =
                 image.indices.data() + std::size_t(y) * std::size_t(image.width);
             const std::size_t start = out.size();
             out.resize(start + stride, 0);
-            std::uint8_t *dst = out.data() + start;
+            std::uint8_t* dst = out.data() + start;
             // The leftmost pixel occupies the most significant bits of each byte.
             for (int x = 0; x < image.width; ++x) {
                 const int shift = bitDepth * (perByte - 1 - x % perByte);
@@ -138,7 +138,7 @@ bool encodeBmpPalette(const PalettedImage &image, int bitDepth, std::vector<std:
             }
         }
         return true;
-    } catch (const std::bad_alloc &) {
+    } catch (const std::bad_alloc&) {
         return false;
     }
 }

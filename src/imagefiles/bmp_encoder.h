@@ -16,11 +16,11 @@ enum class BmpAlpha {
 };
 
 /// Appends a complete BMP file of `image` to `out`. False when the image is empty or too large.
-[[nodiscard]] bool encodeBmp(const toolkit::ImageView &image, BmpAlpha alpha,
-                             std::vector<std::uint8_t> &out);
+[[nodiscard]] bool encodeBmp(const toolkit::ImageView& image, BmpAlpha alpha,
+                             std::vector<std::uint8_t>& out);
 
 /// Appends a palette BMP of `image` at `bitDepth` 1, 4 or 8 (the palette must fit) to `out`.
-[[nodiscard]] bool encodeBmpPalette(const PalettedImage &image, int bitDepth,
-                                    std::vector<std::uint8_t> &out);
+[[nodiscard]] bool encodeBmpPalette(const PalettedImage& image, int bitDepth,
+                                    std::vector<std::uint8_t>& out);
 
 } // namespace quill::imagefiles

@@ -15,19 +15,19 @@ struct ExtensionEntry {
 
 // Tested in this order; the first match wins.
 constexpr std::array<ExtensionEntry, 38> kExtensions{{
-    {"jpg", FormatJpeg},      {"jpeg", FormatJpeg},     {"jpe", FormatJpeg},
-    {"jfif", FormatJpeg},     {"png", FormatPng},       {"bmp", FormatBmp},
-    {"dib", FormatBmp},       {"rle", FormatBmp},       {"tga", FormatTga},
-    {"vda", FormatTga},       {"icb", FormatTga},       {"vst", FormatTga},
-    {"tpic", FormatTga},      {"tif", FormatTiff},      {"tiff", FormatTiff},
-    {"gif", FormatGif},       {"pcx", FormatPcx},       {"pnm", FormatPnm},
-    {"pgm", FormatPnm},       {"pbm", FormatPnm},       {"ppm", FormatPnm},
-    {"ico", FormatIco},       {"cur", FormatIco},       {"jp2", FormatJpeg2000},
-    {"j2k", FormatJpeg2000},  {"jpf", FormatJpeg2000},  {"jpx", FormatJpeg2000},
-    {"jpm", FormatJpeg2000},  {"mj2", FormatJpeg2000},  {"3gp", FormatVideo},
-    {"asf", FormatVideo},     {"avi", FormatVideo},     {"mov", FormatVideo},
-    {"mp4", FormatVideo},     {"mpa", FormatVideo},     {"mpg", FormatVideo},
-    {"mpeg", FormatVideo},    {"wmv", FormatVideo},
+    {"jpg", FormatJpeg},     {"jpeg", FormatJpeg},    {"jpe", FormatJpeg},
+    {"jfif", FormatJpeg},    {"png", FormatPng},      {"bmp", FormatBmp},
+    {"dib", FormatBmp},      {"rle", FormatBmp},      {"tga", FormatTga},
+    {"vda", FormatTga},      {"icb", FormatTga},      {"vst", FormatTga},
+    {"tpic", FormatTga},     {"tif", FormatTiff},     {"tiff", FormatTiff},
+    {"gif", FormatGif},      {"pcx", FormatPcx},      {"pnm", FormatPnm},
+    {"pgm", FormatPnm},      {"pbm", FormatPnm},      {"ppm", FormatPnm},
+    {"ico", FormatIco},      {"cur", FormatIco},      {"jp2", FormatJpeg2000},
+    {"j2k", FormatJpeg2000}, {"jpf", FormatJpeg2000}, {"jpx", FormatJpeg2000},
+    {"jpm", FormatJpeg2000}, {"mj2", FormatJpeg2000}, {"3gp", FormatVideo},
+    {"asf", FormatVideo},    {"avi", FormatVideo},    {"mov", FormatVideo},
+    {"mp4", FormatVideo},    {"mpa", FormatVideo},    {"mpg", FormatVideo},
+    {"mpeg", FormatVideo},   {"wmv", FormatVideo},
 }};
 
 } // namespace

@@ -12,7 +12,7 @@ namespace quill::imagefiles {
 
 namespace {
 
-constexpr std::string_view kVideoExtensions[] = {"3gp", "asf", "avi", "mov", "mp4",
+constexpr std::string_view kVideoExtensions[] = {"3gp", "asf", "avi",  "mov", "mp4",
                                                  "mpa", "mpg", "mpeg", "wmv"};
 
 // Directory walks follow symbolic links. Each directory is entered at most once per walk,

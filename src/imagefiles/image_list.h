@@ -45,8 +45,8 @@ void addPaths(std::string_view paths, ImageList& list, const ListOptions& option
 
 /// One entry of the open-file dialog's filter list.
 struct FileFilter {
-    std::string label;                         ///< shown to the user
-    std::vector<std::string_view> extensions;  ///< lower-case, without the dot
+    std::string label;                        ///< shown to the user
+    std::vector<std::string_view> extensions; ///< lower-case, without the dot
 };
 
 /// The open-file dialog's filter list in order: all supported images (labelled `allImagesLabel`;

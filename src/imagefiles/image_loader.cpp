@@ -165,8 +165,12 @@ Size headerSize(detail::ByteReader& r, ContentType type) {
         s = codestreamSize(r, pos + 10);
         break;
     }
-    case ContentJ2k: s = codestreamSize(r, 2); break;
-    case ContentJpeg: s = jpegSize(r); break;
+    case ContentJ2k:
+        s = codestreamSize(r, 2);
+        break;
+    case ContentJpeg:
+        s = jpegSize(r);
+        break;
     case ContentPcx:
         s.width = std::int64_t(r.u16le(8)) - r.u16le(4) + 1;
         s.height = std::int64_t(r.u16le(10)) - r.u16le(6) + 1;
@@ -179,9 +183,14 @@ Size headerSize(detail::ByteReader& r, ContentType type) {
         s.width = r.u16le(12);
         s.height = r.u16le(14);
         break;
-    case ContentTiffLe: s = tiffSize(r, false); break;
-    case ContentTiffBe: s = tiffSize(r, true); break;
-    default: break;
+    case ContentTiffLe:
+        s = tiffSize(r, false);
+        break;
+    case ContentTiffBe:
+        s = tiffSize(r, true);
+        break;
+    default:
+        break;
     }
     if (r.failed() && (s.width == 0 || s.height == 0)) return Size{};
     s.width = std::llabs(s.width);
@@ -194,12 +203,20 @@ Size decodedSize(Bytes bytes, ContentType type) {
     toolkit::Image image;
     switch (type) {
     case ContentCur:
-    case ContentIco: image = decodeIco(bytes); break;
-    case ContentPcx: image = decodePcx(bytes); break;
-    case ContentPnm: image = decodePnm(bytes); break;
+    case ContentIco:
+        image = decodeIco(bytes);
+        break;
+    case ContentPcx:
+        image = decodePcx(bytes);
+        break;
+    case ContentPnm:
+        image = decodePnm(bytes);
+        break;
     case ContentGif87:
-    case ContentGif89: return Size{};
-    default: break;
+    case ContentGif89:
+        return Size{};
+    default:
+        break;
     }
     // Signatures of two bytes or four are weak: an uncompressed TGA without ID field and footer
     // begins 00 00 02 00 like a cursor. What the family's decoder cannot read gets the general
@@ -292,11 +309,16 @@ toolkit::Image loadImageFile(const std::string& path, int formatKind, bool inclu
     case FormatPng:
         return applyColorKey(decodeGeneral(data),
                              data.first(std::min<std::size_t>(50, data.size())));
-    case FormatGif: return decodeGif(data);
-    case FormatPcx: return decodePcx(data);
-    case FormatPnm: return decodePnm(data);
-    case FormatIco: return decodeIco(data);
-    default: return decodeGeneral(data);
+    case FormatGif:
+        return decodeGif(data);
+    case FormatPcx:
+        return decodePcx(data);
+    case FormatPnm:
+        return decodePnm(data);
+    case FormatIco:
+        return decodeIco(data);
+    default:
+        return decodeGeneral(data);
     }
 }
 

@@ -28,11 +28,12 @@ bool isPaletteDepth(int depth) {
 }
 
 /// A path whose extension names a bare JPEG 2000 codestream.
-bool namesCodestream(const std::string &path) {
+bool namesCodestream(const std::string& path) {
     const auto dot = path.rfind('.');
     if (dot == std::string::npos || path.find('/', dot) != std::string::npos) return false;
     std::string extension = path.substr(dot + 1);
-    for (char &c : extension) c = char(std::tolower(static_cast<unsigned char>(c)));
+    for (char& c : extension)
+        c = char(std::tolower(static_cast<unsigned char>(c)));
     return extension == "j2k" || extension == "j2c";
 }
 
@@ -40,7 +41,7 @@ SaveResult failure(int systemError) {
     return SaveResult{false, systemError};
 }
 
-SaveResult writeOut(platform::CommitTarget &target, const std::vector<std::uint8_t> &bytes) {
+SaveResult writeOut(platform::CommitTarget& target, const std::vector<std::uint8_t>& bytes) {
     platform::PendingFile file(target.path);
     if (!file.ok()) return failure(file.error());
     if (!file.write(bytes) || !file.commit(target))
@@ -49,8 +50,8 @@ SaveResult writeOut(platform::CommitTarget &target, const std::vector<std::uint8
 }
 
 // Encodes into `bytes`; false on an encoder failure.
-bool encode(const toolkit::Image &image, Encoder encoder, int flags, int depth,
-            std::vector<std::uint8_t> &bytes) {
+bool encode(const toolkit::Image& image, Encoder encoder, int flags, int depth,
+            std::vector<std::uint8_t>& bytes) {
     if (flags < 0) flags = 0; // quality 0, no flag bits
     const int quality = flags & kSaveQualityMask;
     const toolkit::ImageView view = image.view();
@@ -99,20 +100,20 @@ std::optional<Encoder> encoderForFormat(int formatCode) {
     }
 }
 
-SaveResult saveImageFile(const toolkit::Image &image, const std::string &path,
+SaveResult saveImageFile(const toolkit::Image& image, const std::string& path,
                          std::uint32_t encoderIdentifier, int flags, int depth) {
     const auto encoder = encoderFromIdentifier(encoderIdentifier);
     if (!encoder) return failure(0);
     return saveImageFile(image, path, *encoder, flags, depth);
 }
 
-SaveResult saveImageFile(const toolkit::Image &image, const std::string &path, Encoder encoder,
+SaveResult saveImageFile(const toolkit::Image& image, const std::string& path, Encoder encoder,
                          int flags, int depth) {
     platform::CommitTarget target{path, platform::Overwrite::Replace, {}};
     return saveImageFile(image, target, encoder, flags, depth);
 }
 
-SaveResult saveImageFile(const toolkit::Image &image, platform::CommitTarget &target,
+SaveResult saveImageFile(const toolkit::Image& image, platform::CommitTarget& target,
                          Encoder encoder, int flags, int depth) {
     if (target.path.empty()) return failure(0);
     if (flags < 0) flags = 0;
@@ -122,21 +123,21 @@ SaveResult saveImageFile(const toolkit::Image &image, platform::CommitTarget &ta
     return writeOut(target, *bytes);
 }
 
-std::optional<std::vector<std::uint8_t>> encodeImage(const toolkit::Image &image, Encoder encoder,
+std::optional<std::vector<std::uint8_t>> encodeImage(const toolkit::Image& image, Encoder encoder,
                                                      int flags, int depth) {
     if (image.empty()) return std::nullopt;
     std::vector<std::uint8_t> bytes;
     try {
         if (!encode(image, encoder, flags, depth, bytes)) return std::nullopt;
-    } catch (const std::bad_alloc &) {
+    } catch (const std::bad_alloc&) {
         return std::nullopt;
     }
     return bytes;
 }
 
 std::string extensionForFormat(int formatCode) {
-    static constexpr std::array<const char *, 10> kExtensions{"jpg", "png", "bmp", "tga", "tif",
-                                                              "gif", "pcx", "pnm", "ico", "jp2"};
+    static constexpr std::array<const char*, 10> kExtensions{"jpg", "png", "bmp", "tga", "tif",
+                                                             "gif", "pcx", "pnm", "ico", "jp2"};
     if (formatCode < 0 || formatCode >= int(kExtensions.size())) return {};
     return kExtensions[std::size_t(formatCode)];
 }

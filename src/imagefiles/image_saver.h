@@ -60,18 +60,18 @@ struct SaveResult {
 /// PNG and JPEG 2000 keep the alpha of every 32-bit image; JPEG drops it). The file is written
 /// under a temporary name in the target folder and renamed onto `path` only when complete: on
 /// failure no partial file remains and an existing file is untouched.
-[[nodiscard]] SaveResult saveImageFile(const toolkit::Image &image, const std::string &path,
+[[nodiscard]] SaveResult saveImageFile(const toolkit::Image& image, const std::string& path,
                                        std::uint32_t encoderIdentifier, int flags, int depth);
 /// The same with a typed encoder.
-[[nodiscard]] SaveResult saveImageFile(const toolkit::Image &image, const std::string &path,
+[[nodiscard]] SaveResult saveImageFile(const toolkit::Image& image, const std::string& path,
                                        Encoder encoder, int flags, int depth);
 /// The same onto a commit target (a new output that must not replace a file, see CommitTarget);
 /// `target.path` is the path written in the end.
-[[nodiscard]] SaveResult saveImageFile(const toolkit::Image &image, platform::CommitTarget &target,
+[[nodiscard]] SaveResult saveImageFile(const toolkit::Image& image, platform::CommitTarget& target,
                                        Encoder encoder, int flags, int depth);
 /// Encodes into memory as saveImageFile would write; nullopt when the encoder fails.
 [[nodiscard]] std::optional<std::vector<std::uint8_t>>
-encodeImage(const toolkit::Image &image, Encoder encoder, int flags, int depth);
+encodeImage(const toolkit::Image& image, Encoder encoder, int flags, int depth);
 
 /// The extension written for a format code: 0 "jpg", 1 "png", 2 "bmp", 3 "tga", 4 "tif",
 /// 5 "gif", 6 "pcx", 7 "pnm", 8 "ico", 9 "jp2"; anything else "".

@@ -20,50 +20,50 @@ constexpr std::array<int, 11> kRates{500, 250, 125, 100, 80, 60, 30, 15, 10, 5, 
 constexpr int kMaxResolutions = 6;
 
 struct MemoryStream {
-    std::vector<std::uint8_t> *out;
+    std::vector<std::uint8_t>* out;
     std::size_t start;    // where this file begins in *out
     std::size_t position; // relative to start
     bool failed = false;
 };
 
-OPJ_SIZE_T streamWrite(void *buffer, OPJ_SIZE_T size, void *user) {
-    auto *s = static_cast<MemoryStream *>(user);
+OPJ_SIZE_T streamWrite(void* buffer, OPJ_SIZE_T size, void* user) {
+    auto* s = static_cast<MemoryStream*>(user);
     try {
         const std::size_t end = s->start + s->position + size;
         if (s->out->size() < end) s->out->resize(end);
         std::memcpy(s->out->data() + s->start + s->position, buffer, size);
         s->position += size;
         return size;
-    } catch (const std::bad_alloc &) {
+    } catch (const std::bad_alloc&) {
         s->failed = true;
         return OPJ_SIZE_T(-1);
     }
 }
 
-OPJ_OFF_T streamSkip(OPJ_OFF_T count, void *user) {
-    auto *s = static_cast<MemoryStream *>(user);
+OPJ_OFF_T streamSkip(OPJ_OFF_T count, void* user) {
+    auto* s = static_cast<MemoryStream*>(user);
     if (count < 0 && std::size_t(-count) > s->position) return -1;
     s->position = std::size_t(OPJ_OFF_T(s->position) + count);
     return count;
 }
 
-OPJ_BOOL streamSeek(OPJ_OFF_T offset, void *user) {
-    auto *s = static_cast<MemoryStream *>(user);
+OPJ_BOOL streamSeek(OPJ_OFF_T offset, void* user) {
+    auto* s = static_cast<MemoryStream*>(user);
     if (offset < 0) return OPJ_FALSE;
     s->position = std::size_t(offset);
     return OPJ_TRUE;
 }
 
-void quiet(const char *, void *) {}
+void quiet(const char*, void*) {}
 
 struct ImageDeleter {
-    void operator()(opj_image_t *image) const { opj_image_destroy(image); }
+    void operator()(opj_image_t* image) const { opj_image_destroy(image); }
 };
 struct CodecDeleter {
-    void operator()(opj_codec_t *codec) const { opj_destroy_codec(codec); }
+    void operator()(opj_codec_t* codec) const { opj_destroy_codec(codec); }
 };
 struct StreamDeleter {
-    void operator()(opj_stream_t *stream) const { opj_stream_destroy(stream); }
+    void operator()(opj_stream_t* stream) const { opj_stream_destroy(stream); }
 };
 
 // The number of wavelet resolutions the image's smaller side allows (each halves it).
@@ -83,7 +83,7 @@ int jp2CompressionRate(int quality) {
     return kRates[std::size_t(std::clamp(quality, 0, 10))];
 }
 
-bool encodeJp2(const toolkit::ImageView &image, int quality, std::vector<std::uint8_t> &out,
+bool encodeJp2(const toolkit::ImageView& image, int quality, std::vector<std::uint8_t>& out,
                bool codestream) {
     if (!image.data || image.width <= 0 || image.height <= 0) return false;
     const bool alpha = image.format == toolkit::PixelFormat::Bgra32;
@@ -109,10 +109,10 @@ bool encodeJp2(const toolkit::ImageView &image, int quality, std::vector<std::ui
     constexpr int kSourceChannel[4] = {2, 1, 0, 3};
     const int bpp = toolkit::bytesPerPixel(image.format);
     for (int c = 0; c < components; ++c) {
-        OPJ_INT32 *dst = jp2Image->comps[c].data;
+        OPJ_INT32* dst = jp2Image->comps[c].data;
         const int channel = kSourceChannel[c];
         for (int y = 0; y < image.height; ++y) {
-            const std::uint8_t *p = image.row(y) + channel;
+            const std::uint8_t* p = image.row(y) + channel;
             for (int x = 0; x < image.width; ++x, p += bpp)
                 *dst++ = *p;
         }
@@ -127,7 +127,8 @@ bool encodeJp2(const toolkit::ImageView &image, int quality, std::vector<std::ui
     parameters.tcp_mct = 1; // colour transform over the first three components
     parameters.numresolution = resolutionsFor(image.width, image.height);
 
-    std::unique_ptr<opj_codec_t, CodecDeleter> codec(opj_create_compress(codestream ? OPJ_CODEC_J2K : OPJ_CODEC_JP2));
+    std::unique_ptr<opj_codec_t, CodecDeleter> codec(
+        opj_create_compress(codestream ? OPJ_CODEC_J2K : OPJ_CODEC_JP2));
     if (!codec) return false;
     opj_set_error_handler(codec.get(), quiet, nullptr);
     opj_set_warning_handler(codec.get(), quiet, nullptr);

@@ -15,7 +15,7 @@ namespace quill::imagefiles {
 /// Appends a .jp2 file of `image` to `out`: three sRGB components, a fourth alpha component for
 /// 32-bit images, one quality layer at jp2CompressionRate(quality). With `codestream` the bare
 /// codestream is written instead (the content of .j2k and .j2c files). False on a codec error.
-[[nodiscard]] bool encodeJp2(const toolkit::ImageView &image, int quality,
-                             std::vector<std::uint8_t> &out, bool codestream = false);
+[[nodiscard]] bool encodeJp2(const toolkit::ImageView& image, int quality,
+                             std::vector<std::uint8_t>& out, bool codestream = false);
 
 } // namespace quill::imagefiles

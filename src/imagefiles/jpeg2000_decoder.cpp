@@ -197,8 +197,8 @@ std::uint8_t clampByte(double v) {
 } // namespace
 
 bool isJp2BoxFile(std::span<const std::uint8_t> bytes) {
-    static constexpr std::uint8_t kSignature[12] = {0, 0, 0, 0x0C, 'j', 'P', ' ', ' ',
-                                                    0x0D, 0x0A, 0x87, 0x0A};
+    static constexpr std::uint8_t kSignature[12] = {0,   0,   0,    0x0C, 'j',  'P',
+                                                    ' ', ' ', 0x0D, 0x0A, 0x87, 0x0A};
     return bytes.size() >= 12 && std::memcmp(bytes.data(), kSignature, 12) == 0;
 }
 

@@ -8,8 +8,8 @@
 #include <memory>
 #include <new>
 
-#include <jpeglib.h>
 #include <jerror.h>
+#include <jpeglib.h>
 
 #include "imagefiles/detail/decode_limits.h"
 
@@ -168,8 +168,7 @@ toolkit::Image decodeJpeg(std::span<const std::uint8_t> bytes) {
     return decodeJpegReduced(bytes, 0, 0);
 }
 
-toolkit::Image decodeJpegReduced(std::span<const std::uint8_t> bytes, int minWidth,
-                                 int minHeight) {
+toolkit::Image decodeJpegReduced(std::span<const std::uint8_t> bytes, int minWidth, int minHeight) {
     if (bytes.size() < 4) return {};
     jpeg_decompress_struct cinfo{};
     ErrorManager err{};
@@ -201,8 +200,8 @@ toolkit::Image decodeJpegReduced(std::span<const std::uint8_t> bytes, int minWid
     const std::uint64_t libraryBytes = detail::decodeBudget() - bytes.size() - imageBytes;
     cinfo.mem->max_memory_to_use =
         long(std::min<std::uint64_t>(libraryBytes, detail::kDecodeMaxBytes));
-    toolkit::Image image = detail::allocateImage(cinfo.output_width, cinfo.output_height,
-                                                 toolkit::PixelFormat::Bgr24);
+    toolkit::Image image =
+        detail::allocateImage(cinfo.output_width, cinfo.output_height, toolkit::PixelFormat::Bgr24);
     if (image.empty()) return {};
     std::unique_ptr<JSAMPLE[]> cmykRow;
     if (cinfo.out_color_space == JCS_CMYK) {

@@ -22,7 +22,7 @@ struct ErrorManager {
 };
 
 [[noreturn]] void onError(j_common_ptr cinfo) {
-    auto *self = reinterpret_cast<ErrorManager *>(cinfo->err);
+    auto* self = reinterpret_cast<ErrorManager*>(cinfo->err);
     std::longjmp(self->jump, 1);
 }
 
@@ -30,22 +30,22 @@ void onMessage(j_common_ptr, int) {} // warnings are not shown
 
 struct VectorDestination {
     jpeg_destination_mgr base;
-    std::vector<std::uint8_t> *out;
+    std::vector<std::uint8_t>* out;
     std::size_t start; // where this file begins in *out
 };
 
 // Grows the output; an allocation failure becomes a libjpeg error, which never lets a C++
 // exception pass through the library's C frames.
-void grow(j_compress_ptr cinfo, std::vector<std::uint8_t> &out, std::size_t size) {
+void grow(j_compress_ptr cinfo, std::vector<std::uint8_t>& out, std::size_t size) {
     try {
         out.resize(size);
-    } catch (const std::bad_alloc &) {
+    } catch (const std::bad_alloc&) {
         ERREXIT(cinfo, JERR_OUT_OF_MEMORY);
     }
 }
 
 void initDestination(j_compress_ptr cinfo) {
-    auto *dest = reinterpret_cast<VectorDestination *>(cinfo->dest);
+    auto* dest = reinterpret_cast<VectorDestination*>(cinfo->dest);
     grow(cinfo, *dest->out, dest->start + kOutputChunk);
     dest->base.next_output_byte = dest->out->data() + dest->start;
     dest->base.free_in_buffer = kOutputChunk;
@@ -53,7 +53,7 @@ void initDestination(j_compress_ptr cinfo) {
 
 boolean emptyOutput(j_compress_ptr cinfo) {
     // Called when the whole buffer is full: grow it and hand over the new tail.
-    auto *dest = reinterpret_cast<VectorDestination *>(cinfo->dest);
+    auto* dest = reinterpret_cast<VectorDestination*>(cinfo->dest);
     const std::size_t used = dest->out->size();
     grow(cinfo, *dest->out, used + std::max(kOutputChunk, (used - dest->start) / 2));
     dest->base.next_output_byte = dest->out->data() + used;
@@ -62,14 +62,14 @@ boolean emptyOutput(j_compress_ptr cinfo) {
 }
 
 void termDestination(j_compress_ptr cinfo) {
-    auto *dest = reinterpret_cast<VectorDestination *>(cinfo->dest);
+    auto* dest = reinterpret_cast<VectorDestination*>(cinfo->dest);
     dest->out->resize(dest->out->size() - dest->base.free_in_buffer);
 }
 
 // Runs the compression; kept apart from encodeJpeg so that no object with a destructor lives in
 // the frame that longjmp unwinds.
-bool compress(jpeg_compress_struct &cinfo, ErrorManager &errors, VectorDestination &dest,
-              const toolkit::ImageView &image, int libraryQuality, bool forceBaseline) {
+bool compress(jpeg_compress_struct& cinfo, ErrorManager& errors, VectorDestination& dest,
+              const toolkit::ImageView& image, int libraryQuality, bool forceBaseline) {
     if (setjmp(errors.jump)) return false;
     jpeg_create_compress(&cinfo);
     cinfo.dest = &dest.base;
@@ -92,7 +92,7 @@ bool compress(jpeg_compress_struct &cinfo, ErrorManager &errors, VectorDestinati
 
 } // namespace
 
-bool encodeJpeg(const toolkit::ImageView &image, int quality, std::vector<std::uint8_t> &out,
+bool encodeJpeg(const toolkit::ImageView& image, int quality, std::vector<std::uint8_t>& out,
                 bool forceBaseline) {
     if (!image.data || image.width <= 0 || image.height <= 0 || image.width > JPEG_MAX_DIMENSION ||
         image.height > JPEG_MAX_DIMENSION)
@@ -108,7 +108,8 @@ bool encodeJpeg(const toolkit::ImageView &image, int quality, std::vector<std::u
     dest.base.term_destination = termDestination;
     dest.out = &out;
     dest.start = out.size();
-    const bool ok = compress(cinfo, errors, dest, image, jpegLibraryQuality(quality), forceBaseline);
+    const bool ok =
+        compress(cinfo, errors, dest, image, jpegLibraryQuality(quality), forceBaseline);
     jpeg_destroy_compress(&cinfo);
     if (!ok) out.resize(dest.start);
     return ok;

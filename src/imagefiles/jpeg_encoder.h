@@ -18,7 +18,7 @@ namespace quill::imagefiles {
 /// `quality` is the 0..10 argument. At the lowest qualities the quantisation tables need 16-bit
 /// entries (an extended-sequential frame) unless `forceBaseline` clamps them to 8 bits.
 /// False when libjpeg reports an error.
-[[nodiscard]] bool encodeJpeg(const toolkit::ImageView &image, int quality,
-                              std::vector<std::uint8_t> &out, bool forceBaseline = false);
+[[nodiscard]] bool encodeJpeg(const toolkit::ImageView& image, int quality,
+                              std::vector<std::uint8_t>& out, bool forceBaseline = false);
 
 } // namespace quill::imagefiles

@@ -37,12 +37,14 @@ void storeScanLine(Layout layout, std::span<const std::uint8_t> line, std::size_
     switch (layout) {
     case Layout::Mono:
         // Same bit order as the bitmap row: first pixel in the most significant bit.
-        for (std::size_t i = 0; i < (std::size_t(width) + 7) / 8; ++i) out[i] = planeByte(0, i);
+        for (std::size_t i = 0; i < (std::size_t(width) + 7) / 8; ++i)
+            out[i] = planeByte(0, i);
         if (width % 8) out[std::size_t(width) / 8] &= std::uint8_t(0xFF00 >> (width % 8));
         break;
     case Layout::Packed16:
         // Same nibble order as the 4-bit bitmap row.
-        for (std::size_t i = 0; i < (std::size_t(width) + 1) / 2; ++i) out[i] = planeByte(0, i);
+        for (std::size_t i = 0; i < (std::size_t(width) + 1) / 2; ++i)
+            out[i] = planeByte(0, i);
         if (width % 2) out[std::size_t(width) / 2] &= 0xF0;
         break;
     case Layout::Indexed8:

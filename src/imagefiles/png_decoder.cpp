@@ -100,8 +100,7 @@ void readRows(png_structp png, toolkit::Image* image, int passes, RowCount* coun
 
 toolkit::Image decodePng(std::span<const std::uint8_t> bytes) {
     if (bytes.size() < 8 || png_sig_cmp(bytes.data(), 0, 8) != 0) return {};
-    png_structp png =
-        png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, onError, onWarning);
+    png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, onError, onWarning);
     if (!png) return {};
     png_infop info = png_create_info_struct(png);
     ReadGuard guard(png, info);
@@ -114,9 +113,9 @@ toolkit::Image decodePng(std::span<const std::uint8_t> bytes) {
 
     Header header;
     if (!readHeader(png, info, header)) return {};
-    toolkit::Image image = detail::allocateImage(
-        header.width, header.height,
-        header.alpha ? toolkit::PixelFormat::Bgra32 : toolkit::PixelFormat::Bgr24);
+    toolkit::Image image = detail::allocateImage(header.width, header.height,
+                                                 header.alpha ? toolkit::PixelFormat::Bgra32
+                                                              : toolkit::PixelFormat::Bgr24);
     if (image.empty()) return {};
     RowCount count;
     readRows(png, &image, header.passes, &count);

@@ -22,15 +22,15 @@ namespace quill::imagefiles {
 namespace {
 
 struct WriteState {
-    std::vector<std::uint8_t> *out;
+    std::vector<std::uint8_t>* out;
     bool outOfMemory = false;
 };
 
 void writeBytes(png_structp png, png_bytep data, png_size_t length) {
-    auto *state = static_cast<WriteState *>(png_get_io_ptr(png));
+    auto* state = static_cast<WriteState*>(png_get_io_ptr(png));
     try {
         state->out->insert(state->out->end(), data, data + length);
-    } catch (const std::bad_alloc &) {
+    } catch (const std::bad_alloc&) {
         state->outOfMemory = true;
         png_error(png, "out of memory");
     }
@@ -57,27 +57,27 @@ int filterMask(PngFilters filters) {
 
 // Owns the libpng write structures.
 class PngWriter {
-  public:
+public:
     PngWriter() {
         m_png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, onError, onWarning);
         if (m_png) m_info = png_create_info_struct(m_png);
     }
     ~PngWriter() { png_destroy_write_struct(&m_png, m_info ? &m_info : nullptr); }
-    PngWriter(const PngWriter &) = delete;
-    PngWriter &operator=(const PngWriter &) = delete;
+    PngWriter(const PngWriter&) = delete;
+    PngWriter& operator=(const PngWriter&) = delete;
     [[nodiscard]] bool ok() const { return m_png && m_info; }
     png_structp png() const { return m_png; }
     png_infop info() const { return m_info; }
 
-  private:
+private:
     png_structp m_png = nullptr;
     png_infop m_info = nullptr;
 };
 
 // The libpng calls proper. Nothing with a destructor lives in this frame, so a longjmp out of
 // libpng is safe; `rows` and `palette` are prepared by the caller.
-bool writePng(PngWriter &writer, WriteState &state, int width, int height, int bitDepth,
-              int colorType, bool bgr, const png_color *palette, int paletteSize, png_bytep *rows,
+bool writePng(PngWriter& writer, WriteState& state, int width, int height, int bitDepth,
+              int colorType, bool bgr, const png_color* palette, int paletteSize, png_bytep* rows,
               PngTuning tuning) {
     png_structp png = writer.png();
     png_infop info = writer.info();
@@ -98,7 +98,7 @@ bool writePng(PngWriter &writer, WriteState &state, int width, int height, int b
 
 } // namespace
 
-bool encodePng(const toolkit::ImageView &image, std::vector<std::uint8_t> &out, PngTuning tuning) {
+bool encodePng(const toolkit::ImageView& image, std::vector<std::uint8_t>& out, PngTuning tuning) {
     if (!image.data || image.width <= 0 || image.height <= 0) return false;
     const std::size_t start = out.size();
     try {
@@ -112,13 +112,13 @@ bool encodePng(const toolkit::ImageView &image, std::vector<std::uint8_t> &out, 
                                     alpha ? PNG_COLOR_TYPE_RGBA : PNG_COLOR_TYPE_RGB, true, nullptr,
                                     0, rows.data(), tuning))
             return true;
-    } catch (const std::bad_alloc &) {
+    } catch (const std::bad_alloc&) {
     }
     out.resize(start);
     return false;
 }
 
-bool encodePngPalette(const PalettedImage &image, int bitDepth, std::vector<std::uint8_t> &out,
+bool encodePngPalette(const PalettedImage& image, int bitDepth, std::vector<std::uint8_t>& out,
                       PngTuning tuning) {
     if (bitDepth != 1 && bitDepth != 4 && bitDepth != 8) return false;
     if (image.width <= 0 || image.height <= 0 || image.palette.empty() ||
@@ -128,7 +128,7 @@ bool encodePngPalette(const PalettedImage &image, int bitDepth, std::vector<std:
     const std::size_t start = out.size();
     try {
         std::vector<png_color> palette;
-        for (const PaletteColor &c : image.palette)
+        for (const PaletteColor& c : image.palette)
             palette.push_back({c.red, c.green, c.blue});
         const std::size_t rowSize = (std::size_t(image.width) * std::size_t(bitDepth) + 7) / 8;
         std::vector<std::uint8_t> packed;
@@ -136,13 +136,13 @@ bool encodePngPalette(const PalettedImage &image, int bitDepth, std::vector<std:
         std::vector<png_bytep> rows(std::size_t(image.height));
         const int perByte = 8 / bitDepth;
         for (int y = 0; y < image.height; ++y) {
-            const std::uint8_t *src =
+            const std::uint8_t* src =
                 image.indices.data() + std::size_t(y) * std::size_t(image.width);
             if (bitDepth == 8) {
                 rows[std::size_t(y)] = const_cast<png_bytep>(src);
                 continue;
             }
-            std::uint8_t *dst = packed.data() + std::size_t(y) * rowSize;
+            std::uint8_t* dst = packed.data() + std::size_t(y) * rowSize;
             for (int x = 0; x < image.width; ++x) {
                 const int shift = bitDepth * (perByte - 1 - x % perByte);
                 dst[x / perByte] |= std::uint8_t((src[x] & ((1 << bitDepth) - 1)) << shift);
@@ -155,7 +155,7 @@ bool encodePngPalette(const PalettedImage &image, int bitDepth, std::vector<std:
             writePng(writer, state, image.width, image.height, bitDepth, PNG_COLOR_TYPE_PALETTE,
                      false, palette.data(), int(palette.size()), rows.data(), tuning))
             return true;
-    } catch (const std::bad_alloc &) {
+    } catch (const std::bad_alloc&) {
     }
     out.resize(start);
     return false;

@@ -23,11 +23,11 @@ struct PngTuning {
 };
 
 /// Appends a PNG of `image` to `out`: RGB for 24-bit images, RGBA for 32-bit ones.
-[[nodiscard]] bool encodePng(const toolkit::ImageView &image, std::vector<std::uint8_t> &out,
+[[nodiscard]] bool encodePng(const toolkit::ImageView& image, std::vector<std::uint8_t>& out,
                              PngTuning tuning = {});
 
 /// Appends a palette PNG of `image` at `bitDepth` 1, 4 or 8 (the palette must fit) to `out`.
-[[nodiscard]] bool encodePngPalette(const PalettedImage &image, int bitDepth,
-                                    std::vector<std::uint8_t> &out, PngTuning tuning = {});
+[[nodiscard]] bool encodePngPalette(const PalettedImage& image, int bitDepth,
+                                    std::vector<std::uint8_t>& out, PngTuning tuning = {});
 
 } // namespace quill::imagefiles

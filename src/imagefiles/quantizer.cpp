@@ -47,7 +47,7 @@ struct Moments {
     double w = 0;
     double s[3] = {0, 0, 0};
     double q[3] = {0, 0, 0};
-    void add(const WeightedColor &e) {
+    void add(const WeightedColor& e) {
         w += e.weight;
         for (int k = 0; k < 3; ++k) {
             s[k] += e.c[k] * e.weight;
@@ -63,7 +63,7 @@ struct Moments {
     }
 };
 
-Box makeBox(const std::vector<WeightedColor> &entries, std::size_t begin, std::size_t end) {
+Box makeBox(const std::vector<WeightedColor>& entries, std::size_t begin, std::size_t end) {
     Moments m;
     for (std::size_t i = begin; i < end; ++i)
         m.add(entries[i]);
@@ -75,7 +75,7 @@ Box makeBox(const std::vector<WeightedColor> &entries, std::size_t begin, std::s
 
 // Splits `box` in two at the cut that minimises the halves' summed squared error along its
 // channel of largest variance. Returns false when the box holds a single colour.
-bool splitBox(std::vector<WeightedColor> &entries, const Box &box, Box &left, Box &right) {
+bool splitBox(std::vector<WeightedColor>& entries, const Box& box, Box& left, Box& right) {
     if (box.end - box.begin < 2) return false;
     Moments all;
     for (std::size_t i = box.begin; i < box.end; ++i)
@@ -91,7 +91,7 @@ bool splitBox(std::vector<WeightedColor> &entries, const Box &box, Box &left, Bo
     }
     const auto first = entries.begin() + std::ptrdiff_t(box.begin);
     const auto last = entries.begin() + std::ptrdiff_t(box.end);
-    std::sort(first, last, [axis](const WeightedColor &a, const WeightedColor &b) {
+    std::sort(first, last, [axis](const WeightedColor& a, const WeightedColor& b) {
         return a.c[axis] < b.c[axis];
     });
     Moments prefix;
@@ -116,7 +116,7 @@ bool splitBox(std::vector<WeightedColor> &entries, const Box &box, Box &left, Bo
     return true;
 }
 
-int nearestIndex(const std::vector<PaletteColor> &palette, int b, int g, int r) {
+int nearestIndex(const std::vector<PaletteColor>& palette, int b, int g, int r) {
     int best = 0;
     int bestDistance = std::numeric_limits<int>::max();
     for (std::size_t i = 0; i < palette.size(); ++i) {
@@ -134,15 +134,15 @@ int nearestIndex(const std::vector<PaletteColor> &palette, int b, int g, int r) 
 
 // Nearest palette colour per 6-bit cell, computed for the cell's centre on first use.
 class NearestCache {
-  public:
-    explicit NearestCache(const std::vector<PaletteColor> &palette)
+public:
+    explicit NearestCache(const std::vector<PaletteColor>& palette)
         : m_palette(palette), m_cells(std::size_t(kCacheSide) * kCacheSide * kCacheSide, -1) {}
 
     int lookup(int b, int g, int r) {
         constexpr int shift = 8 - kCacheBits;
         const std::size_t cell = (std::size_t(b >> shift) << (2 * kCacheBits)) |
                                  (std::size_t(g >> shift) << kCacheBits) | std::size_t(r >> shift);
-        std::int16_t &slot = m_cells[cell];
+        std::int16_t& slot = m_cells[cell];
         if (slot < 0) {
             constexpr int half = 1 << (shift - 1);
             slot = std::int16_t(nearestIndex(m_palette, (b >> shift << shift) + half,
@@ -152,23 +152,23 @@ class NearestCache {
         return slot;
     }
 
-  private:
-    const std::vector<PaletteColor> &m_palette;
+private:
+    const std::vector<PaletteColor>& m_palette;
     std::vector<std::int16_t> m_cells;
 };
 
-std::uint32_t packColor(const std::uint8_t *p) {
+std::uint32_t packColor(const std::uint8_t* p) {
     return std::uint32_t(p[0]) | (std::uint32_t(p[1]) << 8) | (std::uint32_t(p[2]) << 16);
 }
 
 // The image's distinct colours when there are at most `limit`, else nullopt.
-std::optional<std::vector<std::uint32_t>> fewDistinctColors(const ImageView &image, int limit) {
+std::optional<std::vector<std::uint32_t>> fewDistinctColors(const ImageView& image, int limit) {
     std::unordered_set<std::uint32_t> seen;
     seen.reserve(std::size_t(limit) * 2);
     const int bpp = toolkit::bytesPerPixel(image.format);
     std::uint32_t last = 0xFFFFFFFF;
     for (int y = 0; y < image.height; ++y) {
-        const std::uint8_t *p = image.row(y);
+        const std::uint8_t* p = image.row(y);
         for (int x = 0; x < image.width; ++x, p += bpp) {
             const std::uint32_t color = packColor(p);
             if (color == last) continue;
@@ -183,7 +183,7 @@ std::optional<std::vector<std::uint32_t>> fewDistinctColors(const ImageView &ima
     return colors;
 }
 
-std::vector<PaletteColor> buildPalette(const ImageView &image, int colors) {
+std::vector<PaletteColor> buildPalette(const ImageView& image, int colors) {
     const int bpp = toolkit::bytesPerPixel(image.format);
     const int step = paletteSampleStep(image.width, image.height);
     constexpr int shift = 8 - kHistBits;
@@ -192,10 +192,10 @@ std::vector<PaletteColor> buildPalette(const ImageView &image, int colors) {
     std::int64_t next = 0;
     std::int64_t index = 0;
     for (int y = 0; y < image.height; ++y) {
-        const std::uint8_t *row = image.row(y);
+        const std::uint8_t* row = image.row(y);
         for (; next < index + image.width; next += step) {
-            const std::uint8_t *p = row + std::size_t(next - index) * std::size_t(bpp);
-            WeightedColor &cell =
+            const std::uint8_t* p = row + std::size_t(next - index) * std::size_t(bpp);
+            WeightedColor& cell =
                 cells[(std::size_t(p[0] >> shift) << (2 * kHistBits)) |
                       (std::size_t(p[1] >> shift) << kHistBits) | std::size_t(p[2] >> shift)];
             for (int k = 0; k < 3; ++k)
@@ -205,9 +205,9 @@ std::vector<PaletteColor> buildPalette(const ImageView &image, int colors) {
         index += image.width;
     }
     std::vector<WeightedColor> entries;
-    for (WeightedColor &cell : cells) {
+    for (WeightedColor& cell : cells) {
         if (cell.weight <= 0) continue;
-        for (double &c : cell.c)
+        for (double& c : cell.c)
             c /= cell.weight;
         entries.push_back(cell);
     }
@@ -232,11 +232,11 @@ std::vector<PaletteColor> buildPalette(const ImageView &image, int colors) {
     }
 
     std::vector<std::array<double, 3>> centres;
-    for (const Box &box : boxes)
+    for (const Box& box : boxes)
         centres.push_back({box.mean[0], box.mean[1], box.mean[2]});
     for (int pass = 0; pass < kRefinePasses; ++pass) {
         std::vector<std::array<double, 4>> sums(centres.size(), {0, 0, 0, 0});
-        for (const WeightedColor &e : entries) {
+        for (const WeightedColor& e : entries) {
             std::size_t best = 0;
             double bestDistance = std::numeric_limits<double>::infinity();
             for (std::size_t i = 0; i < centres.size(); ++i) {
@@ -260,25 +260,25 @@ std::vector<PaletteColor> buildPalette(const ImageView &image, int colors) {
         }
     }
     std::vector<PaletteColor> palette;
-    for (const auto &c : centres) {
+    for (const auto& c : centres) {
         auto channel = [](double v) { return std::uint8_t(std::clamp(std::lround(v), 0L, 255L)); };
         palette.push_back({channel(c[0]), channel(c[1]), channel(c[2])});
     }
     return palette;
 }
 
-void mapNearest(const ImageView &image, PalettedImage &out) {
+void mapNearest(const ImageView& image, PalettedImage& out) {
     const int bpp = toolkit::bytesPerPixel(image.format);
     NearestCache cache(out.palette);
-    std::uint8_t *dst = out.indices.data();
+    std::uint8_t* dst = out.indices.data();
     for (int y = 0; y < image.height; ++y) {
-        const std::uint8_t *p = image.row(y);
+        const std::uint8_t* p = image.row(y);
         for (int x = 0; x < image.width; ++x, p += bpp)
             *dst++ = std::uint8_t(cache.lookup(p[0], p[1], p[2]));
     }
 }
 
-void mapDithered(const ImageView &image, PalettedImage &out) {
+void mapDithered(const ImageView& image, PalettedImage& out) {
     const int bpp = toolkit::bytesPerPixel(image.format);
     const int w = image.width;
     NearestCache cache(out.palette);
@@ -288,19 +288,19 @@ void mapDithered(const ImageView &image, PalettedImage &out) {
     for (int y = 0; y < image.height; ++y) {
         const bool forward = (y % 2) == 0;
         const int dir = forward ? 1 : -1;
-        const std::uint8_t *row = image.row(y);
-        std::uint8_t *dst = out.indices.data() + std::size_t(y) * std::size_t(w);
+        const std::uint8_t* row = image.row(y);
+        std::uint8_t* dst = out.indices.data() + std::size_t(y) * std::size_t(w);
         std::fill(next.begin(), next.end(), 0);
         for (int i = 0; i < w; ++i) {
             const int x = forward ? i : w - 1 - i;
-            const std::uint8_t *p = row + std::size_t(x) * std::size_t(bpp);
+            const std::uint8_t* p = row + std::size_t(x) * std::size_t(bpp);
             int value[3];
-            int *err = &current[std::size_t(x + 1) * 3];
+            int* err = &current[std::size_t(x + 1) * 3];
             for (int k = 0; k < 3; ++k)
                 value[k] = std::clamp(p[k] + (err[k] + 8) / 16, 0, 255);
             const int index = cache.lookup(value[0], value[1], value[2]);
             dst[x] = std::uint8_t(index);
-            const PaletteColor &c = out.palette[std::size_t(index)];
+            const PaletteColor& c = out.palette[std::size_t(index)];
             const int chosen[3] = {c.blue, c.green, c.red};
             for (int k = 0; k < 3; ++k) {
                 const int e = value[k] - chosen[k];
@@ -322,7 +322,7 @@ int paletteSampleStep(int width, int height) {
     return int(std::min<std::int64_t>(n, 10));
 }
 
-std::optional<PalettedImage> quantizeImage(const ImageView &image, int colors,
+std::optional<PalettedImage> quantizeImage(const ImageView& image, int colors,
                                            Dithering dithering) {
     if (!image.data || image.width <= 0 || image.height <= 0 || colors < 2 || colors > 256)
         return std::nullopt;
@@ -340,9 +340,9 @@ std::optional<PalettedImage> quantizeImage(const ImageView &image, int colors,
             }
             if (out.palette.empty()) out.palette.push_back({});
             const int bpp = toolkit::bytesPerPixel(image.format);
-            std::uint8_t *dst = out.indices.data();
+            std::uint8_t* dst = out.indices.data();
             for (int y = 0; y < image.height; ++y) {
-                const std::uint8_t *p = image.row(y);
+                const std::uint8_t* p = image.row(y);
                 for (int x = 0; x < image.width; ++x, p += bpp)
                     *dst++ = lookup[packColor(p)];
             }
@@ -354,7 +354,7 @@ std::optional<PalettedImage> quantizeImage(const ImageView &image, int colors,
         else
             mapNearest(image, out);
         return out;
-    } catch (const std::bad_alloc &) {
+    } catch (const std::bad_alloc&) {
         return std::nullopt;
     }
 }

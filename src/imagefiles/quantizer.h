@@ -14,7 +14,7 @@ struct PaletteColor {
     std::uint8_t blue = 0;
     std::uint8_t green = 0;
     std::uint8_t red = 0;
-    constexpr bool operator==(const PaletteColor &) const = default;
+    constexpr bool operator==(const PaletteColor&) const = default;
 };
 
 /// An image as palette indices, one byte a pixel, rows top first without padding.
@@ -37,7 +37,7 @@ enum class Dithering {
 /// Reduces `image` to at most `colors` colours (2..256). An image with no more distinct colours
 /// than that keeps them exactly. Alpha is ignored. nullopt when the image is empty, `colors` is
 /// out of range or memory runs out.
-[[nodiscard]] std::optional<PalettedImage> quantizeImage(const toolkit::ImageView &image,
+[[nodiscard]] std::optional<PalettedImage> quantizeImage(const toolkit::ImageView& image,
                                                          int colors, Dithering dithering);
 
 } // namespace quill::imagefiles

@@ -66,7 +66,9 @@ struct Bgra {
     std::uint8_t b = 0, g = 0, r = 0, a = 255;
 };
 
-std::uint8_t widen5(unsigned v) { return std::uint8_t((v << 3) | (v >> 2)); }
+std::uint8_t widen5(unsigned v) {
+    return std::uint8_t((v << 3) | (v >> 2));
+}
 
 // A colour of `bits` bits from little-endian bytes; 15- and 16-bit colours are 5-5-5 with the
 // top bit as a one-bit alpha.
@@ -78,8 +80,10 @@ Bgra colorOf(const std::uint8_t* p, int bits) {
         return Bgra{widen5(v & 0x1F), widen5((v >> 5) & 0x1F), widen5((v >> 10) & 0x1F),
                     std::uint8_t((v & 0x8000) ? 255 : 0)};
     }
-    case 24: return Bgra{p[0], p[1], p[2], 255};
-    default: return Bgra{p[0], p[1], p[2], p[3]};
+    case 24:
+        return Bgra{p[0], p[1], p[2], 255};
+    default:
+        return Bgra{p[0], p[1], p[2], p[3]};
     }
 }
 
@@ -104,12 +108,15 @@ toolkit::Image decodeTga(std::span<const std::uint8_t> bytes) {
     // attribute bit, and greyscale with an alpha byte.
     bool alpha = false;
     const int colorBits = base == 1 ? h.mapEntryBits : h.pixelBits;
-    if (base == 3) alpha = h.pixelBits == 16;
-    else if (colorBits == 32) alpha = true;
-    else if (colorBits == 16) alpha = alphaBits == 1;
+    if (base == 3)
+        alpha = h.pixelBits == 16;
+    else if (colorBits == 32)
+        alpha = true;
+    else if (colorBits == 16)
+        alpha = alphaBits == 1;
 
-    Image image = detail::allocateImage(h.width, h.height,
-                                        alpha ? PixelFormat::Bgra32 : PixelFormat::Bgr24);
+    Image image =
+        detail::allocateImage(h.width, h.height, alpha ? PixelFormat::Bgra32 : PixelFormat::Bgr24);
     if (image.empty()) return {};
 
     std::size_t pos = 18 + std::size_t(h.idLength);
@@ -161,7 +168,8 @@ toolkit::Image decodeTga(std::span<const std::uint8_t> bytes) {
     if (!runLength) {
         const std::size_t available = data.size() / pixelBytes;
         const std::size_t count = available < total ? available : total;
-        for (; done < count; ++done) store(done, toColor(&data[done * pixelBytes]));
+        for (; done < count; ++done)
+            store(done, toColor(&data[done * pixelBytes]));
         if (done == 0) return {};
         return image;
     }
@@ -172,7 +180,8 @@ toolkit::Image decodeTga(std::span<const std::uint8_t> bytes) {
             if (data.size() - at < pixelBytes) break;
             const Bgra c = toColor(&data[at]);
             at += pixelBytes;
-            for (std::size_t i = 0; i < count && done < total; ++i) store(done++, c);
+            for (std::size_t i = 0; i < count && done < total; ++i)
+                store(done++, c);
         } else {
             for (std::size_t i = 0; i < count && done < total; ++i) {
                 if (data.size() - at < pixelBytes) break;

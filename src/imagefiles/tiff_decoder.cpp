@@ -28,18 +28,26 @@ tmsize_t readProc(thandle_t handle, void* out, tmsize_t size) {
     f->position += n;
     return tmsize_t(n);
 }
-tmsize_t writeProc(thandle_t, void*, tmsize_t) { return -1; }
+tmsize_t writeProc(thandle_t, void*, tmsize_t) {
+    return -1;
+}
 toff_t seekProc(thandle_t handle, toff_t offset, int whence) {
     auto* f = static_cast<MemoryFile*>(handle);
     toff_t base = 0;
-    if (whence == SEEK_CUR) base = f->position;
-    else if (whence == SEEK_END) base = f->bytes.size();
+    if (whence == SEEK_CUR)
+        base = f->position;
+    else if (whence == SEEK_END)
+        base = f->bytes.size();
     if (offset > ~toff_t{0} - base) return toff_t(-1);
     f->position = base + offset;
     return f->position;
 }
-int closeProc(thandle_t) { return 0; }
-toff_t sizeProc(thandle_t handle) { return static_cast<MemoryFile*>(handle)->bytes.size(); }
+int closeProc(thandle_t) {
+    return 0;
+}
+toff_t sizeProc(thandle_t handle) {
+    return static_cast<MemoryFile*>(handle)->bytes.size();
+}
 int mapProc(thandle_t handle, void** base, toff_t* size) {
     auto* f = static_cast<MemoryFile*>(handle);
     *base = const_cast<std::uint8_t*>(f->bytes.data());
@@ -48,7 +56,9 @@ int mapProc(thandle_t handle, void** base, toff_t* size) {
 }
 void unmapProc(thandle_t, void*, toff_t) {}
 
-int quiet(TIFF*, void*, const char*, const char*, va_list) { return 1; }
+int quiet(TIFF*, void*, const char*, const char*, va_list) {
+    return 1;
+}
 
 struct TiffCloser {
     void operator()(TIFF* tif) const { TIFFClose(tif); }
@@ -131,9 +141,9 @@ toolkit::Image decodeTiff(std::span<const std::uint8_t> bytes) {
     TIFFOpenOptionsSetMaxSingleMemAlloc(
         options.get(), tmsize_t(std::min<std::uint64_t>(detail::kDecodeMaxBytes, room)));
     MemoryFile file{bytes, 0};
-    std::unique_ptr<TIFF, TiffCloser> tif(TIFFClientOpenExt(
-        "memory", "rm", &file, readProc, writeProc, seekProc, closeProc, sizeProc, mapProc,
-        unmapProc, options.get()));
+    std::unique_ptr<TIFF, TiffCloser> tif(
+        TIFFClientOpenExt("memory", "rm", &file, readProc, writeProc, seekProc, closeProc, sizeProc,
+                          mapProc, unmapProc, options.get()));
     if (!tif) return {};
 
     char message[1024];
@@ -143,8 +153,8 @@ toolkit::Image decodeTiff(std::span<const std::uint8_t> bytes) {
     std::uint16_t extraCount = 0;
     std::uint16_t* extraTypes = nullptr;
     bool premultiplied = false;
-    if (TIFFGetField(tif.get(), TIFFTAG_EXTRASAMPLES, &extraCount, &extraTypes) &&
-        extraCount > 0 && extraTypes[0] == EXTRASAMPLE_ASSOCALPHA) {
+    if (TIFFGetField(tif.get(), TIFFTAG_EXTRASAMPLES, &extraCount, &extraTypes) && extraCount > 0 &&
+        extraTypes[0] == EXTRASAMPLE_ASSOCALPHA) {
         premultiplied = true;
     } else if (extraCount > 0 && extraTypes && extraTypes[0] == EXTRASAMPLE_UNASSALPHA) {
         std::vector<std::uint16_t> types(extraTypes, extraTypes + extraCount);

@@ -23,7 +23,7 @@ std::size_t be16(std::span<const std::uint8_t> bytes, std::size_t at) {
 
 } // namespace
 
-PdfError readJpegFrame(std::span<const std::uint8_t> bytes, JpegFrame &frame) {
+PdfError readJpegFrame(std::span<const std::uint8_t> bytes, JpegFrame& frame) {
     frame = {};
     if (bytes.size() < kJfifStart.size() ||
         std::memcmp(bytes.data(), kJfifStart.data(), kJfifStart.size()) != 0) {

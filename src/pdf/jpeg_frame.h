@@ -22,6 +22,6 @@ struct JpegFrame {
 /// baseline frame (marker C0) into `frame`. Every read is bounds-checked. Returns None on success;
 /// BadMarker, NoBaselineFrame (no C0 before the first scan, as in progressive files, or a frame
 /// of zero width or height), PngWithoutHeader or UnsupportedImage otherwise.
-[[nodiscard]] PdfError readJpegFrame(std::span<const std::uint8_t> bytes, JpegFrame &frame);
+[[nodiscard]] PdfError readJpegFrame(std::span<const std::uint8_t> bytes, JpegFrame& frame);
 
 } // namespace quill::pdf

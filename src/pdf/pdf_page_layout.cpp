@@ -50,10 +50,10 @@ namespace {
 
 /// Lays the page out, places the image (from memory when `jpeg` holds it, else from the file)
 /// and returns the finished document; empty with the errors in `outcome` on failure.
-std::vector<std::uint8_t> buildDocument(const std::string &jpegName,
+std::vector<std::uint8_t> buildDocument(const std::string& jpegName,
                                         std::optional<std::vector<std::uint8_t>> jpeg,
-                                        int imageWidth, int imageHeight,
-                                        const std::string &creator, PdfWrapOutcome &outcome) {
+                                        int imageWidth, int imageHeight, const std::string& creator,
+                                        PdfWrapOutcome& outcome) {
     const PdfPageLayout layout = pdfPageLayout(imageWidth, imageHeight);
     PdfWriter writer;
     std::vector<std::uint8_t> document;
@@ -72,8 +72,8 @@ std::vector<std::uint8_t> buildDocument(const std::string &jpegName,
     return document;
 }
 
-PdfWrapOutcome commitDocument(const std::vector<std::uint8_t> &document,
-                              platform::CommitTarget &target, PdfWrapOutcome outcome) {
+PdfWrapOutcome commitDocument(const std::vector<std::uint8_t>& document,
+                              platform::CommitTarget& target, PdfWrapOutcome outcome) {
     if (document.empty()) return outcome;
     if (!platform::writeFileAtomically(target, document)) {
         outcome.systemError = platform::lastError();
@@ -86,7 +86,7 @@ PdfWrapOutcome commitDocument(const std::vector<std::uint8_t> &document,
 
 } // namespace
 
-PdfWrapOutcome wrapJpegAsPdf(const PdfWrapRequest &request) {
+PdfWrapOutcome wrapJpegAsPdf(const PdfWrapRequest& request) {
     PdfWrapOutcome outcome;
     const auto document = buildDocument(request.jpegPath, std::nullopt, request.imageWidth,
                                         request.imageHeight, request.creator, outcome);
@@ -98,12 +98,11 @@ PdfWrapOutcome wrapJpegAsPdf(const PdfWrapRequest &request) {
     return outcome;
 }
 
-PdfWrapOutcome wrapJpegBytesAsPdf(std::vector<std::uint8_t> jpeg, int imageWidth,
-                                  int imageHeight, const std::string &creator,
-                                  platform::CommitTarget &target) {
+PdfWrapOutcome wrapJpegBytesAsPdf(std::vector<std::uint8_t> jpeg, int imageWidth, int imageHeight,
+                                  const std::string& creator, platform::CommitTarget& target) {
     PdfWrapOutcome outcome;
-    const auto document = buildDocument(target.path, std::move(jpeg), imageWidth, imageHeight,
-                                        creator, outcome);
+    const auto document =
+        buildDocument(target.path, std::move(jpeg), imageWidth, imageHeight, creator, outcome);
     return commitDocument(document, target, outcome);
 }
 

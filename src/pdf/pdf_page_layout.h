@@ -55,12 +55,12 @@ inline constexpr long long kMinPdfFileBytes = 770;
 /// Wraps the JPEG file into a PDF laid out by pdfPageLayout and written onto outputPath through
 /// a temporary file. Failure (a writer error, a save failure or a document shorter than 770
 /// bytes) deletes the JPEG and leaves no PDF; success deletes a JPEG that is not at outputPath.
-[[nodiscard]] PdfWrapOutcome wrapJpegAsPdf(const PdfWrapRequest &request);
+[[nodiscard]] PdfWrapOutcome wrapJpegAsPdf(const PdfWrapRequest& request);
 
 /// Wraps JPEG bytes held in memory into a PDF committed onto `target` (which may refuse to
 /// replace a file, see CommitTarget). `target.path` is the path written in the end.
 [[nodiscard]] PdfWrapOutcome wrapJpegBytesAsPdf(std::vector<std::uint8_t> jpeg, int imageWidth,
-                                                int imageHeight, const std::string &creator,
-                                                platform::CommitTarget &target);
+                                                int imageHeight, const std::string& creator,
+                                                platform::CommitTarget& target);
 
 } // namespace quill::pdf

@@ -28,7 +28,7 @@ constexpr std::uint64_t kMaxImageFileBytes = std::uint64_t(1) << 30;
 
 std::string upper(std::string_view text) {
     std::string result(text);
-    for (char &c : result)
+    for (char& c : result)
         if (c >= 'a' && c <= 'z') c = char(c - 'a' + 'A');
     return result;
 }
@@ -109,7 +109,7 @@ std::string tenDigits(std::size_t value) {
 
 // A plausible file name: not empty, no NUL byte, a file part that is not "." or ".." and fits
 // the file system's name limit.
-bool validFileName(const std::string &path) {
+bool validFileName(const std::string& path) {
     if (path.empty() || path.find('\0') != std::string::npos) return false;
     const std::string name = platform::filePart(path);
     return !name.empty() && name != "." && name != ".." && name.size() <= 255;
@@ -154,7 +154,7 @@ bool PdfWriter::createDocument(std::string_view orientation, std::string_view un
     m_defaultHeight = m_pageHeight = h;
     try {
         m_buffer.reserve(kReservedBytes);
-    } catch (const std::bad_alloc &) {
+    } catch (const std::bad_alloc&) {
         m_lastError = PdfError::OutOfMemory;
         return false;
     }
@@ -201,11 +201,11 @@ void PdfWriter::setCreator(std::string text) {
     m_creator = std::move(text);
 }
 
-bool PdfWriter::placeImage(const std::string &fileName, double x, double y, double width,
+bool PdfWriter::placeImage(const std::string& fileName, double x, double y, double width,
                            double height) {
     if (m_state != State::InPage) return false;
     const bool known = std::any_of(m_images.begin(), m_images.end(),
-                                   [&](const ImageEntry &e) { return e.name == fileName; });
+                                   [&](const ImageEntry& e) { return e.name == fileName; });
     if (known) return placeImageData(fileName, {}, x, y, width, height);
     const auto info = platform::fileInfo(fileName);
     if (!info || info->isDirectory) {
@@ -224,12 +224,12 @@ bool PdfWriter::placeImage(const std::string &fileName, double x, double y, doub
     return placeImageData(fileName, std::move(*bytes), x, y, width, height);
 }
 
-bool PdfWriter::placeImageData(const std::string &name, std::vector<std::uint8_t> bytes, double x,
+bool PdfWriter::placeImageData(const std::string& name, std::vector<std::uint8_t> bytes, double x,
                                double y, double width, double height) {
     if (m_state != State::InPage) return false;
     try {
         auto found = std::find_if(m_images.begin(), m_images.end(),
-                                  [&](const ImageEntry &e) { return e.name == name; });
+                                  [&](const ImageEntry& e) { return e.name == name; });
         if (found == m_images.end()) {
             ImageEntry entry;
             const PdfError error = readJpegFrame(bytes, entry.frame);
@@ -243,7 +243,7 @@ bool PdfWriter::placeImageData(const std::string &name, std::vector<std::uint8_t
             m_images.push_back(std::move(entry));
             found = m_images.end() - 1;
         }
-        const JpegFrame &frame = found->frame;
+        const JpegFrame& frame = found->frame;
         if (width == 0 && height == 0) {
             width = frame.width / m_scaleFactor;
             height = frame.height / m_scaleFactor;
@@ -258,7 +258,7 @@ bool PdfWriter::placeImageData(const std::string &name, std::vector<std::uint8_t
                                   formatPdfNumber((m_pageHeight - (y + height)) * k) + " cm /I" +
                                   std::to_string(found->number) + " Do Q\n";
         return true;
-    } catch (const std::bad_alloc &) {
+    } catch (const std::bad_alloc&) {
         m_lastError = PdfError::OutOfMemory;
         return false;
     }
@@ -278,7 +278,7 @@ void PdfWriter::newObject() {
 
 void PdfWriter::putPages() {
     const double k = m_scaleFactor;
-    for (const Page &page : m_pages) {
+    for (const Page& page : m_pages) {
         newObject();
         out("<</Type /Page");
         out("/Parent 1 0 R");
@@ -309,7 +309,7 @@ void PdfWriter::putPages() {
 }
 
 void PdfWriter::putImages() {
-    for (ImageEntry &image : m_images) {
+    for (ImageEntry& image : m_images) {
         newObject();
         image.objectNumber = m_objectCount;
         out("<</Type /XObject");
@@ -323,7 +323,7 @@ void PdfWriter::putImages() {
         out("/Length " + std::to_string(image.bytes.size()));
         out(">>");
         out("stream");
-        m_buffer.append(reinterpret_cast<const char *>(image.bytes.data()), image.bytes.size());
+        m_buffer.append(reinterpret_cast<const char*>(image.bytes.data()), image.bytes.size());
         m_buffer.push_back('\n');
         out("endstream");
         out("endobj");
@@ -340,7 +340,7 @@ void PdfWriter::putResources() {
     out("/Font <<");
     out(">>");
     out("/XObject <<");
-    for (const ImageEntry &image : m_images)
+    for (const ImageEntry& image : m_images)
         out("/I" + std::to_string(image.number) + " " + std::to_string(image.objectNumber) +
             " 0 R");
     out(">>");
@@ -406,7 +406,7 @@ std::vector<std::uint8_t> PdfWriter::finishDocument() {
         m_buffer.clear();
         m_buffer.shrink_to_fit();
         return bytes;
-    } catch (const std::bad_alloc &) {
+    } catch (const std::bad_alloc&) {
         m_lastError = PdfError::OutOfMemory;
         m_state = State::Closed;
         m_pages.clear();
@@ -417,7 +417,7 @@ std::vector<std::uint8_t> PdfWriter::finishDocument() {
     }
 }
 
-bool PdfWriter::saveDocument(const std::string &fileName) {
+bool PdfWriter::saveDocument(const std::string& fileName) {
     if (m_state != State::Begun && m_state != State::InPage) return false;
     const std::vector<std::uint8_t> bytes = finishDocument();
     if (bytes.empty()) return false;

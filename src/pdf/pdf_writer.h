@@ -19,7 +19,7 @@ inline constexpr std::string_view kPdfProducer = "Quillmere 4.6";
 /// One document at a time: createDocument, addPage, placeImage, setCreator, saveDocument.
 /// Errors are recorded for getLastError; a failed placement leaves the document valid.
 class PdfWriter {
-  public:
+public:
     /// Lifecycle of the document.
     enum class State : std::int32_t { NoDocument = 0, Begun = 1, InPage = 2, Closed = 3 };
 
@@ -41,9 +41,9 @@ class PdfWriter {
     /// top-left corner, in user units. A width or height of 0 derives that side from the image's
     /// aspect ratio; both 0 use its pixel size. The same file is embedded once however often it
     /// is placed. False, with the last error set, when the image cannot be placed.
-    bool placeImage(const std::string &fileName, double x, double y, double width, double height);
+    bool placeImage(const std::string& fileName, double x, double y, double width, double height);
     /// placeImage with the file's bytes already in memory; `name` identifies the image.
-    bool placeImageData(const std::string &name, std::vector<std::uint8_t> bytes, double x,
+    bool placeImageData(const std::string& name, std::vector<std::uint8_t> bytes, double x,
                         double y, double width, double height);
 
     /// Sets the creator text of the information dictionary.
@@ -53,7 +53,7 @@ class PdfWriter {
     /// end, replacing an existing file only when complete). False with the last error
     /// InvalidFileName or CannotCreate (systemError() then holds the errno); the document is
     /// closed either way.
-    [[nodiscard]] bool saveDocument(const std::string &fileName);
+    [[nodiscard]] bool saveDocument(const std::string& fileName);
     /// Closes the document and returns the finished file's bytes (empty without a document).
     [[nodiscard]] std::vector<std::uint8_t> finishDocument();
 
@@ -64,7 +64,7 @@ class PdfWriter {
     [[nodiscard]] int systemError() const { return m_systemError; }
     [[nodiscard]] State state() const { return m_state; }
 
-  private:
+private:
     struct ImageEntry {
         std::string name;
         int number = 0; // position in m_images, from 1

@@ -49,8 +49,9 @@ public:
     }
     [[nodiscard]] std::uint32_t u32(std::size_t at) const {
         const std::uint8_t* p = m_bytes + at;
-        if (m_little) return std::uint32_t(p[0]) | std::uint32_t(p[1]) << 8 |
-                             std::uint32_t(p[2]) << 16 | std::uint32_t(p[3]) << 24;
+        if (m_little)
+            return std::uint32_t(p[0]) | std::uint32_t(p[1]) << 8 | std::uint32_t(p[2]) << 16 |
+                   std::uint32_t(p[3]) << 24;
         return std::uint32_t(p[0]) << 24 | std::uint32_t(p[1]) << 16 | std::uint32_t(p[2]) << 8 |
                std::uint32_t(p[3]);
     }
@@ -61,7 +62,8 @@ public:
     }
     void put32(std::size_t at, std::uint32_t v) {
         std::uint8_t* p = m_bytes + at;
-        for (int i = 0; i < 4; ++i) p[m_little ? i : 3 - i] = std::uint8_t(v >> (8 * i));
+        for (int i = 0; i < 4; ++i)
+            p[m_little ? i : 3 - i] = std::uint8_t(v >> (8 * i));
     }
     [[nodiscard]] std::string_view text(std::size_t at, std::size_t count) const {
         return {reinterpret_cast<const char*>(m_bytes + at), count};
@@ -156,7 +158,9 @@ CivilDate civilFromDays(std::int64_t z) {
     return {std::int64_t(yoe) + era * 400 + (m <= 2), m, d};
 }
 
-bool isLeapYear(std::int64_t y) { return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0; }
+bool isLeapYear(std::int64_t y) {
+    return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0;
+}
 
 unsigned daysInMonth(std::int64_t y, unsigned m) {
     static constexpr std::array<unsigned, 12> kDays{31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
@@ -229,15 +233,22 @@ void walkExif(ExifView& view) {
             case kTagExifDirectory:
                 if (!inSubDirectory) next = block.locate(block.u32(at + 8), 2);
                 break;
-            case kTagOrientation: number(entry, ExifOrientation, view.orientation); break;
-            case kTagPixelWidth: number(entry, ExifPixelWidth, view.width); break;
-            case kTagPixelHeight: number(entry, ExifPixelHeight, view.height); break;
+            case kTagOrientation:
+                number(entry, ExifOrientation, view.orientation);
+                break;
+            case kTagPixelWidth:
+                number(entry, ExifPixelWidth, view.width);
+                break;
+            case kTagPixelHeight:
+                number(entry, ExifPixelHeight, view.height);
+                break;
             case kTagDateTaken:
                 if ((requested & ExifDateTaken) && walkDate(block, entry, view)) {
                     found |= ExifDateTaken;
                 }
                 break;
-            default: break;
+            default:
+                break;
             }
             if (next) break; // continue the scan in the sub-directory
         }
@@ -279,7 +290,8 @@ std::optional<std::int64_t> parseExifDate(std::string_view text) {
     }
     auto field = [&](std::size_t at, std::size_t digits) {
         unsigned v = 0;
-        for (std::size_t i = 0; i < digits; ++i) v = v * 10 + unsigned(text[at + i] - '0');
+        for (std::size_t i = 0; i < digits; ++i)
+            v = v * 10 + unsigned(text[at + i] - '0');
         return v;
     };
     const std::int64_t year = field(0, 4);

@@ -34,11 +34,11 @@ struct ExifView {
     std::vector<std::uint8_t> data; ///< the payload, starting with "Exif" 00 00
     std::size_t segmentIndex = 0;   ///< the segment of JpegMetadata::segments it came from
     ExifMode mode = ExifMode::Read;
-    std::uint8_t tags = 0;          ///< ExifTag bits: requested before walkExif, found after it
-    std::int32_t orientation = -1;  ///< -1 in write mode: leave the tag as it is
-    std::int64_t date = 0;          ///< date taken, local-time seconds
-    std::int32_t width = -1;        ///< -1 in write mode: leave the tag as it is
-    std::int32_t height = -1;       ///< -1 in write mode: leave the tag as it is
+    std::uint8_t tags = 0;         ///< ExifTag bits: requested before walkExif, found after it
+    std::int32_t orientation = -1; ///< -1 in write mode: leave the tag as it is
+    std::int64_t date = 0;         ///< date taken, local-time seconds
+    std::int32_t width = -1;       ///< -1 in write mode: leave the tag as it is
+    std::int32_t height = -1;      ///< -1 in write mode: leave the tag as it is
 };
 
 /// Fills `view` from the first loaded APP1 segment that starts with "Exif" 00 00 and a TIFF

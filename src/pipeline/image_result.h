@@ -21,16 +21,16 @@ enum class ImageResult : std::uint8_t {
 /// Detail codes stored in `ImageRecord::resultCode`, meaningful with StepFailed.
 enum DetailCode : std::int32_t {
     DetailNone = 0,
-    DetailFiltered = 1,     ///< preview run only: the filter conditions excluded the image
-    DetailCrop = 2,         ///< crop or automatic trim
-    DetailRotate = 3,       ///< rotate or flip
-    DetailResize = 4,       ///< resize
-    DetailColour = 5,       ///< colour adjustment
-    DetailCanvas = 6,       ///< canvas
-    DetailOverlay = 7,      ///< text or image overlay
-    DetailMetadata = 9,     ///< removing metadata or writing the comment into the output
-    DetailFileDates = 10,   ///< setting the output's file dates or attributes
-    DetailNumbering = 12,   ///< no number could be given to the name
+    DetailFiltered = 1,   ///< preview run only: the filter conditions excluded the image
+    DetailCrop = 2,       ///< crop or automatic trim
+    DetailRotate = 3,     ///< rotate or flip
+    DetailResize = 4,     ///< resize
+    DetailColour = 5,     ///< colour adjustment
+    DetailCanvas = 6,     ///< canvas
+    DetailOverlay = 7,    ///< text or image overlay
+    DetailMetadata = 9,   ///< removing metadata or writing the comment into the output
+    DetailFileDates = 10, ///< setting the output's file dates or attributes
+    DetailNumbering = 12, ///< no number could be given to the name
 };
 
 /// Smallest file size that is worth opening; shorter files are Unreadable.

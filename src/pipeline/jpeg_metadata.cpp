@@ -66,8 +66,7 @@ private:
 // a marker, at marker 0 or FF, at a length of 0 or at the end of the file. `visit` gets the
 // marker, the segment's file position (at its FF) and its length field. False when the source
 // does not start with FF D8.
-template <typename Source, typename Visit>
-bool scanMarkers(Source& source, Visit&& visit) {
+template <typename Source, typename Visit> bool scanMarkers(Source& source, Visit&& visit) {
     std::uint8_t head[4];
     if (!source.readAt(0, head, 2) || head[0] != kMarkerPrefix || head[1] != kMarkerSoi) {
         return false;
@@ -84,26 +83,24 @@ bool scanMarkers(Source& source, Visit&& visit) {
     return true;
 }
 
-template <typename Source>
-bool listSegments(Source& source, JpegMetadata& metadata) {
+template <typename Source> bool listSegments(Source& source, JpegMetadata& metadata) {
     metadata.clear();
-    metadata.read = scanMarkers(source, [&](std::uint8_t marker, std::int64_t position,
-                                            std::uint16_t length) {
-        if (!isCarriedMarker(marker) || length <= 2) return;
-        MetadataSegment segment;
-        segment.marker = marker;
-        segment.offset = position + 4;
-        segment.length = std::uint16_t(length - 2);
-        metadata.segments.push_back(std::move(segment));
-        if (marker == kMarkerApp1) metadata.hasApp1 = true;
-        if (marker == kMarkerCom) metadata.hasComment = true;
-    });
+    metadata.read =
+        scanMarkers(source, [&](std::uint8_t marker, std::int64_t position, std::uint16_t length) {
+            if (!isCarriedMarker(marker) || length <= 2) return;
+            MetadataSegment segment;
+            segment.marker = marker;
+            segment.offset = position + 4;
+            segment.length = std::uint16_t(length - 2);
+            metadata.segments.push_back(std::move(segment));
+            if (marker == kMarkerApp1) metadata.hasApp1 = true;
+            if (marker == kMarkerCom) metadata.hasComment = true;
+        });
     metadata.present = !metadata.segments.empty();
     return metadata.read;
 }
 
-template <typename Source>
-bool loadSegments(Source& source, JpegMetadata& metadata) {
+template <typename Source> bool loadSegments(Source& source, JpegMetadata& metadata) {
     bool all = true;
     for (MetadataSegment& segment : metadata.segments) {
         if (segment.loaded) continue;
@@ -142,8 +139,7 @@ bool rewriteFile(const std::string& path, std::span<const std::uint8_t> bytes) {
     return file.commit();
 }
 
-template <typename Transform>
-bool rewriteWith(const std::string& path, Transform&& transform) {
+template <typename Transform> bool rewriteWith(const std::string& path, Transform&& transform) {
     const auto bytes = platform::readFile(path, kMaxRewriteBytes);
     if (!bytes) return false;
     const std::optional<std::vector<std::uint8_t>> rewritten = transform(*bytes);
@@ -218,7 +214,8 @@ std::optional<std::vector<std::uint8_t>> insertSegments(std::span<const std::uin
     }
     std::vector<std::uint8_t> out;
     std::size_t extra = 0;
-    for (const MetadataSegment& s : metadata.segments) extra += s.loaded ? s.data.size() + 4 : 0;
+    for (const MetadataSegment& s : metadata.segments)
+        extra += s.loaded ? s.data.size() + 4 : 0;
     out.reserve(output.size() + extra);
     appendRange(out, output, 0, kEncoderHeaderSize);
     for (const MetadataSegment& segment : metadata.segments) {
@@ -280,12 +277,12 @@ std::optional<std::vector<std::uint8_t>> withComment(std::span<const std::uint8_
     };
     Found app0, comment;
     MemorySource source(file);
-    const bool isJpeg = scanMarkers(source, [&](std::uint8_t marker, std::int64_t position,
-                                                std::uint16_t length) {
-        if (length < 2 || (marker != kMarkerApp0 && marker != kMarkerCom)) return;
-        Found& found = marker == kMarkerApp0 ? app0 : comment;
-        found = {std::size_t(position), std::size_t(position) + 2 + length, true};
-    });
+    const bool isJpeg =
+        scanMarkers(source, [&](std::uint8_t marker, std::int64_t position, std::uint16_t length) {
+            if (length < 2 || (marker != kMarkerApp0 && marker != kMarkerCom)) return;
+            Found& found = marker == kMarkerApp0 ? app0 : comment;
+            found = {std::size_t(position), std::size_t(position) + 2 + length, true};
+        });
     if (!isJpeg) return std::nullopt;
 
     std::size_t before = 2, after = 2; // the new segment replaces the bytes [before, after)
@@ -307,9 +304,8 @@ std::optional<std::vector<std::uint8_t>> withComment(std::span<const std::uint8_
 }
 
 bool writeCommentToFile(const std::string& path, std::string_view text) {
-    return rewriteWith(path, [&](std::span<const std::uint8_t> bytes) {
-        return withComment(bytes, text);
-    });
+    return rewriteWith(
+        path, [&](std::span<const std::uint8_t> bytes) { return withComment(bytes, text); });
 }
 
 // --- The processing loop's uses ----------------------------------------------------------------

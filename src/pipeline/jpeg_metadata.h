@@ -111,14 +111,14 @@ struct ExifDetails {
 
 /// How a re-encoded JPEG output gets its metadata.
 struct SavedJpegOptions {
-    bool keepMetadata = true;        ///< carry the source's segments over
-    bool commentEnabled = false;     ///< replace the comment by `comment`
-    std::string comment;             ///< the expanded comment text (UTF-8)
-    bool useExifOrientation = false; ///< patch the EXIF orientation and pixel size
+    bool keepMetadata = true;          ///< carry the source's segments over
+    bool commentEnabled = false;       ///< replace the comment by `comment`
+    std::string comment;               ///< the expanded comment text (UTF-8)
+    bool useExifOrientation = false;   ///< patch the EXIF orientation and pixel size
     std::int32_t rotationApplied = -1; ///< rotateMode applied to the image, -1 when none
-    bool sizeMayHaveChanged = false; ///< crop, rotation, resize or canvas was enabled
-    std::int32_t width = 0;          ///< the written image's width
-    std::int32_t height = 0;         ///< the written image's height
+    bool sizeMayHaveChanged = false;   ///< crop, rotation, resize or canvas was enabled
+    std::int32_t width = 0;            ///< the written image's width
+    std::int32_t height = 0;           ///< the written image's height
 };
 /// After saving a decoded image as JPEG: sets the comment, patches the EXIF orientation (from the
 /// orientation stored in the carried EXIF block and the rotation) and pixel size, and writes the

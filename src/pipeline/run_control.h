@@ -12,17 +12,17 @@ namespace quill::pipeline {
 /// The only process-wide mutable state of a run. Each flag is a single 32-bit value written by one
 /// side and polled by the other; no lock is taken for them.
 struct RunFlags {
-    std::atomic<std::int32_t> runActive{0};    ///< drivers write; workers stop waiting at 0
-    std::atomic<std::int32_t> runPaused{0};    ///< progress window writes; workers hold while 1
-    std::atomic<std::int32_t> runCancelled{0}; ///< progress window, loop, preview run write
-    std::atomic<std::int32_t> questionOpen{0}; ///< whoever shows a question; workers hold
-    std::atomic<std::int32_t> quitRequested{0}; ///< progress window writes; the program ends
-    std::atomic<std::int32_t> runPhase{0};     ///< window run writes: 0 idle .. 3 finished
+    std::atomic<std::int32_t> runActive{0};       ///< drivers write; workers stop waiting at 0
+    std::atomic<std::int32_t> runPaused{0};       ///< progress window writes; workers hold while 1
+    std::atomic<std::int32_t> runCancelled{0};    ///< progress window, loop, preview run write
+    std::atomic<std::int32_t> questionOpen{0};    ///< whoever shows a question; workers hold
+    std::atomic<std::int32_t> quitRequested{0};   ///< progress window writes; the program ends
+    std::atomic<std::int32_t> runPhase{0};        ///< window run writes: 0 idle .. 3 finished
     std::atomic<std::int32_t> progressCounter{0}; ///< preparation and loop write; display reads
-    std::atomic<std::int32_t> preparing{0};    ///< drivers write
-    std::atomic<std::int32_t> previewRun{0};   ///< preview run writes
-    std::atomic<std::int32_t> loadingPaths{0}; ///< path loaders write
-    std::atomic<std::int32_t> currentImageId{0}; ///< loop writes; display reads
+    std::atomic<std::int32_t> preparing{0};       ///< drivers write
+    std::atomic<std::int32_t> previewRun{0};      ///< preview run writes
+    std::atomic<std::int32_t> loadingPaths{0};    ///< path loaders write
+    std::atomic<std::int32_t> currentImageId{0};  ///< loop writes; display reads
 
     /// Resets every flag of a run to 0 (loadingPaths is left alone: it belongs to the loaders).
     void resetForRun() {

@@ -31,12 +31,12 @@ struct Tables {
     int language = kEnglishLanguage;
 };
 
-Tables &tables() {
+Tables& tables() {
     static Tables instance;
     return instance;
 }
 
-const std::string &emptyText() {
+const std::string& emptyText() {
     static const std::string empty;
     return empty;
 }
@@ -57,14 +57,14 @@ int languageIndexForCode(std::string_view code) {
     return kEnglishLanguage;
 }
 
-const std::string &programInfoText(int index) {
-    const auto &table = tables().programInfo;
+const std::string& programInfoText(int index) {
+    const auto& table = tables().programInfo;
     if (index < 0 || static_cast<std::size_t>(index) >= table.size()) return emptyText();
     return table[static_cast<std::size_t>(index)];
 }
 
-const std::string &uiText(int index) {
-    const auto &table = tables().ui;
+const std::string& uiText(int index) {
+    const auto& table = tables().ui;
     if (index < 0 || static_cast<std::size_t>(index) >= table.size()) return emptyText();
     return table[static_cast<std::size_t>(index)];
 }

@@ -22,8 +22,8 @@ inline constexpr int kEnglishLanguage = 2;
 
 /// One user-interface language.
 struct LanguageInfo {
-    const char *code;     ///< primary language subtag ("de", "en", ...)
-    const char *menuText; ///< the native-name literal of the language menu, e.g. "  (English)"
+    const char* code;     ///< primary language subtag ("de", "en", ...)
+    const char* menuText; ///< the native-name literal of the language menu, e.g. "  (English)"
 };
 /// The eleven languages in index order.
 [[nodiscard]] std::span<const LanguageInfo> languages();
@@ -33,10 +33,10 @@ struct LanguageInfo {
 
 /// Entry of the program-information table (UTF-8). An empty string for an index outside the table
 /// or before loadProgramInfo() succeeded.
-[[nodiscard]] const std::string &programInfoText(int index);
+[[nodiscard]] const std::string& programInfoText(int index);
 /// Entry of the current user-interface table (UTF-8). An empty string for an index outside the
 /// table or before loadUiTexts() succeeded.
-[[nodiscard]] const std::string &uiText(int index);
+[[nodiscard]] const std::string& uiText(int index);
 
 /// Unpacks the embedded program-information block; false when it cannot be filled completely.
 [[nodiscard]] bool loadProgramInfo();
@@ -51,15 +51,15 @@ struct LanguageInfo {
 /// unspecified.
 [[nodiscard]] bool unpackBlock(std::span<const std::uint8_t> block,
                                std::span<const std::uint8_t> key, std::size_t entryCount,
-                               std::vector<std::string> &entries);
+                               std::vector<std::string>& entries);
 
 /// The key buffer used to scramble and unscramble the embedded blocks (894 bytes).
-[[nodiscard]] const std::vector<std::uint8_t> &scrambleKey();
+[[nodiscard]] const std::vector<std::uint8_t>& scrambleKey();
 
 /// Builds an "ISTF" block from UTF-8 entries: UTF-16LE entries, zlib-compressed when `compress`,
 /// scrambled with `key` when it is not empty. An empty vector when an entry is empty or longer
 /// than 65535 bytes in UTF-16, or compression fails. Used by the build-time packer and the tests.
-[[nodiscard]] std::vector<std::uint8_t> packBlock(const std::vector<std::string> &entries,
+[[nodiscard]] std::vector<std::uint8_t> packBlock(const std::vector<std::string>& entries,
                                                   std::span<const std::uint8_t> key, bool compress);
 
 /// Parses the readable source of a text table: one entry per line as "<index>: <text>", indices
@@ -67,7 +67,7 @@ struct LanguageInfo {
 /// begin with "#" are skipped. False with a message in `error` on a missing, extra, duplicate,
 /// out-of-order or empty entry.
 [[nodiscard]] bool parseTextTable(std::string_view source, std::size_t expectedCount,
-                                  std::vector<std::string> &entries, std::string &error);
+                                  std::vector<std::string>& entries, std::string& error);
 
 /// The embedded blocks: 0 program information, 1..11 user-interface languages 0..10.
 [[nodiscard]] std::span<const std::uint8_t> embeddedBlock(int blockIndex);

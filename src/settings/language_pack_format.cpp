@@ -20,23 +20,23 @@ constexpr std::uint8_t positionTerm(std::size_t i) {
     return static_cast<std::uint8_t>(i * 167u + 29u);
 }
 
-std::uint16_t readU16(const std::uint8_t *p) {
+std::uint16_t readU16(const std::uint8_t* p) {
     return static_cast<std::uint16_t>(p[0] | p[1] << 8);
 }
-std::uint32_t readU32(const std::uint8_t *p) {
+std::uint32_t readU32(const std::uint8_t* p) {
     return static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8 |
            static_cast<std::uint32_t>(p[2]) << 16 | static_cast<std::uint32_t>(p[3]) << 24;
 }
-void putU16(std::vector<std::uint8_t> &out, std::uint32_t v) {
+void putU16(std::vector<std::uint8_t>& out, std::uint32_t v) {
     out.push_back(static_cast<std::uint8_t>(v));
     out.push_back(static_cast<std::uint8_t>(v >> 8));
 }
-void putU32(std::vector<std::uint8_t> &out, std::uint32_t v) {
+void putU32(std::vector<std::uint8_t>& out, std::uint32_t v) {
     putU16(out, v & 0xFFFF);
     putU16(out, v >> 16);
 }
 
-void appendUtf8(std::string &out, std::uint32_t cp) {
+void appendUtf8(std::string& out, std::uint32_t cp) {
     if (cp < 0x80) {
         out.push_back(static_cast<char>(cp));
     } else if (cp < 0x800) {
@@ -55,7 +55,7 @@ void appendUtf8(std::string &out, std::uint32_t cp) {
 }
 
 // UTF-16LE text to UTF-8; unpaired surrogates become U+FFFD.
-std::string utf16ToUtf8(const std::uint8_t *data, std::size_t units) {
+std::string utf16ToUtf8(const std::uint8_t* data, std::size_t units) {
     std::string out;
     out.reserve(units);
     for (std::size_t i = 0; i < units; ++i) {
@@ -75,9 +75,9 @@ std::string utf16ToUtf8(const std::uint8_t *data, std::size_t units) {
 }
 
 // UTF-8 text to UTF-16LE code units; invalid sequences become U+FFFD.
-std::vector<std::uint16_t> utf8ToUtf16(const std::string &text) {
+std::vector<std::uint16_t> utf8ToUtf16(const std::string& text) {
     std::vector<std::uint16_t> out;
-    const auto *s = reinterpret_cast<const unsigned char *>(text.data());
+    const auto* s = reinterpret_cast<const unsigned char*>(text.data());
     const std::size_t n = text.size();
     std::size_t i = 0;
     while (i < n) {
@@ -130,12 +130,12 @@ std::vector<std::uint16_t> utf8ToUtf16(const std::string &text) {
 
 } // namespace
 
-const std::vector<std::uint8_t> &scrambleKey() {
+const std::vector<std::uint8_t>& scrambleKey() {
     static const std::vector<std::uint8_t> key = [] {
         // A fixed pseudo-random pattern with the program's own text over its first 20 bytes.
         std::vector<std::uint8_t> bytes(kKeySize);
         std::uint32_t state = 0x51A1D3E7u;
-        for (auto &b : bytes) {
+        for (auto& b : bytes) {
             state ^= state << 13;
             state ^= state >> 17;
             state ^= state << 5;
@@ -150,10 +150,10 @@ const std::vector<std::uint8_t> &scrambleKey() {
 }
 
 bool unpackBlock(std::span<const std::uint8_t> block, std::span<const std::uint8_t> key,
-                 std::size_t entryCount, std::vector<std::string> &entries) {
+                 std::size_t entryCount, std::vector<std::string>& entries) {
     entries.clear();
     if (block.size() <= kHeaderSize) return false;
-    const std::uint8_t *head = block.data();
+    const std::uint8_t* head = block.data();
     if (std::memcmp(head, "ISTF", 4) != 0) return false;
     if (readU16(head + 4) != 1) return false;
     const bool scrambled = head[6] == 1;
@@ -198,10 +198,10 @@ bool unpackBlock(std::span<const std::uint8_t> block, std::span<const std::uint8
     return entries.size() == entryCount;
 }
 
-std::vector<std::uint8_t> packBlock(const std::vector<std::string> &entries,
+std::vector<std::uint8_t> packBlock(const std::vector<std::string>& entries,
                                     std::span<const std::uint8_t> key, bool compress) {
     std::vector<std::uint8_t> plain;
-    for (const std::string &entry : entries) {
+    for (const std::string& entry : entries) {
         const std::vector<std::uint16_t> units = utf8ToUtf16(entry);
         if (units.empty() || units.size() * 2 > 0xFFFF) return {};
         plain.push_back(0xFF);
@@ -241,7 +241,7 @@ std::vector<std::uint8_t> packBlock(const std::vector<std::string> &entries,
 }
 
 bool parseTextTable(std::string_view source, std::size_t expectedCount,
-                    std::vector<std::string> &entries, std::string &error) {
+                    std::vector<std::string>& entries, std::string& error) {
     entries.clear();
     std::size_t lineNumber = 0;
     std::size_t pos = 0;

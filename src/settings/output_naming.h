@@ -58,7 +58,7 @@ struct OutputPath {
 
 /// Turns the images of one run into output paths. Holds the numbering counters of the run.
 class OutputNamer {
-  public:
+public:
     /// `commonBase` is the run's common base folder (commonBaseFolder of the image list); with
     /// mirrorSubfolders on and an empty base, mirroring is off for the run. Image folders are
     /// mirrored by their normalFolderName(), so no output leaves the output folder.
@@ -81,7 +81,7 @@ class OutputNamer {
     /// The common base folder in use ("" when mirroring is off).
     [[nodiscard]] const std::string& commonBase() const { return m_commonBase; }
 
-  private:
+private:
     /// Places the first free number from `counter` into out.unnumberedName and takes it.
     [[nodiscard]] bool placeNumberInto(OutputPath& out, std::int64_t counter);
 
@@ -102,7 +102,7 @@ enum class CollisionAnswer { ReplaceThis, SkipThis, ReplaceAll, SkipAll };
 /// Whoever answers the overwrite question: the window asks the user, the console skips all,
 /// the preview run replaces all.
 class CollisionPolicy {
-  public:
+public:
     virtual ~CollisionPolicy() = default;
     /// Asked for an output path that names an existing file.
     [[nodiscard]] virtual CollisionAnswer decide(const std::string& outputPath) = 0;
@@ -110,11 +110,11 @@ class CollisionPolicy {
 
 /// A policy that always gives the same answer.
 class FixedCollisionPolicy final : public CollisionPolicy {
-  public:
+public:
     explicit FixedCollisionPolicy(CollisionAnswer answer) : m_answer(answer) {}
     [[nodiscard]] CollisionAnswer decide(const std::string&) override { return m_answer; }
 
-  private:
+private:
     CollisionAnswer m_answer;
 };
 
@@ -128,7 +128,7 @@ enum class CollisionDecision {
 /// The collision rule of one run: asks the policy when an output exists and remembers an answer
 /// "for all" for the rest of the run.
 class CollisionRule {
-  public:
+public:
     explicit CollisionRule(CollisionPolicy& policy) : m_policy(policy) {}
     /// `checked` is true when the image is converted, renamed or sent to an output directory;
     /// otherwise the output takes its source's place and nothing is asked. An output path that
@@ -136,7 +136,7 @@ class CollisionRule {
     [[nodiscard]] CollisionDecision resolve(const std::string& outputPath,
                                             const std::string& sourcePath, bool checked);
 
-  private:
+private:
     CollisionPolicy& m_policy;
     std::optional<CollisionDecision> m_forAll;
 };

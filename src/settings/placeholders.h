@@ -129,20 +129,20 @@ struct NumberingToken {
 /// first numbered into; the names the run hands out, and names found taken when a file is
 /// committed, are added as the run goes.
 class TakenNames {
-  public:
+public:
     /// The names of `outputDir` ("" means "./"); nullptr when it exists but cannot be listed.
     [[nodiscard]] std::unordered_set<std::string>* of(const std::string& outputDir);
     void add(const std::string& outputDir, const std::string& fileName);
     void remove(const std::string& outputDir, const std::string& fileName);
 
-  private:
+private:
     std::unordered_map<std::string, std::optional<std::unordered_set<std::string>>> m_directories;
 };
 
 /// The numbering counters of one run: one per output directory (keyed by the directory exactly
 /// as written), or one shared counter.
 class NumberingCounters {
-  public:
+public:
     enum class Scope { PerFolder, Shared };
     NumberingCounters(Scope scope, std::int64_t start) : m_scope(scope), m_start(start) {}
 
@@ -155,7 +155,7 @@ class NumberingCounters {
     /// Gives a number back after its image failed, so the next image reuses it.
     void giveBack(const std::string& key, std::int64_t number);
 
-  private:
+private:
     Scope m_scope;
     std::int64_t m_start;
     std::map<std::string, std::int64_t> m_counters;

@@ -20,26 +20,26 @@ struct DefaultRow {
     std::uint8_t gammaEnabled;
     std::int16_t gammaLevel;
     std::uint8_t overlayEnabled;
-    const char *overlayText;
+    const char* overlayText;
     std::uint8_t overlayTextAlign;
     std::uint8_t overlayOpacity;
     std::uint8_t sortEnabled;
     std::uint8_t sortKey;
     std::uint8_t commentEnabled;
-    const char *commentText;
+    const char* commentText;
     std::uint8_t setFileDates;
     std::uint8_t convertFormat;
     std::uint8_t renameEnabled;
-    const char *renamePattern;
+    const char* renamePattern;
     std::uint8_t noZeroPadding;
-    const char *outputDirPattern;
+    const char* outputDirPattern;
     std::uint8_t moveOriginal;
 };
 
-constexpr const char *kDateText = "%DD%.%DM%.%DY%  %DH%:%DI%:%DS%";
-constexpr const char *kSizeText = "%IW%x%IH% (%IR% MP)";
-constexpr const char *kNumberedName = "(%001%) %FN%";
-constexpr const char *kOutputDir = "%PD%/output/";
+constexpr const char* kDateText = "%DD%.%DM%.%DY%  %DH%:%DI%:%DS%";
+constexpr const char* kSizeText = "%IW%x%IH% (%IR% MP)";
+constexpr const char* kNumberedName = "(%001%) %FN%";
+constexpr const char* kOutputDir = "%PD%/output/";
 
 constexpr DefaultRow kDefaultRows[6] = {
     {0, 1, 0, 100, 0, 100, 0, 100,           0, "",         0, 100,
@@ -72,7 +72,7 @@ constexpr DefaultRow kDefaultRows[6] = {
 
 Preset defaultPreset(int number, std::string name) {
     if (number < 0 || number > 5) number = 0;
-    const DefaultRow &row = kDefaultRows[number];
+    const DefaultRow& row = kDefaultRows[number];
     Preset p;
     p.index = static_cast<std::uint8_t>(number);
     p.name = std::move(name);
@@ -169,7 +169,7 @@ Preset defaultPreset(int number, std::string name) {
     return p;
 }
 
-void buildDefaults(PresetList &list) {
+void buildDefaults(PresetList& list) {
     list.presets.clear();
     for (int number = 0; number < 6; ++number) {
         list.presets.push_back(defaultPreset(number, uiText(295 + number)));
@@ -183,7 +183,7 @@ PresetList defaultPresetList() {
     return list;
 }
 
-void storeInto(Preset &target, const Preset &source) {
+void storeInto(Preset& target, const Preset& source) {
     const std::uint8_t index = target.index;
     std::string name = std::move(target.name);
     target = source;

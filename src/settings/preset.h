@@ -17,7 +17,7 @@ struct FilterCondition {
     std::string value;          ///< the value compared against (UTF-8)
     std::uint8_t valueKind = 1; ///< 1 numeric comparison, 2 text comparison
 
-    bool operator==(const FilterCondition &) const = default;
+    bool operator==(const FilterCondition&) const = default;
 };
 
 /// Bit of FilterCondition::flags that marks a condition active.
@@ -131,7 +131,7 @@ struct Preset {
     std::uint8_t mirrorSubfolders = 0;
     std::uint8_t moveOriginal = 0;
 
-    bool operator==(const Preset &) const = default;
+    bool operator==(const Preset&) const = default;
 };
 
 /// Builds default preset number `number` (0..5) with the given display name.
@@ -142,16 +142,16 @@ struct PresetList {
     std::vector<Preset> presets;
     std::size_t currentIndex = 0; ///< `currentPresetIndex`: list position, not `index`
 
-    bool operator==(const PresetList &) const = default;
+    bool operator==(const PresetList&) const = default;
 };
 
 /// Replaces the list by the six default presets, named with UI texts 295..300, and selects 0.
-void buildDefaults(PresetList &list);
+void buildDefaults(PresetList& list);
 /// The six default presets, named with UI texts 295..300.
 [[nodiscard]] PresetList defaultPresetList();
 
 /// Copies every field of `source` except `index` and `name` into `target` (storing the working
 /// settings into a list entry).
-void storeInto(Preset &target, const Preset &source);
+void storeInto(Preset& target, const Preset& source);
 
 } // namespace quill::settings

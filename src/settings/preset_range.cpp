@@ -22,7 +22,7 @@ bool isColor(std::uint32_t value) {
 
 } // namespace
 
-bool presetInRange(const Preset &p) {
+bool presetInRange(const Preset& p) {
     bool ok = true;
     // Every flag of the record, in storage order.
     for (std::uint8_t flag : {p.listDisplayOption,
@@ -79,7 +79,7 @@ bool presetInRange(const Preset &p) {
         ok = ok && isFlag(flag);
     }
     ok = ok && within(p.selectedPage, 0, 13);
-    for (const FilterCondition &condition : p.filterConditions) {
+    for (const FilterCondition& condition : p.filterConditions) {
         ok = ok && within(condition.property, 0, 14) && within(condition.operator_, 0, 7) &&
              within(condition.valueKind, 1, 2) && condition.value.size() <= kMaxPresetTextBytes;
     }

@@ -16,6 +16,6 @@ inline constexpr std::size_t kMaxPresetTextBytes = std::size_t{32} << 10;
 /// its documented bounds, every filter condition well-formed, a font name present, no text longer
 /// than kMaxPresetTextBytes). This is the
 /// range phase that guards every preset load.
-[[nodiscard]] bool presetInRange(const Preset &preset);
+[[nodiscard]] bool presetInRange(const Preset& preset);
 
 } // namespace quill::settings

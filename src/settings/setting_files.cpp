@@ -18,7 +18,7 @@ namespace {
 constexpr std::uint64_t kMaxSettingsFileSize = 16u << 20;
 
 class ByteWriter {
-  public:
+public:
     void u8(std::uint8_t v) { m_bytes.push_back(v); }
     void i8(std::int8_t v) { u8(static_cast<std::uint8_t>(v)); }
     void i16(std::int16_t v) {
@@ -42,16 +42,16 @@ class ByteWriter {
         }
         m_bytes.push_back('\n');
     }
-    std::vector<std::uint8_t> &bytes() { return m_bytes; }
+    std::vector<std::uint8_t>& bytes() { return m_bytes; }
 
-  private:
+private:
     std::vector<std::uint8_t> m_bytes;
 };
 
 // Bounded reader: every read checks the remaining length; after the first failure ok() stays
 // false and every further read yields zero.
 class ByteReader {
-  public:
+public:
     explicit ByteReader(std::span<const std::uint8_t> bytes) : m_bytes(bytes) {}
     bool ok() const { return m_ok; }
     std::size_t position() const { return m_pos; }
@@ -88,20 +88,20 @@ class ByteReader {
     std::string line() {
         if (!m_ok) return {};
         if (m_pos >= m_bytes.size()) return fail<std::string>(); // also keeps memchr off null
-        const std::uint8_t *begin = m_bytes.data() + m_pos;
-        const void *found = std::memchr(begin, '\n', m_bytes.size() - m_pos);
+        const std::uint8_t* begin = m_bytes.data() + m_pos;
+        const void* found = std::memchr(begin, '\n', m_bytes.size() - m_pos);
         if (found == nullptr) return fail<std::string>();
-        const auto *end = static_cast<const std::uint8_t *>(found);
+        const auto* end = static_cast<const std::uint8_t*>(found);
         std::string text;
         text.reserve(static_cast<std::size_t>(end - begin));
-        for (const std::uint8_t *p = begin; p != end; ++p) {
+        for (const std::uint8_t* p = begin; p != end; ++p) {
             if (*p != 0) text.push_back(static_cast<char>(*p));
         }
         m_pos += static_cast<std::size_t>(end - begin) + 1;
         return text;
     }
 
-  private:
+private:
     template <typename T> T fail() {
         m_ok = false;
         return T{};
@@ -123,7 +123,7 @@ std::int16_t fromOldChannelScale(std::int16_t stored) {
     return static_cast<std::int16_t>(std::lround(static_cast<double>(stored) / 2.55));
 }
 
-void writeRecord(ByteWriter &w, const Preset &p) {
+void writeRecord(ByteWriter& w, const Preset& p) {
     w.u32(kPresetMarker);
     w.u8(p.index);
     w.line(p.name);
@@ -135,7 +135,7 @@ void writeRecord(ByteWriter &w, const Preset &p) {
           p.filterEnabled}) {
         w.u8(v);
     }
-    for (const FilterCondition &c : p.filterConditions) {
+    for (const FilterCondition& c : p.filterConditions) {
         w.u32(kConditionMarker);
         w.u32(c.flags);
         w.u8(c.property);
@@ -225,10 +225,10 @@ void writeRecord(ByteWriter &w, const Preset &p) {
 }
 
 // Reads one record after its marker. False when the bytes end inside the record.
-bool readRecord(ByteReader &r, const RecordLayout &layout, Preset &p) {
+bool readRecord(ByteReader& r, const RecordLayout& layout, Preset& p) {
     p.index = r.u8();
     p.name = r.line();
-    for (std::uint8_t *v :
+    for (std::uint8_t* v :
          {&p.selectedPage, &p.listDisplayOption, &p.windowLayoutOption, &p.scanImageDetails,
           &p.listStyleOption, &p.includeSubdirectories, &p.includeHiddenFiles, &p.includeVideos,
           &p.useExifDate, &p.useExifOrientation, &p.keepFilteredImages, &p.keepProcessedSources,
@@ -334,7 +334,7 @@ bool readRecord(ByteReader &r, const RecordLayout &layout, Preset &p) {
     p.fileDateSource = r.u8();
     p.fixedFileDate = r.u32();
     p.fileDateShiftMinutes = r.i16();
-    for (std::uint8_t *v :
+    for (std::uint8_t* v :
          {&p.resetFileAttributes, &p.convertFormat, &p.outputFormat, &p.qualityEnabled, &p.quality,
           &p.colorDepthEnabled, &p.colorDepth, &p.colorDepthOption, &p.renameEnabled}) {
         *v = r.u8();
@@ -356,8 +356,8 @@ bool readRecord(ByteReader &r, const RecordLayout &layout, Preset &p) {
 
 // Reads the short-name line and the rest of the header; false when the name is not ours or the
 // bytes end early.
-bool readHeader(std::span<const std::uint8_t> bytes, float &version, std::uint8_t &first,
-                std::uint8_t &second, std::size_t &size) {
+bool readHeader(std::span<const std::uint8_t> bytes, float& version, std::uint8_t& first,
+                std::uint8_t& second, std::size_t& size) {
     ByteReader r(bytes);
     const std::string name = r.line();
     if (!r.ok() || name != settingsShortName()) return false;
@@ -371,12 +371,12 @@ bool readHeader(std::span<const std::uint8_t> bytes, float &version, std::uint8_
 } // namespace
 
 std::string settingsShortName() {
-    const std::string &name = programInfoText(2);
+    const std::string& name = programInfoText(2);
     return name.empty() ? std::string("Quillmere") : name;
 }
 
 float settingsVersion() {
-    const std::string &text = programInfoText(4);
+    const std::string& text = programInfoText(4);
     if (text.empty()) return kSettingsFileVersion;
     return std::strtof(text.c_str(), nullptr);
 }
@@ -390,7 +390,7 @@ std::vector<std::uint8_t> settingFileHeader() {
     return std::move(w.bytes());
 }
 
-bool headerIsCurrent(std::span<const std::uint8_t> bytes, std::size_t *headerSize) {
+bool headerIsCurrent(std::span<const std::uint8_t> bytes, std::size_t* headerSize) {
     float version = 0;
     std::uint8_t first = 0;
     std::uint8_t second = 0;
@@ -401,7 +401,7 @@ bool headerIsCurrent(std::span<const std::uint8_t> bytes, std::size_t *headerSiz
     return true;
 }
 
-float headerVersion(std::span<const std::uint8_t> bytes, std::size_t *headerSize) {
+float headerVersion(std::span<const std::uint8_t> bytes, std::size_t* headerSize) {
     float version = 0;
     std::uint8_t first = 0;
     std::uint8_t second = 0;
@@ -412,7 +412,7 @@ float headerVersion(std::span<const std::uint8_t> bytes, std::size_t *headerSize
     return version;
 }
 
-bool fileHasCurrentHeader(const std::string &path) {
+bool fileHasCurrentHeader(const std::string& path) {
     const auto bytes = platform::readFile(path, kMaxSettingsFileSize);
     return bytes && !bytes->empty() && headerIsCurrent(*bytes);
 }
@@ -513,16 +513,16 @@ std::string unescapeOverlayText(std::string_view stored) {
     return out;
 }
 
-std::vector<std::uint8_t> serializePresets(const PresetList &list) {
+std::vector<std::uint8_t> serializePresets(const PresetList& list) {
     ByteWriter w;
     w.bytes() = settingFileHeader();
     w.u8(static_cast<std::uint8_t>(list.currentIndex));
-    for (const Preset &preset : list.presets)
+    for (const Preset& preset : list.presets)
         writeRecord(w, preset);
     return std::move(w.bytes());
 }
 
-bool parsePresets(std::span<const std::uint8_t> bytes, PresetList &list) {
+bool parsePresets(std::span<const std::uint8_t> bytes, PresetList& list) {
     RecordLayout layout;
     std::size_t headerSize = 0;
     if (!headerIsCurrent(bytes, &headerSize)) {
@@ -561,20 +561,21 @@ bool parsePresets(std::span<const std::uint8_t> bytes, PresetList &list) {
     return true;
 }
 
-void readPresets(const std::string &path, PresetList &list) {
+void readPresets(const std::string& path, PresetList& list) {
     const auto bytes = platform::readFile(path, kMaxSettingsFileSize);
     if (bytes && parsePresets(*bytes, list)) return;
     buildDefaults(list);
 }
 
-std::optional<std::string> backupUnreadableFile(const std::string &path) {
+std::optional<std::string> backupUnreadableFile(const std::string& path) {
     const auto bytes = platform::readFile(path, kMaxSettingsFileSize);
     if (!bytes || bytes->empty()) {
         // Missing: nothing to keep. Present but not readable as a settings file (too large, no
         // permission): refuse to write over it.
         if (!platform::fileExists(path)) return std::string();
         if (!platform::isRegularFile(path)) return std::nullopt;
-        if (const auto info = platform::fileInfo(path); info && info->size == 0) return std::string();
+        if (const auto info = platform::fileInfo(path); info && info->size == 0)
+            return std::string();
     }
     const float version = bytes ? headerVersion(*bytes) : 0.0f;
     std::string versionText = "unknown";
@@ -595,8 +596,8 @@ std::optional<std::string> backupUnreadableFile(const std::string &path) {
 namespace {
 
 /// Writes a settings file; an existing one this version cannot read is backed up first.
-bool writeSettingFile(const std::string &path, std::span<const std::uint8_t> bytes, bool readable,
-                      std::string *backupPath) {
+bool writeSettingFile(const std::string& path, std::span<const std::uint8_t> bytes, bool readable,
+                      std::string* backupPath) {
     if (backupPath != nullptr) backupPath->clear();
     if (!readable) {
         const auto backup = backupUnreadableFile(path);
@@ -608,16 +609,16 @@ bool writeSettingFile(const std::string &path, std::span<const std::uint8_t> byt
 
 } // namespace
 
-bool writePresets(const std::string &path, const PresetList &list, std::string *backupPath) {
+bool writePresets(const std::string& path, const PresetList& list, std::string* backupPath) {
     const std::vector<std::uint8_t> bytes = serializePresets(list);
     const auto existing = platform::readFile(path, kMaxSettingsFileSize);
     PresetList parsed;
-    const bool readable = (existing && parsePresets(*existing, parsed)) ||
-                          (!existing && !platform::fileExists(path));
+    const bool readable =
+        (existing && parsePresets(*existing, parsed)) || (!existing && !platform::fileExists(path));
     return writeSettingFile(path, bytes, readable, backupPath);
 }
 
-int readStoredLanguage(const std::string &path) {
+int readStoredLanguage(const std::string& path) {
     const auto bytes = platform::readFile(path, kMaxSettingsFileSize);
     if (!bytes) return -1;
     std::size_t headerSize = 0;
@@ -627,12 +628,12 @@ int readStoredLanguage(const std::string &path) {
     return value;
 }
 
-int readLanguage(const std::string &path) {
+int readLanguage(const std::string& path) {
     const int stored = readStoredLanguage(path);
     return stored >= 0 ? stored : systemLanguageIndex();
 }
 
-bool writeLanguage(const std::string &path, int languageIndex, std::string *backupPath) {
+bool writeLanguage(const std::string& path, int languageIndex, std::string* backupPath) {
     if (languageIndex < 0 || languageIndex >= kLanguageCount) return false;
     std::vector<std::uint8_t> bytes = settingFileHeader();
     bytes.push_back(static_cast<std::uint8_t>(languageIndex));

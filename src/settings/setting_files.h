@@ -13,8 +13,8 @@
 namespace quill::settings {
 
 /// File name suffixes appended to the settings prefix.
-inline constexpr const char *kPresetsFileName = "Presets";
-inline constexpr const char *kLanguageFileName = "Language";
+inline constexpr const char* kPresetsFileName = "Presets";
+inline constexpr const char* kLanguageFileName = "Language";
 
 /// Marker before every preset record.
 inline constexpr std::uint32_t kPresetMarker = 0xFEED;
@@ -36,13 +36,13 @@ inline constexpr float kSettingsFileVersion = 4.6f;
 /// True when `bytes` begin with the header of this program and version ("current"). On success
 /// `headerSize` (when given) receives the header's length.
 [[nodiscard]] bool headerIsCurrent(std::span<const std::uint8_t> bytes,
-                                   std::size_t *headerSize = nullptr);
+                                   std::size_t* headerSize = nullptr);
 /// The version stored in a header of this program when both trailing bytes are 1; 0.0 for a
 /// foreign, truncated or otherwise unusable header.
 [[nodiscard]] float headerVersion(std::span<const std::uint8_t> bytes,
-                                  std::size_t *headerSize = nullptr);
+                                  std::size_t* headerSize = nullptr);
 /// True when the file exists with a size above 0, can be read and starts with a current header.
-[[nodiscard]] bool fileHasCurrentHeader(const std::string &path);
+[[nodiscard]] bool fileHasCurrentHeader(const std::string& path);
 
 /// `overlayText` as stored: line feed, carriage return, tab, VT, double quote, BEL, BS, FF and
 /// ESC become "\n", "\r", "\t", "\v", "\'", "\a", "\b", "\f", "\[", and a backslash becomes "\\"
@@ -52,35 +52,35 @@ inline constexpr float kSettingsFileVersion = 4.6f;
 [[nodiscard]] std::string unescapeOverlayText(std::string_view stored);
 
 /// The complete "Presets" file for a list.
-[[nodiscard]] std::vector<std::uint8_t> serializePresets(const PresetList &list);
+[[nodiscard]] std::vector<std::uint8_t> serializePresets(const PresetList& list);
 /// Reads the bytes of a "Presets" file of this version or of versions 4.0 to 4.5. False when they
 /// are unusable (foreign, unknown version, no complete record); `list` is then unchanged. A
 /// truncated or damaged tail ends the list after the last complete record.
-[[nodiscard]] bool parsePresets(std::span<const std::uint8_t> bytes, PresetList &list);
+[[nodiscard]] bool parsePresets(std::span<const std::uint8_t> bytes, PresetList& list);
 
 /// Reads "Presets" from `path`; builds the six defaults when the file is missing or unusable.
-void readPresets(const std::string &path, PresetList &list);
+void readPresets(const std::string& path, PresetList& list);
 /// Writes the whole list to `path` (atomically); false when the file could not be written.
 /// A file there that this version cannot read (newer, unknown, damaged) is first kept under a
 /// backup name beside it (see backupUnreadableFile); `backupPath` receives that name, or "".
-[[nodiscard]] bool writePresets(const std::string &path, const PresetList &list,
-                                std::string *backupPath = nullptr);
+[[nodiscard]] bool writePresets(const std::string& path, const PresetList& list,
+                                std::string* backupPath = nullptr);
 
 /// The language index stored in a "Language" file, or -1 when the file is missing, from another
 /// version, or holds a value outside 0..10.
-[[nodiscard]] int readStoredLanguage(const std::string &path);
+[[nodiscard]] int readStoredLanguage(const std::string& path);
 /// The stored language, else the one derived from the system language.
-[[nodiscard]] int readLanguage(const std::string &path);
+[[nodiscard]] int readLanguage(const std::string& path);
 /// Stores a language index (0..10); false when the file could not be written. An unreadable
 /// file there is kept as writePresets does.
-[[nodiscard]] bool writeLanguage(const std::string &path, int languageIndex,
-                                 std::string *backupPath = nullptr);
+[[nodiscard]] bool writeLanguage(const std::string& path, int languageIndex,
+                                 std::string* backupPath = nullptr);
 
 /// Copies an existing, non-empty file at `path` to "<path>.<version>.bak" (the version from its
 /// header with one decimal, "unknown" without one; ".<n>.bak" when that name is taken), so that
 /// writing over a file this version cannot read loses nothing. Returns the backup's path, ""
 /// when there was nothing to keep, nullopt when the copy failed.
-[[nodiscard]] std::optional<std::string> backupUnreadableFile(const std::string &path);
+[[nodiscard]] std::optional<std::string> backupUnreadableFile(const std::string& path);
 /// The language index derived from the user's system language (English for any other).
 [[nodiscard]] int systemLanguageIndex();
 

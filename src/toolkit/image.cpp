@@ -6,7 +6,9 @@
 
 namespace quill::toolkit {
 
-void Image::FreeDeleter::operator()(std::uint8_t* p) const { std::free(p); }
+void Image::FreeDeleter::operator()(std::uint8_t* p) const {
+    std::free(p);
+}
 
 std::size_t Image::strideFor(int width, PixelFormat format) {
     const std::size_t bytes = std::size_t(width) * std::size_t(toolkit::bytesPerPixel(format));

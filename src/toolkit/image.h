@@ -100,8 +100,8 @@ struct Rgba {
     [[nodiscard]] constexpr std::uint8_t green() const { return (value >> 8) & 0xFF; }
     [[nodiscard]] constexpr std::uint8_t blue() const { return (value >> 16) & 0xFF; }
     [[nodiscard]] constexpr std::uint8_t alpha() const { return (value >> 24) & 0xFF; }
-    [[nodiscard]] static constexpr Rgba fromChannels(std::uint8_t r, std::uint8_t g,
-                                                     std::uint8_t b, std::uint8_t a = 0) {
+    [[nodiscard]] static constexpr Rgba fromChannels(std::uint8_t r, std::uint8_t g, std::uint8_t b,
+                                                     std::uint8_t a = 0) {
         return Rgba{std::uint32_t(r) | (std::uint32_t(g) << 8) | (std::uint32_t(b) << 16) |
                     (std::uint32_t(a) << 24)};
     }

@@ -11,14 +11,14 @@
 namespace quill::app {
 namespace {
 
-AppContext parse(const std::vector<std::string> &arguments) {
+AppContext parse(const std::vector<std::string>& arguments) {
     AppContext context;
     parseCommandLine(arguments, context);
     return context;
 }
 
 TEST(CommandLine, SwitchesIgnoreLetterCaseButNotExtraCharacters) {
-    for (const char *spelling : {"-Console", "-console", "-CONSOLE", "-cOnSoLe"}) {
+    for (const char* spelling : {"-Console", "-console", "-CONSOLE", "-cOnSoLe"}) {
         EXPECT_TRUE(parse({spelling}).consoleMode) << spelling;
     }
     EXPECT_FALSE(parse({"-Consoles"}).consoleMode);
@@ -29,7 +29,7 @@ TEST(CommandLine, SwitchesIgnoreLetterCaseButNotExtraCharacters) {
     EXPECT_TRUE(parse({"-PORTABLE"}).portableMode);
 
     // Help implies portable mode, so it never creates the per-user folder.
-    for (const char *spelling : {"-Help", "-HELP", "-?"}) {
+    for (const char* spelling : {"-Help", "-HELP", "-?"}) {
         const AppContext c = parse({spelling});
         EXPECT_TRUE(c.helpRequested) << spelling;
         EXPECT_TRUE(c.portableMode) << spelling;

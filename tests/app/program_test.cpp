@@ -15,7 +15,7 @@
 namespace quill::app {
 namespace {
 
-const char *const kHelpOutput =
+const char* const kHelpOutput =
     "\n"
     "\n"
     "Quillmere - Batch Image Modifier\n"
@@ -64,13 +64,13 @@ struct RunResult {
 };
 
 class Program : public ::testing::Test {
-  protected:
+protected:
     void SetUp() override {
         ASSERT_TRUE(settings::loadProgramInfo());
         ASSERT_TRUE(settings::loadUiTexts(settings::kEnglishLanguage));
         const std::string built = std::string(QUILL_BINARY_DIR) + "/src/app/quillmere";
         ASSERT_TRUE(platform::isRegularFile(built)) << built;
-        for (const char *folder : {"bin", "home", "runtime", "work"})
+        for (const char* folder : {"bin", "home", "runtime", "work"})
             ASSERT_TRUE(platform::createDirectory(m_root.path() + folder));
         ASSERT_TRUE(platform::copyFile(built, binary(), platform::Overwrite::Replace));
         ASSERT_EQ(test::runCommand("chmod 755 " + test::shellQuote(binary())), 0);
@@ -82,7 +82,7 @@ class Program : public ::testing::Test {
     std::string runtimeDir() const { return m_root.path() + "runtime"; }
 
     /// Runs the program; without `runtimeDirectory` XDG_RUNTIME_DIR is unset.
-    RunResult run(const std::string &arguments, bool runtimeDirectory = true) const {
+    RunResult run(const std::string& arguments, bool runtimeDirectory = true) const {
         const std::string home = m_root.path() + "home";
         const std::string command =
             "cd " + test::shellQuote(m_root.path() + "work") + " && env -u XDG_CONFIG_HOME" +
@@ -102,7 +102,7 @@ class Program : public ::testing::Test {
 };
 
 TEST_F(Program, HelpPrintsBannerAndHelpTextExactly) {
-    for (const char *arguments : {"-Console -Help", "-Help", "-?", "-console -HELP photo.jpg"}) {
+    for (const char* arguments : {"-Console -Help", "-Help", "-?", "-console -HELP photo.jpg"}) {
         const RunResult r = run(arguments);
         EXPECT_EQ(r.status, 0) << arguments;
         EXPECT_EQ(r.out, kHelpOutput) << arguments;
@@ -149,7 +149,7 @@ TEST_F(Program, RelativePathArgumentsAreRefusedWhenTheCurrentFolderIsGone) {
     const std::string fromRoot = m_root.path().substr(1) + "pics";
     ASSERT_TRUE(platform::createDirectory(m_root.path() + "work/gone"));
     const std::string home = m_root.path() + "home";
-    const auto start = [&](const std::string &argument) {
+    const auto start = [&](const std::string& argument) {
         RunResult r;
         r.status = test::runCommand("cd " + test::shellQuote(m_root.path() + "work/gone") +
                                         " && rmdir ../gone && HOME=" + test::shellQuote(home) +
@@ -175,7 +175,7 @@ TEST_F(Program, RelativePathArgumentsAreRefusedWhenTheCurrentFolderIsGone) {
 }
 
 TEST_F(Program, WithoutADisplayTheWindowModeSuggestsTheConsole) {
-    for (const char *name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
+    for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
         unsetenv(name);
     const RunResult r = run("");
     EXPECT_EQ(r.status, 3);
@@ -281,13 +281,13 @@ TEST_F(Program, LockLivesInAPrivateFolderAndAPlantedOneIsExplained) {
 }
 
 TEST_F(Program, SecondInstanceLeavesSilently) {
-    const char *saved = std::getenv("XDG_RUNTIME_DIR");
+    const char* saved = std::getenv("XDG_RUNTIME_DIR");
     const std::string restore = saved ? saved : "";
     setenv("XDG_RUNTIME_DIR", runtimeDir().c_str(), 1);
     {
         auto lock = platform::InstanceLock::acquire("Quillmere");
         ASSERT_TRUE(lock.has_value());
-        for (const char *arguments : {"-Console photo.jpg", "-Console -Help", ""}) {
+        for (const char* arguments : {"-Console photo.jpg", "-Console -Help", ""}) {
             const RunResult r = run(arguments);
             EXPECT_EQ(r.status, 4) << arguments;
             EXPECT_EQ(r.out, "") << arguments;

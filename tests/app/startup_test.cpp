@@ -15,11 +15,11 @@ namespace quill::app {
 namespace {
 
 class StartUp : public ::testing::Test {
-  protected:
+protected:
     void SetUp() override {
         ASSERT_TRUE(settings::loadProgramInfo());
         ASSERT_TRUE(settings::loadUiTexts(settings::kEnglishLanguage));
-        if (const char *config = std::getenv("XDG_CONFIG_HOME")) m_savedConfig = config;
+        if (const char* config = std::getenv("XDG_CONFIG_HOME")) m_savedConfig = config;
         setenv("XDG_CONFIG_HOME", (m_home.path() + "config").c_str(), 1);
         ASSERT_TRUE(platform::createDirectory(m_program.path() + "bin"));
         m_context.programDirectory = m_program.path() + "bin/";

@@ -62,8 +62,8 @@ TEST(Sorting, EveryKeyBothWaysAndRandomKeepsTheRecords) {
     const char* names[] = {"b", "c", "a"};
     for (int i = 0; i < 3; ++i) {
         records[i].fileName = names[i];
-        records[i].fileSize = 30 - 10 * i;   // 30 20 10
-        records[i].recordedDate = 100 + i;    // 100 101 102
+        records[i].fileSize = 30 - 10 * i;     // 30 20 10
+        records[i].recordedDate = 100 + i;     // 100 101 102
         records[i].width = i == 1 ? 70000 : i; // unsigned compare
         records[i].height = 3 - i;
         records[i].pixelCount = 5 * i;
@@ -76,7 +76,8 @@ TEST(Sorting, EveryKeyBothWaysAndRandomKeepsTheRecords) {
         auto copy = records;
         sortRecords(copy, key, ascending);
         std::string ids;
-        for (const auto& r : copy) ids += char('0' + r.recordId);
+        for (const auto& r : copy)
+            ids += char('0' + r.recordId);
         return ids;
     };
     EXPECT_EQ(order(1, true), "201");
@@ -116,9 +117,8 @@ protected:
             bool askStopAfterDiskFull(const std::string&) override { return false; }
         } diskFull;
         flags.runActive = 1;
-        pipeline::ProcessEnvironment env{images,     keep,     settingsRecord, run,
-                                         flags,      replaceAll, diskFull,   "creator",
-                                         singleEntry};
+        pipeline::ProcessEnvironment env{images,     keep,     settingsRecord, run,        flags,
+                                         replaceAll, diskFull, "creator",      singleEntry};
         pipeline::processImages(env);
     }
     settings::RunSettings derive() {
@@ -134,13 +134,13 @@ protected:
 };
 
 TEST_F(BatchWithFiles, PreparationFiltersIntoTheKeepListAndSorts) {
-    add("png/basn2c08.png", "a.png");    // 32 x 32
-    add("jpeg/hopper.jpg", "b.jpg");     // larger
-    add("png/basn0g08.png", "c.png");    // 32 x 32
+    add("png/basn2c08.png", "a.png"); // 32 x 32
+    add("jpeg/hopper.jpg", "b.jpg");  // larger
+    add("png/basn0g08.png", "c.png"); // 32 x 32
     settingsRecord.filterEnabled = 1;
     settings::FilterCondition small;
     small.flags = settings::kConditionActive;
-    small.property = 4; // width
+    small.property = 4;  // width
     small.operator_ = 2; // less than
     small.value = "33";
     small.valueKind = 1;
@@ -185,7 +185,9 @@ TEST_F(BatchWithFiles, SingleEntryRunReplacesAnExistingOutputAndTouchesNothingEl
 TEST_F(BatchWithFiles, AnImageReadsTheFileThatTheImageBeforeItWrote) {
     // a.png becomes a.jpg next to it, replacing the listed a.jpg, which is processed next: that
     // one must be read as the first image left it, although the loop decodes ahead.
-    auto solid = [](std::uint8_t b, std::uint8_t g, std::uint8_t r) { return filled(64, 48, b, g, r); };
+    auto solid = [](std::uint8_t b, std::uint8_t g, std::uint8_t r) {
+        return filled(64, 48, b, g, r);
+    };
     ASSERT_TRUE(imagefiles::saveImageFile(solid(0, 0, 255), dir.file("a.png"),
                                           imagefiles::Encoder::Png, 8, 24));
     ASSERT_TRUE(imagefiles::saveImageFile(solid(255, 0, 0), dir.file("a.jpg"),
@@ -199,7 +201,7 @@ TEST_F(BatchWithFiles, AnImageReadsTheFileThatTheImageBeforeItWrote) {
     processWithReplaceAll(false);
     ASSERT_EQ(images[1].resultState, std::uint8_t(pipeline::ImageResult::Done));
     const Image result = imagefiles::loadImageFile(dir.file("a.jpg"), -1);
-    ASSERT_EQ(result.width(), 16); // halved twice
+    ASSERT_EQ(result.width(), 16);            // halved twice
     EXPECT_GT(result.row(6)[3 * 8 + 2], 200); // red, as a.png was
     EXPECT_LT(result.row(6)[3 * 8 + 0], 60);
     EXPECT_FALSE(platform::fileExists(dir.file("a.png")));
@@ -287,15 +289,16 @@ TEST(ErrorLog, PathsAreWrittenAsValidUtf8) {
         std::string raw;
         std::string logged;
     } cases[] = {
-        {"/p/caf\xC3\xA9.jpg", "/p/caf\xC3\xA9.jpg"},          // valid: unchanged
-        {"/p/caf\xE9.jpg", "/p/caf\\xE9.jpg"},                 // Latin-1 byte
-        {"/p/\xC3(.jpg", "/p/\\xC3(.jpg"},                     // cut sequence
+        {"/p/caf\xC3\xA9.jpg", "/p/caf\xC3\xA9.jpg"},      // valid: unchanged
+        {"/p/caf\xE9.jpg", "/p/caf\\xE9.jpg"},             // Latin-1 byte
+        {"/p/\xC3(.jpg", "/p/\\xC3(.jpg"},                 // cut sequence
         {"/p/\xED\xA0\x80.jpg", "/p/\\xED\\xA0\\x80.jpg"}, // surrogate
-        {"/p/\xC0\xAF.jpg", "/p/\\xC0\\xAF.jpg"},             // overlong "/"
-        {"/p/a\nb.jpg", "/p/a\\x0Ab.jpg"},                     // a line feed keeps lines intact
+        {"/p/\xC0\xAF.jpg", "/p/\\xC0\\xAF.jpg"},          // overlong "/"
+        {"/p/a\nb.jpg", "/p/a\\x0Ab.jpg"},                 // a line feed keeps lines intact
         {"/p/\xF0\x9F\x93\xB7.jpg", "/p/\xF0\x9F\x93\xB7.jpg"},
     };
-    for (const auto& c : cases) EXPECT_EQ(logSafeText(c.raw), c.logged) << c.raw;
+    for (const auto& c : cases)
+        EXPECT_EQ(logSafeText(c.raw), c.logged) << c.raw;
 
     imagefiles::ImageList images;
     ImageRecord record;

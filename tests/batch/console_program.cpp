@@ -46,7 +46,8 @@ std::string ConsoleProgram::command(const std::vector<std::string>& args) const 
                       " XDG_RUNTIME_DIR=" + shellQuote(root() + "run") +
                       " TMPDIR=" + shellQuote(root() + "run") + " TZ=UTC LANG=C.UTF-8 " +
                       shellQuote(programDir() + "quillmere");
-    for (const auto& a : args) cmd += " " + shellQuote(a);
+    for (const auto& a : args)
+        cmd += " " + shellQuote(a);
     return cmd;
 }
 

@@ -26,7 +26,9 @@ const char* const kBanner = "\n"
                             "Quillmere - Batch Image Modifier\n"
                             "********************************\n";
 
-bool exists(const std::string& path) { return platform::fileExists(path); }
+bool exists(const std::string& path) {
+    return platform::fileExists(path);
+}
 
 std::string logOf(const ConsoleProgram& program) {
     const auto bytes = readBytes(program.programDir() + "Quillmere_Errorlog.txt");
@@ -118,9 +120,8 @@ TEST(ConsoleRun, EachDefaultPresetRunsOverRealImages) {
         program.addSample("exif/Canon_40D.jpg");
         program.addSample("png/basn6a08.png");
         program.addSample("bmp/rgb24.bmp");
-        const ProgramRun run =
-            program.run({"-Console", "-Preset=" + std::to_string(number), "-IgnoreWarning",
-                         program.in()});
+        const ProgramRun run = program.run(
+            {"-Console", "-Preset=" + std::to_string(number), "-IgnoreWarning", program.in()});
         EXPECT_EQ(run.status, 0) << run.out;
         EXPECT_THAT(run.out, HasSubstr("Loaded images: 3"));
         EXPECT_THAT(run.out, HasSubstr("Result: Processed successfully"));
@@ -145,8 +146,8 @@ TEST(ConsoleRun, FailuresAreLoggedOncePerKindAndExitWithStatusOne) {
     writeText(program.in("tiny2.jpg"), std::string(10, 'x'));
     program.addSample("jpeg/hopper.jpg");
 
-    const ProgramRun run = program.run({"-Console", program.in("tiny1.jpg"),
-                                        program.in("hopper.jpg"), program.in("tiny2.jpg")});
+    const ProgramRun run = program.run(
+        {"-Console", program.in("tiny1.jpg"), program.in("hopper.jpg"), program.in("tiny2.jpg")});
     EXPECT_EQ(run.status, 1);
     EXPECT_THAT(run.out, Not(HasSubstr("Result: Processed successfully")));
     EXPECT_THAT(run.out, HasSubstr("Result: Error(s) occured!\n"
@@ -154,7 +155,8 @@ TEST(ConsoleRun, FailuresAreLoggedOncePerKindAndExitWithStatusOne) {
                                    program.programDir() + "Quillmere_Errorlog.txt\n"));
     const std::string log = logOf(program);
     ASSERT_EQ(log.rfind("\xEF\xBB\xBFQuillmere - Batch Image Modifier\r\n", 0), 0u);
-    EXPECT_THAT(log, HasSubstr("Image: " + program.in("tiny1.jpg") + "\r\nOutput: \r\n"
+    EXPECT_THAT(log, HasSubstr("Image: " + program.in("tiny1.jpg") +
+                               "\r\nOutput: \r\n"
                                "Error: Unreadable file\r\n\r\n"));
     EXPECT_THAT(log, HasSubstr("Image: " + program.in("tiny2.jpg")));
     EXPECT_THAT(log, Not(HasSubstr("hopper")));
@@ -200,8 +202,8 @@ TEST(ConsoleRun, NumbersOfFailedImagesAreReused) {
     EXPECT_TRUE(exists(program.out("img_007.jpg")));
     EXPECT_TRUE(exists(program.out("img_008.jpg")));
     EXPECT_FALSE(exists(program.out("img_009.jpg")));
-    EXPECT_THAT(logOf(program), HasSubstr("Output: " + program.out("img_008.jpg") +
-                                          "\r\nError: Loading failed"));
+    EXPECT_THAT(logOf(program),
+                HasSubstr("Output: " + program.out("img_008.jpg") + "\r\nError: Loading failed"));
 }
 
 TEST(ConsoleRun, FilterThatExcludesEveryImageEndsWithoutFailures) {
@@ -210,7 +212,7 @@ TEST(ConsoleRun, FilterThatExcludesEveryImageEndsWithoutFailures) {
     preset.filterEnabled = 1;
     settings::FilterCondition wide;
     wide.flags = settings::kConditionActive;
-    wide.property = 4; // width
+    wide.property = 4;  // width
     wide.operator_ = 3; // greater than
     wide.value = "1";
     wide.valueKind = 1;
@@ -328,13 +330,16 @@ TEST(ConsoleRun, EditedJpegCarriesItsMetadataWithPatchedOrientationAndSize) {
     program.setPresets({preset});
     const std::string source = program.addSample("exif/Canon_40D.jpg", "canon.jpg"); // 100 x 68
     ASSERT_EQ(runCommand("/usr/bin/exiftool -q -n -overwrite_original -Orientation=6 " +
-                         shellQuote(source)), 0);
+                         shellQuote(source)),
+              0);
 
     const ProgramRun run = program.run({"-Console", source});
     ASSERT_EQ(run.status, 0) << run.out;
     std::string tags;
     runCommand("/usr/bin/exiftool -n -s3 -Orientation -ExifImageWidth -ExifImageHeight -Make "
-               "-Comment " + shellQuote(program.out("canon.jpg")), &tags);
+               "-Comment " +
+                   shellQuote(program.out("canon.jpg")),
+               &tags);
     // The size tokens give the source size, padded to four digits.
     EXPECT_EQ(tags, "1\n68\n100\nCanon\ncanon 0100x0068\n");
 }
@@ -375,10 +380,12 @@ TEST(ConsoleRun, PdfPagesFitLandscapeAndCentreSmallImages) {
     settings::Preset preset = program.basePreset();
     preset.outputFormat = 4;
     program.setPresets({preset});
-    ASSERT_EQ(runCommand("/usr/bin/convert -size 1000x500 xc:red " +
-                         shellQuote(program.in("wide.png"))), 0);
-    ASSERT_EQ(runCommand("/usr/bin/convert -size 300x200 xc:red " +
-                         shellQuote(program.in("small.png"))), 0);
+    ASSERT_EQ(
+        runCommand("/usr/bin/convert -size 1000x500 xc:red " + shellQuote(program.in("wide.png"))),
+        0);
+    ASSERT_EQ(
+        runCommand("/usr/bin/convert -size 300x200 xc:red " + shellQuote(program.in("small.png"))),
+        0);
 
     const ProgramRun run = program.run({"-Console", program.in()});
     ASSERT_EQ(run.status, 0) << run.out;

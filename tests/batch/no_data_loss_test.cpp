@@ -50,7 +50,8 @@ TEST(NoDataLoss, KilledAtRandomPointsNeverLosesASourceOrLeavesAPartialOutput) {
     TempDir photos;
     const std::string photo = photos.file("photo.jpg");
     ASSERT_EQ(runCommand("/usr/bin/convert -seed 3 -size 1600x1200 plasma:fractal -quality 90 " +
-                         shellQuote(photo)), 0);
+                         shellQuote(photo)),
+              0);
     const auto original = readBytes(photo);
 
     std::mt19937 random(20261206);
@@ -130,9 +131,11 @@ TEST(NoDataLoss, FullDiskFailsThatImageKeepsItsSourceAndTheRunGoesOn) {
     preset.moveOriginal = 1;
     program.setPresets({preset});
     ASSERT_EQ(runCommand("/usr/bin/convert -size 1000x1000 xc:teal " +
-                         shellQuote(program.in("a_big.png"))), 0);
+                         shellQuote(program.in("a_big.png"))),
+              0);
     ASSERT_EQ(runCommand("/usr/bin/convert -size 20x20 xc:orange " +
-                         shellQuote(program.in("b_small.png"))), 0);
+                         shellQuote(program.in("b_small.png"))),
+              0);
     const auto bigSource = readBytes(program.in("a_big.png"));
 
     const ProgramRun run = program.run(

@@ -13,7 +13,8 @@ namespace {
 
 std::vector<std::string> namesOf(const ImageList& list) {
     std::vector<std::string> names;
-    for (const ImageRecord& r : list.records()) names.push_back(platform::filePart(r.sourcePath));
+    for (const ImageRecord& r : list.records())
+        names.push_back(platform::filePart(r.sourcePath));
     std::sort(names.begin(), names.end());
     return names;
 }
@@ -70,8 +71,8 @@ TEST(ImageList, WalksRecursionCancelAndDuplicates) {
     test::TempDir dir;
     ASSERT_TRUE(platform::createDirectories(dir.file("sub/deeper")));
     ASSERT_TRUE(platform::createDirectory(dir.file(".hiddendir")));
-    for (const char* name : {"a.png", "b.txt", "c.avi", "sub/d.bmp", "sub/deeper/e.gif",
-                             ".hiddendir/f.jpg"}) {
+    for (const char* name :
+         {"a.png", "b.txt", "c.avi", "sub/d.bmp", "sub/deeper/e.gif", ".hiddendir/f.jpg"}) {
         test::writeText(dir.file(name), "x");
     }
     ImageList flat;

@@ -131,8 +131,7 @@ std::vector<Sample> samples() {
     for (auto it = std::filesystem::recursive_directory_iterator(test::fixture(""), error);
          it != std::filesystem::recursive_directory_iterator(); it.increment(error)) {
         const auto& entry = *it;
-        if (entry.is_directory() &&
-            std::filesystem::equivalent(entry.path(), thirdParty, error)) {
+        if (entry.is_directory() && std::filesystem::equivalent(entry.path(), thirdParty, error)) {
             it.disable_recursion_pending();
             continue;
         }
@@ -140,9 +139,9 @@ std::vector<Sample> samples() {
         if (!entry.is_regular_file() || name.starts_with("bad-") ||
             name.starts_with("truncated-") || detectFormatByExtension(name, false) == FormatNone)
             continue;
-        list.push_back({"fixtures/" +
-                            std::filesystem::relative(entry.path(), test::fixture("")).string(),
-                        entry.path().string()});
+        list.push_back(
+            {"fixtures/" + std::filesystem::relative(entry.path(), test::fixture("")).string(),
+             entry.path().string()});
     }
     return list;
 }
@@ -214,9 +213,11 @@ TEST(LoaderOracle, EverySampleMatchesAnIndependentDecoder) {
         groups[convertOptions(all[i].relative)].push_back(i);
     for (const auto& [options, members] : groups) {
         std::vector<test::ConvertInput> inputs;
-        for (std::size_t i : members) inputs.push_back({all[i].path, frameFor(all[i])});
+        for (std::size_t i : members)
+            inputs.push_back({all[i].path, frameFor(all[i])});
         auto decoded = test::decodeManyWithConvert(inputs, options);
-        for (std::size_t k = 0; k < members.size(); ++k) refs[members[k]] = std::move(decoded[k]);
+        for (std::size_t k = 0; k < members.size(); ++k)
+            refs[members[k]] = std::move(decoded[k]);
     }
     int compared = 0;
     for (std::size_t i = 0; i < all.size(); ++i) {
@@ -225,8 +226,8 @@ TEST(LoaderOracle, EverySampleMatchesAnIndependentDecoder) {
         const auto found = exceptions().find(s.relative);
         const bool jp2 = detectFormatByExtension(s.relative, false) == FormatJpeg2000;
         const Expectation e = found != exceptions().end() ? found->second
-                              : jp2 ? Expectation{Check::Within, 1}
-                                    : Expectation{};
+                              : jp2                       ? Expectation{Check::Within, 1}
+                                                          : Expectation{};
         const toolkit::Image ours = loadImageFile(s.path, -1);
         const std::optional<test::ReferenceImage>& ref = refs[i];
         switch (e.check) {
@@ -238,8 +239,11 @@ TEST(LoaderOracle, EverySampleMatchesAnIndependentDecoder) {
             EXPECT_FALSE(ours.empty());
             EXPECT_FALSE(ref.has_value()) << "the reference decodes it now";
             continue;
-        case Check::NotDecoded: EXPECT_TRUE(ours.empty()); continue;
-        default: break;
+        case Check::NotDecoded:
+            EXPECT_TRUE(ours.empty());
+            continue;
+        default:
+            break;
         }
         EXPECT_FALSE(ours.empty()) << "we do not decode it";
         EXPECT_TRUE(ref.has_value()) << "the reference does not decode it";

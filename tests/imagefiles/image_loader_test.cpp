@@ -29,7 +29,8 @@ void put16(Bytes& b, std::size_t at, unsigned v) {
     b[at + 1] = std::uint8_t(v >> 8);
 }
 void put32(Bytes& b, std::size_t at, std::uint32_t v) {
-    for (int i = 0; i < 4; ++i) b[at + std::size_t(i)] = std::uint8_t(v >> (8 * i));
+    for (int i = 0; i < 4; ++i)
+        b[at + std::size_t(i)] = std::uint8_t(v >> (8 * i));
 }
 
 TEST(FormatDetection, ExtensionsCaseAndVideos) {
@@ -49,9 +50,9 @@ TEST(FormatDetection, ExtensionsCaseAndVideos) {
 TEST(LoadDispatch, ExtensionDecidesNotContent) {
     test::TempDir dir;
     const Bytes png = test::readBytes(test::testdata("png/basn2c08.png"));
-    test::writeBytes(dir.file("png.jpg"), png);   // general decoder reads PNG content
-    test::writeBytes(dir.file("png.gif"), png);   // the GIF decoder does not
-    test::writeBytes(dir.file("png.mov"), png);   // videos are never decoded
+    test::writeBytes(dir.file("png.jpg"), png); // general decoder reads PNG content
+    test::writeBytes(dir.file("png.gif"), png); // the GIF decoder does not
+    test::writeBytes(dir.file("png.mov"), png); // videos are never decoded
     EXPECT_FALSE(loadImageFile(dir.file("png.jpg"), -1).empty());
     EXPECT_TRUE(loadImageFile(dir.file("png.gif"), -1).empty());
     EXPECT_TRUE(loadImageFile(dir.file("png.mov"), -1, true).empty());
@@ -63,13 +64,24 @@ TEST(LoadDispatch, ExtensionDecidesNotContent) {
 TEST(PngColorKey, KeyAppliesToOpaqueImagesOnlyWhenTrnsFollowsIhdr) {
     test::TempDir dir;
     Bytes head(50, 0);
-    head[1] = 'P'; head[2] = 'N'; head[3] = 'G';
-    head[37] = 't'; head[38] = 'R'; head[39] = 'N'; head[40] = 'S';
-    head[42] = 10; head[44] = 20; head[46] = 30;
+    head[1] = 'P';
+    head[2] = 'N';
+    head[3] = 'G';
+    head[37] = 't';
+    head[38] = 'R';
+    head[39] = 'N';
+    head[40] = 'S';
+    head[42] = 10;
+    head[44] = 20;
+    head[46] = 30;
     test::writeBytes(dir.file("key.png"), head);
     toolkit::Image image(2, 1, toolkit::PixelFormat::Bgr24);
-    image.row(0)[0] = 30; image.row(0)[1] = 20; image.row(0)[2] = 10; // the key (b, g, r)
-    image.row(0)[3] = 30; image.row(0)[4] = 20; image.row(0)[5] = 11;
+    image.row(0)[0] = 30;
+    image.row(0)[1] = 20;
+    image.row(0)[2] = 10; // the key (b, g, r)
+    image.row(0)[3] = 30;
+    image.row(0)[4] = 20;
+    image.row(0)[5] = 11;
     const toolkit::Image keyed = applyPngColorKey(image.clone(), dir.file("key.png"));
     ASSERT_TRUE(keyed.hasAlpha());
     EXPECT_EQ(keyed.row(0)[3], 0);
@@ -86,13 +98,19 @@ TEST(SizeReader, HeaderRulesAndLimits) {
     ImageRect rect;
     // A 70000-pixel-wide PNG header is refused with a zeroed result.
     Bytes png = test::readBytes(test::testdata("png/basn2c08.png"));
-    png[16] = 0; png[17] = 1; png[18] = 0x11; png[19] = 0x70; // 70000
+    png[16] = 0;
+    png[17] = 1;
+    png[18] = 0x11;
+    png[19] = 0x70; // 70000
     rect.width = 5;
     EXPECT_FALSE(readImageSizeFromBytes(png, rect));
     EXPECT_EQ(rect.width, 0);
     EXPECT_EQ(rect.height, 0);
     // 65536 is still accepted.
-    png[16] = 0; png[17] = 1; png[18] = 0; png[19] = 0;
+    png[16] = 0;
+    png[17] = 1;
+    png[18] = 0;
+    png[19] = 0;
     EXPECT_TRUE(readImageSizeFromBytes(png, rect));
     EXPECT_EQ(rect.width, 65536);
     // Top-down and OS/2 bitmaps, SOF1 JPEGs and footerless TGAs that begin like a cursor are
@@ -106,37 +124,56 @@ TEST(SizeReader, HeaderRulesAndLimits) {
 TEST(BmpDecoder, BitFieldsRunLengthAndLimits) {
     // 2x2, 16-bit 5-6-5 bit fields, bottom-up: widening repeats bits so 31 becomes 255.
     Bytes b(14 + 40 + 12 + 8, 0);
-    b[0] = 'B'; b[1] = 'M';
+    b[0] = 'B';
+    b[1] = 'M';
     put32(b, 10, 14 + 40 + 12);
-    put32(b, 14, 40); put32(b, 18, 2); put32(b, 22, 2);
-    put16(b, 26, 1); put16(b, 28, 16); put32(b, 30, 3);
-    put32(b, 54, 0xF800); put32(b, 58, 0x07E0); put32(b, 62, 0x001F);
-    put16(b, 66, 0xF800); put16(b, 68, 0x001F); // bottom row: red, blue
-    put16(b, 70, 0x07E0); put16(b, 72, 0x0841); // top row: green, (1, 2, 1)
+    put32(b, 14, 40);
+    put32(b, 18, 2);
+    put32(b, 22, 2);
+    put16(b, 26, 1);
+    put16(b, 28, 16);
+    put32(b, 30, 3);
+    put32(b, 54, 0xF800);
+    put32(b, 58, 0x07E0);
+    put32(b, 62, 0x001F);
+    put16(b, 66, 0xF800);
+    put16(b, 68, 0x001F); // bottom row: red, blue
+    put16(b, 70, 0x07E0);
+    put16(b, 72, 0x0841); // top row: green, (1, 2, 1)
     toolkit::Image image = decodeBmp(b);
     ASSERT_FALSE(image.empty());
     EXPECT_EQ(image.row(1)[2], 255);
     EXPECT_EQ(image.row(1)[3], 255);
     EXPECT_EQ(image.row(0)[1], 255);
-    EXPECT_EQ(image.row(0)[5], 8);  // red 1 of 31 -> 8
-    EXPECT_EQ(image.row(0)[4], 8);  // green 2 of 63 -> 8
+    EXPECT_EQ(image.row(0)[5], 8); // red 1 of 31 -> 8
+    EXPECT_EQ(image.row(0)[4], 8); // green 2 of 63 -> 8
     // A header claiming 3,000,000 x 2,000,000 is refused before any allocation.
     EXPECT_TRUE(loadImageFile(test::testdata("corrupt/reallybig.bmp"), -1).empty());
     // RLE8 with a delta jump and an early end: skipped pixels show palette entry 0.
     Bytes r(14 + 40 + 8 + 10, 0);
-    r[0] = 'B'; r[1] = 'M';
+    r[0] = 'B';
+    r[1] = 'M';
     put32(r, 10, 14 + 40 + 8);
-    put32(r, 14, 40); put32(r, 18, 4); put32(r, 22, 2);
-    put16(r, 26, 1); put16(r, 28, 8); put32(r, 30, 1); put32(r, 46, 2);
-    r[54] = 1; r[55] = 2; r[56] = 3;         // entry 0 = (3, 2, 1) as b, g, r
-    r[58] = 200; r[59] = 200; r[60] = 200;   // entry 1
+    put32(r, 14, 40);
+    put32(r, 18, 4);
+    put32(r, 22, 2);
+    put16(r, 26, 1);
+    put16(r, 28, 8);
+    put32(r, 30, 1);
+    put32(r, 46, 2);
+    r[54] = 1;
+    r[55] = 2;
+    r[56] = 3; // entry 0 = (3, 2, 1) as b, g, r
+    r[58] = 200;
+    r[59] = 200;
+    r[60] = 200; // entry 1
     const std::uint8_t codes[] = {2, 1, 0, 2, 1, 1, 1, 1, 0, 1};
     std::copy(std::begin(codes), std::end(codes), r.begin() + 62);
     image = decodeBmp(r);
     ASSERT_FALSE(image.empty());
-    EXPECT_EQ(image.row(1)[0], 200);  // bottom row, x 0
-    EXPECT_EQ(image.row(1)[6], 1);    // bottom row, x 2 skipped -> entry 0
-    EXPECT_EQ(image.row(0)[9], 200);  // top row, x 3 after the delta
+    EXPECT_EQ(image.row(1)[0], 200); // bottom row, x 0
+    EXPECT_EQ(image.row(1)[6], 1);   // bottom row, x 2 skipped -> entry 0
+    EXPECT_EQ(image.row(0)[9], 200); // top row, x 3 after the delta
 }
 
 // The bitmap variants ImageMagick cannot read hold the same picture as the plain 24-bit file.
@@ -167,8 +204,13 @@ TEST(BmpDecoder, WrappedAndOs2VariantsMatchThePlainFile) {
 TEST(TgaDecoder, OriginsAndRunsAcrossRows) {
     // 2x2 24-bit RLE, top-left origin, one run of 3 crossing the row end then one raw pixel.
     Bytes t(18, 0);
-    t[2] = 10; put16(t, 12, 2); put16(t, 14, 2); t[16] = 24; t[17] = 0x20;
-    for (std::uint8_t v : {0x82, 1, 2, 3, 0x00, 9, 8, 7}) t.push_back(v);
+    t[2] = 10;
+    put16(t, 12, 2);
+    put16(t, 14, 2);
+    t[16] = 24;
+    t[17] = 0x20;
+    for (std::uint8_t v : {0x82, 1, 2, 3, 0x00, 9, 8, 7})
+        t.push_back(v);
     toolkit::Image image = decodeTga(t);
     ASSERT_FALSE(image.empty());
     EXPECT_EQ(image.row(0)[0], 1);
@@ -191,9 +233,9 @@ TEST(TgaDecoder, OriginsAndRunsAcrossRows) {
 // A file cut in the middle keeps the rows decoded before the cut, then at most one row the cut
 // went through, and the rest is zero.
 TEST(LoaderRobustness, CutFilesKeepTheirDecodedRows) {
-    for (const auto& [relative, bottomUp] :
-         {std::pair{"png/hopper.png", false}, {"bmp/rgb24.bmp", true},
-          {"tga/200x32_rgb_bl_raw.tga", true}}) {
+    for (const auto& [relative, bottomUp] : {std::pair{"png/hopper.png", false},
+                                             {"bmp/rgb24.bmp", true},
+                                             {"tga/200x32_rgb_bl_raw.tga", true}}) {
         SCOPED_TRACE(relative);
         const Bytes bytes = test::readBytes(test::testdata(relative));
         const toolkit::Image full = decodeGeneral(bytes);
@@ -221,7 +263,8 @@ TEST(LoaderRobustness, CutFilesKeepTheirDecodedRows) {
 // Cut points: inside the headers and tables, and through the data.
 std::vector<std::size_t> cutPoints(std::size_t size) {
     std::vector<std::size_t> cuts = {0, 1, 2, 6, 7, 13, 14, 20, 40, 60, 128, 300, 800, size - 1};
-    for (std::size_t eighth = 1; eighth < 8; ++eighth) cuts.push_back(size * eighth / 8);
+    for (std::size_t eighth = 1; eighth < 8; ++eighth)
+        cuts.push_back(size * eighth / 8);
     std::erase_if(cuts, [&](std::size_t cut) { return cut >= size; });
     return cuts;
 }

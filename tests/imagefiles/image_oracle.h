@@ -39,8 +39,8 @@ struct ConvertInput {
 
 /// Decodes many files with one ImageMagick run (its start-up dominates the cost of small files).
 /// `options` apply to every image. Entry i is nullopt when ImageMagick cannot decode input i.
-inline std::vector<std::optional<ReferenceImage>> decodeManyWithConvert(
-    const std::vector<ConvertInput>& inputs, const std::string& options = "") {
+inline std::vector<std::optional<ReferenceImage>>
+decodeManyWithConvert(const std::vector<ConvertInput>& inputs, const std::string& options = "") {
     std::vector<std::optional<ReferenceImage>> results(inputs.size());
     if (inputs.empty()) return results;
     TempDir dir;
@@ -49,9 +49,9 @@ inline std::vector<std::optional<ReferenceImage>> decodeManyWithConvert(
         command += " -label " + std::to_string(i) + " " +
                    shellQuote(inputs[i].path + "[" + std::to_string(inputs[i].frame) + "]");
     }
-    command += " " + options + " -depth 8 -format '%l %w %h\\n' -write info:" +
-               shellQuote(dir.file("sizes.txt")) + " +adjoin " +
-               shellQuote("rgba:" + dir.path() + "out-%d.rgba") + " 2>/dev/null";
+    command += " " + options +
+               " -depth 8 -format '%l %w %h\\n' -write info:" + shellQuote(dir.file("sizes.txt")) +
+               " +adjoin " + shellQuote("rgba:" + dir.path() + "out-%d.rgba") + " 2>/dev/null";
     runCommand(command);
     const auto text = readBytes(dir.file("sizes.txt"));
     std::istringstream sizes(std::string(text.begin(), text.end()));

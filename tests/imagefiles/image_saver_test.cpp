@@ -31,7 +31,7 @@ Image synthetic(int width, int height, PixelFormat format, unsigned seed = 1) {
     Image image(width, height, format);
     std::mt19937 random(seed);
     for (int y = 0; y < height; ++y) {
-        std::uint8_t *p = image.row(y);
+        std::uint8_t* p = image.row(y);
         for (int x = 0; x < width; ++x, p += image.bytesPerPixel()) {
             p[0] = std::uint8_t((x * 255) / std::max(1, width - 1));
             p[1] = std::uint8_t((y * 255) / std::max(1, height - 1));
@@ -42,16 +42,16 @@ Image synthetic(int width, int height, PixelFormat format, unsigned seed = 1) {
     return image;
 }
 
-std::vector<std::uint8_t> readAll(const std::string &path) {
+std::vector<std::uint8_t> readAll(const std::string& path) {
     return test::readBytes(path);
 }
 
-Image load(const std::string &path) {
+Image load(const std::string& path) {
     return quill::imagefiles::loadImageFile(path, -1);
 }
 
 // The quantisation table segments (DQT) of a JPEG file, byte for byte.
-std::vector<std::uint8_t> quantisationTables(const std::vector<std::uint8_t> &jpeg) {
+std::vector<std::uint8_t> quantisationTables(const std::vector<std::uint8_t>& jpeg) {
     std::vector<std::uint8_t> tables;
     std::size_t pos = 2;
     while (pos + 4 <= jpeg.size() && jpeg[pos] == 0xFF && jpeg[pos + 1] != 0xDA) {
@@ -101,7 +101,7 @@ TEST(JpegEncoder, JfifLayoutAndQualityTables) {
         (std::vector<std::uint8_t>{0xFF, 0xD8, 0xFF, 0xE0, 0x00, 0x10, 'J', 'F', 'I', 'F', 0}));
     EXPECT_EQ(q8[20], 0xFF);
     // The tables equal those libjpeg's own cjpeg writes for the library quality.
-    for (const auto &[flags, libraryQuality] : std::vector<std::pair<int, int>>{
+    for (const auto& [flags, libraryQuality] : std::vector<std::pair<int, int>>{
              {8, 80}, {10, 100}, {15, 100}, {3 + kDither, 30}, {-4, 1}}) {
         SCOPED_TRACE(flags);
         const std::string ours = dir.file("ours.jpg"), ref = dir.file("ref.jpg");
@@ -120,7 +120,7 @@ TEST(JpegEncoder, JfifLayoutAndQualityTables) {
 TEST(JpegEncoder, PhotographsKeepTheirQualityAndAlphaIsDropped) {
     if (!test::haveImageMagick()) GTEST_SKIP() << "ImageMagick missing";
     test::TempDir dir;
-    for (const char *name : {"exif/nokia_n70_iptc.jpg", "exif/Canon_PowerShot_S40.jpg"}) {
+    for (const char* name : {"exif/nokia_n70_iptc.jpg", "exif/Canon_PowerShot_S40.jpg"}) {
         SCOPED_TRACE(name);
         const Image photo = test::photograph(name);
         ASSERT_FALSE(photo.empty());
@@ -141,7 +141,7 @@ TEST(JpegEncoder, PhotographsKeepTheirQualityAndAlphaIsDropped) {
     Image rgba(32, 32, PixelFormat::Bgra32);
     for (int y = 0; y < 32; ++y)
         for (int x = 0; x < 32; ++x) {
-            std::uint8_t *p = rgba.row(y) + x * 4;
+            std::uint8_t* p = rgba.row(y) + x * 4;
             p[0] = 40, p[1] = 90, p[2] = 200, p[3] = x < 16 ? 0 : 255;
         }
     const std::string path = dir.file("alpha.jpg");
@@ -209,8 +209,10 @@ TEST(PaletteFiles, IdentifyAgreesOnDepthAndPaletteSize) {
             EXPECT_EQ(bytes[png ? 24 : 28], depth);
             EXPECT_EQ(png ? bytes[25] : fileDepth, png ? 3 : depth);
             // The reduced picture still resembles the photograph.
-            EXPECT_GT(test::psnr(photo, test::decodeWithImageMagick(path, false)),
-                      depth == 1 ? 8.0 : depth == 4 ? 20.0 : 28.0);
+            EXPECT_GT(test::psnr(photo, test::decodeWithImageMagick(path, false)), depth == 1 ? 8.0
+                                                                                   : depth == 4
+                                                                                       ? 20.0
+                                                                                       : 28.0);
         }
     }
 }
@@ -283,14 +285,14 @@ TEST(Jp2Encoder, BoxFileSizesFallWithQualityAndAlphaIsKept) {
 TEST(ImageSaverWrite, CodestreamExtensionsGetABareCodestream) {
     test::TempDir dir;
     const Image image = synthetic(40, 30, PixelFormat::Bgr24);
-    for (const char *name : {"a.j2k", "B.J2K", "b.j2c", "c.jp2"}) {
+    for (const char* name : {"a.j2k", "B.J2K", "b.j2c", "c.jp2"}) {
         SCOPED_TRACE(name);
         ASSERT_TRUE(saveImageFile(image, dir.file(name), Encoder::Jp2k, 8, 24).ok);
         const auto bytes = readAll(dir.file(name));
         ASSERT_GT(bytes.size(), 4u);
         // A codestream starts with its SOC and SIZ markers; a JP2 file with a signature box.
-        const bool codestream = bytes[0] == 0xFF && bytes[1] == 0x4F && bytes[2] == 0xFF &&
-                                bytes[3] == 0x51;
+        const bool codestream =
+            bytes[0] == 0xFF && bytes[1] == 0x4F && bytes[2] == 0xFF && bytes[3] == 0x51;
         EXPECT_EQ(codestream, std::string(name) != "c.jp2");
         if (std::string(name) != "b.j2c") {
             EXPECT_FALSE(load(dir.file(name)).empty());
@@ -301,7 +303,7 @@ TEST(ImageSaverWrite, CodestreamExtensionsGetABareCodestream) {
 TEST(ImageSaverWrite, BaselineFlagKeepsLowQualitiesBaseline) {
     // At quality 1 the tables need 16-bit entries: an extended frame (C1) unless forced to 8 bits.
     const Image image = synthetic(64, 48, PixelFormat::Bgr24);
-    const auto frameMarker = [](const std::vector<std::uint8_t> &jpeg) {
+    const auto frameMarker = [](const std::vector<std::uint8_t>& jpeg) {
         for (std::size_t i = 2; i + 1 < jpeg.size(); ++i)
             if (jpeg[i] == 0xFF && (jpeg[i + 1] == 0xC0 || jpeg[i + 1] == 0xC1)) return jpeg[i + 1];
         return std::uint8_t(0);
@@ -318,8 +320,8 @@ TEST(ImageSaverWrite, BaselineFlagKeepsLowQualitiesBaseline) {
 
 // Mounts a 64 KiB tmpfs for the test; skipped where mounting is not permitted.
 class FullDisk {
-  public:
-    explicit FullDisk(const std::string &dir) : m_dir(dir) {
+public:
+    explicit FullDisk(const std::string& dir) : m_dir(dir) {
         m_mounted = test::runCommand("mount -t tmpfs -o size=64k tmpfs " + test::shellQuote(dir) +
                                      " 2>/dev/null") == 0;
     }
@@ -328,7 +330,7 @@ class FullDisk {
     }
     [[nodiscard]] bool mounted() const { return m_mounted; }
 
-  private:
+private:
     std::string m_dir;
     bool m_mounted = false;
 };
@@ -345,7 +347,8 @@ TEST(ImageSaverWrite, FullDiskFailsCleanlyAndKeepsTheOldFile) {
 
     Image noisy(300, 300, PixelFormat::Bgr24); // noise: over 64 KiB in any format
     std::mt19937 random(7);
-    for (std::size_t i = 0; i < noisy.sizeInBytes(); ++i) noisy.data()[i] = std::uint8_t(random());
+    for (std::size_t i = 0; i < noisy.sizeInBytes(); ++i)
+        noisy.data()[i] = std::uint8_t(random());
     for (Encoder encoder : {Encoder::Bmp, Encoder::Png, Encoder::Jpeg, Encoder::Jp2k}) {
         SCOPED_TRACE(std::uint32_t(encoder));
         const auto result = saveImageFile(noisy, target, encoder, 10, 24);

@@ -291,7 +291,8 @@ TEST(PcxDecoder, MonochromeAndAlphaDecodeOtherLayoutsFail) {
     Bytes mono = fixtureBytes("pcx/mono-16x2.pcx");
     const auto white = rgba(255, 255, 255);
     const auto black = rgba(0, 0, 0);
-    for (int i = 16; i < 22; ++i) mono[std::size_t(i)] = 0;
+    for (int i = 16; i < 22; ++i)
+        mono[std::size_t(i)] = 0;
     EXPECT_EQ(pixelAt(decodePcx(mono), 0, 1), white);
     EXPECT_EQ(pixelAt(decodePcx(mono), 1, 1), black);
     mono[3] = 2;
@@ -312,17 +313,18 @@ TEST(PcxDecoder, OnePlaneOfFourBitsIsSixteenColours) {
     pcx[0] = 10;
     pcx[1] = 5;
     pcx[2] = 1;
-    pcx[3] = 4;               // bits per plane
-    pcx[8] = 2;               // x max
-    pcx[10] = 1;              // y max
-    pcx[65] = 1;              // planes
-    pcx[66] = 2;              // bytes per line
+    pcx[3] = 4;  // bits per plane
+    pcx[8] = 2;  // x max
+    pcx[10] = 1; // y max
+    pcx[65] = 1; // planes
+    pcx[66] = 2; // bytes per line
     for (int i = 0; i < 16; ++i) {
         pcx[std::size_t(16 + 3 * i)] = std::uint8_t(16 * i);
         pcx[std::size_t(17 + 3 * i)] = std::uint8_t(255 - 16 * i);
         pcx[std::size_t(18 + 3 * i)] = 7;
     }
-    for (std::uint8_t byte : {0x1F, 0x2F, 0xC2, 0x00}) pcx.push_back(byte); // 1F 2F | 00 00
+    for (std::uint8_t byte : {0x1F, 0x2F, 0xC2, 0x00})
+        pcx.push_back(byte); // 1F 2F | 00 00
     const toolkit::Image image = decodePcx(pcx);
     ASSERT_EQ(image.width(), 3);
     ASSERT_EQ(image.height(), 2);

@@ -18,20 +18,20 @@ using quill::toolkit::Image;
 using quill::toolkit::PixelFormat;
 namespace test = quill::test;
 
-Image expand(const PalettedImage &paletted) {
+Image expand(const PalettedImage& paletted) {
     Image image(paletted.width, paletted.height, PixelFormat::Bgr24);
     for (int y = 0; y < paletted.height; ++y)
         for (int x = 0; x < paletted.width; ++x) {
-            const auto &c = paletted.palette.at(
+            const auto& c = paletted.palette.at(
                 paletted.indices[std::size_t(y) * std::size_t(paletted.width) + std::size_t(x)]);
-            std::uint8_t *p = image.row(y) + x * 3;
+            std::uint8_t* p = image.row(y) + x * 3;
             p[0] = c.blue, p[1] = c.green, p[2] = c.red;
         }
     return image;
 }
 
 // Mean absolute difference per channel.
-double meanError(const Image &a, const Image &b) {
+double meanError(const Image& a, const Image& b) {
     double sum = 0;
     for (int y = 0; y < a.height(); ++y)
         for (int x = 0; x < a.width(); ++x)
@@ -42,7 +42,7 @@ double meanError(const Image &a, const Image &b) {
 }
 
 // Mean absolute difference of 8x8 block averages: what the eye sees from a distance.
-double blockError(const Image &a, const Image &b) {
+double blockError(const Image& a, const Image& b) {
     double sum = 0;
     int blocks = 0;
     for (int by = 0; by + 8 <= a.height(); by += 8)
@@ -75,7 +75,7 @@ TEST(Quantizer, RefusesBadRequestsAndKeepsFewColoursExactly) {
     EXPECT_FALSE(quantizeImage(Image().view(), 16, Dithering::None));
     for (int y = 0; y < 4; ++y)
         for (int x = 0; x < 9; ++x) {
-            std::uint8_t *p = image.row(y) + x * 4;
+            std::uint8_t* p = image.row(y) + x * 4;
             p[0] = std::uint8_t(x % 3 * 100), p[1] = std::uint8_t(y * 60), p[2] = 9;
             p[3] = std::uint8_t(x * 20); // alpha plays no part
         }
@@ -92,11 +92,11 @@ TEST(Quantizer, RefusesBadRequestsAndKeepsFewColoursExactly) {
 
 // The error of a fixed, picture-independent palette of 8 x 8 x 4 levels: the yardstick a
 // quantiser that ignores the picture (or builds its palette badly) ends up near.
-double uniformPaletteError(const Image &photo) {
+double uniformPaletteError(const Image& photo) {
     Image mapped = photo.clone();
     for (int y = 0; y < mapped.height(); ++y)
         for (int x = 0; x < mapped.width(); ++x) {
-            std::uint8_t *p = mapped.row(y) + x * 3;
+            std::uint8_t* p = mapped.row(y) + x * 3;
             const int levels[3] = {4, 8, 8};
             for (int c = 0; c < 3; ++c) {
                 const int step = 256 / levels[c];
@@ -110,7 +110,7 @@ TEST(Quantizer, PhotographsStayClose) {
     if (!test::haveImageMagick()) GTEST_SKIP() << "ImageMagick missing";
     // Measured mean errors per channel at 256 colours: 1.4 (Nokia), 2.8 (noisy Canon) and 1.8
     // levels; 16 colours stay under 8. The fixed palette is several times worse.
-    for (const char *name :
+    for (const char* name :
          {"exif/nokia_n70_iptc.jpg", "exif/Canon_PowerShot_S40.jpg", "jpeg/progressive_3.jpg"}) {
         SCOPED_TRACE(name);
         const Image photo = test::photograph(name);
@@ -137,7 +137,7 @@ TEST(Quantizer, DitheringRemovesBandingFromSmoothGradients) {
     Image gradient(256, 128, PixelFormat::Bgr24);
     for (int y = 0; y < 128; ++y)
         for (int x = 0; x < 256; ++x) {
-            std::uint8_t *p = gradient.row(y) + x * 3;
+            std::uint8_t* p = gradient.row(y) + x * 3;
             p[0] = std::uint8_t(x), p[1] = std::uint8_t(y * 2), p[2] = 128;
         }
     const auto plain = quantizeImage(gradient.view(), 16, Dithering::None);

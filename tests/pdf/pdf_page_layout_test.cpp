@@ -22,10 +22,10 @@ TEST(PdfPageLayout, OrientationAndFitRules) {
         double x, y, w, h;
     };
     const Case cases[] = {
-        {600, 400, true, 120, 97, 0, 0},  // landscape, fits: pixel size, centred
-        {500, 400, false, 47, 220, 0, 0}, // not wider than 595: portrait, centred
-        {595, 100, false, 0, 370, 0, 0},  // exactly 595 wide stays portrait
-        {2000, 1000, true, 0, 87, 841.89, 0}, // spans the page width, centred vertically
+        {600, 400, true, 120, 97, 0, 0},       // landscape, fits: pixel size, centred
+        {500, 400, false, 47, 220, 0, 0},      // not wider than 595: portrait, centred
+        {595, 100, false, 0, 370, 0, 0},       // exactly 595 wide stays portrait
+        {2000, 1000, true, 0, 87, 841.89, 0},  // spans the page width, centred vertically
         {1000, 2000, false, 87, 0, 0, 841.89}, // spans the page height, centred horizontally
         {843, 300, true, 0, 147, 841.89, 0},   // wider than the rounded page width
         {842, 300, true, 0, 147, 0, 0},        // not wider than 842: keeps its size
@@ -33,7 +33,7 @@ TEST(PdfPageLayout, OrientationAndFitRules) {
         // Exactly the page's proportions but larger: still fitted, not left to overflow.
         {59528, 84189, false, 0, 0, 595.28, 0},
     };
-    for (const Case &c : cases) {
+    for (const Case& c : cases) {
         SCOPED_TRACE(std::to_string(c.width) + "x" + std::to_string(c.height));
         const auto layout = pdfPageLayout(c.width, c.height);
         EXPECT_EQ(layout.landscape, c.landscape);
@@ -47,7 +47,7 @@ TEST(PdfPageLayout, OrientationAndFitRules) {
 }
 
 // A baseline JFIF file of the given size, made by ImageMagick.
-bool makeJpeg(const std::string &path, int width, int height, bool progressive = false) {
+bool makeJpeg(const std::string& path, int width, int height, bool progressive = false) {
     return test::runCommand("/usr/bin/convert -size " + std::to_string(width) + "x" +
                             std::to_string(height) + " gradient:navy-orange " +
                             (progressive ? "-interlace JPEG " : "") +

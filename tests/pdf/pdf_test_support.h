@@ -10,11 +10,11 @@
 
 namespace quill::test {
 
-inline std::string asText(const std::vector<std::uint8_t> &bytes) {
+inline std::string asText(const std::vector<std::uint8_t>& bytes) {
     return std::string(bytes.begin(), bytes.end());
 }
 
-inline int countOf(const std::string &text, const std::string &needle) {
+inline int countOf(const std::string& text, const std::string& needle) {
     int count = 0;
     for (std::size_t at = text.find(needle); at != std::string::npos;
          at = text.find(needle, at + 1))
@@ -24,7 +24,7 @@ inline int countOf(const std::string &text, const std::string &needle) {
 
 /// The cross-reference entries of a one-section table: object number -> offset. Also checks the
 /// startxref value points at the "xref" line (else returns an empty map).
-inline std::map<int, std::size_t> xrefOffsets(const std::string &pdf) {
+inline std::map<int, std::size_t> xrefOffsets(const std::string& pdf) {
     std::map<int, std::size_t> offsets;
     const std::size_t start = pdf.rfind("startxref\n");
     if (start == std::string::npos) return offsets;

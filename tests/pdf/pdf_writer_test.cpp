@@ -75,7 +75,7 @@ TEST(PdfWriter, DocumentStructureAndCrossReferences) {
     // tree, images, resources, information, catalog.
     const auto offsets = test::xrefOffsets(pdf);
     ASSERT_EQ(offsets.size(), 7u);
-    for (const auto &[object, offset] : offsets)
+    for (const auto& [object, offset] : offsets)
         EXPECT_EQ(pdf.compare(offset, std::to_string(object).size() + 7,
                               std::to_string(object) + " 0 obj\n"),
                   0)
@@ -123,7 +123,7 @@ TEST(PdfWriter, PlacementSizesUnitsAndRepeatedImages) {
 
 TEST(PdfWriter, PlacementErrorsLeaveAValidDocument) {
     struct Case {
-        const char *what;
+        const char* what;
         std::vector<std::uint8_t> bytes;
         PdfError error;
     };
@@ -148,7 +148,7 @@ TEST(PdfWriter, PlacementErrorsLeaveAValidDocument) {
         {"text", {'h', 'e', 'l', 'l', 'o'}, PdfError::UnsupportedImage},
         {"empty", {}, PdfError::UnsupportedImage},
     };
-    for (const Case &c : cases) {
+    for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         PdfWriter writer = portraitWithPage();
         EXPECT_FALSE(writer.placeImageData(c.what, c.bytes, 0, 0, 0, 0));
@@ -182,7 +182,7 @@ TEST(PdfWriter, SavingChecksTheFileNameAndReportsSystemErrors) {
         EXPECT_NE(pdf.find("/Creator (a \\(b\\) \\\\ c)\n"), std::string::npos);
         EXPECT_FALSE(writer.saveDocument(dir.file("again.pdf"))); // already closed
     }
-    for (const std::string &name : {std::string(), dir.path(), dir.file("..")}) {
+    for (const std::string& name : {std::string(), dir.path(), dir.file("..")}) {
         PdfWriter writer = portraitWithPage();
         EXPECT_FALSE(writer.saveDocument(name));
         EXPECT_EQ(writer.getLastError(), 14) << name;

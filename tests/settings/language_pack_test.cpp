@@ -115,7 +115,7 @@ TEST(LanguagePack, MalformedContainersFail) {
         {"length-0 entry ends the table early", withBytes(plain, second + 1, {0, 0})},
         {"entry beyond the data", withBytes(plain, 16 + 1, {0xFE, 0x7F})},
     };
-    for (const auto &[what, block] : broken) {
+    for (const auto& [what, block] : broken) {
         EXPECT_FALSE(unpackBlock(block, scrambleKey(), 10, out)) << what;
     }
     EXPECT_FALSE(unpackBlock(plain, {}, 11, out)); // fewer entries than expected
@@ -138,11 +138,11 @@ TEST(LanguagePack, TextTableSourcesNeedEveryEntryExactlyOnce) {
     EXPECT_NE(error.find("extra"), std::string::npos);
     EXPECT_FALSE(parseTextTable("0: a\n2: c\n", 3, entries, error)); // gap
     // A duplicate, an empty entry, a line without separator.
-    for (const char *bad : {"0: a\n0: a\n1: b\n", "0: a\n1: \n", "0: a\n1 b\n"}) {
+    for (const char* bad : {"0: a\n0: a\n1: b\n", "0: a\n1: \n", "0: a\n1 b\n"}) {
         EXPECT_FALSE(parseTextTable(bad, 2, entries, error)) << bad;
     }
 
-    for (const auto &[file, count] : {std::pair{"lang/en.txt", kUiTextCount},
+    for (const auto& [file, count] : {std::pair{"lang/en.txt", kUiTextCount},
                                       std::pair{"lang/programinfo.txt", kProgramInfoCount}}) {
         const Bytes bytes = test::readBytes(std::string(QUILL_SOURCE_DIR) + "/" + file);
         ASSERT_TRUE(parseTextTable(std::string(bytes.begin(), bytes.end()),

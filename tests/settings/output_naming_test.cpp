@@ -152,7 +152,7 @@ TEST(OutputNaming, ExtensionsAndSameAsSource) {
 }
 
 class CountingPolicy final : public CollisionPolicy {
-  public:
+public:
     explicit CountingPolicy(CollisionAnswer answer) : answer(answer) {}
     CollisionAnswer decide(const std::string&) override {
         ++asked;

@@ -58,7 +58,8 @@ TEST(PlaceholderText, NormaliseAndExpand) {
 
 TEST(PlaceholderText, ValuesCannotMoveOutputsOutOfTheirDirectory) {
     PlaceholderValues v = samplePlaceholderValues();
-    const std::tuple<const char*, const char*, const char*> dirCases[] = { // name, pattern, result
+    const std::tuple<const char*, const char*, const char*> dirCases[] = {
+        // name, pattern, result
         {"..", "/out/%FN%/", "/out/__/"},
         {".", "/out/%FN%%FN%/", "/out/__/"},
         {"../../etc", "/out/%FN%/", "/out/.._.._etc/"},

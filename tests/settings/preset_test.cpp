@@ -14,7 +14,7 @@ namespace {
 TEST(DefaultPresets, SixDistinctNamedPresetsAsTabled) {
     ASSERT_TRUE(loadUiTexts(kEnglishLanguage));
     const PresetList list = defaultPresetList();
-    const auto &p = list.presets;
+    const auto& p = list.presets;
     ASSERT_EQ(p.size(), 6u);
     EXPECT_EQ(list.currentIndex, 0u);
     const int pages[6] = {0, 7, 5, 12, 12, 13};
@@ -60,47 +60,56 @@ TEST(PresetRecord, StoreKeepsIndexAndName) {
 
 // Each row breaks one field just outside its range; the unbroken default passes.
 TEST(PresetRange, EveryBoundIsChecked) {
-    const std::vector<std::pair<const char *, std::function<void(Preset &)>>> breaks = {
-        {"selectedPage 14", [](Preset &p) { p.selectedPage = 14; }},
-        {"flag 2", [](Preset &p) { p.includeVideos = 2; }},
-        {"cropMode 2", [](Preset &p) { p.cropMode = 2; }},
-        {"overlayKind 2", [](Preset &p) { p.overlayKind = 2; }},
-        {"condition property 15", [](Preset &p) { p.filterConditions = {{0, 15, 0, "x", 2}}; }},
-        {"condition operator 8", [](Preset &p) { p.filterConditions = {{0, 1, 8, "x", 2}}; }},
-        {"condition kind 0", [](Preset &p) { p.filterConditions = {{0, 1, 0, "x", 0}}; }},
-        {"cropLeft -1", [](Preset &p) { p.cropLeft = -1; }},
-        {"cropBottom 10000", [](Preset &p) { p.cropBottom = 10000; }},
-        {"trimColorTolerance 51", [](Preset &p) { p.trimColorTolerance = 51; }},
-        {"trimOutlierTolerance 51", [](Preset &p) { p.trimOutlierTolerance = 51; }},
-        {"rotateMode 7", [](Preset &p) { p.rotateMode = 7; }},
-        {"resizeWidth 10000", [](Preset &p) { p.resizeWidth = 10000; }},
-        {"resizePercent 1000", [](Preset &p) { p.resizePercent = 1000; }},
-        {"resizeLimits 4", [](Preset &p) { p.resizeLimits = 4; }},
-        {"brightnessLevel 201", [](Preset &p) { p.brightnessLevel = 201; }},
-        {"saturationLevel 301", [](Preset &p) { p.saturationLevel = 301; }},
-        {"gammaLevel 0", [](Preset &p) { p.gammaLevel = 0; }},
-        {"gammaLevel 400", [](Preset &p) { p.gammaLevel = 400; }},
-        {"channelAdjustBlue 201", [](Preset &p) { p.channelAdjustBlue = 201; }},
-        {"canvasWidth 10000", [](Preset &p) { p.canvasWidth = 10000; }},
-        {"canvasMode 3", [](Preset &p) { p.canvasMode = 3; }},
-        {"canvasColor", [](Preset &p) { p.canvasColor = 0x1000000; }},
-        {"empty font", [](Preset &p) { p.overlayFontName.clear(); }},
-        {"font size 0", [](Preset &p) { p.overlayFontSize = 0; }},
-        {"overlayTextAlign 3", [](Preset &p) { p.overlayTextAlign = 3; }},
-        {"line spacing -101", [](Preset &p) { p.overlayLineSpacing = -101; }},
-        {"image scale 9", [](Preset &p) { p.overlayImageScale = 9; }},
-        {"outline width 0", [](Preset &p) { p.overlayOutlineWidth = 0; }},
-        {"opacity 101", [](Preset &p) { p.overlayOpacity = 101; }},
-        {"horizontal align 3", [](Preset &p) { p.overlayHorizontalAlign = 3; }},
-        {"vertical margin 0", [](Preset &p) { p.overlayVerticalMargin = 0; }},
-        {"sortKey 10", [](Preset &p) { p.sortKey = 10; }},
-        {"fileDateSource 4", [](Preset &p) { p.fileDateSource = 4; }},
-        {"shift -10000", [](Preset &p) { p.fileDateShiftMinutes = -10000; }},
-        {"outputFormat 5", [](Preset &p) { p.outputFormat = 5; }},
-        {"quality 0", [](Preset &p) { p.quality = 0; }},
-        {"colorDepth 5", [](Preset &p) { p.colorDepth = 5; }},
+    const std::vector<std::pair<const char*, std::function<void(Preset&)>>> breaks = {
+        {"selectedPage 14", [](Preset& p) { p.selectedPage = 14; }},
+        {"flag 2", [](Preset& p) { p.includeVideos = 2; }},
+        {"cropMode 2", [](Preset& p) { p.cropMode = 2; }},
+        {"overlayKind 2", [](Preset& p) { p.overlayKind = 2; }},
+        {"condition property 15",
+         [](Preset& p) {
+             p.filterConditions = {{0, 15, 0, "x", 2}};
+         }},
+        {"condition operator 8",
+         [](Preset& p) {
+             p.filterConditions = {{0, 1, 8, "x", 2}};
+         }},
+        {"condition kind 0",
+         [](Preset& p) {
+             p.filterConditions = {{0, 1, 0, "x", 0}};
+         }},
+        {"cropLeft -1", [](Preset& p) { p.cropLeft = -1; }},
+        {"cropBottom 10000", [](Preset& p) { p.cropBottom = 10000; }},
+        {"trimColorTolerance 51", [](Preset& p) { p.trimColorTolerance = 51; }},
+        {"trimOutlierTolerance 51", [](Preset& p) { p.trimOutlierTolerance = 51; }},
+        {"rotateMode 7", [](Preset& p) { p.rotateMode = 7; }},
+        {"resizeWidth 10000", [](Preset& p) { p.resizeWidth = 10000; }},
+        {"resizePercent 1000", [](Preset& p) { p.resizePercent = 1000; }},
+        {"resizeLimits 4", [](Preset& p) { p.resizeLimits = 4; }},
+        {"brightnessLevel 201", [](Preset& p) { p.brightnessLevel = 201; }},
+        {"saturationLevel 301", [](Preset& p) { p.saturationLevel = 301; }},
+        {"gammaLevel 0", [](Preset& p) { p.gammaLevel = 0; }},
+        {"gammaLevel 400", [](Preset& p) { p.gammaLevel = 400; }},
+        {"channelAdjustBlue 201", [](Preset& p) { p.channelAdjustBlue = 201; }},
+        {"canvasWidth 10000", [](Preset& p) { p.canvasWidth = 10000; }},
+        {"canvasMode 3", [](Preset& p) { p.canvasMode = 3; }},
+        {"canvasColor", [](Preset& p) { p.canvasColor = 0x1000000; }},
+        {"empty font", [](Preset& p) { p.overlayFontName.clear(); }},
+        {"font size 0", [](Preset& p) { p.overlayFontSize = 0; }},
+        {"overlayTextAlign 3", [](Preset& p) { p.overlayTextAlign = 3; }},
+        {"line spacing -101", [](Preset& p) { p.overlayLineSpacing = -101; }},
+        {"image scale 9", [](Preset& p) { p.overlayImageScale = 9; }},
+        {"outline width 0", [](Preset& p) { p.overlayOutlineWidth = 0; }},
+        {"opacity 101", [](Preset& p) { p.overlayOpacity = 101; }},
+        {"horizontal align 3", [](Preset& p) { p.overlayHorizontalAlign = 3; }},
+        {"vertical margin 0", [](Preset& p) { p.overlayVerticalMargin = 0; }},
+        {"sortKey 10", [](Preset& p) { p.sortKey = 10; }},
+        {"fileDateSource 4", [](Preset& p) { p.fileDateSource = 4; }},
+        {"shift -10000", [](Preset& p) { p.fileDateShiftMinutes = -10000; }},
+        {"outputFormat 5", [](Preset& p) { p.outputFormat = 5; }},
+        {"quality 0", [](Preset& p) { p.quality = 0; }},
+        {"colorDepth 5", [](Preset& p) { p.colorDepth = 5; }},
     };
-    for (const auto &[what, breakIt] : breaks) {
+    for (const auto& [what, breakIt] : breaks) {
         Preset p = defaultPreset(0, "x");
         breakIt(p);
         EXPECT_FALSE(presetInRange(p)) << what;

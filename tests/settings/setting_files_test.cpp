@@ -15,7 +15,7 @@ namespace {
 using Bytes = std::vector<std::uint8_t>;
 
 class SettingFiles : public ::testing::Test {
-  protected:
+protected:
     void SetUp() override {
         ASSERT_TRUE(loadProgramInfo());
         ASSERT_TRUE(loadUiTexts(kEnglishLanguage));
@@ -28,7 +28,7 @@ PresetList fivePresets() {
     PresetList list = defaultPresetList();
     list.presets.resize(5);
     list.currentIndex = 3;
-    Preset &third = list.presets[2];
+    Preset& third = list.presets[2];
     third.filterEnabled = 1;
     third.filterConditions = {
         {2, 4, 2, "800", 1}, {0xFFFFFFFD, 1, 6, "IMG_*|DSC#", 2}, {0x80000002, 14, 0, "2020", 1}};
@@ -58,7 +58,7 @@ TEST_F(SettingFiles, HeaderIsShortNameVersionAndTwoOnes) {
     Bytes foreign = header, badFlag = header;
     foreign[0] = 'q';
     badFlag.back() = 2;
-    for (const Bytes &bad : {foreign, badFlag}) {
+    for (const Bytes& bad : {foreign, badFlag}) {
         EXPECT_FALSE(headerIsCurrent(bad));
         EXPECT_EQ(headerVersion(bad), 0.0f);
     }
@@ -173,7 +173,7 @@ TEST_F(SettingFiles, UnusableFilesGiveTheDefaults) {
     Bytes headerOnly = settingFileHeader();
     headerOnly.push_back(0);
     test::writeBytes(dir.file("empty"), headerOnly);
-    for (const char *name : {"missing", "foreign", "empty"}) {
+    for (const char* name : {"missing", "foreign", "empty"}) {
         PresetList list;
         readPresets(dir.file(name), list);
         EXPECT_EQ(list, defaultPresetList()) << name;
@@ -185,16 +185,16 @@ TEST_F(SettingFiles, AFileWeCannotReadIsKeptBeforeItIsWrittenOver) {
     const Bytes newer = withVersion(serializePresets(fivePresets()), 4.7f);
     const Bytes foreign = {'x', 'y', 'z'};
     const struct {
-        const char *name;
+        const char* name;
         Bytes existing;
-        const char *backup; // "" when nothing is to be kept
+        const char* backup; // "" when nothing is to be kept
     } cases[] = {
         {"Presets", newer, "Presets.4.7.bak"},
         {"Foreign", foreign, "Foreign.unknown.bak"},
         {"Current", serializePresets(fivePresets()), ""},
         {"Empty", {}, ""},
     };
-    for (const auto &c : cases) {
+    for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         const std::string path = dir.file(c.name);
         test::writeBytes(path, c.existing);
@@ -256,7 +256,7 @@ TEST_F(SettingFiles, LanguageFile) {
     EXPECT_EQ(readLanguage(path), 4);
     EXPECT_FALSE(writeLanguage(path, 11));
 
-    const auto stored = [&](const Bytes &bytes) {
+    const auto stored = [&](const Bytes& bytes) {
         test::writeBytes(path, bytes);
         return readStoredLanguage(path);
     };
@@ -274,7 +274,7 @@ TEST_F(SettingFiles, LanguageFile) {
 }
 
 TEST_F(SettingFiles, SystemLanguageChoosesTheTableOrEnglish) {
-    const char *saved = std::getenv("LC_ALL");
+    const char* saved = std::getenv("LC_ALL");
     const std::string restore = saved ? saved : "";
     setenv("LC_ALL", "ja_JP.UTF-8", 1);
     EXPECT_EQ(systemLanguageIndex(), kEnglishLanguage);

@@ -11,7 +11,8 @@ TEST(Image, AllocatesZeroedRowsWithPaddedStride) {
     ASSERT_FALSE(img.empty());
     EXPECT_EQ(img.stride(), 16u); // 15 bytes padded to 16
     for (int y = 0; y < 3; ++y)
-        for (std::size_t i = 0; i < img.stride(); ++i) EXPECT_EQ(img.row(y)[i], 0);
+        for (std::size_t i = 0; i < img.stride(); ++i)
+            EXPECT_EQ(img.row(y)[i], 0);
 }
 
 TEST(Image, RefusesEmptyAndOversizedRequestsWithoutThrowing) {

@@ -105,10 +105,12 @@ TEST(PlatformFiles, CopyMoveDeleteAndNoReplace) {
     TempDir dir;
     quill::test::writeText(dir.file("a"), "alpha");
     quill::test::writeText(dir.file("b"), "beta");
-    EXPECT_FALSE(platform::copyFile(dir.file("a"), dir.file("b"), platform::Overwrite::FailIfExists));
+    EXPECT_FALSE(
+        platform::copyFile(dir.file("a"), dir.file("b"), platform::Overwrite::FailIfExists));
     EXPECT_EQ(platform::lastError(), EEXIST);
     EXPECT_EQ(quill::test::readBytes(dir.file("b")).size(), 4u);
-    ASSERT_TRUE(platform::copyFile(dir.file("a"), dir.file("c"), platform::Overwrite::FailIfExists));
+    ASSERT_TRUE(
+        platform::copyFile(dir.file("a"), dir.file("c"), platform::Overwrite::FailIfExists));
     ASSERT_TRUE(platform::moveFile(dir.file("c"), dir.file("b"), platform::Overwrite::Replace));
     EXPECT_FALSE(platform::fileExists(dir.file("c")));
     EXPECT_EQ(quill::test::readBytes(dir.file("b")).size(), 5u);
@@ -152,13 +154,18 @@ TEST(PlatformPaths, OneSpellingPerPath) {
         const char* given;
         const char* normal;
     } cases[] = {
-        {"dir//a.png", "dir/a.png"},     {"dir/./a.png", "dir/a.png"},
-        {"//x///y/", "/x/y/"},           {"./a.png", "a.png"},
-        {"a/.", "a/"},                   {".", "."},
+        {"dir//a.png", "dir/a.png"},
+        {"dir/./a.png", "dir/a.png"},
+        {"//x///y/", "/x/y/"},
+        {"./a.png", "a.png"},
+        {"a/.", "a/"},
+        {".", "."},
         {"out/sub/../sub/a.jpg", "out/sub/../sub/a.jpg"}, // ".." stays: links make folding unsafe
-        {"a/.hidden/./b", "a/.hidden/b"}, {"a/..b/c", "a/..b/c"},
+        {"a/.hidden/./b", "a/.hidden/b"},
+        {"a/..b/c", "a/..b/c"},
     };
-    for (const auto& c : cases) EXPECT_EQ(platform::normalisePath(c.given), c.normal) << c.given;
+    for (const auto& c : cases)
+        EXPECT_EQ(platform::normalisePath(c.given), c.normal) << c.given;
 }
 
 TEST(PlatformFiles, OnlyRegularFilesAreRead) {

@@ -59,7 +59,7 @@ enum Attribute : std::uint32_t {
 struct FileInfo {
     bool isDirectory = false;
     std::uint64_t size = 0;
-    std::uint32_t attributes = 0; ///< Attribute bits
+    std::uint32_t attributes = 0;  ///< Attribute bits
     std::int64_t createdDate = 0;  ///< local-time seconds (birth time, else modification time)
     std::int64_t modifiedDate = 0; ///< local-time seconds
     std::int64_t accessedDate = 0; ///< local-time seconds
@@ -78,7 +78,7 @@ struct FileIdentity {
 
 /// Metadata of a file or directory (links followed); nullopt when it does not exist.
 [[nodiscard]] std::optional<FileInfo> fileInfo(const std::string& path);
-[[nodiscard]] bool fileExists(const std::string& path);      ///< any kind of entry
+[[nodiscard]] bool fileExists(const std::string& path); ///< any kind of entry
 [[nodiscard]] bool isDirectory(const std::string& path);
 [[nodiscard]] bool isRegularFile(const std::string& path);
 

@@ -34,7 +34,9 @@ std::string envOr(const char* name, const std::string& fallback) {
     return (v && *v) ? std::string(v) : fallback;
 }
 
-std::string homeDirectory() { return envOr("HOME", "/"); }
+std::string homeDirectory() {
+    return envOr("HOME", "/");
+}
 
 /// Reads one XDG user directory (e.g. XDG_DESKTOP_DIR) from ~/.config/user-dirs.dirs.
 std::string xdgUserDir(const std::string& key, const std::string& fallbackName) {
@@ -46,7 +48,8 @@ std::string xdgUserDir(const std::string& key, const std::string& fallbackName) 
         std::string value = line.substr(key.size() + 1);
         if (value.size() >= 2 && value.front() == '"' && value.back() == '"')
             value = value.substr(1, value.size() - 2);
-        if (value.rfind("$HOME", 0) == 0) value = home + value.substr(value.size() > 5 && value[5] == '/' ? 6 : 5);
+        if (value.rfind("$HOME", 0) == 0)
+            value = home + value.substr(value.size() > 5 && value[5] == '/' ? 6 : 5);
         if (!value.empty() && value.front() == '/') return withTrailingSeparator(value);
     }
     return home + fallbackName + "/";
@@ -226,16 +229,22 @@ std::string programDirectory() {
     return directoryPart(buffer);
 }
 
-std::string tempDirectory() { return withTrailingSeparator(envOr("TMPDIR", "/tmp")); }
+std::string tempDirectory() {
+    return withTrailingSeparator(envOr("TMPDIR", "/tmp"));
+}
 
 std::string appDataDirectory() {
     return withTrailingSeparator(
         envOr("XDG_CONFIG_HOME", withTrailingSeparator(homeDirectory()) + ".config"));
 }
 
-std::string desktopDirectory() { return xdgUserDir("XDG_DESKTOP_DIR", "Desktop"); }
+std::string desktopDirectory() {
+    return xdgUserDir("XDG_DESKTOP_DIR", "Desktop");
+}
 
-std::string documentsDirectory() { return xdgUserDir("XDG_DOCUMENTS_DIR", "Documents"); }
+std::string documentsDirectory() {
+    return xdgUserDir("XDG_DOCUMENTS_DIR", "Documents");
+}
 
 std::string currentDirectory() {
     std::string buffer(4096, '\0');
@@ -276,7 +285,8 @@ std::optional<FileInfo> fileInfo(const std::string& path) {
     info.mode = st.st_mode & 07777;
     std::uint32_t attrs = 0;
     if (!(st.st_mode & S_IWUSR)) attrs |= AttrReadOnly;
-    std::string name = filePart(path.size() > 1 && path.back() == '/' ? path.substr(0, path.size() - 1) : path);
+    std::string name =
+        filePart(path.size() > 1 && path.back() == '/' ? path.substr(0, path.size() - 1) : path);
     if (!name.empty() && name[0] == '.' && name != "." && name != "..") attrs |= AttrHidden;
     if (info.isDirectory) attrs |= AttrDirectory;
     if (S_ISREG(st.st_mode)) attrs |= AttrArchive;
@@ -441,7 +451,9 @@ bool moveFile(const std::string& from, const std::string& to, Overwrite mode) {
     return moveFile(from, target);
 }
 
-bool deleteFile(const std::string& path) { return ::unlink(path.c_str()) == 0 || fail(); }
+bool deleteFile(const std::string& path) {
+    return ::unlink(path.c_str()) == 0 || fail();
+}
 
 bool createDirectory(const std::string& path) {
     if (::mkdir(path.c_str(), 0777) == 0) return true;
@@ -562,9 +574,13 @@ std::optional<std::vector<std::uint8_t>> readFile(const std::string& path, std::
     return bytes;
 }
 
-int lastError() { return t_lastError; }
+int lastError() {
+    return t_lastError;
+}
 
-bool isDiskFull(int error) { return error == ENOSPC || error == EDQUOT; }
+bool isDiskFull(int error) {
+    return error == ENOSPC || error == EDQUOT;
+}
 
 // --- PendingFile -------------------------------------------------------------------------------
 
@@ -703,7 +719,9 @@ InstanceLock::~InstanceLock() {
     if (m_fd >= 0) ::close(m_fd);
 }
 
-InstanceLock::InstanceLock(InstanceLock&& other) noexcept : m_fd(other.m_fd) { other.m_fd = -1; }
+InstanceLock::InstanceLock(InstanceLock&& other) noexcept : m_fd(other.m_fd) {
+    other.m_fd = -1;
+}
 
 InstanceLock& InstanceLock::operator=(InstanceLock&& other) noexcept {
     if (this != &other) {
@@ -858,7 +876,9 @@ void errorPrintControl(std::string_view sequence) {
     writeAll(STDERR_FILENO, sequence);
 }
 
-bool stderrIsTerminal() { return ::isatty(STDERR_FILENO) == 1; }
+bool stderrIsTerminal() {
+    return ::isatty(STDERR_FILENO) == 1;
+}
 
 bool stdoutIsTerminal() {
     return ::isatty(STDOUT_FILENO) == 1;
