@@ -38,22 +38,6 @@
 namespace quill::app::ui {
 namespace {
 
-class QtEnvironment : public ::testing::Environment {
-public:
-    void SetUp() override {
-        static int argc = 1;
-        static char name[] = "quill_language_ui_tests";
-        static char* argv[] = {name, nullptr};
-        m_app = std::make_unique<QApplication>(argc, argv);
-    }
-    void TearDown() override { m_app.reset(); }
-
-private:
-    std::unique_ptr<QApplication> m_app;
-};
-[[maybe_unused]] const auto* const kQtEnvironment =
-    ::testing::AddGlobalTestEnvironment(new QtEnvironment);
-
 class SilentQuestions : public toolkit::qt::Questions {
 public:
     toolkit::qt::Answer ask(QWidget*, toolkit::qt::BoxKind, const QString&,

@@ -48,23 +48,6 @@ namespace {
 
 using settings::Preset;
 
-/// The application object lives from the first test to the end of the run.
-class QtEnvironment : public ::testing::Environment {
-public:
-    void SetUp() override {
-        static int argc = 1;
-        static char name[] = "quill_app_ui_tests";
-        static char* argv[] = {name, nullptr};
-        m_app = std::make_unique<QApplication>(argc, argv);
-    }
-    void TearDown() override { m_app.reset(); }
-
-private:
-    std::unique_ptr<QApplication> m_app;
-};
-[[maybe_unused]] const auto* const kQtEnvironment =
-    ::testing::AddGlobalTestEnvironment(new QtEnvironment);
-
 /// Answers every box with a fixed answer and remembers what was asked.
 class ScriptedQuestions : public toolkit::qt::Questions {
 public:

@@ -2,7 +2,7 @@
 # through their real widgets on the offscreen platform.
 add_executable(quill_app_preview_ui_tests
   ${PROJECT_SOURCE_DIR}/tests/test_support.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/preview_test_main.cpp
+  ${PROJECT_SOURCE_DIR}/tests/qt_test_main.cpp
   ${CMAKE_CURRENT_LIST_DIR}/live_preview_test.cpp
   ${CMAKE_CURRENT_LIST_DIR}/placeholder_menu_test.cpp
   ${CMAKE_CURRENT_LIST_DIR}/presets_window_test.cpp

@@ -1,4 +1,4 @@
-// Test main for the window tests: one QApplication on the offscreen platform, English UI texts.
+// Test main for every window test: one QApplication on the offscreen platform, English UI texts.
 #include "settings/language_pack.h"
 
 #include <QApplication>
