@@ -1,7 +1,9 @@
 // Command-line parsing: the switches and the path arguments.
 #include "app/command_line.h"
 
+#include "toolkit/ascii.h"
 #include "toolkit/platform/platform.h"
+#include "toolkit/utf8.h"
 
 #include <cstddef>
 #include <vector>
@@ -9,24 +11,6 @@
 namespace quill::app {
 
 namespace {
-
-// Lower-cases ASCII letters; other bytes (including UTF-8 sequences) stay as they are.
-std::string lowerAscii(const std::string& text) {
-    std::string out = text;
-    for (char& c : out) {
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    }
-    return out;
-}
-
-// Number of characters of a UTF-8 text: every byte that does not continue a sequence.
-std::size_t characterCount(const std::string& text) {
-    std::size_t count = 0;
-    for (char c : text) {
-        if ((static_cast<unsigned char>(c) & 0xC0) != 0x80) ++count;
-    }
-    return count;
-}
 
 // An absolute path without "." and ".." levels, so that every folder below it is named one way
 // only (the common base folder of a run and the mirrored sub-folders depend on that).
@@ -78,7 +62,7 @@ std::string withoutDotLevels(const std::string& path) {
 
 void parseCommandLine(const std::vector<std::string>& arguments, AppContext& context) {
     for (const std::string& argument : arguments) {
-        const std::string lower = lowerAscii(argument);
+        const std::string lower = toolkit::lowerAscii(argument);
         if (lower == "-console") {
             context.consoleMode = true;
         } else if (lower == "-help" || lower == "-?") {
@@ -95,7 +79,8 @@ void parseCommandLine(const std::vector<std::string>& arguments, AppContext& con
         } else if (argument.front() != '-') {
             context.pathArguments += argument;
             context.pathArguments += '\n';
-        } else if (lower.compare(0, 8, "-preset=") == 0 && characterCount(argument) == 9) {
+        } else if (lower.compare(0, 8, "-preset=") == 0 &&
+                   toolkit::utf8CharacterCount(argument) == 9) {
             // The ninth character is one byte here: the first eight are ASCII and a single
             // multi-byte character would still count as one, so look at the last byte only
             // when it is the whole character.

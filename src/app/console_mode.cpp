@@ -5,19 +5,11 @@
 #include "app/startup.h"
 #include "settings/language_pack.h"
 #include "toolkit/platform/platform.h"
+#include "toolkit/utf8.h"
 
 namespace quill::app {
 
 namespace {
-
-// Characters of a UTF-8 text, so the row of "*" matches the title as it is displayed.
-std::size_t characterCount(const std::string& text) {
-    std::size_t count = 0;
-    for (char c : text) {
-        if ((static_cast<unsigned char>(c) & 0xC0) != 0x80) ++count;
-    }
-    return count;
-}
 
 void printLines(const std::vector<std::string>& lines) {
     for (const std::string& line : lines)
@@ -33,7 +25,7 @@ std::vector<std::string> bannerLines() {
     return {"",
             "",
             title,
-            std::string(characterCount(title), '*'),
+            std::string(toolkit::utf8CharacterCount(title), '*'),
             settings::programInfoText(13),
             settings::programInfoText(14),
             "",

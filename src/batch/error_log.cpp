@@ -5,6 +5,7 @@
 #include "settings/language_pack.h"
 #include "settings/problem_list.h"
 #include "toolkit/platform/platform.h"
+#include "toolkit/utf8.h"
 
 #include <array>
 
@@ -24,42 +25,6 @@ bool isFailure(std::uint8_t state) {
     return state >= 2 && state <= 8;
 }
 
-/// Display width of a UTF-8 text in characters (code points).
-std::size_t characterCount(const std::string& text) {
-    std::size_t count = 0;
-    for (unsigned char c : text)
-        if ((c & 0xC0) != 0x80) ++count;
-    return count;
-}
-
-/// Length of the valid UTF-8 sequence at `at` (shortest form, no surrogates, at most U+10FFFF),
-/// 0 when the byte there does not start one.
-std::size_t utf8SequenceLength(std::string_view text, std::size_t at) {
-    const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
-    const unsigned char lead = byte(at);
-    if (lead < 0x80) return 1;
-    std::size_t length = 0;
-    unsigned char low = 0x80, high = 0xBF;
-    if (lead >= 0xC2 && lead <= 0xDF)
-        length = 2;
-    else if (lead >= 0xE0 && lead <= 0xEF) {
-        length = 3;
-        if (lead == 0xE0) low = 0xA0;
-        if (lead == 0xED) high = 0x9F;
-    } else if (lead >= 0xF0 && lead <= 0xF4) {
-        length = 4;
-        if (lead == 0xF0) low = 0x90;
-        if (lead == 0xF4) high = 0x8F;
-    } else {
-        return 0;
-    }
-    if (at + length > text.size()) return 0;
-    if (byte(at + 1) < low || byte(at + 1) > high) return 0;
-    for (std::size_t i = 2; i < length; ++i)
-        if ((byte(at + i) & 0xC0) != 0x80) return 0;
-    return length;
-}
-
 } // namespace
 
 std::string logSafeText(std::string_view text) {
@@ -67,7 +32,7 @@ std::string logSafeText(std::string_view text) {
     std::string out;
     out.reserve(text.size());
     for (std::size_t i = 0; i < text.size();) {
-        const std::size_t length = utf8SequenceLength(text, i);
+        const std::size_t length = toolkit::decodeUtf8At(text, i).length;
         const auto c = static_cast<unsigned char>(text[i]);
         if (length == 0 || c == '\r' || c == '\n') {
             out += "\\x";
@@ -98,7 +63,7 @@ std::string errorLogText(const imagefiles::ImageList& images, const std::string&
     std::string text = "\xEF\xBB\xBF";
     auto line = [&text](const std::string& s) { text += s + "\r\n"; };
     line(standardTitle);
-    line(std::string(characterCount(standardTitle), '*'));
+    line(std::string(toolkit::utf8CharacterCount(standardTitle), '*'));
     line(settings::programInfoText(13));
     line(settings::programInfoText(14));
     line("");

@@ -32,17 +32,9 @@ enum Requirement {
     NeedOrientation
 };
 
-/// Holds while the run is paused or a question is open; false when the phase must stop.
-bool mayGoOn(pipeline::RunFlags& flags) {
-    using namespace std::chrono_literals;
-    while ((flags.runPaused.load() || flags.questionOpen.load()) && flags.runActive.load())
-        std::this_thread::sleep_for(50ms);
-    return !flags.runCancelled.load() && flags.runActive.load();
-}
-
 void readDetails(ImageRecord& record, const bool need[8]) {
     const auto info = platform::fileInfo(record.sourcePath);
-    if (!info || info->isDirectory || info->size < pipeline::kMinimumFileSize) {
+    if (!info || info->isDirectory || info->size < imagefiles::kMinimumFileSize) {
         record.resultState = std::uint8_t(ImageResult::Unreadable);
         return;
     }
@@ -189,7 +181,7 @@ void prepare(PrepareEnvironment& env) {
     for (std::size_t i = first; i < end; ++i) {
         readDetails(env.images[i], need);
         env.flags.progressCounter.fetch_add(1);
-        if (!mayGoOn(env.flags)) {
+        if (!pipeline::mayGoOn(env.flags)) {
             cancelled = true;
             break;
         }

@@ -14,6 +14,7 @@
 #include "imagefiles/detail/decode_limits.h"
 #include "imagefiles/jpeg_decoder.h"
 #include "imagefiles/png_decoder.h"
+#include "toolkit/bytes.h"
 
 namespace quill::imagefiles {
 
@@ -210,12 +211,9 @@ void decodeUncompressed(detail::ByteReader& r, const Header& h, Image& image) {
             for (int x = 0; x < width; ++x) {
                 std::uint32_t px = 0;
                 if (h.bitCount == 16) {
-                    px = std::uint32_t(src[2 * std::size_t(x)]) |
-                         (std::uint32_t(src[2 * std::size_t(x) + 1]) << 8);
+                    px = toolkit::loadU16le(&src[2 * std::size_t(x)]);
                 } else {
-                    const std::uint8_t* s = &src[4 * std::size_t(x)];
-                    px = std::uint32_t(s[0]) | (std::uint32_t(s[1]) << 8) |
-                         (std::uint32_t(s[2]) << 16) | (std::uint32_t(s[3]) << 24);
+                    px = toolkit::loadU32le(&src[4 * std::size_t(x)]);
                 }
                 std::uint8_t* d = dst + std::size_t(x) * std::size_t(bpp);
                 d[0] = blue.value(px);

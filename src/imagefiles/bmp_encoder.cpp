@@ -6,6 +6,8 @@
 #include <cstring>
 #include <new>
 
+#include "toolkit/bytes.h"
+
 namespace quill::imagefiles {
 
 namespace {
@@ -21,14 +23,8 @@ constexpr std::uint32_t kPixelsPerMetre = 2835;       // 72 dots per inch
 class ByteWriter {
 public:
     explicit ByteWriter(std::vector<std::uint8_t>& out) : m_out(out) {}
-    void u16(std::uint32_t v) {
-        m_out.push_back(std::uint8_t(v));
-        m_out.push_back(std::uint8_t(v >> 8));
-    }
-    void u32(std::uint32_t v) {
-        u16(v & 0xFFFF);
-        u16(v >> 16);
-    }
+    void u16(std::uint32_t v) { toolkit::appendU16le(m_out, std::uint16_t(v)); }
+    void u32(std::uint32_t v) { toolkit::appendU32le(m_out, v); }
     void zeros(std::size_t n) { m_out.insert(m_out.end(), n, 0); }
 
 private:

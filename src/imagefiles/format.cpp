@@ -1,36 +1,46 @@
 // Format codes: the table of extensions and the lookup by a path's extension.
 #include "imagefiles/format.h"
 
-#include <array>
 #include <string>
+
+#include "toolkit/ascii.h"
 
 namespace quill::imagefiles {
 
 namespace {
 
-struct ExtensionEntry {
-    std::string_view extension;
-    FormatKind kind;
+constexpr std::string_view kJpeg[] = {"jpg", "jpeg", "jpe", "jfif"};
+constexpr std::string_view kPng[] = {"png"};
+constexpr std::string_view kBmp[] = {"bmp", "dib", "rle"};
+constexpr std::string_view kTga[] = {"tga", "vda", "icb", "vst", "tpic"};
+constexpr std::string_view kTiff[] = {"tif", "tiff"};
+constexpr std::string_view kGif[] = {"gif"};
+constexpr std::string_view kPcx[] = {"pcx"};
+constexpr std::string_view kPnm[] = {"pnm", "pgm", "pbm", "ppm"};
+constexpr std::string_view kIco[] = {"ico", "cur"};
+constexpr std::string_view kJpeg2000[] = {"jp2", "j2k", "jpf", "jpx", "jpm", "mj2"};
+constexpr std::string_view kVideo[] = {"3gp", "asf", "avi",  "mov", "mp4",
+                                       "mpa", "mpg", "mpeg", "wmv"};
+
+constexpr FormatExtensions kTable[] = {
+    {FormatJpeg, "JPG", kJpeg},
+    {FormatPng, "PNG", kPng},
+    {FormatBmp, "BMP", kBmp},
+    {FormatTga, "TGA", kTga},
+    {FormatTiff, "TIF", kTiff},
+    {FormatGif, "GIF", kGif},
+    {FormatPcx, "PCX", kPcx},
+    {FormatPnm, "PNM", kPnm},
+    {FormatIco, "ICO", kIco},
+    {FormatJpeg2000, "JP2", kJpeg2000},
+    {FormatVideo, "3GP, AVI, MOV, MPG, WMV", kVideo},
 };
 
-// Tested in this order; the first match wins.
-constexpr std::array<ExtensionEntry, 38> kExtensions{{
-    {"jpg", FormatJpeg},     {"jpeg", FormatJpeg},    {"jpe", FormatJpeg},
-    {"jfif", FormatJpeg},    {"png", FormatPng},      {"bmp", FormatBmp},
-    {"dib", FormatBmp},      {"rle", FormatBmp},      {"tga", FormatTga},
-    {"vda", FormatTga},      {"icb", FormatTga},      {"vst", FormatTga},
-    {"tpic", FormatTga},     {"tif", FormatTiff},     {"tiff", FormatTiff},
-    {"gif", FormatGif},      {"pcx", FormatPcx},      {"pnm", FormatPnm},
-    {"pgm", FormatPnm},      {"pbm", FormatPnm},      {"ppm", FormatPnm},
-    {"ico", FormatIco},      {"cur", FormatIco},      {"jp2", FormatJpeg2000},
-    {"j2k", FormatJpeg2000}, {"jpf", FormatJpeg2000}, {"jpx", FormatJpeg2000},
-    {"jpm", FormatJpeg2000}, {"mj2", FormatJpeg2000}, {"3gp", FormatVideo},
-    {"asf", FormatVideo},    {"avi", FormatVideo},    {"mov", FormatVideo},
-    {"mp4", FormatVideo},    {"mpa", FormatVideo},    {"mpg", FormatVideo},
-    {"mpeg", FormatVideo},   {"wmv", FormatVideo},
-}};
-
 } // namespace
+
+std::span<const FormatExtensions> formatExtensionTable() {
+    return kTable;
+}
 
 std::string_view extensionOf(std::string_view path) {
     const std::size_t slash = path.rfind('/');
@@ -43,14 +53,13 @@ std::string_view extensionOf(std::string_view path) {
 FormatKind detectFormatByExtension(std::string_view path, bool includeVideos) {
     const std::string_view ext = extensionOf(path);
     if (ext.empty() || ext.size() > 4) return FormatNone;
-    std::string lower(ext);
-    for (char& c : lower) {
-        if (c >= 'A' && c <= 'Z') c = char(c - 'A' + 'a');
-    }
-    for (const ExtensionEntry& entry : kExtensions) {
-        if (entry.extension != lower) continue;
-        if (entry.kind == FormatVideo && !includeVideos) return FormatNone;
-        return entry.kind;
+    const std::string lower = toolkit::lowerAscii(ext);
+    for (const FormatExtensions& format : kTable) {
+        for (std::string_view extension : format.extensions) {
+            if (extension != lower) continue;
+            if (format.kind == FormatVideo && !includeVideos) return FormatNone;
+            return format.kind;
+        }
     }
     return FormatNone;
 }

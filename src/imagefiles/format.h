@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
 #include <string_view>
 
 namespace quill::imagefiles {
@@ -21,6 +22,17 @@ enum FormatKind : std::int8_t {
     FormatJpeg2000 = 9, ///< jp2, j2k, jpf, jpx, jpm, mj2
     FormatVideo = 10,   ///< 3gp, asf, avi, mov, mp4, mpa, mpg, mpeg, wmv (listed, never decoded)
 };
+
+/// One format of the extension table: its code, the label of its entry in the open-file dialog's
+/// filter list, and its extensions (lower-case, without the dot).
+struct FormatExtensions {
+    FormatKind kind;
+    std::string_view label;
+    std::span<const std::string_view> extensions;
+};
+
+/// Every extension the program knows, one row per format in the dialog's order; the videos last.
+[[nodiscard]] std::span<const FormatExtensions> formatExtensionTable();
 
 /// The format code of a path's extension (compared lower-cased). Video extensions give
 /// FormatVideo only when `includeVideos` is set, else FormatNone.

@@ -19,6 +19,7 @@
 
 #include "imagefiles/detail/byte_reader.h"
 #include "imagefiles/png_decoder.h"
+#include "toolkit/bytes.h"
 
 namespace quill::imagefiles {
 namespace {
@@ -69,8 +70,7 @@ void setPixel(std::span<std::uint8_t> row, int x, int bits, toolkit::Rgba value)
     case 16: {
         const unsigned v = (unsigned(value.red() >> 3) << 10) |
                            (unsigned(value.green() >> 3) << 5) | unsigned(value.blue() >> 3);
-        row[2 * std::size_t(x)] = std::uint8_t(v);
-        row[2 * std::size_t(x) + 1] = std::uint8_t(v >> 8);
+        toolkit::storeU16le(&row[2 * std::size_t(x)], std::uint16_t(v));
         break;
     }
     default: {

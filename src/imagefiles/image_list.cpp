@@ -12,9 +12,6 @@ namespace quill::imagefiles {
 
 namespace {
 
-constexpr std::string_view kVideoExtensions[] = {"3gp", "asf", "avi",  "mov", "mp4",
-                                                 "mpa", "mpg", "mpeg", "wmv"};
-
 // Directory walks follow symbolic links. Each directory is entered at most once per walk,
 // recognised by its device and inode: a link that points back up the tree cannot make the walk
 // endless, and two links to one directory do not add its files twice. The walk keeps its own
@@ -140,29 +137,14 @@ void addPaths(std::string_view paths, ImageList& list, const ListOptions& option
 }
 
 std::vector<FileFilter> openFileFilters(bool includeVideos, const std::string& allImagesLabel) {
-    std::vector<FileFilter> filters = {
-        {"JPG", {"jpg", "jpeg", "jpe", "jfif"}},
-        {"PNG", {"png"}},
-        {"BMP", {"bmp", "dib", "rle"}},
-        {"TGA", {"tga", "vda", "icb", "vst", "tpic"}},
-        {"TIF", {"tif", "tiff"}},
-        {"GIF", {"gif"}},
-        {"PCX", {"pcx"}},
-        {"PNM", {"pnm", "pgm", "pbm", "ppm"}},
-        {"ICO", {"ico", "cur"}},
-        {"JP2", {"jp2", "j2k", "jpf", "jpx", "jpm", "mj2"}},
-    };
-    FileFilter all{allImagesLabel, {}};
-    for (const FileFilter& f : filters) {
-        all.extensions.insert(all.extensions.end(), f.extensions.begin(), f.extensions.end());
+    std::vector<FileFilter> filters{{allImagesLabel, {}}};
+    for (const FormatExtensions& format : formatExtensionTable()) {
+        if (format.kind == FormatVideo && !includeVideos) continue;
+        std::vector<std::string_view>& all = filters.front().extensions;
+        all.insert(all.end(), format.extensions.begin(), format.extensions.end());
+        filters.push_back(
+            {std::string(format.label), {format.extensions.begin(), format.extensions.end()}});
     }
-    if (includeVideos) {
-        all.extensions.insert(all.extensions.end(), std::begin(kVideoExtensions),
-                              std::end(kVideoExtensions));
-        filters.push_back({"3GP, AVI, MOV, MPG, WMV",
-                           {std::begin(kVideoExtensions), std::end(kVideoExtensions)}});
-    }
-    filters.insert(filters.begin(), std::move(all));
     return filters;
 }
 

@@ -18,6 +18,7 @@
 #include "imagefiles/pcx_decoder.h"
 #include "imagefiles/pnm_decoder.h"
 #include "imagefiles/tga_decoder.h"
+#include "toolkit/ascii.h"
 #include "toolkit/platform/platform.h"
 
 namespace quill::imagefiles {
@@ -236,9 +237,7 @@ bool finish(Size s, ImageRect& out) {
 // The colour-key step on the first bytes of a file.
 toolkit::Image applyColorKey(toolkit::Image image, Bytes head) {
     if (image.empty() || head.size() < 50) return image;
-    const auto upper = [](std::uint8_t c) {
-        return c >= 'a' && c <= 'z' ? std::uint8_t(c - 'a' + 'A') : c;
-    };
+    const auto upper = [](std::uint8_t c) { return toolkit::toUpperAscii(char(c)); };
     if (upper(head[1]) != 'P' || upper(head[2]) != 'N' || upper(head[3]) != 'G') return image;
     if (upper(head[37]) != 'T' || upper(head[38]) != 'R' || upper(head[39]) != 'N' ||
         upper(head[40]) != 'S') {

@@ -18,6 +18,10 @@ struct ImageRect {
     std::int32_t height = 0;
 };
 
+/// Smallest file size worth opening: no image file of any listed format is shorter. Shorter
+/// files count as unreadable without being read.
+inline constexpr std::uint64_t kMinimumFileSize = 35;
+
 /// Decodes the file at `path`. `formatKind` -1 derives the format from the extension (video
 /// extensions count only with `includeVideos`). Returns an empty image on any failure, for videos
 /// and for unknown extensions.

@@ -4,7 +4,6 @@
 #include "imagefiles/image_saver.h"
 
 #include <array>
-#include <cctype>
 #include <cerrno>
 #include <vector>
 
@@ -13,6 +12,7 @@
 #include "imagefiles/jpeg_encoder.h"
 #include "imagefiles/png_encoder.h"
 #include "imagefiles/quantizer.h"
+#include "toolkit/ascii.h"
 #include "toolkit/platform/platform.h"
 
 namespace quill::imagefiles {
@@ -31,9 +31,7 @@ bool isPaletteDepth(int depth) {
 bool namesCodestream(const std::string& path) {
     const auto dot = path.rfind('.');
     if (dot == std::string::npos || path.find('/', dot) != std::string::npos) return false;
-    std::string extension = path.substr(dot + 1);
-    for (char& c : extension)
-        c = char(std::tolower(static_cast<unsigned char>(c)));
+    const std::string extension = toolkit::lowerAscii(path.substr(dot + 1));
     return extension == "j2k" || extension == "j2c";
 }
 

@@ -9,6 +9,7 @@
 #include <openjpeg.h>
 
 #include "imagefiles/detail/decode_limits.h"
+#include "toolkit/bytes.h"
 
 namespace quill::imagefiles {
 
@@ -102,9 +103,11 @@ struct BigEndian {
         return at <= bytes.size() && n <= bytes.size() - at;
     }
     [[nodiscard]] std::uint32_t u16(std::size_t at) const {
-        return std::uint32_t(bytes[at]) << 8 | bytes[at + 1];
+        return toolkit::loadU16be(bytes.data() + at);
     }
-    [[nodiscard]] std::uint32_t u32(std::size_t at) const { return u16(at) << 16 | u16(at + 2); }
+    [[nodiscard]] std::uint32_t u32(std::size_t at) const {
+        return toolkit::loadU32be(bytes.data() + at);
+    }
 };
 
 // Where the codestream of a JP2 file begins: the contents of its "jp2c" box; npos when absent.

@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "imagefiles/detail/byte_reader.h"
+#include "toolkit/bytes.h"
 
 namespace quill::imagefiles {
 namespace {
@@ -20,16 +21,6 @@ bool validDepth(int bits) {
 int paletteEntriesFor(int bits, std::uint32_t colorsUsed) {
     if (colorsUsed != 0) return int(std::min<std::uint32_t>(colorsUsed, 256));
     return bits <= 8 ? 1 << bits : 0;
-}
-
-void putU16(std::uint8_t* p, std::uint16_t v) {
-    p[0] = std::uint8_t(v);
-    p[1] = std::uint8_t(v >> 8);
-}
-
-void putU32(std::uint8_t* p, std::uint32_t v) {
-    for (int i = 0; i < 4; ++i)
-        p[i] = std::uint8_t(v >> (8 * i));
 }
 
 // The header fields the conversion needs, checked for consistency with the block's length.
@@ -116,12 +107,12 @@ std::optional<PackedDib> PackedDib::create(int width, int height, int bitsPerPix
         return std::nullopt;
     }
     std::uint8_t* h = dib.m_block.data();
-    putU32(h + 0, std::uint32_t(kHeaderSize));
-    putU32(h + 4, std::uint32_t(width));
-    putU32(h + 8, std::uint32_t(height));
-    putU16(h + 12, 1);
-    putU16(h + 14, std::uint16_t(bitsPerPixel));
-    putU32(h + 32, std::uint32_t(colorsUsed));
+    toolkit::storeU32le(h + 0, std::uint32_t(kHeaderSize));
+    toolkit::storeU32le(h + 4, std::uint32_t(width));
+    toolkit::storeU32le(h + 8, std::uint32_t(height));
+    toolkit::storeU16le(h + 12, 1);
+    toolkit::storeU16le(h + 14, std::uint16_t(bitsPerPixel));
+    toolkit::storeU32le(h + 32, std::uint32_t(colorsUsed));
     return dib;
 }
 
@@ -212,7 +203,7 @@ Image packedDibToImage(PackedDib dib) {
             break;
         case 16:
             for (int x = 0; x < width; ++x) {
-                const unsigned v = src[2 * x] | (unsigned(src[2 * x + 1]) << 8);
+                const unsigned v = toolkit::loadU16le(src + 2 * x);
                 dst[3 * x] = expand5(v & 31);
                 dst[3 * x + 1] = expand5((v >> 5) & 31);
                 dst[3 * x + 2] = expand5((v >> 10) & 31);

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "imagefiles/detail/byte_reader.h"
+#include "toolkit/bytes.h"
 
 namespace quill::imagefiles {
 namespace {
@@ -90,7 +91,7 @@ std::optional<PackedDib> decodePcxBitmap(std::span<const std::uint8_t> bytes) {
     const auto& h = *header;
     const int version = h[1];
     if (h[0] != 10 || version > 5) return std::nullopt;
-    const auto u16At = [&](std::size_t at) { return int(h[at] | (h[at + 1] << 8)); };
+    const auto u16At = [&](std::size_t at) { return int(toolkit::loadU16le(&h[at])); };
     const int bitsPerPlane = h[3];
     const int width = u16At(8) - u16At(4) + 1;
     const int height = u16At(10) - u16At(6) + 1;

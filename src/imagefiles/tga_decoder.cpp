@@ -9,6 +9,7 @@
 
 #include "imagefiles/detail/byte_reader.h"
 #include "imagefiles/detail/decode_limits.h"
+#include "toolkit/bytes.h"
 
 namespace quill::imagefiles {
 
@@ -76,7 +77,7 @@ Bgra colorOf(const std::uint8_t* p, int bits) {
     switch (bits) {
     case 15:
     case 16: {
-        const unsigned v = unsigned(p[0]) | (unsigned(p[1]) << 8);
+        const unsigned v = toolkit::loadU16le(p);
         return Bgra{widen5(v & 0x1F), widen5((v >> 5) & 0x1F), widen5((v >> 10) & 0x1F),
                     std::uint8_t((v & 0x8000) ? 255 : 0)};
     }
@@ -139,7 +140,7 @@ toolkit::Image decodeTga(std::span<const std::uint8_t> bytes) {
     const std::size_t pixelBytes = (std::size_t(h.pixelBits) + 7) / 8;
     const auto toColor = [&](const std::uint8_t* p) -> Bgra {
         if (base == 1) {
-            const std::size_t index = pixelBytes == 1 ? p[0] : (p[0] | (p[1] << 8));
+            const std::size_t index = pixelBytes == 1 ? p[0] : toolkit::loadU16le(p);
             return index < map.size() ? map[index] : Bgra{0, 0, 0, 255};
         }
         if (base == 3) return Bgra{p[0], p[0], p[0], pixelBytes == 2 ? p[1] : std::uint8_t(255)};

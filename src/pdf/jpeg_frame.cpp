@@ -5,6 +5,8 @@
 #include <array>
 #include <cstring>
 
+#include "toolkit/bytes.h"
+
 namespace quill::pdf {
 
 namespace {
@@ -16,10 +18,6 @@ constexpr std::uint8_t kStartOfScan = 0xDA;
 constexpr std::uint8_t kEndOfImage = 0xD9;
 // A marker segment is walked only while this many bytes remain, enough for a whole frame header.
 constexpr std::size_t kMinSegmentBytes = 10;
-
-std::size_t be16(std::span<const std::uint8_t> bytes, std::size_t at) {
-    return (std::size_t(bytes[at]) << 8) | bytes[at + 1];
-}
 
 } // namespace
 
@@ -40,14 +38,14 @@ PdfError readJpegFrame(std::span<const std::uint8_t> bytes, JpegFrame& frame) {
     // Skip the JFIF segment by its length, which counts its own two bytes.
     std::size_t pos = 4;
     if (bytes.size() < pos + 2) return PdfError::NoBaselineFrame;
-    pos += be16(bytes, pos);
+    pos += toolkit::loadU16be(&bytes[pos]);
     while (pos < bytes.size() && bytes.size() - pos >= kMinSegmentBytes) {
         if (bytes[pos] != 0xFF) return PdfError::BadMarker;
         const std::uint8_t marker = bytes[pos + 1];
         if (marker == kBaselineFrame) {
             frame.bitsPerComponent = bytes[pos + 4];
-            frame.height = int(be16(bytes, pos + 5));
-            frame.width = int(be16(bytes, pos + 7));
+            frame.height = int(toolkit::loadU16be(&bytes[pos + 5]));
+            frame.width = int(toolkit::loadU16be(&bytes[pos + 7]));
             frame.components = bytes[pos + 9];
             frame.colorSpace = frame.components == 1   ? "DeviceGray"
                                : frame.components == 3 ? "DeviceRGB"
@@ -60,7 +58,7 @@ PdfError readJpegFrame(std::span<const std::uint8_t> bytes, JpegFrame& frame) {
         // file without a baseline frame before them (progressive or extended) is refused here
         // instead of walking into the scan data.
         if (marker == kStartOfScan || marker == kEndOfImage) return PdfError::NoBaselineFrame;
-        pos += be16(bytes, pos + 2) + 2;
+        pos += std::size_t(toolkit::loadU16be(&bytes[pos + 2])) + 2;
     }
     return PdfError::NoBaselineFrame;
 }

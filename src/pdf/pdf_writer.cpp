@@ -12,6 +12,7 @@
 #include <new>
 #include <optional>
 
+#include "toolkit/ascii.h"
 #include "toolkit/platform/platform.h"
 
 namespace quill::pdf {
@@ -26,16 +27,9 @@ constexpr std::uint64_t kMaxImageFileBytes = std::uint64_t(1) << 20;
 constexpr std::uint64_t kMaxImageFileBytes = std::uint64_t(1) << 30;
 #endif
 
-std::string upper(std::string_view text) {
-    std::string result(text);
-    for (char& c : result)
-        if (c >= 'a' && c <= 'z') c = char(c - 'a' + 'A');
-    return result;
-}
-
 // "P"/"PORTRAIT" -> false, "L"/"LANDSCAPE" -> true, else nullopt.
 std::optional<bool> parseLandscape(std::string_view orientation) {
-    const std::string o = upper(orientation);
+    const std::string o = toolkit::upperAscii(orientation);
     if (o == "P" || o == "PORTRAIT") return false;
     if (o == "L" || o == "LANDSCAPE") return true;
     return std::nullopt;

@@ -7,6 +7,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "toolkit/bytes.h"
+
 namespace quill::pipeline {
 namespace {
 
@@ -44,26 +46,16 @@ public:
         return at;
     }
     [[nodiscard]] std::uint16_t u16(std::size_t at) const {
-        const std::uint8_t* p = m_bytes + at;
-        return m_little ? std::uint16_t(p[0] | p[1] << 8) : std::uint16_t(p[0] << 8 | p[1]);
+        return m_little ? toolkit::loadU16le(m_bytes + at) : toolkit::loadU16be(m_bytes + at);
     }
     [[nodiscard]] std::uint32_t u32(std::size_t at) const {
-        const std::uint8_t* p = m_bytes + at;
-        if (m_little)
-            return std::uint32_t(p[0]) | std::uint32_t(p[1]) << 8 | std::uint32_t(p[2]) << 16 |
-                   std::uint32_t(p[3]) << 24;
-        return std::uint32_t(p[0]) << 24 | std::uint32_t(p[1]) << 16 | std::uint32_t(p[2]) << 8 |
-               std::uint32_t(p[3]);
+        return m_little ? toolkit::loadU32le(m_bytes + at) : toolkit::loadU32be(m_bytes + at);
     }
     void put16(std::size_t at, std::uint16_t v) {
-        std::uint8_t* p = m_bytes + at;
-        p[m_little ? 0 : 1] = std::uint8_t(v);
-        p[m_little ? 1 : 0] = std::uint8_t(v >> 8);
+        m_little ? toolkit::storeU16le(m_bytes + at, v) : toolkit::storeU16be(m_bytes + at, v);
     }
     void put32(std::size_t at, std::uint32_t v) {
-        std::uint8_t* p = m_bytes + at;
-        for (int i = 0; i < 4; ++i)
-            p[m_little ? i : 3 - i] = std::uint8_t(v >> (8 * i));
+        m_little ? toolkit::storeU32le(m_bytes + at, v) : toolkit::storeU32be(m_bytes + at, v);
     }
     [[nodiscard]] std::string_view text(std::size_t at, std::size_t count) const {
         return {reinterpret_cast<const char*>(m_bytes + at), count};

@@ -33,7 +33,4 @@ enum DetailCode : std::int32_t {
     DetailNumbering = 12, ///< no number could be given to the name
 };
 
-/// Smallest file size that is worth opening; shorter files are Unreadable.
-inline constexpr std::uint64_t kMinimumFileSize = 35;
-
 } // namespace quill::pipeline

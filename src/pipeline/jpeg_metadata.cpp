@@ -3,6 +3,7 @@
 #include "pipeline/jpeg_metadata.h"
 
 #include "pipeline/exif.h"
+#include "toolkit/bytes.h"
 #include "toolkit/platform/platform.h"
 
 #include <algorithm>
@@ -75,7 +76,7 @@ template <typename Source, typename Visit> bool scanMarkers(Source& source, Visi
     while (position < source.size() && source.readAt(position, head, 4)) {
         const std::uint8_t marker = head[1];
         if (head[0] != kMarkerPrefix || marker == 0 || marker == kMarkerPrefix) break;
-        const std::uint16_t length = std::uint16_t(head[2] << 8 | head[3]);
+        const std::uint16_t length = toolkit::loadU16be(head + 2);
         visit(marker, position, length);
         if (length == 0) break;
         position += std::int64_t(length) + 2;
@@ -121,8 +122,7 @@ void appendSegment(std::vector<std::uint8_t>& out, std::uint8_t marker,
     const std::size_t fieldLength = payload.size() + 2;
     out.push_back(kMarkerPrefix);
     out.push_back(marker);
-    out.push_back(std::uint8_t(fieldLength >> 8));
-    out.push_back(std::uint8_t(fieldLength));
+    toolkit::appendU16be(out, std::uint16_t(fieldLength));
     out.insert(out.end(), payload.begin(), payload.end());
 }
 
@@ -247,7 +247,7 @@ std::optional<std::vector<std::uint8_t>> withoutSegments(std::span<const std::ui
         const std::size_t start = std::size_t(segment.offset) - 4;
         const std::size_t end = std::size_t(segment.offset) + segment.length;
         if (end > file.size()) return std::nullopt;
-        const std::size_t fieldLength = std::size_t(file[start + 2] << 8 | file[start + 3]);
+        const std::size_t fieldLength = toolkit::loadU16be(&file[start + 2]);
         if (file[start] != kMarkerPrefix || file[start + 1] != segment.marker ||
             fieldLength != std::size_t(segment.length) + 2) {
             return std::nullopt;

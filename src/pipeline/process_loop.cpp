@@ -239,7 +239,8 @@ void ImageJob::decide() {
     // Step 2: the file must exist and be long enough to hold any image.
     // Only a regular file is an image: a FIFO, socket or device is never opened.
     const auto info = platform::fileInfo(m_record.sourcePath);
-    if (!info || !(info->attributes & platform::AttrArchive) || info->size < kMinimumFileSize) {
+    if (!info || !(info->attributes & platform::AttrArchive) ||
+        info->size < imagefiles::kMinimumFileSize) {
         fail(ImageResult::Unreadable);
         return;
     }
@@ -527,14 +528,6 @@ void ImageJob::keep() {
         (void)imagefiles::addImageRecord(m_record.sourcePath, keepList, m_values.keepOptions);
     if (m_s.loadOutputImages && ok() && m_pathComputed)
         (void)imagefiles::addImageRecord(m_output.path, keepList, m_values.keepOptions);
-}
-
-/// Holds while the run is paused or a question is open; false when the loop must stop.
-bool mayGoOn(RunFlags& flags) {
-    using namespace std::chrono_literals;
-    while ((flags.runPaused.load() || flags.questionOpen.load()) && flags.runActive.load())
-        std::this_thread::sleep_for(50ms);
-    return !flags.runCancelled.load() && flags.runActive.load();
 }
 
 } // namespace

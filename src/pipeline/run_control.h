@@ -3,9 +3,11 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <mutex>
 #include <string>
+#include <thread>
 
 namespace quill::pipeline {
 
@@ -50,6 +52,15 @@ private:
     std::string m_currentFileName;
     std::string m_currentFolder;
 };
+
+/// Holds while the run is paused or a question is open; false when the worker must stop. The wait
+/// polls every 50 ms: the flags are plain atomics with no condition to wait on.
+inline bool mayGoOn(RunFlags& flags) {
+    using namespace std::chrono_literals;
+    while ((flags.runPaused.load() || flags.questionOpen.load()) && flags.runActive.load())
+        std::this_thread::sleep_for(50ms);
+    return !flags.runCancelled.load() && flags.runActive.load();
+}
 
 /// The question a run asks when a write failed because the disk is full. The console answers by
 /// policy; the window asks the user. (The overwrite question is settings::CollisionPolicy.)

@@ -2,7 +2,8 @@
 #include "settings/language_pack.h"
 
 #include <array>
-#include <cctype>
+
+#include "toolkit/ascii.h"
 
 namespace quill::settings {
 
@@ -48,9 +49,7 @@ std::span<const LanguageInfo> languages() {
 }
 
 int languageIndexForCode(std::string_view code) {
-    std::string lower;
-    for (char c : code)
-        lower.push_back(static_cast<char>(std::tolower(static_cast<unsigned char>(c))));
+    const std::string lower = toolkit::lowerAscii(code);
     for (int i = 0; i < kLanguageCount; ++i) {
         if (lower == kLanguages[static_cast<std::size_t>(i)].code) return i;
     }

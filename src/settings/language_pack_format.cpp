@@ -6,6 +6,9 @@
 #include <array>
 #include <cstring>
 
+#include "toolkit/bytes.h"
+#include "toolkit/utf8.h"
+
 namespace quill::settings {
 
 namespace {
@@ -20,56 +23,22 @@ constexpr std::uint8_t positionTerm(std::size_t i) {
     return static_cast<std::uint8_t>(i * 167u + 29u);
 }
 
-std::uint16_t readU16(const std::uint8_t* p) {
-    return static_cast<std::uint16_t>(p[0] | p[1] << 8);
-}
-std::uint32_t readU32(const std::uint8_t* p) {
-    return static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8 |
-           static_cast<std::uint32_t>(p[2]) << 16 | static_cast<std::uint32_t>(p[3]) << 24;
-}
-void putU16(std::vector<std::uint8_t>& out, std::uint32_t v) {
-    out.push_back(static_cast<std::uint8_t>(v));
-    out.push_back(static_cast<std::uint8_t>(v >> 8));
-}
-void putU32(std::vector<std::uint8_t>& out, std::uint32_t v) {
-    putU16(out, v & 0xFFFF);
-    putU16(out, v >> 16);
-}
-
-void appendUtf8(std::string& out, std::uint32_t cp) {
-    if (cp < 0x80) {
-        out.push_back(static_cast<char>(cp));
-    } else if (cp < 0x800) {
-        out.push_back(static_cast<char>(0xC0 | cp >> 6));
-        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    } else if (cp < 0x10000) {
-        out.push_back(static_cast<char>(0xE0 | cp >> 12));
-        out.push_back(static_cast<char>(0x80 | (cp >> 6 & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    } else {
-        out.push_back(static_cast<char>(0xF0 | cp >> 18));
-        out.push_back(static_cast<char>(0x80 | (cp >> 12 & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (cp >> 6 & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    }
-}
-
 // UTF-16LE text to UTF-8; unpaired surrogates become U+FFFD.
 std::string utf16ToUtf8(const std::uint8_t* data, std::size_t units) {
     std::string out;
     out.reserve(units);
     for (std::size_t i = 0; i < units; ++i) {
-        std::uint32_t u = readU16(data + 2 * i);
+        std::uint32_t u = toolkit::loadU16le(data + 2 * i);
         if (u >= 0xD800 && u <= 0xDBFF && i + 1 < units) {
-            const std::uint32_t low = readU16(data + 2 * (i + 1));
+            const std::uint32_t low = toolkit::loadU16le(data + 2 * (i + 1));
             if (low >= 0xDC00 && low <= 0xDFFF) {
-                appendUtf8(out, 0x10000 + ((u - 0xD800) << 10) + (low - 0xDC00));
+                toolkit::appendUtf8(out, 0x10000 + ((u - 0xD800) << 10) + (low - 0xDC00));
                 ++i;
                 continue;
             }
         }
         if (u >= 0xD800 && u <= 0xDFFF) u = 0xFFFD;
-        appendUtf8(out, u);
+        toolkit::appendUtf8(out, u);
     }
     return out;
 }
@@ -77,45 +46,11 @@ std::string utf16ToUtf8(const std::uint8_t* data, std::size_t units) {
 // UTF-8 text to UTF-16LE code units; invalid sequences become U+FFFD.
 std::vector<std::uint16_t> utf8ToUtf16(const std::string& text) {
     std::vector<std::uint16_t> out;
-    const auto* s = reinterpret_cast<const unsigned char*>(text.data());
-    const std::size_t n = text.size();
     std::size_t i = 0;
-    while (i < n) {
-        std::uint32_t cp = 0xFFFD;
-        std::size_t len = 1;
-        const unsigned char c = s[i];
-        if (c < 0x80) {
-            cp = c;
-        } else {
-            std::size_t need = 0;
-            std::uint32_t value = 0;
-            std::uint32_t minimum = 0;
-            if ((c & 0xE0) == 0xC0) {
-                need = 1;
-                value = c & 0x1F;
-                minimum = 0x80;
-            } else if ((c & 0xF0) == 0xE0) {
-                need = 2;
-                value = c & 0x0F;
-                minimum = 0x800;
-            } else if ((c & 0xF8) == 0xF0) {
-                need = 3;
-                value = c & 0x07;
-                minimum = 0x10000;
-            }
-            bool ok = need > 0 && i + need < n;
-            for (std::size_t k = 1; ok && k <= need; ++k) {
-                if ((s[i + k] & 0xC0) != 0x80)
-                    ok = false;
-                else
-                    value = value << 6 | (s[i + k] & 0x3F);
-            }
-            if (ok && value >= minimum && value <= 0x10FFFF &&
-                !(value >= 0xD800 && value <= 0xDFFF)) {
-                cp = value;
-                len = need + 1;
-            }
-        }
+    while (i < text.size()) {
+        const toolkit::Utf8Char c = toolkit::decodeUtf8At(text, i);
+        std::uint32_t cp = c.length == 0 ? 0xFFFD : c.code;
+        const std::size_t len = c.length == 0 ? 1 : c.length;
         if (cp >= 0x10000) {
             cp -= 0x10000;
             out.push_back(static_cast<std::uint16_t>(0xD800 + (cp >> 10)));
@@ -155,11 +90,11 @@ bool unpackBlock(std::span<const std::uint8_t> block, std::span<const std::uint8
     if (block.size() <= kHeaderSize) return false;
     const std::uint8_t* head = block.data();
     if (std::memcmp(head, "ISTF", 4) != 0) return false;
-    if (readU16(head + 4) != 1) return false;
+    if (toolkit::loadU16le(head + 4) != 1) return false;
     const bool scrambled = head[6] == 1;
     const bool compressed = head[7] == 1;
-    const std::uint32_t storedSize = readU32(head + 8);
-    const std::uint32_t plainSize = readU32(head + 12);
+    const std::uint32_t storedSize = toolkit::loadU32le(head + 8);
+    const std::uint32_t plainSize = toolkit::loadU32le(head + 12);
     if (storedSize == 0) return false;
     // The stored payload must lie inside the block.
     if (storedSize > block.size() - kHeaderSize) return false;
@@ -189,7 +124,7 @@ bool unpackBlock(std::span<const std::uint8_t> block, std::span<const std::uint8
     std::size_t offset = 0;
     while (entries.size() < entryCount && offset < plain.size()) {
         if (plain[offset] != 0xFF || plain.size() - offset < 3) return false;
-        const std::size_t length = readU16(plain.data() + offset + 1);
+        const std::size_t length = toolkit::loadU16le(plain.data() + offset + 1);
         if (length == 0) break;
         if (length % 2 != 0 || length > plain.size() - offset - 3) return false;
         entries.push_back(utf16ToUtf8(plain.data() + offset + 3, length / 2));
@@ -205,9 +140,9 @@ std::vector<std::uint8_t> packBlock(const std::vector<std::string>& entries,
         const std::vector<std::uint16_t> units = utf8ToUtf16(entry);
         if (units.empty() || units.size() * 2 > 0xFFFF) return {};
         plain.push_back(0xFF);
-        putU16(plain, static_cast<std::uint32_t>(units.size() * 2));
+        toolkit::appendU16le(plain, static_cast<std::uint16_t>(units.size() * 2));
         for (std::uint16_t u : units)
-            putU16(plain, u);
+            toolkit::appendU16le(plain, u);
     }
     if (plain.size() <= 3) return {};
 
@@ -231,11 +166,11 @@ std::vector<std::uint8_t> packBlock(const std::vector<std::string>& entries,
     }
 
     std::vector<std::uint8_t> block = {'I', 'S', 'T', 'F'};
-    putU16(block, 1);
+    toolkit::appendU16le(block, 1);
     block.push_back(key.empty() ? 0 : 1);
     block.push_back(compress ? 1 : 0);
-    putU32(block, static_cast<std::uint32_t>(stored.size()));
-    putU32(block, static_cast<std::uint32_t>(plain.size()));
+    toolkit::appendU32le(block, static_cast<std::uint32_t>(stored.size()));
+    toolkit::appendU32le(block, static_cast<std::uint32_t>(plain.size()));
     block.insert(block.end(), stored.begin(), stored.end());
     return block;
 }

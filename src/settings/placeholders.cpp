@@ -3,6 +3,7 @@
 
 #include "imagefiles/image_record.h"
 #include "settings/wildcard.h"
+#include "toolkit/ascii.h"
 #include "toolkit/platform/platform.h"
 
 #include <cmath>
@@ -28,18 +29,6 @@ std::int64_t daysFromCivil(std::int64_t year, int month, int day) {
     const std::int64_t dayOfYear = (153 * (month + (month > 2 ? -3 : 9)) + 2) / 5 + day - 1;
     const std::int64_t dayOfEra = yearOfEra * 365 + yearOfEra / 4 - yearOfEra / 100 + dayOfYear;
     return era * 146097 + dayOfEra - 719468;
-}
-
-char asciiUpper(char c) {
-    return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 32) : c;
-}
-
-bool equalsIgnoringAsciiCase(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        if (asciiUpper(a[i]) != asciiUpper(b[i])) return false;
-    }
-    return true;
 }
 
 enum class ValueUse { Text, PathLevel };
@@ -218,7 +207,8 @@ std::string normaliseTokens(std::string_view text) {
     for (const ImageToken& token : kImageTokens) {
         const std::size_t length = token.text.size();
         for (std::size_t pos = 0; pos + length <= result.size();) {
-            if (equalsIgnoringAsciiCase(std::string_view(result).substr(pos, length), token.text)) {
+            if (toolkit::equalsIgnoringAsciiCase(std::string_view(result).substr(pos, length),
+                                                 token.text)) {
                 result.replace(pos, length, token.text);
                 pos += length;
             } else {
@@ -385,10 +375,10 @@ void NumberingCounters::giveBack(const std::string& key, std::int64_t number) {
 PathToken leadingPathToken(std::string_view pattern) {
     if (pattern.size() < 4) return PathToken::None;
     const std::string_view head = pattern.substr(0, 4);
-    if (equalsIgnoringAsciiCase(head, "%PD%")) return PathToken::Desktop;
-    if (equalsIgnoringAsciiCase(head, "%PP%")) return PathToken::Documents;
-    if (equalsIgnoringAsciiCase(head, "%PC%")) return PathToken::ProgramFolder;
-    if (equalsIgnoringAsciiCase(head, "%PF%")) return PathToken::ImageFolder;
+    if (toolkit::equalsIgnoringAsciiCase(head, "%PD%")) return PathToken::Desktop;
+    if (toolkit::equalsIgnoringAsciiCase(head, "%PP%")) return PathToken::Documents;
+    if (toolkit::equalsIgnoringAsciiCase(head, "%PC%")) return PathToken::ProgramFolder;
+    if (toolkit::equalsIgnoringAsciiCase(head, "%PF%")) return PathToken::ImageFolder;
     return PathToken::None;
 }
 

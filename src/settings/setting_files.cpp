@@ -2,6 +2,7 @@
 #include "settings/setting_files.h"
 
 #include "settings/language_pack.h"
+#include "toolkit/bytes.h"
 #include "toolkit/platform/platform.h"
 
 #include <cerrno>
@@ -21,15 +22,8 @@ class ByteWriter {
 public:
     void u8(std::uint8_t v) { m_bytes.push_back(v); }
     void i8(std::int8_t v) { u8(static_cast<std::uint8_t>(v)); }
-    void i16(std::int16_t v) {
-        const auto u = static_cast<std::uint16_t>(v);
-        u8(static_cast<std::uint8_t>(u));
-        u8(static_cast<std::uint8_t>(u >> 8));
-    }
-    void u32(std::uint32_t v) {
-        for (int shift = 0; shift < 32; shift += 8)
-            u8(static_cast<std::uint8_t>(v >> shift));
-    }
+    void i16(std::int16_t v) { toolkit::appendU16le(m_bytes, static_cast<std::uint16_t>(v)); }
+    void u32(std::uint32_t v) { toolkit::appendU32le(m_bytes, v); }
     void f32(float v) {
         std::uint32_t bits = 0;
         std::memcpy(&bits, &v, sizeof bits);
@@ -65,15 +59,13 @@ public:
     std::int8_t i8() { return static_cast<std::int8_t>(u8()); }
     std::int16_t i16() {
         if (!m_ok || m_bytes.size() - m_pos < 2) return fail<std::int16_t>();
-        const auto v = static_cast<std::uint16_t>(m_bytes[m_pos] | m_bytes[m_pos + 1] << 8);
+        const std::uint16_t v = toolkit::loadU16le(m_bytes.data() + m_pos);
         m_pos += 2;
         return static_cast<std::int16_t>(v);
     }
     std::uint32_t u32() {
         if (!m_ok || m_bytes.size() - m_pos < 4) return fail<std::uint32_t>();
-        std::uint32_t v = 0;
-        for (int i = 3; i >= 0; --i)
-            v = v << 8 | m_bytes[m_pos + static_cast<std::size_t>(i)];
+        const std::uint32_t v = toolkit::loadU32le(m_bytes.data() + m_pos);
         m_pos += 4;
         return v;
     }

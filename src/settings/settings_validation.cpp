@@ -2,6 +2,7 @@
 #include "settings/settings_validation.h"
 
 #include "imagefiles/format.h"
+#include "imagefiles/image_loader.h"
 #include "imagefiles/image_record.h"
 #include "settings/filter_conditions.h"
 #include "settings/preset_range.h"
@@ -78,7 +79,7 @@ bool isValidAbsoluteDirectory(std::string_view directory) {
 bool isUsableOverlayImage(const std::string& path) {
     if (path.size() < 8) return false;
     const auto info = platform::fileInfo(path);
-    return info && !info->isDirectory && info->size >= 35;
+    return info && !info->isDirectory && info->size >= imagefiles::kMinimumFileSize;
 }
 
 bool consistencyCheckFails(ConsistencyCheck check, const Preset& s, const RunSettings& run) {

@@ -3,6 +3,8 @@
 
 #include <vector>
 
+#include "toolkit/utf8.h"
+
 namespace quill::settings {
 namespace {
 
@@ -16,43 +18,14 @@ std::vector<Unit> decodeUtf8(std::string_view text) {
     units.reserve(text.size());
     std::size_t i = 0;
     while (i < text.size()) {
-        const auto lead = static_cast<unsigned char>(text[i]);
-        std::size_t length = 0;
-        Unit value = 0;
-        if (lead < 0x80) {
-            length = 1;
-            value = lead;
-        } else if (lead >= 0xC2 && lead <= 0xDF) {
-            length = 2;
-            value = lead & 0x1F;
-        } else if (lead >= 0xE0 && lead <= 0xEF) {
-            length = 3;
-            value = lead & 0x0F;
-        } else if (lead >= 0xF0 && lead <= 0xF4) {
-            length = 4;
-            value = lead & 0x07;
-        }
-        bool valid = length > 0 && i + length <= text.size();
-        for (std::size_t k = 1; valid && k < length; ++k) {
-            const auto next = static_cast<unsigned char>(text[i + k]);
-            if ((next & 0xC0) != 0x80) {
-                valid = false;
-            } else {
-                value = (value << 6) | (next & 0x3F);
-            }
-        }
-        // Reject overlong forms, surrogates and values above U+10FFFF.
-        if (valid && ((length == 3 && value < 0x800) || (length == 4 && value < 0x10000) ||
-                      (value >= 0xD800 && value <= 0xDFFF) || value > 0x10FFFF)) {
-            valid = false;
-        }
-        if (!valid) {
-            units.push_back(kRawByteBase + lead);
+        const toolkit::Utf8Char c = toolkit::decodeUtf8At(text, i);
+        if (c.length == 0) {
+            units.push_back(kRawByteBase + static_cast<unsigned char>(text[i]));
             ++i;
             continue;
         }
-        units.push_back(value);
-        i += length;
+        units.push_back(c.code);
+        i += c.length;
     }
     return units;
 }
@@ -60,20 +33,8 @@ std::vector<Unit> decodeUtf8(std::string_view text) {
 void encodeUtf8(Unit unit, std::string& out) {
     if (unit >= kRawByteBase) {
         out.push_back(static_cast<char>(unit - kRawByteBase));
-    } else if (unit < 0x80) {
-        out.push_back(static_cast<char>(unit));
-    } else if (unit < 0x800) {
-        out.push_back(static_cast<char>(0xC0 | (unit >> 6)));
-        out.push_back(static_cast<char>(0x80 | (unit & 0x3F)));
-    } else if (unit < 0x10000) {
-        out.push_back(static_cast<char>(0xE0 | (unit >> 12)));
-        out.push_back(static_cast<char>(0x80 | ((unit >> 6) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (unit & 0x3F)));
     } else {
-        out.push_back(static_cast<char>(0xF0 | (unit >> 18)));
-        out.push_back(static_cast<char>(0x80 | ((unit >> 12) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | ((unit >> 6) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (unit & 0x3F)));
+        toolkit::appendUtf8(out, unit);
     }
 }
 

@@ -14,6 +14,8 @@
 #include <unordered_map>
 #include <utility>
 
+#include "toolkit/utf8.h"
+
 namespace quill::toolkit {
 
 namespace {
@@ -755,43 +757,11 @@ bool drawTextBlock(Image& target, int x, int y, const Font& font, const TextLayo
 std::u32string decodeUtf8(std::string_view text) {
     std::u32string out;
     out.reserve(text.size());
-    const auto* s = reinterpret_cast<const unsigned char*>(text.data());
-    const std::size_t n = text.size();
     std::size_t i = 0;
-    while (i < n) {
-        const unsigned char lead = s[i];
-        if (lead < 0x80) {
-            out.push_back(lead);
-            ++i;
-            continue;
-        }
-        int length = 0;
-        char32_t value = 0;
-        char32_t minimum = 0;
-        if ((lead & 0xE0) == 0xC0) {
-            length = 2, value = lead & 0x1F, minimum = 0x80;
-        } else if ((lead & 0xF0) == 0xE0) {
-            length = 3, value = lead & 0x0F, minimum = 0x800;
-        } else if ((lead & 0xF8) == 0xF0) {
-            length = 4, value = lead & 0x07, minimum = 0x10000;
-        }
-        bool valid = length > 0 && i + std::size_t(length) <= n;
-        for (int k = 1; valid && k < length; ++k) {
-            if ((s[i + k] & 0xC0) != 0x80) {
-                valid = false;
-            } else {
-                value = (value << 6) | (s[i + k] & 0x3F);
-            }
-        }
-        const bool surrogate = value >= 0xD800 && value <= 0xDFFF;
-        if (valid && (value < minimum || value > 0x10FFFF || surrogate)) valid = false;
-        if (!valid) {
-            out.push_back(0xFFFD);
-            ++i;
-            continue;
-        }
-        out.push_back(value);
-        i += std::size_t(length);
+    while (i < text.size()) {
+        const Utf8Char c = decodeUtf8At(text, i);
+        out.push_back(c.length == 0 ? U'\uFFFD' : c.code);
+        i += c.length == 0 ? 1 : c.length;
     }
     return out;
 }

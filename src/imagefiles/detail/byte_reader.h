@@ -6,6 +6,8 @@
 #include <optional>
 #include <span>
 
+#include "toolkit/bytes.h"
+
 namespace quill::imagefiles::detail {
 
 /// Reads values at offsets of a byte span; any read past the end yields 0 and sets `failed`.
@@ -26,22 +28,19 @@ public:
     }
     std::uint16_t u16le(std::size_t offset) {
         if (!has(offset, 2)) return fail();
-        return std::uint16_t(m_bytes[offset] | (m_bytes[offset + 1] << 8));
+        return toolkit::loadU16le(m_bytes.data() + offset);
     }
     std::uint32_t u32le(std::size_t offset) {
         if (!has(offset, 4)) return fail();
-        return std::uint32_t(m_bytes[offset]) | (std::uint32_t(m_bytes[offset + 1]) << 8) |
-               (std::uint32_t(m_bytes[offset + 2]) << 16) |
-               (std::uint32_t(m_bytes[offset + 3]) << 24);
+        return toolkit::loadU32le(m_bytes.data() + offset);
     }
     std::uint16_t u16be(std::size_t offset) {
         if (!has(offset, 2)) return fail();
-        return std::uint16_t((m_bytes[offset] << 8) | m_bytes[offset + 1]);
+        return toolkit::loadU16be(m_bytes.data() + offset);
     }
     std::uint32_t u32be(std::size_t offset) {
         if (!has(offset, 4)) return fail();
-        return (std::uint32_t(m_bytes[offset]) << 24) | (std::uint32_t(m_bytes[offset + 1]) << 16) |
-               (std::uint32_t(m_bytes[offset + 2]) << 8) | std::uint32_t(m_bytes[offset + 3]);
+        return toolkit::loadU32be(m_bytes.data() + offset);
     }
     /// The bytes [offset, offset + count), or an empty span (and `failed`) when out of range.
     std::span<const std::uint8_t> bytes(std::size_t offset, std::size_t count) {

@@ -19,6 +19,9 @@
 #include <sys/types.h>
 #include <unistd.h>
 
+#include "toolkit/ascii.h"
+#include "toolkit/utf8.h"
+
 namespace quill::platform {
 namespace {
 
@@ -800,7 +803,7 @@ std::string defaultUiLanguage() {
         if (!v || !*v) continue;
         std::string tag;
         for (const char* p = v; *p && *p != '_' && *p != '-' && *p != '.' && *p != '@'; ++p)
-            tag += char(std::tolower(static_cast<unsigned char>(*p)));
+            tag += toolkit::toLowerAscii(*p);
         return tag;
     }
     return {};
@@ -830,29 +833,17 @@ std::string printableOnConsole(std::string_view text) {
             ++i;
             continue;
         }
-        // One UTF-8 sequence: its length from the lead byte, then continuation bytes only, no
-        // overlong forms, no surrogates, nothing above U+10FFFF.
-        const std::size_t length = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC0 ? 2 : 0;
-        std::uint32_t code = length == 4 ? lead & 0x07u : length == 3 ? lead & 0x0Fu : lead & 0x1Fu;
-        bool valid = length != 0 && lead <= 0xF4 && i + length <= text.size();
-        for (std::size_t k = 1; valid && k < length; ++k) {
-            const auto next = static_cast<unsigned char>(text[i + k]);
-            valid = (next & 0xC0) == 0x80;
-            code = (code << 6) | (next & 0x3Fu);
-        }
-        static constexpr std::uint32_t kSmallest[] = {0, 0, 0x80, 0x800, 0x10000};
-        valid = valid && code >= kSmallest[length] && code <= 0x10FFFF &&
-                !(code >= 0xD800 && code <= 0xDFFF);
-        if (!valid) {
+        const toolkit::Utf8Char c = toolkit::decodeUtf8At(text, i);
+        if (c.length == 0) {
             out.push_back('?');
             ++i;
             continue;
         }
-        if (code >= 0x80 && code <= 0x9F)
+        if (c.code >= 0x80 && c.code <= 0x9F)
             out.push_back('?'); // C1 controls, such as the one-character CSI U+009B
         else
-            out.append(text.substr(i, length));
-        i += length;
+            out.append(text.substr(i, c.length));
+        i += c.length;
     }
     return out;
 }
