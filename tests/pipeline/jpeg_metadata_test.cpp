@@ -350,10 +350,6 @@ TEST(Exif, HostileBlocksNeitherLoopNorReachOutsideThePayload) {
     ExifView v = openPayload(shortDir);
     v.orientation = 1;
     EXPECT_EQ(walked(v, ExifMode::Write, ExifOrientation).data, shortDir);
-    for (std::size_t size = 14; size <= good.size(); ++size) { // every truncation walks safely
-        ExifView cut = openPayload(slice(good, 0, size));
-        (void)walked(walked(cut, ExifMode::Read, kAllTags), ExifMode::Write, kAllTags);
-    }
 }
 
 // A viewer shows orientation o by turning the stored pixels with kViewerTurn[o] (2 mirrored,

@@ -87,12 +87,10 @@ void savePng(const std::string& path, const Image& image) {
     test::writeBytes(path, bytes);
 }
 
-TEST(OverlayRules, OpacityAlignCodesAndCentredPositions) {
+TEST(OverlayRules, OpacityAndCentredPositions) {
     // 50 x 2.55 lies just below 127.5: the alpha truncates.
     for (const auto& [opacity, alpha] : {std::pair{50, 127}, {99, 252}, {100, 255}, {1, 2}, {0, 0}})
         EXPECT_EQ(opacityAlpha(opacity), alpha) << opacity;
-    EXPECT_EQ(std::tuple(textAlignCode(0), textAlignCode(1), textAlignCode(2)),
-              std::tuple(1, 3, 2));
     // Centred with an odd difference truncates, toward zero when the block is the larger.
     EXPECT_EQ(textBlockPosition(641, 100, 0), 270);
     EXPECT_EQ(textBlockPosition(100, 141, 0), -20);
@@ -269,43 +267,6 @@ TEST(RenderText, SameTextAndOutlineColourStayOneAlphaStepApart) {
     TextStyle lowAlpha = styleFor(font, "A", Rgba{0x02ABCDEF}, 1, Rgba{0x02ABCDEF});
     ASSERT_FALSE(renderText(lowAlpha).empty());
     EXPECT_EQ(lowAlpha.outlineColour.value, 0x01ABCDEFU);
-}
-
-TEST(TextOverlay, BottomRightPlacementOnA640x480Image) {
-    const Font font = openFont(24, FontQuality::NonAntialiased);
-    const Rgba text{0x0000C0};
-    const Rgba outline{0xFFFF00};
-    TextStyle style = styleFor(font, "Corner\ntext", Rgba{text.value | 0xFF000000}, 2,
-                               Rgba{outline.value | 0xFF000000});
-    style.align = 2;
-    const Image block = renderText(style);
-    ASSERT_FALSE(block.empty());
-
-    Image image = filled(640, 480, PixelFormat::Bgr24, Rgba{0x808080});
-    const int offset = overlayOffset(2, 10);
-    ASSERT_TRUE(drawTextOverlay(image, {.text = "Corner\ntext",
-                                        .font = &font,
-                                        .colour = text,
-                                        .offsetX = offset,
-                                        .offsetY = offset,
-                                        .align = 2,
-                                        .outline = true,
-                                        .outlineWidth = 2,
-                                        .outlineColour = outline}));
-    // Opaque block pixels land with the block's top-left corner at (640 - w - 10, 480 - h - 10);
-    // every other pixel keeps its grey.
-    const int left = 640 - style.width - 10 - style.originX;
-    const int top = 480 - style.height - 10 - style.originY;
-    for (int y = 0; y < 480; ++y) {
-        for (int x = 0; x < 640; ++x) {
-            Rgba expected{0x808080};
-            if (x >= left && y >= top && x < left + block.width() && y < top + block.height()) {
-                const Rgba b = pixelAt(block, x - left, y - top);
-                if (b.alpha() == 255) expected = Rgba{b.value & 0xFFFFFF};
-            }
-            ASSERT_EQ(pixelAt(image, x, y).value, expected.value) << x << "," << y;
-        }
-    }
 }
 
 TEST(TextOverlay, OpacityBlendsAndTransparentCanvasKeepsTheColour) {
