@@ -154,12 +154,9 @@ void BM_Canvas(benchmark::State& state) {
         state.PauseTiming();
         Image image = photo().clone();
         state.ResumeTiming();
-        pl::CanvasRequest request;
-        request.image = &image;
-        request.width = 4400;
-        request.height = 3400;
-        request.mode = std::uint8_t(state.range(0));
-        if (!pl::extendCanvas(request)) state.SkipWithError("canvas failed");
+        const pl::CanvasRequest request{
+            .width = 4400, .height = 3400, .mode = pl::CanvasMode(state.range(0))};
+        if (!pl::extendCanvas(image, request)) state.SkipWithError("canvas failed");
         benchmark::DoNotOptimize(image.data());
     }
     setBytes(state, photo());

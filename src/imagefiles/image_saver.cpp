@@ -133,6 +133,16 @@ std::optional<std::vector<std::uint8_t>> encodeImage(const toolkit::Image& image
     return bytes;
 }
 
+int saveFlagsForPath(Encoder encoder, const std::string& path) {
+    return encoder == Encoder::Jp2k && namesCodestream(path) ? kSaveFlagCodestream : 0;
+}
+
+SaveResult writeEncodedFile(platform::CommitTarget& target,
+                            const std::vector<std::uint8_t>& bytes) {
+    if (target.path.empty()) return failure(0);
+    return writeOut(target, bytes);
+}
+
 std::string extensionForFormat(int formatCode) {
     static constexpr std::array<const char*, 10> kExtensions{"jpg", "png", "bmp", "tga", "tif",
                                                              "gif", "pcx", "pnm", "ico", "jp2"};

@@ -73,6 +73,13 @@ struct SaveResult {
 [[nodiscard]] std::optional<std::vector<std::uint8_t>>
 encodeImage(const toolkit::Image& image, Encoder encoder, int flags, int depth);
 
+/// The flags the file name adds to an encoding: kSaveFlagCodestream for JPEG 2000 written to a
+/// path ending in ".j2k" or ".j2c", else 0.
+[[nodiscard]] int saveFlagsForPath(Encoder encoder, const std::string& path);
+/// Writes bytes encoded by encodeImage onto a commit target, as saveImageFile does.
+[[nodiscard]] SaveResult writeEncodedFile(platform::CommitTarget& target,
+                                          const std::vector<std::uint8_t>& bytes);
+
 /// The extension written for a format code: 0 "jpg", 1 "png", 2 "bmp", 3 "tga", 4 "tif",
 /// 5 "gif", 6 "pcx", 7 "pnm", 8 "ico", 9 "jp2"; anything else "".
 [[nodiscard]] std::string extensionForFormat(int formatCode);

@@ -43,27 +43,73 @@ inline void fillRun(std::uint8_t* dst, int count, const std::uint8_t* pixel, int
         std::memcpy(dst, pixel, std::size_t(bpp));
 }
 
+/// Where the image lies on the canvas and how the margins are filled.
+struct CanvasLayout {
+    const Image& image;
+    int x0, y0;                   ///< offset of the image; negative when an exact size cuts it
+    int left, right, top, bottom; ///< the canvas columns and rows that the image covers
+    int bpp;
+    CanvasMode mode;
+    toolkit::Rgba colour;
+};
+
+/// Fills canvas row `y` (`newW` pixels) with the image and the margins.
+void fillCanvasRow(const CanvasLayout& l, int y, std::uint8_t* row, int newW) {
+    const Image& image = l.image;
+    const int w = image.width();
+    const int h = image.height();
+    const int bpp = l.bpp;
+    if (l.mode == CanvasMode::EdgeExtension) {
+        // Every canvas pixel takes the nearest image pixel: corners the corner pixels, bands
+        // above and below the top or bottom pixel of their column, bands beside the first or
+        // last pixel of their row.
+        const int sy = std::clamp(y - l.y0, 0, h - 1);
+        std::uint8_t pixel[4];
+        readPixel(image, std::clamp(-l.x0, 0, w - 1), sy, bpp, pixel);
+        fillRun(row, l.left, pixel, bpp);
+        if (l.right > l.left)
+            copyRun(image, sy, l.left - l.x0, l.right - l.x0, bpp, row + std::size_t(l.left) * bpp);
+        readPixel(image, std::clamp(newW - 1 - l.x0, 0, w - 1), sy, bpp, pixel);
+        fillRun(row + std::size_t(l.right) * bpp, newW - l.right, pixel, bpp);
+        return;
+    }
+    const bool imageRow = y >= l.top && y < l.bottom;
+    if (imageRow && l.right > l.left)
+        copyRun(image, y - l.y0, l.left - l.x0, l.right - l.x0, bpp,
+                row + std::size_t(l.left) * bpp);
+    if (l.mode != CanvasMode::Colour) return;
+    const std::uint8_t colour[4] = {l.colour.blue(), l.colour.green(), l.colour.red(), 255};
+    if (!imageRow) {
+        fillRun(row, newW, colour, bpp);
+    } else {
+        fillRun(row, l.left, colour, bpp);
+        fillRun(row + std::size_t(l.right) * bpp, newW - l.right, colour, bpp);
+    }
+}
+
 } // namespace
 
-bool extendCanvas(CanvasRequest& request) {
-    const bool haveImage = request.image && !request.image->empty();
-    if (!haveImage && !request.measureOnly) return false;
-    if (request.mode > 2) return false;
-    const int w = haveImage ? request.image->width() : request.knownWidth;
-    const int h = haveImage ? request.image->height() : request.knownHeight;
-    if (w <= 0 || h <= 0) return false;
+std::optional<CanvasSize> measureCanvas(const CanvasRequest& request, int w, int h) {
+    if (std::uint8_t(request.mode) > std::uint8_t(CanvasMode::EdgeExtension)) return std::nullopt;
+    if (w <= 0 || h <= 0) return std::nullopt;
+    const bool atLeast = request.sizing == CanvasSizing::AtLeast;
+    const int newW = atLeast ? std::max(request.width, w) : request.width;
+    const int newH = atLeast ? std::max(request.height, h) : request.height;
+    if (newW <= 0 || newH <= 0) return std::nullopt;
+    return CanvasSize{newW, newH};
+}
 
-    const int newW = request.sizeMode == 0 ? std::max(request.width, w) : request.width;
-    const int newH = request.sizeMode == 0 ? std::max(request.height, h) : request.height;
-    if (newW <= 0 || newH <= 0) return false;
-    if (request.measureOnly || (newW == w && newH == h)) {
-        request.newWidth = newW;
-        request.newHeight = newH;
-        return true;
-    }
+bool extendCanvas(Image& image, const CanvasRequest& request) {
+    if (image.empty()) return false;
+    const int w = image.width();
+    const int h = image.height();
+    const auto size = measureCanvas(request, w, h);
+    if (!size) return false;
+    const int newW = size->width;
+    const int newH = size->height;
+    if (newW == w && newH == h) return true;
 
-    const Image& image = *request.image;
-    const auto mode = CanvasMode(request.mode);
+    const CanvasMode mode = request.mode;
     const bool alpha = image.hasAlpha() || mode == CanvasMode::Transparent;
     const PixelFormat format = alpha ? PixelFormat::Bgra32 : PixelFormat::Bgr24;
     const int bpp = alpha ? 4 : 3;
@@ -72,48 +118,20 @@ bool extendCanvas(CanvasRequest& request) {
     if (canvas.empty()) return false;
 
     // Offset of the image on the canvas; negative when an exact size cuts the image.
-    const int x0 = request.position == kCanvasTopLeft ? 0 : (newW - w) / 2;
-    const int y0 = request.position == kCanvasTopLeft ? 0 : (newH - h) / 2;
+    const bool topLeft = request.position == CanvasPosition::TopLeft;
+    const int x0 = topLeft ? 0 : (newW - w) / 2;
+    const int y0 = topLeft ? 0 : (newH - h) / 2;
     // The canvas columns and rows that the image covers.
     const int left = std::clamp(x0, 0, newW);
     const int right = std::clamp(x0 + w, 0, newW);
     const int top = std::clamp(y0, 0, newH);
     const int bottom = std::clamp(y0 + h, 0, newH);
 
-    std::uint8_t colour[4] = {request.colour.blue(), request.colour.green(), request.colour.red(),
-                              255};
-    for (int y = 0; y < newH; ++y) {
-        std::uint8_t* row = canvas.row(y);
-        const bool imageRow = y >= top && y < bottom;
-        if (mode == CanvasMode::EdgeExtension) {
-            // Every canvas pixel takes the nearest image pixel: corners the corner pixels, bands
-            // above and below the top or bottom pixel of their column, bands beside the first or
-            // last pixel of their row.
-            const int sy = std::clamp(y - y0, 0, h - 1);
-            std::uint8_t pixel[4];
-            readPixel(image, std::clamp(-x0, 0, w - 1), sy, bpp, pixel);
-            fillRun(row, left, pixel, bpp);
-            if (right > left)
-                copyRun(image, sy, left - x0, right - x0, bpp, row + std::size_t(left) * bpp);
-            readPixel(image, std::clamp(newW - 1 - x0, 0, w - 1), sy, bpp, pixel);
-            fillRun(row + std::size_t(right) * bpp, newW - right, pixel, bpp);
-            continue;
-        }
-        if (imageRow && right > left)
-            copyRun(image, y - y0, left - x0, right - x0, bpp, row + std::size_t(left) * bpp);
-        if (mode == CanvasMode::Colour) {
-            if (!imageRow) {
-                fillRun(row, newW, colour, bpp);
-            } else {
-                fillRun(row, left, colour, bpp);
-                fillRun(row + std::size_t(right) * bpp, newW - right, colour, bpp);
-            }
-        }
-    }
+    const CanvasLayout layout{image, x0, y0, left, right, top, bottom, bpp, mode, request.colour};
+    for (int y = 0; y < newH; ++y)
+        fillCanvasRow(layout, y, canvas.row(y), newW);
 
-    *request.image = std::move(canvas);
-    request.newWidth = newW;
-    request.newHeight = newH;
+    image = std::move(canvas);
     return true;
 }
 

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 
 #include "toolkit/image.h"
 
@@ -15,39 +16,45 @@ enum class CanvasMode : std::uint8_t {
     EdgeExtension = 2, ///< the nearest edge pixel of the image
 };
 
-/// Position value that puts the image at the top-left corner; any other value centres it.
-inline constexpr std::uint8_t kCanvasTopLeft = 123;
+/// How the requested size is taken.
+enum class CanvasSizing : std::uint8_t {
+    AtLeast, ///< each side becomes the larger of the requested and the current size (never cuts)
+    Exact,   ///< each side becomes exactly the requested size (may cut the image)
+};
 
-/// A canvas request, filled by the caller; `extendCanvas` writes the results back into it.
+/// Where the image sits on the canvas.
+enum class CanvasPosition : std::uint8_t {
+    Centre,  ///< centred (offsets rounded toward zero)
+    TopLeft, ///< in the top-left corner
+};
+
+/// What a canvas step asks for; the image's own size comes with the call.
 struct CanvasRequest {
-    /// Nonzero: compute the new size but leave the image unchanged.
-    std::uint8_t measureOnly = 0;
-    /// The image to place (replaced in place by the new canvas); may be null when measuring.
-    toolkit::Image* image = nullptr;
-    /// The current size used when measuring without an image.
-    std::int32_t knownWidth = 0;
-    std::int32_t knownHeight = 0;
-    /// 0: each side becomes the larger of the requested and the current size (the canvas never
-    /// cuts the image); other: each side becomes exactly the requested size.
-    std::uint8_t sizeMode = 0;
+    CanvasSizing sizing = CanvasSizing::AtLeast;
     std::int32_t width = 0;
     std::int32_t height = 0;
-    /// kCanvasTopLeft: the image goes to the top-left corner; other values centre it.
-    std::uint8_t position = 0;
-    /// A CanvasMode value.
-    std::uint8_t mode = 0;
+    CanvasPosition position = CanvasPosition::Centre;
+    CanvasMode mode = CanvasMode::Colour;
     /// Margin colour for CanvasMode::Colour (red in the low byte; the alpha byte is ignored).
-    toolkit::Rgba colour;
-    /// Results.
-    std::int32_t newWidth = 0;
-    std::int32_t newHeight = 0;
+    toolkit::Rgba colour = {};
 };
+
+/// A canvas size.
+struct CanvasSize {
+    std::int32_t width = 0;
+    std::int32_t height = 0;
+};
+
+/// The canvas size `request` gives an image of width x height; nullopt when a side of either is
+/// below 1 or the mode is unknown.
+[[nodiscard]] std::optional<CanvasSize> measureCanvas(const CanvasRequest& request, int width,
+                                                      int height);
 
 /// Places the image on a canvas of the requested size. The canvas is 32-bit, transparent under
 /// the margins before they are filled, when the image is 32-bit or the mode is Transparent;
-/// otherwise 24-bit. When the size does not change the image stays as it is. False for a missing
-/// image (unless measuring), an unknown mode, a size beyond the image limit or no memory; the
-/// image is then unchanged.
-[[nodiscard]] bool extendCanvas(CanvasRequest& request);
+/// otherwise 24-bit. When the size does not change the image stays as it is. False for an empty
+/// image, an unknown mode, a size beyond the image limit or no memory; the image is then
+/// unchanged.
+[[nodiscard]] bool extendCanvas(toolkit::Image& image, const CanvasRequest& request);
 
 } // namespace quill::pipeline

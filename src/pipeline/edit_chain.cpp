@@ -1,138 +1,140 @@
 // The editing steps of one image.
 #include "pipeline/edit_chain.h"
 
-#include "pipeline/canvas.h"
-#include "pipeline/crop_trim.h"
-#include "pipeline/resize.h"
-#include "pipeline/rotate.h"
 #include "settings/preset.h"
 #include "settings/run_settings.h"
 
 namespace quill::pipeline {
+namespace {
 
-void prepareColourValues(const settings::Preset& s, EditValues& v) {
-    v.tones.clear();
+std::variant<CropMargins, TrimOptions> cropRequestFrom(const settings::Preset& s) {
+    if (s.cropMode == 0) return CropMargins{s.cropLeft, s.cropTop, s.cropRight, s.cropBottom};
+    return TrimOptions{.left = s.trimLeft != 0,
+                       .right = s.trimRight != 0,
+                       .top = s.trimTop != 0,
+                       .bottom = s.trimBottom != 0,
+                       .colorTolerance = s.trimColorTolerance / 100.0,
+                       .outlierShare = s.trimOutlierTolerance / 100.0};
+}
+
+ScaleRequest scaleRequestFrom(const settings::Preset& s, const settings::RunSettings& run) {
+    if (s.resizeMode != 0) {
+        const float factor = float(s.resizePercent) / 100.0f;
+        return {.basis = ScaleBasis::Factor, .targetX = factor, .targetY = factor};
+    }
+    const auto axis = run.resizeAxis == 1   ? ScaleAxis::WidthOnly
+                      : run.resizeAxis == 2 ? ScaleAxis::HeightOnly
+                                            : ScaleAxis::Both;
+    const auto limit = s.resizeLimits == 1   ? ScaleLimit::NeverEnlarge
+                       : s.resizeLimits == 2 ? ScaleLimit::NeverReduce
+                                             : ScaleLimit::None;
+    return {.basis = ScaleBasis::Pixels,
+            .axis = axis,
+            .limit = limit,
+            .aspect = s.resizeOption == 0 ? ScaleAspect::Stretch : ScaleAspect::Keep,
+            .targetX = float(s.resizeWidth),
+            .targetY = float(s.resizeHeight)};
+}
+
+/// The crop step: the remaining part, or an empty image when nothing remains.
+toolkit::Image cropped(const toolkit::Image& image,
+                       const std::variant<CropMargins, TrimOptions>& request) {
+    if (const auto* m = std::get_if<CropMargins>(&request))
+        return cropMargins(image, m->left, m->top, m->right, m->bottom);
+    return autoTrim(image, std::get<TrimOptions>(request));
+}
+
+/// The colour step: the tone adjustments in order, then the channel offsets.
+bool adjustColours(toolkit::Image& image, const EditPlan& plan) {
+    for (const ToneAdjustment& tone : plan.tones)
+        if (!tone.apply(image)) return false;
+    return !plan.offsets || plan.offsets->apply(image);
+}
+
+} // namespace
+
+void planColourSteps(const settings::Preset& s, EditPlan& plan) {
+    plan.tones.clear();
     if (s.brightnessEnabled)
-        v.tones.emplace_back(ToneKind::Brightness, (s.brightnessLevel - 100) / 100.0,
-                             BrightnessVariant::Blend);
+        plan.tones.emplace_back(ToneKind::Brightness, (s.brightnessLevel - 100) / 100.0,
+                                BrightnessVariant::Blend);
     if (s.saturationEnabled)
-        v.tones.emplace_back(ToneKind::Saturation, s.saturationLevel / 100.0,
-                             BrightnessVariant::Additive);
+        plan.tones.emplace_back(ToneKind::Saturation, s.saturationLevel / 100.0,
+                                BrightnessVariant::Additive);
     if (s.contrastEnabled)
-        v.tones.emplace_back(ToneKind::Contrast, (s.contrastLevel - 100) / 100.0,
-                             BrightnessVariant::Additive);
+        plan.tones.emplace_back(ToneKind::Contrast, (s.contrastLevel - 100) / 100.0,
+                                BrightnessVariant::Additive);
     if (s.gammaEnabled)
-        v.tones.emplace_back(ToneKind::Gamma, s.gammaLevel / 100.0, BrightnessVariant::Additive);
-    v.offsets.reset();
+        plan.tones.emplace_back(ToneKind::Gamma, s.gammaLevel / 100.0, BrightnessVariant::Additive);
+    plan.offsets.reset();
     if (s.channelAdjustEnabled)
-        v.offsets.emplace(channelOffsetForLevel(s.channelAdjustRed),
-                          channelOffsetForLevel(s.channelAdjustGreen),
-                          channelOffsetForLevel(s.channelAdjustBlue));
+        plan.offsets.emplace(channelOffsetForLevel(s.channelAdjustRed),
+                             channelOffsetForLevel(s.channelAdjustGreen),
+                             channelOffsetForLevel(s.channelAdjustBlue));
 }
 
-EditValues prepareEditValues(const settings::Preset& s, const settings::RunSettings& run) {
-    EditValues v;
-    prepareColourValues(s, v);
-    if (s.overlayEnabled) {
-        v.overlaySettings = overlaySettingsFrom(s);
-        v.overlay = prepareOverlay(v.overlaySettings, run.overlayImageRun);
-    }
-    return v;
+EditPlan makeEditPlan(const settings::Preset& s, const settings::RunSettings& run) {
+    EditPlan plan;
+    if (s.cropEnabled) plan.crop = cropRequestFrom(s);
+    if (s.rotateEnabled) plan.rotate = RotateMode(s.rotateMode);
+    if (s.resizeEnabled) plan.scale = scaleRequestFrom(s, run);
+    planColourSteps(s, plan);
+    if (s.canvasEnabled)
+        plan.canvas = CanvasRequest{.sizing = CanvasSizing::AtLeast,
+                                    .width = s.canvasWidth,
+                                    .height = s.canvasHeight,
+                                    .position = CanvasPosition::Centre,
+                                    .mode = CanvasMode(s.canvasMode),
+                                    .colour = toolkit::Rgba{s.canvasColor}};
+    if (s.overlayEnabled)
+        plan.overlay = prepareOverlay(overlaySettingsFrom(s), run.overlayImageRun);
+    return plan;
 }
 
-EditOutcome applyEditChain(toolkit::Image& image, const settings::Preset& s,
-                           const settings::RunSettings& run, const EditValues& values,
-                           std::string_view overlayText, const std::function<void()>& afterStep) {
+EditTools::EditTools(const EditPlan& plan) {
+    if (plan.overlay) m_overlayFont = openOverlayFont(*plan.overlay);
+}
+
+EditOutcome applyEditChain(toolkit::Image& image, const EditPlan& plan, const EditTools& tools,
+                           std::string_view overlayText,
+                           const std::function<void(EditStep)>& afterStep) {
     EditOutcome out;
-    auto step = [&] {
-        if (afterStep) afterStep();
-    };
     auto ok = [&] { return out.result == ImageResult::Done; };
-    auto fail = [&](std::int32_t detail) {
-        out.result = ImageResult::StepFailed;
-        out.detail = detail;
+    // Runs one step group when the chain has not failed yet; reports it in any case.
+    auto step = [&](EditStep which, bool planned, std::int32_t detail, auto&& run) {
+        if (ok() && planned && !run()) {
+            out.result = ImageResult::StepFailed;
+            out.detail = detail;
+        }
+        if (afterStep) afterStep(which);
     };
 
-    if (s.cropEnabled) {
-        toolkit::Image cropped;
-        if (s.cropMode == 0) {
-            cropped = cropMargins(image, s.cropLeft, s.cropTop, s.cropRight, s.cropBottom);
-        } else {
-            TrimOptions trim;
-            trim.left = s.trimLeft != 0;
-            trim.right = s.trimRight != 0;
-            trim.top = s.trimTop != 0;
-            trim.bottom = s.trimBottom != 0;
-            trim.colorTolerance = s.trimColorTolerance / 100.0;
-            trim.outlierShare = s.trimOutlierTolerance / 100.0;
-            cropped = autoTrim(image, trim);
-        }
-        if (cropped.empty())
-            fail(DetailCrop);
-        else
-            image = std::move(cropped);
-    }
-    step();
-
-    if (ok() && s.rotateEnabled) {
-        toolkit::Image rotated = rotateImage(image, RotateMode(s.rotateMode));
-        if (rotated.empty())
-            fail(DetailRotate);
-        else {
-            image = std::move(rotated);
-            out.rotationApplied = s.rotateMode;
-        }
-    }
-    step();
-
-    if (ok() && s.resizeEnabled) {
-        ScaleRequest request;
-        request.image = &image;
-        if (s.resizeMode == 0) {
-            request.basis = 0;
-            request.axis = std::uint8_t(run.resizeAxis > 0 ? run.resizeAxis : 0);
-            request.limit = std::uint8_t(s.resizeLimits == 1 ? 1 : s.resizeLimits == 2 ? 2 : 0);
-            request.stretch = s.resizeOption == 0 ? 1 : 0;
-            request.targetX = float(s.resizeWidth);
-            request.targetY = float(s.resizeHeight);
-        } else {
-            request.basis = 1;
-            request.targetX = request.targetY = float(s.resizePercent) / 100.0f;
-        }
-        if (!scaleImage(request)) fail(DetailResize);
-    }
-    step();
-
-    if (ok()) {
-        for (const ToneAdjustment& tone : values.tones) {
-            if (!tone.apply(image)) {
-                fail(DetailColour);
-                break;
-            }
-        }
-        if (ok() && values.offsets && !values.offsets->apply(image)) fail(DetailColour);
-    }
-    step();
-
-    if (ok() && s.canvasEnabled) {
-        CanvasRequest request;
-        request.image = &image;
-        request.sizeMode = 0;
-        request.width = s.canvasWidth;
-        request.height = s.canvasHeight;
-        request.position = 0;
-        request.mode = s.canvasMode;
-        request.colour = toolkit::Rgba{s.canvasColor};
-        if (!extendCanvas(request)) fail(DetailCanvas);
-    }
-    step();
-
-    if (ok() && s.overlayEnabled) {
-        if (!applyOverlay(image, values.overlaySettings, values.overlay,
-                          s.overlayKind == 0 ? overlayText : std::string_view()))
-            fail(DetailOverlay);
-    }
-    step();
+    step(EditStep::Crop, plan.crop.has_value(), DetailCrop, [&] {
+        toolkit::Image part = cropped(image, *plan.crop);
+        if (part.empty()) return false;
+        image = std::move(part);
+        return true;
+    });
+    step(EditStep::Rotate, plan.rotate.has_value(), DetailRotate, [&] {
+        toolkit::Image rotated = rotateImage(image, *plan.rotate);
+        if (rotated.empty()) return false;
+        image = std::move(rotated);
+        out.rotation = plan.rotate;
+        return true;
+    });
+    step(EditStep::Resize, plan.scale.has_value(), DetailResize,
+         [&] { return scaleImage(image, *plan.scale); });
+    step(EditStep::Colour, true, DetailColour, [&] { return adjustColours(image, plan); });
+    step(EditStep::Canvas, plan.canvas.has_value(), DetailCanvas, [&] {
+        if (!extendCanvas(image, *plan.canvas)) return false;
+        out.canvasMadeAlpha = image.hasAlpha();
+        return true;
+    });
+    step(EditStep::Overlay, plan.overlay.has_value(), DetailOverlay, [&] {
+        const bool text = plan.overlay->isText();
+        return applyOverlay(image, *plan.overlay, tools.overlayFont(),
+                            text ? overlayText : std::string_view());
+    });
     return out;
 }
 

@@ -3,8 +3,12 @@
 // both edit through this chain, so a preview picture is made by the same operations as a run.
 #pragma once
 
+#include "pipeline/canvas.h"
+#include "pipeline/crop_trim.h"
 #include "pipeline/image_result.h"
 #include "pipeline/overlay.h"
+#include "pipeline/resize.h"
+#include "pipeline/rotate.h"
 #include "pipeline/tone.h"
 #include "toolkit/image.h"
 
@@ -12,6 +16,7 @@
 #include <functional>
 #include <optional>
 #include <string_view>
+#include <variant>
 #include <vector>
 
 namespace quill::settings {
@@ -21,34 +26,63 @@ struct RunSettings;
 
 namespace quill::pipeline {
 
-/// What the editing steps need besides the preset, prepared once per run.
-struct EditValues {
-    std::vector<ToneAdjustment> tones; ///< brightness, saturation, contrast, gamma as enabled
-    std::optional<ChannelOffsets> offsets;
-    OverlaySettings overlaySettings;
-    PreparedOverlay overlay;
+/// Fixed margins to cut off, in pixels.
+struct CropMargins {
+    int left = 0;
+    int top = 0;
+    int right = 0;
+    int bottom = 0;
 };
 
-/// The tone adjustments and channel offsets of the preset.
-void prepareColourValues(const settings::Preset& preset, EditValues& values);
-/// prepareColourValues plus the overlay (font or overlay image) of the preset.
-[[nodiscard]] EditValues prepareEditValues(const settings::Preset& preset,
-                                           const settings::RunSettings& run);
+/// The requests of the editing steps, made once per run from the settings. Nothing in it changes
+/// while images are edited, so any number of threads may read one plan at the same time.
+struct EditPlan {
+    std::optional<std::variant<CropMargins, TrimOptions>> crop; ///< margins or automatic trim
+    std::optional<RotateMode> rotate;
+    std::optional<ScaleRequest> scale;
+    std::vector<ToneAdjustment> tones; ///< brightness, saturation, contrast, gamma as enabled
+    std::optional<ChannelOffsets> offsets;
+    std::optional<CanvasRequest> canvas;
+    std::optional<PreparedOverlay> overlay;
+};
+
+/// The tone adjustments and channel offsets of the preset, into `plan`.
+void planColourSteps(const settings::Preset& preset, EditPlan& plan);
+/// The plan of every enabled step of the preset, the overlay (image file) included.
+[[nodiscard]] EditPlan makeEditPlan(const settings::Preset& preset,
+                                    const settings::RunSettings& run);
+
+/// What one thread needs of its own to edit with a plan: the overlay font, whose glyph cache
+/// must not be shared between threads. Made once per thread from the plan it edits with.
+class EditTools {
+public:
+    explicit EditTools(const EditPlan& plan);
+    [[nodiscard]] const toolkit::Font* overlayFont() const {
+        return m_overlayFont ? &*m_overlayFont : nullptr;
+    }
+
+private:
+    std::optional<toolkit::Font> m_overlayFont;
+};
+
+/// The step groups of the chain, in their order.
+enum class EditStep : std::uint8_t { Crop, Rotate, Resize, Colour, Canvas, Overlay };
+inline constexpr int kEditStepCount = 6;
 
 /// How the chain ended.
 struct EditOutcome {
     ImageResult result = ImageResult::Done;
-    std::int32_t detail = DetailNone; ///< the failed step with StepFailed
-    int rotationApplied = -1;         ///< rotateMode when the rotate step ran, else -1
+    std::int32_t detail = DetailNone;   ///< the failed step with StepFailed
+    std::optional<RotateMode> rotation; ///< the rotation applied, when the rotate step ran
+    bool canvasMadeAlpha = false;       ///< the canvas step left a 32-bit image
 };
 
-/// Applies the enabled steps of `preset` to `image` in order and stops at the first failure
-/// (the image then holds the result of the steps before it). `overlayText` is the overlay text
-/// already expanded for this image. `afterStep` is called after each of the six step groups
-/// (crop, rotate, resize, colour, canvas, overlay), also when a step failed or was skipped.
-[[nodiscard]] EditOutcome applyEditChain(toolkit::Image& image, const settings::Preset& preset,
-                                         const settings::RunSettings& run, const EditValues& values,
-                                         std::string_view overlayText,
-                                         const std::function<void()>& afterStep = {});
+/// Applies the steps of `plan` to `image` in order and stops at the first failure (the image
+/// then holds the result of the steps before it). `overlayText` is the overlay text already
+/// expanded for this image; `tools` belong to the calling thread. `afterStep` is called after
+/// each of the six step groups, also when a step failed, was skipped or is not in the plan.
+[[nodiscard]] EditOutcome applyEditChain(toolkit::Image& image, const EditPlan& plan,
+                                         const EditTools& tools, std::string_view overlayText,
+                                         const std::function<void(EditStep)>& afterStep = {});
 
 } // namespace quill::pipeline

@@ -329,12 +329,11 @@ ExifDetails readExifDetails(const std::string& path) {
     return details;
 }
 
-JpegMetadata pickUpMetadata(const std::string& sourcePath, bool decodeNeeded, bool commentEnabled,
-                            bool keepMetadata) {
+JpegMetadata pickUpMetadata(const std::string& sourcePath, const MetadataRequest& request) {
     JpegMetadata metadata;
-    if (decodeNeeded && (commentEnabled || keepMetadata)) {
+    if (request.reencoded && (request.commentEnabled || request.keepMetadata)) {
         if (readMetadata(sourcePath, metadata)) (void)loadMetadata(sourcePath, metadata);
-    } else if (!decodeNeeded && !keepMetadata) {
+    } else if (!request.reencoded && !request.keepMetadata) {
         (void)readMetadata(sourcePath, metadata);
     }
     return metadata;
@@ -380,10 +379,10 @@ bool carryMetadataIntoOutput(const std::string& outputPath, JpegMetadata& metada
 }
 
 bool adjustMetadataOfCopy(const std::string& outputPath, const JpegMetadata& listed,
-                          bool keepMetadata, bool commentEnabled, std::string_view comment) {
+                          const MetadataRequest& request, std::string_view comment) {
     bool ok = true;
-    if (!keepMetadata && !listed.segments.empty()) ok = removeSegments(outputPath, listed);
-    if (commentEnabled) ok = writeCommentToFile(outputPath, comment) && ok;
+    if (!request.keepMetadata && !listed.segments.empty()) ok = removeSegments(outputPath, listed);
+    if (request.commentEnabled) ok = writeCommentToFile(outputPath, comment) && ok;
     return ok;
 }
 

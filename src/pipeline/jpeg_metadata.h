@@ -102,12 +102,19 @@ struct ExifDetails {
 /// Reads the date taken and the orientation of a JPEG file; both empty when it has none.
 [[nodiscard]] ExifDetails readExifDetails(const std::string& path);
 
+/// What a run wants of a JPEG's metadata.
+struct MetadataRequest {
+    bool keepMetadata = true;    ///< the source's segments travel to the output
+    bool commentEnabled = false; ///< the comment is replaced
+    bool reencoded = false;      ///< the image is decoded and encoded again (pick-up only)
+};
+
 /// Pick-up for a JPEG source that is written as JPEG: when the image is re-encoded and a comment or
 /// the metadata is wanted, the segments are read and loaded; when the file is only copied, moved
 /// or left in place and the metadata is not kept, only their list is read (for removeSegments).
 /// Otherwise the result is empty.
-[[nodiscard]] JpegMetadata pickUpMetadata(const std::string& sourcePath, bool decodeNeeded,
-                                          bool commentEnabled, bool keepMetadata);
+[[nodiscard]] JpegMetadata pickUpMetadata(const std::string& sourcePath,
+                                          const MetadataRequest& request);
 
 /// How a re-encoded JPEG output gets its metadata.
 struct SavedJpegOptions {
@@ -131,7 +138,6 @@ struct SavedJpegOptions {
 /// pick-up when the metadata is not kept, then writes the comment when one is enabled. Returns
 /// false when a wanted rewrite failed (the file then keeps its previous content).
 [[nodiscard]] bool adjustMetadataOfCopy(const std::string& outputPath, const JpegMetadata& listed,
-                                        bool keepMetadata, bool commentEnabled,
-                                        std::string_view comment);
+                                        const MetadataRequest& request, std::string_view comment);
 
 } // namespace quill::pipeline

@@ -160,14 +160,20 @@ toolkit::LineAlign lineAlignFor(int align) {
     }
 }
 
-/// Scales the overlay image by percent / 100 on both sides, keeping its aspect ratio.
-bool scaleOverlayImage(Image& image, int percent) {
-    ScaleRequest request;
-    request.image = &image;
-    request.basis = 1;
-    request.targetX = float(percent) / 100.0F;
-    request.targetY = request.targetX;
-    return scaleImage(request);
+/// An outline colour of 0 means opaque white. With the outline on, text and outline pixels must
+/// stay distinguishable: the outline rule looks for exact text-colour pixels and must never
+/// mistake outline pixels for them.
+void adjustColours(TextStyle& style) {
+    if (style.outlineColour.value == 0) style.outlineColour = Rgba{0xFFFFFFFF};
+    if (style.outline != 1) return;
+    if (style.colour.alpha() == 0) style.colour = withAlpha(style.colour, 1);
+    // Equal colours: the outline's alpha steps down by one. (Stepping up from 255 would overflow
+    // into an invisible alpha of 0; the text alpha is at least 1 here, so stepping down always
+    // stays distinct.)
+    if (style.outlineColour == style.colour) {
+        const std::uint8_t alpha = style.outlineColour.alpha();
+        style.outlineColour = withAlpha(style.outlineColour, alpha == 0 ? 1 : alpha - 1);
+    }
 }
 
 } // namespace
@@ -243,19 +249,7 @@ Image renderText(TextStyle& style) {
 
     const bool outline = style.outline == 1;
     const int outlineWidth = std::max(1, style.outlineWidth);
-    if (style.outlineColour.value == 0) style.outlineColour = Rgba{0xFFFFFFFF};
-    if (outline) {
-        // Keep text and outline pixels distinguishable: the outline rule looks for exact
-        // text-colour pixels and must never mistake outline pixels for them.
-        if (style.colour.alpha() == 0) style.colour = withAlpha(style.colour, 1);
-        // Equal colours: the outline's alpha steps down by one. (Stepping up from 255 would
-        // overflow into an invisible alpha of 0; the text alpha is at least 1 here, so stepping
-        // down always stays distinct.)
-        if (style.outlineColour == style.colour) {
-            const std::uint8_t alpha = style.outlineColour.alpha();
-            style.outlineColour = withAlpha(style.outlineColour, alpha == 0 ? 1 : alpha - 1);
-        }
-    }
+    adjustColours(style);
 
     const int wrapWidth = style.mode == -1 ? 0 : std::max(0, requestedWidth);
     const toolkit::TextLayout layout =
@@ -306,44 +300,45 @@ Image renderText(TextStyle& style) {
     return block;
 }
 
-bool drawTextOverlay(Image& image, std::string_view text, Rgba colour, int offsetX, int offsetY,
-                     int align, int lineSpacing, const toolkit::Font* font, int opacity,
-                     int outline, int outlineWidth, Rgba outlineColour) {
-    if (image.empty() || !font) return false;
-    const std::uint8_t alpha = opacityAlpha(opacity);
+bool drawTextOverlay(Image& image, const TextOverlayOptions& options) {
+    if (image.empty() || !options.font) return false;
+    const std::uint8_t alpha = opacityAlpha(options.opacity);
     TextStyle style;
-    style.text = std::string(text);
-    style.colour = withAlpha(colour, alpha);
-    style.font = font;
-    style.align = align;
+    style.text = std::string(options.text);
+    style.colour = withAlpha(options.colour, alpha);
+    style.font = options.font;
+    style.align = options.align;
     style.mode = 1;
-    style.lineSpacing = lineSpacing;
-    style.outline = outline;
-    style.outlineColour = withAlpha(outlineColour, alpha);
-    style.outlineWidth = outlineWidth;
+    style.lineSpacing = options.lineSpacing;
+    style.outline = options.outline ? 1 : -1;
+    style.outlineColour = withAlpha(options.outlineColour, alpha);
+    style.outlineWidth = options.outlineWidth;
     const Image block = renderText(style);
     if (style.height == 0) return false;
     if (block.empty()) return true; // an empty text: nothing to draw
     // The block is anchored as specified; ink that overhangs it lands around it.
-    const long long x = textBlockPosition(image.width(), style.width, offsetX) - style.originX;
-    const long long y = textBlockPosition(image.height(), style.height, offsetY) - style.originY;
+    const long long x =
+        textBlockPosition(image.width(), style.width, options.offsetX) - style.originX;
+    const long long y =
+        textBlockPosition(image.height(), style.height, options.offsetY) - style.originY;
     blendImage(image, block, x, y, 255);
     return true;
 }
 
-bool drawImageOverlay(Image& image, const Image& overlay, int offsetX, int offsetY, int opacity,
-                      int frame, int frameWidth, Rgba frameColour) {
+bool drawImageOverlay(Image& image, const Image& overlay, const ImageOverlayOptions& options) {
     if (image.empty() || overlay.empty()) return false;
-    const std::uint8_t alpha = opacityAlpha(opacity);
-    const long long f = frame == 1 ? std::max(0, frameWidth) : 0;
+    const std::uint8_t alpha = opacityAlpha(options.opacity);
+    const long long f = options.frame ? std::max(0, options.frameWidth) : 0;
     const long long w = overlay.width();
     const long long h = overlay.height();
-    const long long x = overlayImagePosition(image.width(), overlay.width(), offsetX, int(f));
-    const long long y = overlayImagePosition(image.height(), overlay.height(), offsetY, int(f));
+    const long long x =
+        overlayImagePosition(image.width(), overlay.width(), options.offsetX, int(f));
+    const long long y =
+        overlayImagePosition(image.height(), overlay.height(), options.offsetY, int(f));
     blendImage(image, overlay, x, y, alpha);
     if (f > 0) {
         // Four bars that meet without overlapping, so the frame's opacity is even all round.
-        const Rgba colour = withAlpha(frameColour, alpha);
+        const Rgba colour = withAlpha(options.frameColour, alpha);
         blendRect(image, x, y - f, w + f, f, colour);     // top
         blendRect(image, x + w, y, f, h + f, colour);     // right
         blendRect(image, x - f, y + h, w + f, f, colour); // bottom
@@ -352,22 +347,24 @@ bool drawImageOverlay(Image& image, const Image& overlay, int offsetX, int offse
     return true;
 }
 
+toolkit::FontRequest PreparedOverlay::fontRequest() const {
+    const auto quality = settings.overlayOutline == 1 ? toolkit::FontQuality::NonAntialiased
+                                                      : toolkit::FontQuality::Antialiased;
+    return toolkit::FontRequest::fromStyleBits(settings.overlayFontName, settings.overlayFontSize,
+                                               settings.overlayFontStyle, quality);
+}
+
 PreparedOverlay prepareOverlayWithImage(const OverlaySettings& settings, Image overlayImage) {
     PreparedOverlay prepared;
-    prepared.kind = settings.overlayKind == 1 ? 1 : 0;
+    prepared.settings = settings;
     prepared.offsetX =
         overlayOffset(settings.overlayHorizontalAlign, settings.overlayHorizontalMargin);
     prepared.offsetY = overlayOffset(settings.overlayVerticalAlign, settings.overlayVerticalMargin);
-    if (prepared.kind == 0) {
-        const auto quality = settings.overlayOutline == 1 ? toolkit::FontQuality::NonAntialiased
-                                                          : toolkit::FontQuality::Antialiased;
-        prepared.font = toolkit::Font::open(
-            toolkit::FontRequest::fromStyleBits(settings.overlayFontName, settings.overlayFontSize,
-                                                settings.overlayFontStyle, quality));
-        return prepared;
-    }
-    if (overlayImage.empty()) return prepared;
-    if (!scaleOverlayImage(overlayImage, settings.overlayImageScale)) return prepared;
+    if (prepared.isText() || overlayImage.empty()) return prepared;
+    const ScaleRequest byPercent{.basis = ScaleBasis::Factor,
+                                 .targetX = float(settings.overlayImageScale) / 100.0F,
+                                 .targetY = float(settings.overlayImageScale) / 100.0F};
+    if (!scaleImage(overlayImage, byPercent)) return prepared;
     prepared.image = std::move(overlayImage);
     return prepared;
 }
@@ -379,19 +376,36 @@ PreparedOverlay prepareOverlay(const OverlaySettings& settings,
     return prepareOverlayWithImage(settings, std::move(loaded));
 }
 
-bool applyOverlay(Image& image, const OverlaySettings& settings, const PreparedOverlay& prepared,
+std::optional<toolkit::Font> openOverlayFont(const PreparedOverlay& prepared) {
+    if (!prepared.isText()) return std::nullopt;
+    return toolkit::Font::open(prepared.fontRequest());
+}
+
+bool applyOverlay(Image& image, const PreparedOverlay& prepared, const toolkit::Font* font,
                   std::string_view expandedText) {
-    if (!prepared.ready()) return false;
-    if (prepared.kind == 1) {
-        return drawImageOverlay(image, prepared.image, prepared.offsetX, prepared.offsetY,
-                                settings.overlayOpacity, settings.overlayOutline,
-                                settings.overlayOutlineWidth, Rgba{settings.overlayOutlineColor});
+    const OverlaySettings& s = prepared.settings;
+    if (!prepared.isText()) {
+        if (prepared.image.empty()) return false;
+        return drawImageOverlay(image, prepared.image,
+                                {.offsetX = prepared.offsetX,
+                                 .offsetY = prepared.offsetY,
+                                 .opacity = s.overlayOpacity,
+                                 .frame = s.overlayOutline == 1,
+                                 .frameWidth = s.overlayOutlineWidth,
+                                 .frameColour = Rgba{s.overlayOutlineColor}});
     }
-    return drawTextOverlay(image, expandedText, Rgba{settings.overlayTextColor}, prepared.offsetX,
-                           prepared.offsetY, textAlignCode(settings.overlayTextAlign),
-                           settings.overlayLineSpacing, &*prepared.font, settings.overlayOpacity,
-                           settings.overlayOutline == 1 ? 1 : -1, settings.overlayOutlineWidth,
-                           Rgba{settings.overlayOutlineColor});
+    if (!font) return false;
+    return drawTextOverlay(image, {.text = expandedText,
+                                   .font = font,
+                                   .colour = Rgba{s.overlayTextColor},
+                                   .offsetX = prepared.offsetX,
+                                   .offsetY = prepared.offsetY,
+                                   .align = textAlignCode(s.overlayTextAlign),
+                                   .lineSpacing = s.overlayLineSpacing,
+                                   .opacity = s.overlayOpacity,
+                                   .outline = s.overlayOutline == 1,
+                                   .outlineWidth = s.overlayOutlineWidth,
+                                   .outlineColour = Rgba{s.overlayOutlineColor}});
 }
 
 } // namespace quill::pipeline

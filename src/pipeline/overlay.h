@@ -91,36 +91,57 @@ struct TextStyle {
 /// draw, which is not a failure.
 [[nodiscard]] toolkit::Image renderText(TextStyle& style);
 
-/// Draws a text block on the image. `colour` and `outlineColour` are RGB; their alpha comes from
-/// `opacity`. `align` is the renderer's code (1 left, 2 right, 3 centre); `outline` is 1 for on.
-/// False when the image or the font is missing or rendering fails.
-[[nodiscard]] bool drawTextOverlay(toolkit::Image& image, std::string_view text,
-                                   toolkit::Rgba colour, int offsetX, int offsetY, int align,
-                                   int lineSpacing, const toolkit::Font* font, int opacity,
-                                   int outline, int outlineWidth, toolkit::Rgba outlineColour);
+/// What drawTextOverlay draws and where.
+struct TextOverlayOptions {
+    std::string_view text = {};          ///< lines separated by line feeds (UTF-8)
+    const toolkit::Font* font = nullptr; ///< font to draw with
+    toolkit::Rgba colour = {};           ///< RGB; the alpha comes from `opacity`
+    int offsetX = 0;                     ///< anchor offsets, see textBlockPosition
+    int offsetY = 0;
+    int align = 1;       ///< the renderer's line alignment: 1 left, 2 right, 3 centre
+    int lineSpacing = 0; ///< extra pixels between lines
+    int opacity = 100;   ///< percent
+    bool outline = false;
+    int outlineWidth = 1;
+    toolkit::Rgba outlineColour = {}; ///< RGB; the alpha comes from `opacity`
+};
 
-/// Draws `overlay` on the image with its own alpha scaled by the opacity, and with `frame` 1 a
-/// frame of `frameWidth` pixels in `frameColour` (RGB) around it. False when either image is
+/// Draws a text block on the image. False when the image or the font is missing or rendering
+/// fails.
+[[nodiscard]] bool drawTextOverlay(toolkit::Image& image, const TextOverlayOptions& options);
+
+/// Where and how drawImageOverlay draws.
+struct ImageOverlayOptions {
+    int offsetX = 0; ///< anchor offsets, see overlayImagePosition
+    int offsetY = 0;
+    int opacity = 100; ///< percent; scales the overlay's own alpha
+    bool frame = false;
+    int frameWidth = 0;             ///< pixels
+    toolkit::Rgba frameColour = {}; ///< RGB; the alpha comes from `opacity`
+};
+
+/// Draws `overlay` on the image, with a frame around it when asked. False when either image is
 /// missing.
 [[nodiscard]] bool drawImageOverlay(toolkit::Image& image, const toolkit::Image& overlay,
-                                    int offsetX, int offsetY, int opacity, int frame,
-                                    int frameWidth, toolkit::Rgba frameColour);
+                                    const ImageOverlayOptions& options);
 
-/// The font or overlay image prepared once per run, and the anchor offsets.
+/// A run's overlay, prepared once and then only read: the settings, the anchor offsets and, for
+/// the image kind, the overlay image already scaled. The font of the text kind is not part of it:
+/// a font caches glyphs as it draws, so each thread opens its own (openOverlayFont).
 struct PreparedOverlay {
-    int kind = 0;
-    std::optional<toolkit::Font> font; ///< text kind; empty when the font is missing
-    toolkit::Image image;              ///< image kind, already scaled; empty when missing
+    OverlaySettings settings;
+    toolkit::Image image; ///< image kind, already scaled; empty when missing
     int offsetX = 0;
     int offsetY = 0;
 
-    /// True when the font or image the kind needs is there.
-    [[nodiscard]] bool ready() const { return kind == 1 ? !image.empty() : font.has_value(); }
+    [[nodiscard]] bool isText() const { return settings.overlayKind != 1; }
+    /// The font the text kind draws with.
+    [[nodiscard]] toolkit::FontRequest fontRequest() const;
 };
 
-/// Prepares a run's overlay: the font for the text kind, or for the image kind the file at
-/// `overlayImageRun` (any readable format) scaled by overlayImageScale / 100. A missing font or
-/// image leaves the result not ready, so every image's overlay step fails.
+/// Prepares a run's overlay; for the image kind the file at `overlayImageRun` (any readable
+/// format) is loaded and scaled by overlayImageScale / 100. A missing image stays empty, so every
+/// image's overlay step fails.
 [[nodiscard]] PreparedOverlay prepareOverlay(const OverlaySettings& settings,
                                              const std::string& overlayImageRun);
 
@@ -128,9 +149,14 @@ struct PreparedOverlay {
 [[nodiscard]] PreparedOverlay prepareOverlayWithImage(const OverlaySettings& settings,
                                                       toolkit::Image overlayImage);
 
-/// Runs the overlay step on the working image with the text already expanded for this image.
-/// True when drawn; false makes the image's result StepFailed with the overlay detail code.
-[[nodiscard]] bool applyOverlay(toolkit::Image& image, const OverlaySettings& settings,
-                                const PreparedOverlay& prepared, std::string_view expandedText);
+/// The font of a text overlay; nullopt for the image kind or when the font is missing (every
+/// image's overlay step then fails).
+[[nodiscard]] std::optional<toolkit::Font> openOverlayFont(const PreparedOverlay& prepared);
+
+/// Runs the overlay step on the working image with the text already expanded for this image and
+/// the font from openOverlayFont (unused for the image kind). True when drawn; false makes the
+/// image's result StepFailed with the overlay detail code.
+[[nodiscard]] bool applyOverlay(toolkit::Image& image, const PreparedOverlay& prepared,
+                                const toolkit::Font* font, std::string_view expandedText);
 
 } // namespace quill::pipeline

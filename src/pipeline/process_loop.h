@@ -8,9 +8,25 @@
 #include "settings/preset.h"
 #include "settings/run_settings.h"
 
+#include <cstddef>
+#include <cstdint>
+#include <functional>
 #include <string>
 
 namespace quill::pipeline {
+
+/// The steps an image can go through, in the order the loop takes them.
+enum class ImageStep : std::uint8_t {
+    Check,  ///< the source file and its format plan
+    Name,   ///< the output path and the overwrite decision
+    Load,   ///< the decode
+    Edit,   ///< the editing chain
+    Encode, ///< the edited image encoded in memory
+    Commit, ///< the output put in place (written, copied or moved)
+    Finish, ///< metadata, permissions and dates of the output
+    Settle, ///< the replaced source removed
+    Keep,   ///< the keep list of a window run
+};
 
 /// Everything one run of the loop works with. The loop writes results into `images`, adds to
 /// `keepList` and publishes its progress through `flags`.
@@ -27,6 +43,9 @@ struct ProcessEnvironment {
     std::string pdfCreator;
     /// Only the list's current record is processed (the one-image preview run).
     bool singleEntry = false;
+    /// Told of every step an image went through, with the image's position in the list, in the
+    /// loop's order (for tests and diagnostics; may be empty).
+    std::function<void(std::size_t position, ImageStep step)> stepDone = {};
 };
 
 /// Runs the loop over the list (or its current record). Per-image failures are recorded in the

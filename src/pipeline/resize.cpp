@@ -405,15 +405,10 @@ bool resizeImageSmooth(Image& image, int width, int height) {
     }
 }
 
-bool scaleImage(ScaleRequest& request) {
-    const bool haveImage = request.image && !request.image->empty();
-    if (!haveImage && !request.measureOnly) return false;
-    const int w = haveImage ? request.image->width() : request.knownWidth;
-    const int h = haveImage ? request.image->height() : request.knownHeight;
-    if (w <= 0 || h <= 0) return false;
-
+std::optional<ScaledSize> measureScale(const ScaleRequest& request, int w, int h) {
+    if (w <= 0 || h <= 0) return std::nullopt;
     float fx, fy;
-    if (request.basis == 1) {
+    if (request.basis == ScaleBasis::Factor) {
         fx = request.targetX;
         fy = request.targetY;
     } else {
@@ -421,20 +416,20 @@ bool scaleImage(ScaleRequest& request) {
         fy = request.targetY / float(h);
     }
     float f;
-    if (request.axis == 1) {
+    if (request.axis == ScaleAxis::WidthOnly) {
         fy = 1.0f;
         f = fx;
-    } else if (request.axis == 2) {
+    } else if (request.axis == ScaleAxis::HeightOnly) {
         fx = 1.0f;
         f = fy;
     } else {
         f = fx < fy ? fx : fy;
     }
-    if (request.limit == 1) {
+    if (request.limit == ScaleLimit::NeverEnlarge) {
         fx = std::min(fx, 1.0f);
         fy = std::min(fy, 1.0f);
         f = std::min(f, 1.0f);
-    } else if (request.limit == 2) {
+    } else if (request.limit == ScaleLimit::NeverReduce) {
         fx = std::max(fx, 1.0f);
         fy = std::max(fy, 1.0f);
         f = std::max(f, 1.0f);
@@ -444,18 +439,19 @@ bool scaleImage(ScaleRequest& request) {
     f = clampFactor(f);
 
     // A float factor times an int is exact in double, so the rounding sees the true product.
-    const double newW = std::floor(double(w) * double(request.stretch ? fx : f) + 0.5);
-    const double newH = std::floor(double(h) * double(request.stretch ? fy : f) + 0.5);
-    if (newW > kMaxSide || newH > kMaxSide) return false;
-    const int nw = int(newW);
-    const int nh = int(newH);
-    if ((nw != w || nh != h) && !request.measureOnly) {
-        if (!resizeImageSmooth(*request.image, nw, nh)) return false;
-    }
-    request.newWidth = nw;
-    request.newHeight = nh;
-    request.factor = f;
-    return true;
+    const bool stretch = request.aspect == ScaleAspect::Stretch;
+    const double newW = std::floor(double(w) * double(stretch ? fx : f) + 0.5);
+    const double newH = std::floor(double(h) * double(stretch ? fy : f) + 0.5);
+    if (newW > kMaxSide || newH > kMaxSide) return std::nullopt;
+    return ScaledSize{int(newW), int(newH), f};
+}
+
+bool scaleImage(Image& image, const ScaleRequest& request) {
+    if (image.empty()) return false;
+    const auto size = measureScale(request, image.width(), image.height());
+    if (!size) return false;
+    if (size->width == image.width() && size->height == image.height()) return true;
+    return resizeImageSmooth(image, size->width, size->height);
 }
 
 } // namespace quill::pipeline

@@ -3,41 +3,64 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 
 #include "toolkit/image.h"
 
 namespace quill::pipeline {
 
-/// A scaling request, filled by the caller; `scaleImage` writes the results back into it.
-struct ScaleRequest {
-    /// Nonzero: compute the new size but leave the image unchanged.
-    std::uint8_t measureOnly = 0;
-    /// The image to scale (replaced in place); may be null when measuring.
-    toolkit::Image* image = nullptr;
-    /// The current size used when measuring without an image.
-    std::int32_t knownWidth = 0;
-    std::int32_t knownHeight = 0;
-    /// 1: targetX and targetY are factors; any other value: sizes in pixels.
-    std::uint8_t basis = 0;
-    /// 1: only the width target counts; 2: only the height target counts; other: both.
-    std::uint8_t axis = 0;
-    /// 1: never enlarge; 2: never reduce; other: no limit.
-    std::uint8_t limit = 0;
-    /// Nonzero: each side gets its own factor; 0: one factor for both (aspect ratio kept).
-    std::uint8_t stretch = 0;
-    float targetX = 0.0f;
-    float targetY = 0.0f;
-    /// Results.
-    std::int32_t newWidth = 0;
-    std::int32_t newHeight = 0;
-    /// Result: the common factor (written also when stretch is set).
-    float factor = 0.0f;
+/// How the targets of a scale request are read.
+enum class ScaleBasis : std::uint8_t {
+    Pixels, ///< targetX and targetY are sizes in pixels
+    Factor, ///< targetX and targetY are factors
 };
 
-/// Computes the new size of the request and, unless measuring, resamples the image to it.
-/// False when the resampling fails (a side of 0, no memory, no image) or the size is beyond any
-/// image; the results are written only on success.
-[[nodiscard]] bool scaleImage(ScaleRequest& request);
+/// Which targets count.
+enum class ScaleAxis : std::uint8_t {
+    Both,       ///< both targets
+    WidthOnly,  ///< only the width target; the height factor is 1
+    HeightOnly, ///< only the height target; the width factor is 1
+};
+
+/// Which way the image may change.
+enum class ScaleLimit : std::uint8_t {
+    None,         ///< enlarge or reduce
+    NeverEnlarge, ///< factors above 1 become 1
+    NeverReduce,  ///< factors below 1 become 1
+};
+
+/// Whether both sides share one factor.
+enum class ScaleAspect : std::uint8_t {
+    Keep,    ///< one factor for both sides: the smaller one, or the one of the axis that counts
+    Stretch, ///< each side gets its own factor
+};
+
+/// What a scaling asks for; the image's own size comes with the call.
+struct ScaleRequest {
+    ScaleBasis basis = ScaleBasis::Pixels;
+    ScaleAxis axis = ScaleAxis::Both;
+    ScaleLimit limit = ScaleLimit::None;
+    ScaleAspect aspect = ScaleAspect::Keep;
+    float targetX = 0.0f;
+    float targetY = 0.0f;
+};
+
+/// The size a scale request gives.
+struct ScaledSize {
+    std::int32_t width = 0; ///< may be 0 when a tiny factor rounds a side away
+    std::int32_t height = 0;
+    float factor = 0.0f; ///< the common factor (also computed for ScaleAspect::Stretch)
+};
+
+/// The new size of an image of width x height under `request`; nullopt when a side of the image
+/// is below 1 or a new side would be beyond any image.
+[[nodiscard]] std::optional<ScaledSize> measureScale(const ScaleRequest& request, int width,
+                                                     int height);
+
+/// Resamples `image` to the size measureScale gives (nothing to do when the size stays). False,
+/// with the image unchanged, for an empty image, a side that rounds to 0, a size beyond any image
+/// or no memory.
+[[nodiscard]] bool scaleImage(toolkit::Image& image, const ScaleRequest& request);
 
 /// Replaces the pixels of `image` (24- or 32-bit) with a copy resampled to width x height by the
 /// two-pass Mitchell-Netravali cubic filter (B = C = 1/3). In 32-bit images fully transparent

@@ -87,12 +87,10 @@ void savePng(const std::string& path, const Image& image) {
     test::writeBytes(path, bytes);
 }
 
-TEST(OverlayRules, OpacityAlignCodesAndCentredPositions) {
+TEST(OverlayRules, OpacityAndCentredPositions) {
     // 50 x 2.55 lies just below 127.5: the alpha truncates.
     for (const auto& [opacity, alpha] : {std::pair{50, 127}, {99, 252}, {100, 255}, {1, 2}, {0, 0}})
         EXPECT_EQ(opacityAlpha(opacity), alpha) << opacity;
-    EXPECT_EQ(std::tuple(textAlignCode(0), textAlignCode(1), textAlignCode(2)),
-              std::tuple(1, 3, 2));
     // Centred with an odd difference truncates, toward zero when the block is the larger.
     EXPECT_EQ(textBlockPosition(641, 100, 0), 270);
     EXPECT_EQ(textBlockPosition(100, 141, 0), -20);
@@ -112,12 +110,13 @@ TEST(RenderText, FailuresAndEmptyText) {
     EXPECT_GT(empty.height, 0) << "nothing to draw is not a failure";
 
     Image image = filled(64, 48, PixelFormat::Bgr24, Rgba{0xFFFFFF});
-    EXPECT_TRUE(drawTextOverlay(image, "", Rgba{0}, -5, -5, 1, 0, &font, 100, -1, 2, Rgba{0}));
-    EXPECT_TRUE(drawTextOverlay(image, "", Rgba{0}, -5, -5, 1, 0, &font, 100, 1, 2, Rgba{0}));
+    for (const bool outline : {false, true})
+        EXPECT_TRUE(drawTextOverlay(
+            image, {.text = "", .font = &font, .outline = outline, .outlineWidth = 2}));
     EXPECT_EQ(colours(image), std::set<std::uint32_t>{0xFFFFFF});
-    EXPECT_FALSE(drawTextOverlay(image, "x", Rgba{0}, 5, 5, 1, 0, nullptr, 100, -1, 2, Rgba{0}));
+    EXPECT_FALSE(drawTextOverlay(image, {.text = "x", .font = nullptr}));
     Image none;
-    EXPECT_FALSE(drawTextOverlay(none, "x", Rgba{0}, 5, 5, 1, 0, &font, 100, -1, 2, Rgba{0}));
+    EXPECT_FALSE(drawTextOverlay(none, {.text = "x", .font = &font}));
 }
 
 TEST(RenderText, OutlineMarksExactlyTheSquareAroundTextPixels) {
@@ -193,8 +192,11 @@ TEST(RenderText, NoInkIsCutAndLinesKeepTheirAnchor) {
         // On the image the block is anchored as specified and the overhang lands around it.
         for (const int offset : {40, -40, 0}) {
             Image image = filled(900, 500, PixelFormat::Bgr24, Rgba{0xFFFFFF});
-            ASSERT_TRUE(drawTextOverlay(image, c.text, Rgba{0}, offset, offset, style.align, 0,
-                                        &font, 100, -1, 1, Rgba{0}));
+            ASSERT_TRUE(drawTextOverlay(image, {.text = c.text,
+                                                .font = &font,
+                                                .offsetX = offset,
+                                                .offsetY = offset,
+                                                .align = style.align}));
             const long long x = textBlockPosition(900, style.width, offset);
             const long long y = textBlockPosition(500, style.height, offset);
             const toolkit::InkBox drawn = scanInk(image, Rgba{0xFFFFFF});
@@ -247,8 +249,14 @@ TEST(TextOverlay, VeryNegativeSpacingKeepsEveryLine) {
 TEST(RenderText, SameTextAndOutlineColourStayOneAlphaStepApart) {
     const Font font = openFont(20, FontQuality::NonAntialiased);
     Image image = filled(200, 60, PixelFormat::Bgra32, Rgba{0});
-    ASSERT_TRUE(drawTextOverlay(image, "Same", Rgba{0xFFFFFF}, 5, 5, 1, 0, &font, 100, 1, 2,
-                                Rgba{0xFFFFFF}));
+    ASSERT_TRUE(drawTextOverlay(image, {.text = "Same",
+                                        .font = &font,
+                                        .colour = Rgba{0xFFFFFF},
+                                        .offsetX = 5,
+                                        .offsetY = 5,
+                                        .outline = true,
+                                        .outlineWidth = 2,
+                                        .outlineColour = Rgba{0xFFFFFF}}));
     EXPECT_EQ(colours(image), (std::set<std::uint32_t>{0, 0xFEFFFFFF, 0xFFFFFFFF}));
 
     // Text alpha 0 is raised to 1; an outline colour of 0 means opaque white.
@@ -261,46 +269,19 @@ TEST(RenderText, SameTextAndOutlineColourStayOneAlphaStepApart) {
     EXPECT_EQ(lowAlpha.outlineColour.value, 0x01ABCDEFU);
 }
 
-TEST(TextOverlay, BottomRightPlacementOnA640x480Image) {
-    const Font font = openFont(24, FontQuality::NonAntialiased);
-    const Rgba text{0x0000C0};
-    const Rgba outline{0xFFFF00};
-    TextStyle style = styleFor(font, "Corner\ntext", Rgba{text.value | 0xFF000000}, 2,
-                               Rgba{outline.value | 0xFF000000});
-    style.align = 2;
-    const Image block = renderText(style);
-    ASSERT_FALSE(block.empty());
-
-    Image image = filled(640, 480, PixelFormat::Bgr24, Rgba{0x808080});
-    const int offset = overlayOffset(2, 10);
-    ASSERT_TRUE(drawTextOverlay(image, "Corner\ntext", text, offset, offset, 2, 0, &font, 100, 1, 2,
-                                outline));
-    // Opaque block pixels land with the block's top-left corner at (640 - w - 10, 480 - h - 10);
-    // every other pixel keeps its grey.
-    const int left = 640 - style.width - 10 - style.originX;
-    const int top = 480 - style.height - 10 - style.originY;
-    for (int y = 0; y < 480; ++y) {
-        for (int x = 0; x < 640; ++x) {
-            Rgba expected{0x808080};
-            if (x >= left && y >= top && x < left + block.width() && y < top + block.height()) {
-                const Rgba b = pixelAt(block, x - left, y - top);
-                if (b.alpha() == 255) expected = Rgba{b.value & 0xFFFFFF};
-            }
-            ASSERT_EQ(pixelAt(image, x, y).value, expected.value) << x << "," << y;
-        }
-    }
-}
-
 TEST(TextOverlay, OpacityBlendsAndTransparentCanvasKeepsTheColour) {
     const Font font = openFont(30, FontQuality::NonAntialiased);
     Image grey = filled(120, 50, PixelFormat::Bgr24, Rgba{0xFFFFFF});
-    ASSERT_TRUE(drawTextOverlay(grey, "III", Rgba{0}, 1, 1, 1, 0, &font, 50, -1, 1, Rgba{0}));
+    const TextOverlayOptions half{
+        .text = "III", .font = &font, .offsetX = 1, .offsetY = 1, .opacity = 50};
+    ASSERT_TRUE(drawTextOverlay(grey, half));
     // Black at alpha 127 over white: 255 * 128 / 255 = 128.
     EXPECT_EQ(colours(grey), (std::set<std::uint32_t>{0xFFFFFF, 0x808080}));
 
     Image clear = filled(120, 50, PixelFormat::Bgra32, Rgba{0});
-    ASSERT_TRUE(
-        drawTextOverlay(clear, "III", Rgba{0x3366CC}, 1, 1, 1, 0, &font, 50, -1, 1, Rgba{0}));
+    TextOverlayOptions blue = half;
+    blue.colour = Rgba{0x3366CC};
+    ASSERT_TRUE(drawTextOverlay(clear, blue));
     EXPECT_EQ(colours(clear), (std::set<std::uint32_t>{0, 0x7F3366CC}));
 }
 
@@ -332,8 +313,13 @@ TEST(ImageOverlay, FrameBarsSurroundTheOverlayAndClip) {
     Image image;
     for (const auto& c : cases) {
         image = filled(200, 150, PixelFormat::Bgr24, Rgba{0});
-        ASSERT_TRUE(
-            drawImageOverlay(image, overlay, c.offset, c.offset, c.opacity, 1, 5, Rgba{0x00FF00}));
+        ASSERT_TRUE(drawImageOverlay(image, overlay,
+                                     {.offsetX = c.offset,
+                                      .offsetY = c.offset,
+                                      .opacity = c.opacity,
+                                      .frame = true,
+                                      .frameWidth = 5,
+                                      .frameColour = Rgba{0x00FF00}}));
         for (int y = 0; y < 150; ++y) {
             for (int x = 0; x < 200; ++x) {
                 const int ox = x - c.left, oy = y - c.top;
@@ -347,30 +333,35 @@ TEST(ImageOverlay, FrameBarsSurroundTheOverlayAndClip) {
     // Overlays reaching past any edge are clipped; a missing image is a failure.
     for (int offset : {-500, -1, 0, 1, 500}) {
         const Image big = filled(300, 300, PixelFormat::Bgr24, Rgba{0x112233});
-        ASSERT_TRUE(drawImageOverlay(image, big, offset, offset, 100, 1, 20, Rgba{0xFFFFFF}));
+        ASSERT_TRUE(drawImageOverlay(image, big,
+                                     {.offsetX = offset,
+                                      .offsetY = offset,
+                                      .frame = true,
+                                      .frameWidth = 20,
+                                      .frameColour = Rgba{0xFFFFFF}}));
     }
     EXPECT_EQ(colours(image), (std::set<std::uint32_t>{0x112233, 0xFFFFFF}));
     Image none;
-    EXPECT_FALSE(drawImageOverlay(none, overlay, 0, 0, 100, 0, 0, Rgba{0}));
-    EXPECT_FALSE(drawImageOverlay(image, Image{}, 0, 0, 100, 0, 0, Rgba{0}));
+    EXPECT_FALSE(drawImageOverlay(none, overlay, {}));
+    EXPECT_FALSE(drawImageOverlay(image, Image{}, {}));
 }
 
 TEST(ImageOverlay, OwnAlphaIsScaledByTheOpacity) {
     const Image overlay = filled(10, 10, PixelFormat::Bgra32, Rgba::fromChannels(0, 0, 0, 128));
     Image white = filled(20, 20, PixelFormat::Bgr24, Rgba{0xFFFFFF});
-    ASSERT_TRUE(drawImageOverlay(white, overlay, 1, 1, 50, 0, 0, Rgba{0}));
+    ASSERT_TRUE(drawImageOverlay(white, overlay, {.offsetX = 1, .offsetY = 1, .opacity = 50}));
     // 128 * 127 / 255 gives 64 of 255: white keeps 191.
     EXPECT_EQ(pixelAt(white, 5, 5).value, 0xBFBFBFU);
     EXPECT_EQ(pixelAt(white, 0, 0).value, 0xFFFFFFU);
 
     Image clear = filled(20, 20, PixelFormat::Bgra32, Rgba{0});
     const Image red = filled(4, 4, PixelFormat::Bgra32, Rgba::fromChannels(255, 0, 0, 255));
-    ASSERT_TRUE(drawImageOverlay(clear, red, 2, 2, 70, 0, 0, Rgba{0}));
+    ASSERT_TRUE(drawImageOverlay(clear, red, {.offsetX = 2, .offsetY = 2, .opacity = 70}));
     EXPECT_EQ(pixelAt(clear, 3, 3).value, Rgba::fromChannels(255, 0, 0, 178).value);
     EXPECT_EQ(pixelAt(clear, 10, 10).value, 0U);
 }
 
-TEST(PrepareOverlay, TextKindOpensTheFontOncePerRunAndMissingOnesFail) {
+TEST(PrepareOverlay, TextKindAsksForTheFontAndMissingPartsFail) {
     OverlaySettings settings;
     settings.overlayFontSize = 28;
     settings.overlayFontStyle = toolkit::kFontStyleItalic | toolkit::kFontStyleUnderline;
@@ -379,29 +370,30 @@ TEST(PrepareOverlay, TextKindOpensTheFontOncePerRunAndMissingOnesFail) {
     settings.overlayHorizontalMargin = 12;
     settings.overlayVerticalAlign = 1;
     const PreparedOverlay prepared = prepareOverlay(settings, "");
-    ASSERT_TRUE(prepared.ready());
     EXPECT_EQ(std::pair(prepared.offsetX, prepared.offsetY), std::pair(12, 0));
-    const FontRequest& request = prepared.font->request();
+    const FontRequest request = prepared.fontRequest();
     EXPECT_EQ(request.quality, FontQuality::NonAntialiased) << "the outline needs exact pixels";
     EXPECT_TRUE(request.pixelHeight == 28 && request.italic && request.underline);
     EXPECT_FALSE(request.strikeOut || request.weight != 400);
     settings.overlayOutline = 0;
-    EXPECT_EQ(prepareOverlay(settings, "").font->request().quality, FontQuality::Antialiased);
+    EXPECT_EQ(prepareOverlay(settings, "").fontRequest().quality, FontQuality::Antialiased);
+    const auto font = openOverlayFont(prepared);
+    ASSERT_TRUE(font);
     Image image = filled(300, 100, PixelFormat::Bgr24, Rgba{0xFFFFFF});
-    ASSERT_TRUE(applyOverlay(image, settings, prepared, "12.03.2026  10:00:00"));
+    ASSERT_TRUE(applyOverlay(image, prepared, &*font, "12.03.2026  10:00:00"));
     EXPECT_GT(colours(image).size(), 1U);
 
     settings.overlayFontName = "Helvetica"; // a metric alias of the installed clone
-    EXPECT_TRUE(prepareOverlay(settings, "").ready());
+    EXPECT_TRUE(openOverlayFont(prepareOverlay(settings, "")));
     settings.overlayFontName = "Quillmere Missing Face";
     const PreparedOverlay noFont = prepareOverlay(settings, "");
-    EXPECT_FALSE(noFont.ready());
-    EXPECT_FALSE(applyOverlay(image, settings, noFont, "text"));
+    EXPECT_FALSE(openOverlayFont(noFont));
+    EXPECT_FALSE(applyOverlay(image, noFont, nullptr, "text"));
     settings.overlayKind = 1;
     test::TempDir dir;
     const PreparedOverlay noImage = prepareOverlay(settings, dir.file("missing.png"));
-    EXPECT_FALSE(noImage.ready());
-    EXPECT_FALSE(applyOverlay(image, settings, noImage, ""));
+    EXPECT_TRUE(noImage.image.empty());
+    EXPECT_FALSE(applyOverlay(image, noImage, nullptr, ""));
 }
 
 TEST(PrepareOverlay, ImageKindScalesTheOverlay) {
@@ -414,9 +406,9 @@ TEST(PrepareOverlay, ImageKindScalesTheOverlay) {
     settings.overlayVerticalMargin = 6;
     PreparedOverlay prepared =
         prepareOverlayWithImage(settings, filled(101, 60, PixelFormat::Bgr24, Rgba{0x0000FF}));
-    ASSERT_TRUE(prepared.ready());
+    ASSERT_FALSE(prepared.image.empty());
     Image image = filled(100, 100, PixelFormat::Bgr24, Rgba{0});
-    ASSERT_TRUE(applyOverlay(image, settings, prepared, ""));
+    ASSERT_TRUE(applyOverlay(image, prepared, nullptr, ""));
     // 101 x 60 at 50 % gives 51 x 30, placed at (4, 6).
     for (const auto& [x, y, v] :
          {std::tuple{4, 6, 0xFFU}, {3, 6, 0U}, {54, 35, 0xFFU}, {55, 35, 0U}, {54, 36, 0U}})
@@ -427,7 +419,6 @@ TEST(PrepareOverlay, ImageKindScalesTheOverlay) {
     savePng(dir.file("logo.png"), filled(20, 10, PixelFormat::Bgra32, Rgba{0x80FF0000}));
     settings.overlayImageScale = 100;
     prepared = prepareOverlay(settings, dir.file("logo.png"));
-    ASSERT_TRUE(prepared.ready());
     EXPECT_EQ(std::pair(prepared.image.width(), prepared.image.height()), std::pair(20, 10));
 }
 

@@ -16,53 +16,48 @@ using toolkit::Image;
 using toolkit::PixelFormat;
 
 TEST(ScaleImage, ComputesTheNewSize) {
-    // Measured without an image; the expected size and factor sit in the result fields.
-    const ScaleRequest cases[] = {
-        {1, {}, 4000, 3000, 0, 1, 0, 0, 1024, 0, 1024, 768, 0.256f},   // width only, aspect kept
-        {1, {}, 3000, 3000, 0, 0, 0, 0, 1024, 768, 768, 768, 0.256f},  // the smaller factor wins
-        {1, {}, 3000, 3000, 0, 0, 0, 1, 1024, 768, 1024, 768, 0.256f}, // stretched
-        {1, {}, 640, 480, 0, 2, 0, 0, 0, 240, 320, 240, 0.5f},         // height only
-        {1, {}, 640, 480, 0, 0, 1, 0, 1024, 768, 640, 480, 1.0f},      // never enlarge
-        {1, {}, 640, 480, 0, 0, 2, 0, 320, 240, 640, 480, 1.0f},       // never reduce
-        {1, {}, 3, 3, 1, 0, 0, 0, 0.5f, 0.5f, 2, 2, 0.5f},             // 1.5 rounds to 2
-        {1, {}, 4000, 3000, 1, 0, 0, 0, 0.0f, 0.0f, 4, 3, 0.001f},     // raised to 0.001
-        {1, {}, 10, 10, 1, 0, 0, 0, 5000.0f, 5000.0f, 10000, 10000, 1000.0f}, // capped at 1000
+    constexpr auto Pixels = ScaleBasis::Pixels;
+    constexpr auto Factor = ScaleBasis::Factor;
+    struct Case {
+        ScaleRequest request;
+        int width, height;
+        ScaledSize expected;
     };
-    for (const ScaleRequest& c : cases) {
-        ScaleRequest r = c;
-        r.newWidth = r.newHeight = 0;
-        r.factor = 0;
-        ASSERT_TRUE(scaleImage(r));
-        EXPECT_EQ(std::pair(r.newWidth, r.newHeight), std::pair(c.newWidth, c.newHeight))
-            << c.knownWidth << "x" << c.knownHeight << " -> " << c.targetX << "x" << c.targetY;
-        EXPECT_FLOAT_EQ(r.factor, c.factor);
+    const Case cases[] = {
+        {{Pixels, ScaleAxis::WidthOnly, {}, {}, 1024, 0}, 4000, 3000, {1024, 768, 0.256f}},
+        {{Pixels, {}, {}, {}, 1024, 768}, 3000, 3000, {768, 768, 0.256f}}, // smaller factor wins
+        {{Pixels, {}, {}, ScaleAspect::Stretch, 1024, 768}, 3000, 3000, {1024, 768, 0.256f}},
+        {{Pixels, ScaleAxis::HeightOnly, {}, {}, 0, 240}, 640, 480, {320, 240, 0.5f}},
+        {{Pixels, {}, ScaleLimit::NeverEnlarge, {}, 1024, 768}, 640, 480, {640, 480, 1.0f}},
+        {{Pixels, {}, ScaleLimit::NeverReduce, {}, 320, 240}, 640, 480, {640, 480, 1.0f}},
+        {{Factor, {}, {}, {}, 0.5f, 0.5f}, 3, 3, {2, 2, 0.5f}},              // 1.5 rounds to 2
+        {{Factor, {}, {}, {}, 0.0f, 0.0f}, 4000, 3000, {4, 3, 0.001f}},      // raised to 0.001
+        {{Factor, {}, {}, {}, 5000, 5000}, 10, 10, {10000, 10000, 1000.0f}}, // capped at 1000
+    };
+    for (const Case& c : cases) {
+        const auto size = measureScale(c.request, c.width, c.height);
+        ASSERT_TRUE(size);
+        EXPECT_EQ(std::pair(size->width, size->height),
+                  std::pair(c.expected.width, c.expected.height))
+            << c.width << "x" << c.height << " -> " << c.request.targetX << "x"
+            << c.request.targetY;
+        EXPECT_FLOAT_EQ(size->factor, c.expected.factor);
     }
 }
 
 TEST(ScaleImage, ResamplesOnlyWhenTheSizeChanges) {
     Image image(640, 480, PixelFormat::Bgr24);
     const std::uint8_t* pixels = image.data();
-    ScaleRequest keep;
-    keep.image = &image;
-    keep.targetX = 1024;
-    keep.targetY = 768;
-    keep.limit = 1;
-    ASSERT_TRUE(scaleImage(keep));
+    ASSERT_TRUE(
+        scaleImage(image, {.limit = ScaleLimit::NeverEnlarge, .targetX = 1024, .targetY = 768}));
     EXPECT_EQ(image.data(), pixels);
-    ScaleRequest tiny = keep;
-    tiny.limit = 0;
-    tiny.basis = 1;
-    tiny.targetX = tiny.targetY = 0.0001f;
-    tiny.newWidth = -7;
-    EXPECT_FALSE(scaleImage(tiny)); // 480 x 0.001 rounds to 0: the step fails...
-    EXPECT_EQ(tiny.newWidth, -7);   // ...without writing results
+    // 480 x 0.001 rounds to 0: the step fails and the image stays.
+    EXPECT_FALSE(
+        scaleImage(image, {.basis = ScaleBasis::Factor, .targetX = 0.0001f, .targetY = 0.0001f}));
     EXPECT_FALSE(resizeImageSmooth(image, 1 << 20, 1 << 20)); // beyond the image size limit
     EXPECT_EQ(image.width(), 640);
-    ScaleRequest half = tiny;
-    half.targetX = half.targetY = 0.5f;
-    ASSERT_TRUE(scaleImage(half));
-    EXPECT_EQ(image.width(), 320);
-    EXPECT_EQ(image.height(), 240);
+    ASSERT_TRUE(scaleImage(image, {.basis = ScaleBasis::Factor, .targetX = 0.5f, .targetY = 0.5f}));
+    EXPECT_EQ(std::pair(image.width(), image.height()), std::pair(320, 240));
 }
 
 TEST(ResizeImageSmooth, ConstantColourAndTransparencyStayExact) {

@@ -29,19 +29,13 @@ constexpr int kResult = 340;
 /// The reduced size of a full-size image: the resize operation's measurement for fitting
 /// 144 x 144 without enlarging.
 bool measureReduced(int fullWidth, int fullHeight, int& width, int& height) {
-    pipeline::ScaleRequest request;
-    request.measureOnly = 1;
-    request.knownWidth = fullWidth;
-    request.knownHeight = fullHeight;
-    request.basis = 0;
-    request.axis = 0;
-    request.limit = 1;
-    request.stretch = 0;
-    request.targetX = float(kPreviewSide);
-    request.targetY = float(kPreviewSide);
-    if (!pipeline::scaleImage(request)) return false;
-    width = request.newWidth;
-    height = request.newHeight;
+    const auto size = pipeline::measureScale({.limit = pipeline::ScaleLimit::NeverEnlarge,
+                                              .targetX = float(kPreviewSide),
+                                              .targetY = float(kPreviewSide)},
+                                             fullWidth, fullHeight);
+    if (!size) return false;
+    width = size->width;
+    height = size->height;
     return width > 0 && height > 0;
 }
 
@@ -147,17 +141,18 @@ PreviewRendering renderPreview(const PreviewSource& source, const settings::Pres
         const float scale = source.geometry.scale;
         const settings::Preset s = scaledForPreview(working, scale);
         const settings::RunSettings run = settings::deriveRunSettings(s, context);
-        pipeline::EditValues values = pipeline::prepareEditValues(s, run);
-        toolkit::Image& overlayImage = values.overlay.image;
-        if (!overlayImage.empty() && scale < 1.0f) {
+        pipeline::EditPlan plan = pipeline::makeEditPlan(s, run);
+        if (plan.overlay && !plan.overlay->image.empty() && scale < 1.0f) {
+            toolkit::Image& overlayImage = plan.overlay->image;
             const int w = std::max(1, scaled(overlayImage.width(), scale, true));
             const int h = std::max(1, scaled(overlayImage.height(), scale, true));
             (void)pipeline::resizeImageSmooth(overlayImage, w, h);
         }
+        const pipeline::EditTools tools(plan);
         const std::string text = settings::expandImageTokens(
             run.overlayTextRun, settings::samplePlaceholderValues(), s.noZeroPadding != 0);
         toolkit::Image image = source.image.clone();
-        const pipeline::EditOutcome outcome = pipeline::applyEditChain(image, s, run, values, text);
+        const pipeline::EditOutcome outcome = pipeline::applyEditChain(image, plan, tools, text);
         if (outcome.result == pipeline::ImageResult::Done && !image.empty())
             out.result = std::move(image);
         else

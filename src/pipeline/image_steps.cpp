@@ -1,0 +1,330 @@
+// The steps one image goes through in a run.
+//
+// Writing follows one rule throughout: nothing that exists is removed or replaced until the file
+// that takes its place is completely written and flushed to the disk. Outputs are written under a
+// temporary name and renamed into place; a source is deleted only after its output (a PDF
+// included) is in place and post-processed, and only when the path still names the file that was
+// loaded; an existing output that is to be replaced is replaced by that rename, never deleted in
+// advance. A new output never replaces a file that appeared after the collision check (another
+// run, another program): the commit refuses, and the next number or the collision rule decides.
+#include "pipeline/image_steps.h"
+
+#include "imagefiles/format.h"
+#include "imagefiles/image_loader.h"
+#include "imagefiles/image_saver.h"
+#include "pdf/pdf_page_layout.h"
+#include "settings/placeholders.h"
+
+#include <exception>
+
+namespace quill::pipeline {
+namespace {
+
+namespace platform = quill::platform;
+using imagefiles::ImageRecord;
+
+/// How often one image looks for another free name when other runs keep taking them.
+constexpr int kMaxNameRetries = 1000;
+
+ImageOutcome failed(ImageResult result, std::int32_t detail = DetailNone) {
+    return {result, detail};
+}
+
+std::string expanded(const RunPlan& plan, const ImageRecord& record, const std::string& text) {
+    return settings::expandImageTokens(text, settings::placeholderValuesOf(record),
+                                       plan.settings.noZeroPadding != 0);
+}
+
+/// The commit found the name taken although it was free at the collision check.
+bool onOutputTaken(RunNaming& naming, const ImageRecord& record, OutputTarget& out,
+                   platform::CommitTarget& target) {
+    if (++out.nameRetries > kMaxNameRetries) return false;
+    if (out.output.numberUsed >= 0) {
+        // Numbered names: that number is gone; the namer marks it taken and moves on to the
+        // next free one without listing the folder again.
+        if (!naming.namer.nextFreeNumber(out.output)) return false;
+        target.path = out.output.path;
+        return true;
+    }
+    // A fixed name: an existing output, decided by the collision rule.
+    out.collision = naming.collisions.resolve(target.path, record.sourcePath, true);
+    if (out.collision != settings::CollisionDecision::Replace) {
+        out.skippedAtCommit = true;
+        return false;
+    }
+    target.mode = platform::Overwrite::Replace;
+    return true;
+}
+
+/// Writes encoded bytes (or their PDF) onto the target; the errno on failure, else 0.
+std::optional<int> writeEncoded(const RunPlan& plan, const EncodedImage& encoded,
+                                platform::CommitTarget& target) {
+    if (!encoded.bytes) return 0;
+    if (encoded.pdf) {
+        const pdf::PdfWrapOutcome outcome = pdf::wrapJpegBytesAsPdf(
+            *encoded.bytes, encoded.width, encoded.height, plan.pdfCreator, target);
+        if (outcome.result != pdf::PdfWrapResult::Done) return outcome.systemError;
+        return std::nullopt;
+    }
+    const auto written = imagefiles::writeEncodedFile(target, *encoded.bytes);
+    if (!written) return written.systemError;
+    return std::nullopt;
+}
+
+/// Copies or moves a source that is not decoded; nullopt when nothing was to be done.
+std::optional<bool> copyOrMove(const settings::Preset& s, const ImageRecord& record,
+                               platform::CommitTarget& target) {
+    if (s.outputDirEnabled && !s.moveOriginal) return platform::copyFile(record.sourcePath, target);
+    if (s.renameEnabled || (s.outputDirEnabled && s.moveOriginal))
+        return platform::moveFile(record.sourcePath, target);
+    return std::nullopt;
+}
+
+/// The file dates an output gets, as the date source says: modification and access time.
+std::pair<std::int64_t, std::int64_t> outputDates(const RunPlan& plan, const ImageRecord& record) {
+    switch (plan.settings.fileDateSource) {
+    case 1:
+        return {plan.run.fixedDateRun, plan.run.fixedDateRun};
+    case 2:
+        return {record.recordedDate, record.recordedDate};
+    case 3: {
+        const std::int64_t shift = std::int64_t(plan.settings.fileDateShiftMinutes) * 60;
+        return {record.recordedDate + shift, record.accessedDate + shift};
+    }
+    default:
+        return {record.modifiedDate, record.accessedDate};
+    }
+}
+
+/// The metadata of a JPEG output that is not a PDF; true when there was nothing to do.
+bool writeMetadata(const RunPlan& plan, const ImageRecord& record, SourceCheck& source,
+                   const std::string& outputPath, const EditedImage* edited) {
+    const settings::Preset& s = plan.settings;
+    const std::string comment = s.commentEnabled ? expanded(plan, record, plan.run.commentRun) : "";
+    if (edited) {
+        const SavedJpegOptions options{.keepMetadata = s.keepMetadata != 0,
+                                       .commentEnabled = s.commentEnabled != 0,
+                                       .comment = comment,
+                                       .useExifOrientation = s.useExifOrientation != 0,
+                                       .rotationApplied = edited->rotationApplied,
+                                       .sizeMayHaveChanged = s.cropEnabled || s.rotateEnabled ||
+                                                             s.resizeEnabled || s.canvasEnabled,
+                                       .width = edited->width,
+                                       .height = edited->height};
+        return carryMetadataIntoOutput(outputPath, source.metadata, options);
+    }
+    // Metadata that was to be removed and is still there is a promise not kept.
+    if (record.formatKind != imagefiles::FormatJpeg) return true;
+    return adjustMetadataOfCopy(
+        outputPath, source.metadata,
+        {.keepMetadata = s.keepMetadata != 0, .commentEnabled = s.commentEnabled != 0}, comment);
+}
+
+} // namespace
+
+SourceCheck checkSource(const RunPlan& plan, const ImageRecord& record) {
+    SourceCheck check;
+    // Only a regular file is an image: a FIFO, socket or device is never opened.
+    const auto info = platform::fileInfo(record.sourcePath);
+    if (!info || !(info->attributes & platform::AttrArchive) || info->size < imagefiles::kMinimumFileSize) {
+        check.outcome = failed(ImageResult::Unreadable);
+        return check;
+    }
+    check.mode = info->mode;
+    check.identity = platform::fileIdentity(record.sourcePath);
+
+    const bool video = record.formatKind == imagefiles::FormatVideo;
+    check.format = plan.formatFor(record.formatKind);
+    // A format that cannot be written still gets its new name or place when it is not decoded.
+    const bool unwritable = !video && !check.format.encoder;
+    if (unwritable && (check.format.decodeNeeded || !plan.fileOperation)) {
+        check.outcome = failed(ImageResult::UnsupportedFormat);
+        return check;
+    }
+
+    const settings::Preset& s = plan.settings;
+    if (check.format.jpegToJpeg)
+        check.metadata =
+            pickUpMetadata(record.sourcePath, {.keepMetadata = s.keepMetadata != 0,
+                                               .commentEnabled = s.commentEnabled != 0,
+                                               .reencoded = check.format.decodeNeeded});
+    return check;
+}
+
+OutputTarget nameOutput(const RunPlan& plan, RunNaming& naming, const ImageRecord& record,
+                        const FormatPlan& format) {
+    OutputTarget out;
+    const settings::OutputFormatChoice choice{.formatChanges = format.formatChanges,
+                                              .targetFormat = format.targetFormat,
+                                              .pdf = format.pdf};
+    out.output = naming.namer.outputPathFor(record, choice);
+    switch (out.output.status) {
+    case settings::OutputPathStatus::Ready:
+        break;
+    case settings::OutputPathStatus::SameAsSource:
+        out.outcome = failed(ImageResult::SameAsSource);
+        return out;
+    case settings::OutputPathStatus::NumberingFailed:
+        out.outcome = failed(ImageResult::StepFailed, DetailNumbering);
+        return out;
+    }
+
+    // A numbered name is never an existing output: a name another run took since the number
+    // was placed moves on to the next number, and one taken after this check is caught when the
+    // output is committed without replacing (the image then moves on to the next number).
+    const bool numbered = out.output.numberUsed >= 0 && out.output.path != record.sourcePath;
+    if (numbered) {
+        while (platform::fileExists(out.output.path) && ++out.nameRetries <= kMaxNameRetries) {
+            if (!naming.namer.nextFreeNumber(out.output)) {
+                out.outcome = failed(ImageResult::StepFailed, DetailNumbering);
+                return out;
+            }
+        }
+        return out;
+    }
+
+    // Without conversion, renaming or an output directory the output is the source itself; any
+    // other path is an existing output like every other.
+    const bool checked = settings::collisionCheckApplies(plan.settings, choice.formatChanges) ||
+                         out.output.path != record.sourcePath;
+    out.collision = naming.collisions.resolve(out.output.path, record.sourcePath, checked);
+    if (out.collision == settings::CollisionDecision::Skip)
+        out.outcome = failed(ImageResult::SkippedExisting);
+    return out;
+}
+
+toolkit::Image loadSource(const RunPlan& plan, const ImageRecord& record) {
+    try {
+        return imagefiles::loadImageFile(record.sourcePath, record.formatKind,
+                                         plan.settings.includeVideos != 0);
+    } catch (const std::exception&) {
+        return {}; // no memory for the decode, say: the image could not be loaded
+    }
+}
+
+std::string overlayTextFor(const RunPlan& plan, const ImageRecord& record) {
+    const settings::Preset& s = plan.settings;
+    if (!s.overlayEnabled || s.overlayKind != 0) return {};
+    return expanded(plan, record, plan.run.overlayTextRun);
+}
+
+EditedImage editImage(const RunPlan& plan, const EditTools& tools, toolkit::Image image,
+                      std::string_view overlayText,
+                      const std::function<void(EditStep)>& afterStep) {
+    EditedImage edited;
+    const bool fileAlpha = image.hasAlpha();
+    const EditOutcome chain = applyEditChain(image, plan.edit, tools, overlayText, afterStep);
+    edited.outcome = {chain.result, chain.detail};
+    // A canvas filled with transparency turns the output into a 32-bit file.
+    edited.fileDepth = fileAlpha || chain.canvasMadeAlpha ? 32 : 24;
+    edited.width = image.width();
+    edited.height = image.height();
+    edited.rotationApplied = chain.rotation ? int(*chain.rotation) : -1;
+    edited.image = std::move(image);
+    return edited;
+}
+
+EncodedImage encodeOutput(const RunPlan& plan, const FormatPlan& format, const EditedImage& edited,
+                          const std::string& outputPath) {
+    int flags = plan.encode.quality;
+    int depth = edited.fileDepth;
+    if (format.depthOptionApplies) {
+        flags += plan.encode.depthFlag;
+        depth = plan.encode.outputDepth;
+    }
+    EncodedImage encoded{.pdf = format.pdf, .width = edited.width, .height = edited.height};
+    if (!format.encoder) return encoded; // never decoded: such a format fails before
+    // The page of a PDF is a JPEG in memory; readers of PDF take baseline frames only.
+    if (format.pdf) flags |= imagefiles::kSaveFlagBaseline;
+    flags |= imagefiles::saveFlagsForPath(*format.encoder, outputPath);
+    encoded.bytes = imagefiles::encodeImage(edited.image, *format.encoder, flags, depth);
+    return encoded;
+}
+
+CommitResult commitOutput(const RunPlan& plan, RunNaming& naming, const ImageRecord& record,
+                          OutputTarget& out, const EncodedImage* encoded) {
+    CommitResult commit;
+    platform::CommitTarget target;
+    target.path = out.output.path;
+    const bool replaces = out.collision == settings::CollisionDecision::Replace ||
+                          out.output.path == record.sourcePath;
+    target.mode = replaces ? platform::Overwrite::Replace : platform::Overwrite::FailIfExists;
+    target.onExists = [&](platform::CommitTarget& t) {
+        return onOutputTaken(naming, record, out, t);
+    };
+
+    std::optional<int> error;
+    if (encoded) {
+        error = writeEncoded(plan, *encoded, target);
+    } else if (const auto done = copyOrMove(plan.settings, record, target)) {
+        if (!*done) error = platform::lastError();
+    } else {
+        return commit; // the output is the source itself: nothing to write
+    }
+    if (!error) {
+        commit.written = true;
+        return commit;
+    }
+    if (out.skippedAtCommit) {
+        commit.outcome = failed(ImageResult::SkippedExisting);
+        return commit;
+    }
+    commit.systemError = *error;
+    commit.outcome = failed(ImageResult::WriteFailed);
+    return commit;
+}
+
+ImageOutcome finishOutput(const RunPlan& plan, const ImageRecord& record, SourceCheck& source,
+                          const std::string& outputPath, const EditedImage* edited) {
+    const settings::Preset& s = plan.settings;
+    ImageOutcome outcome;
+    const bool jpegOutput =
+        source.format.targetFormat == imagefiles::FormatJpeg && !source.format.pdf;
+    if (jpegOutput && !writeMetadata(plan, record, source, outputPath, edited))
+        outcome = failed(ImageResult::StepFailed, DetailMetadata);
+
+    // Attributes and dates act on the output path itself, never on a link's target. Keeping the
+    // source's permission bits is best effort (file systems without them refuse); a requested
+    // reset or date that is not set fails the image.
+    if (s.resetFileAttributes) {
+        if (!platform::setDefaultPermissions(outputPath) && outcome.ok())
+            outcome = failed(ImageResult::StepFailed, DetailFileDates);
+    } else {
+        (void)platform::setPermissions(outputPath, source.mode);
+    }
+    if (s.setFileDates) {
+        const auto [modified, accessed] = outputDates(plan, record);
+        // The creation date cannot be set on Linux; modification and access times are.
+        if (!platform::setFileDates(outputPath, modified, accessed) && outcome.ok())
+            outcome = failed(ImageResult::StepFailed, DetailFileDates);
+    }
+    return outcome;
+}
+
+ImageOutcome settleSource(const RunPlan& plan, const ImageRecord& record, const SourceCheck& source,
+                          const std::string& outputPath) {
+    const settings::Preset& s = plan.settings;
+    const bool replaces = !s.outputDirEnabled || s.moveOriginal;
+    if (!replaces || outputPath == record.sourcePath) return {};
+    // The path must still name the file that was loaded: a file put there meanwhile (a link to
+    // a file elsewhere, say) is not ours to remove.
+    if (!source.identity || platform::fileIdentity(record.sourcePath) != source.identity)
+        return failed(ImageResult::WriteFailed);
+    if (!platform::deleteFile(record.sourcePath)) return failed(ImageResult::WriteFailed);
+    (void)platform::syncDirectory(platform::directoryPart(record.sourcePath));
+    return {};
+}
+
+void keepImage(const RunPlan& plan, imagefiles::ImageList& keepList, const ImageRecord& record,
+               const ImageOutcome& outcome, const std::string* outputPath) {
+    if (!plan.keepsAnything) return;
+    const settings::Preset& s = plan.settings;
+    if (s.keepProcessedSources)
+        (void)imagefiles::addImageRecord(record.sourcePath, keepList, plan.keepOptions);
+    if (s.keepFailedSources && !outcome.ok())
+        (void)imagefiles::addImageRecord(record.sourcePath, keepList, plan.keepOptions);
+    if (s.loadOutputImages && outcome.ok() && outputPath)
+        (void)imagefiles::addImageRecord(*outputPath, keepList, plan.keepOptions);
+}
+
+} // namespace quill::pipeline

@@ -1,0 +1,143 @@
+// The steps one image goes through in a run, each taking what it needs and returning what it
+// found. The steps read the run plan and change nothing else that is shared, except where said:
+// naming and committing use the run's naming state and may ask the overwrite question, so they
+// run in list order on one thread; loading, editing and encoding touch only their own image.
+#pragma once
+
+#include "imagefiles/image_list.h"
+#include "imagefiles/image_record.h"
+#include "pipeline/edit_chain.h"
+#include "pipeline/image_result.h"
+#include "pipeline/jpeg_metadata.h"
+#include "pipeline/run_plan.h"
+#include "settings/output_naming.h"
+#include "toolkit/image.h"
+#include "toolkit/platform/platform.h"
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace quill::pipeline {
+
+/// An image's result so far: Done while no step has failed.
+struct ImageOutcome {
+    ImageResult result = ImageResult::Done;
+    std::int32_t detail = DetailNone;
+
+    [[nodiscard]] bool ok() const { return result == ImageResult::Done; }
+};
+
+/// What the look at the source found before any work: the file, the format plan, the metadata.
+struct SourceCheck {
+    ImageOutcome outcome;
+    FormatPlan format;
+    std::uint32_t mode = 0;                         ///< the source's permission bits
+    std::optional<platform::FileIdentity> identity; ///< the file that was looked at
+    JpegMetadata metadata;                          ///< picked up from a JPEG that stays a JPEG
+};
+
+/// The source must be a regular file long enough to hold an image; its format decides the
+/// output format, the encoder and whether it is decoded; a JPEG that stays a JPEG has its
+/// metadata picked up.
+[[nodiscard]] SourceCheck checkSource(const RunPlan& plan, const imagefiles::ImageRecord& record);
+
+/// The naming state of one run: the numbering counters and the overwrite answers given "for all".
+/// Used in list order by one thread.
+struct RunNaming {
+    RunNaming(const RunPlan& plan, settings::CollisionPolicy& policy)
+        : namer(plan.settings, plan.run, plan.commonBase), collisions(policy) {}
+    settings::OutputNamer namer;
+    settings::CollisionRule collisions;
+};
+
+/// Where an image's output goes.
+struct OutputTarget {
+    ImageOutcome outcome;
+    settings::OutputPath output;
+    settings::CollisionDecision collision = settings::CollisionDecision::Write;
+    int nameRetries = 0;          ///< names found taken by others so far (naming and commit)
+    bool skippedAtCommit = false; ///< the name was taken meanwhile and is not to be replaced
+};
+
+/// The output path with its numbering, and what to do about a file that is already there (the
+/// overwrite question may be asked).
+[[nodiscard]] OutputTarget nameOutput(const RunPlan& plan, RunNaming& naming,
+                                      const imagefiles::ImageRecord& record,
+                                      const FormatPlan& format);
+
+/// Decodes the source; an empty image when it cannot (the image then fails with LoadFailed).
+/// Never throws.
+[[nodiscard]] toolkit::Image loadSource(const RunPlan& plan, const imagefiles::ImageRecord& record);
+
+/// The overlay text expanded for this image ("" without a text overlay).
+[[nodiscard]] std::string overlayTextFor(const RunPlan& plan,
+                                         const imagefiles::ImageRecord& record);
+
+/// A decoded image after the editing chain.
+struct EditedImage {
+    ImageOutcome outcome;
+    toolkit::Image image = {};
+    int fileDepth = 24; ///< 32 when the file or the canvas brought alpha
+    int width = 0;      ///< the size after the last step
+    int height = 0;
+    int rotationApplied = -1; ///< rotateMode when the rotate step ran
+};
+
+/// Runs the editing chain of the plan over a decoded image with the calling thread's tools.
+/// `afterStep` is called after each of the chain's step groups.
+[[nodiscard]] EditedImage editImage(const RunPlan& plan, const EditTools& tools,
+                                    toolkit::Image image, std::string_view overlayText,
+                                    const std::function<void(EditStep)>& afterStep);
+
+/// An edited image encoded in memory, ready to be committed.
+struct EncodedImage {
+    std::optional<std::vector<std::uint8_t>> bytes = {}; ///< nullopt: the encoder failed
+    bool pdf = false; ///< the bytes are a JPEG to be wrapped into a PDF
+    int width = 0;    ///< the image's size (a PDF page is laid out from it)
+    int height = 0;
+};
+
+/// Encodes the edited image as the format plan says (a PDF's page as a baseline JPEG).
+/// `outputPath` is the named output (its extension can ask for a bare JPEG 2000 codestream).
+[[nodiscard]] EncodedImage encodeOutput(const RunPlan& plan, const FormatPlan& format,
+                                        const EditedImage& edited, const std::string& outputPath);
+
+/// What committing the output did.
+struct CommitResult {
+    ImageOutcome outcome;
+    int systemError = 0;  ///< errno of a failed write (ENOSPC: the disk is full)
+    bool written = false; ///< an output file was put in place
+};
+
+/// Puts the output in place without ever leaving a partial file: the encoded image (or its PDF),
+/// or without one (`encoded` null) a copy or move of the source, or nothing when the output is
+/// the source itself. A name taken meanwhile moves on to the next number or is decided by the
+/// overwrite rule (which may ask). `target.output` then holds the path written.
+[[nodiscard]] CommitResult commitOutput(const RunPlan& plan, RunNaming& naming,
+                                        const imagefiles::ImageRecord& record, OutputTarget& target,
+                                        const EncodedImage* encoded);
+
+/// Metadata, permissions and dates of the output in place. `edited` is the decoded image's
+/// record (without its pixels) or null when the file was not decoded. The first failure counts;
+/// permissions and dates are still set after a failed metadata step.
+[[nodiscard]] ImageOutcome finishOutput(const RunPlan& plan, const imagefiles::ImageRecord& record,
+                                        SourceCheck& source, const std::string& outputPath,
+                                        const EditedImage* edited);
+
+/// Removes a decoded image's source when its output takes its place (results next to the
+/// sources, or moved), once the output is completely in place, and only when the path still
+/// names the file that was loaded.
+[[nodiscard]] ImageOutcome settleSource(const RunPlan& plan, const imagefiles::ImageRecord& record,
+                                        const SourceCheck& source, const std::string& outputPath);
+
+/// Adds the source or output to the keep list of a window run, as the keep options say.
+/// `outputPath` is null when no output path was computed.
+void keepImage(const RunPlan& plan, imagefiles::ImageList& keepList,
+               const imagefiles::ImageRecord& record, const ImageOutcome& outcome,
+               const std::string* outputPath);
+
+} // namespace quill::pipeline

@@ -1,0 +1,154 @@
+// The processing loop seen from outside: which steps each image went through, in which order,
+// and the result it ended with; and a run whose decode-ahead thread cannot start.
+#include "pipeline/process_loop.h"
+
+#include "imagefiles/image_list.h"
+#include "imagefiles/image_saver.h"
+#include "pipeline/image_result.h"
+#include "settings/language_pack.h"
+#include "settings/output_naming.h"
+#include "settings/run_settings.h"
+#include "test_support.h"
+#include "toolkit/platform/platform.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cerrno>
+#include <system_error>
+#include <thread>
+
+#include <dlfcn.h>
+#include <pthread.h>
+
+namespace {
+/// While set, starting a thread fails as it does when the system has no threads left.
+std::atomic<bool> g_threadsRefused{false};
+} // namespace
+
+// Interposed for this test program only: everything else passes on to the real function.
+extern "C" int pthread_create(pthread_t* thread, const pthread_attr_t* attributes,
+                              void* (*start)(void*), void* argument) {
+    using Create = int (*)(pthread_t*, const pthread_attr_t*, void* (*)(void*), void*);
+    static const auto real = reinterpret_cast<Create>(dlsym(RTLD_NEXT, "pthread_create"));
+    if (g_threadsRefused.load()) return EAGAIN;
+    return real(thread, attributes, start, argument);
+}
+
+namespace quill::pipeline {
+namespace {
+
+using toolkit::Image;
+using toolkit::PixelFormat;
+
+class ProcessLoop : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(settings::loadProgramInfo());
+        preset = settings::defaultPreset(0, "Test");
+        preset.outputDirEnabled = 1;
+        preset.outputDirPattern = dir.path() + "out/";
+        preset.renameEnabled = 0;
+        preset.convertFormat = 1;
+        preset.outputFormat = 0; // JPEG
+        ASSERT_TRUE(platform::createDirectories(dir.path() + "out/"));
+    }
+    void addPng(const std::string& name, int width, int height) {
+        Image image(width, height, PixelFormat::Bgr24);
+        ASSERT_TRUE(
+            imagefiles::saveImageFile(image, dir.file(name), imagefiles::Encoder::Png, 8, 24));
+        ASSERT_TRUE(imagefiles::addImageRecord(dir.file(name), images, {}));
+    }
+    void addFile(const std::string& name, const std::string& bytes) {
+        test::writeText(dir.file(name), bytes);
+        ASSERT_TRUE(imagefiles::addImageRecord(dir.file(name), images, {}));
+    }
+    /// Runs the loop with "skip all" and returns each image's steps, one letter per step.
+    std::vector<std::string> run() {
+        const settings::RunSettings runSettings =
+            settings::deriveRunSettings(preset, settings::runContextFromPlatform(images.size(), 0));
+        settings::FixedCollisionPolicy skipAll(settings::CollisionAnswer::SkipAll);
+        struct NeverStop final : DiskFullQuestion {
+            bool askStopAfterDiskFull(const std::string&) override { return false; }
+        } diskFull;
+        flags.runActive = 1;
+        std::vector<std::string> steps(images.size());
+        ProcessEnvironment env{images, keep,    preset,   runSettings,
+                               flags,  skipAll, diskFull, "creator"};
+        env.stepDone = [&](std::size_t position, ImageStep step) {
+            steps.at(position) += "CNLEXWFSK"[int(step)];
+        };
+        processImages(env);
+        return steps;
+    }
+    ImageResult resultOf(std::size_t position) const {
+        return ImageResult(images[position].resultState);
+    }
+
+    test::TempDir dir;
+    imagefiles::ImageList images;
+    imagefiles::ImageList keep;
+    RunFlags flags;
+    settings::Preset preset;
+};
+
+TEST_F(ProcessLoop, EachImageGoesThroughItsStepsInOrderAndStopsAtItsFailure) {
+    // C check, N name, L load, E edit, X encode, W commit, F finish, S settle, K keep.
+    preset.cropEnabled = 1;
+    preset.cropMode = 0;
+    preset.cropLeft = preset.cropRight = 20; // leaves nothing of an image 40 wide or less
+    const struct {
+        const char* name;
+        const char* steps;
+        ImageResult result;
+        std::int32_t detail;
+    } expected[] = {
+        {"wide.png", "CNLEXWFSK", ImageResult::Done, DetailNone},
+        {"short.png", "CK", ImageResult::Unreadable, DetailNone},
+        {"broken.png", "CNLK", ImageResult::LoadFailed, DetailNone},
+        {"narrow.png", "CNLEK", ImageResult::StepFailed, DetailCrop},
+        {"taken.png", "CNK", ImageResult::SkippedExisting, DetailNone},
+        {"last.png", "CNLEXWFSK", ImageResult::Done, DetailNone},
+    };
+    addPng("wide.png", 64, 48);
+    addFile("short.png", "\x89PNG\r\n");
+    addFile("broken.png", "\x89PNG\r\n\x1a\n" + std::string(100, 'x'));
+    addPng("narrow.png", 40, 48);
+    addPng("taken.png", 64, 48);
+    test::writeText(dir.file("out/taken.jpg"), "an earlier output");
+    addPng("last.png", 64, 48);
+
+    const std::vector<std::string> steps = run();
+    for (std::size_t i = 0; i < std::size(expected); ++i) {
+        EXPECT_EQ(steps[i], expected[i].steps) << expected[i].name;
+        EXPECT_EQ(resultOf(i), expected[i].result) << expected[i].name;
+        EXPECT_EQ(images[i].resultCode, expected[i].detail) << expected[i].name;
+    }
+    EXPECT_EQ(flags.progressCounter.load(), 60) << "ten units for each of six images";
+    EXPECT_EQ(test::readBytes(dir.file("out/taken.jpg")).size(), 17U);
+}
+
+TEST_F(ProcessLoop, AFileThatIsNotDecodedIsCopiedAndFinished) {
+    preset.convertFormat = 0;
+    addPng("a.png", 8, 8);
+    EXPECT_EQ(run(), std::vector<std::string>{"CNWFK"});
+    EXPECT_EQ(resultOf(0), ImageResult::Done);
+    EXPECT_EQ(test::readBytes(dir.file("out/a.png")), test::readBytes(dir.file("a.png")));
+}
+
+TEST_F(ProcessLoop, WithoutASecondThreadEveryImageIsDecodedInItsTurn) {
+    for (const char* name : {"a.png", "b.png", "c.png"})
+        addPng(name, 64, 48);
+    g_threadsRefused = true;
+    const auto startThread = [] { std::thread([] {}).join(); };
+    EXPECT_THROW(startThread(), std::system_error) << "threads are refused";
+    const std::vector<std::string> steps = run();
+    g_threadsRefused = false;
+    for (std::size_t i = 0; i < images.size(); ++i) {
+        EXPECT_EQ(steps[i], "CNLEXWFSK") << i;
+        EXPECT_EQ(resultOf(i), ImageResult::Done) << i;
+    }
+}
+
+} // namespace
+} // namespace quill::pipeline
