@@ -22,8 +22,8 @@ protected:
     }
 };
 
-// Five presets; the third holds conditions (one inactive, odd flag bits) and every string field
-// holds text that needs care when stored.
+// Five presets; the second has channel values that old versions convert, the third holds conditions
+// (one inactive, odd flag bits) and every string field holds text that needs care when stored.
 PresetList fivePresets() {
     PresetList list = defaultPresetList();
     list.presets.resize(5);
@@ -38,6 +38,17 @@ PresetList fivePresets() {
     third.fixedFileDate = 0xFFFFFFF0u;
     third.fileDateShiftMinutes = -9999;
     third.overlayFontStyle = 256 | 512 | 4 | 8;
+    third.canvasEnabled = 1;
+    third.canvasWidth = 4000;
+    third.canvasMode = 2;
+    third.canvasColor = 0x123456;
+    third.perFolderNumbering = 0;
+    third.noZeroPadding = 1;
+    Preset& second = list.presets[1];
+    second.channelAdjustEnabled = 1;
+    second.channelAdjustRed = 127;
+    second.channelAdjustGreen = 510;
+    second.channelAdjustBlue = 3;
     list.presets[4].name = "Name with \xE2\x82\xAC";
     list.presets[4].overlayFontSize = 200;
     return list;
@@ -47,6 +58,36 @@ Bytes withVersion(Bytes bytes, float version) {
     const std::size_t at = std::strlen("Quillmere\n");
     std::memcpy(bytes.data() + at, &version, 4);
     return bytes;
+}
+
+// Files written before the record layout was described by a field table: the same lists must
+// still give exactly these bytes, and old versions must still convert to the same records.
+TEST_F(SettingFiles, StoredFilesKeepEveryByte) {
+    const auto fixture = [](const std::string& name) {
+        return test::readBytes(test::fixture("settings/" + name));
+    };
+    const std::pair<const char*, PresetList> lists[] = {{"defaults.presets", defaultPresetList()},
+                                                        {"varied.presets", fivePresets()}};
+    for (const auto& [name, list] : lists) {
+        const Bytes stored = fixture(name);
+        ASSERT_FALSE(stored.empty()) << name;
+        EXPECT_EQ(serializePresets(list), stored) << name;
+        PresetList read;
+        ASSERT_TRUE(parsePresets(stored, read)) << name;
+        EXPECT_EQ(read, list) << name;
+    }
+    for (const char* version : {"4.3", "4.4", "4.5"}) {
+        const Bytes old = fixture(std::string("varied-") + version + ".presets");
+        const Bytes converted = fixture(std::string("varied-") + version + ".converted.presets");
+        ASSERT_FALSE(old.empty() || converted.empty()) << version;
+        PresetList read;
+        ASSERT_TRUE(parsePresets(old, read)) << version;
+        EXPECT_EQ(serializePresets(read), converted) << version;
+    }
+    test::TempDir dir;
+    ASSERT_TRUE(writeLanguage(dir.file("Language"), 4));
+    EXPECT_EQ(test::readBytes(dir.file("Language")), fixture("language-4.bin"));
+    EXPECT_EQ(readStoredLanguage(test::fixture("settings/language-4.bin")), 4);
 }
 
 TEST_F(SettingFiles, HeaderIsShortNameVersionAndTwoOnes) {
