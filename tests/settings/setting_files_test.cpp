@@ -8,6 +8,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <tuple>
 
 namespace quill::settings {
 namespace {
@@ -76,6 +77,11 @@ TEST_F(SettingFiles, StoredFilesKeepEveryByte) {
         ASSERT_TRUE(parsePresets(stored, read)) << name;
         EXPECT_EQ(read, list) << name;
     }
+    // The overlay text is stored as a single line with its escapes in place.
+    const Bytes varied = fixture("varied.presets");
+    EXPECT_NE(std::string(varied.begin(), varied.end())
+                  .find("line one\\r\\nline \\'two\\'\\twith \\\\n and C:\\\\new\\[\\a\\b\\f\\v\n"),
+              std::string::npos);
     for (const char* version : {"4.3", "4.4", "4.5"}) {
         const Bytes old = fixture(std::string("varied-") + version + ".presets");
         const Bytes converted = fixture(std::string("varied-") + version + ".converted.presets");
@@ -108,42 +114,7 @@ TEST_F(SettingFiles, HeaderIsShortNameVersionAndTwoOnes) {
     EXPECT_FALSE(headerIsCurrent(Bytes(header.begin(), header.end() - 1)));
 }
 
-TEST_F(SettingFiles, RecordLayoutStartsWithMarkersAndFields) {
-    PresetList list;
-    Preset p = defaultPreset(0, "AB");
-    p.filterConditions = {{0x12345678, 3, 2, "v", 1}};
-    list.presets = {p};
-    const Bytes bytes = serializePresets(list);
-    const std::size_t h = settingFileHeader().size();
-    ASSERT_GT(bytes.size(), h + 40);
-    const auto at = [&](std::size_t from, std::size_t count) {
-        return Bytes(bytes.begin() + from, bytes.begin() + from + count);
-    };
-    // currentPresetIndex, marker, index, name; then after the 17 flags the condition.
-    EXPECT_EQ(at(h, 9), (Bytes{0, 0xED, 0xFE, 0, 0, 0, 'A', 'B', '\n'}));
-    EXPECT_EQ(at(h + 9 + 17, 13),
-              (Bytes{0xFE, 0xCA, 0, 0, 0x78, 0x56, 0x34, 0x12, 3, 2, 'v', '\n', 1}));
-    // The record ends with outputDirPattern, mirrorSubfolders and moveOriginal.
-    const std::string tail = "%PD%/output/\n";
-    EXPECT_EQ(std::string(bytes.end() - 2 - tail.size(), bytes.end() - 2), tail);
-}
-
-TEST_F(SettingFiles, FivePresetsRoundTripExactly) {
-    const PresetList list = fivePresets();
-    test::TempDir dir;
-    ASSERT_TRUE(writePresets(dir.file("Presets"), list));
-    PresetList read;
-    readPresets(dir.file("Presets"), read);
-    EXPECT_EQ(read, list);
-
-    // The stored overlay text is a single line with the escapes in place.
-    const Bytes bytes = test::readBytes(dir.file("Presets"));
-    const std::string text(bytes.begin(), bytes.end());
-    EXPECT_NE(text.find("line one\\r\\nline \\'two\\'\\twith \\\\n and C:\\\\new\\[\\a\\b\\f\\v\n"),
-              std::string::npos);
-}
-
-// The round trip above pins the stored form of every escape; these are the odd cases.
+// The stored files pin the stored form of every escape; these are the odd cases.
 TEST_F(SettingFiles, EscapeCodingKeepsUnknownSequencesAndBackslashes) {
     EXPECT_EQ(unescapeOverlayText("C:\\x\\"), "C:\\x\\"); // unknown and trailing: as written
     for (const std::string text : {"C:\\new", "\\\\n", "\\", "end\\", "\\'"}) {
@@ -152,58 +123,29 @@ TEST_F(SettingFiles, EscapeCodingKeepsUnknownSequencesAndBackslashes) {
 }
 
 TEST_F(SettingFiles, OldVersionsAreConverted) {
-    // One preset with known string lengths, so the canvas and numbering bytes can be cut out.
-    PresetList list;
-    Preset p = defaultPreset(0, "old");
-    p.filterConditions = {};
-    p.renamePattern = "r";
-    p.outputDirPattern = "d/";
-    p.channelAdjustRed = 255;
-    p.channelAdjustGreen = 510;
-    p.channelAdjustBlue = 0;
-    p.canvasEnabled = 1;
-    p.perFolderNumbering = 0;
-    p.noZeroPadding = 1;
-    list.presets = {p};
-    const Bytes current = serializePresets(list);
-    const std::size_t record = settingFileHeader().size() + 1;
-    const std::size_t canvas = record + 4 + 1 + 4 + 17 + 29 + 18;
-    const std::size_t numbering = current.size() - 2 - 3 - 1 - 2;
-    ASSERT_EQ(current[numbering + 2], 1); // outputDirEnabled precedes "d/\n"
-
-    auto oldFile = [&](float version, bool withNumbering) {
-        Bytes bytes = current;
-        if (!withNumbering) bytes.erase(bytes.begin() + numbering, bytes.begin() + numbering + 2);
-        bytes.erase(bytes.begin() + canvas, bytes.begin() + canvas + 10);
-        return withVersion(bytes, version);
-    };
-
-    // Before 4.4 the channels were on another scale; numbering options came with 4.5 and the
-    // canvas with 4.6, so older files get the defaults for them.
-    Preset converted = p;
-    converted.channelAdjustRed = 100;
-    converted.channelAdjustGreen = 200;
-    converted.canvasEnabled = 0;
-    converted.perFolderNumbering = 1;
-    converted.noZeroPadding = 0;
-    PresetList read;
+    // Before 4.4 the channels were stored as 0..510 with 255 neutral; the numbering options came
+    // with 4.5 and the canvas with 4.6, so older files get their defaults.
+    const Bytes old = test::readBytes(test::fixture("settings/varied-4.3.presets"));
+    const Preset stored = fivePresets().presets[1];
     for (float version : {4.0f, 4.1f, 4.2f, 4.3f}) {
-        ASSERT_TRUE(parsePresets(oldFile(version, false), read)) << version;
-        EXPECT_EQ(read.presets, std::vector<Preset>{converted}) << version;
+        PresetList read;
+        ASSERT_TRUE(parsePresets(withVersion(old, version), read)) << version;
+        ASSERT_EQ(read.presets.size(), 5u);
+        Preset expected = stored;
+        expected.channelAdjustRed = 50; // 127 / 2.55 = 49.8
+        expected.channelAdjustGreen = 200;
+        expected.channelAdjustBlue = 1;
+        EXPECT_EQ(read.presets[1], expected) << version;
+        const Preset& third = read.presets[2];
+        EXPECT_EQ(std::tuple(third.canvasEnabled, third.canvasWidth, third.canvasColor,
+                             third.perFolderNumbering, third.noZeroPadding),
+                  std::tuple(0, 1024, 0x808080u, 1, 0))
+            << version;
     }
-    converted.channelAdjustRed = 255;
-    converted.channelAdjustGreen = 510;
-    ASSERT_TRUE(parsePresets(oldFile(4.4f, false), read));
-    EXPECT_EQ(read.presets, std::vector<Preset>{converted});
-    converted.perFolderNumbering = 0;
-    converted.noZeroPadding = 1;
-    ASSERT_TRUE(parsePresets(oldFile(4.5f, true), read));
-    EXPECT_EQ(read.presets, std::vector<Preset>{converted});
-
     // Versions that never existed, and newer ones, are not read.
     PresetList untouched;
     for (float version : {3.9f, 4.05f, 4.7f, 5.0f, 0.0f}) {
-        EXPECT_FALSE(parsePresets(oldFile(version, true), untouched)) << version;
+        EXPECT_FALSE(parsePresets(withVersion(old, version), untouched)) << version;
     }
 }
 
