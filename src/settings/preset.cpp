@@ -2,6 +2,7 @@
 #include "settings/preset.h"
 
 #include "settings/language_pack.h"
+#include "settings/preset_fields.h"
 
 #include <utility>
 
@@ -73,98 +74,33 @@ constexpr DefaultRow kDefaultRows[6] = {
 Preset defaultPreset(int number, std::string name) {
     if (number < 0 || number > 5) number = 0;
     const DefaultRow& row = kDefaultRows[number];
+    // The table gives the defaults every preset shares; the row what sets this one apart.
     Preset p;
+    setTableDefaults(p);
     p.index = static_cast<std::uint8_t>(number);
     p.name = std::move(name);
     p.selectedPage = row.selectedPage;
-    p.listDisplayOption = 1;
-    p.windowLayoutOption = 1;
-    p.scanImageDetails = 1;
-    p.listStyleOption = 0;
-    p.includeSubdirectories = 1;
-    p.includeHiddenFiles = 0;
     p.includeVideos = row.includeVideos;
-    p.useExifDate = 1;
-    p.useExifOrientation = 1;
-    p.keepFilteredImages = 0;
-    p.keepProcessedSources = 0;
-    p.keepFailedSources = 1;
-    p.loadOutputImages = 0;
-    p.keepUnprocessedImages = 1;
-    p.exitAfterRun = 0;
-    p.filterEnabled = 0;
-    p.cropEnabled = 0;
-    p.cropMode = 0;
-    p.trimLeft = p.trimRight = p.trimTop = p.trimBottom = 1;
-    p.trimColorTolerance = 10;
-    p.trimOutlierTolerance = 5;
-    p.rotateEnabled = 0;
-    p.rotateMode = 2;
-    p.resizeEnabled = 0;
-    p.resizeMode = 0;
-    p.resizeWidth = 1024;
-    p.resizeHeight = 768;
-    p.resizePercent = 50;
-    p.resizeOption = 1;
-    p.resizeLimits = 3;
-    p.brightnessEnabled = 0;
-    p.brightnessLevel = 100;
     p.saturationEnabled = row.saturationEnabled;
     p.saturationLevel = row.saturationLevel;
     p.contrastEnabled = row.contrastEnabled;
     p.contrastLevel = row.contrastLevel;
     p.gammaEnabled = row.gammaEnabled;
     p.gammaLevel = row.gammaLevel;
-    p.channelAdjustEnabled = 0;
-    p.channelAdjustRed = p.channelAdjustGreen = p.channelAdjustBlue = 100;
-    p.canvasEnabled = 0;
-    p.canvasWidth = 1024;
-    p.canvasHeight = 768;
-    p.canvasMode = 0;
-    p.canvasColor = 0x808080;
     p.overlayEnabled = row.overlayEnabled;
-    p.overlayKind = 0;
     p.overlayText = row.overlayText;
-    p.overlayFontName = "Arial";
-    p.overlayFontStyle = 0;
-    p.overlayFontSize = 28;
     p.overlayTextAlign = row.overlayTextAlign;
-    p.overlayLineSpacing = 0;
-    p.overlayTextColor = 0x000000;
-    p.overlayImageScale = 100;
-    p.overlayOutline = 0;
-    p.overlayOutlineWidth = 2;
-    p.overlayOutlineColor = 0xFFFFFF;
     p.overlayOpacity = row.overlayOpacity;
-    p.overlayHorizontalAlign = 2;
-    p.overlayHorizontalMargin = 15;
-    p.overlayVerticalAlign = 2;
-    p.overlayVerticalMargin = 15;
     p.sortEnabled = row.sortEnabled;
     p.sortKey = row.sortKey;
-    p.sortAscending = 1;
     p.commentEnabled = row.commentEnabled;
     p.commentText = row.commentText;
-    p.keepMetadata = 1;
     p.setFileDates = row.setFileDates;
-    p.fileDateSource = 0;
-    p.fixedFileDate = 0;
-    p.fileDateShiftMinutes = -60;
-    p.resetFileAttributes = 0;
     p.convertFormat = row.convertFormat;
-    p.outputFormat = 0;
-    p.qualityEnabled = 0;
-    p.quality = 8;
-    p.colorDepthEnabled = 0;
-    p.colorDepth = 3;
-    p.colorDepthOption = 1;
     p.renameEnabled = row.renameEnabled;
     p.renamePattern = row.renamePattern;
-    p.perFolderNumbering = 1;
     p.noZeroPadding = row.noZeroPadding;
-    p.outputDirEnabled = 1;
     p.outputDirPattern = row.outputDirPattern;
-    p.mirrorSubfolders = 0;
     p.moveOriginal = row.moveOriginal;
     return p;
 }

@@ -25,7 +25,8 @@ inline constexpr std::uint32_t kConditionActive = 2;
 
 /// All settings of a batch run, in the order they are stored in the "Presets" file. Flags are
 /// 0 or 1. Colours are 0x00BBGGRR. Strings are UTF-8 and never hold a null character. The record
-/// is a plain value: copying it copies its strings and its condition list.
+/// is a plain value: copying it copies its strings and its condition list. Each stored field is
+/// described once, with its default and range, in presetFields() (settings/preset_fields.h).
 struct Preset {
     std::uint8_t index = 0; ///< position of the entry in the preset list
     std::string name;

@@ -2,9 +2,11 @@
 #include "settings/setting_files.h"
 
 #include "settings/language_pack.h"
+#include "settings/preset_fields.h"
 #include "toolkit/bytes.h"
 #include "toolkit/platform/platform.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
@@ -104,132 +106,76 @@ private:
     bool m_ok = true;
 };
 
-// The stored variants of the record, by header version x 100.
-struct RecordLayout {
-    bool hasCanvas = true;
-    bool hasNumberingOptions = true;
-    bool channelsOnOldScale = false; // channel offsets stored as 0..510 with 255 neutral
-};
+template <typename Record>
+void writeField(ByteWriter& w, const FieldDescription<Record>& field, const Record& record) {
+    switch (field.storage) {
+    case FieldStorage::U8:
+        w.u8(static_cast<std::uint8_t>(field.number(record)));
+        break;
+    case FieldStorage::I8:
+        w.i8(static_cast<std::int8_t>(field.number(record)));
+        break;
+    case FieldStorage::I16:
+        w.i16(static_cast<std::int16_t>(field.number(record)));
+        break;
+    case FieldStorage::U32:
+        w.u32(static_cast<std::uint32_t>(field.number(record)));
+        break;
+    case FieldStorage::Line:
+        w.line(record.*field.text);
+        break;
+    case FieldStorage::EscapedLine:
+        w.line(escapeOverlayText(record.*field.text));
+        break;
+    case FieldStorage::Conditions:
+        break; // the caller writes the list
+    }
+}
 
-std::int16_t fromOldChannelScale(std::int16_t stored) {
-    return static_cast<std::int16_t>(std::lround(static_cast<double>(stored) / 2.55));
+template <typename Record>
+void readField(ByteReader& r, const FieldDescription<Record>& field, Record& record) {
+    switch (field.storage) {
+    case FieldStorage::U8:
+        field.setNumber(record, r.u8());
+        break;
+    case FieldStorage::I8:
+        field.setNumber(record, r.i8());
+        break;
+    case FieldStorage::I16:
+        field.setNumber(record, r.i16());
+        break;
+    case FieldStorage::U32:
+        field.setNumber(record, r.u32());
+        break;
+    case FieldStorage::Line:
+        record.*field.text = r.line();
+        break;
+    case FieldStorage::EscapedLine:
+        record.*field.text = unescapeOverlayText(r.line());
+        break;
+    case FieldStorage::Conditions:
+        break; // the caller reads the list
+    }
 }
 
 void writeRecord(ByteWriter& w, const Preset& p) {
     w.u32(kPresetMarker);
-    w.u8(p.index);
-    w.line(p.name);
-    for (std::uint8_t v :
-         {p.selectedPage, p.listDisplayOption, p.windowLayoutOption, p.scanImageDetails,
-          p.listStyleOption, p.includeSubdirectories, p.includeHiddenFiles, p.includeVideos,
-          p.useExifDate, p.useExifOrientation, p.keepFilteredImages, p.keepProcessedSources,
-          p.keepFailedSources, p.loadOutputImages, p.keepUnprocessedImages, p.exitAfterRun,
-          p.filterEnabled}) {
-        w.u8(v);
+    for (const FieldDescription<Preset>& field : presetFields()) {
+        if (field.storage != FieldStorage::Conditions) {
+            writeField(w, field, p);
+            continue;
+        }
+        for (const FilterCondition& c : p.filterConditions) {
+            w.u32(kConditionMarker);
+            for (const FieldDescription<FilterCondition>& part : conditionFields())
+                writeField(w, part, c);
+        }
     }
-    for (const FilterCondition& c : p.filterConditions) {
-        w.u32(kConditionMarker);
-        w.u32(c.flags);
-        w.u8(c.property);
-        w.u8(c.operator_);
-        w.line(c.value);
-        w.u8(c.valueKind);
-    }
-    w.u8(p.cropEnabled);
-    w.u8(p.cropMode);
-    w.i16(p.cropLeft);
-    w.i16(p.cropRight);
-    w.i16(p.cropTop);
-    w.i16(p.cropBottom);
-    w.u8(p.trimLeft);
-    w.u8(p.trimRight);
-    w.u8(p.trimTop);
-    w.u8(p.trimBottom);
-    w.u8(p.trimColorTolerance);
-    w.u8(p.trimOutlierTolerance);
-    w.u8(p.rotateEnabled);
-    w.u8(p.rotateMode);
-    w.u8(p.resizeEnabled);
-    w.u8(p.resizeMode);
-    w.i16(p.resizeWidth);
-    w.i16(p.resizeHeight);
-    w.i16(p.resizePercent);
-    w.u8(p.resizeOption);
-    w.u8(p.resizeLimits);
-    w.u8(p.brightnessEnabled);
-    w.i16(p.brightnessLevel);
-    w.u8(p.saturationEnabled);
-    w.i16(p.saturationLevel);
-    w.u8(p.contrastEnabled);
-    w.i16(p.contrastLevel);
-    w.u8(p.gammaEnabled);
-    w.i16(p.gammaLevel);
-    w.u8(p.channelAdjustEnabled);
-    w.i16(p.channelAdjustRed);
-    w.i16(p.channelAdjustGreen);
-    w.i16(p.channelAdjustBlue);
-    w.u8(p.canvasEnabled);
-    w.i16(p.canvasWidth);
-    w.i16(p.canvasHeight);
-    w.u8(p.canvasMode);
-    w.u32(p.canvasColor);
-    w.u8(p.overlayEnabled);
-    w.u8(p.overlayKind);
-    w.line(escapeOverlayText(p.overlayText));
-    w.line(p.overlayImagePath);
-    w.line(p.overlayFontName);
-    w.u32(p.overlayFontStyle);
-    w.u8(p.overlayFontSize);
-    w.u8(p.overlayTextAlign);
-    w.i8(p.overlayLineSpacing);
-    w.u32(p.overlayTextColor);
-    w.u8(p.overlayImageScale);
-    w.u8(p.overlayOutline);
-    w.u8(p.overlayOutlineWidth);
-    w.u32(p.overlayOutlineColor);
-    w.u8(p.overlayOpacity);
-    w.u8(p.overlayHorizontalAlign);
-    w.i16(p.overlayHorizontalMargin);
-    w.u8(p.overlayVerticalAlign);
-    w.i16(p.overlayVerticalMargin);
-    w.u8(p.sortEnabled);
-    w.u8(p.sortKey);
-    w.u8(p.sortAscending);
-    w.u8(p.commentEnabled);
-    w.line(p.commentText);
-    w.u8(p.keepMetadata);
-    w.u8(p.setFileDates);
-    w.u8(p.fileDateSource);
-    w.u32(p.fixedFileDate);
-    w.i16(p.fileDateShiftMinutes);
-    for (std::uint8_t v :
-         {p.resetFileAttributes, p.convertFormat, p.outputFormat, p.qualityEnabled, p.quality,
-          p.colorDepthEnabled, p.colorDepth, p.colorDepthOption, p.renameEnabled}) {
-        w.u8(v);
-    }
-    w.line(p.renamePattern);
-    w.u8(p.perFolderNumbering);
-    w.u8(p.noZeroPadding);
-    w.u8(p.outputDirEnabled);
-    w.line(p.outputDirPattern);
-    w.u8(p.mirrorSubfolders);
-    w.u8(p.moveOriginal);
 }
 
-// Reads one record after its marker. False when the bytes end inside the record.
-bool readRecord(ByteReader& r, const RecordLayout& layout, Preset& p) {
-    p.index = r.u8();
-    p.name = r.line();
-    for (std::uint8_t* v :
-         {&p.selectedPage, &p.listDisplayOption, &p.windowLayoutOption, &p.scanImageDetails,
-          &p.listStyleOption, &p.includeSubdirectories, &p.includeHiddenFiles, &p.includeVideos,
-          &p.useExifDate, &p.useExifOrientation, &p.keepFilteredImages, &p.keepProcessedSources,
-          &p.keepFailedSources, &p.loadOutputImages, &p.keepUnprocessedImages, &p.exitAfterRun,
-          &p.filterEnabled}) {
-        *v = r.u8();
-    }
-    // The condition list has no count: it ends at the first u32 that is not the marker, and
-    // that u32 belongs to the rest of the record.
+// The condition list has no count: it ends at the first u32 that is not the marker, and that
+// u32 belongs to the rest of the record. False when the bytes end inside a condition.
+bool readConditions(ByteReader& r, std::vector<FilterCondition>& conditions) {
     while (r.ok()) {
         const std::size_t before = r.position();
         if (r.u32() != kConditionMarker || !r.ok()) {
@@ -237,112 +183,29 @@ bool readRecord(ByteReader& r, const RecordLayout& layout, Preset& p) {
             break;
         }
         FilterCondition c;
-        c.flags = r.u32();
-        c.property = r.u8();
-        c.operator_ = r.u8();
-        c.value = r.line();
-        c.valueKind = r.u8();
+        for (const FieldDescription<FilterCondition>& part : conditionFields())
+            readField(r, part, c);
         if (!r.ok()) return false;
-        p.filterConditions.push_back(std::move(c));
+        conditions.push_back(std::move(c));
     }
     // A u32 read that ran off the end put the reader in the failed state; it stays failed.
-    p.cropEnabled = r.u8();
-    p.cropMode = r.u8();
-    p.cropLeft = r.i16();
-    p.cropRight = r.i16();
-    p.cropTop = r.i16();
-    p.cropBottom = r.i16();
-    p.trimLeft = r.u8();
-    p.trimRight = r.u8();
-    p.trimTop = r.u8();
-    p.trimBottom = r.u8();
-    p.trimColorTolerance = r.u8();
-    p.trimOutlierTolerance = r.u8();
-    p.rotateEnabled = r.u8();
-    p.rotateMode = r.u8();
-    p.resizeEnabled = r.u8();
-    p.resizeMode = r.u8();
-    p.resizeWidth = r.i16();
-    p.resizeHeight = r.i16();
-    p.resizePercent = r.i16();
-    p.resizeOption = r.u8();
-    p.resizeLimits = r.u8();
-    p.brightnessEnabled = r.u8();
-    p.brightnessLevel = r.i16();
-    p.saturationEnabled = r.u8();
-    p.saturationLevel = r.i16();
-    p.contrastEnabled = r.u8();
-    p.contrastLevel = r.i16();
-    p.gammaEnabled = r.u8();
-    p.gammaLevel = r.i16();
-    p.channelAdjustEnabled = r.u8();
-    p.channelAdjustRed = r.i16();
-    p.channelAdjustGreen = r.i16();
-    p.channelAdjustBlue = r.i16();
-    if (layout.channelsOnOldScale) {
-        p.channelAdjustRed = fromOldChannelScale(p.channelAdjustRed);
-        p.channelAdjustGreen = fromOldChannelScale(p.channelAdjustGreen);
-        p.channelAdjustBlue = fromOldChannelScale(p.channelAdjustBlue);
+    return true;
+}
+
+// Reads one record of file version `version` (x 100) after its marker: fields the version does
+// not store get their defaults, values it stored on another scale are converted. False when the
+// bytes end inside the record.
+bool readRecord(ByteReader& r, int version, Preset& p) {
+    for (const FieldDescription<Preset>& field : presetFields()) {
+        if (field.storage == FieldStorage::Conditions) {
+            if (!readConditions(r, p.filterConditions)) return false;
+        } else if (version < field.since) {
+            field.setDefault(p);
+        } else {
+            readField(r, field, p);
+            if (version < field.rescaledBefore) field.setNumber(p, field.rescale(field.number(p)));
+        }
     }
-    if (layout.hasCanvas) {
-        p.canvasEnabled = r.u8();
-        p.canvasWidth = r.i16();
-        p.canvasHeight = r.i16();
-        p.canvasMode = r.u8();
-        p.canvasColor = r.u32();
-    } else {
-        p.canvasEnabled = 0;
-        p.canvasWidth = 1024;
-        p.canvasHeight = 768;
-        p.canvasMode = 0;
-        p.canvasColor = 0x808080;
-    }
-    p.overlayEnabled = r.u8();
-    p.overlayKind = r.u8();
-    p.overlayText = unescapeOverlayText(r.line());
-    p.overlayImagePath = r.line();
-    p.overlayFontName = r.line();
-    p.overlayFontStyle = r.u32();
-    p.overlayFontSize = r.u8();
-    p.overlayTextAlign = r.u8();
-    p.overlayLineSpacing = r.i8();
-    p.overlayTextColor = r.u32();
-    p.overlayImageScale = r.u8();
-    p.overlayOutline = r.u8();
-    p.overlayOutlineWidth = r.u8();
-    p.overlayOutlineColor = r.u32();
-    p.overlayOpacity = r.u8();
-    p.overlayHorizontalAlign = r.u8();
-    p.overlayHorizontalMargin = r.i16();
-    p.overlayVerticalAlign = r.u8();
-    p.overlayVerticalMargin = r.i16();
-    p.sortEnabled = r.u8();
-    p.sortKey = r.u8();
-    p.sortAscending = r.u8();
-    p.commentEnabled = r.u8();
-    p.commentText = r.line();
-    p.keepMetadata = r.u8();
-    p.setFileDates = r.u8();
-    p.fileDateSource = r.u8();
-    p.fixedFileDate = r.u32();
-    p.fileDateShiftMinutes = r.i16();
-    for (std::uint8_t* v :
-         {&p.resetFileAttributes, &p.convertFormat, &p.outputFormat, &p.qualityEnabled, &p.quality,
-          &p.colorDepthEnabled, &p.colorDepth, &p.colorDepthOption, &p.renameEnabled}) {
-        *v = r.u8();
-    }
-    p.renamePattern = r.line();
-    if (layout.hasNumberingOptions) {
-        p.perFolderNumbering = r.u8();
-        p.noZeroPadding = r.u8();
-    } else {
-        p.perFolderNumbering = 1;
-        p.noZeroPadding = 0;
-    }
-    p.outputDirEnabled = r.u8();
-    p.outputDirPattern = r.line();
-    p.mirrorSubfolders = r.u8();
-    p.moveOriginal = r.u8();
     return r.ok();
 }
 
@@ -515,25 +378,17 @@ std::vector<std::uint8_t> serializePresets(const PresetList& list) {
 }
 
 bool parsePresets(std::span<const std::uint8_t> bytes, PresetList& list) {
-    RecordLayout layout;
+    int version = kLatestFileVersion;
     std::size_t headerSize = 0;
     if (!headerIsCurrent(bytes, &headerSize)) {
-        const float version = headerVersion(bytes, &headerSize);
-        const long hundredths = std::lround(static_cast<double>(version) * 100.0);
-        switch (hundredths) {
-        case 400:
-        case 410:
-        case 420:
-        case 430:
-        case 440:
-        case 450:
-            break;
-        default:
+        // The versions before this one that stored presets.
+        constexpr long kReadable[] = {400, 410, 420, 430, 440, 450};
+        const float stored = headerVersion(bytes, &headerSize);
+        const long hundredths = std::lround(static_cast<double>(stored) * 100.0);
+        if (std::find(std::begin(kReadable), std::end(kReadable), hundredths) ==
+            std::end(kReadable))
             return false;
-        }
-        layout.hasCanvas = false;
-        layout.hasNumberingOptions = hundredths >= 450;
-        layout.channelsOnOldScale = hundredths < 440;
+        version = static_cast<int>(hundredths);
     }
 
     ByteReader r(bytes);
@@ -543,7 +398,7 @@ bool parsePresets(std::span<const std::uint8_t> bytes, PresetList& list) {
     while (r.ok() && !r.atEnd()) {
         if (r.u32() != kPresetMarker || !r.ok()) break;
         Preset preset;
-        if (!readRecord(r, layout, preset)) break;
+        if (!readRecord(r, version, preset)) break;
         result.presets.push_back(std::move(preset));
     }
     // A list without a single complete record cannot start the program: treat it as unusable

@@ -6,7 +6,6 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <set>
 
 namespace quill::settings {
 namespace {
@@ -34,37 +33,20 @@ Bytes withBytes(Bytes block, std::size_t at, std::initializer_list<std::uint8_t>
     return block;
 }
 
-TEST(LanguagePack, EmbeddedTablesLoadCompletely) {
+// The tables' contents are checked against their sources in language_tables_test.cpp; here the
+// lookups at and past their ends.
+TEST(LanguagePack, EmbeddedTablesLoadAndLookUpWithinBounds) {
     ASSERT_TRUE(loadProgramInfo());
-    EXPECT_EQ(programInfoText(0), "Quillmere");
-    EXPECT_EQ(programInfoText(2), "Quillmere");
-    EXPECT_EQ(programInfoText(4), "4.6");
-    EXPECT_FALSE(programInfoText(6).empty());
-    EXPECT_FALSE(programInfoText(13).empty());
+    EXPECT_EQ(programInfoText(4), "4.6"); // the version the setting files carry
     EXPECT_NE(programInfoText(14).find("Copyright"), std::string::npos);
     EXPECT_EQ(programInfoText(56), "");
     EXPECT_EQ(programInfoText(-1), "");
-
-    for (int language = 0; language < kLanguageCount; ++language) {
-        ASSERT_TRUE(loadUiTexts(language)) << language;
-        EXPECT_EQ(currentLanguage(), language);
-    }
+    ASSERT_TRUE(loadUiTexts(kLanguageCount - 1));
     EXPECT_FALSE(loadUiTexts(11));
     EXPECT_EQ(currentLanguage(), kLanguageCount - 1);
     ASSERT_TRUE(loadUiTexts(kEnglishLanguage));
     EXPECT_EQ(uiText(85) + uiText(86) + uiText(87), "NameFolderSize");
-    EXPECT_EQ(uiText(416), "Question");
-    EXPECT_EQ(uiText(427), "Information");
     EXPECT_EQ(uiText(439), "");
-    // Failure titles and explanations, and the default preset names, are present and distinct.
-    std::set<std::string> failures, names;
-    for (int i = 390; i <= 403; ++i)
-        failures.insert(uiText(i));
-    for (int i = 295; i <= 300; ++i)
-        names.insert(uiText(i));
-    EXPECT_EQ(failures.size(), 14u);
-    EXPECT_EQ(names.size(), 6u);
-    EXPECT_EQ(names.count(""), 0u);
 }
 
 TEST(LanguagePack, PackedBlocksUnpackInEveryVariant) {

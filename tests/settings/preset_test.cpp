@@ -1,50 +1,17 @@
-// The default presets, the copy semantics of the record and its range check.
+// The copy semantics of the preset record and its range check over the field table.
 #include "settings/preset.h"
 
-#include "settings/language_pack.h"
+#include "settings/preset_fields.h"
 #include "settings/preset_range.h"
 
 #include <gtest/gtest.h>
 
-#include <functional>
+#include <algorithm>
+#include <string_view>
+#include <tuple>
 
 namespace quill::settings {
 namespace {
-
-TEST(DefaultPresets, SixDistinctNamedPresetsAsTabled) {
-    ASSERT_TRUE(loadUiTexts(kEnglishLanguage));
-    const PresetList list = defaultPresetList();
-    const auto& p = list.presets;
-    ASSERT_EQ(p.size(), 6u);
-    EXPECT_EQ(list.currentIndex, 0u);
-    const int pages[6] = {0, 7, 5, 12, 12, 13};
-    const int videos[6] = {1, 0, 0, 1, 0, 1};
-    const int sortKeys[6] = {1, 3, 1, 3, 6, 3};
-    const int fileDates[6] = {0, 1, 0, 1, 0, 1};
-    for (int i = 0; i < 6; ++i) {
-        EXPECT_EQ(p[i].index, i);
-        EXPECT_EQ(p[i].name, uiText(295 + i));
-        EXPECT_TRUE(presetInRange(p[i])) << "default " << i;
-        EXPECT_EQ(p[i].selectedPage, pages[i]);
-        EXPECT_EQ(p[i].includeVideos, videos[i]);
-        EXPECT_EQ(p[i].sortKey, sortKeys[i]);
-        EXPECT_EQ(p[i].setFileDates, fileDates[i]);
-        EXPECT_EQ(p[i].convertFormat, i == 0 ? 1 : 0);
-        EXPECT_EQ(p[i].moveOriginal, i == 5 ? 1 : 0);
-        EXPECT_EQ(p[i].fileDateShiftMinutes, -60);
-    }
-    EXPECT_EQ(p[2].saturationLevel, 0);
-    EXPECT_EQ(p[2].contrastLevel, 115);
-    EXPECT_EQ(p[2].gammaLevel, 90);
-    EXPECT_EQ(p[1].overlayOpacity, 70);
-    EXPECT_EQ(p[3].renamePattern, "%DY%-%DM%-%DD%_%DH%-%DI%-%DS%");
-    EXPECT_EQ(p[4].overlayText, "%IW%x%IH% (%IR% MP)\r\n\"%FN%\"");
-    EXPECT_EQ(p[4].commentText, "%IW%x%IH% (%IR% MP)");
-    EXPECT_EQ(p[4].noZeroPadding, 1);
-    EXPECT_EQ(p[0].renamePattern, "(%001%) %FN%");
-    EXPECT_EQ(p[0].outputDirPattern, "%PD%/output/");
-    EXPECT_EQ(p[5].outputDirPattern, "%PD%/output/%DY%/%DM%/");
-}
 
 TEST(PresetRecord, StoreKeepsIndexAndName) {
     Preset copy = defaultPreset(0, "zero");
@@ -58,97 +25,88 @@ TEST(PresetRecord, StoreKeepsIndexAndName) {
     EXPECT_EQ(entry.overlayText, "changed");
 }
 
-// Each row breaks one field just outside its range; the unbroken default passes.
-TEST(PresetRange, EveryBoundIsChecked) {
-    const std::vector<std::pair<const char*, std::function<void(Preset&)>>> breaks = {
-        {"selectedPage 14", [](Preset& p) { p.selectedPage = 14; }},
-        {"flag 2", [](Preset& p) { p.includeVideos = 2; }},
-        {"cropMode 2", [](Preset& p) { p.cropMode = 2; }},
-        {"overlayKind 2", [](Preset& p) { p.overlayKind = 2; }},
-        {"condition property 15",
-         [](Preset& p) {
-             p.filterConditions = {{0, 15, 0, "x", 2}};
-         }},
-        {"condition operator 8",
-         [](Preset& p) {
-             p.filterConditions = {{0, 1, 8, "x", 2}};
-         }},
-        {"condition kind 0",
-         [](Preset& p) {
-             p.filterConditions = {{0, 1, 0, "x", 0}};
-         }},
-        {"cropLeft -1", [](Preset& p) { p.cropLeft = -1; }},
-        {"cropBottom 10000", [](Preset& p) { p.cropBottom = 10000; }},
-        {"trimColorTolerance 51", [](Preset& p) { p.trimColorTolerance = 51; }},
-        {"trimOutlierTolerance 51", [](Preset& p) { p.trimOutlierTolerance = 51; }},
-        {"rotateMode 7", [](Preset& p) { p.rotateMode = 7; }},
-        {"resizeWidth 10000", [](Preset& p) { p.resizeWidth = 10000; }},
-        {"resizePercent 1000", [](Preset& p) { p.resizePercent = 1000; }},
-        {"resizeLimits 4", [](Preset& p) { p.resizeLimits = 4; }},
-        {"brightnessLevel 201", [](Preset& p) { p.brightnessLevel = 201; }},
-        {"saturationLevel 301", [](Preset& p) { p.saturationLevel = 301; }},
-        {"gammaLevel 0", [](Preset& p) { p.gammaLevel = 0; }},
-        {"gammaLevel 400", [](Preset& p) { p.gammaLevel = 400; }},
-        {"channelAdjustBlue 201", [](Preset& p) { p.channelAdjustBlue = 201; }},
-        {"canvasWidth 10000", [](Preset& p) { p.canvasWidth = 10000; }},
-        {"canvasMode 3", [](Preset& p) { p.canvasMode = 3; }},
-        {"canvasColor", [](Preset& p) { p.canvasColor = 0x1000000; }},
-        {"empty font", [](Preset& p) { p.overlayFontName.clear(); }},
-        {"font size 0", [](Preset& p) { p.overlayFontSize = 0; }},
-        {"overlayTextAlign 3", [](Preset& p) { p.overlayTextAlign = 3; }},
-        {"line spacing -101", [](Preset& p) { p.overlayLineSpacing = -101; }},
-        {"image scale 9", [](Preset& p) { p.overlayImageScale = 9; }},
-        {"outline width 0", [](Preset& p) { p.overlayOutlineWidth = 0; }},
-        {"opacity 101", [](Preset& p) { p.overlayOpacity = 101; }},
-        {"horizontal align 3", [](Preset& p) { p.overlayHorizontalAlign = 3; }},
-        {"vertical margin 0", [](Preset& p) { p.overlayVerticalMargin = 0; }},
-        {"sortKey 10", [](Preset& p) { p.sortKey = 10; }},
-        {"fileDateSource 4", [](Preset& p) { p.fileDateSource = 4; }},
-        {"shift -10000", [](Preset& p) { p.fileDateShiftMinutes = -10000; }},
-        {"outputFormat 5", [](Preset& p) { p.outputFormat = 5; }},
-        {"quality 0", [](Preset& p) { p.quality = 0; }},
-        {"colorDepth 5", [](Preset& p) { p.colorDepth = 5; }},
-    };
-    for (const auto& [what, breakIt] : breaks) {
-        Preset p = defaultPreset(0, "x");
-        breakIt(p);
-        EXPECT_FALSE(presetInRange(p)) << what;
-    }
-
-    // The limits themselves are accepted; an unsigned font size of 200 is fine.
-    Preset edge = defaultPreset(0, "x");
-    edge.selectedPage = 13;
-    edge.overlayFontSize = 200;
-    edge.overlayLineSpacing = -100;
-    edge.gammaLevel = 399;
-    edge.fileDateShiftMinutes = 9999;
-    edge.canvasColor = 0xFFFFFF;
-    edge.filterConditions.push_back({0xFFFFFFFF, 14, 7, "", 2});
-    EXPECT_TRUE(presetInRange(edge));
+template <typename Record>
+const FieldDescription<Record>& field(std::span<const FieldDescription<Record>> fields,
+                                      std::string_view name) {
+    const auto found =
+        std::find_if(fields.begin(), fields.end(), [&](const auto& f) { return f.name == name; });
+    EXPECT_NE(found, fields.end()) << name;
+    return *found;
 }
 
-TEST(PresetRange, TextsLongerThanTheLimitAreRefused) {
-    const std::vector<std::pair<const char*, std::function<std::string&(Preset&)>>> texts = {
-        {"name", [](Preset& p) -> std::string& { return p.name; }},
-        {"overlayText", [](Preset& p) -> std::string& { return p.overlayText; }},
-        {"overlayImagePath", [](Preset& p) -> std::string& { return p.overlayImagePath; }},
-        {"overlayFontName", [](Preset& p) -> std::string& { return p.overlayFontName; }},
-        {"commentText", [](Preset& p) -> std::string& { return p.commentText; }},
-        {"renamePattern", [](Preset& p) -> std::string& { return p.renamePattern; }},
-        {"outputDirPattern", [](Preset& p) -> std::string& { return p.outputDirPattern; }},
-        {"condition value",
-         [](Preset& p) -> std::string& {
-             if (p.filterConditions.empty()) p.filterConditions = {{0, 1, 0, "", 2}};
-             return p.filterConditions[0].value;
-         }},
+// Ranges that the settings pages and the operations rely on, written down independently of the
+// table.
+TEST(PresetRange, TableHoldsTheDocumentedRanges) {
+    const std::tuple<const char*, std::int64_t, std::int64_t> ranges[] = {
+        {"selectedPage", 0, 13},
+        {"cropMode", 0, 1},
+        {"cropBottom", 0, 9999},
+        {"trimOutlierTolerance", 0, 50},
+        {"rotateMode", 0, 6},
+        {"resizePercent", 0, 999},
+        {"resizeLimits", 0, 3},
+        {"saturationLevel", 0, 300},
+        {"gammaLevel", 1, 399},
+        {"channelAdjustBlue", 0, 200},
+        {"canvasMode", 0, 2},
+        {"canvasColor", 0, 0xFFFFFF},
+        {"overlayFontSize", 1, 255},
+        {"overlayLineSpacing", -100, 100},
+        {"overlayImageScale", 10, 100},
+        {"overlayOpacity", 1, 100},
+        {"overlayVerticalMargin", 1, 999},
+        {"sortKey", 0, 9},
+        {"fileDateSource", 0, 3},
+        {"fileDateShiftMinutes", -9999, 9999},
+        {"outputFormat", 0, 4},
+        {"quality", 1, 10},
+        {"colorDepth", 0, 4},
+        {"overlayFontName", 1, kMaxPresetTextBytes},
     };
-    for (const auto& [what, field] : texts) {
-        Preset p = defaultPreset(0, "x");
-        field(p).assign(kMaxPresetTextBytes, 'a');
-        EXPECT_TRUE(presetInRange(p)) << what;
-        field(p).push_back('a');
-        EXPECT_FALSE(presetInRange(p)) << what;
+    for (const auto& [name, low, high] : ranges) {
+        const auto& f = field(presetFields(), name);
+        EXPECT_EQ(std::pair(f.low, f.high), std::pair(low, high)) << name;
     }
+    EXPECT_EQ(field(conditionFields(), "property").high, 14);
+    EXPECT_EQ(field(conditionFields(), "operator").high, 7);
+}
+
+// Every field just inside and just outside its range, through the check that guards every load;
+// values the member cannot hold are skipped. Texts are checked by length.
+template <typename Record>
+void checkEveryBound(std::span<const FieldDescription<Record>> fields,
+                     Preset (*make)(const Record&), Record base) {
+    for (const auto& f : fields) {
+        const std::pair<std::int64_t, bool> cases[] = {
+            {f.low - 1, false}, {f.low, true}, {f.high, true}, {f.high + 1, false}};
+        for (const auto& [value, valid] : cases) {
+            Record r = base;
+            if (f.isText()) {
+                if (value < 0) continue;
+                (r.*f.text).assign(static_cast<std::size_t>(value), 'a');
+            } else if (f.isNumber()) {
+                f.setNumber(r, value);
+                if (f.number(r) != value) continue;
+            } else {
+                continue;
+            }
+            EXPECT_EQ(presetInRange(make(r)), valid) << f.name << " " << value;
+        }
+    }
+}
+
+TEST(PresetRange, EveryBoundIsChecked) {
+    const Preset base = defaultPreset(0, "x");
+    ASSERT_TRUE(presetInRange(base));
+    checkEveryBound<Preset>(
+        presetFields(), [](const Preset& p) { return p; }, base);
+    checkEveryBound<FilterCondition>(conditionFields(),
+                                     [](const FilterCondition& c) {
+                                         Preset p = defaultPreset(0, "x");
+                                         p.filterConditions = {{0, 1, 0, "", 2}, c};
+                                         return p;
+                                     },
+                                     {0, 1, 0, "", 2});
 }
 
 } // namespace

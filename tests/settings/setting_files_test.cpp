@@ -8,6 +8,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <tuple>
 
 namespace quill::settings {
 namespace {
@@ -22,8 +23,8 @@ protected:
     }
 };
 
-// Five presets; the third holds conditions (one inactive, odd flag bits) and every string field
-// holds text that needs care when stored.
+// Five presets; the second has channel values that old versions convert, the third holds conditions
+// (one inactive, odd flag bits) and every string field holds text that needs care when stored.
 PresetList fivePresets() {
     PresetList list = defaultPresetList();
     list.presets.resize(5);
@@ -38,6 +39,17 @@ PresetList fivePresets() {
     third.fixedFileDate = 0xFFFFFFF0u;
     third.fileDateShiftMinutes = -9999;
     third.overlayFontStyle = 256 | 512 | 4 | 8;
+    third.canvasEnabled = 1;
+    third.canvasWidth = 4000;
+    third.canvasMode = 2;
+    third.canvasColor = 0x123456;
+    third.perFolderNumbering = 0;
+    third.noZeroPadding = 1;
+    Preset& second = list.presets[1];
+    second.channelAdjustEnabled = 1;
+    second.channelAdjustRed = 127;
+    second.channelAdjustGreen = 510;
+    second.channelAdjustBlue = 3;
     list.presets[4].name = "Name with \xE2\x82\xAC";
     list.presets[4].overlayFontSize = 200;
     return list;
@@ -47,6 +59,41 @@ Bytes withVersion(Bytes bytes, float version) {
     const std::size_t at = std::strlen("Quillmere\n");
     std::memcpy(bytes.data() + at, &version, 4);
     return bytes;
+}
+
+// Files written before the record layout was described by a field table: the same lists must
+// still give exactly these bytes, and old versions must still convert to the same records.
+TEST_F(SettingFiles, StoredFilesKeepEveryByte) {
+    const auto fixture = [](const std::string& name) {
+        return test::readBytes(test::fixture("settings/" + name));
+    };
+    const std::pair<const char*, PresetList> lists[] = {{"defaults.presets", defaultPresetList()},
+                                                        {"varied.presets", fivePresets()}};
+    for (const auto& [name, list] : lists) {
+        const Bytes stored = fixture(name);
+        ASSERT_FALSE(stored.empty()) << name;
+        EXPECT_EQ(serializePresets(list), stored) << name;
+        PresetList read;
+        ASSERT_TRUE(parsePresets(stored, read)) << name;
+        EXPECT_EQ(read, list) << name;
+    }
+    // The overlay text is stored as a single line with its escapes in place.
+    const Bytes varied = fixture("varied.presets");
+    EXPECT_NE(std::string(varied.begin(), varied.end())
+                  .find("line one\\r\\nline \\'two\\'\\twith \\\\n and C:\\\\new\\[\\a\\b\\f\\v\n"),
+              std::string::npos);
+    for (const char* version : {"4.3", "4.4", "4.5"}) {
+        const Bytes old = fixture(std::string("varied-") + version + ".presets");
+        const Bytes converted = fixture(std::string("varied-") + version + ".converted.presets");
+        ASSERT_FALSE(old.empty() || converted.empty()) << version;
+        PresetList read;
+        ASSERT_TRUE(parsePresets(old, read)) << version;
+        EXPECT_EQ(serializePresets(read), converted) << version;
+    }
+    test::TempDir dir;
+    ASSERT_TRUE(writeLanguage(dir.file("Language"), 4));
+    EXPECT_EQ(test::readBytes(dir.file("Language")), fixture("language-4.bin"));
+    EXPECT_EQ(readStoredLanguage(test::fixture("settings/language-4.bin")), 4);
 }
 
 TEST_F(SettingFiles, HeaderIsShortNameVersionAndTwoOnes) {
@@ -67,42 +114,7 @@ TEST_F(SettingFiles, HeaderIsShortNameVersionAndTwoOnes) {
     EXPECT_FALSE(headerIsCurrent(Bytes(header.begin(), header.end() - 1)));
 }
 
-TEST_F(SettingFiles, RecordLayoutStartsWithMarkersAndFields) {
-    PresetList list;
-    Preset p = defaultPreset(0, "AB");
-    p.filterConditions = {{0x12345678, 3, 2, "v", 1}};
-    list.presets = {p};
-    const Bytes bytes = serializePresets(list);
-    const std::size_t h = settingFileHeader().size();
-    ASSERT_GT(bytes.size(), h + 40);
-    const auto at = [&](std::size_t from, std::size_t count) {
-        return Bytes(bytes.begin() + from, bytes.begin() + from + count);
-    };
-    // currentPresetIndex, marker, index, name; then after the 17 flags the condition.
-    EXPECT_EQ(at(h, 9), (Bytes{0, 0xED, 0xFE, 0, 0, 0, 'A', 'B', '\n'}));
-    EXPECT_EQ(at(h + 9 + 17, 13),
-              (Bytes{0xFE, 0xCA, 0, 0, 0x78, 0x56, 0x34, 0x12, 3, 2, 'v', '\n', 1}));
-    // The record ends with outputDirPattern, mirrorSubfolders and moveOriginal.
-    const std::string tail = "%PD%/output/\n";
-    EXPECT_EQ(std::string(bytes.end() - 2 - tail.size(), bytes.end() - 2), tail);
-}
-
-TEST_F(SettingFiles, FivePresetsRoundTripExactly) {
-    const PresetList list = fivePresets();
-    test::TempDir dir;
-    ASSERT_TRUE(writePresets(dir.file("Presets"), list));
-    PresetList read;
-    readPresets(dir.file("Presets"), read);
-    EXPECT_EQ(read, list);
-
-    // The stored overlay text is a single line with the escapes in place.
-    const Bytes bytes = test::readBytes(dir.file("Presets"));
-    const std::string text(bytes.begin(), bytes.end());
-    EXPECT_NE(text.find("line one\\r\\nline \\'two\\'\\twith \\\\n and C:\\\\new\\[\\a\\b\\f\\v\n"),
-              std::string::npos);
-}
-
-// The round trip above pins the stored form of every escape; these are the odd cases.
+// The stored files pin the stored form of every escape; these are the odd cases.
 TEST_F(SettingFiles, EscapeCodingKeepsUnknownSequencesAndBackslashes) {
     EXPECT_EQ(unescapeOverlayText("C:\\x\\"), "C:\\x\\"); // unknown and trailing: as written
     for (const std::string text : {"C:\\new", "\\\\n", "\\", "end\\", "\\'"}) {
@@ -111,58 +123,29 @@ TEST_F(SettingFiles, EscapeCodingKeepsUnknownSequencesAndBackslashes) {
 }
 
 TEST_F(SettingFiles, OldVersionsAreConverted) {
-    // One preset with known string lengths, so the canvas and numbering bytes can be cut out.
-    PresetList list;
-    Preset p = defaultPreset(0, "old");
-    p.filterConditions = {};
-    p.renamePattern = "r";
-    p.outputDirPattern = "d/";
-    p.channelAdjustRed = 255;
-    p.channelAdjustGreen = 510;
-    p.channelAdjustBlue = 0;
-    p.canvasEnabled = 1;
-    p.perFolderNumbering = 0;
-    p.noZeroPadding = 1;
-    list.presets = {p};
-    const Bytes current = serializePresets(list);
-    const std::size_t record = settingFileHeader().size() + 1;
-    const std::size_t canvas = record + 4 + 1 + 4 + 17 + 29 + 18;
-    const std::size_t numbering = current.size() - 2 - 3 - 1 - 2;
-    ASSERT_EQ(current[numbering + 2], 1); // outputDirEnabled precedes "d/\n"
-
-    auto oldFile = [&](float version, bool withNumbering) {
-        Bytes bytes = current;
-        if (!withNumbering) bytes.erase(bytes.begin() + numbering, bytes.begin() + numbering + 2);
-        bytes.erase(bytes.begin() + canvas, bytes.begin() + canvas + 10);
-        return withVersion(bytes, version);
-    };
-
-    // Before 4.4 the channels were on another scale; numbering options came with 4.5 and the
-    // canvas with 4.6, so older files get the defaults for them.
-    Preset converted = p;
-    converted.channelAdjustRed = 100;
-    converted.channelAdjustGreen = 200;
-    converted.canvasEnabled = 0;
-    converted.perFolderNumbering = 1;
-    converted.noZeroPadding = 0;
-    PresetList read;
+    // Before 4.4 the channels were stored as 0..510 with 255 neutral; the numbering options came
+    // with 4.5 and the canvas with 4.6, so older files get their defaults.
+    const Bytes old = test::readBytes(test::fixture("settings/varied-4.3.presets"));
+    const Preset stored = fivePresets().presets[1];
     for (float version : {4.0f, 4.1f, 4.2f, 4.3f}) {
-        ASSERT_TRUE(parsePresets(oldFile(version, false), read)) << version;
-        EXPECT_EQ(read.presets, std::vector<Preset>{converted}) << version;
+        PresetList read;
+        ASSERT_TRUE(parsePresets(withVersion(old, version), read)) << version;
+        ASSERT_EQ(read.presets.size(), 5u);
+        Preset expected = stored;
+        expected.channelAdjustRed = 50; // 127 / 2.55 = 49.8
+        expected.channelAdjustGreen = 200;
+        expected.channelAdjustBlue = 1;
+        EXPECT_EQ(read.presets[1], expected) << version;
+        const Preset& third = read.presets[2];
+        EXPECT_EQ(std::tuple(third.canvasEnabled, third.canvasWidth, third.canvasColor,
+                             third.perFolderNumbering, third.noZeroPadding),
+                  std::tuple(0, 1024, 0x808080u, 1, 0))
+            << version;
     }
-    converted.channelAdjustRed = 255;
-    converted.channelAdjustGreen = 510;
-    ASSERT_TRUE(parsePresets(oldFile(4.4f, false), read));
-    EXPECT_EQ(read.presets, std::vector<Preset>{converted});
-    converted.perFolderNumbering = 0;
-    converted.noZeroPadding = 1;
-    ASSERT_TRUE(parsePresets(oldFile(4.5f, true), read));
-    EXPECT_EQ(read.presets, std::vector<Preset>{converted});
-
     // Versions that never existed, and newer ones, are not read.
     PresetList untouched;
     for (float version : {3.9f, 4.05f, 4.7f, 5.0f, 0.0f}) {
-        EXPECT_FALSE(parsePresets(oldFile(version, true), untouched)) << version;
+        EXPECT_FALSE(parsePresets(withVersion(old, version), untouched)) << version;
     }
 }
 
