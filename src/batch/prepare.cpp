@@ -35,6 +35,8 @@ enum Requirement {
 /// Holds while the run is paused or a question is open; false when the phase must stop.
 bool mayGoOn(pipeline::RunFlags& flags) {
     using namespace std::chrono_literals;
+    // The flags are plain atomics without a notification, so the pause is polled; 50 ms makes
+    // "go on" feel immediate and costs nothing while the run is paused.
     while ((flags.runPaused.load() || flags.questionOpen.load()) && flags.runActive.load())
         std::this_thread::sleep_for(50ms);
     return !flags.runCancelled.load() && flags.runActive.load();
@@ -168,6 +170,8 @@ void sortRecords(std::vector<ImageRecord>& records, int sortKey, bool ascending)
 
 void prepare(PrepareEnvironment& env) {
     using namespace std::chrono_literals;
+    // A short pause before the counter starts to move, so that the progress window (which
+    // polls every 100 ms) has shown the preparation phase first.
     std::this_thread::sleep_for(75ms);
 
     const auto& s = env.settings;
