@@ -53,12 +53,13 @@ BENCHMARK(removeFiltered)->Arg(20000)->Arg(45000)->UseManualTime()->Unit(benchma
 void addPathArguments(benchmark::State& state) {
     const auto count = std::size_t(state.range(0));
     const fs::path dir = scratch("paths");
-    std::string paths;
+    quill::imagefiles::PathList paths;
     for (std::size_t i = 0; i < count; ++i) {
         const std::string path = (dir / ("p" + std::to_string(i) + ".png")).string();
         std::FILE* f = std::fopen(path.c_str(), "wb");
         if (f) std::fclose(f);
-        paths += path + "\n" + path + "\n";
+        paths.push_back(path);
+        paths.push_back(path);
     }
     for (auto _ : state) {
         ImageList list;

@@ -54,7 +54,7 @@ void walkTenThousand(benchmark::State& state) {
     const std::string& dir = tenThousandFiles();
     for (auto _ : state) {
         ImageList list;
-        quill::imagefiles::addPaths(dir, list, ListOptions{});
+        quill::imagefiles::addPaths({dir}, list, ListOptions{});
         if (list.size() != 10000) state.SkipWithError("wrong count");
     }
 }

@@ -109,7 +109,7 @@ int main(int argc, char** argv) {
     runUntil([&] { return idle.elapsed() >= 1000; });
     const double idleStall = meter.stopMs();
     meter.start();
-    window.addPaths(folder);
+    window.addPaths({folder});
     const double addMs = runUntil([&] { return !window.loader().busy(); });
     const double addStall = meter.stopMs();
     meter.start();

@@ -1,6 +1,7 @@
 // The start-up state, the preset list and the working settings that main owns and passes down.
 #pragma once
 
+#include "imagefiles/image_list.h"
 #include "settings/preset.h"
 #include "toolkit/platform/platform.h"
 
@@ -26,9 +27,9 @@ struct AppContext {
     bool ignoreWarnings = false;     ///< -IgnoreWarning was given
     bool portableMode = false;       ///< setting files live next to the program
     bool uninstallRequested = false; ///< -Uninstall was given
-    /// Every path argument followed by a line feed, in command-line order; relative paths are
-    /// made absolute against startDirectory. Emptied once the paths have been loaded.
-    std::string pathArguments;
+    /// The path arguments in command-line order; relative paths are made absolute against
+    /// startDirectory. Emptied once the paths have been loaded.
+    imagefiles::PathList pathArguments;
     std::string startDirectory;        ///< current directory when the program started, trailing "/"
     std::string programDirectory;      ///< directory of the executable, trailing "/"
     std::string desktopDirectory;      ///< the user's desktop folder, trailing "/"

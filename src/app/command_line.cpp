@@ -5,6 +5,7 @@
 #include "toolkit/platform/platform.h"
 #include "toolkit/utf8.h"
 
+#include <algorithm>
 #include <cstddef>
 #include <vector>
 
@@ -77,8 +78,7 @@ void parseCommandLine(const std::vector<std::string>& arguments, AppContext& con
         } else if (argument.empty()) {
             continue;
         } else if (argument.front() != '-') {
-            context.pathArguments += argument;
-            context.pathArguments += '\n';
+            context.pathArguments.push_back(argument);
         } else if (lower.compare(0, 8, "-preset=") == 0 &&
                    toolkit::utf8CharacterCount(argument) == 9) {
             // The ninth character is one byte here: the first eight are ASCII and a single
@@ -92,29 +92,21 @@ void parseCommandLine(const std::vector<std::string>& arguments, AppContext& con
     }
 }
 
-bool hasRelativePathArgument(const std::string& pathArguments) {
-    std::size_t pos = 0;
-    while (pos < pathArguments.size()) {
-        std::size_t end = pathArguments.find('\n', pos);
-        if (end == std::string::npos) end = pathArguments.size();
-        if (end > pos && pathArguments[pos] != '/') return true;
-        pos = end + 1;
-    }
-    return false;
+bool hasRelativePathArgument(const imagefiles::PathList& paths) {
+    return std::any_of(paths.begin(), paths.end(), [](const std::string& path) {
+        return !path.empty() && path.front() != '/';
+    });
 }
 
-std::string resolvePathArguments(const std::string& pathArguments,
-                                 const std::string& baseDirectory) {
-    std::string out;
-    std::size_t pos = 0;
-    while (pos < pathArguments.size()) {
-        std::size_t end = pathArguments.find('\n', pos);
-        if (end == std::string::npos) end = pathArguments.size();
-        const std::string line = pathArguments.substr(pos, end - pos);
-        if (!line.empty())
-            out += withoutDotLevels(line.front() == '/' ? line : baseDirectory + line);
-        out += '\n';
-        pos = end + 1;
+imagefiles::PathList resolvePathArguments(const imagefiles::PathList& paths,
+                                          const std::string& baseDirectory) {
+    imagefiles::PathList out;
+    out.reserve(paths.size());
+    for (const std::string& path : paths) {
+        if (path.empty())
+            out.emplace_back();
+        else
+            out.push_back(withoutDotLevels(path.front() == '/' ? path : baseDirectory + path));
     }
     return out;
 }

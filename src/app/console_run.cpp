@@ -43,19 +43,22 @@ int runConsoleBatch(AppContext& context) {
     pipeline::RunFlags flags;
     loadPathArguments(context, images, flags);
 
-    batch::ConsoleRunEnvironment env{images, context.workingSettings, flags, false, {}, {}, {},
-                                     false};
-    env.ignoreWarnings = context.ignoreWarnings;
-    env.standardTitle = composeTitle(false, true, false);
-    env.pdfCreator = composeTitle(true, true, false);
     // The log goes next to the program when that folder is writable, else to the per-user
     // settings folder.
     const std::string logName = settings::programInfoText(2) + "_Errorlog.txt";
-    env.errorLogPaths = {context.programDirectory + logName, platform::appDataDirectory() +
-                                                                 settings::programInfoText(0) +
-                                                                 "/" + logName};
-    env.progressOnStderr = platform::stderrIsTerminal();
-    env.pauseAfterSuccess = platform::stdoutIsTerminal();
+    batch::ConsoleRunEnvironment env{
+        .images = images,
+        .settings = context.workingSettings,
+        .flags = flags,
+        .ignoreWarnings = context.ignoreWarnings,
+        .standardTitle = standardTitle(),
+        .pdfCreator = composeTitle({.version = true}),
+        .errorLogPaths = {context.programDirectory + logName, platform::appDataDirectory() +
+                                                                  settings::programInfoText(0) +
+                                                                  "/" + logName},
+        .progressOnStderr = platform::stderrIsTerminal(),
+        .pauseAfterSuccess = platform::stdoutIsTerminal(),
+    };
 
     switch (batch::consoleRun(env)) {
     case batch::ConsoleRunOutcome::AllDone:

@@ -50,15 +50,15 @@ std::string consoleText(const std::string& text) {
 
 } // namespace
 
-std::string composeTitle(bool withVersion, bool withSuffix, bool useShortName) {
-    std::string title = settings::programInfoText(useShortName ? 2 : 0);
-    if (withVersion) title += " " + settings::programInfoText(4);
-    if (withSuffix) title += " - " + settings::programInfoText(6);
+std::string composeTitle(const TitleParts& parts) {
+    std::string title = settings::programInfoText(parts.shortName ? 2 : 0);
+    if (parts.version) title += " " + settings::programInfoText(4);
+    if (parts.suffix) title += " - " + settings::programInfoText(6);
     return title;
 }
 
 std::string standardTitle() {
-    return composeTitle(false, true, false);
+    return composeTitle({});
 }
 
 void setWindowModeEntry(WindowModeEntry entry) {

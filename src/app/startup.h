@@ -23,10 +23,17 @@ inline constexpr const char* kCouldNotInitialize =
 /// Never returns: every path ends in shutDown().
 [[noreturn]] void runProgram(const std::vector<std::string>& arguments);
 
-/// Program name (or short name), optionally followed by " " + version and " - " + title suffix.
-/// The standard title is composeTitle(false, true, false).
-[[nodiscard]] std::string composeTitle(bool withVersion, bool withSuffix, bool useShortName);
-/// The title of the main window, the console banner, fatal errors and the error log.
+/// The parts of a title besides the program name.
+struct TitleParts {
+    bool shortName = false; ///< the short program name instead of the name
+    bool version = false;   ///< " " + the version after the name
+    bool suffix = true;     ///< " - " + the title suffix at the end
+};
+/// The program name (or short name), followed by the parts that `parts` asks for. The creator
+/// text of PDF output is composeTitle({.version = true}).
+[[nodiscard]] std::string composeTitle(const TitleParts& parts);
+/// composeTitle({}): the title of the main window, the console banner, fatal errors and the
+/// error log.
 [[nodiscard]] std::string standardTitle();
 
 /// The window mode, when the program has one: opens the main window and returns the exit status

@@ -27,10 +27,17 @@ public:
     bool askStopAfterDiskFull(const std::string&) override { return false; }
 };
 
-void printCheck(bool warning, const std::string& message, bool ignored) {
-    std::string line = warning ? "Warning" : "Error";
+/// The kinds of line a pre-run check prints.
+enum class CheckLine {
+    Error,          ///< the run is refused
+    Warning,        ///< the run is refused unless warnings are ignored
+    IgnoredWarning, ///< the warning was ignored and the run goes on
+};
+
+void printCheck(CheckLine kind, const std::string& message) {
+    std::string line = kind == CheckLine::Error ? "Error" : "Warning";
     line += ": " + message;
-    if (ignored)
+    if (kind == CheckLine::IgnoredWarning)
         line += " - Ignored";
     else
         platform::consolePrint("");
@@ -59,11 +66,14 @@ private:
         while (!m_stop.load()) {
             std::string name, folder;
             m_flags.readCurrent(name, folder);
-            const std::int32_t done = m_flags.progressCounter.load() / 10;
+            const std::int32_t unitsPerImage =
+                m_flags.preparing.load() ? 1 : pipeline::kProcessingUnitsPerImage;
+            const std::int32_t done = m_flags.progressCounter.load() / unitsPerImage;
             // The name is printed through errorPrint, which shows control characters as "?".
             platform::errorPrintControl("\r\x1b[K");
             platform::errorPrint(
                 std::to_string(done) + " / " + std::to_string(m_total) + "  " + name, false);
+            // Five updates a second are enough for a person to follow and cost the run nothing.
             std::this_thread::sleep_for(200ms);
         }
     }
@@ -77,7 +87,7 @@ private:
 
 bool preRunChecksConsole(ConsoleRunEnvironment& env, settings::RunSettings& run) {
     if (env.images.empty()) {
-        printCheck(false, "No files", false);
+        printCheck(CheckLine::Error, "No files");
         return false;
     }
     const auto& s = env.settings;
@@ -90,28 +100,28 @@ bool preRunChecksConsole(ConsoleRunEnvironment& env, settings::RunSettings& run)
     case ValidationResult::Valid:
         break;
     case ValidationResult::OutOfRange:
-        printCheck(false, "Invalid settings", false);
+        printCheck(CheckLine::Error, "Invalid settings");
         return false;
     case ValidationResult::Contradictory:
-        printCheck(false, "Wrong settings", false);
+        printCheck(CheckLine::Error, "Wrong settings");
         return false;
     case ValidationResult::NothingToDo:
-        printCheck(false, "No task", false);
+        printCheck(CheckLine::Error, "No task");
         return false;
     case ValidationResult::VideosNeedDetails:
         if (!env.ignoreWarnings) {
-            printCheck(true, "Settings interfere the loaded videos", false);
+            printCheck(CheckLine::Warning, "Settings interfere the loaded videos");
             return false;
         }
         ignoredWarning = "Settings interfere the loaded videos";
         break;
     case ValidationResult::BadFilterValue:
-        printCheck(false, "Wrong filter conditions", false);
+        printCheck(CheckLine::Error, "Wrong filter conditions");
         return false;
     }
     auto warn = [&](const char* message) {
         if (!env.ignoreWarnings) {
-            printCheck(true, message, false);
+            printCheck(CheckLine::Warning, message);
             return false;
         }
         ignoredWarning = message;
@@ -119,7 +129,7 @@ bool preRunChecksConsole(ConsoleRunEnvironment& env, settings::RunSettings& run)
     };
     if (!s.outputDirEnabled && !warn("Replacing is disabled")) return false;
     if (s.outputDirEnabled && s.moveOriginal && !warn("Moving is disabled")) return false;
-    if (!ignoredWarning.empty()) printCheck(true, ignoredWarning, true);
+    if (!ignoredWarning.empty()) printCheck(CheckLine::IgnoredWarning, ignoredWarning);
     return true;
 }
 
@@ -140,8 +150,9 @@ ConsoleRunOutcome consoleRun(ConsoleRunEnvironment& env) {
     env.images.setCurrentIndex(0);
 
     // No keep list is built in the console: the run behaves as if the program quits after it.
-    const std::uint8_t exitAfterRun = env.settings.exitAfterRun;
-    env.settings.exitAfterRun = 1;
+    // The result lines below still follow the user's own choice.
+    settings::Preset runSettings = env.settings;
+    runSettings.exitAfterRun = 1;
     imagefiles::ImageList keepList(env.images.lastRecordId());
 
     ConsoleRunOutcome failure = ConsoleRunOutcome::AllDone;
@@ -149,7 +160,11 @@ ConsoleRunOutcome consoleRun(ConsoleRunEnvironment& env) {
         ProgressLine progress(flags, env.images.size(), env.progressOnStderr);
         if (run.needsImageData) {
             flags.preparing.store(1);
-            PrepareEnvironment prep{env.images, keepList, env.settings, run, flags, false};
+            PrepareEnvironment prep{.images = env.images,
+                                    .keepList = keepList,
+                                    .settings = runSettings,
+                                    .run = run,
+                                    .flags = flags};
             if (!runOnWorker([&prep] { prepare(prep); }))
                 failure = ConsoleRunOutcome::PrepareFailed;
             flags.preparing.store(0);
@@ -159,14 +174,18 @@ ConsoleRunOutcome consoleRun(ConsoleRunEnvironment& env) {
         if (failure == ConsoleRunOutcome::AllDone && !flags.runCancelled.load()) {
             settings::FixedCollisionPolicy skipAll(settings::CollisionAnswer::SkipAll);
             ContinueOnDiskFull continueOnDiskFull;
-            pipeline::ProcessEnvironment processing{
-                env.images, keepList,           env.settings,   run,  flags,
-                skipAll,    continueOnDiskFull, env.pdfCreator, false};
+            pipeline::ProcessEnvironment processing{.images = env.images,
+                                                    .keepList = keepList,
+                                                    .settings = runSettings,
+                                                    .run = run,
+                                                    .flags = flags,
+                                                    .collisions = skipAll,
+                                                    .diskFull = continueOnDiskFull,
+                                                    .pdfCreator = env.pdfCreator};
             if (!runOnWorker([&processing] { pipeline::processImages(processing); }))
                 failure = ConsoleRunOutcome::ProcessFailed;
         }
     }
-    env.settings.exitAfterRun = exitAfterRun;
     if (failure != ConsoleRunOutcome::AllDone) {
         flags.runActive.store(0);
         return failure;
@@ -181,6 +200,7 @@ ConsoleRunOutcome consoleRun(ConsoleRunEnvironment& env) {
     if (!env.settings.exitAfterRun) {
         if (allOk) {
             platform::consolePrint("Result: Processed successfully");
+            // A person at a terminal gets a moment to read the line before the prompt returns.
             if (env.pauseAfterSuccess) std::this_thread::sleep_for(1500ms);
         }
     } else {

@@ -14,7 +14,9 @@ namespace quill::batch {
 /// Everything a console run needs besides the image list.
 struct ConsoleRunEnvironment {
     imagefiles::ImageList& images;
-    settings::Preset& settings; ///< the working settings (exitAfterRun is forced during the run)
+    /// The working settings. The run works on its own copy, so the caller's record is never
+    /// changed, not even for the duration of the run.
+    const settings::Preset& settings;
     pipeline::RunFlags& flags;
     bool ignoreWarnings = false;
     std::string standardTitle;              ///< heads the error log

@@ -160,6 +160,8 @@ void sortRecords(std::vector<ImageRecord>& records, int sortKey, bool ascending)
 
 void prepare(PrepareEnvironment& env) {
     using namespace std::chrono_literals;
+    // A short pause before the counter starts to move, so that the progress window (which
+    // polls every 100 ms) has shown the preparation phase first.
     std::this_thread::sleep_for(75ms);
 
     const auto& s = env.settings;

@@ -38,7 +38,12 @@ PreviewRunResult runPreviewOnRecord(imagefiles::ImageList& images, std::size_t i
         return at < 0 ? nullptr : &images[std::size_t(at)];
     };
     if (run.needsImageData) {
-        PrepareEnvironment prepareEnv{images, keepList, settings, run, flags, true};
+        PrepareEnvironment prepareEnv{.images = images,
+                                      .keepList = keepList,
+                                      .settings = settings,
+                                      .run = run,
+                                      .flags = flags,
+                                      .previewRun = true};
         prepare(prepareEnv);
     }
     imagefiles::ImageRecord* r = record();
@@ -49,8 +54,15 @@ PreviewRunResult runPreviewOnRecord(imagefiles::ImageList& images, std::size_t i
         struct NeverStop final : pipeline::DiskFullQuestion {
             bool askStopAfterDiskFull(const std::string&) override { return false; }
         } diskFull;
-        pipeline::ProcessEnvironment env{images,     keepList, settings,   run, flags,
-                                         replaceAll, diskFull, pdfCreator, true};
+        pipeline::ProcessEnvironment env{.images = images,
+                                         .keepList = keepList,
+                                         .settings = settings,
+                                         .run = run,
+                                         .flags = flags,
+                                         .collisions = replaceAll,
+                                         .diskFull = diskFull,
+                                         .pdfCreator = pdfCreator,
+                                         .singleEntry = true};
         pipeline::processImages(env);
         r = record();
     }

@@ -117,15 +117,10 @@ void walkDirectory(const std::string& directory, bool recurse, ImageList& list,
     Walk(list, options, onAdded).directory(directory, recurse);
 }
 
-void addPaths(std::string_view paths, ImageList& list, const ListOptions& options,
+void addPaths(const PathList& paths, ImageList& list, const ListOptions& options,
               const RecordAdded& onAdded) {
     Walk walk(list, options, onAdded);
-    std::size_t start = 0;
-    while (start <= paths.size()) {
-        std::size_t end = paths.find('\n', start);
-        if (end == std::string_view::npos) end = paths.size();
-        const std::string element(paths.substr(start, end - start));
-        start = end + 1;
+    for (const std::string& element : paths) {
         if (element.empty()) continue;
         if (platform::isDirectory(element)) {
             walk.directory(element, options.includeSubdirectories);

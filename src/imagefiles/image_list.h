@@ -37,10 +37,14 @@ using RecordAdded = std::function<void(const ImageRecord&)>;
 void walkDirectory(const std::string& directory, bool recurse, ImageList& list,
                    const ListOptions& options, const RecordAdded& onAdded = {});
 
-/// Adds every element of a line-feed separated list of paths: directories are walked (with
-/// `includeSubdirectories` as the recursion switch), files with an image extension admitted.
-/// Stops after the element during which the cancel flag became 1.
-void addPaths(std::string_view paths, ImageList& list, const ListOptions& options,
+/// Paths in the order they were given. A file name may hold any byte but NUL (a line feed
+/// too), so paths travel as a list, never joined into one text.
+using PathList = std::vector<std::string>;
+
+/// Adds every path of the list: directories are walked (with `includeSubdirectories` as the
+/// recursion switch), files with an image extension admitted, empty paths skipped. Stops after
+/// the path during which the cancel flag became 1.
+void addPaths(const PathList& paths, ImageList& list, const ListOptions& options,
               const RecordAdded& onAdded = {});
 
 /// One entry of the open-file dialog's filter list.

@@ -138,12 +138,6 @@ void PackedDib::setPaletteEntry(int index, PaletteColor color) {
     p[3] = 0;
 }
 
-PaletteColor PackedDib::paletteEntry(int index) const {
-    if (index < 0 || index >= m_paletteSize) return {};
-    const std::uint8_t* p = m_block.data() + kHeaderSize + 4 * std::size_t(index);
-    return PaletteColor{p[2], p[1], p[0]};
-}
-
 std::span<std::uint8_t> PackedDib::imageRow(int y) {
     if (y < 0 || y >= m_height) return {};
     return std::span(m_block).subspan(rowsOffset() + std::size_t(m_height - 1 - y) * m_rowBytes,

@@ -58,7 +58,6 @@ public:
 
     /// Sets palette entry `index` (ignored beyond the palette).
     void setPaletteEntry(int index, PaletteColor color);
-    [[nodiscard]] PaletteColor paletteEntry(int index) const;
     /// The stored row for image row `y`, counted from the top (stored row height - 1 - y).
     [[nodiscard]] std::span<std::uint8_t> imageRow(int y);
     [[nodiscard]] std::span<const std::uint8_t> imageRow(int y) const;

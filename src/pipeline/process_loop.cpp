@@ -273,7 +273,7 @@ void processImages(ProcessEnvironment& env) {
     for (std::size_t i = first; i < end; ++i) {
         ImageRecord& record = env.images[i];
         env.images.setCurrentIndex(std::ptrdiff_t(i));
-        const std::int32_t base = std::int32_t(10 * i);
+        const std::int32_t base = kProcessingUnitsPerImage * std::int32_t(i);
         env.flags.progressCounter.store(base);
         env.flags.publishCurrent(record.recordId, record.fileName, record.folder);
 

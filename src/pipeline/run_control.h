@@ -11,6 +11,11 @@
 
 namespace quill::pipeline {
 
+/// Units of `RunFlags::progressCounter` per image while the processing loop runs: one for each
+/// of the ten step groups of an image, so that a progress bar moves within one image. The
+/// preparation phase counts one unit per image.
+inline constexpr std::int32_t kProcessingUnitsPerImage = 10;
+
 /// The only process-wide mutable state of a run. Each flag is a single 32-bit value written by one
 /// side and polled by the other; no lock is taken for them.
 struct RunFlags {

@@ -5,6 +5,10 @@
 
 #include "toolkit/ascii.h"
 
+#include <atomic>
+#include <memory>
+#include <mutex>
+
 namespace quill::settings {
 
 namespace {
@@ -25,21 +29,31 @@ constexpr std::array<LanguageInfo, kLanguageCount> kLanguages = {{
     {"zh", "  (\xE7\xB9\x81\xE9\xAB\x94\xE4\xB8\xAD\xE6\x96\x87)"},
 }};
 
-// The tables are written at start-up (and on a language switch) by the main thread only.
+// One set of tables, never changed once it is current.
 struct Tables {
     std::vector<std::string> programInfo;
     std::vector<std::string> ui;
     int language = kEnglishLanguage;
 };
 
-Tables& tables() {
-    static Tables instance;
-    return instance;
+std::atomic<std::shared_ptr<const Tables>>& currentTables() {
+    static std::atomic<std::shared_ptr<const Tables>> current{std::make_shared<const Tables>()};
+    return current;
 }
 
-const std::string& emptyText() {
-    static const std::string empty;
-    return empty;
+// Copies the current tables, applies `change` to the copy and makes it current. Loads are
+// serialised so that two of them cannot each drop the other's change.
+template <typename Change> void replaceTables(Change&& change) {
+    static std::mutex loading;
+    std::lock_guard lock(loading);
+    auto next = std::make_shared<Tables>(*currentTables().load());
+    change(*next);
+    currentTables().store(std::move(next));
+}
+
+std::string entryOf(const std::vector<std::string>& table, int index) {
+    if (index < 0 || static_cast<std::size_t>(index) >= table.size()) return {};
+    return table[static_cast<std::size_t>(index)];
 }
 
 } // namespace
@@ -56,22 +70,18 @@ int languageIndexForCode(std::string_view code) {
     return kEnglishLanguage;
 }
 
-const std::string& programInfoText(int index) {
-    const auto& table = tables().programInfo;
-    if (index < 0 || static_cast<std::size_t>(index) >= table.size()) return emptyText();
-    return table[static_cast<std::size_t>(index)];
+std::string programInfoText(int index) {
+    return entryOf(currentTables().load()->programInfo, index);
 }
 
-const std::string& uiText(int index) {
-    const auto& table = tables().ui;
-    if (index < 0 || static_cast<std::size_t>(index) >= table.size()) return emptyText();
-    return table[static_cast<std::size_t>(index)];
+std::string uiText(int index) {
+    return entryOf(currentTables().load()->ui, index);
 }
 
 bool loadProgramInfo() {
     std::vector<std::string> entries;
     if (!unpackBlock(embeddedBlock(0), scrambleKey(), kProgramInfoCount, entries)) return false;
-    tables().programInfo = std::move(entries);
+    replaceTables([&](Tables& next) { next.programInfo = std::move(entries); });
     return true;
 }
 
@@ -81,13 +91,15 @@ bool loadUiTexts(int languageIndex) {
     if (!unpackBlock(embeddedBlock(languageIndex + 1), scrambleKey(), kUiTextCount, entries)) {
         return false;
     }
-    tables().ui = std::move(entries);
-    tables().language = languageIndex;
+    replaceTables([&](Tables& next) {
+        next.ui = std::move(entries);
+        next.language = languageIndex;
+    });
     return true;
 }
 
 int currentLanguage() {
-    return tables().language;
+    return currentTables().load()->language;
 }
 
 } // namespace quill::settings

@@ -31,12 +31,16 @@ struct LanguageInfo {
 /// every language without a table.
 [[nodiscard]] int languageIndexForCode(std::string_view code);
 
+// The loaded tables are immutable: a load builds new tables and makes them current in one atomic
+// step, so any thread may read texts while another switches the language. Texts are returned as
+// copies, which stay valid whatever is loaded afterwards.
+
 /// Entry of the program-information table (UTF-8). An empty string for an index outside the table
 /// or before loadProgramInfo() succeeded.
-[[nodiscard]] const std::string& programInfoText(int index);
+[[nodiscard]] std::string programInfoText(int index);
 /// Entry of the current user-interface table (UTF-8). An empty string for an index outside the
 /// table or before loadUiTexts() succeeded.
-[[nodiscard]] const std::string& uiText(int index);
+[[nodiscard]] std::string uiText(int index);
 
 /// Unpacks the embedded program-information block; false when it cannot be filled completely.
 [[nodiscard]] bool loadProgramInfo();

@@ -132,10 +132,6 @@ bool listHoldsVideo(const imagefiles::ImageList& images) {
     return false;
 }
 
-ValidationResult settingsValidation(const Preset& settings) {
-    return presetInRange(settings) ? ValidationResult::Valid : ValidationResult::OutOfRange;
-}
-
 ValidationResult settingsValidation(int mode, const Preset& s, const RunSettings& run,
                                     bool listHoldsVideo) {
     if (!presetInRange(s)) return ValidationResult::OutOfRange;

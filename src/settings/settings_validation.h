@@ -30,8 +30,6 @@ enum class ValidationResult : int {
                                                   const RunSettings& run, bool listHoldsVideo);
 /// True when the image list holds a video (format code 10): the `listHoldsVideo` argument.
 [[nodiscard]] bool listHoldsVideo(const imagefiles::ImageList& images);
-/// The range phase alone (mode 0).
-[[nodiscard]] ValidationResult settingsValidation(const Preset& settings);
 
 /// A valid file name: not empty, no character below 32, none of " \ / : * ? < > |.
 [[nodiscard]] bool isValidFileName(std::string_view name);

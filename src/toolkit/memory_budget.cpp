@@ -71,6 +71,8 @@ MemoryReservation MemoryBudget::reserveWhenFree(std::uint64_t bytes,
         lock.unlock();
         if (keepWaiting && !keepWaiting()) return {};
         lock.lock();
+        // Woken by a release; the timeout lets keepWaiting() be asked again, so a cancelled
+        // run stops waiting even when nothing is released.
         m_released.wait_for(lock, std::chrono::milliseconds(100));
     }
 }

@@ -37,7 +37,7 @@ TEST(CommandLine, SwitchesIgnoreLetterCaseButNotExtraCharacters) {
     }
     // Unknown switches are ignored and are not paths.
     const AppContext c = parse({"-Verbose", "-", "-Preset", ""});
-    EXPECT_EQ(c.pathArguments, "");
+    EXPECT_TRUE(c.pathArguments.empty());
     EXPECT_EQ(c.startPreset, -1);
 }
 
@@ -55,18 +55,23 @@ TEST(CommandLine, PresetChoiceNeedsExactlyOneCharacterAfterTheEqualsSign) {
     EXPECT_EQ(parse({"-Preset=2", "-Preset=55"}).startPreset, 2);
 }
 
-TEST(CommandLine, PathArgumentsAreCollectedInOrder) {
+TEST(CommandLine, PathArgumentsAreCollectedInOrderWithEveryByte) {
     const AppContext c = parse({"a.jpg", "-Console", "dir with space/", "", "/abs/b.png",
-                                "-Preset=1", "\xFF\xFE odd bytes"});
-    EXPECT_EQ(c.pathArguments, "a.jpg\ndir with space/\n/abs/b.png\n\xFF\xFE odd bytes\n");
+                                "-Preset=1", "\xFF\xFE odd bytes", "line\nfeed.png"});
+    EXPECT_EQ(c.pathArguments, (imagefiles::PathList{"a.jpg", "dir with space/", "/abs/b.png",
+                                                     "\xFF\xFE odd bytes", "line\nfeed.png"}));
     EXPECT_TRUE(c.consoleMode);
     EXPECT_EQ(c.startPreset, 1);
+    EXPECT_TRUE(hasRelativePathArgument(c.pathArguments));
+    EXPECT_FALSE(hasRelativePathArgument({"/abs/b.png", ""}));
 }
 
 TEST(CommandLine, RelativePathsResolveAgainstTheStartDirectory) {
-    EXPECT_EQ(resolvePathArguments("photos/a.jpg\n/abs/b.jpg\n./c.jpg\n", "/home/u/"),
-              "/home/u/photos/a.jpg\n/abs/b.jpg\n/home/u/c.jpg\n");
-    EXPECT_EQ(resolvePathArguments("", "/home/u/"), "");
+    EXPECT_EQ(
+        resolvePathArguments({"photos/a.jpg", "/abs/b.jpg", "./c.jpg", "d\ne.jpg"}, "/home/u/"),
+        (imagefiles::PathList{"/home/u/photos/a.jpg", "/abs/b.jpg", "/home/u/c.jpg",
+                              "/home/u/d\ne.jpg"}));
+    EXPECT_TRUE(resolvePathArguments({}, "/home/u/").empty());
 }
 
 TEST(CommandLine, DotLevelsLeaveThePathsAndClimbAsTheFileSystemDoes) {
@@ -89,7 +94,8 @@ TEST(CommandLine, DotLevelsLeaveThePathsAndClimbAsTheFileSystemDoes) {
         {"/../..", "/"},
     };
     for (const auto& c : cases)
-        EXPECT_EQ(resolvePathArguments(c.argument + "\n", start), c.resolved + "\n") << c.argument;
+        EXPECT_EQ(resolvePathArguments({c.argument}, start), imagefiles::PathList{c.resolved})
+            << c.argument;
 }
 
 } // namespace

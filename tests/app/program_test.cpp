@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 
 #include <sys/stat.h>
@@ -14,48 +15,6 @@
 
 namespace quill::app {
 namespace {
-
-const char* const kHelpOutput =
-    "\n"
-    "\n"
-    "Quillmere - Batch Image Modifier\n"
-    "********************************\n"
-    "Filter, crop, rotate, resize, adjust, overlay, rename and convert many images in one run.\n"
-    "Copyright (c) 2026 The Quillmere developers. Released under the MIT License.\n"
-    "\n"
-    "\n"
-    "\n"
-    "----------------\n"
-    "\n"
-    "Description of supported commands:\n"
-    "\n"
-    " Any file path\n"
-    "One or more paths of images and/or directories that should be loaded. Each must be embraced "
-    "by double quotes.\n"
-    "\n"
-    " -Console\n"
-    "Enables this command-line mode for processing instead of the default user interface. Can be "
-    "useful in combination with \"Any file path\" and \"-Preset=[0-9]\" for quick and easy batch "
-    "processings.\n"
-    "\n"
-    " -Preset=[0-9]\n"
-    "Set the specified preset at program start-up. If this isn't set the default will be used. "
-    "See main window for more information.\n"
-    "\n"
-    " -IgnoreWarning\n"
-    "Ignore warning messages (like \"Really replace images?\") that could interrupt starting the "
-    "process.\n"
-    "\n"
-    " -Portable\n"
-    "Save all settings in the current program directory instead of the recommended \"APPDATA\" "
-    "directory. You don't have to use this command multiple times because existent setting files "
-    "will be detected automatically.\n"
-    "\n"
-    " -Uninstall\n"
-    "\"Uninstall\" the program by deleting all possible remaining setting files.\n"
-    "\n"
-    "----------------\n"
-    "\n";
 
 struct RunResult {
     int status = -1;
@@ -81,13 +40,19 @@ protected:
     std::string perUser() const { return m_root.path() + "home/.config/Quillmere/"; }
     std::string runtimeDir() const { return m_root.path() + "runtime"; }
 
-    /// Runs the program; without `runtimeDirectory` XDG_RUNTIME_DIR is unset.
-    RunResult run(const std::string& arguments, bool runtimeDirectory = true) const {
-        const std::string home = m_root.path() + "home";
+    struct Start {
+        bool runtimeDirectory = true; ///< false: XDG_RUNTIME_DIR is unset
+        std::string folder = "work";  ///< the current folder, below the scratch root
+        std::string before{};         ///< a shell command run there first
+    };
+    RunResult run(const std::string& arguments) const { return run(arguments, Start{}); }
+    RunResult run(const std::string& arguments, const Start& start) const {
         const std::string command =
-            "cd " + test::shellQuote(m_root.path() + "work") + " && env -u XDG_CONFIG_HOME" +
-            (runtimeDirectory ? "" : " -u XDG_RUNTIME_DIR") + " HOME=" + test::shellQuote(home) +
-            (runtimeDirectory ? " XDG_RUNTIME_DIR=" + test::shellQuote(runtimeDir()) : "") +
+            "cd " + test::shellQuote(m_root.path() + start.folder) + " && " +
+            (start.before.empty() ? "" : start.before + " && ") + "env -u XDG_CONFIG_HOME" +
+            (start.runtimeDirectory ? "" : " -u XDG_RUNTIME_DIR") +
+            " HOME=" + test::shellQuote(m_root.path() + "home") +
+            (start.runtimeDirectory ? " XDG_RUNTIME_DIR=" + test::shellQuote(runtimeDir()) : "") +
             " TMPDIR=" + test::shellQuote(m_root.path()) + " LC_ALL=C LANG=C " +
             test::shellQuote(binary()) + " " + arguments + " 2>" +
             test::shellQuote(m_root.path() + "stderr.txt");
@@ -101,11 +66,18 @@ protected:
     test::TempDir m_root;
 };
 
-TEST_F(Program, HelpPrintsBannerAndHelpTextExactly) {
+TEST_F(Program, HelpPrintsBannerHelpTextAndFooterOnly) {
     for (const char* arguments : {"-Console -Help", "-Help", "-?", "-console -HELP photo.jpg"}) {
         const RunResult r = run(arguments);
         EXPECT_EQ(r.status, 0) << arguments;
-        EXPECT_EQ(r.out, kHelpOutput) << arguments;
+        EXPECT_EQ(r.out.rfind("\n\nQuillmere - Batch Image Modifier\n*****", 0), 0u) << r.out;
+        EXPECT_NE(r.out.find("\n----------------\n\nDescription of supported commands:\n"),
+                  std::string::npos)
+            << r.out;
+        const std::string end = "\n -Uninstall\n\"Uninstall\" the program by deleting all possible "
+                                "remaining setting files.\n\n----------------\n\n";
+        EXPECT_EQ(r.out.substr(r.out.size() - std::min(r.out.size(), end.size())), end);
+        EXPECT_EQ(r.out.find("Preset:"), std::string::npos) << arguments; // no run either
         EXPECT_EQ(r.err, "") << arguments;
     }
     // Help implies portable mode: no per-user folder and no setting file appear.
@@ -133,43 +105,25 @@ TEST_F(Program, ConsoleRunFallsBackToPresetZeroOrTakesTheStoredOne) {
     EXPECT_NE(r.out.find("Preset: 4 -> \"Stored four\""), std::string::npos) << r.out;
 }
 
-TEST_F(Program, RelativePathArgumentsResolveAgainstTheStartDirectory) {
-    ASSERT_TRUE(platform::createDirectory(m_root.path() + "work/sub"));
+TEST_F(Program, RelativePathArgumentsResolveAgainstTheStartDirectoryWhileItExists) {
+    ASSERT_TRUE(platform::createDirectory(m_root.path() + "work/pics"));
     ASSERT_TRUE(platform::copyFile(test::testdata("bmp/Info_1_Bit_Top_Down.bmp"),
-                                   m_root.path() + "work/sub/a.bmp", platform::Overwrite::Replace));
-    const RunResult r = run("-Console sub/a.bmp");
+                                   m_root.path() + "work/pics/a.bmp",
+                                   platform::Overwrite::Replace));
+    RunResult r = run("-Console pics/a.bmp");
     EXPECT_NE(r.out.find("Loaded images: 1\n"), std::string::npos) << r.out;
-}
 
-TEST_F(Program, RelativePathArgumentsAreRefusedWhenTheCurrentFolderIsGone) {
-    // "pics" seen from "/" is a real folder with an image: resolving against "/" would load it.
-    ASSERT_TRUE(platform::createDirectories(m_root.path() + "pics"));
-    ASSERT_TRUE(platform::copyFile(test::testdata("bmp/Info_1_Bit_Top_Down.bmp"),
-                                   m_root.path() + "pics/a.bmp", platform::Overwrite::Replace));
-    const std::string fromRoot = m_root.path().substr(1) + "pics";
+    // Started in a folder that is gone: the same folder seen from "/" holds an image, so
+    // resolving against "/" would load a file the user did not name.
+    const Start gone{.folder = "work/gone", .before = "rmdir ../gone"};
     ASSERT_TRUE(platform::createDirectory(m_root.path() + "work/gone"));
-    const std::string home = m_root.path() + "home";
-    const auto start = [&](const std::string& argument) {
-        RunResult r;
-        r.status = test::runCommand("cd " + test::shellQuote(m_root.path() + "work/gone") +
-                                        " && rmdir ../gone && HOME=" + test::shellQuote(home) +
-                                        " XDG_RUNTIME_DIR=" + test::shellQuote(runtimeDir()) +
-                                        " TMPDIR=" + test::shellQuote(m_root.path()) + " " +
-                                        test::shellQuote(binary()) + " -Console " +
-                                        test::shellQuote(argument) + " 2>" +
-                                        test::shellQuote(m_root.path() + "stderr.txt"),
-                                    &r.out);
-        const auto err = test::readBytes(m_root.path() + "stderr.txt");
-        r.err.assign(err.begin(), err.end());
-        EXPECT_TRUE(platform::createDirectory(m_root.path() + "work/gone"));
-        return r;
-    };
-    RunResult r = start(fromRoot);
+    r = run("-Console " + test::shellQuote(m_root.path().substr(1) + "work/pics"), gone);
     EXPECT_EQ(r.status, 2);
     EXPECT_EQ(r.out.find("Loaded images"), std::string::npos) << r.out;
     EXPECT_NE(r.err.find("current folder can't be read"), std::string::npos) << r.err;
     // An absolute path still works from there.
-    r = start(m_root.path() + "pics");
+    ASSERT_TRUE(platform::createDirectory(m_root.path() + "work/gone"));
+    r = run("-Console " + test::shellQuote(m_root.path() + "work/pics"), gone);
     EXPECT_NE(r.out.find("Loaded images: 1\n"), std::string::npos) << r.out;
     EXPECT_EQ(r.err, "");
 }
@@ -198,24 +152,6 @@ TEST_F(Program, PortableFilesNextToTheProgramAreFoundWithoutTheSwitch) {
     EXPECT_FALSE(platform::fileExists(m_root.path() + "home/.config/Quillmere"));
 }
 
-TEST_F(Program, UninstallRemovesPerUserAndPortableFiles) {
-    ASSERT_TRUE(platform::createDirectories(perUser()));
-    ASSERT_TRUE(settings::writePresets(perUser() + "Presets", settings::defaultPresetList()));
-    ASSERT_TRUE(settings::writeLanguage(perUser() + "Language", 2));
-    ASSERT_TRUE(settings::writeLanguage(programDir() + "Quillmere_Language", 2));
-    test::writeText(programDir() + "Quillmere_Presets", "anything");
-    test::writeText(programDir() + "Quillmere_Other", "kept");
-
-    const RunResult r = run("-Uninstall -Console");
-    EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(r.out, "Removed all setting files of Quillmere!\n");
-    EXPECT_FALSE(platform::fileExists(perUser()));
-    EXPECT_FALSE(platform::fileExists(programDir() + "Quillmere_Language"));
-    EXPECT_FALSE(platform::fileExists(programDir() + "Quillmere_Presets"));
-    EXPECT_TRUE(platform::isRegularFile(binary()));
-    EXPECT_TRUE(platform::fileExists(programDir() + "Quillmere_Other"));
-}
-
 TEST_F(Program, UninstallRemovesOnlyOurFilesAndNeverFollowsALink) {
     // The user keeps a note and a folder of their own beside our files: those stay, and so does
     // the folder that holds them.
@@ -225,15 +161,30 @@ TEST_F(Program, UninstallRemovesOnlyOurFilesAndNeverFollowsALink) {
     ASSERT_TRUE(settings::writePresets(perUser() + "Presets", settings::defaultPresetList()));
     ASSERT_TRUE(settings::writeLanguage(perUser() + "Language", 2));
     test::writeText(perUser() + "Quillmere_Errorlog.txt", "log");
-    EXPECT_EQ(run("-Uninstall").status, 0);
-    EXPECT_FALSE(platform::fileExists(perUser() + "Presets"));
-    EXPECT_FALSE(platform::fileExists(perUser() + "Language"));
-    EXPECT_FALSE(platform::fileExists(perUser() + "Quillmere_Errorlog.txt"));
+    ASSERT_TRUE(settings::writeLanguage(programDir() + "Quillmere_Language", 2));
+    test::writeText(programDir() + "Quillmere_Presets", "anything");
+    test::writeText(programDir() + "Quillmere_Other", "kept");
+
+    const RunResult r = run("-Uninstall -Console");
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, "Removed all setting files of Quillmere!\n");
+    for (const char* gone : {"Presets", "Language", "Quillmere_Errorlog.txt"})
+        EXPECT_FALSE(platform::fileExists(perUser() + gone)) << gone;
     EXPECT_TRUE(platform::isRegularFile(perUser() + "mine/keep.txt"));
     EXPECT_TRUE(platform::isRegularFile(perUser() + "notes.txt"));
+    EXPECT_FALSE(platform::fileExists(programDir() + "Quillmere_Language"));
+    EXPECT_FALSE(platform::fileExists(programDir() + "Quillmere_Presets"));
+    EXPECT_TRUE(platform::fileExists(programDir() + "Quillmere_Other"));
+    EXPECT_TRUE(platform::isRegularFile(binary()));
+
+    // Holding nothing else, the folder goes too.
+    ASSERT_TRUE(platform::removeDirectoryTree(perUser() + "mine"));
+    ASSERT_TRUE(platform::deleteFile(perUser() + "notes.txt"));
+    ASSERT_TRUE(settings::writePresets(perUser() + "Presets", settings::defaultPresetList()));
+    EXPECT_EQ(run("-Uninstall").status, 0);
+    EXPECT_FALSE(platform::fileExists(perUser()));
 
     // The settings folder is a link into a dotfiles repository: nothing behind it is touched.
-    ASSERT_TRUE(platform::removeDirectoryTree(perUser()));
     const std::string dotfiles = m_root.path() + "dotfiles/";
     ASSERT_TRUE(platform::createDirectories(dotfiles + ".git"));
     test::writeText(dotfiles + ".git/HEAD", "ref");
@@ -251,7 +202,7 @@ TEST_F(Program, LockLivesInAPrivateFolderAndAPlantedOneIsExplained) {
     const std::string elsewhere = m_root.path() + "elsewhere/";
     ASSERT_TRUE(platform::createDirectory(elsewhere));
     ASSERT_EQ(::symlink(elsewhere.c_str(), folder.c_str()), 0);
-    RunResult r = run("-Console -Help", false);
+    RunResult r = run("-Console -Help", {.runtimeDirectory = false});
     EXPECT_EQ(r.status, 4);
     EXPECT_EQ(r.out, "");
     EXPECT_NE(r.err.find("The lock folder " + folder + " is not a folder of ours"),
@@ -263,14 +214,14 @@ TEST_F(Program, LockLivesInAPrivateFolderAndAPlantedOneIsExplained) {
     if (::geteuid() == 0) {
         ASSERT_TRUE(platform::createDirectory(folder));
         ASSERT_EQ(::chown(folder.c_str(), 65534, 65534), 0);
-        r = run("-Console -Help", false);
+        r = run("-Console -Help", {.runtimeDirectory = false});
         EXPECT_EQ(r.status, 4);
         EXPECT_NE(r.err.find("belongs to another user"), std::string::npos) << r.err;
         ASSERT_EQ(::rmdir(folder.c_str()), 0);
     }
 
     // Left to itself, the program makes the folder private and keeps the lock there.
-    r = run("-Console -Help", false);
+    r = run("-Console -Help", {.runtimeDirectory = false});
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.err, "");
     struct stat st {};

@@ -39,11 +39,6 @@ protected:
     std::optional<std::string> m_savedConfig;
 };
 
-TEST_F(StartUp, ComposeTitle) {
-    EXPECT_EQ(composeTitle(true, false, true), "Quillmere 4.6");
-    EXPECT_EQ(standardTitle(), "Quillmere - Batch Image Modifier");
-}
-
 TEST_F(StartUp, StartPresetFallsBackToPresetZero) {
     settings::buildDefaults(m_context.presetList);
     EXPECT_EQ(loadStartPreset(m_context, 4), 4);

@@ -83,7 +83,7 @@ TEST(ImageList, WalksRecursionCancelAndDuplicates) {
     ImageList deep;
     int rows = 0;
     const ListOptions withVideos{true, false, true};
-    addPaths(dir.path() + "\n" + dir.path() + "\n" + dir.file("b.txt"), deep, withVideos,
+    addPaths({dir.path(), dir.path(), dir.file("b.txt")}, deep, withVideos,
              [&](const ImageRecord&) { ++rows; });
     EXPECT_EQ(namesOf(deep),
               (std::vector<std::string>{"a.png", "c.avi", "d.bmp", "e.gif", "f.jpg"}));
@@ -98,7 +98,7 @@ TEST(ImageList, WalksRecursionCancelAndDuplicates) {
     // The cancel flag stops the walk after the current entry.
     ImageList cancelled;
     cancelled.cancel = 1;
-    addPaths(dir.file("a.png") + "\n" + dir.path(), cancelled, ListOptions{});
+    addPaths({dir.file("a.png"), dir.path()}, cancelled, ListOptions{});
     EXPECT_EQ(cancelled.size(), 1u);
 }
 

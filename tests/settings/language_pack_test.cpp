@@ -5,7 +5,10 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstring>
+#include <set>
+#include <thread>
 
 namespace quill::settings {
 namespace {
@@ -131,6 +134,24 @@ TEST(LanguagePack, TextTableSourcesNeedEveryEntryExactlyOnce) {
                                    static_cast<std::size_t>(count), entries, error))
             << file << ": " << error;
     }
+}
+
+// A reader on another thread keeps the text it got while the language is switched under it
+// (AddressSanitizer reports a read of a freed table otherwise).
+TEST(LanguagePack, TextsStayReadableWhileAnotherThreadSwitchesTheLanguage) {
+    ASSERT_TRUE(loadUiTexts(kEnglishLanguage));
+    std::atomic<bool> done{false};
+    std::thread switcher([&] {
+        for (int round = 0; round < 100; ++round)
+            EXPECT_TRUE(loadUiTexts(round % kLanguageCount));
+        done.store(true);
+    });
+    while (!done.load()) {
+        const std::string text = uiText(416);
+        EXPECT_FALSE(text.empty());
+    }
+    switcher.join();
+    ASSERT_TRUE(loadUiTexts(kEnglishLanguage));
 }
 
 } // namespace

@@ -44,7 +44,8 @@ QString plainFromStored(const std::string& stored) {
 
 } // namespace
 
-void BindingTable::check(const char* field, QAbstractButton* box, bool inverted) {
+void BindingTable::check(const char* field, QAbstractButton* box, Sense sense) {
+    const bool inverted = sense == Sense::Inverted;
     const PresetField& f = fieldNamed(field);
     m_entries.push_back({field, box,
                          [&f, box, inverted](const Preset& p) {
@@ -64,7 +65,8 @@ void BindingTable::check(const char* field, QAction* action) {
 }
 
 void BindingTable::checkBit(const char* field, QAbstractButton* box, std::uint32_t bit,
-                            bool inverted) {
+                            Sense sense) {
+    const bool inverted = sense == Sense::Inverted;
     const PresetField& f = fieldNamed(field);
     m_entries.push_back({field, box,
                          [&f, box, bit, inverted](const Preset& p) {

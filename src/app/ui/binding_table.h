@@ -29,12 +29,14 @@ class ColorButton;
 /// round trip loses nothing (line breaks, a date of 0, unknown bits).
 class BindingTable {
 public:
-    /// A flag shown by a check box (or check item); `inverted` when the box shows the opposite.
-    void check(const char* field, QAbstractButton* box, bool inverted = false);
+    /// Whether a checked box means the flag (or bit) is set or clear.
+    enum class Sense { Direct, Inverted };
+    /// A flag shown by a check box (or check item).
+    void check(const char* field, QAbstractButton* box, Sense sense = Sense::Direct);
     void check(const char* field, QAction* action);
-    /// One bit of a numeric field; `inverted` when the box is checked while the bit is clear.
+    /// One bit of a numeric field.
     void checkBit(const char* field, QAbstractButton* box, std::uint32_t bit,
-                  bool inverted = false);
+                  Sense sense = Sense::Direct);
     void spin(const char* field, QSpinBox* spin);
     /// A choice shown by exclusive buttons whose ids are the field values.
     void choice(const char* field, QButtonGroup* group);

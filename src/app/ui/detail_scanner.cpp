@@ -7,6 +7,8 @@ namespace quill::app::ui {
 
 DetailScanner::DetailScanner(ImageListModel& model, QObject* parent)
     : QObject(parent), m_model(model) {
+    // Scanned details reach the tooltips in batches: often enough that a user sees them arrive,
+    // seldom enough that the GUI thread is not busy with single rows.
     m_timer.setInterval(100);
     connect(&m_timer, &QTimer::timeout, this, &DetailScanner::drain);
 }

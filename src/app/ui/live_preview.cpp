@@ -39,9 +39,12 @@ bool measureReduced(int fullWidth, int fullHeight, int& width, int& height) {
     return width > 0 && height > 0;
 }
 
-int scaled(int value, float scale, bool keepPositive) {
+/// Whether a positive size may scale down to 0 (a margin may vanish, a width may not).
+enum class Small { MayVanish, StaysPositive };
+
+int scaled(int value, float scale, Small small) {
     const int result = int(std::lround(double(value) * double(scale)));
-    return (keepPositive && value > 0 && result < 1) ? 1 : result;
+    return (small == Small::StaysPositive && value > 0 && result < 1) ? 1 : result;
 }
 
 /// The picture: the result centred on the background with a grey outline, and a red mark in the
@@ -110,19 +113,22 @@ PreviewSource loadPreviewSource(const std::string& path, int formatKind) {
 
 settings::Preset scaledForPreview(const settings::Preset& preset, float scale) {
     settings::Preset s = preset;
-    s.cropLeft = std::int16_t(scaled(s.cropLeft, scale, false));
-    s.cropRight = std::int16_t(scaled(s.cropRight, scale, false));
-    s.cropTop = std::int16_t(scaled(s.cropTop, scale, false));
-    s.cropBottom = std::int16_t(scaled(s.cropBottom, scale, false));
-    s.resizeWidth = std::int16_t(scaled(s.resizeWidth, scale, true));
-    s.resizeHeight = std::int16_t(scaled(s.resizeHeight, scale, true));
-    s.canvasWidth = std::int16_t(scaled(s.canvasWidth, scale, true));
-    s.canvasHeight = std::int16_t(scaled(s.canvasHeight, scale, true));
-    s.overlayFontSize = std::uint8_t(scaled(s.overlayFontSize, scale, true));
-    s.overlayLineSpacing = std::int8_t(scaled(s.overlayLineSpacing, scale, false));
-    s.overlayOutlineWidth = std::uint8_t(scaled(s.overlayOutlineWidth, scale, true));
-    s.overlayHorizontalMargin = std::int16_t(scaled(s.overlayHorizontalMargin, scale, false));
-    s.overlayVerticalMargin = std::int16_t(scaled(s.overlayVerticalMargin, scale, false));
+    s.cropLeft = std::int16_t(scaled(s.cropLeft, scale, Small::MayVanish));
+    s.cropRight = std::int16_t(scaled(s.cropRight, scale, Small::MayVanish));
+    s.cropTop = std::int16_t(scaled(s.cropTop, scale, Small::MayVanish));
+    s.cropBottom = std::int16_t(scaled(s.cropBottom, scale, Small::MayVanish));
+    s.resizeWidth = std::int16_t(scaled(s.resizeWidth, scale, Small::StaysPositive));
+    s.resizeHeight = std::int16_t(scaled(s.resizeHeight, scale, Small::StaysPositive));
+    s.canvasWidth = std::int16_t(scaled(s.canvasWidth, scale, Small::StaysPositive));
+    s.canvasHeight = std::int16_t(scaled(s.canvasHeight, scale, Small::StaysPositive));
+    s.overlayFontSize = std::uint8_t(scaled(s.overlayFontSize, scale, Small::StaysPositive));
+    s.overlayLineSpacing = std::int8_t(scaled(s.overlayLineSpacing, scale, Small::MayVanish));
+    s.overlayOutlineWidth =
+        std::uint8_t(scaled(s.overlayOutlineWidth, scale, Small::StaysPositive));
+    s.overlayHorizontalMargin =
+        std::int16_t(scaled(s.overlayHorizontalMargin, scale, Small::MayVanish));
+    s.overlayVerticalMargin =
+        std::int16_t(scaled(s.overlayVerticalMargin, scale, Small::MayVanish));
     return s;
 }
 
@@ -144,8 +150,8 @@ PreviewRendering renderPreview(const PreviewSource& source, const settings::Pres
         pipeline::EditPlan plan = pipeline::makeEditPlan(s, run);
         if (plan.overlay && !plan.overlay->image.empty() && scale < 1.0f) {
             toolkit::Image& overlayImage = plan.overlay->image;
-            const int w = std::max(1, scaled(overlayImage.width(), scale, true));
-            const int h = std::max(1, scaled(overlayImage.height(), scale, true));
+            const int w = std::max(1, scaled(overlayImage.width(), scale, Small::StaysPositive));
+            const int h = std::max(1, scaled(overlayImage.height(), scale, Small::StaysPositive));
             (void)pipeline::resizeImageSmooth(overlayImage, w, h);
         }
         const pipeline::EditTools tools(plan);

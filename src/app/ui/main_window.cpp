@@ -77,18 +77,19 @@ constexpr std::pair<int, int> kHelpTopics[] = {{310, 311}, {312, 313}, {314, 315
 
 /// Paths carried by a drop: local files of URLs, else lines of text that are absolute paths.
 /// Anything else (words, web addresses) is not a path and is ignored.
-std::string droppedPaths(const QMimeData* data) {
-    std::string paths;
+/// A URL carries any file name; plain text can only name one path per line.
+imagefiles::PathList droppedPaths(const QMimeData* data) {
+    imagefiles::PathList paths;
     if (data->hasUrls()) {
         for (const QUrl& url : data->urls()) {
-            if (url.isLocalFile()) paths += url.toLocalFile().toStdString() + "\n";
+            if (url.isLocalFile()) paths.push_back(url.toLocalFile().toStdString());
         }
         return paths;
     }
     if (data->hasText()) {
         for (const QString& line : data->text().split(QLatin1Char('\n'))) {
             const QString path = line.trimmed();
-            if (path.startsWith(QLatin1Char('/'))) paths += path.toStdString() + "\n";
+            if (path.startsWith(QLatin1Char('/'))) paths.push_back(path.toStdString());
         }
     }
     return paths;
@@ -141,7 +142,7 @@ MainWindow::MainWindow(AppContext& context, imagefiles::ImageList& images,
         batch::ui::PreviewRunEnvironment{m_images, m_context.workingSettings, m_flags, m_questions,
                                          opener ? *opener : batch::ui::desktopOpener(),
                                          m_context.previewDirectory, m_context.previewDirectoryUsed,
-                                         composeTitle(true, true, false)},
+                                         composeTitle({.version = true})},
         this);
     connect(m_previewRun.get(), &batch::ui::PreviewRun::started, this,
             &MainWindow::previewRunStarted);
@@ -157,10 +158,10 @@ MainWindow::MainWindow(AppContext& context, imagefiles::ImageList& images,
 
     build();
     settingsToControls();
-    fitToPages(false);
+    fitToPages(Fit::Open);
 }
 
-void MainWindow::fitToPages(bool growOnly) {
+void MainWindow::fitToPages(Fit fit) {
     // The window opens large enough to show the tallest and widest page without scrolling, as
     // far as the screen allows; the pages scroll only on smaller screens. A rebuild in another
     // language only grows the window, so that longer texts fit and a size the user chose stays.
@@ -171,7 +172,7 @@ void MainWindow::fitToPages(bool growOnly) {
     const int bar = style()->pixelMetric(QStyle::PM_ScrollBarExtent);
     largest += QSize(bar, bar);
     QSize wanted;
-    if (growOnly) {
+    if (fit == Fit::GrowOnly) {
         // The shown window grows by what the pages lack.
         wanted = size() + (largest - m_stack->size()).expandedTo(QSize(0, 0));
     } else {
@@ -184,7 +185,7 @@ void MainWindow::fitToPages(bool growOnly) {
         const QSize available = screen->availableGeometry().size() * 9 / 10;
         wanted = wanted.boundedTo(available);
     }
-    if (growOnly) wanted = wanted.expandedTo(size());
+    if (fit == Fit::GrowOnly) wanted = wanted.expandedTo(size());
     resize(wanted.expandedTo(minimumSizeHint()));
 }
 
@@ -506,17 +507,14 @@ imagefiles::ListOptions MainWindow::listOptions() const {
 }
 
 void MainWindow::loadPathArguments() {
-    const std::string paths = m_context.pathArguments;
-    m_context.pathArguments.clear();
-    addPaths(paths);
+    addPaths(std::exchange(m_context.pathArguments, {}));
 }
 
-void MainWindow::addPaths(const std::string& paths) {
+void MainWindow::addPaths(const imagefiles::PathList& paths) {
     if (paths.empty()) return;
     if (m_previewRun && m_previewRun->active()) {
         // The preview run works on a record of the list: the paths wait until it is over.
-        m_pathsAfterPreview += paths;
-        if (m_pathsAfterPreview.back() != '\n') m_pathsAfterPreview += '\n';
+        m_pathsAfterPreview.insert(m_pathsAfterPreview.end(), paths.begin(), paths.end());
         return;
     }
     controlsToSettings();
@@ -573,13 +571,13 @@ void MainWindow::startRun() {
     if (m_run || m_loader.busy()) return;
     controlsToSettings();
     m_scanner.stop();
-    batch::ui::WindowRunEnvironment environment{m_images,
-                                                m_context.workingSettings,
-                                                m_flags,
-                                                m_questions,
-                                                m_context.ignoreWarnings,
-                                                composeTitle(false, true, false),
-                                                composeTitle(true, true, false)};
+    batch::ui::WindowRunEnvironment environment{.images = m_images,
+                                                .settings = m_context.workingSettings,
+                                                .flags = m_flags,
+                                                .questions = m_questions,
+                                                .ignoreWarnings = m_context.ignoreWarnings,
+                                                .standardTitle = standardTitle(),
+                                                .pdfCreator = composeTitle({.version = true})};
     m_run = std::make_unique<batch::ui::WindowRun>(environment, this);
     connect(m_run.get(), &batch::ui::WindowRun::finished, this, &MainWindow::runFinished);
     if (!m_run->start()) m_run.reset();
@@ -611,15 +609,15 @@ void MainWindow::addFilesDialog() {
     }
     const QStringList files = QFileDialog::getOpenFileNames(this, QString(), QString(),
                                                             filterList.join(QStringLiteral(";;")));
-    std::string paths;
+    imagefiles::PathList paths;
     for (const QString& f : files)
-        paths += f.toStdString() + "\n";
+        paths.push_back(f.toStdString());
     addPaths(paths);
 }
 
 void MainWindow::addFolderDialog() {
     const QString folder = QFileDialog::getExistingDirectory(this, T(285));
-    if (!folder.isEmpty()) addPaths(folder.toStdString() + "\n");
+    if (!folder.isEmpty()) addPaths({folder.toStdString()});
 }
 
 void MainWindow::requestExit() {
@@ -748,8 +746,9 @@ void MainWindow::rebuild() {
     delete old;
     createPreviewPopup(); // its tooltips follow the language
     settingsToControls();
-    // The new widgets know their real sizes once they are shown and polished.
-    QTimer::singleShot(0, this, [this] { fitToPages(true); });
+    // The new widgets know their real sizes once they are shown and polished: the zero timer
+    // waits for the event loop to have done that.
+    QTimer::singleShot(0, this, [this] { fitToPages(Fit::GrowOnly); });
     setWindowTitle(QString::fromStdString(standardTitle()));
     selectFirstRowIfNone();
     updateStatus();
@@ -970,26 +969,27 @@ void MainWindow::attachFieldMenus() {
     const auto chooseMode = [resizeMode](int mode) {
         if (resizeMode && resizeMode->button(mode)) resizeMode->button(mode)->click();
     };
-    const auto sizeMenu = [&](const char* widthField, const char* heightField, bool resize) {
+    enum class OnPick { ChoosePixelMode, KeepMode };
+    const auto sizeMenu = [&](const char* widthField, const char* heightField, OnPick onPick) {
         auto* width = qobject_cast<QSpinBox*>(control(widthField));
         auto* height = qobject_cast<QSpinBox*>(control(heightField));
         if (!width || !height) return;
         for (QSpinBox* spin : {width, height}) {
             spin->setContextMenuPolicy(Qt::CustomContextMenu);
             connect(spin, &QWidget::customContextMenuRequested, this,
-                    [spin, width, height, resize, chooseMode](const QPoint& at) {
+                    [spin, width, height, onPick, chooseMode](const QPoint& at) {
                         QMenu* menu = makeSizeMenu(spin, [=](int w, int h) {
                             width->setValue(w);
                             height->setValue(h);
-                            if (resize) chooseMode(0);
+                            if (onPick == OnPick::ChoosePixelMode) chooseMode(0);
                         });
                         menu->exec(spin->mapToGlobal(at));
                         delete menu;
                     });
         }
     };
-    sizeMenu("resizeWidth", "resizeHeight", true);
-    sizeMenu("canvasWidth", "canvasHeight", false);
+    sizeMenu("resizeWidth", "resizeHeight", OnPick::ChoosePixelMode);
+    sizeMenu("canvasWidth", "canvasHeight", OnPick::KeepMode);
     if (auto* percent = qobject_cast<QSpinBox*>(control("resizePercent"))) {
         percent->setContextMenuPolicy(Qt::CustomContextMenu);
         connect(percent, &QWidget::customContextMenuRequested, this,

@@ -69,8 +69,8 @@ public:
 
     /// Hands the path arguments to the loader and empties them.
     void loadPathArguments();
-    /// Appends line-feed separated paths to the pending paths and starts the loader.
-    void addPaths(const std::string& paths);
+    /// Appends `paths` to the pending paths and starts the loader.
+    void addPaths(const imagefiles::PathList& paths);
 
     void controlsToSettings();
     void settingsToControls();
@@ -117,7 +117,12 @@ private:
     void buildMenu();
     QWidget* buildImageListPage();
     void rebuild();
-    void fitToPages(bool growOnly);
+    /// How the window size follows the pages.
+    enum class Fit {
+        Open,     ///< the first size: large enough for every page, as far as the screen allows
+        GrowOnly, ///< after a rebuild: grows by what the pages lack, never shrinks
+    };
+    void fitToPages(Fit fit);
     void scheduleRebuild();
     void optionToggled(int item);
     void applyListOptions();
@@ -164,7 +169,7 @@ private:
     PreviewEnabling m_previewEnabling;
     settings::Preset m_previewSettings; ///< the settings last handed to the live preview
     int m_previewPage = -1;
-    std::string m_pathsAfterPreview; ///< paths dropped while a preview run was active
+    imagefiles::PathList m_pathsAfterPreview; ///< paths dropped while a preview run was active
 
     // Rebuilt with the window.
     std::map<int, QAction*> m_items;

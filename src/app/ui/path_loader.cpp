@@ -24,12 +24,11 @@ PathLoader::~PathLoader() {
     }
 }
 
-void PathLoader::add(const std::string& paths, const imagefiles::ListOptions& options) {
+void PathLoader::add(const imagefiles::PathList& paths, const imagefiles::ListOptions& options) {
     if (paths.empty()) return;
     {
         std::lock_guard lock(m_mutex);
-        m_pending += paths;
-        if (m_pending.back() != '\n') m_pending += '\n';
+        m_pending.insert(m_pending.end(), paths.begin(), paths.end());
         m_options = options;
     }
     if (m_thread.joinable()) return; // the running loader takes them up
@@ -52,7 +51,7 @@ void PathLoader::cancel() {
 
 void PathLoader::run() {
     for (;;) {
-        std::string paths;
+        imagefiles::PathList paths;
         imagefiles::ListOptions options;
         {
             std::lock_guard lock(m_mutex);
@@ -95,7 +94,7 @@ void PathLoader::drain() {
     m_model.appendRows(std::move(rows));
     m_images.busy.store(0);
     m_flags.loadingPaths.store(0);
-    std::string late;
+    imagefiles::PathList late;
     imagefiles::ListOptions options;
     {
         std::lock_guard lock(m_mutex);

@@ -27,9 +27,9 @@ public:
                QObject* parent = nullptr);
     ~PathLoader() override;
 
-    /// Appends line-feed separated paths to the pending paths and starts the loader unless it
-    /// runs already (it then takes them up before it ends).
-    void add(const std::string& paths, const imagefiles::ListOptions& options);
+    /// Appends `paths` to the pending paths and starts the loader unless it runs already (it
+    /// then takes them up before it ends).
+    void add(const imagefiles::PathList& paths, const imagefiles::ListOptions& options);
     /// Asks the loader to stop after the current entry (Escape).
     void cancel();
     [[nodiscard]] bool busy() const { return m_thread.joinable(); }
@@ -52,7 +52,7 @@ private:
     QTimer m_timer;
     std::thread m_thread;
     std::mutex m_mutex; // guards m_pending, m_options and m_rows
-    std::string m_pending;
+    imagefiles::PathList m_pending;
     imagefiles::ListOptions m_options;
     std::vector<ImageRow> m_rows;
     std::atomic<bool> m_done{false};

@@ -177,6 +177,7 @@ bool PresetsWindow::newPreset() {
     preset.name = name.toStdString();
     settings::storeInto(preset, m_env.workingSettings);
     refill(target);
+    // Closed from the event loop, not from inside the handler that is still using the dialog.
     if (m_mode == 1) QTimer::singleShot(0, this, &QDialog::accept);
     return true;
 }
@@ -228,6 +229,7 @@ void PresetsWindow::showEvent(QShowEvent* event) {
     QDialog::showEvent(event);
     if (m_mode == 1 && !m_startedNew) {
         m_startedNew = true;
+        // Asked once the dialog is on screen, so that the name box opens over it.
         QTimer::singleShot(0, this, [this] { newPreset(); });
     }
 }

@@ -47,10 +47,11 @@ public:
     SettingsPage& page() { return m_page; }
     BindingTable& bind() { return m_page.bindings; }
 
-    QCheckBox* check(QLayout* into, int text, const char* field, bool inverted = false) {
+    QCheckBox* check(QLayout* into, int text, const char* field,
+                     BindingTable::Sense sense = BindingTable::Sense::Direct) {
         auto* box = new QCheckBox(T(text));
         into->addWidget(box);
-        bind().check(field, box, inverted);
+        bind().check(field, box, sense);
         return box;
     }
     /// The page's main switch: everything else on the page depends on it.
@@ -222,8 +223,8 @@ void buildResizePage(SettingsPage& page) {
     limits->addWidget(onlyShrink);
     limits->addWidget(onlyEnlarge);
     limits->addStretch(1);
-    b.bind().checkBit("resizeLimits", onlyShrink, 2, true);
-    b.bind().checkBit("resizeLimits", onlyEnlarge, 1, true);
+    b.bind().checkBit("resizeLimits", onlyShrink, 2, BindingTable::Sense::Inverted);
+    b.bind().checkBit("resizeLimits", onlyEnlarge, 1, BindingTable::Sense::Inverted);
     b.dependsOn(b.group(140, limits), pixelsOn);
     b.dependsOn(mode->button(0), [on] { return on->isChecked(); });
     b.dependsOn(mode->button(1), [on] { return on->isChecked(); });
@@ -298,14 +299,17 @@ void buildCanvasPage(SettingsPage& page) {
     b.finish();
 }
 
+/// Whether a row's widgets keep their sizes (with space after them) or share the whole width.
+enum class RowFill { LeftAligned, WholeWidth };
+
 /// A row of widgets as one widget, so that a form row can be enabled and disabled as a whole.
-QWidget* rowOf(std::initializer_list<QWidget*> widgets, bool stretch) {
+QWidget* rowOf(std::initializer_list<QWidget*> widgets, RowFill fill) {
     auto* row = new QWidget;
     auto* layout = new QHBoxLayout(row);
     layout->setContentsMargins(0, 0, 0, 0);
     for (QWidget* w : widgets)
         layout->addWidget(w);
-    if (stretch) layout->addStretch(1);
+    if (fill == RowFill::LeftAligned) layout->addStretch(1);
     return row;
 }
 
@@ -348,12 +352,12 @@ void buildOverlayPage(SettingsPage& page) {
     auto* fontName = new QLineEdit;
     b.bind().text("overlayFontName", fontName);
     auto* chooseFont = new QPushButton(T(237));
-    auto* fontRow = rowOf({fontName, chooseFont}, false);
+    auto* fontRow = rowOf({fontName, chooseFont}, RowFill::WholeWidth);
     static_cast<QHBoxLayout*>(fontRow->layout())->setStretch(0, 1);
     row(289, fontRow, textOn);
     auto* fontSize = new QSpinBox;
     b.bind().spin("overlayFontSize", fontSize);
-    row(264, rowOf({fontSize}, true), textOn);
+    row(264, rowOf({fontSize}, RowFill::LeftAligned), textOn);
     QObject::connect(chooseFont, &QPushButton::clicked, fontName, [fontName, fontSize] {
         bool ok = false;
         QFont initial(fontName->text());
@@ -374,19 +378,19 @@ void buildOverlayPage(SettingsPage& page) {
     }
     styleLayout->addStretch(1);
     row(-1, styles, textOn);
-    row(239, rowOf({b.combo({241, 242, 243}, "overlayTextAlign")}, true), textOn);
+    row(239, rowOf({b.combo({241, 242, 243}, "overlayTextAlign")}, RowFill::LeftAligned), textOn);
     auto* spacing = new QSpinBox;
     b.bind().spin("overlayLineSpacing", spacing);
-    row(244, rowOf({spacing}, true), textOn);
+    row(244, rowOf({spacing}, RowFill::LeftAligned), textOn);
     auto* textColour = new ColorButton(T(245));
     b.bind().colour("overlayTextColor", textColour);
-    row(-1, rowOf({textColour}, true), textOn);
+    row(-1, rowOf({textColour}, RowFill::LeftAligned), textOn);
 
     // Image overlay.
-    auto* imagePath = new PathEdit(false);
+    auto* imagePath = new PathEdit(PathEdit::Kind::File);
     b.bind().text("overlayImagePath", imagePath);
     auto* browse = new QPushButton(T(233));
-    auto* imageRow = rowOf({imagePath, browse}, false);
+    auto* imageRow = rowOf({imagePath, browse}, RowFill::WholeWidth);
     static_cast<QHBoxLayout*>(imageRow->layout())->setStretch(0, 1);
     row(240, imageRow, imageOn);
     QObject::connect(browse, &QPushButton::clicked, imagePath, [imagePath] {
@@ -396,7 +400,7 @@ void buildOverlayPage(SettingsPage& page) {
     });
     auto* scale = new QSpinBox;
     b.bind().spin("overlayImageScale", scale);
-    row(246, rowOf({scale}, true), imageOn);
+    row(246, rowOf({scale}, RowFill::LeftAligned), imageOn);
 
     // Shared by both kinds.
     auto* outline = new QCheckBox(T(247));
@@ -405,21 +409,25 @@ void buildOverlayPage(SettingsPage& page) {
     const auto outlineOn = [on, outline] { return on->isChecked() && outline->isChecked(); };
     auto* outlineWidth = new QSpinBox;
     b.bind().spin("overlayOutlineWidth", outlineWidth);
-    row(248, rowOf({outlineWidth}, true), outlineOn);
+    row(248, rowOf({outlineWidth}, RowFill::LeftAligned), outlineOn);
     auto* outlineColour = new ColorButton(T(249));
     b.bind().colour("overlayOutlineColor", outlineColour);
-    row(-1, rowOf({outlineColour}, true), outlineOn);
+    row(-1, rowOf({outlineColour}, RowFill::LeftAligned), outlineOn);
     auto* opacity = new QSpinBox;
     b.bind().spin("overlayOpacity", opacity);
-    row(250, rowOf({opacity}, true), overlayOn);
+    row(250, rowOf({opacity}, RowFill::LeftAligned), overlayOn);
     auto* hMargin = new QSpinBox;
     hMargin->setToolTip(T(259));
     b.bind().spin("overlayHorizontalMargin", hMargin);
-    row(251, rowOf({b.combo({253, 254, 255}, "overlayHorizontalAlign"), hMargin}, true), overlayOn);
+    row(251,
+        rowOf({b.combo({253, 254, 255}, "overlayHorizontalAlign"), hMargin}, RowFill::LeftAligned),
+        overlayOn);
     auto* vMargin = new QSpinBox;
     vMargin->setToolTip(T(259));
     b.bind().spin("overlayVerticalMargin", vMargin);
-    row(252, rowOf({b.combo({256, 257, 258}, "overlayVerticalAlign"), vMargin}, true), overlayOn);
+    row(252,
+        rowOf({b.combo({256, 257, 258}, "overlayVerticalAlign"), vMargin}, RowFill::LeftAligned),
+        overlayOn);
     b.finish();
 }
 
@@ -463,7 +471,7 @@ void buildMetadataPage(SettingsPage& page) {
     b.layout()->addLayout(form);
     b.dependsOn(text, [comment] { return comment->isChecked(); });
     // The page shows the opposite of keepMetadata.
-    b.check(b.layout(), 178, "keepMetadata", true)->setToolTip(T(321));
+    b.check(b.layout(), 178, "keepMetadata", BindingTable::Sense::Inverted)->setToolTip(T(321));
     b.finish();
 }
 
@@ -561,7 +569,7 @@ void buildOutputDirectoryPage(SettingsPage& page) {
     auto* form = newForm();
     form->setFieldGrowthPolicy(QFormLayout::ExpandingFieldsGrow);
     auto* row = new QHBoxLayout;
-    auto* pattern = new PathEdit(true);
+    auto* pattern = new PathEdit(PathEdit::Kind::Directory);
     pattern->setToolTip(T(311));
     b.bind().text("outputDirPattern", pattern);
     auto* browse = new QPushButton(T(233));
@@ -600,7 +608,8 @@ void SettingsPage::updateDependents() const {
         widget->setEnabled(enabled);
 }
 
-PathEdit::PathEdit(bool directory, QWidget* parent) : QLineEdit(parent), m_directory(directory) {}
+PathEdit::PathEdit(Kind kind, QWidget* parent)
+    : QLineEdit(parent), m_directory(kind == Kind::Directory) {}
 
 void PathEdit::dragEnterEvent(QDragEnterEvent* event) {
     if (event->mimeData()->hasUrls())

@@ -36,7 +36,9 @@ struct SettingsPage {
 class PathEdit : public QLineEdit {
     Q_OBJECT
 public:
-    explicit PathEdit(bool directory, QWidget* parent = nullptr);
+    /// What the path names; a dropped path for a directory gets its trailing "/".
+    enum class Kind { File, Directory };
+    explicit PathEdit(Kind kind, QWidget* parent = nullptr);
 
 protected:
     void dragEnterEvent(QDragEnterEvent* event) override;

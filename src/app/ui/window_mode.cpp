@@ -47,7 +47,8 @@ int runWindowMode(AppContext& context) {
     pipeline::RunFlags flags;
     MainWindow window(context, images, flags, toolkit::qt::dialogQuestions());
     window.show();
-    // The loader starts once the window is on screen.
+    // A zero timer fires once the event loop runs, that is once the window is on screen, so the
+    // user sees the window before the loader starts filling its list.
     QTimer::singleShot(0, &window, [&window] { window.loadPathArguments(); });
     const int status = QApplication::exec();
     setFatalErrorPresenter({});

@@ -34,6 +34,8 @@ DesktopOpener& desktopOpener() {
 PreviewRun::PreviewRun(PreviewRunEnvironment environment, QWidget* mainWindow, QObject* parent)
     : QObject(parent), m_env(std::move(environment)), m_mainWindow(mainWindow),
       m_timer(new QTimer(this)) {
+    // Polls for the end of the preview worker; 20 ms keeps the result box prompt without
+    // keeping the GUI thread busy.
     m_timer->setInterval(20);
     connect(m_timer, &QTimer::timeout, this, &PreviewRun::poll);
 }
@@ -58,7 +60,9 @@ bool PreviewRun::start(std::int32_t recordId) {
         previewRunSettings(m_env.settings, m_env.previewDirectory));
     auto run = std::make_shared<settings::RunSettings>();
     // Warnings are not asked in a preview run: nothing of the user's is replaced or moved.
-    if (!preRunChecksWindow(m_env.images, *forced, true, *run, m_env.questions, m_mainWindow))
+    constexpr bool ignoreWarnings = true;
+    if (!preRunChecksWindow(m_env.images, *forced, ignoreWarnings, *run, m_env.questions,
+                            m_mainWindow))
         return false;
 
     flags.resetForRun();

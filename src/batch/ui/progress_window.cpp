@@ -45,6 +45,8 @@ private:
 };
 
 namespace {
+/// How often the window reads the run flags: ten times a second looks smooth and costs the
+/// workers nothing, since they never wait for the window.
 constexpr int kUpdateIntervalMs = 100;
 constexpr int kTitleIntervalMs = 500;
 
@@ -108,7 +110,7 @@ ProgressWindow::ProgressWindow(pipeline::RunFlags& flags,
     m_cancel->setAutoDefault(false);
     m_cancel->setMinimumSize(120, 23);
     connect(m_pause, &QPushButton::clicked, this, &ProgressWindow::togglePause);
-    connect(m_cancel, &QPushButton::clicked, this, [this] { askToStop(false); });
+    connect(m_cancel, &QPushButton::clicked, this, [this] { askToStop(StopKind::Cancel); });
 
     auto* buttons = new QHBoxLayout;
     buttons->addWidget(m_pause, 1);
@@ -218,7 +220,8 @@ void ProgressWindow::togglePause() {
     m_pause->setText(uiQ(paused ? text::kContinue : text::kPause));
 }
 
-void ProgressWindow::askToStop(bool quit) {
+void ProgressWindow::askToStop(StopKind kind) {
+    const bool quit = kind == StopKind::Quit;
     if (m_finished || m_asking || m_flags.runCancelled.load()) return;
     m_asking = true;
     // Counted, so that a question of the run's workers open at the same time keeps its hold.
@@ -243,7 +246,7 @@ void ProgressWindow::closeEvent(QCloseEvent* event) {
         return;
     }
     event->ignore();
-    askToStop(true);
+    askToStop(StopKind::Quit);
 }
 
 void ProgressWindow::reject() {
@@ -252,7 +255,7 @@ void ProgressWindow::reject() {
         QDialog::reject();
         return;
     }
-    askToStop(true);
+    askToStop(StopKind::Quit);
 }
 
 } // namespace quill::batch::ui

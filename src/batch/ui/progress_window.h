@@ -55,8 +55,13 @@ protected:
 
 private:
     void togglePause();
-    /// The cancel question (`quit` false) or the close question (`quit` true).
-    void askToStop(bool quit);
+    /// What stopping the run leads to.
+    enum class StopKind {
+        Cancel, ///< the cancel button: the run stops, the program stays
+        Quit,   ///< closing the window: the run stops and the program ends
+    };
+    /// The cancel question or the close question.
+    void askToStop(StopKind kind);
     void showPhase(int phase);
     [[nodiscard]] QString percentText() const;
 

@@ -227,6 +227,9 @@ bool WindowRun::start() {
 void WindowRun::runThread() {
     auto& flags = m_env.flags;
     auto& images = m_env.images;
+    // Keeps a phase on screen for at least `least`, so that the progress window of a small
+    // batch can be read instead of flashing past; a large batch takes longer anyway and is not
+    // delayed. Polled in 20 ms steps so that an abandoned run stops waiting at once.
     const auto holdUntil = [this](Clock::time_point start, std::chrono::milliseconds least) {
         if (!m_minimumDurations) return;
         while (Clock::now() - start < least && !m_asker->abandoned())
@@ -237,7 +240,11 @@ void WindowRun::runThread() {
         flags.runPhase.store(1);
         flags.preparing.store(1);
         const auto started = Clock::now();
-        PrepareEnvironment prep{images, *m_keepList, m_env.settings, m_run, flags, false};
+        PrepareEnvironment prep{.images = images,
+                                .keepList = *m_keepList,
+                                .settings = m_env.settings,
+                                .run = m_run,
+                                .flags = flags};
         if (!runOnWorker([&prep] { prepare(prep); }))
             m_fatalText = "Fatal error!\r\n\r\nCouldn't initialize preparation.";
         holdUntil(started, 750ms);
@@ -246,16 +253,23 @@ void WindowRun::runThread() {
         images.setCurrentIndex(0);
     }
     if (m_fatalText.empty() && !flags.runCancelled.load()) {
-        m_phaseTotal.store(std::int32_t(10 * images.size()));
+        m_phaseTotal.store(pipeline::kProcessingUnitsPerImage * std::int32_t(images.size()));
         flags.runPhase.store(2);
         const auto started = Clock::now();
         WindowCollisions collisions(*this);
         WindowDiskFull diskFull(*this);
-        pipeline::ProcessEnvironment processing{
-            images,     *m_keepList, m_env.settings,   m_run, flags,
-            collisions, diskFull,    m_env.pdfCreator, false};
+        pipeline::ProcessEnvironment processing{.images = images,
+                                                .keepList = *m_keepList,
+                                                .settings = m_env.settings,
+                                                .run = m_run,
+                                                .flags = flags,
+                                                .collisions = collisions,
+                                                .diskFull = diskFull,
+                                                .pdfCreator = m_env.pdfCreator};
         if (!runOnWorker([&processing] { pipeline::processImages(processing); }))
             m_fatalText = "Fatal error!\r\n\r\nCouldn't initialize process.";
+        // A question a worker asked may still be on screen: the run ends only once it is
+        // answered, polled like the pause flags.
         while (flags.questionOpen.load() && !m_asker->abandoned())
             std::this_thread::sleep_for(50ms);
         holdUntil(started, 1250ms);
@@ -268,7 +282,7 @@ void WindowRun::runThread() {
 
     if (m_fatalText.empty() && !flags.runCancelled.load() && !flags.quitRequested.load() &&
         !m_env.settings.exitAfterRun && allOk) {
-        m_phaseTotal.store(std::int32_t(10 * images.size()));
+        m_phaseTotal.store(pipeline::kProcessingUnitsPerImage * std::int32_t(images.size()));
         flags.runPhase.store(3);
         holdUntil(Clock::now(), 1500ms);
     }
@@ -294,25 +308,26 @@ void WindowRun::runThreadEnded() {
         (void)m_env.questions.ask(nullptr, toolkit::qt::BoxKind::Critical,
                                   QString::fromStdString(m_env.standardTitle),
                                   QString::fromStdString(m_fatalText));
-        finishRun(true);
+        finishRun(AfterRun::QuitProgram);
         return;
     }
     if (m_env.flags.quitRequested.load() || m_env.settings.exitAfterRun) {
-        finishRun(true);
+        finishRun(AfterRun::QuitProgram);
         return;
     }
     if (!m_allOk.load()) {
         m_result = new ResultWindow(m_env.images);
         m_result->setAttribute(Qt::WA_DeleteOnClose);
-        connect(m_result, &QDialog::finished, this, [this] { finishRun(false); });
+        connect(m_result, &QDialog::finished, this, [this] { finishRun(AfterRun::BackToWindow); });
         m_result->show();
         emit resultWindowOpened(m_result);
         return;
     }
-    finishRun(false);
+    finishRun(AfterRun::BackToWindow);
 }
 
-void WindowRun::finishRun(bool quitProgram) {
+void WindowRun::finishRun(AfterRun after) {
+    const bool quitProgram = after == AfterRun::QuitProgram;
     if (!quitProgram && m_keepList) refillFromKeepList(m_env.images, *m_keepList, m_env.settings);
     m_keepList.reset();
     m_asker.reset();

@@ -84,7 +84,12 @@ private:
     /// On the GUI thread once the run thread has ended.
     void runThreadEnded();
     void closeResultAndFinish();
-    void finishRun(bool quitProgram);
+    /// What happens after the run.
+    enum class AfterRun {
+        BackToWindow, ///< the list is refilled from the keep list and the main window returns
+        QuitProgram,  ///< the program ends
+    };
+    void finishRun(AfterRun after);
 
     WindowRunEnvironment m_env;
     QPointer<QWidget> m_mainWindow;

@@ -184,7 +184,7 @@ protected:
         for (const char* name : {"chart.bmp", "harbour.jpg", "logo.png"})
             std::filesystem::copy_file(std::string(QUILL_SOURCE_DIR) + "/samples/" + name,
                                        folder + name);
-        window().addPaths(folder);
+        window().addPaths({folder});
         ASSERT_TRUE(waitUntil([&] { return !window().loader().busy(); }));
     }
     void switchTo(int language) {

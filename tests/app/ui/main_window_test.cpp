@@ -134,8 +134,8 @@ protected:
         }
         return folder;
     }
-    void loadAndWait(const std::string& paths) {
-        window().addPaths(paths);
+    void loadAndWait(const std::string& path) {
+        window().addPaths({path});
         ASSERT_TRUE(waitUntil([&] { return !window().loader().busy(); }));
     }
     const BindingTable::Entry* entryFor(const std::string& field) {
@@ -192,7 +192,7 @@ bool editControl(QObject* control) {
 TEST_F(MainWindowTest, PathArgumentsFillTheListAndSelectTheFirstRow) {
     const std::string folder = sampleFolder();
     test::writeText(folder + "notes.txt", "not an image");
-    m_context.pathArguments = folder + "\n" + m_dir.path() + "missing.jpg\n";
+    m_context.pathArguments = {folder, m_dir.path() + "missing.jpg"};
     window().loadPathArguments();
     EXPECT_TRUE(m_context.pathArguments.empty());
     ASSERT_TRUE(waitUntil([&] { return !window().loader().busy(); }));
@@ -359,7 +359,7 @@ TEST_F(MainWindowTest, BadInputNeverTakesTheWindowDown) {
     // A folder without images adds nothing.
     ASSERT_TRUE(platform::createDirectories(m_dir.path() + "empty/sub/"));
     test::writeText(m_dir.path() + "empty/readme.txt", "text");
-    loadAndWait(m_dir.path() + "empty/\n");
+    loadAndWait(m_dir.path() + "empty/");
     EXPECT_EQ(window().model().rowCount(), 0);
 
     // Dropped text that is not a path adds nothing; dropped files are added.
@@ -568,8 +568,8 @@ TEST_F(MainWindowTest, PathsArrivingWhileLoadingJoinTheRunningLoader) {
         test::writeBytes(big + std::to_string(i) + ".png", bytes);
     int starts = 0;
     QObject::connect(&window().loader(), &PathLoader::started, [&] { ++starts; });
-    window().addPaths(big);
-    window().addPaths(sampleFolder());
+    window().addPaths({big});
+    window().addPaths({sampleFolder()});
     ASSERT_TRUE(waitUntil([&] { return !window().loader().busy(); }));
     EXPECT_EQ(starts, 1);
     EXPECT_EQ(window().model().rowCount(), 3003);
@@ -581,7 +581,7 @@ TEST_F(MainWindowTest, PathsArrivingWhileLoadingJoinTheRunningLoader) {
     m_questions.answer = toolkit::qt::Answer::Yes;
     window().clearList();
     ASSERT_EQ(window().model().rowCount(), 0);
-    window().addPaths(big);
+    window().addPaths({big});
     QTest::keyClick(&window(), Qt::Key_Escape);
     ASSERT_TRUE(waitUntil([&] { return !window().loader().busy(); }));
     EXPECT_LT(window().model().rowCount(), 3000);
