@@ -345,6 +345,21 @@ std::uint64_t estimateDecodeBytes(const std::string& path) {
 }
 
 bool readImageSize(const std::string& path, ImageRect& out) {
+    // Most files carry their size in the first bytes: read only those when the header answers.
+    // Only signatures that win before the TGA footer test qualify, since that test looks at the
+    // end of the file, which a head does not hold.
+    const auto info = platform::fileInfo(path);
+    if (info && !info->isDirectory && info->size > kHeadBytes && info->size <= readLimit() &&
+        platform::isRegularFile(path)) {
+        const std::vector<std::uint8_t> head = readHead(path);
+        const ContentType type = contentTypeOf(head);
+        if (type == ContentJpeg || type == ContentPng || type == ContentGif89 ||
+            type == ContentBmp) {
+            detail::ByteReader r(head);
+            const Size s = headerSize(r, type);
+            if (s.width != 0 && s.height != 0) return finish(s, out);
+        }
+    }
     const auto bytes = readForDecoding(path);
     if (!bytes) {
         out = ImageRect{};

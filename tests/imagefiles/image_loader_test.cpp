@@ -121,6 +121,34 @@ TEST(SizeReader, HeaderRulesAndLimits) {
     EXPECT_FALSE(readImageSizeFromBytes({}, rect));
 }
 
+TEST(SizeReader, LargeFilesGiveTheSameSizeWhereverTheHeaderLies) {
+    // Files past the head size: the header in the head is read without the rest; a frame
+    // marker beyond the head (after long application segments) still gives the size.
+    test::TempDir dir;
+    const Bytes jpeg = test::readBytes(test::testdata("jpeg/hopper.jpg"));
+    const toolkit::Image decoded = loadImageFile(test::testdata("jpeg/hopper.jpg"), -1);
+    ASSERT_FALSE(decoded.empty());
+    Bytes padded = jpeg; // header first, a long tail of junk after the image
+    padded.resize(jpeg.size() + (std::size_t{400} << 10), 0x55);
+    Bytes segments(jpeg.begin(), jpeg.begin() + 2); // 6 COM segments of 65535 bytes first
+    for (int i = 0; i < 6; ++i) {
+        segments.insert(segments.end(), {0xFF, 0xFE, 0xFF, 0xFF});
+        segments.insert(segments.end(), 65533, 'c');
+    }
+    segments.insert(segments.end(), jpeg.begin() + 2, jpeg.end());
+    const struct {
+        const char* name;
+        const Bytes& bytes;
+    } cases[] = {{"padded.jpg", padded}, {"segments.jpg", segments}};
+    for (const auto& c : cases) {
+        test::writeBytes(dir.file(c.name), c.bytes);
+        ImageRect rect;
+        EXPECT_TRUE(readImageSize(dir.file(c.name), rect)) << c.name;
+        EXPECT_EQ(rect.width, decoded.width()) << c.name;
+        EXPECT_EQ(rect.height, decoded.height()) << c.name;
+    }
+}
+
 TEST(BmpDecoder, BitFieldsRunLengthAndLimits) {
     // 2x2, 16-bit 5-6-5 bit fields, bottom-up: widening repeats bits so 31 becomes 255.
     Bytes b(14 + 40 + 12 + 8, 0);
