@@ -15,6 +15,7 @@
 #include "imagefiles/general_decoder.h"
 #include "imagefiles/gif_decoder.h"
 #include "imagefiles/ico_decoder.h"
+#include "imagefiles/jpeg_decoder.h"
 #include "imagefiles/pcx_decoder.h"
 #include "imagefiles/pnm_decoder.h"
 #include "imagefiles/tga_decoder.h"
@@ -297,9 +298,7 @@ std::optional<std::vector<std::uint8_t>> readForDecoding(const std::string& path
     return platform::readFile(path, readLimit());
 }
 
-} // namespace
-
-toolkit::Image loadImageFile(const std::string& path, int formatKind, bool includeVideos) {
+toolkit::Image load(const std::string& path, int formatKind, bool includeVideos, int reduction) {
     if (formatKind == FormatNone) formatKind = detectFormatByExtension(path, includeVideos);
     if (formatKind == FormatNone || formatKind == FormatVideo) return {};
     const auto bytes = readForDecoding(path);
@@ -318,8 +317,24 @@ toolkit::Image loadImageFile(const std::string& path, int formatKind, bool inclu
     case FormatIco:
         return decodeIco(data);
     default:
+        // The general decoder goes by content; only JPEG content decodes reduced.
+        if (reduction > 1 && data.size() >= 3 && data[0] == 0xFF && data[1] == 0xD8 &&
+            data[2] == 0xFF) {
+            return decodeJpegScaled(data, reduction);
+        }
         return decodeGeneral(data);
     }
+}
+
+} // namespace
+
+toolkit::Image loadImageFile(const std::string& path, int formatKind, bool includeVideos) {
+    return load(path, formatKind, includeVideos, 1);
+}
+
+toolkit::Image loadImageFileReduced(const std::string& path, int formatKind, int reduction,
+                                    bool includeVideos) {
+    return load(path, formatKind, includeVideos, reduction);
 }
 
 bool readImageSizeFromBytes(Bytes bytes, ImageRect& out) {

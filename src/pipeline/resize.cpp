@@ -458,4 +458,22 @@ bool scaleImage(ScaleRequest& request) {
     return true;
 }
 
+int largestDctReduction(int srcWidth, int srcHeight, const ScaleRequest& request) {
+    if (srcWidth < 1 || srcHeight < 1) return 1;
+    ScaleRequest measure = request;
+    measure.measureOnly = 1;
+    measure.image = nullptr;
+    measure.knownWidth = srcWidth;
+    measure.knownHeight = srcHeight;
+    if (!scaleImage(measure) || measure.newWidth < 1 || measure.newHeight < 1) return 1;
+    const std::int64_t minWidth = 2 * std::int64_t(measure.newWidth);
+    const std::int64_t minHeight = 2 * std::int64_t(measure.newHeight);
+    for (int reduction = 8; reduction > 1; reduction /= 2) {
+        const std::int64_t w = (std::int64_t(srcWidth) + reduction - 1) / reduction;
+        const std::int64_t h = (std::int64_t(srcHeight) + reduction - 1) / reduction;
+        if (w >= minWidth && h >= minHeight) return reduction;
+    }
+    return 1;
+}
+
 } // namespace quill::pipeline

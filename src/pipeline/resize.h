@@ -46,4 +46,12 @@ struct ScaleRequest {
 /// 1, a size beyond the image limit or no memory.
 [[nodiscard]] bool resizeImageSmooth(toolkit::Image& image, int width, int height);
 
+/// The strongest reduction (1, 2, 4 or 8) by which a JPEG of srcWidth x srcHeight may be decoded
+/// in the library's DCT before `request` resizes it: the reduced image, ceil(side / reduction) on
+/// each side, stays at least twice the request's result on both sides, so the cubic pass that
+/// follows still does most of the reduction. 1 when the request does not reduce by that much or
+/// cannot be measured. Only the size fields of `request` count (it is measured, never applied);
+/// the caller resizes the reduced image to the size the request gives for the full image.
+[[nodiscard]] int largestDctReduction(int srcWidth, int srcHeight, const ScaleRequest& request);
+
 } // namespace quill::pipeline

@@ -61,6 +61,31 @@ TEST(LoadDispatch, ExtensionDecidesNotContent) {
     EXPECT_FALSE(loadImageFile(dir.file("png.gif"), FormatPng).empty());
 }
 
+TEST(LoadDispatch, ReducedLoadsScaleOnlyJpegContent) {
+    const std::string jpeg = test::testdata("jpeg/hopper.jpg");
+    const std::string png = test::testdata("png/basn2c08.png");
+    const toolkit::Image full = loadImageFile(jpeg, -1);
+    const toolkit::Image fullPng = loadImageFile(png, -1);
+    ASSERT_FALSE(full.empty());
+    ASSERT_FALSE(fullPng.empty());
+    const struct {
+        const std::string& path;
+        int reduction;
+        int width, height;
+    } cases[] = {
+        {jpeg, 2, (full.width() + 1) / 2, (full.height() + 1) / 2},
+        {jpeg, 4, (full.width() + 3) / 4, (full.height() + 3) / 4},
+        {jpeg, 8, (full.width() + 7) / 8, (full.height() + 7) / 8},
+        {jpeg, 3, full.width(), full.height()}, // not a DCT reduction: full size
+        {png, 2, fullPng.width(), fullPng.height()},
+    };
+    for (const auto& c : cases) {
+        const toolkit::Image image = loadImageFileReduced(c.path, -1, c.reduction);
+        EXPECT_EQ(image.width(), c.width) << c.path << " / " << c.reduction;
+        EXPECT_EQ(image.height(), c.height) << c.path << " / " << c.reduction;
+    }
+}
+
 TEST(PngColorKey, KeyAppliesToOpaqueImagesOnlyWhenTrnsFollowsIhdr) {
     test::TempDir dir;
     Bytes head(50, 0);

@@ -39,6 +39,40 @@ TEST(ScaleImage, ComputesTheNewSize) {
     }
 }
 
+TEST(LargestDctReduction, KeepsTheReducedImageTwiceTheResult) {
+    struct Case {
+        int srcWidth, srcHeight;
+        ScaleRequest request; // basis, axis, limit, stretch and targets count
+        int expected;
+    };
+    auto fit = [](float x, float y) { return ScaleRequest{0, {}, 0, 0, 0, 0, 0, 0, x, y}; };
+    ScaleRequest stretched = fit(1000, 100);
+    stretched.stretch = 1;
+    ScaleRequest widthOnly = fit(500, 0);
+    widthOnly.axis = 1;
+    ScaleRequest neverReduce = fit(320, 240);
+    neverReduce.limit = 2;
+    ScaleRequest percent = fit(0.1f, 0.1f);
+    percent.basis = 1;
+    const Case cases[] = {
+        {4000, 3000, fit(1024, 768), 1}, // 1/2 gives 2000 x 1500, short of 2048 x 1536
+        {4000, 3000, fit(800, 600), 2},  // 2000 x 1500 >= 1600 x 1200; 1000 x 750 is not
+        {4000, 3000, fit(320, 240), 4},  // 1000 x 750 >= 640 x 480; 500 x 375 is not
+        {6000, 4000, fit(320, 240), 8},  // result 320 x 213: 750 x 500 >= 640 x 426
+        {4000, 3000, stretched, 2},      // 2000 >= 2000 wide; 1/4 gives 1000 < 2000
+        {3998, 2998, widthOnly, 4},      // 500 x 375; the decoder rounds up: 1000 x 750
+        {4000, 3000, percent, 4},        // 400 x 300: 1000 x 750 >= 800 x 600
+        {640, 480, fit(1024, 768), 1},   // enlarging
+        {4000, 3000, neverReduce, 1},    // the size stays
+        {0, 3000, fit(320, 240), 1},     // nothing to measure
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(largestDctReduction(c.srcWidth, c.srcHeight, c.request), c.expected)
+            << c.srcWidth << "x" << c.srcHeight << " -> " << c.request.targetX << "x"
+            << c.request.targetY;
+    }
+}
+
 TEST(ScaleImage, ResamplesOnlyWhenTheSizeChanges) {
     Image image(640, 480, PixelFormat::Bgr24);
     const std::uint8_t* pixels = image.data();
