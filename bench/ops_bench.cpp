@@ -15,6 +15,7 @@
 #include "imagefiles/image_loader.h"
 #include "pipeline/canvas.h"
 #include "pipeline/crop_trim.h"
+#include "pipeline/detail/resize_kernel.h"
 #include "pipeline/resize.h"
 #include "pipeline/rotate.h"
 #include "pipeline/tone.h"
@@ -96,6 +97,21 @@ void BM_Resize32To1024x768(benchmark::State& state) {
 }
 void BM_Resize24Half(benchmark::State& state) {
     resizeTo(state, photo(), 2000, 1500);
+}
+
+/// The resampler's kernels side by side: 0 plain C++, 1 SSE2, 2 AVX2; 24- and 32-bit.
+void BM_ResizeKernel(benchmark::State& state) {
+    const auto kernel = pl::detail::ResizeKernel(state.range(0));
+    const Image& source = state.range(1) ? photo32() : photo();
+    for (auto _ : state) {
+        state.PauseTiming();
+        Image image = source.clone();
+        state.ResumeTiming();
+        if (!pl::detail::resizeImageSmoothWith(image, 1024, 768, kernel))
+            state.SkipWithError("resize failed");
+        benchmark::DoNotOptimize(image.data());
+    }
+    setBytes(state, source);
 }
 
 void BM_Tone(benchmark::State& state, pl::ToneKind kind, double value, bool alpha) {
@@ -180,6 +196,7 @@ BENCHMARK(BM_FreshImage)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Resize24To1024x768)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_Resize32To1024x768)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_Resize24Half)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_ResizeKernel)->ArgsProduct({{0, 1, 2}, {0, 1}})->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(BM_Tone, Brightness24, pl::ToneKind::Brightness, 0.2, false)
     ->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(BM_Tone, Saturation24, pl::ToneKind::Saturation, 1.3, false)
