@@ -9,6 +9,7 @@
 #include <cstring>
 #include <fstream>
 #include <string>
+#include <vector>
 
 #include <benchmark/benchmark.h>
 
@@ -122,6 +123,26 @@ void BM_Tone(benchmark::State& state, pl::ToneKind kind, double value, bool alph
     setBytes(state, image);
 }
 
+/// The adjust preset's four steps (brightness, saturation, contrast, gamma): one after the
+/// other (0) or as one chain in one pass (1).
+void BM_ToneSteps(benchmark::State& state) {
+    Image image = photo().clone();
+    const std::vector<pl::ToneAdjustment> tones{pl::ToneAdjustment(pl::ToneKind::Brightness, 0.1),
+                                                pl::ToneAdjustment(pl::ToneKind::Saturation, 1.2),
+                                                pl::ToneAdjustment(pl::ToneKind::Contrast, 0.1),
+                                                pl::ToneAdjustment(pl::ToneKind::Gamma, 1.2)};
+    const pl::ToneChain chain(tones, nullptr);
+    for (auto _ : state) {
+        if (state.range(0)) {
+            if (!chain.apply(image)) state.SkipWithError("tone failed");
+        } else {
+            for (const auto& tone : tones)
+                if (!tone.apply(image)) state.SkipWithError("tone failed");
+        }
+    }
+    setBytes(state, image);
+}
+
 void BM_Offsets(benchmark::State& state) {
     Image image = photo().clone();
     const pl::ChannelOffsets offsets(20, -10, 5);
@@ -209,6 +230,7 @@ BENCHMARK_CAPTURE(BM_Tone, Brightness32, pl::ToneKind::Brightness, 0.2, true)
 BENCHMARK_CAPTURE(BM_Tone, Saturation32, pl::ToneKind::Saturation, 1.3, true)
     ->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Offsets)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ToneSteps)->DenseRange(0, 1)->Unit(benchmark::kMillisecond);
 // Modes: 1 quarter turn clockwise, 2 half turn, 3 mirror, 5 transpose; 24- and 32-bit.
 BENCHMARK(BM_Rotate)->ArgsProduct({{1, 2, 3, 5}, {0, 1}})->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_AutoTrimPhoto)->Unit(benchmark::kMillisecond);
