@@ -1,5 +1,9 @@
-// Writes a portable presets file for the batch benchmark: preset 0 fits every image into
-// 1024 x 768 (aspect ratio kept) and writes JPEG quality 8 into the given folder.
+// Writes a portable presets file for the batch benchmark, every preset writing JPEG quality 8
+// into the given folder:
+//   preset 0 fits every image into 1024 x 768 (aspect ratio kept);
+//   preset 1 adjusts brightness 110, saturation 120, contrast 110 and gamma 120 at full size;
+//   preset 2 only converts (PNG sources to JPEG);
+//   preset 3 is preset 0 writing PNG, for the quality guard.
 //   make_batch_presets PRESETS_FILE OUTPUT_DIR/
 #include "settings/preset.h"
 #include "settings/setting_files.h"
@@ -13,20 +17,46 @@ int main(int argc, char** argv) {
         return 2;
     }
     using namespace quill;
-    settings::Preset preset = settings::defaultPreset(0, "Benchmark");
-    preset.convertFormat = 0;
-    preset.resizeEnabled = 1;
-    preset.resizeMode = 0;
-    preset.resizeWidth = 1024;
-    preset.resizeHeight = 768;
-    preset.resizeOption = 1;
-    preset.resizeLimits = 3;
-    preset.qualityEnabled = 1;
-    preset.quality = 8;
-    preset.outputDirEnabled = 1;
-    preset.outputDirPattern = platform::withTrailingSeparator(argv[2]);
+    auto jpegInto = [&](int index, const char* name) {
+        settings::Preset preset = settings::defaultPreset(index, name);
+        preset.convertFormat = 1;
+        preset.outputFormat = 0;
+        preset.qualityEnabled = 1;
+        preset.quality = 8;
+        preset.outputDirEnabled = 1;
+        preset.outputDirPattern = platform::withTrailingSeparator(argv[2]);
+        return preset;
+    };
+    settings::Preset resize = jpegInto(0, "Resize");
+    resize.convertFormat = 0;
+    resize.resizeEnabled = 1;
+    resize.resizeMode = 0;
+    resize.resizeWidth = 1024;
+    resize.resizeHeight = 768;
+    resize.resizeOption = 1;
+    resize.resizeLimits = 3;
+
+    settings::Preset adjust = jpegInto(1, "Adjust");
+    adjust.convertFormat = 0;
+    adjust.brightnessEnabled = 1;
+    adjust.brightnessLevel = 110;
+    adjust.saturationEnabled = 1;
+    adjust.saturationLevel = 120;
+    adjust.contrastEnabled = 1;
+    adjust.contrastLevel = 110;
+    adjust.gammaEnabled = 1;
+    adjust.gammaLevel = 120;
+
+    settings::Preset convert = jpegInto(2, "Convert");
+
+    settings::Preset guard = resize;
+    guard.index = 3;
+    guard.name = "Resize to PNG";
+    guard.convertFormat = 1;
+    guard.outputFormat = 1;
+
     settings::PresetList list;
-    list.presets.push_back(preset);
+    list.presets = {resize, adjust, convert, guard};
     const auto bytes = settings::serializePresets(list);
     return platform::writeFileAtomically(argv[1], bytes) ? 0 : 1;
 }

@@ -9,12 +9,14 @@
 #include <cstring>
 #include <fstream>
 #include <string>
+#include <vector>
 
 #include <benchmark/benchmark.h>
 
 #include "imagefiles/image_loader.h"
 #include "pipeline/canvas.h"
 #include "pipeline/crop_trim.h"
+#include "pipeline/detail/resize_kernel.h"
 #include "pipeline/resize.h"
 #include "pipeline/rotate.h"
 #include "pipeline/tone.h"
@@ -98,11 +100,46 @@ void BM_Resize24Half(benchmark::State& state) {
     resizeTo(state, photo(), 2000, 1500);
 }
 
+/// The resampler's kernels side by side: 0 plain C++, 1 SSE2, 2 AVX2; 24- and 32-bit.
+void BM_ResizeKernel(benchmark::State& state) {
+    const auto kernel = pl::detail::ResizeKernel(state.range(0));
+    const Image& source = state.range(1) ? photo32() : photo();
+    for (auto _ : state) {
+        state.PauseTiming();
+        Image image = source.clone();
+        state.ResumeTiming();
+        if (!pl::detail::resizeImageSmoothWith(image, 1024, 768, kernel))
+            state.SkipWithError("resize failed");
+        benchmark::DoNotOptimize(image.data());
+    }
+    setBytes(state, source);
+}
+
 void BM_Tone(benchmark::State& state, pl::ToneKind kind, double value, bool alpha) {
     Image image = alpha ? photo32().clone() : photo().clone();
     const pl::ToneAdjustment adjustment(kind, value);
     for (auto _ : state)
         if (!adjustment.apply(image)) state.SkipWithError("tone failed");
+    setBytes(state, image);
+}
+
+/// The adjust preset's four steps (brightness, saturation, contrast, gamma): one after the
+/// other (0) or as one chain in one pass (1).
+void BM_ToneSteps(benchmark::State& state) {
+    Image image = photo().clone();
+    const std::vector<pl::ToneAdjustment> tones{pl::ToneAdjustment(pl::ToneKind::Brightness, 0.1),
+                                                pl::ToneAdjustment(pl::ToneKind::Saturation, 1.2),
+                                                pl::ToneAdjustment(pl::ToneKind::Contrast, 0.1),
+                                                pl::ToneAdjustment(pl::ToneKind::Gamma, 1.2)};
+    const pl::ToneChain chain(tones, nullptr);
+    for (auto _ : state) {
+        if (state.range(0)) {
+            if (!chain.apply(image)) state.SkipWithError("tone failed");
+        } else {
+            for (const auto& tone : tones)
+                if (!tone.apply(image)) state.SkipWithError("tone failed");
+        }
+    }
     setBytes(state, image);
 }
 
@@ -177,6 +214,7 @@ BENCHMARK(BM_FreshImage)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Resize24To1024x768)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_Resize32To1024x768)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_Resize24Half)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_ResizeKernel)->ArgsProduct({{0, 1, 2}, {0, 1}})->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(BM_Tone, Brightness24, pl::ToneKind::Brightness, 0.2, false)
     ->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(BM_Tone, Saturation24, pl::ToneKind::Saturation, 1.3, false)
@@ -189,6 +227,7 @@ BENCHMARK_CAPTURE(BM_Tone, Brightness32, pl::ToneKind::Brightness, 0.2, true)
 BENCHMARK_CAPTURE(BM_Tone, Saturation32, pl::ToneKind::Saturation, 1.3, true)
     ->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Offsets)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ToneSteps)->DenseRange(0, 1)->Unit(benchmark::kMillisecond);
 // Modes: 1 quarter turn clockwise, 2 half turn, 3 mirror, 5 transpose; 24- and 32-bit.
 BENCHMARK(BM_Rotate)->ArgsProduct({{1, 2, 3, 5}, {0, 1}})->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_AutoTrimPhoto)->Unit(benchmark::kMillisecond);

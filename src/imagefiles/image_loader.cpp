@@ -15,6 +15,7 @@
 #include "imagefiles/general_decoder.h"
 #include "imagefiles/gif_decoder.h"
 #include "imagefiles/ico_decoder.h"
+#include "imagefiles/jpeg_decoder.h"
 #include "imagefiles/pcx_decoder.h"
 #include "imagefiles/pnm_decoder.h"
 #include "imagefiles/tga_decoder.h"
@@ -296,9 +297,7 @@ std::optional<std::vector<std::uint8_t>> readForDecoding(const std::string& path
     return platform::readFile(path, readLimit());
 }
 
-} // namespace
-
-toolkit::Image loadImageFile(const std::string& path, int formatKind, bool includeVideos) {
+toolkit::Image load(const std::string& path, int formatKind, bool includeVideos, int reduction) {
     if (formatKind == FormatNone) formatKind = detectFormatByExtension(path, includeVideos);
     if (formatKind == FormatNone || formatKind == FormatVideo) return {};
     const auto bytes = readForDecoding(path);
@@ -317,8 +316,24 @@ toolkit::Image loadImageFile(const std::string& path, int formatKind, bool inclu
     case FormatIco:
         return decodeIco(data);
     default:
+        // The general decoder goes by content; only JPEG content decodes reduced.
+        if (reduction > 1 && data.size() >= 3 && data[0] == 0xFF && data[1] == 0xD8 &&
+            data[2] == 0xFF) {
+            return decodeJpegScaled(data, reduction);
+        }
         return decodeGeneral(data);
     }
+}
+
+} // namespace
+
+toolkit::Image loadImageFile(const std::string& path, int formatKind, bool includeVideos) {
+    return load(path, formatKind, includeVideos, 1);
+}
+
+toolkit::Image loadImageFileReduced(const std::string& path, int formatKind, int reduction,
+                                    bool includeVideos) {
+    return load(path, formatKind, includeVideos, reduction);
 }
 
 bool readImageSizeFromBytes(Bytes bytes, ImageRect& out) {
@@ -344,6 +359,21 @@ std::uint64_t estimateDecodeBytes(const std::string& path) {
 }
 
 bool readImageSize(const std::string& path, ImageRect& out) {
+    // Most files carry their size in the first bytes: read only those when the header answers.
+    // Only signatures that win before the TGA footer test qualify, since that test looks at the
+    // end of the file, which a head does not hold.
+    const auto info = platform::fileInfo(path);
+    if (info && !info->isDirectory && info->size > kHeadBytes && info->size <= readLimit() &&
+        platform::isRegularFile(path)) {
+        const std::vector<std::uint8_t> head = readHead(path);
+        const ContentType type = contentTypeOf(head);
+        if (type == ContentJpeg || type == ContentPng || type == ContentGif89 ||
+            type == ContentBmp) {
+            detail::ByteReader r(head);
+            const Size s = headerSize(r, type);
+            if (s.width != 0 && s.height != 0) return finish(s, out);
+        }
+    }
     const auto bytes = readForDecoding(path);
     if (!bytes) {
         out = ImageRect{};

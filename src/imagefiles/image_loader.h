@@ -28,6 +28,12 @@ inline constexpr std::uint64_t kMinimumFileSize = 35;
 [[nodiscard]] toolkit::Image loadImageFile(const std::string& path, int formatKind,
                                            bool includeVideos = false);
 
+/// loadImageFile, except that a file with JPEG content is decoded reduced in the library's DCT
+/// by `reduction` (2, 4 or 8; to ceil(width / reduction) x ceil(height / reduction)). Other
+/// content, and any other reduction, decodes at full size.
+[[nodiscard]] toolkit::Image loadImageFileReduced(const std::string& path, int formatKind,
+                                                  int reduction, bool includeVideos = false);
+
 /// Bytes that decoding the file at `path` and editing the image will hold at most: the file, and
 /// twice the image its header declares (the largest image any file may give when the header does
 /// not tell). 0 when the file will not be read at all (missing, not a regular file, too large).

@@ -44,8 +44,16 @@ void onProgress(j_common_ptr cinfo) {
 
 // The decode runs in two steps that each set their own jump point, so that no C++ object with a
 // destructor lives in a frame a longjmp leaves.
+/// How much smaller than the file to decode: a fixed reduction, or the strongest one that still
+/// gives at least a minimum size.
+struct Reduction {
+    int minWidth = 0;
+    int minHeight = 0;
+    unsigned denominator = 1;
+};
+
 bool readHeader(jpeg_decompress_struct& cinfo, ErrorManager& err,
-                std::span<const std::uint8_t> bytes, int minWidth = 0, int minHeight = 0) {
+                std::span<const std::uint8_t> bytes, Reduction reduction) {
     if (setjmp(err.jump)) return false;
     jpeg_mem_src(&cinfo, bytes.data(), static_cast<unsigned long>(bytes.size()));
     if (jpeg_read_header(&cinfo, TRUE) != JPEG_HEADER_OK) return false;
@@ -59,12 +67,15 @@ bool readHeader(jpeg_decompress_struct& cinfo, ErrorManager& err,
         cinfo.out_color_space = JCS_EXT_BGR;
         break;
     }
-    if (minWidth > 0 && minHeight > 0) {
+    if (reduction.denominator > 1) {
+        cinfo.scale_num = 1;
+        cinfo.scale_denom = reduction.denominator;
+    } else if (reduction.minWidth > 0 && reduction.minHeight > 0) {
         // The library's reduced decoding: the largest reduction that still gives at least the
         // requested size.
         for (unsigned denom = 8; denom > 1; denom /= 2) {
-            if ((cinfo.image_width + denom - 1) / denom >= unsigned(minWidth) &&
-                (cinfo.image_height + denom - 1) / denom >= unsigned(minHeight)) {
+            if ((cinfo.image_width + denom - 1) / denom >= unsigned(reduction.minWidth) &&
+                (cinfo.image_height + denom - 1) / denom >= unsigned(reduction.minHeight)) {
                 cinfo.scale_num = 1;
                 cinfo.scale_denom = denom;
                 break;
@@ -164,11 +175,9 @@ private:
 
 } // namespace
 
-toolkit::Image decodeJpeg(std::span<const std::uint8_t> bytes) {
-    return decodeJpegReduced(bytes, 0, 0);
-}
+namespace {
 
-toolkit::Image decodeJpegReduced(std::span<const std::uint8_t> bytes, int minWidth, int minHeight) {
+toolkit::Image decode(std::span<const std::uint8_t> bytes, Reduction reduction) {
     if (bytes.size() < 4) return {};
     jpeg_decompress_struct cinfo{};
     ErrorManager err{};
@@ -184,7 +193,7 @@ toolkit::Image decodeJpegReduced(std::span<const std::uint8_t> bytes, int minWid
     cinfo.progress = &progress;
     cinfo.mem->max_memory_to_use = long(detail::kDecodeMaxBytes);
 
-    if (!readHeader(cinfo, err, bytes, minWidth, minHeight)) return {};
+    if (!readHeader(cinfo, err, bytes, reduction)) return {};
     // The file, the image and the coefficient buffers must fit the decode budget together; what
     // does not is refused before anything large is allocated. The library's own limit then
     // covers whatever else it allocates (the scan counts the file does not declare up front).
@@ -212,6 +221,21 @@ toolkit::Image decodeJpegReduced(std::span<const std::uint8_t> bytes, int minWid
     decodeRows(cinfo, err, state);
     if (!state.anyRow) return {}; // failed before the first row: nothing to show
     return image;
+}
+
+} // namespace
+
+toolkit::Image decodeJpeg(std::span<const std::uint8_t> bytes) {
+    return decode(bytes, Reduction{});
+}
+
+toolkit::Image decodeJpegReduced(std::span<const std::uint8_t> bytes, int minWidth, int minHeight) {
+    return decode(bytes, Reduction{minWidth, minHeight});
+}
+
+toolkit::Image decodeJpegScaled(std::span<const std::uint8_t> bytes, int reduction) {
+    const bool valid = reduction == 2 || reduction == 4 || reduction == 8;
+    return decode(bytes, Reduction{0, 0, valid ? unsigned(reduction) : 1u});
 }
 
 } // namespace quill::imagefiles

@@ -19,4 +19,8 @@ namespace quill::imagefiles {
 [[nodiscard]] toolkit::Image decodeJpegReduced(std::span<const std::uint8_t> bytes, int minWidth,
                                                int minHeight);
 
+/// decodeJpeg reduced by a fixed factor in the library's DCT: `reduction` 2, 4 or 8 gives
+/// ceil(width / reduction) x ceil(height / reduction); any other value decodes at full size.
+[[nodiscard]] toolkit::Image decodeJpegScaled(std::span<const std::uint8_t> bytes, int reduction);
+
 } // namespace quill::imagefiles

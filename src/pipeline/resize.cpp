@@ -5,9 +5,12 @@
 // intermediate image of 8-bit channels. The intermediate image is streamed a few rows at a time
 // rather than held whole, so it stays in cache. Each pass precomputes, for every destination
 // index, the first source index and the filter weights (a contribution table) as 16-bit
-// fixed-point numbers, so the inner loops are integer multiply-adds (SSE2 where available) over
-// whole rows.
+// fixed-point numbers, so the inner loops are integer multiply-adds over whole rows: AVX2 where
+// the processor has it (checked at run time), else SSE2, else plain C++. All three compute the
+// same integer sums, so every machine gives the same bytes.
 #include "pipeline/resize.h"
+
+#include "pipeline/detail/resize_kernel.h"
 
 #include <algorithm>
 #include <cmath>
@@ -18,6 +21,10 @@
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
+#endif
+#if defined(__x86_64__) && defined(__GNUC__)
+#include <immintrin.h>
+#define QUILL_HAVE_AVX2_KERNEL 1
 #endif
 
 namespace quill::pipeline {
@@ -159,11 +166,38 @@ inline std::uint8_t clampToByte(int v) {
 // 4-byte pixels, so that 24- and 32-bit images share one kernel and the padded taps never read
 // outside the buffer.
 
-void filterRow(const std::uint8_t* line, const Contributions& table, int dstWidth, int bpp,
-               std::uint8_t* out) {
+void filterRowScalar(const std::uint8_t* line, const Contributions& table, int dstWidth, int bpp,
+                     std::uint8_t* out) {
     const int taps = table.taps;
     const int bits = table.bits;
+    const int rounding = 1 << (bits - 1);
+    for (int x = 0; x < dstWidth; ++x) {
+        const std::uint8_t* p = line + std::size_t(table.first[std::size_t(x)]) * 4;
+        const std::int16_t* w = table.weights.data() + std::size_t(x) * std::size_t(taps);
+        int acc[4] = {rounding, rounding, rounding, rounding};
+        for (int k = 0; k < taps; ++k, p += 4)
+            for (int c = 0; c < 4; ++c)
+                acc[c] += w[k] * p[c];
+        std::uint8_t* d = out + std::size_t(x) * std::size_t(bpp);
+        for (int c = 0; c < bpp; ++c)
+            d[c] = clampToByte(acc[c] >> bits);
+    }
+}
+
 #if defined(__SSE2__)
+/// Rounds, shifts and saturates the four channel sums of one pixel and stores `bpp` bytes.
+inline void storePixel(__m128i acc, __m128i shift, int bpp, std::uint8_t* d) {
+    acc = _mm_sra_epi32(acc, shift);
+    acc = _mm_packs_epi32(acc, acc);
+    acc = _mm_packus_epi16(acc, acc);
+    const std::uint32_t pixel = std::uint32_t(_mm_cvtsi128_si32(acc));
+    std::memcpy(d, &pixel, std::size_t(bpp));
+}
+
+void filterRowSse2(const std::uint8_t* line, const Contributions& table, int dstWidth, int bpp,
+                   std::uint8_t* out) {
+    const int taps = table.taps;
+    const int bits = table.bits;
     const __m128i zero = _mm_setzero_si128();
     const __m128i rounding = _mm_set1_epi32(1 << (bits - 1));
     const __m128i shift = _mm_cvtsi32_si128(bits);
@@ -183,34 +217,83 @@ void filterRow(const std::uint8_t* line, const Contributions& table, int dstWidt
             acc = _mm_add_epi32(acc, _mm_madd_epi16(_mm_unpacklo_epi8(pairs, zero), w01));
             acc = _mm_add_epi32(acc, _mm_madd_epi16(_mm_unpackhi_epi8(pairs, zero), w23));
         }
-        acc = _mm_sra_epi32(acc, shift);
-        acc = _mm_packs_epi32(acc, acc);
-        acc = _mm_packus_epi16(acc, acc);
-        const std::uint32_t pixel = std::uint32_t(_mm_cvtsi128_si32(acc));
-        std::memcpy(out + std::size_t(x) * std::size_t(bpp), &pixel, std::size_t(bpp));
+        storePixel(acc, shift, bpp, out + std::size_t(x) * std::size_t(bpp));
     }
-#else
-    const int rounding = 1 << (bits - 1);
+}
+#endif
+
+#if defined(QUILL_HAVE_AVX2_KERNEL)
+/// The SSE2 row kernel eight taps at a time: each 128-bit lane does the work of one SSE2 step
+/// (taps 0..3 in the low lane, 4..7 in the high one), and the lanes are added at the end.
+__attribute__((target("avx2"))) void filterRowAvx2(const std::uint8_t* line,
+                                                   const Contributions& table, int dstWidth,
+                                                   int bpp, std::uint8_t* out) {
+    const int taps = table.taps;
+    const int bits = table.bits;
+    const __m256i zero = _mm256_setzero_si256();
+    const __m128i rounding = _mm_set1_epi32(1 << (bits - 1));
+    const __m128i shift = _mm_cvtsi32_si128(bits);
+    // Weight pairs (w0 w1)(w2 w3)(w4 w5)(w6 w7) spread to lanes: d0 d1 d0 d1 | d2 d3 d2 d3.
+    const __m256i spread = _mm256_setr_epi32(0, 1, 0, 1, 2, 3, 2, 3);
     for (int x = 0; x < dstWidth; ++x) {
         const std::uint8_t* p = line + std::size_t(table.first[std::size_t(x)]) * 4;
         const std::int16_t* w = table.weights.data() + std::size_t(x) * std::size_t(taps);
-        int acc[4] = {rounding, rounding, rounding, rounding};
-        for (int k = 0; k < taps; ++k, p += 4)
-            for (int c = 0; c < 4; ++c)
-                acc[c] += w[k] * p[c];
-        std::uint8_t* d = out + std::size_t(x) * std::size_t(bpp);
-        for (int c = 0; c < bpp; ++c)
-            d[c] = clampToByte(acc[c] >> bits);
+        __m256i acc = zero;
+        int k = 0;
+        for (; k + 8 <= taps; k += 8, p += 32, w += 8) {
+            __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
+            v = _mm256_shuffle_epi32(v, _MM_SHUFFLE(3, 1, 2, 0));
+            const __m256i pairs = _mm256_unpacklo_epi8(v, _mm256_srli_si256(v, 8));
+            const __m256i wv = _mm256_permutevar8x32_epi32(
+                _mm256_castsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(w))),
+                spread);
+            const __m256i w01 = _mm256_shuffle_epi32(wv, _MM_SHUFFLE(0, 0, 0, 0));
+            const __m256i w23 = _mm256_shuffle_epi32(wv, _MM_SHUFFLE(1, 1, 1, 1));
+            acc = _mm256_add_epi32(acc, _mm256_madd_epi16(_mm256_unpacklo_epi8(pairs, zero), w01));
+            acc = _mm256_add_epi32(acc, _mm256_madd_epi16(_mm256_unpackhi_epi8(pairs, zero), w23));
+        }
+        __m128i sum = _mm_add_epi32(_mm256_castsi256_si128(acc), _mm256_extracti128_si256(acc, 1));
+        sum = _mm_add_epi32(sum, rounding);
+        if (k < taps) { // four taps left over
+            __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+            v = _mm_shuffle_epi32(v, _MM_SHUFFLE(3, 1, 2, 0));
+            const __m128i pairs = _mm_unpacklo_epi8(v, _mm_srli_si128(v, 8));
+            const __m128i wv = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(w));
+            const __m128i z = _mm_setzero_si128();
+            sum =
+                _mm_add_epi32(sum, _mm_madd_epi16(_mm_unpacklo_epi8(pairs, z),
+                                                  _mm_shuffle_epi32(wv, _MM_SHUFFLE(0, 0, 0, 0))));
+            sum =
+                _mm_add_epi32(sum, _mm_madd_epi16(_mm_unpackhi_epi8(pairs, z),
+                                                  _mm_shuffle_epi32(wv, _MM_SHUFFLE(1, 1, 1, 1))));
+        }
+        storePixel(sum, shift, bpp, out + std::size_t(x) * std::size_t(bpp));
     }
+}
 #endif
+
+void filterRow(const std::uint8_t* line, const Contributions& table, int dstWidth, int bpp,
+               std::uint8_t* out, detail::ResizeKernel kernel) {
+    switch (kernel) {
+#if defined(QUILL_HAVE_AVX2_KERNEL)
+    case detail::ResizeKernel::Avx2:
+        return filterRowAvx2(line, table, dstWidth, bpp, out);
+#endif
+#if defined(__SSE2__)
+    case detail::ResizeKernel::Sse2:
+        return filterRowSse2(line, table, dstWidth, bpp, out);
+#endif
+    default:
+        return filterRowScalar(line, table, dstWidth, bpp, out);
+    }
 }
 
 /// Filters single rows along their length. Holds the widened, padded copy of the row being
 /// filtered, allocated once per pass.
 class RowFilter {
 public:
-    RowFilter(const Contributions& table, int srcWidth, int bpp)
-        : m_table(table), m_srcWidth(srcWidth), m_bpp(bpp),
+    RowFilter(const Contributions& table, int srcWidth, int bpp, detail::ResizeKernel kernel)
+        : m_table(table), m_srcWidth(srcWidth), m_bpp(bpp), m_kernel(kernel),
           // Room for the padded taps of the last destination pixels and the 16-byte reads.
           m_buffer(std::size_t(srcWidth) + std::size_t(table.taps) + 4, 0) {}
 
@@ -232,13 +315,14 @@ public:
                                               (std::uint32_t(last[2]) << 16);
         }
         filterRow(reinterpret_cast<const std::uint8_t*>(m_buffer.data()), m_table, dstWidth, m_bpp,
-                  out);
+                  out, m_kernel);
     }
 
 private:
     const Contributions& m_table;
     int m_srcWidth;
     int m_bpp;
+    detail::ResizeKernel m_kernel;
     std::vector<std::uint32_t> m_buffer;
 };
 
@@ -246,14 +330,57 @@ private:
 // Column pass: every destination row is a weighted sum of whole source rows, computed over the
 // row's bytes regardless of the pixel layout.
 
-void filterColumns(const std::uint8_t* const* rows, const std::int16_t* weights, int count,
-                   int bits, std::size_t bytes, std::uint8_t* out) {
+#if defined(QUILL_HAVE_AVX2_KERNEL)
+/// The column kernel 32 bytes at a time. The byte interleaves and packs work within 128-bit
+/// lanes and undo each other, so the bytes come out in their order.
+__attribute__((target("avx2"))) std::size_t
+filterColumnsAvx2(const std::uint8_t* const* rows, const std::int16_t* weights, int count, int bits,
+                  std::size_t bytes, std::uint8_t* out) {
+    const __m256i zero = _mm256_setzero_si256();
+    const __m256i rounding = _mm256_set1_epi32(1 << (bits - 1));
+    const __m128i shift = _mm_cvtsi32_si128(bits);
     std::size_t b = 0;
+    for (; b + 32 <= bytes; b += 32) {
+        __m256i acc0 = rounding, acc1 = rounding, acc2 = rounding, acc3 = rounding;
+        for (int k = 0; k < count; k += 2) {
+            const bool pair = k + 1 < count;
+            const __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(rows[k] + b));
+            const __m256i c =
+                pair ? _mm256_loadu_si256(reinterpret_cast<const __m256i*>(rows[k + 1] + b)) : zero;
+            const std::uint32_t w0 = std::uint16_t(weights[k]);
+            const std::uint32_t w1 = pair ? std::uint16_t(weights[k + 1]) : 0u;
+            const __m256i w = _mm256_set1_epi32(int(w0 | (w1 << 16)));
+            const __m256i lo = _mm256_unpacklo_epi8(a, c);
+            const __m256i hi = _mm256_unpackhi_epi8(a, c);
+            acc0 = _mm256_add_epi32(acc0, _mm256_madd_epi16(_mm256_unpacklo_epi8(lo, zero), w));
+            acc1 = _mm256_add_epi32(acc1, _mm256_madd_epi16(_mm256_unpackhi_epi8(lo, zero), w));
+            acc2 = _mm256_add_epi32(acc2, _mm256_madd_epi16(_mm256_unpacklo_epi8(hi, zero), w));
+            acc3 = _mm256_add_epi32(acc3, _mm256_madd_epi16(_mm256_unpackhi_epi8(hi, zero), w));
+        }
+        acc0 = _mm256_sra_epi32(acc0, shift);
+        acc1 = _mm256_sra_epi32(acc1, shift);
+        acc2 = _mm256_sra_epi32(acc2, shift);
+        acc3 = _mm256_sra_epi32(acc3, shift);
+        const __m256i packed =
+            _mm256_packus_epi16(_mm256_packs_epi32(acc0, acc1), _mm256_packs_epi32(acc2, acc3));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + b), packed);
+    }
+    return b;
+}
+#endif
+
+void filterColumns(const std::uint8_t* const* rows, const std::int16_t* weights, int count,
+                   int bits, std::size_t bytes, std::uint8_t* out, detail::ResizeKernel kernel) {
+    std::size_t b = 0;
+#if defined(QUILL_HAVE_AVX2_KERNEL)
+    if (kernel == detail::ResizeKernel::Avx2)
+        b = filterColumnsAvx2(rows, weights, count, bits, bytes, out);
+#endif
 #if defined(__SSE2__)
     const __m128i zero = _mm_setzero_si128();
     const __m128i rounding = _mm_set1_epi32(1 << (bits - 1));
     const __m128i shift = _mm_cvtsi32_si128(bits);
-    for (; b + 16 <= bytes; b += 16) {
+    for (; kernel != detail::ResizeKernel::Scalar && b + 16 <= bytes; b += 16) {
         __m128i acc0 = rounding, acc1 = rounding, acc2 = rounding, acc3 = rounding;
         for (int k = 0; k < count; k += 2) {
             const bool pair = k + 1 < count;
@@ -322,7 +449,7 @@ float clampFactor(float value) {
 
 namespace {
 
-bool resample(Image& image, int width, int height) {
+bool resample(Image& image, int width, int height, detail::ResizeKernel kernel) {
     const int srcW = image.width();
     const int srcH = image.height();
     if (width == srcW && height == srcH) return true;
@@ -342,7 +469,7 @@ bool resample(Image& image, int width, int height) {
     Image out(width, height, image.format());
     if (out.empty()) return false;
     const int bpp = image.bytesPerPixel();
-    RowFilter rowFilter(columns, srcW, bpp);
+    RowFilter rowFilter(columns, srcW, bpp, kernel);
     std::vector<const std::uint8_t*> taps(std::size_t(rows.taps));
     // Rows first when that makes the intermediate image the smaller one.
     if (std::int64_t(width) * srcH <= std::int64_t(srcW) * height) {
@@ -371,7 +498,7 @@ bool resample(Image& image, int width, int height) {
             }
             filterColumns(taps.data(),
                           rows.weights.data() + std::size_t(y) * std::size_t(rows.taps), count,
-                          rows.bits, rowBytes, out.row(y));
+                          rows.bits, rowBytes, out.row(y), kernel);
         }
     } else {
         // Columns first: each intermediate row (srcW x 1) is filtered along its length at once.
@@ -384,7 +511,7 @@ bool resample(Image& image, int width, int height) {
                 taps[std::size_t(k)] = src.row(first + k);
             filterColumns(taps.data(),
                           rows.weights.data() + std::size_t(y) * std::size_t(rows.taps), count,
-                          rows.bits, rowBytes, middle.data());
+                          rows.bits, rowBytes, middle.data(), kernel);
             rowFilter.filter(middle.data(), out.row(y), width);
         }
     }
@@ -394,15 +521,36 @@ bool resample(Image& image, int width, int height) {
 
 } // namespace
 
-bool resizeImageSmooth(Image& image, int width, int height) {
+namespace detail {
+
+ResizeKernel bestResizeKernel() {
+#if defined(QUILL_HAVE_AVX2_KERNEL)
+    static const bool avx2 = __builtin_cpu_supports("avx2");
+    if (avx2) return ResizeKernel::Avx2;
+#endif
+#if defined(__SSE2__)
+    return ResizeKernel::Sse2;
+#else
+    return ResizeKernel::Scalar;
+#endif
+}
+
+bool resizeImageSmoothWith(Image& image, int width, int height, ResizeKernel kernel) {
     if (image.empty() || width < 1 || height < 1) return false;
+    if (kernel > bestResizeKernel()) kernel = bestResizeKernel();
     // The tables and buffers are plain vectors; running out of memory is a failed step, not an
     // exception for the caller.
     try {
-        return resample(image, width, height);
+        return resample(image, width, height, kernel);
     } catch (const std::bad_alloc&) {
         return false;
     }
+}
+
+} // namespace detail
+
+bool resizeImageSmooth(Image& image, int width, int height) {
+    return detail::resizeImageSmoothWith(image, width, height, detail::bestResizeKernel());
 }
 
 std::optional<ScaledSize> measureScale(const ScaleRequest& request, int w, int h) {
@@ -452,6 +600,21 @@ bool scaleImage(Image& image, const ScaleRequest& request) {
     if (!size) return false;
     if (size->width == image.width() && size->height == image.height()) return true;
     return resizeImageSmooth(image, size->width, size->height);
+}
+
+int largestDctReduction(int srcWidth, int srcHeight, const ScaleRequest& request) {
+    const auto target = measureScale(request, srcWidth, srcHeight);
+    if (!target || target->width < 1 || target->height < 1) return 1;
+    // The reduced decode must keep kDctReductionMargin times the target on both sides, so that
+    // the cubic pass still has several source pixels per output pixel.
+    const double minWidth = kDctReductionMargin * target->width;
+    const double minHeight = kDctReductionMargin * target->height;
+    for (int reduction = 8; reduction > 1; reduction /= 2) {
+        const std::int64_t w = (std::int64_t(srcWidth) + reduction - 1) / reduction;
+        const std::int64_t h = (std::int64_t(srcHeight) + reduction - 1) / reduction;
+        if (double(w) >= minWidth && double(h) >= minHeight) return reduction;
+    }
+    return 1;
 }
 
 } // namespace quill::pipeline

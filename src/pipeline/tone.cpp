@@ -144,6 +144,74 @@ bool ChannelOffsets::apply(Image& image) const {
     return true;
 }
 
+ToneChain::ToneChain(std::span<const ToneAdjustment> tones, const ChannelOffsets* offsets) {
+    auto identity = [] {
+        Stage stage;
+        for (int c = 0; c < 256; ++c)
+            stage.blue[std::size_t(c)] = stage.green[std::size_t(c)] = stage.red[std::size_t(c)] =
+                std::uint8_t(c);
+        return stage;
+    };
+    m_stages.push_back(identity());
+    for (const ToneAdjustment& tone : tones) {
+        if (!tone.m_valid) m_valid = false;
+        Stage& last = m_stages.back();
+        if (tone.m_saturation) {
+            last.mix = true;
+            last.mixRed = tone.m_red;
+            last.mixGreen = tone.m_green;
+            last.mixBlue = tone.m_blue;
+            last.mixOwn = tone.m_own;
+            m_stages.push_back(identity());
+            continue;
+        }
+        for (Table* t : {&last.blue, &last.green, &last.red})
+            for (std::uint8_t& v : *t)
+                v = tone.m_table[v];
+    }
+    if (offsets) {
+        Stage& last = m_stages.back();
+        for (std::uint8_t& v : last.blue)
+            v = offsets->m_blue[v];
+        for (std::uint8_t& v : last.green)
+            v = offsets->m_green[v];
+        for (std::uint8_t& v : last.red)
+            v = offsets->m_red[v];
+    }
+}
+
+bool ToneChain::apply(Image& image) const {
+    if (!m_valid || image.empty()) return false;
+    const int bpp = image.bytesPerPixel();
+    const std::int64_t half = (std::int64_t{1} << (ToneAdjustment::kSaturationBits - 1)) + 4;
+    auto toByte = [](std::int64_t v) {
+        v >>= ToneAdjustment::kSaturationBits;
+        return std::uint8_t(v < 0 ? 0 : (v > 255 ? 255 : v));
+    };
+    for (int y = 0; y < image.height(); ++y) {
+        std::uint8_t* p = image.row(y);
+        for (int x = 0; x < image.width(); ++x, p += bpp) {
+            std::uint8_t b = p[0], g = p[1], r = p[2];
+            for (const Stage& stage : m_stages) {
+                b = stage.blue[b];
+                g = stage.green[g];
+                r = stage.red[r];
+                if (stage.mix) {
+                    const std::int64_t grey =
+                        stage.mixRed[r] + stage.mixGreen[g] + stage.mixBlue[b] + half;
+                    b = toByte(grey + stage.mixOwn[b]);
+                    g = toByte(grey + stage.mixOwn[g]);
+                    r = toByte(grey + stage.mixOwn[r]);
+                }
+            }
+            p[0] = b;
+            p[1] = g;
+            p[2] = r;
+        }
+    }
+    return true;
+}
+
 bool adjustTone(Image& image, ToneKind kind, double value, BrightnessVariant variant) {
     return ToneAdjustment(kind, value, variant).apply(image);
 }

@@ -4,6 +4,8 @@
 
 #include <array>
 #include <cstdint>
+#include <span>
+#include <vector>
 
 #include "toolkit/image.h"
 
@@ -38,6 +40,7 @@ public:
     [[nodiscard]] bool apply(toolkit::Image& image) const;
 
 private:
+    friend class ToneChain;
     bool m_valid = false;
     bool m_saturation = false;
     std::array<std::uint8_t, 256> m_table{};
@@ -55,7 +58,33 @@ public:
     [[nodiscard]] bool apply(toolkit::Image& image) const;
 
 private:
+    friend class ToneChain;
     std::array<std::uint8_t, 256> m_red{}, m_green{}, m_blue{};
+};
+
+/// A sequence of tone adjustments followed by optional channel offsets, applied in one pass over
+/// the pixels with the same result as applying each in turn: adjustments that act on each
+/// channel alone are merged into one table per channel, so only saturation, which mixes the
+/// channels, remains a step of its own.
+class ToneChain {
+public:
+    ToneChain(std::span<const ToneAdjustment> tones, const ChannelOffsets* offsets);
+
+    /// False when any adjustment of the chain is invalid.
+    [[nodiscard]] bool valid() const { return m_valid; }
+    /// Adjusts every pixel of `image`; false, with the image unchanged, for an empty image or
+    /// an invalid chain.
+    [[nodiscard]] bool apply(toolkit::Image& image) const;
+
+private:
+    using Table = std::array<std::uint8_t, 256>;
+    struct Stage {
+        Table blue, green, red; ///< per-channel tables before the mix
+        bool mix = false;       ///< a saturation follows, with the tables below
+        std::array<std::int64_t, 256> mixRed{}, mixGreen{}, mixBlue{}, mixOwn{};
+    };
+    bool m_valid = true;
+    std::vector<Stage> m_stages; ///< the last stage has no mix
 };
 
 /// Applies one tone adjustment to `image` (see ToneAdjustment).

@@ -61,6 +61,31 @@ TEST(LoadDispatch, ExtensionDecidesNotContent) {
     EXPECT_FALSE(loadImageFile(dir.file("png.gif"), FormatPng).empty());
 }
 
+TEST(LoadDispatch, ReducedLoadsScaleOnlyJpegContent) {
+    const std::string jpeg = test::testdata("jpeg/hopper.jpg");
+    const std::string png = test::testdata("png/basn2c08.png");
+    const toolkit::Image full = loadImageFile(jpeg, -1);
+    const toolkit::Image fullPng = loadImageFile(png, -1);
+    ASSERT_FALSE(full.empty());
+    ASSERT_FALSE(fullPng.empty());
+    const struct {
+        const std::string& path;
+        int reduction;
+        int width, height;
+    } cases[] = {
+        {jpeg, 2, (full.width() + 1) / 2, (full.height() + 1) / 2},
+        {jpeg, 4, (full.width() + 3) / 4, (full.height() + 3) / 4},
+        {jpeg, 8, (full.width() + 7) / 8, (full.height() + 7) / 8},
+        {jpeg, 3, full.width(), full.height()}, // not a DCT reduction: full size
+        {png, 2, fullPng.width(), fullPng.height()},
+    };
+    for (const auto& c : cases) {
+        const toolkit::Image image = loadImageFileReduced(c.path, -1, c.reduction);
+        EXPECT_EQ(image.width(), c.width) << c.path << " / " << c.reduction;
+        EXPECT_EQ(image.height(), c.height) << c.path << " / " << c.reduction;
+    }
+}
+
 TEST(PngColorKey, KeyAppliesToOpaqueImagesOnlyWhenTrnsFollowsIhdr) {
     test::TempDir dir;
     Bytes head(50, 0);
@@ -119,6 +144,34 @@ TEST(SizeReader, HeaderRulesAndLimits) {
     EXPECT_FALSE(readImageSize(test::testdata("corrupt/zero_width.gif"), rect));
     EXPECT_FALSE(readImageSize("/nonexistent/file.png", rect));
     EXPECT_FALSE(readImageSizeFromBytes({}, rect));
+}
+
+TEST(SizeReader, LargeFilesGiveTheSameSizeWhereverTheHeaderLies) {
+    // Files past the head size: the header in the head is read without the rest; a frame
+    // marker beyond the head (after long application segments) still gives the size.
+    test::TempDir dir;
+    const Bytes jpeg = test::readBytes(test::testdata("jpeg/hopper.jpg"));
+    const toolkit::Image decoded = loadImageFile(test::testdata("jpeg/hopper.jpg"), -1);
+    ASSERT_FALSE(decoded.empty());
+    Bytes padded = jpeg; // header first, a long tail of junk after the image
+    padded.resize(jpeg.size() + (std::size_t{400} << 10), 0x55);
+    Bytes segments(jpeg.begin(), jpeg.begin() + 2); // 6 COM segments of 65535 bytes first
+    for (int i = 0; i < 6; ++i) {
+        segments.insert(segments.end(), {0xFF, 0xFE, 0xFF, 0xFF});
+        segments.insert(segments.end(), 65533, 'c');
+    }
+    segments.insert(segments.end(), jpeg.begin() + 2, jpeg.end());
+    const struct {
+        const char* name;
+        const Bytes& bytes;
+    } cases[] = {{"padded.jpg", padded}, {"segments.jpg", segments}};
+    for (const auto& c : cases) {
+        test::writeBytes(dir.file(c.name), c.bytes);
+        ImageRect rect;
+        EXPECT_TRUE(readImageSize(dir.file(c.name), rect)) << c.name;
+        EXPECT_EQ(rect.width, decoded.width()) << c.name;
+        EXPECT_EQ(rect.height, decoded.height()) << c.name;
+    }
 }
 
 TEST(BmpDecoder, BitFieldsRunLengthAndLimits) {

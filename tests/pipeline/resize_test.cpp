@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include "pipeline/detail/resize_kernel.h"
+
 #include "ops_test_images.h"
 #include "test_support.h"
 
@@ -42,6 +44,41 @@ TEST(ScaleImage, ComputesTheNewSize) {
             << c.width << "x" << c.height << " -> " << c.request.targetX << "x"
             << c.request.targetY;
         EXPECT_FLOAT_EQ(size->factor, c.expected.factor);
+    }
+}
+
+TEST(LargestDctReduction, KeepsTheReducedImageAMarginAboveTheResult) {
+    struct Case {
+        int srcWidth, srcHeight;
+        ScaleRequest request;
+        int expected;
+    };
+    const auto fit = [](float x, float y) { return ScaleRequest{.targetX = x, .targetY = y}; };
+    ScaleRequest stretched = fit(1000, 100);
+    stretched.aspect = ScaleAspect::Stretch;
+    ScaleRequest widthOnly = fit(500, 0);
+    widthOnly.axis = ScaleAxis::WidthOnly;
+    ScaleRequest neverReduce = fit(320, 240);
+    neverReduce.limit = ScaleLimit::NeverReduce;
+    ScaleRequest percent = fit(0.1f, 0.1f);
+    percent.basis = ScaleBasis::Factor;
+    // The reduced image must keep 1.5 times the result on both sides.
+    const Case cases[] = {
+        {4000, 3000, fit(1024, 768), 2},  // 2000 x 1500 >= 1536 x 1152; 1000 x 750 is not
+        {4000, 3000, fit(1400, 1050), 1}, // 2000 x 1500 is short of 2100 x 1575
+        {4000, 3000, fit(320, 240), 8},   // 500 x 375 >= 480 x 360
+        {6000, 4000, fit(320, 240), 8},   // result 320 x 213: 750 x 500 >= 480 x 320
+        {4000, 3000, stretched, 2},       // 2000 >= 1500 wide; 1/4 gives 1000 < 1500
+        {3998, 2998, widthOnly, 4},       // 500 x 375; the decoder rounds up: 1000 x 750
+        {4000, 3000, percent, 4},         // 400 x 300: 1000 x 750 >= 600 x 450; 500 is not
+        {640, 480, fit(1024, 768), 1},    // enlarging
+        {4000, 3000, neverReduce, 1},     // the size stays
+        {0, 3000, fit(320, 240), 1},      // nothing to measure
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(largestDctReduction(c.srcWidth, c.srcHeight, c.request), c.expected)
+            << c.srcWidth << "x" << c.srcHeight << " -> " << c.request.targetX << "x"
+            << c.request.targetY;
     }
 }
 
@@ -85,6 +122,32 @@ TEST(ResizeImageSmooth, ConstantColourAndTransparencyStayExact) {
     for (int x = 0; x < 15; ++x)
         EXPECT_EQ(pixelAt(smaller, x, 5)[0], 255) << x;
     EXPECT_EQ(pixelAt(half, 30, 5), Bgra{}); // the source is left as it was
+}
+
+TEST(ResizeImageSmooth, EveryKernelGivesTheSameBytes) {
+    // Noise with hard edges and extreme values, so that rounding, negative lobes and
+    // saturation all show; sizes cover both pass orders, reductions, enlargements and row
+    // lengths that are no multiple of the vector widths.
+    auto noise = [](int x, int y) {
+        const std::uint32_t v = std::uint32_t(x * 7919 + y * 104729) * 2654435761u;
+        const std::uint8_t a = (v >> 24) & 1 ? 255 : std::uint8_t(v >> 8);
+        return Bgra{std::uint8_t(v >> 16), a, std::uint8_t(v), std::uint8_t(v >> 12)};
+    };
+    using detail::ResizeKernel;
+    for (PixelFormat format : {PixelFormat::Bgr24, PixelFormat::Bgra32}) {
+        const Image source = test::makeImage(203, 157, format, noise);
+        for (auto [w, h] : {std::pair{64, 48}, {37, 301}, {500, 400}, {11, 3}, {203, 1}}) {
+            Image reference = source.clone();
+            ASSERT_TRUE(detail::resizeImageSmoothWith(reference, w, h, ResizeKernel::Scalar));
+            for (ResizeKernel kernel : {ResizeKernel::Sse2, ResizeKernel::Avx2}) {
+                Image image = source.clone();
+                ASSERT_TRUE(detail::resizeImageSmoothWith(image, w, h, kernel));
+                EXPECT_EQ(test::countMismatches(image, reference), 0)
+                    << w << "x" << h << " kernel " << int(kernel) << " bpp "
+                    << source.bytesPerPixel();
+            }
+        }
+    }
 }
 
 TEST(ResizeImageSmooth, AgreesWithImageMagickOnPhotographs) {

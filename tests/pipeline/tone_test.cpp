@@ -70,6 +70,49 @@ TEST(AdjustTone, InvalidValuesFailAndLeaveTheImage) {
     EXPECT_FALSE(offsetChannels(empty, 1, 1, 1));
 }
 
+TEST(ToneChain, OnePassGivesTheBytesOfEachStepInTurn) {
+    using K = ToneKind;
+    const ToneAdjustment brighter(K::Brightness, 0.1), darker(K::Brightness, -0.35),
+        saturate(K::Saturation, 1.2), grey(K::Saturation, 0.0), contrast(K::Contrast, 0.1),
+        flat(K::Contrast, -0.6), gamma(K::Gamma, 1.2), gammaDown(K::Gamma, 0.45);
+    const ChannelOffsets offsets(40, -25, 7);
+    const struct {
+        std::vector<ToneAdjustment> tones;
+        bool withOffsets;
+    } chains[] = {
+        {{brighter, saturate, contrast, gamma}, false}, // every kind, in the pipeline's order
+        {{darker, grey, flat, gammaDown}, true},
+        {{saturate, saturate}, true}, // two mixes in a row
+        {{contrast, gamma}, false},   // tables only
+        {{}, true},                   // offsets only
+    };
+    for (PixelFormat format : {PixelFormat::Bgr24, PixelFormat::Bgra32}) {
+        const Image source = test::makeImage(256, 3, format, [](int x, int y) {
+            return Bgra{std::uint8_t(x), std::uint8_t(x * 7 + y * 50), std::uint8_t(255 - x),
+                        std::uint8_t(x * 3)};
+        });
+        for (const auto& c : chains) {
+            Image expected = source.clone();
+            for (const ToneAdjustment& tone : c.tones)
+                ASSERT_TRUE(tone.apply(expected));
+            if (c.withOffsets) {
+                ASSERT_TRUE(offsets.apply(expected));
+            }
+            Image image = source.clone();
+            const ToneChain chain(c.tones, c.withOffsets ? &offsets : nullptr);
+            ASSERT_TRUE(chain.apply(image));
+            EXPECT_EQ(test::countMismatches(image, expected), 0) << c.tones.size();
+        }
+    }
+    // An invalid step makes the whole chain fail without touching the image.
+    const std::vector<ToneAdjustment> broken{brighter, ToneAdjustment(K::Gamma, 0.0)};
+    Image image = test::makeImage(2, 2, PixelFormat::Bgr24, [](int, int) {
+        return Bgra{10, 20, 30, 255};
+    });
+    EXPECT_FALSE(ToneChain(broken, nullptr).apply(image));
+    EXPECT_EQ(test::pixelAt(image, 1, 1), (Bgra{10, 20, 30, 255}));
+}
+
 TEST(OffsetChannels, AddsPerChannelAndClamps) {
     EXPECT_EQ(channelOffsetForLevel(200), 255);
     EXPECT_EQ(channelOffsetForLevel(0), -255);
