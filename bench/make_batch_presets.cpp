@@ -16,11 +16,11 @@ int main(int argc, char** argv) {
     settings::Preset preset = settings::defaultPreset(0, "Benchmark");
     preset.convertFormat = 0;
     preset.resizeEnabled = 1;
-    preset.resizeMode = 0;
+    preset.resizeMode = settings::ResizeMode::Pixels;
     preset.resizeWidth = 1024;
     preset.resizeHeight = 768;
     preset.resizeOption = 1;
-    preset.resizeLimits = 3;
+    preset.resizeLimits = settings::ResizeLimits::Both;
     preset.qualityEnabled = 1;
     preset.quality = 8;
     preset.outputDirEnabled = 1;

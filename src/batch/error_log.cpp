@@ -1,7 +1,7 @@
 // The error log of a console run and the console's error report.
 #include "batch/error_log.h"
 
-#include "pipeline/image_result.h"
+#include "imagefiles/image_record.h"
 #include "settings/language_pack.h"
 #include "settings/problem_list.h"
 #include "toolkit/platform/platform.h"
@@ -20,8 +20,9 @@ int titleIndex(int state) {
 int explanationIndex(int state) {
     return titleIndex(state) + 1;
 }
-bool isFailure(std::uint8_t state) {
-    return state >= 2 && state <= 8;
+/// A failure kind with a title and an explanation.
+bool isExplainedFailure(imagefiles::ImageResult state) {
+    return imagefiles::isFailure(state) && state <= imagefiles::ImageResult::WriteFailed;
 }
 
 /// Display width of a UTF-8 text in characters (code points).
@@ -83,10 +84,10 @@ std::string logSafeText(std::string_view text) {
 }
 
 std::string failureLine(const imagefiles::ImageRecord& record) {
-    const int state = record.resultState;
-    if (!isFailure(record.resultState)) return {};
-    std::string line = settings::uiText(titleIndex(state));
-    if (state == int(pipeline::ImageResult::StepFailed) && record.resultCode != 0) {
+    if (!isExplainedFailure(record.resultState)) return {};
+    std::string line = settings::uiText(titleIndex(int(record.resultState)));
+    if (record.resultState == imagefiles::ImageResult::StepFailed &&
+        record.resultCode != imagefiles::DetailNone) {
         const std::string name =
             settings::operationName(record.resultCode, settings::currentUiTexts());
         if (!name.empty()) line += "  (" + name + ")";
@@ -110,12 +111,13 @@ std::string errorLogText(const imagefiles::ImageList& images, const std::string&
     std::array<bool, 9> occurred{};
     bool any = false;
     for (const auto& record : images.records()) {
-        if (record.resultState == 0 || record.resultState == 1) continue;
+        if (!imagefiles::isFailure(record.resultState)) continue;
         line(settings::uiText(386) + ": " + logSafeText(record.sourcePath));
         line(settings::uiText(387) + ": " + logSafeText(record.resultText));
         line(settings::uiText(388) + ": " + failureLine(record));
         line("");
-        if (isFailure(record.resultState)) occurred[record.resultState] = true;
+        if (isExplainedFailure(record.resultState))
+            occurred[std::size_t(record.resultState)] = true;
         any = true;
     }
     line(kRule);

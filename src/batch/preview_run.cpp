@@ -42,7 +42,8 @@ PreviewRunResult runPreviewOnRecord(imagefiles::ImageList& images, std::size_t i
         prepare(prepareEnv);
     }
     imagefiles::ImageRecord* r = record();
-    if (r && !(r->resultState == 0 && r->resultCode == 1)) {
+    if (r && !(r->resultState == imagefiles::ImageResult::Pending &&
+               r->resultCode == imagefiles::DetailFiltered)) {
         images.setCurrentIndex(images.indexOfId(recordId));
         // An existing file in the preview directory is an earlier preview: replace it.
         settings::FixedCollisionPolicy replaceAll(settings::CollisionAnswer::ReplaceAll);
@@ -59,8 +60,8 @@ PreviewRunResult runPreviewOnRecord(imagefiles::ImageList& images, std::size_t i
         result.resultState = r->resultState;
         result.resultCode = r->resultCode;
         result.outputPath = r->resultText;
-        r->resultState = 0;
-        r->resultCode = 0;
+        r->resultState = imagefiles::ImageResult::Pending;
+        r->resultCode = imagefiles::DetailNone;
         r->resultText.clear();
     }
     images.setCurrentIndex(previousCurrent);
@@ -72,7 +73,7 @@ std::string previewFailureText(const PreviewRunResult& result,
     std::string text = texts(384) + ":\r\n";
     if (result.filtered()) return text + texts(430);
     text += texts(388) + "! ";
-    const int state = result.resultState;
+    const int state = int(result.resultState);
     if (state >= 2 && state <= 8)
         text += texts(391 + 2 * (state - 2));
     else

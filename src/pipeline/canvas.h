@@ -4,16 +4,13 @@
 
 #include <cstdint>
 
+#include "settings/preset_codes.h"
 #include "toolkit/image.h"
 
 namespace quill::pipeline {
 
-/// How the margins of an enlarged canvas are filled.
-enum class CanvasMode : std::uint8_t {
-    Colour = 0,        ///< the request's colour (opaque on a 32-bit canvas)
-    Transparent = 1,   ///< fully transparent; the canvas is 32-bit
-    EdgeExtension = 2, ///< the nearest edge pixel of the image
-};
+/// How the margins of an enlarged canvas are filled: the preset's `canvasMode`.
+using settings::CanvasMode;
 
 /// Position value that puts the image at the top-left corner; any other value centres it.
 inline constexpr std::uint8_t kCanvasTopLeft = 123;

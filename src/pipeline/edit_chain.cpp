@@ -55,7 +55,7 @@ EditOutcome applyEditChain(toolkit::Image& image, const settings::Preset& s,
 
     if (s.cropEnabled) {
         toolkit::Image cropped;
-        if (s.cropMode == 0) {
+        if (s.cropMode == settings::CropMode::Margins) {
             cropped = cropMargins(image, s.cropLeft, s.cropTop, s.cropRight, s.cropBottom);
         } else {
             TrimOptions trim;
@@ -88,10 +88,13 @@ EditOutcome applyEditChain(toolkit::Image& image, const settings::Preset& s,
     if (ok() && s.resizeEnabled) {
         ScaleRequest request;
         request.image = &image;
-        if (s.resizeMode == 0) {
+        if (s.resizeMode == settings::ResizeMode::Pixels) {
             request.basis = 0;
             request.axis = std::uint8_t(run.resizeAxis > 0 ? run.resizeAxis : 0);
-            request.limit = std::uint8_t(s.resizeLimits == 1 ? 1 : s.resizeLimits == 2 ? 2 : 0);
+            request.limit =
+                std::uint8_t(s.resizeLimits == settings::ResizeLimits::ShrinkOnly    ? 1
+                             : s.resizeLimits == settings::ResizeLimits::EnlargeOnly ? 2
+                                                                                     : 0);
             request.stretch = s.resizeOption == 0 ? 1 : 0;
             request.targetX = float(s.resizeWidth);
             request.targetY = float(s.resizeHeight);
@@ -121,7 +124,7 @@ EditOutcome applyEditChain(toolkit::Image& image, const settings::Preset& s,
         request.width = s.canvasWidth;
         request.height = s.canvasHeight;
         request.position = 0;
-        request.mode = s.canvasMode;
+        request.mode = std::uint8_t(s.canvasMode);
         request.colour = toolkit::Rgba{s.canvasColor};
         if (!extendCanvas(request)) fail(DetailCanvas);
     }
@@ -129,7 +132,8 @@ EditOutcome applyEditChain(toolkit::Image& image, const settings::Preset& s,
 
     if (ok() && s.overlayEnabled) {
         if (!applyOverlay(image, values.overlaySettings, values.overlay,
-                          s.overlayKind == 0 ? overlayText : std::string_view()))
+                          s.overlayKind == settings::OverlayKind::Text ? overlayText
+                                                                       : std::string_view()))
             fail(DetailOverlay);
     }
     step();

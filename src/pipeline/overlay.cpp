@@ -199,22 +199,22 @@ std::uint8_t opacityAlpha(int opacity) {
     return std::uint8_t(double(opacity) * 2.55);
 }
 
-int overlayOffset(int align, int margin) {
+int overlayOffset(settings::OverlayAlign align, int margin) {
     switch (align) {
-    case 0:
+    case settings::OverlayAlign::Start:
         return margin;
-    case 2:
+    case settings::OverlayAlign::End:
         return -margin;
     default:
         return 0;
     }
 }
 
-int textAlignCode(int overlayTextAlign) {
+int textAlignCode(settings::TextAlign overlayTextAlign) {
     switch (overlayTextAlign) {
-    case 1:
+    case settings::TextAlign::Centre:
         return 3;
-    case 2:
+    case settings::TextAlign::Right:
         return 2;
     default:
         return 1;
@@ -354,11 +354,13 @@ bool drawImageOverlay(Image& image, const Image& overlay, int offsetX, int offse
 
 PreparedOverlay prepareOverlayWithImage(const OverlaySettings& settings, Image overlayImage) {
     PreparedOverlay prepared;
-    prepared.kind = settings.overlayKind == 1 ? 1 : 0;
+    prepared.kind = settings.overlayKind == settings::OverlayKind::Image
+                        ? settings::OverlayKind::Image
+                        : settings::OverlayKind::Text;
     prepared.offsetX =
         overlayOffset(settings.overlayHorizontalAlign, settings.overlayHorizontalMargin);
     prepared.offsetY = overlayOffset(settings.overlayVerticalAlign, settings.overlayVerticalMargin);
-    if (prepared.kind == 0) {
+    if (prepared.kind == settings::OverlayKind::Text) {
         const auto quality = settings.overlayOutline == 1 ? toolkit::FontQuality::NonAntialiased
                                                           : toolkit::FontQuality::Antialiased;
         prepared.font = toolkit::Font::open(
@@ -375,14 +377,15 @@ PreparedOverlay prepareOverlayWithImage(const OverlaySettings& settings, Image o
 PreparedOverlay prepareOverlay(const OverlaySettings& settings,
                                const std::string& overlayImageRun) {
     Image loaded;
-    if (settings.overlayKind == 1) loaded = imagefiles::loadImageFile(overlayImageRun, -1);
+    if (settings.overlayKind == settings::OverlayKind::Image)
+        loaded = imagefiles::loadImageFile(overlayImageRun, -1);
     return prepareOverlayWithImage(settings, std::move(loaded));
 }
 
 bool applyOverlay(Image& image, const OverlaySettings& settings, const PreparedOverlay& prepared,
                   std::string_view expandedText) {
     if (!prepared.ready()) return false;
-    if (prepared.kind == 1) {
+    if (prepared.kind == settings::OverlayKind::Image) {
         return drawImageOverlay(image, prepared.image, prepared.offsetX, prepared.offsetY,
                                 settings.overlayOpacity, settings.overlayOutline,
                                 settings.overlayOutlineWidth, Rgba{settings.overlayOutlineColor});

@@ -60,9 +60,13 @@ RunValues computeRunValues(const Preset& s, const settings::RunSettings& run) {
     v.quality = s.qualityEnabled ? s.quality : 8;
     if (s.colorDepthEnabled) {
         static constexpr int kDepths[] = {1, 4, 8, 24, 32};
-        v.outputDepth = kDepths[s.colorDepth < 5 ? s.colorDepth : 3];
-        v.depthFlag =
-            (s.colorDepth < 3 && s.colorDepthOption == 1) ? imagefiles::kSaveFlagDither : 0;
+        const auto depth = s.colorDepth <= settings::ColorDepth::Bits32
+                               ? s.colorDepth
+                               : settings::ColorDepth::Bits24;
+        v.outputDepth = kDepths[std::size_t(depth)];
+        v.depthFlag = (s.colorDepth < settings::ColorDepth::Bits24 && s.colorDepthOption == 1)
+                          ? imagefiles::kSaveFlagDither
+                          : 0;
     }
     v.edit = prepareEditValues(s, run);
     v.keepOptions.includeHiddenFiles = true; // outputs and sources of the run are kept as they are
@@ -77,15 +81,15 @@ int targetFormatFor(const Preset& s, int sourceFormat) {
     if (sourceFormat == imagefiles::FormatVideo) return sourceFormat;
     if (!s.convertFormat) return sourceFormat;
     switch (s.outputFormat) {
-    case 0:
+    case settings::OutputFormat::Jpeg:
         return imagefiles::FormatJpeg;
-    case 1:
+    case settings::OutputFormat::Png:
         return imagefiles::FormatPng;
-    case 2:
+    case settings::OutputFormat::Bmp:
         return imagefiles::FormatBmp;
-    case 3:
+    case settings::OutputFormat::Jpeg2000:
         return imagefiles::FormatJpeg2000;
-    case 4:
+    case settings::OutputFormat::Pdf:
         return imagefiles::FormatJpeg; // wrapped into a PDF afterwards
     default:
         return -1;
@@ -113,7 +117,7 @@ ImagePlan planFor(const Preset& s, const settings::RunSettings& run, int source)
     if (source == imagefiles::FormatJpeg && plan.targetFormat == imagefiles::FormatJpeg)
         plan.conversion |= JpegToJpeg;
     if (s.convertFormat && plan.targetFormat != source) plan.conversion |= FormatChanges;
-    if (s.convertFormat && s.outputFormat == 4)
+    if (s.convertFormat && s.outputFormat == settings::OutputFormat::Pdf)
         plan.conversion = (plan.conversion & ~JpegToJpeg) | FormatChanges | PdfOutput;
     const int target = plan.targetFormat;
     const bool paletteTarget = target == imagefiles::FormatPng || target == imagefiles::FormatBmp;
@@ -205,11 +209,11 @@ private:
 
 void ImageJob::run() {
     // Step 1: a result the preparation phase found already stands.
-    const bool carried = m_env.run.needsImageData &&
-                         (m_record.resultState == std::uint8_t(ImageResult::Unreadable) ||
-                          m_record.resultState == std::uint8_t(ImageResult::LoadFailed));
+    const bool carried =
+        m_env.run.needsImageData && (m_record.resultState == ImageResult::Unreadable ||
+                                     m_record.resultState == ImageResult::LoadFailed);
     if (carried) {
-        m_result = ImageResult(m_record.resultState);
+        m_result = m_record.resultState;
         m_detail = m_record.resultCode;
     } else {
         decide();
@@ -229,7 +233,7 @@ void ImageJob::run() {
     keep();
     advance(); // keep list
 
-    m_record.resultState = std::uint8_t(m_result);
+    m_record.resultState = m_result;
     m_record.resultCode = m_detail;
     if (m_pathComputed) m_record.resultText = m_output.path;
     if (m_output.numberUsed >= 0 && !ok()) m_namer.giveBackNumber(m_output);
@@ -341,7 +345,7 @@ void ImageJob::loadAndEdit() {
         return;
     }
     int stepsDone = 0;
-    const std::string text = m_s.overlayEnabled && m_s.overlayKind == 0
+    const std::string text = m_s.overlayEnabled && m_s.overlayKind == settings::OverlayKind::Text
                                  ? expanded(m_env.run.overlayTextRun)
                                  : std::string();
     const EditOutcome outcome = applyEditChain(m_image, m_s, m_env.run, m_values.edit, text, [&] {
@@ -496,13 +500,13 @@ void ImageJob::postProcess() {
         std::int64_t modified = m_record.modifiedDate;
         std::int64_t accessed = m_record.accessedDate;
         switch (m_s.fileDateSource) {
-        case 1:
+        case settings::FileDateSource::Fixed:
             modified = accessed = m_env.run.fixedDateRun;
             break;
-        case 2:
+        case settings::FileDateSource::ImageDate:
             modified = accessed = m_record.recordedDate;
             break;
-        case 3: {
+        case settings::FileDateSource::Shifted: {
             const std::int64_t shift = std::int64_t(m_s.fileDateShiftMinutes) * 60;
             modified = m_record.recordedDate + shift;
             accessed = m_record.accessedDate + shift;
@@ -603,9 +607,8 @@ void processImages(ProcessEnvironment& env) {
         const bool nextWanted =
             decodeAhead && i + 1 < end &&
             planFor(env.settings, env.run, env.images[i + 1].formatKind).decodeNeeded &&
-            !(env.run.needsImageData &&
-              (env.images[i + 1].resultState == std::uint8_t(ImageResult::Unreadable) ||
-               env.images[i + 1].resultState == std::uint8_t(ImageResult::LoadFailed)));
+            !(env.run.needsImageData && (env.images[i + 1].resultState == ImageResult::Unreadable ||
+                                         env.images[i + 1].resultState == ImageResult::LoadFailed));
         std::future<toolkit::Image> next;
         std::shared_ptr<AheadHold> nextHold;
         if (nextWanted) {
@@ -633,7 +636,7 @@ void processImages(ProcessEnvironment& env) {
     const auto& s = env.settings;
     if (s.keepUnprocessedImages && !env.flags.quitRequested.load() && !s.exitAfterRun) {
         for (const ImageRecord& record : env.images.records())
-            if (record.resultState == std::uint8_t(ImageResult::Pending))
+            if (record.resultState == ImageResult::Pending)
                 (void)imagefiles::addImageRecord(record.sourcePath, env.keepList,
                                                  values.keepOptions);
     }

@@ -21,10 +21,10 @@ struct DefaultRow {
     std::int16_t gammaLevel;
     std::uint8_t overlayEnabled;
     const char* overlayText;
-    std::uint8_t overlayTextAlign;
+    TextAlign overlayTextAlign;
     std::uint8_t overlayOpacity;
     std::uint8_t sortEnabled;
-    std::uint8_t sortKey;
+    SortKey sortKey;
     std::uint8_t commentEnabled;
     const char* commentText;
     std::uint8_t setFileDates;
@@ -41,32 +41,34 @@ constexpr const char* kSizeText = "%IW%x%IH% (%IR% MP)";
 constexpr const char* kNumberedName = "(%001%) %FN%";
 constexpr const char* kOutputDir = "%PD%/output/";
 
+// clang-format off
 constexpr DefaultRow kDefaultRows[6] = {
-    {0, 1, 0, 100, 0, 100, 0, 100,           0, "",         0, 100,
-     0, 1, 0, "",  0, 1,   0, kNumberedName, 0, kOutputDir, 0},
-    {7, 0, 0, 100, 0, 100, 0, 100,           1, kDateText,  2, 70,
-     1, 3, 0, "",  1, 0,   0, kNumberedName, 0, kOutputDir, 0},
-    {5, 0,  1, 0, 1, 115,           1, 90,         0, "", 0, 100, 0, 1,
-     0, "", 0, 0, 0, kNumberedName, 0, kOutputDir, 0},
-    {12, 1,          0, 100, 0, 100, 0, 100, 0, kDateText,
-     2,  100,        1, 3,   0, "",  1, 0,   1, "%DY%-%DM%-%DD%_%DH%-%DI%-%DS%",
-     0,  kOutputDir, 0},
-    {12, 0,          0, 100, 0, 100,       0, 100, 0, "%IW%x%IH% (%IR% MP)\r\n\"%FN%\"",
-     2,  100,        1, 6,   1, kSizeText, 0, 0,   1, "(%001%) %IW%x%IH%",
-     1,  kOutputDir, 0},
-    {13, 1,
-     0,  100,
-     0,  100,
-     0,  100,
-     0,  "",
-     0,  100,
-     0,  3,
-     0,  "",
-     1,  0,
-     0,  kNumberedName,
-     0,  "%PD%/output/%DY%/%DM%/",
-     1},
+    {0, 1, 0, 100, 0, 100, 0, 100,
+     0, "", TextAlign::Left, 100,
+     0, SortKey::FileName, 0, "", 0, 1,
+     0, kNumberedName, 0, kOutputDir, 0},
+    {7, 0, 0, 100, 0, 100, 0, 100,
+     1, kDateText, TextAlign::Right, 70,
+     1, SortKey::ImageDate, 0, "", 1, 0,
+     0, kNumberedName, 0, kOutputDir, 0},
+    {5, 0, 1, 0, 1, 115, 1, 90,
+     0, "", TextAlign::Left, 100,
+     0, SortKey::FileName, 0, "", 0, 0,
+     0, kNumberedName, 0, kOutputDir, 0},
+    {12, 1, 0, 100, 0, 100, 0, 100,
+     0, kDateText, TextAlign::Right, 100,
+     1, SortKey::ImageDate, 0, "", 1, 0,
+     1, "%DY%-%DM%-%DD%_%DH%-%DI%-%DS%", 0, kOutputDir, 0},
+    {12, 0, 0, 100, 0, 100, 0, 100,
+     0, "%IW%x%IH% (%IR% MP)\r\n\"%FN%\"", TextAlign::Right, 100,
+     1, SortKey::PixelCount, 1, kSizeText, 0, 0,
+     1, "(%001%) %IW%x%IH%", 1, kOutputDir, 0},
+    {13, 1, 0, 100, 0, 100, 0, 100,
+     0, "", TextAlign::Left, 100,
+     0, SortKey::ImageDate, 0, "", 1, 0,
+     0, kNumberedName, 0, "%PD%/output/%DY%/%DM%/", 1},
 };
+// clang-format on
 
 } // namespace
 
@@ -94,19 +96,19 @@ Preset defaultPreset(int number, std::string name) {
     p.exitAfterRun = 0;
     p.filterEnabled = 0;
     p.cropEnabled = 0;
-    p.cropMode = 0;
+    p.cropMode = CropMode::Margins;
     p.trimLeft = p.trimRight = p.trimTop = p.trimBottom = 1;
     p.trimColorTolerance = 10;
     p.trimOutlierTolerance = 5;
     p.rotateEnabled = 0;
     p.rotateMode = 2;
     p.resizeEnabled = 0;
-    p.resizeMode = 0;
+    p.resizeMode = ResizeMode::Pixels;
     p.resizeWidth = 1024;
     p.resizeHeight = 768;
     p.resizePercent = 50;
     p.resizeOption = 1;
-    p.resizeLimits = 3;
+    p.resizeLimits = ResizeLimits::Both;
     p.brightnessEnabled = 0;
     p.brightnessLevel = 100;
     p.saturationEnabled = row.saturationEnabled;
@@ -120,10 +122,10 @@ Preset defaultPreset(int number, std::string name) {
     p.canvasEnabled = 0;
     p.canvasWidth = 1024;
     p.canvasHeight = 768;
-    p.canvasMode = 0;
+    p.canvasMode = CanvasMode::Colour;
     p.canvasColor = 0x808080;
     p.overlayEnabled = row.overlayEnabled;
-    p.overlayKind = 0;
+    p.overlayKind = OverlayKind::Text;
     p.overlayText = row.overlayText;
     p.overlayFontName = "Arial";
     p.overlayFontStyle = 0;
@@ -136,9 +138,9 @@ Preset defaultPreset(int number, std::string name) {
     p.overlayOutlineWidth = 2;
     p.overlayOutlineColor = 0xFFFFFF;
     p.overlayOpacity = row.overlayOpacity;
-    p.overlayHorizontalAlign = 2;
+    p.overlayHorizontalAlign = OverlayAlign::End;
     p.overlayHorizontalMargin = 15;
-    p.overlayVerticalAlign = 2;
+    p.overlayVerticalAlign = OverlayAlign::End;
     p.overlayVerticalMargin = 15;
     p.sortEnabled = row.sortEnabled;
     p.sortKey = row.sortKey;
@@ -147,16 +149,16 @@ Preset defaultPreset(int number, std::string name) {
     p.commentText = row.commentText;
     p.keepMetadata = 1;
     p.setFileDates = row.setFileDates;
-    p.fileDateSource = 0;
+    p.fileDateSource = FileDateSource::Own;
     p.fixedFileDate = 0;
     p.fileDateShiftMinutes = -60;
     p.resetFileAttributes = 0;
     p.convertFormat = row.convertFormat;
-    p.outputFormat = 0;
+    p.outputFormat = OutputFormat::Jpeg;
     p.qualityEnabled = 0;
     p.quality = 8;
     p.colorDepthEnabled = 0;
-    p.colorDepth = 3;
+    p.colorDepth = ColorDepth::Bits24;
     p.colorDepthOption = 1;
     p.renameEnabled = row.renameEnabled;
     p.renamePattern = row.renamePattern;

@@ -42,14 +42,12 @@ bool presetInRange(const Preset& p) {
                               p.exitAfterRun,
                               p.filterEnabled,
                               p.cropEnabled,
-                              p.cropMode,
                               p.trimLeft,
                               p.trimRight,
                               p.trimTop,
                               p.trimBottom,
                               p.rotateEnabled,
                               p.resizeEnabled,
-                              p.resizeMode,
                               p.resizeOption,
                               p.brightnessEnabled,
                               p.saturationEnabled,
@@ -58,7 +56,6 @@ bool presetInRange(const Preset& p) {
                               p.channelAdjustEnabled,
                               p.canvasEnabled,
                               p.overlayEnabled,
-                              p.overlayKind,
                               p.overlayOutline,
                               p.sortEnabled,
                               p.sortAscending,
@@ -78,6 +75,9 @@ bool presetInRange(const Preset& p) {
                               p.moveOriginal}) {
         ok = ok && isFlag(flag);
     }
+    // The two-valued codes.
+    ok =
+        ok && within(p.cropMode, 0, 1) && within(p.resizeMode, 0, 1) && within(p.overlayKind, 0, 1);
     ok = ok && within(p.selectedPage, 0, 13);
     for (const FilterCondition& condition : p.filterConditions) {
         ok = ok && within(condition.property, 0, 14) && within(condition.operator_, 0, 7) &&

@@ -144,7 +144,7 @@ void writeRecord(ByteWriter& w, const Preset& p) {
         w.u8(c.valueKind);
     }
     w.u8(p.cropEnabled);
-    w.u8(p.cropMode);
+    w.u8(std::uint8_t(p.cropMode));
     w.i16(p.cropLeft);
     w.i16(p.cropRight);
     w.i16(p.cropTop);
@@ -158,12 +158,12 @@ void writeRecord(ByteWriter& w, const Preset& p) {
     w.u8(p.rotateEnabled);
     w.u8(p.rotateMode);
     w.u8(p.resizeEnabled);
-    w.u8(p.resizeMode);
+    w.u8(std::uint8_t(p.resizeMode));
     w.i16(p.resizeWidth);
     w.i16(p.resizeHeight);
     w.i16(p.resizePercent);
     w.u8(p.resizeOption);
-    w.u8(p.resizeLimits);
+    w.u8(std::uint8_t(p.resizeLimits));
     w.u8(p.brightnessEnabled);
     w.i16(p.brightnessLevel);
     w.u8(p.saturationEnabled);
@@ -179,16 +179,16 @@ void writeRecord(ByteWriter& w, const Preset& p) {
     w.u8(p.canvasEnabled);
     w.i16(p.canvasWidth);
     w.i16(p.canvasHeight);
-    w.u8(p.canvasMode);
+    w.u8(std::uint8_t(p.canvasMode));
     w.u32(p.canvasColor);
     w.u8(p.overlayEnabled);
-    w.u8(p.overlayKind);
+    w.u8(std::uint8_t(p.overlayKind));
     w.line(escapeOverlayText(p.overlayText));
     w.line(p.overlayImagePath);
     w.line(p.overlayFontName);
     w.u32(p.overlayFontStyle);
     w.u8(p.overlayFontSize);
-    w.u8(p.overlayTextAlign);
+    w.u8(std::uint8_t(p.overlayTextAlign));
     w.i8(p.overlayLineSpacing);
     w.u32(p.overlayTextColor);
     w.u8(p.overlayImageScale);
@@ -196,23 +196,23 @@ void writeRecord(ByteWriter& w, const Preset& p) {
     w.u8(p.overlayOutlineWidth);
     w.u32(p.overlayOutlineColor);
     w.u8(p.overlayOpacity);
-    w.u8(p.overlayHorizontalAlign);
+    w.u8(std::uint8_t(p.overlayHorizontalAlign));
     w.i16(p.overlayHorizontalMargin);
-    w.u8(p.overlayVerticalAlign);
+    w.u8(std::uint8_t(p.overlayVerticalAlign));
     w.i16(p.overlayVerticalMargin);
     w.u8(p.sortEnabled);
-    w.u8(p.sortKey);
+    w.u8(std::uint8_t(p.sortKey));
     w.u8(p.sortAscending);
     w.u8(p.commentEnabled);
     w.line(p.commentText);
     w.u8(p.keepMetadata);
     w.u8(p.setFileDates);
-    w.u8(p.fileDateSource);
+    w.u8(std::uint8_t(p.fileDateSource));
     w.u32(p.fixedFileDate);
     w.i16(p.fileDateShiftMinutes);
-    for (std::uint8_t v :
-         {p.resetFileAttributes, p.convertFormat, p.outputFormat, p.qualityEnabled, p.quality,
-          p.colorDepthEnabled, p.colorDepth, p.colorDepthOption, p.renameEnabled}) {
+    for (std::uint8_t v : {p.resetFileAttributes, p.convertFormat, std::uint8_t(p.outputFormat),
+                           p.qualityEnabled, p.quality, p.colorDepthEnabled,
+                           std::uint8_t(p.colorDepth), p.colorDepthOption, p.renameEnabled}) {
         w.u8(v);
     }
     w.line(p.renamePattern);
@@ -255,7 +255,7 @@ bool readRecord(ByteReader& r, const RecordLayout& layout, Preset& p) {
     }
     // A u32 read that ran off the end put the reader in the failed state; it stays failed.
     p.cropEnabled = r.u8();
-    p.cropMode = r.u8();
+    p.cropMode = CropMode(r.u8());
     p.cropLeft = r.i16();
     p.cropRight = r.i16();
     p.cropTop = r.i16();
@@ -269,12 +269,12 @@ bool readRecord(ByteReader& r, const RecordLayout& layout, Preset& p) {
     p.rotateEnabled = r.u8();
     p.rotateMode = r.u8();
     p.resizeEnabled = r.u8();
-    p.resizeMode = r.u8();
+    p.resizeMode = ResizeMode(r.u8());
     p.resizeWidth = r.i16();
     p.resizeHeight = r.i16();
     p.resizePercent = r.i16();
     p.resizeOption = r.u8();
-    p.resizeLimits = r.u8();
+    p.resizeLimits = ResizeLimits(r.u8());
     p.brightnessEnabled = r.u8();
     p.brightnessLevel = r.i16();
     p.saturationEnabled = r.u8();
@@ -296,23 +296,23 @@ bool readRecord(ByteReader& r, const RecordLayout& layout, Preset& p) {
         p.canvasEnabled = r.u8();
         p.canvasWidth = r.i16();
         p.canvasHeight = r.i16();
-        p.canvasMode = r.u8();
+        p.canvasMode = CanvasMode(r.u8());
         p.canvasColor = r.u32();
     } else {
         p.canvasEnabled = 0;
         p.canvasWidth = 1024;
         p.canvasHeight = 768;
-        p.canvasMode = 0;
+        p.canvasMode = CanvasMode::Colour;
         p.canvasColor = 0x808080;
     }
     p.overlayEnabled = r.u8();
-    p.overlayKind = r.u8();
+    p.overlayKind = OverlayKind(r.u8());
     p.overlayText = unescapeOverlayText(r.line());
     p.overlayImagePath = r.line();
     p.overlayFontName = r.line();
     p.overlayFontStyle = r.u32();
     p.overlayFontSize = r.u8();
-    p.overlayTextAlign = r.u8();
+    p.overlayTextAlign = TextAlign(r.u8());
     p.overlayLineSpacing = r.i8();
     p.overlayTextColor = r.u32();
     p.overlayImageScale = r.u8();
@@ -320,23 +320,25 @@ bool readRecord(ByteReader& r, const RecordLayout& layout, Preset& p) {
     p.overlayOutlineWidth = r.u8();
     p.overlayOutlineColor = r.u32();
     p.overlayOpacity = r.u8();
-    p.overlayHorizontalAlign = r.u8();
+    p.overlayHorizontalAlign = OverlayAlign(r.u8());
     p.overlayHorizontalMargin = r.i16();
-    p.overlayVerticalAlign = r.u8();
+    p.overlayVerticalAlign = OverlayAlign(r.u8());
     p.overlayVerticalMargin = r.i16();
     p.sortEnabled = r.u8();
-    p.sortKey = r.u8();
+    p.sortKey = SortKey(r.u8());
     p.sortAscending = r.u8();
     p.commentEnabled = r.u8();
     p.commentText = r.line();
     p.keepMetadata = r.u8();
     p.setFileDates = r.u8();
-    p.fileDateSource = r.u8();
+    p.fileDateSource = FileDateSource(r.u8());
     p.fixedFileDate = r.u32();
     p.fileDateShiftMinutes = r.i16();
     for (std::uint8_t* v :
-         {&p.resetFileAttributes, &p.convertFormat, &p.outputFormat, &p.qualityEnabled, &p.quality,
-          &p.colorDepthEnabled, &p.colorDepth, &p.colorDepthOption, &p.renameEnabled}) {
+         {&p.resetFileAttributes, &p.convertFormat,
+          reinterpret_cast<std::uint8_t*>(&p.outputFormat), &p.qualityEnabled, &p.quality,
+          &p.colorDepthEnabled, reinterpret_cast<std::uint8_t*>(&p.colorDepth), &p.colorDepthOption,
+          &p.renameEnabled}) {
         *v = r.u8();
     }
     p.renamePattern = r.line();

@@ -298,7 +298,7 @@ TEST(ConsoleRun, FileDatesShiftedFromTheSourceDates) {
     ConsoleProgram program;
     settings::Preset preset = program.basePreset();
     preset.setFileDates = 1;
-    preset.fileDateSource = 3;
+    preset.fileDateSource = settings::FileDateSource::Shifted;
     preset.fileDateShiftMinutes = -90;
     preset.useExifDate = 0;
     program.setPresets({preset});
@@ -378,7 +378,7 @@ TEST(ConsoleRun, PdfPagesFitLandscapeAndCentreSmallImages) {
         GTEST_SKIP() << "poppler-utils or ImageMagick missing";
     ConsoleProgram program;
     settings::Preset preset = program.basePreset();
-    preset.outputFormat = 4;
+    preset.outputFormat = settings::OutputFormat::Pdf;
     program.setPresets({preset});
     ASSERT_EQ(
         runCommand("/usr/bin/convert -size 1000x500 xc:red " + shellQuote(program.in("wide.png"))),

@@ -91,7 +91,9 @@ TEST(OverlayRules, OpacityAlignCodesAndCentredPositions) {
     // 50 x 2.55 lies just below 127.5: the alpha truncates.
     for (const auto& [opacity, alpha] : {std::pair{50, 127}, {99, 252}, {100, 255}, {1, 2}, {0, 0}})
         EXPECT_EQ(opacityAlpha(opacity), alpha) << opacity;
-    EXPECT_EQ(std::tuple(textAlignCode(0), textAlignCode(1), textAlignCode(2)),
+    EXPECT_EQ(std::tuple(textAlignCode(settings::TextAlign::Left),
+                         textAlignCode(settings::TextAlign::Centre),
+                         textAlignCode(settings::TextAlign::Right)),
               std::tuple(1, 3, 2));
     // Centred with an odd difference truncates, toward zero when the block is the larger.
     EXPECT_EQ(textBlockPosition(641, 100, 0), 270);
@@ -272,7 +274,7 @@ TEST(TextOverlay, BottomRightPlacementOnA640x480Image) {
     ASSERT_FALSE(block.empty());
 
     Image image = filled(640, 480, PixelFormat::Bgr24, Rgba{0x808080});
-    const int offset = overlayOffset(2, 10);
+    const int offset = overlayOffset(settings::OverlayAlign::End, 10);
     ASSERT_TRUE(drawTextOverlay(image, "Corner\ntext", text, offset, offset, 2, 0, &font, 100, 1, 2,
                                 outline));
     // Opaque block pixels land with the block's top-left corner at (640 - w - 10, 480 - h - 10);
@@ -375,9 +377,9 @@ TEST(PrepareOverlay, TextKindOpensTheFontOncePerRunAndMissingOnesFail) {
     settings.overlayFontSize = 28;
     settings.overlayFontStyle = toolkit::kFontStyleItalic | toolkit::kFontStyleUnderline;
     settings.overlayOutline = 1;
-    settings.overlayHorizontalAlign = 0;
+    settings.overlayHorizontalAlign = settings::OverlayAlign::Start;
     settings.overlayHorizontalMargin = 12;
-    settings.overlayVerticalAlign = 1;
+    settings.overlayVerticalAlign = settings::OverlayAlign::Centre;
     const PreparedOverlay prepared = prepareOverlay(settings, "");
     ASSERT_TRUE(prepared.ready());
     EXPECT_EQ(std::pair(prepared.offsetX, prepared.offsetY), std::pair(12, 0));
@@ -397,7 +399,7 @@ TEST(PrepareOverlay, TextKindOpensTheFontOncePerRunAndMissingOnesFail) {
     const PreparedOverlay noFont = prepareOverlay(settings, "");
     EXPECT_FALSE(noFont.ready());
     EXPECT_FALSE(applyOverlay(image, settings, noFont, "text"));
-    settings.overlayKind = 1;
+    settings.overlayKind = settings::OverlayKind::Image;
     test::TempDir dir;
     const PreparedOverlay noImage = prepareOverlay(settings, dir.file("missing.png"));
     EXPECT_FALSE(noImage.ready());
@@ -406,10 +408,11 @@ TEST(PrepareOverlay, TextKindOpensTheFontOncePerRunAndMissingOnesFail) {
 
 TEST(PrepareOverlay, ImageKindScalesTheOverlay) {
     OverlaySettings settings;
-    settings.overlayKind = 1;
+    settings.overlayKind = settings::OverlayKind::Image;
     settings.overlayImageScale = 50;
     settings.overlayOpacity = 100;
-    settings.overlayHorizontalAlign = settings.overlayVerticalAlign = 0;
+    settings.overlayHorizontalAlign = settings::OverlayAlign::Start,
+    settings.overlayVerticalAlign = settings::OverlayAlign::Start;
     settings.overlayHorizontalMargin = 4;
     settings.overlayVerticalMargin = 6;
     PreparedOverlay prepared =

@@ -27,7 +27,7 @@ TEST(DefaultPresets, SixDistinctNamedPresetsAsTabled) {
         EXPECT_TRUE(presetInRange(p[i])) << "default " << i;
         EXPECT_EQ(p[i].selectedPage, pages[i]);
         EXPECT_EQ(p[i].includeVideos, videos[i]);
-        EXPECT_EQ(p[i].sortKey, sortKeys[i]);
+        EXPECT_EQ(int(p[i].sortKey), sortKeys[i]);
         EXPECT_EQ(p[i].setFileDates, fileDates[i]);
         EXPECT_EQ(p[i].convertFormat, i == 0 ? 1 : 0);
         EXPECT_EQ(p[i].moveOriginal, i == 5 ? 1 : 0);
@@ -63,8 +63,8 @@ TEST(PresetRange, EveryBoundIsChecked) {
     const std::vector<std::pair<const char*, std::function<void(Preset&)>>> breaks = {
         {"selectedPage 14", [](Preset& p) { p.selectedPage = 14; }},
         {"flag 2", [](Preset& p) { p.includeVideos = 2; }},
-        {"cropMode 2", [](Preset& p) { p.cropMode = 2; }},
-        {"overlayKind 2", [](Preset& p) { p.overlayKind = 2; }},
+        {"cropMode 2", [](Preset& p) { p.cropMode = settings::CropMode(2); }},
+        {"overlayKind 2", [](Preset& p) { p.overlayKind = settings::OverlayKind(2); }},
         {"condition property 15",
          [](Preset& p) {
              p.filterConditions = {{0, 15, 0, "x", 2}};
@@ -84,30 +84,31 @@ TEST(PresetRange, EveryBoundIsChecked) {
         {"rotateMode 7", [](Preset& p) { p.rotateMode = 7; }},
         {"resizeWidth 10000", [](Preset& p) { p.resizeWidth = 10000; }},
         {"resizePercent 1000", [](Preset& p) { p.resizePercent = 1000; }},
-        {"resizeLimits 4", [](Preset& p) { p.resizeLimits = 4; }},
+        {"resizeLimits 4", [](Preset& p) { p.resizeLimits = settings::ResizeLimits(4); }},
         {"brightnessLevel 201", [](Preset& p) { p.brightnessLevel = 201; }},
         {"saturationLevel 301", [](Preset& p) { p.saturationLevel = 301; }},
         {"gammaLevel 0", [](Preset& p) { p.gammaLevel = 0; }},
         {"gammaLevel 400", [](Preset& p) { p.gammaLevel = 400; }},
         {"channelAdjustBlue 201", [](Preset& p) { p.channelAdjustBlue = 201; }},
         {"canvasWidth 10000", [](Preset& p) { p.canvasWidth = 10000; }},
-        {"canvasMode 3", [](Preset& p) { p.canvasMode = 3; }},
+        {"canvasMode 3", [](Preset& p) { p.canvasMode = settings::CanvasMode(3); }},
         {"canvasColor", [](Preset& p) { p.canvasColor = 0x1000000; }},
         {"empty font", [](Preset& p) { p.overlayFontName.clear(); }},
         {"font size 0", [](Preset& p) { p.overlayFontSize = 0; }},
-        {"overlayTextAlign 3", [](Preset& p) { p.overlayTextAlign = 3; }},
+        {"overlayTextAlign 3", [](Preset& p) { p.overlayTextAlign = settings::TextAlign(3); }},
         {"line spacing -101", [](Preset& p) { p.overlayLineSpacing = -101; }},
         {"image scale 9", [](Preset& p) { p.overlayImageScale = 9; }},
         {"outline width 0", [](Preset& p) { p.overlayOutlineWidth = 0; }},
         {"opacity 101", [](Preset& p) { p.overlayOpacity = 101; }},
-        {"horizontal align 3", [](Preset& p) { p.overlayHorizontalAlign = 3; }},
+        {"horizontal align 3",
+         [](Preset& p) { p.overlayHorizontalAlign = settings::OverlayAlign(3); }},
         {"vertical margin 0", [](Preset& p) { p.overlayVerticalMargin = 0; }},
-        {"sortKey 10", [](Preset& p) { p.sortKey = 10; }},
-        {"fileDateSource 4", [](Preset& p) { p.fileDateSource = 4; }},
+        {"sortKey 10", [](Preset& p) { p.sortKey = settings::SortKey(10); }},
+        {"fileDateSource 4", [](Preset& p) { p.fileDateSource = settings::FileDateSource(4); }},
         {"shift -10000", [](Preset& p) { p.fileDateShiftMinutes = -10000; }},
-        {"outputFormat 5", [](Preset& p) { p.outputFormat = 5; }},
+        {"outputFormat 5", [](Preset& p) { p.outputFormat = settings::OutputFormat(5); }},
         {"quality 0", [](Preset& p) { p.quality = 0; }},
-        {"colorDepth 5", [](Preset& p) { p.colorDepth = 5; }},
+        {"colorDepth 5", [](Preset& p) { p.colorDepth = settings::ColorDepth(5); }},
     };
     for (const auto& [what, breakIt] : breaks) {
         Preset p = defaultPreset(0, "x");

@@ -967,8 +967,8 @@ void MainWindow::attachFieldMenus() {
     // Size fields: a preset size writes both fields and, for resizing, chooses the pixel mode;
     // a percent value chooses the percent mode.
     auto* resizeMode = qobject_cast<QButtonGroup*>(control("resizeMode"));
-    const auto chooseMode = [resizeMode](int mode) {
-        if (resizeMode && resizeMode->button(mode)) resizeMode->button(mode)->click();
+    const auto chooseMode = [resizeMode](settings::ResizeMode mode) {
+        if (resizeMode && resizeMode->button(int(mode))) resizeMode->button(int(mode))->click();
     };
     const auto sizeMenu = [&](const char* widthField, const char* heightField, bool resize) {
         auto* width = qobject_cast<QSpinBox*>(control(widthField));
@@ -981,7 +981,7 @@ void MainWindow::attachFieldMenus() {
                         QMenu* menu = makeSizeMenu(spin, [=](int w, int h) {
                             width->setValue(w);
                             height->setValue(h);
-                            if (resize) chooseMode(0);
+                            if (resize) chooseMode(settings::ResizeMode::Pixels);
                         });
                         menu->exec(spin->mapToGlobal(at));
                         delete menu;
@@ -996,7 +996,7 @@ void MainWindow::attachFieldMenus() {
                 [percent, chooseMode](const QPoint& at) {
                     QMenu* menu = makePercentMenu(percent, [=](int value) {
                         percent->setValue(value);
-                        chooseMode(1);
+                        chooseMode(settings::ResizeMode::Percent);
                     });
                     menu->exec(percent->mapToGlobal(at));
                     delete menu;

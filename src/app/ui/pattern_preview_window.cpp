@@ -41,7 +41,7 @@ std::vector<PreviewLine> patternPreviewLines(const settings::Preset& preset,
     const settings::PlaceholderValues sample = settings::samplePlaceholderValues();
     const bool noPad = preset.noZeroPadding != 0;
     std::vector<PreviewLine> lines;
-    if (preset.overlayEnabled && preset.overlayKind == 0) {
+    if (preset.overlayEnabled && preset.overlayKind == settings::OverlayKind::Text) {
         const std::string text = settings::prepareOverlayText(preset.overlayText);
         addLines(lines, text::kOverlayText, q(settings::expandImageTokens(text, sample, noPad)));
     }

@@ -32,6 +32,11 @@ QString T(int index) {
     return QString::fromStdString(settings::uiText(index));
 }
 
+/// True when the radio button of `value` is the chosen one of `group`.
+template <class Code> bool chosen(const QButtonGroup* group, Code value) {
+    return group->checkedId() == int(value);
+}
+
 /// Helpers that build one page: a vertical layout of rows, each control bound as it is made.
 class PageBuilder {
 public:
@@ -175,8 +180,11 @@ void buildCropPage(SettingsPage& page) {
     auto* trimGroup = b.group(116, trim);
     b.dependsOn(mode->button(0), [on] { return on->isChecked(); });
     b.dependsOn(mode->button(1), [on] { return on->isChecked(); });
-    b.dependsOn(marginGroup, [on, mode] { return on->isChecked() && mode->checkedId() == 0; });
-    b.dependsOn(trimGroup, [on, mode] { return on->isChecked() && mode->checkedId() == 1; });
+    b.dependsOn(marginGroup, [on, mode] {
+        return on->isChecked() && chosen(mode, settings::CropMode::Margins);
+    });
+    b.dependsOn(trimGroup,
+                [on, mode] { return on->isChecked() && chosen(mode, settings::CropMode::Trim); });
     b.finish();
 }
 
@@ -198,8 +206,12 @@ void buildResizePage(SettingsPage& page) {
     auto* mode = b.radios(modes, {132, 133}, "resizeMode");
     modes->addStretch(1);
     b.layout()->addLayout(modes);
-    const auto pixelsOn = [on, mode] { return on->isChecked() && mode->checkedId() == 0; };
-    const auto percentOn = [on, mode] { return on->isChecked() && mode->checkedId() == 1; };
+    const auto pixelsOn = [on, mode] {
+        return on->isChecked() && chosen(mode, settings::ResizeMode::Pixels);
+    };
+    const auto percentOn = [on, mode] {
+        return on->isChecked() && chosen(mode, settings::ResizeMode::Percent);
+    };
     // One form for both modes keeps the labels in one column.
     auto* form = newForm();
     const auto spinRow = [&](int label, const char* field, std::function<bool()> condition) {
@@ -294,7 +306,9 @@ void buildCanvasPage(SettingsPage& page) {
         b.dependsOn(w, [on] { return on->isChecked(); });
     for (auto* button : mode->buttons())
         b.dependsOn(button, [on] { return on->isChecked(); });
-    b.dependsOn(colour, [on, mode] { return on->isChecked() && mode->checkedId() == 0; });
+    b.dependsOn(colour, [on, mode] {
+        return on->isChecked() && chosen(mode, settings::CanvasMode::Colour);
+    });
     b.finish();
 }
 
@@ -323,8 +337,12 @@ void buildOverlayPage(SettingsPage& page) {
     auto* form = new QFormLayout;
     form->setFieldGrowthPolicy(QFormLayout::ExpandingFieldsGrow);
     b.layout()->addLayout(form);
-    const auto textOn = [on, kind] { return on->isChecked() && kind->checkedId() == 0; };
-    const auto imageOn = [on, kind] { return on->isChecked() && kind->checkedId() == 1; };
+    const auto textOn = [on, kind] {
+        return on->isChecked() && chosen(kind, settings::OverlayKind::Text);
+    };
+    const auto imageOn = [on, kind] {
+        return on->isChecked() && chosen(kind, settings::OverlayKind::Image);
+    };
     const auto overlayOn = [on] { return on->isChecked(); };
     const auto row = [&](int label, QWidget* field, std::function<bool()> condition) {
         auto* caption = label >= 0 ? new QLabel(T(label)) : nullptr;
@@ -446,8 +464,12 @@ void buildSortingPage(SettingsPage& page) {
                        static_cast<QWidget*>(descending)})
         b.dependsOn(w, [on] { return on->isChecked(); });
     // Random order has no direction.
-    b.dependsOn(ascending, [on, key] { return on->isChecked() && key->currentIndex() != 0; });
-    b.dependsOn(descending, [on, key] { return on->isChecked() && key->currentIndex() != 0; });
+    // Random order has no direction.
+    const auto ordered = [on, key] {
+        return on->isChecked() && key->currentIndex() != int(settings::SortKey::Random);
+    };
+    b.dependsOn(ascending, ordered);
+    b.dependsOn(descending, ordered);
     b.finish();
 }
 
@@ -487,8 +509,12 @@ void buildFileDatesPage(SettingsPage& page) {
     form->addRow(T(204), shift);
     b.layout()->addLayout(form);
     b.dependsOn(sourceBox, [on] { return on->isChecked(); });
-    b.dependsOn(date, [on, source] { return on->isChecked() && source->checkedId() == 1; });
-    b.dependsOn(shift, [on, source] { return on->isChecked() && source->checkedId() == 3; });
+    b.dependsOn(date, [on, source] {
+        return on->isChecked() && chosen(source, settings::FileDateSource::Fixed);
+    });
+    b.dependsOn(shift, [on, source] {
+        return on->isChecked() && chosen(source, settings::FileDateSource::Shifted);
+    });
     b.check(b.layout(), 191, "resetFileAttributes")->setToolTip(T(196));
     b.finish();
 }
@@ -522,7 +548,7 @@ void buildOutputFormatPage(SettingsPage& page) {
     b.dependsOn(depthCombo, [depth] { return depth->isChecked(); });
     // The palette reduction only applies below 24 bits.
     b.dependsOn(reduce, [depth, depthCombo] {
-        return depth->isChecked() && depthCombo->currentIndex() < 3;
+        return depth->isChecked() && depthCombo->currentIndex() < int(settings::ColorDepth::Bits24);
     });
     b.finish();
 }
