@@ -4,6 +4,7 @@
 #include "app/console_run.h"
 #include "app/startup.h"
 #include "settings/language_pack.h"
+#include "settings/ui_text_ids.h"
 #include "toolkit/platform/platform.h"
 
 namespace quill::app {
@@ -34,8 +35,8 @@ std::vector<std::string> bannerLines() {
             "",
             title,
             std::string(characterCount(title), '*'),
-            settings::programInfoText(13),
-            settings::programInfoText(14),
+            settings::programInfoText(settings::info::kDescription),
+            settings::programInfoText(settings::info::kCopyright),
             "",
             "",
             "",

@@ -6,6 +6,7 @@
 #include "imagefiles/image_list.h"
 #include "pipeline/run_control.h"
 #include "settings/language_pack.h"
+#include "settings/ui_text_ids.h"
 #include "toolkit/platform/platform.h"
 
 #include <string>
@@ -50,10 +51,12 @@ int runConsoleBatch(AppContext& context) {
     env.pdfCreator = composeTitle(true, true, false);
     // The log goes next to the program when that folder is writable, else to the per-user
     // settings folder.
-    const std::string logName = settings::programInfoText(2) + "_Errorlog.txt";
-    env.errorLogPaths = {context.programDirectory + logName, platform::appDataDirectory() +
-                                                                 settings::programInfoText(0) +
-                                                                 "/" + logName};
+    const std::string logName =
+        settings::programInfoText(settings::info::kShortName) + "_Errorlog.txt";
+    env.errorLogPaths = {context.programDirectory + logName,
+                         platform::appDataDirectory() +
+                             settings::programInfoText(settings::info::kProgramName) + "/" +
+                             logName};
     env.progressOnStderr = platform::stderrIsTerminal();
     env.pauseAfterSuccess = platform::stdoutIsTerminal();
 

@@ -4,18 +4,21 @@
 #include "imagefiles/image_record.h"
 #include "settings/language_pack.h"
 #include "settings/problem_list.h"
+#include "settings/ui_text_ids.h"
 #include "toolkit/platform/platform.h"
 
 #include <array>
 
 namespace quill::batch {
+
+namespace text = settings::text;
 namespace {
 
 constexpr const char* kRule = "----------------";
 
 /// UI text indices of the title and explanation of failure kinds 2..8.
 int titleIndex(int state) {
-    return 390 + 2 * (state - 2);
+    return text::kUnreadableFile + 2 * (state - 2);
 }
 int explanationIndex(int state) {
     return titleIndex(state) + 1;
@@ -100,8 +103,8 @@ std::string errorLogText(const imagefiles::ImageList& images, const std::string&
     auto line = [&text](const std::string& s) { text += s + "\r\n"; };
     line(standardTitle);
     line(std::string(characterCount(standardTitle), '*'));
-    line(settings::programInfoText(13));
-    line(settings::programInfoText(14));
+    line(settings::programInfoText(settings::info::kDescription));
+    line(settings::programInfoText(settings::info::kCopyright));
     line("");
     line("");
     line("");
@@ -112,9 +115,9 @@ std::string errorLogText(const imagefiles::ImageList& images, const std::string&
     bool any = false;
     for (const auto& record : images.records()) {
         if (!imagefiles::isFailure(record.resultState)) continue;
-        line(settings::uiText(386) + ": " + logSafeText(record.sourcePath));
-        line(settings::uiText(387) + ": " + logSafeText(record.resultText));
-        line(settings::uiText(388) + ": " + failureLine(record));
+        line(settings::uiText(text::kImage) + ": " + logSafeText(record.sourcePath));
+        line(settings::uiText(text::kOutput) + ": " + logSafeText(record.resultText));
+        line(settings::uiText(text::kError) + ": " + failureLine(record));
         line("");
         if (isExplainedFailure(record.resultState))
             occurred[std::size_t(record.resultState)] = true;
@@ -124,7 +127,7 @@ std::string errorLogText(const imagefiles::ImageList& images, const std::string&
     line("");
     if (any) {
         line("");
-        line(settings::uiText(389));
+        line(settings::uiText(text::kExplanations));
         for (int state = 2; state <= 8; ++state) {
             if (!occurred[std::size_t(state)]) continue;
             line(settings::uiText(titleIndex(state)));

@@ -1,5 +1,6 @@
 // The preview run.
 #include "batch/preview_run.h"
+#include "settings/ui_text_ids.h"
 
 #include "batch/prepare.h"
 #include "imagefiles/image_list.h"
@@ -7,6 +8,8 @@
 #include "settings/output_naming.h"
 
 namespace quill::batch {
+
+namespace text = settings::text;
 
 settings::Preset previewRunSettings(const settings::Preset& working,
                                     const std::string& previewDirectory) {
@@ -70,12 +73,12 @@ PreviewRunResult runPreviewOnRecord(imagefiles::ImageList& images, std::size_t i
 
 std::string previewFailureText(const PreviewRunResult& result,
                                const settings::UiTextLookup& texts) {
-    std::string text = texts(384) + ":\r\n";
-    if (result.filtered()) return text + texts(430);
-    text += texts(388) + "! ";
+    std::string text = texts(text::kResult) + ":\r\n";
+    if (result.filtered()) return text + texts(text::kExcludedByFilter);
+    text += texts(text::kError) + "! ";
     const int state = int(result.resultState);
     if (state >= 2 && state <= 8)
-        text += texts(391 + 2 * (state - 2));
+        text += texts(text::kUnreadableFileExplained + 2 * (state - 2));
     else
         text += "(" + std::to_string(state) + ")";
     return text;

@@ -2,6 +2,7 @@
 #include "settings/preset.h"
 
 #include "settings/language_pack.h"
+#include "settings/ui_text_ids.h"
 
 #include <utility>
 
@@ -174,7 +175,8 @@ Preset defaultPreset(int number, std::string name) {
 void buildDefaults(PresetList& list) {
     list.presets.clear();
     for (int number = 0; number < 6; ++number) {
-        list.presets.push_back(defaultPreset(number, uiText(295 + number)));
+        list.presets.push_back(
+            defaultPreset(number, uiText(text::kFirstDefaultPresetName + number)));
     }
     list.currentIndex = 0;
 }
