@@ -86,12 +86,12 @@ int main(int argc, char** argv) {
     preview.setBackground(Qt::white);
     quill::settings::Preset preset = quill::settings::defaultPreset(0, "Bench");
     preset.resizeEnabled = 1;
-    preset.resizeMode = 0;
+    preset.resizeMode = quill::settings::ResizeMode::Pixels;
     preset.resizeWidth = 1600;
     preset.resizeHeight = 1200;
     preset.brightnessEnabled = 1;
     preset.overlayEnabled = 1;
-    preset.overlayKind = 0;
+    preset.overlayKind = quill::settings::OverlayKind::Text;
     preset.overlayText = "%FN% %IW% x %IH%";
     preview.setSettings(preset, 4);
 
@@ -124,7 +124,7 @@ int main(int argc, char** argv) {
     } yes;
     quill::settings::Preset runPreset = quill::settings::defaultPreset(0, "Bench");
     runPreset.resizeEnabled = 1;
-    runPreset.resizeMode = 0;
+    runPreset.resizeMode = quill::settings::ResizeMode::Pixels;
     runPreset.resizeOption = 1;
     runPreset.resizeWidth = 1600;
     runPreset.resizeHeight = 1200;

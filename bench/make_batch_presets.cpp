@@ -20,7 +20,7 @@ int main(int argc, char** argv) {
     auto jpegInto = [&](int index, const char* name) {
         settings::Preset preset = settings::defaultPreset(index, name);
         preset.convertFormat = 1;
-        preset.outputFormat = 0;
+        preset.outputFormat = settings::OutputFormat::Jpeg;
         preset.qualityEnabled = 1;
         preset.quality = 8;
         preset.outputDirEnabled = 1;
@@ -30,11 +30,11 @@ int main(int argc, char** argv) {
     settings::Preset resize = jpegInto(0, "Resize");
     resize.convertFormat = 0;
     resize.resizeEnabled = 1;
-    resize.resizeMode = 0;
+    resize.resizeMode = settings::ResizeMode::Pixels;
     resize.resizeWidth = 1024;
     resize.resizeHeight = 768;
     resize.resizeOption = 1;
-    resize.resizeLimits = 3;
+    resize.resizeLimits = settings::ResizeLimits::Both;
 
     settings::Preset adjust = jpegInto(1, "Adjust");
     adjust.convertFormat = 0;
@@ -53,7 +53,7 @@ int main(int argc, char** argv) {
     guard.index = 3;
     guard.name = "Resize to PNG";
     guard.convertFormat = 1;
-    guard.outputFormat = 1;
+    guard.outputFormat = settings::OutputFormat::Png;
 
     settings::PresetList list;
     list.presets = {resize, adjust, convert, guard};

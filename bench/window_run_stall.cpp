@@ -49,9 +49,9 @@ int main(int argc, char** argv) {
     preset.outputDirEnabled = 1;
     preset.outputDirPattern = (root / "out").string() + "/";
     preset.convertFormat = 1;
-    preset.outputFormat = 1;
+    preset.outputFormat = quill::settings::OutputFormat::Png;
     preset.sortEnabled = 1; // a preparation phase too
-    preset.sortKey = 2;
+    preset.sortKey = quill::settings::SortKey::FileSize;
     preset.keepFailedSources = 1;
     preset.keepUnprocessedImages = 1;
     quill::pipeline::RunFlags flags;

@@ -4,6 +4,7 @@
 #include "app/console_run.h"
 #include "app/startup.h"
 #include "settings/language_pack.h"
+#include "settings/ui_text_ids.h"
 #include "toolkit/platform/platform.h"
 #include "toolkit/utf8.h"
 
@@ -26,8 +27,8 @@ std::vector<std::string> bannerLines() {
             "",
             title,
             std::string(toolkit::utf8CharacterCount(title), '*'),
-            settings::programInfoText(13),
-            settings::programInfoText(14),
+            settings::programInfoText(settings::info::kDescription),
+            settings::programInfoText(settings::info::kCopyright),
             "",
             "",
             "",

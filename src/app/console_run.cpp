@@ -6,6 +6,7 @@
 #include "imagefiles/image_list.h"
 #include "pipeline/run_control.h"
 #include "settings/language_pack.h"
+#include "settings/ui_text_ids.h"
 #include "toolkit/platform/platform.h"
 
 #include <string>
@@ -45,7 +46,7 @@ int runConsoleBatch(AppContext& context) {
 
     // The log goes next to the program when that folder is writable, else to the per-user
     // settings folder.
-    const std::string logName = settings::programInfoText(2) + "_Errorlog.txt";
+    const std::string logName = settings::programInfoText(settings::info::kShortName) + "_Errorlog.txt";
     batch::ConsoleRunEnvironment env{
         .images = images,
         .settings = context.workingSettings,
@@ -54,7 +55,7 @@ int runConsoleBatch(AppContext& context) {
         .standardTitle = standardTitle(),
         .pdfCreator = composeTitle({.version = true}),
         .errorLogPaths = {context.programDirectory + logName, platform::appDataDirectory() +
-                                                                  settings::programInfoText(0) +
+                                                                  settings::programInfoText(settings::info::kProgramName) +
                                                                   "/" + logName},
         .progressOnStderr = platform::stderrIsTerminal(),
         .pauseAfterSuccess = platform::stdoutIsTerminal(),

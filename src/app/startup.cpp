@@ -6,6 +6,7 @@
 #include "settings/language_pack.h"
 #include "settings/preset_range.h"
 #include "settings/setting_files.h"
+#include "settings/ui_text_ids.h"
 #include "toolkit/platform/platform.h"
 
 #include <cstdio>
@@ -13,13 +14,15 @@
 
 namespace quill::app {
 
+namespace text = settings::text;
+
 namespace {
 
 std::string programName() {
-    return settings::programInfoText(0);
+    return settings::programInfoText(settings::info::kProgramName);
 }
 std::string shortProgramName() {
-    return settings::programInfoText(2);
+    return settings::programInfoText(settings::info::kShortName);
 }
 
 std::string portablePrefix(const AppContext& context) {
@@ -51,9 +54,10 @@ std::string consoleText(const std::string& text) {
 } // namespace
 
 std::string composeTitle(const TitleParts& parts) {
-    std::string title = settings::programInfoText(parts.shortName ? 2 : 0);
-    if (parts.version) title += " " + settings::programInfoText(4);
-    if (parts.suffix) title += " - " + settings::programInfoText(6);
+    std::string title = settings::programInfoText(parts.shortName ? settings::info::kShortName
+                                                                  : settings::info::kProgramName);
+    if (parts.version) title += " " + settings::programInfoText(settings::info::kVersionText);
+    if (parts.suffix) title += " - " + settings::programInfoText(settings::info::kSubtitle);
     return title;
 }
 
@@ -104,7 +108,8 @@ PresetLoad tryLoadStartPreset(AppContext& context, int position, int& loaded) {
     if (!settings::presetInRange(presets.front())) {
         // Position 0 is the fallback of every other position, so it must always be usable.
         // Only that entry is replaced; the user's other presets stay as they are.
-        presets.front() = settings::defaultPreset(0, settings::uiText(295));
+        presets.front() =
+            settings::defaultPreset(0, settings::uiText(text::kFirstDefaultPresetName));
     }
     context.workingSettings = presets.front();
     loaded = 0;

@@ -143,8 +143,8 @@ ConsoleRunOutcome consoleRun(ConsoleRunEnvironment& env) {
     flags.resetForRun();
     flags.runActive.store(1);
     for (auto& record : env.images.records()) {
-        record.resultState = 0;
-        record.resultCode = 0;
+        record.resultState = imagefiles::ImageResult::Pending;
+        record.resultCode = imagefiles::DetailNone;
         record.resultText.clear();
     }
     env.images.setCurrentIndex(0);
@@ -193,7 +193,7 @@ ConsoleRunOutcome consoleRun(ConsoleRunEnvironment& env) {
 
     bool allOk = true;
     for (const auto& record : env.images.records())
-        if (record.resultState != 0 && record.resultState != 1) allOk = false;
+        if (imagefiles::isFailure(record.resultState)) allOk = false;
 
     platform::consolePrint("");
     platform::consolePrint("");

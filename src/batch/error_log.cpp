@@ -1,28 +1,32 @@
 // The error log of a console run and the console's error report.
 #include "batch/error_log.h"
 
-#include "pipeline/image_result.h"
+#include "imagefiles/image_record.h"
 #include "settings/language_pack.h"
 #include "settings/problem_list.h"
+#include "settings/ui_text_ids.h"
 #include "toolkit/platform/platform.h"
 #include "toolkit/utf8.h"
 
 #include <array>
 
 namespace quill::batch {
+
+namespace text = settings::text;
 namespace {
 
 constexpr const char* kRule = "----------------";
 
 /// UI text indices of the title and explanation of failure kinds 2..8.
 int titleIndex(int state) {
-    return 390 + 2 * (state - 2);
+    return text::kUnreadableFile + 2 * (state - 2);
 }
 int explanationIndex(int state) {
     return titleIndex(state) + 1;
 }
-bool isFailure(std::uint8_t state) {
-    return state >= 2 && state <= 8;
+/// A failure kind with a title and an explanation.
+bool isExplainedFailure(imagefiles::ImageResult state) {
+    return imagefiles::isFailure(state) && state <= imagefiles::ImageResult::WriteFailed;
 }
 
 } // namespace
@@ -48,10 +52,10 @@ std::string logSafeText(std::string_view text) {
 }
 
 std::string failureLine(const imagefiles::ImageRecord& record) {
-    const int state = record.resultState;
-    if (!isFailure(record.resultState)) return {};
-    std::string line = settings::uiText(titleIndex(state));
-    if (state == int(pipeline::ImageResult::StepFailed) && record.resultCode != 0) {
+    if (!isExplainedFailure(record.resultState)) return {};
+    std::string line = settings::uiText(titleIndex(int(record.resultState)));
+    if (record.resultState == imagefiles::ImageResult::StepFailed &&
+        record.resultCode != imagefiles::DetailNone) {
         const std::string name =
             settings::operationName(record.resultCode, settings::currentUiTexts());
         if (!name.empty()) line += "  (" + name + ")";
@@ -64,8 +68,8 @@ std::string errorLogText(const imagefiles::ImageList& images, const std::string&
     auto line = [&text](const std::string& s) { text += s + "\r\n"; };
     line(standardTitle);
     line(std::string(toolkit::utf8CharacterCount(standardTitle), '*'));
-    line(settings::programInfoText(13));
-    line(settings::programInfoText(14));
+    line(settings::programInfoText(settings::info::kDescription));
+    line(settings::programInfoText(settings::info::kCopyright));
     line("");
     line("");
     line("");
@@ -75,19 +79,20 @@ std::string errorLogText(const imagefiles::ImageList& images, const std::string&
     std::array<bool, 9> occurred{};
     bool any = false;
     for (const auto& record : images.records()) {
-        if (record.resultState == 0 || record.resultState == 1) continue;
-        line(settings::uiText(386) + ": " + logSafeText(record.sourcePath));
-        line(settings::uiText(387) + ": " + logSafeText(record.resultText));
-        line(settings::uiText(388) + ": " + failureLine(record));
+        if (!imagefiles::isFailure(record.resultState)) continue;
+        line(settings::uiText(text::kImage) + ": " + logSafeText(record.sourcePath));
+        line(settings::uiText(text::kOutput) + ": " + logSafeText(record.resultText));
+        line(settings::uiText(text::kError) + ": " + failureLine(record));
         line("");
-        if (isFailure(record.resultState)) occurred[record.resultState] = true;
+        if (isExplainedFailure(record.resultState))
+            occurred[std::size_t(record.resultState)] = true;
         any = true;
     }
     line(kRule);
     line("");
     if (any) {
         line("");
-        line(settings::uiText(389));
+        line(settings::uiText(text::kExplanations));
         for (int state = 2; state <= 8; ++state) {
             if (!occurred[std::size_t(state)]) continue;
             line(settings::uiText(titleIndex(state)));

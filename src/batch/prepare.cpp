@@ -10,6 +10,7 @@
 #include "toolkit/platform/platform.h"
 
 #include <algorithm>
+#include <array>
 #include <chrono>
 #include <random>
 #include <thread>
@@ -19,30 +20,37 @@ namespace quill::batch {
 namespace {
 
 using imagefiles::ImageRecord;
-using pipeline::ImageResult;
+using imagefiles::ImageResult;
 
-/// The requirement codes of the settings.
-enum Requirement {
-    NeedSort = 1,
-    NeedSize,
-    NeedDate,
-    NeedColours,
-    NeedBrightness,
-    NeedFilter,
-    NeedOrientation
+using settings::Requirement;
+
+/// The answers of requirementQuery for one run, asked once.
+class Needs {
+public:
+    Needs(const settings::Preset& s, std::string_view tasks, std::size_t imageCount) {
+        for (Requirement requirement : settings::kRequirements)
+            m_need[std::size_t(requirement)] =
+                settings::requirementQuery(requirement, s, tasks, imageCount);
+    }
+    [[nodiscard]] bool operator[](Requirement requirement) const {
+        return m_need[std::size_t(requirement)];
+    }
+
+private:
+    std::array<bool, settings::kRequirements.size() + 1> m_need{};
 };
 
-void readDetails(ImageRecord& record, const bool need[8]) {
+void readDetails(ImageRecord& record, const Needs& need) {
     const auto info = platform::fileInfo(record.sourcePath);
     if (!info || info->isDirectory || info->size < imagefiles::kMinimumFileSize) {
-        record.resultState = std::uint8_t(ImageResult::Unreadable);
+        record.resultState = ImageResult::Unreadable;
         return;
     }
     if (record.formatKind == imagefiles::FormatVideo) return;
-    if (need[NeedSize]) {
+    if (need[Requirement::Dimensions]) {
         imagefiles::ImageRect rect;
         if (!imagefiles::readImageSize(record.sourcePath, rect)) {
-            record.resultState = std::uint8_t(ImageResult::LoadFailed);
+            record.resultState = ImageResult::LoadFailed;
             return;
         }
         record.width = rect.width;
@@ -50,31 +58,33 @@ void readDetails(ImageRecord& record, const bool need[8]) {
         record.pixelCount = std::int64_t(rect.width) * rect.height;
         record.aspectRatio = float(rect.width) / float(rect.height);
     }
-    if ((need[NeedDate] || need[NeedOrientation]) && record.formatKind == imagefiles::FormatJpeg) {
+    if ((need[Requirement::ExifDate] || need[Requirement::ExifOrientation]) &&
+        record.formatKind == imagefiles::FormatJpeg) {
         const pipeline::ExifDetails exif = pipeline::readExifDetails(record.sourcePath);
-        if (need[NeedDate] && exif.recordedDate) record.recordedDate = *exif.recordedDate;
-        if (need[NeedOrientation] && exif.orientation)
+        if (need[Requirement::ExifDate] && exif.recordedDate)
+            record.recordedDate = *exif.recordedDate;
+        if (need[Requirement::ExifOrientation] && exif.orientation)
             record.orientation = std::int8_t(*exif.orientation);
     }
-    if (need[NeedColours] || need[NeedBrightness]) {
+    if (need[Requirement::ColourCount] || need[Requirement::Brightness]) {
         const toolkit::Image image =
             imagefiles::loadImageFile(record.sourcePath, record.formatKind);
         if (image.empty()) {
-            record.resultState = std::uint8_t(ImageResult::LoadFailed);
+            record.resultState = ImageResult::LoadFailed;
             return;
         }
-        if (need[NeedColours]) {
+        if (need[Requirement::ColourCount]) {
             const std::int32_t colours = countDistinctColours(image);
             if (colours < 1) {
-                record.resultState = std::uint8_t(ImageResult::LoadFailed);
+                record.resultState = ImageResult::LoadFailed;
                 return;
             }
             record.colorCount = colours;
         }
-        if (need[NeedBrightness]) {
+        if (need[Requirement::Brightness]) {
             const double brightness = averageBrightness(image);
             if (!(brightness >= 0.0 && brightness <= 1.0)) {
-                record.resultState = std::uint8_t(ImageResult::LoadFailed);
+                record.resultState = ImageResult::LoadFailed;
                 return;
             }
             record.brightness = float(brightness);
@@ -122,30 +132,30 @@ double averageBrightness(const toolkit::Image& image) {
     return double(total) / (pixels * 1000.0 * 255.0);
 }
 
-void sortRecords(std::vector<ImageRecord>& records, int sortKey, bool ascending) {
-    if (sortKey == 0) {
+void sortRecords(std::vector<ImageRecord>& records, settings::SortKey sortKey, bool ascending) {
+    if (sortKey == settings::SortKey::Random) {
         std::shuffle(records.begin(), records.end(), std::mt19937{std::random_device{}()});
         return;
     }
     auto key = [sortKey](const ImageRecord& a, const ImageRecord& b) -> bool {
         switch (sortKey) {
-        case 1:
+        case settings::SortKey::FileName:
             return a.fileName < b.fileName;
-        case 2:
+        case settings::SortKey::FileSize:
             return a.fileSize < b.fileSize;
-        case 3:
+        case settings::SortKey::ImageDate:
             return a.recordedDate < b.recordedDate;
-        case 4:
+        case settings::SortKey::Width:
             return std::uint32_t(a.width) < std::uint32_t(b.width);
-        case 5:
+        case settings::SortKey::Height:
             return std::uint32_t(a.height) < std::uint32_t(b.height);
-        case 6:
+        case settings::SortKey::PixelCount:
             return a.pixelCount < b.pixelCount;
-        case 7:
+        case settings::SortKey::AspectRatio:
             return a.aspectRatio < b.aspectRatio;
-        case 8:
+        case settings::SortKey::ColourCount:
             return a.colorCount < b.colorCount;
-        case 9:
+        case settings::SortKey::Brightness:
             return a.brightness < b.brightness;
         default:
             return false;
@@ -166,9 +176,7 @@ void prepare(PrepareEnvironment& env) {
 
     const auto& s = env.settings;
     const std::string tasks = settings::taskTexts(env.run);
-    bool need[8] = {};
-    for (int code = NeedSort; code <= NeedOrientation; ++code)
-        need[code] = settings::requirementQuery(code, s, tasks, env.images.size());
+    const Needs need(s, tasks, env.images.size());
 
     // Details.
     bool cancelled = false;
@@ -191,19 +199,19 @@ void prepare(PrepareEnvironment& env) {
 
     // Filter. Excluded records are marked and removed together afterwards, so the cost stays
     // linear in the length of the list.
-    if (need[NeedFilter] && (!cancelled || env.previewRun)) {
+    if (need[Requirement::Filtering] && (!cancelled || env.previewRun)) {
         const imagefiles::ListOptions keepOptions{false, true, true};
         auto& records = env.images.records();
         std::vector<std::uint8_t> excluded;
         for (std::size_t i = first; i < end && i < records.size(); ++i) {
             if (env.flags.runCancelled.load() && !env.previewRun) break;
             ImageRecord& record = records[i];
-            if (record.resultState != std::uint8_t(ImageResult::Pending) ||
+            if (record.resultState != ImageResult::Pending ||
                 !settings::isExcludedByFilter(s, record)) {
                 continue;
             }
             if (env.previewRun) {
-                record.resultCode = pipeline::DetailFiltered;
+                record.resultCode = imagefiles::DetailFiltered;
                 continue;
             }
             if (s.keepFilteredImages && !s.exitAfterRun)
@@ -215,7 +223,8 @@ void prepare(PrepareEnvironment& env) {
     }
 
     // Sorting.
-    if (need[NeedSort] && !cancelled && !env.flags.runCancelled.load() && !env.previewRun)
+    if (need[Requirement::Sorting] && !cancelled && !env.flags.runCancelled.load() &&
+        !env.previewRun)
         sortRecords(env.images.records(), s.sortKey, s.sortAscending != 0);
 }
 

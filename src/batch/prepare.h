@@ -29,7 +29,8 @@ void prepare(PrepareEnvironment& environment);
 [[nodiscard]] std::int32_t countDistinctColours(const toolkit::Image& image);
 /// Average brightness 0..1: the mean Rec. 601 luma (0.299 R + 0.587 G + 0.114 B) / 255.
 [[nodiscard]] double averageBrightness(const toolkit::Image& image);
-/// Sorts the records by a sort key 0..9 (0: random order), ascending or descending.
-void sortRecords(std::vector<imagefiles::ImageRecord>& records, int sortKey, bool ascending);
+/// Sorts the records by a sort key (Random: shuffled), ascending or descending.
+void sortRecords(std::vector<imagefiles::ImageRecord>& records, settings::SortKey sortKey,
+                 bool ascending);
 
 } // namespace quill::batch

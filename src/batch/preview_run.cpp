@@ -1,5 +1,6 @@
 // The preview run.
 #include "batch/preview_run.h"
+#include "settings/ui_text_ids.h"
 
 #include "batch/prepare.h"
 #include "imagefiles/image_list.h"
@@ -7,6 +8,8 @@
 #include "settings/output_naming.h"
 
 namespace quill::batch {
+
+namespace text = settings::text;
 
 settings::Preset previewRunSettings(const settings::Preset& working,
                                     const std::string& previewDirectory) {
@@ -47,7 +50,8 @@ PreviewRunResult runPreviewOnRecord(imagefiles::ImageList& images, std::size_t i
         prepare(prepareEnv);
     }
     imagefiles::ImageRecord* r = record();
-    if (r && !(r->resultState == 0 && r->resultCode == 1)) {
+    if (r && !(r->resultState == imagefiles::ImageResult::Pending &&
+               r->resultCode == imagefiles::DetailFiltered)) {
         images.setCurrentIndex(images.indexOfId(recordId));
         // An existing file in the preview directory is an earlier preview: replace it.
         settings::FixedCollisionPolicy replaceAll(settings::CollisionAnswer::ReplaceAll);
@@ -71,8 +75,8 @@ PreviewRunResult runPreviewOnRecord(imagefiles::ImageList& images, std::size_t i
         result.resultState = r->resultState;
         result.resultCode = r->resultCode;
         result.outputPath = r->resultText;
-        r->resultState = 0;
-        r->resultCode = 0;
+        r->resultState = imagefiles::ImageResult::Pending;
+        r->resultCode = imagefiles::DetailNone;
         r->resultText.clear();
     }
     images.setCurrentIndex(previousCurrent);
@@ -81,12 +85,12 @@ PreviewRunResult runPreviewOnRecord(imagefiles::ImageList& images, std::size_t i
 
 std::string previewFailureText(const PreviewRunResult& result,
                                const settings::UiTextLookup& texts) {
-    std::string text = texts(384) + ":\r\n";
-    if (result.filtered()) return text + texts(430);
-    text += texts(388) + "! ";
-    const int state = result.resultState;
+    std::string text = texts(text::kResult) + ":\r\n";
+    if (result.filtered()) return text + texts(text::kExcludedByFilter);
+    text += texts(text::kError) + "! ";
+    const int state = int(result.resultState);
     if (state >= 2 && state <= 8)
-        text += texts(391 + 2 * (state - 2));
+        text += texts(text::kUnreadableFileExplained + 2 * (state - 2));
     else
         text += "(" + std::to_string(state) + ")";
     return text;

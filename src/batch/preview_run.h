@@ -21,11 +21,15 @@ namespace quill::batch {
 
 /// What happened to the image.
 struct PreviewRunResult {
-    std::uint8_t resultState = 0; ///< ImageResult; 1 is done
-    std::int32_t resultCode = 0;  ///< 1 with state 0: excluded by the filter conditions
-    std::string outputPath;       ///< the written file when done
-    [[nodiscard]] bool done() const { return resultState == 1; }
-    [[nodiscard]] bool filtered() const { return resultState != 1 && resultCode == 1; }
+    imagefiles::ImageResult resultState = imagefiles::ImageResult::Pending;
+    /// DetailFiltered with state Pending: excluded by the filter conditions
+    std::int32_t resultCode = imagefiles::DetailNone;
+    std::string outputPath; ///< the written file when done
+    [[nodiscard]] bool done() const { return resultState == imagefiles::ImageResult::Done; }
+    [[nodiscard]] bool filtered() const {
+        return resultState != imagefiles::ImageResult::Done &&
+               resultCode == imagefiles::DetailFiltered;
+    }
 };
 
 /// Prepares (when the settings need image details) and processes the record at `index` of

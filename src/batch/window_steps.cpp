@@ -1,5 +1,6 @@
 // The parts of a window run that need no window.
 #include "batch/window_steps.h"
+#include "settings/ui_text_ids.h"
 
 #include "settings/settings_validation.h"
 #include "toolkit/platform/platform.h"
@@ -7,6 +8,8 @@
 #include <ctime>
 
 namespace quill::batch {
+
+namespace text = settings::text;
 
 bool preRunChecksWindow(const imagefiles::ImageList& images, const settings::Preset& s,
                         bool ignoreWarnings, settings::RunSettings& run, const ShowCheckBox& show,
@@ -18,10 +21,10 @@ bool preRunChecksWindow(const imagefiles::ImageList& images, const settings::Pre
     };
     // A warning lets the checks go on when it is ignored or answered Yes.
     auto confirm = [&](int textIndex) {
-        return ignoreWarnings || show(CheckBox{Kind::Question, 416, texts(textIndex)});
+        return ignoreWarnings || show(CheckBox{Kind::Question, text::kQuestion, texts(textIndex)});
     };
 
-    if (images.empty()) return refuse(Kind::Information, 427, texts(436));
+    if (images.empty()) return refuse(Kind::Information, text::kInformation, texts(text::kNoFiles));
     const std::int64_t now = platform::localFromUtc(std::int64_t(std::time(nullptr)));
     run = settings::deriveRunSettings(s, settings::runContextFromPlatform(images.size(), now));
 
@@ -32,21 +35,24 @@ bool preRunChecksWindow(const imagefiles::ImageList& images, const settings::Pre
     case ValidationResult::Valid:
         break;
     case ValidationResult::OutOfRange:
-        return refuse(Kind::Warning, 431, texts(434));
+        return refuse(Kind::Warning, text::kWarning, texts(text::kInvalidSettings));
     case ValidationResult::Contradictory:
-        return refuse(Kind::Warning, 431,
-                      texts(433) + ": " + settings::problemList(result, s, run, texts));
+        return refuse(Kind::Warning, text::kWarning,
+                      texts(text::kWrongSettings) + ": " +
+                          settings::problemList(result, s, run, texts));
     case ValidationResult::NothingToDo:
-        return refuse(Kind::Information, 427, texts(432));
+        return refuse(Kind::Information, text::kInformation, texts(text::kNothingToDo));
     case ValidationResult::VideosNeedDetails:
-        if (!confirm(423)) return false;
+        if (!confirm(text::kSettingsNeedImageDetails)) return false;
         break;
     case ValidationResult::BadFilterValue:
-        return refuse(Kind::Warning, 431,
-                      texts(435) + ": \r\n" + settings::problemList(result, s, run, texts));
+        return refuse(Kind::Warning, text::kWarning,
+                      texts(text::kWrongFilterConditions) + ": \r\n" +
+                          settings::problemList(result, s, run, texts));
     }
-    if (!s.outputDirEnabled && !confirm(421)) return false;
-    if (s.outputDirEnabled && s.moveOriginal && !confirm(422)) return false;
+    if (!s.outputDirEnabled && !confirm(text::kReallyReplaceSourceImages)) return false;
+    if (s.outputDirEnabled && s.moveOriginal && !confirm(text::kReallyDeleteSourceImages))
+        return false;
     return true;
 }
 

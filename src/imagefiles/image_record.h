@@ -11,6 +11,40 @@
 
 namespace quill::imagefiles {
 
+/// The result of one image of a batch run, stored in `ImageRecord::resultState`.
+enum class ImageResult : std::uint8_t {
+    Pending = 0,           ///< not processed (yet)
+    Done = 1,              ///< processed and written
+    Unreadable = 2,        ///< file missing or shorter than 35 bytes
+    SkippedExisting = 3,   ///< the output exists and the user or policy chose not to overwrite
+    SameAsSource = 4,      ///< the output path equals the source path while an output dir is used
+    LoadFailed = 5,        ///< the decoder did not deliver an image
+    StepFailed = 6,        ///< an operation failed; the detail code names it
+    UnsupportedFormat = 7, ///< the output format is one the program cannot write
+    WriteFailed = 8,       ///< writing, copying, moving or the PDF wrap failed
+};
+
+/// Detail codes stored in `ImageRecord::resultCode`, meaningful with StepFailed.
+enum DetailCode : std::int32_t {
+    DetailNone = 0,
+    DetailFiltered = 1,   ///< preview run only: the filter conditions excluded the image
+    DetailCrop = 2,       ///< crop or automatic trim
+    DetailRotate = 3,     ///< rotate or flip
+    DetailResize = 4,     ///< resize
+    DetailColour = 5,     ///< colour adjustment
+    DetailCanvas = 6,     ///< canvas
+    DetailOverlay = 7,    ///< text or image overlay
+    DetailMetadata = 9,   ///< removing metadata or writing the comment into the output
+    DetailFileDates = 10, ///< setting the output's file dates or attributes
+    DetailNumbering = 12, ///< no number could be given to the name
+};
+
+/// True for every result other than Pending and Done.
+[[nodiscard]] constexpr bool isFailure(ImageResult result) {
+    return result != ImageResult::Pending && result != ImageResult::Done;
+}
+
+
 /// One image-list entry. Paths are byte strings exactly as the file system gives them.
 /// Dates are local-time seconds (the local wall-clock time counted as if it were UTC).
 struct ImageRecord {
@@ -32,13 +66,13 @@ struct ImageRecord {
     std::int32_t height = 0;
     /// width * height; 64-bit because 65536 x 65536 does not fit 32 bits.
     std::int64_t pixelCount = 0;
-    float aspectRatio = 0.0f;     ///< width / height
-    std::int32_t colorCount = 0;  ///< distinct colours (details pass)
-    float brightness = 0.0f;      ///< average brightness 0..1 (details pass)
-    std::int8_t orientation = -1; ///< EXIF orientation; -1 = none read
-    std::uint8_t resultState = 0; ///< ImageResult of the last run
-    std::int32_t resultCode = 0;  ///< detail code of the last result
-    std::string resultText;       ///< output path computed in the last run
+    float aspectRatio = 0.0f;                       ///< width / height
+    std::int32_t colorCount = 0;                    ///< distinct colours (details pass)
+    float brightness = 0.0f;                        ///< average brightness 0..1 (details pass)
+    std::int8_t orientation = -1;                   ///< EXIF orientation; -1 = none read
+    ImageResult resultState = ImageResult::Pending; ///< result of the last run
+    std::int32_t resultCode = DetailNone;           ///< DetailCode of the last result
+    std::string resultText;                         ///< output path computed in the last run
 };
 
 /// The ordered list of image records with its current element, the never-reused record counter

@@ -5,16 +5,13 @@
 #include <cstdint>
 #include <optional>
 
+#include "settings/preset_codes.h"
 #include "toolkit/image.h"
 
 namespace quill::pipeline {
 
-/// How the margins of an enlarged canvas are filled.
-enum class CanvasMode : std::uint8_t {
-    Colour = 0,        ///< the request's colour (opaque on a 32-bit canvas)
-    Transparent = 1,   ///< fully transparent; the canvas is 32-bit
-    EdgeExtension = 2, ///< the nearest edge pixel of the image
-};
+/// How the margins of an enlarged canvas are filled: the preset's `canvasMode`.
+using settings::CanvasMode;
 
 /// How the requested size is taken.
 enum class CanvasSizing : std::uint8_t {

@@ -8,7 +8,8 @@ namespace quill::pipeline {
 namespace {
 
 std::variant<CropMargins, TrimOptions> cropRequestFrom(const settings::Preset& s) {
-    if (s.cropMode == 0) return CropMargins{s.cropLeft, s.cropTop, s.cropRight, s.cropBottom};
+    if (s.cropMode == settings::CropMode::Margins)
+        return CropMargins{s.cropLeft, s.cropTop, s.cropRight, s.cropBottom};
     return TrimOptions{.left = s.trimLeft != 0,
                        .right = s.trimRight != 0,
                        .top = s.trimTop != 0,
@@ -18,16 +19,17 @@ std::variant<CropMargins, TrimOptions> cropRequestFrom(const settings::Preset& s
 }
 
 ScaleRequest scaleRequestFrom(const settings::Preset& s, const settings::RunSettings& run) {
-    if (s.resizeMode != 0) {
+    if (s.resizeMode != settings::ResizeMode::Pixels) {
         const float factor = float(s.resizePercent) / 100.0f;
         return {.basis = ScaleBasis::Factor, .targetX = factor, .targetY = factor};
     }
     const auto axis = run.resizeAxis == 1   ? ScaleAxis::WidthOnly
                       : run.resizeAxis == 2 ? ScaleAxis::HeightOnly
                                             : ScaleAxis::Both;
-    const auto limit = s.resizeLimits == 1   ? ScaleLimit::NeverEnlarge
-                       : s.resizeLimits == 2 ? ScaleLimit::NeverReduce
-                                             : ScaleLimit::None;
+    const auto limit =
+        s.resizeLimits == settings::ResizeLimits::ShrinkOnly    ? ScaleLimit::NeverEnlarge
+        : s.resizeLimits == settings::ResizeLimits::EnlargeOnly ? ScaleLimit::NeverReduce
+                                                                : ScaleLimit::None;
     return {.basis = ScaleBasis::Pixels,
             .axis = axis,
             .limit = limit,

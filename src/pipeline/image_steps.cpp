@@ -83,11 +83,11 @@ std::optional<bool> copyOrMove(const settings::Preset& s, const ImageRecord& rec
 /// The file dates an output gets, as the date source says: modification and access time.
 std::pair<std::int64_t, std::int64_t> outputDates(const RunPlan& plan, const ImageRecord& record) {
     switch (plan.settings.fileDateSource) {
-    case 1:
+    case settings::FileDateSource::Fixed:
         return {plan.run.fixedDateRun, plan.run.fixedDateRun};
-    case 2:
+    case settings::FileDateSource::ImageDate:
         return {record.recordedDate, record.recordedDate};
-    case 3: {
+    case settings::FileDateSource::Shifted: {
         const std::int64_t shift = std::int64_t(plan.settings.fileDateShiftMinutes) * 60;
         return {record.recordedDate + shift, record.accessedDate + shift};
     }
@@ -126,7 +126,8 @@ SourceCheck checkSource(const RunPlan& plan, const ImageRecord& record) {
     SourceCheck check;
     // Only a regular file is an image: a FIFO, socket or device is never opened.
     const auto info = platform::fileInfo(record.sourcePath);
-    if (!info || !(info->attributes & platform::AttrArchive) || info->size < imagefiles::kMinimumFileSize) {
+    if (!info || !(info->attributes & platform::AttrArchive) ||
+        info->size < imagefiles::kMinimumFileSize) {
         check.outcome = failed(ImageResult::Unreadable);
         return check;
     }
@@ -204,7 +205,7 @@ toolkit::Image loadSource(const RunPlan& plan, const ImageRecord& record) {
 
 std::string overlayTextFor(const RunPlan& plan, const ImageRecord& record) {
     const settings::Preset& s = plan.settings;
-    if (!s.overlayEnabled || s.overlayKind != 0) return {};
+    if (!s.overlayEnabled || s.overlayKind != settings::OverlayKind::Text) return {};
     return expanded(plan, record, plan.run.overlayTextRun);
 }
 

@@ -205,22 +205,22 @@ std::uint8_t opacityAlpha(int opacity) {
     return std::uint8_t(double(opacity) * 2.55);
 }
 
-int overlayOffset(int align, int margin) {
+int overlayOffset(settings::OverlayAlign align, int margin) {
     switch (align) {
-    case 0:
+    case settings::OverlayAlign::Start:
         return margin;
-    case 2:
+    case settings::OverlayAlign::End:
         return -margin;
     default:
         return 0;
     }
 }
 
-int textAlignCode(int overlayTextAlign) {
+int textAlignCode(settings::TextAlign overlayTextAlign) {
     switch (overlayTextAlign) {
-    case 1:
+    case settings::TextAlign::Centre:
         return 3;
-    case 2:
+    case settings::TextAlign::Right:
         return 2;
     default:
         return 1;
@@ -372,7 +372,8 @@ PreparedOverlay prepareOverlayWithImage(const OverlaySettings& settings, Image o
 PreparedOverlay prepareOverlay(const OverlaySettings& settings,
                                const std::string& overlayImageRun) {
     Image loaded;
-    if (settings.overlayKind == 1) loaded = imagefiles::loadImageFile(overlayImageRun, -1);
+    if (settings.overlayKind == settings::OverlayKind::Image)
+        loaded = imagefiles::loadImageFile(overlayImageRun, -1);
     return prepareOverlayWithImage(settings, std::move(loaded));
 }
 

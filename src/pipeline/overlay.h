@@ -2,6 +2,7 @@
 // anchor positions, with opacity and an optional outline (text) or frame (image).
 #pragma once
 
+#include "settings/preset_codes.h"
 #include "toolkit/image.h"
 #include "toolkit/text_renderer.h"
 
@@ -19,11 +20,11 @@ namespace quill::pipeline {
 /// The preset fields the overlay step reads (the text pattern and the image path are handled by
 /// the caller: the text is expanded per image, the path resolved once per run).
 struct OverlaySettings {
-    int overlayKind = 0; ///< 0 text, 1 image
+    settings::OverlayKind overlayKind = settings::OverlayKind::Text;
     std::string overlayFontName = "Arial";
     std::uint32_t overlayFontStyle = 0; ///< 256 bold, 512 italic, 4 underline, 8 strike-out
     int overlayFontSize = 28;           ///< character (em) height in pixels
-    int overlayTextAlign = 0;           ///< lines inside the block: 0 left, 1 centre, 2 right
+    settings::TextAlign overlayTextAlign = settings::TextAlign::Left; ///< lines inside the block
     int overlayLineSpacing = 0;         ///< extra pixels between lines
     std::uint32_t overlayTextColor = 0; ///< 0x00BBGGRR
     int overlayImageScale = 100;        ///< percent of the overlay image's own size
@@ -31,9 +32,9 @@ struct OverlaySettings {
     int overlayOutlineWidth = 2;
     std::uint32_t overlayOutlineColor = 0xFFFFFF;
     int overlayOpacity = 100; ///< percent
-    int overlayHorizontalAlign = 2;
+    settings::OverlayAlign overlayHorizontalAlign = settings::OverlayAlign::End;
     int overlayHorizontalMargin = 15;
-    int overlayVerticalAlign = 2;
+    settings::OverlayAlign overlayVerticalAlign = settings::OverlayAlign::End;
     int overlayVerticalMargin = 15;
 };
 
@@ -44,13 +45,13 @@ struct OverlaySettings {
 /// truncated, so 50 gives 127 and 99 gives 252; 100 (or more) gives 255, below 1 gives 0.
 [[nodiscard]] std::uint8_t opacityAlpha(int opacity);
 
-/// Offset from an alignment and a margin: 0 gives +margin (from the left or top edge), 1 gives 0
-/// (centred), 2 gives -margin (from the right or bottom edge).
-[[nodiscard]] int overlayOffset(int align, int margin);
+/// Offset from an alignment and a margin: Start gives +margin (from the left or top edge), Centre
+/// gives 0, End gives -margin (from the right or bottom edge).
+[[nodiscard]] int overlayOffset(settings::OverlayAlign align, int margin);
 
-/// Line alignment code of the text renderer for `overlayTextAlign`: 0 -> 1 (left),
-/// 1 -> 3 (centre), 2 -> 2 (right).
-[[nodiscard]] int textAlignCode(int overlayTextAlign);
+/// Line alignment code of the text renderer for `overlayTextAlign`: Left -> 1, Centre -> 3,
+/// Right -> 2.
+[[nodiscard]] int textAlignCode(settings::TextAlign overlayTextAlign);
 
 /// Where a text block of `blockSize` starts on an image side of `imageSize`: the offset when it
 /// is positive, imageSize - blockSize + offset when negative, (imageSize - blockSize) / 2 (toward
@@ -134,7 +135,7 @@ struct PreparedOverlay {
     int offsetX = 0;
     int offsetY = 0;
 
-    [[nodiscard]] bool isText() const { return settings.overlayKind != 1; }
+    [[nodiscard]] bool isText() const { return settings.overlayKind != settings::OverlayKind::Image; }
     /// The font the text kind draws with.
     [[nodiscard]] toolkit::FontRequest fontRequest() const;
 };

@@ -31,8 +31,8 @@ using AheadDecode = std::future<std::optional<toolkit::Image>>;
 /// A result the preparation phase found stands, and the image is not looked at again.
 bool carriesResult(const RunPlan& plan, const ImageRecord& record) {
     return plan.run.needsImageData &&
-           (record.resultState == std::uint8_t(ImageResult::Unreadable) ||
-            record.resultState == std::uint8_t(ImageResult::LoadFailed));
+           (record.resultState == ImageResult::Unreadable ||
+            record.resultState == ImageResult::LoadFailed);
 }
 
 /// While one image is edited and encoded, the next one is decoded on a second thread. The
@@ -237,13 +237,13 @@ std::string processImage(ImageContext& c, AheadDecode ahead) {
     std::optional<OutputTarget> target;
     const ImageOutcome outcome =
         carriesResult(c.plan, c.record)
-            ? ImageOutcome{ImageResult(c.record.resultState), c.record.resultCode}
+            ? ImageOutcome{c.record.resultState, c.record.resultCode}
             : runSteps(c, std::move(ahead), target);
     keepImage(c.plan, c.env.keepList, c.record, outcome, target ? &target->output.path : nullptr);
     c.done(ImageStep::Keep);
     c.progress.advance(); // keep list
 
-    c.record.resultState = std::uint8_t(outcome.result);
+    c.record.resultState = outcome.result;
     c.record.resultCode = outcome.detail;
     if (!target) return {};
     c.record.resultText = target->output.path;
@@ -293,7 +293,7 @@ void processImages(ProcessEnvironment& env) {
     const auto& s = env.settings;
     if (s.keepUnprocessedImages && !env.flags.quitRequested.load() && !s.exitAfterRun) {
         for (const ImageRecord& record : env.images.records())
-            if (record.resultState == std::uint8_t(ImageResult::Pending))
+            if (record.resultState == ImageResult::Pending)
                 (void)imagefiles::addImageRecord(record.sourcePath, env.keepList, plan.keepOptions);
     }
 }

@@ -11,15 +11,15 @@ int targetFormatFor(const settings::Preset& s, int sourceFormat) {
     if (sourceFormat == imagefiles::FormatVideo) return sourceFormat;
     if (!s.convertFormat) return sourceFormat;
     switch (s.outputFormat) {
-    case 0:
+    case settings::OutputFormat::Jpeg:
         return imagefiles::FormatJpeg;
-    case 1:
+    case settings::OutputFormat::Png:
         return imagefiles::FormatPng;
-    case 2:
+    case settings::OutputFormat::Bmp:
         return imagefiles::FormatBmp;
-    case 3:
+    case settings::OutputFormat::Jpeg2000:
         return imagefiles::FormatJpeg2000;
-    case 4:
+    case settings::OutputFormat::Pdf:
         return imagefiles::FormatJpeg; // wrapped into a PDF afterwards
     default:
         return -1;
@@ -31,9 +31,13 @@ EncodePlan encodePlanFrom(const settings::Preset& s) {
     plan.quality = s.qualityEnabled ? s.quality : 8;
     if (s.colorDepthEnabled) {
         static constexpr int kDepths[] = {1, 4, 8, 24, 32};
-        plan.outputDepth = kDepths[s.colorDepth < 5 ? s.colorDepth : 3];
-        plan.depthFlag =
-            (s.colorDepth < 3 && s.colorDepthOption == 1) ? imagefiles::kSaveFlagDither : 0;
+        const auto depth = s.colorDepth <= settings::ColorDepth::Bits32
+                               ? s.colorDepth
+                               : settings::ColorDepth::Bits24;
+        plan.outputDepth = kDepths[std::size_t(depth)];
+        plan.depthFlag = (s.colorDepth < settings::ColorDepth::Bits24 && s.colorDepthOption == 1)
+                             ? imagefiles::kSaveFlagDither
+                             : 0;
     }
     return plan;
 }
@@ -49,7 +53,7 @@ FormatPlan RunPlan::formatFor(int source) const {
     const int target = plan.targetFormat;
     plan.jpegToJpeg = source == imagefiles::FormatJpeg && target == imagefiles::FormatJpeg;
     plan.formatChanges = s.convertFormat && target != source;
-    if (s.convertFormat && s.outputFormat == 4) {
+    if (s.convertFormat && s.outputFormat == settings::OutputFormat::Pdf) {
         plan.jpegToJpeg = false;
         plan.formatChanges = true;
         plan.pdf = true;

@@ -27,7 +27,7 @@ bool containsAny(std::string_view text, std::initializer_list<std::string_view> 
     return false;
 }
 
-bool sortsBy(const Preset& settings, int first, int last) {
+bool sortsBy(const Preset& settings, SortKey first, SortKey last) {
     return settings.sortEnabled == 1 && settings.sortKey >= first && settings.sortKey <= last;
 }
 
@@ -180,34 +180,38 @@ bool filterValueUsable(const FilterCondition& condition) {
     }
 }
 
-bool requirementQuery(int code, const Preset& s, std::string_view taskTexts,
+bool requirementQuery(Requirement requirement, const Preset& s, std::string_view taskTexts,
                       std::size_t imageCount) {
-    switch (code) {
-    case 1:
+    switch (requirement) {
+    case Requirement::Sorting:
         return s.sortEnabled == 1 && imageCount > 1;
-    case 2:
-        return anyActiveConditionOn(s, PropertyWidth, PropertyPixelCount) || sortsBy(s, 4, 7) ||
+    case Requirement::Dimensions:
+        return anyActiveConditionOn(s, PropertyWidth, PropertyPixelCount) ||
+               sortsBy(s, SortKey::Width, SortKey::AspectRatio) ||
                containsAny(taskTexts, {"%IW%", "%IH%", "%IR%"});
-    case 3:
+    case Requirement::ExifDate:
         // The image date as file date (source 2) needs the EXIF date as much as the shifted
         // dates of source 3, whose last-write time also comes from the image date.
         return s.useExifDate == 1 &&
-               (anyActiveConditionOn(s, PropertySecond, PropertyYear) || sortsBy(s, 3, 3) ||
-                (s.setFileDates == 1 && (s.fileDateSource == 2 || s.fileDateSource == 3)) ||
+               (anyActiveConditionOn(s, PropertySecond, PropertyYear) ||
+                sortsBy(s, SortKey::ImageDate, SortKey::ImageDate) ||
+                (s.setFileDates == 1 && (s.fileDateSource == FileDateSource::ImageDate ||
+                                         s.fileDateSource == FileDateSource::Shifted)) ||
                 containsAny(taskTexts, {"%DS%", "%DI%", "%DH%", "%DD%", "%DM%", "%DY%"}));
-    case 4:
+    case Requirement::ColourCount:
         return anyActiveConditionOn(s, PropertyColorCount, PropertyColorCount) ||
-               sortsBy(s, 8, 8) || containsAny(taskTexts, {"%IC%"});
-    case 5:
+               sortsBy(s, SortKey::ColourCount, SortKey::ColourCount) ||
+               containsAny(taskTexts, {"%IC%"});
+    case Requirement::Brightness:
         return anyActiveConditionOn(s, PropertyBrightness, PropertyBrightness) ||
-               sortsBy(s, 9, 9) || containsAny(taskTexts, {"%IB%"});
-    case 6:
+               sortsBy(s, SortKey::Brightness, SortKey::Brightness) ||
+               containsAny(taskTexts, {"%IB%"});
+    case Requirement::Filtering:
         return s.filterEnabled == 1;
-    case 7:
+    case Requirement::ExifOrientation:
         return s.rotateEnabled == 1 && s.useExifOrientation == 1;
-    default:
-        return false;
     }
+    return false;
 }
 
 } // namespace quill::settings

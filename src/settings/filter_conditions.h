@@ -3,6 +3,7 @@
 
 #include "settings/preset.h"
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -74,11 +75,26 @@ inline constexpr int kFilterPropertyCount = 15;
 /// property's range for numeric ones (size 1..999999999 KiB, width and height 1..65536, ...).
 [[nodiscard]] bool filterValueUsable(const FilterCondition& condition);
 
-/// Which image details the settings need. `taskTexts` are the prepared overlay text, comment,
-/// rename pattern and output directory of the run, joined. Codes: 1 sorting (with more than one
-/// image), 2 dimensions, 3 EXIF date, 4 colour count, 5 brightness, 6 filtering, 7 EXIF
-/// orientation. Any other code answers false.
-[[nodiscard]] bool requirementQuery(int code, const Preset& settings, std::string_view taskTexts,
-                                    std::size_t imageCount);
+/// What a run may need before the processing loop: image details the preparation phase reads,
+/// and the list steps it runs.
+enum class Requirement : std::uint8_t {
+    Sorting = 1,         ///< sorting (with more than one image)
+    Dimensions = 2,      ///< width and height
+    ExifDate = 3,        ///< the EXIF date as image date
+    ColourCount = 4,     ///< the number of distinct colours
+    Brightness = 5,      ///< the average brightness
+    Filtering = 6,       ///< the filter conditions
+    ExifOrientation = 7, ///< the EXIF orientation
+};
+/// Every requirement, in code order.
+inline constexpr std::array<Requirement, 7> kRequirements{
+    Requirement::Sorting,        Requirement::Dimensions, Requirement::ExifDate,
+    Requirement::ColourCount,    Requirement::Brightness, Requirement::Filtering,
+    Requirement::ExifOrientation};
+
+/// Whether the settings need `requirement`. `taskTexts` are the prepared overlay text, comment,
+/// rename pattern and output directory of the run, joined.
+[[nodiscard]] bool requirementQuery(Requirement requirement, const Preset& settings,
+                                    std::string_view taskTexts, std::size_t imageCount);
 
 } // namespace quill::settings

@@ -3,6 +3,7 @@
 
 #include "settings/language_pack.h"
 #include "settings/preset_fields.h"
+#include "settings/ui_text_ids.h"
 
 #include <utility>
 
@@ -22,10 +23,10 @@ struct DefaultRow {
     std::int16_t gammaLevel;
     std::uint8_t overlayEnabled;
     const char* overlayText;
-    std::uint8_t overlayTextAlign;
+    TextAlign overlayTextAlign;
     std::uint8_t overlayOpacity;
     std::uint8_t sortEnabled;
-    std::uint8_t sortKey;
+    SortKey sortKey;
     std::uint8_t commentEnabled;
     const char* commentText;
     std::uint8_t setFileDates;
@@ -42,32 +43,34 @@ constexpr const char* kSizeText = "%IW%x%IH% (%IR% MP)";
 constexpr const char* kNumberedName = "(%001%) %FN%";
 constexpr const char* kOutputDir = "%PD%/output/";
 
+// clang-format off
 constexpr DefaultRow kDefaultRows[6] = {
-    {0, 1, 0, 100, 0, 100, 0, 100,           0, "",         0, 100,
-     0, 1, 0, "",  0, 1,   0, kNumberedName, 0, kOutputDir, 0},
-    {7, 0, 0, 100, 0, 100, 0, 100,           1, kDateText,  2, 70,
-     1, 3, 0, "",  1, 0,   0, kNumberedName, 0, kOutputDir, 0},
-    {5, 0,  1, 0, 1, 115,           1, 90,         0, "", 0, 100, 0, 1,
-     0, "", 0, 0, 0, kNumberedName, 0, kOutputDir, 0},
-    {12, 1,          0, 100, 0, 100, 0, 100, 0, kDateText,
-     2,  100,        1, 3,   0, "",  1, 0,   1, "%DY%-%DM%-%DD%_%DH%-%DI%-%DS%",
-     0,  kOutputDir, 0},
-    {12, 0,          0, 100, 0, 100,       0, 100, 0, "%IW%x%IH% (%IR% MP)\r\n\"%FN%\"",
-     2,  100,        1, 6,   1, kSizeText, 0, 0,   1, "(%001%) %IW%x%IH%",
-     1,  kOutputDir, 0},
-    {13, 1,
-     0,  100,
-     0,  100,
-     0,  100,
-     0,  "",
-     0,  100,
-     0,  3,
-     0,  "",
-     1,  0,
-     0,  kNumberedName,
-     0,  "%PD%/output/%DY%/%DM%/",
-     1},
+    {0, 1, 0, 100, 0, 100, 0, 100,
+     0, "", TextAlign::Left, 100,
+     0, SortKey::FileName, 0, "", 0, 1,
+     0, kNumberedName, 0, kOutputDir, 0},
+    {7, 0, 0, 100, 0, 100, 0, 100,
+     1, kDateText, TextAlign::Right, 70,
+     1, SortKey::ImageDate, 0, "", 1, 0,
+     0, kNumberedName, 0, kOutputDir, 0},
+    {5, 0, 1, 0, 1, 115, 1, 90,
+     0, "", TextAlign::Left, 100,
+     0, SortKey::FileName, 0, "", 0, 0,
+     0, kNumberedName, 0, kOutputDir, 0},
+    {12, 1, 0, 100, 0, 100, 0, 100,
+     0, kDateText, TextAlign::Right, 100,
+     1, SortKey::ImageDate, 0, "", 1, 0,
+     1, "%DY%-%DM%-%DD%_%DH%-%DI%-%DS%", 0, kOutputDir, 0},
+    {12, 0, 0, 100, 0, 100, 0, 100,
+     0, "%IW%x%IH% (%IR% MP)\r\n\"%FN%\"", TextAlign::Right, 100,
+     1, SortKey::PixelCount, 1, kSizeText, 0, 0,
+     1, "(%001%) %IW%x%IH%", 1, kOutputDir, 0},
+    {13, 1, 0, 100, 0, 100, 0, 100,
+     0, "", TextAlign::Left, 100,
+     0, SortKey::ImageDate, 0, "", 1, 0,
+     0, kNumberedName, 0, "%PD%/output/%DY%/%DM%/", 1},
 };
+// clang-format on
 
 } // namespace
 
@@ -108,7 +111,8 @@ Preset defaultPreset(int number, std::string name) {
 void buildDefaults(PresetList& list) {
     list.presets.clear();
     for (int number = 0; number < 6; ++number) {
-        list.presets.push_back(defaultPreset(number, uiText(295 + number)));
+        list.presets.push_back(
+            defaultPreset(number, uiText(text::kFirstDefaultPresetName + number)));
     }
     list.currentIndex = 0;
 }

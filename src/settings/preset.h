@@ -1,6 +1,8 @@
 // The preset record: every setting of a batch run, the filter condition, and the preset list.
 #pragma once
 
+#include "settings/preset_codes.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -49,7 +51,7 @@ struct Preset {
     std::uint8_t filterEnabled = 0;
     std::vector<FilterCondition> filterConditions;
     std::uint8_t cropEnabled = 0;
-    std::uint8_t cropMode = 0; ///< 0 fixed margins, 1 automatic trim
+    CropMode cropMode = CropMode::Margins;
     std::int16_t cropLeft = 0;
     std::int16_t cropRight = 0;
     std::int16_t cropTop = 0;
@@ -63,12 +65,12 @@ struct Preset {
     std::uint8_t rotateEnabled = 0;
     std::uint8_t rotateMode = 0; ///< 0..6
     std::uint8_t resizeEnabled = 0;
-    std::uint8_t resizeMode = 0; ///< 0 pixels, 1 percent
+    ResizeMode resizeMode = ResizeMode::Pixels;
     std::int16_t resizeWidth = 0;
     std::int16_t resizeHeight = 0;
     std::int16_t resizePercent = 0;
     std::uint8_t resizeOption = 0; ///< 1 keeps the aspect ratio
-    std::uint8_t resizeLimits = 0; ///< 1 only shrink, 2 only enlarge, 3 both
+    ResizeLimits resizeLimits = ResizeLimits::None;
     std::uint8_t brightnessEnabled = 0;
     std::int16_t brightnessLevel = 0; ///< neutral 100
     std::uint8_t saturationEnabled = 0;
@@ -84,16 +86,16 @@ struct Preset {
     std::uint8_t canvasEnabled = 0;
     std::int16_t canvasWidth = 0;
     std::int16_t canvasHeight = 0;
-    std::uint8_t canvasMode = 0; ///< 0 fill colour, 1 transparent, 2 extend edges
+    CanvasMode canvasMode = CanvasMode::Colour;
     std::uint32_t canvasColor = 0;
     std::uint8_t overlayEnabled = 0;
-    std::uint8_t overlayKind = 0; ///< 0 text, 1 image
-    std::string overlayText;      ///< may hold line breaks (CR LF)
+    OverlayKind overlayKind = OverlayKind::Text;
+    std::string overlayText; ///< may hold line breaks (CR LF)
     std::string overlayImagePath;
     std::string overlayFontName;
     std::uint32_t overlayFontStyle = 0; ///< 256 bold, 512 italic, 4 underline, 8 strike-out
     std::uint8_t overlayFontSize = 0;   ///< pixels, 1..255
-    std::uint8_t overlayTextAlign = 0;  ///< 0 left, 1 centre, 2 right
+    TextAlign overlayTextAlign = TextAlign::Left;
     std::int8_t overlayLineSpacing = 0;
     std::uint32_t overlayTextColor = 0;
     std::uint8_t overlayImageScale = 0; ///< percent, 10..100
@@ -101,27 +103,27 @@ struct Preset {
     std::uint8_t overlayOutlineWidth = 0;
     std::uint32_t overlayOutlineColor = 0;
     std::uint8_t overlayOpacity = 0; ///< percent, 1..100
-    std::uint8_t overlayHorizontalAlign = 0;
+    OverlayAlign overlayHorizontalAlign = OverlayAlign::Start;
     std::int16_t overlayHorizontalMargin = 0;
-    std::uint8_t overlayVerticalAlign = 0;
+    OverlayAlign overlayVerticalAlign = OverlayAlign::Start;
     std::int16_t overlayVerticalMargin = 0;
     std::uint8_t sortEnabled = 0;
-    std::uint8_t sortKey = 0; ///< 0 random .. 9 brightness
+    SortKey sortKey = SortKey::Random;
     std::uint8_t sortAscending = 0;
     std::uint8_t commentEnabled = 0;
     std::string commentText;
     std::uint8_t keepMetadata = 0;
     std::uint8_t setFileDates = 0;
-    std::uint8_t fileDateSource = 0; ///< 0 own, 1 fixed, 2 image date, 3 shifted
+    FileDateSource fileDateSource = FileDateSource::Own;
     std::uint32_t fixedFileDate = 0; ///< local seconds since 1970; 0 = date shown at run start
     std::int16_t fileDateShiftMinutes = 0;
     std::uint8_t resetFileAttributes = 0;
     std::uint8_t convertFormat = 0;
-    std::uint8_t outputFormat = 0; ///< 0 JPEG, 1 PNG, 2 BMP, 3 JPEG 2000, 4 PDF
+    OutputFormat outputFormat = OutputFormat::Jpeg;
     std::uint8_t qualityEnabled = 0;
     std::uint8_t quality = 0; ///< 1..10
     std::uint8_t colorDepthEnabled = 0;
-    std::uint8_t colorDepth = 0; ///< 0 1 bit, 1 4 bits, 2 8 bits, 3 24 bits, 4 32 bits
+    ColorDepth colorDepth = ColorDepth::Bits1;
     std::uint8_t colorDepthOption = 0;
     std::uint8_t renameEnabled = 0;
     std::string renamePattern;

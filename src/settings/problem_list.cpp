@@ -3,6 +3,7 @@
 
 #include "settings/filter_conditions.h"
 #include "settings/language_pack.h"
+#include "settings/ui_text_ids.h"
 
 #include <initializer_list>
 
@@ -28,9 +29,10 @@ std::string contradictionLine(const Preset& s, const RunSettings& run, const UiT
     const auto fails = [&](ConsistencyCheck check) { return consistencyCheckFails(check, s, run); };
     if (fails(ConsistencyCheck::NoActiveCondition)) return quotedParts({name(1), "x"});
     if (fails(ConsistencyCheck::CropMarginsZero)) {
-        return quotedParts({name(2), ui(111), "0, 0, 0, 0"});
+        return quotedParts({name(2), ui(text::kMarginsLeftRightTop), "0, 0, 0, 0"});
     }
-    if (fails(ConsistencyCheck::TrimSidesOff)) return quotedParts({name(2), ui(116), "x"});
+    if (fails(ConsistencyCheck::TrimSidesOff))
+        return quotedParts({name(2), ui(text::kTrimSides), "x"});
     if (fails(ConsistencyCheck::ResizePixelsMissing)) {
         return quotedParts(
             {name(4), std::to_string(s.resizeWidth) + "x" + std::to_string(s.resizeHeight)});
@@ -38,20 +40,23 @@ std::string contradictionLine(const Preset& s, const RunSettings& run, const UiT
     if (fails(ConsistencyCheck::ResizePercentInvalid)) {
         return quotedParts({name(4), std::to_string(s.resizePercent) + "%"});
     }
-    if (fails(ConsistencyCheck::ResizeNoLimit)) return quotedParts({name(4), ui(140) + ": -"});
+    if (fails(ConsistencyCheck::ResizeNoLimit))
+        return quotedParts({name(4), ui(text::kSizeLimits) + ": -"});
     if (fails(ConsistencyCheck::OverlayTextEmpty)) {
-        return quotedParts({name(7), ui(238), run.overlayTextRun});
+        return quotedParts({name(7), ui(text::kOverlayText), run.overlayTextRun});
     }
     if (fails(ConsistencyCheck::OverlayImageMissing)) {
-        return quotedParts({name(7), ui(240), run.overlayImageRun});
+        return quotedParts({name(7), ui(text::kImageFile), run.overlayImageRun});
     }
     if (fails(ConsistencyCheck::ExifDateOff)) {
         // The menu path to the switch that enables the EXIF date.
-        return quotedParts(
-            {withoutAmpersands(ui(9)), withoutAmpersands(ui(19)), withoutAmpersands(ui(20))});
+        return quotedParts({withoutAmpersands(ui(text::kOptionsMenu)),
+                            withoutAmpersands(ui(text::kImageDateMenu)),
+                            withoutAmpersands(ui(text::kUseExifDate))});
     }
     if (fails(ConsistencyCheck::DateShiftZero)) {
-        return quotedParts({name(10), ui(204), std::to_string(s.fileDateShiftMinutes)});
+        return quotedParts(
+            {name(10), ui(text::kShiftMinutes), std::to_string(s.fileDateShiftMinutes)});
     }
     if (fails(ConsistencyCheck::RenamePatternInvalid)) return quotedParts({name(12), "-"});
     if (fails(ConsistencyCheck::RenamePatternOnlyName)) {
@@ -85,7 +90,11 @@ UiTextLookup currentUiTexts() {
 }
 
 int operationNameIndex(int detailCode) {
-    constexpr int kNames[] = {65, 66, 68, 69, 70, 71, 72, 73, 75, 76, 77, 79, 80, 81};
+    constexpr int kNames[] = {text::kGeneral,  text::kFilter,         text::kCrop,
+                              text::kRotate,   text::kResize,         text::kColoursPage,
+                              text::kCanvas,   text::kOverlay,        text::kSorting,
+                              text::kMetadata, text::kFileDates,      text::kOutputFormat,
+                              text::kRenaming, text::kOutputDirectory};
     if (detailCode < 0 || detailCode >= static_cast<int>(std::size(kNames))) return -1;
     return kNames[detailCode];
 }
@@ -96,7 +105,8 @@ std::string operationName(int detailCode, const UiTextLookup& texts) {
 }
 
 int filterPropertyNameIndex(int property) {
-    return (property >= 0 && property < kFilterPropertyCount) ? 94 + property : -1;
+    return (property >= 0 && property < kFilterPropertyCount) ? text::kPropertyFolder + property
+                                                              : -1;
 }
 
 std::string problemList(ValidationResult result, const Preset& settings, const RunSettings& run,

@@ -19,7 +19,7 @@ RunContext runContextFromPlatform(std::size_t imageCount, std::int64_t dateContr
 RunSettings deriveRunSettings(const Preset& s, const RunContext& context) {
     RunSettings run;
     if (s.resizeEnabled == 1) {
-        if (s.resizeMode == 0) {
+        if (s.resizeMode == ResizeMode::Pixels) {
             run.resizeBasis = 0;
             if (s.resizeWidth >= 1 && s.resizeHeight == 0) {
                 run.resizeAxis = 1;
@@ -33,13 +33,13 @@ RunSettings deriveRunSettings(const Preset& s, const RunContext& context) {
             run.resizeAxis = 0;
         }
         switch (s.resizeLimits) {
-        case 1:
+        case ResizeLimits::ShrinkOnly:
             run.resizeLimitMode = 1;
             break;
-        case 2:
+        case ResizeLimits::EnlargeOnly:
             run.resizeLimitMode = 2;
             break;
-        case 3:
+        case ResizeLimits::Both:
             run.resizeLimitMode = 0;
             break;
         default:
@@ -52,15 +52,15 @@ RunSettings deriveRunSettings(const Preset& s, const RunContext& context) {
          s.gammaEnabled == 1 || s.channelAdjustEnabled == 1)
             ? 1
             : 0;
-    run.canvasModeRun = s.canvasEnabled == 1 ? s.canvasMode : -1;
-    if (s.overlayEnabled == 1 && s.overlayKind == 0)
+    run.canvasModeRun = s.canvasEnabled == 1 ? std::int32_t(s.canvasMode) : -1;
+    if (s.overlayEnabled == 1 && s.overlayKind == OverlayKind::Text)
         run.overlayTextRun = prepareOverlayText(s.overlayText);
-    if (s.overlayEnabled == 1 && s.overlayKind == 1) {
+    if (s.overlayEnabled == 1 && s.overlayKind == OverlayKind::Image) {
         run.overlayImageRun =
             resolveRelativePath(s.overlayImagePath, context.folders.programFolder);
     }
     if (s.commentEnabled == 1) run.commentRun = normaliseTokens(s.commentText);
-    if (s.setFileDates == 1 && s.fileDateSource == 1) {
+    if (s.setFileDates == 1 && s.fileDateSource == FileDateSource::Fixed) {
         run.fixedDateRun = s.fixedFileDate != 0 ? s.fixedFileDate : context.dateControlValue;
     }
     if (s.renameEnabled == 1) run.renamePatternRun = normaliseTokens(s.renamePattern);
@@ -70,8 +70,11 @@ RunSettings deriveRunSettings(const Preset& s, const RunContext& context) {
         run.outputDirFromImageFolder =
             leadingPathToken(normalised) == PathToken::ImageFolder ? 1 : 0;
     }
-    for (int code = 1; code <= 7 && run.needsImageData == 0; ++code) {
-        if (requirementQuery(code, s, run, context.imageCount)) run.needsImageData = 1;
+    for (Requirement requirement : kRequirements) {
+        if (requirementQuery(requirement, s, run, context.imageCount)) {
+            run.needsImageData = 1;
+            break;
+        }
     }
     return run;
 }
@@ -80,9 +83,9 @@ std::string taskTexts(const RunSettings& run) {
     return run.overlayTextRun + run.commentRun + run.renamePatternRun + run.outputDirRun;
 }
 
-bool requirementQuery(int code, const Preset& settings, const RunSettings& run,
+bool requirementQuery(Requirement requirement, const Preset& settings, const RunSettings& run,
                       std::size_t imageCount) {
-    return requirementQuery(code, settings, std::string_view(taskTexts(run)), imageCount);
+    return requirementQuery(requirement, settings, std::string_view(taskTexts(run)), imageCount);
 }
 
 std::string resolveRelativePath(std::string_view rawPath, std::string_view rawBase) {

@@ -1,6 +1,7 @@
 // Run settings: the values derived from the working settings once before each run.
 #pragma once
 
+#include "settings/filter_conditions.h"
 #include "settings/placeholders.h"
 #include "settings/preset.h"
 
@@ -53,8 +54,8 @@ struct RunContext {
 /// joined: the texts requirementQuery looks for tokens in.
 [[nodiscard]] std::string taskTexts(const RunSettings& run);
 /// requirementQuery on the task texts of `run`.
-[[nodiscard]] bool requirementQuery(int code, const Preset& settings, const RunSettings& run,
-                                    std::size_t imageCount);
+[[nodiscard]] bool requirementQuery(Requirement requirement, const Preset& settings,
+                                    const RunSettings& run, std::size_t imageCount);
 
 /// Resolves a relative path against a base folder: "" or "./" give the base; a path beginning
 /// with "/" or "%" stays; otherwise each leading "../" climbs one level of the base, and the

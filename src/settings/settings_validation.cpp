@@ -35,7 +35,7 @@ bool nothingToDo(const Preset& s, const RunSettings& run) {
                         s.convertFormat == 0 && s.qualityEnabled == 0 && s.colorDepthEnabled == 0 &&
                         s.renameEnabled == 0 && s.outputDirEnabled == 0 && s.keepMetadata == 1;
     // Copying the source's own dates onto its own file is no task either.
-    const bool noDateTask = s.setFileDates == 0 || s.fileDateSource == 0;
+    const bool noDateTask = s.setFileDates == 0 || s.fileDateSource == FileDateSource::Own;
     return noStep && noDateTask;
 }
 
@@ -87,11 +87,11 @@ bool consistencyCheckFails(ConsistencyCheck check, const Preset& s, const RunSet
     case ConsistencyCheck::NoActiveCondition:
         return s.filterEnabled == 1 && !hasActiveCondition(s);
     case ConsistencyCheck::CropMarginsZero:
-        return s.cropEnabled == 1 && s.cropMode == 0 && s.cropLeft == 0 && s.cropRight == 0 &&
-               s.cropTop == 0 && s.cropBottom == 0;
+        return s.cropEnabled == 1 && s.cropMode == CropMode::Margins && s.cropLeft == 0 &&
+               s.cropRight == 0 && s.cropTop == 0 && s.cropBottom == 0;
     case ConsistencyCheck::TrimSidesOff:
-        return s.cropEnabled == 1 && s.cropMode == 1 && s.trimLeft == 0 && s.trimRight == 0 &&
-               s.trimTop == 0 && s.trimBottom == 0;
+        return s.cropEnabled == 1 && s.cropMode == CropMode::Trim && s.trimLeft == 0 &&
+               s.trimRight == 0 && s.trimTop == 0 && s.trimBottom == 0;
     case ConsistencyCheck::ResizePixelsMissing:
         return s.resizeEnabled == 1 && run.resizeBasis == 0 &&
                ((run.resizeAxis == 0 && (s.resizeWidth == 0 || s.resizeHeight == 0)) ||
@@ -103,14 +103,17 @@ bool consistencyCheckFails(ConsistencyCheck check, const Preset& s, const RunSet
     case ConsistencyCheck::ResizeNoLimit:
         return s.resizeEnabled == 1 && run.resizeBasis == 0 && run.resizeLimitMode == -1;
     case ConsistencyCheck::OverlayTextEmpty:
-        return s.overlayEnabled == 1 && s.overlayKind == 0 && run.overlayTextRun.empty();
+        return s.overlayEnabled == 1 && s.overlayKind == OverlayKind::Text &&
+               run.overlayTextRun.empty();
     case ConsistencyCheck::OverlayImageMissing:
-        return s.overlayEnabled == 1 && s.overlayKind == 1 &&
+        return s.overlayEnabled == 1 && s.overlayKind == OverlayKind::Image &&
                !isUsableOverlayImage(run.overlayImageRun);
     case ConsistencyCheck::ExifDateOff:
-        return s.setFileDates == 1 && s.fileDateSource == 2 && s.useExifDate == 0;
+        return s.setFileDates == 1 && s.fileDateSource == FileDateSource::ImageDate &&
+               s.useExifDate == 0;
     case ConsistencyCheck::DateShiftZero:
-        return s.setFileDates == 1 && s.fileDateSource == 3 && s.fileDateShiftMinutes == 0;
+        return s.setFileDates == 1 && s.fileDateSource == FileDateSource::Shifted &&
+               s.fileDateShiftMinutes == 0;
     case ConsistencyCheck::RenamePatternInvalid:
         return s.renameEnabled == 1 && !isValidFileName(run.renamePatternRun);
     case ConsistencyCheck::RenamePatternOnlyName:
@@ -140,8 +143,9 @@ ValidationResult settingsValidation(int mode, const Preset& s, const RunSettings
         if (consistencyCheckFails(check, s, run)) return ValidationResult::Contradictory;
     }
     if (nothingToDo(s, run)) return ValidationResult::NothingToDo;
-    if (listHoldsVideo && (requirementQuery(2, s, run, 0) || requirementQuery(4, s, run, 0) ||
-                           requirementQuery(5, s, run, 0))) {
+    if (listHoldsVideo && (requirementQuery(Requirement::Dimensions, s, run, 0) ||
+                           requirementQuery(Requirement::ColourCount, s, run, 0) ||
+                           requirementQuery(Requirement::Brightness, s, run, 0))) {
         return ValidationResult::VideosNeedDetails;
     }
     if (s.filterEnabled == 1) {

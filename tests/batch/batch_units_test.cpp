@@ -4,8 +4,8 @@
 #include "batch/prepare.h"
 #include "imagefiles/image_list.h"
 #include "imagefiles/image_loader.h"
+#include "imagefiles/image_record.h"
 #include "imagefiles/image_saver.h"
-#include "pipeline/image_result.h"
 #include "pipeline/process_loop.h"
 #include "settings/language_pack.h"
 #include "settings/run_settings.h"
@@ -23,6 +23,7 @@ namespace quill::batch {
 namespace {
 
 using imagefiles::ImageRecord;
+using imagefiles::ImageResult;
 using toolkit::Image;
 using toolkit::PixelFormat;
 
@@ -72,7 +73,7 @@ TEST(Sorting, EveryKeyBothWaysAndRandomKeepsTheRecords) {
         records[i].brightness = float(i) / 3;
         records[i].recordId = i;
     }
-    auto order = [&](int key, bool ascending) {
+    auto order = [&](settings::SortKey key, bool ascending) {
         auto copy = records;
         sortRecords(copy, key, ascending);
         std::string ids;
@@ -80,17 +81,17 @@ TEST(Sorting, EveryKeyBothWaysAndRandomKeepsTheRecords) {
             ids += char('0' + r.recordId);
         return ids;
     };
-    EXPECT_EQ(order(1, true), "201");
-    EXPECT_EQ(order(1, false), "102");
-    EXPECT_EQ(order(2, true), "210");
-    EXPECT_EQ(order(3, false), "210");
-    EXPECT_EQ(order(4, true), "021");
-    EXPECT_EQ(order(5, true), "210");
-    EXPECT_EQ(order(6, false), "210");
-    EXPECT_EQ(order(7, true), "012");
-    EXPECT_EQ(order(8, true), "210");
-    EXPECT_EQ(order(9, false), "210");
-    std::string shuffled = order(0, true);
+    EXPECT_EQ(order(settings::SortKey::FileName, true), "201");
+    EXPECT_EQ(order(settings::SortKey::FileName, false), "102");
+    EXPECT_EQ(order(settings::SortKey::FileSize, true), "210");
+    EXPECT_EQ(order(settings::SortKey::ImageDate, false), "210");
+    EXPECT_EQ(order(settings::SortKey::Width, true), "021");
+    EXPECT_EQ(order(settings::SortKey::Height, true), "210");
+    EXPECT_EQ(order(settings::SortKey::PixelCount, false), "210");
+    EXPECT_EQ(order(settings::SortKey::AspectRatio, true), "012");
+    EXPECT_EQ(order(settings::SortKey::ColourCount, true), "210");
+    EXPECT_EQ(order(settings::SortKey::Brightness, false), "210");
+    std::string shuffled = order(settings::SortKey::Random, true);
     std::sort(shuffled.begin(), shuffled.end());
     EXPECT_EQ(shuffled, "012");
 }
@@ -165,7 +166,7 @@ TEST_F(BatchWithFiles, PreparationFiltersIntoTheKeepListAndSorts) {
     PrepareEnvironment preview{images, keep, settingsRecord, run, flags, true};
     prepare(preview);
     EXPECT_EQ(images.size(), 2u);
-    EXPECT_EQ(images[1].resultCode, pipeline::DetailFiltered);
+    EXPECT_EQ(images[1].resultCode, imagefiles::DetailFiltered);
 }
 
 TEST_F(BatchWithFiles, SingleEntryRunReplacesAnExistingOutputAndTouchesNothingElse) {
@@ -174,10 +175,10 @@ TEST_F(BatchWithFiles, SingleEntryRunReplacesAnExistingOutputAndTouchesNothingEl
     test::writeText(dir.file("out/b.jpg"), "old");
     images.setCurrentIndex(1);
     processWithReplaceAll(true);
-    EXPECT_EQ(images[1].resultState, std::uint8_t(pipeline::ImageResult::Done));
+    EXPECT_EQ(images[1].resultState, ImageResult::Done);
     EXPECT_EQ(images[1].resultText, dir.file("out/b.jpg"));
     EXPECT_GT(test::readBytes(dir.file("out/b.jpg")).size(), 100u);
-    EXPECT_EQ(images[0].resultState, 0);
+    EXPECT_EQ(images[0].resultState, ImageResult::Pending);
     EXPECT_FALSE(platform::fileExists(dir.file("out/a.jpg")));
     EXPECT_EQ(flags.progressCounter.load(), 20); // ten steps for the image at position 1
 }
@@ -196,10 +197,10 @@ TEST_F(BatchWithFiles, AnImageReadsTheFileThatTheImageBeforeItWrote) {
     ASSERT_TRUE(imagefiles::addImageRecord(dir.file("a.jpg"), images, {}));
     settingsRecord.outputDirEnabled = 0;
     settingsRecord.resizeEnabled = 1;
-    settingsRecord.resizeMode = 1;
+    settingsRecord.resizeMode = settings::ResizeMode::Percent;
     settingsRecord.resizePercent = 50;
     processWithReplaceAll(false);
-    ASSERT_EQ(images[1].resultState, std::uint8_t(pipeline::ImageResult::Done));
+    ASSERT_EQ(images[1].resultState, ImageResult::Done);
     const Image result = imagefiles::loadImageFile(dir.file("a.jpg"), -1);
     ASSERT_EQ(result.width(), 16);            // halved twice
     EXPECT_GT(result.row(6)[3 * 8 + 2], 200); // red, as a.png was
@@ -233,7 +234,7 @@ TEST_F(BatchWithFiles, ASourceSwappedForALinkIsLeftAlone) {
     pipeline::ProcessEnvironment env{images, keep,     settingsRecord, run,  flags,
                                      policy, diskFull, "creator",      false};
     pipeline::processImages(env);
-    EXPECT_EQ(images[0].resultState, std::uint8_t(pipeline::ImageResult::WriteFailed));
+    EXPECT_EQ(images[0].resultState, ImageResult::WriteFailed);
     EXPECT_TRUE(platform::fileIdentity(dir.file("a.png"))->isLink) << "the link was removed";
     EXPECT_TRUE(platform::isRegularFile(elsewhere));
 }
@@ -254,26 +255,26 @@ TEST_F(BatchWithFiles, DecodeAheadWaitsWhileTheNextImageWouldPassTheBudget) {
     processWithReplaceAll(false);
     budget.setLimit(limit);
     for (const auto& record : images.records())
-        EXPECT_EQ(record.resultState, std::uint8_t(pipeline::ImageResult::Done)) << record.fileName;
+        EXPECT_EQ(record.resultState, ImageResult::Done) << record.fileName;
     EXPECT_EQ(budget.reserved(), 0u);
 }
 
 TEST_F(BatchWithFiles, FailureLinesNameTheOperationOfAFailedStep) {
     ImageRecord record;
-    record.resultState = std::uint8_t(pipeline::ImageResult::StepFailed);
-    record.resultCode = pipeline::DetailResize;
+    record.resultState = ImageResult::StepFailed;
+    record.resultCode = imagefiles::DetailResize;
     EXPECT_EQ(failureLine(record), settings::uiText(398) + "  (" + settings::uiText(70) + ")");
     record.resultCode = 0;
     EXPECT_EQ(failureLine(record), settings::uiText(398));
     record.resultCode = 99; // no name for it
     EXPECT_EQ(failureLine(record), settings::uiText(398));
-    record.resultState = std::uint8_t(pipeline::ImageResult::WriteFailed);
-    record.resultCode = pipeline::DetailResize; // only failed steps name an operation
+    record.resultState = ImageResult::WriteFailed;
+    record.resultCode = imagefiles::DetailResize; // only failed steps name an operation
     EXPECT_EQ(failureLine(record), settings::uiText(402));
 
     images.append(record);
     ImageRecord done;
-    done.resultState = 1;
+    done.resultState = ImageResult::Done;
     images.append(done);
     const std::string log = errorLogText(images, "Title");
     EXPECT_EQ(log.rfind("\xEF\xBB\xBFTitle\r\n*****\r\n", 0), 0u);
@@ -302,7 +303,7 @@ TEST(ErrorLog, PathsAreWrittenAsValidUtf8) {
     ImageRecord record;
     record.sourcePath = "/p/caf\xE9.png";
     record.resultText = "/out/caf\xE9.jpg";
-    record.resultState = std::uint8_t(pipeline::ImageResult::WriteFailed);
+    record.resultState = ImageResult::WriteFailed;
     images.append(record);
     const std::string log = errorLogText(images, "Title");
     EXPECT_EQ(log.find("\xE9"), std::string::npos);

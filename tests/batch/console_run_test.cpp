@@ -271,7 +271,7 @@ TEST(ConsoleRun, FileDatesShiftedFromTheSourceDates) {
     ConsoleProgram program;
     settings::Preset preset = program.basePreset();
     preset.setFileDates = 1;
-    preset.fileDateSource = 3;
+    preset.fileDateSource = settings::FileDateSource::Shifted;
     preset.fileDateShiftMinutes = -90;
     preset.useExifDate = 0;
     program.setPresets({preset});
@@ -324,7 +324,7 @@ TEST(ConsoleRun, PdfPagesTurnForWideImages) {
         GTEST_SKIP() << "poppler-utils or ImageMagick missing";
     ConsoleProgram program;
     settings::Preset preset = program.basePreset();
-    preset.outputFormat = 4;
+    preset.outputFormat = settings::OutputFormat::Pdf;
     program.setPresets({preset});
     for (const char* size : {"1000x500", "300x200"})
         ASSERT_EQ(runCommand("/usr/bin/convert -size " + std::string(size) + " xc:red " +

@@ -54,7 +54,7 @@ TEST(FileSafety, InPlaceMeansTheSourcesOwnPathWhateverTheLetterCase) {
         preset.keepMetadata = 0;
         if (decode) {
             preset.resizeEnabled = 1;
-            preset.resizeMode = 1;
+            preset.resizeMode = settings::ResizeMode::Percent;
             preset.resizePercent = 50;
         }
         program.setPresets({preset});
@@ -73,9 +73,9 @@ TEST(FileSafety, InPlaceMeansTheSourcesOwnPathWhateverTheLetterCase) {
 TEST(FileSafety, AFifoIsUnreadableAndDoesNotHangTheRun) {
     ConsoleProgram program;
     settings::Preset preset = program.basePreset();
-    preset.outputFormat = 1;
+    preset.outputFormat = settings::OutputFormat::Png;
     preset.resizeEnabled = 1; // every image is decoded, the next one ahead of time
-    preset.resizeMode = 1;
+    preset.resizeMode = settings::ResizeMode::Percent;
     preset.resizePercent = 50;
     program.setPresets({preset});
     program.addSample("exif/Canon_40D.jpg", "a.jpg");
@@ -99,7 +99,7 @@ TEST(FileSafety, PdfOutputWorksAtEveryQuality) {
     std::vector<settings::Preset> presets;
     for (int quality : {1, 2, 10}) {
         settings::Preset preset = program.basePreset();
-        preset.outputFormat = 4;
+        preset.outputFormat = settings::OutputFormat::Pdf;
         preset.qualityEnabled = 1;
         preset.quality = std::uint8_t(quality);
         presets.push_back(preset);
@@ -125,7 +125,7 @@ TEST(FileSafety, PdfOutputWorksAtEveryQuality) {
 TEST(FileSafety, AClosedStandardOutputDoesNotStopTheBatch) {
     ConsoleProgram program;
     settings::Preset preset = program.basePreset();
-    preset.outputFormat = 1;
+    preset.outputFormat = settings::OutputFormat::Png;
     program.setPresets({preset});
     for (const char* name : {"a.jpg", "b.jpg", "c.jpg"})
         program.addSample("exif/Canon_40D.jpg", name);
@@ -176,7 +176,7 @@ TEST(FileSafety, MetadataThatCouldNotBeRemovedFailsTheImage) {
 TEST(FileSafety, OneFileUnderTwoSpellingsIsOneImage) {
     ConsoleProgram program;
     settings::Preset preset = program.basePreset();
-    preset.outputFormat = 1;
+    preset.outputFormat = settings::OutputFormat::Png;
     program.setPresets({preset});
     program.addSample("exif/Canon_40D.jpg", "a.jpg");
     const ProgramRun run =
@@ -223,7 +223,7 @@ TEST(FileSafety, LinkTargetsOutsideTheFoldersAreNeverChanged) {
     preset.convertFormat = 0;
     preset.moveOriginal = 1;
     preset.setFileDates = 1;
-    preset.fileDateSource = 1;
+    preset.fileDateSource = settings::FileDateSource::Fixed;
     preset.fixedFileDate = 1262349296;
     program.setPresets({preset});
     const std::string elsewhere = program.root() + "elsewhere.jpg";
@@ -352,7 +352,8 @@ TEST(FileSafety, SourcesGoOnlyAfterTheirOutputsAreOnTheDisk) {
         SCOPED_TRACE(c.name);
         ConsoleProgram program;
         settings::Preset preset = program.basePreset();
-        preset.outputFormat = 1; // PNG: every source is decoded, written anew and removed
+        preset.outputFormat =
+            settings::OutputFormat::Png; // PNG: every source is decoded, written anew and removed
         preset.moveOriginal = 1;
         if (c.inPlace) preset.outputDirEnabled = 0;
         program.setPresets({preset});

@@ -61,7 +61,7 @@ TEST(NoDataLoss, KilledAtRandomPointsNeverLosesASourceOrLeavesAPartialOutput) {
         settings::Preset preset = program.basePreset();
         preset.convertFormat = 0;
         preset.resizeEnabled = 1;
-        preset.resizeMode = 1;
+        preset.resizeMode = settings::ResizeMode::Percent;
         preset.resizePercent = 50;
         preset.moveOriginal = 1; // the riskiest mode: sources are deleted after writing
         program.setPresets({preset});
@@ -127,7 +127,8 @@ TEST(NoDataLoss, FullDiskFailsThatImageKeepsItsSourceAndTheRunGoesOn) {
     if (!disk.mounted()) GTEST_SKIP() << "cannot mount a tmpfs here";
 
     settings::Preset preset = program.basePreset();
-    preset.outputFormat = 2; // BMP: 1000 x 1000 needs 3 MB, far beyond the 256 KiB disk
+    preset.outputFormat =
+        settings::OutputFormat::Bmp; // BMP: 1000 x 1000 needs 3 MB, far beyond the 256 KiB disk
     preset.moveOriginal = 1;
     program.setPresets({preset});
     ASSERT_EQ(runCommand("/usr/bin/convert -size 1000x1000 xc:teal " +

@@ -15,13 +15,13 @@ int main(int argc, char** argv) {
     using namespace quill;
     settings::Preset preset = settings::defaultPreset(0, "Window check");
     preset.resizeEnabled = 1;
-    preset.resizeMode = 0;
+    preset.resizeMode = settings::ResizeMode::Pixels;
     preset.resizeWidth = 320;
     preset.resizeHeight = 240;
     preset.resizeOption = 1;
-    preset.resizeLimits = 3;
+    preset.resizeLimits = settings::ResizeLimits::Both;
     preset.convertFormat = 1;
-    preset.outputFormat = 0;
+    preset.outputFormat = settings::OutputFormat::Jpeg;
     preset.outputDirEnabled = 1;
     preset.outputDirPattern = platform::withTrailingSeparator(argv[2]);
     preset.exitAfterRun = 1;

@@ -366,9 +366,9 @@ TEST(PrepareOverlay, TextKindAsksForTheFontAndMissingPartsFail) {
     settings.overlayFontSize = 28;
     settings.overlayFontStyle = toolkit::kFontStyleItalic | toolkit::kFontStyleUnderline;
     settings.overlayOutline = 1;
-    settings.overlayHorizontalAlign = 0;
+    settings.overlayHorizontalAlign = settings::OverlayAlign::Start;
     settings.overlayHorizontalMargin = 12;
-    settings.overlayVerticalAlign = 1;
+    settings.overlayVerticalAlign = settings::OverlayAlign::Centre;
     const PreparedOverlay prepared = prepareOverlay(settings, "");
     EXPECT_EQ(std::pair(prepared.offsetX, prepared.offsetY), std::pair(12, 0));
     const FontRequest request = prepared.fontRequest();
@@ -389,7 +389,7 @@ TEST(PrepareOverlay, TextKindAsksForTheFontAndMissingPartsFail) {
     const PreparedOverlay noFont = prepareOverlay(settings, "");
     EXPECT_FALSE(openOverlayFont(noFont));
     EXPECT_FALSE(applyOverlay(image, noFont, nullptr, "text"));
-    settings.overlayKind = 1;
+    settings.overlayKind = settings::OverlayKind::Image;
     test::TempDir dir;
     const PreparedOverlay noImage = prepareOverlay(settings, dir.file("missing.png"));
     EXPECT_TRUE(noImage.image.empty());
@@ -398,10 +398,11 @@ TEST(PrepareOverlay, TextKindAsksForTheFontAndMissingPartsFail) {
 
 TEST(PrepareOverlay, ImageKindScalesTheOverlay) {
     OverlaySettings settings;
-    settings.overlayKind = 1;
+    settings.overlayKind = settings::OverlayKind::Image;
     settings.overlayImageScale = 50;
     settings.overlayOpacity = 100;
-    settings.overlayHorizontalAlign = settings.overlayVerticalAlign = 0;
+    settings.overlayHorizontalAlign = settings::OverlayAlign::Start,
+    settings.overlayVerticalAlign = settings::OverlayAlign::Start;
     settings.overlayHorizontalMargin = 4;
     settings.overlayVerticalMargin = 6;
     PreparedOverlay prepared =

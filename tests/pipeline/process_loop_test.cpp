@@ -50,7 +50,7 @@ protected:
         preset.outputDirPattern = dir.path() + "out/";
         preset.renameEnabled = 0;
         preset.convertFormat = 1;
-        preset.outputFormat = 0; // JPEG
+        preset.outputFormat = settings::OutputFormat::Jpeg;
         ASSERT_TRUE(platform::createDirectories(dir.path() + "out/"));
     }
     void addPng(const std::string& name, int width, int height) {
@@ -82,7 +82,7 @@ protected:
         return steps;
     }
     ImageResult resultOf(std::size_t position) const {
-        return ImageResult(images[position].resultState);
+        return images[position].resultState;
     }
 
     test::TempDir dir;
@@ -95,7 +95,7 @@ protected:
 TEST_F(ProcessLoop, EachImageGoesThroughItsStepsInOrderAndStopsAtItsFailure) {
     // C check, N name, L load, E edit, X encode, W commit, F finish, S settle, K keep.
     preset.cropEnabled = 1;
-    preset.cropMode = 0;
+    preset.cropMode = settings::CropMode::Margins;
     preset.cropLeft = preset.cropRight = 20; // leaves nothing of an image 40 wide or less
     const struct {
         const char* name;

@@ -101,31 +101,31 @@ TEST(FilterValues, RangesOfUsableValues) {
 TEST(FilterRequirements, CodesFollowSettingsAndTaskTexts) {
     Preset s;
     s.sortEnabled = 1;
-    s.sortKey = 7;
-    EXPECT_FALSE(requirementQuery(1, s, "", 1));
-    EXPECT_TRUE(requirementQuery(1, s, "", 2));
-    EXPECT_TRUE(requirementQuery(2, s, "", 1));
+    s.sortKey = settings::SortKey::AspectRatio;
+    EXPECT_FALSE(requirementQuery(Requirement::Sorting, s, "", 1));
+    EXPECT_TRUE(requirementQuery(Requirement::Sorting, s, "", 2));
+    EXPECT_TRUE(requirementQuery(Requirement::Dimensions, s, "", 1));
     s.sortEnabled = 0;
-    EXPECT_TRUE(requirementQuery(2, s, "x%IR%", 1));
+    EXPECT_TRUE(requirementQuery(Requirement::Dimensions, s, "x%IR%", 1));
     s.filterConditions = {condition(PropertyPixelCount, 2, "5", false)};
-    EXPECT_FALSE(requirementQuery(2, s, "%FN%", 1));
+    EXPECT_FALSE(requirementQuery(Requirement::Dimensions, s, "%FN%", 1));
     s.filterConditions[0].flags |= kConditionActive;
-    EXPECT_TRUE(requirementQuery(2, s, "", 1));
+    EXPECT_TRUE(requirementQuery(Requirement::Dimensions, s, "", 1));
 
     // The EXIF date only when useExifDate is on, also for the image date as file date.
     Preset d;
     d.setFileDates = 1;
-    d.fileDateSource = 2;
-    EXPECT_FALSE(requirementQuery(3, d, "%DY%", 1));
+    d.fileDateSource = settings::FileDateSource::ImageDate;
+    EXPECT_FALSE(requirementQuery(Requirement::ExifDate, d, "%DY%", 1));
     d.useExifDate = 1;
-    EXPECT_TRUE(requirementQuery(3, d, "", 1));
-    d.fileDateSource = 1;
-    EXPECT_FALSE(requirementQuery(3, d, "%FN%", 1));
+    EXPECT_TRUE(requirementQuery(Requirement::ExifDate, d, "", 1));
+    d.fileDateSource = settings::FileDateSource::Fixed;
+    EXPECT_FALSE(requirementQuery(Requirement::ExifDate, d, "%FN%", 1));
 
     Preset c;
     c.filterConditions = {condition(PropertyBrightness, 0, "5")};
-    EXPECT_TRUE(requirementQuery(5, c, "", 1));
-    EXPECT_FALSE(requirementQuery(4, c, "%IB%", 1));
+    EXPECT_TRUE(requirementQuery(Requirement::Brightness, c, "", 1));
+    EXPECT_FALSE(requirementQuery(Requirement::ColourCount, c, "%IB%", 1));
 }
 
 } // namespace

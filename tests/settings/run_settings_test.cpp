@@ -14,7 +14,7 @@ TEST(RunSettingsDerivation, PreparedTextsAndDates) {
     Preset s = defaultPreset(4, "p");
     s.overlayEnabled = 1;
     s.setFileDates = 1;
-    s.fileDateSource = 1;
+    s.fileDateSource = settings::FileDateSource::Fixed;
     s.outputDirPattern = "%pd%\\output\\%dy%";
     RunSettings run = deriveRunSettings(s, context());
     EXPECT_EQ(run.overlayTextRun, "%IW%x%IH% (%IR% MP)\n\"%FN%\"");
@@ -24,10 +24,10 @@ TEST(RunSettingsDerivation, PreparedTextsAndDates) {
     EXPECT_EQ(run.needsImageData, 1);
     EXPECT_EQ(run.resizeAxis, -1);
 
-    s.overlayKind = 1;
+    s.overlayKind = settings::OverlayKind::Image;
     s.resizeEnabled = 1;
     s.resizeWidth = 0;
-    s.resizeLimits = 1;
+    s.resizeLimits = settings::ResizeLimits::ShrinkOnly;
     s.overlayImagePath = "..\\logo.png";
     s.outputDirPattern = "%Pf%\\small";
     run = deriveRunSettings(s, context());

@@ -41,7 +41,7 @@ PresetList fivePresets() {
     third.overlayFontStyle = 256 | 512 | 4 | 8;
     third.canvasEnabled = 1;
     third.canvasWidth = 4000;
-    third.canvasMode = 2;
+    third.canvasMode = settings::CanvasMode::EdgeExtension;
     third.canvasColor = 0x123456;
     third.perFolderNumbering = 0;
     third.noZeroPadding = 1;

@@ -49,21 +49,35 @@ TEST(SettingsValidation, ConsistencyChecks) {
         {[](Preset& s) { s.filterEnabled = 1; }, Contradictory},
         {[](Preset& s) { s.cropEnabled = 1; }, Contradictory},
         {[](Preset& s) {
-             s.cropEnabled = 1, s.cropMode = 1, s.trimLeft = s.trimRight = 0,
+             s.cropEnabled = 1, s.cropMode = settings::CropMode::Trim, s.trimLeft = s.trimRight = 0,
              s.trimTop = s.trimBottom = 0;
          },
          Contradictory},
         {[](Preset& s) { s.resizeEnabled = 1, s.resizeWidth = 0, s.resizeHeight = 0; },
          Contradictory},
         {[](Preset& s) { s.resizeEnabled = 1, s.resizeHeight = 0; }, Valid},
-        {[](Preset& s) { s.resizeEnabled = 1, s.resizeLimits = 0; }, Contradictory},
-        {[](Preset& s) { s.resizeEnabled = s.resizeMode = 1, s.resizePercent = 100; },
+        {[](Preset& s) { s.resizeEnabled = 1, s.resizeLimits = settings::ResizeLimits::None; },
          Contradictory},
-        {[](Preset& s) { s.resizeEnabled = s.resizeMode = 1, s.resizePercent = 101; }, Valid},
+        {[](Preset& s) {
+             s.resizeEnabled = 1, s.resizeMode = settings::ResizeMode::Percent,
+             s.resizePercent = 100;
+         },
+         Contradictory},
+        {[](Preset& s) {
+             s.resizeEnabled = 1, s.resizeMode = settings::ResizeMode::Percent,
+             s.resizePercent = 101;
+         },
+         Valid},
         {[](Preset& s) { s.overlayEnabled = 1; }, Contradictory}, // empty text
-        {[](Preset& s) { s.setFileDates = 1, s.fileDateSource = 2, s.useExifDate = 0; },
+        {[](Preset& s) {
+             s.setFileDates = 1, s.fileDateSource = settings::FileDateSource::ImageDate,
+             s.useExifDate = 0;
+         },
          Contradictory},
-        {[](Preset& s) { s.setFileDates = 1, s.fileDateSource = 3, s.fileDateShiftMinutes = 0; },
+        {[](Preset& s) {
+             s.setFileDates = 1, s.fileDateSource = settings::FileDateSource::Shifted,
+             s.fileDateShiftMinutes = 0;
+         },
          Contradictory},
         {[](Preset& s) { s.renameEnabled = 1, s.renamePattern = "%fn%"; }, Contradictory},
         {[](Preset& s) { s.renameEnabled = 1, s.renamePattern = "x_%FN%"; }, Valid},
@@ -96,7 +110,7 @@ TEST(SettingsValidation, ConsistencyChecks) {
 TEST(SettingsValidation, OverlayImageAndNameRules) {
     test::TempDir dir;
     Preset s = defaultPreset(0, "p");
-    s.overlayEnabled = s.overlayKind = 1;
+    s.overlayEnabled = 1, s.overlayKind = settings::OverlayKind::Image;
     s.overlayImagePath = dir.file("logo.png");
     test::writeBytes(s.overlayImagePath, std::vector<std::uint8_t>(34, 1));
     EXPECT_EQ(settingsValidation(1, s, derive(s), false), Contradictory);
@@ -126,8 +140,10 @@ TEST(ProblemList, FirstOffendingSettingInCheckOrder) {
     EXPECT_EQ(
         line([](Preset& s) { s.resizeEnabled = 1, s.resizeHeight = 0, s.resizeWidth = 0; }, fake),
         "\"T70\" -> \"0x0\"");
-    EXPECT_EQ(line([](Preset& s) { s.resizeEnabled = 1, s.resizeLimits = 0; }, fake),
-              "\"T70\" -> \"T140: -\"");
+    EXPECT_EQ(
+        line([](Preset& s) { s.resizeEnabled = 1, s.resizeLimits = settings::ResizeLimits::None; },
+             fake),
+        "\"T70\" -> \"T140: -\"");
     EXPECT_EQ(line([](Preset& s) { s.renameEnabled = 1, s.renamePattern = "%fn%"; }, fake),
               "\"T80\" -> \"%FN%\"");
     EXPECT_EQ(line([](Preset& s) { s.outputDirPattern = "%PF%//"; }, fake), "\"T81\" -> \"/\"");
@@ -139,8 +155,12 @@ TEST(ProblemList, FirstOffendingSettingInCheckOrder) {
         std::erase(text, '&');
         return "\"" + text + "\"";
     };
-    EXPECT_EQ(line([](Preset& s) { s.setFileDates = 1, s.fileDateSource = 2, s.useExifDate = 0; },
-                   currentUiTexts()),
+    EXPECT_EQ(line(
+                  [](Preset& s) {
+                      s.setFileDates = 1, s.fileDateSource = settings::FileDateSource::ImageDate,
+                      s.useExifDate = 0;
+                  },
+                  currentUiTexts()),
               menu(9) + " -> " + menu(19) + " -> " + menu(20));
     EXPECT_EQ(line(
                   [](Preset& s) {

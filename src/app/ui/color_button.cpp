@@ -2,12 +2,15 @@
 #include "app/ui/color_button.h"
 
 #include "settings/language_pack.h"
+#include "settings/ui_text_ids.h"
 
 #include <QColorDialog>
 #include <QPainter>
 #include <QPixmap>
 
 namespace quill::app::ui {
+
+namespace text = settings::text;
 
 ColorButton::ColorButton(const QString& caption, QWidget* parent) : QPushButton(caption, parent) {
     connect(this, &QPushButton::clicked, this, &ColorButton::choose);
@@ -36,8 +39,8 @@ void ColorButton::setColour(std::uint32_t colour) {
 void ColorButton::choose() {
     const QColor initial(int(m_colour & 0xFF), int((m_colour >> 8) & 0xFF),
                          int((m_colour >> 16) & 0xFF));
-    const QColor chosen =
-        QColorDialog::getColor(initial, this, QString::fromStdString(settings::uiText(290)));
+    const QColor chosen = QColorDialog::getColor(
+        initial, this, QString::fromStdString(settings::uiText(text::kChooseColour)));
     if (!chosen.isValid()) return;
     setColour(std::uint32_t(chosen.red()) | (std::uint32_t(chosen.green()) << 8) |
               (std::uint32_t(chosen.blue()) << 16));

@@ -4,6 +4,7 @@
 #include "app/ui/placeholder_menu.h"
 #include "settings/filter_conditions.h"
 #include "settings/language_pack.h"
+#include "settings/ui_text_ids.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -12,6 +13,8 @@
 #include <QMenu>
 
 namespace quill::app::ui {
+
+namespace text = settings::text;
 namespace {
 
 QString T(int index) {
@@ -25,9 +28,10 @@ void fillOperators(QComboBox* box, int property) {
     const int current = box->currentIndex();
     box->clear();
     for (int op = 0; op < 8; ++op) {
-        int text = settings::isTextProperty(property) ? 354 + op : 350 + op % 4;
-        if (!settings::isTextProperty(property) && op >= 4) text = 354 + op;
-        box->addItem(T(text), op);
+        // Operators 4..7 of a number property never hold; they show the text captions.
+        int caption = settings::isTextProperty(property) || op >= 4 ? text::kMatches + op
+                                                                    : text::kEqualTo + op % 4;
+        box->addItem(T(caption), op);
     }
     if (current >= 0) box->setCurrentIndex(current);
 }
@@ -35,12 +39,12 @@ void fillOperators(QComboBox* box, int property) {
 } // namespace
 
 FilterTable::FilterTable(QWidget* parent) : QTableWidget(0, ColumnCount, parent) {
-    setHorizontalHeaderLabels({QString(), T(91), T(92), T(93)});
+    setHorizontalHeaderLabels({QString(), T(text::kProperty), T(text::kOperator), T(text::kValue)});
     horizontalHeader()->setSectionResizeMode(ActiveColumn, QHeaderView::ResizeToContents);
     horizontalHeader()->setSectionResizeMode(ValueColumn, QHeaderView::Stretch);
     verticalHeader()->hide();
     setSelectionBehavior(QAbstractItemView::SelectRows);
-    setToolTip(T(313));
+    setToolTip(T(text::kFilterConditionsText));
     setMinimumHeight(120);
 }
 
@@ -50,11 +54,11 @@ void FilterTable::appendRow(const settings::FilterCondition& condition) {
     m_flags.push_back(condition.flags);
     auto* active = new QCheckBox;
     active->setChecked(settings::isActive(condition));
-    active->setToolTip(T(348));
+    active->setToolTip(T(text::kActive));
     setCellWidget(row, ActiveColumn, active);
     auto* property = new QComboBox;
     for (int p = 0; p < settings::kFilterPropertyCount; ++p)
-        property->addItem(T(94 + p), p);
+        property->addItem(T(text::kPropertyFolder + p), p);
     property->setCurrentIndex(
         condition.property < settings::kFilterPropertyCount ? condition.property : 0);
     setCellWidget(row, PropertyColumn, property);
@@ -74,7 +78,7 @@ void FilterTable::appendRow(const settings::FilterCondition& condition) {
         QMenu* menu = value->createStandardContextMenu();
         menu->addSeparator();
         QMenu* insert = makeInsertionMenu(menu, value, InsertField::FilterValue);
-        insert->setTitle(T(278));
+        insert->setTitle(T(text::kInsert));
         menu->addMenu(insert);
         menu->exec(value->mapToGlobal(at));
         delete menu;

@@ -2,12 +2,15 @@
 #include "app/ui/image_list_model.h"
 
 #include "settings/language_pack.h"
+#include "settings/ui_text_ids.h"
 
 #include <QLocale>
 
 #include <algorithm>
 
 namespace quill::app::ui {
+
+namespace text = settings::text;
 
 ImageListModel::ImageListModel(QObject* parent) : QAbstractTableModel(parent) {}
 
@@ -56,7 +59,7 @@ QVariant ImageListModel::data(const QModelIndex& index, int role) const {
 QVariant ImageListModel::headerData(int section, Qt::Orientation orientation, int role) const {
     if (orientation != Qt::Horizontal || role != Qt::DisplayRole) return {};
     if (section < 0 || section > 2) return {};
-    return QString::fromStdString(settings::uiText(85 + section));
+    return QString::fromStdString(settings::uiText(text::kNameColumn + section));
 }
 
 void ImageListModel::setDetailsView(bool details) {

@@ -9,6 +9,7 @@
 #include "settings/language_pack.h"
 #include "settings/placeholders.h"
 #include "settings/preset_range.h"
+#include "settings/ui_text_ids.h"
 #include "toolkit/platform/platform.h"
 #include "toolkit/qt/image_convert.h"
 
@@ -21,10 +22,7 @@
 namespace quill::app::ui {
 namespace {
 
-namespace text {
-constexpr int kOriginal = 339;
-constexpr int kResult = 340;
-} // namespace text
+namespace text = settings::text;
 
 /// The reduced size of a full-size image: the resize operation's measurement for fitting
 /// 144 x 144 without enlarging.
@@ -176,7 +174,7 @@ PreviewRendering renderPreview(const PreviewSource& source, const settings::Pres
                           .arg(QString::fromStdString(settings::uiText(text::kOriginal)))
                           .arg(g.sourceWidth)
                           .arg(g.sourceHeight)
-                          .arg(QString::fromStdString(settings::uiText(text::kResult)))
+                          .arg(QString::fromStdString(settings::uiText(text::kPreviewResult)))
                           .arg(fullW)
                           .arg(fullH);
     }

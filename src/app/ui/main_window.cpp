@@ -10,6 +10,7 @@
 #include "batch/ui/window_run.h"
 #include "settings/language_pack.h"
 #include "settings/setting_files.h"
+#include "settings/ui_text_ids.h"
 #include "toolkit/platform/platform.h"
 #include "toolkit/qt/text_dialog.h"
 
@@ -49,6 +50,8 @@
 #include <utility>
 
 namespace quill::app::ui {
+
+namespace text = settings::text;
 namespace {
 
 QString T(int index) {
@@ -64,16 +67,32 @@ struct OptionItem {
     int caption;
 };
 constexpr OptionItem kOptionItems[] = {
-    {"listDisplayOption", 10},  {"windowLayoutOption", 11},    {"scanImageDetails", 12},
-    {"listStyleOption", 13},    {"includeSubdirectories", 14}, {"includeHiddenFiles", 15},
-    {"includeVideos", 16},      {"useExifDate", 20},           {"useExifOrientation", 21},
-    {"keepFilteredImages", 23}, {"keepProcessedSources", 24},  {"keepFailedSources", 25},
-    {"loadOutputImages", 26},   {"keepUnprocessedImages", 27}, {"exitAfterRun", 28},
+    {"listDisplayOption", text::kImageListDetailsView},
+    {"windowLayoutOption", text::kCompactWindowLayout},
+    {"scanImageDetails", text::kScanImageDetails},
+    {"listStyleOption", text::kShowGridLines},
+    {"includeSubdirectories", text::kIncludeSubdirectories},
+    {"includeHiddenFiles", text::kIncludeHiddenFiles},
+    {"includeVideos", text::kIncludeVideos},
+    {"useExifDate", text::kUseExifDate},
+    {"useExifOrientation", text::kUseExifOrientation},
+    {"keepFilteredImages", text::kKeepFilteredImagesList},
+    {"keepProcessedSources", text::kKeepProcessedSourcesList},
+    {"keepFailedSources", text::kKeepFailedSourcesList},
+    {"loadOutputImages", text::kLoadOutputImages},
+    {"keepUnprocessedImages", text::kKeepUnprocessedImagesList},
+    {"exitAfterRun", text::kExitAfterProcessing},
 };
 
 /// Help topics 67..73: title and text entries.
-constexpr std::pair<int, int> kHelpTopics[] = {{310, 311}, {312, 313}, {314, 315}, {316, 317},
-                                               {308, 309}, {318, 319}, {320, 321}};
+constexpr std::pair<int, int> kHelpTopics[] = {
+    {text::kPlaceholdersTitle, text::kPlaceholdersText},
+    {text::kFilterConditionsTitle, text::kFilterConditionsText},
+    {text::kOutputNamesTitle, text::kOutputNamesText},
+    {text::kCommandLineTitle, text::kCommandLineText},
+    {text::kKeyboardShortcutsTitle, text::kKeyboardShortcutsText},
+    {text::kSupportedFormatsTitle, text::kSupportedFormatsText},
+    {text::kMetadataFileDatesTitle, text::kMetadataFileDatesText}};
 
 /// Paths carried by a drop: local files of URLs, else lines of text that are absolute paths.
 /// Anything else (words, web addresses) is not a path and is ignored.
@@ -207,7 +226,7 @@ void MainWindow::build() {
     m_stack = new QStackedWidget;
     m_imageListPage = buildImageListPage();
     m_pages = buildSettingsPages();
-    m_pageList->addItem(T(265));
+    m_pageList->addItem(T(text::kImageList));
     m_stack->addWidget(m_imageListPage);
     for (const auto& page : m_pages) {
         m_pageList->addItem(T(page->titleText));
@@ -246,9 +265,9 @@ void MainWindow::build() {
                 p.selectedPage = std::uint8_t(m_pageList->currentRow());
         });
 
-    m_addFiles = new QPushButton(T(82));
-    m_addFolder = new QPushButton(T(83));
-    m_start = new QPushButton(T(84));
+    m_addFiles = new QPushButton(T(text::kAddFilesButton));
+    m_addFolder = new QPushButton(T(text::kAddFolderButton));
+    m_start = new QPushButton(T(text::kStartButton));
     m_start->setDefault(true);
     for (QPushButton* b : {m_addFiles, m_addFolder}) {
         b->setAcceptDrops(true);
@@ -334,20 +353,20 @@ QWidget* MainWindow::buildImageListPage() {
     layout->addWidget(m_imageView, 1);
 
     auto* buttons = new QHBoxLayout;
-    m_removeSelected = new QPushButton(T(88));
-    m_clearList = new QPushButton(T(89));
+    m_removeSelected = new QPushButton(T(text::kRemoveSelected));
+    m_clearList = new QPushButton(T(text::kClearList));
     buttons->addWidget(m_removeSelected);
     buttons->addWidget(m_clearList);
     connect(m_removeSelected, &QPushButton::clicked, this, &MainWindow::removeSelected);
     connect(m_clearList, &QPushButton::clicked, this, &MainWindow::clearList);
     layout->addLayout(buttons);
-    return pageWithTitle(265, content);
+    return pageWithTitle(text::kImageList, content);
 }
 
 void MainWindow::buildMenu() {
     auto* bar = new QMenuBar;
     setMenuBar(bar);
-    const QString ctrl = T(0) + QLatin1Char('+');
+    const QString ctrl = T(text::kCtrl) + QLatin1Char('+');
     const auto item = [this](QMenu* menu, int number, const QString& text, auto slot) {
         QAction* action = menu->addAction(text);
         m_items[number] = action;
@@ -355,25 +374,29 @@ void MainWindow::buildMenu() {
         return action;
     };
 
-    QMenu* file = bar->addMenu(T(1));
-    item(file, ItemStartRun, T(2) + QStringLiteral("\tF5"), [this] { startRun(); });
-    item(file, ItemStartPreview, T(3) + QLatin1Char('\t') + ctrl + QLatin1Char('D'),
+    QMenu* file = bar->addMenu(T(text::kFileMenu));
+    item(file, ItemStartRun, T(text::kStartProcessing) + QStringLiteral("\tF5"),
+         [this] { startRun(); });
+    item(file, ItemStartPreview,
+         T(text::kStartPreview) + QLatin1Char('\t') + ctrl + QLatin1Char('D'),
          [this] { startPreviewRun(); });
     file->addSeparator();
-    item(file, ItemAddFiles, T(4) + QStringLiteral("...\t") + ctrl + QLatin1Char('L'),
+    item(file, ItemAddFiles, T(text::kAddFiles) + QStringLiteral("...\t") + ctrl + QLatin1Char('L'),
          [this] { addFilesDialog(); });
-    item(file, ItemAddFolder, T(5) + QStringLiteral("..."), [this] { addFolderDialog(); });
+    item(file, ItemAddFolder, T(text::kAddFolder) + QStringLiteral("..."),
+         [this] { addFolderDialog(); });
     file->addSeparator();
-    item(file, ItemExit, T(6), [this] { requestExit(); });
+    item(file, ItemExit, T(text::kExit), [this] { requestExit(); });
 
-    QMenu* settingsMenu = bar->addMenu(T(7));
-    item(settingsMenu, ItemSave, T(8) + QLatin1Char('\t') + ctrl + QLatin1Char('S'),
+    QMenu* settingsMenu = bar->addMenu(T(text::kSettings));
+    item(settingsMenu, ItemSave,
+         T(text::kSaveSettingsPreset) + QLatin1Char('\t') + ctrl + QLatin1Char('S'),
          [this] { save(); });
-    item(settingsMenu, ItemNewPreset, T(301) + QStringLiteral("..."),
+    item(settingsMenu, ItemNewPreset, T(text::kNew) + QStringLiteral("..."),
          [this] { showPresetsWindow(1); });
-    item(settingsMenu, ItemManagePresets, T(30) + QStringLiteral("..."),
+    item(settingsMenu, ItemManagePresets, T(text::kManagePresets) + QStringLiteral("..."),
          [this] { showPresetsWindow(0); });
-    QMenu* presets = settingsMenu->addMenu(T(29));
+    QMenu* presets = settingsMenu->addMenu(T(text::kPresetsMenu));
     const auto& list = m_context.presetList.presets;
     for (int i = 0; i < 10 && i < int(list.size()); ++i) {
         QAction* a = item(presets, ItemFirstPreset + i,
@@ -385,17 +408,17 @@ void MainWindow::buildMenu() {
         a->setChecked(i == m_context.currentPreset);
     }
 
-    QMenu* options = bar->addMenu(T(9));
+    QMenu* options = bar->addMenu(T(text::kOptionsMenu));
     QMenu* imageDate = nullptr;
     QMenu* afterRun = nullptr;
     for (int i = 0; i < int(std::size(kOptionItems)); ++i) {
         const int number = ItemFirstOption + i;
         QMenu* into = options;
         if (number == 31 || number == 32) {
-            if (!imageDate) imageDate = options->addMenu(T(19));
+            if (!imageDate) imageDate = options->addMenu(T(text::kImageDateMenu));
             into = imageDate;
         } else if (number >= 33) {
-            if (!afterRun) afterRun = options->addMenu(T(22));
+            if (!afterRun) afterRun = options->addMenu(T(text::kAfterProcessingMenu));
             into = afterRun;
         } else if (number == 28) {
             options->addSeparator();
@@ -407,9 +430,9 @@ void MainWindow::buildMenu() {
         connect(a, &QAction::triggered, this, [this, number] { optionToggled(number); });
     }
     options->addSeparator();
-    QMenu* language = options->addMenu(T(17));
-    auto* automatic =
-        item(language, ItemLanguageAutomatic, T(18), [this] { followSystemLanguage(); });
+    QMenu* language = options->addMenu(T(text::kLanguageMenu));
+    auto* automatic = item(language, ItemLanguageAutomatic, T(text::kAutomaticSystemLanguage),
+                           [this] { followSystemLanguage(); });
     automatic->setCheckable(true);
     automatic->setChecked(settings::readStoredLanguage(m_context.languageFilePath) < 0);
     language->addSeparator();
@@ -422,23 +445,28 @@ void MainWindow::buildMenu() {
         a->setChecked(i == m_context.languageIndex);
     }
 
-    QMenu* help = bar->addMenu(T(31));
-    item(help, ItemHelp, T(32) + QStringLiteral("\tF1"), [this] { showHelpTopic(ItemHelp); });
+    QMenu* help = bar->addMenu(T(text::kHelpMenu));
+    item(help, ItemHelp, T(text::kHelpTopics) + QStringLiteral("\tF1"),
+         [this] { showHelpTopic(ItemHelp); });
     help->addSeparator();
     for (int topic = 0; topic < 7; ++topic) {
         const int number = ItemHelp + 1 + topic;
-        item(help, number, T(33 + topic), [this, number] { showHelpTopic(number); });
+        item(help, number, T(text::kFirstHelpTopic + topic),
+             [this, number] { showHelpTopic(number); });
     }
     help->addSeparator();
-    item(help, ItemLicense, T(41), [this] {
-        toolkit::qt::showTextDialog(this, T(324), info(8) + QStringLiteral("\n\n") + info(9));
+    item(help, ItemLicense, T(text::kLicenseMenu), [this] {
+        toolkit::qt::showTextDialog(this, T(text::kLicenseLabel),
+                                    info(settings::info::kCopyrightShort) + QStringLiteral("\n\n") +
+                                        info(settings::info::kLicenseShort));
     });
-    item(help, ItemVersion, T(44), [this] {
-        m_questions.ask(this, toolkit::qt::BoxKind::Information, T(323),
-                        info(0) + QLatin1Char(' ') + info(4) + QStringLiteral("\nQt ") +
+    item(help, ItemVersion, T(text::kVersion), [this] {
+        m_questions.ask(this, toolkit::qt::BoxKind::Information, T(text::kVersionLabel),
+                        info(settings::info::kProgramName) + QLatin1Char(' ') +
+                            info(settings::info::kVersionText) + QStringLiteral("\nQt ") +
                             QString::fromLatin1(qVersion()));
     });
-    item(help, ItemAbout, T(43), [this] { showAbout(); });
+    item(help, ItemAbout, T(text::kAboutMenu), [this] { showAbout(); });
 }
 
 QAction* MainWindow::menuItem(int item) const {
@@ -549,7 +577,8 @@ void MainWindow::updateListCommands() {
 void MainWindow::updateStatus() {
     if (!m_status) return;
     if (m_loader.busy()) {
-        m_status->setText(T(428) + QStringLiteral("  %1").arg(m_loader.addedCount()));
+        m_status->setText(T(text::kLoadingImagesPleaseWait) +
+                          QStringLiteral("  %1").arg(m_loader.addedCount()));
         return;
     }
     QString text;
@@ -559,11 +588,11 @@ void MainWindow::updateStatus() {
                                  : 0;
         text = QStringLiteral("%1 %2, %3 %4")
                    .arg(m_model.rowCount())
-                   .arg(T(46))
+                   .arg(T(text::kImagesLower))
                    .arg(selected)
-                   .arg(T(47));
+                   .arg(T(text::kSelectedLower));
     }
-    if (m_scanner.running()) text += QStringLiteral("  ") + T(345);
+    if (m_scanner.running()) text += QStringLiteral("  ") + T(text::kScanningImageDetails);
     m_status->setText(text);
 }
 
@@ -598,7 +627,7 @@ void MainWindow::runFinished(bool quit) {
 void MainWindow::addFilesDialog() {
     controlsToSettings();
     const auto filters = imagefiles::openFileFilters(m_context.workingSettings.includeVideos != 0,
-                                                     settings::uiText(286));
+                                                     settings::uiText(text::kImageFiles));
     QStringList filterList;
     for (const auto& f : filters) {
         QStringList patterns;
@@ -616,13 +645,14 @@ void MainWindow::addFilesDialog() {
 }
 
 void MainWindow::addFolderDialog() {
-    const QString folder = QFileDialog::getExistingDirectory(this, T(285));
+    const QString folder = QFileDialog::getExistingDirectory(this, T(text::kSelectFolder));
     if (!folder.isEmpty()) addPaths({folder.toStdString()});
 }
 
 void MainWindow::requestExit() {
-    if (!m_model.rows().empty() && m_questions.ask(this, toolkit::qt::BoxKind::Question, T(416),
-                                                   T(426)) != toolkit::qt::Answer::Yes)
+    if (!m_model.rows().empty() &&
+        m_questions.ask(this, toolkit::qt::BoxKind::Question, T(text::kQuestion),
+                        T(text::kReallyExit)) != toolkit::qt::Answer::Yes)
         return;
     quitProgram();
 }
@@ -652,8 +682,8 @@ void MainWindow::save() {
     settings::storeInto(list.presets[position], m_context.workingSettings);
     list.currentIndex = position;
     if (!settings::writePresets(m_context.presetsFilePath, list)) {
-        m_questions.ask(this, toolkit::qt::BoxKind::Critical, T(388),
-                        T(402) + QStringLiteral(":\n") +
+        m_questions.ask(this, toolkit::qt::BoxKind::Critical, T(text::kError),
+                        T(text::kWritingFailed) + QStringLiteral(":\n") +
                             QString::fromStdString(m_context.presetsFilePath));
     }
 }
@@ -710,8 +740,8 @@ void MainWindow::chooseLanguage(int languageIndex) {
         return;
     }
     if (!settings::writeLanguage(m_context.languageFilePath, languageIndex)) {
-        m_questions.ask(this, toolkit::qt::BoxKind::Critical, T(388),
-                        T(402) + QStringLiteral(":\n") +
+        m_questions.ask(this, toolkit::qt::BoxKind::Critical, T(text::kError),
+                        T(text::kWritingFailed) + QStringLiteral(":\n") +
                             QString::fromStdString(m_context.languageFilePath));
     }
     if (!settings::loadUiTexts(languageIndex)) showFatalError(m_context, kCouldNotInitialize);
@@ -761,7 +791,8 @@ void MainWindow::showHelpTopic(int item) {
         QString all;
         for (const auto& [title, text] : kHelpTopics)
             all += T(title) + QStringLiteral("\n") + T(text) + QStringLiteral("\n\n");
-        toolkit::qt::showTextDialog(this, T(32).remove(QLatin1Char('&')), all.trimmed());
+        toolkit::qt::showTextDialog(this, T(text::kHelpTopics).remove(QLatin1Char('&')),
+                                    all.trimmed());
         return;
     }
     const auto& [title, text] = kHelpTopics[item - ItemHelp - 1];
@@ -770,24 +801,27 @@ void MainWindow::showHelpTopic(int item) {
 
 void MainWindow::showAbout() {
     QDialog about(this);
-    about.setWindowTitle(T(322));
+    about.setWindowTitle(T(text::kAboutTitle));
     auto* layout = new QVBoxLayout(&about);
-    auto* name = new QLabel(info(0) + QLatin1Char(' ') + info(4));
+    auto* name = new QLabel(info(settings::info::kProgramName) + QLatin1Char(' ') +
+                            info(settings::info::kVersionText));
     QFont font = name->font();
     font.setBold(true);
     font.setPointSizeF(font.pointSizeF() * 1.5);
     name->setFont(font);
     layout->addWidget(name);
-    const QString where = m_context.portableMode ? T(329) : T(328);
-    for (const QString& line : {T(327), info(13), info(14), info(54), where,
-                                QString::fromStdString(m_context.presetsFilePath)}) {
+    const QString where = m_context.portableMode ? T(text::kSettingsSavedNextProgram)
+                                                 : T(text::kSettingsSavedPerUser);
+    for (const QString& line : {T(text::kBatchImageModifier), info(settings::info::kDescription),
+                                info(settings::info::kCopyright), info(settings::info::kThanks),
+                                where, QString::fromStdString(m_context.presetsFilePath)}) {
         auto* label = new QLabel(line);
         label->setWordWrap(true);
         label->setTextInteractionFlags(Qt::TextSelectableByMouse);
         layout->addWidget(label);
     }
     auto* buttons = new QDialogButtonBox;
-    buttons->addButton(T(279), QDialogButtonBox::AcceptRole);
+    buttons->addButton(T(text::kClose), QDialogButtonBox::AcceptRole);
     connect(buttons, &QDialogButtonBox::accepted, &about, &QDialog::accept);
     layout->addWidget(buttons);
     about.setMinimumWidth(360);
@@ -815,8 +849,8 @@ void MainWindow::removeSelected() {
 void MainWindow::clearList() {
     if (m_loader.busy() || (m_previewRun && m_previewRun->active()) || m_model.rows().empty())
         return;
-    if (m_questions.ask(this, toolkit::qt::BoxKind::Question, T(416), T(417)) !=
-        toolkit::qt::Answer::Yes)
+    if (m_questions.ask(this, toolkit::qt::BoxKind::Question, T(text::kQuestion),
+                        T(text::kReallyClearImageList)) != toolkit::qt::Answer::Yes)
         return;
     m_scanner.stop();
     m_images.clear();
@@ -871,7 +905,7 @@ void MainWindow::startPreviewRun() {
 
 void MainWindow::previewRunStarted() {
     m_popup->setPreviewRunActive(true);
-    m_status->setText(T(429));
+    m_status->setText(T(text::kCreatingPreviewPleaseWait));
     m_imageView->setEnabled(false);
     menuBar()->setEnabled(false);
     for (QPushButton* b : {m_addFiles, m_addFolder, m_start, m_removeSelected, m_clearList})
@@ -919,7 +953,7 @@ void MainWindow::attachFieldMenus() {
         return it == controls.end() ? nullptr : it->second;
     };
     const auto previewAction = [this](QMenu* menu) {
-        menu->addAction(T(226), this, [this] {
+        menu->addAction(T(text::kPreview), this, [this] {
             PatternPreviewWindow window(settingsFromControls(),
                                         settings::shellFoldersFromPlatform(), this);
             m_popup->setPlaceholderWindowOpen(true);
@@ -930,7 +964,7 @@ void MainWindow::attachFieldMenus() {
     // Pattern fields: the standard edit menu, then the placeholders and the pattern preview.
     const auto extend = [previewAction](QMenu* menu, QMenu* insert) {
         menu->addSeparator();
-        insert->setTitle(T(225));
+        insert->setTitle(T(text::kInsertPlaceholder));
         menu->addMenu(insert);
         previewAction(menu);
     };
@@ -966,8 +1000,8 @@ void MainWindow::attachFieldMenus() {
     // Size fields: a preset size writes both fields and, for resizing, chooses the pixel mode;
     // a percent value chooses the percent mode.
     auto* resizeMode = qobject_cast<QButtonGroup*>(control("resizeMode"));
-    const auto chooseMode = [resizeMode](int mode) {
-        if (resizeMode && resizeMode->button(mode)) resizeMode->button(mode)->click();
+    const auto chooseMode = [resizeMode](settings::ResizeMode mode) {
+        if (resizeMode && resizeMode->button(int(mode))) resizeMode->button(int(mode))->click();
     };
     enum class OnPick { ChoosePixelMode, KeepMode };
     const auto sizeMenu = [&](const char* widthField, const char* heightField, OnPick onPick) {
@@ -981,7 +1015,7 @@ void MainWindow::attachFieldMenus() {
                         QMenu* menu = makeSizeMenu(spin, [=](int w, int h) {
                             width->setValue(w);
                             height->setValue(h);
-                            if (onPick == OnPick::ChoosePixelMode) chooseMode(0);
+                            if (onPick == OnPick::ChoosePixelMode) chooseMode(settings::ResizeMode::Pixels);
                         });
                         menu->exec(spin->mapToGlobal(at));
                         delete menu;
@@ -996,7 +1030,7 @@ void MainWindow::attachFieldMenus() {
                 [percent, chooseMode](const QPoint& at) {
                     QMenu* menu = makePercentMenu(percent, [=](int value) {
                         percent->setValue(value);
-                        chooseMode(1);
+                        chooseMode(settings::ResizeMode::Percent);
                     });
                     menu->exec(percent->mapToGlobal(at));
                     delete menu;

@@ -2,6 +2,7 @@
 #include "app/ui/pattern_preview_window.h"
 
 #include "settings/language_pack.h"
+#include "settings/ui_text_ids.h"
 
 #include <QFontMetrics>
 #include <QPainter>
@@ -9,13 +10,7 @@
 namespace quill::app::ui {
 namespace {
 
-namespace text {
-constexpr int kPreview = 226;
-constexpr int kCommentText = 177;
-constexpr int kNamePattern = 222;
-constexpr int kDirectoryPattern = 230;
-constexpr int kOverlayText = 238;
-} // namespace text
+namespace text = settings::text;
 
 QString ui(int index) {
     return QString::fromStdString(settings::uiText(index));
@@ -41,7 +36,7 @@ std::vector<PreviewLine> patternPreviewLines(const settings::Preset& preset,
     const settings::PlaceholderValues sample = settings::samplePlaceholderValues();
     const bool noPad = preset.noZeroPadding != 0;
     std::vector<PreviewLine> lines;
-    if (preset.overlayEnabled && preset.overlayKind == 0) {
+    if (preset.overlayEnabled && preset.overlayKind == settings::OverlayKind::Text) {
         const std::string text = settings::prepareOverlayText(preset.overlayText);
         addLines(lines, text::kOverlayText, q(settings::expandImageTokens(text, sample, noPad)));
     }

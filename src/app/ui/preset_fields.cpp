@@ -12,7 +12,7 @@ using settings::Preset;
 
 #define QUILL_FIELD(member, lo, hi)                                                                \
     PresetField {                                                                                  \
-#member, &Preset::member, lo, hi                                                           \
+#member, presetMember < &Preset::member>(), lo, hi                                         \
     }
 #define QUILL_FLAG(member) QUILL_FIELD(member, 0, 1)
 #define QUILL_TEXT(member)                                                                         \
@@ -133,6 +133,8 @@ template <class T> std::int64_t clampTo(std::int64_t value) {
                                     std::numeric_limits<T>::max());
 }
 
+template <class M> constexpr bool kIsCode = std::is_same_v<M, CodeMember>;
+
 } // namespace
 
 std::span<const PresetField> presetFields() {
@@ -149,8 +151,12 @@ const PresetField* findPresetField(const std::string& name) {
 bool isNumeric(const PresetField& field) {
     return std::visit(
         [](auto member) {
-            using T = std::remove_reference_t<decltype(std::declval<Preset&>().*member)>;
-            return std::is_integral_v<T>;
+            if constexpr (kIsCode<decltype(member)>) {
+                return true;
+            } else {
+                using T = std::remove_reference_t<decltype(std::declval<Preset&>().*member)>;
+                return std::is_integral_v<T>;
+            }
         },
         field.member);
 }
@@ -158,11 +164,15 @@ bool isNumeric(const PresetField& field) {
 std::int64_t numericValue(const Preset& preset, const PresetField& field) {
     return std::visit(
         [&](auto member) -> std::int64_t {
-            using T = std::remove_cvref_t<decltype(preset.*member)>;
-            if constexpr (std::is_integral_v<T>)
-                return static_cast<std::int64_t>(preset.*member);
-            else
-                return 0;
+            if constexpr (kIsCode<decltype(member)>) {
+                return member.get(preset);
+            } else {
+                using T = std::remove_cvref_t<decltype(preset.*member)>;
+                if constexpr (std::is_integral_v<T>)
+                    return static_cast<std::int64_t>(preset.*member);
+                else
+                    return 0;
+            }
         },
         field.member);
 }
@@ -170,8 +180,13 @@ std::int64_t numericValue(const Preset& preset, const PresetField& field) {
 void setNumericValue(Preset& preset, const PresetField& field, std::int64_t value) {
     std::visit(
         [&](auto member) {
-            using T = std::remove_cvref_t<decltype(preset.*member)>;
-            if constexpr (std::is_integral_v<T>) preset.*member = static_cast<T>(clampTo<T>(value));
+            if constexpr (kIsCode<decltype(member)>) {
+                member.set(preset, static_cast<std::uint8_t>(clampTo<std::uint8_t>(value)));
+            } else {
+                using T = std::remove_cvref_t<decltype(preset.*member)>;
+                if constexpr (std::is_integral_v<T>)
+                    preset.*member = static_cast<T>(clampTo<T>(value));
+            }
         },
         field.member);
 }

@@ -3,6 +3,7 @@
 
 #include "settings/language_pack.h"
 #include "settings/setting_files.h"
+#include "settings/ui_text_ids.h"
 #include "toolkit/qt/questions.h"
 
 #include <QComboBox>
@@ -22,20 +23,7 @@
 namespace quill::app::ui {
 namespace {
 
-namespace text {
-constexpr int kTitle = 293;
-constexpr int kExplanation = 294;
-constexpr int kNew = 301;
-constexpr int kNamePrompt = 302;
-constexpr int kDelete = 303;
-constexpr int kUp = 304;
-constexpr int kDown = 305;
-constexpr int kReset = 306;
-constexpr int kStartupPreset = 307;
-constexpr int kQuestion = 416;
-constexpr int kOverwrite = 418;
-constexpr int kReallyReset = 419;
-} // namespace text
+namespace text = settings::text;
 
 QString ui(int index) {
     return QString::fromStdString(settings::uiText(index));
@@ -43,8 +31,8 @@ QString ui(int index) {
 
 std::optional<QString> askNameWithDialog(QWidget* parent) {
     bool ok = false;
-    const QString name = QInputDialog::getText(parent, ui(text::kTitle), ui(text::kNamePrompt),
-                                               QLineEdit::Normal, QString(), &ok);
+    const QString name = QInputDialog::getText(
+        parent, ui(text::kPresetsTitle), ui(text::kNamePrompt), QLineEdit::Normal, QString(), &ok);
     if (!ok) return std::nullopt;
     return name;
 }
@@ -54,10 +42,10 @@ std::optional<QString> askNameWithDialog(QWidget* parent) {
 PresetsWindow::PresetsWindow(PresetsWindowEnvironment environment, int mode, QWidget* parent)
     : QDialog(parent), m_env(std::move(environment)), m_mode(mode) {
     if (!m_env.askName) m_env.askName = askNameWithDialog;
-    setWindowTitle(ui(text::kTitle));
+    setWindowTitle(ui(text::kPresetsTitle));
     setMinimumWidth(360);
 
-    auto* explanation = new QLabel(ui(text::kExplanation), this);
+    auto* explanation = new QLabel(ui(text::kPresetsExplanation), this);
     explanation->setWordWrap(true);
 
     m_list = new QListWidget(this);

@@ -2,6 +2,7 @@
 #include "app/ui/preview_popup.h"
 
 #include "settings/language_pack.h"
+#include "settings/ui_text_ids.h"
 
 #include <QLabel>
 #include <QMouseEvent>
@@ -16,11 +17,7 @@ constexpr int kStripWidth = 27;
 constexpr int kArrowWidth = 17;
 constexpr int kArrowHeight = 50;
 
-namespace text {
-constexpr int kPreviousImage = 333;
-constexpr int kNextImage = 334;
-constexpr int kDoubleClick = 335;
-} // namespace text
+namespace text = settings::text;
 
 QString ui(int index) {
     return QString::fromStdString(settings::uiText(index));

@@ -4,6 +4,7 @@
 #include "app/ui/color_button.h"
 #include "app/ui/filter_table.h"
 #include "settings/language_pack.h"
+#include "settings/ui_text_ids.h"
 
 #include <QButtonGroup>
 #include <QCheckBox>
@@ -26,10 +27,17 @@
 #include <QVBoxLayout>
 
 namespace quill::app::ui {
+
+namespace text = settings::text;
 namespace {
 
 QString T(int index) {
     return QString::fromStdString(settings::uiText(index));
+}
+
+/// True when the radio button of `value` is the chosen one of `group`.
+template <class Code> bool chosen(const QButtonGroup* group, Code value) {
+    return group->checkedId() == int(value);
 }
 
 /// Helpers that build one page: a vertical layout of rows, each control bound as it is made.
@@ -123,9 +131,9 @@ QFormLayout* newForm() {
 }
 
 void buildFilterPage(SettingsPage& page) {
-    PageBuilder b(page, 66);
-    auto* on = b.mainSwitch(90, "filterEnabled");
-    on->setToolTip(T(313));
+    PageBuilder b(page, text::kFilter);
+    auto* on = b.mainSwitch(text::kApplyFilterConditions, "filterEnabled");
+    on->setToolTip(T(text::kFilterConditionsText));
     auto* table = new FilterTable;
     b.layout()->addWidget(table, 1);
     b.bind().custom(
@@ -133,8 +141,8 @@ void buildFilterPage(SettingsPage& page) {
         [table](const settings::Preset& p) { table->setConditions(p.filterConditions); },
         [table](settings::Preset& p) { p.filterConditions = table->conditions(); });
     auto* buttons = new QHBoxLayout;
-    auto* add = new QPushButton(T(109));
-    auto* remove = new QPushButton(T(110));
+    auto* add = new QPushButton(T(text::kAddCondition));
+    auto* remove = new QPushButton(T(text::kRemoveCondition));
     buttons->addWidget(add);
     buttons->addWidget(remove);
     buttons->addStretch(1);
@@ -149,43 +157,53 @@ void buildFilterPage(SettingsPage& page) {
 }
 
 void buildCropPage(SettingsPage& page) {
-    PageBuilder b(page, 68);
-    auto* on = b.mainSwitch(112, "cropEnabled");
+    PageBuilder b(page, text::kCrop);
+    auto* on = b.mainSwitch(text::kEnableCropping, "cropEnabled");
     auto* modes = new QVBoxLayout;
-    auto* mode = b.radios(modes, {113, 114}, "cropMode");
+    auto* mode = b.radios(modes, {text::kCutFixedMargins, text::kTrimUniformBordersAutomatically},
+                          "cropMode");
     b.layout()->addLayout(modes);
     auto* margins = new QGridLayout;
     const char* marginFields[] = {"cropLeft", "cropRight", "cropTop", "cropBottom"};
     for (int i = 0; i < 4; ++i) {
         auto* box = new QSpinBox;
         b.bind().spin(marginFields[i], box);
-        margins->addWidget(new QLabel(T(117 + i)), i / 2, (i % 2) * 2);
+        margins->addWidget(new QLabel(T(text::kLeft + i)), i / 2, (i % 2) * 2);
         margins->addWidget(box, i / 2, (i % 2) * 2 + 1);
     }
-    auto* marginGroup = b.group(115, margins);
+    auto* marginGroup = b.group(text::kMargins, margins);
     auto* trim = new QVBoxLayout;
     auto* sides = new QHBoxLayout;
     const char* trimFields[] = {"trimLeft", "trimRight", "trimTop", "trimBottom"};
     for (int i = 0; i < 4; ++i)
-        b.check(sides, 117 + i, trimFields[i]);
+        b.check(sides, text::kLeft + i, trimFields[i]);
     trim->addLayout(sides);
     auto* tolerances = newForm();
-    b.spin(tolerances, 121, "trimColorTolerance")->setToolTip(T(121));
-    b.spin(tolerances, 122, "trimOutlierTolerance")->setToolTip(T(122));
+    b.spin(tolerances, text::kColourTolerance, "trimColorTolerance")
+        ->setToolTip(T(text::kColourTolerance));
+    b.spin(tolerances, text::kOutlierTolerance, "trimOutlierTolerance")
+        ->setToolTip(T(text::kOutlierTolerance));
     trim->addLayout(tolerances);
-    auto* trimGroup = b.group(116, trim);
+    auto* trimGroup = b.group(text::kTrimSides, trim);
     b.dependsOn(mode->button(0), [on] { return on->isChecked(); });
     b.dependsOn(mode->button(1), [on] { return on->isChecked(); });
-    b.dependsOn(marginGroup, [on, mode] { return on->isChecked() && mode->checkedId() == 0; });
-    b.dependsOn(trimGroup, [on, mode] { return on->isChecked() && mode->checkedId() == 1; });
+    b.dependsOn(marginGroup, [on, mode] {
+        return on->isChecked() && chosen(mode, settings::CropMode::Margins);
+    });
+    b.dependsOn(trimGroup,
+                [on, mode] { return on->isChecked() && chosen(mode, settings::CropMode::Trim); });
     b.finish();
 }
 
 void buildRotatePage(SettingsPage& page) {
-    PageBuilder b(page, 69);
-    auto* on = b.mainSwitch(123, "rotateEnabled");
+    PageBuilder b(page, text::kRotate);
+    auto* on = b.mainSwitch(text::kEnableRotatingFlipping, "rotateEnabled");
     auto* modes = new QVBoxLayout;
-    auto* group = b.radios(modes, {124, 125, 126, 127, 128, 129, 130}, "rotateMode");
+    auto* group = b.radios(modes,
+                           {text::kRotate90CounterClockwise, text::kRotate90Clockwise,
+                            text::kRotate180, text::kMirrorLeftRight, text::kMirrorTopBottom,
+                            text::kTranspose, text::kTransverse},
+                           "rotateMode");
     b.layout()->addLayout(modes);
     for (auto* button : group->buttons())
         b.dependsOn(button, [on] { return on->isChecked(); });
@@ -193,14 +211,18 @@ void buildRotatePage(SettingsPage& page) {
 }
 
 void buildResizePage(SettingsPage& page) {
-    PageBuilder b(page, 70);
-    auto* on = b.mainSwitch(131, "resizeEnabled");
+    PageBuilder b(page, text::kResize);
+    auto* on = b.mainSwitch(text::kEnableResizing, "resizeEnabled");
     auto* modes = new QHBoxLayout;
-    auto* mode = b.radios(modes, {132, 133}, "resizeMode");
+    auto* mode = b.radios(modes, {text::kTargetSizePixels, text::kPercentage}, "resizeMode");
     modes->addStretch(1);
     b.layout()->addLayout(modes);
-    const auto pixelsOn = [on, mode] { return on->isChecked() && mode->checkedId() == 0; };
-    const auto percentOn = [on, mode] { return on->isChecked() && mode->checkedId() == 1; };
+    const auto pixelsOn = [on, mode] {
+        return on->isChecked() && chosen(mode, settings::ResizeMode::Pixels);
+    };
+    const auto percentOn = [on, mode] {
+        return on->isChecked() && chosen(mode, settings::ResizeMode::Percent);
+    };
     // One form for both modes keeps the labels in one column.
     auto* form = newForm();
     const auto spinRow = [&](int label, const char* field, std::function<bool()> condition) {
@@ -209,60 +231,61 @@ void buildResizePage(SettingsPage& page) {
         b.dependsOn(form->labelForField(box), std::move(condition));
         return box;
     };
-    spinRow(134, "resizeWidth", pixelsOn)->setToolTip(T(141));
-    spinRow(135, "resizeHeight", pixelsOn)->setToolTip(T(141));
-    spinRow(136, "resizePercent", percentOn);
+    spinRow(text::kResizeWidth, "resizeWidth", pixelsOn)->setToolTip(T(text::kZeroDerivesSide));
+    spinRow(text::kResizeHeight, "resizeHeight", pixelsOn)->setToolTip(T(text::kZeroDerivesSide));
+    spinRow(text::kScale, "resizePercent", percentOn);
     b.layout()->addLayout(form);
-    auto* aspect = b.check(b.layout(), 137, "resizeOption");
+    auto* aspect = b.check(b.layout(), text::kKeepAspectRatio, "resizeOption");
     b.dependsOn(aspect, pixelsOn);
     // The record holds which directions are allowed (1 shrink, 2 enlarge); each box restricts
     // the size to one direction by clearing the other direction's bit.
     auto* limits = new QHBoxLayout;
-    auto* onlyShrink = new QCheckBox(T(138));
-    auto* onlyEnlarge = new QCheckBox(T(139));
+    auto* onlyShrink = new QCheckBox(T(text::kOnlyShrink));
+    auto* onlyEnlarge = new QCheckBox(T(text::kOnlyEnlarge));
     limits->addWidget(onlyShrink);
     limits->addWidget(onlyEnlarge);
     limits->addStretch(1);
     b.bind().checkBit("resizeLimits", onlyShrink, 2, BindingTable::Sense::Inverted);
     b.bind().checkBit("resizeLimits", onlyEnlarge, 1, BindingTable::Sense::Inverted);
-    b.dependsOn(b.group(140, limits), pixelsOn);
+    b.dependsOn(b.group(text::kSizeLimits, limits), pixelsOn);
     b.dependsOn(mode->button(0), [on] { return on->isChecked(); });
     b.dependsOn(mode->button(1), [on] { return on->isChecked(); });
     b.finish();
 }
 
 void buildColoursPage(SettingsPage& page) {
-    PageBuilder b(page, 71);
+    PageBuilder b(page, text::kColoursPage);
     auto* grid = new QGridLayout;
     struct Row {
         int check, label;
         const char *flag, *level;
     };
-    const Row rows[] = {{142, 143, "brightnessEnabled", "brightnessLevel"},
-                        {144, 145, "saturationEnabled", "saturationLevel"},
-                        {146, 147, "contrastEnabled", "contrastLevel"},
-                        {148, 149, "gammaEnabled", "gammaLevel"}};
+    const Row rows[] = {
+        {text::kEnableBrightness, text::kBrightnessLevel, "brightnessEnabled", "brightnessLevel"},
+        {text::kEnableSaturation, text::kSaturation, "saturationEnabled", "saturationLevel"},
+        {text::kEnableContrast, text::kContrast, "contrastEnabled", "contrastLevel"},
+        {text::kEnableGamma, text::kGamma, "gammaEnabled", "gammaLevel"}};
     int r = 0;
     for (const Row& row : rows) {
         auto* box = new QCheckBox(T(row.check));
         b.bind().check(row.flag, box);
         auto* level = new QSpinBox;
         b.bind().spin(row.level, level);
-        level->setToolTip(T(154));
+        level->setToolTip(T(text::kNeutralValue100));
         grid->addWidget(box, r, 0);
         grid->addWidget(level, r, 1);
         b.dependsOn(level, [box] { return box->isChecked(); });
         ++r;
     }
-    auto* channels = new QCheckBox(T(150));
+    auto* channels = new QCheckBox(T(text::kEnableChannelOffsets));
     b.bind().check("channelAdjustEnabled", channels);
     grid->addWidget(channels, r++, 0, 1, 2);
     const char* channelFields[] = {"channelAdjustRed", "channelAdjustGreen", "channelAdjustBlue"};
     for (int i = 0; i < 3; ++i) {
-        auto* label = new QLabel(T(151 + i));
+        auto* label = new QLabel(T(text::kRed + i));
         auto* level = new QSpinBox;
         b.bind().spin(channelFields[i], level);
-        level->setToolTip(T(154));
+        level->setToolTip(T(text::kNeutralValue100));
         label->setIndent(20);
         grid->addWidget(label, r, 0);
         grid->addWidget(level, r++, 1);
@@ -271,21 +294,22 @@ void buildColoursPage(SettingsPage& page) {
     }
     grid->setColumnStretch(2, 1);
     b.layout()->addLayout(grid);
-    b.layout()->addWidget(new QLabel(T(154)));
+    b.layout()->addWidget(new QLabel(T(text::kNeutralValue100)));
     b.finish();
 }
 
 void buildCanvasPage(SettingsPage& page) {
-    PageBuilder b(page, 72);
-    auto* on = b.mainSwitch(155, "canvasEnabled");
+    PageBuilder b(page, text::kCanvas);
+    auto* on = b.mainSwitch(text::kEnableCanvas, "canvasEnabled");
     auto* form = newForm();
-    auto* width = b.spin(form, 156, "canvasWidth");
-    auto* height = b.spin(form, 157, "canvasHeight");
+    auto* width = b.spin(form, text::kCanvasWidth, "canvasWidth");
+    auto* height = b.spin(form, text::kCanvasHeight, "canvasHeight");
     b.layout()->addLayout(form);
     auto* modes = new QVBoxLayout;
-    auto* mode = b.radios(modes, {158, 159, 160}, "canvasMode");
+    auto* mode = b.radios(modes, {text::kFillColour, text::kTransparent, text::kExtendEdgePixels},
+                          "canvasMode");
     b.layout()->addLayout(modes);
-    auto* colour = new ColorButton(T(161));
+    auto* colour = new ColorButton(T(text::kChooseColourButton));
     b.bind().colour("canvasColor", colour);
     auto* colourRow = new QHBoxLayout;
     colourRow->addWidget(colour);
@@ -295,7 +319,9 @@ void buildCanvasPage(SettingsPage& page) {
         b.dependsOn(w, [on] { return on->isChecked(); });
     for (auto* button : mode->buttons())
         b.dependsOn(button, [on] { return on->isChecked(); });
-    b.dependsOn(colour, [on, mode] { return on->isChecked() && mode->checkedId() == 0; });
+    b.dependsOn(colour, [on, mode] {
+        return on->isChecked() && chosen(mode, settings::CanvasMode::Colour);
+    });
     b.finish();
 }
 
@@ -314,10 +340,10 @@ QWidget* rowOf(std::initializer_list<QWidget*> widgets, RowFill fill) {
 }
 
 void buildOverlayPage(SettingsPage& page) {
-    PageBuilder b(page, 73);
-    auto* on = b.mainSwitch(234, "overlayEnabled");
+    PageBuilder b(page, text::kOverlay);
+    auto* on = b.mainSwitch(text::kEnableOverlay, "overlayEnabled");
     auto* kinds = new QHBoxLayout;
-    auto* kind = b.radios(kinds, {235, 236}, "overlayKind");
+    auto* kind = b.radios(kinds, {text::kTextOverlay, text::kImageOverlay}, "overlayKind");
     kinds->addStretch(1);
     b.layout()->addLayout(kinds);
     b.dependsOn(kind->button(0), [on] { return on->isChecked(); });
@@ -327,8 +353,12 @@ void buildOverlayPage(SettingsPage& page) {
     auto* form = new QFormLayout;
     form->setFieldGrowthPolicy(QFormLayout::ExpandingFieldsGrow);
     b.layout()->addLayout(form);
-    const auto textOn = [on, kind] { return on->isChecked() && kind->checkedId() == 0; };
-    const auto imageOn = [on, kind] { return on->isChecked() && kind->checkedId() == 1; };
+    const auto textOn = [on, kind] {
+        return on->isChecked() && chosen(kind, settings::OverlayKind::Text);
+    };
+    const auto imageOn = [on, kind] {
+        return on->isChecked() && chosen(kind, settings::OverlayKind::Image);
+    };
     const auto overlayOn = [on] { return on->isChecked(); };
     const auto row = [&](int label, QWidget* field, std::function<bool()> condition) {
         auto* caption = label >= 0 ? new QLabel(T(label)) : nullptr;
@@ -346,23 +376,24 @@ void buildOverlayPage(SettingsPage& page) {
     auto* text = new QPlainTextEdit;
     text->setTabChangesFocus(true);
     text->setFixedHeight(text->fontMetrics().lineSpacing() * 3 + 12);
-    text->setToolTip(T(311));
+    text->setToolTip(T(text::kPlaceholdersText));
     b.bind().text("overlayText", text);
-    row(238, text, textOn);
+    row(text::kOverlayText, text, textOn);
     auto* fontName = new QLineEdit;
     b.bind().text("overlayFontName", fontName);
-    auto* chooseFont = new QPushButton(T(237));
+    auto* chooseFont = new QPushButton(T(text::kFont));
     auto* fontRow = rowOf({fontName, chooseFont}, RowFill::WholeWidth);
     static_cast<QHBoxLayout*>(fontRow->layout())->setStretch(0, 1);
-    row(289, fontRow, textOn);
+    row(text::kChooseFont, fontRow, textOn);
     auto* fontSize = new QSpinBox;
     b.bind().spin("overlayFontSize", fontSize);
-    row(264, rowOf({fontSize}, RowFill::LeftAligned), textOn);
+    row(text::kFontSize, rowOf({fontSize}, RowFill::LeftAligned), textOn);
     QObject::connect(chooseFont, &QPushButton::clicked, fontName, [fontName, fontSize] {
         bool ok = false;
         QFont initial(fontName->text());
         initial.setPixelSize(fontSize->value());
-        const QFont font = QFontDialog::getFont(&ok, initial, fontName->window(), T(289));
+        const QFont font =
+            QFontDialog::getFont(&ok, initial, fontName->window(), T(text::kChooseFont));
         if (!ok) return;
         fontName->setText(font.family());
         if (font.pixelSize() > 0) fontSize->setValue(font.pixelSize());
@@ -370,7 +401,8 @@ void buildOverlayPage(SettingsPage& page) {
     auto* styles = new QWidget;
     auto* styleLayout = new QHBoxLayout(styles);
     styleLayout->setContentsMargins(0, 0, 0, 0);
-    const std::pair<int, std::uint32_t> styleBits[] = {{260, 256}, {261, 512}, {262, 4}, {263, 8}};
+    const std::pair<int, std::uint32_t> styleBits[] = {
+        {text::kBold, 256}, {text::kItalic, 512}, {text::kUnderline, 4}, {text::kStrikeOut, 8}};
     for (auto [label, bit] : styleBits) {
         auto* box = new QCheckBox(T(label));
         b.bind().checkBit("overlayFontStyle", box, bit);
@@ -378,71 +410,85 @@ void buildOverlayPage(SettingsPage& page) {
     }
     styleLayout->addStretch(1);
     row(-1, styles, textOn);
-    row(239, rowOf({b.combo({241, 242, 243}, "overlayTextAlign")}, RowFill::LeftAligned), textOn);
+    row(text::kAlignment,
+        rowOf({b.combo({text::kAlignLeft, text::kAlignCentre, text::kAlignRight},
+                       "overlayTextAlign")},
+              RowFill::LeftAligned),
+        textOn);
     auto* spacing = new QSpinBox;
     b.bind().spin("overlayLineSpacing", spacing);
-    row(244, rowOf({spacing}, RowFill::LeftAligned), textOn);
-    auto* textColour = new ColorButton(T(245));
+    row(text::kLineSpacing, rowOf({spacing}, RowFill::LeftAligned), textOn);
+    auto* textColour = new ColorButton(T(text::kTextColour));
     b.bind().colour("overlayTextColor", textColour);
     row(-1, rowOf({textColour}, RowFill::LeftAligned), textOn);
 
     // Image overlay.
     auto* imagePath = new PathEdit(PathEdit::Kind::File);
     b.bind().text("overlayImagePath", imagePath);
-    auto* browse = new QPushButton(T(233));
+    auto* browse = new QPushButton(T(text::kBrowse));
     auto* imageRow = rowOf({imagePath, browse}, RowFill::WholeWidth);
     static_cast<QHBoxLayout*>(imageRow->layout())->setStretch(0, 1);
-    row(240, imageRow, imageOn);
+    row(text::kImageFile, imageRow, imageOn);
     QObject::connect(browse, &QPushButton::clicked, imagePath, [imagePath] {
-        const QString file =
-            QFileDialog::getOpenFileName(imagePath->window(), T(240), imagePath->text());
+        const QString file = QFileDialog::getOpenFileName(imagePath->window(), T(text::kImageFile),
+                                                          imagePath->text());
         if (!file.isEmpty()) imagePath->setText(file);
     });
     auto* scale = new QSpinBox;
     b.bind().spin("overlayImageScale", scale);
-    row(246, rowOf({scale}, RowFill::LeftAligned), imageOn);
+    row(text::kImageScale, rowOf({scale}, RowFill::LeftAligned), imageOn);
 
     // Shared by both kinds.
-    auto* outline = new QCheckBox(T(247));
+    auto* outline = new QCheckBox(T(text::kOutlineFrame));
     b.bind().check("overlayOutline", outline);
     row(-1, outline, overlayOn);
     const auto outlineOn = [on, outline] { return on->isChecked() && outline->isChecked(); };
     auto* outlineWidth = new QSpinBox;
     b.bind().spin("overlayOutlineWidth", outlineWidth);
-    row(248, rowOf({outlineWidth}, RowFill::LeftAligned), outlineOn);
-    auto* outlineColour = new ColorButton(T(249));
+    row(text::kOutlineWidth, rowOf({outlineWidth}, RowFill::LeftAligned), outlineOn);
+    auto* outlineColour = new ColorButton(T(text::kOutlineColour));
     b.bind().colour("overlayOutlineColor", outlineColour);
     row(-1, rowOf({outlineColour}, RowFill::LeftAligned), outlineOn);
     auto* opacity = new QSpinBox;
     b.bind().spin("overlayOpacity", opacity);
-    row(250, rowOf({opacity}, RowFill::LeftAligned), overlayOn);
+    row(text::kOpacity, rowOf({opacity}, RowFill::LeftAligned), overlayOn);
     auto* hMargin = new QSpinBox;
-    hMargin->setToolTip(T(259));
+    hMargin->setToolTip(T(text::kMarginPixels));
     b.bind().spin("overlayHorizontalMargin", hMargin);
-    row(251,
-        rowOf({b.combo({253, 254, 255}, "overlayHorizontalAlign"), hMargin}, RowFill::LeftAligned),
+    row(text::kHorizontalPosition,
+        rowOf({b.combo({text::kFromLeft, text::kCentredHorizontally, text::kFromRight},
+                       "overlayHorizontalAlign"),
+               hMargin},
+              RowFill::LeftAligned),
         overlayOn);
     auto* vMargin = new QSpinBox;
-    vMargin->setToolTip(T(259));
+    vMargin->setToolTip(T(text::kMarginPixels));
     b.bind().spin("overlayVerticalMargin", vMargin);
-    row(252,
-        rowOf({b.combo({256, 257, 258}, "overlayVerticalAlign"), vMargin}, RowFill::LeftAligned),
+    row(text::kVerticalPosition,
+        rowOf({b.combo({text::kFromTop, text::kCentredVertically, text::kFromBottom},
+                       "overlayVerticalAlign"),
+               vMargin},
+              RowFill::LeftAligned),
         overlayOn);
     b.finish();
 }
 
 void buildSortingPage(SettingsPage& page) {
-    PageBuilder b(page, 75);
-    auto* on = b.mainSwitch(162, "sortEnabled");
+    PageBuilder b(page, text::kSorting);
+    auto* on = b.mainSwitch(text::kEnableSorting, "sortEnabled");
     auto* form = newForm();
-    auto* key = b.combo({164, 165, 166, 167, 168, 169, 170, 171, 172, 173}, "sortKey");
-    form->addRow(T(163), key);
+    auto* key =
+        b.combo({text::kRandomOrder, text::kSortFileName, text::kSortFileSize, text::kSortImageDate,
+                 text::kSortWidth, text::kSortHeight, text::kSortPixelCount, text::kAspectRatio,
+                 text::kSortColourCount, text::kAverageBrightness},
+                "sortKey");
+    form->addRow(T(text::kSortBy), key);
     b.layout()->addLayout(form);
     auto* directions = new QHBoxLayout;
     // The record stores 1 for ascending: button ids are the stored values.
     auto* group = new QButtonGroup(b.content());
-    auto* ascending = new QRadioButton(T(174));
-    auto* descending = new QRadioButton(T(175));
+    auto* ascending = new QRadioButton(T(text::kAscending));
+    auto* descending = new QRadioButton(T(text::kDescending));
     group->addButton(ascending, 1);
     group->addButton(descending, 0);
     directions->addWidget(ascending);
@@ -454,33 +500,41 @@ void buildSortingPage(SettingsPage& page) {
                        static_cast<QWidget*>(descending)})
         b.dependsOn(w, [on] { return on->isChecked(); });
     // Random order has no direction.
-    b.dependsOn(ascending, [on, key] { return on->isChecked() && key->currentIndex() != 0; });
-    b.dependsOn(descending, [on, key] { return on->isChecked() && key->currentIndex() != 0; });
+    // Random order has no direction.
+    const auto ordered = [on, key] {
+        return on->isChecked() && key->currentIndex() != int(settings::SortKey::Random);
+    };
+    b.dependsOn(ascending, ordered);
+    b.dependsOn(descending, ordered);
     b.finish();
 }
 
 void buildMetadataPage(SettingsPage& page) {
-    PageBuilder b(page, 76);
-    auto* comment = b.mainSwitch(176, "commentEnabled");
+    PageBuilder b(page, text::kMetadata);
+    auto* comment = b.mainSwitch(text::kWriteComment, "commentEnabled");
     auto* form = newForm();
     form->setFieldGrowthPolicy(QFormLayout::ExpandingFieldsGrow);
     auto* text = new QLineEdit;
-    text->setToolTip(T(311));
+    text->setToolTip(T(text::kPlaceholdersText));
     b.bind().text("commentText", text);
-    form->addRow(T(177), text);
+    form->addRow(T(text::kCommentText), text);
     b.layout()->addLayout(form);
     b.dependsOn(text, [comment] { return comment->isChecked(); });
     // The page shows the opposite of keepMetadata.
-    b.check(b.layout(), 178, "keepMetadata", BindingTable::Sense::Inverted)->setToolTip(T(321));
+    b.check(b.layout(), text::kRemoveMetadata, "keepMetadata", BindingTable::Sense::Inverted)
+        ->setToolTip(T(text::kMetadataFileDatesText));
     b.finish();
 }
 
 void buildFileDatesPage(SettingsPage& page) {
-    PageBuilder b(page, 77);
-    auto* on = b.mainSwitch(180, "setFileDates");
+    PageBuilder b(page, text::kFileDates);
+    auto* on = b.mainSwitch(text::kSetFileDates, "setFileDates");
     auto* sources = new QVBoxLayout;
-    auto* source = b.radios(sources, {182, 183, 184, 185}, "fileDateSource");
-    auto* sourceBox = b.group(181, sources);
+    auto* source = b.radios(
+        sources,
+        {text::kKeepSourceDates, text::kFixedDate, text::kImageDateExif, text::kShiftSourceDates},
+        "fileDateSource");
+    auto* sourceBox = b.group(text::kDateSource, sources);
     auto* form = newForm();
     auto* date = new QDateTimeEdit;
     date->setCalendarPopup(true);
@@ -488,66 +542,75 @@ void buildFileDatesPage(SettingsPage& page) {
     date->setMinimumDateTime(QDateTime::fromSecsSinceEpoch(1, Qt::UTC));
     date->setMaximumDateTime(QDateTime::fromSecsSinceEpoch(0xFFFFFFFFll, Qt::UTC));
     b.bind().dateTime("fixedFileDate", date);
-    form->addRow(T(183), date);
+    form->addRow(T(text::kFixedDate), date);
     auto* shift = new QSpinBox;
     b.bind().spin("fileDateShiftMinutes", shift);
-    shift->setToolTip(T(203));
-    form->addRow(T(204), shift);
+    shift->setToolTip(T(text::kDateShift));
+    form->addRow(T(text::kShiftMinutes), shift);
     b.layout()->addLayout(form);
     b.dependsOn(sourceBox, [on] { return on->isChecked(); });
-    b.dependsOn(date, [on, source] { return on->isChecked() && source->checkedId() == 1; });
-    b.dependsOn(shift, [on, source] { return on->isChecked() && source->checkedId() == 3; });
-    b.check(b.layout(), 191, "resetFileAttributes")->setToolTip(T(196));
+    b.dependsOn(date, [on, source] {
+        return on->isChecked() && chosen(source, settings::FileDateSource::Fixed);
+    });
+    b.dependsOn(shift, [on, source] {
+        return on->isChecked() && chosen(source, settings::FileDateSource::Shifted);
+    });
+    b.check(b.layout(), text::kResetFileAttributes, "resetFileAttributes")
+        ->setToolTip(T(text::kNormal));
     b.finish();
 }
 
 void buildOutputFormatPage(SettingsPage& page) {
-    PageBuilder b(page, 79);
-    auto* on = b.mainSwitch(205, "convertFormat");
+    PageBuilder b(page, text::kOutputFormat);
+    auto* on = b.mainSwitch(text::kConvertFormat, "convertFormat");
     auto* formats = new QHBoxLayout;
-    auto* format = b.radios(formats, {207, 208, 209, 210, 211}, "outputFormat");
+    auto* format =
+        b.radios(formats, {text::kJpeg, text::kPng, text::kBmp, text::kJpeg2000, text::kPdf},
+                 "outputFormat");
     formats->addStretch(1);
     b.layout()->addLayout(formats);
     for (auto* button : format->buttons())
         b.dependsOn(button, [on] { return on->isChecked(); });
     auto* grid = new QGridLayout;
-    auto* quality = new QCheckBox(T(212));
+    auto* quality = new QCheckBox(T(text::kSetQuality));
     b.bind().check("qualityEnabled", quality);
     auto* qualitySpin = new QSpinBox;
-    qualitySpin->setToolTip(T(213));
+    qualitySpin->setToolTip(T(text::kQuality110));
     b.bind().spin("quality", qualitySpin);
     grid->addWidget(quality, 0, 0);
     grid->addWidget(qualitySpin, 0, 1);
-    auto* depth = new QCheckBox(T(214));
+    auto* depth = new QCheckBox(T(text::kSetColourDepth));
     b.bind().check("colorDepthEnabled", depth);
-    auto* depthCombo = b.combo({215, 216, 217, 218, 219}, "colorDepth");
+    auto* depthCombo = b.combo({text::kDepth1Bit, text::kDepth4Bits, text::kDepth8Bits,
+                                text::kDepth24Bits, text::kDepth32Bits},
+                               "colorDepth");
     grid->addWidget(depth, 1, 0);
     grid->addWidget(depthCombo, 1, 1);
     grid->setColumnStretch(2, 1);
     b.layout()->addLayout(grid);
-    auto* reduce = b.check(b.layout(), 220, "colorDepthOption");
+    auto* reduce = b.check(b.layout(), text::kReduceColoursPalette, "colorDepthOption");
     b.dependsOn(qualitySpin, [quality] { return quality->isChecked(); });
     b.dependsOn(depthCombo, [depth] { return depth->isChecked(); });
     // The palette reduction only applies below 24 bits.
     b.dependsOn(reduce, [depth, depthCombo] {
-        return depth->isChecked() && depthCombo->currentIndex() < 3;
+        return depth->isChecked() && depthCombo->currentIndex() < int(settings::ColorDepth::Bits24);
     });
     b.finish();
 }
 
 void buildRenamingPage(SettingsPage& page) {
-    PageBuilder b(page, 80);
-    auto* on = b.mainSwitch(221, "renameEnabled");
-    on->setToolTip(T(315));
+    PageBuilder b(page, text::kRenaming);
+    auto* on = b.mainSwitch(text::kRename, "renameEnabled");
+    on->setToolTip(T(text::kOutputNamesText));
     auto* form = newForm();
     form->setFieldGrowthPolicy(QFormLayout::ExpandingFieldsGrow);
     auto* pattern = new QLineEdit;
-    pattern->setToolTip(T(311));
+    pattern->setToolTip(T(text::kPlaceholdersText));
     b.bind().text("renamePattern", pattern);
-    form->addRow(T(222), pattern);
+    form->addRow(T(text::kNamePattern), pattern);
     b.layout()->addLayout(form);
-    auto* perFolder = b.check(b.layout(), 223, "perFolderNumbering");
-    auto* noPadding = b.check(b.layout(), 224, "noZeroPadding");
+    auto* perFolder = b.check(b.layout(), text::kNumberPerOutputFolder, "perFolderNumbering");
+    auto* noPadding = b.check(b.layout(), text::kNumbersWithoutLeadingZeros, "noZeroPadding");
     for (QWidget* w : {static_cast<QWidget*>(pattern), static_cast<QWidget*>(perFolder),
                        static_cast<QWidget*>(noPadding)})
         b.dependsOn(w, [on] { return on->isChecked(); });
@@ -555,11 +618,11 @@ void buildRenamingPage(SettingsPage& page) {
 }
 
 void buildOutputDirectoryPage(SettingsPage& page) {
-    PageBuilder b(page, 81);
+    PageBuilder b(page, text::kOutputDirectory);
     auto* targets = new QVBoxLayout;
     auto* group = new QButtonGroup(b.content());
-    auto* toFolder = new QRadioButton(T(228));
-    auto* replace = new QRadioButton(T(229));
+    auto* toFolder = new QRadioButton(T(text::kOutputFolder));
+    auto* replace = new QRadioButton(T(text::kReplaceSourceFiles));
     group->addButton(toFolder, 1);
     group->addButton(replace, 0);
     targets->addWidget(toFolder);
@@ -570,21 +633,21 @@ void buildOutputDirectoryPage(SettingsPage& page) {
     form->setFieldGrowthPolicy(QFormLayout::ExpandingFieldsGrow);
     auto* row = new QHBoxLayout;
     auto* pattern = new PathEdit(PathEdit::Kind::Directory);
-    pattern->setToolTip(T(311));
+    pattern->setToolTip(T(text::kPlaceholdersText));
     b.bind().text("outputDirPattern", pattern);
-    auto* browse = new QPushButton(T(233));
+    auto* browse = new QPushButton(T(text::kBrowse));
     row->addWidget(pattern, 1);
     row->addWidget(browse);
-    form->addRow(T(230), row);
+    form->addRow(T(text::kDirectoryPattern), row);
     QObject::connect(browse, &QPushButton::clicked, pattern, [pattern] {
-        QString dir = QFileDialog::getExistingDirectory(pattern->window(), T(285));
+        QString dir = QFileDialog::getExistingDirectory(pattern->window(), T(text::kSelectFolder));
         if (dir.isEmpty()) return;
         if (!dir.endsWith(QLatin1Char('/'))) dir += QLatin1Char('/');
         pattern->setText(dir);
     });
     b.layout()->addLayout(form);
-    auto* mirror = b.check(b.layout(), 231, "mirrorSubfolders");
-    auto* move = b.check(b.layout(), 232, "moveOriginal");
+    auto* mirror = b.check(b.layout(), text::kMirrorSubfolders, "mirrorSubfolders");
+    auto* move = b.check(b.layout(), text::kMoveOriginals, "moveOriginal");
     for (QWidget* w : {static_cast<QWidget*>(pattern), static_cast<QWidget*>(browse),
                        static_cast<QWidget*>(mirror), static_cast<QWidget*>(move)})
         b.dependsOn(w, [toFolder] { return toFolder->isChecked(); });

@@ -14,9 +14,6 @@
 namespace quill::batch::ui {
 namespace {
 
-constexpr int kInformation = 427;
-constexpr int kNoSelection = 437;
-
 class QtDesktopOpener final : public DesktopOpener {
 public:
     bool open(const std::string& path) override {
@@ -51,8 +48,8 @@ bool PreviewRun::start(std::int32_t recordId) {
         return false;
     const std::ptrdiff_t index = m_env.images.indexOfId(recordId);
     if (index < 0) {
-        m_env.questions.ask(m_mainWindow, toolkit::qt::BoxKind::Information, uiQ(kInformation),
-                            uiQ(kNoSelection));
+        m_env.questions.ask(m_mainWindow, toolkit::qt::BoxKind::Information,
+                            uiQ(text::kInformation), uiQ(text::kNoImageSelected));
         return false;
     }
 
@@ -104,7 +101,7 @@ void PreviewRun::poll() {
         opened = m_env.opener.open(result.outputPath);
     } else {
         m_env.questions.ask(
-            m_mainWindow, toolkit::qt::BoxKind::Information, uiQ(kInformation),
+            m_mainWindow, toolkit::qt::BoxKind::Information, uiQ(text::kInformation),
             QString::fromStdString(previewFailureText(result, settings::currentUiTexts())));
     }
     emit finished(opened);

@@ -71,7 +71,7 @@ private:
     QTimer* m_timer;
     std::thread m_thread;
     std::atomic<bool> m_done{false};
-    std::uint8_t m_state = 0;
+    imagefiles::ImageResult m_state = imagefiles::ImageResult::Pending;
     std::int32_t m_code = 0;
     std::string m_output;
 };

@@ -83,7 +83,7 @@ ResultWindow::ResultWindow(const imagefiles::ImageList& images, QWidget* parent)
 
     std::set<int> kinds;
     for (const auto& record : images.records()) {
-        if (record.resultState == 0 || record.resultState == 1) continue;
+        if (!imagefiles::isFailure(record.resultState)) continue;
         const QStringList cells{displayPath(record.sourcePath), displayPath(record.resultText),
                                 QString::fromStdString(failureLine(record))};
         auto* item = new QTreeWidgetItem(m_list, cells);
@@ -91,7 +91,7 @@ ResultWindow::ResultWindow(const imagefiles::ImageList& images, QWidget* parent)
             item->setToolTip(c, cells[c]);
         item->setData(0, Qt::UserRole, int(m_sourcePaths.size()));
         m_sourcePaths.push_back(record.sourcePath);
-        kinds.insert(record.resultState);
+        kinds.insert(int(record.resultState));
     }
     m_kinds.assign(kinds.begin(), kinds.end());
     connect(m_list, &QTreeWidget::itemDoubleClicked, this,

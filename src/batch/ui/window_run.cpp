@@ -194,8 +194,8 @@ bool WindowRun::start() {
     m_keepList = std::make_unique<imagefiles::ImageList>(m_env.images.lastRecordId());
     flags.resetForRun();
     for (auto& record : m_env.images.records()) {
-        record.resultState = 0;
-        record.resultCode = 0;
+        record.resultState = imagefiles::ImageResult::Pending;
+        record.resultCode = imagefiles::DetailNone;
         record.resultText.clear();
     }
     m_env.images.setCurrentIndex(0);
@@ -277,7 +277,7 @@ void WindowRun::runThread() {
 
     bool allOk = true;
     for (const auto& record : images.records())
-        if (record.resultState != 0 && record.resultState != 1) allOk = false;
+        if (imagefiles::isFailure(record.resultState)) allOk = false;
     m_allOk.store(allOk);
 
     if (m_fatalText.empty() && !flags.runCancelled.load() && !flags.quitRequested.load() &&

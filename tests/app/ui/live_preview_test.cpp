@@ -80,24 +80,24 @@ TEST(LivePreview, PictureEqualsTheLoopsOutputForTheReducedImage) {
 
     settings::Preset working = settings::defaultPreset(0, "w");
     working.cropEnabled = 1;
-    working.cropMode = 0;
+    working.cropMode = settings::CropMode::Margins;
     working.cropLeft = 100; // 14.4
     working.cropTop = 52;   // 7.488
     working.resizeEnabled = 1;
-    working.resizeMode = 0;
+    working.resizeMode = settings::ResizeMode::Pixels;
     working.resizeOption = 1;
-    working.resizeLimits = 0;
+    working.resizeLimits = settings::ResizeLimits::None;
     working.resizeWidth = 500; // 72
     working.resizeHeight = 500;
     working.brightnessEnabled = 1;
     working.brightnessLevel = 120;
     working.canvasEnabled = 1;
-    working.canvasMode = 0;
+    working.canvasMode = settings::CanvasMode::Colour;
     working.canvasColor = 0x00336699;
     working.canvasWidth = 600; // 86.4
     working.canvasHeight = 100;
     working.overlayEnabled = 1;
-    working.overlayKind = 0;
+    working.overlayKind = settings::OverlayKind::Text;
     working.overlayText = "%FN%";
     working.overlayFontName = "Helvetica";
     working.overlayFontSize = 90;         // 12.96
@@ -124,7 +124,7 @@ TEST(LivePreview, PictureEqualsTheLoopsOutputForTheReducedImage) {
     s.overlayHorizontalMargin = 6;
     s.overlayVerticalMargin = 4;
     s.convertFormat = 1;
-    s.outputFormat = 1;
+    s.outputFormat = settings::OutputFormat::Png;
     s.qualityEnabled = s.colorDepthEnabled = s.renameEnabled = s.keepMetadata = 0;
     s.outputDirEnabled = 1;
     s.outputDirPattern = dir.file("out/");
@@ -141,7 +141,7 @@ TEST(LivePreview, PictureEqualsTheLoopsOutputForTheReducedImage) {
     } diskFull;
     pipeline::ProcessEnvironment env{images, keep, s, run, flags, replaceAll, diskFull, "c", false};
     pipeline::processImages(env);
-    ASSERT_EQ(images[0].resultState, 1) << images[0].resultCode;
+    ASSERT_EQ(images[0].resultState, imagefiles::ImageResult::Done) << images[0].resultCode;
     const toolkit::Image written = imagefiles::loadImageFile(dir.file("out/IMG0087.png"), -1);
     EXPECT_TRUE(samePixels(r.result, written));
 

@@ -85,7 +85,14 @@ template <class Predicate> bool waitUntil(Predicate done, int timeoutMs = 20000)
 }
 
 bool sameField(const Preset& a, const Preset& b, const PresetField& field) {
-    return std::visit([&](auto member) { return a.*member == b.*member; }, field.member);
+    return std::visit(
+        [&](auto member) {
+            if constexpr (std::is_same_v<decltype(member), CodeMember>)
+                return member.get(a) == member.get(b);
+            else
+                return a.*member == b.*member;
+        },
+        field.member);
 }
 
 /// Names of the fields in which two records differ.
@@ -281,9 +288,9 @@ TEST_F(MainWindowTest, AConsoleRunReadsWhatTheControlsSaved) {
     rename->setChecked(true);
     pattern->setText("win_%FN%");
     convert->setChecked(true);
-    format->button(1)->setChecked(true); // PNG
+    format->button(int(settings::OutputFormat::Png))->setChecked(true);
     resize->setChecked(true);
-    mode->button(1)->setChecked(true);
+    mode->button(int(settings::ResizeMode::Percent))->setChecked(true);
     percent->setValue(25);
     dir->setText(QString::fromStdString(out));
     QTest::keyClick(&window(), Qt::Key_S, Qt::ControlModifier);
@@ -472,9 +479,9 @@ TEST_F(MainWindowTest, OddValuesSurviveTheControls) {
         {"fixed date 0", [](Preset& p) { p.fixedFileDate = 0; }},
         {"fixed date", [](Preset& p) { p.fixedFileDate = 1700000000; }},
         {"unknown font style bits", [](Preset& p) { p.overlayFontStyle = 0x10000 | 256 | 8; }},
-        {"no size direction", [](Preset& p) { p.resizeLimits = 0; }},
-        {"only shrink", [](Preset& p) { p.resizeLimits = 1; }},
-        {"only enlarge", [](Preset& p) { p.resizeLimits = 2; }},
+        {"no size direction", [](Preset& p) { p.resizeLimits = settings::ResizeLimits::None; }},
+        {"only shrink", [](Preset& p) { p.resizeLimits = settings::ResizeLimits::ShrinkOnly; }},
+        {"only enlarge", [](Preset& p) { p.resizeLimits = settings::ResizeLimits::EnlargeOnly; }},
         {"condition with unknown bits",
          [](Preset& p) {
              p.filterConditions = {{0x40 | settings::kConditionActive, 4, 3, "640", 1},
@@ -509,32 +516,45 @@ TEST_F(MainWindowTest, DependentControlsFollowTheirSwitches) {
     };
     const Case cases[] = {
         {"crop off", [](Preset& p) { p.cropEnabled = 0; }, "cropLeft", false},
-        {"fixed margins", [](Preset& p) { p.cropEnabled = 1, p.cropMode = 0; }, "cropLeft", true},
-        {"trim has no margins", [](Preset& p) { p.cropEnabled = 1, p.cropMode = 1; }, "cropLeft",
-         false},
-        {"trim sides", [](Preset& p) { p.cropEnabled = 1, p.cropMode = 1; }, "trimTop", true},
-        {"percent mode", [](Preset& p) { p.resizeEnabled = 1, p.resizeMode = 1; }, "resizePercent",
+        {"fixed margins",
+         [](Preset& p) { p.cropEnabled = 1, p.cropMode = settings::CropMode::Margins; }, "cropLeft",
          true},
-        {"no width in percent mode", [](Preset& p) { p.resizeEnabled = 1, p.resizeMode = 1; },
+        {"trim has no margins",
+         [](Preset& p) { p.cropEnabled = 1, p.cropMode = settings::CropMode::Trim; }, "cropLeft",
+         false},
+        {"trim sides", [](Preset& p) { p.cropEnabled = 1, p.cropMode = settings::CropMode::Trim; },
+         "trimTop", true},
+        {"percent mode",
+         [](Preset& p) { p.resizeEnabled = 1, p.resizeMode = settings::ResizeMode::Percent; },
+         "resizePercent", true},
+        {"no width in percent mode",
+         [](Preset& p) { p.resizeEnabled = 1, p.resizeMode = settings::ResizeMode::Percent; },
          "resizeWidth", false},
         {"gamma off", [](Preset& p) { p.gammaEnabled = 0; }, "gammaLevel", false},
         {"gamma on", [](Preset& p) { p.gammaEnabled = 1; }, "gammaLevel", true},
         {"transparent canvas has no colour",
-         [](Preset& p) { p.canvasEnabled = 1, p.canvasMode = 1; }, "canvasColor", false},
-        {"image overlay has no text", [](Preset& p) { p.overlayEnabled = 1, p.overlayKind = 1; },
+         [](Preset& p) { p.canvasEnabled = 1, p.canvasMode = settings::CanvasMode::Transparent; },
+         "canvasColor", false},
+        {"image overlay has no text",
+         [](Preset& p) { p.overlayEnabled = 1, p.overlayKind = settings::OverlayKind::Image; },
          "overlayText", false},
-        {"image overlay has a path", [](Preset& p) { p.overlayEnabled = 1, p.overlayKind = 1; },
+        {"image overlay has a path",
+         [](Preset& p) { p.overlayEnabled = 1, p.overlayKind = settings::OverlayKind::Image; },
          "overlayImagePath", true},
         {"outline off", [](Preset& p) { p.overlayEnabled = 1, p.overlayOutline = 0; },
          "overlayOutlineWidth", false},
-        {"fixed file date", [](Preset& p) { p.setFileDates = 1, p.fileDateSource = 1; },
+        {"fixed file date",
+         [](Preset& p) { p.setFileDates = 1, p.fileDateSource = settings::FileDateSource::Fixed; },
          "fixedFileDate", true},
-        {"shift needs its source", [](Preset& p) { p.setFileDates = 1, p.fileDateSource = 1; },
+        {"shift needs its source",
+         [](Preset& p) { p.setFileDates = 1, p.fileDateSource = settings::FileDateSource::Fixed; },
          "fileDateShiftMinutes", false},
         {"quality off", [](Preset& p) { p.qualityEnabled = 0; }, "quality", false},
-        {"no palette at 24 bits", [](Preset& p) { p.colorDepthEnabled = 1, p.colorDepth = 3; },
+        {"no palette at 24 bits",
+         [](Preset& p) { p.colorDepthEnabled = 1, p.colorDepth = settings::ColorDepth::Bits24; },
          "colorDepthOption", false},
-        {"palette at 8 bits", [](Preset& p) { p.colorDepthEnabled = 1, p.colorDepth = 2; },
+        {"palette at 8 bits",
+         [](Preset& p) { p.colorDepthEnabled = 1, p.colorDepth = settings::ColorDepth::Bits8; },
          "colorDepthOption", true},
         {"replacing sources has no folder", [](Preset& p) { p.outputDirEnabled = 0; },
          "outputDirPattern", false},
@@ -557,7 +577,8 @@ TEST_F(MainWindowTest, DependentControlsFollowTheirSwitches) {
     crop->setChecked(false);
     EXPECT_FALSE(margin->isEnabled());
     crop->setChecked(true);
-    EXPECT_EQ(margin->isEnabled(), m_context.workingSettings.cropMode == 0);
+    EXPECT_EQ(margin->isEnabled(),
+              m_context.workingSettings.cropMode == settings::CropMode::Margins);
 }
 
 TEST_F(MainWindowTest, PathsArrivingWhileLoadingJoinTheRunningLoader) {
@@ -612,7 +633,7 @@ std::vector<int> selectedRows(MainWindow& window) {
 TEST_F(MainWindowTest, CtrlDPreviewsTheSelectedImageAndOpensTheOutput) {
     m_context.previewDirectory = m_dir.path() + "preview/";
     m_context.workingSettings.resizeEnabled = 1;
-    m_context.workingSettings.resizeMode = 1;
+    m_context.workingSettings.resizeMode = settings::ResizeMode::Percent;
     m_context.workingSettings.resizePercent = 50;
     window().settingsToControls();
     const std::string folder = sampleFolder();

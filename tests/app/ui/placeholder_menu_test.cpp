@@ -81,7 +81,7 @@ TEST(PlaceholderMenu, MenusOfferTheirEntriesAndWriteTheField) {
 TEST(PatternPreview, ExpandsEnabledPatternsWithTheSampleImage) {
     settings::Preset preset = settings::defaultPreset(0, "p");
     preset.overlayEnabled = 1;
-    preset.overlayKind = 0;
+    preset.overlayKind = settings::OverlayKind::Text;
     preset.overlayText = "%fn% %IW%x%IH%\r\n%DY%-%DM%-%DD%";
     preset.commentEnabled = 0;
     preset.commentText = "never shown";

@@ -38,7 +38,7 @@ protected:
         ASSERT_TRUE(imagefiles::addImageRecord(dir.file("photo.png"), images, {}));
         settings = settings::defaultPreset(0, "w");
         settings.resizeEnabled = 1;
-        settings.resizeMode = 1;
+        settings.resizeMode = settings::ResizeMode::Percent;
         settings.resizePercent = 50;
         settings.outputDirEnabled = 0; // a real run would replace the source
         settings.keepProcessedSources = 1;
@@ -77,7 +77,7 @@ TEST_F(PreviewRunTest, OpensTheOutputAndLeavesEverythingElseAlone) {
     EXPECT_EQ(test::readBytes(dir.file("photo.png")), sourceBytes);
     ASSERT_EQ(images.size(), 1u);
     EXPECT_EQ(images[0].recordId, id);
-    EXPECT_EQ(images[0].resultState, 0);
+    EXPECT_EQ(images[0].resultState, imagefiles::ImageResult::Pending);
     EXPECT_TRUE(images[0].resultText.empty());
     EXPECT_TRUE(used);
     EXPECT_EQ(flags.previewRun.load() + flags.runActive.load() + flags.loadingPaths.load() +
@@ -108,12 +108,12 @@ TEST_F(PreviewRunTest, FilteredImageAndMissingRecordGiveTheirBoxes) {
 TEST(PreviewRunText, FailureExplanations) {
     const quill::settings::UiTextLookup texts = [](int i) { return "T" + std::to_string(i); };
     PreviewRunResult r;
-    r.resultState = 5;
+    r.resultState = imagefiles::ImageResult::LoadFailed;
     EXPECT_EQ(previewFailureText(r, texts), "T384:\r\nT388! T397");
-    r.resultState = 9;
+    r.resultState = imagefiles::ImageResult(9);
     EXPECT_EQ(previewFailureText(r, texts), "T384:\r\nT388! (9)");
-    r.resultState = 0;
-    r.resultCode = 1;
+    r.resultState = imagefiles::ImageResult::Pending;
+    r.resultCode = imagefiles::DetailFiltered;
     EXPECT_EQ(previewFailureText(r, texts), "T384:\r\nT430");
 }
 

@@ -87,7 +87,7 @@ int main(int argc, char** argv) {
         {4, "resize",
          [](settings::Preset& p) {
              p.resizeEnabled = 1;
-             p.resizeMode = 0;
+             p.resizeMode = settings::ResizeMode::Pixels;
              p.resizeOption = 1;
              p.resizeWidth = 320;
              p.resizeHeight = 320;
@@ -107,7 +107,7 @@ int main(int argc, char** argv) {
         {7, "overlay",
          [](settings::Preset& p) {
              p.overlayEnabled = 1;
-             p.overlayKind = 0;
+             p.overlayKind = settings::OverlayKind::Text;
              p.overlayText = "%FN% %IW%x%IH%";
              p.overlayFontName = "Helvetica";
              p.overlayFontSize = 36;
@@ -141,7 +141,7 @@ int main(int argc, char** argv) {
     // Pattern preview window.
     settings::Preset patterns = settings::defaultPreset(0, "w");
     patterns.overlayEnabled = 1;
-    patterns.overlayKind = 0;
+    patterns.overlayKind = settings::OverlayKind::Text;
     patterns.overlayText = "%FN% (%IW% x %IH%)\r\nTaken %DD%.%DM%.%DY% %DH%:%DI%";
     patterns.commentEnabled = 1;
     patterns.commentText =

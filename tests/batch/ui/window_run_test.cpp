@@ -81,7 +81,7 @@ TEST(WindowPreRunChecks, EveryRefusalShowsItsBox) {
         {"contradictory",
          [](WindowBatch& b) {
              b.preset.cropEnabled = 1;
-             b.preset.cropMode = 0;
+             b.preset.cropMode = settings::CropMode::Margins;
              b.preset.cropLeft = b.preset.cropRight = b.preset.cropTop = b.preset.cropBottom = 0;
          },
          1, BoxKind::Warning, 431,
@@ -101,7 +101,7 @@ TEST(WindowPreRunChecks, EveryRefusalShowsItsBox) {
          [](WindowBatch& b) {
              b.addBytes(std::vector<std::uint8_t>(100, 7), "clip.mp4");
              b.preset.sortEnabled = 1;
-             b.preset.sortKey = 4;
+             b.preset.sortKey = settings::SortKey::Width;
          },
          1, BoxKind::Question, 416, plain(423)},
         {"bad filter value",
@@ -165,7 +165,7 @@ TEST(WindowRun, OutputsAreByteIdenticalToAConsoleRun) {
     for (const char* sample : {"jpeg/hopper.jpg", "jpeg/cat.jpg", "bmp/pal1.bmp", "gif/chi.gif"})
         batch.add(sample, fs::path(sample).filename().string());
     batch.preset.qualityEnabled = 1;
-    batch.preset.outputFormat = 0;
+    batch.preset.outputFormat = settings::OutputFormat::Jpeg;
     batch.preset.quality = 7;
     QWidget mainWindow;
     mainWindow.show();
@@ -203,7 +203,7 @@ TEST(WindowRun, ProgressWindowShowsThePhasesInOrder) {
     batch.add("jpeg/hopper.jpg", "a.jpg");
     batch.add("jpeg/cat.jpg", "b.jpg");
     batch.preset.sortEnabled = 1;
-    batch.preset.sortKey = 2; // file size: the preparation phase runs
+    batch.preset.sortKey = settings::SortKey::FileSize; // file size: the preparation phase runs
     WindowRun run(batch.environment(), nullptr);
     std::vector<int> phases;
     std::vector<QString> captions, lines;
@@ -375,7 +375,7 @@ TEST(WindowRun, EachKeepOptionRefillsTheList) {
         const auto names = batch.listedNames();
         EXPECT_EQ(std::set<std::string>(names.begin(), names.end()), c.expected);
         for (const auto& record : batch.images.records())
-            EXPECT_EQ(record.resultState, 0);
+            EXPECT_EQ(record.resultState, imagefiles::ImageResult::Pending);
     }
 }
 

@@ -17,7 +17,7 @@ WindowBatch::WindowBatch() : preset(settings::defaultPreset(0, "Test")) {
     preset.outputDirPattern = out();
     preset.renameEnabled = 0;
     preset.convertFormat = 1;
-    preset.outputFormat = 1;
+    preset.outputFormat = settings::OutputFormat::Png;
 }
 
 void WindowBatch::add(const std::string& sample, const std::string& as) {
