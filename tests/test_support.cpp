@@ -8,6 +8,7 @@
 #include <iterator>
 #include <stdexcept>
 
+#include <sys/mount.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -29,6 +30,15 @@ TempDir::~TempDir() {
                                      std::filesystem::perm_options::add, ec);
     }
     std::filesystem::remove_all(m_path, ec);
+}
+
+SmallDisk::SmallDisk(const std::string& folder, int kib) : m_folder(folder) {
+    const std::string options = "size=" + std::to_string(kib) + "k";
+    m_mounted = mount("tmpfs", folder.c_str(), "tmpfs", 0, options.c_str()) == 0;
+}
+
+SmallDisk::~SmallDisk() {
+    if (m_mounted) umount2(m_folder.c_str(), MNT_DETACH);
 }
 
 std::string testdata(const std::string& relative) {

@@ -2,9 +2,12 @@
 // the independent command-line tools the tests compare against.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <string>
 #include <vector>
+
+#include "toolkit/image.h"
 
 namespace quill::test {
 
@@ -24,6 +27,21 @@ private:
     std::string m_path;
 };
 
+/// A tmpfs of `kib` KiB mounted over an existing folder while the object lives, to fill a disk on
+/// purpose; mounted() is false where mounting is not allowed (the test then skips).
+class SmallDisk {
+public:
+    SmallDisk(const std::string& folder, int kib);
+    ~SmallDisk();
+    SmallDisk(const SmallDisk&) = delete;
+    SmallDisk& operator=(const SmallDisk&) = delete;
+    [[nodiscard]] bool mounted() const { return m_mounted; }
+
+private:
+    std::string m_folder;
+    bool m_mounted = false;
+};
+
 /// A path inside tests/data/thirdparty (third-party samples, with their licence notes).
 [[nodiscard]] std::string testdata(const std::string& relative);
 /// A path inside tests/data (the project's own fixtures).
@@ -39,5 +57,16 @@ int runCommand(const std::string& command, std::string* output = nullptr);
 [[nodiscard]] bool haveTool(const std::string& absolutePath);
 /// Quotes a path for the shell.
 [[nodiscard]] std::string shellQuote(const std::string& text);
+
+/// True when both images hold the same pixels in the same format; an empty image matches nothing,
+/// so that two failed decodes do not pass as equal.
+inline bool samePixels(const toolkit::Image& a, const toolkit::Image& b) {
+    if (a.empty() || a.width() != b.width() || a.height() != b.height() || a.format() != b.format())
+        return false;
+    const std::size_t rowBytes = std::size_t(a.width()) * std::size_t(a.bytesPerPixel());
+    for (int y = 0; y < a.height(); ++y)
+        if (!std::equal(a.row(y), a.row(y) + rowBytes, b.row(y))) return false;
+    return true;
+}
 
 } // namespace quill::test

@@ -180,7 +180,6 @@ TEST_F(BatchWithFiles, SingleEntryRunReplacesAnExistingOutputAndTouchesNothingEl
     EXPECT_GT(test::readBytes(dir.file("out/b.jpg")).size(), 100u);
     EXPECT_EQ(images[0].resultState, ImageResult::Pending);
     EXPECT_FALSE(platform::fileExists(dir.file("out/a.jpg")));
-    EXPECT_EQ(flags.progressCounter.load(), 20); // ten steps for the image at position 1
 }
 
 TEST_F(BatchWithFiles, AnImageReadsTheFileThatTheImageBeforeItWrote) {
@@ -259,18 +258,20 @@ TEST_F(BatchWithFiles, DecodeAheadWaitsWhileTheNextImageWouldPassTheBudget) {
     EXPECT_EQ(budget.reserved(), 0u);
 }
 
+// The English texts, written out here, so that a wrong text index shows.
 TEST_F(BatchWithFiles, FailureLinesNameTheOperationOfAFailedStep) {
     ImageRecord record;
     record.resultState = ImageResult::StepFailed;
-    record.resultCode = imagefiles::DetailResize;
-    EXPECT_EQ(failureLine(record), settings::uiText(398) + "  (" + settings::uiText(70) + ")");
-    record.resultCode = 0;
-    EXPECT_EQ(failureLine(record), settings::uiText(398));
-    record.resultCode = 99; // no name for it
-    EXPECT_EQ(failureLine(record), settings::uiText(398));
+    for (const auto& [code, line] :
+         {std::pair{int(imagefiles::DetailResize), "Processing failed  (Resize)"},
+          {0, "Processing failed"},
+          {99, "Processing failed"}}) {
+        record.resultCode = code;
+        EXPECT_EQ(failureLine(record), line) << code;
+    }
     record.resultState = ImageResult::WriteFailed;
     record.resultCode = imagefiles::DetailResize; // only failed steps name an operation
-    EXPECT_EQ(failureLine(record), settings::uiText(402));
+    EXPECT_EQ(failureLine(record), "Writing failed");
 
     images.append(record);
     ImageRecord done;
@@ -280,8 +281,8 @@ TEST_F(BatchWithFiles, FailureLinesNameTheOperationOfAFailedStep) {
     EXPECT_EQ(log.rfind("\xEF\xBB\xBFTitle\r\n*****\r\n", 0), 0u);
     EXPECT_EQ(std::count(log.begin(), log.end(), '\n'),
               std::count(log.begin(), log.end(), '\r')); // every line ends with CR LF
-    EXPECT_NE(log.find(settings::uiText(389) + "\r\n" + settings::uiText(402) + "\r\n" +
-                       settings::uiText(403) + "\r\n\r\n"),
+    EXPECT_NE(log.find("Error: Writing failed\r\n"), std::string::npos);
+    EXPECT_NE(log.find("Explanations\r\nWriting failed\r\nThe output file could not be written."),
               std::string::npos);
 }
 

@@ -137,24 +137,6 @@ TEST(FileSafety, AClosedStandardOutputDoesNotStopTheBatch) {
         EXPECT_TRUE(exists(program.out(name))) << name;
 }
 
-/// A tmpfs of `kib` KiB over a folder while the object lives; not mounted where that is not
-/// allowed.
-class SmallDisk {
-public:
-    SmallDisk(const std::string& dir, int kib) : m_dir(dir) {
-        m_mounted = runCommand("mount -t tmpfs -o size=" + std::to_string(kib) + "k tmpfs " +
-                               shellQuote(dir) + " 2>/dev/null") == 0;
-    }
-    ~SmallDisk() {
-        if (m_mounted) runCommand("umount " + shellQuote(m_dir));
-    }
-    [[nodiscard]] bool mounted() const { return m_mounted; }
-
-private:
-    std::string m_dir;
-    bool m_mounted = false;
-};
-
 TEST(FileSafety, MetadataThatCouldNotBeRemovedFailsTheImage) {
     ConsoleProgram program;
     // Room for the copy (37 KB: 10 pages), not for its rewrite without the 35 KB of EXIF.

@@ -14,7 +14,6 @@
 #include <random>
 #include <thread>
 
-#include <sys/mount.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -104,26 +103,10 @@ TEST(NoDataLoss, KilledAtRandomPointsNeverLosesASourceOrLeavesAPartialOutput) {
     }
 }
 
-/// A small file system that fills up: a tmpfs when the test may mount one.
-class SmallDisk {
-public:
-    explicit SmallDisk(const std::string& dir) : m_dir(dir) {
-        m_mounted = mount("tmpfs", dir.c_str(), "tmpfs", 0, "size=256k") == 0;
-    }
-    ~SmallDisk() {
-        if (m_mounted) umount2(m_dir.c_str(), MNT_DETACH);
-    }
-    [[nodiscard]] bool mounted() const { return m_mounted; }
-
-private:
-    std::string m_dir;
-    bool m_mounted = false;
-};
-
 TEST(NoDataLoss, FullDiskFailsThatImageKeepsItsSourceAndTheRunGoesOn) {
     if (!haveTool("/usr/bin/convert")) GTEST_SKIP() << "ImageMagick missing";
     ConsoleProgram program;
-    SmallDisk disk(program.out());
+    SmallDisk disk(program.out(), 256);
     if (!disk.mounted()) GTEST_SKIP() << "cannot mount a tmpfs here";
 
     settings::Preset preset = program.basePreset();

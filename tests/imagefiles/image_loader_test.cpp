@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -332,9 +333,12 @@ TEST(LoaderRobustness, CorruptAndTruncatedFiles) {
         {"jp2", decodeGeneral},  {"bmp", decodeGeneral}, {"tga", decodeGeneral},
         {"gif", decodeGif},      {"ico", decodeIco},     {"pcx", decodePcx},
         {"pnm", decodePnm}};
+    // A missing sample folder must fail here, not pass with nothing tried.
+    std::map<std::string, int> tried;
     std::error_code error;
     for (const auto& entry :
          std::filesystem::directory_iterator(test::testdata("corrupt"), error)) {
+        ++tried["corrupt"];
         SCOPED_TRACE(entry.path().string());
         (void)loadImageFile(entry.path().string(), -1);
         ImageRect rect;
@@ -346,6 +350,7 @@ TEST(LoaderRobustness, CorruptAndTruncatedFiles) {
     // Inputs that once crashed a decoder stay here for good.
     for (const auto& entry :
          std::filesystem::directory_iterator(test::fixture("imagefiles"), error)) {
+        ++tried["imagefiles"];
         SCOPED_TRACE(entry.path().string());
         const Bytes bytes = test::readBytes(entry.path().string());
         (void)decodeGeneral(bytes);
@@ -355,6 +360,7 @@ TEST(LoaderRobustness, CorruptAndTruncatedFiles) {
     for (const auto& [folder, decode] : decoders) {
         for (const auto& entry :
              std::filesystem::directory_iterator(test::testdata(folder), error)) {
+            ++tried[folder];
             const Bytes bytes = test::readBytes(entry.path().string());
             if (bytes.size() > 300000) continue;
             SCOPED_TRACE(entry.path().string());
@@ -371,6 +377,10 @@ TEST(LoaderRobustness, CorruptAndTruncatedFiles) {
             }
         }
     }
+    for (const char* folder : {"corrupt", "imagefiles"})
+        EXPECT_GT(tried[folder], 0) << folder;
+    for (const auto& [folder, decode] : decoders)
+        EXPECT_GT(tried[folder], 0) << folder;
 }
 
 } // namespace

@@ -123,16 +123,6 @@ inline double psnr(const toolkit::Image& a, const toolkit::Image& b, bool includ
     return 10 * std::log10(255.0 * 255.0 / (sum / double(count)));
 }
 
-/// True when both images hold the same pixels in the same format.
-inline bool samePixels(const toolkit::Image& a, const toolkit::Image& b) {
-    if (a.width() != b.width() || a.height() != b.height() || a.format() != b.format())
-        return false;
-    const std::size_t rowBytes = std::size_t(a.width()) * std::size_t(a.bytesPerPixel());
-    for (int y = 0; y < a.height(); ++y)
-        if (!std::equal(a.row(y), a.row(y) + rowBytes, b.row(y))) return false;
-    return true;
-}
-
 /// A decoded photograph from the shared test data (24-bit).
 inline toolkit::Image photograph(const std::string& relative) {
     return decodeWithImageMagick(testdata(relative), false);

@@ -42,10 +42,6 @@ Image synthetic(int width, int height, PixelFormat format, unsigned seed = 1) {
     return image;
 }
 
-std::vector<std::uint8_t> readAll(const std::string& path) {
-    return test::readBytes(path);
-}
-
 Image load(const std::string& path) {
     return quill::imagefiles::loadImageFile(path, -1);
 }
@@ -69,10 +65,6 @@ TEST(ImageSaverIdentifiers, TagsExtensionsAndRefusals) {
     EXPECT_FALSE(quill::imagefiles::encoderFromIdentifier(0x46464954));             // "TIFF"
     EXPECT_EQ(quill::imagefiles::encoderForFormat(9), Encoder::Jp2k);
     EXPECT_FALSE(quill::imagefiles::encoderForFormat(3)); // TGA is read-only
-    std::string extensions; // codes -1 to 10: none, the ten formats, video
-    for (int code = -1; code <= 10; ++code)
-        extensions += quill::imagefiles::extensionForFormat(code) + " ";
-    EXPECT_EQ(extensions, " jpg png bmp tga tif gif pcx pnm ico jp2  ");
 
     test::TempDir dir;
     const Image image = synthetic(8, 8, PixelFormat::Bgr24);
@@ -92,7 +84,7 @@ TEST(JpegEncoder, JfifLayoutAndQualityTables) {
     ASSERT_TRUE(saveImageFile(image, dir.file("in.bmp"), Encoder::Bmp, 0, 24).ok);
     const auto q8 = [&] {
         EXPECT_TRUE(saveImageFile(image, dir.file("q8.jpg"), Encoder::Jpeg, 8, 24).ok);
-        return readAll(dir.file("q8.jpg"));
+        return test::readBytes(dir.file("q8.jpg"));
     }();
     // FF D8, then a 16-byte JFIF APP0 segment, so the next marker sits at offset 20.
     ASSERT_GE(q8.size(), 22u);
@@ -110,9 +102,9 @@ TEST(JpegEncoder, JfifLayoutAndQualityTables) {
                                    " -outfile " + test::shellQuote(ref) + " " +
                                    test::shellQuote(dir.file("in.bmp"))),
                   0);
-        const auto tables = quantisationTables(readAll(ours));
+        const auto tables = quantisationTables(test::readBytes(ours));
         EXPECT_GE(tables.size(), 4u + 2u * 65u); // a luminance and a chrominance table
-        EXPECT_EQ(tables, quantisationTables(readAll(ref)));
+        EXPECT_EQ(tables, quantisationTables(test::readBytes(ref)));
     }
     EXPECT_EQ(quill::imagefiles::jpegLibraryQuality(11), 100);
 }
@@ -175,7 +167,7 @@ TEST(LosslessEncoders, DirectColourRoundTripsExactly) {
             ASSERT_TRUE(saveImageFile(rgba, dir.file("drop.bmp"), encoder, 0, 24).ok);
             EXPECT_TRUE(test::samePixels(rgba.toBgr24(), load(dir.file("drop.bmp")).toBgr24()));
             EXPECT_EQ(test::identify(dir.file("drop.bmp"), "%A"), "False");
-            EXPECT_EQ(readAll(dir.file("rgb.bmp")).size(),
+            EXPECT_EQ(test::readBytes(dir.file("rgb.bmp")).size(),
                       54u + std::size_t((width * 3 + 3) / 4 * 4) * 9u);
         }
     }
@@ -205,7 +197,7 @@ TEST(PaletteFiles, IdentifyAgreesOnDepthAndPaletteSize) {
             EXPECT_LE(colours, 1 << depth);
             EXPECT_GT(colours, (1 << depth) / 2); // the palette is put to use
             // Bits per pixel in the bitmap info header; IHDR bit depth and colour type 3.
-            const auto bytes = readAll(path);
+            const auto bytes = test::readBytes(path);
             EXPECT_EQ(bytes[png ? 24 : 28], depth);
             EXPECT_EQ(png ? bytes[25] : fileDepth, png ? 3 : depth);
             // The reduced picture still resembles the photograph.
@@ -256,7 +248,7 @@ TEST(Jp2Encoder, BoxFileSizesFallWithQualityAndAlphaIsKept) {
         SCOPED_TRACE(quality);
         const std::string path = dir.file("q" + std::to_string(quality) + ".jp2");
         ASSERT_TRUE(saveImageFile(photo, path, std::uint32_t(Encoder::Jp2k), quality, 24).ok);
-        const auto bytes = readAll(path);
+        const auto bytes = test::readBytes(path);
         // Rates 5 and 2 ask for more than the 9/7 wavelet's finest quantisation produces on this
         // picture, so the top qualities may share a size; below them every step is smaller.
         if (quality <= 8)
@@ -288,7 +280,7 @@ TEST(ImageSaverWrite, CodestreamExtensionsGetABareCodestream) {
     for (const char* name : {"a.j2k", "B.J2K", "b.j2c", "c.jp2"}) {
         SCOPED_TRACE(name);
         ASSERT_TRUE(saveImageFile(image, dir.file(name), Encoder::Jp2k, 8, 24).ok);
-        const auto bytes = readAll(dir.file(name));
+        const auto bytes = test::readBytes(dir.file(name));
         ASSERT_GT(bytes.size(), 4u);
         // A codestream starts with its SOC and SIZ markers; a JP2 file with a signature box.
         const bool codestream =
@@ -318,28 +310,11 @@ TEST(ImageSaverWrite, BaselineFlagKeepsLowQualitiesBaseline) {
     }
 }
 
-// Mounts a 64 KiB tmpfs for the test; skipped where mounting is not permitted.
-class FullDisk {
-public:
-    explicit FullDisk(const std::string& dir) : m_dir(dir) {
-        m_mounted = test::runCommand("mount -t tmpfs -o size=64k tmpfs " + test::shellQuote(dir) +
-                                     " 2>/dev/null") == 0;
-    }
-    ~FullDisk() {
-        if (m_mounted) test::runCommand("umount " + test::shellQuote(m_dir));
-    }
-    [[nodiscard]] bool mounted() const { return m_mounted; }
-
-private:
-    std::string m_dir;
-    bool m_mounted = false;
-};
-
 TEST(ImageSaverWrite, FullDiskFailsCleanlyAndKeepsTheOldFile) {
     test::TempDir dir;
     const std::string mountPoint = dir.file("small");
     ASSERT_TRUE(quill::platform::createDirectory(mountPoint));
-    FullDisk disk(mountPoint);
+    test::SmallDisk disk(mountPoint, 64);
     if (!disk.mounted()) GTEST_SKIP() << "cannot mount a tmpfs here";
     const std::string target = mountPoint + "/out.bmp";
     const std::vector<std::uint8_t> old(1000, 0x5A);
@@ -355,7 +330,7 @@ TEST(ImageSaverWrite, FullDiskFailsCleanlyAndKeepsTheOldFile) {
         EXPECT_FALSE(result.ok);
         EXPECT_EQ(result.systemError, ENOSPC);
         EXPECT_TRUE(quill::platform::isDiskFull(result.systemError));
-        EXPECT_EQ(readAll(target), old);
+        EXPECT_EQ(test::readBytes(target), old);
         const auto entries = quill::platform::listDirectory(mountPoint + "/");
         ASSERT_TRUE(entries);
         EXPECT_EQ(entries->size(), 1u) << "a temporary file was left behind";
@@ -363,7 +338,7 @@ TEST(ImageSaverWrite, FullDiskFailsCleanlyAndKeepsTheOldFile) {
     // A file that fits still replaces the old one.
     const Image small = synthetic(8, 8, PixelFormat::Bgr24);
     EXPECT_TRUE(saveImageFile(small, target, Encoder::Bmp, 0, 24).ok);
-    EXPECT_EQ(readAll(target).size(), 54u + 24u * 8u);
+    EXPECT_EQ(test::readBytes(target).size(), 54u + 24u * 8u);
 }
 
 } // namespace

@@ -35,11 +35,6 @@ std::vector<int> rgba(int r, int g, int b, int a = 255) {
     return {r, g, b, a};
 }
 
-bool samePixels(const toolkit::Image& a, const toolkit::Image& b) {
-    return !a.empty() && a.width() == b.width() && a.height() == b.height() &&
-           a.format() == b.format() && std::memcmp(a.data(), b.data(), a.sizeInBytes()) == 0;
-}
-
 // Offset of the LZW minimum code size in a file with a global table and no extensions.
 std::size_t codeSizeOffset(const Bytes& gif) {
     return 13 + 3 * (2u << (gif[10] & 7)) + 10;
@@ -52,7 +47,7 @@ TEST(GifDecoder, SignaturesCodeSizesAndTables) {
 
     Bytes gif87 = gif89;
     gif87[4] = '7';
-    EXPECT_TRUE(samePixels(decodeGif(gif87), reference));
+    EXPECT_TRUE(test::samePixels(decodeGif(gif87), reference));
 
     Bytes lower = gif89;
     lower[0] = 'g';
@@ -230,7 +225,8 @@ TEST(IcoDecoder, EntryChoiceAndHeaderChecks) {
     std::memcpy(tie.data() + 6 + 8, tie.data() + 22 + 8, 4); // equal byte counts: first wins
     EXPECT_EQ(decodeIco(tie).width(), 2);
 
-    EXPECT_TRUE(samePixels(decodeIco(fixtureBytes("ico/masked-entries.cur")), decodeIco(icon)));
+    EXPECT_TRUE(
+        test::samePixels(decodeIco(fixtureBytes("ico/masked-entries.cur")), decodeIco(icon)));
     const auto broken = [&](std::size_t at, std::uint8_t value) {
         Bytes bad = icon;
         bad[at] = value;
@@ -343,9 +339,9 @@ TEST(PnmDecoder, SignatureAndHeaderRules) {
     ASSERT_FALSE(negative.empty()) << "junk before a number is skipped";
     EXPECT_EQ(negative.width(), 2);
     EXPECT_EQ(pixelAt(negative, 1, 0), rgba(8, 8, 8));
-    EXPECT_TRUE(samePixels(decodePnm(text("P1 2 1 0 1")), decodePnm(text("P1 2 1 0 7"))));
+    EXPECT_TRUE(test::samePixels(decodePnm(text("P1 2 1 0 1")), decodePnm(text("P1 2 1 0 7"))));
     // Scaling by the maximum is compared with ImageMagick on samples; values above it clamp.
-    EXPECT_TRUE(samePixels(decodePnm(text("P2 1 1 3 3")), decodePnm(text("P2 1 1 3 9"))));
+    EXPECT_TRUE(test::samePixels(decodePnm(text("P2 1 1 3 3")), decodePnm(text("P2 1 1 3 9"))));
 }
 
 TEST(PnmDecoder, TruncatedFileLeavesTheRestBlack) {

@@ -1,4 +1,4 @@
-// The palette quantiser: sampling step, exact small palettes, error bounds on photographs and the
+// The palette quantiser: exact small palettes, error bounds on photographs and the
 // effect of dithering.
 #include "imagefiles/quantizer.h"
 
@@ -58,14 +58,6 @@ double blockError(const Image& a, const Image& b) {
                 ++blocks;
             }
     return sum / blocks;
-}
-
-TEST(Quantizer, SampleStepFollowsThePictureSize) {
-    EXPECT_EQ(quill::imagefiles::paletteSampleStep(100, 100), 1);
-    EXPECT_EQ(quill::imagefiles::paletteSampleStep(511, 512), 1);
-    EXPECT_EQ(quill::imagefiles::paletteSampleStep(512, 512), 2);
-    EXPECT_EQ(quill::imagefiles::paletteSampleStep(4000, 3000), 10); // 46, capped
-    EXPECT_EQ(quill::imagefiles::paletteSampleStep(60000, 60000), 10);
 }
 
 TEST(Quantizer, RefusesBadRequestsAndKeepsFewColoursExactly) {

@@ -95,9 +95,8 @@ TEST(PdfWrap, FailureLeavesNoOutput) {
     // A disk too small for the document: the save fails as disk full and nothing remains.
     const std::string mountPoint = dir.file("small");
     ASSERT_TRUE(platform::createDirectory(mountPoint));
-    if (test::runCommand("mount -t tmpfs -o size=64k tmpfs " + test::shellQuote(mountPoint) +
-                         " 2>/dev/null") != 0)
-        GTEST_SKIP() << "cannot mount a tmpfs here";
+    test::SmallDisk disk(mountPoint, 64);
+    if (!disk.mounted()) GTEST_SKIP() << "cannot mount a tmpfs here";
     const std::string noise = dir.file("noise.jpg");
     ASSERT_EQ(test::runCommand("/usr/bin/convert -size 140x140 xc: +noise Random -quality 95 "
                                "jpeg:" +
@@ -108,7 +107,6 @@ TEST(PdfWrap, FailureLeavesNoOutput) {
     const auto size = platform::fileInfo(full);
     const auto wrapped = quill::pdf::wrapJpegAsPdf({200, 200, full, full, ""});
     const auto left = platform::listDirectory(mountPoint + "/");
-    test::runCommand("umount " + test::shellQuote(mountPoint));
     ASSERT_TRUE(made && size);
     ASSERT_GT(size->size, 33u * 1024u) << "the JPEG must leave too little room for its PDF";
     EXPECT_EQ(wrapped.result, PdfWrapResult::WriteFailed);

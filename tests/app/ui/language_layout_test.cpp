@@ -1,21 +1,17 @@
 // Every language laid out in the real windows: no label, button, group box title, page list item
 // or menu title gets less width than its text needs, and switching the language in a running
 // window rebuilds it with the new texts while the image list stays.
-#include "app/ui/main_window.h"
 #include "app/ui/presets_window.h"
 #include "batch/ui/progress_window.h"
 #include "batch/ui/result_window.h"
+#include "main_window_fixture.h"
 #include "settings/language_pack.h"
-#include "settings/setting_files.h"
-#include "test_support.h"
-#include "toolkit/platform/platform.h"
 
 #include <QAbstractButton>
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
 #include <QDir>
-#include <QElapsedTimer>
 #include <QGroupBox>
 #include <QLabel>
 #include <QListWidget>
@@ -28,34 +24,13 @@
 #include <QStyleOptionButton>
 #include <QTableView>
 #include <QTest>
-#include <QThread>
 
 #include <gtest/gtest.h>
 
 #include <cstdlib>
-#include <filesystem>
 
 namespace quill::app::ui {
 namespace {
-
-class SilentQuestions : public toolkit::qt::Questions {
-public:
-    toolkit::qt::Answer ask(QWidget*, toolkit::qt::BoxKind, const QString&,
-                            const QString&) override {
-        return toolkit::qt::Answer::No;
-    }
-};
-
-template <class Predicate> bool waitUntil(Predicate done, int timeoutMs = 20000) {
-    QElapsedTimer timer;
-    timer.start();
-    while (!done()) {
-        if (timer.elapsed() > timeoutMs) return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-        QThread::msleep(2);
-    }
-    return true;
-}
 
 /// The widest line of a text as drawn, mnemonic markers removed.
 int textWidth(const QFontMetrics& metrics, QString text) {
@@ -153,40 +128,17 @@ QStringList hiddenMenuTitles(QMenuBar* bar) {
 #define EXPECT_FITS(found)                                                                         \
     EXPECT_TRUE((found).isEmpty()) << (found).join(QStringLiteral("; ")).toStdString()
 
-class LanguageLayoutTest : public ::testing::Test {
+class LanguageLayoutTest : public MainWindowFixture {
 protected:
     void SetUp() override {
-        ASSERT_TRUE(settings::loadProgramInfo());
-        ASSERT_TRUE(settings::loadUiTexts(settings::kEnglishLanguage));
-        m_context.languageIndex = settings::kEnglishLanguage;
-        m_context.presetsFilePath = m_dir.path() + "config/Quillmere/Presets";
-        m_context.languageFilePath = m_dir.path() + "config/Quillmere/Language";
-        ASSERT_TRUE(platform::createDirectories(m_dir.path() + "config/Quillmere/"));
-        settings::buildDefaults(m_context.presetList);
+        MainWindowFixture::SetUp();
         m_context.workingSettings = m_context.presetList.presets[1]; // one with an overlay
     }
     void TearDown() override {
-        m_window.reset();
+        MainWindowFixture::TearDown();
         EXPECT_TRUE(settings::loadUiTexts(settings::kEnglishLanguage));
     }
-
-    MainWindow& window() {
-        if (!m_window) {
-            m_window = std::make_unique<MainWindow>(m_context, m_images, m_flags, m_questions);
-            m_window->show();
-            EXPECT_TRUE(QTest::qWaitForWindowExposed(m_window.get()));
-        }
-        return *m_window;
-    }
-    void loadSamples() {
-        const std::string folder = m_dir.path() + "images/";
-        ASSERT_TRUE(platform::createDirectories(folder));
-        for (const char* name : {"chart.bmp", "harbour.jpg", "logo.png"})
-            std::filesystem::copy_file(std::string(QUILL_SOURCE_DIR) + "/samples/" + name,
-                                       folder + name);
-        window().addPaths({folder});
-        ASSERT_TRUE(waitUntil([&] { return !window().loader().busy(); }));
-    }
+    void loadSamples() { loadAndWait(sampleFolder()); }
     void switchTo(int language) {
         window().chooseLanguage(language);
         ASSERT_TRUE(waitUntil([&] {
@@ -194,13 +146,6 @@ protected:
             return item && item->isChecked();
         }));
     }
-
-    test::TempDir m_dir;
-    AppContext m_context;
-    imagefiles::ImageList m_images;
-    pipeline::RunFlags m_flags;
-    SilentQuestions m_questions;
-    std::unique_ptr<MainWindow> m_window;
 };
 
 TEST_F(LanguageLayoutTest, NoTextIsClippedInAnyLanguage) {

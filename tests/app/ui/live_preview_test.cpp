@@ -15,8 +15,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstring>
-
 namespace quill::app::ui {
 namespace {
 
@@ -30,15 +28,6 @@ toolkit::Image gradient(int w, int h) {
             p[2] = std::uint8_t((x + y) % 256);
         }
     return image;
-}
-
-bool samePixels(const toolkit::Image& a, const toolkit::Image& b) {
-    if (a.width() != b.width() || a.height() != b.height() || a.format() != b.format())
-        return false;
-    const std::size_t rowBytes = std::size_t(a.width()) * std::size_t(a.bytesPerPixel());
-    for (int y = 0; y < a.height(); ++y)
-        if (std::memcmp(a.row(y), b.row(y), rowBytes) != 0) return false;
-    return true;
 }
 
 settings::RunContext context() {
@@ -143,13 +132,13 @@ TEST(LivePreview, PictureEqualsTheLoopsOutputForTheReducedImage) {
     pipeline::processImages(env);
     ASSERT_EQ(images[0].resultState, imagefiles::ImageResult::Done) << images[0].resultCode;
     const toolkit::Image written = imagefiles::loadImageFile(dir.file("out/IMG0087.png"), -1);
-    EXPECT_TRUE(samePixels(r.result, written));
+    EXPECT_TRUE(test::samePixels(r.result, written));
 
     // The overlay text is the sample's, whatever the file: another text draws differently.
     settings::Preset other = working;
     other.overlayText = "IMG0088";
     EXPECT_FALSE(
-        samePixels(renderPreview(source, other, context(), Qt::white, 4).result, r.result));
+        test::samePixels(renderPreview(source, other, context(), Qt::white, 4).result, r.result));
 }
 
 TEST(LivePreview, OutOfRangeSettingsShowTheReducedImageUnprocessed) {
@@ -161,7 +150,7 @@ TEST(LivePreview, OutOfRangeSettingsShowTheReducedImageUnprocessed) {
     working.brightnessLevel = 30000;
     const PreviewRendering r = renderPreview(source, working, context(), Qt::white, 3);
     EXPECT_FALSE(r.inRange);
-    EXPECT_TRUE(samePixels(r.result, source.image));
+    EXPECT_TRUE(test::samePixels(r.result, source.image));
     EXPECT_TRUE(r.caption.isEmpty());
     working.brightnessLevel = 100;
     const PreviewRendering rotated = renderPreview(source, working, context(), Qt::white, 3);

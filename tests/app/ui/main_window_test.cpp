@@ -1,12 +1,11 @@
 // The main window through its real widgets: loading the list, every settings control reaching the
 // working settings and the saved presets, presets and language switches, and bad input.
-#include "app/ui/main_window.h"
+#include "main_window_fixture.h"
 
 #include "app/ui/color_button.h"
 #include "app/ui/filter_table.h"
 #include "app/ui/preset_fields.h"
 #include "app/ui/preview_popup.h"
-#include "batch/ui/preview_run.h"
 #include "imagefiles/image_loader.h"
 #include "settings/language_pack.h"
 #include "settings/setting_files.h"
@@ -20,7 +19,6 @@
 #include <QComboBox>
 #include <QDateTimeEdit>
 #include <QDir>
-#include <QElapsedTimer>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -32,7 +30,6 @@
 #include <QSpinBox>
 #include <QTableView>
 #include <QTest>
-#include <QThread>
 #include <QTimer>
 #include <QUrl>
 
@@ -47,42 +44,6 @@ namespace quill::app::ui {
 namespace {
 
 using settings::Preset;
-
-/// Answers every box with a fixed answer and remembers what was asked.
-class ScriptedQuestions : public toolkit::qt::Questions {
-public:
-    toolkit::qt::Answer ask(QWidget*, toolkit::qt::BoxKind kind, const QString& title,
-                            const QString& text) override {
-        asked.push_back({kind, title, text});
-        return kind == toolkit::qt::BoxKind::Question ? answer : toolkit::qt::Answer::Ok;
-    }
-    struct Box {
-        toolkit::qt::BoxKind kind;
-        QString title, text;
-    };
-    std::vector<Box> asked;
-    toolkit::qt::Answer answer = toolkit::qt::Answer::No;
-};
-
-/// Takes the place of the desktop's program for preview outputs.
-struct RecordingOpener final : batch::ui::DesktopOpener {
-    std::vector<std::string> opened;
-    bool open(const std::string& path) override {
-        opened.push_back(path);
-        return true;
-    }
-};
-
-template <class Predicate> bool waitUntil(Predicate done, int timeoutMs = 20000) {
-    QElapsedTimer timer;
-    timer.start();
-    while (!done()) {
-        if (timer.elapsed() > timeoutMs) return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-        QThread::msleep(2);
-    }
-    return true;
-}
 
 bool sameField(const Preset& a, const Preset& b, const PresetField& field) {
     return std::visit(
@@ -103,62 +64,14 @@ std::set<std::string> differingFields(const Preset& a, const Preset& b) {
     return names;
 }
 
-class MainWindowTest : public ::testing::Test {
+class MainWindowTest : public MainWindowFixture {
 protected:
-    void SetUp() override {
-        ASSERT_TRUE(settings::loadProgramInfo());
-        ASSERT_TRUE(settings::loadUiTexts(settings::kEnglishLanguage));
-        m_context.languageIndex = settings::kEnglishLanguage;
-        m_context.presetsFilePath = m_dir.path() + "config/Quillmere/Presets";
-        m_context.languageFilePath = m_dir.path() + "config/Quillmere/Language";
-        ASSERT_TRUE(platform::createDirectories(m_dir.path() + "config/Quillmere/"));
-        settings::buildDefaults(m_context.presetList);
-        m_context.workingSettings = m_context.presetList.presets[0];
-    }
-    void TearDown() override { m_window.reset(); }
-
-    MainWindow& window() {
-        if (!m_window) {
-            m_window =
-                std::make_unique<MainWindow>(m_context, m_images, m_flags, m_questions, &m_opener);
-            m_window->show();
-            QApplication::setActiveWindow(m_window.get());
-            // Without a window manager (xvfb) a window is shown but never becomes active.
-            if (!QTest::qWaitForWindowActive(m_window.get(), 2000)) {
-                EXPECT_TRUE(QTest::qWaitForWindowExposed(m_window.get()));
-            }
-        }
-        return *m_window;
-    }
-    /// A folder holding copies of the sample images.
-    std::string sampleFolder() {
-        const std::string folder = m_dir.path() + "images/";
-        if (!platform::isDirectory(folder)) {
-            EXPECT_TRUE(platform::createDirectories(folder));
-            for (const char* name : {"chart.bmp", "harbour.jpg", "logo.png"})
-                std::filesystem::copy_file(std::string(QUILL_SOURCE_DIR) + "/samples/" + name,
-                                           folder + name);
-        }
-        return folder;
-    }
-    void loadAndWait(const std::string& path) {
-        window().addPaths({path});
-        ASSERT_TRUE(waitUntil([&] { return !window().loader().busy(); }));
-    }
     const BindingTable::Entry* entryFor(const std::string& field) {
         for (const auto* table : window().bindingTables())
             for (const auto& entry : table->entries())
                 if (entry.field == field) return &entry;
         return nullptr;
     }
-
-    test::TempDir m_dir;
-    AppContext m_context;
-    imagefiles::ImageList m_images;
-    pipeline::RunFlags m_flags;
-    ScriptedQuestions m_questions;
-    RecordingOpener m_opener;
-    std::unique_ptr<MainWindow> m_window;
 };
 
 /// Gives a control another value, as a user would; false for a control it does not know.

