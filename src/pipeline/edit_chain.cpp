@@ -44,11 +44,9 @@ toolkit::Image cropped(const toolkit::Image& image,
     return autoTrim(image, std::get<TrimOptions>(request));
 }
 
-/// The colour step: the tone adjustments in order, then the channel offsets.
+/// The colour step: the tone adjustments in order, then the channel offsets, in one pass.
 bool adjustColours(toolkit::Image& image, const EditPlan& plan) {
-    for (const ToneAdjustment& tone : plan.tones)
-        if (!tone.apply(image)) return false;
-    return !plan.offsets || plan.offsets->apply(image);
+    return !plan.toneChain || plan.toneChain->apply(image);
 }
 
 } // namespace
@@ -71,6 +69,9 @@ void planColourSteps(const settings::Preset& s, EditPlan& plan) {
         plan.offsets.emplace(channelOffsetForLevel(s.channelAdjustRed),
                              channelOffsetForLevel(s.channelAdjustGreen),
                              channelOffsetForLevel(s.channelAdjustBlue));
+    plan.toneChain.reset();
+    if (!plan.tones.empty() || plan.offsets)
+        plan.toneChain.emplace(plan.tones, plan.offsets ? &*plan.offsets : nullptr);
 }
 
 EditPlan makeEditPlan(const settings::Preset& s, const settings::RunSettings& run) {

@@ -42,6 +42,8 @@ struct EditPlan {
     std::optional<ScaleRequest> scale;
     std::vector<ToneAdjustment> tones; ///< brightness, saturation, contrast, gamma as enabled
     std::optional<ChannelOffsets> offsets;
+    /// The tones and offsets above merged into one pass (none when there are neither).
+    std::optional<ToneChain> toneChain;
     std::optional<CanvasRequest> canvas;
     std::optional<PreparedOverlay> overlay;
 };
