@@ -116,7 +116,7 @@ private:
                        !m_flags.runCancelled.load();
             });
             if (!hold->bytes) return toolkit::Image{};
-            return loadSource(m_plan, record);
+            return loadSource(m_plan, record, sourceDecodeFor(m_plan, record));
         } catch (...) {
             return std::nullopt;
         }
@@ -163,17 +163,18 @@ struct ImageContext {
 /// Load and edit: one progress unit for the load, one per group of editing steps.
 EditedImage loadAndEdit(ImageContext& c, AheadDecode ahead) {
     toolkit::Image image;
+    const SourceDecode decode = sourceDecodeFor(c.plan, c.record);
     std::optional<toolkit::Image> made = ahead.valid() ? ahead.get() : std::nullopt;
-    image = made ? std::move(*made) : loadSource(c.plan, c.record);
+    image = made ? std::move(*made) : loadSource(c.plan, c.record, decode);
     c.done(ImageStep::Load);
     c.progress.advance();
     if (image.empty()) {
         c.progress.advance(kEditStepCount);
         return EditedImage{.outcome = {ImageResult::LoadFailed, DetailNone}};
     }
-    EditedImage edited =
-        editImage(c.plan, c.tools, std::move(image), overlayTextFor(c.plan, c.record),
-                  [&](EditStep) { c.progress.advance(); });
+    EditedImage edited = editImage(
+        c.plan, c.tools, std::move(image), overlayTextFor(c.plan, c.record),
+        [&](EditStep) { c.progress.advance(); }, decode);
     c.done(ImageStep::Edit);
     return edited;
 }

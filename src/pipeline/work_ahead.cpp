@@ -159,11 +159,13 @@ void WorkAhead::work(Slot& slot, const EditTools& tools) {
     });
     if (!ready.hold || slot.dropped.load()) return;
 
-    toolkit::Image image = loadSource(m_plan, record);
+    const SourceDecode decode = sourceDecodeFor(m_plan, record);
+    toolkit::Image image = loadSource(m_plan, record, decode);
     ready.loaded = !image.empty();
     if (ready.loaded) {
-        ready.edited = editImage(m_plan, tools, std::move(image), overlayTextFor(m_plan, record),
-                                 [&](EditStep) { ++ready.editSteps; });
+        ready.edited = editImage(
+            m_plan, tools, std::move(image), overlayTextFor(m_plan, record),
+            [&](EditStep) { ++ready.editSteps; }, decode);
         const FormatPlan format = m_plan.formatFor(record.formatKind);
         // The JPEG 2000 flavour depends on the output's name, which only the loop knows.
         if (ready.edited.outcome.ok() && format.encoder &&
