@@ -46,14 +46,17 @@ toolkit::Image cropped(const toolkit::Image& image,
     return autoTrim(image, std::get<TrimOptions>(request));
 }
 
-/// The colour step: the tone adjustments in order, then the channel offsets.
+/// The colour step: the tone adjustments in order, then the channel offsets, in one pass.
 bool adjustColours(toolkit::Image& image, const EditPlan& plan) {
-    for (const ToneAdjustment& tone : plan.tones)
-        if (!tone.apply(image)) return false;
-    return !plan.offsets || plan.offsets->apply(image);
+    return !plan.toneChain || plan.toneChain->apply(image);
 }
 
 } // namespace
+
+bool sidesSwap(RotateMode mode) {
+    return mode == RotateMode::CounterClockwise90 || mode == RotateMode::Clockwise90 ||
+           mode == RotateMode::Transpose || mode == RotateMode::Transverse;
+}
 
 void planColourSteps(const settings::Preset& s, EditPlan& plan) {
     plan.tones.clear();
@@ -73,6 +76,9 @@ void planColourSteps(const settings::Preset& s, EditPlan& plan) {
         plan.offsets.emplace(channelOffsetForLevel(s.channelAdjustRed),
                              channelOffsetForLevel(s.channelAdjustGreen),
                              channelOffsetForLevel(s.channelAdjustBlue));
+    plan.toneChain.reset();
+    if (!plan.tones.empty() || plan.offsets)
+        plan.toneChain.emplace(plan.tones, plan.offsets ? &*plan.offsets : nullptr);
 }
 
 EditPlan makeEditPlan(const settings::Preset& s, const settings::RunSettings& run) {
@@ -99,7 +105,8 @@ EditTools::EditTools(const EditPlan& plan) {
 
 EditOutcome applyEditChain(toolkit::Image& image, const EditPlan& plan, const EditTools& tools,
                            std::string_view overlayText,
-                           const std::function<void(EditStep)>& afterStep) {
+                           const std::function<void(EditStep)>& afterStep,
+                           std::optional<ReducedFrom> reducedFrom) {
     EditOutcome out;
     auto ok = [&] { return out.result == ImageResult::Done; };
     // Runs one step group when the chain has not failed yet; reports it in any case.
@@ -124,8 +131,15 @@ EditOutcome applyEditChain(toolkit::Image& image, const EditPlan& plan, const Ed
         out.rotation = plan.rotate;
         return true;
     });
-    step(EditStep::Resize, plan.scale.has_value(), DetailResize,
-         [&] { return scaleImage(image, *plan.scale); });
+    step(EditStep::Resize, plan.scale.has_value(), DetailResize, [&] {
+        if (!reducedFrom) return scaleImage(image, *plan.scale);
+        // The size the full image would give, turned as the rotate step turned the image.
+        const bool turned = plan.rotate && sidesSwap(*plan.rotate);
+        const auto size =
+            measureScale(*plan.scale, turned ? reducedFrom->height : reducedFrom->width,
+                         turned ? reducedFrom->width : reducedFrom->height);
+        return size && resizeImageSmooth(image, size->width, size->height);
+    });
     step(EditStep::Colour, true, DetailColour, [&] { return adjustColours(image, plan); });
     step(EditStep::Canvas, plan.canvas.has_value(), DetailCanvas, [&] {
         if (!extendCanvas(image, *plan.canvas)) return false;

@@ -42,9 +42,14 @@ struct EditPlan {
     std::optional<ScaleRequest> scale;
     std::vector<ToneAdjustment> tones; ///< brightness, saturation, contrast, gamma as enabled
     std::optional<ChannelOffsets> offsets;
+    /// The tones and offsets above merged into one pass (none when there are neither).
+    std::optional<ToneChain> toneChain;
     std::optional<CanvasRequest> canvas;
     std::optional<PreparedOverlay> overlay;
 };
+
+/// Whether `mode` turns the image by a quarter, so that width and height trade places.
+[[nodiscard]] bool sidesSwap(RotateMode mode);
 
 /// The tone adjustments and channel offsets of the preset, into `plan`.
 void planColourSteps(const settings::Preset& preset, EditPlan& plan);
@@ -77,12 +82,21 @@ struct EditOutcome {
     bool canvasMadeAlpha = false;       ///< the canvas step left a 32-bit image
 };
 
+/// The size of the full image when the image entering the chain was decoded reduced (in the
+/// JPEG DCT): the resize then aims at the size the full image gives.
+struct ReducedFrom {
+    int width = 0;
+    int height = 0;
+};
+
 /// Applies the steps of `plan` to `image` in order and stops at the first failure (the image
 /// then holds the result of the steps before it). `overlayText` is the overlay text already
 /// expanded for this image; `tools` belong to the calling thread. `afterStep` is called after
 /// each of the six step groups, also when a step failed, was skipped or is not in the plan.
+/// `reducedFrom` is the full image's size when `image` was decoded reduced.
 [[nodiscard]] EditOutcome applyEditChain(toolkit::Image& image, const EditPlan& plan,
                                          const EditTools& tools, std::string_view overlayText,
-                                         const std::function<void(EditStep)>& afterStep = {});
+                                         const std::function<void(EditStep)>& afterStep = {},
+                                         std::optional<ReducedFrom> reducedFrom = std::nullopt);
 
 } // namespace quill::pipeline

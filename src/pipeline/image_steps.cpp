@@ -194,8 +194,26 @@ OutputTarget nameOutput(const RunPlan& plan, RunNaming& naming, const ImageRecor
     return out;
 }
 
-toolkit::Image loadSource(const RunPlan& plan, const ImageRecord& record) {
+SourceDecode sourceDecodeFor(const RunPlan& plan, const ImageRecord& record) {
+    const EditPlan& edit = plan.edit;
+    // A crop or trim needs the full pixels; the resize is the first step that may lose them.
+    if (record.formatKind != imagefiles::FormatJpeg || !edit.scale || edit.crop) return {};
+    imagefiles::ImageRect rect;
+    if (!imagefiles::readImageSize(record.sourcePath, rect)) return {};
+    const bool turned = edit.rotate && sidesSwap(*edit.rotate);
+    const int reduction = largestDctReduction(turned ? rect.height : rect.width,
+                                              turned ? rect.width : rect.height, *edit.scale);
+    if (reduction <= 1) return {};
+    return {.reduction = reduction, .full = {rect.width, rect.height}};
+}
+
+toolkit::Image loadSource(const RunPlan& plan, const ImageRecord& record,
+                          const SourceDecode& decode) {
     try {
+        if (decode.reduction > 1)
+            return imagefiles::loadImageFileReduced(record.sourcePath, record.formatKind,
+                                                    decode.reduction,
+                                                    plan.settings.includeVideos != 0);
         return imagefiles::loadImageFile(record.sourcePath, record.formatKind,
                                          plan.settings.includeVideos != 0);
     } catch (const std::exception&) {
@@ -211,10 +229,19 @@ std::string overlayTextFor(const RunPlan& plan, const ImageRecord& record) {
 
 EditedImage editImage(const RunPlan& plan, const EditTools& tools, toolkit::Image image,
                       std::string_view overlayText,
-                      const std::function<void(EditStep)>& afterStep) {
+                      const std::function<void(EditStep)>& afterStep,
+                      const SourceDecode& decode) {
     EditedImage edited;
     const bool fileAlpha = image.hasAlpha();
-    const EditOutcome chain = applyEditChain(image, plan.edit, tools, overlayText, afterStep);
+    // A file that did not decode to the reduced size (not a JPEG after all, say) was decoded
+    // whole and is resized as it is.
+    std::optional<ReducedFrom> reducedFrom;
+    const int r = decode.reduction;
+    if (r > 1 && image.width() == (decode.full.width + r - 1) / r &&
+        image.height() == (decode.full.height + r - 1) / r)
+        reducedFrom = decode.full;
+    const EditOutcome chain =
+        applyEditChain(image, plan.edit, tools, overlayText, afterStep, reducedFrom);
     edited.outcome = {chain.result, chain.detail};
     // A canvas filled with transparency turns the output into a 32-bit file.
     edited.fileDepth = fileAlpha || chain.canvasMadeAlpha ? 32 : 24;

@@ -69,9 +69,21 @@ struct OutputTarget {
                                       const imagefiles::ImageRecord& record,
                                       const FormatPlan& format);
 
-/// Decodes the source; an empty image when it cannot (the image then fails with LoadFailed).
-/// Never throws.
-[[nodiscard]] toolkit::Image loadSource(const RunPlan& plan, const imagefiles::ImageRecord& record);
+/// How a source is decoded for the editing chain: reduced in the JPEG DCT when the resize that
+/// follows reduces at least as much and no step before it needs the full pixels.
+struct SourceDecode {
+    int reduction = 1;  ///< 1, 2, 4 or 8
+    ReducedFrom full{}; ///< the full image's size (from the file's header) when reduced
+};
+
+/// The decode of `record`'s source the plan allows.
+[[nodiscard]] SourceDecode sourceDecodeFor(const RunPlan& plan,
+                                           const imagefiles::ImageRecord& record);
+
+/// Decodes the source (reduced as `decode` says); an empty image when it cannot (the image then
+/// fails with LoadFailed). Never throws.
+[[nodiscard]] toolkit::Image loadSource(const RunPlan& plan, const imagefiles::ImageRecord& record,
+                                        const SourceDecode& decode = {});
 
 /// The overlay text expanded for this image ("" without a text overlay).
 [[nodiscard]] std::string overlayTextFor(const RunPlan& plan,
@@ -88,10 +100,12 @@ struct EditedImage {
 };
 
 /// Runs the editing chain of the plan over a decoded image with the calling thread's tools.
-/// `afterStep` is called after each of the chain's step groups.
+/// `afterStep` is called after each of the chain's step groups. `decode` is how the image was
+/// decoded: a reduced image is resized to the size the full image gives.
 [[nodiscard]] EditedImage editImage(const RunPlan& plan, const EditTools& tools,
                                     toolkit::Image image, std::string_view overlayText,
-                                    const std::function<void(EditStep)>& afterStep);
+                                    const std::function<void(EditStep)>& afterStep,
+                                    const SourceDecode& decode = {});
 
 /// An edited image encoded in memory, ready to be committed.
 struct EncodedImage {

@@ -1,5 +1,7 @@
 // The processing loop over the prepared image list: the run plan is made once, then every image
-// goes through the steps of image_steps.h in list order, while the next image is decoded ahead.
+// goes through the steps of image_steps.h in list order. With one thread the next image is decoded
+// ahead; with more, worker threads load, edit and encode the next images (work_ahead.h) while
+// everything that is ordered stays on the loop's thread.
 #include "pipeline/process_loop.h"
 
 #include "imagefiles/image_list.h"
@@ -7,6 +9,7 @@
 #include "pipeline/image_result.h"
 #include "pipeline/image_steps.h"
 #include "pipeline/run_plan.h"
+#include "pipeline/work_ahead.h"
 #include "toolkit/memory_budget.h"
 #include "toolkit/platform/platform.h"
 
@@ -113,7 +116,7 @@ private:
                        !m_flags.runCancelled.load();
             });
             if (!hold->bytes) return toolkit::Image{};
-            return loadSource(m_plan, record);
+            return loadSource(m_plan, record, sourceDecodeFor(m_plan, record));
         } catch (...) {
             return std::nullopt;
         }
@@ -149,6 +152,8 @@ struct ImageContext {
     ImageRecord& record;
     std::size_t position;
     Progress progress;
+    WorkAhead* workAhead = nullptr;       ///< the run's workers (null: one thread)
+    toolkit::MemoryReservation hold = {}; ///< the image's room when the loop decodes it
 
     void done(ImageStep step) const {
         if (env.stepDone) env.stepDone(position, step);
@@ -158,27 +163,49 @@ struct ImageContext {
 /// Load and edit: one progress unit for the load, one per group of editing steps.
 EditedImage loadAndEdit(ImageContext& c, AheadDecode ahead) {
     toolkit::Image image;
+    const SourceDecode decode = sourceDecodeFor(c.plan, c.record);
     std::optional<toolkit::Image> made = ahead.valid() ? ahead.get() : std::nullopt;
-    image = made ? std::move(*made) : loadSource(c.plan, c.record);
+    image = made ? std::move(*made) : loadSource(c.plan, c.record, decode);
     c.done(ImageStep::Load);
     c.progress.advance();
     if (image.empty()) {
         c.progress.advance(kEditStepCount);
         return EditedImage{.outcome = {ImageResult::LoadFailed, DetailNone}};
     }
-    EditedImage edited =
-        editImage(c.plan, c.tools, std::move(image), overlayTextFor(c.plan, c.record),
-                  [&](EditStep) { c.progress.advance(); });
+    EditedImage edited = editImage(
+        c.plan, c.tools, std::move(image), overlayTextFor(c.plan, c.record),
+        [&](EditStep) { c.progress.advance(); }, decode);
     c.done(ImageStep::Edit);
     return edited;
 }
 
+/// Load and edit from a worker's work, when a worker did it: the same steps and progress units
+/// as loadAndEdit, and the encoded bytes when the worker encoded them too.
+std::optional<EditedImage> takePrepared(ImageContext& c, std::optional<EncodedImage>& encoded) {
+    std::optional<PreparedImage> ready = c.workAhead->take(c.position);
+    if (!ready) {
+        c.hold = toolkit::MemoryBudget::process().tryReserve(holdBytesFor(c.record.sourcePath));
+        return std::nullopt;
+    }
+    c.hold = std::move(ready->hold);
+    c.done(ImageStep::Load);
+    c.progress.advance();
+    if (!ready->loaded) {
+        c.progress.advance(kEditStepCount);
+        return EditedImage{.outcome = {ImageResult::LoadFailed, DetailNone}};
+    }
+    c.progress.advance(ready->editSteps);
+    c.done(ImageStep::Edit);
+    encoded = std::move(ready->encoded);
+    return std::move(ready->edited);
+}
+
 /// Encode (a decoded image) and commit; the working image is freed once it is encoded.
 CommitResult encodeAndCommit(ImageContext& c, const SourceCheck& source, OutputTarget& target,
-                             std::optional<EditedImage>& edited) {
-    std::optional<EncodedImage> encoded;
+                             std::optional<EditedImage>& edited,
+                             std::optional<EncodedImage> encoded) {
     if (edited) {
-        encoded = encodeOutput(c.plan, source.format, *edited, target.output.path);
+        if (!encoded) encoded = encodeOutput(c.plan, source.format, *edited, target.output.path);
         edited->image = toolkit::Image();
         c.done(ImageStep::Encode);
     }
@@ -201,15 +228,17 @@ ImageOutcome runSteps(ImageContext& c, AheadDecode ahead, std::optional<OutputTa
     c.progress.advance(); // output path and collision
 
     std::optional<EditedImage> edited;
+    std::optional<EncodedImage> encodedAhead;
     if (outcome.ok() && source.format.decodeNeeded) {
-        edited = loadAndEdit(c, std::move(ahead));
+        if (c.workAhead) edited = takePrepared(c, encodedAhead);
+        if (!edited) edited = loadAndEdit(c, std::move(ahead));
         outcome = edited->outcome;
     } else {
         c.progress.advance(1 + kEditStepCount);
     }
     CommitResult commit;
     if (outcome.ok()) {
-        commit = encodeAndCommit(c, source, *target, edited);
+        commit = encodeAndCommit(c, source, *target, edited, std::move(encodedAhead));
         outcome = commit.outcome;
     }
     if (outcome.result == ImageResult::WriteFailed && platform::isDiskFull(commit.systemError) &&
@@ -260,15 +289,15 @@ std::pair<std::size_t, std::size_t> positionsOf(const ProcessEnvironment& env) {
     return {std::size_t(current), std::size_t(current) + 1};
 }
 
-} // namespace
+/// Whether a worker can do the image's loading, editing and encoding.
+bool workerMayTake(const RunPlan& plan, const ImageRecord& record) {
+    const FormatPlan format = plan.formatFor(record.formatKind);
+    return format.decodeNeeded && format.encoder && !carriesResult(plan, record);
+}
 
-void processImages(ProcessEnvironment& env) {
-    const RunPlan plan = makeRunPlan(env.settings, env.run, env.images, env.pdfCreator);
-    RunNaming naming(plan, env.collisions);
-    const EditTools tools(plan.edit);
-    const auto [first, end] = positionsOf(env);
-    if (first == end) return;
-
+/// The loop on one thread, the next image decoded ahead.
+void processInOrder(ProcessEnvironment& env, const RunPlan& plan, RunNaming& naming,
+                    const EditTools& tools, std::size_t first, std::size_t end) {
     DecodeAhead decodeAhead(plan, env.flags);
     for (std::size_t i = first; i < end; ++i) {
         ImageRecord& record = env.images[i];
@@ -289,6 +318,50 @@ void processImages(ProcessEnvironment& env) {
         if (!mayGoOn(env.flags) || env.singleEntry) break;
     }
     decodeAhead.dropPending();
+}
+
+/// The loop with workers: up to threads + 1 images are loaded, edited and encoded ahead, and
+/// each image's ordered steps run here in list order. Work that read a path an earlier image
+/// has written, moved or removed is dropped, and the image is redone from the file as it is now.
+void processWithWorkers(ProcessEnvironment& env, const RunPlan& plan, RunNaming& naming,
+                        const EditTools& tools, std::size_t first, std::size_t end, int threads) {
+    WorkAhead workAhead(plan, env.flags, threads);
+    const std::size_t window = std::size_t(threads) + 1;
+    std::size_t next = first; // the next position to hand out
+    for (std::size_t i = first; i < end; ++i) {
+        ImageRecord& record = env.images[i];
+        env.images.setCurrentIndex(std::ptrdiff_t(i));
+        const std::int32_t base = kProcessingUnitsPerImage * std::int32_t(i);
+        env.flags.progressCounter.store(base);
+        env.flags.publishCurrent(record.recordId, record.fileName, record.folder);
+
+        for (next = std::max(next, i); next < end && next < i + window; ++next)
+            if (workerMayTake(plan, env.images[next])) workAhead.submit(next, env.images[next]);
+        ImageContext context{env, plan, naming, tools, record, i, Progress(env.flags, base)};
+        context.workAhead = &workAhead;
+        const std::string outputPath = processImage(context, AheadDecode{});
+        workAhead.discard(i);
+        if (!outputPath.empty()) workAhead.dropReading(outputPath);
+        workAhead.dropReading(record.sourcePath);
+
+        if (!mayGoOn(env.flags)) break;
+    }
+}
+
+} // namespace
+
+void processImages(ProcessEnvironment& env) {
+    const RunPlan plan = makeRunPlan(env.settings, env.run, env.images, env.pdfCreator);
+    RunNaming naming(plan, env.collisions);
+    const EditTools tools(plan.edit);
+    const auto [first, end] = positionsOf(env);
+    if (first == end) return;
+
+    const int threads = env.singleEntry ? 1 : workerThreadCount();
+    if (threads > 1)
+        processWithWorkers(env, plan, naming, tools, first, end, threads);
+    else
+        processInOrder(env, plan, naming, tools, first, end);
 
     const auto& s = env.settings;
     if (s.keepUnprocessedImages && !env.flags.quitRequested.load() && !s.exitAfterRun) {

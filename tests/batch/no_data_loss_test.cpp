@@ -11,6 +11,7 @@
 
 #include <chrono>
 #include <csignal>
+#include <cstdlib>
 #include <random>
 #include <thread>
 
@@ -103,8 +104,7 @@ TEST(NoDataLoss, KilledAtRandomPointsNeverLosesASourceOrLeavesAPartialOutput) {
     }
 }
 
-TEST(NoDataLoss, FullDiskFailsThatImageKeepsItsSourceAndTheRunGoesOn) {
-    if (!haveTool("/usr/bin/convert")) GTEST_SKIP() << "ImageMagick missing";
+void fullDiskRun() {
     ConsoleProgram program;
     SmallDisk disk(program.out(), 256);
     if (!disk.mounted()) GTEST_SKIP() << "cannot mount a tmpfs here";
@@ -135,6 +135,17 @@ TEST(NoDataLoss, FullDiskFailsThatImageKeepsItsSourceAndTheRunGoesOn) {
     EXPECT_TRUE(platform::fileExists(program.out("b_small.bmp")));
     EXPECT_FALSE(platform::fileExists(program.in("b_small.png")));
     EXPECT_EQ(platform::listDirectory(program.out())->size(), 1u);
+}
+
+TEST(NoDataLoss, FullDiskFailsThatImageKeepsItsSourceAndTheRunGoesOn) {
+    if (!haveTool("/usr/bin/convert")) GTEST_SKIP() << "ImageMagick missing";
+    for (const char* threads : {"1", "4"}) {
+        SCOPED_TRACE(std::string("threads ") + threads);
+        setenv("QUILL_THREADS", threads, 1);
+        fullDiskRun();
+        unsetenv("QUILL_THREADS");
+        if (HasFatalFailure() || IsSkipped()) return;
+    }
 }
 
 } // namespace

@@ -2,6 +2,9 @@
 // every preset level, and alpha.
 #include "pipeline/tone.h"
 
+#include "pipeline/edit_chain.h"
+#include "settings/preset.h"
+
 #include <cmath>
 
 #include <gtest/gtest.h>
@@ -126,6 +129,34 @@ TEST(OffsetChannels, AddsPerChannelAndClamps) {
     EXPECT_EQ(pixelAt(image, 3, 2), (Bgra{0, 20, 255, 77})); // (10, 20, 30) -> (255, 20, 0)
     ASSERT_TRUE(offsetChannels(image, -100000, 100000, 5));  // no overflow on absurd offsets
     EXPECT_EQ(pixelAt(image, 0, 0), (Bgra{5, 255, 0, 77}));
+}
+
+TEST(EditChainColour, OnePassGivesTheBytesOfEveryStepInTurn) {
+    settings::Preset preset{};
+    preset.brightnessEnabled = preset.saturationEnabled = preset.contrastEnabled = 1;
+    preset.gammaEnabled = preset.channelAdjustEnabled = 1;
+    preset.brightnessLevel = 112;
+    preset.saturationLevel = 160;
+    preset.contrastLevel = 85;
+    preset.gammaLevel = 130;
+    preset.channelAdjustRed = 90;
+    preset.channelAdjustGreen = 100;
+    preset.channelAdjustBlue = 140;
+    EditPlan plan;
+    planColourSteps(preset, plan);
+    ASSERT_EQ(plan.tones.size(), 4u);
+    ASSERT_TRUE(plan.offsets);
+    const Image source = test::makeImage(256, 4, PixelFormat::Bgr24, [](int x, int y) {
+        return Bgra{std::uint8_t(x), std::uint8_t(x * 5 + y * 60), std::uint8_t(255 - x), 255};
+    });
+    Image expected = source.clone();
+    for (const ToneAdjustment& tone : plan.tones)
+        ASSERT_TRUE(tone.apply(expected));
+    ASSERT_TRUE(plan.offsets->apply(expected));
+    Image image = source.clone();
+    const EditTools tools(plan);
+    ASSERT_EQ(applyEditChain(image, plan, tools, "").result, ImageResult::Done);
+    EXPECT_EQ(test::countMismatches(image, expected), 0);
 }
 
 } // namespace

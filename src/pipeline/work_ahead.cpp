@@ -1,0 +1,180 @@
+// Worker threads that load, edit and encode the next images of a run ahead of the loop.
+#include "pipeline/work_ahead.h"
+
+#include "imagefiles/image_loader.h"
+#include "imagefiles/image_saver.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstdlib>
+#include <exception>
+
+namespace quill::pipeline {
+
+int workerThreadCount() {
+    if (const char* text = std::getenv("QUILL_THREADS")) {
+        char* end = nullptr;
+        const long value = std::strtol(text, &end, 10);
+        if (end != text && *end == '\0' && value > 0) return int(std::min(value, 256L));
+    }
+    return int(std::max(1u, std::thread::hardware_concurrency()));
+}
+
+std::uint64_t holdBytesFor(const std::string& sourcePath) {
+    toolkit::MemoryBudget& budget = toolkit::MemoryBudget::process();
+    return std::min(imagefiles::estimateDecodeBytes(sourcePath), budget.limit());
+}
+
+WorkAhead::WorkAhead(const RunPlan& plan, RunFlags& flags, int threads)
+    : m_plan(plan), m_flags(flags) {
+    // A thread that cannot be started leaves its share of the work to the loop.
+    try {
+        for (int i = 0; i < threads; ++i)
+            m_threads.emplace_back([this] { run(); });
+    } catch (const std::exception&) {
+    }
+}
+
+WorkAhead::~WorkAhead() {
+    {
+        std::lock_guard lock(m_mutex);
+        m_stopping.store(true);
+        for (auto& [position, slot] : m_slots)
+            slot->dropped.store(true);
+        m_slots.clear();
+        m_queue.clear();
+    }
+    m_changed.notify_all();
+    for (std::thread& thread : m_threads)
+        thread.join();
+}
+
+std::size_t WorkAhead::inFlight() const {
+    std::lock_guard lock(m_mutex);
+    return m_slots.size();
+}
+
+void WorkAhead::submit(std::size_t position, const imagefiles::ImageRecord& record) {
+    if (m_threads.empty()) return;
+    auto slot = std::make_shared<Slot>();
+    slot->position = position;
+    slot->record = record;
+    {
+        std::lock_guard lock(m_mutex);
+        m_slots[position] = slot;
+        m_queue.push_back(std::move(slot));
+    }
+    m_changed.notify_all();
+}
+
+std::optional<PreparedImage> WorkAhead::take(std::size_t position) {
+    std::unique_lock lock(m_mutex);
+    const auto it = m_slots.find(position);
+    if (it == m_slots.end()) return std::nullopt;
+    const std::shared_ptr<Slot> slot = it->second;
+    m_slots.erase(it);
+    if (slot->state == SlotState::Queued) {
+        // Not started yet: the loop does it now rather than wait for a worker.
+        slot->dropped.store(true);
+        std::erase(m_queue, slot);
+        return std::nullopt;
+    }
+    slot->wanted.store(true);
+    m_changed.wait(
+        lock, [&] { return slot->state == SlotState::Done || slot->state == SlotState::Failed; });
+    if (slot->state != SlotState::Done || !slot->result) return std::nullopt;
+    return std::move(slot->result);
+}
+
+void WorkAhead::discard(std::size_t position) {
+    std::lock_guard lock(m_mutex);
+    const auto it = m_slots.find(position);
+    if (it == m_slots.end()) return;
+    it->second->dropped.store(true);
+    std::erase(m_queue, it->second);
+    m_slots.erase(it);
+}
+
+void WorkAhead::dropReading(const std::string& path) {
+    std::lock_guard lock(m_mutex);
+    for (auto it = m_slots.begin(); it != m_slots.end();) {
+        if (it->second->record.sourcePath != path) {
+            ++it;
+            continue;
+        }
+        it->second->dropped.store(true);
+        std::erase(m_queue, it->second);
+        it = m_slots.erase(it);
+    }
+}
+
+bool WorkAhead::mayStart() const {
+    return !m_flags.runPaused.load() && !m_flags.questionOpen.load() && m_flags.runActive.load() &&
+           !m_flags.runCancelled.load();
+}
+
+void WorkAhead::run() noexcept {
+    using namespace std::chrono_literals;
+    std::optional<EditTools> tools; // the overlay font of this thread alone
+    try {
+        tools.emplace(m_plan.edit);
+    } catch (...) {
+        return;
+    }
+    for (;;) {
+        std::shared_ptr<Slot> slot;
+        {
+            std::unique_lock lock(m_mutex);
+            // Flags are plain atomics: a pause or question is noticed within 50 ms.
+            while (!m_stopping.load() && (m_queue.empty() || !mayStart()))
+                m_changed.wait_for(lock, 50ms);
+            if (m_stopping.load()) return;
+            slot = m_queue.front();
+            m_queue.pop_front();
+            slot->state = SlotState::Running;
+        }
+        bool done = false;
+        try {
+            work(*slot, *tools);
+            done = slot->result.has_value();
+        } catch (...) {
+            slot->result.reset();
+        }
+        {
+            std::lock_guard lock(m_mutex);
+            slot->state = done ? SlotState::Done : SlotState::Failed;
+            if (slot->dropped.load()) slot->result.reset();
+        }
+        m_changed.notify_all();
+    }
+}
+
+void WorkAhead::work(Slot& slot, const EditTools& tools) {
+    const imagefiles::ImageRecord& record = slot.record;
+    PreparedImage ready;
+    // Room is asked for in any order; the loop never waits for an image that waits for room.
+    ready.hold = m_budget.reserveWhenFree(holdBytesFor(record.sourcePath), [&] {
+        return !slot.dropped.load() && !slot.wanted.load() && !m_stopping.load() &&
+               m_flags.runActive.load() && !m_flags.runCancelled.load();
+    });
+    if (!ready.hold || slot.dropped.load()) return;
+
+    const SourceDecode decode = sourceDecodeFor(m_plan, record);
+    toolkit::Image image = loadSource(m_plan, record, decode);
+    ready.loaded = !image.empty();
+    if (ready.loaded) {
+        ready.edited = editImage(
+            m_plan, tools, std::move(image), overlayTextFor(m_plan, record),
+            [&](EditStep) { ++ready.editSteps; }, decode);
+        const FormatPlan format = m_plan.formatFor(record.formatKind);
+        // The JPEG 2000 flavour depends on the output's name, which only the loop knows.
+        if (ready.edited.outcome.ok() && format.encoder &&
+            *format.encoder != imagefiles::Encoder::Jp2k && !slot.dropped.load()) {
+            ready.encoded = encodeOutput(m_plan, format, ready.edited, std::string());
+            ready.edited.image = toolkit::Image();
+        }
+    }
+    slot.result = std::move(ready);
+}
+
+} // namespace quill::pipeline
