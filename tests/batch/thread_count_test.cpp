@@ -60,7 +60,7 @@ BatchResult runBatch(int threads) {
     numbered.renameEnabled = 1;
     numbered.renamePattern = "img_%007%";
     numbered.resizeEnabled = 1;
-    numbered.resizeMode = 1;
+    numbered.resizeMode = settings::ResizeMode::Percent;
     numbered.resizePercent = 50;
     numbered.keepFailedSources = 1;
     settings::Preset inPlace = numbered;
@@ -125,7 +125,7 @@ std::map<std::string, std::vector<std::uint8_t>> runChain(int threads) {
     settings::Preset preset = settings::defaultPreset(0, "Test");
     preset.outputDirEnabled = 0; // a.png becomes a.jpg, which is listed next
     preset.resizeEnabled = 1;
-    preset.resizeMode = 1;
+    preset.resizeMode = settings::ResizeMode::Percent;
     preset.resizePercent = 50;
     preset.loadOutputImages = 1;
     preset.exitAfterRun = 0;
@@ -142,7 +142,7 @@ std::map<std::string, std::vector<std::uint8_t>> runChain(int threads) {
     pipeline::processImages(env);
     auto files = filesUnder(dir.path());
     for (std::size_t i = 0; i < images.size(); ++i)
-        files["result " + std::to_string(i)] = {images[i].resultState};
+        files["result " + std::to_string(i)] = {std::uint8_t(images[i].resultState)};
     files["keep"] = std::vector<std::uint8_t>(keep.size());
     return files;
 }

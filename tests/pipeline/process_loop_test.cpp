@@ -85,9 +85,7 @@ protected:
         processImages(env);
         return steps;
     }
-    ImageResult resultOf(std::size_t position) const {
-        return images[position].resultState;
-    }
+    ImageResult resultOf(std::size_t position) const { return images[position].resultState; }
 
     test::TempDir dir;
     imagefiles::ImageList images;
@@ -168,7 +166,7 @@ TEST_F(ProcessLoop, AJpegDecodedReducedIsResizedToTheFullImagesSize) {
     ASSERT_TRUE(imagefiles::addImageRecord(dir.file("p.jpg"), images, {}));
     addPng("q.png", 1603, 1201);
     preset.resizeEnabled = 1;
-    preset.resizeMode = 0;
+    preset.resizeMode = settings::ResizeMode::Pixels;
     preset.resizeOption = 1; // keep the aspect ratio
     preset.resizeWidth = 200;
     preset.resizeHeight = 150;
@@ -188,10 +186,11 @@ TEST_F(ProcessLoop, AJpegDecodedReducedIsResizedToTheFullImagesSize) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         preset.cropEnabled = c.crop;
-        preset.cropMode = 0;
+        preset.cropMode = settings::CropMode::Margins;
         preset.cropLeft = preset.cropRight = preset.cropTop = preset.cropBottom = c.crop ? 1 : 0;
         preset.rotateEnabled = c.rotate;
-        preset.resizeMode = c.percent ? 1 : 0;
+        preset.resizeMode =
+            c.percent ? settings::ResizeMode::Percent : settings::ResizeMode::Pixels;
         preset.resizePercent = std::int16_t(c.percent);
         preset.rotateMode = int(RotateMode::Clockwise90);
         const settings::RunSettings run =
