@@ -66,14 +66,6 @@ TEST(CommandLine, PathArgumentsAreCollectedInOrderWithEveryByte) {
     EXPECT_FALSE(hasRelativePathArgument({"/abs/b.png", ""}));
 }
 
-TEST(CommandLine, RelativePathsResolveAgainstTheStartDirectory) {
-    EXPECT_EQ(
-        resolvePathArguments({"photos/a.jpg", "/abs/b.jpg", "./c.jpg", "d\ne.jpg"}, "/home/u/"),
-        (imagefiles::PathList{"/home/u/photos/a.jpg", "/abs/b.jpg", "/home/u/c.jpg",
-                              "/home/u/d\ne.jpg"}));
-    EXPECT_TRUE(resolvePathArguments({}, "/home/u/").empty());
-}
-
 TEST(CommandLine, DotLevelsLeaveThePathsAndClimbAsTheFileSystemDoes) {
     // start/ holds "link" -> deep/er; "link/.." is deep/, not start/.
     test::TempDir dir;

@@ -344,20 +344,5 @@ TEST(PnmDecoder, SignatureAndHeaderRules) {
     EXPECT_TRUE(test::samePixels(decodePnm(text("P2 1 1 3 3")), decodePnm(text("P2 1 1 3 9"))));
 }
 
-TEST(PnmDecoder, TruncatedFileLeavesTheRestBlack) {
-    const toolkit::Image grey = decodePnm(text("P2 2 2 255 50 60 70"));
-    ASSERT_FALSE(grey.empty());
-    EXPECT_EQ(pixelAt(grey, 0, 1), rgba(70, 70, 70));
-    EXPECT_EQ(pixelAt(grey, 1, 1), rgba(0, 0, 0));
-    const toolkit::Image bitmap = decodePnm(text("P1 2 2 0 0 0"));
-    ASSERT_FALSE(bitmap.empty());
-    EXPECT_EQ(pixelAt(bitmap, 0, 1), rgba(255, 255, 255));
-    EXPECT_EQ(pixelAt(bitmap, 1, 1), rgba(0, 0, 0));
-    Bytes raw = text("P6 2 1 255\n");
-    raw.insert(raw.end(), {1, 2, 3, 4});
-    EXPECT_EQ(pixelAt(decodePnm(raw), 1, 0), rgba(0, 0, 0));
-    EXPECT_EQ(decodePnm(text("P2 1000 1000 255 1")).width(), 1000) << "ends at the data's end";
-}
-
 } // namespace
 } // namespace quill::imagefiles

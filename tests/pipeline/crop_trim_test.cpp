@@ -90,24 +90,6 @@ TEST(AutoTrim, NeverSmallerThanAThirdOfEachSide) {
     EXPECT_TRUE(autoTrim(uniform, noMinimum).empty());
 }
 
-TEST(AutoTrim, SparseContentFallsBackToTheRememberedCounts) {
-    // One dark pixel in each of the columns 30..39: no column exceeds the allowance of 5. The left
-    // walk (from the right, the right side having no edge) keeps the first column whose count
-    // beats 0: L = 39. The right walk starts at column 0 and, the left side now having an edge,
-    // stops at once: R = -1. w = -40 is widened to 33 at x = 39 + (-40 - 33) / 2 = 3.
-    Image src = test::makeImage(100, 100, PixelFormat::Bgr24, [](int, int) { return kWhite; });
-    for (int x = 30; x < 40; ++x)
-        std::memset(src.row(50) + x * 3, 0, 3);
-    TrimOptions o = trim();
-    o.top = o.bottom = false;
-    EXPECT_EQ(regionMismatches(autoTrim(src, o), src, 3, 0, 33, 100), 0);
-    // Column 70 with two dark pixels beats the others: L = 70, x = 70 + (-71 - 33) / 2 = 18.
-    for (int x = 60; x < 71; ++x)
-        std::memset(src.row(20) + x * 3, 0, 3);
-    std::memset(src.row(80) + 70 * 3, 0, 3);
-    EXPECT_EQ(regionMismatches(autoTrim(src, o), src, 18, 0, 33, 100), 0);
-}
-
 TEST(AutoTrim, ARectangleWiderThanTheImageStaysInside) {
     // The last column alternates between two greys, both within the tolerance of the left
     // background but not of each other: R = 30 (the border itself) while L = -1, 31 columns.

@@ -87,16 +87,6 @@ void savePng(const std::string& path, const Image& image) {
     test::writeBytes(path, bytes);
 }
 
-TEST(OverlayRules, OpacityAndCentredPositions) {
-    // 50 x 2.55 lies just below 127.5: the alpha truncates.
-    for (const auto& [opacity, alpha] : {std::pair{50, 127}, {99, 252}, {100, 255}, {1, 2}, {0, 0}})
-        EXPECT_EQ(opacityAlpha(opacity), alpha) << opacity;
-    // Centred with an odd difference truncates, toward zero when the block is the larger.
-    EXPECT_EQ(textBlockPosition(641, 100, 0), 270);
-    EXPECT_EQ(textBlockPosition(100, 141, 0), -20);
-    EXPECT_EQ(overlayImagePosition(641, 50, 0, 5), 295); // the frame does not move the centre
-}
-
 TEST(RenderText, FailuresAndEmptyText) {
     const Font font = openFont(16, FontQuality::Antialiased);
     TextStyle rotated = styleFor(font, "x", Rgba{0xFF000000});

@@ -36,22 +36,6 @@ Bytes withBytes(Bytes block, std::size_t at, std::initializer_list<std::uint8_t>
     return block;
 }
 
-// The tables' contents are checked against their sources in language_tables_test.cpp; here the
-// lookups at and past their ends.
-TEST(LanguagePack, EmbeddedTablesLoadAndLookUpWithinBounds) {
-    ASSERT_TRUE(loadProgramInfo());
-    EXPECT_EQ(programInfoText(4), "4.6"); // the version the setting files carry
-    EXPECT_NE(programInfoText(14).find("Copyright"), std::string::npos);
-    EXPECT_EQ(programInfoText(56), "");
-    EXPECT_EQ(programInfoText(-1), "");
-    ASSERT_TRUE(loadUiTexts(kLanguageCount - 1));
-    EXPECT_FALSE(loadUiTexts(11));
-    EXPECT_EQ(currentLanguage(), kLanguageCount - 1);
-    ASSERT_TRUE(loadUiTexts(kEnglishLanguage));
-    EXPECT_EQ(uiText(85) + uiText(86) + uiText(87), "NameFolderSize");
-    EXPECT_EQ(uiText(439), "");
-}
-
 TEST(LanguagePack, PackedBlocksUnpackInEveryVariant) {
     const auto entries = sampleEntries(20);
     std::vector<std::string> out;

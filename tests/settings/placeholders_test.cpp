@@ -77,22 +77,6 @@ TEST(PlaceholderText, ValuesCannotMoveOutputsOutOfTheirDirectory) {
     EXPECT_EQ(expandNamePattern("%NUMBERING% %FN%", v, false), "%NUMBERING% a_b");
 }
 
-TEST(PlaceholderNumbering, LocatesTheFirstToken) {
-    const std::tuple<const char*, std::int64_t, int, const char*> cases[] = {
-        {"(%001%) %FN%", 1, 3, "(%NUMBERING%) %FN%"},
-        {"%0%", 0, 1, "%NUMBERING%"},
-        {"x%10%y", 10, 2, "x%NUMBERING%y"},
-        {"%1234567890%%5%", 5, 1, "%1234567890%%NUMBERING%"},
-        {"%12a% %5 %FN%", -1, 0, "%12a% %5 %FN%"},
-    };
-    for (const auto& [pattern, start, width, prepared] : cases) {
-        const NumberingToken token = locateNumberingToken(pattern);
-        EXPECT_EQ(token.start, start) << pattern;
-        EXPECT_EQ(token.width, width) << pattern;
-        EXPECT_EQ(token.pattern, prepared) << pattern;
-    }
-}
-
 TEST(PlaceholderNumbering, SkipsExistingNamesAndStopsWhereNoneIsFree) {
     test::TempDir dir;
     test::writeText(dir.file("(001) x.jpg"), "x");

@@ -96,24 +96,6 @@ TEST_F(SettingFiles, StoredFilesKeepEveryByte) {
     EXPECT_EQ(readStoredLanguage(test::fixture("settings/language-4.bin")), 4);
 }
 
-TEST_F(SettingFiles, HeaderIsShortNameVersionAndTwoOnes) {
-    const Bytes header = settingFileHeader();
-    const Bytes expected = {'Q', 'u', 'i', 'l', 'l', 'm', 'e', 'r', 'e', '\n', 0, 0, 0, 0, 1, 1};
-    EXPECT_EQ(header, withVersion(expected, 4.6f));
-    EXPECT_TRUE(headerIsCurrent(header));
-    EXPECT_FLOAT_EQ(headerVersion(header), 4.6f);
-    Bytes foreign = header, badFlag = header;
-    foreign[0] = 'q';
-    badFlag.back() = 2;
-    for (const Bytes& bad : {foreign, badFlag}) {
-        EXPECT_FALSE(headerIsCurrent(bad));
-        EXPECT_EQ(headerVersion(bad), 0.0f);
-    }
-    EXPECT_FALSE(headerIsCurrent(withVersion(header, 4.5f)));
-    EXPECT_FLOAT_EQ(headerVersion(withVersion(header, 4.5f)), 4.5f);
-    EXPECT_FALSE(headerIsCurrent(Bytes(header.begin(), header.end() - 1)));
-}
-
 // The stored files pin the stored form of every escape; these are the odd cases.
 TEST_F(SettingFiles, EscapeCodingKeepsUnknownSequencesAndBackslashes) {
     EXPECT_EQ(unescapeOverlayText("C:\\x\\"), "C:\\x\\"); // unknown and trailing: as written

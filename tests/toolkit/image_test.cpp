@@ -6,15 +6,6 @@
 using quill::toolkit::Image;
 using quill::toolkit::PixelFormat;
 
-TEST(Image, AllocatesZeroedRowsWithPaddedStride) {
-    Image img(5, 3, PixelFormat::Bgr24);
-    ASSERT_FALSE(img.empty());
-    EXPECT_EQ(img.stride(), 16u); // 15 bytes padded to 16
-    for (int y = 0; y < 3; ++y)
-        for (std::size_t i = 0; i < img.stride(); ++i)
-            EXPECT_EQ(img.row(y)[i], 0);
-}
-
 TEST(Image, RefusesEmptyAndOversizedRequestsWithoutThrowing) {
     EXPECT_TRUE(Image(0, 10, PixelFormat::Bgr24).empty());
     EXPECT_TRUE(Image(-1, 10, PixelFormat::Bgr24).empty());

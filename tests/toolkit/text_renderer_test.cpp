@@ -195,11 +195,5 @@ TEST(TextLayoutTest, LinesSpacingAlignmentAndWrapping) {
               "incomprehensibilities");
 }
 
-TEST(Utf8, DecodesAndReplacesInvalidBytes) {
-    EXPECT_EQ(decodeUtf8("A\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80"),
-              (std::u32string{U'A', U'\u00E9', U'\u20AC', U'\U0001F600'}));
-    EXPECT_EQ(decodeUtf8("x\xE2\x82"), (std::u32string{U'x', 0xFFFD, 0xFFFD})) << "truncated";
-}
-
 } // namespace
 } // namespace quill::toolkit

@@ -34,21 +34,6 @@ settings::RunContext context() {
     return settings::runContextFromPlatform(1, 0);
 }
 
-TEST(LivePreview, ReducesToFitThePictureAndKeepsSmallImages) {
-    struct Case {
-        int w, h, rw, rh;
-        float scale;
-    };
-    for (const Case c : {Case{4000, 3000, 144, 108, 0.036f}, Case{80, 60, 80, 60, 1.0f},
-                         Case{300, 1200, 36, 144, 0.12f}}) {
-        const PreviewSource s = reduceForPreview(gradient(c.w, c.h), c.w, c.h);
-        EXPECT_EQ(s.image.width(), c.rw) << c.w;
-        EXPECT_EQ(s.image.height(), c.rh) << c.w;
-        EXPECT_NEAR(s.geometry.scale, c.scale, 1e-6) << c.w;
-        EXPECT_EQ(s.geometry.sourceWidth, c.w);
-    }
-}
-
 TEST(LivePreview, ReducedJpegDecodeGivesTheFullGeometry) {
     test::TempDir dir;
     const std::string path = dir.file("big.jpg");

@@ -244,14 +244,7 @@ TEST_F(MainWindowTest, ShortcutsAndThePresetMenuSwitchPresets) {
 
 TEST_F(MainWindowTest, LanguageMenu) {
     window();
-    const auto languages = settings::languages();
     ASSERT_TRUE(window().menuItem(ItemLanguageAutomatic));
-    for (int i = 0; i < int(languages.size()); ++i) {
-        QAction* item = window().menuItem(ItemFirstLanguage + i);
-        ASSERT_TRUE(item) << i;
-        EXPECT_EQ(item->text(), QString::fromUtf8(languages[std::size_t(i)].menuText).trimmed());
-        EXPECT_EQ(item->isChecked(), i == settings::kEnglishLanguage);
-    }
     EXPECT_TRUE(window().menuItem(ItemLanguageAutomatic)->isChecked());
 
     // Choosing the active language stores it but does not rebuild; another one rebuilds.

@@ -44,13 +44,7 @@ TEST(PlaceholderMenu, InsertionAndReplacementRules) {
     }
 }
 
-TEST(PlaceholderMenu, MenusOfferTheirEntriesAndWriteTheField) {
-    EXPECT_EQ(insertionEntries(InsertField::FilterValue), QStringList({"*", "?", "#", "|"}));
-    EXPECT_EQ(insertionEntries(InsertField::RenamePattern).mid(0, 2),
-              QStringList({"%001%", "%FN%"}));
-    EXPECT_EQ(insertionEntries(InsertField::OutputDirPattern).mid(0, 4),
-              QStringList({"%PD%", "%PP%", "%PC%", "%PF%"}));
-
+TEST(PlaceholderMenu, MenusWriteTheField) {
     QLineEdit edit("(%005%) %FN%");
     edit.setCursorPosition(2);
     QMenu* menu = makeInsertionMenu(&edit, &edit, InsertField::RenamePattern);

@@ -105,17 +105,5 @@ TEST_F(PreviewRunTest, FilteredImageAndMissingRecordGiveTheirBoxes) {
     EXPECT_EQ(questions.texts[1], settings::uiText(437));
 }
 
-TEST(PreviewRunText, FailureExplanations) {
-    const quill::settings::UiTextLookup texts = [](int i) { return "T" + std::to_string(i); };
-    PreviewRunResult r;
-    r.resultState = imagefiles::ImageResult::LoadFailed;
-    EXPECT_EQ(previewFailureText(r, texts), "T384:\r\nT388! T397");
-    r.resultState = imagefiles::ImageResult(9);
-    EXPECT_EQ(previewFailureText(r, texts), "T384:\r\nT388! (9)");
-    r.resultState = imagefiles::ImageResult::Pending;
-    r.resultCode = imagefiles::DetailFiltered;
-    EXPECT_EQ(previewFailureText(r, texts), "T384:\r\nT430");
-}
-
 } // namespace
 } // namespace quill::batch::ui
