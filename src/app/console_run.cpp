@@ -46,7 +46,8 @@ int runConsoleBatch(AppContext& context) {
 
     // The log goes next to the program when that folder is writable, else to the per-user
     // settings folder.
-    const std::string logName = settings::programInfoText(settings::info::kShortName) + "_Errorlog.txt";
+    const std::string logName =
+        settings::programInfoText(settings::info::kShortName) + "_Errorlog.txt";
     batch::ConsoleRunEnvironment env{
         .images = images,
         .settings = context.workingSettings,
@@ -54,9 +55,10 @@ int runConsoleBatch(AppContext& context) {
         .ignoreWarnings = context.ignoreWarnings,
         .standardTitle = standardTitle(),
         .pdfCreator = composeTitle({.version = true}),
-        .errorLogPaths = {context.programDirectory + logName, platform::appDataDirectory() +
-                                                                  settings::programInfoText(settings::info::kProgramName) +
-                                                                  "/" + logName},
+        .errorLogPaths = {context.programDirectory + logName,
+                          platform::appDataDirectory() +
+                              settings::programInfoText(settings::info::kProgramName) + "/" +
+                              logName},
         .progressOnStderr = platform::stderrIsTerminal(),
         .pauseAfterSuccess = platform::stdoutIsTerminal(),
     };

@@ -44,7 +44,6 @@ enum DetailCode : std::int32_t {
     return result != ImageResult::Pending && result != ImageResult::Done;
 }
 
-
 /// One image-list entry. Paths are byte strings exactly as the file system gives them.
 /// Dates are local-time seconds (the local wall-clock time counted as if it were UTC).
 struct ImageRecord {

@@ -228,8 +228,7 @@ std::string overlayTextFor(const RunPlan& plan, const ImageRecord& record) {
 }
 
 EditedImage editImage(const RunPlan& plan, const EditTools& tools, toolkit::Image image,
-                      std::string_view overlayText,
-                      const std::function<void(EditStep)>& afterStep,
+                      std::string_view overlayText, const std::function<void(EditStep)>& afterStep,
                       const SourceDecode& decode) {
     EditedImage edited;
     const bool fileAlpha = image.hasAlpha();

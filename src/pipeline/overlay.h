@@ -135,7 +135,9 @@ struct PreparedOverlay {
     int offsetX = 0;
     int offsetY = 0;
 
-    [[nodiscard]] bool isText() const { return settings.overlayKind != settings::OverlayKind::Image; }
+    [[nodiscard]] bool isText() const {
+        return settings.overlayKind != settings::OverlayKind::Image;
+    }
     /// The font the text kind draws with.
     [[nodiscard]] toolkit::FontRequest fontRequest() const;
 };

@@ -33,9 +33,8 @@ using AheadDecode = std::future<std::optional<toolkit::Image>>;
 
 /// A result the preparation phase found stands, and the image is not looked at again.
 bool carriesResult(const RunPlan& plan, const ImageRecord& record) {
-    return plan.run.needsImageData &&
-           (record.resultState == ImageResult::Unreadable ||
-            record.resultState == ImageResult::LoadFailed);
+    return plan.run.needsImageData && (record.resultState == ImageResult::Unreadable ||
+                                       record.resultState == ImageResult::LoadFailed);
 }
 
 /// While one image is edited and encoded, the next one is decoded on a second thread. The
@@ -264,10 +263,9 @@ ImageOutcome runSteps(ImageContext& c, AheadDecode ahead, std::optional<OutputTa
 /// went to ("" when no path was computed).
 std::string processImage(ImageContext& c, AheadDecode ahead) {
     std::optional<OutputTarget> target;
-    const ImageOutcome outcome =
-        carriesResult(c.plan, c.record)
-            ? ImageOutcome{c.record.resultState, c.record.resultCode}
-            : runSteps(c, std::move(ahead), target);
+    const ImageOutcome outcome = carriesResult(c.plan, c.record)
+                                     ? ImageOutcome{c.record.resultState, c.record.resultCode}
+                                     : runSteps(c, std::move(ahead), target);
     keepImage(c.plan, c.env.keepList, c.record, outcome, target ? &target->output.path : nullptr);
     c.done(ImageStep::Keep);
     c.progress.advance(); // keep list

@@ -1015,7 +1015,8 @@ void MainWindow::attachFieldMenus() {
                         QMenu* menu = makeSizeMenu(spin, [=](int w, int h) {
                             width->setValue(w);
                             height->setValue(h);
-                            if (onPick == OnPick::ChoosePixelMode) chooseMode(settings::ResizeMode::Pixels);
+                            if (onPick == OnPick::ChoosePixelMode)
+                                chooseMode(settings::ResizeMode::Pixels);
                         });
                         menu->exec(spin->mapToGlobal(at));
                         delete menu;
