@@ -293,16 +293,24 @@ bool workerMayTake(const RunPlan& plan, const ImageRecord& record) {
     return format.decodeNeeded && format.encoder && !carriesResult(plan, record);
 }
 
+/// Makes position `i` the current image: the list's current record, the progress counter at the
+/// image's first unit, and the name the progress window shows. Returns that first unit.
+std::int32_t beginImage(ProcessEnvironment& env, std::size_t i) {
+    const ImageRecord& record = env.images[i];
+    env.images.setCurrentIndex(std::ptrdiff_t(i));
+    const std::int32_t base = kProcessingUnitsPerImage * std::int32_t(i);
+    env.flags.progressCounter.store(base);
+    env.flags.publishCurrent(record.recordId, record.fileName, record.folder);
+    return base;
+}
+
 /// The loop on one thread, the next image decoded ahead.
 void processInOrder(ProcessEnvironment& env, const RunPlan& plan, RunNaming& naming,
                     const EditTools& tools, std::size_t first, std::size_t end) {
     DecodeAhead decodeAhead(plan, env.flags);
     for (std::size_t i = first; i < end; ++i) {
         ImageRecord& record = env.images[i];
-        env.images.setCurrentIndex(std::ptrdiff_t(i));
-        const std::int32_t base = kProcessingUnitsPerImage * std::int32_t(i);
-        env.flags.progressCounter.store(base);
-        env.flags.publishCurrent(record.recordId, record.fileName, record.folder);
+        const std::int32_t base = beginImage(env, i);
 
         AheadDecode ahead = decodeAhead.beginImage(record);
         const bool nextWanted = !env.singleEntry && i + 1 < end &&
@@ -328,10 +336,7 @@ void processWithWorkers(ProcessEnvironment& env, const RunPlan& plan, RunNaming&
     std::size_t next = first; // the next position to hand out
     for (std::size_t i = first; i < end; ++i) {
         ImageRecord& record = env.images[i];
-        env.images.setCurrentIndex(std::ptrdiff_t(i));
-        const std::int32_t base = kProcessingUnitsPerImage * std::int32_t(i);
-        env.flags.progressCounter.store(base);
-        env.flags.publishCurrent(record.recordId, record.fileName, record.folder);
+        const std::int32_t base = beginImage(env, i);
 
         for (next = std::max(next, i); next < end && next < i + window; ++next)
             if (workerMayTake(plan, env.images[next])) workAhead.submit(next, env.images[next]);
