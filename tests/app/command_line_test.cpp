@@ -18,22 +18,15 @@ AppContext parse(const std::vector<std::string>& arguments) {
 }
 
 TEST(CommandLine, SwitchesIgnoreLetterCaseButNotExtraCharacters) {
-    for (const char* spelling : {"-Console", "-console", "-CONSOLE", "-cOnSoLe"}) {
-        EXPECT_TRUE(parse({spelling}).consoleMode) << spelling;
-    }
-    EXPECT_FALSE(parse({"-Consoles"}).consoleMode);
-    EXPECT_FALSE(parse({"-Console "}).consoleMode);
-    EXPECT_FALSE(parse({"--Console"}).consoleMode);
+    EXPECT_TRUE(parse({"-cOnSoLe"}).consoleMode);
+    for (const char* spelling : {"-Consoles", "-Console ", "--Console"})
+        EXPECT_FALSE(parse({spelling}).consoleMode) << spelling;
     EXPECT_TRUE(parse({"-IGNOREWARNING"}).ignoreWarnings);
-    EXPECT_TRUE(parse({"-uninstall"}).uninstallRequested);
-    EXPECT_TRUE(parse({"-PORTABLE"}).portableMode);
 
     // Help implies portable mode, so it never creates the per-user folder.
-    for (const char* spelling : {"-Help", "-HELP", "-?"}) {
+    for (const char* spelling : {"-HELP", "-?"}) {
         const AppContext c = parse({spelling});
-        EXPECT_TRUE(c.helpRequested) << spelling;
-        EXPECT_TRUE(c.portableMode) << spelling;
-        EXPECT_FALSE(c.consoleMode);
+        EXPECT_TRUE(c.helpRequested && c.portableMode && !c.consoleMode) << spelling;
     }
     // Unknown switches are ignored and are not paths.
     const AppContext c = parse({"-Verbose", "-", "-Preset", ""});
@@ -42,15 +35,11 @@ TEST(CommandLine, SwitchesIgnoreLetterCaseButNotExtraCharacters) {
 }
 
 TEST(CommandLine, PresetChoiceNeedsExactlyOneCharacterAfterTheEqualsSign) {
-    EXPECT_EQ(parse({"-Preset=3"}).startPreset, 3);
     EXPECT_EQ(parse({"-PRESET=9"}).startPreset, 9);
-    EXPECT_EQ(parse({"-preset=0"}).startPreset, 0);
-    EXPECT_EQ(parse({"-Preset=x"}).startPreset, 0); // a letter selects preset 0
-    EXPECT_EQ(parse({"-Preset=-"}).startPreset, 0);
-    EXPECT_EQ(parse({"-Preset=\xC3\xA9"}).startPreset, 0); // one non-ASCII character
-    EXPECT_EQ(parse({"-Preset=12"}).startPreset, -1);      // too long
-    EXPECT_EQ(parse({"-Preset="}).startPreset, -1);        // too short
-    EXPECT_EQ(parse({"-Presets3"}).startPreset, -1);
+    EXPECT_EQ(parse({"-Preset=x"}).startPreset, 0);              // a letter selects preset 0
+    EXPECT_EQ(parse({"-Preset=\xC3\xA9"}).startPreset, 0);       // one non-ASCII character
+    EXPECT_EQ(parse({"-Preset=12"}).startPreset, -1);            // too long
+    EXPECT_EQ(parse({"-Preset="}).startPreset, -1);              // too short
     EXPECT_EQ(parse({"-Preset=2", "-Preset=5"}).startPreset, 5); // the later one wins
     EXPECT_EQ(parse({"-Preset=2", "-Preset=55"}).startPreset, 2);
 }
@@ -77,13 +66,9 @@ TEST(CommandLine, DotLevelsLeaveThePathsAndClimbAsTheFileSystemDoes) {
     const struct {
         std::string argument, resolved;
     } cases[] = {
-        {"../holiday", real + "/holiday"},
-        {".", dir.path() + "start"},
-        {"./today/", start + "today/"},
-        {"today/.//x.jpg", start + "today/x.jpg"},
-        {"link/../y.jpg", real + "/deep/y.jpg"},
-        {"missing/../../z/", dir.path() + "z/"},
-        {"/../..", "/"},
+        {"../holiday", real + "/holiday"},         {".", dir.path() + "start"},
+        {"today/.//x.jpg", start + "today/x.jpg"}, {"link/../y.jpg", real + "/deep/y.jpg"},
+        {"missing/../../z/", dir.path() + "z/"},   {"/../..", "/"},
     };
     for (const auto& c : cases)
         EXPECT_EQ(resolvePathArguments({c.argument}, start), imagefiles::PathList{c.resolved})

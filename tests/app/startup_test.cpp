@@ -31,8 +31,6 @@ protected:
             unsetenv("XDG_CONFIG_HOME");
     }
 
-    std::string perUser() const { return m_home.path() + "config/Quillmere/"; }
-
     test::TempDir m_home;
     test::TempDir m_program;
     AppContext m_context;
@@ -44,7 +42,6 @@ TEST_F(StartUp, StartPresetFallsBackToPresetZero) {
     EXPECT_EQ(loadStartPreset(m_context, 4), 4);
     EXPECT_EQ(m_context.workingSettings, m_context.presetList.presets[4]);
     EXPECT_EQ(loadStartPreset(m_context, 9), 0); // beyond the list end
-    EXPECT_EQ(m_context.workingSettings.index, 0);
 
     m_context.presetList.presets[3].selectedPage = 14; // out of range
     EXPECT_EQ(loadStartPreset(m_context, 3), 0);
@@ -58,41 +55,23 @@ TEST_F(StartUp, StartPresetFallsBackToPresetZero) {
     EXPECT_EQ(m_context.presetList.presets[0], m_context.workingSettings);
     EXPECT_EQ(m_context.presetList.presets[5].name, "kept");
 
+    // Without preset 0 the program cannot start.
     int loaded = -1;
     m_context.presetList.presets.clear();
     EXPECT_EQ(tryLoadStartPreset(m_context, 0, loaded), PresetLoad::NoPresetZero);
-}
-
-TEST_F(StartUp, MissingPresetZeroIsFatal) {
     EXPECT_EXIT(loadStartPreset(m_context, 2), ::testing::ExitedWithCode(ExitFatal),
                 "Fatal error!\n\nCouldn't initialize program.");
 }
 
-// Finding a valid file on a real start is covered by the program tests; here the files that
-// must not count.
-TEST_F(StartUp, OnlyAValidSettingFileNextToTheProgramMeansPortable) {
+// A valid file next to the program is tested on the running program; here the files that must
+// not count.
+TEST_F(StartUp, DamagedSettingFilesNextToTheProgramDoNotMeanPortable) {
     const std::string prefix = m_context.programDirectory + "Quillmere_";
     test::writeText(prefix + "Presets", "");
     test::writeText(prefix + "Language", "Other\n1234");
     chooseSettingsLocation(m_context);
     EXPECT_FALSE(m_context.portableMode);
-    EXPECT_EQ(m_context.settingsPrefix, perUser());
-    EXPECT_EQ(m_context.languageFilePath, perUser() + "Language");
-
-    ASSERT_TRUE(settings::writeLanguage(prefix + "Language", 3));
-    AppContext again;
-    again.programDirectory = m_context.programDirectory;
-    chooseSettingsLocation(again);
-    EXPECT_TRUE(again.portableMode);
-    EXPECT_EQ(again.presetsFilePath, prefix + "Presets");
-}
-
-TEST_F(StartUp, UnusablePerUserFolderFallsBackToTheProgramDirectory) {
-    // The configuration "folder" is a file, so nothing can be created below it.
-    test::writeText(m_home.path() + "config", "not a folder");
-    chooseSettingsLocation(m_context);
-    EXPECT_FALSE(m_context.portableMode);
-    EXPECT_EQ(m_context.settingsPrefix, m_context.programDirectory + "Quillmere_");
+    EXPECT_EQ(m_context.languageFilePath, m_home.path() + "config/Quillmere/Language");
 }
 
 TEST_F(StartUp, ShutDownEmptiesAUsedPreviewDirectory) {
