@@ -20,17 +20,3 @@ target_compile_definitions(quill_app_preview_ui_tests PRIVATE
   QUILL_BINARY_DIR="${PROJECT_BINARY_DIR}")
 gtest_discover_tests(quill_app_preview_ui_tests DISCOVERY_TIMEOUT 60
   PROPERTIES TIMEOUT 300 ENVIRONMENT "QT_QPA_PLATFORM=offscreen")
-
-# Pictures of the windows for a person to check (not a test).
-add_executable(preview_ui_screenshots
-  ${PROJECT_SOURCE_DIR}/tests/test_support.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/preview_screenshots.cpp
-)
-target_link_libraries(preview_ui_screenshots PRIVATE quill_app_preview_ui Qt6::Test)
-target_include_directories(preview_ui_screenshots PRIVATE ${PROJECT_SOURCE_DIR}/src
-  ${PROJECT_SOURCE_DIR}/tests)
-target_compile_definitions(preview_ui_screenshots PRIVATE
-  QUILL_TESTDATA_DIR="${QUILL_TESTDATA_DIR}"
-  QUILL_FIXTURES_DIR="${QUILL_FIXTURES_DIR}"
-  QUILL_SOURCE_DIR="${PROJECT_SOURCE_DIR}"
-  QUILL_BINARY_DIR="${PROJECT_BINARY_DIR}")
