@@ -3,7 +3,6 @@
 #include "batch/preview_run.h"
 #include "batch/ui/preview_run.h"
 #include "imagefiles/image_list.h"
-#include "imagefiles/image_saver.h"
 #include "preview_ui_test_support.h"
 #include "settings/language_pack.h"
 #include "test_support.h"
@@ -18,23 +17,10 @@
 namespace quill::batch::ui {
 namespace {
 
-struct RecordingOpener final : DesktopOpener {
-    std::vector<std::string> opened;
-    bool open(const std::string& path) override {
-        opened.push_back(path);
-        return true;
-    }
-};
-
 class PreviewRunTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        toolkit::Image image(64, 48, toolkit::PixelFormat::Bgr24);
-        for (int y = 0; y < 48; ++y)
-            for (int x = 0; x < 64 * 3; ++x)
-                image.row(y)[x] = std::uint8_t(x + y);
-        ASSERT_TRUE(imagefiles::saveImageFile(image, dir.file("photo.png"),
-                                              imagefiles::Encoder::Png, 0, 24));
+        std::filesystem::copy_file(QUILL_SOURCE_DIR "/samples/logo.png", dir.file("photo.png"));
         ASSERT_TRUE(imagefiles::addImageRecord(dir.file("photo.png"), images, {}));
         settings = settings::defaultPreset(0, "w");
         settings.resizeEnabled = 1;
@@ -60,7 +46,7 @@ protected:
     settings::Preset settings;
     pipeline::RunFlags flags;
     test::ScriptedQuestions questions;
-    RecordingOpener opener;
+    test::RecordingOpener opener;
     bool used = false;
 };
 
@@ -72,37 +58,30 @@ TEST_F(PreviewRunTest, OpensTheOutputAndLeavesEverythingElseAlone) {
     ASSERT_EQ(opener.opened.size(), 1u);
     EXPECT_EQ(opener.opened[0].rfind(dir.file("preview/"), 0), 0u) << opener.opened[0];
     EXPECT_TRUE(std::filesystem::exists(opener.opened[0]));
-    EXPECT_TRUE(questions.texts.empty()); // no replace warning in a preview run
+    EXPECT_TRUE(questions.asked.empty()); // no replace warning in a preview run
     EXPECT_EQ(settings, before);
     EXPECT_EQ(test::readBytes(dir.file("photo.png")), sourceBytes);
     ASSERT_EQ(images.size(), 1u);
     EXPECT_EQ(images[0].recordId, id);
     EXPECT_EQ(images[0].resultState, imagefiles::ImageResult::Pending);
-    EXPECT_TRUE(images[0].resultText.empty());
     EXPECT_TRUE(used);
-    EXPECT_EQ(flags.previewRun.load() + flags.runActive.load() + flags.loadingPaths.load() +
-                  flags.runCancelled.load(),
-              0);
+    EXPECT_EQ(flags.previewRun.load() + flags.runActive.load(), 0);
 }
 
 TEST_F(PreviewRunTest, FilteredImageAndMissingRecordGiveTheirBoxes) {
     settings.filterEnabled = 1;
-    settings::FilterCondition wide;
-    wide.flags = settings::kConditionActive;
-    wide.property = 4;  // width
-    wide.operator_ = 3; // greater than
-    wide.value = "10";
-    wide.valueKind = 1;
-    settings.filterConditions = {wide};
+    // Width greater than 10.
+    settings.filterConditions = {{settings::kConditionActive, 4, 3, "10", 1}};
     ASSERT_TRUE(runOn(images[0].recordId));
     EXPECT_TRUE(opener.opened.empty());
-    ASSERT_EQ(questions.texts.size(), 1u);
-    EXPECT_EQ(questions.texts[0], settings::uiText(384) + ":\r\n" + settings::uiText(430));
+    ASSERT_EQ(questions.asked.size(), 1u);
+    EXPECT_EQ(questions.asked[0].text.toStdString(),
+              settings::uiText(384) + ":\r\n" + settings::uiText(430));
     ASSERT_EQ(images.size(), 1u); // a filtered image stays in the list
 
     EXPECT_FALSE(runOn(9999));
-    ASSERT_EQ(questions.texts.size(), 2u);
-    EXPECT_EQ(questions.texts[1], settings::uiText(437));
+    ASSERT_EQ(questions.asked.size(), 2u);
+    EXPECT_EQ(questions.asked[1].text.toStdString(), settings::uiText(437));
 }
 
 } // namespace

@@ -1,26 +1,39 @@
-// Shared helpers of the tests of the windows beside the main window.
+// Shared helpers of the window tests: scripted answers to the boxes and a recording opener.
 #pragma once
 
+#include "batch/ui/preview_run.h"
 #include "toolkit/qt/questions.h"
 
-#include <deque>
+#include <QString>
+
 #include <string>
 #include <vector>
 
 namespace quill::test {
 
-/// Answers every box from a queue (Yes when it runs dry) and records what was asked.
+/// Answers questions with `answer` and the other boxes with OK, and records every box asked.
 class ScriptedQuestions : public toolkit::qt::Questions {
 public:
-    std::deque<toolkit::qt::Answer> answers;
-    std::vector<std::string> texts;
-    toolkit::qt::Answer ask(QWidget*, toolkit::qt::BoxKind, const QString&,
+    struct Box {
+        toolkit::qt::BoxKind kind;
+        QString text;
+    };
+    std::vector<Box> asked;
+    toolkit::qt::Answer answer = toolkit::qt::Answer::No;
+
+    toolkit::qt::Answer ask(QWidget*, toolkit::qt::BoxKind kind, const QString&,
                             const QString& text) override {
-        texts.push_back(text.toStdString());
-        if (answers.empty()) return toolkit::qt::Answer::Yes;
-        const auto a = answers.front();
-        answers.pop_front();
-        return a;
+        asked.push_back({kind, text});
+        return kind == toolkit::qt::BoxKind::Question ? answer : toolkit::qt::Answer::Ok;
+    }
+};
+
+/// Takes the place of the desktop's program for preview outputs.
+struct RecordingOpener final : batch::ui::DesktopOpener {
+    std::vector<std::string> opened;
+    bool open(const std::string& path) override {
+        opened.push_back(path);
+        return true;
     }
 };
 
