@@ -1,9 +1,9 @@
 // The main window on a fresh configuration folder holding the default presets, shared by the
-// window tests: scripted answers, a recording opener and copies of the sample images.
+// window tests, with scripted answers, a recording opener and copies of the sample images.
 #pragma once
 
 #include "app/ui/main_window.h"
-#include "batch/ui/preview_run.h"
+#include "preview_ui_test_support.h"
 #include "settings/language_pack.h"
 #include "settings/setting_files.h"
 #include "test_support.h"
@@ -18,31 +18,6 @@
 #include <memory>
 
 namespace quill::app::ui {
-
-/// Answers every box with a fixed answer and remembers what was asked.
-class ScriptedQuestions : public toolkit::qt::Questions {
-public:
-    toolkit::qt::Answer ask(QWidget*, toolkit::qt::BoxKind kind, const QString& title,
-                            const QString& text) override {
-        asked.push_back({kind, title, text});
-        return kind == toolkit::qt::BoxKind::Question ? answer : toolkit::qt::Answer::Ok;
-    }
-    struct Box {
-        toolkit::qt::BoxKind kind;
-        QString title, text;
-    };
-    std::vector<Box> asked;
-    toolkit::qt::Answer answer = toolkit::qt::Answer::No;
-};
-
-/// Takes the place of the desktop's program for preview outputs.
-struct RecordingOpener final : batch::ui::DesktopOpener {
-    std::vector<std::string> opened;
-    bool open(const std::string& path) override {
-        opened.push_back(path);
-        return true;
-    }
-};
 
 /// Runs the event loop until `done` holds; false when `timeoutMs` pass first.
 template <class Predicate> bool waitUntil(Predicate done, int timeoutMs = 20000) {
@@ -62,7 +37,6 @@ protected:
         settings::buildDefaults(m_context.presetList);
         m_context.workingSettings = m_context.presetList.presets[0];
     }
-    void TearDown() override { m_window.reset(); }
 
     MainWindow& window() {
         if (!m_window) {
@@ -77,16 +51,20 @@ protected:
         }
         return *m_window;
     }
-    /// A folder holding copies of the sample images.
+    /// A new folder holding copies of the sample images (call it once a test).
     std::string sampleFolder() {
         const std::string folder = m_dir.path() + "images/";
-        if (!platform::isDirectory(folder)) {
-            EXPECT_TRUE(platform::createDirectories(folder));
-            for (const char* name : {"chart.bmp", "harbour.jpg", "logo.png"})
-                std::filesystem::copy_file(std::string(QUILL_SOURCE_DIR) + "/samples/" + name,
-                                           folder + name);
-        }
+        EXPECT_TRUE(platform::createDirectories(folder));
+        for (const char* name : {"chart.bmp", "harbour.jpg", "logo.png"})
+            std::filesystem::copy_file(std::string(QUILL_SOURCE_DIR) + "/samples/" + name,
+                                       folder + name);
         return folder;
+    }
+    /// Saves a picture of the window into $QUILL_SCREENSHOT_DIR (tools/*screenshots.sh).
+    void screenshot(const QString& name) {
+        QTest::qWait(200);
+        const QString file = qEnvironmentVariable("QUILL_SCREENSHOT_DIR") + "/" + name;
+        EXPECT_TRUE(window().grab().save(file)) << file.toStdString();
     }
     void loadAndWait(const std::string& path) {
         window().addPaths({path});
@@ -97,8 +75,8 @@ protected:
     AppContext m_context;
     imagefiles::ImageList m_images;
     pipeline::RunFlags m_flags;
-    ScriptedQuestions m_questions;
-    RecordingOpener m_opener;
+    test::ScriptedQuestions m_questions;
+    test::RecordingOpener m_opener;
     std::unique_ptr<MainWindow> m_window;
 };
 
