@@ -3,8 +3,12 @@
 #pragma once
 
 #include "settings/preset.h"
+#include "settings/setting_files.h"
 #include "test_support.h"
+#include "toolkit/platform/platform.h"
 
+#include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -17,7 +21,13 @@ struct ProgramRun {
 
 class ConsoleProgram {
 public:
-    ConsoleProgram();
+    ConsoleProgram() {
+        for (const char* sub : {"bin", "in", "out", "home", "home/.config", "run"})
+            std::filesystem::create_directories(root() + sub);
+        std::filesystem::copy_file(std::string(QUILL_BINARY_DIR) + "/src/app/quillmere",
+                                   programDir() + "quillmere");
+        std::filesystem::permissions(programDir() + "quillmere", std::filesystem::perms::owner_all);
+    }
 
     /// The scratch root, with trailing "/"; `in/` holds sources, `out/` is free for outputs.
     [[nodiscard]] const std::string& root() const { return m_dir.path(); }
@@ -30,16 +40,62 @@ public:
     [[nodiscard]] std::string programDir() const { return root() + "bin/"; }
 
     /// A preset for tests: default preset 0 writing into out/ without other changes.
-    [[nodiscard]] settings::Preset basePreset() const;
+    [[nodiscard]] settings::Preset basePreset() const {
+        settings::Preset preset = settings::defaultPreset(0, "Test");
+        preset.outputDirPattern = out();
+        return preset;
+    }
     /// Writes the portable presets file next to the program with these presets (0..n-1).
-    void setPresets(const std::vector<settings::Preset>& presets, int current = 0);
-    /// Copies a file of tests/data/thirdparty into in/ (under `as` when given); returns its path.
-    std::string addSample(const std::string& testdataPath, const std::string& as = {});
+    void setPresets(const std::vector<settings::Preset>& presets, int current = 0) {
+        settings::PresetList list;
+        for (std::size_t i = 0; i < presets.size(); ++i) {
+            list.presets.push_back(presets[i]);
+            list.presets.back().index = std::uint8_t(i);
+        }
+        list.currentIndex = std::size_t(current);
+        writeBytes(programDir() + "Quillmere_Presets", settings::serializePresets(list));
+    }
+    /// Writes the presets file with basePreset() changed by `edit` as its only preset.
+    void usePreset(const std::function<void(settings::Preset&)>& edit) {
+        settings::Preset preset = basePreset();
+        edit(preset);
+        setPresets({preset});
+    }
+    /// Copies a file of tests/data/thirdparty into in/ (under `as` when given, its folders made);
+    /// returns its path.
+    std::string addSample(const std::string& testdataPath, const std::string& as = {}) {
+        const std::string target = in(as.empty() ? platform::filePart(testdataPath) : as);
+        std::filesystem::create_directories(platform::directoryPart(target));
+        std::filesystem::copy_file(testdata(testdataPath), target,
+                                   std::filesystem::copy_options::overwrite_existing);
+        return target;
+    }
+    /// The error log next to the program ("" when there is none).
+    [[nodiscard]] std::string errorLog() const {
+        const auto bytes = readBytes(programDir() + "Quillmere_Errorlog.txt");
+        return {bytes.begin(), bytes.end()};
+    }
 
+    /// The command line run() uses, for tests that start the program themselves; it starts in
+    /// `folder` (default: the scratch root).
+    [[nodiscard]] std::string command(const std::vector<std::string>& args,
+                                      const std::string& folder = {}) const {
+        std::string cmd = "cd " + shellQuote(folder.empty() ? root() : folder) +
+                          " && HOME=" + shellQuote(root() + "home") +
+                          " XDG_CONFIG_HOME=" + shellQuote(root() + "home/.config") +
+                          " XDG_RUNTIME_DIR=" + shellQuote(root() + "run") +
+                          " TMPDIR=" + shellQuote(root() + "run") + " TZ=UTC LANG=C.UTF-8 " +
+                          shellQuote(programDir() + "quillmere");
+        for (const auto& a : args)
+            cmd += " " + shellQuote(a);
+        return cmd;
+    }
     /// Runs the program with these arguments (each is shell-quoted).
-    ProgramRun run(const std::vector<std::string>& args) const;
-    /// The command line run() would use, for tests that start the program themselves.
-    [[nodiscard]] std::string command(const std::vector<std::string>& args) const;
+    ProgramRun run(const std::vector<std::string>& args) const {
+        ProgramRun result;
+        result.status = runCommand(command(args) + " 2>/dev/null", &result.out);
+        return result;
+    }
 
 private:
     TempDir m_dir;
