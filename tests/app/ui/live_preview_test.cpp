@@ -151,20 +151,19 @@ TEST(LivePreview, EnablingRule) {
     p.cropEnabled = 0;
     p.gammaEnabled = 0;
     PreviewEnabling rule;
-    bool refresh = false;
-    EXPECT_TRUE(rule.evaluate(0, true, p, refresh));
-    EXPECT_TRUE(refresh);
-    EXPECT_FALSE(rule.evaluate(2, true, p, refresh)); // crop off
+    EXPECT_TRUE(rule.evaluate(0, true, p).refresh);
+    EXPECT_FALSE(rule.evaluate(2, true, p).enabled); // crop off
     p.cropEnabled = 1;
-    EXPECT_TRUE(rule.evaluate(2, true, p, refresh));
-    EXPECT_FALSE(refresh); // same page
+    const PreviewDecision samePage = rule.evaluate(2, true, p);
+    EXPECT_TRUE(samePage.enabled);
+    EXPECT_FALSE(samePage.refresh);
     p.cropEnabled = 0;
-    EXPECT_TRUE(rule.evaluate(2, true, p, refresh)); // switched off on the same page: kept
-    EXPECT_FALSE(rule.evaluate(5, true, p, refresh));
+    EXPECT_TRUE(rule.evaluate(2, true, p).enabled); // switched off on the same page: kept
+    EXPECT_FALSE(rule.evaluate(5, true, p).enabled);
     p.gammaEnabled = 1;
-    EXPECT_TRUE(rule.evaluate(5, true, p, refresh));
-    EXPECT_FALSE(rule.evaluate(9, true, p, refresh));
-    EXPECT_FALSE(rule.evaluate(0, false, p, refresh));
+    EXPECT_TRUE(rule.evaluate(5, true, p).enabled);
+    EXPECT_FALSE(rule.evaluate(9, true, p).enabled);
+    EXPECT_FALSE(rule.evaluate(0, false, p).enabled);
 }
 
 TEST(LivePreview, WorkerDropsPicturesOfAnEarlierSelection) {

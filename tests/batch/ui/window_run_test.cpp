@@ -182,7 +182,9 @@ TEST(WindowRun, OutputsAreByteIdenticalToAConsoleRun) {
     // The console run of the same preset over the same files, into another folder.
     imagefiles::ImageList images;
     for (const auto& name : filesIn(batch.in()))
-        (void)imagefiles::addImageRecord(batch.in(name), images, {false, true, true});
+        (void)imagefiles::addImageRecord(
+            batch.in(name), images,
+            {.includeHiddenFiles = true, .videos = imagefiles::Videos::Included});
     settings::Preset preset = batch.preset;
     preset.outputDirPattern = batch.dir.file("console/");
     fs::create_directories(preset.outputDirPattern);

@@ -22,12 +22,14 @@ WindowBatch::WindowBatch() : preset(settings::defaultPreset(0, "Test")) {
 
 void WindowBatch::add(const std::string& sample, const std::string& as) {
     writeBytes(in(as), readBytes(testdata(sample)));
-    (void)imagefiles::addImageRecord(in(as), images, {false, true, true});
+    (void)imagefiles::addImageRecord(
+        in(as), images, {.includeHiddenFiles = true, .videos = imagefiles::Videos::Included});
 }
 
 void WindowBatch::addBytes(const std::vector<std::uint8_t>& bytes, const std::string& as) {
     writeBytes(in(as), bytes);
-    (void)imagefiles::addImageRecord(in(as), images, {false, true, true});
+    (void)imagefiles::addImageRecord(
+        in(as), images, {.includeHiddenFiles = true, .videos = imagefiles::Videos::Included});
 }
 
 batch::ui::WindowRunEnvironment WindowBatch::environment() {
