@@ -54,7 +54,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     context.imageCount = 2;
     context.folders = ShellFolders{"/home/u/Desktop/", "/home/u/Documents/", "/opt/q/"};
     const RunSettings run = deriveRunSettings(s, context);
-    const ValidationResult result = settingsValidation(1, s, run, (flags >> 5) & 1);
+    const ValidationResult result =
+        settingsValidation(ValidationScope::Whole, s, run, ListedVideos{((flags >> 5) & 1) != 0});
     (void)problemList(result, s, run, [](int index) { return std::to_string(index); });
 
     PlaceholderValues values = samplePlaceholderValues();

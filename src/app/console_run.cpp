@@ -20,8 +20,9 @@ void loadPathArguments(AppContext& context, imagefiles::ImageList& images,
                        pipeline::RunFlags& flags) {
     if (context.pathArguments.empty()) return;
     const auto& s = context.workingSettings;
-    const imagefiles::ListOptions options{s.includeSubdirectories != 0, s.includeHiddenFiles != 0,
-                                          s.includeVideos != 0};
+    const imagefiles::ListOptions options{.includeSubdirectories = s.includeSubdirectories != 0,
+                                          .includeHiddenFiles = s.includeHiddenFiles != 0,
+                                          .videos = imagefiles::Videos{s.includeVideos != 0}};
     flags.loadingPaths.store(1);
     images.busy.store(1);
     std::thread loader([&] {

@@ -69,10 +69,10 @@ private:
             const std::int32_t unitsPerImage =
                 m_flags.preparing.load() ? 1 : pipeline::kProcessingUnitsPerImage;
             const std::int32_t done = m_flags.progressCounter.load() / unitsPerImage;
-            // The name is printed through errorPrint, which shows control characters as "?".
+            // The name is printed through errorPrintStatus, which shows control characters as "?".
             platform::errorPrintControl("\r\x1b[K");
-            platform::errorPrint(
-                std::to_string(done) + " / " + std::to_string(m_total) + "  " + name, false);
+            platform::errorPrintStatus(std::to_string(done) + " / " + std::to_string(m_total) +
+                                       "  " + name);
             // Five updates a second are enough for a person to follow and cost the run nothing.
             std::this_thread::sleep_for(200ms);
         }
@@ -96,7 +96,8 @@ bool preRunChecksConsole(ConsoleRunEnvironment& env, settings::RunSettings& run)
 
     std::string ignoredWarning;
     using settings::ValidationResult;
-    switch (settings::settingsValidation(1, s, run, settings::listHoldsVideo(env.images))) {
+    switch (settings::settingsValidation(settings::ValidationScope::Whole, s, run,
+                                         settings::listedVideos(env.images))) {
     case ValidationResult::Valid:
         break;
     case ValidationResult::OutOfRange:

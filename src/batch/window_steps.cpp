@@ -29,8 +29,8 @@ bool preRunChecksWindow(const imagefiles::ImageList& images, const settings::Pre
     run = settings::deriveRunSettings(s, settings::runContextFromPlatform(images.size(), now));
 
     using settings::ValidationResult;
-    const ValidationResult result =
-        settings::settingsValidation(1, s, run, settings::listHoldsVideo(images));
+    const ValidationResult result = settings::settingsValidation(
+        settings::ValidationScope::Whole, s, run, settings::listedVideos(images));
     switch (result) {
     case ValidationResult::Valid:
         break;

@@ -50,14 +50,14 @@ std::string_view extensionOf(std::string_view path) {
     return file.substr(dot + 1);
 }
 
-FormatKind detectFormatByExtension(std::string_view path, bool includeVideos) {
+FormatKind detectFormatByExtension(std::string_view path, Videos videos) {
     const std::string_view ext = extensionOf(path);
     if (ext.empty() || ext.size() > 4) return FormatNone;
     const std::string lower = toolkit::lowerAscii(ext);
     for (const FormatExtensions& format : kTable) {
         for (std::string_view extension : format.extensions) {
             if (extension != lower) continue;
-            if (format.kind == FormatVideo && !includeVideos) return FormatNone;
+            if (format.kind == FormatVideo && videos == Videos::Excluded) return FormatNone;
             return format.kind;
         }
     }

@@ -34,9 +34,12 @@ struct FormatExtensions {
 /// Every extension the program knows, one row per format in the dialog's order; the videos last.
 [[nodiscard]] std::span<const FormatExtensions> formatExtensionTable();
 
+/// Whether files with a video extension count as admissible.
+enum class Videos : bool { Excluded, Included };
+
 /// The format code of a path's extension (compared lower-cased). Video extensions give
-/// FormatVideo only when `includeVideos` is set, else FormatNone.
-[[nodiscard]] FormatKind detectFormatByExtension(std::string_view path, bool includeVideos);
+/// FormatVideo only when `videos` is Included, else FormatNone.
+[[nodiscard]] FormatKind detectFormatByExtension(std::string_view path, Videos videos);
 
 /// The extension of a path's file part without the dot, as written ("" when there is none).
 [[nodiscard]] std::string_view extensionOf(std::string_view path);

@@ -48,7 +48,7 @@ public:
             const std::string path = level.base + entry.name;
             if (entry.isDirectory) {
                 if (recurse) enter(path); // may reallocate the stack: `level` is not used after
-            } else if (detectFormatByExtension(entry.name, m_options.includeVideos) != FormatNone) {
+            } else if (detectFormatByExtension(entry.name, m_options.videos) != FormatNone) {
                 file(path);
             }
             if (m_list.cancel.load() == 1) return;
@@ -101,7 +101,7 @@ bool addImageRecord(const std::string& givenPath, ImageList& list, const ListOpt
     record.sourcePath = path;
     record.folder = platform::directoryPart(path);
     record.fileName = fileNameOf(path);
-    record.formatKind = detectFormatByExtension(path, options.includeVideos);
+    record.formatKind = detectFormatByExtension(path, options.videos);
     record.attributes = attributes;
     record.fileSize = std::int64_t(info->size);
     record.createdDate = info->createdDate;
@@ -112,11 +112,6 @@ bool addImageRecord(const std::string& givenPath, ImageList& list, const ListOpt
     return true;
 }
 
-void walkDirectory(const std::string& directory, bool recurse, ImageList& list,
-                   const ListOptions& options, const RecordAdded& onAdded) {
-    Walk(list, options, onAdded).directory(directory, recurse);
-}
-
 void addPaths(const PathList& paths, ImageList& list, const ListOptions& options,
               const RecordAdded& onAdded) {
     Walk walk(list, options, onAdded);
@@ -124,17 +119,17 @@ void addPaths(const PathList& paths, ImageList& list, const ListOptions& options
         if (element.empty()) continue;
         if (platform::isDirectory(element)) {
             walk.directory(element, options.includeSubdirectories);
-        } else if (detectFormatByExtension(element, options.includeVideos) != FormatNone) {
+        } else if (detectFormatByExtension(element, options.videos) != FormatNone) {
             walk.file(element);
         }
         if (list.cancel.load() == 1) return;
     }
 }
 
-std::vector<FileFilter> openFileFilters(bool includeVideos, const std::string& allImagesLabel) {
+std::vector<FileFilter> openFileFilters(Videos videos, const std::string& allImagesLabel) {
     std::vector<FileFilter> filters{{allImagesLabel, {}}};
     for (const FormatExtensions& format : formatExtensionTable()) {
-        if (format.kind == FormatVideo && !includeVideos) continue;
+        if (format.kind == FormatVideo && videos == Videos::Excluded) continue;
         std::vector<std::string_view>& all = filters.front().extensions;
         all.insert(all.end(), format.extensions.begin(), format.extensions.end());
         filters.push_back(

@@ -7,6 +7,7 @@
 #include <string_view>
 #include <vector>
 
+#include "imagefiles/format.h"
 #include "imagefiles/image_record.h"
 
 namespace quill::imagefiles {
@@ -15,7 +16,7 @@ namespace quill::imagefiles {
 struct ListOptions {
     bool includeSubdirectories = false; ///< walking a directory descends into subdirectories
     bool includeHiddenFiles = false;    ///< files with the hidden attribute are admitted
-    bool includeVideos = false;         ///< video extensions count as admissible
+    Videos videos = Videos::Excluded;   ///< whether video extensions count as admissible
 };
 
 /// Called for every record that was added (the window appends a row for it).
@@ -31,19 +32,14 @@ using RecordAdded = std::function<void(const ImageRecord&)>;
 [[nodiscard]] bool addImageRecord(const std::string& path, ImageList& list,
                                   const ListOptions& options);
 
-/// Adds the admissible files of one directory in the order the file system lists them,
-/// descending into subdirectories when `recurse` is set. Stops after the entry during which the
-/// list's cancel flag became 1. A directory that cannot be read adds nothing.
-void walkDirectory(const std::string& directory, bool recurse, ImageList& list,
-                   const ListOptions& options, const RecordAdded& onAdded = {});
-
 /// Paths in the order they were given. A file name may hold any byte but NUL (a line feed
 /// too), so paths travel as a list, never joined into one text.
 using PathList = std::vector<std::string>;
 
-/// Adds every path of the list: directories are walked (with `includeSubdirectories` as the
-/// recursion switch), files with an image extension admitted, empty paths skipped. Stops after
-/// the path during which the cancel flag became 1.
+/// Adds every path of the list: directories are walked in the order the file system lists them
+/// (with `includeSubdirectories` as the recursion switch; a directory that cannot be read adds
+/// nothing), files with an image extension admitted, empty paths skipped. Stops after the path or
+/// directory entry during which the cancel flag became 1.
 void addPaths(const PathList& paths, ImageList& list, const ListOptions& options,
               const RecordAdded& onAdded = {});
 
@@ -54,9 +50,9 @@ struct FileFilter {
 };
 
 /// The open-file dialog's filter list in order: all supported images (labelled `allImagesLabel`;
-/// video extensions added when `includeVideos`), then one entry per format, then the videos
-/// entry when `includeVideos`.
-[[nodiscard]] std::vector<FileFilter> openFileFilters(bool includeVideos,
+/// video extensions added when `videos` is Included), then one entry per format, then the videos
+/// entry when `videos` is Included.
+[[nodiscard]] std::vector<FileFilter> openFileFilters(Videos videos,
                                                       const std::string& allImagesLabel);
 
 /// The filter list in the platform's syntax: for each entry the label, "|", the patterns

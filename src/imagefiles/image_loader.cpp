@@ -297,8 +297,8 @@ std::optional<std::vector<std::uint8_t>> readForDecoding(const std::string& path
     return platform::readFile(path, readLimit());
 }
 
-toolkit::Image load(const std::string& path, int formatKind, bool includeVideos, int reduction) {
-    if (formatKind == FormatNone) formatKind = detectFormatByExtension(path, includeVideos);
+toolkit::Image load(const std::string& path, int formatKind, Videos videos, int reduction) {
+    if (formatKind == FormatNone) formatKind = detectFormatByExtension(path, videos);
     if (formatKind == FormatNone || formatKind == FormatVideo) return {};
     const auto bytes = readForDecoding(path);
     if (!bytes) return {};
@@ -327,13 +327,13 @@ toolkit::Image load(const std::string& path, int formatKind, bool includeVideos,
 
 } // namespace
 
-toolkit::Image loadImageFile(const std::string& path, int formatKind, bool includeVideos) {
-    return load(path, formatKind, includeVideos, 1);
+toolkit::Image loadImageFile(const std::string& path, int formatKind, Videos videos) {
+    return load(path, formatKind, videos, 1);
 }
 
 toolkit::Image loadImageFileReduced(const std::string& path, int formatKind, int reduction,
-                                    bool includeVideos) {
-    return load(path, formatKind, includeVideos, reduction);
+                                    Videos videos) {
+    return load(path, formatKind, videos, reduction);
 }
 
 bool readImageSizeFromBytes(Bytes bytes, ImageRect& out) {

@@ -6,6 +6,7 @@
 #include <span>
 #include <string>
 
+#include "imagefiles/format.h"
 #include "toolkit/image.h"
 
 namespace quill::imagefiles {
@@ -23,16 +24,16 @@ struct ImageRect {
 inline constexpr std::uint64_t kMinimumFileSize = 35;
 
 /// Decodes the file at `path`. `formatKind` -1 derives the format from the extension (video
-/// extensions count only with `includeVideos`). Returns an empty image on any failure, for videos
+/// extensions count only with Videos::Included). Returns an empty image on any failure, for videos
 /// and for unknown extensions.
 [[nodiscard]] toolkit::Image loadImageFile(const std::string& path, int formatKind,
-                                           bool includeVideos = false);
+                                           Videos videos = Videos::Excluded);
 
 /// loadImageFile, except that a file with JPEG content is decoded reduced in the library's DCT
 /// by `reduction` (2, 4 or 8; to ceil(width / reduction) x ceil(height / reduction)). Other
 /// content, and any other reduction, decodes at full size.
 [[nodiscard]] toolkit::Image loadImageFileReduced(const std::string& path, int formatKind,
-                                                  int reduction, bool includeVideos = false);
+                                                  int reduction, Videos videos = Videos::Excluded);
 
 /// Bytes that decoding the file at `path` and editing the image will hold at most: the file, and
 /// twice the image its header declares (the largest image any file may give when the header does

@@ -209,13 +209,12 @@ SourceDecode sourceDecodeFor(const RunPlan& plan, const ImageRecord& record) {
 
 toolkit::Image loadSource(const RunPlan& plan, const ImageRecord& record,
                           const SourceDecode& decode) {
+    const imagefiles::Videos videos{plan.settings.includeVideos != 0};
     try {
         if (decode.reduction > 1)
             return imagefiles::loadImageFileReduced(record.sourcePath, record.formatKind,
-                                                    decode.reduction,
-                                                    plan.settings.includeVideos != 0);
-        return imagefiles::loadImageFile(record.sourcePath, record.formatKind,
-                                         plan.settings.includeVideos != 0);
+                                                    decode.reduction, videos);
+        return imagefiles::loadImageFile(record.sourcePath, record.formatKind, videos);
     } catch (const std::exception&) {
         return {}; // no memory for the decode, say: the image could not be loaded
     }

@@ -82,7 +82,7 @@ RunPlan makeRunPlan(const settings::Preset& s, const settings::RunSettings& run,
     plan.keepsAnything =
         !s.exitAfterRun && (s.keepProcessedSources || s.keepFailedSources || s.loadOutputImages);
     plan.keepOptions.includeHiddenFiles = true;
-    plan.keepOptions.includeVideos = true;
+    plan.keepOptions.videos = imagefiles::Videos::Included;
     return plan;
 }
 

@@ -128,24 +128,24 @@ bool consistencyCheckFails(ConsistencyCheck check, const Preset& s, const RunSet
     return false;
 }
 
-bool listHoldsVideo(const imagefiles::ImageList& images) {
+ListedVideos listedVideos(const imagefiles::ImageList& images) {
     for (const imagefiles::ImageRecord& record : images.records()) {
-        if (record.formatKind == imagefiles::FormatVideo) return true;
+        if (record.formatKind == imagefiles::FormatVideo) return ListedVideos::Some;
     }
-    return false;
+    return ListedVideos::None;
 }
 
-ValidationResult settingsValidation(int mode, const Preset& s, const RunSettings& run,
-                                    bool listHoldsVideo) {
+ValidationResult settingsValidation(ValidationScope scope, const Preset& s, const RunSettings& run,
+                                    ListedVideos videos) {
     if (!presetInRange(s)) return ValidationResult::OutOfRange;
-    if (mode != 1) return ValidationResult::Valid;
+    if (scope == ValidationScope::Ranges) return ValidationResult::Valid;
     for (ConsistencyCheck check : kChecksInOrder) {
         if (consistencyCheckFails(check, s, run)) return ValidationResult::Contradictory;
     }
     if (nothingToDo(s, run)) return ValidationResult::NothingToDo;
-    if (listHoldsVideo && (requirementQuery(Requirement::Dimensions, s, run, 0) ||
-                           requirementQuery(Requirement::ColourCount, s, run, 0) ||
-                           requirementQuery(Requirement::Brightness, s, run, 0))) {
+    if (videos == ListedVideos::Some && (requirementQuery(Requirement::Dimensions, s, run, 0) ||
+                                         requirementQuery(Requirement::ColourCount, s, run, 0) ||
+                                         requirementQuery(Requirement::Brightness, s, run, 0))) {
         return ValidationResult::VideosNeedDetails;
     }
     if (s.filterEnabled == 1) {

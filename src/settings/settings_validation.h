@@ -23,13 +23,21 @@ enum class ValidationResult : int {
     BadFilterValue = -4,    ///< a filter condition has an unusable value
 };
 
-/// Mode 0: the range phase only (Valid or OutOfRange). Mode 1: the range phase and, when it
-/// passed, the consistency phase, which reads `run` (derive it first) and whether the image list
-/// holds a video. Reports only; changes nothing.
-[[nodiscard]] ValidationResult settingsValidation(int mode, const Preset& settings,
-                                                  const RunSettings& run, bool listHoldsVideo);
-/// True when the image list holds a video (format code 10): the `listHoldsVideo` argument.
-[[nodiscard]] bool listHoldsVideo(const imagefiles::ImageList& images);
+/// How much settingsValidation checks.
+enum class ValidationScope {
+    Ranges, ///< the range phase only: Valid or OutOfRange
+    Whole,  ///< the range phase and, when it passed, the consistency phase
+};
+
+/// Whether the image list holds a video (format code 10).
+enum class ListedVideos : bool { None, Some };
+
+/// Validates the settings in `scope`. The consistency phase reads `run` (derive it first) and
+/// whether the image list holds a video. Reports only; changes nothing.
+[[nodiscard]] ValidationResult settingsValidation(ValidationScope scope, const Preset& settings,
+                                                  const RunSettings& run, ListedVideos videos);
+/// Whether the image list holds a video: the `videos` argument of settingsValidation.
+[[nodiscard]] ListedVideos listedVideos(const imagefiles::ImageList& images);
 
 /// A valid file name: not empty, no character below 32, none of " \ / : * ? < > |.
 [[nodiscard]] bool isValidFileName(std::string_view name);

@@ -43,7 +43,8 @@ TEST(ImageList, AdmissionAndNumbers) {
     EXPECT_FALSE(addImageRecord(dir.file(".hidden.png"), list, options));
     EXPECT_FALSE(addImageRecord(dir.file("sub.png"), list, options));
     EXPECT_FALSE(addImageRecord(dir.file("missing.png"), list, options));
-    EXPECT_TRUE(addImageRecord(dir.file(".hidden.png"), list, ListOptions{false, true, false}));
+    EXPECT_TRUE(
+        addImageRecord(dir.file(".hidden.png"), list, ListOptions{.includeHiddenFiles = true}));
     ASSERT_EQ(list.size(), 3u);
     const ImageRecord& r = list[1];
     EXPECT_EQ(r.recordId, 2);
@@ -52,7 +53,8 @@ TEST(ImageList, AdmissionAndNumbers) {
     EXPECT_EQ(r.fileSize, 2);
     // Numbers are never reused after removals, and the keep list continues them.
     list.erase(2);
-    EXPECT_TRUE(addImageRecord(dir.file(".hidden.png"), list, ListOptions{false, true, false}));
+    EXPECT_TRUE(
+        addImageRecord(dir.file(".hidden.png"), list, ListOptions{.includeHiddenFiles = true}));
     EXPECT_EQ(list[2].recordId, 4);
     ImageList keep(list.lastRecordId());
     keep.append(ImageRecord{});
@@ -72,12 +74,12 @@ TEST(ImageList, WalksRecursionCancelAndDuplicates) {
         test::writeText(dir.file(name), "x");
     }
     ImageList flat;
-    walkDirectory(dir.path(), false, flat, ListOptions{});
+    addPaths({dir.path()}, flat, ListOptions{});
     EXPECT_EQ(namesOf(flat), std::vector<std::string>{"a.png"});
 
     ImageList deep;
     int rows = 0;
-    const ListOptions withVideos{true, false, true};
+    const ListOptions withVideos{.includeSubdirectories = true, .videos = Videos::Included};
     addPaths({dir.path(), dir.path(), dir.file("b.txt")}, deep, withVideos,
              [&](const ImageRecord&) { ++rows; });
     EXPECT_EQ(namesOf(deep),
@@ -87,7 +89,7 @@ TEST(ImageList, WalksRecursionCancelAndDuplicates) {
     // A link back up the tree is walked once, not until the path grows too long.
     std::filesystem::create_directory_symlink(dir.path(), dir.file("sub/loop"));
     ImageList looped;
-    walkDirectory(dir.path(), true, looped, ListOptions{});
+    addPaths({dir.path()}, looped, ListOptions{.includeSubdirectories = true});
     EXPECT_EQ(looped.size(), 4u); // hidden directories are walked like any other
 
     // The cancel flag stops the walk after the current entry.
@@ -155,7 +157,7 @@ TEST(ImageList, WalkEntersEveryFolderOnceWhateverLeadsToIt) {
     std::filesystem::create_directory_symlink(dir.path(), chain);
 
     ImageList list;
-    walkDirectory(dir.path(), true, list, ListOptions{});
+    addPaths({dir.path()}, list, ListOptions{.includeSubdirectories = true});
     EXPECT_EQ(list.size(), std::size_t(kDepth) + 1);
     std::size_t others = 0;
     for (const ImageRecord& r : list.records())

@@ -137,7 +137,8 @@ std::vector<Sample> samples() {
         }
         const std::string name = entry.path().filename().string();
         if (!entry.is_regular_file() || name.starts_with("bad-") ||
-            name.starts_with("truncated-") || detectFormatByExtension(name, false) == FormatNone)
+            name.starts_with("truncated-") ||
+            detectFormatByExtension(name, Videos::Excluded) == FormatNone)
             continue;
         list.push_back(
             {"fixtures/" + std::filesystem::relative(entry.path(), test::fixture("")).string(),
@@ -149,7 +150,7 @@ std::vector<Sample> samples() {
 // ImageMagick lists every icon entry as a frame; the loader takes the one with the most bytes
 // (the earliest on a tie).
 int frameFor(const Sample& s) {
-    if (detectFormatByExtension(s.relative, false) != FormatIco) return 0;
+    if (detectFormatByExtension(s.relative, Videos::Excluded) != FormatIco) return 0;
     const auto bytes = test::readBytes(s.path);
     if (bytes.size() < 6) return 0;
     const int count = bytes[4] | (bytes[5] << 8);
@@ -169,7 +170,7 @@ int frameFor(const Sample& s) {
 // ImageMagick converts PNG samples by their gAMA chunk and leaves bottom-up TGA rows in stored
 // order (with an orientation note); the loader keeps stored samples and puts the top row first.
 std::string convertOptions(const std::string& relative) {
-    const auto kind = detectFormatByExtension(relative, false);
+    const auto kind = detectFormatByExtension(relative, Videos::Excluded);
     if (kind == FormatPng) return "-set colorspace sRGB";
     if (kind == FormatTga) return "-auto-orient";
     if (kind == FormatTiff) return "-define tiff:ignore-tags=42112";
@@ -224,7 +225,7 @@ TEST(LoaderOracle, EverySampleMatchesAnIndependentDecoder) {
         const Sample& s = all[i];
         SCOPED_TRACE(s.relative);
         const auto found = exceptions().find(s.relative);
-        const bool jp2 = detectFormatByExtension(s.relative, false) == FormatJpeg2000;
+        const bool jp2 = detectFormatByExtension(s.relative, Videos::Excluded) == FormatJpeg2000;
         const Expectation e = found != exceptions().end() ? found->second
                               : jp2                       ? Expectation{Check::Within, 1}
                                                           : Expectation{};

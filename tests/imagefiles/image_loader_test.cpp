@@ -31,7 +31,7 @@ TEST(LoadDispatch, ExtensionDecidesNotContent) {
     test::writeBytes(dir.file("png.mov"), png); // videos are never decoded
     EXPECT_FALSE(loadImageFile(dir.file("png.jpg"), -1).empty());
     EXPECT_TRUE(loadImageFile(dir.file("png.gif"), -1).empty());
-    EXPECT_TRUE(loadImageFile(dir.file("png.mov"), -1, true).empty());
+    EXPECT_TRUE(loadImageFile(dir.file("png.mov"), -1, Videos::Included).empty());
     EXPECT_TRUE(loadImageFile(dir.file("missing.png"), -1).empty());
     // An explicit code overrides the extension.
     EXPECT_FALSE(loadImageFile(dir.file("png.gif"), FormatPng).empty());

@@ -22,13 +22,15 @@ RunSettings derive(const Preset& s) {
 ValidationResult validate(Change change, bool video = false) {
     Preset s = defaultPreset(0, "p");
     change(s);
-    return settingsValidation(1, s, derive(s), video);
+    return settingsValidation(ValidationScope::Whole, s, derive(s), ListedVideos{video});
 }
 
 TEST(SettingsValidation, DefaultPresetsAndRangePhase) {
     for (int n = 0; n <= 5; ++n) {
         const Preset s = defaultPreset(n, "p");
-        EXPECT_EQ(settingsValidation(1, s, derive(s), false), Valid) << n;
+        EXPECT_EQ(settingsValidation(ValidationScope::Whole, s, derive(s), ListedVideos::None),
+                  Valid)
+            << n;
     }
     EXPECT_EQ(validate([](Preset& s) { s.selectedPage = 14; }), OutOfRange);
     EXPECT_EQ(validate([](Preset& s) {
@@ -37,7 +39,8 @@ TEST(SettingsValidation, DefaultPresetsAndRangePhase) {
               OutOfRange); // conditions are range-checked while the filter is off
     Preset idle = defaultPreset(0, "p");
     idle.outputDirEnabled = idle.convertFormat = 0;
-    EXPECT_EQ(settingsValidation(0, idle, derive(idle), false), Valid); // no consistency phase
+    EXPECT_EQ(settingsValidation(ValidationScope::Ranges, idle, derive(idle), ListedVideos::None),
+              Valid); // no consistency phase
 }
 
 TEST(SettingsValidation, ConsistencyChecks) {
@@ -113,9 +116,10 @@ TEST(SettingsValidation, OverlayImageAndNameRules) {
     s.overlayEnabled = 1, s.overlayKind = settings::OverlayKind::Image;
     s.overlayImagePath = dir.file("logo.png");
     test::writeBytes(s.overlayImagePath, std::vector<std::uint8_t>(34, 1));
-    EXPECT_EQ(settingsValidation(1, s, derive(s), false), Contradictory);
+    EXPECT_EQ(settingsValidation(ValidationScope::Whole, s, derive(s), ListedVideos::None),
+              Contradictory);
     test::writeBytes(s.overlayImagePath, std::vector<std::uint8_t>(35, 1));
-    EXPECT_EQ(settingsValidation(1, s, derive(s), false), Valid);
+    EXPECT_EQ(settingsValidation(ValidationScope::Whole, s, derive(s), ListedVideos::None), Valid);
 
     for (const char* bad : {"", "a\"b", "a\\b", "a:b", "a*", "a?", "<a>", "a|b", "a\tb"}) {
         EXPECT_FALSE(isValidFileName(bad)) << bad;
@@ -130,7 +134,8 @@ TEST(ProblemList, FirstOffendingSettingInCheckOrder) {
         Preset s = defaultPreset(0, "p");
         change(s);
         const RunSettings run = derive(s);
-        return problemList(settingsValidation(1, s, run, false), s, run, texts);
+        return problemList(settingsValidation(ValidationScope::Whole, s, run, ListedVideos::None),
+                           s, run, texts);
     };
     const UiTextLookup fake = [](int index) { return "T" + std::to_string(index); };
     EXPECT_EQ(line([](Preset& s) { s.filterEnabled = s.cropEnabled = 1; }, fake),

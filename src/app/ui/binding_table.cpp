@@ -2,7 +2,7 @@
 #include "app/ui/binding_table.h"
 
 #include "app/ui/color_button.h"
-#include "app/ui/preset_fields.h"
+#include "settings/preset_fields.h"
 
 #include <QAbstractButton>
 #include <QAction>
@@ -14,26 +14,55 @@
 #include <QSpinBox>
 #include <QTimeZone>
 
+#include <algorithm>
+#include <cstdint>
 #include <memory>
 #include <stdexcept>
+#include <string_view>
+#include <utility>
 
 namespace quill::app::ui {
 namespace {
 
 using settings::Preset;
 
-const PresetField& fieldNamed(const char* name) {
-    const PresetField* field = findPresetField(name);
+using Field = settings::FieldDescription<Preset>;
+
+const Field& fieldNamed(const char* name) {
+    for (const Field& field : settings::presetFields()) {
+        if (std::string_view(field.name) == name) return field;
+    }
     // A misspelt field name is a programming error that every test run reveals at once.
-    if (!field) throw std::logic_error(std::string("unknown preset field ") + name);
-    return *field;
+    throw std::logic_error(std::string("unknown preset field ") + name);
 }
 
-std::string& textMember(Preset& preset, const PresetField& field) {
-    return preset.*std::get<std::string Preset::*>(field.member);
+std::int64_t numericValue(const Preset& preset, const Field& field) {
+    return field.number(preset);
 }
-const std::string& textMember(const Preset& preset, const PresetField& field) {
-    return preset.*std::get<std::string Preset::*>(field.member);
+
+// Stores a control's value clamped to what the field's storage can hold; the range check of
+// the validation still judges it against the field's valid range.
+void setNumericValue(Preset& preset, const Field& field, std::int64_t value) {
+    const auto [low, high] = [&]() -> std::pair<std::int64_t, std::int64_t> {
+        switch (field.storage) {
+        case settings::FieldStorage::I8:
+            return {INT8_MIN, INT8_MAX};
+        case settings::FieldStorage::I16:
+            return {INT16_MIN, INT16_MAX};
+        case settings::FieldStorage::U32:
+            return {0, UINT32_MAX};
+        default:
+            return {0, UINT8_MAX};
+        }
+    }();
+    field.setNumber(preset, std::clamp(value, low, high));
+}
+
+std::string& textMember(Preset& preset, const Field& field) {
+    return preset.*field.text;
+}
+const std::string& textMember(const Preset& preset, const Field& field) {
+    return preset.*field.text;
 }
 
 QString plainFromStored(const std::string& stored) {
@@ -46,7 +75,7 @@ QString plainFromStored(const std::string& stored) {
 
 void BindingTable::check(const char* field, QAbstractButton* box, Sense sense) {
     const bool inverted = sense == Sense::Inverted;
-    const PresetField& f = fieldNamed(field);
+    const Field& f = fieldNamed(field);
     m_entries.push_back({field, box,
                          [&f, box, inverted](const Preset& p) {
                              box->setChecked((numericValue(p, f) != 0) != inverted);
@@ -57,7 +86,7 @@ void BindingTable::check(const char* field, QAbstractButton* box, Sense sense) {
 }
 
 void BindingTable::check(const char* field, QAction* action) {
-    const PresetField& f = fieldNamed(field);
+    const Field& f = fieldNamed(field);
     m_entries.push_back(
         {field, action,
          [&f, action](const Preset& p) { action->setChecked(numericValue(p, f) != 0); },
@@ -67,7 +96,7 @@ void BindingTable::check(const char* field, QAction* action) {
 void BindingTable::checkBit(const char* field, QAbstractButton* box, std::uint32_t bit,
                             Sense sense) {
     const bool inverted = sense == Sense::Inverted;
-    const PresetField& f = fieldNamed(field);
+    const Field& f = fieldNamed(field);
     m_entries.push_back({field, box,
                          [&f, box, bit, inverted](const Preset& p) {
                              const bool set = (std::uint64_t(numericValue(p, f)) & bit) != 0;
@@ -84,16 +113,16 @@ void BindingTable::checkBit(const char* field, QAbstractButton* box, std::uint32
 }
 
 void BindingTable::spin(const char* field, QSpinBox* spin) {
-    const PresetField& f = fieldNamed(field);
-    spin->setRange(int(std::max<std::int64_t>(f.minimum, INT32_MIN)),
-                   int(std::min<std::int64_t>(f.maximum, INT32_MAX)));
+    const Field& f = fieldNamed(field);
+    spin->setRange(int(std::max<std::int64_t>(f.low, INT32_MIN)),
+                   int(std::min<std::int64_t>(f.high, INT32_MAX)));
     m_entries.push_back({field, spin,
                          [&f, spin](const Preset& p) { spin->setValue(int(numericValue(p, f))); },
                          [&f, spin](Preset& p) { setNumericValue(p, f, spin->value()); }});
 }
 
 void BindingTable::choice(const char* field, QButtonGroup* group) {
-    const PresetField& f = fieldNamed(field);
+    const Field& f = fieldNamed(field);
     m_entries.push_back({field, group,
                          [&f, group](const Preset& p) {
                              if (auto* button = group->button(int(numericValue(p, f))))
@@ -105,7 +134,7 @@ void BindingTable::choice(const char* field, QButtonGroup* group) {
 }
 
 void BindingTable::combo(const char* field, QComboBox* combo) {
-    const PresetField& f = fieldNamed(field);
+    const Field& f = fieldNamed(field);
     m_entries.push_back({field, combo,
                          [&f, combo](const Preset& p) {
                              const int at = combo->findData(int(numericValue(p, f)));
@@ -118,7 +147,7 @@ void BindingTable::combo(const char* field, QComboBox* combo) {
 }
 
 void BindingTable::text(const char* field, QLineEdit* edit) {
-    const PresetField& f = fieldNamed(field);
+    const Field& f = fieldNamed(field);
     m_entries.push_back(
         {field, edit,
          [&f, edit](const Preset& p) { edit->setText(QString::fromStdString(textMember(p, f))); },
@@ -130,7 +159,7 @@ void BindingTable::text(const char* field, QLineEdit* edit) {
 }
 
 void BindingTable::text(const char* field, QPlainTextEdit* edit) {
-    const PresetField& f = fieldNamed(field);
+    const Field& f = fieldNamed(field);
     m_entries.push_back(
         {field, edit,
          [&f, edit](const Preset& p) { edit->setPlainText(plainFromStored(textMember(p, f))); },
@@ -145,7 +174,7 @@ void BindingTable::text(const char* field, QPlainTextEdit* edit) {
 }
 
 void BindingTable::colour(const char* field, ColorButton* button) {
-    const PresetField& f = fieldNamed(field);
+    const Field& f = fieldNamed(field);
     m_entries.push_back(
         {field, button,
          [&f, button](const Preset& p) { button->setColour(std::uint32_t(numericValue(p, f))); },
@@ -153,7 +182,7 @@ void BindingTable::colour(const char* field, ColorButton* button) {
 }
 
 void BindingTable::dateTime(const char* field, QDateTimeEdit* edit) {
-    const PresetField& f = fieldNamed(field);
+    const Field& f = fieldNamed(field);
     edit->setTimeSpec(Qt::UTC);
     // The value last shown for a stored 0, so that an untouched 0 stays 0.
     auto shownForZero = std::make_shared<QDateTime>();

@@ -90,7 +90,8 @@ PreviewSource reduceForPreview(toolkit::Image decoded, int fullWidth, int fullHe
 }
 
 PreviewSource loadPreviewSource(const std::string& path, int formatKind) {
-    if (formatKind < 0) formatKind = imagefiles::detectFormatByExtension(path, false);
+    if (formatKind < 0)
+        formatKind = imagefiles::detectFormatByExtension(path, imagefiles::Videos::Excluded);
     if (formatKind == imagefiles::FormatJpeg) {
         const auto bytes = platform::readFile(path, std::size_t(1) << 30);
         imagefiles::ImageRect full;
@@ -181,8 +182,7 @@ PreviewRendering renderPreview(const PreviewSource& source, const settings::Pres
     return out;
 }
 
-bool PreviewEnabling::evaluate(int page, bool rowSelected, const settings::Preset& p,
-                               bool& refresh) {
+PreviewDecision PreviewEnabling::evaluate(int page, bool rowSelected, const settings::Preset& p) {
     bool enabled = false;
     switch (page) {
     case 0:
@@ -210,11 +210,11 @@ bool PreviewEnabling::evaluate(int page, bool rowSelected, const settings::Prese
     default:
         break;
     }
-    refresh = enabled && page != m_lastPage;
+    const bool refresh = enabled && page != m_lastPage;
     if (!enabled && page != 0 && page == m_lastPage && m_lastEnabled) enabled = true;
     m_lastPage = page;
     m_lastEnabled = enabled;
-    return enabled;
+    return {.enabled = enabled, .refresh = refresh};
 }
 
 LivePreview::LivePreview(settings::RunContext context, QObject* parent)

@@ -78,12 +78,17 @@ struct PreviewRendering {
                                              const settings::RunContext& context, QColor background,
                                              int page);
 
+/// What the enabling rule decided for the page on show.
+struct PreviewDecision {
+    bool enabled = false;
+    bool refresh = false; ///< the picture must be rendered again because the page changed
+};
+
 /// The enabling rule of the preview, with its memory of the previous evaluation.
 class PreviewEnabling {
 public:
-    /// Evaluates the rule for the page on show; `refresh` becomes true when the picture must be
-    /// rendered again because the page changed.
-    bool evaluate(int page, bool rowSelected, const settings::Preset& preset, bool& refresh);
+    /// Evaluates the rule for the page on show, given whether a row of the list is selected.
+    PreviewDecision evaluate(int page, bool rowSelected, const settings::Preset& preset);
 
 private:
     int m_lastPage = -1;

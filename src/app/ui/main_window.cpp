@@ -158,10 +158,14 @@ MainWindow::MainWindow(AppContext& context, imagefiles::ImageList& images,
     m_livePreview = std::make_unique<LivePreview>(settings::runContextFromPlatform(0, 0));
     m_livePreview->setBackground(palette().color(QPalette::ToolTipBase));
     m_previewRun = std::make_unique<batch::ui::PreviewRun>(
-        batch::ui::PreviewRunEnvironment{m_images, m_context.workingSettings, m_flags, m_questions,
-                                         opener ? *opener : batch::ui::desktopOpener(),
-                                         m_context.previewDirectory, m_context.previewDirectoryUsed,
-                                         composeTitle({.version = true})},
+        batch::ui::PreviewRunEnvironment{.images = m_images,
+                                         .settings = m_context.workingSettings,
+                                         .flags = m_flags,
+                                         .questions = m_questions,
+                                         .opener = opener ? *opener : batch::ui::desktopOpener(),
+                                         .previewDirectory = m_context.previewDirectory,
+                                         .previewDirectoryUsed = m_context.previewDirectoryUsed,
+                                         .pdfCreator = composeTitle({.version = true})},
         this);
     connect(m_previewRun.get(), &batch::ui::PreviewRun::started, this,
             &MainWindow::previewRunStarted);
@@ -531,7 +535,9 @@ void MainWindow::applyListOptions() {
 
 imagefiles::ListOptions MainWindow::listOptions() const {
     const auto& s = m_context.workingSettings;
-    return {s.includeSubdirectories != 0, s.includeHiddenFiles != 0, s.includeVideos != 0};
+    return {.includeSubdirectories = s.includeSubdirectories != 0,
+            .includeHiddenFiles = s.includeHiddenFiles != 0,
+            .videos = imagefiles::Videos{s.includeVideos != 0}};
 }
 
 void MainWindow::loadPathArguments() {
@@ -626,8 +632,9 @@ void MainWindow::runFinished(bool quit) {
 
 void MainWindow::addFilesDialog() {
     controlsToSettings();
-    const auto filters = imagefiles::openFileFilters(m_context.workingSettings.includeVideos != 0,
-                                                     settings::uiText(text::kImageFiles));
+    const auto filters = imagefiles::openFileFilters(
+        imagefiles::Videos{m_context.workingSettings.includeVideos != 0},
+        settings::uiText(text::kImageFiles));
     QStringList filterList;
     for (const auto& f : filters) {
         QStringList patterns;
@@ -1044,20 +1051,19 @@ void MainWindow::updateLivePreview() {
     const settings::Preset current = settingsFromControls();
     const int page = m_pageList->currentRow();
     const QModelIndexList rows = m_imageView->selectionModel()->selectedRows();
-    bool refresh = false;
-    const bool enabled = m_previewEnabling.evaluate(page, !rows.isEmpty(), current, refresh);
-    if (enabled) {
+    const PreviewDecision decision = m_previewEnabling.evaluate(page, !rows.isEmpty(), current);
+    if (decision.enabled) {
         if (!rows.isEmpty()) {
             const ImageRow& row = m_model.row(rows.front().row());
             m_livePreview->setSelection(row.recordId, row.path.toStdString(), -1);
         }
-        if (refresh || page != m_previewPage || !(current == m_previewSettings)) {
+        if (decision.refresh || page != m_previewPage || !(current == m_previewSettings)) {
             m_previewSettings = current;
             m_previewPage = page;
             m_livePreview->setSettings(current, page);
         }
     }
-    m_previewPanel->setVisible(enabled);
+    m_previewPanel->setVisible(decision.enabled);
 }
 
 } // namespace quill::app::ui

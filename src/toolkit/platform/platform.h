@@ -263,11 +263,13 @@ private:
 /// DEL and bytes that are not valid UTF-8 become "?", so names and texts written by others cannot
 /// send escape sequences to the terminal.
 [[nodiscard]] std::string printableOnConsole(std::string_view text);
-/// Writes printableOnConsole(text) to standard output, with "\n" when `newline`. Thread-safe per
-/// call.
-void consolePrint(std::string_view text, bool newline = true);
-/// Writes printableOnConsole(text) to standard error, with "\n" when `newline`.
-void errorPrint(std::string_view text, bool newline = true);
+/// Writes printableOnConsole(text) and a line feed to standard output. Thread-safe per call.
+void consolePrint(std::string_view text);
+/// Writes printableOnConsole(text) and a line feed to standard error.
+void errorPrint(std::string_view text);
+/// Writes printableOnConsole(text) to standard error without a line feed: a status line that
+/// the next control sequence clears.
+void errorPrintStatus(std::string_view text);
 /// Writes a terminal control sequence of our own (such as "\r\x1b[K") to standard error as it is.
 void errorPrintControl(std::string_view sequence);
 /// True when standard error is a terminal.

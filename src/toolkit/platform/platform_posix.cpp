@@ -848,18 +848,25 @@ std::string printableOnConsole(std::string_view text) {
     return out;
 }
 
-void consolePrint(std::string_view text, bool newline) {
+namespace {
+void printTo(int fd, std::string_view text, std::string_view end) {
     const std::string printable = printableOnConsole(text);
     std::lock_guard lock(g_consoleMutex);
-    writeAll(STDOUT_FILENO, printable);
-    if (newline) writeAll(STDOUT_FILENO, "\n");
+    writeAll(fd, printable);
+    if (!end.empty()) writeAll(fd, end);
+}
+} // namespace
+
+void consolePrint(std::string_view text) {
+    printTo(STDOUT_FILENO, text, "\n");
 }
 
-void errorPrint(std::string_view text, bool newline) {
-    const std::string printable = printableOnConsole(text);
-    std::lock_guard lock(g_consoleMutex);
-    writeAll(STDERR_FILENO, printable);
-    if (newline) writeAll(STDERR_FILENO, "\n");
+void errorPrint(std::string_view text) {
+    printTo(STDERR_FILENO, text, "\n");
+}
+
+void errorPrintStatus(std::string_view text) {
+    printTo(STDERR_FILENO, text, {});
 }
 
 void errorPrintControl(std::string_view sequence) {

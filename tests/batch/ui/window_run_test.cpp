@@ -67,7 +67,8 @@ struct WindowBatch {
     /// Writes `bytes` into in/`as` and lists it (videos included).
     void addBytes(const std::vector<std::uint8_t>& bytes, const std::string& as) {
         writeBytes(in(as), bytes);
-        (void)imagefiles::addImageRecord(in(as), images, {false, true, true});
+        (void)imagefiles::addImageRecord(
+            in(as), images, {.includeHiddenFiles = true, .videos = imagefiles::Videos::Included});
     }
     /// Copies a sample of tests/data/thirdparty into in/ under `as` and lists it.
     void add(const std::string& sample, const std::string& as) {
