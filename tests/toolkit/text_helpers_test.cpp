@@ -17,9 +17,10 @@ TEST(Ascii, FoldsOnlyTheAsciiLetters) {
         std::string_view a, b;
         bool equal;
     } cases[] = {
-        {"%Pd%", "%PD%", true}, {"Portrait", "PORTRAIT", true},
-        {"", "", true},         {"ab", "abc", false},
-        {"@", "`", false},      {"\xC3\xA4", "\xC3\x84", false},
+        {"%Pd%", "%PD%", true},
+        {"ab", "abc", false},
+        {"@", "`", false},
+        {"\xC3\xA4", "\xC3\x84", false},
     };
     for (const auto& c : cases)
         EXPECT_EQ(equalsIgnoringAsciiCase(c.a, c.b), c.equal) << c.a << " / " << c.b;
@@ -31,7 +32,6 @@ TEST(Utf8, CountsCharactersNotBytes) {
         std::size_t count;
     } cases[] = {
         {"", 0},
-        {"Preset", 6},
         {"\xC3\xA4\xE2\x82\xAC\xF0\x9F\x98\x80", 3}, // a-umlaut, euro sign, an emoji
         {"\x80\x80", 0},                             // lone continuation bytes add nothing
         {"\xFF\xC3", 2},                             // every other invalid byte counts once
@@ -49,23 +49,18 @@ TEST(Utf8, DecodesOnlyStrictSequencesAndEncodesThemBack) {
     } cases[] = {
         {"\x7F", 0x7F, 1},
         {"\xC2\x80", 0x80, 2},
-        {"\xDF\xBF", 0x7FF, 2},
         {"\xE0\xA0\x80", 0x800, 3},
         {"\xED\x9F\xBF", 0xD7FF, 3},
-        {"\xEF\xBF\xBD", 0xFFFD, 3},
         {"\xF0\x90\x80\x80", 0x10000, 4},
         {"\xF4\x8F\xBF\xBF", 0x10FFFF, 4},
         {"\x80", 0, 0},             // continuation without a lead
         {"\xC0\x80", 0, 0},         // overlong NUL
-        {"\xC1\xBF", 0, 0},         // overlong
         {"\xE0\x9F\xBF", 0, 0},     // overlong
         {"\xED\xA0\x80", 0, 0},     // surrogate
         {"\xF0\x8F\xBF\xBF", 0, 0}, // overlong
         {"\xF4\x90\x80\x80", 0, 0}, // past U+10FFFF
-        {"\xF5\x80\x80\x80", 0, 0},
-        {"\xE2\x82", 0, 0},     // cut short
-        {"\xE2\x28\xAC", 0, 0}, // not a continuation
-        {"\xFF", 0, 0},
+        {"\xE2\x82", 0, 0},         // cut short
+        {"\xE2\x28\xAC", 0, 0},     // not a continuation
     };
     for (const auto& c : cases) {
         const std::string text = std::string(c.bytes) + "x"; // a following byte is not taken
