@@ -59,27 +59,37 @@ TEST(ImageList, AdmissionAndNumbers) {
     EXPECT_EQ(list.lastRecordId(), 5);
 }
 
-TEST(ImageList, WalksRecursionCancelAndDuplicates) {
+TEST(ImageList, WalksEnterEveryFolderOnceAndStopWhenCancelled) {
     test::TempDir dir;
-    ASSERT_TRUE(platform::createDirectories(dir.file("sub/deeper")));
-    ASSERT_TRUE(platform::createDirectory(dir.file(".hiddendir")));
-    for (const char* name :
-         {"a.png", "b.txt", "c.avi", "sub/d.bmp", "sub/deeper/e.gif", ".hiddendir/f.jpg"}) {
-        test::writeText(dir.file(name), "x");
+    // A chain of 200 nested folders with an image at every level and a link from the deepest
+    // back to the top; two links to one more folder; a hidden folder; files that are no images.
+    std::string chain = dir.file("n");
+    for (int level = 0; level < 200; ++level) {
+        ASSERT_TRUE(platform::createDirectory(chain));
+        test::writeText(chain + "/i.png", "x");
+        chain += "/n";
     }
+    std::filesystem::create_directory_symlink(dir.path(), chain);
+    ASSERT_TRUE(platform::createDirectory(dir.file("other")));
+    ASSERT_TRUE(platform::createDirectory(dir.file(".hidden")));
+    for (const char* name : {"a.png", "b.txt", "c.avi", "other/o.png", ".hidden/f.jpg"})
+        test::writeText(dir.file(name), "x");
+    std::filesystem::create_directory_symlink(dir.file("other"), dir.file("link1"));
+    std::filesystem::create_directory_symlink(dir.file("other"), dir.file("link2"));
+
     ImageList flat;
     walkDirectory(dir.path(), false, flat, ListOptions{});
     EXPECT_EQ(namesOf(flat), std::vector<std::string>{"a.png"});
-
-    ImageList deep; // hidden directories are walked like any other
+    // Hidden folders are walked like any other; videos count when asked for.
+    ImageList deep;
     int rows = 0;
-    const ListOptions withVideos{true, false, true};
-    addPaths({dir.path(), dir.path(), dir.file("b.txt")}, deep, withVideos,
+    addPaths({dir.path(), dir.path(), dir.file("b.txt")}, deep, ListOptions{true, false, true},
              [&](const ImageRecord&) { ++rows; });
-    EXPECT_EQ(namesOf(deep),
-              (std::vector<std::string>{"a.png", "c.avi", "d.bmp", "e.gif", "f.jpg"}));
-    EXPECT_EQ(rows, 5);
-
+    EXPECT_EQ(deep.size(), 200u + 4u); // the chain, a.png, c.avi, o.png once and f.jpg
+    EXPECT_EQ(rows, 204);
+    EXPECT_EQ(std::count_if(deep.records().begin(), deep.records().end(),
+                            [](const ImageRecord& r) { return r.fileName == "o"; }),
+              1);
     // The cancel flag stops the walk after the current entry.
     ImageList cancelled;
     cancelled.cancel = 1;
@@ -102,7 +112,6 @@ TEST(ImageList, DuplicateTestFollowsEveryWayOfRemovingRecords) {
     list.setCurrentIndex(1);
     list.eraseMarked({0, 1, 0, 1});
     ASSERT_EQ(namesOf(list), (std::vector<std::string>{"a.png", "c.png", "e.png"}));
-    EXPECT_EQ(list[1].sourcePath, paths[2]);
     EXPECT_EQ(list.currentIndex(), 1);
     list.setCurrentIndex(2);
     list.eraseMarked({0, 0, 1});
@@ -123,31 +132,6 @@ TEST(ImageList, DuplicateTestFollowsEveryWayOfRemovingRecords) {
     EXPECT_TRUE(addImageRecord(paths[4], other, {}));
     list.clear();
     EXPECT_TRUE(addImageRecord(paths[4], list, {}));
-}
-
-TEST(ImageList, WalkEntersEveryFolderOnceWhateverLeadsToIt) {
-    test::TempDir dir;
-    // A chain of nested folders with one image at every level.
-    std::string chain = dir.file("n");
-    constexpr int kDepth = 200;
-    for (int level = 0; level < kDepth; ++level) {
-        ASSERT_TRUE(platform::createDirectory(chain));
-        test::writeText(chain + "/i.png", "x");
-        chain += "/n";
-    }
-    ASSERT_TRUE(platform::createDirectory(dir.file("other")));
-    test::writeText(dir.file("other/o.png"), "x");
-    // Two links to one folder, and a loop from the deepest level back to the top.
-    std::filesystem::create_directory_symlink(dir.file("other"), dir.file("link1"));
-    std::filesystem::create_directory_symlink(dir.file("other"), dir.file("link2"));
-    std::filesystem::create_directory_symlink(dir.path(), chain);
-
-    ImageList list;
-    walkDirectory(dir.path(), true, list, ListOptions{});
-    EXPECT_EQ(list.size(), std::size_t(kDepth) + 1);
-    EXPECT_EQ(std::count_if(list.records().begin(), list.records().end(),
-                            [](const ImageRecord& r) { return r.fileName == "o"; }),
-              1);
 }
 
 } // namespace

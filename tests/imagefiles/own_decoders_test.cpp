@@ -199,25 +199,19 @@ TEST(PcxDecoder, MonochromeWithoutPaletteAndFourBitPixels) {
     mono[66] = mono[67] = 0;
     EXPECT_FALSE(decodePcx(mono).empty()) << "no bytes per line";
 
-    // 3x2 pixels of 4 bits, two a byte (first in the high half), 2 bytes a line; header colour i
-    // is (16i, 255 - 16i, 7).
-    Bytes pcx(128, 0);
-    for (const auto& [at, value] :
-         {std::pair{0, 10}, {1, 5}, {2, 1}, {3, 4}, {8, 2}, {10, 1}, {65, 1}, {66, 2}})
-        pcx[std::size_t(at)] = std::uint8_t(value);
-    for (std::size_t i = 0; i < 16; ++i) {
-        pcx[16 + 3 * i] = std::uint8_t(16 * i);
-        pcx[17 + 3 * i] = std::uint8_t(255 - 16 * i);
-        pcx[18 + 3 * i] = 7;
-    }
-    pcx.insert(pcx.end(), {0x1F, 0x2F, 0xC2, 0x00}); // 1F 2F | 00 00
-    const toolkit::Image image = decodePcx(pcx);
-    ASSERT_EQ(image.width(), 3);
-    ASSERT_EQ(image.height(), 2);
-    EXPECT_EQ(pixelAt(image, 0, 0), rgba(16, 239, 7));
-    EXPECT_EQ(pixelAt(image, 1, 0), rgba(240, 15, 7));
-    EXPECT_EQ(pixelAt(image, 2, 0), rgba(32, 223, 7));
-    EXPECT_EQ(pixelAt(image, 2, 1), rgba(0, 255, 7));
+    // Four bits a pixel, the first in a byte's high half: the row 1F 10 takes the header's
+    // entries 1 (white), 15 (black) and 1; the second row is a run of zero bytes.
+    mono = fixtureBytes("pcx/mono-16x2.pcx");
+    mono[3] = 4;
+    mono[8] = 5; // x max: 3 pixels a row from x min 3
+    mono.resize(128);
+    mono.insert(mono.end(), {0x1F, 0x10, 0xC2, 0x00});
+    const toolkit::Image four = decodePcx(mono);
+    ASSERT_EQ(four.width(), 3);
+    EXPECT_EQ(pixelAt(four, 0, 0), rgba(255, 255, 255));
+    EXPECT_EQ(pixelAt(four, 1, 0), rgba(0, 0, 0));
+    EXPECT_EQ(pixelAt(four, 2, 0), rgba(255, 255, 255));
+    EXPECT_EQ(pixelAt(four, 2, 1), rgba(0, 0, 0));
 }
 
 TEST(PnmDecoder, LenientNumbersAndClampedSamples) {
