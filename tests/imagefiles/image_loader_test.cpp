@@ -10,6 +10,7 @@
 #include <tuple>
 #include <vector>
 
+#include "image_oracle.h"
 #include "imagefiles/format.h"
 #include "imagefiles/general_decoder.h"
 #include "imagefiles/gif_decoder.h"
@@ -62,8 +63,7 @@ TEST(SizeReader, HeaderRulesAndLimits) {
     std::memcpy(&png[16], "\0\x01\x11\x70", 4);
     rect.width = 5;
     EXPECT_FALSE(readImageSizeFromBytes(png, rect));
-    EXPECT_EQ(rect.width, 0);
-    EXPECT_EQ(rect.height, 0);
+    EXPECT_TRUE(rect.width == 0 && rect.height == 0);
     std::memcpy(&png[16], "\0\x01\0\0", 4);
     EXPECT_TRUE(readImageSizeFromBytes(png, rect));
     EXPECT_EQ(rect.width, 65536);
@@ -100,29 +100,17 @@ TEST(SizeReader, LargeFilesGiveTheSameSizeWhereverTheHeaderLies) {
     }
 }
 
-// The bitmap variants ImageMagick cannot read hold the same picture as the plain 24-bit file.
+// The bitmap variants ImageMagick cannot read hold the same picture as the plain 24-bit file: the
+// PNG copy exactly, the lossy JPEG copy and the RLE24 copy of fewer colours closely (measured
+// PSNR 30 and 23 dB; a picture shifted by one pixel, as a wrong run or padding rule gives, 13).
 TEST(BmpDecoder, WrappedAndOs2VariantsMatchThePlainFile) {
     const toolkit::Image plain = loadImageFile(test::testdata("bmp/rgb24.bmp"), -1);
-    ASSERT_FALSE(plain.empty());
-    const auto largestDifference = [&](const char* relative) {
-        const toolkit::Image other = loadImageFile(test::testdata(relative), -1);
-        if (other.width() != plain.width() || other.height() != plain.height()) return 256;
-        int worst = 0;
-        for (int y = 0; y < plain.height(); ++y) {
-            for (int x = 0; x < plain.width(); ++x) {
-                for (int c = 0; c < 3; ++c) {
-                    worst = std::max(worst, std::abs(plain.row(y)[3 * x + c] -
-                                                     other.row(y)[other.bytesPerPixel() * x + c]));
-                }
-            }
-        }
-        return worst;
-    };
-    EXPECT_EQ(largestDifference("bmp/rgb24png.bmp"), 0);
-    // The JPEG copy is lossy and the RLE24 copy holds fewer colours, but the picture is the same
-    // (a wrong run or padding rule shifts whole rows and differs by far more).
-    EXPECT_LE(largestDifference("bmp/rgb24rle24.bmp"), 64);
-    EXPECT_LE(largestDifference("bmp/rgb24jpeg.bmp"), 80);
+    for (const auto& [relative, minimum] : {std::pair{"bmp/rgb24png.bmp", 99.0},
+                                            {"bmp/rgb24rle24.bmp", 20.0},
+                                            {"bmp/rgb24jpeg.bmp", 27.0}}) {
+        const toolkit::Image other = loadImageFile(test::testdata(relative), -1).toBgr24();
+        EXPECT_GE(test::psnr(plain, other), minimum) << relative;
+    }
 }
 
 // A file cut in the middle keeps the rows decoded before the cut, then at most one row the cut
@@ -183,22 +171,19 @@ TEST(LoaderRobustness, CorruptAndTruncatedFiles) {
         EXPECT_FALSE(files.empty()) << folder;
         return files;
     };
-    for (const std::string& path : filesIn(test::testdata("corrupt"))) {
-        SCOPED_TRACE(path);
-        (void)loadImageFile(path, -1);
-        ImageRect rect;
-        (void)readImageSize(path, rect);
-        const Bytes bytes = test::readBytes(path);
-        for (const Decoder decode : {decodeGif, decodeIco, decodePcx, decodePnm})
-            (void)decode(bytes);
-    }
-    // Inputs that once crashed a decoder stay here for good.
-    for (const std::string& path : filesIn(test::fixture("imagefiles"))) {
-        SCOPED_TRACE(path);
-        const Bytes bytes = test::readBytes(path);
-        (void)decodeGeneral(bytes);
-        ImageRect rect;
-        (void)readImageSizeFromBytes(bytes, rect);
+    // Corrupt samples and inputs that once crashed a decoder (kept here for good) go through the
+    // loader, the size reader and every decoder.
+    for (const std::string& folder : {test::testdata("corrupt"), test::fixture("imagefiles")}) {
+        for (const std::string& path : filesIn(folder)) {
+            SCOPED_TRACE(path);
+            (void)loadImageFile(path, -1);
+            ImageRect rect;
+            (void)readImageSize(path, rect);
+            const Bytes bytes = test::readBytes(path);
+            (void)readImageSizeFromBytes(bytes, rect);
+            for (const Decoder decode : {decodeGeneral, decodeGif, decodeIco, decodePcx, decodePnm})
+                (void)decode(bytes);
+        }
     }
     for (const auto& [folder, decode] : decoders) {
         for (const std::string& path : filesIn(test::testdata(folder))) {

