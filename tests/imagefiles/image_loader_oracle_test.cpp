@@ -48,16 +48,16 @@ Expectation expectationFor(const std::string& relative) {
         {"bmp/rgb24jpeg.bmp", {Check::OursOnly, 0, "JPEG data inside a bitmap is read"}},
         {"bmp/rgb24png.bmp", {Check::OursOnly, 0, "PNG data inside a bitmap is read"}},
         {"bmp/rgb24rle24.bmp", {Check::OursOnly, 0, "OS/2 RLE24 is read"}},
-        {"bmp/rgba16-4444.bmp",
-         {Check::Within, 15, "4-bit fields widen by bit repetition; ImageMagick shifts"}},
+        // 4-bit fields widen by bit repetition; ImageMagick shifts them.
+        {"bmp/rgba16-4444.bmp", {Check::Within, 15, "4-bit fields widened"}},
         {"tga/la.tga", {Check::SizeOnly, 0, grey16}},
         {"tga/200x32_la_bl_raw.tga", {Check::SizeOnly, 0, grey16}},
         {"tiff/pil136.tiff", {Check::Within, 1, "associated alpha is divided out with rounding"}},
         {"tiff/tiff_16bit_RGB.tiff", {Check::Within, 1, "16-bit samples rounded differently"}},
         {"tiff/tiff_strip_cmyk_jpeg.tif", {Check::Within, 1, "CMYK to RGB rounded differently"}},
         {"tiff/12bit.cropped.tif", {Check::Within, 1, "12-bit samples scaled with exact rounding"}},
-        {"jp2/testcard_cmyk.jp2",
-         {Check::SizeOnly, 0, "the fourth CMYK component is black ink; ImageMagick takes alpha"}},
+        // The fourth CMYK component is black ink; ImageMagick takes it for alpha.
+        {"jp2/testcard_cmyk.jp2", {Check::SizeOnly, 0, "fourth component is ink"}},
         // The program's own decoders behave as their descriptions require.
         {"gif/no_palette.gif", {Check::NotDecoded, 0, "a GIF without colour table fails"}},
         {"gif/max-codes.gif", {Check::NotDecoded, 0, "an LZW minimum code size above 8 fails"}},
@@ -68,16 +68,15 @@ Expectation expectationFor(const std::string& relative) {
         {"fixtures/pcx/mono-16x2.pcx", {Check::Inverted, 0, mono}},
         {"pcx/CGA_FSD.pcx", {Check::NotDecoded, 0, "2-bit PCX is refused"}},
         {"pcx/ICONDOC.pcx", {Check::NotDecoded, 0, "3-plane 1-bit PCX is refused"}},
-        {"pnm/courB08.pbm",
-         {Check::NotDecoded, 0, "PNG content named .pbm goes to the PNM decoder by extension"}},
-        {"fixtures/gif/code-beyond-table.gif",
-         {Check::SizeOnly, 0, "a first code beyond the table after a clear reads as index 0"}},
-        {"fixtures/gif/transparent-local-table.gif",
-         {Check::ColourOnly, 0, "the transparent colour is looked up in the global table"}},
-        {"fixtures/gif/transparent-same-colour.gif",
-         {Check::ColourOnly, 0, "every pixel of the transparent colour becomes transparent"}},
-        {"fixtures/gif/transparent-trailing-comment.gif",
-         {Check::ColourOnly, 0, "more than 50 bytes after the image clear the transparency"}},
+        // PNG content named .pbm goes to the PNM decoder by its extension.
+        {"pnm/courB08.pbm", {Check::NotDecoded, 0, "PNG content named .pbm"}},
+        // A first code beyond the table after a clear reads as index 0; the transparent colour
+        // is looked up in the global table, every pixel of it becomes transparent, and more than
+        // 50 bytes after the image clear the transparency (own_decoders_test.cpp checks them).
+        {"fixtures/gif/code-beyond-table.gif", {Check::SizeOnly, 0, "code beyond the table"}},
+        {"fixtures/gif/transparent-local-table.gif", {Check::ColourOnly, 0, "global colour"}},
+        {"fixtures/gif/transparent-same-colour.gif", {Check::ColourOnly, 0, "colour, not index"}},
+        {"fixtures/gif/transparent-trailing-comment.gif", {Check::ColourOnly, 0, "trailing bytes"}},
     };
     if (const auto found = table.find(relative); found != table.end()) return found->second;
     const auto kind = detectFormatByExtension(relative, false);

@@ -99,9 +99,4 @@ inline double psnr(const toolkit::Image& a, const toolkit::Image& b, bool includ
     return 10 * std::log10(255.0 * 255.0 * a.width() * a.height() * channels / sum);
 }
 
-/// A decoded photograph from the shared test data (24-bit).
-inline toolkit::Image photograph(const std::string& relative) {
-    return decodeWithImageMagick(testdata(relative), false);
-}
-
 } // namespace quill::test

@@ -10,7 +10,6 @@
 #include <gtest/gtest.h>
 
 #include "image_oracle.h"
-#include "imagefiles/image_loader.h"
 #include "test_support.h"
 #include "toolkit/platform/platform.h"
 
@@ -51,10 +50,6 @@ Image fewColours(int width, int height, int count) {
     return image;
 }
 
-Image load(const std::string& path) {
-    return quill::imagefiles::loadImageFile(path, -1);
-}
-
 TEST(ImageSaverWrite, RefusalsLeaveNoFile) {
     test::TempDir dir;
     const Image image = synthetic(8, 8, PixelFormat::Bgr24);
@@ -62,9 +57,8 @@ TEST(ImageSaverWrite, RefusalsLeaveNoFile) {
     EXPECT_FALSE(quill::platform::fileExists(dir.file("a.tif")));
     EXPECT_FALSE(saveImageFile(image, "", Encoder::Png, 0, 24).ok);
     EXPECT_FALSE(saveImageFile(Image(), dir.file("b.png"), Encoder::Png, 0, 24).ok);
-    const auto missingDir = saveImageFile(image, dir.file("no/such/c.png"), Encoder::Png, 0, 24);
-    EXPECT_FALSE(missingDir.ok);
-    EXPECT_EQ(missingDir.systemError, ENOENT);
+    const auto missing = saveImageFile(image, dir.file("no/such/c.png"), Encoder::Png, 0, 24);
+    EXPECT_TRUE(!missing.ok && missing.systemError == ENOENT);
 }
 
 // Our files equal those of libjpeg's own cjpeg at the library quality (ten times ours, clamped)
@@ -115,8 +109,7 @@ TEST(LosslessEncoders, RoundTripExactlyThroughImageMagick) {
         const bool png = encoder == Encoder::Png;
         const std::string path = dir.file(png ? "out.png" : "out.bmp");
         for (const auto& [image, depth] : cases) {
-            SCOPED_TRACE(path + " width " + std::to_string(image.width()) + " depth " +
-                         std::to_string(depth));
+            SCOPED_TRACE(testing::Message() << path << " " << image.width() << " depth " << depth);
             ASSERT_TRUE(saveImageFile(image, path, encoder, kDither, depth).ok);
             const bool alpha = image.hasAlpha() && (depth == 32 || (png && depth == 24));
             const Image expected = alpha ? image.clone() : image.toBgr24();
@@ -134,7 +127,8 @@ TEST(LosslessEncoders, RoundTripExactlyThroughImageMagick) {
 TEST(Jp2Encoder, SizesFollowTheQualityAndAlphaIsKept) {
     if (!test::haveImageMagick()) GTEST_SKIP() << "ImageMagick missing";
     test::TempDir dir;
-    const Image photo = test::photograph("exif/nokia_n70_iptc.jpg");
+    const Image photo =
+        test::decodeWithImageMagick(test::testdata("exif/nokia_n70_iptc.jpg"), false);
     ASSERT_FALSE(photo.empty());
     std::size_t previousSize = 0;
     for (const auto& [quality, rate, minimumPsnr] :
@@ -146,7 +140,7 @@ TEST(Jp2Encoder, SizesFollowTheQualityAndAlphaIsKept) {
         EXPECT_GE(size, previousSize + (quality <= 8 ? 1 : 0));
         EXPECT_LT(double(size), 640.0 * 480 * 3 / rate * 1.1 + 400); // headers on top
         previousSize = size;
-        EXPECT_GT(test::psnr(photo, load(path).toBgr24()), minimumPsnr);
+        EXPECT_GT(test::psnr(photo, test::decodeWithImageMagick(path, false)), minimumPsnr);
     }
     const Image rgba = synthetic(64, 40, PixelFormat::Bgra32);
     const std::string path = dir.file("alpha.jp2");
@@ -183,11 +177,9 @@ TEST(ImageSaverWrite, FullDiskFailsCleanlyAndKeepsTheOldFile) {
         const auto result = saveImageFile(noisy, target, encoder, 10, 24);
         EXPECT_FALSE(result.ok);
         EXPECT_EQ(result.systemError, ENOSPC);
-        EXPECT_TRUE(quill::platform::isDiskFull(result.systemError));
         EXPECT_EQ(test::readBytes(target), old);
-        const auto entries = quill::platform::listDirectory(mountPoint + "/");
-        ASSERT_TRUE(entries);
-        EXPECT_EQ(entries->size(), 1u) << "a temporary file was left behind";
+        EXPECT_EQ(quill::platform::listDirectory(mountPoint + "/").value().size(), 1u)
+            << "a temporary file was left behind";
     }
     // A file that fits still replaces the old one.
     const Image small = synthetic(8, 8, PixelFormat::Bgr24);

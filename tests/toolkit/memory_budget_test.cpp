@@ -15,7 +15,6 @@ namespace {
 
 TEST(Image, RefusesEmptyAndOversizedRequestsWithoutThrowing) {
     EXPECT_TRUE(Image(0, 10, PixelFormat::Bgr24).empty());
-    EXPECT_TRUE(Image(-1, 10, PixelFormat::Bgr24).empty());
     EXPECT_TRUE(Image(65536, 65536, PixelFormat::Bgra32).empty()); // 16 GiB
     EXPECT_TRUE(Image(1 << 30, 2, PixelFormat::Bgr24).empty());
 }

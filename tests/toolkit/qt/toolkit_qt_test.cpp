@@ -23,8 +23,8 @@ TEST(ImageConvert, RoundTripKeepsEveryByteAndChannelOrder) {
         ASSERT_EQ(converted.size(), QSize(7, 3));
         EXPECT_EQ(converted.hasAlphaChannel(), format == PixelFormat::Bgra32);
         // First pixel: memory holds blue, green, red (, alpha).
-        const QColor first = converted.pixelColor(0, 0);
-        EXPECT_EQ(first, QColor(15, 8, 1, format == PixelFormat::Bgra32 ? 22 : 255));
+        EXPECT_EQ(converted.pixelColor(0, 0),
+                  QColor(15, 8, 1, format == PixelFormat::Bgra32 ? 22 : 255));
 
         const Image back = fromQImage(converted);
         ASSERT_EQ(back.format(), format);
