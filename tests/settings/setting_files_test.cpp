@@ -90,6 +90,21 @@ TEST_F(SettingFiles, StoredFilesKeepEveryByte) {
         ASSERT_TRUE(parsePresets(old, read)) << version;
         EXPECT_EQ(serializePresets(read), converted) << version;
     }
+    // Before 4.4 the channels were stored as 0..510 with 255 neutral (127 / 2.55 = 49.8); 4.0 to
+    // 4.2 files are read as 4.3 files. Versions that never existed, and newer ones, are not read.
+    const Bytes old = fixture("varied-4.3.presets");
+    for (float version : {4.0f, 4.2f}) {
+        PresetList read;
+        ASSERT_TRUE(parsePresets(withVersion(old, version), read)) << version;
+        EXPECT_EQ(serializePresets(read), fixture("varied-4.3.converted.presets")) << version;
+        EXPECT_EQ(std::tuple(read.presets[1].channelAdjustRed, read.presets[1].channelAdjustGreen,
+                             read.presets[1].channelAdjustBlue),
+                  std::tuple(50, 200, 1));
+    }
+    for (float version : {3.9f, 4.05f, 4.7f, 5.0f, 0.0f}) {
+        PresetList untouched;
+        EXPECT_FALSE(parsePresets(withVersion(old, version), untouched)) << version;
+    }
     test::TempDir dir;
     ASSERT_TRUE(writeLanguage(dir.file("Language"), 4));
     EXPECT_EQ(test::readBytes(dir.file("Language")), fixture("language-4.bin"));
@@ -101,33 +116,6 @@ TEST_F(SettingFiles, EscapeCodingKeepsUnknownSequencesAndBackslashes) {
     EXPECT_EQ(unescapeOverlayText("C:\\x\\"), "C:\\x\\"); // unknown and trailing: as written
     for (const std::string text : {"C:\\new", "\\\\n", "\\", "end\\", "\\'"}) {
         EXPECT_EQ(unescapeOverlayText(escapeOverlayText(text)), text) << text;
-    }
-}
-
-TEST_F(SettingFiles, OldVersionsAreConverted) {
-    // Before 4.4 the channels were stored as 0..510 with 255 neutral; the numbering options came
-    // with 4.5 and the canvas with 4.6, so older files get their defaults.
-    const Bytes old = test::readBytes(test::fixture("settings/varied-4.3.presets"));
-    const Preset stored = fivePresets().presets[1];
-    for (float version : {4.0f, 4.1f, 4.2f, 4.3f}) {
-        PresetList read;
-        ASSERT_TRUE(parsePresets(withVersion(old, version), read)) << version;
-        ASSERT_EQ(read.presets.size(), 5u);
-        Preset expected = stored;
-        expected.channelAdjustRed = 50; // 127 / 2.55 = 49.8
-        expected.channelAdjustGreen = 200;
-        expected.channelAdjustBlue = 1;
-        EXPECT_EQ(read.presets[1], expected) << version;
-        const Preset& third = read.presets[2];
-        EXPECT_EQ(std::tuple(third.canvasEnabled, third.canvasWidth, third.canvasColor,
-                             third.perFolderNumbering, third.noZeroPadding),
-                  std::tuple(0, 1024, 0x808080u, 1, 0))
-            << version;
-    }
-    // Versions that never existed, and newer ones, are not read.
-    PresetList untouched;
-    for (float version : {3.9f, 4.05f, 4.7f, 5.0f, 0.0f}) {
-        EXPECT_FALSE(parsePresets(withVersion(old, version), untouched)) << version;
     }
 }
 
@@ -212,43 +200,43 @@ TEST_F(SettingFiles, EveryTruncationKeepsTheCompleteRecordsOnly) {
     }
 }
 
-TEST_F(SettingFiles, LanguageFile) {
+TEST_F(SettingFiles, LanguageFileHoldsOneValidIndex) {
     test::TempDir dir;
     const std::string path = dir.file("Language");
     EXPECT_EQ(readStoredLanguage(path), -1);
     ASSERT_TRUE(writeLanguage(path, 4));
-    EXPECT_EQ(readStoredLanguage(path), 4);
     EXPECT_EQ(readLanguage(path), 4);
     EXPECT_FALSE(writeLanguage(path, 11));
-
-    const auto stored = [&](const Bytes& bytes) {
-        test::writeBytes(path, bytes);
-        return readStoredLanguage(path);
+    const auto withIndex = [](std::uint8_t index) {
+        Bytes bytes = settingFileHeader();
+        bytes.push_back(index);
+        return bytes;
     };
-    Bytes bytes = settingFileHeader();
-    bytes.push_back(11);
-    EXPECT_EQ(stored(bytes), -1);
-    bytes.back() = 0xFF; // a signed -1
-    EXPECT_EQ(stored(bytes), -1);
-    EXPECT_EQ(stored(withVersion(bytes, 4.5f)), -1);
-    EXPECT_EQ(stored(settingFileHeader()), -1);
-    EXPECT_TRUE(fileHasCurrentHeader(path));
-    test::writeBytes(path, {}); // e.g. left behind by a full disk
+    const std::pair<const char*, Bytes> unusable[] = {
+        {"index 11", withIndex(11)},
+        {"a signed -1", withIndex(0xFF)},
+        {"version 4.5", withVersion(withIndex(2), 4.5f)},
+        {"header only", settingFileHeader()},
+        {"empty, as a full disk leaves it", {}},
+    };
+    for (const auto& [what, bytes] : unusable) {
+        test::writeBytes(path, bytes);
+        EXPECT_EQ(readStoredLanguage(path), -1) << what;
+    }
     EXPECT_FALSE(fileHasCurrentHeader(path));
-    EXPECT_EQ(readStoredLanguage(path), -1);
 }
 
 TEST_F(SettingFiles, SystemLanguageChoosesTheTableOrEnglish) {
     const char* saved = std::getenv("LC_ALL");
     const std::string restore = saved ? saved : "";
-    setenv("LC_ALL", "ja_JP.UTF-8", 1);
-    EXPECT_EQ(systemLanguageIndex(), kEnglishLanguage);
-    setenv("LC_ALL", "de_DE.UTF-8", 1);
-    EXPECT_EQ(systemLanguageIndex(), 0);
-    setenv("LC_ALL", "zh_TW", 1);
-    EXPECT_EQ(systemLanguageIndex(), 10);
+    const std::pair<const char*, int> cases[] = {
+        {"ja_JP.UTF-8", kEnglishLanguage}, {"de_DE.UTF-8", 0}, {"zh_TW", 10}};
+    for (const auto& [locale, index] : cases) {
+        setenv("LC_ALL", locale, 1);
+        EXPECT_EQ(systemLanguageIndex(), index) << locale;
+    }
     test::TempDir dir;
-    EXPECT_EQ(readLanguage(dir.file("none")), 10);
+    EXPECT_EQ(readLanguage(dir.file("none")), 10); // nothing stored: the system's language
     if (saved)
         setenv("LC_ALL", restore.c_str(), 1);
     else
