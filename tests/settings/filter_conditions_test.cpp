@@ -80,19 +80,17 @@ TEST(FilterValues, RangesOfUsableValues) {
     const std::tuple<int, const char*, bool> cases[] = {
         {PropertyFolder, "", false},      {PropertyExtension, "|", true},
         {PropertyFileSize, "0", false},   {PropertyWidth, "65536", true},
-        {PropertyHeight, "65537", false}, {PropertyYear, "1969", false},
-    };
+        {PropertyHeight, "65537", false}, {PropertyYear, "1969", false}};
     for (const auto& [property, value, usable] : cases) {
         EXPECT_EQ(filterValueUsable(condition(property, 0, value)), usable) << value;
     }
 }
 
+// A detail is read when a sort key, an active condition or a token in the task texts needs it.
 TEST(FilterRequirements, CodesFollowSettingsAndTaskTexts) {
     Preset s;
     s.sortEnabled = 1;
-    s.sortKey = settings::SortKey::AspectRatio;
-    EXPECT_FALSE(requirementQuery(Requirement::Sorting, s, "", 1));
-    EXPECT_TRUE(requirementQuery(Requirement::Sorting, s, "", 2));
+    s.sortKey = SortKey::AspectRatio;
     EXPECT_TRUE(requirementQuery(Requirement::Dimensions, s, "", 1));
     s.sortEnabled = 0;
     EXPECT_TRUE(requirementQuery(Requirement::Dimensions, s, "x%IR%", 1));
@@ -100,17 +98,14 @@ TEST(FilterRequirements, CodesFollowSettingsAndTaskTexts) {
     EXPECT_FALSE(requirementQuery(Requirement::Dimensions, s, "%FN%", 1));
     s.filterConditions[0].flags |= kConditionActive;
     EXPECT_TRUE(requirementQuery(Requirement::Dimensions, s, "", 1));
-
+    EXPECT_FALSE(requirementQuery(Requirement::Brightness, s, "", 1));
+    EXPECT_TRUE(requirementQuery(Requirement::Brightness, s, "%IB%", 1));
     // The EXIF date only when useExifDate is on, also for the image date as file date.
     s.setFileDates = 1;
-    s.fileDateSource = settings::FileDateSource::ImageDate;
+    s.fileDateSource = FileDateSource::ImageDate;
     EXPECT_FALSE(requirementQuery(Requirement::ExifDate, s, "%DY%", 1));
     s.useExifDate = 1;
     EXPECT_TRUE(requirementQuery(Requirement::ExifDate, s, "", 1));
-    s.fileDateSource = settings::FileDateSource::Fixed;
-    EXPECT_FALSE(requirementQuery(Requirement::ExifDate, s, "%FN%", 1));
-    EXPECT_FALSE(requirementQuery(Requirement::Brightness, s, "", 1));
-    EXPECT_TRUE(requirementQuery(Requirement::Brightness, s, "%IB%", 1));
 }
 
 } // namespace
