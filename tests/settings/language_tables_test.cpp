@@ -9,39 +9,27 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <map>
 #include <set>
 
 namespace quill::settings {
 namespace {
 
-struct Table {
-    std::string code; // file name without ".txt"
-    std::vector<std::string> entries;
-};
+using Tables = std::map<std::string, std::vector<std::string>>;
 
-const std::filesystem::path kLangDir = std::filesystem::path(QUILL_SOURCE_DIR) / "lang";
-
-std::vector<std::string> readTable(const std::filesystem::path& path) {
-    const std::vector<std::uint8_t> bytes = test::readBytes(path.string());
-    std::vector<std::string> entries;
-    std::string error;
-    EXPECT_TRUE(
-        parseTextTable(std::string(bytes.begin(), bytes.end()), kUiTextCount, entries, error))
-        << path << ": " << error;
-    return entries;
-}
-
-// English first, then every other lang/*.txt except the program information, in name order.
-std::vector<Table> allTables() {
-    std::vector<Table> tables;
-    for (const auto& item : std::filesystem::directory_iterator(kLangDir)) {
+// Every lang/*.txt except the program information, by language code (the file name).
+Tables allTables() {
+    Tables tables;
+    for (const auto& item :
+         std::filesystem::directory_iterator(std::filesystem::path(QUILL_SOURCE_DIR) / "lang")) {
         const std::string code = item.path().stem().string();
-        if (item.path().extension() == ".txt" && code != "programinfo")
-            tables.push_back({code, readTable(item.path())});
+        if (item.path().extension() != ".txt" || code == "programinfo") continue;
+        const std::vector<std::uint8_t> bytes = test::readBytes(item.path().string());
+        std::string error;
+        EXPECT_TRUE(parseTextTable(std::string(bytes.begin(), bytes.end()), kUiTextCount,
+                                   tables[code], error))
+            << code << ": " << error;
     }
-    std::sort(tables.begin(), tables.end(), [](const Table& a, const Table& b) {
-        return std::pair(a.code != "en", a.code) < std::pair(b.code != "en", b.code);
-    });
     return tables;
 }
 
@@ -78,15 +66,13 @@ std::string signature(const std::string& text) {
 // English where a language has none yet. The default presets are told apart by name only.
 TEST(LanguageTables, EveryLanguageRunsWithItsOwnTable) {
     const int before = currentLanguage();
-    const std::vector<std::string> english = readTable(kLangDir / "en.txt");
-    std::set<std::string> codes;
+    Tables tables = allTables();
     for (int index = 0; index < kLanguageCount; ++index) {
         std::string code = languages()[static_cast<std::size_t>(index)].code;
         if (code == "zh") code = "zh-Hant";
-        codes.insert(code);
-        const std::filesystem::path file = kLangDir / (code + ".txt");
-        const std::vector<std::string> source =
-            std::filesystem::exists(file) ? readTable(file) : english;
+        const auto own = tables.find(code);
+        const std::vector<std::string> source = own != tables.end() ? own->second : tables["en"];
+        if (own != tables.end() && code != "en") tables.erase(own);
         ASSERT_TRUE(loadUiTexts(index)) << code;
         for (std::size_t i = 0; i < source.size(); ++i)
             ASSERT_EQ(uiText(static_cast<int>(i)), source[i]) << code << " " << i;
@@ -96,21 +82,21 @@ TEST(LanguageTables, EveryLanguageRunsWithItsOwnTable) {
         EXPECT_EQ(names.size(), 6u) << code << ": default preset names repeat";
     }
     ASSERT_TRUE(loadUiTexts(before));
-    for (const Table& table : allTables())
-        EXPECT_TRUE(codes.count(table.code)) << table.code << ".txt is built into no language";
+    for (const auto& [code, entries] : tables)
+        EXPECT_EQ(code, "en") << code << ".txt is built into no language";
 }
 
 TEST(LanguageTables, TranslationsKeepWhatTheProgramReads) {
-    const std::vector<Table> tables = allTables();
-    const std::vector<std::string>& en = tables[0].entries;
+    const Tables tables = allTables();
+    const std::vector<std::string>& en = tables.at("en");
     ASSERT_EQ(en.size(), static_cast<std::size_t>(kUiTextCount));
-    for (const Table& table : tables) {
-        if (table.entries.size() != en.size()) continue; // reported when read
+    for (const auto& [code, entries] : tables) {
+        if (entries.size() != en.size()) continue; // reported when read
         for (std::size_t i = 0; i < en.size(); ++i) {
-            const std::string& text = table.entries[i];
-            EXPECT_NE(text.find_first_not_of(" \t\r\n"), std::string::npos)
-                << table.code << " " << i << " is blank";
-            EXPECT_EQ(signature(text), signature(en[i])) << table.code << " " << i << ": " << text;
+            EXPECT_NE(entries[i].find_first_not_of(" \t\r\n"), std::string::npos)
+                << code << " " << i << " is blank";
+            EXPECT_EQ(signature(entries[i]), signature(en[i]))
+                << code << " " << i << ": " << entries[i];
         }
     }
 }
