@@ -20,13 +20,7 @@ std::vector<std::string> sampleEntries(std::size_t count) {
     return entries;
 }
 
-// `block` with little-endian `value` written over the four bytes at `at`.
-Bytes withU32(Bytes block, std::size_t at, std::uint32_t value) {
-    for (int i = 0; i < 4; ++i)
-        block[at + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(value >> (8 * i));
-    return block;
-}
-
+// `block` with `bytes` written over it from `at` (sizes are little-endian).
 Bytes withBytes(Bytes block, std::size_t at, std::initializer_list<std::uint8_t> bytes) {
     std::copy(bytes.begin(), bytes.end(), block.begin() + static_cast<std::ptrdiff_t>(at));
     return block;
@@ -35,21 +29,18 @@ Bytes withBytes(Bytes block, std::size_t at, std::initializer_list<std::uint8_t>
 TEST(LanguagePack, PackedBlocksUnpackInEveryVariant) {
     const auto entries = sampleEntries(20);
     std::vector<std::string> out;
+    const Bytes key = scrambleKey();
     for (bool compress : {false, true}) {
-        for (bool scramble : {false, true}) {
-            const Bytes block = packBlock(entries,
-                                          scramble ? std::span<const std::uint8_t>(scrambleKey())
-                                                   : std::span<const std::uint8_t>(),
-                                          compress);
-            ASSERT_TRUE(unpackBlock(block, scrambleKey(), 20, out)) << compress << scramble;
+        for (const Bytes& scramble : {Bytes(), key}) {
+            ASSERT_TRUE(unpackBlock(packBlock(entries, scramble, compress), key, 20, out))
+                << compress << scramble.size();
             EXPECT_EQ(out, entries);
         }
     }
     // A scrambled block opened with another key does not unpack (the zlib checksum fails).
-    const Bytes scrambled = packBlock(entries, scrambleKey(), true);
-    Bytes otherKey = scrambleKey();
+    Bytes otherKey = key;
     otherKey[5] ^= 0x40;
-    EXPECT_FALSE(unpackBlock(scrambled, otherKey, 20, out));
+    EXPECT_FALSE(unpackBlock(packBlock(entries, key, true), otherKey, 20, out));
 }
 
 TEST(LanguagePack, MalformedContainersFail) {
@@ -60,17 +51,17 @@ TEST(LanguagePack, MalformedContainersFail) {
     ASSERT_TRUE(unpackBlock(plain, {}, 10, out));
 
     const std::size_t second = 16 + 3 + entries[0].size() * 2; // the second entry's header
-    const auto plainSize = static_cast<std::uint32_t>(plain.size() - 16);
     const std::pair<const char*, Bytes> broken[] = {
         {"magic", withBytes(plain, 0, {'J'})},
         {"version 2", withBytes(plain, 4, {2})},
-        {"stored size 0", withU32(plain, 8, 0)},
+        {"stored size 0", withBytes(plain, 8, {0, 0, 0, 0})},
         {"header only", Bytes(plain.begin(), plain.begin() + 16)},
         {"stored size beyond the block", Bytes(plain.begin(), plain.end() - 1)},
-        {"huge stored size", withU32(plain, 8, 0xFFFFFFF0u)},
-        {"plain size 3", withU32(plain, 12, 3)},
-        {"decompressed size differs", withU32(packed, 12, plainSize + 1)},
-        {"huge plain size", withU32(packed, 12, 0xFFFFFFFFu)},
+        {"huge stored size", withBytes(plain, 8, {0xF0, 0xFF, 0xFF, 0xFF})},
+        {"plain size 3", withBytes(plain, 12, {3, 0, 0, 0})},
+        {"decompressed size differs",
+         withBytes(packed, 12, {static_cast<std::uint8_t>(packed[12] + 1)})},
+        {"huge plain size", withBytes(packed, 12, {0xFF, 0xFF, 0xFF, 0xFF})},
         {"damaged compressed data",
          withBytes(packed, 20, {static_cast<std::uint8_t>(~packed[20])})},
         {"entry without 0xFF", withBytes(plain, 16, {0xFE})},
