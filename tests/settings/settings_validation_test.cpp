@@ -2,6 +2,7 @@
 // order, the name and directory rules, and the problem-list texts.
 #include "settings/settings_validation.h"
 
+#include "settings/preset_range.h"
 #include "settings/problem_list.h"
 #include "test_support.h"
 
@@ -29,7 +30,13 @@ TEST(SettingsValidation, DefaultPresetsAndRangePhase) {
         const Preset s = defaultPreset(n, "p");
         EXPECT_EQ(settingsValidation(1, s, derive(s), false), Valid) << n;
     }
+    // Every field against its range, inclusive: a number, the length of a text.
+    EXPECT_EQ(validate([](Preset& s) { s.selectedPage = 13; }), Valid);
     EXPECT_EQ(validate([](Preset& s) { s.selectedPage = 14; }), OutOfRange);
+    EXPECT_EQ(validate([](Preset& s) { s.commentText.assign(kMaxPresetTextBytes, 'a'); }), Valid);
+    EXPECT_EQ(validate([](Preset& s) { s.commentText.assign(kMaxPresetTextBytes + 1, 'a'); }),
+              OutOfRange);
+    EXPECT_EQ(validate([](Preset& s) { s.overlayFontName.clear(); }), OutOfRange);
     // Conditions are range-checked while the filter is off.
     EXPECT_EQ(validate([](Preset& s) { s.filterConditions = {{2, 15, 0, "1", 1}}; }), OutOfRange);
     Preset idle = defaultPreset(0, "p");
