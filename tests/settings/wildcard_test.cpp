@@ -65,15 +65,10 @@ TEST(Wildcard, AgreesWithReferenceOnRandomPatterns) {
         const std::string t = randomText("ab12#", 9);
         std::string literal = p;
         std::erase(literal, '*');
-        bool inside = t.find(literal) != std::string::npos;
-        for (std::size_t i = 0; i <= t.size() && !inside; ++i) {
-            for (std::size_t j = i; j <= t.size() && !inside; ++j) {
-                inside = referenceMatch(p, 0, t.substr(i, j - i), 0);
-            }
-        }
         SCOPED_TRACE(p + " / " + t);
         ASSERT_EQ(wildcardMatchesWhole(p, t), referenceMatch(p, 0, t, 0) || literal == t);
-        ASSERT_EQ(wildcardMatchesInside(p, t), inside);
+        ASSERT_EQ(wildcardMatchesInside(p, t),
+                  referenceMatch("*" + p + "*", 0, t, 0) || t.find(literal) != std::string::npos);
     }
 }
 
