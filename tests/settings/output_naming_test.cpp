@@ -34,14 +34,25 @@ OutputNamer namer(const std::string& pattern, const std::string& rename = "", st
     return OutputNamer(s, deriveRunSettings(s, RunContext{}), std::move(base));
 }
 
-TEST(OutputNaming, NumberingSkipsExistingNamesAcrossImages) {
+TEST(OutputNaming, NumberingSkipsNamesTakenBeforeAndAtCommit) {
     test::TempDir dir;
     const auto a = image("/src/a.jpg", "a");
     ASSERT_TRUE(platform::createDirectory(dir.path() + "out"));
-    test::writeText(dir.file("out/(001) a.jpg"), "x");
-    OutputNamer taken = namer(dir.path() + "out/", "(%001%) %fn%");
-    EXPECT_EQ(taken.outputPathFor(a, {}).path, dir.file("out/(002) a.jpg"));
-    EXPECT_EQ(taken.outputPathFor(a, {}).name, "(003) a");
+    test::writeText(dir.file("out/(01) a.jpg"), "x");
+    OutputNamer numbered = namer(dir.path() + "out/", "(%01%) %fn%");
+    OutputPath first = numbered.outputPathFor(a, {});
+    ASSERT_EQ(first.path, dir.file("out/(02) a.jpg"));
+    // Another program creates (02) and (03) before our commit; the retry skips both without a
+    // new listing, and later images go on after it.
+    test::writeText(dir.file("out/(02) a.jpg"), "theirs");
+    test::writeText(dir.file("out/(03) a.jpg"), "theirs");
+    ASSERT_TRUE(numbered.nextFreeNumber(first));
+    EXPECT_EQ(first.path, dir.file("out/(04) a.jpg"));
+    EXPECT_EQ(first.numberUsed, 4);
+    // A failed image gives its number back; the names found taken stay taken.
+    numbered.giveBackNumber(first);
+    EXPECT_EQ(numbered.outputPathFor(a, {}).name, "(04) a");
+    EXPECT_EQ(numbered.outputPathFor(a, {}).name, "(05) a");
 
     // Counters per output folder, or one for all. Folders whose names differ only in letter case
     // are two folders with a counter each.
@@ -53,25 +64,6 @@ TEST(OutputNaming, NumberingSkipsExistingNamesAcrossImages) {
     OutputNamer shared = namer("%PF%\\out", "%1%", "", 0);
     EXPECT_EQ(shared.outputPathFor(x, {}).name, "1");
     EXPECT_EQ(shared.outputPathFor(y, {}).name, "2");
-}
-
-TEST(OutputNaming, NameTakenAtCommitMovesOnToTheNextFreeNumber) {
-    test::TempDir dir;
-    const auto a = image("/src/a.jpg", "a");
-    OutputNamer numbered = namer(dir.path() + "out/", "(%01%)");
-    OutputPath first = numbered.outputPathFor(a, {});
-    ASSERT_EQ(first.path, dir.file("out/(01).jpg"));
-    // Another program creates (01) and (02) before our commit; the retry skips both without a
-    // new listing, and later images go on after it.
-    test::writeText(dir.file("out/(01).jpg"), "theirs");
-    test::writeText(dir.file("out/(02).jpg"), "theirs");
-    ASSERT_TRUE(numbered.nextFreeNumber(first));
-    EXPECT_EQ(first.path, dir.file("out/(03).jpg"));
-    EXPECT_EQ(first.numberUsed, 3);
-    // A failed image gives its number back; the names found taken stay taken.
-    numbered.giveBackNumber(first);
-    EXPECT_EQ(numbered.outputPathFor(a, {}).name, "(03)");
-    EXPECT_EQ(numbered.outputPathFor(a, {}).name, "(04)");
 
     // Unnumbered outputs have no next number.
     OutputNamer plain = namer(dir.path() + "out/");
