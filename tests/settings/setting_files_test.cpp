@@ -128,6 +128,8 @@ TEST_F(SettingFiles, AFileWeCannotReadIsKeptBeforeItIsWrittenOver) {
         const char* backup; // "" when nothing is to be kept
     } cases[] = {
         {"Presets", newer, "Presets.4.7.bak"},
+        // A backup name that is taken is never replaced.
+        {"Presets", withVersion(serializePresets(defaultPresetList()), 4.7f), "Presets.4.7.1.bak"},
         {"Foreign", foreign, "Foreign.unknown.bak"},
         {"Current", serializePresets(fivePresets()), ""},
         {"Empty", {}, ""},
@@ -149,17 +151,13 @@ TEST_F(SettingFiles, AFileWeCannotReadIsKeptBeforeItIsWrittenOver) {
         ASSERT_TRUE(writePresets(path, defaultPresetList(), &backup));
         EXPECT_EQ(backup, "");
     }
-    // A backup name that is taken is never replaced.
-    test::writeBytes(dir.file("Presets"), newer);
-    std::string second;
-    ASSERT_TRUE(writePresets(dir.file("Presets"), defaultPresetList(), &second));
-    EXPECT_EQ(second, dir.file("Presets.4.7.1.bak"));
     EXPECT_EQ(test::readBytes(dir.file("Presets.4.7.bak")), newer);
 
     // The language file likewise.
     test::writeBytes(dir.file("Language"), withVersion(settingFileHeader(), 5.0f));
-    ASSERT_TRUE(writeLanguage(dir.file("Language"), 2, &second));
-    EXPECT_EQ(second, dir.file("Language.5.0.bak"));
+    std::string backup;
+    ASSERT_TRUE(writeLanguage(dir.file("Language"), 2, &backup));
+    EXPECT_EQ(backup, dir.file("Language.5.0.bak"));
 }
 
 TEST_F(SettingFiles, EveryTruncationKeepsTheCompleteRecordsOnly) {
