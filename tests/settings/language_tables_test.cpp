@@ -7,7 +7,6 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <filesystem>
 #include <map>
 #include <set>
@@ -37,29 +36,23 @@ Tables allTables() {
 // tokens such as %FN% or %001%, line breaks, tabs, wildcard and percent signs, the "&" of the
 // mnemonics, and whether the text ends with an ellipsis (it opens a dialog) or a colon (it is a
 // prompt; labels get theirs from the code). Full-width forms count as the same ending.
-std::string signature(const std::string& text) {
-    std::vector<std::string> tokens;
+std::multiset<std::string> signature(const std::string& text) {
+    std::multiset<std::string> marks;
     for (std::size_t at = text.find('%'); at != std::string::npos; at = text.find('%', at + 1)) {
         const std::size_t end =
             text.find_first_not_of("ABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789", at + 1);
         if (end != std::string::npos && end > at + 1 && text[end] == '%') {
-            tokens.push_back(text.substr(at, end - at + 1));
+            marks.insert(text.substr(at, end - at + 1));
             at = end;
         }
     }
-    std::sort(tokens.begin(), tokens.end());
-    std::string result = "tokens:";
-    for (const std::string& token : tokens)
-        result += " " + token;
-    for (const char c : std::string("\n\r\t%#*|&"))
-        result += " | '" + std::string(1, c) + "' x" +
-                  std::to_string(std::count(text.begin(), text.end(), c));
-    const auto endsWith = [&](std::string_view a, std::string_view b) {
-        return text.ends_with(a) || text.ends_with(b);
-    };
-    result += " | ellipsis: " + std::to_string(endsWith("...", "\xE2\x80\xA6"));
-    result += " | colon: " + std::to_string(endsWith(":", "\xEF\xBC\x9A"));
-    return result;
+    for (const char c : text) {
+        if (std::string_view("\n\r\t%#*|&").find(c) != std::string_view::npos)
+            marks.insert(std::string(1, c));
+    }
+    if (text.ends_with("...") || text.ends_with("\xE2\x80\xA6")) marks.insert("ends with ...");
+    if (text.ends_with(":") || text.ends_with("\xEF\xBC\x9A")) marks.insert("ends with :");
+    return marks;
 }
 
 // Every table under lang/ belongs to a language; the build packs each language's own table, and
