@@ -15,8 +15,7 @@ std::vector<std::string> sampleEntries(std::size_t count) {
     std::vector<std::string> entries;
     for (std::size_t i = 0; i < count; ++i)
         entries.push_back("entry " + std::to_string(i));
-    entries[1] = "Gr\xC3\xBC\xC3\x9F"
-                 "e \xE7\xB9\x81 \xF0\x9F\x98\x80"; // two- to four-byte UTF-8
+    entries[1] = "Gr\xC3\xBC\xC3\x9F\x65 \xE7\xB9\x81 \xF0\x9F\x98\x80"; // two- to four-byte UTF-8
     return entries;
 }
 
