@@ -18,6 +18,10 @@ RunSettings derive(const Preset& s) {
     return deriveRunSettings(s, RunContext{3, {"/home/u/Desktop/", "/d/", "/opt/q/"}, 0});
 }
 
+void widthInName(Preset& s) {
+    s.renameEnabled = 1, s.renamePattern = "%iw%";
+}
+
 // Default preset 0 changed by `change`, validated in mode 1.
 ValidationResult validate(Change change, bool video = false) {
     Preset s = defaultPreset(0, "p");
@@ -85,14 +89,9 @@ TEST(SettingsValidation, ConsistencyChecks) {
         EXPECT_EQ(validate(cases[i].first), cases[i].second) << "case " << i;
     }
     // Image details that videos cannot supply; an earlier failing check decides first.
-    const Change widthInName = [](Preset& s) { s.renameEnabled = 1, s.renamePattern = "%iw%"; };
     EXPECT_EQ(validate(widthInName, true), VideosNeedDetails);
     EXPECT_EQ(validate(widthInName, false), Valid);
-    EXPECT_EQ(
-        validate(
-            [](Preset& s) { s.cropEnabled = 1, s.renameEnabled = 1, s.renamePattern = "%IB%"; },
-            true),
-        Contradictory);
+    EXPECT_EQ(validate([](Preset& s) { widthInName(s), s.cropEnabled = 1; }, true), Contradictory);
 }
 
 TEST(SettingsValidation, OverlayImageAndNameRules) {
