@@ -108,7 +108,6 @@ TEST(PlaceholderPaths, PathTokensAtTheStartOnly) {
         {"%PF%\\resized", "resized/"},
         {"%PF%\\", ""},
         {"%PF%\\\\", "/"},
-        {"/data/out", "/data/out/"},
         {"/data/%PC%/", "/data/%PC%/"}};
     for (const auto& [pattern, expected] : cases) {
         EXPECT_EQ(pathExpand(pattern, folders), expected) << pattern;
