@@ -1,4 +1,7 @@
-// The text tables: the embedded blocks, the container's failure cases and the readable sources.
+// The text tables: the embedded blocks, the container's failure cases, the readable sources, and
+// the translated tables under lang/ against the English one: whatever the program reads inside a
+// text survives translation. Every table that exists is checked, so a new language is covered as
+// soon as its file is added.
 #include "settings/language_pack.h"
 
 #include "test_support.h"
@@ -6,7 +9,8 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <cstring>
+#include <filesystem>
+#include <map>
 #include <set>
 #include <thread>
 
@@ -19,18 +23,11 @@ std::vector<std::string> sampleEntries(std::size_t count) {
     std::vector<std::string> entries;
     for (std::size_t i = 0; i < count; ++i)
         entries.push_back("entry " + std::to_string(i));
-    entries[1] = "Gr\xC3\xBC\xC3\x9F"
-                 "e \xE7\xB9\x81 \xF0\x9F\x98\x80"; // two- to four-byte UTF-8
+    entries[1] = "Gr\xC3\xBC\xC3\x9F\x65 \xE7\xB9\x81 \xF0\x9F\x98\x80"; // two- to four-byte UTF-8
     return entries;
 }
 
-// `block` with little-endian `value` written over the four bytes at `at`.
-Bytes withU32(Bytes block, std::size_t at, std::uint32_t value) {
-    for (int i = 0; i < 4; ++i)
-        block[at + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(value >> (8 * i));
-    return block;
-}
-
+// `block` with `bytes` written over it from `at` (sizes are little-endian).
 Bytes withBytes(Bytes block, std::size_t at, std::initializer_list<std::uint8_t> bytes) {
     std::copy(bytes.begin(), bytes.end(), block.begin() + static_cast<std::ptrdiff_t>(at));
     return block;
@@ -39,24 +36,18 @@ Bytes withBytes(Bytes block, std::size_t at, std::initializer_list<std::uint8_t>
 TEST(LanguagePack, PackedBlocksUnpackInEveryVariant) {
     const auto entries = sampleEntries(20);
     std::vector<std::string> out;
+    const Bytes key = scrambleKey();
     for (bool compress : {false, true}) {
-        for (bool scramble : {false, true}) {
-            const Bytes block = packBlock(entries,
-                                          scramble ? std::span<const std::uint8_t>(scrambleKey())
-                                                   : std::span<const std::uint8_t>(),
-                                          compress);
-            ASSERT_FALSE(block.empty());
-            EXPECT_EQ(block[6], scramble ? 1 : 0);
-            EXPECT_EQ(block[7], compress ? 1 : 0);
-            ASSERT_TRUE(unpackBlock(block, scrambleKey(), 20, out)) << compress << scramble;
+        for (const Bytes& scramble : {Bytes(), key}) {
+            ASSERT_TRUE(unpackBlock(packBlock(entries, scramble, compress), key, 20, out))
+                << compress << scramble.size();
             EXPECT_EQ(out, entries);
         }
     }
     // A scrambled block opened with another key does not unpack (the zlib checksum fails).
-    const Bytes scrambled = packBlock(entries, scrambleKey(), true);
-    Bytes otherKey = scrambleKey();
+    Bytes otherKey = key;
     otherKey[5] ^= 0x40;
-    EXPECT_FALSE(unpackBlock(scrambled, otherKey, 20, out));
+    EXPECT_FALSE(unpackBlock(packBlock(entries, key, true), otherKey, 20, out));
 }
 
 TEST(LanguagePack, MalformedContainersFail) {
@@ -67,17 +58,17 @@ TEST(LanguagePack, MalformedContainersFail) {
     ASSERT_TRUE(unpackBlock(plain, {}, 10, out));
 
     const std::size_t second = 16 + 3 + entries[0].size() * 2; // the second entry's header
-    const auto plainSize = static_cast<std::uint32_t>(plain.size() - 16);
     const std::pair<const char*, Bytes> broken[] = {
         {"magic", withBytes(plain, 0, {'J'})},
         {"version 2", withBytes(plain, 4, {2})},
-        {"stored size 0", withU32(plain, 8, 0)},
+        {"stored size 0", withBytes(plain, 8, {0, 0, 0, 0})},
         {"header only", Bytes(plain.begin(), plain.begin() + 16)},
         {"stored size beyond the block", Bytes(plain.begin(), plain.end() - 1)},
-        {"huge stored size", withU32(plain, 8, 0xFFFFFFF0u)},
-        {"plain size 3", withU32(plain, 12, 3)},
-        {"decompressed size differs", withU32(packed, 12, plainSize + 1)},
-        {"huge plain size", withU32(packed, 12, 0xFFFFFFFFu)},
+        {"huge stored size", withBytes(plain, 8, {0xF0, 0xFF, 0xFF, 0xFF})},
+        {"plain size 3", withBytes(plain, 12, {3, 0, 0, 0})},
+        {"decompressed size differs",
+         withBytes(packed, 12, {static_cast<std::uint8_t>(packed[12] + 1)})},
+        {"huge plain size", withBytes(packed, 12, {0xFF, 0xFF, 0xFF, 0xFF})},
         {"damaged compressed data",
          withBytes(packed, 20, {static_cast<std::uint8_t>(~packed[20])})},
         {"entry without 0xFF", withBytes(plain, 16, {0xFE})},
@@ -100,23 +91,10 @@ TEST(LanguagePack, TextTableSourcesNeedEveryEntryExactlyOnce) {
     ASSERT_TRUE(parseTextTable("# comment\n0: a\n\n1: b\\nc \\\\ d \\q\r\n2: e", 3, entries, error))
         << error;
     EXPECT_EQ(entries, (std::vector<std::string>{"a", "b\nc \\ d \\q", "e"}));
-
-    EXPECT_FALSE(parseTextTable("0: a\n1: b\n", 3, entries, error)); // missing last
-    EXPECT_NE(error.find("expected 3"), std::string::npos);
-    EXPECT_FALSE(parseTextTable("0: a\n1: b\n2: c\n3: d\n", 3, entries, error));
-    EXPECT_NE(error.find("extra"), std::string::npos);
-    EXPECT_FALSE(parseTextTable("0: a\n2: c\n", 3, entries, error)); // gap
-    // A duplicate, an empty entry, a line without separator.
-    for (const char* bad : {"0: a\n0: a\n1: b\n", "0: a\n1: \n", "0: a\n1 b\n"}) {
-        EXPECT_FALSE(parseTextTable(bad, 2, entries, error)) << bad;
-    }
-
-    for (const auto& [file, count] : {std::pair{"lang/en.txt", kUiTextCount},
-                                      std::pair{"lang/programinfo.txt", kProgramInfoCount}}) {
-        const Bytes bytes = test::readBytes(std::string(QUILL_SOURCE_DIR) + "/" + file);
-        ASSERT_TRUE(parseTextTable(std::string(bytes.begin(), bytes.end()),
-                                   static_cast<std::size_t>(count), entries, error))
-            << file << ": " << error;
+    // Missing last, extra, a gap, a duplicate, an empty entry, a line without separator.
+    for (const char* bad : {"0: a\n1: b\n", "0: a\n1: b\n2: c\n3: d\n", "0: a\n2: c\n",
+                            "0: a\n0: a\n1: b\n2: c\n", "0: a\n1: \n2: c\n", "0: a\n1 b\n2: c\n"}) {
+        EXPECT_FALSE(parseTextTable(bad, 3, entries, error)) << bad;
     }
 }
 
@@ -130,12 +108,88 @@ TEST(LanguagePack, TextsStayReadableWhileAnotherThreadSwitchesTheLanguage) {
             EXPECT_TRUE(loadUiTexts(round % kLanguageCount));
         done.store(true);
     });
-    while (!done.load()) {
-        const std::string text = uiText(416);
-        EXPECT_FALSE(text.empty());
-    }
+    while (!done.load())
+        EXPECT_FALSE(uiText(416).empty());
     switcher.join();
     ASSERT_TRUE(loadUiTexts(kEnglishLanguage));
+}
+
+using Tables = std::map<std::string, std::vector<std::string>>;
+
+// Every lang/*.txt except the program information, by language code (the file name).
+Tables allTables() {
+    Tables tables;
+    for (const auto& item :
+         std::filesystem::directory_iterator(std::filesystem::path(QUILL_SOURCE_DIR) / "lang")) {
+        const std::string code = item.path().stem().string();
+        if (item.path().extension() != ".txt" || code == "programinfo") continue;
+        const std::vector<std::uint8_t> bytes = test::readBytes(item.path().string());
+        std::string error;
+        EXPECT_TRUE(parseTextTable(std::string(bytes.begin(), bytes.end()), kUiTextCount,
+                                   tables[code], error))
+            << code << ": " << error;
+    }
+    return tables;
+}
+
+// What the program and the user rely on in a text, independent of its wording: placeholder
+// tokens such as %FN% or %001%, line breaks, tabs, wildcard and percent signs, the "&" of the
+// mnemonics, and whether the text ends with an ellipsis (it opens a dialog) or a colon (it is a
+// prompt; labels get theirs from the code). Full-width forms count as the same ending.
+std::multiset<std::string> signature(const std::string& text) {
+    std::multiset<std::string> marks;
+    for (std::size_t at = text.find('%'); at != std::string::npos; at = text.find('%', at + 1)) {
+        const std::size_t end =
+            text.find_first_not_of("ABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789", at + 1);
+        if (end != std::string::npos && end > at + 1 && text[end] == '%') {
+            marks.insert(text.substr(at, end - at + 1));
+            at = end;
+        }
+    }
+    for (const char c : text) {
+        if (std::string_view("\n\r\t%#*|&").find(c) != std::string_view::npos)
+            marks.insert(std::string(1, c));
+    }
+    if (text.ends_with("...") || text.ends_with("\xE2\x80\xA6")) marks.insert("ends with ...");
+    if (text.ends_with(":") || text.ends_with("\xEF\xBC\x9A")) marks.insert("ends with :");
+    return marks;
+}
+
+// Every table under lang/ belongs to a language; the build packs each language's own table, and
+// English where a language has none yet. The default presets are told apart by name only.
+TEST(LanguageTables, EveryLanguageRunsWithItsOwnTable) {
+    const int before = currentLanguage();
+    Tables tables = allTables();
+    for (int index = 0; index < kLanguageCount; ++index) {
+        std::string code = languages()[static_cast<std::size_t>(index)].code;
+        if (code == "zh") code = "zh-Hant";
+        const auto own = tables.find(code);
+        const std::vector<std::string> source = own != tables.end() ? own->second : tables["en"];
+        if (own != tables.end() && code != "en") tables.erase(own);
+        ASSERT_TRUE(loadUiTexts(index)) << code;
+        for (std::size_t i = 0; i < source.size(); ++i)
+            ASSERT_EQ(uiText(static_cast<int>(i)), source[i]) << code << " " << i;
+        std::set<std::string> names;
+        for (int i = 295; i <= 300; ++i)
+            names.insert(uiText(i));
+        EXPECT_EQ(names.size(), 6u) << code << ": default preset names repeat";
+    }
+    ASSERT_TRUE(loadUiTexts(before));
+    for (const auto& [code, entries] : tables)
+        EXPECT_EQ(code, "en") << code << ".txt is built into no language";
+}
+
+TEST(LanguageTables, TranslationsKeepWhatTheProgramReads) {
+    const Tables tables = allTables();
+    const std::vector<std::string>& en = tables.at("en");
+    ASSERT_EQ(en.size(), static_cast<std::size_t>(kUiTextCount));
+    for (const auto& [code, entries] : tables) {
+        if (entries.size() != en.size()) continue; // reported when read
+        for (std::size_t i = 0; i < en.size(); ++i) {
+            EXPECT_EQ(signature(entries[i]), signature(en[i]))
+                << code << " " << i << ": " << entries[i];
+        }
+    }
 }
 
 } // namespace

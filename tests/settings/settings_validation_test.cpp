@@ -1,8 +1,8 @@
 // Settings validation: the default presets, the range phase, the consistency checks and their
-// order, the name and directory rules, and the problem-list texts.
+// order, the overlay image, and the problem-list texts.
 #include "settings/settings_validation.h"
 
-#include "settings/language_pack.h"
+#include "settings/preset_range.h"
 #include "settings/problem_list.h"
 #include "test_support.h"
 
@@ -16,6 +16,10 @@ using enum ValidationResult;
 
 RunSettings derive(const Preset& s) {
     return deriveRunSettings(s, RunContext{3, {"/home/u/Desktop/", "/d/", "/opt/q/"}, 0});
+}
+
+void widthInName(Preset& s) {
+    s.renameEnabled = 1, s.renamePattern = "%iw%";
 }
 
 // Default preset 0 changed by `change`, validated in mode 1.
@@ -32,63 +36,51 @@ TEST(SettingsValidation, DefaultPresetsAndRangePhase) {
                   Valid)
             << n;
     }
+    // Every field against its range, inclusive: a number, the length of a text.
+    EXPECT_EQ(validate([](Preset& s) { s.selectedPage = 13; }), Valid);
     EXPECT_EQ(validate([](Preset& s) { s.selectedPage = 14; }), OutOfRange);
-    EXPECT_EQ(validate([](Preset& s) {
-                  s.filterConditions.push_back({2, 15, 0, "1", 1});
-              }),
-              OutOfRange); // conditions are range-checked while the filter is off
+    EXPECT_EQ(validate([](Preset& s) { s.commentText.assign(kMaxPresetTextBytes, 'a'); }), Valid);
+    EXPECT_EQ(validate([](Preset& s) { s.commentText.assign(kMaxPresetTextBytes + 1, 'a'); }),
+              OutOfRange);
+    EXPECT_EQ(validate([](Preset& s) { s.overlayFontName.clear(); }), OutOfRange);
+    // Conditions are range-checked while the filter is off.
+    EXPECT_EQ(validate([](Preset& s) { s.filterConditions = {{2, 15, 0, "1", 1}}; }), OutOfRange);
     Preset idle = defaultPreset(0, "p");
     idle.outputDirEnabled = idle.convertFormat = 0;
     EXPECT_EQ(settingsValidation(ValidationScope::Ranges, idle, derive(idle), ListedVideos::None),
               Valid); // no consistency phase
 }
 
+// The checks that the problem-list table below names are left to it.
 TEST(SettingsValidation, ConsistencyChecks) {
     const std::pair<Change, ValidationResult> cases[] = {
         {[](Preset& s) { s.outputDirEnabled = s.convertFormat = 0; }, NothingToDo},
         {[](Preset& s) { s.outputDirEnabled = s.convertFormat = 0, s.setFileDates = 1; },
          NothingToDo},
         {[](Preset& s) { s.outputDirEnabled = s.convertFormat = s.keepMetadata = 0; }, Valid},
-        {[](Preset& s) { s.filterEnabled = 1; }, Contradictory},
-        {[](Preset& s) { s.cropEnabled = 1; }, Contradictory},
         {[](Preset& s) {
-             s.cropEnabled = 1, s.cropMode = settings::CropMode::Trim, s.trimLeft = s.trimRight = 0,
-             s.trimTop = s.trimBottom = 0;
+             s.cropEnabled = 1, s.cropMode = CropMode::Trim;
+             s.trimLeft = s.trimRight = s.trimTop = s.trimBottom = 0;
          },
-         Contradictory},
-        {[](Preset& s) { s.resizeEnabled = 1, s.resizeWidth = 0, s.resizeHeight = 0; },
          Contradictory},
         {[](Preset& s) { s.resizeEnabled = 1, s.resizeHeight = 0; }, Valid},
-        {[](Preset& s) { s.resizeEnabled = 1, s.resizeLimits = settings::ResizeLimits::None; },
+        {[](Preset& s) { s.resizeEnabled = 1, s.resizeLimits = ResizeLimits::None; },
          Contradictory},
         {[](Preset& s) {
-             s.resizeEnabled = 1, s.resizeMode = settings::ResizeMode::Percent,
-             s.resizePercent = 100;
+             s.resizeEnabled = 1, s.resizeMode = ResizeMode::Percent, s.resizePercent = 100;
          },
          Contradictory},
-        {[](Preset& s) {
-             s.resizeEnabled = 1, s.resizeMode = settings::ResizeMode::Percent,
-             s.resizePercent = 101;
-         },
-         Valid},
         {[](Preset& s) { s.overlayEnabled = 1; }, Contradictory}, // empty text
         {[](Preset& s) {
-             s.setFileDates = 1, s.fileDateSource = settings::FileDateSource::ImageDate,
-             s.useExifDate = 0;
-         },
-         Contradictory},
-        {[](Preset& s) {
-             s.setFileDates = 1, s.fileDateSource = settings::FileDateSource::Shifted,
+             s.setFileDates = 1, s.fileDateSource = FileDateSource::Shifted,
              s.fileDateShiftMinutes = 0;
          },
          Contradictory},
-        {[](Preset& s) { s.renameEnabled = 1, s.renamePattern = "%fn%"; }, Contradictory},
         {[](Preset& s) { s.renameEnabled = 1, s.renamePattern = "x_%FN%"; }, Valid},
         {[](Preset& s) { s.renameEnabled = 1, s.renamePattern = "a/%FN%"; }, Contradictory},
         {[](Preset& s) { s.outputDirPattern = "out\\"; }, Contradictory},
         {[](Preset& s) { s.outputDirPattern = "/data//out/"; }, Contradictory},
         {[](Preset& s) { s.outputDirPattern = "%PF%\\"; }, Valid}, // left to the pipeline
-        {[](Preset& s) { s.outputDirPattern = "%PF%\\\\"; }, Contradictory},
         {[](Preset& s) { s.outputDirPattern = "%PF%\\\\", s.mirrorSubfolders = 1; }, Valid},
         {[](Preset& s) {
              s.filterEnabled = 1;
@@ -100,80 +92,55 @@ TEST(SettingsValidation, ConsistencyChecks) {
         EXPECT_EQ(validate(cases[i].first), cases[i].second) << "case " << i;
     }
     // Image details that videos cannot supply; an earlier failing check decides first.
-    const Change widthInName = [](Preset& s) { s.renameEnabled = 1, s.renamePattern = "%iw%"; };
     EXPECT_EQ(validate(widthInName, true), VideosNeedDetails);
     EXPECT_EQ(validate(widthInName, false), Valid);
-    EXPECT_EQ(
-        validate(
-            [](Preset& s) { s.cropEnabled = 1, s.renameEnabled = 1, s.renamePattern = "%IB%"; },
-            true),
-        Contradictory);
+    EXPECT_EQ(validate([](Preset& s) { widthInName(s), s.cropEnabled = 1; }, true), Contradictory);
 }
 
-TEST(SettingsValidation, OverlayImageAndNameRules) {
+// An overlay image must exist with at least the size of the smallest image file.
+TEST(SettingsValidation, OverlayImageMustBeLargeEnoughForAnImage) {
     test::TempDir dir;
     Preset s = defaultPreset(0, "p");
-    s.overlayEnabled = 1, s.overlayKind = settings::OverlayKind::Image;
+    s.overlayEnabled = 1, s.overlayKind = OverlayKind::Image;
     s.overlayImagePath = dir.file("logo.png");
     test::writeBytes(s.overlayImagePath, std::vector<std::uint8_t>(34, 1));
     EXPECT_EQ(settingsValidation(ValidationScope::Whole, s, derive(s), ListedVideos::None),
               Contradictory);
     test::writeBytes(s.overlayImagePath, std::vector<std::uint8_t>(35, 1));
     EXPECT_EQ(settingsValidation(ValidationScope::Whole, s, derive(s), ListedVideos::None), Valid);
-
-    for (const char* bad : {"", "a\"b", "a\\b", "a:b", "a*", "a?", "<a>", "a|b", "a\tb"}) {
-        EXPECT_FALSE(isValidFileName(bad)) << bad;
-    }
-    EXPECT_TRUE(isValidAbsoluteDirectory("/"));
-    EXPECT_TRUE(isValidAbsoluteDirectory("/a b/%DY%/"));
-    EXPECT_FALSE(isValidAbsoluteDirectory("/a"));
 }
 
+// The line names the first failing check, with the menu path to the setting without its "&".
 TEST(ProblemList, FirstOffendingSettingInCheckOrder) {
-    const auto line = [](Change change, UiTextLookup texts) {
+    const UiTextLookup texts = [](int index) { return "T&" + std::to_string(index); };
+    const std::pair<Change, const char*> cases[] = {
+        {[](Preset& s) { s.filterEnabled = s.cropEnabled = 1; }, "\"T&66\" -> \"x\""},
+        {[](Preset& s) { s.cropEnabled = 1; }, "\"T&68\" -> \"T&111\" -> \"0, 0, 0, 0\""},
+        {[](Preset& s) { s.resizeEnabled = 1, s.resizeHeight = s.resizeWidth = 0; },
+         "\"T&70\" -> \"0x0\""},
+        {[](Preset& s) { s.renameEnabled = 1, s.renamePattern = "%fn%"; }, "\"T&80\" -> \"%FN%\""},
+        {[](Preset& s) { s.outputDirPattern = "%PF%//"; }, "\"T&81\" -> \"/\""},
+        {[](Preset& s) {
+             s.setFileDates = 1, s.fileDateSource = FileDateSource::ImageDate, s.useExifDate = 0;
+         },
+         "\"T9\" -> \"T19\" -> \"T20\""},
+        {[](Preset& s) {
+             s.filterEnabled = 1;
+             s.filterConditions = {{2, 4, 2, "800", 1}, {2, 4, 2, "0", 1}};
+         },
+         "\"T&98 -> 0\"  (2)"},
+        {[](Preset&) {}, ""},
+    };
+    for (const auto& [change, expected] : cases) {
         Preset s = defaultPreset(0, "p");
         change(s);
         const RunSettings run = derive(s);
-        return problemList(settingsValidation(ValidationScope::Whole, s, run, ListedVideos::None),
-                           s, run, texts);
-    };
-    const UiTextLookup fake = [](int index) { return "T" + std::to_string(index); };
-    EXPECT_EQ(line([](Preset& s) { s.filterEnabled = s.cropEnabled = 1; }, fake),
-              "\"T66\" -> \"x\"");
-    EXPECT_EQ(line([](Preset& s) { s.cropEnabled = 1; }, fake),
-              "\"T68\" -> \"T111\" -> \"0, 0, 0, 0\"");
-    EXPECT_EQ(
-        line([](Preset& s) { s.resizeEnabled = 1, s.resizeHeight = 0, s.resizeWidth = 0; }, fake),
-        "\"T70\" -> \"0x0\"");
-    EXPECT_EQ(
-        line([](Preset& s) { s.resizeEnabled = 1, s.resizeLimits = settings::ResizeLimits::None; },
-             fake),
-        "\"T70\" -> \"T140: -\"");
-    EXPECT_EQ(line([](Preset& s) { s.renameEnabled = 1, s.renamePattern = "%fn%"; }, fake),
-              "\"T80\" -> \"%FN%\"");
-    EXPECT_EQ(line([](Preset& s) { s.outputDirPattern = "%PF%//"; }, fake), "\"T81\" -> \"/\"");
-    EXPECT_EQ(line([](Preset&) {}, fake), "");
-
-    ASSERT_TRUE(loadUiTexts(kEnglishLanguage));
-    const auto menu = [](int index) { // the menu path without its "&" marks
-        std::string text = uiText(index);
-        std::erase(text, '&');
-        return "\"" + text + "\"";
-    };
-    EXPECT_EQ(line(
-                  [](Preset& s) {
-                      s.setFileDates = 1, s.fileDateSource = settings::FileDateSource::ImageDate,
-                      s.useExifDate = 0;
-                  },
-                  currentUiTexts()),
-              menu(9) + " -> " + menu(19) + " -> " + menu(20));
-    EXPECT_EQ(line(
-                  [](Preset& s) {
-                      s.filterEnabled = 1;
-                      s.filterConditions = {{2, 4, 2, "800", 1}, {2, 4, 2, "0", 1}};
-                  },
-                  currentUiTexts()),
-              "\"" + uiText(98) + " -> 0\"  (2)");
+        EXPECT_EQ(
+            problemList(settingsValidation(ValidationScope::Whole, s, run, ListedVideos::None), s,
+                        run, texts),
+            expected)
+            << expected;
+    }
 }
 
 } // namespace
