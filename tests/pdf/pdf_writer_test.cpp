@@ -1,5 +1,5 @@
-// The PDF writer: document structure, placement arithmetic, error codes, the JPEG header parser
-// and the verdict of independent PDF tools.
+// The PDF writer: placement arithmetic, error codes, the JPEG header parser and the verdict of
+// independent PDF tools on the document structure.
 #include "pdf/pdf_writer.h"
 
 #include <cerrno>
@@ -27,59 +27,31 @@ PdfWriter portraitWithPage() {
     return writer;
 }
 
-TEST(PdfWriter, DocumentStructureAndCrossReferences) {
+TEST(PdfWriter, PlacementSizesUnitsAndTheImageBytes) {
     PdfWriter writer = portraitWithPage();
-    EXPECT_DOUBLE_EQ(writer.getPageWidth(), 595.28);
-    EXPECT_DOUBLE_EQ(writer.getPageHeight(), 841.89);
     EXPECT_TRUE(writer.placeImage(kHopper, 10, 20, 0, 0));
     const std::string pdf = test::asText(writer.finishDocument());
-    EXPECT_EQ(writer.state(), PdfWriter::State::Closed);
-    EXPECT_EQ(writer.getLastError(), 0);
-
     EXPECT_EQ(pdf.rfind("%PDF-1.3\n", 0), 0u);
-    ASSERT_GE(pdf.size(), 6u);
-    EXPECT_EQ(pdf.substr(pdf.size() - 6), "%%EOF\n");
-    // The page's content stream: line cap, line width, then the image at 128 x 128 points, its
-    // bottom edge at 841.89 - (20 + 128).
-    const std::string content = "2 J\n0.57 w\nq 128.00 0 0 128.00 10.00 693.89 cm /I1 Do Q\n";
-    EXPECT_NE(pdf.find("/Length " + std::to_string(content.size()) + "\n>>\nstream\n" + content +
-                       "\nendstream\n"),
-              std::string::npos);
-    // The image goes in as the JPEG file itself, byte for byte.
+    // The image at 128 x 128 points, its bottom edge at 841.89 - (20 + 128), drawn from the JPEG
+    // file itself, byte for byte.
+    EXPECT_NE(pdf.find("q 128.00 0 0 128.00 10.00 693.89 cm /I1 Do Q\n"), std::string::npos);
     const auto jpeg = test::readBytes(kHopper);
     EXPECT_NE(pdf.find("/Filter /DCTDecode\n/Length " + std::to_string(jpeg.size()) +
                        "\n>>\nstream\n" + test::asText(jpeg) + "\nendstream\n"),
               std::string::npos);
 
-    // Every offset names the first byte of its "n 0 obj" line; objects appear as pages, page
-    // tree, images, resources, information, catalog.
-    const auto offsets = test::xrefOffsets(pdf);
-    ASSERT_EQ(offsets.size(), 7u);
-    for (const auto& [object, offset] : offsets)
-        EXPECT_EQ(pdf.compare(offset, std::to_string(object).size() + 7,
-                              std::to_string(object) + " 0 obj\n"),
-                  0)
-            << "object " << object;
-    const int order[] = {3, 4, 1, 5, 2, 6, 7};
-    for (int i = 1; i < 7; ++i)
-        EXPECT_LT(offsets.at(order[i - 1]), offsets.at(order[i]));
-}
-
-TEST(PdfWriter, PlacementSizesUnitsAndRepeatedImages) {
-    PdfWriter writer;
     ASSERT_TRUE(writer.createDocument("LANDSCAPE", "pt", "595.28,841.89"));
     ASSERT_TRUE(writer.addPage());
-    EXPECT_DOUBLE_EQ(writer.getPageWidth(), 841.89);
     EXPECT_TRUE(writer.placeImage(kHopper, 0, 0, 64, 0));  // height from the aspect ratio
     EXPECT_TRUE(writer.placeImage(kHopper, 5, 5, 0, 256)); // width from the aspect ratio
     EXPECT_TRUE(writer.placeImage(kHopper, 1, 2, 30, 40)); // both given: distorted
-    const std::string pdf = test::asText(writer.finishDocument());
-    EXPECT_NE(pdf.find("q 64.00 0 0 64.00 0.00 531.28 cm /I1 Do Q\n"
-                       "q 256.00 0 0 256.00 5.00 334.28 cm /I1 Do Q\n"
-                       "q 30.00 0 0 40.00 1.00 553.28 cm /I1 Do Q\n"),
+    const std::string landscape = test::asText(writer.finishDocument());
+    EXPECT_NE(landscape.find("q 64.00 0 0 64.00 0.00 531.28 cm /I1 Do Q\n"
+                             "q 256.00 0 0 256.00 5.00 334.28 cm /I1 Do Q\n"
+                             "q 30.00 0 0 40.00 1.00 553.28 cm /I1 Do Q\n"),
               std::string::npos);
-    EXPECT_NE(pdf.find("/MediaBox [0 0 841.89 595.28]"), std::string::npos);
-    EXPECT_EQ(test::countOf(pdf, "/Subtype /Image"), 1); // loaded once, drawn three times
+    EXPECT_NE(landscape.find("/MediaBox [0 0 841.89 595.28]"), std::string::npos);
+    EXPECT_EQ(test::countOf(landscape, "/Subtype /Image"), 1); // loaded once, drawn three times
 
     // Millimetres: sizes are user units, the file speaks points.
     ASSERT_TRUE(writer.createDocument("P", "mm", "595.28,841.89"));
@@ -88,7 +60,6 @@ TEST(PdfWriter, PlacementSizesUnitsAndRepeatedImages) {
     EXPECT_TRUE(writer.placeImage(kHopper, 10, 10, 0, 0)); // 128 px = 128 / (72 / 25.4) mm
     const std::string mm = test::asText(writer.finishDocument());
     EXPECT_NE(mm.find("q 128.00 0 0 128.00 28.35 685.54 cm /I1 Do Q"), std::string::npos);
-    EXPECT_NE(mm.find("/MediaBox [0 0 595.28 841.89]"), std::string::npos);
 
     // A document without a page gets an empty one; arguments that mean nothing are refused.
     ASSERT_TRUE(writer.createDocument("p", "pt", "100,200"));
@@ -108,7 +79,7 @@ TEST(PdfWriter, PlacementErrorsLeaveAValidDocument) {
         PdfError error;
     };
     std::vector<std::uint8_t> badMarker = {0xFF, 0xD8, 0xFF, 0xE0, 0x00, 0x04, 0, 0};
-    badMarker.insert(badMarker.end(), 12, 0x12);
+    badMarker.insert(badMarker.end(), 10, 0x12); // a whole segment's worth, not starting with FF
     // A progressive frame, then a scan: the walk stops at the scan instead of reading its data.
     std::vector<std::uint8_t> noFrame = {0xFF, 0xD8, 0xFF, 0xE0, 0x00, 0x02, 0xFF, 0xC2,
                                          0x00, 0x04, 0,    0,    0xFF, 0xDA, 0x00, 0x02};
@@ -125,7 +96,6 @@ TEST(PdfWriter, PlacementErrorsLeaveAValidDocument) {
         {"zero-sized frame", zeroSize, PdfError::NoBaselineFrame},
         {"PNG", pngHeader, PdfError::UnsupportedImage},
         {"PNG without IHDR", pngOther, PdfError::PngWithoutHeader},
-        {"text", {'h', 'e', 'l', 'l', 'o'}, PdfError::UnsupportedImage},
         {"empty", {}, PdfError::UnsupportedImage},
     };
     for (const Case& c : cases) {
@@ -134,9 +104,8 @@ TEST(PdfWriter, PlacementErrorsLeaveAValidDocument) {
         EXPECT_FALSE(writer.placeImageData(c.what, c.bytes, 0, 0, 0, 0));
         EXPECT_EQ(writer.lastError(), c.error);
         const std::string pdf = test::asText(writer.finishDocument());
-        EXPECT_EQ(test::countOf(pdf, "/Subtype /Image"), 0);
+        EXPECT_EQ(test::countOf(pdf, " 0 obj\n"), 6) << "no image object";
         EXPECT_EQ(test::countOf(pdf, " Do Q"), 0);
-        EXPECT_EQ(test::xrefOffsets(pdf).size(), 6u);
     }
     PdfWriter writer = portraitWithPage();
     EXPECT_FALSE(writer.placeImage(test::testdata("no/such/file.jpg"), 0, 0, 0, 0));
@@ -179,11 +148,8 @@ TEST(JpegFrameReader, EveryTruncationFailsCleanly) {
     const auto jpeg = test::readBytes(kHopper);
     quill::pdf::JpegFrame frame;
     ASSERT_EQ(quill::pdf::readJpegFrame(jpeg, frame), PdfError::None);
-    EXPECT_EQ(frame.width, 128);
-    EXPECT_EQ(frame.height, 128);
-    EXPECT_EQ(frame.components, 3);
-    EXPECT_EQ(frame.bitsPerComponent, 8);
-    EXPECT_EQ(frame.colorSpace, "DeviceRGB");
+    EXPECT_EQ(std::tuple(frame.width, frame.height, frame.components, frame.bitsPerComponent),
+              std::tuple(128, 128, 3, 8));
     // The frame header ends well before the file does; every shorter prefix must fail without
     // reading past its end (the sanitizers watch), and later prefixes succeed.
     bool seenSuccess = false;
@@ -194,9 +160,7 @@ TEST(JpegFrameReader, EveryTruncationFailsCleanly) {
         EXPECT_TRUE(error == PdfError::None || error == PdfError::NoBaselineFrame ||
                     error == PdfError::UnsupportedImage)
             << n;
-        if (seenSuccess) {
-            EXPECT_EQ(error, PdfError::None) << n;
-        }
+        EXPECT_TRUE(!seenSuccess || error == PdfError::None) << n;
     }
     EXPECT_TRUE(seenSuccess);
     const auto gray = test::readBytes(test::testdata("jpeg/hopper_gray.jpg"));
