@@ -12,7 +12,6 @@
 
 #include <algorithm>
 #include <cstdlib>
-#include <filesystem>
 #include <set>
 
 namespace quill::pipeline {
@@ -20,14 +19,13 @@ namespace {
 
 using toolkit::Font;
 using toolkit::FontQuality;
-using toolkit::FontRequest;
 using toolkit::Image;
 using toolkit::PixelFormat;
 using toolkit::Rgba;
 
 Font openFont(int height, FontQuality quality, std::uint32_t styleBits = 0) {
     std::optional<Font> font =
-        Font::open(FontRequest::fromStyleBits("Arial", height, styleBits, quality));
+        Font::open(toolkit::FontRequest::fromStyleBits("Arial", height, styleBits, quality));
     if (!font) {
         ADD_FAILURE() << "Arial is not available";
         std::abort();
@@ -68,16 +66,11 @@ toolkit::InkBox scanInk(const Image& image, Rgba background = Rgba{0}) {
     return box;
 }
 
-/// With `outlineWidth` 0 the outline is off.
-TextStyle styleFor(const Font& font, const std::string& text, Rgba colour, int outlineWidth = 0,
-                   Rgba outlineColour = {}) {
+TextStyle styleFor(const Font& font, std::string text, Rgba colour = Rgba{0xFF000000}) {
     TextStyle style;
-    style.text = text;
+    style.text = std::move(text);
     style.colour = colour;
     style.font = &font;
-    style.outline = outlineWidth > 0 ? 1 : -1;
-    style.outlineWidth = std::max(outlineWidth, 1);
-    style.outlineColour = outlineColour;
     return style;
 }
 
@@ -89,20 +82,12 @@ void savePng(const std::string& path, const Image& image) {
 
 TEST(RenderText, FailuresAndEmptyText) {
     const Font font = openFont(16, FontQuality::Antialiased);
-    TextStyle rotated = styleFor(font, "x", Rgba{0xFF000000});
+    TextStyle rotated = styleFor(font, "x");
     rotated.angle = 90.0F;
     EXPECT_TRUE(renderText(rotated).empty());
-    EXPECT_EQ(rotated.height, 0);
-
-    TextStyle empty = styleFor(font, "", Rgba{0xFF000000});
-    EXPECT_TRUE(renderText(empty).empty());
-    EXPECT_EQ(empty.width, 0);
-    EXPECT_GT(empty.height, 0) << "nothing to draw is not a failure";
 
     Image image = filled(64, 48, PixelFormat::Bgr24, Rgba{0xFFFFFF});
-    for (const bool outline : {false, true})
-        EXPECT_TRUE(drawTextOverlay(
-            image, {.text = "", .font = &font, .outline = outline, .outlineWidth = 2}));
+    EXPECT_TRUE(drawTextOverlay(image, {.text = "", .font = &font, .outline = true}));
     EXPECT_EQ(colours(image), std::set<std::uint32_t>{0xFFFFFF});
     EXPECT_FALSE(drawTextOverlay(image, {.text = "x", .font = nullptr}));
     Image none;
@@ -110,22 +95,24 @@ TEST(RenderText, FailuresAndEmptyText) {
 }
 
 TEST(RenderText, OutlineMarksExactlyTheSquareAroundTextPixels) {
-    const Font font = openFont(18, FontQuality::NonAntialiased);
+    // Italic letters reach past their advance: their outline must not be cut either.
+    const Font font = openFont(30, FontQuality::NonAntialiased, toolkit::kFontStyleItalic);
     const Rgba text = Rgba::fromChannels(200, 30, 40, 255);
     const Rgba outline = Rgba::fromChannels(10, 250, 90, 255);
-    TextStyle plainStyle = styleFor(font, "Wig\n g.", text);
+    TextStyle plainStyle = styleFor(font, "jWf\n g.", text);
     plainStyle.lineSpacing = 4;
     const Image plain = renderText(plainStyle);
     ASSERT_FALSE(plain.empty());
-    EXPECT_EQ(plainStyle.width, toolkit::layoutText(font, "Wig\n g.", 4).width);
     EXPECT_EQ(plainStyle.height, 2 * font.lineHeight() + 4);
 
-    for (int width : {1, 2, 4}) {
-        TextStyle style = styleFor(font, "Wig\n g.", text, width, outline);
-        style.lineSpacing = 4;
+    for (int width : {1, 4}) {
+        TextStyle style = plainStyle;
+        style.outline = 1;
+        style.outlineColour = outline;
+        style.outlineWidth = width;
         const Image block = renderText(style);
         ASSERT_EQ(block.width(), plain.width() + 2 * width);
-        ASSERT_EQ(style.height, plain.height() + 2 * width);
+        ASSERT_EQ(block.height(), plain.height() + 2 * width);
         auto isText = [&](int x, int y) {
             return x >= 0 && y >= 0 && x < plain.width() && y < plain.height() &&
                    pixelAt(plain, x, y) == text;
@@ -153,15 +140,15 @@ TEST(RenderText, NoInkIsCutAndLinesKeepTheirAnchor) {
         int align;
     } cases[] = {{"jJf", 150, toolkit::kFontStyleItalic, 1},
                  {"jJf", 90, toolkit::kFontStyleItalic | toolkit::kFontStyleBold, 3},
-                 {"fd\nj", 80, 0, 2},
-                 {"Tall\njff", 60, toolkit::kFontStyleItalic, 3}};
+                 {"fd\nj", 80, 0, 2}};
     const Rgba colour{0xFF000000};
     for (const auto& c : cases) {
+        SCOPED_TRACE(c.text);
         const Font font = openFont(c.size, FontQuality::Antialiased, c.style);
         TextStyle style = styleFor(font, c.text, colour);
         style.align = c.align;
         const Image block = renderText(style);
-        ASSERT_FALSE(block.empty()) << c.text;
+        ASSERT_FALSE(block.empty());
         const toolkit::TextLayout layout = toolkit::layoutText(font, c.text, 0);
         EXPECT_EQ(std::pair(style.width, style.height), std::pair(layout.width, layout.height));
 
@@ -173,46 +160,22 @@ TEST(RenderText, NoInkIsCutAndLinesKeepTheirAnchor) {
                                           : toolkit::LineAlign::Left;
         ASSERT_TRUE(toolkit::drawTextBlock(wide, margin, margin, font, layout, align, colour));
         const toolkit::InkBox expected = scanInk(wide);
-        const toolkit::InkBox ink = scanInk(block);
-        EXPECT_EQ(ink.right - ink.left, expected.right - expected.left) << c.text << " width";
-        EXPECT_EQ(ink.bottom - ink.top, expected.bottom - expected.top) << c.text << " height";
-        EXPECT_EQ(ink.left - style.originX, expected.left - margin) << c.text;
-        EXPECT_EQ(ink.top - style.originY, expected.top - margin) << c.text;
 
         // On the image the block is anchored as specified and the overhang lands around it.
-        for (const int offset : {40, -40, 0}) {
+        for (const int offset : {40, -40}) {
             Image image = filled(900, 500, PixelFormat::Bgr24, Rgba{0xFFFFFF});
             ASSERT_TRUE(drawTextOverlay(image, {.text = c.text,
                                                 .font = &font,
                                                 .offsetX = offset,
                                                 .offsetY = offset,
                                                 .align = style.align}));
-            const long long x = textBlockPosition(900, style.width, offset);
-            const long long y = textBlockPosition(500, style.height, offset);
+            const long long x = textBlockPosition(900, style.width, offset) - margin;
+            const long long y = textBlockPosition(500, style.height, offset) - margin;
             const toolkit::InkBox drawn = scanInk(image, Rgba{0xFFFFFF});
-            EXPECT_EQ(drawn.left - x, expected.left - margin) << c.text << " " << offset;
-            EXPECT_EQ(drawn.right - x, expected.right - margin) << c.text << " " << offset;
-            EXPECT_EQ(drawn.top - y, expected.top - margin) << c.text << " " << offset;
-            EXPECT_EQ(drawn.bottom - y, expected.bottom - margin) << c.text << " " << offset;
-        }
-    }
-}
-
-TEST(RenderText, OutlineAroundOverhangingInkIsKept) {
-    const Font font = openFont(48, FontQuality::NonAntialiased, toolkit::kFontStyleItalic);
-    const Rgba text{0xFF0000FF};
-    for (int width : {1, 4}) {
-        TextStyle style = styleFor(font, "jJf\nfj", text, width, Rgba{0xFFFFFFFF});
-        const Image block = renderText(style);
-        ASSERT_FALSE(block.empty());
-        // Every text pixel has its whole outline square inside the image.
-        for (int y = 0; y < block.height(); ++y) {
-            for (int x = 0; x < block.width(); ++x) {
-                if (pixelAt(block, x, y) != text) continue;
-                ASSERT_TRUE(x >= width && y >= width && x < block.width() - width &&
-                            y < block.height() - width)
-                    << "width " << width << " text pixel at " << x << "," << y;
-            }
+            EXPECT_EQ(drawn.left - x, expected.left) << offset;
+            EXPECT_EQ(drawn.right - x, expected.right) << offset;
+            EXPECT_EQ(drawn.top - y, expected.top) << offset;
+            EXPECT_EQ(drawn.bottom - y, expected.bottom) << offset;
         }
     }
 }
@@ -221,45 +184,19 @@ TEST(TextOverlay, VeryNegativeSpacingKeepsEveryLine) {
     const Font font = openFont(20, FontQuality::Antialiased);
     const int lh = font.lineHeight();
     // The wide second line must show whatever the spacing; from -lh on, lines coincide.
-    TextStyle tightest = styleFor(font, "a\nbbbbbbbb", Rgba{0xFF000000});
-    tightest.lineSpacing = -lh;
-    const Image reference = renderText(tightest);
-    TextStyle secondOnly = styleFor(font, "bbbbbbbb", Rgba{0xFF000000});
+    TextStyle secondOnly = styleFor(font, "bbbbbbbb");
     const int secondLineInk = scanInk(renderText(secondOnly)).right;
-    for (int spacing : {-lh, -lh - 1, -100}) {
-        TextStyle style = styleFor(font, "a\nbbbbbbbb", Rgba{0xFF000000});
+    for (int spacing : {-lh, -100}) {
+        TextStyle style = secondOnly;
+        style.text = "a\nbbbbbbbb";
         style.lineSpacing = spacing;
         const Image block = renderText(style);
         EXPECT_EQ(style.height, lh) << spacing;
         EXPECT_EQ(scanInk(block).right, secondLineInk) << spacing;
-        EXPECT_EQ(test::countMismatches(block, reference), 0) << spacing;
     }
 }
 
-TEST(RenderText, SameTextAndOutlineColourStayOneAlphaStepApart) {
-    const Font font = openFont(20, FontQuality::NonAntialiased);
-    Image image = filled(200, 60, PixelFormat::Bgra32, Rgba{0});
-    ASSERT_TRUE(drawTextOverlay(image, {.text = "Same",
-                                        .font = &font,
-                                        .colour = Rgba{0xFFFFFF},
-                                        .offsetX = 5,
-                                        .offsetY = 5,
-                                        .outline = true,
-                                        .outlineWidth = 2,
-                                        .outlineColour = Rgba{0xFFFFFF}}));
-    EXPECT_EQ(colours(image), (std::set<std::uint32_t>{0, 0xFEFFFFFF, 0xFFFFFFFF}));
-
-    // Text alpha 0 is raised to 1; an outline colour of 0 means opaque white.
-    TextStyle style = styleFor(font, "A", Rgba{0x00123456}, 1, Rgba{0});
-    ASSERT_FALSE(renderText(style).empty());
-    EXPECT_EQ(style.colour.value, 0x01123456U);
-    EXPECT_EQ(style.outlineColour.value, 0xFFFFFFFFU);
-    TextStyle lowAlpha = styleFor(font, "A", Rgba{0x02ABCDEF}, 1, Rgba{0x02ABCDEF});
-    ASSERT_FALSE(renderText(lowAlpha).empty());
-    EXPECT_EQ(lowAlpha.outlineColour.value, 0x01ABCDEFU);
-}
-
-TEST(TextOverlay, OpacityBlendsAndTransparentCanvasKeepsTheColour) {
+TEST(TextOverlay, OpacityAndTextBesideAnOutlineOfItsOwnColour) {
     const Font font = openFont(30, FontQuality::NonAntialiased);
     Image grey = filled(120, 50, PixelFormat::Bgr24, Rgba{0xFFFFFF});
     const TextOverlayOptions half{
@@ -273,13 +210,26 @@ TEST(TextOverlay, OpacityBlendsAndTransparentCanvasKeepsTheColour) {
     blue.colour = Rgba{0x3366CC};
     ASSERT_TRUE(drawTextOverlay(clear, blue));
     EXPECT_EQ(colours(clear), (std::set<std::uint32_t>{0, 0x7F3366CC}));
+
+    // Text and outline of one colour stay one alpha step apart, so both remain distinct.
+    Image same = filled(200, 60, PixelFormat::Bgra32, Rgba{0});
+    blue.colour = Rgba{0xFFFFFF};
+    blue.opacity = 100;
+    blue.outline = true;
+    blue.outlineWidth = 2;
+    blue.outlineColour = Rgba{0xFFFFFF};
+    ASSERT_TRUE(drawTextOverlay(same, blue));
+    EXPECT_EQ(colours(same), (std::set<std::uint32_t>{0, 0xFEFFFFFF, 0xFFFFFFFF}));
 }
 
 TEST(TextOverlay, MatchesTheGoldenRendering) {
     const Font font = openFont(18, FontQuality::NonAntialiased, toolkit::kFontStyleBold);
-    TextStyle style = styleFor(font, "Quillmere\n4.6 Ag", Rgba{0xFFC04020}, 2, Rgba{0xFFFFFFFF});
+    TextStyle style = styleFor(font, "Quillmere\n4.6 Ag", Rgba{0xFFC04020});
     style.align = 3;
     style.lineSpacing = -2;
+    style.outline = 1;
+    style.outlineColour = Rgba{0xFFFFFFFF};
+    style.outlineWidth = 2;
     const Image block = renderText(style);
     ASSERT_FALSE(block.empty());
 
@@ -292,34 +242,27 @@ TEST(TextOverlay, MatchesTheGoldenRendering) {
     EXPECT_LE(test::countMismatches(block, expected), block.width() * block.height() / 50);
 }
 
-TEST(ImageOverlay, FrameBarsSurroundTheOverlayAndClip) {
+TEST(ImageOverlay, FrameSurroundsTheOverlayAndEverythingClips) {
     const Image overlay = filled(40, 30, PixelFormat::Bgr24, Rgba{0x0000FF});
-    // Top left with margins 10: the overlay at (15, 15), its frame from (10, 10). Bottom right:
-    // the overlay at (200 - 40 - 10 - 5, 150 - 30 - 10 - 5), the frame ending 10 from the edges.
-    const struct {
-        int offset, opacity, left, top;
-        std::uint32_t inside, frame;
-    } cases[] = {{10, 50, 15, 15, 0x00007F, 0x007F00}, {-10, 100, 145, 105, 0x0000FF, 0x00FF00}};
-    Image image;
-    for (const auto& c : cases) {
-        image = filled(200, 150, PixelFormat::Bgr24, Rgba{0});
-        ASSERT_TRUE(drawImageOverlay(image, overlay,
-                                     {.offsetX = c.offset,
-                                      .offsetY = c.offset,
-                                      .opacity = c.opacity,
-                                      .frame = true,
-                                      .frameWidth = 5,
-                                      .frameColour = Rgba{0x00FF00}}));
-        for (int y = 0; y < 150; ++y) {
-            for (int x = 0; x < 200; ++x) {
-                const int ox = x - c.left, oy = y - c.top;
-                const bool inOverlay = ox >= 0 && ox < 40 && oy >= 0 && oy < 30;
-                const bool inFrame = ox >= -5 && ox < 45 && oy >= -5 && oy < 35;
-                const std::uint32_t expected = inOverlay ? c.inside : inFrame ? c.frame : 0;
-                ASSERT_EQ(pixelAt(image, x, y).value, expected) << x << "," << y;
-            }
-        }
-    }
+    Image image = filled(200, 150, PixelFormat::Bgr24, Rgba{0});
+    // Bottom right with margins 10: the overlay at (200 - 40 - 10 - 5, 150 - 30 - 10 - 5), its
+    // frame ending 10 from the edges; at half opacity.
+    ASSERT_TRUE(drawImageOverlay(image, overlay,
+                                 {.offsetX = -10,
+                                  .offsetY = -10,
+                                  .opacity = 50,
+                                  .frame = true,
+                                  .frameWidth = 5,
+                                  .frameColour = Rgba{0x00FF00}}));
+    const int wrong = test::countMismatches(image, 200, 150, [](int x, int y) {
+        const int ox = x - 145, oy = y - 105;
+        const bool inOverlay = ox >= 0 && ox < 40 && oy >= 0 && oy < 30;
+        const bool inFrame = ox >= -5 && ox < 45 && oy >= -5 && oy < 35;
+        return inOverlay ? test::Bgra{0, 0, 0x7F, 255}
+               : inFrame ? test::Bgra{0, 0x7F, 0, 255}
+                         : test::Bgra{0, 0, 0, 255};
+    });
+    EXPECT_EQ(wrong, 0);
     // Overlays reaching past any edge are clipped; a missing image is a failure.
     for (int offset : {-500, -1, 0, 1, 500}) {
         const Image big = filled(300, 300, PixelFormat::Bgr24, Rgba{0x112233});
@@ -348,25 +291,14 @@ TEST(ImageOverlay, OwnAlphaIsScaledByTheOpacity) {
     const Image red = filled(4, 4, PixelFormat::Bgra32, Rgba::fromChannels(255, 0, 0, 255));
     ASSERT_TRUE(drawImageOverlay(clear, red, {.offsetX = 2, .offsetY = 2, .opacity = 70}));
     EXPECT_EQ(pixelAt(clear, 3, 3).value, Rgba::fromChannels(255, 0, 0, 178).value);
-    EXPECT_EQ(pixelAt(clear, 10, 10).value, 0U);
 }
 
-TEST(PrepareOverlay, TextKindAsksForTheFontAndMissingPartsFail) {
+TEST(PrepareOverlay, FontQualityScaledImagesAndMissingParts) {
     OverlaySettings settings;
-    settings.overlayFontSize = 28;
-    settings.overlayFontStyle = toolkit::kFontStyleItalic | toolkit::kFontStyleUnderline;
     settings.overlayOutline = 1;
-    settings.overlayHorizontalAlign = settings::OverlayAlign::Start;
-    settings.overlayHorizontalMargin = 12;
-    settings.overlayVerticalAlign = settings::OverlayAlign::Centre;
     const PreparedOverlay prepared = prepareOverlay(settings, "");
-    EXPECT_EQ(std::pair(prepared.offsetX, prepared.offsetY), std::pair(12, 0));
-    const FontRequest request = prepared.fontRequest();
-    EXPECT_EQ(request.quality, FontQuality::NonAntialiased) << "the outline needs exact pixels";
-    EXPECT_TRUE(request.pixelHeight == 28 && request.italic && request.underline);
-    EXPECT_FALSE(request.strikeOut || request.weight != 400);
-    settings.overlayOutline = 0;
-    EXPECT_EQ(prepareOverlay(settings, "").fontRequest().quality, FontQuality::Antialiased);
+    EXPECT_EQ(prepared.fontRequest().quality, FontQuality::NonAntialiased)
+        << "the outline needs exact pixels";
     const auto font = openOverlayFont(prepared);
     ASSERT_TRUE(font);
     Image image = filled(300, 100, PixelFormat::Bgr24, Rgba{0xFFFFFF});
@@ -379,38 +311,19 @@ TEST(PrepareOverlay, TextKindAsksForTheFontAndMissingPartsFail) {
     const PreparedOverlay noFont = prepareOverlay(settings, "");
     EXPECT_FALSE(openOverlayFont(noFont));
     EXPECT_FALSE(applyOverlay(image, noFont, nullptr, "text"));
+
+    // The image kind reads a file of any loadable format and scales it: 101 x 61 at 50 % gives
+    // 51 x 31; a missing file fails.
     settings.overlayKind = settings::OverlayKind::Image;
+    settings.overlayImageScale = 50;
     test::TempDir dir;
+    savePng(dir.file("logo.png"), filled(101, 61, PixelFormat::Bgra32, Rgba{0x80FF0000}));
+    const PreparedOverlay logo = prepareOverlay(settings, dir.file("logo.png"));
+    EXPECT_EQ(std::pair(logo.image.width(), logo.image.height()), std::pair(51, 31));
+    EXPECT_TRUE(applyOverlay(image, logo, nullptr, ""));
     const PreparedOverlay noImage = prepareOverlay(settings, dir.file("missing.png"));
     EXPECT_TRUE(noImage.image.empty());
     EXPECT_FALSE(applyOverlay(image, noImage, nullptr, ""));
-}
-
-TEST(PrepareOverlay, ImageKindScalesTheOverlay) {
-    OverlaySettings settings;
-    settings.overlayKind = settings::OverlayKind::Image;
-    settings.overlayImageScale = 50;
-    settings.overlayOpacity = 100;
-    settings.overlayHorizontalAlign = settings::OverlayAlign::Start,
-    settings.overlayVerticalAlign = settings::OverlayAlign::Start;
-    settings.overlayHorizontalMargin = 4;
-    settings.overlayVerticalMargin = 6;
-    PreparedOverlay prepared =
-        prepareOverlayWithImage(settings, filled(101, 60, PixelFormat::Bgr24, Rgba{0x0000FF}));
-    ASSERT_FALSE(prepared.image.empty());
-    Image image = filled(100, 100, PixelFormat::Bgr24, Rgba{0});
-    ASSERT_TRUE(applyOverlay(image, prepared, nullptr, ""));
-    // 101 x 60 at 50 % gives 51 x 30, placed at (4, 6).
-    for (const auto& [x, y, v] :
-         {std::tuple{4, 6, 0xFFU}, {3, 6, 0U}, {54, 35, 0xFFU}, {55, 35, 0U}, {54, 36, 0U}})
-        EXPECT_EQ(pixelAt(image, x, y).value, v) << x << "," << y;
-
-    // Read from a file of any loadable format.
-    test::TempDir dir;
-    savePng(dir.file("logo.png"), filled(20, 10, PixelFormat::Bgra32, Rgba{0x80FF0000}));
-    settings.overlayImageScale = 100;
-    prepared = prepareOverlay(settings, dir.file("logo.png"));
-    EXPECT_EQ(std::pair(prepared.image.width(), prepared.image.height()), std::pair(20, 10));
 }
 
 } // namespace
