@@ -38,17 +38,11 @@ TrimOptions trim(double colour = 0.10) {
     return o;
 }
 
-/// White w x h image with `inside` drawn in the rectangle [x0, x1) x [y0, y1).
-Image framed(int w, int h, int x0, int y0, int x1, int y1, PixelFormat format,
-             const std::function<Bgra(int, int)>& inside) {
-    return test::makeImage(w, h, format, [&](int x, int y) {
-        return x >= x0 && x < x1 && y >= y0 && y < y1 ? inside(x, y) : kWhite;
-    });
-}
-
 TEST(AutoTrim, RemovesAUniformBorder) {
-    const Image src = framed(100, 100, 10, 10, 90, 90, PixelFormat::Bgr24, [](int x, int y) {
-        return Bgra{std::uint8_t(x * 3 % 200), std::uint8_t(y * 2 % 180), 40, 255};
+    const Image src = test::makeImage(100, 100, PixelFormat::Bgr24, [](int x, int y) {
+        const bool inside = x >= 10 && x < 90 && y >= 10 && y < 90;
+        return inside ? Bgra{std::uint8_t(x * 3 % 200), std::uint8_t(y * 2 % 180), 40, 255}
+                      : kWhite;
     });
     EXPECT_EQ(regionMismatches(autoTrim(src, trim()), src, 10, 10, 80, 80), 0);
     TrimOptions twoSides = trim();
@@ -75,9 +69,9 @@ TEST(AutoTrim, ToleranceAndOutlierAllowance) {
     EXPECT_EQ(autoTrim(src, trim(0.0)).width(), 80); // without tolerance the noise is content
 }
 
-TEST(AutoTrim, NeverSmallerThanAThirdOfEachSide) {
-    const Image dot = framed(100, 100, 45, 45, 55, 55, PixelFormat::Bgr24, [](int, int) {
-        return Bgra{20, 20, 20, 255};
+TEST(AutoTrim, NeverSmallerThanAThirdOfEachSideNorOfSixPixels) {
+    const Image dot = test::makeImage(100, 100, PixelFormat::Bgr24, [](int x, int y) {
+        return x >= 45 && x < 55 && y >= 45 && y < 55 ? Bgra{20, 20, 20, 255} : kWhite;
     });
     EXPECT_EQ(regionMismatches(autoTrim(dot, trim()), dot, 34, 34, 33, 33), 0);
     // A uniform image: no side finds an edge (each counts as -1), so the empty rectangle at -1 is
@@ -88,6 +82,13 @@ TEST(AutoTrim, NeverSmallerThanAThirdOfEachSide) {
     TrimOptions noMinimum = trim();
     noMinimum.minimumShare = 0.0;
     EXPECT_TRUE(autoTrim(uniform, noMinimum).empty());
+    // Images under six pixels on a side, or no side to trim, give nothing.
+    const Image six(6, 6, PixelFormat::Bgr24);
+    EXPECT_FALSE(autoTrim(six, trim()).empty());
+    EXPECT_TRUE(autoTrim(Image(5, 100, PixelFormat::Bgr24), trim()).empty());
+    EXPECT_TRUE(autoTrim(Image(100, 5, PixelFormat::Bgr24), trim()).empty());
+    noMinimum.left = noMinimum.right = noMinimum.top = noMinimum.bottom = false;
+    EXPECT_TRUE(autoTrim(six, noMinimum).empty());
 }
 
 TEST(AutoTrim, ARectangleWiderThanTheImageStaysInside) {
@@ -98,16 +99,6 @@ TEST(AutoTrim, ARectangleWiderThanTheImageStaysInside) {
         return y < 16 ? Bgra{110, 110, 110, 255} : Bgra{145, 145, 145, 255};
     });
     EXPECT_EQ(regionMismatches(autoTrim(src, trim()), src, 0, 0, 30, 10), 0);
-}
-
-TEST(AutoTrim, RefusesSmallImagesAndNoSides) {
-    const Image six(6, 6, PixelFormat::Bgr24);
-    TrimOptions none = trim();
-    none.left = none.right = none.top = none.bottom = false;
-    EXPECT_TRUE(autoTrim(six, none).empty());
-    EXPECT_TRUE(autoTrim(Image(5, 100, PixelFormat::Bgr24), trim()).empty());
-    EXPECT_TRUE(autoTrim(Image(100, 5, PixelFormat::Bgr24), trim()).empty());
-    EXPECT_FALSE(autoTrim(six, trim()).empty());
 }
 
 } // namespace
