@@ -164,39 +164,28 @@ TEST_F(ProcessLoop, AJpegDecodedReducedIsResizedToTheFullImagesSize) {
     preset.resizeOption = 1; // keep the aspect ratio
     preset.resizeWidth = 200;
     preset.resizeHeight = 150;
-    preset.cropMode = settings::CropMode::Margins;
-    preset.cropLeft = preset.cropRight = preset.cropTop = preset.cropBottom = 1;
+    preset.rotateEnabled = 1;
     preset.rotateMode = int(RotateMode::Clockwise90);
-    const struct {
-        bool crop, rotate;
-        int reduction, width, height; // the decode, and the size after the chain
-    } cases[] = {
-        {false, false, 4, 200, 150}, {false, true, 4, 112, 150}, {true, false, 1, 200, 150}};
-    for (const auto& c : cases) {
-        SCOPED_TRACE(testing::Message() << c.crop << c.rotate);
-        preset.cropEnabled = c.crop;
-        preset.rotateEnabled = c.rotate;
-        const settings::RunSettings run =
-            settings::deriveRunSettings(preset, settings::runContextFromPlatform(images.size(), 0));
-        const RunPlan plan = makeRunPlan(preset, run, images, "creator");
-        const EditTools tools(plan.edit);
-        const SourceDecode decode = sourceDecodeFor(plan, images[0]);
-        EXPECT_EQ(decode.reduction, c.reduction);
-        const EditedImage reduced = editImage(
-            plan, tools, loadSource(plan, images[0], decode), "", [](EditStep) {}, decode);
-        const EditedImage full =
-            editImage(plan, tools, loadSource(plan, images[0]), "", [](EditStep) {});
-        ASSERT_TRUE(reduced.outcome.ok());
-        // The sizes the metadata gets are the full image's, and the pixels stay close to it.
-        EXPECT_EQ(std::pair(reduced.width, reduced.height), std::pair(c.width, c.height));
-        EXPECT_EQ(std::pair(full.width, full.height), std::pair(c.width, c.height));
-        int worst = 0;
-        for (int y = 0; y < c.height; ++y)
-            for (int x = 0; x < 3 * c.width; ++x)
-                worst = std::max(
-                    worst, std::abs(int(reduced.image.row(y)[x]) - int(full.image.row(y)[x])));
-        EXPECT_LE(worst, 4);
-    }
+    const settings::RunSettings run =
+        settings::deriveRunSettings(preset, settings::runContextFromPlatform(images.size(), 0));
+    const RunPlan plan = makeRunPlan(preset, run, images, "creator");
+    const EditTools tools(plan.edit);
+    const SourceDecode decode = sourceDecodeFor(plan, images[0]);
+    EXPECT_EQ(decode.reduction, 4); // 401 x 301 keeps 1.5 times 150 x 112
+    const EditedImage reduced = editImage(
+        plan, tools, loadSource(plan, images[0], decode), "", [](EditStep) {}, decode);
+    const EditedImage full =
+        editImage(plan, tools, loadSource(plan, images[0]), "", [](EditStep) {});
+    ASSERT_TRUE(reduced.outcome.ok());
+    // The sizes the metadata gets are the full image's, and the pixels stay close to it.
+    EXPECT_EQ(std::pair(reduced.width, reduced.height), std::pair(112, 150));
+    EXPECT_EQ(std::pair(full.width, full.height), std::pair(112, 150));
+    int worst = 0;
+    for (int y = 0; y < 150; ++y)
+        for (int x = 0; x < 3 * 112; ++x)
+            worst =
+                std::max(worst, std::abs(int(reduced.image.row(y)[x]) - int(full.image.row(y)[x])));
+    EXPECT_LE(worst, 4);
 }
 
 } // namespace
