@@ -26,8 +26,6 @@ TEST(PdfPageLayout, OrientationAndFitRules) {
         {595, 100, false, 0, 370, 0, 0},       // exactly 595 wide stays portrait
         {2000, 1000, true, 0, 87, 841.89, 0},  // spans the page width, centred vertically
         {1000, 2000, false, 87, 0, 0, 841.89}, // spans the page height, centred horizontally
-        {843, 300, true, 0, 147, 841.89, 0},   // wider than the rounded page width
-        {842, 300, true, 0, 147, 0, 0},        // not wider than 842: keeps its size
         // Exactly the page's proportions but larger: still fitted, not left to overflow.
         {59528, 84189, false, 0, 0, 595.28, 0},
     };

@@ -65,11 +65,6 @@ TEST(PdfWriter, PlacementSizesAndTheImageBytes) {
 }
 
 TEST(PdfWriter, PlacementErrorsLeaveAValidDocument) {
-    struct Case {
-        const char* what;
-        std::vector<std::uint8_t> bytes;
-        PdfError error;
-    };
     std::vector<std::uint8_t> badMarker = {0xFF, 0xD8, 0xFF, 0xE0, 0x00, 0x04, 0, 0};
     badMarker.insert(badMarker.end(), 10, 0x12); // a whole segment's worth, not starting with FF
     // A progressive frame, then a scan: the walk stops at the scan instead of reading its data.
@@ -80,17 +75,19 @@ TEST(PdfWriter, PlacementErrorsLeaveAValidDocument) {
         0xFF, 0xD8, 0xFF, 0xE0, 0x00, 0x02, 0xFF, 0xC0, 0x00, 0x11, 8, 0, 0, 0, 16, 3, 0, 0, 0, 0};
     const std::vector<std::uint8_t> pngHeader = {0x89, 'P', 'N', 'G', 13,  10,  26,  10,
                                                  0,    0,   0,   13,  'I', 'H', 'D', 'R'};
-    std::vector<std::uint8_t> pngOther = pngHeader;
-    pngOther[12] = 'g';
-    const std::vector<Case> cases = {
+    const struct {
+        const char* what;
+        std::vector<std::uint8_t> bytes;
+        PdfError error;
+    } cases[] = {
         {"marker without FF", badMarker, PdfError::BadMarker},
         {"no frame", noFrame, PdfError::NoBaselineFrame},
         {"zero-sized frame", zeroSize, PdfError::NoBaselineFrame},
         {"PNG", pngHeader, PdfError::UnsupportedImage},
-        {"PNG without IHDR", pngOther, PdfError::PngWithoutHeader},
+        {"PNG without IHDR", {pngHeader.begin(), pngHeader.end() - 1}, PdfError::PngWithoutHeader},
         {"empty", {}, PdfError::UnsupportedImage},
     };
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         PdfWriter writer = portraitWithPage();
         EXPECT_FALSE(writer.placeImageData(c.what, c.bytes, 0, 0, 0, 0));
@@ -110,16 +107,13 @@ TEST(PdfWriter, PlacementErrorsLeaveAValidDocument) {
 
 TEST(PdfWriter, SavingChecksTheFileNameAndReportsSystemErrors) {
     test::TempDir dir;
-    {
-        PdfWriter writer = portraitWithPage();
-        writer.setCreator("a (b) \\ c");
-        ASSERT_TRUE(writer.placeImage(kHopper, 0, 0, 0, 0));
-        test::writeBytes(dir.file("doc.pdf"), {'o', 'l', 'd'});
-        ASSERT_TRUE(writer.saveDocument(dir.file("doc.pdf")));
-        const std::string pdf = test::asText(test::readBytes(dir.file("doc.pdf")));
-        EXPECT_NE(pdf.find("/Creator (a \\(b\\) \\\\ c)\n"), std::string::npos);
-        EXPECT_FALSE(writer.saveDocument(dir.file("again.pdf"))); // already closed
-    }
+    PdfWriter saved = portraitWithPage();
+    saved.setCreator("a (b) \\ c");
+    ASSERT_TRUE(saved.placeImage(kHopper, 0, 0, 0, 0));
+    test::writeBytes(dir.file("doc.pdf"), {'o', 'l', 'd'});
+    ASSERT_TRUE(saved.saveDocument(dir.file("doc.pdf")));
+    const std::string pdf = test::asText(test::readBytes(dir.file("doc.pdf")));
+    EXPECT_NE(pdf.find("/Creator (a \\(b\\) \\\\ c)\n"), std::string::npos);
     for (const std::string& name : {std::string(), dir.path(), dir.file("..")}) {
         PdfWriter writer = portraitWithPage();
         EXPECT_FALSE(writer.saveDocument(name));
@@ -158,9 +152,8 @@ TEST(JpegFrameReader, EveryTruncationFailsCleanly) {
 }
 
 TEST(PdfWriterTools, QpdfPopplerAgree) {
-    if (!test::haveTool("/usr/bin/qpdf") || !test::haveTool("/usr/bin/pdfimages") ||
-        !test::haveTool("/usr/bin/pdftoppm") || !test::haveTool("/usr/bin/identify"))
-        GTEST_SKIP() << "qpdf, poppler-utils or ImageMagick missing";
+    if (!test::haveTool("/usr/bin/qpdf") || !test::haveTool("/usr/bin/pdfimages"))
+        GTEST_SKIP() << "qpdf or poppler-utils missing";
     test::TempDir dir;
     for (const bool progressive : {false, true}) {
         SCOPED_TRACE(progressive);
@@ -184,19 +177,8 @@ TEST(PdfWriterTools, QpdfPopplerAgree) {
                   0);
         // Two header lines, then one line per image.
         EXPECT_EQ(test::countOf(output, "\n"), progressive ? 2 : 3) << output;
-        if (!progressive) {
-            EXPECT_TRUE(
-                std::regex_search(output, std::regex("\n +1 +0 image +128 +128 +rgb +3 +8 +jpeg ")))
-                << output;
-        }
-        ASSERT_EQ(test::runCommand("/usr/bin/pdftoppm -r 72 -png -singlefile " +
-                                   test::shellQuote(path) + " " +
-                                   test::shellQuote(dir.file("page"))),
-                  0);
-        output.clear();
-        test::runCommand(
-            "/usr/bin/identify -format '%w %h' " + test::shellQuote(dir.file("page.png")), &output);
-        EXPECT_EQ(output, "842 596"); // poppler rounds each side up
+        const std::regex hopper("\n +1 +0 image +128 +128 +rgb +3 +8 +jpeg ");
+        EXPECT_TRUE(progressive || std::regex_search(output, hopper)) << output;
     }
 }
 

@@ -24,7 +24,7 @@ struct ToneCase {
     Rgb in, out;
 };
 
-TEST(AdjustTone, DocumentedValues) {
+TEST(AdjustTone, DocumentedValuesAndChannelOffsets) {
     using K = ToneKind;
     const auto blend = BrightnessVariant::Blend;
     const ToneCase cases[] = {
@@ -46,6 +46,19 @@ TEST(AdjustTone, DocumentedValues) {
         EXPECT_EQ((Rgb{p[2], p[1], p[0]}), c.out) << int(c.kind) << " " << c.value;
         EXPECT_EQ(p[3], 77);
     }
+    // Channel offsets: levels 0..200 map to -255..255, added per channel and clamped.
+    EXPECT_EQ(channelOffsetForLevel(200), 255);
+    EXPECT_EQ(channelOffsetForLevel(0), -255);
+    EXPECT_EQ(channelOffsetForLevel(150), 128); // 127.5, which 2.55 x 50 in doubles misses
+    EXPECT_EQ(channelOffsetForLevel(101), 3);
+    Image image = test::makeImage(4, 3, PixelFormat::Bgra32, [](int, int) {
+        return Bgra{30, 20, 10, 77};
+    });
+    ASSERT_TRUE(offsetChannels(image, channelOffsetForLevel(200), channelOffsetForLevel(100),
+                               channelOffsetForLevel(0)));
+    EXPECT_EQ(pixelAt(image, 3, 2), (Bgra{0, 20, 255, 77})); // (10, 20, 30) -> (255, 20, 0)
+    ASSERT_TRUE(offsetChannels(image, -100000, 100000, 5));  // no overflow on absurd offsets
+    EXPECT_EQ(pixelAt(image, 0, 0), (Bgra{5, 255, 0, 77}));
 }
 
 TEST(ToneChain, OnePassGivesTheBytesOfEachStepInTurn) {
@@ -54,10 +67,7 @@ TEST(ToneChain, OnePassGivesTheBytesOfEachStepInTurn) {
         saturate(K::Saturation, 1.2), grey(K::Saturation, 0.0), contrast(K::Contrast, 0.1),
         flat(K::Contrast, -0.6), gamma(K::Gamma, 1.2), gammaDown(K::Gamma, 0.45);
     const ChannelOffsets offsets(40, -25, 7);
-    const struct {
-        std::vector<ToneAdjustment> tones;
-        bool withOffsets;
-    } chains[] = {
+    const std::pair<std::vector<ToneAdjustment>, bool> chains[] = {
         {{brighter, saturate, contrast, gamma}, false}, // every kind, in the pipeline's order
         {{darker, grey, flat, gammaDown}, true},
         {{saturate, saturate}, true}, // two mixes in a row
@@ -67,15 +77,14 @@ TEST(ToneChain, OnePassGivesTheBytesOfEachStepInTurn) {
             return Bgra{std::uint8_t(x), std::uint8_t(x * 7 + y * 50), std::uint8_t(255 - x),
                         std::uint8_t(x * 3)};
         });
-        for (const auto& c : chains) {
+        for (const auto& [tones, withOffsets] : chains) {
             Image expected = source.clone();
-            for (const ToneAdjustment& tone : c.tones)
+            for (const ToneAdjustment& tone : tones)
                 ASSERT_TRUE(tone.apply(expected));
-            ASSERT_TRUE(!c.withOffsets || offsets.apply(expected));
+            ASSERT_TRUE(!withOffsets || offsets.apply(expected));
             Image image = source.clone();
-            const ToneChain chain(c.tones, c.withOffsets ? &offsets : nullptr);
-            ASSERT_TRUE(chain.apply(image));
-            EXPECT_EQ(test::countMismatches(image, expected), 0) << c.tones.size();
+            ASSERT_TRUE(ToneChain(tones, withOffsets ? &offsets : nullptr).apply(image));
+            EXPECT_EQ(test::countMismatches(image, expected), 0) << tones.size();
         }
     }
     // An invalid step makes the whole chain fail without touching the image; so do invalid values.
@@ -89,21 +98,6 @@ TEST(ToneChain, OnePassGivesTheBytesOfEachStepInTurn) {
     EXPECT_EQ(test::pixelAt(image, 1, 1), (Bgra{10, 20, 30, 255}));
     Image empty;
     EXPECT_FALSE(offsetChannels(empty, 1, 1, 1));
-}
-
-TEST(OffsetChannels, AddsPerChannelAndClamps) {
-    EXPECT_EQ(channelOffsetForLevel(200), 255);
-    EXPECT_EQ(channelOffsetForLevel(0), -255);
-    EXPECT_EQ(channelOffsetForLevel(150), 128); // 127.5, which 2.55 x 50 in doubles misses
-    EXPECT_EQ(channelOffsetForLevel(101), 3);
-    Image image = test::makeImage(4, 3, PixelFormat::Bgra32, [](int, int) {
-        return Bgra{30, 20, 10, 77};
-    });
-    ASSERT_TRUE(offsetChannels(image, channelOffsetForLevel(200), channelOffsetForLevel(100),
-                               channelOffsetForLevel(0)));
-    EXPECT_EQ(pixelAt(image, 3, 2), (Bgra{0, 20, 255, 77})); // (10, 20, 30) -> (255, 20, 0)
-    ASSERT_TRUE(offsetChannels(image, -100000, 100000, 5));  // no overflow on absurd offsets
-    EXPECT_EQ(pixelAt(image, 0, 0), (Bgra{5, 255, 0, 77}));
 }
 
 } // namespace
