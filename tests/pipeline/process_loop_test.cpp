@@ -16,10 +16,8 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <atomic>
 #include <cerrno>
-#include <cstdlib>
 #include <system_error>
 #include <thread>
 
