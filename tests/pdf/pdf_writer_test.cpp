@@ -1,5 +1,5 @@
-// The PDF writer: document structure, placement arithmetic, error codes, the JPEG header parser
-// and the verdict of independent PDF tools.
+// The PDF writer: placement arithmetic, error codes, the JPEG header parser and the verdict of
+// independent PDF tools on the document structure.
 #include "pdf/pdf_writer.h"
 
 #include <cerrno>
@@ -27,68 +27,31 @@ PdfWriter portraitWithPage() {
     return writer;
 }
 
-TEST(PdfWriter, DocumentStructureAndCrossReferences) {
+TEST(PdfWriter, PlacementSizesAndTheImageBytes) {
     PdfWriter writer = portraitWithPage();
-    EXPECT_DOUBLE_EQ(writer.getPageWidth(), 595.28);
-    EXPECT_DOUBLE_EQ(writer.getPageHeight(), 841.89);
     EXPECT_TRUE(writer.placeImage(kHopper, 10, 20, 0, 0));
     const std::string pdf = test::asText(writer.finishDocument());
-    EXPECT_EQ(writer.state(), PdfWriter::State::Closed);
-    EXPECT_EQ(writer.getLastError(), 0);
-
     EXPECT_EQ(pdf.rfind("%PDF-1.3\n", 0), 0u);
-    ASSERT_GE(pdf.size(), 6u);
-    EXPECT_EQ(pdf.substr(pdf.size() - 6), "%%EOF\n");
-    // The page's content stream: line cap, line width, then the image at 128 x 128 points, its
-    // bottom edge at 841.89 - (20 + 128).
-    const std::string content = "2 J\n0.57 w\nq 128.00 0 0 128.00 10.00 693.89 cm /I1 Do Q\n";
-    EXPECT_NE(pdf.find("/Length " + std::to_string(content.size()) + "\n>>\nstream\n" + content +
-                       "\nendstream\n"),
-              std::string::npos);
-    // The image goes in as the JPEG file itself, byte for byte.
+    // The image at 128 x 128 points, its bottom edge at 841.89 - (20 + 128), drawn from the JPEG
+    // file itself, byte for byte.
+    EXPECT_NE(pdf.find("q 128.00 0 0 128.00 10.00 693.89 cm /I1 Do Q\n"), std::string::npos);
     const auto jpeg = test::readBytes(kHopper);
     EXPECT_NE(pdf.find("/Filter /DCTDecode\n/Length " + std::to_string(jpeg.size()) +
                        "\n>>\nstream\n" + test::asText(jpeg) + "\nendstream\n"),
               std::string::npos);
 
-    // Every offset names the first byte of its "n 0 obj" line; objects appear as pages, page
-    // tree, images, resources, information, catalog.
-    const auto offsets = test::xrefOffsets(pdf);
-    ASSERT_EQ(offsets.size(), 7u);
-    for (const auto& [object, offset] : offsets)
-        EXPECT_EQ(pdf.compare(offset, std::to_string(object).size() + 7,
-                              std::to_string(object) + " 0 obj\n"),
-                  0)
-            << "object " << object;
-    const int order[] = {3, 4, 1, 5, 2, 6, 7};
-    for (int i = 1; i < 7; ++i)
-        EXPECT_LT(offsets.at(order[i - 1]), offsets.at(order[i]));
-}
-
-TEST(PdfWriter, PlacementSizesUnitsAndRepeatedImages) {
-    PdfWriter writer;
     ASSERT_TRUE(writer.createDocument("LANDSCAPE", "pt", "595.28,841.89"));
     ASSERT_TRUE(writer.addPage());
-    EXPECT_DOUBLE_EQ(writer.getPageWidth(), 841.89);
     EXPECT_TRUE(writer.placeImage(kHopper, 0, 0, 64, 0));  // height from the aspect ratio
     EXPECT_TRUE(writer.placeImage(kHopper, 5, 5, 0, 256)); // width from the aspect ratio
     EXPECT_TRUE(writer.placeImage(kHopper, 1, 2, 30, 40)); // both given: distorted
-    const std::string pdf = test::asText(writer.finishDocument());
-    EXPECT_NE(pdf.find("q 64.00 0 0 64.00 0.00 531.28 cm /I1 Do Q\n"
-                       "q 256.00 0 0 256.00 5.00 334.28 cm /I1 Do Q\n"
-                       "q 30.00 0 0 40.00 1.00 553.28 cm /I1 Do Q\n"),
+    const std::string landscape = test::asText(writer.finishDocument());
+    EXPECT_NE(landscape.find("q 64.00 0 0 64.00 0.00 531.28 cm /I1 Do Q\n"
+                             "q 256.00 0 0 256.00 5.00 334.28 cm /I1 Do Q\n"
+                             "q 30.00 0 0 40.00 1.00 553.28 cm /I1 Do Q\n"),
               std::string::npos);
-    EXPECT_NE(pdf.find("/MediaBox [0 0 841.89 595.28]"), std::string::npos);
-    EXPECT_EQ(test::countOf(pdf, "/Subtype /Image"), 1); // loaded once, drawn three times
-
-    // Millimetres: sizes are user units, the file speaks points.
-    ASSERT_TRUE(writer.createDocument("P", "mm", "595.28,841.89"));
-    ASSERT_TRUE(writer.addPage());
-    EXPECT_NEAR(writer.getPageWidth(), 210.0, 0.01);
-    EXPECT_TRUE(writer.placeImage(kHopper, 10, 10, 0, 0)); // 128 px = 128 / (72 / 25.4) mm
-    const std::string mm = test::asText(writer.finishDocument());
-    EXPECT_NE(mm.find("q 128.00 0 0 128.00 28.35 685.54 cm /I1 Do Q"), std::string::npos);
-    EXPECT_NE(mm.find("/MediaBox [0 0 595.28 841.89]"), std::string::npos);
+    EXPECT_NE(landscape.find("/MediaBox [0 0 841.89 595.28]"), std::string::npos);
+    EXPECT_EQ(test::countOf(landscape, "/Subtype /Image"), 1); // loaded once, drawn three times
 
     // A document without a page gets an empty one; arguments that mean nothing are refused.
     ASSERT_TRUE(writer.createDocument("p", "pt", "100,200"));
@@ -102,13 +65,8 @@ TEST(PdfWriter, PlacementSizesUnitsAndRepeatedImages) {
 }
 
 TEST(PdfWriter, PlacementErrorsLeaveAValidDocument) {
-    struct Case {
-        const char* what;
-        std::vector<std::uint8_t> bytes;
-        PdfError error;
-    };
     std::vector<std::uint8_t> badMarker = {0xFF, 0xD8, 0xFF, 0xE0, 0x00, 0x04, 0, 0};
-    badMarker.insert(badMarker.end(), 12, 0x12);
+    badMarker.insert(badMarker.end(), 10, 0x12); // a whole segment's worth, not starting with FF
     // A progressive frame, then a scan: the walk stops at the scan instead of reading its data.
     std::vector<std::uint8_t> noFrame = {0xFF, 0xD8, 0xFF, 0xE0, 0x00, 0x02, 0xFF, 0xC2,
                                          0x00, 0x04, 0,    0,    0xFF, 0xDA, 0x00, 0x02};
@@ -117,26 +75,26 @@ TEST(PdfWriter, PlacementErrorsLeaveAValidDocument) {
         0xFF, 0xD8, 0xFF, 0xE0, 0x00, 0x02, 0xFF, 0xC0, 0x00, 0x11, 8, 0, 0, 0, 16, 3, 0, 0, 0, 0};
     const std::vector<std::uint8_t> pngHeader = {0x89, 'P', 'N', 'G', 13,  10,  26,  10,
                                                  0,    0,   0,   13,  'I', 'H', 'D', 'R'};
-    std::vector<std::uint8_t> pngOther = pngHeader;
-    pngOther[12] = 'g';
-    const std::vector<Case> cases = {
+    const struct {
+        const char* what;
+        std::vector<std::uint8_t> bytes;
+        PdfError error;
+    } cases[] = {
         {"marker without FF", badMarker, PdfError::BadMarker},
         {"no frame", noFrame, PdfError::NoBaselineFrame},
         {"zero-sized frame", zeroSize, PdfError::NoBaselineFrame},
         {"PNG", pngHeader, PdfError::UnsupportedImage},
-        {"PNG without IHDR", pngOther, PdfError::PngWithoutHeader},
-        {"text", {'h', 'e', 'l', 'l', 'o'}, PdfError::UnsupportedImage},
+        {"PNG without IHDR", {pngHeader.begin(), pngHeader.end() - 1}, PdfError::PngWithoutHeader},
         {"empty", {}, PdfError::UnsupportedImage},
     };
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         PdfWriter writer = portraitWithPage();
         EXPECT_FALSE(writer.placeImageData(c.what, c.bytes, 0, 0, 0, 0));
         EXPECT_EQ(writer.lastError(), c.error);
         const std::string pdf = test::asText(writer.finishDocument());
-        EXPECT_EQ(test::countOf(pdf, "/Subtype /Image"), 0);
+        EXPECT_EQ(test::countOf(pdf, " 0 obj\n"), 6) << "no image object";
         EXPECT_EQ(test::countOf(pdf, " Do Q"), 0);
-        EXPECT_EQ(test::xrefOffsets(pdf).size(), 6u);
     }
     PdfWriter writer = portraitWithPage();
     EXPECT_FALSE(writer.placeImage(test::testdata("no/such/file.jpg"), 0, 0, 0, 0));
@@ -145,23 +103,17 @@ TEST(PdfWriter, PlacementErrorsLeaveAValidDocument) {
     EXPECT_EQ(writer.getLastError(), 11);
     EXPECT_FALSE(writer.placeImage(test::testdata("jpeg/pil_sample_cmyk.jpg"), 0, 0, 0, 0));
     EXPECT_EQ(writer.getLastError(), 13); // Adobe APP14 first, no JFIF segment
-    // A new document starts without the old error.
-    ASSERT_TRUE(writer.createDocument("P", "pt", "595.28,841.89"));
-    EXPECT_EQ(writer.getLastError(), 0);
 }
 
 TEST(PdfWriter, SavingChecksTheFileNameAndReportsSystemErrors) {
     test::TempDir dir;
-    {
-        PdfWriter writer = portraitWithPage();
-        writer.setCreator("a (b) \\ c");
-        ASSERT_TRUE(writer.placeImage(kHopper, 0, 0, 0, 0));
-        test::writeBytes(dir.file("doc.pdf"), {'o', 'l', 'd'});
-        ASSERT_TRUE(writer.saveDocument(dir.file("doc.pdf")));
-        const std::string pdf = test::asText(test::readBytes(dir.file("doc.pdf")));
-        EXPECT_NE(pdf.find("/Creator (a \\(b\\) \\\\ c)\n"), std::string::npos);
-        EXPECT_FALSE(writer.saveDocument(dir.file("again.pdf"))); // already closed
-    }
+    PdfWriter saved = portraitWithPage();
+    saved.setCreator("a (b) \\ c");
+    ASSERT_TRUE(saved.placeImage(kHopper, 0, 0, 0, 0));
+    test::writeBytes(dir.file("doc.pdf"), {'o', 'l', 'd'});
+    ASSERT_TRUE(saved.saveDocument(dir.file("doc.pdf")));
+    const std::string pdf = test::asText(test::readBytes(dir.file("doc.pdf")));
+    EXPECT_NE(pdf.find("/Creator (a \\(b\\) \\\\ c)\n"), std::string::npos);
     for (const std::string& name : {std::string(), dir.path(), dir.file("..")}) {
         PdfWriter writer = portraitWithPage();
         EXPECT_FALSE(writer.saveDocument(name));
@@ -179,11 +131,8 @@ TEST(JpegFrameReader, EveryTruncationFailsCleanly) {
     const auto jpeg = test::readBytes(kHopper);
     quill::pdf::JpegFrame frame;
     ASSERT_EQ(quill::pdf::readJpegFrame(jpeg, frame), PdfError::None);
-    EXPECT_EQ(frame.width, 128);
-    EXPECT_EQ(frame.height, 128);
-    EXPECT_EQ(frame.components, 3);
-    EXPECT_EQ(frame.bitsPerComponent, 8);
-    EXPECT_EQ(frame.colorSpace, "DeviceRGB");
+    EXPECT_EQ(std::tuple(frame.width, frame.height, frame.components, frame.bitsPerComponent),
+              std::tuple(128, 128, 3, 8));
     // The frame header ends well before the file does; every shorter prefix must fail without
     // reading past its end (the sanitizers watch), and later prefixes succeed.
     bool seenSuccess = false;
@@ -194,9 +143,7 @@ TEST(JpegFrameReader, EveryTruncationFailsCleanly) {
         EXPECT_TRUE(error == PdfError::None || error == PdfError::NoBaselineFrame ||
                     error == PdfError::UnsupportedImage)
             << n;
-        if (seenSuccess) {
-            EXPECT_EQ(error, PdfError::None) << n;
-        }
+        EXPECT_TRUE(!seenSuccess || error == PdfError::None) << n;
     }
     EXPECT_TRUE(seenSuccess);
     const auto gray = test::readBytes(test::testdata("jpeg/hopper_gray.jpg"));
@@ -205,9 +152,8 @@ TEST(JpegFrameReader, EveryTruncationFailsCleanly) {
 }
 
 TEST(PdfWriterTools, QpdfPopplerAgree) {
-    if (!test::haveTool("/usr/bin/qpdf") || !test::haveTool("/usr/bin/pdfimages") ||
-        !test::haveTool("/usr/bin/pdftoppm") || !test::haveTool("/usr/bin/identify"))
-        GTEST_SKIP() << "qpdf, poppler-utils or ImageMagick missing";
+    if (!test::haveTool("/usr/bin/qpdf") || !test::haveTool("/usr/bin/pdfimages"))
+        GTEST_SKIP() << "qpdf or poppler-utils missing";
     test::TempDir dir;
     for (const bool progressive : {false, true}) {
         SCOPED_TRACE(progressive);
@@ -231,19 +177,8 @@ TEST(PdfWriterTools, QpdfPopplerAgree) {
                   0);
         // Two header lines, then one line per image.
         EXPECT_EQ(test::countOf(output, "\n"), progressive ? 2 : 3) << output;
-        if (!progressive) {
-            EXPECT_TRUE(
-                std::regex_search(output, std::regex("\n +1 +0 image +128 +128 +rgb +3 +8 +jpeg ")))
-                << output;
-        }
-        ASSERT_EQ(test::runCommand("/usr/bin/pdftoppm -r 72 -png -singlefile " +
-                                   test::shellQuote(path) + " " +
-                                   test::shellQuote(dir.file("page"))),
-                  0);
-        output.clear();
-        test::runCommand(
-            "/usr/bin/identify -format '%w %h' " + test::shellQuote(dir.file("page.png")), &output);
-        EXPECT_EQ(output, "842 596"); // poppler rounds each side up
+        const std::regex hopper("\n +1 +0 image +128 +128 +rgb +3 +8 +jpeg ");
+        EXPECT_TRUE(progressive || std::regex_search(output, hopper)) << output;
     }
 }
 

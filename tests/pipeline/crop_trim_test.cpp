@@ -38,30 +38,7 @@ TrimOptions trim(double colour = 0.10) {
     return o;
 }
 
-/// White w x h image with `inside` drawn in the rectangle [x0, x1) x [y0, y1).
-Image framed(int w, int h, int x0, int y0, int x1, int y1, PixelFormat format,
-             const std::function<Bgra(int, int)>& inside) {
-    return test::makeImage(w, h, format, [&](int x, int y) {
-        return x >= x0 && x < x1 && y >= y0 && y < y1 ? inside(x, y) : kWhite;
-    });
-}
-
-TEST(AutoTrim, RemovesAUniformBorder) {
-    const Image src = framed(100, 100, 10, 10, 90, 90, PixelFormat::Bgr24, [](int x, int y) {
-        return Bgra{std::uint8_t(x * 3 % 200), std::uint8_t(y * 2 % 180), 40, 255};
-    });
-    EXPECT_EQ(regionMismatches(autoTrim(src, trim()), src, 10, 10, 80, 80), 0);
-    TrimOptions twoSides = trim();
-    twoSides.right = twoSides.bottom = false;
-    EXPECT_EQ(regionMismatches(autoTrim(src, twoSides), src, 10, 10, 90, 90), 0);
-    // A transparent border around opaque pixels of the same colour channels is a border too.
-    const Image clear = test::makeImage(50, 50, PixelFormat::Bgra32, [](int x, int y) {
-        return Bgra{255, 255, 255, std::uint8_t(x >= 5 && x < 45 && y >= 8 && y < 42 ? 255 : 0)};
-    });
-    EXPECT_EQ(regionMismatches(autoTrim(clear, trim()), clear, 5, 8, 40, 34), 0);
-}
-
-TEST(AutoTrim, ToleranceAndOutlierAllowance) {
+TEST(AutoTrim, RemovesABorderWithinToleranceAndOutlierAllowance) {
     // Near-white noise (within 10 % of the background) and three dark specks per column of 60
     // (the allowance is 3) still count as border around the 40 x 30 block.
     Image src = test::makeImage(80, 60, PixelFormat::Bgr24, [](int x, int y) {
@@ -73,11 +50,16 @@ TEST(AutoTrim, ToleranceAndOutlierAllowance) {
         src.row(y)[5 * 3] = 0;
     EXPECT_EQ(regionMismatches(autoTrim(src, trim()), src, 20, 15, 40, 30), 0);
     EXPECT_EQ(autoTrim(src, trim(0.0)).width(), 80); // without tolerance the noise is content
+    // A transparent border around opaque pixels of the same colour channels is a border too.
+    const Image clear = test::makeImage(50, 50, PixelFormat::Bgra32, [](int x, int y) {
+        return Bgra{255, 255, 255, std::uint8_t(x >= 5 && x < 45 && y >= 8 && y < 42 ? 255 : 0)};
+    });
+    EXPECT_EQ(regionMismatches(autoTrim(clear, trim()), clear, 5, 8, 40, 34), 0);
 }
 
-TEST(AutoTrim, NeverSmallerThanAThirdOfEachSide) {
-    const Image dot = framed(100, 100, 45, 45, 55, 55, PixelFormat::Bgr24, [](int, int) {
-        return Bgra{20, 20, 20, 255};
+TEST(AutoTrim, NeverSmallerThanAThirdOfEachSideNorOfSixPixels) {
+    const Image dot = test::makeImage(100, 100, PixelFormat::Bgr24, [](int x, int y) {
+        return x >= 45 && x < 55 && y >= 45 && y < 55 ? Bgra{20, 20, 20, 255} : kWhite;
     });
     EXPECT_EQ(regionMismatches(autoTrim(dot, trim()), dot, 34, 34, 33, 33), 0);
     // A uniform image: no side finds an edge (each counts as -1), so the empty rectangle at -1 is
@@ -88,6 +70,13 @@ TEST(AutoTrim, NeverSmallerThanAThirdOfEachSide) {
     TrimOptions noMinimum = trim();
     noMinimum.minimumShare = 0.0;
     EXPECT_TRUE(autoTrim(uniform, noMinimum).empty());
+    // Images under six pixels on a side, or no side to trim, give nothing.
+    const Image six(6, 6, PixelFormat::Bgr24);
+    EXPECT_FALSE(autoTrim(six, trim()).empty());
+    EXPECT_TRUE(autoTrim(Image(5, 100, PixelFormat::Bgr24), trim()).empty());
+    EXPECT_TRUE(autoTrim(Image(100, 5, PixelFormat::Bgr24), trim()).empty());
+    noMinimum.left = noMinimum.right = noMinimum.top = noMinimum.bottom = false;
+    EXPECT_TRUE(autoTrim(six, noMinimum).empty());
 }
 
 TEST(AutoTrim, ARectangleWiderThanTheImageStaysInside) {
@@ -98,16 +87,6 @@ TEST(AutoTrim, ARectangleWiderThanTheImageStaysInside) {
         return y < 16 ? Bgra{110, 110, 110, 255} : Bgra{145, 145, 145, 255};
     });
     EXPECT_EQ(regionMismatches(autoTrim(src, trim()), src, 0, 0, 30, 10), 0);
-}
-
-TEST(AutoTrim, RefusesSmallImagesAndNoSides) {
-    const Image six(6, 6, PixelFormat::Bgr24);
-    TrimOptions none = trim();
-    none.left = none.right = none.top = none.bottom = false;
-    EXPECT_TRUE(autoTrim(six, none).empty());
-    EXPECT_TRUE(autoTrim(Image(5, 100, PixelFormat::Bgr24), trim()).empty());
-    EXPECT_TRUE(autoTrim(Image(100, 5, PixelFormat::Bgr24), trim()).empty());
-    EXPECT_FALSE(autoTrim(six, trim()).empty());
 }
 
 } // namespace

@@ -1,11 +1,9 @@
-// Helpers for the image-operation tests: images built pixel by pixel and compared, PPM files for
-// the ImageMagick comparisons, and PSNR.
+// Helpers for the image-operation tests: images built pixel by pixel and compared, and PSNR.
 #pragma once
 
 #include <array>
 #include <cmath>
 #include <cstring>
-#include <fstream>
 #include <functional>
 #include <string>
 
@@ -52,23 +50,6 @@ inline int countMismatches(const toolkit::Image& image, int w, int h,
 inline int countMismatches(const toolkit::Image& image, const toolkit::Image& expected) {
     return countMismatches(image, expected.width(), expected.height(),
                            [&](int x, int y) { return pixelAt(expected, x, y); });
-}
-
-/// Reads the binary PPM (P6, no comments) that ImageMagick writes into a 24-bit image.
-inline toolkit::Image readPpm(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::string magic;
-    int w = 0, h = 0, maxval = 0;
-    in >> magic >> w >> h >> maxval;
-    in.get();
-    if (!in || magic != "P6" || maxval != 255) return {};
-    toolkit::Image image(w, h, toolkit::PixelFormat::Bgr24);
-    for (int y = 0; y < h && !image.empty(); ++y) {
-        in.read(reinterpret_cast<char*>(image.row(y)), std::streamsize(w) * 3);
-        for (int x = 0; x < w; ++x)
-            std::swap(image.row(y)[x * 3], image.row(y)[x * 3 + 2]);
-    }
-    return in ? std::move(image) : toolkit::Image();
 }
 
 /// PSNR in dB over the colour channels of two images of the same size.

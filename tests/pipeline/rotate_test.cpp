@@ -14,7 +14,7 @@ using toolkit::Image;
 using toolkit::PixelFormat;
 using M = RotateMode;
 
-TEST(RotateImage, EveryModeFollowsItsPixelMapping) {
+TEST(RotateImage, EveryModeFollowsItsPixelMappingAndOthersAreRefused) {
     // Odd sizes larger than the copy tiles: partial tiles on both axes.
     const int w = 71, h = 38;
     for (PixelFormat format : {PixelFormat::Bgr24, PixelFormat::Bgra32}) {
@@ -33,9 +33,7 @@ TEST(RotateImage, EveryModeFollowsItsPixelMapping) {
             EXPECT_EQ(wrong, 0) << "mode " << m;
         }
     }
-}
-
-TEST(RotateImage, RefusesEmptyImagesAndUnknownModes) {
+    // Empty images and unknown modes give nothing.
     EXPECT_TRUE(rotateImage(Image(), M::Rotate180).empty());
     EXPECT_TRUE(rotateImage(Image(4, 4, PixelFormat::Bgr24), M(7)).empty());
     EXPECT_TRUE(rotateImage(Image(4, 4, PixelFormat::Bgr24), M(-1)).empty());
