@@ -144,6 +144,25 @@ TEST(JpegSegments, FilesListAndLoadOnlyWhatIsThere) {
     }
 }
 
+// A comment longer than one segment is cut, never inside a UTF-8 character.
+TEST(JpegComment, LongTextsAreCutAtACharacterBoundaryToFitOneSegment) {
+    EXPECT_EQ(commentPayload(std::string(kMaxCommentBytes + 1, 'a')).size(), kMaxSegmentPayload);
+    for (const std::string ch : {"\xC3\xA9", "\xE2\x82\xAC", "\xF0\x9F\x98\x80"}) {
+        for (std::size_t shift = 0; shift < ch.size(); ++shift) {
+            SCOPED_TRACE(testing::Message() << ch.size() << "-byte characters, shift " << shift);
+            std::string text(shift, 'x');
+            while (text.size() < 70000)
+                text += ch;
+            const Bytes payload = commentPayload(text);
+            ASSERT_LE(payload.size(), kMaxSegmentPayload);
+            EXPECT_GT(payload.size(), kMaxSegmentPayload - ch.size());
+            const std::size_t kept = payload.size() - 1;
+            EXPECT_EQ(payload, concat({bytesOf(text.substr(0, kept)), Bytes{0}}));
+            EXPECT_NE(std::uint8_t(text[kept]) & 0xC0, 0x80) << "cut inside a character";
+        }
+    }
+}
+
 TEST(JpegFileRewrites, CommentPlacementAndLayoutsThatAreLeftAlone) {
     const Bytes soi{0xFF, 0xD8}, app0 = slice(kPlain, 2, 20),
                                  tail = slice(kPlain, 20, kPlain.size());

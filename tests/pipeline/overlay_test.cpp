@@ -130,6 +130,25 @@ TEST(RenderText, NoInkIsCutAndTheBlockKeepsItsAnchor) {
     }
 }
 
+// Regression: a line spacing of minus a line height or less used to cut lines off.
+TEST(TextOverlay, VeryNegativeSpacingKeepsEveryLine) {
+    const Font font = openFont(20, FontQuality::Antialiased);
+    const int lh = font.lineHeight();
+    TextStyle tightest = styleFor(font, "a\nbbbbbbbb");
+    tightest.lineSpacing = -lh;
+    const Image reference = renderText(tightest);
+    TextStyle secondOnly = styleFor(font, "bbbbbbbb");
+    const int secondLineInk = scanInk(renderText(secondOnly)).right;
+    for (int spacing : {-lh, -lh - 1, -100}) {
+        TextStyle style = styleFor(font, "a\nbbbbbbbb");
+        style.lineSpacing = spacing;
+        const Image block = renderText(style);
+        EXPECT_EQ(style.height, lh) << spacing;
+        EXPECT_EQ(scanInk(block).right, secondLineInk) << spacing;
+        EXPECT_EQ(test::countMismatches(block, reference), 0) << spacing;
+    }
+}
+
 TEST(TextOverlay, OpacityBlendsAndTransparentCanvasKeepsTheColour) {
     const Font font = openFont(30, FontQuality::NonAntialiased);
     Image grey = filled(120, 50, PixelFormat::Bgr24, Rgba{0xFFFFFF});

@@ -125,6 +125,30 @@ TEST(LivePreview, OutOfRangeSettingsShowTheReducedImageUnprocessed) {
     EXPECT_EQ(rotated.result.width(), source.image.height());
 }
 
+// The preview shows on the operation pages whose operation is on, stays while the user switches
+// that operation off on the same page, and asks for a new picture only when the page changes.
+TEST(LivePreview, EnablingRule) {
+    settings::Preset p = settings::defaultPreset(0, "p");
+    p.cropEnabled = p.gammaEnabled = 0;
+    PreviewEnabling rule;
+    const auto expect = [&](int page, bool rowSelected, PreviewDecision wanted) {
+        const PreviewDecision got = rule.evaluate(page, rowSelected, p);
+        EXPECT_EQ(got.enabled, wanted.enabled) << "page " << page;
+        EXPECT_EQ(got.refresh, wanted.refresh) << "page " << page;
+    };
+    expect(0, true, {.enabled = true, .refresh = true});
+    expect(2, true, {}); // crop is off
+    p.cropEnabled = 1;
+    expect(2, true, {.enabled = true, .refresh = false}); // same page: no new picture
+    p.cropEnabled = 0;
+    expect(2, true, {.enabled = true, .refresh = false}); // switched off on the same page: kept
+    expect(5, true, {});
+    p.gammaEnabled = 1;
+    expect(5, true, {.enabled = true, .refresh = false});
+    expect(9, true, {});
+    expect(0, false, {});
+}
+
 TEST(LivePreview, WorkerDropsPicturesOfAnEarlierSelection) {
     test::TempDir dir;
     ASSERT_TRUE(imagefiles::saveImageFile(gradient(800, 600), dir.file("a.png"),
