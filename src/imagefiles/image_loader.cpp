@@ -382,12 +382,4 @@ bool readImageSize(const std::string& path, ImageRect& out) {
     return readImageSizeFromBytes(*bytes, out);
 }
 
-toolkit::Image applyPngColorKey(toolkit::Image image, const std::string& path) {
-    std::uint8_t head[50];
-    if (!platform::isRegularFile(path)) return image; // a FIFO would block the open
-    std::ifstream file(path, std::ios::binary);
-    if (!file.read(reinterpret_cast<char*>(head), sizeof head)) return image;
-    return applyColorKey(std::move(image), Bytes(head, sizeof head));
-}
-
 } // namespace quill::imagefiles

@@ -47,8 +47,4 @@ inline constexpr std::uint64_t kMinimumFileSize = 35;
 /// The size reader's work on bytes already in memory (`bytes` is the whole file).
 [[nodiscard]] bool readImageSizeFromBytes(std::span<const std::uint8_t> bytes, ImageRect& out);
 
-/// When the file is a PNG whose first chunk after IHDR is tRNS, returns a 32-bit copy of `image`
-/// in which exactly the pixels of the key colour are transparent; otherwise returns `image`.
-[[nodiscard]] toolkit::Image applyPngColorKey(toolkit::Image image, const std::string& path);
-
 } // namespace quill::imagefiles

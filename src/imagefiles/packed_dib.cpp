@@ -116,19 +116,6 @@ std::optional<PackedDib> PackedDib::create(int width, int height, int bitsPerPix
     return dib;
 }
 
-PackedDib PackedDib::adopt(std::vector<std::uint8_t> block) {
-    PackedDib dib;
-    if (const auto layout = parseLayout(block); layout && !layout->topDown) {
-        dib.m_width = layout->width;
-        dib.m_height = layout->height;
-        dib.m_bits = layout->bits;
-        dib.m_paletteSize = layout->paletteSize;
-        dib.m_rowBytes = layout->rowBytes;
-    }
-    dib.m_block = std::move(block);
-    return dib;
-}
-
 void PackedDib::setPaletteEntry(int index, PaletteColor color) {
     if (index < 0 || index >= m_paletteSize) return;
     std::uint8_t* p = m_block.data() + kHeaderSize + 4 * std::size_t(index);

@@ -42,8 +42,6 @@ public:
     /// allocation fails.
     [[nodiscard]] static std::optional<PackedDib> create(int width, int height, int bitsPerPixel,
                                                          int colorsUsed = 0);
-    /// Takes over a block produced elsewhere; `packedDibToImage` validates it.
-    [[nodiscard]] static PackedDib adopt(std::vector<std::uint8_t> block);
 
     /// True when `create` would accept this size and depth.
     [[nodiscard]] static bool sizeAllowed(int width, int height, int bitsPerPixel);
