@@ -131,10 +131,14 @@ void countColumnOutliers(const Image& image, int first, int n, const Background&
 constexpr int kNoEdge = std::numeric_limits<int>::min();
 constexpr int kColumnStrip = 16;
 
-/// Scans columns from the left (`fromLeft`) or the right until one holds more than `allowance`
-/// outliers. Returns that column or kNoEdge; `counts` receives the count of every column scanned.
-int scanColumns(const Image& image, const Background& bg, int allowance, bool fromLeft,
+/// The side of the image a scan starts from: left or top (Near), right or bottom (Far).
+enum class Side : bool { Near, Far };
+
+/// Scans columns from one side until one holds more than `allowance` outliers. Returns that
+/// column or kNoEdge; `counts` receives the count of every column scanned.
+int scanColumns(const Image& image, const Background& bg, int allowance, Side side,
                 std::vector<int>& counts) {
+    const bool fromLeft = side == Side::Near;
     const int w = image.width();
     counts.assign(std::size_t(w), 0);
     int strip[kColumnStrip];
@@ -152,8 +156,9 @@ int scanColumns(const Image& image, const Background& bg, int allowance, bool fr
     return kNoEdge;
 }
 
-int scanRows(const Image& image, const Background& bg, int allowance, bool fromTop,
+int scanRows(const Image& image, const Background& bg, int allowance, Side side,
              std::vector<int>& counts) {
+    const bool fromTop = side == Side::Near;
     const int h = image.height();
     counts.assign(std::size_t(h), 0);
     for (int i = 0; i < h; ++i) {
@@ -169,7 +174,8 @@ int scanRows(const Image& image, const Background& bg, int allowance, bool fromT
 /// counts from the opposite side towards this one and takes each line whose count beats every
 /// count seen before. With an edge on the opposite side the walk ends at the first line that
 /// does not beat it.
-int edgeFromCounts(const std::vector<int>& counts, bool walkDown, bool oppositeHasEdge) {
+int edgeFromCounts(const std::vector<int>& counts, Side side, bool oppositeHasEdge) {
+    const bool walkDown = side == Side::Near;
     const int n = int(counts.size());
     int edge = kNoEdge;
     int best = 0;
@@ -231,27 +237,27 @@ Image autoTrim(const Image& image, const TrimOptions& options) {
     int left = 0, right = w, top = 0, bottom = h;
     if (options.left) {
         const Background bg = columnBackground(image, 0, tolerance);
-        left = scanColumns(image, bg, columnAllowance, true, leftCounts);
+        left = scanColumns(image, bg, columnAllowance, Side::Near, leftCounts);
     }
     if (options.right) {
         const Background bg = columnBackground(image, w - 1, tolerance);
-        right = scanColumns(image, bg, columnAllowance, false, rightCounts);
+        right = scanColumns(image, bg, columnAllowance, Side::Far, rightCounts);
         if (right != kNoEdge) right += 1;
     }
     if (options.top) {
         const Background bg = rowBackground(image, 0, tolerance);
-        top = scanRows(image, bg, rowAllowance, true, topCounts);
+        top = scanRows(image, bg, rowAllowance, Side::Near, topCounts);
     }
     if (options.bottom) {
         const Background bg = rowBackground(image, h - 1, tolerance);
-        bottom = scanRows(image, bg, rowAllowance, false, bottomCounts);
+        bottom = scanRows(image, bg, rowAllowance, Side::Far, bottomCounts);
         if (bottom != kNoEdge) bottom += 1;
     }
 
-    if (left == kNoEdge) left = edgeFromCounts(leftCounts, true, right != kNoEdge);
-    if (right == kNoEdge) right = edgeFromCounts(rightCounts, false, left != kNoEdge);
-    if (top == kNoEdge) top = edgeFromCounts(topCounts, true, bottom != kNoEdge);
-    if (bottom == kNoEdge) bottom = edgeFromCounts(bottomCounts, false, top != kNoEdge);
+    if (left == kNoEdge) left = edgeFromCounts(leftCounts, Side::Near, right != kNoEdge);
+    if (right == kNoEdge) right = edgeFromCounts(rightCounts, Side::Far, left != kNoEdge);
+    if (top == kNoEdge) top = edgeFromCounts(topCounts, Side::Near, bottom != kNoEdge);
+    if (bottom == kNoEdge) bottom = edgeFromCounts(bottomCounts, Side::Far, top != kNoEdge);
     if (left == kNoEdge) left = -1;
     if (right == kNoEdge) right = -1;
     if (top == kNoEdge) top = -1;

@@ -47,7 +47,8 @@ bool onOutputTaken(RunNaming& naming, const ImageRecord& record, OutputTarget& o
         return true;
     }
     // A fixed name: an existing output, decided by the collision rule.
-    out.collision = naming.collisions.resolve(target.path, record.sourcePath, true);
+    out.collision = naming.collisions.resolve(target.path, record.sourcePath,
+                                              settings::CollisionCheck::Applies);
     if (out.collision != settings::CollisionDecision::Replace) {
         out.skippedAtCommit = true;
         return false;
@@ -188,7 +189,9 @@ OutputTarget nameOutput(const RunPlan& plan, RunNaming& naming, const ImageRecor
     // other path is an existing output like every other.
     const bool checked = settings::collisionCheckApplies(plan.settings, choice.formatChanges) ||
                          out.output.path != record.sourcePath;
-    out.collision = naming.collisions.resolve(out.output.path, record.sourcePath, checked);
+    out.collision = naming.collisions.resolve(out.output.path, record.sourcePath,
+                                              checked ? settings::CollisionCheck::Applies
+                                                      : settings::CollisionCheck::Skipped);
     if (out.collision == settings::CollisionDecision::Skip)
         out.outcome = failed(ImageResult::SkippedExisting);
     return out;

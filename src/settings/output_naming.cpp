@@ -130,8 +130,9 @@ bool OutputNamer::nextFreeNumber(OutputPath& output) {
 }
 
 CollisionDecision CollisionRule::resolve(const std::string& outputPath,
-                                         const std::string& sourcePath, bool checked) {
-    if (!checked || outputPath == sourcePath || !platform::fileExists(outputPath)) {
+                                         const std::string& sourcePath, CollisionCheck check) {
+    if (check == CollisionCheck::Skipped || outputPath == sourcePath ||
+        !platform::fileExists(outputPath)) {
         return CollisionDecision::Write;
     }
     if (m_forAll) return *m_forAll;

@@ -125,16 +125,19 @@ enum class CollisionDecision {
     Skip,    ///< a file exists and the image is skipped
 };
 
+/// Whether an existing output is looked for: it is when the image is converted, renamed or sent
+/// to an output directory; otherwise the output takes its source's place and nothing is asked.
+enum class CollisionCheck : bool { Skipped, Applies };
+
 /// The collision rule of one run: asks the policy when an output exists and remembers an answer
 /// "for all" for the rest of the run.
 class CollisionRule {
 public:
     explicit CollisionRule(CollisionPolicy& policy) : m_policy(policy) {}
-    /// `checked` is true when the image is converted, renamed or sent to an output directory;
-    /// otherwise the output takes its source's place and nothing is asked. An output path that
-    /// is the source itself is always Write: replacing would delete the source before it is read.
+    /// An output path that is the source itself is always Write: replacing would delete the
+    /// source before it is read.
     [[nodiscard]] CollisionDecision resolve(const std::string& outputPath,
-                                            const std::string& sourcePath, bool checked);
+                                            const std::string& sourcePath, CollisionCheck check);
 
 private:
     CollisionPolicy& m_policy;

@@ -179,19 +179,20 @@ TEST(OutputCollision, AskOnlyWhenAFileIsInTheWayAndRememberForAll) {
     CountingPolicy replaceAll(CollisionAnswer::ReplaceAll);
     CollisionRule rule(replaceAll);
     const std::string source = dir.file("s.jpg");
-    EXPECT_EQ(rule.resolve(dir.file("b.jpg"), source, true), CollisionDecision::Write);
-    EXPECT_EQ(rule.resolve(existing, source, false), CollisionDecision::Write);
+    EXPECT_EQ(rule.resolve(dir.file("b.jpg"), source, CollisionCheck::Applies),
+              CollisionDecision::Write);
+    EXPECT_EQ(rule.resolve(existing, source, CollisionCheck::Skipped), CollisionDecision::Write);
     // A renamed output that comes out as its own source is written over it, never deleted first.
-    EXPECT_EQ(rule.resolve(existing, existing, true), CollisionDecision::Write);
+    EXPECT_EQ(rule.resolve(existing, existing, CollisionCheck::Applies), CollisionDecision::Write);
     EXPECT_EQ(replaceAll.asked, 0);
-    EXPECT_EQ(rule.resolve(existing, source, true), CollisionDecision::Replace);
-    EXPECT_EQ(rule.resolve(existing, source, true), CollisionDecision::Replace);
+    EXPECT_EQ(rule.resolve(existing, source, CollisionCheck::Applies), CollisionDecision::Replace);
+    EXPECT_EQ(rule.resolve(existing, source, CollisionCheck::Applies), CollisionDecision::Replace);
     EXPECT_EQ(replaceAll.asked, 1);
 
     CountingPolicy skipThis(CollisionAnswer::SkipThis);
     CollisionRule each(skipThis);
-    EXPECT_EQ(each.resolve(existing, source, true), CollisionDecision::Skip);
-    EXPECT_EQ(each.resolve(existing, source, true), CollisionDecision::Skip);
+    EXPECT_EQ(each.resolve(existing, source, CollisionCheck::Applies), CollisionDecision::Skip);
+    EXPECT_EQ(each.resolve(existing, source, CollisionCheck::Applies), CollisionDecision::Skip);
     EXPECT_EQ(skipThis.asked, 2);
 }
 
