@@ -90,7 +90,7 @@ void walkNestedFolders(benchmark::State& state) {
     std::size_t found = 0;
     for (auto _ : state) {
         ImageList list;
-        quill::imagefiles::walkDirectory(dir.string(), true, list, {});
+        quill::imagefiles::addPaths({dir.string()}, list, {.includeSubdirectories = true});
         found = list.size();
     }
     state.counters["levels"] = double(found);

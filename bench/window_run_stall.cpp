@@ -43,7 +43,9 @@ int main(int argc, char** argv) {
     for (int i = 0; i < count; ++i) {
         const fs::path file = root / "in" / ("img" + std::to_string(i) + ".jpg");
         fs::copy_file(QUILL_TESTDATA_DIR "/jpeg/cat.jpg", file);
-        (void)quill::imagefiles::addImageRecord(file.string(), images, {false, true, true});
+        (void)quill::imagefiles::addImageRecord(
+            file.string(), images,
+            {.includeHiddenFiles = true, .videos = quill::imagefiles::Videos::Included});
     }
     quill::settings::Preset preset = quill::settings::defaultPreset(0, "Bench");
     preset.outputDirEnabled = 1;

@@ -127,8 +127,8 @@ public:
 
     /// 1 while paths are being added. Written by the loader, polled by the window and console.
     std::atomic<std::int32_t> busy{0};
-    /// Set to 1 by the user to stop adding paths. Polled by addPaths and walkDirectory after each
-    /// entry; cleared by the loader when it starts.
+    /// Set to 1 by the user to stop adding paths. Polled by addPaths after each path and
+    /// directory entry; cleared by the loader when it starts.
     std::atomic<std::int32_t> cancel{0};
 
 private:
