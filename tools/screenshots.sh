@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
-# Saves a picture of the main window on each of its fourteen settings pages, drawn by a real X
-# server (xvfb-run), into the folder given as the first argument (default build/screenshots).
+# Saves a picture of the main window on each of its fourteen settings pages, and of the run's
+# progress window (paused), result window and help text, drawn by a real X server (xvfb-run), into
+# the folder given as the first argument (default build/screenshots).
 # Needs a build with tests: cmake --build build/asan -j2 --target quill_app_ui_tests
+#   quill_batch_ui_tests
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 build="${QUILL_BUILD_DIR:-$root/build/asan}"
@@ -10,4 +12,6 @@ mkdir -p "$out"
 export QUILL_SCREENSHOT_DIR="$out" QT_QPA_PLATFORM=xcb ASAN_OPTIONS="${ASAN_OPTIONS:-detect_leaks=0}"
 xvfb-run -a -s "-screen 0 1280x1024x24" \
   "$build/tests/app/ui/quill_app_ui_tests" --gtest_filter='MainWindowTest.Screenshots'
-ls "$out"/page*.png
+xvfb-run -a -s "-screen 0 1280x1024x24" \
+  "$build/tests/batch/ui/quill_batch_ui_tests" --gtest_filter='WindowRunPictures.Screenshots'
+ls "$out"/*.png

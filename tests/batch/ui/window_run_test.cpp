@@ -2,13 +2,16 @@
 // phases, pause and cancel, the questions during a run, the keep options and the result window.
 #include "batch/ui/progress_window.h"
 #include "batch/ui/result_window.h"
+#include "batch/ui/ui_texts.h"
 #include "batch/ui/window_run.h"
 #include "imagefiles/image_list.h"
 #include "settings/filter_conditions.h"
 #include "settings/language_pack.h"
 #include "test_support.h"
 #include "toolkit/qt/questions.h"
+#include "toolkit/qt/text_dialog.h"
 
+#include <QProgressBar>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTest>
@@ -21,6 +24,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <set>
 
 namespace quill::test {
@@ -75,7 +79,12 @@ struct WindowBatch {
         addBytes(readBytes(testdata(sample)), as);
     }
     batch::ui::WindowRunEnvironment environment() {
-        return {images, preset, flags, questions, false, "Quillmere", "Quillmere 4.6"};
+        return {.images = images,
+                .settings = preset,
+                .flags = flags,
+                .questions = questions,
+                .standardTitle = "Quillmere",
+                .pdfCreator = "Quillmere 4.6"};
     }
     /// Starts a run without minimum phase durations and waits until it finished; false when it
     /// did not start or end in time. A result window is closed at once unless `onResult`
@@ -413,6 +422,52 @@ TEST(WindowRun, AQuestionStillOpenWhenTheRunEndsIsAnsweredFirst) {
     ASSERT_TRUE(!finished.isEmpty() || finished.wait(30000));
     EXPECT_FALSE(finished.first().first().toBool());
     EXPECT_TRUE(fs::exists(batch.out("a.png")));
+}
+
+// Pictures of the progress window (paused), the result window and its help text for a person to
+// look at; tools/screenshots.sh runs it with a picture folder under a real X server.
+TEST(WindowRunPictures, Screenshots) {
+    const QString folder = qEnvironmentVariable("QUILL_SCREENSHOT_DIR");
+    if (folder.isEmpty()) GTEST_SKIP() << "no picture folder";
+    const auto save = [&](QWidget* widget, const char* name) {
+        QTest::qWait(300); // let the window settle and paint
+        EXPECT_TRUE(widget->grab().save(folder + "/" + name)) << name;
+    };
+    WindowBatch batch;
+    // A deep folder and long names show how the lines shorten; two broken files give failures.
+    const std::string deep = "holiday pictures 2026/second week/Lake & mountains/";
+    fs::create_directories(batch.in(deep));
+    batch.addBytes(std::vector<std::uint8_t>(20, 0x41), "broken.jpg");
+    batch.addBytes(std::vector<std::uint8_t>(200, 0x41), "not really a picture.jpg");
+    for (int i = 0; i < 60; ++i)
+        batch.add("jpeg/cat.jpg", deep + "A rather long file name of a cat picture " +
+                                      std::to_string(100 + i) + ".jpg");
+    WindowRun run(batch.environment(), nullptr);
+    QObject::connect(&run, &WindowRun::resultWindowOpened, &run, [&](ResultWindow* window) {
+        save(window, "result_window.png");
+        const auto help = batch::ui::resultHelp(window->failureKinds());
+        std::unique_ptr<QDialog> dialog(
+            toolkit::qt::createTextDialog(window, batch::ui::uiQ(389), help.text, help.layout));
+        dialog->show();
+        save(dialog.get(), "text_dialog.png");
+        dialog.reset();
+        window->accept();
+    });
+    QSignalSpy finished(&run, &WindowRun::finished);
+    ASSERT_TRUE(run.start());
+    // Paused once the window has shown an image, so that the picture has a name and a bar.
+    ProgressWindow* progress = nullptr;
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] {
+            progress = run.progressWindow();
+            return progress && progress->findChild<QProgressBar*>()->value() > 0;
+        },
+        30000));
+    QTest::mouseClick(progress->findChild<QPushButton*>("pauseButton"), Qt::LeftButton);
+    QTest::qWait(700);
+    save(progress, "progress_paused.png");
+    QTest::mouseClick(progress->findChild<QPushButton*>("cancelButton"), Qt::LeftButton);
+    ASSERT_TRUE(finished.wait(30000));
 }
 
 } // namespace
