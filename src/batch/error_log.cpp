@@ -24,6 +24,18 @@ int titleIndex(int state) {
 int explanationIndex(int state) {
     return titleIndex(state) + 1;
 }
+/// The UI text of a detail code that says why an image failed, whatever its result; -1 for the
+/// codes that name a step.
+int failureReasonIndex(std::int32_t detail) {
+    switch (detail) {
+    case imagefiles::DetailSourceChanged:
+        return text::kSourceChanged;
+    case imagefiles::DetailReadError:
+        return text::kReadError;
+    default:
+        return -1;
+    }
+}
 /// A failure kind with a title and an explanation.
 bool isExplainedFailure(imagefiles::ImageResult state) {
     return imagefiles::isFailure(state) && state <= imagefiles::ImageResult::WriteFailed;
@@ -54,6 +66,9 @@ std::string logSafeText(std::string_view text) {
 std::string failureLine(const imagefiles::ImageRecord& record) {
     if (!isExplainedFailure(record.resultState)) return {};
     std::string line = settings::uiText(titleIndex(int(record.resultState)));
+    // A reason that goes with any failure kind: why the image failed, not which step.
+    if (const int reason = failureReasonIndex(record.resultCode); reason >= 0)
+        return line + "  (" + settings::uiText(reason) + ")";
     if (record.resultState == imagefiles::ImageResult::StepFailed &&
         record.resultCode != imagefiles::DetailNone) {
         const std::string name =

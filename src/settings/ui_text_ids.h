@@ -291,6 +291,10 @@ inline constexpr int kInvalidSettings = 434;
 inline constexpr int kWrongFilterConditions = 435;
 inline constexpr int kNoFiles = 436;
 inline constexpr int kNoImageSelected = 437;
+// Texts added after the first version's 439.
+inline constexpr int kSourceChanged = 439;
+inline constexpr int kReadError = 440;
+inline constexpr int kPresetsUnreadable = 441;
 } // namespace text
 
 /// Entries of the program-information table (programInfoText).
