@@ -287,20 +287,22 @@ bool someDecoderAccepts(Bytes head) {
 
 // Reads a whole file for decoding, refusing what exceeds the read limit or what no decoder
 // could take, before the bulk of it is read.
-std::optional<std::vector<std::uint8_t>> readForDecoding(const std::string& path) {
+std::optional<std::vector<std::uint8_t>> readForDecoding(const std::string& path,
+                                                         platform::FileStamp* stamp = nullptr) {
     const auto info = platform::fileInfo(path);
     if (!info || info->isDirectory || info->size > readLimit()) return std::nullopt;
     if (info->size > kHeadBytes && platform::isRegularFile(path) &&
         !someDecoderAccepts(readHead(path))) {
         return std::nullopt;
     }
-    return platform::readFile(path, readLimit());
+    return platform::readFile(path, readLimit(), stamp);
 }
 
-toolkit::Image load(const std::string& path, int formatKind, Videos videos, int reduction) {
+toolkit::Image load(const std::string& path, int formatKind, Videos videos, int reduction,
+                    platform::FileStamp* readStamp) {
     if (formatKind == FormatNone) formatKind = detectFormatByExtension(path, videos);
     if (formatKind == FormatNone || formatKind == FormatVideo) return {};
-    const auto bytes = readForDecoding(path);
+    const auto bytes = readForDecoding(path, readStamp);
     if (!bytes) return {};
     const Bytes data(*bytes);
     switch (formatKind) {
@@ -327,13 +329,14 @@ toolkit::Image load(const std::string& path, int formatKind, Videos videos, int 
 
 } // namespace
 
-toolkit::Image loadImageFile(const std::string& path, int formatKind, Videos videos) {
-    return load(path, formatKind, videos, 1);
+toolkit::Image loadImageFile(const std::string& path, int formatKind, Videos videos,
+                             platform::FileStamp* readStamp) {
+    return load(path, formatKind, videos, 1, readStamp);
 }
 
 toolkit::Image loadImageFileReduced(const std::string& path, int formatKind, int reduction,
-                                    Videos videos) {
-    return load(path, formatKind, videos, reduction);
+                                    Videos videos, platform::FileStamp* readStamp) {
+    return load(path, formatKind, videos, reduction, readStamp);
 }
 
 bool readImageSizeFromBytes(Bytes bytes, ImageRect& out) {

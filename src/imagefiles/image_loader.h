@@ -8,6 +8,7 @@
 
 #include "imagefiles/format.h"
 #include "toolkit/image.h"
+#include "toolkit/platform/platform.h"
 
 namespace quill::imagefiles {
 
@@ -25,15 +26,18 @@ inline constexpr std::uint64_t kMinimumFileSize = 35;
 
 /// Decodes the file at `path`. `formatKind` -1 derives the format from the extension (video
 /// extensions count only with Videos::Included). Returns an empty image on any failure, for videos
-/// and for unknown extensions.
+/// and for unknown extensions. `readStamp`, when given, receives the stamp of the file whose
+/// bytes were decoded (left alone when nothing was read).
 [[nodiscard]] toolkit::Image loadImageFile(const std::string& path, int formatKind,
-                                           Videos videos = Videos::Excluded);
+                                           Videos videos = Videos::Excluded,
+                                           platform::FileStamp* readStamp = nullptr);
 
 /// loadImageFile, except that a file with JPEG content is decoded reduced in the library's DCT
 /// by `reduction` (2, 4 or 8; to ceil(width / reduction) x ceil(height / reduction)). Other
 /// content, and any other reduction, decodes at full size.
 [[nodiscard]] toolkit::Image loadImageFileReduced(const std::string& path, int formatKind,
-                                                  int reduction, Videos videos = Videos::Excluded);
+                                                  int reduction, Videos videos = Videos::Excluded,
+                                                  platform::FileStamp* readStamp = nullptr);
 
 /// Bytes that decoding the file at `path` and editing the image will hold at most: the file, and
 /// twice the image its header declares (the largest image any file may give when the header does

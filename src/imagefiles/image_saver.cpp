@@ -107,7 +107,7 @@ SaveResult saveImageFile(const toolkit::Image& image, const std::string& path,
 
 SaveResult saveImageFile(const toolkit::Image& image, const std::string& path, Encoder encoder,
                          int flags, int depth) {
-    platform::CommitTarget target{path, platform::Overwrite::Replace, {}};
+    platform::CommitTarget target{.path = path, .mode = platform::Overwrite::Replace};
     return saveImageFile(image, target, encoder, flags, depth);
 }
 

@@ -90,7 +90,7 @@ PdfWrapOutcome wrapJpegAsPdf(const PdfWrapRequest& request) {
     PdfWrapOutcome outcome;
     const auto document = buildDocument(request.jpegPath, std::nullopt, request.imageWidth,
                                         request.imageHeight, request.creator, outcome);
-    platform::CommitTarget target{request.outputPath, platform::Overwrite::Replace, {}};
+    platform::CommitTarget target{.path = request.outputPath, .mode = platform::Overwrite::Replace};
     outcome = commitDocument(document, target, outcome);
     // A JPEG under the output name was replaced by the document, or is removed after a failure.
     if (request.jpegPath != request.outputPath || outcome.result != PdfWrapResult::Done)

@@ -133,7 +133,6 @@ SourceCheck checkSource(const RunPlan& plan, const ImageRecord& record) {
         return check;
     }
     check.mode = info->mode;
-    check.identity = platform::fileIdentity(record.sourcePath);
 
     const bool video = record.formatKind == imagefiles::FormatVideo;
     check.format = plan.formatFor(record.formatKind);
@@ -210,17 +209,22 @@ SourceDecode sourceDecodeFor(const RunPlan& plan, const ImageRecord& record) {
     return {.reduction = reduction, .full = {rect.width, rect.height}};
 }
 
-toolkit::Image loadSource(const RunPlan& plan, const ImageRecord& record,
-                          const SourceDecode& decode) {
+LoadedSource loadSource(const RunPlan& plan, const ImageRecord& record,
+                        const SourceDecode& decode) {
     const imagefiles::Videos videos{plan.settings.includeVideos != 0};
+    LoadedSource loaded;
+    platform::FileStamp stamp;
     try {
-        if (decode.reduction > 1)
-            return imagefiles::loadImageFileReduced(record.sourcePath, record.formatKind,
-                                                    decode.reduction, videos);
-        return imagefiles::loadImageFile(record.sourcePath, record.formatKind, videos);
+        loaded.image =
+            decode.reduction > 1
+                ? imagefiles::loadImageFileReduced(record.sourcePath, record.formatKind,
+                                                   decode.reduction, videos, &stamp)
+                : imagefiles::loadImageFile(record.sourcePath, record.formatKind, videos, &stamp);
     } catch (const std::exception&) {
         return {}; // no memory for the decode, say: the image could not be loaded
     }
+    if (!loaded.image.empty()) loaded.readStamp = stamp;
+    return loaded;
 }
 
 std::string overlayTextFor(const RunPlan& plan, const ImageRecord& record) {
@@ -271,7 +275,8 @@ EncodedImage encodeOutput(const RunPlan& plan, const FormatPlan& format, const E
 }
 
 CommitResult commitOutput(const RunPlan& plan, RunNaming& naming, const ImageRecord& record,
-                          OutputTarget& out, const EncodedImage* encoded) {
+                          OutputTarget& out, const EncodedImage* encoded,
+                          const std::optional<platform::FileStamp>& readStamp) {
     CommitResult commit;
     platform::CommitTarget target;
     target.path = out.output.path;
@@ -281,6 +286,16 @@ CommitResult commitOutput(const RunPlan& plan, RunNaming& naming, const ImageRec
     target.onExists = [&](platform::CommitTarget& t) {
         return onOutputTaken(naming, record, out, t);
     };
+    // An output written over its own source replaces only the picture that was decoded: a file
+    // that another program put there, or rewrote, since the read is the user's newer picture.
+    bool sourceChanged = false;
+    if (encoded && readStamp) {
+        target.mayReplace = [&](const platform::CommitTarget& t) {
+            if (t.path != record.sourcePath) return true;
+            sourceChanged = platform::fileStamp(t.path) != readStamp;
+            return !sourceChanged;
+        };
+    }
 
     std::optional<int> error;
     if (encoded) {
@@ -299,7 +314,8 @@ CommitResult commitOutput(const RunPlan& plan, RunNaming& naming, const ImageRec
         return commit;
     }
     commit.systemError = *error;
-    commit.outcome = failed(ImageResult::WriteFailed);
+    commit.outcome =
+        failed(ImageResult::WriteFailed, sourceChanged ? DetailSourceChanged : DetailNone);
     return commit;
 }
 
@@ -330,17 +346,20 @@ ImageOutcome finishOutput(const RunPlan& plan, const ImageRecord& record, Source
     return outcome;
 }
 
-ImageOutcome settleSource(const RunPlan& plan, const ImageRecord& record, const SourceCheck& source,
+ImageOutcome settleSource(const RunPlan& plan, const ImageRecord& record,
+                          const std::optional<platform::FileStamp>& readStamp,
                           const std::string& outputPath) {
     const settings::Preset& s = plan.settings;
     const bool replaces = !s.outputDirEnabled || s.moveOriginal;
     if (!replaces || outputPath == record.sourcePath) return {};
-    // The path must still name the file that was loaded: a file put there meanwhile (a link to
-    // a file elsewhere, say) is not ours to remove.
-    if (!source.identity || platform::fileIdentity(record.sourcePath) != source.identity)
-        return failed(ImageResult::WriteFailed);
+    // The path must still name the file the decoder read, unchanged: a file put there meanwhile
+    // (a new picture, a link to a file elsewhere) or rewritten in place is not ours to remove.
+    if (!readStamp || platform::fileStamp(record.sourcePath) != readStamp)
+        return failed(ImageResult::WriteFailed, DetailSourceChanged);
     if (!platform::deleteFile(record.sourcePath)) return failed(ImageResult::WriteFailed);
-    (void)platform::syncDirectory(platform::directoryPart(record.sourcePath));
+    // The removal counts only once the folder's entries are on the disk.
+    if (!platform::syncDirectory(platform::directoryPart(record.sourcePath)))
+        return failed(ImageResult::WriteFailed);
     return {};
 }
 

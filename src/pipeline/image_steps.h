@@ -35,9 +35,8 @@ struct ImageOutcome {
 struct SourceCheck {
     ImageOutcome outcome;
     FormatPlan format;
-    std::uint32_t mode = 0;                         ///< the source's permission bits
-    std::optional<platform::FileIdentity> identity; ///< the file that was looked at
-    JpegMetadata metadata;                          ///< picked up from a JPEG that stays a JPEG
+    std::uint32_t mode = 0; ///< the source's permission bits
+    JpegMetadata metadata;  ///< picked up from a JPEG that stays a JPEG
 };
 
 /// The source must be a regular file long enough to hold an image; its format decides the
@@ -80,10 +79,16 @@ struct SourceDecode {
 [[nodiscard]] SourceDecode sourceDecodeFor(const RunPlan& plan,
                                            const imagefiles::ImageRecord& record);
 
+/// A decoded source and the file its bytes came from.
+struct LoadedSource {
+    toolkit::Image image = {}; ///< empty when the source could not be decoded
+    std::optional<platform::FileStamp> readStamp = {};
+};
+
 /// Decodes the source (reduced as `decode` says); an empty image when it cannot (the image then
 /// fails with LoadFailed). Never throws.
-[[nodiscard]] toolkit::Image loadSource(const RunPlan& plan, const imagefiles::ImageRecord& record,
-                                        const SourceDecode& decode = {});
+[[nodiscard]] LoadedSource loadSource(const RunPlan& plan, const imagefiles::ImageRecord& record,
+                                      const SourceDecode& decode = {});
 
 /// The overlay text expanded for this image ("" without a text overlay).
 [[nodiscard]] std::string overlayTextFor(const RunPlan& plan,
@@ -97,6 +102,8 @@ struct EditedImage {
     int width = 0;      ///< the size after the last step
     int height = 0;
     int rotationApplied = -1; ///< rotateMode when the rotate step ran
+    /// The source file as the decoder read it: only that file may be replaced or removed.
+    std::optional<platform::FileStamp> readStamp = {};
 };
 
 /// Runs the editing chain of the plan over a decoded image with the calling thread's tools.
@@ -130,10 +137,13 @@ struct CommitResult {
 /// Puts the output in place without ever leaving a partial file: the encoded image (or its PDF),
 /// or without one (`encoded` null) a copy or move of the source, or nothing when the output is
 /// the source itself. A name taken meanwhile moves on to the next number or is decided by the
-/// overwrite rule (which may ask). `target.output` then holds the path written.
+/// overwrite rule (which may ask). `target.output` then holds the path written. An output that
+/// takes the source's own name replaces it only while the path still names the file `readStamp`
+/// describes, unchanged.
 [[nodiscard]] CommitResult commitOutput(const RunPlan& plan, RunNaming& naming,
                                         const imagefiles::ImageRecord& record, OutputTarget& target,
-                                        const EncodedImage* encoded);
+                                        const EncodedImage* encoded,
+                                        const std::optional<platform::FileStamp>& readStamp = {});
 
 /// Metadata, permissions and dates of the output in place. `edited` is the decoded image's
 /// record (without its pixels) or null when the file was not decoded. The first failure counts;
@@ -144,9 +154,11 @@ struct CommitResult {
 
 /// Removes a decoded image's source when its output takes its place (results next to the
 /// sources, or moved), once the output is completely in place, and only when the path still
-/// names the file that was loaded.
+/// names the file the decoder read (`readStamp`), unchanged; otherwise the image fails with
+/// DetailSourceChanged and the file stays. The source's folder is flushed after the removal.
 [[nodiscard]] ImageOutcome settleSource(const RunPlan& plan, const imagefiles::ImageRecord& record,
-                                        const SourceCheck& source, const std::string& outputPath);
+                                        const std::optional<platform::FileStamp>& readStamp,
+                                        const std::string& outputPath);
 
 /// Adds the source or output to the keep list of a window run, as the keep options say.
 /// `outputPath` is null when no output path was computed.

@@ -27,9 +27,10 @@ namespace {
 
 using imagefiles::ImageRecord;
 
-/// A decode made ahead on another thread: the image (empty when it could not be loaded or its
-/// room was refused), or nullopt when the decode ahead itself failed and the loop decodes again.
-using AheadDecode = std::future<std::optional<toolkit::Image>>;
+/// A decode made ahead on another thread: the source (its image empty when it could not be
+/// loaded or its room was refused), or nullopt when the decode ahead itself failed and the loop
+/// decodes again.
+using AheadDecode = std::future<std::optional<LoadedSource>>;
 
 /// A result the preparation phase found stands, and the image is not looked at again.
 bool carriesResult(const RunPlan& plan, const ImageRecord& record) {
@@ -107,14 +108,14 @@ private:
     }
 
     /// The decode ahead's thread. Nothing escapes it: a failure hands the decode back to the loop.
-    std::optional<toolkit::Image> decode(const std::shared_ptr<Hold>& hold,
-                                         const ImageRecord& record, std::uint64_t bytes) noexcept {
+    std::optional<LoadedSource> decode(const std::shared_ptr<Hold>& hold, const ImageRecord& record,
+                                       std::uint64_t bytes) noexcept {
         try {
             hold->bytes = m_budget.reserveWhenFree(bytes, [&] {
                 return !hold->dropped.load() && m_flags.runActive.load() &&
                        !m_flags.runCancelled.load();
             });
-            if (!hold->bytes) return toolkit::Image{};
+            if (!hold->bytes) return LoadedSource{};
             return loadSource(m_plan, record, sourceDecodeFor(m_plan, record));
         } catch (...) {
             return std::nullopt;
@@ -161,19 +162,19 @@ struct ImageContext {
 
 /// Load and edit: one progress unit for the load, one per group of editing steps.
 EditedImage loadAndEdit(ImageContext& c, AheadDecode ahead) {
-    toolkit::Image image;
     const SourceDecode decode = sourceDecodeFor(c.plan, c.record);
-    std::optional<toolkit::Image> made = ahead.valid() ? ahead.get() : std::nullopt;
-    image = made ? std::move(*made) : loadSource(c.plan, c.record, decode);
+    std::optional<LoadedSource> made = ahead.valid() ? ahead.get() : std::nullopt;
+    LoadedSource source = made ? std::move(*made) : loadSource(c.plan, c.record, decode);
     c.done(ImageStep::Load);
     c.progress.advance();
-    if (image.empty()) {
+    if (source.image.empty()) {
         c.progress.advance(kEditStepCount);
         return EditedImage{.outcome = {ImageResult::LoadFailed, DetailNone}};
     }
     EditedImage edited = editImage(
-        c.plan, c.tools, std::move(image), overlayTextFor(c.plan, c.record),
+        c.plan, c.tools, std::move(source.image), overlayTextFor(c.plan, c.record),
         [&](EditStep) { c.progress.advance(); }, decode);
+    edited.readStamp = source.readStamp;
     c.done(ImageStep::Edit);
     return edited;
 }
@@ -209,7 +210,8 @@ CommitResult encodeAndCommit(ImageContext& c, const SourceCheck& source, OutputT
         c.done(ImageStep::Encode);
     }
     CommitResult commit =
-        commitOutput(c.plan, c.naming, c.record, target, encoded ? &*encoded : nullptr);
+        commitOutput(c.plan, c.naming, c.record, target, encoded ? &*encoded : nullptr,
+                     edited ? edited->readStamp : std::nullopt);
     c.done(ImageStep::Commit);
     return commit;
 }
@@ -253,7 +255,7 @@ ImageOutcome runSteps(ImageContext& c, AheadDecode ahead, std::optional<OutputTa
     }
     // The source goes last: after its output is in place, flushed and post-processed.
     if (outcome.ok() && decoded && commit.written) {
-        outcome = settleSource(c.plan, c.record, source, target->output.path);
+        outcome = settleSource(c.plan, c.record, decoded->readStamp, target->output.path);
         c.done(ImageStep::Settle);
     }
     return outcome;

@@ -160,12 +160,13 @@ void WorkAhead::work(Slot& slot, const EditTools& tools) {
     if (!ready.hold || slot.dropped.load()) return;
 
     const SourceDecode decode = sourceDecodeFor(m_plan, record);
-    toolkit::Image image = loadSource(m_plan, record, decode);
-    ready.loaded = !image.empty();
+    LoadedSource source = loadSource(m_plan, record, decode);
+    ready.loaded = !source.image.empty();
     if (ready.loaded) {
         ready.edited = editImage(
-            m_plan, tools, std::move(image), overlayTextFor(m_plan, record),
+            m_plan, tools, std::move(source.image), overlayTextFor(m_plan, record),
             [&](EditStep) { ++ready.editSteps; }, decode);
+        ready.edited.readStamp = source.readStamp;
         const FormatPlan format = m_plan.formatFor(record.formatKind);
         // The JPEG 2000 flavour depends on the output's name, which only the loop knows.
         if (ready.edited.outcome.ok() && format.encoder &&

@@ -341,5 +341,89 @@ TEST(FileSafety, SourcesGoOnlyAfterTheirOutputsAreOnTheDisk) {
     }
 }
 
+// --- Failing file-system calls ----------------------------------------------------------------
+
+/// A run with the Nth call of one kind failing inside the program (tests/fault_inject), and how
+/// often each kind was called.
+struct FaultRun {
+    int status = -1;
+    std::map<std::string, long> calls;
+    bool injected = false;
+};
+
+FaultRun runWithFault(const ConsoleProgram& program, const std::vector<std::string>& args,
+                      const std::string& fault) {
+    const std::string counts = program.root() + "calls.txt";
+    std::filesystem::remove(counts);
+    // The sanitizer runtime need not come first: the library only passes calls on.
+    const std::string env =
+        "export LD_PRELOAD=" + shellQuote(QUILL_FAULT_LIBRARY) +
+        " ASAN_OPTIONS=verify_asan_link_order=0:abort_on_error=1 QUILL_FAULT=" + shellQuote(fault) +
+        " QUILL_FAULT_COUNT=" + shellQuote(counts) + "; ";
+    FaultRun run;
+    run.status = runCommand(env + program.command(args) + " >/dev/null 2>&1");
+    std::ifstream in(counts);
+    for (std::string kind, count; in >> kind >> count;) {
+        if (kind == "injected")
+            run.injected = true, in >> count;
+        else
+            run.calls[kind] = std::atol(count.c_str());
+    }
+    return run;
+}
+
+/// True when the file holds a complete PNG: its signature, and its end chunk last.
+bool completePng(const std::string& path) {
+    const auto bytes = readBytes(path);
+    static const std::string iend("IEND\xAE\x42\x60\x82");
+    return bytes.size() > 20 && bytes[1] == 'P' &&
+           std::string(bytes.end() - 8, bytes.end()) == iend;
+}
+
+TEST(FileSafety, AFailedFlushOfAFolderFailsTheImageAndKeepsItsSource) {
+    // A move run: each source goes only once its output and both folders are on the disk. Any
+    // flush of a folder that fails (opening the folder, or its fsync) must fail an image, keep
+    // that image's source, and say so; never "successfully" with the source gone.
+    const std::vector<std::string> names = {"a.jpg", "b.jpg", "c.jpg"};
+    const auto prepare = [&](ConsoleProgram& program) {
+        program.usePreset([&](settings::Preset& preset) {
+            preset.outputFormat = settings::OutputFormat::Png;
+            preset.moveOriginal = 1;
+        });
+        for (const std::string& name : names)
+            program.addSample("exif/Canon_40D.jpg", name);
+    };
+    for (const std::string kind : {"fsync-dir", "open-dir"}) {
+        long calls = 0;
+        {
+            ConsoleProgram program;
+            prepare(program);
+            FaultRun clean =
+                runWithFault(program, {"-Console", "-IgnoreWarning", program.in()}, "none:0");
+            ASSERT_EQ(clean.status, 0);
+            calls = clean.calls[kind];
+            ASSERT_GE(calls, 3) << kind << ": every output folder flush at least";
+        }
+        for (long n = 1; n <= calls; ++n) {
+            SCOPED_TRACE(kind + " call " + std::to_string(n) + " fails");
+            ConsoleProgram program;
+            prepare(program);
+            const FaultRun run = runWithFault(program, {"-Console", "-IgnoreWarning", program.in()},
+                                              kind + ":" + std::to_string(n));
+            ASSERT_TRUE(run.injected);
+            // 1: an image failed; 4: the lock folder itself could not be opened, nothing ran.
+            EXPECT_THAT(run.status, ::testing::AnyOf(1, 4)) << "reported as success";
+            for (const std::string& name : names) {
+                if (fileExists(program.in(name))) continue;
+                EXPECT_TRUE(completePng(program.out(name.substr(0, 1) + ".png")))
+                    << name << " is gone without a complete output";
+            }
+            if (run.status == 1) {
+                EXPECT_THAT(program.errorLog(), HasSubstr("Image: " + program.in()));
+            }
+        }
+    }
+}
+
 } // namespace
 } // namespace quill::test

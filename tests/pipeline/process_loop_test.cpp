@@ -18,6 +18,8 @@
 
 #include <atomic>
 #include <cerrno>
+#include <cstdlib>
+#include <functional>
 #include <system_error>
 #include <thread>
 
@@ -80,6 +82,7 @@ protected:
                                flags,  skipAll, diskFull, "creator"};
         env.stepDone = [&](std::size_t position, ImageStep step) {
             steps.at(position) += "CNLEXWFSK"[int(step)];
+            if (onStep) onStep(position, step);
         };
         processImages(env);
         return steps;
@@ -90,6 +93,7 @@ protected:
     imagefiles::ImageList keep;
     RunFlags flags;
     settings::Preset preset;
+    std::function<void(std::size_t, ImageStep)> onStep; ///< called after each step's letter
 };
 
 TEST_F(ProcessLoop, EachImageGoesThroughItsStepsInOrderAndStopsAtItsFailure) {
@@ -127,6 +131,72 @@ TEST_F(ProcessLoop, EachImageGoesThroughItsStepsInOrderAndStopsAtItsFailure) {
     EXPECT_EQ(test::readBytes(dir.file("out/taken.jpg")).size(), 17U);
 }
 
+/// Sets QUILL_THREADS while it lives.
+class ThreadCount {
+public:
+    explicit ThreadCount(int threads) {
+        ::setenv("QUILL_THREADS", std::to_string(threads).c_str(), 1);
+    }
+    ~ThreadCount() { ::unsetenv("QUILL_THREADS"); }
+};
+
+TEST_F(ProcessLoop, ASourceSwappedOrRewrittenAfterItWasReadSurvivesMovesAndReplaces) {
+    // Another program puts a new picture under a source's name (by rename, or by writing over
+    // the file in place) after the run read the old one. Whether the run moves its sources or
+    // writes its outputs over them, the new picture must survive and the image fail.
+    const std::string newPicture = "\x89PNG a newer picture, put there by another program";
+    for (const bool inPlace : {false, true}) {
+        for (const int threads : {1, 4}) {
+            SCOPED_TRACE((inPlace ? "outputs over their sources, " : "moved sources, ") +
+                         std::to_string(threads) + " threads");
+            const ThreadCount threadCount(threads);
+            images.clear();
+            const std::string folder =
+                dir.path() + std::to_string(threads) + (inPlace ? "in-place/" : "moved/");
+            ASSERT_TRUE(platform::createDirectories(folder + "out/"));
+            for (int i = 0; i < 8; ++i) {
+                const std::string name = folder + "img" + std::to_string(i) + ".png";
+                ASSERT_TRUE(imagefiles::saveImageFile(Image(64, 48, PixelFormat::Bgr24), name,
+                                                      imagefiles::Encoder::Png, 8, 24));
+                ASSERT_TRUE(imagefiles::addImageRecord(name, images, {}));
+            }
+            preset.outputDirPattern = folder + "out/";
+            preset.outputDirEnabled = inPlace ? 0 : 1;
+            preset.moveOriginal = 1;
+            preset.convertFormat = inPlace ? 0 : 1;
+            preset.resizeEnabled = 1;
+            preset.resizeMode = settings::ResizeMode::Percent;
+            preset.resizePercent = 50;
+            // Image 2 is replaced by a rename, image 5 rewritten in place, once they were read.
+            onStep = [&](std::size_t position, ImageStep step) {
+                if (step != ImageStep::Load || (position != 2 && position != 5)) return;
+                const std::string& source = images[position].sourcePath;
+                if (position == 2) {
+                    test::writeText(folder + ".r", newPicture);
+                    ASSERT_TRUE(
+                        platform::moveFile(folder + ".r", source, platform::Overwrite::Replace));
+                } else {
+                    test::writeText(source, newPicture);
+                }
+            };
+            (void)run();
+            for (std::size_t i = 0; i < images.size(); ++i) {
+                const bool swapped = i == 2 || i == 5;
+                EXPECT_EQ(images[i].resultState,
+                          swapped ? ImageResult::WriteFailed : ImageResult::Done)
+                    << i;
+                EXPECT_EQ(images[i].resultCode, swapped ? DetailSourceChanged : DetailNone) << i;
+                const std::vector<std::uint8_t> bytes = test::readBytes(images[i].sourcePath);
+                if (swapped) {
+                    EXPECT_EQ(std::string(bytes.begin(), bytes.end()), newPicture) << i;
+                } else if (!inPlace) {
+                    EXPECT_FALSE(platform::fileExists(images[i].sourcePath)) << i;
+                }
+            }
+        }
+    }
+}
+
 TEST_F(ProcessLoop, WithoutASecondThreadEveryImageIsDecodedInItsTurn) {
     for (const char* name : {"a.png", "b.png", "c.png"})
         addPng(name, 64, 48);
@@ -162,9 +232,9 @@ TEST_F(ProcessLoop, AJpegDecodedReducedIsResizedToTheFullImagesSize) {
     const SourceDecode decode = sourceDecodeFor(plan, images[0]);
     EXPECT_EQ(decode.reduction, 4); // 401 x 301, turned, keeps 1.5 times 112 x 150
     const EditedImage reduced = editImage(
-        plan, tools, loadSource(plan, images[0], decode), "", [](EditStep) {}, decode);
+        plan, tools, loadSource(plan, images[0], decode).image, "", [](EditStep) {}, decode);
     const EditedImage full =
-        editImage(plan, tools, loadSource(plan, images[0]), "", [](EditStep) {});
+        editImage(plan, tools, loadSource(plan, images[0]).image, "", [](EditStep) {});
     ASSERT_TRUE(reduced.outcome.ok());
     // The sizes the metadata gets are the full image's, and the pixels stay close to it.
     EXPECT_EQ(std::pair(reduced.width, reduced.height), std::pair(112, 150));

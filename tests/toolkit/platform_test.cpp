@@ -231,7 +231,8 @@ TEST(PlatformFiles, NoReplaceCommitWithEveryMethod) {
         EXPECT_FALSE(platform::fileExists(dir.file("a")));
         EXPECT_EQ(quill::test::readBytes(dir.file("c")).size(), 5u);
 
-        platform::CommitTarget target{dir.file("b"), platform::Overwrite::FailIfExists, {}};
+        platform::CommitTarget target{.path = dir.file("b"),
+                                      .mode = platform::Overwrite::FailIfExists};
         int asked = 0;
         target.onExists = [&](platform::CommitTarget& t) {
             t.path = dir.file("b" + std::to_string(++asked));

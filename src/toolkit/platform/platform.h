@@ -76,6 +76,19 @@ struct FileIdentity {
 };
 [[nodiscard]] std::optional<FileIdentity> fileIdentity(const std::string& path);
 
+/// A file as it was at one moment: which file (device and inode) and what changes whenever its
+/// bytes, its name or its metadata change (size, modification and change time to the
+/// nanosecond). A path that gives the same stamp later still names the same, unchanged file.
+struct FileStamp {
+    FileIdentity identity;
+    std::uint64_t size = 0;
+    std::int64_t modifiedNs = 0; ///< modification time, nanoseconds since 1970 (UTC)
+    std::int64_t changedNs = 0;  ///< status change time, nanoseconds since 1970 (UTC)
+    bool operator==(const FileStamp&) const = default;
+};
+/// The stamp of the entry `path` names (a link is not followed).
+[[nodiscard]] std::optional<FileStamp> fileStamp(const std::string& path);
+
 /// Metadata of a file or directory (links followed); nullopt when it does not exist.
 [[nodiscard]] std::optional<FileInfo> fileInfo(const std::string& path);
 [[nodiscard]] bool fileExists(const std::string& path); ///< any kind of entry
@@ -114,11 +127,13 @@ enum class Overwrite { Replace, FailIfExists };
 /// name that is taken (by another run, another worker, or a file that appeared meanwhile) is
 /// handed to `onExists`, which may choose another path in the same directory or the Replace
 /// mode and return true to try again; without it, or when it returns false, the commit fails
-/// with EEXIST and nothing is replaced.
+/// with EEXIST and nothing is replaced. `mayReplace`, when set, is asked right before a rename
+/// in Replace mode; when it returns false the commit fails with ESTALE and nothing is replaced.
 struct CommitTarget {
     std::string path;
     Overwrite mode = Overwrite::Replace;
-    std::function<bool(CommitTarget&)> onExists;
+    std::function<bool(CommitTarget&)> onExists = {};
+    std::function<bool(const CommitTarget&)> mayReplace = {};
 };
 
 /// Copies a file's bytes (through a temporary file in the target directory, renamed at the end).
@@ -126,7 +141,8 @@ struct CommitTarget {
 [[nodiscard]] bool copyFile(const std::string& from, CommitTarget& to);
 [[nodiscard]] bool copyFile(const std::string& from, const std::string& to, Overwrite mode);
 /// Moves a file; across file systems it copies completely (permission bits and modification
-/// time kept) and flushes the copy before it removes the source.
+/// time kept) and flushes the copy before it removes the source. Both folders are flushed after
+/// the move; a failed flush fails the move (the file may then already stand under its new name).
 [[nodiscard]] bool moveFile(const std::string& from, CommitTarget& to);
 [[nodiscard]] bool moveFile(const std::string& from, const std::string& to, Overwrite mode);
 [[nodiscard]] bool deleteFile(const std::string& path);
@@ -151,9 +167,11 @@ struct DirEntry {
 /// nullopt when the directory cannot be read.
 [[nodiscard]] std::optional<std::vector<DirEntry>> listDirectory(const std::string& dir);
 
-/// Reads a whole file; nullopt when it cannot be read or is larger than maxBytes.
-[[nodiscard]] std::optional<std::vector<std::uint8_t>> readFile(const std::string& path,
-                                                                std::uint64_t maxBytes);
+/// Reads a whole file; nullopt when it cannot be read or is larger than maxBytes. `stamp`, when
+/// given, receives the stamp of the file that was opened, taken from its descriptor before the
+/// bytes were read (a file rewritten while it is read then no longer matches it).
+[[nodiscard]] std::optional<std::vector<std::uint8_t>>
+readFile(const std::string& path, std::uint64_t maxBytes, FileStamp* stamp = nullptr);
 
 /// The errno of the last failed call of this layer on this thread (0 when none).
 [[nodiscard]] int lastError();
@@ -166,7 +184,7 @@ struct DirEntry {
 /// The temporary name is hidden and unique (".<name>.<random>.tmp", created exclusively), so it
 /// never replaces a file of the user's. The file starts with the permissions of a new file.
 /// Commit flushes the file to the disk before the rename and the directory after it, so that
-/// once commit returns the new file survives a power loss.
+/// once commit returns true the new file survives a power loss.
 class PendingFile {
 public:
     /// Opens a new temporary file beside `finalPath`. Check `ok()`; `error()` tells why not.
@@ -186,7 +204,9 @@ public:
     /// Sets the modification time (UTC seconds and nanoseconds) the file will have.
     [[nodiscard]] bool setModifiedTime(std::int64_t utcSeconds, long nanoseconds = 0);
     /// Flushes, closes and renames onto the final name. On failure the temporary file is removed,
-    /// an existing file of the final name is untouched, and error() holds the errno.
+    /// an existing file of the final name is untouched, and error() holds the errno. When only
+    /// the flush of the directory after the rename fails, the file is in place under the final
+    /// name but not known to be on the disk: commit returns false then too.
     [[nodiscard]] bool commit(Overwrite mode = Overwrite::Replace);
     /// The same onto a target; `target.path` is the path used in the end.
     [[nodiscard]] bool commit(CommitTarget& target);
@@ -214,9 +234,9 @@ private:
 /// placeholder under the final name that the rename then replaces. False with EEXIST when the
 /// name is taken.
 [[nodiscard]] bool renameNoReplace(const std::string& from, const std::string& to);
-/// Flushes a directory's entries to the disk (best effort where the file system has no such
-/// operation).
-bool syncDirectory(const std::string& dir);
+/// Flushes a directory's entries to the disk; false (lastError() holds the errno) when the flush
+/// failed. File systems that have no such operation (EINVAL, EROFS) count as flushed.
+[[nodiscard]] bool syncDirectory(const std::string& dir);
 
 namespace detail {
 /// Test hook: which no-replace methods renameNoReplace may use (bit 0 the kernel's rename flag,

@@ -92,6 +92,17 @@ bool changeMode(const std::string& path, mode_t mode) {
     return ::fchmodat(AT_FDCWD, path.c_str(), mode & 07777, AT_SYMLINK_NOFOLLOW) == 0 || fail();
 }
 
+std::int64_t nanoseconds(const struct timespec& t) {
+    return std::int64_t(t.tv_sec) * 1000000000 + t.tv_nsec;
+}
+
+FileStamp stampOf(const struct stat& st) {
+    return {.identity = {std::uint64_t(st.st_dev), std::uint64_t(st.st_ino), S_ISLNK(st.st_mode)},
+            .size = std::uint64_t(st.st_size),
+            .modifiedNs = nanoseconds(st.st_mtim),
+            .changedNs = nanoseconds(st.st_ctim)};
+}
+
 bool renameWith(const std::string& from, const std::string& to, Overwrite mode) {
     if (mode == Overwrite::FailIfExists) return renameNoReplace(from, to);
     if (::rename(from.c_str(), to.c_str()) != 0) return fail();
@@ -310,6 +321,15 @@ std::optional<FileIdentity> fileIdentity(const std::string& path) {
     return FileIdentity{std::uint64_t(st.st_dev), std::uint64_t(st.st_ino), S_ISLNK(st.st_mode)};
 }
 
+std::optional<FileStamp> fileStamp(const std::string& path) {
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) != 0) {
+        fail();
+        return std::nullopt;
+    }
+    return stampOf(st);
+}
+
 bool fileExists(const std::string& path) {
     struct stat st {};
     return ::lstat(path.c_str(), &st) == 0;
@@ -421,17 +441,17 @@ bool copyFile(const std::string& from, CommitTarget& to) {
 }
 
 bool copyFile(const std::string& from, const std::string& to, Overwrite mode) {
-    CommitTarget target{to, mode, {}};
+    CommitTarget target{.path = to, .mode = mode};
     return copyFile(from, target);
 }
 
 bool moveFile(const std::string& from, CommitTarget& to) {
     for (;;) {
         if (renameWith(from, to.path, to.mode)) {
-            (void)syncDirectory(directoryPart(to.path));
-            if (directoryPart(to.path) != directoryPart(from))
-                (void)syncDirectory(directoryPart(from));
-            return true;
+            // The move is done only once both folders' entries are on the disk.
+            if (!syncDirectory(directoryPart(to.path))) return false;
+            return directoryPart(to.path) == directoryPart(from) ||
+                   syncDirectory(directoryPart(from));
         }
         if (t_lastError == EEXIST && to.mode == Overwrite::FailIfExists && to.onExists &&
             to.onExists(to))
@@ -445,12 +465,11 @@ bool moveFile(const std::string& from, CommitTarget& to) {
     if (!copyFile(from, to)) return false;
     if (fileIdentity(from) != before) return fail(ESTALE);
     if (!deleteFile(from)) return false;
-    (void)syncDirectory(directoryPart(from));
-    return true;
+    return syncDirectory(directoryPart(from));
 }
 
 bool moveFile(const std::string& from, const std::string& to, Overwrite mode) {
-    CommitTarget target{to, mode, {}};
+    CommitTarget target{.path = to, .mode = mode};
     return moveFile(from, target);
 }
 
@@ -544,7 +563,8 @@ std::optional<std::vector<DirEntry>> listDirectory(const std::string& dir) {
     return entries;
 }
 
-std::optional<std::vector<std::uint8_t>> readFile(const std::string& path, std::uint64_t maxBytes) {
+std::optional<std::vector<std::uint8_t>> readFile(const std::string& path, std::uint64_t maxBytes,
+                                                  FileStamp* stamp) {
     // Only a regular file is opened: a FIFO would block the open for ever, a device could
     // deliver endless bytes. O_NONBLOCK covers a file swapped for a FIFO after the check.
     errno = 0;
@@ -564,6 +584,7 @@ std::optional<std::vector<std::uint8_t>> readFile(const std::string& path, std::
         ::close(fd);
         return std::nullopt;
     }
+    if (stamp) *stamp = stampOf(st);
     std::vector<std::uint8_t> bytes(std::size_t(st.st_size));
     std::size_t done = 0;
     while (done < bytes.size()) {
@@ -652,7 +673,7 @@ bool PendingFile::setModifiedTime(std::int64_t utcSeconds, long nanoseconds) {
 }
 
 bool PendingFile::commit(Overwrite mode) {
-    CommitTarget target{m_finalPath, mode, {}};
+    CommitTarget target{.path = m_finalPath, .mode = mode};
     return commit(target);
 }
 
@@ -671,11 +692,17 @@ bool PendingFile::commit(CommitTarget& target) {
     if (std::fclose(m_stream) != 0 && !error) error = errno ? errno : EIO;
     m_stream = nullptr;
     while (!error) {
+        if (target.mode == Overwrite::Replace && target.mayReplace && !target.mayReplace(target)) {
+            error = ESTALE;
+            break;
+        }
         if (renameWith(m_tempPath, target.path, target.mode)) {
             m_tempPath.clear();
             m_finalPath = target.path;
-            (void)syncDirectory(directoryPart(target.path));
-            return true;
+            // Without its directory entry on the disk the file is not yet safely there.
+            if (syncDirectory(directoryPart(target.path))) return true;
+            m_error = t_lastError;
+            return false;
         }
         error = t_lastError;
         if (error == EEXIST && target.mode == Overwrite::FailIfExists && target.onExists &&
@@ -705,7 +732,7 @@ bool PendingFile::discard() {
 
 bool writeFileAtomically(const std::string& path, std::span<const std::uint8_t> bytes,
                          Overwrite mode) {
-    CommitTarget target{path, mode, {}};
+    CommitTarget target{.path = path, .mode = mode};
     return writeFileAtomically(target, bytes);
 }
 
