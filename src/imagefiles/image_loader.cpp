@@ -347,18 +347,33 @@ bool readImageSizeFromBytes(Bytes bytes, ImageRect& out) {
     return finish(s, out);
 }
 
-std::uint64_t estimateDecodeBytes(const std::string& path) {
+DecodeEstimate estimateDecode(const std::string& path) {
     const auto info = platform::fileInfo(path);
-    if (!info || info->isDirectory || !platform::isRegularFile(path)) return 0;
-    if (info->size > readLimit()) return 0; // refused unread
+    if (!info || info->isDirectory || !platform::isRegularFile(path)) return {};
+    if (info->size > readLimit()) return {}; // refused unread
     const std::vector<std::uint8_t> head = readHead(path);
     detail::ByteReader r(head);
-    const Size s = headerSize(r, contentTypeOf(head));
+    const ContentType type = contentTypeOf(head);
+    const Size s = headerSize(r, type);
+    DecodeEstimate estimate;
     std::uint64_t image = detail::kDecodeMaxBytes; // the most any image may take
-    if (s.width > 0 && s.height > 0 && s.width <= 0x7FFFFFFF && s.height <= 0x7FFFFFFF)
-        image =
-            std::min<std::uint64_t>(image, std::uint64_t(s.width) * std::uint64_t(s.height) * 4);
-    return info->size + 2 * image;
+    std::uint64_t library = 0;
+    if (s.width > 0 && s.height > 0 && s.width <= 0x7FFFFFFF && s.height <= 0x7FFFFFFF) {
+        estimate.width = s.width;
+        estimate.height = s.height;
+        const std::uint64_t pixels = std::uint64_t(s.width) * std::uint64_t(s.height);
+        image = std::min<std::uint64_t>(image, pixels * 4);
+        // OpenJPEG decodes into 32-bit samples, up to four components, beside the image.
+        if (type == ContentJp2 || type == ContentJ2k)
+            library =
+                std::min<std::uint64_t>(pixels * 16, 4 * std::uint64_t(detail::kDecodeMaxBytes));
+    }
+    estimate.bytes = info->size + library + 2 * image;
+    return estimate;
+}
+
+std::uint64_t estimateDecodeBytes(const std::string& path) {
+    return estimateDecode(path).bytes;
 }
 
 bool readImageSize(const std::string& path, ImageRect& out) {

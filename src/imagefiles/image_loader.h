@@ -39,9 +39,20 @@ inline constexpr std::uint64_t kMinimumFileSize = 35;
                                                   int reduction, Videos videos = Videos::Excluded,
                                                   platform::FileStamp* readStamp = nullptr);
 
-/// Bytes that decoding the file at `path` and editing the image will hold at most: the file, and
-/// twice the image its header declares (the largest image any file may give when the header does
-/// not tell). 0 when the file will not be read at all (missing, not a regular file, too large).
+/// What decoding a file will hold, found from its header before it is decoded.
+struct DecodeEstimate {
+    /// The file, the decoder's working buffers and twice the image the header declares (the
+    /// image and one edited copy; the largest image any file may give when the header does not
+    /// tell). 0 when the file will not be read at all (missing, not a regular file, too large).
+    std::uint64_t bytes = 0;
+    std::int64_t width = 0; ///< the size the header declares; 0 x 0 when it does not tell
+    std::int64_t height = 0;
+};
+
+/// The estimate for the file at `path`, from its first bytes.
+[[nodiscard]] DecodeEstimate estimateDecode(const std::string& path);
+
+/// estimateDecode(path).bytes.
 [[nodiscard]] std::uint64_t estimateDecodeBytes(const std::string& path);
 
 /// Reads an image's width and height from its header, decoding the file when the header does not

@@ -133,6 +133,32 @@ std::optional<std::vector<std::uint8_t>> encodeImage(const toolkit::Image& image
     return bytes;
 }
 
+std::uint64_t estimateEncodeBytes(Encoder encoder, std::int64_t width, std::int64_t height,
+                                  int depth) {
+    if (width <= 0 || height <= 0) return 0;
+    const std::uint64_t pixels = std::uint64_t(width) * std::uint64_t(height);
+    const std::uint64_t channels = depth == 32 ? 4 : 3;
+    const std::uint64_t raw = pixels * channels;
+    // A growing output vector may hold twice its bytes while it moves to a larger buffer.
+    if ((encoder == Encoder::Bmp || encoder == Encoder::Png) && isPaletteDepth(depth))
+        return pixels * 3; // the palette indices, PNG's packed rows, the output
+    switch (encoder) {
+    case Encoder::Bmp:
+        return raw + 4 * std::uint64_t(height); // one allocation, rows padded to 4 bytes
+    case Encoder::Png:
+        return 2 * raw; // incompressible rows come out a little larger than they went in
+    case Encoder::Jpeg:
+        return raw; // even at the highest quality well below the raw size, doubled
+    case Encoder::Jp2k:
+        // OpenJPEG copies the image into 32-bit samples per component, keeps a buffer of 1.4
+        // bytes per sample for the coded tile, and code-block buffers filled as they are coded;
+        // at rate 2 the output is half the raw size. A 15000 x 15000 image peaked at 6.8 bytes
+        // per sample beside the image it read.
+        return 7 * raw;
+    }
+    return 0;
+}
+
 int saveFlagsForPath(Encoder encoder, const std::string& path) {
     return encoder == Encoder::Jp2k && namesCodestream(path) ? kSaveFlagCodestream : 0;
 }

@@ -73,6 +73,12 @@ struct SaveResult {
 [[nodiscard]] std::optional<std::vector<std::uint8_t>>
 encodeImage(const toolkit::Image& image, Encoder encoder, int flags, int depth);
 
+/// Bytes that encoding a width x height image with `encoder` at `depth` bits per pixel holds
+/// beside the image it reads: the library's working buffers, a palette reduction and the
+/// encoded bytes as they grow. An upper estimate, for the memory budget.
+[[nodiscard]] std::uint64_t estimateEncodeBytes(Encoder encoder, std::int64_t width,
+                                                std::int64_t height, int depth);
+
 /// The flags the file name adds to an encoding: kSaveFlagCodestream for JPEG 2000 written to a
 /// path ending in ".j2k" or ".j2c", else 0.
 [[nodiscard]] int saveFlagsForPath(Encoder encoder, const std::string& path);

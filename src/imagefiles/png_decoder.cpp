@@ -108,7 +108,13 @@ toolkit::Image decodePng(std::span<const std::uint8_t> bytes) {
     Source source{bytes, 0};
     png_set_read_fn(png, &source, readData);
     png_set_user_limits(png, 0x7FFFFFFF, 0x7FFFFFFF);
-    // Bounds the memory a compressed text or profile chunk may expand to.
+    // libpng buffers a text, profile, palette-suggestion or other metadata chunk whole, at the
+    // size its header declares, before it checks that size (an oversized chunk is only a
+    // warning). None of them is used here: every chunk except the header, palette, tRNS, image
+    // data and end is skipped unread, in small reads, so a chunk's declared size never becomes
+    // an allocation.
+    png_set_keep_unknown_chunks(png, PNG_HANDLE_CHUNK_NEVER, nullptr, -1);
+    png_set_chunk_cache_max(png, 1);
     png_set_chunk_malloc_max(png, 16u << 20);
 
     Header header;

@@ -4,6 +4,9 @@
 #include "settings/preset.h"
 #include "settings/run_settings.h"
 
+#include <algorithm>
+#include <utility>
+
 namespace quill::pipeline {
 namespace {
 
@@ -101,6 +104,34 @@ EditPlan makeEditPlan(const settings::Preset& s, const settings::RunSettings& ru
 
 EditTools::EditTools(const EditPlan& plan) {
     if (plan.overlay) m_overlayFont = openOverlayFont(*plan.overlay);
+}
+
+EditEstimate estimateEdit(const EditPlan& plan, std::int64_t width, std::int64_t height) {
+    const auto bytes = [](std::int64_t w, std::int64_t h) {
+        return w > 0 && h > 0 ? std::uint64_t(w) * std::uint64_t(h) * 4 : 0;
+    };
+    // Crop, rotate and the colour steps hold the image and at most one copy of it.
+    EditEstimate e{2 * bytes(width, height), width, height};
+    const auto through = [&](std::int64_t w, std::int64_t h) {
+        e.bytes = std::max(e.bytes, bytes(e.width, e.height) + bytes(w, h));
+        e.width = w;
+        e.height = h;
+    };
+    if (plan.crop)
+        if (const auto* m = std::get_if<CropMargins>(&*plan.crop))
+            through(std::max<std::int64_t>(1, e.width - m->left - m->right),
+                    std::max<std::int64_t>(1, e.height - m->top - m->bottom));
+    if (plan.rotate && sidesSwap(*plan.rotate)) std::swap(e.width, e.height);
+    const auto fits = [](std::int64_t w, std::int64_t h) {
+        return w > 0 && h > 0 && w <= 0x7FFFFFFF && h <= 0x7FFFFFFF;
+    };
+    if (plan.scale && fits(e.width, e.height))
+        if (const auto size = measureScale(*plan.scale, int(e.width), int(e.height)))
+            if (size->width > 0 && size->height > 0) through(size->width, size->height);
+    if (plan.canvas && fits(e.width, e.height))
+        if (const auto size = measureCanvas(*plan.canvas, int(e.width), int(e.height)))
+            through(size->width, size->height);
+    return e;
 }
 
 EditOutcome applyEditChain(toolkit::Image& image, const EditPlan& plan, const EditTools& tools,

@@ -89,6 +89,18 @@ struct ReducedFrom {
     int height = 0;
 };
 
+/// What the chain holds at most for an image entering it at a given size.
+struct EditEstimate {
+    std::uint64_t bytes = 0; ///< the largest image before and after one step, together
+    std::int64_t width = 0;  ///< the size the chain ends with
+    std::int64_t height = 0;
+};
+
+/// The estimate for an image of width x height, counting 4 bytes per pixel (any step may make
+/// an image 32-bit). Trimming counts as keeping the whole image.
+[[nodiscard]] EditEstimate estimateEdit(const EditPlan& plan, std::int64_t width,
+                                        std::int64_t height);
+
 /// Applies the steps of `plan` to `image` in order and stops at the first failure (the image
 /// then holds the result of the steps before it). `overlayText` is the overlay text already
 /// expanded for this image; `tools` belong to the calling thread. `afterStep` is called after

@@ -54,8 +54,10 @@ public:
     /// made ahead (else the returned future is empty).
     AheadDecode beginImage(const ImageRecord& record) {
         m_currentHold = m_ahead.valid() ? std::move(m_aheadHold) : std::make_shared<Hold>();
+        // Without a decode ahead nothing of this loop holds room: the image takes its room now,
+        // regardless of what others hold, and the next decode ahead waits beside it.
         if (!m_ahead.valid() && m_plan.formatFor(record.formatKind).decodeNeeded)
-            m_currentHold->bytes = m_budget.tryReserve(bytesFor(record));
+            m_currentHold->bytes = m_budget.reserveRegardless(bytesFor(record));
         // This image's decode gets its room before the next one may ask for room: otherwise the
         // next could take the room this one waits for and hold it until its own steps end.
         if (m_ahead.valid()) m_ahead.wait();
@@ -103,9 +105,7 @@ private:
         toolkit::MemoryReservation bytes;
     };
 
-    std::uint64_t bytesFor(const ImageRecord& record) const {
-        return std::min(imagefiles::estimateDecodeBytes(record.sourcePath), m_budget.limit());
-    }
+    std::uint64_t bytesFor(const ImageRecord& record) const { return holdBytesFor(m_plan, record); }
 
     /// The decode ahead's thread. Nothing escapes it: a failure hands the decode back to the loop.
     std::optional<LoadedSource> decode(const std::shared_ptr<Hold>& hold, const ImageRecord& record,
@@ -184,7 +184,7 @@ EditedImage loadAndEdit(ImageContext& c, AheadDecode ahead) {
 std::optional<EditedImage> takePrepared(ImageContext& c, std::optional<EncodedImage>& encoded) {
     std::optional<PreparedImage> ready = c.workAhead->take(c.position);
     if (!ready) {
-        c.hold = toolkit::MemoryBudget::process().tryReserve(holdBytesFor(c.record.sourcePath));
+        c.hold = c.workAhead->reserveForLoop(holdBytesFor(c.plan, c.record));
         return std::nullopt;
     }
     c.hold = std::move(ready->hold);

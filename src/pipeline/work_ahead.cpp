@@ -20,9 +20,22 @@ int workerThreadCount() {
     return int(std::max(1u, std::thread::hardware_concurrency()));
 }
 
-std::uint64_t holdBytesFor(const std::string& sourcePath) {
-    toolkit::MemoryBudget& budget = toolkit::MemoryBudget::process();
-    return std::min(imagefiles::estimateDecodeBytes(sourcePath), budget.limit());
+std::uint64_t holdBytesFor(const RunPlan& plan, const imagefiles::ImageRecord& record) {
+    const std::uint64_t limit = toolkit::MemoryBudget::process().limit();
+    const imagefiles::DecodeEstimate decode = imagefiles::estimateDecode(record.sourcePath);
+    if (decode.width <= 0 || decode.height <= 0) return std::min(decode.bytes, limit);
+    const EditEstimate edit = estimateEdit(plan.edit, decode.width, decode.height);
+    std::uint64_t encode = 0;
+    const FormatPlan format = plan.formatFor(record.formatKind);
+    if (format.encoder) {
+        // The final image, and the encoder beside it; a PDF copies the encoded page once more.
+        const int depth = format.depthOptionApplies ? plan.encode.outputDepth : 32;
+        const std::uint64_t encoder =
+            imagefiles::estimateEncodeBytes(*format.encoder, edit.width, edit.height, depth);
+        encode = std::uint64_t(edit.width) * std::uint64_t(edit.height) * 4 +
+                 (format.pdf ? 2 : 1) * encoder;
+    }
+    return std::min(std::max({decode.bytes, edit.bytes, encode}), limit);
 }
 
 WorkAhead::WorkAhead(const RunPlan& plan, RunFlags& flags, int threads)
@@ -84,6 +97,13 @@ std::optional<PreparedImage> WorkAhead::take(std::size_t position) {
         lock, [&] { return slot->state == SlotState::Done || slot->state == SlotState::Failed; });
     if (slot->state != SlotState::Done || !slot->result) return std::nullopt;
     return std::move(slot->result);
+}
+
+toolkit::MemoryReservation WorkAhead::reserveForLoop(std::uint64_t bytes) {
+    toolkit::MemoryReservation hold = m_budget.reserveWhenFree(bytes, [&] {
+        return m_working.load() > 0 && m_flags.runActive.load() && !m_flags.runCancelled.load();
+    });
+    return hold ? std::move(hold) : m_budget.reserveRegardless(bytes);
 }
 
 void WorkAhead::discard(std::size_t position) {
@@ -153,11 +173,16 @@ void WorkAhead::work(Slot& slot, const EditTools& tools) {
     const imagefiles::ImageRecord& record = slot.record;
     PreparedImage ready;
     // Room is asked for in any order; the loop never waits for an image that waits for room.
-    ready.hold = m_budget.reserveWhenFree(holdBytesFor(record.sourcePath), [&] {
+    ready.hold = m_budget.reserveWhenFree(holdBytesFor(m_plan, record), [&] {
         return !slot.dropped.load() && !slot.wanted.load() && !m_stopping.load() &&
                m_flags.runActive.load() && !m_flags.runCancelled.load();
     });
     if (!ready.hold || slot.dropped.load()) return;
+    ++m_working;
+    struct Working {
+        std::atomic<int>& count;
+        ~Working() { --count; }
+    } working{m_working};
 
     const SourceDecode decode = sourceDecodeFor(m_plan, record);
     LoadedSource source = loadSource(m_plan, record, decode);
@@ -173,6 +198,10 @@ void WorkAhead::work(Slot& slot, const EditTools& tools) {
             *format.encoder != imagefiles::Encoder::Jp2k && !slot.dropped.load()) {
             ready.encoded = encodeOutput(m_plan, format, ready.edited, std::string());
             ready.edited.image = toolkit::Image();
+            // Until the loop takes it, the image holds only its encoded bytes (a PDF copies
+            // them once more when it is written).
+            const auto& bytes = ready.encoded->bytes;
+            ready.hold.shrinkTo((bytes ? bytes->size() : 0) * (format.pdf ? 2 : 1));
         }
     }
     slot.result = std::move(ready);

@@ -37,8 +37,12 @@ struct PreparedImage {
     toolkit::MemoryReservation hold;
 };
 
-/// The room an image holds in the memory budget from its decode to the end of its steps.
-[[nodiscard]] std::uint64_t holdBytesFor(const std::string& sourcePath);
+/// The room an image holds in the memory budget from before its decode to the end of its
+/// steps: the most that decoding, editing or encoding it holds at one time (see estimateDecode,
+/// estimateEdit, estimateEncodeBytes). At most the budget's limit: an image that needs more
+/// waits until nothing else holds room and then runs alone.
+[[nodiscard]] std::uint64_t holdBytesFor(const RunPlan& plan,
+                                         const imagefiles::ImageRecord& record);
 
 /// A bounded pool of workers. The loop hands out images in list order (`submit`), takes each
 /// image's work in its turn (`take`) and drops work that an earlier image's output made stale
@@ -64,6 +68,10 @@ public:
     /// The work for `position`, waiting while a worker is at it; nullopt when there is none (not
     /// handed out, not started yet, dropped, or failed): the loop then does the work itself.
     [[nodiscard]] std::optional<PreparedImage> take(std::size_t position);
+    /// Room in the memory budget for an image the loop decodes itself: it waits while a worker
+    /// runs an image that will give its room back; room held only by finished images, which
+    /// wait for the loop, is taken regardless, and no worker starts an image until it is back.
+    [[nodiscard]] toolkit::MemoryReservation reserveForLoop(std::uint64_t bytes);
     /// Forgets the work for `position` (the image failed before it needed its pixels).
     void discard(std::size_t position);
     /// Drops the work of every image that reads `path`: an earlier image wrote, moved or removed
@@ -93,6 +101,7 @@ private:
     std::deque<std::shared_ptr<Slot>> m_queue;            ///< handed out, not started
     std::map<std::size_t, std::shared_ptr<Slot>> m_slots; ///< handed out, not taken
     std::atomic<bool> m_stopping{false};
+    std::atomic<int> m_working{0}; ///< workers holding room for an image they are working on
     std::vector<std::thread> m_threads;
 };
 

@@ -24,6 +24,12 @@ void MemoryReservation::reset() {
     m_bytes = 0;
 }
 
+void MemoryReservation::shrinkTo(std::uint64_t bytes) {
+    if (!m_budget || bytes >= m_bytes) return;
+    m_budget->release(m_bytes - bytes);
+    m_bytes = bytes;
+}
+
 MemoryBudget& MemoryBudget::process() {
     static MemoryBudget budget;
     return budget;
@@ -75,6 +81,12 @@ MemoryReservation MemoryBudget::reserveWhenFree(std::uint64_t bytes,
         // run stops waiting even when nothing is released.
         m_released.wait_for(lock, std::chrono::milliseconds(100));
     }
+}
+
+MemoryReservation MemoryBudget::reserveRegardless(std::uint64_t bytes) {
+    const std::lock_guard lock(m_mutex);
+    m_reserved += bytes;
+    return MemoryReservation(this, bytes);
 }
 
 void MemoryBudget::release(std::uint64_t bytes) {

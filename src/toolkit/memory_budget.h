@@ -30,6 +30,8 @@ public:
     [[nodiscard]] std::uint64_t bytes() const { return m_bytes; }
     /// Gives the bytes back.
     void reset();
+    /// Gives back all but `bytes` (nothing when it holds no more than that).
+    void shrinkTo(std::uint64_t bytes);
 
 private:
     friend class MemoryBudget;
@@ -63,6 +65,10 @@ public:
     /// whenever a reservation is given back, and every 100 ms) returns false.
     [[nodiscard]] MemoryReservation reserveWhenFree(std::uint64_t bytes,
                                                     const std::function<bool()>& keepWaiting);
+
+    /// Reserves `bytes` at once, past the limit when they do not fit: for work that has to run
+    /// now. While these bytes are held, every other reservation waits.
+    [[nodiscard]] MemoryReservation reserveRegardless(std::uint64_t bytes);
 
 private:
     friend class MemoryReservation;

@@ -8,10 +8,12 @@
 #include "pipeline/image_result.h"
 #include "pipeline/image_steps.h"
 #include "pipeline/run_plan.h"
+#include "pipeline/work_ahead.h"
 #include "settings/language_pack.h"
 #include "settings/output_naming.h"
 #include "settings/run_settings.h"
 #include "test_support.h"
+#include "toolkit/memory_budget.h"
 #include "toolkit/platform/platform.h"
 
 #include <gtest/gtest.h>
@@ -240,6 +242,87 @@ TEST_F(ProcessLoop, AJpegDecodedReducedIsResizedToTheFullImagesSize) {
     EXPECT_EQ(std::pair(reduced.width, reduced.height), std::pair(112, 150));
     EXPECT_EQ(std::pair(full.width, full.height), std::pair(112, 150));
     EXPECT_GT(test::psnr(reduced.image, full.image), 40.0);
+}
+
+TEST_F(ProcessLoop, AnImageHoldsRoomForTheLargestOfItsStepsEncoderIncluded) {
+    // Only the header of a 4000 x 4000 PNG: the estimate goes by what the header declares.
+    test::writeBytes(dir.file("big.png"),
+                     {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n', 0,    0, 0,    13,
+                      'I',  'H', 'D', 'R', 0,    0,    0x0F, 0xA0, 0,    0, 0x0F, 0xA0,
+                      8,    2,   0,   0,   0,    0x61, 0x1D, 0x74, 0x55, 0, 0,    0,
+                      0,    'I', 'E', 'N', 'D',  0xAE, 0x42, 0x60, 0x82});
+    imagefiles::ImageRecord record;
+    record.sourcePath = dir.file("big.png");
+    record.formatKind = imagefiles::FormatPng;
+    const std::uint64_t pixels = 4000 * 4000;
+    const std::uint64_t decoded = 2 * pixels * 4; // the image and one edited copy
+    const auto holdWith = [&](auto&& change) {
+        settings::Preset p = preset;
+        change(p);
+        const settings::RunSettings run =
+            settings::deriveRunSettings(p, settings::runContextFromPlatform(1, 0));
+        return holdBytesFor(makeRunPlan(p, run, images, "creator"), record);
+    };
+    using settings::OutputFormat;
+    const struct {
+        const char* what;
+        std::function<void(settings::Preset&)> change;
+        std::uint64_t atLeast;
+    } cases[] = {
+        {"JPEG", [](settings::Preset&) {}, decoded},
+        // OpenJPEG copies every sample into 32 bits beside the image it reads.
+        {"JPEG 2000", [](settings::Preset& p) { p.outputFormat = OutputFormat::Jpeg2000; },
+         pixels * 4 + pixels * 4 * 4},
+        {"PDF", [](settings::Preset& p) { p.outputFormat = OutputFormat::Pdf; }, decoded},
+        {"PNG palette",
+         [](settings::Preset& p) {
+             p.outputFormat = OutputFormat::Png;
+             p.colorDepthEnabled = 1;
+             p.colorDepth = settings::ColorDepth::Bits8;
+         },
+         decoded},
+        // The resampler holds the image and its twice as large result.
+        {"enlarged",
+         [](settings::Preset& p) {
+             p.resizeEnabled = 1;
+             p.resizeMode = settings::ResizeMode::Percent;
+             p.resizePercent = 200;
+             p.resizeOption = 1;
+             p.resizeLimits = settings::ResizeLimits::Both;
+         },
+         pixels * 4 + 4 * pixels * 4},
+    };
+    for (const auto& c : cases)
+        EXPECT_GE(holdWith(c.change), c.atLeast) << c.what;
+    EXPECT_GT(holdWith(cases[1].change), holdWith(cases[0].change));
+
+    // An image that needs more than the whole budget holds all of it: it runs alone.
+    toolkit::MemoryBudget& budget = toolkit::MemoryBudget::process();
+    const std::uint64_t limit = budget.limit();
+    budget.setLimit(decoded);
+    EXPECT_EQ(holdWith(cases[1].change), decoded);
+    budget.setLimit(limit);
+}
+
+TEST_F(ProcessLoop, ImagesThatEachNeedTheWholeBudgetRunOneAfterAnotherOnAnyThreads) {
+    for (const char* name : {"a.png", "b.png", "c.png", "d.png", "e.png", "f.png"})
+        addPng(name, 300, 200);
+    const settings::RunSettings runSettings =
+        settings::deriveRunSettings(preset, settings::runContextFromPlatform(images.size(), 0));
+    const std::uint64_t hold =
+        holdBytesFor(makeRunPlan(preset, runSettings, images, "creator"), images[0]);
+    toolkit::MemoryBudget& budget = toolkit::MemoryBudget::process();
+    const std::uint64_t limit = budget.limit();
+    budget.setLimit(hold);
+    setenv("QUILL_THREADS", "4", 1);
+    const std::vector<std::string> steps = run();
+    unsetenv("QUILL_THREADS");
+    budget.setLimit(limit);
+    for (std::size_t i = 0; i < images.size(); ++i) {
+        EXPECT_EQ(steps[i], "CNLEXWFSK") << i;
+        EXPECT_EQ(images[i].resultState, ImageResult::Done) << i;
+    }
+    EXPECT_EQ(budget.reserved(), 0u) << "every room is given back";
 }
 
 } // namespace

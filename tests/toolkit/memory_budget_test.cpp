@@ -53,5 +53,31 @@ TEST(MemoryBudget, WaitingEndsWhenRoomIsGivenBackOrTheWaitIsCalledOff) {
     EXPECT_FALSE(budget.reserveWhenFree(101, [] { return true; })); // can never fit
 }
 
+TEST(MemoryBudget, WorkThatMustRunNowHoldsRoomPastTheLimitAndOthersWaitForIt) {
+    MemoryBudget budget(100);
+    MemoryReservation finished = budget.tryReserve(30); // a finished image waiting for the loop
+    MemoryReservation now = budget.reserveRegardless(100);
+    ASSERT_TRUE(now);
+    EXPECT_EQ(budget.reserved(), 130u);
+    EXPECT_EQ(budget.available(), 0u);
+    EXPECT_FALSE(budget.tryReserve(1));
+    std::atomic<bool> got{false};
+    std::thread waiter([&] { got = bool(budget.reserveWhenFree(60, [] { return true; })); });
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_FALSE(got.load()) << "nothing starts beside work that runs past the limit";
+    now.reset();
+    waiter.join();
+    EXPECT_TRUE(got.load());
+
+    // A reservation that shrinks to what it still needs gives the rest back at once.
+    finished.shrinkTo(10);
+    EXPECT_EQ(finished.bytes(), 10u);
+    EXPECT_EQ(budget.reserved(), 10u);
+    finished.shrinkTo(20); // never grows
+    EXPECT_EQ(budget.reserved(), 10u);
+    finished.reset();
+    EXPECT_EQ(budget.reserved(), 0u);
+}
+
 } // namespace
 } // namespace quill::toolkit
