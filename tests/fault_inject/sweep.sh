@@ -17,6 +17,9 @@ make_presets="$build/tests/fault_inject/make_sweep_presets"
 sample="$root/tests/data/thirdparty/exif/Canon_40D.jpg"
 work="$(mktemp -d)"
 trap 'rm -rf "$work"' EXIT
+# One copy for the whole sweep, so that a rebuild meanwhile does not change the program under test.
+cp "$program" "$work/quillmere"
+program="$work/quillmere"
 export TZ=UTC ASAN_OPTIONS="verify_asan_link_order=0:detect_leaks=0:abort_on_error=1"
 
 # A complete output: a JPEG that ends with its end marker, a PNG whose last chunk is IEND.
@@ -35,10 +38,10 @@ run_once() {
   "$make_presets" "$work/t/bin/Quillmere_Presets" "$work/t/out"
   for i in $(seq 1 "$count"); do cp "$sample" "$work/t/in/img$i.jpg"; done
   set +e
-  (cd "$work/t" && LD_PRELOAD="$library" QUILL_FAULT="$3" QUILL_FAULT_COUNT="$work/t/calls" \
-    QUILL_THREADS="$2" HOME="$work/t/home" XDG_CONFIG_HOME="$work/t/home/.config" \
-    XDG_RUNTIME_DIR="$work/t/run" TMPDIR="$work/t/run" \
-    timeout 300 bin/quillmere -Console -IgnoreWarning "-Preset=$1" "$work/t/in" >/dev/null 2>&1)
+  (cd "$work/t" && timeout 300 env LD_PRELOAD="$library" QUILL_FAULT="$3" \
+    QUILL_FAULT_COUNT="$work/t/calls" QUILL_THREADS="$2" HOME="$work/t/home" \
+    XDG_CONFIG_HOME="$work/t/home/.config" XDG_RUNTIME_DIR="$work/t/run" TMPDIR="$work/t/run" \
+    bin/quillmere -Console -IgnoreWarning "-Preset=$1" "$work/t/in" >/dev/null 2>&1)
   status=$?
   set -e
 }
