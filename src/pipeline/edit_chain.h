@@ -83,10 +83,12 @@ struct EditOutcome {
 };
 
 /// The size of the full image when the image entering the chain was decoded reduced (in the
-/// JPEG DCT): the resize then aims at the size the full image gives.
+/// JPEG DCT): the resize then aims at the size the full image gives, and maps the reduced pixels
+/// onto the full image's area.
 struct ReducedFrom {
     int width = 0;
     int height = 0;
+    int reduction = 1; ///< 2, 4 or 8: the decode's reduction
 };
 
 /// Applies the steps of `plan` to `image` in order and stops at the first failure (the image
