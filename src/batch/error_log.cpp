@@ -50,7 +50,9 @@ std::string logSafeText(std::string_view text) {
     for (std::size_t i = 0; i < text.size();) {
         const std::size_t length = toolkit::decodeUtf8At(text, i).length;
         const auto c = static_cast<unsigned char>(text[i]);
-        if (length == 0 || c == '\r' || c == '\n') {
+        // The backslash is escaped as well, so that a name spelled like the escape of another
+        // ("caf\xE9" typed out) never logs the same line as that other name.
+        if (length == 0 || c == '\r' || c == '\n' || c == '\\') {
             out += "\\x";
             out += kHex[c >> 4];
             out += kHex[c & 15];

@@ -10,8 +10,9 @@
 namespace quill::batch {
 
 /// A text as the log holds it: valid UTF-8, each byte that is not part of a valid UTF-8
-/// sequence (and each CR or LF, which would break the line structure) written as "\xNN" with
-/// two upper-case hex digits; everything else unchanged.
+/// sequence (and each CR or LF, which would break the line structure, and each backslash, so
+/// that an escape is never ambiguous) written as "\xNN" with two upper-case hex digits;
+/// everything else unchanged. Different texts always give different logged texts.
 [[nodiscard]] std::string logSafeText(std::string_view text);
 
 /// The failure line of a record: the kind's title, and for a failed step the operation's name

@@ -15,7 +15,9 @@ namespace {
 // Directory walks follow symbolic links. Each directory is entered at most once per walk,
 // recognised by its device and inode: a link that points back up the tree cannot make the walk
 // endless, and two links to one directory do not add its files twice. The walk keeps its own
-// stack instead of recursing, so the depth of a tree costs no call stack.
+// stack instead of recursing, so the depth of a tree costs no call stack. Entries come in name
+// order, and a subfolder is walked where its name stands among them, so the list, and every
+// number given from it, is the same on every file system.
 class Walk {
 public:
     Walk(ImageList& list, const ListOptions& options, const RecordAdded& onAdded)

@@ -36,10 +36,11 @@ using RecordAdded = std::function<void(const ImageRecord&)>;
 /// too), so paths travel as a list, never joined into one text.
 using PathList = std::vector<std::string>;
 
-/// Adds every path of the list: directories are walked in the order the file system lists them
-/// (with `includeSubdirectories` as the recursion switch; a directory that cannot be read adds
-/// nothing), files with an image extension admitted, empty paths skipped. Stops after the path or
-/// directory entry during which the cancel flag became 1.
+/// Adds every path of the list: directories are walked in name order (platform::listDirectory),
+/// a subfolder where its name comes in that order (with `includeSubdirectories` as the recursion
+/// switch; a directory that cannot be read adds nothing), files with an image extension admitted,
+/// empty paths skipped. Stops after the path or directory entry during which the cancel flag
+/// became 1.
 void addPaths(const PathList& paths, ImageList& list, const ListOptions& options,
               const RecordAdded& onAdded = {});
 

@@ -134,6 +134,40 @@ EditEstimate estimateEdit(const EditPlan& plan, std::int64_t width, std::int64_t
     return e;
 }
 
+namespace {
+
+/// The sides of a reduced image as `rotate` (when set) left them: which full side each of them
+/// stands for, and whether its narrower edge pixel, last on the decoded image, came first.
+std::pair<ReducedSide, ReducedSide> reducedSides(const ReducedFrom& full,
+                                                 std::optional<RotateMode> rotate) {
+    const ReducedSide x{full.width, full.reduction, false};
+    const ReducedSide y{full.height, full.reduction, false};
+    const auto reversed = [](ReducedSide side) {
+        side.narrowFirst = true;
+        return side;
+    };
+    if (!rotate) return {x, y};
+    switch (*rotate) {
+    case RotateMode::CounterClockwise90:
+        return {y, reversed(x)};
+    case RotateMode::Clockwise90:
+        return {reversed(y), x};
+    case RotateMode::Rotate180:
+        return {reversed(x), reversed(y)};
+    case RotateMode::MirrorLeftRight:
+        return {reversed(x), y};
+    case RotateMode::MirrorTopBottom:
+        return {x, reversed(y)};
+    case RotateMode::Transpose:
+        return {y, x};
+    case RotateMode::Transverse:
+        return {reversed(y), reversed(x)};
+    }
+    return {x, y};
+}
+
+} // namespace
+
 EditOutcome applyEditChain(toolkit::Image& image, const EditPlan& plan, const EditTools& tools,
                            std::string_view overlayText,
                            const std::function<void(EditStep)>& afterStep,
@@ -169,7 +203,9 @@ EditOutcome applyEditChain(toolkit::Image& image, const EditPlan& plan, const Ed
         const auto size =
             measureScale(*plan.scale, turned ? reducedFrom->height : reducedFrom->width,
                          turned ? reducedFrom->width : reducedFrom->height);
-        return size && resizeImageSmooth(image, size->width, size->height);
+        if (!size) return false;
+        const auto [across, down] = reducedSides(*reducedFrom, plan.rotate);
+        return resizeReducedImageSmooth(image, size->width, size->height, across, down);
     });
     step(EditStep::Colour, true, DetailColour, [&] { return adjustColours(image, plan); });
     step(EditStep::Canvas, plan.canvas.has_value(), DetailCanvas, [&] {

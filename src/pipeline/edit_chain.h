@@ -83,10 +83,12 @@ struct EditOutcome {
 };
 
 /// The size of the full image when the image entering the chain was decoded reduced (in the
-/// JPEG DCT): the resize then aims at the size the full image gives.
+/// JPEG DCT): the resize then aims at the size the full image gives, and maps the reduced pixels
+/// onto the full image's area.
 struct ReducedFrom {
     int width = 0;
     int height = 0;
+    int reduction = 1; ///< 2, 4 or 8: the decode's reduction
 };
 
 /// What the chain holds at most for an image entering it at a given size.

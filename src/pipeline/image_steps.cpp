@@ -244,7 +244,7 @@ EditedImage editImage(const RunPlan& plan, const EditTools& tools, toolkit::Imag
     const int r = decode.reduction;
     if (r > 1 && image.width() == (decode.full.width + r - 1) / r &&
         image.height() == (decode.full.height + r - 1) / r)
-        reducedFrom = decode.full;
+        reducedFrom = ReducedFrom{decode.full.width, decode.full.height, r};
     const EditOutcome chain =
         applyEditChain(image, plan.edit, tools, overlayText, afterStep, reducedFrom);
     edited.outcome = {chain.result, chain.detail};

@@ -65,16 +65,44 @@ struct Contributions {
     std::vector<std::int16_t> weights;
 };
 
-/// Builds the table for source length `srcLen` and destination length `dstLen`. `tapMultiple`
-/// pads the tap count (the row pass reads taps in groups of four).
+/// How the source pixels of one pass lie along the picture the destination spans. A plain
+/// resize spans whole pixels (`extent` = the source length). An image decoded reduced spans
+/// less: its edge pixel stands for the part of a block the full picture has, so `extent` is the
+/// full side divided by the reduction, and that narrower pixel is the last one, or the first
+/// when a rotation or mirroring put it there.
+struct SourceSpan {
+    double extent = 0.0;
+    bool narrowFirst = false;
+};
+
+/// The span of one side of an image: whole pixels, or, when `reduced` fits that side, the full
+/// side it was reduced from.
+SourceSpan spanOf(int length, const std::optional<ReducedSide>& reduced) {
+    if (!reduced || reduced->reduction < 1 || reduced->full < 1 ||
+        (std::int64_t(reduced->full) + reduced->reduction - 1) / reduced->reduction != length)
+        return {double(length), false};
+    return {double(reduced->full) / double(reduced->reduction), reduced->narrowFirst};
+}
+
+/// Builds the table for source length `srcLen` and destination length `dstLen`, the destination
+/// spanning `span` of the source. `tapMultiple` pads the tap count (the row pass reads taps in
+/// groups of four).
 constexpr std::size_t kMaxTableEntries = std::size_t{1} << 28;
 
-bool buildContributions(int srcLen, int dstLen, int tapMultiple, Contributions& table) {
-    const double scale = double(dstLen) / double(srcLen);
+bool buildContributions(int srcLen, int dstLen, int tapMultiple, Contributions& table,
+                        SourceSpan span) {
+    const double scale = double(dstLen) / span.extent;
     const double radius = scale < 1.0 ? 2.0 / scale : 2.0;
     const double weightScale = scale < 1.0 ? scale : 1.0;
     const int maxContributors = 2 * int(std::ceil(radius)) + 1;
     const double offset = 0.5 / scale - 0.5;
+    // Source pixel j's centre, less one half, in source pixels from the start of the span: j,
+    // except for the last pixel, which is as wide as the span leaves it. (With a whole last
+    // pixel this is exactly j again.) A span with its narrow pixel first is the mirror image of
+    // one with it last, so that case is built mirrored and turned round.
+    const int last = srcLen - 1;
+    const double lastCentre = (double(last) + span.extent) / 2.0 - 0.5;
+    const auto position = [&](int j) { return j == last ? lastCentre : double(j); };
 
     const std::size_t dst = std::size_t(dstLen);
     std::vector<double> real;
@@ -88,7 +116,8 @@ bool buildContributions(int srcLen, int dstLen, int tapMultiple, Contributions& 
     double maxAbsSum = 0.0;
     int maxCount = 1;
     for (int i = 0; i < dstLen; ++i) {
-        const double centre = i / scale + offset;
+        const int mirrored = span.narrowFirst ? dstLen - 1 - i : i;
+        const double centre = mirrored / scale + offset;
         int left = int(std::floor(centre - radius));
         int right = int(std::ceil(centre + radius));
         if (left < 0) left = 0;
@@ -103,11 +132,15 @@ bool buildContributions(int srcLen, int dstLen, int tapMultiple, Contributions& 
         const std::size_t at = real.size();
         double sum = 0.0;
         for (int j = left; j <= right; ++j) {
-            const double w = mitchell((centre - j) * weightScale) * weightScale;
+            const double w = mitchell((centre - position(j)) * weightScale) * weightScale;
             real.push_back(w);
             sum += w;
         }
         const int n = right - left + 1;
+        if (span.narrowFirst) {
+            std::reverse(real.begin() + std::ptrdiff_t(at), real.end());
+            left = last - right;
+        }
         if (sum != 0.0 && sum != 1.0)
             for (int k = 0; k < n; ++k)
                 real[at + std::size_t(k)] /= sum;
@@ -449,15 +482,20 @@ float clampFactor(float value) {
 
 namespace {
 
-bool resample(Image& image, int width, int height, detail::ResizeKernel kernel) {
+bool resample(Image& image, int width, int height, detail::ResizeKernel kernel,
+              const std::optional<ReducedSide>& across = {},
+              const std::optional<ReducedSide>& down = {}) {
     const int srcW = image.width();
     const int srcH = image.height();
-    if (width == srcW && height == srcH) return true;
+    const SourceSpan spanX = spanOf(srcW, across);
+    const SourceSpan spanY = spanOf(srcH, down);
+    const bool whole = spanX.extent == double(srcW) && spanY.extent == double(srcH);
+    if (width == srcW && height == srcH && whole) return true;
     if (!Image::sizeAllowed(width, height, image.format())) return false;
 
     Contributions columns, rows;
-    if (!buildContributions(srcW, width, 4, columns)) return false;
-    if (!buildContributions(srcH, height, 1, rows)) return false;
+    if (!buildContributions(srcW, width, 4, columns, spanX)) return false;
+    if (!buildContributions(srcH, height, 1, rows, spanY)) return false;
 
     Image whitened;
     if (image.hasAlpha() && anyTransparent(image)) {
@@ -551,6 +589,16 @@ bool resizeImageSmoothWith(Image& image, int width, int height, ResizeKernel ker
 
 bool resizeImageSmooth(Image& image, int width, int height) {
     return detail::resizeImageSmoothWith(image, width, height, detail::bestResizeKernel());
+}
+
+bool resizeReducedImageSmooth(Image& image, int width, int height, const ReducedSide& across,
+                              const ReducedSide& down) {
+    if (image.empty() || width < 1 || height < 1) return false;
+    try {
+        return resample(image, width, height, detail::bestResizeKernel(), across, down);
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
 }
 
 std::optional<ScaledSize> measureScale(const ScaleRequest& request, int w, int h) {

@@ -69,6 +69,24 @@ struct ScaledSize {
 /// 1, a size beyond the image limit or no memory.
 [[nodiscard]] bool resizeImageSmooth(toolkit::Image& image, int width, int height);
 
+/// One side of an image decoded reduced in the JPEG DCT, as the resize maps it onto the full
+/// image: reduced pixel i stands for full pixels [reduction * i, min(reduction * (i + 1), full)),
+/// so when `full` is not a multiple of `reduction` the last pixel stands for fewer. A rotation or
+/// mirroring before the resize may have turned that narrower pixel into the first one.
+struct ReducedSide {
+    int full = 0;      ///< the full image's side
+    int reduction = 1; ///< 1, 2, 4 or 8
+    bool narrowFirst = false;
+};
+
+/// resizeImageSmooth for an image decoded reduced: the result is resampled from the part of the
+/// reduced pixels the full picture covers, `across` along the rows and `down` along the columns,
+/// so that it lies where the same resize of the full image would put it. Treating the partial
+/// edge pixel as whole would stretch the picture by up to one reduced pixel. A side that does not
+/// match its ReducedSide (ceil(full / reduction) pixels) is taken as whole pixels.
+[[nodiscard]] bool resizeReducedImageSmooth(toolkit::Image& image, int width, int height,
+                                            const ReducedSide& across, const ReducedSide& down);
+
 /// How much larger than the resize's result a DCT-reduced decode must stay on both sides. The
 /// DCT reduction averages blocks of pixels, which a 24-bit resize may do before its cubic pass;
 /// measured against an exact Mitchell reduction of the full decode, 12-megapixel photographs
@@ -80,7 +98,7 @@ inline constexpr double kDctReductionMargin = 1.5;
 /// in the library's DCT before `request` resizes it: the reduced image, ceil(side / reduction) on
 /// each side, stays at least kDctReductionMargin times the request's result on both sides. 1 when
 /// the request does not reduce by that much or cannot be measured. The caller resizes the reduced
-/// image to the size the request gives for the full image.
+/// image (resizeReducedImageSmooth) to the size the request gives for the full image.
 [[nodiscard]] int largestDctReduction(int srcWidth, int srcHeight, const ScaleRequest& request);
 
 } // namespace quill::pipeline

@@ -254,9 +254,14 @@ TEST_F(BatchWithFiles, ErrorLogLinesNameTheOperationOfAFailedStepAndAreValidUtf8
         {"/p/\xC3(.jpg", "/p/\\xC3(.jpg"},            // cut sequence
         {"/p/a\nb.jpg", "/p/a\\x0Ab.jpg"},            // a line feed keeps lines intact
         {"/p/\xF0\x9F\x93\xB7.jpg", "/p/\xF0\x9F\x93\xB7.jpg"},
+        {"/p/caf\\xE9.jpg", "/p/caf\\x5CxE9.jpg"}, // a backslash is escaped too
+        {"C:\\p\\a.jpg", "C:\\x5Cp\\x5Ca.jpg"},
     };
     for (const auto& c : cases)
         EXPECT_EQ(logSafeText(c.raw), c.logged) << c.raw;
+    // Every logged text stands for one name only: a name spelled like the escape of another
+    // logs differently from it.
+    EXPECT_NE(logSafeText("/p/caf\xE9.jpg"), logSafeText("/p/caf\\xE9.jpg"));
 
     ImageRecord record;
     record.sourcePath = "/p/caf\xE9.png";

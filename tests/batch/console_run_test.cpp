@@ -66,6 +66,38 @@ TEST(ConsoleRun, PrintsTheSpecifiedLinesInOrderWithoutAPauseIntoAPipe) {
     EXPECT_FALSE(fileExists(program.programDir() + "Quillmere_Errorlog.txt"));
 }
 
+// A folder is processed and numbered in name order, whatever order its files were made in and
+// the file system keeps them in; its failures are logged in that order too.
+TEST(ConsoleRun, AFolderIsNumberedAndLoggedInNameOrder) {
+    ConsoleProgram program;
+    program.usePreset([](settings::Preset& preset) {
+        preset.renameEnabled = 1;
+        preset.renamePattern = "(%001%) %FN%";
+        preset.resizeEnabled = 1; // decoded, so that the broken files fail
+        preset.resizeMode = settings::ResizeMode::Percent;
+        preset.resizePercent = 50;
+    });
+    for (const char* name :
+         {"zbad2.jpg", "photo03.jpg", "photo01.jpg", "zbad1.jpg", "Photo04.jpg", "photo02.jpg"}) {
+        if (name[0] == 'z')
+            writeText(program.in(name), std::string(200, 'x'));
+        else
+            program.addSample("jpeg/hopper.jpg", name);
+    }
+    EXPECT_EQ(program.run({"-Console", "-IgnoreWarning", program.in()}).status, 1);
+    const auto outputs = platform::listDirectory(program.out());
+    ASSERT_TRUE(outputs);
+    std::vector<std::string> names;
+    for (const auto& entry : *outputs)
+        names.push_back(entry.name);
+    EXPECT_EQ(names, (std::vector<std::string>{"(001) photo01.jpg", "(002) photo02.jpg",
+                                               "(003) photo03.jpg", "(004) Photo04.jpg"}));
+    const std::string log = program.errorLog();
+    const auto first = log.find("zbad1.jpg");
+    ASSERT_NE(first, std::string::npos) << log;
+    EXPECT_LT(first, log.find("zbad2.jpg")) << log;
+}
+
 TEST(ConsoleRun, RefusalsPrintTheReasonAndExitWithStatusTwoButAnEmptyFilterIsNoRefusal) {
     ConsoleProgram program;
     settings::Preset replacing = program.basePreset();

@@ -95,6 +95,23 @@ TEST(ImageList, WalksEnterEveryFolderOnceAndStopWhenCancelled) {
     EXPECT_EQ(cancelled.size(), 1u);
 }
 
+// The list keeps name order, not the order the file system keeps its entries in, and walks a
+// subfolder where its name comes.
+TEST(ImageList, FoldersAreWalkedInNameOrderWithEachSubfolderAtItsPlace) {
+    test::TempDir dir;
+    ASSERT_TRUE(platform::createDirectory(dir.file("photo03")));
+    for (const char* name : {"photo05.png", "photo03/b.jpg", "photo01.jpg", "Photo04.jpg",
+                             "photo03/A.jpg", "photo02.jpg"})
+        test::writeText(dir.file(name), "x");
+    ImageList list;
+    addPaths({dir.path()}, list, ListOptions{.includeSubdirectories = true});
+    std::vector<std::string> walked;
+    for (const ImageRecord& r : list.records())
+        walked.push_back(r.sourcePath.substr(dir.path().size()));
+    EXPECT_EQ(walked, (std::vector<std::string>{"photo01.jpg", "photo02.jpg", "photo03/A.jpg",
+                                                "photo03/b.jpg", "Photo04.jpg", "photo05.png"}));
+}
+
 TEST(ImageList, DuplicateTestFollowsEveryWayOfRemovingRecords) {
     test::TempDir dir;
     std::vector<std::string> paths;

@@ -3,6 +3,7 @@
 #include "toolkit/platform/platform.h"
 
 #include "test_support.h"
+#include "toolkit/file_name_order.h"
 
 #include <cstdlib>
 #include <ctime>
@@ -123,6 +124,67 @@ TEST(PlatformFiles, CopyMoveDeleteAndNoReplace) {
     ASSERT_TRUE(entries);
     EXPECT_EQ(entries->size(), 1u);
     EXPECT_FALSE(platform::listDirectory(dir.file("nope")));
+}
+
+// Folders list by name, case-insensitively by code point, whatever order the files were
+// created in and whatever order the file system keeps (hash order on ext4, newest first on
+// tmpfs). Names that differ only in case come in the order of their bytes.
+TEST(PlatformFiles, FoldersListInNameOrderWhateverTheOrderOfCreation) {
+    const std::vector<std::string> sorted = {
+        "A.jpg",
+        "a.jpg",
+        "b.JPG",
+        "photo01.jpg",
+        "Photo02.jpg",
+        "photo03.jpg",
+        "photo10.jpg",
+        "photo9.jpg", // by code point: no number reading
+        "sub",        // a folder among the files
+        "Z.jpg",
+        "zz",
+        "_x.jpg",                // "_" comes after the letters, which compare as upper case
+        "\xC3\xA9t\xC3\xA9.jpg", // "été": É, T
+        "\xC3\x89z.jpg",         // "Éz": É, Z
+        "\xE9x.jpg",             // not UTF-8: the byte E9 after É (C9)
+        "\xCE\xB1.jpg",          // α as Α (U+0391)
+        "\xCE\xA9.jpg",          // Ω (U+03A9)
+        "\xD0\xB0.jpg",          // а as А (U+0410)
+    };
+    // Created in a fixed shuffle (7 and 18 have no common factor, so every name comes once).
+    ASSERT_EQ(sorted.size(), 18u);
+    TempDir dir;
+    for (std::size_t k = 0; k < sorted.size(); ++k) {
+        const std::string& name = sorted[k * 7 % sorted.size()];
+        if (name == "sub")
+            ASSERT_TRUE(platform::createDirectory(dir.file(name)));
+        else
+            quill::test::writeText(dir.file(name), name);
+    }
+    const auto entries = platform::listDirectory(dir.path());
+    ASSERT_TRUE(entries);
+    std::vector<std::string> listed;
+    for (const auto& entry : *entries) {
+        listed.push_back(entry.name);
+        EXPECT_EQ(entry.isDirectory, entry.name == "sub") << entry.name;
+    }
+    EXPECT_EQ(listed, sorted);
+
+    // The comparison itself, where the folder above cannot show it.
+    const struct {
+        const char* first;
+        const char* second;
+    } before[] = {
+        {"b.jpg", "C.jpg"},
+        {"a", "a.jpg"},             // the shorter name first
+        {"B", "b"},                 // equal but for case: by bytes
+        {"\xC5\xB8x", "\xC3\xBFy"}, // Ÿ and ÿ
+        {"\xC5\x80x", "\xC4\xBFy"}, // ŀ and Ŀ, an odd upper case
+        {"\xC3\xA0x", "\xC3\x80y"}, // à and À
+    };
+    for (const auto& c : before) {
+        EXPECT_TRUE(quill::toolkit::fileNameLess(c.first, c.second)) << c.first;
+        EXPECT_FALSE(quill::toolkit::fileNameLess(c.second, c.first)) << c.first;
+    }
 }
 
 TEST(PlatformFiles, PendingFileLeavesNothingUntilCommitted) {

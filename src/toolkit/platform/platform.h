@@ -163,8 +163,10 @@ struct DirEntry {
     std::string name; ///< the entry's name, without directory
     bool isDirectory = false;
 };
-/// The entries of a directory except "." and "..", in the order the file system gives them.
-/// nullopt when the directory cannot be read.
+/// The entries of a directory except "." and "..", sorted by name as toolkit::fileNameLess
+/// orders them (case-insensitive by code point, the order the reference file system keeps), not
+/// in the order readdir gives them, which is hash order on ext4 and would make every walk and
+/// every numbering depend on the file system. nullopt when the directory cannot be read.
 [[nodiscard]] std::optional<std::vector<DirEntry>> listDirectory(const std::string& dir);
 
 /// Reads a whole file; nullopt when it cannot be read or is larger than maxBytes. `stamp`, when

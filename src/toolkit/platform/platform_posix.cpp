@@ -20,6 +20,7 @@
 #include <unistd.h>
 
 #include "toolkit/ascii.h"
+#include "toolkit/file_name_order.h"
 #include "toolkit/utf8.h"
 
 namespace quill::platform {
@@ -560,6 +561,9 @@ std::optional<std::vector<DirEntry>> listDirectory(const std::string& dir) {
         entries.push_back(std::move(entry));
     }
     ::closedir(d);
+    std::sort(entries.begin(), entries.end(), [](const DirEntry& a, const DirEntry& b) {
+        return toolkit::fileNameLess(a.name, b.name);
+    });
     return entries;
 }
 
