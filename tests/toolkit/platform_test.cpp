@@ -227,12 +227,12 @@ TEST(PlatformFiles, TemporaryNamesAreRecognisedExactly) {
             << pending.temporaryPath();
     }
     const std::string hex = "0123456789abcdef";
-    for (const std::string& name : {
+    for (const std::string& name : std::vector<std::string>{
              "a." + hex + ".tmp",                              // not hidden
              ".a.0123456789abcdeF.tmp",                        // upper-case digit
              ".a.0123456789abcde.tmp",                         // 15 digits
              ".a.0123456789abcdef0.tmp",                       // 17 digits
-             ".a" + hex + ".tmp",                              // no dot before the digits
+             ".photo" + hex + ".tmp",                          // no dot before the digits
              ".a." + hex + ".TMP",                             // another suffix
              ".a." + hex + ".tmp.jpg",                         // something after it
              ".." + hex + ".tmp",                              // no part of a final name
@@ -269,7 +269,9 @@ TEST(PlatformFiles, LeftoverSweepRemovesOnlyOurOwnTemporaryFiles) {
     EXPECT_FALSE(platform::fileExists(dir.file(oursLong)));
     for (const std::string& name : {nearMiss, link, folder + "/inside", std::string("target.jpg")})
         EXPECT_TRUE(platform::fileExists(dir.file(name))) << name;
-    if (otherOwner) EXPECT_TRUE(platform::fileExists(dir.file(foreign)));
+    if (otherOwner) {
+        EXPECT_TRUE(platform::fileExists(dir.file(foreign)));
+    }
     EXPECT_EQ(platform::removeLeftoverTemporaries(dir.path()), 0u);
     EXPECT_EQ(platform::removeLeftoverTemporaries(dir.file("missing/")), 0u);
 }
