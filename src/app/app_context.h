@@ -17,6 +17,7 @@ enum ExitStatus : int {
     ExitRunRefused = 2,    ///< a console run was refused by the pre-run checks
     ExitFatal = 3,         ///< a fatal error
     ExitOtherInstance = 4, ///< another instance is running
+    ExitSignalBase = 128,  ///< + the signal number: a stop signal ended a console run early
 };
 
 /// Everything start-up decides, plus the presets and the working settings of the session.

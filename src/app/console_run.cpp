@@ -43,6 +43,13 @@ void loadPathArguments(AppContext& context, imagefiles::ImageList& images,
 int runConsoleBatch(AppContext& context) {
     imagefiles::ImageList images;
     pipeline::RunFlags flags;
+    // Ctrl+C, a closed terminal or a polite kill stops the run in good order instead of cutting
+    // a write short: loading stops, no further image starts, the current one finishes or rolls
+    // back. A second signal ends the program at once.
+    const platform::StopSignals stopSignals([&images, &flags](int signal) {
+        flags.stopForSignal(signal);
+        images.cancel.store(1);
+    });
     loadPathArguments(context, images, flags);
 
     // The log goes next to the program when that folder is writable, else to the per-user
@@ -62,6 +69,7 @@ int runConsoleBatch(AppContext& context) {
                               logName},
         .progressOnStderr = platform::stderrIsTerminal(),
         .pauseAfterSuccess = platform::stdoutIsTerminal(),
+        .removeLeftovers = context.instanceLock && context.instanceLock->held(),
     };
 
     switch (batch::consoleRun(env)) {
@@ -71,6 +79,8 @@ int runConsoleBatch(AppContext& context) {
         return ExitImagesFailed;
     case batch::ConsoleRunOutcome::Refused:
         return ExitRunRefused;
+    case batch::ConsoleRunOutcome::Interrupted:
+        return ExitSignalBase + flags.stopSignal.load();
     case batch::ConsoleRunOutcome::PrepareFailed:
         showFatalError(context, "Fatal error!\r\n\r\nCouldn't initialize preparation.");
     case batch::ConsoleRunOutcome::ProcessFailed:

@@ -83,7 +83,26 @@ private:
     std::thread m_thread;
 };
 
+/// Prints the line of a run that a stop signal ended; the images without a result were not
+/// processed.
+ConsoleRunOutcome reportInterrupted(const ConsoleRunEnvironment& env) {
+    std::size_t processed = 0;
+    for (const auto& record : env.images.records())
+        if (record.resultState != imagefiles::ImageResult::Pending) ++processed;
+    platform::consolePrint("");
+    platform::consolePrint(
+        interruptedLine(env.flags.stopSignal.load(), processed, env.images.size() - processed));
+    return ConsoleRunOutcome::Interrupted;
+}
+
 } // namespace
+
+std::string interruptedLine(int signal, std::size_t processed, std::size_t notProcessed) {
+    return "Interrupted by signal " + std::to_string(signal) + " (" +
+           platform::StopSignals::signalName(signal) + "): " + std::to_string(processed) +
+           (processed == 1 ? " image" : " images") + " processed, " + std::to_string(notProcessed) +
+           " not processed; temporary files removed.";
+}
 
 bool preRunChecksConsole(ConsoleRunEnvironment& env, settings::RunSettings& run) {
     if (env.images.empty()) {
@@ -135,6 +154,8 @@ bool preRunChecksConsole(ConsoleRunEnvironment& env, settings::RunSettings& run)
 }
 
 ConsoleRunOutcome consoleRun(ConsoleRunEnvironment& env) {
+    // A signal while the paths were loaded: nothing was started, nothing is checked.
+    if (env.flags.stopSignal.load()) return reportInterrupted(env);
     settings::RunSettings run;
     if (!preRunChecksConsole(env, run)) return ConsoleRunOutcome::Refused;
 
@@ -183,6 +204,13 @@ ConsoleRunOutcome consoleRun(ConsoleRunEnvironment& env) {
                                                     .collisions = skipAll,
                                                     .diskFull = continueOnDiskFull,
                                                     .pdfCreator = env.pdfCreator};
+            if (env.removeLeftovers)
+                processing.leftoversRemoved = [](const std::string& folder, std::size_t removed) {
+                    platform::consolePrint("Removed " + std::to_string(removed) +
+                                           " leftover temporary " +
+                                           (removed == 1 ? "file" : "files") +
+                                           " of an interrupted run from " + folder);
+                };
             if (!runOnWorker([&processing] { pipeline::processImages(processing); }))
                 failure = ConsoleRunOutcome::ProcessFailed;
         }
@@ -190,6 +218,13 @@ ConsoleRunOutcome consoleRun(ConsoleRunEnvironment& env) {
     if (failure != ConsoleRunOutcome::AllDone) {
         flags.runActive.store(0);
         return failure;
+    }
+    if (flags.stopSignal.load()) {
+        // Every write of the run is finished or rolled back by now, and the rolled-back ones
+        // removed their temporary files. The error report is left out: the caller asked for an
+        // end.
+        flags.runActive.store(0);
+        return reportInterrupted(env);
     }
 
     bool allOk = true;

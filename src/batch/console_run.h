@@ -27,6 +27,9 @@ struct ConsoleRunEnvironment {
     /// Wait 1.5 s after "Result: Processed successfully" so that a person can read it; only
     /// worth it when standard output is a terminal, never for a script or a pipe.
     bool pauseAfterSuccess = false;
+    /// Clear the output folders of temporary files that an interrupted run left there, and say
+    /// so. Only while the instance lock is held, so that no other run of this user is writing.
+    bool removeLeftovers = false;
 };
 
 /// The outcome of a console run.
@@ -36,7 +39,13 @@ enum class ConsoleRunOutcome {
     ImagesFailed,  ///< the run finished and at least one image failed
     PrepareFailed, ///< the preparation thread could not be started
     ProcessFailed, ///< the processing thread could not be started
+    Interrupted,   ///< a stop signal ended the run early (flags.stopSignal says which)
 };
+
+/// The line a console run prints when a stop signal ended it: the signal, how many images were
+/// processed and how many were not.
+[[nodiscard]] std::string interruptedLine(int signal, std::size_t processed,
+                                          std::size_t notProcessed);
 
 /// The pre-run checks in their console form; prints the refusal or the ignored warning. On
 /// success `run` holds the derived run settings.

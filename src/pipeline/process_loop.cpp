@@ -21,6 +21,7 @@
 #include <memory>
 #include <optional>
 #include <thread>
+#include <unordered_set>
 
 namespace quill::pipeline {
 namespace {
@@ -143,12 +144,34 @@ private:
     std::int32_t m_value;
 };
 
+/// The output folders of a run that were cleared of leftover temporary files: each is listed once
+/// per run, however many images go there.
+class LeftoverSweep {
+public:
+    explicit LeftoverSweep(const ProcessEnvironment& env) : m_report(env.leftoversRemoved) {}
+    /// Clears the folder of `outputPath` unless it was cleared before in this run. Called on the
+    /// loop's thread, the only one that writes files, before the image's first write: no
+    /// temporary file of this run exists at that moment.
+    void beforeWriting(const std::string& outputPath) {
+        if (!m_report) return;
+        std::string folder = platform::directoryPart(outputPath);
+        if (!m_done.insert(folder).second) return;
+        const std::size_t removed = platform::removeLeftoverTemporaries(folder);
+        if (removed > 0) m_report(folder, removed);
+    }
+
+private:
+    const std::function<void(const std::string&, std::size_t)>& m_report;
+    std::unordered_set<std::string> m_done;
+};
+
 /// What the steps of one image share in the loop.
 struct ImageContext {
     ProcessEnvironment& env;
     const RunPlan& plan;
     RunNaming& naming;
     const EditTools& tools;
+    LeftoverSweep& sweep;
     ImageRecord& record;
     std::size_t position;
     Progress progress;
@@ -239,6 +262,7 @@ ImageOutcome runSteps(ImageContext& c, AheadDecode ahead, std::optional<OutputTa
     }
     CommitResult commit;
     if (outcome.ok()) {
+        c.sweep.beforeWriting(target->output.path);
         commit = encodeAndCommit(c, source, *target, edited, std::move(encodedAhead));
         outcome = commit.outcome;
     }
@@ -308,7 +332,8 @@ std::int32_t beginImage(ProcessEnvironment& env, std::size_t i) {
 
 /// The loop on one thread, the next image decoded ahead.
 void processInOrder(ProcessEnvironment& env, const RunPlan& plan, RunNaming& naming,
-                    const EditTools& tools, std::size_t first, std::size_t end) {
+                    const EditTools& tools, LeftoverSweep& sweep, std::size_t first,
+                    std::size_t end) {
     DecodeAhead decodeAhead(plan, env.flags);
     for (std::size_t i = first; i < end; ++i) {
         ImageRecord& record = env.images[i];
@@ -319,7 +344,7 @@ void processInOrder(ProcessEnvironment& env, const RunPlan& plan, RunNaming& nam
                                 plan.formatFor(env.images[i + 1].formatKind).decodeNeeded &&
                                 !carriesResult(plan, env.images[i + 1]);
         if (nextWanted) decodeAhead.start(env.images[i + 1]);
-        ImageContext context{env, plan, naming, tools, record, i, Progress(env.flags, base)};
+        ImageContext context{env, plan, naming, tools, sweep, record, i, Progress(env.flags, base)};
         const std::string outputPath = processImage(context, std::move(ahead));
         if (i + 1 < end) decodeAhead.endImage(outputPath, env.images[i + 1].sourcePath);
 
@@ -332,7 +357,8 @@ void processInOrder(ProcessEnvironment& env, const RunPlan& plan, RunNaming& nam
 /// each image's ordered steps run here in list order. Work that read a path an earlier image
 /// has written, moved or removed is dropped, and the image is redone from the file as it is now.
 void processWithWorkers(ProcessEnvironment& env, const RunPlan& plan, RunNaming& naming,
-                        const EditTools& tools, std::size_t first, std::size_t end, int threads) {
+                        const EditTools& tools, LeftoverSweep& sweep, std::size_t first,
+                        std::size_t end, int threads) {
     WorkAhead workAhead(plan, env.flags, threads);
     const std::size_t window = std::size_t(threads) + 1;
     std::size_t next = first; // the next position to hand out
@@ -342,7 +368,7 @@ void processWithWorkers(ProcessEnvironment& env, const RunPlan& plan, RunNaming&
 
         for (next = std::max(next, i); next < end && next < i + window; ++next)
             if (workerMayTake(plan, env.images[next])) workAhead.submit(next, env.images[next]);
-        ImageContext context{env, plan, naming, tools, record, i, Progress(env.flags, base)};
+        ImageContext context{env, plan, naming, tools, sweep, record, i, Progress(env.flags, base)};
         context.workAhead = &workAhead;
         const std::string outputPath = processImage(context, AheadDecode{});
         workAhead.discard(i);
@@ -362,11 +388,12 @@ void processImages(ProcessEnvironment& env) {
     const auto [first, end] = positionsOf(env);
     if (first == end) return;
 
+    LeftoverSweep sweep(env);
     const int threads = env.singleEntry ? 1 : workerThreadCount();
     if (threads > 1)
-        processWithWorkers(env, plan, naming, tools, first, end, threads);
+        processWithWorkers(env, plan, naming, tools, sweep, first, end, threads);
     else
-        processInOrder(env, plan, naming, tools, first, end);
+        processInOrder(env, plan, naming, tools, sweep, first, end);
 
     const auto& s = env.settings;
     if (s.keepUnprocessedImages && !env.flags.quitRequested.load() && !s.exitAfterRun) {

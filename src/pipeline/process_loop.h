@@ -43,6 +43,11 @@ struct ProcessEnvironment {
     std::string pdfCreator;
     /// Only the list's current record is processed (the one-image preview run).
     bool singleEntry = false;
+    /// When set, every output folder is cleared of the temporary files that an interrupted run
+    /// of this user left there (platform::removeLeftoverTemporaries), once per run and before the
+    /// first write into it; this is told the folder and the count when any were removed. Set it
+    /// only while the instance lock is held.
+    std::function<void(const std::string& folder, std::size_t removed)> leftoversRemoved = {};
     /// Told of every step an image went through, with the image's position in the list, in the
     /// loop's order (for tests and diagnostics; may be empty).
     std::function<void(std::size_t position, ImageStep step)> stepDone = {};

@@ -30,12 +30,32 @@ struct RunFlags {
     std::atomic<std::int32_t> previewRun{0};      ///< preview run writes
     std::atomic<std::int32_t> loadingPaths{0};    ///< path loaders write
     std::atomic<std::int32_t> currentImageId{0};  ///< loop writes; display reads
+    /// The signal that asked the program to stop (SIGINT, SIGTERM, SIGHUP), 0 while none did;
+    /// the signal watcher writes it before it sets runCancelled, the drivers read it. It
+    /// outlives resetForRun: a signal during loading or the checks still stops the run.
+    std::atomic<std::int32_t> stopSignal{0};
 
-    /// Resets every flag of a run to 0 (loadingPaths is left alone: it belongs to the loaders).
+    /// Resets every flag of a run to 0 (loadingPaths is left alone: it belongs to the loaders;
+    /// a stop signal that came already cancels the new run at once).
     void resetForRun() {
         for (auto* f : {&runActive, &runPaused, &runCancelled, &questionOpen, &quitRequested,
                         &runPhase, &progressCounter, &preparing, &previewRun, &currentImageId})
             f->store(0);
+        // The watcher writes stopSignal before runCancelled: either the signal is seen here or
+        // its runCancelled comes after the reset above.
+        if (stopSignal.load()) {
+            quitRequested.store(1);
+            runCancelled.store(1);
+        }
+    }
+
+    /// What the signal watcher does with a stop signal: no new image starts, a pause or an open
+    /// question no longer holds the run, and the program ends after the run.
+    void stopForSignal(int signal) {
+        stopSignal.store(signal);
+        quitRequested.store(1);
+        runPaused.store(0);
+        runCancelled.store(1);
     }
 
     /// Name and folder of the image being processed, for the progress display. Strings cannot be

@@ -12,6 +12,10 @@
 #include <string>
 #include <vector>
 
+#include <fcntl.h>
+#include <sys/types.h>
+#include <unistd.h>
+
 namespace quill::test {
 
 struct ProgramRun {
@@ -90,6 +94,49 @@ public:
             cmd += " " + shellQuote(a);
         return cmd;
     }
+    /// Starts the program with these arguments in the background, with no shell in between, so
+    /// that a signal sent to the returned process reaches the program itself. Its standard
+    /// output goes to the file `stdoutPath`; `environment` adds or replaces variables
+    /// ("NAME=value"). Returns the process id (-1 when it could not be started).
+    pid_t start(const std::vector<std::string>& args, const std::string& stdoutPath,
+                const std::vector<std::string>& environment = {}) const {
+        std::vector<std::string> variables;
+        for (char** e = environ; *e; ++e)
+            variables.emplace_back(*e);
+        std::vector<std::string> overrides = {"HOME=" + root() + "home",
+                                              "XDG_CONFIG_HOME=" + root() + "home/.config",
+                                              "XDG_RUNTIME_DIR=" + root() + "run",
+                                              "TMPDIR=" + root() + "run",
+                                              "TZ=UTC",
+                                              "LANG=C.UTF-8"};
+        overrides.insert(overrides.end(), environment.begin(), environment.end());
+        for (const std::string& set : overrides) {
+            const std::string name = set.substr(0, set.find('=') + 1);
+            std::erase_if(variables, [&](const std::string& v) { return v.starts_with(name); });
+            variables.push_back(set);
+        }
+        const std::string program = programDir() + "quillmere";
+        std::vector<char*> argv{const_cast<char*>(program.c_str())};
+        for (const std::string& a : args)
+            argv.push_back(const_cast<char*>(a.c_str()));
+        argv.push_back(nullptr);
+        std::vector<char*> envp;
+        for (std::string& v : variables)
+            envp.push_back(v.data());
+        envp.push_back(nullptr);
+        // Everything the child needs is made before the fork: after it, only calls that are safe
+        // between fork and exec.
+        const pid_t pid = ::fork();
+        if (pid != 0) return pid;
+        const int out = ::open(stdoutPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        const int null = ::open("/dev/null", O_WRONLY);
+        if (out < 0 || null < 0 || ::dup2(out, 1) < 0 || ::dup2(null, 2) < 0 ||
+            ::chdir(root().c_str()) != 0)
+            ::_exit(127);
+        ::execve(program.c_str(), argv.data(), envp.data());
+        ::_exit(127);
+    }
+
     /// Runs the program with these arguments (each is shell-quoted).
     ProgramRun run(const std::vector<std::string>& args) const {
         ProgramRun result;

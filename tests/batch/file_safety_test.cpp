@@ -17,7 +17,9 @@
 #include <set>
 #include <thread>
 
+#include <csignal>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace quill::test {
@@ -25,6 +27,7 @@ namespace {
 
 using platform::fileExists;
 using ::testing::HasSubstr;
+using ::testing::Not;
 
 void halve(settings::Preset& preset) {
     preset.resizeEnabled = 1;
@@ -198,6 +201,154 @@ TEST(NoDataLoss, KilledAtRandomPointsNeverLosesASourceOrLeavesAPartialOutput) {
                 << entry.name << " is partial";
         }
     }
+}
+
+/// The paths of the entries under a folder, walked through all its subfolders, whose names end in
+/// `suffix`.
+std::vector<std::string> namesEndingIn(const std::string& folder, const std::string& suffix) {
+    std::vector<std::string> found;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(folder))
+        if (entry.path().filename().string().ends_with(suffix))
+            found.push_back(entry.path().string());
+    return found;
+}
+
+// Ctrl+C, kill and a closed terminal stop a run in good order: the image in progress is
+// finished or rolled back, no further image starts, no temporary file stays, and the exit status
+// says which signal it was.
+TEST(NoDataLoss, StopSignalsEndTheRunInGoodOrderWithTheSignalInTheExitStatus) {
+    if (!haveTool("/usr/bin/convert")) GTEST_SKIP() << "ImageMagick missing";
+    TempDir photos;
+    const std::string photo = photos.file("photo.jpg");
+    ASSERT_EQ(runCommand("/usr/bin/convert -seed 5 -size 1600x1200 plasma:fractal -quality 90 " +
+                         shellQuote(photo)),
+              0);
+    const auto original = readBytes(photo);
+
+    struct Case {
+        int signal;
+        const char* name;
+        const char* threads;
+    };
+    for (const Case& c : {Case{SIGINT, "SIGINT", "1"}, Case{SIGTERM, "SIGTERM", "4"},
+                          Case{SIGHUP, "SIGHUP", "2"}}) {
+        SCOPED_TRACE(c.name);
+        ConsoleProgram program;
+        program.usePreset([](settings::Preset& preset) {
+            preset.convertFormat = 0;
+            halve(preset);
+            preset.moveOriginal = 1; // sources go once their output is in place
+        });
+        constexpr int kImages = 40;
+        for (int i = 0; i < kImages; ++i)
+            writeBytes(program.in("img" + std::to_string(i) + ".jpg"), original);
+
+        const std::string stdoutPath = program.root() + "stdout.txt";
+        const pid_t pid = program.start({"-Console", "-IgnoreWarning", program.in()}, stdoutPath,
+                                        {std::string("QUILL_THREADS=") + c.threads});
+        ASSERT_GT(pid, 0);
+        // Signalled in the middle of the run: once two outputs are in place.
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(120);
+        while (platform::listDirectory(program.out())->size() < 2 &&
+               std::chrono::steady_clock::now() < deadline)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        ASSERT_EQ(::kill(pid, c.signal), 0);
+        int status = 0;
+        ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+        const auto printed = readBytes(stdoutPath);
+        const std::string out(printed.begin(), printed.end());
+        ASSERT_TRUE(WIFEXITED(status)) << "ended by signal " << WTERMSIG(status) << "\n" << out;
+        EXPECT_EQ(WEXITSTATUS(status), 128 + c.signal) << out;
+        EXPECT_THAT(out,
+                    ::testing::MatchesRegex(
+                        ".*\nInterrupted by signal " + std::to_string(c.signal) + " \\(" + c.name +
+                        "\\): [0-9]+ images? processed, [1-9][0-9]* not processed; "
+                        "temporary files removed\\.\n.*"));
+        EXPECT_THAT(out, Not(HasSubstr("Result:")));
+
+        EXPECT_THAT(namesEndingIn(program.root(), ".tmp"), ::testing::IsEmpty());
+        int moved = 0;
+        for (int i = 0; i < kImages; ++i) {
+            const std::string name = "img" + std::to_string(i) + ".jpg";
+            if (fileExists(program.in(name))) {
+                EXPECT_EQ(readBytes(program.in(name)), original) << name;
+                continue;
+            }
+            ++moved;
+            ASSERT_TRUE(fileExists(program.out(name))) << name << " was lost";
+            const auto bytes = readBytes(program.out(name));
+            ASSERT_GE(bytes.size(), 4u);
+            EXPECT_TRUE(bytes[bytes.size() - 2] == 0xFF && bytes.back() == 0xD9)
+                << name << " is partial";
+        }
+        EXPECT_GE(moved, 2);
+        EXPECT_LT(moved, kImages) << "the run went on after the signal";
+    }
+}
+
+/// Whether the process has a handler for the signal (its SigCgt mask in /proc).
+bool catchesSignal(pid_t pid, int signal) {
+    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+    for (std::string line; std::getline(status, line);)
+        if (line.starts_with("SigCgt:"))
+            return (std::stoull(line.substr(7), nullptr, 16) >> (signal - 1)) & 1;
+    return false;
+}
+
+// The window mode takes the same way out: the event loop ends, a run would finish or roll back its
+// image, and the exit status names the signal.
+TEST(NoDataLoss, AStopSignalEndsTheWindowModeWithTheSignalInTheExitStatus) {
+    ConsoleProgram program;
+    const std::string stdoutPath = program.root() + "stdout.txt";
+    // Qt's own allocations at exit are no concern of this test.
+    const pid_t pid =
+        program.start({}, stdoutPath, {"QT_QPA_PLATFORM=offscreen", "ASAN_OPTIONS=detect_leaks=0"});
+    ASSERT_GT(pid, 0);
+    // Sent once the program catches it (the window mode is up), or after a minute regardless.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (!catchesSignal(pid, SIGTERM) && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    ASSERT_EQ(::kill(pid, SIGTERM), 0);
+    int status = 0;
+    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+    ASSERT_TRUE(WIFEXITED(status)) << "ended by signal " << WTERMSIG(status);
+    EXPECT_EQ(WEXITSTATUS(status), 128 + SIGTERM);
+}
+
+// What a killed run left in a folder the next run writes to is removed there, once, and named
+// on the console; what only resembles it, or belongs to another user, stays.
+TEST(NoDataLoss, LeftoverTemporaryFilesOfAKilledRunAreRemovedAndReported) {
+    ConsoleProgram program;
+    program.usePreset([](settings::Preset& preset) { preset.convertFormat = 0; });
+    program.addSample("exif/Canon_40D.jpg", "a.jpg");
+    program.addSample("exif/Nikon_D70.jpg", "b.jpg");
+    const std::string hex = "0123456789abcdef";
+    const std::vector<std::string> ours = {".a.jpg." + hex + ".tmp", ".b.jpg.fedcba9876543210.tmp"};
+    const std::string nearMiss = ".a.jpg.0123456789abcdeF.tmp";
+    const std::string shortMiss = ".a.jpg.0123456789abcde.tmp";
+    const std::string foreign = ".c.jpg." + hex + ".tmp";
+    for (const std::string& name : ours)
+        writeText(program.out(name), "partial");
+    for (const std::string& name : {nearMiss, shortMiss})
+        writeText(program.out(name), "keep");
+    const bool otherOwner = ::geteuid() == 0; // only root can give a file to another user
+    if (otherOwner) {
+        writeText(program.out(foreign), "keep");
+        ASSERT_EQ(::chown(program.out(foreign).c_str(), 65534, 65534), 0);
+    }
+
+    const ProgramRun run = program.run({"-Console", program.in()});
+    EXPECT_EQ(run.status, 0) << run.out;
+    const std::string line =
+        "Removed 2 leftover temporary files of an interrupted run from " + program.out() + "\n";
+    EXPECT_THAT(run.out, HasSubstr(line));
+    EXPECT_EQ(run.out.find(line), run.out.rfind(line)) << "one line per folder";
+    for (const std::string& name : ours)
+        EXPECT_FALSE(fileExists(program.out(name))) << name;
+    for (const std::string& name : {nearMiss, shortMiss})
+        EXPECT_TRUE(fileExists(program.out(name))) << name;
+    EXPECT_EQ(fileExists(program.out(foreign)), otherOwner);
+    EXPECT_TRUE(fileExists(program.out("a.jpg")) && fileExists(program.out("b.jpg")));
 }
 
 TEST(NoDataLoss, FullDiskFailsThatImageKeepsItsSourceAndTheRunGoesOn) {

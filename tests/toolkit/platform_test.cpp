@@ -276,6 +276,68 @@ TEST(PlatformFiles, TemporaryNamesAreHiddenUniqueAndNeverAUsersFile) {
     EXPECT_EQ(statOf(dir.file("out.pdf")).st_mode & 0777, 0666u & ~mask);
 }
 
+// The names temporary files get and the names the leftover sweep takes for ours must agree,
+// for every length a final name can have; a name that only resembles them is never ours.
+TEST(PlatformFiles, TemporaryNamesAreRecognisedExactly) {
+    TempDir dir;
+    for (const std::string& name :
+         {std::string("a"), std::string(".hidden.jpg"), std::string(200, 'n'),
+          std::string(250, 'l'), std::string("a.0123456789abcdef.tmp")}) {
+        platform::PendingFile pending(dir.file(name));
+        ASSERT_TRUE(pending.ok());
+        EXPECT_TRUE(platform::isTemporaryName(platform::filePart(pending.temporaryPath())))
+            << pending.temporaryPath();
+    }
+    const std::string hex = "0123456789abcdef";
+    for (const std::string& name : std::vector<std::string>{
+             "a." + hex + ".tmp",                              // not hidden
+             ".a.0123456789abcdeF.tmp",                        // upper-case digit
+             ".a.0123456789abcde.tmp",                         // 15 digits
+             ".a.0123456789abcdef0.tmp",                       // 17 digits
+             ".photo" + hex + ".tmp",                          // no dot before the digits
+             ".a." + hex + ".TMP",                             // another suffix
+             ".a." + hex + ".tmp.jpg",                         // something after it
+             ".." + hex + ".tmp",                              // no part of a final name
+             "." + std::string(201, 'n') + "." + hex + ".tmp", // longer than a temporary gets
+             std::string(".a.") + "0123456789abcdeg" + ".tmp", // not a hex digit
+         })
+        EXPECT_FALSE(platform::isTemporaryName(name)) << name;
+}
+
+// The sweep takes only plain files of this user under a temporary name; it never follows a link.
+TEST(PlatformFiles, LeftoverSweepRemovesOnlyOurOwnTemporaryFiles) {
+    TempDir dir;
+    const std::string hex = "0123456789abcdef";
+    const std::string ours = ".photo.jpg." + hex + ".tmp";
+    const std::string oursLong = "." + std::string(200, 'n') + ".fedcba9876543210.tmp";
+    const std::string nearMiss = ".photo.jpg.0123456789abcdeF.tmp";
+    const std::string link = ".link.jpg." + hex + ".tmp";
+    const std::string folder = ".folder.jpg." + hex + ".tmp";
+    const std::string foreign = ".foreign.jpg." + hex + ".tmp";
+    for (const std::string& name : {ours, oursLong, nearMiss, std::string("target.jpg")})
+        quill::test::writeText(dir.file(name), "x");
+    ASSERT_EQ(symlink("target.jpg", dir.file(link).c_str()), 0);
+    ASSERT_EQ(mkdir(dir.file(folder).c_str(), 0700), 0);
+    quill::test::writeText(dir.file(folder + "/inside"), "x");
+    // Another user's file: only root can make one here.
+    const bool otherOwner = geteuid() == 0;
+    if (otherOwner) {
+        quill::test::writeText(dir.file(foreign), "x");
+        ASSERT_EQ(chown(dir.file(foreign).c_str(), 65534, 65534), 0);
+    }
+
+    EXPECT_EQ(platform::removeLeftoverTemporaries(dir.path()), 2u);
+    EXPECT_FALSE(platform::fileExists(dir.file(ours)));
+    EXPECT_FALSE(platform::fileExists(dir.file(oursLong)));
+    for (const std::string& name : {nearMiss, link, folder + "/inside", std::string("target.jpg")})
+        EXPECT_TRUE(platform::fileExists(dir.file(name))) << name;
+    if (otherOwner) {
+        EXPECT_TRUE(platform::fileExists(dir.file(foreign)));
+    }
+    EXPECT_EQ(platform::removeLeftoverTemporaries(dir.path()), 0u);
+    EXPECT_EQ(platform::removeLeftoverTemporaries(dir.file("missing/")), 0u);
+}
+
 // Every no-replace method (the kernel's flag, hard links, the exclusive placeholder that FAT and
 // exFAT need) refuses a taken name, moves to a free one, and lets a commit target choose another
 // name.

@@ -5,6 +5,7 @@
 #include "app/ui/main_window.h"
 #include "imagefiles/image_list.h"
 #include "pipeline/run_control.h"
+#include "toolkit/platform/platform.h"
 #include "toolkit/qt/questions.h"
 
 #include <QApplication>
@@ -45,6 +46,16 @@ int runWindowMode(AppContext& context) {
 
     imagefiles::ImageList images;
     pipeline::RunFlags flags;
+    // A stop signal (logout, kill, Ctrl+C in the terminal that started the program) ends the
+    // program in good order: the event loop ends, and tearing down the window lets a run in
+    // progress finish or roll back its current image, so no temporary file is left behind.
+    const platform::StopSignals stopSignals([&images, &flags, &application](int signal) {
+        flags.stopForSignal(signal);
+        images.cancel.store(1);
+        QMetaObject::invokeMethod(
+            &application, [signal] { QCoreApplication::exit(ExitSignalBase + signal); },
+            Qt::QueuedConnection);
+    });
     MainWindow window(context, images, flags, toolkit::qt::dialogQuestions());
     window.show();
     // A zero timer fires once the event loop runs, that is once the window is on screen, so the

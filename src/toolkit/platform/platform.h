@@ -9,6 +9,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <vector>
 
 namespace quill::platform {
@@ -231,6 +232,16 @@ private:
                                        Overwrite mode = Overwrite::Replace);
 [[nodiscard]] bool writeFileAtomically(CommitTarget& target, std::span<const std::uint8_t> bytes);
 
+/// Whether `name` (a file name, no folder) has exactly the form of a PendingFile's temporary name:
+/// "." + 1 to 200 bytes of a final name + "." + 16 lowercase hex digits + ".tmp".
+[[nodiscard]] bool isTemporaryName(std::string_view name);
+/// Removes from the folder `dir` what an interrupted run of ours left there: regular files of
+/// this user whose names are temporary names. Links (never followed), folders, other kinds of
+/// entry, other users' files and names that only resemble the form stay. Returns how many were
+/// removed. Call it only while holding the InstanceLock: then no other run of this user can be
+/// writing such a file at the same time.
+[[nodiscard]] std::size_t removeLeftoverTemporaries(const std::string& dir);
+
 /// Renames without replacing: the kernel's no-replace rename, else (file systems without it) a
 /// hard link and unlink, else (FAT and exFAT have no hard links) an exclusively created
 /// placeholder under the final name that the rename then replaces. False with EEXIST when the
@@ -273,9 +284,34 @@ public:
     [[nodiscard]] static std::string lockFolder(const std::string& programName);
     /// Path of the lock file used for a program name.
     [[nodiscard]] static std::string lockFilePath(const std::string& programName);
+    /// True when the lock is really held (false for an instance that runs without a lock).
+    [[nodiscard]] bool held() const { return m_fd >= 0; }
 
 private:
     int m_fd = -1;
+};
+
+/// Catches SIGINT, SIGTERM and SIGHUP while it lives, so that a run can stop in good order: the
+/// handler only notes the signal and wakes a watcher thread, which calls `onSignal` with the
+/// signal number, once, for the first signal. From then on these signals have their default
+/// action again, so that a second one ends the program at once. The previous actions are
+/// restored on destruction. One object at a time.
+class StopSignals {
+public:
+    explicit StopSignals(std::function<void(int signal)> onSignal);
+    ~StopSignals();
+    StopSignals(const StopSignals&) = delete;
+    StopSignals& operator=(const StopSignals&) = delete;
+
+    /// The signal caught first, 0 while none was.
+    [[nodiscard]] static int received();
+    /// "SIGINT", "SIGTERM", "SIGHUP", else "signal <n>".
+    [[nodiscard]] static std::string signalName(int signal);
+
+private:
+    std::function<void(int)> m_onSignal;
+    std::thread m_watcher;
+    bool m_installed = false;
 };
 
 /// Primary language subtag of LC_ALL, LC_MESSAGES or LANG (first one set), lower case; "" if none.

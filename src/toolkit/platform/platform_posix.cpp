@@ -5,10 +5,12 @@
 #include <atomic>
 #include <cerrno>
 #include <clocale>
+#include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <fstream>
+#include <iterator>
 #include <mutex>
 
 #include <dirent.h>
@@ -123,13 +125,26 @@ std::string randomWord() {
     return text;
 }
 
+// A temporary name is "." + the first kTemporaryBaseBytes bytes (at least one) of the final
+// name + "." + 16 lowercase hex digits + ".tmp". temporaryName makes it and isTemporaryName
+// recognises it; they sit together so that the two cannot drift apart.
+constexpr std::size_t kTemporaryBaseBytes = 200;
+constexpr std::size_t kTemporaryRandomDigits = 16;
+constexpr std::string_view kTemporarySuffix = ".tmp";
+
+/// The temporary name for a final file name and a random word of kTemporaryRandomDigits digits.
+std::string temporaryName(std::string_view finalName, std::string_view random) {
+    // Names are limited to 255 bytes: the hidden prefix, the random part and ".tmp" need 22.
+    return "." + std::string(finalName.substr(0, kTemporaryBaseBytes)) + "." + std::string(random) +
+           std::string(kTemporarySuffix);
+}
+
 /// Opens a new hidden temporary file beside `finalPath`; -1 on failure (errno set).
 int createTemporary(const std::string& finalPath, std::string& tempPath) {
     const std::string dir = directoryPart(finalPath);
-    // Names are limited to 255 bytes: the hidden prefix, the random part and ".tmp" need 22.
-    std::string name = filePart(finalPath).substr(0, 200);
+    const std::string name = filePart(finalPath);
     for (int attempt = 0; attempt < 100; ++attempt) {
-        tempPath = dir + "." + name + "." + randomWord() + ".tmp";
+        tempPath = dir + temporaryName(name, randomWord());
         // 0666 less the umask: the permissions any new file gets.
         const int fd = ::open(tempPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
         if (fd >= 0 || errno != EEXIST) return fd;
@@ -146,6 +161,54 @@ bool removeTemporary(const std::string& path) {
 }
 
 } // namespace
+
+bool isTemporaryName(std::string_view name) {
+    constexpr std::size_t fixed = 1 + 1 + kTemporaryRandomDigits + kTemporarySuffix.size();
+    if (name.size() < fixed + 1 || name.size() > fixed + kTemporaryBaseBytes) return false;
+    if (name.front() != '.' || !name.ends_with(kTemporarySuffix)) return false;
+    const std::size_t digits = name.size() - kTemporarySuffix.size() - kTemporaryRandomDigits;
+    if (name[digits - 1] != '.') return false;
+    for (char c : name.substr(digits, kTemporaryRandomDigits))
+        if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'))) return false;
+    // The part taken from the final name is a file name: no separator, no NUL.
+    const std::string_view base = name.substr(1, digits - 2);
+    return base.find('/') == std::string_view::npos && base.find('\0') == std::string_view::npos;
+}
+
+std::size_t removeLeftoverTemporaries(const std::string& dir) {
+    // Links in the folder's own path are followed like every write of a run follows them; the
+    // entries inside are looked at and removed through the folder's descriptor, never followed.
+    const int fd = ::open(dir.empty() ? "." : dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) {
+        fail();
+        return 0;
+    }
+    const int listFd = ::dup(fd);
+    DIR* d = listFd >= 0 ? ::fdopendir(listFd) : nullptr;
+    if (!d) {
+        if (listFd >= 0) ::close(listFd);
+        ::close(fd);
+        fail();
+        return 0;
+    }
+    std::vector<std::string> names;
+    while (struct dirent* e = ::readdir(d))
+        if (isTemporaryName(e->d_name)) names.emplace_back(e->d_name);
+    ::closedir(d);
+    std::size_t removed = 0;
+    const uid_t self = ::geteuid();
+    for (const std::string& name : names) {
+        struct stat st {};
+        if (::fstatat(fd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
+        // Only a plain file of this user: a link, a folder or another user's file that happens
+        // to look like one of ours is not ours to remove.
+        if (!S_ISREG(st.st_mode) || st.st_uid != self) continue;
+        if (::unlinkat(fd, name.c_str(), 0) == 0) ++removed;
+    }
+    if (removed > 0) (void)::fsync(fd);
+    ::close(fd);
+    return removed;
+}
 
 bool renameNoReplace(const std::string& from, const std::string& to) {
     const unsigned methods = g_noReplaceMethods.load();
@@ -826,6 +889,103 @@ std::optional<InstanceLock> InstanceLock::acquire(const std::string& programName
     InstanceLock lock;
     lock.m_fd = fd;
     return lock;
+}
+
+namespace {
+
+constexpr int kStopSignals[] = {SIGINT, SIGTERM, SIGHUP};
+std::atomic<int> g_stopSignal{0};
+/// The self-pipe between the handler and the watcher: made once and never closed, so that a
+/// handler running late can never write into a descriptor that was reused meanwhile.
+int g_stopPipe[2] = {-1, -1};
+struct sigaction g_previousActions[std::size(kStopSignals)];
+/// Which of kStopSignals are caught (bit i for kStopSignals[i]); written before the handler is
+/// installed and while it is not.
+std::atomic<unsigned> g_caughtSignals{0};
+
+void setStopActions(void (*handler)(int)) {
+    struct sigaction action {};
+    action.sa_handler = handler;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART; // the run's own calls go on; the watcher stops it
+    for (std::size_t i = 0; i < std::size(kStopSignals); ++i)
+        if (g_caughtSignals.load() & (1u << i))
+            (void)::sigaction(kStopSignals[i], &action, nullptr);
+}
+
+/// Async-signal-safe: atomics, write and sigaction only.
+extern "C" void onStopSignal(int signal) {
+    const int savedErrno = errno;
+    int none = 0;
+    if (g_stopSignal.compare_exchange_strong(none, signal)) {
+        const unsigned char byte = static_cast<unsigned char>(signal);
+        (void)!::write(g_stopPipe[1], &byte, 1);
+    }
+    setStopActions(SIG_DFL);
+    errno = savedErrno;
+}
+
+bool makeStopPipe() {
+    if (::pipe2(g_stopPipe, O_CLOEXEC) != 0) return false;
+    // The handler must never block, however full the pipe.
+    return ::fcntl(g_stopPipe[1], F_SETFL, O_NONBLOCK) == 0;
+}
+
+} // namespace
+
+StopSignals::StopSignals(std::function<void(int)> onSignal) : m_onSignal(std::move(onSignal)) {
+    static const bool pipeMade = makeStopPipe();
+    if (!pipeMade) return; // no pipe, no handler: the signals keep their default action
+    g_stopSignal.store(0);
+    m_watcher = std::thread([this] {
+        for (;;) {
+            unsigned char byte = 0;
+            const ssize_t n = ::read(g_stopPipe[0], &byte, 1);
+            if (n < 0 && errno == EINTR) continue;
+            // A zero byte is the destructor's wake-up: no signal has the number 0.
+            if (n != 1 || byte == 0) return;
+            // A byte a late handler of an earlier object left in the pipe is no signal for us.
+            if (g_stopSignal.load() != byte) continue;
+            if (m_onSignal) m_onSignal(byte);
+        }
+    });
+    // A signal ignored when the program started (nohup, a background job of a script) stays
+    // ignored, as whoever started the program asked.
+    unsigned caught = 0;
+    for (std::size_t i = 0; i < std::size(kStopSignals); ++i) {
+        (void)::sigaction(kStopSignals[i], nullptr, &g_previousActions[i]);
+        if (g_previousActions[i].sa_handler != SIG_IGN) caught |= 1u << i;
+    }
+    g_caughtSignals.store(caught);
+    setStopActions(&onStopSignal);
+    m_installed = true;
+}
+
+StopSignals::~StopSignals() {
+    if (!m_installed) return;
+    for (std::size_t i = 0; i < std::size(kStopSignals); ++i)
+        if (g_caughtSignals.load() & (1u << i))
+            (void)::sigaction(kStopSignals[i], &g_previousActions[i], nullptr);
+    const unsigned char wake = 0;
+    (void)!::write(g_stopPipe[1], &wake, 1);
+    m_watcher.join();
+}
+
+int StopSignals::received() {
+    return g_stopSignal.load();
+}
+
+std::string StopSignals::signalName(int signal) {
+    switch (signal) {
+    case SIGINT:
+        return "SIGINT";
+    case SIGTERM:
+        return "SIGTERM";
+    case SIGHUP:
+        return "SIGHUP";
+    default:
+        return "signal " + std::to_string(signal);
+    }
 }
 
 std::string defaultUiLanguage() {
