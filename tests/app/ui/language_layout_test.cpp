@@ -296,6 +296,16 @@ TEST_F(LanguageLayoutTest, Screenshots) {
                     .arg(QString::fromLatin1(settings::languages()[std::size_t(language)].code))
                     .arg(page));
         }
+        // Qt's own texts: the context menu of an edit field.
+        const std::unique_ptr<QMenu> menu(
+            window().findChild<QLineEdit*>()->createStandardContextMenu());
+        menu->popup(window().mapToGlobal(QPoint(40, 40)));
+        QTest::qWait(200);
+        EXPECT_TRUE(menu->grab().save(
+            qEnvironmentVariable("QUILL_SCREENSHOT_DIR") +
+            QStringLiteral("/%1-editmenu.png")
+                .arg(QString::fromLatin1(settings::languages()[std::size_t(language)].code))));
+        menu->close();
     }
 }
 

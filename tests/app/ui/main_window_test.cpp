@@ -417,6 +417,8 @@ TEST_F(PresetSaveTest, Screenshots) {
         presets.deleteButton()->click();
     });
     screenshot(QStringLiteral("no-preset.png"));
+    EXPECT_TRUE(busyPicture(window().palette().color(QPalette::ToolTipBase))
+                    .save(folder + QStringLiteral("busy.png")));
 }
 
 TEST_F(MainWindowTest, BadInputNeverTakesTheWindowDown) {

@@ -5,6 +5,7 @@
 #include "settings/setting_files.h"
 #include "test_support.h"
 
+#include <QApplication>
 #include <QComboBox>
 #include <QListWidget>
 #include <QPushButton>
@@ -104,10 +105,12 @@ TEST_F(PresetsWindowTest, ButtonStatesDeleteAndReorder) {
 TEST_F(PresetsWindowTest, DeleteActsOnAVisibleSelectionOnlyAndAsksFirst) {
     PresetsWindow w(environment(), 0);
     w.show();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(&w));
+    QApplication::setActiveWindow(&w);
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&w));
     // The list marks its first row as current when it gets the focus, but selects nothing.
     w.presetList()->setFocus(Qt::TabFocusReason);
     QCoreApplication::processEvents();
+    ASSERT_EQ(w.presetList()->currentRow(), 0);
     EXPECT_FALSE(w.deleteButton()->isEnabled());
     EXPECT_FALSE(w.upButton()->isEnabled() || w.downButton()->isEnabled());
     w.deleteSelected();
