@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Saves a picture of the main window on each of its fourteen settings pages, and of the run's
-# progress window (paused), result window and help text, drawn by a real X server (xvfb-run), into
-# the folder given as the first argument (default build/screenshots).
+# Saves a picture of the main window on each of its fourteen settings pages and with settings
+# that belong to no preset, of the presets window with a selected row and its delete question, and
+# of the run's progress window (paused), result window and help text, drawn by a real X server
+# (xvfb-run), into the folder given as the first argument (default build/screenshots).
 # Needs a build with tests: cmake --build build/asan -j2 --target quill_app_ui_tests
 #   quill_batch_ui_tests
 set -euo pipefail
@@ -11,7 +12,7 @@ out="$(realpath -m "${1:-$root/build/screenshots}")"
 mkdir -p "$out"
 export QUILL_SCREENSHOT_DIR="$out" QT_QPA_PLATFORM=xcb ASAN_OPTIONS="${ASAN_OPTIONS:-detect_leaks=0}"
 xvfb-run -a -s "-screen 0 1280x1024x24" \
-  "$build/tests/app/ui/quill_app_ui_tests" --gtest_filter='MainWindowTest.Screenshots'
+  "$build/tests/app/ui/quill_app_ui_tests" --gtest_filter='MainWindowTest.Screenshots:PresetSaveTest.Screenshots'
 xvfb-run -a -s "-screen 0 1280x1024x24" \
   "$build/tests/batch/ui/quill_batch_ui_tests" --gtest_filter='WindowRunPictures.Screenshots'
 ls "$out"/*.png

@@ -43,7 +43,10 @@ struct AppContext {
 
     settings::PresetList presetList;  ///< the stored presets (currentIndex as read from the file)
     settings::Preset workingSettings; ///< the one record that the pages edit and runs read
-    int currentPreset = 0;            ///< list position of the preset loaded last
+    /// List position of the preset the working settings belong to, which a save writes into:
+    /// the one loaded last, moved along when the presets window reorders the list; -1 after the
+    /// presets window deleted it or reset the presets.
+    int currentPreset = 0;
 
     /// Held for the whole life of the process so that a second start is refused.
     std::optional<platform::InstanceLock> instanceLock;

@@ -20,8 +20,8 @@ bool preRunChecksWindow(const imagefiles::ImageList& images, const settings::Pre
         return false;
     };
     // A warning lets the checks go on when it is ignored or answered Yes.
-    auto confirm = [&](int textIndex) {
-        return ignoreWarnings || show(CheckBox{Kind::Question, text::kQuestion, texts(textIndex)});
+    auto confirm = [&](int textIndex, Kind kind = Kind::Question) {
+        return ignoreWarnings || show(CheckBox{kind, text::kQuestion, texts(textIndex)});
     };
 
     if (images.empty()) return refuse(Kind::Information, text::kInformation, texts(text::kNoFiles));
@@ -50,8 +50,11 @@ bool preRunChecksWindow(const imagefiles::ImageList& images, const settings::Pre
                       texts(text::kWrongFilterConditions) + ": \r\n" +
                           settings::problemList(result, s, run, texts));
     }
-    if (!s.outputDirEnabled && !confirm(text::kReallyReplaceSourceImages)) return false;
-    if (s.outputDirEnabled && s.moveOriginal && !confirm(text::kReallyDeleteSourceImages))
+    if (!s.outputDirEnabled &&
+        !confirm(text::kReallyReplaceSourceImages, Kind::DestructiveQuestion))
+        return false;
+    if (s.outputDirEnabled && s.moveOriginal &&
+        !confirm(text::kReallyDeleteSourceImages, Kind::DestructiveQuestion))
         return false;
     return true;
 }

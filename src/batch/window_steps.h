@@ -14,7 +14,12 @@ namespace quill::batch {
 
 /// One message box of the window form of the pre-run checks.
 struct CheckBox {
-    enum class Kind { Information, Warning, Question };
+    enum class Kind {
+        Information,
+        Warning,
+        Question,            ///< Yes goes on
+        DestructiveQuestion, ///< Yes goes on to replace or remove source files: No is the default
+    };
     Kind kind = Kind::Information;
     int titleIndex = 0; ///< UI text of the title
     std::string text;   ///< the complete text (UI texts, problem list)

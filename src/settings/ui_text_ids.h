@@ -295,6 +295,8 @@ inline constexpr int kNoImageSelected = 437;
 inline constexpr int kSourceChanged = 439;
 inline constexpr int kReadError = 440;
 inline constexpr int kPresetsUnreadable = 441;
+inline constexpr int kSettingsInNoPreset = 442;
+inline constexpr int kReallyDeletePreset = 443;
 } // namespace text
 
 /// Entries of the program-information table (programInfoText).

@@ -6,6 +6,7 @@
 #include "app/ui/placeholder_menu.h"
 #include "app/ui/presets_window.h"
 #include "app/ui/preview_popup.h"
+#include "app/ui/qt_translations.h"
 #include "batch/ui/preview_run.h"
 #include "batch/ui/window_run.h"
 #include "settings/language_pack.h"
@@ -121,7 +122,7 @@ MainWindow::MainWindow(AppContext& context, imagefiles::ImageList& images,
                        batch::ui::DesktopOpener* opener, QWidget* parent)
     : QMainWindow(parent), m_context(context), m_images(images), m_flags(flags),
       m_questions(questions), m_loader(images, flags, m_model), m_scanner(m_model) {
-    setWindowTitle(QString::fromStdString(standardTitle()));
+    useQtTranslations(m_context.languageIndex);
     connect(&m_loader, &PathLoader::started, this, [this] {
         updateListCommands();
         updateStatus();
@@ -137,6 +138,9 @@ MainWindow::MainWindow(AppContext& context, imagefiles::ImageList& images,
     connect(&m_model, &QAbstractItemModel::rowsRemoved, this, [this] { updatePreviewPopup(); });
     m_status = new QLabel;
     statusBar()->addWidget(m_status, 1);
+    m_presetState = new QLabel;
+    statusBar()->addPermanentWidget(m_presetState);
+    updateTitle();
 
     // The shortcuts outlive rebuilds; the menu shows them after a tab in the item text.
     const auto shortcut = [this](const QKeySequence& keys, auto slot) {
@@ -684,8 +688,14 @@ void MainWindow::closeEvent(QCloseEvent* event) {
 void MainWindow::save() {
     controlsToSettings();
     auto& list = m_context.presetList;
+    if (m_context.currentPreset < 0 ||
+        std::size_t(m_context.currentPreset) >= list.presets.size()) {
+        // The settings belong to no preset (it was deleted, or the presets were reset): they
+        // are saved as a new one, under a name the user gives.
+        showPresetsWindow(1);
+        return;
+    }
     const auto position = std::size_t(m_context.currentPreset);
-    if (position >= list.presets.size()) return;
     settings::storeInto(list.presets[position], m_context.workingSettings);
     list.currentIndex = position;
     if (!settings::writePresets(m_context.presetsFilePath, list)) {
@@ -704,6 +714,7 @@ void MainWindow::selectPreset(int position) {
     for (int i = 0; i < 10; ++i) {
         if (QAction* a = menuItem(ItemFirstPreset + i)) a->setChecked(i == loaded);
     }
+    updateTitle();
     const auto& now = m_context.workingSettings;
     if (now.listDisplayOption != before.listDisplayOption ||
         now.windowLayoutOption != before.windowLayoutOption) {
@@ -753,6 +764,7 @@ void MainWindow::chooseLanguage(int languageIndex) {
     }
     if (!settings::loadUiTexts(languageIndex)) showFatalError(m_context, kCouldNotInitialize);
     m_context.languageIndex = languageIndex;
+    useQtTranslations(languageIndex);
     scheduleRebuild();
 }
 
@@ -761,6 +773,7 @@ void MainWindow::followSystemLanguage() {
     const int languageIndex = settings::systemLanguageIndex();
     if (!settings::loadUiTexts(languageIndex)) showFatalError(m_context, kCouldNotInitialize);
     m_context.languageIndex = languageIndex;
+    useQtTranslations(languageIndex);
     scheduleRebuild();
 }
 
@@ -786,11 +799,21 @@ void MainWindow::rebuild() {
     // The new widgets know their real sizes once they are shown and polished: the zero timer
     // waits for the event loop to have done that.
     QTimer::singleShot(0, this, [this] { fitToPages(Fit::GrowOnly); });
-    setWindowTitle(QString::fromStdString(standardTitle()));
+    updateTitle();
     selectFirstRowIfNone();
     updateStatus();
     updatePreviewPopup();
     if (hadFocus) activateWindow();
+}
+
+void MainWindow::updateTitle() {
+    QString title = QString::fromStdString(standardTitle());
+    const bool none = m_context.currentPreset < 0 ||
+                      std::size_t(m_context.currentPreset) >= m_context.presetList.presets.size();
+    if (none) title += QStringLiteral(" - ") + T(text::kSettingsInNoPreset);
+    setWindowTitle(title);
+    m_presetState->setText(none ? T(text::kSettingsInNoPreset) : QString());
+    m_presetState->setVisible(none);
 }
 
 void MainWindow::showHelpTopic(int item) {
@@ -856,7 +879,7 @@ void MainWindow::removeSelected() {
 void MainWindow::clearList() {
     if (m_loader.busy() || (m_previewRun && m_previewRun->active()) || m_model.rows().empty())
         return;
-    if (m_questions.ask(this, toolkit::qt::BoxKind::Question, T(text::kQuestion),
+    if (m_questions.ask(this, toolkit::qt::BoxKind::DestructiveQuestion, T(text::kQuestion),
                         T(text::kReallyClearImageList)) != toolkit::qt::Answer::Yes)
         return;
     m_scanner.stop();
@@ -933,6 +956,7 @@ void MainWindow::previewRunFinished() {
 void MainWindow::showPresetsWindow(int mode) {
     PresetsWindow window({m_context.presetList,
                           m_context.workingSettings,
+                          m_context.currentPreset,
                           m_context.presetsFilePath,
                           m_questions,
                           [this] { controlsToSettings(); },

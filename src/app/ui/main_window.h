@@ -130,6 +130,8 @@ private:
     void updateAllDependents();
     void updateListCommands();
     void updateStatus();
+    /// The title and the status bar say when the working settings belong to no preset.
+    void updateTitle();
     void loaderFinished();
     void runFinished(bool quitProgram);
     void selectFirstRowIfNone();
@@ -182,6 +184,7 @@ private:
     QPushButton* m_removeSelected = nullptr;
     QPushButton* m_clearList = nullptr;
     QLabel* m_status = nullptr;
+    QLabel* m_presetState = nullptr; ///< the status bar's note that no preset holds the settings
     LivePreviewPanel* m_previewPanel = nullptr;
     std::vector<std::unique_ptr<SettingsPage>> m_pages; ///< pages 1..13
     QWidget* m_imageListPage = nullptr;

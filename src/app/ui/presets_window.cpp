@@ -52,6 +52,12 @@ PresetsWindow::PresetsWindow(PresetsWindowEnvironment environment, int mode, QWi
     m_list->setMinimumSize(225, 140);
     m_list->setSelectionMode(QAbstractItemView::SingleSelection);
     m_list->setTextElideMode(Qt::ElideRight);
+    // The selected row, which the buttons act on, looks selected even while a button has the
+    // focus.
+    QPalette listPalette = m_list->palette();
+    for (const QPalette::ColorRole role : {QPalette::Highlight, QPalette::HighlightedText})
+        listPalette.setColor(QPalette::Inactive, role, listPalette.color(QPalette::Active, role));
+    m_list->setPalette(listPalette);
 
     m_new = new QPushButton(ui(text::kNew), this);
     m_delete = new QPushButton(ui(text::kDelete), this);
@@ -90,7 +96,7 @@ PresetsWindow::PresetsWindow(PresetsWindowEnvironment environment, int mode, QWi
     connect(m_down, &QPushButton::clicked, this, [this] { moveSelected(1); });
     connect(m_reset, &QPushButton::clicked, this, [this] { resetPresets(); });
     connect(ok, &QPushButton::clicked, this, &QDialog::accept);
-    connect(m_list, &QListWidget::currentRowChanged, this, [this] { updateButtons(); });
+    connect(m_list, &QListWidget::itemSelectionChanged, this, [this] { updateButtons(); });
     connect(m_startup, &QComboBox::activated, this, [this](int position) {
         if (position >= 0) m_env.presets.currentIndex = std::size_t(position);
     });
@@ -105,6 +111,11 @@ QString PresetsWindow::rowText(const settings::Preset& preset) {
 int PresetsWindow::positionOfRow(int row) const {
     if (row < 0 || row >= m_list->count()) return -1;
     return m_list->item(row)->data(Qt::UserRole).toInt();
+}
+
+int PresetsWindow::selectedRow() const {
+    const QModelIndexList rows = m_list->selectionModel()->selectedRows();
+    return rows.isEmpty() ? -1 : rows.front().row();
 }
 
 void PresetsWindow::refill(int selectPosition) {
@@ -122,12 +133,12 @@ void PresetsWindow::refill(int selectPosition) {
     }
     if (m_env.presets.currentIndex < presets.size())
         m_startup->setCurrentIndex(int(m_env.presets.currentIndex));
-    m_list->setCurrentRow(selectRow);
+    if (selectRow >= 0) m_list->setCurrentRow(selectRow);
     updateButtons();
 }
 
 void PresetsWindow::updateButtons() {
-    const int row = m_list->currentRow();
+    const int row = selectedRow();
     const int rows = m_list->count();
     m_new->setEnabled(rows < kMaxPresets - 1);
     m_delete->setEnabled(row >= 0);
@@ -147,7 +158,7 @@ bool PresetsWindow::newPreset() {
         if (presets[p].index == 0) continue;
         if (QString::fromStdString(presets[p].name).compare(name, Qt::CaseInsensitive) != 0)
             continue;
-        const auto reply = m_env.questions.ask(this, toolkit::qt::BoxKind::Question,
+        const auto reply = m_env.questions.ask(this, toolkit::qt::BoxKind::DestructiveQuestion,
                                                ui(text::kQuestion), ui(text::kOverwrite));
         if (reply == toolkit::qt::Answer::Yes) {
             target = int(p);
@@ -164,6 +175,8 @@ bool PresetsWindow::newPreset() {
     settings::Preset& preset = presets[std::size_t(target)];
     preset.name = name.toStdString();
     settings::storeInto(preset, m_env.workingSettings);
+    // The working settings are now this preset's: a save goes into it.
+    m_env.currentPreset = target;
     refill(target);
     // Closed from the event loop, not from inside the handler that is still using the dialog.
     if (m_mode == 1) QTimer::singleShot(0, this, &QDialog::accept);
@@ -171,8 +184,14 @@ bool PresetsWindow::newPreset() {
 }
 
 void PresetsWindow::deleteSelected() {
-    const int position = positionOfRow(m_list->currentRow());
+    const int row = selectedRow();
+    const int position = positionOfRow(row);
     if (position < 0) return;
+    const QString question =
+        ui(text::kReallyDeletePreset) + QStringLiteral("\r\n\r\n") + m_list->item(row)->text();
+    if (m_env.questions.ask(this, toolkit::qt::BoxKind::DestructiveQuestion, ui(text::kQuestion),
+                            question) != toolkit::qt::Answer::Yes)
+        return;
     auto& list = m_env.presets;
     list.presets.erase(list.presets.begin() + position);
     for (std::size_t p = std::size_t(position); p < list.presets.size(); ++p)
@@ -183,11 +202,17 @@ void PresetsWindow::deleteSelected() {
         list.currentIndex = 0;
     else if (list.currentIndex > std::size_t(position))
         --list.currentIndex;
+    // The working settings keep their values; once their preset is gone they belong to none.
+    int& current = m_env.currentPreset;
+    if (current == position)
+        current = -1;
+    else if (current > position)
+        --current;
     refill(-1);
 }
 
 void PresetsWindow::moveSelected(int direction) {
-    const int row = m_list->currentRow();
+    const int row = selectedRow();
     const int position = positionOfRow(row);
     const int other = positionOfRow(row + direction);
     if (position < 0 || other < 0) return;
@@ -201,15 +226,22 @@ void PresetsWindow::moveSelected(int direction) {
         list.currentIndex = std::size_t(other);
     else if (list.currentIndex == std::size_t(other))
         list.currentIndex = std::size_t(position);
+    // So does the preset the working settings belong to, so that a save still goes into it.
+    if (m_env.currentPreset == position)
+        m_env.currentPreset = other;
+    else if (m_env.currentPreset == other)
+        m_env.currentPreset = position;
     refill(other);
 }
 
 void PresetsWindow::resetPresets() {
-    const auto reply = m_env.questions.ask(this, toolkit::qt::BoxKind::Question,
+    const auto reply = m_env.questions.ask(this, toolkit::qt::BoxKind::DestructiveQuestion,
                                            ui(text::kQuestion), ui(text::kReallyReset));
     if (reply != toolkit::qt::Answer::Yes) return;
     std::remove(m_env.presetsFilePath.c_str());
     settings::buildDefaults(m_env.presets);
+    // Every preset was replaced by a default one, so the working settings belong to none.
+    m_env.currentPreset = -1;
     refill(-1);
 }
 

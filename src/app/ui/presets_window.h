@@ -25,6 +25,11 @@ namespace quill::app::ui {
 struct PresetsWindowEnvironment {
     settings::PresetList& presets;     ///< the stored presets; `currentIndex` is the start-up one
     settings::Preset& workingSettings; ///< stored into a new or overwritten preset
+    /// List position of the preset the working settings belong to, the one a save writes into;
+    /// -1: none. It follows its preset when the list is reordered, becomes the new or overwritten
+    /// preset that "new" stores them into, and becomes -1 when its preset is deleted or the
+    /// presets are reset.
+    int& currentPreset;
     std::string presetsFilePath;       ///< written on close, deleted by reset
     toolkit::qt::Questions& questions; ///< the overwrite and reset questions
     /// Copies the window controls into the working settings before a preset is stored.
@@ -53,6 +58,7 @@ public:
 
     /// The "new" command; true when a preset was stored.
     bool newPreset();
+    /// Deletes the selected preset after asking (No is the default answer).
     void deleteSelected();
     void moveSelected(int direction);
     void resetPresets();
@@ -72,6 +78,9 @@ protected:
 private:
     /// List position of the preset shown in list row `row`; -1 when none.
     int positionOfRow(int row) const;
+    /// The selected row; -1 when none. The current row alone (the focus frame that the list sets
+    /// on its first row when it gets the focus) selects nothing.
+    int selectedRow() const;
     void refill(int selectPosition);
     void updateButtons();
 

@@ -8,6 +8,7 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPushButton>
+#include <QSvgRenderer>
 
 namespace quill::app::ui {
 namespace {
@@ -16,6 +17,8 @@ constexpr int kInset = 5;
 constexpr int kStripWidth = 27;
 constexpr int kArrowWidth = 17;
 constexpr int kArrowHeight = 50;
+/// Side of the program's icon on the busy picture.
+constexpr int kBusyIconSide = 96;
 
 namespace text = settings::text;
 
@@ -34,16 +37,22 @@ settings::Preset unprocessed() {
 
 } // namespace
 
+QImage programIcon(int side) {
+    QImage icon(side, side, QImage::Format_ARGB32_Premultiplied);
+    icon.fill(Qt::transparent);
+    QSvgRenderer renderer(QStringLiteral(":/quillmere/quillmere.svg"));
+    QPainter painter(&icon);
+    renderer.render(&painter);
+    return icon;
+}
+
 QImage busyPicture(QColor background) {
+    // Drawn once: the busy picture appears on every change of the selection.
+    static const QImage icon = programIcon(kBusyIconSide);
     QImage picture(kPreviewSide, kPreviewSide, QImage::Format_ARGB32_Premultiplied);
     picture.fill(background);
     QPainter painter(&picture);
-    painter.setRenderHint(QPainter::Antialiasing);
-    painter.setPen(Qt::NoPen);
-    for (int i = 0; i < 3; ++i) {
-        painter.setBrush(QColor(128, 128, 128, 110 + 60 * i));
-        painter.drawEllipse(QPointF(kPreviewSide / 2.0 - 20 + 20 * i, kPreviewSide / 2.0), 6, 6);
-    }
+    painter.drawImage((kPreviewSide - icon.width()) / 2, (kPreviewSide - icon.height()) / 2, icon);
     return picture;
 }
 

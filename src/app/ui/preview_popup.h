@@ -69,7 +69,11 @@ private:
     bool m_placeholderOpen = false;
 };
 
-/// The busy picture shown while an image loads or a preview run works.
+/// The program's own icon, the picture its desktop entry shows (data/quillmere.svg, carried in
+/// the program), drawn `side` pixels square on a transparent ground.
+[[nodiscard]] QImage programIcon(int side);
+/// The busy picture shown while an image loads or a preview run works: the program's icon
+/// centred on a kPreviewSide square of `background` (the tooltip colour).
 [[nodiscard]] QImage busyPicture(QColor background);
 
 } // namespace quill::app::ui

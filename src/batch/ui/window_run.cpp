@@ -149,9 +149,20 @@ bool preRunChecksWindow(const imagefiles::ImageList& images, const settings::Pre
                         toolkit::qt::Questions& questions, QWidget* parent) {
     const ShowCheckBox show = [&questions, parent](const CheckBox& box) {
         using toolkit::qt::BoxKind;
-        const BoxKind kind = box.kind == CheckBox::Kind::Question  ? BoxKind::Question
-                             : box.kind == CheckBox::Kind::Warning ? BoxKind::Warning
-                                                                   : BoxKind::Information;
+        BoxKind kind = BoxKind::Information;
+        switch (box.kind) {
+        case CheckBox::Kind::Information:
+            break;
+        case CheckBox::Kind::Warning:
+            kind = BoxKind::Warning;
+            break;
+        case CheckBox::Kind::Question:
+            kind = BoxKind::Question;
+            break;
+        case CheckBox::Kind::DestructiveQuestion:
+            kind = BoxKind::DestructiveQuestion;
+            break;
+        }
         return questions.ask(parent, kind, uiQ(box.titleIndex), QString::fromStdString(box.text)) ==
                toolkit::qt::Answer::Yes;
     };

@@ -13,6 +13,7 @@ QMessageBox::Icon iconOf(BoxKind kind) {
     case BoxKind::Warning:
         return QMessageBox::Warning;
     case BoxKind::Question:
+    case BoxKind::DestructiveQuestion:
         return QMessageBox::Question;
     case BoxKind::Critical:
         return QMessageBox::Critical;
@@ -31,15 +32,16 @@ class DialogQuestions final : public Questions {
 public:
     Answer ask(QWidget* parent, BoxKind kind, const QString& title, const QString& text) override {
         QMessageBox box(iconOf(kind), title, plainLines(text), QMessageBox::NoButton, parent);
-        if (kind == BoxKind::Question) {
+        if (isQuestion(kind)) {
             box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
-            box.setDefaultButton(QMessageBox::Yes);
+            // Enter must never remove or replace anything by accident.
+            box.setDefaultButton(kind == BoxKind::Question ? QMessageBox::Yes : QMessageBox::No);
             box.setEscapeButton(QMessageBox::No);
         } else {
             box.setStandardButtons(QMessageBox::Ok);
         }
         const int result = box.exec();
-        if (kind != BoxKind::Question) return Answer::Ok;
+        if (!isQuestion(kind)) return Answer::Ok;
         return result == QMessageBox::Yes ? Answer::Yes : Answer::No;
     }
 

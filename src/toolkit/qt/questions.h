@@ -7,8 +7,20 @@ class QWidget;
 
 namespace quill::toolkit::qt {
 
-/// The icon and buttons of a box: Question has Yes and No, the others OK.
-enum class BoxKind { Information, Warning, Question, Critical };
+/// The icon and buttons of a box: the questions have Yes and No, the others OK.
+enum class BoxKind {
+    Information,
+    Warning,
+    Question, ///< Yes and No; Enter answers Yes
+    /// Yes and No, where Yes removes or replaces something (files, presets, the image list):
+    /// Enter answers No.
+    DestructiveQuestion,
+    Critical,
+};
+/// Whether a box of this kind asks Yes or No.
+[[nodiscard]] constexpr bool isQuestion(BoxKind kind) {
+    return kind == BoxKind::Question || kind == BoxKind::DestructiveQuestion;
+}
 /// The button that closed a box.
 enum class Answer { Ok, Yes, No };
 /// The four answers of the overwrite question.
@@ -24,13 +36,13 @@ public:
     /// replaces this one, No skips it); the dialog implementation offers all four answers.
     virtual OverwriteAnswer askOverwrite(QWidget* parent, const QString& title,
                                          const QString& text) {
-        return ask(parent, BoxKind::Question, title, text) == Answer::Yes
+        return ask(parent, BoxKind::DestructiveQuestion, title, text) == Answer::Yes
                    ? OverwriteAnswer::ReplaceThis
                    : OverwriteAnswer::SkipThis;
     }
 };
 
-/// The dialog implementation (QMessageBox; Question kind has Yes/No, the others OK).
+/// The dialog implementation (QMessageBox; the questions have Yes/No, the others OK).
 Questions& dialogQuestions();
 
 } // namespace quill::toolkit::qt

@@ -11,10 +11,14 @@
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
+#include <QDialogButtonBox>
 #include <QDir>
+#include <QFileDialog>
 #include <QGroupBox>
 #include <QLabel>
+#include <QLineEdit>
 #include <QListWidget>
+#include <QMenu>
 #include <QMenuBar>
 #include <QPushButton>
 #include <QRadioButton>
@@ -28,6 +32,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <memory>
 
 namespace quill::app::ui {
 namespace {
@@ -151,8 +156,14 @@ TEST_F(LanguageLayoutTest, NoTextIsClippedInAnyLanguage) {
         }
         EXPECT_FITS(clippedTexts(window().centralWidget()->parentWidget()));
 
-        PresetsWindow presets(
-            {m_context.presetList, m_context.workingSettings, "", m_questions, [] {}, {}}, 0);
+        PresetsWindow presets({m_context.presetList,
+                               m_context.workingSettings,
+                               m_context.currentPreset,
+                               "",
+                               m_questions,
+                               [] {},
+                               {}},
+                              0);
         presets.show();
         QCoreApplication::processEvents();
         EXPECT_FITS(clippedTexts(&presets)) << "presets window";
@@ -221,6 +232,57 @@ TEST_F(LanguageLayoutTest, TheLanguageMenuRebuildsWithNewTextsAndKeepsTheList) {
     EXPECT_FALSE(platform::fileExists(m_context.languageFilePath));
 }
 
+/// The items of an edit field's standard context menu (undo, cut, copy, paste, select all...).
+QStringList editMenuTexts(MainWindow& window) {
+    auto* edit = window.findChild<QLineEdit*>();
+    if (!edit) return {};
+    const std::unique_ptr<QMenu> menu(edit->createStandardContextMenu());
+    QStringList texts;
+    for (const QAction* action : menu->actions())
+        if (!action->isSeparator()) texts << action->text().section(QLatin1Char('\t'), 0, 0);
+    return texts;
+}
+
+/// The buttons of Qt's own file dialog.
+QStringList fileDialogButtons(MainWindow& window) {
+    QFileDialog dialog(&window);
+    dialog.setOption(QFileDialog::DontUseNativeDialog);
+    QStringList texts;
+    for (const QAbstractButton* button : dialog.findChild<QDialogButtonBox*>()->buttons())
+        texts << button->text();
+    return texts;
+}
+
+TEST_F(LanguageLayoutTest, QtsOwnTextsFollowTheLanguage) {
+    const int german = settings::languageIndexForCode("de");
+    ASSERT_TRUE(settings::loadUiTexts(german));
+    m_context.languageIndex = german;
+    const QStringList germanMenu = editMenuTexts(window());
+    EXPECT_TRUE(germanMenu.contains(QStringLiteral("&Kopieren")))
+        << germanMenu.join(' ').toStdString();
+    EXPECT_TRUE(germanMenu.contains(QStringLiteral("Alles auswählen")))
+        << germanMenu.join(' ').toStdString();
+    const QStringList germanButtons = fileDialogButtons(window());
+    EXPECT_TRUE(germanButtons.contains(QStringLiteral("Abbrechen")))
+        << germanButtons.join(' ').toStdString();
+
+    switchTo(settings::kEnglishLanguage);
+    const QStringList english = editMenuTexts(window());
+    EXPECT_TRUE(english.contains(QStringLiteral("&Copy"))) << english.join(' ').toStdString();
+    EXPECT_TRUE(fileDialogButtons(window()).contains(QStringLiteral("Cancel")));
+
+    // Every language for which Qt has a catalogue; Estonian has none and keeps Qt's English.
+    for (int language = 0; language < settings::kLanguageCount; ++language) {
+        const std::string code = settings::languages()[std::size_t(language)].code;
+        SCOPED_TRACE(code);
+        switchTo(language);
+        const QStringList menu = editMenuTexts(window());
+        ASSERT_EQ(menu.size(), english.size());
+        const bool keepsEnglish = code == "en" || code == "et";
+        EXPECT_EQ(menu == english, keepsEnglish) << menu.join(' ').toStdString();
+    }
+}
+
 /// Pictures of the image list and the overlay page in every language, for a person to look at.
 TEST_F(LanguageLayoutTest, Screenshots) {
     if (!qEnvironmentVariableIsSet("QUILL_SCREENSHOT_DIR")) GTEST_SKIP() << "no picture folder";
@@ -234,6 +296,16 @@ TEST_F(LanguageLayoutTest, Screenshots) {
                     .arg(QString::fromLatin1(settings::languages()[std::size_t(language)].code))
                     .arg(page));
         }
+        // Qt's own texts: the context menu of an edit field.
+        const std::unique_ptr<QMenu> menu(
+            window().findChild<QLineEdit*>()->createStandardContextMenu());
+        menu->popup(window().mapToGlobal(QPoint(40, 40)));
+        QTest::qWait(200);
+        EXPECT_TRUE(menu->grab().save(
+            qEnvironmentVariable("QUILL_SCREENSHOT_DIR") +
+            QStringLiteral("/%1-editmenu.png")
+                .arg(QString::fromLatin1(settings::languages()[std::size_t(language)].code))));
+        menu->close();
     }
 }
 

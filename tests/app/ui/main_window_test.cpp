@@ -5,11 +5,13 @@
 
 #include "app/ui/color_button.h"
 #include "app/ui/filter_table.h"
+#include "app/ui/presets_window.h"
 #include "app/ui/preview_popup.h"
 #include "imagefiles/image_loader.h"
 #include "settings/language_pack.h"
 #include "settings/preset_fields.h"
 #include "settings/setting_files.h"
+#include "settings/ui_text_ids.h"
 #include "test_support.h"
 #include "toolkit/platform/platform.h"
 
@@ -20,15 +22,18 @@
 #include <QComboBox>
 #include <QDateTimeEdit>
 #include <QDir>
+#include <QInputDialog>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMenu>
+#include <QMessageBox>
 #include <QMimeData>
 #include <QPlainTextEdit>
 #include <QPointer>
 #include <QPushButton>
 #include <QSpinBox>
+#include <QStatusBar>
 #include <QTableView>
 #include <QTest>
 #include <QTimer>
@@ -211,6 +216,211 @@ TEST_F(MainWindowTest, ShortcutsAndThePresetMenuSwitchPresets) {
     EXPECT_EQ(window().pageList()->currentRow(), 2);
 }
 
+/// Runs `act` on the next modal window of type W once it is on screen, as a user would.
+template <class W, class Act> void onNextModal(Act act) {
+    auto* poll = new QTimer(qApp);
+    QObject::connect(poll, &QTimer::timeout, [poll, act] {
+        auto* modal = qobject_cast<W*>(QApplication::activeModalWidget());
+        if (!modal || !modal->isVisible()) return;
+        poll->stop();
+        poll->deleteLater();
+        act(modal);
+    });
+    poll->start(10);
+}
+
+/// Opens the presets window through its menu item, lets `act` work in it, and closes it with OK.
+template <class Act> void inPresetsWindow(MainWindow& window, Act act) {
+    onNextModal<PresetsWindow>([act](PresetsWindow* presets) {
+        act(*presets);
+        presets->accept();
+    });
+    window.menuItem(ItemManagePresets)->trigger();
+    QCoreApplication::processEvents(); // the rebuild after the window closed
+    // A window manager gives the focus back to the main window; the offscreen platform does not.
+    QApplication::setActiveWindow(&window);
+}
+
+QString uiText(int index) {
+    return QString::fromStdString(settings::uiText(index));
+}
+
+class PresetSaveTest : public MainWindowFixture {
+protected:
+    /// The Presets file as the next start would read it.
+    settings::PresetList stored() {
+        settings::PresetList list;
+        settings::readPresets(m_context.presetsFilePath, list);
+        return list;
+    }
+    /// Gives the working settings a value that no default preset has, through the controls.
+    void edit(int width) {
+        m_context.workingSettings.resizeWidth = std::int16_t(width);
+        window().settingsToControls();
+    }
+    [[nodiscard]] int checkedPresetItem() {
+        for (int i = 0; i < 10; ++i)
+            if (QAction* item = window().menuItem(ItemFirstPreset + i); item && item->isChecked())
+                return i;
+        return -1;
+    }
+    [[nodiscard]] bool saysNoPreset() {
+        const QString note = uiText(settings::text::kSettingsInNoPreset);
+        bool shown = false;
+        for (const QLabel* label : window().statusBar()->findChildren<QLabel*>())
+            shown = shown || (label->isVisible() && label->text() == note);
+        EXPECT_EQ(shown, window().windowTitle().endsWith(note)) << "title and status bar agree";
+        return shown;
+    }
+};
+
+TEST_F(PresetSaveTest, CtrlSAfterMovingPresetsSavesIntoThePresetTheUserChose) {
+    struct Case {
+        const char* name;
+        int row; ///< the row moved in the presets window (row r shows preset r + 1)
+        bool up;
+        int position; ///< where the chosen preset ends up
+    };
+    const Case cases[] = {
+        {"the chosen one moved up", 2, true, 2},
+        {"its neighbour moved down", 1, false, 2},
+        {"the chosen one moved down", 2, false, 4},
+        {"others moved", 3, false, 3},
+    };
+    const settings::PresetList defaults = settings::defaultPresetList();
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        m_window.reset();
+        (void)platform::deleteFile(m_context.presetsFilePath);
+        settings::buildDefaults(m_context.presetList);
+        QTest::keyClick(&window(), Qt::Key_3, Qt::ControlModifier);
+        const std::string chosen = m_context.presetList.presets[3].name;
+        edit(1234);
+        inPresetsWindow(window(), [&](PresetsWindow& presets) {
+            presets.presetList()->setCurrentRow(c.row);
+            (c.up ? presets.upButton() : presets.downButton())->click();
+        });
+        EXPECT_EQ(checkedPresetItem(), c.position);
+        EXPECT_FALSE(saysNoPreset());
+
+        QTest::keyClick(&window(), Qt::Key_S, Qt::ControlModifier);
+        const settings::PresetList list = stored();
+        ASSERT_EQ(list.presets.size(), defaults.presets.size());
+        EXPECT_EQ(list.presets[std::size_t(c.position)].name, chosen);
+        EXPECT_EQ(list.presets[std::size_t(c.position)].resizeWidth, 1234);
+        // Every other preset is as it was, in its new place.
+        for (const settings::Preset& preset : list.presets) {
+            if (preset.name == chosen) continue;
+            for (settings::Preset before : defaults.presets) {
+                if (before.name != preset.name) continue;
+                before.index = preset.index;
+                EXPECT_EQ(preset, before) << preset.name;
+            }
+        }
+    }
+}
+
+TEST_F(PresetSaveTest, CtrlSAfterTheChosenPresetWasDeletedOrResetSavesAsANewPreset) {
+    enum class Act { Delete, Reset };
+    struct Case {
+        const char* name;
+        Qt::Key preset; ///< Ctrl + this chooses the preset
+        Act act;
+        std::size_t listed; ///< presets stored after the save
+    };
+    const Case cases[] = {
+        {"deleted", Qt::Key_5, Act::Delete, 6},
+        {"reset", Qt::Key_2, Act::Reset, 7},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        m_window.reset();
+        (void)platform::deleteFile(m_context.presetsFilePath);
+        settings::buildDefaults(m_context.presetList);
+        QTest::keyClick(&window(), c.preset, Qt::ControlModifier);
+        edit(1234);
+        m_questions.answer = toolkit::qt::Answer::Yes;
+        inPresetsWindow(window(), [&](PresetsWindow& presets) {
+            if (c.act == Act::Reset) {
+                presets.resetButton()->click();
+                return;
+            }
+            presets.presetList()->setCurrentRow(presets.presetList()->count() - 1);
+            presets.deleteButton()->click();
+        });
+        // The settings stay, and the window says that they belong to no preset.
+        EXPECT_EQ(m_context.workingSettings.resizeWidth, 1234);
+        EXPECT_EQ(checkedPresetItem(), -1);
+        EXPECT_TRUE(saysNoPreset());
+
+        // Ctrl+S asks for a name and stores them as a new preset, which they then belong to.
+        onNextModal<QInputDialog>([](QInputDialog* box) {
+            box->setTextValue(QStringLiteral("Kept"));
+            box->accept();
+        });
+        QTest::keyClick(&window(), Qt::Key_S, Qt::ControlModifier);
+        QCoreApplication::processEvents();
+        QApplication::setActiveWindow(&window());
+        settings::PresetList list = stored();
+        ASSERT_EQ(list.presets.size(), c.listed);
+        EXPECT_EQ(list.presets.back().name, "Kept");
+        EXPECT_EQ(list.presets.back().resizeWidth, 1234);
+        EXPECT_EQ(checkedPresetItem(), int(c.listed) - 1);
+        EXPECT_FALSE(saysNoPreset());
+
+        // The next Ctrl+S goes straight into it.
+        edit(1300);
+        QTest::keyClick(&window(), Qt::Key_S, Qt::ControlModifier);
+        list = stored();
+        ASSERT_EQ(list.presets.size(), c.listed);
+        EXPECT_EQ(list.presets.back().resizeWidth, 1300);
+    }
+}
+
+/// Pictures of the presets window with a selected row and its delete question, and of the main
+/// window whose settings belong to no preset, for a person to look at.
+TEST_F(PresetSaveTest, Screenshots) {
+    if (!qEnvironmentVariableIsSet("QUILL_SCREENSHOT_DIR")) GTEST_SKIP() << "no picture folder";
+    const QString folder = qEnvironmentVariable("QUILL_SCREENSHOT_DIR") + "/";
+    loadAndWait(sampleFolder());
+    QTest::keyClick(&window(), Qt::Key_3, Qt::ControlModifier);
+    {
+        // With the real question box, on a copy of the presets.
+        settings::PresetList list = m_context.presetList;
+        int current = m_context.currentPreset;
+        PresetsWindow presets({list,
+                               m_context.workingSettings,
+                               current,
+                               m_dir.file("copy"),
+                               toolkit::qt::dialogQuestions(),
+                               [] {},
+                               {}},
+                              0, &window());
+        presets.show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&presets));
+        presets.presetList()->setCurrentRow(2);
+        presets.deleteButton()->setFocus(); // the selection shows without the list's focus
+        QTest::qWait(200);
+        EXPECT_TRUE(presets.grab().save(folder + "presets-selected.png"));
+        onNextModal<QMessageBox>([&](QMessageBox* box) {
+            QTest::qWait(200);
+            EXPECT_TRUE(box->grab().save(folder + "presets-delete-question.png"));
+            QTest::keyClick(box, Qt::Key_Return); // No
+        });
+        presets.deleteButton()->click();
+        EXPECT_EQ(presets.presetList()->count(), 5);
+        presets.accept();
+    }
+    m_questions.answer = toolkit::qt::Answer::Yes;
+    inPresetsWindow(window(), [](PresetsWindow& presets) {
+        presets.presetList()->setCurrentRow(2);
+        presets.deleteButton()->click();
+    });
+    screenshot(QStringLiteral("no-preset.png"));
+    EXPECT_TRUE(busyPicture(window().palette().color(QPalette::ToolTipBase))
+                    .save(folder + QStringLiteral("busy.png")));
+}
+
 TEST_F(MainWindowTest, BadInputNeverTakesTheWindowDown) {
     const std::string folder = sampleFolder();
     // Dropped text that is not a path adds nothing; dropped files are added.
@@ -276,7 +486,9 @@ TEST_F(MainWindowTest, ExitAsksOnlyWhenTheListHoldsImages) {
     m_questions.answer = toolkit::qt::Answer::Yes;
     window().clearList(); // asks
     window().requestExit();
-    EXPECT_EQ(m_questions.asked.size(), 2u);
+    ASSERT_EQ(m_questions.asked.size(), 2u);
+    // Clearing the list throws the user's gathering away: Enter must not do it.
+    EXPECT_EQ(m_questions.asked[1].kind, toolkit::qt::BoxKind::DestructiveQuestion);
     EXPECT_FALSE(window().isVisible());
 }
 

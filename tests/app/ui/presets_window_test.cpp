@@ -5,6 +5,7 @@
 #include "settings/setting_files.h"
 #include "test_support.h"
 
+#include <QApplication>
 #include <QComboBox>
 #include <QListWidget>
 #include <QPushButton>
@@ -24,11 +25,12 @@ protected:
     test::TempDir dir;
     settings::PresetList presets = settings::defaultPresetList();
     settings::Preset working = settings::defaultPreset(0, "working");
+    int current = 3; ///< the preset the working settings belong to
     test::ScriptedQuestions questions;
     QStringList names; ///< the answers of the name box, in turn
 
     PresetsWindowEnvironment environment() {
-        return {presets, working, dir.file("Presets"), questions, {}, [this](QWidget*) {
+        return {presets, working, current, dir.file("Presets"), questions, {}, [this](QWidget*) {
                     return names.isEmpty() ? std::optional<QString>() : names.takeFirst();
                 }};
     }
@@ -91,11 +93,101 @@ TEST_F(PresetsWindowTest, ButtonStatesDeleteAndReorder) {
     EXPECT_EQ(presets.presets[1].name, first);
 
     w.presetList()->setCurrentRow(1);
+    questions.answer = Answer::Yes;
     QTest::mouseClick(w.deleteButton(), Qt::LeftButton);
     ASSERT_EQ(presets.presets.size(), 5u);
     EXPECT_EQ(presets.presets[4].index, 4u);
     EXPECT_EQ(w.presetList()->count(), 4);
     EXPECT_EQ(w.startupCombo()->count(), 5);
+    EXPECT_FALSE(w.deleteButton()->isEnabled()); // nothing selected after a delete
+}
+
+TEST_F(PresetsWindowTest, DeleteActsOnAVisibleSelectionOnlyAndAsksFirst) {
+    PresetsWindow w(environment(), 0);
+    w.show();
+    QApplication::setActiveWindow(&w);
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&w));
+    // The list marks its first row as current when it gets the focus, but selects nothing.
+    w.presetList()->setFocus(Qt::TabFocusReason);
+    QCoreApplication::processEvents();
+    ASSERT_EQ(w.presetList()->currentRow(), 0);
+    EXPECT_FALSE(w.deleteButton()->isEnabled());
+    EXPECT_FALSE(w.upButton()->isEnabled() || w.downButton()->isEnabled());
+    w.deleteSelected();
+    EXPECT_TRUE(questions.asked.empty());
+    EXPECT_EQ(presets.presets.size(), 6u);
+
+    // A clicked row is selected, and looks it while a button has the focus.
+    QListWidget* list = w.presetList();
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, {},
+                      list->visualItemRect(list->item(1)).center());
+    ASSERT_TRUE(w.deleteButton()->isEnabled());
+    const QPalette palette = list->palette();
+    EXPECT_EQ(palette.color(QPalette::Inactive, QPalette::Highlight),
+              palette.color(QPalette::Active, QPalette::Highlight));
+
+    // The question names the preset and defaults to No; No keeps it.
+    const std::string name = presets.presets[2].name;
+    questions.answer = Answer::No;
+    QTest::mouseClick(w.deleteButton(), Qt::LeftButton);
+    ASSERT_EQ(questions.asked.size(), 1u);
+    EXPECT_EQ(questions.asked[0].kind, toolkit::qt::BoxKind::DestructiveQuestion);
+    EXPECT_TRUE(questions.asked[0].text.endsWith(QString::fromStdString(name)))
+        << questions.asked[0].text.toStdString();
+    EXPECT_EQ(presets.presets.size(), 6u);
+    questions.answer = Answer::Yes;
+    QTest::mouseClick(w.deleteButton(), Qt::LeftButton);
+    ASSERT_EQ(presets.presets.size(), 5u);
+    EXPECT_NE(presets.presets[2].name, name);
+}
+
+// Moves are tested with what Ctrl+S writes afterwards, in the main window.
+TEST_F(PresetsWindowTest, TheWorkingSettingsPresetIsNoneOnceDeletedOrResetAndTheNewOneAfterNew) {
+    enum class Act { Delete, Reset, New };
+    struct Case {
+        const char* name;
+        int current; ///< before
+        Act act;
+        int row; ///< the selected row (preset row + 1)
+        Answer answer;
+        int expected; ///< after
+    };
+    const Case cases[] = {
+        {"deleted", 3, Act::Delete, 2, Answer::Yes, -1},
+        {"delete answered No", 3, Act::Delete, 2, Answer::No, 3},
+        {"a later one deleted", 3, Act::Delete, 3, Answer::Yes, 3},
+        {"an earlier one deleted", 5, Act::Delete, 0, Answer::Yes, 4},
+        {"preset 0 stays", 0, Act::Delete, 0, Answer::Yes, 0},
+        {"reset", 0, Act::Reset, -1, Answer::Yes, -1},
+        {"reset answered No", 3, Act::Reset, -1, Answer::No, 3},
+        {"stored as new", 3, Act::New, -1, Answer::Yes, 6},
+        {"overwrote another", -1, Act::New, -1, Answer::Yes, 4},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        presets = settings::defaultPresetList();
+        current = c.current;
+        questions.answer = c.answer;
+        questions.asked.clear();
+        PresetsWindow w(environment(), 0);
+        if (c.row >= 0) w.presetList()->setCurrentRow(c.row);
+        switch (c.act) {
+        case Act::Delete:
+            w.deleteButton()->click();
+            break;
+        case Act::Reset:
+            w.resetButton()->click();
+            break;
+        case Act::New:
+            names = {c.current < 0 ? QString::fromStdString(presets.presets[4].name) : "mine"};
+            w.newButton()->click();
+            break;
+        }
+        EXPECT_EQ(current, c.expected);
+        for (const auto& box : questions.asked)
+            EXPECT_EQ(box.kind, toolkit::qt::BoxKind::DestructiveQuestion)
+                << box.text.toStdString();
+    }
 }
 
 TEST_F(PresetsWindowTest, ResetAndStartupPresetReachTheFileOnClose) {

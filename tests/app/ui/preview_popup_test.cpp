@@ -2,11 +2,16 @@
 #include "app/ui/preview_popup.h"
 
 #include <QLabel>
+#include <QPainter>
 #include <QPushButton>
 #include <QSignalSpy>
+#include <QSvgRenderer>
 #include <QTest>
 
 #include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdlib>
 
 namespace quill::app::ui {
 namespace {
@@ -38,6 +43,37 @@ TEST(PreviewPopup, ArrowsAndTheDoubleClickOnlyWhereAndWhenTheyMakeSense) {
     EXPECT_FALSE(popup.nextButton()->isVisible());
     QTest::mouseDClick(popup.pictureLabel(), Qt::LeftButton);
     EXPECT_EQ(run.count(), 1);
+}
+
+TEST(PreviewPopup, APreviewRunShowsTheProgramsIconOnTheTooltipColour) {
+    PreviewPopup popup(settings::runContextFromPlatform(1, 0));
+    popup.show();
+    popup.setPreviewRunActive(true);
+    const QImage shown =
+        popup.pictureLabel()->pixmap().toImage().convertToFormat(QImage::Format_ARGB32);
+    ASSERT_EQ(shown.size(), QSize(kPreviewSide, kPreviewSide));
+    const QColor tip = popup.palette().color(QPalette::ToolTipBase);
+
+    // The icon the desktop entry names, drawn centred on the tooltip colour.
+    QSvgRenderer icon(QStringLiteral(QUILL_SOURCE_DIR "/data/quillmere.svg"));
+    ASSERT_TRUE(icon.isValid());
+    QImage expected(kPreviewSide, kPreviewSide, QImage::Format_ARGB32);
+    expected.fill(tip);
+    {
+        QPainter painter(&expected);
+        icon.render(&painter, QRectF(24, 24, 96, 96));
+    }
+    int worst = 0;
+    for (int y = 0; y < kPreviewSide; ++y) {
+        for (int x = 0; x < kPreviewSide; ++x) {
+            const QRgb a = shown.pixel(x, y);
+            const QRgb b = expected.pixel(x, y);
+            worst = std::max({worst, std::abs(qRed(a) - qRed(b)), std::abs(qGreen(a) - qGreen(b)),
+                              std::abs(qBlue(a) - qBlue(b))});
+        }
+    }
+    EXPECT_LE(worst, 3);
+    EXPECT_EQ(shown.pixelColor(0, 0), tip);
 }
 
 } // namespace

@@ -9,7 +9,7 @@ add_executable(quill_app_preview_ui_tests
   ${CMAKE_CURRENT_LIST_DIR}/preview_popup_test.cpp
   ${CMAKE_CURRENT_LIST_DIR}/preview_run_test.cpp
 )
-target_link_libraries(quill_app_preview_ui_tests PRIVATE quill_app_preview_ui Qt6::Test
+target_link_libraries(quill_app_preview_ui_tests PRIVATE quill_app_preview_ui Qt6::Svg Qt6::Test
   GTest::gtest GTest::gmock)
 target_include_directories(quill_app_preview_ui_tests PRIVATE ${PROJECT_SOURCE_DIR}/src
   ${PROJECT_SOURCE_DIR}/tests)

@@ -24,7 +24,7 @@ public:
     toolkit::qt::Answer ask(QWidget*, toolkit::qt::BoxKind kind, const QString&,
                             const QString& text) override {
         asked.push_back({kind, text});
-        return kind == toolkit::qt::BoxKind::Question ? answer : toolkit::qt::Answer::Ok;
+        return toolkit::qt::isQuestion(kind) ? answer : toolkit::qt::Answer::Ok;
     }
 };
 

@@ -11,6 +11,8 @@
 #include "toolkit/qt/questions.h"
 #include "toolkit/qt/text_dialog.h"
 
+#include <QApplication>
+#include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSignalSpy>
@@ -47,7 +49,7 @@ public:
     Answer ask(QWidget*, BoxKind kind, const QString&, const QString& text) override {
         boxes.push_back({kind, text});
         if (onAsk) onAsk();
-        return kind == BoxKind::Question ? answer : Answer::Ok;
+        return toolkit::qt::isQuestion(kind) ? answer : Answer::Ok;
     }
     std::vector<Box> boxes;
     Answer answer = Answer::Yes;
@@ -147,7 +149,10 @@ TEST(WindowPreRunChecks, EachKindOfRefusalShowsItsBoxAndNoStopsTheRun) {
              b.preset.cropLeft = b.preset.cropRight = b.preset.cropTop = b.preset.cropBottom = 0;
          },
          BoxKind::Warning, 433},
-        {"moving", [](WindowBatch& b) { b.preset.moveOriginal = 1; }, BoxKind::Question, 422},
+        {"moving", [](WindowBatch& b) { b.preset.moveOriginal = 1; }, BoxKind::DestructiveQuestion,
+         422},
+        {"replacing", [](WindowBatch& b) { b.preset.outputDirEnabled = 0; },
+         BoxKind::DestructiveQuestion, 421},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -166,6 +171,40 @@ TEST(WindowPreRunChecks, EachKindOfRefusalShowsItsBoxAndNoStopsTheRun) {
         EXPECT_EQ(box.kind, c.kind);
         EXPECT_TRUE(box.text.startsWith(ui(c.text))) << box.text.toStdString();
         EXPECT_FALSE(box.text.endsWith(": ")) << "the problem list is missing";
+    }
+}
+
+TEST(WindowPreRunChecks, EnterInTheBoxesThatReplaceOrRemoveSourcesStopsTheRun) {
+    struct Case {
+        const char* name;
+        std::function<void(settings::Preset&)> setup;
+        int text;
+    };
+    const Case cases[] = {
+        {"replacing", [](settings::Preset& p) { p.outputDirEnabled = 0; }, 421},
+        {"moving", [](settings::Preset& p) { p.moveOriginal = 1; }, 422},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        WindowBatch batch;
+        batch.add("jpeg/hopper.jpg", "a.jpg");
+        c.setup(batch.preset);
+        // A user who trusts the default button presses Enter.
+        QString shown;
+        QTimer poll;
+        QObject::connect(&poll, &QTimer::timeout, [&] {
+            QWidget* box = QApplication::activeModalWidget();
+            if (!box || !box->isVisible()) return;
+            shown = box->findChild<QLabel*>(QStringLiteral("qt_msgbox_label"))->text();
+            poll.stop();
+            QTest::keyClick(box, Qt::Key_Return);
+        });
+        poll.start(10);
+        settings::RunSettings run;
+        EXPECT_FALSE(batch::ui::preRunChecksWindow(batch.images, batch.preset, false, run,
+                                                   toolkit::qt::dialogQuestions(), nullptr));
+        EXPECT_EQ(shown, ui(c.text));
+        EXPECT_EQ(batch.flags.runActive.load(), 0);
     }
 }
 

@@ -3,6 +3,9 @@
 #include "toolkit/qt/questions.h"
 
 #include <QApplication>
+#include <QMessageBox>
+#include <QTest>
+#include <QTimer>
 
 #include <gtest/gtest.h>
 
@@ -47,6 +50,50 @@ TEST(Questions, OverwriteFallsBackToAYesNoQuestion) {
     EXPECT_EQ(questions.askOverwrite(nullptr, "t", "x"), OverwriteAnswer::ReplaceThis);
     questions.answer = Answer::No;
     EXPECT_EQ(questions.askOverwrite(nullptr, "t", "x"), OverwriteAnswer::SkipThis);
+}
+
+/// Presses `key` in the next message box that opens and returns the box's text through `text`.
+void pressInNextBox(Qt::Key key, QString& text) {
+    auto* poll = new QTimer;
+    QObject::connect(poll, &QTimer::timeout, [poll, key, &text] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (!box || !box->isVisible()) return;
+        text = box->text();
+        poll->stop();
+        poll->deleteLater();
+        QTest::keyClick(box, key);
+    });
+    poll->start(10);
+}
+
+TEST(Questions, EnterAnswersNoWhereYesRemovesOrReplacesSomething) {
+    struct Case {
+        BoxKind kind;
+        Qt::Key key;
+        Answer expected;
+    };
+    const Case cases[] = {
+        {BoxKind::Question, Qt::Key_Return, Answer::Yes},
+        {BoxKind::Question, Qt::Key_Escape, Answer::No},
+        {BoxKind::DestructiveQuestion, Qt::Key_Return, Answer::No},
+        {BoxKind::DestructiveQuestion, Qt::Key_Enter, Answer::No},
+        {BoxKind::DestructiveQuestion, Qt::Key_Escape, Answer::No},
+        {BoxKind::Warning, Qt::Key_Return, Answer::Ok},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(int(c.kind));
+        SCOPED_TRACE(c.key);
+        QString shown;
+        pressInNextBox(c.key, shown);
+        EXPECT_EQ(dialogQuestions().ask(nullptr, c.kind, "title", "Really?\r\nSecond line"),
+                  c.expected);
+        EXPECT_EQ(shown, "Really?\nSecond line");
+    }
+    // Enter in the four-answer overwrite question skips the file.
+    QString shown;
+    pressInNextBox(Qt::Key_Return, shown);
+    EXPECT_EQ(dialogQuestions().askOverwrite(nullptr, "title", "exists"),
+              OverwriteAnswer::SkipThis);
 }
 
 } // namespace
