@@ -40,7 +40,10 @@ struct AppContext {
     int languageIndex = 2;             ///< user-interface language 0..10
     bool previewDirectoryUsed = false; ///< shutDown empties previewDirectory when set
 
-    settings::PresetList presetList;  ///< the stored presets (currentIndex as read from the file)
+    settings::PresetList presetList; ///< the stored presets (currentIndex as read from the file)
+    /// The preset file is there but could not be read at start-up: presetList holds the defaults
+    /// in its place, and the file is not written over for the rest of the session.
+    bool presetsUnreadable = false;
     settings::Preset workingSettings; ///< the one record that the pages edit and runs read
     int currentPreset = 0;            ///< list position of the preset loaded last
 
