@@ -14,6 +14,29 @@
 
 namespace quill::test {
 
+namespace {
+struct FaultyRead {
+    std::string path;
+    platform::ReadStep step = platform::ReadStep::Open;
+    int error = 0;
+};
+FaultyRead g_faultyRead;
+
+int injectFault(const std::string& path, platform::ReadStep step) {
+    return path == g_faultyRead.path && step == g_faultyRead.step ? g_faultyRead.error : 0;
+}
+} // namespace
+
+ReadFault::ReadFault(std::string path, platform::ReadStep step, int error) {
+    g_faultyRead = {std::move(path), step, error};
+    platform::detail::setReadFault(&injectFault);
+}
+
+ReadFault::~ReadFault() {
+    platform::detail::setReadFault(nullptr);
+    g_faultyRead = {};
+}
+
 TempDir::TempDir() {
     const char* base = std::getenv("TMPDIR");
     std::string pattern = std::string(base && *base ? base : "/tmp") + "/quilltest-XXXXXX";

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "toolkit/image.h"
+#include "toolkit/platform/platform.h"
 
 namespace quill::test {
 
@@ -40,6 +41,16 @@ public:
 private:
     std::string m_folder;
     bool m_mounted = false;
+};
+
+/// Fails one step of reading one file (its open, or every read) with `error`, as a failing disk
+/// would, while the object lives; other files read as usual. One at a time.
+class ReadFault {
+public:
+    ReadFault(std::string path, platform::ReadStep step, int error);
+    ~ReadFault();
+    ReadFault(const ReadFault&) = delete;
+    ReadFault& operator=(const ReadFault&) = delete;
 };
 
 /// A path inside tests/data/thirdparty (third-party samples, with their licence notes).

@@ -41,7 +41,10 @@ struct AppContext {
     int languageIndex = 2;             ///< user-interface language 0..10
     bool previewDirectoryUsed = false; ///< shutDown empties previewDirectory when set
 
-    settings::PresetList presetList;  ///< the stored presets (currentIndex as read from the file)
+    settings::PresetList presetList; ///< the stored presets (currentIndex as read from the file)
+    /// The preset file is there but could not be read at start-up: presetList holds the defaults
+    /// in its place, and the file is not written over for the rest of the session.
+    bool presetsUnreadable = false;
     settings::Preset workingSettings; ///< the one record that the pages edit and runs read
     /// List position of the preset the working settings belong to, which a save writes into:
     /// the one loaded last, moved along when the presets window reorders the list; -1 after the

@@ -11,6 +11,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 namespace quill::app {
 
@@ -52,6 +53,17 @@ std::string consoleText(const std::string& text) {
 }
 
 } // namespace
+
+std::string presetsUnreadableText(const std::string& path, int error) {
+    return "The preset file \"" + path + "\" exists but can't be read (" + std::strerror(error) +
+           "). Nothing is processed with the default presets in its place: make the file "
+           "readable, or remove it to start from the default presets.";
+}
+
+std::string presetsDamagedText(const std::string& path) {
+    return "The preset file \"" + path +
+           "\" is damaged or from an unknown version: the default presets are used in its place.";
+}
 
 std::string composeTitle(const TitleParts& parts) {
     std::string title = settings::programInfoText(parts.shortName ? settings::info::kShortName
@@ -127,7 +139,8 @@ int loadStartPreset(AppContext& context, int position) {
 void chooseSettingsLocation(AppContext& context) {
     if (!context.portableMode) {
         for (const char* name : {settings::kLanguageFileName, settings::kPresetsFileName}) {
-            if (settings::fileHasCurrentHeader(portablePrefix(context) + name)) {
+            const std::string path = portablePrefix(context) + name;
+            if (settings::fileHasCurrentHeader(path) || settings::fileFailsToRead(path)) {
                 context.portableMode = true;
                 break;
             }
@@ -198,7 +211,21 @@ void runProgram(const std::vector<std::string>& arguments) {
         showFatalError(context, kCouldNotInitialize);
     }
 
-    settings::readPresets(context.presetsFilePath, context.presetList);
+    const settings::PresetsRead presetsRead =
+        settings::readPresets(context.presetsFilePath, context.presetList);
+    const int presetsError = platform::lastError();
+    context.presetsUnreadable = presetsRead == settings::PresetsRead::Unreadable;
+    if (context.consoleMode && !context.helpRequested) {
+        // A file that is there but could not be read may hold the user's presets: the defaults
+        // would run a different batch than the one asked for. A damaged one gets the defaults,
+        // said aloud.
+        if (presetsRead == settings::PresetsRead::Unreadable) {
+            platform::errorPrint(presetsUnreadableText(context.presetsFilePath, presetsError));
+            shutDown(context, ExitRunRefused);
+        }
+        if (presetsRead == settings::PresetsRead::Damaged)
+            platform::errorPrint(presetsDamagedText(context.presetsFilePath));
+    }
     const int start = context.startPreset != -1 ? context.startPreset
                                                 : static_cast<int>(context.presetList.currentIndex);
     context.currentPreset = loadStartPreset(context, start);

@@ -15,6 +15,12 @@ inline constexpr const char* kCurrentFolderUnreadable =
     "Relative paths can't be used: the current folder can't be read (was it deleted?). Give "
     "absolute paths or start from an existing folder.";
 
+/// The console's refusal when the preset file is there but could not be read (`error` the
+/// errno): a run with the defaults in its place would not be the run the user asked for.
+[[nodiscard]] std::string presetsUnreadableText(const std::string& path, int error);
+/// The console's note when the preset file is damaged or foreign and the defaults stand in.
+[[nodiscard]] std::string presetsDamagedText(const std::string& path);
+
 /// The fixed text of every fatal start-up failure.
 inline constexpr const char* kCouldNotInitialize =
     "Fatal error!\r\n\r\nCouldn't initialize program.";
@@ -68,7 +74,9 @@ int loadStartPreset(AppContext& context, int position);
 
 /// Decides where the setting files live and fills settingsPrefix, languageFilePath and
 /// presetsFilePath (portable detection, the per-user folder and its fallback). Needs
-/// programDirectory and the program-information table.
+/// programDirectory and the program-information table. A setting file next to the program that
+/// fails to read also chooses portable mode, so that it is reported rather than passed over for
+/// the per-user files.
 void chooseSettingsLocation(AppContext& context);
 
 /// Deletes the setting files (and the error log) in the per-user settings folder, that folder

@@ -40,17 +40,34 @@ private:
     std::array<bool, settings::kRequirements.size() + 1> m_need{};
 };
 
+/// Fails an image whose file could not be read while a detail was read: the detail is unknown,
+/// and a stand-in (the file date for the date taken, no rotation for the orientation) would
+/// name, file, filter or sort the image by a guess.
+void failUnread(ImageRecord& record) {
+    record.resultState = ImageResult::Unreadable;
+    record.resultCode = imagefiles::DetailReadError;
+}
+
 void readDetails(ImageRecord& record, const Needs& need) {
     const auto info = platform::fileInfo(record.sourcePath);
-    if (!info || info->isDirectory || info->size < imagefiles::kMinimumFileSize) {
+    if (!info) {
+        record.resultState = ImageResult::Unreadable;
+        if (platform::isReadError(platform::lastError())) failUnread(record);
+        return;
+    }
+    if (info->isDirectory || info->size < imagefiles::kMinimumFileSize) {
         record.resultState = ImageResult::Unreadable;
         return;
     }
     if (record.formatKind == imagefiles::FormatVideo) return;
     if (need[Requirement::Dimensions]) {
         imagefiles::ImageRect rect;
-        if (!imagefiles::readImageSize(record.sourcePath, rect)) {
-            record.resultState = ImageResult::LoadFailed;
+        int readError = 0;
+        if (!imagefiles::readImageSize(record.sourcePath, rect, &readError)) {
+            if (readError != 0)
+                failUnread(record);
+            else
+                record.resultState = ImageResult::LoadFailed;
             return;
         }
         record.width = rect.width;
@@ -61,6 +78,11 @@ void readDetails(ImageRecord& record, const Needs& need) {
     if ((need[Requirement::ExifDate] || need[Requirement::ExifOrientation]) &&
         record.formatKind == imagefiles::FormatJpeg) {
         const pipeline::ExifDetails exif = pipeline::readExifDetails(record.sourcePath);
+        // Only a file that was read and holds no date keeps its file date.
+        if (platform::isReadError(exif.readError)) {
+            failUnread(record);
+            return;
+        }
         if (need[Requirement::ExifDate] && exif.recordedDate)
             record.recordedDate = *exif.recordedDate;
         if (need[Requirement::ExifOrientation] && exif.orientation)

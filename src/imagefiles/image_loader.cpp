@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <optional>
 #include <vector>
 
@@ -269,12 +268,22 @@ std::uint64_t readLimit() {
 // The first bytes of a file, enough for every signature and header the size reader looks at.
 constexpr std::size_t kHeadBytes = std::size_t{256} << 10;
 
-std::vector<std::uint8_t> readHead(const std::string& path) {
+// nullopt when the file could not be opened or read; platform::lastError() then says why.
+std::optional<std::vector<std::uint8_t>> readHead(const std::string& path) {
+    auto file = platform::InputFile::open(path);
+    if (!file) return std::nullopt;
     std::vector<std::uint8_t> head(kHeadBytes);
-    std::ifstream file(path, std::ios::binary);
-    file.read(reinterpret_cast<char*>(head.data()), std::streamsize(head.size()));
-    head.resize(file ? head.size() : std::size_t(std::max<std::streamsize>(file.gcount(), 0)));
+    const auto read = file->readAt(0, head);
+    if (!read) return std::nullopt;
+    head.resize(*read);
     return head;
+}
+
+// Sets `readError` (when given) to the errno of the failed read when it was an input/output
+// error or a refusal of access, rather than a file that went away or is too large.
+void noteReadError(int* readError) {
+    if (readError != nullptr && platform::isReadError(platform::lastError()))
+        *readError = platform::lastError();
 }
 
 // True when some decoder could take a file that starts with `head`; a file no decoder takes is
@@ -286,23 +295,31 @@ bool someDecoderAccepts(Bytes head) {
 }
 
 // Reads a whole file for decoding, refusing what exceeds the read limit or what no decoder
-// could take, before the bulk of it is read.
+// could take, before the bulk of it is read. `readError` as noteReadError sets it; `stamp`
+// receives the stamp of the file that was read.
 std::optional<std::vector<std::uint8_t>> readForDecoding(const std::string& path,
+                                                         int* readError = nullptr,
                                                          platform::FileStamp* stamp = nullptr) {
     const auto info = platform::fileInfo(path);
     if (!info || info->isDirectory || info->size > readLimit()) return std::nullopt;
-    if (info->size > kHeadBytes && platform::isRegularFile(path) &&
-        !someDecoderAccepts(readHead(path))) {
-        return std::nullopt;
+    if (info->size > kHeadBytes && platform::isRegularFile(path)) {
+        const auto head = readHead(path);
+        if (!head) {
+            noteReadError(readError);
+            return std::nullopt;
+        }
+        if (!someDecoderAccepts(*head)) return std::nullopt;
     }
-    return platform::readFile(path, readLimit(), stamp);
+    auto bytes = platform::readFile(path, readLimit(), stamp);
+    if (!bytes) noteReadError(readError);
+    return bytes;
 }
 
 toolkit::Image load(const std::string& path, int formatKind, Videos videos, int reduction,
                     platform::FileStamp* readStamp) {
     if (formatKind == FormatNone) formatKind = detectFormatByExtension(path, videos);
     if (formatKind == FormatNone || formatKind == FormatVideo) return {};
-    const auto bytes = readForDecoding(path, readStamp);
+    const auto bytes = readForDecoding(path, nullptr, readStamp);
     if (!bytes) return {};
     const Bytes data(*bytes);
     switch (formatKind) {
@@ -351,7 +368,7 @@ DecodeEstimate estimateDecode(const std::string& path) {
     const auto info = platform::fileInfo(path);
     if (!info || info->isDirectory || !platform::isRegularFile(path)) return {};
     if (info->size > readLimit()) return {}; // refused unread
-    const std::vector<std::uint8_t> head = readHead(path);
+    const std::vector<std::uint8_t> head = readHead(path).value_or(std::vector<std::uint8_t>());
     detail::ByteReader r(head);
     const ContentType type = contentTypeOf(head);
     const Size s = headerSize(r, type);
@@ -376,23 +393,29 @@ std::uint64_t estimateDecodeBytes(const std::string& path) {
     return estimateDecode(path).bytes;
 }
 
-bool readImageSize(const std::string& path, ImageRect& out) {
+bool readImageSize(const std::string& path, ImageRect& out, int* readError) {
+    if (readError != nullptr) *readError = 0;
     // Most files carry their size in the first bytes: read only those when the header answers.
     // Only signatures that win before the TGA footer test qualify, since that test looks at the
     // end of the file, which a head does not hold.
     const auto info = platform::fileInfo(path);
     if (info && !info->isDirectory && info->size > kHeadBytes && info->size <= readLimit() &&
         platform::isRegularFile(path)) {
-        const std::vector<std::uint8_t> head = readHead(path);
-        const ContentType type = contentTypeOf(head);
+        const auto head = readHead(path);
+        if (!head) {
+            noteReadError(readError);
+            out = ImageRect{};
+            return false;
+        }
+        const ContentType type = contentTypeOf(*head);
         if (type == ContentJpeg || type == ContentPng || type == ContentGif89 ||
             type == ContentBmp) {
-            detail::ByteReader r(head);
+            detail::ByteReader r(*head);
             const Size s = headerSize(r, type);
             if (s.width != 0 && s.height != 0) return finish(s, out);
         }
     }
-    const auto bytes = readForDecoding(path);
+    const auto bytes = readForDecoding(path, readError);
     if (!bytes) {
         out = ImageRect{};
         return false;

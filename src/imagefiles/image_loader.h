@@ -56,8 +56,10 @@ struct DecodeEstimate {
 [[nodiscard]] std::uint64_t estimateDecodeBytes(const std::string& path);
 
 /// Reads an image's width and height from its header, decoding the file when the header does not
-/// tell. True when both lie in 1..65536; otherwise false with `out` all zero.
-[[nodiscard]] bool readImageSize(const std::string& path, ImageRect& out);
+/// tell. True when both lie in 1..65536; otherwise false with `out` all zero. `readError` (when
+/// given) receives the errno when the file could not be read (platform::isReadError), else 0, so
+/// that a failing disk is told apart from a file without a size.
+[[nodiscard]] bool readImageSize(const std::string& path, ImageRect& out, int* readError = nullptr);
 
 /// The size reader's work on bytes already in memory (`bytes` is the whole file).
 [[nodiscard]] bool readImageSizeFromBytes(std::span<const std::uint8_t> bytes, ImageRect& out);

@@ -15,7 +15,7 @@ namespace quill::imagefiles {
 enum class ImageResult : std::uint8_t {
     Pending = 0,           ///< not processed (yet)
     Done = 1,              ///< processed and written
-    Unreadable = 2,        ///< file missing or shorter than 35 bytes
+    Unreadable = 2,        ///< file missing, shorter than 35 bytes, or it could not be read
     SkippedExisting = 3,   ///< the output exists and the user or policy chose not to overwrite
     SameAsSource = 4,      ///< the output path equals the source path while an output dir is used
     LoadFailed = 5,        ///< the decoder did not deliver an image

@@ -7,8 +7,8 @@
 #include "toolkit/platform/platform.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
-#include <fstream>
 
 namespace quill::pipeline {
 namespace {
@@ -25,25 +25,33 @@ bool isCarriedMarker(std::uint8_t marker) {
     return (marker >= kMarkerApp1 && marker <= kMarkerApp15) || marker == kMarkerCom;
 }
 
-// Random access to a file's bytes through a buffered stream.
+// Random access to a file's bytes. error() keeps the errno of a failed open or read (0 when
+// none), so that a disk that fails is told apart from a file without such a segment.
 class FileSource {
 public:
-    explicit FileSource(const std::string& path) : m_stream(path, std::ios::binary) {
-        if (m_stream && m_stream.seekg(0, std::ios::end)) m_size = std::int64_t(m_stream.tellg());
-        if (m_size < 0) m_size = 0;
+    explicit FileSource(const std::string& path) : m_file(platform::InputFile::open(path)) {
+        if (m_file)
+            m_size = std::int64_t(std::min<std::uint64_t>(m_file->size(), INT64_MAX));
+        else
+            m_error = platform::lastError();
     }
     [[nodiscard]] std::int64_t size() const { return m_size; }
     [[nodiscard]] bool readAt(std::int64_t offset, std::uint8_t* into, std::size_t count) {
-        if (offset < 0 || offset > m_size || std::int64_t(count) > m_size - offset) return false;
-        m_stream.clear();
-        if (!m_stream.seekg(std::streamoff(offset))) return false;
-        m_stream.read(reinterpret_cast<char*>(into), std::streamsize(count));
-        return m_stream.gcount() == std::streamsize(count);
+        if (!m_file || offset < 0 || offset > m_size || std::int64_t(count) > m_size - offset)
+            return false;
+        const auto read = m_file->readAt(std::uint64_t(offset), std::span(into, count));
+        if (!read) {
+            m_error = platform::lastError();
+            return false;
+        }
+        return *read == count;
     }
+    [[nodiscard]] int error() const { return m_error; }
 
 private:
-    std::ifstream m_stream;
+    std::optional<platform::InputFile> m_file;
     std::int64_t m_size = 0;
+    int m_error = 0;
 };
 
 class MemorySource {
@@ -314,11 +322,20 @@ ExifDetails readExifDetails(const std::string& path) {
     ExifDetails details;
     FileSource source(path);
     JpegMetadata metadata;
-    if (!listSegments(source, metadata) || !metadata.hasApp1) return details;
+    const bool listed = listSegments(source, metadata);
+    if (source.error() != 0) {
+        details.readError = source.error();
+        return details;
+    }
+    if (!listed || !metadata.hasApp1) return details;
     // Only the APP1 segments can hold EXIF; the others need not be read.
     std::erase_if(metadata.segments,
                   [](const MetadataSegment& s) { return s.marker != kMarkerApp1; });
     (void)loadSegments(source, metadata);
+    if (source.error() != 0) {
+        details.readError = source.error();
+        return details;
+    }
     ExifView view;
     if (!openExif(metadata, view)) return details;
     view.mode = ExifMode::Read;

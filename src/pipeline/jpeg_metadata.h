@@ -98,6 +98,9 @@ withComment(std::span<const std::uint8_t> file, std::string_view text);
 struct ExifDetails {
     std::optional<std::int64_t> recordedDate; ///< date taken, local-time seconds
     std::optional<std::int32_t> orientation;  ///< the orientation tag's value as stored
+    /// The errno when the file could not be opened or read (the details are then empty and say
+    /// nothing about the file); 0 when it was read.
+    int readError = 0;
 };
 /// Reads the date taken and the orientation of a JPEG file; both empty when it has none.
 [[nodiscard]] ExifDetails readExifDetails(const std::string& path);

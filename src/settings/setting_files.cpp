@@ -272,6 +272,13 @@ bool fileHasCurrentHeader(const std::string& path) {
     return bytes && !bytes->empty() && headerIsCurrent(*bytes);
 }
 
+bool fileFailsToRead(const std::string& path) {
+    const auto info = platform::fileInfo(path);
+    if (!info || info->size == 0 || !platform::isRegularFile(path)) return false;
+    return !platform::readFile(path, kMaxSettingsFileSize) &&
+           platform::isReadError(platform::lastError());
+}
+
 std::string escapeOverlayText(std::string_view text) {
     std::string out;
     out.reserve(text.size());
@@ -408,21 +415,30 @@ bool parsePresets(std::span<const std::uint8_t> bytes, PresetList& list) {
     return true;
 }
 
-void readPresets(const std::string& path, PresetList& list) {
+PresetsRead readPresets(const std::string& path, PresetList& list) {
     const auto bytes = platform::readFile(path, kMaxSettingsFileSize);
-    if (bytes && parsePresets(*bytes, list)) return;
+    const int error = bytes ? 0 : platform::lastError();
+    if (bytes && parsePresets(*bytes, list)) return PresetsRead::Loaded;
     buildDefaults(list);
+    if (bytes || error == EFBIG) return PresetsRead::Damaged;
+    // Only a file that is not there is missing; a folder or a FIFO under the name, or a file
+    // that failed to open or read, is a file we could not read.
+    if ((error == ENOENT || error == ENOTDIR) && !platform::fileExists(path))
+        return PresetsRead::Missing;
+    return PresetsRead::Unreadable;
 }
 
 std::optional<std::string> backupUnreadableFile(const std::string& path) {
     const auto bytes = platform::readFile(path, kMaxSettingsFileSize);
-    if (!bytes || bytes->empty()) {
-        // Missing: nothing to keep. Present but not readable as a settings file (too large, no
-        // permission): refuse to write over it.
+    if (!bytes) {
+        const int error = platform::lastError();
+        // Missing: nothing to keep. Too large to be ours: kept like any foreign file. Anything
+        // else (a folder, no permission, an input/output error) could not be copied faithfully
+        // either: refuse to write over it.
         if (!platform::fileExists(path)) return std::string();
-        if (!platform::isRegularFile(path)) return std::nullopt;
-        if (const auto info = platform::fileInfo(path); info && info->size == 0)
-            return std::string();
+        if (error != EFBIG) return std::nullopt;
+    } else if (bytes->empty()) {
+        return std::string();
     }
     const float version = bytes ? headerVersion(*bytes) : 0.0f;
     std::string versionText = "unknown";

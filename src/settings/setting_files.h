@@ -43,6 +43,9 @@ inline constexpr float kSettingsFileVersion = 4.6f;
                                   std::size_t* headerSize = nullptr);
 /// True when the file exists with a size above 0, can be read and starts with a current header.
 [[nodiscard]] bool fileHasCurrentHeader(const std::string& path);
+/// True when a regular file with a size above 0 is at `path` but reading it failed
+/// (platform::isReadError), so that whether it is a setting file of ours cannot be told.
+[[nodiscard]] bool fileFailsToRead(const std::string& path);
 
 /// `overlayText` as stored: line feed, carriage return, tab, VT, double quote, BEL, BS, FF and
 /// ESC become "\n", "\r", "\t", "\v", "\'", "\a", "\b", "\f", "\[", and a backslash becomes "\\"
@@ -58,11 +61,25 @@ inline constexpr float kSettingsFileVersion = 4.6f;
 /// truncated or damaged tail ends the list after the last complete record.
 [[nodiscard]] bool parsePresets(std::span<const std::uint8_t> bytes, PresetList& list);
 
+/// How reading the "Presets" file went.
+enum class PresetsRead : std::uint8_t {
+    Loaded,     ///< the list comes from the file
+    Missing,    ///< there is no file: the six defaults
+    Damaged,    ///< foreign, of an unknown version, too large or without a complete record: the
+                ///< six defaults
+    Unreadable, ///< the file is there but could not be read (no permission, an input/output
+                ///< error, not a regular file): the six defaults, and the file must not be
+                ///< written over, since it may hold the user's presets
+};
+
 /// Reads "Presets" from `path`; builds the six defaults when the file is missing or unusable.
-void readPresets(const std::string& path, PresetList& list);
+/// The result tells the callers which, so that a file that could not be read is never taken
+/// for a missing one; with Unreadable, platform::lastError() says why.
+[[nodiscard]] PresetsRead readPresets(const std::string& path, PresetList& list);
 /// Writes the whole list to `path` (atomically); false when the file could not be written.
 /// A file there that this version cannot read (newer, unknown, damaged) is first kept under a
 /// backup name beside it (see backupUnreadableFile); `backupPath` receives that name, or "".
+/// A file there that cannot be read at all is never written over (false).
 [[nodiscard]] bool writePresets(const std::string& path, const PresetList& list,
                                 std::string* backupPath = nullptr);
 
@@ -79,7 +96,7 @@ void readPresets(const std::string& path, PresetList& list);
 /// Copies an existing, non-empty file at `path` to "<path>.<version>.bak" (the version from its
 /// header with one decimal, "unknown" without one; ".<n>.bak" when that name is taken), so that
 /// writing over a file this version cannot read loses nothing. Returns the backup's path, ""
-/// when there was nothing to keep, nullopt when the copy failed.
+/// when there was nothing to keep, nullopt when the copy failed or the file cannot be read.
 [[nodiscard]] std::optional<std::string> backupUnreadableFile(const std::string& path);
 /// The language index derived from the user's system language (English for any other).
 [[nodiscard]] int systemLanguageIndex();

@@ -96,6 +96,44 @@ TEST_F(Program, ConsoleRunFallsBackToPresetZeroOrTakesTheStoredOne) {
     EXPECT_NE(r.out.find("Preset: 4 -> \"Stored four\""), std::string::npos) << r.out;
 }
 
+// A preset file that is there but cannot be read stops a console run before anything is
+// processed; a damaged one runs the defaults with a line that says so; only a missing one runs
+// them quietly. (The tests run as root, whom no permission stops: a folder under the name is
+// the file that cannot be read.)
+TEST_F(Program, OnlyAMissingPresetFileRunsTheDefaultsQuietly) {
+    ASSERT_TRUE(platform::copyFile(test::testdata("jpeg/hopper.jpg"), m_root.path() + "work/a.jpg",
+                                   platform::Overwrite::Replace));
+    const std::string presets = perUser() + "Presets";
+    const std::string output = m_root.path() + "home/Desktop/output/"; // where the defaults write
+    const std::string preset0 = "Preset: 0 -> \"" + settings::uiText(295) + "\"";
+    ASSERT_TRUE(platform::createDirectories(presets));
+    RunResult r = run("-Console a.jpg");
+    EXPECT_EQ(r.status, 2);
+    EXPECT_NE(r.err.find("The preset file \"" + presets + "\" exists but can't be read"),
+              std::string::npos)
+        << r.err;
+    EXPECT_EQ(r.out.find("Preset:"), std::string::npos) << r.out;
+    EXPECT_FALSE(platform::fileExists(output));
+    EXPECT_TRUE(platform::isDirectory(presets));
+
+    ASSERT_TRUE(platform::removeDirectoryTree(presets));
+    test::writeText(presets, "OtherTool\nnot a preset file\n");
+    r = run("-Console a.jpg");
+    EXPECT_EQ(r.status, 0) << r.out;
+    EXPECT_NE(r.err.find("The preset file \"" + presets + "\" is damaged"), std::string::npos)
+        << r.err;
+    EXPECT_NE(r.out.find(preset0), std::string::npos) << r.out;
+    EXPECT_TRUE(platform::isDirectory(output));
+
+    ASSERT_TRUE(platform::deleteFile(presets));
+    ASSERT_TRUE(platform::removeDirectoryTree(output));
+    r = run("-Console a.jpg");
+    EXPECT_EQ(r.status, 0) << r.out;
+    EXPECT_EQ(r.err, "");
+    EXPECT_NE(r.out.find(preset0), std::string::npos) << r.out;
+    EXPECT_TRUE(platform::isDirectory(output));
+}
+
 TEST_F(Program, RelativePathArgumentsResolveAgainstTheStartDirectoryWhileItExists) {
     ASSERT_TRUE(platform::createDirectory(m_root.path() + "work/pics"));
     ASSERT_TRUE(platform::copyFile(test::testdata("bmp/Info_1_Bit_Top_Down.bmp"),

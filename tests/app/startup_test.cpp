@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <cstdlib>
 
 namespace quill::app {
@@ -72,6 +73,18 @@ TEST_F(StartUp, DamagedSettingFilesNextToTheProgramDoNotMeanPortable) {
     chooseSettingsLocation(m_context);
     EXPECT_FALSE(m_context.portableMode);
     EXPECT_EQ(m_context.languageFilePath, m_home.path() + "config/Quillmere/Language");
+}
+
+// A presets file next to the program that fails to read may be the user's portable presets:
+// taking the per-user files in their place would run other settings without a word, so it
+// counts as portable and start-up then finds it unreadable.
+TEST_F(StartUp, APortableFileThatFailsToReadIsNotPassedOver) {
+    const std::string presets = m_context.programDirectory + "Quillmere_Presets";
+    test::writeBytes(presets, settings::serializePresets(settings::defaultPresetList()));
+    const test::ReadFault fault(presets, platform::ReadStep::Read, EIO);
+    chooseSettingsLocation(m_context);
+    EXPECT_TRUE(m_context.portableMode);
+    EXPECT_EQ(m_context.presetsFilePath, presets);
 }
 
 TEST_F(StartUp, ShutDownEmptiesAUsedPreviewDirectory) {

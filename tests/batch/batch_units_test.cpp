@@ -15,7 +15,10 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdlib>
+#include <filesystem>
+#include <map>
 
 #include <unistd.h>
 
@@ -230,6 +233,70 @@ TEST_F(BatchWithFiles, DecodeAheadWaitsWhileTheNextImageWouldPassTheBudget) {
     for (const auto& record : images.records())
         EXPECT_EQ(record.resultState, ImageResult::Done) << record.fileName;
     EXPECT_EQ(budget.reserved(), 0u);
+}
+
+// A detail that cannot be read because the disk fails is not a detail the file lacks: the image
+// fails with the reason, and is neither filed under its file date nor sorted by a size of 0.
+// A JPEG without a date taken still goes by its file date, and the other images go on.
+TEST_F(BatchWithFiles, ADetailThatFailsToReadFailsTheImageInsteadOfAGuess) {
+    using platform::ReadStep;
+    const struct {
+        const char* what;
+        const char* sample; // the image whose read fails
+        ReadStep step;
+        bool byWidth; // sorted by width: the size is read, not the date taken
+    } cases[] = {
+        {"date taken, open", "exif/Nikon_D70.jpg", ReadStep::Open, false},
+        {"date taken, read", "exif/Nikon_D70.jpg", ReadStep::Read, false},
+        {"size, open", "png/basn2c08.png", ReadStep::Open, true},
+        {"size, read", "png/basn2c08.png", ReadStep::Read, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const std::string folder = dir.file(std::string(c.what) + "/");
+        ASSERT_TRUE(platform::createDirectories(folder + "out/"));
+        settingsRecord = settings::defaultPreset(5, "Move by date");
+        settingsRecord.outputDirPattern = folder + "out/%DY%/%DM%/";
+        settingsRecord.sortEnabled = c.byWidth ? 1 : 0;
+        settingsRecord.sortKey = settings::SortKey::Width;
+        images.clear();
+        const std::string sample = test::testdata(c.sample);
+        const std::string failing = folder + "failing" + sample.substr(sample.rfind('.'));
+        for (const auto& [from, to] : {std::pair{sample, failing},
+                                       {test::testdata("exif/Nikon_D70.jpg"), folder + "taken.jpg"},
+                                       {test::testdata("jpeg/hopper.jpg"), folder + "plain.jpg"}}) {
+            test::writeBytes(to, test::readBytes(from));
+            // 2023-03-15 12:00 local time: the file date of every copy.
+            ASSERT_TRUE(platform::setFileDates(to, 1678881600, 1678881600));
+            ASSERT_TRUE(imagefiles::addImageRecord(to, images, {}));
+        }
+        {
+            const test::ReadFault fault(failing, c.step, EIO);
+            const settings::RunSettings run = derive();
+            flags.runActive = 1;
+            PrepareEnvironment env{images, keep, settingsRecord, run, flags, false};
+            prepare(env);
+            settings::FixedCollisionPolicy skipAll(settings::CollisionAnswer::SkipAll);
+            process(skipAll);
+        }
+        std::map<std::string, const ImageRecord*> byName;
+        for (const ImageRecord& record : images.records())
+            byName[record.fileName] = &record;
+        ASSERT_EQ(byName.size(), 3u);
+        EXPECT_EQ(byName["failing"]->resultState, ImageResult::Unreadable);
+        EXPECT_EQ(byName["failing"]->resultCode, imagefiles::DetailReadError);
+        EXPECT_EQ(failureLine(*byName["failing"]),
+                  "Unreadable file  (the file could not be read (input/output error))");
+        EXPECT_TRUE(platform::isRegularFile(failing)) << "the source stays where it is";
+        EXPECT_EQ(byName["taken"]->resultState, ImageResult::Done);
+        EXPECT_TRUE(platform::isRegularFile(folder + "out/2008/03/taken.jpg"));
+        EXPECT_EQ(byName["plain"]->resultState, ImageResult::Done);
+        EXPECT_TRUE(platform::isRegularFile(folder + "out/2023/03/plain.jpg"));
+        std::size_t outputs = 0;
+        for (const auto& entry : std::filesystem::recursive_directory_iterator(folder + "out"))
+            outputs += entry.is_regular_file() ? 1 : 0;
+        EXPECT_EQ(outputs, 2u);
+    }
 }
 
 // The English texts, written out here, so that a wrong text index shows.

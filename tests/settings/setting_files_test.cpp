@@ -3,9 +3,11 @@
 
 #include "settings/language_pack.h"
 #include "test_support.h"
+#include "toolkit/platform/platform.h"
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <optional>
@@ -145,7 +147,7 @@ TEST_F(SettingFiles, AFileWeCannotReadIsKeptBeforeItIsWrittenOver) {
             EXPECT_EQ(test::readBytes(dir.file(c.backup)), c.existing);
         }
         PresetList written;
-        readPresets(path, written);
+        (void)readPresets(path, written);
         EXPECT_EQ(written, defaultPresetList());
         // Written over once, the file is ours: the next save keeps no further copy.
         ASSERT_TRUE(writePresets(path, defaultPresetList(), &backup));
@@ -207,12 +209,63 @@ TEST_F(SettingFiles, UnusableFilesGiveTheDefaults) {
     for (const auto& [what, bytes] : unusable) {
         if (bytes) test::writeBytes(path, *bytes);
         PresetList list;
-        readPresets(path, list);
+        (void)readPresets(path, list);
         EXPECT_EQ(list, defaultPresetList()) << what;
         EXPECT_EQ(readStoredLanguage(path), -1) << what;
     }
     EXPECT_FALSE(fileHasCurrentHeader(path));
     EXPECT_FALSE(writeLanguage(path, 11));
+}
+
+// A file that is there but cannot be read may hold the user's presets: it is told apart from a
+// missing and from a damaged file, and nothing writes over it. (Tests run as root, which no
+// permission stops, so the read fails through a read fault or a folder under the name.)
+TEST_F(SettingFiles, AFileThatCannotBeReadIsNeitherMissingNorWrittenOver) {
+    using platform::ReadStep;
+    const Bytes stored = serializePresets(fivePresets());
+    const struct {
+        const char* what;
+        std::optional<Bytes> bytes; // nullopt: no file; empty: a folder
+        std::optional<ReadStep> fault;
+        PresetsRead read;
+    } cases[] = {
+        {"missing", std::nullopt, std::nullopt, PresetsRead::Missing},
+        {"another program's", Bytes{'x', 'y', 'z', '\n'}, std::nullopt, PresetsRead::Damaged},
+        {"empty", Bytes{}, std::nullopt, PresetsRead::Damaged},
+        {"readable", stored, std::nullopt, PresetsRead::Loaded},
+        {"input/output error on open", stored, ReadStep::Open, PresetsRead::Unreadable},
+        {"input/output error on read", stored, ReadStep::Read, PresetsRead::Unreadable},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        test::TempDir dir;
+        const std::string path = dir.file("Presets");
+        if (c.bytes) test::writeBytes(path, *c.bytes);
+        std::optional<test::ReadFault> fault;
+        if (c.fault) fault.emplace(path, *c.fault, EIO);
+        PresetList list;
+        EXPECT_EQ(readPresets(path, list), c.read);
+        EXPECT_EQ(list, c.read == PresetsRead::Loaded ? fivePresets() : defaultPresetList());
+        if (c.read == PresetsRead::Unreadable) {
+            EXPECT_EQ(platform::lastError(), EIO);
+            EXPECT_FALSE(writePresets(path, defaultPresetList()));
+            EXPECT_FALSE(writeLanguage(path, 2));
+            fault.reset();
+            EXPECT_EQ(test::readBytes(path), stored);
+            EXPECT_FALSE(platform::fileExists(path + ".4.6.bak"));
+        } else {
+            EXPECT_TRUE(writePresets(path, defaultPresetList()));
+        }
+    }
+
+    // A folder under the name is no missing file either; it stays as it is.
+    test::TempDir dir;
+    ASSERT_TRUE(platform::createDirectory(dir.file("Presets")));
+    PresetList list;
+    EXPECT_EQ(readPresets(dir.file("Presets"), list), PresetsRead::Unreadable);
+    EXPECT_EQ(list, defaultPresetList());
+    EXPECT_FALSE(writePresets(dir.file("Presets"), list));
+    EXPECT_TRUE(platform::isDirectory(dir.file("Presets")));
 }
 
 TEST_F(SettingFiles, SystemLanguageChoosesTheTableOrEnglish) {

@@ -5,6 +5,7 @@
 #include "test_support.h"
 #include "toolkit/file_name_order.h"
 
+#include <cerrno>
 #include <cstdlib>
 #include <ctime>
 #include <sys/stat.h>
@@ -228,6 +229,43 @@ TEST(PlatformFiles, OnlyRegularFilesAreRead) {
     EXPECT_FALSE(platform::readFile("/dev/zero", 1 << 20));
     quill::test::writeText(dir.file("a.png"), "abc");
     EXPECT_EQ(platform::readFile(dir.file("a.png"), 1 << 20)->size(), 3u);
+}
+
+// A read that fails says so and why, whether the open or a later read fails; a failed read
+// never passes as a shorter file. Only errors of a file that is there count as read errors.
+TEST(PlatformFiles, AReadErrorFailsTheReadAndIsToldApartFromAMissingFile) {
+    TempDir dir;
+    const std::string path = dir.file("photo.jpg");
+    quill::test::writeText(path, std::string(5000, 'x'));
+    for (const platform::ReadStep step : {platform::ReadStep::Open, platform::ReadStep::Read}) {
+        SCOPED_TRACE(step == platform::ReadStep::Open ? "open" : "read");
+        const quill::test::ReadFault fault(path, step, EIO);
+        EXPECT_FALSE(platform::readFile(path, 1 << 20));
+        EXPECT_EQ(platform::lastError(), EIO);
+        EXPECT_FALSE(platform::InputFile::open(path) && step == platform::ReadStep::Open);
+        if (auto file = platform::InputFile::open(path)) {
+            std::uint8_t byte = 0;
+            EXPECT_FALSE(file->readAt(0, std::span(&byte, 1)));
+        }
+    }
+    auto file = platform::InputFile::open(path);
+    ASSERT_TRUE(file);
+    std::vector<std::uint8_t> tail(100);
+    EXPECT_EQ(file->readAt(4950, tail), 50u); // the end of the file is no error
+    EXPECT_EQ(file->readAt(6000, tail), 0u);
+
+    const std::pair<std::string, int> reads[] = {
+        {dir.file("missing"), ENOENT}, {path + "/below", ENOTDIR}, {dir.path(), EINVAL}};
+    for (const auto& [where, error] : reads) {
+        EXPECT_FALSE(platform::readFile(where, 1 << 20)) << where;
+        EXPECT_EQ(platform::lastError(), error) << where;
+        EXPECT_FALSE(platform::isReadError(platform::lastError())) << where;
+    }
+    EXPECT_FALSE(platform::readFile(path, 100));
+    EXPECT_EQ(platform::lastError(), EFBIG);
+    EXPECT_FALSE(platform::isReadError(EFBIG));
+    EXPECT_TRUE(platform::isReadError(EIO));
+    EXPECT_TRUE(platform::isReadError(EACCES));
 }
 
 TEST(PlatformFiles, AttributesAndDatesNeverFollowLinks) {

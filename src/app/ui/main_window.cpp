@@ -186,6 +186,17 @@ MainWindow::MainWindow(AppContext& context, imagefiles::ImageList& images,
     build();
     settingsToControls();
     fitToPages(Fit::Open);
+    // Said once the window is on screen: the presets shown are the defaults, not the user's.
+    if (m_context.presetsUnreadable)
+        QTimer::singleShot(0, this, [this] { (void)presetsWritable(); });
+}
+
+bool MainWindow::presetsWritable() {
+    if (!m_context.presetsUnreadable) return true;
+    m_questions.ask(this, toolkit::qt::BoxKind::Warning, T(text::kWarning),
+                    T(text::kPresetsUnreadable) + QStringLiteral("\n") +
+                        QString::fromStdString(m_context.presetsFilePath));
+    return false;
 }
 
 void MainWindow::fitToPages(Fit fit) {
@@ -687,6 +698,9 @@ void MainWindow::closeEvent(QCloseEvent* event) {
 
 void MainWindow::save() {
     controlsToSettings();
+    // The file may hold the user's presets, which this session never saw: writing the list
+    // in memory would replace them.
+    if (!presetsWritable()) return;
     auto& list = m_context.presetList;
     if (m_context.currentPreset < 0 ||
         std::size_t(m_context.currentPreset) >= list.presets.size()) {
@@ -954,6 +968,8 @@ void MainWindow::previewRunFinished() {
 }
 
 void MainWindow::showPresetsWindow(int mode) {
+    // The window writes the file when it closes and deletes it on reset.
+    if (!presetsWritable()) return;
     PresetsWindow window({m_context.presetList,
                           m_context.workingSettings,
                           m_context.currentPreset,

@@ -84,6 +84,8 @@ public:
     void addFilesDialog();
     void addFolderDialog();
     void requestExit();
+    /// Stores the working settings into the selected preset and writes the preset file;
+    /// refused with a box while the file could not be read (AppContext::presetsUnreadable).
     void save();
     void selectPreset(int position);
     void chooseLanguage(int languageIndex);
@@ -113,6 +115,8 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    /// True when the preset file may be written; otherwise says why in a box.
+    bool presetsWritable();
     void build();
     void buildMenu();
     QWidget* buildImageListPage();

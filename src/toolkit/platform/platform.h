@@ -170,14 +170,47 @@ struct DirEntry {
 /// every numbering depend on the file system. nullopt when the directory cannot be read.
 [[nodiscard]] std::optional<std::vector<DirEntry>> listDirectory(const std::string& dir);
 
-/// Reads a whole file; nullopt when it cannot be read or is larger than maxBytes. `stamp`, when
-/// given, receives the stamp of the file that was opened, taken from its descriptor before the
-/// bytes were read (a file rewritten while it is read then no longer matches it).
+/// Reads a whole file; nullopt when it cannot be read or is larger than maxBytes. lastError()
+/// then says why: EINVAL for anything but a regular file, EFBIG for a file over maxBytes, else
+/// the error of the open or of a read (a read error never passes as a shorter file). `stamp`,
+/// when given, receives the stamp of the file that was opened, taken from its descriptor before
+/// the bytes were read (a file rewritten while it is read then no longer matches it).
 [[nodiscard]] std::optional<std::vector<std::uint8_t>>
 readFile(const std::string& path, std::uint64_t maxBytes, FileStamp* stamp = nullptr);
 
+/// A regular file opened for reading at any position. Every failure sets lastError().
+class InputFile {
+public:
+    /// Opens a regular file; anything else (a folder, a FIFO, a device) is refused with EINVAL.
+    [[nodiscard]] static std::optional<InputFile> open(const std::string& path);
+    ~InputFile();
+    InputFile(InputFile&& other) noexcept;
+    InputFile& operator=(InputFile&& other) noexcept;
+    InputFile(const InputFile&) = delete;
+    InputFile& operator=(const InputFile&) = delete;
+
+    /// The file's size when it was opened.
+    [[nodiscard]] std::uint64_t size() const { return m_stamp.size; }
+    /// The file as it was when it was opened.
+    [[nodiscard]] const FileStamp& stamp() const { return m_stamp; }
+    /// Reads up to `into.size()` bytes from `offset`: the count read, less only at the end of the
+    /// file; nullopt when a read failed.
+    [[nodiscard]] std::optional<std::size_t> readAt(std::uint64_t offset,
+                                                    std::span<std::uint8_t> into);
+
+private:
+    InputFile(int fd, const FileStamp& stamp, std::string path);
+    int m_fd = -1;
+    FileStamp m_stamp;
+    std::string m_path;
+};
+
 /// The errno of the last failed call of this layer on this thread (0 when none).
 [[nodiscard]] int lastError();
+/// True when `error`, the lastError() of a failed readFile or InputFile, says that a file is
+/// there but could not be read (no permission, an input/output error, ...): not that it is
+/// missing (ENOENT, ENOTDIR), larger than asked for (EFBIG) or not a regular file (EINVAL).
+[[nodiscard]] bool isReadError(int error);
 /// errno value meaning the disk is full.
 [[nodiscard]] bool isDiskFull(int error);
 
@@ -251,10 +284,18 @@ private:
 /// failed. File systems that have no such operation (EINVAL, EROFS) count as flushed.
 [[nodiscard]] bool syncDirectory(const std::string& dir);
 
+/// The steps of reading a file that a read fault can fail.
+enum class ReadStep { Open, Read };
+
 namespace detail {
 /// Test hook: which no-replace methods renameNoReplace may use (bit 0 the kernel's rename flag,
 /// bit 1 hard links); the exclusive placeholder is always available.
 void setNoReplaceMethods(unsigned methods);
+/// Test hook: asked before every open and every read of readFile and InputFile; an errno it
+/// returns (0: none) fails that step with that error, as a failing disk would. nullptr (the
+/// default) asks nothing.
+using ReadFault = int (*)(const std::string& path, ReadStep step);
+void setReadFault(ReadFault fault);
 } // namespace detail
 
 // --- Process -----------------------------------------------------------------------------------

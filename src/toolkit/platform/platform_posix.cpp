@@ -12,6 +12,7 @@
 #include <fstream>
 #include <iterator>
 #include <mutex>
+#include <utility>
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -253,9 +254,22 @@ bool syncDirectory(const std::string& dir) {
     return ok || fail(e);
 }
 
+namespace {
+std::atomic<detail::ReadFault> g_readFault{nullptr};
+
+// The error a test's read fault gives this step; 0 when none.
+int injectedReadError(const std::string& path, ReadStep step) {
+    const detail::ReadFault fault = g_readFault.load();
+    return fault != nullptr ? fault(path, step) : 0;
+}
+} // namespace
+
 namespace detail {
 void setNoReplaceMethods(unsigned methods) {
     g_noReplaceMethods.store(methods);
+}
+void setReadFault(ReadFault fault) {
+    g_readFault.store(fault);
 }
 } // namespace detail
 
@@ -630,13 +644,16 @@ std::optional<std::vector<DirEntry>> listDirectory(const std::string& dir) {
     return entries;
 }
 
-std::optional<std::vector<std::uint8_t>> readFile(const std::string& path, std::uint64_t maxBytes,
-                                                  FileStamp* stamp) {
+std::optional<InputFile> InputFile::open(const std::string& path) {
     // Only a regular file is opened: a FIFO would block the open for ever, a device could
     // deliver endless bytes. O_NONBLOCK covers a file swapped for a FIFO after the check.
     errno = 0;
     if (!isRegularFile(path)) {
         fail(errno ? errno : EINVAL);
+        return std::nullopt;
+    }
+    if (const int injected = injectedReadError(path, ReadStep::Open)) {
+        fail(injected);
         return std::nullopt;
     }
     const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
@@ -645,28 +662,79 @@ std::optional<std::vector<std::uint8_t>> readFile(const std::string& path, std::
         return std::nullopt;
     }
     struct stat st {};
-    errno = 0;
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || std::uint64_t(st.st_size) > maxBytes) {
-        fail(errno ? errno : S_ISREG(st.st_mode) ? EFBIG : EINVAL);
+    const bool statted = ::fstat(fd, &st) == 0;
+    if (!statted || !S_ISREG(st.st_mode)) {
+        const int error = statted ? EINVAL : errno;
         ::close(fd);
+        fail(error);
         return std::nullopt;
     }
-    if (stamp) *stamp = stampOf(st);
-    std::vector<std::uint8_t> bytes(std::size_t(st.st_size));
+    return InputFile(fd, stampOf(st), path);
+}
+
+InputFile::InputFile(int fd, const FileStamp& stamp, std::string path)
+    : m_fd(fd), m_stamp(stamp), m_path(std::move(path)) {}
+
+InputFile::~InputFile() {
+    if (m_fd >= 0) ::close(m_fd);
+}
+
+InputFile::InputFile(InputFile&& other) noexcept
+    : m_fd(std::exchange(other.m_fd, -1)), m_stamp(other.m_stamp), m_path(std::move(other.m_path)) {
+}
+
+InputFile& InputFile::operator=(InputFile&& other) noexcept {
+    if (this != &other) {
+        if (m_fd >= 0) ::close(m_fd);
+        m_fd = std::exchange(other.m_fd, -1);
+        m_stamp = other.m_stamp;
+        m_path = std::move(other.m_path);
+    }
+    return *this;
+}
+
+std::optional<std::size_t> InputFile::readAt(std::uint64_t offset, std::span<std::uint8_t> into) {
     std::size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t n = ::read(fd, bytes.data() + done, bytes.size() - done);
+    while (done < into.size()) {
+        if (const int injected = injectedReadError(m_path, ReadStep::Read)) {
+            fail(injected);
+            return std::nullopt;
+        }
+        const ssize_t n =
+            ::pread(m_fd, into.data() + done, into.size() - done, off_t(offset + done));
         if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) break;
+        if (n < 0) {
+            fail();
+            return std::nullopt;
+        }
+        if (n == 0) break; // the end of the file
         done += std::size_t(n);
     }
-    ::close(fd);
-    bytes.resize(done); // a file that shrank while being read yields what was there
+    return done;
+}
+
+std::optional<std::vector<std::uint8_t>> readFile(const std::string& path, std::uint64_t maxBytes,
+                                                  FileStamp* stamp) {
+    auto file = InputFile::open(path);
+    if (!file) return std::nullopt;
+    if (stamp) *stamp = file->stamp();
+    if (file->size() > maxBytes) {
+        fail(EFBIG);
+        return std::nullopt;
+    }
+    std::vector<std::uint8_t> bytes(std::size_t(file->size()));
+    const auto read = file->readAt(0, bytes);
+    if (!read) return std::nullopt;
+    bytes.resize(*read); // a file that shrank while being read yields what was there
     return bytes;
 }
 
 int lastError() {
     return t_lastError;
+}
+
+bool isReadError(int error) {
+    return error != 0 && error != ENOENT && error != ENOTDIR && error != EFBIG && error != EINVAL;
 }
 
 bool isDiskFull(int error) {

@@ -153,7 +153,7 @@ TEST_F(MainWindowTest, EachControlReachesTheWorkingSettingsAndTheSavedFile) {
             EXPECT_EQ(differingFields(before, m_context.workingSettings),
                       std::set<std::string>{entry.field});
             settings::PresetList saved;
-            settings::readPresets(m_context.presetsFilePath, saved);
+            (void)settings::readPresets(m_context.presetsFilePath, saved);
             ASSERT_EQ(saved.presets.size(), 6u);
             EXPECT_TRUE(
                 sameField(saved.presets[0], m_context.workingSettings, fieldNamed(entry.field)));
@@ -474,6 +474,37 @@ TEST_F(MainWindowTest, BadInputNeverTakesTheWindowDown) {
     EXPECT_EQ(m_questions.asked[0].kind, toolkit::qt::BoxKind::Critical);
     EXPECT_TRUE(
         m_questions.asked[0].text.contains(QString::fromStdString(m_context.presetsFilePath)));
+}
+
+// A preset file that could not be read at start-up may hold the user's presets: a box says so
+// once the window is up, and nothing writes over the file, neither Ctrl+S nor the presets
+// window, which would write it when it closes.
+TEST_F(MainWindowTest, APresetFileThatCouldNotBeReadIsSaidAndNeverWrittenOver) {
+    const std::string stored = "the user's presets, unread";
+    test::writeText(m_context.presetsFilePath, stored);
+    m_context.presetsUnreadable = true;
+    const QString unreadable =
+        QString::fromStdString(settings::uiText(settings::text::kPresetsUnreadable));
+    window();
+    ASSERT_TRUE(waitUntil([&] { return !m_questions.asked.empty(); }));
+    EXPECT_EQ(m_questions.asked[0].kind, toolkit::qt::BoxKind::Warning);
+    EXPECT_TRUE(m_questions.asked[0].text.startsWith(unreadable))
+        << m_questions.asked[0].text.toStdString();
+
+    // A window that opens anyway is closed again, so that the test fails rather than waits.
+    QTimer closer;
+    QObject::connect(&closer, &QTimer::timeout, [] {
+        if (QWidget* modal = QApplication::activeModalWidget()) modal->close();
+    });
+    closer.start(100);
+    QTest::keyClick(&window(), Qt::Key_S, Qt::ControlModifier);
+    window().showPresetsWindow(0);
+    window().showPresetsWindow(1);
+    ASSERT_EQ(m_questions.asked.size(), 4u);
+    for (const auto& box : m_questions.asked)
+        EXPECT_TRUE(box.text.startsWith(unreadable)) << box.text.toStdString();
+    const auto bytes = test::readBytes(m_context.presetsFilePath);
+    EXPECT_EQ(std::string(bytes.begin(), bytes.end()), stored);
 }
 
 TEST_F(MainWindowTest, ExitAsksOnlyWhenTheListHoldsImages) {

@@ -210,7 +210,7 @@ TEST_F(PresetsWindowTest, ResetAndStartupPresetReachTheFileOnClose) {
         QTest::keyClick(&w, Qt::Key_Escape);
     }
     settings::PresetList read;
-    settings::readPresets(dir.file("Presets"), read);
+    (void)settings::readPresets(dir.file("Presets"), read);
     EXPECT_EQ(read.presets, defaults.presets);
     EXPECT_EQ(read.currentIndex, 3u);
 }
