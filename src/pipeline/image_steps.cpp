@@ -149,6 +149,9 @@ SourceCheck checkSource(const RunPlan& plan, const ImageRecord& record) {
             pickUpMetadata(record.sourcePath, {.keepMetadata = s.keepMetadata != 0,
                                                .commentEnabled = s.commentEnabled != 0,
                                                .reencoded = check.format.decodeNeeded});
+    // Metadata that could not be read is not metadata the file lacks: the output would go out
+    // without it, and a moved source would take it along to nowhere.
+    if (check.metadata.readError) check.outcome = failed(ImageResult::Unreadable, DetailReadError);
     return check;
 }
 

@@ -158,6 +158,7 @@ template <typename Transform> bool rewriteWith(const std::string& path, Transfor
 
 void JpegMetadata::clear() {
     read = present = hasApp1 = hasComment = false;
+    readError = 0;
     segments.clear();
     segments.shrink_to_fit();
 }
@@ -167,9 +168,18 @@ bool JpegMetadata::holdsData() const {
                        [](const MetadataSegment& s) { return s.loaded; });
 }
 
+namespace {
+/// Notes a read error of `source` in `metadata`.
+void noteReadError(const FileSource& source, JpegMetadata& metadata) {
+    if (platform::isReadError(source.error())) metadata.readError = source.error();
+}
+} // namespace
+
 bool readMetadata(const std::string& path, JpegMetadata& metadata) {
     FileSource source(path);
-    return listSegments(source, metadata);
+    const bool listed = listSegments(source, metadata);
+    noteReadError(source, metadata);
+    return listed;
 }
 
 bool readMetadata(std::span<const std::uint8_t> file, JpegMetadata& metadata) {
@@ -179,7 +189,9 @@ bool readMetadata(std::span<const std::uint8_t> file, JpegMetadata& metadata) {
 
 bool loadMetadata(const std::string& path, JpegMetadata& metadata) {
     FileSource source(path);
-    return loadSegments(source, metadata);
+    const bool loaded = loadSegments(source, metadata);
+    noteReadError(source, metadata);
+    return loaded;
 }
 
 bool loadMetadata(std::span<const std::uint8_t> file, JpegMetadata& metadata) {

@@ -37,6 +37,9 @@ struct JpegMetadata {
     bool present = false;    ///< at least one segment is held
     bool hasApp1 = false;    ///< an APP1 segment was listed
     bool hasComment = false; ///< a COM segment is held
+    /// The errno of a read of the file that failed although the file is there (an input/output
+    /// error, say): what it holds is then not all the file has. 0 when no read failed so.
+    int readError = 0;
     std::vector<MetadataSegment> segments;
 
     /// Frees every payload and empties the list; all flags become false.

@@ -199,6 +199,31 @@ TEST_F(ProcessLoop, ASourceSwappedOrRewrittenAfterItWasReadSurvivesMovesAndRepla
     }
 }
 
+/// Fails the first read of any file with EIO, as a disk that fails once does.
+int failFirstRead(const std::string&, platform::ReadStep step) {
+    static std::atomic<int> reads{0};
+    return step == platform::ReadStep::Read && reads++ == 0 ? EIO : 0;
+}
+
+TEST_F(ProcessLoop, MetadataThatFailsToReadFailsTheImageInsteadOfGoingMissing) {
+    // The metadata of a JPEG that stays a JPEG is read before the pixels. When that read fails
+    // and the decode then succeeds, the output must not go out without the photo's EXIF.
+    const std::string photo = dir.file("photo.jpg");
+    test::writeBytes(photo, test::readBytes(test::testdata("exif/Canon_40D.jpg")));
+    ASSERT_TRUE(imagefiles::addImageRecord(photo, images, {}));
+    preset.keepMetadata = 1;
+    preset.resizeEnabled = 1;
+    preset.resizeMode = settings::ResizeMode::Percent;
+    preset.resizePercent = 50;
+    const ThreadCount oneThread(1); // the loop reads the metadata before anything decodes
+    platform::detail::setReadFault(failFirstRead);
+    (void)run();
+    platform::detail::setReadFault(nullptr);
+    EXPECT_EQ(images[0].resultState, ImageResult::Unreadable);
+    EXPECT_EQ(images[0].resultCode, DetailReadError);
+    EXPECT_FALSE(platform::fileExists(dir.file("out/photo.jpg")));
+}
+
 TEST_F(ProcessLoop, WithoutASecondThreadEveryImageIsDecodedInItsTurn) {
     for (const char* name : {"a.png", "b.png", "c.png"})
         addPng(name, 64, 48);
