@@ -102,6 +102,35 @@ EditPlan makeEditPlan(const settings::Preset& s, const settings::RunSettings& ru
     return plan;
 }
 
+std::optional<EditedSize> measureEditChain(const EditPlan& plan, int width, int height,
+                                           std::optional<EditedSize> trimmed) {
+    EditedSize size{width, height};
+    if (size.width < 1 || size.height < 1) return std::nullopt;
+    if (plan.crop) {
+        if (const auto* m = std::get_if<CropMargins>(&*plan.crop)) {
+            if (m->left < 0 || m->top < 0 || m->right < 0 || m->bottom < 0) return std::nullopt;
+            const long long w = (long long)size.width - m->left - m->right;
+            const long long h = (long long)size.height - m->top - m->bottom;
+            if (w <= 0 || h <= 0) return std::nullopt;
+            size = {int(w), int(h)};
+        } else if (trimmed) {
+            size = *trimmed;
+        }
+    }
+    if (plan.rotate && sidesSwap(*plan.rotate)) std::swap(size.width, size.height);
+    if (plan.scale) {
+        const auto scaled = measureScale(*plan.scale, size.width, size.height);
+        if (!scaled || scaled->width < 1 || scaled->height < 1) return std::nullopt;
+        size = {scaled->width, scaled->height};
+    }
+    if (plan.canvas) {
+        const auto canvas = measureCanvas(*plan.canvas, size.width, size.height);
+        if (!canvas) return std::nullopt;
+        size = {canvas->width, canvas->height};
+    }
+    return size;
+}
+
 EditTools::EditTools(const EditPlan& plan) {
     if (plan.overlay) m_overlayFont = openOverlayFont(*plan.overlay);
 }

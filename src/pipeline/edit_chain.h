@@ -51,6 +51,21 @@ struct EditPlan {
 /// Whether `mode` turns the image by a quarter, so that width and height trade places.
 [[nodiscard]] bool sidesSwap(RotateMode mode);
 
+/// A width and height.
+struct EditedSize {
+    int width = 0;
+    int height = 0;
+    friend bool operator==(const EditedSize&, const EditedSize&) = default;
+};
+
+/// The size the chain gives an image of width x height, from the plan alone: the crop margins,
+/// the turn, the scale and the canvas, each measured as its step measures it (the colour steps
+/// and the overlay keep the size). A trim depends on the pixels: `trimmed` is the size it left,
+/// without which the trim counts as keeping the size. nullopt when a step would fail.
+[[nodiscard]] std::optional<EditedSize> measureEditChain(const EditPlan& plan, int width,
+                                                         int height,
+                                                         std::optional<EditedSize> trimmed = {});
+
 /// The tone adjustments and channel offsets of the preset, into `plan`.
 void planColourSteps(const settings::Preset& preset, EditPlan& plan);
 /// The plan of every enabled step of the preset, the overlay (image file) included.

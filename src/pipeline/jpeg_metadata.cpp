@@ -378,14 +378,17 @@ bool carryMetadataIntoOutput(const std::string& outputPath, JpegMetadata& metada
         openExif(metadata, view)) {
         std::uint8_t request = 0;
         if (options.rotationApplied >= 0) {
-            // The orientation the source was stored with, read from the block being patched.
+            // The orientation the source was stored with, read from the block being patched. An
+            // upright source (1) is left as it is, like a source without the tag: its pixels were
+            // turned, and a viewer that honours the tag must show them as they are now rather than
+            // turn them back. A source stored turned (2..8) gets the orientation that describes
+            // its pixels after the turn.
             view.mode = ExifMode::Read;
             view.tags = ExifOrientation;
             walkExif(view);
+            const bool storedTurned = (view.tags & ExifOrientation) && view.orientation != 1;
             const std::int32_t orientation =
-                (view.tags & ExifOrientation)
-                    ? newOrientation(view.orientation, options.rotationApplied)
-                    : -1;
+                storedTurned ? newOrientation(view.orientation, options.rotationApplied) : -1;
             if (orientation != -1) {
                 view.orientation = orientation;
                 request |= ExifOrientation;

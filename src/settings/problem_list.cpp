@@ -5,12 +5,15 @@
 #include "settings/language_pack.h"
 #include "settings/ui_text_ids.h"
 
-#include <initializer_list>
+#include <algorithm>
+#include <cstdio>
+#include <string_view>
+#include <vector>
 
 namespace quill::settings {
 namespace {
 
-std::string quotedParts(std::initializer_list<std::string> parts) {
+std::string quotedParts(const std::vector<std::string>& parts) {
     std::string line;
     for (const std::string& part : parts) {
         if (!line.empty()) line += " -> ";
@@ -22,6 +25,53 @@ std::string quotedParts(std::initializer_list<std::string> parts) {
 std::string withoutAmpersands(std::string text) {
     std::erase(text, '&');
     return text;
+}
+
+/// A character as the line shows it: itself, or "U+XXXX" for a control character, which would
+/// show as nothing.
+std::string characterName(char c) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte >= 32) return std::string(1, c);
+    char code[8];
+    std::snprintf(code, sizeof code, "U+%04X", unsigned(byte));
+    return code;
+}
+
+/// The parts after the operation's name for a text that must be a valid file name: the text, then
+/// the first character not allowed in a file name (nothing more for an empty text).
+std::vector<std::string> fileNameParts(const std::string& name) {
+    std::vector<std::string> parts{name};
+    if (const auto c = forbiddenFileNameCharacter(name)) parts.push_back(characterName(*c));
+    return parts;
+}
+
+/// The parts after the operation's name for a folder that is not a valid absolute directory: the
+/// folder, then the first character not allowed in a folder name or "//" for an empty one. A
+/// folder that does not begin with "/" (or is empty) gets nothing more: the folder itself shows it.
+std::vector<std::string> directoryParts(const std::string& directory) {
+    std::vector<std::string> parts{directory};
+    if (directory.empty() || directory.front() != '/') return parts;
+    std::size_t begin = 1;
+    while (begin < directory.size()) {
+        const std::size_t end = std::min(directory.find('/', begin), directory.size());
+        const std::string_view part = std::string_view(directory).substr(begin, end - begin);
+        if (const auto c = forbiddenFileNameCharacter(part)) {
+            parts.push_back(characterName(*c));
+            break;
+        }
+        if (part.empty()) {
+            parts.push_back("//");
+            break;
+        }
+        begin = end + 1;
+    }
+    return parts;
+}
+
+/// The operation's name followed by `rest`.
+std::string namedParts(std::string name, std::vector<std::string> rest) {
+    rest.insert(rest.begin(), std::move(name));
+    return quotedParts(rest);
 }
 
 std::string contradictionLine(const Preset& s, const RunSettings& run, const UiTextLookup& ui) {
@@ -58,11 +108,13 @@ std::string contradictionLine(const Preset& s, const RunSettings& run, const UiT
         return quotedParts(
             {name(10), ui(text::kShiftMinutes), std::to_string(s.fileDateShiftMinutes)});
     }
-    if (fails(ConsistencyCheck::RenamePatternInvalid)) return quotedParts({name(12), "-"});
+    if (fails(ConsistencyCheck::RenamePatternInvalid))
+        return namedParts(name(12), fileNameParts(run.renamePatternRun));
     if (fails(ConsistencyCheck::RenamePatternOnlyName)) {
         return quotedParts({name(12), run.renamePatternRun});
     }
-    if (fails(ConsistencyCheck::OutputDirInvalid)) return quotedParts({name(13), "-"});
+    if (fails(ConsistencyCheck::OutputDirInvalid))
+        return namedParts(name(13), directoryParts(run.outputDirRun));
     if (fails(ConsistencyCheck::OutputDirIsImageFolder)) {
         return quotedParts({name(13), run.outputDirRun});
     }

@@ -41,11 +41,10 @@ bool nothingToDo(const Preset& s, const RunSettings& run) {
 
 } // namespace
 
-bool isValidFileName(std::string_view name) {
-    if (name.empty()) return false;
+std::optional<char> forbiddenFileNameCharacter(std::string_view name) {
     for (char c : name) {
         const auto byte = static_cast<unsigned char>(c);
-        if (byte < 32) return false;
+        if (byte < 32) return c;
         switch (c) {
         case '"':
         case '\\':
@@ -56,12 +55,16 @@ bool isValidFileName(std::string_view name) {
         case '<':
         case '>':
         case '|':
-            return false;
+            return c;
         default:
             break;
         }
     }
-    return true;
+    return std::nullopt;
+}
+
+bool isValidFileName(std::string_view name) {
+    return !name.empty() && !forbiddenFileNameCharacter(name);
 }
 
 bool isValidAbsoluteDirectory(std::string_view directory) {

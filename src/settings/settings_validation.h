@@ -4,6 +4,7 @@
 #include "settings/preset.h"
 #include "settings/run_settings.h"
 
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -39,6 +40,9 @@ enum class ListedVideos : bool { None, Some };
 /// Whether the image list holds a video: the `videos` argument of settingsValidation.
 [[nodiscard]] ListedVideos listedVideos(const imagefiles::ImageList& images);
 
+/// The first character of `name` that no file name may hold: one below 32 or one of
+/// " \ / : * ? < > |. nullopt when there is none.
+[[nodiscard]] std::optional<char> forbiddenFileNameCharacter(std::string_view name);
 /// A valid file name: not empty, no character below 32, none of " \ / : * ? < > |.
 [[nodiscard]] bool isValidFileName(std::string_view name);
 /// A valid absolute directory: begins and ends with "/", and every part between is a valid file

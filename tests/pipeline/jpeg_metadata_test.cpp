@@ -442,7 +442,11 @@ TEST(MetadataExiftool, WrittenFilesReadBackAsIntendedAndValidate) {
         for (const std::string& w : warnings)
             EXPECT_TRUE(knownWarnings.count(w)) << w;
         const std::string orientation = valueOf(before, "IFD0:Orientation");
-        const int expected = newOrientation(orientation.empty() ? -1 : std::stoi(orientation), 1);
+        // Turned clockwise: an upright source stays 1, one stored turned follows the table.
+        const int expected =
+            orientation == "1"
+                ? 1
+                : newOrientation(orientation.empty() ? -1 : std::stoi(orientation), 1);
         EXPECT_EQ(valueOf(after, "IFD0:Orientation"),
                   expected == -1 ? orientation : std::to_string(expected));
         if (!valueOf(before, "ExifIFD:ExifImageWidth").empty()) {

@@ -238,6 +238,54 @@ TEST_F(ProcessLoop, WithoutASecondThreadEveryImageIsDecodedInItsTurn) {
     }
 }
 
+// A turn the run applied to a JPEG must not be undone by a viewer that honours the EXIF
+// orientation: an upright source (tag 1) keeps 1, a source stored turned (tag 6) and turned
+// clockwise becomes upright (1), and a source without the tag gets none.
+TEST_F(ProcessLoop, ATurnedJpegShowsTurnedInViewersThatHonourTheOrientationTag) {
+    if (!test::haveTool("/usr/bin/exiftool") || !test::haveTool("/usr/bin/convert"))
+        GTEST_SKIP() << "exiftool or ImageMagick missing";
+    const struct {
+        const char* name;
+        const char* orientation; ///< of the source, "" for none
+        const char* written;     ///< of the output
+    } cases[] = {{"upright.jpg", "1", "1"}, {"stored6.jpg", "6", "1"}, {"none.jpg", "", ""}};
+    const Image photo = test::makeImage(64, 48, PixelFormat::Bgr24, [](int x, int y) {
+        return test::Bgra{std::uint8_t(x * 4), std::uint8_t(y * 5), std::uint8_t(x < 16 ? 255 : 0)};
+    });
+    for (const auto& c : cases) {
+        const std::string path = dir.file(c.name);
+        ASSERT_TRUE(imagefiles::saveImageFile(photo, path, imagefiles::Encoder::Jpeg, 9, 24));
+        if (*c.orientation) {
+            ASSERT_EQ(test::runCommand("exiftool -q -n -overwrite_original -Orientation=" +
+                                       std::string(c.orientation) + " " + test::shellQuote(path)),
+                      0);
+        }
+        ASSERT_TRUE(imagefiles::addImageRecord(path, images, {}));
+    }
+    preset.rotateEnabled = 1;
+    preset.rotateMode = int(RotateMode::Clockwise90);
+    preset.keepMetadata = 1;
+    preset.useExifOrientation = 1;
+    const std::vector<std::string> steps = run();
+
+    const auto tool = [](const std::string& command) {
+        std::string output;
+        EXPECT_EQ(test::runCommand(command, &output), 0) << command;
+        return output;
+    };
+    for (std::size_t i = 0; i < std::size(cases); ++i) {
+        SCOPED_TRACE(cases[i].name);
+        EXPECT_EQ(steps[i], "CNLEXWFSK");
+        const std::string out = test::shellQuote(dir.file(std::string("out/") + cases[i].name));
+        EXPECT_EQ(tool("exiftool -s -s -s -n -Orientation " + out),
+                  *cases[i].written ? std::string(cases[i].written) + "\n" : "");
+        // As a viewer shows it: turned, 48 x 64, and the same pixels as stored.
+        EXPECT_EQ(tool("convert " + out + " -auto-orient -format '%w x %h' info:"), "48 x 64");
+        EXPECT_EQ(tool("convert " + out + " -auto-orient ppm:- | md5sum"),
+                  tool("convert " + out + " ppm:- | md5sum"));
+    }
+}
+
 TEST_F(ProcessLoop, AJpegDecodedReducedIsResizedToTheFullImagesSize) {
     const Image photo = test::makeImage(1603, 1201, PixelFormat::Bgr24, [](int x, int y) {
         return test::Bgra{std::uint8_t(x / 7), std::uint8_t(y / 5), std::uint8_t((x + y) / 11)};

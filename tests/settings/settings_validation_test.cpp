@@ -110,9 +110,23 @@ TEST(SettingsValidation, OverlayImageMustBeLargeEnoughForAnImage) {
     EXPECT_EQ(settingsValidation(ValidationScope::Whole, s, derive(s), ListedVideos::None), Valid);
 }
 
+// Each case: default preset 0 changed, and its problem list with the texts "T&<index>".
+template <std::size_t N> void check(const std::pair<Change, const char*> (&cases)[N]) {
+    const UiTextLookup texts = [](int index) { return "T&" + std::to_string(index); };
+    for (const auto& [change, expected] : cases) {
+        Preset s = defaultPreset(0, "p");
+        change(s);
+        const RunSettings run = derive(s);
+        EXPECT_EQ(
+            problemList(settingsValidation(ValidationScope::Whole, s, run, ListedVideos::None), s,
+                        run, texts),
+            expected)
+            << expected;
+    }
+}
+
 // The line names the first failing check, with the menu path to the setting without its "&".
 TEST(ProblemList, FirstOffendingSettingInCheckOrder) {
-    const UiTextLookup texts = [](int index) { return "T&" + std::to_string(index); };
     const std::pair<Change, const char*> cases[] = {
         {[](Preset& s) { s.filterEnabled = s.cropEnabled = 1; }, "\"T&66\" -> \"x\""},
         {[](Preset& s) { s.cropEnabled = 1; }, "\"T&68\" -> \"T&111\" -> \"0, 0, 0, 0\""},
@@ -131,16 +145,30 @@ TEST(ProblemList, FirstOffendingSettingInCheckOrder) {
          "\"T&98 -> 0\"  (2)"},
         {[](Preset&) {}, ""},
     };
-    for (const auto& [change, expected] : cases) {
-        Preset s = defaultPreset(0, "p");
-        change(s);
-        const RunSettings run = derive(s);
-        EXPECT_EQ(
-            problemList(settingsValidation(ValidationScope::Whole, s, run, ListedVideos::None), s,
-                        run, texts),
-            expected)
-            << expected;
-    }
+    check(cases);
+}
+
+// A pattern that cannot name a file or folder is shown with the first thing that is not allowed
+// in it: a character (a control character by its code), an empty folder name, or nothing at all.
+TEST(ProblemList, PatternsNameWhatIsNotAllowed) {
+    const std::pair<Change, const char*> cases[] = {
+        {[](Preset& s) { s.renameEnabled = 1, s.renamePattern = "photos/%fn%"; },
+         "\"T&80\" -> \"photos/%FN%\" -> \"/\""},
+        {[](Preset& s) { s.renameEnabled = 1, s.renamePattern = "a*b?%FN%"; },
+         "\"T&80\" -> \"a*b?%FN%\" -> \"*\""},
+        {[](Preset& s) { s.renameEnabled = 1, s.renamePattern = "a\tb"; },
+         "\"T&80\" -> \"a\tb\" -> \"U+0009\""},
+        {[](Preset& s) { s.renameEnabled = 1, s.renamePattern = ""; }, "\"T&80\" -> \"\""},
+        {[](Preset& s) { s.outputDirPattern = "/data/a:b/"; },
+         "\"T&81\" -> \"/data/a:b/\" -> \":\""},
+        {[](Preset& s) { s.outputDirPattern = "/data//out/"; },
+         "\"T&81\" -> \"/data//out/\" -> \"//\""},
+        {[](Preset& s) { s.outputDirPattern = "%PD%/x|y/"; },
+         "\"T&81\" -> \"/home/u/Desktop/x|y/\" -> \"|\""},
+        {[](Preset& s) { s.outputDirPattern = "out\\"; }, "\"T&81\" -> \"out/\""},
+        {[](Preset& s) { s.outputDirPattern = ""; }, "\"T&81\" -> \"\""},
+    };
+    check(cases);
 }
 
 } // namespace

@@ -17,7 +17,10 @@
 #include <QPainter>
 #include <QVBoxLayout>
 
+#include <algorithm>
 #include <cmath>
+#include <optional>
+#include <variant>
 
 namespace quill::app::ui {
 namespace {
@@ -43,6 +46,27 @@ enum class Small { MayVanish, StaysPositive };
 int scaled(int value, float scale, Small small) {
     const int result = int(std::lround(double(value) * double(scale)));
     return (small == Small::StaysPositive && value > 0 && result < 1) ? 1 : result;
+}
+
+/// The size a run writes for the full image: the full size through the size-changing steps of
+/// the working settings, measured as the run measures them. Scaling the reduced result back
+/// instead misses by a few pixels, as every step rounds at the reduced size. Only a trim, which
+/// depends on the pixels, is taken from the reduced image (`reducedAfterCrop`) and scaled back.
+std::optional<pipeline::EditedSize> fullResultSize(const PreviewGeometry& g,
+                                                   const settings::Preset& working,
+                                                   const settings::RunContext& context,
+                                                   pipeline::EditedSize reducedAfterCrop) {
+    settings::Preset sizing = working;
+    sizing.overlayEnabled = 0; // keeps the size; its image file need not be read
+    const pipeline::EditPlan plan =
+        pipeline::makeEditPlan(sizing, settings::deriveRunSettings(sizing, context));
+    std::optional<pipeline::EditedSize> trimmed;
+    if (plan.crop && std::holds_alternative<pipeline::TrimOptions>(*plan.crop) && g.scale > 0) {
+        trimmed = pipeline::EditedSize{
+            std::min(g.sourceWidth, int(std::lround(reducedAfterCrop.width / double(g.scale)))),
+            std::min(g.sourceHeight, int(std::lround(reducedAfterCrop.height / double(g.scale))))};
+    }
+    return pipeline::measureEditChain(plan, g.sourceWidth, g.sourceHeight, trimmed);
 }
 
 /// The picture: the result centred on the background with a grey outline, and a red mark in the
@@ -141,6 +165,7 @@ PreviewRendering renderPreview(const PreviewSource& source, const settings::Pres
     PreviewRendering out;
     out.geometry = source.geometry;
     if (source.image.empty()) return out;
+    pipeline::EditedSize afterCrop; // of the reduced image
     out.inRange = settings::presetInRange(working);
     if (out.inRange) {
         const float scale = source.geometry.scale;
@@ -157,7 +182,10 @@ PreviewRendering renderPreview(const PreviewSource& source, const settings::Pres
         const std::string text = settings::expandImageTokens(
             run.overlayTextRun, settings::samplePlaceholderValues(), s.noZeroPadding != 0);
         toolkit::Image image = source.image.clone();
-        const pipeline::EditOutcome outcome = pipeline::applyEditChain(image, plan, tools, text);
+        const pipeline::EditOutcome outcome =
+            pipeline::applyEditChain(image, plan, tools, text, [&](pipeline::EditStep step) {
+                if (step == pipeline::EditStep::Crop) afterCrop = {image.width(), image.height()};
+            });
         if (outcome.result == pipeline::ImageResult::Done && !image.empty())
             out.result = std::move(image);
         else
@@ -169,15 +197,15 @@ PreviewRendering renderPreview(const PreviewSource& source, const settings::Pres
     out.picture = composePicture(out.result, background, !out.inRange || out.failed);
     if (pageShowsSizes(page, working) && out.inRange && !out.failed) {
         const auto& g = out.geometry;
-        const int fullW = int(std::lround(g.resultWidth / double(g.scale)));
-        const int fullH = int(std::lround(g.resultHeight / double(g.scale)));
-        out.caption = QStringLiteral("%1: %2 x %3\n%4: %5 x %6")
-                          .arg(QString::fromStdString(settings::uiText(text::kOriginal)))
-                          .arg(g.sourceWidth)
-                          .arg(g.sourceHeight)
-                          .arg(QString::fromStdString(settings::uiText(text::kPreviewResult)))
-                          .arg(fullW)
-                          .arg(fullH);
+        if (const auto full = fullResultSize(g, working, context, afterCrop)) {
+            out.caption = QStringLiteral("%1: %2 x %3\n%4: %5 x %6")
+                              .arg(QString::fromStdString(settings::uiText(text::kOriginal)))
+                              .arg(g.sourceWidth)
+                              .arg(g.sourceHeight)
+                              .arg(QString::fromStdString(settings::uiText(text::kPreviewResult)))
+                              .arg(full->width)
+                              .arg(full->height);
+        }
     }
     return out;
 }

@@ -418,11 +418,12 @@ void MainWindow::buildMenu() {
     QMenu* presets = settingsMenu->addMenu(T(text::kPresetsMenu));
     const auto& list = m_context.presetList.presets;
     for (int i = 0; i < 10 && i < int(list.size()); ++i) {
-        QAction* a = item(presets, ItemFirstPreset + i,
-                          QStringLiteral("&%1  %2\t%3%1")
-                              .arg(i)
-                              .arg(QString::fromStdString(list[std::size_t(i)].name), ctrl),
-                          [this, i] { selectPreset(i); });
+        // One arg() call fills every place at once, so that a "%" in the name stays text.
+        QAction* a = item(
+            presets, ItemFirstPreset + i,
+            QStringLiteral("&%1  %2\t%3%1")
+                .arg(QString::number(i), QString::fromStdString(list[std::size_t(i)].name), ctrl),
+            [this, i] { selectPreset(i); });
         a->setCheckable(true);
         a->setChecked(i == m_context.currentPreset);
     }
@@ -530,8 +531,7 @@ void MainWindow::refreshPageList() {
         QListWidgetItem* row = m_pageList->item(i + 1);
         if (!row) continue;
         QFont font = row->font();
-        font.setBold(m_pages[std::size_t(i)]->mainSwitch &&
-                     m_pages[std::size_t(i)]->mainSwitch->isChecked());
+        font.setBold(m_pages[std::size_t(i)]->switchedOn());
         row->setFont(font);
     }
 }

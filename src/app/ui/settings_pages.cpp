@@ -269,6 +269,7 @@ void buildColoursPage(SettingsPage& page) {
     for (const Row& row : rows) {
         auto* box = new QCheckBox(T(row.check));
         b.bind().check(row.flag, box);
+        page.stepSwitches.push_back(box);
         auto* level = new QSpinBox;
         b.bind().spin(row.level, level);
         level->setToolTip(T(text::kNeutralValue100));
@@ -279,6 +280,7 @@ void buildColoursPage(SettingsPage& page) {
     }
     auto* channels = new QCheckBox(T(text::kEnableChannelOffsets));
     b.bind().check("channelAdjustEnabled", channels);
+    page.stepSwitches.push_back(channels);
     grid->addWidget(channels, r++, 0, 1, 2);
     const char* channelFields[] = {"channelAdjustRed", "channelAdjustGreen", "channelAdjustBlue"};
     for (int i = 0; i < 3; ++i) {
@@ -669,6 +671,12 @@ void SettingsPage::updateDependents() const {
     }
     for (const auto& [widget, enabled] : states)
         widget->setEnabled(enabled);
+}
+
+bool SettingsPage::switchedOn() const {
+    if (mainSwitch) return mainSwitch->isChecked();
+    return std::any_of(stepSwitches.begin(), stepSwitches.end(),
+                       [](const QAbstractButton* box) { return box->isChecked(); });
 }
 
 PathEdit::PathEdit(Kind kind, QWidget* parent)

@@ -24,12 +24,16 @@ struct SettingsPage {
     QWidget* widget = nullptr;
     int titleText = 0;                     ///< UI text of the title and of the page list row
     QAbstractButton* mainSwitch = nullptr; ///< the page's on/off switch, if it has one
+    /// The switches of a page without one main switch whose steps go on one by one (Colours).
+    std::vector<QAbstractButton*> stepSwitches;
     BindingTable bindings;
     /// Controls enabled only while their condition holds.
     std::vector<std::pair<QWidget*, std::function<bool()>>> dependents;
 
     /// Enables or disables the dependent controls from the current state of the controls.
     void updateDependents() const;
+    /// Whether a step of the page is on: its main switch, or any of its step switches.
+    [[nodiscard]] bool switchedOn() const;
 };
 
 /// A line edit for a path that takes the first path dropped on it.

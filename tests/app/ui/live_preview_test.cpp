@@ -109,6 +109,87 @@ TEST(LivePreview, PictureEqualsTheLoopsOutputForTheReducedImage) {
     EXPECT_TRUE(test::samePixels(r.result, written));
 }
 
+/// Runs the processing loop with `working` on the PNG at `path`, written as a PNG into `out`;
+/// the written image's size.
+std::pair<int, int> sizeTheRunWrites(const settings::Preset& working, const std::string& path,
+                                     const std::string& out) {
+    settings::Preset s = working;
+    s.convertFormat = 1;
+    s.outputFormat = settings::OutputFormat::Png;
+    s.qualityEnabled = s.colorDepthEnabled = s.renameEnabled = s.keepMetadata = 0;
+    s.outputDirEnabled = 1;
+    s.outputDirPattern = out;
+    imagefiles::ImageList images;
+    EXPECT_TRUE(imagefiles::addImageRecord(path, images, {}));
+    imagefiles::ImageList keep;
+    pipeline::RunFlags flags;
+    flags.runActive = 1;
+    const settings::RunSettings run = settings::deriveRunSettings(s, context());
+    settings::FixedCollisionPolicy replaceAll(settings::CollisionAnswer::ReplaceAll);
+    struct NeverStop final : pipeline::DiskFullQuestion {
+        bool askStopAfterDiskFull(const std::string&) override { return false; }
+    } diskFull;
+    pipeline::ProcessEnvironment env{images, keep, s, run, flags, replaceAll, diskFull, "c", false};
+    pipeline::processImages(env);
+    EXPECT_EQ(images[0].resultState, imagefiles::ImageResult::Done) << images[0].resultCode;
+    const toolkit::Image written = imagefiles::loadImageFile(images[0].resultText, -1);
+    return {written.width(), written.height()};
+}
+
+// The result size under the picture is the size the run writes for the full image, not the
+// reduced picture's size scaled back (which misses by a few pixels).
+TEST(LivePreview, CaptionGivesTheSizeTheRunWrites) {
+    using Change = void (*)(settings::Preset&);
+    const struct {
+        int width, height, page;
+        Change change;
+    } cases[] = {
+        {3000, 2000, 4,
+         [](settings::Preset& p) { // turned, then fitted into 512 x 768
+             p.rotateEnabled = 1;
+             p.rotateMode = 1;
+             p.resizeEnabled = 1;
+             p.resizeMode = settings::ResizeMode::Pixels;
+             p.resizeOption = 1;
+             p.resizeLimits = settings::ResizeLimits::None;
+             p.resizeWidth = 512;
+             p.resizeHeight = 768;
+         }},
+        {1237, 911, 4,
+         [](settings::Preset& p) {
+             p.resizeEnabled = 1;
+             p.resizeMode = settings::ResizeMode::Percent;
+             p.resizePercent = 23;
+         }},
+        {1001, 751, 6,
+         [](settings::Preset& p) { // margins off, then a canvas wider than the rest
+             p.cropEnabled = 1;
+             p.cropMode = settings::CropMode::Margins;
+             p.cropLeft = 101;
+             p.cropTop = 33;
+             p.canvasEnabled = 1;
+             p.canvasWidth = 950;
+             p.canvasHeight = 700;
+         }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::to_string(c.width) + " x " + std::to_string(c.height));
+        test::TempDir dir;
+        const std::string path = dir.file("photo.png");
+        ASSERT_TRUE(imagefiles::saveImageFile(gradient(c.width, c.height), path,
+                                              imagefiles::Encoder::Png, 0, 24));
+        settings::Preset working = settings::defaultPreset(0, "w");
+        c.change(working);
+        ASSERT_TRUE(settings::presetInRange(working));
+        const PreviewRendering r = renderPreview(loadPreviewSource(path, imagefiles::FormatPng),
+                                                 working, context(), Qt::white, c.page);
+        ASSERT_FALSE(r.failed);
+        const auto [w, h] = sizeTheRunWrites(working, path, dir.file("out/"));
+        EXPECT_TRUE(r.caption.endsWith(QStringLiteral(": %1 x %2").arg(w).arg(h)))
+            << r.caption.toStdString() << " / " << w << " x " << h;
+    }
+}
+
 TEST(LivePreview, OutOfRangeSettingsShowTheReducedImageUnprocessed) {
     const PreviewSource source = reduceForPreview(gradient(400, 300), 400, 300);
     settings::Preset working = settings::defaultPreset(0, "w");

@@ -250,7 +250,7 @@ protected:
     /// The Presets file as the next start would read it.
     settings::PresetList stored() {
         settings::PresetList list;
-        settings::readPresets(m_context.presetsFilePath, list);
+        (void)settings::readPresets(m_context.presetsFilePath, list);
         return list;
     }
     /// Gives the working settings a value that no default preset has, through the controls.
@@ -419,6 +419,47 @@ TEST_F(PresetSaveTest, Screenshots) {
     screenshot(QStringLiteral("no-preset.png"));
     EXPECT_TRUE(busyPicture(window().palette().color(QPalette::ToolTipBase))
                     .save(folder + QStringLiteral("busy.png")));
+}
+
+// Each preset item shows its number, name and full shortcut, with the digit.
+TEST_F(MainWindowTest, ThePresetMenuShowsEachShortcutWithItsDigit) {
+    m_context.presetList.presets[3].name = "50%1 %2 x";
+    const QString ctrl = QString::fromStdString(settings::uiText(settings::text::kCtrl));
+    for (int i = 0; i < int(m_context.presetList.presets.size()); ++i) {
+        const QString name =
+            QString::fromStdString(m_context.presetList.presets[std::size_t(i)].name);
+        EXPECT_EQ(
+            window().menuItem(ItemFirstPreset + i)->text().toStdString(),
+            QStringLiteral("&%1  %2\t%3+%1").arg(QString::number(i), name, ctrl).toStdString());
+    }
+}
+
+// A page shows its row in bold while any of its steps is on: on the Colours page each of the
+// five switches counts.
+TEST_F(MainWindowTest, TheColoursRowIsBoldWhileAnyOfItsStepsIsOn) {
+    using namespace settings::text;
+    const int switches[] = {kEnableBrightness, kEnableSaturation, kEnableContrast, kEnableGamma,
+                            kEnableChannelOffsets};
+    QListWidgetItem* row = window().pageList()->item(5);
+    ASSERT_EQ(row->text(), QString::fromStdString(settings::uiText(kColoursPage)));
+    std::vector<QCheckBox*> boxes;
+    for (QCheckBox* box : window().findChildren<QCheckBox*>())
+        for (int text : switches)
+            if (box->text() == QString::fromStdString(settings::uiText(text))) boxes.push_back(box);
+    ASSERT_EQ(boxes.size(), std::size(switches));
+    for (QCheckBox* box : boxes)
+        box->setChecked(false);
+    EXPECT_FALSE(row->font().bold());
+    for (QCheckBox* box : boxes) {
+        SCOPED_TRACE(box->text().toStdString());
+        box->setChecked(true);
+        EXPECT_TRUE(row->font().bold());
+        box->setChecked(false);
+        EXPECT_FALSE(row->font().bold());
+    }
+    // Other pages still follow their one switch.
+    EXPECT_EQ(window().pageList()->item(2)->font().bold(),
+              m_context.workingSettings.cropEnabled != 0);
 }
 
 TEST_F(MainWindowTest, BadInputNeverTakesTheWindowDown) {
