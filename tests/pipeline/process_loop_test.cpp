@@ -199,10 +199,10 @@ TEST_F(ProcessLoop, ASourceSwappedOrRewrittenAfterItWasReadSurvivesMovesAndRepla
     }
 }
 
-/// Fails the first read of any file with EIO, as a disk that fails once does.
-int failFirstRead(const std::string&, platform::ReadStep step) {
-    static std::atomic<int> reads{0};
-    return step == platform::ReadStep::Read && reads++ == 0 ? EIO : 0;
+/// Fails every read with EIO while set, as a disk that fails for a moment does.
+std::atomic<bool> g_readsFail{false};
+int failReadsWhileSet(const std::string&, platform::ReadStep step) {
+    return step == platform::ReadStep::Read && g_readsFail.load() ? EIO : 0;
 }
 
 TEST_F(ProcessLoop, MetadataThatFailsToReadFailsTheImageInsteadOfGoingMissing) {
@@ -216,7 +216,12 @@ TEST_F(ProcessLoop, MetadataThatFailsToReadFailsTheImageInsteadOfGoingMissing) {
     preset.resizeMode = settings::ResizeMode::Percent;
     preset.resizePercent = 50;
     const ThreadCount oneThread(1); // the loop reads the metadata before anything decodes
-    platform::detail::setReadFault(failFirstRead);
+    // The disk fails until the source check (which reads the metadata) is over.
+    g_readsFail = true;
+    onStep = [](std::size_t, ImageStep step) {
+        if (step == ImageStep::Check) g_readsFail = false;
+    };
+    platform::detail::setReadFault(failReadsWhileSet);
     (void)run();
     platform::detail::setReadFault(nullptr);
     EXPECT_EQ(images[0].resultState, ImageResult::Unreadable);
