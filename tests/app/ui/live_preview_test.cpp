@@ -47,6 +47,32 @@ TEST(LivePreview, ReducedJpegDecodeGivesTheFullGeometry) {
     EXPECT_TRUE(loadPreviewSource(dir.file("missing.jpg"), imagefiles::FormatJpeg).image.empty());
 }
 
+/// Runs the processing loop with `working` on the PNG at `path`, written as a PNG into `out`;
+/// the image it wrote.
+toolkit::Image imageTheRunWrites(const settings::Preset& working, const std::string& path,
+                                 const std::string& out) {
+    settings::Preset s = working;
+    s.convertFormat = 1;
+    s.outputFormat = settings::OutputFormat::Png;
+    s.qualityEnabled = s.colorDepthEnabled = s.renameEnabled = s.keepMetadata = 0;
+    s.outputDirEnabled = 1;
+    s.outputDirPattern = out;
+    imagefiles::ImageList images;
+    EXPECT_TRUE(imagefiles::addImageRecord(path, images, {}));
+    imagefiles::ImageList keep;
+    pipeline::RunFlags flags;
+    flags.runActive = 1;
+    const settings::RunSettings run = settings::deriveRunSettings(s, context());
+    settings::FixedCollisionPolicy replaceAll(settings::CollisionAnswer::ReplaceAll);
+    struct NeverStop final : pipeline::DiskFullQuestion {
+        bool askStopAfterDiskFull(const std::string&) override { return false; }
+    } diskFull;
+    pipeline::ProcessEnvironment env{images, keep, s, run, flags, replaceAll, diskFull, "c", false};
+    pipeline::processImages(env);
+    EXPECT_EQ(images[0].resultState, imagefiles::ImageResult::Done) << images[0].resultCode;
+    return imagefiles::loadImageFile(images[0].resultText, -1);
+}
+
 TEST(LivePreview, PictureEqualsTheLoopsOutputForTheReducedImage) {
     test::TempDir dir;
     const PreviewSource source = reduceForPreview(gradient(1000, 750), 1000, 750); // scale 0.144
@@ -87,53 +113,8 @@ TEST(LivePreview, PictureEqualsTheLoopsOutputForTheReducedImage) {
     s.overlayFontSize = 13;
     s.overlayHorizontalMargin = 6;
     s.overlayVerticalMargin = 4;
-    s.convertFormat = 1;
-    s.outputFormat = settings::OutputFormat::Png;
-    s.qualityEnabled = s.colorDepthEnabled = s.renameEnabled = s.keepMetadata = 0;
-    s.outputDirEnabled = 1;
-    s.outputDirPattern = dir.file("out/");
-    imagefiles::ImageList images;
-    ASSERT_TRUE(imagefiles::addImageRecord(dir.file("IMG0087.png"), images, {}));
-    imagefiles::ImageList keep;
-    pipeline::RunFlags flags;
-    flags.runActive = 1;
-    const settings::RunSettings run = settings::deriveRunSettings(s, context());
-    settings::FixedCollisionPolicy replaceAll(settings::CollisionAnswer::ReplaceAll);
-    struct NeverStop final : pipeline::DiskFullQuestion {
-        bool askStopAfterDiskFull(const std::string&) override { return false; }
-    } diskFull;
-    pipeline::ProcessEnvironment env{images, keep, s, run, flags, replaceAll, diskFull, "c", false};
-    pipeline::processImages(env);
-    ASSERT_EQ(images[0].resultState, imagefiles::ImageResult::Done) << images[0].resultCode;
-    const toolkit::Image written = imagefiles::loadImageFile(dir.file("out/IMG0087.png"), -1);
+    const toolkit::Image written = imageTheRunWrites(s, dir.file("IMG0087.png"), dir.file("out/"));
     EXPECT_TRUE(test::samePixels(r.result, written));
-}
-
-/// Runs the processing loop with `working` on the PNG at `path`, written as a PNG into `out`;
-/// the written image's size.
-std::pair<int, int> sizeTheRunWrites(const settings::Preset& working, const std::string& path,
-                                     const std::string& out) {
-    settings::Preset s = working;
-    s.convertFormat = 1;
-    s.outputFormat = settings::OutputFormat::Png;
-    s.qualityEnabled = s.colorDepthEnabled = s.renameEnabled = s.keepMetadata = 0;
-    s.outputDirEnabled = 1;
-    s.outputDirPattern = out;
-    imagefiles::ImageList images;
-    EXPECT_TRUE(imagefiles::addImageRecord(path, images, {}));
-    imagefiles::ImageList keep;
-    pipeline::RunFlags flags;
-    flags.runActive = 1;
-    const settings::RunSettings run = settings::deriveRunSettings(s, context());
-    settings::FixedCollisionPolicy replaceAll(settings::CollisionAnswer::ReplaceAll);
-    struct NeverStop final : pipeline::DiskFullQuestion {
-        bool askStopAfterDiskFull(const std::string&) override { return false; }
-    } diskFull;
-    pipeline::ProcessEnvironment env{images, keep, s, run, flags, replaceAll, diskFull, "c", false};
-    pipeline::processImages(env);
-    EXPECT_EQ(images[0].resultState, imagefiles::ImageResult::Done) << images[0].resultCode;
-    const toolkit::Image written = imagefiles::loadImageFile(images[0].resultText, -1);
-    return {written.width(), written.height()};
 }
 
 // The result size under the picture is the size the run writes for the full image, not the
@@ -184,7 +165,8 @@ TEST(LivePreview, CaptionGivesTheSizeTheRunWrites) {
         const PreviewRendering r = renderPreview(loadPreviewSource(path, imagefiles::FormatPng),
                                                  working, context(), Qt::white, c.page);
         ASSERT_FALSE(r.failed);
-        const auto [w, h] = sizeTheRunWrites(working, path, dir.file("out/"));
+        const toolkit::Image written = imageTheRunWrites(working, path, dir.file("out/"));
+        const auto [w, h] = std::pair(written.width(), written.height());
         EXPECT_TRUE(r.caption.endsWith(QStringLiteral(": %1 x %2").arg(w).arg(h)))
             << r.caption.toStdString() << " / " << w << " x " << h;
     }
