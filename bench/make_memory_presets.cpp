@@ -17,7 +17,9 @@ int main(int argc, char** argv) {
     using namespace quill;
     using settings::OutputFormat;
     auto convertTo = [&](int index, const char* name, OutputFormat format) {
-        settings::Preset preset = settings::defaultPreset(index, name);
+        // Preset 0's values: the other default presets rename, recolour or caption.
+        settings::Preset preset = settings::defaultPreset(0, name);
+        preset.index = std::uint8_t(index);
         preset.convertFormat = 1;
         preset.outputFormat = format;
         preset.qualityEnabled = 1;
