@@ -392,6 +392,11 @@ TEST_F(ProcessLoop, ImagesThatEachNeedTheWholeBudgetRunOneAfterAnotherOnAnyThrea
     toolkit::MemoryBudget& budget = toolkit::MemoryBudget::process();
     const std::uint64_t limit = budget.limit();
     budget.setLimit(hold);
+    // While an image is encoded no other image may hold its pixels, finished or not.
+    std::uint64_t mostReserved = 0;
+    onStep = [&](std::size_t, ImageStep step) {
+        if (step == ImageStep::Encode) mostReserved = std::max(mostReserved, budget.reserved());
+    };
     setenv("QUILL_THREADS", "4", 1);
     const std::vector<std::string> steps = run();
     unsetenv("QUILL_THREADS");
@@ -400,6 +405,7 @@ TEST_F(ProcessLoop, ImagesThatEachNeedTheWholeBudgetRunOneAfterAnotherOnAnyThrea
         EXPECT_EQ(steps[i], "CNLEXWFSK") << i;
         EXPECT_EQ(images[i].resultState, ImageResult::Done) << i;
     }
+    EXPECT_LE(mostReserved, hold) << "an image ran beside another one's pixels";
     EXPECT_EQ(budget.reserved(), 0u) << "every room is given back";
 }
 
