@@ -405,7 +405,8 @@ TEST_F(ProcessLoop, ImagesThatEachNeedTheWholeBudgetRunOneAfterAnotherOnAnyThrea
         EXPECT_EQ(steps[i], "CNLEXWFSK") << i;
         EXPECT_EQ(images[i].resultState, ImageResult::Done) << i;
     }
-    EXPECT_LE(mostReserved, hold) << "an image ran beside another one's pixels";
+    // Encoded outputs (a few KiB) may wait beside it; pixels (300 x 200 x 4 bytes) may not.
+    EXPECT_LE(mostReserved, hold + 300 * 200) << "an image ran beside another one's pixels";
     EXPECT_EQ(budget.reserved(), 0u) << "every room is given back";
 }
 
