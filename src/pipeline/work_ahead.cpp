@@ -103,23 +103,7 @@ toolkit::MemoryReservation WorkAhead::reserveForLoop(std::uint64_t bytes) {
     toolkit::MemoryReservation hold = m_budget.reserveWhenFree(bytes, [&] {
         return m_working.load() > 0 && m_flags.runActive.load() && !m_flags.runCancelled.load();
     });
-    if (hold) return hold;
-    // This image runs alone: the finished images beside it would keep their pixels in memory
-    // through all of its steps. The room is taken first, so that no worker starts in the room
-    // they give back.
-    hold = m_budget.reserveRegardless(bytes);
-    {
-        std::lock_guard lock(m_mutex);
-        for (auto it = m_slots.begin(); it != m_slots.end();) {
-            if (it->second->state != SlotState::Done) {
-                ++it;
-                continue;
-            }
-            it->second->dropped.store(true);
-            it = m_slots.erase(it);
-        }
-    }
-    return hold;
+    return hold ? std::move(hold) : m_budget.reserveRegardless(bytes);
 }
 
 void WorkAhead::discard(std::size_t position) {

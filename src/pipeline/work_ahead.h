@@ -69,9 +69,8 @@ public:
     /// handed out, not started yet, dropped, or failed): the loop then does the work itself.
     [[nodiscard]] std::optional<PreparedImage> take(std::size_t position);
     /// Room in the memory budget for an image the loop decodes itself: it waits while a worker
-    /// runs an image that will give its room back. Room then held only by finished images, which
-    /// wait for the loop, is not waited for: that work is dropped (the loop redoes it in its
-    /// turn), the room is taken regardless, and no worker starts an image until it is back.
+    /// runs an image that will give its room back; room held only by finished images, which
+    /// wait for the loop, is taken regardless, and no worker starts an image until it is back.
     [[nodiscard]] toolkit::MemoryReservation reserveForLoop(std::uint64_t bytes);
     /// Forgets the work for `position` (the image failed before it needed its pixels).
     void discard(std::size_t position);
