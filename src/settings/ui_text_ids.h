@@ -297,6 +297,37 @@ inline constexpr int kReadError = 440;
 inline constexpr int kPresetsUnreadable = 441;
 inline constexpr int kSettingsInNoPreset = 442;
 inline constexpr int kReallyDeletePreset = 443;
+// The unsaved-changes question, the presets window's rename, the list order hints and the
+// meanings the Insert menus show beside their tokens (kTokenFileName.. in token order).
+inline constexpr int kSaveChangesToPreset = 444;
+inline constexpr int kSavedToPreset = 445;
+inline constexpr int kRenamePreset = 446;
+inline constexpr int kRenamePrompt = 447;
+inline constexpr int kListOrderHint = 448;
+inline constexpr int kPresetSortsItself = 449;
+inline constexpr int kTokenFileName = 450;
+inline constexpr int kTokenSizeKib = 451;
+inline constexpr int kTokenSizeMib = 452;
+inline constexpr int kTokenWidth = 453;
+inline constexpr int kTokenHeight = 454;
+inline constexpr int kTokenMegapixels = 455;
+inline constexpr int kTokenColours = 456;
+inline constexpr int kTokenBrightness = 457;
+inline constexpr int kTokenSecond = 458;
+inline constexpr int kTokenMinute = 459;
+inline constexpr int kTokenHour = 460;
+inline constexpr int kTokenDay = 461;
+inline constexpr int kTokenMonth = 462;
+inline constexpr int kTokenYear = 463;
+inline constexpr int kTokenNumbering = 464;
+inline constexpr int kTokenDesktop = 465;
+inline constexpr int kTokenDocuments = 466;
+inline constexpr int kTokenProgramFolder = 467;
+inline constexpr int kTokenImageFolder = 468;
+inline constexpr int kWildcardAnyRun = 469;
+inline constexpr int kWildcardOneChar = 470;
+inline constexpr int kWildcardOneDigit = 471;
+inline constexpr int kWildcardOr = 472;
 } // namespace text
 
 /// Entries of the program-information table (programInfoText).

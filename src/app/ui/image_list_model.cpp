@@ -57,8 +57,9 @@ QVariant ImageListModel::data(const QModelIndex& index, int role) const {
 }
 
 QVariant ImageListModel::headerData(int section, Qt::Orientation orientation, int role) const {
-    if (orientation != Qt::Horizontal || role != Qt::DisplayRole) return {};
-    if (section < 0 || section > 2) return {};
+    if (orientation != Qt::Horizontal || section < 0 || section > 2) return {};
+    if (role == Qt::ToolTipRole && !m_headerHint.isEmpty()) return m_headerHint;
+    if (role != Qt::DisplayRole) return {};
     return QString::fromStdString(settings::uiText(text::kNameColumn + section));
 }
 
@@ -88,6 +89,34 @@ void ImageListModel::resetFrom(const imagefiles::ImageList& list) {
         m_rows.push_back(rowOf(record));
     reindex(0);
     endResetModel();
+}
+
+void ImageListModel::reorderLike(const imagefiles::ImageList& list) {
+    emit layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
+    std::vector<ImageRow> rows;
+    rows.reserve(m_rows.size());
+    std::vector<std::uint8_t> taken(m_rows.size(), 0);
+    for (const auto& record : list.records()) {
+        const int at = rowOfId(record.recordId);
+        if (at < 0 || taken[std::size_t(at)] != 0) continue;
+        taken[std::size_t(at)] = 1;
+        rows.push_back(m_rows[std::size_t(at)]);
+    }
+    for (std::size_t i = 0; i < m_rows.size(); ++i)
+        if (taken[i] == 0) rows.push_back(m_rows[i]);
+    // The persistent indexes (the selection, the current row) move with their records.
+    const QModelIndexList before = persistentIndexList();
+    std::vector<std::int32_t> idsBefore;
+    idsBefore.reserve(std::size_t(before.size()));
+    for (const QModelIndex& index : before)
+        idsBefore.push_back(m_rows[std::size_t(index.row())].recordId);
+    m_rows = std::move(rows);
+    reindex(0);
+    QModelIndexList after;
+    for (qsizetype i = 0; i < before.size(); ++i)
+        after.push_back(index(rowOfId(idsBefore[std::size_t(i)]), before[i].column()));
+    changePersistentIndexList(before, after);
+    emit layoutChanged({}, QAbstractItemModel::VerticalSortHint);
 }
 
 void ImageListModel::removeIds(const std::unordered_set<std::int32_t>& ids) {

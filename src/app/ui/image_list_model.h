@@ -47,6 +47,11 @@ public:
     void resetFrom(const imagefiles::ImageList& list);
     void removeIds(const std::unordered_set<std::int32_t>& ids);
     void clear();
+    /// Puts the rows into the order of the records of `list`, keeping what each row shows and
+    /// the view's selection (rows whose record is not in `list` go last).
+    void reorderLike(const imagefiles::ImageList& list);
+    /// The tooltip of the column headers.
+    void setHeaderHint(const QString& hint) { m_headerHint = hint; }
     /// Writes the scanned size of a record into its row.
     void setDetails(std::int32_t recordId, std::int32_t width, std::int32_t height);
 
@@ -60,6 +65,7 @@ private:
     std::vector<ImageRow> m_rows;
     std::unordered_map<std::int32_t, int> m_rowOfId;
     bool m_details = true;
+    QString m_headerHint;
 };
 
 } // namespace quill::app::ui

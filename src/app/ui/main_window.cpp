@@ -19,10 +19,13 @@
 #include <QApplication>
 #include <QButtonGroup>
 #include <QCloseEvent>
+#include <QCollator>
 #include <QDesktopServices>
 #include <QDialog>
 #include <QDialogButtonBox>
+#include <QDir>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -40,6 +43,7 @@
 #include <QShortcut>
 #include <QSpinBox>
 #include <QStackedWidget>
+#include <QStandardPaths>
 #include <QStatusBar>
 #include <QStyle>
 #include <QTableView>
@@ -47,6 +51,7 @@
 #include <QUrl>
 #include <QVBoxLayout>
 
+#include <algorithm>
 #include <unordered_set>
 #include <utility>
 
@@ -132,6 +137,11 @@ MainWindow::MainWindow(AppContext& context, imagefiles::ImageList& images,
     connect(&m_scanner, &DetailScanner::finished, this, [this] { updateStatus(); });
     connect(&m_model, &QAbstractItemModel::modelReset, this, [this] { updateListCommands(); });
     connect(&m_model, &QAbstractItemModel::rowsInserted, this, [this] { updateListCommands(); });
+    // Images added after a sort are not in its order: the header stops saying it.
+    connect(&m_model, &QAbstractItemModel::rowsInserted, this, [this] {
+        m_sortColumn = -1;
+        if (m_imageView) m_imageView->horizontalHeader()->setSortIndicatorShown(false);
+    });
     // The popup's arrows need at least two images; its row may have gone.
     connect(&m_model, &QAbstractItemModel::modelReset, this, [this] { updatePreviewPopup(); });
     connect(&m_model, &QAbstractItemModel::rowsInserted, this, [this] { updatePreviewPopup(); });
@@ -181,6 +191,8 @@ MainWindow::MainWindow(AppContext& context, imagefiles::ImageList& images,
     connect(previewTimer, &QTimer::timeout, this, &MainWindow::updateLivePreview);
     // So does the popup, once a rebuilt list is on screen.
     connect(previewTimer, &QTimer::timeout, this, &MainWindow::updatePreviewPopup);
+    // And the title's mark of unsaved settings, which follows every control.
+    connect(previewTimer, &QTimer::timeout, this, &MainWindow::refreshUnsavedMark);
     previewTimer->start(75);
 
     build();
@@ -354,6 +366,18 @@ QWidget* MainWindow::buildImageListPage() {
     m_imageView->setColumnWidth(1, 135);
     m_imageView->setColumnWidth(2, 70);
     m_imageView->horizontalHeader()->setSectionResizeMode(0, QHeaderView::Stretch);
+    // A click on a header sorts the image list itself, not just the view: the run follows it.
+    m_imageView->horizontalHeader()->setSectionsClickable(true);
+    m_imageView->horizontalHeader()->setSortIndicatorShown(m_sortColumn >= 0);
+    if (m_sortColumn >= 0)
+        m_imageView->horizontalHeader()->setSortIndicator(m_sortColumn, m_sortOrder);
+    connect(m_imageView->horizontalHeader(), &QHeaderView::sectionClicked, this,
+            &MainWindow::sortListBy);
+    // A header click sorts; it must not also select every row, as a table does by default.
+    QObject::disconnect(m_imageView->horizontalHeader(), SIGNAL(sectionPressed(int)), m_imageView,
+                        nullptr);
+    QObject::disconnect(m_imageView->horizontalHeader(), SIGNAL(sectionEntered(int)), m_imageView,
+                        nullptr);
     m_imageView->setAcceptDrops(true);
     m_imageView->viewport()->setAcceptDrops(true);
     m_imageView->viewport()->installEventFilter(this);
@@ -658,8 +682,9 @@ void MainWindow::addFilesDialog() {
         filterList << QString::fromStdString(f.label) + QStringLiteral(" (") +
                           patterns.join(QLatin1Char(' ')) + QLatin1Char(')');
     }
-    const QStringList files = QFileDialog::getOpenFileNames(this, QString(), QString(),
+    const QStringList files = QFileDialog::getOpenFileNames(this, QString(), dialogStartFolder(),
                                                             filterList.join(QStringLiteral(";;")));
+    if (!files.isEmpty()) m_lastFolder = QFileInfo(files.front()).absolutePath();
     imagefiles::PathList paths;
     for (const QString& f : files)
         paths.push_back(f.toStdString());
@@ -667,8 +692,18 @@ void MainWindow::addFilesDialog() {
 }
 
 void MainWindow::addFolderDialog() {
-    const QString folder = QFileDialog::getExistingDirectory(this, T(text::kSelectFolder));
-    if (!folder.isEmpty()) addPaths({folder.toStdString()});
+    const QString folder =
+        QFileDialog::getExistingDirectory(this, T(text::kSelectFolder), dialogStartFolder());
+    if (folder.isEmpty()) return;
+    m_lastFolder = folder;
+    addPaths({folder.toStdString()});
+}
+
+QString MainWindow::dialogStartFolder() const {
+    if (!m_lastFolder.isEmpty() && QFileInfo(m_lastFolder).isDir()) return m_lastFolder;
+    const QString pictures = QStandardPaths::writableLocation(QStandardPaths::PicturesLocation);
+    if (!pictures.isEmpty() && QFileInfo(pictures).isDir()) return pictures;
+    return QDir::homePath();
 }
 
 void MainWindow::requestExit() {
@@ -676,7 +711,97 @@ void MainWindow::requestExit() {
         m_questions.ask(this, toolkit::qt::BoxKind::Question, T(text::kQuestion),
                         T(text::kReallyExit)) != toolkit::qt::Answer::Yes)
         return;
+    if (!settledUnsavedChanges()) return;
     quitProgram();
+}
+
+bool MainWindow::settledUnsavedChanges() {
+    if (!hasUnsavedChanges() || m_context.presetsUnreadable) return true;
+    const auto answer =
+        m_questions.ask(this, toolkit::qt::BoxKind::SaveQuestion, T(text::kQuestion),
+                        T(text::kSaveChangesToPreset).arg(currentPresetName()));
+    if (answer == toolkit::qt::Answer::Cancel) return false;
+    if (answer != toolkit::qt::Answer::Yes) return true;
+    save();
+    // A failed write said so in a box; the settings are still unsaved and the program stays.
+    return !hasUnsavedChanges();
+}
+
+QString MainWindow::currentPresetName() const {
+    const auto& presets = m_context.presetList.presets;
+    if (m_context.currentPreset < 0 || std::size_t(m_context.currentPreset) >= presets.size())
+        return {};
+    return QString::fromStdString(presets[std::size_t(m_context.currentPreset)].name);
+}
+
+bool MainWindow::hasUnsavedChanges() const {
+    return differsFromItsPreset(settingsFromControls());
+}
+
+bool MainWindow::differsFromItsPreset(settings::Preset current) const {
+    const auto& presets = m_context.presetList.presets;
+    if (m_context.currentPreset < 0 || std::size_t(m_context.currentPreset) >= presets.size())
+        return false;
+    const settings::Preset& stored = presets[std::size_t(m_context.currentPreset)];
+    current.index = stored.index;
+    current.name = stored.name;
+    // Looking at another page changes nothing the user would want to save.
+    current.selectedPage = stored.selectedPage;
+    return current != stored;
+}
+
+void MainWindow::refreshUnsavedMark() {
+    if (!m_imageView || m_rebuildScheduled) return;
+    const settings::Preset current = settingsFromControls();
+    const bool unsaved = differsFromItsPreset(current);
+    if (unsaved != m_unsaved) {
+        m_unsaved = unsaved;
+        updateTitle();
+    }
+    // The header says whether the run follows the order shown.
+    m_model.setHeaderHint(
+        T(current.sortEnabled != 0 ? text::kPresetSortsItself : text::kListOrderHint));
+}
+
+void MainWindow::sortListBy(int column) {
+    auto* header = m_imageView->horizontalHeader();
+    if (column < 0 || column > ImageListModel::SizeColumn || m_loader.busy() || m_run ||
+        (m_previewRun && m_previewRun->active())) {
+        header->setSortIndicatorShown(m_sortColumn >= 0);
+        if (m_sortColumn >= 0) header->setSortIndicator(m_sortColumn, m_sortOrder);
+        return;
+    }
+    m_sortOrder = column == m_sortColumn && m_sortOrder == Qt::AscendingOrder ? Qt::DescendingOrder
+                                                                              : Qt::AscendingOrder;
+    m_sortColumn = column;
+    // Names compare as people read them: case-insensitively, with digits as numbers
+    // ("img2" before "img10").
+    QCollator collator;
+    collator.setNumericMode(true);
+    collator.setCaseSensitivity(Qt::CaseInsensitive);
+    const auto name = [](const imagefiles::ImageRecord& r) {
+        return QString::fromStdString(
+            r.sourcePath.substr(std::min(r.folder.size(), r.sourcePath.size())));
+    };
+    const auto before = [&](const imagefiles::ImageRecord& a, const imagefiles::ImageRecord& b) {
+        int c = 0;
+        if (column == ImageListModel::FolderColumn)
+            c = collator.compare(QString::fromStdString(a.folder),
+                                 QString::fromStdString(b.folder));
+        else if (column == ImageListModel::SizeColumn)
+            c = a.fileSize < b.fileSize ? -1 : (a.fileSize > b.fileSize ? 1 : 0);
+        if (c == 0) c = collator.compare(name(a), name(b));
+        return m_sortOrder == Qt::AscendingOrder ? c < 0 : c > 0;
+    };
+    const imagefiles::ImageRecord* current = m_images.current();
+    const std::int32_t currentId = current ? current->recordId : -1;
+    std::stable_sort(m_images.records().begin(), m_images.records().end(), before);
+    if (currentId >= 0) m_images.setCurrentIndex(m_images.indexOfId(currentId));
+    m_model.reorderLike(m_images);
+    header->setSortIndicatorShown(true);
+    header->setSortIndicator(column, m_sortOrder);
+    if (m_imageView->selectionModel()->hasSelection())
+        m_imageView->scrollTo(m_imageView->selectionModel()->selectedRows().front());
 }
 
 void MainWindow::quitProgram() {
@@ -716,7 +841,10 @@ void MainWindow::save() {
         m_questions.ask(this, toolkit::qt::BoxKind::Critical, T(text::kError),
                         T(text::kWritingFailed) + QStringLiteral(":\n") +
                             QString::fromStdString(m_context.presetsFilePath));
+        return;
     }
+    statusBar()->showMessage(T(text::kSavedToPreset).arg(currentPresetName()), 5000);
+    refreshUnsavedMark();
 }
 
 void MainWindow::selectPreset(int position) {
@@ -803,6 +931,15 @@ void MainWindow::scheduleRebuild() {
 void MainWindow::rebuild() {
     m_rebuildScheduled = false;
     const bool hadFocus = isActiveWindow();
+    // The rebuilt list shows the same images selected, and the same current one.
+    std::vector<std::int32_t> selectedIds;
+    std::int32_t currentId = -1;
+    if (m_imageView) {
+        for (const QModelIndex& index : m_imageView->selectionModel()->selectedRows())
+            selectedIds.push_back(m_model.row(index.row()).recordId);
+        const QModelIndex current = m_imageView->currentIndex();
+        if (current.isValid()) currentId = m_model.row(current.row()).recordId;
+    }
     QWidget* old = takeCentralWidget();
     m_imageView = nullptr;
     m_removeSelected = nullptr;
@@ -814,17 +951,39 @@ void MainWindow::rebuild() {
     // waits for the event loop to have done that.
     QTimer::singleShot(0, this, [this] { fitToPages(Fit::GrowOnly); });
     updateTitle();
+    restoreSelection(selectedIds, currentId);
     selectFirstRowIfNone();
     updateStatus();
     updatePreviewPopup();
     if (hadFocus) activateWindow();
 }
 
+void MainWindow::restoreSelection(const std::vector<std::int32_t>& selectedIds,
+                                  std::int32_t currentId) {
+    QItemSelection selection;
+    for (const std::int32_t id : selectedIds) {
+        const int row = m_model.rowOfId(id);
+        if (row >= 0) selection.select(m_model.index(row, 0), m_model.index(row, 0));
+    }
+    auto* model = m_imageView->selectionModel();
+    const int currentRow = m_model.rowOfId(currentId);
+    if (currentRow >= 0)
+        model->setCurrentIndex(m_model.index(currentRow, 0), QItemSelectionModel::NoUpdate);
+    if (selection.isEmpty()) return;
+    model->select(selection, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+    m_imageView->scrollTo(currentRow >= 0 ? m_model.index(currentRow, 0)
+                                          : selection.indexes().front());
+}
+
 void MainWindow::updateTitle() {
     QString title = QString::fromStdString(standardTitle());
     const bool none = m_context.currentPreset < 0 ||
                       std::size_t(m_context.currentPreset) >= m_context.presetList.presets.size();
-    if (none) title += QStringLiteral(" - ") + T(text::kSettingsInNoPreset);
+    if (none)
+        title += QStringLiteral(" - ") + T(text::kSettingsInNoPreset);
+    else
+        title += QStringLiteral(" - ") + currentPresetName() +
+                 (m_unsaved ? QStringLiteral("*") : QString());
     setWindowTitle(title);
     m_presetState->setText(none ? T(text::kSettingsInNoPreset) : QString());
     m_presetState->setVisible(none);
@@ -976,6 +1135,7 @@ void MainWindow::showPresetsWindow(int mode) {
                           m_context.presetsFilePath,
                           m_questions,
                           [this] { controlsToSettings(); },
+                          {},
                           {}},
                          mode, this);
     window.exec(); // modal: the main window is disabled meanwhile

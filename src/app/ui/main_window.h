@@ -95,6 +95,16 @@ public:
     void clearList();
     void stopAdding();
     void nextPage();
+    /// Sorts the image list itself by a column of the list (a second click on the same column
+    /// reverses the order), so that the run processes and numbers the images as shown.
+    void sortListBy(int column);
+
+    /// True when the controls hold settings that differ from the preset they belong to (the
+    /// shown settings page does not count). False while they belong to no preset.
+    [[nodiscard]] bool hasUnsavedChanges() const;
+    /// The folder the Add files and Add folder dialogs open in: the last one used, else the
+    /// user's Pictures folder, else the home folder.
+    [[nodiscard]] QString dialogStartFolder() const;
 
     // For tests and the screenshot tool.
     [[nodiscard]] QAction* menuItem(int item) const;
@@ -136,6 +146,18 @@ private:
     void updateStatus();
     /// The title and the status bar say when the working settings belong to no preset.
     void updateTitle();
+    /// Recomputes whether the settings are unsaved, and the list header's tooltip, from the
+    /// controls; updates the title when that changed.
+    void refreshUnsavedMark();
+    /// Asks whether to save unsaved settings before the program ends; false when the user
+    /// cancelled (or saving failed) and the program must stay.
+    bool settledUnsavedChanges();
+    /// True when `current` differs from the stored preset the working settings belong to.
+    [[nodiscard]] bool differsFromItsPreset(settings::Preset current) const;
+    /// Selects the rows of these records again after the list view was rebuilt.
+    void restoreSelection(const std::vector<std::int32_t>& selectedIds, std::int32_t currentId);
+    /// Name of the preset the working settings belong to; empty when none.
+    [[nodiscard]] QString currentPresetName() const;
     void loaderFinished();
     void runFinished(bool quitProgram);
     void selectFirstRowIfNone();
@@ -196,6 +218,10 @@ private:
     BindingTable m_windowBindings; ///< the page list (selectedPage)
     bool m_rebuildScheduled = false;
     bool m_quitting = false;
+    bool m_unsaved = false;
+    QString m_lastFolder;  ///< where the user last added files or a folder from
+    int m_sortColumn = -1; ///< the column the list was last sorted by, -1: none
+    Qt::SortOrder m_sortOrder = Qt::AscendingOrder;
 };
 
 } // namespace quill::app::ui

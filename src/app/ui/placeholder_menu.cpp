@@ -1,7 +1,9 @@
 // Insertion menus and their replacement rules.
 #include "app/ui/placeholder_menu.h"
 
+#include "settings/language_pack.h"
 #include "settings/placeholders.h"
+#include "settings/ui_text_ids.h"
 
 #include <QGuiApplication>
 #include <QLineEdit>
@@ -43,7 +45,9 @@ bool findNumberingToken(const QString& text, int& start, int& length) {
 template <typename Apply> QMenu* tokenMenu(QWidget* parent, InsertField field, Apply apply) {
     auto* menu = new QMenu(parent);
     for (const QString& entry : insertionEntries(field)) {
-        QAction* action = menu->addAction(entry);
+        // The meaning stands in the menu's second column, where shortcuts usually stand.
+        const QString meaning = insertionMeaning(entry);
+        QAction* action = menu->addAction(meaning.isEmpty() ? entry : entry + '\t' + meaning);
         QObject::connect(action, &QAction::triggered, menu, [apply, entry] { apply(entry); });
     }
     return menu;
@@ -63,6 +67,27 @@ QStringList insertionEntries(InsertField field) {
     case InsertField::OutputDirPattern:
         return kPathTokens + imageTokens();
     }
+    return {};
+}
+
+QString insertionMeaning(const QString& entry) {
+    namespace text = settings::text;
+    static const std::pair<const char*, int> kMeanings[] = {
+        {"%FN%", text::kTokenFileName},    {"%FSK%", text::kTokenSizeKib},
+        {"%FSM%", text::kTokenSizeMib},    {"%IW%", text::kTokenWidth},
+        {"%IH%", text::kTokenHeight},      {"%IR%", text::kTokenMegapixels},
+        {"%IC%", text::kTokenColours},     {"%IB%", text::kTokenBrightness},
+        {"%DS%", text::kTokenSecond},      {"%DI%", text::kTokenMinute},
+        {"%DH%", text::kTokenHour},        {"%DD%", text::kTokenDay},
+        {"%DM%", text::kTokenMonth},       {"%DY%", text::kTokenYear},
+        {"%001%", text::kTokenNumbering},  {"%PD%", text::kTokenDesktop},
+        {"%PP%", text::kTokenDocuments},   {"%PC%", text::kTokenProgramFolder},
+        {"%PF%", text::kTokenImageFolder}, {"*", text::kWildcardAnyRun},
+        {"?", text::kWildcardOneChar},     {"#", text::kWildcardOneDigit},
+        {"|", text::kWildcardOr},
+    };
+    for (const auto& [token, meaning] : kMeanings)
+        if (entry == QLatin1String(token)) return QString::fromStdString(settings::uiText(meaning));
     return {};
 }
 

@@ -28,6 +28,10 @@ struct Insertion {
     int caret = 0;
 };
 
+/// What an entry of an insertion menu stands for, in the current language ("File name" for
+/// "%FN%"); empty for an entry it does not know.
+[[nodiscard]] QString insertionMeaning(const QString& entry);
+
 /// Inserts `entry` into `text` at `caret`, with the two replacement rules: "%001%" in a rename
 /// pattern replaces an existing numbering token, and a path token in an output directory pattern
 /// replaces the path token the pattern begins with (or goes in front of the pattern when it has

@@ -37,11 +37,20 @@ std::optional<QString> askNameWithDialog(QWidget* parent) {
     return name;
 }
 
+std::optional<QString> askRenameWithDialog(QWidget* parent, const QString& current) {
+    bool ok = false;
+    const QString name = QInputDialog::getText(
+        parent, ui(text::kPresetsTitle), ui(text::kRenamePrompt), QLineEdit::Normal, current, &ok);
+    if (!ok) return std::nullopt;
+    return name;
+}
+
 } // namespace
 
 PresetsWindow::PresetsWindow(PresetsWindowEnvironment environment, int mode, QWidget* parent)
     : QDialog(parent), m_env(std::move(environment)), m_mode(mode) {
     if (!m_env.askName) m_env.askName = askNameWithDialog;
+    if (!m_env.askRename) m_env.askRename = askRenameWithDialog;
     setWindowTitle(ui(text::kPresetsTitle));
     setMinimumWidth(360);
 
@@ -60,12 +69,13 @@ PresetsWindow::PresetsWindow(PresetsWindowEnvironment environment, int mode, QWi
     m_list->setPalette(listPalette);
 
     m_new = new QPushButton(ui(text::kNew), this);
+    m_rename = new QPushButton(ui(text::kRenamePreset), this);
     m_delete = new QPushButton(ui(text::kDelete), this);
     m_up = new QPushButton(ui(text::kUp), this);
     m_down = new QPushButton(ui(text::kDown), this);
     m_reset = new QPushButton(ui(text::kReset), this);
     auto* buttons = new QVBoxLayout;
-    for (QPushButton* b : {m_new, m_delete, m_up, m_down, m_reset}) {
+    for (QPushButton* b : {m_new, m_rename, m_delete, m_up, m_down, m_reset}) {
         b->setMinimumSize(110, 20);
         b->setAutoDefault(false);
         buttons->addWidget(b);
@@ -91,7 +101,13 @@ PresetsWindow::PresetsWindow(PresetsWindowEnvironment environment, int mode, QWi
     grid->setColumnStretch(0, 1);
 
     connect(m_new, &QPushButton::clicked, this, [this] { newPreset(); });
+    connect(m_rename, &QPushButton::clicked, this, [this] { renameSelected(); });
     connect(m_delete, &QPushButton::clicked, this, [this] { deleteSelected(); });
+    auto* renameKey = new QShortcut(QKeySequence(Qt::Key_F2), this);
+    connect(renameKey, &QShortcut::activated, this, [this] { renameSelected(); });
+    auto* deleteKey = new QShortcut(QKeySequence(QKeySequence::Delete), m_list);
+    deleteKey->setContext(Qt::WidgetShortcut);
+    connect(deleteKey, &QShortcut::activated, this, [this] { deleteSelected(); });
     connect(m_up, &QPushButton::clicked, this, [this] { moveSelected(-1); });
     connect(m_down, &QPushButton::clicked, this, [this] { moveSelected(1); });
     connect(m_reset, &QPushButton::clicked, this, [this] { resetPresets(); });
@@ -141,6 +157,7 @@ void PresetsWindow::updateButtons() {
     const int row = selectedRow();
     const int rows = m_list->count();
     m_new->setEnabled(rows < kMaxPresets - 1);
+    m_rename->setEnabled(row >= 0);
     m_delete->setEnabled(row >= 0);
     m_up->setEnabled(row > 0);
     m_down->setEnabled(row >= 0 && row < rows - 1);
@@ -180,6 +197,31 @@ bool PresetsWindow::newPreset() {
     refill(target);
     // Closed from the event loop, not from inside the handler that is still using the dialog.
     if (m_mode == 1) QTimer::singleShot(0, this, &QDialog::accept);
+    return true;
+}
+
+bool PresetsWindow::renameSelected() {
+    const int position = positionOfRow(selectedRow());
+    if (position < 0) return false;
+    auto& presets = m_env.presets.presets;
+    const QString current = QString::fromStdString(presets[std::size_t(position)].name);
+    const std::optional<QString> answer = m_env.askRename(this, current);
+    if (!answer) return false;
+    QString name = answer->trimmed();
+    if (name.isEmpty() || name == current) return false;
+    // Names pick presets in the menu and in the console: two presets never share one.
+    const auto taken = [&](const QString& candidate) {
+        for (std::size_t p = 0; p < presets.size(); ++p)
+            if (int(p) != position &&
+                QString::fromStdString(presets[p].name).compare(candidate, Qt::CaseInsensitive) ==
+                    0)
+                return true;
+        return false;
+    };
+    while (taken(name))
+        name += QStringLiteral(" 2");
+    presets[std::size_t(position)].name = name.toStdString();
+    refill(position);
     return true;
 }
 

@@ -36,6 +36,9 @@ struct PresetsWindowEnvironment {
     std::function<void()> controlsToSettings;
     /// Asks for the name of a new preset; nothing when cancelled. Default: a text input box.
     std::function<std::optional<QString>(QWidget* parent)> askName;
+    /// Asks for a preset's new name, showing the current one; nothing when cancelled. Default:
+    /// a text input box.
+    std::function<std::optional<QString>(QWidget* parent, const QString& current)> askRename;
 };
 
 /// The greatest number of presets the window lets the list hold, preset 0 included.
@@ -50,6 +53,7 @@ public:
 
     QListWidget* presetList() const { return m_list; }
     QPushButton* newButton() const { return m_new; }
+    QPushButton* renameButton() const { return m_rename; }
     QPushButton* deleteButton() const { return m_delete; }
     QPushButton* upButton() const { return m_up; }
     QPushButton* downButton() const { return m_down; }
@@ -58,6 +62,9 @@ public:
 
     /// The "new" command; true when a preset was stored.
     bool newPreset();
+    /// Renames the selected preset (the button and F2); true when its name changed. A name
+    /// another preset has already gets " 2" appended.
+    bool renameSelected();
     /// Deletes the selected preset after asking (No is the default answer).
     void deleteSelected();
     void moveSelected(int direction);
@@ -90,6 +97,7 @@ private:
     bool m_closed = false;
     QListWidget* m_list = nullptr;
     QPushButton* m_new = nullptr;
+    QPushButton* m_rename = nullptr;
     QPushButton* m_delete = nullptr;
     QPushButton* m_up = nullptr;
     QPushButton* m_down = nullptr;

@@ -14,6 +14,7 @@ QMessageBox::Icon iconOf(BoxKind kind) {
         return QMessageBox::Warning;
     case BoxKind::Question:
     case BoxKind::DestructiveQuestion:
+    case BoxKind::SaveQuestion:
         return QMessageBox::Question;
     case BoxKind::Critical:
         return QMessageBox::Critical;
@@ -32,7 +33,11 @@ class DialogQuestions final : public Questions {
 public:
     Answer ask(QWidget* parent, BoxKind kind, const QString& title, const QString& text) override {
         QMessageBox box(iconOf(kind), title, plainLines(text), QMessageBox::NoButton, parent);
-        if (isQuestion(kind)) {
+        if (kind == BoxKind::SaveQuestion) {
+            box.setStandardButtons(QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel);
+            box.setDefaultButton(QMessageBox::Yes);
+            box.setEscapeButton(QMessageBox::Cancel);
+        } else if (isQuestion(kind)) {
             box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
             // Enter must never remove or replace anything by accident.
             box.setDefaultButton(kind == BoxKind::Question ? QMessageBox::Yes : QMessageBox::No);
@@ -42,6 +47,7 @@ public:
         }
         const int result = box.exec();
         if (!isQuestion(kind)) return Answer::Ok;
+        if (result == QMessageBox::Cancel) return Answer::Cancel;
         return result == QMessageBox::Yes ? Answer::Yes : Answer::No;
     }
 

@@ -15,14 +15,18 @@ enum class BoxKind {
     /// Yes and No, where Yes removes or replaces something (files, presets, the image list):
     /// Enter answers No.
     DestructiveQuestion,
+    /// Yes, No and Cancel, asked before leaving unsaved work: Yes saves, No leaves it unsaved,
+    /// Cancel (and Escape) stays. Enter answers Yes.
+    SaveQuestion,
     Critical,
 };
 /// Whether a box of this kind asks Yes or No.
 [[nodiscard]] constexpr bool isQuestion(BoxKind kind) {
-    return kind == BoxKind::Question || kind == BoxKind::DestructiveQuestion;
+    return kind == BoxKind::Question || kind == BoxKind::DestructiveQuestion ||
+           kind == BoxKind::SaveQuestion;
 }
 /// The button that closed a box.
-enum class Answer { Ok, Yes, No };
+enum class Answer { Ok, Yes, No, Cancel };
 /// The four answers of the overwrite question.
 enum class OverwriteAnswer { ReplaceThis, SkipThis, ReplaceAll, SkipAll };
 

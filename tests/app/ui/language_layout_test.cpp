@@ -162,6 +162,7 @@ TEST_F(LanguageLayoutTest, NoTextIsClippedInAnyLanguage) {
                                "",
                                m_questions,
                                [] {},
+                               {},
                                {}},
                               0);
         presets.show();

@@ -22,6 +22,9 @@
 #include <QComboBox>
 #include <QDateTimeEdit>
 #include <QDir>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QHeaderView>
 #include <QInputDialog>
 #include <QLabel>
 #include <QLineEdit>
@@ -33,6 +36,7 @@
 #include <QPointer>
 #include <QPushButton>
 #include <QSpinBox>
+#include <QStandardPaths>
 #include <QStatusBar>
 #include <QTableView>
 #include <QTest>
@@ -394,6 +398,7 @@ TEST_F(PresetSaveTest, Screenshots) {
                                m_dir.file("copy"),
                                toolkit::qt::dialogQuestions(),
                                [] {},
+                               {},
                                {}},
                               0, &window());
         presets.show();
@@ -562,6 +567,178 @@ TEST_F(MainWindowTest, ExitAsksOnlyWhenTheListHoldsImages) {
     // Clearing the list throws the user's gathering away: Enter must not do it.
     EXPECT_EQ(m_questions.asked[1].kind, toolkit::qt::BoxKind::DestructiveQuestion);
     EXPECT_FALSE(window().isVisible());
+}
+
+/// The control bound to a settings field.
+QObject* controlOf(MainWindow& window, const std::string& field) {
+    for (const BindingTable* table : window.bindingTables())
+        for (const auto& entry : table->entries())
+            if (entry.field == field) return entry.control;
+    return nullptr;
+}
+
+// The title names the preset and marks unsaved settings; Ctrl+S confirms in the status bar;
+// leaving with unsaved settings asks to save them: Yes saves, No leaves them, Cancel stays.
+TEST_F(MainWindowTest, UnsavedSettingsAreMarkedAndAskedForOnExit) {
+    const auto title = [&] { return window().windowTitle(); };
+    const auto unsavedShown = [&] { return title().endsWith(QStringLiteral("*")); };
+    // No default preset counts as changed just by being shown in the controls.
+    for (int preset = 0; preset < int(m_context.presetList.presets.size()); ++preset) {
+        window().selectPreset(preset);
+        QCoreApplication::processEvents();
+        EXPECT_FALSE(window().hasUnsavedChanges()) << "preset " << preset;
+    }
+    window().selectPreset(2);
+    const QString name = QString::fromStdString(m_context.presetList.presets[2].name);
+    ASSERT_TRUE(waitUntil([&] { return title().endsWith(QStringLiteral(" - ") + name); }))
+        << title().toStdString();
+    // Looking at another page is not a change.
+    window().pageList()->setCurrentRow(5);
+    QTest::qWait(200);
+    EXPECT_FALSE(unsavedShown());
+
+    auto* width = qobject_cast<QSpinBox*>(controlOf(window(), "resizeWidth"));
+    ASSERT_NE(width, nullptr);
+    width->setValue(width->value() + 7);
+    ASSERT_TRUE(waitUntil(unsavedShown)) << title().toStdString();
+
+    QTest::keyClick(&window(), Qt::Key_S, Qt::ControlModifier);
+    EXPECT_EQ(window().statusBar()->currentMessage(),
+              uiText(settings::text::kSavedToPreset).arg(name));
+    ASSERT_TRUE(waitUntil([&] { return !unsavedShown(); }));
+
+    struct Case {
+        const char* name;
+        toolkit::qt::Answer answer;
+        bool stays;
+        bool saved;
+    };
+    const Case cases[] = {
+        {"cancel", toolkit::qt::Answer::Cancel, true, false},
+        {"no", toolkit::qt::Answer::No, false, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        width->setValue(width->value() + 1);
+        const int changed = width->value();
+        m_questions.asked.clear();
+        m_questions.next = {c.answer};
+        window().requestExit(); // the list is empty: only the save question
+        ASSERT_EQ(m_questions.asked.size(), 1u);
+        EXPECT_EQ(m_questions.asked[0].kind, toolkit::qt::BoxKind::SaveQuestion);
+        EXPECT_EQ(m_questions.asked[0].text,
+                  uiText(settings::text::kSaveChangesToPreset).arg(name));
+        EXPECT_EQ(window().isVisible(), c.stays);
+        settings::PresetList stored;
+        ASSERT_EQ(settings::readPresets(m_context.presetsFilePath, stored),
+                  settings::PresetsRead::Loaded);
+        EXPECT_EQ(stored.presets[2].resizeWidth == changed, c.saved);
+    }
+}
+
+TEST_F(MainWindowTest, ExitWithUnsavedSettingsAnsweredYesSavesThemFirst) {
+    window().selectPreset(3);
+    auto* width = qobject_cast<QSpinBox*>(controlOf(window(), "resizeWidth"));
+    ASSERT_NE(width, nullptr);
+    width->setValue(width->value() + 3);
+    m_questions.next = {toolkit::qt::Answer::Yes};
+    window().requestExit();
+    EXPECT_FALSE(window().isVisible());
+    settings::PresetList stored;
+    ASSERT_EQ(settings::readPresets(m_context.presetsFilePath, stored),
+              settings::PresetsRead::Loaded);
+    EXPECT_EQ(stored.presets[3].resizeWidth, width->value());
+}
+
+// A header click sorts the image list itself (the order the run numbers in), a second click
+// reverses it; the selection stays on its image through sorts, preset switches that rebuild the
+// window and the presets window; the header says when the preset's own sorting takes over.
+TEST_F(MainWindowTest, HeaderSortsTheListItselfAndTheSelectionStaysOnItsImage) {
+    loadAndWait(sampleFolder()); // chart.bmp 1.4 MB, harbour.jpg, logo.png: sizes differ
+    const auto names = [&] {
+        std::vector<std::string> order;
+        for (const auto& record : m_images.records())
+            order.push_back(record.sourcePath.substr(record.folder.size()));
+        return order;
+    };
+    const auto sizes = [&] {
+        std::vector<std::int64_t> order;
+        for (const auto& record : m_images.records())
+            order.push_back(record.fileSize);
+        return order;
+    };
+    window().imageView()->selectRow(1);
+    const std::string selected = names()[1];
+    const auto selectedName = [&] {
+        const auto rows = selectedRows(window());
+        EXPECT_EQ(rows.size(), 1u);
+        return rows.empty() ? std::string() : window().model().row(rows[0]).name.toStdString();
+    };
+    auto* header = window().imageView()->horizontalHeader();
+    QTest::mouseClick(header->viewport(), Qt::LeftButton, {},
+                      QPoint(header->sectionViewportPosition(ImageListModel::SizeColumn) + 5, 5));
+    const auto ascending = sizes();
+    EXPECT_TRUE(std::is_sorted(ascending.begin(), ascending.end()));
+    EXPECT_EQ(selectedName(), selected);
+    window().sortListBy(ImageListModel::SizeColumn);
+    const auto descending = sizes();
+    EXPECT_TRUE(std::is_sorted(descending.rbegin(), descending.rend()));
+    window().sortListBy(ImageListModel::NameColumn);
+    EXPECT_EQ(names(), (std::vector<std::string>{"chart.bmp", "harbour.jpg", "logo.png"}));
+    for (int row = 0; row < 3; ++row)
+        EXPECT_EQ(window().model().row(row).name.toStdString(), names()[std::size_t(row)]);
+    EXPECT_EQ(selectedName(), selected);
+
+    // A preset whose list display differs rebuilds the window.
+    int other = -1;
+    for (std::size_t p = 0; p < m_context.presetList.presets.size(); ++p)
+        if (m_context.presetList.presets[p].listDisplayOption !=
+            m_context.workingSettings.listDisplayOption)
+            other = int(p);
+    if (other >= 0) {
+        window().selectPreset(other);
+        QCoreApplication::processEvents();
+        EXPECT_EQ(selectedName(), selected) << "after the switch to preset " << other;
+    }
+    inPresetsWindow(window(), [](PresetsWindow&) {});
+    EXPECT_EQ(selectedName(), selected) << "after the presets window";
+
+    const auto hint = [&] {
+        return window().model().headerData(0, Qt::Horizontal, Qt::ToolTipRole).toString();
+    };
+    m_context.workingSettings.sortEnabled = 0;
+    window().settingsToControls();
+    ASSERT_TRUE(waitUntil([&] { return hint() == uiText(settings::text::kListOrderHint); }));
+    m_context.workingSettings.sortEnabled = 1;
+    window().settingsToControls();
+    ASSERT_TRUE(waitUntil([&] { return hint() == uiText(settings::text::kPresetSortsItself); }));
+}
+
+// The file dialogs open in the user's Pictures folder (else the home folder), then where the
+// user last took images from.
+TEST_F(MainWindowTest, AddDialogsStartInTheLastFolderUsed) {
+    const QString pictures = QStandardPaths::writableLocation(QStandardPaths::PicturesLocation);
+    EXPECT_EQ(window().dialogStartFolder(),
+              QFileInfo(pictures).isDir() ? pictures : QDir::homePath());
+    const QString folder = QString::fromStdString(sampleFolder()).chopped(1);
+    QString openedIn;
+    onNextModal<QFileDialog>([&](QFileDialog* dialog) {
+        openedIn = dialog->directory().absolutePath();
+        dialog->setDirectory(folder);
+        dialog->selectFile(folder);
+        static_cast<QDialog*>(dialog)->accept(); // as the Choose button does
+    });
+    const QString first = window().dialogStartFolder();
+    window().addFolderDialog();
+    EXPECT_EQ(openedIn, QDir(first).absolutePath());
+    ASSERT_TRUE(waitUntil([&] { return !window().loader().busy(); }));
+    EXPECT_EQ(window().dialogStartFolder(), folder);
+    onNextModal<QFileDialog>([&](QFileDialog* dialog) {
+        openedIn = dialog->directory().absolutePath();
+        dialog->reject();
+    });
+    window().addFilesDialog();
+    EXPECT_EQ(openedIn, folder);
 }
 
 // The run itself and its keep options are tested with the window run.

@@ -1,6 +1,7 @@
 // Insertion menus, their replacement rules, and the pattern preview's sample expansion.
 #include "app/ui/pattern_preview_window.h"
 #include "app/ui/placeholder_menu.h"
+#include "settings/language_pack.h"
 
 #include <QFontMetrics>
 #include <QGuiApplication>
@@ -40,6 +41,32 @@ TEST(PlaceholderMenu, InsertionAndReplacementRules) {
         EXPECT_EQ(result.text.toStdString(), c.expected) << c.text << " + " << c.entry;
         EXPECT_EQ(result.caret, c.expectedCaret) << c.text << " + " << c.entry;
     }
+}
+
+// Every entry of every Insert menu shows what it stands for, in every language, beside the
+// token; choosing it still inserts only the token.
+TEST(PlaceholderMenu, EveryEntryShowsItsMeaningInEveryLanguage) {
+    const InsertField fields[] = {InsertField::FilterValue, InsertField::OverlayText,
+                                  InsertField::CommentText, InsertField::RenamePattern,
+                                  InsertField::OutputDirPattern};
+    for (int language = 0; language < settings::kLanguageCount; ++language) {
+        ASSERT_TRUE(settings::loadUiTexts(language));
+        for (const InsertField field : fields) {
+            QLineEdit edit;
+            QMenu* menu = makeInsertionMenu(&edit, &edit, field);
+            const QStringList entries = insertionEntries(field);
+            ASSERT_EQ(menu->actions().size(), entries.size());
+            for (qsizetype i = 0; i < entries.size(); ++i) {
+                const QString meaning = insertionMeaning(entries[i]);
+                EXPECT_FALSE(meaning.isEmpty()) << language << " " << entries[i].toStdString();
+                EXPECT_EQ(menu->actions()[i]->text(), entries[i] + '\t' + meaning);
+            }
+            edit.clear();
+            menu->actions().back()->trigger();
+            EXPECT_EQ(edit.text(), entries.back());
+        }
+    }
+    ASSERT_TRUE(settings::loadUiTexts(settings::kEnglishLanguage));
 }
 
 TEST(PlaceholderMenu, MenusWriteTheField) {

@@ -30,9 +30,17 @@ protected:
     QStringList names; ///< the answers of the name box, in turn
 
     PresetsWindowEnvironment environment() {
-        return {presets, working, current, dir.file("Presets"), questions, {}, [this](QWidget*) {
-                    return names.isEmpty() ? std::optional<QString>() : names.takeFirst();
-                }};
+        const auto nextName = [this] {
+            return names.isEmpty() ? std::optional<QString>() : names.takeFirst();
+        };
+        return {presets,
+                working,
+                current,
+                dir.file("Presets"),
+                questions,
+                {},
+                [nextName](QWidget*) { return nextName(); },
+                [nextName](QWidget*, const QString&) { return nextName(); }};
     }
 };
 
@@ -188,6 +196,46 @@ TEST_F(PresetsWindowTest, TheWorkingSettingsPresetIsNoneOnceDeletedOrResetAndThe
             EXPECT_EQ(box.kind, toolkit::qt::BoxKind::DestructiveQuestion)
                 << box.text.toStdString();
     }
+}
+
+// F2 and the button rename the selected preset; the working settings keep belonging to it, a
+// name another preset has gets " 2", and cancelled, empty or unchanged names change nothing.
+TEST_F(PresetsWindowTest, RenameKeepsNamesUniqueAndReachesTheFileOnClose) {
+    const std::string third = presets.presets[3].name;
+    const std::string fourth = presets.presets[4].name;
+    {
+        PresetsWindow w(environment(), 0);
+        w.show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&w));
+        EXPECT_FALSE(w.renameButton()->isEnabled()); // nothing selected
+        w.presetList()->setCurrentRow(2);            // preset 3
+        ASSERT_TRUE(w.renameButton()->isEnabled());
+        names = {"Holiday"};
+        QTest::keyClick(w.presetList(), Qt::Key_F2);
+        EXPECT_EQ(presets.presets[3].name, "Holiday");
+        EXPECT_EQ(w.presetList()->currentItem()->text(), QStringLiteral("3)  Holiday"));
+        EXPECT_EQ(current, 3) << "the working settings still belong to the renamed preset";
+
+        for (const QString& answer :
+             {QString(), QStringLiteral("   "), QStringLiteral("Holiday")}) {
+            names = {answer};
+            EXPECT_FALSE(w.renameSelected()) << answer.toStdString();
+        }
+        names.clear(); // cancelled
+        EXPECT_FALSE(w.renameSelected());
+        EXPECT_EQ(presets.presets[3].name, "Holiday");
+
+        names = {QString::fromStdString(fourth).toUpper()};
+        w.renameButton()->click();
+        EXPECT_EQ(presets.presets[3].name,
+                  QString::fromStdString(fourth).toUpper().toStdString() + " 2");
+        w.accept();
+    }
+    settings::PresetList stored;
+    ASSERT_EQ(settings::readPresets(dir.file("Presets"), stored), settings::PresetsRead::Loaded);
+    EXPECT_EQ(stored.presets[3].name, presets.presets[3].name);
+    EXPECT_EQ(stored.presets[4].name, fourth);
+    EXPECT_NE(third, presets.presets[3].name);
 }
 
 TEST_F(PresetsWindowTest, ResetAndStartupPresetReachTheFileOnClose) {

@@ -6,6 +6,7 @@
 
 #include <QString>
 
+#include <deque>
 #include <string>
 #include <vector>
 
@@ -20,11 +21,17 @@ public:
     };
     std::vector<Box> asked;
     toolkit::qt::Answer answer = toolkit::qt::Answer::No;
+    /// Answers given first, one a question, before `answer` takes over.
+    std::deque<toolkit::qt::Answer> next;
 
     toolkit::qt::Answer ask(QWidget*, toolkit::qt::BoxKind kind, const QString&,
                             const QString& text) override {
         asked.push_back({kind, text});
-        return toolkit::qt::isQuestion(kind) ? answer : toolkit::qt::Answer::Ok;
+        if (!toolkit::qt::isQuestion(kind)) return toolkit::qt::Answer::Ok;
+        if (next.empty()) return answer;
+        const toolkit::qt::Answer given = next.front();
+        next.pop_front();
+        return given;
     }
 };
 
