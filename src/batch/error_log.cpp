@@ -32,6 +32,10 @@ int failureReasonIndex(std::int32_t detail) {
         return text::kSourceChanged;
     case imagefiles::DetailReadError:
         return text::kReadError;
+    case imagefiles::DetailOutOfMemory:
+        return text::kOutOfMemory;
+    case imagefiles::DetailUnexpectedError:
+        return text::kUnexpectedError;
     default:
         return -1;
     }

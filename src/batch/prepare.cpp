@@ -221,13 +221,13 @@ void prepare(PrepareEnvironment& env) {
 
     // Filter. Excluded records are marked and removed together afterwards, so the cost stays
     // linear in the length of the list.
-    if (need[Requirement::Filtering] && (!cancelled || env.previewRun)) {
+    if (need[Requirement::Filtering] && !cancelled) {
         const imagefiles::ListOptions keepOptions{.includeHiddenFiles = true,
                                                   .videos = imagefiles::Videos::Included};
         auto& records = env.images.records();
         std::vector<std::uint8_t> excluded;
         for (std::size_t i = first; i < end && i < records.size(); ++i) {
-            if (env.flags.runCancelled.load() && !env.previewRun) break;
+            if (env.flags.runCancelled.load()) break;
             ImageRecord& record = records[i];
             if (record.resultState != ImageResult::Pending ||
                 !settings::isExcludedByFilter(s, record)) {

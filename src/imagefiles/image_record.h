@@ -28,18 +28,20 @@ enum class ImageResult : std::uint8_t {
 /// the codes from DetailSourceChanged on say why any failure happened.
 enum DetailCode : std::int32_t {
     DetailNone = 0,
-    DetailFiltered = 1,       ///< preview run only: the filter conditions excluded the image
-    DetailCrop = 2,           ///< crop or automatic trim
-    DetailRotate = 3,         ///< rotate or flip
-    DetailResize = 4,         ///< resize
-    DetailColour = 5,         ///< colour adjustment
-    DetailCanvas = 6,         ///< canvas
-    DetailOverlay = 7,        ///< text or image overlay
-    DetailMetadata = 9,       ///< removing metadata or writing the comment into the output
-    DetailFileDates = 10,     ///< setting the output's file dates or attributes
-    DetailNumbering = 12,     ///< no number could be given to the name
-    DetailSourceChanged = 13, ///< the source was changed or replaced while it was processed
-    DetailReadError = 14,     ///< an input/output error while reading the file
+    DetailFiltered = 1,         ///< preview run only: the filter conditions excluded the image
+    DetailCrop = 2,             ///< crop or automatic trim
+    DetailRotate = 3,           ///< rotate or flip
+    DetailResize = 4,           ///< resize
+    DetailColour = 5,           ///< colour adjustment
+    DetailCanvas = 6,           ///< canvas
+    DetailOverlay = 7,          ///< text or image overlay
+    DetailMetadata = 9,         ///< removing metadata or writing the comment into the output
+    DetailFileDates = 10,       ///< setting the output's file dates or attributes
+    DetailNumbering = 12,       ///< no number could be given to the name
+    DetailSourceChanged = 13,   ///< the source was changed or replaced while it was processed
+    DetailReadError = 14,       ///< an input/output error while reading the file
+    DetailOutOfMemory = 15,     ///< the memory for the image's work could not be had
+    DetailUnexpectedError = 16, ///< the image's work stopped on an unexpected error
 };
 
 /// True for every result other than Pending and Done.

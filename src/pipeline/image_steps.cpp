@@ -15,6 +15,7 @@
 #include "pdf/pdf_page_layout.h"
 #include "settings/placeholders.h"
 
+#include <atomic>
 #include <exception>
 
 namespace quill::pipeline {
@@ -236,9 +237,18 @@ std::string overlayTextFor(const RunPlan& plan, const ImageRecord& record) {
     return expanded(plan, record, plan.run.overlayTextRun);
 }
 
+namespace {
+std::atomic<detail::EditFault> g_editFault{nullptr};
+} // namespace
+
+void detail::setEditFault(EditFault fault) {
+    g_editFault.store(fault);
+}
+
 EditedImage editImage(const RunPlan& plan, const EditTools& tools, toolkit::Image image,
                       std::string_view overlayText, const std::function<void(EditStep)>& afterStep,
                       const SourceDecode& decode) {
+    if (const detail::EditFault fault = g_editFault.load()) fault(image.width(), image.height());
     EditedImage edited;
     const bool fileAlpha = image.hasAlpha();
     // A file that did not decode to the reduced size (not a JPEG after all, say) was decoded

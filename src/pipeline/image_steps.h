@@ -166,4 +166,12 @@ void keepImage(const RunPlan& plan, imagefiles::ImageList& keepList,
                const imagefiles::ImageRecord& record, const ImageOutcome& outcome,
                const std::string* outputPath);
 
+namespace detail {
+/// Test seam: called by editImage, on whichever thread edits, with the decoded image's size
+/// before the first editing step; what it throws leaves editImage as a throwing step would.
+/// nullptr (the default) does nothing.
+using EditFault = void (*)(int width, int height);
+void setEditFault(EditFault fault);
+} // namespace detail
+
 } // namespace quill::pipeline

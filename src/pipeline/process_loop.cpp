@@ -177,8 +177,10 @@ struct ImageContext {
     Progress progress;
     WorkAhead* workAhead = nullptr;       ///< the run's workers (null: one thread)
     toolkit::MemoryReservation hold = {}; ///< the image's room when the loop decodes it
+    bool loaded = false;                  ///< the image's load step is behind it
 
-    void done(ImageStep step) const {
+    void done(ImageStep step) {
+        if (step == ImageStep::Load) loaded = true;
         if (env.stepDone) env.stepDone(position, step);
     }
 };
@@ -285,13 +287,28 @@ ImageOutcome runSteps(ImageContext& c, AheadDecode ahead, std::optional<OutputTa
     return outcome;
 }
 
+/// The steps of an image, where whatever throws fails this image only: a load that throws
+/// failed to load, a later step failed as a step; the run goes on with the next image.
+ImageOutcome runStepsGuarded(ImageContext& c, AheadDecode ahead,
+                             std::optional<OutputTarget>& target) {
+    imagefiles::DetailCode detail = imagefiles::DetailUnexpectedError;
+    try {
+        return runSteps(c, std::move(ahead), target);
+    } catch (const std::bad_alloc&) {
+        detail = imagefiles::DetailOutOfMemory;
+    } catch (...) {
+    }
+    c.hold = {};
+    return {c.loaded ? ImageResult::StepFailed : ImageResult::LoadFailed, detail};
+}
+
 /// One image, from its carried or computed result to its record. Returns the path its output
 /// went to ("" when no path was computed).
 std::string processImage(ImageContext& c, AheadDecode ahead) {
     std::optional<OutputTarget> target;
     const ImageOutcome outcome = carriesResult(c.plan, c.record)
                                      ? ImageOutcome{c.record.resultState, c.record.resultCode}
-                                     : runSteps(c, std::move(ahead), target);
+                                     : runStepsGuarded(c, std::move(ahead), target);
     keepImage(c.plan, c.env.keepList, c.record, outcome, target ? &target->output.path : nullptr);
     c.done(ImageStep::Keep);
     c.progress.advance(); // keep list

@@ -328,6 +328,9 @@ inline constexpr int kWildcardAnyRun = 469;
 inline constexpr int kWildcardOneChar = 470;
 inline constexpr int kWildcardOneDigit = 471;
 inline constexpr int kWildcardOr = 472;
+// Why an image's work failed when it threw: no memory, or anything else.
+inline constexpr int kOutOfMemory = 473;
+inline constexpr int kUnexpectedError = 474;
 } // namespace text
 
 /// Entries of the program-information table (programInfoText).

@@ -22,6 +22,8 @@
 #include <cerrno>
 #include <cstdlib>
 #include <functional>
+#include <new>
+#include <stdexcept>
 #include <system_error>
 #include <thread>
 
@@ -141,6 +143,65 @@ public:
     }
     ~ThreadCount() { ::unsetenv("QUILL_THREADS"); }
 };
+
+/// While it lives, editing an image 77 pixels wide throws what `thrower` throws, on whichever
+/// thread edits it.
+class EditThrows {
+public:
+    explicit EditThrows(detail::EditFault thrower) { detail::setEditFault(thrower); }
+    ~EditThrows() { detail::setEditFault(nullptr); }
+};
+
+// Whatever an image's work throws, on a worker and again when the loop redoes it, fails that
+// image alone with the reason, frees its room, and the run goes on with the next image.
+TEST_F(ProcessLoop, WorkThatThrowsFailsItsImageAndTheRunGoesOn) {
+    struct Case {
+        const char* name;
+        detail::EditFault thrower;
+        std::int32_t detail;
+    };
+    const Case cases[] = {
+        {"no memory",
+         [](int width, int) {
+             if (width == 77) throw std::bad_alloc();
+         },
+         DetailOutOfMemory},
+        {"anything else",
+         [](int width, int) {
+             if (width == 77) throw std::runtime_error("unexpected");
+         },
+         DetailUnexpectedError},
+    };
+    for (const Case& c : cases) {
+        for (const int threads : {1, 4}) {
+            SCOPED_TRACE(std::string(c.name) + ", " + std::to_string(threads) + " threads");
+            const ThreadCount threadCount(threads);
+            const EditThrows editThrows(c.thrower);
+            images.clear();
+            const std::string folder = dir.path() + c.name + std::to_string(threads) + "/";
+            ASSERT_TRUE(platform::createDirectories(folder + "out/"));
+            preset.outputDirPattern = folder + "out/";
+            for (int i = 0; i < 6; ++i) {
+                const std::string name = folder + "img" + std::to_string(i) + ".png";
+                ASSERT_TRUE(
+                    imagefiles::saveImageFile(Image(i == 2 ? 77 : 64, 48, PixelFormat::Bgr24), name,
+                                              imagefiles::Encoder::Png, 8, 24));
+                ASSERT_TRUE(imagefiles::addImageRecord(name, images, {}));
+            }
+            const std::vector<std::string> steps = run();
+            for (std::size_t i = 0; i < images.size(); ++i) {
+                const bool thrown = i == 2;
+                EXPECT_EQ(images[i].resultState,
+                          thrown ? ImageResult::StepFailed : ImageResult::Done)
+                    << i;
+                EXPECT_EQ(images[i].resultCode, thrown ? c.detail : DetailNone) << i;
+                EXPECT_EQ(steps[i], thrown ? "CNLK" : "CNLEXWFSK") << i;
+            }
+            EXPECT_FALSE(platform::fileExists(folder + "out/img2.jpg"));
+            EXPECT_EQ(toolkit::MemoryBudget::process().reserved(), 0U) << "every hold given back";
+        }
+    }
+}
 
 TEST_F(ProcessLoop, ASourceSwappedOrRewrittenAfterItWasReadSurvivesMovesAndReplaces) {
     // Another program puts a new picture under a source's name (by rename, or by writing over

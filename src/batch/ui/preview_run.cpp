@@ -66,7 +66,6 @@ bool PreviewRun::start(std::int32_t recordId) {
     flags.previewRun.store(1);
     flags.runActive.store(1);
     flags.loadingPaths.store(1);
-    flags.runCancelled.store(1); // the loop stops after the one image
     m_done = false;
     emit started();
     m_thread = std::thread([this, forced, run, index] {
@@ -86,7 +85,6 @@ void PreviewRun::poll() {
     m_timer->stop();
     m_thread.join();
     auto& flags = m_env.flags;
-    flags.runCancelled.store(0);
     flags.loadingPaths.store(0);
     flags.runActive.store(0);
     flags.previewRun.store(0);

@@ -37,6 +37,8 @@ protected:
         QSignalSpy finished(&run, &PreviewRun::finished);
         if (!run.start(recordId)) return false;
         EXPECT_EQ(flags.previewRun.load(), 1);
+        // One image is the preview's own rule, not a cancelled run that every check would stop.
+        EXPECT_EQ(flags.runCancelled.load(), 0);
         EXPECT_FALSE(run.start(recordId)); // refused while active
         return finished.wait(20000);
     }
@@ -53,17 +55,20 @@ protected:
 TEST_F(PreviewRunTest, OpensTheOutputAndLeavesEverythingElseAlone) {
     const auto sourceBytes = test::readBytes(dir.file("photo.png"));
     const settings::Preset before = settings;
+    std::filesystem::copy_file(QUILL_SOURCE_DIR "/samples/chart.bmp", dir.file("other.bmp"));
+    ASSERT_TRUE(imagefiles::addImageRecord(dir.file("other.bmp"), images, {}));
     const std::int32_t id = images[0].recordId;
     ASSERT_TRUE(runOn(id));
-    ASSERT_EQ(opener.opened.size(), 1u);
+    ASSERT_EQ(opener.opened.size(), 1u); // the chosen image only
     EXPECT_EQ(opener.opened[0].rfind(dir.file("preview/"), 0), 0u) << opener.opened[0];
     EXPECT_TRUE(std::filesystem::exists(opener.opened[0]));
     EXPECT_TRUE(questions.asked.empty()); // no replace warning in a preview run
     EXPECT_EQ(settings, before);
     EXPECT_EQ(test::readBytes(dir.file("photo.png")), sourceBytes);
-    ASSERT_EQ(images.size(), 1u);
+    ASSERT_EQ(images.size(), 2u);
     EXPECT_EQ(images[0].recordId, id);
     EXPECT_EQ(images[0].resultState, imagefiles::ImageResult::Pending);
+    EXPECT_EQ(images[1].resultState, imagefiles::ImageResult::Pending);
     EXPECT_TRUE(used);
     EXPECT_EQ(flags.previewRun.load() + flags.runActive.load(), 0);
 }
