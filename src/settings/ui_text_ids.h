@@ -248,7 +248,6 @@ inline constexpr int kScanningImageDetails = 345;
 inline constexpr int kActive = 348;
 inline constexpr int kEqualTo = 350;
 inline constexpr int kMatches = 354;
-inline constexpr int kPausedTitle = 362;
 inline constexpr int kProgress = 363;
 inline constexpr int kPreparing = 364;
 inline constexpr int kReadingDetails = 365;
@@ -260,6 +259,8 @@ inline constexpr int kUpdatingList = 370;
 inline constexpr int kPause = 371;
 inline constexpr int kContinue = 372;
 inline constexpr int kCancel = 373;
+inline constexpr int kPaused = 381;
+inline constexpr int kFinished = 383;
 inline constexpr int kResult = 384;
 inline constexpr int kSomeFailed = 385;
 inline constexpr int kImage = 386;
@@ -297,6 +298,13 @@ inline constexpr int kReadError = 440;
 inline constexpr int kPresetsUnreadable = 441;
 inline constexpr int kSettingsInNoPreset = 442;
 inline constexpr int kReallyDeletePreset = 443;
+// The end of a window run, the result window's copy button, a preview nothing could open.
+inline constexpr int kImagesProcessed = 444;      ///< summary label before the number of images
+inline constexpr int kOpenOutputFolder = 445;     ///< summary button
+inline constexpr int kCopyList = 446;             ///< result window button: the list as text
+inline constexpr int kPreviewNotOpened = 447;     ///< preview run: no program showed the output
+inline constexpr int kOpenContainingFolder = 448; ///< the question after the preview's path
+inline constexpr int kSummaryOutputFolder = 449;  ///< summary label before the output folder
 } // namespace text
 
 /// Entries of the program-information table (programInfoText).

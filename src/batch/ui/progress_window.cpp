@@ -161,6 +161,14 @@ void ProgressWindow::showPhase(int phase) {
     m_total = std::max<std::int32_t>(m_phaseTotal.load(), 0);
     m_bar->setRange(0, std::max<std::int32_t>(m_total, 1));
     m_bar->setValue(0);
+    if (phase == 3) {
+        // Finishing only updates the list: nothing is left to pause or cancel. A pause pressed
+        // during the last image would otherwise keep the title at "Paused".
+        m_flags.runPaused.store(0);
+        m_pause->setText(uiQ(text::kPause));
+        m_pause->setEnabled(false);
+        m_cancel->setEnabled(false);
+    }
     if (phase == 2) {
         m_singleLine->hide();
         m_currentLines->show();
@@ -187,7 +195,7 @@ void ProgressWindow::update() {
 
     if (m_flags.runPaused.load() || m_flags.questionOpen.load()) {
         if (!m_pausedTitleShown) {
-            setWindowTitle(percentText() + QStringLiteral("% ") + uiQ(text::kPausedTitle) +
+            setWindowTitle(percentText() + QStringLiteral("% ") + uiQ(text::kPaused) +
                            QStringLiteral(" - ") + m_standardTitle);
             m_pausedTitleShown = true;
         }
