@@ -157,7 +157,9 @@ void ProgressWindow::showPhase(int phase) {
         return;
     }
     m_phase = phase;
-    m_frame->setTitle(uiQ(text::kProgress) + QStringLiteral(": ") + uiQ(phaseText));
+    m_phaseText = phaseText;
+    m_frame->setTitle(frameTitle(phaseText));
+    m_pausedTitleShown = false; // a pause goes on showing in the new phase
     m_total = std::max<std::int32_t>(m_phaseTotal.load(), 0);
     m_bar->setRange(0, std::max<std::int32_t>(m_total, 1));
     m_bar->setValue(0);
@@ -181,6 +183,10 @@ void ProgressWindow::showPhase(int phase) {
     emit phaseShown(phase);
 }
 
+QString ProgressWindow::frameTitle(int stateText) const {
+    return uiQ(text::kProgress) + QStringLiteral(": ") + uiQ(stateText);
+}
+
 QString ProgressWindow::percentText() const {
     const double counter = double(m_flags.progressCounter.load());
     const double percent = m_total > 0 ? std::clamp(counter * 100.0 / m_total, 0.0, 100.0) : 0.0;
@@ -197,6 +203,8 @@ void ProgressWindow::update() {
         if (!m_pausedTitleShown) {
             setWindowTitle(percentText() + QStringLiteral("% ") + uiQ(text::kPaused) +
                            QStringLiteral(" - ") + m_standardTitle);
+            // The frame says it too: not every desktop shows a window's title.
+            m_frame->setTitle(frameTitle(text::kPaused));
             m_pausedTitleShown = true;
         }
         return;
@@ -204,6 +212,7 @@ void ProgressWindow::update() {
     if (m_pausedTitleShown || !m_sinceTitle.isValid() ||
         m_sinceTitle.elapsed() >= kTitleIntervalMs) {
         setWindowTitle(percentText() + QStringLiteral("% - ") + m_standardTitle);
+        if (m_pausedTitleShown) m_frame->setTitle(frameTitle(m_phaseText));
         m_sinceTitle.start();
         m_pausedTitleShown = false;
     }

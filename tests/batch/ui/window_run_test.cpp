@@ -16,6 +16,7 @@
 
 #include <QApplication>
 #include <QClipboard>
+#include <QGroupBox>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
@@ -293,8 +294,10 @@ TEST(WindowRun, PhasesInOrderAndPauseCancelOrCloseKeepOnlyCompleteOutputs) {
         });
         const auto working = [&] { return batch.flags.currentImageId.load() != 0; };
         ASSERT_TRUE(c.stop == Stop::None || QTest::qWaitFor(working, 30000));
+        auto* frame = window->findChild<QGroupBox*>("phaseFrame");
         if (c.stop == Stop::CancelButton) {
             EXPECT_FALSE(window->windowTitle().contains(ui(text::kPaused)));
+            EXPECT_FALSE(frame->title().endsWith(ui(text::kPaused)));
             QTest::mouseClick(pause, Qt::LeftButton);
             EXPECT_EQ(batch.flags.runPaused.load(), 1);
             // The image in progress ends; then the counter holds.
@@ -309,6 +312,13 @@ TEST(WindowRun, PhasesInOrderAndPauseCancelOrCloseKeepOnlyCompleteOutputs) {
             // The title says so, not the "Processing" of a running one.
             EXPECT_TRUE(window->windowTitle().contains(ui(text::kPaused)))
                 << window->windowTitle().toStdString();
+            EXPECT_TRUE(frame->title().endsWith(ui(text::kPaused)));
+            // Going on says "Processing" again.
+            QTest::mouseClick(pause, Qt::LeftButton);
+            QTest::qWait(300);
+            EXPECT_FALSE(window->windowTitle().contains(ui(text::kPaused)));
+            EXPECT_TRUE(frame->title().endsWith(ui(text::kProcessing)));
+            QTest::mouseClick(pause, Qt::LeftButton);
         }
         batch.questions.answer = c.answer;
         if (c.stop == Stop::CancelButton) QTest::mouseClick(cancel, Qt::LeftButton);
