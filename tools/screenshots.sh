@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Saves a picture of the main window on each of its fourteen settings pages and with settings
 # that belong to no preset, of the presets window with a selected row and its delete question, and
-# of the run's progress window (paused), result window and help text, drawn by a real X server
-# (xvfb-run), into the folder given as the first argument (default build/screenshots).
+# of the run's progress window (paused), result window, help text and summary in English and
+# German, drawn by a real X server (xvfb-run), into the folder given as the first argument (default
+# build/screenshots). QT_SCALE_FACTOR=2 in the environment draws them at twice the size.
 # Needs a build with tests: cmake --build build/asan -j2 --target quill_app_ui_tests
 #   quill_batch_ui_tests
 set -euo pipefail

@@ -248,7 +248,6 @@ inline constexpr int kScanningImageDetails = 345;
 inline constexpr int kActive = 348;
 inline constexpr int kEqualTo = 350;
 inline constexpr int kMatches = 354;
-inline constexpr int kPausedTitle = 362;
 inline constexpr int kProgress = 363;
 inline constexpr int kPreparing = 364;
 inline constexpr int kReadingDetails = 365;
@@ -260,6 +259,8 @@ inline constexpr int kUpdatingList = 370;
 inline constexpr int kPause = 371;
 inline constexpr int kContinue = 372;
 inline constexpr int kCancel = 373;
+inline constexpr int kPaused = 381;
+inline constexpr int kFinished = 383;
 inline constexpr int kResult = 384;
 inline constexpr int kSomeFailed = 385;
 inline constexpr int kImage = 386;
@@ -331,6 +332,13 @@ inline constexpr int kWildcardOr = 472;
 // Why an image's work failed when it threw: no memory, or anything else.
 inline constexpr int kOutOfMemory = 473;
 inline constexpr int kUnexpectedError = 474;
+// The end of a window run, the result window's copy button, a preview nothing could open.
+inline constexpr int kImagesProcessed = 475;      ///< summary label before the number of images
+inline constexpr int kOpenOutputFolder = 476;     ///< summary button
+inline constexpr int kCopyList = 477;             ///< result window button: the list as text
+inline constexpr int kPreviewNotOpened = 478;     ///< preview run: no program showed the output
+inline constexpr int kOpenContainingFolder = 479; ///< the question after the preview's path
+inline constexpr int kSummaryOutputFolder = 480;  ///< summary label before the output folder
 } // namespace text
 
 /// Entries of the program-information table (programInfoText).

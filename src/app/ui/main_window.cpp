@@ -126,7 +126,8 @@ MainWindow::MainWindow(AppContext& context, imagefiles::ImageList& images,
                        pipeline::RunFlags& flags, toolkit::qt::Questions& questions,
                        batch::ui::DesktopOpener* opener, QWidget* parent)
     : QMainWindow(parent), m_context(context), m_images(images), m_flags(flags),
-      m_questions(questions), m_loader(images, flags, m_model), m_scanner(m_model) {
+      m_questions(questions), m_opener(opener ? *opener : batch::ui::desktopOpener()),
+      m_loader(images, flags, m_model), m_scanner(m_model) {
     useQtTranslations(m_context.languageIndex);
     connect(&m_loader, &PathLoader::started, this, [this] {
         updateListCommands();
@@ -176,7 +177,7 @@ MainWindow::MainWindow(AppContext& context, imagefiles::ImageList& images,
                                          .settings = m_context.workingSettings,
                                          .flags = m_flags,
                                          .questions = m_questions,
-                                         .opener = opener ? *opener : batch::ui::desktopOpener(),
+                                         .opener = m_opener,
                                          .previewDirectory = m_context.previewDirectory,
                                          .previewDirectoryUsed = m_context.previewDirectoryUsed,
                                          .pdfCreator = composeTitle({.version = true})},
@@ -651,7 +652,8 @@ void MainWindow::startRun() {
                                                 .questions = m_questions,
                                                 .ignoreWarnings = m_context.ignoreWarnings,
                                                 .standardTitle = standardTitle(),
-                                                .pdfCreator = composeTitle({.version = true})};
+                                                .pdfCreator = composeTitle({.version = true}),
+                                                .opener = &m_opener};
     m_run = std::make_unique<batch::ui::WindowRun>(environment, this);
     connect(m_run.get(), &batch::ui::WindowRun::finished, this, &MainWindow::runFinished);
     if (!m_run->start()) m_run.reset();

@@ -61,7 +61,7 @@ class PreviewPopup;
 class MainWindow : public QMainWindow {
     Q_OBJECT
 public:
-    /// `opener` opens a preview run's output (null: the desktop's program for its type).
+    /// `opener` opens a preview run's output and a run's output folder (null: the desktop).
     MainWindow(AppContext& context, imagefiles::ImageList& images, pipeline::RunFlags& flags,
                toolkit::qt::Questions& questions, batch::ui::DesktopOpener* opener = nullptr,
                QWidget* parent = nullptr);
@@ -186,6 +186,7 @@ private:
     imagefiles::ImageList& m_images;
     pipeline::RunFlags& m_flags;
     toolkit::qt::Questions& m_questions;
+    batch::ui::DesktopOpener& m_opener;
 
     ImageListModel m_model;
     PathLoader m_loader;

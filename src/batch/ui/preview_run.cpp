@@ -5,28 +5,13 @@
 #include "batch/ui/ui_texts.h"
 #include "batch/ui/window_run.h"
 #include "settings/run_settings.h"
+#include "toolkit/platform/platform.h"
 #include "toolkit/qt/questions.h"
 
-#include <QDesktopServices>
+#include <QFile>
 #include <QTimer>
-#include <QUrl>
 
 namespace quill::batch::ui {
-namespace {
-
-class QtDesktopOpener final : public DesktopOpener {
-public:
-    bool open(const std::string& path) override {
-        return QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdString(path)));
-    }
-};
-
-} // namespace
-
-DesktopOpener& desktopOpener() {
-    static QtDesktopOpener opener;
-    return opener;
-}
 
 PreviewRun::PreviewRun(PreviewRunEnvironment environment, QWidget* mainWindow, QObject* parent)
     : QObject(parent), m_env(std::move(environment)), m_mainWindow(mainWindow),
@@ -97,12 +82,24 @@ void PreviewRun::poll() {
     bool opened = false;
     if (result.done()) {
         opened = m_env.opener.open(result.outputPath);
+        if (!opened) offerOutputFolder(result.outputPath);
     } else {
         m_env.questions.ask(
             m_mainWindow, toolkit::qt::BoxKind::Information, uiQ(text::kInformation),
             QString::fromStdString(previewFailureText(result, settings::currentUiTexts())));
     }
     emit finished(opened);
+}
+
+void PreviewRun::offerOutputFolder(const std::string& outputPath) {
+    // Without a program for the type (or a desktop at all) the user would see nothing: the path
+    // tells where the preview is, and its folder lets the user open it some other way.
+    const QString text = uiQ(text::kPreviewNotOpened) + QStringLiteral(":\r\n") +
+                         QFile::decodeName(QByteArray::fromStdString(outputPath)) +
+                         QStringLiteral("\r\n\r\n") + uiQ(text::kOpenContainingFolder);
+    if (m_env.questions.ask(m_mainWindow, toolkit::qt::BoxKind::Question, uiQ(text::kQuestion),
+                            text) == toolkit::qt::Answer::Yes)
+        (void)m_env.opener.openFolder(platform::directoryPart(outputPath));
 }
 
 } // namespace quill::batch::ui

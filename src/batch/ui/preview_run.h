@@ -1,8 +1,9 @@
 // The window side of a preview run: the checks with their boxes, the run on a worker thread
-// while the window stays responsive, then opening the output with its program or the box that
-// says why there is none.
+// while the window stays responsive, then opening the output with its program, or the box that
+// says why there is no output or where it is when no program opened it.
 #pragma once
 
+#include "batch/ui/desktop_opener.h"
 #include "imagefiles/image_list.h"
 #include "pipeline/run_control.h"
 #include "settings/preset.h"
@@ -23,15 +24,6 @@ class Questions;
 }
 
 namespace quill::batch::ui {
-
-/// Opens a file with the program the desktop associates with its type.
-class DesktopOpener {
-public:
-    virtual ~DesktopOpener() = default;
-    virtual bool open(const std::string& path) = 0;
-};
-/// The desktop implementation (QDesktopServices::openUrl).
-DesktopOpener& desktopOpener();
 
 struct PreviewRunEnvironment {
     imagefiles::ImageList& images;
@@ -65,6 +57,8 @@ signals:
 
 private:
     void poll();
+    /// The desktop could not open the output: says where it is and offers to open its folder.
+    void offerOutputFolder(const std::string& outputPath);
 
     PreviewRunEnvironment m_env;
     QWidget* m_mainWindow;

@@ -157,10 +157,20 @@ void ProgressWindow::showPhase(int phase) {
         return;
     }
     m_phase = phase;
-    m_frame->setTitle(uiQ(text::kProgress) + QStringLiteral(": ") + uiQ(phaseText));
+    m_phaseText = phaseText;
+    m_frame->setTitle(frameTitle(phaseText));
+    m_pausedTitleShown = false; // a pause goes on showing in the new phase
     m_total = std::max<std::int32_t>(m_phaseTotal.load(), 0);
     m_bar->setRange(0, std::max<std::int32_t>(m_total, 1));
     m_bar->setValue(0);
+    if (phase == 3) {
+        // Finishing only updates the list: nothing is left to pause or cancel. A pause pressed
+        // during the last image would otherwise keep the title at "Paused".
+        m_flags.runPaused.store(0);
+        m_pause->setText(uiQ(text::kPause));
+        m_pause->setEnabled(false);
+        m_cancel->setEnabled(false);
+    }
     if (phase == 2) {
         m_singleLine->hide();
         m_currentLines->show();
@@ -171,6 +181,10 @@ void ProgressWindow::showPhase(int phase) {
         m_singleLine->show();
     }
     emit phaseShown(phase);
+}
+
+QString ProgressWindow::frameTitle(int stateText) const {
+    return uiQ(text::kProgress) + QStringLiteral(": ") + uiQ(stateText);
 }
 
 QString ProgressWindow::percentText() const {
@@ -187,8 +201,10 @@ void ProgressWindow::update() {
 
     if (m_flags.runPaused.load() || m_flags.questionOpen.load()) {
         if (!m_pausedTitleShown) {
-            setWindowTitle(percentText() + QStringLiteral("% ") + uiQ(text::kPausedTitle) +
+            setWindowTitle(percentText() + QStringLiteral("% ") + uiQ(text::kPaused) +
                            QStringLiteral(" - ") + m_standardTitle);
+            // The frame says it too: not every desktop shows a window's title.
+            m_frame->setTitle(frameTitle(text::kPaused));
             m_pausedTitleShown = true;
         }
         return;
@@ -196,6 +212,7 @@ void ProgressWindow::update() {
     if (m_pausedTitleShown || !m_sinceTitle.isValid() ||
         m_sinceTitle.elapsed() >= kTitleIntervalMs) {
         setWindowTitle(percentText() + QStringLiteral("% - ") + m_standardTitle);
+        if (m_pausedTitleShown) m_frame->setTitle(frameTitle(m_phaseText));
         m_sinceTitle.start();
         m_pausedTitleShown = false;
     }

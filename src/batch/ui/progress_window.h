@@ -64,6 +64,8 @@ private:
     void askToStop(StopKind kind);
     void showPhase(int phase);
     [[nodiscard]] QString percentText() const;
+    /// "Progress: " and the text of the phase or of the pause.
+    [[nodiscard]] QString frameTitle(int stateText) const;
 
     pipeline::RunFlags& m_flags;
     const std::atomic<std::int32_t>& m_phaseTotal;
@@ -81,6 +83,7 @@ private:
     QTimer* m_timer = nullptr;
 
     int m_phase = 0;
+    int m_phaseText = 0; ///< UI text of the phase shown
     std::int32_t m_total = 0;
     std::int32_t m_shownImageId = -1;
     bool m_pausedTitleShown = false;

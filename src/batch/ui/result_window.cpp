@@ -5,14 +5,22 @@
 #include "batch/ui/ui_texts.h"
 #include "toolkit/qt/file_manager.h"
 
+#include <QApplication>
+#include <QClipboard>
+#include <QEvent>
 #include <QFile>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
 #include <QPushButton>
+#include <QScreen>
+#include <QShortcut>
+#include <QStyle>
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
+#include <algorithm>
+#include <numeric>
 #include <set>
 
 namespace quill::batch::ui {
@@ -31,6 +39,17 @@ constexpr FailureKindText kFailureKinds[] = {
 
 QString displayPath(const std::string& bytes) {
     return QFile::decodeName(QByteArray::fromStdString(bytes));
+}
+
+/// A column narrower than this hides too much to be worth showing.
+constexpr int kLeastColumnWidth = 50;
+
+/// A cell as one field of a tab-separated line: a tab or line break inside a file name would
+/// split the line, so it becomes a space.
+QString field(QString cell) {
+    for (const QChar c : {QChar(u'\t'), QChar(u'\n'), QChar(u'\r')})
+        cell.replace(c, QLatin1Char(' '));
+    return cell;
 }
 
 } // namespace
@@ -76,10 +95,11 @@ ResultWindow::ResultWindow(const imagefiles::ImageList& images, QWidget* parent)
     // Paths keep their beginning and their file name; the middle gives way.
     m_list->setTextElideMode(Qt::ElideMiddle);
     m_list->setHeaderLabels({uiQ(text::kImage), uiQ(text::kOutput), uiQ(text::kError)});
-    m_list->setColumnWidth(0, 110);
-    m_list->setColumnWidth(1, 110);
-    m_list->setColumnWidth(2, 115);
+    // fitColumns() shares the width out; the user may still drag a column's edge.
+    m_list->header()->setStretchLastSection(false);
+    m_list->header()->setSectionResizeMode(QHeaderView::Interactive);
     m_list->setMinimumSize(360, 185);
+    m_list->viewport()->installEventFilter(this);
 
     std::set<int> kinds;
     for (const auto& record : images.records()) {
@@ -97,6 +117,13 @@ ResultWindow::ResultWindow(const imagefiles::ImageList& images, QWidget* parent)
     connect(m_list, &QTreeWidget::itemDoubleClicked, this,
             [this](QTreeWidgetItem* item, int) { rowActivated(item); });
 
+    auto* copy = new QPushButton(uiQ(text::kCopyList), this);
+    copy->setObjectName(QStringLiteral("copyButton"));
+    copy->setAutoDefault(false);
+    connect(copy, &QPushButton::clicked, this, &ResultWindow::copyList);
+    auto* copyKeys = new QShortcut(QKeySequence::Copy, this);
+    connect(copyKeys, &QShortcut::activated, this, &ResultWindow::copyList);
+
     auto* ok = new QPushButton(QStringLiteral("OK"), this);
     ok->setObjectName(QStringLiteral("okButton"));
     ok->setDefault(true);
@@ -107,9 +134,9 @@ ResultWindow::ResultWindow(const imagefiles::ImageList& images, QWidget* parent)
     top->addWidget(heading, 1);
     top->addWidget(help);
     auto* bottom = new QHBoxLayout;
+    bottom->addWidget(copy);
     bottom->addStretch(1);
     bottom->addWidget(ok);
-    bottom->addStretch(1);
     auto* column = new QVBoxLayout(this);
     column->setContentsMargins(10, 10, 10, 10);
     column->setSpacing(10);
@@ -117,7 +144,17 @@ ResultWindow::ResultWindow(const imagefiles::ImageList& images, QWidget* parent)
     column->addWidget(m_list, 1);
     column->addLayout(bottom);
 
-    resize(std::max(380, sizeHint().width()), std::max(278, sizeHint().height()));
+    // Wide enough for every column's content where the screen allows it; fitColumns() shares
+    // out whatever width the window gets.
+    int contentWidth = 0;
+    for (int c = 0; c < m_list->columnCount(); ++c)
+        contentWidth += wantedWidth(c);
+    const int frame =
+        2 * m_list->frameWidth() + m_list->style()->pixelMetric(QStyle::PM_ScrollBarExtent);
+    int width = std::max({380, sizeHint().width(), contentWidth + frame + 20});
+    if (const QScreen* screen = parent ? parent->screen() : QApplication::primaryScreen())
+        width = std::min(width, std::max(380, screen->availableGeometry().width() * 3 / 4));
+    resize(width, std::max(278, sizeHint().height()));
     setMinimumSize(380, 278);
     ok->setFocus();
 
@@ -128,6 +165,69 @@ ResultWindow::ResultWindow(const imagefiles::ImageList& images, QWidget* parent)
 
 void ResultWindow::showHelp() {
     if (m_showHelp) m_showHelp(resultHelp(m_kinds));
+}
+
+QString ResultWindow::listText() const {
+    QString text;
+    const int columns = m_list->columnCount();
+    const auto addLine = [&](const auto& cellText) {
+        for (int c = 0; c < columns; ++c) {
+            if (c > 0) text += QLatin1Char('\t');
+            text += field(cellText(c));
+        }
+        text += QLatin1Char('\n');
+    };
+    addLine([this](int c) { return m_list->headerItem()->text(c); });
+    for (int row = 0; row < m_list->topLevelItemCount(); ++row) {
+        const QTreeWidgetItem* item = m_list->topLevelItem(row);
+        addLine([item](int c) { return item->text(c); });
+    }
+    return text;
+}
+
+void ResultWindow::copyList() {
+    QApplication::clipboard()->setText(listText());
+}
+
+bool ResultWindow::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == m_list->viewport() && event->type() == QEvent::Resize) fitColumns();
+    return QDialog::eventFilter(watched, event);
+}
+
+int ResultWindow::wantedWidth(int column) const {
+    // QTreeView hides its override; the public base measures the cells through the delegate.
+    const QAbstractItemView* view = m_list;
+    return std::max(m_list->header()->sectionSizeHint(column), view->sizeHintForColumn(column));
+}
+
+void ResultWindow::fitColumns() {
+    const int columns = m_list->columnCount();
+    std::vector<int> wanted(static_cast<std::size_t>(columns), 0);
+    for (int c = 0; c < columns; ++c)
+        wanted[std::size_t(c)] = wantedWidth(c);
+    const int available = m_list->viewport()->width();
+    std::vector<int> widths = wanted;
+    const int total = std::accumulate(wanted.begin(), wanted.end(), 0);
+    if (total <= available) {
+        // Everything is whole: the rest goes to the error column, whose text is prose.
+        widths.back() += available - total;
+    } else {
+        // The narrowest first: a column that wants less than an equal share of what is left
+        // keeps its width, and the wider ones share the rest equally.
+        std::vector<int> order(static_cast<std::size_t>(columns));
+        std::iota(order.begin(), order.end(), 0);
+        std::sort(order.begin(), order.end(),
+                  [&](int a, int b) { return wanted[std::size_t(a)] < wanted[std::size_t(b)]; });
+        int left = available;
+        for (int i = 0; i < columns; ++i) {
+            const auto c = std::size_t(order[std::size_t(i)]);
+            const int share = left / (columns - i);
+            widths[c] = std::max(kLeastColumnWidth, std::min(wanted[c], share));
+            left -= widths[c];
+        }
+    }
+    for (int c = 0; c < columns; ++c)
+        m_list->header()->resizeSection(c, widths[std::size_t(c)]);
 }
 
 void ResultWindow::rowActivated(QTreeWidgetItem* item) {

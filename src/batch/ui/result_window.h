@@ -25,7 +25,8 @@ struct ResultHelp {
 [[nodiscard]] ResultHelp resultHelp(const std::vector<int>& failureKinds);
 
 /// Lists every record of the list whose result is neither pending nor done. Modeless; it closes
-/// with OK, Escape or its close button and then emits finished().
+/// with OK, Escape or its close button and then emits finished(). Its columns share the width
+/// by their content; Ctrl+C and the Copy button put the whole list on the clipboard.
 class ResultWindow : public QDialog {
     Q_OBJECT
 public:
@@ -44,9 +45,21 @@ public:
     }
     /// The "?" button's action.
     void showHelp();
+    /// The whole list as tab-separated lines, the column titles first.
+    [[nodiscard]] QString listText() const;
+    /// The Copy button's and Ctrl+C's action: listText() to the clipboard.
+    void copyList();
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void rowActivated(QTreeWidgetItem* item);
+    /// The width each column's header and cells want.
+    [[nodiscard]] int wantedWidth(int column) const;
+    /// Gives the columns the list's width: each its wanted width when all fit, else the narrow
+    /// ones theirs and the wide ones equal shares of the rest.
+    void fitColumns();
 
     QTreeWidget* m_list = nullptr;
     std::vector<int> m_kinds;

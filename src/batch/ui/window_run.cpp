@@ -3,8 +3,10 @@
 #include "batch/worker_thread.h"
 
 #include "batch/prepare.h"
+#include "batch/ui/desktop_opener.h"
 #include "batch/ui/progress_window.h"
 #include "batch/ui/result_window.h"
+#include "batch/ui/summary_window.h"
 #include "batch/ui/ui_texts.h"
 #include "batch/window_steps.h"
 #include "pipeline/process_loop.h"
@@ -184,6 +186,7 @@ WindowRun::~WindowRun() {
     }
     delete m_progress.data();
     delete m_result.data();
+    delete m_summary.data();
 }
 
 ProgressWindow* WindowRun::progressWindow() const {
@@ -191,6 +194,9 @@ ProgressWindow* WindowRun::progressWindow() const {
 }
 ResultWindow* WindowRun::resultWindow() const {
     return m_result.data();
+}
+SummaryWindow* WindowRun::summaryWindow() const {
+    return m_summary.data();
 }
 
 bool WindowRun::start() {
@@ -334,7 +340,13 @@ void WindowRun::runThreadEnded() {
         emit resultWindowOpened(m_result);
         return;
     }
-    finishRun(AfterRun::BackToWindow);
+    // Nothing failed: say so, rather than return to the main window as if nothing happened.
+    m_summary = new SummaryWindow(summarizeRun(m_env.images),
+                                  m_env.opener ? *m_env.opener : desktopOpener());
+    m_summary->setAttribute(Qt::WA_DeleteOnClose);
+    connect(m_summary, &QDialog::finished, this, [this] { finishRun(AfterRun::BackToWindow); });
+    m_summary->show();
+    emit summaryWindowOpened(m_summary);
 }
 
 void WindowRun::finishRun(AfterRun after) {

@@ -23,8 +23,10 @@ class QWidget;
 
 namespace quill::batch::ui {
 
+class DesktopOpener;
 class ProgressWindow;
 class ResultWindow;
+class SummaryWindow;
 
 struct WindowRunEnvironment {
     imagefiles::ImageList& images;     ///< the image list; replaced by the keep list after the run
@@ -34,6 +36,8 @@ struct WindowRunEnvironment {
     bool ignoreWarnings = false;
     std::string standardTitle; ///< window titles
     std::string pdfCreator;    ///< creator text of PDF output
+    /// Opens the output folder from the summary (null: the desktop's file manager).
+    DesktopOpener* opener = nullptr;
 };
 
 /// The window form of the pre-run checks, its boxes shown through `questions` over `parent`
@@ -45,7 +49,8 @@ struct WindowRunEnvironment {
 
 /// One window run: the window form of the pre-run checks, the run thread (preparation and
 /// processing on worker threads), the progress window with pause/cancel and its updater, the
-/// keep list, and the result window afterwards.
+/// keep list, and afterwards the result window when an image failed or was skipped, else the
+/// summary.
 class WindowRun : public QObject {
     Q_OBJECT
 public:
@@ -63,17 +68,21 @@ public:
     [[nodiscard]] ProgressWindow* progressWindow() const;
     /// The result window while it is open, else nullptr.
     [[nodiscard]] ResultWindow* resultWindow() const;
+    /// The summary while it is open, else nullptr.
+    [[nodiscard]] SummaryWindow* summaryWindow() const;
     /// The minimum durations of the phases (on by default) keep the progress window readable for
     /// small batches; benchmarks and quick tests switch them off.
     void setMinimumPhaseDurations(bool on) { m_minimumDurations = on; }
 
 signals:
-    /// On the GUI thread when the run is over: the result window (if any) was closed and the
-    /// image list refilled from the keep list. quitProgram: exitAfterRun was set or the user
+    /// On the GUI thread when the run is over: the result window or the summary was closed and
+    /// the image list refilled from the keep list. quitProgram: exitAfterRun was set or the user
     /// closed the progress window and confirmed.
     void finished(bool quitProgram);
     /// The result window was opened (it is modeless; tests and callers may look at it).
     void resultWindowOpened(ResultWindow* window);
+    /// The summary was opened (modeless like the result window).
+    void summaryWindowOpened(SummaryWindow* window);
 
 private:
     class Asker;
@@ -103,6 +112,7 @@ private:
     std::thread m_thread;
     QPointer<ProgressWindow> m_progress;
     QPointer<ResultWindow> m_result;
+    QPointer<SummaryWindow> m_summary;
     bool m_running = false;
     bool m_endPending = false;
     bool m_minimumDurations = true;

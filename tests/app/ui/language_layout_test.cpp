@@ -4,6 +4,7 @@
 #include "app/ui/presets_window.h"
 #include "batch/ui/progress_window.h"
 #include "batch/ui/result_window.h"
+#include "batch/ui/summary_window.h"
 #include "main_window_fixture.h"
 #include "settings/language_pack.h"
 
@@ -185,12 +186,23 @@ TEST_F(LanguageLayoutTest, NoTextIsClippedInAnyLanguage) {
         QCoreApplication::processEvents();
         EXPECT_FITS(clippedTexts(&progress)) << "progress paused";
         pause->click();
+        flags.runPhase = 3;
+        progress.update();
+        QCoreApplication::processEvents();
+        EXPECT_FITS(clippedTexts(&progress)) << "progress finishing";
         progress.finish();
 
         batch::ui::ResultWindow result(m_images);
         result.show();
         QCoreApplication::processEvents();
         EXPECT_FITS(clippedTexts(&result)) << "result window";
+
+        batch::ui::SummaryWindow summary(
+            {.processed = 40000, .outputFolder = "/home/someone/Pictures/holiday 2026/small/"},
+            m_opener);
+        summary.show();
+        QCoreApplication::processEvents();
+        EXPECT_FITS(clippedTexts(&summary)) << "summary";
     }
 }
 

@@ -1,10 +1,12 @@
 // The preview run on the offscreen platform: the output is opened through the test's opener and
-// nothing of the user's changes; a filtered image and a missing record give their boxes.
+// nothing of the user's changes; an output the desktop cannot open, a filtered image and a
+// missing record give their boxes.
 #include "batch/preview_run.h"
 #include "batch/ui/preview_run.h"
 #include "imagefiles/image_list.h"
 #include "preview_ui_test_support.h"
 #include "settings/language_pack.h"
+#include "settings/ui_text_ids.h"
 #include "test_support.h"
 
 #include <QSignalSpy>
@@ -71,6 +73,29 @@ TEST_F(PreviewRunTest, OpensTheOutputAndLeavesEverythingElseAlone) {
     EXPECT_EQ(images[1].resultState, imagefiles::ImageResult::Pending);
     EXPECT_TRUE(used);
     EXPECT_EQ(flags.previewRun.load() + flags.runActive.load(), 0);
+}
+
+TEST_F(PreviewRunTest, AnOutputTheDesktopCannotOpenIsNamedAndItsFolderOffered) {
+    opener.succeeds = false;
+    for (const auto answer : {toolkit::qt::Answer::No, toolkit::qt::Answer::Yes}) {
+        SCOPED_TRACE(answer == toolkit::qt::Answer::Yes ? "open the folder" : "leave it");
+        questions.asked.clear();
+        opener.opened.clear();
+        opener.folders.clear();
+        questions.answer = answer;
+        ASSERT_TRUE(runOn(images[0].recordId));
+        ASSERT_EQ(opener.opened.size(), 1u);
+        const std::string output = opener.opened[0];
+        ASSERT_EQ(questions.asked.size(), 1u);
+        EXPECT_EQ(questions.asked[0].kind, toolkit::qt::BoxKind::Question);
+        EXPECT_EQ(questions.asked[0].text.toStdString(),
+                  settings::uiText(settings::text::kPreviewNotOpened) + ":\r\n" + output +
+                      "\r\n\r\n" + settings::uiText(settings::text::kOpenContainingFolder));
+        EXPECT_EQ(opener.folders, answer == toolkit::qt::Answer::Yes
+                                      ? std::vector<std::string>{dir.file("preview/")}
+                                      : std::vector<std::string>{});
+        EXPECT_EQ(flags.previewRun.load() + flags.runActive.load(), 0);
+    }
 }
 
 TEST_F(PreviewRunTest, FilteredImageAndMissingRecordGiveTheirBoxes) {

@@ -1,4 +1,4 @@
-// Shared helpers of the window tests: scripted answers to the boxes and a recording opener.
+// Shared helpers of the window tests: scripted answers to the boxes and a recording desktop.
 #pragma once
 
 #include "batch/ui/preview_run.h"
@@ -35,12 +35,18 @@ public:
     }
 };
 
-/// Takes the place of the desktop's program for preview outputs.
+/// Takes the place of the desktop: records what it was asked to open and answers `succeeds`.
 struct RecordingOpener final : batch::ui::DesktopOpener {
     std::vector<std::string> opened;
+    std::vector<std::string> folders;
+    bool succeeds = true;
     bool open(const std::string& path) override {
         opened.push_back(path);
-        return true;
+        return succeeds;
+    }
+    bool openFolder(const std::string& folder) override {
+        folders.push_back(folder);
+        return succeeds;
     }
 };
 

@@ -1,7 +1,10 @@
 // The window run against the real widgets: the boxes before a run, the progress window with its
-// phases, pause and cancel, the questions during a run, the keep options and the result window.
+// phases, pause and cancel, the questions during a run, the keep options, and the result window
+// or the summary afterwards.
+#include "batch/ui/desktop_opener.h"
 #include "batch/ui/progress_window.h"
 #include "batch/ui/result_window.h"
+#include "batch/ui/summary_window.h"
 #include "batch/ui/ui_texts.h"
 #include "batch/ui/window_run.h"
 #include "imagefiles/image_list.h"
@@ -12,7 +15,11 @@
 #include "toolkit/qt/text_dialog.h"
 
 #include <QApplication>
+#include <QClipboard>
+#include <QGroupBox>
+#include <QHeaderView>
 #include <QLabel>
+#include <QLineEdit>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSignalSpy>
@@ -24,6 +31,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <functional>
 #include <memory>
@@ -35,7 +44,9 @@ namespace {
 namespace fs = std::filesystem;
 using batch::ui::ProgressWindow;
 using batch::ui::ResultWindow;
+using batch::ui::SummaryWindow;
 using batch::ui::WindowRun;
+namespace text = settings::text;
 using toolkit::qt::Answer;
 using toolkit::qt::BoxKind;
 
@@ -54,6 +65,20 @@ public:
     std::vector<Box> boxes;
     Answer answer = Answer::Yes;
     std::function<void()> onAsk;
+};
+
+/// Takes the place of the desktop's file manager.
+struct RecordingOpener final : batch::ui::DesktopOpener {
+    bool open(const std::string& path) override {
+        files.push_back(path);
+        return true;
+    }
+    bool openFolder(const std::string& folder) override {
+        folders.push_back(folder);
+        return true;
+    }
+    std::vector<std::string> files;
+    std::vector<std::string> folders;
 };
 
 /// Images copied into in/, a preset writing PNG files into out/, flags and questions.
@@ -86,17 +111,25 @@ struct WindowBatch {
                 .flags = flags,
                 .questions = questions,
                 .standardTitle = "Quillmere",
-                .pdfCreator = "Quillmere 4.6"};
+                .pdfCreator = "Quillmere 4.6",
+                .opener = &opener};
     }
     /// Starts a run without minimum phase durations and waits until it finished; false when it
-    /// did not start or end in time. A result window is closed at once unless `onResult`
-    /// handles it.
+    /// did not start or end in time. A result window or summary is closed at once unless
+    /// `onResult` or `onSummary` handles it.
     bool runToEnd(WindowRun& run, bool* quitProgram = nullptr,
-                  const std::function<void(ResultWindow*)>& onResult = {}) {
+                  const std::function<void(ResultWindow*)>& onResult = {},
+                  const std::function<void(SummaryWindow*)>& onSummary = {}) {
         QSignalSpy finished(&run, &WindowRun::finished);
         QObject::connect(&run, &WindowRun::resultWindowOpened, &run, [&](ResultWindow* window) {
             if (onResult)
                 onResult(window);
+            else
+                QTimer::singleShot(0, window, &QDialog::accept);
+        });
+        QObject::connect(&run, &WindowRun::summaryWindowOpened, &run, [&](SummaryWindow* window) {
+            if (onSummary)
+                onSummary(window);
             else
                 QTimer::singleShot(0, window, &QDialog::accept);
         });
@@ -119,7 +152,15 @@ struct WindowBatch {
     settings::Preset preset;
     pipeline::RunFlags flags;
     ScriptedQuestions questions;
+    RecordingOpener opener;
 };
+
+/// Closes every summary of `run` as soon as it opens.
+void closeSummaries(WindowRun& run) {
+    QObject::connect(&run, &WindowRun::summaryWindowOpened, &run, [](SummaryWindow* window) {
+        QTimer::singleShot(0, window, &QDialog::accept);
+    });
+}
 
 QString ui(int index) {
     return QString::fromStdString(settings::uiText(index));
@@ -235,6 +276,7 @@ TEST(WindowRun, PhasesInOrderAndPauseCancelOrCloseKeepOnlyCompleteOutputs) {
         auto env = batch.environment();
         env.ignoreWarnings = true;
         WindowRun run(env, nullptr);
+        closeSummaries(run);
         QSignalSpy finished(&run, &WindowRun::finished);
         if (c.stop != Stop::None) run.setMinimumPhaseDurations(false);
         ASSERT_TRUE(run.start());
@@ -242,13 +284,20 @@ TEST(WindowRun, PhasesInOrderAndPauseCancelOrCloseKeepOnlyCompleteOutputs) {
         ASSERT_NE(window, nullptr);
         EXPECT_TRUE(window->isVisible());
         std::vector<int> phases;
-        QObject::connect(window, &ProgressWindow::phaseShown, window,
-                         [&](int phase) { phases.push_back(phase); });
-        const auto working = [&] { return batch.flags.currentImageId.load() != 0; };
-        ASSERT_TRUE(c.stop == Stop::None || QTest::qWaitFor(working, 30000));
         auto* pause = window->findChild<QPushButton*>("pauseButton");
         auto* cancel = window->findChild<QPushButton*>("cancelButton");
+        bool buttonsWhileFinishing = true;
+        QObject::connect(window, &ProgressWindow::phaseShown, window, [&](int phase) {
+            phases.push_back(phase);
+            // Finishing only updates the list: there is nothing left to pause or cancel.
+            if (phase == 3) buttonsWhileFinishing = pause->isEnabled() || cancel->isEnabled();
+        });
+        const auto working = [&] { return batch.flags.currentImageId.load() != 0; };
+        ASSERT_TRUE(c.stop == Stop::None || QTest::qWaitFor(working, 30000));
+        auto* frame = window->findChild<QGroupBox*>("phaseFrame");
         if (c.stop == Stop::CancelButton) {
+            EXPECT_FALSE(window->windowTitle().contains(ui(text::kPaused)));
+            EXPECT_FALSE(frame->title().endsWith(ui(text::kPaused)));
             QTest::mouseClick(pause, Qt::LeftButton);
             EXPECT_EQ(batch.flags.runPaused.load(), 1);
             // The image in progress ends; then the counter holds.
@@ -260,7 +309,16 @@ TEST(WindowRun, PhasesInOrderAndPauseCancelOrCloseKeepOnlyCompleteOutputs) {
             }
             QTest::qWait(500);
             EXPECT_EQ(batch.flags.progressCounter.load(), held);
-            EXPECT_TRUE(window->windowTitle().contains(ui(362)));
+            // The title says so, not the "Processing" of a running one.
+            EXPECT_TRUE(window->windowTitle().contains(ui(text::kPaused)))
+                << window->windowTitle().toStdString();
+            EXPECT_TRUE(frame->title().endsWith(ui(text::kPaused)));
+            // Going on says "Processing" again.
+            QTest::mouseClick(pause, Qt::LeftButton);
+            QTest::qWait(300);
+            EXPECT_FALSE(window->windowTitle().contains(ui(text::kPaused)));
+            EXPECT_TRUE(frame->title().endsWith(ui(text::kProcessing)));
+            QTest::mouseClick(pause, Qt::LeftButton);
         }
         batch.questions.answer = c.answer;
         if (c.stop == Stop::CancelButton) QTest::mouseClick(cancel, Qt::LeftButton);
@@ -282,6 +340,7 @@ TEST(WindowRun, PhasesInOrderAndPauseCancelOrCloseKeepOnlyCompleteOutputs) {
         EXPECT_EQ(finished.first().first().toBool(), quit);
         if (c.stop == Stop::None) {
             EXPECT_EQ(phases, (std::vector<int>{1, 2, 3}));
+            EXPECT_FALSE(buttonsWhileFinishing);
             EXPECT_TRUE(batch.questions.boxes.empty());
         }
 
@@ -446,7 +505,9 @@ TEST(WindowRun, OverwriteQuestionIsAskedOnTheGuiThreadWhileTheWorkerWaits) {
 TEST(WindowRun, AQuestionStillOpenWhenTheRunEndsIsAnsweredFirst) {
     WindowBatch batch;
     batch.add("jpeg/hopper.jpg", "a.jpg");
+    batch.questions.answer = Answer::No; // the program stays
     WindowRun run(batch.environment(), nullptr);
+    closeSummaries(run);
     QSignalSpy finished(&run, &WindowRun::finished);
     ASSERT_TRUE(run.start());
     ProgressWindow* window = run.progressWindow();
@@ -457,56 +518,236 @@ TEST(WindowRun, AQuestionStillOpenWhenTheRunEndsIsAnsweredFirst) {
         QTest::qWait(200);
         EXPECT_TRUE(finished.isEmpty());
     };
-    QTest::mouseClick(window->findChild<QPushButton*>("cancelButton"), Qt::LeftButton);
+    window->close();
+    ASSERT_EQ(batch.questions.boxes.size(), 1u);
+    EXPECT_EQ(batch.questions.boxes[0].text, ui(text::kReallyExit));
     ASSERT_TRUE(!finished.isEmpty() || finished.wait(30000));
     EXPECT_FALSE(finished.first().first().toBool());
     EXPECT_TRUE(fs::exists(batch.out("a.png")));
 }
 
-// Pictures of the progress window (paused), the result window and its help text for a person to
-// look at; tools/screenshots.sh runs it with a picture folder under a real X server.
+TEST(WindowRun, ARunWithoutFailuresEndsWithASummaryThatOpensTheOutputFolder) {
+    struct Case {
+        const char* name;
+        std::function<void(WindowBatch&)> setup;
+        const char* processed;    ///< the number the summary shows; null: no summary
+        std::string outputFolder; ///< relative to the batch folder; "": none shown
+    };
+    const std::vector<Case> cases = {
+        {"all written", [](WindowBatch&) {}, "3", "out/"},
+        {"outputs beside their sources",
+         [](WindowBatch& b) {
+             b.preset.outputDirEnabled = 0;
+             b.preset.renameEnabled = 1;
+             b.preset.renamePattern = "%FN% small";
+         },
+         "3", "in/"},
+        {"everything filtered",
+         [](WindowBatch& b) {
+             b.preset.filterEnabled = 1;
+             b.preset.filterConditions = {
+                 {settings::kConditionActive, settings::PropertyExtension, 0, "jpg", 2}};
+         },
+         "0", ""},
+        {"a failure: the result window instead",
+         [](WindowBatch& b) { b.addBytes(std::vector<std::uint8_t>(20, 0x41), "tiny.jpg"); },
+         nullptr, ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        WindowBatch batch;
+        for (const char* name : {"a.jpg", "b.jpg", "c.jpg"})
+            batch.add("jpeg/hopper.jpg", name);
+        c.setup(batch);
+        auto env = batch.environment();
+        env.ignoreWarnings = true;
+        QWidget mainWindow;
+        mainWindow.show();
+        WindowRun run(env, &mainWindow);
+        bool summaryShown = false;
+        bool resultShown = false;
+        ASSERT_TRUE(batch.runToEnd(
+            run, nullptr,
+            [&](ResultWindow* window) {
+                resultShown = true;
+                window->accept();
+            },
+            [&](SummaryWindow* window) {
+                summaryShown = true;
+                ASSERT_TRUE(QTest::qWaitForWindowExposed(window));
+                EXPECT_FALSE(mainWindow.isVisible()); // back once the summary is closed
+                EXPECT_EQ(window->windowTitle(), ui(text::kFinished));
+                auto* count = window->findChild<QLabel*>("processedCount");
+                ASSERT_NE(count, nullptr);
+                EXPECT_EQ(count->text(), c.processed);
+                auto* open = window->findChild<QPushButton*>("openFolderButton");
+                auto* folder = window->findChild<QLineEdit*>("outputFolder");
+                ASSERT_NE(open, nullptr);
+                EXPECT_EQ(open->isVisible(), !c.outputFolder.empty());
+                EXPECT_EQ(folder != nullptr, !c.outputFolder.empty());
+                if (folder) {
+                    EXPECT_EQ(folder->text().toStdString(), batch.dir.file(c.outputFolder));
+                    QTest::mouseClick(open, Qt::LeftButton);
+                    EXPECT_EQ(batch.opener.folders,
+                              std::vector<std::string>{batch.dir.file(c.outputFolder)});
+                }
+                QTest::keyClick(window, Qt::Key_Escape);
+            }));
+        EXPECT_EQ(summaryShown, c.processed != nullptr);
+        EXPECT_EQ(resultShown, c.processed == nullptr);
+        EXPECT_TRUE(mainWindow.isVisible());
+        EXPECT_TRUE(batch.opener.files.empty());
+    }
+}
+
+TEST(WindowRun, NoSummaryWhenTheProgramEndsAfterTheRun) {
+    WindowBatch batch;
+    batch.add("jpeg/hopper.jpg", "a.jpg");
+    batch.preset.exitAfterRun = 1;
+    WindowRun run(batch.environment(), nullptr);
+    bool summaryShown = false;
+    bool quit = false;
+    ASSERT_TRUE(batch.runToEnd(run, &quit, {}, [&](SummaryWindow* window) {
+        summaryShown = true;
+        window->accept();
+    }));
+    EXPECT_TRUE(quit);
+    EXPECT_FALSE(summaryShown);
+}
+
+TEST(ResultWindow, ColumnsShareTheWidthByContentAndTheWholeListCopiesAsText) {
+    WindowBatch batch;
+    const std::string deep = "holiday pictures 2026/second week/lake and mountains/";
+    fs::create_directories(batch.in(deep));
+    // A tab in a name would split its line of the copied text.
+    const std::vector<std::string> names = {deep + "a rather long file name of a picture.jpg",
+                                            deep + "another long name.jpg", deep + "tab\there.jpg"};
+    for (const auto& name : names)
+        batch.addBytes(std::vector<std::uint8_t>(200, 0x41), name);
+    for (auto& record : batch.images.records()) {
+        record.resultState = imagefiles::ImageResult::LoadFailed;
+        record.resultText = batch.out(deep + fs::path(record.sourcePath).stem().string() + ".png");
+    }
+    ResultWindow window(batch.images);
+    window.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+    QTreeWidget* list = window.list();
+    ASSERT_EQ(list->topLevelItemCount(), 3);
+    QHeaderView* header = list->header();
+    const QAbstractItemView* view = list; // QTreeView hides the measure of a column's cells
+
+    // Every cell carries its whole text as its tooltip.
+    for (int row = 0; row < 3; ++row)
+        for (int c = 0; c < 3; ++c)
+            EXPECT_EQ(list->topLevelItem(row)->toolTip(c), list->topLevelItem(row)->text(c));
+
+    // Narrow, the paths share what the short error column leaves; wide, every cell is whole.
+    // Either way the columns fill the list without a horizontal scroll bar.
+    std::vector<int> pathWidths;
+    for (const int width : {420, 700, 2400}) {
+        SCOPED_TRACE(width);
+        window.resize(width, 300);
+        QTest::qWait(50);
+        const int columns =
+            header->sectionSize(0) + header->sectionSize(1) + header->sectionSize(2);
+        EXPECT_EQ(columns, list->viewport()->width());
+        EXPECT_GE(header->sectionSize(2), view->sizeHintForColumn(2));
+        if (width < 2400) {
+            EXPECT_LE(std::abs(header->sectionSize(0) - header->sectionSize(1)), 1); // rounding
+        }
+        for (int c = 0; c < 2 && width == 2400; ++c)
+            EXPECT_GE(header->sectionSize(c), view->sizeHintForColumn(c)) << c;
+        pathWidths.push_back(header->sectionSize(0));
+    }
+    EXPECT_LT(pathWidths[0], pathWidths[1]); // widening the window widens the paths too
+    EXPECT_LT(pathWidths[1], pathWidths[2]);
+
+    // The button and Ctrl+C copy the whole list, whatever is selected, titles first.
+    QString expected = ui(text::kImage) + "\t" + ui(text::kOutput) + "\t" + ui(text::kError) + "\n";
+    for (int row = 0; row < 3; ++row) {
+        const std::string& source = batch.images.records()[std::size_t(row)].sourcePath;
+        std::string output = batch.images.records()[std::size_t(row)].resultText;
+        std::string shownSource = source;
+        std::replace(shownSource.begin(), shownSource.end(), '\t', ' ');
+        std::replace(output.begin(), output.end(), '\t', ' ');
+        expected += QString::fromStdString(shownSource) + "\t" + QString::fromStdString(output) +
+                    "\t" + list->topLevelItem(row)->text(2) + "\n";
+    }
+    QClipboard* clipboard = QApplication::clipboard();
+    clipboard->clear();
+    QTest::mouseClick(window.findChild<QPushButton*>("copyButton"), Qt::LeftButton);
+    EXPECT_EQ(clipboard->text(), expected);
+    clipboard->clear();
+    list->setCurrentItem(list->topLevelItem(1));
+    list->setFocus();
+    QTest::keyClick(list, Qt::Key_C, Qt::ControlModifier);
+    EXPECT_EQ(clipboard->text(), expected);
+}
+
+// Pictures of the progress window (paused), the result window and its help text, and the summary,
+// in English and German, for a person to look at; tools/screenshots.sh runs it with a picture
+// folder under a real X server. A picture has no title bar, so the paused title is printed.
 TEST(WindowRunPictures, Screenshots) {
     const QString folder = qEnvironmentVariable("QUILL_SCREENSHOT_DIR");
     if (folder.isEmpty()) GTEST_SKIP() << "no picture folder";
-    const auto save = [&](QWidget* widget, const char* name) {
-        QTest::qWait(300); // let the window settle and paint
-        EXPECT_TRUE(widget->grab().save(folder + "/" + name)) << name;
-    };
-    WindowBatch batch;
-    // A deep folder and long names show how the lines shorten; two broken files give failures.
-    const std::string deep = "holiday pictures 2026/second week/Lake & mountains/";
-    fs::create_directories(batch.in(deep));
-    batch.addBytes(std::vector<std::uint8_t>(20, 0x41), "broken.jpg");
-    batch.addBytes(std::vector<std::uint8_t>(200, 0x41), "not really a picture.jpg");
-    for (int i = 0; i < 60; ++i)
-        batch.add("jpeg/cat.jpg", deep + "A rather long file name of a cat picture " +
-                                      std::to_string(100 + i) + ".jpg");
-    WindowRun run(batch.environment(), nullptr);
-    QObject::connect(&run, &WindowRun::resultWindowOpened, &run, [&](ResultWindow* window) {
-        save(window, "result_window.png");
-        const auto help = batch::ui::resultHelp(window->failureKinds());
-        std::unique_ptr<QDialog> dialog(
-            toolkit::qt::createTextDialog(window, batch::ui::uiQ(389), help.text, help.layout));
-        dialog->show();
-        save(dialog.get(), "text_dialog.png");
-        dialog.reset();
-        window->accept();
-    });
-    QSignalSpy finished(&run, &WindowRun::finished);
-    ASSERT_TRUE(run.start());
-    // Paused once the window has shown an image, so that the picture has a name and a bar.
-    ProgressWindow* progress = nullptr;
-    ASSERT_TRUE(QTest::qWaitFor(
-        [&] {
-            progress = run.progressWindow();
-            return progress && progress->findChild<QProgressBar*>()->value() > 0;
-        },
-        30000));
-    QTest::mouseClick(progress->findChild<QPushButton*>("pauseButton"), Qt::LeftButton);
-    QTest::qWait(700);
-    save(progress, "progress_paused.png");
-    QTest::mouseClick(progress->findChild<QPushButton*>("cancelButton"), Qt::LeftButton);
-    ASSERT_TRUE(finished.wait(30000));
+    const int before = settings::currentLanguage();
+    for (const char* code : {"en", "de"}) {
+        SCOPED_TRACE(code);
+        ASSERT_TRUE(settings::loadUiTexts(settings::languageIndexForCode(code)));
+        const auto save = [&](QWidget* widget, const char* name) {
+            QTest::qWait(300); // let the window settle and paint
+            const QString file = folder + "/" + name + "_" + code + ".png";
+            EXPECT_TRUE(widget->grab().save(file)) << file.toStdString();
+        };
+        WindowBatch batch;
+        // A deep folder and long names show how the lines shorten; two broken files fail.
+        const std::string deep = "holiday pictures 2026/second week/Lake & mountains/";
+        fs::create_directories(batch.in(deep));
+        batch.addBytes(std::vector<std::uint8_t>(20, 0x41), "broken.jpg");
+        batch.addBytes(std::vector<std::uint8_t>(200, 0x41), "not really a picture.jpg");
+        for (int i = 0; i < 60; ++i)
+            batch.add("jpeg/cat.jpg", deep + "A rather long file name of a cat picture " +
+                                          std::to_string(100 + i) + ".jpg");
+        WindowRun run(batch.environment(), nullptr);
+        QObject::connect(&run, &WindowRun::resultWindowOpened, &run, [&](ResultWindow* window) {
+            save(window, "result_window");
+            const auto help = batch::ui::resultHelp(window->failureKinds());
+            std::unique_ptr<QDialog> dialog(toolkit::qt::createTextDialog(
+                window, batch::ui::uiQ(text::kExplanations), help.text, help.layout));
+            dialog->show();
+            save(dialog.get(), "text_dialog");
+            dialog.reset();
+            window->accept();
+        });
+        QSignalSpy finished(&run, &WindowRun::finished);
+        ASSERT_TRUE(run.start());
+        // Paused once the window has shown an image, so that the picture has a name and a bar.
+        ProgressWindow* progress = nullptr;
+        ASSERT_TRUE(QTest::qWaitFor(
+            [&] {
+                progress = run.progressWindow();
+                return progress && progress->findChild<QProgressBar*>()->value() > 0;
+            },
+            30000));
+        QTest::mouseClick(progress->findChild<QPushButton*>("pauseButton"), Qt::LeftButton);
+        QTest::qWait(700);
+        save(progress, "progress_paused");
+        std::printf("paused title (%s): %s\n", code, progress->windowTitle().toUtf8().constData());
+        QTest::mouseClick(progress->findChild<QPushButton*>("cancelButton"), Qt::LeftButton);
+        ASSERT_TRUE(finished.wait(30000));
+
+        // A run without failures into a deep output folder ends with the summary.
+        WindowBatch good;
+        for (int i = 0; i < 39; ++i)
+            good.add("jpeg/hopper.jpg", "picture " + std::to_string(i) + ".jpg");
+        good.preset.outputDirPattern = good.out(deep);
+        WindowRun goodRun(good.environment(), nullptr);
+        ASSERT_TRUE(good.runToEnd(goodRun, nullptr, {}, [&](SummaryWindow* window) {
+            save(window, "summary");
+            window->accept();
+        }));
+    }
+    ASSERT_TRUE(settings::loadUiTexts(before));
 }
 
 } // namespace
