@@ -10,6 +10,8 @@
 #include "toolkit/image.h"
 #include "toolkit/platform/platform.h"
 
+#include <gtest/gtest.h>
+
 namespace quill::test {
 
 /// A fresh directory under the temp directory, removed with everything in it on destruction.
@@ -66,6 +68,13 @@ void writeText(const std::string& path, const std::string& text);
 int runCommand(const std::string& command, std::string* output = nullptr);
 /// True when an executable exists at this absolute path (e.g. "/usr/bin/convert").
 [[nodiscard]] bool haveTool(const std::string& absolutePath);
+/// What a test whose comparison tool is missing becomes: a skip on a developer's machine, a
+/// failure under CI=true, where scripts/bootstrap has installed every such tool, so that a
+/// comparison never goes missing from CI unnoticed.
+[[nodiscard]] ::testing::TestPartResult::Type missingToolOutcome();
+/// Use instead of GTEST_SKIP() when a tool the test compares with is not installed.
+#define QUILL_SKIP_WITHOUT_TOOL() return GTEST_MESSAGE_("", ::quill::test::missingToolOutcome())
+
 /// Quotes a path for the shell.
 [[nodiscard]] std::string shellQuote(const std::string& text);
 

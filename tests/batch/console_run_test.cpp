@@ -225,7 +225,7 @@ TEST(ConsoleRun, FilesThatNeedNoDecodingKeepTheirBytesAndNeverReplaceAnOutput) {
 }
 
 TEST(ConsoleRun, EditedJpegCarriesItsMetadataWithPatchedOrientationAndSizeAndShiftedDates) {
-    if (!haveTool("/usr/bin/exiftool")) GTEST_SKIP() << "exiftool missing";
+    if (!haveTool("/usr/bin/exiftool")) QUILL_SKIP_WITHOUT_TOOL() << "exiftool missing";
     ConsoleProgram program;
     program.usePreset([](settings::Preset& preset) {
         preset.convertFormat = 0;
@@ -269,7 +269,7 @@ TEST(ConsoleRun, EditedJpegCarriesItsMetadataWithPatchedOrientationAndSizeAndShi
 TEST(ConsoleRun, PdfPagesTurnForWideImagesAtEveryQuality) {
     if (!haveTool("/usr/bin/pdfinfo") || !haveTool("/usr/bin/qpdf") ||
         !haveTool("/usr/bin/convert"))
-        GTEST_SKIP() << "poppler-utils, qpdf or ImageMagick missing";
+        QUILL_SKIP_WITHOUT_TOOL() << "poppler-utils, qpdf or ImageMagick missing";
     ConsoleProgram program;
     for (const char* size : {"1000x500", "300x200"})
         ASSERT_EQ(runCommand("/usr/bin/convert -size " + std::string(size) + " xc:red " +

@@ -153,7 +153,7 @@ TEST(FileSafety, LinkTargetsOutsideTheFoldersAreNeverChanged) {
 // --- Killed, or out of disk space ---------------------------------------------------------------
 
 TEST(NoDataLoss, KilledAtRandomPointsNeverLosesASourceOrLeavesAPartialOutput) {
-    if (!haveTool("/usr/bin/convert")) GTEST_SKIP() << "ImageMagick missing";
+    if (!haveTool("/usr/bin/convert")) QUILL_SKIP_WITHOUT_TOOL() << "ImageMagick missing";
     TempDir photos;
     const std::string photo = photos.file("photo.jpg");
     ASSERT_EQ(runCommand("/usr/bin/convert -seed 3 -size 1600x1200 plasma:fractal -quality 90 " +
@@ -217,7 +217,7 @@ std::vector<std::string> namesEndingIn(const std::string& folder, const std::str
 // finished or rolled back, no further image starts, no temporary file stays, and the exit status
 // says which signal it was.
 TEST(NoDataLoss, StopSignalsEndTheRunInGoodOrderWithTheSignalInTheExitStatus) {
-    if (!haveTool("/usr/bin/convert")) GTEST_SKIP() << "ImageMagick missing";
+    if (!haveTool("/usr/bin/convert")) QUILL_SKIP_WITHOUT_TOOL() << "ImageMagick missing";
     TempDir photos;
     const std::string photo = photos.file("photo.jpg");
     ASSERT_EQ(runCommand("/usr/bin/convert -seed 5 -size 1600x1200 plasma:fractal -quality 90 " +
@@ -352,7 +352,7 @@ TEST(NoDataLoss, LeftoverTemporaryFilesOfAKilledRunAreRemovedAndReported) {
 }
 
 TEST(NoDataLoss, FullDiskFailsThatImageKeepsItsSourceAndTheRunGoesOn) {
-    if (!haveTool("/usr/bin/convert")) GTEST_SKIP() << "ImageMagick missing";
+    if (!haveTool("/usr/bin/convert")) QUILL_SKIP_WITHOUT_TOOL() << "ImageMagick missing";
     for (const char* threads : {"1", "4"}) {
         SCOPED_TRACE(std::string("threads ") + threads);
         ConsoleProgram program;
@@ -465,7 +465,7 @@ void expectOutputsFlushedBeforeSources(const std::vector<TracedCall>& calls,
 }
 
 TEST(FileSafety, SourcesGoOnlyAfterTheirOutputsAreOnTheDisk) {
-    if (!haveTool("/usr/bin/strace")) GTEST_SKIP() << "strace missing";
+    if (!haveTool("/usr/bin/strace")) QUILL_SKIP_WITHOUT_TOOL() << "strace missing";
     for (const bool inPlace : {false, true}) {
         SCOPED_TRACE(inPlace ? "replaced in place" : "moved to the output folder");
         ConsoleProgram program;

@@ -182,7 +182,7 @@ int maxDifference(const toolkit::Image& image, const toolkit::Image& ref, std::s
 }
 
 TEST(LoaderOracle, EverySampleMatchesAnIndependentDecoder) {
-    if (!test::haveTool("/usr/bin/convert")) GTEST_SKIP() << "ImageMagick missing";
+    if (!test::haveTool("/usr/bin/convert")) QUILL_SKIP_WITHOUT_TOOL() << "ImageMagick missing";
     const std::vector<Sample> all = samples();
     // One ImageMagick run per set of options: its start-up dominates the cost of small files.
     std::vector<toolkit::Image> refs(all.size());
@@ -225,7 +225,7 @@ TEST(LoaderOracle, EverySampleMatchesAnIndependentDecoder) {
 // ImageMagick decodes JPEG through the same library with the same settings; these files show
 // that our decode is also identical to the library's own tool.
 TEST(LoaderOracle, JpegIdenticalToDjpeg) {
-    if (!test::haveTool("/usr/bin/djpeg")) GTEST_SKIP() << "djpeg missing";
+    if (!test::haveTool("/usr/bin/djpeg")) QUILL_SKIP_WITHOUT_TOOL() << "djpeg missing";
     for (const char* relative :
          {"jpeg/hopper.jpg", "jpeg/hopper_gray.jpg", "jpeg/hopper_16bit_qtables.jpg",
           "jpeg/cat.jpg", "jpeg/junk_jpeg_header.jpg", "exif/Ricoh_Caplio_RR330.jpg",

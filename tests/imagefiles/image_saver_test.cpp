@@ -66,7 +66,7 @@ TEST(ImageSaverWrite, RefusalsLeaveNoFile) {
 // tables, frame type (extended at low qualities unless the baseline flag asks for 8-bit tables)
 // and data. Alpha is dropped and the colours of transparent pixels are kept.
 TEST(JpegEncoder, FilesEqualThoseOfCjpeg) {
-    if (!test::haveTool("/usr/bin/cjpeg")) GTEST_SKIP() << "cjpeg missing";
+    if (!test::haveTool("/usr/bin/cjpeg")) QUILL_SKIP_WITHOUT_TOOL() << "cjpeg missing";
     test::TempDir dir;
     const Image image = synthetic(64, 48, PixelFormat::Bgra32);
     ASSERT_TRUE(saveImageFile(image, dir.file("in.bmp"), Encoder::Bmp, 0, 24).ok);
@@ -96,7 +96,7 @@ TEST(JpegEncoder, FilesEqualThoseOfCjpeg) {
 // where it is kept (BMP only at 32 bits), and palettes that hold every colour (the 1-bit case
 // checks the bit order and the row padding).
 TEST(LosslessEncoders, RoundTripExactlyThroughImageMagick) {
-    if (!test::haveImageMagick()) GTEST_SKIP() << "ImageMagick missing";
+    if (!test::haveImageMagick()) QUILL_SKIP_WITHOUT_TOOL() << "ImageMagick missing";
     test::TempDir dir;
     const std::pair<Image, int> cases[] = {{synthetic(1, 9, PixelFormat::Bgr24), 24},
                                            {synthetic(14, 9, PixelFormat::Bgr24), 24},
@@ -125,7 +125,7 @@ TEST(LosslessEncoders, RoundTripExactlyThroughImageMagick) {
 // the top qualities ask for more than the 9/7 wavelet's finest quantisation gives on this
 // picture, so they may share a size.
 TEST(Jp2Encoder, SizesFollowTheQualityAndAlphaIsKept) {
-    if (!test::haveImageMagick()) GTEST_SKIP() << "ImageMagick missing";
+    if (!test::haveImageMagick()) QUILL_SKIP_WITHOUT_TOOL() << "ImageMagick missing";
     test::TempDir dir;
     const Image photo =
         test::decodeWithImageMagick(test::testdata("exif/nokia_n70_iptc.jpg"), false);

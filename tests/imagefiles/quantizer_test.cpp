@@ -59,7 +59,7 @@ TEST(Quantizer, RefusesBadRequestsAndKeepsFewColoursExactly) {
 }
 
 TEST(Quantizer, PhotographsStayClose) {
-    if (!test::haveImageMagick()) GTEST_SKIP() << "ImageMagick missing";
+    if (!test::haveImageMagick()) QUILL_SKIP_WITHOUT_TOOL() << "ImageMagick missing";
     // Measured mean errors per channel at 256 colours: 1.4 (Nokia) and 2.8 (noisy Canon) levels;
     // 16 colours stay under 8.
     for (const char* name : {"exif/nokia_n70_iptc.jpg", "exif/Canon_PowerShot_S40.jpg"}) {

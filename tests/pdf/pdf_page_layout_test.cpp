@@ -43,7 +43,7 @@ TEST(PdfPageLayout, OrientationAndFitRules) {
 }
 
 TEST(PdfWrap, FailureLeavesNoOutput) {
-    if (!test::haveTool("/usr/bin/convert")) GTEST_SKIP() << "ImageMagick missing";
+    if (!test::haveTool("/usr/bin/convert")) QUILL_SKIP_WITHOUT_TOOL() << "ImageMagick missing";
     test::TempDir dir;
     const std::string output = dir.file("photo.pdf");
     ASSERT_EQ(test::runCommand("/usr/bin/convert -size 640x480 gradient: -interlace JPEG jpeg:" +

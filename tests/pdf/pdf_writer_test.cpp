@@ -153,7 +153,7 @@ TEST(JpegFrameReader, EveryTruncationFailsCleanly) {
 
 TEST(PdfWriterTools, QpdfPopplerAgree) {
     if (!test::haveTool("/usr/bin/qpdf") || !test::haveTool("/usr/bin/pdfimages"))
-        GTEST_SKIP() << "qpdf or poppler-utils missing";
+        QUILL_SKIP_WITHOUT_TOOL() << "qpdf or poppler-utils missing";
     test::TempDir dir;
     for (const bool progressive : {false, true}) {
         SCOPED_TRACE(progressive);

@@ -377,7 +377,7 @@ bool describesTheFile(const std::string& key) {
 }
 
 TEST(MetadataExiftool, WrittenFilesReadBackAsIntendedAndValidate) {
-    if (!test::haveTool("/usr/bin/exiftool")) GTEST_SKIP() << "exiftool missing";
+    if (!test::haveTool("/usr/bin/exiftool")) QUILL_SKIP_WITHOUT_TOOL() << "exiftool missing";
     // Local-time seconds do not depend on the zone; an unusual one makes a slip visible.
     const std::string oldTz = std::getenv("TZ") ? std::getenv("TZ") : "";
     setenv("TZ", "Australia/Lord_Howe", 1);

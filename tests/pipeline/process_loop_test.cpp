@@ -309,7 +309,7 @@ TEST_F(ProcessLoop, WithoutASecondThreadEveryImageIsDecodedInItsTurn) {
 // clockwise becomes upright (1), and a source without the tag gets none.
 TEST_F(ProcessLoop, ATurnedJpegShowsTurnedInViewersThatHonourTheOrientationTag) {
     if (!test::haveTool("/usr/bin/exiftool") || !test::haveTool("/usr/bin/convert"))
-        GTEST_SKIP() << "exiftool or ImageMagick missing";
+        QUILL_SKIP_WITHOUT_TOOL() << "exiftool or ImageMagick missing";
     const struct {
         const char* name;
         const char* orientation; ///< of the source, "" for none

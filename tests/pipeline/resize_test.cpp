@@ -99,7 +99,8 @@ TEST(ResizeImageSmooth, ConstantColourAndTransparencyStayExactAndFailuresLeaveTh
 }
 
 TEST(ResizeImageSmooth, EveryKernelAgreesWithImageMagickOnPhotographs) {
-    if (!test::haveTool("/usr/bin/convert")) GTEST_SKIP() << "ImageMagick is not installed";
+    if (!test::haveTool("/usr/bin/convert"))
+        QUILL_SKIP_WITHOUT_TOOL() << "ImageMagick is not installed";
     struct Case {
         const char* sample;
         int w, h;
@@ -262,7 +263,7 @@ TEST(ResizeReduced, OddSidesCostNothingOverWholeBlocksAtEveryReduction) {
 
 TEST(ResizeReduced, GreyProgressiveAndCmykFilesAlike) {
     if (!test::haveTool("/usr/bin/cjpeg") || !test::haveTool("/usr/bin/convert"))
-        GTEST_SKIP() << "cjpeg or ImageMagick is not installed";
+        QUILL_SKIP_WITHOUT_TOOL() << "cjpeg or ImageMagick is not installed";
     const Image photo =
         imagefiles::loadImageFile(test::testdata("exif/orientation/Landscape_0.jpg"), -1);
     ASSERT_FALSE(photo.empty());
