@@ -1,0 +1,154 @@
+// The texts of every language against the window they describe: each menu's mnemonics are
+// unique.
+#include "main_window_fixture.h"
+
+#include "settings/language_pack.h"
+#include "toolkit/qt/questions.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+#include <map>
+
+namespace quill::app::ui {
+namespace {
+
+std::string languageCode(int language) {
+    return settings::languages()[std::size_t(language)].code;
+}
+
+/// The key a text's mnemonic marker chooses, case-folded ("&Open" and "&over" clash); empty
+/// when the text has none. "&&" is a literal ampersand.
+QString mnemonicOf(const QString& text) {
+    for (qsizetype i = 0; i + 1 < text.size(); ++i) {
+        if (text[i] != QLatin1Char('&')) continue;
+        if (text[i + 1] == QLatin1Char('&')) {
+            ++i;
+            continue;
+        }
+        return text.mid(i + 1, 1).toCaseFolded();
+    }
+    return {};
+}
+
+/// The clashes among the mnemonics of one menu or dialog, one line each.
+QStringList clashes(const QString& where, const QStringList& texts) {
+    QStringList found;
+    std::map<QString, QString> owner;
+    for (const QString& shown : texts) {
+        const QString text = shown.section(QLatin1Char('\t'), 0, 0);
+        const QString key = mnemonicOf(text);
+        if (key.isEmpty()) continue;
+        if (!key[0].isLetterOrNumber())
+            found << QStringLiteral("%1: \"%2\" marks no letter").arg(where, text);
+        const auto [it, added] = owner.emplace(key, text);
+        if (!added) found << QStringLiteral("%1: \"%2\" and \"%3\"").arg(where, it->second, text);
+    }
+    return found;
+}
+
+/// The texts of a menu's items and submenus, and the clashes of the menu and every submenu.
+QStringList menuClashes(const QString& where, const QList<QAction*>& actions) {
+    QStringList texts;
+    QStringList found;
+    for (const QAction* action : actions) {
+        if (action->isSeparator()) continue;
+        texts << action->text();
+        if (QMenu* sub = action->menu())
+            found << menuClashes(where + QStringLiteral(" > ") + action->text(), sub->actions());
+    }
+    return clashes(where, texts) + found;
+}
+
+/// Opens the context menu of a pattern field and returns the clashes of the menu that shows.
+QStringList contextMenuClashes(QLineEdit* edit) {
+    QStringList found;
+    bool seen = false;
+    // Looked at from inside the menu's own event loop; the timer goes with this function.
+    QTimer timer;
+    timer.setSingleShot(true);
+    QObject::connect(&timer, &QTimer::timeout, [&] {
+        if (auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget())) {
+            seen = true;
+            found = menuClashes(QStringLiteral("context menu"), menu->actions());
+            menu->close();
+        }
+    });
+    timer.start(0);
+    emit edit->customContextMenuRequested(QPoint(2, 2));
+    if (!seen) found << QStringLiteral("the pattern field's context menu did not open");
+    return found;
+}
+
+/// The clashes among the buttons of the box `show` opens, looked at while it is open.
+template <class Show> QStringList boxClashes(const QString& where, Show show) {
+    QStringList found;
+    bool seen = false;
+    QTimer timer;
+    timer.setSingleShot(true);
+    QObject::connect(&timer, &QTimer::timeout, [&] {
+        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+            seen = true;
+            QStringList texts;
+            for (const QAbstractButton* button : box->buttons())
+                texts << button->text();
+            found = clashes(where, texts);
+            box->reject();
+        }
+    });
+    timer.start(0);
+    show();
+    if (!seen) found << where + QStringLiteral(" did not open");
+    return found;
+}
+
+/// The question boxes of the program: Yes and No, and the four answers of the overwrite question.
+QStringList questionBoxClashes(QWidget* parent) {
+    auto& questions = toolkit::qt::dialogQuestions();
+    return boxClashes(
+               QStringLiteral("question box"),
+               [&] { (void)questions.ask(parent, toolkit::qt::BoxKind::Question, "?", "?"); }) +
+           boxClashes(QStringLiteral("overwrite question"),
+                      [&] { (void)questions.askOverwrite(parent, "?", "?"); });
+}
+
+class LanguageTextsTest : public MainWindowFixture {
+protected:
+    void TearDown() override {
+        m_window.reset();
+        EXPECT_TRUE(settings::loadUiTexts(settings::kEnglishLanguage));
+    }
+    /// A new window in `language`.
+    void openIn(int language) {
+        m_window.reset();
+        m_images.clear();
+        ASSERT_TRUE(settings::loadUiTexts(language));
+        m_context.languageIndex = language;
+        (void)window();
+    }
+};
+
+TEST_F(LanguageTextsTest, EveryMenuHasUniqueMnemonicsInEveryLanguage) {
+    for (int language = 0; language < settings::kLanguageCount; ++language) {
+        SCOPED_TRACE(languageCode(language));
+        openIn(language);
+        QStringList found = menuClashes(QStringLiteral("menu bar"), window().menuBar()->actions());
+        auto* pattern = window().findChild<QLineEdit*>();
+        for (QLineEdit* edit : window().findChildren<QLineEdit*>())
+            if (edit->contextMenuPolicy() == Qt::CustomContextMenu) pattern = edit;
+        ASSERT_TRUE(pattern);
+        found << contextMenuClashes(pattern) << questionBoxClashes(&window());
+        EXPECT_TRUE(found.isEmpty()) << found.join(QStringLiteral("\n")).toStdString();
+    }
+}
+
+} // namespace
+} // namespace quill::app::ui
