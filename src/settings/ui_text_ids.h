@@ -297,6 +297,8 @@ inline constexpr int kReadError = 440;
 inline constexpr int kPresetsUnreadable = 441;
 inline constexpr int kSettingsInNoPreset = 442;
 inline constexpr int kReallyDeletePreset = 443;
+// The filter page's note under its switch: what becomes of the images that meet a condition.
+inline constexpr int kFilterLeavesOutMatches = 444;
 } // namespace text
 
 /// Entries of the program-information table (programInfoText).

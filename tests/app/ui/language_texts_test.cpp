@@ -1,25 +1,40 @@
 // The texts of every language against the window they describe: each menu's mnemonics are
-// unique.
+// unique, the help's key list names exactly the keys the main window answers and the placeholder
+// help names every placeholder.
 #include "main_window_fixture.h"
 
 #include "settings/language_pack.h"
+#include "settings/placeholders.h"
+#include "settings/ui_text_ids.h"
 #include "toolkit/qt/questions.h"
 
 #include <QAction>
 #include <QApplication>
+#include <QItemSelectionModel>
+#include <QKeySequence>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QRegularExpression>
+#include <QShortcut>
+#include <QTableView>
 #include <QTimer>
 
 #include <gtest/gtest.h>
 
 #include <map>
+#include <set>
 
 namespace quill::app::ui {
 namespace {
+
+namespace text = settings::text;
+
+QString T(int index) {
+    return QString::fromStdString(settings::uiText(index));
+}
 
 std::string languageCode(int language) {
     return settings::languages()[std::size_t(language)].code;
@@ -147,6 +162,105 @@ TEST_F(LanguageTextsTest, EveryMenuHasUniqueMnemonicsInEveryLanguage) {
         ASSERT_TRUE(pattern);
         found << contextMenuClashes(pattern) << questionBoxClashes(&window());
         EXPECT_TRUE(found.isEmpty()) << found.join(QStringLiteral("\n")).toStdString();
+    }
+}
+
+/// A key as the help writes it, in Qt's portable form: the language's word for Ctrl and its name
+/// of the Escape key are replaced by Qt's.
+QString portableKey(QString key) {
+    key = key.trimmed();
+    key.replace(T(text::kCtrl) + QLatin1Char('+'), QStringLiteral("Ctrl+"));
+    for (const char* escape : {"Escape", "Esc",
+                               "\xC3\x89"
+                               "chap"})
+        if (key == QString::fromUtf8(escape)) return QStringLiteral("Esc");
+    return key;
+}
+
+/// The keys the help's key list names: the part of each line before its colon; "X+0..9" stands
+/// for the ten digits.
+std::set<QString> keysInHelp(QStringList* unreadable) {
+    std::set<QString> keys;
+    for (const QString& line : T(text::kKeyboardShortcutsText).split(QLatin1Char('\n'))) {
+        const QRegularExpressionMatch match =
+            QRegularExpression(QStringLiteral("^([^:\uFF1A]+?)[\\s\u00A0\u202F]*[:\uFF1A]"))
+                .match(line);
+        if (!match.hasMatch()) {
+            *unreadable << line;
+            continue;
+        }
+        const QString key = portableKey(match.captured(1));
+        if (key.endsWith(QStringLiteral("0..9"))) {
+            for (int digit = 0; digit <= 9; ++digit)
+                keys.insert(key.chopped(4) + QString::number(digit));
+            continue;
+        }
+        const QKeySequence sequence = QKeySequence::fromString(key, QKeySequence::PortableText);
+        if (sequence.isEmpty() || sequence.toString(QKeySequence::PortableText) != key)
+            *unreadable << line;
+        keys.insert(sequence.toString(QKeySequence::PortableText));
+    }
+    return keys;
+}
+
+/// The keys the main window answers: its shortcuts, and the keys the image list handles itself.
+std::set<QString> windowKeys(MainWindow& window) {
+    std::set<QString> keys;
+    for (const QShortcut* shortcut : window.findChildren<QShortcut*>())
+        if (shortcut->isEnabled())
+            keys.insert(shortcut->key().toString(QKeySequence::PortableText));
+    for (const QKeySequence& selectAll : QKeySequence::keyBindings(QKeySequence::SelectAll))
+        keys.insert(selectAll.toString(QKeySequence::PortableText));
+    return keys;
+}
+
+/// The keys the menus show after a tab, in portable form.
+std::set<QString> keysInMenus(const QList<QAction*>& actions) {
+    std::set<QString> keys;
+    for (const QAction* action : actions) {
+        if (QMenu* sub = action->menu()) keys.merge(keysInMenus(sub->actions()));
+        const QString shown = action->text().section(QLatin1Char('\t'), 1);
+        if (!shown.isEmpty()) keys.insert(portableKey(shown));
+    }
+    return keys;
+}
+
+std::string joined(const std::set<QString>& keys) {
+    return QStringList(keys.begin(), keys.end()).join(QLatin1Char(' ')).toStdString();
+}
+
+TEST_F(LanguageTextsTest, TheHelpsKeyListNamesExactlyTheWindowsKeys) {
+    // The image list's own select-all key really selects every image.
+    const std::string folder = sampleFolder();
+    loadAndWait(folder);
+    window().imageView()->setFocus();
+    QTest::keyClick(window().imageView(), Qt::Key_A, Qt::ControlModifier);
+    EXPECT_EQ(window().imageView()->selectionModel()->selectedRows().size(), 3);
+
+    for (int language = 0; language < settings::kLanguageCount; ++language) {
+        SCOPED_TRACE(languageCode(language));
+        openIn(language);
+        QStringList unreadable;
+        const std::set<QString> help = keysInHelp(&unreadable);
+        EXPECT_TRUE(unreadable.isEmpty()) << unreadable.join(" | ").toStdString();
+        const std::set<QString> real = windowKeys(window());
+        EXPECT_EQ(joined(help), joined(real)) << "help list (left) and window keys (right)";
+        const std::set<QString> menus = keysInMenus(window().menuBar()->actions());
+        for (const QString& key : menus)
+            EXPECT_TRUE(real.count(key)) << "the menu shows " << key.toStdString();
+    }
+}
+
+TEST_F(LanguageTextsTest, ThePlaceholderHelpNamesEveryPlaceholder) {
+    std::vector<std::string> tokens = {"%PD%", "%PP%", "%PC%", "%PF%", "%001%"};
+    for (const settings::ImageToken& token : settings::kImageTokens)
+        tokens.emplace_back(token.text);
+    for (int language = 0; language < settings::kLanguageCount; ++language) {
+        ASSERT_TRUE(settings::loadUiTexts(language));
+        const std::string help = settings::uiText(text::kPlaceholdersText);
+        for (const std::string& token : tokens)
+            EXPECT_NE(help.find(token), std::string::npos)
+                << languageCode(language) << ": " << token;
     }
 }
 
