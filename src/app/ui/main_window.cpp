@@ -607,11 +607,12 @@ void MainWindow::updateStatus() {
         const int selected = m_imageView->selectionModel()
                                  ? int(m_imageView->selectionModel()->selectedRows().size())
                                  : 0;
-        text = QStringLiteral("%1 %2, %3 %4")
-                   .arg(m_model.rowCount())
-                   .arg(T(text::kImagesLower))
-                   .arg(selected)
-                   .arg(T(text::kSelectedLower));
+        // "Label: number" reads right for any number in every language; a word after the
+        // number would have to agree with it.
+        text = selected > 0
+                   ? T(text::kImageAndSelectionCount)
+                         .arg(QString::number(m_model.rowCount()), QString::number(selected))
+                   : T(text::kImageCount).arg(QString::number(m_model.rowCount()));
     }
     if (m_scanner.running()) text += QStringLiteral("  ") + T(text::kScanningImageDetails);
     m_status->setText(text);

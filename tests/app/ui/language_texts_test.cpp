@@ -1,6 +1,6 @@
 // The texts of every language against the window they describe: each menu's mnemonics are
-// unique, the help's key list names exactly the keys the main window answers and the placeholder
-// help names every placeholder.
+// unique, the help's key list names exactly the keys the main window answers, the placeholder
+// help names every placeholder, and the status line reads as "label: number".
 #include "main_window_fixture.h"
 
 #include "settings/language_pack.h"
@@ -12,6 +12,7 @@
 #include <QApplication>
 #include <QItemSelectionModel>
 #include <QKeySequence>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
@@ -19,11 +20,13 @@
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QShortcut>
+#include <QStatusBar>
 #include <QTableView>
 #include <QTimer>
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <map>
 #include <set>
 
@@ -261,6 +264,70 @@ TEST_F(LanguageTextsTest, ThePlaceholderHelpNamesEveryPlaceholder) {
         for (const std::string& token : tokens)
             EXPECT_NE(help.find(token), std::string::npos)
                 << languageCode(language) << ": " << token;
+    }
+}
+
+/// The status bar's line of image counts.
+QString countLine(MainWindow& window) {
+    for (const QLabel* label : window.statusBar()->findChildren<QLabel*>())
+        if (!label->text().isEmpty() && label->text() != T(text::kSettingsInNoPreset))
+            return label->text();
+    return {};
+}
+
+/// Empty when every number of `line` follows a label and its colon ("Images: 2"), else why not.
+/// A number that comes first needs a word that agrees with it, which a fixed word cannot do.
+QString numbersAfterLabels(const QString& line, const std::vector<int>& numbers) {
+    static const QRegularExpression number(QStringLiteral("\\d+"));
+    static const QRegularExpression labelled(
+        QStringLiteral("\\w[\\s\u00A0\u202F]*[:\uFF1A][\\s\u00A0\u202F]*$"),
+        QRegularExpression::UseUnicodePropertiesOption);
+    for (int value : numbers)
+        if (!line.contains(QString::number(value)))
+            return QStringLiteral("%1 is missing").arg(value);
+    for (auto it = number.globalMatch(line); it.hasNext();) {
+        const QRegularExpressionMatch match = it.next();
+        if (!labelled.match(line.left(match.capturedStart())).hasMatch())
+            return QStringLiteral("%1 follows no label").arg(match.captured());
+    }
+    return {};
+}
+
+TEST_F(LanguageTextsTest, TheStatusLineGivesEachCountAfterItsLabel) {
+    // Twenty-two images: the counts cover one, two, a few, many and the 21/22 forms.
+    const std::string folder = m_dir.path() + "many/";
+    ASSERT_TRUE(platform::createDirectories(folder));
+    for (int i = 0; i < 22; ++i)
+        std::filesystem::copy_file(std::string(QUILL_SOURCE_DIR) + "/samples/logo.png",
+                                   folder + "logo" + std::to_string(i) + ".png");
+    // Images are taken away as the cases go on, so the image counts fall.
+    const std::vector<std::pair<int, int>> counts = {{22, 0}, {22, 2}, {22, 22}, {21, 1}, {21, 21},
+                                                     {5, 0},  {5, 5},  {2, 2},   {1, 0},  {1, 1}};
+    for (int language = 0; language < settings::kLanguageCount; ++language) {
+        SCOPED_TRACE(languageCode(language));
+        openIn(language);
+        loadAndWait(folder);
+        int shown = window().model().rowCount();
+        for (const auto& [images, selected] : counts) {
+            QTableView* view = window().imageView();
+            while (shown > images) {
+                view->selectionModel()->clearSelection();
+                view->selectRow(shown - 1);
+                window().removeSelected();
+                --shown;
+            }
+            view->selectionModel()->clearSelection();
+            for (int row = 0; row < selected; ++row)
+                view->selectionModel()->select(window().model().index(row, 0),
+                                               QItemSelectionModel::Select |
+                                                   QItemSelectionModel::Rows);
+            ASSERT_EQ(window().model().rowCount(), images);
+            const QString line = countLine(window());
+            std::vector<int> numbers = {images};
+            if (selected > 0) numbers.push_back(selected);
+            EXPECT_EQ(numbersAfterLabels(line, numbers).toStdString(), "")
+                << images << " images, " << selected << " selected: " << line.toStdString();
+        }
     }
 }
 
