@@ -351,8 +351,7 @@ QWidget* MainWindow::buildImageListPage() {
     m_imageView->setMinimumSize(340, 165);
     m_imageView->horizontalHeader()->setStretchLastSection(false);
     m_imageView->setColumnWidth(0, 155);
-    m_imageView->setColumnWidth(1, 135);
-    m_imageView->setColumnWidth(2, 70);
+    sizeListColumns();
     m_imageView->horizontalHeader()->setSectionResizeMode(0, QHeaderView::Stretch);
     m_imageView->setAcceptDrops(true);
     m_imageView->viewport()->setAcceptDrops(true);
@@ -546,6 +545,17 @@ void MainWindow::applyListOptions() {
     m_imageView->setShowGrid(s.listStyleOption != 0);
     if (s.listDisplayOption == 0)
         m_imageView->horizontalHeader()->setSectionResizeMode(0, QHeaderView::Stretch);
+    sizeListColumns();
+}
+
+void MainWindow::sizeListColumns() {
+    // The folder and size columns are at least as wide as their headers, whose words differ in
+    // length from language to language; the name column takes the rest.
+    QHeaderView* header = m_imageView->horizontalHeader();
+    const std::pair<int, int> columns[] = {{1, 135}, {2, 70}};
+    for (const auto& [column, width] : columns)
+        if (column < m_model.columnCount())
+            m_imageView->setColumnWidth(column, std::max(width, header->sectionSizeHint(column)));
 }
 
 imagefiles::ListOptions MainWindow::listOptions() const {

@@ -130,6 +130,7 @@ private:
     void scheduleRebuild();
     void optionToggled(int item);
     void applyListOptions();
+    void sizeListColumns();
     void refreshPageList();
     void updateAllDependents();
     void updateListCommands();
