@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Saves pictures of the main window (image list page and overlay page) and of an edit field's
-# context menu (Qt's own texts) in each of the eleven languages, drawn by a real X server
+# Saves pictures of the main window (image list page, filter page and overlay page) and of an edit
+# field's context menu (Qt's own texts) in each of the eleven languages, drawn by a real X server
 # (xvfb-run), into the folder given as the first argument (default build/language-screenshots).
 # Needs a build with tests: cmake --build build/asan -j2 --target quill_language_ui_tests
 set -euo pipefail

@@ -42,8 +42,8 @@ inline constexpr int kFirstHelpTopic = 33;
 inline constexpr int kLicenseMenu = 41;
 inline constexpr int kAboutMenu = 43;
 inline constexpr int kVersion = 44;
-inline constexpr int kImagesLower = 46;
-inline constexpr int kSelectedLower = 47;
+inline constexpr int kImageCount = 46;             ///< "Images: %1"
+inline constexpr int kImageAndSelectionCount = 47; ///< "Images: %1, selected: %2"
 inline constexpr int kGeneral = 65;
 inline constexpr int kFilter = 66;
 inline constexpr int kCrop = 68;
@@ -339,6 +339,8 @@ inline constexpr int kCopyList = 477;             ///< result window button: the
 inline constexpr int kPreviewNotOpened = 478;     ///< preview run: no program showed the output
 inline constexpr int kOpenContainingFolder = 479; ///< the question after the preview's path
 inline constexpr int kSummaryOutputFolder = 480;  ///< summary label before the output folder
+// The filter page's note under its switch: what becomes of the images that meet a condition.
+inline constexpr int kFilterLeavesOutMatches = 481;
 } // namespace text
 
 /// Entries of the program-information table (programInfoText).

@@ -33,6 +33,7 @@ PresetList fivePresets() {
     list.presets.resize(5);
     list.currentIndex = 3;
     Preset& third = list.presets[2];
+    third.name = "Vivid colours"; // the name of this default when the fixture was written
     third.filterEnabled = 1;
     third.filterConditions = {
         {2, 4, 2, "800", 1}, {0xFFFFFFFD, 1, 6, "IMG_*|DSC#", 2}, {0x80000002, 14, 0, "2020", 1}};

@@ -364,8 +364,7 @@ QWidget* MainWindow::buildImageListPage() {
     m_imageView->setMinimumSize(340, 165);
     m_imageView->horizontalHeader()->setStretchLastSection(false);
     m_imageView->setColumnWidth(0, 155);
-    m_imageView->setColumnWidth(1, 135);
-    m_imageView->setColumnWidth(2, 70);
+    sizeListColumns();
     m_imageView->horizontalHeader()->setSectionResizeMode(0, QHeaderView::Stretch);
     // A click on a header sorts the image list itself, not just the view: the run follows it.
     m_imageView->horizontalHeader()->setSectionsClickable(true);
@@ -571,6 +570,17 @@ void MainWindow::applyListOptions() {
     m_imageView->setShowGrid(s.listStyleOption != 0);
     if (s.listDisplayOption == 0)
         m_imageView->horizontalHeader()->setSectionResizeMode(0, QHeaderView::Stretch);
+    sizeListColumns();
+}
+
+void MainWindow::sizeListColumns() {
+    // The folder and size columns are at least as wide as their headers, whose words differ in
+    // length from language to language; the name column takes the rest.
+    QHeaderView* header = m_imageView->horizontalHeader();
+    const std::pair<int, int> columns[] = {{1, 135}, {2, 70}};
+    for (const auto& [column, width] : columns)
+        if (column < m_model.columnCount())
+            m_imageView->setColumnWidth(column, std::max(width, header->sectionSizeHint(column)));
 }
 
 imagefiles::ListOptions MainWindow::listOptions() const {
@@ -632,11 +642,12 @@ void MainWindow::updateStatus() {
         const int selected = m_imageView->selectionModel()
                                  ? int(m_imageView->selectionModel()->selectedRows().size())
                                  : 0;
-        text = QStringLiteral("%1 %2, %3 %4")
-                   .arg(m_model.rowCount())
-                   .arg(T(text::kImagesLower))
-                   .arg(selected)
-                   .arg(T(text::kSelectedLower));
+        // "Label: number" reads right for any number in every language; a word after the
+        // number would have to agree with it.
+        text = selected > 0
+                   ? T(text::kImageAndSelectionCount)
+                         .arg(QString::number(m_model.rowCount()), QString::number(selected))
+                   : T(text::kImageCount).arg(QString::number(m_model.rowCount()));
     }
     if (m_scanner.running()) text += QStringLiteral("  ") + T(text::kScanningImageDetails);
     m_status->setText(text);

@@ -140,6 +140,7 @@ private:
     void scheduleRebuild();
     void optionToggled(int item);
     void applyListOptions();
+    void sizeListColumns();
     void refreshPageList();
     void updateAllDependents();
     void updateListCommands();

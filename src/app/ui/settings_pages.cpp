@@ -134,6 +134,11 @@ void buildFilterPage(SettingsPage& page) {
     PageBuilder b(page, text::kFilter);
     auto* on = b.mainSwitch(text::kApplyFilterConditions, "filterEnabled");
     on->setToolTip(T(text::kFilterConditionsText));
+    // The conditions name the images to leave out, not the ones to keep: said where they are set,
+    // and readable before the switch is turned on.
+    auto* note = new QLabel(T(text::kFilterLeavesOutMatches));
+    note->setWordWrap(true);
+    b.layout()->addWidget(note);
     auto* table = new FilterTable;
     b.layout()->addWidget(table, 1);
     b.bind().custom(

@@ -1,7 +1,10 @@
 // The message-box implementation of the questions interface.
 #include "toolkit/qt/questions.h"
 
+#include <QAbstractButton>
 #include <QMessageBox>
+
+#include <set>
 
 namespace quill::toolkit::qt {
 namespace {
@@ -20,6 +23,27 @@ QMessageBox::Icon iconOf(BoxKind kind) {
         return QMessageBox::Critical;
     }
     return QMessageBox::NoIcon;
+}
+
+/// The position of the character a text's single "&" marks ("&&" is a literal ampersand), or -1.
+qsizetype mnemonicAt(const QString& text) {
+    for (qsizetype i = 0; i + 1 < text.size(); ++i) {
+        if (text[i] != QLatin1Char('&')) continue;
+        if (text[i + 1] != QLatin1Char('&')) return i + 1;
+        ++i;
+    }
+    return -1;
+}
+
+/// The buttons of a box, each with a key of its own (Qt's translations do not always ensure it).
+void giveButtonsUniqueMnemonics(QMessageBox& box) {
+    QStringList texts;
+    const QList<QAbstractButton*> buttons = box.buttons();
+    for (const QAbstractButton* button : buttons)
+        texts << button->text();
+    texts = withUniqueMnemonics(texts);
+    for (qsizetype i = 0; i < buttons.size(); ++i)
+        buttons[i]->setText(texts[i]);
 }
 
 /// Texts of the program use CR LF line ends; Qt wants line feeds.
@@ -45,6 +69,7 @@ public:
         } else {
             box.setStandardButtons(QMessageBox::Ok);
         }
+        giveButtonsUniqueMnemonics(box);
         const int result = box.exec();
         if (!isQuestion(kind)) return Answer::Ok;
         if (result == QMessageBox::Cancel) return Answer::Cancel;
@@ -57,6 +82,7 @@ public:
                         QMessageBox::Yes | QMessageBox::No | QMessageBox::YesToAll |
                             QMessageBox::NoToAll,
                         parent);
+        giveButtonsUniqueMnemonics(box);
         box.setDefaultButton(QMessageBox::No);
         // Closing the box skips this one file.
         box.setEscapeButton(QMessageBox::No);
@@ -74,6 +100,36 @@ public:
 };
 
 } // namespace
+
+QStringList withUniqueMnemonics(const QStringList& texts) {
+    QStringList result = texts;
+    std::set<QString> taken;
+    const auto key = [](QChar c) { return QString(c).toCaseFolded(); };
+    for (QString& text : result) {
+        const qsizetype at = mnemonicAt(text);
+        if (at < 0) continue;
+        if (taken.insert(key(text[at])).second) continue;
+        text.remove(at - 1, 1);
+        const auto free = [&](qsizetype i) {
+            return text[i].isLetterOrNumber() && !taken.count(key(text[i])) &&
+                   (i == 0 || text[i - 1] != QLatin1Char('&'));
+        };
+        const auto wordStart = [&](qsizetype i) { return i == 0 || !text[i - 1].isLetter(); };
+        const auto ascii = [&](qsizetype i) { return text[i].unicode() < 0x80; };
+        const auto firstFree = [&](auto rule) -> qsizetype {
+            for (qsizetype i = 0; i < text.size(); ++i)
+                if (free(i) && rule(i)) return i;
+            return -1;
+        };
+        qsizetype chosen = firstFree(wordStart);
+        if (chosen < 0) chosen = firstFree(ascii);
+        if (chosen < 0) chosen = firstFree([](qsizetype) { return true; });
+        if (chosen < 0) continue;
+        taken.insert(key(text[chosen]));
+        text.insert(chosen, QLatin1Char('&'));
+    }
+    return result;
+}
 
 Questions& dialogQuestions() {
     static DialogQuestions questions;

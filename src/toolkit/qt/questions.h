@@ -2,6 +2,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 
 class QWidget;
 
@@ -48,5 +49,11 @@ public:
 
 /// The dialog implementation (QMessageBox; the questions have Yes/No, the others OK).
 Questions& dialogQuestions();
+
+/// Button texts whose mnemonics ("&" markers) choose different keys: a text whose key an earlier
+/// one already has gets the first free letter that starts one of its words, else the first free
+/// ASCII letter or digit, else any free letter; with none free it loses its marker. Otherwise a
+/// key press would only move the focus between the buttons that share it.
+[[nodiscard]] QStringList withUniqueMnemonics(const QStringList& texts);
 
 } // namespace quill::toolkit::qt

@@ -1,6 +1,6 @@
-// Every language laid out in the real windows: no label, button, group box title, page list item
-// or menu title gets less width than its text needs, and the language menu of a running window
-// rebuilds it with the new texts while the image list stays.
+// Every language laid out in the real windows: no label, button, group box title, page list item,
+// column header or menu title gets less width than its text needs, and the language menu of a
+// running window rebuilds it with the new texts while the image list stays.
 #include "app/ui/presets_window.h"
 #include "batch/ui/progress_window.h"
 #include "batch/ui/result_window.h"
@@ -16,6 +16,7 @@
 #include <QDir>
 #include <QFileDialog>
 #include <QGroupBox>
+#include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -113,6 +114,20 @@ QStringList clippedTexts(QWidget* root) {
     return found;
 }
 
+/// The column headers of `root` that are narrower than their texts.
+QStringList clippedHeaders(QWidget* root) {
+    QStringList found;
+    for (QHeaderView* header : root->findChildren<QHeaderView*>()) {
+        const QAbstractItemModel* model = header->model();
+        if (!header->isVisibleTo(root) || !model) continue;
+        for (int section = 0; section < header->count(); ++section)
+            if (header->sectionSize(section) < header->sectionSizeHint(section))
+                found << QStringLiteral("column \"%1\"")
+                             .arg(model->headerData(section, header->orientation()).toString());
+    }
+    return found;
+}
+
 /// True when page `page` of the window is wider than the room it gets and scrolls sideways.
 bool scrollsSideways(MainWindow& window, int page) {
     for (QWidget* up = window.pageWidget(page); up; up = up->parentWidget())
@@ -153,6 +168,7 @@ TEST_F(LanguageLayoutTest, NoTextIsClippedInAnyLanguage) {
             window().pageList()->setCurrentRow(page);
             QCoreApplication::processEvents();
             EXPECT_FITS(clippedTexts(window().pageWidget(page))) << "page " << page;
+            EXPECT_FITS(clippedHeaders(window().pageWidget(page))) << "page " << page;
             EXPECT_FALSE(scrollsSideways(window(), page)) << "page " << page;
         }
         EXPECT_FITS(clippedTexts(window().centralWidget()->parentWidget()));
@@ -296,13 +312,14 @@ TEST_F(LanguageLayoutTest, QtsOwnTextsFollowTheLanguage) {
     }
 }
 
-/// Pictures of the image list and the overlay page in every language, for a person to look at.
+/// Pictures of the image list, the filter page and the overlay page in every language, for a
+/// person to look at.
 TEST_F(LanguageLayoutTest, Screenshots) {
     if (!qEnvironmentVariableIsSet("QUILL_SCREENSHOT_DIR")) GTEST_SKIP() << "no picture folder";
     loadAndWait(sampleFolder());
     for (int language = 0; language < settings::kLanguageCount; ++language) {
         switchTo(language);
-        for (int page : {0, 7}) { // the list and the overlay page
+        for (int page : {0, 1, 7}) { // the list, the filter page and the overlay page
             window().pageList()->setCurrentRow(page);
             screenshot(
                 QStringLiteral("%1-page%2.png")

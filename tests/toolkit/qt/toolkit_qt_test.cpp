@@ -96,6 +96,28 @@ TEST(Questions, EnterAnswersNoWhereYesRemovesOrReplacesSomething) {
               OverwriteAnswer::SkipThis);
 }
 
+TEST(Questions, ButtonMnemonicsChooseDifferentKeys) {
+    const struct {
+        QStringList texts;
+        QStringList expected;
+    } cases[] = {
+        // Distinct keys stay; letter case does not make a key of its own.
+        {{"&Yes", "&No", "Yes to &All"}, {"&Yes", "&No", "Yes to &All"}},
+        {{"&Open", "&over"}, {"&Open", "o&ver"}},
+        // A later word's first letter, then an ASCII letter, then any letter.
+        {{"&Evet", "&Hay\u0131r", "&T\u00FCm\u00FCne Evet", "&T\u00FCm\u00FCne Hay\u0131r"},
+         {"&Evet", "&Hay\u0131r", "&T\u00FCm\u00FCne Evet", "T\u00FC&m\u00FCne Hay\u0131r"}},
+        {{"&ab", "&ba", "&\u00E4b"}, {"&ab", "&ba", "&\u00E4b"}},
+        {{"&a", "&b", "&ab\u00E4"}, {"&a", "&b", "ab&\u00E4"}},
+        // No letter left: the marker goes; texts without one and "&&" are left alone.
+        {{"&ab", "&ba", "&ab"}, {"&ab", "&ba", "ab"}},
+        {{"Save && close", "&Save"}, {"Save && close", "&Save"}},
+        {{"&Save && close", "&Stop"}, {"&Save && close", "S&top"}},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(withUniqueMnemonics(c.texts), c.expected) << c.texts.join(" | ").toStdString();
+}
+
 } // namespace
 } // namespace quill::toolkit::qt
 
