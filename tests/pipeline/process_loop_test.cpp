@@ -302,8 +302,8 @@ TEST_F(ProcessLoop, AJpegDecodedReducedIsResizedToTheFullImagesSize) {
     preset.resizeEnabled = 1;
     preset.resizeMode = settings::ResizeMode::Pixels;
     preset.resizeOption = 1; // keep the aspect ratio
-    preset.resizeWidth = 200;
-    preset.resizeHeight = 150;
+    preset.resizeWidth = 40;
+    preset.resizeHeight = 30;
     preset.rotateEnabled = 1;
     preset.rotateMode = int(RotateMode::Clockwise90);
     const settings::RunSettings run =
@@ -311,15 +311,16 @@ TEST_F(ProcessLoop, AJpegDecodedReducedIsResizedToTheFullImagesSize) {
     const RunPlan plan = makeRunPlan(preset, run, images, "creator");
     const EditTools tools(plan.edit);
     const SourceDecode decode = sourceDecodeFor(plan, images[0]);
-    EXPECT_EQ(decode.reduction, 4); // 401 x 301, turned, keeps 1.5 times 112 x 150
+    // 301 x 401, turned, keeps 8 times 22 x 30; 151 x 201 would not keep 10 times.
+    EXPECT_EQ(decode.reduction, 4);
     const EditedImage reduced = editImage(
         plan, tools, loadSource(plan, images[0], decode).image, "", [](EditStep) {}, decode);
     const EditedImage full =
         editImage(plan, tools, loadSource(plan, images[0]).image, "", [](EditStep) {});
     ASSERT_TRUE(reduced.outcome.ok());
     // The sizes the metadata gets are the full image's, and the pixels stay close to it.
-    EXPECT_EQ(std::pair(reduced.width, reduced.height), std::pair(112, 150));
-    EXPECT_EQ(std::pair(full.width, full.height), std::pair(112, 150));
+    EXPECT_EQ(std::pair(reduced.width, reduced.height), std::pair(22, 30));
+    EXPECT_EQ(std::pair(full.width, full.height), std::pair(22, 30));
     EXPECT_GT(test::psnr(reduced.image, full.image), 40.0);
 }
 
