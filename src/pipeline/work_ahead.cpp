@@ -224,7 +224,8 @@ void WorkAhead::run() noexcept {
 void WorkAhead::work(Slot& slot, const EditTools& tools) {
     const imagefiles::ImageRecord& record = slot.record;
     PreparedImage ready;
-    // Room is asked for in any order; the loop never waits for an image that waits for room.
+    // Room goes in list order. The loop never waits for an image that waits for room: once it
+    // wants the image, the wait ends and the loop does the work itself.
     ready.hold = reserveInTurn(slot.position, holdBytesFor(m_plan, record), [&] {
         return !slot.dropped.load() && !slot.wanted.load() && !m_stopping.load() &&
                m_flags.runActive.load() && !m_flags.runCancelled.load();
