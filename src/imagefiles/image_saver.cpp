@@ -150,10 +150,12 @@ std::uint64_t estimateEncodeBytes(Encoder encoder, std::int64_t width, std::int6
     case Encoder::Jpeg:
         return raw; // even at the highest quality well below the raw size, doubled
     case Encoder::Jp2k:
-        // OpenJPEG copies the image into 32-bit samples per component, keeps a buffer of 1.4
-        // bytes per sample for the coded tile, and code-block buffers filled as they are coded;
-        // at rate 2 the output is half the raw size. A 15000 x 15000 image peaked at 6.8 bytes
-        // per sample beside the image it read.
+        // Written in tiles (kJp2TilingPixels), OpenJPEG holds one tile's 32-bit samples and
+        // buffers; the output, half the raw size at rate 2, may be held twice while it grows.
+        if (std::int64_t(pixels) > kJp2TilingPixels) return raw + kJp2TileWorkBytes;
+        // As one tile it copies the image into 32-bit samples per component, keeps a buffer of
+        // 1.4 bytes per sample for the coded tile, and code-block buffers filled as they are
+        // coded: a 15000 x 15000 image peaked at 6.8 bytes per sample beside the image it read.
         return 7 * raw;
     }
     return 0;

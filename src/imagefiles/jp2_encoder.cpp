@@ -77,6 +77,60 @@ int resolutionsFor(int width, int height) {
     return levels;
 }
 
+// The side of the square tiles an image is written in; 0 for one tile. Sides are powers of two:
+// OpenJPEG 2.5 codes tiles of other sides wrongly (lossy where it should be lossless) or fails.
+int tileSideFor(int width, int height, int requested) {
+    if (requested < 0) return std::int64_t(width) * height > kJp2TilingPixels ? kJp2TileSide : 0;
+    if (requested == 0 || requested >= std::max(width, height)) return 0;
+    int side = 32;
+    while (side <= requested / 2)
+        side *= 2;
+    return side;
+}
+
+struct Region {
+    int x, y, width, height;
+};
+
+// Copies one component of `region` of `image` into `dst`, row after row; components are red,
+// green, blue (and alpha) while memory holds blue, green, red (, alpha).
+template <typename Sample>
+void copyComponent(const toolkit::ImageView& image, const Region& region, int component,
+                   Sample* dst) {
+    constexpr int kSourceChannel[4] = {2, 1, 0, 3};
+    const int bpp = toolkit::bytesPerPixel(image.format);
+    for (int y = region.y; y < region.y + region.height; ++y) {
+        const std::uint8_t* p = image.row(y) + std::size_t(region.x) * std::size_t(bpp) +
+                                std::size_t(kSourceChannel[component]);
+        for (int x = 0; x < region.width; ++x, p += bpp)
+            *dst++ = Sample(*p);
+    }
+}
+
+// Writes the image tile by tile, each tile's components one after another, one byte a sample:
+// the codec holds the samples and work buffers of one tile at a time.
+bool writeTiles(opj_codec_t* codec, opj_stream_t* stream, const toolkit::ImageView& image,
+                int components, int tileSide) {
+    const int across = (image.width + tileSide - 1) / tileSide;
+    const int down = (image.height + tileSide - 1) / tileSide;
+    std::vector<OPJ_BYTE> samples(std::size_t(tileSide) * std::size_t(tileSide) *
+                                  std::size_t(components));
+    for (int ty = 0; ty < down; ++ty) {
+        for (int tx = 0; tx < across; ++tx) {
+            const Region region{tx * tileSide, ty * tileSide,
+                                std::min(tileSide, image.width - tx * tileSide),
+                                std::min(tileSide, image.height - ty * tileSide)};
+            const std::size_t plane = std::size_t(region.width) * std::size_t(region.height);
+            for (int c = 0; c < components; ++c)
+                copyComponent(image, region, c, samples.data() + std::size_t(c) * plane);
+            if (!opj_write_tile(codec, OPJ_UINT32(ty * across + tx), samples.data(),
+                                OPJ_UINT32(plane * std::size_t(components)), stream))
+                return false;
+        }
+    }
+    return true;
+}
+
 } // namespace
 
 int jp2CompressionRate(int quality) {
@@ -84,10 +138,11 @@ int jp2CompressionRate(int quality) {
 }
 
 bool encodeJp2(const toolkit::ImageView& image, int quality, std::vector<std::uint8_t>& out,
-               bool codestream) {
+               bool codestream, const Jp2Coding& coding) {
     if (!image.data || image.width <= 0 || image.height <= 0) return false;
     const bool alpha = image.format == toolkit::PixelFormat::Bgra32;
     const int components = alpha ? 4 : 3;
+    const int tileSide = tileSideFor(image.width, image.height, coding.tileSide);
     std::array<opj_image_cmptparm_t, 4> params{};
     for (int c = 0; c < components; ++c) {
         params[std::size_t(c)].dx = 1;
@@ -97,35 +152,45 @@ bool encodeJp2(const toolkit::ImageView& image, int quality, std::vector<std::ui
         params[std::size_t(c)].prec = 8;
         params[std::size_t(c)].sgnd = 0;
     }
+    // Tiled, the codec gets no samples of its own: each tile's samples are handed over when the
+    // tile is written.
     std::unique_ptr<opj_image_t, ImageDeleter> jp2Image(
-        opj_image_create(OPJ_UINT32(components), params.data(), OPJ_CLRSPC_SRGB));
+        tileSide > 0 ? opj_image_tile_create(OPJ_UINT32(components), params.data(), OPJ_CLRSPC_SRGB)
+                     : opj_image_create(OPJ_UINT32(components), params.data(), OPJ_CLRSPC_SRGB));
     if (!jp2Image) return false;
     jp2Image->x0 = 0;
     jp2Image->y0 = 0;
     jp2Image->x1 = OPJ_UINT32(image.width);
     jp2Image->y1 = OPJ_UINT32(image.height);
     if (alpha) jp2Image->comps[3].alpha = 1;
-    // Components are red, green, blue (and alpha); memory holds blue, green, red (, alpha).
-    constexpr int kSourceChannel[4] = {2, 1, 0, 3};
-    const int bpp = toolkit::bytesPerPixel(image.format);
-    for (int c = 0; c < components; ++c) {
-        OPJ_INT32* dst = jp2Image->comps[c].data;
-        const int channel = kSourceChannel[c];
-        for (int y = 0; y < image.height; ++y) {
-            const std::uint8_t* p = image.row(y) + channel;
-            for (int x = 0; x < image.width; ++x, p += bpp)
-                *dst++ = *p;
-        }
+    if (tileSide == 0) {
+        const Region whole{0, 0, image.width, image.height};
+        for (int c = 0; c < components; ++c)
+            copyComponent(image, whole, c, jp2Image->comps[c].data);
     }
 
     opj_cparameters_t parameters;
     opj_set_default_encoder_parameters(&parameters);
     parameters.tcp_numlayers = 1;
-    parameters.tcp_rates[0] = float(jp2CompressionRate(quality));
+    if (coding.lossless) {
+        parameters.tcp_rates[0] = 0; // every bit kept
+        parameters.irreversible = 0;
+    } else {
+        parameters.tcp_rates[0] = float(jp2CompressionRate(quality));
+        parameters.irreversible = 1;
+    }
     parameters.cp_disto_alloc = 1;
-    parameters.irreversible = 1;
     parameters.tcp_mct = 1; // colour transform over the first three components
-    parameters.numresolution = resolutionsFor(image.width, image.height);
+    parameters.numresolution = tileSide > 0 ? resolutionsFor(std::min(tileSide, image.width),
+                                                             std::min(tileSide, image.height))
+                                            : resolutionsFor(image.width, image.height);
+    if (tileSide > 0) {
+        parameters.tile_size_on = OPJ_TRUE;
+        parameters.cp_tx0 = 0;
+        parameters.cp_ty0 = 0;
+        parameters.cp_tdx = tileSide;
+        parameters.cp_tdy = tileSide;
+    }
 
     std::unique_ptr<opj_codec_t, CodecDeleter> codec(
         opj_create_compress(codestream ? OPJ_CODEC_J2K : OPJ_CODEC_JP2));
@@ -143,9 +208,13 @@ bool encodeJp2(const toolkit::ImageView& image, int quality, std::vector<std::ui
     opj_stream_set_skip_function(stream.get(), streamSkip);
     opj_stream_set_seek_function(stream.get(), streamSeek);
 
-    const bool ok = opj_start_compress(codec.get(), jp2Image.get(), stream.get()) &&
-                    opj_encode(codec.get(), stream.get()) &&
-                    opj_end_compress(codec.get(), stream.get()) && !memory.failed;
+    bool ok = opj_start_compress(codec.get(), jp2Image.get(), stream.get());
+    if (ok && tileSide > 0) {
+        ok = writeTiles(codec.get(), stream.get(), image, components, tileSide);
+    } else if (ok) {
+        ok = opj_encode(codec.get(), stream.get());
+    }
+    ok = ok && opj_end_compress(codec.get(), stream.get()) && !memory.failed;
     stream.reset(); // flushes what is still buffered
     if (!ok || memory.failed) {
         out.resize(memory.start);

@@ -68,27 +68,84 @@ std::optional<std::uint32_t> readRawSample(detail::ByteReader& reader, bool wide
     return reader.u16be();
 }
 
+struct Header {
+    int kind = 0; // 1..6: the digit after the P
+    std::uint32_t width = 0;
+    std::uint32_t height = 0;
+    std::uint32_t maximum = 1; // of a sample; 1 for bitmaps
+};
+
+// The signature and the numbers before the pixels; the reader is left at the first pixel.
+std::optional<Header> readHeader(detail::ByteReader& reader) {
+    const auto p = reader.u8();
+    const auto digit = reader.u8();
+    if (!p || !digit || *p != 'P' || *digit < '1' || *digit > '6') return std::nullopt;
+    Header header;
+    header.kind = *digit - '0';
+    const auto width = readPnmNumber(reader);
+    const auto height = readPnmNumber(reader);
+    if (!width || !height) return std::nullopt;
+    header.width = *width;
+    header.height = *height;
+    if (header.kind != 1 && header.kind != 4) {
+        const auto value = readPnmNumber(reader);
+        if (!value || *value < 1 || *value > 65535) return std::nullopt;
+        header.maximum = *value;
+    }
+    return header;
+}
+
+// Reads one row of a grey map (kind 2 or 5) or a pix map (3 or 6) into `out`: a grey sample
+// goes into `greyCopies` bytes (1: a palette index, 3: blue, green, red alike), a colour into
+// blue, green, red. False when the data ends within the row; what was read stays.
+bool readSampleRow(detail::ByteReader& reader, const Header& header, std::uint8_t* out, int width,
+                   int greyCopies) {
+    const bool wide = header.maximum > 255;
+    const bool plain = header.kind == 2 || header.kind == 3;
+    const auto next = [&] { return plain ? readPnmNumber(reader) : readRawSample(reader, wide); };
+    if (header.kind == 2 || header.kind == 5) {
+        for (int x = 0; x < width; ++x) {
+            const auto sample = next();
+            if (!sample) return false;
+            std::fill_n(out + std::size_t(x) * std::size_t(greyCopies), greyCopies,
+                        scale(*sample, header.maximum));
+        }
+        return true;
+    }
+    if (!plain && !wide && header.maximum == 255) {
+        // The common case, read in bulk: bytes red, green, blue as they are.
+        const auto src = reader.takeUpTo(3 * std::size_t(width));
+        const std::size_t whole = src.size() / 3;
+        for (std::size_t x = 0; x < whole; ++x) {
+            out[3 * x] = src[3 * x + 2];
+            out[3 * x + 1] = src[3 * x + 1];
+            out[3 * x + 2] = src[3 * x];
+        }
+        return whole == std::size_t(width); // a pixel cut short stays black
+    }
+    for (int x = 0; x < width; ++x) {
+        std::uint8_t rgb[3];
+        for (auto& channel : rgb) {
+            const auto sample = next();
+            if (!sample) return false;
+            channel = scale(*sample, header.maximum);
+        }
+        out[3 * std::size_t(x)] = rgb[2];
+        out[3 * std::size_t(x) + 1] = rgb[1];
+        out[3 * std::size_t(x) + 2] = rgb[0];
+    }
+    return true;
+}
+
 } // namespace
 
 std::optional<PackedDib> decodePnmBitmap(std::span<const std::uint8_t> bytes) {
     detail::ByteReader reader(bytes);
-    const auto p = reader.u8();
-    const auto digit = reader.u8();
-    if (!p || !digit || *p != 'P' || *digit < '1' || *digit > '6') return std::nullopt;
-    const int kind = *digit - '0';
-
-    const auto width = readPnmNumber(reader);
-    const auto height = readPnmNumber(reader);
-    if (!width || !height) return std::nullopt;
-    std::uint32_t maximum = 1;
-    if (kind != 1 && kind != 4) {
-        const auto value = readPnmNumber(reader);
-        if (!value || *value < 1 || *value > 65535) return std::nullopt;
-        maximum = *value;
-    }
-
+    const auto header = readHeader(reader);
+    if (!header) return std::nullopt;
+    const int kind = header->kind;
     const int bits = (kind == 1 || kind == 4) ? 1 : (kind == 2 || kind == 5) ? 8 : 24;
-    auto dib = PackedDib::create(int(*width), int(*height), bits);
+    auto dib = PackedDib::create(int(header->width), int(header->height), bits);
     if (!dib) return std::nullopt;
     if (bits == 1) {
         dib->setPaletteEntry(0, PaletteColor{0, 0, 0});
@@ -101,56 +158,46 @@ std::optional<PackedDib> decodePnmBitmap(std::span<const std::uint8_t> bytes) {
     }
 
     const int w = dib->width();
-    const bool wide = maximum > 255;
     for (int y = 0; y < dib->height(); ++y) {
         const auto out = dib->imageRow(y);
-        switch (kind) {
-        case 1:
+        if (kind == 1) {
             for (int x = 0; x < w; ++x) {
                 const auto pixel = readBitmapDigit(reader);
                 if (!pixel) return dib;
                 if (*pixel == '0') out[std::size_t(x) / 8] |= std::uint8_t(0x80 >> (x % 8));
             }
-            break;
-        case 4: {
+        } else if (kind == 4) {
             const std::size_t rowBytes = (std::size_t(w) + 7) / 8;
             const auto src = reader.takeUpTo(rowBytes);
             for (std::size_t i = 0; i < src.size(); ++i)
                 out[i] = std::uint8_t(~src[i]);
             if (src.size() < rowBytes) return dib;
-            break;
-        }
-        case 2:
-        case 5:
-            for (int x = 0; x < w; ++x) {
-                const auto sample = kind == 2 ? readPnmNumber(reader) : readRawSample(reader, wide);
-                if (!sample) return dib;
-                out[std::size_t(x)] = scale(*sample, maximum);
-            }
-            break;
-        default:
-            for (int x = 0; x < w; ++x) {
-                std::uint8_t rgb[3];
-                for (auto& channel : rgb) {
-                    const auto sample =
-                        kind == 3 ? readPnmNumber(reader) : readRawSample(reader, wide);
-                    if (!sample) return dib;
-                    channel = scale(*sample, maximum);
-                }
-                out[3 * std::size_t(x)] = rgb[2];
-                out[3 * std::size_t(x) + 1] = rgb[1];
-                out[3 * std::size_t(x) + 2] = rgb[0];
-            }
-            break;
+        } else if (!readSampleRow(reader, *header, out.data(), w, 1)) {
+            return dib;
         }
     }
     return dib;
 }
 
 toolkit::Image decodePnm(std::span<const std::uint8_t> bytes) {
-    auto dib = decodePnmBitmap(bytes);
-    if (!dib) return {};
-    return packedDibToImage(std::move(*dib));
+    detail::ByteReader reader(bytes);
+    const auto header = readHeader(reader);
+    if (!header) return {};
+    if (header->kind == 1 || header->kind == 4) {
+        auto dib = decodePnmBitmap(bytes);
+        if (!dib) return {};
+        return packedDibToImage(std::move(*dib));
+    }
+    // Grey and pix maps go straight into the image: no second copy of the pixels.
+    // (Header numbers stop at 2^30, so they fit an int.)
+    if (!PackedDib::sizeAllowed(int(header->width), int(header->height),
+                                header->kind == 2 || header->kind == 5 ? 8 : 24))
+        return {};
+    toolkit::Image image(int(header->width), int(header->height), toolkit::PixelFormat::Bgr24);
+    if (image.empty()) return {};
+    for (int y = 0; y < image.height(); ++y)
+        if (!readSampleRow(reader, *header, image.row(y), image.width(), 3)) break;
+    return image;
 }
 
 } // namespace quill::imagefiles

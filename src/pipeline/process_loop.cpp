@@ -209,7 +209,7 @@ EditedImage loadAndEdit(ImageContext& c, AheadDecode ahead) {
 std::optional<EditedImage> takePrepared(ImageContext& c, std::optional<EncodedImage>& encoded) {
     std::optional<PreparedImage> ready = c.workAhead->take(c.position);
     if (!ready) {
-        c.hold = c.workAhead->reserveForLoop(holdBytesFor(c.plan, c.record));
+        c.hold = c.workAhead->reserveForLoop(c.position, holdBytesFor(c.plan, c.record));
         return std::nullopt;
     }
     c.hold = std::move(ready->hold);

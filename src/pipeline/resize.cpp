@@ -100,9 +100,13 @@ bool buildContributions(int srcLen, int dstLen, int tapMultiple, Contributions& 
     // except for the last pixel, which is as wide as the span leaves it. (With a whole last
     // pixel this is exactly j again.) A span with its narrow pixel first is the mirror image of
     // one with it last, so that case is built mirrored and turned round.
+    // The narrow pixel also stands for less of the picture: its weight shrinks with its width,
+    // or the edge would count as much as a whole pixel where the picture has only a part of one.
     const int last = srcLen - 1;
     const double lastCentre = (double(last) + span.extent) / 2.0 - 0.5;
+    const double lastWidth = std::clamp(span.extent - double(last), 0.0, 1.0);
     const auto position = [&](int j) { return j == last ? lastCentre : double(j); };
+    const auto share = [&](int j) { return j == last ? lastWidth : 1.0; };
 
     const std::size_t dst = std::size_t(dstLen);
     std::vector<double> real;
@@ -132,7 +136,8 @@ bool buildContributions(int srcLen, int dstLen, int tapMultiple, Contributions& 
         const std::size_t at = real.size();
         double sum = 0.0;
         for (int j = left; j <= right; ++j) {
-            const double w = mitchell((centre - position(j)) * weightScale) * weightScale;
+            const double w =
+                mitchell((centre - position(j)) * weightScale) * weightScale * share(j);
             real.push_back(w);
             sum += w;
         }
@@ -650,17 +655,20 @@ bool scaleImage(Image& image, const ScaleRequest& request) {
     return resizeImageSmooth(image, size->width, size->height);
 }
 
+double dctReductionMargin(int reduction) {
+    return reduction >= 8 ? 10.0 : reduction >= 4 ? 8.0 : 6.0;
+}
+
 int largestDctReduction(int srcWidth, int srcHeight, const ScaleRequest& request) {
     const auto target = measureScale(request, srcWidth, srcHeight);
     if (!target || target->width < 1 || target->height < 1) return 1;
-    // The reduced decode must keep kDctReductionMargin times the target on both sides, so that
-    // the cubic pass still has several source pixels per output pixel.
-    const double minWidth = kDctReductionMargin * target->width;
-    const double minHeight = kDctReductionMargin * target->height;
     for (int reduction = 8; reduction > 1; reduction /= 2) {
+        // The reduced decode must keep its margin over the target on both sides.
+        const double margin = dctReductionMargin(reduction);
         const std::int64_t w = (std::int64_t(srcWidth) + reduction - 1) / reduction;
         const std::int64_t h = (std::int64_t(srcHeight) + reduction - 1) / reduction;
-        if (double(w) >= minWidth && double(h) >= minHeight) return reduction;
+        if (double(w) >= margin * target->width && double(h) >= margin * target->height)
+            return reduction;
     }
     return 1;
 }

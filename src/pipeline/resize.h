@@ -87,18 +87,21 @@ struct ReducedSide {
 [[nodiscard]] bool resizeReducedImageSmooth(toolkit::Image& image, int width, int height,
                                             const ReducedSide& across, const ReducedSide& down);
 
-/// How much larger than the resize's result a DCT-reduced decode must stay on both sides. The
-/// DCT reduction averages blocks of pixels, which a 24-bit resize may do before its cubic pass;
-/// measured against an exact Mitchell reduction of the full decode, 12-megapixel photographs
-/// reduced to 1.95, 1.43 and 1.05 times the target gave 51.8, 50.3 and 47.7 dB (the full decode
-/// 52.9 dB), so 1.5 keeps a wide margin above the 46 dB the resize must hold.
-inline constexpr double kDctReductionMargin = 1.5;
+/// How much larger than the resize's result a decode reduced by `reduction` (2, 4 or 8) in the
+/// JPEG DCT must stay on both sides. The reduced IDCT is no Mitchell filter: it leaves block
+/// averages and some aliasing that the cubic pass smooths away only when it reduces much further.
+/// Measured against an exact Mitchell reduction of the full decode (bench/reduced_decode_quality
+/// on 2- to 9-megapixel photographs with odd sides), the reduced decode stays within 1 dB of the
+/// full decode from 6 times the result at 1/2, 8 times at 1/4 and 10 times at 1/8 (at 1.5 times
+/// it lost 11 to 14 dB).
+[[nodiscard]] double dctReductionMargin(int reduction);
 
 /// The strongest reduction (1, 2, 4 or 8) by which a JPEG of srcWidth x srcHeight may be decoded
 /// in the library's DCT before `request` resizes it: the reduced image, ceil(side / reduction) on
-/// each side, stays at least kDctReductionMargin times the request's result on both sides. 1 when
-/// the request does not reduce by that much or cannot be measured. The caller resizes the reduced
-/// image (resizeReducedImageSmooth) to the size the request gives for the full image.
+/// each side, stays at least dctReductionMargin(reduction) times the request's result on both
+/// sides. 1 when the request does not reduce by that much or cannot be measured. The caller
+/// resizes the reduced image (resizeReducedImageSmooth) to the size the request gives for the
+/// full image.
 [[nodiscard]] int largestDctReduction(int srcWidth, int srcHeight, const ScaleRequest& request);
 
 } // namespace quill::pipeline

@@ -99,11 +99,61 @@ std::optional<PreparedImage> WorkAhead::take(std::size_t position) {
     return std::move(slot->result);
 }
 
-toolkit::MemoryReservation WorkAhead::reserveForLoop(std::uint64_t bytes) {
-    toolkit::MemoryReservation hold = m_budget.reserveWhenFree(bytes, [&] {
+WorkAhead::Waiting::Waiting(WorkAhead& owner, std::size_t position, std::uint64_t bytes)
+    : m_owner(owner), m_position(position) {
+    const std::lock_guard lock(m_owner.m_turnMutex);
+    m_owner.m_waiting[position] = bytes;
+}
+
+WorkAhead::Waiting::~Waiting() {
+    {
+        const std::lock_guard lock(m_owner.m_turnMutex);
+        m_owner.m_waiting.erase(m_position);
+    }
+    // The images after this one may be in turn now.
+    m_owner.m_budget.wakeWaiters();
+}
+
+toolkit::MemoryReservation WorkAhead::reserveInTurn(std::size_t position, std::uint64_t bytes,
+                                                    const std::function<bool()>& keepWaiting) {
+    const Waiting waiting(*this, position, bytes);
+    return m_budget.reserveInTurn(bytes, keepWaiting, [&](std::uint64_t available) {
+        const std::lock_guard lock(m_turnMutex);
+        std::uint64_t needed = bytes;
+        for (auto it = m_waiting.begin(); it != m_waiting.end() && it->first < position; ++it)
+            needed += std::min(it->second, available); // no overflow: each is capped
+        return needed <= available;
+    });
+}
+
+toolkit::MemoryReservation WorkAhead::reserveForLoop(std::size_t position, std::uint64_t bytes) {
+    toolkit::MemoryReservation hold = reserveInTurn(position, bytes, [&] {
         return m_working.load() > 0 && m_flags.runActive.load() && !m_flags.runCancelled.load();
     });
-    return hold ? std::move(hold) : m_budget.reserveRegardless(bytes);
+    if (hold) return hold;
+    // This image runs beside what others hold. The room is taken first, so that no worker
+    // starts in the room the finished images give back.
+    hold = m_budget.reserveRegardless(bytes);
+    dropFinished();
+    return hold;
+}
+
+void WorkAhead::dropFinished() {
+    std::vector<std::shared_ptr<Slot>> finished; // freed outside the lock
+    {
+        std::lock_guard lock(m_mutex);
+        for (auto it = m_slots.begin(); it != m_slots.end();) {
+            // Encoded work holds only its bytes: it stays.
+            const auto& result = it->second->result;
+            if (it->second->state != SlotState::Done || !result || result->edited.image.empty()) {
+                ++it;
+                continue;
+            }
+            it->second->dropped.store(true);
+            finished.push_back(std::move(it->second));
+            it = m_slots.erase(it);
+        }
+    }
 }
 
 void WorkAhead::discard(std::size_t position) {
@@ -163,6 +213,8 @@ void WorkAhead::run() noexcept {
         {
             std::lock_guard lock(m_mutex);
             slot->state = done ? SlotState::Done : SlotState::Failed;
+            if (slot->working) --m_working;
+            slot->working = false;
             if (slot->dropped.load()) slot->result.reset();
         }
         m_changed.notify_all();
@@ -172,17 +224,20 @@ void WorkAhead::run() noexcept {
 void WorkAhead::work(Slot& slot, const EditTools& tools) {
     const imagefiles::ImageRecord& record = slot.record;
     PreparedImage ready;
-    // Room is asked for in any order; the loop never waits for an image that waits for room.
-    ready.hold = m_budget.reserveWhenFree(holdBytesFor(m_plan, record), [&] {
+    // Room goes in list order. The loop never waits for an image that waits for room: once it
+    // wants the image, the wait ends and the loop does the work itself.
+    ready.hold = reserveInTurn(slot.position, holdBytesFor(m_plan, record), [&] {
         return !slot.dropped.load() && !slot.wanted.load() && !m_stopping.load() &&
                m_flags.runActive.load() && !m_flags.runCancelled.load();
     });
     if (!ready.hold || slot.dropped.load()) return;
-    ++m_working;
-    struct Working {
-        std::atomic<int>& count;
-        ~Working() { --count; }
-    } working{m_working};
+    {
+        // Uncounted only with the slot's new state (run()), so that the loop, once it sees no
+        // worker at work, finds every image that holds room finished.
+        std::lock_guard lock(m_mutex);
+        slot.working = true;
+        ++m_working;
+    }
 
     const SourceDecode decode = sourceDecodeFor(m_plan, record);
     LoadedSource source = loadSource(m_plan, record, decode);

@@ -13,6 +13,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -68,10 +69,14 @@ public:
     /// The work for `position`, waiting while a worker is at it; nullopt when there is none (not
     /// handed out, not started yet, dropped, or failed): the loop then does the work itself.
     [[nodiscard]] std::optional<PreparedImage> take(std::size_t position);
-    /// Room in the memory budget for an image the loop decodes itself: it waits while a worker
-    /// runs an image that will give its room back; room held only by finished images, which
-    /// wait for the loop, is taken regardless, and no worker starts an image until it is back.
-    [[nodiscard]] toolkit::MemoryReservation reserveForLoop(std::uint64_t bytes);
+    /// Room in the memory budget for the image at `position`, which the loop decodes itself. Room
+    /// goes to images in list order, and this image comes before every image handed out: no
+    /// worker takes room while it waits. It waits while a worker runs an image that will give
+    /// its room back. Room then held only by finished later images, which wait for the loop, is
+    /// not waited for: their work is dropped (the loop redoes it in its turn), so that their
+    /// pixels are not kept beside this image's, and the room is taken regardless.
+    [[nodiscard]] toolkit::MemoryReservation reserveForLoop(std::size_t position,
+                                                            std::uint64_t bytes);
     /// Forgets the work for `position` (the image failed before it needed its pixels).
     void discard(std::size_t position);
     /// Drops the work of every image that reads `path`: an earlier image wrote, moved or removed
@@ -86,12 +91,33 @@ private:
         SlotState state = SlotState::Queued;
         std::atomic<bool> dropped{false}; ///< nobody takes the result
         std::atomic<bool> wanted{false};  ///< the loop waits for it: stop waiting for room
+        bool working = false;             ///< counted in m_working (guarded by m_mutex)
         std::optional<PreparedImage> result;
+    };
+
+    /// An image waiting for room (see reserveInTurn) from construction to destruction.
+    class Waiting {
+    public:
+        Waiting(WorkAhead& owner, std::size_t position, std::uint64_t bytes);
+        Waiting(const Waiting&) = delete;
+        Waiting& operator=(const Waiting&) = delete;
+        ~Waiting();
+
+    private:
+        WorkAhead& m_owner;
+        std::size_t m_position;
     };
 
     void run() noexcept;
     void work(Slot& slot, const EditTools& tools);
     bool mayStart() const;
+    /// Room for the image at `position`, in list order: the bytes are taken only when they fit
+    /// beside those of every earlier image still waiting, so that a later image never takes the
+    /// room an earlier one waits for and keeps its pixels in memory beside that image's.
+    toolkit::MemoryReservation reserveInTurn(std::size_t position, std::uint64_t bytes,
+                                             const std::function<bool()>& keepWaiting);
+    /// Drops the finished work of later images that holds room (see reserveForLoop).
+    void dropFinished();
 
     const RunPlan& m_plan;
     RunFlags& m_flags;
@@ -102,6 +128,8 @@ private:
     std::map<std::size_t, std::shared_ptr<Slot>> m_slots; ///< handed out, not taken
     std::atomic<bool> m_stopping{false};
     std::atomic<int> m_working{0}; ///< workers holding room for an image they are working on
+    std::mutex m_turnMutex;        ///< guards m_waiting; never held while calling the budget
+    std::map<std::size_t, std::uint64_t> m_waiting; ///< images waiting for room: their bytes
     std::vector<std::thread> m_threads;
 };
 

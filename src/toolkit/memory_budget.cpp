@@ -67,10 +67,17 @@ MemoryReservation MemoryBudget::tryReserve(std::uint64_t bytes) {
 
 MemoryReservation MemoryBudget::reserveWhenFree(std::uint64_t bytes,
                                                 const std::function<bool()>& keepWaiting) {
+    return reserveInTurn(bytes, keepWaiting, {});
+}
+
+MemoryReservation
+MemoryBudget::reserveInTurn(std::uint64_t bytes, const std::function<bool()>& keepWaiting,
+                            const std::function<bool(std::uint64_t available)>& inTurn) {
     std::unique_lock lock(m_mutex);
     while (true) {
         if (bytes > m_limit) return {};
-        if (m_reserved <= m_limit && bytes <= m_limit - m_reserved) {
+        if (m_reserved <= m_limit && bytes <= m_limit - m_reserved &&
+            (!inTurn || inTurn(m_limit - m_reserved))) {
             m_reserved += bytes;
             return MemoryReservation(this, bytes);
         }
@@ -87,6 +94,10 @@ MemoryReservation MemoryBudget::reserveRegardless(std::uint64_t bytes) {
     const std::lock_guard lock(m_mutex);
     m_reserved += bytes;
     return MemoryReservation(this, bytes);
+}
+
+void MemoryBudget::wakeWaiters() {
+    m_released.notify_all();
 }
 
 void MemoryBudget::release(std::uint64_t bytes) {

@@ -65,6 +65,15 @@ public:
     /// whenever a reservation is given back, and every 100 ms) returns false.
     [[nodiscard]] MemoryReservation reserveWhenFree(std::uint64_t bytes,
                                                     const std::function<bool()>& keepWaiting);
+    /// reserveWhenFree for callers that hand out room in an order of their own: the bytes are
+    /// reserved only when they fit and `inTurn`, asked under the budget's lock with the bytes
+    /// that are free, agrees. `inTurn` must not call into the budget.
+    [[nodiscard]] MemoryReservation
+    reserveInTurn(std::uint64_t bytes, const std::function<bool()>& keepWaiting,
+                  const std::function<bool(std::uint64_t available)>& inTurn);
+    /// Wakes every caller waiting for room, so that each asks again (its turn may have come
+    /// without any room being given back).
+    void wakeWaiters();
 
     /// Reserves `bytes` at once, past the limit when they do not fit: for work that has to run
     /// now. While these bytes are held, every other reservation waits.

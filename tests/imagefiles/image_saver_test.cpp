@@ -4,12 +4,21 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
+#include <functional>
 #include <random>
 #include <tuple>
+
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
 #include "image_oracle.h"
+#include "imagefiles/general_decoder.h"
+#include "imagefiles/image_loader.h"
+#include "imagefiles/jp2_encoder.h"
 #include "test_support.h"
 #include "toolkit/platform/platform.h"
 
@@ -156,6 +165,122 @@ TEST(Jp2Encoder, SizesFollowTheQualityAndAlphaIsKept) {
                     bytes[3] == 0x51)
             << name;
     }
+}
+
+// --- JPEG 2000 in tiles ---------------------------------------------------------------------
+
+// The tiles of a codestream: its start-of-tile markers (FF 90, which coded data never holds).
+int tileCount(const std::vector<std::uint8_t>& bytes) {
+    int count = 0;
+    for (std::size_t i = 0; i + 1 < bytes.size(); ++i)
+        count += bytes[i] == 0xFF && bytes[i + 1] == 0x90;
+    return count;
+}
+
+// A part of a photograph with odd sides, so that the last tiles of a row and a column are cut
+// (to one pixel, at 257).
+Image photoPart(PixelFormat format, int width = 257, int height = 203) {
+    const Image photo =
+        quill::imagefiles::loadImageFile(test::testdata("exif/nokia_n70_iptc.jpg"), -1);
+    Image part(width, height, format);
+    for (int y = 0; y < part.height(); ++y)
+        for (int x = 0; x < part.width(); ++x) {
+            std::memcpy(part.row(y) + x * part.bytesPerPixel(), photo.row(y + 7) + (x + 11) * 3, 3);
+            if (part.hasAlpha()) part.row(y)[x * 4 + 3] = std::uint8_t(x + 2 * y);
+        }
+    return part;
+}
+
+// Every tiling holds the whole image: coded losslessly, each decodes to the very pixels it was
+// made from, through our decoder and through OpenJPEG's own decompressor.
+TEST(Jp2Encoder, EveryTilingDecodesToTheImage) {
+    const Image rgb = photoPart(PixelFormat::Bgr24);
+    const Image rgba = photoPart(PixelFormat::Bgra32);
+    const bool reference = test::haveTool("/usr/bin/opj_decompress");
+    test::TempDir dir;
+    const struct {
+        const Image& image;
+        int tileSide;
+        bool codestream;
+        int tiles;
+    } cases[] = {
+        {rgb, -1, false, 1}, // small: one tile
+        {rgb, 0, true, 1},     {rgb, 64, false, 20},  {rgb, 100, true, 20},
+        {rgba, 128, false, 6}, {rgba, 301, false, 1},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << "tiles of " << c.tileSide << ", alpha "
+                                        << c.image.hasAlpha() << ", codestream " << c.codestream);
+        std::vector<std::uint8_t> bytes{1, 2, 3}; // the file is appended
+        ASSERT_TRUE(quill::imagefiles::encodeJp2(c.image.view(), 10, bytes, c.codestream,
+                                                 {.tileSide = c.tileSide, .lossless = true}));
+        bytes.erase(bytes.begin(), bytes.begin() + 3);
+        EXPECT_EQ(tileCount(bytes), c.tiles);
+        EXPECT_TRUE(test::samePixels(quill::imagefiles::decodeGeneral(bytes), c.image));
+        if (!reference) continue;
+        const std::string in = dir.file(c.codestream ? "t.j2k" : "t.jp2");
+        test::writeBytes(in, bytes);
+        const std::string out = dir.file("t.png");
+        std::remove(out.c_str());
+        ASSERT_EQ(test::runCommand("/usr/bin/opj_decompress -quiet -i " + test::shellQuote(in) +
+                                   " -o " + test::shellQuote(out) + " >/dev/null 2>&1"),
+                  0);
+        EXPECT_TRUE(test::samePixels(quill::imagefiles::loadImageFile(out, -1), c.image));
+    }
+}
+
+// At a rate, tiles keep the output's size and cost little of its quality.
+TEST(Jp2Encoder, TilesKeepTheRateAndTheQuality) {
+    const Image rgb = photoPart(PixelFormat::Bgr24, 620, 460);
+    for (const int quality : {5, 8, 10}) {
+        SCOPED_TRACE(quality);
+        std::vector<std::uint8_t> whole, tiled;
+        ASSERT_TRUE(
+            quill::imagefiles::encodeJp2(rgb.view(), quality, whole, false, {.tileSide = 0}));
+        ASSERT_TRUE(
+            quill::imagefiles::encodeJp2(rgb.view(), quality, tiled, false, {.tileSide = 256}));
+        EXPECT_EQ(tileCount(tiled), 6);
+        EXPECT_NEAR(double(tiled.size()), double(whole.size()), 0.05 * double(whole.size()));
+        const double wholePsnr = test::psnr(rgb, quill::imagefiles::decodeGeneral(whole));
+        EXPECT_GT(test::psnr(rgb, quill::imagefiles::decodeGeneral(tiled)), wholePsnr - 1.5);
+    }
+}
+
+// How far `work`, run in a child process, raised the child's peak resident memory, in MiB
+// (at most 4000); -1 when it failed.
+long childPeakGrowthMiB(const std::function<bool()>& work) {
+    const auto peak = [] {
+        rusage usage{};
+        getrusage(RUSAGE_SELF, &usage);
+        return usage.ru_maxrss / 1024;
+    };
+    const pid_t child = fork();
+    if (child == 0) {
+        const long before = peak();
+        const bool ok = work();
+        _exit(ok ? int(std::min(peak() - before, 4000L) / 16) : 255);
+    }
+    int status = 0;
+    if (child < 0 || waitpid(child, &status, 0) != child || !WIFEXITED(status) ||
+        WEXITSTATUS(status) == 255)
+        return -1;
+    return long(WEXITSTATUS(status)) * 16;
+}
+
+// An image past the tiling threshold is written in tiles: the codec then holds one tile's
+// samples and buffers, not several copies of the whole image (about 7 bytes a sample).
+TEST(Jp2Encoder, LargeImagesAreCodedTileByTile) {
+    const int side = 4097;
+    static_assert(std::int64_t{4097} * 4097 > quill::imagefiles::kJp2TilingPixels);
+    const Image large = synthetic(side, side, PixelFormat::Bgr24);
+    const long image = long(large.sizeInBytes() >> 20);
+    const long growth = childPeakGrowthMiB([&] {
+        std::vector<std::uint8_t> out;
+        out.reserve(large.sizeInBytes() / 100); // the output at quality 0 (rate 500)
+        return quill::imagefiles::encodeJp2(large.view(), 0, out);
+    });
+    EXPECT_GE(growth, 0);
+    EXPECT_LT(growth, 2 * image) << "the codec holds more than a tile at a time";
 }
 
 TEST(ImageSaverWrite, FullDiskFailsCleanlyAndKeepsTheOldFile) {

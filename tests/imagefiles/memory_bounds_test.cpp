@@ -103,5 +103,26 @@ TEST(DecodeBudget, FilesAreReadOnlyAsFarAsTheFormatAndBudgetAllow) {
     budget.setLimit(limit);
 }
 
+TEST(DecodeBudget, PixMapsDecodeIntoTheImageWithoutASecondCopy) {
+    // 5000 x 5000 pixels: the file and the image are 72 MiB each, and nothing else that large
+    // may be held beside them (a packed bitmap in between made it three).
+    constexpr int kSide = 5000;
+    const std::string head =
+        "P6\n" + std::to_string(kSide) + " " + std::to_string(kSide) + "\n255\n";
+    std::vector<std::uint8_t> bytes(head.begin(), head.end());
+    bytes.resize(head.size() + std::size_t(kSide) * kSide * 3, 0x5A);
+    test::TempDir dir;
+    const std::string path = dir.file("big.ppm");
+    test::writeBytes(path, bytes);
+    bytes = {};
+    const long imageMiB = long(std::size_t(kSide) * kSide * 3 >> 20);
+    const long growth = childPeakGrowthMiB([&] {
+        const toolkit::Image image = loadImageFile(path, -1);
+        return image.width() == kSide && image.row(kSide - 1)[0] == 0x5A;
+    });
+    EXPECT_GE(growth, 0);
+    EXPECT_LT(growth, imageMiB * 5 / 2);
+}
+
 } // namespace
 } // namespace quill::imagefiles

@@ -171,5 +171,35 @@ TEST(PnmDecoder, LenientNumbersAndClampedSamples) {
     EXPECT_TRUE(test::samePixels(decodePnm(text("P2 1 1 3 3")), decodePnm(text("P2 1 1 3 9"))));
 }
 
+// Grey and pix maps are decoded straight into the image; every rule of the packed bitmap they
+// used to go through holds: scaling, wide samples, plain numbers, and black for what a short
+// file leaves out, down to a pixel that has only some of its samples.
+TEST(PnmDecoder, StraightDecodeMatchesThePackedBitmap) {
+    const auto raw = [](std::string head, std::vector<std::uint8_t> samples) {
+        Bytes bytes = text(head);
+        bytes.insert(bytes.end(), samples.begin(), samples.end());
+        return bytes;
+    };
+    const Bytes cases[] = {
+        text("P2 3 2 255 0 128 255 7 8 9"),
+        text("P3 2 2 15 1 2 3 4 5 6 7 8 9 10 11 12"),
+        text("P3 2 2 15 1 2 3 4 5"), // ends within a pixel of the first row
+        raw("P5 3 2 255\n", {0, 1, 2, 3, 4, 5}),
+        raw("P5 2 2 1000\n", {0x03, 0xE8, 0x01, 0xF4, 0x00, 0x01, 0x04, 0x00}),
+        raw("P6 2 2 255\n", {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12}),
+        raw("P6 2 2 255\n", {1, 2, 3, 4, 5, 6, 7, 8}), // ends within the second row's pixel
+        raw("P6 3 1 255\n", {}),
+        raw("P6 1 2 100\n", {50, 100, 200, 1, 2, 3}),
+        raw("P6 2 1 65535\n", {0xFF, 0xFF, 0, 0, 0x80, 0, 1, 2, 3, 4, 5}),
+    };
+    for (const Bytes& bytes : cases) {
+        SCOPED_TRACE(std::string(bytes.begin(),
+                                 bytes.begin() + std::min<std::ptrdiff_t>(12, std::ssize(bytes))));
+        auto dib = decodePnmBitmap(bytes);
+        ASSERT_TRUE(dib.has_value());
+        EXPECT_TRUE(test::samePixels(decodePnm(bytes), packedDibToImage(std::move(*dib))));
+    }
+}
+
 } // namespace
 } // namespace quill::imagefiles

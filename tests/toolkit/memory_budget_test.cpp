@@ -79,5 +79,30 @@ TEST(MemoryBudget, WorkThatMustRunNowHoldsRoomPastTheLimitAndOthersWaitForIt) {
     EXPECT_EQ(budget.reserved(), 0u);
 }
 
+TEST(MemoryBudget, ACallerOutOfTurnWaitsEvenWhereItsBytesWouldFit) {
+    MemoryBudget budget(100);
+    std::atomic<bool> inTurn{false};
+    std::atomic<std::uint64_t> offered{0};
+    std::atomic<bool> got{false};
+    std::thread waiter([&] {
+        got = bool(budget.reserveInTurn(
+            40, [] { return true; },
+            [&](std::uint64_t available) {
+                offered = available;
+                return inTurn.load();
+            }));
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_FALSE(got.load()) << "room is free, but it is not this caller's turn";
+    EXPECT_EQ(offered.load(), 100u);
+    inTurn = true;
+    budget.wakeWaiters(); // its turn came without any room being given back
+    waiter.join();
+    EXPECT_TRUE(got.load());
+    EXPECT_EQ(budget.reserved(), 0u);
+    EXPECT_FALSE(budget.reserveInTurn(
+        10, [] { return false; }, [](std::uint64_t) { return false; }));
+}
+
 } // namespace
 } // namespace quill::toolkit
