@@ -350,11 +350,24 @@ LivePreviewPanel::LivePreviewPanel(LivePreview& preview, QWidget* parent) : QWid
     m_picture->setAlignment(Qt::AlignCenter);
     m_caption = new QLabel(this);
     m_caption->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
+    // Room for the two lines of the caption, with sides of up to four digits, whether it shows
+    // or not: such a caption never widens the panel and moves its neighbours.
+    const QFontMetrics metrics = m_caption->fontMetrics();
+    int widest = kPreviewSide;
+    for (int label : {text::kOriginal, text::kPreviewResult})
+        widest = std::max(
+            widest, metrics.horizontalAdvance(QString::fromStdString(settings::uiText(label)) +
+                                              QStringLiteral(": 8888 x 8888")));
+    m_caption->setMinimumSize(widest, 2 * metrics.lineSpacing());
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(m_picture, 0, Qt::AlignHCenter);
     layout->addWidget(m_caption);
-    layout->addStretch(1);
+    // The panel keeps its place while hidden, so that nothing beside it moves when it appears,
+    // and it is never squeezed over its neighbours.
+    QSizePolicy policy(QSizePolicy::Preferred, QSizePolicy::Fixed);
+    policy.setRetainSizeWhenHidden(true);
+    setSizePolicy(policy);
     connect(&preview, &LivePreview::pictureReady, this,
             [this](const QImage& picture, const QString& caption) {
                 m_picture->setPixmap(QPixmap::fromImage(picture));

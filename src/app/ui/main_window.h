@@ -112,6 +112,7 @@ public:
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+    void showEvent(QShowEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
@@ -127,6 +128,9 @@ private:
         GrowOnly, ///< after a rebuild: grows by what the pages lack, never shrinks
     };
     void fitToPages(Fit fit);
+    /// Resizes to `wanted` and moves the window as far as needed to keep it, with its frame and
+    /// its smallest size, within the screen's available area.
+    void keepOnScreen(QSize wanted);
     void scheduleRebuild();
     void optionToggled(int item);
     void applyListOptions();
@@ -196,6 +200,7 @@ private:
     BindingTable m_windowBindings; ///< the page list (selectedPage)
     bool m_rebuildScheduled = false;
     bool m_quitting = false;
+    bool m_placed = false; ///< kept on screen once shown, with its frame
 };
 
 } // namespace quill::app::ui
