@@ -44,6 +44,7 @@ inline constexpr int kAboutMenu = 43;
 inline constexpr int kVersion = 44;
 inline constexpr int kImagesLower = 46;
 inline constexpr int kSelectedLower = 47;
+inline constexpr int kNotAnImage = 61;
 inline constexpr int kGeneral = 65;
 inline constexpr int kFilter = 66;
 inline constexpr int kCrop = 68;
@@ -269,6 +270,8 @@ inline constexpr int kExplanations = 389;
 inline constexpr int kUnreadableFile = 390;
 inline constexpr int kUnreadableFileExplained = 391;
 inline constexpr int kOutputExists = 392;
+inline constexpr int kLoadingFailed = 396;
+inline constexpr int kProcessingFailed = 398;
 inline constexpr int kWritingFailed = 402;
 inline constexpr int kWritingFailedExplained = 403;
 inline constexpr int kQuestion = 416;
@@ -297,6 +300,10 @@ inline constexpr int kReadError = 440;
 inline constexpr int kPresetsUnreadable = 441;
 inline constexpr int kSettingsInNoPreset = 442;
 inline constexpr int kReallyDeletePreset = 443;
+// The live preview's tooltip on its red mark, before the name of the setting out of range.
+inline constexpr int kSettingOutOfRange = 444;
+// Beside the quality value on the output format page: what its ends mean.
+inline constexpr int kQualityScale = 445;
 } // namespace text
 
 /// Entries of the program-information table (programInfoText).

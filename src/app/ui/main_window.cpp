@@ -339,6 +339,8 @@ void MainWindow::build() {
     auto* left = new QVBoxLayout;
     left->addWidget(m_pageList, 1);
     m_previewPanel = new LivePreviewPanel(*m_livePreview);
+    m_previewPanel->setSettingNamer(
+        [this](std::string_view field) { return settingName(m_pages, field); });
     m_previewPanel->hide();
     left->addWidget(m_previewPanel);
     // The compact layout keeps the command buttons in a row above the pages; the other one puts

@@ -1,5 +1,8 @@
 // The image preview popup: arrows on the edge strips only, and the double click.
 #include "app/ui/preview_popup.h"
+#include "settings/language_pack.h"
+#include "settings/ui_text_ids.h"
+#include "test_support.h"
 
 #include <QLabel>
 #include <QPainter>
@@ -74,6 +77,25 @@ TEST(PreviewPopup, APreviewRunShowsTheProgramsIconOnTheTooltipColour) {
     }
     EXPECT_LE(worst, 3);
     EXPECT_EQ(shown.pixelColor(0, 0), tip);
+}
+
+TEST(PreviewPopup, SaysWhyThereIsNoPicture) {
+    test::TempDir dir;
+    test::writeText(dir.file("notes.png"), std::string(300, 'x'));
+    PreviewPopup popup(settings::runContextFromPlatform(1, 0));
+    popup.show();
+    const auto ui = [](int index) { return QString::fromStdString(settings::uiText(index)); };
+    const std::pair<std::string, QString> cases[] = {
+        {dir.file("missing.png"), ui(settings::text::kUnreadableFile)},
+        {dir.file("notes.png"), ui(settings::text::kNotAnImage)},
+    };
+    std::int32_t id = 0;
+    for (const auto& [path, why] : cases) {
+        popup.setSelection(++id, path, -1);
+        EXPECT_TRUE(QTest::qWaitFor([&] { return popup.pictureLabel()->text() == why; }, 10000))
+            << path << ": " << popup.pictureLabel()->text().toStdString();
+        EXPECT_TRUE(popup.pictureLabel()->pixmap().isNull());
+    }
 }
 
 } // namespace

@@ -25,8 +25,10 @@
 namespace quill::app::ui {
 namespace {
 
-// Twice the scale, set before the test main makes the application object.
-const bool kDoubled = qputenv("QT_SCALE_FACTOR", "2");
+// Twice the scale unless the caller chose one (tools/page_screenshots.sh), set before the test
+// main makes the application object.
+const bool kDoubled =
+    qEnvironmentVariableIsSet("QT_SCALE_FACTOR") || qputenv("QT_SCALE_FACTOR", "2");
 
 /// Widgets a user reads or works: buttons, fields, lists and labels with text. Parts of another
 /// control (the edit line of a spin box, a table's header) are left out.
@@ -242,6 +244,26 @@ TEST_F(SmallScreenTest, TheLivePreviewCoversNothingAndMovesNothing) {
         EXPECT_LE(caption->fontMetrics().horizontalAdvance(line), caption->width())
             << line.toStdString();
     EXPECT_GE(caption->height(), 2 * caption->fontMetrics().lineSpacing());
+}
+
+/// Pictures of every page in English, German and Russian with the live preview on show, for a
+/// person to look at (tools/page_screenshots.sh).
+TEST_F(SmallScreenTest, Screenshots) {
+    if (!qEnvironmentVariableIsSet("QUILL_SCREENSHOT_DIR")) GTEST_SKIP() << "no picture folder";
+    const std::string folder = sampleFolder();
+    for (const char* code : {"en", "de", "ru"}) {
+        openIn(code);
+        m_context.workingSettings.cropEnabled = m_context.workingSettings.resizeEnabled = 1;
+        window().settingsToControls();
+        loadAndWait(folder);
+        window().imageView()->selectRow(1);
+        for (int page = 0; page < kPageCount; ++page) {
+            window().pageList()->setCurrentRow(page);
+            screenshot(QStringLiteral("%1-page%2.png")
+                           .arg(QString::fromLatin1(code))
+                           .arg(page, 2, 10, QLatin1Char('0')));
+        }
+    }
 }
 
 } // namespace
