@@ -579,18 +579,20 @@ void buildOutputFormatPage(SettingsPage& page) {
     auto* qualitySpin = new QSpinBox;
     qualitySpin->setToolTip(T(text::kQuality110));
     b.bind().spin("quality", qualitySpin);
-    // The scale of the value on show beside it, not only in its tooltip.
+    // The scale of the value on show under it, not only in its tooltip; a row of its own keeps
+    // the columns as narrow as the controls.
     auto* qualityScale = new QLabel(T(text::kQualityScale));
+    qualityScale->setIndent(20);
     grid->addWidget(quality, 0, 0);
     grid->addWidget(qualitySpin, 0, 1);
-    grid->addWidget(qualityScale, 0, 2);
+    grid->addWidget(qualityScale, 1, 0, 1, 3);
     auto* depth = new QCheckBox(T(text::kSetColourDepth));
     b.bind().check("colorDepthEnabled", depth);
     auto* depthCombo = b.combo({text::kDepth1Bit, text::kDepth4Bits, text::kDepth8Bits,
                                 text::kDepth24Bits, text::kDepth32Bits},
                                "colorDepth");
-    grid->addWidget(depth, 1, 0);
-    grid->addWidget(depthCombo, 1, 1);
+    grid->addWidget(depth, 2, 0);
+    grid->addWidget(depthCombo, 2, 1);
     grid->setColumnStretch(3, 1);
     b.layout()->addLayout(grid);
     auto* reduce = b.check(b.layout(), text::kReduceColoursPalette, "colorDepthOption");

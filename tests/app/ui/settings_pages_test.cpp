@@ -164,11 +164,15 @@ TEST_F(SettingsPagesTest, TheQualitySaysItsScale) {
         if (label->text() == T(text::kQualityScale)) scale = label;
     ASSERT_TRUE(scale);
     EXPECT_TRUE(scale->isVisible());
-    // On the value's row, after it.
-    const QPoint valueAt = value->mapTo(window().pageWidget(11), QPoint(0, value->height() / 2));
-    const QPoint scaleAt = scale->mapTo(window().pageWidget(11), QPoint(0, scale->height() / 2));
-    EXPECT_GT(scaleAt.x(), valueAt.x());
-    EXPECT_NEAR(scaleAt.y(), valueAt.y(), 2);
+    // Under the value's row, before the next one, and read whole.
+    auto* depth = qobject_cast<QWidget*>(controls()["colorDepthEnabled"]);
+    ASSERT_TRUE(depth);
+    QWidget* page = window().pageWidget(11);
+    const int scaleTop = scale->mapTo(page, QPoint(0, 0)).y();
+    EXPECT_GE(scaleTop, value->mapTo(page, QPoint(0, value->height())).y());
+    EXPECT_LE(scaleTop + scale->height(), depth->mapTo(page, QPoint(0, 0)).y());
+    EXPECT_LE(scale->fontMetrics().horizontalAdvance(scale->text()) + scale->indent(),
+              scale->contentsRect().width());
     for (const bool on : {true, false}) {
         quality->setChecked(on);
         EXPECT_EQ(scale->isEnabled(), on);

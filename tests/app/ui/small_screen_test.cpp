@@ -122,6 +122,7 @@ protected:
         m_context.languageIndex = language;
         m_context.workingSettings = m_context.presetList.presets[1];
         m_window.reset();
+        m_images.clear();
         window();
         QCoreApplication::processEvents();
     }
