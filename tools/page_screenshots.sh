@@ -12,5 +12,5 @@ mkdir -p "$out"
 export QUILL_SCREENSHOT_DIR="$out" QT_QPA_PLATFORM=xcb QT_SCALE_FACTOR="${2:-2}"
 export ASAN_OPTIONS="${ASAN_OPTIONS:-detect_leaks=0}"
 xvfb-run -a -s "-screen 0 1024x768x24" \
-  "$build/tests/app/ui/quill_layout_ui_tests" --gtest_filter='SmallScreenTest.Screenshots'
+  "$build/tests/app/ui/quill_layout_ui_tests" --gtest_filter='WindowLayoutTest.Screenshots'
 ls "$out"/*.png

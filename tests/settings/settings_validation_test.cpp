@@ -51,26 +51,16 @@ TEST(SettingsValidation, DefaultPresetsAndRangePhase) {
               Valid); // no consistency phase
 }
 
-// The field a range violation is told by: the first one in record order, conditions in the place
-// of their list.
+// The field a range violation is told by: the first in record order, conditions in the place of
+// their list.
 TEST(SettingsValidation, TheFieldOutOfRangeIsNamed) {
     const std::pair<Change, std::string_view> cases[] = {
         {[](Preset&) {}, ""},
-        {[](Preset& s) { s.selectedPage = 14; }, "selectedPage"},
         {[](Preset& s) { s.overlayFontName.clear(); }, "overlayFontName"},
         {[](Preset& s) { s.commentText.assign(kMaxPresetTextBytes + 1, 'a'); }, "commentText"},
+        {[](Preset& s) { s.quality = 11, s.cropLeft = -1; }, "cropLeft"},
         {[](Preset& s) {
-             s.filterConditions = {{2, 1, 0, "a", 1}, {2, 15, 0, "1", 1}};
-         },
-         "filterConditions"},
-        {[](Preset& s) {
-             s.quality = 11;
-             s.cropLeft = -1;
-         },
-         "cropLeft"},
-        {[](Preset& s) {
-             s.quality = 0;
-             s.filterConditions = {{2, 4, 9, "1", 1}};
+             s.quality = 0, s.filterConditions = {{2, 4, 9, "1", 1}};
          },
          "filterConditions"},
     };
