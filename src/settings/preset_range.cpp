@@ -6,15 +6,20 @@
 namespace quill::settings {
 
 bool presetInRange(const Preset& p) {
+    return fieldOutOfRange(p).empty();
+}
+
+std::string_view fieldOutOfRange(const Preset& p) {
     for (const FieldDescription<Preset>& field : presetFields()) {
-        if (!field.inRange(p)) return false;
-    }
-    for (const FilterCondition& condition : p.filterConditions) {
-        for (const FieldDescription<FilterCondition>& part : conditionFields()) {
-            if (!part.inRange(condition)) return false;
+        if (!field.inRange(p)) return field.name;
+        if (field.storage != FieldStorage::Conditions) continue;
+        for (const FilterCondition& condition : p.filterConditions) {
+            for (const FieldDescription<FilterCondition>& part : conditionFields()) {
+                if (!part.inRange(condition)) return field.name;
+            }
         }
     }
-    return true;
+    return {};
 }
 
 } // namespace quill::settings

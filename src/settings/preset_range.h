@@ -4,6 +4,7 @@
 #include "settings/preset.h"
 
 #include <cstddef>
+#include <string_view>
 
 namespace quill::settings {
 
@@ -17,5 +18,10 @@ inline constexpr std::size_t kMaxPresetTextBytes = std::size_t{32} << 10;
 /// than kMaxPresetTextBytes). This is the
 /// range phase that guards every preset load.
 [[nodiscard]] bool presetInRange(const Preset& preset);
+
+/// The name of the first field of `preset`, in record order, that lies outside its range, as the
+/// field table names it ("filterConditions" for a malformed condition); empty when every field
+/// is in range.
+[[nodiscard]] std::string_view fieldOutOfRange(const Preset& preset);
 
 } // namespace quill::settings

@@ -44,6 +44,7 @@ inline constexpr int kAboutMenu = 43;
 inline constexpr int kVersion = 44;
 inline constexpr int kImageCount = 46;             ///< "Images: %1"
 inline constexpr int kImageAndSelectionCount = 47; ///< "Images: %1, selected: %2"
+inline constexpr int kNotAnImage = 61;
 inline constexpr int kGeneral = 65;
 inline constexpr int kFilter = 66;
 inline constexpr int kCrop = 68;
@@ -270,6 +271,8 @@ inline constexpr int kExplanations = 389;
 inline constexpr int kUnreadableFile = 390;
 inline constexpr int kUnreadableFileExplained = 391;
 inline constexpr int kOutputExists = 392;
+inline constexpr int kLoadingFailed = 396;
+inline constexpr int kProcessingFailed = 398;
 inline constexpr int kWritingFailed = 402;
 inline constexpr int kWritingFailedExplained = 403;
 inline constexpr int kQuestion = 416;
@@ -341,6 +344,10 @@ inline constexpr int kOpenContainingFolder = 479; ///< the question after the pr
 inline constexpr int kSummaryOutputFolder = 480;  ///< summary label before the output folder
 // The filter page's note under its switch: what becomes of the images that meet a condition.
 inline constexpr int kFilterLeavesOutMatches = 481;
+// The live preview's tooltip on its red mark, before the name of the setting out of range.
+inline constexpr int kSettingOutOfRange = 482;
+// Beside the quality value on the output format page: what its ends mean.
+inline constexpr int kQualityScale = 483;
 } // namespace text
 
 /// Entries of the program-information table (programInfoText).

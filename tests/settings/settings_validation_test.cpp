@@ -51,6 +51,27 @@ TEST(SettingsValidation, DefaultPresetsAndRangePhase) {
               Valid); // no consistency phase
 }
 
+// The field a range violation is told by: the first in record order, conditions in the place of
+// their list.
+TEST(SettingsValidation, TheFieldOutOfRangeIsNamed) {
+    const std::pair<Change, std::string_view> cases[] = {
+        {[](Preset&) {}, ""},
+        {[](Preset& s) { s.overlayFontName.clear(); }, "overlayFontName"},
+        {[](Preset& s) { s.commentText.assign(kMaxPresetTextBytes + 1, 'a'); }, "commentText"},
+        {[](Preset& s) { s.quality = 11, s.cropLeft = -1; }, "cropLeft"},
+        {[](Preset& s) {
+             s.quality = 0, s.filterConditions = {{2, 4, 9, "1", 1}};
+         },
+         "filterConditions"},
+    };
+    for (const auto& [change, field] : cases) {
+        Preset s = defaultPreset(0, "p");
+        change(s);
+        EXPECT_EQ(fieldOutOfRange(s), field);
+        EXPECT_EQ(presetInRange(s), field.empty()) << field;
+    }
+}
+
 // The checks that the problem-list table below names are left to it.
 TEST(SettingsValidation, ConsistencyChecks) {
     const std::pair<Change, ValidationResult> cases[] = {

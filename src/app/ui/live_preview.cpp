@@ -1,11 +1,14 @@
 // The live preview worker and its rendering.
 #include "app/ui/live_preview.h"
 
+#include "batch/prepare.h"
 #include "imagefiles/format.h"
+#include "imagefiles/image_list.h"
 #include "imagefiles/image_loader.h"
 #include "imagefiles/jpeg_decoder.h"
 #include "pipeline/edit_chain.h"
 #include "pipeline/resize.h"
+#include "settings/filter_conditions.h"
 #include "settings/language_pack.h"
 #include "settings/placeholders.h"
 #include "settings/preset_range.h"
@@ -18,6 +21,7 @@
 #include <QVBoxLayout>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <optional>
 #include <variant>
@@ -26,6 +30,10 @@ namespace quill::app::ui {
 namespace {
 
 namespace text = settings::text;
+
+QString ui(int index) {
+    return QString::fromStdString(settings::uiText(index));
+}
 
 /// The reduced size of a full-size image: the resize operation's measurement for fitting
 /// 144 x 144 without enlarging.
@@ -70,18 +78,24 @@ std::optional<pipeline::EditedSize> fullResultSize(const PreviewGeometry& g,
 }
 
 /// The picture: the result centred on the background with a grey outline, and a red mark in the
-/// corner when the settings are out of range or a step failed.
+/// corner when the settings are out of range or a step failed. A result larger than the picture
+/// (an enlarging resize or canvas, most of all on a small image, which is not reduced first) is
+/// reduced to fit, so that the whole of it shows, never a magnified part.
 QImage composePicture(const toolkit::Image& result, QColor background, bool marked) {
     QImage picture(kPreviewSide, kPreviewSide, QImage::Format_ARGB32_Premultiplied);
     picture.fill(background);
     QPainter painter(&picture);
     if (!result.empty()) {
-        const int x = (kPreviewSide - result.width()) / 2;
-        const int y = (kPreviewSide - result.height()) / 2;
-        painter.drawImage(x, y, toolkit::qt::toQImage(result));
+        QImage shown = toolkit::qt::toQImage(result);
+        if (shown.width() > kPreviewSide || shown.height() > kPreviewSide)
+            shown = shown.scaled(kPreviewSide, kPreviewSide, Qt::KeepAspectRatio,
+                                 Qt::SmoothTransformation);
+        const int x = (kPreviewSide - shown.width()) / 2;
+        const int y = (kPreviewSide - shown.height()) / 2;
+        painter.drawImage(x, y, shown);
         painter.setPen(QColor(128, 128, 128));
         painter.setBrush(Qt::NoBrush);
-        painter.drawRect(x - 1, y - 1, result.width() + 1, result.height() + 1);
+        painter.drawRect(x - 1, y - 1, shown.width() + 1, shown.height() + 1);
     }
     if (marked) {
         painter.setRenderHint(QPainter::Antialiasing);
@@ -166,7 +180,8 @@ PreviewRendering renderPreview(const PreviewSource& source, const settings::Pres
     out.geometry = source.geometry;
     if (source.image.empty()) return out;
     pipeline::EditedSize afterCrop; // of the reduced image
-    out.inRange = settings::presetInRange(working);
+    out.outOfRange = std::string(settings::fieldOutOfRange(working));
+    out.inRange = out.outOfRange.empty();
     if (out.inRange) {
         const float scale = source.geometry.scale;
         const settings::Preset s = scaledForPreview(working, scale);
@@ -208,6 +223,45 @@ PreviewRendering renderPreview(const PreviewSource& source, const settings::Pres
         }
     }
     return out;
+}
+
+QString unloadableReason(const std::string& path) {
+    // A file that opens and gives its first bytes is there to read; one whose header names a
+    // size is an image that failed to decode.
+    auto file = platform::InputFile::open(path);
+    std::array<std::uint8_t, 64> head{};
+    if (!file || !file->readAt(0, head)) return ui(text::kUnreadableFile);
+    imagefiles::ImageRect size;
+    int readError = 0;
+    if (imagefiles::readImageSize(path, size, &readError)) return ui(text::kLoadingFailed);
+    return ui(readError != 0 ? text::kUnreadableFile : text::kNotAnImage);
+}
+
+bool leftOutByFilter(const std::string& path, const settings::Preset& working,
+                     const settings::RunContext& context) {
+    if (working.filterEnabled != 1 ||
+        std::none_of(working.filterConditions.begin(), working.filterConditions.end(),
+                     settings::isActive))
+        return false;
+    // A record of its own, as the loader makes it, prepared as a preview run prepares it.
+    imagefiles::ImageList images;
+    if (!imagefiles::addImageRecord(
+            path, images, {.includeHiddenFiles = true, .videos = imagefiles::Videos::Included}))
+        return false;
+    images.setCurrentIndex(0);
+    imagefiles::ImageList keep(images.lastRecordId());
+    const settings::RunSettings run = settings::deriveRunSettings(working, context);
+    pipeline::RunFlags flags;
+    flags.runActive = 1;
+    batch::PrepareEnvironment environment{.images = images,
+                                          .keepList = keep,
+                                          .settings = working,
+                                          .run = run,
+                                          .flags = flags,
+                                          .previewRun = true};
+    batch::prepare(environment);
+    return !images.empty() && images[0].resultState == imagefiles::ImageResult::Pending &&
+           images[0].resultCode == imagefiles::DetailFiltered;
 }
 
 PreviewDecision PreviewEnabling::evaluate(int page, bool rowSelected, const settings::Preset& p) {
@@ -274,7 +328,7 @@ void LivePreview::setSelection(std::int32_t recordId, const std::string& path, i
     }
     m_wake.notify_all();
     if (recordId < 0)
-        emit cleared();
+        emit cleared(QString());
     else
         emit busy();
 }
@@ -302,6 +356,15 @@ void LivePreview::workerLoop() {
     std::uint64_t doneChange = 0;
     std::uint64_t heldSelection = 0;
     PreviewSource source;
+    QString sourceProblem; ///< why the held selection gives no picture
+    // The filter's decision for the held selection, kept while the settings it depends on stay.
+    struct FilterDecision {
+        bool known = false;
+        std::uint8_t enabled = 0;
+        std::uint8_t exifDate = 0;
+        std::vector<settings::FilterCondition> conditions;
+        bool leftOut = false;
+    } filter;
     for (;;) {
         Request request;
         {
@@ -312,9 +375,12 @@ void LivePreview::workerLoop() {
         }
         if (request.selection != heldSelection) {
             source = PreviewSource{};
+            sourceProblem.clear();
+            filter = {};
             if (request.recordId >= 0) {
                 m_loading = true;
                 source = loadPreviewSource(request.path, request.formatKind);
+                if (source.image.empty()) sourceProblem = unloadableReason(request.path);
                 m_loading = false;
             }
             heldSelection = request.selection;
@@ -324,8 +390,23 @@ void LivePreview::workerLoop() {
         }
         doneChange = request.change;
         if (request.recordId < 0) continue;
-        auto rendering = std::make_shared<PreviewRendering>(
-            renderPreview(source, request.preset, m_context, request.background, request.page));
+        const settings::Preset& p = request.preset;
+        if (sourceProblem.isEmpty() && settings::presetInRange(p) &&
+            (!filter.known || filter.enabled != p.filterEnabled ||
+             filter.exifDate != p.useExifDate || filter.conditions != p.filterConditions)) {
+            filter = {.known = true,
+                      .enabled = p.filterEnabled,
+                      .exifDate = p.useExifDate,
+                      .conditions = p.filterConditions,
+                      .leftOut = leftOutByFilter(request.path, p, m_context)};
+        }
+        auto rendering = std::make_shared<PreviewRendering>();
+        if (!sourceProblem.isEmpty())
+            rendering->emptyReason = sourceProblem;
+        else if (filter.known && filter.leftOut && settings::presetInRange(p))
+            rendering->emptyReason = ui(text::kExcludedByFilter);
+        else
+            *rendering = renderPreview(source, p, m_context, request.background, request.page);
         QMetaObject::invokeMethod(
             this,
             [this, selection = request.selection, rendering] { deliver(selection, rendering); },
@@ -337,39 +418,69 @@ void LivePreview::deliver(std::uint64_t selection, std::shared_ptr<PreviewRender
     if (selection != m_selection) return; // made for an earlier selection
     if (rendering->picture.isNull()) {
         m_current.reset();
-        emit cleared();
+        emit cleared(rendering->emptyReason);
         return;
     }
     m_current = std::move(rendering);
     emit pictureReady(m_current->picture, m_current->caption);
 }
 
-LivePreviewPanel::LivePreviewPanel(LivePreview& preview, QWidget* parent) : QWidget(parent) {
+LivePreviewPanel::LivePreviewPanel(LivePreview& preview, QWidget* parent)
+    : QWidget(parent), m_preview(preview) {
     m_picture = new QLabel(this);
     m_picture->setFixedSize(kPreviewSide, kPreviewSide);
     m_picture->setAlignment(Qt::AlignCenter);
+    m_picture->setWordWrap(true); // the reason when there is no picture
     m_caption = new QLabel(this);
     m_caption->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
+    // Room for the two lines of the caption, with sides of up to four digits, whether it shows
+    // or not: such a caption never widens the panel and moves its neighbours.
+    const QFontMetrics metrics = m_caption->fontMetrics();
+    int widest = kPreviewSide;
+    for (int label : {text::kOriginal, text::kPreviewResult})
+        widest = std::max(
+            widest, metrics.horizontalAdvance(QString::fromStdString(settings::uiText(label)) +
+                                              QStringLiteral(": 8888 x 8888")));
+    m_caption->setMinimumSize(widest, 2 * metrics.lineSpacing());
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(m_picture, 0, Qt::AlignHCenter);
     layout->addWidget(m_caption);
-    layout->addStretch(1);
-    connect(&preview, &LivePreview::pictureReady, this,
-            [this](const QImage& picture, const QString& caption) {
-                m_picture->setPixmap(QPixmap::fromImage(picture));
-                m_caption->setText(caption);
-            });
+    // The panel keeps its place while hidden, so that nothing beside it moves when it appears,
+    // and it is never squeezed over its neighbours.
+    QSizePolicy policy(QSizePolicy::Preferred, QSizePolicy::Fixed);
+    policy.setRetainSizeWhenHidden(true);
+    setSizePolicy(policy);
+    connect(&preview, &LivePreview::pictureReady, this, &LivePreviewPanel::showPicture);
     connect(&preview, &LivePreview::busy, this, [this] {
         m_picture->setPixmap({});
         m_picture->setText(QStringLiteral("..."));
+        m_picture->setToolTip(QString());
         m_caption->clear();
     });
-    connect(&preview, &LivePreview::cleared, this, [this] {
+    connect(&preview, &LivePreview::cleared, this, [this](const QString& why) {
         m_picture->setPixmap({});
-        m_picture->clear();
+        m_picture->setText(why);
+        m_picture->setToolTip(QString());
         m_caption->clear();
     });
+}
+
+void LivePreviewPanel::showPicture(const QImage& picture, const QString& caption) {
+    m_picture->setPixmap(QPixmap::fromImage(picture));
+    m_caption->setText(caption);
+    // The red mark's tooltip says what it marks.
+    QString tip;
+    if (const PreviewRendering* shown = m_preview.current()) {
+        if (!shown->inRange) {
+            const QString name = m_namer ? m_namer(shown->outOfRange) : QString();
+            tip = ui(text::kSettingOutOfRange) + QLatin1Char('\n') +
+                  (name.isEmpty() ? QString::fromStdString(shown->outOfRange) : name);
+        } else if (shown->failed) {
+            tip = ui(text::kProcessingFailed);
+        }
+    }
+    m_picture->setToolTip(tip);
 }
 
 } // namespace quill::app::ui

@@ -16,9 +16,11 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <thread>
 
 class QLabel;
@@ -63,13 +65,26 @@ struct PreviewSource {
 
 /// One rendering of the preview.
 struct PreviewRendering {
-    QImage picture;        ///< kPreviewSide x kPreviewSide, the result centred with an outline
-    toolkit::Image result; ///< the edited reduced image (or the reduced image, unprocessed)
-    bool inRange = true;   ///< false: a setting is out of range, the result is unprocessed
-    bool failed = false;   ///< an editing step failed; the result is unprocessed
+    /// kPreviewSide x kPreviewSide, the result centred with an outline (reduced to fit, never
+    /// cut); null when there is nothing to show.
+    QImage picture;
+    toolkit::Image result;  ///< the edited reduced image (or the reduced image, unprocessed)
+    bool inRange = true;    ///< false: a setting is out of range, the result is unprocessed
+    std::string outOfRange; ///< the field (as the field table names it) that is out of range
+    bool failed = false;    ///< an editing step failed; the result is unprocessed
+    QString emptyReason;    ///< why there is no picture, for the user
     PreviewGeometry geometry;
     QString caption; ///< source and result size at full scale, on the pages that show it
 };
+
+/// Why no picture of the file at `path` could be made: "Unreadable file" when it cannot be opened
+/// or read, "Not an image" otherwise.
+[[nodiscard]] QString unloadableReason(const std::string& path);
+
+/// Whether the filter conditions of `working` leave the file at `path` out, decided as a preview
+/// run decides it: the details the conditions need are read from the file first.
+[[nodiscard]] bool leftOutByFilter(const std::string& path, const settings::Preset& working,
+                                   const settings::RunContext& context);
 
 /// Renders the preview of `source` for the working settings. Overlay placeholders take the
 /// sample image's values.
@@ -120,8 +135,8 @@ signals:
     void busy();
     /// A picture for the current selection and settings.
     void pictureReady(const QImage& picture, const QString& caption);
-    /// Nothing to show (no selection, or the image cannot be read).
-    void cleared();
+    /// Nothing to show: `why` says why (empty without a selection).
+    void cleared(const QString& why);
 
 private:
     struct Request {
@@ -149,17 +164,27 @@ private:
     std::thread m_thread;
 };
 
-/// The picture area: the picture and the size caption under it.
+/// The picture area: the picture and the size caption under it. Where there is no picture, the
+/// picture's place says why; the red mark of settings out of range has a tooltip that names the
+/// setting.
 class LivePreviewPanel : public QWidget {
     Q_OBJECT
 public:
+    /// The name a user knows a field by (the field table's name in, "Page: label" out).
+    using SettingNamer = std::function<QString(std::string_view field)>;
+
     explicit LivePreviewPanel(LivePreview& preview, QWidget* parent = nullptr);
+    void setSettingNamer(SettingNamer namer) { m_namer = std::move(namer); }
     [[nodiscard]] QLabel* pictureLabel() const { return m_picture; }
     [[nodiscard]] QLabel* captionLabel() const { return m_caption; }
 
 private:
+    void showPicture(const QImage& picture, const QString& caption);
+
+    LivePreview& m_preview;
     QLabel* m_picture;
     QLabel* m_caption;
+    SettingNamer m_namer;
 };
 
 } // namespace quill::app::ui

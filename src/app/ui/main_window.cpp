@@ -232,12 +232,45 @@ void MainWindow::fitToPages(Fit fit) {
         wanted = sizeHint();
         m_stack->setMinimumSize(minimum);
     }
-    if (const QScreen* screen = this->screen()) {
-        const QSize available = screen->availableGeometry().size() * 9 / 10;
-        wanted = wanted.boundedTo(available);
-    }
     if (fit == Fit::GrowOnly) wanted = wanted.expandedTo(size());
-    resize(wanted.expandedTo(minimumSizeHint()));
+    wanted = wanted.expandedTo(minimumSizeHint());
+    // The first size leaves a tenth of the screen free where the pages allow.
+    if (fit == Fit::Open && screen()) {
+        const QSize room = screen()->availableGeometry().size() * 9 / 10;
+        wanted = wanted.boundedTo(room).expandedTo(minimumSizeHint());
+    }
+    keepOnScreen(wanted);
+}
+
+void MainWindow::keepOnScreen(QSize wanted) {
+    const QScreen* screen = this->screen();
+    if (!screen) {
+        resize(wanted);
+        return;
+    }
+    // The window with its frame, and its smallest size, within the screen at any scale. The
+    // frame is known once the window is shown (0 before).
+    const QRect available = screen->availableGeometry();
+    const QSize frame = frameGeometry().size() - size();
+    const QSize room = (available.size() - frame).expandedTo(QSize(1, 1));
+    setMinimumSize(minimumSizeHint().boundedTo(room));
+    wanted = wanted.boundedTo(room);
+    if (wanted != size()) resize(wanted);
+    QRect place(pos(), wanted + frame);
+    place.moveRight(std::min(place.right(), available.right()));
+    place.moveBottom(std::min(place.bottom(), available.bottom()));
+    place.moveLeft(std::max(place.left(), available.left()));
+    place.moveTop(std::max(place.top(), available.top()));
+    if (place.topLeft() != pos()) move(place.topLeft());
+}
+
+void MainWindow::showEvent(QShowEvent* event) {
+    QMainWindow::showEvent(event);
+    // Again once the frame is known.
+    if (!m_placed) {
+        m_placed = true;
+        QTimer::singleShot(0, this, [this] { keepOnScreen(size()); });
+    }
 }
 
 MainWindow::~MainWindow() = default;
@@ -252,7 +285,8 @@ void MainWindow::build() {
     auto* top = new QHBoxLayout(central);
 
     m_pageList = new QListWidget;
-    m_pageList->setMinimumSize(130, 380);
+    // Four rows at least; the list scrolls on a small screen, where the window must fit.
+    m_pageList->setMinimumSize(130, 4 * m_pageList->fontMetrics().height() + 24);
     m_pageList->setSelectionMode(QAbstractItemView::SingleSelection);
 
     m_stack = new QStackedWidget;
@@ -274,7 +308,8 @@ void MainWindow::build() {
             refreshPageList();
         });
     }
-    m_stack->setMinimumSize(340, 280);
+    // Small, so that the window fits a small screen; the pages scroll in what they get.
+    m_stack->setMinimumSize(200, 120);
     // The list is as wide as its longest row in bold, the look of a page that is switched on.
     for (int row = 0; row < m_pageList->count(); ++row) {
         QFont font = m_pageList->item(row)->font();
@@ -317,6 +352,8 @@ void MainWindow::build() {
     auto* left = new QVBoxLayout;
     left->addWidget(m_pageList, 1);
     m_previewPanel = new LivePreviewPanel(*m_livePreview);
+    m_previewPanel->setSettingNamer(
+        [this](std::string_view field) { return settingName(m_pages, field); });
     m_previewPanel->hide();
     left->addWidget(m_previewPanel);
     // The compact layout keeps the command buttons in a row above the pages; the other one puts
@@ -361,7 +398,7 @@ QWidget* MainWindow::buildImageListPage() {
     m_imageView->verticalHeader()->hide();
     m_imageView->verticalHeader()->setDefaultSectionSize(m_imageView->fontMetrics().height() + 6);
     m_imageView->setWordWrap(false);
-    m_imageView->setMinimumSize(340, 165);
+    m_imageView->setMinimumSize(200, 80);
     m_imageView->horizontalHeader()->setStretchLastSection(false);
     m_imageView->setColumnWidth(0, 155);
     sizeListColumns();

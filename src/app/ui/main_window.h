@@ -122,6 +122,7 @@ public:
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+    void showEvent(QShowEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
@@ -137,6 +138,9 @@ private:
         GrowOnly, ///< after a rebuild: grows by what the pages lack, never shrinks
     };
     void fitToPages(Fit fit);
+    /// Resizes to `wanted` and moves the window as far as needed to keep it, with its frame and
+    /// its smallest size, within the screen's available area.
+    void keepOnScreen(QSize wanted);
     void scheduleRebuild();
     void optionToggled(int item);
     void applyListOptions();
@@ -224,6 +228,7 @@ private:
     QString m_lastFolder;  ///< where the user last added files or a folder from
     int m_sortColumn = -1; ///< the column the list was last sorted by, -1: none
     Qt::SortOrder m_sortOrder = Qt::AscendingOrder;
+    bool m_placed = false; ///< kept on screen once shown, with its frame
 };
 
 } // namespace quill::app::ui

@@ -78,6 +78,8 @@ PreviewPopup::PreviewPopup(settings::RunContext context, QWidget* parent)
 
     m_picture = new QLabel(this);
     m_picture->setGeometry(kInset, kInset, kPreviewSide, kPreviewSide);
+    m_picture->setAlignment(Qt::AlignCenter);
+    m_picture->setWordWrap(true); // the reason when there is no picture
     m_picture->setMouseTracking(true);
     m_picture->installEventFilter(this);
 
@@ -112,9 +114,10 @@ PreviewPopup::PreviewPopup(settings::RunContext context, QWidget* parent)
         m_picture->setPixmap(
             QPixmap::fromImage(busyPicture(palette().color(QPalette::ToolTipBase))));
     });
-    connect(&m_preview, &LivePreview::cleared, this, [this] {
+    connect(&m_preview, &LivePreview::cleared, this, [this](const QString& why) {
         m_lastPicture = QImage();
         m_picture->clear();
+        m_picture->setText(why);
     });
 }
 

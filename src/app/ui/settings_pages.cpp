@@ -584,19 +584,25 @@ void buildOutputFormatPage(SettingsPage& page) {
     auto* qualitySpin = new QSpinBox;
     qualitySpin->setToolTip(T(text::kQuality110));
     b.bind().spin("quality", qualitySpin);
+    // The scale of the value on show under it, not only in its tooltip; a row of its own keeps
+    // the columns as narrow as the controls.
+    auto* qualityScale = new QLabel(T(text::kQualityScale));
+    qualityScale->setIndent(20);
     grid->addWidget(quality, 0, 0);
     grid->addWidget(qualitySpin, 0, 1);
+    grid->addWidget(qualityScale, 1, 0, 1, 3);
     auto* depth = new QCheckBox(T(text::kSetColourDepth));
     b.bind().check("colorDepthEnabled", depth);
     auto* depthCombo = b.combo({text::kDepth1Bit, text::kDepth4Bits, text::kDepth8Bits,
                                 text::kDepth24Bits, text::kDepth32Bits},
                                "colorDepth");
-    grid->addWidget(depth, 1, 0);
-    grid->addWidget(depthCombo, 1, 1);
-    grid->setColumnStretch(2, 1);
+    grid->addWidget(depth, 2, 0);
+    grid->addWidget(depthCombo, 2, 1);
+    grid->setColumnStretch(3, 1);
     b.layout()->addLayout(grid);
     auto* reduce = b.check(b.layout(), text::kReduceColoursPalette, "colorDepthOption");
     b.dependsOn(qualitySpin, [quality] { return quality->isChecked(); });
+    b.dependsOn(qualityScale, [quality] { return quality->isChecked(); });
     b.dependsOn(depthCombo, [depth] { return depth->isChecked(); });
     // The palette reduction only applies below 24 bits.
     b.dependsOn(reduce, [depth, depthCombo] {
@@ -661,7 +667,82 @@ void buildOutputDirectoryPage(SettingsPage& page) {
     b.finish();
 }
 
+/// Whether a layout item holds a widget that is enabled.
+bool anyEnabled(QLayoutItem* item) {
+    if (QWidget* widget = item->widget()) return widget->isEnabled();
+    if (QLayout* layout = item->layout()) {
+        for (int i = 0; i < layout->count(); ++i)
+            if (anyEnabled(layout->itemAt(i))) return true;
+    }
+    return false;
+}
+
+/// A label's text as read: without its mnemonic marker and a closing colon.
+QString readable(QString text) {
+    text.replace(QStringLiteral("&&"), QStringLiteral("\x01"));
+    text.remove(QLatin1Char('&'));
+    text.replace(QLatin1Char('\x01'), QLatin1Char('&'));
+    text = text.trimmed();
+    if (text.endsWith(QLatin1Char(':'))) text.chop(1);
+    return text.trimmed();
+}
+
+/// The text that labels `control` on `page`: a button's own text, the title of the group of a
+/// choice, or the label of the form row that holds the control.
+QString controlLabel(QObject* control, QWidget* page) {
+    if (auto* button = qobject_cast<QAbstractButton*>(control)) return readable(button->text());
+    if (auto* group = qobject_cast<QButtonGroup*>(control)) {
+        const auto buttons = group->buttons();
+        auto* box =
+            buttons.isEmpty() ? nullptr : qobject_cast<QGroupBox*>(buttons.front()->parentWidget());
+        return box ? readable(box->title()) : QString();
+    }
+    auto* widget = qobject_cast<QWidget*>(control);
+    if (!widget || !page) return {};
+    for (QFormLayout* form : page->findChildren<QFormLayout*>()) {
+        // The control itself, the row widget around it, or the row layout that holds it.
+        for (QWidget* up = widget; up && up != page; up = up->parentWidget()) {
+            if (auto* label = qobject_cast<QLabel*>(form->labelForField(up)))
+                return readable(label->text());
+        }
+        for (int row = 0; row < form->rowCount(); ++row) {
+            QLayoutItem* field = form->itemAt(row, QFormLayout::FieldRole);
+            if (!field || !field->layout() || field->layout()->indexOf(widget) < 0) continue;
+            if (auto* label = qobject_cast<QLabel*>(form->labelForField(field->layout())))
+                return readable(label->text());
+        }
+    }
+    // A grid row: the label or switch to the left of the control.
+    for (QGridLayout* grid : page->findChildren<QGridLayout*>()) {
+        const int at = grid->indexOf(widget);
+        if (at < 0) continue;
+        int row = 0, column = 0, rows = 0, columns = 0;
+        grid->getItemPosition(at, &row, &column, &rows, &columns);
+        for (int left = column - 1; left >= 0; --left) {
+            QLayoutItem* item = grid->itemAtPosition(row, left);
+            QWidget* neighbour = item ? item->widget() : nullptr;
+            if (auto* label = qobject_cast<QLabel*>(neighbour)) return readable(label->text());
+            if (auto* button = qobject_cast<QAbstractButton*>(neighbour))
+                return readable(button->text());
+        }
+    }
+    return {};
+}
+
 } // namespace
+
+QString settingName(const std::vector<std::unique_ptr<SettingsPage>>& pages,
+                    std::string_view field) {
+    for (const auto& page : pages) {
+        for (const auto& entry : page->bindings.entries()) {
+            if (entry.field != field) continue;
+            const QString title = readable(T(page->titleText));
+            const QString label = controlLabel(entry.control, page->widget);
+            return label.isEmpty() ? title : title + QStringLiteral(": ") + label;
+        }
+    }
+    return {};
+}
 
 void SettingsPage::updateDependents() const {
     // A later condition on the same widget refines an earlier one: all must hold.
@@ -676,6 +757,16 @@ void SettingsPage::updateDependents() const {
     }
     for (const auto& [widget, enabled] : states)
         widget->setEnabled(enabled);
+    // The label of a form row is greyed out with its field (a field of several widgets counts
+    // as enabled while any of them is).
+    if (!widget) return;
+    for (QFormLayout* form : widget->findChildren<QFormLayout*>()) {
+        for (int row = 0; row < form->rowCount(); ++row) {
+            QLayoutItem* label = form->itemAt(row, QFormLayout::LabelRole);
+            QLayoutItem* field = form->itemAt(row, QFormLayout::FieldRole);
+            if (label && label->widget() && field) label->widget()->setEnabled(anyEnabled(field));
+        }
+    }
 }
 
 bool SettingsPage::switchedOn() const {

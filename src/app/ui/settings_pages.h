@@ -7,6 +7,7 @@
 
 #include <functional>
 #include <memory>
+#include <string_view>
 #include <vector>
 
 class QAbstractButton;
@@ -55,6 +56,11 @@ private:
 /// Builds pages 1..13 (page 0, the image list, belongs to the main window). Each page is a
 /// QWidget with a title, the controls in layouts and its binding table.
 [[nodiscard]] std::vector<std::unique_ptr<SettingsPage>> buildSettingsPages();
+
+/// The name a user knows a field by: the title of the page that shows it and, where the page
+/// labels its control, that label ("Overlay: Choose font"). Empty for a field no page shows.
+[[nodiscard]] QString settingName(const std::vector<std::unique_ptr<SettingsPage>>& pages,
+                                  std::string_view field);
 
 /// Wraps page content under its title in a widget with a layout.
 [[nodiscard]] QWidget* pageWithTitle(int titleText, QWidget* content);

@@ -6,9 +6,13 @@
 #include "imagefiles/image_loader.h"
 #include "imagefiles/image_saver.h"
 #include "pipeline/process_loop.h"
+#include "settings/filter_conditions.h"
+#include "settings/language_pack.h"
 #include "settings/output_naming.h"
 #include "settings/preset_range.h"
+#include "settings/ui_text_ids.h"
 #include "test_support.h"
+#include "toolkit/platform/platform.h"
 
 #include <QSignalSpy>
 #include <QTest>
@@ -186,6 +190,101 @@ TEST(LivePreview, OutOfRangeSettingsShowTheReducedImageUnprocessed) {
     const PreviewRendering rotated = renderPreview(source, working, context(), Qt::white, 3);
     EXPECT_TRUE(rotated.inRange);
     EXPECT_EQ(rotated.result.width(), source.image.height());
+}
+
+/// The smallest rectangle around the pixels of `picture` that are not `background`.
+QRect drawnArea(const QImage& picture, QColor background) {
+    QRect area;
+    for (int y = 0; y < picture.height(); ++y)
+        for (int x = 0; x < picture.width(); ++x)
+            if (picture.pixelColor(x, y) != background) area |= QRect(x, y, 1, 1);
+    return area;
+}
+
+// A result larger than the picture (an enlarging resize or canvas, above all of a small image,
+// which is not reduced first) is reduced to fit: the whole of it shows, with the ground around.
+TEST(LivePreview, AResultLargerThanThePictureShowsWhole) {
+    const PreviewSource source = reduceForPreview(gradient(40, 30), 40, 30);
+    ASSERT_EQ(source.geometry.scale, 1.0f);
+    settings::Preset plain = settings::defaultPreset(0, "p");
+    settings::Preset resize = plain;
+    resize.resizeEnabled = 1;
+    resize.resizeMode = settings::ResizeMode::Pixels;
+    resize.resizeWidth = 1024;
+    resize.resizeHeight = 768;
+    settings::Preset canvas = plain;
+    canvas.canvasEnabled = 1;
+    canvas.canvasWidth = 1000;
+    canvas.canvasHeight = 250;
+    const struct {
+        const char* what;
+        const settings::Preset& preset;
+        QSize result;
+        QRect drawn; // the shown result with its outline, where it falls on the picture
+    } cases[] = {
+        {"unchanged", plain, {40, 30}, {51, 56, 42, 32}},
+        {"resized", resize, {1024, 768}, {0, 17, 144, 110}},
+        {"canvas", canvas, {1000, 250}, {0, 53, 144, 38}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const PreviewRendering r = renderPreview(source, c.preset, context(), Qt::white, 4);
+        EXPECT_EQ(QSize(r.result.width(), r.result.height()), c.result);
+        EXPECT_EQ(drawnArea(r.picture, Qt::white), c.drawn);
+    }
+}
+
+/// What the worker shows for `path`: the reason it gives for an empty preview, or "picture".
+QString previewOutcome(LivePreview& preview, std::int32_t id, const std::string& path,
+                       const settings::Preset& working) {
+    QSignalSpy cleared(&preview, &LivePreview::cleared);
+    QSignalSpy pictures(&preview, &LivePreview::pictureReady);
+    preview.setSettings(working, 0);
+    preview.setSelection(id, path, -1);
+    if (!QTest::qWaitFor([&] { return cleared.count() + pictures.count() > 0; }, 10000))
+        return QStringLiteral("nothing");
+    return pictures.count() > 0 ? QStringLiteral("picture") : cleared.front()[0].toString();
+}
+
+TEST(LivePreview, AnEmptyPreviewSaysWhy) {
+    test::TempDir dir;
+    ASSERT_TRUE(imagefiles::saveImageFile(gradient(200, 400), dir.file("tall.png"),
+                                          imagefiles::Encoder::Png, 0, 24));
+    test::writeText(dir.file("notes.jpg"), std::string(300, 'x'));
+    // A PNG whose header (signature and size chunk) is followed by no image data.
+    auto bytes = platform::readFile(dir.file("tall.png"), 1 << 20);
+    ASSERT_TRUE(bytes && bytes->size() > 100);
+    bytes->resize(33);
+    bytes->resize(100, 0);
+    test::writeBytes(dir.file("damaged.png"), *bytes);
+    const settings::Preset plain = settings::defaultPreset(0, "p");
+    settings::Preset narrow = plain; // leaves out images narrower than 300 pixels
+    narrow.filterEnabled = 1;
+    narrow.filterConditions = {{settings::kConditionActive, settings::PropertyWidth, 2, "300", 1}};
+    settings::Preset narrowOff = narrow;
+    narrowOff.filterEnabled = 0;
+    settings::Preset wide = narrow;
+    wide.filterConditions[0].value = "100";
+    const auto ui = [](int index) { return QString::fromStdString(settings::uiText(index)); };
+    const struct {
+        const char* file;
+        const settings::Preset& working;
+        QString shown;
+    } cases[] = {
+        {"missing.png", plain, ui(settings::text::kUnreadableFile)},
+        {"notes.jpg", plain, ui(settings::text::kNotAnImage)},
+        {"damaged.png", plain, ui(settings::text::kLoadingFailed)},
+        {"tall.png", narrow, ui(settings::text::kExcludedByFilter)},
+        {"tall.png", narrowOff, QStringLiteral("picture")},
+        {"tall.png", wide, QStringLiteral("picture")},
+    };
+    LivePreview preview(context());
+    std::int32_t id = 0;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.file);
+        EXPECT_EQ(previewOutcome(preview, ++id, dir.file(c.file), c.working).toStdString(),
+                  c.shown.toStdString());
+    }
 }
 
 // The preview shows on the operation pages whose operation is on, stays while the user switches

@@ -1,5 +1,7 @@
 // The image preview popup: arrows on the edge strips only, and the double click.
 #include "app/ui/preview_popup.h"
+#include "settings/language_pack.h"
+#include "settings/ui_text_ids.h"
 
 #include <QLabel>
 #include <QPainter>
@@ -74,6 +76,16 @@ TEST(PreviewPopup, APreviewRunShowsTheProgramsIconOnTheTooltipColour) {
     }
     EXPECT_LE(worst, 3);
     EXPECT_EQ(shown.pixelColor(0, 0), tip);
+}
+
+// The reasons themselves are tested with the live preview.
+TEST(PreviewPopup, SaysWhyThereIsNoPicture) {
+    PreviewPopup popup(settings::runContextFromPlatform(1, 0));
+    popup.show();
+    popup.setSelection(1, "/nonexistent/missing.png", -1);
+    const QString why = QString::fromStdString(settings::uiText(settings::text::kUnreadableFile));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return popup.pictureLabel()->text() == why; }, 10000));
+    EXPECT_TRUE(popup.pictureLabel()->pixmap().isNull());
 }
 
 } // namespace
