@@ -8,6 +8,7 @@
 // Then, per result width, the reduction the product chooses (dctReductionMargin) against the
 // one a margin of 1.5 chose: reduction, PSNR and time of each.
 //   reduced_decode_quality PHOTO.jpg [PHOTO.jpg ...]
+#include "exact_mitchell.h"
 #include "imagefiles/image_loader.h"
 #include "imagefiles/jpeg_encoder.h"
 #include "pipeline/edit_chain.h"
@@ -30,41 +31,11 @@ using namespace quill;
 using toolkit::Image;
 using toolkit::PixelFormat;
 
-double mitchell(double x) {
-    const double b = 1.0 / 3.0, c = 1.0 / 3.0, t = std::fabs(x);
-    if (t < 1.0)
-        return ((12 - 9 * b - 6 * c) * t * t * t + (-18 + 12 * b + 6 * c) * t * t + (6 - 2 * b)) /
-               6;
-    if (t < 2.0)
-        return ((-b - 6 * c) * t * t * t + (6 * b + 30 * c) * t * t + (-12 * b - 48 * c) * t +
-                (8 * b + 24 * c)) /
-               6;
-    return 0.0;
-}
-
-/// One pass of the exact reduction from `src` to `dst` samples along one axis.
-std::vector<std::vector<std::pair<int, double>>> taps(int src, int dst) {
-    const double scale = double(dst) / src;
-    const double support = scale < 1 ? 2.0 / scale : 2.0;
-    const double stretch = scale < 1 ? scale : 1.0;
-    auto all = std::vector<std::vector<std::pair<int, double>>>(std::size_t(dst));
-    for (int i = 0; i < dst; ++i) {
-        const double centre = (i + 0.5) / scale - 0.5;
-        double sum = 0;
-        for (int j = std::max(0, int(std::floor(centre - support)));
-             j <= std::min(src - 1, int(std::ceil(centre + support))); ++j) {
-            all[std::size_t(i)].emplace_back(j, mitchell((centre - j) * stretch));
-            sum += all[std::size_t(i)].back().second;
-        }
-        for (auto& tap : all[std::size_t(i)])
-            tap.second /= sum;
-    }
-    return all;
-}
+using bench::exactTaps;
 
 /// The exact reduction of a 24-bit image, in double precision.
 std::vector<double> exactReduce(const Image& in, int width, int height) {
-    const auto across = taps(in.width(), width), down = taps(in.height(), height);
+    const auto across = exactTaps(in.width(), width), down = exactTaps(in.height(), height);
     std::vector<double> rows(std::size_t(width) * std::size_t(in.height()) * 3);
     for (int y = 0; y < in.height(); ++y)
         for (int x = 0; x < width; ++x)

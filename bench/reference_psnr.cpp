@@ -5,6 +5,8 @@
 // Written apart from the product's resampler and decoders (libjpeg and libpng directly, no fixed
 // point, no intermediate rounding) so that it can judge them.
 //   reference_psnr SOURCE.jpg OUTPUT.png [SOURCE.jpg OUTPUT.png ...]
+#include "exact_mitchell.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -56,18 +58,6 @@ bool decodePng(const char* path, Picture& picture) {
     return png_image_finish_read(&image, nullptr, picture.rgb.data(), 0, nullptr) != 0;
 }
 
-double mitchell(double x) {
-    const double b = 1.0 / 3.0, c = 1.0 / 3.0, t = std::fabs(x);
-    if (t < 1.0)
-        return ((12 - 9 * b - 6 * c) * t * t * t + (-18 + 12 * b + 6 * c) * t * t + (6 - 2 * b)) /
-               6;
-    if (t < 2.0)
-        return ((-b - 6 * c) * t * t * t + (6 * b + 30 * c) * t * t + (-12 * b - 48 * c) * t +
-                (8 * b + 24 * c)) /
-               6;
-    return 0.0;
-}
-
 /// For each destination index, the source indices and normalised weights of a reduction from
 /// `src` to `dst` samples (pixel centres aligned, filter widened by the reduction factor,
 /// weights past the edges left out and the rest renormalised).
@@ -77,24 +67,13 @@ struct Taps {
 };
 
 Taps taps(int src, int dst) {
-    const double scale = double(dst) / src;
-    const double support = scale < 1 ? 2.0 / scale : 2.0;
-    const double stretch = scale < 1 ? scale : 1.0;
     Taps t;
-    for (int i = 0; i < dst; ++i) {
-        const double centre = (i + 0.5) / scale - 0.5;
-        const int lo = std::max(0, int(std::floor(centre - support)));
-        const int hi = std::min(src - 1, int(std::ceil(centre + support)));
-        std::vector<double> w;
-        double sum = 0;
-        for (int j = lo; j <= hi; ++j) {
-            w.push_back(mitchell((centre - j) * stretch));
-            sum += w.back();
-        }
-        for (double& v : w)
-            v /= sum;
-        t.first.push_back(lo);
-        t.weights.push_back(std::move(w));
+    for (const auto& row : quill::bench::exactTaps(src, dst)) {
+        t.first.push_back(row.front().first);
+        std::vector<double> weights;
+        for (const auto& tap : row)
+            weights.push_back(tap.second);
+        t.weights.push_back(std::move(weights));
     }
     return t;
 }
