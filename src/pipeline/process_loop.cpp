@@ -196,9 +196,14 @@ EditedImage loadAndEdit(ImageContext& c, AheadDecode ahead) {
         c.progress.advance(kEditStepCount);
         return EditedImage{.outcome = {ImageResult::LoadFailed, DetailNone}};
     }
+    stopIfCancelled(c.env.flags);
     EditedImage edited = editImage(
         c.plan, c.tools, std::move(source.image), overlayTextFor(c.plan, c.record),
-        [&](EditStep) { c.progress.advance(); }, decode);
+        [&](EditStep) {
+            c.progress.advance();
+            stopIfCancelled(c.env.flags);
+        },
+        decode);
     edited.readStamp = source.readStamp;
     c.done(ImageStep::Edit);
     return edited;
@@ -230,7 +235,10 @@ CommitResult encodeAndCommit(ImageContext& c, const SourceCheck& source, OutputT
                              std::optional<EditedImage>& edited,
                              std::optional<EncodedImage> encoded) {
     if (edited) {
-        if (!encoded) encoded = encodeOutput(c.plan, source.format, *edited, target.output.path);
+        if (!encoded) {
+            stopIfCancelled(c.env.flags);
+            encoded = encodeOutput(c.plan, source.format, *edited, target.output.path);
+        }
         edited->image = toolkit::Image();
         c.done(ImageStep::Encode);
     }
@@ -288,27 +296,38 @@ ImageOutcome runSteps(ImageContext& c, AheadDecode ahead, std::optional<OutputTa
 }
 
 /// The steps of an image, where whatever throws fails this image only: a load that throws
-/// failed to load, a later step failed as a step; the run goes on with the next image.
-ImageOutcome runStepsGuarded(ImageContext& c, AheadDecode ahead,
-                             std::optional<OutputTarget>& target) {
+/// failed to load, a later step failed as a step; the run goes on with the next image. A cancel
+/// between the stages, before anything is written, leaves the image unprocessed (nullopt).
+std::optional<ImageOutcome> runStepsGuarded(ImageContext& c, AheadDecode ahead,
+                                            std::optional<OutputTarget>& target) {
     imagefiles::DetailCode detail = imagefiles::DetailUnexpectedError;
     try {
         return runSteps(c, std::move(ahead), target);
+    } catch (const RunStopped&) {
+        c.hold = {};
+        return std::nullopt;
     } catch (const std::bad_alloc&) {
         detail = imagefiles::DetailOutOfMemory;
     } catch (...) {
     }
     c.hold = {};
-    return {c.loaded ? ImageResult::StepFailed : ImageResult::LoadFailed, detail};
+    return ImageOutcome{c.loaded ? ImageResult::StepFailed : ImageResult::LoadFailed, detail};
 }
 
 /// One image, from its carried or computed result to its record. Returns the path its output
 /// went to ("" when no path was computed).
 std::string processImage(ImageContext& c, AheadDecode ahead) {
     std::optional<OutputTarget> target;
-    const ImageOutcome outcome = carriesResult(c.plan, c.record)
-                                     ? ImageOutcome{c.record.resultState, c.record.resultCode}
-                                     : runStepsGuarded(c, std::move(ahead), target);
+    const std::optional<ImageOutcome> reached =
+        carriesResult(c.plan, c.record) ? ImageOutcome{c.record.resultState, c.record.resultCode}
+                                        : runStepsGuarded(c, std::move(ahead), target);
+    if (!reached) {
+        // Stopped before anything was written: the image stays unprocessed, as the images
+        // after it do, and its number goes back.
+        if (target && target->output.numberUsed >= 0) c.naming.namer.giveBackNumber(target->output);
+        return {};
+    }
+    const ImageOutcome& outcome = *reached;
     keepImage(c.plan, c.env.keepList, c.record, outcome, target ? &target->output.path : nullptr);
     c.done(ImageStep::Keep);
     c.progress.advance(); // keep list

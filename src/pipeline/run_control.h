@@ -87,6 +87,16 @@ inline bool mayGoOn(RunFlags& flags) {
     return !flags.runCancelled.load() && flags.runActive.load();
 }
 
+/// Thrown between the stages of an image's work (decode, each editing step, encode) once the run
+/// is cancelled, so that a cancel does not wait for the work in flight to finish: the image is
+/// left unprocessed. Not a std::exception, so that no handler of failures takes it for one.
+struct RunStopped {};
+
+/// Throws RunStopped when the run was cancelled.
+inline void stopIfCancelled(const RunFlags& flags) {
+    if (flags.runCancelled.load()) throw RunStopped{};
+}
+
 /// The question a run asks when a write failed because the disk is full. The console answers by
 /// policy; the window asks the user. (The overwrite question is settings::CollisionPolicy.)
 class DiskFullQuestion {

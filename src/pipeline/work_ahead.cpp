@@ -242,15 +242,22 @@ void WorkAhead::work(Slot& slot, const EditTools& tools) {
     const SourceDecode decode = sourceDecodeFor(m_plan, record);
     LoadedSource source = loadSource(m_plan, record, decode);
     ready.loaded = !source.image.empty();
+    // A cancel stops the work between its stages; the slot then holds no result.
+    stopIfCancelled(m_flags);
     if (ready.loaded) {
         ready.edited = editImage(
             m_plan, tools, std::move(source.image), overlayTextFor(m_plan, record),
-            [&](EditStep) { ++ready.editSteps; }, decode);
+            [&](EditStep) {
+                ++ready.editSteps;
+                stopIfCancelled(m_flags);
+            },
+            decode);
         ready.edited.readStamp = source.readStamp;
         const FormatPlan format = m_plan.formatFor(record.formatKind);
         // The JPEG 2000 flavour depends on the output's name, which only the loop knows.
         if (ready.edited.outcome.ok() && format.encoder &&
             *format.encoder != imagefiles::Encoder::Jp2k && !slot.dropped.load()) {
+            stopIfCancelled(m_flags);
             ready.encoded = encodeOutput(m_plan, format, ready.edited, std::string());
             ready.edited.image = toolkit::Image();
             // Until the loop takes it, the image holds only its encoded bytes (a PDF copies

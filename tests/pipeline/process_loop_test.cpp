@@ -204,6 +204,54 @@ TEST_F(ProcessLoop, WorkThatThrowsFailsItsImageAndTheRunGoesOn) {
     }
 }
 
+// A cancel stops the work in flight between its stages instead of waiting for it: the image
+// being edited is left unprocessed with nothing written, and so are the images after it; the
+// images before it keep their outputs.
+TEST_F(ProcessLoop, ACancelStopsTheImageInFlightBetweenItsStages) {
+    preset.resizeEnabled = 1;
+    preset.resizeMode = settings::ResizeMode::Percent;
+    preset.resizePercent = 50;
+    preset.brightnessEnabled = 1;
+    preset.brightnessLevel = 110;
+    for (const int threads : {1, 4}) {
+        SCOPED_TRACE(std::to_string(threads) + " threads");
+        const ThreadCount threadCount(threads);
+        images.clear();
+        flags.runCancelled = 0;
+        const std::string folder = dir.path() + "cancel" + std::to_string(threads) + "/";
+        ASSERT_TRUE(platform::createDirectories(folder + "out/"));
+        preset.outputDirPattern = folder + "out/";
+        for (int i = 0; i < 6; ++i) {
+            const std::string name = folder + "img" + std::to_string(i) + ".png";
+            ASSERT_TRUE(imagefiles::saveImageFile(Image(64, 48, PixelFormat::Bgr24), name,
+                                                  imagefiles::Encoder::Png, 8, 24));
+            ASSERT_TRUE(imagefiles::addImageRecord(name, images, {}));
+        }
+        // The user cancels while image 2 is being loaded by the loop.
+        onStep = [&](std::size_t position, ImageStep step) {
+            if (position == 2 && step == ImageStep::Load) flags.runCancelled = 1;
+        };
+        const std::vector<std::string> steps = run();
+        for (std::size_t i = 0; i < images.size(); ++i) {
+            const bool out = platform::fileExists(folder + "out/img" + std::to_string(i) + ".jpg");
+            if (i < 2) {
+                EXPECT_EQ(images[i].resultState, ImageResult::Done) << i;
+                EXPECT_TRUE(out) << i;
+            } else if (i == 2 && threads > 1 && images[i].resultState == ImageResult::Done) {
+                // A worker had finished its work before the cancel: only the commit was left.
+                EXPECT_TRUE(out) << i;
+            } else {
+                EXPECT_EQ(images[i].resultState, ImageResult::Pending) << i;
+                EXPECT_FALSE(out) << i;
+            }
+        }
+        if (threads == 1) {
+            EXPECT_EQ(steps[2], "CNL") << "stopped before its first edit ended";
+        }
+    }
+    onStep = nullptr;
+}
+
 TEST_F(ProcessLoop, ASourceSwappedOrRewrittenAfterItWasReadSurvivesMovesAndReplaces) {
     // Another program puts a new picture under a source's name (by rename, or by writing over
     // the file in place) after the run read the old one. Whether the run moves its sources or
