@@ -5,6 +5,7 @@
 
 #include "pipeline/canvas.h"
 #include "pipeline/crop_trim.h"
+#include "pipeline/edit_step.h"
 #include "pipeline/image_result.h"
 #include "pipeline/overlay.h"
 #include "pipeline/resize.h"
@@ -84,10 +85,6 @@ public:
 private:
     std::optional<toolkit::Font> m_overlayFont;
 };
-
-/// The step groups of the chain, in their order.
-enum class EditStep : std::uint8_t { Crop, Rotate, Resize, Colour, Canvas, Overlay };
-inline constexpr int kEditStepCount = 6;
 
 /// How the chain ended.
 struct EditOutcome {

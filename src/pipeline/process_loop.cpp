@@ -27,6 +27,7 @@ namespace quill::pipeline {
 namespace {
 
 using imagefiles::ImageRecord;
+using Units = ImageProgressUnits;
 
 /// A decode made ahead on another thread: the source (its image empty when it could not be
 /// loaded or its room was refused), or nullopt when the decode ahead itself failed and the loop
@@ -133,7 +134,8 @@ private:
     std::shared_ptr<Hold> m_nextHold;
 };
 
-/// The loop's share of the progress counter: ten units per image.
+/// The loop's share of the progress counter: kProcessingUnitsPerImage units per image, counted
+/// as ImageProgressUnits lists them.
 class Progress {
 public:
     Progress(RunFlags& flags, std::int32_t base) : m_flags(flags), m_value(base) {}
@@ -191,16 +193,16 @@ EditedImage loadAndEdit(ImageContext& c, AheadDecode ahead) {
     std::optional<LoadedSource> made = ahead.valid() ? ahead.get() : std::nullopt;
     LoadedSource source = made ? std::move(*made) : loadSource(c.plan, c.record, decode);
     c.done(ImageStep::Load);
-    c.progress.advance();
+    c.progress.advance(Units::kLoad);
     if (source.image.empty()) {
-        c.progress.advance(kEditStepCount);
+        c.progress.advance(Units::kEdit);
         return EditedImage{.outcome = {ImageResult::LoadFailed, DetailNone}};
     }
     stopIfCancelled(c.env.flags);
     EditedImage edited = editImage(
         c.plan, c.tools, std::move(source.image), overlayTextFor(c.plan, c.record),
         [&](EditStep) {
-            c.progress.advance();
+            c.progress.advance(); // one unit a step group
             stopIfCancelled(c.env.flags);
         },
         decode);
@@ -219,9 +221,9 @@ std::optional<EditedImage> takePrepared(ImageContext& c, std::optional<EncodedIm
     }
     c.hold = std::move(ready->hold);
     c.done(ImageStep::Load);
-    c.progress.advance();
+    c.progress.advance(Units::kLoad);
     if (!ready->loaded) {
-        c.progress.advance(kEditStepCount);
+        c.progress.advance(Units::kEdit);
         return EditedImage{.outcome = {ImageResult::LoadFailed, DetailNone}};
     }
     c.progress.advance(ready->editSteps);
@@ -259,7 +261,7 @@ ImageOutcome runSteps(ImageContext& c, AheadDecode ahead, std::optional<OutputTa
         c.done(ImageStep::Name);
         outcome = target->outcome;
     }
-    c.progress.advance(); // output path and collision
+    c.progress.advance(Units::kOutputPath);
 
     std::optional<EditedImage> edited;
     std::optional<EncodedImage> encodedAhead;
@@ -268,7 +270,7 @@ ImageOutcome runSteps(ImageContext& c, AheadDecode ahead, std::optional<OutputTa
         if (!edited) edited = loadAndEdit(c, std::move(ahead));
         outcome = edited->outcome;
     } else {
-        c.progress.advance(1 + kEditStepCount);
+        c.progress.advance(Units::kLoad + Units::kEdit);
     }
     CommitResult commit;
     if (outcome.ok()) {
@@ -280,7 +282,7 @@ ImageOutcome runSteps(ImageContext& c, AheadDecode ahead, std::optional<OutputTa
         c.env.diskFull.askStopAfterDiskFull(target->output.path))
         c.env.flags.runCancelled.store(1);
     if (edited) edited->image = toolkit::Image();
-    c.progress.advance(); // write
+    c.progress.advance(Units::kWrite);
 
     const EditedImage* decoded = edited ? &*edited : nullptr;
     if (outcome.ok()) {
@@ -330,7 +332,7 @@ std::string processImage(ImageContext& c, AheadDecode ahead) {
     const ImageOutcome& outcome = *reached;
     keepImage(c.plan, c.env.keepList, c.record, outcome, target ? &target->output.path : nullptr);
     c.done(ImageStep::Keep);
-    c.progress.advance(); // keep list
+    c.progress.advance(Units::kKeepList);
 
     c.record.resultState = outcome.result;
     c.record.resultCode = outcome.detail;

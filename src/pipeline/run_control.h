@@ -2,6 +2,8 @@
 // may have to ask while it works.
 #pragma once
 
+#include "pipeline/edit_step.h"
+
 #include <atomic>
 #include <chrono>
 #include <cstdint>
@@ -11,10 +13,20 @@
 
 namespace quill::pipeline {
 
-/// Units of `RunFlags::progressCounter` per image while the processing loop runs: one for each
-/// of the ten step groups of an image, so that a progress bar moves within one image. The
-/// preparation phase counts one unit per image.
-inline constexpr std::int32_t kProcessingUnitsPerImage = 10;
+/// The units of `RunFlags::progressCounter` an image counts in the processing loop, in the
+/// loop's order, so that a progress bar moves within one image. The preparation phase counts
+/// one unit per image.
+struct ImageProgressUnits {
+    static constexpr std::int32_t kOutputPath = 1; ///< its output path and collision
+    static constexpr std::int32_t kLoad = 1;
+    static constexpr std::int32_t kEdit = kEditStepCount; ///< one per step group of the chain
+    static constexpr std::int32_t kWrite = 1;
+    static constexpr std::int32_t kKeepList = 1;
+};
+/// Units per image while the processing loop runs.
+inline constexpr std::int32_t kProcessingUnitsPerImage =
+    ImageProgressUnits::kOutputPath + ImageProgressUnits::kLoad + ImageProgressUnits::kEdit +
+    ImageProgressUnits::kWrite + ImageProgressUnits::kKeepList;
 
 /// The only process-wide mutable state of a run. Each flag is a single 32-bit value written by one
 /// side and polled by the other; no lock is taken for them.

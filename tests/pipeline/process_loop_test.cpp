@@ -126,9 +126,18 @@ TEST_F(ProcessLoop, EachImageGoesThroughItsStepsInOrderAndStopsAtItsFailure) {
     addPng("taken.png", 64, 48);
     test::writeText(dir.file("out/taken.jpg"), "an earlier output");
     addPng("last.png", 64, 48);
+    // Whatever path an image takes, it counts all of its progress units and no more.
+    std::vector<std::int32_t> progressAtKeep(std::size(expected), -1);
+    onStep = [&](std::size_t position, ImageStep step) {
+        if (step == ImageStep::Keep) progressAtKeep[position] = flags.progressCounter.load();
+    };
 
     const std::vector<std::string> steps = run();
+    onStep = nullptr;
     for (std::size_t i = 0; i < std::size(expected); ++i) {
+        EXPECT_EQ(progressAtKeep[i],
+                  kProcessingUnitsPerImage * std::int32_t(i + 1) - ImageProgressUnits::kKeepList)
+            << expected[i].name;
         EXPECT_EQ(steps[i], expected[i].steps) << expected[i].name;
         EXPECT_EQ(images[i].resultState, expected[i].result) << expected[i].name;
         EXPECT_EQ(images[i].resultCode, expected[i].detail) << expected[i].name;
