@@ -31,7 +31,7 @@ using namespace quill;
 using toolkit::Image;
 using toolkit::PixelFormat;
 
-using bench::exactTaps;
+using test::exactTaps;
 
 /// The exact reduction of a 24-bit image, in double precision.
 std::vector<double> exactReduce(const Image& in, int width, int height) {

@@ -68,7 +68,7 @@ struct Taps {
 
 Taps taps(int src, int dst) {
     Taps t;
-    for (const auto& row : quill::bench::exactTaps(src, dst)) {
+    for (const auto& row : quill::test::exactTaps(src, dst)) {
         t.first.push_back(row.front().first);
         std::vector<double> weights;
         for (const auto& tap : row)

@@ -20,6 +20,7 @@
 #include "pipeline/detail/resize_kernel.h"
 #include "pipeline/edit_chain.h"
 
+#include "exact_mitchell.h"
 #include "ops_test_images.h"
 #include "test_support.h"
 
@@ -290,29 +291,8 @@ TEST(ResizeReduced, GreyProgressiveAndCmykFilesAlike) {
 /// double precision: pixel centres aligned, the filter widened by the reduction, weights past
 /// the edges left out and the rest renormalised. Written apart from the resampler, to judge it.
 std::vector<double> exactMitchell(const Image& in, int width, int height) {
-    const auto taps = [](int src, int dst) {
-        const double scale = double(dst) / src, stretch = std::min(1.0, scale);
-        const double support = 2.0 / stretch;
-        auto all = std::vector<std::vector<std::pair<int, double>>>(std::size_t(dst));
-        for (int i = 0; i < dst; ++i) {
-            const double centre = (i + 0.5) / scale - 0.5;
-            double sum = 0;
-            for (int j = std::max(0, int(std::floor(centre - support)));
-                 j <= std::min(src - 1, int(std::ceil(centre + support))); ++j) {
-                const double t = std::fabs(centre - j) * stretch;
-                const double w = t < 1 ? (7 * t * t * t - 12 * t * t + 16.0 / 3) / 6
-                                 : t < 2
-                                     ? (-7.0 / 3 * t * t * t + 12 * t * t - 20 * t + 32.0 / 3) / 6
-                                     : 0.0;
-                all[std::size_t(i)].emplace_back(j, w);
-                sum += w;
-            }
-            for (auto& tap : all[std::size_t(i)])
-                tap.second /= sum;
-        }
-        return all;
-    };
-    const auto across = taps(in.width(), width), down = taps(in.height(), height);
+    const auto across = test::exactTaps(in.width(), width);
+    const auto down = test::exactTaps(in.height(), height);
     const std::size_t rowValues = std::size_t(width) * 3;
     std::vector<double> rows(rowValues * std::size_t(in.height()));
     for (int y = 0; y < in.height(); ++y)

@@ -1,5 +1,5 @@
-// The exact Mitchell–Netravali reduction the quality benchmarks measure against: double
-// precision, pixel centres aligned, the filter widened by the reduction factor.
+// The exact Mitchell–Netravali reduction the resampler tests and quality benchmarks judge by:
+// double precision, pixel centres aligned, the filter widened by the reduction factor.
 #pragma once
 
 #include <algorithm>
@@ -7,7 +7,7 @@
 #include <utility>
 #include <vector>
 
-namespace quill::bench {
+namespace quill::test {
 
 /// The Mitchell–Netravali filter with B = C = 1/3.
 inline double mitchell(double x) {
@@ -43,4 +43,4 @@ inline std::vector<std::vector<std::pair<int, double>>> exactTaps(int src, int d
     return all;
 }
 
-} // namespace quill::bench
+} // namespace quill::test
