@@ -187,13 +187,17 @@ MainWindow::MainWindow(AppContext& context, imagefiles::ImageList& images,
     connect(m_previewRun.get(), &batch::ui::PreviewRun::finished, this,
             &MainWindow::previewRunFinished);
     createPreviewPopup();
-    // The live preview follows the page, the selection and the settings every 75 ms.
+    // The live preview and the title's mark of unsaved settings follow the page, the selection
+    // and the controls every 75 ms, from one reading of the controls.
     auto* previewTimer = new QTimer(this);
-    connect(previewTimer, &QTimer::timeout, this, &MainWindow::updateLivePreview);
+    connect(previewTimer, &QTimer::timeout, this, [this] {
+        if (!m_imageView || m_rebuildScheduled) return;
+        const settings::Preset current = settingsFromControls();
+        updateLivePreview(current);
+        refreshUnsavedMark(current);
+    });
     // So does the popup, once a rebuilt list is on screen.
     connect(previewTimer, &QTimer::timeout, this, &MainWindow::updatePreviewPopup);
-    // And the title's mark of unsaved settings, which follows every control.
-    connect(previewTimer, &QTimer::timeout, this, &MainWindow::refreshUnsavedMark);
     previewTimer->start(75);
 
     build();
@@ -800,17 +804,18 @@ bool MainWindow::differsFromItsPreset(settings::Preset current) const {
     return current != stored;
 }
 
-void MainWindow::refreshUnsavedMark() {
-    if (!m_imageView || m_rebuildScheduled) return;
-    const settings::Preset current = settingsFromControls();
+void MainWindow::refreshUnsavedMark(const settings::Preset& current) {
     const bool unsaved = differsFromItsPreset(current);
     if (unsaved != m_unsaved) {
         m_unsaved = unsaved;
         updateTitle();
     }
     // The header says whether the run follows the order shown.
-    m_model.setHeaderHint(
-        T(current.sortEnabled != 0 ? text::kPresetSortsItself : text::kListOrderHint));
+    const bool presetSorts = current.sortEnabled != 0;
+    if (m_headerHintSorts != int(presetSorts)) {
+        m_headerHintSorts = int(presetSorts);
+        m_model.setHeaderHint(T(presetSorts ? text::kPresetSortsItself : text::kListOrderHint));
+    }
 }
 
 void MainWindow::sortListBy(int column) {
@@ -825,27 +830,46 @@ void MainWindow::sortListBy(int column) {
                                                                               : Qt::AscendingOrder;
     m_sortColumn = column;
     // Names compare as people read them: case-insensitively, with digits as numbers
-    // ("img2" before "img10").
+    // ("img2" before "img10"). Each record's keys are made once: collating the texts in every
+    // comparison would cost much more on lists of tens of thousands of images.
     QCollator collator;
     collator.setNumericMode(true);
     collator.setCaseSensitivity(Qt::CaseInsensitive);
-    const auto name = [](const imagefiles::ImageRecord& r) {
-        return QString::fromStdString(
-            r.sourcePath.substr(std::min(r.folder.size(), r.sourcePath.size())));
+    auto& records = m_images.records();
+    struct Keys {
+        QCollatorSortKey first;
+        QCollatorSortKey name;
+        std::int64_t size;
     };
-    const auto before = [&](const imagefiles::ImageRecord& a, const imagefiles::ImageRecord& b) {
-        int c = 0;
-        if (column == ImageListModel::FolderColumn)
-            c = collator.compare(QString::fromStdString(a.folder),
-                                 QString::fromStdString(b.folder));
-        else if (column == ImageListModel::SizeColumn)
-            c = a.fileSize < b.fileSize ? -1 : (a.fileSize > b.fileSize ? 1 : 0);
-        if (c == 0) c = collator.compare(name(a), name(b));
+    std::vector<Keys> keys;
+    keys.reserve(records.size());
+    for (const imagefiles::ImageRecord& r : records) {
+        const std::size_t nameAt = std::min(r.folder.size(), r.sourcePath.size());
+        QCollatorSortKey name =
+            collator.sortKey(QString::fromStdString(r.sourcePath.substr(nameAt)));
+        QCollatorSortKey first = column == ImageListModel::FolderColumn
+                                     ? collator.sortKey(QString::fromStdString(r.folder))
+                                     : name;
+        keys.push_back({std::move(first), std::move(name), r.fileSize});
+    }
+    const auto compare = [&](const Keys& a, const Keys& b) {
+        int c = column == ImageListModel::SizeColumn ? (a.size > b.size) - (a.size < b.size)
+                                                     : a.first.compare(b.first);
+        if (c == 0) c = a.name.compare(b.name);
         return m_sortOrder == Qt::AscendingOrder ? c < 0 : c > 0;
     };
+    std::vector<std::size_t> order(records.size());
+    for (std::size_t i = 0; i < order.size(); ++i)
+        order[i] = i;
+    std::stable_sort(order.begin(), order.end(),
+                     [&](std::size_t a, std::size_t b) { return compare(keys[a], keys[b]); });
     const imagefiles::ImageRecord* current = m_images.current();
     const std::int32_t currentId = current ? current->recordId : -1;
-    std::stable_sort(m_images.records().begin(), m_images.records().end(), before);
+    std::vector<imagefiles::ImageRecord> sorted;
+    sorted.reserve(records.size());
+    for (const std::size_t i : order)
+        sorted.push_back(std::move(records[i]));
+    records = std::move(sorted);
     if (currentId >= 0) m_images.setCurrentIndex(m_images.indexOfId(currentId));
     m_model.reorderLike(m_images);
     header->setSortIndicatorShown(true);
@@ -894,7 +918,7 @@ void MainWindow::save() {
         return;
     }
     statusBar()->showMessage(T(text::kSavedToPreset).arg(currentPresetName()), 5000);
-    refreshUnsavedMark();
+    refreshUnsavedMark(settingsFromControls());
 }
 
 void MainWindow::selectPreset(int position) {
@@ -980,6 +1004,7 @@ void MainWindow::scheduleRebuild() {
 
 void MainWindow::rebuild() {
     m_rebuildScheduled = false;
+    m_headerHintSorts = -1; // its text follows the language
     const bool hadFocus = isActiveWindow();
     // The rebuilt list shows the same images selected, and the same current one.
     std::vector<std::int32_t> selectedIds;
@@ -1296,9 +1321,8 @@ void MainWindow::attachFieldMenus() {
     }
 }
 
-void MainWindow::updateLivePreview() {
+void MainWindow::updateLivePreview(const settings::Preset& current) {
     if (!m_previewPanel || !m_pageList || !m_imageView || !m_imageView->selectionModel()) return;
-    const settings::Preset current = settingsFromControls();
     const int page = m_pageList->currentRow();
     const QModelIndexList rows = m_imageView->selectionModel()->selectedRows();
     const PreviewDecision decision = m_previewEnabling.evaluate(page, !rows.isEmpty(), current);

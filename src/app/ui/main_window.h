@@ -151,9 +151,9 @@ private:
     void updateStatus();
     /// The title and the status bar say when the working settings belong to no preset.
     void updateTitle();
-    /// Recomputes whether the settings are unsaved, and the list header's tooltip, from the
-    /// controls; updates the title when that changed.
-    void refreshUnsavedMark();
+    /// Recomputes whether the settings read from the controls (`current`) are unsaved, and the
+    /// list header's tooltip; updates the title when that changed.
+    void refreshUnsavedMark(const settings::Preset& current);
     /// Asks whether to save unsaved settings before the program ends; false when the user
     /// cancelled (or saving failed) and the program must stay.
     bool settledUnsavedChanges();
@@ -169,8 +169,9 @@ private:
     void quitProgram();
     [[nodiscard]] imagefiles::ListOptions listOptions() const;
     void showAbout();
-    /// The live preview's cycle: the enabling rule, the selection and the settings.
-    void updateLivePreview();
+    /// The live preview's cycle: the enabling rule, the selection and the settings read from
+    /// the controls (`current`).
+    void updateLivePreview(const settings::Preset& current);
     /// Adds the insertion menus and the pattern preview to the context menus of the pattern and
     /// size fields.
     void attachFieldMenus();
@@ -225,8 +226,9 @@ private:
     bool m_rebuildScheduled = false;
     bool m_quitting = false;
     bool m_unsaved = false;
-    QString m_lastFolder;  ///< where the user last added files or a folder from
-    int m_sortColumn = -1; ///< the column the list was last sorted by, -1: none
+    QString m_lastFolder;       ///< where the user last added files or a folder from
+    int m_sortColumn = -1;      ///< the column the list was last sorted by, -1: none
+    int m_headerHintSorts = -1; ///< whether the header's tooltip says the preset sorts; -1: unset
     Qt::SortOrder m_sortOrder = Qt::AscendingOrder;
     bool m_placed = false; ///< kept on screen once shown, with its frame
 };
