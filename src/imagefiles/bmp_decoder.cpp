@@ -9,9 +9,11 @@
 #include <algorithm>
 #include <array>
 #include <bit>
+#include <optional>
 
 #include "imagefiles/detail/byte_reader.h"
 #include "imagefiles/detail/decode_limits.h"
+#include "imagefiles/detail/file_rows.h"
 #include "imagefiles/jpeg_decoder.h"
 #include "imagefiles/png_decoder.h"
 #include "toolkit/bytes.h"
@@ -167,65 +169,87 @@ void putBgr(Image& image, int x, int y, Bgr c) {
     if (image.hasAlpha()) p[3] = 255;
 }
 
-void decodeUncompressed(detail::ByteReader& r, const Header& h, Image& image) {
-    const std::size_t stride = ((std::size_t(h.width) * std::size_t(h.bitCount) + 31) / 32) * 4;
-    const auto palette = readPalette(r, h);
+// What turns a stored row of an uncompressed bitmap into image pixels: the palette or the
+// channels of the bit-field masks.
+struct RowFormat {
+    std::size_t stride = 0; // bytes of a stored row
+    std::array<Bgr, 256> palette{};
+    Channel red, green, blue, alpha;
+};
+
+RowFormat rowFormatOf(detail::ByteReader& r, const Header& h) {
+    RowFormat f;
+    f.stride = ((std::size_t(h.width) * std::size_t(h.bitCount) + 31) / 32) * 4;
+    f.palette = readPalette(r, h);
     std::array<std::uint32_t, 4> masks = h.masks;
     const bool fields = h.compression == BitFields || h.compression == AlphaBitFields;
     if (!fields && h.bitCount == 16) masks = {0x7C00, 0x03E0, 0x001F, 0};
     if (!fields && h.bitCount == 32) masks = {0xFF0000, 0xFF00, 0xFF, 0};
-    const Channel red = Channel::of(masks[0]), green = Channel::of(masks[1]),
-                  blue = Channel::of(masks[2]), alpha = Channel::of(masks[3]);
+    f.red = Channel::of(masks[0]);
+    f.green = Channel::of(masks[1]);
+    f.blue = Channel::of(masks[2]);
+    f.alpha = Channel::of(masks[3]);
+    return f;
+}
+
+// Decodes stored row `row` (counted in file order) from its `stride` bytes in `src`.
+void decodeRow(const Header& h, const RowFormat& f, std::span<const std::uint8_t> src, int row,
+               Image& image) {
     const int width = image.width();
+    const int y = h.topDown ? row : image.height() - 1 - row;
+    std::uint8_t* dst = image.row(y);
+    switch (h.bitCount) {
+    case 1:
+    case 2:
+    case 4:
+    case 8: {
+        const int bits = h.bitCount;
+        const int perByte = 8 / bits;
+        const unsigned valueMask = (1u << bits) - 1;
+        for (int x = 0; x < width; ++x) {
+            const std::uint8_t byte = src[std::size_t(x / perByte)];
+            const int shift = 8 - bits * (x % perByte + 1);
+            putBgr(image, x, y, f.palette[(byte >> shift) & valueMask]);
+        }
+        break;
+    }
+    case 24:
+        for (int x = 0; x < width; ++x) {
+            dst[3 * x] = src[3 * std::size_t(x)];
+            dst[3 * x + 1] = src[3 * std::size_t(x) + 1];
+            dst[3 * x + 2] = src[3 * std::size_t(x) + 2];
+        }
+        break;
+    case 16:
+    case 32: {
+        const int bpp = image.bytesPerPixel();
+        for (int x = 0; x < width; ++x) {
+            std::uint32_t px = 0;
+            if (h.bitCount == 16) {
+                px = toolkit::loadU16le(&src[2 * std::size_t(x)]);
+            } else {
+                px = toolkit::loadU32le(&src[4 * std::size_t(x)]);
+            }
+            std::uint8_t* d = dst + std::size_t(x) * std::size_t(bpp);
+            d[0] = f.blue.value(px);
+            d[1] = f.green.value(px);
+            d[2] = f.red.value(px);
+            if (bpp == 4) d[3] = f.alpha.value(px);
+        }
+        break;
+    }
+    default:
+        break;
+    }
+}
+
+void decodeUncompressed(detail::ByteReader& r, const Header& h, Image& image) {
+    const RowFormat f = rowFormatOf(r, h);
     for (int row = 0; row < image.height(); ++row) {
         const std::span<const std::uint8_t> src =
-            r.bytes(h.pixelOffset + stride * std::size_t(row), stride);
+            r.bytes(h.pixelOffset + f.stride * std::size_t(row), f.stride);
         if (src.empty()) return; // the file ends here; the remaining rows stay zero
-        const int y = h.topDown ? row : image.height() - 1 - row;
-        std::uint8_t* dst = image.row(y);
-        switch (h.bitCount) {
-        case 1:
-        case 2:
-        case 4:
-        case 8: {
-            const int bits = h.bitCount;
-            const int perByte = 8 / bits;
-            const unsigned valueMask = (1u << bits) - 1;
-            for (int x = 0; x < width; ++x) {
-                const std::uint8_t byte = src[std::size_t(x / perByte)];
-                const int shift = 8 - bits * (x % perByte + 1);
-                putBgr(image, x, y, palette[(byte >> shift) & valueMask]);
-            }
-            break;
-        }
-        case 24:
-            for (int x = 0; x < width; ++x) {
-                dst[3 * x] = src[3 * std::size_t(x)];
-                dst[3 * x + 1] = src[3 * std::size_t(x) + 1];
-                dst[3 * x + 2] = src[3 * std::size_t(x) + 2];
-            }
-            break;
-        case 16:
-        case 32: {
-            const int bpp = image.bytesPerPixel();
-            for (int x = 0; x < width; ++x) {
-                std::uint32_t px = 0;
-                if (h.bitCount == 16) {
-                    px = toolkit::loadU16le(&src[2 * std::size_t(x)]);
-                } else {
-                    px = toolkit::loadU32le(&src[4 * std::size_t(x)]);
-                }
-                std::uint8_t* d = dst + std::size_t(x) * std::size_t(bpp);
-                d[0] = blue.value(px);
-                d[1] = green.value(px);
-                d[2] = red.value(px);
-                if (bpp == 4) d[3] = alpha.value(px);
-            }
-            break;
-        }
-        default:
-            return;
-        }
+        decodeRow(h, f, src, row, image);
     }
 }
 
@@ -307,6 +331,37 @@ void decodeRunLength(detail::ByteReader& r, const Header& h, Image& image) {
     }
 }
 
+// Whether the bitmap's rows are run-length coded; nothing when its compression and bit count
+// do not go together (or name a format decoded elsewhere).
+std::optional<bool> runLengthOf(const Header& h) {
+    switch (h.compression) {
+    case Rgb:
+        return false;
+    case Rle8:
+        if (h.bitCount != 8) return std::nullopt;
+        return true;
+    case Rle4:
+        if (h.bitCount != 4) return std::nullopt;
+        return true;
+    case JpegOrRle24:
+        if (h.bitCount != 24) return std::nullopt;
+        return true;
+    case BitFields:
+    case AlphaBitFields:
+        if (h.bitCount != 16 && h.bitCount != 32) return std::nullopt;
+        return false;
+    default:
+        return std::nullopt;
+    }
+}
+
+Image allocateFor(const Header& h) {
+    const bool alpha =
+        (h.compression == BitFields || h.compression == AlphaBitFields) && h.masks[3] != 0;
+    return detail::allocateImage(h.width, h.height,
+                                 alpha ? PixelFormat::Bgra32 : PixelFormat::Bgr24);
+}
+
 } // namespace
 
 toolkit::Image decodeBmp(std::span<const std::uint8_t> bytes) {
@@ -317,40 +372,43 @@ toolkit::Image decodeBmp(std::span<const std::uint8_t> bytes) {
     if (h.compression == Png) return decodePng(r.tail(h.pixelOffset));
     if (h.compression == JpegOrRle24 && !h.os2v2) return decodeJpeg(r.tail(h.pixelOffset));
 
-    bool runLength = false;
-    switch (h.compression) {
-    case Rgb:
-        break;
-    case Rle8:
-        runLength = h.bitCount == 8;
-        if (!runLength) return {};
-        break;
-    case Rle4:
-        runLength = h.bitCount == 4;
-        if (!runLength) return {};
-        break;
-    case JpegOrRle24:
-        runLength = h.bitCount == 24;
-        if (!runLength) return {};
-        break;
-    case BitFields:
-    case AlphaBitFields:
-        if (h.bitCount != 16 && h.bitCount != 32) return {};
-        break;
-    default:
-        return {};
-    }
-    const bool alpha =
-        (h.compression == BitFields || h.compression == AlphaBitFields) && h.masks[3] != 0;
-    Image image =
-        detail::allocateImage(h.width, h.height, alpha ? PixelFormat::Bgra32 : PixelFormat::Bgr24);
+    const auto runLength = runLengthOf(h);
+    if (!runLength) return {};
+    Image image = allocateFor(h);
     if (image.empty()) return {};
-    if (runLength) {
+    if (*runLength) {
         decodeRunLength(r, h, image);
     } else {
         if (!r.has(h.pixelOffset, 1)) return {}; // no pixel data at all
         decodeUncompressed(r, h, image);
     }
+    return image;
+}
+
+std::optional<toolkit::Image> decodeUncompressedBmpFile(platform::InputFile& file,
+                                                        std::span<const std::uint8_t> head) {
+    detail::ByteReader r(head);
+    Header h;
+    if (!readHeader(r, h) || h.compression == Png || h.compression == JpegOrRle24)
+        return std::nullopt;
+    const auto runLength = runLengthOf(h);
+    if (!runLength || *runLength) return std::nullopt;
+    // The headers and the palette must lie in the head, as they would in the whole file.
+    if (h.pixelOffset > head.size() ||
+        h.paletteOffset + h.paletteCount * h.paletteEntrySize > head.size())
+        return std::nullopt;
+    Image image = allocateFor(h);
+    if (image.empty() || file.size() <= h.pixelOffset) return Image{};
+    const RowFormat f = rowFormatOf(r, h);
+    const bool read =
+        detail::forEachFileRow(file, h.pixelOffset, f.stride, std::size_t(image.height()),
+                               [&](std::size_t row, std::span<const std::uint8_t> src) {
+                                   // A row the file breaks off in stays zero, as do the rows after
+                                   // it.
+                                   if (src.size() == f.stride)
+                                       decodeRow(h, f, src, int(row), image);
+                               });
+    if (!read) return Image{};
     return image;
 }
 

@@ -8,6 +8,7 @@
 #include <optional>
 #include <vector>
 
+#include "imagefiles/bmp_decoder.h"
 #include "imagefiles/detail/byte_reader.h"
 #include "imagefiles/detail/decode_limits.h"
 #include "imagefiles/format.h"
@@ -184,6 +185,14 @@ Size headerSize(detail::ByteReader& r, ContentType type) {
         s.width = r.u16le(12);
         s.height = r.u16le(14);
         break;
+    case ContentPnm:
+        // The header is text: read it as the decoder does, so a map of several hundred
+        // megabytes is not decoded just to learn its size.
+        if (const auto size = readPnmSize(r.tail(0))) {
+            s.width = size->first;
+            s.height = size->second;
+        }
+        break;
     case ContentTiffLe:
         s = tiffSize(r, false);
         break;
@@ -268,15 +277,20 @@ std::uint64_t readLimit() {
 // The first bytes of a file, enough for every signature and header the size reader looks at.
 constexpr std::size_t kHeadBytes = std::size_t{256} << 10;
 
+// nullopt when the file could not be read; platform::lastError() then says why.
+std::optional<std::vector<std::uint8_t>> readHead(platform::InputFile& file) {
+    std::vector<std::uint8_t> head(kHeadBytes);
+    const auto read = file.readAt(0, head);
+    if (!read) return std::nullopt;
+    head.resize(*read);
+    return head;
+}
+
 // nullopt when the file could not be opened or read; platform::lastError() then says why.
 std::optional<std::vector<std::uint8_t>> readHead(const std::string& path) {
     auto file = platform::InputFile::open(path);
     if (!file) return std::nullopt;
-    std::vector<std::uint8_t> head(kHeadBytes);
-    const auto read = file->readAt(0, head);
-    if (!read) return std::nullopt;
-    head.resize(*read);
-    return head;
+    return readHead(*file);
 }
 
 // Sets `readError` (when given) to the errno of the failed read when it was an input/output
@@ -294,32 +308,91 @@ bool someDecoderAccepts(Bytes head) {
            startsWith(head, 0, "GIF", 3) || (!head.empty() && head[0] == 'P');
 }
 
-// Reads a whole file for decoding, refusing what exceeds the read limit or what no decoder
-// could take, before the bulk of it is read. `readError` as noteReadError sets it; `stamp`
-// receives the stamp of the file that was read.
-std::optional<std::vector<std::uint8_t>> readForDecoding(const std::string& path,
-                                                         int* readError = nullptr,
-                                                         platform::FileStamp* stamp = nullptr) {
-    const auto info = platform::fileInfo(path);
-    if (!info || info->isDirectory || info->size > readLimit()) return std::nullopt;
-    if (info->size > kHeadBytes && platform::isRegularFile(path)) {
-        const auto head = readHead(path);
-        if (!head) {
+// A file opened for decoding, with its first bytes (all of a small file).
+struct OpenedFile {
+    platform::InputFile file;
+    std::vector<std::uint8_t> head;
+};
+
+// Opens a file for decoding, refusing what exceeds the read limit or what no decoder could take,
+// before the bulk of it is read. `readError` as noteReadError sets it.
+std::optional<OpenedFile> openForDecoding(const std::string& path, int* readError) {
+    auto file = platform::InputFile::open(path);
+    if (!file) {
+        noteReadError(readError);
+        return std::nullopt;
+    }
+    if (file->size() > readLimit()) return std::nullopt;
+    auto head = readHead(*file);
+    if (!head) {
+        noteReadError(readError);
+        return std::nullopt;
+    }
+    if (file->size() > kHeadBytes && !someDecoderAccepts(*head)) return std::nullopt;
+    return OpenedFile{std::move(*file), std::move(*head)};
+}
+
+// The whole of an opened file: its head and the rest after it. A file that shrank while being
+// read yields what was there.
+std::optional<std::vector<std::uint8_t>> readWhole(OpenedFile& opened, int* readError) {
+    std::vector<std::uint8_t> bytes = std::move(opened.head);
+    const std::size_t have = bytes.size();
+    if (have == kHeadBytes && opened.file.size() > have) {
+        bytes.resize(std::size_t(opened.file.size()));
+        const auto read =
+            opened.file.readAt(have, std::span(bytes.data() + have, bytes.size() - have));
+        if (!read) {
             noteReadError(readError);
             return std::nullopt;
         }
-        if (!someDecoderAccepts(*head)) return std::nullopt;
+        bytes.resize(have + *read);
     }
-    auto bytes = platform::readFile(path, readLimit(), stamp);
-    if (!bytes) noteReadError(readError);
     return bytes;
+}
+
+// Reads a whole file for decoding, as openForDecoding refuses it. `stamp` receives the stamp of
+// the file that was read.
+std::optional<std::vector<std::uint8_t>> readForDecoding(const std::string& path,
+                                                         int* readError = nullptr,
+                                                         platform::FileStamp* stamp = nullptr) {
+    auto opened = openForDecoding(path, readError);
+    if (!opened) return std::nullopt;
+    if (stamp != nullptr) *stamp = opened->file.stamp();
+    return readWhole(*opened, readError);
+}
+
+// Decoders that read an uncompressed raster from its file a slice at a time, so that the file is
+// never held whole beside its pixels; nothing when the file is not theirs.
+using StreamedDecoder = std::optional<toolkit::Image> (*)(platform::InputFile&, Bytes head);
+
+StreamedDecoder streamedDecoderFor(int formatKind) {
+    switch (formatKind) {
+    case FormatPnm:
+        return decodeRawPnmFile;
+    case FormatPng:
+    case FormatGif:
+    case FormatPcx:
+    case FormatIco:
+        return nullptr;
+    default:
+        // The general decoder takes any file that starts "BM" as a bitmap.
+        return decodeUncompressedBmpFile;
+    }
 }
 
 toolkit::Image load(const std::string& path, int formatKind, Videos videos, int reduction,
                     platform::FileStamp* readStamp) {
     if (formatKind == FormatNone) formatKind = detectFormatByExtension(path, videos);
     if (formatKind == FormatNone || formatKind == FormatVideo) return {};
-    const auto bytes = readForDecoding(path, nullptr, readStamp);
+    auto opened = openForDecoding(path, nullptr);
+    if (!opened) return {};
+    if (readStamp != nullptr) *readStamp = opened->file.stamp();
+    // A small file is decoded from its head, which holds all of it.
+    if (const StreamedDecoder streamed = streamedDecoderFor(formatKind);
+        streamed != nullptr && opened->head.size() == kHeadBytes) {
+        if (auto image = streamed(opened->file, opened->head)) return std::move(*image);
+    }
+    const auto bytes = readWhole(*opened, nullptr);
     if (!bytes) return {};
     const Bytes data(*bytes);
     switch (formatKind) {
@@ -409,7 +482,7 @@ bool readImageSize(const std::string& path, ImageRect& out, int* readError) {
         }
         const ContentType type = contentTypeOf(*head);
         if (type == ContentJpeg || type == ContentPng || type == ContentGif89 ||
-            type == ContentBmp) {
+            type == ContentBmp || type == ContentPnm) {
             detail::ByteReader r(*head);
             const Size s = headerSize(r, type);
             if (s.width != 0 && s.height != 0) return finish(s, out);

@@ -13,6 +13,7 @@
 #include <utility>
 
 #include "imagefiles/detail/byte_reader.h"
+#include "imagefiles/detail/file_rows.h"
 
 namespace quill::imagefiles {
 namespace {
@@ -137,6 +138,22 @@ bool readSampleRow(detail::ByteReader& reader, const Header& header, std::uint8_
     return true;
 }
 
+// The header at the start of `head` when it ends inside `head`: a number that runs to the end
+// of the bytes might go on in the rest of the file.
+std::optional<Header> readWholeHeader(std::span<const std::uint8_t> head, std::size_t& pixels) {
+    detail::ByteReader reader(head);
+    const auto header = readHeader(reader);
+    if (!header || reader.atEnd()) return std::nullopt;
+    pixels = reader.position();
+    return header;
+}
+
+int bitsOf(const Header& header) {
+    return (header.kind == 1 || header.kind == 4)   ? 1
+           : (header.kind == 2 || header.kind == 5) ? 8
+                                                    : 24;
+}
+
 } // namespace
 
 std::optional<PackedDib> decodePnmBitmap(std::span<const std::uint8_t> bytes) {
@@ -144,7 +161,7 @@ std::optional<PackedDib> decodePnmBitmap(std::span<const std::uint8_t> bytes) {
     const auto header = readHeader(reader);
     if (!header) return std::nullopt;
     const int kind = header->kind;
-    const int bits = (kind == 1 || kind == 4) ? 1 : (kind == 2 || kind == 5) ? 8 : 24;
+    const int bits = bitsOf(*header);
     auto dib = PackedDib::create(int(header->width), int(header->height), bits);
     if (!dib) return std::nullopt;
     if (bits == 1) {
@@ -190,13 +207,45 @@ toolkit::Image decodePnm(std::span<const std::uint8_t> bytes) {
     }
     // Grey and pix maps go straight into the image: no second copy of the pixels.
     // (Header numbers stop at 2^30, so they fit an int.)
-    if (!PackedDib::sizeAllowed(int(header->width), int(header->height),
-                                header->kind == 2 || header->kind == 5 ? 8 : 24))
+    if (!PackedDib::sizeAllowed(int(header->width), int(header->height), bitsOf(*header)))
         return {};
     toolkit::Image image(int(header->width), int(header->height), toolkit::PixelFormat::Bgr24);
     if (image.empty()) return {};
     for (int y = 0; y < image.height(); ++y)
         if (!readSampleRow(reader, *header, image.row(y), image.width(), 3)) break;
+    return image;
+}
+
+std::optional<std::pair<int, int>> readPnmSize(std::span<const std::uint8_t> head) {
+    std::size_t pixels = 0;
+    const auto header = readWholeHeader(head, pixels);
+    if (!header) return std::nullopt;
+    // Header numbers stop at 2^30, so they fit an int.
+    const int width = int(header->width), height = int(header->height);
+    if (!PackedDib::sizeAllowed(width, height, bitsOf(*header))) return std::nullopt;
+    return std::pair{width, height};
+}
+
+std::optional<toolkit::Image> decodeRawPnmFile(platform::InputFile& file,
+                                               std::span<const std::uint8_t> head) {
+    std::size_t pixels = 0;
+    const auto header = readWholeHeader(head, pixels);
+    if (!header || (header->kind != 5 && header->kind != 6)) return std::nullopt;
+    if (!PackedDib::sizeAllowed(int(header->width), int(header->height), bitsOf(*header)))
+        return toolkit::Image{};
+    toolkit::Image image(int(header->width), int(header->height), toolkit::PixelFormat::Bgr24);
+    if (image.empty()) return image;
+    // Raw samples take one or two bytes each, so every row has the same length and a row's
+    // bytes decode on their own exactly as they would within the whole file.
+    const std::size_t rowBytes =
+        std::size_t(image.width()) * (header->kind == 6 ? 3 : 1) * (header->maximum > 255 ? 2 : 1);
+    const bool read = detail::forEachFileRow(
+        file, pixels, rowBytes, std::size_t(image.height()),
+        [&](std::size_t y, std::span<const std::uint8_t> bytes) {
+            detail::ByteReader reader(bytes);
+            (void)readSampleRow(reader, *header, image.row(int(y)), image.width(), 3);
+        });
+    if (!read) return toolkit::Image{};
     return image;
 }
 

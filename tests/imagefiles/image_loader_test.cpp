@@ -100,6 +100,106 @@ TEST(SizeReader, LargeFilesGiveTheSameSizeWhereverTheHeaderLies) {
     }
 }
 
+TEST(LoadDispatch, LargeRawMapsReadInSlicesDecodeAsFromWholeFiles) {
+    // Raw grey and pix maps past the head size are decoded from the file a slice at a time; the
+    // pixels, the size reader and the handling of a file cut inside a row are those of the
+    // decoder working on the whole file.
+    test::TempDir dir;
+    struct Case {
+        const char* name;
+        const char* header;
+        std::size_t sampleBytes; // per pixel
+        std::size_t cut;         // bytes taken off the end
+    };
+    const Case cases[] = {
+        {"p6.ppm", "P6\n# a comment\n701 150\n255\n", 3, 0},
+        {"p6-16.ppm", "P6 701 150 65535\n", 6, 0},
+        {"p5.pgm", "P5 701 400 200\n", 1, 0},
+        {"p5-16.pgm", "P5 701 200 1000\n", 2, 0},
+        {"p6-cut.ppm", "P6 701 150 255\n", 3, 3 * 701 * 7 + 5},
+        {"p6-16-cut.ppm", "P6 701 150 65535\n", 6, 6 * 701 * 3 + 7},
+    };
+    for (const Case& c : cases) {
+        const std::string header = c.header;
+        Bytes bytes(header.begin(), header.end());
+        const std::size_t pixels = std::size_t(701) * (c.sampleBytes == 1   ? 400
+                                                       : c.sampleBytes == 2 ? 200
+                                                                            : 150);
+        for (std::size_t i = 0; i < pixels * c.sampleBytes; ++i)
+            bytes.push_back(std::uint8_t((i * 7919) >> 3));
+        bytes.resize(bytes.size() - c.cut);
+        ASSERT_GT(bytes.size(), std::size_t{256} << 10) << c.name;
+        const std::string path = dir.file(c.name);
+        test::writeBytes(path, bytes);
+        const toolkit::Image whole = decodePnm(bytes);
+        const toolkit::Image sliced = loadImageFile(path, -1);
+        ASSERT_FALSE(whole.empty()) << c.name;
+        EXPECT_TRUE(test::samePixels(sliced, whole)) << c.name;
+        ImageRect rect;
+        EXPECT_TRUE(readImageSize(path, rect)) << c.name;
+        EXPECT_EQ(rect.width, whole.width()) << c.name;
+        EXPECT_EQ(rect.height, whole.height()) << c.name;
+    }
+}
+
+// A Windows bitmap with a 40-byte info header: `masks` (after the header) for bit fields, a
+// grey palette of 256 entries for 8 bits, rows of `rowBytes` filled with a pattern.
+Bytes makeBitmap(int width, int height, int bits, std::uint32_t compression, bool topDown) {
+    const std::size_t stride = ((std::size_t(width) * std::size_t(bits) + 31) / 32) * 4;
+    const std::size_t extra = compression == 3 ? 12 : bits == 8 ? 1024 : 0;
+    const std::size_t offset = 54 + extra;
+    Bytes b(offset + stride * std::size_t(height));
+    const auto put32 = [&](std::size_t at, std::uint32_t v) {
+        for (int i = 0; i < 4; ++i)
+            b[at + std::size_t(i)] = std::uint8_t(v >> (8 * i));
+    };
+    b[0] = 'B';
+    b[1] = 'M';
+    put32(2, std::uint32_t(b.size()));
+    put32(10, std::uint32_t(offset));
+    put32(14, 40);
+    put32(18, std::uint32_t(width));
+    put32(22, std::uint32_t(topDown ? -height : height));
+    b[26] = 1;
+    b[28] = std::uint8_t(bits);
+    put32(30, compression);
+    if (compression == 3) {
+        put32(54, 0x00FF0000);
+        put32(58, 0x0000FF00);
+        put32(62, 0x000000FF);
+    } else if (bits == 8) {
+        for (std::uint32_t i = 0; i < 256; ++i)
+            put32(54 + 4 * i, i * 0x010101);
+    }
+    for (std::size_t i = offset; i < b.size(); ++i)
+        b[i] = std::uint8_t((i * 7919) >> 3);
+    return b;
+}
+
+TEST(LoadDispatch, LargeUncompressedBitmapsReadInSlicesDecodeAsFromWholeFiles) {
+    test::TempDir dir;
+    struct Case {
+        const char* name;
+        Bytes bytes;
+    };
+    Bytes cut = makeBitmap(501, 200, 24, 0, false);
+    cut.resize(cut.size() - 3 * 501 * 4 - 10);
+    const Case cases[] = {
+        {"rgb24.bmp", makeBitmap(501, 200, 24, 0, false)},
+        {"grey8-topdown.bmp", makeBitmap(701, 400, 8, 0, true)},
+        {"fields32.bmp", makeBitmap(301, 250, 32, 3, false)},
+        {"rgb24-cut.bmp", cut},
+    };
+    for (const Case& c : cases) {
+        ASSERT_GT(c.bytes.size(), std::size_t{256} << 10) << c.name;
+        const std::string path = dir.file(c.name);
+        test::writeBytes(path, c.bytes);
+        const toolkit::Image whole = decodeGeneral(c.bytes);
+        ASSERT_FALSE(whole.empty()) << c.name;
+        EXPECT_TRUE(test::samePixels(loadImageFile(path, -1), whole)) << c.name;
+    }
+}
+
 // The bitmap variants ImageMagick cannot read hold the same picture as the plain 24-bit file: the
 // PNG copy exactly, the lossy JPEG copy and the RLE24 copy of fewer colours closely (measured
 // PSNR 30 and 23 dB; a picture shifted by one pixel, as a wrong run or padding rule gives, 13).
