@@ -68,12 +68,15 @@ void writeText(const std::string& path, const std::string& text);
 int runCommand(const std::string& command, std::string* output = nullptr);
 /// True when an executable exists at this absolute path (e.g. "/usr/bin/convert").
 [[nodiscard]] bool haveTool(const std::string& absolutePath);
-/// What a test whose comparison tool is missing becomes: a skip on a developer's machine, a
-/// failure under CI=true, where scripts/bootstrap has installed every such tool, so that a
-/// comparison never goes missing from CI unnoticed.
+/// What a test whose comparison tool (or a tmpfs it mounts) is missing becomes: a skip on a
+/// developer's machine, a failure under CI=true, where scripts/bootstrap has installed every such
+/// tool and the tests run as root, so that a check never goes missing from CI unnoticed.
 [[nodiscard]] ::testing::TestPartResult::Type missingToolOutcome();
 /// Use instead of GTEST_SKIP() when a tool the test compares with is not installed.
 #define QUILL_SKIP_WITHOUT_TOOL() return GTEST_MESSAGE_("", ::quill::test::missingToolOutcome())
+/// The same for a test that needs a small tmpfs (SmallDisk) and could not mount one.
+#define QUILL_SKIP_WITHOUT_TMPFS()                                                                 \
+    return GTEST_MESSAGE_("cannot mount a tmpfs here", ::quill::test::missingToolOutcome())
 
 /// Quotes a path for the shell.
 [[nodiscard]] std::string shellQuote(const std::string& text);

@@ -85,7 +85,7 @@ TEST(FileSafety, MetadataThatCouldNotBeRemovedFailsTheImage) {
     ConsoleProgram program;
     // Room for the copy (37 KB: 10 pages), not for its rewrite without the 35 KB of EXIF.
     SmallDisk disk(program.out(), 40);
-    if (!disk.mounted()) GTEST_SKIP() << "cannot mount a tmpfs here";
+    if (!disk.mounted()) QUILL_SKIP_WITHOUT_TMPFS();
     program.usePreset([](settings::Preset& preset) {
         preset.convertFormat = 0;
         preset.keepMetadata = 0;
@@ -357,7 +357,7 @@ TEST(NoDataLoss, FullDiskFailsThatImageKeepsItsSourceAndTheRunGoesOn) {
         SCOPED_TRACE(std::string("threads ") + threads);
         ConsoleProgram program;
         SmallDisk disk(program.out(), 256);
-        if (!disk.mounted()) GTEST_SKIP() << "cannot mount a tmpfs here";
+        if (!disk.mounted()) QUILL_SKIP_WITHOUT_TMPFS();
         program.usePreset([](settings::Preset& preset) {
             // BMP: 1000 x 1000 needs 3 MB, far beyond the 256 KiB disk.
             preset.outputFormat = settings::OutputFormat::Bmp;

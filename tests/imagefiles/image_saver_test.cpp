@@ -288,7 +288,7 @@ TEST(ImageSaverWrite, FullDiskFailsCleanlyAndKeepsTheOldFile) {
     const std::string mountPoint = dir.file("small");
     ASSERT_TRUE(quill::platform::createDirectory(mountPoint));
     test::SmallDisk disk(mountPoint, 64);
-    if (!disk.mounted()) GTEST_SKIP() << "cannot mount a tmpfs here";
+    if (!disk.mounted()) QUILL_SKIP_WITHOUT_TMPFS();
     const std::string target = mountPoint + "/out.bmp";
     const std::vector<std::uint8_t> old(1000, 0x5A);
     test::writeBytes(target, old);

@@ -58,7 +58,7 @@ TEST(PdfWrap, FailureLeavesNoOutput) {
     const std::string mountPoint = dir.file("small");
     ASSERT_TRUE(platform::createDirectory(mountPoint));
     test::SmallDisk disk(mountPoint, 64);
-    if (!disk.mounted()) GTEST_SKIP() << "cannot mount a tmpfs here";
+    if (!disk.mounted()) QUILL_SKIP_WITHOUT_TMPFS();
     const std::string noise = dir.file("noise.jpg");
     ASSERT_EQ(test::runCommand("/usr/bin/convert -size 140x140 xc: +noise Random -quality 95 "
                                "jpeg:" +
