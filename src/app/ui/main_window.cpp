@@ -2,8 +2,9 @@
 #include "app/ui/main_window.h"
 
 #include "app/startup.h"
-#include "app/ui/pattern_preview_window.h"
-#include "app/ui/placeholder_menu.h"
+#include "app/ui/field_menus.h"
+#include "app/ui/help_dialogs.h"
+#include "app/ui/path_drop_handler.h"
 #include "app/ui/presets_window.h"
 #include "app/ui/preview_popup.h"
 #include "app/ui/qt_translations.h"
@@ -13,16 +14,12 @@
 #include "settings/setting_files.h"
 #include "settings/ui_text_ids.h"
 #include "toolkit/platform/platform.h"
-#include "toolkit/qt/text_dialog.h"
 
 #include <QAction>
 #include <QApplication>
-#include <QButtonGroup>
 #include <QCloseEvent>
 #include <QCollator>
 #include <QDesktopServices>
-#include <QDialog>
-#include <QDialogButtonBox>
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
@@ -32,16 +29,12 @@
 #include <QItemSelectionModel>
 #include <QLabel>
 #include <QListWidget>
-#include <QMenu>
 #include <QMenuBar>
-#include <QMimeData>
-#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScreen>
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QShortcut>
-#include <QSpinBox>
 #include <QStackedWidget>
 #include <QStandardPaths>
 #include <QStatusBar>
@@ -63,61 +56,28 @@ namespace {
 QString T(int index) {
     return QString::fromStdString(settings::uiText(index));
 }
-QString info(int index) {
-    return QString::fromStdString(settings::programInfoText(index));
-}
 
-/// The option flags toggled by items 24..38, in item order, with their captions.
-struct OptionItem {
-    const char* field;
-    int caption;
-};
-constexpr OptionItem kOptionItems[] = {
-    {"listDisplayOption", text::kImageListDetailsView},
-    {"windowLayoutOption", text::kCompactWindowLayout},
-    {"scanImageDetails", text::kScanImageDetails},
-    {"listStyleOption", text::kShowGridLines},
-    {"includeSubdirectories", text::kIncludeSubdirectories},
-    {"includeHiddenFiles", text::kIncludeHiddenFiles},
-    {"includeVideos", text::kIncludeVideos},
-    {"useExifDate", text::kUseExifDate},
-    {"useExifOrientation", text::kUseExifOrientation},
-    {"keepFilteredImages", text::kKeepFilteredImagesList},
-    {"keepProcessedSources", text::kKeepProcessedSourcesList},
-    {"keepFailedSources", text::kKeepFailedSourcesList},
-    {"loadOutputImages", text::kLoadOutputImages},
-    {"keepUnprocessedImages", text::kKeepUnprocessedImagesList},
-    {"exitAfterRun", text::kExitAfterProcessing},
-};
+/// How often the live preview, the unsaved mark and the popup look at the controls, in ms.
+constexpr int kControlsPollMs = 75;
+/// The narrowest the page list gets, in pixels.
+constexpr int kPageListMinWidth = 130;
+/// How long the status bar says that the settings were saved, in ms.
+constexpr int kSavedMessageMs = 5000;
 
-/// Help topics 67..73: title and text entries.
-constexpr std::pair<int, int> kHelpTopics[] = {
-    {text::kPlaceholdersTitle, text::kPlaceholdersText},
-    {text::kFilterConditionsTitle, text::kFilterConditionsText},
-    {text::kOutputNamesTitle, text::kOutputNamesText},
-    {text::kCommandLineTitle, text::kCommandLineText},
-    {text::kKeyboardShortcutsTitle, text::kKeyboardShortcutsText},
-    {text::kSupportedFormatsTitle, text::kSupportedFormatsText},
-    {text::kMetadataFileDatesTitle, text::kMetadataFileDatesText}};
-
-/// Paths carried by a drop: local files of URLs, else lines of text that are absolute paths.
-/// Anything else (words, web addresses) is not a path and is ignored.
-/// A URL carries any file name; plain text can only name one path per line.
-imagefiles::PathList droppedPaths(const QMimeData* data) {
-    imagefiles::PathList paths;
-    if (data->hasUrls()) {
-        for (const QUrl& url : data->urls()) {
-            if (url.isLocalFile()) paths.push_back(url.toLocalFile().toStdString());
-        }
-        return paths;
+/// Makes the page list as wide as its longest row in bold, the look of a page that is switched
+/// on.
+void fixPageListWidth(QListWidget* pageList) {
+    for (int row = 0; row < pageList->count(); ++row) {
+        QFont font = pageList->item(row)->font();
+        font.setBold(true);
+        pageList->item(row)->setFont(font);
     }
-    if (data->hasText()) {
-        for (const QString& line : data->text().split(QLatin1Char('\n'))) {
-            const QString path = line.trimmed();
-            if (path.startsWith(QLatin1Char('/'))) paths.push_back(path.toStdString());
-        }
-    }
-    return paths;
+    const int listWidth = std::max(kPageListMinWidth, pageList->sizeHintForColumn(0) +
+                                                          2 * pageList->frameWidth() + 12);
+    for (int row = 0; row < pageList->count(); ++row)
+        pageList->item(row)->setData(Qt::FontRole, QVariant());
+    pageList->setMinimumWidth(listWidth);
+    pageList->setMaximumWidth(listWidth);
 }
 
 } // namespace
@@ -152,7 +112,19 @@ MainWindow::MainWindow(AppContext& context, imagefiles::ImageList& images,
     m_presetState = new QLabel;
     statusBar()->addPermanentWidget(m_presetState);
     updateTitle();
+    createShortcuts();
+    m_drops =
+        new PathDropHandler([this](const imagefiles::PathList& paths) { addPaths(paths); }, this);
+    createPreviews();
+    build();
+    settingsToControls();
+    fitToPages(Fit::Open);
+    // Said once the window is on screen: the presets shown are the defaults, not the user's.
+    if (m_context.presetsUnreadable)
+        QTimer::singleShot(0, this, [this] { (void)presetsWritable(); });
+}
 
+void MainWindow::createShortcuts() {
     // The shortcuts outlive rebuilds; the menu shows them after a tab in the item text.
     const auto shortcut = [this](const QKeySequence& keys, auto slot) {
         auto* s = new QShortcut(keys, this);
@@ -161,15 +133,17 @@ MainWindow::MainWindow(AppContext& context, imagefiles::ImageList& images,
     };
     shortcut(QKeySequence(Qt::CTRL | Qt::Key_L), [this] { addFilesDialog(); });
     shortcut(QKeySequence(Qt::CTRL | Qt::Key_S), [this] { save(); });
-    for (int digit = 0; digit <= 9; ++digit)
+    for (int digit = 0; digit < kMenuPresetCount; ++digit)
         shortcut(QKeySequence(Qt::CTRL | (Qt::Key_0 + digit)),
                  [this, digit] { selectPreset(digit); });
     shortcut(QKeySequence(Qt::CTRL | Qt::Key_Tab), [this] { nextPage(); });
-    shortcut(QKeySequence(Qt::Key_F1), [this] { showHelpTopic(ItemHelp); });
+    shortcut(QKeySequence(Qt::Key_F1), [this] { showAllHelpTopics(this); });
     shortcut(QKeySequence(Qt::Key_Escape), [this] { stopAdding(); });
     shortcut(QKeySequence(Qt::Key_F5), [this] { startRun(); });
     shortcut(QKeySequence(Qt::CTRL | Qt::Key_D), [this] { startPreviewRun(); });
+}
 
+void MainWindow::createPreviews() {
     m_livePreview = std::make_unique<LivePreview>(settings::runContextFromPlatform(0, 0));
     m_livePreview->setBackground(palette().color(QPalette::ToolTipBase));
     m_previewRun = std::make_unique<batch::ui::PreviewRun>(
@@ -188,7 +162,7 @@ MainWindow::MainWindow(AppContext& context, imagefiles::ImageList& images,
             &MainWindow::previewRunFinished);
     createPreviewPopup();
     // The live preview and the title's mark of unsaved settings follow the page, the selection
-    // and the controls every 75 ms, from one reading of the controls.
+    // and the controls every few hundredths of a second, from one reading of the controls.
     auto* previewTimer = new QTimer(this);
     connect(previewTimer, &QTimer::timeout, this, [this] {
         if (!m_imageView || m_rebuildScheduled) return;
@@ -198,14 +172,7 @@ MainWindow::MainWindow(AppContext& context, imagefiles::ImageList& images,
     });
     // So does the popup, once a rebuilt list is on screen.
     connect(previewTimer, &QTimer::timeout, this, &MainWindow::updatePreviewPopup);
-    previewTimer->start(75);
-
-    build();
-    settingsToControls();
-    fitToPages(Fit::Open);
-    // Said once the window is on screen: the presets shown are the defaults, not the user's.
-    if (m_context.presetsUnreadable)
-        QTimer::singleShot(0, this, [this] { (void)presetsWritable(); });
+    previewTimer->start(kControlsPollMs);
 }
 
 bool MainWindow::presetsWritable() {
@@ -280,17 +247,32 @@ void MainWindow::showEvent(QShowEvent* event) {
 MainWindow::~MainWindow() = default;
 
 void MainWindow::build() {
-    m_items.clear();
-    m_optionBindings = BindingTable();
     m_windowBindings = BindingTable();
-    buildMenu();
+    m_menu = std::make_unique<MainMenu>(*this, m_context);
+    connect(m_menu.get(), &MainMenu::triggered, this, &MainWindow::runCommand);
+    buildPages();
+    setCentralWidget(buildCentral());
 
-    auto* central = new QWidget;
-    auto* top = new QHBoxLayout(central);
+    // Tab order: page list, command buttons, then the page.
+    setTabOrder(m_pageList, m_addFiles);
+    setTabOrder(m_addFiles, m_addFolder);
+    setTabOrder(m_addFolder, m_start);
+    setTabOrder(m_start, m_imageView);
 
+    // Deleted with the pages' controls, as a child of the central widget that holds them.
+    new FieldMenus(
+        bindingTables(),
+        {.dialogParent = this,
+         .settings = [this] { return settingsFromControls(); },
+         .previewOpenChanged = [this](bool open) { m_popup->setPlaceholderWindowOpen(open); }},
+        centralWidget());
+    updateListCommands();
+}
+
+void MainWindow::buildPages() {
     m_pageList = new QListWidget;
     // Four rows at least; the list scrolls on a small screen, where the window must fit.
-    m_pageList->setMinimumSize(130, 4 * m_pageList->fontMetrics().height() + 24);
+    m_pageList->setMinimumSize(kPageListMinWidth, 4 * m_pageList->fontMetrics().height() + 24);
     m_pageList->setSelectionMode(QAbstractItemView::SingleSelection);
 
     m_stack = new QStackedWidget;
@@ -314,18 +296,7 @@ void MainWindow::build() {
     }
     // Small, so that the window fits a small screen; the pages scroll in what they get.
     m_stack->setMinimumSize(200, 120);
-    // The list is as wide as its longest row in bold, the look of a page that is switched on.
-    for (int row = 0; row < m_pageList->count(); ++row) {
-        QFont font = m_pageList->item(row)->font();
-        font.setBold(true);
-        m_pageList->item(row)->setFont(font);
-    }
-    const int listWidth =
-        std::max(130, m_pageList->sizeHintForColumn(0) + 2 * m_pageList->frameWidth() + 12);
-    for (int row = 0; row < m_pageList->count(); ++row)
-        m_pageList->item(row)->setData(Qt::FontRole, QVariant());
-    m_pageList->setMinimumWidth(listWidth);
-    m_pageList->setMaximumWidth(listWidth);
+    fixPageListWidth(m_pageList);
     connect(m_pageList, &QListWidget::currentRowChanged, m_stack, &QStackedWidget::setCurrentIndex);
     connect(m_pageList, &QListWidget::currentRowChanged, this, [this] { updatePreviewPopup(); });
     m_windowBindings.custom(
@@ -335,19 +306,21 @@ void MainWindow::build() {
             if (m_pageList->currentRow() >= 0)
                 p.selectedPage = std::uint8_t(m_pageList->currentRow());
         });
+}
 
+QWidget* MainWindow::buildCentral() {
     m_addFiles = new QPushButton(T(text::kAddFilesButton));
     m_addFolder = new QPushButton(T(text::kAddFolderButton));
     m_start = new QPushButton(T(text::kStartButton));
     m_start->setDefault(true);
-    for (QPushButton* b : {m_addFiles, m_addFolder}) {
-        b->setAcceptDrops(true);
-        b->installEventFilter(this);
-    }
+    m_drops->watch(m_addFiles);
+    m_drops->watch(m_addFolder);
     connect(m_addFiles, &QPushButton::clicked, this, &MainWindow::addFilesDialog);
     connect(m_addFolder, &QPushButton::clicked, this, &MainWindow::addFolderDialog);
     connect(m_start, &QPushButton::clicked, this, &MainWindow::startRun);
 
+    auto* central = new QWidget;
+    auto* top = new QHBoxLayout(central);
     auto* frame = new QGroupBox;
     auto* frameLayout = new QVBoxLayout(frame);
     frameLayout->addWidget(m_stack);
@@ -377,17 +350,7 @@ void MainWindow::build() {
     right->addWidget(frame, 1);
     top->addLayout(left);
     top->addLayout(right, 1);
-
-    setCentralWidget(central);
-
-    // Tab order: page list, command buttons, then the page.
-    setTabOrder(m_pageList, m_addFiles);
-    setTabOrder(m_addFiles, m_addFolder);
-    setTabOrder(m_addFolder, m_start);
-    setTabOrder(m_start, m_imageView);
-
-    attachFieldMenus();
-    updateListCommands();
+    return central;
 }
 
 QWidget* MainWindow::buildImageListPage() {
@@ -404,9 +367,10 @@ QWidget* MainWindow::buildImageListPage() {
     m_imageView->setWordWrap(false);
     m_imageView->setMinimumSize(200, 80);
     m_imageView->horizontalHeader()->setStretchLastSection(false);
-    m_imageView->setColumnWidth(0, 155);
+    m_imageView->setColumnWidth(ImageListModel::NameColumn, 155);
     sizeListColumns();
-    m_imageView->horizontalHeader()->setSectionResizeMode(0, QHeaderView::Stretch);
+    m_imageView->horizontalHeader()->setSectionResizeMode(ImageListModel::NameColumn,
+                                                          QHeaderView::Stretch);
     // A click on a header sorts the image list itself, not just the view: the run follows it.
     m_imageView->horizontalHeader()->setSectionsClickable(true);
     m_imageView->horizontalHeader()->setSortIndicatorShown(m_sortColumn >= 0);
@@ -420,7 +384,8 @@ QWidget* MainWindow::buildImageListPage() {
     QObject::disconnect(m_imageView->horizontalHeader(), SIGNAL(sectionEntered(int)), m_imageView,
                         nullptr);
     m_imageView->setAcceptDrops(true);
-    m_imageView->viewport()->setAcceptDrops(true);
+    m_drops->watch(m_imageView->viewport());
+    // The popup keeps to the list's corner as the list resizes (eventFilter).
     m_imageView->viewport()->installEventFilter(this);
     connect(m_imageView, &QTableView::doubleClicked, this, [this](const QModelIndex& index) {
         if (!index.isValid()) return;
@@ -447,126 +412,61 @@ QWidget* MainWindow::buildImageListPage() {
     return pageWithTitle(text::kImageList, content);
 }
 
-void MainWindow::buildMenu() {
-    auto* bar = new QMenuBar;
-    setMenuBar(bar);
-    const QString ctrl = T(text::kCtrl) + QLatin1Char('+');
-    const auto item = [this](QMenu* menu, int number, const QString& text, auto slot) {
-        QAction* action = menu->addAction(text);
-        m_items[number] = action;
-        connect(action, &QAction::triggered, this, slot);
-        return action;
-    };
-
-    QMenu* file = bar->addMenu(T(text::kFileMenu));
-    item(file, ItemStartRun, T(text::kStartProcessing) + QStringLiteral("\tF5"),
-         [this] { startRun(); });
-    item(file, ItemStartPreview,
-         T(text::kStartPreview) + QLatin1Char('\t') + ctrl + QLatin1Char('D'),
-         [this] { startPreviewRun(); });
-    file->addSeparator();
-    item(file, ItemAddFiles, T(text::kAddFiles) + QStringLiteral("...\t") + ctrl + QLatin1Char('L'),
-         [this] { addFilesDialog(); });
-    item(file, ItemAddFolder, T(text::kAddFolder) + QStringLiteral("..."),
-         [this] { addFolderDialog(); });
-    file->addSeparator();
-    item(file, ItemExit, T(text::kExit), [this] { requestExit(); });
-
-    QMenu* settingsMenu = bar->addMenu(T(text::kSettings));
-    item(settingsMenu, ItemSave,
-         T(text::kSaveSettingsPreset) + QLatin1Char('\t') + ctrl + QLatin1Char('S'),
-         [this] { save(); });
-    item(settingsMenu, ItemNewPreset, T(text::kNew) + QStringLiteral("..."),
-         [this] { showPresetsWindow(1); });
-    item(settingsMenu, ItemManagePresets, T(text::kManagePresets) + QStringLiteral("..."),
-         [this] { showPresetsWindow(0); });
-    QMenu* presets = settingsMenu->addMenu(T(text::kPresetsMenu));
-    const auto& list = m_context.presetList.presets;
-    for (int i = 0; i < 10 && i < int(list.size()); ++i) {
-        // One arg() call fills every place at once, so that a "%" in the name stays text.
-        QAction* a = item(
-            presets, ItemFirstPreset + i,
-            QStringLiteral("&%1  %2\t%3%1")
-                .arg(QString::number(i), QString::fromStdString(list[std::size_t(i)].name), ctrl),
-            [this, i] { selectPreset(i); });
-        a->setCheckable(true);
-        a->setChecked(i == m_context.currentPreset);
-    }
-
-    QMenu* options = bar->addMenu(T(text::kOptionsMenu));
-    QMenu* imageDate = nullptr;
-    QMenu* afterRun = nullptr;
-    for (int i = 0; i < int(std::size(kOptionItems)); ++i) {
-        const int number = ItemFirstOption + i;
-        QMenu* into = options;
-        if (number == 31 || number == 32) {
-            if (!imageDate) imageDate = options->addMenu(T(text::kImageDateMenu));
-            into = imageDate;
-        } else if (number >= 33) {
-            if (!afterRun) afterRun = options->addMenu(T(text::kAfterProcessingMenu));
-            into = afterRun;
-        } else if (number == 28) {
-            options->addSeparator();
-        }
-        QAction* a = into->addAction(T(kOptionItems[i].caption));
-        a->setCheckable(true);
-        m_items[number] = a;
-        m_optionBindings.check(kOptionItems[i].field, a);
-        connect(a, &QAction::triggered, this, [this, number] { optionToggled(number); });
-    }
-    options->addSeparator();
-    QMenu* language = options->addMenu(T(text::kLanguageMenu));
-    auto* automatic = item(language, ItemLanguageAutomatic, T(text::kAutomaticSystemLanguage),
-                           [this] { followSystemLanguage(); });
-    automatic->setCheckable(true);
-    automatic->setChecked(settings::readStoredLanguage(m_context.languageFilePath) < 0);
-    language->addSeparator();
-    const auto languages = settings::languages();
-    for (int i = 0; i < int(languages.size()); ++i) {
-        QAction* a = item(language, ItemFirstLanguage + i,
-                          QString::fromUtf8(languages[std::size_t(i)].menuText).trimmed(),
-                          [this, i] { chooseLanguage(i); });
-        a->setCheckable(true);
-        a->setChecked(i == m_context.languageIndex);
-    }
-
-    QMenu* help = bar->addMenu(T(text::kHelpMenu));
-    item(help, ItemHelp, T(text::kHelpTopics) + QStringLiteral("\tF1"),
-         [this] { showHelpTopic(ItemHelp); });
-    help->addSeparator();
-    for (int topic = 0; topic < 7; ++topic) {
-        const int number = ItemHelp + 1 + topic;
-        item(help, number, T(text::kFirstHelpTopic + topic),
-             [this, number] { showHelpTopic(number); });
-    }
-    help->addSeparator();
-    item(help, ItemLicense, T(text::kLicenseMenu), [this] {
-        toolkit::qt::showTextDialog(this, T(text::kLicenseLabel),
-                                    info(settings::info::kCopyrightShort) + QStringLiteral("\n\n") +
-                                        info(settings::info::kLicenseShort));
-    });
-    item(help, ItemVersion, T(text::kVersion), [this] {
-        m_questions.ask(this, toolkit::qt::BoxKind::Information, T(text::kVersionLabel),
-                        info(settings::info::kProgramName) + QLatin1Char(' ') +
-                            info(settings::info::kVersionText) + QStringLiteral("\nQt ") +
-                            QString::fromLatin1(qVersion()));
-    });
-    item(help, ItemAbout, T(text::kAboutMenu), [this] { showAbout(); });
+QAction* MainWindow::menuItem(MenuCommand command) const {
+    return m_menu ? m_menu->action(command) : nullptr;
 }
 
-QAction* MainWindow::menuItem(int item) const {
-    const auto it = m_items.find(item);
-    return it == m_items.end() ? nullptr : it->second;
+void MainWindow::runCommand(MenuCommand command) {
+    using enum MenuCommand;
+    if (command >= DetailsView && command <= ExitAfterRun) return optionToggled(command);
+    if (const int language = command - FirstLanguage;
+        language >= 0 && language < int(settings::languages().size()))
+        return chooseLanguage(language);
+    if (const int preset = command - FirstPreset; preset >= 0 && preset < kMenuPresetCount)
+        return selectPreset(preset);
+    if (const int topic = command - FirstHelpTopic; topic >= 0 && topic < kHelpTopicCount)
+        return showHelpTopic(this, topic);
+    switch (command) {
+    case StartRun:
+        return startRun();
+    case StartPreview:
+        return startPreviewRun();
+    case AddFiles:
+        return addFilesDialog();
+    case AddFolder:
+        return addFolderDialog();
+    case Exit:
+        return requestExit();
+    case LanguageAutomatic:
+        return followSystemLanguage();
+    case Save:
+        return save();
+    case NewPreset:
+        return showPresetsWindow(PresetsWindowMode::SaveAsNew);
+    case ManagePresets:
+        return showPresetsWindow(PresetsWindowMode::Manage);
+    case HelpText:
+        return showAllHelpTopics(this);
+    case License:
+        return showLicense(this);
+    case Version:
+        return showVersion(this, m_questions);
+    case About:
+        return showAbout(this, m_context);
+    default:
+        return;
+    }
 }
 
 QWidget* MainWindow::pageWidget(int page) const {
-    if (page == 0) return m_imageListPage;
+    if (page == ImageListPage) return m_imageListPage;
     if (page < 1 || page > int(m_pages.size())) return nullptr;
     return m_pages[std::size_t(page - 1)]->widget;
 }
 
 std::vector<const BindingTable*> MainWindow::bindingTables() const {
-    std::vector<const BindingTable*> tables{&m_windowBindings, &m_optionBindings};
+    std::vector<const BindingTable*> tables{&m_windowBindings};
+    if (m_menu) tables.push_back(&m_menu->optionBindings());
     for (const auto& page : m_pages)
         tables.push_back(&page->bindings);
     return tables;
@@ -605,12 +505,10 @@ void MainWindow::applyListOptions() {
     const auto& s = m_context.workingSettings;
     m_model.setDetailsView(s.listDisplayOption != 0);
     m_imageView->horizontalHeader()->setVisible(s.listDisplayOption != 0);
-    if (s.listDisplayOption != 0) {
-        m_imageView->horizontalHeader()->setSectionResizeMode(0, QHeaderView::Stretch);
-    }
+    // The name column takes what the others leave, with the details shown or not.
+    m_imageView->horizontalHeader()->setSectionResizeMode(ImageListModel::NameColumn,
+                                                          QHeaderView::Stretch);
     m_imageView->setShowGrid(s.listStyleOption != 0);
-    if (s.listDisplayOption == 0)
-        m_imageView->horizontalHeader()->setSectionResizeMode(0, QHeaderView::Stretch);
     sizeListColumns();
 }
 
@@ -618,7 +516,8 @@ void MainWindow::sizeListColumns() {
     // The folder and size columns are at least as wide as their headers, whose words differ in
     // length from language to language; the name column takes the rest.
     QHeaderView* header = m_imageView->horizontalHeader();
-    const std::pair<int, int> columns[] = {{1, 135}, {2, 70}};
+    const std::pair<int, int> columns[] = {{ImageListModel::FolderColumn, 135},
+                                           {ImageListModel::SizeColumn, 70}};
     for (const auto& [column, width] : columns)
         if (column < m_model.columnCount())
             m_imageView->setColumnWidth(column, std::max(width, header->sectionSizeHint(column)));
@@ -668,7 +567,7 @@ void MainWindow::updateListCommands() {
     m_removeSelected->setEnabled(!loading && selected);
     m_clearList->setEnabled(!loading && any);
     m_start->setEnabled(!loading);
-    if (QAction* a = menuItem(ItemStartRun)) a->setEnabled(!loading);
+    if (QAction* a = menuItem(MenuCommand::StartRun)) a->setEnabled(!loading);
 }
 
 void MainWindow::updateStatus() {
@@ -812,8 +711,8 @@ void MainWindow::refreshUnsavedMark(const settings::Preset& current) {
     }
     // The header says whether the run follows the order shown.
     const bool presetSorts = current.sortEnabled != 0;
-    if (m_headerHintSorts != int(presetSorts)) {
-        m_headerHintSorts = int(presetSorts);
+    if (m_headerHintSorts != presetSorts) {
+        m_headerHintSorts = presetSorts;
         m_model.setHeaderHint(T(presetSorts ? text::kPresetSortsItself : text::kListOrderHint));
     }
 }
@@ -905,7 +804,7 @@ void MainWindow::save() {
         std::size_t(m_context.currentPreset) >= list.presets.size()) {
         // The settings belong to no preset (it was deleted, or the presets were reset): they
         // are saved as a new one, under a name the user gives.
-        showPresetsWindow(1);
+        showPresetsWindow(PresetsWindowMode::SaveAsNew);
         return;
     }
     const auto position = std::size_t(m_context.currentPreset);
@@ -917,7 +816,7 @@ void MainWindow::save() {
                             QString::fromStdString(m_context.presetsFilePath));
         return;
     }
-    statusBar()->showMessage(T(text::kSavedToPreset).arg(currentPresetName()), 5000);
+    statusBar()->showMessage(T(text::kSavedToPreset).arg(currentPresetName()), kSavedMessageMs);
     refreshUnsavedMark(settingsFromControls());
 }
 
@@ -927,9 +826,7 @@ void MainWindow::selectPreset(int position) {
     if (tryLoadStartPreset(m_context, position, loaded) == PresetLoad::NoPresetZero) return;
     m_context.currentPreset = loaded;
     m_context.presetList.currentIndex = std::size_t(loaded);
-    for (int i = 0; i < 10; ++i) {
-        if (QAction* a = menuItem(ItemFirstPreset + i)) a->setChecked(i == loaded);
-    }
+    m_menu->checkPreset(loaded);
     updateTitle();
     const auto& now = m_context.workingSettings;
     if (now.listDisplayOption != before.listDisplayOption ||
@@ -946,20 +843,20 @@ void MainWindow::selectPreset(int position) {
     if (now.scanImageDetails == 0) m_scanner.stop();
 }
 
-void MainWindow::optionToggled(int item) {
-    m_optionBindings.controlsToSettings(m_context.workingSettings);
+void MainWindow::optionToggled(MenuCommand command) {
+    m_menu->optionBindings().controlsToSettings(m_context.workingSettings);
     const auto& s = m_context.workingSettings;
-    switch (item) {
-    case 24:
-    case 25:
+    switch (command) {
+    case MenuCommand::DetailsView:
+    case MenuCommand::CompactLayout:
         scheduleRebuild();
         break;
-    case 26:
+    case MenuCommand::ScanImageDetails:
         if (s.scanImageDetails != 0 && !m_loader.busy()) m_scanner.scanPendingRows();
         if (s.scanImageDetails == 0) m_scanner.stop();
         updateStatus();
         break;
-    case 27:
+    case MenuCommand::GridLines:
         applyListOptions();
         break;
     default:
@@ -970,7 +867,7 @@ void MainWindow::optionToggled(int item) {
 void MainWindow::chooseLanguage(int languageIndex) {
     if (languageIndex == m_context.languageIndex &&
         settings::readStoredLanguage(m_context.languageFilePath) == languageIndex) {
-        if (QAction* a = menuItem(ItemFirstLanguage + languageIndex)) a->setChecked(true);
+        if (QAction* a = menuItem(MenuCommand::FirstLanguage + languageIndex)) a->setChecked(true);
         return;
     }
     if (!settings::writeLanguage(m_context.languageFilePath, languageIndex)) {
@@ -1004,7 +901,7 @@ void MainWindow::scheduleRebuild() {
 
 void MainWindow::rebuild() {
     m_rebuildScheduled = false;
-    m_headerHintSorts = -1; // its text follows the language
+    m_headerHintSorts.reset(); // its text follows the language
     const bool hadFocus = isActiveWindow();
     // The rebuilt list shows the same images selected, and the same current one.
     std::vector<std::int32_t> selectedIds;
@@ -1064,48 +961,6 @@ void MainWindow::updateTitle() {
     m_presetState->setVisible(none);
 }
 
-void MainWindow::showHelpTopic(int item) {
-    if (item == ItemHelp) {
-        QString all;
-        for (const auto& [title, text] : kHelpTopics)
-            all += T(title) + QStringLiteral("\n") + T(text) + QStringLiteral("\n\n");
-        toolkit::qt::showTextDialog(this, T(text::kHelpTopics).remove(QLatin1Char('&')),
-                                    all.trimmed());
-        return;
-    }
-    const auto& [title, text] = kHelpTopics[item - ItemHelp - 1];
-    toolkit::qt::showTextDialog(this, T(title), T(text));
-}
-
-void MainWindow::showAbout() {
-    QDialog about(this);
-    about.setWindowTitle(T(text::kAboutTitle));
-    auto* layout = new QVBoxLayout(&about);
-    auto* name = new QLabel(info(settings::info::kProgramName) + QLatin1Char(' ') +
-                            info(settings::info::kVersionText));
-    QFont font = name->font();
-    font.setBold(true);
-    font.setPointSizeF(font.pointSizeF() * 1.5);
-    name->setFont(font);
-    layout->addWidget(name);
-    const QString where = m_context.portableMode ? T(text::kSettingsSavedNextProgram)
-                                                 : T(text::kSettingsSavedPerUser);
-    for (const QString& line : {T(text::kBatchImageModifier), info(settings::info::kDescription),
-                                info(settings::info::kCopyright), info(settings::info::kThanks),
-                                where, QString::fromStdString(m_context.presetsFilePath)}) {
-        auto* label = new QLabel(line);
-        label->setWordWrap(true);
-        label->setTextInteractionFlags(Qt::TextSelectableByMouse);
-        layout->addWidget(label);
-    }
-    auto* buttons = new QDialogButtonBox;
-    buttons->addButton(T(text::kClose), QDialogButtonBox::AcceptRole);
-    connect(buttons, &QDialogButtonBox::accepted, &about, &QDialog::accept);
-    layout->addWidget(buttons);
-    about.setMinimumWidth(360);
-    about.exec(); // modal: the main window stays disabled while it is open
-}
-
 void MainWindow::removeSelected() {
     if (m_loader.busy() || (m_previewRun && m_previewRun->active())) return;
     std::unordered_set<std::int32_t> ids;
@@ -1151,21 +1006,6 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
     if (m_imageView && watched == m_imageView->viewport() && event->type() == QEvent::Resize)
         QMetaObject::invokeMethod(
             this, [this] { updatePreviewPopup(); }, Qt::QueuedConnection);
-    const bool dropTarget = watched == m_addFiles || watched == m_addFolder ||
-                            (m_imageView && watched == m_imageView->viewport());
-    if (!dropTarget) return QMainWindow::eventFilter(watched, event);
-    if (event->type() == QEvent::DragEnter || event->type() == QEvent::DragMove) {
-        auto* drag = static_cast<QDragMoveEvent*>(event);
-        if (drag->mimeData()->hasUrls() || drag->mimeData()->hasText()) {
-            drag->acceptProposedAction();
-            return true;
-        }
-    } else if (event->type() == QEvent::Drop) {
-        auto* drop = static_cast<QDropEvent*>(event);
-        addPaths(droppedPaths(drop->mimeData()));
-        drop->acceptProposedAction();
-        return true;
-    }
     return QMainWindow::eventFilter(watched, event);
 }
 
@@ -1201,7 +1041,7 @@ void MainWindow::previewRunFinished() {
     if (!m_pathsAfterPreview.empty()) addPaths(std::exchange(m_pathsAfterPreview, {}));
 }
 
-void MainWindow::showPresetsWindow(int mode) {
+void MainWindow::showPresetsWindow(PresetsWindowMode mode) {
     // The window writes the file when it closes and deletes it on reset.
     if (!presetsWritable()) return;
     PresetsWindow window({m_context.presetList,
@@ -1223,102 +1063,6 @@ settings::Preset MainWindow::settingsFromControls() const {
     for (const BindingTable* table : bindingTables())
         table->controlsToSettings(current);
     return current;
-}
-
-void MainWindow::attachFieldMenus() {
-    std::map<std::string, QObject*> controls;
-    for (const BindingTable* table : bindingTables())
-        for (const auto& entry : table->entries())
-            controls.emplace(entry.field, entry.control);
-    const auto control = [&](const char* field) -> QObject* {
-        const auto it = controls.find(field);
-        return it == controls.end() ? nullptr : it->second;
-    };
-    const auto previewAction = [this](QMenu* menu) {
-        menu->addAction(T(text::kPreview), this, [this] {
-            PatternPreviewWindow window(settingsFromControls(),
-                                        settings::shellFoldersFromPlatform(), this);
-            m_popup->setPlaceholderWindowOpen(true);
-            window.exec();
-            m_popup->setPlaceholderWindowOpen(false);
-        });
-    };
-    // Pattern fields: the standard edit menu, then the placeholders and the pattern preview.
-    const auto extend = [previewAction](QMenu* menu, QMenu* insert) {
-        menu->addSeparator();
-        insert->setTitle(T(text::kInsertPlaceholder));
-        menu->addMenu(insert);
-        previewAction(menu);
-    };
-    const std::pair<const char*, InsertField> patterns[] = {
-        {"overlayText", InsertField::OverlayText},
-        {"commentText", InsertField::CommentText},
-        {"renamePattern", InsertField::RenamePattern},
-        {"outputDirPattern", InsertField::OutputDirPattern},
-    };
-    for (const auto& [field, kind] : patterns) {
-        QObject* object = control(field);
-        if (auto* edit = qobject_cast<QLineEdit*>(object)) {
-            edit->setContextMenuPolicy(Qt::CustomContextMenu);
-            connect(edit, &QWidget::customContextMenuRequested, this,
-                    [edit, kind, extend](const QPoint& at) {
-                        QMenu* menu = edit->createStandardContextMenu();
-                        extend(menu, makeInsertionMenu(menu, edit, kind));
-                        menu->exec(edit->mapToGlobal(at));
-                        delete menu;
-                    });
-        } else if (auto* text = qobject_cast<QPlainTextEdit*>(object)) {
-            text->setContextMenuPolicy(Qt::CustomContextMenu);
-            connect(text, &QWidget::customContextMenuRequested, this,
-                    [text, kind, extend](const QPoint& at) {
-                        QMenu* menu = text->createStandardContextMenu();
-                        extend(menu, makeInsertionMenu(menu, text, kind));
-                        menu->exec(text->mapToGlobal(at));
-                        delete menu;
-                    });
-        }
-    }
-
-    // Size fields: a preset size writes both fields and, for resizing, chooses the pixel mode;
-    // a percent value chooses the percent mode.
-    auto* resizeMode = qobject_cast<QButtonGroup*>(control("resizeMode"));
-    const auto chooseMode = [resizeMode](settings::ResizeMode mode) {
-        if (resizeMode && resizeMode->button(int(mode))) resizeMode->button(int(mode))->click();
-    };
-    enum class OnPick { ChoosePixelMode, KeepMode };
-    const auto sizeMenu = [&](const char* widthField, const char* heightField, OnPick onPick) {
-        auto* width = qobject_cast<QSpinBox*>(control(widthField));
-        auto* height = qobject_cast<QSpinBox*>(control(heightField));
-        if (!width || !height) return;
-        for (QSpinBox* spin : {width, height}) {
-            spin->setContextMenuPolicy(Qt::CustomContextMenu);
-            connect(spin, &QWidget::customContextMenuRequested, this,
-                    [spin, width, height, onPick, chooseMode](const QPoint& at) {
-                        QMenu* menu = makeSizeMenu(spin, [=](int w, int h) {
-                            width->setValue(w);
-                            height->setValue(h);
-                            if (onPick == OnPick::ChoosePixelMode)
-                                chooseMode(settings::ResizeMode::Pixels);
-                        });
-                        menu->exec(spin->mapToGlobal(at));
-                        delete menu;
-                    });
-        }
-    };
-    sizeMenu("resizeWidth", "resizeHeight", OnPick::ChoosePixelMode);
-    sizeMenu("canvasWidth", "canvasHeight", OnPick::KeepMode);
-    if (auto* percent = qobject_cast<QSpinBox*>(control("resizePercent"))) {
-        percent->setContextMenuPolicy(Qt::CustomContextMenu);
-        connect(percent, &QWidget::customContextMenuRequested, this,
-                [percent, chooseMode](const QPoint& at) {
-                    QMenu* menu = makePercentMenu(percent, [=](int value) {
-                        percent->setValue(value);
-                        chooseMode(settings::ResizeMode::Percent);
-                    });
-                    menu->exec(percent->mapToGlobal(at));
-                    delete menu;
-                });
-    }
 }
 
 void MainWindow::updateLivePreview(const settings::Preset& current) {
@@ -1359,7 +1103,7 @@ void MainWindow::updatePreviewPopup() {
     m_popup->setImageCount(m_model.rowCount());
     QItemSelectionModel* selection = m_imageView ? m_imageView->selectionModel() : nullptr;
     const QModelIndexList rows = selection ? selection->selectedRows() : QModelIndexList();
-    const bool listPage = m_pageList && m_pageList->currentRow() == 0;
+    const bool listPage = m_pageList && m_pageList->currentRow() == ImageListPage;
     if (!listPage || rows.size() != 1 || m_run || !m_imageView->isVisible()) {
         m_popup->hide();
         return;

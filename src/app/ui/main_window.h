@@ -6,6 +6,7 @@
 #include "app/ui/detail_scanner.h"
 #include "app/ui/image_list_model.h"
 #include "app/ui/live_preview.h"
+#include "app/ui/main_menu.h"
 #include "app/ui/path_loader.h"
 #include "app/ui/settings_pages.h"
 #include "imagefiles/image_list.h"
@@ -14,8 +15,8 @@
 
 #include <QMainWindow>
 
-#include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -36,26 +37,8 @@ class WindowRun;
 
 namespace quill::app::ui {
 
-/// Menu item numbers of the commands (the same numbers the shortcuts and buttons use).
-enum MenuItem {
-    ItemStartRun = 19,
-    ItemStartPreview = 20,
-    ItemAddFiles = 21,
-    ItemAddFolder = 22,
-    ItemExit = 23,
-    ItemFirstOption = 24, ///< 24..38 toggle the option flags
-    ItemLanguageAutomatic = 39,
-    ItemFirstLanguage = 40, ///< 40..50 choose language 0..10
-    ItemSave = 51,
-    ItemNewPreset = 52,   ///< the presets window, asking at once for a name
-    ItemFirstPreset = 54, ///< 54..63 select preset 0..9
-    ItemManagePresets = 65,
-    ItemHelp = 66, ///< 66..73 help topics
-    ItemVersion = 75,
-    ItemAbout = 76,
-    ItemLicense = 79,
-};
-
+enum class PresetsWindowMode;
+class PathDropHandler;
 class PreviewPopup;
 
 class MainWindow : public QMainWindow {
@@ -76,11 +59,12 @@ public:
     void settingsToControls();
 
     // Commands of the menu, the shortcuts and the buttons.
+    /// Carries out a command of the menu (the shortcuts and buttons call the same functions).
+    void runCommand(MenuCommand command);
     void startRun();
-    /// The current settings tried on the selected image (item 20, Ctrl+D, popup double click).
+    /// The current settings tried on the selected image (the menu, Ctrl+D, popup double click).
     void startPreviewRun();
-    /// The presets window in mode 0 (manage) or 1 (ask for a name at once).
-    void showPresetsWindow(int mode);
+    void showPresetsWindow(PresetsWindowMode mode);
     void addFilesDialog();
     void addFolderDialog();
     void requestExit();
@@ -90,7 +74,6 @@ public:
     void selectPreset(int position);
     void chooseLanguage(int languageIndex);
     void followSystemLanguage();
-    void showHelpTopic(int item);
     void removeSelected();
     void clearList();
     void stopAdding();
@@ -107,7 +90,7 @@ public:
     [[nodiscard]] QString dialogStartFolder() const;
 
     // For tests and the screenshot tool.
-    [[nodiscard]] QAction* menuItem(int item) const;
+    [[nodiscard]] QAction* menuItem(MenuCommand command) const;
     [[nodiscard]] QListWidget* pageList() const { return m_pageList; }
     [[nodiscard]] QTableView* imageView() const { return m_imageView; }
     [[nodiscard]] ImageListModel& model() { return m_model; }
@@ -128,8 +111,16 @@ protected:
 private:
     /// True when the preset file may be written; otherwise says why in a box.
     bool presetsWritable();
+    void createShortcuts();
+    /// The live preview, the preview run, the image popup and the timer that keeps them current.
+    void createPreviews();
+    /// Builds the menu bar and the central widget anew (for a start or a rebuild).
     void build();
-    void buildMenu();
+    /// The page list and the stack of pages, the image list first.
+    void buildPages();
+    /// The command buttons, and the page list, the live preview panel, the buttons and the pages
+    /// in their layout.
+    [[nodiscard]] QWidget* buildCentral();
     QWidget* buildImageListPage();
     void rebuild();
     /// How the window size follows the pages.
@@ -142,7 +133,7 @@ private:
     /// its smallest size, within the screen's available area.
     void keepOnScreen(QSize wanted);
     void scheduleRebuild();
-    void optionToggled(int item);
+    void optionToggled(MenuCommand command);
     void applyListOptions();
     void sizeListColumns();
     void refreshPageList();
@@ -168,13 +159,9 @@ private:
     void selectFirstRowIfNone();
     void quitProgram();
     [[nodiscard]] imagefiles::ListOptions listOptions() const;
-    void showAbout();
     /// The live preview's cycle: the enabling rule, the selection and the settings read from
     /// the controls (`current`).
     void updateLivePreview(const settings::Preset& current);
-    /// Adds the insertion menus and the pattern preview to the context menus of the pattern and
-    /// size fields.
-    void attachFieldMenus();
     /// The working settings with the controls' current values, leaving the working settings
     /// alone.
     [[nodiscard]] settings::Preset settingsFromControls() const;
@@ -206,8 +193,10 @@ private:
     int m_previewPage = -1;
     imagefiles::PathList m_pathsAfterPreview; ///< paths dropped while a preview run was active
 
+    PathDropHandler* m_drops = nullptr; ///< takes paths dropped on the buttons and the list
+
     // Rebuilt with the window.
-    std::map<int, QAction*> m_items;
+    std::unique_ptr<MainMenu> m_menu;
     QListWidget* m_pageList = nullptr;
     QStackedWidget* m_stack = nullptr;
     QTableView* m_imageView = nullptr;
@@ -221,14 +210,14 @@ private:
     LivePreviewPanel* m_previewPanel = nullptr;
     std::vector<std::unique_ptr<SettingsPage>> m_pages; ///< pages 1..13
     QWidget* m_imageListPage = nullptr;
-    BindingTable m_optionBindings; ///< option check items of the menu
     BindingTable m_windowBindings; ///< the page list (selectedPage)
     bool m_rebuildScheduled = false;
     bool m_quitting = false;
     bool m_unsaved = false;
-    QString m_lastFolder;       ///< where the user last added files or a folder from
-    int m_sortColumn = -1;      ///< the column the list was last sorted by, -1: none
-    int m_headerHintSorts = -1; ///< whether the header's tooltip says the preset sorts; -1: unset
+    QString m_lastFolder;  ///< where the user last added files or a folder from
+    int m_sortColumn = -1; ///< the column the list was last sorted by, -1: none
+    /// Whether the header's tooltip says the preset sorts; none until the tooltip is set.
+    std::optional<bool> m_headerHintSorts;
     Qt::SortOrder m_sortOrder = Qt::AscendingOrder;
     bool m_placed = false; ///< kept on screen once shown, with its frame
 };

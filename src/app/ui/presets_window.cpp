@@ -47,7 +47,8 @@ std::optional<QString> askRenameWithDialog(QWidget* parent, const QString& curre
 
 } // namespace
 
-PresetsWindow::PresetsWindow(PresetsWindowEnvironment environment, int mode, QWidget* parent)
+PresetsWindow::PresetsWindow(PresetsWindowEnvironment environment, PresetsWindowMode mode,
+                             QWidget* parent)
     : QDialog(parent), m_env(std::move(environment)), m_mode(mode) {
     if (!m_env.askName) m_env.askName = askNameWithDialog;
     if (!m_env.askRename) m_env.askRename = askRenameWithDialog;
@@ -196,7 +197,7 @@ bool PresetsWindow::newPreset() {
     m_env.currentPreset = target;
     refill(target);
     // Closed from the event loop, not from inside the handler that is still using the dialog.
-    if (m_mode == 1) QTimer::singleShot(0, this, &QDialog::accept);
+    if (m_mode == PresetsWindowMode::SaveAsNew) QTimer::singleShot(0, this, &QDialog::accept);
     return true;
 }
 
@@ -289,7 +290,7 @@ void PresetsWindow::resetPresets() {
 
 void PresetsWindow::showEvent(QShowEvent* event) {
     QDialog::showEvent(event);
-    if (m_mode == 1 && !m_startedNew) {
+    if (m_mode == PresetsWindowMode::SaveAsNew && !m_startedNew) {
         m_startedNew = true;
         // Asked once the dialog is on screen, so that the name box opens over it.
         QTimer::singleShot(0, this, [this] { newPreset(); });

@@ -44,12 +44,19 @@ struct PresetsWindowEnvironment {
 /// The greatest number of presets the window lets the list hold, preset 0 included.
 inline constexpr int kMaxPresets = 10;
 
+/// What the presets window is opened for.
+enum class PresetsWindowMode {
+    Manage = 0, ///< stays open until the user closes it
+    /// Acts as if "new" was pressed as soon as the window is shown, and closes the window after
+    /// a successful "new".
+    SaveAsNew = 1,
+};
+
 class PresetsWindow : public QDialog {
     Q_OBJECT
 public:
-    /// Mode 1 acts as if "new" was pressed as soon as the window is shown and closes the window
-    /// after a successful "new"; mode 0 stays open until the user closes it.
-    PresetsWindow(PresetsWindowEnvironment environment, int mode, QWidget* parent = nullptr);
+    PresetsWindow(PresetsWindowEnvironment environment, PresetsWindowMode mode,
+                  QWidget* parent = nullptr);
 
     QListWidget* presetList() const { return m_list; }
     QPushButton* newButton() const { return m_new; }
@@ -92,7 +99,7 @@ private:
     void updateButtons();
 
     PresetsWindowEnvironment m_env;
-    int m_mode;
+    PresetsWindowMode m_mode;
     bool m_startedNew = false;
     bool m_closed = false;
     QListWidget* m_list = nullptr;

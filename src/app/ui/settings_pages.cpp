@@ -5,6 +5,7 @@
 #include "app/ui/filter_table.h"
 #include "settings/language_pack.h"
 #include "settings/ui_text_ids.h"
+#include "toolkit/text_renderer.h"
 
 #include <QButtonGroup>
 #include <QCheckBox>
@@ -250,8 +251,12 @@ void buildResizePage(SettingsPage& page) {
     limits->addWidget(onlyShrink);
     limits->addWidget(onlyEnlarge);
     limits->addStretch(1);
-    b.bind().checkBit("resizeLimits", onlyShrink, 2, BindingTable::Sense::Inverted);
-    b.bind().checkBit("resizeLimits", onlyEnlarge, 1, BindingTable::Sense::Inverted);
+    b.bind().checkBit("resizeLimits", onlyShrink,
+                      std::uint32_t(settings::ResizeLimits::EnlargeOnly),
+                      BindingTable::Sense::Inverted);
+    b.bind().checkBit("resizeLimits", onlyEnlarge,
+                      std::uint32_t(settings::ResizeLimits::ShrinkOnly),
+                      BindingTable::Sense::Inverted);
     b.dependsOn(b.group(text::kSizeLimits, limits), pixelsOn);
     b.dependsOn(mode->button(0), [on] { return on->isChecked(); });
     b.dependsOn(mode->button(1), [on] { return on->isChecked(); });
@@ -346,55 +351,47 @@ QWidget* rowOf(std::initializer_list<QWidget*> widgets, RowFill fill) {
     return row;
 }
 
-void buildOverlayPage(SettingsPage& page) {
-    PageBuilder b(page, text::kOverlay);
-    auto* on = b.mainSwitch(text::kEnableOverlay, "overlayEnabled");
-    auto* kinds = new QHBoxLayout;
-    auto* kind = b.radios(kinds, {text::kTextOverlay, text::kImageOverlay}, "overlayKind");
-    kinds->addStretch(1);
-    b.layout()->addLayout(kinds);
-    b.dependsOn(kind->button(0), [on] { return on->isChecked(); });
-    b.dependsOn(kind->button(1), [on] { return on->isChecked(); });
+/// The overlay page's one form, which keeps every label of the page in one column; each row is
+/// enabled only while its condition holds.
+struct OverlayForm {
+    /// A row without a caption: its control says what it is.
+    static constexpr int kNoLabel = -1;
+    using Condition = std::function<bool()>;
 
-    // One form for the whole page keeps every label in one column.
-    auto* form = new QFormLayout;
-    form->setFieldGrowthPolicy(QFormLayout::ExpandingFieldsGrow);
-    b.layout()->addLayout(form);
-    const auto textOn = [on, kind] {
-        return on->isChecked() && chosen(kind, settings::OverlayKind::Text);
-    };
-    const auto imageOn = [on, kind] {
-        return on->isChecked() && chosen(kind, settings::OverlayKind::Image);
-    };
-    const auto overlayOn = [on] { return on->isChecked(); };
-    const auto row = [&](int label, QWidget* field, std::function<bool()> condition) {
-        auto* caption = label >= 0 ? new QLabel(T(label)) : nullptr;
+    PageBuilder& b;
+    QFormLayout* layout;
+
+    void row(int label, QWidget* field, Condition condition) {
+        auto* caption = label != kNoLabel ? new QLabel(T(label)) : nullptr;
         if (caption) {
             caption->setBuddy(field);
-            form->addRow(caption, field);
+            layout->addRow(caption, field);
             b.dependsOn(caption, condition);
         } else {
-            form->addRow(QString(), field);
+            layout->addRow(QString(), field);
         }
         b.dependsOn(field, std::move(condition));
-    };
+    }
+};
+constexpr int kNoLabel = OverlayForm::kNoLabel;
 
-    // Text overlay.
+/// The text overlay's rows: the text, its font and style, alignment, spacing and colour.
+void addOverlayTextRows(OverlayForm& form, const OverlayForm::Condition& on) {
     auto* text = new QPlainTextEdit;
     text->setTabChangesFocus(true);
     text->setFixedHeight(text->fontMetrics().lineSpacing() * 3 + 12);
     text->setToolTip(T(text::kPlaceholdersText));
-    b.bind().text("overlayText", text);
-    row(text::kOverlayText, text, textOn);
+    form.b.bind().text("overlayText", text);
+    form.row(text::kOverlayText, text, on);
     auto* fontName = new QLineEdit;
-    b.bind().text("overlayFontName", fontName);
+    form.b.bind().text("overlayFontName", fontName);
     auto* chooseFont = new QPushButton(T(text::kFont));
     auto* fontRow = rowOf({fontName, chooseFont}, RowFill::WholeWidth);
     static_cast<QHBoxLayout*>(fontRow->layout())->setStretch(0, 1);
-    row(text::kChooseFont, fontRow, textOn);
+    form.row(text::kChooseFont, fontRow, on);
     auto* fontSize = new QSpinBox;
-    b.bind().spin("overlayFontSize", fontSize);
-    row(text::kFontSize, rowOf({fontSize}, RowFill::LeftAligned), textOn);
+    form.b.bind().spin("overlayFontSize", fontSize);
+    form.row(text::kFontSize, rowOf({fontSize}, RowFill::LeftAligned), on);
     QObject::connect(chooseFont, &QPushButton::clicked, fontName, [fontName, fontSize] {
         bool ok = false;
         QFont initial(fontName->text());
@@ -409,74 +406,101 @@ void buildOverlayPage(SettingsPage& page) {
     auto* styleLayout = new QHBoxLayout(styles);
     styleLayout->setContentsMargins(0, 0, 0, 0);
     const std::pair<int, std::uint32_t> styleBits[] = {
-        {text::kBold, 256}, {text::kItalic, 512}, {text::kUnderline, 4}, {text::kStrikeOut, 8}};
+        {text::kBold, toolkit::kFontStyleBold},
+        {text::kItalic, toolkit::kFontStyleItalic},
+        {text::kUnderline, toolkit::kFontStyleUnderline},
+        {text::kStrikeOut, toolkit::kFontStyleStrikeOut}};
     for (auto [label, bit] : styleBits) {
         auto* box = new QCheckBox(T(label));
-        b.bind().checkBit("overlayFontStyle", box, bit);
+        form.b.bind().checkBit("overlayFontStyle", box, bit);
         styleLayout->addWidget(box);
     }
     styleLayout->addStretch(1);
-    row(-1, styles, textOn);
-    row(text::kAlignment,
-        rowOf({b.combo({text::kAlignLeft, text::kAlignCentre, text::kAlignRight},
-                       "overlayTextAlign")},
-              RowFill::LeftAligned),
-        textOn);
+    form.row(kNoLabel, styles, on);
+    form.row(text::kAlignment,
+             rowOf({form.b.combo({text::kAlignLeft, text::kAlignCentre, text::kAlignRight},
+                                 "overlayTextAlign")},
+                   RowFill::LeftAligned),
+             on);
     auto* spacing = new QSpinBox;
-    b.bind().spin("overlayLineSpacing", spacing);
-    row(text::kLineSpacing, rowOf({spacing}, RowFill::LeftAligned), textOn);
+    form.b.bind().spin("overlayLineSpacing", spacing);
+    form.row(text::kLineSpacing, rowOf({spacing}, RowFill::LeftAligned), on);
     auto* textColour = new ColorButton(T(text::kTextColour));
-    b.bind().colour("overlayTextColor", textColour);
-    row(-1, rowOf({textColour}, RowFill::LeftAligned), textOn);
+    form.b.bind().colour("overlayTextColor", textColour);
+    form.row(kNoLabel, rowOf({textColour}, RowFill::LeftAligned), on);
+}
 
-    // Image overlay.
+/// The image overlay's rows: the image file and its scale.
+void addOverlayImageRows(OverlayForm& form, const OverlayForm::Condition& on) {
     auto* imagePath = new PathEdit(PathEdit::Kind::File);
-    b.bind().text("overlayImagePath", imagePath);
+    form.b.bind().text("overlayImagePath", imagePath);
     auto* browse = new QPushButton(T(text::kBrowse));
     auto* imageRow = rowOf({imagePath, browse}, RowFill::WholeWidth);
     static_cast<QHBoxLayout*>(imageRow->layout())->setStretch(0, 1);
-    row(text::kImageFile, imageRow, imageOn);
+    form.row(text::kImageFile, imageRow, on);
     QObject::connect(browse, &QPushButton::clicked, imagePath, [imagePath] {
         const QString file = QFileDialog::getOpenFileName(imagePath->window(), T(text::kImageFile),
                                                           imagePath->text());
         if (!file.isEmpty()) imagePath->setText(file);
     });
     auto* scale = new QSpinBox;
-    b.bind().spin("overlayImageScale", scale);
-    row(text::kImageScale, rowOf({scale}, RowFill::LeftAligned), imageOn);
+    form.b.bind().spin("overlayImageScale", scale);
+    form.row(text::kImageScale, rowOf({scale}, RowFill::LeftAligned), on);
+}
 
-    // Shared by both kinds.
+/// The rows both kinds share: outline, opacity and position.
+void addOverlayPlacementRows(OverlayForm& form, const OverlayForm::Condition& on) {
     auto* outline = new QCheckBox(T(text::kOutlineFrame));
-    b.bind().check("overlayOutline", outline);
-    row(-1, outline, overlayOn);
-    const auto outlineOn = [on, outline] { return on->isChecked() && outline->isChecked(); };
+    form.b.bind().check("overlayOutline", outline);
+    form.row(kNoLabel, outline, on);
+    const auto outlineOn = [on, outline] { return on() && outline->isChecked(); };
     auto* outlineWidth = new QSpinBox;
-    b.bind().spin("overlayOutlineWidth", outlineWidth);
-    row(text::kOutlineWidth, rowOf({outlineWidth}, RowFill::LeftAligned), outlineOn);
+    form.b.bind().spin("overlayOutlineWidth", outlineWidth);
+    form.row(text::kOutlineWidth, rowOf({outlineWidth}, RowFill::LeftAligned), outlineOn);
     auto* outlineColour = new ColorButton(T(text::kOutlineColour));
-    b.bind().colour("overlayOutlineColor", outlineColour);
-    row(-1, rowOf({outlineColour}, RowFill::LeftAligned), outlineOn);
+    form.b.bind().colour("overlayOutlineColor", outlineColour);
+    form.row(kNoLabel, rowOf({outlineColour}, RowFill::LeftAligned), outlineOn);
     auto* opacity = new QSpinBox;
-    b.bind().spin("overlayOpacity", opacity);
-    row(text::kOpacity, rowOf({opacity}, RowFill::LeftAligned), overlayOn);
+    form.b.bind().spin("overlayOpacity", opacity);
+    form.row(text::kOpacity, rowOf({opacity}, RowFill::LeftAligned), on);
     auto* hMargin = new QSpinBox;
     hMargin->setToolTip(T(text::kMarginPixels));
-    b.bind().spin("overlayHorizontalMargin", hMargin);
-    row(text::kHorizontalPosition,
-        rowOf({b.combo({text::kFromLeft, text::kCentredHorizontally, text::kFromRight},
-                       "overlayHorizontalAlign"),
-               hMargin},
-              RowFill::LeftAligned),
-        overlayOn);
+    form.b.bind().spin("overlayHorizontalMargin", hMargin);
+    form.row(text::kHorizontalPosition,
+             rowOf({form.b.combo({text::kFromLeft, text::kCentredHorizontally, text::kFromRight},
+                                 "overlayHorizontalAlign"),
+                    hMargin},
+                   RowFill::LeftAligned),
+             on);
     auto* vMargin = new QSpinBox;
     vMargin->setToolTip(T(text::kMarginPixels));
-    b.bind().spin("overlayVerticalMargin", vMargin);
-    row(text::kVerticalPosition,
-        rowOf({b.combo({text::kFromTop, text::kCentredVertically, text::kFromBottom},
-                       "overlayVerticalAlign"),
-               vMargin},
-              RowFill::LeftAligned),
-        overlayOn);
+    form.b.bind().spin("overlayVerticalMargin", vMargin);
+    form.row(text::kVerticalPosition,
+             rowOf({form.b.combo({text::kFromTop, text::kCentredVertically, text::kFromBottom},
+                                 "overlayVerticalAlign"),
+                    vMargin},
+                   RowFill::LeftAligned),
+             on);
+}
+
+void buildOverlayPage(SettingsPage& page) {
+    PageBuilder b(page, text::kOverlay);
+    auto* on = b.mainSwitch(text::kEnableOverlay, "overlayEnabled");
+    auto* kinds = new QHBoxLayout;
+    auto* kind = b.radios(kinds, {text::kTextOverlay, text::kImageOverlay}, "overlayKind");
+    kinds->addStretch(1);
+    b.layout()->addLayout(kinds);
+    b.dependsOn(kind->button(0), [on] { return on->isChecked(); });
+    b.dependsOn(kind->button(1), [on] { return on->isChecked(); });
+
+    OverlayForm form{b, new QFormLayout};
+    form.layout->setFieldGrowthPolicy(QFormLayout::ExpandingFieldsGrow);
+    b.layout()->addLayout(form.layout);
+    addOverlayTextRows(
+        form, [on, kind] { return on->isChecked() && chosen(kind, settings::OverlayKind::Text); });
+    addOverlayImageRows(
+        form, [on, kind] { return on->isChecked() && chosen(kind, settings::OverlayKind::Image); });
+    addOverlayPlacementRows(form, [on] { return on->isChecked(); });
     b.finish();
 }
 
@@ -506,7 +530,6 @@ void buildSortingPage(SettingsPage& page) {
     for (QWidget* w : {static_cast<QWidget*>(key), static_cast<QWidget*>(ascending),
                        static_cast<QWidget*>(descending)})
         b.dependsOn(w, [on] { return on->isChecked(); });
-    // Random order has no direction.
     // Random order has no direction.
     const auto ordered = [on, key] {
         return on->isChecked() && key->currentIndex() != int(settings::SortKey::Random);

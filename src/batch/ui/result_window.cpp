@@ -26,20 +26,34 @@
 namespace quill::batch::ui {
 namespace {
 
-/// Title, explanation and share of the help dialog's height of failure kind 2..8.
+/// Title, explanation and share of the help dialog's height of each failure kind, in the order
+/// of the results from Unreadable to WriteFailed.
 struct FailureKindText {
     int title;
     int explanation;
     int heightShare;
 };
 constexpr FailureKindText kFailureKinds[] = {
-    {390, 391, 45}, {392, 393, 60}, {394, 395, 60}, {396, 397, 60},
-    {398, 399, 60}, {400, 401, 60}, {402, 403, 60},
+    {text::kUnreadableFile, text::kUnreadableFileExplained, 45},
+    {text::kOutputExists, text::kOutputExistsExplained, 60},
+    {text::kSameAsSource, text::kSameAsSourceExplained, 60},
+    {text::kLoadingFailed, text::kLoadingFailedExplained, 60},
+    {text::kProcessingFailed, text::kProcessingFailedExplained, 60},
+    {text::kUnsupportedFormat, text::kUnsupportedFormatExplained, 60},
+    {text::kWritingFailed, text::kWritingFailedExplained, 60},
 };
+constexpr int kFirstFailureKind = int(imagefiles::ImageResult::Unreadable);
+constexpr int kLastFailureKind = int(imagefiles::ImageResult::WriteFailed);
+static_assert(std::size(kFailureKinds) == kLastFailureKind - kFirstFailureKind + 1,
+              "one help text per failure kind");
 
 QString displayPath(const std::string& bytes) {
     return QFile::decodeName(QByteArray::fromStdString(bytes));
 }
+
+/// The window's smallest size.
+constexpr int kLeastWidth = 380;
+constexpr int kLeastHeight = 278;
 
 /// A column narrower than this hides too much to be worth showing.
 constexpr int kLeastColumnWidth = 50;
@@ -58,8 +72,8 @@ ResultHelp resultHelp(const std::vector<int>& failureKinds) {
     ResultHelp help;
     int height = 0;
     for (int kind : failureKinds) {
-        if (kind < 2 || kind > 8) continue;
-        const FailureKindText& k = kFailureKinds[kind - 2];
+        if (kind < kFirstFailureKind || kind > kLastFailureKind) continue;
+        const FailureKindText& k = kFailureKinds[kind - kFirstFailureKind];
         help.text +=
             uiQ(k.title) + QStringLiteral("\r\n") + uiQ(k.explanation) + QStringLiteral("\r\n\r\n");
         height += k.heightShare;
@@ -78,6 +92,7 @@ ResultWindow::ResultWindow(const imagefiles::ImageList& images, QWidget* parent)
     setObjectName(QStringLiteral("resultWindow"));
     setWindowTitle(uiQ(text::kResult));
 
+    // Made in tab order: the heading row, the list, then the buttons under it.
     auto* heading = new QLabel(uiQ(text::kSomeFailed) + QLatin1Char(':'), this);
     heading->setObjectName(QStringLiteral("heading"));
     auto* help = new QPushButton(QStringLiteral("?"), this);
@@ -87,35 +102,8 @@ ResultWindow::ResultWindow(const imagefiles::ImageList& images, QWidget* parent)
                        std::max(20, help->fontMetrics().height() + 8));
     connect(help, &QPushButton::clicked, this, &ResultWindow::showHelp);
 
-    m_list = new QTreeWidget(this);
-    m_list->setObjectName(QStringLiteral("failedImages"));
-    m_list->setRootIsDecorated(false);
-    m_list->setSelectionBehavior(QAbstractItemView::SelectRows);
-    m_list->setUniformRowHeights(true);
-    // Paths keep their beginning and their file name; the middle gives way.
-    m_list->setTextElideMode(Qt::ElideMiddle);
-    m_list->setHeaderLabels({uiQ(text::kImage), uiQ(text::kOutput), uiQ(text::kError)});
-    // fitColumns() shares the width out; the user may still drag a column's edge.
-    m_list->header()->setStretchLastSection(false);
-    m_list->header()->setSectionResizeMode(QHeaderView::Interactive);
-    m_list->setMinimumSize(360, 185);
-    m_list->viewport()->installEventFilter(this);
-
-    std::set<int> kinds;
-    for (const auto& record : images.records()) {
-        if (!imagefiles::isFailure(record.resultState)) continue;
-        const QStringList cells{displayPath(record.sourcePath), displayPath(record.resultText),
-                                QString::fromStdString(failureLine(record))};
-        auto* item = new QTreeWidgetItem(m_list, cells);
-        for (int c = 0; c < cells.size(); ++c)
-            item->setToolTip(c, cells[c]);
-        item->setData(0, Qt::UserRole, int(m_sourcePaths.size()));
-        m_sourcePaths.push_back(record.sourcePath);
-        kinds.insert(int(record.resultState));
-    }
-    m_kinds.assign(kinds.begin(), kinds.end());
-    connect(m_list, &QTreeWidget::itemDoubleClicked, this,
-            [this](QTreeWidgetItem* item, int) { rowActivated(item); });
+    buildList();
+    fillList(images);
 
     auto* copy = new QPushButton(uiQ(text::kCopyList), this);
     copy->setObjectName(QStringLiteral("copyButton"));
@@ -144,6 +132,49 @@ ResultWindow::ResultWindow(const imagefiles::ImageList& images, QWidget* parent)
     column->addWidget(m_list, 1);
     column->addLayout(bottom);
 
+    sizeToContent(parent);
+    ok->setFocus();
+
+    m_showHelp = [this](const ResultHelp& help) {
+        toolkit::qt::showTextDialog(this, uiQ(text::kExplanations), help.text, help.layout);
+    };
+}
+
+void ResultWindow::buildList() {
+    m_list = new QTreeWidget(this);
+    m_list->setObjectName(QStringLiteral("failedImages"));
+    m_list->setRootIsDecorated(false);
+    m_list->setSelectionBehavior(QAbstractItemView::SelectRows);
+    m_list->setUniformRowHeights(true);
+    // Paths keep their beginning and their file name; the middle gives way.
+    m_list->setTextElideMode(Qt::ElideMiddle);
+    m_list->setHeaderLabels({uiQ(text::kImage), uiQ(text::kOutput), uiQ(text::kError)});
+    // fitColumns() shares the width out; the user may still drag a column's edge.
+    m_list->header()->setStretchLastSection(false);
+    m_list->header()->setSectionResizeMode(QHeaderView::Interactive);
+    m_list->setMinimumSize(360, 185);
+    m_list->viewport()->installEventFilter(this);
+    connect(m_list, &QTreeWidget::itemDoubleClicked, this,
+            [this](QTreeWidgetItem* item, int) { rowActivated(item); });
+}
+
+void ResultWindow::fillList(const imagefiles::ImageList& images) {
+    std::set<int> kinds;
+    for (const auto& record : images.records()) {
+        if (!imagefiles::isFailure(record.resultState)) continue;
+        const QStringList cells{displayPath(record.sourcePath), displayPath(record.resultText),
+                                QString::fromStdString(failureLine(record))};
+        auto* item = new QTreeWidgetItem(m_list, cells);
+        for (int c = 0; c < cells.size(); ++c)
+            item->setToolTip(c, cells[c]);
+        item->setData(0, Qt::UserRole, int(m_sourcePaths.size()));
+        m_sourcePaths.push_back(record.sourcePath);
+        kinds.insert(int(record.resultState));
+    }
+    m_kinds.assign(kinds.begin(), kinds.end());
+}
+
+void ResultWindow::sizeToContent(const QWidget* parent) {
     // Wide enough for every column's content where the screen allows it; fitColumns() shares
     // out whatever width the window gets.
     int contentWidth = 0;
@@ -151,16 +182,11 @@ ResultWindow::ResultWindow(const imagefiles::ImageList& images, QWidget* parent)
         contentWidth += wantedWidth(c);
     const int frame =
         2 * m_list->frameWidth() + m_list->style()->pixelMetric(QStyle::PM_ScrollBarExtent);
-    int width = std::max({380, sizeHint().width(), contentWidth + frame + 20});
+    int width = std::max({kLeastWidth, sizeHint().width(), contentWidth + frame + 20});
     if (const QScreen* screen = parent ? parent->screen() : QApplication::primaryScreen())
-        width = std::min(width, std::max(380, screen->availableGeometry().width() * 3 / 4));
-    resize(width, std::max(278, sizeHint().height()));
-    setMinimumSize(380, 278);
-    ok->setFocus();
-
-    m_showHelp = [this](const ResultHelp& help) {
-        toolkit::qt::showTextDialog(this, uiQ(text::kExplanations), help.text, help.layout);
-    };
+        width = std::min(width, std::max(kLeastWidth, screen->availableGeometry().width() * 3 / 4));
+    resize(width, std::max(kLeastHeight, sizeHint().height()));
+    setMinimumSize(kLeastWidth, kLeastHeight);
 }
 
 void ResultWindow::showHelp() {

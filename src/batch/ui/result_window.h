@@ -54,6 +54,11 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    void buildList();
+    /// One row per record whose result is a failure; notes the failure kinds that occurred.
+    void fillList(const imagefiles::ImageList& images);
+    /// The first size: as wide as the columns' content, as far as the screen allows.
+    void sizeToContent(const QWidget* parent);
     void rowActivated(QTreeWidgetItem* item);
     /// The width each column's header and cells want.
     [[nodiscard]] int wantedWidth(int column) const;

@@ -152,7 +152,7 @@ protected:
     void switchTo(int language) {
         window().chooseLanguage(language);
         ASSERT_TRUE(waitUntil([&] {
-            QAction* item = window().menuItem(ItemFirstLanguage + language);
+            QAction* item = window().menuItem(MenuCommand::FirstLanguage + language);
             return item && item->isChecked();
         }));
     }
@@ -181,7 +181,7 @@ TEST_F(LanguageLayoutTest, NoTextIsClippedInAnyLanguage) {
                                [] {},
                                {},
                                {}},
-                              0);
+                              PresetsWindowMode::Manage);
         presets.show();
         QCoreApplication::processEvents();
         EXPECT_FITS(clippedTexts(&presets)) << "presets window";
@@ -237,10 +237,11 @@ TEST_F(LanguageLayoutTest, TheLanguageMenuRebuildsWithNewTextsAndKeepsTheList) {
     const QStringList english = partNames(window());
     const int russian = settings::languageIndexForCode("ru");
     ASSERT_GE(russian, 0);
-    window().menuItem(ItemFirstLanguage + russian)->trigger();
+    window().menuItem(MenuCommand::FirstLanguage + russian)->trigger();
     ASSERT_TRUE(waitUntil([&] {
-        QAction* item = window().menuItem(ItemFirstLanguage + russian);
-        return item && item->isChecked() && !window().menuItem(ItemLanguageAutomatic)->isChecked();
+        QAction* item = window().menuItem(MenuCommand::FirstLanguage + russian);
+        return item && item->isChecked() &&
+               !window().menuItem(MenuCommand::LanguageAutomatic)->isChecked();
     }));
     EXPECT_EQ(settings::readStoredLanguage(m_context.languageFilePath), russian);
     const QStringList russianNames = partNames(window());
@@ -256,8 +257,9 @@ TEST_F(LanguageLayoutTest, TheLanguageMenuRebuildsWithNewTextsAndKeepsTheList) {
     }
 
     // The automatic entry deletes the stored choice.
-    window().menuItem(ItemLanguageAutomatic)->trigger();
-    ASSERT_TRUE(waitUntil([&] { return window().menuItem(ItemLanguageAutomatic)->isChecked(); }));
+    window().menuItem(MenuCommand::LanguageAutomatic)->trigger();
+    ASSERT_TRUE(
+        waitUntil([&] { return window().menuItem(MenuCommand::LanguageAutomatic)->isChecked(); }));
     EXPECT_FALSE(platform::fileExists(m_context.languageFilePath));
 }
 

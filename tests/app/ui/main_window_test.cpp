@@ -5,6 +5,7 @@
 
 #include "app/ui/color_button.h"
 #include "app/ui/filter_table.h"
+#include "app/ui/path_drop_handler.h"
 #include "app/ui/presets_window.h"
 #include "app/ui/preview_popup.h"
 #include "imagefiles/image_loader.h"
@@ -140,7 +141,7 @@ TEST_F(MainWindowTest, PathArgumentsFillTheListAndSelectTheFirstRow) {
     EXPECT_EQ(selectedRows(window()), std::vector<int>{0});
 
     // The details view off leaves one column; the rows stay.
-    window().menuItem(ItemFirstOption)->trigger();
+    window().menuItem(MenuCommand::DetailsView)->trigger();
     ASSERT_TRUE(waitUntil([&] { return window().model().columnCount() == 1; }));
     EXPECT_EQ(window().model().rowCount(), 3);
 }
@@ -208,12 +209,12 @@ TEST_F(MainWindowTest, ShortcutsAndThePresetMenuSwitchPresets) {
     QTest::keyClick(&window(), Qt::Key_2, Qt::ControlModifier);
     EXPECT_EQ(m_context.currentPreset, 2);
     EXPECT_EQ(m_context.workingSettings, m_context.presetList.presets[2]);
-    window().menuItem(ItemFirstPreset + 4)->trigger();
+    window().menuItem(MenuCommand::FirstPreset + 4)->trigger();
     EXPECT_EQ(m_context.workingSettings, m_context.presetList.presets[4]);
     // A preset that does not exist falls back to preset 0.
     QTest::keyClick(&window(), Qt::Key_9, Qt::ControlModifier);
     EXPECT_EQ(m_context.currentPreset, 0);
-    EXPECT_TRUE(window().menuItem(ItemFirstPreset)->isChecked());
+    EXPECT_TRUE(window().menuItem(MenuCommand::FirstPreset)->isChecked());
     // Ctrl+Tab moves to the next page.
     window().pageList()->setCurrentRow(1);
     QTest::keyClick(&window(), Qt::Key_Tab, Qt::ControlModifier);
@@ -239,7 +240,7 @@ template <class Act> void inPresetsWindow(MainWindow& window, Act act) {
         act(*presets);
         presets->accept();
     });
-    window.menuItem(ItemManagePresets)->trigger();
+    window.menuItem(MenuCommand::ManagePresets)->trigger();
     QCoreApplication::processEvents(); // the rebuild after the window closed
     // A window manager gives the focus back to the main window; the offscreen platform does not.
     QApplication::setActiveWindow(&window);
@@ -264,7 +265,8 @@ protected:
     }
     [[nodiscard]] int checkedPresetItem() {
         for (int i = 0; i < 10; ++i)
-            if (QAction* item = window().menuItem(ItemFirstPreset + i); item && item->isChecked())
+            if (QAction* item = window().menuItem(MenuCommand::FirstPreset + i);
+                item && item->isChecked())
                 return i;
         return -1;
     }
@@ -400,7 +402,7 @@ TEST_F(PresetSaveTest, Screenshots) {
                                [] {},
                                {},
                                {}},
-                              0, &window());
+                              PresetsWindowMode::Manage, &window());
         presets.show();
         ASSERT_TRUE(QTest::qWaitForWindowExposed(&presets));
         presets.presetList()->setCurrentRow(2);
@@ -434,7 +436,7 @@ TEST_F(MainWindowTest, ThePresetMenuShowsEachShortcutWithItsDigit) {
         const QString name =
             QString::fromStdString(m_context.presetList.presets[std::size_t(i)].name);
         EXPECT_EQ(
-            window().menuItem(ItemFirstPreset + i)->text().toStdString(),
+            window().menuItem(MenuCommand::FirstPreset + i)->text().toStdString(),
             QStringLiteral("&%1  %2\t%3+%1").arg(QString::number(i), name, ctrl).toStdString());
     }
 }
@@ -489,12 +491,12 @@ TEST_F(MainWindowTest, BadInputNeverTakesTheWindowDown) {
     ASSERT_EQ(window().model().rowCount(), 1) << m_images.size();
 
     // A listed file that vanished or is damaged only lacks its details.
-    window().menuItem(ItemFirstOption + 2)->trigger(); // scanning off
+    window().menuItem(MenuCommand::ScanImageDetails)->trigger(); // scanning off
     test::writeText(folder + "broken.jpg", "not really a JPEG");
     loadAndWait(folder);
     EXPECT_EQ(window().model().rowCount(), 4);
     std::filesystem::remove(folder + "chart.bmp");
-    window().menuItem(ItemFirstOption + 2)->trigger(); // scanning on
+    window().menuItem(MenuCommand::ScanImageDetails)->trigger(); // scanning on
     ASSERT_TRUE(waitUntil([&] { return !window().scanner().running(); }));
     const auto& rows = window().model().rows();
     EXPECT_EQ(std::count_if(rows.begin(), rows.end(), [](auto& r) { return r.width > 0; }), 2);
@@ -544,8 +546,8 @@ TEST_F(MainWindowTest, APresetFileThatCouldNotBeReadIsSaidAndNeverWrittenOver) {
     });
     closer.start(100);
     QTest::keyClick(&window(), Qt::Key_S, Qt::ControlModifier);
-    window().showPresetsWindow(0);
-    window().showPresetsWindow(1);
+    window().showPresetsWindow(PresetsWindowMode::Manage);
+    window().showPresetsWindow(PresetsWindowMode::SaveAsNew);
     ASSERT_EQ(m_questions.asked.size(), 4u);
     for (const auto& box : m_questions.asked)
         EXPECT_TRUE(box.text.startsWith(unreadable)) << box.text.toStdString();
@@ -865,12 +867,124 @@ TEST_F(MainWindowTest, ThePreviewPopupFollowsTheSelectedRow) {
     EXPECT_FALSE(popup->isVisible());
 
     // A rebuilt window (names only) has its popup again.
-    window().menuItem(ItemFirstOption)->trigger();
+    window().menuItem(MenuCommand::DetailsView)->trigger();
     ASSERT_TRUE(waitUntil([&] { return window().model().columnCount() == 1; }));
     window().imageView()->selectRow(1);
     EXPECT_TRUE(waitUntil([&] { return window().previewPopup()->isVisible(); }));
     window().previewPopup()->previousButton()->click();
     EXPECT_EQ(selectedRows(window()), std::vector<int>{0});
+}
+
+TEST(DroppedPaths, OnlyLocalFilesAndAbsolutePathLinesArePaths) {
+    const auto urls = [](QList<QUrl> list) {
+        auto* data = new QMimeData;
+        data->setUrls(list);
+        return data;
+    };
+    const auto text = [](const char* lines) {
+        auto* data = new QMimeData;
+        data->setText(QString::fromUtf8(lines));
+        return data;
+    };
+    struct Case {
+        const char* what;
+        QMimeData* data;
+        imagefiles::PathList paths;
+    };
+    const Case cases[] = {
+        {"local files in order, web addresses left out",
+         urls({QUrl::fromLocalFile("/photos/a b.jpg"), QUrl("https://example.org/c.jpg"),
+               QUrl::fromLocalFile("/photos/\u00e9t\u00e9.png")}),
+         {"/photos/a b.jpg", "/photos/\u00e9t\u00e9.png"}},
+        {"no local file at all", urls({QUrl("ftp://example.org/x.jpg")}), {}},
+        {"absolute lines, trimmed, of text with CR LF line ends",
+         text("  /photos/one.jpg \r\nrelative/two.jpg\r\n\n/photos/three dots.png\r\n"),
+         {"/photos/one.jpg", "/photos/three dots.png"}},
+        {"words and a web address", text("holiday pictures, see https://example.org"), {}},
+        {"nothing", new QMimeData, {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        EXPECT_EQ(droppedPaths(*c.data), c.paths);
+        delete c.data;
+    }
+    // URLs win over the text a drop may carry beside them.
+    QMimeData both;
+    both.setText("/photos/from-text.jpg");
+    both.setUrls({QUrl::fromLocalFile("/photos/from-url.jpg")});
+    EXPECT_EQ(droppedPaths(both), imagefiles::PathList{"/photos/from-url.jpg"});
+}
+
+TEST_F(MainWindowTest, PathsDroppedOnEitherAddButtonAreLoaded) {
+    const std::string folder = sampleFolder();
+    const std::pair<int, const char*> drops[] = {{settings::text::kAddFilesButton, "logo.png"},
+                                                 {settings::text::kAddFolderButton, "chart.bmp"}};
+    for (const auto& [caption, file] : drops) {
+        QPushButton* target = nullptr;
+        for (QPushButton* b : window().findChildren<QPushButton*>())
+            if (b->text() == QString::fromStdString(settings::uiText(caption))) target = b;
+        ASSERT_TRUE(target) << caption;
+        ASSERT_TRUE(target->acceptDrops());
+        QMimeData data;
+        data.setUrls({QUrl::fromLocalFile(QString::fromStdString(folder + file))});
+        QDragEnterEvent enter(QPoint(5, 5), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(target, &enter);
+        EXPECT_TRUE(enter.isAccepted());
+        QDropEvent drop(QPointF(5, 5), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(target, &drop);
+        ASSERT_TRUE(waitUntil([&] { return !window().loader().busy(); }));
+    }
+    EXPECT_EQ(window().model().rowCount(), 2);
+}
+
+TEST_F(MainWindowTest, EachOptionItemTogglesItsSettingFromItsMenu) {
+    using P = settings::Preset;
+    const auto title = [](int caption) {
+        return QString::fromStdString(settings::uiText(caption));
+    };
+    const QString options = title(settings::text::kOptionsMenu);
+    const QString imageDate = title(settings::text::kImageDateMenu);
+    const QString afterRun = title(settings::text::kAfterProcessingMenu);
+    struct Case {
+        MenuCommand command;
+        std::uint8_t P::*field;
+        QString menu;
+    };
+    const Case cases[] = {
+        {MenuCommand::DetailsView, &P::listDisplayOption, options},
+        {MenuCommand::CompactLayout, &P::windowLayoutOption, options},
+        {MenuCommand::ScanImageDetails, &P::scanImageDetails, options},
+        {MenuCommand::GridLines, &P::listStyleOption, options},
+        {MenuCommand::IncludeSubdirectories, &P::includeSubdirectories, options},
+        {MenuCommand::IncludeHiddenFiles, &P::includeHiddenFiles, options},
+        {MenuCommand::IncludeVideos, &P::includeVideos, options},
+        {MenuCommand::UseExifDate, &P::useExifDate, imageDate},
+        {MenuCommand::UseExifOrientation, &P::useExifOrientation, imageDate},
+        {MenuCommand::KeepFilteredImages, &P::keepFilteredImages, afterRun},
+        {MenuCommand::KeepProcessedSources, &P::keepProcessedSources, afterRun},
+        {MenuCommand::KeepFailedSources, &P::keepFailedSources, afterRun},
+        {MenuCommand::LoadOutputImages, &P::loadOutputImages, afterRun},
+        {MenuCommand::KeepUnprocessedImages, &P::keepUnprocessedImages, afterRun},
+        {MenuCommand::ExitAfterRun, &P::exitAfterRun, afterRun},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(int(c.command));
+        QAction* item = window().menuItem(c.command);
+        ASSERT_TRUE(item);
+        ASSERT_TRUE(item->isCheckable());
+        const auto* menu = qobject_cast<const QMenu*>(item->associatedObjects().value(0));
+        ASSERT_TRUE(menu);
+        EXPECT_EQ(menu->title(), c.menu);
+        const bool before = m_context.workingSettings.*c.field != 0;
+        EXPECT_EQ(item->isChecked(), before);
+        item->trigger();
+        EXPECT_EQ(m_context.workingSettings.*c.field != 0, !before);
+        // Two of them rebuild the window and its menus: wait for the new items.
+        ASSERT_TRUE(waitUntil([&] {
+            QAction* now = window().menuItem(c.command);
+            return now && now->isChecked() == !before;
+        }));
+    }
 }
 
 /// Pictures of the window on each page, for a person to look at.

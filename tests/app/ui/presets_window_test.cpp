@@ -45,7 +45,7 @@ protected:
 };
 
 TEST_F(PresetsWindowTest, ListsUserPresetsAndStoresNewOnesUnderUniqueNames) {
-    PresetsWindow w(environment(), 0);
+    PresetsWindow w(environment(), PresetsWindowMode::Manage);
     ASSERT_EQ(w.presetList()->count(), 5); // preset 0 is not listed
 
     // A clash in another letter case answered No continues with " 2".
@@ -83,7 +83,7 @@ TEST_F(PresetsWindowTest, ListsUserPresetsAndStoresNewOnesUnderUniqueNames) {
 }
 
 TEST_F(PresetsWindowTest, ButtonStatesDeleteAndReorder) {
-    PresetsWindow w(environment(), 0);
+    PresetsWindow w(environment(), PresetsWindowMode::Manage);
     EXPECT_FALSE(w.deleteButton()->isEnabled()); // nothing selected
     w.presetList()->setCurrentRow(4);
     EXPECT_FALSE(w.downButton()->isEnabled()); // nowhere to go
@@ -111,7 +111,7 @@ TEST_F(PresetsWindowTest, ButtonStatesDeleteAndReorder) {
 }
 
 TEST_F(PresetsWindowTest, DeleteActsOnAVisibleSelectionOnlyAndAsksFirst) {
-    PresetsWindow w(environment(), 0);
+    PresetsWindow w(environment(), PresetsWindowMode::Manage);
     w.show();
     QApplication::setActiveWindow(&w);
     ASSERT_TRUE(QTest::qWaitForWindowActive(&w));
@@ -177,7 +177,7 @@ TEST_F(PresetsWindowTest, TheWorkingSettingsPresetIsNoneOnceDeletedOrResetAndThe
         current = c.current;
         questions.answer = c.answer;
         questions.asked.clear();
-        PresetsWindow w(environment(), 0);
+        PresetsWindow w(environment(), PresetsWindowMode::Manage);
         if (c.row >= 0) w.presetList()->setCurrentRow(c.row);
         switch (c.act) {
         case Act::Delete:
@@ -204,7 +204,7 @@ TEST_F(PresetsWindowTest, RenameKeepsNamesUniqueAndReachesTheFileOnClose) {
     const std::string third = presets.presets[3].name;
     const std::string fourth = presets.presets[4].name;
     {
-        PresetsWindow w(environment(), 0);
+        PresetsWindow w(environment(), PresetsWindowMode::Manage);
         w.show();
         ASSERT_TRUE(QTest::qWaitForWindowExposed(&w));
         EXPECT_FALSE(w.renameButton()->isEnabled()); // nothing selected
@@ -241,7 +241,7 @@ TEST_F(PresetsWindowTest, RenameKeepsNamesUniqueAndReachesTheFileOnClose) {
 TEST_F(PresetsWindowTest, ResetAndStartupPresetReachTheFileOnClose) {
     const auto defaults = settings::defaultPresetList();
     {
-        PresetsWindow w(environment(), 0);
+        PresetsWindow w(environment(), PresetsWindowMode::Manage);
         names = {"mine"};
         QTest::mouseClick(w.newButton(), Qt::LeftButton);
         QTest::mouseClick(w.resetButton(), Qt::LeftButton); // answered No
