@@ -246,8 +246,7 @@ TEST(LoaderOracle, SizeReaderAgreesWithIdentify) {
         SCOPED_TRACE(s.relative);
         ImageRect rect;
         EXPECT_TRUE(readImageSize(s.path, rect));
-        EXPECT_EQ(rect.width, s.manifestWidth);
-        EXPECT_EQ(rect.height, s.manifestHeight);
+        EXPECT_EQ(std::pair(rect.width, rect.height), std::pair(s.manifestWidth, s.manifestHeight));
         ++compared;
     }
     // A missing sample folder must fail here, not pass with nothing compared.

@@ -1,8 +1,7 @@
-// Independent decodes for the image tests: ImageMagick for every format, djpeg for JPEG, identify's
-// view of a file, and a picture-difference measure.
+// Independent decodes for the image tests: ImageMagick for every format, djpeg for JPEG, and
+// identify's view of a file.
 #pragma once
 
-#include <cmath>
 #include <cstdint>
 #include <sstream>
 #include <string>
@@ -79,24 +78,6 @@ inline std::string identify(const std::string& path, const std::string& format) 
                    "'[0]' 2>/dev/null",
                &output);
     return output;
-}
-
-/// Peak signal-to-noise ratio over the colour channels (or all channels with `includeAlpha`).
-inline double psnr(const toolkit::Image& a, const toolkit::Image& b, bool includeAlpha = false) {
-    if (a.width() != b.width() || a.height() != b.height()) return 0;
-    double sum = 0;
-    const int channels = includeAlpha ? 4 : 3;
-    for (int y = 0; y < a.height(); ++y) {
-        for (int x = 0; x < a.width(); ++x) {
-            for (int c = 0; c < channels; ++c) {
-                const double d = double(a.row(y)[x * a.bytesPerPixel() + c]) -
-                                 double(b.row(y)[x * b.bytesPerPixel() + c]);
-                sum += d * d;
-            }
-        }
-    }
-    if (sum == 0) return 99;
-    return 10 * std::log10(255.0 * 255.0 * a.width() * a.height() * channels / sum);
 }
 
 } // namespace quill::test
