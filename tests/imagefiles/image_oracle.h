@@ -1,5 +1,5 @@
-// Independent decodes for the image tests: ImageMagick for every format, djpeg for JPEG, and
-// identify's view of a file.
+// Independent decodes for the image tests: ImageMagick for every format, and identify's view of
+// a file.
 #pragma once
 
 #include <cstdint>
@@ -52,17 +52,6 @@ decodeManyWithConvert(const std::vector<std::pair<std::string, int>>& inputs,
         results[label] = std::move(image);
     }
     return results;
-}
-
-/// A JPEG as libjpeg-turbo's own djpeg decodes it; empty when it cannot.
-inline toolkit::Image decodeWithDjpeg(const std::string& path) {
-    TempDir dir;
-    // Exit status 2 means warnings (corrupt data it decoded anyway): the output still counts.
-    const std::string out = dir.file("out.pnm");
-    const int status = runCommand("/usr/bin/djpeg -pnm -outfile " + shellQuote(out) + " " +
-                                  shellQuote(path) + " 2>/dev/null");
-    if (status != 0 && status != 2) return {};
-    return std::move(decodeManyWithConvert({{out, 0}})[0]);
 }
 
 /// The first frame of any file ImageMagick reads, as a 24- or 32-bit image; empty on failure.
