@@ -3,6 +3,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -10,6 +11,7 @@
 #include <string_view>
 
 #include <sys/mount.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -63,6 +65,37 @@ SmallDisk::SmallDisk(const std::string& folder, int kib) : m_folder(folder) {
 
 SmallDisk::~SmallDisk() {
     if (m_mounted) umount2(m_folder.c_str(), MNT_DETACH);
+}
+
+ScopedEnv::ScopedEnv(const char* name, const char* value) : m_name(name) {
+    if (const char* old = std::getenv(name)) m_old = old;
+    value ? setenv(name, value, 1) : unsetenv(name);
+    tzset();
+}
+
+ScopedEnv::~ScopedEnv() {
+    m_old ? setenv(m_name, m_old->c_str(), 1) : unsetenv(m_name);
+    tzset();
+}
+
+long peakResidentMiB() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_maxrss / 1024;
+}
+
+long childPeakGrowthMiB(const std::function<bool()>& work) {
+    const pid_t child = fork();
+    if (child == 0) {
+        const long before = peakResidentMiB();
+        const bool ok = work();
+        _exit(ok ? int(std::min(peakResidentMiB() - before, 4000L) / 16) : 255);
+    }
+    int status = 0;
+    if (child < 0 || waitpid(child, &status, 0) != child || !WIFEXITED(status) ||
+        WEXITSTATUS(status) == 255)
+        return -1;
+    return long(WEXITSTATUS(status)) * 16;
 }
 
 std::string testdata(const std::string& relative) {

@@ -3,7 +3,10 @@
 #pragma once
 
 #include <algorithm>
+#include <cmath>
 #include <cstdint>
+#include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -55,6 +58,27 @@ public:
     ReadFault& operator=(const ReadFault&) = delete;
 };
 
+/// Sets (or with nullptr unsets) an environment variable until the end of the scope; the time
+/// zone is read again on both changes.
+class ScopedEnv {
+public:
+    ScopedEnv(const char* name, const char* value);
+    ~ScopedEnv();
+    ScopedEnv(const ScopedEnv&) = delete;
+    ScopedEnv& operator=(const ScopedEnv&) = delete;
+
+private:
+    const char* m_name;
+    std::optional<std::string> m_old;
+};
+
+/// Peak resident memory of this process so far, in MiB.
+[[nodiscard]] long peakResidentMiB();
+/// How far `work`, run in a child process of its own, raised the child's peak resident memory, in
+/// MiB (at most 4000); -1 when `work` returned false or the child died. A child of its own keeps
+/// one case's peak from hiding the next one's.
+[[nodiscard]] long childPeakGrowthMiB(const std::function<bool()>& work);
+
 /// A path inside tests/data/thirdparty (third-party samples, with their licence notes).
 [[nodiscard]] std::string testdata(const std::string& relative);
 /// A path inside tests/data (the project's own fixtures).
@@ -90,6 +114,23 @@ inline bool samePixels(const toolkit::Image& a, const toolkit::Image& b) {
     for (int y = 0; y < a.height(); ++y)
         if (!std::equal(a.row(y), a.row(y) + rowBytes, b.row(y))) return false;
     return true;
+}
+
+/// Peak signal-to-noise ratio over the colour channels (or all four with `includeAlpha`); 0 for
+/// images of different sizes, 99 for identical ones.
+inline double psnr(const toolkit::Image& a, const toolkit::Image& b, bool includeAlpha = false) {
+    if (a.width() != b.width() || a.height() != b.height()) return 0;
+    double sum = 0;
+    const int channels = includeAlpha ? 4 : 3;
+    for (int y = 0; y < a.height(); ++y)
+        for (int x = 0; x < a.width(); ++x)
+            for (int c = 0; c < channels; ++c) {
+                const double d = double(a.row(y)[x * a.bytesPerPixel() + c]) -
+                                 double(b.row(y)[x * b.bytesPerPixel() + c]);
+                sum += d * d;
+            }
+    if (sum == 0) return 99;
+    return 10 * std::log10(255.0 * 255.0 * a.width() * a.height() * channels / sum);
 }
 
 } // namespace quill::test

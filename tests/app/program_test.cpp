@@ -5,6 +5,7 @@
 #include "test_support.h"
 #include "toolkit/platform/platform.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -15,6 +16,9 @@
 
 namespace quill::app {
 namespace {
+
+using ::testing::HasSubstr;
+using ::testing::Not;
 
 struct RunResult {
     int status = -1;
@@ -71,7 +75,7 @@ TEST_F(Program, HelpPrintsBannerHelpTextAndFooterOnly) {
     EXPECT_EQ(r.out.rfind("\n\nQuillmere - Batch Image Modifier\n*****", 0), 0u) << r.out;
     const std::string end = "remaining setting files.\n\n----------------\n\n";
     EXPECT_EQ(r.out.substr(r.out.size() - std::min(r.out.size(), end.size())), end);
-    EXPECT_EQ(r.out.find("Preset:"), std::string::npos); // no run either
+    EXPECT_THAT(r.out, Not(HasSubstr("Preset:"))); // no run either
     EXPECT_EQ(r.err, "");
     // Help implies portable mode: no per-user folder and no setting file appear.
     EXPECT_FALSE(platform::fileExists(m_root.path() + "home/.config"));
@@ -84,8 +88,7 @@ TEST_F(Program, ConsoleRunFallsBackToPresetZeroOrTakesTheStoredOne) {
     // itself is then refused ("No files").
     RunResult r = run("-Console -Preset=8");
     EXPECT_EQ(r.status, 2);
-    EXPECT_NE(r.out.find("\nPreset: 0 -> \"" + settings::uiText(295) + "\"\n"), std::string::npos)
-        << r.out;
+    EXPECT_THAT(r.out, HasSubstr("\nPreset: 0 -> \"" + settings::uiText(295) + "\"\n"));
 
     // The stored current preset is used when no -Preset= is given.
     settings::PresetList list = settings::defaultPresetList();
@@ -93,7 +96,7 @@ TEST_F(Program, ConsoleRunFallsBackToPresetZeroOrTakesTheStoredOne) {
     list.presets[4].name = "Stored four";
     ASSERT_TRUE(settings::writePresets(perUser() + "Presets", list));
     r = run("-Console");
-    EXPECT_NE(r.out.find("Preset: 4 -> \"Stored four\""), std::string::npos) << r.out;
+    EXPECT_THAT(r.out, HasSubstr("Preset: 4 -> \"Stored four\""));
 }
 
 // A preset file that is there but cannot be read stops a console run before anything is
@@ -109,10 +112,8 @@ TEST_F(Program, OnlyAMissingPresetFileRunsTheDefaultsQuietly) {
     ASSERT_TRUE(platform::createDirectories(presets));
     RunResult r = run("-Console a.jpg");
     EXPECT_EQ(r.status, 2);
-    EXPECT_NE(r.err.find("The preset file \"" + presets + "\" exists but can't be read"),
-              std::string::npos)
-        << r.err;
-    EXPECT_EQ(r.out.find("Preset:"), std::string::npos) << r.out;
+    EXPECT_THAT(r.err, HasSubstr("The preset file \"" + presets + "\" exists but can't be read"));
+    EXPECT_THAT(r.out, Not(HasSubstr("Preset:")));
     EXPECT_FALSE(platform::fileExists(output));
     EXPECT_TRUE(platform::isDirectory(presets));
 
@@ -120,9 +121,8 @@ TEST_F(Program, OnlyAMissingPresetFileRunsTheDefaultsQuietly) {
     test::writeText(presets, "OtherTool\nnot a preset file\n");
     r = run("-Console a.jpg");
     EXPECT_EQ(r.status, 0) << r.out;
-    EXPECT_NE(r.err.find("The preset file \"" + presets + "\" is damaged"), std::string::npos)
-        << r.err;
-    EXPECT_NE(r.out.find(preset0), std::string::npos) << r.out;
+    EXPECT_THAT(r.err, HasSubstr("The preset file \"" + presets + "\" is damaged"));
+    EXPECT_THAT(r.out, HasSubstr(preset0));
     EXPECT_TRUE(platform::isDirectory(output));
 
     ASSERT_TRUE(platform::deleteFile(presets));
@@ -130,7 +130,7 @@ TEST_F(Program, OnlyAMissingPresetFileRunsTheDefaultsQuietly) {
     r = run("-Console a.jpg");
     EXPECT_EQ(r.status, 0) << r.out;
     EXPECT_EQ(r.err, "");
-    EXPECT_NE(r.out.find(preset0), std::string::npos) << r.out;
+    EXPECT_THAT(r.out, HasSubstr(preset0));
     EXPECT_TRUE(platform::isDirectory(output));
 }
 
@@ -140,7 +140,7 @@ TEST_F(Program, RelativePathArgumentsResolveAgainstTheStartDirectoryWhileItExist
                                    m_root.path() + "work/pics/a.bmp",
                                    platform::Overwrite::Replace));
     RunResult r = run("-Console pics/a.bmp");
-    EXPECT_NE(r.out.find("Loaded images: 1\n"), std::string::npos) << r.out;
+    EXPECT_THAT(r.out, HasSubstr("Loaded images: 1\n"));
 
     // Started in a folder that is gone: the same folder seen from "/" holds an image, so
     // resolving against "/" would load a file the user did not name.
@@ -148,12 +148,12 @@ TEST_F(Program, RelativePathArgumentsResolveAgainstTheStartDirectoryWhileItExist
     ASSERT_TRUE(platform::createDirectory(m_root.path() + "work/gone"));
     r = run("-Console " + test::shellQuote(m_root.path().substr(1) + "work/pics"), gone);
     EXPECT_EQ(r.status, 2);
-    EXPECT_EQ(r.out.find("Loaded images"), std::string::npos) << r.out;
-    EXPECT_NE(r.err.find("current folder can't be read"), std::string::npos) << r.err;
+    EXPECT_THAT(r.out, Not(HasSubstr("Loaded images")));
+    EXPECT_THAT(r.err, HasSubstr("current folder can't be read"));
     // An absolute path still works from there.
     ASSERT_TRUE(platform::createDirectory(m_root.path() + "work/gone"));
     r = run("-Console " + test::shellQuote(m_root.path() + "work/pics"), gone);
-    EXPECT_NE(r.out.find("Loaded images: 1\n"), std::string::npos) << r.out;
+    EXPECT_THAT(r.out, HasSubstr("Loaded images: 1\n"));
     EXPECT_EQ(r.err, "");
 }
 
@@ -163,7 +163,7 @@ TEST_F(Program, WithoutADisplayTheWindowModeSuggestsTheConsole) {
     const RunResult r = run("");
     EXPECT_EQ(r.status, 3);
     EXPECT_EQ(r.out, "");
-    EXPECT_NE(r.err.find("-Console"), std::string::npos) << r.err;
+    EXPECT_THAT(r.err, HasSubstr("-Console"));
 }
 
 TEST_F(Program, PortableFilesNextToTheProgramAreFoundWithoutTheSwitch) {
@@ -172,7 +172,7 @@ TEST_F(Program, PortableFilesNextToTheProgramAreFoundWithoutTheSwitch) {
     ASSERT_TRUE(settings::writePresets(programDir() + "Quillmere_Presets", list));
     const RunResult r = run("-Console");
     EXPECT_EQ(r.status, 2);
-    EXPECT_NE(r.out.find("Preset: 0 -> \"Portable zero\""), std::string::npos) << r.out;
+    EXPECT_THAT(r.out, HasSubstr("Preset: 0 -> \"Portable zero\""));
     EXPECT_FALSE(platform::fileExists(perUser()));
 
     // With -Portable and no files yet, nothing is created in the per-user folder either.
@@ -233,9 +233,7 @@ TEST_F(Program, LockLivesInAPrivateFolderAndAPlantedOneIsExplained) {
     RunResult r = run("-Console -Help", {.runtimeDirectory = false});
     EXPECT_EQ(r.status, 4);
     EXPECT_EQ(r.out, "");
-    EXPECT_NE(r.err.find("The lock folder " + folder + " is not a folder of ours"),
-              std::string::npos)
-        << r.err;
+    EXPECT_THAT(r.err, HasSubstr("The lock folder " + folder + " is not a folder of ours"));
     EXPECT_FALSE(platform::fileExists(elsewhere + "Quillmere.lock"));
     ASSERT_EQ(::unlink(folder.c_str()), 0);
 
@@ -244,7 +242,7 @@ TEST_F(Program, LockLivesInAPrivateFolderAndAPlantedOneIsExplained) {
         ASSERT_EQ(::chown(folder.c_str(), 65534, 65534), 0);
         r = run("-Console -Help", {.runtimeDirectory = false});
         EXPECT_EQ(r.status, 4);
-        EXPECT_NE(r.err.find("belongs to another user"), std::string::npos) << r.err;
+        EXPECT_THAT(r.err, HasSubstr("belongs to another user"));
         ASSERT_EQ(::rmdir(folder.c_str()), 0);
     }
 
@@ -260,9 +258,7 @@ TEST_F(Program, LockLivesInAPrivateFolderAndAPlantedOneIsExplained) {
 }
 
 TEST_F(Program, SecondInstanceLeavesSilently) {
-    const char* saved = std::getenv("XDG_RUNTIME_DIR");
-    const std::string restore = saved ? saved : "";
-    setenv("XDG_RUNTIME_DIR", runtimeDir().c_str(), 1);
+    const test::ScopedEnv runtime("XDG_RUNTIME_DIR", runtimeDir().c_str());
     {
         auto lock = platform::InstanceLock::acquire("Quillmere");
         ASSERT_TRUE(lock.has_value());
@@ -276,7 +272,6 @@ TEST_F(Program, SecondInstanceLeavesSilently) {
     }
     // Once the first instance is gone, the program starts again.
     EXPECT_EQ(run("-Console -Help").status, 0);
-    saved ? setenv("XDG_RUNTIME_DIR", restore.c_str(), 1) : unsetenv("XDG_RUNTIME_DIR");
 }
 
 } // namespace

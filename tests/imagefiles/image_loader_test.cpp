@@ -95,50 +95,8 @@ TEST(SizeReader, LargeFilesGiveTheSameSizeWhereverTheHeaderLies) {
         test::writeBytes(dir.file(name), *bytes);
         ImageRect rect;
         EXPECT_TRUE(readImageSize(dir.file(name), rect)) << name;
-        EXPECT_EQ(rect.width, decoded.width()) << name;
-        EXPECT_EQ(rect.height, decoded.height()) << name;
-    }
-}
-
-TEST(LoadDispatch, LargeRawMapsReadInSlicesDecodeAsFromWholeFiles) {
-    // Raw grey and pix maps past the head size are decoded from the file a slice at a time; the
-    // pixels, the size reader and the handling of a file cut inside a row are those of the
-    // decoder working on the whole file.
-    test::TempDir dir;
-    struct Case {
-        const char* name;
-        const char* header;
-        std::size_t sampleBytes; // per pixel
-        std::size_t cut;         // bytes taken off the end
-    };
-    const Case cases[] = {
-        {"p6.ppm", "P6\n# a comment\n701 150\n255\n", 3, 0},
-        {"p6-16.ppm", "P6 701 150 65535\n", 6, 0},
-        {"p5.pgm", "P5 701 400 200\n", 1, 0},
-        {"p5-16.pgm", "P5 701 200 1000\n", 2, 0},
-        {"p6-cut.ppm", "P6 701 150 255\n", 3, 3 * 701 * 7 + 5},
-        {"p6-16-cut.ppm", "P6 701 150 65535\n", 6, 6 * 701 * 3 + 7},
-    };
-    for (const Case& c : cases) {
-        const std::string header = c.header;
-        Bytes bytes(header.begin(), header.end());
-        const std::size_t pixels = std::size_t(701) * (c.sampleBytes == 1   ? 400
-                                                       : c.sampleBytes == 2 ? 200
-                                                                            : 150);
-        for (std::size_t i = 0; i < pixels * c.sampleBytes; ++i)
-            bytes.push_back(std::uint8_t((i * 7919) >> 3));
-        bytes.resize(bytes.size() - c.cut);
-        ASSERT_GT(bytes.size(), std::size_t{256} << 10) << c.name;
-        const std::string path = dir.file(c.name);
-        test::writeBytes(path, bytes);
-        const toolkit::Image whole = decodePnm(bytes);
-        const toolkit::Image sliced = loadImageFile(path, -1);
-        ASSERT_FALSE(whole.empty()) << c.name;
-        EXPECT_TRUE(test::samePixels(sliced, whole)) << c.name;
-        ImageRect rect;
-        EXPECT_TRUE(readImageSize(path, rect)) << c.name;
-        EXPECT_EQ(rect.width, whole.width()) << c.name;
-        EXPECT_EQ(rect.height, whole.height()) << c.name;
+        EXPECT_EQ(std::pair(rect.width, rect.height), std::pair(decoded.width(), decoded.height()))
+            << name;
     }
 }
 
@@ -176,27 +134,51 @@ Bytes makeBitmap(int width, int height, int bits, std::uint32_t compression, boo
     return b;
 }
 
-TEST(LoadDispatch, LargeUncompressedBitmapsReadInSlicesDecodeAsFromWholeFiles) {
-    test::TempDir dir;
-    struct Case {
+// Raw grey and pix maps and uncompressed bitmaps past the head size are decoded from the file a
+// slice at a time; the pixels, the size reader and the handling of a file cut inside a row are
+// those of the decoder working on the whole file.
+TEST(LoadDispatch, LargeRawFilesReadInSlicesDecodeAsFromWholeFiles) {
+    const auto pnm = [](const std::string& header, std::size_t samples) {
+        Bytes bytes(header.begin(), header.end());
+        for (std::size_t i = 0; i < samples; ++i)
+            bytes.push_back(std::uint8_t((i * 7919) >> 3));
+        return bytes;
+    };
+    const auto cutBy = [](Bytes bytes, std::size_t cut) {
+        bytes.erase(bytes.end() - std::ptrdiff_t(cut), bytes.end());
+        return bytes;
+    };
+    using Decoder = toolkit::Image (*)(std::span<const std::uint8_t>);
+    const struct {
         const char* name;
         Bytes bytes;
+        Decoder decode;
+    } cases[] = {
+        {"p6.ppm", pnm("P6\n# a comment\n701 150\n255\n", 701 * 150 * 3), decodePnm},
+        {"p6-16.ppm", pnm("P6 701 150 65535\n", 701 * 150 * 6), decodePnm},
+        {"p5.pgm", pnm("P5 701 400 200\n", 701 * 400), decodePnm},
+        {"p5-16.pgm", pnm("P5 701 200 1000\n", 701 * 200 * 2), decodePnm},
+        {"p6-cut.ppm", cutBy(pnm("P6 701 150 255\n", 701 * 150 * 3), 3 * 701 * 7 + 5), decodePnm},
+        {"p6-16-cut.ppm", cutBy(pnm("P6 701 150 65535\n", 701 * 150 * 6), 6 * 701 * 3 + 7),
+         decodePnm},
+        {"rgb24.bmp", makeBitmap(501, 200, 24, 0, false), decodeGeneral},
+        {"grey8-topdown.bmp", makeBitmap(701, 400, 8, 0, true), decodeGeneral},
+        {"fields32.bmp", makeBitmap(301, 250, 32, 3, false), decodeGeneral},
+        {"rgb24-cut.bmp", cutBy(makeBitmap(501, 200, 24, 0, false), 3 * 501 * 4 + 10),
+         decodeGeneral},
     };
-    Bytes cut = makeBitmap(501, 200, 24, 0, false);
-    cut.resize(cut.size() - 3 * 501 * 4 - 10);
-    const Case cases[] = {
-        {"rgb24.bmp", makeBitmap(501, 200, 24, 0, false)},
-        {"grey8-topdown.bmp", makeBitmap(701, 400, 8, 0, true)},
-        {"fields32.bmp", makeBitmap(301, 250, 32, 3, false)},
-        {"rgb24-cut.bmp", cut},
-    };
-    for (const Case& c : cases) {
-        ASSERT_GT(c.bytes.size(), std::size_t{256} << 10) << c.name;
+    test::TempDir dir;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        ASSERT_GT(c.bytes.size(), std::size_t{256} << 10);
         const std::string path = dir.file(c.name);
         test::writeBytes(path, c.bytes);
-        const toolkit::Image whole = decodeGeneral(c.bytes);
-        ASSERT_FALSE(whole.empty()) << c.name;
-        EXPECT_TRUE(test::samePixels(loadImageFile(path, -1), whole)) << c.name;
+        const toolkit::Image whole = c.decode(c.bytes);
+        ASSERT_FALSE(whole.empty());
+        EXPECT_TRUE(test::samePixels(loadImageFile(path, -1), whole));
+        ImageRect rect;
+        EXPECT_TRUE(readImageSize(path, rect));
+        EXPECT_EQ(std::pair(rect.width, rect.height), std::pair(whole.width(), whole.height()));
     }
 }
 

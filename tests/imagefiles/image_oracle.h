@@ -1,8 +1,7 @@
-// Independent decodes for the image tests: ImageMagick for every format, djpeg for JPEG, identify's
-// view of a file, and a picture-difference measure.
+// Independent decodes for the image tests: ImageMagick for every format, and identify's view of
+// a file.
 #pragma once
 
-#include <cmath>
 #include <cstdint>
 #include <sstream>
 #include <string>
@@ -55,17 +54,6 @@ decodeManyWithConvert(const std::vector<std::pair<std::string, int>>& inputs,
     return results;
 }
 
-/// A JPEG as libjpeg-turbo's own djpeg decodes it; empty when it cannot.
-inline toolkit::Image decodeWithDjpeg(const std::string& path) {
-    TempDir dir;
-    // Exit status 2 means warnings (corrupt data it decoded anyway): the output still counts.
-    const std::string out = dir.file("out.pnm");
-    const int status = runCommand("/usr/bin/djpeg -pnm -outfile " + shellQuote(out) + " " +
-                                  shellQuote(path) + " 2>/dev/null");
-    if (status != 0 && status != 2) return {};
-    return std::move(decodeManyWithConvert({{out, 0}})[0]);
-}
-
 /// The first frame of any file ImageMagick reads, as a 24- or 32-bit image; empty on failure.
 inline toolkit::Image decodeWithImageMagick(const std::string& path, bool withAlpha) {
     toolkit::Image image = std::move(decodeManyWithConvert({{path, 0}})[0]);
@@ -79,24 +67,6 @@ inline std::string identify(const std::string& path, const std::string& format) 
                    "'[0]' 2>/dev/null",
                &output);
     return output;
-}
-
-/// Peak signal-to-noise ratio over the colour channels (or all channels with `includeAlpha`).
-inline double psnr(const toolkit::Image& a, const toolkit::Image& b, bool includeAlpha = false) {
-    if (a.width() != b.width() || a.height() != b.height()) return 0;
-    double sum = 0;
-    const int channels = includeAlpha ? 4 : 3;
-    for (int y = 0; y < a.height(); ++y) {
-        for (int x = 0; x < a.width(); ++x) {
-            for (int c = 0; c < channels; ++c) {
-                const double d = double(a.row(y)[x * a.bytesPerPixel() + c]) -
-                                 double(b.row(y)[x * b.bytesPerPixel() + c]);
-                sum += d * d;
-            }
-        }
-    }
-    if (sum == 0) return 99;
-    return 10 * std::log10(255.0 * 255.0 * a.width() * a.height() * channels / sum);
 }
 
 } // namespace quill::test

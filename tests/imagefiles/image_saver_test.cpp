@@ -5,13 +5,8 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <functional>
 #include <random>
 #include <tuple>
-
-#include <sys/resource.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <gtest/gtest.h>
 
@@ -246,27 +241,6 @@ TEST(Jp2Encoder, TilesKeepTheRateAndTheQuality) {
     }
 }
 
-// How far `work`, run in a child process, raised the child's peak resident memory, in MiB
-// (at most 4000); -1 when it failed.
-long childPeakGrowthMiB(const std::function<bool()>& work) {
-    const auto peak = [] {
-        rusage usage{};
-        getrusage(RUSAGE_SELF, &usage);
-        return usage.ru_maxrss / 1024;
-    };
-    const pid_t child = fork();
-    if (child == 0) {
-        const long before = peak();
-        const bool ok = work();
-        _exit(ok ? int(std::min(peak() - before, 4000L) / 16) : 255);
-    }
-    int status = 0;
-    if (child < 0 || waitpid(child, &status, 0) != child || !WIFEXITED(status) ||
-        WEXITSTATUS(status) == 255)
-        return -1;
-    return long(WEXITSTATUS(status)) * 16;
-}
-
 // An image past the tiling threshold is written in tiles: the codec then holds one tile's
 // samples and buffers, not several copies of the whole image (about 7 bytes a sample).
 TEST(Jp2Encoder, LargeImagesAreCodedTileByTile) {
@@ -274,7 +248,7 @@ TEST(Jp2Encoder, LargeImagesAreCodedTileByTile) {
     static_assert(std::int64_t{4097} * 4097 > quill::imagefiles::kJp2TilingPixels);
     const Image large = synthetic(side, side, PixelFormat::Bgr24);
     const long image = long(large.sizeInBytes() >> 20);
-    const long growth = childPeakGrowthMiB([&] {
+    const long growth = test::childPeakGrowthMiB([&] {
         std::vector<std::uint8_t> out;
         out.reserve(large.sizeInBytes() / 100); // the output at quality 0 (rate 500)
         return quill::imagefiles::encodeJp2(large.view(), 0, out);

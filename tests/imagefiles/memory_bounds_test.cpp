@@ -2,14 +2,8 @@
 // anything large is allocated.
 #include <gtest/gtest.h>
 
-#include <sys/resource.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cstdio>
 #include <filesystem>
-#include <functional>
 #include <string>
 #include <vector>
 
@@ -20,12 +14,8 @@
 namespace quill::imagefiles {
 namespace {
 
-// Peak resident memory of the test process so far, in MiB.
-long peakMiB() {
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return usage.ru_maxrss / 1024;
-}
+using test::childPeakGrowthMiB;
+using test::peakResidentMiB;
 
 TEST(DecodeBudget, CraftedHeadersAreRefusedBeforeLargeAllocations) {
     // Each file is a few kilobytes and declares what would take a gigabyte or more: a TIFF raster
@@ -33,27 +23,10 @@ TEST(DecodeBudget, CraftedHeadersAreRefusedBeforeLargeAllocations) {
     // per-tile state of a JPEG 2000 codestream with 62,500 tiles.
     for (const char* name : {"bounds/bad-huge-raster.tif", "bounds/bad-huge-progressive.jpg",
                              "bounds/bad-many-tiles.j2k"}) {
-        const long before = peakMiB();
+        const long before = peakResidentMiB();
         EXPECT_TRUE(loadImageFile(test::fixture(name), -1).empty()) << name;
-        EXPECT_LT(peakMiB() - before, 200) << name;
+        EXPECT_LT(peakResidentMiB() - before, 200) << name;
     }
-}
-
-// Runs `work` in a child process and returns how far it raised the child's peak resident
-// memory, in MiB (capped at 4000); -1 when `work` returned false or the child died. A child of
-// its own keeps one case's peak from hiding the next one's.
-long childPeakGrowthMiB(const std::function<bool()>& work) {
-    const pid_t child = fork();
-    if (child == 0) {
-        const long before = peakMiB();
-        const bool ok = work();
-        _exit(ok ? int(std::min(peakMiB() - before, 4000L) / 16) : 255);
-    }
-    int status = 0;
-    if (child < 0 || waitpid(child, &status, 0) != child || !WIFEXITED(status) ||
-        WEXITSTATUS(status) == 255)
-        return -1;
-    return long(WEXITSTATUS(status)) * 16;
 }
 
 TEST(DecodeBudget, PngChunksDeclaringGigabytesAreNotBuffered) {
@@ -83,7 +56,7 @@ TEST(DecodeBudget, FilesAreReadOnlyAsFarAsTheFormatAndBudgetAllow) {
         std::filesystem::resize_file(path, size);
         return path;
     };
-    const long before = peakMiB();
+    const long before = peakResidentMiB();
     // Larger than any decode may hold: refused unread.
     EXPECT_TRUE(loadImageFile(sparse("big.jpg", std::uintmax_t{2} << 30), -1).empty());
     ImageRect rect;
@@ -91,7 +64,7 @@ TEST(DecodeBudget, FilesAreReadOnlyAsFarAsTheFormatAndBudgetAllow) {
     // Within the limit but starting like no image: refused after its first bytes.
     EXPECT_TRUE(loadImageFile(sparse("zeros.png", std::uintmax_t{600} << 20), -1).empty());
     EXPECT_EQ(estimateDecodeBytes(dir.file("big.jpg")), 0u);
-    EXPECT_LT(peakMiB() - before, 200);
+    EXPECT_LT(peakResidentMiB() - before, 200);
 
     // A real image is refused when its file and pixels together pass a lowered budget.
     const std::string photo = test::testdata("jpeg/hopper.jpg");

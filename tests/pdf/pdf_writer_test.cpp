@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <regex>
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include "pdf/jpeg_frame.h"
@@ -13,6 +14,7 @@
 
 namespace {
 
+using ::testing::HasSubstr;
 using quill::pdf::PdfError;
 using quill::pdf::PdfWriter;
 namespace test = quill::test;
@@ -34,11 +36,10 @@ TEST(PdfWriter, PlacementSizesAndTheImageBytes) {
     EXPECT_EQ(pdf.rfind("%PDF-1.3\n", 0), 0u);
     // The image at 128 x 128 points, its bottom edge at 841.89 - (20 + 128), drawn from the JPEG
     // file itself, byte for byte.
-    EXPECT_NE(pdf.find("q 128.00 0 0 128.00 10.00 693.89 cm /I1 Do Q\n"), std::string::npos);
+    EXPECT_THAT(pdf, HasSubstr("q 128.00 0 0 128.00 10.00 693.89 cm /I1 Do Q\n"));
     const auto jpeg = test::readBytes(kHopper);
-    EXPECT_NE(pdf.find("/Filter /DCTDecode\n/Length " + std::to_string(jpeg.size()) +
-                       "\n>>\nstream\n" + test::asText(jpeg) + "\nendstream\n"),
-              std::string::npos);
+    EXPECT_THAT(pdf, HasSubstr("/Filter /DCTDecode\n/Length " + std::to_string(jpeg.size()) +
+                               "\n>>\nstream\n" + test::asText(jpeg) + "\nendstream\n"));
 
     ASSERT_TRUE(writer.createDocument("LANDSCAPE", "pt", "595.28,841.89"));
     ASSERT_TRUE(writer.addPage());
@@ -46,17 +47,16 @@ TEST(PdfWriter, PlacementSizesAndTheImageBytes) {
     EXPECT_TRUE(writer.placeImage(kHopper, 5, 5, 0, 256)); // width from the aspect ratio
     EXPECT_TRUE(writer.placeImage(kHopper, 1, 2, 30, 40)); // both given: distorted
     const std::string landscape = test::asText(writer.finishDocument());
-    EXPECT_NE(landscape.find("q 64.00 0 0 64.00 0.00 531.28 cm /I1 Do Q\n"
-                             "q 256.00 0 0 256.00 5.00 334.28 cm /I1 Do Q\n"
-                             "q 30.00 0 0 40.00 1.00 553.28 cm /I1 Do Q\n"),
-              std::string::npos);
-    EXPECT_NE(landscape.find("/MediaBox [0 0 841.89 595.28]"), std::string::npos);
+    EXPECT_THAT(landscape, HasSubstr("q 64.00 0 0 64.00 0.00 531.28 cm /I1 Do Q\n"
+                                     "q 256.00 0 0 256.00 5.00 334.28 cm /I1 Do Q\n"
+                                     "q 30.00 0 0 40.00 1.00 553.28 cm /I1 Do Q\n"));
+    EXPECT_THAT(landscape, HasSubstr("/MediaBox [0 0 841.89 595.28]"));
     EXPECT_EQ(test::countOf(landscape, "/Subtype /Image"), 1); // loaded once, drawn three times
 
     // A document without a page gets an empty one; arguments that mean nothing are refused.
     ASSERT_TRUE(writer.createDocument("p", "pt", "100,200"));
     const std::string empty = test::asText(writer.finishDocument());
-    EXPECT_NE(empty.find("/MediaBox [0 0 100.00 200.00]"), std::string::npos);
+    EXPECT_THAT(empty, HasSubstr("/MediaBox [0 0 100.00 200.00]"));
     EXPECT_FALSE(writer.createDocument("X", "pt", "595.28,841.89"));
     EXPECT_FALSE(writer.createDocument("P", "px", "595.28,841.89"));
     EXPECT_FALSE(writer.createDocument("P", "pt", "595.28"));
@@ -113,7 +113,7 @@ TEST(PdfWriter, SavingChecksTheFileNameAndReportsSystemErrors) {
     test::writeBytes(dir.file("doc.pdf"), {'o', 'l', 'd'});
     ASSERT_TRUE(saved.saveDocument(dir.file("doc.pdf")));
     const std::string pdf = test::asText(test::readBytes(dir.file("doc.pdf")));
-    EXPECT_NE(pdf.find("/Creator (a \\(b\\) \\\\ c)\n"), std::string::npos);
+    EXPECT_THAT(pdf, HasSubstr("/Creator (a \\(b\\) \\\\ c)\n"));
     for (const std::string& name : {std::string(), dir.path(), dir.file("..")}) {
         PdfWriter writer = portraitWithPage();
         EXPECT_FALSE(writer.saveDocument(name));
@@ -171,7 +171,7 @@ TEST(PdfWriterTools, QpdfPopplerAgree) {
             test::runCommand("/usr/bin/qpdf --check " + test::shellQuote(path) + " 2>&1", &output),
             0)
             << output;
-        EXPECT_NE(output.find("No syntax or stream encoding errors"), std::string::npos) << output;
+        EXPECT_THAT(output, HasSubstr("No syntax or stream encoding errors"));
         output.clear();
         ASSERT_EQ(test::runCommand("/usr/bin/pdfimages -list " + test::shellQuote(path), &output),
                   0);

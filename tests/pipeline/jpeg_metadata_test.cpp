@@ -7,7 +7,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <ctime>
 #include <filesystem>
 #include <fstream>
@@ -379,9 +378,7 @@ bool describesTheFile(const std::string& key) {
 TEST(MetadataExiftool, WrittenFilesReadBackAsIntendedAndValidate) {
     if (!test::haveTool("/usr/bin/exiftool")) QUILL_SKIP_WITHOUT_TOOL() << "exiftool missing";
     // Local-time seconds do not depend on the zone; an unusual one makes a slip visible.
-    const std::string oldTz = std::getenv("TZ") ? std::getenv("TZ") : "";
-    setenv("TZ", "Australia/Lord_Howe", 1);
-    tzset();
+    const test::ScopedEnv zone("TZ", "Australia/Lord_Howe");
 
     test::TempDir dir;
     std::vector<std::string> all;
@@ -456,8 +453,6 @@ TEST(MetadataExiftool, WrittenFilesReadBackAsIntendedAndValidate) {
         }
         EXPECT_EQ(valueOf(after, "File:Comment"), "Quillmere \xE2\x82\xAC");
     }
-    oldTz.empty() ? unsetenv("TZ") : setenv("TZ", oldTz.c_str(), 1);
-    tzset();
 }
 
 } // namespace

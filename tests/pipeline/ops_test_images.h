@@ -1,8 +1,7 @@
-// Helpers for the image-operation tests: images built pixel by pixel and compared, and PSNR.
+// Helpers for the image-operation tests: images built pixel by pixel and compared.
 #pragma once
 
 #include <array>
-#include <cmath>
 #include <cstring>
 #include <functional>
 #include <string>
@@ -50,19 +49,6 @@ inline int countMismatches(const toolkit::Image& image, int w, int h,
 inline int countMismatches(const toolkit::Image& image, const toolkit::Image& expected) {
     return countMismatches(image, expected.width(), expected.height(),
                            [&](int x, int y) { return pixelAt(expected, x, y); });
-}
-
-/// PSNR in dB over the colour channels of two images of the same size.
-inline double psnr(const toolkit::Image& a, const toolkit::Image& b) {
-    double sum = 0.0;
-    for (int y = 0; y < a.height(); ++y)
-        for (int x = 0; x < a.width(); ++x)
-            for (int c = 0; c < 3; ++c) {
-                const double d = pixelAt(a, x, y)[c] - pixelAt(b, x, y)[c];
-                sum += d * d;
-            }
-    const double mse = sum / (3.0 * a.width() * a.height());
-    return mse == 0.0 ? 99.0 : 10.0 * std::log10(255.0 * 255.0 / mse);
 }
 
 } // namespace quill::test

@@ -16,6 +16,7 @@
 
 #include "imagefiles/format.h"
 #include "imagefiles/image_loader.h"
+#include "imagefiles/image_saver.h"
 #include "imagefiles/jpeg_encoder.h"
 #include "pipeline/detail/resize_kernel.h"
 #include "pipeline/edit_chain.h"
@@ -167,46 +168,43 @@ struct ReducedCase {
     std::optional<RotateMode> rotate; // before the resize
 };
 
-/// Writes `image` (24-bit) as a binary PPM, the input of the command-line encoders.
-void writePpm(const std::string& path, const Image& image) {
-    std::vector<std::uint8_t> bytes;
-    const std::string header =
-        "P6\n" + std::to_string(image.width()) + " " + std::to_string(image.height()) + "\n255\n";
-    bytes.assign(header.begin(), header.end());
-    for (int y = 0; y < image.height(); ++y)
-        for (int x = 0; x < image.width(); ++x) {
-            const std::uint8_t* p = image.row(y) + x * 3;
-            bytes.insert(bytes.end(), {p[2], p[1], p[0]});
-        }
-    test::writeBytes(path, bytes);
+/// The 1800 x 1200 photograph the test JPEGs are cut from.
+Image landscapePhoto() {
+    return imagefiles::loadImageFile(test::testdata("exif/orientation/Landscape_0.jpg"), -1);
+}
+
+/// A part of the photograph at an odd offset (so that blocks do not line up either), written as a
+/// JPEG of `kind`; returns its path.
+std::string writePart(const test::TempDir& dir, const Image& photo, JpegKind kind, int width,
+                      int height) {
+    Image part(width, height, PixelFormat::Bgr24);
+    for (int y = 0; y < height; ++y)
+        std::memcpy(part.row(y), photo.row(y + 3) + 3 * 5, std::size_t(width) * 3);
+    const std::string path = dir.file("part.jpg");
+    if (kind == JpegKind::Baseline) {
+        std::vector<std::uint8_t> bytes;
+        EXPECT_TRUE(imagefiles::encodeJpeg(part.view(), 9, bytes));
+        test::writeBytes(path, bytes);
+        return path;
+    }
+    const std::string bmp = dir.file("part.bmp");
+    EXPECT_TRUE(imagefiles::saveImageFile(part, bmp, imagefiles::Encoder::Bmp, 0, 24).ok);
+    const std::string in = test::shellQuote(bmp), out = test::shellQuote(path);
+    const std::string command =
+        kind == JpegKind::Cmyk
+            ? "MAGICK_THREAD_LIMIT=1 /usr/bin/convert " + in + " -colorspace CMYK -quality 90 " +
+                  out
+            : std::string("/usr/bin/cjpeg -quality 90 ") +
+                  (kind == JpegKind::Grey ? "-grayscale " : "-progressive ") + in + " > " + out;
+    EXPECT_EQ(test::runCommand(command + " 2>/dev/null"), 0) << command;
+    return path;
 }
 
 /// The resize of the reduced decode (through the editing chain, as a batch runs it) against the
 /// same resize of the full decode; returns the PSNR between the two, or a negative value after
 /// a failed expectation.
 double reducedAgainstFull(const test::TempDir& dir, const Image& photo, const ReducedCase& c) {
-    Image part(c.width, c.height, PixelFormat::Bgr24);
-    for (int y = 0; y < c.height; ++y) // an odd offset, so that blocks do not line up either
-        std::memcpy(part.row(y), photo.row(y + 3) + 3 * 5, std::size_t(c.width) * 3);
-    const std::string path = dir.file("part.jpg");
-    if (c.kind == JpegKind::Baseline) {
-        std::vector<std::uint8_t> bytes;
-        EXPECT_TRUE(imagefiles::encodeJpeg(part.view(), 9, bytes));
-        test::writeBytes(path, bytes);
-    } else {
-        writePpm(dir.file("part.ppm"), part);
-        const std::string in = test::shellQuote(dir.file("part.ppm"));
-        const std::string out = test::shellQuote(path);
-        const std::string command =
-            c.kind == JpegKind::Cmyk
-                ? "MAGICK_THREAD_LIMIT=1 /usr/bin/convert " + in +
-                      " -colorspace CMYK -quality 90 " + out
-                : std::string("/usr/bin/cjpeg -quality 90 ") +
-                      (c.kind == JpegKind::Grey ? "-grayscale " : "-progressive ") + in + " > " +
-                      out;
-        EXPECT_EQ(test::runCommand(command + " 2>/dev/null"), 0) << command;
-    }
-
+    const std::string path = writePart(dir, photo, c.kind, c.width, c.height);
     EditPlan plan;
     plan.rotate = c.rotate;
     const bool turned = c.rotate && sidesSwap(*c.rotate);
@@ -254,8 +252,7 @@ void expectOddSidesLikeWholeBlocks(const Image& photo, std::span<const ReducedCa
 // up to one reduced pixel. (With the stretch, 1136 x 775 at 1/2 gave 36.6 dB here, against
 // 46.1 dB for 1136 x 774.) Rotations and mirrorings put the narrow pixels first or last.
 TEST(ResizeReduced, OddSidesCostNothingOverWholeBlocksAtEveryReduction) {
-    const Image photo =
-        imagefiles::loadImageFile(test::testdata("exif/orientation/Landscape_0.jpg"), -1);
+    const Image photo = landscapePhoto();
     ASSERT_EQ(std::pair(photo.width(), photo.height()), std::pair(1800, 1200));
     constexpr auto Baseline = JpegKind::Baseline;
     const ReducedCase cases[] = {
@@ -276,9 +273,8 @@ TEST(ResizeReduced, OddSidesCostNothingOverWholeBlocksAtEveryReduction) {
 TEST(ResizeReduced, GreyProgressiveAndCmykFilesAlike) {
     if (!test::haveTool("/usr/bin/cjpeg") || !test::haveTool("/usr/bin/convert"))
         QUILL_SKIP_WITHOUT_TOOL() << "cjpeg or ImageMagick is not installed";
-    const Image photo =
-        imagefiles::loadImageFile(test::testdata("exif/orientation/Landscape_0.jpg"), -1);
-    ASSERT_FALSE(photo.empty());
+    const Image photo = landscapePhoto();
+    ASSERT_EQ(std::pair(photo.width(), photo.height()), std::pair(1800, 1200));
     const ReducedCase cases[] = {
         {JpegKind::Grey, 1001, 777, 2, {}},
         {JpegKind::Progressive, 1136, 775, 4, {}},
@@ -327,8 +323,7 @@ double psnrAgainst(const std::vector<double>& exact, const Image& image) {
 // largest result each reduction is chosen for. (With the reduced image 1.5 times the result,
 // and the narrow edge pixel weighed as a whole one, this lost 11 to 14 dB.)
 TEST(ResizeReduced, WithinOneDecibelOfTheFullDecodeAtEveryReduction) {
-    const Image photo =
-        imagefiles::loadImageFile(test::testdata("exif/orientation/Landscape_0.jpg"), -1);
+    const Image photo = landscapePhoto();
     ASSERT_EQ(std::pair(photo.width(), photo.height()), std::pair(1800, 1200));
     test::TempDir dir;
     const struct {
@@ -336,13 +331,7 @@ TEST(ResizeReduced, WithinOneDecibelOfTheFullDecodeAtEveryReduction) {
     } cases[] = {{1791, 1189, 2}, {1789, 1187, 4}, {1787, 1181, 8}, {1795, 1190, 8}};
     for (const auto& c : cases) {
         SCOPED_TRACE(testing::Message() << c.width << "x" << c.height << " at 1/" << c.reduction);
-        Image part(c.width, c.height, PixelFormat::Bgr24);
-        for (int y = 0; y < c.height; ++y)
-            std::memcpy(part.row(y), photo.row(y + 3) + 3 * 5, std::size_t(c.width) * 3);
-        std::vector<std::uint8_t> bytes;
-        ASSERT_TRUE(imagefiles::encodeJpeg(part.view(), 9, bytes));
-        const std::string path = dir.file("part.jpg");
-        test::writeBytes(path, bytes);
+        const std::string path = writePart(dir, photo, JpegKind::Baseline, c.width, c.height);
 
         // The largest result the reduction is chosen for (the height, rounded, may want a
         // pixel less).

@@ -8,7 +8,6 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
-#include <cstdlib>
 #include <cstring>
 #include <optional>
 #include <tuple>
@@ -270,17 +269,13 @@ TEST_F(SettingFiles, AFileThatCannotBeReadIsNeitherMissingNorWrittenOver) {
 }
 
 TEST_F(SettingFiles, SystemLanguageChoosesTheTableOrEnglish) {
-    const char* saved = std::getenv("LC_ALL");
-    const std::string restore = saved ? saved : "";
-    setenv("LC_ALL", "ja_JP.UTF-8", 1); // no table of its own
-    EXPECT_EQ(systemLanguageIndex(), kEnglishLanguage);
-    setenv("LC_ALL", "zh_TW", 1);
+    {
+        const test::ScopedEnv japanese("LC_ALL", "ja_JP.UTF-8"); // no table of its own
+        EXPECT_EQ(systemLanguageIndex(), kEnglishLanguage);
+    }
+    const test::ScopedEnv chinese("LC_ALL", "zh_TW");
     test::TempDir dir;
     EXPECT_EQ(readLanguage(dir.file("none")), 10); // nothing stored: the system's language
-    if (saved)
-        setenv("LC_ALL", restore.c_str(), 1);
-    else
-        unsetenv("LC_ALL");
 }
 
 } // namespace

@@ -29,38 +29,36 @@ ValidationResult validate(Change change, bool video = false) {
     return settingsValidation(ValidationScope::Whole, s, derive(s), ListedVideos{video});
 }
 
-TEST(SettingsValidation, DefaultPresetsAndRangePhase) {
+TEST(SettingsValidation, DefaultPresetsAreValidAndTheRangeScopeChecksNoMore) {
     for (int n = 0; n <= 5; ++n) {
         const Preset s = defaultPreset(n, "p");
         EXPECT_EQ(settingsValidation(ValidationScope::Whole, s, derive(s), ListedVideos::None),
                   Valid)
             << n;
     }
-    // Every field against its range, inclusive: a number, the length of a text.
-    EXPECT_EQ(validate([](Preset& s) { s.selectedPage = 13; }), Valid);
-    EXPECT_EQ(validate([](Preset& s) { s.selectedPage = 14; }), OutOfRange);
-    EXPECT_EQ(validate([](Preset& s) { s.commentText.assign(kMaxPresetTextBytes, 'a'); }), Valid);
-    EXPECT_EQ(validate([](Preset& s) { s.commentText.assign(kMaxPresetTextBytes + 1, 'a'); }),
-              OutOfRange);
-    EXPECT_EQ(validate([](Preset& s) { s.overlayFontName.clear(); }), OutOfRange);
-    // Conditions are range-checked while the filter is off.
-    EXPECT_EQ(validate([](Preset& s) { s.filterConditions = {{2, 15, 0, "1", 1}}; }), OutOfRange);
     Preset idle = defaultPreset(0, "p");
     idle.outputDirEnabled = idle.convertFormat = 0;
     EXPECT_EQ(settingsValidation(ValidationScope::Ranges, idle, derive(idle), ListedVideos::None),
               Valid); // no consistency phase
 }
 
-// The field a range violation is told by: the first in record order, conditions in the place of
-// their list.
-TEST(SettingsValidation, TheFieldOutOfRangeIsNamed) {
+// Every field against its range, inclusive: a number, the length of a text. A violation is told
+// by the first field in record order, conditions in the place of their list; conditions are
+// range-checked while the filter is off.
+TEST(SettingsValidation, TheFirstFieldOutOfRangeIsNamed) {
     const std::pair<Change, std::string_view> cases[] = {
-        {[](Preset&) {}, ""},
-        {[](Preset& s) { s.overlayFontName.clear(); }, "overlayFontName"},
+        {[](Preset& s) { s.selectedPage = 13; }, ""},
+        {[](Preset& s) { s.selectedPage = 14; }, "selectedPage"},
+        {[](Preset& s) { s.commentText.assign(kMaxPresetTextBytes, 'a'); }, ""},
         {[](Preset& s) { s.commentText.assign(kMaxPresetTextBytes + 1, 'a'); }, "commentText"},
+        {[](Preset& s) { s.overlayFontName.clear(); }, "overlayFontName"},
         {[](Preset& s) { s.quality = 11, s.cropLeft = -1; }, "cropLeft"},
         {[](Preset& s) {
              s.quality = 0, s.filterConditions = {{2, 4, 9, "1", 1}};
+         },
+         "filterConditions"},
+        {[](Preset& s) {
+             s.filterConditions = {{2, 15, 0, "1", 1}};
          },
          "filterConditions"},
     };
@@ -69,6 +67,7 @@ TEST(SettingsValidation, TheFieldOutOfRangeIsNamed) {
         change(s);
         EXPECT_EQ(fieldOutOfRange(s), field);
         EXPECT_EQ(presetInRange(s), field.empty()) << field;
+        EXPECT_EQ(validate(change), field.empty() ? Valid : OutOfRange) << field;
     }
 }
 

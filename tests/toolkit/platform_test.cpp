@@ -17,27 +17,10 @@
 #include <unistd.h>
 
 namespace platform = quill::platform;
+using quill::test::ScopedEnv;
 using quill::test::TempDir;
 
 namespace {
-// Sets (or with nullptr unsets) an environment variable until the end of the scope.
-class ScopedEnv {
-public:
-    ScopedEnv(const char* name, const char* value) : m_name(name) {
-        if (const char* old = std::getenv(name)) m_old = old;
-        set(value);
-    }
-    ~ScopedEnv() { set(m_old ? m_old->c_str() : nullptr); }
-
-private:
-    void set(const char* value) {
-        value ? setenv(m_name, value, 1) : unsetenv(m_name);
-        tzset();
-    }
-    const char* m_name;
-    std::optional<std::string> m_old;
-};
-
 // stat() of a path, following links.
 struct stat statOf(const std::string& path) {
     struct stat st {};
