@@ -12,6 +12,7 @@
 #include <jpeglib.h>
 
 #include "imagefiles/detail/decode_limits.h"
+#include "toolkit/stop_request.h"
 
 namespace quill::imagefiles {
 
@@ -24,6 +25,7 @@ constexpr int kMaxScans = 500;
 struct ErrorManager {
     jpeg_error_mgr base;
     std::jmp_buf jump;
+    bool stopped = false; ///< the decode gave up because the thread's work was asked to stop
 };
 
 [[noreturn]] void onError(j_common_ptr cinfo) {
@@ -34,11 +36,18 @@ struct ErrorManager {
 void onMessage(j_common_ptr, int) {}
 void onOutput(j_common_ptr) {}
 
+// Called by the library every few rows of every pass: a large progressive file spends most of its
+// time in passes that give no output row yet, so the stop request is polled here.
 void onProgress(j_common_ptr cinfo) {
     auto* d = reinterpret_cast<j_decompress_ptr>(cinfo);
     if (d->is_decompressor && d->input_scan_number > kMaxScans) {
         cinfo->err->msg_code = JERR_NOT_COMPILED;
         cinfo->err->error_exit(cinfo);
+    }
+    if (toolkit::stopRequested()) {
+        auto* err = reinterpret_cast<ErrorManager*>(cinfo->err);
+        err->stopped = true;
+        std::longjmp(err->jump, 1);
     }
 }
 
@@ -219,6 +228,7 @@ toolkit::Image decode(std::span<const std::uint8_t> bytes, Reduction reduction) 
     }
     DecodeState state{&image, cmykRow.get()};
     decodeRows(cinfo, err, state);
+    if (err.stopped) return {};   // asked to stop: the rows so far are of no use
     if (!state.anyRow) return {}; // failed before the first row: nothing to show
     return image;
 }

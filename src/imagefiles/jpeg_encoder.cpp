@@ -10,6 +10,8 @@
 #include <jerror.h>
 #include <jpeglib.h>
 
+#include "toolkit/stop_request.h"
+
 namespace quill::imagefiles {
 
 namespace {
@@ -83,6 +85,8 @@ bool compress(jpeg_compress_struct& cinfo, ErrorManager& errors, VectorDestinati
     cinfo.write_JFIF_header = TRUE;
     jpeg_start_compress(&cinfo, TRUE);
     while (cinfo.next_scanline < cinfo.image_height) {
+        // A stop request ends the encoding between rows; the half-made output is dropped.
+        if (toolkit::stopRequested()) return false;
         JSAMPROW row = const_cast<JSAMPROW>(image.row(int(cinfo.next_scanline)));
         jpeg_write_scanlines(&cinfo, &row, 1);
     }

@@ -17,6 +17,8 @@
 
 #include <png.h>
 
+#include "toolkit/stop_request.h"
+
 namespace quill::imagefiles {
 
 namespace {
@@ -91,7 +93,11 @@ bool writePng(PngWriter& writer, WriteState& state, int width, int height, int b
                    palette ? PNG_FILTER_NONE : filterMask(tuning.filters));
     png_write_info(png, info);
     if (bgr) png_set_bgr(png);
-    png_write_image(png, rows);
+    for (int y = 0; y < height; ++y) {
+        // A stop request ends the encoding between rows; the half-made output is dropped.
+        if (toolkit::stopRequested()) return false;
+        png_write_row(png, rows[y]);
+    }
     png_write_end(png, info);
     return true;
 }
