@@ -164,13 +164,15 @@ public:
 
     /// Keeps a phase on screen for a minimum time, so that the progress window of a small batch
     /// can be read instead of flashing past; a large batch takes longer anyway and is not
-    /// delayed. Polled in 20 ms steps so that an abandoned run stops waiting at once.
+    /// delayed. A cancelled run is not held: the user asked for it to end. Polled in 20 ms steps
+    /// so that an abandoned or cancelled run stops waiting at once.
     void phaseDone(pipeline::RunPhase phase) override {
         if (!m_run.m_minimumDurations) return;
         const std::chrono::milliseconds least = phase == pipeline::RunPhase::Preparing    ? 750ms
                                                 : phase == pipeline::RunPhase::Processing ? 1250ms
                                                                                           : 1500ms;
-        while (Clock::now() - m_phaseStarted < least && !m_run.m_asker->abandoned())
+        while (Clock::now() - m_phaseStarted < least && !m_run.m_asker->abandoned() &&
+               !m_run.m_env.flags.runCancelled.load())
             std::this_thread::sleep_for(20ms);
     }
 
