@@ -1,11 +1,9 @@
 // The console form of a batch run.
 #include "batch/console_run.h"
-#include "batch/worker_thread.h"
 
 #include "batch/error_log.h"
-#include "batch/prepare.h"
+#include "batch/run_driver.h"
 #include "pipeline/image_result.h"
-#include "pipeline/process_loop.h"
 #include "settings/output_naming.h"
 #include "settings/settings_validation.h"
 #include "toolkit/platform/platform.h"
@@ -25,6 +23,26 @@ using namespace std::chrono_literals;
 class ContinueOnDiskFull final : public pipeline::DiskFullQuestion {
 public:
     bool askStopAfterDiskFull(const std::string&) override { return false; }
+};
+
+/// The console face of a run: printed checks, and fixed answers instead of questions (an
+/// existing output is never replaced).
+class ConsoleFace final : public RunFace {
+public:
+    explicit ConsoleFace(ConsoleRunEnvironment& env) : m_env(env) {}
+    bool passChecks(const imagefiles::ImageList&, const settings::Preset&,
+                    settings::RunSettings& run) override {
+        // The checks look at the user's own settings: the run's copy differs only in ending
+        // the program after the run.
+        return preRunChecksConsole(m_env, run);
+    }
+    settings::CollisionPolicy& collisions() override { return m_skipAll; }
+    pipeline::DiskFullQuestion& diskFull() override { return m_continueOnDiskFull; }
+
+private:
+    ConsoleRunEnvironment& m_env;
+    settings::FixedCollisionPolicy m_skipAll{settings::CollisionAnswer::SkipAll};
+    ContinueOnDiskFull m_continueOnDiskFull;
 };
 
 /// The kinds of line a pre-run check prints.
@@ -66,8 +84,9 @@ private:
         while (!m_stop.load()) {
             std::string name, folder;
             m_flags.readCurrent(name, folder);
-            const std::int32_t unitsPerImage =
-                m_flags.preparing.load() ? 1 : pipeline::kProcessingUnitsPerImage;
+            const std::int32_t unitsPerImage = m_flags.phase() == pipeline::RunPhase::Preparing
+                                                   ? 1
+                                                   : pipeline::kProcessingUnitsPerImage;
             const std::int32_t done = m_flags.progressCounter.load() / unitsPerImage;
             // The name is printed through errorPrintStatus, which shows control characters as "?".
             platform::errorPrintControl("\r\x1b[K");
@@ -156,85 +175,48 @@ bool preRunChecksConsole(ConsoleRunEnvironment& env, settings::RunSettings& run)
 ConsoleRunOutcome consoleRun(ConsoleRunEnvironment& env) {
     // A signal while the paths were loaded: nothing was started, nothing is checked.
     if (env.flags.stopSignal.load()) return reportInterrupted(env);
-    settings::RunSettings run;
-    if (!preRunChecksConsole(env, run)) return ConsoleRunOutcome::Refused;
-
-    platform::consolePrint("");
-    platform::consolePrint("Processing, please wait...");
-    auto& flags = env.flags;
-    flags.resetForRun();
-    flags.runActive.store(1);
-    for (auto& record : env.images.records()) {
-        record.resultState = imagefiles::ImageResult::Pending;
-        record.resultCode = imagefiles::DetailNone;
-        record.resultText.clear();
-    }
-    env.images.setCurrentIndex(0);
 
     // No keep list is built in the console: the run behaves as if the program quits after it.
     // The result lines below still follow the user's own choice.
     settings::Preset runSettings = env.settings;
     runSettings.exitAfterRun = 1;
-    imagefiles::ImageList keepList(env.images.lastRecordId());
+    RunSetup setup{.images = env.images,
+                   .settings = runSettings,
+                   .flags = env.flags,
+                   .pdfCreator = env.pdfCreator};
+    if (env.removeLeftovers)
+        setup.leftoversRemoved = [](const std::string& folder, std::size_t removed) {
+            platform::consolePrint("Removed " + std::to_string(removed) + " leftover temporary " +
+                                   (removed == 1 ? "file" : "files") +
+                                   " of an interrupted run from " + folder);
+        };
+    ConsoleFace face(env);
+    RunDriver driver(std::move(setup), face);
+    if (!driver.begin()) return ConsoleRunOutcome::Refused;
 
-    ConsoleRunOutcome failure = ConsoleRunOutcome::AllDone;
+    platform::consolePrint("");
+    platform::consolePrint("Processing, please wait...");
+    RunOutcome outcome;
     {
-        ProgressLine progress(flags, env.images.size(), env.progressOnStderr);
-        if (run.needsImageData) {
-            flags.preparing.store(1);
-            PrepareEnvironment prep{.images = env.images,
-                                    .keepList = keepList,
-                                    .settings = runSettings,
-                                    .run = run,
-                                    .flags = flags};
-            if (!runOnWorker([&prep] { prepare(prep); }))
-                failure = ConsoleRunOutcome::PrepareFailed;
-            flags.preparing.store(0);
-            flags.progressCounter.store(0);
-            env.images.setCurrentIndex(0);
-        }
-        if (failure == ConsoleRunOutcome::AllDone && !flags.runCancelled.load()) {
-            settings::FixedCollisionPolicy skipAll(settings::CollisionAnswer::SkipAll);
-            ContinueOnDiskFull continueOnDiskFull;
-            pipeline::ProcessEnvironment processing{.images = env.images,
-                                                    .keepList = keepList,
-                                                    .settings = runSettings,
-                                                    .run = run,
-                                                    .flags = flags,
-                                                    .collisions = skipAll,
-                                                    .diskFull = continueOnDiskFull,
-                                                    .pdfCreator = env.pdfCreator};
-            if (env.removeLeftovers)
-                processing.leftoversRemoved = [](const std::string& folder, std::size_t removed) {
-                    platform::consolePrint("Removed " + std::to_string(removed) +
-                                           " leftover temporary " +
-                                           (removed == 1 ? "file" : "files") +
-                                           " of an interrupted run from " + folder);
-                };
-            if (!runOnWorker([&processing] { pipeline::processImages(processing); }))
-                failure = ConsoleRunOutcome::ProcessFailed;
-        }
+        ProgressLine progress(env.flags, env.images.size(), env.progressOnStderr);
+        outcome = driver.work();
     }
-    if (failure != ConsoleRunOutcome::AllDone) {
-        flags.runActive.store(0);
-        return failure;
+    switch (outcome.end) {
+    case RunEnd::Finished:
+        break;
+    case RunEnd::PreparationNotStarted:
+        return ConsoleRunOutcome::PrepareFailed;
+    case RunEnd::ProcessingNotStarted:
+        return ConsoleRunOutcome::ProcessFailed;
     }
-    if (flags.stopSignal.load()) {
-        // Every write of the run is finished or rolled back by now, and the rolled-back ones
-        // removed their temporary files. The error report is left out: the caller asked for an
-        // end.
-        flags.runActive.store(0);
-        return reportInterrupted(env);
-    }
-
-    bool allOk = true;
-    for (const auto& record : env.images.records())
-        if (imagefiles::isFailure(record.resultState)) allOk = false;
+    // Every write of the run is finished or rolled back by now, and the rolled-back ones removed
+    // their temporary files. The error report is left out: the caller asked for an end.
+    if (env.flags.stopSignal.load()) return reportInterrupted(env);
 
     platform::consolePrint("");
     platform::consolePrint("");
     if (!env.settings.exitAfterRun) {
-        if (allOk) {
+        if (outcome.allOk) {
             platform::consolePrint("Result: Processed successfully");
             // A person at a terminal gets a moment to read the line before the prompt returns.
             if (env.pauseAfterSuccess) std::this_thread::sleep_for(1500ms);
@@ -242,11 +224,10 @@ ConsoleRunOutcome consoleRun(ConsoleRunEnvironment& env) {
     } else {
         platform::consolePrint("Result: Finished");
     }
-    flags.runActive.store(0);
 
-    if (!flags.quitRequested.load() && !env.settings.exitAfterRun && !allOk)
+    if (!env.flags.quitRequested.load() && !env.settings.exitAfterRun && !outcome.allOk)
         (void)consoleErrorReport(env.images, env.standardTitle, env.errorLogPaths);
-    return allOk ? ConsoleRunOutcome::AllDone : ConsoleRunOutcome::ImagesFailed;
+    return outcome.allOk ? ConsoleRunOutcome::AllDone : ConsoleRunOutcome::ImagesFailed;
 }
 
 } // namespace quill::batch

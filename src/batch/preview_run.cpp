@@ -2,10 +2,7 @@
 #include "batch/preview_run.h"
 #include "settings/ui_text_ids.h"
 
-#include "batch/prepare.h"
 #include "imagefiles/image_list.h"
-#include "pipeline/process_loop.h"
-#include "settings/output_naming.h"
 
 namespace quill::batch {
 
@@ -28,56 +25,21 @@ settings::Preset previewRunSettings(const settings::Preset& working,
     return s;
 }
 
-PreviewRunResult runPreviewOnRecord(imagefiles::ImageList& images, std::size_t index,
-                                    const settings::Preset& settings,
-                                    const settings::RunSettings& run, pipeline::RunFlags& flags,
-                                    const std::string& pdfCreator) {
+PreviewRunResult runPreviewOnRecord(RunDriver& driver, std::size_t index) {
+    imagefiles::ImageList& images = driver.images();
     const std::ptrdiff_t previousCurrent = images.currentIndex();
     images.setCurrentIndex(std::ptrdiff_t(index));
-    imagefiles::ImageList keepList(images.lastRecordId());
     const std::int32_t recordId = images[index].recordId;
-    auto record = [&]() -> imagefiles::ImageRecord* {
-        const std::ptrdiff_t at = images.indexOfId(recordId);
-        return at < 0 ? nullptr : &images[std::size_t(at)];
-    };
-    if (run.needsImageData) {
-        PrepareEnvironment prepareEnv{.images = images,
-                                      .keepList = keepList,
-                                      .settings = settings,
-                                      .run = run,
-                                      .flags = flags,
-                                      .previewRun = true};
-        prepare(prepareEnv);
-    }
-    imagefiles::ImageRecord* r = record();
-    if (r && !(r->resultState == imagefiles::ImageResult::Pending &&
-               r->resultCode == imagefiles::DetailFiltered)) {
-        images.setCurrentIndex(images.indexOfId(recordId));
-        // An existing file in the preview directory is an earlier preview: replace it.
-        settings::FixedCollisionPolicy replaceAll(settings::CollisionAnswer::ReplaceAll);
-        struct NeverStop final : pipeline::DiskFullQuestion {
-            bool askStopAfterDiskFull(const std::string&) override { return false; }
-        } diskFull;
-        pipeline::ProcessEnvironment env{.images = images,
-                                         .keepList = keepList,
-                                         .settings = settings,
-                                         .run = run,
-                                         .flags = flags,
-                                         .collisions = replaceAll,
-                                         .diskFull = diskFull,
-                                         .pdfCreator = pdfCreator,
-                                         .singleEntry = true};
-        pipeline::processImages(env);
-        r = record();
-    }
+    (void)driver.work();
     PreviewRunResult result;
-    if (r) {
-        result.resultState = r->resultState;
-        result.resultCode = r->resultCode;
-        result.outputPath = r->resultText;
-        r->resultState = imagefiles::ImageResult::Pending;
-        r->resultCode = imagefiles::DetailNone;
-        r->resultText.clear();
+    if (const std::ptrdiff_t at = images.indexOfId(recordId); at >= 0) {
+        imagefiles::ImageRecord& record = images[std::size_t(at)];
+        result.resultState = record.resultState;
+        result.resultCode = record.resultCode;
+        result.outputPath = record.resultText;
+        record.resultState = imagefiles::ImageResult::Pending;
+        record.resultCode = imagefiles::DetailNone;
+        record.resultText.clear();
     }
     images.setCurrentIndex(previousCurrent);
     return result;

@@ -2,6 +2,7 @@
 // directory, without touching the list, the keep list, the stored settings or the source.
 #pragma once
 
+#include "batch/run_driver.h"
 #include "imagefiles/image_record.h"
 #include "pipeline/run_control.h"
 #include "settings/preset.h"
@@ -32,15 +33,27 @@ struct PreviewRunResult {
     }
 };
 
-/// Prepares (when the settings need image details) and processes the record at `index` of
-/// `images` with `settings` (from previewRunSettings, checked) and `run`, then resets the
-/// record's result fields. The caller has set the run flags; `runCancelled` must be 1 so that
-/// the loop stops after this image.
-[[nodiscard]] PreviewRunResult runPreviewOnRecord(imagefiles::ImageList& images, std::size_t index,
-                                                  const settings::Preset& settings,
-                                                  const settings::RunSettings& run,
-                                                  pipeline::RunFlags& flags,
-                                                  const std::string& pdfCreator);
+/// The questions of a preview run, answered without asking: an existing file in the preview
+/// directory is an earlier preview and is replaced, and a full disk has no later image to stop.
+/// The window adds the checks.
+class PreviewRunFace : public RunFace {
+public:
+    settings::CollisionPolicy& collisions() override { return m_replaceAll; }
+    pipeline::DiskFullQuestion& diskFull() override { return m_goOn; }
+
+private:
+    class GoOnAfterDiskFull final : public pipeline::DiskFullQuestion {
+    public:
+        bool askStopAfterDiskFull(const std::string&) override { return false; }
+    };
+    settings::FixedCollisionPolicy m_replaceAll{settings::CollisionAnswer::ReplaceAll};
+    GoOnAfterDiskFull m_goOn;
+};
+
+/// Runs `driver` (begun with RunScope::CurrentImage and settings from previewRunSettings) on the
+/// record at `index` of its list, then resets the record's result fields and the list's current
+/// record to what they were.
+[[nodiscard]] PreviewRunResult runPreviewOnRecord(RunDriver& driver, std::size_t index);
 
 /// The text of the box shown when the preview run wrote nothing: UI text 384 + ":\r\n", then
 /// UI text 430 for a filtered image, else UI text 388 + "! " + the explanation of the failure

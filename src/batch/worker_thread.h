@@ -9,7 +9,7 @@
 namespace quill::batch {
 
 /// Runs `body` on a thread of lower priority and waits for it; false when no thread could be
-/// started. The console run and the window run both start their phases through this.
+/// started. The run driver starts each of its phases through this.
 template <typename Body> [[nodiscard]] bool runOnWorker(Body&& body) {
     try {
         std::thread worker([&body] {

@@ -189,6 +189,8 @@ struct ImageContext {
 
 /// Load and edit: one progress unit for the load, one per group of editing steps.
 EditedImage loadAndEdit(ImageContext& c, AheadDecode ahead) {
+    // A decode after a cancel would only be thrown away.
+    if (!ahead.valid()) stopIfCancelled(c.env.flags);
     const SourceDecode decode = sourceDecodeFor(c.plan, c.record);
     std::optional<LoadedSource> made = ahead.valid() ? ahead.get() : std::nullopt;
     LoadedSource source = made ? std::move(*made) : loadSource(c.plan, c.record, decode);

@@ -28,6 +28,14 @@ inline constexpr std::int32_t kProcessingUnitsPerImage =
     ImageProgressUnits::kOutputPath + ImageProgressUnits::kLoad + ImageProgressUnits::kEdit +
     ImageProgressUnits::kWrite + ImageProgressUnits::kKeepList;
 
+/// The phases of a run, in their order, as `RunFlags::runPhase` holds them.
+enum class RunPhase : std::int32_t {
+    Idle,       ///< before the first phase, and after the run once its face is done with it
+    Preparing,  ///< image details read, the filter conditions applied, the list sorted
+    Processing, ///< the processing loop
+    Finishing,  ///< the list updated after a run that went to the end (window runs)
+};
+
 /// The only process-wide mutable state of a run. Each flag is a single 32-bit value written by one
 /// side and polled by the other; no lock is taken for them.
 struct RunFlags {
@@ -36,9 +44,8 @@ struct RunFlags {
     std::atomic<std::int32_t> runCancelled{0};    ///< progress window, loop, preview run write
     std::atomic<std::int32_t> questionOpen{0};    ///< whoever shows a question; workers hold
     std::atomic<std::int32_t> quitRequested{0};   ///< progress window writes; the program ends
-    std::atomic<std::int32_t> runPhase{0};        ///< window run writes: 0 idle .. 3 finished
+    std::atomic<std::int32_t> runPhase{0};        ///< a RunPhase; the run driver writes
     std::atomic<std::int32_t> progressCounter{0}; ///< preparation and loop write; display reads
-    std::atomic<std::int32_t> preparing{0};       ///< drivers write
     std::atomic<std::int32_t> previewRun{0};      ///< preview run writes
     std::atomic<std::int32_t> loadingPaths{0};    ///< path loaders write
     std::atomic<std::int32_t> currentImageId{0};  ///< loop writes; display reads
@@ -51,7 +58,7 @@ struct RunFlags {
     /// a stop signal that came already cancels the new run at once).
     void resetForRun() {
         for (auto* f : {&runActive, &runPaused, &runCancelled, &questionOpen, &quitRequested,
-                        &runPhase, &progressCounter, &preparing, &previewRun, &currentImageId})
+                        &runPhase, &progressCounter, &previewRun, &currentImageId})
             f->store(0);
         // The watcher writes stopSignal before runCancelled: either the signal is seen here or
         // its runCancelled comes after the reset above.
@@ -60,6 +67,9 @@ struct RunFlags {
             runCancelled.store(1);
         }
     }
+
+    void enterPhase(RunPhase phase) { runPhase.store(std::int32_t(phase)); }
+    [[nodiscard]] RunPhase phase() const { return RunPhase(runPhase.load()); }
 
     /// What the signal watcher does with a stop signal: no new image starts, a pause or an open
     /// question no longer holds the run, and the program ends after the run.

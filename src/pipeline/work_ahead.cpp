@@ -240,6 +240,7 @@ void WorkAhead::work(Slot& slot, const EditTools& tools) {
     }
 
     const SourceDecode decode = sourceDecodeFor(m_plan, record);
+    stopIfCancelled(m_flags);
     LoadedSource source = loadSource(m_plan, record, decode);
     ready.loaded = !source.image.empty();
     // A cancel stops the work between its stages; the slot then holds no result.

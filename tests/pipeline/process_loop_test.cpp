@@ -261,6 +261,29 @@ TEST_F(ProcessLoop, ACancelStopsTheImageInFlightBetweenItsStages) {
     onStep = nullptr;
 }
 
+TEST_F(ProcessLoop, NoDecodeStartsOnceTheRunIsCancelled) {
+    preset.brightnessEnabled = 1;
+    preset.brightnessLevel = 110;
+    for (const int threads : {1, 4}) {
+        SCOPED_TRACE(std::to_string(threads) + " threads");
+        const ThreadCount threadCount(threads);
+        images.clear();
+        flags.runCancelled = 0;
+        for (int i = 0; i < 3; ++i)
+            addPng("t" + std::to_string(threads) + "_" + std::to_string(i) + ".png", 64, 48);
+        // The user cancels while the first image gets its name: its decode, by the loop or by a
+        // worker, would only be thrown away.
+        onStep = [&](std::size_t position, ImageStep step) {
+            if (position == 0 && step == ImageStep::Name) flags.runCancelled = 1;
+        };
+        const std::vector<std::string> steps = run();
+        EXPECT_EQ(steps[0], "CN");
+        for (std::size_t i = 0; i < images.size(); ++i)
+            EXPECT_EQ(images[i].resultState, ImageResult::Pending) << i;
+    }
+    onStep = nullptr;
+}
+
 TEST_F(ProcessLoop, ASourceSwappedOrRewrittenAfterItWasReadSurvivesMovesAndReplaces) {
     // Another program puts a new picture under a source's name (by rename, or by writing over
     // the file in place) after the run read the old one. Whether the run moves its sources or

@@ -13,6 +13,22 @@
 
 namespace quill::batch::ui {
 
+/// The checks of a preview run, in boxes over the main window; warnings are not asked, since
+/// nothing of the user's is replaced or moved.
+class PreviewRun::Face final : public PreviewRunFace {
+public:
+    explicit Face(PreviewRun& run) : m_run(run) {}
+    bool passChecks(const imagefiles::ImageList& images, const settings::Preset& settings,
+                    settings::RunSettings& run) override {
+        constexpr bool ignoreWarnings = true;
+        return preRunChecksWindow(images, settings, ignoreWarnings, run, m_run.m_env.questions,
+                                  m_run.m_mainWindow);
+    }
+
+private:
+    PreviewRun& m_run;
+};
+
 PreviewRun::PreviewRun(PreviewRunEnvironment environment, QWidget* mainWindow, QObject* parent)
     : QObject(parent), m_env(std::move(environment)), m_mainWindow(mainWindow),
       m_timer(new QTimer(this)) {
@@ -38,24 +54,23 @@ bool PreviewRun::start(std::int32_t recordId) {
         return false;
     }
 
-    auto forced = std::make_shared<settings::Preset>(
+    m_settings = std::make_unique<settings::Preset>(
         previewRunSettings(m_env.settings, m_env.previewDirectory));
-    auto run = std::make_shared<settings::RunSettings>();
-    // Warnings are not asked in a preview run: nothing of the user's is replaced or moved.
-    constexpr bool ignoreWarnings = true;
-    if (!preRunChecksWindow(m_env.images, *forced, ignoreWarnings, *run, m_env.questions,
-                            m_mainWindow))
-        return false;
+    m_face = std::make_unique<Face>(*this);
+    m_driver = std::make_unique<RunDriver>(RunSetup{.images = m_env.images,
+                                                    .settings = *m_settings,
+                                                    .flags = flags,
+                                                    .pdfCreator = m_env.pdfCreator,
+                                                    .scope = RunScope::CurrentImage},
+                                           *m_face);
+    if (!m_driver->begin()) return false;
 
-    flags.resetForRun();
     flags.previewRun.store(1);
-    flags.runActive.store(1);
     flags.loadingPaths.store(1);
     m_done = false;
     emit started();
-    m_thread = std::thread([this, forced, run, index] {
-        const PreviewRunResult result = runPreviewOnRecord(
-            m_env.images, std::size_t(index), *forced, *run, m_env.flags, m_env.pdfCreator);
+    m_thread = std::thread([this, index] {
+        const PreviewRunResult result = runPreviewOnRecord(*m_driver, std::size_t(index));
         m_state = result.resultState;
         m_code = result.resultCode;
         m_output = result.outputPath;
@@ -71,8 +86,8 @@ void PreviewRun::poll() {
     m_thread.join();
     auto& flags = m_env.flags;
     flags.loadingPaths.store(0);
-    flags.runActive.store(0);
     flags.previewRun.store(0);
+    flags.enterPhase(pipeline::RunPhase::Idle);
     m_env.previewDirectoryUsed = true;
 
     PreviewRunResult result;

@@ -3,6 +3,7 @@
 // says why there is no output or where it is when no program opened it.
 #pragma once
 
+#include "batch/run_driver.h"
 #include "batch/ui/desktop_opener.h"
 #include "imagefiles/image_list.h"
 #include "pipeline/run_control.h"
@@ -60,9 +61,15 @@ private:
     /// The desktop could not open the output: says where it is and offers to open its folder.
     void offerOutputFolder(const std::string& outputPath);
 
+    class Face;
+
     PreviewRunEnvironment m_env;
     QWidget* m_mainWindow;
     QTimer* m_timer;
+    std::unique_ptr<Face> m_face;
+    /// The preview's settings and its run, from a successful start() until the next one.
+    std::unique_ptr<settings::Preset> m_settings;
+    std::unique_ptr<RunDriver> m_driver;
     std::thread m_thread;
     std::atomic<bool> m_done{false};
     imagefiles::ImageResult m_state = imagefiles::ImageResult::Pending;

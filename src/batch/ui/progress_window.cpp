@@ -16,6 +16,8 @@
 
 namespace quill::batch::ui {
 
+using pipeline::RunPhase;
+
 /// A one-line label that shortens its text to the width it gets (at the end or in the middle)
 /// and shows the whole text as its tooltip.
 class ElidedLabel : public QLabel {
@@ -141,19 +143,19 @@ void ProgressWindow::finish() {
     close();
 }
 
-void ProgressWindow::showPhase(int phase) {
+void ProgressWindow::showPhase(RunPhase phase) {
     int phaseText = 0;
     switch (phase) {
-    case 1:
+    case RunPhase::Preparing:
         phaseText = text::kPreparing;
         break;
-    case 2:
+    case RunPhase::Processing:
         phaseText = text::kProcessing;
         break;
-    case 3:
+    case RunPhase::Finishing:
         phaseText = text::kFinishing;
         break;
-    default:
+    default: // Idle
         return;
     }
     m_phase = phase;
@@ -163,7 +165,7 @@ void ProgressWindow::showPhase(int phase) {
     m_total = std::max<std::int32_t>(m_phaseTotal.load(), 0);
     m_bar->setRange(0, std::max<std::int32_t>(m_total, 1));
     m_bar->setValue(0);
-    if (phase == 3) {
+    if (phase == RunPhase::Finishing) {
         // Finishing only updates the list: nothing is left to pause or cancel. A pause pressed
         // during the last image would otherwise keep the title at "Paused".
         m_flags.runPaused.store(0);
@@ -171,13 +173,14 @@ void ProgressWindow::showPhase(int phase) {
         m_pause->setEnabled(false);
         m_cancel->setEnabled(false);
     }
-    if (phase == 2) {
+    if (phase == RunPhase::Processing) {
         m_singleLine->hide();
         m_currentLines->show();
     } else {
         m_currentLines->hide();
-        m_singleLine->setText(phase == 1 ? uiQ(text::kReadingDetails) + QStringLiteral("...")
-                                         : uiQ(text::kUpdatingList));
+        m_singleLine->setText(phase == RunPhase::Preparing
+                                  ? uiQ(text::kReadingDetails) + QStringLiteral("...")
+                                  : uiQ(text::kUpdatingList));
         m_singleLine->show();
     }
     emit phaseShown(phase);
@@ -195,9 +198,9 @@ QString ProgressWindow::percentText() const {
 
 void ProgressWindow::update() {
     if (m_finished) return;
-    const int phase = m_flags.runPhase.load();
+    const RunPhase phase = m_flags.phase();
     if (phase != m_phase) showPhase(phase);
-    if (m_phase == 0) return;
+    if (m_phase == RunPhase::Idle) return;
 
     if (m_flags.runPaused.load() || m_flags.questionOpen.load()) {
         if (!m_pausedTitleShown) {
@@ -216,7 +219,7 @@ void ProgressWindow::update() {
         m_sinceTitle.start();
         m_pausedTitleShown = false;
     }
-    if (m_phase == 2) {
+    if (m_phase == RunPhase::Processing) {
         const std::int32_t id = m_flags.currentImageId.load();
         if (id != m_shownImageId) {
             std::string name, folder;

@@ -37,15 +37,15 @@ public:
     void finish();
     /// True while one of the window's own questions is open.
     [[nodiscard]] bool asking() const { return m_asking; }
-    /// The phase the window shows (0 before the first).
-    [[nodiscard]] int shownPhase() const { return m_phase; }
+    /// The phase the window shows (Idle before the first).
+    [[nodiscard]] pipeline::RunPhase shownPhase() const { return m_phase; }
 
     /// Polls the flags once (the timer does this every 100 ms).
     void update();
 
 signals:
     /// The window switched to showing `phase`.
-    void phaseShown(int phase);
+    void phaseShown(quill::pipeline::RunPhase phase);
     /// One of the window's questions was answered.
     void questionAnswered();
 
@@ -62,7 +62,7 @@ private:
     };
     /// The cancel question or the close question.
     void askToStop(StopKind kind);
-    void showPhase(int phase);
+    void showPhase(pipeline::RunPhase phase);
     [[nodiscard]] QString percentText() const;
     /// "Progress: " and the text of the phase or of the pause.
     [[nodiscard]] QString frameTitle(int stateText) const;
@@ -82,7 +82,7 @@ private:
     QPushButton* m_cancel = nullptr;
     QTimer* m_timer = nullptr;
 
-    int m_phase = 0;
+    pipeline::RunPhase m_phase = pipeline::RunPhase::Idle;
     int m_phaseText = 0; ///< UI text of the phase shown
     std::int32_t m_total = 0;
     std::int32_t m_shownImageId = -1;

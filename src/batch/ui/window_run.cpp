@@ -1,15 +1,12 @@
 // One batch run started from the window.
 #include "batch/ui/window_run.h"
-#include "batch/worker_thread.h"
 
-#include "batch/prepare.h"
 #include "batch/ui/desktop_opener.h"
 #include "batch/ui/progress_window.h"
 #include "batch/ui/result_window.h"
 #include "batch/ui/summary_window.h"
 #include "batch/ui/ui_texts.h"
 #include "batch/window_steps.h"
-#include "pipeline/process_loop.h"
 #include "settings/output_naming.h"
 #include "toolkit/platform/platform.h"
 
@@ -146,6 +143,46 @@ private:
     WindowRun& m_run;
 };
 
+/// The window face of a run: the checks in boxes over the main window, the questions in boxes
+/// over the progress window, and each phase on screen for a minimum time.
+class WindowRun::WindowFace final : public RunFace {
+public:
+    explicit WindowFace(WindowRun& run) : m_run(run), m_collisions(run), m_diskFull(run) {}
+
+    bool passChecks(const imagefiles::ImageList& images, const settings::Preset& settings,
+                    settings::RunSettings& run) override {
+        return preRunChecksWindow(images, settings, m_run.m_env.ignoreWarnings, run,
+                                  m_run.m_env.questions, m_run.m_mainWindow);
+    }
+    settings::CollisionPolicy& collisions() override { return m_collisions; }
+    pipeline::DiskFullQuestion& diskFull() override { return m_diskFull; }
+
+    void phaseStarting(pipeline::RunPhase, std::int32_t units) override {
+        m_run.m_phaseTotal.store(units);
+        m_phaseStarted = Clock::now();
+    }
+
+    /// Keeps a phase on screen for a minimum time, so that the progress window of a small batch
+    /// can be read instead of flashing past; a large batch takes longer anyway and is not
+    /// delayed. A cancelled run is not held: the user asked for it to end. Polled in 20 ms steps
+    /// so that an abandoned or cancelled run stops waiting at once.
+    void phaseDone(pipeline::RunPhase phase) override {
+        if (!m_run.m_minimumDurations) return;
+        const std::chrono::milliseconds least = phase == pipeline::RunPhase::Preparing    ? 750ms
+                                                : phase == pipeline::RunPhase::Processing ? 1250ms
+                                                                                          : 1500ms;
+        while (Clock::now() - m_phaseStarted < least && !m_run.m_asker->abandoned() &&
+               !m_run.m_env.flags.runCancelled.load())
+            std::this_thread::sleep_for(20ms);
+    }
+
+private:
+    WindowRun& m_run;
+    WindowCollisions m_collisions;
+    WindowDiskFull m_diskFull;
+    Clock::time_point m_phaseStarted;
+};
+
 bool preRunChecksWindow(const imagefiles::ImageList& images, const settings::Preset& settings,
                         bool ignoreWarnings, settings::RunSettings& run,
                         toolkit::qt::Questions& questions, QWidget* parent) {
@@ -204,23 +241,21 @@ bool WindowRun::start() {
     if (m_running || flags.previewRun.load() || flags.runActive.load() || flags.loadingPaths.load())
         return false;
 
-    if (!preRunChecksWindow(m_env.images, m_env.settings, m_env.ignoreWarnings, m_run,
-                            m_env.questions, m_mainWindow))
+    if (!m_face) m_face = std::make_unique<WindowFace>(*this);
+    m_driver = std::make_unique<RunDriver>(RunSetup{.images = m_env.images,
+                                                    .settings = m_env.settings,
+                                                    .flags = flags,
+                                                    .pdfCreator = m_env.pdfCreator},
+                                           *m_face);
+    if (!m_driver->begin()) {
+        m_driver.reset();
         return false;
-
-    m_keepList = std::make_unique<imagefiles::ImageList>(m_env.images.lastRecordId());
-    flags.resetForRun();
-    for (auto& record : m_env.images.records()) {
-        record.resultState = imagefiles::ImageResult::Pending;
-        record.resultCode = imagefiles::DetailNone;
-        record.resultText.clear();
     }
-    m_env.images.setCurrentIndex(0);
+
     m_fatalText.clear();
     m_allOk.store(true);
     m_endPending = false;
     if (m_mainWindow) m_mainWindow->hide();
-    flags.runActive.store(1);
     m_phaseTotal.store(std::int32_t(m_env.images.size()));
 
     m_progress = new ProgressWindow(flags, m_phaseTotal, m_env.questions,
@@ -242,68 +277,12 @@ bool WindowRun::start() {
 }
 
 void WindowRun::runThread() {
-    auto& flags = m_env.flags;
-    auto& images = m_env.images;
-    // Keeps a phase on screen for at least `least`, so that the progress window of a small
-    // batch can be read instead of flashing past; a large batch takes longer anyway and is not
-    // delayed. Polled in 20 ms steps so that an abandoned run stops waiting at once.
-    const auto holdUntil = [this](Clock::time_point start, std::chrono::milliseconds least) {
-        if (!m_minimumDurations) return;
-        while (Clock::now() - start < least && !m_asker->abandoned())
-            std::this_thread::sleep_for(20ms);
-    };
-
-    if (m_run.needsImageData) {
-        flags.runPhase.store(1);
-        flags.preparing.store(1);
-        const auto started = Clock::now();
-        PrepareEnvironment prep{.images = images,
-                                .keepList = *m_keepList,
-                                .settings = m_env.settings,
-                                .run = m_run,
-                                .flags = flags};
-        if (!runOnWorker([&prep] { prepare(prep); }))
-            m_fatalText = "Fatal error!\r\n\r\nCouldn't initialize preparation.";
-        holdUntil(started, 750ms);
-        flags.preparing.store(0);
-        flags.progressCounter.store(0);
-        images.setCurrentIndex(0);
-    }
-    if (m_fatalText.empty() && !flags.runCancelled.load()) {
-        m_phaseTotal.store(pipeline::kProcessingUnitsPerImage * std::int32_t(images.size()));
-        flags.runPhase.store(2);
-        const auto started = Clock::now();
-        WindowCollisions collisions(*this);
-        WindowDiskFull diskFull(*this);
-        pipeline::ProcessEnvironment processing{.images = images,
-                                                .keepList = *m_keepList,
-                                                .settings = m_env.settings,
-                                                .run = m_run,
-                                                .flags = flags,
-                                                .collisions = collisions,
-                                                .diskFull = diskFull,
-                                                .pdfCreator = m_env.pdfCreator};
-        if (!runOnWorker([&processing] { pipeline::processImages(processing); }))
-            m_fatalText = "Fatal error!\r\n\r\nCouldn't initialize process.";
-        // A question a worker asked may still be on screen: the run ends only once it is
-        // answered, polled like the pause flags.
-        while (flags.questionOpen.load() && !m_asker->abandoned())
-            std::this_thread::sleep_for(50ms);
-        holdUntil(started, 1250ms);
-    }
-
-    bool allOk = true;
-    for (const auto& record : images.records())
-        if (imagefiles::isFailure(record.resultState)) allOk = false;
-    m_allOk.store(allOk);
-
-    if (m_fatalText.empty() && !flags.runCancelled.load() && !flags.quitRequested.load() &&
-        !m_env.settings.exitAfterRun && allOk) {
-        m_phaseTotal.store(pipeline::kProcessingUnitsPerImage * std::int32_t(images.size()));
-        flags.runPhase.store(3);
-        holdUntil(Clock::now(), 1500ms);
-    }
-    flags.runActive.store(0);
+    const RunOutcome outcome = m_driver->work();
+    if (outcome.end == RunEnd::PreparationNotStarted)
+        m_fatalText = "Fatal error!\r\n\r\nCouldn't initialize preparation.";
+    if (outcome.end == RunEnd::ProcessingNotStarted)
+        m_fatalText = "Fatal error!\r\n\r\nCouldn't initialize process.";
+    m_allOk.store(outcome.allOk);
     QMetaObject::invokeMethod(
         this, [this] { runThreadEnded(); }, Qt::QueuedConnection);
 }
@@ -351,11 +330,12 @@ void WindowRun::runThreadEnded() {
 
 void WindowRun::finishRun(AfterRun after) {
     const bool quitProgram = after == AfterRun::QuitProgram;
-    if (!quitProgram && m_keepList) refillFromKeepList(m_env.images, *m_keepList, m_env.settings);
-    m_keepList.reset();
+    if (!quitProgram && m_driver)
+        refillFromKeepList(m_env.images, m_driver->keepList(), m_env.settings);
+    m_driver.reset();
     m_asker.reset();
     m_running = false;
-    m_env.flags.runPhase.store(0);
+    m_env.flags.enterPhase(pipeline::RunPhase::Idle);
     if (!quitProgram && m_mainWindow) {
         m_mainWindow->show();
         m_mainWindow->raise();

@@ -1,6 +1,7 @@
 // One batch run started from the window: checks, worker threads, progress, result, keep list.
 #pragma once
 
+#include "batch/run_driver.h"
 #include "imagefiles/image_record.h"
 #include "pipeline/run_control.h"
 #include "settings/preset.h"
@@ -88,6 +89,7 @@ private:
     class Asker;
     class WindowCollisions;
     class WindowDiskFull;
+    class WindowFace;
 
     void runThread();
     /// On the GUI thread once the run thread has ended.
@@ -102,8 +104,9 @@ private:
 
     WindowRunEnvironment m_env;
     QPointer<QWidget> m_mainWindow;
-    settings::RunSettings m_run;
-    std::unique_ptr<imagefiles::ImageList> m_keepList;
+    std::unique_ptr<WindowFace> m_face;
+    /// The run from a successful start() until it is over; it holds the keep list.
+    std::unique_ptr<RunDriver> m_driver;
     std::unique_ptr<Asker> m_asker;
     std::atomic<std::int32_t> m_phaseTotal{0};
     std::atomic<bool> m_allOk{true};

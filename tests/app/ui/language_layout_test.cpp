@@ -190,11 +190,11 @@ TEST_F(LanguageLayoutTest, NoTextIsClippedInAnyLanguage) {
         pipeline::RunFlags flags;
         batch::ui::ProgressWindow progress(flags, total, m_questions, QStringLiteral("Quillmere"));
         progress.show();
-        for (int phase = 1; phase <= 2; ++phase) {
-            flags.runPhase = phase;
+        for (const auto phase : {pipeline::RunPhase::Preparing, pipeline::RunPhase::Processing}) {
+            flags.enterPhase(phase);
             progress.update();
             QCoreApplication::processEvents();
-            EXPECT_FITS(clippedTexts(&progress)) << "progress phase " << phase;
+            EXPECT_FITS(clippedTexts(&progress)) << "progress phase " << int(phase);
         }
         auto* pause = progress.findChild<QPushButton*>(QStringLiteral("pauseButton"));
         ASSERT_TRUE(pause);
@@ -202,7 +202,7 @@ TEST_F(LanguageLayoutTest, NoTextIsClippedInAnyLanguage) {
         QCoreApplication::processEvents();
         EXPECT_FITS(clippedTexts(&progress)) << "progress paused";
         pause->click();
-        flags.runPhase = 3;
+        flags.enterPhase(pipeline::RunPhase::Finishing);
         progress.update();
         QCoreApplication::processEvents();
         EXPECT_FITS(clippedTexts(&progress)) << "progress finishing";

@@ -46,6 +46,7 @@ using batch::ui::ProgressWindow;
 using batch::ui::ResultWindow;
 using batch::ui::SummaryWindow;
 using batch::ui::WindowRun;
+using pipeline::RunPhase;
 namespace text = settings::text;
 using toolkit::qt::Answer;
 using toolkit::qt::BoxKind;
@@ -283,14 +284,15 @@ TEST(WindowRun, PhasesInOrderAndPauseCancelOrCloseKeepOnlyCompleteOutputs) {
         ProgressWindow* window = run.progressWindow();
         ASSERT_NE(window, nullptr);
         EXPECT_TRUE(window->isVisible());
-        std::vector<int> phases;
+        std::vector<RunPhase> phases;
         auto* pause = window->findChild<QPushButton*>("pauseButton");
         auto* cancel = window->findChild<QPushButton*>("cancelButton");
         bool buttonsWhileFinishing = true;
-        QObject::connect(window, &ProgressWindow::phaseShown, window, [&](int phase) {
+        QObject::connect(window, &ProgressWindow::phaseShown, window, [&](RunPhase phase) {
             phases.push_back(phase);
             // Finishing only updates the list: there is nothing left to pause or cancel.
-            if (phase == 3) buttonsWhileFinishing = pause->isEnabled() || cancel->isEnabled();
+            if (phase == RunPhase::Finishing)
+                buttonsWhileFinishing = pause->isEnabled() || cancel->isEnabled();
         });
         const auto working = [&] { return batch.flags.currentImageId.load() != 0; };
         ASSERT_TRUE(c.stop == Stop::None || QTest::qWaitFor(working, 30000));
@@ -339,7 +341,8 @@ TEST(WindowRun, PhasesInOrderAndPauseCancelOrCloseKeepOnlyCompleteOutputs) {
         ASSERT_TRUE(finished.wait(30000));
         EXPECT_EQ(finished.first().first().toBool(), quit);
         if (c.stop == Stop::None) {
-            EXPECT_EQ(phases, (std::vector<int>{1, 2, 3}));
+            EXPECT_EQ(phases, (std::vector<RunPhase>{RunPhase::Preparing, RunPhase::Processing,
+                                                     RunPhase::Finishing}));
             EXPECT_FALSE(buttonsWhileFinishing);
             EXPECT_TRUE(batch.questions.boxes.empty());
         }
@@ -511,7 +514,8 @@ TEST(WindowRun, AQuestionStillOpenWhenTheRunEndsIsAnsweredFirst) {
     QSignalSpy finished(&run, &WindowRun::finished);
     ASSERT_TRUE(run.start());
     ProgressWindow* window = run.progressWindow();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return window->shownPhase() == 3; }, 30000));
+    ASSERT_TRUE(
+        QTest::qWaitFor([&] { return window->shownPhase() == RunPhase::Finishing; }, 30000));
     // The box stays open (its own event loop runs) until the run is over.
     batch.questions.onAsk = [&] {
         EXPECT_TRUE(QTest::qWaitFor([&] { return batch.flags.runActive.load() == 0; }, 30000));
