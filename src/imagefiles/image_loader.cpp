@@ -315,24 +315,24 @@ std::optional<std::vector<std::uint8_t>> readForDecoding(const std::string& path
     return bytes;
 }
 
-toolkit::Image load(const std::string& path, int formatKind, Videos videos, int reduction,
+toolkit::Image load(const std::string& path, FormatKind formatKind, Videos videos, int reduction,
                     platform::FileStamp* readStamp) {
-    if (formatKind == FormatNone) formatKind = detectFormatByExtension(path, videos);
-    if (formatKind == FormatNone || formatKind == FormatVideo) return {};
+    if (formatKind == FormatKind::None) formatKind = detectFormatByExtension(path, videos);
+    if (formatKind == FormatKind::None || formatKind == FormatKind::Video) return {};
     const auto bytes = readForDecoding(path, nullptr, readStamp);
     if (!bytes) return {};
     const Bytes data(*bytes);
     switch (formatKind) {
-    case FormatPng:
+    case FormatKind::Png:
         return applyColorKey(decodeGeneral(data),
                              data.first(std::min<std::size_t>(50, data.size())));
-    case FormatGif:
+    case FormatKind::Gif:
         return decodeGif(data);
-    case FormatPcx:
+    case FormatKind::Pcx:
         return decodePcx(data);
-    case FormatPnm:
+    case FormatKind::Pnm:
         return decodePnm(data);
-    case FormatIco:
+    case FormatKind::Ico:
         return decodeIco(data);
     default:
         // The general decoder goes by content; only JPEG content decodes reduced.
@@ -346,12 +346,12 @@ toolkit::Image load(const std::string& path, int formatKind, Videos videos, int 
 
 } // namespace
 
-toolkit::Image loadImageFile(const std::string& path, int formatKind, Videos videos,
+toolkit::Image loadImageFile(const std::string& path, FormatKind formatKind, Videos videos,
                              platform::FileStamp* readStamp) {
     return load(path, formatKind, videos, 1, readStamp);
 }
 
-toolkit::Image loadImageFileReduced(const std::string& path, int formatKind, int reduction,
+toolkit::Image loadImageFileReduced(const std::string& path, FormatKind formatKind, int reduction,
                                     Videos videos, platform::FileStamp* readStamp) {
     return load(path, formatKind, videos, reduction, readStamp);
 }

@@ -116,7 +116,7 @@ TEST(OwnDecoders, RulesDecideThesePixels) {
         {"ico/alpha-entry.ico", 1, 0, rgba(0, 0, 0, 0), "a 32-bit entry's masked pixel"},
     };
     for (const auto& c : cases) {
-        const toolkit::Image image = loadImageFile(test::fixture(c.fixture), -1);
+        const toolkit::Image image = loadImageFile(test::fixture(c.fixture), FormatKind::None);
         ASSERT_FALSE(image.empty()) << c.fixture;
         EXPECT_EQ(pixelAt(image, c.x, c.y), c.pixel) << c.fixture << ": " << c.rule;
     }

@@ -132,7 +132,8 @@ TEST(ResizeImageSmooth, EveryKernelAgreesWithImageMagickOnPhotographs) {
         ASSERT_EQ(convert(test::shellQuote(test::testdata(c.sample)) + " -strip -depth 8 " +
                           test::shellQuote("ppm:" + dir.file("in.ppm"))),
                   0);
-        const Image photo = imagefiles::loadImageFile(dir.file("in.ppm"), -1);
+        const Image photo =
+            imagefiles::loadImageFile(dir.file("in.ppm"), imagefiles::FormatKind::None);
         ASSERT_FALSE(photo.empty());
         const std::string size = std::to_string(c.w) + "x" + std::to_string(c.h);
         ASSERT_EQ(convert(test::shellQuote(dir.file("in.ppm")) + " -filter Mitchell -resize " +
@@ -140,7 +141,8 @@ TEST(ResizeImageSmooth, EveryKernelAgreesWithImageMagickOnPhotographs) {
                   0);
         Image ours = photo.clone();
         ASSERT_TRUE(detail::resizeImageSmoothWith(ours, c.w, c.h, detail::ResizeKernel::Scalar));
-        const double value = test::psnr(ours, imagefiles::loadImageFile(dir.file("out.ppm"), -1));
+        const double value = test::psnr(
+            ours, imagefiles::loadImageFile(dir.file("out.ppm"), imagefiles::FormatKind::None));
         std::printf("PSNR %s -> %s: %.2f dB\n", c.sample, size.c_str(), value);
         EXPECT_GE(value, c.minPsnr);
         // The vector kernels give the same bytes, and so does an opaque 32-bit copy (the
@@ -215,8 +217,9 @@ double reducedAgainstFull(const test::TempDir& dir, const Image& photo, const Re
     plan.scale = ScaleRequest{.axis = ScaleAxis::WidthOnly, .targetX = float(reducedWidth * 2 / 3)};
     const EditTools tools(plan);
 
-    Image full = imagefiles::loadImageFile(path, imagefiles::FormatJpeg);
-    Image reduced = imagefiles::loadImageFileReduced(path, imagefiles::FormatJpeg, c.reduction);
+    Image full = imagefiles::loadImageFile(path, imagefiles::FormatKind::Jpeg);
+    Image reduced =
+        imagefiles::loadImageFileReduced(path, imagefiles::FormatKind::Jpeg, c.reduction);
     EXPECT_EQ(reduced.width(), (c.width + c.reduction - 1) / c.reduction);
     EXPECT_EQ(reduced.height(), (c.height + c.reduction - 1) / c.reduction);
     if (full.empty() || reduced.empty()) return -1.0;
@@ -254,8 +257,8 @@ void expectOddSidesLikeWholeBlocks(const Image& photo, std::span<const ReducedCa
 // up to one reduced pixel. (With the stretch, 1136 x 775 at 1/2 gave 36.6 dB here, against
 // 46.1 dB for 1136 x 774.) Rotations and mirrorings put the narrow pixels first or last.
 TEST(ResizeReduced, OddSidesCostNothingOverWholeBlocksAtEveryReduction) {
-    const Image photo =
-        imagefiles::loadImageFile(test::testdata("exif/orientation/Landscape_0.jpg"), -1);
+    const Image photo = imagefiles::loadImageFile(
+        test::testdata("exif/orientation/Landscape_0.jpg"), imagefiles::FormatKind::None);
     ASSERT_EQ(std::pair(photo.width(), photo.height()), std::pair(1800, 1200));
     constexpr auto Baseline = JpegKind::Baseline;
     const ReducedCase cases[] = {
@@ -276,8 +279,8 @@ TEST(ResizeReduced, OddSidesCostNothingOverWholeBlocksAtEveryReduction) {
 TEST(ResizeReduced, GreyProgressiveAndCmykFilesAlike) {
     if (!test::haveTool("/usr/bin/cjpeg") || !test::haveTool("/usr/bin/convert"))
         QUILL_SKIP_WITHOUT_TOOL() << "cjpeg or ImageMagick is not installed";
-    const Image photo =
-        imagefiles::loadImageFile(test::testdata("exif/orientation/Landscape_0.jpg"), -1);
+    const Image photo = imagefiles::loadImageFile(
+        test::testdata("exif/orientation/Landscape_0.jpg"), imagefiles::FormatKind::None);
     ASSERT_FALSE(photo.empty());
     const ReducedCase cases[] = {
         {JpegKind::Grey, 1001, 777, 2, {}},
@@ -327,8 +330,8 @@ double psnrAgainst(const std::vector<double>& exact, const Image& image) {
 // largest result each reduction is chosen for. (With the reduced image 1.5 times the result,
 // and the narrow edge pixel weighed as a whole one, this lost 11 to 14 dB.)
 TEST(ResizeReduced, WithinOneDecibelOfTheFullDecodeAtEveryReduction) {
-    const Image photo =
-        imagefiles::loadImageFile(test::testdata("exif/orientation/Landscape_0.jpg"), -1);
+    const Image photo = imagefiles::loadImageFile(
+        test::testdata("exif/orientation/Landscape_0.jpg"), imagefiles::FormatKind::None);
     ASSERT_EQ(std::pair(photo.width(), photo.height()), std::pair(1800, 1200));
     test::TempDir dir;
     const struct {
@@ -357,11 +360,11 @@ TEST(ResizeReduced, WithinOneDecibelOfTheFullDecodeAtEveryReduction) {
         ASSERT_EQ(largestDctReduction(c.width, c.height, *plan.scale), c.reduction);
         const EditTools tools(plan);
 
-        const Image full = imagefiles::loadImageFile(path, imagefiles::FormatJpeg);
+        const Image full = imagefiles::loadImageFile(path, imagefiles::FormatKind::Jpeg);
         Image viaFull = full.clone();
         ASSERT_EQ(applyEditChain(viaFull, plan, tools, "").result, ImageResult::Done);
         Image viaReduced =
-            imagefiles::loadImageFileReduced(path, imagefiles::FormatJpeg, c.reduction);
+            imagefiles::loadImageFileReduced(path, imagefiles::FormatKind::Jpeg, c.reduction);
         const ReducedFrom from{c.width, c.height, c.reduction};
         ASSERT_EQ(applyEditChain(viaReduced, plan, tools, "", {}, from).result, ImageResult::Done);
         ASSERT_EQ(std::pair(viaReduced.width(), viaReduced.height()),
