@@ -26,7 +26,8 @@ std::string g_jpeg = std::string(QUILL_TESTDATA_DIR) + "/exif/fullsize/jolla.jpg
 
 void loadJpeg(benchmark::State& state) {
     for (auto _ : state) {
-        quill::toolkit::Image image = quill::imagefiles::loadImageFile(g_jpeg, -1);
+        quill::toolkit::Image image =
+            quill::imagefiles::loadImageFile(g_jpeg, quill::imagefiles::FormatKind::None);
         if (image.empty()) state.SkipWithError("decode failed");
         benchmark::DoNotOptimize(image.data());
     }
@@ -64,7 +65,8 @@ int timeDecode(const std::string& path, int rounds) {
     std::vector<double> ms;
     for (int i = 0; i < rounds; ++i) {
         const auto start = std::chrono::steady_clock::now();
-        quill::toolkit::Image image = quill::imagefiles::loadImageFile(path, -1);
+        quill::toolkit::Image image =
+            quill::imagefiles::loadImageFile(path, quill::imagefiles::FormatKind::None);
         const auto end = std::chrono::steady_clock::now();
         if (image.empty()) return 1;
         ms.push_back(std::chrono::duration<double, std::milli>(end - start).count());

@@ -27,8 +27,8 @@ using quill::toolkit::PixelFormat;
 
 // Bilinear enlargement plus mild noise.
 Image photograph(int width, int height) {
-    const Image source =
-        quill::imagefiles::loadImageFile(QUILL_TESTDATA_DIR "/exif/nokia_n70_iptc.jpg", 0);
+    const Image source = quill::imagefiles::loadImageFile(
+        QUILL_TESTDATA_DIR "/exif/nokia_n70_iptc.jpg", quill::imagefiles::FormatKind::Jpeg);
     Image image(width, height, PixelFormat::Bgr24);
     if (source.empty() || image.empty()) return {};
     std::mt19937 random(42);
@@ -85,7 +85,8 @@ void jpegSaveFile12MP(benchmark::State& state) {
     const Image& image = twelveMegapixels();
     const std::string path = "/tmp/quill_encode_bench.jpg";
     for (auto _ : state) {
-        if (!quill::imagefiles::saveImageFile(image, path, quill::imagefiles::Encoder::Jpeg, 8, 24))
+        if (!quill::imagefiles::saveImageFile(image, path, quill::imagefiles::Encoder::Jpeg,
+                                              {.quality = 8}, 24))
             state.SkipWithError("save failed");
     }
     std::remove(path.c_str());

@@ -78,7 +78,7 @@ int main(int argc, char** argv) {
     for (unsigned i = 0; i < 2; ++i) {
         files.push_back((root / ("photo" + std::to_string(i) + ".jpg")).string());
         if (!quill::imagefiles::saveImageFile(photo(i), files.back(),
-                                              quill::imagefiles::Encoder::Jpeg, 9, 24))
+                                              quill::imagefiles::Encoder::Jpeg, {.quality = 9}, 24))
             return 1;
     }
 
@@ -98,7 +98,8 @@ int main(int argc, char** argv) {
     std::vector<double> select;
     for (int i = 0; i < 10; ++i)
         select.push_back(timeToPicture(preview, [&] {
-            preview.setSelection(i + 1, files[std::size_t(i % 2)], quill::imagefiles::FormatJpeg);
+            preview.setSelection(i + 1, files[std::size_t(i % 2)],
+                                 quill::imagefiles::FormatKind::Jpeg);
         }));
     std::vector<double> edit;
     for (int i = 0; i < 20; ++i)

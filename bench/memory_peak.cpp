@@ -12,7 +12,8 @@
 int main(int argc, char** argv) {
     for (int i = 1; i < argc; ++i) {
         const auto start = std::chrono::steady_clock::now();
-        const quill::toolkit::Image image = quill::imagefiles::loadImageFile(argv[i], -1);
+        const quill::toolkit::Image image =
+            quill::imagefiles::loadImageFile(argv[i], quill::imagefiles::FormatKind::None);
         const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
                             std::chrono::steady_clock::now() - start)
                             .count();

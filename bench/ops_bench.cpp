@@ -58,8 +58,8 @@ const Image& photo() {
             std::fprintf(stderr, "cannot read %s\n", path);
             std::exit(1);
         }
-        Image decoded =
-            quill::imagefiles::loadImageFile(QUILL_TESTDATA_DIR "/exif/fullsize/jolla.jpg", 0);
+        Image decoded = quill::imagefiles::loadImageFile(
+            QUILL_TESTDATA_DIR "/exif/fullsize/jolla.jpg", quill::imagefiles::FormatKind::Jpeg);
         if (decoded.empty() || !pl::resizeImageSmooth(decoded, 4000, 3000)) {
             std::fprintf(stderr, "cannot prepare the benchmark photograph\n");
             std::exit(1);

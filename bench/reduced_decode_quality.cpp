@@ -85,9 +85,10 @@ Result decodeAndResize(const std::string& path, int width, int height, int reduc
     Result best;
     for (int repeat = 0; repeat < 3; ++repeat) {
         const auto start = std::chrono::steady_clock::now();
-        Image image = reduction > 1 ? imagefiles::loadImageFileReduced(path, imagefiles::FormatJpeg,
-                                                                       reduction)
-                                    : imagefiles::loadImageFile(path, imagefiles::FormatJpeg);
+        Image image =
+            reduction > 1
+                ? imagefiles::loadImageFileReduced(path, imagefiles::FormatKind::Jpeg, reduction)
+                : imagefiles::loadImageFile(path, imagefiles::FormatKind::Jpeg);
         std::optional<pipeline::ReducedFrom> from;
         if (reduction > 1) from = pipeline::ReducedFrom{width, height, reduction};
         (void)pipeline::applyEditChain(image, plan, tools, "", {}, from);
@@ -109,7 +110,7 @@ int main(int argc, char** argv) {
     }
     const double ratios[] = {1.5, 2.0, 3.0, 4.0, 5.0, 6.0, 8.0, 10.0, 12.0, 16.0};
     for (int a = 1; a < argc; ++a) {
-        const Image photo = imagefiles::loadImageFile(argv[a], imagefiles::FormatJpeg);
+        const Image photo = imagefiles::loadImageFile(argv[a], imagefiles::FormatKind::Jpeg);
         if (photo.empty()) {
             std::fprintf(stderr, "cannot read %s\n", argv[a]);
             return 1;
@@ -129,7 +130,7 @@ int main(int argc, char** argv) {
         const std::string path = "reduced_decode_quality.jpg";
         std::ofstream(path, std::ios::binary)
             .write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
-        const Image full = imagefiles::loadImageFile(path, imagefiles::FormatJpeg);
+        const Image full = imagefiles::loadImageFile(path, imagefiles::FormatKind::Jpeg);
 
         std::printf("%s cut to %d x %d\n", argv[a], width, height);
         std::printf("reduction  ratio  full dB  reduced dB  difference  full ms  reduced ms\n");

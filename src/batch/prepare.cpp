@@ -59,7 +59,7 @@ void readDetails(ImageRecord& record, const Needs& need) {
         record.resultState = ImageResult::Unreadable;
         return;
     }
-    if (record.formatKind == imagefiles::FormatVideo) return;
+    if (record.formatKind == imagefiles::FormatKind::Video) return;
     if (need[Requirement::Dimensions]) {
         imagefiles::ImageRect rect;
         int readError = 0;
@@ -76,7 +76,7 @@ void readDetails(ImageRecord& record, const Needs& need) {
         record.aspectRatio = float(rect.width) / float(rect.height);
     }
     if ((need[Requirement::ExifDate] || need[Requirement::ExifOrientation]) &&
-        record.formatKind == imagefiles::FormatJpeg) {
+        record.formatKind == imagefiles::FormatKind::Jpeg) {
         const pipeline::ExifDetails exif = pipeline::readExifDetails(record.sourcePath);
         // Only a file that was read and holds no date keeps its file date.
         if (platform::isReadError(exif.readError)) {

@@ -23,17 +23,17 @@ constexpr std::string_view kVideo[] = {"3gp", "asf", "avi",  "mov", "mp4",
                                        "mpa", "mpg", "mpeg", "wmv"};
 
 constexpr FormatExtensions kTable[] = {
-    {FormatJpeg, "JPG", kJpeg},
-    {FormatPng, "PNG", kPng},
-    {FormatBmp, "BMP", kBmp},
-    {FormatTga, "TGA", kTga},
-    {FormatTiff, "TIF", kTiff},
-    {FormatGif, "GIF", kGif},
-    {FormatPcx, "PCX", kPcx},
-    {FormatPnm, "PNM", kPnm},
-    {FormatIco, "ICO", kIco},
-    {FormatJpeg2000, "JP2", kJpeg2000},
-    {FormatVideo, "3GP, AVI, MOV, MPG, WMV", kVideo},
+    {FormatKind::Jpeg, "JPG", kJpeg},
+    {FormatKind::Png, "PNG", kPng},
+    {FormatKind::Bmp, "BMP", kBmp},
+    {FormatKind::Tga, "TGA", kTga},
+    {FormatKind::Tiff, "TIF", kTiff},
+    {FormatKind::Gif, "GIF", kGif},
+    {FormatKind::Pcx, "PCX", kPcx},
+    {FormatKind::Pnm, "PNM", kPnm},
+    {FormatKind::Ico, "ICO", kIco},
+    {FormatKind::Jpeg2000, "JP2", kJpeg2000},
+    {FormatKind::Video, "3GP, AVI, MOV, MPG, WMV", kVideo},
 };
 
 } // namespace
@@ -52,16 +52,17 @@ std::string_view extensionOf(std::string_view path) {
 
 FormatKind detectFormatByExtension(std::string_view path, Videos videos) {
     const std::string_view ext = extensionOf(path);
-    if (ext.empty() || ext.size() > 4) return FormatNone;
+    if (ext.empty() || ext.size() > 4) return FormatKind::None;
     const std::string lower = toolkit::lowerAscii(ext);
     for (const FormatExtensions& format : kTable) {
         for (std::string_view extension : format.extensions) {
             if (extension != lower) continue;
-            if (format.kind == FormatVideo && videos == Videos::Excluded) return FormatNone;
+            if (format.kind == FormatKind::Video && videos == Videos::Excluded)
+                return FormatKind::None;
             return format.kind;
         }
     }
-    return FormatNone;
+    return FormatKind::None;
 }
 
 } // namespace quill::imagefiles

@@ -7,20 +7,20 @@
 
 namespace quill::imagefiles {
 
-/// Format codes stored in ImageRecord::formatKind.
-enum FormatKind : std::int8_t {
-    FormatNone = -1,    ///< not an image
-    FormatJpeg = 0,     ///< jpg, jpeg, jpe, jfif
-    FormatPng = 1,      ///< png
-    FormatBmp = 2,      ///< bmp, dib, rle
-    FormatTga = 3,      ///< tga, vda, icb, vst, tpic
-    FormatTiff = 4,     ///< tif, tiff
-    FormatGif = 5,      ///< gif
-    FormatPcx = 6,      ///< pcx
-    FormatPnm = 7,      ///< pnm, pgm, pbm, ppm
-    FormatIco = 8,      ///< ico, cur
-    FormatJpeg2000 = 9, ///< jp2, j2k, jpf, jpx, jpm, mj2
-    FormatVideo = 10,   ///< 3gp, asf, avi, mov, mp4, mpa, mpg, mpeg, wmv (listed, never decoded)
+/// Format codes stored in ImageRecord::formatKind, with their documented values.
+enum class FormatKind : std::int8_t {
+    None = -1,    ///< not an image
+    Jpeg = 0,     ///< jpg, jpeg, jpe, jfif
+    Png = 1,      ///< png
+    Bmp = 2,      ///< bmp, dib, rle
+    Tga = 3,      ///< tga, vda, icb, vst, tpic
+    Tiff = 4,     ///< tif, tiff
+    Gif = 5,      ///< gif
+    Pcx = 6,      ///< pcx
+    Pnm = 7,      ///< pnm, pgm, pbm, ppm
+    Ico = 8,      ///< ico, cur
+    Jpeg2000 = 9, ///< jp2, j2k, jpf, jpx, jpm, mj2
+    Video = 10,   ///< 3gp, asf, avi, mov, mp4, mpa, mpg, mpeg, wmv (listed, never decoded)
 };
 
 /// One format of the extension table: its code, the label of its entry in the open-file dialog's
@@ -38,7 +38,7 @@ struct FormatExtensions {
 enum class Videos : bool { Excluded, Included };
 
 /// The format code of a path's extension (compared lower-cased). Video extensions give
-/// FormatVideo only when `videos` is Included, else FormatNone.
+/// FormatKind::Video only when `videos` is Included, else FormatKind::None.
 [[nodiscard]] FormatKind detectFormatByExtension(std::string_view path, Videos videos);
 
 /// The extension of a path's file part without the dot, as written ("" when there is none).

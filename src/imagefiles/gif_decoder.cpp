@@ -18,6 +18,7 @@
 
 #include <algorithm>
 #include <array>
+#include <optional>
 #include <utility>
 #include <vector>
 
@@ -30,7 +31,23 @@ constexpr std::uint8_t kImageSeparator = 0x2C;
 constexpr std::uint8_t kExtensionIntroducer = 0x21;
 constexpr std::uint8_t kGraphicControlLabel = 0xF9;
 constexpr std::size_t kTrailingBytesOfStill = 50;
-constexpr int kMaxCodes = 4096;
+// LZW codes grow to at most 12 bits, so the table holds at most 4096 entries.
+constexpr int kMaxCodeWidth = 12;
+constexpr int kMaxCodes = 1 << kMaxCodeWidth;
+// The signature and version, then the logical screen descriptor with its flags byte.
+constexpr std::size_t kHeaderBytes = 13;
+constexpr std::size_t kSignatureBytes = 6;
+constexpr std::size_t kScreenFlagsAt = 10;
+// Flags of the screen and of an image: a colour table follows, of 2 << (flags & 7) entries; the
+// image's rows are interlaced.
+constexpr std::uint8_t kFlagColorTable = 0x80;
+constexpr std::uint8_t kFlagInterlaced = 0x40;
+constexpr std::uint8_t kFlagTableSizeMask = 0x07;
+// The graphic control extension's flag for a transparent colour index.
+constexpr std::uint8_t kGraphicControlTransparent = 0x01;
+// The minimum LZW code sizes accepted.
+constexpr int kMinCodeSizeLow = 2;
+constexpr int kMinCodeSizeHigh = 8;
 
 int bitsForTableSize(int entries) {
     if (entries <= 2) return 1;
@@ -46,6 +63,18 @@ bool readColorTable(detail::ByteReader& reader, int entries, std::array<PaletteC
         out[i] = PaletteColor{(*raw)[3 * i], (*raw)[3 * i + 1], (*raw)[3 * i + 2]};
     }
     return true;
+}
+
+struct ColorTable {
+    std::array<PaletteColor, 256> colors{};
+    int size = 0; // 0: the file has no such table
+};
+
+// Reads the colour table that `flags` announce, if any; false when the data ends first.
+bool readFlaggedTable(detail::ByteReader& reader, std::uint8_t flags, ColorTable& table) {
+    if ((flags & kFlagColorTable) == 0) return true;
+    table.size = 2 << (flags & kFlagTableSizeMask);
+    return readColorTable(reader, table.size, table.colors);
 }
 
 // Skips a chain of data sub-blocks up to and including the empty block that ends it. The first
@@ -259,7 +288,7 @@ bool decodeLzw(CodeReader& codes, int minCodeSize, RowWriter& writer) {
             ++nextSlot;
             previous = codeRead;
         }
-        if (nextSlot >= slotLimit && codeWidth < 12) {
+        if (nextSlot >= slotLimit && codeWidth < kMaxCodeWidth) {
             slotLimit *= 2;
             ++codeWidth;
         }
@@ -267,81 +296,93 @@ bool decodeLzw(CodeReader& codes, int minCodeSize, RowWriter& writer) {
     }
 }
 
-} // namespace
-
-std::optional<GifBitmap> decodeGifBitmap(std::span<const std::uint8_t> bytes) {
-    detail::ByteReader reader(bytes);
-    const auto header = reader.take(13);
-    if (!header) return std::nullopt;
-    const std::span<const std::uint8_t> signature = header->first(6);
+// Reads the signature and the logical screen with its global colour table.
+bool readScreen(detail::ByteReader& reader, ColorTable& global) {
+    const auto header = reader.take(kHeaderBytes);
+    if (!header) return false;
+    const std::span<const std::uint8_t> signature = header->first(kSignatureBytes);
     const auto matches = [&](const char* text) {
-        for (int i = 0; i < 6; ++i) {
+        for (std::size_t i = 0; i < kSignatureBytes; ++i) {
             if (signature[i] != std::uint8_t(text[i])) return false;
         }
         return true;
     };
-    if (!matches("GIF89a") && !matches("GIF87a")) return std::nullopt;
+    if (!matches("GIF89a") && !matches("GIF87a")) return false;
+    return readFlaggedTable(reader, (*header)[kScreenFlagsAt], global);
+}
 
-    std::array<PaletteColor, 256> globalColors{};
-    std::array<PaletteColor, 256> localColors{};
-    bool useGlobal = false;
-    int tableSize = 0;
-    int bitsPerPixel = 0;
-    const std::uint8_t screenFlags = (*header)[10];
-    if (screenFlags & 0x80) {
-        tableSize = 2 << (screenFlags & 7);
-        if (!readColorTable(reader, tableSize, globalColors)) return std::nullopt;
-        bitsPerPixel = bitsForTableSize(tableSize);
-        useGlobal = true;
-    }
+struct Transparency {
+    bool on = false;
+    PaletteColor color;
+};
 
-    // Walk the blocks before the first image by their own lengths, so that extension contents
-    // (a comment holding a comma, say) are never taken for an image separator.
-    bool transparent = false;
-    PaletteColor transparentColor;
+// Walks the blocks before the first image by their own lengths, so that extension contents (a
+// comment holding a comma, say) are never taken for an image separator; stops after the image
+// separator. The last graphic control extension sets the transparency. False when the data ends
+// first.
+bool skipToFirstImage(detail::ByteReader& reader, const ColorTable& global,
+                      Transparency& transparency) {
     for (;;) {
         const auto byte = reader.u8();
-        if (!byte) return std::nullopt;
-        if (*byte == kImageSeparator) break;
+        if (!byte) return false;
+        if (*byte == kImageSeparator) return true;
         if (*byte != kExtensionIntroducer) continue;
         const auto label = reader.u8();
-        if (!label) return std::nullopt;
+        if (!label) return false;
         const bool graphicControl = *label == kGraphicControlLabel;
         const bool walked = walkSubBlocks(reader, [&](std::span<const std::uint8_t> block) {
             if (!graphicControl || block.size() < 4) return;
-            transparent = (block[0] & 1) != 0;
-            transparentColor = globalColors[block[3]];
+            transparency.on = (block[0] & kGraphicControlTransparent) != 0;
+            transparency.color = global.colors[block[3]];
         });
-        if (!walked) return std::nullopt;
+        if (!walked) return false;
     }
+}
 
+struct ImageDescriptor {
+    int width = 0;
+    int height = 0;
+    std::uint8_t flags = 0;
+};
+
+// The image descriptor after the separator; its offsets are read and ignored.
+std::optional<ImageDescriptor> readImageDescriptor(detail::ByteReader& reader) {
     const auto left = reader.u16le();
     const auto top = reader.u16le();
     const auto width = reader.u16le();
     const auto height = reader.u16le();
-    const auto imageFlags = reader.u8();
-    if (!left || !top || !width || !height || !imageFlags) return std::nullopt;
-    const bool interlaced = (*imageFlags & 0x40) != 0;
-    if (*imageFlags & 0x80) {
-        tableSize = 2 << (*imageFlags & 7);
-        if (!readColorTable(reader, tableSize, localColors)) return std::nullopt;
-        bitsPerPixel = bitsForTableSize(tableSize);
-        useGlobal = false;
-    } else if (!useGlobal) {
-        return std::nullopt;
-    }
+    const auto flags = reader.u8();
+    if (!left || !top || !width || !height || !flags) return std::nullopt;
+    return ImageDescriptor{*width, *height, *flags};
+}
+
+} // namespace
+
+std::optional<GifBitmap> decodeGifBitmap(std::span<const std::uint8_t> bytes) {
+    detail::ByteReader reader(bytes);
+    ColorTable global;
+    if (!readScreen(reader, global)) return std::nullopt;
+    Transparency transparency;
+    if (!skipToFirstImage(reader, global, transparency)) return std::nullopt;
+    const auto descriptor = readImageDescriptor(reader);
+    if (!descriptor) return std::nullopt;
+    ColorTable local;
+    if (!readFlaggedTable(reader, descriptor->flags, local)) return std::nullopt;
+    const ColorTable& table = local.size > 0 ? local : global;
+    if (table.size == 0) return std::nullopt;
 
     const auto minCodeSize = reader.u8();
-    if (!minCodeSize || *minCodeSize < 2 || *minCodeSize > 8) return std::nullopt;
+    if (!minCodeSize || *minCodeSize < kMinCodeSizeLow || *minCodeSize > kMinCodeSizeHigh)
+        return std::nullopt;
 
-    auto dib = PackedDib::create(*width, *height, bitsPerPixel, tableSize);
+    auto dib = PackedDib::create(descriptor->width, descriptor->height,
+                                 bitsForTableSize(table.size), table.size);
     if (!dib) return std::nullopt;
-    const auto& colors = useGlobal ? globalColors : localColors;
-    for (int i = 0; i < tableSize; ++i)
-        dib->setPaletteEntry(i, colors[i]);
+    for (int i = 0; i < table.size; ++i)
+        dib->setPaletteEntry(i, table.colors[i]);
 
     CodeReader codes(reader);
-    RowWriter writer(*dib, interlaced);
+    RowWriter writer(*dib, (descriptor->flags & kFlagInterlaced) != 0);
     decodeLzw(codes, *minCodeSize, writer);
     writer.flush();
 
@@ -349,9 +390,9 @@ std::optional<GifBitmap> decodeGifBitmap(std::span<const std::uint8_t> bytes) {
     // without transparency.
     const std::size_t reached = codes.blockEndPosition();
     if (reached < bytes.size() && bytes.size() - reached > kTrailingBytesOfStill) {
-        transparent = false;
+        transparency.on = false;
     }
-    return GifBitmap{std::move(*dib), transparent, transparentColor};
+    return GifBitmap{std::move(*dib), transparency.on, transparency.color};
 }
 
 toolkit::Image decodeGif(std::span<const std::uint8_t> bytes) {

@@ -50,7 +50,7 @@ public:
             const std::string path = level.base + entry.name;
             if (entry.isDirectory) {
                 if (recurse) enter(path); // may reallocate the stack: `level` is not used after
-            } else if (detectFormatByExtension(entry.name, m_options.videos) != FormatNone) {
+            } else if (detectFormatByExtension(entry.name, m_options.videos) != FormatKind::None) {
                 file(path);
             }
             if (m_list.cancel.load() == 1) return;
@@ -121,7 +121,7 @@ void addPaths(const PathList& paths, ImageList& list, const ListOptions& options
         if (element.empty()) continue;
         if (platform::isDirectory(element)) {
             walk.directory(element, options.includeSubdirectories);
-        } else if (detectFormatByExtension(element, options.videos) != FormatNone) {
+        } else if (detectFormatByExtension(element, options.videos) != FormatKind::None) {
             walk.file(element);
         }
         if (list.cancel.load() == 1) return;
@@ -131,7 +131,7 @@ void addPaths(const PathList& paths, ImageList& list, const ListOptions& options
 std::vector<FileFilter> openFileFilters(Videos videos, const std::string& allImagesLabel) {
     std::vector<FileFilter> filters{{allImagesLabel, {}}};
     for (const FormatExtensions& format : formatExtensionTable()) {
-        if (format.kind == FormatVideo && videos == Videos::Excluded) continue;
+        if (format.kind == FormatKind::Video && videos == Videos::Excluded) continue;
         std::vector<std::string_view>& all = filters.front().extensions;
         all.insert(all.end(), format.extensions.begin(), format.extensions.end());
         filters.push_back(

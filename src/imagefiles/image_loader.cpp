@@ -76,13 +76,32 @@ struct Size {
     std::int64_t height = 0;
 };
 
+// The second byte of the markers that hold an image's size: JPEG 2000's SIZ, and the baseline
+// and progressive frame headers of JPEG.
+constexpr std::uint8_t kJ2kMarkerSiz = 0x51;
+constexpr std::uint8_t kJpegMarkerSof0 = 0xC0;
+constexpr std::uint8_t kJpegMarkerSof2 = 0xC2;
+
+// A TIFF directory entry: tag (2), type (2), count (4), value (4); a SHORT value takes the first
+// two bytes of the value field.
+constexpr std::size_t kTiffEntryBytes = 12;
+constexpr std::uint16_t kTiffTypeShort = 3;
+constexpr std::uint16_t kTiffTagImageWidth = 256;
+constexpr std::uint16_t kTiffTagImageLength = 257;
+
+// The header size of an OS/2 core BMP, whose sides are 16-bit.
+constexpr std::uint32_t kBmpCoreHeaderBytes = 12;
+
+// The sides a readable image may have.
+constexpr std::int64_t kMaxImageSide = 65536;
+
 // Walks JPEG 2000 marker segments from `pos` to the SIZ marker.
 Size codestreamSize(detail::ByteReader& r, std::size_t pos) {
     Size s;
     while (r.has(pos, 2)) {
         if (r.u8(pos) != 0xFF) break;
         const std::uint8_t marker = r.u8(pos + 1);
-        if (marker == 0x51) {
+        if (marker == kJ2kMarkerSiz) {
             if (r.has(pos + 6, 8)) {
                 s.width = r.u32be(pos + 6);
                 s.height = r.u32be(pos + 10);
@@ -103,7 +122,7 @@ Size jpegSize(detail::ByteReader& r) {
     while (r.has(pos, 2)) {
         if (r.u8(pos) != 0xFF) break;
         const std::uint8_t marker = r.u8(pos + 1);
-        if (marker == 0xC0 || marker == 0xC2) {
+        if (marker == kJpegMarkerSof0 || marker == kJpegMarkerSof2) {
             if (r.has(pos + 5, 4)) {
                 s.height = r.u16be(pos + 5);
                 s.width = r.u16be(pos + 7);
@@ -123,15 +142,15 @@ Size tiffSize(detail::ByteReader& r, bool bigEndian) {
     const auto u32 = [&](std::size_t at) { return bigEndian ? r.u32be(at) : r.u32le(at); };
     Size s;
     std::size_t pos = std::size_t(u32(4)) + 2;
-    while (r.has(pos, 12)) {
+    while (r.has(pos, kTiffEntryBytes)) {
         const std::uint16_t tag = u16(pos);
         if (tag == 0) break;
         const std::uint16_t type = u16(pos + 2);
-        const std::int64_t value = type == 3 ? u16(pos + 8) : u32(pos + 8);
-        if (tag == 256) s.width = value;
-        if (tag == 257) s.height = value;
+        const std::int64_t value = type == kTiffTypeShort ? u16(pos + 8) : u32(pos + 8);
+        if (tag == kTiffTagImageWidth) s.width = value;
+        if (tag == kTiffTagImageLength) s.height = value;
         if (s.width > 0 && s.height > 0) break;
-        pos += 12;
+        pos += kTiffEntryBytes;
     }
     return s;
 }
@@ -142,7 +161,7 @@ Size headerSize(detail::ByteReader& r, ContentType type) {
     case ContentBmp:
         // The OS/2 core header (size 12) stores 16-bit sides; reading it as 32-bit values would
         // turn every such file into an unreadable one.
-        if (r.u32le(14) == 12) {
+        if (r.u32le(14) == kBmpCoreHeaderBytes) {
             s.width = r.u16le(18);
             s.height = r.u16le(20);
         } else {
@@ -237,25 +256,36 @@ Size decodedSize(Bytes bytes, ContentType type) {
 
 bool finish(Size s, ImageRect& out) {
     out = ImageRect{};
-    if (s.width < 1 || s.width > 65536 || s.height < 1 || s.height > 65536) return false;
+    if (s.width < 1 || s.width > kMaxImageSide || s.height < 1 || s.height > kMaxImageSide)
+        return false;
     out.width = std::int32_t(s.width);
     out.height = std::int32_t(s.height);
     return true;
 }
 
+// Where the colour-key step reads a PNG: the type of the first chunk after IHDR (8 bytes of
+// signature, 25 of IHDR, 4 of length), and, when that chunk is tRNS, the low bytes of its 16-bit
+// red, green and blue samples.
+constexpr std::size_t kColorKeyHeadBytes = 50;
+constexpr std::size_t kFirstChunkTypeAt = 37;
+constexpr std::size_t kKeyRedAt = 42;
+constexpr std::size_t kKeyGreenAt = 44;
+constexpr std::size_t kKeyBlueAt = 46;
+
 // The colour-key step on the first bytes of a file.
 toolkit::Image applyColorKey(toolkit::Image image, Bytes head) {
-    if (image.empty() || head.size() < 50) return image;
+    if (image.empty() || head.size() < kColorKeyHeadBytes) return image;
     const auto upper = [](std::uint8_t c) { return toolkit::toUpperAscii(char(c)); };
     if (upper(head[1]) != 'P' || upper(head[2]) != 'N' || upper(head[3]) != 'G') return image;
-    if (upper(head[37]) != 'T' || upper(head[38]) != 'R' || upper(head[39]) != 'N' ||
-        upper(head[40]) != 'S') {
+    const std::size_t at = kFirstChunkTypeAt;
+    if (upper(head[at]) != 'T' || upper(head[at + 1]) != 'R' || upper(head[at + 2]) != 'N' ||
+        upper(head[at + 3]) != 'S') {
         return image;
     }
     // The decoder already turned the tRNS chunk into alpha, exactly and for every colour type;
     // keying again on the low bytes of the chunk could only take that transparency away.
     if (image.hasAlpha()) return image;
-    const std::uint8_t red = head[42], green = head[44], blue = head[46];
+    const std::uint8_t red = head[kKeyRedAt], green = head[kKeyGreenAt], blue = head[kKeyBlueAt];
     toolkit::Image keyed = image.toBgra32();
     if (keyed.empty()) return image;
     for (int y = 0; y < keyed.height(); ++y) {
@@ -365,14 +395,14 @@ std::optional<std::vector<std::uint8_t>> readForDecoding(const std::string& path
 // never held whole beside its pixels; nothing when the file is not theirs.
 using StreamedDecoder = std::optional<toolkit::Image> (*)(platform::InputFile&, Bytes head);
 
-StreamedDecoder streamedDecoderFor(int formatKind) {
+StreamedDecoder streamedDecoderFor(FormatKind formatKind) {
     switch (formatKind) {
-    case FormatPnm:
+    case FormatKind::Pnm:
         return decodeRawPnmFile;
-    case FormatPng:
-    case FormatGif:
-    case FormatPcx:
-    case FormatIco:
+    case FormatKind::Png:
+    case FormatKind::Gif:
+    case FormatKind::Pcx:
+    case FormatKind::Ico:
         return nullptr;
     default:
         // The general decoder takes any file that starts "BM" as a bitmap.
@@ -380,10 +410,10 @@ StreamedDecoder streamedDecoderFor(int formatKind) {
     }
 }
 
-toolkit::Image load(const std::string& path, int formatKind, Videos videos, int reduction,
+toolkit::Image load(const std::string& path, FormatKind formatKind, Videos videos, int reduction,
                     platform::FileStamp* readStamp) {
-    if (formatKind == FormatNone) formatKind = detectFormatByExtension(path, videos);
-    if (formatKind == FormatNone || formatKind == FormatVideo) return {};
+    if (formatKind == FormatKind::None) formatKind = detectFormatByExtension(path, videos);
+    if (formatKind == FormatKind::None || formatKind == FormatKind::Video) return {};
     auto opened = openForDecoding(path, nullptr);
     if (!opened) return {};
     if (readStamp != nullptr) *readStamp = opened->file.stamp();
@@ -396,16 +426,16 @@ toolkit::Image load(const std::string& path, int formatKind, Videos videos, int 
     if (!bytes) return {};
     const Bytes data(*bytes);
     switch (formatKind) {
-    case FormatPng:
+    case FormatKind::Png:
         return applyColorKey(decodeGeneral(data),
-                             data.first(std::min<std::size_t>(50, data.size())));
-    case FormatGif:
+                             data.first(std::min(kColorKeyHeadBytes, data.size())));
+    case FormatKind::Gif:
         return decodeGif(data);
-    case FormatPcx:
+    case FormatKind::Pcx:
         return decodePcx(data);
-    case FormatPnm:
+    case FormatKind::Pnm:
         return decodePnm(data);
-    case FormatIco:
+    case FormatKind::Ico:
         return decodeIco(data);
     default:
         // The general decoder goes by content; only JPEG content decodes reduced.
@@ -419,12 +449,12 @@ toolkit::Image load(const std::string& path, int formatKind, Videos videos, int 
 
 } // namespace
 
-toolkit::Image loadImageFile(const std::string& path, int formatKind, Videos videos,
+toolkit::Image loadImageFile(const std::string& path, FormatKind formatKind, Videos videos,
                              platform::FileStamp* readStamp) {
     return load(path, formatKind, videos, 1, readStamp);
 }
 
-toolkit::Image loadImageFileReduced(const std::string& path, int formatKind, int reduction,
+toolkit::Image loadImageFileReduced(const std::string& path, FormatKind formatKind, int reduction,
                                     Videos videos, platform::FileStamp* readStamp) {
     return load(path, formatKind, videos, reduction, readStamp);
 }

@@ -24,18 +24,18 @@ struct ImageRect {
 /// files count as unreadable without being read.
 inline constexpr std::uint64_t kMinimumFileSize = 35;
 
-/// Decodes the file at `path`. `formatKind` -1 derives the format from the extension (video
+/// Decodes the file at `path`. FormatKind::None derives the format from the extension (video
 /// extensions count only with Videos::Included). Returns an empty image on any failure, for videos
 /// and for unknown extensions. `readStamp`, when given, receives the stamp of the file whose
 /// bytes were decoded (left alone when nothing was read).
-[[nodiscard]] toolkit::Image loadImageFile(const std::string& path, int formatKind,
+[[nodiscard]] toolkit::Image loadImageFile(const std::string& path, FormatKind formatKind,
                                            Videos videos = Videos::Excluded,
                                            platform::FileStamp* readStamp = nullptr);
 
 /// loadImageFile, except that a file with JPEG content is decoded reduced in the library's DCT
 /// by `reduction` (2, 4 or 8; to ceil(width / reduction) x ceil(height / reduction)). Other
 /// content, and any other reduction, decodes at full size.
-[[nodiscard]] toolkit::Image loadImageFileReduced(const std::string& path, int formatKind,
+[[nodiscard]] toolkit::Image loadImageFileReduced(const std::string& path, FormatKind formatKind,
                                                   int reduction, Videos videos = Videos::Excluded,
                                                   platform::FileStamp* readStamp = nullptr);
 

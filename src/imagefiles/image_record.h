@@ -9,6 +9,8 @@
 #include <unordered_map>
 #include <vector>
 
+#include "imagefiles/format.h"
+
 namespace quill::imagefiles {
 
 /// The result of one image of a batch run, stored in `ImageRecord::resultState`.
@@ -52,12 +54,12 @@ enum DetailCode : std::int32_t {
 /// One image-list entry. Paths are byte strings exactly as the file system gives them.
 /// Dates are local-time seconds (the local wall-clock time counted as if it were UTC).
 struct ImageRecord {
-    std::int32_t recordId = 0;    ///< unique for the life of the program; never reused
-    std::string sourcePath;       ///< the full path handed in
-    std::string folder;           ///< directory part of sourcePath, ending with "/"
-    std::string fileName;         ///< file name without a short extension (the %FN% value)
-    std::int8_t formatKind = -1;  ///< format code 0..10 (FormatKind)
-    std::uint32_t attributes = 0; ///< platform::Attribute bits (2 hidden, 4 system)
+    std::int32_t recordId = 0; ///< unique for the life of the program; never reused
+    std::string sourcePath;    ///< the full path handed in
+    std::string folder;        ///< directory part of sourcePath, ending with "/"
+    std::string fileName;      ///< file name without a short extension (the %FN% value)
+    FormatKind formatKind = FormatKind::None; ///< the format of the file's extension
+    std::uint32_t attributes = 0;             ///< platform::Attribute bits (2 hidden, 4 system)
     /// Size in bytes. 64-bit so that files above 2 GiB (videos) keep their real size.
     std::int64_t fileSize = 0;
     std::int64_t createdDate = 0;  ///< creation date

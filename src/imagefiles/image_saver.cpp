@@ -48,14 +48,11 @@ SaveResult writeOut(platform::CommitTarget& target, const std::vector<std::uint8
 }
 
 // Encodes into `bytes`; false on an encoder failure.
-bool encode(const toolkit::Image& image, Encoder encoder, int flags, int depth,
+bool encode(const toolkit::Image& image, Encoder encoder, const EncodeOptions& options, int depth,
             std::vector<std::uint8_t>& bytes) {
-    if (flags < 0) flags = 0; // quality 0, no flag bits
-    const int quality = flags & kSaveQualityMask;
     const toolkit::ImageView view = image.view();
     if ((encoder == Encoder::Bmp || encoder == Encoder::Png) && isPaletteDepth(depth)) {
-        const Dithering dithering =
-            (flags & kSaveFlagDither) ? Dithering::FloydSteinberg : Dithering::None;
+        const Dithering dithering = options.dither ? Dithering::FloydSteinberg : Dithering::None;
         const auto paletted = quantizeImage(view, 1 << depth, dithering);
         if (!paletted) return false;
         return encoder == Encoder::Bmp ? encodeBmpPalette(*paletted, depth, bytes)
@@ -65,16 +62,24 @@ bool encode(const toolkit::Image& image, Encoder encoder, int flags, int depth,
     case Encoder::Bmp:
         return encodeBmp(view, depth == 32 ? BmpAlpha::Write : BmpAlpha::Drop, bytes);
     case Encoder::Jpeg:
-        return encodeJpeg(view, quality, bytes, (flags & kSaveFlagBaseline) != 0);
+        return encodeJpeg(view, options.quality, bytes, options.baseline);
     case Encoder::Png:
         return encodePng(view, bytes);
     case Encoder::Jp2k:
-        return encodeJp2(view, quality, bytes, (flags & kSaveFlagCodestream) != 0);
+        return encodeJp2(view, options.quality, bytes, options.codestream);
     }
     return false;
 }
 
 } // namespace
+
+EncodeOptions EncodeOptions::fromFlags(int flags) {
+    if (flags < 0) return {};
+    return EncodeOptions{.quality = flags & kSaveQualityMask,
+                         .dither = (flags & kSaveFlagDither) != 0,
+                         .baseline = (flags & kSaveFlagBaseline) != 0,
+                         .codestream = (flags & kSaveFlagCodestream) != 0};
+}
 
 std::optional<Encoder> encoderFromIdentifier(std::uint32_t identifier) {
     if (identifier == std::uint32_t(Encoder::Bmp)) return Encoder::Bmp;
@@ -83,15 +88,15 @@ std::optional<Encoder> encoderFromIdentifier(std::uint32_t identifier) {
     return std::nullopt;
 }
 
-std::optional<Encoder> encoderForFormat(int formatCode) {
-    switch (formatCode) {
-    case 0:
+std::optional<Encoder> encoderForFormat(FormatKind format) {
+    switch (format) {
+    case FormatKind::Jpeg:
         return Encoder::Jpeg;
-    case 1:
+    case FormatKind::Png:
         return Encoder::Png;
-    case 2:
+    case FormatKind::Bmp:
         return Encoder::Bmp;
-    case 9:
+    case FormatKind::Jpeg2000:
         return Encoder::Jp2k;
     default:
         return std::nullopt;
@@ -102,31 +107,30 @@ SaveResult saveImageFile(const toolkit::Image& image, const std::string& path,
                          std::uint32_t encoderIdentifier, int flags, int depth) {
     const auto encoder = encoderFromIdentifier(encoderIdentifier);
     if (!encoder) return failure(0);
-    return saveImageFile(image, path, *encoder, flags, depth);
+    return saveImageFile(image, path, *encoder, EncodeOptions::fromFlags(flags), depth);
 }
 
 SaveResult saveImageFile(const toolkit::Image& image, const std::string& path, Encoder encoder,
-                         int flags, int depth) {
+                         EncodeOptions options, int depth) {
     platform::CommitTarget target{.path = path, .mode = platform::Overwrite::Replace};
-    return saveImageFile(image, target, encoder, flags, depth);
+    return saveImageFile(image, target, encoder, options, depth);
 }
 
 SaveResult saveImageFile(const toolkit::Image& image, platform::CommitTarget& target,
-                         Encoder encoder, int flags, int depth) {
+                         Encoder encoder, EncodeOptions options, int depth) {
     if (target.path.empty()) return failure(0);
-    if (flags < 0) flags = 0;
-    if (encoder == Encoder::Jp2k && namesCodestream(target.path)) flags |= kSaveFlagCodestream;
-    const auto bytes = encodeImage(image, encoder, flags, depth);
+    if (writesCodestream(encoder, target.path)) options.codestream = true;
+    const auto bytes = encodeImage(image, encoder, options, depth);
     if (!bytes) return failure(0);
     return writeOut(target, *bytes);
 }
 
 std::optional<std::vector<std::uint8_t>> encodeImage(const toolkit::Image& image, Encoder encoder,
-                                                     int flags, int depth) {
+                                                     const EncodeOptions& options, int depth) {
     if (image.empty()) return std::nullopt;
     std::vector<std::uint8_t> bytes;
     try {
-        if (!encode(image, encoder, flags, depth, bytes)) return std::nullopt;
+        if (!encode(image, encoder, options, depth, bytes)) return std::nullopt;
     } catch (const std::bad_alloc&) {
         return std::nullopt;
     }
@@ -161,8 +165,8 @@ std::uint64_t estimateEncodeBytes(Encoder encoder, std::int64_t width, std::int6
     return 0;
 }
 
-int saveFlagsForPath(Encoder encoder, const std::string& path) {
-    return encoder == Encoder::Jp2k && namesCodestream(path) ? kSaveFlagCodestream : 0;
+bool writesCodestream(Encoder encoder, const std::string& path) {
+    return encoder == Encoder::Jp2k && namesCodestream(path);
 }
 
 SaveResult writeEncodedFile(platform::CommitTarget& target,
@@ -171,11 +175,13 @@ SaveResult writeEncodedFile(platform::CommitTarget& target,
     return writeOut(target, bytes);
 }
 
-std::string extensionForFormat(int formatCode) {
+std::string extensionForFormat(FormatKind format) {
+    // Indexed by the format's code, Jpeg (0) to Jpeg2000 (9).
     static constexpr std::array<const char*, 10> kExtensions{"jpg", "png", "bmp", "tga", "tif",
                                                              "gif", "pcx", "pnm", "ico", "jp2"};
-    if (formatCode < 0 || formatCode >= int(kExtensions.size())) return {};
-    return kExtensions[std::size_t(formatCode)];
+    const int code = int(format);
+    if (code < 0 || code >= int(kExtensions.size())) return {};
+    return kExtensions[std::size_t(code)];
 }
 
 } // namespace quill::imagefiles

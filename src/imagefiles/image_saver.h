@@ -7,6 +7,7 @@
 #include <string_view>
 #include <vector>
 
+#include "imagefiles/format.h"
 #include "toolkit/image.h"
 #include "toolkit/platform/platform.h"
 
@@ -31,20 +32,33 @@ enum class Encoder : std::uint32_t {
 
 /// The encoder with this identifier; nullopt when no encoder has it.
 [[nodiscard]] std::optional<Encoder> encoderFromIdentifier(std::uint32_t identifier);
-/// The encoder that writes a format code (0 JPEG, 1 PNG, 2 BMP, 9 JPEG 2000); nullopt otherwise.
-[[nodiscard]] std::optional<Encoder> encoderForFormat(int formatCode);
+/// The encoder that writes a format (JPEG, PNG, BMP, JPEG 2000); nullopt otherwise.
+[[nodiscard]] std::optional<Encoder> encoderForFormat(FormatKind format);
 
-/// Flags: the quality 0..10 lives in the low byte; this bit asks palette reductions (depths 1, 4
-/// and 8) to use Floyd-Steinberg dithering.
-inline constexpr int kSaveFlagDither = 256;
-/// Flag: a JPEG uses baseline (8-bit) quantisation tables at every quality, as readers that
-/// take only baseline frames (PDF) need.
-inline constexpr int kSaveFlagBaseline = 512;
-/// Flag: JPEG 2000 as a bare codestream instead of the JP2 box format (set by saveImageFile for
-/// paths ending in ".j2k" or ".j2c").
-inline constexpr int kSaveFlagCodestream = 1024;
-/// Mask of the quality in the flags.
+/// How an encoder writes, beside the file's depth.
+struct EncodeOptions {
+    /// 0..10 (clamped), for JPEG (times 10 is the libjpeg quality) and JPEG 2000 (the rate of
+    /// jp2CompressionRate); PNG and BMP ignore it.
+    int quality = 0;
+    /// Palette reductions (depths 1, 4 and 8) use Floyd-Steinberg dithering.
+    bool dither = false;
+    /// A JPEG uses baseline (8-bit) quantisation tables at every quality, as readers that take
+    /// only baseline frames (PDF) need.
+    bool baseline = false;
+    /// JPEG 2000 as a bare codestream instead of the JP2 box format (saveImageFile sets it for
+    /// paths ending in ".j2k" or ".j2c").
+    bool codestream = false;
+
+    /// The options of a packed flags value (the form of the identifier interface below); a
+    /// negative value is quality 0 without options.
+    [[nodiscard]] static EncodeOptions fromFlags(int flags);
+};
+
+/// The packed flags value: the quality 0..10 in the low byte and these bits for the options.
 inline constexpr int kSaveQualityMask = 0xFF;
+inline constexpr int kSaveFlagDither = 256;
+inline constexpr int kSaveFlagBaseline = 512;
+inline constexpr int kSaveFlagCodestream = 1024;
 
 /// The outcome of a save: success, and the errno of the failing file operation (ENOSPC when the
 /// disk is full; 0 when the failure was not a system error, such as an unknown encoder).
@@ -55,23 +69,23 @@ struct SaveResult {
 };
 
 /// Writes `image` to `path` with the encoder `encoderIdentifier` (an Encoder value). `flags` holds
-/// the quality and kSaveFlagDither; `depth` is the file's bits per pixel (1, 4 or 8 reduce to a
-/// palette of 2, 16 or 256 colours for PNG and BMP, without alpha; BMP writes alpha only at 32;
-/// PNG and JPEG 2000 keep the alpha of every 32-bit image; JPEG drops it). The file is written
-/// under a temporary name in the target folder and renamed onto `path` only when complete: on
-/// failure no partial file remains and an existing file is untouched.
+/// the packed options (EncodeOptions::fromFlags); `depth` is the file's bits per pixel (1, 4 or 8
+/// reduce to a palette of 2, 16 or 256 colours for PNG and BMP, without alpha; BMP writes alpha
+/// only at 32; PNG and JPEG 2000 keep the alpha of every 32-bit image; JPEG drops it). The file is
+/// written under a temporary name in the target folder and renamed onto `path` only when complete:
+/// on failure no partial file remains and an existing file is untouched.
 [[nodiscard]] SaveResult saveImageFile(const toolkit::Image& image, const std::string& path,
                                        std::uint32_t encoderIdentifier, int flags, int depth);
-/// The same with a typed encoder.
+/// The same with a typed encoder and its options.
 [[nodiscard]] SaveResult saveImageFile(const toolkit::Image& image, const std::string& path,
-                                       Encoder encoder, int flags, int depth);
+                                       Encoder encoder, EncodeOptions options, int depth);
 /// The same onto a commit target (a new output that must not replace a file, see CommitTarget);
 /// `target.path` is the path written in the end.
 [[nodiscard]] SaveResult saveImageFile(const toolkit::Image& image, platform::CommitTarget& target,
-                                       Encoder encoder, int flags, int depth);
+                                       Encoder encoder, EncodeOptions options, int depth);
 /// Encodes into memory as saveImageFile would write; nullopt when the encoder fails.
 [[nodiscard]] std::optional<std::vector<std::uint8_t>>
-encodeImage(const toolkit::Image& image, Encoder encoder, int flags, int depth);
+encodeImage(const toolkit::Image& image, Encoder encoder, const EncodeOptions& options, int depth);
 
 /// Bytes that encoding a width x height image with `encoder` at `depth` bits per pixel holds
 /// beside the image it reads: the library's working buffers, a palette reduction and the
@@ -79,15 +93,15 @@ encodeImage(const toolkit::Image& image, Encoder encoder, int flags, int depth);
 [[nodiscard]] std::uint64_t estimateEncodeBytes(Encoder encoder, std::int64_t width,
                                                 std::int64_t height, int depth);
 
-/// The flags the file name adds to an encoding: kSaveFlagCodestream for JPEG 2000 written to a
-/// path ending in ".j2k" or ".j2c", else 0.
-[[nodiscard]] int saveFlagsForPath(Encoder encoder, const std::string& path);
+/// Whether the file name asks for a bare codestream: JPEG 2000 written to a path ending in ".j2k"
+/// or ".j2c".
+[[nodiscard]] bool writesCodestream(Encoder encoder, const std::string& path);
 /// Writes bytes encoded by encodeImage onto a commit target, as saveImageFile does.
 [[nodiscard]] SaveResult writeEncodedFile(platform::CommitTarget& target,
                                           const std::vector<std::uint8_t>& bytes);
 
-/// The extension written for a format code: 0 "jpg", 1 "png", 2 "bmp", 3 "tga", 4 "tif",
-/// 5 "gif", 6 "pcx", 7 "pnm", 8 "ico", 9 "jp2"; anything else "".
-[[nodiscard]] std::string extensionForFormat(int formatCode);
+/// The extension written for a format: "jpg", "png", "bmp", "tga", "tif", "gif", "pcx", "pnm",
+/// "ico", "jp2"; "" for None and Video.
+[[nodiscard]] std::string extensionForFormat(FormatKind format);
 
 } // namespace quill::imagefiles

@@ -18,6 +18,12 @@ namespace {
 
 constexpr std::array<int, 11> kRates{500, 250, 125, 100, 80, 60, 30, 15, 10, 5, 2};
 constexpr int kMaxResolutions = 6;
+// The smallest tile side written when a tile side is asked for.
+constexpr int kMinTileSide = 32;
+// Each sample is one byte of the working image.
+constexpr OPJ_UINT32 kSampleBits = 8;
+// The bytes the codec writes to the memory stream at a time.
+constexpr OPJ_SIZE_T kStreamChunkBytes = 1 << 20;
 
 struct MemoryStream {
     std::vector<std::uint8_t>* out;
@@ -82,7 +88,7 @@ int resolutionsFor(int width, int height) {
 int tileSideFor(int width, int height, int requested) {
     if (requested < 0) return std::int64_t(width) * height > kJp2TilingPixels ? kJp2TileSide : 0;
     if (requested == 0 || requested >= std::max(width, height)) return 0;
-    int side = 32;
+    int side = kMinTileSide;
     while (side <= requested / 2)
         side *= 2;
     return side;
@@ -131,44 +137,44 @@ bool writeTiles(opj_codec_t* codec, opj_stream_t* stream, const toolkit::ImageVi
     return true;
 }
 
-} // namespace
+using ImagePtr = std::unique_ptr<opj_image_t, ImageDeleter>;
+using CodecPtr = std::unique_ptr<opj_codec_t, CodecDeleter>;
+using StreamPtr = std::unique_ptr<opj_stream_t, StreamDeleter>;
 
-int jp2CompressionRate(int quality) {
-    return kRates[std::size_t(std::clamp(quality, 0, 10))];
-}
-
-bool encodeJp2(const toolkit::ImageView& image, int quality, std::vector<std::uint8_t>& out,
-               bool codestream, const Jp2Coding& coding) {
-    if (!image.data || image.width <= 0 || image.height <= 0) return false;
-    const bool alpha = image.format == toolkit::PixelFormat::Bgra32;
-    const int components = alpha ? 4 : 3;
-    const int tileSide = tileSideFor(image.width, image.height, coding.tileSide);
+// The codec's image of `components` 8-bit components. Untiled, it holds a copy of the samples;
+// tiled, the codec gets no samples of its own: each tile's samples are handed over when the tile
+// is written.
+ImagePtr createImage(const toolkit::ImageView& image, int components, int tileSide) {
     std::array<opj_image_cmptparm_t, 4> params{};
     for (int c = 0; c < components; ++c) {
         params[std::size_t(c)].dx = 1;
         params[std::size_t(c)].dy = 1;
         params[std::size_t(c)].w = OPJ_UINT32(image.width);
         params[std::size_t(c)].h = OPJ_UINT32(image.height);
-        params[std::size_t(c)].prec = 8;
+        params[std::size_t(c)].prec = kSampleBits;
         params[std::size_t(c)].sgnd = 0;
     }
-    // Tiled, the codec gets no samples of its own: each tile's samples are handed over when the
-    // tile is written.
-    std::unique_ptr<opj_image_t, ImageDeleter> jp2Image(
+    ImagePtr jp2Image(
         tileSide > 0 ? opj_image_tile_create(OPJ_UINT32(components), params.data(), OPJ_CLRSPC_SRGB)
                      : opj_image_create(OPJ_UINT32(components), params.data(), OPJ_CLRSPC_SRGB));
-    if (!jp2Image) return false;
+    if (!jp2Image) return {};
     jp2Image->x0 = 0;
     jp2Image->y0 = 0;
     jp2Image->x1 = OPJ_UINT32(image.width);
     jp2Image->y1 = OPJ_UINT32(image.height);
-    if (alpha) jp2Image->comps[3].alpha = 1;
+    if (components == 4) jp2Image->comps[3].alpha = 1;
     if (tileSide == 0) {
         const Region whole{0, 0, image.width, image.height};
         for (int c = 0; c < components; ++c)
             copyComponent(image, whole, c, jp2Image->comps[c].data);
     }
+    return jp2Image;
+}
 
+// One quality layer at the rate of `quality` (or lossless), the colour transform, and the
+// resolutions the image's (or the tile's) smaller side allows.
+opj_cparameters_t encoderParameters(const toolkit::ImageView& image, int quality,
+                                    const Jp2Coding& coding, int tileSide) {
     opj_cparameters_t parameters;
     opj_set_default_encoder_parameters(&parameters);
     parameters.tcp_numlayers = 1;
@@ -191,23 +197,51 @@ bool encodeJp2(const toolkit::ImageView& image, int quality, std::vector<std::ui
         parameters.cp_tdx = tileSide;
         parameters.cp_tdy = tileSide;
     }
+    return parameters;
+}
 
-    std::unique_ptr<opj_codec_t, CodecDeleter> codec(
-        opj_create_compress(codestream ? OPJ_CODEC_J2K : OPJ_CODEC_JP2));
-    if (!codec) return false;
+// A compressor for a bare codestream or the JP2 box format, with the library's messages silenced.
+CodecPtr createCodec(bool codestream) {
+    CodecPtr codec(opj_create_compress(codestream ? OPJ_CODEC_J2K : OPJ_CODEC_JP2));
+    if (!codec) return {};
     opj_set_error_handler(codec.get(), quiet, nullptr);
     opj_set_warning_handler(codec.get(), quiet, nullptr);
     opj_set_info_handler(codec.get(), quiet, nullptr);
-    if (!opj_setup_encoder(codec.get(), &parameters, jp2Image.get())) return false;
+    return codec;
+}
 
-    MemoryStream memory{&out, out.size(), 0};
-    std::unique_ptr<opj_stream_t, StreamDeleter> stream(opj_stream_create(1 << 20, OPJ_FALSE));
-    if (!stream) return false;
+// A library stream that writes into `memory`, which must outlive it.
+StreamPtr createStream(MemoryStream& memory) {
+    StreamPtr stream(opj_stream_create(kStreamChunkBytes, OPJ_FALSE));
+    if (!stream) return {};
     opj_stream_set_user_data(stream.get(), &memory, nullptr);
     opj_stream_set_write_function(stream.get(), streamWrite);
     opj_stream_set_skip_function(stream.get(), streamSkip);
     opj_stream_set_seek_function(stream.get(), streamSeek);
+    return stream;
+}
 
+} // namespace
+
+int jp2CompressionRate(int quality) {
+    return kRates[std::size_t(std::clamp(quality, 0, 10))];
+}
+
+bool encodeJp2(const toolkit::ImageView& image, int quality, std::vector<std::uint8_t>& out,
+               bool codestream, const Jp2Coding& coding) {
+    if (!image.data || image.width <= 0 || image.height <= 0) return false;
+    const int components = image.format == toolkit::PixelFormat::Bgra32 ? 4 : 3;
+    const int tileSide = tileSideFor(image.width, image.height, coding.tileSide);
+    const ImagePtr jp2Image = createImage(image, components, tileSide);
+    if (!jp2Image) return false;
+    opj_cparameters_t parameters = encoderParameters(image, quality, coding, tileSide);
+    const CodecPtr codec = createCodec(codestream);
+    if (!codec) return false;
+    if (!opj_setup_encoder(codec.get(), &parameters, jp2Image.get())) return false;
+
+    MemoryStream memory{&out, out.size(), 0};
+    StreamPtr stream = createStream(memory);
+    if (!stream) return false;
     bool ok = opj_start_compress(codec.get(), jp2Image.get(), stream.get());
     if (ok && tileSide > 0) {
         ok = writeTiles(codec.get(), stream.get(), image, components, tileSide);

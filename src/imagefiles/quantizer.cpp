@@ -183,12 +183,13 @@ std::optional<std::vector<std::uint32_t>> fewDistinctColors(const ImageView& ima
     return colors;
 }
 
-std::vector<PaletteColor> buildPalette(const ImageView& image, int colors) {
+// The histogram cells of every step-th pixel of the image in reading order, each occupied cell as
+// the mean colour of its samples weighted by their count.
+std::vector<WeightedColor> sampleHistogram(const ImageView& image) {
     const int bpp = toolkit::bytesPerPixel(image.format);
     const int step = paletteSampleStep(image.width, image.height);
     constexpr int shift = 8 - kHistBits;
     std::vector<WeightedColor> cells(std::size_t(kHistSide) * kHistSide * kHistSide);
-    // Samples every step-th pixel of the image in reading order.
     std::int64_t next = 0;
     std::int64_t index = 0;
     for (int y = 0; y < image.height; ++y) {
@@ -211,9 +212,12 @@ std::vector<PaletteColor> buildPalette(const ImageView& image, int colors) {
             c /= cell.weight;
         entries.push_back(cell);
     }
-    cells.clear();
-    cells.shrink_to_fit();
+    return entries;
+}
 
+// Median cut: splits the box of largest squared error until there are `colors` boxes or none
+// can be split.
+std::vector<Box> cutBoxes(std::vector<WeightedColor>& entries, int colors) {
     std::vector<Box> boxes{makeBox(entries, 0, entries.size())};
     while (int(boxes.size()) < colors) {
         std::size_t pick = boxes.size();
@@ -230,35 +234,45 @@ std::vector<PaletteColor> buildPalette(const ImageView& image, int colors) {
         boxes[pick] = left;
         boxes.push_back(right);
     }
+    return boxes;
+}
 
-    std::vector<std::array<double, 3>> centres;
-    for (const Box& box : boxes)
-        centres.push_back({box.mean[0], box.mean[1], box.mean[2]});
-    for (int pass = 0; pass < kRefinePasses; ++pass) {
-        std::vector<std::array<double, 4>> sums(centres.size(), {0, 0, 0, 0});
-        for (const WeightedColor& e : entries) {
-            std::size_t best = 0;
-            double bestDistance = std::numeric_limits<double>::infinity();
-            for (std::size_t i = 0; i < centres.size(); ++i) {
-                const double db = e.c[0] - centres[i][0];
-                const double dg = e.c[1] - centres[i][1];
-                const double dr = e.c[2] - centres[i][2];
-                const double distance = db * db + dg * dg + dr * dr;
-                if (distance < bestDistance) {
-                    bestDistance = distance;
-                    best = i;
-                }
-            }
-            for (int k = 0; k < 3; ++k)
-                sums[best][std::size_t(k)] += e.c[k] * e.weight;
-            sums[best][3] += e.weight;
-        }
+using Centre = std::array<double, 3>;
+
+// One k-means pass: each centre moves to the weighted mean of the cells nearest to it.
+void refineCentres(const std::vector<WeightedColor>& entries, std::vector<Centre>& centres) {
+    std::vector<std::array<double, 4>> sums(centres.size(), {0, 0, 0, 0});
+    for (const WeightedColor& e : entries) {
+        std::size_t best = 0;
+        double bestDistance = std::numeric_limits<double>::infinity();
         for (std::size_t i = 0; i < centres.size(); ++i) {
-            if (sums[i][3] <= 0) continue; // an empty cluster keeps its colour
-            for (std::size_t k = 0; k < 3; ++k)
-                centres[i][k] = sums[i][k] / sums[i][3];
+            const double db = e.c[0] - centres[i][0];
+            const double dg = e.c[1] - centres[i][1];
+            const double dr = e.c[2] - centres[i][2];
+            const double distance = db * db + dg * dg + dr * dr;
+            if (distance < bestDistance) {
+                bestDistance = distance;
+                best = i;
+            }
         }
+        for (int k = 0; k < 3; ++k)
+            sums[best][std::size_t(k)] += e.c[k] * e.weight;
+        sums[best][3] += e.weight;
     }
+    for (std::size_t i = 0; i < centres.size(); ++i) {
+        if (sums[i][3] <= 0) continue; // an empty cluster keeps its colour
+        for (std::size_t k = 0; k < 3; ++k)
+            centres[i][k] = sums[i][k] / sums[i][3];
+    }
+}
+
+std::vector<PaletteColor> buildPalette(const ImageView& image, int colors) {
+    std::vector<WeightedColor> entries = sampleHistogram(image);
+    std::vector<Centre> centres;
+    for (const Box& box : cutBoxes(entries, colors))
+        centres.push_back({box.mean[0], box.mean[1], box.mean[2]});
+    for (int pass = 0; pass < kRefinePasses; ++pass)
+        refineCentres(entries, centres);
     std::vector<PaletteColor> palette;
     for (const auto& c : centres) {
         auto channel = [](double v) { return std::uint8_t(std::clamp(std::lround(v), 0L, 255L)); };

@@ -67,6 +67,9 @@ struct OptionsFree {
     void operator()(TIFFOpenOptions* o) const { TIFFOpenOptionsFree(o); }
 };
 
+// The library writes the reason for refusing an image into a buffer of this size.
+constexpr std::size_t kTiffMessageBytes = 1024;
+
 class RgbaImage {
 public:
     RgbaImage() { std::memset(&m_img, 0, sizeof m_img); }
@@ -76,7 +79,7 @@ public:
     RgbaImage(const RgbaImage&) = delete;
     RgbaImage& operator=(const RgbaImage&) = delete;
     bool begin(TIFF* tif) {
-        char message[1024];
+        char message[kTiffMessageBytes];
         m_begun = TIFFRGBAImageBegin(&m_img, tif, 0, message) != 0;
         return m_begun;
     }
@@ -127,74 +130,32 @@ toolkit::Image decodeDeepGrey(TIFF* tif) {
     return image;
 }
 
-} // namespace
-
-toolkit::Image decodeTiff(std::span<const std::uint8_t> bytes) {
-    if (bytes.size() < 8) return {};
-    std::unique_ptr<TIFFOpenOptions, OptionsFree> options(TIFFOpenOptionsAlloc());
-    if (!options) return {};
-    TIFFOpenOptionsSetErrorHandlerExtR(options.get(), quiet, nullptr);
-    TIFFOpenOptionsSetWarningHandlerExtR(options.get(), quiet, nullptr);
-    // No single allocation of the library may pass what the budget leaves beside the file.
-    const std::uint64_t room =
-        detail::decodeBudget() > bytes.size() ? detail::decodeBudget() - bytes.size() : 1;
-    TIFFOpenOptionsSetMaxSingleMemAlloc(
-        options.get(), tmsize_t(std::min<std::uint64_t>(detail::kDecodeMaxBytes, room)));
-    MemoryFile file{bytes, 0};
-    std::unique_ptr<TIFF, TiffCloser> tif(
-        TIFFClientOpenExt("memory", "rm", &file, readProc, writeProc, seekProc, closeProc, sizeProc,
-                          mapProc, unmapProc, options.get()));
-    if (!tif) return {};
-
-    char message[1024];
-    if (!TIFFRGBAImageOK(tif.get(), message)) return decodeDeepGrey(tif.get());
-    // The RGBA interface premultiplies unassociated alpha; declaring it associated makes the
-    // library pass the stored samples through, so colours under partial alpha stay exact.
+// The RGBA interface premultiplies unassociated alpha; declaring it associated makes the library
+// pass the stored samples through, so colours under partial alpha stay exact. True when the file's
+// alpha is premultiplied (associated) itself.
+bool passAlphaThrough(TIFF* tif) {
     std::uint16_t extraCount = 0;
     std::uint16_t* extraTypes = nullptr;
-    bool premultiplied = false;
-    if (TIFFGetField(tif.get(), TIFFTAG_EXTRASAMPLES, &extraCount, &extraTypes) && extraCount > 0 &&
+    if (TIFFGetField(tif, TIFFTAG_EXTRASAMPLES, &extraCount, &extraTypes) && extraCount > 0 &&
         extraTypes[0] == EXTRASAMPLE_ASSOCALPHA) {
-        premultiplied = true;
-    } else if (extraCount > 0 && extraTypes && extraTypes[0] == EXTRASAMPLE_UNASSALPHA) {
+        return true;
+    }
+    if (extraCount > 0 && extraTypes && extraTypes[0] == EXTRASAMPLE_UNASSALPHA) {
         std::vector<std::uint16_t> types(extraTypes, extraTypes + extraCount);
         types[0] = EXTRASAMPLE_ASSOCALPHA;
-        TIFFSetField(tif.get(), TIFFTAG_EXTRASAMPLES, extraCount, types.data());
+        TIFFSetField(tif, TIFFTAG_EXTRASAMPLES, extraCount, types.data());
     }
+    return false;
+}
 
-    RgbaImage rgba;
-    if (!rgba.begin(tif.get())) return {};
-    TIFFRGBAImage& img = rgba.get();
-    const std::uint32_t width = img.width;
-    const std::uint32_t height = img.height;
-    const bool alpha = img.alpha != 0;
-    if (!detail::decodeSizeAllowed(width, height, toolkit::PixelFormat::Bgra32)) return {};
-    // The RGBA raster and the image exist together until the end; both, with the file, must fit
-    // the decode budget before either is allocated.
-    const toolkit::PixelFormat format =
-        alpha ? toolkit::PixelFormat::Bgra32 : toolkit::PixelFormat::Bgr24;
-    const std::uint64_t rasterBytes = std::uint64_t(width) * height * 4;
-    const std::uint64_t imageBytes =
-        std::uint64_t(toolkit::Image::strideFor(int(width), format)) * height;
-    if (!detail::fitsDecodeBudget({bytes.size(), rasterBytes, imageBytes})) return {};
-    toolkit::Image image = detail::allocateImage(
-        width, height, alpha ? toolkit::PixelFormat::Bgra32 : toolkit::PixelFormat::Bgr24);
-    if (image.empty()) return {};
-    std::vector<std::uint32_t> raster;
-    try {
-        raster.assign(std::size_t(width) * height, 0);
-    } catch (const std::bad_alloc&) {
-        return {};
-    }
-    // Stored row order, top row first: the Orientation tag is not applied here.
-    img.req_orientation = ORIENTATION_TOPLEFT;
-    if (img.orientation != ORIENTATION_TOPLEFT) img.req_orientation = img.orientation;
-    (void)TIFFRGBAImageGet(&img, raster.data(), width, height); // damaged parts stay zero
-
+// Copies the library's RGBA raster (one row of `image`'s width after the other) into the image.
+void copyRaster(const std::vector<std::uint32_t>& raster, bool premultiplied,
+                toolkit::Image& image) {
+    const auto width = std::uint32_t(image.width());
     const int bpp = image.bytesPerPixel();
-    for (std::uint32_t y = 0; y < height; ++y) {
+    for (int y = 0; y < image.height(); ++y) {
         const std::uint32_t* src = raster.data() + std::size_t(y) * width;
-        std::uint8_t* dst = image.row(int(y));
+        std::uint8_t* dst = image.row(y);
         for (std::uint32_t x = 0; x < width; ++x, dst += bpp) {
             const std::uint32_t p = src[x];
             dst[0] = std::uint8_t(TIFFGetB(p));
@@ -211,7 +172,67 @@ toolkit::Image decodeTiff(std::span<const std::uint8_t> bytes) {
             }
         }
     }
+}
+
+// The first image of the file through the library's RGBA interface, or through decodeDeepGrey
+// where that interface refuses it. `fileBytes` counts against the decode budget.
+toolkit::Image decodeOpened(TIFF* tif, std::size_t fileBytes) {
+    char message[kTiffMessageBytes];
+    if (!TIFFRGBAImageOK(tif, message)) return decodeDeepGrey(tif);
+    const bool premultiplied = passAlphaThrough(tif);
+
+    RgbaImage rgba;
+    if (!rgba.begin(tif)) return {};
+    TIFFRGBAImage& img = rgba.get();
+    const std::uint32_t width = img.width;
+    const std::uint32_t height = img.height;
+    const bool alpha = img.alpha != 0;
+    if (!detail::decodeSizeAllowed(width, height, toolkit::PixelFormat::Bgra32)) return {};
+    // The RGBA raster and the image exist together until the end; both, with the file, must fit
+    // the decode budget before either is allocated.
+    const toolkit::PixelFormat format =
+        alpha ? toolkit::PixelFormat::Bgra32 : toolkit::PixelFormat::Bgr24;
+    const std::uint64_t rasterBytes = std::uint64_t(width) * height * 4;
+    const std::uint64_t imageBytes =
+        std::uint64_t(toolkit::Image::strideFor(int(width), format)) * height;
+    if (!detail::fitsDecodeBudget({fileBytes, rasterBytes, imageBytes})) return {};
+    toolkit::Image image = detail::allocateImage(width, height, format);
+    if (image.empty()) return {};
+    std::vector<std::uint32_t> raster;
+    try {
+        raster.assign(std::size_t(width) * height, 0);
+    } catch (const std::bad_alloc&) {
+        return {};
+    }
+    // Stored row order, top row first: the Orientation tag is not applied here.
+    img.req_orientation = ORIENTATION_TOPLEFT;
+    if (img.orientation != ORIENTATION_TOPLEFT) img.req_orientation = img.orientation;
+    (void)TIFFRGBAImageGet(&img, raster.data(), width, height); // damaged parts stay zero
+    copyRaster(raster, premultiplied, image);
     return image;
+}
+
+} // namespace
+
+toolkit::Image decodeTiff(std::span<const std::uint8_t> bytes) {
+    // Shorter than the byte order mark, the version and the first directory's offset.
+    constexpr std::size_t kMinFileBytes = 8;
+    if (bytes.size() < kMinFileBytes) return {};
+    std::unique_ptr<TIFFOpenOptions, OptionsFree> options(TIFFOpenOptionsAlloc());
+    if (!options) return {};
+    TIFFOpenOptionsSetErrorHandlerExtR(options.get(), quiet, nullptr);
+    TIFFOpenOptionsSetWarningHandlerExtR(options.get(), quiet, nullptr);
+    // No single allocation of the library may pass what the budget leaves beside the file.
+    const std::uint64_t room =
+        detail::decodeBudget() > bytes.size() ? detail::decodeBudget() - bytes.size() : 1;
+    TIFFOpenOptionsSetMaxSingleMemAlloc(
+        options.get(), tmsize_t(std::min<std::uint64_t>(detail::kDecodeMaxBytes, room)));
+    MemoryFile file{bytes, 0};
+    std::unique_ptr<TIFF, TiffCloser> tif(
+        TIFFClientOpenExt("memory", "rm", &file, readProc, writeProc, seekProc, closeProc, sizeProc,
+                          mapProc, unmapProc, options.get()));
+    if (!tif) return {};
+    return decodeOpened(tif.get(), bytes.size());
 }
 
 } // namespace quill::imagefiles

@@ -101,12 +101,15 @@ std::string tenDigits(std::size_t value) {
     return text;
 }
 
+// The longest file name (in bytes) the usual file systems take.
+constexpr std::size_t kMaxFileNameBytes = 255;
+
 // A plausible file name: not empty, no NUL byte, a file part that is not "." or ".." and fits
 // the file system's name limit.
 bool validFileName(const std::string& path) {
     if (path.empty() || path.find('\0') != std::string::npos) return false;
     const std::string name = platform::filePart(path);
-    return !name.empty() && name != "." && name != ".." && name.size() <= 255;
+    return !name.empty() && name != "." && name != ".." && name.size() <= kMaxFileNameBytes;
 }
 
 } // namespace

@@ -116,7 +116,7 @@ bool writeMetadata(const RunPlan& plan, const ImageRecord& record, SourceCheck& 
         return carryMetadataIntoOutput(outputPath, source.metadata, options);
     }
     // Metadata that was to be removed and is still there is a promise not kept.
-    if (record.formatKind != imagefiles::FormatJpeg) return true;
+    if (record.formatKind != imagefiles::FormatKind::Jpeg) return true;
     return adjustMetadataOfCopy(
         outputPath, source.metadata,
         {.keepMetadata = s.keepMetadata != 0, .commentEnabled = s.commentEnabled != 0}, comment);
@@ -135,7 +135,7 @@ SourceCheck checkSource(const RunPlan& plan, const ImageRecord& record) {
     }
     check.mode = info->mode;
 
-    const bool video = record.formatKind == imagefiles::FormatVideo;
+    const bool video = record.formatKind == imagefiles::FormatKind::Video;
     check.format = plan.formatFor(record.formatKind);
     // A format that cannot be written still gets its new name or place when it is not decoded.
     const bool unwritable = !video && !check.format.encoder;
@@ -203,7 +203,7 @@ OutputTarget nameOutput(const RunPlan& plan, RunNaming& naming, const ImageRecor
 SourceDecode sourceDecodeFor(const RunPlan& plan, const ImageRecord& record) {
     const EditPlan& edit = plan.edit;
     // A crop or trim needs the full pixels; the resize is the first step that may lose them.
-    if (record.formatKind != imagefiles::FormatJpeg || !edit.scale || edit.crop) return {};
+    if (record.formatKind != imagefiles::FormatKind::Jpeg || !edit.scale || edit.crop) return {};
     imagefiles::ImageRect rect;
     if (!imagefiles::readImageSize(record.sourcePath, rect)) return {};
     const bool turned = edit.rotate && sidesSwap(*edit.rotate);
@@ -272,18 +272,18 @@ EditedImage editImage(const RunPlan& plan, const EditTools& tools, toolkit::Imag
 
 EncodedImage encodeOutput(const RunPlan& plan, const FormatPlan& format, const EditedImage& edited,
                           const std::string& outputPath) {
-    int flags = plan.encode.quality;
+    imagefiles::EncodeOptions options{.quality = plan.encode.quality};
     int depth = edited.fileDepth;
     if (format.depthOptionApplies) {
-        flags += plan.encode.depthFlag;
+        options.dither = plan.encode.dither;
         depth = plan.encode.outputDepth;
     }
     EncodedImage encoded{.pdf = format.pdf, .width = edited.width, .height = edited.height};
     if (!format.encoder) return encoded; // never decoded: such a format fails before
     // The page of a PDF is a JPEG in memory; readers of PDF take baseline frames only.
-    if (format.pdf) flags |= imagefiles::kSaveFlagBaseline;
-    flags |= imagefiles::saveFlagsForPath(*format.encoder, outputPath);
-    encoded.bytes = imagefiles::encodeImage(edited.image, *format.encoder, flags, depth);
+    options.baseline = format.pdf;
+    options.codestream = imagefiles::writesCodestream(*format.encoder, outputPath);
+    encoded.bytes = imagefiles::encodeImage(edited.image, *format.encoder, options, depth);
     return encoded;
 }
 
@@ -337,7 +337,7 @@ ImageOutcome finishOutput(const RunPlan& plan, const ImageRecord& record, Source
     const settings::Preset& s = plan.settings;
     ImageOutcome outcome;
     const bool jpegOutput =
-        source.format.targetFormat == imagefiles::FormatJpeg && !source.format.pdf;
+        source.format.targetFormat == imagefiles::FormatKind::Jpeg && !source.format.pdf;
     if (jpegOutput && !writeMetadata(plan, record, source, outputPath, edited))
         outcome = failed(ImageResult::StepFailed, DetailMetadata);
 

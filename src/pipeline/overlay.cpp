@@ -373,7 +373,7 @@ PreparedOverlay prepareOverlay(const OverlaySettings& settings,
                                const std::string& overlayImageRun) {
     Image loaded;
     if (settings.overlayKind == settings::OverlayKind::Image)
-        loaded = imagefiles::loadImageFile(overlayImageRun, -1);
+        loaded = imagefiles::loadImageFile(overlayImageRun, imagefiles::FormatKind::None);
     return prepareOverlayWithImage(settings, std::move(loaded));
 }
 

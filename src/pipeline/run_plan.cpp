@@ -6,23 +6,24 @@
 namespace quill::pipeline {
 namespace {
 
-/// The output format code for a source: the source's own, or the chosen output format.
-int targetFormatFor(const settings::Preset& s, int sourceFormat) {
-    if (sourceFormat == imagefiles::FormatVideo) return sourceFormat;
+/// The output format for a source: the source's own, or the chosen output format.
+imagefiles::FormatKind targetFormatFor(const settings::Preset& s,
+                                       imagefiles::FormatKind sourceFormat) {
+    if (sourceFormat == imagefiles::FormatKind::Video) return sourceFormat;
     if (!s.convertFormat) return sourceFormat;
     switch (s.outputFormat) {
     case settings::OutputFormat::Jpeg:
-        return imagefiles::FormatJpeg;
+        return imagefiles::FormatKind::Jpeg;
     case settings::OutputFormat::Png:
-        return imagefiles::FormatPng;
+        return imagefiles::FormatKind::Png;
     case settings::OutputFormat::Bmp:
-        return imagefiles::FormatBmp;
+        return imagefiles::FormatKind::Bmp;
     case settings::OutputFormat::Jpeg2000:
-        return imagefiles::FormatJpeg2000;
+        return imagefiles::FormatKind::Jpeg2000;
     case settings::OutputFormat::Pdf:
-        return imagefiles::FormatJpeg; // wrapped into a PDF afterwards
+        return imagefiles::FormatKind::Jpeg; // wrapped into a PDF afterwards
     default:
-        return -1;
+        return imagefiles::FormatKind::None;
     }
 }
 
@@ -35,32 +36,32 @@ EncodePlan encodePlanFrom(const settings::Preset& s) {
                                ? s.colorDepth
                                : settings::ColorDepth::Bits24;
         plan.outputDepth = kDepths[std::size_t(depth)];
-        plan.depthFlag = (s.colorDepth < settings::ColorDepth::Bits24 && s.colorDepthOption == 1)
-                             ? imagefiles::kSaveFlagDither
-                             : 0;
+        plan.dither = s.colorDepth < settings::ColorDepth::Bits24 && s.colorDepthOption == 1;
     }
     return plan;
 }
 
 } // namespace
 
-FormatPlan RunPlan::formatFor(int source) const {
+FormatPlan RunPlan::formatFor(imagefiles::FormatKind source) const {
     const settings::Preset& s = settings;
     FormatPlan plan;
     plan.targetFormat = targetFormatFor(s, source);
-    if (source == imagefiles::FormatVideo) return plan; // never decoded, never re-encoded
+    if (source == imagefiles::FormatKind::Video) return plan; // never decoded, never re-encoded
     plan.encoder = imagefiles::encoderForFormat(plan.targetFormat);
-    const int target = plan.targetFormat;
-    plan.jpegToJpeg = source == imagefiles::FormatJpeg && target == imagefiles::FormatJpeg;
+    const imagefiles::FormatKind target = plan.targetFormat;
+    plan.jpegToJpeg =
+        source == imagefiles::FormatKind::Jpeg && target == imagefiles::FormatKind::Jpeg;
     plan.formatChanges = s.convertFormat && target != source;
     if (s.convertFormat && s.outputFormat == settings::OutputFormat::Pdf) {
         plan.jpegToJpeg = false;
         plan.formatChanges = true;
         plan.pdf = true;
     }
-    const bool paletteTarget = target == imagefiles::FormatPng || target == imagefiles::FormatBmp;
+    const bool paletteTarget =
+        target == imagefiles::FormatKind::Png || target == imagefiles::FormatKind::Bmp;
     const bool qualityTarget =
-        target == imagefiles::FormatJpeg || target == imagefiles::FormatJpeg2000;
+        target == imagefiles::FormatKind::Jpeg || target == imagefiles::FormatKind::Jpeg2000;
     plan.depthOptionApplies = s.colorDepthEnabled && paletteTarget;
     const bool qualityApplies = s.qualityEnabled && qualityTarget;
     plan.decodeNeeded = s.cropEnabled || s.rotateEnabled || s.resizeEnabled || run.anyColorAdjust ||

@@ -15,7 +15,8 @@ namespace quill::pipeline {
 
 /// What happens to a source of one format, decided from the settings alone.
 struct FormatPlan {
-    int targetFormat = -1;                      ///< format code written (the source's, or chosen)
+    /// The format written (the source's, or chosen).
+    imagefiles::FormatKind targetFormat = imagefiles::FormatKind::None;
     std::optional<imagefiles::Encoder> encoder; ///< none: the program cannot write the format
     bool jpegToJpeg = false;         ///< a JPEG source written as JPEG (its metadata can travel)
     bool formatChanges = false;      ///< the output format differs from the source's
@@ -28,7 +29,7 @@ struct FormatPlan {
 struct EncodePlan {
     int quality = 8;      ///< 0..10
     int outputDepth = 24; ///< bits per pixel when the colour-depth option applies
-    int depthFlag = 0;    ///< imagefiles::kSaveFlagDither when the palette is dithered
+    bool dither = false;  ///< the palette of a reduction to 1, 4 or 8 bits is dithered
 };
 
 /// The plan of one run. Made by makeRunPlan; immutable afterwards.
@@ -48,8 +49,8 @@ struct RunPlan {
     bool keepsAnything = false;
     imagefiles::ListOptions keepOptions = {}; ///< outputs and sources are kept as they are
 
-    /// The plan for a source of format code `sourceFormat`.
-    [[nodiscard]] FormatPlan formatFor(int sourceFormat) const;
+    /// The plan for a source of format `sourceFormat`.
+    [[nodiscard]] FormatPlan formatFor(imagefiles::FormatKind sourceFormat) const;
 };
 
 /// Makes the plan of a run over `images` with the working settings and their run settings.

@@ -15,7 +15,8 @@ int workerThreadCount() {
     if (const char* text = std::getenv("QUILL_THREADS")) {
         char* end = nullptr;
         const long value = std::strtol(text, &end, 10);
-        if (end != text && *end == '\0' && value > 0) return int(std::min(value, 256L));
+        if (end != text && *end == '\0' && value > 0)
+            return int(std::min<long>(value, kMaxWorkerThreads));
     }
     return int(std::max(1u, std::thread::hardware_concurrency()));
 }

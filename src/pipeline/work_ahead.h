@@ -24,8 +24,14 @@
 
 namespace quill::pipeline {
 
-/// The number of worker threads a run uses: `QUILL_THREADS` when it is a positive number, else
-/// every core (at least 1).
+/// The most workers `QUILL_THREADS` can ask for. Each worker is a thread with its own stack that
+/// may hold an image in flight, and past the number of cores more workers only wait for one; the
+/// cap keeps a mistyped value (100000, say) from asking the system for thousands of threads, which
+/// would fail to start or spend the address space on stacks.
+inline constexpr int kMaxWorkerThreads = 256;
+
+/// The number of worker threads a run uses: `QUILL_THREADS` when it is a positive number (at
+/// most kMaxWorkerThreads), else every core (at least 1).
 [[nodiscard]] int workerThreadCount();
 
 /// An image made ready by a worker: the edited image (without its pixels once encoded) and its

@@ -17,6 +17,10 @@ constexpr std::size_t kHeaderSize = 16;
 constexpr std::size_t kKeySize = 894;
 // Guards against a hostile plain-size field: the largest table is far below this.
 constexpr std::uint32_t kMaxPlainSize = 8u << 20;
+// Each entry of the unpacked block: this marker byte, the entry's byte length (u16, even), then
+// its UTF-16LE units.
+constexpr std::uint8_t kEntryMarker = 0xFF;
+constexpr std::size_t kEntryHeaderSize = 3;
 
 // The position-dependent term of the scrambling: byte i is shifted by key[i % n] + term(i).
 constexpr std::uint8_t positionTerm(std::size_t i) {
@@ -98,7 +102,7 @@ bool unpackBlock(std::span<const std::uint8_t> block, std::span<const std::uint8
     if (storedSize == 0) return false;
     // The stored payload must lie inside the block.
     if (storedSize > block.size() - kHeaderSize) return false;
-    if (plainSize <= 3 || plainSize > kMaxPlainSize) return false;
+    if (plainSize <= kEntryHeaderSize || plainSize > kMaxPlainSize) return false;
 
     std::vector<std::uint8_t> stored(block.begin() + kHeaderSize,
                                      block.begin() + kHeaderSize + storedSize);
@@ -123,12 +127,12 @@ bool unpackBlock(std::span<const std::uint8_t> block, std::span<const std::uint8
 
     std::size_t offset = 0;
     while (entries.size() < entryCount && offset < plain.size()) {
-        if (plain[offset] != 0xFF || plain.size() - offset < 3) return false;
+        if (plain[offset] != kEntryMarker || plain.size() - offset < kEntryHeaderSize) return false;
         const std::size_t length = toolkit::loadU16le(plain.data() + offset + 1);
         if (length == 0) break;
-        if (length % 2 != 0 || length > plain.size() - offset - 3) return false;
-        entries.push_back(utf16ToUtf8(plain.data() + offset + 3, length / 2));
-        offset += 3 + length;
+        if (length % 2 != 0 || length > plain.size() - offset - kEntryHeaderSize) return false;
+        entries.push_back(utf16ToUtf8(plain.data() + offset + kEntryHeaderSize, length / 2));
+        offset += kEntryHeaderSize + length;
     }
     return entries.size() == entryCount;
 }
@@ -139,12 +143,12 @@ std::vector<std::uint8_t> packBlock(const std::vector<std::string>& entries,
     for (const std::string& entry : entries) {
         const std::vector<std::uint16_t> units = utf8ToUtf16(entry);
         if (units.empty() || units.size() * 2 > 0xFFFF) return {};
-        plain.push_back(0xFF);
+        plain.push_back(kEntryMarker);
         toolkit::appendU16le(plain, static_cast<std::uint16_t>(units.size() * 2));
         for (std::uint16_t u : units)
             toolkit::appendU16le(plain, u);
     }
-    if (plain.size() <= 3) return {};
+    if (plain.size() <= kEntryHeaderSize) return {};
 
     std::vector<std::uint8_t> stored;
     if (compress) {

@@ -6,15 +6,15 @@
 
 namespace quill::settings {
 
-std::string_view formatExtension(int formatCode) {
-    switch (formatCode) {
-    case 0:
+std::string_view formatExtension(imagefiles::FormatKind format) {
+    switch (format) {
+    case imagefiles::FormatKind::Jpeg:
         return "jpg";
-    case 1:
+    case imagefiles::FormatKind::Png:
         return "png";
-    case 2:
+    case imagefiles::FormatKind::Bmp:
         return "bmp";
-    case 9:
+    case imagefiles::FormatKind::Jpeg2000:
         return "jp2";
     default:
         return {};

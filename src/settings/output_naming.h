@@ -1,6 +1,7 @@
 // Output path and naming of one image, and the decision when its output file already exists.
 #pragma once
 
+#include "imagefiles/format.h"
 #include "settings/placeholders.h"
 #include "settings/preset.h"
 #include "settings/run_settings.h"
@@ -16,8 +17,9 @@ struct ImageRecord;
 
 namespace quill::settings {
 
-/// The extension ("jpg", "png", "bmp", "jp2") of an output format code (0, 1, 2, 9), "" else.
-[[nodiscard]] std::string_view formatExtension(int formatCode);
+/// The extension ("jpg", "png", "bmp", "jp2") of an output format (JPEG, PNG, BMP, JPEG 2000),
+/// "" else.
+[[nodiscard]] std::string_view formatExtension(imagefiles::FormatKind format);
 
 /// The extension of a source file as the output keeps it: the text after the dot where the file
 /// name rule split the name (`fileName` is the name without extension), as written; nullopt when
@@ -28,8 +30,9 @@ namespace quill::settings {
 /// How the pipeline writes the image.
 struct OutputFormatChoice {
     bool formatChanges = false; ///< converted to another format than the source's
-    int targetFormat = -1;      ///< format code written (0 JPEG, 1 PNG, 2 BMP, 9 JPEG 2000)
-    bool pdf = false;           ///< wrapped into a PDF
+    /// The format written (JPEG, PNG, BMP or JPEG 2000).
+    imagefiles::FormatKind targetFormat = imagefiles::FormatKind::None;
+    bool pdf = false; ///< wrapped into a PDF
 };
 /// The output extension: the target format's (or "pdf") when the format changes, else the
 /// source's own as written (nullopt: the source has none, see sourceExtension).

@@ -133,7 +133,7 @@ bool consistencyCheckFails(ConsistencyCheck check, const Preset& s, const RunSet
 
 ListedVideos listedVideos(const imagefiles::ImageList& images) {
     for (const imagefiles::ImageRecord& record : images.records()) {
-        if (record.formatKind == imagefiles::FormatVideo) return ListedVideos::Some;
+        if (record.formatKind == imagefiles::FormatKind::Video) return ListedVideos::Some;
     }
     return ListedVideos::None;
 }

@@ -188,7 +188,8 @@ TEST_F(BatchWithFiles, AnImageReadsTheFileThatTheImageBeforeItWroteWhateverTheTh
         unsetenv("QUILL_THREADS");
         ASSERT_EQ(images[1].resultState, ImageResult::Done);
         // a.png (32 wide) halved twice; the listed a.jpg (128 wide) halved once would be 64.
-        EXPECT_EQ(imagefiles::loadImageFile(folder + "a.jpg", -1).width(), 8);
+        EXPECT_EQ(imagefiles::loadImageFile(folder + "a.jpg", imagefiles::FormatKind::None).width(),
+                  8);
         EXPECT_FALSE(platform::fileExists(folder + "a.png"));
     }
 }

@@ -81,9 +81,9 @@ Expectation expectationFor(const std::string& relative) {
     };
     if (const auto found = table.find(relative); found != table.end()) return found->second;
     const auto kind = detectFormatByExtension(relative, Videos::Excluded);
-    if (kind == FormatJpeg2000 || (kind == FormatPng && relative.ends_with("16.png")))
+    if (kind == FormatKind::Jpeg2000 || (kind == FormatKind::Png && relative.ends_with("16.png")))
         return {Check::Within, 1, "wavelets and 16-bit samples are rounded differently"};
-    if (kind == FormatIco)
+    if (kind == FormatKind::Ico)
         return {Check::Unmasked, 0, "masked pixels become black unless the entry has alpha"};
     return {};
 }
@@ -122,7 +122,7 @@ std::vector<Sample> samples() {
         for (const auto& entry : std::filesystem::directory_iterator(folder.path(), error)) {
             const std::string name = entry.path().filename().string();
             if (name.starts_with("bad-") || name.starts_with("truncated-") ||
-                detectFormatByExtension(name, Videos::Excluded) == FormatNone)
+                detectFormatByExtension(name, Videos::Excluded) == FormatKind::None)
                 continue;
             list.push_back({"fixtures/" + folder.path().filename().string() + "/" + name,
                             entry.path().string()});
@@ -134,7 +134,7 @@ std::vector<Sample> samples() {
 // ImageMagick lists every icon entry as a frame; the loader takes the one with the most bytes
 // (the earliest on a tie).
 int frameFor(const Sample& s) {
-    if (detectFormatByExtension(s.relative, Videos::Excluded) != FormatIco) return 0;
+    if (detectFormatByExtension(s.relative, Videos::Excluded) != FormatKind::Ico) return 0;
     const auto b = test::readBytes(s.path);
     const auto bytesOf = [&](std::size_t entry) {
         const std::size_t at = 14 + 16 * entry;
@@ -150,9 +150,9 @@ int frameFor(const Sample& s) {
 // order (with an orientation note); the loader keeps stored samples and puts the top row first.
 std::string convertOptions(const std::string& relative) {
     const auto kind = detectFormatByExtension(relative, Videos::Excluded);
-    if (kind == FormatPng) return "-set colorspace sRGB";
-    if (kind == FormatTga) return "-auto-orient";
-    if (kind == FormatTiff) return "-define tiff:ignore-tags=42112";
+    if (kind == FormatKind::Png) return "-set colorspace sRGB";
+    if (kind == FormatKind::Tga) return "-auto-orient";
+    if (kind == FormatKind::Tiff) return "-define tiff:ignore-tags=42112";
     return "";
 }
 
@@ -202,7 +202,7 @@ TEST(LoaderOracle, EverySampleMatchesAnIndependentDecoder) {
     for (std::size_t i = 0; i < all.size(); ++i) {
         const Expectation e = expectationFor(all[i].relative);
         SCOPED_TRACE(all[i].relative + " " + e.reason);
-        const toolkit::Image ours = loadImageFile(all[i].path, -1);
+        const toolkit::Image ours = loadImageFile(all[i].path, FormatKind::None);
         const toolkit::Image& ref = refs[i];
         if (e.check == Check::OursOnly || e.check == Check::NotDecoded) {
             EXPECT_EQ(ours.empty(), e.check == Check::NotDecoded);

@@ -31,12 +31,12 @@ TEST(LoadDispatch, ExtensionDecidesNotContent) {
     test::writeBytes(dir.file("png.jpg"), png); // general decoder reads PNG content
     test::writeBytes(dir.file("png.gif"), png); // the GIF decoder does not
     test::writeBytes(dir.file("png.mov"), png); // videos are never decoded
-    EXPECT_FALSE(loadImageFile(dir.file("png.jpg"), -1).empty());
-    EXPECT_TRUE(loadImageFile(dir.file("png.gif"), -1).empty());
-    EXPECT_TRUE(loadImageFile(dir.file("png.mov"), -1, Videos::Included).empty());
-    EXPECT_TRUE(loadImageFile(dir.file("missing.png"), -1).empty());
+    EXPECT_FALSE(loadImageFile(dir.file("png.jpg"), FormatKind::None).empty());
+    EXPECT_TRUE(loadImageFile(dir.file("png.gif"), FormatKind::None).empty());
+    EXPECT_TRUE(loadImageFile(dir.file("png.mov"), FormatKind::None, Videos::Included).empty());
+    EXPECT_TRUE(loadImageFile(dir.file("missing.png"), FormatKind::None).empty());
     // An explicit code overrides the extension.
-    EXPECT_FALSE(loadImageFile(dir.file("png.gif"), FormatPng).empty());
+    EXPECT_FALSE(loadImageFile(dir.file("png.gif"), FormatKind::Png).empty());
 }
 
 // A DCT reduction scales JPEG content, rounding up; other factors and formats load at full size.
@@ -46,8 +46,8 @@ TEST(LoadDispatch, ReducedLoadsScaleOnlyJpegContent) {
                                                    {jpeg, 8, 8},
                                                    {jpeg, 3, 1},
                                                    {test::testdata("png/hopper.png"), 2, 1}}) {
-        const toolkit::Image full = loadImageFile(path, -1);
-        const toolkit::Image image = loadImageFileReduced(path, -1, reduction);
+        const toolkit::Image full = loadImageFile(path, FormatKind::None);
+        const toolkit::Image image = loadImageFileReduced(path, FormatKind::None, reduction);
         ASSERT_FALSE(full.empty());
         EXPECT_EQ(image.width(), (full.width() + divisor - 1) / divisor)
             << path << " / " << reduction;
@@ -80,7 +80,8 @@ TEST(SizeReader, LargeFilesGiveTheSameSizeWhereverTheHeaderLies) {
     // marker beyond the head (after long application segments) still gives the size.
     test::TempDir dir;
     const Bytes jpeg = test::readBytes(test::testdata("jpeg/hopper.jpg"));
-    const toolkit::Image decoded = loadImageFile(test::testdata("jpeg/hopper.jpg"), -1);
+    const toolkit::Image decoded =
+        loadImageFile(test::testdata("jpeg/hopper.jpg"), FormatKind::None);
     ASSERT_FALSE(decoded.empty());
     Bytes padded = jpeg; // header first, a long tail of junk after the image
     padded.resize(jpeg.size() + (std::size_t{400} << 10), 0x55);
@@ -175,7 +176,7 @@ TEST(LoadDispatch, LargeRawFilesReadInSlicesDecodeAsFromWholeFiles) {
         test::writeBytes(path, c.bytes);
         const toolkit::Image whole = c.decode(c.bytes);
         ASSERT_FALSE(whole.empty());
-        EXPECT_TRUE(test::samePixels(loadImageFile(path, -1), whole));
+        EXPECT_TRUE(test::samePixels(loadImageFile(path, FormatKind::None), whole));
         ImageRect rect;
         EXPECT_TRUE(readImageSize(path, rect));
         EXPECT_EQ(std::pair(rect.width, rect.height), std::pair(whole.width(), whole.height()));
@@ -186,11 +187,12 @@ TEST(LoadDispatch, LargeRawFilesReadInSlicesDecodeAsFromWholeFiles) {
 // PNG copy exactly, the lossy JPEG copy and the RLE24 copy of fewer colours closely (measured
 // PSNR 30 and 23 dB; a picture shifted by one pixel, as a wrong run or padding rule gives, 13).
 TEST(BmpDecoder, WrappedAndOs2VariantsMatchThePlainFile) {
-    const toolkit::Image plain = loadImageFile(test::testdata("bmp/rgb24.bmp"), -1);
+    const toolkit::Image plain = loadImageFile(test::testdata("bmp/rgb24.bmp"), FormatKind::None);
     for (const auto& [relative, minimum] : {std::pair{"bmp/rgb24png.bmp", 99.0},
                                             {"bmp/rgb24rle24.bmp", 20.0},
                                             {"bmp/rgb24jpeg.bmp", 27.0}}) {
-        const toolkit::Image other = loadImageFile(test::testdata(relative), -1).toBgr24();
+        const toolkit::Image other =
+            loadImageFile(test::testdata(relative), FormatKind::None).toBgr24();
         EXPECT_GE(test::psnr(plain, other), minimum) << relative;
     }
 }
@@ -256,7 +258,7 @@ TEST(LoaderRobustness, CorruptAndTruncatedFiles) {
     for (const std::string& folder : {test::testdata("corrupt"), test::fixture("imagefiles")}) {
         for (const std::string& path : filesIn(folder)) {
             SCOPED_TRACE(path);
-            (void)loadImageFile(path, -1);
+            (void)loadImageFile(path, FormatKind::None);
             ImageRect rect;
             (void)readImageSize(path, rect);
             const Bytes bytes = test::readBytes(path);

@@ -25,7 +25,7 @@ using quill::toolkit::Image;
 using quill::toolkit::PixelFormat;
 namespace test = quill::test;
 
-constexpr int kDither = quill::imagefiles::kSaveFlagDither;
+constexpr quill::imagefiles::EncodeOptions kDither{.dither = true};
 
 // A smooth picture with a little noise, so every encoder has real work to do.
 Image synthetic(int width, int height, PixelFormat format) {
@@ -59,9 +59,9 @@ TEST(ImageSaverWrite, RefusalsLeaveNoFile) {
     const Image image = synthetic(8, 8, PixelFormat::Bgr24);
     EXPECT_FALSE(saveImageFile(image, dir.file("a.tif"), 0x46464954u, 8, 24).ok);
     EXPECT_FALSE(quill::platform::fileExists(dir.file("a.tif")));
-    EXPECT_FALSE(saveImageFile(image, "", Encoder::Png, 0, 24).ok);
-    EXPECT_FALSE(saveImageFile(Image(), dir.file("b.png"), Encoder::Png, 0, 24).ok);
-    const auto missing = saveImageFile(image, dir.file("no/such/c.png"), Encoder::Png, 0, 24);
+    EXPECT_FALSE(saveImageFile(image, "", Encoder::Png, {}, 24).ok);
+    EXPECT_FALSE(saveImageFile(Image(), dir.file("b.png"), Encoder::Png, {}, 24).ok);
+    const auto missing = saveImageFile(image, dir.file("no/such/c.png"), Encoder::Png, {}, 24);
     EXPECT_TRUE(!missing.ok && missing.systemError == ENOENT);
 }
 
@@ -73,17 +73,18 @@ TEST(JpegEncoder, FilesEqualThoseOfCjpeg) {
     if (!test::haveTool("/usr/bin/cjpeg")) QUILL_SKIP_WITHOUT_TOOL() << "cjpeg missing";
     test::TempDir dir;
     const Image image = synthetic(64, 48, PixelFormat::Bgra32);
-    ASSERT_TRUE(saveImageFile(image, dir.file("in.bmp"), Encoder::Bmp, 0, 24).ok);
+    ASSERT_TRUE(saveImageFile(image, dir.file("in.bmp"), Encoder::Bmp, {}, 24).ok);
     const std::pair<int, const char*> cases[] = {
         {8, "-quality 80"},
         {15, "-quality 100"},
-        {3 + kDither, "-quality 30"},
+        {3 + quill::imagefiles::kSaveFlagDither, "-quality 30"},
         {-4, "-quality 1"},
         {1 + quill::imagefiles::kSaveFlagBaseline, "-quality 10 -baseline"}};
     for (const auto& [flags, options] : cases) {
         SCOPED_TRACE(options);
         const std::string ours = dir.file("ours.jpg"), ref = dir.file("ref.jpg");
-        ASSERT_TRUE(saveImageFile(image, ours, Encoder::Jpeg, flags, 32).ok);
+        // Through the identifier interface, whose flags pack the quality and the options.
+        ASSERT_TRUE(saveImageFile(image, ours, std::uint32_t(Encoder::Jpeg), flags, 32).ok);
         ASSERT_EQ(test::runCommand(std::string("/usr/bin/cjpeg ") + options + " -outfile " +
                                    test::shellQuote(ref) + " " +
                                    test::shellQuote(dir.file("in.bmp"))),
@@ -139,7 +140,7 @@ TEST(Jp2Encoder, SizesFollowTheQualityAndAlphaIsKept) {
          {std::tuple{0, 500, 0.0}, {3, 100, 28.0}, {8, 10, 0.0}, {9, 5, 0.0}, {10, 2, 40.0}}) {
         SCOPED_TRACE(quality);
         const std::string path = dir.file("q" + std::to_string(quality) + ".jp2");
-        ASSERT_TRUE(saveImageFile(photo, path, Encoder::Jp2k, quality, 24).ok);
+        ASSERT_TRUE(saveImageFile(photo, path, Encoder::Jp2k, {.quality = quality}, 24).ok);
         const std::size_t size = test::readBytes(path).size();
         EXPECT_GE(size, previousSize + (quality <= 8 ? 1 : 0));
         EXPECT_LT(double(size), 640.0 * 480 * 3 / rate * 1.1 + 400); // headers on top
@@ -148,13 +149,18 @@ TEST(Jp2Encoder, SizesFollowTheQualityAndAlphaIsKept) {
     }
     const Image rgba = synthetic(64, 40, PixelFormat::Bgra32);
     const std::string path = dir.file("alpha.jp2");
-    ASSERT_TRUE(saveImageFile(rgba, path, Encoder::Jp2k, 10, 32).ok);
+    ASSERT_TRUE(saveImageFile(rgba, path, Encoder::Jp2k, {.quality = 10}, 32).ok);
     // JP2 boxes, not a bare codestream.
     EXPECT_EQ(test::identify(path, "%m %w %h %z %A"), "JP2 64 40 8 True");
     EXPECT_GT(test::psnr(rgba, test::decodeWithImageMagick(path, true), true), 35.0);
-    // The codestream extensions, in any case, get a bare codestream: its SOC and SIZ markers.
-    for (const char* name : {"a.j2k", "B.J2K", "b.j2c"}) {
-        ASSERT_TRUE(saveImageFile(rgba, dir.file(name), Encoder::Jp2k, 8, 32).ok);
+    // The codestream extensions, in any case, get a bare codestream: its SOC and SIZ markers; so
+    // does the codestream flag of the identifier interface.
+    for (const char* name : {"a.j2k", "B.J2K", "b.j2c"})
+        ASSERT_TRUE(saveImageFile(rgba, dir.file(name), Encoder::Jp2k, {.quality = 8}, 32).ok);
+    ASSERT_TRUE(saveImageFile(rgba, dir.file("flagged.jp2"), std::uint32_t(Encoder::Jp2k),
+                              8 + quill::imagefiles::kSaveFlagCodestream, 32)
+                    .ok);
+    for (const char* name : {"a.j2k", "B.J2K", "b.j2c", "flagged.jp2"}) {
         const auto bytes = test::readBytes(dir.file(name));
         EXPECT_TRUE(bytes.size() > 4 && bytes[0] == 0xFF && bytes[1] == 0x4F && bytes[2] == 0xFF &&
                     bytes[3] == 0x51)
@@ -175,8 +181,8 @@ int tileCount(const std::vector<std::uint8_t>& bytes) {
 // A part of a photograph with odd sides, so that the last tiles of a row and a column are cut
 // (to one pixel, at 257).
 Image photoPart(PixelFormat format, int width = 257, int height = 203) {
-    const Image photo =
-        quill::imagefiles::loadImageFile(test::testdata("exif/nokia_n70_iptc.jpg"), -1);
+    const Image photo = quill::imagefiles::loadImageFile(test::testdata("exif/nokia_n70_iptc.jpg"),
+                                                         quill::imagefiles::FormatKind::None);
     Image part(width, height, format);
     for (int y = 0; y < part.height(); ++y)
         for (int x = 0; x < part.width(); ++x) {
@@ -220,7 +226,8 @@ TEST(Jp2Encoder, EveryTilingDecodesToTheImage) {
         ASSERT_EQ(test::runCommand("/usr/bin/opj_decompress -quiet -i " + test::shellQuote(in) +
                                    " -o " + test::shellQuote(out) + " >/dev/null 2>&1"),
                   0);
-        EXPECT_TRUE(test::samePixels(quill::imagefiles::loadImageFile(out, -1), c.image));
+        EXPECT_TRUE(test::samePixels(
+            quill::imagefiles::loadImageFile(out, quill::imagefiles::FormatKind::None), c.image));
     }
 }
 
@@ -273,7 +280,7 @@ TEST(ImageSaverWrite, FullDiskFailsCleanlyAndKeepsTheOldFile) {
         noisy.data()[i] = std::uint8_t(random());
     for (Encoder encoder : {Encoder::Bmp, Encoder::Png, Encoder::Jpeg, Encoder::Jp2k}) {
         SCOPED_TRACE(std::uint32_t(encoder));
-        const auto result = saveImageFile(noisy, target, encoder, 10, 24);
+        const auto result = saveImageFile(noisy, target, encoder, {.quality = 10}, 24);
         EXPECT_FALSE(result.ok);
         EXPECT_EQ(result.systemError, ENOSPC);
         EXPECT_EQ(test::readBytes(target), old);
@@ -282,7 +289,7 @@ TEST(ImageSaverWrite, FullDiskFailsCleanlyAndKeepsTheOldFile) {
     }
     // A file that fits still replaces the old one.
     const Image small = synthetic(8, 8, PixelFormat::Bgr24);
-    EXPECT_TRUE(saveImageFile(small, target, Encoder::Bmp, 0, 24).ok);
+    EXPECT_TRUE(saveImageFile(small, target, Encoder::Bmp, {}, 24).ok);
     EXPECT_EQ(test::readBytes(target).size(), 54u + 24u * 8u);
 }
 

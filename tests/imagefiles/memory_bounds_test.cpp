@@ -24,7 +24,7 @@ TEST(DecodeBudget, CraftedHeadersAreRefusedBeforeLargeAllocations) {
     for (const char* name : {"bounds/bad-huge-raster.tif", "bounds/bad-huge-progressive.jpg",
                              "bounds/bad-many-tiles.j2k"}) {
         const long before = peakResidentMiB();
-        EXPECT_TRUE(loadImageFile(test::fixture(name), -1).empty()) << name;
+        EXPECT_TRUE(loadImageFile(test::fixture(name), FormatKind::None).empty()) << name;
         EXPECT_LT(peakResidentMiB() - before, 200) << name;
     }
 }
@@ -42,7 +42,8 @@ TEST(DecodeBudget, PngChunksDeclaringGigabytesAreNotBuffered) {
         std::copy(type, type + 4, bytes.begin() + 37); // the chunk type after IHDR
         const std::string path = dir.file(std::string("huge-") + type + ".png");
         test::writeBytes(path, bytes);
-        const long growth = childPeakGrowthMiB([&] { return loadImageFile(path, -1).empty(); });
+        const long growth =
+            childPeakGrowthMiB([&] { return loadImageFile(path, FormatKind::None).empty(); });
         EXPECT_GE(growth, 0) << type;
         EXPECT_LT(growth, 200) << type;
     }
@@ -58,21 +59,23 @@ TEST(DecodeBudget, FilesAreReadOnlyAsFarAsTheFormatAndBudgetAllow) {
     };
     const long before = peakResidentMiB();
     // Larger than any decode may hold: refused unread.
-    EXPECT_TRUE(loadImageFile(sparse("big.jpg", std::uintmax_t{2} << 30), -1).empty());
+    EXPECT_TRUE(
+        loadImageFile(sparse("big.jpg", std::uintmax_t{2} << 30), FormatKind::None).empty());
     ImageRect rect;
     EXPECT_FALSE(readImageSize(dir.file("big.jpg"), rect));
     // Within the limit but starting like no image: refused after its first bytes.
-    EXPECT_TRUE(loadImageFile(sparse("zeros.png", std::uintmax_t{600} << 20), -1).empty());
+    EXPECT_TRUE(
+        loadImageFile(sparse("zeros.png", std::uintmax_t{600} << 20), FormatKind::None).empty());
     EXPECT_EQ(estimateDecodeBytes(dir.file("big.jpg")), 0u);
     EXPECT_LT(peakResidentMiB() - before, 200);
 
     // A real image is refused when its file and pixels together pass a lowered budget.
     const std::string photo = test::testdata("jpeg/hopper.jpg");
-    ASSERT_FALSE(loadImageFile(photo, -1).empty());
+    ASSERT_FALSE(loadImageFile(photo, FormatKind::None).empty());
     toolkit::MemoryBudget& budget = toolkit::MemoryBudget::process();
     const std::uint64_t limit = budget.limit();
     budget.setLimit(16 << 10);
-    EXPECT_TRUE(loadImageFile(photo, -1).empty());
+    EXPECT_TRUE(loadImageFile(photo, FormatKind::None).empty());
     budget.setLimit(limit);
 }
 
@@ -91,7 +94,7 @@ TEST(DecodeBudget, RawPixMapsDecodeFromTheFileIntoTheImageAlone) {
     bytes = {};
     const long imageMiB = long(std::size_t(kSide) * kSide * 3 >> 20);
     const long growth = childPeakGrowthMiB([&] {
-        const toolkit::Image image = loadImageFile(path, -1);
+        const toolkit::Image image = loadImageFile(path, FormatKind::None);
         return image.width() == kSide && image.row(kSide - 1)[0] == 0x5A;
     });
     EXPECT_GE(growth, 0);

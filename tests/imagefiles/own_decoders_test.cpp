@@ -1,5 +1,5 @@
-// The own GIF, ICO/CUR, PCX and PNM decoders' deliberate rules and the packed bitmap conversion.
-// Pixel decoding itself is compared with ImageMagick in image_loader_oracle_test.cpp.
+// The own GIF, ICO/CUR, PCX, PNM and TGA decoders' deliberate rules and the packed bitmap
+// conversion. Pixel decoding itself is compared with ImageMagick in image_loader_oracle_test.cpp.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -12,6 +12,7 @@
 #include "imagefiles/packed_dib.h"
 #include "imagefiles/pcx_decoder.h"
 #include "imagefiles/pnm_decoder.h"
+#include "imagefiles/tga_decoder.h"
 #include "test_support.h"
 
 namespace quill::imagefiles {
@@ -116,10 +117,105 @@ TEST(OwnDecoders, RulesDecideThesePixels) {
         {"ico/alpha-entry.ico", 1, 0, rgba(0, 0, 0, 0), "a 32-bit entry's masked pixel"},
     };
     for (const auto& c : cases) {
-        const toolkit::Image image = loadImageFile(test::fixture(c.fixture), -1);
+        const toolkit::Image image = loadImageFile(test::fixture(c.fixture), FormatKind::None);
         ASSERT_FALSE(image.empty()) << c.fixture;
         EXPECT_EQ(pixelAt(image, c.x, c.y), c.pixel) << c.fixture << ": " << c.rule;
     }
+}
+
+// A TGA file: the 18-byte header (no identifier), the colour map of `mapEntryBits` entries
+// starting at index `mapFirst`, then the pixel stream.
+Bytes tgaFile(int imageType, int width, int height, int pixelBits, int descriptor,
+              const Bytes& pixels, const Bytes& map = {}, int mapFirst = 0, int mapEntryBits = 24) {
+    const int mapLength = map.empty() ? 0 : int(map.size()) / ((mapEntryBits + 7) / 8);
+    Bytes file = {0,
+                  std::uint8_t(map.empty() ? 0 : 1),
+                  std::uint8_t(imageType),
+                  std::uint8_t(mapFirst),
+                  std::uint8_t(mapFirst >> 8),
+                  std::uint8_t(mapLength),
+                  std::uint8_t(mapLength >> 8),
+                  std::uint8_t(map.empty() ? 0 : mapEntryBits),
+                  0,
+                  0,
+                  0,
+                  0,
+                  std::uint8_t(width),
+                  std::uint8_t(width >> 8),
+                  std::uint8_t(height),
+                  std::uint8_t(height >> 8),
+                  std::uint8_t(pixelBits),
+                  std::uint8_t(descriptor)};
+    file.insert(file.end(), map.begin(), map.end());
+    file.insert(file.end(), pixels.begin(), pixels.end());
+    return file;
+}
+
+// The TGA decoder's handling of odd input and of the descriptor's origin and alpha bits, on
+// small files made here. Pixels are stored blue, green, red; rows bottom-up unless the
+// descriptor says top-down (0x20); 0x10 stores each row right to left.
+TEST(TgaDecoder, OriginsAlphaAndOddInputDecideThesePixels) {
+    const Bytes red = {0, 0, 255}, green = {0, 255, 0}, blue = {255, 0, 0};
+    const auto cat = [](std::initializer_list<Bytes> parts) {
+        Bytes all;
+        for (const Bytes& p : parts)
+            all.insert(all.end(), p.begin(), p.end());
+        return all;
+    };
+    const struct {
+        const char* what;
+        Bytes file;
+        bool alpha;
+        int x, y;
+        std::vector<int> pixel;
+    } cases[] = {
+        {"bottom-up: the first pixel is the bottom left",
+         tgaFile(2, 2, 2, 24, 0, cat({red, green, blue, blue})), false, 0, 1, rgba(255, 0, 0)},
+        {"right to left, top-down: the first pixel is the top right",
+         tgaFile(2, 2, 1, 24, 0x30, cat({red, green})), false, 1, 0, rgba(255, 0, 0)},
+        // One repeat packet of 3 pixels in a 2-wide image continues on the next row.
+        {"a run across the row end", tgaFile(10, 2, 2, 24, 0x20, cat({{0x82}, green, {0x00}, red})),
+         false, 0, 1, rgba(0, 255, 0)},
+        {"after the run across the row end",
+         tgaFile(10, 2, 2, 24, 0x20, cat({{0x82}, green, {0x00}, red})), false, 1, 1,
+         rgba(255, 0, 0)},
+        {"the stream ends with the file: the rest is zero",
+         tgaFile(2, 2, 2, 24, 0x20, cat({red, green, blue})), false, 1, 1, rgba(0, 0, 0)},
+        {"a raw packet cut short keeps what it holds",
+         tgaFile(10, 2, 1, 24, 0x20, cat({{0x01}, red})), false, 0, 0, rgba(255, 0, 0)},
+        {"a map index beyond the map is black", tgaFile(1, 2, 1, 8, 0x20, {0, 7}, green), false, 1,
+         0, rgba(0, 0, 0)},
+        {"the map starts at its first index", tgaFile(1, 2, 1, 8, 0x20, {0, 2}, blue, 2), false, 1,
+         0, rgba(0, 0, 255)},
+        {"below the map's first index is black", tgaFile(1, 2, 1, 8, 0x20, {0, 2}, blue, 2), false,
+         0, 0, rgba(0, 0, 0)},
+        {"a 15-bit map entry widens its five bits",
+         tgaFile(1, 1, 1, 8, 0, {0}, {0x1F, 0x7C}, 0, 15), false, 0, 0, rgba(255, 0, 255)},
+        // 0x7C1F: red and blue full, green 0; the top bit is the alpha bit.
+        {"16 bits with one attribute bit keep it as alpha",
+         tgaFile(2, 2, 1, 16, 0x21, {0x1F, 0x7C, 0x1F, 0xFC}), true, 0, 0, rgba(255, 0, 255, 0)},
+        {"16 bits with one attribute bit, bit set",
+         tgaFile(2, 2, 1, 16, 0x21, {0x1F, 0x7C, 0x1F, 0xFC}), true, 1, 0, rgba(255, 0, 255, 255)},
+        {"16 bits without attribute bits are opaque", tgaFile(2, 1, 1, 16, 0x20, {0x1F, 0x7C}),
+         false, 0, 0, rgba(255, 0, 255)},
+        {"16-bit greyscale is grey and alpha", tgaFile(3, 1, 1, 16, 0x20, {90, 40}), true, 0, 0,
+         rgba(90, 90, 90, 40)},
+        {"32 bits keep their alpha", tgaFile(2, 1, 1, 32, 0x28, {1, 2, 3, 4}), true, 0, 0,
+         rgba(3, 2, 1, 4)},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const toolkit::Image image = decodeTga(c.file);
+        ASSERT_FALSE(image.empty());
+        EXPECT_EQ(image.hasAlpha(), c.alpha);
+        EXPECT_EQ(pixelAt(image, c.x, c.y), c.pixel);
+    }
+    // A file that ends before its first pixel, or within its colour map, is refused.
+    EXPECT_TRUE(decodeTga(tgaFile(2, 1, 1, 24, 0, {1, 2})).empty());
+    EXPECT_TRUE(decodeTga(tgaFile(10, 1, 1, 24, 0, {0x80, 1, 2})).empty());
+    Bytes cutMap = tgaFile(1, 1, 1, 8, 0, {0}, cat({red, green}));
+    cutMap.resize(18 + 4);
+    EXPECT_TRUE(decodeTga(cutMap).empty());
 }
 
 TEST(PackedDib, RefusesBadSizesAndPaintsIndicesBeyondThePaletteBlack) {

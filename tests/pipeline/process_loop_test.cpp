@@ -65,8 +65,8 @@ protected:
     }
     void addPng(const std::string& name, int width, int height) {
         Image image(width, height, PixelFormat::Bgr24);
-        ASSERT_TRUE(
-            imagefiles::saveImageFile(image, dir.file(name), imagefiles::Encoder::Png, 8, 24));
+        ASSERT_TRUE(imagefiles::saveImageFile(image, dir.file(name), imagefiles::Encoder::Png,
+                                              {.quality = 8}, 24));
         ASSERT_TRUE(imagefiles::addImageRecord(dir.file(name), images, {}));
     }
     void addFile(const std::string& name, const std::string& bytes) {
@@ -195,7 +195,7 @@ TEST_F(ProcessLoop, WorkThatThrowsFailsItsImageAndTheRunGoesOn) {
                 const std::string name = folder + "img" + std::to_string(i) + ".png";
                 ASSERT_TRUE(
                     imagefiles::saveImageFile(Image(i == 2 ? 77 : 64, 48, PixelFormat::Bgr24), name,
-                                              imagefiles::Encoder::Png, 8, 24));
+                                              imagefiles::Encoder::Png, {.quality = 8}, 24));
                 ASSERT_TRUE(imagefiles::addImageRecord(name, images, {}));
             }
             const std::vector<std::string> steps = run();
@@ -233,7 +233,7 @@ TEST_F(ProcessLoop, ACancelStopsTheImageInFlightBetweenItsStages) {
         for (int i = 0; i < 6; ++i) {
             const std::string name = folder + "img" + std::to_string(i) + ".png";
             ASSERT_TRUE(imagefiles::saveImageFile(Image(64, 48, PixelFormat::Bgr24), name,
-                                                  imagefiles::Encoder::Png, 8, 24));
+                                                  imagefiles::Encoder::Png, {.quality = 8}, 24));
             ASSERT_TRUE(imagefiles::addImageRecord(name, images, {}));
         }
         // The user cancels while image 2 is being loaded by the loop.
@@ -301,7 +301,8 @@ TEST_F(ProcessLoop, ASourceSwappedOrRewrittenAfterItWasReadSurvivesMovesAndRepla
             for (int i = 0; i < 8; ++i) {
                 const std::string name = folder + "img" + std::to_string(i) + ".png";
                 ASSERT_TRUE(imagefiles::saveImageFile(Image(64, 48, PixelFormat::Bgr24), name,
-                                                      imagefiles::Encoder::Png, 8, 24));
+                                                      imagefiles::Encoder::Png, {.quality = 8},
+                                                      24));
                 ASSERT_TRUE(imagefiles::addImageRecord(name, images, {}));
             }
             preset.outputDirPattern = folder + "out/";
@@ -401,7 +402,8 @@ TEST_F(ProcessLoop, ATurnedJpegShowsTurnedInViewersThatHonourTheOrientationTag) 
     });
     for (const auto& c : cases) {
         const std::string path = dir.file(c.name);
-        ASSERT_TRUE(imagefiles::saveImageFile(photo, path, imagefiles::Encoder::Jpeg, 9, 24));
+        ASSERT_TRUE(
+            imagefiles::saveImageFile(photo, path, imagefiles::Encoder::Jpeg, {.quality = 9}, 24));
         if (*c.orientation) {
             ASSERT_EQ(test::runCommand("exiftool -q -n -overwrite_original -Orientation=" +
                                        std::string(c.orientation) + " " + test::shellQuote(path)),
@@ -437,8 +439,8 @@ TEST_F(ProcessLoop, AJpegDecodedReducedIsResizedToTheFullImagesSize) {
     const Image photo = test::makeImage(1603, 1201, PixelFormat::Bgr24, [](int x, int y) {
         return test::Bgra{std::uint8_t(x / 7), std::uint8_t(y / 5), std::uint8_t((x + y) / 11)};
     });
-    ASSERT_TRUE(
-        imagefiles::saveImageFile(photo, dir.file("p.jpg"), imagefiles::Encoder::Jpeg, 9, 24));
+    ASSERT_TRUE(imagefiles::saveImageFile(photo, dir.file("p.jpg"), imagefiles::Encoder::Jpeg,
+                                          {.quality = 9}, 24));
     ASSERT_TRUE(imagefiles::addImageRecord(dir.file("p.jpg"), images, {}));
     preset.resizeEnabled = 1;
     preset.resizeMode = settings::ResizeMode::Pixels;
@@ -474,7 +476,7 @@ TEST_F(ProcessLoop, AnImageHoldsRoomForTheLargestOfItsStepsEncoderIncluded) {
                       0,    'I', 'E', 'N', 'D',  0xAE, 0x42, 0x60, 0x82});
     imagefiles::ImageRecord record;
     record.sourcePath = dir.file("big.png");
-    record.formatKind = imagefiles::FormatPng;
+    record.formatKind = imagefiles::FormatKind::Png;
     const std::uint64_t pixels = 4000 * 4000;
     const std::uint64_t decoded = 2 * pixels * 4; // the image and one edited copy
     const auto holdWith = [&](auto&& change) {

@@ -133,7 +133,8 @@ TEST(ResizeImageSmooth, EveryKernelAgreesWithImageMagickOnPhotographs) {
         ASSERT_EQ(convert(test::shellQuote(test::testdata(c.sample)) + " -strip -depth 8 " +
                           test::shellQuote("ppm:" + dir.file("in.ppm"))),
                   0);
-        const Image photo = imagefiles::loadImageFile(dir.file("in.ppm"), -1);
+        const Image photo =
+            imagefiles::loadImageFile(dir.file("in.ppm"), imagefiles::FormatKind::None);
         ASSERT_FALSE(photo.empty());
         const std::string size = std::to_string(c.w) + "x" + std::to_string(c.h);
         ASSERT_EQ(convert(test::shellQuote(dir.file("in.ppm")) + " -filter Mitchell -resize " +
@@ -141,7 +142,8 @@ TEST(ResizeImageSmooth, EveryKernelAgreesWithImageMagickOnPhotographs) {
                   0);
         Image ours = photo.clone();
         ASSERT_TRUE(detail::resizeImageSmoothWith(ours, c.w, c.h, detail::ResizeKernel::Scalar));
-        const double value = test::psnr(ours, imagefiles::loadImageFile(dir.file("out.ppm"), -1));
+        const double value = test::psnr(
+            ours, imagefiles::loadImageFile(dir.file("out.ppm"), imagefiles::FormatKind::None));
         std::printf("PSNR %s -> %s: %.2f dB\n", c.sample, size.c_str(), value);
         EXPECT_GE(value, c.minPsnr);
         // The vector kernels give the same bytes, and so does an opaque 32-bit copy (the
@@ -170,7 +172,8 @@ struct ReducedCase {
 
 /// The 1800 x 1200 photograph the test JPEGs are cut from.
 Image landscapePhoto() {
-    return imagefiles::loadImageFile(test::testdata("exif/orientation/Landscape_0.jpg"), -1);
+    return imagefiles::loadImageFile(test::testdata("exif/orientation/Landscape_0.jpg"),
+                                     imagefiles::FormatKind::None);
 }
 
 /// A part of the photograph at an odd offset (so that blocks do not line up either), written as a
@@ -213,8 +216,9 @@ double reducedAgainstFull(const test::TempDir& dir, const Image& photo, const Re
     plan.scale = ScaleRequest{.axis = ScaleAxis::WidthOnly, .targetX = float(reducedWidth * 2 / 3)};
     const EditTools tools(plan);
 
-    Image full = imagefiles::loadImageFile(path, imagefiles::FormatJpeg);
-    Image reduced = imagefiles::loadImageFileReduced(path, imagefiles::FormatJpeg, c.reduction);
+    Image full = imagefiles::loadImageFile(path, imagefiles::FormatKind::Jpeg);
+    Image reduced =
+        imagefiles::loadImageFileReduced(path, imagefiles::FormatKind::Jpeg, c.reduction);
     EXPECT_EQ(reduced.width(), (c.width + c.reduction - 1) / c.reduction);
     EXPECT_EQ(reduced.height(), (c.height + c.reduction - 1) / c.reduction);
     if (full.empty() || reduced.empty()) return -1.0;
@@ -346,11 +350,11 @@ TEST(ResizeReduced, WithinOneDecibelOfTheFullDecodeAtEveryReduction) {
         ASSERT_EQ(largestDctReduction(c.width, c.height, *plan.scale), c.reduction);
         const EditTools tools(plan);
 
-        const Image full = imagefiles::loadImageFile(path, imagefiles::FormatJpeg);
+        const Image full = imagefiles::loadImageFile(path, imagefiles::FormatKind::Jpeg);
         Image viaFull = full.clone();
         ASSERT_EQ(applyEditChain(viaFull, plan, tools, "").result, ImageResult::Done);
         Image viaReduced =
-            imagefiles::loadImageFileReduced(path, imagefiles::FormatJpeg, c.reduction);
+            imagefiles::loadImageFileReduced(path, imagefiles::FormatKind::Jpeg, c.reduction);
         const ReducedFrom from{c.width, c.height, c.reduction};
         ASSERT_EQ(applyEditChain(viaReduced, plan, tools, "", {}, from).result, ImageResult::Done);
         ASSERT_EQ(std::pair(viaReduced.width(), viaReduced.height()),

@@ -159,7 +159,8 @@ TEST(OutputNaming, InPlaceAndSameAsSource) {
     const auto local = image(dir.file("p.jpg"), "p");
     OutputNamer own = namer("%PF%");
     EXPECT_EQ(own.outputPathFor(local, {}).status, OutputPathStatus::SameAsSource);
-    EXPECT_EQ(own.outputPathFor(local, {true, 1, false}).status, OutputPathStatus::Ready);
+    EXPECT_EQ(own.outputPathFor(local, {true, imagefiles::FormatKind::Png, false}).status,
+              OutputPathStatus::Ready);
 }
 
 struct CountingPolicy final : CollisionPolicy {

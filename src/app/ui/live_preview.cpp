@@ -127,10 +127,10 @@ PreviewSource reduceForPreview(toolkit::Image decoded, int fullWidth, int fullHe
     return source;
 }
 
-PreviewSource loadPreviewSource(const std::string& path, int formatKind) {
-    if (formatKind < 0)
+PreviewSource loadPreviewSource(const std::string& path, imagefiles::FormatKind formatKind) {
+    if (formatKind == imagefiles::FormatKind::None)
         formatKind = imagefiles::detectFormatByExtension(path, imagefiles::Videos::Excluded);
-    if (formatKind == imagefiles::FormatJpeg) {
+    if (formatKind == imagefiles::FormatKind::Jpeg) {
         const auto bytes = platform::readFile(path, std::size_t(1) << 30);
         imagefiles::ImageRect full;
         int width = 0;
@@ -313,7 +313,8 @@ LivePreview::~LivePreview() {
     m_thread.join();
 }
 
-void LivePreview::setSelection(std::int32_t recordId, const std::string& path, int formatKind) {
+void LivePreview::setSelection(std::int32_t recordId, const std::string& path,
+                               imagefiles::FormatKind formatKind) {
     if (recordId == m_heldRecordId) return;
     m_heldRecordId = recordId;
     ++m_selection;

@@ -3,6 +3,7 @@
 // loop, run on a reduced copy of the image with the pixel-valued settings scaled down to it.
 #pragma once
 
+#include "imagefiles/format.h"
 #include "settings/preset.h"
 #include "settings/run_settings.h"
 #include "toolkit/image.h"
@@ -51,8 +52,10 @@ struct PreviewSource {
 /// be smaller, from a reduced decode) to fit 144 x 144 with the resize operation (both sides,
 /// aspect kept, never enlarged). Empty image on failure.
 [[nodiscard]] PreviewSource reduceForPreview(toolkit::Image decoded, int fullWidth, int fullHeight);
-/// Loads the file (JPEG through the decoder's reduced decoding) and reduces it.
-[[nodiscard]] PreviewSource loadPreviewSource(const std::string& path, int formatKind);
+/// Loads the file (JPEG through the decoder's reduced decoding) and reduces it; FormatKind::None
+/// takes the format from the extension.
+[[nodiscard]] PreviewSource loadPreviewSource(const std::string& path,
+                                              imagefiles::FormatKind formatKind);
 
 /// The working settings with every pixel-valued setting multiplied by `scale` and rounded to the
 /// nearest integer: crop margins, resize width and height (pixel mode), canvas width and height,
@@ -121,7 +124,8 @@ public:
 
     /// A new selection (recordId -1: none). Shows the busy state at once unless it is the image
     /// already held.
-    void setSelection(std::int32_t recordId, const std::string& path, int formatKind);
+    void setSelection(std::int32_t recordId, const std::string& path,
+                      imagefiles::FormatKind formatKind);
     /// New working settings or another page: renders again.
     void setSettings(const settings::Preset& working, int page);
     void setBackground(QColor background);
@@ -142,7 +146,7 @@ private:
     struct Request {
         std::int32_t recordId = -1;
         std::string path;
-        int formatKind = -1;
+        imagefiles::FormatKind formatKind = imagefiles::FormatKind::None;
         std::uint64_t selection = 0; ///< counts selections
         settings::Preset preset;
         int page = 0;

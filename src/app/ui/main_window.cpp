@@ -1073,7 +1073,8 @@ void MainWindow::updateLivePreview(const settings::Preset& current) {
     if (decision.enabled) {
         if (!rows.isEmpty()) {
             const ImageRow& row = m_model.row(rows.front().row());
-            m_livePreview->setSelection(row.recordId, row.path.toStdString(), -1);
+            m_livePreview->setSelection(row.recordId, row.path.toStdString(),
+                                        imagefiles::FormatKind::None);
         }
         if (decision.refresh || page != m_previewPage || !(current == m_previewSettings)) {
             m_previewSettings = current;
@@ -1110,7 +1111,7 @@ void MainWindow::updatePreviewPopup() {
     }
     const int row = rows.front().row();
     const ImageRow& image = m_model.row(row);
-    m_popup->setSelection(image.recordId, image.path.toStdString(), -1);
+    m_popup->setSelection(image.recordId, image.path.toStdString(), imagefiles::FormatKind::None);
 
     // In the bottom right corner of the list, where a short list leaves room; in the top right
     // corner when the selected row lies under it; beside the row when the list is too low for

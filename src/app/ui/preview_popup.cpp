@@ -121,7 +121,8 @@ PreviewPopup::PreviewPopup(settings::RunContext context, QWidget* parent)
     });
 }
 
-void PreviewPopup::setSelection(std::int32_t recordId, const std::string& path, int formatKind) {
+void PreviewPopup::setSelection(std::int32_t recordId, const std::string& path,
+                                imagefiles::FormatKind formatKind) {
     m_preview.setSelection(recordId, path, formatKind);
 }
 

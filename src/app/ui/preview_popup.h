@@ -24,7 +24,8 @@ public:
     PreviewPopup(settings::RunContext context, QWidget* parent = nullptr);
 
     /// The selected image (recordId -1: none); its picture follows once loaded.
-    void setSelection(std::int32_t recordId, const std::string& path, int formatKind);
+    void setSelection(std::int32_t recordId, const std::string& path,
+                      imagefiles::FormatKind formatKind);
     /// Number of images in the list; the arrows need at least two.
     void setImageCount(int count);
     /// While a preview run is active the popup shows the busy picture and no arrows.

@@ -41,14 +41,15 @@ settings::RunContext context() {
 TEST(LivePreview, ReducedJpegDecodeGivesTheFullGeometry) {
     test::TempDir dir;
     const std::string path = dir.file("big.jpg");
-    ASSERT_TRUE(
-        imagefiles::saveImageFile(gradient(1600, 1200), path, imagefiles::Encoder::Jpeg, 9, 24));
-    const PreviewSource s = loadPreviewSource(path, imagefiles::FormatJpeg);
+    ASSERT_TRUE(imagefiles::saveImageFile(gradient(1600, 1200), path, imagefiles::Encoder::Jpeg,
+                                          {.quality = 9}, 24));
+    const PreviewSource s = loadPreviewSource(path, imagefiles::FormatKind::Jpeg);
     EXPECT_EQ(s.image.width(), 144);
     EXPECT_EQ(s.image.height(), 108);
     EXPECT_EQ(s.geometry.sourceWidth, 1600);
     EXPECT_NEAR(s.geometry.scale, 0.09, 1e-6);
-    EXPECT_TRUE(loadPreviewSource(dir.file("missing.jpg"), imagefiles::FormatJpeg).image.empty());
+    EXPECT_TRUE(
+        loadPreviewSource(dir.file("missing.jpg"), imagefiles::FormatKind::Jpeg).image.empty());
 }
 
 /// Runs the processing loop with `working` on the PNG at `path`, written as a PNG into `out`;
@@ -74,7 +75,7 @@ toolkit::Image imageTheRunWrites(const settings::Preset& working, const std::str
     pipeline::ProcessEnvironment env{images, keep, s, run, flags, replaceAll, diskFull, "c", false};
     pipeline::processImages(env);
     EXPECT_EQ(images[0].resultState, imagefiles::ImageResult::Done) << images[0].resultCode;
-    return imagefiles::loadImageFile(images[0].resultText, -1);
+    return imagefiles::loadImageFile(images[0].resultText, imagefiles::FormatKind::None);
 }
 
 TEST(LivePreview, PictureEqualsTheLoopsOutputForTheReducedImage) {
@@ -109,7 +110,7 @@ TEST(LivePreview, PictureEqualsTheLoopsOutputForTheReducedImage) {
 
     // The loop on the reduced image saved as IMG0087.png, with the pixel settings scaled by hand.
     ASSERT_TRUE(imagefiles::saveImageFile(source.image, dir.file("IMG0087.png"),
-                                          imagefiles::Encoder::Png, 0, 24));
+                                          imagefiles::Encoder::Png, {}, 24));
     settings::Preset s = working;
     s.cropLeft = 14;
     s.cropTop = 7;
@@ -162,12 +163,13 @@ TEST(LivePreview, CaptionGivesTheSizeTheRunWrites) {
         test::TempDir dir;
         const std::string path = dir.file("photo.png");
         ASSERT_TRUE(imagefiles::saveImageFile(gradient(c.width, c.height), path,
-                                              imagefiles::Encoder::Png, 0, 24));
+                                              imagefiles::Encoder::Png, {}, 24));
         settings::Preset working = settings::defaultPreset(0, "w");
         c.change(working);
         ASSERT_TRUE(settings::presetInRange(working));
-        const PreviewRendering r = renderPreview(loadPreviewSource(path, imagefiles::FormatPng),
-                                                 working, context(), Qt::white, c.page);
+        const PreviewRendering r =
+            renderPreview(loadPreviewSource(path, imagefiles::FormatKind::Png), working, context(),
+                          Qt::white, c.page);
         ASSERT_FALSE(r.failed);
         const toolkit::Image written = imageTheRunWrites(working, path, dir.file("out/"));
         const auto [w, h] = std::pair(written.width(), written.height());
@@ -240,7 +242,7 @@ QString previewOutcome(LivePreview& preview, std::int32_t id, const std::string&
     QSignalSpy cleared(&preview, &LivePreview::cleared);
     QSignalSpy pictures(&preview, &LivePreview::pictureReady);
     preview.setSettings(working, 0);
-    preview.setSelection(id, path, -1);
+    preview.setSelection(id, path, imagefiles::FormatKind::None);
     if (!QTest::qWaitFor([&] { return cleared.count() + pictures.count() > 0; }, 10000))
         return QStringLiteral("nothing");
     return pictures.count() > 0 ? QStringLiteral("picture") : cleared.front()[0].toString();
@@ -249,7 +251,7 @@ QString previewOutcome(LivePreview& preview, std::int32_t id, const std::string&
 TEST(LivePreview, AnEmptyPreviewSaysWhy) {
     test::TempDir dir;
     ASSERT_TRUE(imagefiles::saveImageFile(gradient(200, 400), dir.file("tall.png"),
-                                          imagefiles::Encoder::Png, 0, 24));
+                                          imagefiles::Encoder::Png, {}, 24));
     test::writeText(dir.file("notes.jpg"), std::string(300, 'x'));
     // A PNG whose header (signature and size chunk) is followed by no image data.
     auto bytes = platform::readFile(dir.file("tall.png"), 1 << 20);
@@ -314,19 +316,19 @@ TEST(LivePreview, EnablingRule) {
 TEST(LivePreview, WorkerDropsPicturesOfAnEarlierSelection) {
     test::TempDir dir;
     ASSERT_TRUE(imagefiles::saveImageFile(gradient(800, 600), dir.file("a.png"),
-                                          imagefiles::Encoder::Png, 0, 24));
+                                          imagefiles::Encoder::Png, {}, 24));
     ASSERT_TRUE(imagefiles::saveImageFile(gradient(200, 400), dir.file("b.png"),
-                                          imagefiles::Encoder::Png, 0, 24));
+                                          imagefiles::Encoder::Png, {}, 24));
     LivePreview preview(context());
     QSignalSpy pictures(&preview, &LivePreview::pictureReady);
     preview.setSettings(settings::defaultPreset(0, "p"), 0);
-    preview.setSelection(1, dir.file("a.png"), imagefiles::FormatPng);
-    preview.setSelection(2, dir.file("b.png"), imagefiles::FormatPng);
+    preview.setSelection(1, dir.file("a.png"), imagefiles::FormatKind::Png);
+    preview.setSelection(2, dir.file("b.png"), imagefiles::FormatKind::Png);
     ASSERT_TRUE(QTest::qWaitFor([&] { return preview.current() != nullptr; }, 5000));
     QTest::qWait(50);
     EXPECT_GE(pictures.count(), 1);
     EXPECT_EQ(preview.current()->geometry.sourceWidth, 200);
-    preview.setSelection(-1, "", -1);
+    preview.setSelection(-1, "", imagefiles::FormatKind::None);
     EXPECT_EQ(preview.current(), nullptr);
 }
 

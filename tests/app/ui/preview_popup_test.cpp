@@ -82,7 +82,7 @@ TEST(PreviewPopup, APreviewRunShowsTheProgramsIconOnTheTooltipColour) {
 TEST(PreviewPopup, SaysWhyThereIsNoPicture) {
     PreviewPopup popup(settings::runContextFromPlatform(1, 0));
     popup.show();
-    popup.setSelection(1, "/nonexistent/missing.png", -1);
+    popup.setSelection(1, "/nonexistent/missing.png", imagefiles::FormatKind::None);
     const QString why = QString::fromStdString(settings::uiText(settings::text::kUnreadableFile));
     EXPECT_TRUE(QTest::qWaitFor([&] { return popup.pictureLabel()->text() == why; }, 10000));
     EXPECT_TRUE(popup.pictureLabel()->pixmap().isNull());
