@@ -95,8 +95,8 @@ int main(int argc, char** argv) {
         fs::temp_directory_path() / ("quill_cancel_" + std::to_string(::getpid()));
     fs::create_directories(root / "in");
     const std::string first = (root / "in" / "img00.jpg").string();
-    if (!quill::imagefiles::saveImageFile(photo(1), first, quill::imagefiles::Encoder::Jpeg, 90,
-                                          24)) {
+    if (!quill::imagefiles::saveImageFile(photo(1), first, quill::imagefiles::Encoder::Jpeg,
+                                          quill::imagefiles::EncodeOptions{.quality = 9}, 24)) {
         std::fprintf(stderr, "cannot write %s\n", first.c_str());
         return 1;
     }

@@ -191,7 +191,7 @@ std::string writePart(const test::TempDir& dir, const Image& photo, JpegKind kin
         return path;
     }
     const std::string bmp = dir.file("part.bmp");
-    EXPECT_TRUE(imagefiles::saveImageFile(part, bmp, imagefiles::Encoder::Bmp, 0, 24).ok);
+    EXPECT_TRUE(imagefiles::saveImageFile(part, bmp, imagefiles::Encoder::Bmp, {}, 24).ok);
     const std::string in = test::shellQuote(bmp), out = test::shellQuote(path);
     const std::string command =
         kind == JpegKind::Cmyk
