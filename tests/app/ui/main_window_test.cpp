@@ -5,8 +5,8 @@
 
 #include "app/ui/color_button.h"
 #include "app/ui/filter_table.h"
-#include "app/ui/presets_window.h"
-#include "app/ui/preview_popup.h"
+#include "app/ui/preview/presets_window.h"
+#include "app/ui/preview/preview_popup.h"
 #include "imagefiles/image_loader.h"
 #include "settings/language_pack.h"
 #include "settings/preset_fields.h"
