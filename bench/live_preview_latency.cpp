@@ -2,7 +2,7 @@
 // (median of 20 edits) and from selecting another image to its picture (median of 10
 // selections), measured on the GUI thread as the window sees it.
 //   live_preview_latency   (QT_QPA_PLATFORM=offscreen or a display)
-#include "app/ui/live_preview.h"
+#include "app/ui/preview/live_preview.h"
 #include "batch/ui/preview_run.h"
 #include "imagefiles/format.h"
 #include "imagefiles/image_list.h"

@@ -406,9 +406,15 @@ std::map<std::string, std::string> runBatch(int threads) {
         }
     }
     std::map<std::string, std::string> result;
-    result["console"] = program.run(first).out;
+    // Both runs end with "some images failed", not with a crash or a sanitizer's report.
+    const ProgramRun numberedRun = program.run(first);
+    EXPECT_EQ(numberedRun.status, 1) << threads << " thread(s)";
+    result["console"] = numberedRun.out;
     result["log 1"] = withoutRoot(program.errorLog(), program.root());
-    result["console"] += program.run({"-Console", "-IgnoreWarning", "-Preset=1", program.in()}).out;
+    const ProgramRun inPlaceRun =
+        program.run({"-Console", "-IgnoreWarning", "-Preset=1", program.in()});
+    EXPECT_EQ(inPlaceRun.status, 1) << threads << " thread(s)";
+    result["console"] += inPlaceRun.out;
     unsetenv("QUILL_THREADS");
     result["console"] = withoutRoot(result["console"], program.root());
     result["log 2"] = withoutRoot(program.errorLog(), program.root());

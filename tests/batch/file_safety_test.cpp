@@ -298,6 +298,9 @@ bool catchesSignal(pid_t pid, int signal) {
 // The window mode takes the same way out: the event loop ends, a run would finish or roll back its
 // image, and the exit status names the signal.
 TEST(NoDataLoss, AStopSignalEndsTheWindowModeWithTheSignalInTheExitStatus) {
+#ifndef QUILL_WITH_WINDOW
+    GTEST_SKIP() << "the program is built without the window mode";
+#endif
     ConsoleProgram program;
     const std::string stdoutPath = program.root() + "stdout.txt";
     // Qt's own allocations at exit are no concern of this test.

@@ -2,8 +2,8 @@
 // and the pattern preview.
 #include "app/ui/field_menus.h"
 
-#include "app/ui/pattern_preview_window.h"
-#include "app/ui/placeholder_menu.h"
+#include "app/ui/preview/pattern_preview_window.h"
+#include "app/ui/preview/placeholder_menu.h"
 #include "settings/language_pack.h"
 #include "settings/setting_files.h"
 #include "settings/ui_text_ids.h"

@@ -1,7 +1,7 @@
 // The editor of a preset's filter conditions: one row per condition.
 #include "app/ui/filter_table.h"
 
-#include "app/ui/placeholder_menu.h"
+#include "app/ui/preview/placeholder_menu.h"
 #include "settings/filter_conditions.h"
 #include "settings/language_pack.h"
 #include "settings/ui_text_ids.h"

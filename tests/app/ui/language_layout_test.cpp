@@ -1,7 +1,7 @@
 // Every language laid out in the real windows: no label, button, group box title, page list item,
 // column header or menu title gets less width than its text needs, and the language menu of a
 // running window rebuilds it with the new texts while the image list stays.
-#include "app/ui/presets_window.h"
+#include "app/ui/preview/presets_window.h"
 #include "batch/ui/progress_window.h"
 #include "batch/ui/result_window.h"
 #include "batch/ui/summary_window.h"

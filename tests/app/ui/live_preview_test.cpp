@@ -1,6 +1,6 @@
 // The live preview: reduction, the enabling rule, and pictures compared with what the processing
 // loop writes for the reduced image.
-#include "app/ui/live_preview.h"
+#include "app/ui/preview/live_preview.h"
 #include "imagefiles/format.h"
 #include "imagefiles/image_list.h"
 #include "imagefiles/image_loader.h"

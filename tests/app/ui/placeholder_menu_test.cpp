@@ -1,6 +1,6 @@
 // Insertion menus, their replacement rules, and the pattern preview's sample expansion.
-#include "app/ui/pattern_preview_window.h"
-#include "app/ui/placeholder_menu.h"
+#include "app/ui/preview/pattern_preview_window.h"
+#include "app/ui/preview/placeholder_menu.h"
 #include "settings/language_pack.h"
 
 #include <QFontMetrics>

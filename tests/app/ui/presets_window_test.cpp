@@ -1,6 +1,6 @@
 // The presets window driven through its buttons, with the name box and the questions answered by
 // the test.
-#include "app/ui/presets_window.h"
+#include "app/ui/preview/presets_window.h"
 #include "preview_ui_test_support.h"
 #include "settings/setting_files.h"
 #include "test_support.h"

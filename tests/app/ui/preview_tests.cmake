@@ -11,8 +11,7 @@ add_executable(quill_app_preview_ui_tests
 )
 target_link_libraries(quill_app_preview_ui_tests PRIVATE quill_app_preview_ui Qt6::Svg Qt6::Test
   GTest::gtest GTest::gmock)
-target_include_directories(quill_app_preview_ui_tests PRIVATE ${PROJECT_SOURCE_DIR}/src
-  ${PROJECT_SOURCE_DIR}/tests)
+target_include_directories(quill_app_preview_ui_tests PRIVATE ${PROJECT_SOURCE_DIR}/tests)
 target_compile_definitions(quill_app_preview_ui_tests PRIVATE
   QUILL_TESTDATA_DIR="${QUILL_TESTDATA_DIR}"
   QUILL_FIXTURES_DIR="${QUILL_FIXTURES_DIR}"

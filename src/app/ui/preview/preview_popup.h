@@ -3,7 +3,7 @@
 // run.
 #pragma once
 
-#include "app/ui/live_preview.h"
+#include "app/ui/preview/live_preview.h"
 
 #include <QWidget>
 

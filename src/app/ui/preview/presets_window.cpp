@@ -1,5 +1,5 @@
 // The presets window.
-#include "app/ui/presets_window.h"
+#include "app/ui/preview/presets_window.h"
 
 #include "settings/language_pack.h"
 #include "settings/setting_files.h"

@@ -1,5 +1,5 @@
 // The pattern preview window.
-#include "app/ui/pattern_preview_window.h"
+#include "app/ui/preview/pattern_preview_window.h"
 
 #include "settings/language_pack.h"
 #include "settings/ui_text_ids.h"

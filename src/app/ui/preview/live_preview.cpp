@@ -1,5 +1,5 @@
 // The live preview worker and its rendering.
-#include "app/ui/live_preview.h"
+#include "app/ui/preview/live_preview.h"
 
 #include "batch/prepare.h"
 #include "imagefiles/format.h"

@@ -1,5 +1,5 @@
 // Insertion menus and their replacement rules.
-#include "app/ui/placeholder_menu.h"
+#include "app/ui/preview/placeholder_menu.h"
 
 #include "settings/language_pack.h"
 #include "settings/placeholders.h"

@@ -1,5 +1,5 @@
 // The image preview popup.
-#include "app/ui/preview_popup.h"
+#include "app/ui/preview/preview_popup.h"
 
 #include "settings/language_pack.h"
 #include "settings/ui_text_ids.h"
