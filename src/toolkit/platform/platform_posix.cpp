@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <clocale>
 #include <csignal>
 #include <cstdlib>
@@ -12,6 +13,7 @@
 #include <fstream>
 #include <iterator>
 #include <mutex>
+#include <thread>
 #include <utility>
 
 #include <dirent.h>
@@ -1034,9 +1036,20 @@ StopSignals::~StopSignals() {
     for (std::size_t i = 0; i < std::size(kStopSignals); ++i)
         if (g_caughtSignals.load() & (1u << i))
             (void)::sigaction(kStopSignals[i], &g_previousActions[i], nullptr);
+    // Wake the watcher with a zero byte. A failed write is tried again (an interrupted or
+    // transient failure passes, a full pipe drains as the watcher reads); should it never get
+    // through, the watcher is left blocked rather than the program's exit hung on it: with the
+    // handlers restored, nothing writes to the pipe any more.
     const unsigned char wake = 0;
-    (void)!::write(g_stopPipe[1], &wake, 1);
-    m_watcher.join();
+    bool woken = false;
+    for (int attempt = 0; attempt < 100 && !woken; ++attempt) {
+        woken = ::write(g_stopPipe[1], &wake, 1) == 1;
+        if (!woken) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    if (woken)
+        m_watcher.join();
+    else
+        m_watcher.detach();
 }
 
 int StopSignals::received() {
