@@ -1,5 +1,5 @@
 // The processing loop seen from outside: which steps each image went through, in which order,
-// and the result it ended with; and a run whose decode-ahead thread cannot start.
+// and the result it ended with; and a run whose worker threads cannot start.
 #include "pipeline/process_loop.h"
 
 #include "imagefiles/image_list.h"
@@ -13,6 +13,7 @@
 #include "settings/output_naming.h"
 #include "settings/run_settings.h"
 #include "test_support.h"
+#include "thread_refusal.h"
 #include "toolkit/memory_budget.h"
 #include "toolkit/platform/platform.h"
 
@@ -27,23 +28,6 @@
 #include <stdexcept>
 #include <system_error>
 #include <thread>
-
-#include <dlfcn.h>
-#include <pthread.h>
-
-namespace {
-/// While set, starting a thread fails as it does when the system has no threads left.
-std::atomic<bool> g_threadsRefused{false};
-} // namespace
-
-// Interposed for this test program only: everything else passes on to the real function.
-extern "C" int pthread_create(pthread_t* thread, const pthread_attr_t* attributes,
-                              void* (*start)(void*), void* argument) {
-    using Create = int (*)(pthread_t*, const pthread_attr_t*, void* (*)(void*), void*);
-    static const auto real = reinterpret_cast<Create>(dlsym(RTLD_NEXT, "pthread_create"));
-    if (g_threadsRefused.load()) return EAGAIN;
-    return real(thread, attributes, start, argument);
-}
 
 namespace quill::pipeline {
 namespace {
@@ -351,11 +335,13 @@ TEST_F(ProcessLoop, MetadataThatFailsToReadFailsTheImageInsteadOfGoingMissing) {
 TEST_F(ProcessLoop, WithoutASecondThreadEveryImageIsDecodedInItsTurn) {
     for (const char* name : {"a.png", "b.png", "c.png"})
         addPng(name, 64, 48);
-    g_threadsRefused = true;
-    const auto startThread = [] { std::thread([] {}).join(); };
-    EXPECT_THROW(startThread(), std::system_error) << "threads are refused";
-    const std::vector<std::string> steps = run();
-    g_threadsRefused = false;
+    std::vector<std::string> steps;
+    {
+        const test::ThreadsRefused refused;
+        const auto startThread = [] { std::thread([] {}).join(); };
+        EXPECT_THROW(startThread(), std::system_error) << "threads are refused";
+        steps = run();
+    }
     for (std::size_t i = 0; i < images.size(); ++i) {
         EXPECT_EQ(steps[i], "CNLEXWFSK") << i;
         EXPECT_EQ(images[i].resultState, ImageResult::Done) << i;
