@@ -1,7 +1,9 @@
 // The processing loop over the prepared image list: the run plan is made once, then every image
-// goes through the steps of image_steps.h in list order. With one thread the next image is decoded
-// ahead; with more, worker threads load, edit and encode the next images (work_ahead.h) while
-// everything that is ordered stays on the loop's thread.
+// goes through the steps of image_steps.h in list order. Each image's work (load, edit, encode)
+// goes through the run's work queue (work_queue.h): worker threads do it for the next images while
+// the loop commits the earlier ones, and the loop does it itself for an image no worker started,
+// so the same loop runs with any number of workers, none included. Everything that is ordered
+// (naming, committing, questions, results) stays on the loop's thread.
 #include "pipeline/process_loop.h"
 
 #include "imagefiles/image_list.h"
@@ -9,18 +11,14 @@
 #include "pipeline/image_result.h"
 #include "pipeline/image_steps.h"
 #include "pipeline/run_plan.h"
-#include "pipeline/work_ahead.h"
+#include "pipeline/work_queue.h"
 #include "toolkit/memory_budget.h"
 #include "toolkit/platform/platform.h"
+#include "toolkit/stop_request.h"
 
 #include <algorithm>
-#include <atomic>
-#include <chrono>
-#include <exception>
-#include <future>
 #include <memory>
 #include <optional>
-#include <thread>
 #include <unordered_set>
 
 namespace quill::pipeline {
@@ -29,110 +27,11 @@ namespace {
 using imagefiles::ImageRecord;
 using Units = ImageProgressUnits;
 
-/// A decode made ahead on another thread: the source (its image empty when it could not be
-/// loaded or its room was refused), or nullopt when the decode ahead itself failed and the loop
-/// decodes again.
-using AheadDecode = std::future<std::optional<LoadedSource>>;
-
 /// A result the preparation phase found stands, and the image is not looked at again.
 bool carriesResult(const RunPlan& plan, const ImageRecord& record) {
     return plan.run.needsImageData && (record.resultState == ImageResult::Unreadable ||
                                        record.resultState == ImageResult::LoadFailed);
 }
-
-/// While one image is edited and encoded, the next one is decoded on a second thread. The
-/// decode ahead is dropped when the current image's output replaces the next source, so the
-/// next image is always read as the loop would find it.
-/// Every image holds its estimated bytes against the process budget from before its decode to
-/// the end of its steps; the decode ahead waits until its image fits beside the current one.
-class DecodeAhead {
-public:
-    DecodeAhead(const RunPlan& plan, RunFlags& flags) : m_plan(plan), m_flags(flags) {}
-    DecodeAhead(const DecodeAhead&) = delete;
-    DecodeAhead& operator=(const DecodeAhead&) = delete;
-    ~DecodeAhead() { dropPending(); }
-
-    /// Gives the image about to be processed its room and hands over its decode when one was
-    /// made ahead (else the returned future is empty).
-    AheadDecode beginImage(const ImageRecord& record) {
-        m_currentHold = m_ahead.valid() ? std::move(m_aheadHold) : std::make_shared<Hold>();
-        // Without a decode ahead nothing of this loop holds room: the image takes its room now,
-        // regardless of what others hold, and the next decode ahead waits beside it.
-        if (!m_ahead.valid() && m_plan.formatFor(record.formatKind).decodeNeeded)
-            m_currentHold->bytes = m_budget.reserveRegardless(bytesFor(record));
-        // This image's decode gets its room before the next one may ask for room: otherwise the
-        // next could take the room this one waits for and hold it until its own steps end.
-        if (m_ahead.valid()) m_ahead.wait();
-        return std::move(m_ahead);
-    }
-
-    /// Starts decoding `record` ahead of its turn. When no thread can be started the image is
-    /// simply decoded in its turn.
-    void start(const ImageRecord& record) {
-        auto hold = std::make_shared<Hold>();
-        try {
-            m_next = std::async(std::launch::async, [this, hold, record, bytes = bytesFor(record)] {
-                return decode(hold, record, bytes);
-            });
-            m_nextHold = std::move(hold);
-        } catch (const std::exception&) {
-            m_next = {};
-            m_nextHold.reset();
-        }
-    }
-
-    /// After the current image: keeps the decode ahead, or drops it when the current image's
-    /// output (`outputPath`) replaced the next source.
-    void endImage(const std::string& outputPath, const std::string& nextSource) {
-        if (!m_next.valid()) return;
-        if (outputPath == nextSource) {
-            m_nextHold->dropped = true;
-            m_next = {}; // waits for the stale decode and drops it
-            return;
-        }
-        m_ahead = std::move(m_next);
-        m_aheadHold = std::move(m_nextHold);
-    }
-
-    /// The loop stops: a decode ahead gives up waiting for room.
-    void dropPending() {
-        if (m_aheadHold) m_aheadHold->dropped = true;
-        m_ahead = {};
-        m_currentHold.reset();
-    }
-
-private:
-    struct Hold {
-        std::atomic<bool> dropped{false};
-        toolkit::MemoryReservation bytes;
-    };
-
-    std::uint64_t bytesFor(const ImageRecord& record) const { return holdBytesFor(m_plan, record); }
-
-    /// The decode ahead's thread. Nothing escapes it: a failure hands the decode back to the loop.
-    std::optional<LoadedSource> decode(const std::shared_ptr<Hold>& hold, const ImageRecord& record,
-                                       std::uint64_t bytes) noexcept {
-        try {
-            hold->bytes = m_budget.reserveWhenFree(bytes, [&] {
-                return !hold->dropped.load() && m_flags.runActive.load() &&
-                       !m_flags.runCancelled.load();
-            });
-            if (!hold->bytes) return LoadedSource{};
-            return loadSource(m_plan, record, sourceDecodeFor(m_plan, record));
-        } catch (...) {
-            return std::nullopt;
-        }
-    }
-
-    const RunPlan& m_plan;
-    RunFlags& m_flags;
-    toolkit::MemoryBudget& m_budget = toolkit::MemoryBudget::process();
-    std::shared_ptr<Hold> m_currentHold;
-    AheadDecode m_ahead; ///< the current image's decode, made while the image before it ran
-    std::shared_ptr<Hold> m_aheadHold;
-    AheadDecode m_next; ///< the next image's decode, running while the current image runs
-    std::shared_ptr<Hold> m_nextHold;
-};
 
 /// The loop's share of the progress counter: kProcessingUnitsPerImage units per image, counted
 /// as ImageProgressUnits lists them.
@@ -174,11 +73,11 @@ struct ImageContext {
     RunNaming& naming;
     const EditTools& tools;
     LeftoverSweep& sweep;
+    WorkQueue& queue;
     ImageRecord& record;
     std::size_t position;
     Progress progress;
-    WorkAhead* workAhead = nullptr;       ///< the run's workers (null: one thread)
-    toolkit::MemoryReservation hold = {}; ///< the image's room when the loop decodes it
+    toolkit::MemoryReservation hold = {}; ///< the image's room until its pixels are freed
     bool loaded = false;                  ///< the image's load step is behind it
 
     void done(ImageStep step) {
@@ -187,63 +86,56 @@ struct ImageContext {
     }
 };
 
-/// Load and edit: one progress unit for the load, one per group of editing steps.
-EditedImage loadAndEdit(ImageContext& c, AheadDecode ahead) {
-    // A decode after a cancel would only be thrown away.
-    if (!ahead.valid()) stopIfCancelled(c.env.flags);
-    const SourceDecode decode = sourceDecodeFor(c.plan, c.record);
-    std::optional<LoadedSource> made = ahead.valid() ? ahead.get() : std::nullopt;
-    LoadedSource source = made ? std::move(*made) : loadSource(c.plan, c.record, decode);
-    c.done(ImageStep::Load);
-    c.progress.advance(Units::kLoad);
-    if (source.image.empty()) {
-        c.progress.advance(Units::kEdit);
-        return EditedImage{.outcome = {ImageResult::LoadFailed, DetailNone}};
-    }
-    stopIfCancelled(c.env.flags);
-    EditedImage edited = editImage(
-        c.plan, c.tools, std::move(source.image), overlayTextFor(c.plan, c.record),
-        [&](EditStep) {
-            c.progress.advance(); // one unit a step group
-            stopIfCancelled(c.env.flags);
+/// Load, edit and, where the output's name does not matter, encode: the image's work, taken
+/// from the worker that did it or done here now. One progress unit for the load, one per group
+/// of editing steps: counted as they pass when the work is done here, at once when it is taken.
+EditedImage workOn(ImageContext& c, std::optional<EncodedImage>& encoded) {
+    const WorkProgress live{
+        .loaded =
+            [&] {
+                c.done(ImageStep::Load);
+                c.progress.advance(Units::kLoad);
+            },
+        .editStep = [&] { c.progress.advance(); },
+    };
+    bool workedHere = false;
+    PreparedImage ready = c.queue.take(
+        c.position, c.record,
+        [&](const ImageRecord& record, toolkit::MemoryReservation hold) {
+            return prepareImage(c.plan, c.tools, c.env.flags, record, std::move(hold), live);
         },
-        decode);
-    edited.readStamp = source.readStamp;
-    c.done(ImageStep::Edit);
-    return edited;
-}
-
-/// Load and edit from a worker's work, when a worker did it: the same steps and progress units
-/// as loadAndEdit, and the encoded bytes when the worker encoded them too.
-std::optional<EditedImage> takePrepared(ImageContext& c, std::optional<EncodedImage>& encoded) {
-    std::optional<PreparedImage> ready = c.workAhead->take(c.position);
-    if (!ready) {
-        c.hold = c.workAhead->reserveForLoop(c.position, holdBytesFor(c.plan, c.record));
-        return std::nullopt;
+        &workedHere);
+    c.hold = std::move(ready.hold);
+    if (!workedHere) {
+        live.loaded();
+        if (ready.loaded) c.progress.advance(ready.editSteps);
     }
-    c.hold = std::move(ready->hold);
-    c.done(ImageStep::Load);
-    c.progress.advance(Units::kLoad);
-    if (!ready->loaded) {
+    // Work a worker finished before a cancel stops where work done here would have stopped.
+    stopIfCancelled(c.env.flags);
+    if (!ready.loaded) {
         c.progress.advance(Units::kEdit);
         return EditedImage{.outcome = {ImageResult::LoadFailed, DetailNone}};
     }
-    c.progress.advance(ready->editSteps);
     c.done(ImageStep::Edit);
-    encoded = std::move(ready->encoded);
-    return std::move(ready->edited);
+    encoded = std::move(ready.encoded);
+    return std::move(ready.edited);
 }
 
-/// Encode (a decoded image) and commit; the working image is freed once it is encoded.
+/// Encode (a decoded image not encoded yet) and commit; the working image is freed, and its
+/// room given back, once it is encoded.
 CommitResult encodeAndCommit(ImageContext& c, const SourceCheck& source, OutputTarget& target,
                              std::optional<EditedImage>& edited,
                              std::optional<EncodedImage> encoded) {
     if (edited) {
         if (!encoded) {
             stopIfCancelled(c.env.flags);
-            encoded = encodeOutput(c.plan, source.format, *edited, target.output.path);
+            {
+                const toolkit::StopScope stopScope(&c.env.flags.runCancelled);
+                encoded = encodeOutput(c.plan, source.format, *edited, target.output.path);
+            }
+            stopIfCancelled(c.env.flags); // an encoder that gave up on a cancel did not fail
+            keepOnlyEncoded(*edited, *encoded, c.hold);
         }
-        edited->image = toolkit::Image();
         c.done(ImageStep::Encode);
     }
     CommitResult commit =
@@ -254,7 +146,7 @@ CommitResult encodeAndCommit(ImageContext& c, const SourceCheck& source, OutputT
 }
 
 /// Every step of an image from the source check to the removal of a replaced source.
-ImageOutcome runSteps(ImageContext& c, AheadDecode ahead, std::optional<OutputTarget>& target) {
+ImageOutcome runSteps(ImageContext& c, std::optional<OutputTarget>& target) {
     SourceCheck source = checkSource(c.plan, c.record);
     c.done(ImageStep::Check);
     ImageOutcome outcome = source.outcome;
@@ -268,8 +160,7 @@ ImageOutcome runSteps(ImageContext& c, AheadDecode ahead, std::optional<OutputTa
     std::optional<EditedImage> edited;
     std::optional<EncodedImage> encodedAhead;
     if (outcome.ok() && source.format.decodeNeeded) {
-        if (c.workAhead) edited = takePrepared(c, encodedAhead);
-        if (!edited) edited = loadAndEdit(c, std::move(ahead));
+        edited = workOn(c, encodedAhead);
         outcome = edited->outcome;
     } else {
         c.progress.advance(Units::kLoad + Units::kEdit);
@@ -283,7 +174,9 @@ ImageOutcome runSteps(ImageContext& c, AheadDecode ahead, std::optional<OutputTa
     if (outcome.result == ImageResult::WriteFailed && platform::isDiskFull(commit.systemError) &&
         c.env.diskFull.askStopAfterDiskFull(target->output.path))
         c.env.flags.runCancelled.store(1);
+    // The pixels and the encoded bytes are gone: the image's room goes back.
     if (edited) edited->image = toolkit::Image();
+    c.hold = {};
     c.progress.advance(Units::kWrite);
 
     const EditedImage* decoded = edited ? &*edited : nullptr;
@@ -302,11 +195,10 @@ ImageOutcome runSteps(ImageContext& c, AheadDecode ahead, std::optional<OutputTa
 /// The steps of an image, where whatever throws fails this image only: a load that throws
 /// failed to load, a later step failed as a step; the run goes on with the next image. A cancel
 /// between the stages, before anything is written, leaves the image unprocessed (nullopt).
-std::optional<ImageOutcome> runStepsGuarded(ImageContext& c, AheadDecode ahead,
-                                            std::optional<OutputTarget>& target) {
+std::optional<ImageOutcome> runStepsGuarded(ImageContext& c, std::optional<OutputTarget>& target) {
     imagefiles::DetailCode detail = imagefiles::DetailUnexpectedError;
     try {
-        return runSteps(c, std::move(ahead), target);
+        return runSteps(c, target);
     } catch (const RunStopped&) {
         c.hold = {};
         return std::nullopt;
@@ -320,11 +212,11 @@ std::optional<ImageOutcome> runStepsGuarded(ImageContext& c, AheadDecode ahead,
 
 /// One image, from its carried or computed result to its record. Returns the path its output
 /// went to ("" when no path was computed).
-std::string processImage(ImageContext& c, AheadDecode ahead) {
+std::string processImage(ImageContext& c) {
     std::optional<OutputTarget> target;
     const std::optional<ImageOutcome> reached =
         carriesResult(c.plan, c.record) ? ImageOutcome{c.record.resultState, c.record.resultCode}
-                                        : runStepsGuarded(c, std::move(ahead), target);
+                                        : runStepsGuarded(c, target);
     if (!reached) {
         // Stopped before anything was written: the image stays unprocessed, as the images
         // after it do, and its number goes back.
@@ -370,50 +262,44 @@ std::int32_t beginImage(ProcessEnvironment& env, std::size_t i) {
     return base;
 }
 
-/// The loop on one thread, the next image decoded ahead.
-void processInOrder(ProcessEnvironment& env, const RunPlan& plan, RunNaming& naming,
-                    const EditTools& tools, LeftoverSweep& sweep, std::size_t first,
-                    std::size_t end) {
-    DecodeAhead decodeAhead(plan, env.flags);
-    for (std::size_t i = first; i < end; ++i) {
-        ImageRecord& record = env.images[i];
-        const std::int32_t base = beginImage(env, i);
-
-        AheadDecode ahead = decodeAhead.beginImage(record);
-        const bool nextWanted = !env.singleEntry && i + 1 < end &&
-                                plan.formatFor(env.images[i + 1].formatKind).decodeNeeded &&
-                                !carriesResult(plan, env.images[i + 1]);
-        if (nextWanted) decodeAhead.start(env.images[i + 1]);
-        ImageContext context{env, plan, naming, tools, sweep, record, i, Progress(env.flags, base)};
-        const std::string outputPath = processImage(context, std::move(ahead));
-        if (i + 1 < end) decodeAhead.endImage(outputPath, env.images[i + 1].sourcePath);
-
-        if (!mayGoOn(env.flags) || env.singleEntry) break;
-    }
-    decodeAhead.dropPending();
+/// After an image, the work done ahead for images that read a path it wrote, moved or removed
+/// (its output, its source) is stale: it is dropped, and each such image is redone from the file
+/// as the loop finds it in its turn. The image's own work, when it was not taken, goes too.
+void dropStale(WorkQueue& queue, std::size_t position, const ImageRecord& record,
+               const std::string& outputPath) {
+    queue.discard(position);
+    if (!outputPath.empty()) queue.dropReading(outputPath);
+    queue.dropReading(record.sourcePath);
 }
 
-/// The loop with workers: up to threads + 1 images are loaded, edited and encoded ahead, and
-/// each image's ordered steps run here in list order. Work that read a path an earlier image
-/// has written, moved or removed is dropped, and the image is redone from the file as it is now.
-void processWithWorkers(ProcessEnvironment& env, const RunPlan& plan, RunNaming& naming,
-                        const EditTools& tools, LeftoverSweep& sweep, std::size_t first,
-                        std::size_t end, int threads) {
-    WorkAhead workAhead(plan, env.flags, threads);
-    const std::size_t window = std::size_t(threads) + 1;
+/// The loop: the images from `first` to `end` in list order, each image's work handed out to
+/// the workers up to `workers` images ahead of its turn.
+void processInTurn(ProcessEnvironment& env, const RunPlan& plan, RunNaming& naming,
+                   const EditTools& tools, LeftoverSweep& sweep, std::size_t first, std::size_t end,
+                   int workers) {
+    // Each worker edits with its own tools (the overlay font is not shared between threads).
+    WorkQueue::WorkerSetup setup = [&plan, &flags = env.flags]() -> WorkQueue::Work {
+        auto own = std::make_shared<const EditTools>(plan.edit);
+        return [&plan, &flags, own](const ImageRecord& record, toolkit::MemoryReservation hold) {
+            return prepareImage(plan, *own, flags, record, std::move(hold));
+        };
+    };
+    WorkQueue queue(
+        env.flags, toolkit::MemoryBudget::process(),
+        [&plan](const ImageRecord& record) { return holdBytesFor(plan, record); }, std::move(setup),
+        workers);
+    const std::size_t window = queue.workers() + 1;
     std::size_t next = first; // the next position to hand out
     for (std::size_t i = first; i < end; ++i) {
         ImageRecord& record = env.images[i];
         const std::int32_t base = beginImage(env, i);
 
         for (next = std::max(next, i); next < end && next < i + window; ++next)
-            if (workerMayTake(plan, env.images[next])) workAhead.submit(next, env.images[next]);
-        ImageContext context{env, plan, naming, tools, sweep, record, i, Progress(env.flags, base)};
-        context.workAhead = &workAhead;
-        const std::string outputPath = processImage(context, AheadDecode{});
-        workAhead.discard(i);
-        if (!outputPath.empty()) workAhead.dropReading(outputPath);
-        workAhead.dropReading(record.sourcePath);
+            if (workerMayTake(plan, env.images[next])) queue.submit(next, env.images[next]);
+        ImageContext context{
+            env, plan, naming, tools, sweep, queue, record, i, Progress(env.flags, base)};
+        const std::string outputPath = processImage(context);
+        dropStale(queue, i, record, outputPath);
 
         if (!mayGoOn(env.flags)) break;
     }
@@ -429,11 +315,9 @@ void processImages(ProcessEnvironment& env) {
     if (first == end) return;
 
     LeftoverSweep sweep(env);
-    const int threads = env.singleEntry ? 1 : workerThreadCount();
-    if (threads > 1)
-        processWithWorkers(env, plan, naming, tools, sweep, first, end, threads);
-    else
-        processInOrder(env, plan, naming, tools, sweep, first, end);
+    // A single image is worked on by the loop alone: no worker would run beside it.
+    processInTurn(env, plan, naming, tools, sweep, first, end,
+                  env.singleEntry ? 0 : workerThreadCount());
 
     const auto& s = env.settings;
     if (s.keepUnprocessedImages && !env.flags.quitRequested.load() && !s.exitAfterRun) {

@@ -14,8 +14,12 @@
 #include "imagefiles/general_decoder.h"
 #include "imagefiles/image_loader.h"
 #include "imagefiles/jp2_encoder.h"
+#include "imagefiles/jpeg_decoder.h"
+#include "imagefiles/jpeg_encoder.h"
+#include "imagefiles/png_encoder.h"
 #include "test_support.h"
 #include "toolkit/platform/platform.h"
+#include "toolkit/stop_request.h"
 
 namespace {
 
@@ -291,6 +295,33 @@ TEST(ImageSaverWrite, FullDiskFailsCleanlyAndKeepsTheOldFile) {
     const Image small = synthetic(8, 8, PixelFormat::Bgr24);
     EXPECT_TRUE(saveImageFile(small, target, Encoder::Bmp, {}, 24).ok);
     EXPECT_EQ(test::readBytes(target).size(), 54u + 24u * 8u);
+}
+
+// A cancelled run must not wait for a long decode or encode in flight: the JPEG decoder and the
+// JPEG and PNG encoders give up between rows once the thread's stop request is set, and leave
+// no partial output; with the request clear, or outside its scope, they work as ever.
+TEST(StopRequest, DecodersAndEncodersGiveUpWhenTheirThreadIsAskedToStop) {
+    using namespace quill::imagefiles;
+    const std::vector<std::uint8_t> jpeg = test::readBytes(test::testdata("jpeg/hopper.jpg"));
+    const Image image = decodeJpeg(jpeg);
+    ASSERT_FALSE(image.empty());
+    // decoded, JPEG encoded, PNG encoded, the output holds only what was made
+    const auto works = [&] {
+        std::vector<std::uint8_t> jpegOut{1, 2, 3}, pngOut{1, 2, 3};
+        const bool jpegOk = encodeJpeg(image.view(), 8, jpegOut);
+        const bool pngOk = encodePng(image.view(), pngOut);
+        const bool clean = (jpegOk ? jpegOut.size() > 3 : jpegOut.size() == 3) &&
+                           (pngOk ? pngOut.size() > 3 : pngOut.size() == 3);
+        return std::tuple{!decodeJpeg(jpeg).empty(), jpegOk, pngOk, clean};
+    };
+    std::atomic<std::int32_t> cancelled{0};
+    {
+        const quill::toolkit::StopScope scope(&cancelled);
+        EXPECT_EQ(works(), std::tuple(true, true, true, true));
+        cancelled.store(1);
+        EXPECT_EQ(works(), std::tuple(false, false, false, true));
+    }
+    EXPECT_EQ(works(), std::tuple(true, true, true, true));
 }
 
 } // namespace

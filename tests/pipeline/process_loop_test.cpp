@@ -1,5 +1,5 @@
 // The processing loop seen from outside: which steps each image went through, in which order,
-// and the result it ended with; and a run whose decode-ahead thread cannot start.
+// and the result it ended with; and a run whose worker threads cannot start.
 #include "pipeline/process_loop.h"
 
 #include "imagefiles/image_list.h"
@@ -8,11 +8,12 @@
 #include "pipeline/image_result.h"
 #include "pipeline/image_steps.h"
 #include "pipeline/run_plan.h"
-#include "pipeline/work_ahead.h"
+#include "pipeline/work_queue.h"
 #include "settings/language_pack.h"
 #include "settings/output_naming.h"
 #include "settings/run_settings.h"
 #include "test_support.h"
+#include "thread_refusal.h"
 #include "toolkit/memory_budget.h"
 #include "toolkit/platform/platform.h"
 
@@ -27,23 +28,6 @@
 #include <stdexcept>
 #include <system_error>
 #include <thread>
-
-#include <dlfcn.h>
-#include <pthread.h>
-
-namespace {
-/// While set, starting a thread fails as it does when the system has no threads left.
-std::atomic<bool> g_threadsRefused{false};
-} // namespace
-
-// Interposed for this test program only: everything else passes on to the real function.
-extern "C" int pthread_create(pthread_t* thread, const pthread_attr_t* attributes,
-                              void* (*start)(void*), void* argument) {
-    using Create = int (*)(pthread_t*, const pthread_attr_t*, void* (*)(void*), void*);
-    static const auto real = reinterpret_cast<Create>(dlsym(RTLD_NEXT, "pthread_create"));
-    if (g_threadsRefused.load()) return EAGAIN;
-    return real(thread, attributes, start, argument);
-}
 
 namespace quill::pipeline {
 namespace {
@@ -375,11 +359,13 @@ TEST_F(ProcessLoop, MetadataThatFailsToReadFailsTheImageInsteadOfGoingMissing) {
 TEST_F(ProcessLoop, WithoutASecondThreadEveryImageIsDecodedInItsTurn) {
     for (const char* name : {"a.png", "b.png", "c.png"})
         addPng(name, 64, 48);
-    g_threadsRefused = true;
-    const auto startThread = [] { std::thread([] {}).join(); };
-    EXPECT_THROW(startThread(), std::system_error) << "threads are refused";
-    const std::vector<std::string> steps = run();
-    g_threadsRefused = false;
+    std::vector<std::string> steps;
+    {
+        const test::ThreadsRefused refused;
+        const auto startThread = [] { std::thread([] {}).join(); };
+        EXPECT_THROW(startThread(), std::system_error) << "threads are refused";
+        steps = run();
+    }
     for (std::size_t i = 0; i < images.size(); ++i) {
         EXPECT_EQ(steps[i], "CNLEXWFSK") << i;
         EXPECT_EQ(images[i].resultState, ImageResult::Done) << i;
@@ -527,46 +513,70 @@ TEST_F(ProcessLoop, AnImageHoldsRoomForTheLargestOfItsStepsEncoderIncluded) {
     budget.setLimit(limit);
 }
 
-TEST_F(ProcessLoop, ImagesThatEachNeedTheWholeBudgetRunOneAfterAnotherOnAnyThreads) {
-    for (const char* name : {"a.png", "b.png", "c.png", "d.png", "e.png", "f.png"})
+/// The thread that runs the loop in a test; work on any other thread is a worker's.
+std::atomic<std::thread::id> g_loopThread;
+
+TEST_F(ProcessLoop, ImagesThatNeedMostOrAllOfTheBudgetRunWithinItOnAnyThreads) {
+    addPng("first.png", 301, 200);
+    for (const char* name : {"b.png", "c.png", "d.png", "e.png", "f.png"})
         addPng(name, 300, 200);
+    g_loopThread = std::this_thread::get_id();
+    toolkit::MemoryBudget& budget = toolkit::MemoryBudget::process();
+    const std::uint64_t limit = budget.limit();
     // JPEG 2000 outputs are encoded by the loop (their flavour goes by the output's name), so a
     // worker's finished image keeps its pixels until the loop takes it: room must go to the
     // images in list order, or a later image's pixels wait beside an earlier one's work. Which
     // worker asks first is up to the scheduler; several runs give every order a chance.
     for (const auto format : {settings::OutputFormat::Jpeg, settings::OutputFormat::Jpeg2000}) {
         preset.outputFormat = format;
+        budget.setLimit(limit);
         const settings::RunSettings runSettings =
             settings::deriveRunSettings(preset, settings::runContextFromPlatform(images.size(), 0));
         const std::uint64_t hold =
             holdBytesFor(makeRunPlan(preset, runSettings, images, "creator"), images[0]);
-        toolkit::MemoryBudget& budget = toolkit::MemoryBudget::process();
-        const std::uint64_t limit = budget.limit();
-        budget.setLimit(hold);
-        for (int attempt = 0; attempt < 4; ++attempt) {
-            SCOPED_TRACE(testing::Message() << "format " << int(format) << ", run " << attempt);
-            for (imagefiles::ImageRecord& record : images.records())
-                record.resultState = ImageResult::Pending;
-            std::filesystem::remove_all(dir.file("out"));
-            // While an image is encoded no other image may hold its pixels, finished or not.
-            std::uint64_t mostReserved = 0;
-            onStep = [&](std::size_t, ImageStep step) {
-                if (step == ImageStep::Encode)
-                    mostReserved = std::max(mostReserved, budget.reserved());
-            };
-            setenv("QUILL_THREADS", "4", 1);
-            const std::vector<std::string> steps = run();
-            unsetenv("QUILL_THREADS");
-            for (std::size_t i = 0; i < images.size(); ++i) {
-                EXPECT_EQ(steps[i], "CNLEXWFSK") << i;
-                EXPECT_EQ(images[i].resultState, ImageResult::Done) << i;
+        // Two images never fit together; one fits exactly; one needs more than there is (it
+        // runs alone).
+        for (const std::uint64_t budgetLimit : {hold * 3 / 2, hold, hold / 2}) {
+            // When a worker fails the first image, the loop redoes it while the workers have
+            // finished later images: it must wait for its room, not take it beside theirs.
+            for (const bool workerFails : {false, true}) {
+                const EditThrows editThrows(workerFails ? [](int width, int) {
+                    if (width == 301 && std::this_thread::get_id() != g_loopThread.load())
+                        throw std::runtime_error("a worker failed");
+                } : detail::EditFault(nullptr));
+                for (const int threads : {1, 4}) {
+                    const ThreadCount threadCount(threads);
+                    budget.setLimit(budgetLimit);
+                    for (int attempt = 0; attempt < 2; ++attempt) {
+                        SCOPED_TRACE(testing::Message()
+                                     << "format " << int(format) << ", budget " << budgetLimit
+                                     << " for " << hold << (workerFails ? ", worker fails, " : ", ")
+                                     << threads << " threads, run " << attempt);
+                        for (imagefiles::ImageRecord& record : images.records())
+                            record.resultState = ImageResult::Pending;
+                        std::filesystem::remove_all(dir.file("out"));
+                        // Whatever holds room while an image is decoded or encoded stays within
+                        // the budget: nothing runs beside what the budget has no room for.
+                        std::uint64_t mostReserved = 0;
+                        onStep = [&](std::size_t, ImageStep step) {
+                            if (step == ImageStep::Load || step == ImageStep::Encode)
+                                mostReserved = std::max(mostReserved, budget.reserved());
+                        };
+                        const std::vector<std::string> steps = run();
+                        for (std::size_t i = 0; i < images.size(); ++i) {
+                            EXPECT_EQ(steps[i], "CNLEXWFSK") << i;
+                            EXPECT_EQ(images[i].resultState, ImageResult::Done) << i;
+                        }
+                        EXPECT_GT(mostReserved, 0u);
+                        EXPECT_LE(mostReserved, budgetLimit) << "an image ran past the budget";
+                        EXPECT_EQ(budget.reserved(), 0u) << "every room is given back";
+                    }
+                }
             }
-            // Encoded outputs (a few KiB) may wait beside it; pixels (300 x 200 x 4) may not.
-            EXPECT_LE(mostReserved, hold + 300 * 200) << "an image ran beside another's pixels";
-            EXPECT_EQ(budget.reserved(), 0u) << "every room is given back";
         }
-        budget.setLimit(limit);
     }
+    onStep = nullptr;
+    budget.setLimit(limit);
 }
 
 } // namespace
