@@ -84,13 +84,24 @@ SourceSpan spanOf(int length, const std::optional<ReducedSide>& reduced) {
     return {double(reduced->full) / double(reduced->reduction), reduced->narrowFirst};
 }
 
-/// Builds the table for source length `srcLen` and destination length `dstLen`, the destination
-/// spanning `span` of the source. `tapMultiple` pads the tap count (the row pass reads taps in
-/// groups of four).
+/// The most weights a table may hold: a larger resize is refused rather than allocated.
 constexpr std::size_t kMaxTableEntries = std::size_t{1} << 28;
 
-bool buildContributions(int srcLen, int dstLen, int tapMultiple, Contributions& table,
-                        SourceSpan span) {
+/// The weights of every destination pixel before they are made fixed-point: the source pixels
+/// each reads (`first`, `count`), where its weights start in `real`, and whether they were
+/// normalised to sum to one; with the largest weight and weight sum, which bound the fraction
+/// bits.
+struct RealWeights {
+    std::vector<double> real;
+    std::vector<std::size_t> start;
+    std::vector<int> first, count;
+    std::vector<char> normalised;
+    double maxAbs = 0.0;
+    double maxAbsSum = 0.0;
+    int maxCount = 1;
+};
+
+bool realWeights(int srcLen, int dstLen, SourceSpan span, RealWeights& out) {
     const double scale = double(dstLen) / span.extent;
     const double radius = scale < 1.0 ? 2.0 / scale : 2.0;
     const double weightScale = scale < 1.0 ? scale : 1.0;
@@ -109,16 +120,14 @@ bool buildContributions(int srcLen, int dstLen, int tapMultiple, Contributions& 
     const auto share = [&](int j) { return j == last ? lastWidth : 1.0; };
 
     const std::size_t dst = std::size_t(dstLen);
-    std::vector<double> real;
-    std::vector<int> first(dst), count(dst);
-    std::vector<char> normalised(dst);
     const std::size_t perEntry = std::size_t(std::min(maxContributors, srcLen));
     if (perEntry > kMaxTableEntries / dst) return false;
+    std::vector<double>& real = out.real;
     real.reserve(dst * perEntry);
-    std::vector<std::size_t> start(dst);
-    double maxAbs = 0.0;
-    double maxAbsSum = 0.0;
-    int maxCount = 1;
+    out.first.assign(dst, 0);
+    out.count.assign(dst, 0);
+    out.start.assign(dst, 0);
+    out.normalised.assign(dst, 0);
     for (int i = 0; i < dstLen; ++i) {
         const int mirrored = span.narrowFirst ? dstLen - 1 - i : i;
         const double centre = mirrored / scale + offset;
@@ -151,47 +160,64 @@ bool buildContributions(int srcLen, int dstLen, int tapMultiple, Contributions& 
                 real[at + std::size_t(k)] /= sum;
         double absSum = 0.0;
         for (int k = 0; k < n; ++k) {
-            maxAbs = std::max(maxAbs, std::fabs(real[at + std::size_t(k)]));
+            out.maxAbs = std::max(out.maxAbs, std::fabs(real[at + std::size_t(k)]));
             absSum += std::fabs(real[at + std::size_t(k)]);
         }
-        maxAbsSum = std::max(maxAbsSum, absSum);
-        first[std::size_t(i)] = left;
-        count[std::size_t(i)] = n;
-        start[std::size_t(i)] = at;
-        normalised[std::size_t(i)] = sum != 0.0;
-        maxCount = std::max(maxCount, n);
+        out.maxAbsSum = std::max(out.maxAbsSum, absSum);
+        out.first[std::size_t(i)] = left;
+        out.count[std::size_t(i)] = n;
+        out.start[std::size_t(i)] = at;
+        out.normalised[std::size_t(i)] = sum != 0.0;
+        out.maxCount = std::max(out.maxCount, n);
     }
+    return true;
+}
 
-    // As many fraction bits as the 16-bit weights and the 32-bit sums allow (at most 22).
+/// As many fraction bits as the 16-bit weights and the 32-bit sums allow (at most 22).
+int fractionBits(const RealWeights& r) {
     int bits = 22;
-    while (bits > 1 && (maxAbs * double(1 << bits) > 32767.0 ||
-                        (maxAbsSum * 255.0 + 1.0) * double(1 << bits) > 2.0e9))
+    while (bits > 1 && (r.maxAbs * double(1 << bits) > 32767.0 ||
+                        (r.maxAbsSum * 255.0 + 1.0) * double(1 << bits) > 2.0e9))
         --bits;
+    return bits;
+}
 
-    const int taps = (maxCount + tapMultiple - 1) / tapMultiple * tapMultiple;
-    std::vector<std::int16_t> weights;
-    if (std::size_t(taps) > kMaxTableEntries / dst) return false;
-    weights.assign(dst * std::size_t(taps), 0);
+/// The fixed-point weights, `taps` a destination pixel, with `bits` fraction bits.
+std::vector<std::int16_t> fixedWeights(const RealWeights& r, int taps, int bits) {
+    const std::size_t dst = r.first.size();
+    std::vector<std::int16_t> weights(dst * std::size_t(taps), 0);
     const double one = double(1 << bits);
     for (std::size_t i = 0; i < dst; ++i) {
         std::int16_t* w = weights.data() + i * std::size_t(taps);
         int total = 0;
         int largest = 0;
-        for (int k = 0; k < count[i]; ++k) {
-            const double v = real[start[i] + std::size_t(k)];
+        for (int k = 0; k < r.count[i]; ++k) {
+            const double v = r.real[r.start[i] + std::size_t(k)];
             w[k] = std::int16_t(std::lround(v * one));
             total += w[k];
-            if (std::fabs(v) > std::fabs(real[start[i] + std::size_t(largest)])) largest = k;
+            if (std::fabs(v) > std::fabs(r.real[r.start[i] + std::size_t(largest)])) largest = k;
         }
         // Rounding each weight may leave the sum a few units off one; the largest weight takes
         // the difference. Weights are far below the 16-bit limit, so this cannot overflow.
-        if (normalised[i]) w[largest] = std::int16_t(w[largest] + ((1 << bits) - total));
+        if (r.normalised[i]) w[largest] = std::int16_t(w[largest] + ((1 << bits) - total));
     }
+    return weights;
+}
+
+/// Builds the table for source length `srcLen` and destination length `dstLen`, the destination
+/// spanning `span` of the source. `tapMultiple` pads the tap count (the row pass reads taps in
+/// groups of four).
+bool buildContributions(int srcLen, int dstLen, int tapMultiple, Contributions& table,
+                        SourceSpan span) {
+    RealWeights real;
+    if (!realWeights(srcLen, dstLen, span, real)) return false;
+    const int taps = (real.maxCount + tapMultiple - 1) / tapMultiple * tapMultiple;
+    if (std::size_t(taps) > kMaxTableEntries / std::size_t(dstLen)) return false;
+    table.bits = fractionBits(real);
+    table.weights = fixedWeights(real, taps, table.bits);
     table.taps = taps;
-    table.bits = bits;
-    table.first = std::move(first);
-    table.count = std::move(count);
-    table.weights = std::move(weights);
+    table.first = std::move(real.first);
+    table.count = std::move(real.count);
     return true;
 }
 
