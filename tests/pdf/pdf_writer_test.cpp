@@ -14,9 +14,9 @@
 
 namespace {
 
-using ::testing::HasSubstr;
 using quill::pdf::PdfError;
 using quill::pdf::PdfWriter;
+using ::testing::HasSubstr;
 namespace test = quill::test;
 
 const std::string kHopper = test::testdata("jpeg/hopper.jpg"); // 128 x 128, baseline JFIF
