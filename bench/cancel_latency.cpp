@@ -9,6 +9,7 @@
 #include "imagefiles/image_saver.h"
 #include "settings/language_pack.h"
 #include "settings/preset.h"
+#include "textured_photo.h"
 #include "toolkit/qt/questions.h"
 
 #include <QApplication>
@@ -37,21 +38,6 @@ class YesToEverything final : public quill::toolkit::qt::Questions {
 public:
     Answer ask(QWidget*, BoxKind, const QString&, const QString&) override { return Answer::Yes; }
 };
-
-/// A 4000 x 3000 picture with texture, so the JPEG has a realistic size and decoding cost.
-quill::toolkit::Image photo(unsigned seed) {
-    quill::toolkit::Image image(4000, 3000, quill::toolkit::PixelFormat::Bgr24);
-    std::minstd_rand noise(seed);
-    for (int y = 0; y < image.height(); ++y) {
-        std::uint8_t* row = image.row(y);
-        for (int x = 0; x < image.width(); ++x) {
-            row[3 * x] = std::uint8_t(x / 16 + noise() % 24);
-            row[3 * x + 1] = std::uint8_t(y / 12 + noise() % 24);
-            row[3 * x + 2] = std::uint8_t((x + y) / 28 + seed * 40);
-        }
-    }
-    return image;
-}
 
 /// Notes the moment its window is hidden.
 class HideWatch : public QObject {
@@ -95,7 +81,8 @@ int main(int argc, char** argv) {
         fs::temp_directory_path() / ("quill_cancel_" + std::to_string(::getpid()));
     fs::create_directories(root / "in");
     const std::string first = (root / "in" / "img00.jpg").string();
-    if (!quill::imagefiles::saveImageFile(photo(1), first, quill::imagefiles::Encoder::Jpeg,
+    if (!quill::imagefiles::saveImageFile(quill::bench::texturedPhoto(1), first,
+                                          quill::imagefiles::Encoder::Jpeg,
                                           quill::imagefiles::EncodeOptions{.quality = 9}, 24)) {
         std::fprintf(stderr, "cannot write %s\n", first.c_str());
         return 1;

@@ -10,6 +10,7 @@
 #include "pipeline/process_loop.h"
 #include "settings/language_pack.h"
 #include "settings/output_naming.h"
+#include "textured_photo.h"
 #include "toolkit/qt/questions.h"
 
 #include <QApplication>
@@ -26,21 +27,6 @@
 namespace {
 
 using quill::app::ui::LivePreview;
-
-/// A 4000 x 3000 picture with texture, so the JPEG has a realistic size.
-quill::toolkit::Image photo(unsigned seed) {
-    quill::toolkit::Image image(4000, 3000, quill::toolkit::PixelFormat::Bgr24);
-    std::minstd_rand noise(seed);
-    for (int y = 0; y < image.height(); ++y) {
-        std::uint8_t* row = image.row(y);
-        for (int x = 0; x < image.width(); ++x) {
-            row[3 * x] = std::uint8_t(x / 16 + noise() % 24);
-            row[3 * x + 1] = std::uint8_t(y / 12 + noise() % 24);
-            row[3 * x + 2] = std::uint8_t((x + y) / 28 + seed * 40);
-        }
-    }
-    return image;
-}
 
 /// Milliseconds until the next picture arrives after `trigger`.
 double timeToPicture(LivePreview& preview, const std::function<void()>& trigger) {
@@ -77,7 +63,7 @@ int main(int argc, char** argv) {
     std::vector<std::string> files;
     for (unsigned i = 0; i < 2; ++i) {
         files.push_back((root / ("photo" + std::to_string(i) + ".jpg")).string());
-        if (!quill::imagefiles::saveImageFile(photo(i), files.back(),
+        if (!quill::imagefiles::saveImageFile(quill::bench::texturedPhoto(i), files.back(),
                                               quill::imagefiles::Encoder::Jpeg, {.quality = 9}, 24))
             return 1;
     }
@@ -116,6 +102,7 @@ int main(int argc, char** argv) {
     // a console run spends on it, without its printing and closing pause).
     struct Opener final : quill::batch::ui::DesktopOpener {
         bool open(const std::string&) override { return true; }
+        bool openFolder(const std::string&) override { return true; }
     } opener;
     struct Yes final : quill::toolkit::qt::Questions {
         quill::toolkit::qt::Answer ask(QWidget*, quill::toolkit::qt::BoxKind, const QString&,
