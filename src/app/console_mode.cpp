@@ -3,6 +3,7 @@
 
 #include "app/console_run.h"
 #include "app/startup.h"
+#include "imagefiles/format.h"
 #include "settings/language_pack.h"
 #include "settings/ui_text_ids.h"
 #include "toolkit/platform/platform.h"
@@ -15,6 +16,24 @@ namespace {
 void printLines(const std::vector<std::string>& lines) {
     for (const std::string& line : lines)
         platform::consolePrint(line);
+}
+
+// One line per format of the format table: its extensions, and the `outputFormat` value that
+// writes it.
+std::vector<std::string> formatLines() {
+    std::vector<std::string> lines{"", " Image formats"};
+    for (const imagefiles::FormatInfo& format : imagefiles::formatTable()) {
+        if (format.decode == nullptr) continue;
+        std::string line = std::string(format.name) + " (";
+        for (std::size_t i = 0; i < format.extensions.size(); ++i)
+            line += (i > 0 ? ", " : "") + std::string(format.extensions[i]);
+        line += "): read";
+        if (format.writable && format.outputFormat >= 0)
+            line += " and written (output format " + std::to_string(format.outputFormat) + ")";
+        lines.push_back(line + ".");
+    }
+    lines.push_back("PDF (pdf): written, one page holding a JPEG (output format 4).");
+    return lines;
 }
 
 } // namespace
@@ -65,7 +84,13 @@ const std::vector<std::string>& helpLines() {
         " -Uninstall",
         "\"Uninstall\" the program by deleting all possible remaining setting files.",
     };
-    return lines;
+    static const std::vector<std::string> withFormats = [] {
+        std::vector<std::string> all = lines;
+        const std::vector<std::string> formats = formatLines();
+        all.insert(all.end(), formats.begin(), formats.end());
+        return all;
+    }();
+    return withFormats;
 }
 
 std::string presetLine(const settings::Preset& preset) {

@@ -75,9 +75,14 @@ void readDetails(ImageRecord& record, const Needs& need) {
         record.pixelCount = std::int64_t(rect.width) * rect.height;
         record.aspectRatio = float(rect.width) / float(rect.height);
     }
+    const imagefiles::FormatInfo* format = imagefiles::formatInfo(record.formatKind);
     if ((need[Requirement::ExifDate] || need[Requirement::ExifOrientation]) &&
-        record.formatKind == imagefiles::FormatKind::Jpeg) {
-        const pipeline::ExifDetails exif = pipeline::readExifDetails(record.sourcePath);
+        (record.formatKind == imagefiles::FormatKind::Jpeg ||
+         (format != nullptr && format->metadata != nullptr))) {
+        const pipeline::ExifDetails exif =
+            record.formatKind == imagefiles::FormatKind::Jpeg
+                ? pipeline::readExifDetails(record.sourcePath)
+                : pipeline::readExifDetails(record.sourcePath, *format);
         // Only a file that was read and holds no date keeps its file date.
         if (platform::isReadError(exif.readError)) {
             failUnread(record);

@@ -1,8 +1,14 @@
-// Format codes: the table of extensions and the lookup by a path's extension.
+// The format table and the lookups over it.
 #include "imagefiles/format.h"
 
+#include <algorithm>
 #include <string>
 
+#include "imagefiles/general_decoder.h"
+#include "imagefiles/gif_decoder.h"
+#include "imagefiles/ico_decoder.h"
+#include "imagefiles/pcx_decoder.h"
+#include "imagefiles/pnm_decoder.h"
 #include "toolkit/ascii.h"
 
 namespace quill::imagefiles {
@@ -22,24 +28,164 @@ constexpr std::string_view kJpeg2000[] = {"jp2", "j2k", "jpf", "jpx", "jpm", "mj
 constexpr std::string_view kVideo[] = {"3gp", "asf", "avi",  "mov", "mp4",
                                        "mpa", "mpg", "mpeg", "wmv"};
 
-constexpr FormatExtensions kTable[] = {
-    {FormatKind::Jpeg, "JPG", kJpeg},
-    {FormatKind::Png, "PNG", kPng},
-    {FormatKind::Bmp, "BMP", kBmp},
-    {FormatKind::Tga, "TGA", kTga},
-    {FormatKind::Tiff, "TIF", kTiff},
-    {FormatKind::Gif, "GIF", kGif},
-    {FormatKind::Pcx, "PCX", kPcx},
-    {FormatKind::Pnm, "PNM", kPnm},
-    {FormatKind::Ico, "ICO", kIco},
-    {FormatKind::Jpeg2000, "JP2", kJpeg2000},
-    {FormatKind::Video, "3GP, AVI, MOV, MPG, WMV", kVideo},
+constexpr std::string_view kJpegMime[] = {"image/jpeg"};
+constexpr std::string_view kPngMime[] = {"image/png"};
+constexpr std::string_view kBmpMime[] = {"image/bmp", "image/x-bmp"};
+constexpr std::string_view kTgaMime[] = {"image/x-tga", "image/x-targa"};
+constexpr std::string_view kTiffMime[] = {"image/tiff"};
+constexpr std::string_view kGifMime[] = {"image/gif"};
+constexpr std::string_view kPcxMime[] = {"image/x-pcx", "image/vnd.zbrush.pcx"};
+constexpr std::string_view kPnmMime[] = {"image/x-portable-anymap", "image/x-portable-bitmap",
+                                         "image/x-portable-graymap", "image/x-portable-pixmap"};
+constexpr std::string_view kIcoMime[] = {"image/vnd.microsoft.icon", "image/x-win-bitmap"};
+constexpr std::string_view kJpeg2000Mime[] = {"image/jp2", "image/jpx"};
+constexpr std::string_view kVideoMime[] = {"video/3gpp",      "video/x-ms-asf", "video/x-msvideo",
+                                           "video/quicktime", "video/mp4",      "video/mpeg",
+                                           "video/x-ms-wmv"};
+
+// The decoders of the first formats, in the table's form.
+toolkit::Image decodeGifFile(Bytes bytes, const DecodeRequest&) {
+    return decodeGif(bytes);
+}
+toolkit::Image decodePcxFile(Bytes bytes, const DecodeRequest&) {
+    return decodePcx(bytes);
+}
+toolkit::Image decodePnmFile(Bytes bytes, const DecodeRequest&) {
+    return decodePnm(bytes);
+}
+toolkit::Image decodeIcoFile(Bytes bytes, const DecodeRequest&) {
+    return decodeIco(bytes);
+}
+
+constexpr std::uint16_t kMetadataHolds = HoldsIcc | HoldsExif | HoldsXmp;
+
+// The rows in the order of the open-file dialog's list; the videos last.
+constexpr FormatInfo kTable[] = {
+    {.kind = FormatKind::Jpeg,
+     .name = "JPEG",
+     .filterLabel = "JPG",
+     .extensions = kJpeg,
+     .mimeTypes = kJpegMime,
+     .holds = kMetadataHolds,
+     .decode = decodeByContent,
+     .writable = true,
+     .encoder = Encoder::Jpeg,
+     .extension = "jpg",
+     .outputFormat = 0,
+     .quality = QualityScale::Lossy},
+    {.kind = FormatKind::Png,
+     .name = "PNG",
+     .filterLabel = "PNG",
+     .extensions = kPng,
+     .mimeTypes = kPngMime,
+     .holds = HoldsAlpha | HoldsPalette | HoldsDeep | kMetadataHolds,
+     .decode = decodePngWithColorKey,
+     .writable = true,
+     .encoder = Encoder::Png,
+     .extension = "png",
+     .outputFormat = 1},
+    {.kind = FormatKind::Bmp,
+     .name = "BMP",
+     .filterLabel = "BMP",
+     .extensions = kBmp,
+     .mimeTypes = kBmpMime,
+     .holds = HoldsAlpha | HoldsPalette,
+     .decode = decodeByContent,
+     .writable = true,
+     .encoder = Encoder::Bmp,
+     .extension = "bmp",
+     .outputFormat = 2},
+    {.kind = FormatKind::Tga,
+     .name = "TGA",
+     .filterLabel = "TGA",
+     .extensions = kTga,
+     .mimeTypes = kTgaMime,
+     .holds = HoldsAlpha | HoldsPalette,
+     .decode = decodeByContent,
+     .extension = "tga"},
+    {.kind = FormatKind::Tiff,
+     .name = "TIFF",
+     .filterLabel = "TIF",
+     .extensions = kTiff,
+     .mimeTypes = kTiffMime,
+     .holds = HoldsAlpha | HoldsPalette | HoldsDeep | kMetadataHolds,
+     .decode = decodeByContent,
+     .decoderTurnsUpright = true,
+     .extension = "tif"},
+    {.kind = FormatKind::Gif,
+     .name = "GIF",
+     .filterLabel = "GIF",
+     .extensions = kGif,
+     .mimeTypes = kGifMime,
+     .holds = HoldsAlpha | HoldsPalette | HoldsAnimation,
+     .decode = decodeGifFile,
+     .extension = "gif"},
+    {.kind = FormatKind::Pcx,
+     .name = "PCX",
+     .filterLabel = "PCX",
+     .extensions = kPcx,
+     .mimeTypes = kPcxMime,
+     .holds = HoldsPalette,
+     .decode = decodePcxFile,
+     .extension = "pcx"},
+    {.kind = FormatKind::Pnm,
+     .name = "PNM",
+     .filterLabel = "PNM",
+     .extensions = kPnm,
+     .mimeTypes = kPnmMime,
+     .holds = HoldsDeep,
+     .decode = decodePnmFile,
+     .extension = "pnm"},
+    {.kind = FormatKind::Ico,
+     .name = "ICO/CUR",
+     .filterLabel = "ICO",
+     .extensions = kIco,
+     .mimeTypes = kIcoMime,
+     .holds = HoldsAlpha | HoldsPalette,
+     .decode = decodeIcoFile,
+     .extension = "ico"},
+    {.kind = FormatKind::Jpeg2000,
+     .name = "JPEG 2000",
+     .filterLabel = "JP2",
+     .extensions = kJpeg2000,
+     .mimeTypes = kJpeg2000Mime,
+     .holds = HoldsAlpha | HoldsDeep | HoldsIcc,
+     .decode = decodeByContent,
+     .writable = true,
+     .encoder = Encoder::Jp2k,
+     .extension = "jp2",
+     .outputFormat = 3,
+     .quality = QualityScale::Lossy},
+    {.kind = FormatKind::Video,
+     .name = "Video",
+     .filterLabel = "3GP, AVI, MOV, MPG, WMV",
+     .extensions = kVideo,
+     .mimeTypes = kVideoMime},
 };
 
 } // namespace
 
-std::span<const FormatExtensions> formatExtensionTable() {
+std::span<const FormatInfo> formatTable() {
     return kTable;
+}
+
+const FormatInfo* formatInfo(FormatKind kind) {
+    for (const FormatInfo& row : kTable)
+        if (row.kind == kind) return &row;
+    return nullptr;
+}
+
+const FormatInfo* formatForOutputChoice(int outputFormat) {
+    for (const FormatInfo& row : kTable)
+        if (row.writable && row.outputFormat == outputFormat) return &row;
+    return nullptr;
+}
+
+const FormatInfo* formatOfContent(Bytes head) {
+    for (const FormatInfo& row : kTable)
+        if (row.recognises != nullptr && row.recognisedByContent && row.recognises(head))
+            return &row;
+    return nullptr;
 }
 
 std::string_view extensionOf(std::string_view path) {
@@ -54,7 +200,7 @@ FormatKind detectFormatByExtension(std::string_view path, Videos videos) {
     const std::string_view ext = extensionOf(path);
     if (ext.empty() || ext.size() > 4) return FormatKind::None;
     const std::string lower = toolkit::lowerAscii(ext);
-    for (const FormatExtensions& format : kTable) {
+    for (const FormatInfo& format : kTable) {
         for (std::string_view extension : format.extensions) {
             if (extension != lower) continue;
             if (format.kind == FormatKind::Video && videos == Videos::Excluded)
@@ -63,6 +209,16 @@ FormatKind detectFormatByExtension(std::string_view path, Videos videos) {
         }
     }
     return FormatKind::None;
+}
+
+std::vector<std::string_view> readableMimeTypes() {
+    std::vector<std::string_view> types;
+    for (const FormatInfo& row : kTable) {
+        if (row.decode == nullptr) continue;
+        for (std::string_view type : row.mimeTypes)
+            if (std::find(types.begin(), types.end(), type) == types.end()) types.push_back(type);
+    }
+    return types;
 }
 
 } // namespace quill::imagefiles

@@ -130,12 +130,12 @@ void addPaths(const PathList& paths, ImageList& list, const ListOptions& options
 
 std::vector<FileFilter> openFileFilters(Videos videos, const std::string& allImagesLabel) {
     std::vector<FileFilter> filters{{allImagesLabel, {}}};
-    for (const FormatExtensions& format : formatExtensionTable()) {
+    for (const FormatInfo& format : formatTable()) {
         if (format.kind == FormatKind::Video && videos == Videos::Excluded) continue;
         std::vector<std::string_view>& all = filters.front().extensions;
         all.insert(all.end(), format.extensions.begin(), format.extensions.end());
-        filters.push_back(
-            {std::string(format.label), {format.extensions.begin(), format.extensions.end()}});
+        filters.push_back({std::string(format.filterLabel),
+                           {format.extensions.begin(), format.extensions.end()}});
     }
     return filters;
 }

@@ -263,40 +263,6 @@ bool finish(Size s, ImageRect& out) {
     return true;
 }
 
-// Where the colour-key step reads a PNG: the type of the first chunk after IHDR (8 bytes of
-// signature, 25 of IHDR, 4 of length), and, when that chunk is tRNS, the low bytes of its 16-bit
-// red, green and blue samples.
-constexpr std::size_t kColorKeyHeadBytes = 50;
-constexpr std::size_t kFirstChunkTypeAt = 37;
-constexpr std::size_t kKeyRedAt = 42;
-constexpr std::size_t kKeyGreenAt = 44;
-constexpr std::size_t kKeyBlueAt = 46;
-
-// The colour-key step on the first bytes of a file.
-toolkit::Image applyColorKey(toolkit::Image image, Bytes head) {
-    if (image.empty() || head.size() < kColorKeyHeadBytes) return image;
-    const auto upper = [](std::uint8_t c) { return toolkit::toUpperAscii(char(c)); };
-    if (upper(head[1]) != 'P' || upper(head[2]) != 'N' || upper(head[3]) != 'G') return image;
-    const std::size_t at = kFirstChunkTypeAt;
-    if (upper(head[at]) != 'T' || upper(head[at + 1]) != 'R' || upper(head[at + 2]) != 'N' ||
-        upper(head[at + 3]) != 'S') {
-        return image;
-    }
-    // The decoder already turned the tRNS chunk into alpha, exactly and for every colour type;
-    // keying again on the low bytes of the chunk could only take that transparency away.
-    if (image.hasAlpha()) return image;
-    const std::uint8_t red = head[kKeyRedAt], green = head[kKeyGreenAt], blue = head[kKeyBlueAt];
-    toolkit::Image keyed = image.toBgra32();
-    if (keyed.empty()) return image;
-    for (int y = 0; y < keyed.height(); ++y) {
-        std::uint8_t* p = keyed.row(y);
-        for (int x = 0; x < keyed.width(); ++x, p += 4) {
-            p[3] = (p[0] == blue && p[1] == green && p[2] == red) ? 0 : 255;
-        }
-    }
-    return keyed;
-}
-
 // The most a file may take in memory while it is decoded: the file and the image made from it
 // must both fit the decode budget, and no supported format stores its pixels in more than twice
 // the bytes of the decoded image (16-bit samples), so the file gets two thirds of the budget.
@@ -334,6 +300,8 @@ void noteReadError(int* readError) {
 // not read any further (a large file of zeros, for instance).
 bool someDecoderAccepts(Bytes head) {
     if (contentTypeOf(head) != ContentNone || looksLikeTga(head)) return true;
+    for (const FormatInfo& format : formatTable())
+        if (format.recognises != nullptr && format.recognises(head)) return true;
     return startsWith(head, 0, "II+\0", 4) || startsWith(head, 0, "MM\0+", 4) ||
            startsWith(head, 0, "GIF", 3) || (!head.empty() && head[0] == 'P');
 }
@@ -395,56 +363,51 @@ std::optional<std::vector<std::uint8_t>> readForDecoding(const std::string& path
 // never held whole beside its pixels; nothing when the file is not theirs.
 using StreamedDecoder = std::optional<toolkit::Image> (*)(platform::InputFile&, Bytes head);
 
-StreamedDecoder streamedDecoderFor(FormatKind formatKind) {
-    switch (formatKind) {
-    case FormatKind::Pnm:
-        return decodeRawPnmFile;
-    case FormatKind::Png:
-    case FormatKind::Gif:
-    case FormatKind::Pcx:
-    case FormatKind::Ico:
-        return nullptr;
-    default:
-        // The general decoder takes any file that starts "BM" as a bitmap.
-        return decodeUncompressedBmpFile;
-    }
+StreamedDecoder streamedDecoderFor(const FormatInfo& format) {
+    if (format.kind == FormatKind::Pnm) return decodeRawPnmFile;
+    // The general decoder takes any file that starts "BM" as a bitmap.
+    if (format.decode == decodeByContent) return decodeUncompressedBmpFile;
+    return nullptr;
 }
 
 toolkit::Image load(const std::string& path, FormatKind formatKind, Videos videos, int reduction,
                     platform::FileStamp* readStamp) {
     if (formatKind == FormatKind::None) formatKind = detectFormatByExtension(path, videos);
-    if (formatKind == FormatKind::None || formatKind == FormatKind::Video) return {};
+    const FormatInfo* format = formatInfo(formatKind);
+    if (format == nullptr || format->decode == nullptr) return {};
     auto opened = openForDecoding(path, nullptr);
     if (!opened) return {};
     if (readStamp != nullptr) *readStamp = opened->file.stamp();
     // A small file is decoded from its head, which holds all of it.
-    if (const StreamedDecoder streamed = streamedDecoderFor(formatKind);
+    if (const StreamedDecoder streamed = streamedDecoderFor(*format);
         streamed != nullptr && opened->head.size() == kHeadBytes) {
         if (auto image = streamed(opened->file, opened->head)) return std::move(*image);
     }
     const auto bytes = readWhole(*opened, nullptr);
     if (!bytes) return {};
-    const Bytes data(*bytes);
-    switch (formatKind) {
-    case FormatKind::Png:
-        return applyColorKey(decodeGeneral(data),
-                             data.first(std::min(kColorKeyHeadBytes, data.size())));
-    case FormatKind::Gif:
-        return decodeGif(data);
-    case FormatKind::Pcx:
-        return decodePcx(data);
-    case FormatKind::Pnm:
-        return decodePnm(data);
-    case FormatKind::Ico:
-        return decodeIco(data);
-    default:
-        // The general decoder goes by content; only JPEG content decodes reduced.
-        if (reduction > 1 && data.size() >= 3 && data[0] == 0xFF && data[1] == 0xD8 &&
-            data[2] == 0xFF) {
-            return decodeJpegScaled(data, reduction);
-        }
-        return decodeGeneral(data);
-    }
+    const DecodeRequest request{.reduction = reduction};
+    toolkit::Image image = format->decode(*bytes, request);
+    // A file named for one of the table's own codecs but holding another format (a JPEG saved
+    // as .webp, say) is decoded by its content, as a misnamed file of the first formats is.
+    if (image.empty() && format->recognises != nullptr && format->decode != decodeByContent)
+        image = decodeByContent(*bytes, request);
+    return image;
+}
+
+// The size a format of the table declares, read from `bytes` (the head or the whole file).
+Size declaredSizeOf(const FormatInfo& format, Bytes bytes) {
+    if (format.declaredSize == nullptr) return Size{};
+    const DeclaredSize declared = format.declaredSize(bytes);
+    return Size{declared.width, declared.height};
+}
+
+// The format of the table that a path's extension alone decides (camera RAW, whose files are
+// mostly TIFF files); null for every other path.
+const FormatInfo* formatByExtensionOnly(const std::string& path) {
+    const FormatInfo* format = formatInfo(detectFormatByExtension(path, Videos::Excluded));
+    return format != nullptr && !format->recognisedByContent && format->declaredSize != nullptr
+               ? format
+               : nullptr;
 }
 
 } // namespace
@@ -460,6 +423,8 @@ toolkit::Image loadImageFileReduced(const std::string& path, FormatKind formatKi
 }
 
 bool readImageSizeFromBytes(Bytes bytes, ImageRect& out) {
+    if (const FormatInfo* format = formatOfContent(bytes); format != nullptr)
+        return finish(declaredSizeOf(*format, bytes), out);
     const ContentType type = contentTypeOf(bytes);
     detail::ByteReader r(bytes);
     Size s = headerSize(r, type);
@@ -471,10 +436,15 @@ DecodeEstimate estimateDecode(const std::string& path) {
     const auto info = platform::fileInfo(path);
     if (!info || info->isDirectory || !platform::isRegularFile(path)) return {};
     if (info->size > readLimit()) return {}; // refused unread
-    const std::vector<std::uint8_t> head = readHead(path).value_or(std::vector<std::uint8_t>());
+    std::vector<std::uint8_t> head = readHead(path).value_or(std::vector<std::uint8_t>());
+    // A camera RAW tells its size only to its library, which reads the whole file.
+    const FormatInfo* format = formatByExtensionOnly(path);
+    if (format != nullptr && head.size() == kHeadBytes)
+        head = readForDecoding(path).value_or(std::move(head));
+    if (format == nullptr) format = formatOfContent(head);
     detail::ByteReader r(head);
     const ContentType type = contentTypeOf(head);
-    const Size s = headerSize(r, type);
+    Size s = format != nullptr ? declaredSizeOf(*format, head) : headerSize(r, type);
     DecodeEstimate estimate;
     std::uint64_t image = detail::kDecodeMaxBytes; // the most any image may take
     std::uint64_t library = 0;
@@ -483,10 +453,12 @@ DecodeEstimate estimateDecode(const std::string& path) {
         estimate.height = s.height;
         const std::uint64_t pixels = std::uint64_t(s.width) * std::uint64_t(s.height);
         image = std::min<std::uint64_t>(image, pixels * 4);
+        const std::uint64_t mostLibrary = 4 * std::uint64_t(detail::kDecodeMaxBytes);
+        if (format != nullptr && format->decodeWorkBytes != nullptr)
+            library = std::min(format->decodeWorkBytes(s.width, s.height), mostLibrary);
         // OpenJPEG decodes into 32-bit samples, up to four components, beside the image.
-        if (type == ContentJp2 || type == ContentJ2k)
-            library =
-                std::min<std::uint64_t>(pixels * 16, 4 * std::uint64_t(detail::kDecodeMaxBytes));
+        else if (type == ContentJp2 || type == ContentJ2k)
+            library = std::min<std::uint64_t>(pixels * 16, mostLibrary);
     }
     estimate.bytes = info->size + library + 2 * image;
     return estimate;
@@ -510,6 +482,10 @@ bool readImageSize(const std::string& path, ImageRect& out, int* readError) {
             out = ImageRect{};
             return false;
         }
+        if (const FormatInfo* format = formatOfContent(*head); format != nullptr) {
+            const Size s = declaredSizeOf(*format, *head);
+            if (s.width != 0 && s.height != 0) return finish(s, out);
+        }
         const ContentType type = contentTypeOf(*head);
         if (type == ContentJpeg || type == ContentPng || type == ContentGif89 ||
             type == ContentBmp || type == ContentPnm) {
@@ -522,6 +498,11 @@ bool readImageSize(const std::string& path, ImageRect& out, int* readError) {
     if (!bytes) {
         out = ImageRect{};
         return false;
+    }
+    // A camera RAW's size is the size of the picture its library develops, not of the preview
+    // its TIFF structure shows first; a file the library refuses is judged by its content.
+    if (const FormatInfo* format = formatByExtensionOnly(path); format != nullptr) {
+        if (finish(declaredSizeOf(*format, *bytes), out)) return true;
     }
     return readImageSizeFromBytes(*bytes, out);
 }

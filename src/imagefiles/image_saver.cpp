@@ -3,7 +3,7 @@
 // appears under the output name.
 #include "imagefiles/image_saver.h"
 
-#include <array>
+#include <algorithm>
 #include <cerrno>
 #include <vector>
 
@@ -18,10 +18,6 @@
 namespace quill::imagefiles {
 
 namespace {
-
-// The registered encoders other than the built-in BMP writer. PNG and JPEG 2000 take 32-bit
-// pixels with their alpha; the JPEG encoder reads only the colour bytes of 32-bit pixels.
-constexpr std::array<Encoder, 3> kEncoders{Encoder::Jpeg, Encoder::Png, Encoder::Jp2k};
 
 bool isPaletteDepth(int depth) {
     return depth == 1 || depth == 4 || depth == 8;
@@ -47,6 +43,32 @@ SaveResult writeOut(platform::CommitTarget& target, const std::vector<std::uint8
     return SaveResult{true, 0};
 }
 
+// The row of the format an encoder writes; null for identifiers without one.
+const FormatInfo* formatOfEncoder(Encoder encoder) {
+    for (const FormatInfo& format : formatTable())
+        if (format.writable && format.encoder == encoder) return &format;
+    return nullptr;
+}
+
+// The encoders of the format table: palette depths where the format holds palettes, alpha only
+// at 32 bits for formats that hold palettes (as the BMP writer does), and for the others the
+// alpha of every 32-bit image (as the PNG encoder does).
+bool encodeThroughTable(const FormatInfo& format, const toolkit::Image& image,
+                        const EncodeOptions& options, int depth, std::vector<std::uint8_t>& bytes) {
+    if (format.encodePalette != nullptr && isPaletteDepth(depth)) {
+        const Dithering dithering = options.dither ? Dithering::FloydSteinberg : Dithering::None;
+        const auto paletted = quantizeImage(image.view(), 1 << depth, dithering);
+        return paletted && format.encodePalette(*paletted, depth, bytes);
+    }
+    if (format.encode == nullptr) return false;
+    const int quality = std::clamp(options.quality, 0, 10);
+    if (image.hasAlpha() && format.encodePalette != nullptr && depth != 32) {
+        const toolkit::Image opaque = image.toBgr24();
+        return !opaque.empty() && format.encode(opaque.view(), quality, bytes);
+    }
+    return format.encode(image.view(), quality, bytes);
+}
+
 // Encodes into `bytes`; false on an encoder failure.
 bool encode(const toolkit::Image& image, Encoder encoder, const EncodeOptions& options, int depth,
             std::vector<std::uint8_t>& bytes) {
@@ -67,8 +89,11 @@ bool encode(const toolkit::Image& image, Encoder encoder, const EncodeOptions& o
         return encodePng(view, bytes);
     case Encoder::Jp2k:
         return encodeJp2(view, options.quality, bytes, options.codestream);
+    default: {
+        const FormatInfo* format = formatOfEncoder(encoder);
+        return format != nullptr && encodeThroughTable(*format, image, options, depth, bytes);
     }
-    return false;
+    }
 }
 
 } // namespace
@@ -82,25 +107,15 @@ EncodeOptions EncodeOptions::fromFlags(int flags) {
 }
 
 std::optional<Encoder> encoderFromIdentifier(std::uint32_t identifier) {
-    if (identifier == std::uint32_t(Encoder::Bmp)) return Encoder::Bmp;
-    for (const Encoder encoder : kEncoders)
-        if (std::uint32_t(encoder) == identifier) return encoder;
+    if (const FormatInfo* format = formatOfEncoder(Encoder(identifier)); format != nullptr)
+        return format->encoder;
     return std::nullopt;
 }
 
-std::optional<Encoder> encoderForFormat(FormatKind format) {
-    switch (format) {
-    case FormatKind::Jpeg:
-        return Encoder::Jpeg;
-    case FormatKind::Png:
-        return Encoder::Png;
-    case FormatKind::Bmp:
-        return Encoder::Bmp;
-    case FormatKind::Jpeg2000:
-        return Encoder::Jp2k;
-    default:
-        return std::nullopt;
-    }
+std::optional<Encoder> encoderForFormat(FormatKind kind) {
+    const FormatInfo* format = formatInfo(kind);
+    if (format == nullptr || !format->writable) return std::nullopt;
+    return format->encoder;
 }
 
 SaveResult saveImageFile(const toolkit::Image& image, const std::string& path,
@@ -161,8 +176,16 @@ std::uint64_t estimateEncodeBytes(Encoder encoder, std::int64_t width, std::int6
         // 1.4 bytes per sample for the coded tile, and code-block buffers filled as they are
         // coded: a 15000 x 15000 image peaked at 6.8 bytes per sample beside the image it read.
         return 7 * raw;
+    default:
+        break;
     }
-    return 0;
+    // The encoders of the format table: their library's buffers and the output as it grows.
+    const FormatInfo* format = formatOfEncoder(encoder);
+    if (format == nullptr) return 0;
+    if (format->encodePalette != nullptr && isPaletteDepth(depth)) return pixels * 3;
+    const std::uint64_t work =
+        format->encodeWorkBytes != nullptr ? format->encodeWorkBytes(width, height) : raw;
+    return work + 2 * raw;
 }
 
 bool writesCodestream(Encoder encoder, const std::string& path) {
@@ -175,13 +198,9 @@ SaveResult writeEncodedFile(platform::CommitTarget& target,
     return writeOut(target, bytes);
 }
 
-std::string extensionForFormat(FormatKind format) {
-    // Indexed by the format's code, Jpeg (0) to Jpeg2000 (9).
-    static constexpr std::array<const char*, 10> kExtensions{"jpg", "png", "bmp", "tga", "tif",
-                                                             "gif", "pcx", "pnm", "ico", "jp2"};
-    const int code = int(format);
-    if (code < 0 || code >= int(kExtensions.size())) return {};
-    return kExtensions[std::size_t(code)];
+std::string extensionForFormat(FormatKind kind) {
+    const FormatInfo* format = formatInfo(kind);
+    return format != nullptr ? std::string(format->extension) : std::string();
 }
 
 } // namespace quill::imagefiles

@@ -13,26 +13,9 @@
 
 namespace quill::imagefiles {
 
-/// An encoder identifier made of the ASCII codes of a tag of up to four characters, the first
-/// character in the lowest byte ("PNG" leaves the highest byte 0).
-[[nodiscard]] constexpr std::uint32_t encoderTag(std::string_view tag) {
-    std::uint32_t value = 0;
-    for (std::size_t i = 0; i < tag.size() && i < 4; ++i)
-        value |= std::uint32_t(std::uint8_t(tag[i])) << (8 * i);
-    return value;
-}
-
-/// The four encoders, with their 32-bit identifiers as callers pass them.
-enum class Encoder : std::uint32_t {
-    Bmp = 0,                   ///< the built-in uncompressed BMP writer
-    Jpeg = encoderTag("JPEG"), ///< libjpeg, quality 0..10 (x 10), alpha dropped
-    Png = encoderTag("PNG"),   ///< libpng, alpha kept, palettes for depths 1, 4 and 8
-    Jp2k = encoderTag("JP2K"), ///< OpenJPEG .jp2, one quality layer, alpha kept
-};
-
 /// The encoder with this identifier; nullopt when no encoder has it.
 [[nodiscard]] std::optional<Encoder> encoderFromIdentifier(std::uint32_t identifier);
-/// The encoder that writes a format (JPEG, PNG, BMP, JPEG 2000); nullopt otherwise.
+/// The encoder that writes a format (the writable rows of the format table); nullopt otherwise.
 [[nodiscard]] std::optional<Encoder> encoderForFormat(FormatKind format);
 
 /// How an encoder writes, beside the file's depth.
@@ -100,8 +83,9 @@ encodeImage(const toolkit::Image& image, Encoder encoder, const EncodeOptions& o
 [[nodiscard]] SaveResult writeEncodedFile(platform::CommitTarget& target,
                                           const std::vector<std::uint8_t>& bytes);
 
-/// The extension written for a format: "jpg", "png", "bmp", "tga", "tif", "gif", "pcx", "pnm",
-/// "ico", "jp2"; "" for None and Video.
+/// The extension of a format code as the format table gives it: "jpg", "png", "bmp", "tga", "tif",
+/// "gif", "pcx", "pnm", "ico", "jp2", "webp", "avif", "heic", "jxl"; "" for None, Video and
+/// camera RAW.
 [[nodiscard]] std::string extensionForFormat(FormatKind format);
 
 } // namespace quill::imagefiles

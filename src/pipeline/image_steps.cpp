@@ -203,12 +203,23 @@ OutputTarget nameOutput(const RunPlan& plan, RunNaming& naming, const ImageRecor
 SourceDecode sourceDecodeFor(const RunPlan& plan, const ImageRecord& record) {
     const EditPlan& edit = plan.edit;
     // A crop or trim needs the full pixels; the resize is the first step that may lose them.
-    if (record.formatKind != imagefiles::FormatKind::Jpeg || !edit.scale || edit.crop) return {};
+    const bool jpeg = record.formatKind == imagefiles::FormatKind::Jpeg;
+    const bool raw = record.formatKind == imagefiles::FormatKind::CameraRaw;
+    if ((!jpeg && !raw) || !edit.scale || edit.crop) return {};
     imagefiles::ImageRect rect;
     if (!imagefiles::readImageSize(record.sourcePath, rect)) return {};
     const bool turned = edit.rotate && sidesSwap(*edit.rotate);
-    const int reduction = largestDctReduction(turned ? rect.height : rect.width,
-                                              turned ? rect.width : rect.height, *edit.scale);
+    const int width = turned ? rect.height : rect.width;
+    const int height = turned ? rect.width : rect.height;
+    int reduction = 1;
+    if (jpeg) {
+        reduction = largestDctReduction(width, height, *edit.scale);
+    } else if (const auto target = measureScale(*edit.scale, width, height)) {
+        // A camera RAW developed at half size takes one pixel from each 2 x 2 cell of its
+        // sensor instead of interpolating them: as sharp as the full decode once halved.
+        if (2 * std::int64_t(target->width) <= width && 2 * std::int64_t(target->height) <= height)
+            reduction = 2;
+    }
     if (reduction <= 1) return {};
     return {.reduction = reduction, .full = {rect.width, rect.height}};
 }

@@ -7,6 +7,7 @@
 #include "toolkit/platform/platform.h"
 
 #include <algorithm>
+#include <array>
 #include <cstdint>
 #include <cstring>
 
@@ -330,6 +331,23 @@ bool writeCommentToFile(const std::string& path, std::string_view text) {
 
 // --- The processing loop's uses ----------------------------------------------------------------
 
+namespace {
+
+// The prefix of an APP1 payload that holds EXIF.
+constexpr std::array<std::uint8_t, 6> kExifPrefix{'E', 'x', 'i', 'f', 0, 0};
+// The largest file whose metadata is read whole (the loaders read no larger file either).
+constexpr std::size_t kMaxContainerBytes = std::size_t{1} << 31;
+
+void readDetails(ExifView& view, ExifDetails& details) {
+    view.mode = ExifMode::Read;
+    view.tags = ExifOrientation | ExifDateTaken;
+    walkExif(view);
+    if (view.tags & ExifDateTaken) details.recordedDate = view.date;
+    if (view.tags & ExifOrientation) details.orientation = view.orientation;
+}
+
+} // namespace
+
 ExifDetails readExifDetails(const std::string& path) {
     ExifDetails details;
     FileSource source(path);
@@ -350,11 +368,37 @@ ExifDetails readExifDetails(const std::string& path) {
     }
     ExifView view;
     if (!openExif(metadata, view)) return details;
-    view.mode = ExifMode::Read;
-    view.tags = ExifOrientation | ExifDateTaken;
-    walkExif(view);
-    if (view.tags & ExifDateTaken) details.recordedDate = view.date;
-    if (view.tags & ExifOrientation) details.orientation = view.orientation;
+    readDetails(view, details);
+    return details;
+}
+
+ExifDetails exifDetailsOfBlock(std::span<const std::uint8_t> tiff) {
+    // The block as an APP1 payload, whose walk reads the first 64 KiB: the directories of the
+    // orientation and the date come first in the files of every camera and phone.
+    JpegMetadata metadata;
+    MetadataSegment segment;
+    segment.marker = kMarkerApp1;
+    segment.loaded = true;
+    const std::size_t kept = std::min(tiff.size(), kMaxSegmentPayload - kExifPrefix.size());
+    segment.data.assign(kExifPrefix.begin(), kExifPrefix.end());
+    segment.data.insert(segment.data.end(), tiff.begin(), tiff.begin() + std::ptrdiff_t(kept));
+    metadata.segments.push_back(std::move(segment));
+    ExifDetails details;
+    ExifView view;
+    if (openExif(metadata, view)) readDetails(view, details);
+    return details;
+}
+
+ExifDetails readExifDetails(const std::string& path, const imagefiles::FormatInfo& format) {
+    ExifDetails details;
+    if (format.metadata == nullptr) return details;
+    const auto bytes = platform::readFile(path, kMaxContainerBytes);
+    if (!bytes) {
+        details.readError = platform::lastError();
+        return details;
+    }
+    details = exifDetailsOfBlock(format.metadata(*bytes).exif);
+    if (format.decoderTurnsUpright) details.orientation.reset();
     return details;
 }
 

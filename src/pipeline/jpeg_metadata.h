@@ -2,6 +2,8 @@
 // segments, the comment, and the file rewrites that put them in place or take them out.
 #pragma once
 
+#include "imagefiles/format.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -107,6 +109,12 @@ struct ExifDetails {
 };
 /// Reads the date taken and the orientation of a JPEG file; both empty when it has none.
 [[nodiscard]] ExifDetails readExifDetails(const std::string& path);
+/// The same for a file of a format whose container carries its EXIF block (the format table's
+/// metadata reader); no orientation where the format's decoder turns the picture itself.
+[[nodiscard]] ExifDetails readExifDetails(const std::string& path,
+                                          const imagefiles::FormatInfo& format);
+/// The date taken and the orientation in an EXIF block that starts with its TIFF byte-order mark.
+[[nodiscard]] ExifDetails exifDetailsOfBlock(std::span<const std::uint8_t> tiff);
 
 /// What a run wants of a JPEG's metadata.
 struct MetadataRequest {

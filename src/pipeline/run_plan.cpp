@@ -11,20 +11,10 @@ imagefiles::FormatKind targetFormatFor(const settings::Preset& s,
                                        imagefiles::FormatKind sourceFormat) {
     if (sourceFormat == imagefiles::FormatKind::Video) return sourceFormat;
     if (!s.convertFormat) return sourceFormat;
-    switch (s.outputFormat) {
-    case settings::OutputFormat::Jpeg:
-        return imagefiles::FormatKind::Jpeg;
-    case settings::OutputFormat::Png:
-        return imagefiles::FormatKind::Png;
-    case settings::OutputFormat::Bmp:
-        return imagefiles::FormatKind::Bmp;
-    case settings::OutputFormat::Jpeg2000:
-        return imagefiles::FormatKind::Jpeg2000;
-    case settings::OutputFormat::Pdf:
-        return imagefiles::FormatKind::Jpeg; // wrapped into a PDF afterwards
-    default:
-        return imagefiles::FormatKind::None;
-    }
+    // The PDF choice writes a JPEG, which the PDF writer wraps afterwards.
+    if (s.outputFormat == settings::OutputFormat::Pdf) return imagefiles::FormatKind::Jpeg;
+    const imagefiles::FormatInfo* format = imagefiles::formatForOutputChoice(int(s.outputFormat));
+    return format != nullptr ? format->kind : imagefiles::FormatKind::None;
 }
 
 EncodePlan encodePlanFrom(const settings::Preset& s) {
@@ -58,10 +48,12 @@ FormatPlan RunPlan::formatFor(imagefiles::FormatKind source) const {
         plan.formatChanges = true;
         plan.pdf = true;
     }
+    // The colour depth applies to the formats that hold palettes, the quality to lossy ones.
+    const imagefiles::FormatInfo* written = imagefiles::formatInfo(target);
     const bool paletteTarget =
-        target == imagefiles::FormatKind::Png || target == imagefiles::FormatKind::Bmp;
+        written != nullptr && (written->holds & imagefiles::HoldsPalette) && written->writable;
     const bool qualityTarget =
-        target == imagefiles::FormatKind::Jpeg || target == imagefiles::FormatKind::Jpeg2000;
+        written != nullptr && written->quality != imagefiles::QualityScale::None;
     plan.depthOptionApplies = s.colorDepthEnabled && paletteTarget;
     const bool qualityApplies = s.qualityEnabled && qualityTarget;
     plan.decodeNeeded = s.cropEnabled || s.rotateEnabled || s.resizeEnabled || run.anyColorAdjust ||

@@ -1,24 +1,15 @@
 // Output path and naming of one image, and the overwrite decision.
 #include "settings/output_naming.h"
 
+#include "imagefiles/format.h"
 #include "imagefiles/image_record.h"
 #include "toolkit/platform/platform.h"
 
 namespace quill::settings {
 
-std::string_view formatExtension(imagefiles::FormatKind format) {
-    switch (format) {
-    case imagefiles::FormatKind::Jpeg:
-        return "jpg";
-    case imagefiles::FormatKind::Png:
-        return "png";
-    case imagefiles::FormatKind::Bmp:
-        return "bmp";
-    case imagefiles::FormatKind::Jpeg2000:
-        return "jp2";
-    default:
-        return {};
-    }
+std::string_view formatExtension(imagefiles::FormatKind kind) {
+    const imagefiles::FormatInfo* format = imagefiles::formatInfo(kind);
+    return format != nullptr && format->writable ? format->extension : std::string_view();
 }
 
 std::optional<std::string> sourceExtension(std::string_view sourcePath, std::string_view fileName) {

@@ -82,6 +82,10 @@ enum class OutputFormat : std::uint8_t {
     Bmp = 2,
     Jpeg2000 = 3,
     Pdf = 4, ///< a one-page PDF wrapping a JPEG
+    Webp = 5,
+    Avif = 6,
+    JpegXl = 7,
+    Tiff = 8,
 };
 
 /// `colorDepth`: bits per pixel of the output.

@@ -355,6 +355,14 @@ inline constexpr int kFilterLeavesOutMatches = 481;
 inline constexpr int kSettingOutOfRange = 482;
 // Beside the quality value on the output format page: what its ends mean.
 inline constexpr int kQualityScale = 483;
+// The output formats that came after the first ones, on the output format page.
+inline constexpr int kWebp = 484;
+inline constexpr int kAvif = 485;
+inline constexpr int kJpegXl = 486;
+inline constexpr int kTiff = 487;
+// The quality scale of the formats that are lossless at 10, and the note for lossless formats.
+inline constexpr int kQualityScaleLossless = 488;
+inline constexpr int kQualityNotUsed = 489;
 } // namespace text
 
 /// Entries of the program-information table (programInfoText).

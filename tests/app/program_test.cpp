@@ -69,11 +69,15 @@ protected:
     test::TempDir m_root;
 };
 
-TEST_F(Program, HelpPrintsBannerHelpTextAndFooterOnly) {
+TEST_F(Program, HelpPrintsBannerHelpTextFormatsAndFooterOnly) {
     const RunResult r = run("-console -HELP photo.jpg");
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.out.rfind("\n\nQuillmere - Batch Image Modifier\n*****", 0), 0u) << r.out;
-    const std::string end = "remaining setting files.\n\n----------------\n\n";
+    // The formats follow the switches, one line each, with the output format that writes them.
+    EXPECT_THAT(r.out, HasSubstr("remaining setting files.\n\n Image formats\n"));
+    EXPECT_THAT(r.out,
+                HasSubstr("\nPDF (pdf): written, one page holding a JPEG (output format 4).\n"));
+    const std::string end = "(output format 4).\n\n----------------\n\n";
     EXPECT_EQ(r.out.substr(r.out.size() - std::min(r.out.size(), end.size())), end);
     EXPECT_THAT(r.out, Not(HasSubstr("Preset:"))); // no run either
     EXPECT_EQ(r.err, "");

@@ -3,6 +3,7 @@
 
 #include "app/ui/color_button.h"
 #include "app/ui/filter_table.h"
+#include "imagefiles/format.h"
 #include "settings/language_pack.h"
 #include "settings/ui_text_ids.h"
 #include "toolkit/text_renderer.h"
@@ -590,14 +591,70 @@ void buildFileDatesPage(SettingsPage& page) {
     b.finish();
 }
 
+// The text of each output choice, by the format it writes; the PDF choice has no row of its own.
+int outputChoiceText(imagefiles::FormatKind kind) {
+    switch (kind) {
+    case imagefiles::FormatKind::Jpeg:
+        return text::kJpeg;
+    case imagefiles::FormatKind::Png:
+        return text::kPng;
+    case imagefiles::FormatKind::Bmp:
+        return text::kBmp;
+    case imagefiles::FormatKind::Jpeg2000:
+        return text::kJpeg2000;
+    case imagefiles::FormatKind::Webp:
+        return text::kWebp;
+    case imagefiles::FormatKind::Avif:
+        return text::kAvif;
+    case imagefiles::FormatKind::JpegXl:
+        return text::kJpegXl;
+    case imagefiles::FormatKind::Tiff:
+        return text::kTiff;
+    default:
+        return -1;
+    }
+}
+
+// The choices of `outputFormat` in the order of their values: the writable formats of the format
+// table, and PDF.
+QButtonGroup* outputFormatChoices(PageBuilder& b, QGridLayout* into) {
+    constexpr int kPerRow = 5;
+    auto* group = new QButtonGroup(b.content());
+    const int choices = int(settings::OutputFormat::Tiff) + 1;
+    for (int value = 0; value < choices; ++value) {
+        const imagefiles::FormatInfo* format = imagefiles::formatForOutputChoice(value);
+        const int label = value == int(settings::OutputFormat::Pdf) ? text::kPdf
+                          : format != nullptr                       ? outputChoiceText(format->kind)
+                                                                    : -1;
+        if (label < 0) continue;
+        auto* button = new QRadioButton(T(label));
+        group->addButton(button, value);
+        into->addWidget(button, value / kPerRow, value % kPerRow);
+    }
+    into->setColumnStretch(kPerRow, 1);
+    b.bind().choice("outputFormat", group);
+    return group;
+}
+
+// What the quality value means for the chosen output format.
+int qualityScaleText(bool converting, int outputFormat) {
+    const imagefiles::FormatInfo* format = imagefiles::formatForOutputChoice(outputFormat);
+    if (!converting || format == nullptr) return text::kQualityScale;
+    switch (format->quality) {
+    case imagefiles::QualityScale::LosslessAtTop:
+        return text::kQualityScaleLossless;
+    case imagefiles::QualityScale::None:
+        return text::kQualityNotUsed;
+    default:
+        return text::kQualityScale;
+    }
+}
+
 void buildOutputFormatPage(SettingsPage& page) {
     PageBuilder b(page, text::kOutputFormat);
     auto* on = b.mainSwitch(text::kConvertFormat, "convertFormat");
-    auto* formats = new QHBoxLayout;
-    auto* format =
-        b.radios(formats, {text::kJpeg, text::kPng, text::kBmp, text::kJpeg2000, text::kPdf},
-                 "outputFormat");
-    formats->addStretch(1);
+    auto* formats = new QGridLayout;
+    auto* format = outputFormatChoices(b, formats);
     b.layout()->addLayout(formats);
     for (auto* button : format->buttons())
         b.dependsOn(button, [on] { return on->isChecked(); });
@@ -626,6 +683,11 @@ void buildOutputFormatPage(SettingsPage& page) {
     auto* reduce = b.check(b.layout(), text::kReduceColoursPalette, "colorDepthOption");
     b.dependsOn(qualitySpin, [quality] { return quality->isChecked(); });
     b.dependsOn(qualityScale, [quality] { return quality->isChecked(); });
+    const auto showScale = [qualityScale, on, format] {
+        qualityScale->setText(T(qualityScaleText(on->isChecked(), format->checkedId())));
+    };
+    QObject::connect(format, &QButtonGroup::idToggled, qualityScale, showScale);
+    QObject::connect(on, &QCheckBox::toggled, qualityScale, showScale);
     b.dependsOn(depthCombo, [depth] { return depth->isChecked(); });
     // The palette reduction only applies below 24 bits.
     b.dependsOn(reduce, [depth, depthCombo] {
