@@ -41,7 +41,7 @@ inline constexpr int kWebpMaxSide = 16383;
 /// The libwebp quality (0..100) of the lossy encodings for the user's values 1..9 (index 0 is
 /// value 1); value 10 writes a lossless file. Chosen so that a photograph keeps about the same
 /// structural similarity as our JPEG encoder gives it at the same value (see webp_codec.cpp).
-inline constexpr int kWebpLossyQuality[9] = {5, 15, 35, 50, 60, 70, 80, 88, 94};
+inline constexpr int kWebpLossyQuality[9] = {3, 16, 28, 34, 52, 72, 73, 86, 94};
 
 /// Appends a WebP file of `image` to `out`. `quality` 0..10: 10 is lossless with every pixel
 /// kept exactly (also the colour under alpha 0), 1..9 (and 0, taken as 1) lossy. A 32-bit view

@@ -321,4 +321,28 @@ TEST(WebpEncode, RefusalsAndStopLeaveOutputAlone) {
     }
 }
 
+// The work estimates cover what libwebp really holds, for the costliest kind of still file:
+// lossless, both ways (peak memory of a child process, in 16 MiB steps). The encoder's growing
+// output (up to three times its size while the vector moves) and one step of slack for the
+// sanitizer's allocator come on top.
+TEST(WebpEncode, WorkEstimatesCoverLosslessFiles) {
+    constexpr int kWidth = 2400, kHeight = 1600;
+    const Image source = synthetic(kWidth, kHeight, PixelFormat::Bgra32);
+    std::vector<std::uint8_t> file;
+    ASSERT_TRUE(files::encodeWebp(source.view(), 10, file));
+    const long slackMiB = long(3 * file.size() >> 20) + 16;
+
+    const long encodeGrowth = test::childPeakGrowthMiB([&] {
+        std::vector<std::uint8_t> out;
+        return files::encodeWebp(source.view(), 10, out);
+    });
+    ASSERT_GE(encodeGrowth, 0);
+    EXPECT_LE(encodeGrowth, long(files::webpEncodeWorkBytes(kWidth, kHeight) >> 20) + slackMiB);
+
+    const long decodeGrowth =
+        test::childPeakGrowthMiB([&] { return files::decodeWebp(file, {}).width() == kWidth; });
+    ASSERT_GE(decodeGrowth, 0);
+    EXPECT_LE(decodeGrowth,
+              long((files::webpDecodeWorkBytes(kWidth, kHeight) + source.sizeInBytes()) >> 20));
+}
 } // namespace
