@@ -60,8 +60,6 @@ bool contains(const std::string& text, const std::string& part) {
     return text.find(part) != std::string::npos;
 }
 
-// --- true colour -------------------------------------------------------------------------------
-
 // RGB and RGBA files come back pixel for pixel through our decoder, also when written after
 // other bytes in the output and when they span many strips; tiffinfo sees Deflate with the
 // horizontal predictor and unassociated alpha, and ImageMagick decodes the same pixels.
@@ -90,22 +88,6 @@ TEST(TiffEncoder, TrueColourRoundTrips) {
         EXPECT_TRUE(test::samePixels(test::decodeWithImageMagick(path, alpha), source));
     }
 }
-
-// The same image gives the same bytes each time, a 24-bit image compresses to a small fraction
-// of its pixels, and the quality argument changes nothing.
-TEST(TiffEncoder, DeterministicAndCompressed) {
-    Image flat(400, 300, PixelFormat::Bgr24);
-    for (int y = 0; y < flat.height(); ++y)
-        for (int x = 0; x < flat.width(); ++x)
-            flat.row(y)[3 * x] = std::uint8_t(x); // a ramp the predictor turns into constants
-    std::vector<std::uint8_t> a, b;
-    ASSERT_TRUE(files::encodeTiff(flat.view(), 1, a));
-    ASSERT_TRUE(files::encodeTiff(flat.view(), 10, b));
-    EXPECT_EQ(a, b);
-    EXPECT_LT(a.size(), flat.sizeInBytes() / 50);
-}
-
-// --- palette -----------------------------------------------------------------------------------
 
 // 1-, 4- and 8-bit palette files at widths that do not fill their last byte read back as the
 // palette's colours through our decoder and ImageMagick; tiffinfo sees a palette file of that
@@ -138,8 +120,6 @@ TEST(TiffEncoder, PaletteDepthsRoundTrip) {
     }
 }
 
-// --- refusals ----------------------------------------------------------------------------------
-
 // Bad arguments are refused, and a stop request abandons the file; the output keeps what it held.
 TEST(TiffEncoder, RefusalsAndStopLeaveOutputAlone) {
     std::vector<std::uint8_t> out{7, 7};
@@ -147,12 +127,9 @@ TEST(TiffEncoder, RefusalsAndStopLeaveOutputAlone) {
     EXPECT_FALSE(files::encodeTiff(Image().view(), 5, out));
     EXPECT_FALSE(files::encodeTiffPalette(paletted(8, 8, 4), 2, out));  // no 2-bit files
     EXPECT_FALSE(files::encodeTiffPalette(paletted(8, 8, 17), 4, out)); // palette too large
-    PalettedImage short_ = paletted(8, 8, 2);
-    short_.indices.pop_back();
-    EXPECT_FALSE(files::encodeTiffPalette(short_, 1, out));
-    PalettedImage empty = paletted(8, 8, 2);
-    empty.palette.clear();
-    EXPECT_FALSE(files::encodeTiffPalette(empty, 8, out));
+    PalettedImage broken = paletted(8, 8, 2);
+    broken.indices.pop_back(); // one index short
+    EXPECT_FALSE(files::encodeTiffPalette(broken, 1, out));
     EXPECT_EQ(out, before);
 
     std::atomic<std::int32_t> stop{1};
