@@ -37,7 +37,9 @@ namespace quill::imagefiles {
 /// The AV1 quantizer (0 best .. 63 worst) used for a quality argument 0..10 (0 counts as 1).
 [[nodiscard]] int avifQuantizerFor(int quality);
 
-/// The encoder speed (libavif 0..10, slowest to fastest) files are written with.
+/// The encoder speed (libavif 0..10, slowest to fastest) files are written with: AOM's fastest
+/// (libavif passes 10 on as 9). A detailed 12-megapixel photograph takes about 1.4 s of one core
+/// at value 10 and gives files smaller than our JPEG at the same value; speeds 6 and 7 take 20 s.
 inline constexpr int kAvifEncodeSpeed = 9;
 
 /// encodeAvif with an explicit AV1 quantizer (0..63) and encoder speed (0..10), for measuring.
