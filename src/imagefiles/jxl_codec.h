@@ -35,7 +35,7 @@ namespace quill::imagefiles {
 /// value matches the structural similarity of the JPEG encoder at the same value on photographs.
 inline constexpr float kJxlDistanceForQuality[10] = {
     // 0 is treated as 1.
-    16.0f, 16.0f, 7.9f, 5.9f, 5.2f, 3.7f, 3.1f, 2.8f, 1.9f, 1.05f,
+    14.6f, 14.6f, 7.6f, 5.7f, 5.0f, 3.8f, 3.1f, 3.0f, 1.9f, 1.05f,
 };
 
 /// Appends a JPEG XL codestream of `image` to `out`: quality 10 is lossless, 1..9 (0 as 1) lossy
