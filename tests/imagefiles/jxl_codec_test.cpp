@@ -1,0 +1,184 @@
+// JPEG XL reading checked against libjxl's djxl (pixels, orientation, 16-bit rounding), metadata
+// against the JPEG a file was recompressed from, writing read back by djxl, and damaged files.
+// The installed ImageMagick has no JPEG XL reader, so djxl is the only outside reader here.
+#include "imagefiles/jxl_codec.h"
+
+#include <algorithm>
+#include <cstring>
+#include <random>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "imagefiles/png_decoder.h"
+#include "test_support.h"
+
+namespace {
+
+using quill::imagefiles::decodeJxl;
+using quill::imagefiles::encodeJxl;
+using quill::imagefiles::jxlDeclaredSize;
+using quill::imagefiles::looksLikeJxl;
+using quill::imagefiles::readJxlMetadata;
+using quill::toolkit::Image;
+using quill::toolkit::PixelFormat;
+namespace test = quill::test;
+
+const quill::imagefiles::DecodeRequest kFull{};
+
+std::vector<std::uint8_t> jxlFile(const std::string& name) {
+    return test::readBytes(test::fixture("jxl/" + name));
+}
+
+// djxl's decode of a file, through a PNG (16-bit PNGs are rounded to 8 bits by decodePng).
+Image djxl(const std::string& path) {
+    test::TempDir dir;
+    const std::string png = dir.file("out.png");
+    if (test::runCommand("/usr/bin/djxl " + test::shellQuote(path) + " " + test::shellQuote(png) +
+                         " >/dev/null 2>&1") != 0)
+        return {};
+    return quill::imagefiles::decodePng(test::readBytes(png));
+}
+
+// The payload of the first JPEG APPn segment that starts with `tag`, without the tag.
+std::vector<std::uint8_t> jpegSegment(const std::vector<std::uint8_t>& jpeg, int marker,
+                                      const std::string& tag) {
+    std::size_t at = 2;
+    while (at + 4 <= jpeg.size() && jpeg[at] == 0xFF) {
+        const std::size_t length = std::size_t(jpeg[at + 2]) << 8 | jpeg[at + 3];
+        const std::uint8_t* body = jpeg.data() + at + 4;
+        if (jpeg[at + 1] == marker && length >= tag.size() + 2 &&
+            std::memcmp(body, tag.data(), tag.size()) == 0)
+            return {body + tag.size(), jpeg.data() + at + 2 + length};
+        at += 2 + length;
+    }
+    return {};
+}
+
+// A smooth picture with noise and, for 32-bit, a varying alpha.
+Image synthetic(int width, int height, PixelFormat format) {
+    Image image(width, height, format);
+    std::mt19937 random{7};
+    for (int y = 0; y < height; ++y) {
+        std::uint8_t* p = image.row(y);
+        for (int x = 0; x < width; ++x, p += image.bytesPerPixel()) {
+            p[0] = std::uint8_t(x * 255 / (width - 1));
+            p[1] = std::uint8_t(y * 255 / (height - 1));
+            p[2] = std::uint8_t((x * y / 8 + random() % 16) & 0xFF);
+            if (image.hasAlpha()) p[3] = std::uint8_t(255 - (x * 3 + y) % 256);
+        }
+    }
+    return image;
+}
+
+TEST(JxlCodec, SignatureAndDeclaredSize) {
+    EXPECT_TRUE(looksLikeJxl(std::vector<std::uint8_t>{0xFF, 0x0A}));
+    EXPECT_FALSE(looksLikeJxl(std::vector<std::uint8_t>{0xFF, 0xD8, 0xFF}));
+    EXPECT_FALSE(looksLikeJxl(std::vector<std::uint8_t>{0, 0, 0, 12, 'J', 'X', 'L', ' ', 0x0D}));
+    EXPECT_EQ(jxlDeclaredSize(std::vector<std::uint8_t>{0xFF, 0x0A}).width, 0);
+    // The orientation-6 file stores 113 x 150 and is shown turned.
+    const auto turned = jxlFile("landscape_orient6.jxl");
+    EXPECT_TRUE(looksLikeJxl(std::span(turned).first(12)));
+    EXPECT_EQ(jxlDeclaredSize(turned).width, 150);
+    EXPECT_EQ(jxlDeclaredSize(turned).height, 113);
+}
+
+TEST(JxlCodec, DecodesLikeDjxl) {
+    if (!test::haveTool("/usr/bin/djxl")) QUILL_SKIP_WITHOUT_TOOL() << "djxl";
+    struct Case {
+        const char* name;
+        PixelFormat format;
+        bool exact;
+    };
+    const Case cases[] = {
+        {"hopper_lossless.jxl", PixelFormat::Bgr24, true},
+        {"transparent_alpha.jxl", PixelFormat::Bgra32, true},
+        {"nikon_recompressed.jxl", PixelFormat::Bgr24, true},
+        {"landscape_orient6.jxl", PixelFormat::Bgr24, true},
+        {"cat_lossy.jxl", PixelFormat::Bgr24, false},
+        // 16-bit samples: libjxl's rounding to 8 bits against the PNG decoder's.
+        {"basn2c16_16bit.jxl", PixelFormat::Bgr24, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const auto bytes = jxlFile(c.name);
+        const Image ours = decodeJxl(bytes, kFull);
+        ASSERT_FALSE(ours.empty());
+        EXPECT_EQ(ours.format(), c.format);
+        EXPECT_EQ(jxlDeclaredSize(bytes).width, ours.width());
+        EXPECT_EQ(jxlDeclaredSize(bytes).height, ours.height());
+        const Image reference = djxl(test::fixture(std::string("jxl/") + c.name));
+        ASSERT_FALSE(reference.empty());
+        if (c.exact)
+            EXPECT_TRUE(test::samePixels(ours, reference));
+        else
+            EXPECT_GE(test::psnr(ours, reference), 45.0);
+    }
+}
+
+TEST(JxlCodec, MetadataOfARecompressedJpeg) {
+    const auto jpeg = test::readBytes(test::testdata("exif/Nikon_D70.jpg"));
+    const auto meta = readJxlMetadata(jxlFile("nikon_recompressed.jxl"));
+    const auto exif = jpegSegment(jpeg, 0xE1, std::string("Exif\0\0", 6));
+    ASSERT_FALSE(exif.empty());
+    EXPECT_EQ(meta.exif, exif);
+    EXPECT_EQ(meta.xmp, jpegSegment(jpeg, 0xE1, std::string("http://ns.adobe.com/xap/1.0/\0", 29)));
+    const auto icc = jpegSegment(jpeg, 0xE2, std::string("ICC_PROFILE\0", 12));
+    ASSERT_GT(icc.size(), 2u);
+    EXPECT_EQ(meta.icc, std::vector<std::uint8_t>(icc.begin() + 2, icc.end()));
+
+    // A file made from a PNG has a profile libjxl describes (sRGB), and no boxes.
+    const auto plain = readJxlMetadata(jxlFile("hopper_lossless.jxl"));
+    EXPECT_TRUE(plain.exif.empty());
+    EXPECT_TRUE(plain.xmp.empty());
+    EXPECT_GT(plain.icc.size(), 100u);
+}
+
+TEST(JxlCodec, WrittenFilesReadBackWithTheirAlpha) {
+    const bool reference = test::haveTool("/usr/bin/djxl");
+    for (const PixelFormat format : {PixelFormat::Bgr24, PixelFormat::Bgra32}) {
+        const Image input = synthetic(67, 45, format);
+        std::size_t previousSize = 0;
+        for (const int quality : {0, 3, 6, 9, 10}) {
+            SCOPED_TRACE(testing::Message()
+                         << "quality " << quality << " alpha " << (format == PixelFormat::Bgra32));
+            std::vector<std::uint8_t> out{0x55};
+            ASSERT_TRUE(encodeJxl(input.view(), quality, out));
+            ASSERT_EQ(out[0], 0x55) << "appends";
+            const std::vector<std::uint8_t> file(out.begin() + 1, out.end());
+            EXPECT_GT(file.size(), previousSize) << "higher quality is larger";
+            previousSize = file.size();
+            const Image ours = decodeJxl(file, kFull);
+            ASSERT_EQ(ours.format(), format);
+            if (quality == 10)
+                EXPECT_TRUE(test::samePixels(ours, input));
+            else
+                EXPECT_GE(test::psnr(ours, input, true), quality <= 3 ? 22.0 : 28.0);
+            if (!reference) continue;
+            test::TempDir dir;
+            test::writeBytes(dir.file("x.jxl"), file);
+            const Image theirs = djxl(dir.file("x.jxl"));
+            ASSERT_FALSE(theirs.empty());
+            EXPECT_EQ(theirs.width(), 67);
+            EXPECT_EQ(theirs.height(), 45);
+            EXPECT_EQ(theirs.hasAlpha(), format == PixelFormat::Bgra32);
+            if (quality == 10) {
+                EXPECT_TRUE(test::samePixels(theirs, input));
+            }
+        }
+    }
+    if (!reference) QUILL_SKIP_WITHOUT_TOOL() << "djxl";
+}
+
+TEST(JxlCodec, FilesCutShortFailCleanly) {
+    // Other damage is left to the fuzzer.
+    const auto good = jxlFile("nikon_recompressed.jxl");
+    for (std::size_t cut = 0; cut < good.size(); cut += 331) {
+        const std::span<const std::uint8_t> part(good.data(), cut);
+        EXPECT_TRUE(decodeJxl(part, kFull).empty());
+        (void)readJxlMetadata(part);
+    }
+}
+
+} // namespace
