@@ -4,11 +4,17 @@
 #include <algorithm>
 #include <string>
 
+#include "imagefiles/avif_codec.h"
 #include "imagefiles/general_decoder.h"
 #include "imagefiles/gif_decoder.h"
+#include "imagefiles/heif_codec.h"
 #include "imagefiles/ico_decoder.h"
+#include "imagefiles/jxl_codec.h"
 #include "imagefiles/pcx_decoder.h"
 #include "imagefiles/pnm_decoder.h"
+#include "imagefiles/raw_codec.h"
+#include "imagefiles/tiff_encoder.h"
+#include "imagefiles/webp_codec.h"
 #include "toolkit/ascii.h"
 
 namespace quill::imagefiles {
@@ -25,6 +31,12 @@ constexpr std::string_view kPcx[] = {"pcx"};
 constexpr std::string_view kPnm[] = {"pnm", "pgm", "pbm", "ppm"};
 constexpr std::string_view kIco[] = {"ico", "cur"};
 constexpr std::string_view kJpeg2000[] = {"jp2", "j2k", "jpf", "jpx", "jpm", "mj2"};
+constexpr std::string_view kWebp[] = {"webp"};
+constexpr std::string_view kAvif[] = {"avif"};
+constexpr std::string_view kHeif[] = {"heic", "heif", "hif"};
+constexpr std::string_view kJpegXl[] = {"jxl"};
+constexpr std::string_view kCameraRaw[] = {"cr2", "cr3", "nef", "arw", "dng",
+                                           "orf", "rw2", "raf", "pef", "srw"};
 constexpr std::string_view kVideo[] = {"3gp", "asf", "avi",  "mov", "mp4",
                                        "mpa", "mpg", "mpeg", "wmv"};
 
@@ -39,6 +51,15 @@ constexpr std::string_view kPnmMime[] = {"image/x-portable-anymap", "image/x-por
                                          "image/x-portable-graymap", "image/x-portable-pixmap"};
 constexpr std::string_view kIcoMime[] = {"image/vnd.microsoft.icon", "image/x-win-bitmap"};
 constexpr std::string_view kJpeg2000Mime[] = {"image/jp2", "image/jpx"};
+constexpr std::string_view kWebpMime[] = {"image/webp"};
+constexpr std::string_view kAvifMime[] = {"image/avif"};
+constexpr std::string_view kHeifMime[] = {"image/heic", "image/heif", "image/heic-sequence",
+                                          "image/heif-sequence"};
+constexpr std::string_view kJpegXlMime[] = {"image/jxl"};
+constexpr std::string_view kCameraRawMime[] = {
+    "image/x-canon-cr2",  "image/x-canon-cr3",   "image/x-nikon-nef",     "image/x-sony-arw",
+    "image/x-adobe-dng",  "image/x-olympus-orf", "image/x-panasonic-rw2", "image/x-fuji-raf",
+    "image/x-pentax-pef", "image/x-samsung-srw"};
 constexpr std::string_view kVideoMime[] = {"video/3gpp",      "video/x-ms-asf", "video/x-msvideo",
                                            "video/quicktime", "video/mp4",      "video/mpeg",
                                            "video/x-ms-wmv"};
@@ -111,7 +132,12 @@ constexpr FormatInfo kTable[] = {
      .holds = HoldsAlpha | HoldsPalette | HoldsDeep | kMetadataHolds,
      .decode = decodeByContent,
      .decoderTurnsUpright = true,
-     .extension = "tif"},
+     .writable = true,
+     .encoder = Encoder::Tiff,
+     .extension = "tif",
+     .outputFormat = 8,
+     .encode = encodeTiff,
+     .encodePalette = encodeTiffPalette},
     {.kind = FormatKind::Gif,
      .name = "GIF",
      .filterLabel = "GIF",
@@ -156,6 +182,88 @@ constexpr FormatInfo kTable[] = {
      .extension = "jp2",
      .outputFormat = 3,
      .quality = QualityScale::Lossy},
+    {.kind = FormatKind::Webp,
+     .name = "WebP",
+     .filterLabel = "WEBP",
+     .extensions = kWebp,
+     .mimeTypes = kWebpMime,
+     .holds = HoldsAlpha | HoldsAnimation | kMetadataHolds,
+     .recognises = looksLikeWebp,
+     .declaredSize = webpDeclaredSize,
+     .decode = decodeWebp,
+     .metadata = readWebpMetadata,
+     .decodeWorkBytes = webpDecodeWorkBytes,
+     .writable = true,
+     .encoder = Encoder::Webp,
+     .extension = "webp",
+     .outputFormat = 5,
+     .quality = QualityScale::LosslessAtTop,
+     .encode = encodeWebp,
+     .encodeWorkBytes = webpEncodeWorkBytes},
+    {.kind = FormatKind::Avif,
+     .name = "AVIF",
+     .filterLabel = "AVIF",
+     .extensions = kAvif,
+     .mimeTypes = kAvifMime,
+     .holds = HoldsAlpha | HoldsDeep | HoldsAnimation | kMetadataHolds,
+     .recognises = looksLikeAvif,
+     .declaredSize = avifDeclaredSize,
+     .decode = decodeAvif,
+     .metadata = readAvifMetadata,
+     .decodeWorkBytes = avifDecodeWorkBytes,
+     .decoderTurnsUpright = true,
+     .writable = true,
+     .encoder = Encoder::Avif,
+     .extension = "avif",
+     .outputFormat = 6,
+     .quality = QualityScale::Lossy,
+     .encode = encodeAvif,
+     .encodeWorkBytes = avifEncodeWorkBytes},
+    {.kind = FormatKind::Heif,
+     .name = "HEIC/HEIF",
+     .filterLabel = "HEIC",
+     .extensions = kHeif,
+     .mimeTypes = kHeifMime,
+     .holds = HoldsAlpha | HoldsDeep | kMetadataHolds,
+     .recognises = looksLikeHeif,
+     .declaredSize = heifDeclaredSize,
+     .decode = decodeHeif,
+     .metadata = readHeifMetadata,
+     .decodeWorkBytes = heifDecodeWorkBytes,
+     .decoderTurnsUpright = true,
+     .extension = "heic"},
+    {.kind = FormatKind::JpegXl,
+     .name = "JPEG XL",
+     .filterLabel = "JXL",
+     .extensions = kJpegXl,
+     .mimeTypes = kJpegXlMime,
+     .holds = HoldsAlpha | HoldsDeep | HoldsAnimation | kMetadataHolds,
+     .recognises = looksLikeJxl,
+     .declaredSize = jxlDeclaredSize,
+     .decode = decodeJxl,
+     .metadata = readJxlMetadata,
+     .decodeWorkBytes = jxlDecodeWorkBytes,
+     .decoderTurnsUpright = true,
+     .writable = true,
+     .encoder = Encoder::JpegXl,
+     .extension = "jxl",
+     .outputFormat = 7,
+     .quality = QualityScale::LosslessAtTop,
+     .encode = encodeJxl,
+     .encodeWorkBytes = jxlEncodeWorkBytes},
+    {.kind = FormatKind::CameraRaw,
+     .name = "Camera RAW",
+     .filterLabel = "RAW",
+     .extensions = kCameraRaw,
+     .mimeTypes = kCameraRawMime,
+     .holds = HoldsExif | HoldsXmp,
+     .recognises = looksLikeRaw,
+     .recognisedByContent = false,
+     .declaredSize = rawDeclaredSize,
+     .decode = decodeRaw,
+     .metadata = readRawMetadata,
+     .decodeWorkBytes = rawDecodeWorkBytes,
+     .decoderTurnsUpright = true},
     {.kind = FormatKind::Video,
      .name = "Video",
      .filterLabel = "3GP, AVI, MOV, MPG, WMV",

@@ -56,17 +56,17 @@ int bitsForTableSize(int entries) {
 }
 
 // Reads a colour table of `entries` RGB triples; false when the data ends first.
-bool readColorTable(detail::ByteReader& reader, int entries, std::array<PaletteColor, 256>& out) {
+bool readColorTable(detail::ByteReader& reader, int entries, std::array<DecodedColor, 256>& out) {
     const auto raw = reader.take(std::size_t(entries) * 3);
     if (!raw) return false;
     for (int i = 0; i < entries; ++i) {
-        out[i] = PaletteColor{(*raw)[3 * i], (*raw)[3 * i + 1], (*raw)[3 * i + 2]};
+        out[i] = DecodedColor{(*raw)[3 * i], (*raw)[3 * i + 1], (*raw)[3 * i + 2]};
     }
     return true;
 }
 
 struct ColorTable {
-    std::array<PaletteColor, 256> colors{};
+    std::array<DecodedColor, 256> colors{};
     int size = 0; // 0: the file has no such table
 };
 
@@ -313,7 +313,7 @@ bool readScreen(detail::ByteReader& reader, ColorTable& global) {
 
 struct Transparency {
     bool on = false;
-    PaletteColor color;
+    DecodedColor color;
 };
 
 // Walks the blocks before the first image by their own lengths, so that extension contents (a

@@ -15,7 +15,7 @@ namespace quill::imagefiles {
 struct GifBitmap {
     PackedDib dib;
     bool transparent = false;      ///< the transparent colour applies (still images only)
-    PaletteColor transparentColor; ///< every pixel of this colour becomes transparent
+    DecodedColor transparentColor; ///< every pixel of this colour becomes transparent
 };
 
 /// Decodes the first image of a GIF file held in `bytes` into a packed bitmap; nothing on a bad

@@ -142,7 +142,7 @@ std::optional<PackedDib> decodeIconBitmap(std::span<const std::uint8_t> bytes, i
     if (!palette) return std::nullopt;
     for (int i = 0; i < dib->paletteSize(); ++i) {
         const auto* p = palette->data() + 4 * i;
-        dib->setPaletteEntry(i, PaletteColor{p[2], p[1], p[0]});
+        dib->setPaletteEntry(i, DecodedColor{p[2], p[1], p[0]});
     }
 
     // Both bitmaps are stored bottom row first, like the packed bitmap itself.

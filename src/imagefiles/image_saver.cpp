@@ -50,9 +50,9 @@ const FormatInfo* formatOfEncoder(Encoder encoder) {
     return nullptr;
 }
 
-// The encoders of the format table: palette depths where the format holds palettes, alpha only
-// at 32 bits for formats that hold palettes (as the BMP writer does), and for the others the
-// alpha of every 32-bit image (as the PNG encoder does).
+// The encoders of the format table: palette depths where the format holds palettes; alpha is
+// written at depth 32 (what a picture with alpha gets unless a depth is chosen) and left out at
+// 24, where the chosen depth says the file has none.
 bool encodeThroughTable(const FormatInfo& format, const toolkit::Image& image,
                         const EncodeOptions& options, int depth, std::vector<std::uint8_t>& bytes) {
     if (format.encodePalette != nullptr && isPaletteDepth(depth)) {
@@ -62,7 +62,7 @@ bool encodeThroughTable(const FormatInfo& format, const toolkit::Image& image,
     }
     if (format.encode == nullptr) return false;
     const int quality = std::clamp(options.quality, 0, 10);
-    if (image.hasAlpha() && format.encodePalette != nullptr && depth != 32) {
+    if (image.hasAlpha() && (depth != 32 || (format.holds & HoldsAlpha) == 0)) {
         const toolkit::Image opaque = image.toBgr24();
         return !opaque.empty() && format.encode(opaque.view(), quality, bytes);
     }

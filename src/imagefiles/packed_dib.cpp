@@ -116,7 +116,7 @@ std::optional<PackedDib> PackedDib::create(int width, int height, int bitsPerPix
     return dib;
 }
 
-void PackedDib::setPaletteEntry(int index, PaletteColor color) {
+void PackedDib::setPaletteEntry(int index, DecodedColor color) {
     if (index < 0 || index >= m_paletteSize) return;
     std::uint8_t* p = m_block.data() + kHeaderSize + 4 * std::size_t(index);
     p[0] = color.blue;
@@ -203,7 +203,7 @@ Image packedDibToImage(PackedDib dib) {
     return image;
 }
 
-bool applyTransparentColor(Image& image, PaletteColor key) {
+bool applyTransparentColor(Image& image, DecodedColor key) {
     Image rgba = image.toBgra32();
     if (!rgba) return false;
     for (int y = 0; y < rgba.height(); ++y) {

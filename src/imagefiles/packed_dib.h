@@ -11,12 +11,13 @@
 
 namespace quill::imagefiles {
 
-/// One colour of a decoder's palette.
-struct PaletteColor {
+/// One colour of a decoder's palette (red first, as the files store it; the quantiser's
+/// PaletteColor is the encoders').
+struct DecodedColor {
     std::uint8_t red = 0;
     std::uint8_t green = 0;
     std::uint8_t blue = 0;
-    constexpr bool operator==(const PaletteColor&) const = default;
+    constexpr bool operator==(const DecodedColor&) const = default;
 };
 
 /// Largest block a decoder may allocate for one packed bitmap. Fuzz builds use a lower limit so
@@ -55,7 +56,7 @@ public:
     [[nodiscard]] std::size_t rowBytes() const { return m_rowBytes; }
 
     /// Sets palette entry `index` (ignored beyond the palette).
-    void setPaletteEntry(int index, PaletteColor color);
+    void setPaletteEntry(int index, DecodedColor color);
     /// The stored row for image row `y`, counted from the top (stored row height - 1 - y).
     [[nodiscard]] std::span<std::uint8_t> imageRow(int y);
     [[nodiscard]] std::span<const std::uint8_t> imageRow(int y) const;
@@ -84,6 +85,6 @@ private:
 
 /// Makes `image` 32-bit with every pixel whose red, green and blue equal `key` transparent
 /// (alpha 0) and all others opaque. False (image unchanged) when the 32-bit copy cannot be made.
-[[nodiscard]] bool applyTransparentColor(toolkit::Image& image, PaletteColor key);
+[[nodiscard]] bool applyTransparentColor(toolkit::Image& image, DecodedColor key);
 
 } // namespace quill::imagefiles

@@ -112,24 +112,24 @@ std::optional<PackedDib> decodePcxBitmap(std::span<const std::uint8_t> bytes) {
     auto dib = PackedDib::create(width, height, bits, paletteEntries);
     if (!dib) return std::nullopt;
     for (int i = 0; i < paletteEntries && i < 16; ++i) {
-        dib->setPaletteEntry(i, PaletteColor{h[16 + 3 * i], h[17 + 3 * i], h[18 + 3 * i]});
+        dib->setPaletteEntry(i, DecodedColor{h[16 + 3 * i], h[17 + 3 * i], h[18 + 3 * i]});
     }
     if (version == 5 && bits == 8 && bytes.size() >= kHeaderSize + kVgaPaletteTail &&
         bytes[bytes.size() - kVgaPaletteTail] == kVgaPaletteMarker) {
         const auto vga = bytes.last(kVgaPaletteTail - 1);
         for (int i = 0; i < 256; ++i) {
-            dib->setPaletteEntry(i, PaletteColor{vga[3 * i], vga[3 * i + 1], vga[3 * i + 2]});
+            dib->setPaletteEntry(i, DecodedColor{vga[3 * i], vga[3 * i + 1], vga[3 * i + 2]});
         }
     }
 
     // Monochrome files use their two header colours; many writers leave that palette empty,
     // which would make every pixel black, so equal colours mean bit 0 black and bit 1 white.
     if (layout == Layout::Mono) {
-        const PaletteColor first{h[16], h[17], h[18]};
-        const PaletteColor second{h[19], h[20], h[21]};
+        const DecodedColor first{h[16], h[17], h[18]};
+        const DecodedColor second{h[19], h[20], h[21]};
         if (first == second) {
-            dib->setPaletteEntry(0, PaletteColor{0, 0, 0});
-            dib->setPaletteEntry(1, PaletteColor{255, 255, 255});
+            dib->setPaletteEntry(0, DecodedColor{0, 0, 0});
+            dib->setPaletteEntry(1, DecodedColor{255, 255, 255});
         }
     }
     const std::size_t lineBytes = std::size_t(planes) * bytesPerLine;

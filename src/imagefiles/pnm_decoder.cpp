@@ -165,12 +165,12 @@ std::optional<PackedDib> decodePnmBitmap(std::span<const std::uint8_t> bytes) {
     auto dib = PackedDib::create(int(header->width), int(header->height), bits);
     if (!dib) return std::nullopt;
     if (bits == 1) {
-        dib->setPaletteEntry(0, PaletteColor{0, 0, 0});
-        dib->setPaletteEntry(1, PaletteColor{255, 255, 255});
+        dib->setPaletteEntry(0, DecodedColor{0, 0, 0});
+        dib->setPaletteEntry(1, DecodedColor{255, 255, 255});
     } else if (bits == 8) {
         for (int i = 0; i < 256; ++i) {
             const auto v = std::uint8_t(i);
-            dib->setPaletteEntry(i, PaletteColor{v, v, v});
+            dib->setPaletteEntry(i, DecodedColor{v, v, v});
         }
     }
 

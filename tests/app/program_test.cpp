@@ -75,6 +75,9 @@ TEST_F(Program, HelpPrintsBannerHelpTextFormatsAndFooterOnly) {
     EXPECT_EQ(r.out.rfind("\n\nQuillmere - Batch Image Modifier\n*****", 0), 0u) << r.out;
     // The formats follow the switches, one line each, with the output format that writes them.
     EXPECT_THAT(r.out, HasSubstr("remaining setting files.\n\n Image formats\n"));
+    EXPECT_THAT(r.out, HasSubstr("\nWebP (webp): read and written (output format 5).\n"));
+    EXPECT_THAT(r.out, HasSubstr("\nCamera RAW (cr2, cr3, nef, arw, dng, orf, rw2, raf, pef, srw): "
+                                 "read.\n"));
     EXPECT_THAT(r.out,
                 HasSubstr("\nPDF (pdf): written, one page holding a JPEG (output format 4).\n"));
     const std::string end = "(output format 4).\n\n----------------\n\n";

@@ -3,6 +3,7 @@
 // it hard, and that worker threads change none of it.
 #include "console_program.h"
 
+#include "imagefiles/image_loader.h"
 #include "settings/preset.h"
 #include "test_support.h"
 #include "toolkit/platform/platform.h"
@@ -216,12 +217,19 @@ TEST(ConsoleRun, FilesThatNeedNoDecodingKeepTheirBytesAndNeverReplaceAnOutput) {
     EXPECT_THAT(program.errorLog(),
                 HasSubstr("Output: " + program.out("Arbitro.tiff") + "\r\nError: Output exists"));
 
-    // A TIFF that must be edited cannot be: the image fails and nothing is written.
+    // A TIFF that must be edited is written as a TIFF again; a GIF, which is read but never
+    // written, fails and nothing is written.
     ASSERT_TRUE(platform::deleteFile(program.out("Arbitro.tiff")));
     run = program.run({"-Console", "-Preset=3", tiff});
+    EXPECT_EQ(run.status, 0) << run.out;
+    EXPECT_FALSE(
+        imagefiles::loadImageFile(program.out("Arbitro.tiff"), imagefiles::FormatKind::Tiff)
+            .empty());
+    const std::string gif = program.addSample("gif/chi.gif");
+    run = program.run({"-Console", "-Preset=3", gif});
     EXPECT_EQ(run.status, 1);
     EXPECT_THAT(program.errorLog(), HasSubstr("Error: Unsupported format"));
-    EXPECT_FALSE(fileExists(program.out("Arbitro.tiff")));
+    EXPECT_FALSE(fileExists(program.out("chi.gif")));
 }
 
 TEST(ConsoleRun, EditedJpegCarriesItsMetadataWithPatchedOrientationAndSizeAndShiftedDates) {

@@ -119,6 +119,13 @@ std::vector<Sample> samples() {
     std::error_code error;
     for (const auto& folder : std::filesystem::directory_iterator(test::fixture(""), error)) {
         if (folder.path().filename() == "thirdparty") continue;
+        // The formats read through their own libraries are compared with those libraries'
+        // command-line decoders in their codec tests; ImageMagick converts their colours
+        // differently.
+        const std::string folderName = folder.path().filename().string();
+        if (folderName == "webp" || folderName == "avif" || folderName == "heif" ||
+            folderName == "jxl" || folderName == "raw")
+            continue;
         for (const auto& entry : std::filesystem::directory_iterator(folder.path(), error)) {
             const std::string name = entry.path().filename().string();
             if (name.starts_with("bad-") || name.starts_with("truncated-") ||
