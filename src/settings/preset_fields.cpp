@@ -181,8 +181,9 @@ constexpr FieldDescription<Preset> kPresetFields[] = {
     number<&P::fileDateShiftMinutes>("fileDateShiftMinutes", -60, -9999, 9999),
     flag<&P::resetFileAttributes>("resetFileAttributes", 0),
     flag<&P::convertFormat>("convertFormat", 1),
-    // 5..8 (WebP, AVIF, JPEG XL, TIFF) came with 4.7; the record is laid out as in 4.6, so a 4.6
-    // program reads the file and its range check refuses only the presets that use them.
+    // 5..8 (WebP, AVIF, JPEG XL, TIFF) are new values of an existing field: the record keeps the
+    // layout of file version 4.6, so an earlier program still reads the file, and its range check
+    // refuses to run only the presets that use them.
     number<&P::outputFormat>("outputFormat", 0, 0, 8),
     flag<&P::qualityEnabled>("qualityEnabled", 0),
     number<&P::quality>("quality", 8, 1, 10),

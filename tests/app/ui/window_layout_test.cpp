@@ -323,6 +323,31 @@ TEST_F(WindowLayoutTest, TheQualitySaysItsScale) {
         quality->setChecked(on);
         EXPECT_EQ(scale->isEnabled(), on);
     }
+    // The scale follows the chosen format: lossless at 10 for WebP and JPEG XL, not used for
+    // the lossless formats, the plain scale for the others and while nothing is converted.
+    auto* convert = qobject_cast<QAbstractButton*>(bound["convertFormat"]);
+    ASSERT_TRUE(convert);
+    convert->setChecked(true);
+    const QList<QAbstractButton*> choices = page->findChildren<QAbstractButton*>();
+    const auto choose = [&](const QString& name) {
+        for (QAbstractButton* button : choices)
+            if (button->text() == name) button->click();
+    };
+    const std::pair<const char*, int> expected[] = {
+        {"WebP", text::kQualityScaleLossless}, {"JPEG XL", text::kQualityScaleLossless},
+        {"TIFF", text::kQualityNotUsed},       {"PNG", text::kQualityNotUsed},
+        {"AVIF", text::kQualityScale},         {"JPEG", text::kQualityScale}};
+    for (const auto& [name, id] : expected) {
+        choose(QString::fromLatin1(name));
+        QCoreApplication::processEvents(); // the page lays the longer text out
+        EXPECT_EQ(scale->text(), T(id)) << name;
+        EXPECT_LE(scale->fontMetrics().horizontalAdvance(scale->text()) + scale->indent(),
+                  scale->contentsRect().width())
+            << name;
+    }
+    choose(QStringLiteral("WebP"));
+    convert->setChecked(false);
+    EXPECT_EQ(scale->text(), T(text::kQualityScale));
 }
 
 TEST_F(WindowLayoutTest, TheOutOfRangeMarkNamesTheSetting) {
@@ -371,6 +396,9 @@ TEST_F(WindowLayoutTest, Screenshots) {
     for (const char* code : {"en", "de", "ru"}) {
         openIn(code);
         m_context.workingSettings.cropEnabled = m_context.workingSettings.resizeEnabled = 1;
+        // The output page with a format whose quality scale ends in lossless.
+        m_context.workingSettings.convertFormat = m_context.workingSettings.qualityEnabled = 1;
+        m_context.workingSettings.outputFormat = settings::OutputFormat::Webp;
         window().settingsToControls();
         loadAndWait(folder);
         window().imageView()->selectRow(1);
