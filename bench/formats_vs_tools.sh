@@ -39,7 +39,7 @@ row() { # format, operation, tool command name, tool ms, our ms
 /usr/bin/convert "$work/photo.png" "$work/photo.ppm"
 
 # WebP: quality value 8 is cwebp -q "$WEBP_Q" at method "$WEBP_M".
-WEBP_Q=${WEBP_Q:-80} WEBP_M=${WEBP_M:-4}
+WEBP_Q=${WEBP_Q:-86} WEBP_M=${WEBP_M:-2}
 tool=$(median_ms cwebp -quiet -q "$WEBP_Q" -m "$WEBP_M" "$work/photo.png" -o "$work/tool.webp")
 ours=$(median_ms "$format_bench" --time-encode=webp --source="$work/photo.png" --rounds=1 \
     --out="$work/ours.webp")
@@ -49,8 +49,8 @@ ours=$(median_ms "$decode_bench" --time-decode="$work/tool.webp" --rounds=1)
 row WebP decode dwebp "$tool" "$ours"
 
 # AVIF: quality value 8 is the quantizer "$AVIF_QP" at speed "$AVIF_SPEED".
-AVIF_QP=${AVIF_QP:-24} AVIF_SPEED=${AVIF_SPEED:-8}
-tool=$(median_ms avifenc -j 1 -s "$AVIF_SPEED" --min "$AVIF_QP" --max "$AVIF_QP" \
+AVIF_QP=${AVIF_QP:-15} AVIF_SPEED=${AVIF_SPEED:-9}
+tool=$(median_ms avifenc -j 1 -y 420 -s "$AVIF_SPEED" --min "$AVIF_QP" --max "$AVIF_QP" \
     "$work/photo.png" "$work/tool.avif")
 ours=$(median_ms "$format_bench" --time-encode=avif --source="$work/photo.png" --rounds=1 \
     --out="$work/ours.avif")
@@ -60,7 +60,7 @@ ours=$(median_ms "$decode_bench" --time-decode="$work/tool.avif" --rounds=1)
 row AVIF decode avifdec "$tool" "$ours"
 
 # JPEG XL: quality value 8 is the distance "$JXL_D" at effort "$JXL_E".
-JXL_D=${JXL_D:-1.5} JXL_E=${JXL_E:-5}
+JXL_D=${JXL_D:-1.9} JXL_E=${JXL_E:-5}
 tool=$(median_ms cjxl "$work/photo.png" "$work/tool.jxl" -d "$JXL_D" -e "$JXL_E" --num_threads=0)
 ours=$(median_ms "$format_bench" --time-encode=jxl --source="$work/photo.png" --rounds=1 \
     --out="$work/ours.jxl")
@@ -70,8 +70,8 @@ ours=$(median_ms "$decode_bench" --time-decode="$work/tool.jxl" --rounds=1)
 row "JPEG XL" decode djxl "$tool" "$ours"
 
 # TIFF: Deflate with the horizontal predictor.
-tool=$(median_ms tiffcp -c zip:p2 "$work/photo.tif" "$work/tool.tif")
-ours=$(median_ms "$format_bench" --time-encode=tif --source="$work/photo.png" --rounds=1 \
+tool=$(median_ms tiffcp -c zip:2 "$work/photo.tif" "$work/tool.tif")
+ours=$(median_ms "$format_bench" --time-encode=tif --source="$work/photo.tif" --rounds=1 \
     --out="$work/ours.tif")
 row TIFF encode "tiffcp zip" "$tool" "$ours"
 tool=$(median_ms tiffcp -c none "$work/tool.tif" "$work/out.tif")

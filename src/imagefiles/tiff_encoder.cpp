@@ -88,7 +88,7 @@ struct OptionsFree {
     void operator()(TIFFOpenOptions* o) const { TIFFOpenOptionsFree(o); }
 };
 
-constexpr std::size_t kStripBytes = std::size_t{256} << 10;
+constexpr std::size_t kStripBytes = std::size_t{1} << 20;
 
 // Writes one file into `out` after its current end: opens libtiff on it, lets `fill` set the
 // fields and write the rows, and closes (which writes the directory). On failure `out` is cut
@@ -121,14 +121,21 @@ std::uint32_t rowsPerStrip(std::size_t rowBytes) {
 }
 
 // Writes every row that `makeRow(y, buffer)` produces into the open file.
+// Fills strips of rowsPerStrip rows and hands each to libtiff whole: libtiff compresses a whole
+// strip with libdeflate in one call, row by row it falls back to zlib's slower stream.
 template <typename MakeRow>
 bool writeRows(TIFF* tif, int height, std::size_t rowBytes, MakeRow makeRow) {
-    std::vector<std::uint8_t> row(rowBytes);
-    for (int y = 0; y < height; ++y) {
-        // A stop request ends the encoding between rows; the half-made output is dropped.
+    const std::uint32_t rows = rowsPerStrip(rowBytes);
+    std::vector<std::uint8_t> strip(rowBytes * rows);
+    for (int top = 0, index = 0; top < height; top += int(rows), ++index) {
+        // A stop request ends the encoding between strips; the half-made output is dropped.
         if (toolkit::stopRequested()) return false;
-        makeRow(y, row.data());
-        if (TIFFWriteScanline(tif, row.data(), std::uint32_t(y), 0) < 0) return false;
+        const int count = std::min(int(rows), height - top);
+        for (int y = 0; y < count; ++y)
+            makeRow(top + y, strip.data() + std::size_t(y) * rowBytes);
+        if (TIFFWriteEncodedStrip(tif, std::uint32_t(index), strip.data(),
+                                  tmsize_t(std::size_t(count) * rowBytes)) < 0)
+            return false;
     }
     return true;
 }
