@@ -39,6 +39,11 @@ int qualityTable(const std::vector<std::string>& photos) {
             std::fprintf(stderr, "cannot read %s\n", path.c_str());
             return 1;
         }
+        // SSIM compares 8 x 8 windows: a smaller picture would count as 0.
+        if (image.width() < 8 || image.height() < 8) {
+            std::fprintf(stderr, "%s is too small to measure\n", path.c_str());
+            return 1;
+        }
         sources.push_back(image.toBgr24());
     }
     const FormatInfo* jpeg = formatInfo(FormatKind::Jpeg);

@@ -471,3 +471,74 @@ TEST(ThreadCount, FourThreadsWriteLogAndPrintExactlyWhatOneThreadDoes) {
 
 } // namespace
 } // namespace quill::test
+
+namespace quill::test {
+namespace {
+
+// A run reads every new format and writes every new output format: each output has its
+// format's extension and content, and the size of its source. A camera RAW resized to less than
+// half is developed at half size and still comes out at the size asked for.
+TEST(ConsoleRun, NewFormatsAreReadAndWrittenByARun) {
+    ConsoleProgram program;
+    const std::vector<std::string> sources = {
+        program.addSample("../webp/lossy.webp", "w.webp"),
+        program.addSample("../avif/photo420.avif", "a.avif"),
+        program.addSample("../heif/cat_exif_icc.heic", "h.heic"),
+        program.addSample("../jxl/cat_lossy.jxl", "j.jxl"),
+        program.addSample("../raw/patches.dng", "r.dng"),
+    };
+    const struct {
+        settings::OutputFormat format;
+        const char* extension;
+        imagefiles::FormatKind kind;
+    } outputs[] = {
+        {settings::OutputFormat::Webp, "webp", imagefiles::FormatKind::Webp},
+        {settings::OutputFormat::Avif, "avif", imagefiles::FormatKind::Avif},
+        {settings::OutputFormat::JpegXl, "jxl", imagefiles::FormatKind::JpegXl},
+        {settings::OutputFormat::Tiff, "tif", imagefiles::FormatKind::Tiff},
+    };
+    std::vector<settings::Preset> presets;
+    for (const auto& output : outputs) {
+        settings::Preset preset = program.basePreset();
+        preset.convertFormat = 1;
+        preset.outputFormat = output.format;
+        preset.outputDirPattern = program.out(output.extension) + "/";
+        presets.push_back(preset);
+    }
+    settings::Preset halfRaw = program.basePreset();
+    halfRaw.convertFormat = 1;
+    halfRaw.outputFormat = settings::OutputFormat::Png;
+    halfRaw.resizeEnabled = 1;
+    halfRaw.resizeWidth = 40;
+    halfRaw.resizeHeight = 30;
+    presets.push_back(halfRaw);
+    program.setPresets(presets);
+
+    for (std::size_t p = 0; p < std::size(outputs); ++p) {
+        std::vector<std::string> args{"-Console", "-Preset=" + std::to_string(p)};
+        args.insert(args.end(), sources.begin(), sources.end());
+        const ProgramRun run = program.run(args);
+        EXPECT_EQ(run.status, 0) << run.out;
+        for (const std::string& source : sources) {
+            const std::string name = std::filesystem::path(source).stem().string();
+            const std::string written =
+                program.out(outputs[p].extension) + "/" + name + "." + outputs[p].extension;
+            SCOPED_TRACE(written);
+            const toolkit::Image in =
+                imagefiles::loadImageFile(source, imagefiles::FormatKind::None);
+            const toolkit::Image out = imagefiles::loadImageFile(written, outputs[p].kind);
+            ASSERT_FALSE(out.empty());
+            EXPECT_EQ(out.width(), in.width());
+            EXPECT_EQ(out.height(), in.height());
+        }
+    }
+    const ProgramRun run = program.run({"-Console", "-Preset=4", sources.back()});
+    EXPECT_EQ(run.status, 0) << run.out;
+    const toolkit::Image half =
+        imagefiles::loadImageFile(program.out("r.png"), imagefiles::FormatKind::Png);
+    EXPECT_EQ(half.width(), 40);
+    EXPECT_EQ(half.height(), 30);
+}
+
+} // namespace
+} // namespace quill::test

@@ -1,5 +1,6 @@
 // JPEG metadata carry-over: segment listing, comments, EXIF reading and patching and the file
 // rewrites, checked against byte layouts built here and against exiftool on the JPEG samples.
+#include "imagefiles/format.h"
 #include "pipeline/exif.h"
 #include "pipeline/jpeg_metadata.h"
 
@@ -453,6 +454,61 @@ TEST(MetadataExiftool, WrittenFilesReadBackAsIntendedAndValidate) {
         }
         EXPECT_EQ(valueOf(after, "File:Comment"), "Quillmere \xE2\x82\xAC");
     }
+}
+
+} // namespace
+} // namespace quill::pipeline
+
+namespace quill::pipeline {
+namespace {
+
+// The date taken of a file of the new formats comes from the EXIF block its container carries,
+// the same as the JPEG it was made from; the orientation is dropped where the decoder already
+// turns the picture (HEIF, JPEG XL, camera RAW) and kept where it does not (WebP).
+TEST(FormatExifDetails, ContainersGiveTheDateOfTheirJpegAndTheOrientationWhereItStillApplies) {
+    using imagefiles::FormatKind;
+    const ExifDetails canon = readExifDetails(testdata("exif/Canon_40D.jpg"));
+    const ExifDetails nikon = readExifDetails(testdata("exif/Nikon_D70.jpg"));
+    ASSERT_TRUE(canon.recordedDate && nikon.recordedDate && canon.orientation);
+    const struct {
+        const char* fixture;
+        FormatKind kind;
+        const ExifDetails& from;
+        bool orientationKept;
+    } cases[] = {
+        {"webp/metadata.webp", FormatKind::Webp, canon, true},
+        {"webp/plain_exif.webp", FormatKind::Webp, canon, true},
+        {"avif/metadata.avif", FormatKind::Avif, canon, false},
+        {"heif/nikon_xmp.heic", FormatKind::Heif, nikon, false},
+        {"jxl/nikon_recompressed.jxl", FormatKind::JpegXl, nikon, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.fixture);
+        const ExifDetails details =
+            readExifDetails(test::fixture(c.fixture), *imagefiles::formatInfo(c.kind));
+        EXPECT_EQ(details.readError, 0);
+        EXPECT_EQ(details.recordedDate, c.from.recordedDate);
+        EXPECT_EQ(details.orientation.has_value(), c.orientationKept);
+        if (c.orientationKept) {
+            EXPECT_EQ(details.orientation, c.from.orientation);
+        }
+    }
+    // A DNG's EXIF block is its own TIFF structure: the date of its Exif directory.
+    const ExifDetails dng = readExifDetails(test::fixture("raw/patches-orientation6.dng"),
+                                            *imagefiles::formatInfo(FormatKind::CameraRaw));
+    struct tm taken {};
+    taken.tm_year = 2024 - 1900;
+    taken.tm_mon = 4;
+    taken.tm_mday = 17;
+    taken.tm_hour = 10;
+    taken.tm_min = 20;
+    taken.tm_sec = 30;
+    EXPECT_EQ(dng.recordedDate, std::int64_t(timegm(&taken)));
+    EXPECT_FALSE(dng.orientation);
+    // A file that is gone is a read error, not a file without a date.
+    const ExifDetails gone = readExifDetails(test::fixture("webp/no-such.webp"),
+                                             *imagefiles::formatInfo(FormatKind::Webp));
+    EXPECT_NE(gone.readError, 0);
 }
 
 } // namespace

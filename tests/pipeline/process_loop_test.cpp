@@ -453,6 +453,34 @@ TEST_F(ProcessLoop, AJpegDecodedReducedIsResizedToTheFullImagesSize) {
     EXPECT_GT(test::psnr(reduced.image, full.image), 40.0);
 }
 
+// A camera RAW resized to half or less is developed at half size; the result has the size asked
+// for and stays close to the full development; a resize to more than half develops it whole.
+TEST_F(ProcessLoop, ACameraRawResizedToHalfOrLessIsDevelopedAtHalfSize) {
+    ASSERT_TRUE(imagefiles::addImageRecord(test::fixture("raw/patches.dng"), images, {}));
+    ASSERT_EQ(images[0].formatKind, imagefiles::FormatKind::CameraRaw);
+    preset.resizeEnabled = 1;
+    preset.resizeMode = settings::ResizeMode::Pixels;
+    preset.resizeOption = 1; // keep the aspect ratio
+    for (const auto& [width, reduction] : {std::pair(64, 2), std::pair(40, 2), std::pair(80, 1)}) {
+        SCOPED_TRACE(width);
+        preset.resizeWidth = std::int16_t(width);
+        preset.resizeHeight = std::int16_t(width * 3 / 4);
+        const settings::RunSettings run =
+            settings::deriveRunSettings(preset, settings::runContextFromPlatform(images.size(), 0));
+        const RunPlan plan = makeRunPlan(preset, run, images, "creator");
+        const EditTools tools(plan.edit);
+        const SourceDecode decode = sourceDecodeFor(plan, images[0]);
+        EXPECT_EQ(std::max(decode.reduction, 1), reduction);
+        const EditedImage edited = editImage(
+            plan, tools, loadSource(plan, images[0], decode).image, "", [](EditStep) {}, decode);
+        const EditedImage full =
+            editImage(plan, tools, loadSource(plan, images[0]).image, "", [](EditStep) {});
+        ASSERT_TRUE(edited.outcome.ok());
+        EXPECT_EQ(std::pair(edited.width, edited.height), std::pair(width, width * 3 / 4));
+        EXPECT_GT(test::psnr(edited.image, full.image), 30.0);
+    }
+}
+
 TEST_F(ProcessLoop, AnImageHoldsRoomForTheLargestOfItsStepsEncoderIncluded) {
     // Only the header of a 4000 x 4000 PNG: the estimate goes by what the header declares.
     test::writeBytes(dir.file("big.png"),
