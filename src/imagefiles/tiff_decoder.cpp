@@ -8,6 +8,8 @@
 
 #include <tiffio.h>
 
+#include "imagefiles/detail/libtiff_handles.h"
+
 #include "imagefiles/detail/decode_limits.h"
 
 namespace quill::imagefiles {
@@ -55,17 +57,6 @@ int mapProc(thandle_t handle, void** base, toff_t* size) {
     return 1;
 }
 void unmapProc(thandle_t, void*, toff_t) {}
-
-int quiet(TIFF*, void*, const char*, const char*, va_list) {
-    return 1;
-}
-
-struct TiffCloser {
-    void operator()(TIFF* tif) const { TIFFClose(tif); }
-};
-struct OptionsFree {
-    void operator()(TIFFOpenOptions* o) const { TIFFOpenOptionsFree(o); }
-};
 
 // The library writes the reason for refusing an image into a buffer of this size.
 constexpr std::size_t kTiffMessageBytes = 1024;
@@ -218,19 +209,17 @@ toolkit::Image decodeTiff(std::span<const std::uint8_t> bytes) {
     // Shorter than the byte order mark, the version and the first directory's offset.
     constexpr std::size_t kMinFileBytes = 8;
     if (bytes.size() < kMinFileBytes) return {};
-    std::unique_ptr<TIFFOpenOptions, OptionsFree> options(TIFFOpenOptionsAlloc());
+    const detail::TiffOptions options = detail::quietTiffOptions();
     if (!options) return {};
-    TIFFOpenOptionsSetErrorHandlerExtR(options.get(), quiet, nullptr);
-    TIFFOpenOptionsSetWarningHandlerExtR(options.get(), quiet, nullptr);
     // No single allocation of the library may pass what the budget leaves beside the file.
     const std::uint64_t room =
         detail::decodeBudget() > bytes.size() ? detail::decodeBudget() - bytes.size() : 1;
     TIFFOpenOptionsSetMaxSingleMemAlloc(
         options.get(), tmsize_t(std::min<std::uint64_t>(detail::kDecodeMaxBytes, room)));
     MemoryFile file{bytes, 0};
-    std::unique_ptr<TIFF, TiffCloser> tif(
-        TIFFClientOpenExt("memory", "rm", &file, readProc, writeProc, seekProc, closeProc, sizeProc,
-                          mapProc, unmapProc, options.get()));
+    detail::TiffHandle tif(TIFFClientOpenExt("memory", "rm", &file, readProc, writeProc, seekProc,
+                                             closeProc, sizeProc, mapProc, unmapProc,
+                                             options.get()));
     if (!tif) return {};
     return decodeOpened(tif.get(), bytes.size());
 }

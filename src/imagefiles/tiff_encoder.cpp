@@ -13,6 +13,8 @@
 
 #include <tiffio.h>
 
+#include "imagefiles/detail/libtiff_handles.h"
+
 #include "toolkit/stop_request.h"
 
 namespace quill::imagefiles {
@@ -77,17 +79,6 @@ int mapProc(thandle_t, void**, toff_t*) {
 }
 void unmapProc(thandle_t, void*, toff_t) {}
 
-int quiet(TIFF*, void*, const char*, const char*, va_list) {
-    return 1;
-}
-
-struct TiffCloser {
-    void operator()(TIFF* tif) const { TIFFClose(tif); }
-};
-struct OptionsFree {
-    void operator()(TIFFOpenOptions* o) const { TIFFOpenOptionsFree(o); }
-};
-
 constexpr std::size_t kStripBytes = std::size_t{1} << 20;
 
 // Writes one file into `out` after its current end: opens libtiff on it, lets `fill` set the
@@ -98,13 +89,11 @@ template <typename Fill> bool writeTiff(std::vector<std::uint8_t>& out, Fill fil
     bool ok = false;
     try {
         MemoryOut file{&out, start};
-        const std::unique_ptr<TIFFOpenOptions, OptionsFree> options(TIFFOpenOptionsAlloc());
+        const detail::TiffOptions options = detail::quietTiffOptions();
         if (options) {
-            TIFFOpenOptionsSetErrorHandlerExtR(options.get(), quiet, nullptr);
-            TIFFOpenOptionsSetWarningHandlerExtR(options.get(), quiet, nullptr);
-            const std::unique_ptr<TIFF, TiffCloser> tif(
-                TIFFClientOpenExt("memory", "wl", &file, readProc, writeProc, seekProc, closeProc,
-                                  sizeProc, mapProc, unmapProc, options.get()));
+            const detail::TiffHandle tif(TIFFClientOpenExt("memory", "wl", &file, readProc,
+                                                           writeProc, seekProc, closeProc, sizeProc,
+                                                           mapProc, unmapProc, options.get()));
             // The directory is written last; only then is the file complete.
             if (tif) ok = fill(tif.get()) && TIFFWriteDirectory(tif.get());
         }
