@@ -178,6 +178,38 @@ TEST(FormatTableRoundTrip, EveryWritableFormatAtEveryDepthReadsBackBySizeAlphaAn
     EXPECT_GE(referenceChecks, 30); // WebP, AVIF, JPEG XL and TIFF in every case
 }
 
+// The table's encoders append to what the output holds, write a larger file for each higher
+// quality value, and take value 0 as value 1.
+TEST(FormatTableEncoders, QualityValuesGrowTheFileAndEncodersAppend) {
+    const Image photo = loadImageFile(test::testdata("jpeg/cat.jpg"), FormatKind::Jpeg);
+    ASSERT_FALSE(photo.empty());
+    for (const bool alpha : {false, true}) {
+        Image source = alpha ? photo.toBgra32() : photo.clone();
+        for (int y = 0; alpha && y < source.height(); ++y)
+            for (int x = 0; x < source.width(); ++x)
+                source.row(y)[4 * x + 3] = std::uint8_t(x * 255 / (source.width() - 1));
+        for (const FormatInfo& format : formatTable()) {
+            if (!format.writable || format.encode == nullptr) continue;
+            SCOPED_TRACE(std::string(format.name) + (alpha ? " alpha" : ""));
+            std::size_t previous = 0;
+            for (int quality = 1; quality <= 10; ++quality) {
+                std::vector<std::uint8_t> out{0xA5};
+                ASSERT_TRUE(format.encode(source.view(), quality, out));
+                EXPECT_EQ(out.front(), 0xA5);
+                const Image back = format.decode(Bytes(out).subspan(1), DecodeRequest{});
+                EXPECT_EQ(back.hasAlpha(), alpha && (format.holds & HoldsAlpha) != 0);
+                if (format.quality == QualityScale::None) continue;
+                EXPECT_GE(out.size(), previous) << quality;
+                previous = out.size();
+            }
+            std::vector<std::uint8_t> zero, one;
+            ASSERT_TRUE(format.encode(source.view(), 0, zero));
+            ASSERT_TRUE(format.encode(source.view(), 1, one));
+            EXPECT_EQ(zero, one);
+        }
+    }
+}
+
 // Every sample of the new formats, cut short and with a stretch of its body overwritten, fails
 // (or decodes what it can) without crashing or stalling.
 TEST(FormatTableBadInput, TruncatedAndCorruptedFilesOfEveryFormatFailQuickly) {
