@@ -374,6 +374,7 @@ inline constexpr int kHorizontalMargin = 529;
 inline constexpr int kVerticalMargin = 530;
 inline constexpr int kColourDepth = 531;
 inline constexpr int kSettingsPages = 532;
+inline constexpr int kFixedDateAndTime = 533;
 } // namespace text
 
 /// Entries of the program-information table (programInfoText).
