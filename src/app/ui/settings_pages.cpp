@@ -844,8 +844,8 @@ QString controlLabel(QObject* control, QWidget* page) {
 }
 
 /// Draws the focused row of a list with a 2-pixel frame, where the style draws a thin dotted line
-/// or nothing: in the highlight colour, or in the highlighted text's colour on a selected row,
-/// whose background is the highlight colour.
+/// or nothing: in the highlight colour, or in the highlighted text's colour inside a selected
+/// row, whose background is the highlight colour.
 class FocusFrameDelegate : public QStyledItemDelegate {
 public:
     using QStyledItemDelegate::QStyledItemDelegate;
@@ -863,8 +863,9 @@ public:
         painter->save();
         painter->setPen(pen);
         painter->setBrush(Qt::NoBrush);
-        const qreal half = kFocusFrameWidth / 2.0;
-        painter->drawRect(QRectF(option.rect).adjusted(half, half, -half, -half));
+        // On a selected row the frame stands inside the highlight, which then borders it.
+        const qreal in = kFocusFrameWidth / 2.0 + (selected ? kFocusFrameWidth : 0);
+        painter->drawRect(QRectF(option.rect).adjusted(in, in, -in, -in));
         painter->restore();
     }
 

@@ -8,6 +8,7 @@
 
 #include <QAbstractSpinBox>
 #include <QComboBox>
+#include <QImage>
 #include <QLabel>
 #include <QListWidget>
 #include <QPushButton>
@@ -229,6 +230,40 @@ TEST_F(AccessibilityTest, TheTabChainOfEveryPageHasOnlyNamedStops) {
         }
         ASSERT_TRUE(next);
         EXPECT_EQ(pageOf(next), nullptr) << describe(next).toStdString();
+    }
+}
+
+// The focused row of the page list is framed 2 pixels wide, in a colour that stands out from the
+// row's background whether or not the row is selected.
+TEST_F(AccessibilityTest, ThePageListShowsItsFocusWithAFrameTwoPixelsWide) {
+    QListWidget* list = window().pageList();
+    list->setCurrentRow(2);
+    focus(list);
+    const QPalette palette = list->palette();
+    for (const bool selected : {true, false}) {
+        SCOPED_TRACE(selected);
+        list->item(2)->setSelected(selected);
+        QCoreApplication::processEvents();
+        const QImage picture = list->viewport()->grab().toImage();
+        const qreal scale = picture.devicePixelRatio();
+        const QRect row = list->visualItemRect(list->item(2));
+        const QColor frame =
+            palette.color(selected ? QPalette::HighlightedText : QPalette::Highlight);
+        const int x = int((row.left() + row.width() / 2) * scale);
+        // Inside a selected row, with the highlight around it.
+        const int from = int((selected ? 2 : 0) * scale);
+        for (int inset = from; inset < from + int(2 * scale); ++inset) {
+            EXPECT_EQ(picture.pixelColor(x, int(row.top() * scale) + inset), frame) << inset;
+            EXPECT_EQ(picture.pixelColor(x, int((row.bottom() + 1) * scale) - 1 - inset), frame)
+                << inset;
+        }
+        if (selected) {
+            EXPECT_EQ(picture.pixelColor(x, int(row.top() * scale)),
+                      palette.color(QPalette::Active, QPalette::Highlight));
+        }
+        if (qEnvironmentVariableIsSet("QUILL_SCREENSHOT_DIR"))
+            picture.save(qEnvironmentVariable("QUILL_SCREENSHOT_DIR") +
+                         QStringLiteral("/page-list-focus-%1.png").arg(int(selected)));
     }
 }
 
