@@ -363,6 +363,18 @@ inline constexpr int kTiff = 487;
 // The quality scale of the formats that are lossless at 10, and the note for lossless formats.
 inline constexpr int kQualityScaleLossless = 488;
 inline constexpr int kQualityNotUsed = 489;
+// Names a screen reader reads for controls that have no label of their own, or share one.
+inline constexpr int kCellInRow = 520; // "%1, row %2": a table cell's column and row number
+inline constexpr int kActiveColumn = 521;
+inline constexpr int kLeftMargin = 522; // Left, Right, Top, Bottom margin, in this order
+inline constexpr int kTextAlignment = 526;
+inline constexpr int kHorizontalAlignment = 527;
+inline constexpr int kVerticalAlignment = 528;
+inline constexpr int kHorizontalMargin = 529;
+inline constexpr int kVerticalMargin = 530;
+inline constexpr int kColourDepth = 531;
+inline constexpr int kSettingsPages = 532;
+inline constexpr int kFixedDateAndTime = 533;
 } // namespace text
 
 /// Entries of the program-information table (programInfoText).

@@ -46,6 +46,32 @@ FilterTable::FilterTable(QWidget* parent) : QTableWidget(0, ColumnCount, parent)
     setSelectionBehavior(QAbstractItemView::SelectRows);
     setToolTip(T(text::kFilterConditionsText));
     setMinimumHeight(120);
+    setAccessibleName(T(text::kFilter));
+    // Tab leaves the table; the arrow keys move between its cells.
+    setTabKeyNavigation(false);
+}
+
+bool FilterTable::focusNextPrevChild(bool next) {
+    // The editors sit in the window's focus chain wherever they were made (rows are added
+    // later), so the way out starts at the table's own place in the chain and passes over them.
+    QWidget* w = this;
+    for (;;) {
+        w = next ? w->nextInFocusChain() : w->previousInFocusChain();
+        if (w == this) return false;
+        if (isAncestorOf(w) || !(w->focusPolicy() & Qt::TabFocus) || !w->isVisible() ||
+            !w->isEnabled() || w->focusProxy())
+            continue;
+        w->setFocus(next ? Qt::TabFocusReason : Qt::BacktabFocusReason);
+        return true;
+    }
+}
+
+void FilterTable::nameEditors() {
+    const int columns[] = {text::kActiveColumn, text::kProperty, text::kOperator, text::kValue};
+    for (int row = 0; row < rowCount(); ++row)
+        for (int column = 0; column < ColumnCount; ++column)
+            if (QWidget* editor = cellWidget(row, column))
+                editor->setAccessibleName(T(text::kCellInRow).arg(T(columns[column])).arg(row + 1));
 }
 
 void FilterTable::appendRow(const settings::FilterCondition& condition) {
@@ -84,6 +110,11 @@ void FilterTable::appendRow(const settings::FilterCondition& condition) {
         delete menu;
     });
     setCellWidget(row, ValueColumn, value);
+    // Reached with the arrow keys (the focus follows the current cell), not as Tab stops.
+    for (QWidget* editor : {static_cast<QWidget*>(active), static_cast<QWidget*>(property),
+                            static_cast<QWidget*>(op), static_cast<QWidget*>(value)})
+        editor->setFocusPolicy(Qt::ClickFocus);
+    nameEditors();
 }
 
 void FilterTable::setConditions(const std::vector<settings::FilterCondition>& conditions) {
@@ -134,6 +165,7 @@ void FilterTable::removeSelected() {
     if (row < 0) return;
     removeRow(row);
     m_flags.erase(m_flags.begin() + row);
+    nameEditors(); // the rows after it moved up
 }
 
 } // namespace quill::app::ui

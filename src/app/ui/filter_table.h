@@ -11,6 +11,10 @@ namespace quill::app::ui {
 
 /// Rows of (active, property, operator, value). Bits of a condition's flags other than the
 /// active bit, and its value kind, are carried through unchanged.
+///
+/// For the keyboard the table is one stop of the Tab chain: the arrow keys an editor leaves unused
+/// move between the cells, the focus following into the current cell's editor, and Tab or
+/// Shift+Tab from the table or any of its editors goes on to the control after or before it.
 class FilterTable : public QTableWidget {
     Q_OBJECT
 public:
@@ -21,7 +25,12 @@ public:
     void addCondition();
     void removeSelected();
 
+protected:
+    bool focusNextPrevChild(bool next) override;
+
 private:
+    /// Names each row's editors by their column and row, for a screen reader.
+    void nameEditors();
     void appendRow(const settings::FilterCondition& condition);
     /// The flags of each row as loaded, for the bits the table does not show.
     std::vector<std::uint32_t> m_flags;

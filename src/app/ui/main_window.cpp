@@ -252,6 +252,7 @@ void MainWindow::build() {
     connect(m_menu.get(), &MainMenu::triggered, this, &MainWindow::runCommand);
     buildPages();
     setCentralWidget(buildCentral());
+    setUpPageFrameAccess(m_pageList, m_stack, m_imageView);
 
     // Tab order: page list, command buttons, then the page.
     setTabOrder(m_pageList, m_addFiles);

@@ -21,11 +21,17 @@
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QListWidget>
 #include <QMimeData>
+#include <QPainter>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScrollArea>
 #include <QSpinBox>
+#include <QStackedWidget>
+#include <QStyledItemDelegate>
+#include <QTableView>
 #include <QVBoxLayout>
 
 namespace quill::app::ui {
@@ -175,7 +181,11 @@ void buildCropPage(SettingsPage& page) {
     for (int i = 0; i < 4; ++i) {
         auto* box = new QSpinBox;
         b.bind().spin(marginFields[i], box);
-        margins->addWidget(new QLabel(T(text::kLeft + i)), i / 2, (i % 2) * 2);
+        // The trim sides below use the same words: the margin is named by its side in full.
+        box->setAccessibleName(T(text::kLeftMargin + i));
+        auto* label = new QLabel(T(text::kLeft + i));
+        label->setBuddy(box);
+        margins->addWidget(label, i / 2, (i % 2) * 2);
         margins->addWidget(box, i / 2, (i % 2) * 2 + 1);
     }
     auto* marginGroup = b.group(text::kMargins, margins);
@@ -284,6 +294,8 @@ void buildColoursPage(SettingsPage& page) {
         auto* level = new QSpinBox;
         b.bind().spin(row.level, level);
         level->setToolTip(T(text::kNeutralValue100));
+        level->setAccessibleName(T(row.label));
+        level->setAccessibleDescription(T(text::kNeutralValue100));
         grid->addWidget(box, r, 0);
         grid->addWidget(level, r, 1);
         b.dependsOn(level, [box] { return box->isChecked(); });
@@ -299,6 +311,8 @@ void buildColoursPage(SettingsPage& page) {
         auto* level = new QSpinBox;
         b.bind().spin(channelFields[i], level);
         level->setToolTip(T(text::kNeutralValue100));
+        level->setAccessibleDescription(T(text::kNeutralValue100));
+        label->setBuddy(level);
         label->setIndent(20);
         grid->addWidget(label, r, 0);
         grid->addWidget(level, r++, 1);
@@ -352,6 +366,14 @@ QWidget* rowOf(std::initializer_list<QWidget*> widgets, RowFill fill) {
     return row;
 }
 
+/// The widget a label of `field` names: the field, or the first control of a row of them.
+QWidget* firstTabStop(QWidget* field) {
+    if (field->focusPolicy() & Qt::TabFocus) return field;
+    for (QWidget* child : field->findChildren<QWidget*>(Qt::FindDirectChildrenOnly))
+        if (child->focusPolicy() & Qt::TabFocus) return child;
+    return field;
+}
+
 /// The overlay page's one form, which keeps every label of the page in one column; each row is
 /// enabled only while its condition holds.
 struct OverlayForm {
@@ -365,7 +387,7 @@ struct OverlayForm {
     void row(int label, QWidget* field, Condition condition) {
         auto* caption = label != kNoLabel ? new QLabel(T(label)) : nullptr;
         if (caption) {
-            caption->setBuddy(field);
+            caption->setBuddy(firstTabStop(field));
             layout->addRow(caption, field);
             b.dependsOn(caption, condition);
         } else {
@@ -418,11 +440,11 @@ void addOverlayTextRows(OverlayForm& form, const OverlayForm::Condition& on) {
     }
     styleLayout->addStretch(1);
     form.row(kNoLabel, styles, on);
-    form.row(text::kAlignment,
-             rowOf({form.b.combo({text::kAlignLeft, text::kAlignCentre, text::kAlignRight},
-                                 "overlayTextAlign")},
-                   RowFill::LeftAligned),
-             on);
+    // Combo boxes read out their value: each says what it aligns.
+    auto* textAlign =
+        form.b.combo({text::kAlignLeft, text::kAlignCentre, text::kAlignRight}, "overlayTextAlign");
+    textAlign->setAccessibleName(T(text::kTextAlignment));
+    form.row(text::kAlignment, rowOf({textAlign}, RowFill::LeftAligned), on);
     auto* spacing = new QSpinBox;
     form.b.bind().spin("overlayLineSpacing", spacing);
     form.row(text::kLineSpacing, rowOf({spacing}, RowFill::LeftAligned), on);
@@ -464,24 +486,22 @@ void addOverlayPlacementRows(OverlayForm& form, const OverlayForm::Condition& on
     auto* opacity = new QSpinBox;
     form.b.bind().spin("overlayOpacity", opacity);
     form.row(text::kOpacity, rowOf({opacity}, RowFill::LeftAligned), on);
+    auto* hAlign = form.b.combo({text::kFromLeft, text::kCentredHorizontally, text::kFromRight},
+                                "overlayHorizontalAlign");
+    hAlign->setAccessibleName(T(text::kHorizontalAlignment));
     auto* hMargin = new QSpinBox;
     hMargin->setToolTip(T(text::kMarginPixels));
+    hMargin->setAccessibleName(T(text::kHorizontalMargin));
     form.b.bind().spin("overlayHorizontalMargin", hMargin);
-    form.row(text::kHorizontalPosition,
-             rowOf({form.b.combo({text::kFromLeft, text::kCentredHorizontally, text::kFromRight},
-                                 "overlayHorizontalAlign"),
-                    hMargin},
-                   RowFill::LeftAligned),
-             on);
+    form.row(text::kHorizontalPosition, rowOf({hAlign, hMargin}, RowFill::LeftAligned), on);
+    auto* vAlign = form.b.combo({text::kFromTop, text::kCentredVertically, text::kFromBottom},
+                                "overlayVerticalAlign");
+    vAlign->setAccessibleName(T(text::kVerticalAlignment));
     auto* vMargin = new QSpinBox;
     vMargin->setToolTip(T(text::kMarginPixels));
+    vMargin->setAccessibleName(T(text::kVerticalMargin));
     form.b.bind().spin("overlayVerticalMargin", vMargin);
-    form.row(text::kVerticalPosition,
-             rowOf({form.b.combo({text::kFromTop, text::kCentredVertically, text::kFromBottom},
-                                 "overlayVerticalAlign"),
-                    vMargin},
-                   RowFill::LeftAligned),
-             on);
+    form.row(text::kVerticalPosition, rowOf({vAlign, vMargin}, RowFill::LeftAligned), on);
 }
 
 void buildOverlayPage(SettingsPage& page) {
@@ -573,6 +593,8 @@ void buildFileDatesPage(SettingsPage& page) {
     date->setMinimumDateTime(QDateTime::fromSecsSinceEpoch(1, Qt::UTC));
     date->setMaximumDateTime(QDateTime::fromSecsSinceEpoch(0xFFFFFFFFll, Qt::UTC));
     b.bind().dateTime("fixedFileDate", date);
+    // Its label is also the caption of the choice that turns it on.
+    date->setAccessibleName(T(text::kFixedDateAndTime));
     form->addRow(T(text::kFixedDate), date);
     auto* shift = new QSpinBox;
     b.bind().spin("fileDateShiftMinutes", shift);
@@ -663,6 +685,7 @@ void buildOutputFormatPage(SettingsPage& page) {
     b.bind().check("qualityEnabled", quality);
     auto* qualitySpin = new QSpinBox;
     qualitySpin->setToolTip(T(text::kQuality110));
+    qualitySpin->setAccessibleName(T(text::kQuality110));
     b.bind().spin("quality", qualitySpin);
     // The scale of the value on show under it, not only in its tooltip; a row of its own keeps
     // the columns as narrow as the controls.
@@ -676,6 +699,7 @@ void buildOutputFormatPage(SettingsPage& page) {
     auto* depthCombo = b.combo({text::kDepth1Bit, text::kDepth4Bits, text::kDepth8Bits,
                                 text::kDepth24Bits, text::kDepth32Bits},
                                "colorDepth");
+    depthCombo->setAccessibleName(T(text::kColourDepth));
     grid->addWidget(depth, 2, 0);
     grid->addWidget(depthCombo, 2, 1);
     grid->setColumnStretch(3, 1);
@@ -683,8 +707,11 @@ void buildOutputFormatPage(SettingsPage& page) {
     auto* reduce = b.check(b.layout(), text::kReduceColoursPalette, "colorDepthOption");
     b.dependsOn(qualitySpin, [quality] { return quality->isChecked(); });
     b.dependsOn(qualityScale, [quality] { return quality->isChecked(); });
-    const auto showScale = [qualityScale, on, format] {
+    // The scale under the value is read with it as its description.
+    qualitySpin->setAccessibleDescription(qualityScale->text());
+    const auto showScale = [qualityScale, qualitySpin, on, format] {
         qualityScale->setText(T(qualityScaleText(on->isChecked(), format->checkedId())));
+        qualitySpin->setAccessibleDescription(qualityScale->text());
     };
     QObject::connect(format, &QButtonGroup::idToggled, qualityScale, showScale);
     QObject::connect(on, &QCheckBox::toggled, qualityScale, showScale);
@@ -736,7 +763,9 @@ void buildOutputDirectoryPage(SettingsPage& page) {
     auto* browse = new QPushButton(T(text::kBrowse));
     row->addWidget(pattern, 1);
     row->addWidget(browse);
-    form->addRow(T(text::kDirectoryPattern), row);
+    auto* patternLabel = new QLabel(T(text::kDirectoryPattern));
+    patternLabel->setBuddy(pattern);
+    form->addRow(patternLabel, row);
     QObject::connect(browse, &QPushButton::clicked, pattern, [pattern] {
         QString dir = QFileDialog::getExistingDirectory(pattern->window(), T(text::kSelectFolder));
         if (dir.isEmpty()) return;
@@ -814,7 +843,50 @@ QString controlLabel(QObject* control, QWidget* page) {
     return {};
 }
 
+/// Draws the focused row of a list with a 2-pixel frame, where the style draws a thin dotted line
+/// or nothing: in the highlight colour, or in the highlighted text's colour inside a selected
+/// row, whose background is the highlight colour.
+class FocusFrameDelegate : public QStyledItemDelegate {
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+
+    void paint(QPainter* painter, const QStyleOptionViewItem& option,
+               const QModelIndex& index) const override {
+        QStyleOptionViewItem plain(option);
+        plain.state &= ~QStyle::State_HasFocus;
+        QStyledItemDelegate::paint(painter, plain, index);
+        if (!(option.state & QStyle::State_HasFocus)) return;
+        const bool selected = option.state & QStyle::State_Selected;
+        QPen pen(option.palette.color(selected ? QPalette::HighlightedText : QPalette::Highlight),
+                 kFocusFrameWidth);
+        pen.setJoinStyle(Qt::MiterJoin);
+        painter->save();
+        painter->setPen(pen);
+        painter->setBrush(Qt::NoBrush);
+        // On a selected row the frame stands inside the highlight, which then borders it.
+        const qreal in = kFocusFrameWidth / 2.0 + (selected ? kFocusFrameWidth : 0);
+        painter->drawRect(QRectF(option.rect).adjusted(in, in, -in, -in));
+        painter->restore();
+    }
+
+    static constexpr int kFocusFrameWidth = 2;
+};
+
 } // namespace
+
+void setUpPageFrameAccess(QListWidget* pageList, QStackedWidget* pages, QTableView* imageView) {
+    pageList->setAccessibleName(T(text::kSettingsPages));
+    pageList->setItemDelegate(new FocusFrameDelegate(pageList));
+    for (int i = 0; i < pages->count(); ++i) {
+        if (auto* scroll = qobject_cast<QScrollArea*>(pages->widget(i))) {
+            scroll->setFocusPolicy(Qt::NoFocus);
+            scroll->viewport()->setFocusPolicy(Qt::NoFocus);
+        }
+    }
+    imageView->setAccessibleName(T(text::kImageList));
+    // Tab goes on to the list's buttons; the arrow keys move between the rows.
+    imageView->setTabKeyNavigation(false);
+}
 
 QString settingName(const std::vector<std::unique_ptr<SettingsPage>>& pages,
                     std::string_view field) {

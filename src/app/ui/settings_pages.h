@@ -11,6 +11,9 @@
 #include <vector>
 
 class QAbstractButton;
+class QListWidget;
+class QStackedWidget;
+class QTableView;
 class QWidget;
 
 namespace quill::app::ui {
@@ -61,6 +64,11 @@ private:
 /// labels its control, that label ("Overlay: Choose font"). Empty for a field no page shows.
 [[nodiscard]] QString settingName(const std::vector<std::unique_ptr<SettingsPage>>& pages,
                                   std::string_view field);
+
+/// Keyboard and screen-reader access of the window's frame around the pages: the page list
+/// named and drawn with a clear focus frame, the scroll areas that hold the pages out of the Tab
+/// chain (they take no input of their own), and an image table that Tab leaves.
+void setUpPageFrameAccess(QListWidget* pageList, QStackedWidget* pages, QTableView* imageView);
 
 /// Wraps page content under its title in a widget with a layout.
 [[nodiscard]] QWidget* pageWithTitle(int titleText, QWidget* content);
