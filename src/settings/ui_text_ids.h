@@ -364,17 +364,17 @@ inline constexpr int kTiff = 487;
 inline constexpr int kQualityScaleLossless = 488;
 inline constexpr int kQualityNotUsed = 489;
 // Names a screen reader reads for controls that have no label of their own, or share one.
-inline constexpr int kCellInRow = 520; // "%1, row %2": a table cell's column and row number
-inline constexpr int kActiveColumn = 521;
-inline constexpr int kLeftMargin = 522; // Left, Right, Top, Bottom margin, in this order
-inline constexpr int kTextAlignment = 526;
-inline constexpr int kHorizontalAlignment = 527;
-inline constexpr int kVerticalAlignment = 528;
-inline constexpr int kHorizontalMargin = 529;
-inline constexpr int kVerticalMargin = 530;
-inline constexpr int kColourDepth = 531;
-inline constexpr int kSettingsPages = 532;
-inline constexpr int kFixedDateAndTime = 533;
+inline constexpr int kCellInRow = 490; // "%1, row %2": a table cell's column and row number
+inline constexpr int kActiveColumn = 491;
+inline constexpr int kLeftMargin = 492; // Left, Right, Top, Bottom margin, in this order
+inline constexpr int kTextAlignment = 496;
+inline constexpr int kHorizontalAlignment = 497;
+inline constexpr int kVerticalAlignment = 498;
+inline constexpr int kHorizontalMargin = 499;
+inline constexpr int kVerticalMargin = 500;
+inline constexpr int kColourDepth = 501;
+inline constexpr int kSettingsPages = 502;
+inline constexpr int kFixedDateAndTime = 503;
 } // namespace text
 
 /// Entries of the program-information table (programInfoText).
