@@ -169,8 +169,6 @@ void MainWindow::createShortcuts() {
         shortcut(QKeySequence(Qt::CTRL | (Qt::Key_0 + digit)),
                  [this, digit] { selectPreset(digit); });
     shortcut(QKeySequence(Qt::CTRL | Qt::Key_Tab), [this] { nextPage(); });
-    // Ctrl+Shift+Tab: Qt names Tab with Shift "Backtab".
-    shortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Backtab), [this] { previousPage(); });
     shortcut(QKeySequence(Qt::Key_F1), [this] { showAllHelpTopics(this); });
     shortcut(QKeySequence(Qt::Key_Escape), [this] { stopAdding(); });
     shortcut(QKeySequence(Qt::Key_F5), [this] { startRun(); });

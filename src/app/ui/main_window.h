@@ -79,7 +79,7 @@ public:
     void clearList();
     void stopAdding();
     void nextPage();
-    /// Ctrl+Shift+Tab: the page before the shown one (the last one before the first).
+    /// The page before the shown one (the last one before the first), for Ctrl+Shift+Tab.
     void previousPage();
     /// Sorts the image list itself by a column of the list (a second click on the same column
     /// reverses the order), so that the run processes and numbers the images as shown.
