@@ -9,9 +9,12 @@
 #include "settings/ui_text_ids.h"
 #include "toolkit/platform/platform.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
+#include <string_view>
 
 namespace quill::app {
 
@@ -33,6 +36,24 @@ std::string portablePrefix(const AppContext& context) {
 std::string perUserDirectory() {
     return platform::appDataDirectory() + programName() + "/";
 }
+
+std::vector<std::string>& toolkitArgumentStore() {
+    static std::vector<std::string> arguments;
+    return arguments;
+}
+
+/// Qt's options that take a value (QGuiApplication, QApplication and the X11 and Wayland
+/// platforms).
+constexpr std::string_view kToolkitOptionsWithValue[] = {
+    "platform",     "platformpluginpath", "platformtheme", "plugin",        "qwindowgeometry",
+    "qwindowtitle", "qwindowicon",        "style",         "stylesheet",    "session",
+    "display",      "geometry",           "title",         "name",          "icon",
+    "visual",       "fontengine",         "dialogs",       "qmljsdebugger",
+};
+/// Qt's options without a value.
+constexpr std::string_view kToolkitFlags[] = {
+    "reverse", "nograb", "dograb", "sync", "testability", "widgetcount",
+};
 
 WindowModeEntry& windowModeEntry() {
     static WindowModeEntry entry = nullptr;
@@ -167,10 +188,46 @@ void removeAllSettingFiles(const AppContext& context) {
     (void)platform::deleteFile(portablePrefix(context) + settings::kPresetsFileName);
 }
 
+SplitArguments splitToolkitArguments(const std::vector<std::string>& arguments) {
+    SplitArguments split;
+    for (std::size_t i = 0; i < arguments.size(); ++i) {
+        const std::string& argument = arguments[i];
+        std::string_view option = argument;
+        if (option.size() < 2 || option[0] != '-') {
+            split.own.push_back(argument);
+            continue;
+        }
+        option.remove_prefix(option.starts_with("--") ? 2 : 1);
+        const std::size_t equals = option.find('=');
+        const std::string_view key = option.substr(0, equals);
+        const auto among = [key](const auto& names) {
+            return std::find(std::begin(names), std::end(names), key) != std::end(names);
+        };
+        if (equals == std::string_view::npos && among(kToolkitFlags)) {
+            split.toolkit.push_back(argument);
+        } else if (among(kToolkitOptionsWithValue)) {
+            split.toolkit.push_back(argument);
+            // "-style fusion": the value is the next argument, whatever it looks like, as Qt
+            // takes it; it must not become a path to load.
+            if (equals == std::string_view::npos && i + 1 < arguments.size())
+                split.toolkit.push_back(arguments[++i]);
+        } else {
+            split.own.push_back(argument);
+        }
+    }
+    return split;
+}
+
+const std::vector<std::string>& toolkitArguments() {
+    return toolkitArgumentStore();
+}
+
 void runProgram(const std::vector<std::string>& arguments) {
     AppContext context;
 
-    parseCommandLine(arguments, context);
+    SplitArguments split = splitToolkitArguments(arguments);
+    toolkitArgumentStore() = std::move(split.toolkit);
+    parseCommandLine(split.own, context);
     // Relative paths name files as seen from where the user started the program; the current
     // directory changes to the program directory below.
     context.startDirectory = platform::currentDirectory();

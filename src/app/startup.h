@@ -42,6 +42,19 @@ struct TitleParts {
 /// error log.
 [[nodiscard]] std::string standardTitle();
 
+/// The command line split into the program's own arguments and the options of the window
+/// toolkit (Qt: -style, -stylesheet, -platform, -platformtheme, -reverse, ...), which the window
+/// mode hands to the application object. Qt's options are matched as Qt matches them: exactly,
+/// with one or two leading dashes; an option that takes a value takes the next argument (or the
+/// text after "="). The rest keeps its order.
+struct SplitArguments {
+    std::vector<std::string> own;
+    std::vector<std::string> toolkit;
+};
+[[nodiscard]] SplitArguments splitToolkitArguments(const std::vector<std::string>& arguments);
+/// The toolkit options of the command line that runProgram() was given.
+[[nodiscard]] const std::vector<std::string>& toolkitArguments();
+
 /// The window mode, when the program has one: opens the main window and returns the exit status
 /// once it closes. Without it, starting without -Console says that the window is not built.
 using WindowModeEntry = int (*)(AppContext& context);

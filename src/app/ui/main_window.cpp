@@ -30,6 +30,7 @@
 #include <QLabel>
 #include <QListWidget>
 #include <QMenuBar>
+#include <QPalette>
 #include <QPushButton>
 #include <QScreen>
 #include <QScrollArea>
@@ -45,6 +46,8 @@
 #include <QVBoxLayout>
 
 #include <algorithm>
+#include <cmath>
+#include <iterator>
 #include <unordered_set>
 #include <utility>
 
@@ -63,6 +66,35 @@ constexpr int kControlsPollMs = 75;
 constexpr int kPageListMinWidth = 130;
 /// How long the status bar says that the settings were saved, in ms.
 constexpr int kSavedMessageMs = 5000;
+
+/// Relative luminance of a colour as WCAG defines it (sRGB channels made linear).
+double relativeLuminance(const QColor& colour) {
+    const auto linear = [](double v) {
+        return v <= 0.04045 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4);
+    };
+    return 0.2126 * linear(colour.redF()) + 0.7152 * linear(colour.greenF()) +
+           0.0722 * linear(colour.blueF());
+}
+
+double contrastRatio(const QColor& a, const QColor& b) {
+    const double la = relativeLuminance(a);
+    const double lb = relativeLuminance(b);
+    return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
+}
+
+/// The contrast WCAG asks of normal text against its background.
+constexpr double kTextContrast = 4.5;
+
+/// `highlight`, darkened (or lightened, under dark text) step by step until `text` on it reaches
+/// kTextContrast. Many light themes pair white text with a mid blue that falls short of it.
+QColor readableHighlight(QColor highlight, const QColor& text) {
+    const bool darken = contrastRatio(Qt::black, text) >= contrastRatio(Qt::white, text);
+    for (int step = 0; step < 64 && contrastRatio(highlight, text) < kTextContrast; ++step)
+        highlight = darken ? highlight.darker(108) : highlight.lighter(108);
+    if (contrastRatio(highlight, text) < kTextContrast)
+        highlight = darken ? QColor(Qt::black) : QColor(Qt::white);
+    return highlight;
+}
 
 /// Makes the page list as wide as its longest row in bold, the look of a page that is switched
 /// on.
@@ -298,6 +330,7 @@ void MainWindow::buildPages() {
     // Small, so that the window fits a small screen; the pages scroll in what they get.
     m_stack->setMinimumSize(200, 120);
     fixPageListWidth(m_pageList);
+    makePageHighlightReadable();
     connect(m_pageList, &QListWidget::currentRowChanged, m_stack, &QStackedWidget::setCurrentIndex);
     connect(m_pageList, &QListWidget::currentRowChanged, this, [this] { updatePreviewPopup(); });
     m_windowBindings.custom(
@@ -550,6 +583,7 @@ void MainWindow::addPaths(const imagefiles::PathList& paths) {
 void MainWindow::loaderFinished() {
     selectFirstRowIfNone();
     updateListCommands();
+    if (m_focusAfterLoading) returnFocus(std::exchange(m_focusAfterLoading, nullptr));
     updateStatus();
     if (m_context.workingSettings.scanImageDetails != 0) m_scanner.scanPendingRows();
 }
@@ -606,6 +640,8 @@ void MainWindow::startRun() {
                                                 .standardTitle = standardTitle(),
                                                 .pdfCreator = composeTitle({.version = true}),
                                                 .opener = &m_opener};
+    // The window is hidden during the run; the focus comes back to where it was.
+    m_focusBeforeRun = focusWidget();
     m_run = std::make_unique<batch::ui::WindowRun>(environment, this);
     connect(m_run.get(), &batch::ui::WindowRun::finished, this, &MainWindow::runFinished);
     if (!m_run->start()) m_run.reset();
@@ -620,10 +656,12 @@ void MainWindow::runFinished(bool quit) {
     selectFirstRowIfNone();
     updateListCommands();
     updateStatus();
+    returnFocus(std::exchange(m_focusBeforeRun, nullptr));
     if (quit) quitProgram();
 }
 
 void MainWindow::addFilesDialog() {
+    const QPointer<QWidget> focus = focusWidget();
     controlsToSettings();
     const auto filters = imagefiles::openFileFilters(
         imagefiles::Videos{m_context.workingSettings.includeVideos != 0},
@@ -643,14 +681,18 @@ void MainWindow::addFilesDialog() {
     for (const QString& f : files)
         paths.push_back(f.toStdString());
     addPaths(paths);
+    returnFocus(focus);
 }
 
 void MainWindow::addFolderDialog() {
+    const QPointer<QWidget> focus = focusWidget();
     const QString folder =
         QFileDialog::getExistingDirectory(this, T(text::kSelectFolder), dialogStartFolder());
-    if (folder.isEmpty()) return;
-    m_lastFolder = folder;
-    addPaths({folder.toStdString()});
+    if (!folder.isEmpty()) {
+        m_lastFolder = folder;
+        addPaths({folder.toStdString()});
+    }
+    returnFocus(focus);
 }
 
 QString MainWindow::dialogStartFolder() const {
@@ -904,6 +946,11 @@ void MainWindow::rebuild() {
     m_rebuildScheduled = false;
     m_headerHintSorts.reset(); // its text follows the language
     const bool hadFocus = isActiveWindow();
+    // The rebuilt window gives the focus to the counterpart of the control that had it.
+    const std::vector<QWidget*> before = focusableControls();
+    const auto focused = std::find(before.begin(), before.end(), focusWidget());
+    const std::ptrdiff_t focusedControl =
+        !focusWidget() || focused == before.end() ? -1 : std::distance(before.begin(), focused);
     // The rebuilt list shows the same images selected, and the same current one.
     std::vector<std::int32_t> selectedIds;
     std::int32_t currentId = -1;
@@ -928,7 +975,16 @@ void MainWindow::rebuild() {
     selectFirstRowIfNone();
     updateStatus();
     updatePreviewPopup();
+    if (focusedControl >= 0) {
+        QWidget* control = focusableControls()[std::size_t(focusedControl)];
+        if (control) returnFocus(control);
+    }
     if (hadFocus) activateWindow();
+}
+
+std::vector<QWidget*> MainWindow::focusableControls() const {
+    return {m_pageList,  m_addFiles,       m_addFolder, m_start,
+            m_imageView, m_removeSelected, m_clearList};
 }
 
 void MainWindow::restoreSelection(const std::vector<std::int32_t>& selectedIds,
@@ -1001,6 +1057,45 @@ void MainWindow::nextPage() {
     const int next = (m_pageList->currentRow() + 1) % m_pageList->count();
     m_pageList->setCurrentRow(next);
     m_pageList->setFocus();
+}
+
+void MainWindow::previousPage() {
+    const int count = m_pageList->count();
+    m_pageList->setCurrentRow((std::max(m_pageList->currentRow(), 0) + count - 1) % count);
+    m_pageList->setFocus();
+}
+
+void MainWindow::makePageHighlightReadable() {
+    if (!m_pageList) return;
+    // From the window's palette, which follows the desktop's, not from the list's own.
+    const QPalette base = palette();
+    QPalette list = m_pageList->palette();
+    for (const QPalette::ColorGroup group : {QPalette::Active, QPalette::Inactive}) {
+        list.setColor(group, QPalette::Highlight,
+                      readableHighlight(base.color(group, QPalette::Highlight),
+                                        base.color(group, QPalette::HighlightedText)));
+        list.setColor(group, QPalette::HighlightedText,
+                      base.color(group, QPalette::HighlightedText));
+    }
+    m_pageList->setPalette(list);
+}
+
+void MainWindow::changeEvent(QEvent* event) {
+    QMainWindow::changeEvent(event);
+    // A new desktop palette (a light or dark theme chosen while the program runs).
+    if (event->type() == QEvent::PaletteChange || event->type() == QEvent::ApplicationPaletteChange)
+        makePageHighlightReadable();
+}
+
+void MainWindow::returnFocus(const QPointer<QWidget>& widget) {
+    if (!widget || widget->window() != this) return;
+    if (widget->isEnabled()) {
+        widget->setFocus(Qt::OtherFocusReason);
+        m_focusAfterLoading = nullptr;
+    } else {
+        // Start is disabled while the loader fills the list: it gets the focus back after.
+        m_focusAfterLoading = widget;
+    }
 }
 
 bool MainWindow::eventFilter(QObject* watched, QEvent* event) {

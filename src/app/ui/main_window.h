@@ -14,6 +14,7 @@
 #include "toolkit/qt/questions.h"
 
 #include <QMainWindow>
+#include <QPointer>
 
 #include <memory>
 #include <optional>
@@ -78,6 +79,8 @@ public:
     void clearList();
     void stopAdding();
     void nextPage();
+    /// The page before the shown one (the last one before the first), for Ctrl+Shift+Tab.
+    void previousPage();
     /// Sorts the image list itself by a column of the list (a second click on the same column
     /// reverses the order), so that the run processes and numbers the images as shown.
     void sortListBy(int column);
@@ -104,6 +107,7 @@ public:
     [[nodiscard]] std::vector<const BindingTable*> bindingTables() const;
 
 protected:
+    void changeEvent(QEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     void showEvent(QShowEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -112,6 +116,15 @@ private:
     /// True when the preset file may be written; otherwise says why in a box.
     bool presetsWritable();
     void createShortcuts();
+    /// The page list's highlight from the window palette's, made dark (or light) enough for its
+    /// text to reach 4.5:1 contrast.
+    void makePageHighlightReadable();
+    /// Gives the focus back to `widget` after a dialog or the run; to a disabled one once the
+    /// loader is done.
+    void returnFocus(const QPointer<QWidget>& widget);
+    /// The page list, the command buttons and the image list, in a fixed order (nulls before
+    /// they are built).
+    [[nodiscard]] std::vector<QWidget*> focusableControls() const;
     /// The live preview, the preview run, the image popup and the timer that keeps them current.
     void createPreviews();
     /// Builds the menu bar and the central widget anew (for a start or a rebuild).
@@ -219,7 +232,9 @@ private:
     /// Whether the header's tooltip says the preset sorts; none until the tooltip is set.
     std::optional<bool> m_headerHintSorts;
     Qt::SortOrder m_sortOrder = Qt::AscendingOrder;
-    bool m_placed = false; ///< kept on screen once shown, with its frame
+    bool m_placed = false;                 ///< kept on screen once shown, with its frame
+    QPointer<QWidget> m_focusBeforeRun;    ///< where the focus goes back to after a run
+    QPointer<QWidget> m_focusAfterLoading; ///< gets the focus once the loader is done
 };
 
 } // namespace quill::app::ui

@@ -13,6 +13,9 @@
 #include <QTimer>
 
 #include <cstdlib>
+#include <string>
+#include <string_view>
+#include <vector>
 
 namespace quill::app::ui {
 namespace {
@@ -22,6 +25,11 @@ bool displayAvailable() {
     for (const char* name : {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"}) {
         const char* value = std::getenv(name);
         if (value && *value) return true;
+    }
+    // "-platform offscreen" (or vnc, ...) on the command line needs no display either.
+    for (std::string_view argument : toolkitArguments()) {
+        if (argument.starts_with("--")) argument.remove_prefix(1);
+        if (argument == "-platform" || argument.starts_with("-platform=")) return true;
     }
     return false;
 }
@@ -33,10 +41,19 @@ int runWindowMode(AppContext& context) {
         showFatalError(context, "Fatal error!\r\n\r\nCouldn't open the window: no display was "
                                 "found. Start with -Console to work without a window (see -Help).");
     }
-    static int argc = 1;
-    static char name[] = "quillmere";
-    static char* argv[] = {name, nullptr};
-    QApplication application(argc, argv);
+    // Qt's own options of the command line (style, style sheet, platform theme, right to left)
+    // go to the application object, which reads them; the program name comes first. They live
+    // as long as the application object, which keeps argv.
+    std::vector<std::string> storage{"quillmere"};
+    const std::vector<std::string>& toolkit = toolkitArguments();
+    storage.insert(storage.end(), toolkit.begin(), toolkit.end());
+    std::vector<char*> argv;
+    for (std::string& argument : storage)
+        argv.push_back(argument.data());
+    argv.push_back(nullptr);
+    int argc = int(storage.size());
+    // No palette or style is set here: the window follows the desktop's (or -style's).
+    QApplication application(argc, argv.data());
 
     // From here on a fatal error is a message box, as the user sees no console.
     setFatalErrorPresenter([](const std::string& message) {

@@ -30,6 +30,9 @@ public:
     void setFullText(const QString& text) {
         m_full = text;
         setToolTip(text);
+        // Screen readers read the whole text, not the shortened one; a new name is announced
+        // (setAccessibleName sends NameChanged), so the label reads as live text.
+        setAccessibleName(text);
         refit();
     }
     [[nodiscard]] const QString& fullText() const { return m_full; }
@@ -95,6 +98,9 @@ ProgressWindow::ProgressWindow(pipeline::RunFlags& flags,
     m_bar->setValue(0);
     m_bar->setTextVisible(false);
     m_bar->setMinimumHeight(30);
+    // The bar shows no text; screen readers get its percentage as its description.
+    m_bar->setAccessibleName(uiQ(text::kProgress));
+    m_bar->setAccessibleDescription(QStringLiteral("0%"));
 
     auto* frameLayout = new QVBoxLayout(m_frame);
     frameLayout->setContentsMargins(10, 10, 10, 10);
@@ -165,6 +171,7 @@ void ProgressWindow::showPhase(RunPhase phase) {
     m_total = std::max<std::int32_t>(m_phaseTotal.load(), 0);
     m_bar->setRange(0, std::max<std::int32_t>(m_total, 1));
     m_bar->setValue(0);
+    m_bar->setAccessibleDescription(QStringLiteral("0%"));
     if (phase == RunPhase::Finishing) {
         // Finishing only updates the list: nothing is left to pause or cancel. A pause pressed
         // during the last image would otherwise keep the title at "Paused".
@@ -230,7 +237,21 @@ void ProgressWindow::update() {
             m_shownImageId = id;
         }
     }
-    m_bar->setValue(std::clamp<std::int32_t>(m_flags.progressCounter.load(), 0, m_bar->maximum()));
+    showBarValue(std::clamp<std::int32_t>(m_flags.progressCounter.load(), 0, m_bar->maximum()));
+}
+
+void ProgressWindow::showBarValue(int value) {
+    if (value == m_bar->value()) return;
+    m_bar->setValue(value); // tells screen readers the new value (ValueChanged)
+    // Whole percents: a reader that follows the description is not flooded with hundredths.
+    const int percent = m_total > 0 ? int(std::int64_t(value) * 100 / m_total) : 0;
+    m_bar->setAccessibleDescription(QString::number(percent) + QLatin1Char('%'));
+}
+
+void ProgressWindow::changeEvent(QEvent* event) {
+    QDialog::changeEvent(event);
+    // Screen readers name the window by its title, which shows the percentage and the pause.
+    if (event->type() == QEvent::WindowTitleChange) setAccessibleName(windowTitle());
 }
 
 void ProgressWindow::togglePause() {

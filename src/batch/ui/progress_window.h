@@ -50,6 +50,7 @@ signals:
     void questionAnswered();
 
 protected:
+    void changeEvent(QEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     void reject() override;
 
@@ -64,6 +65,8 @@ private:
     void askToStop(StopKind kind);
     void showPhase(pipeline::RunPhase phase);
     [[nodiscard]] QString percentText() const;
+    /// Sets the bar to `value` and its accessible description to the whole percent.
+    void showBarValue(int value);
     /// "Progress: " and the text of the phase or of the pause.
     [[nodiscard]] QString frameTitle(int stateText) const;
 

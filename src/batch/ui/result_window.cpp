@@ -98,6 +98,9 @@ ResultWindow::ResultWindow(const imagefiles::ImageList& images, QWidget* parent)
     auto* help = new QPushButton(QStringLiteral("?"), this);
     help->setObjectName(QStringLiteral("helpButton"));
     help->setAutoDefault(false);
+    // "?" read aloud says nothing about what the button does: it opens the explanations.
+    help->setAccessibleName(uiQ(text::kExplanations));
+    help->setToolTip(uiQ(text::kExplanations));
     help->setFixedSize(std::max(20, help->fontMetrics().height() + 8),
                        std::max(20, help->fontMetrics().height() + 8));
     connect(help, &QPushButton::clicked, this, &ResultWindow::showHelp);
@@ -134,6 +137,8 @@ ResultWindow::ResultWindow(const imagefiles::ImageList& images, QWidget* parent)
 
     sizeToContent(parent);
     ok->setFocus();
+    // Screen readers name the window by its title.
+    setAccessibleName(windowTitle());
 
     m_showHelp = [this](const ResultHelp& help) {
         toolkit::qt::showTextDialog(this, uiQ(text::kExplanations), help.text, help.layout);
@@ -187,6 +192,11 @@ void ResultWindow::sizeToContent(const QWidget* parent) {
         width = std::min(width, std::max(kLeastWidth, screen->availableGeometry().width() * 3 / 4));
     resize(width, std::max(kLeastHeight, sizeHint().height()));
     setMinimumSize(kLeastWidth, kLeastHeight);
+}
+
+void ResultWindow::changeEvent(QEvent* event) {
+    QDialog::changeEvent(event);
+    if (event->type() == QEvent::WindowTitleChange) setAccessibleName(windowTitle());
 }
 
 void ResultWindow::showHelp() {

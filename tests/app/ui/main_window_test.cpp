@@ -3,11 +3,14 @@
 // input. The language switch is tested with the language layouts.
 #include "main_window_fixture.h"
 
+#include "app/startup.h"
 #include "app/ui/color_button.h"
 #include "app/ui/filter_table.h"
 #include "app/ui/path_drop_handler.h"
 #include "app/ui/preview/presets_window.h"
 #include "app/ui/preview/preview_popup.h"
+#include "batch/ui/progress_window.h"
+#include "batch/ui/result_window.h"
 #include "imagefiles/image_loader.h"
 #include "settings/language_pack.h"
 #include "settings/preset_fields.h"
@@ -16,6 +19,7 @@
 #include "test_support.h"
 #include "toolkit/platform/platform.h"
 
+#include <QAccessible>
 #include <QAction>
 #include <QApplication>
 #include <QButtonGroup>
@@ -33,8 +37,11 @@
 #include <QMenu>
 #include <QMessageBox>
 #include <QMimeData>
+#include <QPalette>
 #include <QPlainTextEdit>
 #include <QPointer>
+#include <QProcess>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QSpinBox>
 #include <QStandardPaths>
@@ -47,9 +54,12 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdlib>
 #include <filesystem>
 #include <set>
+#include <tuple>
+#include <utility>
 
 namespace quill::app::ui {
 namespace {
@@ -985,6 +995,164 @@ TEST_F(MainWindowTest, EachOptionItemTogglesItsSettingFromItsMenu) {
             return now && now->isChecked() == !before;
         }));
     }
+}
+
+// Qt's own options reach the application object; the program's switches and paths stay.
+TEST(ToolkitArguments, QtOptionsAndTheirValuesAreSplitFromTheProgramsArguments) {
+    using List = std::vector<std::string>;
+    const struct {
+        List given, own, toolkit;
+    } cases[] = {
+        {{"-Console", "a.jpg", "-Preset=2"}, {"-Console", "a.jpg", "-Preset=2"}, {}},
+        {{"-style", "fusion", "b.png", "-platformtheme", "gtk3", "-stylesheet", "-my.qss"},
+         {"b.png"},
+         {"-style", "fusion", "-platformtheme", "gtk3", "-stylesheet", "-my.qss"}},
+        {{"-reverse", "c.png", "--nograb", "-style=fusion", "x.png", "-style"},
+         {"c.png", "x.png"},
+         {"-reverse", "--nograb", "-style=fusion", "-style"}},
+        {{"-Reverse", "-STYLE", "fusion", "-", "-stylish"},
+         {"-Reverse", "-STYLE", "fusion", "-", "-stylish"},
+         {}},
+    };
+    for (const auto& c : cases) {
+        const SplitArguments split = splitToolkitArguments(c.given);
+        EXPECT_EQ(split.own, c.own);
+        EXPECT_EQ(split.toolkit, c.toolkit);
+    }
+}
+
+// The next test runs this one in a child process started with -reverse.
+TEST_F(MainWindowTest, ReverseChild) {
+    if (!qEnvironmentVariableIsSet("QUILL_REVERSE_CHILD")) GTEST_SKIP() << "run by its parent";
+    EXPECT_EQ(window().layoutDirection(), Qt::RightToLeft);
+    // The page list, first in its row, stands right of the pages.
+    EXPECT_GT(window().pageList()->mapTo(&window(), QPoint()).x(),
+              window().pageWidget(0)->mapTo(&window(), QPoint()).x());
+}
+
+TEST_F(MainWindowTest, TheReverseOptionLaysTheWindowOutRightToLeft) {
+    if (qEnvironmentVariableIsSet("QUILL_REVERSE_CHILD")) GTEST_SKIP() << "the child";
+    QProcess child;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("QUILL_REVERSE_CHILD"), QStringLiteral("1"));
+    child.setProcessEnvironment(environment);
+    child.setProcessChannelMode(QProcess::MergedChannels);
+    child.start(QCoreApplication::applicationFilePath(),
+                {QStringLiteral("-reverse"), QStringLiteral("--gtest_filter=*.ReverseChild")});
+    ASSERT_TRUE(child.waitForFinished(120000));
+    const std::string output = child.readAll().toStdString();
+    EXPECT_EQ(child.exitCode(), 0) << output;
+    EXPECT_NE(output.find("[  PASSED  ] 1 test"), std::string::npos) << output;
+}
+
+/// The contrast ratio of two colours as WCAG defines it.
+double contrast(const QColor& a, const QColor& b) {
+    const auto luminance = [](const QColor& c) {
+        const auto linear = [](double v) {
+            return v <= 0.04045 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4);
+        };
+        return 0.2126 * linear(c.redF()) + 0.7152 * linear(c.greenF()) + 0.0722 * linear(c.blueF());
+    };
+    const double la = luminance(a) + 0.05, lb = luminance(b) + 0.05;
+    return std::max(la, lb) / std::min(la, lb);
+}
+
+// The selected page reads at 4.5:1 at least in light and dark palettes, also after the
+// desktop's palette changes; a highlight that reads already stays the desktop's.
+TEST_F(MainWindowTest, TheSelectedPageReadsAtEnoughContrastInLightAndDarkPalettes) {
+    const QPalette saved = QApplication::palette();
+    const struct {
+        QColor window, highlight, text;
+    } cases[] = {
+        {0xefefef, 0x308cc6, Qt::white}, // light, mid blue
+        {0xefefef, 0xa0c8f0, Qt::white}, // light, pale blue
+        {0x353535, 0x2a82da, Qt::white}, // dark, blue
+        {0x353535, 0x606090, Qt::black}, // dark, greyish under black text
+        {0x353535, 0x003366, Qt::white}, // dark, navy: reads already
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.highlight.name().toStdString());
+        QPalette palette(c.window);
+        palette.setColor(QPalette::Highlight, c.highlight);
+        palette.setColor(QPalette::HighlightedText, c.text);
+        QApplication::setPalette(palette);
+        QCoreApplication::processEvents();
+        for (const auto group : {QPalette::Active, QPalette::Inactive}) {
+            const QPalette& list = window().pageList()->palette();
+            EXPECT_EQ(list.color(group, QPalette::HighlightedText), c.text);
+            EXPECT_GE(contrast(list.color(group, QPalette::Highlight), c.text), 4.5);
+            if (contrast(c.highlight, c.text) >= 4.5) {
+                EXPECT_EQ(list.color(group, QPalette::Highlight), c.highlight);
+            }
+        }
+    }
+    QApplication::setPalette(saved);
+}
+
+// The previous page wraps round to the last; a file dialog closed gives the focus back to its
+// button, not to the page list.
+TEST_F(MainWindowTest, PreviousPageAndTheFocusAfterAFileDialog) {
+    QListWidget* pages = window().pageList();
+    pages->setCurrentRow(1);
+    window().previousPage();
+    EXPECT_EQ(pages->currentRow(), 0);
+    window().previousPage();
+    EXPECT_EQ(pages->currentRow(), pages->count() - 1);
+    EXPECT_EQ(QApplication::focusWidget(), pages);
+
+    for (const int button : {settings::text::kAddFilesButton, settings::text::kAddFolderButton}) {
+        QPushButton* add = nullptr;
+        for (QPushButton* b : window().findChildren<QPushButton*>())
+            if (b->text() == uiText(button)) add = b;
+        ASSERT_NE(add, nullptr);
+        add->setFocus();
+        onNextModal<QFileDialog>([](QFileDialog* dialog) { dialog->reject(); });
+        QTest::keyClick(add, Qt::Key_Space);
+        QApplication::setActiveWindow(&window());
+        EXPECT_EQ(QApplication::focusWidget(), add);
+    }
+}
+
+QString accessibleText(QObject* object, QAccessible::Text text = QAccessible::Name) {
+    QAccessibleInterface* face = QAccessible::queryAccessibleInterface(object);
+    return face ? face->text(text) : QStringLiteral("<none>");
+}
+
+// A screen reader hears the windows' titles, the percentage and each new file as it comes,
+// and the result window's "?" button by what it does.
+TEST(RunWindowsForScreenReaders, TitlesProgressCurrentFileAndHelpButton) {
+    pipeline::RunFlags flags;
+    const std::atomic<std::int32_t> total{8};
+    test::ScriptedQuestions questions;
+    batch::ui::ProgressWindow w(flags, total, questions, QStringLiteral("Quillmere"));
+    auto* bar = w.findChild<QProgressBar*>(QStringLiteral("progressBar"));
+    auto* file = w.findChild<QLabel*>(QStringLiteral("fileName"));
+    ASSERT_TRUE(bar && file);
+    flags.enterPhase(pipeline::RunPhase::Processing);
+    const QString longName = QString(300, QLatin1Char('n')) + QStringLiteral(".jpg");
+    for (const auto& [name, counter, percent] :
+         {std::tuple(longName, 2, "25%"), std::tuple(QStringLiteral("b.png"), 3, "37%")}) {
+        flags.publishCurrent(counter, name.toStdString(), "/pictures/");
+        flags.progressCounter.store(counter);
+        w.update();
+        EXPECT_EQ(accessibleText(&w), w.windowTitle());
+        EXPECT_EQ(accessibleText(file), name); // whole, though the label may shorten it
+        EXPECT_EQ(accessibleText(bar, QAccessible::Description), QString::fromLatin1(percent));
+        EXPECT_EQ(
+            QAccessible::queryAccessibleInterface(bar)->valueInterface()->currentValue().toInt(),
+            counter);
+    }
+    flags.runPaused.store(1);
+    w.update();
+    EXPECT_TRUE(accessibleText(&w).contains(uiText(settings::text::kPaused)));
+    w.finish();
+
+    const imagefiles::ImageList images;
+    batch::ui::ResultWindow result(images);
+    result.setWindowTitle(QStringLiteral("Changed"));
+    EXPECT_EQ(accessibleText(&result), QStringLiteral("Changed"));
+    EXPECT_EQ(accessibleText(result.findChild<QPushButton*>(QStringLiteral("helpButton"))),
+              uiText(settings::text::kExplanations));
 }
 
 /// Pictures of the window on each page, for a person to look at.

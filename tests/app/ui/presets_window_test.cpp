@@ -5,11 +5,14 @@
 #include "settings/setting_files.h"
 #include "test_support.h"
 
+#include <QAccessible>
 #include <QApplication>
 #include <QComboBox>
 #include <QListWidget>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QTest>
+#include <QTimer>
 
 #include <gtest/gtest.h>
 
@@ -261,6 +264,76 @@ TEST_F(PresetsWindowTest, ResetAndStartupPresetReachTheFileOnClose) {
     (void)settings::readPresets(dir.file("Presets"), read);
     EXPECT_EQ(read.presets, defaults.presets);
     EXPECT_EQ(read.currentIndex, 3u);
+}
+
+// Keyboard users press Up or Down again and again; the focus must never end on Reset or
+// Delete, where the next press of the space bar would destroy presets. The window is named by
+// its title for screen readers.
+TEST_F(PresetsWindowTest, KeyboardOnlyReorderKeepsTheFocusOffDestructiveButtons) {
+    PresetsWindow w(environment(), PresetsWindowMode::Manage);
+    EXPECT_EQ(QAccessible::queryAccessibleInterface(&w)->text(QAccessible::Name), w.windowTitle());
+    w.show();
+    QApplication::setActiveWindow(&w);
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&w));
+    const auto press = [](Qt::Key key) { QTest::keyClick(QApplication::focusWidget(), key); };
+    // Presses `key` while the focus stays on `button`; false when it lands on Reset or Delete.
+    const auto pressWhileOn = [&](QWidget* button, Qt::Key key) {
+        for (int step = 0; step < 10 && QApplication::focusWidget() == button; ++step) {
+            press(key);
+            QWidget* focus = QApplication::focusWidget();
+            if (focus == w.resetButton() || focus == w.deleteButton()) return false;
+        }
+        return true;
+    };
+    w.presetList()->setFocus(Qt::TabFocusReason);
+    press(Qt::Key_Down); // selects the second row
+    const std::string moved = presets.presets[2].name;
+    for (int step = 0; step < 5 && QApplication::focusWidget() != w.downButton(); ++step)
+        press(Qt::Key_Tab);
+    ASSERT_EQ(QApplication::focusWidget(), w.downButton());
+    EXPECT_TRUE(pressWhileOn(w.downButton(), Qt::Key_Space));
+    EXPECT_EQ(presets.presets.back().name, moved);
+    EXPECT_EQ(QApplication::focusWidget(), w.upButton());
+    EXPECT_TRUE(pressWhileOn(w.upButton(), Qt::Key_Space));
+    EXPECT_EQ(presets.presets[1].name, moved);
+    EXPECT_EQ(QApplication::focusWidget(), w.downButton());
+
+    // A delete leaves nothing selected: the focus goes to the list, not on to Reset.
+    questions.answer = Answer::Yes;
+    w.deleteButton()->setFocus();
+    press(Qt::Key_Space);
+    EXPECT_EQ(presets.presets.size(), 5u);
+    EXPECT_EQ(QApplication::focusWidget(), w.presetList());
+}
+
+// The real question box: Enter and Escape both answer No, so no key press resets by itself.
+TEST_F(PresetsWindowTest, TheResetQuestionDefaultsToNo) {
+    PresetsWindowEnvironment env = environment();
+    PresetsWindow w({env.presets,
+                     env.workingSettings,
+                     env.currentPreset,
+                     env.presetsFilePath,
+                     toolkit::qt::dialogQuestions(),
+                     {},
+                     env.askName,
+                     env.askRename},
+                    PresetsWindowMode::Manage);
+    names = {"mine"};
+    w.newButton()->click();
+    for (const Qt::Key key : {Qt::Key_Return, Qt::Key_Escape}) {
+        QTimer poll;
+        QObject::connect(&poll, &QTimer::timeout, [&poll, key] {
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            if (!box || !box->isVisible()) return;
+            poll.stop();
+            EXPECT_EQ(box->defaultButton(), box->button(QMessageBox::No));
+            EXPECT_EQ(box->escapeButton(), box->button(QMessageBox::No));
+            QTest::keyClick(box, key);
+        });
+        poll.start(10);
+        w.resetButton()->click();
+        EXPECT_EQ(presets.presets.size(), 7u) << key;
+    }
 }
 
 } // namespace

@@ -7,6 +7,7 @@
 #include "toolkit/qt/questions.h"
 
 #include <QComboBox>
+#include <QEvent>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QInputDialog>
@@ -101,17 +102,25 @@ PresetsWindow::PresetsWindow(PresetsWindowEnvironment environment, PresetsWindow
     grid->addWidget(ok, 3, 0, 1, 2, Qt::AlignHCenter);
     grid->setColumnStretch(0, 1);
 
-    connect(m_new, &QPushButton::clicked, this, [this] { newPreset(); });
-    connect(m_rename, &QPushButton::clicked, this, [this] { renameSelected(); });
-    connect(m_delete, &QPushButton::clicked, this, [this] { deleteSelected(); });
+    // Each button keeps the keyboard focus through its own action (see keepFocusAfter).
+    const auto onClick = [this](QPushButton* button, auto action) {
+        connect(button, &QPushButton::clicked, this, [this, button, action] {
+            const bool hadFocus = button->hasFocus();
+            action();
+            if (hadFocus) keepFocusAfter(button);
+        });
+    };
+    onClick(m_new, [this] { newPreset(); });
+    onClick(m_rename, [this] { renameSelected(); });
+    onClick(m_delete, [this] { deleteSelected(); });
     auto* renameKey = new QShortcut(QKeySequence(Qt::Key_F2), this);
     connect(renameKey, &QShortcut::activated, this, [this] { renameSelected(); });
     auto* deleteKey = new QShortcut(QKeySequence(QKeySequence::Delete), m_list);
     deleteKey->setContext(Qt::WidgetShortcut);
     connect(deleteKey, &QShortcut::activated, this, [this] { deleteSelected(); });
-    connect(m_up, &QPushButton::clicked, this, [this] { moveSelected(-1); });
-    connect(m_down, &QPushButton::clicked, this, [this] { moveSelected(1); });
-    connect(m_reset, &QPushButton::clicked, this, [this] { resetPresets(); });
+    onClick(m_up, [this] { moveSelected(-1); });
+    onClick(m_down, [this] { moveSelected(1); });
+    onClick(m_reset, [this] { resetPresets(); });
     connect(ok, &QPushButton::clicked, this, &QDialog::accept);
     connect(m_list, &QListWidget::itemSelectionChanged, this, [this] { updateButtons(); });
     connect(m_startup, &QComboBox::activated, this, [this](int position) {
@@ -119,6 +128,26 @@ PresetsWindow::PresetsWindow(PresetsWindowEnvironment environment, PresetsWindow
     });
 
     refill(-1);
+    // Screen readers name the window by its title.
+    setAccessibleName(windowTitle());
+}
+
+void PresetsWindow::changeEvent(QEvent* event) {
+    QDialog::changeEvent(event);
+    if (event->type() == QEvent::WindowTitleChange) setAccessibleName(windowTitle());
+}
+
+void PresetsWindow::keepFocusAfter(QPushButton* pressed) {
+    // A button that its own action disabled hands the focus on in the tab order, which after
+    // Down is Reset: a second press of the space bar would then ask to reset every preset.
+    // Up and Down hand it to each other at the ends of the list instead, any other button to
+    // the list.
+    QWidget* next = pressed;
+    if (!next->isEnabled()) {
+        QPushButton* twin = pressed == m_up ? m_down : pressed == m_down ? m_up : nullptr;
+        next = twin && twin->isEnabled() ? static_cast<QWidget*>(twin) : m_list;
+    }
+    next->setFocus(Qt::OtherFocusReason);
 }
 
 QString PresetsWindow::rowText(const settings::Preset& preset) {

@@ -86,6 +86,7 @@ signals:
     void presetsClosed(bool written);
 
 protected:
+    void changeEvent(QEvent* event) override;
     void showEvent(QShowEvent* event) override;
     void done(int result) override;
 
@@ -97,6 +98,9 @@ private:
     int selectedRow() const;
     void refill(int selectPosition);
     void updateButtons();
+    /// Puts the focus back on `pressed` after its action, or where it is safe when the action
+    /// disabled it: the other of Up and Down, else the list; never on to Delete or Reset.
+    void keepFocusAfter(QPushButton* pressed);
 
     PresetsWindowEnvironment m_env;
     PresetsWindowMode m_mode;
