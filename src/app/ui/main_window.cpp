@@ -169,6 +169,7 @@ void MainWindow::createShortcuts() {
         shortcut(QKeySequence(Qt::CTRL | (Qt::Key_0 + digit)),
                  [this, digit] { selectPreset(digit); });
     shortcut(QKeySequence(Qt::CTRL | Qt::Key_Tab), [this] { nextPage(); });
+    shortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Tab), [this] { previousPage(); });
     shortcut(QKeySequence(Qt::Key_F1), [this] { showAllHelpTopics(this); });
     shortcut(QKeySequence(Qt::Key_Escape), [this] { stopAdding(); });
     shortcut(QKeySequence(Qt::Key_F5), [this] { startRun(); });

@@ -1099,6 +1099,11 @@ TEST_F(MainWindowTest, PreviousPageAndTheFocusAfterAFileDialog) {
     window().previousPage();
     EXPECT_EQ(pages->currentRow(), pages->count() - 1);
     EXPECT_EQ(QApplication::focusWidget(), pages);
+    // The keys: Ctrl+Shift+Tab back, Ctrl+Tab forward again.
+    QTest::keyClick(pages, Qt::Key_Backtab, Qt::ControlModifier | Qt::ShiftModifier);
+    EXPECT_EQ(pages->currentRow(), pages->count() - 2);
+    QTest::keyClick(pages, Qt::Key_Tab, Qt::ControlModifier);
+    EXPECT_EQ(pages->currentRow(), pages->count() - 1);
 
     for (const int button : {settings::text::kAddFilesButton, settings::text::kAddFolderButton}) {
         QPushButton* add = nullptr;

@@ -87,6 +87,7 @@ PresetsWindow::PresetsWindow(PresetsWindowEnvironment environment, PresetsWindow
     auto* startupLabel = new QLabel(ui(text::kStartupPreset) + ":", this);
     m_startup = new QComboBox(this);
     m_startup->setMinimumWidth(170);
+    startupLabel->setBuddy(m_startup); // the combo's name for a screen reader
     auto* ok = new QPushButton(QStringLiteral("OK"), this);
     ok->setMinimumSize(140, 23);
     ok->setDefault(true);
