@@ -869,6 +869,12 @@ public:
         painter->restore();
     }
 
+    // Each row leaves room above and below its text for the frame (and, on a selected row, for
+    // the highlight around it), so that the frame never covers the page's name.
+    QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override {
+        return QStyledItemDelegate::sizeHint(option, index) + QSize(0, 4 * kFocusFrameWidth);
+    }
+
     static constexpr int kFocusFrameWidth = 2;
 };
 
