@@ -259,6 +259,8 @@ TEST(RawCodec, RefusesBrokenAndOversizedFiles) {
     EXPECT_TRUE(refused(Bytes(bytes.begin(), bytes.begin() + 8)));
     const std::string text = "not a picture at all, but long enough to be looked at";
     EXPECT_TRUE(refused(Bytes(text.begin(), text.end())));
+    // A crafted Hasselblad model name that overruns LibRaw's model buffer (found by fuzzing).
+    EXPECT_TRUE(refused(rawFixture("bad-hasselblad-model.dng")));
     // Sensor data cut short is an error, not a picture with a black part.
     const Bytes cut(bytes.begin(), bytes.end() - 4000);
     EXPECT_TRUE(decodeRaw(cut, {}).empty());
