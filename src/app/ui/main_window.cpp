@@ -3,6 +3,7 @@
 
 #include "app/startup.h"
 #include "app/ui/field_menus.h"
+#include "app/ui/focus_frame.h"
 #include "app/ui/help_dialogs.h"
 #include "app/ui/path_drop_handler.h"
 #include "app/ui/preview/presets_window.h"
@@ -30,6 +31,7 @@
 #include <QLabel>
 #include <QListWidget>
 #include <QMenuBar>
+#include <QPainter>
 #include <QPalette>
 #include <QPushButton>
 #include <QScreen>
@@ -95,6 +97,30 @@ QColor readableHighlight(QColor highlight, const QColor& text) {
         highlight = darken ? QColor(Qt::black) : QColor(Qt::white);
     return highlight;
 }
+
+/// The Start button. It is drawn as the window's default button, the action the window is for;
+/// the style draws a focused button the same way, so a frame two pixels wide in the button text's
+/// colour shows inside it while it has the keyboard focus.
+class StartButton : public QPushButton {
+public:
+    using QPushButton::QPushButton;
+
+protected:
+    void paintEvent(QPaintEvent* event) override {
+        QPushButton::paintEvent(event);
+        if (!hasFocus()) return;
+        QPainter painter(this);
+        QPen pen(palette().color(QPalette::ButtonText), kFrameWidth);
+        pen.setStyle(Qt::DotLine);
+        painter.setPen(pen);
+        painter.setBrush(Qt::NoBrush);
+        const qreal in = kFrameWidth / 2.0 + 3;
+        painter.drawRect(QRectF(rect()).adjusted(in, in, -in, -in));
+    }
+
+private:
+    static constexpr int kFrameWidth = 2;
+};
 
 /// Makes the page list as wide as its longest row in bold, the look of a page that is switched
 /// on.
@@ -346,7 +372,7 @@ void MainWindow::buildPages() {
 QWidget* MainWindow::buildCentral() {
     m_addFiles = new QPushButton(T(text::kAddFilesButton));
     m_addFolder = new QPushButton(T(text::kAddFolderButton));
-    m_start = new QPushButton(T(text::kStartButton));
+    m_start = new StartButton(T(text::kStartButton));
     m_start->setDefault(true);
     m_drops->watch(m_addFiles);
     m_drops->watch(m_addFolder);
@@ -393,6 +419,7 @@ QWidget* MainWindow::buildImageListPage() {
     auto* layout = new QVBoxLayout(content);
     layout->setContentsMargins(0, 0, 0, 0);
     m_imageView = new QTableView;
+    drawOwnFrame(m_imageView, OwnFrame::WhenFocused);
     m_imageView->setModel(&m_model);
     m_imageView->setSelectionBehavior(QAbstractItemView::SelectRows);
     m_imageView->setSelectionMode(QAbstractItemView::ExtendedSelection);

@@ -3,6 +3,7 @@
 
 #include "app/ui/color_button.h"
 #include "app/ui/filter_table.h"
+#include "app/ui/focus_frame.h"
 #include "imagefiles/format.h"
 #include "settings/language_pack.h"
 #include "settings/ui_text_ids.h"
@@ -148,6 +149,7 @@ void buildFilterPage(SettingsPage& page) {
     note->setWordWrap(true);
     b.layout()->addWidget(note);
     auto* table = new FilterTable;
+    drawOwnFrame(table, OwnFrame::WhenFocused);
     b.layout()->addWidget(table, 1);
     b.bind().custom(
         "filterConditions", table,
@@ -402,6 +404,7 @@ constexpr int kNoLabel = OverlayForm::kNoLabel;
 void addOverlayTextRows(OverlayForm& form, const OverlayForm::Condition& on) {
     auto* text = new QPlainTextEdit;
     text->setTabChangesFocus(true);
+    drawOwnFrame(text, OwnFrame::Always);
     text->setFixedHeight(text->fontMetrics().lineSpacing() * 3 + 12);
     text->setToolTip(T(text::kPlaceholdersText));
     form.b.bind().text("overlayText", text);

@@ -148,6 +148,8 @@ ResultWindow::ResultWindow(const imagefiles::ImageList& images, QWidget* parent)
 void ResultWindow::buildList() {
     m_list = new QTreeWidget(this);
     m_list->setObjectName(QStringLiteral("failedImages"));
+    // Read by the heading above it.
+    m_list->setAccessibleName(uiQ(text::kSomeFailed));
     m_list->setRootIsDecorated(false);
     m_list->setSelectionBehavior(QAbstractItemView::SelectRows);
     m_list->setUniformRowHeights(true);

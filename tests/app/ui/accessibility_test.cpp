@@ -4,6 +4,9 @@
 #include "main_window_fixture.h"
 
 #include "app/ui/filter_table.h"
+#include "app/ui/preview/presets_window.h"
+#include "batch/ui/progress_window.h"
+#include "batch/ui/result_window.h"
 #include "settings/ui_text_ids.h"
 
 #include <QAbstractSpinBox>
@@ -11,12 +14,15 @@
 #include <QImage>
 #include <QLabel>
 #include <QListWidget>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScrollArea>
 #include <QStackedWidget>
 #include <QTableView>
 
 #include <gtest/gtest.h>
+
+#include <atomic>
 
 namespace quill::app::ui {
 namespace {
@@ -71,6 +77,23 @@ QPushButton* buttonNamed(QWidget* root, const QString& caption) {
     for (QPushButton* button : root->findChildren<QPushButton*>())
         if (button->text() == caption) return button;
     return nullptr;
+}
+
+/// Fails for each control of `root` a user can focus that has no name, or the name of another.
+void expectNamesOfTheirOwn(QWidget* root) {
+    QStringList unnamed;
+    QMap<QString, QString> seen;
+    for (QWidget* widget : focusable(root)) {
+        const QString name = nameOf(widget);
+        if (name.isEmpty()) {
+            unnamed << describe(widget);
+            continue;
+        }
+        EXPECT_FALSE(seen.contains(name))
+            << describe(widget).toStdString() << " / " << seen[name].toStdString();
+        seen.insert(name, describe(widget));
+    }
+    EXPECT_TRUE(unnamed.isEmpty()) << unnamed.join(QStringLiteral("; ")).toStdString();
 }
 
 class AccessibilityTest : public MainWindowFixture {
@@ -179,19 +202,7 @@ TEST_F(AccessibilityTest, EveryFocusableControlOfEveryPageHasANameOfItsOwn) {
             SCOPED_TRACE(page);
             window().pageList()->setCurrentRow(page);
             QWidget* content = window().pageWidget(page);
-            QStringList unnamed;
-            QMap<QString, QString> seen;
-            for (QWidget* widget : focusable(content)) {
-                const QString name = nameOf(widget);
-                if (name.isEmpty()) {
-                    unnamed << describe(widget);
-                    continue;
-                }
-                EXPECT_FALSE(seen.contains(name))
-                    << describe(widget).toStdString() << " / " << seen[name].toStdString();
-                seen.insert(name, describe(widget));
-            }
-            EXPECT_TRUE(unnamed.isEmpty()) << unnamed.join(QStringLiteral("; ")).toStdString();
+            expectNamesOfTheirOwn(content);
             if (auto* scroll =
                     qobject_cast<QScrollArea*>(content->parentWidget()->parentWidget())) {
                 EXPECT_EQ(scroll->focusPolicy(), Qt::NoFocus);
@@ -235,6 +246,73 @@ TEST_F(AccessibilityTest, ThePageListShowsItsFocusWithAFrameTwoPixelsWide) {
         if (qEnvironmentVariableIsSet("QUILL_SCREENSHOT_DIR"))
             picture.save(qEnvironmentVariable("QUILL_SCREENSHOT_DIR") +
                          QStringLiteral("/page-list-focus-%1.png").arg(int(selected)));
+    }
+}
+
+// The presets, progress and result windows: every control has a name of its own in every
+// language.
+TEST_F(AccessibilityTest, EveryControlOfTheRunAndPresetsWindowsHasANameOfItsOwn) {
+    for (int language = 0; language < int(settings::languages().size()); ++language) {
+        SCOPED_TRACE(language);
+        ASSERT_TRUE(settings::loadUiTexts(language));
+        PresetsWindow presets({m_context.presetList,
+                               m_context.workingSettings,
+                               m_context.currentPreset,
+                               "",
+                               m_questions,
+                               [] {},
+                               {},
+                               {}},
+                              PresetsWindowMode::Manage);
+        expectNamesOfTheirOwn(&presets);
+
+        std::atomic<std::int32_t> total{10};
+        pipeline::RunFlags flags;
+        batch::ui::ProgressWindow progress(flags, total, m_questions, QStringLiteral("Quillmere"));
+        flags.enterPhase(pipeline::RunPhase::Processing);
+        progress.update();
+        expectNamesOfTheirOwn(&progress);
+        progress.finish();
+
+        batch::ui::ResultWindow result(m_images);
+        expectNamesOfTheirOwn(&result);
+    }
+}
+
+// Start is drawn as the default button whether it has the focus or not, and the style shows
+// the focus neither on the overlay's text box nor on an empty table: each looks different while
+// it has the focus.
+TEST_F(AccessibilityTest, StartTheOverlayTextAndEmptyTablesShowTheFocus) {
+    m_context.workingSettings.overlayEnabled = 1;
+    m_context.workingSettings.filterEnabled = 1;
+    window().settingsToControls();
+    QPushButton* start = buttonNamed(&window(), T(text::kStartButton));
+    ASSERT_TRUE(start);
+    focus(window().pageList());
+    const QImage before = start->grab().toImage();
+    focus(start);
+    EXPECT_NE(before, start->grab().toImage());
+    // Their frames, top middle: in the highlight colour only while they have the focus.
+    const auto top = [](QWidget* control) {
+        const QImage picture = control->grab().toImage();
+        return picture.pixel(picture.width() / 2, 0);
+    };
+    auto* table = window().pageWidget(FilterPage)->findChild<FilterTable*>();
+    ASSERT_TRUE(table);
+    table->setRowCount(0);
+    for (const auto& [page, control] :
+         {std::pair<int, QWidget*>(ImageListPage, window().imageView()),
+          std::pair<int, QWidget*>(FilterPage, table),
+          std::pair<int, QWidget*>(OverlayPage,
+                                   window().pageWidget(OverlayPage)->findChild<QPlainTextEdit*>())}) {
+        SCOPED_TRACE(page);
+        ASSERT_TRUE(control);
+        window().pageList()->setCurrentRow(page);
+        focus(start);
+        const QRgb highlight = control->palette().color(QPalette::Highlight).rgb();
+        EXPECT_NE(top(control), highlight);
+        focus(control);
+        EXPECT_EQ(top(control), highlight);
     }
 }
 

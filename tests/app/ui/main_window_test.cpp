@@ -1118,6 +1118,36 @@ TEST_F(MainWindowTest, PreviousPageAndTheFocusAfterAFileDialog) {
     }
 }
 
+// A run whose image cannot be read ends in the result window; once that closes, the main window
+// is back with the focus where it was before the run.
+TEST_F(MainWindowTest, TheFocusComesBackAfterARunAndItsResultWindow) {
+    const std::string folder = m_dir.path() + "broken/";
+    ASSERT_TRUE(platform::createDirectories(folder));
+    test::writeText(folder + "broken.jpg", std::string(64, 'x'));
+    m_context.ignoreWarnings = true;
+    loadAndWait(folder);
+    ASSERT_EQ(m_images.size(), 1U);
+    QListWidget* pages = window().pageList();
+    pages->setCurrentRow(3);
+    pages->setFocus();
+    bool closed = false;
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        for (QWidget* top : QApplication::topLevelWidgets())
+            if (auto* result = qobject_cast<batch::ui::ResultWindow*>(top);
+                result && result->isVisible()) {
+                result->close();
+                closed = true;
+            }
+    });
+    poll.start(20);
+    window().startRun();
+    ASSERT_TRUE(waitUntil([&] { return closed && window().isVisible(); }));
+    QCoreApplication::processEvents();
+    QApplication::setActiveWindow(&window());
+    EXPECT_EQ(QApplication::focusWidget(), pages);
+}
+
 QString accessibleText(QObject* object, QAccessible::Text text = QAccessible::Name) {
     QAccessibleInterface* face = QAccessible::queryAccessibleInterface(object);
     return face ? face->text(text) : QStringLiteral("<none>");

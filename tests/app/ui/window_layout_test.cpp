@@ -7,12 +7,14 @@
 #include "settings/ui_text_ids.h"
 
 #include <QAbstractItemView>
+#include <QApplication>
 #include <QAbstractSpinBox>
 #include <QButtonGroup>
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QPalette>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScreen>
@@ -409,6 +411,59 @@ TEST_F(WindowLayoutTest, Screenshots) {
                            .arg(page, 2, 10, QLatin1Char('0')));
         }
     }
+}
+
+/// A dark palette of the kind desktop themes set, for pictures of the window in it.
+QPalette darkPalette() {
+    QPalette dark;
+    const QColor window(45, 45, 48), base(30, 30, 32), text(225, 225, 225);
+    dark.setColor(QPalette::Window, window);
+    dark.setColor(QPalette::WindowText, text);
+    dark.setColor(QPalette::Base, base);
+    dark.setColor(QPalette::AlternateBase, window);
+    dark.setColor(QPalette::Text, text);
+    dark.setColor(QPalette::Button, window.lighter(120));
+    dark.setColor(QPalette::ButtonText, text);
+    dark.setColor(QPalette::Highlight, QColor(61, 174, 233));
+    dark.setColor(QPalette::HighlightedText, QColor(20, 20, 20));
+    dark.setColor(QPalette::ToolTipBase, base);
+    dark.setColor(QPalette::ToolTipText, text);
+    for (const QPalette::ColorRole role :
+         {QPalette::WindowText, QPalette::Text, QPalette::ButtonText})
+        dark.setColor(QPalette::Disabled, role, QColor(125, 125, 125));
+    return dark;
+}
+
+/// Pictures of the keyboard focus on each page's first control, and on Start, in a light and
+/// a dark palette, for a person to look at.
+TEST_F(WindowLayoutTest, FocusScreenshots) {
+    if (!qEnvironmentVariableIsSet("QUILL_SCREENSHOT_DIR")) GTEST_SKIP() << "no picture folder";
+    const QPalette light = QApplication::palette();
+    for (const bool dark : {false, true}) {
+        QApplication::setPalette(dark ? darkPalette() : light);
+        openIn("en");
+        window().activateWindow();
+        const QString prefix = dark ? QStringLiteral("dark") : QStringLiteral("light");
+        for (int page = 0; page < kPageCount; ++page) {
+            window().pageList()->setCurrentRow(page);
+            QWidget* content = window().pageWidget(page);
+            QWidget* first = content->nextInFocusChain();
+            while (first != content && !(first->isVisible() && first->isEnabled() &&
+                                         (first->focusPolicy() & Qt::TabFocus) &&
+                                         content->isAncestorOf(first)))
+                first = first->nextInFocusChain();
+            // As after a Tab key: the style draws focus only when it came from the keyboard.
+            window().setAttribute(Qt::WA_KeyboardFocusChange);
+            first->setFocus(Qt::TabFocusReason);
+            screenshot(QStringLiteral("%1-focus%2.png").arg(prefix).arg(page, 2, 10, QLatin1Char('0')));
+        }
+        window().pageList()->setFocus(Qt::TabFocusReason);
+        screenshot(QStringLiteral("%1-focus-pagelist.png").arg(prefix));
+        for (QPushButton* button : window().centralWidget()->findChildren<QPushButton*>())
+            if (button->text() == T(text::kStartButton)) button->setFocus(Qt::TabFocusReason);
+        screenshot(QStringLiteral("%1-focus-start.png").arg(prefix));
+    }
+    QApplication::setPalette(light);
 }
 
 } // namespace

@@ -60,6 +60,7 @@ PresetsWindow::PresetsWindow(PresetsWindowEnvironment environment, PresetsWindow
     explanation->setWordWrap(true);
 
     m_list = new QListWidget(this);
+    m_list->setAccessibleName(ui(text::kPresetsTitle));
     m_list->setMinimumSize(225, 140);
     m_list->setSelectionMode(QAbstractItemView::SingleSelection);
     m_list->setTextElideMode(Qt::ElideRight);
