@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Saves a picture of the main window on each of its fourteen pages in English, German and
-# Russian, and of the keyboard focus on each page in a light and a dark palette, drawn by a real X server (xvfb-run) on a 1024 x 768 screen at the scale given as the
-# second argument (default 2), into the folder given as the first argument (default
-# build/page-screenshots).
+# Russian, and of the keyboard focus on each page in a light and a dark palette, drawn by a
+# real X server (xvfb-run) on a 1024 x 768 screen at the scale given as the second argument
+# (default 2), into the folder given as the first argument (default build/page-screenshots).
 # Needs a build with tests: cmake --build build/asan -j2 --target quill_layout_ui_tests
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
