@@ -303,8 +303,8 @@ TEST_F(AccessibilityTest, StartTheOverlayTextAndEmptyTablesShowTheFocus) {
     for (const auto& [page, control] :
          {std::pair<int, QWidget*>(ImageListPage, window().imageView()),
           std::pair<int, QWidget*>(FilterPage, table),
-          std::pair<int, QWidget*>(OverlayPage,
-                                   window().pageWidget(OverlayPage)->findChild<QPlainTextEdit*>())}) {
+          std::pair<int, QWidget*>(
+              OverlayPage, window().pageWidget(OverlayPage)->findChild<QPlainTextEdit*>())}) {
         SCOPED_TRACE(page);
         ASSERT_TRUE(control);
         window().pageList()->setCurrentRow(page);

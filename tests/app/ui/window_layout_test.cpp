@@ -7,8 +7,8 @@
 #include "settings/ui_text_ids.h"
 
 #include <QAbstractItemView>
-#include <QApplication>
 #include <QAbstractSpinBox>
+#include <QApplication>
 #include <QButtonGroup>
 #include <QComboBox>
 #include <QLabel>
@@ -448,14 +448,15 @@ TEST_F(WindowLayoutTest, FocusScreenshots) {
             window().pageList()->setCurrentRow(page);
             QWidget* content = window().pageWidget(page);
             QWidget* first = content->nextInFocusChain();
-            while (first != content && !(first->isVisible() && first->isEnabled() &&
-                                         (first->focusPolicy() & Qt::TabFocus) &&
-                                         content->isAncestorOf(first)))
+            while (first != content &&
+                   !(first->isVisible() && first->isEnabled() &&
+                     (first->focusPolicy() & Qt::TabFocus) && content->isAncestorOf(first)))
                 first = first->nextInFocusChain();
             // As after a Tab key: the style draws focus only when it came from the keyboard.
             window().setAttribute(Qt::WA_KeyboardFocusChange);
             first->setFocus(Qt::TabFocusReason);
-            screenshot(QStringLiteral("%1-focus%2.png").arg(prefix).arg(page, 2, 10, QLatin1Char('0')));
+            screenshot(
+                QStringLiteral("%1-focus%2.png").arg(prefix).arg(page, 2, 10, QLatin1Char('0')));
         }
         window().pageList()->setFocus(Qt::TabFocusReason);
         screenshot(QStringLiteral("%1-focus-pagelist.png").arg(prefix));
