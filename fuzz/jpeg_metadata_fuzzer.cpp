@@ -1,10 +1,13 @@
 // Fuzzes the JPEG segment scan, the EXIF block lookup and the EXIF tag walk in both modes, plus
-// the in-memory rewrites that take their positions from the same scan.
+// the in-memory rewrites that take their positions from the same scan. The rewrites are read
+// again: a file without its segments lists none and is no longer than before, and a comment put
+// in twice gives the same bytes as once (it replaces, never piles up).
 #include "pipeline/exif.h"
 #include "pipeline/jpeg_metadata.h"
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
 #include <span>
 
 using namespace quill::pipeline;
@@ -31,8 +34,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         (void)storeExif(metadata, view);
     }
 
-    (void)withoutSegments(file, metadata);
-    (void)withComment(file, "comment");
+    if (const auto stripped = withoutSegments(file, metadata)) {
+        JpegMetadata again;
+        if (stripped->size() > file.size()) std::abort();
+        if (readMetadata(*stripped, again) && !metadata.segments.empty() &&
+            !again.segments.empty() && again.segments.size() >= metadata.segments.size())
+            std::abort();
+    }
+    if (const auto once = withComment(file, "comment")) {
+        const auto twice = withComment(*once, "comment");
+        if (!twice || *twice != *once) std::abort();
+    }
     setComment(metadata, "abc");
     (void)insertSegments(file, metadata);
     return 0;

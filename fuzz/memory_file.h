@@ -28,10 +28,15 @@ public:
     MemoryFile(const MemoryFile&) = delete;
     MemoryFile& operator=(const MemoryFile&) = delete;
 
+    /// A path that names the file, for code that opens files by path; empty when it failed.
+    [[nodiscard]] std::string path() const {
+        return m_fd < 0 ? std::string() : "/proc/self/fd/" + std::to_string(m_fd);
+    }
+
     /// The file opened anew for reading, as the loader opens files.
     [[nodiscard]] std::optional<platform::InputFile> open() const {
         if (m_fd < 0) return std::nullopt;
-        return platform::InputFile::open("/proc/self/fd/" + std::to_string(m_fd));
+        return platform::InputFile::open(path());
     }
 
 private:

@@ -161,7 +161,7 @@ void chooseSettingsLocation(AppContext& context) {
     if (!context.portableMode) {
         for (const char* name : {settings::kLanguageFileName, settings::kPresetsFileName}) {
             const std::string path = portablePrefix(context) + name;
-            if (settings::fileHasCurrentHeader(path) || settings::fileFailsToRead(path)) {
+            if (settings::fileMayBeCurrentSettings(path)) {
                 context.portableMode = true;
                 break;
             }

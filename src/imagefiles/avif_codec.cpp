@@ -1,6 +1,8 @@
 // AVIF reading and writing through libavif (dav1d decodes, AOM encodes).
 #include "imagefiles/avif_codec.h"
 
+#include "imagefiles/detail/decode_limits.h"
+
 #include <algorithm>
 #include <array>
 #include <cstring>
@@ -32,7 +34,7 @@ using EncoderPtr = std::unique_ptr<avifEncoder, EncoderDeleter>;
 
 /// Largest pixel count handed to the library: a 32-bit image of this many pixels fills the 1 GiB
 /// image limit, so anything larger could never be returned anyway.
-constexpr std::uint32_t kPixelLimit = std::uint32_t(toolkit::kMaxImageBytes / 4);
+constexpr std::uint32_t kPixelLimit = std::uint32_t(detail::kDecodeMaxBytes / 4);
 
 /// A decoder that has parsed the container (no AV1 decoded yet); null when parsing fails.
 /// The decoder reads `bytes` in place: they must outlive it.
@@ -213,7 +215,7 @@ Image decodeAvif(std::span<const std::uint8_t> bytes, const DecodeRequest& /*req
     if (decoder->image->width != 0 && decoder->image->height != 0) {
         const Geometry declared = geometryOf(*decoder->image);
         if (declared.seenWidth() > kPixelLimit || declared.seenHeight() > kPixelLimit ||
-            !Image::sizeAllowed(int(declared.seenWidth()), int(declared.seenHeight()), format))
+            !detail::decodeSizeAllowed(declared.seenWidth(), declared.seenHeight(), format))
             return {};
     }
     if (avifDecoderNextImage(decoder.get()) != AVIF_RESULT_OK) return {};
@@ -224,7 +226,7 @@ Image decodeAvif(std::span<const std::uint8_t> bytes, const DecodeRequest& /*req
     const PixelFormat actual = decoded.alphaPlane ? PixelFormat::Bgra32 : PixelFormat::Bgr24;
     const Geometry geometry = geometryOf(decoded);
     if (decoded.width > kPixelLimit || decoded.height > kPixelLimit ||
-        !Image::sizeAllowed(int(geometry.crop.width), int(geometry.crop.height), actual))
+        !detail::decodeSizeAllowed(geometry.crop.width, geometry.crop.height, actual))
         return {};
 
     // A view of just the crop rectangle, without copying planes.

@@ -2,6 +2,8 @@
 // program decodes several files at once on its own threads).
 #include "imagefiles/heif_codec.h"
 
+#include "imagefiles/detail/decode_limits.h"
+
 #include <algorithm>
 #include <array>
 #include <cstring>
@@ -161,7 +163,7 @@ toolkit::Image decodeHeif(std::span<const std::uint8_t> bytes, const DecodeReque
     const int h = heif_image_handle_get_height(handle);
     const bool alpha = heif_image_handle_has_alpha_channel(handle) != 0;
     const auto format = alpha ? toolkit::PixelFormat::Bgra32 : toolkit::PixelFormat::Bgr24;
-    if (!toolkit::Image::sizeAllowed(w, h, format)) return {};
+    if (!detail::decodeSizeAllowed(w, h, format)) return {};
     const int lumaBits = heif_image_handle_get_luma_bits_per_pixel(handle);
     const int chromaBits = heif_image_handle_get_chroma_bits_per_pixel(handle);
     // Deep images are fetched as 16-bit samples and rounded here: libheif's own reduction to

@@ -2,6 +2,8 @@
 // works on the calling thread, and encoding the same way.
 #include "imagefiles/jxl_codec.h"
 
+#include "imagefiles/detail/decode_limits.h"
+
 #include <algorithm>
 #include <cstring>
 #include <memory>
@@ -126,7 +128,7 @@ toolkit::Image decodeJxl(std::span<const std::uint8_t> bytes, const DecodeReques
             const auto pixelFormat =
                 alpha ? toolkit::PixelFormat::Bgra32 : toolkit::PixelFormat::Bgr24;
             if (size.width > 0x7FFFFFFF || size.height > 0x7FFFFFFF ||
-                !toolkit::Image::sizeAllowed(int(size.width), int(size.height), pixelFormat))
+                !detail::decodeSizeAllowed(size.width, size.height, pixelFormat))
                 return {};
             format.num_channels = alpha ? 4 : 3;
             out = toolkit::Image(int(size.width), int(size.height), pixelFormat);

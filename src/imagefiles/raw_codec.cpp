@@ -3,6 +3,8 @@
 // before the sensor data is unpacked, so a header that claims a huge sensor costs nothing.
 #include "imagefiles/raw_codec.h"
 
+#include "imagefiles/detail/decode_limits.h"
+
 #include <algorithm>
 #include <climits>
 #include <cstring>
@@ -85,7 +87,8 @@ bool sizesAllowed(LibRaw& raw) {
         width *= aspect;
     if (raw.is_fuji_rotated()) width = height = (width + height) * 0.7072;
     if (width > INT_MAX || height > INT_MAX) return false;
-    return Image::sizeAllowed(int(width) + 1, int(height) + 1, PixelFormat::Bgr24);
+    return detail::decodeSizeAllowed(static_cast<long long>(width) + 1,
+                                     static_cast<long long>(height) + 1, PixelFormat::Bgr24);
 }
 
 /// True when the file carries the white balance the camera was set to.
@@ -102,7 +105,7 @@ Image developedImage(LibRaw& raw) {
     int bits = 0;
     raw.get_mem_image_format(&width, &height, &colours, &bits);
     if (bits != 8 || (colours != 1 && colours != 3)) return {};
-    if (!Image::sizeAllowed(width, height, PixelFormat::Bgr24)) return {};
+    if (!detail::decodeSizeAllowed(width, height, PixelFormat::Bgr24)) return {};
     Image image(width, height, PixelFormat::Bgr24);
     if (image.empty()) return {};
     if (colours == 3) {

@@ -272,11 +272,12 @@ bool fileHasCurrentHeader(const std::string& path) {
     return bytes && !bytes->empty() && headerIsCurrent(*bytes);
 }
 
-bool fileFailsToRead(const std::string& path) {
+bool fileMayBeCurrentSettings(const std::string& path) {
+    const auto bytes = platform::readFile(path, kMaxSettingsFileSize);
+    if (bytes) return !bytes->empty() && headerIsCurrent(*bytes);
+    if (!platform::isReadError(platform::lastError())) return false;
     const auto info = platform::fileInfo(path);
-    if (!info || info->size == 0 || !platform::isRegularFile(path)) return false;
-    return !platform::readFile(path, kMaxSettingsFileSize) &&
-           platform::isReadError(platform::lastError());
+    return info && info->size != 0 && platform::isRegularFile(path);
 }
 
 std::string escapeOverlayText(std::string_view text) {

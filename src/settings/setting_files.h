@@ -43,9 +43,11 @@ inline constexpr float kSettingsFileVersion = 4.6f;
                                   std::size_t* headerSize = nullptr);
 /// True when the file exists with a size above 0, can be read and starts with a current header.
 [[nodiscard]] bool fileHasCurrentHeader(const std::string& path);
-/// True when a regular file with a size above 0 is at `path` but reading it failed
-/// (platform::isReadError), so that whether it is a setting file of ours cannot be told.
-[[nodiscard]] bool fileFailsToRead(const std::string& path);
+/// True when the file at `path` starts with a current header, or is a regular file with a size
+/// above 0 that could not be read (platform::isReadError), so that whether it is a setting file of
+/// ours cannot be told. Decided from one read: a read that fails once and then succeeds cannot
+/// make the file count as neither.
+[[nodiscard]] bool fileMayBeCurrentSettings(const std::string& path);
 
 /// `overlayText` as stored: line feed, carriage return, tab, VT, double quote, BEL, BS, FF and
 /// ESC become "\n", "\r", "\t", "\v", "\'", "\a", "\b", "\f", "\[", and a backslash becomes "\\"

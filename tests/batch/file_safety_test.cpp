@@ -585,5 +585,26 @@ TEST(FileSafety, AFailedFlushOfAFolderFailsTheImageAndKeepsItsSource) {
     }
 }
 
+// Where the settings live is decided by reading the presets file beside the program. A read that
+// fails once (an input/output error, a signal) must not send the run to the per-user folder,
+// where the built-in presets would run a different batch with the same -Preset number.
+TEST(FileSafety, APresetsFileThatFailsToReadOnceNeverRunsTheBuiltInPresets) {
+    for (int n = 1; n <= 3; ++n) {
+        SCOPED_TRACE("read open " + std::to_string(n) + " fails");
+        ConsoleProgram program;
+        program.usePreset([&](settings::Preset& preset) {
+            preset.outputFormat = settings::OutputFormat::Png;
+        });
+        program.addSample("exif/Canon_40D.jpg", "a.jpg");
+        const FaultRun run = runWithFault(program, {"-Console", "-IgnoreWarning", program.in()},
+                                          "open-read:" + std::to_string(n) + ":5");
+        ASSERT_TRUE(run.injected);
+        // Refused (2) or failed (1) is fine; a success must have run the user's preset.
+        if (run.status == 0) {
+            EXPECT_TRUE(completePng(program.out("a.png")));
+        }
+    }
+}
+
 } // namespace
 } // namespace quill::test
