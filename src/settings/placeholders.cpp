@@ -6,6 +6,7 @@
 #include "toolkit/ascii.h"
 #include "toolkit/platform/platform.h"
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 #include <unordered_set>
@@ -114,6 +115,11 @@ PlaceholderValues samplePlaceholderValues() {
 }
 
 CalendarFields calendarFields(std::int64_t localSeconds) {
+    // A file system may hand out any 64-bit time; the calendar arithmetic below overflows far
+    // outside the years 1..9999, so dates beyond them read as their first or last second.
+    constexpr std::int64_t kFirstSecond = -62135596800; // 0001-01-01 00:00:00
+    constexpr std::int64_t kLastSecond = 253402300799;  // 9999-12-31 23:59:59
+    localSeconds = std::clamp(localSeconds, kFirstSecond, kLastSecond);
     const std::int64_t days = floorDiv(localSeconds, kSecondsPerDay);
     const std::int64_t secondOfDay = localSeconds - days * kSecondsPerDay;
     // Civil date from a day count (Howard Hinnant's algorithm).

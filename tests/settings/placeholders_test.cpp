@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <limits>
+
 #include <sys/stat.h>
 
 #include <tuple>
@@ -40,6 +42,13 @@ TEST(PlaceholderTokens, FormattingOfEveryToken) {
     const CalendarFields last = calendarFields(-1); // the second before 1970
     EXPECT_EQ(std::tuple(last.year, last.month, last.day, last.second),
               std::tuple(1969, 12, 31, 59));
+    // Times a file system may report far outside the calendar: its ends, without overflow.
+    for (const auto& [seconds, year, month, day] :
+         {std::tuple(std::numeric_limits<std::int64_t>::min(), 1, 1, 1),
+          std::tuple(std::numeric_limits<std::int64_t>::max(), 9999, 12, 31)}) {
+        const CalendarFields end = calendarFields(seconds);
+        EXPECT_EQ(std::tuple(end.year, end.month, end.day), std::tuple(year, month, day));
+    }
 }
 
 TEST(PlaceholderText, NormaliseAndExpand) {
