@@ -1,6 +1,7 @@
-// Fuzz target: the language-pack container. An "ISTF" block is unpacked with the program's key
-// and without one, for an entry count taken from the input, and the readable text-table source
-// is parsed; a block that unpacks is packed again and must unpack to the same entries.
+// Fuzz target: the language-pack container. The first two bytes give an entry count (little
+// endian, below 1024); the rest is an "ISTF" block, unpacked with the program's key and without
+// one, and the readable text-table source, parsed. A block that unpacks is packed again and must
+// unpack to the same entries.
 #include "settings/language_pack.h"
 
 #include <cstddef>
@@ -14,9 +15,9 @@
 using namespace quill::settings;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    if (size < 1) return 0;
-    const std::size_t count = data[0] % 16;
-    const std::span<const std::uint8_t> block(data + 1, size - 1);
+    if (size < 2) return 0;
+    const std::size_t count = (data[0] | std::size_t(data[1]) << 8) % 1024;
+    const std::span<const std::uint8_t> block(data + 2, size - 2);
     for (const bool keyed : {true, false}) {
         std::vector<std::string> entries;
         const std::span<const std::uint8_t> key =
@@ -30,7 +31,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     std::vector<std::string> entries;
     std::string error;
-    (void)parseTextTable(std::string_view(reinterpret_cast<const char*>(data + 1), size - 1), count,
+    (void)parseTextTable(std::string_view(reinterpret_cast<const char*>(data + 2), size - 2), count,
                          entries, error);
     return 0;
 }
