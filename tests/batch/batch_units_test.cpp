@@ -19,6 +19,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <map>
+#include <vector>
 
 #include <unistd.h>
 
@@ -216,6 +217,60 @@ TEST_F(BatchWithFiles, ASourceSwappedForALinkIsLeftAlone) {
     EXPECT_EQ(images[0].resultState, ImageResult::WriteFailed);
     EXPECT_TRUE(platform::fileIdentity(dir.file("a.png"))->isLink) << "the link was removed";
     EXPECT_TRUE(platform::isRegularFile(elsewhere));
+}
+
+// Sources and the output folder change between the listing and the run: each changed source
+// fails by itself with its file left as it is, the others are moved as the preset says, and a
+// missing output folder is made again. An output folder that became a file fails every image
+// and moves no source.
+TEST_F(BatchWithFiles, SourcesAndTheOutputFolderChangingBeforeTheRunFailOnlyWhatChanged) {
+    settingsRecord.moveOriginal = 1;
+    for (const char* name :
+         {"kept.png", "deleted.png", "folder.png", "unreadable.png", "grown.png"})
+        add("png/basn2c08.png", name);
+    const std::vector<std::uint8_t> original = test::readBytes(dir.file("kept.png"));
+    ASSERT_TRUE(platform::deleteFile(dir.file("deleted.png")));
+    ASSERT_TRUE(platform::deleteFile(dir.file("folder.png")));
+    ASSERT_TRUE(platform::createDirectories(dir.file("folder.png/")));
+    std::vector<std::uint8_t> grown = original;
+    grown.resize(grown.size() + 4096, 0x5A); // more bytes after the end of the image
+    test::writeBytes(dir.file("grown.png"), grown);
+    ASSERT_TRUE(std::filesystem::remove_all(dir.file("out")));
+    {
+        const test::ReadFault fault(dir.file("unreadable.png"), platform::ReadStep::Open, EACCES);
+        processWithReplaceAll();
+    }
+    std::map<std::string, ImageResult> results;
+    for (const ImageRecord& record : images.records())
+        results[record.fileName] = record.resultState;
+    EXPECT_EQ(results["kept"], ImageResult::Done);
+    EXPECT_EQ(results["grown"], ImageResult::Done);
+    for (const char* name : {"deleted", "folder", "unreadable"}) {
+        EXPECT_NE(results[name], ImageResult::Done) << name;
+        EXPECT_NE(results[name], ImageResult::Pending) << name << ": the run stopped before it";
+        EXPECT_FALSE(platform::fileExists(dir.file(std::string("out/") + name + ".jpg"))) << name;
+    }
+    EXPECT_TRUE(platform::isDirectory(dir.file("folder.png/")));
+    EXPECT_EQ(test::readBytes(dir.file("unreadable.png")), original);
+    for (const char* name : {"kept", "grown"}) {
+        EXPECT_FALSE(platform::fileExists(dir.file(std::string(name) + ".png"))) << "not moved";
+        EXPECT_EQ(imagefiles::loadImageFile(dir.file(std::string("out/") + name + ".jpg"),
+                                            imagefiles::FormatKind::None)
+                      .width(),
+                  32);
+    }
+
+    // The output folder is now a file: nothing can be written, so every source stays.
+    images.clear();
+    ASSERT_TRUE(std::filesystem::remove_all(dir.file("out")));
+    test::writeText(dir.file("out"), "a file where the output folder was");
+    for (const char* name : {"one.png", "two.png"})
+        add("png/basn2c08.png", name);
+    processWithReplaceAll();
+    for (const ImageRecord& record : images.records()) {
+        EXPECT_EQ(record.resultState, ImageResult::WriteFailed) << record.fileName;
+        EXPECT_EQ(test::readBytes(record.sourcePath), original) << record.fileName;
+    }
 }
 
 TEST_F(BatchWithFiles, DecodeAheadWaitsWhileTheNextImageWouldPassTheBudget) {
