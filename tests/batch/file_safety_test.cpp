@@ -129,6 +129,45 @@ TEST(FileSafety, TwoRunsIntoOneFolderLoseNothingEvenWithAClosedStandardOutput) {
     EXPECT_TRUE(platform::listDirectory(second.in())->empty());
 }
 
+/// True when the file holds a complete PNG: its signature, and its end chunk last.
+bool completePng(const std::string& path) {
+    const auto bytes = readBytes(path);
+    static const std::string iend("IEND\xAE\x42\x60\x82");
+    return bytes.size() > 20 && bytes[1] == 'P' &&
+           std::string(bytes.end() - 8, bytes.end()) == iend;
+}
+
+TEST(FileSafety, TenRunsStartedAtOnceOnOneFolderRunOnceAndLoseNothing) {
+    // A script starts the same move run ten times at once: the instance lock lets one through,
+    // the other nine leave with status 4 before they touch a file.
+    constexpr int kImages = 12;
+    constexpr int kRuns = 10;
+    ConsoleProgram program;
+    program.usePreset([&](settings::Preset& preset) {
+        preset.outputFormat = settings::OutputFormat::Png;
+        preset.moveOriginal = 1;
+    });
+    for (int i = 0; i < kImages; ++i)
+        program.addSample("exif/Canon_40D.jpg", "p" + std::to_string(i) + ".jpg");
+    const std::string statuses = program.root() + "statuses";
+    std::string script;
+    for (int i = 0; i < kRuns; ++i)
+        script += "(" + program.command({"-Console", "-IgnoreWarning", program.in()}) +
+                  " >/dev/null 2>&1; echo $? >>" + shellQuote(statuses) + ") & ";
+    ASSERT_EQ(runCommand(script + "wait"), 0);
+    std::map<int, int> counts;
+    std::ifstream in(statuses);
+    for (int status; in >> status;)
+        ++counts[status];
+    EXPECT_EQ(counts, (std::map<int, int>{{0, 1}, {4, kRuns - 1}}));
+    EXPECT_TRUE(platform::listDirectory(program.in())->empty());
+    const auto outputs = platform::listDirectory(program.out());
+    ASSERT_TRUE(outputs.has_value());
+    EXPECT_EQ(outputs->size(), std::size_t(kImages)) << "no more, no temporary file left";
+    for (int i = 0; i < kImages; ++i)
+        EXPECT_TRUE(completePng(program.out("p" + std::to_string(i) + ".png"))) << i;
+}
+
 TEST(FileSafety, LinkTargetsOutsideTheFoldersAreNeverChanged) {
     ConsoleProgram program;
     program.usePreset([](settings::Preset& preset) {
@@ -526,14 +565,6 @@ FaultRun runWithFault(const ConsoleProgram& program, const std::vector<std::stri
     return run;
 }
 
-/// True when the file holds a complete PNG: its signature, and its end chunk last.
-bool completePng(const std::string& path) {
-    const auto bytes = readBytes(path);
-    static const std::string iend("IEND\xAE\x42\x60\x82");
-    return bytes.size() > 20 && bytes[1] == 'P' &&
-           std::string(bytes.end() - 8, bytes.end()) == iend;
-}
-
 TEST(FileSafety, AFailedFlushOfAFolderFailsTheImageAndKeepsItsSource) {
     // A move run: each source goes only once its output and both folders are on the disk. A
     // folder flush that fails must fail an image, keep that image's source, and say so; never
@@ -592,9 +623,8 @@ TEST(FileSafety, APresetsFileThatFailsToReadOnceNeverRunsTheBuiltInPresets) {
     for (int n = 1; n <= 3; ++n) {
         SCOPED_TRACE("read open " + std::to_string(n) + " fails");
         ConsoleProgram program;
-        program.usePreset([&](settings::Preset& preset) {
-            preset.outputFormat = settings::OutputFormat::Png;
-        });
+        program.usePreset(
+            [&](settings::Preset& preset) { preset.outputFormat = settings::OutputFormat::Png; });
         program.addSample("exif/Canon_40D.jpg", "a.jpg");
         const FaultRun run = runWithFault(program, {"-Console", "-IgnoreWarning", program.in()},
                                           "open-read:" + std::to_string(n) + ":5");
