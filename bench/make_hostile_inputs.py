@@ -25,6 +25,7 @@ The declared sizes were checked with the libraries' own tools:
   huge-anim.webp     webpinfo: animated VP8X canvas 60000 x 60000 with a 1 x 1 frame
   huge-vp8l.webp     webpinfo/dwebp: lossless 16384 x 16384 whose stream ends after the header
   bomb-vp8l.webp     dwebp: a complete lossless 16384 x 16384 image of one colour in 32 bytes
+  bomb-anim.webp     webpinfo: animated VP8X canvas 16384 x 16384 with a 1 x 1 frame (valid)
   huge.avif          the ispe of exif_prefixed.avif rewritten; avifdec --info: "Item ID [1]
                      dimensions are too large [60000x60000]"
   huge.heic          the ispe of goldenears_rot90.heic rewritten; heif-info: "Image size
@@ -247,13 +248,13 @@ def webp_huge():
     return riff_webp([vp8x(0, HUGE, HUGE), riff_chunk(b"VP8L", vp8l_truncated(16384, 16384))])
 
 
-def webp_huge_animation():
-    # Animated canvas of 60000 x 60000; one 1 x 1 lossless frame at its corner.
+def webp_animation(side):
+    # Animated canvas of side x side; one 1 x 1 lossless frame at its corner.
     anim = riff_chunk(b"ANIM", b"\x00\x00\x00\x00" + struct.pack("<H", 0))
     frame = vp8l_one_colour(1, 1)
     anmf = riff_chunk(b"ANMF", b"\x00" * 6 + b"\x00\x00\x00" + b"\x00\x00\x00" +
                       (100).to_bytes(3, "little") + b"\x00" + riff_chunk(b"VP8L", frame))
-    return riff_webp([vp8x(0x02, HUGE, HUGE), anim, anmf])
+    return riff_webp([vp8x(0x02, side, side), anim, anmf])
 
 
 def webp_huge_vp8l():
@@ -340,7 +341,8 @@ def main():
         "huge.ico": ico_huge(),
         "huge.j2k": j2k_huge(),
         "huge.webp": webp_huge(),
-        "huge-anim.webp": webp_huge_animation(),
+        "huge-anim.webp": webp_animation(HUGE),
+        "bomb-anim.webp": webp_animation(16384),
         "huge-vp8l.webp": webp_huge_vp8l(),
         "bomb-vp8l.webp": webp_bomb_vp8l(),
         "huge.avif": ispe_rewritten(os.path.join(data, "avif", "exif_prefixed.avif")),
