@@ -74,6 +74,7 @@ Measurement measure(const std::string& path) {
     Measurement result;
     int fds[2];
     if (pipe2(fds, O_CLOEXEC) != 0) return result;
+    std::fflush(stdout); // or the child's copy of the buffer could be written twice
     const auto start = std::chrono::steady_clock::now();
     const pid_t child = fork();
     if (child < 0) {
