@@ -3,7 +3,8 @@
 //   preset 0 fits every image into 1024 x 768 (aspect ratio kept);
 //   preset 1 adjusts brightness 110, saturation 120, contrast 110 and gamma 120 at full size;
 //   preset 2 only converts (PNG sources to JPEG);
-//   preset 3 is preset 0 writing PNG, for the quality guard.
+//   preset 3 is preset 0 writing PNG, for the quality guard;
+//   preset 4 converts, sorted by image date, into mirrored subfolders (the 100,000-file run).
 //   make_batch_presets PRESETS_FILE OUTPUT_DIR/
 #include "settings/preset.h"
 #include "settings/setting_files.h"
@@ -55,8 +56,14 @@ int main(int argc, char** argv) {
     guard.convertFormat = 1;
     guard.outputFormat = settings::OutputFormat::Png;
 
+    settings::Preset sorted = jpegInto(2, "Sorted by date");
+    sorted.index = 4;
+    sorted.sortEnabled = 1;
+    sorted.sortKey = settings::SortKey::ImageDate;
+    sorted.mirrorSubfolders = 1;
+
     settings::PresetList list;
-    list.presets = {resize, adjust, convert, guard};
+    list.presets = {resize, adjust, convert, guard, sorted};
     const auto bytes = settings::serializePresets(list);
     return platform::writeFileAtomically(argv[1], bytes) ? 0 : 1;
 }
