@@ -4,7 +4,8 @@
 // child's wall time and its peak resident memory above a child that loaded a tiny valid image.
 //   hostile_sizes DIR
 // Exits 1 when a hostile file decodes to an image, takes more than a second, or peaks more than
-// 64 MB above the tiny image's child; 2 on a usage or set-up error.
+// 64 MB above the tiny image's child; 2 on a usage or set-up error. A file named "truncated-..."
+// breaks off early: the loader keeps the rows it could read, so it may decode, within the limits.
 #include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -159,7 +160,8 @@ int main(int argc, char** argv) {
         const auto fault = [&verdict](const char* what) {
             verdict += verdict.empty() ? what : std::string(" ") + what;
         };
-        if (!m.completed || !m.report.empty) fault("not-refused");
+        const bool truncated = path.substr(path.rfind('/') + 1).starts_with("truncated-");
+        if (!m.completed || (!m.report.empty && !truncated)) fault("not-refused");
         if (m.milliseconds > kMaxMilliseconds) fault("slow");
         if (above > kMaxPeakAboveBaselineMb) fault("memory");
         if (verdict.empty())

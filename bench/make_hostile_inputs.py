@@ -14,8 +14,8 @@ frame follows the headers); the library tools below show those three declare the
 The declared sizes were checked with the libraries' own tools:
   huge.jpg           rdjpgcom -verbose: 60000w * 60000h, 1 color component, baseline
   huge.png           60000 x 60000 RGB 8-bit IHDR (the CRCs are right)
-  idat-billion.png   16 x 16 IHDR, then an IDAT whose length field says 1,000,000,000 and a file
-                     that ends after a few bytes of it
+  truncated-idat-billion.png  16 x 16 IHDR, then an IDAT whose length field says 1,000,000,000
+                     and a file that ends after a few bytes of it (decoded as far as it goes)
   huge.tif           tiffinfo: Image Width: 60000 Image Length: 60000, one strip of 16 bytes
                      (libtiff calls the byte count bogus and takes the raster's 3.6 GB instead)
   huge.j2k           opj_dump: x1=60000, y1=60000, one tile of 60000 x 60000, 3 components
@@ -331,7 +331,7 @@ def main():
     files = {
         "huge.jpg": jpeg_huge(),
         "huge.png": png_huge(),
-        "idat-billion.png": png_idat_billion(),
+        "truncated-idat-billion.png": png_idat_billion(),
         "huge.bmp": bmp_huge(),
         "huge.tga": tga_huge(),
         "huge.tif": tiff_huge(),

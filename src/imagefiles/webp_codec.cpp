@@ -57,12 +57,30 @@ private:
     WebPPicture& m_picture;
 };
 
+/// Whether decoding a file with these features into an image of `format` fits the budget of
+/// one decode: the file, our image and what libwebp holds beside it. A few bytes can declare a
+/// picture of 16384 x 16384 that the lossless decoder fills with one colour, so the size cap
+/// alone lets gigabytes through.
+bool fitsBudget(std::span<const std::uint8_t> bytes, const WebPBitstreamFeatures& features,
+                toolkit::PixelFormat format) {
+    if (!detail::decodeSizeAllowed(features.width, features.height, format)) return false;
+    const auto width = std::uint64_t(features.width);
+    const auto pixels = width * std::uint64_t(features.height);
+    const std::uint64_t image =
+        std::uint64_t(toolkit::Image::strideFor(features.width, format)) * features.height;
+    // An animation: two canvases of 32-bit pixels. Lossless data (and lossless alpha, format 0
+    // "mixed"): 32-bit pixels. Lossy data: row caches.
+    const std::uint64_t library = features.has_animation ? 8 * pixels
+                                  : features.format == 1 ? 256 * width
+                                                         : 4 * pixels;
+    return detail::fitsDecodeBudget({bytes.size(), image, library});
+}
+
 // The first frame of an animation, composited by WebPAnimDecoder onto its canvas.
 toolkit::Image decodeFirstFrame(std::span<const std::uint8_t> bytes,
                                 const WebPBitstreamFeatures& features) {
-    // The decoder holds two canvases of 32-bit pixels; refuse what our own image could not hold.
-    if (!detail::decodeSizeAllowed(features.width, features.height, toolkit::PixelFormat::Bgra32))
-        return {};
+    // The decoder holds two canvases of 32-bit pixels beside our image.
+    if (!fitsBudget(bytes, features, toolkit::PixelFormat::Bgra32)) return {};
     WebPAnimDecoderOptions options;
     if (!WebPAnimDecoderOptionsInit(&options)) return {};
     options.color_mode = MODE_BGRA;
@@ -178,9 +196,9 @@ toolkit::Image decodeWebp(std::span<const std::uint8_t> bytes, const DecodeReque
     if (config.input.has_animation) return decodeFirstFrame(bytes, config.input);
 
     const bool alpha = config.input.has_alpha != 0;
-    toolkit::Image image =
-        detail::allocateImage(config.input.width, config.input.height,
-                              alpha ? toolkit::PixelFormat::Bgra32 : toolkit::PixelFormat::Bgr24);
+    const auto format = alpha ? toolkit::PixelFormat::Bgra32 : toolkit::PixelFormat::Bgr24;
+    if (!fitsBudget(bytes, config.input, format)) return {};
+    toolkit::Image image = detail::allocateImage(config.input.width, config.input.height, format);
     if (!image) return {};
     config.options.use_threads = 0;
     config.output.colorspace = alpha ? MODE_BGRA : MODE_BGR;

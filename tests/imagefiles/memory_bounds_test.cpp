@@ -21,8 +21,12 @@ TEST(DecodeBudget, CraftedHeadersAreRefusedBeforeLargeAllocations) {
     // Each file is a few kilobytes and declares what would take a gigabyte or more: a TIFF raster
     // beside its image, a progressive JPEG's coefficients beside its image, and the library's
     // per-tile state of a JPEG 2000 codestream with 62,500 tiles.
+    // Two WebP files of 32 and 88 bytes (bench/make_hostile_inputs.py) declare a 16384 x 16384
+    // lossless picture of one colour and an animation canvas of that size: libwebp would hold
+    // gigabytes beside the image.
     for (const char* name : {"bounds/bad-huge-raster.tif", "bounds/bad-huge-progressive.jpg",
-                             "bounds/bad-many-tiles.j2k"}) {
+                             "bounds/bad-many-tiles.j2k", "bounds/bad-bomb-lossless.webp",
+                             "bounds/bad-bomb-animation.webp"}) {
         const long before = peakResidentMiB();
         EXPECT_TRUE(loadImageFile(test::fixture(name), FormatKind::None).empty()) << name;
         EXPECT_LT(peakResidentMiB() - before, 200) << name;
