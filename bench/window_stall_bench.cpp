@@ -1,5 +1,7 @@
 // Longest stall of the window's event loop while files are added and their details scanned.
-// Usage: window_stall_bench [file count]   (default 10000; runs on the offscreen platform)
+// Usage: window_stall_bench [file count | FOLDER]   (default 10000 files made in one folder; or
+// an existing folder tree, such as the one bench/scale_100k.sh makes; runs on the offscreen
+// platform)
 #include "app/ui/main_window.h"
 #include "settings/language_pack.h"
 #include "settings/setting_files.h"
@@ -70,30 +72,35 @@ template <class Done> double runUntil(Done done) {
 } // namespace
 
 int main(int argc, char** argv) {
-    const int count = argc > 1 ? std::atoi(argv[1]) : 10000;
+    const std::string argument = argc > 1 ? argv[1] : "10000";
+    const bool given = std::filesystem::is_directory(argument);
+    int count = given ? 0 : std::atoi(argument.c_str());
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication application(argc, argv);
     if (!settings::loadProgramInfo() || !settings::loadUiTexts(settings::kEnglishLanguage))
         return 1;
 
-    const std::string folder =
+    const std::string scratch =
         (std::filesystem::temp_directory_path() / "quill_stall_bench").string() + "/";
-    std::filesystem::remove_all(folder);
-    std::filesystem::create_directories(folder);
-    QImage picture(64, 48, QImage::Format_RGB32);
-    picture.fill(Qt::darkCyan);
-    picture.save(QString::fromStdString(folder + "0.png"));
-    std::ifstream in(folder + "0.png", std::ios::binary);
-    const std::string bytes((std::istreambuf_iterator<char>(in)), {});
-    for (int i = 1; i < count; ++i)
-        std::ofstream(folder + std::to_string(i) + ".png", std::ios::binary) << bytes;
+    std::filesystem::remove_all(scratch);
+    std::filesystem::create_directories(scratch);
+    const std::string folder = given ? argument : scratch;
+    if (!given) {
+        QImage picture(64, 48, QImage::Format_RGB32);
+        picture.fill(Qt::darkCyan);
+        picture.save(QString::fromStdString(folder + "0.png"));
+        std::ifstream in(folder + "0.png", std::ios::binary);
+        const std::string bytes((std::istreambuf_iterator<char>(in)), {});
+        for (int i = 1; i < count; ++i)
+            std::ofstream(folder + std::to_string(i) + ".png", std::ios::binary) << bytes;
+    }
 
     app::AppContext context;
     settings::buildDefaults(context.presetList);
     context.workingSettings = context.presetList.presets[0];
     context.workingSettings.scanImageDetails = 1;
-    context.presetsFilePath = folder + "Presets";
-    context.languageFilePath = folder + "Language";
+    context.presetsFilePath = scratch + "Presets";
+    context.languageFilePath = scratch + "Language";
     imagefiles::ImageList images;
     pipeline::RunFlags flags;
     NoQuestions questions;
@@ -117,9 +124,10 @@ int main(int argc, char** argv) {
     const double scanStall = meter.stopMs();
 
     std::printf("idle:     %8.1f ms, longest GUI-thread stall %6.1f ms\n", 1000.0, idleStall);
+    if (given) count = window.model().rowCount();
     std::printf("files: %d (rows in the view: %d)\n", count, window.model().rowCount());
     std::printf("adding:   %8.1f ms, longest GUI-thread stall %6.1f ms\n", addMs, addStall);
     std::printf("scanning: %8.1f ms, longest GUI-thread stall %6.1f ms\n", scanMs, scanStall);
-    std::filesystem::remove_all(folder);
+    std::filesystem::remove_all(scratch);
     return addStall < 100 && scanStall < 100 ? 0 : 2;
 }
