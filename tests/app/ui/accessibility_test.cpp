@@ -255,16 +255,8 @@ TEST_F(AccessibilityTest, EveryControlOfTheRunAndPresetsWindowsHasANameOfItsOwn)
     for (int language = 0; language < int(settings::languages().size()); ++language) {
         SCOPED_TRACE(language);
         ASSERT_TRUE(settings::loadUiTexts(language));
-        PresetsWindow presets({m_context.presetList,
-                               m_context.workingSettings,
-                               m_context.currentPreset,
-                               "",
-                               m_questions,
-                               [] {},
-                               {},
-                               {}},
-                              PresetsWindowMode::Manage);
-        expectNamesOfTheirOwn(&presets);
+        const std::unique_ptr<PresetsWindow> presets = managePresets();
+        expectNamesOfTheirOwn(presets.get());
 
         std::atomic<std::int32_t> total{10};
         pipeline::RunFlags flags;

@@ -173,18 +173,10 @@ TEST_F(LanguageLayoutTest, NoTextIsClippedInAnyLanguage) {
         }
         EXPECT_FITS(clippedTexts(window().centralWidget()->parentWidget()));
 
-        PresetsWindow presets({m_context.presetList,
-                               m_context.workingSettings,
-                               m_context.currentPreset,
-                               "",
-                               m_questions,
-                               [] {},
-                               {},
-                               {}},
-                              PresetsWindowMode::Manage);
-        presets.show();
+        const std::unique_ptr<PresetsWindow> presets = managePresets();
+        presets->show();
         QCoreApplication::processEvents();
-        EXPECT_FITS(clippedTexts(&presets)) << "presets window";
+        EXPECT_FITS(clippedTexts(presets.get())) << "presets window";
 
         std::atomic<std::int32_t> total{10};
         pipeline::RunFlags flags;

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "app/ui/main_window.h"
+#include "app/ui/preview/presets_window.h"
 #include "preview_ui_test_support.h"
 #include "settings/language_pack.h"
 #include "settings/setting_files.h"
@@ -65,6 +66,18 @@ protected:
         QTest::qWait(200);
         const QString file = qEnvironmentVariable("QUILL_SCREENSHOT_DIR") + "/" + name;
         EXPECT_TRUE(window().grab().save(file)) << file.toStdString();
+    }
+    /// The presets window over the fixture's presets, as Manage presets opens it (not shown).
+    std::unique_ptr<PresetsWindow> managePresets() {
+        return std::make_unique<PresetsWindow>(PresetsWindowEnvironment{m_context.presetList,
+                                                                        m_context.workingSettings,
+                                                                        m_context.currentPreset,
+                                                                        "",
+                                                                        m_questions,
+                                                                        [] {},
+                                                                        {},
+                                                                        {}},
+                                               PresetsWindowMode::Manage);
     }
     void loadAndWait(const std::string& path) {
         window().addPaths({path});
