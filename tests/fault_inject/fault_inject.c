@@ -6,10 +6,12 @@
 //                               the call is not made (close and fclose do close, then fail)
 //   QUILL_FAULT_COUNT=FILE      at exit, appends "KIND COUNT" for every kind that was called,
 //                               and "injected KIND N" when the failure was injected
+//   QUILL_FAULT_TRACE=1         an open that is made to fail names its file on standard error
 //
 // Kinds: fsync-dir, fsync-file (fsync, fdatasync), open-dir (open of a folder), open-write (an
-// open that may write or create), write (write, fwrite, fflush), rename, link, unlink, close
-// (close, fclose), meta (fchmod, chmod, futimens, utimensat).
+// open that may write or create), open-read (any other open), write (write, pwrite, fwrite,
+// fflush), read (read, pread), rename, link, unlink, mkdir (mkdir, mkdirat), close (close,
+// fclose), meta (fchmod, chmod, futimens, utimensat).
 #define _GNU_SOURCE
 #include <dlfcn.h>
 #include <errno.h>
@@ -26,17 +28,20 @@ enum Kind {
     FsyncFile,
     OpenDir,
     OpenWrite,
+    OpenRead,
     Write,
+    Read,
     Rename,
     Link,
     Unlink,
+    Mkdir,
     Close,
     Meta,
     Kinds
 };
-static const char* const kNames[Kinds] = {"fsync-dir", "fsync-file", "open-dir", "open-write",
-                                          "write",     "rename",     "link",     "unlink",
-                                          "close",     "meta"};
+static const char* const kNames[Kinds] = {
+    "fsync-dir", "fsync-file", "open-dir", "open-write", "open-read", "write", "read",
+    "rename",    "link",       "unlink",   "mkdir",      "close",     "meta"};
 
 static int g_kind = -1;
 static long g_nth = 0;
@@ -103,12 +108,16 @@ int fdatasync(int fd) {
 static int openKind(int flags) {
     if (flags & O_DIRECTORY) return OpenDir;
     if ((flags & O_ACCMODE) != O_RDONLY || (flags & (O_CREAT | O_TRUNC))) return OpenWrite;
-    return -1;
+    return OpenRead;
 }
 
 static int openWith(const char* name, int dirfd, const char* path, int flags, mode_t mode) {
     const int kind = openKind(flags);
-    if (kind >= 0 && failsNow(kind)) return errno = g_errno, -1;
+    if (kind >= 0 && failsNow(kind)) {
+        // QUILL_FAULT_TRACE names the file whose open failed, for finding what a fault hit.
+        if (getenv("QUILL_FAULT_TRACE")) fprintf(stderr, "fault_inject: %s %s\n", name, path);
+        return errno = g_errno, -1;
+    }
     if (dirfd == -1) return REAL(name, int (*)(const char*, int, mode_t))(path, flags, mode);
     return REAL(name, int (*)(int, const char*, int, mode_t))(dirfd, path, flags, mode);
 }
@@ -137,6 +146,42 @@ int openat(int dirfd, const char* path, int flags, ...) {
 int openat64(int dirfd, const char* path, int flags, ...) {
     MODE_ARG(flags)
     return openWith("openat64", dirfd, path, flags, mode);
+}
+
+ssize_t pwrite(int fd, const void* buffer, size_t count, off_t offset) {
+    if (failsNow(Write)) return errno = g_errno, -1;
+    return REAL("pwrite", ssize_t(*)(int, const void*, size_t, off_t))(fd, buffer, count, offset);
+}
+
+ssize_t pwrite64(int fd, const void* buffer, size_t count, off64_t offset) {
+    if (failsNow(Write)) return errno = g_errno, -1;
+    return REAL("pwrite64", ssize_t(*)(int, const void*, size_t, off64_t))(fd, buffer, count,
+                                                                            offset);
+}
+
+ssize_t read(int fd, void* buffer, size_t count) {
+    if (failsNow(Read)) return errno = g_errno, -1;
+    return REAL("read", ssize_t(*)(int, void*, size_t))(fd, buffer, count);
+}
+
+ssize_t pread(int fd, void* buffer, size_t count, off_t offset) {
+    if (failsNow(Read)) return errno = g_errno, -1;
+    return REAL("pread", ssize_t(*)(int, void*, size_t, off_t))(fd, buffer, count, offset);
+}
+
+ssize_t pread64(int fd, void* buffer, size_t count, off64_t offset) {
+    if (failsNow(Read)) return errno = g_errno, -1;
+    return REAL("pread64", ssize_t(*)(int, void*, size_t, off64_t))(fd, buffer, count, offset);
+}
+
+int mkdir(const char* path, mode_t mode) {
+    if (failsNow(Mkdir)) return errno = g_errno, -1;
+    return REAL("mkdir", int (*)(const char*, mode_t))(path, mode);
+}
+
+int mkdirat(int dirfd, const char* path, mode_t mode) {
+    if (failsNow(Mkdir)) return errno = g_errno, -1;
+    return REAL("mkdirat", int (*)(int, const char*, mode_t))(dirfd, path, mode);
 }
 
 ssize_t write(int fd, const void* buffer, size_t count) {

@@ -1,7 +1,10 @@
 // Writes the Presets file of the fault sweep (sweep.sh); every preset halves the images:
 //   preset 0 "move":    JPEG into OUTPUT_DIR, the sources moved away (removed once written);
 //   preset 1 "replace": PNG next to the sources, which the outputs replace;
-//   preset 2 "convert": PNG into OUTPUT_DIR, the sources kept.
+//   preset 2 "convert": PNG into OUTPUT_DIR, the sources kept;
+//   preset 3 "number":  JPEG into OUTPUT_DIR renamed "(001) name" and on, metadata carried over,
+//                       the sources kept;
+//   preset 4 "pdf":     one-page PDFs into OUTPUT_DIR, the sources moved away.
 //   make_sweep_presets PRESETS_FILE OUTPUT_DIR
 #include "settings/preset.h"
 #include "settings/setting_files.h"
@@ -32,7 +35,18 @@ int main(int argc, char** argv) {
     settings::Preset replace = halving(1, "replace");
     replace.outputDirEnabled = 0;
     replace.moveOriginal = 1;
+    // The default presets 3 and 4 rename, comment and set dates; these start from the plain one.
+    settings::Preset number = halving(0, "number");
+    number.index = 3;
+    number.outputFormat = settings::OutputFormat::Jpeg;
+    number.renameEnabled = 1;
+    number.renamePattern = "(%001%) %FN%";
+    number.keepMetadata = 1;
+    settings::Preset pdf = halving(0, "pdf");
+    pdf.index = 4;
+    pdf.outputFormat = settings::OutputFormat::Pdf;
+    pdf.moveOriginal = 1;
     settings::PresetList list;
-    list.presets = {move, replace, halving(2, "convert")};
+    list.presets = {move, replace, halving(2, "convert"), number, pdf};
     return platform::writeFileAtomically(argv[1], settings::serializePresets(list)) ? 0 : 1;
 }
