@@ -267,11 +267,6 @@ float headerVersion(std::span<const std::uint8_t> bytes, std::size_t* headerSize
     return version;
 }
 
-bool fileHasCurrentHeader(const std::string& path) {
-    const auto bytes = platform::readFile(path, kMaxSettingsFileSize);
-    return bytes && !bytes->empty() && headerIsCurrent(*bytes);
-}
-
 bool fileMayBeCurrentSettings(const std::string& path) {
     const auto bytes = platform::readFile(path, kMaxSettingsFileSize);
     if (bytes) return !bytes->empty() && headerIsCurrent(*bytes);

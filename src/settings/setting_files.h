@@ -41,8 +41,6 @@ inline constexpr float kSettingsFileVersion = 4.6f;
 /// foreign, truncated or otherwise unusable header.
 [[nodiscard]] float headerVersion(std::span<const std::uint8_t> bytes,
                                   std::size_t* headerSize = nullptr);
-/// True when the file exists with a size above 0, can be read and starts with a current header.
-[[nodiscard]] bool fileHasCurrentHeader(const std::string& path);
 /// True when the file at `path` starts with a current header, or is a regular file with a size
 /// above 0 that could not be read (platform::isReadError), so that whether it is a setting file of
 /// ours cannot be told. Decided from one read: a read that fails once and then succeeds cannot

@@ -213,7 +213,7 @@ TEST_F(SettingFiles, UnusableFilesGiveTheDefaults) {
         EXPECT_EQ(list, defaultPresetList()) << what;
         EXPECT_EQ(readStoredLanguage(path), -1) << what;
     }
-    EXPECT_FALSE(fileHasCurrentHeader(path));
+    EXPECT_FALSE(fileMayBeCurrentSettings(path));
     EXPECT_FALSE(writeLanguage(path, 11));
 }
 

@@ -29,18 +29,6 @@ namespace {
 
 namespace text = settings::text;
 
-QString T(int index) {
-    return QString::fromStdString(settings::uiText(index));
-}
-
-/// A caption as read: no mnemonic marker, no closing colon.
-QString readable(QString caption) {
-    caption.remove(QLatin1Char('&'));
-    caption = caption.trimmed();
-    if (caption.endsWith(QLatin1Char(':'))) caption.chop(1);
-    return caption.trimmed();
-}
-
 /// What a screen reader announces for `widget`: its accessible name, else the text of the label
 /// that names it as its buddy, else a button's own text.
 QString nameOf(QWidget* widget) {

@@ -35,10 +35,6 @@ namespace {
 
 namespace text = settings::text;
 
-QString T(int index) {
-    return QString::fromStdString(settings::uiText(index));
-}
-
 std::string languageCode(int language) {
     return settings::languages()[std::size_t(language)].code;
 }

@@ -20,6 +20,19 @@
 
 namespace quill::app::ui {
 
+/// A user-interface text in the loaded language.
+inline QString T(int index) {
+    return QString::fromStdString(settings::uiText(index));
+}
+
+/// A caption as a screen reader or a label reads it: no mnemonic marker, no closing colon.
+inline QString readable(QString caption) {
+    caption.remove(QLatin1Char('&'));
+    caption = caption.trimmed();
+    if (caption.endsWith(QLatin1Char(':'))) caption.chop(1);
+    return caption.trimmed();
+}
+
 /// Runs the event loop until `done` holds; false when `timeoutMs` pass first.
 template <class Predicate> bool waitUntil(Predicate done, int timeoutMs = 20000) {
     return QTest::qWaitFor(done, timeoutMs);

@@ -39,18 +39,6 @@ namespace text = settings::text;
 const bool kScaleSet =
     qEnvironmentVariableIsSet("QT_SCALE_FACTOR") || qputenv("QT_SCALE_FACTOR", "2");
 
-QString T(int index) {
-    return QString::fromStdString(settings::uiText(index));
-}
-
-/// A text as a label reads: no mnemonic marker, no closing colon.
-QString readable(QString text) {
-    text.remove(QLatin1Char('&'));
-    text = text.trimmed();
-    if (text.endsWith(QLatin1Char(':'))) text.chop(1);
-    return text.trimmed();
-}
-
 /// Widgets a user reads or works: buttons, fields, lists and labels with text or a picture.
 bool isControl(const QWidget* widget) {
     if (auto* label = qobject_cast<const QLabel*>(widget))
