@@ -14,7 +14,7 @@
 namespace quill::pdf {
 
 /// Producer text of every document.
-inline constexpr std::string_view kPdfProducer = "Quillmere 4.6";
+inline constexpr std::string_view kPdfProducer = "Quillmere 4.7";
 
 /// One document at a time: createDocument, addPage, placeImage, setCreator, saveDocument.
 /// Errors are recorded for getLastError; a failed placement leaves the document valid.

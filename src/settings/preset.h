@@ -113,6 +113,8 @@ struct Preset {
     std::uint8_t commentEnabled = 0;
     std::string commentText;
     std::uint8_t keepMetadata = 0;
+    std::uint8_t removeLocation = 0; ///< drop GPS and location fields from kept metadata
+    std::uint8_t convertToSrgb = 0;  ///< convert pixels with a colour profile to sRGB, write none
     std::uint8_t setFileDates = 0;
     FileDateSource fileDateSource = FileDateSource::Own;
     std::uint32_t fixedFileDate = 0; ///< local seconds since 1970; 0 = date shown at run start

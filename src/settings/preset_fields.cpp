@@ -85,9 +85,11 @@ template <auto Member> constexpr auto channel(const char* name) {
     return field;
 }
 
-// The numbering options came with 4.5, the canvas with 4.6.
+// The numbering options came with 4.5, the canvas with 4.6, colour profiles and location
+// removal with 4.7.
 constexpr int kNumberingOptions = 450;
 constexpr int kCanvas = 460;
+constexpr int kColourAndLocation = 470;
 
 using P = Preset;
 
@@ -198,6 +200,8 @@ constexpr FieldDescription<Preset> kPresetFields[] = {
     text<&P::outputDirPattern>("outputDirPattern", "%PD%/output/"),
     flag<&P::mirrorSubfolders>("mirrorSubfolders", 0),
     flag<&P::moveOriginal>("moveOriginal", 0),
+    flag<&P::convertToSrgb>("convertToSrgb", 0, kColourAndLocation),
+    flag<&P::removeLocation>("removeLocation", 0, kColourAndLocation),
 };
 
 using C = FilterCondition;

@@ -25,7 +25,7 @@ enum class FieldStorage : std::uint8_t {
 /// File versions, as the header's version number x 100.
 inline constexpr int kFirstFileVersion = 400;
 /// The record layout this program writes: every field of the table is stored.
-inline constexpr int kLatestFileVersion = 460;
+inline constexpr int kLatestFileVersion = 470;
 
 /// One stored field of `Record` (Preset or FilterCondition). Numbers of any member type (also
 /// enums, through their underlying type) are handled as std::int64_t through `number` and

@@ -267,6 +267,21 @@ float headerVersion(std::span<const std::uint8_t> bytes, std::size_t* headerSize
     return version;
 }
 
+namespace {
+
+// The file version (x 100) of a setting file written by an earlier program whose files this one
+// reads, or 0. The "Language" file has kept its layout; the presets are converted field by field.
+int earlierVersion(std::span<const std::uint8_t> bytes, std::size_t* headerSize) {
+    constexpr long kReadable[] = {400, 410, 420, 430, 440, 450, 460};
+    const float stored = headerVersion(bytes, headerSize);
+    const long hundredths = std::lround(static_cast<double>(stored) * 100.0);
+    if (std::find(std::begin(kReadable), std::end(kReadable), hundredths) == std::end(kReadable))
+        return 0;
+    return static_cast<int>(hundredths);
+}
+
+} // namespace
+
 bool fileMayBeCurrentSettings(const std::string& path) {
     const auto bytes = platform::readFile(path, kMaxSettingsFileSize);
     if (bytes) return !bytes->empty() && headerIsCurrent(*bytes);
@@ -384,14 +399,8 @@ bool parsePresets(std::span<const std::uint8_t> bytes, PresetList& list) {
     int version = kLatestFileVersion;
     std::size_t headerSize = 0;
     if (!headerIsCurrent(bytes, &headerSize)) {
-        // The versions before this one that stored presets.
-        constexpr long kReadable[] = {400, 410, 420, 430, 440, 450};
-        const float stored = headerVersion(bytes, &headerSize);
-        const long hundredths = std::lround(static_cast<double>(stored) * 100.0);
-        if (std::find(std::begin(kReadable), std::end(kReadable), hundredths) ==
-            std::end(kReadable))
-            return false;
-        version = static_cast<int>(hundredths);
+        version = earlierVersion(bytes, &headerSize);
+        if (version == 0) return false;
     }
 
     ByteReader r(bytes);
@@ -481,7 +490,9 @@ int readStoredLanguage(const std::string& path) {
     const auto bytes = platform::readFile(path, kMaxSettingsFileSize);
     if (!bytes) return -1;
     std::size_t headerSize = 0;
-    if (!headerIsCurrent(*bytes, &headerSize) || bytes->size() <= headerSize) return -1;
+    if (!headerIsCurrent(*bytes, &headerSize) && earlierVersion(*bytes, &headerSize) == 0)
+        return -1;
+    if (bytes->size() <= headerSize) return -1;
     const auto value = static_cast<std::int8_t>((*bytes)[headerSize]);
     if (value < 0 || value >= kLanguageCount) return -1;
     return value;

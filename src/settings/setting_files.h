@@ -22,13 +22,13 @@ inline constexpr std::uint32_t kPresetMarker = 0xFEED;
 inline constexpr std::uint32_t kConditionMarker = 0xCAFE;
 
 /// The version of this program's setting files when the program information table is not loaded.
-inline constexpr float kSettingsFileVersion = 4.6f;
+inline constexpr float kSettingsFileVersion = 4.7f;
 
 /// The short program name written into the header (program-information entry 2; "Quillmere"
 /// while the table is not loaded).
 [[nodiscard]] std::string settingsShortName();
 /// The version number written into the header: entry 4 of the program information as a
-/// single-precision number (4.6 while the table is not loaded).
+/// single-precision number (4.7 while the table is not loaded).
 [[nodiscard]] float settingsVersion();
 
 /// The header of both setting files: short name line, f32 version, 1, 1.
