@@ -321,6 +321,12 @@ CommitResult commitOutput(const RunPlan& plan, RunNaming& naming, const ImageRec
         };
     }
 
+    // The output folder was made when the image was named; one removed since (by the user,
+    // while the run goes on) is made again, as it would be before a run.
+    if (plan.settings.outputDirEnabled && !out.output.directory.empty() &&
+        !platform::isDirectory(out.output.directory))
+        (void)platform::createDirectories(out.output.directory);
+
     std::optional<int> error;
     if (encoded) {
         error = writeEncoded(plan, *encoded, target);

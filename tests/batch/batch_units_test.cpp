@@ -273,6 +273,82 @@ TEST_F(BatchWithFiles, SourcesAndTheOutputFolderChangingBeforeTheRunFailOnlyWhat
     }
 }
 
+// What happens to files while the run reads them, through the read hook that runs before every
+// open and read: one source grows (a copy still arriving), and the output folder is removed.
+struct ChangesDuringTheRun {
+    std::string grows, removesFolder, folder;
+    int grown = 0; ///< times the source grew: at every read, as a copy still arriving would
+};
+ChangesDuringTheRun g_changes;
+
+int changeFilesWhileTheyAreRead(const std::string& path, platform::ReadStep step) {
+    ChangesDuringTheRun& c = g_changes;
+    if (path == c.grows && step == platform::ReadStep::Read && c.grown < 1000) {
+        ++c.grown;
+        std::vector<std::uint8_t> more = test::readBytes(path);
+        more.resize(more.size() + 8192, 0x5A);
+        test::writeBytes(path, more);
+    } else if (path == c.removesFolder && step == platform::ReadStep::Open) {
+        std::filesystem::remove_all(c.folder);
+    }
+    return 0;
+}
+
+// A source that grew while it was read fails with every byte it grew by, instead of being moved
+// or written over with what was read of it before; an output folder removed during the run is
+// made again for the images after it.
+TEST_F(BatchWithFiles, SourcesAndTheOutputFolderChangingDuringTheRunLoseNothing) {
+    for (const bool inPlace : {false, true}) {
+        SCOPED_TRACE(inPlace ? "written over the sources" : "sources moved");
+        images.clear();
+        settingsRecord.moveOriginal = inPlace ? 0 : 1;
+        settingsRecord.outputDirEnabled = inPlace ? 0 : 1;
+        settingsRecord.convertFormat = inPlace ? 0 : 1;
+        settingsRecord.resizeEnabled = 1; // decoded and written, also in place
+        settingsRecord.resizeMode = settings::ResizeMode::Percent;
+        settingsRecord.resizePercent = 50;
+        const std::string sub = inPlace ? "place/" : "move/";
+        settingsRecord.outputDirPattern = dir.file(sub + "output/");
+        ASSERT_TRUE(platform::createDirectories(dir.file(sub)));
+        for (const char* name : {"a.png", "grows.png", "b.png", "c.png"})
+            add("png/basn2c08.png", sub + name);
+        const std::vector<std::uint8_t> original = test::readBytes(dir.file(sub + "a.png"));
+        g_changes = {.grows = dir.file(sub + "grows.png"),
+                     .removesFolder = inPlace ? "" : dir.file(sub + "b.png"),
+                     .folder = dir.file(sub + "output")};
+        platform::detail::setReadFault(&changeFilesWhileTheyAreRead);
+        processWithReplaceAll();
+        platform::detail::setReadFault(nullptr);
+        ASSERT_GT(g_changes.grown, 0);
+
+        std::map<std::string, ImageResult> results;
+        for (const ImageRecord& record : images.records())
+            results[record.fileName] = record.resultState;
+        // The grown file is still there with every byte it grew by.
+        const std::vector<std::uint8_t> grown = test::readBytes(dir.file(sub + "grows.png"));
+        EXPECT_NE(results["grows"], ImageResult::Done);
+        ASSERT_EQ(grown.size(), original.size() + 8192 * std::size_t(g_changes.grown));
+        EXPECT_TRUE(std::equal(original.begin(), original.end(), grown.begin()));
+        for (const std::string name : {"a", "b", "c"}) {
+            if (!inPlace && name == "a") {
+                // The folder went while a was written or just after: it failed and kept its
+                // source, or it was done and its output went with the folder.
+                if (results[name] != ImageResult::Done) {
+                    EXPECT_EQ(test::readBytes(dir.file(sub + "a.png")), original);
+                }
+                continue;
+            }
+            EXPECT_EQ(results[name], ImageResult::Done) << name;
+            const std::string written =
+                inPlace ? sub + name + ".png" : sub + "output/" + name + ".jpg";
+            EXPECT_EQ(
+                imagefiles::loadImageFile(dir.file(written), imagefiles::FormatKind::None).width(),
+                16)
+                << name;
+        }
+    }
+}
+
 TEST_F(BatchWithFiles, DecodeAheadWaitsWhileTheNextImageWouldPassTheBudget) {
     add("jpeg/hopper.jpg", "a.jpg");
     add("png/basn2c08.png", "b.png");
