@@ -13,7 +13,11 @@ set(QUILL_PACKAGE_MAINTAINER "The Quillmere developers <quillmere@users.noreply.
 set(QUILL_APPSTREAM_ID "io.github.quillmere.Quillmere")
 # The date of this version's release, in the AppStream data and the Debian changelog.
 set(QUILL_RELEASE_DATE "2026-12-07")
-set(QUILL_RELEASE_DATE_RFC2822 "Mon, 07 Dec 2026 12:00:00 +0000")
+# The same date for the changelog (RFC 2822) and for SOURCE_DATE_EPOCH (seconds), by GNU date.
+execute_process(COMMAND date -u -R -d "${QUILL_RELEASE_DATE} 12:00"
+  OUTPUT_VARIABLE QUILL_RELEASE_DATE_RFC2822 OUTPUT_STRIP_TRAILING_WHITESPACE COMMAND_ERROR_IS_FATAL ANY)
+execute_process(COMMAND date -u -d "${QUILL_RELEASE_DATE} 12:00" +%s
+  OUTPUT_VARIABLE QUILL_RELEASE_EPOCH OUTPUT_STRIP_TRAILING_WHITESPACE COMMAND_ERROR_IS_FATAL ANY)
 
 set(pkg_out ${PROJECT_BINARY_DIR}/packaging)
 file(MAKE_DIRECTORY ${pkg_out})
@@ -39,7 +43,9 @@ if(QUILL_SCDOC)
   configure_file(${PROJECT_SOURCE_DIR}/docs/quillmere.1.scd ${pkg_out}/quillmere.1.scd @ONLY)
   add_custom_command(
     OUTPUT ${pkg_out}/quillmere.1.gz
-    COMMAND ${QUILL_SCDOC} < ${pkg_out}/quillmere.1.scd > ${pkg_out}/quillmere.1
+    # The page's date is the release's, not the day of the build, so that builds are reproducible.
+    COMMAND ${CMAKE_COMMAND} -E env SOURCE_DATE_EPOCH=${QUILL_RELEASE_EPOCH}
+            ${QUILL_SCDOC} < ${pkg_out}/quillmere.1.scd > ${pkg_out}/quillmere.1
     COMMAND ${QUILL_GZIP} -9nf ${pkg_out}/quillmere.1
     DEPENDS ${pkg_out}/quillmere.1.scd
     COMMENT "Writing the manual page")

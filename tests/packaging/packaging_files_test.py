@@ -114,7 +114,7 @@ class ManualPage(unittest.TestCase):
         self.assertIn("-Console", switches)
         text = self.troff.replace("\\-", "-")
         for switch in switches:
-            self.assertIn(switch, text, switch + " is listed by -Help but not documented")
+            self.assertTrue(switch in text, switch + " is listed by -Help but not documented")
         self.assertIn("Quillmere " + project_version(), self.troff)
 
 
