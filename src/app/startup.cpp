@@ -86,6 +86,12 @@ std::string presetsDamagedText(const std::string& path) {
            "\" is damaged or from an unknown version: the default presets are used in its place.";
 }
 
+// GCC 12 at -O3 reports -Wrestrict inside libstdc++ for `" " + std::string` here (GCC bug
+// 105329, a known false positive): the strings are only concatenated.
+#if defined(__GNUC__) && !defined(__clang__) && __GNUC__ < 13
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wrestrict"
+#endif
 std::string composeTitle(const TitleParts& parts) {
     std::string title = settings::programInfoText(parts.shortName ? settings::info::kShortName
                                                                   : settings::info::kProgramName);
@@ -93,6 +99,9 @@ std::string composeTitle(const TitleParts& parts) {
     if (parts.suffix) title += " - " + settings::programInfoText(settings::info::kSubtitle);
     return title;
 }
+#if defined(__GNUC__) && !defined(__clang__) && __GNUC__ < 13
+#pragma GCC diagnostic pop
+#endif
 
 std::string standardTitle() {
     return composeTitle({});

@@ -8,13 +8,15 @@
 #include <string_view>
 #include <vector>
 
+#include <quill_version.h>
+
 #include "pdf/jpeg_frame.h"
 #include "pdf/pdf_error.h"
 
 namespace quill::pdf {
 
 /// Producer text of every document.
-inline constexpr std::string_view kPdfProducer = "Quillmere 4.7";
+inline constexpr std::string_view kPdfProducer = "Quillmere " QUILL_VERSION_STRING;
 
 /// One document at a time: createDocument, addPage, placeImage, setCreator, saveDocument.
 /// Errors are recorded for getLastError; a failed placement leaves the document valid.

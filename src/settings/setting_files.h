@@ -10,6 +10,8 @@
 #include <string_view>
 #include <vector>
 
+#include <quill_version.h>
+
 namespace quill::settings {
 
 /// File name suffixes appended to the settings prefix.
@@ -22,7 +24,7 @@ inline constexpr std::uint32_t kPresetMarker = 0xFEED;
 inline constexpr std::uint32_t kConditionMarker = 0xCAFE;
 
 /// The version of this program's setting files when the program information table is not loaded.
-inline constexpr float kSettingsFileVersion = 4.7f;
+inline constexpr float kSettingsFileVersion = QUILL_VERSION_NUMBER;
 
 /// The short program name written into the header (program-information entry 2; "Quillmere"
 /// while the table is not loaded).

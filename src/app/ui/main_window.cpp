@@ -49,6 +49,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
+#include <fstream>
 #include <iterator>
 #include <unordered_set>
 #include <utility>
@@ -609,6 +611,13 @@ void MainWindow::addPaths(const imagefiles::PathList& paths) {
 }
 
 void MainWindow::loaderFinished() {
+    // QUILL_REPORT_LIST_TO=<file> writes the list's source paths, one a line, each time loading
+    // ends: a check from outside (the installed package's) sees what the window loaded.
+    if (const char* report = std::getenv("QUILL_REPORT_LIST_TO"); report && *report) {
+        std::ofstream out(report, std::ios::binary | std::ios::trunc);
+        for (const imagefiles::ImageRecord& record : m_images.records())
+            out << record.sourcePath << '\n';
+    }
     selectFirstRowIfNone();
     updateListCommands();
     if (m_focusAfterLoading) returnFocus(std::exchange(m_focusAfterLoading, nullptr));

@@ -138,8 +138,17 @@ constexpr std::string_view kTemporarySuffix = ".tmp";
 /// The temporary name for a final file name and a random word of kTemporaryRandomDigits digits.
 std::string temporaryName(std::string_view finalName, std::string_view random) {
     // Names are limited to 255 bytes: the hidden prefix, the random part and ".tmp" need 22.
-    return "." + std::string(finalName.substr(0, kTemporaryBaseBytes)) + "." + std::string(random) +
-           std::string(kTemporarySuffix);
+    // Appended piece by piece: GCC 12 at -O3 takes `"." + std::string` for an overlapping copy
+    // (-Wrestrict, GCC bug 105329).
+    std::string name;
+    const std::string_view base = finalName.substr(0, kTemporaryBaseBytes);
+    name.reserve(base.size() + random.size() + kTemporarySuffix.size() + 2);
+    name += '.';
+    name += base;
+    name += '.';
+    name += random;
+    name += kTemporarySuffix;
+    return name;
 }
 
 /// Opens a new hidden temporary file beside `finalPath`; -1 on failure (errno set).
@@ -1156,8 +1165,10 @@ bool stdoutIsTerminal() {
 
 void lowerCurrentThreadPriority() {
     // Linux applies nice values per thread; best effort.
+    // nice() returns the new value, which may be -1: only errno tells a failure, and on failure
+    // the thread simply keeps its priority.
     errno = 0;
-    (void)::nice(1);
+    if (::nice(1) == -1 && errno != 0) return;
 }
 
 } // namespace quill::platform

@@ -1,9 +1,11 @@
 // Showing a file in the desktop's file manager.
 #include "toolkit/qt/file_manager.h"
 
+#if QUILL_WITH_DBUS
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QDBusPendingCallWatcher>
+#endif
 #include <QDesktopServices>
 #include <QFileInfo>
 #include <QUrl>
@@ -15,6 +17,7 @@ void showInFileManager(const std::string& path) {
     // File names are bytes: decode them the way the file system's names are decoded.
     const QFileInfo file(QFile::decodeName(QByteArray::fromStdString(path)));
     const QUrl folder = QUrl::fromLocalFile(file.absolutePath());
+#if QUILL_WITH_DBUS
     QDBusConnection bus = QDBusConnection::sessionBus();
     if (!file.exists() || !bus.isConnected()) {
         QDesktopServices::openUrl(folder);
@@ -33,6 +36,10 @@ void showInFileManager(const std::string& path) {
                          if (finished->isError()) QDesktopServices::openUrl(folder);
                          finished->deleteLater();
                      });
+#else
+    // Built without D-Bus: the folder is opened, with nothing selected.
+    QDesktopServices::openUrl(folder);
+#endif
 }
 
 } // namespace quill::toolkit::qt
