@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <new>
@@ -228,12 +229,19 @@ int jp2CompressionRate(int quality) {
 }
 
 bool encodeJp2(const toolkit::ImageView& image, int quality, std::vector<std::uint8_t>& out,
-               bool codestream, const Jp2Coding& coding) {
+               bool codestream, const Jp2Coding& coding, std::span<const std::uint8_t> icc) {
     if (!image.data || image.width <= 0 || image.height <= 0) return false;
     const int components = image.format == toolkit::PixelFormat::Bgra32 ? 4 : 3;
     const int tileSide = tileSideFor(image.width, image.height, coding.tileSide);
     const ImagePtr jp2Image = createImage(image, components, tileSide);
     if (!jp2Image) return false;
+    // A JP2 file carries the profile in its colour box (method 2); the image frees the copy.
+    if (!icc.empty() && !codestream) {
+        jp2Image->icc_profile_buf = static_cast<OPJ_BYTE*>(std::malloc(icc.size()));
+        if (jp2Image->icc_profile_buf == nullptr) return false;
+        std::memcpy(jp2Image->icc_profile_buf, icc.data(), icc.size());
+        jp2Image->icc_profile_len = OPJ_UINT32(icc.size());
+    }
     opj_cparameters_t parameters = encoderParameters(image, quality, coding, tileSide);
     const CodecPtr codec = createCodec(codestream);
     if (!codec) return false;

@@ -208,6 +208,11 @@ std::uint64_t jxlDecodeWorkBytes(std::int64_t width, std::int64_t height) {
 }
 
 bool encodeJxl(const toolkit::ImageView& image, int quality, std::vector<std::uint8_t>& out) {
+    return encodeJxlWithProfile(image, quality, {}, out);
+}
+
+bool encodeJxlWithProfile(const toolkit::ImageView& image, int quality,
+                          std::span<const std::uint8_t> icc, std::vector<std::uint8_t>& out) {
     if (!image.data || image.width <= 0 || image.height <= 0) return false;
     const bool alpha = image.format == toolkit::PixelFormat::Bgra32;
     const int bpp = toolkit::bytesPerPixel(image.format);
@@ -225,7 +230,7 @@ bool encodeJxl(const toolkit::ImageView& image, int quality, std::vector<std::ui
     info.num_extra_channels = alpha ? 1 : 0;
     info.alpha_bits = alpha ? 8 : 0;
     // Lossless keeps the samples as they are; lossy works in the XYB space.
-    info.uses_original_profile = lossless ? JXL_TRUE : JXL_FALSE;
+    info.uses_original_profile = lossless || !icc.empty() ? JXL_TRUE : JXL_FALSE;
     if (JxlEncoderSetBasicInfo(enc.get(), &info) != JXL_ENC_SUCCESS) return false;
     if (alpha) {
         JxlExtraChannelInfo extra;
@@ -235,7 +240,12 @@ bool encodeJxl(const toolkit::ImageView& image, int quality, std::vector<std::ui
     }
     JxlColorEncoding colour;
     JxlColorEncodingSetToSRGB(&colour, JXL_FALSE);
-    if (JxlEncoderSetColorEncoding(enc.get(), &colour) != JXL_ENC_SUCCESS) return false;
+    if (!icc.empty()) {
+        if (JxlEncoderSetICCProfile(enc.get(), icc.data(), icc.size()) != JXL_ENC_SUCCESS)
+            return false;
+    } else if (JxlEncoderSetColorEncoding(enc.get(), &colour) != JXL_ENC_SUCCESS) {
+        return false;
+    }
 
     JxlEncoderFrameSettings* settings = JxlEncoderFrameSettingsCreate(enc.get(), nullptr);
     if (!settings) return false;

@@ -43,6 +43,11 @@ inline constexpr float kJxlDistanceForQuality[10] = {
 /// none. False when libjxl reports an error.
 [[nodiscard]] bool encodeJxl(const toolkit::ImageView& image, int quality,
                              std::vector<std::uint8_t>& out);
+/// The same with an ICC profile embedded (`icc` not empty): the samples are then coded in the
+/// profile's space as they are, not as sRGB. For the format table.
+[[nodiscard]] bool encodeJxlWithProfile(const toolkit::ImageView& image, int quality,
+                                        std::span<const std::uint8_t> icc,
+                                        std::vector<std::uint8_t>& out);
 
 /// Memory libjxl holds beside the input image while encoding one of this size.
 [[nodiscard]] std::uint64_t jxlEncodeWorkBytes(std::int64_t width, std::int64_t height);
