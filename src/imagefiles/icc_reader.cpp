@@ -8,6 +8,7 @@
 
 #include "imagefiles/detail/byte_reader.h"
 #include "imagefiles/format.h"
+#include "imagefiles/jxl_codec.h"
 
 namespace quill::imagefiles {
 
@@ -212,6 +213,11 @@ std::vector<std::uint8_t> readIccProfile(Bytes file) {
     if (startsWith(file, 0, "MM\0*", 4)) return tiffProfile(file, true);
     if (startsWith(file, 0, "\0\0\0\x0CjP  \r\n\x87\n", 12)) return jp2Profile(file);
     const FormatInfo* format = formatOfContent(file);
+    if (format != nullptr && format->kind == FormatKind::JpegXl) {
+        std::vector<std::uint8_t> profile = readJxlPixelProfile(file);
+        if (profile.size() > kMaxIccProfileBytes) profile.clear();
+        return profile;
+    }
     if (format == nullptr || format->metadata == nullptr || format->metadata == readIccOnlyMetadata)
         return {};
     std::vector<std::uint8_t> profile = format->metadata(file).icc;

@@ -393,7 +393,9 @@ toolkit::Image load(const std::string& path, FormatKind formatKind, Videos video
     // as .webp, say) is decoded by its content, as a misnamed file of the first formats is.
     if (image.empty() && format->recognises != nullptr && format->decode != decodeByContent)
         image = decodeByContent(*bytes, request);
-    if (iccProfile != nullptr && !image.empty()) *iccProfile = readIccProfile(*bytes);
+    // A camera RAW is developed into sRGB, whatever profile its TIFF structure holds.
+    if (iccProfile != nullptr && !image.empty() && format->kind != FormatKind::CameraRaw)
+        *iccProfile = readIccProfile(*bytes);
     return image;
 }
 

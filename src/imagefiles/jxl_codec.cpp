@@ -207,6 +207,29 @@ std::uint64_t jxlDecodeWorkBytes(std::int64_t width, std::int64_t height) {
     return pixels * 12 + (std::uint64_t(32) << 20);
 }
 
+std::vector<std::uint8_t> readJxlPixelProfile(std::span<const std::uint8_t> bytes) {
+    std::vector<std::uint8_t> icc;
+    const DecoderPtr dec = openDecoder(bytes, JXL_DEC_COLOR_ENCODING);
+    if (!dec || JxlDecoderProcessInput(dec.get()) != JXL_DEC_COLOR_ENCODING) return icc;
+    JxlColorEncoding encoding;
+    if (JxlDecoderGetColorAsEncodedProfile(dec.get(), nullptr, JXL_COLOR_PROFILE_TARGET_DATA,
+                                           &encoding) == JXL_DEC_SUCCESS &&
+        encoding.color_space == JXL_COLOR_SPACE_RGB &&
+        encoding.white_point == JXL_WHITE_POINT_D65 && encoding.primaries == JXL_PRIMARIES_SRGB &&
+        encoding.transfer_function == JXL_TRANSFER_FUNCTION_SRGB)
+        return icc;
+    std::size_t size = 0;
+    if (JxlDecoderGetICCProfileSize(dec.get(), nullptr, JXL_COLOR_PROFILE_TARGET_DATA, &size) !=
+            JXL_DEC_SUCCESS ||
+        size == 0 || size > kMaxBoxBytes)
+        return icc;
+    icc.resize(size);
+    if (JxlDecoderGetColorAsICCProfile(dec.get(), nullptr, JXL_COLOR_PROFILE_TARGET_DATA,
+                                       icc.data(), size) != JXL_DEC_SUCCESS)
+        icc.clear();
+    return icc;
+}
+
 bool encodeJxl(const toolkit::ImageView& image, int quality, std::vector<std::uint8_t>& out) {
     return encodeJxlWithProfile(image, quality, {}, out);
 }
