@@ -16,6 +16,7 @@
 #include "pdf/pdf_page_layout.h"
 #include "settings/placeholders.h"
 
+#include <algorithm>
 #include <atomic>
 #include <exception>
 
@@ -264,8 +265,8 @@ SourceDecode sourceDecodeFor(const RunPlan& plan, const ImageRecord& record) {
     return {.reduction = reduction, .full = {rect.width, rect.height}};
 }
 
-LoadedSource loadSource(const RunPlan& plan, const ImageRecord& record, const SourceDecode& decode,
-                        SourceColour colour) {
+LoadedSource loadSource(const RunPlan& plan, const ImageRecord& record,
+                        const SourceDecode& decode) {
     const imagefiles::Videos videos{plan.settings.includeVideos != 0};
     LoadedSource loaded;
     platform::FileStamp stamp;
@@ -300,7 +301,7 @@ void detail::setEditFault(EditFault fault) {
 
 EditedImage editImage(const RunPlan& plan, const EditTools& tools, toolkit::Image image,
                       std::string_view overlayText, const std::function<void(EditStep)>& afterStep,
-                      const SourceDecode& decode) {
+                      const SourceDecode& decode, SourceColour colour) {
     if (const detail::EditFault fault = g_editFault.load()) fault(image.width(), image.height());
     EditedImage edited;
     const bool fileAlpha = image.hasAlpha();
@@ -324,7 +325,7 @@ EditedImage editImage(const RunPlan& plan, const EditTools& tools, toolkit::Imag
     return edited;
 }
 
-EncodedImage encodeOutput(const RunPlan& plan, const FormatPlan& format, const EditedImage& edited,
+EncodedImage encodeOutput(const RunPlan& plan, const FormatPlan& format, EditedImage& edited,
                           const std::string& outputPath) {
     imagefiles::EncodeOptions options{.quality = plan.encode.quality};
     int depth = edited.fileDepth;
@@ -337,15 +338,13 @@ EncodedImage encodeOutput(const RunPlan& plan, const FormatPlan& format, const E
     // The page of a PDF is a JPEG in memory; readers of PDF take baseline frames only.
     options.baseline = format.pdf;
     options.codestream = imagefiles::writesCodestream(*format.encoder, outputPath);
-    const std::vector<std::uint8_t>& profile = edited.colour.profile;
+    std::vector<std::uint8_t>& profile = edited.colour.profile;
     if (!profile.empty() &&
         !imagefiles::outputKeepsProfile(*format.encoder, depth, options.codestream)) {
-        // Only a bare JPEG 2000 codestream, whose name decides it, gets here: a converted copy.
-        toolkit::Image converted = edited.image.clone();
-        if (converted.empty()) return encoded;
-        (void)imagefiles::convertImageToSrgb(converted, profile);
-        encoded.bytes = imagefiles::encodeImage(converted, *format.encoder, options, depth);
-        return encoded;
+        // Only a bare JPEG 2000 codestream, which its name decides, gets here: no colour box.
+        (void)imagefiles::convertImageToSrgb(edited.image, profile);
+        profile.clear();
+        edited.colour.sourceProfileDropped = true;
     }
     // A JPEG from a JPEG gets the source's own profile segments with the rest of its metadata.
     if (!(format.jpegToJpeg && plan.settings.keepMetadata != 0)) options.iccProfile = profile;

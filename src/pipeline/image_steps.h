@@ -139,8 +139,10 @@ struct EncodedImage {
 
 /// Encodes the edited image as the format plan says (a PDF's page as a baseline JPEG).
 /// `outputPath` is the named output (its extension can ask for a bare JPEG 2000 codestream).
+/// The pixels of `edited` are converted to sRGB first when its profile cannot go into the output
+/// (a bare JPEG 2000 codestream, which only the name decides).
 [[nodiscard]] EncodedImage encodeOutput(const RunPlan& plan, const FormatPlan& format,
-                                        const EditedImage& edited, const std::string& outputPath);
+                                        EditedImage& edited, const std::string& outputPath);
 
 /// What committing the output did.
 struct CommitResult {
