@@ -138,6 +138,14 @@ void dropProfileSegments(JpegMetadata& metadata) {
     });
 }
 
+/// Removing metadata from a copied JPEG leaves its profile segments in place: the pixels are not
+/// converted, and without their profile they would show other colours.
+void keepProfileOfCopy(const std::string& copyPath, JpegMetadata& metadata) {
+    const bool app2 = std::any_of(metadata.segments.begin(), metadata.segments.end(),
+                                  [](const MetadataSegment& s) { return s.marker == 0xE2; });
+    if (app2 && loadMetadata(copyPath, metadata)) dropProfileSegments(metadata);
+}
+
 /// The metadata of a JPEG output that is not a PDF; true when there was nothing to do.
 bool writeMetadata(const RunPlan& plan, const ImageRecord& record, SourceCheck& source,
                    const std::string& outputPath, const EditedImage* edited) {
@@ -158,6 +166,7 @@ bool writeMetadata(const RunPlan& plan, const ImageRecord& record, SourceCheck& 
     }
     // Metadata that was to be removed and is still there is a promise not kept.
     if (record.formatKind != imagefiles::FormatKind::Jpeg) return true;
+    if (s.keepMetadata == 0) keepProfileOfCopy(outputPath, source.metadata);
     return adjustMetadataOfCopy(
         outputPath, source.metadata,
         {.keepMetadata = s.keepMetadata != 0, .commentEnabled = s.commentEnabled != 0}, comment);

@@ -131,17 +131,26 @@ TEST_F(ColourRun, RemovingMetadataOrAskingForSrgbConvertsAndWritesNoProfile) {
         const std::string png = run(OutputFormat::Png, "png");
         EXPECT_TRUE(imagefiles::readIccProfile(test::readBytes(png)).empty());
         EXPECT_TRUE(test::samePixels(load(png), inSrgb)) << removeMetadata;
-        // A JPEG from a JPEG loses the source's profile segments along with the conversion.
+        // A JPEG from a JPEG, decoded for its new quality, loses the source's profile segments
+        // along with the conversion.
+        preset.qualityEnabled = 1;
         const Bytes jpeg = test::readBytes(run(OutputFormat::Jpeg, "jpg"));
         EXPECT_EQ(profileSegments(jpeg), 0) << removeMetadata;
         EXPECT_GE(test::psnr(load(dir.file("out/photo.jpg")), inSrgb), 30.0) << removeMetadata;
+        preset.qualityEnabled = 0;
     }
 }
 
-TEST_F(ColourRun, ACopiedFileStaysByteForByte) {
+TEST_F(ColourRun, ACopiedFileKeepsItsPixelsAndProfile) {
+    // Copied unchanged, with sRGB asked for (a copy is never decoded).
     preset.convertFormat = 0;
     preset.convertToSrgb = 1;
     EXPECT_EQ(test::readBytes(run(OutputFormat::Jpeg, "jpg")), test::readBytes(source));
+    // With metadata removed the copy keeps its profile: its colours do not shift.
+    preset.convertToSrgb = 0;
+    preset.keepMetadata = 0;
+    const Bytes copy = test::readBytes(run(OutputFormat::Jpeg, "jpg"));
+    EXPECT_EQ(imagefiles::readIccProfile(copy), profile);
 }
 
 TEST_F(ColourRun, OverlayColoursAreConvertedIntoTheKeptProfile) {
@@ -160,8 +169,8 @@ TEST_F(ColourRun, OverlayColoursAreConvertedIntoTheKeptProfile) {
     preset.overlayOutline = 0;
     preset.overlayHorizontalAlign = settings::OverlayAlign::Start;
     preset.overlayVerticalAlign = settings::OverlayAlign::Start;
-    preset.overlayHorizontalMargin = 0;
-    preset.overlayVerticalMargin = 0;
+    preset.overlayHorizontalMargin = 1; // 0 would centre it
+    preset.overlayVerticalMargin = 1;
 
     toolkit::Rgba expected[] = {toolkit::Rgba::fromChannels(255, 0, 0)};
     ASSERT_TRUE(imagefiles::convertColoursFromSrgb(expected, profile));
