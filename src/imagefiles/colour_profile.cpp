@@ -122,7 +122,11 @@ ProfileKind profileKind(IccBytes icc) {
     if (!context) return ProfileKind::None;
     const Profile profile = openRgbProfile(context.get(), icc);
     if (!profile) return ProfileKind::None;
-    return matchesSrgb(context.get(), profile.get()) ? ProfileKind::Srgb : ProfileKind::OtherRgb;
+    if (matchesSrgb(context.get(), profile.get())) return ProfileKind::Srgb;
+    // A profile that opens may still lack what a conversion needs: such a one counts as none.
+    for (const Direction direction : {Direction::ToSrgb, Direction::FromSrgb})
+        if (!makeTransform(context.get(), icc, direction, TYPE_BGR_8)) return ProfileKind::None;
+    return ProfileKind::OtherRgb;
 }
 
 bool convertImageToSrgb(toolkit::Image& image, IccBytes icc) {

@@ -13,7 +13,7 @@ using IccBytes = std::span<const std::uint8_t>;
 
 /// What a profile means for pixels stored under it.
 enum class ProfileKind : std::uint8_t {
-    None,    ///< no profile, or one Little CMS cannot open or use on RGB pixels: no conversion
+    None,    ///< no profile, or one Little CMS cannot open or convert RGB pixels with
     Srgb,    ///< sRGB itself (colorants and tone curves of sRGB): converting changes nothing
     OtherRgb ///< an RGB profile of another colour space
 };
