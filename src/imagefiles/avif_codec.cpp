@@ -273,7 +273,7 @@ int avifQuantizerFor(int quality) {
 }
 
 bool encodeAvifWith(const toolkit::ImageView& image, int quantizer, int speed,
-                    std::vector<std::uint8_t>& out) {
+                    std::vector<std::uint8_t>& out, std::span<const std::uint8_t> icc) {
     if (!image.data || image.width <= 0 || image.height <= 0) return false;
     const bool alpha = image.format == PixelFormat::Bgra32;
     AvifImagePtr yuv(avifImageCreate(std::uint32_t(image.width), std::uint32_t(image.height), 8,
@@ -283,6 +283,12 @@ bool encodeAvifWith(const toolkit::ImageView& image, int quantizer, int speed,
     yuv->colorPrimaries = AVIF_COLOR_PRIMARIES_BT709;
     yuv->transferCharacteristics = AVIF_TRANSFER_CHARACTERISTICS_SRGB;
     yuv->matrixCoefficients = AVIF_MATRIX_COEFFICIENTS_BT601;
+    if (!icc.empty()) {
+        // The profile describes the colours; the primaries and transfer say nothing beside it.
+        avifImageSetProfileICC(yuv.get(), icc.data(), icc.size());
+        yuv->colorPrimaries = AVIF_COLOR_PRIMARIES_UNSPECIFIED;
+        yuv->transferCharacteristics = AVIF_TRANSFER_CHARACTERISTICS_UNSPECIFIED;
+    }
 
     avifRGBImage rgb;
     avifRGBImageSetDefaults(&rgb, yuv.get());
@@ -312,6 +318,11 @@ bool encodeAvifWith(const toolkit::ImageView& image, int quantizer, int speed,
 
 bool encodeAvif(const toolkit::ImageView& image, int quality, std::vector<std::uint8_t>& out) {
     return encodeAvifWith(image, avifQuantizerFor(quality), kAvifEncodeSpeed, out);
+}
+
+bool encodeAvifWithProfile(const toolkit::ImageView& image, int quality,
+                           std::span<const std::uint8_t> icc, std::vector<std::uint8_t>& out) {
+    return encodeAvifWith(image, avifQuantizerFor(quality), kAvifEncodeSpeed, out, icc);
 }
 
 std::uint64_t avifEncodeWorkBytes(std::int64_t width, std::int64_t height) {

@@ -8,6 +8,7 @@
 #include "imagefiles/general_decoder.h"
 #include "imagefiles/gif_decoder.h"
 #include "imagefiles/heif_codec.h"
+#include "imagefiles/icc_reader.h"
 #include "imagefiles/ico_decoder.h"
 #include "imagefiles/jxl_codec.h"
 #include "imagefiles/pcx_decoder.h"
@@ -101,6 +102,7 @@ constexpr FormatInfo kTable[] = {
      .mimeTypes = kPngMime,
      .holds = HoldsAlpha | HoldsPalette | HoldsDeep | kMetadataHolds,
      .decode = decodePngWithColorKey,
+     .metadata = readIccOnlyMetadata,
      .writable = true,
      .encoder = Encoder::Png,
      .extension = "png",
@@ -131,12 +133,14 @@ constexpr FormatInfo kTable[] = {
      .mimeTypes = kTiffMime,
      .holds = HoldsAlpha | HoldsPalette | HoldsDeep | kMetadataHolds,
      .decode = decodeByContent,
+     .metadata = readIccOnlyMetadata,
      .decoderTurnsUpright = true,
      .writable = true,
      .encoder = Encoder::Tiff,
      .extension = "tif",
      .outputFormat = 8,
      .encode = encodeTiff,
+     .encodeWithProfile = encodeTiffWithProfile,
      .encodePalette = encodeTiffPalette},
     {.kind = FormatKind::Gif,
      .name = "GIF",
@@ -177,6 +181,7 @@ constexpr FormatInfo kTable[] = {
      .mimeTypes = kJpeg2000Mime,
      .holds = HoldsAlpha | HoldsDeep | HoldsIcc,
      .decode = decodeByContent,
+     .metadata = readIccOnlyMetadata,
      .writable = true,
      .encoder = Encoder::Jp2k,
      .extension = "jp2",
@@ -199,6 +204,7 @@ constexpr FormatInfo kTable[] = {
      .outputFormat = 5,
      .quality = QualityScale::LosslessAtTop,
      .encode = encodeWebp,
+     .encodeWithProfile = encodeWebpWithProfile,
      .encodeWorkBytes = webpEncodeWorkBytes},
     {.kind = FormatKind::Avif,
      .name = "AVIF",
@@ -218,6 +224,7 @@ constexpr FormatInfo kTable[] = {
      .outputFormat = 6,
      .quality = QualityScale::Lossy,
      .encode = encodeAvif,
+     .encodeWithProfile = encodeAvifWithProfile,
      .encodeWorkBytes = avifEncodeWorkBytes},
     {.kind = FormatKind::Heif,
      .name = "HEIC/HEIF",
@@ -250,6 +257,7 @@ constexpr FormatInfo kTable[] = {
      .outputFormat = 7,
      .quality = QualityScale::LosslessAtTop,
      .encode = encodeJxl,
+     .encodeWithProfile = encodeJxlWithProfile,
      .encodeWorkBytes = jxlEncodeWorkBytes},
     {.kind = FormatKind::CameraRaw,
      .name = "Camera RAW",

@@ -121,6 +121,9 @@ struct FormatInfo {
     /// 24-bit view is written without alpha, a 32-bit view with it; quality 0..10.
     bool (*encode)(const toolkit::ImageView& image, int quality,
                    std::vector<std::uint8_t>& out) = nullptr;
+    /// `encode` with an ICC profile embedded, for formats that hold one (HoldsIcc).
+    bool (*encodeWithProfile)(const toolkit::ImageView& image, int quality, Bytes icc,
+                              std::vector<std::uint8_t>& out) = nullptr;
     /// Palette files of 1, 4 or 8 bits, for formats that hold them.
     bool (*encodePalette)(const PalettedImage& image, int depth,
                           std::vector<std::uint8_t>& out) = nullptr;

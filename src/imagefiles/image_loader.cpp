@@ -14,6 +14,7 @@
 #include "imagefiles/format.h"
 #include "imagefiles/general_decoder.h"
 #include "imagefiles/gif_decoder.h"
+#include "imagefiles/icc_reader.h"
 #include "imagefiles/ico_decoder.h"
 #include "imagefiles/jpeg_decoder.h"
 #include "imagefiles/pcx_decoder.h"
@@ -371,7 +372,8 @@ StreamedDecoder streamedDecoderFor(const FormatInfo& format) {
 }
 
 toolkit::Image load(const std::string& path, FormatKind formatKind, Videos videos, int reduction,
-                    platform::FileStamp* readStamp) {
+                    platform::FileStamp* readStamp, std::vector<std::uint8_t>* iccProfile) {
+    if (iccProfile != nullptr) iccProfile->clear();
     if (formatKind == FormatKind::None) formatKind = detectFormatByExtension(path, videos);
     const FormatInfo* format = formatInfo(formatKind);
     if (format == nullptr || format->decode == nullptr) return {};
@@ -391,6 +393,9 @@ toolkit::Image load(const std::string& path, FormatKind formatKind, Videos video
     // as .webp, say) is decoded by its content, as a misnamed file of the first formats is.
     if (image.empty() && format->recognises != nullptr && format->decode != decodeByContent)
         image = decodeByContent(*bytes, request);
+    // A camera RAW is developed into sRGB, whatever profile its TIFF structure holds.
+    if (iccProfile != nullptr && !image.empty() && format->kind != FormatKind::CameraRaw)
+        *iccProfile = readIccProfile(*bytes);
     return image;
 }
 
@@ -413,13 +418,15 @@ const FormatInfo* formatByExtensionOnly(const std::string& path) {
 } // namespace
 
 toolkit::Image loadImageFile(const std::string& path, FormatKind formatKind, Videos videos,
-                             platform::FileStamp* readStamp) {
-    return load(path, formatKind, videos, 1, readStamp);
+                             platform::FileStamp* readStamp,
+                             std::vector<std::uint8_t>* iccProfile) {
+    return load(path, formatKind, videos, 1, readStamp, iccProfile);
 }
 
 toolkit::Image loadImageFileReduced(const std::string& path, FormatKind formatKind, int reduction,
-                                    Videos videos, platform::FileStamp* readStamp) {
-    return load(path, formatKind, videos, reduction, readStamp);
+                                    Videos videos, platform::FileStamp* readStamp,
+                                    std::vector<std::uint8_t>* iccProfile) {
+    return load(path, formatKind, videos, reduction, readStamp, iccProfile);
 }
 
 bool readImageSizeFromBytes(Bytes bytes, ImageRect& out) {

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <span>
 #include <string>
+#include <vector>
 
 #include "imagefiles/format.h"
 #include "toolkit/image.h"
@@ -28,16 +29,20 @@ inline constexpr std::uint64_t kMinimumFileSize = 35;
 /// extensions count only with Videos::Included). Returns an empty image on any failure, for videos
 /// and for unknown extensions. `readStamp`, when given, receives the stamp of the file whose
 /// bytes were decoded (left alone when nothing was read).
+/// `iccProfile`, when given, receives the profile the file embeds (readIccProfile; empty when it
+/// has none or the file could not be decoded), found in the bytes already read for the decoder.
 [[nodiscard]] toolkit::Image loadImageFile(const std::string& path, FormatKind formatKind,
                                            Videos videos = Videos::Excluded,
-                                           platform::FileStamp* readStamp = nullptr);
+                                           platform::FileStamp* readStamp = nullptr,
+                                           std::vector<std::uint8_t>* iccProfile = nullptr);
 
 /// loadImageFile, except that a file with JPEG content is decoded reduced in the library's DCT
 /// by `reduction` (2, 4 or 8; to ceil(width / reduction) x ceil(height / reduction)). Other
 /// content, and any other reduction, decodes at full size.
 [[nodiscard]] toolkit::Image loadImageFileReduced(const std::string& path, FormatKind formatKind,
                                                   int reduction, Videos videos = Videos::Excluded,
-                                                  platform::FileStamp* readStamp = nullptr);
+                                                  platform::FileStamp* readStamp = nullptr,
+                                                  std::vector<std::uint8_t>* iccProfile = nullptr);
 
 /// What decoding a file will hold, found from its header before it is decoded.
 struct DecodeEstimate {

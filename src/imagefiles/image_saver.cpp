@@ -62,11 +62,16 @@ bool encodeThroughTable(const FormatInfo& format, const toolkit::Image& image,
     }
     if (format.encode == nullptr) return false;
     const int quality = std::clamp(options.quality, 0, 10);
+    const auto write = [&](const toolkit::ImageView& view) {
+        if (!options.iccProfile.empty() && format.encodeWithProfile != nullptr)
+            return format.encodeWithProfile(view, quality, options.iccProfile, bytes);
+        return format.encode(view, quality, bytes);
+    };
     if (image.hasAlpha() && (depth != 32 || (format.holds & HoldsAlpha) == 0)) {
         const toolkit::Image opaque = image.toBgr24();
-        return !opaque.empty() && format.encode(opaque.view(), quality, bytes);
+        return !opaque.empty() && write(opaque.view());
     }
-    return format.encode(image.view(), quality, bytes);
+    return write(image.view());
 }
 
 // Encodes into `bytes`; false on an encoder failure.
@@ -84,11 +89,11 @@ bool encode(const toolkit::Image& image, Encoder encoder, const EncodeOptions& o
     case Encoder::Bmp:
         return encodeBmp(view, depth == 32 ? BmpAlpha::Write : BmpAlpha::Drop, bytes);
     case Encoder::Jpeg:
-        return encodeJpeg(view, options.quality, bytes, options.baseline);
+        return encodeJpeg(view, options.quality, bytes, options.baseline, options.iccProfile);
     case Encoder::Png:
-        return encodePng(view, bytes);
+        return encodePng(view, bytes, {}, options.iccProfile);
     case Encoder::Jp2k:
-        return encodeJp2(view, options.quality, bytes, options.codestream);
+        return encodeJp2(view, options.quality, bytes, options.codestream, {}, options.iccProfile);
     default: {
         const FormatInfo* format = formatOfEncoder(encoder);
         return format != nullptr && encodeThroughTable(*format, image, options, depth, bytes);
@@ -186,6 +191,24 @@ std::uint64_t estimateEncodeBytes(Encoder encoder, std::int64_t width, std::int6
     const std::uint64_t work =
         format->encodeWorkBytes != nullptr ? format->encodeWorkBytes(width, height) : raw;
     return work + 2 * raw;
+}
+
+bool outputKeepsProfile(Encoder encoder, int depth, bool codestream) {
+    switch (encoder) {
+    case Encoder::Bmp:
+        return false;
+    case Encoder::Png:
+        return !isPaletteDepth(depth); // palette files hold the quantiser's sRGB colours
+    case Encoder::Jpeg:
+        return true;
+    case Encoder::Jp2k:
+        return !codestream; // a bare codestream has no colour box
+    default: {
+        const FormatInfo* format = formatOfEncoder(encoder);
+        if (format == nullptr || format->encodeWithProfile == nullptr) return false;
+        return !(format->encodePalette != nullptr && isPaletteDepth(depth));
+    }
+    }
 }
 
 bool writesCodestream(Encoder encoder, const std::string& path) {

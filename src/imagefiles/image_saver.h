@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -31,6 +32,10 @@ struct EncodeOptions {
     /// JPEG 2000 as a bare codestream instead of the JP2 box format (saveImageFile sets it for
     /// paths ending in ".j2k" or ".j2c").
     bool codestream = false;
+    /// An ICC profile to embed as it is (empty: none), in the formats that hold one: JPEG, PNG,
+    /// TIFF, WebP, AVIF, JPEG XL and JP2 files; ignored by BMP, by palette depths and by bare
+    /// JPEG 2000 codestreams (outputKeepsProfile says which). The bytes are borrowed.
+    std::span<const std::uint8_t> iccProfile = {};
 
     /// The options of a packed flags value (the form of the identifier interface below); a
     /// negative value is quality 0 without options.
@@ -69,6 +74,10 @@ struct SaveResult {
 /// Encodes into memory as saveImageFile would write; nullopt when the encoder fails.
 [[nodiscard]] std::optional<std::vector<std::uint8_t>>
 encodeImage(const toolkit::Image& image, Encoder encoder, const EncodeOptions& options, int depth);
+
+/// Whether an output written by `encoder` at `depth` bits per pixel (as a bare codestream when
+/// `codestream`) carries EncodeOptions::iccProfile; where it does not, the pixels must be sRGB.
+[[nodiscard]] bool outputKeepsProfile(Encoder encoder, int depth, bool codestream);
 
 /// Bytes that encoding a width x height image with `encoder` at `depth` bits per pixel holds
 /// beside the image it reads: the library's working buffers, a palette reduction and the

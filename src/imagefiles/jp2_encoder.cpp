@@ -223,12 +223,62 @@ StreamPtr createStream(MemoryStream& memory) {
 
 } // namespace
 
+namespace {
+
+// The profile goes into the JP2 header box here: OpenJPEG 2.5.0 asserts on an image that brings
+// one. Its colour box (method 1, sRGB) is replaced by one of method 2 holding the profile, and
+// the header box's length grows with it. False when the file is not laid out as expected.
+bool embedProfile(std::vector<std::uint8_t>& out, std::size_t start,
+                  std::span<const std::uint8_t> icc) {
+    const auto u32 = [&](std::size_t at) {
+        return (std::uint32_t(out[at]) << 24) | (std::uint32_t(out[at + 1]) << 16) |
+               (std::uint32_t(out[at + 2]) << 8) | std::uint32_t(out[at + 3]);
+    };
+    const auto put32 = [](std::uint8_t* at, std::size_t value) {
+        for (int i = 0; i < 4; ++i)
+            at[i] = std::uint8_t(value >> (24 - 8 * i));
+    };
+    if (icc.size() > 0x7FFFFFF0u) return false;
+    for (std::size_t box = start; box + 8 <= out.size();) {
+        const std::size_t length = u32(box);
+        if (length < 8 || length > out.size() - box) return false;
+        if (std::memcmp(&out[box + 4], "jp2h", 4) != 0) {
+            box += length;
+            continue;
+        }
+        for (std::size_t inner = box + 8; inner + 8 <= box + length;) {
+            const std::size_t innerLength = u32(inner);
+            if (innerLength < 8 || innerLength > box + length - inner) return false;
+            if (std::memcmp(&out[inner + 4], "colr", 4) != 0) {
+                inner += innerLength;
+                continue;
+            }
+            std::vector<std::uint8_t> colr(11);
+            put32(colr.data(), colr.size() + icc.size());
+            std::memcpy(&colr[4], "colr", 4);
+            colr[8] = 2; // method: restricted ICC profile; precedence and approximation 0
+            colr.insert(colr.end(), icc.begin(), icc.end());
+            out.erase(out.begin() + std::ptrdiff_t(inner),
+                      out.begin() + std::ptrdiff_t(inner + innerLength));
+            out.insert(out.begin() + std::ptrdiff_t(inner), colr.begin(), colr.end());
+            const std::size_t newLength = length - innerLength + colr.size();
+            if (newLength > 0xFFFFFFFFu) return false;
+            put32(&out[box], newLength);
+            return true;
+        }
+        return false;
+    }
+    return false;
+}
+
+} // namespace
+
 int jp2CompressionRate(int quality) {
     return kRates[std::size_t(std::clamp(quality, 0, 10))];
 }
 
 bool encodeJp2(const toolkit::ImageView& image, int quality, std::vector<std::uint8_t>& out,
-               bool codestream, const Jp2Coding& coding) {
+               bool codestream, const Jp2Coding& coding, std::span<const std::uint8_t> icc) {
     if (!image.data || image.width <= 0 || image.height <= 0) return false;
     const int components = image.format == toolkit::PixelFormat::Bgra32 ? 4 : 3;
     const int tileSide = tileSideFor(image.width, image.height, coding.tileSide);
@@ -250,7 +300,8 @@ bool encodeJp2(const toolkit::ImageView& image, int quality, std::vector<std::ui
     }
     ok = ok && opj_end_compress(codec.get(), stream.get()) && !memory.failed;
     stream.reset(); // flushes what is still buffered
-    if (!ok || memory.failed) {
+    if (!ok || memory.failed ||
+        (!icc.empty() && !codestream && !embedProfile(out, memory.start, icc))) {
         out.resize(memory.start);
         return false;
     }

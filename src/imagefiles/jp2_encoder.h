@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
 #include <vector>
 
 #include "toolkit/image.h"
@@ -35,6 +36,6 @@ struct Jp2Coding {
 /// codestream is written instead (the content of .j2k and .j2c files). False on a codec error.
 [[nodiscard]] bool encodeJp2(const toolkit::ImageView& image, int quality,
                              std::vector<std::uint8_t>& out, bool codestream = false,
-                             const Jp2Coding& coding = {});
+                             const Jp2Coding& coding = {}, std::span<const std::uint8_t> icc = {});
 
 } // namespace quill::imagefiles

@@ -71,7 +71,8 @@ void termDestination(j_compress_ptr cinfo) {
 // Runs the compression; kept apart from encodeJpeg so that no object with a destructor lives in
 // the frame that longjmp unwinds.
 bool compress(jpeg_compress_struct& cinfo, ErrorManager& errors, VectorDestination& dest,
-              const toolkit::ImageView& image, int libraryQuality, bool forceBaseline) {
+              const toolkit::ImageView& image, int libraryQuality, bool forceBaseline,
+              std::span<const std::uint8_t> icc) {
     if (setjmp(errors.jump)) return false;
     jpeg_create_compress(&cinfo);
     cinfo.dest = &dest.base;
@@ -84,6 +85,9 @@ bool compress(jpeg_compress_struct& cinfo, ErrorManager& errors, VectorDestinati
     jpeg_set_quality(&cinfo, libraryQuality, forceBaseline ? TRUE : FALSE);
     cinfo.write_JFIF_header = TRUE;
     jpeg_start_compress(&cinfo, TRUE);
+    // The profile follows the JFIF header, split by the library into segments of 65519 bytes.
+    if (!icc.empty())
+        jpeg_write_icc_profile(&cinfo, icc.data(), static_cast<unsigned int>(icc.size()));
     while (cinfo.next_scanline < cinfo.image_height) {
         // A stop request ends the encoding between rows; the half-made output is dropped.
         if (toolkit::stopRequested()) return false;
@@ -97,7 +101,7 @@ bool compress(jpeg_compress_struct& cinfo, ErrorManager& errors, VectorDestinati
 } // namespace
 
 bool encodeJpeg(const toolkit::ImageView& image, int quality, std::vector<std::uint8_t>& out,
-                bool forceBaseline) {
+                bool forceBaseline, std::span<const std::uint8_t> icc) {
     if (!image.data || image.width <= 0 || image.height <= 0 || image.width > JPEG_MAX_DIMENSION ||
         image.height > JPEG_MAX_DIMENSION)
         return false;
@@ -113,7 +117,7 @@ bool encodeJpeg(const toolkit::ImageView& image, int quality, std::vector<std::u
     dest.out = &out;
     dest.start = out.size();
     const bool ok =
-        compress(cinfo, errors, dest, image, jpegLibraryQuality(quality), forceBaseline);
+        compress(cinfo, errors, dest, image, jpegLibraryQuality(quality), forceBaseline, icc);
     jpeg_destroy_compress(&cinfo);
     if (!ok) out.resize(dest.start);
     return ok;

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
 #include <vector>
 
 #include "toolkit/image.h"
@@ -18,7 +19,9 @@ namespace quill::imagefiles {
 /// `quality` is the 0..10 argument. At the lowest qualities the quantisation tables need 16-bit
 /// entries (an extended-sequential frame) unless `forceBaseline` clamps them to 8 bits.
 /// False when libjpeg reports an error.
+/// `icc`, when not empty, is embedded as APP2 "ICC_PROFILE" segments after the JFIF header.
 [[nodiscard]] bool encodeJpeg(const toolkit::ImageView& image, int quality,
-                              std::vector<std::uint8_t>& out, bool forceBaseline = false);
+                              std::vector<std::uint8_t>& out, bool forceBaseline = false,
+                              std::span<const std::uint8_t> icc = {});
 
 } // namespace quill::imagefiles

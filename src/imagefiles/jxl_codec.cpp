@@ -207,7 +207,35 @@ std::uint64_t jxlDecodeWorkBytes(std::int64_t width, std::int64_t height) {
     return pixels * 12 + (std::uint64_t(32) << 20);
 }
 
+std::vector<std::uint8_t> readJxlPixelProfile(std::span<const std::uint8_t> bytes) {
+    std::vector<std::uint8_t> icc;
+    const DecoderPtr dec = openDecoder(bytes, JXL_DEC_COLOR_ENCODING);
+    if (!dec || JxlDecoderProcessInput(dec.get()) != JXL_DEC_COLOR_ENCODING) return icc;
+    JxlColorEncoding encoding;
+    if (JxlDecoderGetColorAsEncodedProfile(dec.get(), nullptr, JXL_COLOR_PROFILE_TARGET_DATA,
+                                           &encoding) == JXL_DEC_SUCCESS &&
+        encoding.color_space == JXL_COLOR_SPACE_RGB &&
+        encoding.white_point == JXL_WHITE_POINT_D65 && encoding.primaries == JXL_PRIMARIES_SRGB &&
+        encoding.transfer_function == JXL_TRANSFER_FUNCTION_SRGB)
+        return icc;
+    std::size_t size = 0;
+    if (JxlDecoderGetICCProfileSize(dec.get(), nullptr, JXL_COLOR_PROFILE_TARGET_DATA, &size) !=
+            JXL_DEC_SUCCESS ||
+        size == 0 || size > kMaxBoxBytes)
+        return icc;
+    icc.resize(size);
+    if (JxlDecoderGetColorAsICCProfile(dec.get(), nullptr, JXL_COLOR_PROFILE_TARGET_DATA,
+                                       icc.data(), size) != JXL_DEC_SUCCESS)
+        icc.clear();
+    return icc;
+}
+
 bool encodeJxl(const toolkit::ImageView& image, int quality, std::vector<std::uint8_t>& out) {
+    return encodeJxlWithProfile(image, quality, {}, out);
+}
+
+bool encodeJxlWithProfile(const toolkit::ImageView& image, int quality,
+                          std::span<const std::uint8_t> icc, std::vector<std::uint8_t>& out) {
     if (!image.data || image.width <= 0 || image.height <= 0) return false;
     const bool alpha = image.format == toolkit::PixelFormat::Bgra32;
     const int bpp = toolkit::bytesPerPixel(image.format);
@@ -225,7 +253,7 @@ bool encodeJxl(const toolkit::ImageView& image, int quality, std::vector<std::ui
     info.num_extra_channels = alpha ? 1 : 0;
     info.alpha_bits = alpha ? 8 : 0;
     // Lossless keeps the samples as they are; lossy works in the XYB space.
-    info.uses_original_profile = lossless ? JXL_TRUE : JXL_FALSE;
+    info.uses_original_profile = lossless || !icc.empty() ? JXL_TRUE : JXL_FALSE;
     if (JxlEncoderSetBasicInfo(enc.get(), &info) != JXL_ENC_SUCCESS) return false;
     if (alpha) {
         JxlExtraChannelInfo extra;
@@ -235,7 +263,12 @@ bool encodeJxl(const toolkit::ImageView& image, int quality, std::vector<std::ui
     }
     JxlColorEncoding colour;
     JxlColorEncodingSetToSRGB(&colour, JXL_FALSE);
-    if (JxlEncoderSetColorEncoding(enc.get(), &colour) != JXL_ENC_SUCCESS) return false;
+    if (!icc.empty()) {
+        if (JxlEncoderSetICCProfile(enc.get(), icc.data(), icc.size()) != JXL_ENC_SUCCESS)
+            return false;
+    } else if (JxlEncoderSetColorEncoding(enc.get(), &colour) != JXL_ENC_SUCCESS) {
+        return false;
+    }
 
     JxlEncoderFrameSettings* settings = JxlEncoderFrameSettingsCreate(enc.get(), nullptr);
     if (!settings) return false;

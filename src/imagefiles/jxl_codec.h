@@ -28,6 +28,11 @@ namespace quill::imagefiles {
 /// Brotli-compressed); EXIF without the box's 4-byte offset field.
 [[nodiscard]] FileMetadata readJxlMetadata(std::span<const std::uint8_t> bytes);
 
+/// The ICC profile of the pixels the decoder gives: empty when they are sRGB (libjxl describes
+/// every file with a profile, also files that embed none), else the profile (an embedded one as
+/// stored, a colour space named by the file as libjxl writes it out).
+[[nodiscard]] std::vector<std::uint8_t> readJxlPixelProfile(std::span<const std::uint8_t> bytes);
+
 /// Memory libjxl holds beside the output image while decoding one of this size.
 [[nodiscard]] std::uint64_t jxlDecodeWorkBytes(std::int64_t width, std::int64_t height);
 
@@ -43,6 +48,11 @@ inline constexpr float kJxlDistanceForQuality[10] = {
 /// none. False when libjxl reports an error.
 [[nodiscard]] bool encodeJxl(const toolkit::ImageView& image, int quality,
                              std::vector<std::uint8_t>& out);
+/// The same with an ICC profile embedded (`icc` not empty): the samples are then coded in the
+/// profile's space as they are, not as sRGB. For the format table.
+[[nodiscard]] bool encodeJxlWithProfile(const toolkit::ImageView& image, int quality,
+                                        std::span<const std::uint8_t> icc,
+                                        std::vector<std::uint8_t>& out);
 
 /// Memory libjxl holds beside the input image while encoding one of this size.
 [[nodiscard]] std::uint64_t jxlEncodeWorkBytes(std::int64_t width, std::int64_t height);

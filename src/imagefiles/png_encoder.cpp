@@ -80,7 +80,7 @@ private:
 // libpng is safe; `rows` and `palette` are prepared by the caller.
 bool writePng(PngWriter& writer, WriteState& state, int width, int height, int bitDepth,
               int colorType, bool bgr, const png_color* palette, int paletteSize, png_bytep* rows,
-              PngTuning tuning) {
+              PngTuning tuning, std::span<const std::uint8_t> icc) {
     png_structp png = writer.png();
     png_infop info = writer.info();
     if (setjmp(png_jmpbuf(png))) return false;
@@ -88,6 +88,9 @@ bool writePng(PngWriter& writer, WriteState& state, int width, int height, int b
     png_set_IHDR(png, info, png_uint_32(width), png_uint_32(height), bitDepth, colorType,
                  PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
     if (palette) png_set_PLTE(png, info, palette, paletteSize);
+    if (!icc.empty())
+        png_set_iCCP(png, info, "ICC profile", PNG_COMPRESSION_TYPE_BASE, icc.data(),
+                     png_uint_32(icc.size()));
     png_set_compression_level(png, tuning.zlibLevel);
     png_set_filter(png, PNG_FILTER_TYPE_BASE,
                    palette ? PNG_FILTER_NONE : filterMask(tuning.filters));
@@ -104,7 +107,8 @@ bool writePng(PngWriter& writer, WriteState& state, int width, int height, int b
 
 } // namespace
 
-bool encodePng(const toolkit::ImageView& image, std::vector<std::uint8_t>& out, PngTuning tuning) {
+bool encodePng(const toolkit::ImageView& image, std::vector<std::uint8_t>& out, PngTuning tuning,
+               std::span<const std::uint8_t> icc) {
     if (!image.data || image.width <= 0 || image.height <= 0) return false;
     const std::size_t start = out.size();
     try {
@@ -116,7 +120,7 @@ bool encodePng(const toolkit::ImageView& image, std::vector<std::uint8_t>& out, 
         const bool alpha = image.format == toolkit::PixelFormat::Bgra32;
         if (writer.ok() && writePng(writer, state, image.width, image.height, 8,
                                     alpha ? PNG_COLOR_TYPE_RGBA : PNG_COLOR_TYPE_RGB, true, nullptr,
-                                    0, rows.data(), tuning))
+                                    0, rows.data(), tuning, icc))
             return true;
     } catch (const std::bad_alloc&) {
     }
@@ -159,7 +163,7 @@ bool encodePngPalette(const PalettedImage& image, int bitDepth, std::vector<std:
         WriteState state{&out};
         if (writer.ok() &&
             writePng(writer, state, image.width, image.height, bitDepth, PNG_COLOR_TYPE_PALETTE,
-                     false, palette.data(), int(palette.size()), rows.data(), tuning))
+                     false, palette.data(), int(palette.size()), rows.data(), tuning, {}))
             return true;
     } catch (const std::bad_alloc&) {
     }

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
 #include <vector>
 
 #include "imagefiles/quantizer.h"
@@ -23,8 +24,9 @@ struct PngTuning {
 };
 
 /// Appends a PNG of `image` to `out`: RGB for 24-bit images, RGBA for 32-bit ones.
+/// `icc`, when not empty, is written as the iCCP chunk.
 [[nodiscard]] bool encodePng(const toolkit::ImageView& image, std::vector<std::uint8_t>& out,
-                             PngTuning tuning = {});
+                             PngTuning tuning = {}, std::span<const std::uint8_t> icc = {});
 
 /// Appends a palette PNG of `image` at `bitDepth` 1, 4 or 8 (the palette must fit) to `out`.
 [[nodiscard]] bool encodePngPalette(const PalettedImage& image, int bitDepth,

@@ -131,7 +131,12 @@ bool writeRows(TIFF* tif, int height, std::size_t rowBytes, MakeRow makeRow) {
 
 } // namespace
 
-bool encodeTiff(const toolkit::ImageView& image, int, std::vector<std::uint8_t>& out) {
+bool encodeTiff(const toolkit::ImageView& image, int quality, std::vector<std::uint8_t>& out) {
+    return encodeTiffWithProfile(image, quality, {}, out);
+}
+
+bool encodeTiffWithProfile(const toolkit::ImageView& image, int, std::span<const std::uint8_t> icc,
+                           std::vector<std::uint8_t>& out) {
     if (!image.data || image.width <= 0 || image.height <= 0) return false;
     const bool alpha = image.format == toolkit::PixelFormat::Bgra32;
     const int channels = alpha ? 4 : 3;
@@ -147,6 +152,8 @@ bool encodeTiff(const toolkit::ImageView& image, int, std::vector<std::uint8_t>&
             const std::uint16_t extra[] = {EXTRASAMPLE_UNASSALPHA};
             TIFFSetField(tif, TIFFTAG_EXTRASAMPLES, 1, extra);
         }
+        if (!icc.empty())
+            TIFFSetField(tif, TIFFTAG_ICCPROFILE, std::uint32_t(icc.size()), icc.data());
         TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, rowsPerStrip(rowBytes));
         return TIFFSetField(tif, TIFFTAG_COMPRESSION, COMPRESSION_ADOBE_DEFLATE) &&
                TIFFSetField(tif, TIFFTAG_PREDICTOR, PREDICTOR_HORIZONTAL) &&

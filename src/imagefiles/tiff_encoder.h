@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
 #include <vector>
 
 #include "imagefiles/quantizer.h"
@@ -15,6 +16,10 @@ namespace quill::imagefiles {
 /// requested; `out` is then left as it was.
 [[nodiscard]] bool encodeTiff(const toolkit::ImageView& image, int quality,
                               std::vector<std::uint8_t>& out);
+/// The same with an ICC profile embedded (`icc` not empty), for the format table.
+[[nodiscard]] bool encodeTiffWithProfile(const toolkit::ImageView& image, int quality,
+                                         std::span<const std::uint8_t> icc,
+                                         std::vector<std::uint8_t>& out);
 
 /// Appends a palette TIFF of `image` at `depth` 1, 4 or 8 bits a pixel (the palette must fit) to
 /// `out`, Deflate-compressed; the colour map is padded with black to 2^depth entries.

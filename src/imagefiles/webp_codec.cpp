@@ -27,6 +27,7 @@
 #include <webp/decode.h>
 #include <webp/demux.h>
 #include <webp/encode.h>
+#include <webp/mux.h>
 
 #include "imagefiles/detail/decode_limits.h"
 #include "toolkit/stop_request.h"
@@ -275,6 +276,33 @@ bool encodeWebp(const toolkit::ImageView& image, int quality, std::vector<std::u
     if (WebPEncode(&config, &picture) && !state.outOfMemory) return true;
     out.resize(start);
     return false;
+}
+
+bool encodeWebpWithProfile(const toolkit::ImageView& image, int quality,
+                           std::span<const std::uint8_t> icc, std::vector<std::uint8_t>& out) {
+    const std::size_t start = out.size();
+    if (!encodeWebp(image, quality, out)) return false;
+    if (icc.empty()) return true;
+    // The muxer turns the simple file into an extended one (VP8X) with the ICCP chunk first.
+    const WebPData plain{out.data() + start, out.size() - start};
+    const WebPData profile{icc.data(), icc.size()};
+    WebPMux* mux = WebPMuxCreate(&plain, 1);
+    WebPData assembled{};
+    const bool ok = mux != nullptr && WebPMuxSetChunk(mux, "ICCP", &profile, 1) == WEBP_MUX_OK &&
+                    WebPMuxAssemble(mux, &assembled) == WEBP_MUX_OK;
+    WebPMuxDelete(mux);
+    out.resize(start);
+    if (ok) {
+        try {
+            out.insert(out.end(), assembled.bytes, assembled.bytes + assembled.size);
+        } catch (const std::bad_alloc&) {
+            out.resize(start);
+            WebPDataClear(&assembled);
+            return false;
+        }
+    }
+    WebPDataClear(&assembled);
+    return ok;
 }
 
 std::uint64_t webpEncodeWorkBytes(std::int64_t width, std::int64_t height) {

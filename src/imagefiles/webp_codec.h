@@ -49,6 +49,10 @@ inline constexpr int kWebpLossyQuality[9] = {3, 16, 28, 34, 52, 72, 73, 86, 94};
 /// view without. False when a side exceeds kWebpMaxSide, libwebp fails or a stop is requested.
 [[nodiscard]] bool encodeWebp(const toolkit::ImageView& image, int quality,
                               std::vector<std::uint8_t>& out);
+/// The same with an ICC profile embedded (the extended format's ICCP chunk), for the table.
+[[nodiscard]] bool encodeWebpWithProfile(const toolkit::ImageView& image, int quality,
+                                         std::span<const std::uint8_t> icc,
+                                         std::vector<std::uint8_t>& out);
 
 /// Memory libwebp holds while encoding an image of this size (worst case: lossless), not
 /// counting the source pixels and the output file.

@@ -200,7 +200,8 @@ std::pair<ReducedSide, ReducedSide> reducedSides(const ReducedFrom& full,
 EditOutcome applyEditChain(toolkit::Image& image, const EditPlan& plan, const EditTools& tools,
                            std::string_view overlayText,
                            const std::function<void(EditStep)>& afterStep,
-                           std::optional<ReducedFrom> reducedFrom) {
+                           std::optional<ReducedFrom> reducedFrom,
+                           std::span<const std::uint8_t> outputProfile) {
     EditOutcome out;
     auto ok = [&] { return out.result == ImageResult::Done; };
     // Runs one step group when the chain has not failed yet; reports it in any case.
@@ -245,7 +246,7 @@ EditOutcome applyEditChain(toolkit::Image& image, const EditPlan& plan, const Ed
     step(EditStep::Overlay, plan.overlay.has_value(), DetailOverlay, [&] {
         const bool text = plan.overlay->isText();
         return applyOverlay(image, *plan.overlay, tools.overlayFont(),
-                            text ? overlayText : std::string_view());
+                            text ? overlayText : std::string_view(), outputProfile);
     });
     return out;
 }

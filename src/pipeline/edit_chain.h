@@ -16,6 +16,7 @@
 #include <cstdint>
 #include <functional>
 #include <optional>
+#include <span>
 #include <string_view>
 #include <variant>
 #include <vector>
@@ -123,6 +124,7 @@ struct EditEstimate {
 [[nodiscard]] EditOutcome applyEditChain(toolkit::Image& image, const EditPlan& plan,
                                          const EditTools& tools, std::string_view overlayText,
                                          const std::function<void(EditStep)>& afterStep = {},
-                                         std::optional<ReducedFrom> reducedFrom = std::nullopt);
+                                         std::optional<ReducedFrom> reducedFrom = std::nullopt,
+                                         std::span<const std::uint8_t> outputProfile = {});
 
 } // namespace quill::pipeline

@@ -9,12 +9,14 @@
 // run, another program): the commit refuses, and the next number or the collision rule decides.
 #include "pipeline/image_steps.h"
 
+#include "imagefiles/colour_profile.h"
 #include "imagefiles/format.h"
 #include "imagefiles/image_loader.h"
 #include "imagefiles/image_saver.h"
 #include "pdf/pdf_page_layout.h"
 #include "settings/placeholders.h"
 
+#include <algorithm>
 #include <atomic>
 #include <exception>
 
@@ -98,12 +100,59 @@ std::pair<std::int64_t, std::int64_t> outputDates(const RunPlan& plan, const Ima
     }
 }
 
+/// Whether a decoded source's profile can go into its output as it is: metadata is kept, sRGB
+/// is not asked for, and the output format holds a profile at the depth it is written with (a
+/// bare JPEG 2000 codestream, named only later, is settled when it is encoded).
+bool outputCarriesProfile(const RunPlan& plan, imagefiles::FormatKind sourceFormat) {
+    const settings::Preset& s = plan.settings;
+    if (s.convertToSrgb != 0 || s.keepMetadata == 0) return false;
+    const FormatPlan format = plan.formatFor(sourceFormat);
+    if (!format.encoder || format.pdf) return false;
+    const int depth = format.depthOptionApplies ? plan.encode.outputDepth : 24;
+    return imagefiles::outputKeepsProfile(*format.encoder, depth, false);
+}
+
+/// The colour decision for a decoded source: its profile is kept for the output, or its pixels
+/// are converted to sRGB (an sRGB profile needs no conversion) and the profile dropped. A
+/// profile Little CMS cannot use on RGB pixels counts as none.
+void settleSourceColour(const RunPlan& plan, const ImageRecord& record, LoadedSource& loaded) {
+    SourceColour& colour = loaded.colour;
+    const imagefiles::ProfileKind kind = imagefiles::profileKind(colour.profile);
+    if (kind == imagefiles::ProfileKind::None) {
+        colour = {};
+        return;
+    }
+    if (outputCarriesProfile(plan, record.formatKind)) return;
+    if (kind == imagefiles::ProfileKind::OtherRgb)
+        (void)imagefiles::convertImageToSrgb(loaded.image, colour.profile);
+    colour = {.profile = {}, .sourceProfileDropped = true};
+}
+
+/// Removes the APP2 profile segments from metadata carried from a JPEG source.
+void dropProfileSegments(JpegMetadata& metadata) {
+    static constexpr std::uint8_t kApp2 = 0xE2;
+    static constexpr char kName[] = "ICC_PROFILE"; // with its NUL, as the segment starts
+    std::erase_if(metadata.segments, [](const MetadataSegment& segment) {
+        return segment.marker == kApp2 && segment.data.size() >= sizeof kName &&
+               std::equal(kName, kName + sizeof kName, segment.data.begin());
+    });
+}
+
+/// Removing metadata from a copied JPEG leaves its profile segments in place: the pixels are not
+/// converted, and without their profile they would show other colours.
+void keepProfileOfCopy(const std::string& copyPath, JpegMetadata& metadata) {
+    const bool app2 = std::any_of(metadata.segments.begin(), metadata.segments.end(),
+                                  [](const MetadataSegment& s) { return s.marker == 0xE2; });
+    if (app2 && loadMetadata(copyPath, metadata)) dropProfileSegments(metadata);
+}
+
 /// The metadata of a JPEG output that is not a PDF; true when there was nothing to do.
 bool writeMetadata(const RunPlan& plan, const ImageRecord& record, SourceCheck& source,
                    const std::string& outputPath, const EditedImage* edited) {
     const settings::Preset& s = plan.settings;
     const std::string comment = s.commentEnabled ? expanded(plan, record, plan.run.commentRun) : "";
     if (edited) {
+        if (edited->colour.sourceProfileDropped) dropProfileSegments(source.metadata);
         const SavedJpegOptions options{.keepMetadata = s.keepMetadata != 0,
                                        .commentEnabled = s.commentEnabled != 0,
                                        .comment = comment,
@@ -117,6 +166,7 @@ bool writeMetadata(const RunPlan& plan, const ImageRecord& record, SourceCheck& 
     }
     // Metadata that was to be removed and is still there is a promise not kept.
     if (record.formatKind != imagefiles::FormatKind::Jpeg) return true;
+    if (s.keepMetadata == 0) keepProfileOfCopy(outputPath, source.metadata);
     return adjustMetadataOfCopy(
         outputPath, source.metadata,
         {.keepMetadata = s.keepMetadata != 0, .commentEnabled = s.commentEnabled != 0}, comment);
@@ -230,11 +280,13 @@ LoadedSource loadSource(const RunPlan& plan, const ImageRecord& record,
     LoadedSource loaded;
     platform::FileStamp stamp;
     try {
-        loaded.image =
-            decode.reduction > 1
-                ? imagefiles::loadImageFileReduced(record.sourcePath, record.formatKind,
-                                                   decode.reduction, videos, &stamp)
-                : imagefiles::loadImageFile(record.sourcePath, record.formatKind, videos, &stamp);
+        loaded.image = decode.reduction > 1
+                           ? imagefiles::loadImageFileReduced(record.sourcePath, record.formatKind,
+                                                              decode.reduction, videos, &stamp,
+                                                              &loaded.colour.profile)
+                           : imagefiles::loadImageFile(record.sourcePath, record.formatKind, videos,
+                                                       &stamp, &loaded.colour.profile);
+        if (!loaded.image.empty()) settleSourceColour(plan, record, loaded);
     } catch (const std::exception&) {
         return {}; // no memory for the decode, say: the image could not be loaded
     }
@@ -258,7 +310,7 @@ void detail::setEditFault(EditFault fault) {
 
 EditedImage editImage(const RunPlan& plan, const EditTools& tools, toolkit::Image image,
                       std::string_view overlayText, const std::function<void(EditStep)>& afterStep,
-                      const SourceDecode& decode) {
+                      const SourceDecode& decode, SourceColour colour) {
     if (const detail::EditFault fault = g_editFault.load()) fault(image.width(), image.height());
     EditedImage edited;
     const bool fileAlpha = image.hasAlpha();
@@ -269,8 +321,8 @@ EditedImage editImage(const RunPlan& plan, const EditTools& tools, toolkit::Imag
     if (r > 1 && image.width() == (decode.full.width + r - 1) / r &&
         image.height() == (decode.full.height + r - 1) / r)
         reducedFrom = ReducedFrom{decode.full.width, decode.full.height, r};
-    const EditOutcome chain =
-        applyEditChain(image, plan.edit, tools, overlayText, afterStep, reducedFrom);
+    const EditOutcome chain = applyEditChain(image, plan.edit, tools, overlayText, afterStep,
+                                             reducedFrom, colour.profile);
     edited.outcome = {chain.result, chain.detail};
     // A canvas filled with transparency turns the output into a 32-bit file.
     edited.fileDepth = fileAlpha || chain.canvasMadeAlpha ? 32 : 24;
@@ -278,10 +330,11 @@ EditedImage editImage(const RunPlan& plan, const EditTools& tools, toolkit::Imag
     edited.height = image.height();
     edited.rotationApplied = chain.rotation ? int(*chain.rotation) : -1;
     edited.image = std::move(image);
+    edited.colour = std::move(colour);
     return edited;
 }
 
-EncodedImage encodeOutput(const RunPlan& plan, const FormatPlan& format, const EditedImage& edited,
+EncodedImage encodeOutput(const RunPlan& plan, const FormatPlan& format, EditedImage& edited,
                           const std::string& outputPath) {
     imagefiles::EncodeOptions options{.quality = plan.encode.quality};
     int depth = edited.fileDepth;
@@ -294,6 +347,16 @@ EncodedImage encodeOutput(const RunPlan& plan, const FormatPlan& format, const E
     // The page of a PDF is a JPEG in memory; readers of PDF take baseline frames only.
     options.baseline = format.pdf;
     options.codestream = imagefiles::writesCodestream(*format.encoder, outputPath);
+    std::vector<std::uint8_t>& profile = edited.colour.profile;
+    if (!profile.empty() &&
+        !imagefiles::outputKeepsProfile(*format.encoder, depth, options.codestream)) {
+        // Only a bare JPEG 2000 codestream, which its name decides, gets here: no colour box.
+        (void)imagefiles::convertImageToSrgb(edited.image, profile);
+        profile.clear();
+        edited.colour.sourceProfileDropped = true;
+    }
+    // A JPEG from a JPEG gets the source's own profile segments with the rest of its metadata.
+    if (!(format.jpegToJpeg && plan.settings.keepMetadata != 0)) options.iccProfile = profile;
     encoded.bytes = imagefiles::encodeImage(edited.image, *format.encoder, options, depth);
     return encoded;
 }

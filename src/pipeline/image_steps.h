@@ -79,14 +79,27 @@ struct SourceDecode {
 [[nodiscard]] SourceDecode sourceDecodeFor(const RunPlan& plan,
                                            const imagefiles::ImageRecord& record);
 
+/// The colour space of a decoded image's pixels as the run decided it.
+struct SourceColour {
+    /// The ICC profile the pixels are in and the output embeds as it is; empty when they are
+    /// sRGB (or the source had no profile Little CMS can use).
+    std::vector<std::uint8_t> profile = {};
+    /// The source's profile is not to reach the output: its pixels were converted to sRGB, or
+    /// sRGB was asked for.
+    bool sourceProfileDropped = false;
+};
+
 /// A decoded source and the file its bytes came from.
 struct LoadedSource {
     toolkit::Image image = {}; ///< empty when the source could not be decoded
     std::optional<platform::FileStamp> readStamp = {};
+    SourceColour colour = {};
 };
 
 /// Decodes the source (reduced as `decode` says); an empty image when it cannot (the image then
-/// fails with LoadFailed). Never throws.
+/// fails with LoadFailed). Never throws. A source with a colour profile keeps it when the output
+/// can carry it, metadata is kept and sRGB is not asked for; otherwise its pixels are converted
+/// to sRGB here, before any editing step.
 [[nodiscard]] LoadedSource loadSource(const RunPlan& plan, const imagefiles::ImageRecord& record,
                                       const SourceDecode& decode = {});
 
@@ -104,15 +117,17 @@ struct EditedImage {
     int rotationApplied = -1; ///< rotateMode when the rotate step ran
     /// The source file as the decoder read it: only that file may be replaced or removed.
     std::optional<platform::FileStamp> readStamp = {};
+    SourceColour colour = {}; ///< the colour space of `image`, from the loaded source
 };
 
 /// Runs the editing chain of the plan over a decoded image with the calling thread's tools.
 /// `afterStep` is called after each of the chain's step groups. `decode` is how the image was
-/// decoded: a reduced image is resized to the size the full image gives.
+/// decoded: a reduced image is resized to the size the full image gives. `colour` is the loaded
+/// source's: overlays are drawn in the profile it keeps.
 [[nodiscard]] EditedImage editImage(const RunPlan& plan, const EditTools& tools,
                                     toolkit::Image image, std::string_view overlayText,
                                     const std::function<void(EditStep)>& afterStep,
-                                    const SourceDecode& decode = {});
+                                    const SourceDecode& decode = {}, SourceColour colour = {});
 
 /// An edited image encoded in memory, ready to be committed.
 struct EncodedImage {
@@ -124,8 +139,10 @@ struct EncodedImage {
 
 /// Encodes the edited image as the format plan says (a PDF's page as a baseline JPEG).
 /// `outputPath` is the named output (its extension can ask for a bare JPEG 2000 codestream).
+/// The pixels of `edited` are converted to sRGB first when its profile cannot go into the output
+/// (a bare JPEG 2000 codestream, which only the name decides).
 [[nodiscard]] EncodedImage encodeOutput(const RunPlan& plan, const FormatPlan& format,
-                                        const EditedImage& edited, const std::string& outputPath);
+                                        EditedImage& edited, const std::string& outputPath);
 
 /// What committing the output did.
 struct CommitResult {

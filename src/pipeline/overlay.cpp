@@ -2,11 +2,14 @@
 // the text block or overlay image onto the working image.
 #include "pipeline/overlay.h"
 
+#include "imagefiles/colour_profile.h"
+
 #include "imagefiles/image_loader.h"
 #include "pipeline/resize.h"
 #include "settings/preset.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <limits>
 #include <vector>
@@ -383,22 +386,32 @@ std::optional<toolkit::Font> openOverlayFont(const PreparedOverlay& prepared) {
 }
 
 bool applyOverlay(Image& image, const PreparedOverlay& prepared, const toolkit::Font* font,
-                  std::string_view expandedText) {
+                  std::string_view expandedText, std::span<const std::uint8_t> outputProfile) {
     const OverlaySettings& s = prepared.settings;
+    // The colours are chosen in sRGB; pixels in another profile get them converted into it.
+    std::array<Rgba, 2> colours = {Rgba{s.overlayTextColor}, Rgba{s.overlayOutlineColor}};
+    const bool convert =
+        imagefiles::profileKind(outputProfile) == imagefiles::ProfileKind::OtherRgb;
+    if (convert) (void)imagefiles::convertColoursFromSrgb(colours, outputProfile);
     if (!prepared.isText()) {
         if (prepared.image.empty()) return false;
-        return drawImageOverlay(image, prepared.image,
-                                {.offsetX = prepared.offsetX,
-                                 .offsetY = prepared.offsetY,
-                                 .opacity = s.overlayOpacity,
-                                 .frame = s.overlayOutline == 1,
-                                 .frameWidth = s.overlayOutlineWidth,
-                                 .frameColour = Rgba{s.overlayOutlineColor}});
+        const ImageOverlayOptions options{.offsetX = prepared.offsetX,
+                                          .offsetY = prepared.offsetY,
+                                          .opacity = s.overlayOpacity,
+                                          .frame = s.overlayOutline == 1,
+                                          .frameWidth = s.overlayOutlineWidth,
+                                          .frameColour = colours[1]};
+        if (!convert) return drawImageOverlay(image, prepared.image, options);
+        // A converted copy of the (already scaled) overlay image, held while it is drawn.
+        Image converted = prepared.image.clone();
+        if (converted.empty()) return false;
+        (void)imagefiles::convertImageFromSrgb(converted, outputProfile);
+        return drawImageOverlay(image, converted, options);
     }
     if (!font) return false;
     return drawTextOverlay(image, {.text = expandedText,
                                    .font = font,
-                                   .colour = Rgba{s.overlayTextColor},
+                                   .colour = colours[0],
                                    .offsetX = prepared.offsetX,
                                    .offsetY = prepared.offsetY,
                                    .align = textAlignCode(s.overlayTextAlign),
@@ -406,7 +419,7 @@ bool applyOverlay(Image& image, const PreparedOverlay& prepared, const toolkit::
                                    .opacity = s.overlayOpacity,
                                    .outline = s.overlayOutline == 1,
                                    .outlineWidth = s.overlayOutlineWidth,
-                                   .outlineColour = Rgba{s.overlayOutlineColor}});
+                                   .outlineColour = colours[1]});
 }
 
 } // namespace quill::pipeline

@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -159,7 +160,10 @@ struct PreparedOverlay {
 /// Runs the overlay step on the working image with the text already expanded for this image and
 /// the font from openOverlayFont (unused for the image kind). True when drawn; false makes the
 /// image's result StepFailed with the overlay detail code.
+/// `outputProfile` is the ICC profile the working image's pixels are in (empty: sRGB): the
+/// colours and the overlay image, chosen in sRGB, are converted into it before drawing.
 [[nodiscard]] bool applyOverlay(toolkit::Image& image, const PreparedOverlay& prepared,
-                                const toolkit::Font* font, std::string_view expandedText);
+                                const toolkit::Font* font, std::string_view expandedText,
+                                std::span<const std::uint8_t> outputProfile = {});
 
 } // namespace quill::pipeline

@@ -73,7 +73,7 @@ PreparedImage prepareImage(const RunPlan& plan, const EditTools& tools, const Ru
             if (progress.editStep) progress.editStep();
             stopIfCancelled(flags);
         },
-        decode);
+        decode, std::move(source.colour));
     ready.edited.readStamp = source.readStamp;
     if (!ready.edited.outcome.ok()) {
         ready.edited.image = toolkit::Image();

@@ -577,6 +577,7 @@ void buildMetadataPage(SettingsPage& page) {
     // The page shows the opposite of keepMetadata.
     b.check(b.layout(), text::kRemoveMetadata, "keepMetadata", BindingTable::Sense::Inverted)
         ->setToolTip(T(text::kMetadataFileDatesText));
+    b.check(b.layout(), text::kConvertToSrgb, "convertToSrgb");
     b.finish();
 }
 
