@@ -43,14 +43,19 @@ namespace quill::imagefiles {
 inline constexpr int kAvifEncodeSpeed = 9;
 
 /// encodeAvif with an explicit AV1 quantizer (0..63) and encoder speed (0..10), for measuring.
+/// `embed` (may be null) gives the EXIF and XMP blocks the file carries.
 [[nodiscard]] bool encodeAvifWith(const toolkit::ImageView& image, int quantizer, int speed,
-                                  std::vector<std::uint8_t>& out);
+                                  std::vector<std::uint8_t>& out,
+                                  const FileMetadata* embed = nullptr);
 
 /// Appends a lossy AVIF of `image` to `out`: 8-bit YUV 4:2:0 (full range, BT.601 matrix, sRGB
 /// colours), with an alpha plane for a 32-bit view and none for a 24-bit one. `quality` is the
 /// 0..10 argument. False when libavif reports an error.
 [[nodiscard]] bool encodeAvif(const toolkit::ImageView& image, int quality,
                               std::vector<std::uint8_t>& out);
+/// The same with the EXIF and XMP blocks of `embed` in the file.
+[[nodiscard]] bool encodeAvif(const toolkit::ImageView& image, int quality,
+                              std::vector<std::uint8_t>& out, const FileMetadata* embed);
 
 /// Memory the encoder (YUV copy, AV1 encoder state and frame buffers, the output) holds while
 /// writing a picture of this size.

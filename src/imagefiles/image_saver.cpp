@@ -7,9 +7,11 @@
 #include <cerrno>
 #include <vector>
 
+#include "imagefiles/avif_codec.h"
 #include "imagefiles/bmp_encoder.h"
 #include "imagefiles/jp2_encoder.h"
 #include "imagefiles/jpeg_encoder.h"
+#include "imagefiles/jxl_codec.h"
 #include "imagefiles/png_encoder.h"
 #include "imagefiles/quantizer.h"
 #include "toolkit/ascii.h"
@@ -62,11 +64,19 @@ bool encodeThroughTable(const FormatInfo& format, const toolkit::Image& image,
     }
     if (format.encode == nullptr) return false;
     const int quality = std::clamp(options.quality, 0, 10);
+    // AVIF and JPEG XL write the EXIF and XMP blocks they are given while encoding.
+    const auto encodeView = [&](const toolkit::ImageView& view) {
+        if (options.embed != nullptr && format.encoder == Encoder::Avif)
+            return encodeAvif(view, quality, bytes, options.embed);
+        if (options.embed != nullptr && format.encoder == Encoder::JpegXl)
+            return encodeJxl(view, quality, bytes, options.embed);
+        return format.encode(view, quality, bytes);
+    };
     if (image.hasAlpha() && (depth != 32 || (format.holds & HoldsAlpha) == 0)) {
         const toolkit::Image opaque = image.toBgr24();
-        return !opaque.empty() && format.encode(opaque.view(), quality, bytes);
+        return !opaque.empty() && encodeView(opaque.view());
     }
-    return format.encode(image.view(), quality, bytes);
+    return encodeView(image.view());
 }
 
 // Encodes into `bytes`; false on an encoder failure.

@@ -31,6 +31,9 @@ struct EncodeOptions {
     /// JPEG 2000 as a bare codestream instead of the JP2 box format (saveImageFile sets it for
     /// paths ending in ".j2k" or ".j2c").
     bool codestream = false;
+    /// EXIF (TIFF structure) and XMP that AVIF and JPEG XL write into their files; null or empty
+    /// blocks write none. The other encoders ignore it.
+    const FileMetadata* embed = nullptr;
 
     /// The options of a packed flags value (the form of the identifier interface below); a
     /// negative value is quality 0 without options.

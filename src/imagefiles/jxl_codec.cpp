@@ -208,6 +208,11 @@ std::uint64_t jxlDecodeWorkBytes(std::int64_t width, std::int64_t height) {
 }
 
 bool encodeJxl(const toolkit::ImageView& image, int quality, std::vector<std::uint8_t>& out) {
+    return encodeJxl(image, quality, out, nullptr);
+}
+
+bool encodeJxl(const toolkit::ImageView& image, int quality, std::vector<std::uint8_t>& out,
+               const FileMetadata* embed) {
     if (!image.data || image.width <= 0 || image.height <= 0) return false;
     const bool alpha = image.format == toolkit::PixelFormat::Bgra32;
     const int bpp = toolkit::bytesPerPixel(image.format);
@@ -236,6 +241,24 @@ bool encodeJxl(const toolkit::ImageView& image, int quality, std::vector<std::ui
     JxlColorEncoding colour;
     JxlColorEncodingSetToSRGB(&colour, JXL_FALSE);
     if (JxlEncoderSetColorEncoding(enc.get(), &colour) != JXL_ENC_SUCCESS) return false;
+
+    // EXIF ("Exif": a 4-byte offset to the TIFF header, 0 here, then the TIFF structure) and XMP
+    // ("xml ") boxes, ahead of the codestream so that readers find them first.
+    if (embed != nullptr && (!embed->exif.empty() || !embed->xmp.empty())) {
+        if (JxlEncoderUseBoxes(enc.get()) != JXL_ENC_SUCCESS) return false;
+        if (!embed->exif.empty()) {
+            std::vector<std::uint8_t> box(4, 0);
+            box.insert(box.end(), embed->exif.begin(), embed->exif.end());
+            if (JxlEncoderAddBox(enc.get(), "Exif", box.data(), box.size(), JXL_FALSE) !=
+                JXL_ENC_SUCCESS)
+                return false;
+        }
+        if (!embed->xmp.empty() &&
+            JxlEncoderAddBox(enc.get(), "xml ", embed->xmp.data(), embed->xmp.size(), JXL_FALSE) !=
+                JXL_ENC_SUCCESS)
+            return false;
+        JxlEncoderCloseBoxes(enc.get());
+    }
 
     JxlEncoderFrameSettings* settings = JxlEncoderFrameSettingsCreate(enc.get(), nullptr);
     if (!settings) return false;

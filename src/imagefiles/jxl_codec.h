@@ -43,6 +43,10 @@ inline constexpr float kJxlDistanceForQuality[10] = {
 /// none. False when libjxl reports an error.
 [[nodiscard]] bool encodeJxl(const toolkit::ImageView& image, int quality,
                              std::vector<std::uint8_t>& out);
+/// The same in the box format with the EXIF and XMP blocks of `embed` (may be null) as "Exif"
+/// and "xml " boxes.
+[[nodiscard]] bool encodeJxl(const toolkit::ImageView& image, int quality,
+                             std::vector<std::uint8_t>& out, const FileMetadata* embed);
 
 /// Memory libjxl holds beside the input image while encoding one of this size.
 [[nodiscard]] std::uint64_t jxlEncodeWorkBytes(std::int64_t width, std::int64_t height);
