@@ -275,11 +275,16 @@ Decoded decodePatched(const CarriedMetadata& carried, const CarryEdit& edit) {
             std::uint32_t(std::min<std::size_t>(carried.iptc.size(), 0x7FFFFFFF))) != 0)
         d.iptc.clear();
 
+    const bool uprighted = edit.orientationAfterEdit >= 1 && edit.orientationAfterEdit <= 8;
+    if (uprighted && !d.exif.empty()) {
+        const auto stored = d.exif.findKey(Exiv2::ExifKey("Exif.Image.Orientation"));
+        if (stored != d.exif.end()) *stored = std::uint16_t(edit.orientationAfterEdit);
+    }
     if (edit.useExifOrientation && !d.exif.empty()) {
         const auto stored = d.exif.findKey(Exiv2::ExifKey("Exif.Image.Orientation"));
-        if (stored != d.exif.end() && stored->count() >= 1) {
+        if (!uprighted && stored != d.exif.end() && stored->count() >= 1) {
             const std::int32_t now =
-                orientationAfterEdit(std::int32_t(stored->toLong()), edit.rotationApplied);
+                patchedOrientation(std::int32_t(stored->toLong()), edit.rotationApplied);
             if (now != -1) *stored = std::uint16_t(now);
         }
         if (edit.sizeMayHaveChanged) {

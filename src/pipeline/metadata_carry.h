@@ -34,6 +34,9 @@ struct CarryEdit {
     std::int32_t width = 0;            ///< the written image's size
     std::int32_t height = 0;
     bool removeLocation = false; ///< GPS and the XMP/IPTC location fields are dropped
+    /// The orientation an upright turn left the pixels in (1): written into the tag whether or
+    /// not useExifOrientation is on, as the JPEG carry-over does; -1 leaves the rule above.
+    std::int32_t orientationAfterEdit = -1;
 };
 
 /// Reads the metadata of a source file. AVIF, HEIF and JPEG XL through the format table's reader

@@ -196,10 +196,16 @@ TEST(CarriedMetadata, OrientationAndSizeArePatchedAsForJpeg) {
         EXPECT_EQ(r.exifNumber("Exif.Image.Orientation"), 6);
         EXPECT_EQ(r.exifNumber("Exif.Photo.PixelXDimension"), 100);
     }
+    // An upright turn writes the orientation it left, with or without the EXIF option.
+    const Target& webp = kTargets[1];
+    const Read r = parse(readCarriedMetadata(
+        encodeCarrying(webp, turned, {.width = 16, .height = 24, .orientationAfterEdit = 1}),
+        webp.kind));
+    EXPECT_EQ(r.exifNumber("Exif.Image.Orientation"), 1);
     // An upright source whose pixels were turned keeps orientation 1.
-    EXPECT_EQ(orientationAfterEdit(1, 1), -1);
-    EXPECT_EQ(orientationAfterEdit(6, -1), -1);
-    EXPECT_EQ(orientationAfterEdit(3, 2), 1);
+    EXPECT_EQ(patchedOrientation(1, 1), -1);
+    EXPECT_EQ(patchedOrientation(6, -1), -1);
+    EXPECT_EQ(patchedOrientation(3, 2), 1);
 }
 
 TEST(CarriedMetadata, JpegSegmentsLoseOnlyTheirLocation) {
