@@ -78,7 +78,8 @@ void readDetails(ImageRecord& record, const Needs& need) {
     const imagefiles::FormatInfo* format = imagefiles::formatInfo(record.formatKind);
     if ((need[Requirement::ExifDate] || need[Requirement::ExifOrientation]) &&
         (record.formatKind == imagefiles::FormatKind::Jpeg ||
-         (format != nullptr && format->metadata != nullptr))) {
+         (format != nullptr &&
+          (format->metadata != nullptr || (format->holds & imagefiles::HoldsExif))))) {
         const pipeline::ExifDetails exif =
             record.formatKind == imagefiles::FormatKind::Jpeg
                 ? pipeline::readExifDetails(record.sourcePath)

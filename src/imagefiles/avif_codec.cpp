@@ -273,7 +273,8 @@ int avifQuantizerFor(int quality) {
 }
 
 bool encodeAvifWith(const toolkit::ImageView& image, int quantizer, int speed,
-                    std::vector<std::uint8_t>& out, std::span<const std::uint8_t> icc) {
+                    std::vector<std::uint8_t>& out, std::span<const std::uint8_t> icc,
+                    const FileMetadata* embed) {
     if (!image.data || image.width <= 0 || image.height <= 0) return false;
     const bool alpha = image.format == PixelFormat::Bgra32;
     AvifImagePtr yuv(avifImageCreate(std::uint32_t(image.width), std::uint32_t(image.height), 8,
@@ -298,6 +299,11 @@ bool encodeAvifWith(const toolkit::ImageView& image, int quantizer, int speed,
     rgb.pixels = const_cast<std::uint8_t*>(image.data);
     rgb.rowBytes = std::uint32_t(image.stride);
     if (avifImageRGBToYUV(yuv.get(), &rgb) != AVIF_RESULT_OK) return false;
+    // EXIF (a TIFF structure; libavif adds the offset field of the Exif item) and XMP.
+    if (embed != nullptr && !embed->exif.empty())
+        avifImageSetMetadataExif(yuv.get(), embed->exif.data(), embed->exif.size());
+    if (embed != nullptr && !embed->xmp.empty())
+        avifImageSetMetadataXMP(yuv.get(), embed->xmp.data(), embed->xmp.size());
 
     EncoderPtr encoder(avifEncoderCreate());
     if (!encoder) return false;
@@ -323,6 +329,12 @@ bool encodeAvif(const toolkit::ImageView& image, int quality, std::vector<std::u
 bool encodeAvifWithProfile(const toolkit::ImageView& image, int quality,
                            std::span<const std::uint8_t> icc, std::vector<std::uint8_t>& out) {
     return encodeAvifWith(image, avifQuantizerFor(quality), kAvifEncodeSpeed, out, icc);
+}
+
+bool encodeAvifCarrying(const toolkit::ImageView& image, int quality,
+                        std::span<const std::uint8_t> icc, const FileMetadata* embed,
+                        std::vector<std::uint8_t>& out) {
+    return encodeAvifWith(image, avifQuantizerFor(quality), kAvifEncodeSpeed, out, icc, embed);
 }
 
 std::uint64_t avifEncodeWorkBytes(std::int64_t width, std::int64_t height) {

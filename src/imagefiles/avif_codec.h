@@ -43,10 +43,12 @@ namespace quill::imagefiles {
 inline constexpr int kAvifEncodeSpeed = 9;
 
 /// encodeAvif with an explicit AV1 quantizer (0..63) and encoder speed (0..10), for measuring.
-/// `icc`, when not empty, is embedded as the colr box's profile.
+/// `icc`, when not empty, is embedded as the colr box's profile; `embed` (may be null) gives the
+/// EXIF and XMP blocks the file carries.
 [[nodiscard]] bool encodeAvifWith(const toolkit::ImageView& image, int quantizer, int speed,
                                   std::vector<std::uint8_t>& out,
-                                  std::span<const std::uint8_t> icc = {});
+                                  std::span<const std::uint8_t> icc = {},
+                                  const FileMetadata* embed = nullptr);
 
 /// Appends a lossy AVIF of `image` to `out`: 8-bit YUV 4:2:0 (full range, BT.601 matrix, sRGB
 /// colours), with an alpha plane for a 32-bit view and none for a 24-bit one. `quality` is the
@@ -57,6 +59,10 @@ inline constexpr int kAvifEncodeSpeed = 9;
 [[nodiscard]] bool encodeAvifWithProfile(const toolkit::ImageView& image, int quality,
                                          std::span<const std::uint8_t> icc,
                                          std::vector<std::uint8_t>& out);
+/// The same with the profile (may be empty) and the EXIF and XMP blocks of `embed` in the file.
+[[nodiscard]] bool encodeAvifCarrying(const toolkit::ImageView& image, int quality,
+                                      std::span<const std::uint8_t> icc, const FileMetadata* embed,
+                                      std::vector<std::uint8_t>& out);
 
 /// Memory the encoder (YUV copy, AV1 encoder state and frame buffers, the output) holds while
 /// writing a picture of this size.

@@ -7,9 +7,11 @@
 #include <cerrno>
 #include <vector>
 
+#include "imagefiles/avif_codec.h"
 #include "imagefiles/bmp_encoder.h"
 #include "imagefiles/jp2_encoder.h"
 #include "imagefiles/jpeg_encoder.h"
+#include "imagefiles/jxl_codec.h"
 #include "imagefiles/png_encoder.h"
 #include "imagefiles/quantizer.h"
 #include "toolkit/ascii.h"
@@ -62,7 +64,12 @@ bool encodeThroughTable(const FormatInfo& format, const toolkit::Image& image,
     }
     if (format.encode == nullptr) return false;
     const int quality = std::clamp(options.quality, 0, 10);
+    // AVIF and JPEG XL write the EXIF and XMP blocks they are given while encoding.
     const auto write = [&](const toolkit::ImageView& view) {
+        if (options.embed != nullptr && format.encoder == Encoder::Avif)
+            return encodeAvifCarrying(view, quality, options.iccProfile, options.embed, bytes);
+        if (options.embed != nullptr && format.encoder == Encoder::JpegXl)
+            return encodeJxlCarrying(view, quality, options.iccProfile, options.embed, bytes);
         if (!options.iccProfile.empty() && format.encodeWithProfile != nullptr)
             return format.encodeWithProfile(view, quality, options.iccProfile, bytes);
         return format.encode(view, quality, bytes);

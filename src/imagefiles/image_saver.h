@@ -36,6 +36,9 @@ struct EncodeOptions {
     /// TIFF, WebP, AVIF, JPEG XL and JP2 files; ignored by BMP, by palette depths and by bare
     /// JPEG 2000 codestreams (outputKeepsProfile says which). The bytes are borrowed.
     std::span<const std::uint8_t> iccProfile = {};
+    /// EXIF (TIFF structure) and XMP that AVIF and JPEG XL write into their files; null or empty
+    /// blocks write none. The other encoders ignore it.
+    const FileMetadata* embed = nullptr;
 
     /// The options of a packed flags value (the form of the identifier interface below); a
     /// negative value is quality 0 without options.

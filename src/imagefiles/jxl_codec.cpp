@@ -231,11 +231,17 @@ std::vector<std::uint8_t> readJxlPixelProfile(std::span<const std::uint8_t> byte
 }
 
 bool encodeJxl(const toolkit::ImageView& image, int quality, std::vector<std::uint8_t>& out) {
-    return encodeJxlWithProfile(image, quality, {}, out);
+    return encodeJxlCarrying(image, quality, {}, nullptr, out);
 }
 
 bool encodeJxlWithProfile(const toolkit::ImageView& image, int quality,
                           std::span<const std::uint8_t> icc, std::vector<std::uint8_t>& out) {
+    return encodeJxlCarrying(image, quality, icc, nullptr, out);
+}
+
+bool encodeJxlCarrying(const toolkit::ImageView& image, int quality,
+                       std::span<const std::uint8_t> icc, const FileMetadata* embed,
+                       std::vector<std::uint8_t>& out) {
     if (!image.data || image.width <= 0 || image.height <= 0) return false;
     const bool alpha = image.format == toolkit::PixelFormat::Bgra32;
     const int bpp = toolkit::bytesPerPixel(image.format);
@@ -268,6 +274,24 @@ bool encodeJxlWithProfile(const toolkit::ImageView& image, int quality,
             return false;
     } else if (JxlEncoderSetColorEncoding(enc.get(), &colour) != JXL_ENC_SUCCESS) {
         return false;
+    }
+
+    // EXIF ("Exif": a 4-byte offset to the TIFF header, 0 here, then the TIFF structure) and XMP
+    // ("xml ") boxes, ahead of the codestream so that readers find them first.
+    if (embed != nullptr && (!embed->exif.empty() || !embed->xmp.empty())) {
+        if (JxlEncoderUseBoxes(enc.get()) != JXL_ENC_SUCCESS) return false;
+        if (!embed->exif.empty()) {
+            std::vector<std::uint8_t> box(4, 0);
+            box.insert(box.end(), embed->exif.begin(), embed->exif.end());
+            if (JxlEncoderAddBox(enc.get(), "Exif", box.data(), box.size(), JXL_FALSE) !=
+                JXL_ENC_SUCCESS)
+                return false;
+        }
+        if (!embed->xmp.empty() &&
+            JxlEncoderAddBox(enc.get(), "xml ", embed->xmp.data(), embed->xmp.size(), JXL_FALSE) !=
+                JXL_ENC_SUCCESS)
+            return false;
+        JxlEncoderCloseBoxes(enc.get());
     }
 
     JxlEncoderFrameSettings* settings = JxlEncoderFrameSettingsCreate(enc.get(), nullptr);

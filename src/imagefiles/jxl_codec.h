@@ -53,6 +53,11 @@ inline constexpr float kJxlDistanceForQuality[10] = {
 [[nodiscard]] bool encodeJxlWithProfile(const toolkit::ImageView& image, int quality,
                                         std::span<const std::uint8_t> icc,
                                         std::vector<std::uint8_t>& out);
+/// The same with the profile (may be empty), in the box format with the EXIF and XMP blocks of
+/// `embed` (may be null) as "Exif" and "xml " boxes.
+[[nodiscard]] bool encodeJxlCarrying(const toolkit::ImageView& image, int quality,
+                                     std::span<const std::uint8_t> icc, const FileMetadata* embed,
+                                     std::vector<std::uint8_t>& out);
 
 /// Memory libjxl holds beside the input image while encoding one of this size.
 [[nodiscard]] std::uint64_t jxlEncodeWorkBytes(std::int64_t width, std::int64_t height);

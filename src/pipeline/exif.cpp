@@ -265,6 +265,11 @@ std::int32_t newOrientation(std::int32_t orientation, std::int32_t rotateMode) {
     return kOrientationAfter[std::size_t(rotateMode)][std::size_t(orientation - 1)];
 }
 
+std::int32_t patchedOrientation(std::int32_t stored, std::int32_t rotationApplied) {
+    if (rotationApplied < 0 || stored == 1) return -1;
+    return newOrientation(stored, rotationApplied);
+}
+
 std::int32_t uprightRotateMode(std::int32_t orientation) {
     if (orientation == 1) return -1;
     for (std::int32_t mode = 0; mode <= 6; ++mode) {

@@ -59,6 +59,11 @@ void walkExif(ExifView& view);
 /// -1 when the orientation is outside 1..8 or the mode outside 0..6.
 [[nodiscard]] std::int32_t newOrientation(std::int32_t orientation, std::int32_t rotateMode);
 
+/// The orientation tag an output gets after the edit: for a source stored turned (2..8) that was
+/// rotated, the orientation that describes its pixels after the turn; -1 to leave the tag as it
+/// is (no rotation, an upright source whose pixels were turned, values outside 1..8).
+[[nodiscard]] std::int32_t patchedOrientation(std::int32_t stored, std::int32_t rotationApplied);
+
 /// The rotateMode that turns an image stored with this orientation upright; -1 when it already is
 /// upright or the orientation is outside 1..8.
 [[nodiscard]] std::int32_t uprightRotateMode(std::int32_t orientation);

@@ -146,6 +146,38 @@ void keepProfileOfCopy(const std::string& copyPath, JpegMetadata& metadata) {
     if (app2 && loadMetadata(copyPath, metadata)) dropProfileSegments(metadata);
 }
 
+/// How the edit changed the picture, for the metadata that travels with it.
+CarryEdit carryEditOf(const RunPlan& plan, const EditedImage& edited) {
+    const settings::Preset& s = plan.settings;
+    return {.useExifOrientation = s.useExifOrientation != 0,
+            .rotationApplied = edited.rotationApplied,
+            .sizeMayHaveChanged =
+                s.cropEnabled || s.rotateEnabled || s.resizeEnabled || s.canvasEnabled,
+            .width = edited.width,
+            .height = edited.height,
+            .removeLocation = s.removeLocation != 0};
+}
+
+/// Encodes with the source's metadata: AVIF and JPEG XL take it while encoding, the other formats
+/// Exiv2 writes get it put into the encoded bytes. An output Exiv2 cannot write into is kept as
+/// encoded, without metadata.
+std::optional<std::vector<std::uint8_t>>
+encodeWithMetadata(const RunPlan& plan, const EditedImage& edited, imagefiles::Encoder encoder,
+                   imagefiles::EncodeOptions options, int depth) {
+    const CarriedMetadata& carried = *edited.carried;
+    const CarryEdit edit = carryEditOf(plan, edited);
+    imagefiles::FileMetadata blocks;
+    if (embedsWhileEncoding(encoder)) {
+        blocks = blocksForEncoder(carried, edit);
+        options.embed = &blocks;
+    }
+    auto bytes = imagefiles::encodeImage(edited.image, encoder, options, depth);
+    if (bytes && embedsAfterEncoding(encoder)) {
+        if (auto with = embedMetadata(*bytes, encoder, carried, edit)) bytes = std::move(with);
+    }
+    return bytes;
+}
+
 /// The metadata of a JPEG output that is not a PDF; true when there was nothing to do.
 bool writeMetadata(const RunPlan& plan, const ImageRecord& record, SourceCheck& source,
                    const std::string& outputPath, const EditedImage* edited) {
@@ -161,7 +193,8 @@ bool writeMetadata(const RunPlan& plan, const ImageRecord& record, SourceCheck& 
                                        .sizeMayHaveChanged = s.cropEnabled || s.rotateEnabled ||
                                                              s.resizeEnabled || s.canvasEnabled,
                                        .width = edited->width,
-                                       .height = edited->height};
+                                       .height = edited->height,
+                                       .removeLocation = s.removeLocation != 0};
         return carryMetadataIntoOutput(outputPath, source.metadata, options);
     }
     // Metadata that was to be removed and is still there is a promise not kept.
@@ -173,6 +206,24 @@ bool writeMetadata(const RunPlan& plan, const ImageRecord& record, SourceCheck& 
 }
 
 } // namespace
+
+std::shared_ptr<const CarriedMetadata> pickUpCarriedMetadata(const RunPlan& plan,
+                                                             const ImageRecord& record) {
+    const FormatPlan format = plan.formatFor(record.formatKind);
+    if (!plan.settings.keepMetadata || !format.decodeNeeded || format.jpegToJpeg || format.pdf ||
+        !format.encoder)
+        return nullptr;
+    if (!embedsAfterEncoding(*format.encoder) && !embedsWhileEncoding(*format.encoder))
+        return nullptr;
+    try {
+        auto carried = std::make_shared<CarriedMetadata>(
+            readCarriedMetadata(record.sourcePath, record.formatKind));
+        if (carried->empty()) return nullptr;
+        return carried;
+    } catch (const std::exception&) {
+        return nullptr; // no memory for the blocks: the output goes without them
+    }
+}
 
 SourceCheck checkSource(const RunPlan& plan, const ImageRecord& record) {
     SourceCheck check;
@@ -357,7 +408,10 @@ EncodedImage encodeOutput(const RunPlan& plan, const FormatPlan& format, EditedI
     }
     // A JPEG from a JPEG gets the source's own profile segments with the rest of its metadata.
     if (!(format.jpegToJpeg && plan.settings.keepMetadata != 0)) options.iccProfile = profile;
-    encoded.bytes = imagefiles::encodeImage(edited.image, *format.encoder, options, depth);
+    if (edited.carried && !format.pdf)
+        encoded.bytes = encodeWithMetadata(plan, edited, *format.encoder, options, depth);
+    else
+        encoded.bytes = imagefiles::encodeImage(edited.image, *format.encoder, options, depth);
     return encoded;
 }
 

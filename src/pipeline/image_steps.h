@@ -9,6 +9,7 @@
 #include "pipeline/edit_chain.h"
 #include "pipeline/image_result.h"
 #include "pipeline/jpeg_metadata.h"
+#include "pipeline/metadata_carry.h"
 #include "pipeline/run_plan.h"
 #include "settings/output_naming.h"
 #include "toolkit/image.h"
@@ -16,6 +17,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -118,7 +120,16 @@ struct EditedImage {
     /// The source file as the decoder read it: only that file may be replaced or removed.
     std::optional<platform::FileStamp> readStamp = {};
     SourceColour colour = {}; ///< the colour space of `image`, from the loaded source
+    /// The source's EXIF, XMP and IPTC for an output that gets them other than through the JPEG
+    /// segment carry-over (see pickUpCarriedMetadata); null when none travel.
+    std::shared_ptr<const CarriedMetadata> carried = {};
 };
+
+/// The source's metadata that travels into its re-encoded output: read when the metadata is kept
+/// and the output is not a JPEG from a JPEG (that carries its segments) nor a PDF, and the output
+/// format can hold it. Null otherwise or when the source holds none.
+[[nodiscard]] std::shared_ptr<const CarriedMetadata>
+pickUpCarriedMetadata(const RunPlan& plan, const imagefiles::ImageRecord& record);
 
 /// Runs the editing chain of the plan over a decoded image with the calling thread's tools.
 /// `afterStep` is called after each of the chain's step groups. `decode` is how the image was

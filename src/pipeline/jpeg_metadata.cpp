@@ -3,6 +3,7 @@
 #include "pipeline/jpeg_metadata.h"
 
 #include "pipeline/exif.h"
+#include "pipeline/metadata_carry.h"
 #include "toolkit/bytes.h"
 #include "toolkit/platform/platform.h"
 
@@ -391,13 +392,16 @@ ExifDetails exifDetailsOfBlock(std::span<const std::uint8_t> tiff) {
 
 ExifDetails readExifDetails(const std::string& path, const imagefiles::FormatInfo& format) {
     ExifDetails details;
-    if (format.metadata == nullptr) return details;
+    if (format.metadata == nullptr && !(format.holds & imagefiles::HoldsExif)) return details;
     const auto bytes = platform::readFile(path, kMaxContainerBytes);
     if (!bytes) {
         details.readError = platform::lastError();
         return details;
     }
-    details = exifDetailsOfBlock(format.metadata(*bytes).exif);
+    // Formats without a reader of their own (PNG, TIFF) are read through Exiv2.
+    details = exifDetailsOfBlock(format.metadata != nullptr
+                                     ? format.metadata(*bytes).exif
+                                     : readCarriedMetadata(*bytes, format.kind).exif);
     if (format.decoderTurnsUpright) details.orientation.reset();
     return details;
 }
@@ -415,6 +419,7 @@ JpegMetadata pickUpMetadata(const std::string& sourcePath, const MetadataRequest
 bool carryMetadataIntoOutput(const std::string& outputPath, JpegMetadata& metadata,
                              const SavedJpegOptions& options) {
     if (!options.keepMetadata) metadata.clear();
+    if (options.removeLocation) removeLocationFromSegments(metadata);
     if (options.commentEnabled) setComment(metadata, options.comment);
 
     ExifView view;

@@ -140,6 +140,7 @@ struct SavedJpegOptions {
     bool sizeMayHaveChanged = false;   ///< crop, rotation, resize or canvas was enabled
     std::int32_t width = 0;            ///< the written image's width
     std::int32_t height = 0;           ///< the written image's height
+    bool removeLocation = false;       ///< drop GPS and location fields from the carried blocks
 };
 /// After saving a decoded image as JPEG: sets the comment, patches the EXIF orientation (from the
 /// orientation stored in the carried EXIF block and the rotation) and pixel size, and writes the

@@ -575,8 +575,12 @@ void buildMetadataPage(SettingsPage& page) {
     b.layout()->addLayout(form);
     b.dependsOn(text, [comment] { return comment->isChecked(); });
     // The page shows the opposite of keepMetadata.
-    b.check(b.layout(), text::kRemoveMetadata, "keepMetadata", BindingTable::Sense::Inverted)
-        ->setToolTip(T(text::kMetadataFileDatesText));
+    auto* removeMetadata =
+        b.check(b.layout(), text::kRemoveMetadata, "keepMetadata", BindingTable::Sense::Inverted);
+    removeMetadata->setToolTip(T(text::kMetadataFileDatesText));
+    // Location removal acts on the metadata that is kept: greyed while all of it is removed.
+    auto* removeLocation = b.check(b.layout(), text::kRemoveLocation, "removeLocation");
+    b.dependsOn(removeLocation, [removeMetadata] { return !removeMetadata->isChecked(); });
     b.check(b.layout(), text::kConvertToSrgb, "convertToSrgb");
     b.finish();
 }
