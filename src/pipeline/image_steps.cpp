@@ -210,33 +210,34 @@ namespace {
 // The largest file whose orientation is looked for in a whole read (as the loaders read).
 constexpr std::uint64_t kMaxOrientationFile = std::uint64_t{1} << 31;
 
-/// The EXIF orientation an upright turn follows: read from the file as its format keeps it,
-/// 0 when it has none. Decoders that turn the picture themselves (HEIF and AVIF by their
-/// transform boxes, JPEG XL, camera RAW) say so in the format table and get 0, so that no
-/// picture is turned twice; the TIFF decoder returns the rows as stored, so TIFF files are
-/// turned by the orientation of their first directory.
-std::int32_t uprightOrientationOf(const ImageRecord& record) {
-    const imagefiles::FormatKind kind = record.formatKind;
-    if (kind == imagefiles::FormatKind::Jpeg)
-        return readExifDetails(record.sourcePath).orientation.value_or(0);
+} // namespace
+
+// Decoders that turn the picture themselves (HEIF and AVIF by their transform boxes, JPEG XL,
+// camera RAW) say so in the format table and get 0, so that no picture is turned twice; the
+// TIFF decoder returns the rows as stored, so TIFF files are turned by the orientation of their
+// first directory.
+std::int32_t uprightOrientation(const std::string& path, imagefiles::FormatKind kind) {
+    if (kind == imagefiles::FormatKind::Jpeg) {
+        const std::int32_t value = readExifDetails(path).orientation.value_or(0);
+        return value >= 1 && value <= 8 ? value : 0;
+    }
     const bool png = kind == imagefiles::FormatKind::Png;
     const bool tiff = kind == imagefiles::FormatKind::Tiff;
     const imagefiles::FormatInfo* format = imagefiles::formatInfo(kind);
     const bool exifReader = format && format->metadata && !format->decoderTurnsUpright;
     if (!png && !tiff && !exifReader) return 0;
-    const auto bytes = platform::readFile(record.sourcePath, kMaxOrientationFile);
+    const auto bytes = platform::readFile(path, kMaxOrientationFile);
     if (!bytes) return 0; // the decode that follows reports an unreadable file
     if (png) return tiffOrientation(pngExifBlock(*bytes));
     if (tiff) return tiffOrientation(*bytes);
     return tiffOrientation(format->metadata(*bytes).exif);
 }
 
-} // namespace
-
 SourceDecode sourceDecodeFor(const RunPlan& plan, const ImageRecord& record) {
     const EditPlan& edit = plan.edit;
     SourceDecode decode;
-    if (edit.rotate == RotateMode::Upright) decode.orientation = uprightOrientationOf(record);
+    if (edit.rotate == RotateMode::Upright)
+        decode.orientation = uprightOrientation(record.sourcePath, record.formatKind);
     // A crop or trim needs the full pixels; the resize is the first step that may lose them.
     const bool jpeg = record.formatKind == imagefiles::FormatKind::Jpeg;
     const bool raw = record.formatKind == imagefiles::FormatKind::CameraRaw;

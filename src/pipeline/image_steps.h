@@ -78,6 +78,10 @@ struct SourceDecode {
     std::int32_t orientation = 0;
 };
 
+/// The EXIF orientation 1..8 an upright turn of the file at `path` follows, read as its format
+/// keeps it; 0 when it has none, cannot be read, or the format's decoder turns the picture itself.
+[[nodiscard]] std::int32_t uprightOrientation(const std::string& path, imagefiles::FormatKind kind);
+
 /// The decode of `record`'s source the plan allows.
 [[nodiscard]] SourceDecode sourceDecodeFor(const RunPlan& plan,
                                            const imagefiles::ImageRecord& record);
