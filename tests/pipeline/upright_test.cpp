@@ -20,7 +20,6 @@
 
 #include <gtest/gtest.h>
 
-#include <array>
 #include <string>
 #include <vector>
 
@@ -109,11 +108,6 @@ std::vector<std::uint8_t> withExifChunk(std::vector<std::uint8_t> png,
     return out;
 }
 
-/// ImageMagick's names of the orientations 1..8.
-constexpr std::array<const char*, 8> kOrientationNames = {"TopLeft",     "TopRight",  "BottomRight",
-                                                          "BottomLeft",  "LeftTop",   "RightTop",
-                                                          "RightBottom", "LeftBottom"};
-
 // --- The turn of each orientation and the readers ---------------------------------------------
 
 TEST(UprightTurn, EachOrientationsTurnLeavesTheTagAtOneAndMatchesTheCarryOversTable) {
@@ -178,33 +172,6 @@ EditPlan uprightPlan() {
     EditPlan plan;
     plan.rotate = RotateMode::Upright;
     return plan;
-}
-
-// The pixels as stored, turned by each orientation, against ImageMagick's -auto-orient of the
-// same stored pixels: identical.
-TEST(UprightChain, EveryOrientationTurnsAsImageMagicksAutoOrient) {
-    if (!test::haveTool("/usr/local/bin/convert") && !test::haveTool("/usr/bin/convert"))
-        QUILL_SKIP_WITHOUT_TOOL() << "ImageMagick missing";
-    test::TempDir dir;
-    const Image stored = test::makeImage(40, 24, PixelFormat::Bgr24, test::uniquePixel);
-    const std::string png = dir.file("stored.png");
-    ASSERT_TRUE(imagefiles::saveImageFile(stored, png, imagefiles::Encoder::Png, {}, 24));
-    const EditPlan plan = uprightPlan();
-    const EditTools tools(plan);
-    for (int orientation = 1; orientation <= 8; ++orientation) {
-        SCOPED_TRACE(orientation);
-        Image mine = stored.clone();
-        const EditOutcome outcome = applyEditChain(mine, plan, tools, "", {}, {}, orientation);
-        ASSERT_EQ(outcome.result, ImageResult::Done);
-        EXPECT_EQ(outcome.rotation, uprightTurn(orientation));
-        const std::string theirs = dir.file("theirs" + std::to_string(orientation) + ".png");
-        ASSERT_EQ(test::runCommand("convert " + png + " -orient " +
-                                   kOrientationNames[std::size_t(orientation - 1)] +
-                                   " -auto-orient " + theirs),
-                  0);
-        const Image expected = imagefiles::loadImageFile(theirs, imagefiles::FormatKind::Png);
-        EXPECT_TRUE(test::samePixels(mine, expected));
-    }
 }
 
 // Margins, the resize and the size measured beforehand all act on the upright picture.
