@@ -61,6 +61,16 @@ bool sidesSwap(RotateMode mode) {
            mode == RotateMode::Transpose || mode == RotateMode::Transverse;
 }
 
+std::optional<RotateMode> turnFor(const EditPlan& plan, std::int32_t orientation) {
+    if (!plan.rotate) return std::nullopt;
+    if (*plan.rotate == RotateMode::Upright) return uprightTurn(orientation);
+    return plan.rotate;
+}
+
+bool turnsFirst(const EditPlan& plan) {
+    return plan.rotate == RotateMode::Upright;
+}
+
 void planColourSteps(const settings::Preset& s, EditPlan& plan) {
     plan.tones.clear();
     if (s.brightnessEnabled)
@@ -103,9 +113,13 @@ EditPlan makeEditPlan(const settings::Preset& s, const settings::RunSettings& ru
 }
 
 std::optional<EditedSize> measureEditChain(const EditPlan& plan, int width, int height,
-                                           std::optional<EditedSize> trimmed) {
+                                           std::optional<EditedSize> trimmed,
+                                           std::int32_t orientation) {
     EditedSize size{width, height};
     if (size.width < 1 || size.height < 1) return std::nullopt;
+    const std::optional<RotateMode> turn = turnFor(plan, orientation);
+    const bool swaps = turn && sidesSwap(*turn);
+    if (turnsFirst(plan) && swaps) std::swap(size.width, size.height);
     if (plan.crop) {
         if (const auto* m = std::get_if<CropMargins>(&*plan.crop)) {
             if (m->left < 0 || m->top < 0 || m->right < 0 || m->bottom < 0) return std::nullopt;
@@ -117,7 +131,7 @@ std::optional<EditedSize> measureEditChain(const EditPlan& plan, int width, int 
             size = *trimmed;
         }
     }
-    if (plan.rotate && sidesSwap(*plan.rotate)) std::swap(size.width, size.height);
+    if (!turnsFirst(plan) && swaps) std::swap(size.width, size.height);
     if (plan.scale) {
         const auto scaled = measureScale(*plan.scale, size.width, size.height);
         if (!scaled || scaled->width < 1 || scaled->height < 1) return std::nullopt;
@@ -135,7 +149,11 @@ EditTools::EditTools(const EditPlan& plan) {
     if (plan.overlay) m_overlayFont = openOverlayFont(*plan.overlay);
 }
 
-EditEstimate estimateEdit(const EditPlan& plan, std::int64_t width, std::int64_t height) {
+namespace {
+
+EditEstimate estimateWith(const EditPlan& plan, std::int64_t width, std::int64_t height,
+                          bool turnedFirst) {
+    if (turnedFirst) std::swap(width, height);
     const auto bytes = [](std::int64_t w, std::int64_t h) {
         return w > 0 && h > 0 ? std::uint64_t(w) * std::uint64_t(h) * 4 : 0;
     };
@@ -150,7 +168,7 @@ EditEstimate estimateEdit(const EditPlan& plan, std::int64_t width, std::int64_t
         if (const auto* m = std::get_if<CropMargins>(&*plan.crop))
             through(std::max<std::int64_t>(1, e.width - m->left - m->right),
                     std::max<std::int64_t>(1, e.height - m->top - m->bottom));
-    if (plan.rotate && sidesSwap(*plan.rotate)) std::swap(e.width, e.height);
+    if (plan.rotate && !turnsFirst(plan) && sidesSwap(*plan.rotate)) std::swap(e.width, e.height);
     const auto fits = [](std::int64_t w, std::int64_t h) {
         return w > 0 && h > 0 && w <= 0x7FFFFFFF && h <= 0x7FFFFFFF;
     };
@@ -161,6 +179,17 @@ EditEstimate estimateEdit(const EditPlan& plan, std::int64_t width, std::int64_t
         if (const auto size = measureCanvas(*plan.canvas, int(e.width), int(e.height)))
             through(size->width, size->height);
     return e;
+}
+
+} // namespace
+
+EditEstimate estimateEdit(const EditPlan& plan, std::int64_t width, std::int64_t height) {
+    const EditEstimate kept = estimateWith(plan, width, height, false);
+    if (!turnsFirst(plan)) return kept;
+    const EditEstimate turned = estimateWith(plan, width, height, true);
+    // The larger room; at equal room, the larger result, which the encoder's estimate reads.
+    const auto key = [](const EditEstimate& e) { return std::pair(e.bytes, e.width * e.height); };
+    return key(turned) > key(kept) ? turned : kept;
 }
 
 namespace {
@@ -191,6 +220,8 @@ std::pair<ReducedSide, ReducedSide> reducedSides(const ReducedFrom& full,
         return {y, x};
     case RotateMode::Transverse:
         return {reversed(y), reversed(x)};
+    case RotateMode::Upright: // resolved to one of the turns above before it gets here
+        break;
     }
     return {x, y};
 }
@@ -200,7 +231,7 @@ std::pair<ReducedSide, ReducedSide> reducedSides(const ReducedFrom& full,
 EditOutcome applyEditChain(toolkit::Image& image, const EditPlan& plan, const EditTools& tools,
                            std::string_view overlayText,
                            const std::function<void(EditStep)>& afterStep,
-                           std::optional<ReducedFrom> reducedFrom,
+                           std::optional<ReducedFrom> reducedFrom, std::int32_t orientation,
                            std::span<const std::uint8_t> outputProfile) {
     EditOutcome out;
     auto ok = [&] { return out.result == ImageResult::Done; };
@@ -213,28 +244,37 @@ EditOutcome applyEditChain(toolkit::Image& image, const EditPlan& plan, const Ed
         if (afterStep) afterStep(which);
     };
 
+    const std::optional<RotateMode> turn = turnFor(plan, orientation);
+    auto turnImage = [&] {
+        if (!turn) return true; // an upright source of an upright turn
+        toolkit::Image rotated = rotateImage(image, *turn);
+        if (rotated.empty()) return false;
+        image = std::move(rotated);
+        out.rotation = turn;
+        return true;
+    };
+    const bool first = turnsFirst(plan);
+    if (first && !turnImage()) {
+        out.result = ImageResult::StepFailed;
+        out.detail = DetailRotate;
+    }
+
     step(EditStep::Crop, plan.crop.has_value(), DetailCrop, [&] {
         toolkit::Image part = cropped(image, *plan.crop);
         if (part.empty()) return false;
         image = std::move(part);
         return true;
     });
-    step(EditStep::Rotate, plan.rotate.has_value(), DetailRotate, [&] {
-        toolkit::Image rotated = rotateImage(image, *plan.rotate);
-        if (rotated.empty()) return false;
-        image = std::move(rotated);
-        out.rotation = plan.rotate;
-        return true;
-    });
+    step(EditStep::Rotate, plan.rotate.has_value() && !first, DetailRotate, turnImage);
     step(EditStep::Resize, plan.scale.has_value(), DetailResize, [&] {
         if (!reducedFrom) return scaleImage(image, *plan.scale);
         // The size the full image would give, turned as the rotate step turned the image.
-        const bool turned = plan.rotate && sidesSwap(*plan.rotate);
+        const bool turned = turn && sidesSwap(*turn);
         const auto size =
             measureScale(*plan.scale, turned ? reducedFrom->height : reducedFrom->width,
                          turned ? reducedFrom->width : reducedFrom->height);
         if (!size) return false;
-        const auto [across, down] = reducedSides(*reducedFrom, plan.rotate);
+        const auto [across, down] = reducedSides(*reducedFrom, turn);
         return resizeReducedImageSmooth(image, size->width, size->height, across, down);
     });
     step(EditStep::Colour, true, DetailColour, [&] { return adjustColours(image, plan); });

@@ -1,6 +1,7 @@
 // The editing steps of one image in their fixed order: crop or trim, rotate or flip, resize,
-// colour adjustments, channel offsets, canvas, overlay. The processing loop and the live preview
-// both edit through this chain, so a preview picture is made by the same operations as a run.
+// colour adjustments, channel offsets, canvas, overlay (an upright turn comes before the crop). The
+// processing loop and the live preview both edit through this chain, so a preview picture is made
+// by the same operations as a run.
 #pragma once
 
 #include "pipeline/canvas.h"
@@ -53,6 +54,15 @@ struct EditPlan {
 /// Whether `mode` turns the image by a quarter, so that width and height trade places.
 [[nodiscard]] bool sidesSwap(RotateMode mode);
 
+/// The turn the rotate step of `plan` gives an image stored with EXIF `orientation` (0 when it
+/// has none or it is unknown): the plan's mode, or with Upright the turn that shows the image
+/// upright. nullopt when the plan has no rotate step or the image needs no turn.
+[[nodiscard]] std::optional<RotateMode> turnFor(const EditPlan& plan, std::int32_t orientation);
+
+/// Whether the rotate step of `plan` runs first, before the crop: an upright turn does, so that
+/// margins, sizes and overlays are placed on the picture as it is seen.
+[[nodiscard]] bool turnsFirst(const EditPlan& plan);
+
 /// A width and height.
 struct EditedSize {
     int width = 0;
@@ -63,10 +73,12 @@ struct EditedSize {
 /// The size the chain gives an image of width x height, from the plan alone: the crop margins,
 /// the turn, the scale and the canvas, each measured as its step measures it (the colour steps
 /// and the overlay keep the size). A trim depends on the pixels: `trimmed` is the size it left,
-/// without which the trim counts as keeping the size. nullopt when a step would fail.
+/// without which the trim counts as keeping the size. `orientation` is the image's EXIF
+/// orientation for an upright turn (see turnFor). nullopt when a step would fail.
 [[nodiscard]] std::optional<EditedSize> measureEditChain(const EditPlan& plan, int width,
                                                          int height,
-                                                         std::optional<EditedSize> trimmed = {});
+                                                         std::optional<EditedSize> trimmed = {},
+                                                         std::int32_t orientation = 0);
 
 /// The tone adjustments and channel offsets of the preset, into `plan`.
 void planColourSteps(const settings::Preset& preset, EditPlan& plan);
@@ -112,7 +124,8 @@ struct EditEstimate {
 };
 
 /// The estimate for an image of width x height, counting 4 bytes per pixel (any step may make
-/// an image 32-bit). Trimming counts as keeping the whole image.
+/// an image 32-bit). Trimming counts as keeping the whole image; an upright turn, which depends
+/// on each image's orientation, counts as the larger of turning and not turning.
 [[nodiscard]] EditEstimate estimateEdit(const EditPlan& plan, std::int64_t width,
                                         std::int64_t height);
 
@@ -120,11 +133,14 @@ struct EditEstimate {
 /// then holds the result of the steps before it). `overlayText` is the overlay text already
 /// expanded for this image; `tools` belong to the calling thread. `afterStep` is called after
 /// each of the six step groups, also when a step failed, was skipped or is not in the plan.
-/// `reducedFrom` is the full image's size when `image` was decoded reduced.
+/// `reducedFrom` is the full image's size when `image` was decoded reduced. `orientation` is the
+/// source's EXIF orientation (0 when none), which an upright turn follows; with it the turn runs
+/// before the crop (still reported after it).
 [[nodiscard]] EditOutcome applyEditChain(toolkit::Image& image, const EditPlan& plan,
                                          const EditTools& tools, std::string_view overlayText,
                                          const std::function<void(EditStep)>& afterStep = {},
                                          std::optional<ReducedFrom> reducedFrom = std::nullopt,
+                                         std::int32_t orientation = 0,
                                          std::span<const std::uint8_t> outputProfile = {});
 
 } // namespace quill::pipeline

@@ -278,6 +278,56 @@ std::int32_t uprightRotateMode(std::int32_t orientation) {
     return -1;
 }
 
+std::int32_t tiffOrientation(std::span<const std::uint8_t> tiff) {
+    if (tiff.size() < 8) return 0;
+    const bool little = tiff[0] == 'I' && tiff[1] == 'I' && tiff[2] == 42 && tiff[3] == 0;
+    const bool big = tiff[0] == 'M' && tiff[1] == 'M' && tiff[2] == 0 && tiff[3] == 42;
+    if (!little && !big) return 0;
+    const auto u16 = [&](std::size_t at) {
+        return little ? toolkit::loadU16le(&tiff[at]) : toolkit::loadU16be(&tiff[at]);
+    };
+    const auto u32 = [&](std::size_t at) {
+        return little ? toolkit::loadU32le(&tiff[at]) : toolkit::loadU32be(&tiff[at]);
+    };
+    const std::uint64_t directory = u32(4);
+    if (directory > tiff.size() || tiff.size() - directory < 2) return 0;
+    const std::uint64_t count = u16(std::size_t(directory));
+    const std::uint64_t entries = directory + 2;
+    // Only the entries the block holds are read: a count that runs past its end is cut short.
+    const std::uint64_t held = std::min(count, (tiff.size() - entries) / kEntrySize);
+    for (std::uint64_t i = 0; i < held; ++i) {
+        const std::size_t at = std::size_t(entries + i * kEntrySize);
+        if (u16(at) != kTagOrientation) continue;
+        // One SHORT, kept in the first two bytes of the entry's value field.
+        if (u16(at + 2) != kTypeShort || u32(at + 4) != 1) return 0;
+        const std::int32_t value = u16(at + 8);
+        return value >= 1 && value <= 8 ? value : 0;
+    }
+    return 0;
+}
+
+std::span<const std::uint8_t> pngExifBlock(std::span<const std::uint8_t> png) {
+    static constexpr std::uint8_t kSignature[8] = {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A};
+    if (png.size() < 8 || std::memcmp(png.data(), kSignature, 8) != 0) return {};
+    std::size_t at = 8;
+    // Each chunk: its data length, its type, the data and a CRC of 4 bytes.
+    while (png.size() - at >= 12) {
+        const std::uint32_t length = toolkit::loadU32be(&png[at]);
+        const std::uint8_t* type = &png[at + 4];
+        if (length > png.size() - at - 12) return {};
+        if (std::memcmp(type, "IEND", 4) == 0) return {};
+        if (std::memcmp(type, "eXIf", 4) == 0) {
+            std::span<const std::uint8_t> block = png.subspan(at + 8, length);
+            static constexpr std::uint8_t kExifPrefix[6] = {'E', 'x', 'i', 'f', 0, 0};
+            if (block.size() >= 6 && std::memcmp(block.data(), kExifPrefix, 6) == 0)
+                block = block.subspan(6);
+            return block;
+        }
+        at += std::size_t(length) + 12;
+    }
+    return {};
+}
+
 std::optional<std::int64_t> parseExifDate(std::string_view text) {
     if (text.size() < kDateChars) return std::nullopt;
     static constexpr std::string_view kPattern = "dddd:dd:dd dd:dd:dd";

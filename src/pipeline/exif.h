@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -67,6 +68,15 @@ void walkExif(ExifView& view);
 /// The rotateMode that turns an image stored with this orientation upright; -1 when it already is
 /// upright or the orientation is outside 1..8.
 [[nodiscard]] std::int32_t uprightRotateMode(std::int32_t orientation);
+
+/// The orientation tag (0x0112) of the first image directory of a TIFF structure: a TIFF file,
+/// or an EXIF block from its byte-order mark on. 0 when there is none or its value is outside
+/// 1..8. The whole structure is searched: a TIFF file may keep its first directory at its end.
+[[nodiscard]] std::int32_t tiffOrientation(std::span<const std::uint8_t> tiff);
+
+/// The EXIF block of a PNG file's eXIf chunk, from its byte-order mark on (a leading "Exif" 00 00,
+/// as some writers put it, is skipped); empty when the file has no such chunk or is no PNG file.
+[[nodiscard]] std::span<const std::uint8_t> pngExifBlock(std::span<const std::uint8_t> png);
 
 /// Local-time seconds for an EXIF date text "yyyy:mm:dd hh:ii:ss"; nullopt when the text does not
 /// follow that pattern or names no valid date and time (as cameras write for an unset clock).

@@ -11,14 +11,18 @@
 
 #include "imagefiles/colour_profile.h"
 #include "imagefiles/format.h"
+#include "imagefiles/icc_reader.h"
 #include "imagefiles/image_loader.h"
 #include "imagefiles/image_saver.h"
 #include "pdf/pdf_page_layout.h"
+#include "pipeline/exif.h"
+#include "pipeline/lossless_jpeg.h"
 #include "settings/placeholders.h"
 
 #include <algorithm>
 #include <atomic>
 #include <exception>
+#include <new>
 
 namespace quill::pipeline {
 namespace {
@@ -155,7 +159,8 @@ CarryEdit carryEditOf(const RunPlan& plan, const EditedImage& edited) {
                 s.cropEnabled || s.rotateEnabled || s.resizeEnabled || s.canvasEnabled,
             .width = edited.width,
             .height = edited.height,
-            .removeLocation = s.removeLocation != 0};
+            .removeLocation = s.removeLocation != 0,
+            .orientationAfterEdit = edited.orientationAfterEdit};
 }
 
 /// Encodes with the source's metadata: AVIF and JPEG XL take it while encoding, the other formats
@@ -194,7 +199,8 @@ bool writeMetadata(const RunPlan& plan, const ImageRecord& record, SourceCheck& 
                                                              s.resizeEnabled || s.canvasEnabled,
                                        .width = edited->width,
                                        .height = edited->height,
-                                       .removeLocation = s.removeLocation != 0};
+                                       .removeLocation = s.removeLocation != 0,
+                                       .orientationAfterEdit = edited->orientationAfterEdit};
         return carryMetadataIntoOutput(outputPath, source.metadata, options);
     }
     // Metadata that was to be removed and is still there is a promise not kept.
@@ -301,15 +307,47 @@ OutputTarget nameOutput(const RunPlan& plan, RunNaming& naming, const ImageRecor
     return out;
 }
 
+namespace {
+
+// The largest file whose orientation is looked for in a whole read (as the loaders read).
+constexpr std::uint64_t kMaxOrientationFile = std::uint64_t{1} << 31;
+
+} // namespace
+
+// Decoders that turn the picture themselves (HEIF and AVIF by their transform boxes, JPEG XL,
+// camera RAW) say so in the format table and get 0, so that no picture is turned twice; the
+// TIFF decoder returns the rows as stored, so TIFF files are turned by the orientation of their
+// first directory.
+std::int32_t uprightOrientation(const std::string& path, imagefiles::FormatKind kind) {
+    if (kind == imagefiles::FormatKind::Jpeg) {
+        const std::int32_t value = readExifDetails(path).orientation.value_or(0);
+        return value >= 1 && value <= 8 ? value : 0;
+    }
+    const bool png = kind == imagefiles::FormatKind::Png;
+    const bool tiff = kind == imagefiles::FormatKind::Tiff;
+    const imagefiles::FormatInfo* format = imagefiles::formatInfo(kind);
+    const bool exifReader = format && format->metadata && !format->decoderTurnsUpright;
+    if (!png && !tiff && !exifReader) return 0;
+    const auto bytes = platform::readFile(path, kMaxOrientationFile);
+    if (!bytes) return 0; // the decode that follows reports an unreadable file
+    if (png) return tiffOrientation(pngExifBlock(*bytes));
+    if (tiff) return tiffOrientation(*bytes);
+    return tiffOrientation(format->metadata(*bytes).exif);
+}
+
 SourceDecode sourceDecodeFor(const RunPlan& plan, const ImageRecord& record) {
     const EditPlan& edit = plan.edit;
+    SourceDecode decode;
+    if (edit.rotate == RotateMode::Upright)
+        decode.orientation = uprightOrientation(record.sourcePath, record.formatKind);
     // A crop or trim needs the full pixels; the resize is the first step that may lose them.
     const bool jpeg = record.formatKind == imagefiles::FormatKind::Jpeg;
     const bool raw = record.formatKind == imagefiles::FormatKind::CameraRaw;
-    if ((!jpeg && !raw) || !edit.scale || edit.crop) return {};
+    if ((!jpeg && !raw) || !edit.scale || edit.crop) return decode;
     imagefiles::ImageRect rect;
-    if (!imagefiles::readImageSize(record.sourcePath, rect)) return {};
-    const bool turned = edit.rotate && sidesSwap(*edit.rotate);
+    if (!imagefiles::readImageSize(record.sourcePath, rect)) return decode;
+    const std::optional<RotateMode> turn = turnFor(edit, decode.orientation);
+    const bool turned = turn && sidesSwap(*turn);
     const int width = turned ? rect.height : rect.width;
     const int height = turned ? rect.width : rect.height;
     int reduction = 1;
@@ -321,8 +359,10 @@ SourceDecode sourceDecodeFor(const RunPlan& plan, const ImageRecord& record) {
         if (2 * std::int64_t(target->width) <= width && 2 * std::int64_t(target->height) <= height)
             reduction = 2;
     }
-    if (reduction <= 1) return {};
-    return {.reduction = reduction, .full = {rect.width, rect.height}};
+    if (reduction <= 1) return decode;
+    decode.reduction = reduction;
+    decode.full = {rect.width, rect.height};
+    return decode;
 }
 
 LoadedSource loadSource(const RunPlan& plan, const ImageRecord& record,
@@ -373,16 +413,56 @@ EditedImage editImage(const RunPlan& plan, const EditTools& tools, toolkit::Imag
         image.height() == (decode.full.height + r - 1) / r)
         reducedFrom = ReducedFrom{decode.full.width, decode.full.height, r};
     const EditOutcome chain = applyEditChain(image, plan.edit, tools, overlayText, afterStep,
-                                             reducedFrom, colour.profile);
+                                             reducedFrom, decode.orientation, colour.profile);
     edited.outcome = {chain.result, chain.detail};
     // A canvas filled with transparency turns the output into a 32-bit file.
     edited.fileDepth = fileAlpha || chain.canvasMadeAlpha ? 32 : 24;
     edited.width = image.width();
     edited.height = image.height();
     edited.rotationApplied = chain.rotation ? int(*chain.rotation) : -1;
+    if (chain.rotation && turnsFirst(plan.edit)) edited.orientationAfterEdit = 1;
     edited.image = std::move(image);
     edited.colour = std::move(colour);
     return edited;
+}
+
+std::optional<LosslessOutput> transformLosslessly(const RunPlan& plan, const ImageRecord& record,
+                                                  const SourceDecode& decode) {
+    const auto edit = losslessJpegPlan(plan, record.formatKind, decode.orientation);
+    if (!edit) return std::nullopt;
+    platform::FileStamp stamp;
+    const auto bytes = platform::readFile(record.sourcePath, kMaxOrientationFile, &stamp);
+    if (!bytes) return std::nullopt;
+    // Without its metadata the output would lose the source's profile: a profile other than
+    // sRGB takes the decoding path, which converts the pixels to sRGB.
+    if (plan.settings.keepMetadata == 0 && imagefiles::profileKind(imagefiles::readIccProfile(
+                                               *bytes)) == imagefiles::ProfileKind::OtherRgb)
+        return std::nullopt;
+    std::optional<LosslessJpeg> made;
+    try {
+        made = transformJpegLosslessly(*bytes, *edit);
+    } catch (const std::bad_alloc&) {
+        return std::nullopt; // the decoding path needs less room
+    }
+    if (!made) return std::nullopt;
+    LosslessOutput out;
+    EditedImage& edited = out.edited;
+    edited.width = made->width;
+    edited.height = made->height;
+    edited.rotationApplied = edit->turn ? int(*edit->turn) : -1;
+    if (edit->turn && turnsFirst(plan.edit)) edited.orientationAfterEdit = 1;
+    edited.readStamp = stamp;
+    out.encoded = {.pdf = false, .width = made->width, .height = made->height};
+    out.encoded.bytes = std::move(made->bytes);
+    return out;
+}
+
+std::uint64_t losslessHoldBytes(const RunPlan& plan, const ImageRecord& record, std::int64_t width,
+                                std::int64_t height) {
+    // Any orientation: only whether the plan could take the lossless path matters here.
+    if (!losslessJpegPlan(plan, record.formatKind, 0)) return 0;
+    return losslessJpegWorkBytes(width, height,
+                                 std::uint64_t(std::max<std::int64_t>(0, record.fileSize)));
 }
 
 EncodedImage encodeOutput(const RunPlan& plan, const FormatPlan& format, EditedImage& edited,

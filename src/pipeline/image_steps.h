@@ -75,7 +75,14 @@ struct OutputTarget {
 struct SourceDecode {
     int reduction = 1;  ///< 1, 2, 4 or 8
     ReducedFrom full{}; ///< the full image's size (from the file's header) when reduced
+    /// The source's EXIF orientation 1..8 when the rotate step turns upright and the decoder
+    /// leaves the turn to it; 0 otherwise (no tag, or the decoder turned the picture already).
+    std::int32_t orientation = 0;
 };
+
+/// The EXIF orientation 1..8 an upright turn of the file at `path` follows, read as its format
+/// keeps it; 0 when it has none, cannot be read, or the format's decoder turns the picture itself.
+[[nodiscard]] std::int32_t uprightOrientation(const std::string& path, imagefiles::FormatKind kind);
 
 /// The decode of `record`'s source the plan allows.
 [[nodiscard]] SourceDecode sourceDecodeFor(const RunPlan& plan,
@@ -116,7 +123,11 @@ struct EditedImage {
     int fileDepth = 24; ///< 32 when the file or the canvas brought alpha
     int width = 0;      ///< the size after the last step
     int height = 0;
-    int rotationApplied = -1; ///< rotateMode when the rotate step ran
+    int rotationApplied = -1; ///< rotateMode of the turn made when the rotate step turned it
+    /// The EXIF orientation the output's metadata must carry: 1 after an upright turn of a source
+    /// stored turned (the pixels are upright now); -1 when the edit leaves the source's tag as
+    /// it is (the JPEG carry-over may still patch it, see SavedJpegOptions::useExifOrientation).
+    std::int32_t orientationAfterEdit = -1;
     /// The source file as the decoder read it: only that file may be replaced or removed.
     std::optional<platform::FileStamp> readStamp = {};
     SourceColour colour = {}; ///< the colour space of `image`, from the loaded source
@@ -147,6 +158,26 @@ struct EncodedImage {
     int width = 0;    ///< the image's size (a PDF page is laid out from it)
     int height = 0;
 };
+
+/// A JPEG source's output made by transforming its DCT coefficients (see losslessJpegPlan): the
+/// edited image's record, without pixels, and the output's bytes.
+struct LosslessOutput {
+    EditedImage edited;
+    EncodedImage encoded;
+};
+
+/// The output of a JPEG source whose edit the lossless transform can make exactly; nullopt when
+/// the plan or the file does not allow it, or the file cannot be read: the image then takes the
+/// decoding path, which decides what a failure is. `decode` is sourceDecodeFor's answer.
+[[nodiscard]] std::optional<LosslessOutput>
+transformLosslessly(const RunPlan& plan, const imagefiles::ImageRecord& record,
+                    const SourceDecode& decode);
+
+/// The room the lossless transform of `record` holds in the memory budget, or 0 when the plan
+/// never transforms it. `width` x `height` is the source's size (estimateDecode).
+[[nodiscard]] std::uint64_t losslessHoldBytes(const RunPlan& plan,
+                                              const imagefiles::ImageRecord& record,
+                                              std::int64_t width, std::int64_t height);
 
 /// Encodes the edited image as the format plan says (a PDF's page as a baseline JPEG).
 /// `outputPath` is the named output (its extension can ask for a bare JPEG 2000 codestream).

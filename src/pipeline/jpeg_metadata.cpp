@@ -423,10 +423,16 @@ bool carryMetadataIntoOutput(const std::string& outputPath, JpegMetadata& metada
     if (options.commentEnabled) setComment(metadata, options.comment);
 
     ExifView view;
-    if (options.keepMetadata && options.useExifOrientation && metadata.hasApp1 &&
+    const bool uprighted = options.orientationAfterEdit >= 1 && options.orientationAfterEdit <= 8;
+    if (options.keepMetadata && (options.useExifOrientation || uprighted) && metadata.hasApp1 &&
         openExif(metadata, view)) {
         std::uint8_t request = 0;
-        if (options.rotationApplied >= 0) {
+        if (uprighted) {
+            // The pixels were turned as the tag said: left as it was, the tag would turn them
+            // once more in every viewer that honours it.
+            view.orientation = options.orientationAfterEdit;
+            request |= ExifOrientation;
+        } else if (options.useExifOrientation && options.rotationApplied >= 0) {
             // The orientation the source was stored with, read from the block being patched. An
             // upright source (1) is left as it is, like a source without the tag: its pixels were
             // turned, and a viewer that honours the tag must show them as they are now rather than
@@ -443,7 +449,7 @@ bool carryMetadataIntoOutput(const std::string& outputPath, JpegMetadata& metada
                 request |= ExifOrientation;
             }
         }
-        if (options.sizeMayHaveChanged) {
+        if (options.useExifOrientation && options.sizeMayHaveChanged) {
             view.width = options.width;
             view.height = options.height;
             request |= ExifPixelWidth | ExifPixelHeight;

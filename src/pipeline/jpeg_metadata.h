@@ -141,6 +141,9 @@ struct SavedJpegOptions {
     std::int32_t width = 0;            ///< the written image's width
     std::int32_t height = 0;           ///< the written image's height
     bool removeLocation = false;       ///< drop GPS and location fields from the carried blocks
+    /// The orientation the edit left the pixels in (1 after an upright turn): written into the
+    /// carried tag whether or not useExifOrientation is on; -1 leaves it to the rule above.
+    std::int32_t orientationAfterEdit = -1;
 };
 /// After saving a decoded image as JPEG: sets the comment, patches the EXIF orientation (from the
 /// orientation stored in the carried EXIF block and the rotation) and pixel size, and writes the

@@ -81,10 +81,35 @@ template <int Bpp> void rotateInto(const Image& src, Image& dst, RotateMode mode
     case RotateMode::Transverse:
         transposeTiles<Bpp>(src, dst, true, true);
         break;
+    case RotateMode::Upright: // refused by rotateImage
+        break;
     }
 }
 
 } // namespace
+
+std::optional<RotateMode> uprightTurn(std::int32_t orientation) {
+    // The EXIF orientation says how the stored rows and columns are to be shown; the turn that
+    // shows them so is its inverse (orientations 6 and 8 are each other's).
+    switch (orientation) {
+    case 2:
+        return RotateMode::MirrorLeftRight;
+    case 3:
+        return RotateMode::Rotate180;
+    case 4:
+        return RotateMode::MirrorTopBottom;
+    case 5:
+        return RotateMode::Transpose;
+    case 6:
+        return RotateMode::Clockwise90;
+    case 7:
+        return RotateMode::Transverse;
+    case 8:
+        return RotateMode::CounterClockwise90;
+    default:
+        return std::nullopt;
+    }
+}
 
 Image rotateImage(const Image& image, RotateMode mode) {
     if (image.empty()) return {};

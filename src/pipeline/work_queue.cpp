@@ -37,7 +37,8 @@ std::uint64_t holdBytesFor(const RunPlan& plan, const imagefiles::ImageRecord& r
         encode = std::uint64_t(edit.width) * std::uint64_t(edit.height) * 4 +
                  (format.pdf ? 2 : 1) * encoder;
     }
-    return std::min(std::max({decode.bytes, edit.bytes, encode}), limit);
+    const std::uint64_t lossless = losslessHoldBytes(plan, record, decode.width, decode.height);
+    return std::min(std::max({decode.bytes, edit.bytes, encode, lossless}), limit);
 }
 
 void keepOnlyEncoded(EditedImage& edited, const EncodedImage& encoded,
@@ -57,6 +58,16 @@ PreparedImage prepareImage(const RunPlan& plan, const EditTools& tools, const Ru
     ready.hold = std::move(hold);
     const SourceDecode decode = sourceDecodeFor(plan, record);
     stopIfCancelled(flags); // a decode after a cancel would only be thrown away
+    if (std::optional<LosslessOutput> lossless = transformLosslessly(plan, record, decode)) {
+        ready.loaded = true;
+        if (progress.loaded) progress.loaded();
+        for (; ready.editSteps < kEditStepCount; ++ready.editSteps)
+            if (progress.editStep) progress.editStep();
+        ready.edited = std::move(lossless->edited);
+        ready.encoded = std::move(lossless->encoded);
+        keepOnlyEncoded(ready.edited, *ready.encoded, ready.hold);
+        return ready;
+    }
     LoadedSource source = loadSource(plan, record, decode);
     stopIfCancelled(flags);
     ready.loaded = !source.image.empty();

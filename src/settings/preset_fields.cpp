@@ -127,7 +127,10 @@ constexpr FieldDescription<Preset> kPresetFields[] = {
     number<&P::trimColorTolerance>("trimColorTolerance", 10, 0, 50),
     number<&P::trimOutlierTolerance>("trimOutlierTolerance", 5, 0, 50),
     flag<&P::rotateEnabled>("rotateEnabled", 0),
-    number<&P::rotateMode>("rotateMode", 2, 0, 6),
+    // 7 (upright by the EXIF orientation) is a new value of an existing field, like
+    // outputFormat's: an earlier program still reads the file and refuses to run only the
+    // presets that use it.
+    number<&P::rotateMode>("rotateMode", 2, 0, 7),
     flag<&P::resizeEnabled>("resizeEnabled", 0),
     flag<&P::resizeMode>("resizeMode", 0),
     number<&P::resizeWidth>("resizeWidth", 1024, 0, 9999),

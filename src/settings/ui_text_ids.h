@@ -375,6 +375,7 @@ inline constexpr int kVerticalMargin = 500;
 inline constexpr int kColourDepth = 501;
 inline constexpr int kSettingsPages = 502;
 inline constexpr int kFixedDateAndTime = 503;
+inline constexpr int kUprightExifOrientation = 504;
 inline constexpr int kRemoveLocation = 505;
 inline constexpr int kConvertToSrgb = 506;
 } // namespace text

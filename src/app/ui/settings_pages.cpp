@@ -221,7 +221,7 @@ void buildRotatePage(SettingsPage& page) {
     auto* group = b.radios(modes,
                            {text::kRotate90CounterClockwise, text::kRotate90Clockwise,
                             text::kRotate180, text::kMirrorLeftRight, text::kMirrorTopBottom,
-                            text::kTranspose, text::kTransverse},
+                            text::kTranspose, text::kTransverse, text::kUprightExifOrientation},
                            "rotateMode");
     b.layout()->addLayout(modes);
     for (auto* button : group->buttons())

@@ -7,6 +7,7 @@
 #include "imagefiles/image_loader.h"
 #include "imagefiles/jpeg_decoder.h"
 #include "pipeline/edit_chain.h"
+#include "pipeline/image_steps.h"
 #include "pipeline/resize.h"
 #include "settings/filter_conditions.h"
 #include "settings/language_pack.h"
@@ -63,7 +64,8 @@ int scaled(int value, float scale, Small small) {
 std::optional<pipeline::EditedSize> fullResultSize(const PreviewGeometry& g,
                                                    const settings::Preset& working,
                                                    const settings::RunContext& context,
-                                                   pipeline::EditedSize reducedAfterCrop) {
+                                                   pipeline::EditedSize reducedAfterCrop,
+                                                   std::int32_t orientation) {
     settings::Preset sizing = working;
     sizing.overlayEnabled = 0; // keeps the size; its image file need not be read
     const pipeline::EditPlan plan =
@@ -74,7 +76,7 @@ std::optional<pipeline::EditedSize> fullResultSize(const PreviewGeometry& g,
             std::min(g.sourceWidth, int(std::lround(reducedAfterCrop.width / double(g.scale)))),
             std::min(g.sourceHeight, int(std::lround(reducedAfterCrop.height / double(g.scale))))};
     }
-    return pipeline::measureEditChain(plan, g.sourceWidth, g.sourceHeight, trimmed);
+    return pipeline::measureEditChain(plan, g.sourceWidth, g.sourceHeight, trimmed, orientation);
 }
 
 /// The picture: the result centred on the background with a grey outline, and a red mark in the
@@ -127,9 +129,10 @@ PreviewSource reduceForPreview(toolkit::Image decoded, int fullWidth, int fullHe
     return source;
 }
 
-PreviewSource loadPreviewSource(const std::string& path, imagefiles::FormatKind formatKind) {
-    if (formatKind == imagefiles::FormatKind::None)
-        formatKind = imagefiles::detectFormatByExtension(path, imagefiles::Videos::Excluded);
+namespace {
+
+/// The file decoded (a JPEG reduced in its DCT) and reduced for the preview.
+PreviewSource loadReduced(const std::string& path, imagefiles::FormatKind formatKind) {
     if (formatKind == imagefiles::FormatKind::Jpeg) {
         const auto bytes = platform::readFile(path, std::size_t(1) << 30);
         imagefiles::ImageRect full;
@@ -146,6 +149,16 @@ PreviewSource loadPreviewSource(const std::string& path, imagefiles::FormatKind 
     const int width = image.width();
     const int height = image.height();
     return reduceForPreview(std::move(image), width, height);
+}
+
+} // namespace
+
+PreviewSource loadPreviewSource(const std::string& path, imagefiles::FormatKind formatKind) {
+    if (formatKind == imagefiles::FormatKind::None)
+        formatKind = imagefiles::detectFormatByExtension(path, imagefiles::Videos::Excluded);
+    PreviewSource source = loadReduced(path, formatKind);
+    source.orientation = pipeline::uprightOrientation(path, formatKind);
+    return source;
 }
 
 settings::Preset scaledForPreview(const settings::Preset& preset, float scale) {
@@ -197,10 +210,12 @@ PreviewRendering renderPreview(const PreviewSource& source, const settings::Pres
         const std::string text = settings::expandImageTokens(
             run.overlayTextRun, settings::samplePlaceholderValues(), s.noZeroPadding != 0);
         toolkit::Image image = source.image.clone();
-        const pipeline::EditOutcome outcome =
-            pipeline::applyEditChain(image, plan, tools, text, [&](pipeline::EditStep step) {
+        const pipeline::EditOutcome outcome = pipeline::applyEditChain(
+            image, plan, tools, text,
+            [&](pipeline::EditStep step) {
                 if (step == pipeline::EditStep::Crop) afterCrop = {image.width(), image.height()};
-            });
+            },
+            std::nullopt, source.orientation);
         if (outcome.result == pipeline::ImageResult::Done && !image.empty())
             out.result = std::move(image);
         else
@@ -212,7 +227,7 @@ PreviewRendering renderPreview(const PreviewSource& source, const settings::Pres
     out.picture = composePicture(out.result, background, !out.inRange || out.failed);
     if (pageShowsSizes(page, working) && out.inRange && !out.failed) {
         const auto& g = out.geometry;
-        if (const auto full = fullResultSize(g, working, context, afterCrop)) {
+        if (const auto full = fullResultSize(g, working, context, afterCrop, source.orientation)) {
             out.caption = QStringLiteral("%1: %2 x %3\n%4: %5 x %6")
                               .arg(QString::fromStdString(settings::uiText(text::kOriginal)))
                               .arg(g.sourceWidth)

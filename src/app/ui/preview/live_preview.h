@@ -46,6 +46,7 @@ struct PreviewGeometry {
 struct PreviewSource {
     toolkit::Image image;
     PreviewGeometry geometry;
+    std::int32_t orientation = 0; ///< the EXIF orientation an upright turn follows (0: none)
 };
 
 /// Reduces a decoded image of the full size fullWidth x fullHeight (the image itself may already
