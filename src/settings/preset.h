@@ -63,7 +63,7 @@ struct Preset {
     std::uint8_t trimColorTolerance = 0;   ///< percent of 255, 0..50
     std::uint8_t trimOutlierTolerance = 0; ///< percent of the line length, 0..50
     std::uint8_t rotateEnabled = 0;
-    std::uint8_t rotateMode = 0; ///< 0..6
+    std::uint8_t rotateMode = 0; ///< 0..6, 7 upright by the EXIF orientation
     std::uint8_t resizeEnabled = 0;
     ResizeMode resizeMode = ResizeMode::Pixels;
     std::int16_t resizeWidth = 0;
