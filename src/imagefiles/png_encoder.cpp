@@ -88,9 +88,16 @@ bool writePng(PngWriter& writer, WriteState& state, int width, int height, int b
     png_set_IHDR(png, info, png_uint_32(width), png_uint_32(height), bitDepth, colorType,
                  PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
     if (palette) png_set_PLTE(png, info, palette, paletteSize);
-    if (!icc.empty())
+    if (!icc.empty()) {
+        // The profile is carried as it came: libpng's comparison with the sRGB profiles it knows
+        // would refuse widely used early sRGB profiles (cameras embed them) as "incorrect", and a
+        // profile it finds fault with otherwise is left out with a warning instead of failing
+        // the whole file.
+        png_set_option(png, PNG_SKIP_sRGB_CHECK_PROFILE, PNG_OPTION_ON);
+        png_set_benign_errors(png, 1);
         png_set_iCCP(png, info, "ICC profile", PNG_COMPRESSION_TYPE_BASE, icc.data(),
                      png_uint_32(icc.size()));
+    }
     png_set_compression_level(png, tuning.zlibLevel);
     png_set_filter(png, PNG_FILTER_TYPE_BASE,
                    palette ? PNG_FILTER_NONE : filterMask(tuning.filters));

@@ -398,10 +398,12 @@ ExifDetails readExifDetails(const std::string& path, const imagefiles::FormatInf
         details.readError = platform::lastError();
         return details;
     }
-    // Formats without a reader of their own (PNG, TIFF) are read through Exiv2.
-    details = exifDetailsOfBlock(format.metadata != nullptr
-                                     ? format.metadata(*bytes).exif
-                                     : readCarriedMetadata(*bytes, format.kind).exif);
+    // Formats whose own reader gives no EXIF (PNG and TIFF read only their profile) are read
+    // through Exiv2.
+    std::vector<std::uint8_t> exif;
+    if (format.metadata != nullptr) exif = format.metadata(*bytes).exif;
+    if (exif.empty()) exif = readCarriedMetadata(*bytes, format.kind).exif;
+    details = exifDetailsOfBlock(exif);
     if (format.decoderTurnsUpright) details.orientation.reset();
     return details;
 }

@@ -233,7 +233,7 @@ TEST_F(WindowLayoutTest, ASwitchThatIsOffGreysOutEverythingItGoverns) {
     const struct {
         int page;
         std::vector<std::string> switches;
-        std::string independent;
+        std::vector<std::string> independent;
     } cases[] = {
         {1, {"filterEnabled"}, {}},
         {2, {"cropEnabled"}, {}},
@@ -246,8 +246,8 @@ TEST_F(WindowLayoutTest, ASwitchThatIsOffGreysOutEverythingItGoverns) {
         {6, {"canvasEnabled"}, {}},
         {7, {"overlayEnabled"}, {}},
         {8, {"sortEnabled"}, {}},
-        {9, {"commentEnabled"}, "keepMetadata"},
-        {10, {"setFileDates"}, "resetFileAttributes"},
+        {9, {"commentEnabled"}, {"keepMetadata", "removeLocation", "convertToSrgb"}},
+        {10, {"setFileDates"}, {"resetFileAttributes"}},
         {11, {"convertFormat", "qualityEnabled", "colorDepthEnabled"}, {}},
         {12, {"renameEnabled"}, {}},
         {13, {"outputDirEnabled"}, {}},
@@ -257,7 +257,9 @@ TEST_F(WindowLayoutTest, ASwitchThatIsOffGreysOutEverythingItGoverns) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.page);
         window().pageList()->setCurrentRow(c.page);
-        std::vector<QObject*> kept{bound[c.independent]};
+        std::vector<QObject*> kept;
+        for (const std::string& field : c.independent)
+            kept.push_back(bound[field]);
         for (const auto& field : c.switches) {
             if (auto* box = qobject_cast<QAbstractButton*>(bound[field])) {
                 box->setChecked(true);
