@@ -206,6 +206,9 @@ bool writeMetadata(const RunPlan& plan, const ImageRecord& record, SourceCheck& 
     // Metadata that was to be removed and is still there is a promise not kept.
     if (record.formatKind != imagefiles::FormatKind::Jpeg) return true;
     if (s.keepMetadata == 0) keepProfileOfCopy(outputPath, source.metadata);
+    // A copy loses its location like a re-encoded output does.
+    if (s.keepMetadata != 0 && s.removeLocation != 0 && !removeLocationOfCopy(outputPath))
+        return false;
     return adjustMetadataOfCopy(
         outputPath, source.metadata,
         {.keepMetadata = s.keepMetadata != 0, .commentEnabled = s.commentEnabled != 0}, comment);

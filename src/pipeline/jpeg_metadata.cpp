@@ -255,8 +255,14 @@ bool writeMetadata(const std::string& outputPath, const JpegMetadata& metadata) 
     });
 }
 
-std::optional<std::vector<std::uint8_t>> withoutSegments(std::span<const std::uint8_t> file,
-                                                         const JpegMetadata& metadata) {
+namespace {
+
+// The file with each segment of `metadata` that was listed in it replaced by the segment of the
+// same index in `replacement` (left out when that one is not loaded), or by nothing when
+// `replacement` is null.
+std::optional<std::vector<std::uint8_t>> withSegmentsReplaced(std::span<const std::uint8_t> file,
+                                                              const JpegMetadata& metadata,
+                                                              const JpegMetadata* replacement) {
     if (file.size() < 2 || file[0] != kMarkerPrefix || file[1] != kMarkerSoi) return std::nullopt;
     std::vector<std::uint8_t> out;
     out.reserve(file.size());
@@ -276,9 +282,38 @@ std::optional<std::vector<std::uint8_t>> withoutSegments(std::span<const std::ui
         }
         appendRange(out, file, cursor, start);
         cursor = end;
+        const std::size_t index = std::size_t(&segment - metadata.segments.data());
+        if (replacement != nullptr && index < replacement->segments.size()) {
+            const MetadataSegment& with = replacement->segments[index];
+            if (with.loaded && with.data.size() <= kMaxSegmentPayload)
+                appendSegment(out, with.marker, with.data);
+        }
     }
     appendRange(out, file, cursor, file.size());
     return out;
+}
+
+} // namespace
+
+std::optional<std::vector<std::uint8_t>> withoutSegments(std::span<const std::uint8_t> file,
+                                                         const JpegMetadata& metadata) {
+    return withSegmentsReplaced(file, metadata, nullptr);
+}
+
+bool removeLocationOfCopy(const std::string& path) {
+    JpegMetadata listed;
+    if (!readMetadata(path, listed) || !loadMetadata(path, listed)) return false;
+    JpegMetadata cleaned = listed;
+    removeLocationFromSegments(cleaned);
+    const bool changed =
+        !std::equal(listed.segments.begin(), listed.segments.end(), cleaned.segments.begin(),
+                    cleaned.segments.end(), [](const MetadataSegment& a, const MetadataSegment& b) {
+                        return a.loaded == b.loaded && a.data == b.data;
+                    });
+    if (!changed) return true;
+    return rewriteWith(path, [&](std::span<const std::uint8_t> bytes) {
+        return withSegmentsReplaced(bytes, listed, &cleaned);
+    });
 }
 
 bool removeSegments(const std::string& path, const JpegMetadata& metadata) {

@@ -87,6 +87,10 @@ withoutSegments(std::span<const std::uint8_t> file, const JpegMetadata& metadata
 /// Rewrites a byte-for-byte copy of the source without the listed segments. On any failure the
 /// file stays as it was and false is returned; an empty list leaves it untouched (true).
 [[nodiscard]] bool removeSegments(const std::string& path, const JpegMetadata& metadata);
+/// Rewrites the JPEG at `path` (a copy of a source) with the GPS data and the XMP and IPTC
+/// location fields taken out of its segments, each left where it was; the rest stays byte for
+/// byte. True when there was nothing to take out.
+[[nodiscard]] bool removeLocationOfCopy(const std::string& path);
 
 /// The file's bytes with a COM segment holding `text`: it replaces the last COM segment before the
 /// compressed data, else follows the last APP0 segment, else follows the start of image.
