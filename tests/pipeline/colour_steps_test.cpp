@@ -1,6 +1,7 @@
 // The colour decisions of a run: a wide-gamut photograph's profile travels into outputs that
 // hold one, and its pixels become sRGB where the output cannot hold it, where metadata is removed
 // and where sRGB is asked for; overlays are drawn in the colours of the profile kept.
+#include "batch_run_fixture.h"
 #include "imagefiles/colour_profile.h"
 #include "imagefiles/icc_reader.h"
 #include "imagefiles/image_list.h"
@@ -26,17 +27,10 @@ using Bytes = std::vector<std::uint8_t>;
 using settings::OutputFormat;
 using toolkit::Image;
 
-class ColourRun : public ::testing::Test {
+class ColourRun : public test_runs::BatchRun {
 protected:
     void SetUp() override {
-        ASSERT_TRUE(settings::loadProgramInfo());
-        preset = settings::defaultPreset(0, "Test");
-        preset.outputDirEnabled = 1;
-        preset.outputDirPattern = dir.path() + "out/";
-        preset.renameEnabled = 0;
-        preset.convertFormat = 1;
-        preset.keepMetadata = 1;
-        ASSERT_TRUE(platform::createDirectories(dir.path() + "out/"));
+        BatchRun::SetUp();
         source = dir.file("photo.jpg");
         test::writeBytes(source, test::readBytes(test::fixture("colour/hopper-display-p3.jpg")));
         profile = test::readBytes(test::fixture("colour/display-p3.icc"));
@@ -50,29 +44,15 @@ protected:
     /// Runs the preset over the photograph; the output's path.
     std::string run(OutputFormat format, const std::string& extension) {
         preset.outputFormat = format;
-        imagefiles::ImageList images;
+        images.clear();
         EXPECT_TRUE(imagefiles::addImageRecord(source, images, {}));
-        imagefiles::ImageList keep;
-        const settings::RunSettings runSettings =
-            settings::deriveRunSettings(preset, settings::runContextFromPlatform(1, 0));
-        settings::FixedCollisionPolicy replaceAll(settings::CollisionAnswer::ReplaceAll);
-        struct NeverStop final : DiskFullQuestion {
-            bool askStopAfterDiskFull(const std::string&) override { return false; }
-        } diskFull;
-        RunFlags flags;
-        flags.runActive = 1;
-        ProcessEnvironment env{images, keep,       preset,   runSettings,
-                               flags,  replaceAll, diskFull, "creator"};
-        processImages(env);
-        EXPECT_EQ(images[0].resultState, ImageResult::Done) << extension;
+        BatchRun::run(settings::CollisionAnswer::ReplaceAll);
         return dir.file("out/photo." + extension);
     }
     Image load(const std::string& path) {
         return imagefiles::loadImageFile(path, imagefiles::FormatKind::None).toBgr24();
     }
 
-    test::TempDir dir;
-    settings::Preset preset;
     std::string source;
     Bytes profile;
     Image decoded; ///< the photograph's pixels as stored (Display P3)

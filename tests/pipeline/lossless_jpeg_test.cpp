@@ -1,6 +1,7 @@
 // Lossless JPEG turns and crops: the same coefficients as jpegtran's, no loss over four turns,
 // the refusals that send an image back to the decoder, the plan's choice of which runs may use
 // it, and runs of the processing loop that write it with the source's metadata.
+#include "batch_run_fixture.h"
 #include "imagefiles/image_list.h"
 #include "imagefiles/image_loader.h"
 #include "imagefiles/image_saver.h"
@@ -256,46 +257,13 @@ TEST_F(LosslessPlan, TheTransformOfThePlansEditMatchesTheChainOnDecodedPixels) {
 
 // --- Runs of the processing loop ---------------------------------------------------------------
 
-class LosslessRun : public ::testing::Test {
+class LosslessRun : public test_runs::BatchRun {
 protected:
     void SetUp() override {
-        ASSERT_TRUE(settings::loadProgramInfo());
-        preset = settings::defaultPreset(0, "Test");
-        preset.outputDirEnabled = 1;
-        preset.outputDirPattern = dir.path() + "out/";
-        preset.renameEnabled = 0;
-        preset.convertFormat = 1;
-        preset.outputFormat = settings::OutputFormat::Jpeg;
+        BatchRun::SetUp();
         preset.rotateEnabled = 1;
-        preset.keepMetadata = 1;
         preset.useExifOrientation = 1;
-        ASSERT_TRUE(platform::createDirectories(dir.path() + "out/"));
     }
-    void run() {
-        const settings::RunSettings runSettings =
-            settings::deriveRunSettings(preset, settings::runContextFromPlatform(images.size(), 0));
-        settings::FixedCollisionPolicy skipAll(settings::CollisionAnswer::SkipAll);
-        struct NeverStop final : DiskFullQuestion {
-            bool askStopAfterDiskFull(const std::string&) override { return false; }
-        } diskFull;
-        flags.runActive = 1;
-        ProcessEnvironment env{images, keep, preset, runSettings, flags, skipAll, diskFull, "c"};
-        processImages(env);
-        for (const auto& record : images.records())
-            EXPECT_EQ(record.resultState, ImageResult::Done) << record.sourcePath;
-    }
-    std::string add(const std::string& thirdparty, const std::string& name) {
-        const std::string path = dir.file(name);
-        test::writeBytes(path, test::readBytes(test::testdata(thirdparty)));
-        EXPECT_TRUE(imagefiles::addImageRecord(path, images, {}));
-        return path;
-    }
-
-    test::TempDir dir;
-    imagefiles::ImageList images;
-    imagefiles::ImageList keep;
-    RunFlags flags;
-    settings::Preset preset;
 };
 
 // A run turns what it can losslessly, with the source's segments carried over and its EXIF

@@ -1,6 +1,7 @@
 // Upright turns: the turn each EXIF orientation asks for, the readers that find the orientation
 // in TIFF structures and PNG files, the chain that turns before it crops and resizes, and runs
 // of the processing loop from files of several formats to outputs whose metadata says upright.
+#include "batch_run_fixture.h"
 #include "imagefiles/image_list.h"
 #include "imagefiles/image_loader.h"
 #include "imagefiles/image_saver.h"
@@ -208,43 +209,16 @@ TEST(UprightChain, CropAndResizeActOnTheUprightPictureAndTheMeasureAgrees) {
 
 // --- Runs of the processing loop ---------------------------------------------------------------
 
-class UprightRun : public ::testing::Test {
+class UprightRun : public test_runs::BatchRun {
 protected:
     void SetUp() override {
-        ASSERT_TRUE(settings::loadProgramInfo());
-        preset = settings::defaultPreset(0, "Test");
-        preset.outputDirEnabled = 1;
-        preset.outputDirPattern = dir.path() + "out/";
-        preset.renameEnabled = 0;
-        preset.convertFormat = 1;
-        preset.outputFormat = settings::OutputFormat::Jpeg;
+        BatchRun::SetUp();
         preset.rotateEnabled = 1;
         preset.rotateMode = int(RotateMode::Upright);
-        preset.keepMetadata = 1;
-        ASSERT_TRUE(platform::createDirectories(dir.path() + "out/"));
-    }
-    void run() {
-        const settings::RunSettings runSettings =
-            settings::deriveRunSettings(preset, settings::runContextFromPlatform(images.size(), 0));
-        settings::FixedCollisionPolicy skipAll(settings::CollisionAnswer::SkipAll);
-        struct NeverStop final : DiskFullQuestion {
-            bool askStopAfterDiskFull(const std::string&) override { return false; }
-        } diskFull;
-        flags.runActive = 1;
-        ProcessEnvironment env{images, keep, preset, runSettings, flags, skipAll, diskFull, "c"};
-        processImages(env);
-        for (const auto& record : images.records())
-            EXPECT_EQ(record.resultState, ImageResult::Done) << record.sourcePath;
     }
     Image output(const std::string& name, imagefiles::FormatKind kind) {
         return imagefiles::loadImageFile(dir.file("out/" + name), kind);
     }
-
-    test::TempDir dir;
-    imagefiles::ImageList images;
-    imagefiles::ImageList keep;
-    RunFlags flags;
-    settings::Preset preset;
 };
 
 // A portrait photo stored landscape (orientation 6) fitted into 1024 x 768 comes out upright,
