@@ -27,7 +27,6 @@ protected:
         preset.renameEnabled = 0;
         preset.convertFormat = 1;
         preset.outputFormat = settings::OutputFormat::Jpeg;
-        preset.keepMetadata = 1;
         ASSERT_TRUE(platform::createDirectories(dir.path() + "out/"));
     }
     /// Runs the preset over `images`; every image is expected to be done.

@@ -31,6 +31,7 @@ class ColourRun : public test_runs::BatchRun {
 protected:
     void SetUp() override {
         BatchRun::SetUp();
+        preset.keepMetadata = 1;
         source = dir.file("photo.jpg");
         test::writeBytes(source, test::readBytes(test::fixture("colour/hopper-display-p3.jpg")));
         profile = test::readBytes(test::fixture("colour/display-p3.icc"));

@@ -263,6 +263,7 @@ protected:
         BatchRun::SetUp();
         preset.rotateEnabled = 1;
         preset.useExifOrientation = 1;
+        preset.keepMetadata = 1;
     }
 };
 

@@ -2,6 +2,7 @@
 // and the result it ended with; and a run whose worker threads cannot start.
 #include "pipeline/process_loop.h"
 
+#include "batch_run_fixture.h"
 #include "imagefiles/image_list.h"
 #include "imagefiles/image_saver.h"
 #include "ops_test_images.h"
@@ -35,18 +36,8 @@ namespace {
 using toolkit::Image;
 using toolkit::PixelFormat;
 
-class ProcessLoop : public ::testing::Test {
+class ProcessLoop : public test_runs::BatchRun {
 protected:
-    void SetUp() override {
-        ASSERT_TRUE(settings::loadProgramInfo());
-        preset = settings::defaultPreset(0, "Test");
-        preset.outputDirEnabled = 1;
-        preset.outputDirPattern = dir.path() + "out/";
-        preset.renameEnabled = 0;
-        preset.convertFormat = 1;
-        preset.outputFormat = settings::OutputFormat::Jpeg;
-        ASSERT_TRUE(platform::createDirectories(dir.path() + "out/"));
-    }
     void addPng(const std::string& name, int width, int height) {
         Image image(width, height, PixelFormat::Bgr24);
         ASSERT_TRUE(imagefiles::saveImageFile(image, dir.file(name), imagefiles::Encoder::Png,
@@ -77,11 +68,6 @@ protected:
         return steps;
     }
 
-    test::TempDir dir;
-    imagefiles::ImageList images;
-    imagefiles::ImageList keep;
-    RunFlags flags;
-    settings::Preset preset;
     std::function<void(std::size_t, ImageStep)> onStep; ///< called after each step's letter
 };
 

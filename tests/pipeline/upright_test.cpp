@@ -215,6 +215,7 @@ protected:
         BatchRun::SetUp();
         preset.rotateEnabled = 1;
         preset.rotateMode = int(RotateMode::Upright);
+        preset.keepMetadata = 1;
     }
     Image output(const std::string& name, imagefiles::FormatKind kind) {
         return imagefiles::loadImageFile(dir.file("out/" + name), kind);
