@@ -284,7 +284,10 @@ int earlierVersion(std::span<const std::uint8_t> bytes, std::size_t* headerSize)
 
 bool fileMayBeCurrentSettings(const std::string& path) {
     const auto bytes = platform::readFile(path, kMaxSettingsFileSize);
-    if (bytes) return !bytes->empty() && headerIsCurrent(*bytes);
+    // A setting file of an earlier version marks a portable install as well: after an update
+    // the program must go on using the files next to it.
+    if (bytes)
+        return !bytes->empty() && (headerIsCurrent(*bytes) || earlierVersion(*bytes, nullptr) != 0);
     if (!platform::isReadError(platform::lastError())) return false;
     const auto info = platform::fileInfo(path);
     return info && info->size != 0 && platform::isRegularFile(path);

@@ -43,7 +43,8 @@ inline constexpr float kSettingsFileVersion = QUILL_VERSION_NUMBER;
 /// foreign, truncated or otherwise unusable header.
 [[nodiscard]] float headerVersion(std::span<const std::uint8_t> bytes,
                                   std::size_t* headerSize = nullptr);
-/// True when the file at `path` starts with a current header, or is a regular file with a size
+/// True when the file at `path` starts with the header of this or an earlier version whose files
+/// this one reads, or is a regular file with a size
 /// above 0 that could not be read (platform::isReadError), so that whether it is a setting file of
 /// ours cannot be told. Decided from one read: a read that fails once and then succeeds cannot
 /// make the file count as neither.

@@ -182,6 +182,12 @@ TEST_F(Program, PortableFilesNextToTheProgramAreFoundWithoutTheSwitch) {
     EXPECT_THAT(r.out, HasSubstr("Preset: 0 -> \"Portable zero\""));
     EXPECT_FALSE(platform::fileExists(perUser()));
 
+    // A presets file of an earlier version, as an update finds it, marks the install portable too.
+    auto bytes = test::readBytes(test::fixture("settings/varied-4.6.presets"));
+    test::writeBytes(programDir() + "Quillmere_Presets", bytes);
+    EXPECT_THAT(run("-Console").out, HasSubstr("Preset: 3 -> "));
+    EXPECT_FALSE(platform::fileExists(perUser()));
+
     // With -Portable and no files yet, nothing is created in the per-user folder either.
     ASSERT_TRUE(platform::deleteFile(programDir() + "Quillmere_Presets"));
     EXPECT_EQ(run("-Console -Portable").status, 2);
