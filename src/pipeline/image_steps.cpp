@@ -455,8 +455,9 @@ std::optional<LosslessOutput> transformLosslessly(const RunPlan& plan, const Ima
     edited.rotationApplied = edit->turn ? int(*edit->turn) : -1;
     if (edit->turn && turnsFirst(plan.edit)) edited.orientationAfterEdit = 1;
     edited.readStamp = stamp;
-    out.encoded = {.pdf = false, .width = made->width, .height = made->height};
-    out.encoded.bytes = std::move(made->bytes);
+    out.encoded.bytes.emplace(std::move(made->bytes));
+    out.encoded.width = made->width;
+    out.encoded.height = made->height;
     return out;
 }
 
