@@ -61,7 +61,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         settings::deriveRunSettings(preset, settings::runContextFromPlatform(1, 0));
     const pipeline::RunPlan plan = pipeline::makeRunPlan(preset, run, images, "fuzz");
     const pipeline::EditTools tools(plan.edit);
-    const pipeline::EditedImage edited = pipeline::editImage(
+    pipeline::EditedImage edited = pipeline::editImage(
         plan, tools, std::move(image), preset.overlayText, [](pipeline::EditStep) {});
     if (!edited.outcome.ok() || edited.image.empty()) return 0;
     (void)pipeline::encodeOutput(plan, plan.formatFor(imagefiles::FormatKind::Jpeg), edited,
