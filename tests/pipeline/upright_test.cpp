@@ -94,8 +94,13 @@ std::uint32_t crc32(const std::uint8_t* data, std::size_t size) {
 /// put before its IEND chunk.
 std::vector<std::uint8_t> withExifChunk(std::vector<std::uint8_t> png,
                                         const std::vector<std::uint8_t>& block, bool prefixed) {
-    std::vector<std::uint8_t> chunk = {'e', 'X', 'I', 'f'};
-    if (prefixed) chunk.insert(chunk.end(), {'E', 'x', 'i', 'f', 0, 0});
+    // Pushed byte by byte: GCC 12 warns of a false overflow when one list is inserted after
+    // another at -O2 under ThreadSanitizer.
+    static constexpr char kType[] = "eXIfExif\0";
+    std::vector<std::uint8_t> chunk;
+    chunk.reserve(10 + block.size());
+    for (std::size_t i = 0; i < (prefixed ? 10u : 4u); ++i)
+        chunk.push_back(std::uint8_t(kType[i]));
     chunk.insert(chunk.end(), block.begin(), block.end());
     std::vector<std::uint8_t> out(png.begin(), png.end() - 12);
     const auto u32 = [&](std::uint32_t v) {
