@@ -36,8 +36,26 @@ struct Tables {
     int language = kEnglishLanguage;
 };
 
-std::atomic<std::shared_ptr<const Tables>>& currentTables() {
-    static std::atomic<std::shared_ptr<const Tables>> current{std::make_shared<const Tables>()};
+// The current tables behind a mutex held only to copy the pointer: the libstdc++ of GCC 12
+// implements std::atomic<std::shared_ptr> with a lock that ThreadSanitizer cannot see.
+class CurrentTables {
+public:
+    std::shared_ptr<const Tables> load() {
+        std::lock_guard lock(m_mutex);
+        return m_tables;
+    }
+    void store(std::shared_ptr<const Tables> tables) {
+        std::lock_guard lock(m_mutex);
+        m_tables = std::move(tables);
+    }
+
+private:
+    std::mutex m_mutex;
+    std::shared_ptr<const Tables> m_tables = std::make_shared<const Tables>();
+};
+
+CurrentTables& currentTables() {
+    static CurrentTables current;
     return current;
 }
 
