@@ -16,6 +16,7 @@
 #include <array>
 #include <cstring>
 #include <mutex>
+#include <span>
 #include <string_view>
 
 namespace quill::pipeline {
@@ -458,21 +459,89 @@ std::optional<std::vector<std::uint8_t>> xmpWithoutLocation(const std::vector<st
     return out;
 }
 
+// One image resource of a Photoshop block: a signature, an id, a Pascal name padded to an even
+// length, a 32-bit size and the data padded to an even length.
+struct ImageResource {
+    std::size_t start = 0;
+    std::size_t dataStart = 0;
+    std::size_t dataSize = 0;
+    std::size_t end = 0; // after the padding, never past the block
+    std::uint16_t id = 0;
+};
+
+constexpr std::uint16_t kIptcResource = 0x0404;
+
+// Splits a Photoshop block into its resources, or nothing when one of them runs past the block.
+// Exiv2 0.27's own walker reads past the end of such blocks, so the bounds are checked here.
+std::optional<std::vector<ImageResource>> imageResources(std::span<const std::uint8_t> ps) {
+    static constexpr std::array<std::string_view, 4> kSignatures{"8BIM", "AgHg", "DCSR", "PHUT"};
+    std::vector<ImageResource> resources;
+    std::size_t pos = 0;
+    while (pos < ps.size()) {
+        if (ps.size() - pos < 12) return std::nullopt;
+        const std::string_view signature(reinterpret_cast<const char*>(ps.data() + pos), 4);
+        if (std::find(kSignatures.begin(), kSignatures.end(), signature) == kSignatures.end())
+            return std::nullopt;
+        ImageResource r;
+        r.start = pos;
+        r.id = std::uint16_t(ps[pos + 4] << 8 | ps[pos + 5]);
+        const std::size_t nameSize = (std::size_t(ps[pos + 6]) + 2) & ~std::size_t(1);
+        const std::size_t sizeAt = pos + 6 + nameSize;
+        if (sizeAt + 4 > ps.size()) return std::nullopt;
+        r.dataSize = std::size_t(ps[sizeAt]) << 24 | std::size_t(ps[sizeAt + 1]) << 16 |
+                     std::size_t(ps[sizeAt + 2]) << 8 | ps[sizeAt + 3];
+        r.dataStart = sizeAt + 4;
+        if (r.dataSize > ps.size() - r.dataStart) return std::nullopt;
+        r.end = std::min(ps.size(), r.dataStart + r.dataSize + (r.dataSize & 1));
+        resources.push_back(r);
+        pos = r.end;
+    }
+    return resources;
+}
+
 std::optional<std::vector<std::uint8_t>> iptcWithoutLocation(const std::vector<std::uint8_t>& p) {
-    const Exiv2::byte* ps = p.data() + kPhotoshopId.size();
-    const long psSize = long(p.size() - kPhotoshopId.size());
-    const Exiv2::byte* record = nullptr;
-    std::uint32_t headerSize = 0, dataSize = 0;
-    if (Exiv2::Photoshop::locateIptcIrb(ps, psSize, &record, &headerSize, &dataSize) != 0)
-        return std::nullopt;
+    const std::span<const std::uint8_t> ps(p.data() + kPhotoshopId.size(),
+                                           p.size() - kPhotoshopId.size());
+    const auto resources = imageResources(ps);
+    if (!resources) return std::nullopt;
+    const auto first = std::find_if(resources->begin(), resources->end(),
+                                    [](const ImageResource& r) { return r.id == kIptcResource; });
+    if (first == resources->end()) return std::nullopt;
     Exiv2::IptcData iptc;
-    if (Exiv2::IptcParser::decode(iptc, record + headerSize, dataSize) != 0) return std::nullopt;
+    if (Exiv2::IptcParser::decode(iptc, ps.data() + first->dataStart,
+                                  std::uint32_t(first->dataSize)) != 0)
+        return std::nullopt;
     if (!removeIptcLocation(iptc)) return std::nullopt;
-    const Exiv2::DataBuf irb = Exiv2::Photoshop::setIptcIrb(ps, psSize, iptc);
-    if (irb.size_ < 0 || std::size_t(irb.size_) + kPhotoshopId.size() > kMaxExifPayload)
-        return {{}};
+    const Exiv2::DataBuf records = Exiv2::IptcParser::encode(iptc);
+
+    // The block keeps every other resource in its place; the IPTC resource, written anew, takes the
+    // place of the first one, and later IPTC resources go.
     std::vector<std::uint8_t> out(kPhotoshopId.begin(), kPhotoshopId.end());
-    if (irb.size_ > 0) out.insert(out.end(), irb.pData_, irb.pData_ + irb.size_);
+    for (const ImageResource& r : *resources) {
+        if (r.id != kIptcResource) {
+            out.insert(out.end(), ps.begin() + std::ptrdiff_t(r.start),
+                       ps.begin() + std::ptrdiff_t(r.end));
+            continue;
+        }
+        if (r.start != first->start || records.size_ <= 0) continue;
+        const auto size = std::uint32_t(records.size_);
+        const std::uint8_t header[12] = {'8',
+                                         'B',
+                                         'I',
+                                         'M',
+                                         0x04,
+                                         0x04,
+                                         0,
+                                         0,
+                                         std::uint8_t(size >> 24),
+                                         std::uint8_t(size >> 16),
+                                         std::uint8_t(size >> 8),
+                                         std::uint8_t(size)};
+        out.insert(out.end(), std::begin(header), std::end(header));
+        out.insert(out.end(), records.pData_, records.pData_ + records.size_);
+        if (size & 1) out.push_back(0);
+    }
+    if (out.size() > kMaxExifPayload) return {{}};
     return out;
 }
 

@@ -285,6 +285,48 @@ TEST(CarriedMetadata, DamagedSourcesAndBlocksNeverFailTheImage) {
     metadata.segments.push_back(noise);
     removeLocationFromSegments(metadata);
     EXPECT_TRUE(!metadata.segments[0].loaded || metadata.segments[0].data == noise.data);
+
+    // A Photoshop block: its IPTC resource loses the city, the resource after it is kept byte for
+    // byte, and every cut of the block (resources running past its end) is kept or rewritten
+    // without reading past it.
+    const Bytes iptcRecords = {0x1C, 2,    90, 0,  5, 'P', 'a', 'r', 'i',
+                               's',  0x1C, 2,  25, 0, 3,   'c', 'a', 't'};
+    Bytes block = {'P',  'h',
+                   'o',  't',
+                   'o',  's',
+                   'h',  'o',
+                   'p',  ' ',
+                   '3',  '.',
+                   '0',  0,
+                   '8',  'B',
+                   'I',  'M',
+                   0x04, 0x04,
+                   0,    0,
+                   0,    0,
+                   0,    std::uint8_t(iptcRecords.size())};
+    block.insert(block.end(), iptcRecords.begin(), iptcRecords.end());
+    const Bytes other = {'8', 'B', 'I', 'M', 0x03, 0xED, 3, 'a', 'b', 'c', 0, 0, 0, 3, 7, 7, 7, 0};
+    block.insert(block.end(), other.begin(), other.end());
+    for (std::size_t cut = block.size(); cut > 14; --cut) {
+        SCOPED_TRACE(cut);
+        JpegMetadata photoshop;
+        MetadataSegment segment;
+        segment.marker = 0xED;
+        segment.loaded = true;
+        segment.data.assign(block.begin(), block.begin() + std::ptrdiff_t(cut));
+        segment.length = std::uint16_t(cut);
+        photoshop.segments.push_back(segment);
+        removeLocationFromSegments(photoshop);
+        const MetadataSegment& after = photoshop.segments[0];
+        EXPECT_EQ(after.data.size(), after.length);
+        if (cut != block.size()) continue;
+        ASSERT_TRUE(after.loaded);
+        ASSERT_GE(after.data.size(), other.size());
+        EXPECT_TRUE(std::equal(other.begin(), other.end(), after.data.end() - other.size()));
+        const std::string text(after.data.begin(), after.data.end());
+        EXPECT_EQ(text.find("Paris"), std::string::npos);
+        EXPECT_NE(text.find("cat"), std::string::npos);
+    }
 }
 
 TEST(CarriedMetadata, ExifDateOfPngAndWebpSources) {
