@@ -5,8 +5,11 @@
 #include "settings/preset.h"
 #include "toolkit/platform/platform.h"
 
+#include <cstdint>
 #include <optional>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace quill::app {
 
@@ -28,6 +31,22 @@ struct AppContext {
     bool ignoreWarnings = false;     ///< -IgnoreWarning was given
     bool portableMode = false;       ///< setting files live next to the program
     bool uninstallRequested = false; ///< -Uninstall was given
+    std::string helpTopic;           ///< -Help=TOPIC: "settings" lists the settable fields
+
+    // Switches of console runs for scripts.
+    /// -Set:NAME=VALUE in command-line order: preset fields changed for this run only.
+    std::vector<std::pair<std::string, std::string>> settingAssignments;
+    std::vector<std::string> listFiles; ///< -List=FILE ("-" is standard input), in order
+    bool dryRun = false;                ///< -DryRun: show what the run would do, write nothing
+    bool tabSeparatedOutput = false;    ///< -Output=tsv: the dry run's lines for a program
+    /// -Preset=1,3: the presets run in turn over the same list (empty: only startPreset).
+    std::vector<int> runPresets;
+    /// -Shard=K/N: only the images whose path hashes to K of N (N = 0: no shard).
+    std::uint32_t shardIndex = 0;
+    std::uint32_t shardCount = 0;
+    /// Switches whose value cannot be used, each with its message; a console run refuses to
+    /// start with them.
+    std::vector<std::string> commandLineErrors;
     /// The path arguments in command-line order; relative paths are made absolute against
     /// startDirectory. Emptied once the paths have been loaded.
     imagefiles::PathList pathArguments;

@@ -4,6 +4,7 @@
 #include "app/console_run.h"
 #include "app/startup.h"
 #include "imagefiles/format.h"
+#include "settings/field_assignment.h"
 #include "settings/language_pack.h"
 #include "settings/ui_text_ids.h"
 #include "toolkit/platform/platform.h"
@@ -84,8 +85,36 @@ const std::vector<std::string>& helpLines() {
         " -Uninstall",
         "\"Uninstall\" the program by deleting all possible remaining setting files.",
     };
+    static const std::vector<std::string> scriptLines = {
+        "",
+        " -Set:NAME=VALUE",
+        "Change one setting of the preset for this run only, by its name (-Help=settings lists "
+        "every name with its range and default). Can be given more than once; the stored "
+        "presets stay as they are.",
+        "",
+        " -List=FILE",
+        "Load the paths listed in FILE, one per line, besides the paths on the command line. "
+        "\"-List=-\" reads them from standard input.",
+        "",
+        " -DryRun",
+        "Show for every image the output it would get, or why it would be left out or fail, "
+        "without writing, moving or deleting anything.",
+        "",
+        " -Output=tsv",
+        "With -DryRun: tab-separated lines (source, output, result code, reason) on standard "
+        "output, for other programs.",
+        "",
+        " -Preset=[0-9],[0-9]...",
+        "Run several presets in turn over the same images. A preset that moves or replaces its "
+        "images can only be the last.",
+        "",
+        " -Shard=K/N",
+        "Process only the images whose path falls into share K of N (0 <= K < N), so that N "
+        "processes given the same list share the work between them.",
+    };
     static const std::vector<std::string> withFormats = [] {
         std::vector<std::string> all = lines;
+        all.insert(all.end(), scriptLines.begin(), scriptLines.end());
         const std::vector<std::string> formats = formatLines();
         all.insert(all.end(), formats.begin(), formats.end());
         return all;
@@ -93,18 +122,44 @@ const std::vector<std::string>& helpLines() {
     return withFormats;
 }
 
+std::vector<std::string> settingsHelpLines() {
+    std::vector<std::string> lines{
+        "Settings that -Set:NAME=VALUE changes for one run (name, range, default):", ""};
+    for (std::string line : settings::settableFieldLines()) {
+        // Defaults with line breaks are shown escaped, one field per line.
+        std::string shown;
+        for (const char c : line)
+            shown += c == '\n' ? std::string("\\n") : std::string(1, c);
+        lines.push_back(std::move(shown));
+    }
+    return lines;
+}
+
 std::string presetLine(const settings::Preset& preset) {
     return "Preset: " + std::to_string(preset.index) + " -> \"" + preset.name + "\"";
 }
 
 void runConsoleMode(AppContext& context) {
+    // Standard output carries only the dry run's tab-separated lines.
+    if (context.dryRun && context.tabSeparatedOutput) platform::reserveStandardOutputForData();
     printLines(bannerLines());
     if (context.helpRequested) {
-        printLines(helpLines());
+        printLines(context.helpTopic == "settings" ? settingsHelpLines() : helpLines());
         printFooterAndExit(context, ExitOk);
     }
-    platform::consolePrint(presetLine(context.workingSettings));
-    platform::consolePrint("");
+    if (!context.commandLineErrors.empty()) {
+        for (const std::string& error : context.commandLineErrors) {
+            platform::consolePrint("");
+            platform::consolePrint("Error: " + error);
+        }
+        printFooterAndExit(context, ExitRunRefused);
+    }
+    if (context.runPresets.empty()) {
+        for (const auto& [name, value] : context.settingAssignments)
+            (void)settings::setFieldFromText(context.workingSettings, name, value);
+        platform::consolePrint(presetLine(context.workingSettings));
+        platform::consolePrint("");
+    }
     const int status = runConsoleBatch(context);
     printFooterAndExit(context, status);
 }

@@ -114,7 +114,66 @@ ConsoleRunOutcome reportInterrupted(const ConsoleRunEnvironment& env) {
     return ConsoleRunOutcome::Interrupted;
 }
 
+/// Prints the dry run's line of one image, for a person or as tab-separated values.
+void printDryRunLine(const pipeline::DryRunLine& line, bool tabSeparated) {
+    if (tabSeparated) {
+        platform::dataPrint(tabSeparatedField(line.source) + "\t" + tabSeparatedField(line.output) +
+                            "\t" + line.code + "\t" + line.reason);
+        return;
+    }
+    if (line.code == "ok")
+        platform::consolePrint(line.source + " -> " + line.output);
+    else if (line.output.empty())
+        platform::consolePrint(line.source + " -> not written: " + line.reason);
+    else
+        platform::consolePrint(line.source + " -> not written: " + line.reason + ": " +
+                               line.output);
+}
+
+ConsoleRunOutcome dryRun(ConsoleRunEnvironment& env, RunDriver& driver) {
+    platform::consolePrint("");
+    platform::consolePrint("Dry run: nothing is written, moved or deleted.");
+    platform::consolePrint("");
+    std::size_t written = 0, notWritten = 0;
+    const RunOutcome outcome = driver.dryRun([&](const pipeline::DryRunLine& line) {
+        ++(line.code == "ok" ? written : notWritten);
+        printDryRunLine(line, env.tabSeparated);
+    });
+    if (outcome.end == RunEnd::PreparationNotStarted) return ConsoleRunOutcome::PrepareFailed;
+    if (env.flags.stopSignal.load()) return reportInterrupted(env);
+    platform::consolePrint("");
+    platform::consolePrint("Result: " + std::to_string(written) +
+                           (written == 1 ? " image" : " images") + " would be written, " +
+                           std::to_string(notWritten) + " not");
+    return outcome.allOk ? ConsoleRunOutcome::AllDone : ConsoleRunOutcome::ImagesFailed;
+}
+
 } // namespace
+
+std::string tabSeparatedField(std::string_view text) {
+    static constexpr char kHex[] = "0123456789ABCDEF";
+    std::string out;
+    for (const char c : logSafeText(text)) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte >= 0x20 && byte != 0x7F) {
+            out.push_back(c);
+            continue;
+        }
+        out += "\\x";
+        out += kHex[byte >> 4];
+        out += kHex[byte & 15];
+    }
+    return out;
+}
+
+std::uint32_t shardOfPath(std::string_view path, std::uint32_t count) {
+    std::uint64_t hash = 14695981039346656037ull;
+    for (const char c : path) {
+        hash ^= static_cast<unsigned char>(c);
+        hash *= 1099511628211ull;
+    }
+    return count == 0 ? 0 : std::uint32_t(hash % count);
+}
 
 std::string interruptedLine(int signal, std::size_t processed, std::size_t notProcessed) {
     return "Interrupted by signal " + std::to_string(signal) + " (" +
@@ -193,6 +252,7 @@ ConsoleRunOutcome consoleRun(ConsoleRunEnvironment& env) {
     ConsoleFace face(env);
     RunDriver driver(std::move(setup), face);
     if (!driver.begin()) return ConsoleRunOutcome::Refused;
+    if (env.dryRun) return dryRun(env, driver);
 
     platform::consolePrint("");
     platform::consolePrint("Processing, please wait...");
@@ -225,7 +285,8 @@ ConsoleRunOutcome consoleRun(ConsoleRunEnvironment& env) {
         platform::consolePrint("Result: Finished");
     }
 
-    if (!env.flags.quitRequested.load() && !env.settings.exitAfterRun && !outcome.allOk)
+    if (env.reportErrors && !env.flags.quitRequested.load() && !env.settings.exitAfterRun &&
+        !outcome.allOk)
         (void)consoleErrorReport(env.images, env.standardTitle, env.errorLogPaths);
     return outcome.allOk ? ConsoleRunOutcome::AllDone : ConsoleRunOutcome::ImagesFailed;
 }

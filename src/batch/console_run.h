@@ -6,7 +6,9 @@
 #include "settings/preset.h"
 #include "settings/run_settings.h"
 
+#include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace quill::batch {
@@ -30,7 +32,23 @@ struct ConsoleRunEnvironment {
     /// Clear the output folders of temporary files that an interrupted run left there, and say
     /// so. Only while the instance lock is held, so that no other run of this user is writing.
     bool removeLeftovers = false;
+    /// Show what the run would do instead of doing it (see RunDriver::dryRun).
+    bool dryRun = false;
+    /// The dry run's lines as tab-separated values on standard output: source, output, result
+    /// code, reason (see tabSeparatedField).
+    bool tabSeparated = false;
+    /// Print the error report at the end of a run with failures; off when a caller that runs
+    /// several presets reports them together.
+    bool reportErrors = true;
 };
+
+/// A field of a tab-separated line: logSafeText, with every control character (a tab too)
+/// written as "\xNN", so that a field never holds a separator.
+[[nodiscard]] std::string tabSeparatedField(std::string_view text);
+
+/// The share of `path` among `count` shards: the 64-bit FNV-1a hash of its bytes modulo `count`.
+/// Every machine gives a path the same share.
+[[nodiscard]] std::uint32_t shardOfPath(std::string_view path, std::uint32_t count);
 
 /// The outcome of a console run.
 enum class ConsoleRunOutcome {

@@ -84,7 +84,7 @@ std::string failureLine(const imagefiles::ImageRecord& record) {
     return line;
 }
 
-std::string errorLogText(const imagefiles::ImageList& images, const std::string& standardTitle) {
+std::string errorLogText(const std::vector<LoggedRun>& runs, const std::string& standardTitle) {
     std::string text = "\xEF\xBB\xBF";
     auto line = [&text](const std::string& s) { text += s + "\r\n"; };
     line(standardTitle);
@@ -99,16 +99,18 @@ std::string errorLogText(const imagefiles::ImageList& images, const std::string&
 
     std::array<bool, 9> occurred{};
     bool any = false;
-    for (const auto& record : images.records()) {
-        if (!imagefiles::isFailure(record.resultState)) continue;
-        line(settings::uiText(text::kImage) + ": " + logSafeText(record.sourcePath));
-        line(settings::uiText(text::kOutput) + ": " + logSafeText(record.resultText));
-        line(settings::uiText(text::kError) + ": " + failureLine(record));
-        line("");
-        if (isExplainedFailure(record.resultState))
-            occurred[std::size_t(record.resultState)] = true;
-        any = true;
-    }
+    for (const LoggedRun& run : runs)
+        for (const auto& record : run.images->records()) {
+            if (!imagefiles::isFailure(record.resultState)) continue;
+            if (!run.preset.empty()) line(logSafeText(run.preset));
+            line(settings::uiText(text::kImage) + ": " + logSafeText(record.sourcePath));
+            line(settings::uiText(text::kOutput) + ": " + logSafeText(record.resultText));
+            line(settings::uiText(text::kError) + ": " + failureLine(record));
+            line("");
+            if (isExplainedFailure(record.resultState))
+                occurred[std::size_t(record.resultState)] = true;
+            any = true;
+        }
     line(kRule);
     line("");
     if (any) {
@@ -124,23 +126,40 @@ std::string errorLogText(const imagefiles::ImageList& images, const std::string&
     return text;
 }
 
-bool writeErrorLog(const std::string& path, const imagefiles::ImageList& images,
-                   const std::string& standardTitle) {
-    const std::string text = errorLogText(images, standardTitle);
+std::string errorLogText(const imagefiles::ImageList& images, const std::string& standardTitle) {
+    return errorLogText({LoggedRun{.preset = {}, .images = &images}}, standardTitle);
+}
+
+namespace {
+
+bool writeLog(const std::string& path, const std::string& text) {
     return platform::writeFileAtomically(
         path, {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()});
+}
+
+} // namespace
+
+bool writeErrorLog(const std::string& path, const imagefiles::ImageList& images,
+                   const std::string& standardTitle) {
+    return writeLog(path, errorLogText(images, standardTitle));
 }
 
 std::string consoleErrorReport(const imagefiles::ImageList& images,
                                const std::string& standardTitle,
                                const std::vector<std::string>& candidatePaths) {
+    return consoleErrorReport({LoggedRun{.preset = {}, .images = &images}}, standardTitle,
+                              candidatePaths);
+}
+
+std::string consoleErrorReport(const std::vector<LoggedRun>& runs, const std::string& standardTitle,
+                               const std::vector<std::string>& candidatePaths) {
+    const std::string text = errorLogText(runs, standardTitle);
     platform::consolePrint("Result: Error(s) occured!");
     for (const std::string& path : candidatePaths) {
         if (path.empty()) continue;
         // A fallback folder (the per-user settings folder in portable mode) may not exist yet.
-        if (!writeErrorLog(path, images, standardTitle) &&
-            !(platform::createDirectories(platform::directoryPart(path)) &&
-              writeErrorLog(path, images, standardTitle)))
+        if (!writeLog(path, text) &&
+            !(platform::createDirectories(platform::directoryPart(path)) && writeLog(path, text)))
             continue;
         platform::consolePrint("Take a look at \"Errorlog.txt\" for more information.");
         platform::consolePrint(path);

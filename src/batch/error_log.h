@@ -19,6 +19,19 @@ namespace quill::batch {
 /// in parentheses after two spaces.
 [[nodiscard]] std::string failureLine(const imagefiles::ImageRecord& record);
 
+/// The images of one preset's run, for a log that covers several runs.
+struct LoggedRun {
+    std::string preset; ///< the preset line of the run ("" when the log covers one run)
+    const imagefiles::ImageList* images = nullptr;
+};
+
+/// The log text for the failed records of several runs: each failure names its preset.
+[[nodiscard]] std::string errorLogText(const std::vector<LoggedRun>& runs,
+                                       const std::string& standardTitle);
+/// The console's error report for several runs, as consoleErrorReport.
+std::string consoleErrorReport(const std::vector<LoggedRun>& runs, const std::string& standardTitle,
+                               const std::vector<std::string>& candidatePaths);
+
 /// The log text for the failed records of `images` (UTF-8 with byte order mark, CR LF).
 /// `standardTitle` heads the banner.
 [[nodiscard]] std::string errorLogText(const imagefiles::ImageList& images,

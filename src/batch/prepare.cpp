@@ -239,7 +239,7 @@ void prepare(PrepareEnvironment& env) {
                 !settings::isExcludedByFilter(s, record)) {
                 continue;
             }
-            if (env.previewRun) {
+            if (env.previewRun || env.markFiltered) {
                 record.resultCode = imagefiles::DetailFiltered;
                 continue;
             }

@@ -19,6 +19,8 @@ struct PrepareEnvironment {
     const settings::RunSettings& run;
     pipeline::RunFlags& flags;
     bool previewRun = false; ///< only the list's current record is prepared
+    /// Filtered records stay in the list, marked with DetailFiltered (a dry run shows them).
+    bool markFiltered = false;
 };
 
 /// Reads the details the settings need, applies the filter conditions (removing excluded

@@ -70,7 +70,19 @@ RunOutcome RunDriver::work() {
     return result;
 }
 
-bool RunDriver::prepareOnWorker() {
+RunOutcome RunDriver::dryRun(const std::function<void(const pipeline::DryRunLine&)>& report) {
+    auto& flags = m_setup.flags;
+    RunEnd end = RunEnd::Finished;
+    if (m_run.needsImageData && !prepareOnWorker(true)) end = RunEnd::PreparationNotStarted;
+    RunOutcome result{.end = end};
+    if (end == RunEnd::Finished && !flags.runCancelled.load())
+        result.allOk = pipeline::dryRunImages(m_setup.images, m_setup.settings, m_run,
+                                              m_face.collisions(), report);
+    flags.runActive.store(0);
+    return result;
+}
+
+bool RunDriver::prepareOnWorker(bool markFiltered) {
     auto& images = m_setup.images;
     auto& flags = m_setup.flags;
     enterPhase(RunPhase::Preparing, std::int32_t(images.size()));
@@ -79,7 +91,8 @@ bool RunDriver::prepareOnWorker() {
                             .settings = m_setup.settings,
                             .run = m_run,
                             .flags = flags,
-                            .previewRun = m_setup.scope == RunScope::CurrentImage};
+                            .previewRun = m_setup.scope == RunScope::CurrentImage,
+                            .markFiltered = markFiltered};
     const bool started = runOnWorker([&prep] { prepare(prep); });
     m_face.phaseDone(RunPhase::Preparing);
     flags.progressCounter.store(0);

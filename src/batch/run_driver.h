@@ -4,6 +4,7 @@
 #pragma once
 
 #include "imagefiles/image_list.h"
+#include "pipeline/dry_run.h"
 #include "pipeline/run_control.h"
 #include "settings/output_naming.h"
 #include "settings/preset.h"
@@ -92,6 +93,11 @@ public:
     /// program, the finishing phase. Marks the run inactive before it returns.
     [[nodiscard]] RunOutcome work();
 
+    /// A dry run in place of work(): the preparation (filtered images stay in the list, marked),
+    /// then each image's line to `report` in run order; nothing is written, moved or deleted.
+    /// `allOk` says whether any image would fail.
+    [[nodiscard]] RunOutcome dryRun(const std::function<void(const pipeline::DryRunLine&)>& report);
+
     /// The list the run works on.
     [[nodiscard]] imagefiles::ImageList& images() { return m_setup.images; }
     /// The run settings the checks derived.
@@ -100,7 +106,7 @@ public:
     [[nodiscard]] imagefiles::ImageList& keepList() { return *m_keepList; }
 
 private:
-    [[nodiscard]] bool prepareOnWorker();
+    [[nodiscard]] bool prepareOnWorker(bool markFiltered = false);
     [[nodiscard]] bool processOnWorker();
     void enterPhase(pipeline::RunPhase phase, std::int32_t units);
     [[nodiscard]] RunOutcome outcome(RunEnd end) const;

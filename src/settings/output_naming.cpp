@@ -65,7 +65,8 @@ OutputPath OutputNamer::outputPathFor(const imagefiles::ImageRecord& record,
                 out.directory += folder.substr(m_commonBase.size());
         }
         out.directory = platform::withTrailingSeparator(platform::normalisePath(out.directory));
-        out.directoryReady = !out.directory.empty() && platform::createDirectories(out.directory);
+        out.directoryReady = !out.directory.empty() &&
+                             (!m_createDirectories || platform::createDirectories(out.directory));
     }
 
     out.extension = outputExtension(record, format);

@@ -71,6 +71,8 @@ public:
     /// created), the extension, the name with numbering, and the same-as-source check.
     [[nodiscard]] OutputPath outputPathFor(const imagefiles::ImageRecord& record,
                                            const OutputFormatChoice& format);
+    /// Missing levels of output directories are no longer created (a dry run).
+    void leaveDirectoriesAlone() { m_createDirectories = false; }
     /// Gives the number of a failed image back, so the next image reuses it.
     void giveBackNumber(const OutputPath& output);
     /// For a numbered output whose name turned out to be taken when its file was committed
@@ -92,6 +94,7 @@ private:
     bool m_outputDirEnabled;
     bool m_noZeroPadding;
     bool m_fromImageFolder;
+    bool m_createDirectories = true;
     std::string m_outputDirRun;
     std::string m_commonBase;
     NumberingToken m_numbering;

@@ -366,6 +366,11 @@ private:
 void consolePrint(std::string_view text);
 /// Writes printableOnConsole(text) and a line feed to standard error.
 void errorPrint(std::string_view text);
+/// Sends consolePrint's lines to standard error from now on, so that standard output holds only
+/// the lines of dataPrint (output a program reads).
+void reserveStandardOutputForData();
+/// Writes `line` and a line feed to standard output as it is; the caller escaped its fields.
+void dataPrint(std::string_view line);
 /// Writes printableOnConsole(text) to standard error without a line feed: a status line that
 /// the next control sequence clears.
 void errorPrintStatus(std::string_view text);

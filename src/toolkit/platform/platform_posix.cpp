@@ -1138,8 +1138,22 @@ void printTo(int fd, std::string_view text, std::string_view end) {
 }
 } // namespace
 
+namespace {
+std::atomic<bool> g_dataOnStdout{false};
+} // namespace
+
 void consolePrint(std::string_view text) {
-    printTo(STDOUT_FILENO, text, "\n");
+    printTo(g_dataOnStdout.load() ? STDERR_FILENO : STDOUT_FILENO, text, "\n");
+}
+
+void reserveStandardOutputForData() {
+    g_dataOnStdout.store(true);
+}
+
+void dataPrint(std::string_view line) {
+    std::lock_guard lock(g_consoleMutex);
+    writeAll(STDOUT_FILENO, line);
+    writeAll(STDOUT_FILENO, "\n");
 }
 
 void errorPrint(std::string_view text) {
