@@ -12,6 +12,7 @@
 #include "settings/field_assignment.h"
 #include "settings/language_pack.h"
 #include "settings/preset_range.h"
+#include "settings/run_settings.h"
 #include "settings/ui_text_ids.h"
 #include "toolkit/platform/platform.h"
 
@@ -147,7 +148,7 @@ std::optional<std::vector<settings::Preset>> presetsOfRun(AppContext& context) {
             (void)settings::setFieldFromText(preset, name, value); // checked when parsed
     for (std::size_t i = 0; i + 1 < presets.size(); ++i) {
         const settings::Preset& p = presets[i];
-        if (!p.outputDirEnabled || p.moveOriginal) {
+        if (settings::takesSourcesAway(p)) {
             printError(presetLine(p) + " " + (p.outputDirEnabled ? "moves" : "replaces") +
                        " its images, so it can only be the last preset of the run");
             return std::nullopt;

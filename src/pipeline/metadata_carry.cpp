@@ -11,6 +11,7 @@
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wdeprecated-declarations"
 #include <exiv2/exiv2.hpp>
+#include <exiv2/webpimage.hpp>
 
 #include <algorithm>
 #include <array>
@@ -211,6 +212,28 @@ bool readByCodec(FormatKind kind) {
     return kind == FormatKind::Avif || kind == FormatKind::Heif || kind == FormatKind::JpegXl;
 }
 
+// Whether Exiv2 took the bytes for a file of the format we read. Its readers of other kinds (the
+// video containers in particular) are never run on a file: one of them spins for seconds on a
+// damaged "ftyp" box.
+bool readsAs(int type, FormatKind kind) {
+    namespace T = Exiv2::ImageType;
+    switch (kind) {
+    case FormatKind::Jpeg:
+        return type == T::jpeg || type == T::exv;
+    case FormatKind::Png:
+        return type == T::png;
+    case FormatKind::Tiff:
+        return type == T::tiff;
+    case FormatKind::Webp:
+        return type == T::webp;
+    case FormatKind::CameraRaw:
+        return type == T::tiff || type == T::cr2 || type == T::crw || type == T::raf ||
+               type == T::mrw || type == T::orf || type == T::rw2 || type == T::bmff;
+    default:
+        return false;
+    }
+}
+
 std::vector<std::uint8_t> encodeExif(const Exiv2::ExifData& exif, Exiv2::ByteOrder order) {
     if (exif.empty()) return {};
     Exiv2::Blob blob;
@@ -330,6 +353,8 @@ CarriedMetadata readCarriedMetadata(std::span<const std::uint8_t> file, FormatKi
         }
         if (file.empty() || file.size() > 0x7FFFFFFF) return {};
         initialiseExiv2();
+        const int type = Exiv2::ImageFactory::getType(file.data(), long(file.size()));
+        if (!readsAs(type, kind)) return {};
         Exiv2::Image::AutoPtr image = Exiv2::ImageFactory::open(file.data(), long(file.size()));
         if (!image.get()) return {};
         return readThroughExiv2(*image, file, kind);

@@ -153,4 +153,8 @@ std::string commonBaseFolder(const imagefiles::ImageList& images) {
     return commonBaseFolder(folders);
 }
 
+bool takesSourcesAway(const Preset& settings) {
+    return !settings.outputDirEnabled || settings.moveOriginal;
+}
+
 } // namespace quill::settings

@@ -74,4 +74,8 @@ struct RunContext {
 /// The common base folder of the images of a list, from their folders' normalFolderName().
 [[nodiscard]] std::string commonBaseFolder(const imagefiles::ImageList& images);
 
+/// True when a run of `settings` takes the source images away: it replaces them (no output
+/// folder) or moves them. Of several presets run in turn over one list, only the last may.
+[[nodiscard]] bool takesSourcesAway(const Preset& settings);
+
 } // namespace quill::settings

@@ -378,6 +378,9 @@ inline constexpr int kFixedDateAndTime = 503;
 inline constexpr int kUprightExifOrientation = 504;
 inline constexpr int kRemoveLocation = 505;
 inline constexpr int kConvertToSrgb = 506;
+inline constexpr int kRunWithSeveralPresets = 507;
+inline constexpr int kTickPresetsToRun = 508;
+inline constexpr int kMovingPresetLast = 509;
 } // namespace text
 
 /// Entries of the program-information table (programInfoText).

@@ -98,6 +98,8 @@ void MainMenu::buildFileMenu(QMenuBar& bar) {
     add(file, MenuCommand::StartRun, T(text::kStartProcessing) + QStringLiteral("\tF5"));
     add(file, MenuCommand::StartPreview,
         T(text::kStartPreview) + QLatin1Char('\t') + m_ctrl + QLatin1Char('D'));
+    add(file, MenuCommand::RunSeveralPresets,
+        T(text::kRunWithSeveralPresets) + QStringLiteral("..."));
     file.addSeparator();
     add(file, MenuCommand::AddFiles,
         T(text::kAddFiles) + QStringLiteral("...\t") + m_ctrl + QLatin1Char('L'));

@@ -51,6 +51,7 @@ enum class MenuCommand : int {
     Version = 75,
     About = 76,
     License = 79,
+    RunSeveralPresets = 80, ///< the presets ticked in a dialog run in turn over the list
 };
 
 /// How many presets the Presets menu offers (Ctrl+0 .. Ctrl+9 select the same ones).

@@ -9,6 +9,7 @@
 #include "app/ui/preview/presets_window.h"
 #include "app/ui/preview/preview_popup.h"
 #include "app/ui/qt_translations.h"
+#include "app/ui/several_presets_dialog.h"
 #include "batch/ui/preview_run.h"
 #include "batch/ui/window_run.h"
 #include "settings/language_pack.h"
@@ -495,6 +496,8 @@ void MainWindow::runCommand(MenuCommand command) {
         return startRun();
     case StartPreview:
         return startPreviewRun();
+    case RunSeveralPresets:
+        return startSeveralPresetsRun();
     case AddFiles:
         return addFilesDialog();
     case AddFolder:
@@ -640,6 +643,7 @@ void MainWindow::updateListCommands() {
     m_clearList->setEnabled(!loading && any);
     m_start->setEnabled(!loading);
     if (QAction* a = menuItem(MenuCommand::StartRun)) a->setEnabled(!loading);
+    if (QAction* a = menuItem(MenuCommand::RunSeveralPresets)) a->setEnabled(!loading);
 }
 
 void MainWindow::updateStatus() {
@@ -668,9 +672,51 @@ void MainWindow::updateStatus() {
 void MainWindow::startRun() {
     if (m_run || m_loader.busy()) return;
     controlsToSettings();
+    m_queuedPresets.clear();
+    startRunWith(m_context.workingSettings);
+}
+
+void MainWindow::startSeveralPresetsRun() {
+    if (m_run || m_loader.busy()) return;
+    controlsToSettings();
+    const QPointer<QWidget> focus = focusWidget();
+    SeveralPresetsDialog dialog(m_context.presetList, m_context.currentPreset, this);
+    if (dialog.exec() != QDialog::Accepted) {
+        returnFocus(focus);
+        return;
+    }
+    const std::vector<int> order = dialog.chosen();
+    if (order.empty()) return;
+    if (movingPresetNotLast(m_context.presetList, order) >= 0) {
+        m_questions.ask(this, toolkit::qt::BoxKind::Warning, T(text::kWarning),
+                        T(text::kMovingPresetLast));
+        returnFocus(focus);
+        return;
+    }
+    m_queuedPresets.clear();
+    for (const int position : order)
+        m_queuedPresets.push_back(m_context.presetList.presets[std::size_t(position)]);
+    m_queuedList = m_images.records();
+    startNextQueuedRun();
+}
+
+void MainWindow::startNextQueuedRun() {
+    if (m_queuedPresets.empty() || m_run) return;
+    m_queuedRunSettings = m_queuedPresets.front();
+    m_queuedPresets.erase(m_queuedPresets.begin());
+    // Each preset starts from the list as it was before the first run.
+    m_images.clear();
+    for (const imagefiles::ImageRecord& record : m_queuedList)
+        m_images.append(record);
+    m_model.resetFrom(m_images);
+    startRunWith(m_queuedRunSettings);
+    if (!m_run) m_queuedPresets.clear(); // refused by its checks: the rest does not run either
+}
+
+void MainWindow::startRunWith(settings::Preset& runSettings) {
     m_scanner.stop();
     batch::ui::WindowRunEnvironment environment{.images = m_images,
-                                                .settings = m_context.workingSettings,
+                                                .settings = runSettings,
                                                 .flags = m_flags,
                                                 .questions = m_questions,
                                                 .ignoreWarnings = m_context.ignoreWarnings,
@@ -694,7 +740,14 @@ void MainWindow::runFinished(bool quit) {
     updateListCommands();
     updateStatus();
     returnFocus(std::exchange(m_focusBeforeRun, nullptr));
-    if (quit) quitProgram();
+    if (quit) {
+        m_queuedPresets.clear();
+        quitProgram();
+        return;
+    }
+    // A cancelled run ends a run of several presets; otherwise the next one starts.
+    if (m_flags.runCancelled.load()) m_queuedPresets.clear();
+    if (!m_queuedPresets.empty()) QTimer::singleShot(0, this, &MainWindow::startNextQueuedRun);
 }
 
 void MainWindow::addFilesDialog() {

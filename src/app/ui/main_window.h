@@ -63,6 +63,12 @@ public:
     /// Carries out a command of the menu (the shortcuts and buttons call the same functions).
     void runCommand(MenuCommand command);
     void startRun();
+    /// Asks which presets to run in turn over the list, then starts the first of them.
+    void startSeveralPresetsRun();
+    /// Starts a window run of `settings` (which stays alive until the run is over).
+    void startRunWith(settings::Preset& settings);
+    /// After a run of several: the list as it was before the first, and the next preset's run.
+    void startNextQueuedRun();
     /// The current settings tried on the selected image (the menu, Ctrl+D, popup double click).
     void startPreviewRun();
     void showPresetsWindow(PresetsWindowMode mode);
@@ -198,6 +204,11 @@ private:
     PathLoader m_loader;
     DetailScanner m_scanner;
     std::unique_ptr<batch::ui::WindowRun> m_run;
+    /// A run with several presets: the presets still to run, the one running, and the list
+    /// each of them starts from.
+    std::vector<settings::Preset> m_queuedPresets;
+    settings::Preset m_queuedRunSettings;
+    std::vector<imagefiles::ImageRecord> m_queuedList;
     std::unique_ptr<batch::ui::PreviewRun> m_previewRun;
     std::unique_ptr<LivePreview> m_livePreview;
     PreviewPopup* m_popup = nullptr; ///< a child of the window; outlives rebuilds

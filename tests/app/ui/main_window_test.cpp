@@ -9,6 +9,7 @@
 #include "app/ui/path_drop_handler.h"
 #include "app/ui/preview/presets_window.h"
 #include "app/ui/preview/preview_popup.h"
+#include "app/ui/several_presets_dialog.h"
 #include "batch/ui/progress_window.h"
 #include "batch/ui/result_window.h"
 #include "imagefiles/image_loader.h"
@@ -26,6 +27,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDateTimeEdit>
+#include <QDialogButtonBox>
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
@@ -57,6 +59,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <set>
 #include <tuple>
 #include <utility>
@@ -781,6 +784,88 @@ TEST_F(MainWindowTest, F5RunsTheBatchAndTheListFollowsTheKeepList) {
     EXPECT_EQ(m_images.size(), 3u);
     EXPECT_TRUE(platform::fileExists(out + "logo.jpg"));
     EXPECT_TRUE(m_questions.asked.empty());
+}
+
+/// Opens the several-presets dialog from the File menu and, once it shows, lets `answer` work
+/// on it.
+void inSeveralPresetsDialog(MainWindow& window,
+                            const std::function<void(SeveralPresetsDialog&)>& answer) {
+    QTimer::singleShot(0, [answer] {
+        ASSERT_TRUE(waitUntil(
+            [] { return qobject_cast<SeveralPresetsDialog*>(QApplication::activeModalWidget()); }));
+        answer(*qobject_cast<SeveralPresetsDialog*>(QApplication::activeModalWidget()));
+    });
+    window.menuItem(MenuCommand::RunSeveralPresets)->trigger();
+}
+
+TEST_F(MainWindowTest, SeveralPresetsRunInTurnFromTheFileMenu) {
+    const std::string out = m_dir.path() + "several/";
+    for (int i : {1, 2, 3}) {
+        Preset& p = m_context.presetList.presets[std::size_t(i)];
+        p.outputDirEnabled = 1;
+        p.moveOriginal = i == 1;
+        p.renameEnabled = 0;
+        p.loadOutputImages = 1;
+        p.scanImageDetails = 0;
+        p.outputDirPattern = out + std::to_string(i) + "/";
+    }
+    m_context.workingSettings.scanImageDetails = 0;
+    window().settingsToControls();
+    loadAndWait(sampleFolder());
+
+    // The moving preset before another is refused with a box; nothing runs.
+    inSeveralPresetsDialog(window(), [](SeveralPresetsDialog& dialog) {
+        dialog.box(0)->setChecked(false);
+        dialog.box(1)->setChecked(true);
+        dialog.box(3)->setChecked(true);
+        EXPECT_EQ(dialog.chosen(), (std::vector<int>{1, 3}));
+        if (qEnvironmentVariableIsSet("QUILL_SCREENSHOT_DIR")) {
+            const QString file =
+                qEnvironmentVariable("QUILL_SCREENSHOT_DIR") + "/several-presets.png";
+            EXPECT_TRUE(dialog.grab().save(file));
+        }
+        dialog.accept();
+    });
+    ASSERT_EQ(m_questions.asked.size(), 1u);
+    EXPECT_FALSE(platform::fileExists(out));
+
+    // Nothing ticked: OK cannot be pressed.
+    inSeveralPresetsDialog(window(), [](SeveralPresetsDialog& dialog) {
+        dialog.box(0)->setChecked(false);
+        EXPECT_FALSE(
+            dialog.findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok)->isEnabled());
+        dialog.reject();
+    });
+
+    // Presets 2 and 3 run one after the other over the same three images; each summary is
+    // closed in turn.
+    inSeveralPresetsDialog(window(), [](SeveralPresetsDialog& dialog) {
+        dialog.box(0)->setChecked(false);
+        dialog.box(2)->setChecked(true);
+        dialog.box(3)->setChecked(true);
+        dialog.accept();
+    });
+    for (int run = 0; run < 2; ++run) {
+        QWidget* summary = nullptr;
+        ASSERT_TRUE(waitUntil(
+            [&] {
+                for (QWidget* top : QApplication::topLevelWidgets())
+                    if (top->objectName() == "summaryWindow" && top->isVisible()) summary = top;
+                return summary != nullptr;
+            },
+            60000))
+            << run;
+        QTest::keyClick(summary, Qt::Key_Escape);
+        ASSERT_TRUE(waitUntil([&] { return !summary->isVisible(); }));
+    }
+    ASSERT_TRUE(waitUntil([&] { return m_flags.runActive.load() == 0 && window().isVisible(); }));
+    for (const char* folder : {"2/", "3/"})
+        for (const char* name : {"chart.bmp", "harbour.jpg", "logo.png"})
+            EXPECT_TRUE(platform::fileExists(out + folder + name)) << folder << name;
+    // The last run's outputs fill the list: the second run started from the sources, not from
+    // the first run's outputs.
+    ASSERT_EQ(m_images.size(), 3u);
+    EXPECT_EQ(m_images[0].folder, out + "3/");
 }
 
 TEST_F(MainWindowTest, PathsArrivingWhileLoadingJoinTheRunningLoader) {
