@@ -378,6 +378,9 @@ inline constexpr int kFixedDateAndTime = 503;
 inline constexpr int kUprightExifOrientation = 504;
 inline constexpr int kRemoveLocation = 505;
 inline constexpr int kConvertToSrgb = 506;
+inline constexpr int kOutputSizeLimit = 507;
+inline constexpr int kLargerThanLimit = 508; // an output larger than the size limit
+inline constexpr int kSizeLimitOff = 509;    // the size limit's spin box at 0
 } // namespace text
 
 /// Entries of the program-information table (programInfoText).
