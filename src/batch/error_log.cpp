@@ -36,6 +36,8 @@ int failureReasonIndex(std::int32_t detail) {
         return text::kOutOfMemory;
     case imagefiles::DetailUnexpectedError:
         return text::kUnexpectedError;
+    case imagefiles::DetailLargerThanLimit:
+        return text::kLargerThanLimit;
     default:
         return -1;
     }

@@ -44,6 +44,8 @@ enum DetailCode : std::int32_t {
     DetailReadError = 14,       ///< an input/output error while reading the file
     DetailOutOfMemory = 15,     ///< the memory for the image's work could not be had
     DetailUnexpectedError = 16, ///< the image's work stopped on an unexpected error
+    /// The output was written at the lowest quality and is still larger than the size limit.
+    DetailLargerThanLimit = 17,
 };
 
 /// True for every result other than Pending and Done.

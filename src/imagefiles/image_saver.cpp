@@ -14,6 +14,7 @@
 #include "imagefiles/jxl_codec.h"
 #include "imagefiles/png_encoder.h"
 #include "imagefiles/quantizer.h"
+#include "imagefiles/webp_codec.h"
 #include "toolkit/ascii.h"
 #include "toolkit/platform/platform.h"
 
@@ -52,6 +53,35 @@ const FormatInfo* formatOfEncoder(Encoder encoder) {
     return nullptr;
 }
 
+// The JPEG XL distance of quality 0..100 on libjxl's scale (its cjxl's mapping): 25 at 0, 6.4 at
+// 30, then 0.09 less per step to 0.1 at 100.
+float jxlDistanceOfQuality(int quality) {
+    const double q = quality;
+    if (quality >= 30) return float(0.1 + (100.0 - q) * 0.09);
+    return float(53.0 / 3000.0 * q * q - 23.0 / 20.0 * q + 25.0);
+}
+
+// The encoders' own quality at a step below the 0..10 quality (see qualityStepsBelow).
+bool encodeAtStep(Encoder encoder, const toolkit::ImageView& view, const EncodeOptions& options,
+                  std::vector<std::uint8_t>& bytes) {
+    const int step = options.stepBelow;
+    switch (encoder) {
+    case Encoder::Jpeg:
+        return encodeJpegAtLibraryQuality(view, step + 1, bytes, options.baseline,
+                                          options.iccProfile);
+    case Encoder::Webp:
+        return encodeWebpLossy(view, step, options.iccProfile, bytes);
+    case Encoder::Avif:
+        return encodeAvifWith(view, 63 - step, kAvifEncodeSpeed, bytes, options.iccProfile,
+                              options.embed);
+    case Encoder::JpegXl:
+        return encodeJxlAtDistance(view, jxlDistanceOfQuality(step), options.iccProfile,
+                                   options.embed, bytes);
+    default:
+        return false;
+    }
+}
+
 // The encoders of the format table: palette depths where the format holds palettes; alpha is
 // written at depth 32 (what a picture with alpha gets unless a depth is chosen) and left out at
 // 24, where the chosen depth says the file has none.
@@ -66,6 +96,7 @@ bool encodeThroughTable(const FormatInfo& format, const toolkit::Image& image,
     const int quality = std::clamp(options.quality, 0, 10);
     // AVIF and JPEG XL write the EXIF and XMP blocks they are given while encoding.
     const auto write = [&](const toolkit::ImageView& view) {
+        if (options.stepBelow >= 0) return encodeAtStep(format.encoder, view, options, bytes);
         if (options.embed != nullptr && format.encoder == Encoder::Avif)
             return encodeAvifCarrying(view, quality, options.iccProfile, options.embed, bytes);
         if (options.embed != nullptr && format.encoder == Encoder::JpegXl)
@@ -96,6 +127,7 @@ bool encode(const toolkit::Image& image, Encoder encoder, const EncodeOptions& o
     case Encoder::Bmp:
         return encodeBmp(view, depth == 32 ? BmpAlpha::Write : BmpAlpha::Drop, bytes);
     case Encoder::Jpeg:
+        if (options.stepBelow >= 0) return encodeAtStep(encoder, view, options, bytes);
         return encodeJpeg(view, options.quality, bytes, options.baseline, options.iccProfile);
     case Encoder::Png:
         return encodePng(view, bytes, {}, options.iccProfile);
@@ -198,6 +230,27 @@ std::uint64_t estimateEncodeBytes(Encoder encoder, std::int64_t width, std::int6
     const std::uint64_t work =
         format->encodeWorkBytes != nullptr ? format->encodeWorkBytes(width, height) : raw;
     return work + 2 * raw;
+}
+
+int qualityStepsBelow(Encoder encoder, int quality) {
+    const int q = std::clamp(quality, 0, 10);
+    switch (encoder) {
+    case Encoder::Jpeg:
+        return std::max(jpegLibraryQuality(q), 1) - 1;
+    case Encoder::Webp:
+        return q == 10 ? 101 : kWebpLossyQuality[std::max(q, 1) - 1];
+    case Encoder::Avif:
+        return 63 - avifQuantizerFor(q);
+    case Encoder::JpegXl: {
+        if (q == 10) return 100; // every lossy step lies below lossless
+        int steps = 0;
+        while (steps < 100 && jxlDistanceOfQuality(steps) > kJxlDistanceForQuality[q])
+            ++steps;
+        return steps;
+    }
+    default:
+        return 0;
+    }
 }
 
 bool outputKeepsProfile(Encoder encoder, int depth, bool codestream) {

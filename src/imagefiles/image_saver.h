@@ -39,6 +39,9 @@ struct EncodeOptions {
     /// EXIF (TIFF structure) and XMP that AVIF and JPEG XL write into their files; null or empty
     /// blocks write none. The other encoders ignore it.
     const FileMetadata* embed = nullptr;
+    /// -1 writes at `quality`. Otherwise a step of the encoder's own quality scale below the one
+    /// `quality` gives, 0 the worst (see qualityStepsBelow): the size search's encodes.
+    int stepBelow = -1;
 
     /// The options of a packed flags value (the form of the identifier interface below); a
     /// negative value is quality 0 without options.
@@ -77,6 +80,13 @@ struct SaveResult {
 /// Encodes into memory as saveImageFile would write; nullopt when the encoder fails.
 [[nodiscard]] std::optional<std::vector<std::uint8_t>>
 encodeImage(const toolkit::Image& image, Encoder encoder, const EncodeOptions& options, int depth);
+
+/// How many steps of its own quality scale `encoder` has below the one `quality` (0..10) writes
+/// at, for the size search (EncodeOptions::stepBelow); 0 for encoders without a quality scale.
+/// Step s is libjpeg quality s + 1, libwebp quality s (lossy; all 101 lie below lossless), AV1
+/// quantizer 63 - s, or the JPEG XL distance of quality s on libjxl's 0..100 scale. Never more
+/// than 127, so that eight encodes always find the best step that fits.
+[[nodiscard]] int qualityStepsBelow(Encoder encoder, int quality);
 
 /// Whether an output written by `encoder` at `depth` bits per pixel (as a bare codestream when
 /// `codestream`) carries EncodeOptions::iccProfile; where it does not, the pixels must be sRGB.

@@ -102,6 +102,12 @@ bool compress(jpeg_compress_struct& cinfo, ErrorManager& errors, VectorDestinati
 
 bool encodeJpeg(const toolkit::ImageView& image, int quality, std::vector<std::uint8_t>& out,
                 bool forceBaseline, std::span<const std::uint8_t> icc) {
+    return encodeJpegAtLibraryQuality(image, jpegLibraryQuality(quality), out, forceBaseline, icc);
+}
+
+bool encodeJpegAtLibraryQuality(const toolkit::ImageView& image, int libraryQuality,
+                                std::vector<std::uint8_t>& out, bool forceBaseline,
+                                std::span<const std::uint8_t> icc) {
     if (!image.data || image.width <= 0 || image.height <= 0 || image.width > JPEG_MAX_DIMENSION ||
         image.height > JPEG_MAX_DIMENSION)
         return false;
@@ -116,8 +122,8 @@ bool encodeJpeg(const toolkit::ImageView& image, int quality, std::vector<std::u
     dest.base.term_destination = termDestination;
     dest.out = &out;
     dest.start = out.size();
-    const bool ok =
-        compress(cinfo, errors, dest, image, jpegLibraryQuality(quality), forceBaseline, icc);
+    const bool ok = compress(cinfo, errors, dest, image, std::clamp(libraryQuality, 1, 100),
+                             forceBaseline, icc);
     jpeg_destroy_compress(&cinfo);
     if (!ok) out.resize(dest.start);
     return ok;

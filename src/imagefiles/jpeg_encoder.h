@@ -23,5 +23,11 @@ namespace quill::imagefiles {
 [[nodiscard]] bool encodeJpeg(const toolkit::ImageView& image, int quality,
                               std::vector<std::uint8_t>& out, bool forceBaseline = false,
                               std::span<const std::uint8_t> icc = {});
+/// encodeJpeg at a libjpeg quality 1..100 (clamped) instead of the 0..10 argument: the steps
+/// the size search walks.
+[[nodiscard]] bool encodeJpegAtLibraryQuality(const toolkit::ImageView& image, int libraryQuality,
+                                              std::vector<std::uint8_t>& out,
+                                              bool forceBaseline = false,
+                                              std::span<const std::uint8_t> icc = {});
 
 } // namespace quill::imagefiles

@@ -242,11 +242,17 @@ bool encodeJxlWithProfile(const toolkit::ImageView& image, int quality,
 bool encodeJxlCarrying(const toolkit::ImageView& image, int quality,
                        std::span<const std::uint8_t> icc, const FileMetadata* embed,
                        std::vector<std::uint8_t>& out) {
+    const int q = std::clamp(quality, 0, 10);
+    return encodeJxlAtDistance(image, q == 10 ? 0.0f : kJxlDistanceForQuality[q], icc, embed, out);
+}
+
+bool encodeJxlAtDistance(const toolkit::ImageView& image, float distance,
+                         std::span<const std::uint8_t> icc, const FileMetadata* embed,
+                         std::vector<std::uint8_t>& out) {
     if (!image.data || image.width <= 0 || image.height <= 0) return false;
     const bool alpha = image.format == toolkit::PixelFormat::Bgra32;
     const int bpp = toolkit::bytesPerPixel(image.format);
-    const int q = std::clamp(quality, 0, 10);
-    const bool lossless = q == 10;
+    const bool lossless = distance <= 0.0f;
 
     std::unique_ptr<JxlEncoder, EncoderFree> enc(JxlEncoderCreate(nullptr));
     if (!enc) return false;
@@ -303,7 +309,7 @@ bool encodeJxlCarrying(const toolkit::ImageView& image, int quality,
         return false;
     if (lossless) {
         if (JxlEncoderSetFrameLossless(settings, JXL_TRUE) != JXL_ENC_SUCCESS) return false;
-    } else if (JxlEncoderSetFrameDistance(settings, kJxlDistanceForQuality[q]) != JXL_ENC_SUCCESS) {
+    } else if (JxlEncoderSetFrameDistance(settings, std::min(distance, 25.0f)) != JXL_ENC_SUCCESS) {
         return false;
     }
 

@@ -58,6 +58,11 @@ inline constexpr float kJxlDistanceForQuality[10] = {
 [[nodiscard]] bool encodeJxlCarrying(const toolkit::ImageView& image, int quality,
                                      std::span<const std::uint8_t> icc, const FileMetadata* embed,
                                      std::vector<std::uint8_t>& out);
+/// encodeJxlCarrying at a butteraugli distance (up to 25) instead of the 0..10 argument; 0 or
+/// less is lossless. The steps the size search walks.
+[[nodiscard]] bool encodeJxlAtDistance(const toolkit::ImageView& image, float distance,
+                                       std::span<const std::uint8_t> icc, const FileMetadata* embed,
+                                       std::vector<std::uint8_t>& out);
 
 /// Memory libjxl holds beside the input image while encoding one of this size.
 [[nodiscard]] std::uint64_t jxlEncodeWorkBytes(std::int64_t width, std::int64_t height);

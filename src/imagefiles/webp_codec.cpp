@@ -20,6 +20,7 @@
 // WebP files came out 3-40% smaller than the JPEG files up to value 8, 8% larger at value 9.
 #include "imagefiles/webp_codec.h"
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
 #include <new>
@@ -239,18 +240,21 @@ std::uint64_t webpDecodeWorkBytes(std::int64_t width, std::int64_t height) {
     return 12 * pixels + 256 * std::uint64_t(width) + (std::uint64_t{1} << 20);
 }
 
-bool encodeWebp(const toolkit::ImageView& image, int quality, std::vector<std::uint8_t>& out) {
+namespace {
+
+// Encodes lossless (`libwebpQuality` > 100) or lossy at a libwebp quality 0..100.
+bool encodeWebpAt(const toolkit::ImageView& image, int libwebpQuality,
+                  std::vector<std::uint8_t>& out) {
     if (!image.data || image.width <= 0 || image.height <= 0 || image.width > kWebpMaxSide ||
         image.height > kWebpMaxSide || image.stride > std::size_t(0x7FFFFFFF))
         return false;
-    quality = quality < 1 ? 1 : quality > 10 ? 10 : quality;
     WebPConfig config;
     if (!WebPConfigInit(&config)) return false;
-    if (quality == 10) {
+    if (libwebpQuality > 100) {
         if (!WebPConfigLosslessPreset(&config, kLosslessLevel)) return false;
         config.exact = 1; // keep the colour of transparent pixels too
     } else {
-        config.quality = float(kWebpLossyQuality[quality - 1]);
+        config.quality = float(libwebpQuality < 0 ? 0 : libwebpQuality);
         config.method = kLossyMethod;
     }
     config.thread_level = 0;
@@ -278,12 +282,10 @@ bool encodeWebp(const toolkit::ImageView& image, int quality, std::vector<std::u
     return false;
 }
 
-bool encodeWebpWithProfile(const toolkit::ImageView& image, int quality,
-                           std::span<const std::uint8_t> icc, std::vector<std::uint8_t>& out) {
-    const std::size_t start = out.size();
-    if (!encodeWebp(image, quality, out)) return false;
-    if (icc.empty()) return true;
-    // The muxer turns the simple file into an extended one (VP8X) with the ICCP chunk first.
+// Puts the profile into the simple file that starts at `start` of `out`: the muxer turns it into
+// an extended one (VP8X) with the ICCP chunk first. On failure `out` ends before `start`.
+bool addProfile(std::vector<std::uint8_t>& out, std::size_t start,
+                std::span<const std::uint8_t> icc) {
     const WebPData plain{out.data() + start, out.size() - start};
     const WebPData profile{icc.data(), icc.size()};
     WebPMux* mux = WebPMuxCreate(&plain, 1);
@@ -303,6 +305,27 @@ bool encodeWebpWithProfile(const toolkit::ImageView& image, int quality,
     }
     WebPDataClear(&assembled);
     return ok;
+}
+
+} // namespace
+
+bool encodeWebp(const toolkit::ImageView& image, int quality, std::vector<std::uint8_t>& out) {
+    quality = quality < 1 ? 1 : quality > 10 ? 10 : quality;
+    return encodeWebpAt(image, quality == 10 ? 101 : kWebpLossyQuality[quality - 1], out);
+}
+
+bool encodeWebpWithProfile(const toolkit::ImageView& image, int quality,
+                           std::span<const std::uint8_t> icc, std::vector<std::uint8_t>& out) {
+    const std::size_t start = out.size();
+    if (!encodeWebp(image, quality, out)) return false;
+    return icc.empty() || addProfile(out, start, icc);
+}
+
+bool encodeWebpLossy(const toolkit::ImageView& image, int libwebpQuality,
+                     std::span<const std::uint8_t> icc, std::vector<std::uint8_t>& out) {
+    const std::size_t start = out.size();
+    if (!encodeWebpAt(image, std::clamp(libwebpQuality, 0, 100), out)) return false;
+    return icc.empty() || addProfile(out, start, icc);
 }
 
 std::uint64_t webpEncodeWorkBytes(std::int64_t width, std::int64_t height) {

@@ -53,6 +53,11 @@ inline constexpr int kWebpLossyQuality[9] = {3, 16, 28, 34, 52, 72, 73, 86, 94};
 [[nodiscard]] bool encodeWebpWithProfile(const toolkit::ImageView& image, int quality,
                                          std::span<const std::uint8_t> icc,
                                          std::vector<std::uint8_t>& out);
+/// A lossy WebP at a libwebp quality 0..100 (clamped), with `icc` embedded when not empty: the
+/// steps the size search walks.
+[[nodiscard]] bool encodeWebpLossy(const toolkit::ImageView& image, int libwebpQuality,
+                                   std::span<const std::uint8_t> icc,
+                                   std::vector<std::uint8_t>& out);
 
 /// Memory libwebp holds while encoding an image of this size (worst case: lossless), not
 /// counting the source pixels and the output file.

@@ -106,4 +106,11 @@ PdfWrapOutcome wrapJpegBytesAsPdf(std::vector<std::uint8_t> jpeg, int imageWidth
     return commitDocument(document, target, outcome);
 }
 
+std::uint64_t pdfWrapSize(std::vector<std::uint8_t> jpeg, int imageWidth, int imageHeight,
+                          const std::string& creator) {
+    PdfWrapOutcome outcome;
+    return buildDocument("page.jpg", std::move(jpeg), imageWidth, imageHeight, creator, outcome)
+        .size();
+}
+
 } // namespace quill::pdf

@@ -63,4 +63,8 @@ inline constexpr long long kMinPdfFileBytes = 770;
                                                 int imageHeight, const std::string& creator,
                                                 platform::CommitTarget& target);
 
+/// The size of the document wrapJpegBytesAsPdf writes for these bytes; 0 when it cannot be made.
+[[nodiscard]] std::uint64_t pdfWrapSize(std::vector<std::uint8_t> jpeg, int imageWidth,
+                                        int imageHeight, const std::string& creator);
+
 } // namespace quill::pdf

@@ -14,6 +14,7 @@
 #include "imagefiles/icc_reader.h"
 #include "imagefiles/image_loader.h"
 #include "imagefiles/image_saver.h"
+#include "imagefiles/size_limit.h"
 #include "pdf/pdf_page_layout.h"
 #include "pipeline/exif.h"
 #include "pipeline/lossless_jpeg.h"
@@ -183,26 +184,67 @@ encodeWithMetadata(const RunPlan& plan, const EditedImage& edited, imagefiles::E
     return bytes;
 }
 
+/// How a re-encoded JPEG output of `record` gets its metadata.
+SavedJpegOptions savedJpegOptions(const RunPlan& plan, const ImageRecord& record,
+                                  const EditedImage& edited) {
+    const settings::Preset& s = plan.settings;
+    return {.keepMetadata = s.keepMetadata != 0,
+            .commentEnabled = s.commentEnabled != 0,
+            .comment = s.commentEnabled ? expanded(plan, record, plan.run.commentRun) : "",
+            .useExifOrientation = s.useExifOrientation != 0,
+            .rotationApplied = edited.rotationApplied,
+            .sizeMayHaveChanged =
+                s.cropEnabled || s.rotateEnabled || s.resizeEnabled || s.canvasEnabled,
+            .width = edited.width,
+            .height = edited.height,
+            .removeLocation = s.removeLocation != 0,
+            .orientationAfterEdit = edited.orientationAfterEdit};
+}
+
+/// The output within the size limit: every encode of the search is completed as it would be
+/// written (metadata put in, the PDF around the JPEG) and measured so.
+EncodedImage encodeWithinLimit(const RunPlan& plan, const FormatPlan& format,
+                               const EditedImage& edited, imagefiles::EncodeOptions options,
+                               int depth) {
+    const imagefiles::Encoder encoder = *format.encoder;
+    imagefiles::FileMetadata blocks;
+    std::optional<CarryEdit> edit;
+    if (edited.carried && !format.pdf) {
+        edit = carryEditOf(plan, edited);
+        if (embedsWhileEncoding(encoder)) {
+            blocks = blocksForEncoder(*edited.carried, *edit);
+            options.embed = &blocks;
+        }
+    }
+    const auto complete = [&](std::vector<std::uint8_t>& bytes) -> std::uint64_t {
+        if (format.pdf)
+            return pdf::pdfWrapSize(bytes, edited.width, edited.height, plan.pdfCreator);
+        if (edit && embedsAfterEncoding(encoder)) {
+            if (auto with = embedMetadata(bytes, encoder, *edited.carried, *edit))
+                bytes = std::move(*with);
+        }
+        return bytes.size() + edited.jpegSegmentBytes;
+    };
+    imagefiles::SizedEncoding sized = imagefiles::encodeWithinSize(
+        edited.image, encoder, options, depth, plan.encode.sizeLimitBytes, complete);
+    const bool overLimit = sized.bytes.has_value() && !sized.fits;
+    return EncodedImage{.bytes = std::move(sized.bytes),
+                        .pdf = format.pdf,
+                        .width = edited.width,
+                        .height = edited.height,
+                        .overLimit = overLimit};
+}
+
 /// The metadata of a JPEG output that is not a PDF; true when there was nothing to do.
 bool writeMetadata(const RunPlan& plan, const ImageRecord& record, SourceCheck& source,
                    const std::string& outputPath, const EditedImage* edited) {
     const settings::Preset& s = plan.settings;
-    const std::string comment = s.commentEnabled ? expanded(plan, record, plan.run.commentRun) : "";
     if (edited) {
         if (edited->colour.sourceProfileDropped) dropProfileSegments(source.metadata);
-        const SavedJpegOptions options{.keepMetadata = s.keepMetadata != 0,
-                                       .commentEnabled = s.commentEnabled != 0,
-                                       .comment = comment,
-                                       .useExifOrientation = s.useExifOrientation != 0,
-                                       .rotationApplied = edited->rotationApplied,
-                                       .sizeMayHaveChanged = s.cropEnabled || s.rotateEnabled ||
-                                                             s.resizeEnabled || s.canvasEnabled,
-                                       .width = edited->width,
-                                       .height = edited->height,
-                                       .removeLocation = s.removeLocation != 0,
-                                       .orientationAfterEdit = edited->orientationAfterEdit};
-        return carryMetadataIntoOutput(outputPath, source.metadata, options);
+        return carryMetadataIntoOutput(outputPath, source.metadata,
+                                       savedJpegOptions(plan, record, *edited));
     }
+    const std::string comment = s.commentEnabled ? expanded(plan, record, plan.run.commentRun) : "";
     // Metadata that was to be removed and is still there is a promise not kept.
     if (record.formatKind != imagefiles::FormatKind::Jpeg) return true;
     if (s.keepMetadata == 0) keepProfileOfCopy(outputPath, source.metadata);
@@ -492,11 +534,28 @@ EncodedImage encodeOutput(const RunPlan& plan, const FormatPlan& format, EditedI
     }
     // A JPEG from a JPEG gets the source's own profile segments with the rest of its metadata.
     if (!(format.jpegToJpeg && plan.settings.keepMetadata != 0)) options.iccProfile = profile;
+    if (format.sizeLimited) return encodeWithinLimit(plan, format, edited, options, depth);
     if (edited.carried && !format.pdf)
         encoded.bytes = encodeWithMetadata(plan, edited, *format.encoder, options, depth);
     else
         encoded.bytes = imagefiles::encodeImage(edited.image, *format.encoder, options, depth);
     return encoded;
+}
+
+std::uint64_t jpegSegmentBytes(const RunPlan& plan, const ImageRecord& record,
+                               const EditedImage& edited) {
+    const FormatPlan format = plan.formatFor(record.formatKind);
+    if (!format.sizeLimited || format.pdf || format.targetFormat != imagefiles::FormatKind::Jpeg)
+        return 0;
+    const settings::Preset& s = plan.settings;
+    JpegMetadata metadata;
+    if (format.jpegToJpeg)
+        metadata = pickUpMetadata(record.sourcePath, {.keepMetadata = s.keepMetadata != 0,
+                                                      .commentEnabled = s.commentEnabled != 0,
+                                                      .reencoded = format.decodeNeeded});
+    if (edited.colour.sourceProfileDropped) dropProfileSegments(metadata);
+    prepareCarriedSegments(metadata, savedJpegOptions(plan, record, edited));
+    return insertedSegmentBytes(metadata);
 }
 
 CommitResult commitOutput(const RunPlan& plan, RunNaming& naming, const ImageRecord& record,
@@ -538,6 +597,7 @@ CommitResult commitOutput(const RunPlan& plan, RunNaming& naming, const ImageRec
     }
     if (!error) {
         commit.written = true;
+        commit.overLimit = encoded && encoded->overLimit;
         return commit;
     }
     if (out.skippedAtCommit) {

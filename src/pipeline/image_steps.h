@@ -134,7 +134,17 @@ struct EditedImage {
     /// The source's EXIF, XMP and IPTC for an output that gets them other than through the JPEG
     /// segment carry-over (see pickUpCarriedMetadata); null when none travel.
     std::shared_ptr<const CarriedMetadata> carried = {};
+    /// Bytes the metadata segments and comment put into a JPEG output after it is written (see
+    /// jpegSegmentBytes); counted against the size limit.
+    std::uint64_t jpegSegmentBytes = 0;
 };
+
+/// The bytes finishOutput puts into the JPEG output of `record` (its carried segments and the
+/// comment, each with its marker and length); 0 when the output is no JPEG or is not size
+/// limited. Reads the source's segments as checkSource does.
+[[nodiscard]] std::uint64_t jpegSegmentBytes(const RunPlan& plan,
+                                             const imagefiles::ImageRecord& record,
+                                             const EditedImage& edited);
 
 /// The source's metadata that travels into its re-encoded output: read when the metadata is kept
 /// and the output is not a JPEG from a JPEG (that carries its segments) nor a PDF, and the output
@@ -157,6 +167,8 @@ struct EncodedImage {
     bool pdf = false; ///< the bytes are a JPEG to be wrapped into a PDF
     int width = 0;    ///< the image's size (a PDF page is laid out from it)
     int height = 0;
+    /// Written at the lowest quality of the size search and still larger than the size limit.
+    bool overLimit = false;
 };
 
 /// A JPEG source's output made by transforming its DCT coefficients (see losslessJpegPlan): the
@@ -179,7 +191,9 @@ transformLosslessly(const RunPlan& plan, const imagefiles::ImageRecord& record,
                                               const imagefiles::ImageRecord& record,
                                               std::int64_t width, std::int64_t height);
 
-/// Encodes the edited image as the format plan says (a PDF's page as a baseline JPEG).
+/// Encodes the edited image as the format plan says (a PDF's page as a baseline JPEG). With a
+/// size limit, the quality is the highest up to the one asked for whose written file (with its
+/// metadata, or the PDF around the JPEG) fits, see imagefiles::encodeWithinSize.
 /// `outputPath` is the named output (its extension can ask for a bare JPEG 2000 codestream).
 /// The pixels of `edited` are converted to sRGB first when its profile cannot go into the output
 /// (a bare JPEG 2000 codestream, which only the name decides).
@@ -189,8 +203,9 @@ transformLosslessly(const RunPlan& plan, const imagefiles::ImageRecord& record,
 /// What committing the output did.
 struct CommitResult {
     ImageOutcome outcome;
-    int systemError = 0;  ///< errno of a failed write (ENOSPC: the disk is full)
-    bool written = false; ///< an output file was put in place
+    int systemError = 0;    ///< errno of a failed write (ENOSPC: the disk is full)
+    bool written = false;   ///< an output file was put in place
+    bool overLimit = false; ///< the file put in place is larger than the size limit
 };
 
 /// Puts the output in place without ever leaving a partial file: the encoded image (or its PDF),

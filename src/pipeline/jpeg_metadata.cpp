@@ -455,6 +455,20 @@ JpegMetadata pickUpMetadata(const std::string& sourcePath, const MetadataRequest
 
 bool carryMetadataIntoOutput(const std::string& outputPath, JpegMetadata& metadata,
                              const SavedJpegOptions& options) {
+    prepareCarriedSegments(metadata, options);
+    if (!metadata.holdsData()) return true;
+    return writeMetadata(outputPath, metadata);
+}
+
+std::uint64_t insertedSegmentBytes(const JpegMetadata& metadata) {
+    std::uint64_t bytes = 0;
+    for (const MetadataSegment& segment : metadata.segments)
+        if (segment.loaded && segment.data.size() <= kMaxSegmentPayload)
+            bytes += 4 + segment.data.size();
+    return bytes;
+}
+
+void prepareCarriedSegments(JpegMetadata& metadata, const SavedJpegOptions& options) {
     if (!options.keepMetadata) metadata.clear();
     if (options.removeLocation) removeLocationFromSegments(metadata);
     if (options.commentEnabled) setComment(metadata, options.comment);
@@ -498,8 +512,6 @@ bool carryMetadataIntoOutput(const std::string& outputPath, JpegMetadata& metada
             (void)storeExif(metadata, view);
         }
     }
-    if (!metadata.holdsData()) return true;
-    return writeMetadata(outputPath, metadata);
 }
 
 bool adjustMetadataOfCopy(const std::string& outputPath, const JpegMetadata& listed,

@@ -155,6 +155,10 @@ struct SavedJpegOptions {
 /// unchanged); having nothing to write is success.
 [[nodiscard]] bool carryMetadataIntoOutput(const std::string& outputPath, JpegMetadata& metadata,
                                            const SavedJpegOptions& options);
+/// carryMetadataIntoOutput's changes to the segments, without writing them anywhere.
+void prepareCarriedSegments(JpegMetadata& metadata, const SavedJpegOptions& options);
+/// The bytes writeMetadata inserts for the loaded segments (marker, length and payload each).
+[[nodiscard]] std::uint64_t insertedSegmentBytes(const JpegMetadata& metadata);
 
 /// For a JPEG file that was only copied, moved or left in place: removes the segments listed at
 /// pick-up when the metadata is not kept, then writes the comment when one is enabled. Returns

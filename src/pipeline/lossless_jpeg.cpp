@@ -102,8 +102,9 @@ std::optional<LosslessJpegEdit> losslessJpegPlan(const RunPlan& plan, imagefiles
     if (!format.jpegToJpeg || format.pdf || format.encoder != imagefiles::Encoder::Jpeg ||
         format.depthOptionApplies || !format.decodeNeeded)
         return std::nullopt;
-    // A chosen quality asks for the picture to be encoded anew; a colour conversion changes it.
-    if (s.qualityEnabled || s.convertToSrgb) return std::nullopt;
+    // A chosen quality or a size limit asks for the picture to be encoded anew; a colour
+    // conversion changes it.
+    if (s.qualityEnabled || s.convertToSrgb || format.sizeLimited) return std::nullopt;
     const EditPlan& edit = plan.edit;
     if (edit.scale || edit.toneChain || !edit.tones.empty() || edit.offsets || edit.canvas ||
         edit.overlay)

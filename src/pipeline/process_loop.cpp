@@ -184,6 +184,10 @@ ImageOutcome runSteps(ImageContext& c, std::optional<OutputTarget>& target) {
         outcome = finishOutput(c.plan, c.record, source, target->output.path, decoded);
         c.done(ImageStep::Finish);
     }
+    // A file larger than the limit is written and finished, yet the image is reported; its
+    // source stays, as the sources of other reported images do.
+    if (outcome.ok() && commit.overLimit)
+        outcome = {ImageResult::StepFailed, DetailLargerThanLimit};
     // The source goes last: after its output is in place, flushed and post-processed.
     if (outcome.ok() && decoded && commit.written) {
         outcome = settleSource(c.plan, c.record, decoded->readStamp, target->output.path);

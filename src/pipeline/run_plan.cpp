@@ -2,6 +2,7 @@
 #include "pipeline/run_plan.h"
 
 #include "imagefiles/format.h"
+#include "imagefiles/size_limit.h"
 
 namespace quill::pipeline {
 namespace {
@@ -20,6 +21,7 @@ imagefiles::FormatKind targetFormatFor(const settings::Preset& s,
 EncodePlan encodePlanFrom(const settings::Preset& s) {
     EncodePlan plan;
     plan.quality = s.qualityEnabled ? s.quality : 8;
+    plan.sizeLimitBytes = std::uint64_t(s.outputSizeLimit) * 1024;
     if (s.colorDepthEnabled) {
         static constexpr int kDepths[] = {1, 4, 8, 24, 32};
         const auto depth = s.colorDepth <= settings::ColorDepth::Bits32
@@ -56,9 +58,12 @@ FormatPlan RunPlan::formatFor(imagefiles::FormatKind source) const {
         written != nullptr && written->quality != imagefiles::QualityScale::None;
     plan.depthOptionApplies = s.colorDepthEnabled && paletteTarget;
     const bool qualityApplies = s.qualityEnabled && qualityTarget;
-    plan.decodeNeeded = s.cropEnabled || s.rotateEnabled || s.resizeEnabled || run.anyColorAdjust ||
-                        s.canvasEnabled || s.overlayEnabled || plan.formatChanges ||
-                        qualityApplies || plan.depthOptionApplies;
+    // A size limit re-encodes every image it applies to, as a chosen quality does.
+    plan.sizeLimited =
+        s.outputSizeLimit != 0 && plan.encoder && imagefiles::takesSizeLimit(*plan.encoder);
+    plan.decodeNeeded = plan.sizeLimited || s.cropEnabled || s.rotateEnabled || s.resizeEnabled ||
+                        run.anyColorAdjust || s.canvasEnabled || s.overlayEnabled ||
+                        plan.formatChanges || qualityApplies || plan.depthOptionApplies;
     return plan;
 }
 

@@ -8,6 +8,7 @@
 #include "settings/preset.h"
 #include "settings/run_settings.h"
 
+#include <cstdint>
 #include <optional>
 #include <string>
 
@@ -23,13 +24,17 @@ struct FormatPlan {
     bool pdf = false;                ///< the output is wrapped into a PDF
     bool depthOptionApplies = false; ///< the colour-depth option applies to the target format
     bool decodeNeeded = false; ///< decoded and re-encoded; otherwise copied, moved or left alone
+    /// The output size limit applies: a limit is set and the encoder takes it (for a PDF, the
+    /// document is kept within the limit through the quality of its JPEG).
+    bool sizeLimited = false;
 };
 
 /// How decoded images are encoded.
 struct EncodePlan {
-    int quality = 8;      ///< 0..10
-    int outputDepth = 24; ///< bits per pixel when the colour-depth option applies
-    bool dither = false;  ///< the palette of a reduction to 1, 4 or 8 bits is dithered
+    int quality = 8;                  ///< 0..10
+    int outputDepth = 24;             ///< bits per pixel when the colour-depth option applies
+    bool dither = false;              ///< the palette of a reduction to 1, 4 or 8 bits is dithered
+    std::uint64_t sizeLimitBytes = 0; ///< the largest output file; 0 for any size
 };
 
 /// The plan of one run. Made by makeRunPlan; immutable afterwards.

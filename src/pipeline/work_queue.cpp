@@ -87,6 +87,7 @@ PreparedImage prepareImage(const RunPlan& plan, const EditTools& tools, const Ru
         decode, std::move(source.colour));
     ready.edited.readStamp = source.readStamp;
     ready.edited.carried = pickUpCarriedMetadata(plan, record);
+    ready.edited.jpegSegmentBytes = jpegSegmentBytes(plan, record, ready.edited);
     if (!ready.edited.outcome.ok()) {
         ready.edited.image = toolkit::Image();
         ready.hold.reset();

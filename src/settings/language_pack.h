@@ -14,7 +14,7 @@ namespace quill::settings {
 /// Entries of the program-information table.
 inline constexpr int kProgramInfoCount = 56;
 /// Entries of each user-interface table.
-inline constexpr int kUiTextCount = 510;
+inline constexpr int kUiTextCount = 513;
 /// Number of user-interface languages (indices 0..10).
 inline constexpr int kLanguageCount = 11;
 /// The language chosen when nothing else selects one.

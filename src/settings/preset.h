@@ -123,7 +123,8 @@ struct Preset {
     std::uint8_t convertFormat = 0;
     OutputFormat outputFormat = OutputFormat::Jpeg;
     std::uint8_t qualityEnabled = 0;
-    std::uint8_t quality = 0; ///< 1..10
+    std::uint8_t quality = 0;          ///< 1..10
+    std::uint32_t outputSizeLimit = 0; ///< KiB a JPEG, WebP, AVIF or JPEG XL file may take; 0 = any
     std::uint8_t colorDepthEnabled = 0;
     ColorDepth colorDepth = ColorDepth::Bits1;
     std::uint8_t colorDepthOption = 0;

@@ -89,7 +89,9 @@ template <auto Member> constexpr auto channel(const char* name) {
 // removal with 4.7.
 constexpr int kNumberingOptions = 450;
 constexpr int kCanvas = 460;
-constexpr int kColourAndLocation = 470;
+constexpr int kColourAndLocation = 470; // also the output size limit
+// The largest output size limit in KiB: 1 GiB.
+constexpr std::int64_t kLargestSizeLimit = 1048576;
 
 using P = Preset;
 
@@ -205,6 +207,7 @@ constexpr FieldDescription<Preset> kPresetFields[] = {
     flag<&P::moveOriginal>("moveOriginal", 0),
     flag<&P::convertToSrgb>("convertToSrgb", 0, kColourAndLocation),
     flag<&P::removeLocation>("removeLocation", 0, kColourAndLocation),
+    number<&P::outputSizeLimit>("outputSizeLimit", 0, 0, kLargestSizeLimit, kColourAndLocation),
 };
 
 using C = FilterCondition;

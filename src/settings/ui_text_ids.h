@@ -378,9 +378,12 @@ inline constexpr int kFixedDateAndTime = 503;
 inline constexpr int kUprightExifOrientation = 504;
 inline constexpr int kRemoveLocation = 505;
 inline constexpr int kConvertToSrgb = 506;
-inline constexpr int kRunWithSeveralPresets = 507;
-inline constexpr int kTickPresetsToRun = 508;
-inline constexpr int kMovingPresetLast = 509;
+inline constexpr int kOutputSizeLimit = 507;
+inline constexpr int kLargerThanLimit = 508; // an output larger than the size limit
+inline constexpr int kSizeLimitOff = 509;    // the size limit's spin box at 0
+inline constexpr int kRunWithSeveralPresets = 510;
+inline constexpr int kTickPresetsToRun = 511;
+inline constexpr int kMovingPresetLast = 512;
 } // namespace text
 
 /// Entries of the program-information table (programInfoText).

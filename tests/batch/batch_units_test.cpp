@@ -443,6 +443,9 @@ TEST_F(BatchWithFiles, ErrorLogLinesNameTheOperationOfAFailedStepAndAreValidUtf8
               "Processing failed  (Resize)");
     EXPECT_EQ(line(ImageResult::StepFailed, 99), "Processing failed");
     EXPECT_EQ(line(ImageResult::WriteFailed, imagefiles::DetailResize), "Writing failed");
+    // An output written at the lowest quality and still too large says so, not which step.
+    EXPECT_EQ(line(ImageResult::StepFailed, imagefiles::DetailLargerThanLimit),
+              "Processing failed  (larger than the limit)");
 
     const struct {
         std::string raw;

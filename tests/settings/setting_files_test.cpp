@@ -50,6 +50,8 @@ PresetList fivePresets() {
     third.noZeroPadding = 1;
     third.convertToSrgb = 1;
     third.removeLocation = 1;
+    third.outputSizeLimit = 1048576; // the largest limit takes all of its 32-bit field's room
+    list.presets[3].outputSizeLimit = 250;
     Preset& second = list.presets[1];
     second.channelAdjustEnabled = 1;
     second.channelAdjustRed = 127;
@@ -95,9 +97,11 @@ TEST_F(SettingFiles, StoredFilesKeepEveryByte) {
             parsePresets(withVersion(fixture("varied-" + file + ".presets"), version), read))
             << version;
         if (file == "4.6") {
-            // 4.6 is the layout before colour conversion and location removal: both read as off.
+            // 4.6 is the layout before colour conversion, location removal and the size limit:
+            // they read as off.
             PresetList expected = fivePresets();
             expected.presets[2].convertToSrgb = expected.presets[2].removeLocation = 0;
+            expected.presets[2].outputSizeLimit = expected.presets[3].outputSizeLimit = 0;
             EXPECT_EQ(read, expected);
             continue;
         }

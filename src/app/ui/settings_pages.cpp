@@ -5,6 +5,7 @@
 #include "app/ui/filter_table.h"
 #include "app/ui/focus_frame.h"
 #include "imagefiles/format.h"
+#include "imagefiles/size_limit.h"
 #include "settings/language_pack.h"
 #include "settings/ui_text_ids.h"
 #include "toolkit/text_renderer.h"
@@ -710,6 +711,16 @@ void buildOutputFormatPage(SettingsPage& page) {
     depthCombo->setAccessibleName(T(text::kColourDepth));
     grid->addWidget(depth, 2, 0);
     grid->addWidget(depthCombo, 2, 1);
+    // The largest file a lossy format may write, in KiB; 0 writes any size.
+    auto* sizeLabel = new QLabel(T(text::kOutputSizeLimit));
+    auto* sizeSpin = new QSpinBox;
+    sizeSpin->setSuffix(QStringLiteral(" KiB"));
+    sizeSpin->setSpecialValueText(T(text::kSizeLimitOff));
+    sizeSpin->setAccessibleName(T(text::kOutputSizeLimit));
+    sizeLabel->setBuddy(sizeSpin);
+    b.bind().spin("outputSizeLimit", sizeSpin);
+    grid->addWidget(sizeLabel, 3, 0);
+    grid->addWidget(sizeSpin, 3, 1);
     grid->setColumnStretch(3, 1);
     b.layout()->addLayout(grid);
     auto* reduce = b.check(b.layout(), text::kReduceColoursPalette, "colorDepthOption");
@@ -723,6 +734,16 @@ void buildOutputFormatPage(SettingsPage& page) {
     };
     QObject::connect(format, &QButtonGroup::idToggled, qualityScale, showScale);
     QObject::connect(on, &QCheckBox::toggled, qualityScale, showScale);
+    // Without a conversion each source keeps its format, which may take the limit.
+    const auto limitApplies = [on, format] {
+        if (!on->isChecked() || format->checkedId() == int(settings::OutputFormat::Pdf))
+            return true;
+        const imagefiles::FormatInfo* chosen =
+            imagefiles::formatForOutputChoice(format->checkedId());
+        return chosen != nullptr && imagefiles::takesSizeLimit(chosen->encoder);
+    };
+    b.dependsOn(sizeLabel, limitApplies);
+    b.dependsOn(sizeSpin, limitApplies);
     b.dependsOn(depthCombo, [depth] { return depth->isChecked(); });
     // The palette reduction only applies below 24 bits.
     b.dependsOn(reduce, [depth, depthCombo] {

@@ -248,7 +248,8 @@ TEST_F(WindowLayoutTest, ASwitchThatIsOffGreysOutEverythingItGoverns) {
         {8, {"sortEnabled"}, {}},
         {9, {"commentEnabled"}, {"keepMetadata", "removeLocation", "convertToSrgb"}},
         {10, {"setFileDates"}, {"resetFileAttributes"}},
-        {11, {"convertFormat", "qualityEnabled", "colorDepthEnabled"}, {}},
+        // Without a conversion the sources keep formats that may take the size limit.
+        {11, {"convertFormat", "qualityEnabled", "colorDepthEnabled"}, {"outputSizeLimit"}},
         {12, {"renameEnabled"}, {}},
         {13, {"outputDirEnabled"}, {}},
     };
@@ -273,7 +274,8 @@ TEST_F(WindowLayoutTest, ASwitchThatIsOffGreysOutEverythingItGoverns) {
         }
         QWidget* page = window().pageWidget(c.page);
         const QStringList notes{window().pageList()->item(c.page)->text(),
-                                T(text::kNeutralValue100), T(text::kFilterLeavesOutMatches)};
+                                T(text::kNeutralValue100), T(text::kFilterLeavesOutMatches),
+                                T(text::kOutputSizeLimit)};
         QStringList enabled;
         for (QWidget* control : controlsOf(page)) {
             const auto* label = qobject_cast<QLabel*>(control);
@@ -340,6 +342,43 @@ TEST_F(WindowLayoutTest, TheQualitySaysItsScale) {
     choose(QStringLiteral("WebP"));
     convert->setChecked(false);
     EXPECT_EQ(scale->text(), T(text::kQualityScale));
+}
+
+// The size limit: greyed out for a chosen format that cannot take it, "off" at 0, stored in KiB.
+TEST_F(WindowLayoutTest, TheSizeLimitFollowsTheChosenFormat) {
+    auto bound = controls();
+    auto* limit = qobject_cast<QSpinBox*>(bound["outputSizeLimit"]);
+    auto* convert = qobject_cast<QAbstractButton*>(bound["convertFormat"]);
+    ASSERT_TRUE(limit && convert);
+    window().pageList()->setCurrentRow(11);
+    QWidget* page = window().pageWidget(11);
+    QLabel* label = nullptr;
+    for (QLabel* candidate : page->findChildren<QLabel*>())
+        if (candidate->text() == T(text::kOutputSizeLimit)) label = candidate;
+    ASSERT_TRUE(label);
+    EXPECT_EQ(label->buddy(), limit);
+    EXPECT_EQ(limit->maximum(), 1048576);
+    limit->setValue(0);
+    EXPECT_EQ(limit->text(), T(text::kSizeLimitOff));
+    convert->setChecked(true);
+    const QList<QAbstractButton*> choices = page->findChildren<QAbstractButton*>();
+    const auto choose = [&](const QString& name) {
+        for (QAbstractButton* button : choices)
+            if (button->text() == name) button->click();
+    };
+    const std::pair<QString, bool> expected[] = {
+        {QStringLiteral("PNG"), false},  {QStringLiteral("WebP"), true},
+        {QStringLiteral("TIFF"), false}, {QStringLiteral("AVIF"), true},
+        {QStringLiteral("BMP"), false},  {QStringLiteral("JPEG XL"), true},
+        {T(text::kPdf), true},           {QStringLiteral("JPEG"), true}};
+    for (const auto& [name, takes] : expected) {
+        choose(name);
+        EXPECT_EQ(limit->isEnabled(), takes) << name.toStdString();
+        EXPECT_EQ(label->isEnabled(), takes) << name.toStdString();
+    }
+    choose(QStringLiteral("PNG"));
+    convert->setChecked(false);
+    EXPECT_TRUE(limit->isEnabled());
 }
 
 TEST_F(WindowLayoutTest, TheOutOfRangeMarkNamesTheSetting) {
