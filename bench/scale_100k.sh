@@ -4,7 +4,9 @@
 # by image date and converts them into mirrored folders. Prints the time until the list was
 # loaded, the whole run's time, the peak resident memory, and how many outputs were written
 # (each source exactly once: no more outputs than sources, no numbered duplicates).
-#   [BUILD=build/dir] [WORK=dir] bench/scale_100k.sh [FOLDERS] [FILES_PER_FOLDER]
+# With LIST=1 the paths come from a list file (-List=) and the run is a dry run (-DryRun): the
+# time to load the list, and the naming of every image without writing.
+#   [BUILD=build/dir] [WORK=dir] [LIST=1] bench/scale_100k.sh [FOLDERS] [FILES_PER_FOLDER]
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 build="${BUILD:-$root/build/bench}"
@@ -44,11 +46,19 @@ cp "$build/src/app/quillmere" "$work/bin/quillmere"
 "$build/bench/make_batch_presets" "$work/bin/Quillmere_Presets" "$work/out/"
 export HOME="$work/home" XDG_CONFIG_HOME="$work/home/.config" XDG_RUNTIME_DIR="$work" TMPDIR="$work"
 
+sources=("$work/in")
+data=/dev/stdout
+if [ -n "${LIST:-}" ]; then
+  # The dry run's lines go to a file as tab-separated values; people's lines to the clock.
+  find "$work/in" -name '*.png' | sort >"$work/list.txt"
+  sources=(-DryRun -Output=tsv "-List=$work/list.txt")
+  data="$work/dry-run.tsv"
+fi
 start=$(date +%s.%N)
 # Each console line with the time it arrived: the list is loaded when "Loaded images" comes.
 /usr/bin/time -v -o "$work/time.txt" "$work/bin/quillmere" -Console -IgnoreWarning -Preset=4 \
-  "$work/in" 2>&1 | while IFS= read -r line; do printf '%s %s\n' "$(date +%s.%N)" "$line"; done \
-  >"$work/console.txt" || true
+  "${sources[@]}" 2>&1 >"$data" | while IFS= read -r line; do
+  printf '%s %s\n' "$(date +%s.%N)" "$line"; done >"$work/console.txt" || true
 end=$(date +%s.%N)
 loaded_at=$(awk '/Loaded images/ {print $1; exit}' "$work/console.txt")
 outputs=$(find "$work/out" -type f | wc -l)

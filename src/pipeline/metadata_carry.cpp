@@ -226,6 +226,8 @@ bool readsAs(int type, FormatKind kind) {
         return type == T::tiff;
     case FormatKind::Webp:
         return type == T::webp;
+    case FormatKind::Jpeg2000:
+        return type == T::jp2;
     case FormatKind::CameraRaw:
         return type == T::tiff || type == T::cr2 || type == T::crw || type == T::raf ||
                type == T::mrw || type == T::orf || type == T::rw2 || type == T::bmff;

@@ -235,6 +235,26 @@ TEST_F(ScriptSwitches, SeveralPresetsRunInTurnAndReportTogether) {
     EXPECT_FALSE(platform::fileExists(work() + "a.png"));
 }
 
+TEST_F(ScriptSwitches, ASizeLimitNoQualityReachesIsWrittenAndReported) {
+    ASSERT_TRUE(platform::copyFile(test::testdata("jpeg/hopper.jpg"), work() + "h.jpg",
+                                   platform::Overwrite::Replace));
+    const std::string limited = "-Set:outputDirPattern=" + test::shellQuote(out()) +
+                                " -Set:outputFormat=0 -Set:outputSizeLimit=";
+    RunResult r = run("-Console " + limited + "1 h.jpg");
+    EXPECT_EQ(r.status, 1) << r.out;
+    EXPECT_TRUE(platform::isRegularFile(out() + "h.jpg"));
+    const auto logBytes = test::readBytes(programDir() + "Quillmere_Errorlog.txt");
+    EXPECT_THAT(std::string(logBytes.begin(), logBytes.end()), HasSubstr("larger than the limit"));
+    // A limit the image fits: no report.
+    ASSERT_TRUE(platform::removeDirectoryTree(out()));
+    r = run("-Console " + limited + "1000 h.jpg");
+    EXPECT_EQ(r.status, 0) << r.out;
+    EXPECT_LE(test::readBytes(out() + "h.jpg").size(), 1000u * 1024u);
+    r = run("-Console " + limited + "-1 h.jpg");
+    EXPECT_EQ(r.status, 2);
+    EXPECT_THAT(r.out, HasSubstr("outputSizeLimit"));
+}
+
 TEST_F(ScriptSwitches, ShardsShareTheListWithoutOverlap) {
     // 1,000 files, one list, four processes each with its own runtime folder (the instance
     // lock), all writing into one output folder.
