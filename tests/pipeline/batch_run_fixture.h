@@ -31,6 +31,12 @@ protected:
     }
     /// Runs the preset over `images`; every image is expected to be done.
     void run(settings::CollisionAnswer collisions = settings::CollisionAnswer::SkipAll) {
+        process(collisions);
+        for (const auto& record : images.records())
+            EXPECT_EQ(record.resultState, imagefiles::ImageResult::Done) << record.sourcePath;
+    }
+    /// Runs the preset over `images`, whatever the images' results.
+    void process(settings::CollisionAnswer collisions) {
         const settings::RunSettings runSettings =
             settings::deriveRunSettings(preset, settings::runContextFromPlatform(images.size(), 0));
         settings::FixedCollisionPolicy policy(collisions);
@@ -40,8 +46,6 @@ protected:
         flags.runActive = 1;
         ProcessEnvironment env{images, keep, preset, runSettings, flags, policy, diskFull, "c"};
         processImages(env);
-        for (const auto& record : images.records())
-            EXPECT_EQ(record.resultState, imagefiles::ImageResult::Done) << record.sourcePath;
     }
     /// Copies a file of tests/data/thirdparty into the folder as `name` and lists it.
     std::string add(const std::string& thirdparty, const std::string& name) {

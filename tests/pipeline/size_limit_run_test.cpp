@@ -17,17 +17,7 @@ namespace {
 class SizeLimitRun : public BatchRun {
 protected:
     // Runs without expecting every image to be done.
-    void runReporting() {
-        const settings::RunSettings runSettings =
-            settings::deriveRunSettings(preset, settings::runContextFromPlatform(images.size(), 0));
-        settings::FixedCollisionPolicy policy(settings::CollisionAnswer::ReplaceAll);
-        struct NeverStop final : DiskFullQuestion {
-            bool askStopAfterDiskFull(const std::string&) override { return false; }
-        } diskFull;
-        flags.runActive = 1;
-        ProcessEnvironment env{images, keep, preset, runSettings, flags, policy, diskFull, "c"};
-        processImages(env);
-    }
+    void runReporting() { process(settings::CollisionAnswer::ReplaceAll); }
     std::uint64_t sizeOf(const std::string& path) { return test::readBytes(path).size(); }
 };
 

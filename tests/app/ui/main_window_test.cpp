@@ -757,6 +757,13 @@ TEST_F(MainWindowTest, AddDialogsStartInTheLastFolderUsed) {
 }
 
 // The run itself and its keep options are tested with the window run.
+/// The run's summary window while it is shown, else null.
+QWidget* visibleSummary() {
+    for (QWidget* top : QApplication::topLevelWidgets())
+        if (top->objectName() == "summaryWindow" && top->isVisible()) return top;
+    return nullptr;
+}
+
 TEST_F(MainWindowTest, F5RunsTheBatchAndTheListFollowsTheKeepList) {
     const std::string out = m_dir.path() + "run/";
     m_context.workingSettings.outputDirPattern = out;
@@ -767,13 +774,7 @@ TEST_F(MainWindowTest, F5RunsTheBatchAndTheListFollowsTheKeepList) {
     QTest::keyClick(&window(), Qt::Key_F5);
     // Nothing failed: the summary says so, and the list is refilled once it is closed.
     QWidget* summary = nullptr;
-    ASSERT_TRUE(waitUntil(
-        [&] {
-            for (QWidget* top : QApplication::topLevelWidgets())
-                if (top->objectName() == "summaryWindow" && top->isVisible()) summary = top;
-            return summary != nullptr;
-        },
-        60000));
+    ASSERT_TRUE(waitUntil([&] { return (summary = visibleSummary()) != nullptr; }, 60000));
     QTest::keyClick(summary, Qt::Key_Escape);
     ASSERT_TRUE(waitUntil(
         [&] {
@@ -847,13 +848,7 @@ TEST_F(MainWindowTest, SeveralPresetsRunInTurnFromTheFileMenu) {
     });
     for (int run = 0; run < 2; ++run) {
         QWidget* summary = nullptr;
-        ASSERT_TRUE(waitUntil(
-            [&] {
-                for (QWidget* top : QApplication::topLevelWidgets())
-                    if (top->objectName() == "summaryWindow" && top->isVisible()) summary = top;
-                return summary != nullptr;
-            },
-            60000))
+        ASSERT_TRUE(waitUntil([&] { return (summary = visibleSummary()) != nullptr; }, 60000))
             << run;
         QTest::keyClick(summary, Qt::Key_Escape);
         ASSERT_TRUE(waitUntil([&] { return !summary->isVisible(); }));
