@@ -513,14 +513,16 @@ std::uint64_t losslessHoldBytes(const RunPlan& plan, const ImageRecord& record, 
 
 EncodedImage encodeOutput(const RunPlan& plan, const FormatPlan& format, EditedImage& edited,
                           const std::string& outputPath) {
+    // Never decoded: such a format fails before.
+    if (!format.encoder)
+        return EncodedImage{
+            .bytes = {}, .pdf = format.pdf, .width = edited.width, .height = edited.height};
     imagefiles::EncodeOptions options{.quality = plan.encode.quality};
     int depth = edited.fileDepth;
     if (format.depthOptionApplies) {
         options.dither = plan.encode.dither;
         depth = plan.encode.outputDepth;
     }
-    EncodedImage encoded{.pdf = format.pdf, .width = edited.width, .height = edited.height};
-    if (!format.encoder) return encoded; // never decoded: such a format fails before
     // The page of a PDF is a JPEG in memory; readers of PDF take baseline frames only.
     options.baseline = format.pdf;
     options.codestream = imagefiles::writesCodestream(*format.encoder, outputPath);
@@ -535,11 +537,16 @@ EncodedImage encodeOutput(const RunPlan& plan, const FormatPlan& format, EditedI
     // A JPEG from a JPEG gets the source's own profile segments with the rest of its metadata.
     if (!(format.jpegToJpeg && plan.settings.keepMetadata != 0)) options.iccProfile = profile;
     if (format.sizeLimited) return encodeWithinLimit(plan, format, edited, options, depth);
-    if (edited.carried && !format.pdf)
-        encoded.bytes = encodeWithMetadata(plan, edited, *format.encoder, options, depth);
-    else
-        encoded.bytes = imagefiles::encodeImage(edited.image, *format.encoder, options, depth);
-    return encoded;
+    // Built in one piece: GCC 12 at -O1 takes a result filled in after its declaration for one
+    // that may be read uninitialised.
+    return EncodedImage{
+        .bytes = edited.carried && !format.pdf
+                     ? encodeWithMetadata(plan, edited, *format.encoder, options, depth)
+                     : imagefiles::encodeImage(edited.image, *format.encoder, options, depth),
+        .pdf = format.pdf,
+        .width = edited.width,
+        .height = edited.height,
+        .overLimit = false};
 }
 
 std::uint64_t jpegSegmentBytes(const RunPlan& plan, const ImageRecord& record,
