@@ -122,11 +122,11 @@ ProfileKind profileKind(IccBytes icc) {
     if (!context) return ProfileKind::None;
     const Profile profile = openRgbProfile(context.get(), icc);
     if (!profile) return ProfileKind::None;
-    if (matchesSrgb(context.get(), profile.get())) return ProfileKind::Srgb;
-    // A profile that opens may still lack what a conversion needs: such a one counts as none.
+    // A profile that opens may still lack what a conversion needs: such a one counts as none,
+    // even when its colorants and curves are those of sRGB.
     for (const Direction direction : {Direction::ToSrgb, Direction::FromSrgb})
         if (!makeTransform(context.get(), icc, direction, TYPE_BGR_8)) return ProfileKind::None;
-    return ProfileKind::OtherRgb;
+    return matchesSrgb(context.get(), profile.get()) ? ProfileKind::Srgb : ProfileKind::OtherRgb;
 }
 
 bool convertImageToSrgb(toolkit::Image& image, IccBytes icc) {
