@@ -32,9 +32,11 @@ struct EncoderDeleter {
 };
 using EncoderPtr = std::unique_ptr<avifEncoder, EncoderDeleter>;
 
-/// Largest pixel count handed to the library: a 32-bit image of this many pixels fills the 1 GiB
-/// image limit, so anything larger could never be returned anyway.
-constexpr std::uint32_t kPixelLimit = std::uint32_t(detail::kDecodeMaxBytes / 4);
+/// Largest pixel count handed to the library: a 32-bit image of this many pixels fills the decode
+/// cap, so anything larger could never be returned anyway.
+std::uint32_t pixelLimit() {
+    return std::uint32_t(detail::decodeMaxBytes() / 4);
+}
 
 /// A decoder that has parsed the container (no AV1 decoded yet); null when parsing fails.
 /// The decoder reads `bytes` in place: they must outlive it.
@@ -43,7 +45,7 @@ DecoderPtr parsedDecoder(std::span<const std::uint8_t> bytes, bool wantMetadata)
     DecoderPtr decoder(avifDecoderCreate());
     if (!decoder) return {};
     decoder->maxThreads = 1;
-    decoder->imageSizeLimit = kPixelLimit;
+    decoder->imageSizeLimit = pixelLimit();
     decoder->ignoreExif = wantMetadata ? AVIF_FALSE : AVIF_TRUE;
     decoder->ignoreXMP = wantMetadata ? AVIF_FALSE : AVIF_TRUE;
     if (avifDecoderSetIOMemory(decoder.get(), bytes.data(), bytes.size()) != AVIF_RESULT_OK)
@@ -214,7 +216,7 @@ Image decodeAvif(std::span<const std::uint8_t> bytes, const DecodeRequest& /*req
     const PixelFormat format = decoder->alphaPresent ? PixelFormat::Bgra32 : PixelFormat::Bgr24;
     if (decoder->image->width != 0 && decoder->image->height != 0) {
         const Geometry declared = geometryOf(*decoder->image);
-        if (declared.seenWidth() > kPixelLimit || declared.seenHeight() > kPixelLimit ||
+        if (declared.seenWidth() > pixelLimit() || declared.seenHeight() > pixelLimit() ||
             !detail::decodeSizeAllowed(declared.seenWidth(), declared.seenHeight(), format))
             return {};
     }
@@ -225,7 +227,7 @@ Image decodeAvif(std::span<const std::uint8_t> bytes, const DecodeRequest& /*req
     // The AV1 payload may disagree with the container; its own size and planes count.
     const PixelFormat actual = decoded.alphaPlane ? PixelFormat::Bgra32 : PixelFormat::Bgr24;
     const Geometry geometry = geometryOf(decoded);
-    if (decoded.width > kPixelLimit || decoded.height > kPixelLimit ||
+    if (decoded.width > pixelLimit() || decoded.height > pixelLimit() ||
         !detail::decodeSizeAllowed(geometry.crop.width, geometry.crop.height, actual))
         return {};
 

@@ -453,14 +453,14 @@ DecodeEstimate estimateDecode(const std::string& path) {
     const ContentType type = contentTypeOf(head);
     Size s = format != nullptr ? declaredSizeOf(*format, head) : headerSize(r, type);
     DecodeEstimate estimate;
-    std::uint64_t image = detail::kDecodeMaxBytes; // the most any image may take
+    std::uint64_t image = detail::decodeMaxBytes(); // the most any image may take
     std::uint64_t library = 0;
     if (s.width > 0 && s.height > 0 && s.width <= 0x7FFFFFFF && s.height <= 0x7FFFFFFF) {
         estimate.width = s.width;
         estimate.height = s.height;
         const std::uint64_t pixels = std::uint64_t(s.width) * std::uint64_t(s.height);
         image = std::min<std::uint64_t>(image, pixels * 4);
-        const std::uint64_t mostLibrary = 4 * std::uint64_t(detail::kDecodeMaxBytes);
+        const std::uint64_t mostLibrary = 4 * std::uint64_t(detail::decodeMaxBytes());
         if (format != nullptr && format->decodeWorkBytes != nullptr)
             library = std::min(format->decodeWorkBytes(s.width, s.height), mostLibrary);
         // OpenJPEG decodes into 32-bit samples, up to four components, beside the image.

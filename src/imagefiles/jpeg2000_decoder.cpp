@@ -261,7 +261,7 @@ ImagePtr readHeader(opj_codec_t& codec, opj_stream_t& stream) {
     // The library keeps every sample as a 32-bit integer: refuse what would pass the limit.
     if (!detail::decodeSizeAllowed(std::int64_t(width), std::int64_t(height),
                                    toolkit::PixelFormat::Bgra32) ||
-        width * height * numComps > detail::kDecodeMaxBytes / 4) {
+        width * height * numComps > detail::decodeMaxBytes() / 4) {
         return {};
     }
     return header;

@@ -200,7 +200,7 @@ toolkit::Image decode(std::span<const std::uint8_t> bytes, Reduction reduction) 
     jpeg_create_decompress(&cinfo);
     DecompressGuard guard(cinfo);
     cinfo.progress = &progress;
-    cinfo.mem->max_memory_to_use = long(detail::kDecodeMaxBytes);
+    cinfo.mem->max_memory_to_use = long(detail::decodeMaxBytes());
 
     if (!readHeader(cinfo, err, bytes, reduction)) return {};
     // The file, the image and the coefficient buffers must fit the decode budget together; what
@@ -217,7 +217,7 @@ toolkit::Image decode(std::span<const std::uint8_t> bytes, Reduction reduction) 
     if (!detail::fitsDecodeBudget({bytes.size(), imageBytes, coefficients})) return {};
     const std::uint64_t libraryBytes = detail::decodeBudget() - bytes.size() - imageBytes;
     cinfo.mem->max_memory_to_use =
-        long(std::min<std::uint64_t>(libraryBytes, detail::kDecodeMaxBytes));
+        long(std::min<std::uint64_t>(libraryBytes, detail::decodeMaxBytes()));
     toolkit::Image image =
         detail::allocateImage(cinfo.output_width, cinfo.output_height, toolkit::PixelFormat::Bgr24);
     if (image.empty()) return {};

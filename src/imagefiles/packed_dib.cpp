@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "imagefiles/detail/byte_reader.h"
+#include "imagefiles/detail/decode_limits.h"
 #include "toolkit/bytes.h"
 
 namespace quill::imagefiles {
@@ -13,6 +14,14 @@ namespace {
 
 using toolkit::Image;
 using toolkit::PixelFormat;
+
+/// Largest block a decoder may allocate for one packed bitmap: the image cap, or a quarter of a
+/// lowered decode cap (fuzz builds and their replays), so that this guard trips before the
+/// fuzzer's own memory limit.
+std::size_t maxPackedDibBytes() {
+    const std::size_t cap = detail::decodeMaxBytes();
+    return cap < toolkit::kMaxImageBytes ? cap / 4 : toolkit::kMaxImageBytes;
+}
 
 bool validDepth(int bits) {
     return bits == 1 || bits == 4 || bits == 8 || bits == 16 || bits == 24 || bits == 32;
@@ -59,7 +68,8 @@ std::optional<DibLayout> parseLayout(std::span<const std::uint8_t> block) {
     layout.paletteSize = paletteEntriesFor(layout.bits, *colorsUsed);
     layout.rowBytes = PackedDib::rowBytesFor(layout.width, layout.bits);
     layout.rowsOffset = PackedDib::kHeaderSize + 4 * std::size_t(layout.paletteSize);
-    if (layout.rowBytes == 0 || std::size_t(layout.height) > kMaxPackedDibBytes / layout.rowBytes) {
+    if (layout.rowBytes == 0 ||
+        std::size_t(layout.height) > maxPackedDibBytes() / layout.rowBytes) {
         return std::nullopt;
     }
     if (!reader.has(layout.rowsOffset, layout.rowBytes * std::size_t(layout.height))) {
@@ -83,10 +93,10 @@ bool PackedDib::sizeAllowed(int width, int height, int bitsPerPixel) {
     if (width <= 0 || height <= 0 || !validDepth(bitsPerPixel)) return false;
     const std::size_t rowBytes = rowBytesFor(width, bitsPerPixel);
     const std::size_t overhead = kHeaderSize + 4 * 256;
-    if (rowBytes > (kMaxPackedDibBytes - overhead) / std::size_t(height)) return false;
+    if (rowBytes > (maxPackedDibBytes() - overhead) / std::size_t(height)) return false;
     const PixelFormat format = bitsPerPixel == 32 ? PixelFormat::Bgra32 : PixelFormat::Bgr24;
     if (!Image::sizeAllowed(width, height, format)) return false;
-    return Image::strideFor(width, format) <= kMaxPackedDibBytes / std::size_t(height);
+    return Image::strideFor(width, format) <= maxPackedDibBytes() / std::size_t(height);
 }
 
 std::optional<PackedDib> PackedDib::create(int width, int height, int bitsPerPixel,

@@ -20,14 +20,6 @@ struct DecodedColor {
     constexpr bool operator==(const DecodedColor&) const = default;
 };
 
-/// Largest block a decoder may allocate for one packed bitmap. Fuzz builds use a lower limit so
-/// that this guard trips before the fuzzer's own memory cap.
-#if defined(QUILL_FUZZING)
-inline constexpr std::size_t kMaxPackedDibBytes = std::size_t{16} << 20;
-#else
-inline constexpr std::size_t kMaxPackedDibBytes = toolkit::kMaxImageBytes;
-#endif
-
 /// A device-independent bitmap in one owned block: a 40-byte BITMAPINFOHEADER, the palette
 /// (4-byte entries blue, green, red, 0; as many as the colours-used field says, or 2^bits when it
 /// is 0 and bits is at most 8), then the pixel rows, bottom row first, each padded to 4 bytes.

@@ -215,7 +215,7 @@ toolkit::Image decodeTiff(std::span<const std::uint8_t> bytes) {
     const std::uint64_t room =
         detail::decodeBudget() > bytes.size() ? detail::decodeBudget() - bytes.size() : 1;
     TIFFOpenOptionsSetMaxSingleMemAlloc(
-        options.get(), tmsize_t(std::min<std::uint64_t>(detail::kDecodeMaxBytes, room)));
+        options.get(), tmsize_t(std::min<std::uint64_t>(detail::decodeMaxBytes(), room)));
     MemoryFile file{bytes, 0};
     detail::TiffHandle tif(TIFFClientOpenExt("memory", "rm", &file, readProc, writeProc, seekProc,
                                              closeProc, sizeProc, mapProc, unmapProc,

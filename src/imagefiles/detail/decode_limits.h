@@ -1,7 +1,9 @@
-// Size limits shared by the decoders: the 1 GiB pixel-buffer cap, lowered in fuzz builds so that
-// our own guard trips before the fuzzer's memory limit.
+// Size limits shared by the decoders: the 1 GiB pixel-buffer cap, lowered for fuzzing so that our
+// own guards trip before the fuzzer's memory limit.
 #pragma once
 
+#include <algorithm>
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <initializer_list>
@@ -11,24 +13,34 @@
 
 namespace quill::imagefiles::detail {
 
+/// The largest pixel buffer one decode may allocate: the 1 GiB image cap, or less in fuzz builds
+/// and in replays of fuzz inputs (setDecodeCap), so that our own guards trip before the fuzzer's
+/// memory limit and an input found under the lower cap behaves the same when replayed.
 #if defined(QUILL_FUZZING)
-inline constexpr std::size_t kDecodeMaxBytes = std::size_t{64} << 20;
+inline std::atomic<std::size_t> g_decodeCap{std::size_t{64} << 20};
 #else
-inline constexpr std::size_t kDecodeMaxBytes = toolkit::kMaxImageBytes;
+inline std::atomic<std::size_t> g_decodeCap{toolkit::kMaxImageBytes};
 #endif
+
+[[nodiscard]] inline std::size_t decodeMaxBytes() {
+    return g_decodeCap.load(std::memory_order_relaxed);
+}
+
+/// Lowers (or restores) the cap; for fuzz drivers before their first input.
+inline void setDecodeCap(std::size_t bytes) {
+    g_decodeCap.store(std::min(bytes, toolkit::kMaxImageBytes), std::memory_order_relaxed);
+}
 
 /// Largest file the loaders read into memory.
 inline constexpr std::uint64_t kMaxFileBytes = std::uint64_t{1} << 31;
 
 /// What one decode may use in all: the file's bytes, the decoded image and the library's work
-/// buffers together. The process budget, lowered in fuzz builds like the pixel cap.
+/// buffers together. The process budget, or twice a lowered cap when that is less.
 [[nodiscard]] inline std::uint64_t decodeBudget() {
     const std::uint64_t limit = toolkit::MemoryBudget::process().limit();
-#if defined(QUILL_FUZZING)
-    return limit < 2 * kDecodeMaxBytes ? limit : 2 * kDecodeMaxBytes;
-#else
-    return limit;
-#endif
+    const std::size_t cap = decodeMaxBytes();
+    if (cap >= toolkit::kMaxImageBytes) return limit;
+    return limit < 2 * std::uint64_t(cap) ? limit : 2 * std::uint64_t(cap);
 }
 
 /// True when `parts` bytes in all (each part already checked to be below 2^62) fit the budget
@@ -48,7 +60,7 @@ inline constexpr std::uint64_t kMaxFileBytes = std::uint64_t{1} << 31;
     if (width <= 0 || height <= 0 || width > 0x7FFFFFFF || height > 0x7FFFFFFF) return false;
     if (!toolkit::Image::sizeAllowed(int(width), int(height), format)) return false;
     const std::size_t stride = toolkit::Image::strideFor(int(width), format);
-    return stride <= kDecodeMaxBytes / std::size_t(height);
+    return stride <= decodeMaxBytes() / std::size_t(height);
 }
 
 /// Allocates a decoded image (all zero) when the size is allowed; empty otherwise.
