@@ -191,14 +191,7 @@ SavedJpegOptions savedJpegOptions(const RunPlan& plan, const ImageRecord& record
     return {.keepMetadata = s.keepMetadata != 0,
             .commentEnabled = s.commentEnabled != 0,
             .comment = s.commentEnabled ? expanded(plan, record, plan.run.commentRun) : "",
-            .useExifOrientation = s.useExifOrientation != 0,
-            .rotationApplied = edited.rotationApplied,
-            .sizeMayHaveChanged =
-                s.cropEnabled || s.rotateEnabled || s.resizeEnabled || s.canvasEnabled,
-            .width = edited.width,
-            .height = edited.height,
-            .removeLocation = s.removeLocation != 0,
-            .orientationAfterEdit = edited.orientationAfterEdit};
+            .edit = carryEditOf(plan, edited)};
 }
 
 /// The output within the size limit: every encode of the search is completed as it would be

@@ -470,20 +470,21 @@ std::uint64_t insertedSegmentBytes(const JpegMetadata& metadata) {
 
 void prepareCarriedSegments(JpegMetadata& metadata, const SavedJpegOptions& options) {
     if (!options.keepMetadata) metadata.clear();
-    if (options.removeLocation) removeLocationFromSegments(metadata);
+    if (options.edit.removeLocation) removeLocationFromSegments(metadata);
     if (options.commentEnabled) setComment(metadata, options.comment);
 
     ExifView view;
-    const bool uprighted = options.orientationAfterEdit >= 1 && options.orientationAfterEdit <= 8;
-    if (options.keepMetadata && (options.useExifOrientation || uprighted) && metadata.hasApp1 &&
-        openExif(metadata, view)) {
+    const bool uprighted =
+        options.edit.orientationAfterEdit >= 1 && options.edit.orientationAfterEdit <= 8;
+    if (options.keepMetadata && (options.edit.useExifOrientation || uprighted) &&
+        metadata.hasApp1 && openExif(metadata, view)) {
         std::uint8_t request = 0;
         if (uprighted) {
             // The pixels were turned as the tag said: left as it was, the tag would turn them
             // once more in every viewer that honours it.
-            view.orientation = options.orientationAfterEdit;
+            view.orientation = options.edit.orientationAfterEdit;
             request |= ExifOrientation;
-        } else if (options.useExifOrientation && options.rotationApplied >= 0) {
+        } else if (options.edit.useExifOrientation && options.edit.rotationApplied >= 0) {
             // The orientation the source was stored with, read from the block being patched. An
             // upright source (1) is left as it is, like a source without the tag: its pixels were
             // turned, and a viewer that honours the tag must show them as they are now rather than
@@ -494,15 +495,15 @@ void prepareCarriedSegments(JpegMetadata& metadata, const SavedJpegOptions& opti
             walkExif(view);
             const bool storedTurned = (view.tags & ExifOrientation) && view.orientation != 1;
             const std::int32_t orientation =
-                storedTurned ? newOrientation(view.orientation, options.rotationApplied) : -1;
+                storedTurned ? newOrientation(view.orientation, options.edit.rotationApplied) : -1;
             if (orientation != -1) {
                 view.orientation = orientation;
                 request |= ExifOrientation;
             }
         }
-        if (options.useExifOrientation && options.sizeMayHaveChanged) {
-            view.width = options.width;
-            view.height = options.height;
+        if (options.edit.useExifOrientation && options.edit.sizeMayHaveChanged) {
+            view.width = options.edit.width;
+            view.height = options.edit.height;
             request |= ExifPixelWidth | ExifPixelHeight;
         }
         if (request != 0) {

@@ -134,20 +134,26 @@ struct MetadataRequest {
 [[nodiscard]] JpegMetadata pickUpMetadata(const std::string& sourcePath,
                                           const MetadataRequest& request);
 
-/// How a re-encoded JPEG output gets its metadata.
-struct SavedJpegOptions {
-    bool keepMetadata = true;          ///< carry the source's segments over
-    bool commentEnabled = false;       ///< replace the comment by `comment`
-    std::string comment;               ///< the expanded comment text (UTF-8)
+/// How the edit changed the picture, for the metadata that travels with it: the JPEG segments
+/// carried over, or the blocks put into other formats.
+struct CarryEdit {
     bool useExifOrientation = false;   ///< patch the EXIF orientation and pixel size
     std::int32_t rotationApplied = -1; ///< rotateMode applied to the image, -1 when none
     bool sizeMayHaveChanged = false;   ///< crop, rotation, resize or canvas was enabled
-    std::int32_t width = 0;            ///< the written image's width
-    std::int32_t height = 0;           ///< the written image's height
-    bool removeLocation = false;       ///< drop GPS and location fields from the carried blocks
-    /// The orientation the edit left the pixels in (1 after an upright turn): written into the
-    /// carried tag whether or not useExifOrientation is on; -1 leaves it to the rule above.
+    std::int32_t width = 0;            ///< the written image's size
+    std::int32_t height = 0;
+    bool removeLocation = false; ///< GPS and the XMP/IPTC location fields are dropped
+    /// The orientation an upright turn left the pixels in (1): written into the tag whether or
+    /// not useExifOrientation is on; -1 leaves it to the rule above.
     std::int32_t orientationAfterEdit = -1;
+};
+
+/// How a re-encoded JPEG output gets its metadata.
+struct SavedJpegOptions {
+    bool keepMetadata = true;    ///< carry the source's segments over
+    bool commentEnabled = false; ///< replace the comment by `comment`
+    std::string comment;         ///< the expanded comment text (UTF-8)
+    CarryEdit edit;              ///< how the edit changed the picture
 };
 /// After saving a decoded image as JPEG: sets the comment, patches the EXIF orientation (from the
 /// orientation stored in the carried EXIF block and the rotation) and pixel size, and writes the

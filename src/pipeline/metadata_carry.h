@@ -26,19 +26,6 @@ struct CarriedMetadata {
     [[nodiscard]] bool empty() const { return exif.empty() && xmp.empty() && iptc.empty(); }
 };
 
-/// How the edit changed the picture, for the EXIF block that travels with it.
-struct CarryEdit {
-    bool useExifOrientation = false;   ///< patch orientation and pixel size (as the JPEG path)
-    std::int32_t rotationApplied = -1; ///< rotateMode applied to the image, -1 when none
-    bool sizeMayHaveChanged = false;   ///< crop, rotation, resize or canvas was enabled
-    std::int32_t width = 0;            ///< the written image's size
-    std::int32_t height = 0;
-    bool removeLocation = false; ///< GPS and the XMP/IPTC location fields are dropped
-    /// The orientation an upright turn left the pixels in (1): written into the tag whether or
-    /// not useExifOrientation is on, as the JPEG carry-over does; -1 leaves the rule above.
-    std::int32_t orientationAfterEdit = -1;
-};
-
 /// Reads the metadata of a source file. AVIF, HEIF and JPEG XL through the format table's reader
 /// (Exiv2 cannot read their EXIF), every other format through Exiv2. Empty when the file holds
 /// none or cannot be read; never throws.

@@ -337,7 +337,7 @@ TEST(MetadataCarry, OutputsGetTheSourceSegmentsPatchedAndCopiesLoseThem) {
         const MetadataRequest request{c.keep, c.comment, !c.copy};
         JpegMetadata m = pickUpMetadata(dir.file("src.jpg"), request);
         EXPECT_FALSE(c.copy && m.holdsData()) << "a copy needs the list only";
-        SavedJpegOptions options{c.keep, c.comment, "abc", c.useExif, c.rotation, true, 8, 16};
+        SavedJpegOptions options{c.keep, c.comment, "abc", {c.useExif, c.rotation, true, 8, 16}};
         EXPECT_TRUE(c.copy ? adjustMetadataOfCopy(dir.file("out.jpg"), m, request, "abc")
                            : carryMetadataIntoOutput(dir.file("out.jpg"), m, options));
         EXPECT_EQ(readBytes(dir.file("out.jpg")), c.expected);
@@ -393,8 +393,8 @@ TEST(MetadataExiftool, WrittenFilesReadBackAsIntendedAndValidate) {
         const std::string out = dir.file("carried" + std::to_string(written.size()) + ".jpg");
         writeBytes(out, kPlain);
         JpegMetadata m = pickUpMetadata(path, {true, true, true});
-        const SavedJpegOptions options{true, true, "Quillmere \xE2\x82\xAC", true, 1, true,
-                                       321,  123};
+        const SavedJpegOptions options{
+            true, true, "Quillmere \xE2\x82\xAC", {true, 1, true, 321, 123}};
         ASSERT_TRUE(carryMetadataIntoOutput(out, m, options)) << path;
         written[path] = out;
         all.push_back(out);
