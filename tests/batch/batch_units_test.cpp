@@ -21,6 +21,10 @@
 #include <map>
 #include <vector>
 
+#include <fcntl.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace quill::batch {
@@ -275,8 +279,26 @@ TEST_F(BatchWithFiles, SourcesAndTheOutputFolderChangingBeforeTheRunFailOnlyWhat
 
 // What happens to files while the run reads them, through the read hook that runs before every
 // open and read: one source grows (a copy still arriving), and the output folder is removed.
+/// Makes a folder read-only for this process or writable again. Permissions do not stop root (as
+/// CI runs), so root sets the folder's immutable flag instead, which stops it too; false where
+/// the file system has no such flag.
+bool setFolderReadOnly(const std::string& folder, bool readOnly) {
+    if (geteuid() != 0) return ::chmod(folder.c_str(), readOnly ? 0555 : 0755) == 0;
+    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return false;
+    int flags = 0;
+    bool done = ::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0;
+    if (done) {
+        flags = readOnly ? flags | FS_IMMUTABLE_FL : flags & ~FS_IMMUTABLE_FL;
+        done = ::ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0;
+    }
+    ::close(fd);
+    return done;
+}
+
 struct ChangesDuringTheRun {
-    std::string grows, removesFolder, folder;
+    std::string grows{}, removesFolder{}, folder{};
+    std::string freezesFolder{}; ///< opening this source makes `folder` read-only
     int grown = 0; ///< times the source grew: at every read, as a copy still arriving would
 };
 ChangesDuringTheRun g_changes;
@@ -290,6 +312,8 @@ int changeFilesWhileTheyAreRead(const std::string& path, platform::ReadStep step
         test::writeBytes(path, more);
     } else if (path == c.removesFolder && step == platform::ReadStep::Open) {
         std::filesystem::remove_all(c.folder);
+    } else if (path == c.freezesFolder && step == platform::ReadStep::Open) {
+        (void)setFolderReadOnly(c.folder, true);
     }
     return 0;
 }
@@ -347,6 +371,48 @@ TEST_F(BatchWithFiles, SourcesAndTheOutputFolderChangingDuringTheRunLoseNothing)
                 << name;
         }
     }
+}
+
+// The output folder made read-only in the middle of a run that moves its sources: every image
+// not written by then fails with its source where it was, and the run goes on to its end.
+TEST_F(BatchWithFiles, AnOutputFolderMadeReadOnlyDuringTheRunKeepsTheSourcesOfWhatFails) {
+    const std::string folder = dir.file("frozen");
+    ASSERT_TRUE(platform::createDirectories(folder));
+    if (!setFolderReadOnly(folder, true)) GTEST_SKIP() << "no read-only folders here";
+    ASSERT_TRUE(setFolderReadOnly(folder, false));
+    settingsRecord.moveOriginal = 1;
+    settingsRecord.convertFormat = 1;
+    settingsRecord.outputDirEnabled = 1;
+    settingsRecord.outputDirPattern = folder + "/";
+    for (const char* name : {"a.png", "b.png", "c.png", "d.png"})
+        add("png/basn2c08.png", name);
+    const std::vector<std::uint8_t> original = test::readBytes(dir.file("a.png"));
+    g_changes = {.folder = folder, .freezesFolder = dir.file("b.png")};
+    platform::detail::setReadFault(&changeFilesWhileTheyAreRead);
+    processWithReplaceAll();
+    platform::detail::setReadFault(nullptr);
+    ASSERT_TRUE(setFolderReadOnly(folder, false));
+
+    // a may have been written before b was opened, or b may have been read ahead of a's write.
+    std::vector<std::string> done;
+    for (const ImageRecord& record : images.records()) {
+        const std::string& name = record.fileName;
+        if (record.resultState == ImageResult::Done) {
+            EXPECT_EQ(name, "a");
+            EXPECT_FALSE(std::filesystem::exists(dir.file(name + ".png")));
+            done.push_back(name + ".jpg");
+        } else {
+            EXPECT_EQ(record.resultState, ImageResult::WriteFailed) << name;
+            EXPECT_EQ(test::readBytes(dir.file(name + ".png")), original) << name;
+        }
+    }
+    // A temporary file the run could not remove from the read-only folder is the next run's to
+    // remove; then only the outputs of what was done are there.
+    (void)platform::removeLeftoverTemporaries(folder);
+    std::vector<std::string> written;
+    for (const auto& entry : std::filesystem::directory_iterator(folder))
+        written.push_back(entry.path().filename().string());
+    EXPECT_EQ(written, done);
 }
 
 TEST_F(BatchWithFiles, DecodeAheadWaitsWhileTheNextImageWouldPassTheBudget) {
