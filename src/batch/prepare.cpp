@@ -95,8 +95,9 @@ void readDetails(ImageRecord& record, const Needs& need) {
             record.orientation = std::int8_t(*exif.orientation);
     }
     if (need[Requirement::ColourCount] || need[Requirement::Brightness]) {
-        const toolkit::Image image =
-            imagefiles::loadImageFile(record.sourcePath, record.formatKind);
+        const imagefiles::BudgetedImage loaded =
+            imagefiles::loadImageFileBudgeted(record.sourcePath, record.formatKind);
+        const toolkit::Image& image = loaded.image;
         if (image.empty()) {
             record.resultState = ImageResult::LoadFailed;
             return;

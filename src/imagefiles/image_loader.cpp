@@ -429,6 +429,21 @@ toolkit::Image loadImageFileReduced(const std::string& path, FormatKind formatKi
     return load(path, formatKind, videos, reduction, readStamp, iccProfile);
 }
 
+BudgetedImage loadImageFileBudgeted(const std::string& path, FormatKind formatKind,
+                                    const std::function<bool()>& keepWaiting) {
+    toolkit::MemoryBudget& budget = toolkit::MemoryBudget::process();
+    // As a run holds them: an estimate past the whole budget holds the whole budget.
+    const std::uint64_t bytes = std::clamp<std::uint64_t>(
+        estimateDecodeBytes(path), 1, std::max<std::uint64_t>(budget.limit(), 1));
+    BudgetedImage loaded;
+    loaded.hold =
+        keepWaiting ? budget.reserveWhenFree(bytes, keepWaiting) : budget.reserveRegardless(bytes);
+    if (!loaded.hold) return loaded;
+    loaded.image = loadImageFile(path, formatKind);
+    loaded.hold.shrinkTo(loaded.image.sizeInBytes());
+    return loaded;
+}
+
 bool readImageSizeFromBytes(Bytes bytes, ImageRect& out) {
     if (const FormatInfo* format = formatOfContent(bytes); format != nullptr)
         return finish(declaredSizeOf(*format, bytes), out);

@@ -3,12 +3,14 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <span>
 #include <string>
 #include <vector>
 
 #include "imagefiles/format.h"
 #include "toolkit/image.h"
+#include "toolkit/memory_budget.h"
 #include "toolkit/platform/platform.h"
 
 namespace quill::imagefiles {
@@ -59,6 +61,22 @@ struct DecodeEstimate {
 
 /// estimateDecode(path).bytes.
 [[nodiscard]] std::uint64_t estimateDecodeBytes(const std::string& path);
+
+/// A decoded image with the bytes it holds reserved against the process memory budget.
+struct BudgetedImage {
+    toolkit::Image image;
+    toolkit::MemoryReservation hold; ///< the image's bytes, given back when this goes
+};
+
+/// loadImageFile for decodes outside a run's work queue (the live preview, the preparation's
+/// colour counts, an overlay picture), so that they are counted against the process memory budget
+/// like a run's: the file's decode estimate is reserved first and, once decoded, shrunk to the
+/// image (an estimate past the whole budget holds all of it, as in a run). With `keepWaiting` the
+/// reservation waits for room while it returns true, and the image is empty when it gives up.
+/// Without, the room is taken at once, past the limit if need be, and the reservations of others
+/// wait while it is held.
+[[nodiscard]] BudgetedImage loadImageFileBudgeted(const std::string& path, FormatKind formatKind,
+                                                  const std::function<bool()>& keepWaiting = {});
 
 /// Reads an image's width and height from its header, decoding the file when the header does not
 /// tell. True when both lie in 1..65536; otherwise false with `out` all zero. `readError` (when

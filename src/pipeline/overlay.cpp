@@ -376,7 +376,8 @@ PreparedOverlay prepareOverlay(const OverlaySettings& settings,
                                const std::string& overlayImageRun) {
     Image loaded;
     if (settings.overlayKind == settings::OverlayKind::Image)
-        loaded = imagefiles::loadImageFile(overlayImageRun, imagefiles::FormatKind::None);
+        loaded =
+            imagefiles::loadImageFileBudgeted(overlayImageRun, imagefiles::FormatKind::None).image;
     return prepareOverlayWithImage(settings, std::move(loaded));
 }
 

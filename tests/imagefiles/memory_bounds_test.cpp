@@ -83,6 +83,29 @@ TEST(DecodeBudget, FilesAreReadOnlyAsFarAsTheFormatAndBudgetAllow) {
     budget.setLimit(limit);
 }
 
+// Decodes outside a run (preview, preparation, overlay) count against the budget like a run's.
+TEST(DecodeBudget, BudgetedLoadsWaitForRoomAndHoldTheImage) {
+    const std::string photo = test::testdata("jpeg/hopper.jpg");
+    toolkit::MemoryBudget& budget = toolkit::MemoryBudget::process();
+    toolkit::MemoryReservation run = budget.tryReserve(budget.limit());
+    ASSERT_TRUE(run);
+    // While a run holds everything, a load that may wait does, and gives up when told to.
+    int asked = 0;
+    EXPECT_TRUE(
+        loadImageFileBudgeted(photo, FormatKind::None, [&] { return ++asked < 3; }).image.empty());
+    EXPECT_EQ(asked, 3);
+    // One that may not wait takes its room past the limit, and then holds just its image.
+    {
+        const BudgetedImage loaded = loadImageFileBudgeted(photo, FormatKind::None);
+        ASSERT_FALSE(loaded.image.empty());
+        EXPECT_EQ(loaded.hold.bytes(), loaded.image.sizeInBytes());
+        EXPECT_EQ(budget.reserved(), budget.limit() + loaded.image.sizeInBytes());
+    }
+    run.reset();
+    EXPECT_EQ(budget.reserved(), 0u);
+    EXPECT_FALSE(loadImageFileBudgeted(photo, FormatKind::None, [] { return true; }).image.empty());
+}
+
 TEST(DecodeBudget, RawPixMapsDecodeFromTheFileIntoTheImageAlone) {
     // 5000 x 5000 pixels: the file and the image are 72 MiB each. The rows go from the file into
     // the image a slice at a time, so neither the whole file nor a packed bitmap in between is

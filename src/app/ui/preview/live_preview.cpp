@@ -132,7 +132,8 @@ PreviewSource reduceForPreview(toolkit::Image decoded, int fullWidth, int fullHe
 namespace {
 
 /// The file decoded (a JPEG reduced in its DCT) and reduced for the preview.
-PreviewSource loadReduced(const std::string& path, imagefiles::FormatKind formatKind) {
+PreviewSource loadReduced(const std::string& path, imagefiles::FormatKind formatKind,
+                          const std::function<bool()>& keepWaiting) {
     if (formatKind == imagefiles::FormatKind::Jpeg) {
         const auto bytes = platform::readFile(path, std::size_t(1) << 30);
         imagefiles::ImageRect full;
@@ -145,7 +146,7 @@ PreviewSource loadReduced(const std::string& path, imagefiles::FormatKind format
                 return reduceForPreview(std::move(decoded), full.width, full.height);
         }
     }
-    toolkit::Image image = imagefiles::loadImageFile(path, formatKind);
+    toolkit::Image image = imagefiles::loadImageFileBudgeted(path, formatKind, keepWaiting).image;
     const int width = image.width();
     const int height = image.height();
     return reduceForPreview(std::move(image), width, height);
@@ -153,10 +154,11 @@ PreviewSource loadReduced(const std::string& path, imagefiles::FormatKind format
 
 } // namespace
 
-PreviewSource loadPreviewSource(const std::string& path, imagefiles::FormatKind formatKind) {
+PreviewSource loadPreviewSource(const std::string& path, imagefiles::FormatKind formatKind,
+                                const std::function<bool()>& keepWaiting) {
     if (formatKind == imagefiles::FormatKind::None)
         formatKind = imagefiles::detectFormatByExtension(path, imagefiles::Videos::Excluded);
-    PreviewSource source = loadReduced(path, formatKind);
+    PreviewSource source = loadReduced(path, formatKind, keepWaiting);
     source.orientation = pipeline::uprightOrientation(path, formatKind);
     return source;
 }
@@ -395,7 +397,11 @@ void LivePreview::workerLoop() {
             filter = {};
             if (request.recordId >= 0) {
                 m_loading = true;
-                source = loadPreviewSource(request.path, request.formatKind);
+                // A run may hold the memory budget: wait for room until the preview stops.
+                source = loadPreviewSource(request.path, request.formatKind, [this] {
+                    std::lock_guard lock(m_mutex);
+                    return !m_stop;
+                });
                 if (source.image.empty()) sourceProblem = unloadableReason(request.path);
                 m_loading = false;
             }

@@ -54,9 +54,11 @@ struct PreviewSource {
 /// aspect kept, never enlarged). Empty image on failure.
 [[nodiscard]] PreviewSource reduceForPreview(toolkit::Image decoded, int fullWidth, int fullHeight);
 /// Loads the file (JPEG through the decoder's reduced decoding) and reduces it; FormatKind::None
-/// takes the format from the extension.
+/// takes the format from the extension. A full decode is counted against the process memory
+/// budget (imagefiles::loadImageFileBudgeted, waiting for room while `keepWaiting` says so).
 [[nodiscard]] PreviewSource loadPreviewSource(const std::string& path,
-                                              imagefiles::FormatKind formatKind);
+                                              imagefiles::FormatKind formatKind,
+                                              const std::function<bool()>& keepWaiting = {});
 
 /// The working settings with every pixel-valued setting multiplied by `scale` and rounded to the
 /// nearest integer: crop margins, resize width and height (pixel mode), canvas width and height,
