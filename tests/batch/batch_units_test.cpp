@@ -218,7 +218,11 @@ TEST_F(BatchWithFiles, ASourceSwappedForALinkIsLeftAlone) {
     policy.target = elsewhere;
     settingsRecord.moveOriginal = 1;
     process(policy);
-    EXPECT_EQ(images[0].resultState, ImageResult::WriteFailed);
+    // A worker may decode the image before the question or after it; after it, the decode meets
+    // the link and fails instead of the move.
+    const ImageResult state = images[0].resultState;
+    EXPECT_TRUE(state == ImageResult::WriteFailed || state == ImageResult::LoadFailed)
+        << int(state);
     EXPECT_TRUE(platform::fileIdentity(dir.file("a.png"))->isLink) << "the link was removed";
     EXPECT_TRUE(platform::isRegularFile(elsewhere));
 }
