@@ -12,8 +12,7 @@ int main(int argc, char** argv) {
     // into the user's home, and nothing an earlier run left there changes what a test sees.
     const quill::test::TempDir home;
     qputenv("HOME", QByteArray::fromStdString(home.path()));
-    for (const char* name : {"XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_CACHE_HOME",
-                             "XDG_DESKTOP_DIR", "XDG_PICTURES_DIR"})
+    for (const char* name : {"XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_CACHE_HOME"})
         qunsetenv(name);
     QApplication app(argc, argv);
     (void)quill::settings::loadProgramInfo();

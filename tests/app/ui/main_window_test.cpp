@@ -1236,15 +1236,8 @@ TEST_F(MainWindowTest, TheFocusComesBackAfterARunAndItsResultWindow) {
             if (top->isVisible())
                 open += std::string(top->metaObject()->className()) + " \"" +
                         top->windowTitle().toStdString() + "\" ";
-        std::string records;
-        for (const imagefiles::ImageRecord& r : m_images.records())
-            records += r.fileName + " state " + std::to_string(int(r.resultState)) + " code " +
-                       std::to_string(int(r.resultCode)) + " ";
         return "closed " + std::to_string(closed) + ", questions asked " +
-               std::to_string(m_questions.asked.size()) + ", visible: " + open +
-               ", records: " + records + ", cancelled " +
-               std::to_string(m_flags.runCancelled.load()) + ", stop signal " +
-               std::to_string(m_flags.stopSignal.load());
+               std::to_string(m_questions.asked.size()) + ", visible: " + open;
     }();
     QCoreApplication::processEvents();
     QApplication::setActiveWindow(&window());
