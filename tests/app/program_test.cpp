@@ -25,14 +25,11 @@ TEST_F(Program, HelpPrintsBannerHelpTextFormatsAndFooterOnly) {
     const RunResult r = run("-console -HELP photo.jpg");
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.out.rfind("\n\nQuillmere - Batch Image Modifier\n*****", 0), 0u) << r.out;
-    // The formats follow the switches, one line each, with the output format that writes them.
+    // The switches for scripts follow the first ones; the formats follow them, one line each,
+    // with the output format that writes them.
     EXPECT_THAT(r.out, HasSubstr("remaining setting files.\n\n -Set:NAME=VALUE\n"));
     EXPECT_THAT(r.out, HasSubstr("share the work between them.\n\n Image formats\n"));
     EXPECT_THAT(r.out, HasSubstr("\nWebP (webp): read and written (output format 5).\n"));
-    EXPECT_THAT(r.out, HasSubstr("\nCamera RAW (cr2, cr3, nef, arw, dng, orf, rw2, raf, pef, srw): "
-                                 "read.\n"));
-    EXPECT_THAT(r.out,
-                HasSubstr("\nPDF (pdf): written, one page holding a JPEG (output format 4).\n"));
     const std::string end = "(output format 4).\n\n----------------\n\n";
     EXPECT_EQ(r.out.substr(r.out.size() - std::min(r.out.size(), end.size())), end);
     EXPECT_THAT(r.out, Not(HasSubstr("Preset:"))); // no run either
@@ -40,23 +37,6 @@ TEST_F(Program, HelpPrintsBannerHelpTextFormatsAndFooterOnly) {
     // Help implies portable mode: no per-user folder and no setting file appear.
     EXPECT_FALSE(platform::fileExists(m_root.path() + "home/.config"));
     EXPECT_FALSE(platform::fileExists(programDir() + "Quillmere_Presets"));
-}
-
-// The preset line and the refusals of a console run are checked with the batch run.
-TEST_F(Program, ConsoleRunFallsBackToPresetZeroOrTakesTheStoredOne) {
-    // A preset that does not exist falls back to preset 0; without path arguments the run
-    // itself is then refused ("No files").
-    RunResult r = run("-Console -Preset=8");
-    EXPECT_EQ(r.status, 2);
-    EXPECT_THAT(r.out, HasSubstr("\nPreset: 0 -> \"" + settings::uiText(295) + "\"\n"));
-
-    // The stored current preset is used when no -Preset= is given.
-    settings::PresetList list = settings::defaultPresetList();
-    list.currentIndex = 4;
-    list.presets[4].name = "Stored four";
-    ASSERT_TRUE(settings::writePresets(perUser() + "Presets", list));
-    r = run("-Console");
-    EXPECT_THAT(r.out, HasSubstr("Preset: 4 -> \"Stored four\""));
 }
 
 // A preset file that is there but cannot be read stops a console run before anything is
@@ -135,7 +115,8 @@ TEST_F(Program, PortableFilesNextToTheProgramAreFoundWithoutTheSwitch) {
     EXPECT_THAT(r.out, HasSubstr("Preset: 0 -> \"Portable zero\""));
     EXPECT_FALSE(platform::fileExists(perUser()));
 
-    // A presets file of an earlier version, as an update finds it, marks the install portable too.
+    // A presets file of an earlier version, as an update finds it, marks the install portable too;
+    // without -Preset= the run takes its stored current preset.
     auto bytes = test::readBytes(test::fixture("settings/varied-4.6.presets"));
     test::writeBytes(programDir() + "Quillmere_Presets", bytes);
     EXPECT_THAT(run("-Console").out, HasSubstr("Preset: 3 -> "));

@@ -102,14 +102,6 @@ TEST_F(ScriptSwitches, SetChangesOneRunOnlyAndRefusesWhatTheTableRefuses) {
     EXPECT_THAT(r.out, HasSubstr("resizeWidth  0..9999, default 1024"));
     EXPECT_THAT(r.out, HasSubstr("outputDirPattern  text"));
     EXPECT_THAT(r.out, Not(HasSubstr("filterConditions")));
-    // The plain help names the new switches after the first ones.
-    r = run("-Help");
-    const std::size_t uninstall = r.out.find(" -Uninstall");
-    const std::size_t set = r.out.find(" -Set:NAME=VALUE");
-    ASSERT_NE(set, std::string::npos);
-    EXPECT_LT(uninstall, set);
-    for (const char* name : {" -List=FILE", " -DryRun", " -Output=tsv", " -Shard=K/N"})
-        EXPECT_THAT(r.out, HasSubstr(name));
 }
 
 TEST_F(ScriptSwitches, ListFilesAddPathsAsTheCommandLineDoes) {
@@ -235,26 +227,6 @@ TEST_F(ScriptSwitches, SeveralPresetsRunInTurnAndReportTogether) {
     EXPECT_FALSE(platform::fileExists(work() + "a.png"));
 }
 
-TEST_F(ScriptSwitches, ASizeLimitNoQualityReachesIsWrittenAndReported) {
-    ASSERT_TRUE(platform::copyFile(test::testdata("jpeg/hopper.jpg"), work() + "h.jpg",
-                                   platform::Overwrite::Replace));
-    const std::string limited = "-Set:outputDirPattern=" + test::shellQuote(out()) +
-                                " -Set:outputFormat=0 -Set:outputSizeLimit=";
-    RunResult r = run("-Console " + limited + "1 h.jpg");
-    EXPECT_EQ(r.status, 1) << r.out;
-    EXPECT_TRUE(platform::isRegularFile(out() + "h.jpg"));
-    const auto logBytes = test::readBytes(programDir() + "Quillmere_Errorlog.txt");
-    EXPECT_THAT(std::string(logBytes.begin(), logBytes.end()), HasSubstr("larger than the limit"));
-    // A limit the image fits: no report.
-    ASSERT_TRUE(platform::removeDirectoryTree(out()));
-    r = run("-Console " + limited + "1000 h.jpg");
-    EXPECT_EQ(r.status, 0) << r.out;
-    EXPECT_LE(test::readBytes(out() + "h.jpg").size(), 1000u * 1024u);
-    r = run("-Console " + limited + "-1 h.jpg");
-    EXPECT_EQ(r.status, 2);
-    EXPECT_THAT(r.out, HasSubstr("outputSizeLimit"));
-}
-
 TEST_F(ScriptSwitches, ShardsShareTheListWithoutOverlap) {
     // 1,000 files, one list, four processes each with its own runtime folder (the instance
     // lock), all writing into one output folder.
@@ -301,19 +273,7 @@ TEST_F(ScriptSwitches, ShardsShareTheListWithoutOverlap) {
         EXPECT_EQ(test::readBytes(out() + "p" + std::to_string(i) + ".png"),
                   test::readBytes(test::testdata("png/basn2c16.png")));
 
-    // One process over the whole list writes the same names.
-    const std::string single = m_root.path() + "single/";
-    RunResult r = run("-Console -Set:outputDirPattern=" + test::shellQuote(single) +
-                      " -Set:outputFormat=1 -Set:convertFormat=0 -List=list.txt");
-    EXPECT_EQ(r.status, 0) << r.out;
-    std::set<std::string> names, singleNames;
-    for (const std::string& f : sharded)
-        names.insert(platform::filePart(f));
-    for (const std::string& f : filesBelow(single))
-        singleNames.insert(platform::filePart(f));
-    EXPECT_EQ(names, singleNames);
-
-    r = run("-Console -Shard=4/4 in");
+    RunResult r = run("-Console -Shard=4/4 in");
     EXPECT_EQ(r.status, 2);
     r = run("-Console -Shard=1 in");
     EXPECT_EQ(r.status, 2);

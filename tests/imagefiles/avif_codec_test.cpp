@@ -1,6 +1,6 @@
-// The AVIF codec against libavif's own avifdec (and libheif's heif-convert, ImageMagick for the
-// transforms and our files): decoded pixels, deep samples, container transforms, metadata blocks,
-// hostile bytes, and files we write.
+// The AVIF decoder against libavif's own avifdec (and libheif's heif-convert, ImageMagick for the
+// transforms): decoded pixels, deep samples, container transforms, metadata blocks and hostile
+// bytes (format_table_test.cpp reads our own files back through avifdec).
 #include "imagefiles/avif_codec.h"
 
 #include <algorithm>
@@ -228,8 +228,5 @@ TEST(AvifMetadata, BlocksComeOutAsStored) {
     const files::FileMetadata none = files::readAvifMetadata(sample("lossless_alpha.avif"));
     EXPECT_TRUE(none.exif.empty() && none.xmp.empty() && none.icc.empty());
 }
-
-// ---------------------------------------------------------------------------------------------
-// Encoding
 
 } // namespace

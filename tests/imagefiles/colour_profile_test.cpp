@@ -267,26 +267,6 @@ TEST(ColourConversion, MatchesTificcForEveryWideGamutProfile) {
     }
 }
 
-TEST(ColourConversion, MatchesJpgiccWithinTheLossOfItsJpegOutput) {
-    if (!test::haveTool("/usr/bin/jpgicc")) QUILL_SKIP_WITHOUT_TOOL();
-    const test::TempDir dir;
-    for (const char* name : kProfiles) {
-        Bytes icc;
-        Image image =
-            loadImageFile(photoPath(name), FormatKind::Jpeg, Videos::Excluded, nullptr, &icc);
-        ASSERT_TRUE(convertImageToSrgb(image, icc));
-        const std::string out = dir.file("out.jpg");
-        ASSERT_EQ(test::runCommand("jpgicc -q100 " + test::shellQuote(photoPath(name)) + " " +
-                                   test::shellQuote(out)),
-                  0);
-        const Image reference = loadImageFile(out, FormatKind::Jpeg);
-        ASSERT_EQ(reference.height(), image.height());
-        const double delta = meanDeltaE(image, reference);
-        std::printf("[ colour ] %s: mean dE2000 against jpgicc %.4f\n", name, delta);
-        EXPECT_LE(delta, 1.0) << name;
-    }
-}
-
 TEST(ColourConversion, TellsSrgbApartAndLeavesUnusableProfilesAlone) {
     // sRGB profiles as cameras embed them; Little CMS's own; a gray one; bytes that are none.
     Bytes icc;

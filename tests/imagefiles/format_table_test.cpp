@@ -3,7 +3,6 @@
 // every format fail quickly and cleanly; misnamed files are read by their content.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <set>
@@ -91,12 +90,6 @@ std::vector<std::uint8_t> alphaOf(const Image& image) {
         for (int x = 0; x < image.width(); ++x)
             alpha.push_back(image.hasAlpha() ? image.row(y)[x * 4 + 3] : 255);
     return alpha;
-}
-
-std::string upper(std::string text) {
-    for (char& c : text)
-        if (c >= 'a' && c <= 'z') c = char(c - 'a' + 'A');
-    return text;
 }
 
 std::set<std::uint32_t> coloursOf(const Image& image) {
@@ -286,33 +279,6 @@ TEST(FormatTableContent, MisnamedFilesAreReadByTheirContent) {
         const std::string asNew = dir.file("/named." + std::string(format.extension));
         test::writeBytes(asNew, test::readBytes(png));
         EXPECT_TRUE(test::samePixels(loadImageFile(asNew, FormatKind::None), source));
-    }
-}
-
-// What the rest of the program reads off the table agrees with itself: each output choice has
-// one writable row, each extension leads back to its row, each readable format has MIME types.
-TEST(FormatTable, ChoicesExtensionsAndMimeTypesLeadBackToTheirRows) {
-    for (int choice = 0; choice <= 8; ++choice) {
-        const FormatInfo* format = formatForOutputChoice(choice);
-        if (choice == 4) {
-            EXPECT_EQ(format, nullptr); // the PDF writer wraps a JPEG
-            continue;
-        }
-        ASSERT_NE(format, nullptr) << choice;
-        EXPECT_TRUE(format->writable);
-        EXPECT_EQ(detectFormatByExtension("a." + std::string(format->extension), Videos::Excluded),
-                  format->kind);
-        EXPECT_EQ(encoderForFormat(format->kind), format->encoder);
-    }
-    const std::vector<std::string_view> mime = readableMimeTypes();
-    for (const FormatInfo& format : formatTable()) {
-        for (std::string_view extension : format.extensions)
-            EXPECT_EQ(
-                detectFormatByExtension("A." + upper(std::string(extension)), Videos::Included),
-                format.kind);
-        if (format.decode == nullptr) continue;
-        ASSERT_FALSE(format.mimeTypes.empty()) << format.name;
-        EXPECT_NE(std::find(mime.begin(), mime.end(), format.mimeTypes[0]), mime.end());
     }
 }
 

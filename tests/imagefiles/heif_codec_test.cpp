@@ -42,21 +42,6 @@ std::vector<std::uint8_t> ftyp(const std::string& major, const std::vector<std::
     return box;
 }
 
-// The payload of the first JPEG APPn segment that starts with `tag`, without the tag.
-std::vector<std::uint8_t> jpegSegment(const std::vector<std::uint8_t>& jpeg, int marker,
-                                      const std::string& tag) {
-    std::size_t at = 2;
-    while (at + 4 <= jpeg.size() && jpeg[at] == 0xFF) {
-        const std::size_t length = std::size_t(jpeg[at + 2]) << 8 | jpeg[at + 3];
-        const std::uint8_t* body = jpeg.data() + at + 4;
-        if (jpeg[at + 1] == marker && length >= tag.size() + 2 &&
-            std::memcmp(body, tag.data(), tag.size()) == 0)
-            return {body + tag.size(), jpeg.data() + at + 2 + length};
-        at += 2 + length;
-    }
-    return {};
-}
-
 // heif-convert's decode of a file to PNG, as raw bytes.
 std::vector<std::uint8_t> heifConvert(const std::string& path, const test::TempDir& dir) {
     const std::string png = dir.file("out.png");
@@ -158,10 +143,10 @@ TEST(HeifCodec, TenBitSamplesAreRoundedNotTruncated) {
 TEST(HeifCodec, MetadataMatchesTheSourceJpeg) {
     const auto jpeg = test::readBytes(test::testdata("jpeg/cat.jpg"));
     const auto meta = readHeifMetadata(heifFile("cat_exif_icc.heic"));
-    const auto exif = jpegSegment(jpeg, 0xE1, std::string("Exif\0\0", 6));
+    const auto exif = test::jpegSegment(jpeg, 0xE1, std::string("Exif\0\0", 6));
     ASSERT_FALSE(exif.empty());
     EXPECT_EQ(meta.exif, exif);
-    const auto icc = jpegSegment(jpeg, 0xE2, std::string("ICC_PROFILE\0", 12));
+    const auto icc = test::jpegSegment(jpeg, 0xE2, std::string("ICC_PROFILE\0", 12));
     ASSERT_GT(icc.size(), 2u);
     // After the chunk number and count.
     EXPECT_EQ(meta.icc, std::vector<std::uint8_t>(icc.begin() + 2, icc.end()));
@@ -169,9 +154,9 @@ TEST(HeifCodec, MetadataMatchesTheSourceJpeg) {
 
     const auto nikonJpeg = test::readBytes(test::testdata("exif/Nikon_D70.jpg"));
     const auto nikon = readHeifMetadata(heifFile("nikon_xmp.heic"));
-    EXPECT_EQ(nikon.exif, jpegSegment(nikonJpeg, 0xE1, std::string("Exif\0\0", 6)));
+    EXPECT_EQ(nikon.exif, test::jpegSegment(nikonJpeg, 0xE1, std::string("Exif\0\0", 6)));
     const auto xmp =
-        jpegSegment(nikonJpeg, 0xE1, std::string("http://ns.adobe.com/xap/1.0/\0", 29));
+        test::jpegSegment(nikonJpeg, 0xE1, std::string("http://ns.adobe.com/xap/1.0/\0", 29));
     ASSERT_FALSE(xmp.empty());
     EXPECT_EQ(nikon.xmp, xmp);
     EXPECT_EQ(nikon.icc.size(), 3144u);

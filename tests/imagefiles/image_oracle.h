@@ -1,8 +1,9 @@
 // Independent decodes for the image tests: ImageMagick for every format, and identify's view of
-// a file.
+// a file; and the JPEG segments a file of another format was made from.
 #pragma once
 
 #include <cstdint>
+#include <cstring>
 #include <sstream>
 #include <string>
 #include <utility>
@@ -67,6 +68,22 @@ inline std::string identify(const std::string& path, const std::string& format) 
                    "'[0]' 2>/dev/null",
                &output);
     return output;
+}
+
+/// The payload of the first APPn segment (`marker`) of a JPEG file that starts with `tag`, without
+/// the tag; empty when there is none.
+inline std::vector<std::uint8_t> jpegSegment(const std::vector<std::uint8_t>& jpeg, int marker,
+                                             const std::string& tag) {
+    std::size_t at = 2;
+    while (at + 4 <= jpeg.size() && jpeg[at] == 0xFF) {
+        const std::size_t length = std::size_t(jpeg[at + 2]) << 8 | jpeg[at + 3];
+        const std::uint8_t* body = jpeg.data() + at + 4;
+        if (jpeg[at + 1] == marker && length >= tag.size() + 2 &&
+            std::memcmp(body, tag.data(), tag.size()) == 0)
+            return {body + tag.size(), jpeg.data() + at + 2 + length};
+        at += 2 + length;
+    }
+    return {};
 }
 
 } // namespace quill::test

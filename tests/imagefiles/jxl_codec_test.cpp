@@ -1,16 +1,15 @@
 // JPEG XL reading checked against libjxl's djxl (pixels, orientation, 16-bit rounding), metadata
-// against the JPEG a file was recompressed from, writing read back by djxl, and damaged files.
+// against the JPEG a file was recompressed from, and damaged files (format_table_test.cpp reads
+// our own files back through djxl).
 // The installed ImageMagick has no JPEG XL reader, so djxl is the only outside reader here.
 #include "imagefiles/jxl_codec.h"
 
-#include <algorithm>
-#include <cstring>
-#include <random>
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
 
+#include "image_oracle.h"
 #include "imagefiles/png_decoder.h"
 #include "test_support.h"
 
@@ -38,21 +37,6 @@ Image djxl(const std::string& path) {
                          " >/dev/null 2>&1") != 0)
         return {};
     return quill::imagefiles::decodePng(test::readBytes(png));
-}
-
-// The payload of the first JPEG APPn segment that starts with `tag`, without the tag.
-std::vector<std::uint8_t> jpegSegment(const std::vector<std::uint8_t>& jpeg, int marker,
-                                      const std::string& tag) {
-    std::size_t at = 2;
-    while (at + 4 <= jpeg.size() && jpeg[at] == 0xFF) {
-        const std::size_t length = std::size_t(jpeg[at + 2]) << 8 | jpeg[at + 3];
-        const std::uint8_t* body = jpeg.data() + at + 4;
-        if (jpeg[at + 1] == marker && length >= tag.size() + 2 &&
-            std::memcmp(body, tag.data(), tag.size()) == 0)
-            return {body + tag.size(), jpeg.data() + at + 2 + length};
-        at += 2 + length;
-    }
-    return {};
 }
 
 TEST(JxlCodec, SignatureAndDeclaredSize) {
@@ -103,11 +87,12 @@ TEST(JxlCodec, DecodesLikeDjxl) {
 TEST(JxlCodec, MetadataOfARecompressedJpeg) {
     const auto jpeg = test::readBytes(test::testdata("exif/Nikon_D70.jpg"));
     const auto meta = readJxlMetadata(jxlFile("nikon_recompressed.jxl"));
-    const auto exif = jpegSegment(jpeg, 0xE1, std::string("Exif\0\0", 6));
+    const auto exif = test::jpegSegment(jpeg, 0xE1, std::string("Exif\0\0", 6));
     ASSERT_FALSE(exif.empty());
     EXPECT_EQ(meta.exif, exif);
-    EXPECT_EQ(meta.xmp, jpegSegment(jpeg, 0xE1, std::string("http://ns.adobe.com/xap/1.0/\0", 29)));
-    const auto icc = jpegSegment(jpeg, 0xE2, std::string("ICC_PROFILE\0", 12));
+    EXPECT_EQ(meta.xmp,
+              test::jpegSegment(jpeg, 0xE1, std::string("http://ns.adobe.com/xap/1.0/\0", 29)));
+    const auto icc = test::jpegSegment(jpeg, 0xE2, std::string("ICC_PROFILE\0", 12));
     ASSERT_GT(icc.size(), 2u);
     EXPECT_EQ(meta.icc, std::vector<std::uint8_t>(icc.begin() + 2, icc.end()));
 

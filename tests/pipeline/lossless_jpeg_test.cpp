@@ -181,19 +181,14 @@ TEST_F(LosslessPlan, OnlyTurnsAndMarginsOfJpegsWrittenAsJpegAtNoChosenQuality) {
     ASSERT_TRUE(plan());
     EXPECT_EQ(plan()->turn, RotateMode::Clockwise90);
     EXPECT_FALSE(plan(0, imagefiles::FormatKind::Png));
-    // Margins cut before the turn are moved onto the turned picture: the left becomes the top.
+    // Margins (how a turn moves them is checked on pixels below). An upright turn comes before
+    // the crop: the margins stay as they are.
     preset.cropEnabled = 1;
     preset.cropMode = settings::CropMode::Margins;
     preset.cropLeft = 16;
     preset.cropTop = 0;
     preset.cropRight = 8;
     preset.cropBottom = 32;
-    ASSERT_TRUE(plan());
-    EXPECT_EQ(plan()->margins.top, 16);
-    EXPECT_EQ(plan()->margins.bottom, 8);
-    EXPECT_EQ(plan()->margins.left, 32);
-    EXPECT_EQ(plan()->margins.right, 0);
-    // An upright turn comes before the crop: the margins stay as they are.
     preset.rotateMode = int(RotateMode::Upright);
     ASSERT_TRUE(plan(8));
     EXPECT_EQ(plan(8)->turn, RotateMode::CounterClockwise90);

@@ -1,14 +1,12 @@
 // EXIF, XMP and IPTC carried between formats: what reaches each output format, the size and
 // orientation patch, location removal (also in JPEG segments), and damaged blocks.
+#include "batch_run_fixture.h"
 #include "imagefiles/format.h"
 #include "imagefiles/image_list.h"
 #include "imagefiles/image_saver.h"
 #include "pipeline/exif.h"
 #include "pipeline/jpeg_metadata.h"
 #include "pipeline/metadata_carry.h"
-#include "pipeline/process_loop.h"
-#include "settings/language_pack.h"
-#include "settings/run_settings.h"
 
 #include "test_support.h"
 
@@ -19,7 +17,7 @@
 #include <exiv2/exiv2.hpp>
 #pragma GCC diagnostic pop
 
-#include <filesystem>
+#include <algorithm>
 
 namespace quill::pipeline {
 namespace {
@@ -331,26 +329,22 @@ TEST(CarriedMetadata, DamagedSourcesAndBlocksNeverFailTheImage) {
 
 TEST(CarriedMetadata, ExifDateOfPngAndWebpSources) {
     const CarriedMetadata source = readCarriedMetadata(kLocated, FormatKind::Jpeg);
-    const auto dir = std::filesystem::temp_directory_path() / "quill_metadata_carry_test";
-    std::filesystem::create_directories(dir);
+    test::TempDir dir;
     for (const Target& t : {kTargets[0], kTargets[1], kTargets[2]}) {
         SCOPED_TRACE(nameOf(t.kind));
         const std::string path =
-            (dir / (std::string("dated.") + std::string(imagefiles::formatInfo(t.kind)->extension)))
-                .string();
+            dir.file("dated." + std::string(imagefiles::formatInfo(t.kind)->extension));
         test::writeBytes(path, encodeCarrying(t, source, {}));
         const ExifDetails details = readExifDetails(path, *imagefiles::formatInfo(t.kind));
         EXPECT_EQ(details.readError, 0);
         EXPECT_EQ(details.recordedDate, parseExifDate("2008:05:30 15:56:01"));
     }
-    std::filesystem::remove_all(dir);
 }
 
 // Whole runs: the metadata goes through the work queue and the commit with the encoded bytes.
-TEST(CarriedMetadata, RunsWriteItIntoTheOutputsTheyCommit) {
-    ASSERT_TRUE(settings::loadProgramInfo());
-    test::TempDir dir;
-    ASSERT_TRUE(platform::createDirectories(dir.path() + "out/"));
+class MetadataRun : public test_runs::BatchRun {};
+
+TEST_F(MetadataRun, RunsWriteItIntoTheOutputsTheyCommit) {
     test::writeBytes(dir.file("photo.jpg"), kLocated);
     const struct {
         settings::OutputFormat format;
@@ -365,32 +359,18 @@ TEST(CarriedMetadata, RunsWriteItIntoTheOutputsTheyCommit) {
         {settings::OutputFormat::Jpeg, FormatKind::Jpeg, "out/photo.jpg", true},
         {settings::OutputFormat::Jpeg, FormatKind::Jpeg, "out/photo.jpg", true, true},
     };
+    preset.keepMetadata = 1;
+    preset.useExifOrientation = 1;
+    preset.resizeWidth = 50;
+    preset.resizeHeight = 34;
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        imagefiles::ImageList images, keep;
+        images.clear();
         ASSERT_TRUE(imagefiles::addImageRecord(dir.file("photo.jpg"), images, {}));
-        settings::Preset preset = settings::defaultPreset(0, "Test");
-        preset.outputDirEnabled = 1;
-        preset.outputDirPattern = dir.path() + "out/";
-        preset.convertFormat = 1;
         preset.outputFormat = c.format;
-        preset.keepMetadata = 1;
         preset.removeLocation = c.removeLocation;
-        preset.useExifOrientation = 1;
         preset.resizeEnabled = c.copied ? 0 : 1;
-        preset.resizeWidth = 50;
-        preset.resizeHeight = 34;
-        const settings::RunSettings runSettings =
-            settings::deriveRunSettings(preset, settings::runContextFromPlatform(1, 0));
-        settings::FixedCollisionPolicy replaceAll(settings::CollisionAnswer::ReplaceAll);
-        struct NeverStop final : DiskFullQuestion {
-            bool askStopAfterDiskFull(const std::string&) override { return false; }
-        } diskFull;
-        RunFlags flags;
-        flags.runActive = 1;
-        ProcessEnvironment env{images, keep,       preset,   runSettings,
-                               flags,  replaceAll, diskFull, "creator"};
-        processImages(env);
+        run(settings::CollisionAnswer::ReplaceAll);
         const Bytes out = test::readBytes(dir.file(c.name));
         ASSERT_FALSE(out.empty());
         const Read r = parse(readCarriedMetadata(out, c.kind));

@@ -1,6 +1,6 @@
 // The output size limit through whole runs: outputs with their metadata (or the PDF around the
 // JPEG) within the limit in every format that takes one, an output that cannot fit written and
-// reported, and no limit leaving every output as it was.
+// reported, and formats without a quality scale left as they are.
 #include "batch_run_fixture.h"
 
 #include "imagefiles/image_loader.h"
@@ -81,16 +81,7 @@ TEST_F(SizeLimitRun, AnOutputThatCannotFitIsWrittenAndReported) {
     EXPECT_TRUE(platform::isRegularFile(source));
 }
 
-TEST_F(SizeLimitRun, WithoutALimitOrForOtherFormatsOutputsStayAsTheyWere) {
-    // A JPEG that needs no work is copied as it is.
-    preset.convertFormat = 0;
-    const std::string source = add("jpeg/cat.jpg", "copied.jpg");
-    run();
-    EXPECT_EQ(test::readBytes(dir.path() + "out/copied.jpg"), test::readBytes(source));
-
-    // A PNG output does not take a limit: the same bytes with one as without.
-    images.clear();
-    preset.convertFormat = 1;
+TEST_F(SizeLimitRun, APngOutputIsTheSameWithALimitAsWithout) {
     preset.outputFormat = settings::OutputFormat::Png;
     add("jpeg/cat.jpg", "lossless.jpg");
     run(settings::CollisionAnswer::ReplaceAll);

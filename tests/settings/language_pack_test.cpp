@@ -1,7 +1,7 @@
-// The text tables: the embedded blocks, the container's failure cases, the readable sources, and
-// the translated tables under lang/ against the English one: whatever the program reads inside a
-// text survives translation. Every table that exists is checked, so a new language is covered as
-// soon as its file is added.
+// The text tables: the readable sources, the switch between languages, and the translated tables
+// under lang/ against the English one: whatever the program reads inside a text survives
+// translation. Every table that exists is checked, so a new language is covered as soon as its
+// file is added.
 #include "settings/language_pack.h"
 
 #include "test_support.h"
@@ -16,72 +16,6 @@
 
 namespace quill::settings {
 namespace {
-
-using Bytes = std::vector<std::uint8_t>;
-
-std::vector<std::string> sampleEntries(std::size_t count) {
-    std::vector<std::string> entries;
-    for (std::size_t i = 0; i < count; ++i)
-        entries.push_back("entry " + std::to_string(i));
-    entries[1] = "Gr\xC3\xBC\xC3\x9F\x65 \xE7\xB9\x81 \xF0\x9F\x98\x80"; // two- to four-byte UTF-8
-    return entries;
-}
-
-// `block` with `bytes` written over it from `at` (sizes are little-endian).
-Bytes withBytes(Bytes block, std::size_t at, std::initializer_list<std::uint8_t> bytes) {
-    std::copy(bytes.begin(), bytes.end(), block.begin() + static_cast<std::ptrdiff_t>(at));
-    return block;
-}
-
-TEST(LanguagePack, PackedBlocksUnpackInEveryVariant) {
-    const auto entries = sampleEntries(20);
-    std::vector<std::string> out;
-    const Bytes key = scrambleKey();
-    for (bool compress : {false, true}) {
-        for (const Bytes& scramble : {Bytes(), key}) {
-            ASSERT_TRUE(unpackBlock(packBlock(entries, scramble, compress), key, 20, out))
-                << compress << scramble.size();
-            EXPECT_EQ(out, entries);
-        }
-    }
-    // A scrambled block opened with another key does not unpack (the zlib checksum fails).
-    Bytes otherKey = key;
-    otherKey[5] ^= 0x40;
-    EXPECT_FALSE(unpackBlock(packBlock(entries, key, true), otherKey, 20, out));
-}
-
-TEST(LanguagePack, MalformedContainersFail) {
-    const auto entries = sampleEntries(10);
-    const Bytes plain = packBlock(entries, {}, false);
-    const Bytes packed = packBlock(entries, {}, true);
-    std::vector<std::string> out;
-    ASSERT_TRUE(unpackBlock(plain, {}, 10, out));
-
-    const std::size_t second = 16 + 3 + entries[0].size() * 2; // the second entry's header
-    const std::pair<const char*, Bytes> broken[] = {
-        {"magic", withBytes(plain, 0, {'J'})},
-        {"version 2", withBytes(plain, 4, {2})},
-        {"stored size 0", withBytes(plain, 8, {0, 0, 0, 0})},
-        {"header only", Bytes(plain.begin(), plain.begin() + 16)},
-        {"stored size beyond the block", Bytes(plain.begin(), plain.end() - 1)},
-        {"huge stored size", withBytes(plain, 8, {0xF0, 0xFF, 0xFF, 0xFF})},
-        {"plain size 3", withBytes(plain, 12, {3, 0, 0, 0})},
-        {"decompressed size differs",
-         withBytes(packed, 12, {static_cast<std::uint8_t>(packed[12] + 1)})},
-        {"huge plain size", withBytes(packed, 12, {0xFF, 0xFF, 0xFF, 0xFF})},
-        {"damaged compressed data",
-         withBytes(packed, 20, {static_cast<std::uint8_t>(~packed[20])})},
-        {"entry without 0xFF", withBytes(plain, 16, {0xFE})},
-        {"length-0 entry ends the table early", withBytes(plain, second + 1, {0, 0})},
-        {"entry beyond the data", withBytes(plain, 16 + 1, {0xFE, 0x7F})},
-    };
-    for (const auto& [what, block] : broken) {
-        EXPECT_FALSE(unpackBlock(block, scrambleKey(), 10, out)) << what;
-    }
-    EXPECT_FALSE(unpackBlock(plain, {}, 11, out)); // fewer entries than expected
-    ASSERT_TRUE(unpackBlock(plain, {}, 9, out));   // more entries than asked for are ignored
-    EXPECT_EQ(out.size(), 9u);
-}
 
 // The packer builds the embedded blocks with this parser, so a checked-in table with a missing or
 // extra entry fails here even before it would fail the build.

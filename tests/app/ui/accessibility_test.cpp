@@ -61,12 +61,6 @@ QString describe(QWidget* widget) {
         .arg(QString::fromLatin1(widget->metaObject()->className()), nameOf(widget));
 }
 
-QPushButton* buttonNamed(QWidget* root, const QString& caption) {
-    for (QPushButton* button : root->findChildren<QPushButton*>())
-        if (button->text() == caption) return button;
-    return nullptr;
-}
-
 /// Fails for each control of `root` a user can focus that has no name, or the name of another.
 void expectNamesOfTheirOwn(QWidget* root) {
     QStringList unnamed;
@@ -86,10 +80,6 @@ void expectNamesOfTheirOwn(QWidget* root) {
 
 class AccessibilityTest : public MainWindowFixture {
 protected:
-    void TearDown() override {
-        m_window.reset();
-        EXPECT_TRUE(settings::loadUiTexts(settings::kEnglishLanguage));
-    }
     /// Presses Tab (or Shift+Tab) on the widget that has the focus; the widget that gets it.
     QWidget* tab(bool forward = true) {
         QWidget* from = QApplication::focusWidget();
@@ -171,14 +161,12 @@ TEST_F(AccessibilityTest, TabLeavesTheFilterTableFromTheTableAndFromEveryRowEdit
 }
 
 // Every language: a control named by nothing, or by the same words as another control of its
-// page, cannot be told apart by ear. The page list and the scroll areas around the pages.
-TEST_F(AccessibilityTest, EveryFocusableControlOfEveryPageHasANameOfItsOwn) {
+// page or window, cannot be told apart by ear. The pages, the page list and the scroll areas
+// around the pages; the presets, progress and result windows.
+TEST_F(AccessibilityTest, EveryFocusableControlHasANameOfItsOwnInEveryLanguage) {
     for (int language = 0; language < int(settings::languages().size()); ++language) {
         SCOPED_TRACE(language);
-        ASSERT_TRUE(settings::loadUiTexts(language));
-        m_context.languageIndex = language;
-        m_window.reset();
-        window();
+        openIn(language);
         EXPECT_FALSE(nameOf(window().pageList()).isEmpty());
         // Two conditions, told apart by their row.
         auto* table = window().pageWidget(FilterPage)->findChild<FilterTable*>();
@@ -197,6 +185,18 @@ TEST_F(AccessibilityTest, EveryFocusableControlOfEveryPageHasANameOfItsOwn) {
                 EXPECT_EQ(scroll->viewport()->focusPolicy(), Qt::NoFocus);
             }
         }
+
+        const std::unique_ptr<PresetsWindow> presets = managePresets();
+        expectNamesOfTheirOwn(presets.get());
+        std::atomic<std::int32_t> total{10};
+        pipeline::RunFlags flags;
+        batch::ui::ProgressWindow progress(flags, total, m_questions, QStringLiteral("Quillmere"));
+        flags.enterPhase(pipeline::RunPhase::Processing);
+        progress.update();
+        expectNamesOfTheirOwn(&progress);
+        progress.finish();
+        batch::ui::ResultWindow result(m_images);
+        expectNamesOfTheirOwn(&result);
     }
 }
 
@@ -231,31 +231,6 @@ TEST_F(AccessibilityTest, ThePageListShowsItsFocusWithAFrameTwoPixelsWide) {
             EXPECT_EQ(picture.pixelColor(x, int(row.top() * scale)).rgb(),
                       palette.color(QPalette::Active, QPalette::Highlight).rgb());
         }
-        if (qEnvironmentVariableIsSet("QUILL_SCREENSHOT_DIR"))
-            picture.save(qEnvironmentVariable("QUILL_SCREENSHOT_DIR") +
-                         QStringLiteral("/page-list-focus-%1.png").arg(int(selected)));
-    }
-}
-
-// The presets, progress and result windows: every control has a name of its own in every
-// language.
-TEST_F(AccessibilityTest, EveryControlOfTheRunAndPresetsWindowsHasANameOfItsOwn) {
-    for (int language = 0; language < int(settings::languages().size()); ++language) {
-        SCOPED_TRACE(language);
-        ASSERT_TRUE(settings::loadUiTexts(language));
-        const std::unique_ptr<PresetsWindow> presets = managePresets();
-        expectNamesOfTheirOwn(presets.get());
-
-        std::atomic<std::int32_t> total{10};
-        pipeline::RunFlags flags;
-        batch::ui::ProgressWindow progress(flags, total, m_questions, QStringLiteral("Quillmere"));
-        flags.enterPhase(pipeline::RunPhase::Processing);
-        progress.update();
-        expectNamesOfTheirOwn(&progress);
-        progress.finish();
-
-        batch::ui::ResultWindow result(m_images);
-        expectNamesOfTheirOwn(&result);
     }
 }
 

@@ -145,10 +145,6 @@ protected:
         MainWindowFixture::SetUp();
         m_context.workingSettings = m_context.presetList.presets[1]; // one with an overlay
     }
-    void TearDown() override {
-        m_window.reset();
-        EXPECT_TRUE(settings::loadUiTexts(settings::kEnglishLanguage));
-    }
     void switchTo(int language) {
         window().chooseLanguage(language);
         ASSERT_TRUE(waitUntil([&] {
@@ -161,9 +157,7 @@ protected:
 TEST_F(LanguageLayoutTest, NoTextIsClippedInAnyLanguage) {
     for (int language = 0; language < settings::kLanguageCount; ++language) {
         SCOPED_TRACE(settings::languages()[std::size_t(language)].code);
-        ASSERT_TRUE(settings::loadUiTexts(language));
-        m_context.languageIndex = language;
-        m_window.reset();
+        openIn(language);
         for (int page = 0; page < kPageCount; ++page) {
             window().pageList()->setCurrentRow(page);
             QCoreApplication::processEvents();
@@ -277,18 +271,11 @@ QStringList fileDialogButtons(MainWindow& window) {
 }
 
 TEST_F(LanguageLayoutTest, QtsOwnTextsFollowTheLanguage) {
-    const int german = settings::languageIndexForCode("de");
-    ASSERT_TRUE(settings::loadUiTexts(german));
-    m_context.languageIndex = german;
-    const QStringList germanMenu = editMenuTexts(window());
-    EXPECT_TRUE(germanMenu.contains(QStringLiteral("&Kopieren")))
-        << germanMenu.join(' ').toStdString();
-    EXPECT_TRUE(germanMenu.contains(QStringLiteral("Alles auswählen")))
-        << germanMenu.join(' ').toStdString();
+    // A window opened in German, then switched to English.
+    openIn(settings::languageIndexForCode("de"));
     const QStringList germanButtons = fileDialogButtons(window());
     EXPECT_TRUE(germanButtons.contains(QStringLiteral("Abbrechen")))
         << germanButtons.join(' ').toStdString();
-
     switchTo(settings::kEnglishLanguage);
     const QStringList english = editMenuTexts(window());
     EXPECT_TRUE(english.contains(QStringLiteral("&Copy"))) << english.join(' ').toStdString();

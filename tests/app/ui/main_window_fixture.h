@@ -11,6 +11,7 @@
 #include "toolkit/platform/platform.h"
 
 #include <QApplication>
+#include <QPushButton>
 #include <QTest>
 
 #include <gtest/gtest.h>
@@ -33,6 +34,13 @@ inline QString readable(QString caption) {
     return caption.trimmed();
 }
 
+/// The push button of `root` with the caption `caption`, else null.
+inline QPushButton* buttonNamed(QWidget* root, const QString& caption) {
+    for (QPushButton* button : root->findChildren<QPushButton*>())
+        if (button->text() == caption) return button;
+    return nullptr;
+}
+
 /// Runs the event loop until `done` holds; false when `timeoutMs` pass first.
 template <class Predicate> bool waitUntil(Predicate done, int timeoutMs = 20000) {
     return QTest::qWaitFor(done, timeoutMs);
@@ -51,6 +59,10 @@ protected:
         settings::buildDefaults(m_context.presetList);
         m_context.workingSettings = m_context.presetList.presets[0];
     }
+    void TearDown() override {
+        m_window.reset();
+        EXPECT_TRUE(settings::loadUiTexts(settings::kEnglishLanguage));
+    }
 
     MainWindow& window() {
         if (!m_window) {
@@ -64,6 +76,15 @@ protected:
             }
         }
         return *m_window;
+    }
+    /// A new window, with an empty list, in `language`.
+    void openIn(int language) {
+        ASSERT_TRUE(settings::loadUiTexts(language));
+        m_context.languageIndex = language;
+        m_window.reset();
+        m_images.clear();
+        window();
+        QCoreApplication::processEvents();
     }
     /// A new folder holding copies of the sample images (call it once a test).
     std::string sampleFolder() {
